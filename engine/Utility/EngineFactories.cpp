@@ -1,0 +1,6 @@
+#include "EngineFactories.h"
+
+EngineFactoryTable& EngineFactories() {
+    static EngineFactoryTable table;
+    return table;
+}

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the build, the tests, the fuzzers and the
+# fixture generators need. Safe to run again: apt-get skips what is there.
+set -euo pipefail
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  SUDO="sudo"
+fi
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # tests, benchmarks, fuzzing
+  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  # engine dependencies
+  zlib1g-dev libtinyxml2-dev libchardet-dev libplist-dev
+  # interface
+  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  # fixture generators and independent readers
+  dosfstools mtools exfatprogs exfat-fuse ntfs-3g sleuthkit fdisk gdisk
+  parted util-linux libfsapfs-utils libfshfs-utils libfsntfs-utils
+  apfsprogs python3 gzip xxd
+)
+
+export DEBIAN_FRONTEND=noninteractive
+# Skip the network when everything is already installed.
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Utility/CatchExeception.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// Each test process logs into a private folder, so lines of other processes
+// (ctest runs them in parallel) cannot mix into what a test reads.
+class PrivateWorkFolder : public testing::Environment {
+public:
+    void SetUp() override {
+        dir_ = std::make_unique<velmora::test::TempDir>();
+        setenv("VELMORA_WORK_PATH", dir_->path().c_str(), 1);
+    }
+    void TearDown() override { dir_.reset(); }
+
+private:
+    std::unique_ptr<velmora::test::TempDir> dir_;
+};
+const auto* const kWorkFolder = testing::AddGlobalTestEnvironment(new PrivateWorkFolder);
+
+std::string LogPath() { return std::string(CatchExeception::GetWorkPath()) + "/sMAC_Velmora.log"; }
+
+// The log's lines that carry `token` (other test processes share the file).
+std::vector<std::string> LinesWith(const std::string& token) {
+    std::istringstream in(velmora::test::ReadText(LogPath()));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        if (line.find(token) != std::string::npos) lines.push_back(line);
+    return lines;
+}
+
+std::string Token(const char* what) { return std::string(what) + "-" + std::to_string(getpid()); }
+
+}  // namespace
+
+TEST(Log, LineHasTimePrefixAndReachesFile) {
+    const std::string token = Token("prefix");
+    int n = CatchExeception::WriteLog("hello %s %d\n", token.c_str(), 42);
+    EXPECT_EQ(n, static_cast<int>(("hello " + token + " 42\n").size()));
+    auto lines = LinesWith(token);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] hello " + token + " 42")))
+        << lines[0];
+}
+
+TEST(Log, LongMessageIsCutAndFileHoldsExactlyWhatWasKept) {
+    const std::string token = Token("long");
+    std::string body = token + std::string(5000 - token.size(), 'x');
+    const auto before = velmora::test::ReadFile(LogPath()).size();
+    int n = CatchExeception::WriteLog("%s", body.c_str());
+    EXPECT_EQ(n, CatchExeception::kMaxMessage);
+    auto lines = LinesWith(token);
+    ASSERT_EQ(lines.size(), 1u);
+    // "hh:mm:ss " is 9 characters.
+    EXPECT_EQ(lines[0].size(), 9u + CatchExeception::kMaxMessage);
+    EXPECT_EQ(lines[0].substr(9), body.substr(0, CatchExeception::kMaxMessage));
+    EXPECT_EQ(velmora::test::ReadFile(LogPath()).size() - before, 9u + CatchExeception::kMaxMessage);
+}
+
+TEST(Log, ConcurrentWritersProduceWholeLines) {
+    const std::string token = Token("conc");
+    constexpr int kThreads = 8, kLines = 300;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kLines; ++i)
+                CatchExeception::WriteLog("%s t%d i%d %s\n", token.c_str(), t, i, std::string(100, 'a' + t).c_str());
+        });
+    for (auto& th : threads) th.join();
+    auto lines = LinesWith(token);
+    ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+    const std::regex whole("[0-9:]{8} " + token + " t([0-7]) i[0-9]+ ([a-h]{100})");
+    std::vector<int> perThread(kThreads);
+    for (const auto& line : lines) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, whole)) << line;
+        int t = std::stoi(m[1]);
+        EXPECT_EQ(m[2].str(), std::string(100, 'a' + t));
+        ++perThread[t];
+    }
+    for (int count : perThread) EXPECT_EQ(count, kLines);
+}
+
+TEST(Log, CrashLoggerAnnouncesProcess) {
+    CatchExeception::Instance();
+    auto lines = LinesWith("process[");
+    bool found = false;
+    for (const auto& l : lines)
+        if (l.find(":" + std::to_string(getpid()) + "] started") != std::string::npos) found = true;
+    EXPECT_TRUE(found);
+    EXPECT_EQ(CatchExeception::Install(), 0);
+}
+
+TEST(LogDeath, CrashHandlerPrintsStackAndDies) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            CatchExeception::Install();
+            raise(SIGSEGV);
+        },
+        "");
+}
