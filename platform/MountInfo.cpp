@@ -139,7 +139,8 @@ std::optional<MountEntry> MountTable::FindByDeviceId(dev_t deviceId) const {
 }
 
 std::optional<MountEntry> MountTable::FindBySource(std::string_view nodePath) const {
-    if (nodePath.empty()) return std::nullopt;
+    // Sources such as "tmpfs", "proc" or "none" name no file.
+    if (nodePath.empty() || nodePath[0] != '/') return std::nullopt;
     std::vector<const MountEntry*> found;
     for (const auto& e : entries_)
         if (e.source == nodePath) found.push_back(&e);

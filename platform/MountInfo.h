@@ -43,7 +43,7 @@ public:
 
     // The mount of a block device: first by its device number, then by its
     // source matching the node path (same text or the same file once links
-    // are resolved). Several mounts of one device (bind mounts) give the
+    // are resolved; only absolute paths). Several mounts of one device (bind mounts) give the
     // one showing the whole file system, earliest first.
     std::optional<MountEntry> FindDevice(dev_t deviceId, std::string_view nodePath) const;
     std::optional<MountEntry> FindByDeviceId(dev_t deviceId) const;
