@@ -16,6 +16,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)table.FindByDeviceId(e.deviceId);
     }
     velmora::platform::VolumeDescriber d(table);
-    (void)d.DisplayName("sdb1", makedev(8, 17), "/dev/sdb1");
+    (void)d.VolumeName("", "sdb1", makedev(8, 17), "/dev/sdb1");
     return 0;
 }

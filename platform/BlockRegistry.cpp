@@ -210,6 +210,11 @@ public:
             }
             disk.backingFile = *backing;
         }
+        // Hidden disks (paths of a multipath NVMe namespace) have no node.
+        if (auto hidden = ReadUnsigned(Join(folder, "hidden")); hidden && *hidden != 0) {
+            Skip(name, "hidden by the kernel");
+            return;
+        }
         if (!ReadCommon(folder, disk)) return;
         disk.logicalBlockSize = SaneBlockSize(ReadUnsigned(Join(folder, "queue/logical_block_size")));
         auto removable = ReadUnsigned(Join(folder, "removable"));

@@ -183,7 +183,9 @@ std::string VolumeDescriber::FsType(dev_t deviceId, std::string_view nodePath) c
     return e ? e->fsType : std::string();
 }
 
-std::string VolumeDescriber::DisplayName(std::string_view bsdName, dev_t deviceId, std::string_view nodePath) const {
+std::string VolumeDescriber::VolumeName(std::string_view label, std::string_view bsdName, dev_t deviceId,
+                                        std::string_view nodePath) const {
+    if (!label.empty()) return std::string(label);
     std::string mp = MountPoint(deviceId, nodePath);
     while (mp.size() > 1 && mp.back() == '/') mp.pop_back();
     size_t slash = mp.rfind('/');

@@ -67,9 +67,11 @@ public:
     // Empty when not mounted.
     std::string MountPoint(dev_t deviceId, std::string_view nodePath) const;
     std::string FsType(dev_t deviceId, std::string_view nodePath) const;
-    // The mount folder's last component, or the kernel name when not mounted
-    // (labels come from the project's own recognisers).
-    std::string DisplayName(std::string_view bsdName, dev_t deviceId, std::string_view nodePath) const;
+    // The name a volume is shown by: its label when it has one (labels come
+    // from the project's own recognisers), else the last component of its
+    // mount folder, else the kernel name.
+    std::string VolumeName(std::string_view label, std::string_view bsdName, dev_t deviceId,
+                           std::string_view nodePath) const;
 
 private:
     const MountTable& mounts_;

@@ -185,6 +185,8 @@ TEST(BlockRegistry, DamagedEntriesAreSkippedWithAReasonOrGivenSafeValues) {
              std::filesystem::create_directory_symlink(root + "/sys/devices/gone/block/sdb", root + "/sys/block/sdb");
          },
          all, {{"sdb", "vanished"}}, {}},
+        {"hidden namespace", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdd", "hidden", "1"); }, {"sdc", "sdc1"},
+         {{"sdd", "hidden"}}, {}},
         {"partition gone", [](FakeSysfsTree& t, auto&) { t.Remove("sdc/sdc1"); }, {"sdc", "sdd"}, {}, {}},
     };
     for (const auto& c : cases) {

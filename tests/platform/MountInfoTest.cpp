@@ -52,8 +52,9 @@ TEST(MountTable, FindsMountsByDeviceNumberOrSource) {
         EXPECT_EQ(d.MountPoint(c.id, c.node), c.mountPoint);
         EXPECT_EQ(d.FsType(c.id, c.node), c.fsType);
     }
-    EXPECT_EQ(d.DisplayName("sdb2", makedev(8, 18), "/dev/sdb2"), "My Disk");
-    EXPECT_EQ(d.DisplayName("nvme0n1p1", makedev(259, 1), "/dev/nvme0n1p1"), "nvme0n1p1");
+    EXPECT_EQ(d.VolumeName("PHOTOS", "sdb2", makedev(8, 18), "/dev/sdb2"), "PHOTOS");
+    EXPECT_EQ(d.VolumeName("", "sdb2", makedev(8, 18), "/dev/sdb2"), "My Disk");
+    EXPECT_EQ(d.VolumeName("", "nvme0n1p1", makedev(259, 1), "/dev/nvme0n1p1"), "nvme0n1p1");
     auto bind = t.FindBySource("/dev/sdb1");
     ASSERT_TRUE(bind);
     EXPECT_EQ(bind->root, "/");
