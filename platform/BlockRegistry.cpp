@@ -43,8 +43,11 @@ bool IsDirectory(const std::string& path) {
 
 // Reads a small attribute file, trimmed of surrounding white space.
 std::optional<std::string> ReadAttribute(const std::string& path) {
-    // Non-blocking so that a FIFO planted in a fake tree cannot hang us.
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Attributes are regular files; anything else planted in a fake tree (a
+    // FIFO, a device node, a link to one) is not opened, or cannot block.
+    struct stat before;
+    if (lstat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace velmora::platform {
 namespace {
@@ -119,11 +118,14 @@ bool MountTable::Reload() {
     if (path_.empty()) return false;
     std::ifstream in(path_, std::ios::binary);
     if (!in) return false;
-    std::string text(static_cast<size_t>(kMaxMountInfoBytes), '\0');
     // procfs reports a size of 0, so read until the end instead of asking.
-    in.read(text.data(), kMaxMountInfoBytes);
+    std::string text;
+    char chunk[65536];
+    while (in && static_cast<std::streamsize>(text.size()) < kMaxMountInfoBytes) {
+        in.read(chunk, sizeof chunk);
+        text.append(chunk, static_cast<size_t>(in.gcount()));
+    }
     if (in.bad()) return false;
-    text.resize(static_cast<size_t>(in.gcount()));
     entries_ = ParseMountInfo(text);
     return true;
 }
