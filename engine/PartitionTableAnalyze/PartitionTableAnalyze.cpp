@@ -66,12 +66,7 @@ VKRESULT ReadDeviceSectors(IStorageDevice* device, int64_t first, int64_t count,
 }
 
 bool AppendFittedEntry(std::vector<PartitionEntry>& list, PartitionEntry entry, int64_t totalSectors) {
-    if (entry.startSector < 0 || entry.startSector >= totalSectors) {
-        CatchExeception::WriteLog("Partition %d starts at sector %lld, past the disk's %lld sectors; left out",
-                                  entry.index, static_cast<long long>(entry.startSector),
-                                  static_cast<long long>(totalSectors));
-        return false;
-    }
+    if (entry.startSector < 0 || entry.startSector >= totalSectors) return false;
     if (entry.sectorCount < 1 || entry.sectorCount > totalSectors - entry.startSector)
         entry.sectorCount = totalSectors - entry.startSector;
     list.push_back(entry);
@@ -89,6 +84,7 @@ VKRESULT CPartitionTableChainAnalyzer::Analyze(IStorageDevice* device, const std
     }
     const int64_t total = device->GetTotalSectors();
     nextLogical_ = 5;
+    leftOut_ = 0;
     for (int i = 0; i < 4; ++i) {
         CPartitionTableEntry slot(sector0.data() + kMbrTableOffset + kMbrSlotSize * i);
         if (slot.IsEmpty()) continue;
@@ -101,8 +97,9 @@ VKRESULT CPartitionTableChainAnalyzer::Analyze(IStorageDevice* device, const std
         e.index = i + 1;
         e.startSector = slot.GetLeadSectors();
         e.sectorCount = slot.GetTotalSectors();
-        AppendFittedEntry(list, e, total);
+        if (!AppendFittedEntry(list, e, total)) ++leftOut_;
     }
+    if (leftOut_) CatchExeception::WriteLog("MBR: %d partitions start past the disk; left out", leftOut_);
     return VK_OK;
 }
 
@@ -151,7 +148,7 @@ VKRESULT CPartitionTableChainAnalyzer::WalkChain(IStorageDevice* device, int64_t
             e.index = nextLogical_++;
             e.startSector = start;
             e.sectorCount = slot.GetTotalSectors();
-            AppendFittedEntry(list, e, total);
+            if (!AppendFittedEntry(list, e, total)) ++leftOut_;
         }
         if (next < 0) return VK_OK;
         current = next;
@@ -226,6 +223,7 @@ VKRESULT CBaseGPTAnalyzer::Analyze(IStorageDevice* device, std::vector<Partition
     }
 
     const int64_t smallest = kSmallPartitionBytes / ss;
+    int leftOut = 0;
     for (uint32_t i = 0; i < count; ++i) {
         vk::ByteReader e = vk::ByteReader(entries.data(), entries.size()).Sub(static_cast<size_t>(i) * size, 128);
         if (e.failed()) break;
@@ -235,7 +233,7 @@ VKRESULT CBaseGPTAnalyzer::Analyze(IStorageDevice* device, std::vector<Partition
         uint64_t first = e.LE64(32);
         uint64_t last = e.LE64(40);
         if (first >= static_cast<uint64_t>(total)) {
-            CatchExeception::WriteLog("GPT entry %u starts past the disk; left out", i + 1);
+            ++leftOut;
             continue;
         }
         PartitionEntry p{};
@@ -248,6 +246,7 @@ VKRESULT CBaseGPTAnalyzer::Analyze(IStorageDevice* device, std::vector<Partition
         e.Copy(16, p.uniqueGuid, 16);
         list.push_back(p);
     }
+    if (leftOut) CatchExeception::WriteLog("GPT: %d entries start past the disk; left out", leftOut);
     return VK_OK;
 }
 
@@ -274,6 +273,7 @@ VKRESULT CAPMAnaly::Analyze(IStorageDevice* device, std::vector<PartitionEntry>&
     if (!first.Matches(0, "PM") && !first.Matches(0, "TS")) return PT_ERROR(kErrBadPartitionTable);
     uint32_t entries = first.BE32(4);
     if (entries > kMaxMapEntries) return PT_ERROR(kErrBadPartitionTable);
+    int leftOut = 0;
 
     for (uint32_t i = 1; i <= entries; ++i) {
         const int64_t sector = static_cast<int64_t>(i) * perBlock;
@@ -291,8 +291,9 @@ VKRESULT CAPMAnaly::Analyze(IStorageDevice* device, std::vector<PartitionEntry>&
         p.sectorCount = static_cast<int64_t>(m.BE32(12)) * perBlock;
         m.Copy(48, p.typeText, sizeof p.typeText);
         if (p.sectorCount < 1) continue;
-        AppendFittedEntry(list, p, total);
+        if (!AppendFittedEntry(list, p, total)) ++leftOut;
     }
+    if (leftOut) CatchExeception::WriteLog("Apple map: %d partitions start past the disk; left out", leftOut);
     return VK_OK;
 }
 

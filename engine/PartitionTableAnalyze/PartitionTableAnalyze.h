@@ -68,7 +68,7 @@ VKRESULT ReadDeviceSectors(IStorageDevice* device, int64_t first, int64_t count,
 
 // Appends an entry after fitting it to the device: a count that reaches
 // past the end, or is below 1, is cut to the end; an entry that starts at or
-// past the end is left out. Returns whether it was appended.
+// past the end is left out (the caller logs it). Returns whether it was appended.
 bool AppendFittedEntry(std::vector<PartitionEntry>& list, PartitionEntry entry, int64_t totalSectors);
 
 // The MBR and its extended chain.
@@ -83,6 +83,7 @@ public:
 private:
     VKRESULT WalkChain(IStorageDevice* device, int64_t extendedStart, std::vector<PartitionEntry>& list);
     int32_t nextLogical_ = 5;
+    int leftOut_ = 0;
 };
 
 // GPT: the primary header and entries when their CRCs hold, else the backup,
