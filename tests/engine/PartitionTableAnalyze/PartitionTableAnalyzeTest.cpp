@@ -441,6 +441,7 @@ TEST(PartitionTableChecks, AppleMapFaults) {
         {"more than 31 entries", 512, 512, 32, kErrBadPartitionTable},
         {"sector size not a multiple of 512", 1000, 1000, 2, kErrNotSupported},
         {"2048-byte blocks on 2048-byte sectors", 2048, 2048, 2, 0},
+        {"4096-byte blocks on 4096-byte sectors", 4096, 4096, 2, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
