@@ -18,19 +18,6 @@
 
 namespace velmora::test {
 
-// Owns one disk record.
-class MemoryDiskData : public IDiskDeviceData {
-public:
-    MemoryDiskData() { std::memset(&info_, 0, sizeof info_); }
-    CCollectDiskDeviceInfoStruct* GetDiskInfo() override { return &info_; }
-    void SetDiskInfo(CCollectDiskDeviceInfoStruct* info) override {
-        if (info) info_ = *info;
-    }
-
-private:
-    CCollectDiskDeviceInfoStruct info_;
-};
-
 class MemoryStorageDevice : public IStorageDevice {
 public:
     // A whole disk of the given bytes; a trailing partial sector is not part
@@ -38,10 +25,10 @@ public:
     MemoryStorageDevice(std::vector<uint8_t> bytes, int sectorSize, bool withDiskRecord = true)
         : bytes_(std::move(bytes)), sectorSize_(sectorSize > 0 ? sectorSize : 512) {
         if (withDiskRecord) {
-            auto* data = new MemoryDiskData();
-            data->GetDiskInfo()->sectorSize = sectorSize_;
-            data->GetDiskInfo()->totalSectors = GetTotalSectors();
-            data_.reset(data);
+            auto* info = new CCollectDiskDeviceInfoStruct{};
+            info->sectorSize = sectorSize_;
+            info->totalSectors = GetTotalSectors();
+            data_.reset(new CDiskDeviceData(info));
         }
     }
 
