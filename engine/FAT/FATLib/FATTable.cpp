@@ -101,10 +101,26 @@ bool CFAT16Table::SizeAllowed(uint32_t sectors) const {
     return u != 0 && sectors >= 12 / u && sectors <= 256 / u && sectors != 0;
 }
 
-bool CFAT16Table::CheckFATHeader() const {
-    vk::ByteReader r(m_buffer.data(), m_buffer.size());
-    return r.Has(0, 4) && (r.LE32(0) & 0x7FFFFFF8) == 0x7FFFFFF8;
+namespace {
+
+// Entry 1 carries two status bits that systems clear at run time: "clean
+// shutdown" and "no disk error". A volume that met disk errors is exactly
+// what gets brought for recovery, so neither bit decides whether the copy is
+// a FAT.
+constexpr uint32_t kFat16HeaderMask = 0x3FFFFFF8;
+constexpr uint32_t kFat32Entry0Mask = 0x0FFFFFF0;
+constexpr uint32_t kFat32Entry1Mask = 0x03FFFFF8;
+
+bool Fat16HeaderOk(const vk::ByteReader& r) { return r.Has(0, 4) && (r.LE32(0) & kFat16HeaderMask) == kFat16HeaderMask; }
+
+bool Fat32HeaderOk(const vk::ByteReader& r) {
+    return r.Has(0, 8) && (r.LE32(0) & kFat32Entry0Mask) == kFat32Entry0Mask &&
+           (r.LE32(4) & kFat32Entry1Mask) == kFat32Entry1Mask;
 }
+
+}  // namespace
+
+bool CFAT16Table::CheckFATHeader() const { return Fat16HeaderOk(vk::ByteReader(m_buffer.data(), m_buffer.size())); }
 
 uint32_t CFAT32Table::RawEntry(uint32_t cluster) const {
     if (cluster >= m_entryCount) return 0;
@@ -118,10 +134,7 @@ bool CFAT32Table::SizeAllowed(uint32_t sectors) const {
     return u != 0 && sectors >= 256 / u && sectors <= 128000 / u && sectors != 0;
 }
 
-bool CFAT32Table::CheckFATHeader() const {
-    vk::ByteReader r(m_buffer.data(), m_buffer.size());
-    return r.Has(0, 8) && (r.LE32(0) & 0x0FFFFFF0) == 0x0FFFFFF0 && (r.LE32(4) & 0x07FFFFF8) == 0x07FFFFF8;
-}
+bool CFAT32Table::CheckFATHeader() const { return Fat32HeaderOk(vk::ByteReader(m_buffer.data(), m_buffer.size())); }
 
 CDoubleFATTable::~CDoubleFATTable() {
     delete m_first;
@@ -175,13 +188,11 @@ CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, uint64
 bool CFATTableAnalyser::IsValidFATTableFirstSector(const void* sector, size_t length, int& type) {
     vk::ByteReader r(sector, length);
     if (!r.Has(0, 8)) return false;
-    const uint32_t w0 = r.LE32(0);
-    const uint32_t w1 = r.LE32(4);
-    if ((w0 & 0x0FFFFFF0) == 0x0FFFFFF0 && (w1 & 0x07FFFFF8) == 0x07FFFFF8) {
+    if (Fat32HeaderOk(r)) {
         type = FILE_SYSTEM_FAT32;
         return true;
     }
-    if ((w0 & 0x7FFFFFF8) == 0x7FFFFFF8) {
+    if (Fat16HeaderOk(r)) {
         type = FILE_SYSTEM_FAT16;
         return true;
     }

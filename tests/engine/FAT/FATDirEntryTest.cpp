@@ -89,7 +89,8 @@ TEST(FATDirEntry, LongNamePiecesConvertToUtf8) {
     EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"").data()).GetLongFileName(), "_");
 
     // The output bound holds and no character is cut in half.
-    CTempFATDirEntry d(LongEntry(0x41, 0, u"\u00e9\u00e9\u00e9").data());
+    const RawEntry accents = LongEntry(0x41, 0, u"\u00e9\u00e9\u00e9");
+    CTempFATDirEntry d(accents.data());
     char small[4];
     d.GetLongFileName(small, sizeof(small));
     EXPECT_STREQ(small, "\u00e9");

@@ -138,6 +138,19 @@ TEST(FATTable, LongBackwardChainIsCheckedInOnePass) {
     EXPECT_EQ(FollowFATChain(*fat, count - 1, 0, count).clusters.size(), count - 2);
 }
 
+TEST(FATTable, CopiesOfVolumesThatMetDiskErrorsAreKept) {
+    // Entry 1 with the "clean shutdown" and "no disk error" bits cleared.
+    auto dev16 = MakeDevice(1, {{1, 0x3FFF}, {2, 0xFFFF}}, {});
+    auto fat16 = Load(*dev16, 1, false);
+    EXPECT_NE(fat16->First(), nullptr);
+    auto dev32 = MakeDevice(2, {{1, 0x03FFFFFF}, {2, 0x0FFFFFFF}}, {});
+    auto fat32 = Load(*dev32, 2, false);
+    EXPECT_NE(fat32->First(), nullptr);
+    int type = 0;
+    EXPECT_TRUE(CFATTableAnalyser::IsValidFATTableFirstSector(dev32->bytes().data() + 512, 512, type));
+    EXPECT_EQ(type, 2);
+}
+
 TEST(FATTable, HeaderTestOfAFirstSector) {
     int type = 0;
     const uint8_t fat32[8] = {0xF8, 0xFF, 0xFF, 0x0F, 0xFF, 0xFF, 0xFF, 0x0F};
