@@ -31,6 +31,8 @@ struct FATGeometry {
 class CTempFATDBR {
 public:
     CTempFATDBR(const void* sector, size_t length, uint32_t deviceSectorSize);
+    // A buffer of one whole device sector.
+    CTempFATDBR(const void* sector, uint32_t deviceSectorSize) : CTempFATDBR(sector, deviceSectorSize, deviceSectorSize) {}
 
     // Cheap first test: first byte non-zero and the 0x55 0xAA signature.
     static bool SimpleCheck(const void* sector, size_t length);

@@ -114,6 +114,9 @@ TEST(FATBootSector, ShortBufferIsNeverReadPastItsEnd) {
     auto s = Fat16Boot();
     CTempFATDBR dbr(s.data(), 100, 512);  // the signature lies beyond the view
     EXPECT_FALSE(dbr.IsValidDBR());
+    EXPECT_TRUE(CTempFATDBR(s.data(), 512u).IsValidDBR());
+    vk::StoreLE<uint16_t>(&s[11], 256);
+    EXPECT_FALSE(CTempFATDBR(s.data(), 256u).IsValidDBR());  // a sector too short to hold the signature
     EXPECT_FALSE(CTempFATDBR::SimpleCheck(s.data(), 511));
     EXPECT_TRUE(CTempFATDBR::SimpleCheck(s.data(), 512));
 }
