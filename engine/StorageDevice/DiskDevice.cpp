@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "StorageDevice/DeviceCommon.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/MessageCenter.h"
@@ -46,25 +47,18 @@ int CNodeDeviceBase::Open(char* path) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrBadArgument);
         return 0;
     }
-    velmora::platform::IRawIo& io = velmora::platform::CurrentRawIo();
-    if (m_fd >= 0) {
-        io.Close(m_fd);
-        m_fd = -1;
-    }
     int error = 0;
-    int fd = io.Open(m_path, &error);
-    if (fd < 0) {
+    if (storage_detail::ReopenReadOnly(m_fd, m_path, &error) < 0) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
         std::printf("open failed:%d,%s\n", error, std::strerror(error));
         // Linux answers EACCES where the node's mode forbids reading.
         if (error == EPERM || error == EACCES) m_permitted = 0;
         return 0;
     }
-    m_fd = fd;
     m_permitted = 1;
     int sectorSize = 512;
     long long sectors = 0;
-    io.Geometry(fd, &sectorSize, &sectors);
+    velmora::platform::CurrentRawIo().Geometry(m_fd, &sectorSize, &sectors);
     m_sectorSize = sectorSize > 0 ? sectorSize : 512;
     m_totalSectors = sectors > 0 ? sectors : 0;
     return 1;
@@ -72,10 +66,7 @@ int CNodeDeviceBase::Open(char* path) {
 
 int CNodeDeviceBase::Close() {
     m_lastError = 0;
-    if (m_fd < 0) return 0;
-    velmora::platform::CurrentRawIo().Close(m_fd);
-    m_fd = -1;
-    return 1;
+    return storage_detail::CloseFd(m_fd);
 }
 
 int CNodeDeviceBase::ReOpen() {
@@ -87,10 +78,7 @@ int CNodeDeviceBase::ReOpen() {
     return 0;
 }
 
-int CNodeDeviceBase::IOCtl(unsigned long long, void*) {
-    m_lastError = VK_ERROR(kModuleStorageDevice, kErrNotSupported);
-    return 0;
-}
+int CNodeDeviceBase::IOCtl(unsigned long long, void*) { return storage_detail::RefuseIOCtl(m_lastError); }
 
 int CNodeDeviceBase::ReadChecked(void* buffer, long long first, long long count, bool refusePastEnd) {
     m_lastError = 0;
@@ -105,10 +93,7 @@ int CNodeDeviceBase::ReadChecked(void* buffer, long long first, long long count,
     return 0;
 }
 
-void CNodeDeviceBase::ReplacePrivateData(IStorageDeviceData* data) {
-    if (data != m_privateData) delete m_privateData;
-    m_privateData = data;
-}
+void CNodeDeviceBase::ReplacePrivateData(IStorageDeviceData* data) { storage_detail::ReplaceOwned(m_privateData, data); }
 
 int CDiskDevice::ReadSector(void* buffer, long long firstSector, long long count) {
     return ReadChecked(buffer, firstSector, count, false);
@@ -124,13 +109,7 @@ void CDiskDevice::SetPrivateData(IStorageDeviceData* data) {
 }
 
 CCollectDiskDeviceInfoStruct* CDiskDevice::GetDiskInfo() {
-    m_lastError = 0;
-    auto* holder = dynamic_cast<IDiskDeviceData*>(m_privateData);
-    if (holder == nullptr || holder->GetDiskInfo() == nullptr) {
-        m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
-        return nullptr;
-    }
-    return holder->GetDiskInfo();
+    return storage_detail::FindRecord(m_privateData, &IDiskDeviceData::GetDiskInfo, m_lastError);
 }
 
 void CDiskDevice::SetVolumes(const std::vector<CCollectedVolumeDeviceInfoStruct>& volumes) { m_volumes = volumes; }
@@ -167,13 +146,7 @@ void CVolumeDevice::SetApfsDevicePath(char* path) {
 }
 
 CCollectedVolumeDeviceInfoStruct* CVolumeDevice::GetVolumeInfo() {
-    m_lastError = 0;
-    auto* holder = dynamic_cast<IVolumeDeviceData*>(m_privateData);
-    if (holder == nullptr || holder->GetVolumeInfo() == nullptr) {
-        m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
-        return nullptr;
-    }
-    return holder->GetVolumeInfo();
+    return storage_detail::FindRecord(m_privateData, &IVolumeDeviceData::GetVolumeInfo, m_lastError);
 }
 
 IStorageDevice* CreateDiskDevice(const char* path) { return new CDiskDevice(path); }

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "ByteReader.h"
+#include "StorageDevice/DeviceCommon.h"
 #include "StorageDevices.h"
 #include "platform/RawIo.h"
 
@@ -75,19 +76,12 @@ int CImageDeviceBase::Open(char*) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
         return 0;
     }
-    velmora::platform::IRawIo& io = velmora::platform::CurrentRawIo();
-    if (m_fd >= 0) {
-        io.Close(m_fd);
-        m_fd = -1;
-    }
     int error = 0;
-    int fd = io.Open(m_imagePath, &error);
-    if (fd < 0) {
+    if (storage_detail::ReopenReadOnly(m_fd, m_imagePath, &error) < 0) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
         if (error != ENOENT) std::printf("open failed:%d\n", error);
         return 0;
     }
-    m_fd = fd;
     // An attached record's geometry stays in force across reopening.
     if (!m_haveRecord) m_sectorSize = 512;
     return 1;
@@ -95,16 +89,10 @@ int CImageDeviceBase::Open(char*) {
 
 int CImageDeviceBase::Close() {
     m_lastError = 0;
-    if (m_fd < 0) return 0;
-    velmora::platform::CurrentRawIo().Close(m_fd);
-    m_fd = -1;
-    return 1;
+    return storage_detail::CloseFd(m_fd);
 }
 
-int CImageDeviceBase::IOCtl(unsigned long long, void*) {
-    m_lastError = VK_ERROR(kModuleStorageDevice, kErrNotSupported);
-    return 0;
-}
+int CImageDeviceBase::IOCtl(unsigned long long, void*) { return storage_detail::RefuseIOCtl(m_lastError); }
 
 int CImageDeviceBase::ReadSector(void* buffer, long long firstSector, long long count) {
     m_lastError = 0;
@@ -121,8 +109,7 @@ int CImageDeviceBase::ReadSector(void* buffer, long long firstSector, long long 
 
 void CImageDeviceBase::Attach(IStorageDeviceData* data, const void* record, long long sectorSize,
                               long long totalSectors, long long dataOffset) {
-    if (data != m_privateData) delete m_privateData;
-    m_privateData = data;
+    storage_detail::ReplaceOwned(m_privateData, data);
     m_haveRecord = false;
     if (record == nullptr) return;
     // A record naming an unusable geometry leaves the device as it was
@@ -145,13 +132,7 @@ void CEdiDevice::SetPrivateData(IStorageDeviceData* data) {
 }
 
 CEDIDeviceInfoStruct* CEdiDevice::GetEDIInfo() {
-    m_lastError = 0;
-    auto* holder = dynamic_cast<IEDIDeviceData*>(m_privateData);
-    if (holder == nullptr || holder->GetEDIInfo() == nullptr) {
-        m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
-        return nullptr;
-    }
-    return holder->GetEDIInfo();
+    return storage_detail::FindRecord(m_privateData, &IEDIDeviceData::GetEDIInfo, m_lastError);
 }
 
 void CDmgDevice::SetPrivateData(IStorageDeviceData* data) {
@@ -167,13 +148,7 @@ void CDmgDevice::SetPrivateData(IStorageDeviceData* data) {
 }
 
 CDMGDeviceInfoStruct* CDmgDevice::GetDMGInfo() {
-    m_lastError = 0;
-    auto* holder = dynamic_cast<IDmgDeviceData*>(m_privateData);
-    if (holder == nullptr || holder->GetDMGInfo() == nullptr) {
-        m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
-        return nullptr;
-    }
-    return holder->GetDMGInfo();
+    return storage_detail::FindRecord(m_privateData, &IDmgDeviceData::GetDMGInfo, m_lastError);
 }
 
 unsigned int VkFillEdiFileInfo(CEDIDeviceInfoStruct* info, const char* path) {

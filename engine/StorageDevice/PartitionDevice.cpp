@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "StorageDevice/DeviceCommon.h"
 #include "StorageDevices.h"
 
 CPartitionWindowBase::CPartitionWindowBase(IStorageDevice* parent, long long startSector, long long sectorCount,
@@ -35,14 +36,10 @@ int CPartitionWindowBase::Close() {
     return 1;
 }
 
-int CPartitionWindowBase::IOCtl(unsigned long long, void*) {
-    m_lastError = VK_ERROR(kModuleStorageDevice, kErrNotSupported);
-    return 0;
-}
+int CPartitionWindowBase::IOCtl(unsigned long long, void*) { return storage_detail::RefuseIOCtl(m_lastError); }
 
 void CPartitionWindowBase::ReplacePrivateData(IStorageDeviceData* data) {
-    if (data != m_privateData) delete m_privateData;
-    m_privateData = data;
+    storage_detail::ReplaceOwned(m_privateData, data);
 }
 
 int CPartitionWindowBase::ReadWindow(void* buffer, long long first, long long count) {
@@ -92,13 +89,7 @@ void CPartitionDevice::SetPrivateData(IStorageDeviceData* data) {
 }
 
 CCollectedPartitionDeviceInfoStruct* CPartitionDevice::GetPartitionInfo() {
-    m_lastError = 0;
-    auto* holder = dynamic_cast<IPartitionDeviceData*>(m_privateData);
-    if (holder == nullptr || holder->GetPartitionInfo() == nullptr) {
-        m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
-        return nullptr;
-    }
-    return holder->GetPartitionInfo();
+    return storage_detail::FindRecord(m_privateData, &IPartitionDeviceData::GetPartitionInfo, m_lastError);
 }
 
 int CPartitionVirtualVolumeDevice::ReadSector(void* buffer, long long firstSector, long long count) {
@@ -115,13 +106,7 @@ void CPartitionVirtualVolumeDevice::SetPrivateData(IStorageDeviceData* data) {
 }
 
 CCollectedVolumeDeviceInfoStruct* CPartitionVirtualVolumeDevice::GetVolumeInfo() {
-    m_lastError = 0;
-    auto* holder = dynamic_cast<IVolumeDeviceData*>(m_privateData);
-    if (holder == nullptr || holder->GetVolumeInfo() == nullptr) {
-        m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
-        return nullptr;
-    }
-    return holder->GetVolumeInfo();
+    return storage_detail::FindRecord(m_privateData, &IVolumeDeviceData::GetVolumeInfo, m_lastError);
 }
 
 IStorageDevice* CreatePartitionDevice(IStorageDevice* parent, long long startSector, long long sectorCount) {
