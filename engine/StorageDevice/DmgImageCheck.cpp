@@ -93,7 +93,7 @@ bool InitDmgRecord(const char* path, CDMGDeviceInfoStruct& record) {
 }
 
 int ParseChunkEntry(const std::vector<std::vector<uint8_t>>& blockTables) {
-    CatchExeception::WriteLog("========= mish info begin =============");
+    CatchExeception::WriteLog("========= mish info begin =============\n");
     for (const auto& table : blockTables) {
         if (table.empty()) continue;
         vk::ByteReader mish(table.data(), table.size());
@@ -105,9 +105,9 @@ int ParseChunkEntry(const std::vector<std::vector<uint8_t>>& blockTables) {
         const uint64_t dataOffset = mish.BE64(24);
         const uint32_t buffersNeeded = mish.BE32(32);
         const uint32_t entries = mish.BE32(200);
-        CatchExeception::WriteLog("sectorcount: %llu, start sectorNum: %llu", static_cast<unsigned long long>(sectorCount),
+        CatchExeception::WriteLog("sectorcount: %llu, start sectorNum: %llu\n", static_cast<unsigned long long>(sectorCount),
                                   static_cast<unsigned long long>(firstSector));
-        CatchExeception::WriteLog("mish dataoffset: %llu, bufferneed: %u", static_cast<unsigned long long>(dataOffset),
+        CatchExeception::WriteLog("mish dataoffset: %llu, bufferneed: %u\n", static_cast<unsigned long long>(dataOffset),
                                   buffersNeeded);
         if (entries > (table.size() - kMishHeaderSize) / kChunkSize) return 0;
         for (uint32_t i = 0; i < entries; ++i) {
@@ -118,7 +118,7 @@ int ParseChunkEntry(const std::vector<std::vector<uint8_t>>& blockTables) {
             const uint64_t packedOffset = mish.BE64(at + 24);
             const uint64_t packedLength = mish.BE64(at + 32);
             if (type == kChunkAdc || type == kChunkZlib || type == kChunkBzip2) return 0;
-            CatchExeception::WriteLog("Bkl %d,start sector:%llu (have %llu sectors) - Compressed to %llu, %llu bytes, type = %u",
+            CatchExeception::WriteLog("Bkl %d,start sector:%llu (have %llu sectors) - Compressed to %llu, %llu bytes, type = %u\n",
                                       static_cast<int>(i), static_cast<unsigned long long>(chunkFirst),
                                       static_cast<unsigned long long>(chunkCount),
                                       static_cast<unsigned long long>(packedOffset),
@@ -165,11 +165,11 @@ int ParseDmgFile(const char* path, CDMGDeviceInfoStruct& record) {
     const uint64_t xmlLength = koly.BE64(224);
     const uint64_t sectors = koly.BE64(492);
     record.totalSectors = sectors;
-    CatchExeception::WriteLog("========= koly info begin =============");
-    CatchExeception::WriteLog("XML plist from: %llu, spanning %llu types", static_cast<unsigned long long>(xmlOffset),
+    CatchExeception::WriteLog("========= koly info begin =============\n");
+    CatchExeception::WriteLog("XML plist from: %llu, spanning %llu types\n", static_cast<unsigned long long>(xmlOffset),
                               static_cast<unsigned long long>(xmlLength));
-    CatchExeception::WriteLog("Original total sectors: %llu", static_cast<unsigned long long>(sectors));
-    CatchExeception::WriteLog("========= koly info end ===============");
+    CatchExeception::WriteLog("Original total sectors: %llu\n", static_cast<unsigned long long>(sectors));
+    CatchExeception::WriteLog("========= koly info end ===============\n");
     // The sectors the trailer claims must lie in the file from its first
     // byte on, where the device reads them, and so must the property list.
     if (koly.BE64(24) != 0 || sectors > size / 512) return 0;

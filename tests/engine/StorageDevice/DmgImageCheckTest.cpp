@@ -30,7 +30,7 @@ TEST_F(DmgCheckTest, AcceptsOnlyImagesWhoseSectorsLieWhereTheDeviceReadsThem) {
         int accepted;
         unsigned long long sectors;
     } cases[] = {
-        {"raw", 1, 32}, {"plain", 1, 33}, {"zlib", 0, 0}, {"gap", 0, 0}, {"encrypted", 0, 0}, {"badxml", 0, 0},
+        {"raw", 1, 32}, {"plain", 1, 33}, {"zlib", 0, 0}, {"gap", 0, 0}, {"encrypted", 0, 0}, {"badxml", 0, 0}, {"garbled", 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
