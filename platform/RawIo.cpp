@@ -9,6 +9,10 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <new>
+#include <system_error>
 #include <thread>
 
 namespace velmora::platform {
@@ -95,6 +99,50 @@ void SetDeviceFolder(const std::string& folder) {
 std::string DeviceFolder() {
     std::lock_guard<std::mutex> lock(g_folderMutex);
     return g_deviceFolder;
+}
+
+TimedRawIo::TimedRawIo(std::shared_ptr<IRawIo> inner, int limitMs)
+    : inner_(inner ? std::move(inner) : std::make_shared<LinuxRawIo>()), limitMs_(limitMs > 0 ? limitMs : 1) {}
+
+ssize_t TimedRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset) {
+    // Everything the reading thread touches is owned by the job, so a read
+    // that outlives this call writes only into memory nobody else uses.
+    struct Job {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        ssize_t result = -1;
+        int error = 0;
+        std::unique_ptr<uint8_t[]> data;
+    };
+    auto job = std::make_shared<Job>();
+    job->data.reset(new (std::nothrow) uint8_t[length == 0 ? 1 : length]);
+    if (!job->data) {
+        errno = ENOMEM;
+        return -1;
+    }
+    try {
+        std::thread([job, inner = inner_, fd, length, offset] {
+            ssize_t n = inner->ReadAt(fd, job->data.get(), length, offset);
+            int error = errno;
+            std::lock_guard<std::mutex> lock(job->mutex);
+            job->result = n;
+            job->error = error;
+            job->finished = true;
+            job->done.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        errno = EAGAIN;
+        return -1;
+    }
+    std::unique_lock<std::mutex> lock(job->mutex);
+    if (!job->done.wait_for(lock, std::chrono::milliseconds(limitMs_), [&] { return job->finished; })) {
+        errno = ETIMEDOUT;
+        return -1;
+    }
+    if (job->result > 0) std::memcpy(buffer, job->data.get(), static_cast<size_t>(job->result));
+    errno = job->error;
+    return job->result;
 }
 
 void FaultyRawIo::FailRange(long long offset, long long length) {

@@ -347,3 +347,27 @@ TEST_F(WindowTest, VirtualVolumeNeedsAPartitionRecordNamingItsDisk) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(NodeDeviceTest, ReadOverItsTimeLimitIsZeroAndNothingWritesLater) {
+    auto dev = OpenDisk(kMiB);
+    auto slow = std::make_shared<FaultyRawIo>();
+    velmora::platform::TimedRawIo timed(slow, 50);
+    ScopedRawIo scoped(&timed);
+
+    std::vector<uint8_t> buf(4096, 0xAA);
+    ASSERT_EQ(dev->ReadSector(buf.data(), 8, 8), 1);  // in time: read through
+    EXPECT_EQ(PatternMismatch(buf.data(), 8 * 512, buf.size()), -1);
+
+    slow->SetDelayMs(400);
+    std::fill(buf.begin(), buf.end(), 0xAA);
+    EXPECT_EQ(dev->ReadSector(buf.data(), 8, 8), 0);
+    EXPECT_TRUE(IsStorageError(dev->GetLastError(), kErrFailed));
+    EXPECT_TRUE(AllZero(buf.data(), buf.size()));
+    // The abandoned read completes later, into its own buffer only.
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_TRUE(AllZero(buf.data(), buf.size()));
+}
+
+}  // namespace
