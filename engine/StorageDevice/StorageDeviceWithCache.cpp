@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <system_error>
 
 namespace {
 
@@ -116,7 +117,13 @@ int CStorageDeviceWithCache::BeginCache() {
         m_queue.push_back(std::move(block));
     }
     m_threadActive = true;
-    m_thread = std::thread(&CStorageDeviceWithCache::CacheThread, this);
+    try {
+        m_thread = std::thread(&CStorageDeviceWithCache::CacheThread, this);
+    } catch (const std::system_error&) {
+        // Without the thread the queued blocks are served and the rest is
+        // read directly as each block is taken.
+        m_threadActive = false;
+    }
     return 1;
 }
 
