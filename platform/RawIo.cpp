@@ -19,8 +19,11 @@ namespace velmora::platform {
 
 namespace {
 
-LinuxRawIo g_linuxIo;
-std::atomic<IRawIo*> g_current{&g_linuxIo};
+DeviceRawIo& DefaultIo() {
+    static DeviceRawIo* io = new DeviceRawIo();  // lives as long as reads may run
+    return *io;
+}
+std::atomic<IRawIo*> g_current{nullptr};
 
 std::mutex g_folderMutex;
 std::string g_deviceFolder = "/dev";
@@ -81,9 +84,12 @@ void LinuxRawIo::Close(int fd) {
     if (fd >= 0) ::close(fd);
 }
 
-IRawIo& CurrentRawIo() { return *g_current.load(); }
+IRawIo& CurrentRawIo() {
+    IRawIo* io = g_current.load();
+    return io ? *io : DefaultIo();
+}
 
-ScopedRawIo::ScopedRawIo(IRawIo* io) : previous_(g_current.exchange(io ? io : &g_linuxIo)) {}
+ScopedRawIo::ScopedRawIo(IRawIo* io) : previous_(g_current.exchange(io)) {}
 ScopedRawIo::~ScopedRawIo() { g_current.store(previous_); }
 
 std::string DevicePath(const char* name) {
@@ -143,6 +149,16 @@ ssize_t TimedRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset
     if (job->result > 0) std::memcpy(buffer, job->data.get(), static_cast<size_t>(job->result));
     errno = job->error;
     return job->result;
+}
+
+DeviceRawIo::DeviceRawIo() : linux_(std::make_shared<LinuxRawIo>()), timed_(linux_, kReadTimeLimitMs) {}
+
+ssize_t DeviceRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) {
+        return timed_.ReadAt(fd, buffer, length, offset);
+    }
+    return linux_->ReadAt(fd, buffer, length, offset);
 }
 
 void FaultyRawIo::FailRange(long long offset, long long length) {

@@ -39,7 +39,46 @@ public:
     void Close(int fd) override;
 };
 
-// The process's current raw I/O (LinuxRawIo unless replaced).
+// Gives every read a time limit. A read still running when the limit passes
+// is left to finish into a buffer of its own, which is then thrown away:
+// the caller gets -1 (ETIMEDOUT) and nothing writes into its memory after
+// ReadAt returns. Costs one copy per read, so it is for devices that may
+// stop answering, not the default.
+class TimedRawIo : public IRawIo {
+public:
+    TimedRawIo(std::shared_ptr<IRawIo> inner, int limitMs);
+    int Open(const char* path, int* error) override { return inner_->Open(path, error); }
+    bool Geometry(int fd, int* sectorSize, long long* sectors) override {
+        return inner_->Geometry(fd, sectorSize, sectors);
+    }
+    ssize_t ReadAt(int fd, void* buffer, size_t length, long long offset) override;
+    void Close(int fd) override { inner_->Close(fd); }
+
+private:
+    std::shared_ptr<IRawIo> inner_;
+    int limitMs_;
+};
+
+// What the process reads with unless replaced: block and character devices
+// through TimedRawIo with the 30-second limit (a dying disk may stop
+// answering), regular files straight through LinuxRawIo.
+class DeviceRawIo : public IRawIo {
+public:
+    static constexpr int kReadTimeLimitMs = 30000;
+    DeviceRawIo();
+    int Open(const char* path, int* error) override { return linux_->Open(path, error); }
+    bool Geometry(int fd, int* sectorSize, long long* sectors) override {
+        return linux_->Geometry(fd, sectorSize, sectors);
+    }
+    ssize_t ReadAt(int fd, void* buffer, size_t length, long long offset) override;
+    void Close(int fd) override { linux_->Close(fd); }
+
+private:
+    std::shared_ptr<LinuxRawIo> linux_;
+    TimedRawIo timed_;
+};
+
+// The process's current raw I/O (DeviceRawIo unless replaced).
 IRawIo& CurrentRawIo();
 
 // Replaces the current raw I/O for its lifetime (tests only; not for use
@@ -60,26 +99,6 @@ private:
 std::string DevicePath(const char* name);
 void SetDeviceFolder(const std::string& folder);
 std::string DeviceFolder();
-
-// Gives every read a time limit. A read still running when the limit passes
-// is left to finish into a buffer of its own, which is then thrown away:
-// the caller gets -1 (ETIMEDOUT) and nothing writes into its memory after
-// ReadAt returns. Costs one copy per read, so it is for devices that may
-// stop answering, not the default.
-class TimedRawIo : public IRawIo {
-public:
-    TimedRawIo(std::shared_ptr<IRawIo> inner, int limitMs);
-    int Open(const char* path, int* error) override { return inner_->Open(path, error); }
-    bool Geometry(int fd, int* sectorSize, long long* sectors) override {
-        return inner_->Geometry(fd, sectorSize, sectors);
-    }
-    ssize_t ReadAt(int fd, void* buffer, size_t length, long long offset) override;
-    void Close(int fd) override { inner_->Close(fd); }
-
-private:
-    std::shared_ptr<IRawIo> inner_;
-    int limitMs_;
-};
 
 // A test double over LinuxRawIo: fails reads that touch chosen byte ranges,
 // cuts reads short, delays every read, or refuses opens with a chosen error.
