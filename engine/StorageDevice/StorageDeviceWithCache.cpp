@@ -1,0 +1,258 @@
+#include "StorageDevice/StorageDeviceWithCache.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+namespace {
+
+constexpr size_t kMaxBlockBytes = size_t{1} << 30;
+
+}  // namespace
+
+CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* inner) : m_inner(inner) {
+    Open(nullptr);
+    SetBlockSize(1000);
+}
+
+CStorageDeviceWithCache::~CStorageDeviceWithCache() { EndCache(); }
+
+int CStorageDeviceWithCache::Open(char*) { return m_inner != nullptr ? 1 : 0; }
+int CStorageDeviceWithCache::Close() { return m_inner != nullptr ? 1 : 0; }
+int CStorageDeviceWithCache::GetSectorSize() { return m_inner != nullptr ? m_inner->GetSectorSize() : 512; }
+long long CStorageDeviceWithCache::GetTotalSectors() { return m_inner != nullptr ? m_inner->GetTotalSectors() : 0; }
+int CStorageDeviceWithCache::IOCtl(unsigned long long, void*) { return 0; }
+
+int CStorageDeviceWithCache::SetBlockSize(unsigned int sectors) {
+    EndCache();
+    m_curBlock = -1;
+    m_curBuffer.reset();
+    m_blockSize = 0;
+    m_blockBytes = 0;
+    int ssz = GetSectorSize();
+    m_sectorSize = ssz > 0 ? ssz : 512;
+    size_t bytes = static_cast<size_t>(sectors) * static_cast<size_t>(m_sectorSize);
+    if (bytes > kMaxBlockBytes) return 0;
+    m_blockSize = sectors;
+    m_blockBytes = bytes;
+    if (bytes == 0) return 1;
+    m_curBuffer.reset(new (std::nothrow) uint8_t[bytes]());
+    if (!m_curBuffer) {
+        m_blockSize = 0;
+        m_blockBytes = 0;
+        return 0;
+    }
+    return 1;
+}
+
+long long CStorageDeviceWithCache::BlockCount() {
+    long long total = GetTotalSectors();
+    if (m_blockSize == 0 || total <= 0) return 0;
+    return total / m_blockSize + (total % m_blockSize != 0 ? 1 : 0);
+}
+
+bool CStorageDeviceWithCache::IsBlockInValidRange(long long k) {
+    return m_blockSize != 0 && k >= 0 && k < BlockCount();
+}
+
+bool CStorageDeviceWithCache::IsNeedCatchBuffer() {
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    return m_queue.empty();
+}
+
+bool CStorageDeviceWithCache::ReadInner(void* buffer, long long first, long long count) {
+    std::lock_guard<std::mutex> lock(m_innerLock);
+    return m_inner->ReadSector(buffer, first, count) != 0;
+}
+
+bool CStorageDeviceWithCache::ReadBlockInto(uint8_t* data, long long first, long long count) {
+    bool ok = ReadInner(data, first, count);
+    const size_t held = static_cast<size_t>(count) * static_cast<size_t>(m_sectorSize);
+    if (!ok) {
+        std::memset(data, 0, m_blockBytes);
+    } else if (held < m_blockBytes) {
+        // The last block is shorter: what lies past the device end must not
+        // be the previous block's bytes.
+        std::memset(data + held, 0, m_blockBytes - held);
+    }
+    return ok;
+}
+
+std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::TakeSpareLocked() {
+    if (!m_spare.empty()) {
+        std::unique_ptr<uint8_t[]> data = std::move(m_spare.back());
+        m_spare.pop_back();
+        return data;
+    }
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[m_blockBytes]);
+}
+
+void CStorageDeviceWithCache::RecycleLocked(std::unique_ptr<uint8_t[]> data) {
+    if (data && m_spare.size() < 2) m_spare.push_back(std::move(data));
+}
+
+bool CStorageDeviceWithCache::WillProduceLocked() const {
+    return m_threadActive && m_running && (m_reading || m_nextSector < m_inner->GetTotalSectors());
+}
+
+int CStorageDeviceWithCache::BeginCache() {
+    EndCache();
+    std::unique_lock<std::mutex> lock(m_queueLock);
+    m_running = true;
+    m_nextSector = 0;
+    if (m_inner == nullptr || m_blockBytes == 0) return 1;
+    const long long total = m_inner->GetTotalSectors();
+    for (int i = 0; i < m_blocksAhead && m_nextSector < total; ++i) {
+        Block block;
+        block.data = TakeSpareLocked();
+        if (!block.data) break;
+        block.first = m_nextSector;
+        block.count = std::min<long long>(m_blockSize, total - m_nextSector);
+        m_nextSector += block.count;
+        lock.unlock();
+        block.ok = ReadBlockInto(block.data.get(), block.first, block.count);
+        lock.lock();
+        m_queue.push_back(std::move(block));
+    }
+    m_threadActive = true;
+    try {
+        m_thread = std::thread(&CStorageDeviceWithCache::CacheThread, this);
+    } catch (const std::system_error&) {
+        // Without the thread the queued blocks are served and the rest is
+        // read directly as each block is taken.
+        m_threadActive = false;
+    }
+    return 1;
+}
+
+void CStorageDeviceWithCache::CacheThread() {
+    std::unique_lock<std::mutex> lock(m_queueLock);
+    while (true) {
+        m_needData.wait(lock, [this] {
+            return !m_running ||
+                   (static_cast<int>(m_queue.size()) < m_blocksAhead && m_nextSector < m_inner->GetTotalSectors());
+        });
+        if (!m_running) break;
+        Block block;
+        block.data = TakeSpareLocked();
+        if (!block.data) break;
+        block.first = m_nextSector;
+        block.count = std::min<long long>(m_blockSize, m_inner->GetTotalSectors() - m_nextSector);
+        m_nextSector += block.count;
+        m_reading = true;
+        lock.unlock();
+        block.ok = ReadBlockInto(block.data.get(), block.first, block.count);
+        lock.lock();
+        m_reading = false;
+        m_queue.push_back(std::move(block));
+        m_dataReady.notify_all();
+    }
+    m_reading = false;
+    m_threadActive = false;
+    m_dataReady.notify_all();
+}
+
+int CStorageDeviceWithCache::SetCurCacheBlock(long long k) {
+    if (m_inner == nullptr || m_blockSize == 0 || !IsBlockInValidRange(k)) return 0;
+    const long long first = k * static_cast<long long>(m_blockSize);
+    const long long count = std::min<long long>(m_blockSize, GetTotalSectors() - first);
+    if (!m_curBuffer) return 1;
+
+    Block taken;
+    {
+        std::unique_lock<std::mutex> lock(m_queueLock);
+        while (true) {
+            // Blocks before k were skipped by the caller: drop them.
+            while (!m_queue.empty() && m_queue.front().first < first) {
+                RecycleLocked(std::move(m_queue.front().data));
+                m_queue.pop_front();
+                m_needData.notify_all();
+            }
+            if (!m_queue.empty()) {
+                if (m_queue.front().first == first && m_queue.front().count == count) {
+                    taken = std::move(m_queue.front());
+                    m_queue.pop_front();
+                    m_needData.notify_all();
+                }
+                break;
+            }
+            if (!WillProduceLocked()) break;
+            m_needData.notify_all();
+            m_dataReady.wait(lock, [this] { return !m_queue.empty() || !WillProduceLocked(); });
+        }
+        if (taken.data) {
+            RecycleLocked(std::move(m_curBuffer));
+            m_curBuffer = std::move(taken.data);
+        }
+    }
+    if (!taken.data && !m_curBuffer) {
+        // Only a taken block may have replaced the buffer; this cannot fail
+        // unless memory ran out while recycling.
+        m_curBuffer.reset(new (std::nothrow) uint8_t[m_blockBytes]);
+        if (!m_curBuffer) {
+            m_curBlock = -1;
+            return 0;
+        }
+    }
+    if (taken.count == 0) {
+        // Not read ahead (the queue was ahead of k, or read-ahead is not
+        // running): read the block now rather than serve another block's
+        // bytes under its number.
+        m_curOk = ReadBlockInto(m_curBuffer.get(), first, count);
+    } else {
+        m_curOk = taken.ok;
+    }
+    m_curBlock = k;
+    m_curFirst = first;
+    m_curCount = count;
+    return 1;
+}
+
+int CStorageDeviceWithCache::EndCache() {
+    {
+        std::lock_guard<std::mutex> lock(m_queueLock);
+        m_running = false;
+        m_needData.notify_all();
+        m_dataReady.notify_all();
+    }
+    if (m_thread.joinable()) m_thread.join();
+    std::lock_guard<std::mutex> lock(m_queueLock);
+    m_queue.clear();
+    m_spare.clear();
+    return 1;
+}
+
+int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, long long count) {
+    if (m_inner == nullptr) return 0;
+    const long long ssz = GetSectorSize();
+    if (buffer == nullptr || firstSector < 0 || count <= 0 || ssz <= 0 || count > LLONG_MAX / ssz ||
+        firstSector > LLONG_MAX - count) {
+        return 0;
+    }
+    // A block whose read failed is not served from memory: the inner device
+    // reports the failure (and its bad-sector event) again.
+    if (m_curBlock < 0 || !m_curOk) return ReadInner(buffer, firstSector, count) ? 1 : 0;
+
+    auto* out = static_cast<uint8_t*>(buffer);
+    const long long start = m_curFirst;
+    const long long end = m_curFirst + m_curCount;
+    long long done = 0;
+    int result = 1;
+    if (firstSector < start) {
+        long long n = std::min(count, start - firstSector);
+        result = ReadInner(out, firstSector, n) ? 1 : 0;
+        done = n;
+        if (done == count) return result;
+    }
+    long long pos = firstSector + done;
+    if (pos >= start && pos < end) {
+        long long n = std::min(firstSector + count, end) - pos;
+        std::memcpy(out + done * ssz, m_curBuffer.get() + (pos - start) * ssz, static_cast<size_t>(n * ssz));
+        done += n;
+        if (done == count) return result;
+    }
+    if (!ReadInner(out + done * ssz, firstSector + done, count - done)) return 0;
+    return result;
+}

@@ -1,0 +1,90 @@
+// A device that reads the blocks of a deep scan ahead on a thread of its own
+// while the searchers work on the current block, and serves reads inside the
+// current block from memory.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "IStorageDevice.h"
+
+class CStorageDeviceWithCache : public IStorageDevice {
+public:
+    // The inner device is not owned and must outlive the cache.
+    explicit CStorageDeviceWithCache(IStorageDevice* inner);
+    ~CStorageDeviceWithCache() override;
+    CStorageDeviceWithCache(const CStorageDeviceWithCache&) = delete;
+    CStorageDeviceWithCache& operator=(const CStorageDeviceWithCache&) = delete;
+
+    // Sectors per block (1000 after construction). Stops read-ahead that is
+    // running; 0 when the block cannot be held in memory.
+    int SetBlockSize(unsigned int sectors);
+    unsigned int GetBlockSize() const { return m_blockSize; }
+    int BeginCache();
+    // Makes block k current. Blocks are taken in order 0, 1, 2, ...; a block
+    // that was not read ahead (a skipped or repeated one) is read directly.
+    int SetCurCacheBlock(long long k);
+    int EndCache();
+    bool IsNeedCatchBuffer();
+    bool IsBlockInValidRange(long long k);
+
+    int Open(char* path) override;
+    int Close() override;
+    int ReadSector(void* buffer, long long firstSector, long long count) override;
+    int GetSectorSize() override;
+    long long GetTotalSectors() override;
+    int IOCtl(unsigned long long code, void* arg) override;
+    IStorageDeviceData* GetPrivateData() override { return m_privateData; }
+    // Stored and returned unchanged; not owned.
+    void SetPrivateData(IStorageDeviceData* data) override { m_privateData = data; }
+    int GetType() override { return kDeviceCache; }
+    VKRESULT GetLastError() override { return 0; }
+
+private:
+    struct Block {
+        std::unique_ptr<uint8_t[]> data;
+        long long first = 0;  // first sector held
+        long long count = 0;  // sectors held; the rest of the buffer is zero
+        bool ok = false;      // the inner device read them without error
+    };
+
+    void CacheThread();
+    long long BlockCount();
+    // Reads `count` sectors at `first` into a block-sized buffer, zeroing the
+    // rest of it and all of it on failure.
+    bool ReadBlockInto(uint8_t* data, long long first, long long count);
+    bool ReadInner(void* buffer, long long first, long long count);
+    std::unique_ptr<uint8_t[]> TakeSpareLocked();
+    void RecycleLocked(std::unique_ptr<uint8_t[]> data);
+    bool WillProduceLocked() const;
+
+    IStorageDevice* m_inner;
+    IStorageDeviceData* m_privateData = nullptr;
+    std::unique_ptr<uint8_t[]> m_curBuffer;
+    unsigned int m_blockSize = 0;
+    long long m_curBlock = -1;
+    long long m_curFirst = 0;
+    long long m_curCount = 0;
+    bool m_curOk = false;
+    int m_sectorSize = 512;
+    size_t m_blockBytes = 0;
+
+    bool m_running = false;
+    bool m_reading = false;
+    bool m_threadActive = false;
+    std::deque<Block> m_queue;
+    long long m_nextSector = 0;
+    int m_blocksAhead = 10;
+    std::vector<std::unique_ptr<uint8_t[]>> m_spare;
+    std::mutex m_queueLock;
+    std::condition_variable m_dataReady;
+    std::condition_variable m_needData;
+    std::thread m_thread;
+    // Reads of the inner device from the two threads, one at a time.
+    std::mutex m_innerLock;
+};
