@@ -10,7 +10,7 @@ int TBitmap::CreateBitmap(long long bits, unsigned unit) {
     DestroyBitmap();
     // The byte count is 64-bit: one bit per 512-byte sector of a disk past
     // 16 TiB needs more than 2^32 bytes, which a 32-bit size would wrap.
-    const uint64_t bytes = (static_cast<uint64_t>(bits) + 7) / 8;
+    const uint64_t bytes = BytesFor(bits);
     bits_ = new (std::nothrow) uint8_t[bytes];
     if (!bits_) {
         CatchExeception::WriteLog("TBitmap: cannot allocate %llu bytes", static_cast<unsigned long long>(bytes));

@@ -30,6 +30,11 @@ public:
     int FillBitmap(int zero);
     int DestroyBitmap();
 
+    // Bytes needed for `bits` bits (0 for none).
+    static uint64_t BytesFor(long long bits) {
+        return bits <= 0 ? 0 : (static_cast<uint64_t>(bits) + 7) / 8;
+    }
+
 private:
     uint8_t* bits_ = nullptr;
     uint64_t size_ = 0;
