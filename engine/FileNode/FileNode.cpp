@@ -254,28 +254,27 @@ const char* CFileNode::FilterFileNameByDot(const char* name) {
     return name;
 }
 
-int CFileNode::operator==(const CFileNode& other) {
-    auto& that = const_cast<CFileNode&>(other);
+int CFileNode::operator==(CFileNode& other) {
     if (nodeId_ != other.nodeId_) return 0;
-    if ((IsDirectory() != 0) != (that.IsDirectory() != 0)) return 0;
+    if ((IsDirectory() != 0) != (other.IsDirectory() != 0)) return 0;
     if (parentNodeId_ != other.parentNodeId_) return 0;
     const char* mine = GetFileName();
-    const char* theirs = that.GetFileName();
+    const char* theirs = other.GetFileName();
     const bool sameName = (mine == nullptr && theirs == nullptr) ||
                           (mine != nullptr && theirs != nullptr && std::strcmp(mine, theirs) == 0);
     if (!sameName) {
         // A FAT directory entry seen again under another name (a rename, or
         // a deleted entry's first byte): the newer directory's properties
         // win. The FAT search relies on this.
-        if (GetSearcheType() == SEARCHER_FAT && that.IsDirectory() &&
-            that.GetCreationTime() >= GetCreationTime()) {
+        if (GetSearcheType() == SEARCHER_FAT && other.IsDirectory() &&
+            other.GetCreationTime() >= GetCreationTime()) {
             CopyFilePropertiesFrom(other);
         }
         return 0;
     }
     if (IsDirectory()) return 1;
-    if (GetSearcheType() == SEARCHER_HFSPLUS && GetCreationTime() == that.GetCreationTime() &&
-        GetFileSize() == that.GetFileSize()) {
+    if (GetSearcheType() == SEARCHER_HFSPLUS && GetCreationTime() == other.GetCreationTime() &&
+        GetFileSize() == other.GetFileSize()) {
         return 1;
     }
     return GetBelongedPartition() == other.GetBelongedPartition() ? 1 : 0;

@@ -17,41 +17,37 @@ public:
     // False when every slot is taken. A key inserted twice takes two slots.
     bool Insert(const char* key, T value) {
         if (!key) return false;
-        const size_t start = Hash(key, 0) & (Slots - 1);
-        const uint32_t a = Hash(key, 1);
-        const uint32_t b = Hash(key, 2);
-        size_t i = start;
+        const Probe p = ProbeOf(key);
+        size_t i = p.start;
         do {
             Slot& s = slots_[i];
             if (!s.used) {
                 s.value = value;
                 s.used = 1;
-                s.checkA = a;
-                s.checkB = b;
+                s.checkA = p.checkA;
+                s.checkB = p.checkB;
                 ++count_;
                 return true;
             }
             i = (i + 1) & (Slots - 1);
-        } while (i != start);
+        } while (i != p.start);
         return false;
     }
 
     // The value of the first slot holding the key, or null.
     const T* Find(const char* key) const {
         if (!key) return nullptr;
-        const size_t start = Hash(key, 0) & (Slots - 1);
-        const uint32_t a = Hash(key, 1);
-        const uint32_t b = Hash(key, 2);
-        size_t i = start;
+        const Probe p = ProbeOf(key);
+        size_t i = p.start;
         do {
             const Slot& s = slots_[i];
             // Nothing is ever taken out of the table, so a key's probe run
             // never has a free slot before it: the first free slot ends
             // the search.
             if (!s.used) return nullptr;
-            if (s.checkA == a && s.checkB == b) return &s.value;
+            if (s.checkA == p.checkA && s.checkB == p.checkB) return &s.value;
             i = (i + 1) & (Slots - 1);
-        } while (i != start);
+        } while (i != p.start);
         return nullptr;
     }
 
@@ -72,6 +68,14 @@ public:
     }
 
 private:
+    // Where a key's probe starts and the two hashes that identify it.
+    struct Probe {
+        size_t start;
+        uint32_t checkA;
+        uint32_t checkB;
+    };
+    Probe ProbeOf(const char* key) const { return {Hash(key, 0) & (Slots - 1), Hash(key, 1), Hash(key, 2)}; }
+
     struct Slot {
         T value{};
         uint32_t used = 0;

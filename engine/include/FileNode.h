@@ -126,7 +126,7 @@ public:
     virtual IFileProperties* GetFileProperties() const { return nullptr; }
     // Takes over the file properties of `other` where both nodes' file
     // system supports it (FAT); does nothing otherwise. Used by operator==.
-    virtual void CopyFilePropertiesFrom(const CFileNode& other) { (void)other; }
+    virtual void CopyFilePropertiesFrom(CFileNode& other) { (void)other; }
 
     void SetParent(CFileNode* parent);
     // Unlinks a child (1), or 0 when it is not a child of this node. The
@@ -135,8 +135,9 @@ public:
     // 1 when `b` is found climbing from the parent of `a`.
     static int IsLoopedToSelf(const IFileNode* a, const IFileNode* b);
     // Whether the tree builder may drop `other` as a copy of this node. A
-    // FAT node may take over a directory's properties on the way (see .cpp).
-    int operator==(const CFileNode& other);
+    // FAT node may take over a directory's properties on the way (see .cpp),
+    // so neither side is const.
+    int operator==(CFileNode& other);
     // Copies every base field, links included.
     CFileNode& operator=(const CFileNode& other);
     CFileNode(const CFileNode&) = delete;

@@ -29,9 +29,9 @@ public:
     void MarkDeleted() override { deleted = true; }
     void FilterFileNameByDot() override { name_ = CFileNode::FilterFileNameByDot(name_.c_str()); }
     void UpdateFileSize(long long s) override { size = s; }
-    void CopyFilePropertiesFrom(const CFileNode& other) override {
+    void CopyFilePropertiesFrom(CFileNode& other) override {
         ++propertiesCopied;
-        name_ = const_cast<CFileNode&>(other).GetFileName();
+        name_ = other.GetFileName();
     }
 
     long long size = 0;
