@@ -240,6 +240,26 @@ TEST(FileNode, RemoveChildKeepsHiddenSiblingsAndFixesMarks) {
     EXPECT_EQ(middle->GetNextNode(), on);
 }
 
+TEST(FileNode, AddedChildrenCountWithTheirMarks) {
+    TestNode dir(1, -1, "d", true);
+    TestNode ticked(2, 1, "t"), plain(3, 1, "p"), hidden(4, 1, "h");
+    ticked.SetCheck(CHECK_CHECKED);
+    dir.AddChild(&ticked);
+    EXPECT_EQ(dir.GetCheckedStatus(), CHECK_CHECKED);
+    dir.AddChild(&plain);
+    EXPECT_EQ(dir.GetCheckedStatus(), CHECK_PARTLY);
+    // A hidden child counts only once it is shown, and then only once.
+    hidden.ShowNode(0);
+    dir.AddChild(&hidden);
+    EXPECT_EQ(dir.GetShownChildrenCount(), 2u);
+    hidden.ShowNode(1);
+    EXPECT_EQ(dir.GetShownChildrenCount(), 3u);
+    for (TestNode* n : {&ticked, &plain, &hidden}) dir.RemoveChild(n);
+    EXPECT_EQ(dir.GetShownChildrenCount(), 0u);
+    EXPECT_EQ(dir.GetCheckedSum(), 0u);
+    EXPECT_EQ(dir.GetFirstChild(), nullptr);
+}
+
 TEST(FileNode, DestroyedNodesLeaveNoDanglingLinks) {
     auto dir = std::make_unique<TestNode>(1, -1, "d", true);
     auto a = std::make_unique<TestNode>(2, 1, "a");
