@@ -1,0 +1,64 @@
+// Scan control and file recovery as the caller sees them.
+#pragma once
+
+#include "EngineTypes.h"
+#include "ResultCode.h"
+
+class IStorageDevice;
+class IProgress;
+class IDrirectoryTree;
+class IRecoveryFilter;
+class IFileNode;
+class IFileSystemSearchController;
+
+enum _RECOVERY_CONTROLLER_TYPE : int {
+    RECOVERY_CONTROLLER_DELETED = 0,   // quick scan of a live volume
+    RECOVERY_CONTROLLER_COMPLETE = 1,  // deep scan of a volume
+    RECOVERY_CONTROLLER_PARTITION = 2, // deep scan of a whole disk
+};
+
+class IDataRecovery;
+
+class IRecoveryController {
+public:
+    virtual ~IRecoveryController() = default;
+    virtual _RECOVERY_CONTROLLER_TYPE thisType() = 0;
+    // 0 for a null filter, 1 otherwise.
+    virtual int Initialize(IRecoveryFilter* filter) = 0;
+    // Runs the whole scan on the calling thread.
+    virtual VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) = 0;
+    // A new recovery object for the found files of one searcher type, or
+    // null; the caller releases it.
+    virtual IDataRecovery* GetDataRecovery(_tagSearcherType type) const = 0;
+    virtual void Release() = 0;
+};
+
+// Reads the data of one found node.
+class IFileReader {
+public:
+    virtual ~IFileReader() = default;
+    // Reads from byte `offset` of the node's data; the number of bytes read
+    // (0 on failure, with `error` set when given).
+    virtual unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) = 0;
+    virtual IFileReader* Clone() = 0;
+    virtual long long GetDataSize() const = 0;
+    virtual int IsCompressFile() = 0;
+    virtual void Release() = 0;
+};
+
+// Recovers found files of one searcher type.
+class IDataRecovery {
+public:
+    virtual ~IDataRecovery() = default;
+    // Collects the searcher's found partitions and binds the device.
+    virtual VKRESULT Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) = 0;
+    // Selects a node; a new reader of its data the caller releases, or null.
+    virtual IFileReader* SetRecoverNode(IFileNode* node) = 0;
+    // Writes the selected node's data to a new file at `path`; `limit` 0
+    // for the whole file, otherwise at most that many bytes. `progress` may
+    // be null.
+    virtual VKRESULT RecoverTo(const char* path, IProgress* progress, int limit) = 0;
+    // Copies an embedded JPEG from the node's first 64 KiB; its length, or 0.
+    virtual int ReadSmallJPG(char* buffer, unsigned size) = 0;
+    virtual void Release() = 0;
+};

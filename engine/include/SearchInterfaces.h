@@ -1,0 +1,148 @@
+// The contracts between the scan controllers, the searchers and recognisers
+// of each file system, and the caller that runs a scan: progress flows back
+// through one fixed-size record, found trees through one receiver.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "EngineTypes.h"
+#include "ResultCode.h"
+
+class IStorageDevice;
+class IFileNode;
+class IFilesystemNode;
+class IRecoveryFilter;
+class CSearchedPartitionInfo;
+class TBitmap;
+
+enum PROGRESS_STATUS : int32_t {
+    PROGRESS_PREPARING = 0,  // a deep scan's first record: only the total is set
+    PROGRESS_REFRESH = 1,    // carries no new counts
+    PROGRESS_RUNNING = 2,
+    PROGRESS_FINISHED = 3,
+};
+
+// The progress record; a sender clears it whole before filling it and the
+// receiver copies it.
+struct _PROGRESS_INFO {
+    int32_t state;
+    int64_t total;   // units announced: blocks of a deep scan, 1 for a quick
+                     // scan's start and end, bytes for a recovery
+    int64_t done;
+    uint64_t result; // a result code, 0 when none
+    uint8_t reserved[4096];
+};
+static_assert(sizeof(_PROGRESS_INFO) == 4128);
+static_assert(offsetof(_PROGRESS_INFO, total) == 8);
+static_assert(offsetof(_PROGRESS_INFO, done) == 16);
+static_assert(offsetof(_PROGRESS_INFO, result) == 24);
+static_assert(offsetof(_PROGRESS_INFO, reserved) == 32);
+
+// Implemented by the caller of a scan or a recovery.
+class IProgress {
+public:
+    virtual ~IProgress() = default;
+    virtual void UpdateProgress(_PROGRESS_INFO* info) = 0;
+    // Non-zero to go on; 0 asks the work to stop at the next unit.
+    virtual int Continued() = 0;
+    // Non-zero when a deep scan's searchers shall build their trees at its end.
+    virtual int shouldBuild() = 0;
+};
+
+// Receiver of found trees (implemented by the caller).
+class IDrirectoryTree {
+public:
+    virtual ~IDrirectoryTree() = default;
+    // A batch of nodes; `lost` is 1 for the batch of files whose folder was
+    // not found.
+    virtual void ShowNodes(IFileNode** nodes, unsigned count, int lost) = 0;
+    // The root of one result tree, once, before its first batch.
+    virtual void ShowFilesystemNode(IFilesystemNode* root) = 0;
+};
+
+// The tree builder every searcher of a scan feeds.
+class IDirecotryTreeBuilder {
+public:
+    virtual ~IDirecotryTreeBuilder() = default;
+    // 0 when an argument is null.
+    virtual int Initialize(const char* deviceName, IDrirectoryTree* receiver, IRecoveryFilter* filter) = 0;
+    // 1 when the builder takes (and from then on owns) the node, 0 when it
+    // refuses it; a refused node stays the caller's.
+    virtual int AddNode(IFileNode* node, _tagSearcherType type) = 0;
+    virtual int AddSearcherInfo(_tagSearcherType type, long long rootId) = 0;
+    virtual void FlashBuild(_tagSearcherType type) = 0;
+    virtual void Release() = 0;
+    // The record may be null.
+    virtual void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) = 0;
+};
+
+class IFileSystemSearchController {
+public:
+    virtual void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) = 0;
+    // With a null array: the number of partitions found. With a capacity
+    // below that number: the number, nothing filled. Otherwise fills the
+    // array with new records the caller owns and returns how many.
+    virtual int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) = 0;
+    virtual ~IFileSystemSearchController() = default;
+};
+
+class IQuickFileSystemSearchController : public IFileSystemSearchController {
+public:
+    ~IQuickFileSystemSearchController() override = default;
+    // Walks the live file system, hands every node to the tree builder and
+    // reports its own progress.
+    virtual VKRESULT QuickSearchFiles(IStorageDevice* volume, IProgress* progress) = 0;
+};
+
+// Shared map of the FAT and signature deep searches: sector number to a
+// 32-bit value they agree on.
+using FileSectorMap = std::map<unsigned long long, unsigned int>;
+
+// A deep searcher, fed the device block by block in ascending order.
+class ICompleteFileSystemSearchController : public IFileSystemSearchController {
+public:
+    ~ICompleteFileSystemSearchController() override = default;
+    virtual void SetDevice(IStorageDevice* device) = 0;
+    virtual void SetBlockSize(int sectorsPerBlock) = 0;
+    virtual void PreparetoSearch() = 0;
+    // Finishes pending work; builds and hands over the trees when `build`.
+    virtual void EndSearch(int build) { (void)build; }
+    // Sectors [first, first + count), which the device has in its cache.
+    virtual void AnalyzeBlock(long long firstSector, long long sectorCount) = 0;
+    virtual void SetIProgressSink(IProgress* progress) { (void)progress; }
+    virtual void SetBitmap(TBitmap* bitmap) { (void)bitmap; }
+    virtual void SetFileSectorMap(FileSectorMap* map) { (void)map; }
+    virtual TBitmap* GetBitmap() { return nullptr; }
+    // Tells the HFS+ searcher that the device is a live HFS+ volume.
+    virtual bool SetActivePartition(bool active) { return active; }
+};
+
+// A file system's recogniser for one volume or partition window.
+class IVolumeAnalyze {
+public:
+    virtual ~IVolumeAnalyze() = default;
+    // One of the FileSystemType codes; 10 when not recognised.
+    virtual int GetFileSystemType() = 0;
+    virtual long long GetTotalSector() = 0;
+    // Copies the label (UTF-8, terminated) into the buffer; the length copied.
+    virtual int GetLabel(char* buffer, int size) = 0;
+};
+
+// Helpers for both sides of GetSearchedPartitionInfo.
+//
+// Searcher side: answers a query for `found` partitions, calling make(i) for
+// each record to hand out (the caller of the query owns what make returns;
+// a null from make is skipped).
+int AnswerSearchedPartitionQuery(int found, CSearchedPartitionInfo** out, int capacity,
+                                 const std::function<CSearchedPartitionInfo*(int)>& make);
+
+// Caller side: asks with room for 256 records and again with more room when
+// the searcher has more; appends the records (now the caller's) to `out` and
+// returns how many. A searcher whose count keeps changing is asked at most a
+// few times.
+int CollectSearchedPartitions(IFileSystemSearchController* searcher,
+                              std::vector<CSearchedPartitionInfo*>& out);

@@ -1,0 +1,28 @@
+#include <gtest/gtest.h>
+
+#include "../FileNode/TestNode.h"
+#include "RecoveryFilter/RecoveryFilter.h"
+
+namespace {
+
+// Before the interface hands over its lists, the filter reads the
+// program's own list from the work folder.
+TEST(DefaultFilter, ReadsTheWorkFolderList) {
+    ASSERT_FALSE(CFileTypeManager::HasLists());
+    IRecoveryFilter* filter = CreateFilter();
+    ASSERT_NE(filter, nullptr);
+    EXPECT_EQ(CreateFilter(), filter) << "one filter per process";
+    EXPECT_TRUE(CFileTypeManager::HasLists());
+    TestNode jpg(1, 0, "IMG_0001.JPG"), mp4(2, 0, "clip.mp4"), exe(3, 0, "setup.exe");
+    EXPECT_EQ(filter->GetNodeFileType(&jpg), CATEGORY_PICTURE);
+    EXPECT_EQ(filter->GetNodeFileType(&mp4), CATEGORY_MOVIE);
+    EXPECT_EQ(filter->GetNodeFileType(&exe), CATEGORY_OTHER);
+    filter->SetFilterTypes(CATEGORY_PICTURE);
+    EXPECT_EQ(filter->IsFileNodeValid(&jpg), 1);
+    EXPECT_EQ(filter->IsFileNodeValid(&mp4), 0);
+    filter->Release();  // does nothing: the filter stays
+    filter->SetFilterTypes(CATEGORY_ALL);
+    EXPECT_EQ(filter->IsFileNodeValid(&mp4), 1);
+}
+
+}  // namespace
