@@ -62,3 +62,7 @@ public:
     virtual int ReadSmallJPG(char* buffer, unsigned size) = 0;
     virtual void Release() = 0;
 };
+
+// A new data-recovery object (null when it cannot be made). Released through
+// its Release().
+IDataRecovery* CreateDataRecoveryObj();

@@ -80,6 +80,10 @@ public:
     virtual void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) = 0;
 };
 
+// A new tree builder; `replay` when its nodes come from a saved result file
+// rather than from a scan. Released through Release().
+IDirecotryTreeBuilder* CreateTreeBuilder(bool replay);
+
 class IFileSystemSearchController {
 public:
     virtual void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) = 0;
