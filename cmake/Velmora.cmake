@@ -59,7 +59,7 @@ function(velmora_add_test)
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS "${T_LABELS}"
-                   ENVIRONMENT "VELMORA_WORK_PATH=${CMAKE_BINARY_DIR}/tests/work;VELMORA_SOURCE_DIR=${PROJECT_SOURCE_DIR};VELMORA_BINARY_DIR=${CMAKE_BINARY_DIR}"
+                   ENVIRONMENT "VELMORA_WORK_PATH=${CMAKE_BINARY_DIR}/tests/work"
                    TIMEOUT 600)
 endfunction()
 

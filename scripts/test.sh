@@ -31,8 +31,8 @@ echo "== tests under ASan + UBSan"
 if [ "$fuzz_seconds" != "0" ]; then
     CC=clang CXX=clang++ run_build build/ci-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON
     cmake --build build/ci-fuzz --target fuzzers -j "$jobs"
-    for fuzzer in build/ci-fuzz/fuzz/*; do
-        [ -x "$fuzzer" ] || continue
+    for fuzzer in build/ci-fuzz/fuzz/fuzz_*; do
+        [ -f "$fuzzer" ] && [ -x "$fuzzer" ] || continue
         name=$(basename "$fuzzer")
         seeds="fuzz/corpus/$name"
         work=$(mktemp -d)

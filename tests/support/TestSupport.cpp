@@ -47,6 +47,11 @@ std::string SourceDir() {
     return VELMORA_SOURCE_DIR_DEFAULT;
 }
 
+std::string BinaryDir() {
+    if (const char* env = std::getenv("VELMORA_BINARY_DIR"); env && *env) return env;
+    return VELMORA_BINARY_DIR_DEFAULT;
+}
+
 bool IsRoot() { return geteuid() == 0; }
 
 }  // namespace velmora::test

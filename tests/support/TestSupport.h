@@ -28,6 +28,8 @@ std::string ReadText(const std::string& path);
 
 // The source tree's root (tests find fixture scripts through it).
 std::string SourceDir();
+// The build tree's root.
+std::string BinaryDir();
 
 // True when running as root (loop devices, mounts).
 bool IsRoot();

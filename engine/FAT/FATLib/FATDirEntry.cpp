@@ -1,0 +1,269 @@
+#include "FATDirEntry.h"
+
+#include <cassert>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <iconv.h>
+
+namespace {
+
+bool DateOk(uint16_t v) {
+    const tagFATDATE d{v};
+    return v == 0 || (d.Day() != 0 && d.Month() >= 1 && d.Month() <= 12);
+}
+
+bool TimeOk(uint16_t v) {
+    const tagFATTIME t{v};
+    return v == 0 || (t.Hours() < 24 && t.Minutes() < 60 && t.Seconds2() < 30);
+}
+
+// One conversion handle per thread: opening iconv for each of millions of
+// entries would dominate a scan.
+class Utf16Converter {
+public:
+    Utf16Converter() : m_cd(iconv_open("UTF-8", "UTF-16LE")) {}
+    ~Utf16Converter() {
+        if (ok()) iconv_close(m_cd);
+    }
+    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts `bytes` UTF-16LE bytes into out (room for outRoom bytes);
+    // answers the bytes written. Units iconv refuses become "_".
+    size_t Convert(const char* in, size_t bytes, char* out, size_t outRoom) {
+        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        char* src = const_cast<char*>(in);
+        size_t srcLeft = bytes;
+        char* dst = out;
+        size_t dstLeft = outRoom;
+        while (srcLeft > 0) {
+            if (iconv(m_cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) break;
+            if (errno == E2BIG || dstLeft == 0) break;
+            // A lone surrogate or a truncated pair: mark it and go on.
+            *dst++ = '_';
+            --dstLeft;
+            const size_t skip = srcLeft < 2 ? srcLeft : 2;
+            src += skip;
+            srcLeft -= skip;
+            iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        return static_cast<size_t>(dst - out);
+    }
+
+private:
+    iconv_t m_cd;
+};
+
+}  // namespace
+
+bool SecondsSince1970ToFileTime(int64_t seconds, _FILETIME* out) {
+    if (!out) return false;
+    *out = U64ToFileTime(UnixTimeToFileTime(seconds));
+    return true;
+}
+
+bool DosDateTimeToFileTime(uint16_t date, uint16_t time, _FILETIME* out) {
+    if (!out) return false;
+    const tagFATDATE d{date};
+    const tagFATTIME t{time};
+    std::tm tm{};
+    tm.tm_sec = static_cast<int>(t.Seconds2() * 2);
+    tm.tm_min = static_cast<int>(t.Minutes());
+    tm.tm_hour = static_cast<int>(t.Hours());
+    tm.tm_mday = static_cast<int>(d.Day());
+    tm.tm_mon = static_cast<int>(d.Month()) - 1;
+    tm.tm_year = static_cast<int>(d.YearsSince1980()) + 80;
+    tm.tm_isdst = -1;
+    const time_t seconds = mktime(&tm);
+    // mktime cannot fail for 1980-2107 on a 64-bit time_t; keep a failure
+    // from turning into a time just before 1970.
+    return SecondsSince1970ToFileTime(seconds == static_cast<time_t>(-1) ? 0 : seconds, out);
+}
+
+CTempFATDirEntry::CTempFATDirEntry(uint8_t* entry) : m_writable(entry), m_entry(entry) { assert(entry); }
+CTempFATDirEntry::CTempFATDirEntry(const uint8_t* entry) : m_writable(nullptr), m_entry(entry) { assert(entry); }
+
+bool CTempFATDirEntry::InitFromBuffer(uint8_t* entry) {
+    assert(entry);
+    m_writable = entry;
+    m_entry = entry;
+    return IsValidFATDirEntry(false);
+}
+
+bool CTempFATDirEntry::InitFromBuffer(const uint8_t* entry) {
+    assert(entry);
+    m_writable = nullptr;
+    m_entry = entry;
+    return IsValidFATDirEntry(false);
+}
+
+bool CTempFATDirEntry::IsValidFATDirEntry(bool relaxed) const {
+    const uint8_t attr = Attribute();
+    if (attr == kFATAttrLongName) return true;
+    if (attr > 0x3F) return false;
+    if (!relaxed) {
+        const uint32_t size = GetSize();
+        if (IsDirectory()) {
+            if (size != 0 && HighClusterWord() != 0) return false;
+        } else {
+            const uint32_t cluster = (static_cast<uint32_t>(HighClusterWord()) << 16) | LowClusterWord();
+            if ((size == 0) != (cluster == 0)) return false;
+        }
+    }
+    if (!DateOk(CreationDate()) || !DateOk(ModificationDate()) || !DateOk(LastAccessDate())) return false;
+    if (!TimeOk(CreationTime()) || !TimeOk(ModificationTime())) return false;
+    if (attr & 0x40) return false;
+    if (IsVolumeLabel()) return true;
+    return IsValidFileName(m_entry);
+}
+
+uint64_t CTempFATDirEntry::GetFirstClusterNO() const {
+    if (m_revise && m_reviseCluster > 0) return m_reviseCluster;
+    return (static_cast<uint64_t>(HighClusterWord()) << 16) | LowClusterWord();
+}
+
+bool CTempFATDirEntry::SetFirstClusterNO(uint64_t cluster) {
+    if (!m_writable) return false;
+    vk::StoreLE<uint16_t>(m_writable + 20, static_cast<uint16_t>(cluster >> 16));
+    vk::StoreLE<uint16_t>(m_writable + 26, static_cast<uint16_t>(cluster));
+    return true;
+}
+
+bool CTempFATDirEntry::GetLongFileName(char* out, size_t outSize) const {
+    assert(out);
+    if (outSize == 0) return true;
+    uint8_t units[kFATLongNameUnits * 2];
+    std::memcpy(units, m_entry + 1, 10);
+    std::memcpy(units + 10, m_entry + 14, 12);
+    std::memcpy(units + 22, m_entry + 28, 4);
+    size_t count = 0;
+    while (count < kFATLongNameUnits && (units[count * 2] | units[count * 2 + 1]) != 0) ++count;
+
+    size_t written = 0;
+    thread_local Utf16Converter converter;
+    if (converter.ok() && count > 0)
+        written = converter.Convert(reinterpret_cast<const char*>(units), count * 2, out, outSize - 1);
+    if (written == 0) {
+        if (outSize >= 2) {
+            out[0] = '_';
+            written = 1;
+        }
+    }
+    out[written] = '\0';
+    return true;
+}
+
+std::string CTempFATDirEntry::GetLongFileName() const {
+    char buf[kFATLongNameUnits * 4 + 1];  // 13 units, at most 3 UTF-8 bytes each
+    GetLongFileName(buf, sizeof(buf));
+    return buf;
+}
+
+uint8_t CTempFATDirEntry::ShortNameChecksum() const {
+    uint8_t sum = 0;
+    for (size_t i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + m_entry[i]);
+    return sum;
+}
+
+void CTempFATDirEntry::GetShortName(std::string& out, bool noDot) const {
+    const auto part = [&](size_t off, size_t len) {
+        size_t end = len;
+        while (end > 0 && m_entry[off + end - 1] == ' ') --end;
+        std::string s;
+        for (size_t i = 0; i < end; ++i) {
+            const uint8_t c = m_entry[off + i];
+            if (off == 0 && i == 0 && c == kFATDeletedMark)
+                s += '#';
+            else if (c >= 0x80 || c < 0x20)
+                s += '_';
+            else
+                s += static_cast<char>(c);
+        }
+        return s;
+    };
+    out = part(0, 8);
+    const std::string ext = part(8, 3);
+    if (!ext.empty()) {
+        if (!noDot) out += '.';
+        out += ext;
+    }
+}
+
+bool CTempFATDirEntry::IsFilenameEqual(const char* name8, const char* ext3) const {
+    return name8 && ext3 && std::memcmp(m_entry, name8, 8) == 0 && std::memcmp(m_entry + 8, ext3, 3) == 0;
+}
+
+bool CTempFATDirEntry::IsValidFileName(const uint8_t* name11) {
+    if (!name11 || name11[0] == ' ') return false;
+    for (size_t i = 0; i < 11; ++i) {
+        const uint8_t c = name11[i];
+        if (c == 0xFF) return false;
+        if (c >= 0x80) {
+            ++i;  // the trail byte of a double-byte character
+            continue;
+        }
+        if (c < 0x1A || c == '|' || std::strchr("\"*/:<>?\\", c) != nullptr) return false;
+    }
+    return true;
+}
+
+bool CTempFATDirEntry::IsValidLongFileNameChar(char c) {
+    return c != '\0' && std::strchr("?*|\\/:\"<>", c) == nullptr;
+}
+
+bool CTempFATDirEntry::IsValidLongFileName(const char* name) {
+    if (!name || !*name) return false;
+    for (const char* p = name; *p; ++p) {
+        if (!IsValidLongFileNameChar(*p)) return false;
+    }
+    return true;
+}
+
+void CFATLongNameRun::Reset() {
+    m_name.clear();
+    m_pieces = 0;
+    m_expectedOrdinal = 0;
+    m_checksum = 0;
+    m_deleted = false;
+    m_broken = false;
+}
+
+bool CFATLongNameRun::Add(const CTempFATDirEntry& e) {
+    if (!e.IsLongFileNameEntry()) return false;
+    const bool deleted = e.IsErased();
+    if (m_pieces == 0 || (!deleted && e.IsLastLongNamePiece())) {
+        // A live entry flagged as the last piece always starts a new run.
+        Reset();
+        m_deleted = deleted;
+        m_checksum = e.LongNameChecksum();
+        if (!deleted) {
+            if (!e.IsLastLongNamePiece() || e.LongNameOrdinal() == 0) {
+                Reset();
+                return false;
+            }
+            m_expectedOrdinal = e.LongNameOrdinal();
+        }
+    } else if (deleted != m_deleted || e.LongNameChecksum() != m_checksum ||
+               (!deleted && e.LongNameOrdinal() != m_expectedOrdinal)) {
+        Reset();
+        return false;
+    }
+    std::string piece = e.GetLongFileName();
+    if (m_name.size() + piece.size() > kMaxNameBytes) {
+        m_broken = true;
+    } else {
+        m_name.insert(0, piece);
+    }
+    ++m_pieces;
+    if (!deleted) --m_expectedOrdinal;
+    return true;
+}
+
+bool CFATLongNameRun::Finish(const CTempFATDirEntry& shortEntry, std::string& name) {
+    bool ok = m_pieces > 0 && !m_broken && m_deleted == shortEntry.IsErased();
+    if (ok && !m_deleted) ok = m_expectedOrdinal == 0 && shortEntry.ShortNameChecksum() == m_checksum;
+    if (ok) ok = CTempFATDirEntry::IsValidLongFileName(m_name.c_str());
+    if (ok) name = m_name;
+    Reset();
+    return ok;
+}

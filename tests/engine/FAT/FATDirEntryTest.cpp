@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+
+#include "FATLib/FATDirEntry.h"
+#include "FatEntryBuilder.h"
+
+namespace {
+
+TEST(FATDirEntry, StrictAndRelaxedValidity) {
+    struct Case {
+        const char* name;
+        RawEntry entry;
+        std::function<void(RawEntry&)> change;
+        bool strict;
+        bool relaxed;
+    };
+    const std::vector<Case> cases = {
+        {"file", ShortEntry("FILE    TXT", 0x20, 5, 100), [](auto&) {}, true, true},
+        {"empty file", ShortEntry("EMPTY   TXT", 0x20, 0, 0), [](auto&) {}, true, true},
+        {"size 0 but cluster 5", ShortEntry("FILE    TXT", 0x20, 5, 0), [](auto&) {}, false, true},
+        {"size but no cluster", ShortEntry("FILE    TXT", 0x20, 0, 9), [](auto&) {}, false, true},
+        {"folder", ShortEntry("DIR        ", 0x10, 0x12345, 0), [](auto&) {}, true, true},
+        {"folder with size and high word", ShortEntry("DIR        ", 0x10, 0x12345, 4), [](auto&) {}, false, true},
+        {"long-name piece", LongEntry(0x41, 0, u"x"), [](auto& e) { e[0] = 0x99; }, true, true},
+        {"attribute above 0x3F", ShortEntry("FILE    TXT", 0x40, 5, 1), [](auto&) {}, false, false},
+        {"month 13", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { vk::StoreLE<uint16_t>(&e[24], (44 << 9) | (13 << 5) | 1); }, false, false},
+        {"day 0", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { vk::StoreLE<uint16_t>(&e[16], (44 << 9) | (3 << 5)); }, false, false},
+        {"zero dates and times", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { std::memset(&e[14], 0, 6); std::memset(&e[22], 0, 4); }, true, true},
+        {"hour 24", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { vk::StoreLE<uint16_t>(&e[22], 24 << 11); }, false, false},
+        {"seconds 60", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { vk::StoreLE<uint16_t>(&e[14], 30); }, false, false},
+        {"volume label with odd name", ShortEntry("\x01\x02LABEL    ", 0x08, 0, 0), [](auto&) {}, true, true},
+        {"leading blank", ShortEntry(" FILE   TXT", 0x20, 5, 1), [](auto&) {}, false, false},
+        {"control byte", ShortEntry("FI\x01" "E    TXT", 0x20, 5, 1), [](auto&) {}, false, false},
+        {"star", ShortEntry("FI*E    TXT", 0x20, 5, 1), [](auto&) {}, false, false},
+        {"pipe", ShortEntry("FILE    T|T", 0x20, 5, 1), [](auto&) {}, false, false},
+        {"byte 0xFF", ShortEntry("FILE\xFF   TXT", 0x20, 5, 1), [](auto&) {}, false, false},
+        {"deleted", ShortEntry("\xE5ILE    TXT", 0x20, 5, 1), [](auto&) {}, true, true},
+        // A lead byte of 0x80 or more carries the next byte with it, whatever it is.
+        {"double-byte character", ShortEntry("\x81?LE    TXT", 0x20, 5, 1), [](auto&) {}, true, true},
+        {"never used", RawEntry{}, [](auto&) {}, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RawEntry e = c.entry;
+        c.change(e);
+        CTempFATDirEntry d(e.data());
+        EXPECT_EQ(d.IsValidFATDirEntry(false), c.strict);
+        EXPECT_EQ(d.IsValidFATDirEntry(true), c.relaxed);
+    }
+}
+
+TEST(FATDirEntry, ShortNames) {
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("ABC        ", 0x20, 0, 0).data()).GetShortName(), "ABC");
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("\xE5" "BC     TXT", 0x20, 3, 1).data()).GetShortName(), "#BC.TXT");
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("N\x81ME    T\xF0T", 0x20, 3, 1).data()).GetShortName(), "N_ME.T_T");
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("MY VOLUMEAB", 0x08, 0, 0).data()).GetShortName(true), "MY VOLUMEAB");
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("README     ", 0x20, 3, 1).data()).GetShortName(), "README");
+}
+
+TEST(FATDirEntry, ClusterWordsAndRevision) {
+    RawEntry e = ShortEntry("FILE    TXT", 0x20, 0x0005, 10);
+    vk::StoreLE<uint16_t>(&e[20], 0x0012);
+    CTempFATDirEntry d(e.data());
+    EXPECT_EQ(d.GetFirstClusterNO(), 0x120005u);
+    d.SetIsReviseDirEntryCluNum(true);
+    d.SetReviseDirEntryCluNum(0);
+    EXPECT_EQ(d.GetFirstClusterNO(), 0x120005u);  // a zero revision is ignored
+    d.SetReviseDirEntryCluNum(0x30005);
+    EXPECT_EQ(d.GetFirstClusterNO(), 0x30005u);
+    d.SetIsReviseDirEntryCluNum(false);
+    ASSERT_TRUE(d.SetFirstClusterNO(0x10876));
+    EXPECT_EQ(vk::LoadLE<uint16_t>(&e[20]), 0x0001);
+    EXPECT_EQ(vk::LoadLE<uint16_t>(&e[26]), 0x0876);
+    const RawEntry ro = e;
+    CTempFATDirEntry readOnly(ro.data());
+    EXPECT_FALSE(readOnly.SetFirstClusterNO(7));
+}
+
+TEST(FATDirEntry, LongNamePiecesConvertToUtf8) {
+    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"photo one.jpg").data()).GetLongFileName(), "photo one.jpg");
+    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"\u00dcn\u00efc\u00f6d\u00e9").data()).GetLongFileName(),
+              "\u00dcn\u00efc\u00f6d\u00e9");
+    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"a\U0001F600b").data()).GetLongFileName(), "a\U0001F600b");
+    // A lone surrogate is not text: marked, the rest kept.
+    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"a\xD800z").data()).GetLongFileName(), "a_z");
+    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"").data()).GetLongFileName(), "_");
+
+    // The output bound holds and no character is cut in half.
+    const RawEntry accents = LongEntry(0x41, 0, u"\u00e9\u00e9\u00e9");
+    CTempFATDirEntry d(accents.data());
+    char small[4];
+    d.GetLongFileName(small, sizeof(small));
+    EXPECT_STREQ(small, "\u00e9");
+}
+
+TEST(FATDirEntry, LongNameRuns) {
+    const char* shortName = "PHOTOO~1JPG";
+    const uint8_t sum = Checksum(shortName);
+    const RawEntry shortEntry = ShortEntry(shortName, 0x20, 5, 100);
+    const RawEntry piece2 = LongEntry(0x42, sum, u"g");
+    const RawEntry piece1 = LongEntry(0x01, sum, u"photo one.jp");
+    {
+        CFATLongNameRun run;
+        ASSERT_TRUE(run.Add(CTempFATDirEntry(piece2.data())));
+        ASSERT_TRUE(run.Add(CTempFATDirEntry(piece1.data())));
+        std::string name;
+        ASSERT_TRUE(run.Finish(CTempFATDirEntry(shortEntry.data()), name));
+        EXPECT_EQ(name, "photo one.jpg");
+        EXPECT_EQ(CTempFATDirEntry(shortEntry.data()).ShortNameChecksum(), sum);
+    }
+    struct Broken {
+        const char* name;
+        std::vector<RawEntry> pieces;
+        RawEntry shortEntry;
+    };
+    const std::vector<Broken> broken = {
+        {"checksum of another entry", {piece2, piece1}, ShortEntry("OTHER   JPG", 0x20, 5, 100)},
+        {"missing first piece", {piece2}, shortEntry},
+        {"missing last piece", {piece1}, shortEntry},
+        {"pieces of two names", {piece2, LongEntry(0x01, static_cast<uint8_t>(sum + 1), u"x")}, shortEntry},
+        {"forbidden character", {LongEntry(0x41, sum, u"a:b.txt")}, shortEntry},
+    };
+    for (const auto& b : broken) {
+        SCOPED_TRACE(b.name);
+        CFATLongNameRun run;
+        for (const auto& p : b.pieces) run.Add(CTempFATDirEntry(p.data()));
+        std::string name = "unchanged";
+        EXPECT_FALSE(run.Finish(CTempFATDirEntry(b.shortEntry.data()), name));
+        EXPECT_EQ(name, "unchanged");
+        EXPECT_TRUE(run.Empty());
+    }
+    // Deleted: the sequence bytes and the short name's first byte are gone.
+    RawEntry d2 = piece2, d1 = piece1, ds = shortEntry;
+    d2[0] = d1[0] = ds[0] = 0xE5;
+    CFATLongNameRun run;
+    run.Add(CTempFATDirEntry(d2.data()));
+    run.Add(CTempFATDirEntry(d1.data()));
+    std::string name;
+    ASSERT_TRUE(run.Finish(CTempFATDirEntry(ds.data()), name));
+    EXPECT_EQ(name, "photo one.jpg");
+
+    // A deleted run has no sequence numbers to end it: sixty pieces of 13
+    // three-byte characters outgrow the name limit and give no name.
+    CFATLongNameRun longRun;
+    const std::u16string wide(13, u'\u4e2d');
+    for (int i = 0; i < 60; ++i) {
+        RawEntry p = LongEntry(0x01, sum, wide);
+        p[0] = 0xE5;
+        longRun.Add(CTempFATDirEntry(p.data()));
+    }
+    EXPECT_FALSE(longRun.Finish(CTempFATDirEntry(ds.data()), name));
+}
+
+TEST(FATDirEntry, DosTimesAreLocalTime) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    _FILETIME ft{};
+    // 2024-04-21 11:17:56 UTC = 1713698276
+    ASSERT_TRUE(DosDateTimeToFileTime(0x5895, 0x5A3C, &ft));
+    EXPECT_EQ(FileTimeToU64(ft), 1713698276ULL * 10000000ULL + 116444736000000000ULL);
+    // 1980-01-01 00:00:00
+    ASSERT_TRUE(DosDateTimeToFileTime(0x0021, 0, &ft));
+    EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), 315532800);
+    setenv("TZ", "Europe/Berlin", 1);
+    tzset();
+    ASSERT_TRUE(DosDateTimeToFileTime(0x5895, 0x5A3C, &ft));
+    EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), 1713698276 - 2 * 3600);  // summer time
+    if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    tzset();
+}
+
+}  // namespace
