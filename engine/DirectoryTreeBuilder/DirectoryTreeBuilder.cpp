@@ -626,7 +626,7 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
     // Empty files under a folder are dropped from it first, so that a
     // folder left with nothing is judged empty.
     for (IFileNode* n : tree.pending) {
-        if (!n || !IsPendingNode(tree, n) || n->IsDirectory() || n->GetFileSize() != 0) continue;
+        if (!n || n->IsDirectory() || n->GetFileSize() != 0 || !IsPendingNode(tree, n)) continue;
         if (auto* parent = dynamic_cast<CFileNode*>(n->GetParent())) parent->RemoveChild(static_cast<CFileNode*>(n));
     }
     auto* lost = new CFilesystemNode("Other lost files", "LostFiles", tree.root->GetSearcheType(), -1);

@@ -250,6 +250,45 @@ TEST_F(TreeBuilderTest, OrphansEndInOtherLostFiles) {
     for (TNode* n : {emptyFile, emptyOrphan, emptyDir}) EXPECT_FALSE(R().WasShown(n)) << n->GetFileName();
 }
 
+TEST_F(TreeBuilderTest, AmongFoldersOfOneIdTheNodesOwnPartitionWins) {
+    B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
+    TNode* p0 = Folder(40, kRoot, "in-partition-0");
+    TNode* p1 = Folder(40, kRoot, "in-partition-1");
+    p0->SetBelongedPartition(0);
+    p1->SetBelongedPartition(1);
+    TNode* file = File(41, 40, "f.txt");
+    file->SetBelongedPartition(1);
+    Take(p0);
+    Take(p1);
+    Take(file);
+    B()->FlashBuild(SEARCHER_NTFS);
+    EXPECT_EQ(file->GetParent(), p1);
+}
+
+TEST_F(TreeBuilderTest, NodesWaitingForANewRootIdJoinTheRoot) {
+    B()->AddSearcherInfo(SEARCHER_FAT, 2);
+    TNode* file = File(10, 77, "a.txt", 5, true, SEARCHER_FAT);
+    Take(file, SEARCHER_FAT);
+    F().clock += 4;
+    Take(File(11, 2, "b.txt", 5, true, SEARCHER_FAT), SEARCHER_FAT);
+    EXPECT_FALSE(R().WasShown(file));
+    B()->AddSearcherInfo(SEARCHER_FAT, 77);
+    B()->FlashBuild(SEARCHER_FAT);
+    EXPECT_EQ(file->GetParent(), R().roots.at(0));
+}
+
+TEST_F(TreeBuilderTest, TrashWhoseAncestorsLoopIsNoUsersTrash) {
+    F().home = "/a/b/";
+    B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
+    Take(Folder(10, 11, "a"));
+    Take(Folder(11, 10, "b"));
+    TNode* trash = Folder(12, 11, ".Trash");
+    Take(trash);
+    Take(File(13, 12, "x", 5, true));
+    B()->FlashBuild(SEARCHER_NTFS);
+    EXPECT_FALSE(trash->IsDeleted());
+}
+
 TEST_F(TreeBuilderTest, NoLostFolderWhenEverythingHasItsPlace) {
     B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
     Take(File(10, kRoot, "a"));
