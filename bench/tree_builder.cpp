@@ -22,7 +22,8 @@ namespace {
 
 class BenchNode : public CFileNode {
 public:
-    BenchNode(long long id, long long parent, std::string name, bool dir, bool deleted, long long size)
+    BenchNode(long long id, long long parent, std::string name, bool dir, bool deleted,
+              long long size)
         : name_(std::move(name)), size_(size), dir_(dir), deleted_(deleted) {
         SetNodeId(id);
         SetParentNodeID(parent);
@@ -36,7 +37,9 @@ public:
     int IsDirectory() override { return dir_ ? 1 : 0; }
     int IsDeleted() override { return deleted_ ? 1 : 0; }
     _tagSearcherType GetSearcheType() const override { return SEARCHER_NTFS; }
-    IFileNode* Clone() override { return new BenchNode(GetCurrentNodeID(), GetParentNodeID(), name_, dir_, deleted_, size_); }
+    IFileNode* Clone() override {
+        return new BenchNode(GetCurrentNodeID(), GetParentNodeID(), name_, dir_, deleted_, size_);
+    }
     void MarkDeleted() override { deleted_ = true; }
     void FilterFileNameByDot() override { name_ = CFileNode::FilterFileNameByDot(name_.c_str()); }
 
@@ -62,7 +65,8 @@ public:
     void ShowNodes(IFileNode**, unsigned count, int lost) override {
         shown += count;
         ++batches;
-        if (lost) lostBatch = count;
+        if (lost)
+            lostBatch = count;
     }
     void ShowFilesystemNode(IFilesystemNode*) override { ++roots; }
     long long shown = 0, batches = 0, lostBatch = 0, roots = 0;
@@ -103,22 +107,28 @@ int main(int argc, char** argv) {
     nodes.reserve(static_cast<size_t>(total + total / 100));
     for (long long i = 0; i < folders; ++i) {
         long long parent = i == 0 ? kRoot : firstFolderId + (i - 1) / 8;
-        if (i > 1000 && i % 1000 < 40) parent = firstFolderId + i - 1;  // the deep chains
-        if (chance(0.002)) parent = missing + static_cast<long long>(rng() % 1000);  // orphaned
-        nodes.push_back(new BenchNode(firstFolderId + i, parent, "folder" + std::to_string(i % 997), true,
-                                      chance(0.10), 0));
+        if (i > 1000 && i % 1000 < 40)
+            parent = firstFolderId + i - 1;  // the deep chains
+        if (chance(0.002))
+            parent = missing + static_cast<long long>(rng() % 1000);  // orphaned
+        nodes.push_back(new BenchNode(firstFolderId + i, parent, "folder" + std::to_string(i % 997),
+                                      true, chance(0.10), 0));
     }
     for (long long i = 0; i < files; ++i) {
-        long long parent = firstFolderId + static_cast<long long>(rng() % static_cast<unsigned long long>(folders));
-        if (chance(0.02)) parent = missing + static_cast<long long>(rng() % 5000);
+        long long parent = firstFolderId +
+                           static_cast<long long>(rng() % static_cast<unsigned long long>(folders));
+        if (chance(0.02))
+            parent = missing + static_cast<long long>(rng() % 5000);
         const long long size = chance(0.01) ? 0 : 1 + static_cast<long long>(rng() % 1000000);
-        auto* file = new BenchNode(firstFileId + i, parent, "IMG_" + std::to_string(i % 9999) + ".jpg", false,
-                                   chance(0.10), size);
+        auto* file =
+            new BenchNode(firstFileId + i, parent, "IMG_" + std::to_string(i % 9999) + ".jpg",
+                          false, chance(0.10), size);
         nodes.push_back(file);
         // A deleted record seen again: the copy is refused.
         if (chance(0.01)) {
-            nodes.push_back(new BenchNode(firstFileId + i, parent, "IMG_" + std::to_string(i % 9999) + ".jpg",
-                                          false, file->IsDeleted(), size));
+            nodes.push_back(new BenchNode(firstFileId + i, parent,
+                                          "IMG_" + std::to_string(i % 9999) + ".jpg", false,
+                                          file->IsDeleted(), size));
         }
     }
     // Scan order is disk order, not tree order: mostly shuffled, so many
@@ -155,12 +165,16 @@ int main(int argc, char** argv) {
     builder->Release();
     const double releaseSeconds = Seconds(releaseStart);
 
-    const double perNode = static_cast<double>(rssPeak - rssBefore) * 1024.0 / static_cast<double>(fed);
-    std::printf("\nnodes fed %ld (refused %ld), shown %lld in %lld batches, lost-files batch %lld\n", fed, refused,
-                receiver.shown, receiver.batches, receiver.lostBatch);
-    std::printf("AddNode %.2f s, with FlashBuild %.2f s: %.0f nodes/s; Release %.2f s\n", addSeconds, buildSeconds,
-                static_cast<double>(fed) / buildSeconds, releaseSeconds);
-    std::printf("node objects before feeding: %ld KiB max RSS; builder peak on top: %ld KiB = %.0f bytes/node\n",
-                rssBefore, rssPeak - rssBefore, perNode);
+    const double perNode =
+        static_cast<double>(rssPeak - rssBefore) * 1024.0 / static_cast<double>(fed);
+    std::printf(
+        "\nnodes fed %ld (refused %ld), shown %lld in %lld batches, lost-files batch %lld\n", fed,
+        refused, receiver.shown, receiver.batches, receiver.lostBatch);
+    std::printf("AddNode %.2f s, with FlashBuild %.2f s: %.0f nodes/s; Release %.2f s\n",
+                addSeconds, buildSeconds, static_cast<double>(fed) / buildSeconds, releaseSeconds);
+    std::printf(
+        "node objects before feeding: %ld KiB max RSS; builder peak on top: %ld KiB = %.0f "
+        "bytes/node\n",
+        rssBefore, rssPeak - rssBefore, perNode);
     return 0;
 }

@@ -21,7 +21,8 @@ size_t g_size = 0;
 
 struct InputReader : IFileReader {
     unsigned ReadData(long long offset, char* buffer, unsigned length, int*) override {
-        if (offset < 0 || static_cast<size_t>(offset) >= g_size) return 0;
+        if (offset < 0 || static_cast<size_t>(offset) >= g_size)
+            return 0;
         const size_t n = std::min<size_t>(length, g_size - static_cast<size_t>(offset));
         std::memcpy(buffer, g_data + offset, n);
         return static_cast<unsigned>(n);
@@ -32,7 +33,9 @@ struct InputReader : IFileReader {
     void Release() override { delete this; }
 };
 
-IFileReader* MakeReader(IStorageDevice*, IFileNode*, long long, unsigned) { return new InputReader; }
+IFileReader* MakeReader(IStorageDevice*, IFileNode*, long long, unsigned) {
+    return new InputReader;
+}
 
 struct Filter : IRecoveryFilter {
     int ShowNormalFiles() const override { return showNormal; }
@@ -47,15 +50,18 @@ struct Filter : IRecoveryFilter {
 struct Receiver : IDrirectoryTree {
     void ShowNodes(IFileNode** nodes, unsigned count, int) override {
         // Touch every node handed over: a freed one shows up here.
-        for (unsigned i = 0; i < count; ++i) sink += nodes[i]->GetCurrentNodeID();
+        for (unsigned i = 0; i < count; ++i)
+            sink += nodes[i]->GetCurrentNodeID();
     }
     void ShowFilesystemNode(IFilesystemNode* root) override { sink += root->GetCurrentNodeID(); }
     long long sink = 0;
 };
 
 const char* const kNames[] = {
-    "a", "b.txt", ".Trash", ".Trashes", "$RECYCLE.BIN", "$IAB.txt", "$RAB.txt", "#Ix", "$Reparse",
-    "HFS+ Private Data", "", "...", ".hidden", "caf\xe9", "home", "alice", "Recycler", "$RAB",
+    "a",        "b.txt",    ".Trash",  ".Trashes", "$RECYCLE.BIN",
+    "$IAB.txt", "$RAB.txt", "#Ix",     "$Reparse", "HFS+ Private Data",
+    "",         "...",      ".hidden", "caf\xe9",  "home",
+    "alice",    "Recycler", "$RAB",
 };
 const _tagSearcherType kTypes[] = {SEARCHER_NTFS, SEARCHER_HFSPLUS, SEARCHER_APFS, SEARCHER_FAT};
 
@@ -80,15 +86,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     filter.showNormal = size > 0 && (data[0] & 1);
     int device = 0;
     builder->SetPartitonDevice(nullptr, reinterpret_cast<IStorageDevice*>(&device));
-    for (_tagSearcherType t : kTypes) builder->AddSearcherInfo(t, 2);
+    for (_tagSearcherType t : kTypes)
+        builder->AddSearcherInfo(t, 2);
 
     // Records of four bytes: id, parent id, flags, name.
     for (size_t at = 1; at + 4 <= size; at += 4) {
         const uint8_t flags = data[at + 2];
         const _tagSearcherType type = kTypes[flags & 3];
         if ((flags & 0xF0) == 0xF0) {
-            if (flags & 4) builder->FlashBuild(type);
-            else builder->AddSearcherInfo(type, data[at]);
+            if (flags & 4)
+                builder->FlashBuild(type);
+            else
+                builder->AddSearcherInfo(type, data[at]);
             continue;
         }
         auto* node = new TestNode(data[at], data[at + 1], kNames[data[at + 3] % std::size(kNames)],
@@ -96,11 +105,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         node->deleted = (flags & 8) != 0;
         node->size = (flags & 16) ? 0 : 100;
         node->modified = flags >> 5;
-        if (flags & 32) clock += 4;
-        if (!builder->AddNode(node, type)) node->Release();
+        if (flags & 32)
+            clock += 4;
+        if (!builder->AddNode(node, type))
+            node->Release();
     }
     if (size > 0 && (data[0] & 2)) {
-        for (_tagSearcherType t : kTypes) builder->FlashBuild(t);
+        for (_tagSearcherType t : kTypes)
+            builder->FlashBuild(t);
     }
     builder->Release();
     EngineFactories().createResidentDataReader = nullptr;

@@ -36,14 +36,22 @@ const char* NameOf(IFileNode* node) {
 
 const char* RootSuffix(_tagSearcherType type) {
     switch (type) {
-        case SEARCHER_HFSPLUS: return "(HFS+)";
-        case SEARCHER_FAT: return "(FAT/FAT32)";
-        case SEARCHER_EXFAT: return "(ExFat)";
-        case SEARCHER_RAW: return "(RAW Files)";
-        case SEARCHER_NTFS: return "(NTFS)";
-        case SEARCHER_RAW_LABEL: return "(Label RAW Files)";
-        case SEARCHER_APFS: return "(APFS)";
-        default: return "";
+        case SEARCHER_HFSPLUS:
+            return "(HFS+)";
+        case SEARCHER_FAT:
+            return "(FAT/FAT32)";
+        case SEARCHER_EXFAT:
+            return "(ExFat)";
+        case SEARCHER_RAW:
+            return "(RAW Files)";
+        case SEARCHER_NTFS:
+            return "(NTFS)";
+        case SEARCHER_RAW_LABEL:
+            return "(Label RAW Files)";
+        case SEARCHER_APFS:
+            return "(APFS)";
+        default:
+            return "";
     }
 }
 
@@ -54,16 +62,19 @@ bool IsTrashName(const char* name) {
 bool SamePartition(IFileNode* a, IFileNode* b) {
     auto* x = dynamic_cast<CFileNode*>(a);
     auto* y = dynamic_cast<CFileNode*>(b);
-    if (!x || !y) return true;
+    if (!x || !y)
+        return true;
     return x->GetBelongedPartition() == y->GetBelongedPartition();
 }
 
 }  // namespace
 
 _PARENT_INFO::Entry* _PARENT_INFO::Find(const IFileNode* node) {
-    if (first.node == node) return &first;
+    if (first.node == node)
+        return &first;
     for (Entry& e : more) {
-        if (e.node == node) return &e;
+        if (e.node == node)
+            return &e;
     }
     return nullptr;
 }
@@ -74,7 +85,9 @@ TreeBuilderHooks DefaultTreeBuilderHooks() {
         using namespace std::chrono;
         return duration<double>(steady_clock::now().time_since_epoch()).count();
     };
-    hooks.sleep = [](unsigned seconds) { std::this_thread::sleep_for(std::chrono::seconds(seconds)); };
+    hooks.sleep = [](unsigned seconds) {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    };
     hooks.userHome = [] { return velmora::platform::InvokingUserHome(); };
     return hooks;
 }
@@ -90,9 +103,12 @@ IDirecotryTreeBuilder* CreateTreeBuilder(bool replay) {
 CDirectoryTreeBuilder::CDirectoryTreeBuilder(bool replay, TreeBuilderHooks hooks)
     : replay_(replay), hooks_(std::move(hooks)) {
     TreeBuilderHooks defaults = DefaultTreeBuilderHooks();
-    if (!hooks_.now) hooks_.now = defaults.now;
-    if (!hooks_.sleep) hooks_.sleep = defaults.sleep;
-    if (!hooks_.userHome) hooks_.userHome = defaults.userHome;
+    if (!hooks_.now)
+        hooks_.now = defaults.now;
+    if (!hooks_.sleep)
+        hooks_.sleep = defaults.sleep;
+    if (!hooks_.userHome)
+        hooks_.userHome = defaults.userHome;
 }
 
 // Every node the builder took is released exactly once, whether or not the
@@ -101,24 +117,33 @@ CDirectoryTreeBuilder::CDirectoryTreeBuilder(bool replay, TreeBuilderHooks hooks
 CDirectoryTreeBuilder::~CDirectoryTreeBuilder() {
     for (auto& tree : trees_) {
         for (IFileNode* node : tree->pending) {
-            if (node && !IsShownNode(*tree, node)) node->Release();
+            if (node && !IsShownNode(*tree, node))
+                node->Release();
         }
         tree->pending.clear();
         tree->folders.clear();
         tree->files.clear();
-        for (IFileNode* node : tree->shown) node->Release();
-        for (IFileNode* node : tree->extraOwned) node->Release();
-        if (tree->root) tree->root->Release();
+        for (IFileNode* node : tree->shown)
+            node->Release();
+        for (IFileNode* node : tree->extraOwned)
+            node->Release();
+        if (tree->root)
+            tree->root->Release();
     }
     for (auto* list : {&recycledFiles_, &recycleFolders_, &indexFiles_}) {
-        for (Diverted& d : *list) d.node->Release();
+        for (Diverted& d : *list)
+            d.node->Release();
     }
 }
 
-void CDirectoryTreeBuilder::Release() { delete this; }
+void CDirectoryTreeBuilder::Release() {
+    delete this;
+}
 
-int CDirectoryTreeBuilder::Initialize(const char* deviceName, IDrirectoryTree* receiver, IRecoveryFilter* filter) {
-    if (!deviceName || !receiver || !filter) return 0;
+int CDirectoryTreeBuilder::Initialize(const char* deviceName, IDrirectoryTree* receiver,
+                                      IRecoveryFilter* filter) {
+    if (!deviceName || !receiver || !filter)
+        return 0;
     deviceName_ = *deviceName ? deviceName : "Disk";
     receiver_ = receiver;
     filter_ = filter;
@@ -126,7 +151,8 @@ int CDirectoryTreeBuilder::Initialize(const char* deviceName, IDrirectoryTree* r
     return 1;
 }
 
-void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) {
+void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* partition,
+                                              IStorageDevice* device) {
     partition_ = partition;
     device_ = device;
 }
@@ -149,7 +175,8 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, long long root
 
 _DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindTree(_tagSearcherType type) {
     for (auto& tree : trees_) {
-        if (tree->root && tree->root->GetSearcheType() == type) return tree.get();
+        if (tree->root && tree->root->GetSearcheType() == type)
+            return tree.get();
     }
     return nullptr;
 }
@@ -161,7 +188,8 @@ _PARENT_INFO::Entry* CDirectoryTreeBuilder::FindEntry(_DIRECTORY_TREE_INFO& tree
 }
 
 bool CDirectoryTreeBuilder::IsShownNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
-    if (node == tree.root) return true;
+    if (node == tree.root)
+        return true;
     _PARENT_INFO::Entry* entry = FindEntry(tree, node);
     return entry && (entry->flags & kShown);
 }
@@ -172,26 +200,34 @@ bool CDirectoryTreeBuilder::IsPendingNode(_DIRECTORY_TREE_INFO& tree, IFileNode*
 }
 
 int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
-    if (!node) return 0;
+    if (!node)
+        return 0;
     auto* fileNode = dynamic_cast<CFileNode*>(node);
     if (!fileNode) {
-        CatchExeception::WriteLog("CDirectoryTreeBuilder::AddNode: node of a foreign class refused\n");
+        CatchExeception::WriteLog(
+            "CDirectoryTreeBuilder::AddNode: node of a foreign class refused\n");
         return 0;
     }
-    if (filter_ && !filter_->IsFileNodeValid(node)) return 0;
+    if (filter_ && !filter_->IsFileNodeValid(node))
+        return 0;
     const long long id = node->GetCurrentNodeID();
-    if (id == node->GetParentNodeID()) return 0;
+    if (id == node->GetParentNodeID())
+        return 0;
     _DIRECTORY_TREE_INFO* tree = FindTree(type);
-    if (!tree) return 0;
+    if (!tree)
+        return 0;
     if (fileNode->GetParent() || fileNode->GetNextNode()) {
-        CatchExeception::WriteLog("CDirectoryTreeBuilder::AddNode: node %lld is already linked, refused\n", id);
+        CatchExeception::WriteLog(
+            "CDirectoryTreeBuilder::AddNode: node %lld is already linked, refused\n", id);
         return 0;
     }
     // The same object handed over twice is already ours; taking it again
     // would link or free it twice.
-    if (FindEntry(*tree, node)) return 1;
+    if (FindEntry(*tree, node))
+        return 1;
     if (!*NameOf(node)) {
-        CatchExeception::WriteLog("CDirectoryTreeBuilder::AddNode: node %lld has no name, refused\n", id);
+        CatchExeception::WriteLog(
+            "CDirectoryTreeBuilder::AddNode: node %lld has no name, refused\n", id);
         return 0;
     }
 
@@ -229,20 +265,27 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     }
 
     if (isFolder) {
-        if (!tree->privateDataIds.empty() && node->GetParentNodeID() == tree->privateDataIds.front()) return 0;
+        if (!tree->privateDataIds.empty() &&
+            node->GetParentNodeID() == tree->privateDataIds.front())
+            return 0;
         if (name[0] == '.' || name[0] == ' ') {
             node->FilterFileNameByDot();
             if (!*NameOf(node)) {
-                CatchExeception::WriteLog("CDirectoryTreeBuilder::AddNode: folder %lld has only dots, refused\n", id);
+                CatchExeception::WriteLog(
+                    "CDirectoryTreeBuilder::AddNode: folder %lld has only dots, refused\n", id);
                 return 0;
             }
         }
-        if (!RecordFileNode(tree->folders, node)) return 0;
-        if (trashCandidate) tree->trashCandidates.push_back(node);
+        if (!RecordFileNode(tree->folders, node))
+            return 0;
+        if (trashCandidate)
+            tree->trashCandidates.push_back(node);
         WakeWaiting(*tree, id);
     } else {
-        if (name[0] == '.') return 0;
-        if (!RecordFileNode(tree->files, node)) return 0;
+        if (name[0] == '.')
+            return 0;
+        if (!RecordFileNode(tree->files, node))
+            return 0;
     }
 
     ++tree->receivedSinceBuild;
@@ -250,11 +293,13 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     tree->pending.push_back(node);
     tree->toTry.push_back(node);
     std::vector<IFileNode*> batch = BuildTree(*tree, false);
-    if (!batch.empty()) ShowNodes(*tree, batch, 0);
+    if (!batch.empty())
+        ShowNodes(*tree, batch, 0);
     return 1;
 }
 
-int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index, IFileNode* node) {
+int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index,
+                                          IFileNode* node) {
     auto [it, inserted] = index.try_emplace(node->GetCurrentNodeID());
     _PARENT_INFO& info = it->second;
     if (inserted) {
@@ -265,16 +310,20 @@ int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_
         auto* fresh = static_cast<CFileNode*>(node);
         bool copy = false;
         info.ForEach([&](_PARENT_INFO::Entry& e) {
-            if (copy) return;
+            if (copy)
+                return;
             auto* known = dynamic_cast<CFileNode*>(e.node);
-            if (!known || !(*known == *fresh)) return;
+            if (!known || !(*known == *fresh))
+                return;
             // The newer copy's data wins when the recorded one is older.
-            if (fresh->GetFileSize() != 0 && known->GetModificationTime() > fresh->GetModificationTime()) {
+            if (fresh->GetFileSize() != 0 &&
+                known->GetModificationTime() > fresh->GetModificationTime()) {
                 known->MergeNode(fresh);
             }
             copy = true;
         });
-        if (copy) return 0;
+        if (copy)
+            return 0;
     }
     if (!info.first.node) {
         info.first = {node, 0};
@@ -304,22 +353,28 @@ void CDirectoryTreeBuilder::DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long 
         info.more.assign(keep.begin() + 1, keep.end());
         ++it;
     }
-    if (dropped.empty()) return;
+    if (dropped.empty())
+        return;
     auto gone = [&](IFileNode* n) { return n && dropped.count(n) != 0; };
     for (IFileNode*& n : tree.pending) {
-        if (gone(n)) n = nullptr;
+        if (gone(n))
+            n = nullptr;
     }
     std::erase_if(tree.toTry, gone);
     std::erase_if(tree.trashCandidates, gone);
-    for (auto& [id, list] : tree.waiting) std::erase_if(list, gone);
-    for (IFileNode* n : dropped) n->Release();
+    for (auto& [id, list] : tree.waiting)
+        std::erase_if(list, gone);
+    for (IFileNode* n : dropped)
+        n->Release();
 }
 
 void CDirectoryTreeBuilder::WakeWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId) {
     auto it = tree.waiting.find(folderId);
-    if (it == tree.waiting.end()) return;
+    if (it == tree.waiting.end())
+        return;
     for (IFileNode* n : it->second) {
-        if (_PARENT_INFO::Entry* e = FindEntry(tree, n)) e->flags &= ~kWaiting;
+        if (_PARENT_INFO::Entry* e = FindEntry(tree, n))
+            e->flags &= ~kWaiting;
         tree.toTry.push_back(n);
     }
     tree.waiting.erase(it);
@@ -329,10 +384,13 @@ std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& t
     std::vector<IFileNode*> batch;
     const double now = hooks_.now();
     if (!force) {
-        if (tree.receivedSinceBuild < kBuildEveryNodes && now - tree.lastBuildTime < kBuildEverySeconds) return batch;
+        if (tree.receivedSinceBuild < kBuildEveryNodes &&
+            now - tree.lastBuildTime < kBuildEverySeconds)
+            return batch;
         // An HFS+ tree waits for its private folder so that the folders
         // inside it are never shown.
-        if (tree.root->GetSearcheType() == SEARCHER_HFSPLUS && tree.privateDataIds.empty()) return batch;
+        if (tree.root->GetSearcheType() == SEARCHER_HFSPLUS && tree.privateDataIds.empty())
+            return batch;
     }
     tree.receivedSinceBuild = 0;
     tree.lastBuildTime = now;
@@ -344,16 +402,19 @@ std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& t
         // have been held back until its folder turned out to be deleted.
         work.clear();
         for (IFileNode* n : tree.pending) {
-            if (n && !n->GetParent() && !IsShownNode(tree, n)) work.push_back(n);
+            if (n && !n->GetParent() && !IsShownNode(tree, n))
+                work.push_back(n);
         }
     }
-    for (IFileNode* n : work) Attach(tree, n, batch);
+    for (IFileNode* n : work)
+        Attach(tree, n, batch);
     return batch;
 }
 
 // Links the node under its folder and climbs on while the folder itself is
 // unplaced. A subtree that reaches the root is handed over whole.
-void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node, std::vector<IFileNode*>& batch) {
+void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
+                                   std::vector<IFileNode*>& batch) {
     const bool apfs = tree.root->GetSearcheType() == SEARCHER_APFS;
     IFileNode* current = node;
     // Every turn links one more unlinked node, and a link that would close
@@ -368,41 +429,51 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node, 
             }
             return;
         }
-        if (!current->IsDeleted() && parent->IsDeleted()) current->MarkDeleted();
+        if (!current->IsDeleted() && parent->IsDeleted())
+            current->MarkDeleted();
         if (!apfs) {
             if (current->IsDirectory()) {
-                if (IsEmptyFolder(current)) return;
+                if (IsEmptyFolder(current))
+                    return;
             } else if (!current->IsDeleted() && filter_ && !filter_->ShowNormalFiles()) {
                 return;
             }
         }
-        if (!parent->AddChild(current)) return;
+        if (!parent->AddChild(current))
+            return;
         if (IsShownNode(tree, parent)) {
             EmitSubtree(tree, current, batch);
             return;
         }
-        if (parent->GetParent()) return;
+        if (parent->GetParent())
+            return;
         current = parent;
     }
 }
 
 IFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
     const long long parentId = node->GetParentNodeID();
-    if (parentId == tree.rootId) return tree.root;
+    if (parentId == tree.rootId)
+        return tree.root;
     auto it = tree.folders.find(parentId);
-    if (it == tree.folders.end()) return nullptr;
+    if (it == tree.folders.end())
+        return nullptr;
     return GetCorrectParent(tree.trashId, it->second, node);
 }
 
-IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_INFO& candidates, IFileNode* node) {
-    if (candidates.more.empty()) return candidates.first.node;
+IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_INFO& candidates,
+                                                   IFileNode* node) {
+    if (candidates.more.empty())
+        return candidates.first.node;
     auto insideTrash = [&](IFileNode* c) {
-        if (trashId == 0) return false;
+        if (trashId == 0)
+            return false;
         // Parent links never loop (linking refuses it); the bound guards
         // against a chain longer than any real volume holds.
         int steps = 0;
         for (IFileNode* p = c; p && steps < 1 << 16; p = p->GetParent(), ++steps) {
-            if (p->GetCurrentNodeID() == trashId) return true;
+            if (p->GetCurrentNodeID() == trashId)
+                return true;
         }
         return false;
     };
@@ -413,25 +484,31 @@ IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_IN
             pick = e.node;
         }
     });
-    if (pick) return pick;
+    if (pick)
+        return pick;
     candidates.ForEach([&](_PARENT_INFO::Entry& e) {
-        if (!pick && e.node != node && e.node->IsDirectory() && SamePartition(e.node, node)) pick = e.node;
+        if (!pick && e.node != node && e.node->IsDirectory() && SamePartition(e.node, node))
+            pick = e.node;
     });
-    if (pick) return pick;
+    if (pick)
+        return pick;
     return candidates.first.node != node ? candidates.first.node : candidates.more.front().node;
 }
 
-void CDirectoryTreeBuilder::EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top, std::vector<IFileNode*>& batch) {
+void CDirectoryTreeBuilder::EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top,
+                                        std::vector<IFileNode*>& batch) {
     std::vector<IFileNode*> stack{top};
     while (!stack.empty()) {
         IFileNode* n = stack.back();
         stack.pop_back();
         if (_PARENT_INFO::Entry* e = FindEntry(tree, n)) {
-            if (e->flags & kShown) continue;
+            if (e->flags & kShown)
+                continue;
             e->flags |= kShown;
         }
         batch.push_back(n);
-        for (IFileNode* c = n->GetFirstChild(); c; c = c->GetNextNode()) stack.push_back(c);
+        for (IFileNode* c = n->GetFirstChild(); c; c = c->GetNextNode())
+            stack.push_back(c);
     }
 }
 
@@ -441,7 +518,8 @@ bool CDirectoryTreeBuilder::IsEmptyFolder(IFileNode* folder) {
         IFileNode* n = stack.back();
         stack.pop_back();
         for (IFileNode* c = n->GetFirstChild(); c; c = c->GetNextNode()) {
-            if (!c->IsDirectory()) return false;
+            if (!c->IsDirectory())
+                return false;
             stack.push_back(c);
         }
     }
@@ -452,31 +530,40 @@ bool CDirectoryTreeBuilder::IsEmptyFolder(IFileNode* folder) {
 // climbed through the recorded folders, equals that home.
 bool CDirectoryTreeBuilder::IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileNode* folder) {
     std::string home = hooks_.userHome();
-    if (home.empty()) return false;
-    if (home.back() != '/') home += '/';
+    if (home.empty())
+        return false;
+    if (home.back() != '/')
+        home += '/';
     std::vector<std::string> parts;
     std::unordered_set<IFileNode*> seen{folder};
     IFileNode* current = folder;
     for (;;) {
         const long long parentId = current->GetParentNodeID();
-        if (parentId == tree.rootId) break;
+        if (parentId == tree.rootId)
+            break;
         auto it = tree.folders.find(parentId);
-        if (it == tree.folders.end()) return false;
+        if (it == tree.folders.end())
+            return false;
         IFileNode* parent = GetCorrectParent(tree.trashId, it->second, current);
         // A loop of parent ids never reaches the root.
-        if (!parent || !seen.insert(parent).second) return false;
+        if (!parent || !seen.insert(parent).second)
+            return false;
         parts.emplace_back(NameOf(parent));
         // No home is deeper than this; a longer chain cannot match.
-        if (parts.size() > 256) return false;
+        if (parts.size() > 256)
+            return false;
         current = parent;
     }
     std::string path = "/";
-    for (auto it = parts.rbegin(); it != parts.rend(); ++it) path += *it + "/";
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it)
+        path += *it + "/";
     return path == home;
 }
 
-void CDirectoryTreeBuilder::ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IFileNode*>& nodes, int lost) {
-    if (nodes.empty()) return;
+void CDirectoryTreeBuilder::ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IFileNode*>& nodes,
+                                      int lost) {
+    if (nodes.empty())
+        return;
     // Shown nodes are owned through the shown list whether or not anybody
     // receives them: they are linked into the root's tree.
     for (IFileNode* n : nodes) {
@@ -484,7 +571,8 @@ void CDirectoryTreeBuilder::ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IF
         tree.shown.push_back(n);
     }
     tree.shownTotal += static_cast<int64_t>(nodes.size());
-    if (!receiver_) return;
+    if (!receiver_)
+        return;
     if (!tree.rootSent) {
         tree.rootSent = 1;
         receiver_->ShowFilesystemNode(tree.root);
@@ -495,7 +583,8 @@ void CDirectoryTreeBuilder::ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IF
 
 bool CDirectoryTreeBuilder::InsertToRecycleBin(IFileNode* node, _tagSearcherType type) {
     const char* name = NameOf(node);
-    bool divert = CRecyclerFilter::IsRecycledName(name) || CRecyclerFilter::IsRecycleBinFolder(node);
+    bool divert =
+        CRecyclerFilter::IsRecycledName(name) || CRecyclerFilter::IsRecycleBinFolder(node);
     if (!divert) {
         int steps = 0;
         for (IFileNode* p = node->GetParent(); p && steps < 1 << 16; p = p->GetParent(), ++steps) {
@@ -507,10 +596,12 @@ bool CDirectoryTreeBuilder::InsertToRecycleBin(IFileNode* node, _tagSearcherType
     }
     if (!divert) {
         const long long parentId = node->GetParentNodeID();
-        divert = std::any_of(recycleFolderIds_.begin(), recycleFolderIds_.end(),
-                             [&](const auto& f) { return f.first == parentId && f.second == type; });
+        divert =
+            std::any_of(recycleFolderIds_.begin(), recycleFolderIds_.end(),
+                        [&](const auto& f) { return f.first == parentId && f.second == type; });
     }
-    if (!divert) return false;
+    if (!divert)
+        return false;
     if (node->GetAttribute() & 0x10) {
         recycleFolders_.push_back({node, type});
         recycleFolderIds_.emplace_back(node->GetCurrentNodeID(), type);
@@ -524,19 +615,22 @@ bool CDirectoryTreeBuilder::InsertToRecycleBin(IFileNode* node, _tagSearcherType
 
 void CDirectoryTreeBuilder::RestoreRecycledName(IFileNode* node, _tagSearcherType type) {
     const char* name = NameOf(node);
-    if (name[0] != '$' || name[1] != 'R' || CRecyclerFilter::IsRecycleBinFolder(node) || !device_) return;
+    if (name[0] != '$' || name[1] != 'R' || CRecyclerFilter::IsRecycleBinFolder(node) || !device_)
+        return;
     auto pair = std::find_if(indexFiles_.begin(), indexFiles_.end(), [&](const Diverted& d) {
         return d.type == type && CRecyclerFilter::IsPair(name, NameOf(d.node));
     });
-    if (pair == indexFiles_.end()) return;
+    if (pair == indexFiles_.end())
+        return;
     IFileNode* index = pair->node;
     const long long size = index->GetFileSize();
-    if (size > kIndexFileMaxSize) return;
+    if (size > kIndexFileMaxSize)
+        return;
     const long long startSector = 0;
     const unsigned sectorsPerCluster =
         partition_ && partition_->sectorsPerCluster ? partition_->sectorsPerCluster : 2;
-    IFileReader* reader =
-        CallFactory(EngineFactories().createResidentDataReader, device_, index, startSector, sectorsPerCluster);
+    IFileReader* reader = CallFactory(EngineFactories().createResidentDataReader, device_, index,
+                                      startSector, sectorsPerCluster);
     indexFiles_.erase(pair);
     std::string original;
     if (reader) {
@@ -548,9 +642,11 @@ void CDirectoryTreeBuilder::RestoreRecycledName(IFileNode* node, _tagSearcherTyp
         original = CRecyclerFilter::NameFromIndexFile(buffer, std::min<unsigned>(got, want));
     }
     index->Release();
-    if (original.empty()) return;
-    IFileProperties* props =
-        (type == SEARCHER_FAT || type == SEARCHER_NTFS) ? CRecyclerFilter::GetFileProperties(node) : nullptr;
+    if (original.empty())
+        return;
+    IFileProperties* props = (type == SEARCHER_FAT || type == SEARCHER_NTFS)
+                                 ? CRecyclerFilter::GetFileProperties(node)
+                                 : nullptr;
     if (props) {
         props->SetFileName(original.c_str());
     } else {
@@ -562,7 +658,8 @@ void CDirectoryTreeBuilder::ReaddRecycled(_tagSearcherType type) {
     auto takeOfType = [&](std::vector<Diverted>& list) {
         std::vector<IFileNode*> taken;
         std::erase_if(list, [&](const Diverted& d) {
-            if (d.type != type) return false;
+            if (d.type != type)
+                return false;
             taken.push_back(d.node);
             return true;
         });
@@ -576,16 +673,19 @@ void CDirectoryTreeBuilder::ReaddRecycled(_tagSearcherType type) {
         RestoreRecycledName(n, type);
         // The builder took these nodes once; one refused now (a copy, a
         // hidden name) is still ours to free.
-        if (!AddNode(n, type)) n->Release();
+        if (!AddNode(n, type))
+            n->Release();
     }
     // Index files without a data file describe nothing left to recover.
-    for (IFileNode* n : takeOfType(indexFiles_)) n->Release();
+    for (IFileNode* n : takeOfType(indexFiles_))
+        n->Release();
 }
 
 void CDirectoryTreeBuilder::BuildUntilDone(_DIRECTORY_TREE_INFO& tree) {
     for (;;) {
         std::vector<IFileNode*> batch = BuildTree(tree, true);
-        if (batch.empty()) return;
+        if (batch.empty())
+            return;
         ShowNodes(tree, batch, 0);
     }
 }
@@ -596,7 +696,8 @@ void CDirectoryTreeBuilder::PropagateDeleted(_DIRECTORY_TREE_INFO& tree) {
     std::vector<_PARENT_INFO::Entry*> path;
     std::unordered_set<IFileNode*> onPath;
     for (IFileNode* node : tree.pending) {
-        if (!node || node->IsDeleted()) continue;
+        if (!node || node->IsDeleted())
+            continue;
         path.clear();
         onPath.clear();
         bool deleted = false;
@@ -607,14 +708,16 @@ void CDirectoryTreeBuilder::PropagateDeleted(_DIRECTORY_TREE_INFO& tree) {
                 break;
             }
             _PARENT_INFO::Entry* e = FindEntry(tree, current);
-            if (!e || (e->flags & (kShown | kSettled)) || !onPath.insert(current).second) break;
+            if (!e || (e->flags & (kShown | kSettled)) || !onPath.insert(current).second)
+                break;
             path.push_back(e);
             IFileNode* parent = current->GetParent();
             current = parent ? parent : FindParent(tree, current);
         }
         // The deleted ancestor's mark carries down the chain from the top.
         for (auto it = path.rbegin(); it != path.rend(); ++it) {
-            if (deleted) (*it)->node->MarkDeleted();
+            if (deleted)
+                (*it)->node->MarkDeleted();
             (*it)->flags |= kSettled;
         }
     }
@@ -626,22 +729,29 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
     // Empty files under a folder are dropped from it first, so that a
     // folder left with nothing is judged empty.
     for (IFileNode* n : tree.pending) {
-        if (!n || n->IsDirectory() || n->GetFileSize() != 0 || !IsPendingNode(tree, n)) continue;
-        if (auto* parent = dynamic_cast<CFileNode*>(n->GetParent())) parent->RemoveChild(static_cast<CFileNode*>(n));
+        if (!n || n->IsDirectory() || n->GetFileSize() != 0 || !IsPendingNode(tree, n))
+            continue;
+        if (auto* parent = dynamic_cast<CFileNode*>(n->GetParent()))
+            parent->RemoveChild(static_cast<CFileNode*>(n));
     }
-    auto* lost = new CFilesystemNode("Other lost files", "LostFiles", tree.root->GetSearcheType(), -1);
+    auto* lost =
+        new CFilesystemNode("Other lost files", "LostFiles", tree.root->GetSearcheType(), -1);
     for (IFileNode* n : tree.pending) {
-        if (!n || n->GetParent() || !IsPendingNode(tree, n)) continue;
+        if (!n || n->GetParent() || !IsPendingNode(tree, n))
+            continue;
         if (n->IsDirectory()) {
-            if (IsEmptyFolder(n)) continue;
+            if (IsEmptyFolder(n))
+                continue;
         } else if (n->GetFileSize() == 0 || (!n->IsDeleted() && !showNormal)) {
             continue;
         }
         lost->AddChild(n);
     }
     std::vector<IFileNode*> batch;
-    for (IFileNode* c = lost->GetFirstChild(); c; c = c->GetNextNode()) EmitSubtree(tree, c, batch);
-    std::printf("CDirectoryTreeBuilder BuildLostNodes nodsNotify.size() = %ld.\n", static_cast<long>(batch.size()));
+    for (IFileNode* c = lost->GetFirstChild(); c; c = c->GetNextNode())
+        EmitSubtree(tree, c, batch);
+    std::printf("CDirectoryTreeBuilder BuildLostNodes nodsNotify.size() = %ld.\n",
+                static_cast<long>(batch.size()));
     if (batch.empty()) {
         lost->Release();
         return;
@@ -657,7 +767,8 @@ void CDirectoryTreeBuilder::ReleaseUnshown(_DIRECTORY_TREE_INFO& tree) {
         int released = 0;
         for (auto& [id, info] : *index) {
             info.ForEach([&](_PARENT_INFO::Entry& e) {
-                if (e.flags & kShown) return;
+                if (e.flags & kShown)
+                    return;
                 if (replay_) {
                     tree.extraOwned.push_back(e.node);
                 } else {
@@ -667,13 +778,15 @@ void CDirectoryTreeBuilder::ReleaseUnshown(_DIRECTORY_TREE_INFO& tree) {
             });
         }
         index->clear();
-        std::printf("CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n", released);
+        std::printf("CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n",
+                    released);
     }
 }
 
 void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     _DIRECTORY_TREE_INFO* tree = FindTree(type);
-    if (!tree) return;
+    if (!tree)
+        return;
     flushing_ = true;
     ReaddRecycled(type);
     BuildUntilDone(*tree);
@@ -702,7 +815,7 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
 
     std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", type,
                 static_cast<long long>(tree->shownTotal));
-    std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n", type,
-                static_cast<long long>(tree->addedTotal));
+    std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n",
+                type, static_cast<long long>(tree->addedTotal));
     flushing_ = false;
 }

@@ -13,9 +13,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <utility>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "FileNode.h"
@@ -56,8 +56,10 @@ struct _PARENT_INFO {
 
     template <typename F>
     void ForEach(F&& f) {
-        if (first.node) f(first);
-        for (Entry& e : more) f(e);
+        if (first.node)
+            f(first);
+        for (Entry& e : more)
+            f(e);
     }
     Entry* Find(const IFileNode* node);
 };
@@ -98,7 +100,8 @@ public:
     CDirectoryTreeBuilder(bool replay, TreeBuilderHooks hooks);
     ~CDirectoryTreeBuilder() override;
 
-    int Initialize(const char* deviceName, IDrirectoryTree* receiver, IRecoveryFilter* filter) override;
+    int Initialize(const char* deviceName, IDrirectoryTree* receiver,
+                   IRecoveryFilter* filter) override;
     int AddNode(IFileNode* node, _tagSearcherType type) override;
     int AddSearcherInfo(_tagSearcherType type, long long rootId) override;
     void FlashBuild(_tagSearcherType type) override;

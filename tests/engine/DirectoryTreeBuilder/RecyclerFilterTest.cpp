@@ -9,14 +9,7 @@
 namespace {
 
 std::vector<uint8_t> Utf16(const std::u16string& text, size_t lead = 24) {
-    std::vector<uint8_t> out(lead, 0);
-    for (char16_t c : text) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    out.push_back(0);
-    out.push_back(0);
-    return out;
+    return Utf16Record(text, lead);
 }
 
 TEST(RecyclerFilter, NamesThatBelongToABin) {
@@ -24,11 +17,12 @@ TEST(RecyclerFilter, NamesThatBelongToABin) {
         const char* name;
         bool recycled;
     } cases[] = {
-        {"$IAB12.txt", true}, {"#IAB12.txt", true}, {"$RAB12.txt", true}, {"#Rfoo", true},
-        {"$Reparse", false},  {"$RmMetadata", false}, {"$Repair", false}, {"$R", false},
-        {"$Recycle", true},   {"report.txt", false},  {"$MFT", false},    {"", false},
+        {"$IAB12.txt", true}, {"#IAB12.txt", true},   {"$RAB12.txt", true}, {"#Rfoo", true},
+        {"$Reparse", false},  {"$RmMetadata", false}, {"$Repair", false},   {"$R", false},
+        {"$Recycle", true},   {"report.txt", false},  {"$MFT", false},      {"", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(CRecyclerFilter::IsRecycledName(c.name), c.recycled) << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(CRecyclerFilter::IsRecycledName(c.name), c.recycled) << c.name;
     EXPECT_FALSE(CRecyclerFilter::IsRecycledName(nullptr));
     EXPECT_TRUE(CRecyclerFilter::IsIndexFileName("$Iabc"));
     EXPECT_FALSE(CRecyclerFilter::IsIndexFileName("#Iabc"));
@@ -36,7 +30,8 @@ TEST(RecyclerFilter, NamesThatBelongToABin) {
 
 TEST(RecyclerFilter, BinFoldersAreFoldersOfTheKnownNamesInAnyCase) {
     TNode::live = 0;
-    for (const char* name : {"RECYCLER", "recycled", "$Recycle.Bin", "$RECYCLE.BIN", "$RECYCLE.BI0"}) {
+    for (const char* name :
+         {"RECYCLER", "recycled", "$Recycle.Bin", "$RECYCLE.BIN", "$RECYCLE.BI0"}) {
         TNode folder(1, 5, name, true);
         EXPECT_TRUE(CRecyclerFilter::IsRecycleBinFolder(&folder)) << name;
     }
@@ -75,7 +70,8 @@ TEST(RecyclerFilter, NameFromIndexFile) {
         Utf16(u"C:\\a\\\xD800x", 24),
         {},
     };
-    for (const auto& b : bad) EXPECT_EQ(CRecyclerFilter::NameFromIndexFile(b.data(), b.size()), "");
+    for (const auto& b : bad)
+        EXPECT_EQ(CRecyclerFilter::NameFromIndexFile(b.data(), b.size()), "");
     EXPECT_EQ(CRecyclerFilter::NameFromIndexFile(nullptr, 10), "");
 }
 

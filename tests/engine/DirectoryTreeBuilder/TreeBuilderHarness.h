@@ -2,6 +2,7 @@
 // that keeps what it is shown, a filter, and a clock the test moves.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,15 +20,17 @@ public:
         ++live;
     }
     ~TNode() override { --live; }
-    const char* GetFileName() override { return renamed.empty() ? TestNode::GetFileName() : renamed.c_str(); }
+    const char* GetFileName() override {
+        return renamed.empty() ? TestNode::GetFileName() : renamed.c_str();
+    }
     void SetFileName(const char* name) override { renamed = name; }
 
     std::string renamed;
     static inline int live = 0;
 };
 
-inline TNode* File(long long id, long long parent, const char* name, long long size = 10, bool deleted = true,
-                   _tagSearcherType type = SEARCHER_NTFS) {
+inline TNode* File(long long id, long long parent, const char* name, long long size = 10,
+                   bool deleted = true, _tagSearcherType type = SEARCHER_NTFS) {
     auto* n = new TNode(id, parent, name, false, type);
     n->size = size;
     n->deleted = deleted;
@@ -71,18 +74,21 @@ public:
     // Every node shown so far, in order.
     std::vector<IFileNode*> Shown() const {
         std::vector<IFileNode*> all;
-        for (const Batch& b : batches) all.insert(all.end(), b.nodes.begin(), b.nodes.end());
+        for (const Batch& b : batches)
+            all.insert(all.end(), b.nodes.begin(), b.nodes.end());
         return all;
     }
     bool WasShown(const IFileNode* n) const {
         for (IFileNode* s : Shown()) {
-            if (s == n) return true;
+            if (s == n)
+                return true;
         }
         return false;
     }
     IFileNode* ShownNamed(const std::string& name) const {
         for (IFileNode* s : Shown()) {
-            if (s->GetFileName() && name == s->GetFileName()) return s;
+            if (s->GetFileName() && name == s->GetFileName())
+                return s;
         }
         return nullptr;
     }
@@ -93,7 +99,8 @@ public:
 
 // A builder on a fake clock and home; `clock` is moved by the test.
 struct BuilderFixture {
-    explicit BuilderFixture(bool replay = false, std::string home = "/home/alice") : home(std::move(home)) {
+    explicit BuilderFixture(bool replay = false, std::string home = "/home/alice")
+        : home(std::move(home)) {
         TreeBuilderHooks hooks;
         hooks.now = [this] { return clock; };
         hooks.sleep = [this](unsigned s) { slept += s; };
@@ -102,7 +109,8 @@ struct BuilderFixture {
         builder->Initialize("disk1", &receiver, &filter);
     }
     ~BuilderFixture() {
-        if (builder) builder->Release();
+        if (builder)
+            builder->Release();
     }
     void ReleaseBuilder() {
         builder->Release();
@@ -116,3 +124,16 @@ struct BuilderFixture {
     FakeReceiver receiver;
     IDirecotryTreeBuilder* builder = nullptr;
 };
+
+// `lead` zero bytes, then the UTF-16LE text and its terminator: the layout
+// of a recycle bin's index file (the header is left zero).
+inline std::vector<uint8_t> Utf16Record(const std::u16string& text, size_t lead) {
+    std::vector<uint8_t> out(lead, 0);
+    for (char16_t c : text) {
+        out.push_back(static_cast<uint8_t>(c & 0xFF));
+        out.push_back(static_cast<uint8_t>(c >> 8));
+    }
+    out.push_back(0);
+    out.push_back(0);
+    return out;
+}

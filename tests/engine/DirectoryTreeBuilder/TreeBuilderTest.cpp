@@ -23,7 +23,9 @@ protected:
     IDirecotryTreeBuilder* B() { return f->builder; }
     FakeReceiver& R() { return f->receiver; }
     // Adds a node the builder must take.
-    void Take(IFileNode* n, _tagSearcherType type = SEARCHER_NTFS) { ASSERT_EQ(B()->AddNode(n, type), 1); }
+    void Take(IFileNode* n, _tagSearcherType type = SEARCHER_NTFS) {
+        ASSERT_EQ(B()->AddNode(n, type), 1);
+    }
     // Adds a node the builder must refuse; the test still owns it.
     void Refuse(IFileNode* n, _tagSearcherType type = SEARCHER_NTFS) {
         EXPECT_EQ(B()->AddNode(n, type), 0);
@@ -58,18 +60,20 @@ TEST_F(TreeBuilderTest, OneRootPerSearcherTypeNamedAfterTheDevice) {
         long long rootId;
         const char* name;
     } cases[] = {
-        {SEARCHER_HFSPLUS, 2, "disk1(HFS+)"},        {SEARCHER_FAT, 2, "disk1(FAT/FAT32)"},
-        {SEARCHER_EXFAT, 2, "disk1(ExFat)"},         {SEARCHER_RAW, 1, "disk1(RAW Files)"},
-        {SEARCHER_NTFS, 5, "disk1(NTFS)"},           {SEARCHER_RAW_LABEL, 1000, "disk1(Label RAW Files)"},
+        {SEARCHER_HFSPLUS, 2, "disk1(HFS+)"}, {SEARCHER_FAT, 2, "disk1(FAT/FAT32)"},
+        {SEARCHER_EXFAT, 2, "disk1(ExFat)"},  {SEARCHER_RAW, 1, "disk1(RAW Files)"},
+        {SEARCHER_NTFS, 5, "disk1(NTFS)"},    {SEARCHER_RAW_LABEL, 1000, "disk1(Label RAW Files)"},
         {SEARCHER_APFS, 2, "disk1(APFS)"},
     };
-    for (const auto& c : cases) EXPECT_EQ(B()->AddSearcherInfo(c.type, c.rootId), 1);
+    for (const auto& c : cases)
+        EXPECT_EQ(B()->AddSearcherInfo(c.type, c.rootId), 1);
     // A second announcement keeps the tree and only moves its root id.
     B()->AddSearcherInfo(SEARCHER_FAT, 77);
     long long id = 1000;
     for (const auto& c : cases) {
         const long long parent = c.type == SEARCHER_FAT ? 77 : c.rootId;
-        if (c.type == SEARCHER_HFSPLUS) Refuse(Folder(++id, parent, "HFS+ Private Data", false, c.type), c.type);
+        if (c.type == SEARCHER_HFSPLUS)
+            Refuse(Folder(++id, parent, "HFS+ Private Data", false, c.type), c.type);
         Take(File(++id, parent, "f.bin", 10, true, c.type), c.type);
         B()->FlashBuild(c.type);
     }
@@ -114,7 +118,8 @@ TEST_F(TreeBuilderTest, FileBeforeItsFolderIsShownAtTheBuildAfterTheFolderArrive
 
 TEST_F(TreeBuilderTest, BatchesComeEvery1024NodesOrThreeSeconds) {
     B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
-    for (int i = 0; i < 1023; ++i) Take(File(1000 + i, kRoot, "f"));
+    for (int i = 0; i < 1023; ++i)
+        Take(File(1000 + i, kRoot, "f"));
     EXPECT_TRUE(R().batches.empty());
     Take(File(5000, kRoot, "f"));
     ASSERT_EQ(R().batches.size(), 1u);
@@ -176,9 +181,9 @@ TEST_F(TreeBuilderTest, DotFilesAreRefusedAndDotFoldersLoseTheirDots) {
 TEST_F(TreeBuilderTest, RefusesNodesItCannotPlace) {
     B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
     EXPECT_EQ(B()->AddNode(nullptr, SEARCHER_NTFS), 0);
-    Refuse(File(10, 10, "self.txt"));               // its own parent
-    Refuse(File(11, kRoot, ""));                    // no name
-    Refuse(File(12, kRoot, "rejected.bin"));        // the filter's choice
+    Refuse(File(10, 10, "self.txt"));         // its own parent
+    Refuse(File(11, kRoot, ""));              // no name
+    Refuse(File(12, kRoot, "rejected.bin"));  // the filter's choice
     // The same object twice is taken once.
     TNode* twice = File(13, kRoot, "twice.txt");
     Take(twice);
@@ -227,7 +232,8 @@ TEST_F(TreeBuilderTest, OrphansEndInOtherLostFiles) {
     TNode* inDup = File(41, 40, "in-dup.txt", 5);
     // A name that is not UTF-8 is kept as found.
     TNode* latin1 = File(50, 993, "caf\xe9.txt", 5);
-    for (TNode* n : {orphan, lostDir, inLostDir, emptyFile, emptyOrphan, emptyDir, a, b, inA, dup1, dup2, inDup, latin1})
+    for (TNode* n : {orphan, lostDir, inLostDir, emptyFile, emptyOrphan, emptyDir, a, b, inA, dup1,
+                     dup2, inDup, latin1})
         Take(n);
     B()->FlashBuild(SEARCHER_NTFS);
     ASSERT_FALSE(R().batches.empty());
@@ -243,11 +249,13 @@ TEST_F(TreeBuilderTest, OrphansEndInOtherLostFiles) {
         EXPECT_TRUE(R().WasShown(n)) << n->GetFileName();
         // Every shown node reaches the root.
         IFileNode* top = n;
-        while (top->GetParent()) top = top->GetParent();
+        while (top->GetParent())
+            top = top->GetParent();
         EXPECT_EQ(top, R().roots.at(0)) << n->GetFileName();
     }
     EXPECT_TRUE(R().WasShown(dup1) != R().WasShown(dup2));
-    for (TNode* n : {emptyFile, emptyOrphan, emptyDir}) EXPECT_FALSE(R().WasShown(n)) << n->GetFileName();
+    for (TNode* n : {emptyFile, emptyOrphan, emptyDir})
+        EXPECT_FALSE(R().WasShown(n)) << n->GetFileName();
 }
 
 TEST_F(TreeBuilderTest, AmongFoldersOfOneIdTheNodesOwnPartitionWins) {
@@ -293,7 +301,8 @@ TEST_F(TreeBuilderTest, NoLostFolderWhenEverythingHasItsPlace) {
     B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
     Take(File(10, kRoot, "a"));
     B()->FlashBuild(SEARCHER_NTFS);
-    for (const auto& batch : R().batches) EXPECT_EQ(batch.lost, 0);
+    for (const auto& batch : R().batches)
+        EXPECT_EQ(batch.lost, 0);
 }
 
 TEST_F(TreeBuilderTest, UnshownNodesAreFreedByTheFinalBuildAndShownOnesLiveOn) {
@@ -323,7 +332,8 @@ TEST_F(TreeBuilderTest, ReplayKeepsUnshownNodesUntilRelease) {
 TEST_F(TreeBuilderTest, ReleaseWithoutFinalBuildFreesEveryNode) {
     B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
     B()->AddSearcherInfo(SEARCHER_RAW, 1);
-    for (int i = 0; i < 1500; ++i) Take(File(100 + i, kRoot, "shown"));
+    for (int i = 0; i < 1500; ++i)
+        Take(File(100 + i, kRoot, "shown"));
     ASSERT_FALSE(R().batches.empty());
     Take(File(5000, 4000, "waiting"));
     Take(Folder(5001, kRoot, "empty"));
@@ -401,7 +411,8 @@ TEST_F(TreeBuilderTest, HfsPrivateDataFoldersAreDropped) {
     TNode* early = Folder(20, 3, "dir_20", false, SEARCHER_HFSPLUS);
     Take(early, SEARCHER_HFSPLUS);
     // No incremental build before the private folder is known.
-    for (int i = 0; i < 1100; ++i) Take(File(100 + i, 2, "f", 1, true, SEARCHER_HFSPLUS), SEARCHER_HFSPLUS);
+    for (int i = 0; i < 1100; ++i)
+        Take(File(100 + i, 2, "f", 1, true, SEARCHER_HFSPLUS), SEARCHER_HFSPLUS);
     EXPECT_TRUE(R().batches.empty());
     Refuse(Folder(3, 2, "HFS+ Private Data", false, SEARCHER_HFSPLUS), SEARCHER_HFSPLUS);
     EXPECT_EQ(TNode::live, 1100);  // the early folder inside it is gone
@@ -417,7 +428,8 @@ TEST_F(TreeBuilderTest, HfsPrivateDataFoldersAreDropped) {
 struct FakeIndexReader : IFileReader {
     explicit FakeIndexReader(std::vector<uint8_t> bytes) : data(std::move(bytes)) {}
     unsigned ReadData(long long offset, char* buffer, unsigned length, int*) override {
-        if (offset < 0 || static_cast<size_t>(offset) >= data.size()) return 0;
+        if (offset < 0 || static_cast<size_t>(offset) >= data.size())
+            return 0;
         const size_t n = std::min<size_t>(length, data.size() - offset);
         std::memcpy(buffer, data.data() + offset, n);
         return static_cast<unsigned>(n);
@@ -431,15 +443,9 @@ struct FakeIndexReader : IFileReader {
 
 // A version-2 index file: header, name length, then the UTF-16LE path.
 std::vector<uint8_t> IndexFile(const std::u16string& path) {
-    std::vector<uint8_t> out(28, 0);
+    std::vector<uint8_t> out = Utf16Record(path, 28);
     out[0] = 2;
     out[24] = static_cast<uint8_t>(path.size() + 1);
-    for (char16_t c : path) {
-        out.push_back(static_cast<uint8_t>(c & 0xFF));
-        out.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    out.push_back(0);
-    out.push_back(0);
     return out;
 }
 
@@ -455,7 +461,9 @@ struct IndexStore {
     }
 };
 
-long long IndexSize(const std::string& name) { return static_cast<long long>(IndexStore::files.at(name).size()); }
+long long IndexSize(const std::string& name) {
+    return static_cast<long long>(IndexStore::files.at(name).size());
+}
 
 class RecycleBinTest : public TreeBuilderTest {
 protected:
@@ -472,7 +480,8 @@ protected:
 };
 
 TEST_F(RecycleBinTest, RecycledFilesGetTheirNamesBackFromTheirIndexFiles) {
-    IndexStore::files["$IAB12CD.docx"] = IndexFile(u"C:\\Users\\u\\Documents\\Quarterly report.docx");
+    IndexStore::files["$IAB12CD.docx"] =
+        IndexFile(u"C:\\Users\\u\\Documents\\Quarterly report.docx");
     IndexStore::files["$IAB12CD.docx.bak"] = IndexFile(u"C:\\Users\\u\\wrong.docx");
     B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
     CSearchedPartitionInfo partition;
