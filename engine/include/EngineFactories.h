@@ -9,6 +9,8 @@ class IStorageDevice;
 class IQuickFileSystemSearchController;
 class ICompleteFileSystemSearchController;
 class IVolumeAnalyze;
+class IFileNode;
+class IFileReader;
 
 struct EngineFactoryTable {
     using QuickSearcherFactory = IQuickFileSystemSearchController* (*)();
@@ -37,6 +39,14 @@ struct EngineFactoryTable {
     VolumeAnalyzeFactory createNTFSVolumeAnalyze = nullptr;
     VolumeAnalyzeFactory createHFSPlusVolumeAnalyze = nullptr;
     VolumeAnalyzeFactory createAPFSVolumeAnalyze = nullptr;
+
+    // The NTFS reader of a node's data that may sit inside its file record
+    // (resident): the tree builder reads a recycle bin's "$I" index files
+    // through it. Arguments: device, node, start sector of the volume,
+    // sectors per cluster. The caller releases the reader.
+    using ResidentReaderFactory = IFileReader* (*)(IStorageDevice* device, IFileNode* node,
+                                                   long long startSector, unsigned sectorsPerCluster);
+    ResidentReaderFactory createResidentDataReader = nullptr;
 };
 
 // The process-wide table. Filled once at start-up, before any scan; read
