@@ -109,6 +109,7 @@ public:
     // The revise switch: "bRevise" of section "UserExperience" in
     // "UIConfig.ini" of the work folder; off turns the FAT32 guess off.
     bool IsReviseOn() const { return m_revise; }
+    IProgress* GetProgress() const { return m_progress; }
     // One past the last cluster of the partition.
     uint64_t ClusterLimit() const { return m_clusterLimit; }
 

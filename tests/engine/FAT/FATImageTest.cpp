@@ -165,33 +165,16 @@ std::set<std::pair<std::string, bool>> FlsListing(const std::string& image) {
     return result;
 }
 
-class FATImages : public ::testing::Test {
+class FATImages : public FatVolumeTest {
 protected:
     void SetUp() override {
-        for (const char* tool : {"mkfs.fat", "mcopy", "mmd", "mdel", "mdeltree"}) {
-            if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (dosfstools, mtools)";
-        }
+        FatVolumeTest::SetUp();
+        if (IsSkipped()) return;
         WriteFile(m_dir / "photo.jpg", Payload(20000, 1));
         WriteFile(m_dir / "report.pdf", Payload(5000, 2));
         WriteFile(m_dir / "note.txt", Payload(100, 3));
         WriteFile(m_dir / "big.bin", Payload(70000, 4));
         WriteFile(m_dir / "empty.txt", std::vector<uint8_t>{});
-    }
-
-    std::string Make(const std::string& name, const std::vector<std::string>& mkfsArgs, const std::string& size) {
-        const std::string img = m_dir / name;
-        EXPECT_EQ(RunTool({"truncate", "-s", size, img}), 0);
-        std::vector<std::string> args = {"mkfs.fat"};
-        args.insert(args.end(), mkfsArgs.begin(), mkfsArgs.end());
-        args.push_back(img);
-        std::string ignored;
-        EXPECT_EQ(RunTool(args, &ignored), 0);
-        return img;
-    }
-
-    void M(const std::vector<std::string>& args) {
-        std::string ignored;
-        ASSERT_EQ(RunTool(args, &ignored), 0) << args[0] << " " << args.back();
     }
 
     void Populate(const std::string& img) {
@@ -215,7 +198,6 @@ protected:
         EXPECT_EQ(mine, FlsListing(img));
     }
 
-    TempDir m_dir;
 };
 
 TEST_F(FATImages, Fat16VolumeListsLiveAndDeletedEntries) {

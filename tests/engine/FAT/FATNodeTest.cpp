@@ -232,6 +232,14 @@ TEST(FatDataRuns, LiveAndDeletedFilesOverSyntheticTables) {
         CFATBuildDataRun builder(&fat, 512, 1, 100);
         EXPECT_EQ(Runs(builder.BuildDataRunList(c.first, c.size, c.deleted)), c.expected) << c.what;
     }
+    // Past 2^32 sectors the volume end is still found: the last cluster of
+    // a volume of 128-sector clusters gives one run, not three.
+    {
+        MapFat none({});
+        const uint64_t last = (1ULL << 27);
+        CFATBuildDataRun big(&none, 512, 128, (last - 1) * 128);
+        EXPECT_EQ(Runs(big.BuildDataRunList(last, 3 * 128 * 512, true)), (R{{static_cast<long long>(last - 2), 1}}));
+    }
     // The cluster-use map is filled from the runs.
     MapFat fat({{3, 4}, {4, E}});
     std::vector<bool> used(100, false);

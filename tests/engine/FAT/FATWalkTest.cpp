@@ -232,12 +232,11 @@ int JpegStart(const unsigned char* sector, unsigned length) {
     return length >= 3 && sector[0] == 0xFF && sector[1] == 0xD8 && sector[2] == 0xFF ? 1 : 0;
 }
 
-class FATWalk : public ::testing::Test {
+class FATWalk : public FatVolumeTest {
 protected:
     void SetUp() override {
-        for (const char* tool : {"mkfs.fat", "mcopy", "mmd", "mdel", "mdeltree"}) {
-            if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (dosfstools, mtools)";
-        }
+        FatVolumeTest::SetUp();
+        if (IsSkipped()) return;
         const char* tz = std::getenv("TZ");
         m_savedTz = tz ? tz : "";
         m_hadTz = tz != nullptr;
@@ -253,26 +252,13 @@ protected:
         WriteFile(m_dir / "empty.txt", std::vector<uint8_t>{});
     }
     void TearDown() override {
+        if (IsSkipped()) return;
         EngineFactories().testFileStart = m_savedFactory;
         if (m_hadTz) setenv("TZ", m_savedTz.c_str(), 1); else unsetenv("TZ");
         tzset();
         unsetenv("VELMORA_WORK_PATH");
     }
 
-    std::string Make(const std::string& name, const std::vector<std::string>& mkfsArgs, const std::string& size) {
-        const std::string img = m_dir / name;
-        EXPECT_EQ(RunTool({"truncate", "-s", size, img}), 0);
-        std::vector<std::string> args = {"mkfs.fat"};
-        args.insert(args.end(), mkfsArgs.begin(), mkfsArgs.end());
-        args.push_back(img);
-        std::string ignored;
-        EXPECT_EQ(RunTool(args, &ignored), 0);
-        return img;
-    }
-    void M(const std::vector<std::string>& args) {
-        std::string ignored;
-        ASSERT_EQ(RunTool(args, &ignored), 0) << args[0] << " " << args.back();
-    }
     // Everything is written before anything is deleted, so that deleted
     // files keep their clusters; "Frag/hole.bin" alone is overwritten, by
     // the fragmented file.
@@ -341,7 +327,6 @@ protected:
         EXPECT_GE(compared, 10);
     }
 
-    TempDir m_dir;
     std::string m_savedTz;
     bool m_hadTz = false;
     EngineFactoryTable::FileStartTest m_savedFactory = nullptr;

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
 namespace velmora::fattest {
 
 inline bool HaveTool(const std::string& name) {
@@ -69,5 +73,33 @@ inline std::string Normal(std::string s) {
     }
     return s;
 }
+
+// Volumes made at test time in a private folder; skipped without the tools.
+class FatVolumeTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* tool : {"mkfs.fat", "mcopy", "mmd", "mdel", "mdeltree"}) {
+            if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (dosfstools, mtools)";
+        }
+    }
+
+    std::string Make(const std::string& name, const std::vector<std::string>& mkfsArgs, const std::string& size) {
+        const std::string img = m_dir / name;
+        EXPECT_EQ(RunTool({"truncate", "-s", size, img}), 0);
+        std::vector<std::string> args = {"mkfs.fat"};
+        args.insert(args.end(), mkfsArgs.begin(), mkfsArgs.end());
+        args.push_back(img);
+        std::string ignored;
+        EXPECT_EQ(RunTool(args, &ignored), 0);
+        return img;
+    }
+
+    void M(const std::vector<std::string>& args) {
+        std::string ignored;
+        ASSERT_EQ(RunTool(args, &ignored), 0) << args[0] << " " << args.back();
+    }
+
+    velmora::test::TempDir m_dir;
+};
 
 }  // namespace velmora::fattest
