@@ -150,12 +150,7 @@ std::set<std::pair<std::string, bool>> FlsListing(const std::string& image) {
     std::string out;
     if (RunTool({"fls", "-r", "-p", image}, &out) != 0) return {};
     std::set<std::pair<std::string, bool>> result;
-    size_t pos = 0;
-    while (pos < out.size()) {
-        size_t end = out.find('\n', pos);
-        if (end == std::string::npos) end = out.size();
-        const std::string line = out.substr(pos, end - pos);
-        pos = end + 1;
+    for (const std::string& line : Split(out, '\n')) {
         const size_t tab = line.find('\t');
         if (tab == std::string::npos) continue;
         const std::string name = line.substr(tab + 1);

@@ -187,18 +187,8 @@ std::map<std::string, FlsEntry> Fls(const std::string& image) {
     std::string out;
     if (RunTool({"fls", "-r", "-p", "-l", "-z", "UTC", image}, &out) != 0) return {};
     std::map<std::string, FlsEntry> result;
-    size_t pos = 0;
-    while (pos < out.size()) {
-        size_t end = out.find('\n', pos);
-        if (end == std::string::npos) end = out.size();
-        const std::string line = out.substr(pos, end - pos);
-        pos = end + 1;
-        std::vector<std::string> f;
-        for (size_t a = 0, b; a <= line.size(); a = b + 1) {
-            b = line.find('\t', a);
-            if (b == std::string::npos) b = line.size();
-            f.push_back(line.substr(a, b - a));
-        }
+    for (const std::string& line : Split(out, '\n')) {
+        const std::vector<std::string> f = Split(line, '\t');
         if (f.size() < 7 || f[1].empty() || f[1][0] == '$' || f[1].find("(Volume Label Entry)") != std::string::npos)
             continue;
         FlsEntry e;

@@ -64,6 +64,19 @@ inline std::vector<uint8_t> Payload(size_t size, uint8_t seed) {
     return v;
 }
 
+// The pieces of a tool's output between separators.
+inline std::vector<std::string> Split(const std::string& text, char sep) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find(sep, pos);
+        if (end == std::string::npos) end = text.size();
+        out.push_back(text.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return out;
+}
+
 // Sleuth Kit shows a deleted short name's first byte as "_", we as "#";
 // case differs between long and short names.
 inline std::string Normal(std::string s) {
