@@ -47,6 +47,13 @@ struct EngineFactoryTable {
     using ResidentReaderFactory = IFileReader* (*)(IStorageDevice* device, IFileNode* node,
                                                    long long startSector, unsigned sectorsPerCluster);
     ResidentReaderFactory createResidentDataReader = nullptr;
+
+    // The signature search's test of one sector, used by the FAT walker to
+    // check a guessed first cluster of a deleted file: 1 when an analyser
+    // recognises the start of a file there, 0 when none does. An empty entry
+    // means "unknown" and the walker falls back to its other evidence.
+    using FileStartTest = int (*)(const unsigned char* sector, unsigned length);
+    FileStartTest testFileStart = nullptr;
 };
 
 // The process-wide table. Filled once at start-up, before any scan; read

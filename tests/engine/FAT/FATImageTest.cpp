@@ -19,6 +19,7 @@
 #include "FATLib/FATFolderAnalyser.h"
 #include "FATLib/FATTable.h"
 #include "FatMemDevice.h"
+#include "FatTools.h"
 #include "support/TestSupport.h"
 
 using velmora::test::ReadFile;
@@ -27,52 +28,7 @@ using velmora::test::WriteFile;
 
 namespace {
 
-bool HaveTool(const std::string& name) {
-    for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-        if (access((std::string(dir) + name).c_str(), X_OK) == 0) return true;
-    }
-    return false;
-}
-
-// Runs a program from an argument vector (never a shell) with the mtools
-// settings the fixtures need; answers its exit status and standard output.
-int RunTool(const std::vector<std::string>& args, std::string* out = nullptr) {
-    int fds[2];
-    if (pipe(fds) != 0) return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(fds[1], 1);
-        close(fds[0]);
-        close(fds[1]);
-        setenv("MTOOLS_SKIP_CHECK", "1", 1);
-        setenv("TZ", "UTC", 1);
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string text;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof(buf))) > 0) text.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (out) *out = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<uint8_t> Payload(size_t size, uint8_t seed) {
-    std::vector<uint8_t> v(size);
-    uint32_t x = 0x9E3779B9u * (seed + 1);
-    for (auto& b : v) {
-        x = x * 1664525u + 1013904223u;
-        b = static_cast<uint8_t>(x >> 24);
-    }
-    return v;
-}
+using namespace velmora::fattest;
 
 struct Found {
     bool deleted = false;
@@ -188,26 +144,13 @@ private:
     std::set<uint32_t> m_visited;
 };
 
-std::string Normal(std::string s) {
-    for (auto& c : s) {
-        if (c == '#') c = '_';
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return s;
-}
-
 // fls -r -p: "r/r * 6:\tpath" lines; the virtual "$" entries and the label
 // are left out.
 std::set<std::pair<std::string, bool>> FlsListing(const std::string& image) {
     std::string out;
     if (RunTool({"fls", "-r", "-p", image}, &out) != 0) return {};
     std::set<std::pair<std::string, bool>> result;
-    size_t pos = 0;
-    while (pos < out.size()) {
-        size_t end = out.find('\n', pos);
-        if (end == std::string::npos) end = out.size();
-        const std::string line = out.substr(pos, end - pos);
-        pos = end + 1;
+    for (const std::string& line : Split(out, '\n')) {
         const size_t tab = line.find('\t');
         if (tab == std::string::npos) continue;
         const std::string name = line.substr(tab + 1);
@@ -217,33 +160,16 @@ std::set<std::pair<std::string, bool>> FlsListing(const std::string& image) {
     return result;
 }
 
-class FATImages : public ::testing::Test {
+class FATImages : public FatVolumeTest {
 protected:
     void SetUp() override {
-        for (const char* tool : {"mkfs.fat", "mcopy", "mmd", "mdel", "mdeltree"}) {
-            if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (dosfstools, mtools)";
-        }
+        FatVolumeTest::SetUp();
+        if (IsSkipped()) return;
         WriteFile(m_dir / "photo.jpg", Payload(20000, 1));
         WriteFile(m_dir / "report.pdf", Payload(5000, 2));
         WriteFile(m_dir / "note.txt", Payload(100, 3));
         WriteFile(m_dir / "big.bin", Payload(70000, 4));
         WriteFile(m_dir / "empty.txt", std::vector<uint8_t>{});
-    }
-
-    std::string Make(const std::string& name, const std::vector<std::string>& mkfsArgs, const std::string& size) {
-        const std::string img = m_dir / name;
-        EXPECT_EQ(RunTool({"truncate", "-s", size, img}), 0);
-        std::vector<std::string> args = {"mkfs.fat"};
-        args.insert(args.end(), mkfsArgs.begin(), mkfsArgs.end());
-        args.push_back(img);
-        std::string ignored;
-        EXPECT_EQ(RunTool(args, &ignored), 0);
-        return img;
-    }
-
-    void M(const std::vector<std::string>& args) {
-        std::string ignored;
-        ASSERT_EQ(RunTool(args, &ignored), 0) << args[0] << " " << args.back();
     }
 
     void Populate(const std::string& img) {
@@ -267,7 +193,6 @@ protected:
         EXPECT_EQ(mine, FlsListing(img));
     }
 
-    TempDir m_dir;
 };
 
 TEST_F(FATImages, Fat16VolumeListsLiveAndDeletedEntries) {

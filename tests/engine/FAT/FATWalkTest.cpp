@@ -1,0 +1,537 @@
+// The directory walk over FAT16 and FAT32 volumes made by mkfs.fat and
+// mtools, checked against Sleuth Kit (fls, icat), over a copy whose deleted
+// entries lost the high cluster word, and over damaged copies.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "EngineFactories.h"
+#include "FATLib/FATBuildChildren.h"
+#include "FATLib/FATDBR.h"
+#include "FATLib/FATFileNode.h"
+#include "FATLib/FATPartitionInfo.h"
+#include "FATLib/FATTable.h"
+#include "FatTools.h"
+#include "SearchInterfaces.h"
+#include "support/MemoryStorageDevice.h"
+#include "support/TestSupport.h"
+
+using namespace velmora::fattest;
+using velmora::test::ReadFile;
+using velmora::test::TempDir;
+using velmora::test::WriteFile;
+
+namespace {
+
+// Keeps every node it is given and which folder it was found in.
+class FakeBuilder final : public IDirecotryTreeBuilder {
+public:
+    int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
+    int AddNode(IFileNode* node, _tagSearcherType type) override {
+        if (type != SEARCHER_FAT) return 0;
+        auto* fat = dynamic_cast<CFATFileNode*>(node);
+        if (!fat) return 0;
+        nodes.emplace_back(fat);
+        parentOf[fat] = current;
+        return 1;
+    }
+    int AddSearcherInfo(_tagSearcherType, long long) override { return 1; }
+    void FlashBuild(_tagSearcherType) override {}
+    void Release() override {}
+    void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
+
+    std::string PathOf(CFATFileNode* node) {
+        std::string path = node->GetFileName() ? node->GetFileName() : "";
+        for (CFATFileNode* p = parentOf[node]; p; p = parentOf[p]) path = std::string(p->GetFileName()) + "/" + path;
+        return path;
+    }
+
+    std::vector<std::unique_ptr<CFATFileNode>> nodes;
+    std::map<CFATFileNode*, CFATFileNode*> parentOf;
+    CFATFileNode* current = nullptr;
+};
+
+// A device whose reads of some sectors fail.
+class SpottyDevice final : public velmora::test::MemoryStorageDevice {
+public:
+    using MemoryStorageDevice::MemoryStorageDevice;
+    int ReadSector(void* buffer, long long first, long long count) override {
+        for (long long s : bad)
+            if (s >= first && s < first + count) return 0;
+        return MemoryStorageDevice::ReadSector(buffer, first, count);
+    }
+    std::set<long long> bad;
+};
+
+// A FAT with some entries replaced.
+class PatchedFat final : public IFATTable {
+public:
+    PatchedFat(const IFATTable& base, std::map<uint32_t, uint32_t> patch) : m_base(base), m_patch(std::move(patch)) {}
+    uint32_t GetNextCluster(uint32_t c) const override {
+        const auto it = m_patch.find(c);
+        return it == m_patch.end() ? m_base.GetNextCluster(c) : it->second;
+    }
+
+private:
+    const IFATTable& m_base;
+    std::map<uint32_t, uint32_t> m_patch;
+};
+
+std::string TimeText(long long filetime) {
+    const time_t unix = static_cast<time_t>(filetime / 10000000LL - 11644473600LL);
+    std::tm tm{};
+    gmtime_r(&unix, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof(buf), "%Y-%m-%d %H:%M:%S", &tm);
+    return buf;
+}
+
+struct Listed {
+    bool deleted = false;
+    bool dir = false;
+    long long size = 0;
+    uint64_t cluster = 0;
+    std::string mtime, atime, crtime;
+    std::vector<std::pair<long long, long long>> runs;
+    std::vector<uint8_t> data;  // read through the runs
+};
+
+// One partition build: boot sector, FAT, then the walk breadth first.
+class Volume {
+public:
+    explicit Volume(IStorageDevice& dev) : m_dev(dev), m_boot(512) {
+        m_ok = dev.ReadSector(m_boot.data(), 0, 1) != 0;
+        CTempFATDBR dbr(m_boot.data(), m_boot.size(), 512);
+        m_ok = m_ok && dbr.IsValidDBR() && dbr.GetGeometry(static_cast<uint64_t>(dev.GetTotalSectors()), m_geo);
+        if (!m_ok) return;
+        m_type = dbr.GetFileSystemType();
+        m_rootCluster = dbr.GetRootDirStartCluster();
+        m_fat.reset(IFATTableFactory::CreateFATTable(&dev, m_geo.fatStart, m_type, dbr.GetSectorsPerFat(), 0x80, 0x200));
+    }
+    bool ok() const { return m_ok; }
+    const FATGeometry& geo() const { return m_geo; }
+    CDoubleFATTable& fat() { return *m_fat; }
+
+    std::map<std::string, Listed> Walk(const IFATTable* fat = nullptr, bool* rootOk = nullptr) {
+        CFATFileNode::SetTraceEnabled(false);
+        FakeBuilder builder;
+        CFATSearchedPartitionInfo part(512);
+        part.partitionIndex = 0;
+        part.SetTotalSectors(m_geo.totalSectors);
+        FATVisitedClusters visited;
+        FATFolderMap folderMap;
+        CFATBuildChildren walker(&builder, nullptr, &part, &m_dev, &visited, &folderMap, m_geo.totalSectors, m_type,
+                                 fat ? fat : m_fat.get(), m_geo.sectorsPerCluster, m_rootCluster, m_geo.rootDirStart,
+                                 static_cast<uint32_t>(m_geo.rootDirSectors), m_geo.dataStart);
+        std::vector<CFATFileNode*> folders;
+        const int root = walker.BuildRoot(folders, 1, 1);
+        if (rootOk) *rootOk = root == 1;
+        for (size_t i = 0; i < folders.size() && i < 100000; ++i) {
+            builder.current = folders[i];
+            walker.BuildChildren(folders[i], static_cast<uint64_t>(folders[i]->GetCurrentNodeID()), folders, 0, 1);
+        }
+        std::map<std::string, Listed> out;
+        for (auto& node : builder.nodes) {
+            Listed l;
+            l.deleted = node->IsDeleted();
+            l.dir = node->IsDirectory();
+            l.size = node->GetFileSize();
+            l.cluster = static_cast<uint64_t>(node->GetCurrentNodeID());
+            l.mtime = TimeText(node->GetModificationTime());
+            l.atime = TimeText(node->GetLastAccessTime());
+            l.crtime = TimeText(node->GetCreationTime());
+            if (IDataRunList* runs = node->GetDataRunList()) {
+                for (const DataRun* r = runs->GetFirst(); r; r = runs->GetNext()) {
+                    l.runs.emplace_back(r->start, r->length);
+                    std::vector<uint8_t> buf(static_cast<size_t>(r->length) * m_geo.sectorsPerCluster * 512);
+                    if (m_dev.ReadSector(buf.data(),
+                                         static_cast<long long>(m_geo.dataStart + r->start * m_geo.sectorsPerCluster),
+                                         r->length * m_geo.sectorsPerCluster))
+                        l.data.insert(l.data.end(), buf.begin(), buf.end());
+                }
+                if (l.data.size() > static_cast<size_t>(l.size)) l.data.resize(static_cast<size_t>(l.size));
+            }
+            out[builder.PathOf(node.get())] = l;
+        }
+        return out;
+    }
+
+private:
+    IStorageDevice& m_dev;
+    std::vector<uint8_t> m_boot;
+    bool m_ok = false;
+    FATGeometry m_geo;
+    int m_type = 0;
+    uint32_t m_rootCluster = 0;
+    std::unique_ptr<CDoubleFATTable> m_fat;
+};
+
+struct FlsEntry {
+    std::string inode;
+    bool deleted = false;
+    bool dir = false;
+    std::string mtime, atime, crtime;
+    long long size = 0;
+};
+
+// fls -r -p -l: type, inode, path, then mtime, atime, ctime, crtime, size.
+std::map<std::string, FlsEntry> Fls(const std::string& image) {
+    std::string out;
+    if (RunTool({"fls", "-r", "-p", "-l", "-z", "UTC", image}, &out) != 0) return {};
+    std::map<std::string, FlsEntry> result;
+    for (const std::string& line : Split(out, '\n')) {
+        const std::vector<std::string> f = Split(line, '\t');
+        if (f.size() < 7 || f[1].empty() || f[1][0] == '$' || f[1].find("(Volume Label Entry)") != std::string::npos)
+            continue;
+        FlsEntry e;
+        e.deleted = f[0].find(" * ") != std::string::npos;
+        e.dir = f[0][0] == 'd';
+        e.inode = f[0].substr(f[0].rfind(' ') + 1);
+        e.inode.pop_back();  // the ":"
+        auto time = [](const std::string& t) { return t.substr(0, 19); };
+        e.mtime = time(f[2]);
+        e.atime = time(f[3]);
+        e.crtime = time(f[5]);
+        e.size = std::atoll(f[6].c_str());
+        result[Normal(f[1])] = e;
+    }
+    return result;
+}
+
+std::vector<uint8_t> JpegPayload(size_t size, uint8_t seed) {
+    auto v = Payload(size, seed);
+    v[0] = 0xFF;
+    v[1] = 0xD8;
+    v[2] = 0xFF;
+    v[3] = 0xE0;
+    return v;
+}
+
+int g_contentTests = 0;
+// Stands in for the signature search: JPEG starts only.
+int JpegStart(const unsigned char* sector, unsigned length) {
+    ++g_contentTests;
+    return length >= 3 && sector[0] == 0xFF && sector[1] == 0xD8 && sector[2] == 0xFF ? 1 : 0;
+}
+
+class FATWalk : public FatVolumeTest {
+protected:
+    void SetUp() override {
+        FatVolumeTest::SetUp();
+        if (IsSkipped()) return;
+        const char* tz = std::getenv("TZ");
+        m_savedTz = tz ? tz : "";
+        m_hadTz = tz != nullptr;
+        setenv("TZ", "UTC", 1);
+        tzset();
+        m_savedFactory = EngineFactories().testFileStart;
+        WriteFile(m_dir / "photo.jpg", JpegPayload(20000, 1));
+        WriteFile(m_dir / "photo2.jpg", JpegPayload(7000, 5));
+        WriteFile(m_dir / "report.pdf", Payload(5000, 2));
+        WriteFile(m_dir / "note.txt", Payload(100, 3));
+        WriteFile(m_dir / "big.bin", Payload(70000, 4));
+        WriteFile(m_dir / "hole.bin", Payload(3000, 6));
+        WriteFile(m_dir / "empty.txt", std::vector<uint8_t>{});
+    }
+    void TearDown() override {
+        if (IsSkipped()) return;
+        EngineFactories().testFileStart = m_savedFactory;
+        if (m_hadTz) setenv("TZ", m_savedTz.c_str(), 1); else unsetenv("TZ");
+        tzset();
+        unsetenv("VELMORA_WORK_PATH");
+    }
+
+    // Everything is written before anything is deleted, so that deleted
+    // files keep their clusters; "Frag/hole.bin" alone is overwritten, by
+    // the fragmented file.
+    void Populate(const std::string& img) {
+        const std::string d = m_dir.path();
+        M({"mmd", "-i", img, "::/Docs", "::/Docs/Sub", "::/Gone", "::/Gone/Inner", "::/Pics", "::/Frag"});
+        M({"mcopy", "-i", img, d + "/photo.jpg", "::/Docs/A very long file name with spaces.jpg"});
+        M({"mcopy", "-i", img, d + "/report.pdf", "::/Docs/Sub/\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 na\xc3\xafve.pdf"});
+        M({"mcopy", "-i", img, d + "/empty.txt", "::/Docs/empty.txt"});
+        M({"mcopy", "-i", img, d + "/note.txt", "::/SHORT.TXT"});
+        M({"mcopy", "-i", img, d + "/hole.bin", "::/Frag/hole.bin"});
+        M({"mcopy", "-i", img, d + "/note.txt", "::/Frag/after.txt"});
+        M({"mdel", "-i", img, "::/Frag/hole.bin"});
+        M({"mcopy", "-i", img, d + "/big.bin", "::/fragmented.bin"});
+        M({"mcopy", "-i", img, d + "/photo.jpg", "::/Gone/lost photo.jpg"});
+        M({"mcopy", "-i", img, d + "/report.pdf", "::/Gone/Inner/deep report.pdf"});
+        M({"mcopy", "-i", img, d + "/note.txt", "::/Docs/deleted note with a long name.txt"});
+        M({"mcopy", "-i", img, d + "/note.txt", "::/GONE.TXT"});
+        M({"mcopy", "-i", img, d + "/photo.jpg", "::/Pics/deleted photo.jpg"});
+        M({"mcopy", "-i", img, d + "/photo2.jpg", "::/Pics/kept.jpg"});
+        M({"mcopy", "-i", img, d + "/photo2.jpg", "::/root gone.jpg"});
+        M({"mdel", "-i", img, "::/Docs/deleted note with a long name.txt", "::/GONE.TXT", "::/Pics/deleted photo.jpg",
+           "::/root gone.jpg"});
+        M({"mdeltree", "-i", img, "::/Gone"});
+    }
+    std::string MakeFat32() {
+        const std::string img = Make("fat32.img", {"-F", "32", "-s", "1", "-i", "1234ABCD", "-n", "VOL32"}, "48M");
+        // 33 MiB of one-sector clusters pushes what follows past cluster 0x10000.
+        WriteFile(m_dir / "filler.bin", std::vector<uint8_t>(33u << 20, 'F'));
+        M({"mcopy", "-i", img, m_dir / "filler.bin", "::/FILLER.BIN"});
+        Populate(img);
+        return img;
+    }
+
+    // Names, live or deleted, sizes, times and file bytes against Sleuth Kit.
+    void CheckAgainstSleuthKit(const std::string& img, const std::map<std::string, Listed>& ours) {
+        if (!HaveTool("fls") || !HaveTool("icat")) {
+            std::cerr << "Sleuth Kit is not installed: the listing is not cross-checked\n";
+            return;
+        }
+        const auto theirs = Fls(img);
+        ASSERT_FALSE(theirs.empty());
+        std::set<std::string> mine;
+        for (const auto& [path, l] : ours) mine.insert(Normal(path));
+        std::set<std::string> names;
+        for (const auto& [path, e] : theirs) names.insert(path);
+        EXPECT_EQ(mine, names);
+        int compared = 0;
+        for (const auto& [path, l] : ours) {
+            const auto it = theirs.find(Normal(path));
+            if (it == theirs.end()) continue;
+            const FlsEntry& e = it->second;
+            EXPECT_EQ(l.deleted, e.deleted) << path;
+            EXPECT_EQ(l.dir, e.dir) << path;
+            EXPECT_EQ(l.mtime, e.mtime) << path;
+            EXPECT_EQ(l.atime, e.atime) << path;
+            EXPECT_EQ(l.crtime, e.crtime) << path;
+            if (l.dir) continue;
+            EXPECT_EQ(l.size, e.size) << path;
+            if (l.size == 0 || path == "Frag/#OLE.BIN") continue;  // its clusters were reused
+            std::string bytes;
+            ASSERT_EQ(RunTool({"icat", img, e.inode}, &bytes), 0) << path;
+            EXPECT_EQ(l.data, std::vector<uint8_t>(bytes.begin(), bytes.end())) << path;
+            ++compared;
+        }
+        EXPECT_GE(compared, 10);
+    }
+
+    std::string m_savedTz;
+    bool m_hadTz = false;
+    EngineFactoryTable::FileStartTest m_savedFactory = nullptr;
+};
+
+const std::string kUnicode = "Docs/Sub/\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 na\xc3\xafve.pdf";
+
+TEST_F(FATWalk, Fat16ListingMatchesSleuthKit) {
+    const std::string img = Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD", "-n", "VOL16"}, "32M");
+    Populate(img);
+    auto dev = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+    Volume vol(*dev);
+    ASSERT_TRUE(vol.ok());
+    bool rootOk = false;
+    const auto found = vol.Walk(nullptr, &rootOk);
+    EXPECT_TRUE(rootOk);
+    ASSERT_TRUE(found.count("Docs/A very long file name with spaces.jpg"));
+    EXPECT_EQ(found.at("Docs/A very long file name with spaces.jpg").data, JpegPayload(20000, 1));
+    EXPECT_EQ(found.at(kUnicode).data, Payload(5000, 2));
+    EXPECT_EQ(found.at("fragmented.bin").data, Payload(70000, 4));
+    EXPECT_GE(found.at("fragmented.bin").runs.size(), 2u);
+    EXPECT_TRUE(found.at("Gone/Inner/deep report.pdf").deleted);
+    EXPECT_EQ(found.at("Gone/Inner/deep report.pdf").data, Payload(5000, 2));
+    EXPECT_EQ(found.at("Pics/deleted photo.jpg").data, JpegPayload(20000, 1));
+    // Empty files: virtual clusters above every real one, no runs.
+    EXPECT_GE(found.at("Docs/EMPTY.TXT").cluster, 0x100000000ULL);
+    EXPECT_TRUE(found.at("Docs/EMPTY.TXT").runs.empty());
+    CheckAgainstSleuthKit(img, found);
+}
+
+TEST_F(FATWalk, Fat32ListingMatchesSleuthKit) {
+    const std::string img = MakeFat32();
+    auto dev = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+    Volume vol(*dev);
+    ASSERT_TRUE(vol.ok());
+    const auto found = vol.Walk();
+    for (const char* high : {"fragmented.bin", "Pics/deleted photo.jpg", "root gone.jpg", "Gone", "Gone/Inner"})
+        EXPECT_GT(found.at(high).cluster, 0x10000u) << high;
+    EXPECT_EQ(found.at("root gone.jpg").data, JpegPayload(7000, 5));
+    CheckAgainstSleuthKit(img, found);
+}
+
+// Another driver clears the high word of deleted entries: the walk puts it
+// back from the folder's band, "." and "..", and the content of the
+// candidates, and reads the same files as from the untouched volume.
+TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
+    if (!HaveTool("python3")) GTEST_SKIP() << "python3 is needed to clear the high words";
+    const std::string img = MakeFat32();
+    const std::string cleared = m_dir / "fat32_hiclear.img";
+    M({"python3", std::string(VELMORA_FAT_TEST_DIR) + "/clear_hiword.py", img, cleared});
+
+    auto original = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+    Volume reference(*original);
+    ASSERT_TRUE(reference.ok());
+    const auto expected = reference.Walk();
+
+    EngineFactories().testFileStart = &JpegStart;
+    g_contentTests = 0;
+    auto dev = velmora::test::MemoryStorageDevice::FromFile(cleared, 512);
+    Volume vol(*dev);
+    ASSERT_TRUE(vol.ok());
+    const auto found = vol.Walk();
+    EXPECT_GT(g_contentTests, 0);
+    ASSERT_EQ(found.size(), expected.size());
+    for (const auto& [path, want] : expected) {
+        ASSERT_TRUE(found.count(path)) << path;
+        const Listed& got = found.at(path);
+        if (got.size == 0 && !got.dir) continue;  // virtual clusters
+        EXPECT_EQ(got.cluster, want.cluster) << path;
+        EXPECT_EQ(got.runs, want.runs) << path;
+        EXPECT_EQ(got.data, want.data) << path;
+    }
+
+    // With the signature search missing the content test answers unknown.
+    // Files are still placed in their folder's band; "root gone.jpg" lies in
+    // the root's second cluster, read as a buffer of its own that starts
+    // with no expected cluster, so only the content test could place it.
+    EngineFactories().testFileStart = nullptr;
+    const auto unknown = vol.Walk();
+    EXPECT_EQ(unknown.at("Pics/deleted photo.jpg").cluster, expected.at("Pics/deleted photo.jpg").cluster);
+    EXPECT_EQ(unknown.at("Gone/Inner").cluster, expected.at("Gone/Inner").cluster);
+    EXPECT_EQ(unknown.at("root gone.jpg").cluster, expected.at("root gone.jpg").cluster & 0xFFFF);
+
+    // The revise switch off: no guess, the entries' own clusters, still
+    // read safely.
+    TempDir work;
+    WriteFile(work / "UIConfig.ini", std::string("[UserExperience]\nbRevise=0\n"));
+    setenv("VELMORA_WORK_PATH", work.path().c_str(), 1);
+    const auto off = vol.Walk();
+    EXPECT_LT(off.at("Pics/deleted photo.jpg").cluster, 0x10000u);
+    EXPECT_EQ(off.at("Pics/deleted photo.jpg").cluster, expected.at("Pics/deleted photo.jpg").cluster & 0xFFFF);
+    EXPECT_EQ(off.at("fragmented.bin").cluster, expected.at("fragmented.bin").cluster);
+    // A missing file leaves it on.
+    setenv("VELMORA_WORK_PATH", (work.path() + "/none").c_str(), 1);
+    EXPECT_EQ(vol.Walk().at("Pics/deleted photo.jpg").cluster, expected.at("Pics/deleted photo.jpg").cluster);
+}
+
+// Finds a short entry by its 11-byte name in one folder cluster.
+size_t EntryOffset(std::vector<uint8_t>& bytes, uint64_t sector, uint32_t sectors, const char* name11) {
+    const size_t base = static_cast<size_t>(sector) * 512;
+    for (size_t off = base; off + 32 <= base + sectors * 512u; off += 32)
+        if (std::memcmp(bytes.data() + off, name11, 11) == 0) return off;
+    return 0;
+}
+
+void SetCluster(std::vector<uint8_t>& bytes, size_t off, uint32_t cluster) {
+    vk::StoreLE<uint16_t>(bytes.data() + off + 20, static_cast<uint16_t>(cluster >> 16));
+    vk::StoreLE<uint16_t>(bytes.data() + off + 26, static_cast<uint16_t>(cluster));
+}
+
+TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
+    const std::string img = MakeFat32();
+    auto good = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+    Volume reference(*good);
+    ASSERT_TRUE(reference.ok());
+    const auto all = reference.Walk();
+    const FATGeometry geo = reference.geo();
+    const auto docs = static_cast<uint32_t>(all.at("Docs").cluster);
+    const auto sub = static_cast<uint32_t>(all.at("Docs/Sub").cluster);
+    const uint64_t docsSector = FATClusterToSector(geo.dataStart, docs, geo.sectorsPerCluster);
+    const uint64_t rootSector = FATClusterToSector(geo.dataStart, 2, geo.sectorsPerCluster);
+
+    struct Damage {
+        const char* what;
+        void (*apply)(std::vector<uint8_t>& bytes, uint64_t docsSector, uint64_t rootSector, uint32_t docs);
+        std::set<std::string> gone;     // paths no longer listed
+        std::map<std::string, std::string> renamed;
+    } cases[] = {
+        {"a sub-folder that is its own parent",
+         [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t d) { SetCluster(b, EntryOffset(b, ds, 1, "SUB        "), d); },
+         {"Docs/Sub", kUnicode}, {}},
+        {"a sub-folder that is the root",
+         [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t) { SetCluster(b, EntryOffset(b, ds, 1, "SUB        "), 2); },
+         {kUnicode}, {}},
+        {"a file past the volume",
+         [](std::vector<uint8_t>& b, uint64_t, uint64_t rs, uint32_t) { SetCluster(b, EntryOffset(b, rs, 1, "SHORT   TXT"), 0x0FFFFF0); },
+         {"SHORT.TXT"}, {}},
+        {"a broken long-name run",
+         [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t) {
+             const size_t off = EntryOffset(b, ds, 1, "AVERYL~1JPG");
+             b[off - 32 + 13] ^= 0x5A;  // the checksum of the piece before it
+         },
+         {"Docs/A very long file name with spaces.jpg"}, {{"Docs/A very long file name with spaces.jpg", "Docs/AVERYL~1.JPG"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto dev = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+        c.apply(dev->Bytes(), docsSector, rootSector, docs);
+        Volume vol(*dev);
+        ASSERT_TRUE(vol.ok());
+        const auto found = vol.Walk();
+        for (const auto& [path, l] : all) {
+            if (c.gone.count(path)) {
+                EXPECT_FALSE(found.count(path)) << path;
+                continue;
+            }
+            EXPECT_TRUE(found.count(path)) << path;
+        }
+        for (const auto& [from, to] : c.renamed) {
+            ASSERT_TRUE(found.count(to)) << to;
+            EXPECT_EQ(found.at(to).data, all.at(from).data);
+        }
+    }
+
+    // A folder chain that loops onto itself, a sub-folder chain that joins
+    // its parent's, a file chain that joins another's: each cluster is read
+    // once and the walk ends.
+    {
+        auto dev = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+        Volume vol(*dev);
+        const auto photo = static_cast<uint32_t>(all.at("Docs/A very long file name with spaces.jpg").cluster);
+        const auto report = static_cast<uint32_t>(all.at(kUnicode).cluster);
+        PatchedFat fat(vol.fat(), {{docs, docs}, {sub, docs}, {photo + 1, report}});
+        const auto found = vol.Walk(&fat);
+        for (const auto& [path, l] : all) EXPECT_TRUE(found.count(path)) << path;
+        const Listed& joined = found.at("Docs/A very long file name with spaces.jpg");
+        long long clusters = 0;
+        for (const auto& r : joined.runs) clusters += r.second;
+        EXPECT_EQ(clusters, (20000 + 511) / 512);
+    }
+    // No usable FAT copy: folders are read from their first cluster, files
+    // as contiguous clusters.
+    {
+        auto dev = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+        Volume vol(*dev);
+        CDoubleFATTable none(nullptr, nullptr);
+        const auto found = vol.Walk(&none);
+        EXPECT_TRUE(found.count("Docs/Sub"));
+        EXPECT_EQ(found.at("SHORT.TXT").data, all.at("SHORT.TXT").data);
+    }
+    // A folder that cannot be read is skipped, not parsed; the rest is listed.
+    {
+        auto raw = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+        SpottyDevice dev(raw->Bytes(), 512);
+        dev.bad.insert(static_cast<long long>(docsSector));
+        Volume vol(dev);
+        ASSERT_TRUE(vol.ok());
+        const auto found = vol.Walk();
+        EXPECT_TRUE(found.count("Docs"));
+        EXPECT_FALSE(found.count("Docs/Sub"));
+        EXPECT_TRUE(found.count("Pics/KEPT.JPG"));
+        EXPECT_TRUE(found.count("Gone/Inner/deep report.pdf"));
+    }
+    // The root of a FAT16 volume that cannot be read: nothing, and a failure.
+    {
+        const std::string img16 = Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD"}, "32M");
+        auto raw = velmora::test::MemoryStorageDevice::FromFile(img16, 512);
+        SpottyDevice dev(raw->Bytes(), 512);
+        Volume vol(dev);
+        ASSERT_TRUE(vol.ok());
+        dev.bad.insert(static_cast<long long>(vol.geo().rootDirStart));
+        bool rootOk = true;
+        EXPECT_TRUE(vol.Walk(nullptr, &rootOk).empty());
+        EXPECT_FALSE(rootOk);
+    }
+}
+
+}  // namespace
