@@ -468,6 +468,36 @@ TEST_F(EnumDeviceTest, UnpartitionedDiskIsItsOwnVolume) {
     EXPECT_STREQ(v->volumeName, "LOOPVOL");
 }
 
+IVolumeAnalyze* FatAsApfs(IStorageDevice* device, unsigned long long start) {
+    IVolumeAnalyze* fat = enumtest::CreateFakeFat(device, start);
+    const bool known = fat->GetFileSystemType() != FS_UNKNOWN;
+    delete fat;
+    return new enumtest::FakeFatAnalyze(known ? FS_APFS : FS_UNKNOWN, known ? "container" : "");
+}
+
+TEST_F(EnumDeviceTest, ApfsVolumeTakesTheNameOfItsContainersFirstVolume) {
+    EngineFactoryTable table;
+    table.createAPFSVolumeAnalyze = &FatAsApfs;
+    enumtest::ScopedFactories apfsOnly(table);
+    auto listing = std::make_shared<velmora::platform::FixedApfsListing>();
+    const std::string longName(150, 'N');
+    listing->Add("SDB1", {longName, "disk3s1"});
+    EnumDeviceEnvironment env = Env();
+    env.apfs = listing;
+    CEnumDeviceEx e(env);
+    ASSERT_EQ(e.Init(), VK_OK);
+    auto disks = Disks(e);
+    ASSERT_EQ(disks.size(), 3u);
+    auto volumes = Volumes(e, disks[2]);
+    ASSERT_GE(volumes.size(), 1u);
+    auto* v = VolumeRecord(volumes[0]);
+    EXPECT_EQ(v->fileSystemType, FS_APFS);
+    // The name is cut to the label field, never written past it.
+    EXPECT_EQ(std::string(v->label), longName.substr(0, sizeof(v->label) - 1));
+    EXPECT_EQ(std::string(v->volumeName), longName);
+    EXPECT_STREQ(dynamic_cast<CVolumeDevice*>(volumes[0])->GetApfsDevicePath(), "disk3s1");
+}
+
 // ---- the merge rule on records alone ----
 
 struct Geometry {
