@@ -6,6 +6,7 @@
 
 #include "ByteReader.h"
 #include "StorageDevice/DiskDevice.h"
+#include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 
 namespace {
@@ -54,6 +55,29 @@ void CDevListSortAlgorithm::Sort(DevList& list) { std::stable_sort(list.begin(),
 void ReleaseDevList(DevList& list) {
     for (IStorageDevice* device : list) delete device;
     list.clear();
+}
+
+namespace {
+template <class Record, class Holder>
+bool Attach(IStorageDevice* device, Record* record, Holder* (*make)(Record*)) {
+    IStorageDeviceData* holder = make(record);
+    if (holder == nullptr) {
+        delete record;
+        return false;
+    }
+    device->SetPrivateData(holder);
+    return true;
+}
+}  // namespace
+
+bool AttachRecord(IStorageDevice* device, CCollectDiskDeviceInfoStruct* record) {
+    return Attach(device, record, &CreateDiskDeviceData);
+}
+bool AttachRecord(IStorageDevice* device, CCollectedVolumeDeviceInfoStruct* record) {
+    return Attach(device, record, &CreateVolumeDeviceData);
+}
+bool AttachRecord(IStorageDevice* device, CCollectedPartitionDeviceInfoStruct* record) {
+    return Attach(device, record, &CreatePartitionDeviceData);
 }
 
 CCollectDiskDeviceInfoStruct* GetDiskInfo(const IStorageDevice* disk) {

@@ -54,6 +54,12 @@ struct CDevListSortAlgorithm {
 // Deletes every device of the list and empties it.
 void ReleaseDevList(DevList& list);
 
+// Attaches a new record to a device in a holder of its kind; false (and the
+// record freed) when no holder could be made.
+bool AttachRecord(IStorageDevice* device, CCollectDiskDeviceInfoStruct* record);
+bool AttachRecord(IStorageDevice* device, CCollectedVolumeDeviceInfoStruct* record);
+bool AttachRecord(IStorageDevice* device, CCollectedPartitionDeviceInfoStruct* record);
+
 // The disk record of a disk device, or null.
 CCollectDiskDeviceInfoStruct* GetDiskInfo(const IStorageDevice* disk);
 const char* GetDiskDevName(const IStorageDevice* disk);

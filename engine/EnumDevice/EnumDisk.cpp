@@ -61,13 +61,10 @@ IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block) {
     info->heads = 255;
     info->sectorsPerTrack = 63;
     info->deviceId = static_cast<int32_t>(block.deviceId);
-    IStorageDeviceData* holder = CreateDiskDeviceData(info);
-    if (holder == nullptr) {
-        delete info;
+    if (!AttachRecord(disk, info)) {
         delete disk;
         return nullptr;
     }
-    disk->SetPrivateData(holder);
 
     // The scheme is what our own reader finds on the disk, not what the
     // kernel made of it.

@@ -61,13 +61,10 @@ VKRESULT CEnumPartition::ExecEnum(const IStorageDevice* diskConst, DevList& list
             std::memcpy(info->apmType, entry.typeText, sizeof(info->apmType));
         }
         info->startSector = entry.startSector;
-        IStorageDeviceData* holder = CreatePartitionDeviceData(info);
-        if (holder == nullptr) {
-            delete info;
+        if (!AttachRecord(partition, info)) {
             delete partition;
             return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
         }
-        partition->SetPrivateData(holder);
         NameDeviceFileSystem(partition, info->fileSystemType, info->label);
         list.push_back(partition);
     }
@@ -119,13 +116,10 @@ VKRESULT CVolumePartitionConverter::ConvertPartition2Volume(IStorageDevice** out
         delete volume;
         return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
     }
-    IStorageDeviceData* holder = CreateVolumeDeviceData(info);
-    if (holder == nullptr) {
-        delete info;
+    if (!AttachRecord(volume, info)) {
         delete volume;
         return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
     }
-    volume->SetPrivateData(holder);
     *out = volume;
     return VK_OK;
 }

@@ -108,20 +108,17 @@ IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice&
         return nullptr;
     }
     auto* info = new CCollectedVolumeDeviceInfoStruct{};
-    // Attached before the file system is named, so the recognisers read the
-    // volume with its own sector size.
-    IStorageDeviceData* holder = CreateVolumeDeviceData(info);
-    if (holder == nullptr) {
+    if (!FillVolumeInfo(*info, volume, disk, block, table)) {
         delete info;
         delete volume;
         return nullptr;
     }
-    if (!FillVolumeInfo(*info, volume, disk, block, table)) {
-        delete holder;
+    // Attached before the file system is named, so the recognisers read the
+    // volume with its own sector size.
+    if (!AttachRecord(volume, info)) {
         delete volume;
         return nullptr;
     }
-    volume->SetPrivateData(holder);
     if (volume->IsPermitted()) NameDeviceFileSystem(volume, info->fileSystemType, info->label);
 
     const std::string systemNode = "/dev/" + block.bsdName;

@@ -46,31 +46,25 @@ CCollectedPartitionDeviceInfoStruct* PartitionRecord(IStorageDevice* d) {
     return h ? h->GetPartitionInfo() : nullptr;
 }
 
+// Asks for the number, then for that many devices.
+template <typename Query>
+std::vector<IStorageDevice*> Listed(Query query) {
+    int n = 0;
+    EXPECT_EQ(query(nullptr, n), VK_OK);
+    std::vector<IStorageDevice*> out(static_cast<size_t>(n));
+    EXPECT_EQ(query(out.data(), n), VK_OK);
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
 std::vector<IStorageDevice*> Disks(IEnumDeviceEx& e) {
-    int n = 0;
-    EXPECT_EQ(e.EnumDiskDevice(nullptr, n), VK_OK);
-    std::vector<IStorageDevice*> out(static_cast<size_t>(n));
-    EXPECT_EQ(e.EnumDiskDevice(out.data(), n), VK_OK);
-    out.resize(static_cast<size_t>(n));
-    return out;
+    return Listed([&](IStorageDevice** out, int& n) { return e.EnumDiskDevice(out, n); });
 }
-
 std::vector<IStorageDevice*> Volumes(IEnumDeviceEx& e, IStorageDevice* disk) {
-    int n = 0;
-    EXPECT_EQ(e.EnumVolumeDevice(disk, nullptr, n), VK_OK);
-    std::vector<IStorageDevice*> out(static_cast<size_t>(n));
-    EXPECT_EQ(e.EnumVolumeDevice(disk, out.data(), n), VK_OK);
-    out.resize(static_cast<size_t>(n));
-    return out;
+    return Listed([&](IStorageDevice** out, int& n) { return e.EnumVolumeDevice(disk, out, n); });
 }
-
 std::vector<IStorageDevice*> Partitions(IEnumDeviceEx& e, IStorageDevice* disk) {
-    int n = 0;
-    EXPECT_EQ(e.EnumPartitionDevice(disk, nullptr, n), VK_OK);
-    std::vector<IStorageDevice*> out(static_cast<size_t>(n));
-    EXPECT_EQ(e.EnumPartitionDevice(disk, out.data(), n), VK_OK);
-    out.resize(static_cast<size_t>(n));
-    return out;
+    return Listed([&](IStorageDevice** out, int& n) { return e.EnumPartitionDevice(disk, out, n); });
 }
 
 std::string Guid(const _GUID& g) {

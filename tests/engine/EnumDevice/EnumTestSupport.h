@@ -4,7 +4,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -15,37 +14,11 @@
 #include "EngineTypes.h"
 #include "IStorageDevice.h"
 #include "SearchInterfaces.h"
+#include "support/TestSupport.h"
 
 namespace enumtest {
 
-// Runs a program from an argument vector; its standard output, and whether
-// it exited with 0.
-inline bool RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    pid_t pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (output) *output = out;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
+using velmora::test::RunProgram;
 
 // Knows FAT16 boot sectors (as mkfs.fat writes them) and answers 10 for
 // anything else; like the real FAT recogniser it is always created.
