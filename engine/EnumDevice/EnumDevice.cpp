@@ -8,6 +8,7 @@
 #include "StorageDevice/DiskDevice.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
+#include "Utility/MessageCenter.h"
 
 namespace {
 
@@ -272,10 +273,18 @@ VKRESULT CEnumDeviceEx::EnumVolumeDevice(const IStorageDevice* disk, IStorageDev
     return Answer(mit->second, out, count);
 }
 
-IEnumDeviceEx* CreateEnumDeviceEx() {
+namespace {
+CEnumDeviceEx& SharedEnumerator() {
+    // Volume devices leave the event relay when deleted, which the shared
+    // enumerator does at exit: the relay is made first so it is destroyed
+    // after the enumerator.
+    CMessageCenter::Instance();
     static CEnumDeviceEx instance;
-    return &instance;
+    return instance;
 }
+}  // namespace
+
+IEnumDeviceEx* CreateEnumDeviceEx() { return &SharedEnumerator(); }
 
 CEnumDevice* CreateEnumDevice() {
     static CEnumDevice instance;
