@@ -462,6 +462,49 @@ TEST_F(EnumDeviceTest, UnpartitionedDiskIsItsOwnVolume) {
     EXPECT_STREQ(v->volumeName, "LOOPVOL");
 }
 
+TEST_F(EnumDeviceTest, FourKiBSectorDiskCountsInItsOwnSectors) {
+    // sysfs gives starts and sizes in 512-byte units whatever the sector size.
+    ASSERT_TRUE(enumtest::CopySectors(Image("disk4k.img"), dir_ / "sdc1.img", 2048, 16384));
+    for (const char* name : {"sdb", "nvme0n1", "loop0"}) tree_->Remove(name);
+    tree_->AddDisk({"sdc", "8:32", 32768, false, false, 4096, kUsbPath, ""});
+    tree_->AddPartition("sdc", "sdc1", "8:33", 1, 2048, 16384);
+    Node("sdc", "disk4k.img");
+    fs::create_symlink(dir_ / "sdc1.img", dir_ / "dev" + "/sdc1");
+    CEnumDeviceEx e(Env());
+    ASSERT_EQ(e.Init(), VK_OK);
+    auto disks = Disks(e);
+    ASSERT_EQ(disks.size(), 1u);
+    EXPECT_EQ(DiskRecord(disks[0])->sectorSize, 4096);
+    EXPECT_EQ(DiskRecord(disks[0])->totalSectors, 4096);
+    EXPECT_EQ(DiskRecord(disks[0])->partitionScheme, 1);
+
+    auto parts = Partitions(e, disks[0]);
+    ASSERT_EQ(parts.size(), 2u);
+    EXPECT_EQ(PartitionRecord(parts[0])->startSector, 256);
+    EXPECT_EQ(PartitionRecord(parts[0])->sectorCount, 2048);
+    EXPECT_EQ(PartitionRecord(parts[0])->sectorSize, 4096);
+
+    // The live sdc1 covers table entry 1; entry 2 is converted.
+    auto volumes = Volumes(e, disks[0]);
+    ASSERT_EQ(volumes.size(), 2u);
+    auto* v1 = VolumeRecord(volumes[0]);
+    EXPECT_STREQ(v1->bsdName, "sdc1");
+    EXPECT_EQ(v1->sectorSize, 4096);
+    EXPECT_EQ(v1->startSector, 256);
+    EXPECT_EQ(v1->totalSectors, 2048);
+    auto* v2 = VolumeRecord(volumes[1]);
+    EXPECT_EQ(v2->partitionNumber, 2);
+    EXPECT_EQ(v2->startSector, 2304);
+    EXPECT_EQ(v2->totalSectors, 1024);
+    std::vector<char> sector(4096);
+    ASSERT_EQ(volumes[0]->GetSectorSize(), 4096);
+    ASSERT_EQ(volumes[0]->ReadSector(sector.data(), 0, 1), 1);
+    EXPECT_EQ(std::string(sector.data(), 5), "P1-4K");
+    ASSERT_EQ(volumes[1]->GetSectorSize(), 4096);
+    ASSERT_EQ(volumes[1]->ReadSector(sector.data(), 0, 1), 1);
+    EXPECT_EQ(std::string(sector.data(), 5), "P2-4K");
+}
+
 IVolumeAnalyze* FatAsApfs(IStorageDevice* device, unsigned long long start) {
     IVolumeAnalyze* fat = enumtest::CreateFakeFat(device, start);
     const bool known = fat->GetFileSystemType() != FS_UNKNOWN;
