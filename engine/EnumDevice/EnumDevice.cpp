@@ -160,19 +160,22 @@ std::shared_ptr<const EnumSnapshot> CEnumDevice::Snapshot() {
 
 VKRESULT CEnumDevice::EnumDiskDevice(DevList& list) {
     ReleaseDevList(list);
+    m_tables.clear();
     m_snapshot = EnumSnapshot::Take(m_env);
-    return CEnumDisk(m_snapshot).ExecEnum(list);
+    return CEnumDisk(m_snapshot).ExecEnum(list, &m_tables);
 }
 
 VKRESULT CEnumDevice::EnumPartitionDevice(const IStorageDevice* disk, DevList& list) {
     ReleaseDevList(list);
-    return CEnumPartition().ExecEnum(disk, list);
+    auto it = m_tables.find(disk);
+    return CEnumPartition().ExecEnum(disk, list, it == m_tables.end() ? nullptr : &it->second);
 }
 
 VKRESULT CEnumDevice::EnumVolumeDevice(const IStorageDevice* disk, DevList& list) {
     ReleaseDevList(list);
     if (disk == nullptr) return VK_OK;
-    return CEnumVolume(Snapshot()).ExecEnum(disk, list);
+    auto it = m_tables.find(disk);
+    return CEnumVolume(Snapshot()).ExecEnum(disk, list, it == m_tables.end() ? nullptr : &it->second);
 }
 
 // ---- CEnumDeviceEx ----

@@ -89,12 +89,13 @@ class CEnumDisk {
 public:
     explicit CEnumDisk(std::shared_ptr<const EnumSnapshot> snapshot) : m_snapshot(std::move(snapshot)) {}
     // Appends one opened disk device per accepted disk, then sorts the list.
-    VKRESULT ExecEnum(DevList& list);
+    // The partition table read from each disk goes into `tables` when given.
+    VKRESULT ExecEnum(DevList& list, std::map<const IStorageDevice*, DiskTable>* tables = nullptr);
 
     static constexpr uint64_t kMinDiskBytes = 0x800000;
 
 private:
-    IStorageDevice* MakeDisk(const velmora::platform::BlockDevice& block);
+    IStorageDevice* MakeDisk(const velmora::platform::BlockDevice& block, DiskTable& table);
     std::shared_ptr<const EnumSnapshot> m_snapshot;
 };
 
@@ -102,8 +103,9 @@ class CEnumVolume {
 public:
     explicit CEnumVolume(std::shared_ptr<const EnumSnapshot> snapshot) : m_snapshot(std::move(snapshot)) {}
     // Fills the list with the disk's opened volume devices sorted by
-    // partition number, and copies their records into the disk.
-    VKRESULT ExecEnum(const IStorageDevice* disk, DevList& list);
+    // partition number, and copies their records into the disk. `table`:
+    // the disk's table when already read (a failing disk is read once).
+    VKRESULT ExecEnum(const IStorageDevice* disk, DevList& list, const DiskTable* table = nullptr);
 
 private:
     IStorageDevice* MakeVolume(IStorageDevice* disk, const velmora::platform::BlockDevice& block,
@@ -117,7 +119,7 @@ class CEnumPartition {
 public:
     // Fills the list with one partition device per table entry, sorted by
     // index; 0 or the first failure (the devices made before it stay).
-    VKRESULT ExecEnum(const IStorageDevice* disk, DevList& list);
+    VKRESULT ExecEnum(const IStorageDevice* disk, DevList& list, const DiskTable* table = nullptr);
 };
 
 class CVolumePartitionConverter {
@@ -159,6 +161,7 @@ private:
     std::shared_ptr<const EnumSnapshot> Snapshot();
     EnumDeviceEnvironment m_env;
     std::shared_ptr<const EnumSnapshot> m_snapshot;
+    std::map<const IStorageDevice*, DiskTable> m_tables;
 };
 
 class IEnumDeviceEx {

@@ -8,7 +8,7 @@
 using velmora::platform::BlockDevice;
 using velmora::platform::CopyToBuffer;
 
-VKRESULT CEnumDisk::ExecEnum(DevList& list) {
+VKRESULT CEnumDisk::ExecEnum(DevList& list, std::map<const IStorageDevice*, DiskTable>* tables) {
     for (const BlockDevice& block : m_snapshot->blocks.devices) {
         if (!block.whole) continue;
         const char* reason = nullptr;
@@ -24,13 +24,17 @@ VKRESULT CEnumDisk::ExecEnum(DevList& list) {
             CatchExeception::WriteLog("Disk %s not listed: %s", block.bsdName.c_str(), reason);
             continue;
         }
-        if (IStorageDevice* disk = MakeDisk(block)) list.push_back(disk);
+        DiskTable table;
+        if (IStorageDevice* disk = MakeDisk(block, table)) {
+            list.push_back(disk);
+            if (tables) (*tables)[disk] = std::move(table);
+        }
     }
     CDevListSortAlgorithm::Sort(list);
     return VK_OK;
 }
 
-IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block) {
+IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block, DiskTable& table) {
     const std::string path = m_snapshot->naming.NodePath(block.bsdName);
     if (path.empty() || path.size() >= 128) {
         CatchExeception::WriteLog("Disk %s not listed: no usable node path", block.bsdName.c_str());
@@ -69,7 +73,7 @@ IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block) {
     // The scheme is what our own reader finds on the disk, not what the
     // kernel made of it.
     if (opened) {
-        DiskTable table = ReadDiskTable(disk);
+        table = ReadDiskTable(disk);
         if (table.read) info->partitionScheme = table.scheme;
     }
     return disk;

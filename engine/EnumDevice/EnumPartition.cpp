@@ -23,10 +23,10 @@ CCollectedVolumeDeviceInfoStruct* VolumeRecord(IStorageDevice* device) {
 
 }  // namespace
 
-VKRESULT CEnumPartition::ExecEnum(const IStorageDevice* diskConst, DevList& list) {
+VKRESULT CEnumPartition::ExecEnum(const IStorageDevice* diskConst, DevList& list, const DiskTable* known) {
     auto* disk = const_cast<IStorageDevice*>(diskConst);
     if (disk == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
-    const DiskTable table = ReadDiskTable(disk);
+    const DiskTable table = known ? *known : ReadDiskTable(disk);
     const int scheme = GetDiskPartSchemeType(disk);
 
     for (const PartitionEntry& entry : table.entries) {

@@ -46,7 +46,7 @@ void NameDeviceFileSystem(IStorageDevice* device, int32_t& type, char (&label)[1
     delete controller;
 }
 
-VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list) {
+VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list, const DiskTable* known) {
     auto* disk = const_cast<IStorageDevice*>(diskConst);
     const CCollectDiskDeviceInfoStruct* diskInfo = GetDiskInfo(disk);
     if (diskInfo == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
@@ -57,7 +57,7 @@ VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list) {
         return VK_OK;
     }
 
-    const DiskTable table = ReadDiskTable(disk);
+    const DiskTable table = known ? *known : ReadDiskTable(disk);
     std::vector<const BlockDevice*> kernelParts = velmora::platform::PartitionsOf(m_snapshot->blocks, diskName);
     // A disk the kernel split into partitions, or whose table we read, holds
     // its volumes in partitions; otherwise the file system sits on the disk.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -74,25 +75,50 @@ std::string Guid(const _GUID& g) {
     return text;
 }
 
-// Refuses opens of chosen node paths with a chosen error; reads normally.
+// Refuses opens of chosen node paths with a chosen error, fails every read
+// of chosen paths, and counts reads per path.
 class DenyingRawIo : public velmora::platform::IRawIo {
 public:
     void Deny(const std::string& path, int error) { denied_.push_back({path, error}); }
+    void FailReads(const std::string& path) { failing_.push_back(path); }
+    int Reads(const std::string& path) const {
+        auto it = reads_.find(path);
+        return it == reads_.end() ? 0 : it->second;
+    }
+    void ResetCounts() { reads_.clear(); }
+
     int Open(const char* path, int* error) override {
         for (const auto& [p, e] : denied_)
             if (p == path) {
                 *error = e;
                 return -1;
             }
-        return real_.Open(path, error);
+        int fd = real_.Open(path, error);
+        if (fd >= 0) paths_[fd] = path;
+        return fd;
     }
     bool Geometry(int fd, int* s, long long* n) override { return real_.Geometry(fd, s, n); }
-    ssize_t ReadAt(int fd, void* b, size_t l, long long o) override { return real_.ReadAt(fd, b, l, o); }
-    void Close(int fd) override { real_.Close(fd); }
+    ssize_t ReadAt(int fd, void* b, size_t l, long long o) override {
+        const std::string& path = paths_[fd];
+        ++reads_[path];
+        for (const auto& f : failing_)
+            if (f == path) {
+                errno = EIO;
+                return -1;
+            }
+        return real_.ReadAt(fd, b, l, o);
+    }
+    void Close(int fd) override {
+        paths_.erase(fd);
+        real_.Close(fd);
+    }
 
 private:
     velmora::platform::LinuxRawIo real_;
     std::vector<std::pair<std::string, int>> denied_;
+    std::vector<std::string> failing_;
+    std::map<int, std::string> paths_;
+    std::map<std::string, int> reads_;
 };
 
 class EnumDeviceTest : public testing::Test {
@@ -439,6 +465,33 @@ TEST_F(EnumDeviceTest, BadEntriesAreListedOrSkippedNeverFatal) {
     EXPECT_EQ(VolumeRecord(usbVolumes[1])->partitionNumber, 2);
     EXPECT_STREQ(VolumeRecord(usbVolumes[1])->bsdName, "");
     EXPECT_EQ(VolumeRecord(usbVolumes[2])->partitionNumber, 3);
+}
+
+TEST_F(EnumDeviceTest, DiskThatFailsEveryReadIsListedAndItsTableReadOnce) {
+    const std::string node = dir_ / "dev" + "/sdb";
+    DenyingRawIo io;
+    io.FailReads(node);
+    velmora::platform::ScopedRawIo scoped(&io);
+    CEnumDeviceEx e(Env());
+    ASSERT_EQ(e.Init(), VK_OK);
+    const int readsDuringInit = io.Reads(node);
+    auto disks = Disks(e);
+    ASSERT_EQ(disks.size(), 3u);
+    IStorageDevice* usb = disks[2];
+    EXPECT_EQ(DiskRecord(usb)->partitionScheme, 0);
+    EXPECT_TRUE(Partitions(e, usb).empty());
+    // Its kernel partitions are still offered: their own nodes read fine.
+    auto volumes = Volumes(e, usb);
+    ASSERT_EQ(volumes.size(), 2u);
+    EXPECT_EQ(VolumeRecord(volumes[0])->fileSystemType, FS_FAT16);
+
+    // A dying disk may take long to fail each read: enumeration reads its
+    // table once, not once per disk, volume and partition pass.
+    io.ResetCounts();
+    DiskTable again = ReadDiskTable(usb);
+    EXPECT_FALSE(again.read);
+    EXPECT_GT(readsDuringInit, 0);
+    EXPECT_EQ(readsDuringInit, io.Reads(node));
 }
 
 TEST_F(EnumDeviceTest, UnpartitionedDiskIsItsOwnVolume) {
