@@ -29,6 +29,17 @@ bool HasPartitionTable(const DiskTable& table) {
     return !(table.entries.size() == 1 && table.entries[0].index == -1);
 }
 
+// The kernel shows an MBR extended partition as a partition of one or two
+// sectors; it holds no file system, and our table lists its logical
+// partitions instead.
+bool IsExtendedContainer(const BlockDevice& block, const DiskTable& table) {
+    if (block.whole || !table.read || table.scheme != kSchemeMBR) return false;
+    if (block.partitionNumber > 4 || block.sizeBytes > 1024) return false;
+    for (const PartitionEntry& e : table.entries)
+        if (e.index == block.partitionNumber) return false;
+    return true;
+}
+
 }  // namespace
 
 void NameDeviceFileSystem(IStorageDevice* device, int32_t& type, char (&label)[100]) {
@@ -67,8 +78,14 @@ VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list, c
     else
         candidates.push_back(diskBlock);
 
-    for (const BlockDevice* block : candidates)
+    for (const BlockDevice* block : candidates) {
+        if (IsExtendedContainer(*block, table)) {
+            CatchExeception::WriteLog("Volume %s not listed: the container of logical partitions",
+                                      block->bsdName.c_str());
+            continue;
+        }
         if (IStorageDevice* volume = MakeVolume(disk, *block, table)) list.push_back(volume);
+    }
     CDevListSortAlgorithm::Sort(list);
 
     for (const PartitionEntry& e : table.entries) {

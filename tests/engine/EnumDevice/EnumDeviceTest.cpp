@@ -426,6 +426,12 @@ TEST_F(EnumDeviceTest, BadEntriesAreListedOrSkippedNeverFatal) {
     fs::remove(dir_ / "dev" + "/nvme0n1");
     tree_->AddDisk({"loop3", "7:3", 32768, false, false, 512, "", Image("liar.img")});
     Node("loop3", "liar.img");
+    // A card reader without a card, and the kernel's view of an extended
+    // partition (two sectors, no entry of that number in the table).
+    tree_->AddDisk({"sdz", "65:144", 0, false, true, 512, kUsbPath, ""});
+    Node("sdz", "tiny.img");
+    tree_->AddPartition("sdb", "sdb4", "8:20", 4, 100352, 2);
+    Node("sdb4", "tiny.img");
     DenyingRawIo io;
     io.Deny(dir_ / "dev" + "/loop0", EACCES);
     velmora::platform::ScopedRawIo scoped(&io);
