@@ -31,6 +31,10 @@ std::string SourceDir();
 // The build tree's root.
 std::string BinaryDir();
 
+// Runs a program from an argument vector (never a shell string); whether it
+// exited with 0, and its standard output when asked for.
+bool RunProgram(const std::vector<std::string>& argv, std::string* output = nullptr);
+
 // True when running as root (loop devices, mounts).
 bool IsRoot();
 
