@@ -9,6 +9,7 @@ class IStorageDevice;
 class IQuickFileSystemSearchController;
 class ICompleteFileSystemSearchController;
 class IVolumeAnalyze;
+class CFileNode;
 
 struct EngineFactoryTable {
     using QuickSearcherFactory = IQuickFileSystemSearchController* (*)();
@@ -37,6 +38,14 @@ struct EngineFactoryTable {
     VolumeAnalyzeFactory createNTFSVolumeAnalyze = nullptr;
     VolumeAnalyzeFactory createHFSPlusVolumeAnalyze = nullptr;
     VolumeAnalyzeFactory createAPFSVolumeAnalyze = nullptr;
+
+    // NTFS readers the recovery code calls. Resident data: copies the data
+    // kept inside a node's file record into `buffer` (room for `size`
+    // bytes); 1 with its byte count in `*length`, 0 when the node is not an
+    // NTFS node with resident data or the buffer is too small.
+    using ResidentDataReader = int (*)(CFileNode* node, IStorageDevice* device, long long* length,
+                                       unsigned char* buffer, unsigned size);
+    ResidentDataReader getResidentDataRunsStream = nullptr;
 };
 
 // The process-wide table. Filled once at start-up, before any scan; read
