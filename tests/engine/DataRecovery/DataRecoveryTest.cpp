@@ -11,6 +11,7 @@
 
 #include "DataRecovery/DataRecovery.h"
 #include "DataRecovery/FileReader.h"
+#include "EngineFactories.h"
 #include "RecoveryTestSupport.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
@@ -383,4 +384,45 @@ TEST(DataRecovery, ThumbnailFromTheFirst64KiB) {
     ASSERT_NE(clone, nullptr);
     clone->Release();
     EXPECT_EQ(rec->ReadSmallJPG(thumb.data(), static_cast<unsigned>(thumb.size())), 0);
+}
+
+namespace {
+
+// A run list that says its data lives in the file record.
+class ResidentList : public CDataRunList {
+public:
+    int IsResident() override { return 1; }
+    int GetDataRunListType() override { return DATARUN_LIST_NTFS_RESIDENT; }
+};
+
+int FakeResidentStream(CFileNode*, IStorageDevice*, long long* length, unsigned char* buffer, unsigned size) {
+    static const char kData[] = "resident file data";
+    if (size < sizeof kData - 1) return 0;
+    std::memcpy(buffer, kData, sizeof kData - 1);
+    *length = sizeof kData - 1;
+    return 1;
+}
+
+}  // namespace
+
+TEST(DataRecovery, ResidentDataComesFromTheNtfsReader) {
+    Fixture f;
+    RecNode node("small.txt", 18, {});
+    node.SetDataRunList(new ResidentList());
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    IFileReader* clone = rec->SetRecoverNode(&node);
+    ASSERT_NE(clone, nullptr);
+    clone->Release();
+    TempDir dir;
+
+    // Without the NTFS subsystem nothing can be read: zeros and a failure.
+    VKRESULT r = rec->RecoverTo((dir / "none.txt").c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryRead)) << Hex(r);
+
+    auto saved = EngineFactories().getResidentDataRunsStream;
+    EngineFactories().getResidentDataRunsStream = FakeResidentStream;
+    r = rec->RecoverTo((dir / "small.txt").c_str(), nullptr, 0);
+    EngineFactories().getResidentDataRunsStream = saved;
+    EXPECT_EQ(r, VK_OK);
+    EXPECT_EQ(velmora::test::ReadText(dir / "small.txt"), "resident file data");
 }
