@@ -333,9 +333,7 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     auto node = Node(f);
     CDataRecovery rec;
     ASSERT_EQ(rec.Initialize(std::vector<CSearchedPartitionInfo*>{&partition_}, disk_.get()), VK_OK);
-    IFileReader* clone = rec.SetRecoverNode(node.get());
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(rec, node.get()));
     VKRESULT r = rec.RecoverTo("/dev/full", nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryWrite)) << Hex(r);
     r = rec.RecoverTo((dir_ / "limited").c_str(), nullptr, 1000);
@@ -349,9 +347,7 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     std::memset(copy->Bytes().data() + firstUnit, 0xFF, 3 * 4096);
     CDataRecovery damaged;
     ASSERT_EQ(damaged.Initialize(std::vector<CSearchedPartitionInfo*>{&partition_}, copy.get()), VK_OK);
-    clone = damaged.SetRecoverNode(node.get());
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(damaged, node.get()));
     const std::string out = dir_ / "damaged.txt";
     r = damaged.RecoverTo(out.c_str(), nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryCompressed)) << Hex(r);
@@ -362,9 +358,7 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     for (auto& run : beyond.runs)
         if (run.start >= 0) run.start += disk_->GetTotalSectors() / 8;
     auto far = Node(beyond);
-    clone = rec.SetRecoverNode(far.get());
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(rec, far.get()));
     r = rec.RecoverTo(out.c_str(), nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryCompressed)) << Hex(r);
     EXPECT_FALSE(PathExists(out));

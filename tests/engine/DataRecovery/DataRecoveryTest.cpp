@@ -155,9 +155,7 @@ TEST(DataRecovery, RecoversFragmentedFileWithItsTimes) {
 TEST(DataRecovery, NodeWithoutTimesKeepsTheSystemDates) {
     Fixture f;
     auto rec = MakeRecovery(f.disk.get(), {f.partition});
-    IFileReader* clone = rec->SetRecoverNode(&f.node);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &f.node));
     TempDir dir;
     const time_t before = ::time(nullptr);
     ASSERT_EQ(rec->RecoverTo((dir / "now.bin").c_str(), nullptr, 0), VK_OK);
@@ -172,9 +170,7 @@ TEST(DataRecovery, CopiesInFourMiBChunksWithProgress) {
     std::vector<DataRun> runs{{0, 10 * kMiB / kCluster}};
     RecNode node("big.bin", 10 * kMiB, runs);
     auto rec = MakeRecovery(disk.get(), {Partition(kSpc, 11 * kMiB / kSector)});
-    IFileReader* clone = rec->SetRecoverNode(&node);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &node));
     TempDir dir;
     RecordingProgress progress;
     ASSERT_EQ(rec->RecoverTo((dir / "big.bin").c_str(), &progress, 0), VK_OK);
@@ -195,9 +191,7 @@ TEST(DataRecovery, CopiesInFourMiBChunksWithProgress) {
 TEST(DataRecovery, DestinationFaultsAreReported) {
     Fixture f;
     auto rec = MakeRecovery(f.disk.get(), {f.partition});
-    IFileReader* clone = rec->SetRecoverNode(&f.node);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &f.node));
     TempDir dir;
     ::mkdir((dir / "folder").c_str(), 0755);
     ::symlink((dir / "elsewhere").c_str(), (dir / "link").c_str());
@@ -231,9 +225,7 @@ TEST(DataRecovery, FullFileSystemFailsAndRemovesThePartialFile) {
     auto disk = PatternDisk(kMiB / kCluster);
     RecNode node("big.bin", kMiB, {{0, kMiB / kCluster}});
     auto rec = MakeRecovery(disk.get(), {Partition(kSpc, kMiB / kSector)});
-    IFileReader* clone = rec->SetRecoverNode(&node);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &node));
     const VKRESULT r = rec->RecoverTo((dir / "big.bin").c_str(), nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryWrite)) << Hex(r);
     EXPECT_FALSE(PathExists(dir / "big.bin"));
@@ -251,9 +243,7 @@ TEST(DataRecovery, UnreadableRunGivesZerosAndAFailure) {
     std::vector<DataRun> runs{{5, 2}, {63, 4}, {8, 1}};
     RecNode node("damaged.bin", 7 * kCluster, runs);
     auto rec = MakeRecovery(f.disk.get(), {f.partition});
-    IFileReader* clone = rec->SetRecoverNode(&node);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &node));
     TempDir dir;
     const auto before = f.disk->Bytes();
     const VKRESULT r = rec->RecoverTo((dir / "damaged.bin").c_str(), nullptr, 0);
@@ -268,9 +258,7 @@ TEST(DataRecovery, StopRemovesThePartialFile) {
     auto disk = PatternDisk(9 * kMiB / kCluster);
     RecNode node("big.bin", 9 * kMiB, {{0, 9 * kMiB / kCluster}});
     auto rec = MakeRecovery(disk.get(), {Partition(kSpc, 9 * kMiB / kSector)});
-    IFileReader* clone = rec->SetRecoverNode(&node);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &node));
     TempDir dir;
     RecordingProgress progress;
     progress.stopAfter = 1;
@@ -372,17 +360,13 @@ TEST(DataRecovery, ThumbnailFromTheFirst64KiB) {
     auto rec = MakeRecovery(&disk, {Partition(kSpc, kClusters * kSpc)});
     std::vector<char> thumb(65536);
 
-    IFileReader* clone = rec->SetRecoverNode(&big);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &big));
     const int length = rec->ReadSmallJPG(thumb.data(), static_cast<unsigned>(thumb.size()));
     ASSERT_EQ(length, 3004);
     EXPECT_EQ(0, std::memcmp(thumb.data(), bytes.data() + 20, 3004));
     EXPECT_EQ(rec->ReadSmallJPG(thumb.data(), 1000), 0);
 
-    clone = rec->SetRecoverNode(&small);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &small));
     EXPECT_EQ(rec->ReadSmallJPG(thumb.data(), static_cast<unsigned>(thumb.size())), 0);
 }
 
@@ -410,9 +394,7 @@ TEST(DataRecovery, ResidentDataComesFromTheNtfsReader) {
     RecNode node("small.txt", 18, {});
     node.SetDataRunList(new ResidentList());
     auto rec = MakeRecovery(f.disk.get(), {f.partition});
-    IFileReader* clone = rec->SetRecoverNode(&node);
-    ASSERT_NE(clone, nullptr);
-    clone->Release();
+    ASSERT_TRUE(Select(*rec, &node));
     TempDir dir;
 
     // Without the NTFS subsystem nothing can be read: zeros and a failure.

@@ -8,6 +8,7 @@
 
 #include "DataRecovery/CompressFileReader.h"
 #include "DataRun.h"
+#include "RecoveryInterfaces.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "engine/FileNode/TestNode.h"
@@ -63,6 +64,15 @@ inline CSearchedPartitionInfo Partition(unsigned spc, long long totalSectors, in
     p.fileSystemType = fsType;
     p.partitionIndex = 0;
     return p;
+}
+
+// Selects a node for recovery; false when refused. The reader handed back
+// is released at once.
+inline bool Select(IDataRecovery& recovery, IFileNode* node) {
+    IFileReader* clone = recovery.SetRecoverNode(node);
+    if (!clone) return false;
+    clone->Release();
+    return true;
 }
 
 inline bool PathExists(const std::string& path) {
