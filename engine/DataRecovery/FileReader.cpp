@@ -78,7 +78,7 @@ bool CFileReader::ReadDeviceBytes(long long position, unsigned char* out, long l
     if (position < 0 || __builtin_add_overflow(position, length, &end)) return false;
     // Checked here as well as by the device: a run past the end is damage,
     // and some devices pad short reads rather than fail them.
-    if (total >= 0 && (end + ss - 1) / ss > total) return false;
+    if (total >= 0 && end / ss + (end % ss != 0 ? 1 : 0) > total) return false;
 
     std::vector<unsigned char> bounce;
     long long sector = position / ss;

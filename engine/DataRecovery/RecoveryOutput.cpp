@@ -109,7 +109,18 @@ int OpenRecoveredFile(const char* path) {
         errno = EINVAL;
         return -1;
     }
-    return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // Non-blocking only for the open itself: a FIFO with no reader fails
+    // at once instead of hanging the recovery.
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd < 0) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
 }
 
 void RemovePartialFile(const char* path) {

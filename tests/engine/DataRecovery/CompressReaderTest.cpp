@@ -161,6 +161,27 @@ TEST(CompressReader, UnitsKeepTheirSizeWhenChunksEndEarly) {
     EXPECT_FALSE(DecompressUnit(data.data(), data.size(), out.data(), kUnit));
 }
 
+// A unit whose data ends early still stands for its full 64 KiB: the next
+// unit's bytes stay where they belong.
+TEST(CompressReader, NextUnitStaysInPlaceAfterAShortOne) {
+    std::vector<uint8_t> bytes(3 * 4096, 0);
+    auto first = Chunk(Bytes("AAAA"), false);
+    auto second = Chunk(Bytes("BBBB"), false);
+    std::copy(first.begin(), first.end(), bytes.begin() + 4096);
+    std::copy(second.begin(), second.end(), bytes.begin() + 2 * 4096);
+    velmora::test::MemoryStorageDevice disk(bytes, 512);
+    RecNode node("two-units", 65536 + 4, {{1, 1}, {-1, 15}, {2, 1}, {-1, 15}});
+    node.MakeCompressed();
+    CSearchedPartitionInfo partition = Partition(8, disk.GetTotalSectors(), FS_NTFS);
+    CCompressFileReader reader;
+    ASSERT_EQ(reader.Open(&disk, &node, &partition), 1);
+    std::vector<char> out(65536 + 4);
+    ASSERT_EQ(reader.ReadData(0, out.data(), static_cast<unsigned>(out.size())), out.size());
+    EXPECT_EQ(std::string(out.data(), 4), "AAAA");
+    for (size_t i = 4; i < 65536; ++i) ASSERT_EQ(out[i], 0) << i;
+    EXPECT_EQ(std::string(out.data() + 65536, 4), "BBBB");
+}
+
 TEST(CompressReader, RefusesClustersAboveFourKiB) {
     velmora::test::MemoryStorageDevice disk(std::vector<uint8_t>(1 << 20), 512);
     RecNode node("big-clusters", 100000, {{4, 16}});

@@ -195,12 +195,14 @@ TEST(DataRecovery, DestinationFaultsAreReported) {
     TempDir dir;
     ::mkdir((dir / "folder").c_str(), 0755);
     ::symlink((dir / "elsewhere").c_str(), (dir / "link").c_str());
+    ::mkfifo((dir / "fifo").c_str(), 0644);
     struct Case { std::string path; uint32_t error; };
     const Case cases[] = {
         {"/dev/full", kErrRecoveryWrite},                    // full disk
         {dir / "missing/out.bin", kErrRecoveryOpenTarget},   // folder not there
         {dir / "folder", kErrRecoveryOpenTarget},            // a folder in the way
         {dir / "link", kErrRecoveryOpenTarget},              // never through a link
+        {dir / "fifo", kErrRecoveryOpenTarget},              // no reader: no hang
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
