@@ -20,7 +20,7 @@ PACKAGES=(
   # fixture generators and independent readers
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g sleuthkit fdisk gdisk
   parted util-linux libfsapfs-utils libfshfs-utils libfsntfs-utils
-  apfsprogs python3 gzip xxd
+  apfsprogs dmg2img python3 gzip xxd
 )
 
 export DEBIAN_FRONTEND=noninteractive

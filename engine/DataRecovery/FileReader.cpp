@@ -109,16 +109,15 @@ bool CFileReader::ReadDeviceBytes(long long position, unsigned char* out, long l
 
 int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int length, int& got) {
     got = 0;
-    auto reader = EngineFactories().getResidentDataRunsStream;
-    if (!reader || offset < 0 || length < 0) return 0;
-    // A file record is at most a few KiB; this is ample room for its data.
-    std::vector<unsigned char> stream(64 * 1024);
-    long long streamLength = 0;
-    if (!reader(node_, device_, &streamLength, stream.data(), static_cast<unsigned>(stream.size()))) return 0;
-    if (streamLength < 0 || streamLength > static_cast<long long>(stream.size())) return 0;
-    if (offset >= streamLength) return 0;
-    const long long n = std::min<long long>(length, streamLength - offset);
-    std::memcpy(buffer, stream.data() + offset, static_cast<size_t>(n));
+    if (offset < 0 || length < 0) return 0;
+    IFileReader* ntfs = CallFactory(EngineFactories().createResidentDataReader, device_,
+                                    static_cast<IFileNode*>(node_), runOrigin_,
+                                    static_cast<unsigned>(sectorsPerCluster_));
+    if (!ntfs) return 0;
+    int error = 0;
+    const unsigned n = ntfs->ReadData(offset, reinterpret_cast<char*>(buffer), static_cast<unsigned>(length), &error);
+    ntfs->Release();
+    if (n == 0 || n > static_cast<unsigned>(length)) return 0;
     got = static_cast<int>(n);
     return 1;
 }

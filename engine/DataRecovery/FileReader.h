@@ -32,7 +32,8 @@ public:
     // beyond the device); `*error` is then -1 when given.
     int Read(long long offset, unsigned char* buffer, int length, int& got, int* error);
     // Data kept inside the file record (NTFS), through the NTFS subsystem's
-    // reader in the factory table; fails while none is installed.
+    // resident-data reader in the factory table; fails while none is
+    // installed.
     int ReadResidentData(long long offset, unsigned char* buffer, int length, int& got);
 
     unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override;

@@ -9,7 +9,8 @@ class IStorageDevice;
 class IQuickFileSystemSearchController;
 class ICompleteFileSystemSearchController;
 class IVolumeAnalyze;
-class CFileNode;
+class IFileNode;
+class IFileReader;
 
 struct EngineFactoryTable {
     using QuickSearcherFactory = IQuickFileSystemSearchController* (*)();
@@ -39,13 +40,13 @@ struct EngineFactoryTable {
     VolumeAnalyzeFactory createHFSPlusVolumeAnalyze = nullptr;
     VolumeAnalyzeFactory createAPFSVolumeAnalyze = nullptr;
 
-    // NTFS readers the recovery code calls. Resident data: copies the data
-    // kept inside a node's file record into `buffer` (room for `size`
-    // bytes); 1 with its byte count in `*length`, 0 when the node is not an
-    // NTFS node with resident data or the buffer is too small.
-    using ResidentDataReader = int (*)(CFileNode* node, IStorageDevice* device, long long* length,
-                                       unsigned char* buffer, unsigned size);
-    ResidentDataReader getResidentDataRunsStream = nullptr;
+    // The NTFS reader of a node's data that may sit inside its file record
+    // (resident): the tree builder reads a recycle bin's "$I" index files
+    // through it, and recovery the data of files whose run list is resident. Arguments: device, node, start sector of the volume,
+    // sectors per cluster. The caller releases the reader.
+    using ResidentReaderFactory = IFileReader* (*)(IStorageDevice* device, IFileNode* node,
+                                                   long long startSector, unsigned sectorsPerCluster);
+    ResidentReaderFactory createResidentDataReader = nullptr;
 };
 
 // The process-wide table. Filled once at start-up, before any scan; read

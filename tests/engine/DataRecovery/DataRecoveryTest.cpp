@@ -381,12 +381,27 @@ public:
     int GetDataRunListType() override { return DATARUN_LIST_NTFS_RESIDENT; }
 };
 
-int FakeResidentStream(CFileNode*, IStorageDevice*, long long* length, unsigned char* buffer, unsigned size) {
-    static const char kData[] = "resident file data";
-    if (size < sizeof kData - 1) return 0;
-    std::memcpy(buffer, kData, sizeof kData - 1);
-    *length = sizeof kData - 1;
-    return 1;
+// The NTFS subsystem's reader of data kept in the file record.
+class FakeResidentReader : public IFileReader {
+public:
+    unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override {
+        static const std::string kData = "resident file data";
+        if (offset < 0 || offset >= static_cast<long long>(kData.size())) {
+            if (error) *error = -1;
+            return 0;
+        }
+        const size_t n = std::min<size_t>(length, kData.size() - static_cast<size_t>(offset));
+        std::memcpy(buffer, kData.data() + offset, n);
+        return static_cast<unsigned>(n);
+    }
+    IFileReader* Clone() override { return new FakeResidentReader(); }
+    long long GetDataSize() const override { return 18; }
+    int IsCompressFile() override { return 0; }
+    void Release() override { delete this; }
+};
+
+IFileReader* MakeFakeResidentReader(IStorageDevice*, IFileNode*, long long, unsigned) {
+    return new FakeResidentReader();
 }
 
 }  // namespace
@@ -403,10 +418,10 @@ TEST(DataRecovery, ResidentDataComesFromTheNtfsReader) {
     VKRESULT r = rec->RecoverTo((dir / "none.txt").c_str(), nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryRead)) << Hex(r);
 
-    auto saved = EngineFactories().getResidentDataRunsStream;
-    EngineFactories().getResidentDataRunsStream = FakeResidentStream;
+    auto saved = EngineFactories().createResidentDataReader;
+    EngineFactories().createResidentDataReader = MakeFakeResidentReader;
     r = rec->RecoverTo((dir / "small.txt").c_str(), nullptr, 0);
-    EngineFactories().getResidentDataRunsStream = saved;
+    EngineFactories().createResidentDataReader = saved;
     EXPECT_EQ(r, VK_OK);
     EXPECT_EQ(velmora::test::ReadText(dir / "small.txt"), "resident file data");
 }

@@ -1,0 +1,821 @@
+#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <unordered_set>
+
+#include "DirectoryTreeBuilder/RecyclerFilter.h"
+#include "EngineFactories.h"
+#include "IRecoveryFilter.h"
+#include "RecoveryInterfaces.h"
+#include "SearchedPartitionInfo.h"
+#include "Utility/CatchExeception.h"
+#include "platform/AppPaths.h"
+
+namespace {
+
+constexpr uint32_t kShown = 1;    // handed to the receiver
+constexpr uint32_t kWaiting = 2;  // listed under a missing folder id
+constexpr uint32_t kSettled = 4;  // final build: deleted state worked out
+
+// An incremental build waits for this many new nodes or this many seconds.
+constexpr int32_t kBuildEveryNodes = 1024;
+constexpr double kBuildEverySeconds = 3.0;
+
+// Index files larger than this are not read: the name sits in the first
+// bytes, and a bigger one is not an index file.
+constexpr long long kIndexFileMaxSize = 1024;
+
+const char* NameOf(IFileNode* node) {
+    const char* name = node->GetFileName();
+    return name ? name : "";
+}
+
+const char* RootSuffix(_tagSearcherType type) {
+    switch (type) {
+        case SEARCHER_HFSPLUS:
+            return "(HFS+)";
+        case SEARCHER_FAT:
+            return "(FAT/FAT32)";
+        case SEARCHER_EXFAT:
+            return "(ExFat)";
+        case SEARCHER_RAW:
+            return "(RAW Files)";
+        case SEARCHER_NTFS:
+            return "(NTFS)";
+        case SEARCHER_RAW_LABEL:
+            return "(Label RAW Files)";
+        case SEARCHER_APFS:
+            return "(APFS)";
+        default:
+            return "";
+    }
+}
+
+bool IsTrashName(const char* name) {
+    return std::strcmp(name, ".Trashes") == 0 || std::strcmp(name, ".Trash") == 0;
+}
+
+bool SamePartition(IFileNode* a, IFileNode* b) {
+    auto* x = dynamic_cast<CFileNode*>(a);
+    auto* y = dynamic_cast<CFileNode*>(b);
+    if (!x || !y)
+        return true;
+    return x->GetBelongedPartition() == y->GetBelongedPartition();
+}
+
+}  // namespace
+
+_PARENT_INFO::Entry* _PARENT_INFO::Find(const IFileNode* node) {
+    if (first.node == node)
+        return &first;
+    for (Entry& e : more) {
+        if (e.node == node)
+            return &e;
+    }
+    return nullptr;
+}
+
+TreeBuilderHooks DefaultTreeBuilderHooks() {
+    TreeBuilderHooks hooks;
+    hooks.now = [] {
+        using namespace std::chrono;
+        return duration<double>(steady_clock::now().time_since_epoch()).count();
+    };
+    hooks.sleep = [](unsigned seconds) {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    };
+    hooks.userHome = [] { return velmora::platform::InvokingUserHome(); };
+    return hooks;
+}
+
+IDirecotryTreeBuilder* CreateTreeBuilder(bool replay, TreeBuilderHooks hooks) {
+    return new CDirectoryTreeBuilder(replay, std::move(hooks));
+}
+
+IDirecotryTreeBuilder* CreateTreeBuilder(bool replay) {
+    return new CDirectoryTreeBuilder(replay, DefaultTreeBuilderHooks());
+}
+
+CDirectoryTreeBuilder::CDirectoryTreeBuilder(bool replay, TreeBuilderHooks hooks)
+    : replay_(replay), hooks_(std::move(hooks)) {
+    TreeBuilderHooks defaults = DefaultTreeBuilderHooks();
+    if (!hooks_.now)
+        hooks_.now = defaults.now;
+    if (!hooks_.sleep)
+        hooks_.sleep = defaults.sleep;
+    if (!hooks_.userHome)
+        hooks_.userHome = defaults.userHome;
+}
+
+// Every node the builder took is released exactly once, whether or not the
+// final build ran (a stopped scan skips it): shown nodes, nodes still
+// pending, nodes waiting in the recycle-bin lists, then the roots.
+CDirectoryTreeBuilder::~CDirectoryTreeBuilder() {
+    for (auto& tree : trees_) {
+        for (IFileNode* node : tree->pending) {
+            if (node && !IsShownNode(*tree, node))
+                node->Release();
+        }
+        tree->pending.clear();
+        tree->folders.clear();
+        tree->files.clear();
+        for (IFileNode* node : tree->shown)
+            node->Release();
+        for (IFileNode* node : tree->extraOwned)
+            node->Release();
+        if (tree->root)
+            tree->root->Release();
+    }
+    for (auto* list : {&recycledFiles_, &recycleFolders_, &indexFiles_}) {
+        for (Diverted& d : *list)
+            d.node->Release();
+    }
+}
+
+void CDirectoryTreeBuilder::Release() {
+    delete this;
+}
+
+int CDirectoryTreeBuilder::Initialize(const char* deviceName, IDrirectoryTree* receiver,
+                                      IRecoveryFilter* filter) {
+    if (!deviceName || !receiver || !filter)
+        return 0;
+    deviceName_ = *deviceName ? deviceName : "Disk";
+    receiver_ = receiver;
+    filter_ = filter;
+    flushing_ = false;
+    return 1;
+}
+
+void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* partition,
+                                              IStorageDevice* device) {
+    partition_ = partition;
+    device_ = device;
+}
+
+int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, long long rootId) {
+    if (_DIRECTORY_TREE_INFO* tree = FindTree(type)) {
+        tree->rootId = rootId;
+        // Nodes that waited for a folder of that id now hang under the root.
+        WakeWaiting(*tree, rootId);
+        return 1;
+    }
+    auto tree = std::make_unique<_DIRECTORY_TREE_INFO>();
+    const std::string name = deviceName_ + RootSuffix(type);
+    tree->root = new CFilesystemNode(name.c_str(), deviceName_.c_str(), type, rootId);
+    tree->rootId = rootId;
+    tree->lastBuildTime = hooks_.now();
+    trees_.push_back(std::move(tree));
+    return 1;
+}
+
+_DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindTree(_tagSearcherType type) {
+    for (auto& tree : trees_) {
+        if (tree->root && tree->root->GetSearcheType() == type)
+            return tree.get();
+    }
+    return nullptr;
+}
+
+_PARENT_INFO::Entry* CDirectoryTreeBuilder::FindEntry(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
+    auto& index = node->IsDirectory() ? tree.folders : tree.files;
+    auto it = index.find(node->GetCurrentNodeID());
+    return it == index.end() ? nullptr : it->second.Find(node);
+}
+
+bool CDirectoryTreeBuilder::IsShownNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
+    if (node == tree.root)
+        return true;
+    _PARENT_INFO::Entry* entry = FindEntry(tree, node);
+    return entry && (entry->flags & kShown);
+}
+
+bool CDirectoryTreeBuilder::IsPendingNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
+    _PARENT_INFO::Entry* entry = FindEntry(tree, node);
+    return entry && !(entry->flags & kShown);
+}
+
+int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
+    if (!node)
+        return 0;
+    auto* fileNode = dynamic_cast<CFileNode*>(node);
+    if (!fileNode) {
+        CatchExeception::WriteLog(
+            "CDirectoryTreeBuilder::AddNode: node of a foreign class refused\n");
+        return 0;
+    }
+    if (filter_ && !filter_->IsFileNodeValid(node))
+        return 0;
+    const long long id = node->GetCurrentNodeID();
+    if (id == node->GetParentNodeID())
+        return 0;
+    _DIRECTORY_TREE_INFO* tree = FindTree(type);
+    if (!tree)
+        return 0;
+    if (fileNode->GetParent() || fileNode->GetNextNode()) {
+        CatchExeception::WriteLog(
+            "CDirectoryTreeBuilder::AddNode: node %lld is already linked, refused\n", id);
+        return 0;
+    }
+    // The same object handed over twice is already ours; taking it again
+    // would link or free it twice.
+    if (FindEntry(*tree, node))
+        return 1;
+    if (!*NameOf(node)) {
+        CatchExeception::WriteLog(
+            "CDirectoryTreeBuilder::AddNode: node %lld has no name, refused\n", id);
+        return 0;
+    }
+
+    if (!flushing_ && type != SEARCHER_APFS && InsertToRecycleBin(node, type)) {
+        node->MarkDeleted();
+        return 1;
+    }
+
+    const bool isFolder = node->IsDirectory() != 0;
+    const char* name = NameOf(node);
+
+    // HFS+ keeps hard-link targets in a hidden folder at the root; the
+    // folders inside it are the file system's bookkeeping, not the user's.
+    if (!replay_ && tree->privateDataIds.empty() && type == SEARCHER_HFSPLUS &&
+        std::strcmp(name, "HFS+ Private Data") == 0 && node->GetParentNodeID() == tree->rootId) {
+        tree->privateDataIds.push_back(id);
+        DropPrivateFolders(*tree, id);
+        return 0;
+    }
+
+    bool trashCandidate = false;
+    if (!tree->trashFound && isFolder && IsTrashName(name)) {
+        if (node->GetParentNodeID() == tree->rootId) {
+            // A volume's own trash: what it holds was deleted by the user.
+            tree->trashId = id;
+            node->MarkDeleted();
+        } else if (IsUserTrashFolder(*tree, node)) {
+            node->SetParentNodeID(tree->rootId);
+            tree->trashId = id;
+            tree->trashFound = 1;
+            node->MarkDeleted();
+        } else {
+            trashCandidate = true;
+        }
+    }
+
+    if (isFolder) {
+        if (!tree->privateDataIds.empty() &&
+            node->GetParentNodeID() == tree->privateDataIds.front())
+            return 0;
+        if (name[0] == '.' || name[0] == ' ') {
+            node->FilterFileNameByDot();
+            if (!*NameOf(node)) {
+                CatchExeception::WriteLog(
+                    "CDirectoryTreeBuilder::AddNode: folder %lld has only dots, refused\n", id);
+                return 0;
+            }
+        }
+        if (!RecordFileNode(tree->folders, node))
+            return 0;
+        if (trashCandidate)
+            tree->trashCandidates.push_back(node);
+        WakeWaiting(*tree, id);
+    } else {
+        if (name[0] == '.')
+            return 0;
+        if (!RecordFileNode(tree->files, node))
+            return 0;
+    }
+
+    ++tree->receivedSinceBuild;
+    ++tree->addedTotal;
+    tree->pending.push_back(node);
+    tree->toTry.push_back(node);
+    std::vector<IFileNode*> batch = BuildTree(*tree, false);
+    if (!batch.empty())
+        ShowNodes(*tree, batch, 0);
+    return 1;
+}
+
+int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index,
+                                          IFileNode* node) {
+    auto [it, inserted] = index.try_emplace(node->GetCurrentNodeID());
+    _PARENT_INFO& info = it->second;
+    if (inserted) {
+        info.first = {node, 0};
+        return 1;
+    }
+    if (!replay_) {
+        auto* fresh = static_cast<CFileNode*>(node);
+        bool copy = false;
+        info.ForEach([&](_PARENT_INFO::Entry& e) {
+            if (copy)
+                return;
+            auto* known = dynamic_cast<CFileNode*>(e.node);
+            if (!known || !(*known == *fresh))
+                return;
+            // The newer copy's data wins when the recorded one is older.
+            if (fresh->GetFileSize() != 0 &&
+                known->GetModificationTime() > fresh->GetModificationTime()) {
+                known->MergeNode(fresh);
+            }
+            copy = true;
+        });
+        if (copy)
+            return 0;
+    }
+    if (!info.first.node) {
+        info.first = {node, 0};
+    } else {
+        info.more.push_back({node, 0});
+    }
+    return 1;
+}
+
+void CDirectoryTreeBuilder::DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long long privateId) {
+    std::unordered_set<IFileNode*> dropped;
+    for (auto it = tree.folders.begin(); it != tree.folders.end();) {
+        _PARENT_INFO& info = it->second;
+        std::vector<_PARENT_INFO::Entry> keep;
+        info.ForEach([&](_PARENT_INFO::Entry& e) {
+            if (!(e.flags & kShown) && e.node->GetParentNodeID() == privateId) {
+                dropped.insert(e.node);
+            } else {
+                keep.push_back(e);
+            }
+        });
+        if (keep.empty()) {
+            it = tree.folders.erase(it);
+            continue;
+        }
+        info.first = keep.front();
+        info.more.assign(keep.begin() + 1, keep.end());
+        ++it;
+    }
+    if (dropped.empty())
+        return;
+    auto gone = [&](IFileNode* n) { return n && dropped.count(n) != 0; };
+    for (IFileNode*& n : tree.pending) {
+        if (gone(n))
+            n = nullptr;
+    }
+    std::erase_if(tree.toTry, gone);
+    std::erase_if(tree.trashCandidates, gone);
+    for (auto& [id, list] : tree.waiting)
+        std::erase_if(list, gone);
+    for (IFileNode* n : dropped)
+        n->Release();
+}
+
+void CDirectoryTreeBuilder::WakeWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId) {
+    auto it = tree.waiting.find(folderId);
+    if (it == tree.waiting.end())
+        return;
+    for (IFileNode* n : it->second) {
+        if (_PARENT_INFO::Entry* e = FindEntry(tree, n))
+            e->flags &= ~kWaiting;
+        tree.toTry.push_back(n);
+    }
+    tree.waiting.erase(it);
+}
+
+std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& tree, bool force) {
+    std::vector<IFileNode*> batch;
+    const double now = hooks_.now();
+    if (!force) {
+        if (tree.receivedSinceBuild < kBuildEveryNodes &&
+            now - tree.lastBuildTime < kBuildEverySeconds)
+            return batch;
+        // An HFS+ tree waits for its private folder so that the folders
+        // inside it are never shown.
+        if (tree.root->GetSearcheType() == SEARCHER_HFSPLUS && tree.privateDataIds.empty())
+            return batch;
+    }
+    tree.receivedSinceBuild = 0;
+    tree.lastBuildTime = now;
+
+    std::vector<IFileNode*> work;
+    work.swap(tree.toTry);
+    if (force) {
+        // A final build tries everything still unplaced: a live file may
+        // have been held back until its folder turned out to be deleted.
+        work.clear();
+        for (IFileNode* n : tree.pending) {
+            if (n && !n->GetParent() && !IsShownNode(tree, n))
+                work.push_back(n);
+        }
+    }
+    for (IFileNode* n : work)
+        Attach(tree, n, batch);
+    return batch;
+}
+
+// Links the node under its folder and climbs on while the folder itself is
+// unplaced. A subtree that reaches the root is handed over whole.
+void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
+                                   std::vector<IFileNode*>& batch) {
+    const bool apfs = tree.root->GetSearcheType() == SEARCHER_APFS;
+    IFileNode* current = node;
+    // Every turn links one more unlinked node, and a link that would close
+    // a loop is refused, so this ends.
+    while (current && !current->GetParent() && current != tree.root) {
+        IFileNode* parent = FindParent(tree, current);
+        if (!parent) {
+            _PARENT_INFO::Entry* e = FindEntry(tree, current);
+            if (e && !(e->flags & kWaiting)) {
+                e->flags |= kWaiting;
+                tree.waiting[current->GetParentNodeID()].push_back(current);
+            }
+            return;
+        }
+        if (!current->IsDeleted() && parent->IsDeleted())
+            current->MarkDeleted();
+        if (!apfs) {
+            if (current->IsDirectory()) {
+                if (IsEmptyFolder(current))
+                    return;
+            } else if (!current->IsDeleted() && filter_ && !filter_->ShowNormalFiles()) {
+                return;
+            }
+        }
+        if (!parent->AddChild(current))
+            return;
+        if (IsShownNode(tree, parent)) {
+            EmitSubtree(tree, current, batch);
+            return;
+        }
+        if (parent->GetParent())
+            return;
+        current = parent;
+    }
+}
+
+IFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
+    const long long parentId = node->GetParentNodeID();
+    if (parentId == tree.rootId)
+        return tree.root;
+    auto it = tree.folders.find(parentId);
+    if (it == tree.folders.end())
+        return nullptr;
+    return GetCorrectParent(tree.trashId, it->second, node);
+}
+
+IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_INFO& candidates,
+                                                   IFileNode* node) {
+    if (candidates.more.empty())
+        return candidates.first.node;
+    auto insideTrash = [&](IFileNode* c) {
+        if (trashId == 0)
+            return false;
+        // Parent links never loop (linking refuses it); the bound guards
+        // against a chain longer than any real volume holds.
+        int steps = 0;
+        for (IFileNode* p = c; p && steps < 1 << 16; p = p->GetParent(), ++steps) {
+            if (p->GetCurrentNodeID() == trashId)
+                return true;
+        }
+        return false;
+    };
+    IFileNode* pick = nullptr;
+    candidates.ForEach([&](_PARENT_INFO::Entry& e) {
+        if (!pick && e.node != node && e.node->IsDirectory() && SamePartition(e.node, node) &&
+            !e.node->IsDeleted() && insideTrash(e.node)) {
+            pick = e.node;
+        }
+    });
+    if (pick)
+        return pick;
+    candidates.ForEach([&](_PARENT_INFO::Entry& e) {
+        if (!pick && e.node != node && e.node->IsDirectory() && SamePartition(e.node, node))
+            pick = e.node;
+    });
+    if (pick)
+        return pick;
+    return candidates.first.node != node ? candidates.first.node : candidates.more.front().node;
+}
+
+void CDirectoryTreeBuilder::EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top,
+                                        std::vector<IFileNode*>& batch) {
+    std::vector<IFileNode*> stack{top};
+    while (!stack.empty()) {
+        IFileNode* n = stack.back();
+        stack.pop_back();
+        if (_PARENT_INFO::Entry* e = FindEntry(tree, n)) {
+            if (e->flags & kShown)
+                continue;
+            e->flags |= kShown;
+        }
+        batch.push_back(n);
+        for (IFileNode* c = n->GetFirstChild(); c; c = c->GetNextNode())
+            stack.push_back(c);
+    }
+}
+
+bool CDirectoryTreeBuilder::IsEmptyFolder(IFileNode* folder) {
+    std::vector<IFileNode*> stack{folder};
+    while (!stack.empty()) {
+        IFileNode* n = stack.back();
+        stack.pop_back();
+        for (IFileNode* c = n->GetFirstChild(); c; c = c->GetNextNode()) {
+            if (!c->IsDirectory())
+                return false;
+            stack.push_back(c);
+        }
+    }
+    return true;
+}
+
+// Whether the folder sits in the invoking user's home: its folder path,
+// climbed through the recorded folders, equals that home.
+bool CDirectoryTreeBuilder::IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileNode* folder) {
+    std::string home = hooks_.userHome();
+    if (home.empty())
+        return false;
+    if (home.back() != '/')
+        home += '/';
+    std::vector<std::string> parts;
+    std::unordered_set<IFileNode*> seen{folder};
+    IFileNode* current = folder;
+    for (;;) {
+        const long long parentId = current->GetParentNodeID();
+        if (parentId == tree.rootId)
+            break;
+        auto it = tree.folders.find(parentId);
+        if (it == tree.folders.end())
+            return false;
+        IFileNode* parent = GetCorrectParent(tree.trashId, it->second, current);
+        // A loop of parent ids never reaches the root.
+        if (!parent || !seen.insert(parent).second)
+            return false;
+        parts.emplace_back(NameOf(parent));
+        // No home is deeper than this; a longer chain cannot match.
+        if (parts.size() > 256)
+            return false;
+        current = parent;
+    }
+    std::string path = "/";
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it)
+        path += *it + "/";
+    return path == home;
+}
+
+void CDirectoryTreeBuilder::ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IFileNode*>& nodes,
+                                      int lost) {
+    if (nodes.empty())
+        return;
+    // Shown nodes are owned through the shown list whether or not anybody
+    // receives them: they are linked into the root's tree.
+    for (IFileNode* n : nodes) {
+        n->IsCompressed();
+        tree.shown.push_back(n);
+    }
+    tree.shownTotal += static_cast<int64_t>(nodes.size());
+    if (!receiver_)
+        return;
+    if (!tree.rootSent) {
+        tree.rootSent = 1;
+        receiver_->ShowFilesystemNode(tree.root);
+        hooks_.sleep(1);
+    }
+    receiver_->ShowNodes(nodes.data(), static_cast<unsigned>(nodes.size()), lost);
+}
+
+bool CDirectoryTreeBuilder::InsertToRecycleBin(IFileNode* node, _tagSearcherType type) {
+    const char* name = NameOf(node);
+    bool divert =
+        CRecyclerFilter::IsRecycledName(name) || CRecyclerFilter::IsRecycleBinFolder(node);
+    if (!divert) {
+        int steps = 0;
+        for (IFileNode* p = node->GetParent(); p && steps < 1 << 16; p = p->GetParent(), ++steps) {
+            if (CRecyclerFilter::IsRecycleBinFolder(p)) {
+                divert = true;
+                break;
+            }
+        }
+    }
+    if (!divert) {
+        const long long parentId = node->GetParentNodeID();
+        divert =
+            std::any_of(recycleFolderIds_.begin(), recycleFolderIds_.end(),
+                        [&](const auto& f) { return f.first == parentId && f.second == type; });
+    }
+    if (!divert)
+        return false;
+    if (node->GetAttribute() & 0x10) {
+        recycleFolders_.push_back({node, type});
+        recycleFolderIds_.emplace_back(node->GetCurrentNodeID(), type);
+    } else if (CRecyclerFilter::IsIndexFileName(name)) {
+        indexFiles_.push_back({node, type});
+    } else {
+        recycledFiles_.push_back({node, type});
+    }
+    return true;
+}
+
+void CDirectoryTreeBuilder::RestoreRecycledName(IFileNode* node, _tagSearcherType type) {
+    const char* name = NameOf(node);
+    if (name[0] != '$' || name[1] != 'R' || CRecyclerFilter::IsRecycleBinFolder(node) || !device_)
+        return;
+    auto pair = std::find_if(indexFiles_.begin(), indexFiles_.end(), [&](const Diverted& d) {
+        return d.type == type && CRecyclerFilter::IsPair(name, NameOf(d.node));
+    });
+    if (pair == indexFiles_.end())
+        return;
+    IFileNode* index = pair->node;
+    const long long size = index->GetFileSize();
+    if (size > kIndexFileMaxSize)
+        return;
+    const long long startSector = 0;
+    const unsigned sectorsPerCluster =
+        partition_ && partition_->sectorsPerCluster ? partition_->sectorsPerCluster : 2;
+    IFileReader* reader = CallFactory(EngineFactories().createResidentDataReader, device_, index,
+                                      startSector, sectorsPerCluster);
+    indexFiles_.erase(pair);
+    std::string original;
+    if (reader) {
+        unsigned char buffer[512] = {};
+        int error = 0;
+        const unsigned want = static_cast<unsigned>(std::clamp<long long>(size, 0, sizeof(buffer)));
+        const unsigned got = reader->ReadData(0, reinterpret_cast<char*>(buffer), want, &error);
+        reader->Release();
+        original = CRecyclerFilter::NameFromIndexFile(buffer, std::min<unsigned>(got, want));
+    }
+    index->Release();
+    if (original.empty())
+        return;
+    IFileProperties* props = (type == SEARCHER_FAT || type == SEARCHER_NTFS)
+                                 ? CRecyclerFilter::GetFileProperties(node)
+                                 : nullptr;
+    if (props) {
+        props->SetFileName(original.c_str());
+    } else {
+        node->SetFileName(original.c_str());
+    }
+}
+
+void CDirectoryTreeBuilder::ReaddRecycled(_tagSearcherType type) {
+    auto takeOfType = [&](std::vector<Diverted>& list) {
+        std::vector<IFileNode*> taken;
+        std::erase_if(list, [&](const Diverted& d) {
+            if (d.type != type)
+                return false;
+            taken.push_back(d.node);
+            return true;
+        });
+        return taken;
+    };
+    std::vector<IFileNode*> nodes = takeOfType(recycleFolders_);
+    std::vector<IFileNode*> files = takeOfType(recycledFiles_);
+    nodes.insert(nodes.end(), files.begin(), files.end());
+    std::erase_if(recycleFolderIds_, [&](const auto& f) { return f.second == type; });
+    for (IFileNode* n : nodes) {
+        RestoreRecycledName(n, type);
+        // The builder took these nodes once; one refused now (a copy, a
+        // hidden name) is still ours to free.
+        if (!AddNode(n, type))
+            n->Release();
+    }
+    // Index files without a data file describe nothing left to recover.
+    for (IFileNode* n : takeOfType(indexFiles_))
+        n->Release();
+}
+
+void CDirectoryTreeBuilder::BuildUntilDone(_DIRECTORY_TREE_INFO& tree) {
+    for (;;) {
+        std::vector<IFileNode*> batch = BuildTree(tree, true);
+        if (batch.empty())
+            return;
+        ShowNodes(tree, batch, 0);
+    }
+}
+
+// A pending node below a deleted folder is deleted too. Each chain is
+// climbed once: what is settled either way is remembered.
+void CDirectoryTreeBuilder::PropagateDeleted(_DIRECTORY_TREE_INFO& tree) {
+    std::vector<_PARENT_INFO::Entry*> path;
+    std::unordered_set<IFileNode*> onPath;
+    for (IFileNode* node : tree.pending) {
+        if (!node || node->IsDeleted())
+            continue;
+        path.clear();
+        onPath.clear();
+        bool deleted = false;
+        IFileNode* current = node;
+        while (current) {
+            if (current->IsDeleted()) {
+                deleted = true;
+                break;
+            }
+            _PARENT_INFO::Entry* e = FindEntry(tree, current);
+            if (!e || (e->flags & (kShown | kSettled)) || !onPath.insert(current).second)
+                break;
+            path.push_back(e);
+            IFileNode* parent = current->GetParent();
+            current = parent ? parent : FindParent(tree, current);
+        }
+        // The deleted ancestor's mark carries down the chain from the top.
+        for (auto it = path.rbegin(); it != path.rend(); ++it) {
+            if (deleted)
+                (*it)->node->MarkDeleted();
+            (*it)->flags |= kSettled;
+        }
+    }
+}
+
+void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
+    std::printf("CDirectoryTreeBuilder::BuildLostNodes entry\n");
+    const bool showNormal = !filter_ || filter_->ShowNormalFiles();
+    // Empty files under a folder are dropped from it first, so that a
+    // folder left with nothing is judged empty.
+    for (IFileNode* n : tree.pending) {
+        if (!n || n->IsDirectory() || n->GetFileSize() != 0 || !IsPendingNode(tree, n))
+            continue;
+        if (auto* parent = dynamic_cast<CFileNode*>(n->GetParent()))
+            parent->RemoveChild(static_cast<CFileNode*>(n));
+    }
+    auto* lost =
+        new CFilesystemNode("Other lost files", "LostFiles", tree.root->GetSearcheType(), -1);
+    for (IFileNode* n : tree.pending) {
+        if (!n || n->GetParent() || !IsPendingNode(tree, n))
+            continue;
+        if (n->IsDirectory()) {
+            if (IsEmptyFolder(n))
+                continue;
+        } else if (n->GetFileSize() == 0 || (!n->IsDeleted() && !showNormal)) {
+            continue;
+        }
+        lost->AddChild(n);
+    }
+    std::vector<IFileNode*> batch;
+    for (IFileNode* c = lost->GetFirstChild(); c; c = c->GetNextNode())
+        EmitSubtree(tree, c, batch);
+    std::printf("CDirectoryTreeBuilder BuildLostNodes nodsNotify.size() = %ld.\n",
+                static_cast<long>(batch.size()));
+    if (batch.empty()) {
+        lost->Release();
+        return;
+    }
+    tree.root->AddChild(lost);
+    // The folder joins the batch and, with it, the shown nodes it owns.
+    batch.push_back(lost);
+    ShowNodes(tree, batch, 1);
+}
+
+void CDirectoryTreeBuilder::ReleaseUnshown(_DIRECTORY_TREE_INFO& tree) {
+    for (auto* index : {&tree.files, &tree.folders}) {
+        int released = 0;
+        for (auto& [id, info] : *index) {
+            info.ForEach([&](_PARENT_INFO::Entry& e) {
+                if (e.flags & kShown)
+                    return;
+                if (replay_) {
+                    tree.extraOwned.push_back(e.node);
+                } else {
+                    e.node->Release();
+                    ++released;
+                }
+            });
+        }
+        index->clear();
+        std::printf("CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n",
+                    released);
+    }
+}
+
+void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
+    _DIRECTORY_TREE_INFO* tree = FindTree(type);
+    if (!tree)
+        return;
+    flushing_ = true;
+    ReaddRecycled(type);
+    BuildUntilDone(*tree);
+
+    if (!tree->trashFound) {
+        for (IFileNode* candidate : tree->trashCandidates) {
+            if (IsUserTrashFolder(*tree, candidate)) {
+                candidate->MarkDeleted();
+                tree->trashId = candidate->GetCurrentNodeID();
+                tree->trashFound = 1;
+                break;
+            }
+        }
+    }
+    PropagateDeleted(*tree);
+    BuildUntilDone(*tree);
+    BuildLostNodes(*tree);
+
+    // Nodes never shown go now; the shown ones live as long as the builder.
+    ReleaseUnshown(*tree);
+    tree->pending.clear();
+    tree->pending.shrink_to_fit();
+    tree->toTry.clear();
+    tree->waiting.clear();
+    tree->trashCandidates.clear();
+
+    std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", type,
+                static_cast<long long>(tree->shownTotal));
+    std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n",
+                type, static_cast<long long>(tree->addedTotal));
+    flushing_ = false;
+}

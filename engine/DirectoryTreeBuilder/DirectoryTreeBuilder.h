@@ -1,0 +1,161 @@
+// The directory-tree builder: gathers the nodes every searcher of one scan
+// finds into one result tree per searcher type and hands them to the
+// receiver in batches as they find their place.
+//
+// Nodes arrive in any order, so the builder keeps them by id and links a
+// node as soon as its folder is known. The work is driven by events rather
+// than by walking everything on each build: a node whose folder is missing
+// waits under that folder's id and is tried again only when a folder of
+// that id arrives; a subtree is handed over once, at the moment it becomes
+// reachable from the root. That keeps a million-node volume linear.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "FileNode.h"
+#include "SearchInterfaces.h"
+
+class IRecoveryFilter;
+class IStorageDevice;
+class CSearchedPartitionInfo;
+
+// What the builder asks of its surroundings; tests replace them.
+struct TreeBuilderHooks {
+    // Seconds on a steady clock.
+    std::function<double()> now;
+    // Called with 1 after a tree's root is handed over, before its first
+    // batch, so that the receiver can set the tree up.
+    std::function<void(unsigned seconds)> sleep;
+    // The home folder of the user who started the program, matched against
+    // the paths of ".Trash" folders.
+    std::function<std::string()> userHome;
+};
+
+// The default hooks: the steady clock, a real sleep, InvokingUserHome().
+TreeBuilderHooks DefaultTreeBuilderHooks();
+
+// A tree builder with the given hooks (an empty hook falls back to its
+// default).
+IDirecotryTreeBuilder* CreateTreeBuilder(bool replay, TreeBuilderHooks hooks);
+
+// All nodes that carry one id (deleted and live copies, several partitions).
+// Each entry keeps the builder's marks for that node.
+struct _PARENT_INFO {
+    struct Entry {
+        IFileNode* node;
+        uint32_t flags;
+    };
+    Entry first{nullptr, 0};
+    std::vector<Entry> more;
+
+    template <typename F>
+    void ForEach(F&& f) {
+        if (first.node)
+            f(first);
+        for (Entry& e : more)
+            f(e);
+    }
+    Entry* Find(const IFileNode* node);
+};
+
+// One searcher type's tree.
+struct _DIRECTORY_TREE_INFO {
+    // Received nodes in arrival order; shown ones stay listed (their mark
+    // says so) until the final build, released ones are nulled.
+    std::vector<IFileNode*> pending;
+    std::vector<IFileNode*> trashCandidates;
+    std::unordered_map<long long, _PARENT_INFO> folders;
+    std::unordered_map<long long, _PARENT_INFO> files;
+    // Every node handed to the receiver; owned until the builder goes.
+    std::vector<IFileNode*> shown;
+    std::vector<long long> privateDataIds;
+    CFilesystemNode* root = nullptr;
+    long long rootId = 0;
+    long long trashId = 0;
+    int32_t receivedSinceBuild = 0;
+    int64_t shownTotal = 0;
+    int64_t addedTotal = 0;
+    double lastBuildTime = 0;
+    int32_t trashFound = 0;
+    int32_t rootSent = 0;
+
+    // Nodes to try at the next build: new ones and those whose folder has
+    // just arrived.
+    std::vector<IFileNode*> toTry;
+    // Nodes waiting for a folder id that has not arrived.
+    std::unordered_map<long long, std::vector<IFileNode*>> waiting;
+    // Nodes a replay's final build keeps alive although they were not
+    // shown: a replayed result keeps every node it restored.
+    std::vector<IFileNode*> extraOwned;
+};
+
+class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
+public:
+    CDirectoryTreeBuilder(bool replay, TreeBuilderHooks hooks);
+    ~CDirectoryTreeBuilder() override;
+
+    int Initialize(const char* deviceName, IDrirectoryTree* receiver,
+                   IRecoveryFilter* filter) override;
+    int AddNode(IFileNode* node, _tagSearcherType type) override;
+    int AddSearcherInfo(_tagSearcherType type, long long rootId) override;
+    void FlashBuild(_tagSearcherType type) override;
+    void Release() override;
+    void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) override;
+
+    CDirectoryTreeBuilder(const CDirectoryTreeBuilder&) = delete;
+    CDirectoryTreeBuilder& operator=(const CDirectoryTreeBuilder&) = delete;
+
+private:
+    struct Diverted {
+        IFileNode* node;
+        _tagSearcherType type;
+    };
+
+    _DIRECTORY_TREE_INFO* FindTree(_tagSearcherType type);
+    _PARENT_INFO::Entry* FindEntry(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
+    bool IsShownNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
+    bool IsPendingNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
+
+    bool InsertToRecycleBin(IFileNode* node, _tagSearcherType type);
+    void RestoreRecycledName(IFileNode* node, _tagSearcherType type);
+    void ReaddRecycled(_tagSearcherType type);
+
+    // 1 recorded, 0 refused as a copy of a recorded node.
+    int RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index, IFileNode* node);
+    void DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long long privateId);
+    void WakeWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId);
+
+    std::vector<IFileNode*> BuildTree(_DIRECTORY_TREE_INFO& tree, bool force);
+    void Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node, std::vector<IFileNode*>& batch);
+    IFileNode* FindParent(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
+    IFileNode* GetCorrectParent(long long trashId, _PARENT_INFO& candidates, IFileNode* node);
+    void EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top, std::vector<IFileNode*>& batch);
+    static bool IsEmptyFolder(IFileNode* folder);
+    bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileNode* folder);
+
+    void ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IFileNode*>& nodes, int lost);
+    void BuildUntilDone(_DIRECTORY_TREE_INFO& tree);
+    void PropagateDeleted(_DIRECTORY_TREE_INFO& tree);
+    void BuildLostNodes(_DIRECTORY_TREE_INFO& tree);
+    void ReleaseUnshown(_DIRECTORY_TREE_INFO& tree);
+
+    bool replay_;
+    std::vector<std::unique_ptr<_DIRECTORY_TREE_INFO>> trees_;
+    IDrirectoryTree* receiver_ = nullptr;
+    IRecoveryFilter* filter_ = nullptr;
+    std::string deviceName_ = "Disk";
+    std::vector<Diverted> recycledFiles_;
+    std::vector<Diverted> recycleFolders_;
+    std::vector<Diverted> indexFiles_;
+    std::vector<std::pair<long long, _tagSearcherType>> recycleFolderIds_;
+    IStorageDevice* device_ = nullptr;
+    CSearchedPartitionInfo* partition_ = nullptr;
+    bool flushing_ = false;
+    TreeBuilderHooks hooks_;
+};
