@@ -51,6 +51,32 @@ struct Tree {
     std::unique_ptr<RecNode> leaf;
 };
 
+// Sets (or with null, removes) an environment variable for one scope.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        const char* old = std::getenv(name);
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        if (value) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (had_) {
+            ::setenv(name_.c_str(), old_.c_str(), 1);
+        } else {
+            ::unsetenv(name_.c_str());
+        }
+    }
+
+private:
+    std::string name_, old_;
+    bool had_ = false;
+};
+
 }  // namespace
 
 TEST(RecoveryOutput, CleansNamesFromDisk) {
@@ -127,11 +153,7 @@ TEST(RecoveryOutput, FilesAndFoldersGoToTheInvokingUser) {
     if (!velmora::test::IsRoot()) GTEST_SKIP() << "needs root to change owners";
     TempDir dest;
     ::chmod(dest.path().c_str(), 0755);
-    const char* oldPk = std::getenv("PKEXEC_UID");
-    const std::string savedPk = oldPk ? oldPk : "";
-    ::unsetenv("PKEXEC_UID");
-    ::setenv("SUDO_UID", "4321", 1);
-    ::setenv("SUDO_GID", "4322", 1);
+    ScopedEnv pkexec("PKEXEC_UID", nullptr), uid("SUDO_UID", "4321"), gid("SUDO_GID", "4322");
     Tree tree("Vol", {"A"}, "f.txt");
     RecoveryPathBuilder paths(dest.path(), "D");
     const std::string path = paths.PathFor(tree.leaf.get());
@@ -149,7 +171,4 @@ TEST(RecoveryOutput, FilesAndFoldersGoToTheInvokingUser) {
     EXPECT_EQ(st.st_uid, 4321u);
     ASSERT_EQ(::stat("/dev/null", &st), 0);
     EXPECT_EQ(st.st_uid, 0u);
-    ::unsetenv("SUDO_UID");
-    ::unsetenv("SUDO_GID");
-    if (oldPk) ::setenv("PKEXEC_UID", savedPk.c_str(), 1);
 }
