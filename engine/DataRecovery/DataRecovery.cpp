@@ -204,7 +204,9 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         const unsigned chunk = static_cast<unsigned>(std::min<long long>(total - done, copyBufferSize_));
         int error = 0;
         const unsigned got = reader_->ReadData(done, buffer, chunk, &error);
-        if (got == 0) {
+        // Runs that end before the file does deliver less without an error;
+        // only a failed device read counts as a failure.
+        if (error != 0) {
             CatchExeception::WriteLog("%s:%d read[%s] failed with %s\n", __func__, __LINE__, path, "a device read error");
             readFailed = true;
         }

@@ -145,6 +145,14 @@ TEST(DataRecovery, RecoversFragmentedFileWithItsTimes) {
     EXPECT_EQ(st.st_atim.tv_sec, 1709210096);  // no access time: the modification time
     EXPECT_EQ(ReadFile(dir / "out.bin"), Expected(f.runs, f.size));
 
+    // Runs that end before the file: the rest reads as zeros, as the file
+    // system left it.
+    RecNode longer("longer.bin", f.size + 5 * kCluster, f.runs);
+    ASSERT_TRUE(Select(*rec, &longer));
+    ASSERT_EQ(rec->RecoverTo((dir / "longer.bin").c_str(), nullptr, 0), VK_OK);
+    EXPECT_EQ(ReadFile(dir / "longer.bin"), Expected(f.runs, f.size + 5 * kCluster));
+    ASSERT_TRUE(Select(*rec, &f.node));
+
     // Limit: exactly the first bytes.
     ASSERT_EQ(rec->RecoverTo((dir / "head.bin").c_str(), nullptr, 1000), VK_OK);
     auto head = Expected(f.runs, f.size);
