@@ -54,4 +54,25 @@ std::string InvokingUserHome() {
     return HomeOfUid(getuid());
 }
 
+bool InvokingUserIds(uid_t* uid, gid_t* gid) {
+    uid_t u = 0;
+    const bool pkexec = ParseUid(std::getenv("PKEXEC_UID"), &u);
+    if (!pkexec && !ParseUid(std::getenv("SUDO_UID"), &u)) return false;
+    gid_t g = 0;
+    uid_t parsed = 0;
+    if (!pkexec && ParseUid(std::getenv("SUDO_GID"), &parsed)) {
+        g = static_cast<gid_t>(parsed);
+    } else {
+        long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
+        struct passwd pw {};
+        struct passwd* result = nullptr;
+        if (getpwuid_r(u, &pw, buf.data(), buf.size(), &result) != 0 || !result) return false;
+        g = pw.pw_gid;
+    }
+    if (uid) *uid = u;
+    if (gid) *gid = g;
+    return true;
+}
+
 }  // namespace velmora::platform

@@ -42,7 +42,7 @@ struct EngineFactoryTable {
 
     // The NTFS reader of a node's data that may sit inside its file record
     // (resident): the tree builder reads a recycle bin's "$I" index files
-    // through it. Arguments: device, node, start sector of the volume,
+    // through it, and recovery the data of files whose run list is resident. Arguments: device, node, start sector of the volume,
     // sectors per cluster. The caller releases the reader.
     using ResidentReaderFactory = IFileReader* (*)(IStorageDevice* device, IFileNode* node,
                                                    long long startSector, unsigned sectorsPerCluster);

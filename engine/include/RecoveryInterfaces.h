@@ -56,7 +56,9 @@ public:
     virtual IFileReader* SetRecoverNode(IFileNode* node) = 0;
     // Writes the selected node's data to a new file at `path`; `limit` 0
     // for the whole file, otherwise at most that many bytes. `progress` may
-    // be null.
+    // be null. 0 when the whole file was written (or the user stopped it:
+    // the partial file is then removed); failures are module 0x0d results,
+    // listed with CDataRecovery (a full destination is 0xd03).
     virtual VKRESULT RecoverTo(const char* path, IProgress* progress, int limit) = 0;
     // Copies an embedded JPEG from the node's first 64 KiB; its length, or 0.
     virtual int ReadSmallJPG(char* buffer, unsigned size) = 0;

@@ -1,0 +1,106 @@
+// Reader of NTFS compressed files: LZNT1 compression units of 16 clusters.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "FileReader.h"
+#include "ResultCode.h"
+
+class IProgress;
+
+enum CompressUnitType : int32_t {
+    NONECOMPRESSED_UNIT = 0,
+    COMPRESSED_UNIT = 1,
+    SPARSE_UNIT = 2,
+};
+
+// One piece of a compression unit.
+struct tagCompressDataRun {
+    long long s64LCN;  // -1 when unallocated
+    int32_t count;     // clusters
+    int32_t eType;     // CompressUnitType
+};
+
+// Clusters per compression unit, and the largest unit the reader handles.
+constexpr int kCompressUnitClusters = 16;
+constexpr int kMaxCompressUnitBytes = 64 * 1024;
+// Output of one LZNT1 chunk.
+constexpr int kLznt1ChunkBytes = 4096;
+
+// Cuts the runs into the pieces of 16-cluster units, each piece typed by
+// how its unit is stored. Lengths above what fits are refused (false).
+// Regrouping stops once `maxClusters` clusters are placed (the file's
+// clusters, so a damaged run length cannot make the list huge).
+bool ReGroupCompressDataRunList(const std::vector<DataRun>& runs, std::vector<tagCompressDataRun>& pieces,
+                                long long maxClusters = 1LL << 40);
+
+// Decodes one LZNT1 chunk (header included) of `size` bytes into `out`
+// (room for `room` bytes). The decoded length, or -1 when the chunk is
+// damaged: a header whose length passes the data, a back-reference before
+// the start of the chunk's output, or output past `room`.
+int DecompressBlock(const uint8_t* chunk, size_t size, uint8_t* out, size_t room);
+
+// Decodes a whole compression unit read from disk (`size` bytes) into
+// `out`, which receives exactly `unitBytes` bytes: every chunk fills its
+// 4 KiB (a short chunk and a unit that ends early are zero-filled, as NTFS
+// reads them). A first header of 0 means the unit is stored as read.
+// False when a chunk is damaged.
+bool DecompressUnit(const uint8_t* data, size_t size, uint8_t* out, size_t unitBytes);
+
+// Reads an NTFS compressed file's data unit by unit, to a file or into
+// memory. Clusters above 4 KiB are refused: 16 of them would not fit one
+// unit buffer.
+class CCompressFileReader : public CFileReader {
+public:
+    CCompressFileReader() = default;
+    ~CCompressFileReader() override = default;
+
+    int Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) override;
+
+    // Writes the whole file to `path`. A resident run list sets `resident`
+    // and writes nothing (the caller copies resident data the plain way).
+    // False on failure; GetLastResult() then tells why, and the partial
+    // file is removed.
+    bool Recovery(const char* path, IProgress* progress, bool& resident);
+    // Decodes the first `size` bytes of the file into `buffer`.
+    bool Recovery(char* buffer, int size, IProgress* progress);
+    // Decodes only the units that hold [offset, offset + length).
+    unsigned ReadData(long long offset, char* buffer, unsigned length);
+    unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override;
+    // Decodes the units of `runs` (this reader's cluster geometry) into
+    // memory, at most `budget` bytes.
+    bool DeCompressFile(IDataRunList* runs, long long budget, std::vector<uint8_t>& out);
+    IFileReader* Clone() override;
+
+    // Why the last Recovery failed: module 0x0d with 0xd03 (a write
+    // failed), 1 (unreadable or damaged data), 0xd05 (stopped by the user),
+    // or 0.
+    VKRESULT GetLastResult() const { return lastResult_; }
+
+    // The unit pieces of the opened file.
+    const std::vector<tagCompressDataRun>& GetPieces() const { return layout_.pieces; }
+
+private:
+    // Pieces grouped into units: unit k is pieces [firsts[k], firsts[k+1]).
+    struct Layout {
+        std::vector<tagCompressDataRun> pieces;
+        std::vector<size_t> firsts;
+    };
+    bool BuildLayout(const std::vector<DataRun>& runs, long long bytes, Layout& layout) const;
+    long long UnitBytes() const { return static_cast<long long>(bytesPerCluster_) * kCompressUnitClusters; }
+    // Decodes unit `k` into `out` (unit size bytes); false on a read
+    // failure or damaged data.
+    bool DecodeUnit(const Layout& layout, size_t k, std::vector<uint8_t>& raw, uint8_t* out);
+    // Decodes bytes [first, first + length) of the data into `out`.
+    bool DecodeRange(const Layout& layout, long long first, long long length, uint8_t* out);
+
+    Layout layout_;
+    IProgress* progress_ = nullptr;
+    VKRESULT lastResult_ = 0;
+};
+
+// A new, unopened NTFS compressed-file reader (for the NTFS nodes'
+// CreateCompressFileReader).
+CCompressFileReader* CreateCompressFileReader();

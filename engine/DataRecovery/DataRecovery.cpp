@@ -1,0 +1,303 @@
+#include "DataRecovery.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "CompressFileReader.h"
+#include "FileNode.h"
+#include "RecoveryOutput.h"
+#include "SearchInterfaces.h"
+#include "SearchedPartitionInfo.h"
+#include "Utility/CatchExeception.h"
+
+using namespace velmora::recovery;
+
+namespace {
+
+VKRESULT Err(uint32_t line, uint32_t error) { return MakeResult(kModuleDataRecovery, line, error); }
+
+void Report(IProgress* progress, _PROGRESS_INFO& info) {
+    if (progress) progress->UpdateProgress(&info);
+}
+
+// Smallest power of two p (2 <= p <= 2^24) with p/2 < d <= p; 0 when none.
+long long PowerOfTwoAbove(long long d) {
+    for (long long p = 2; p <= (1LL << 24); p <<= 1)
+        if (p / 2 < d && d <= p) return p;
+    return 0;
+}
+
+bool RunsInside(CFileNode* node, const CSearchedPartitionInfo* rec, long long* clusters) {
+    IDataRunList* list = node->GetDataRunList();
+    if (!list) return false;
+    const long long spc = rec->sectorsPerCluster;
+    const long long first = rec->startSector;
+    long long last = 0;
+    if (__builtin_add_overflow(first, rec->totalSectors, &last)) return false;
+    long long total = 0;
+    size_t count = 0;
+    for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) {
+        if (++count > kMaxReaderRuns) return false;
+        if (r->start < 0 || r->length <= 0) continue;
+        long long a = 0, b = 0, end = 0;
+        if (__builtin_mul_overflow(spc, r->start, &a) || __builtin_add_overflow(r->start, r->length, &end) ||
+            __builtin_mul_overflow(spc, end, &b))
+            return false;
+        if (a < first || b - 1 > last) return false;
+        if (__builtin_add_overflow(total, r->length, &total)) return false;
+    }
+    *clusters = total;
+    return count > 0;
+}
+
+}  // namespace
+
+IDataRecovery* CreateDataRecoveryObj() { return new CDataRecovery(); }
+
+CDataRecovery::CDataRecovery() = default;
+
+CDataRecovery::~CDataRecovery() {
+    autolocker<mutex_locker> hold(mutex_);
+    if (reader_) reader_->Release();
+    reader_ = nullptr;
+    ClearRecords();
+}
+
+void CDataRecovery::ClearRecords() {
+    for (CSearchedPartitionInfo* r : records_) delete r;
+    records_.clear();
+}
+
+VKRESULT CDataRecovery::Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) {
+    if (!searcher || !device) return Err(__LINE__, kErrRecoveryNullArgument);
+    autolocker<mutex_locker> hold(mutex_);
+    ClearRecords();
+    CollectSearchedPartitions(searcher, records_);
+    std::stable_sort(records_.begin(), records_.end(), [](const CSearchedPartitionInfo* a, const CSearchedPartitionInfo* b) {
+        if (!a || !b) return a && !b;
+        return a->score > b->score;
+    });
+    device_ = device;
+    copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
+    if (records_.empty()) return Err(__LINE__, kErrRecoveryNoPartition);
+    return VK_OK;
+}
+
+VKRESULT CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& records, IStorageDevice* device) {
+    if (!device) return Err(__LINE__, kErrRecoveryNullArgument);
+    autolocker<mutex_locker> hold(mutex_);
+    ClearRecords();
+    for (const CSearchedPartitionInfo* r : records)
+        if (r) records_.push_back(new CSearchedPartitionInfo(*r));
+    device_ = device;
+    copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
+    return VK_OK;
+}
+
+CSearchedPartitionInfo* CDataRecovery::GetNodePartition(CFileNode* node) const {
+    if (!node || records_.empty()) return nullptr;
+    if (records_.size() == 1) return records_[0];
+    const int index = node->GetBelongedPartition();
+    for (CSearchedPartitionInfo* r : records_)
+        if (r && r->partitionIndex == static_cast<int16_t>(index) && index != 0xFFFF) return r;
+
+    const long long meta = node->GetMetadataStartPosition();
+    for (CSearchedPartitionInfo* r : records_) {
+        if (!r || r->sectorsPerCluster == 0 || r->sectorsPerCluster % 2 != 0) continue;
+        long long end = 0;
+        if (__builtin_add_overflow(r->startSector, r->totalSectors, &end)) continue;
+        if (!(meta > r->startSector && meta < end)) continue;
+        long long clusters = 0;
+        if (!RunsInside(node, r, &clusters)) continue;
+        if (clusters > 1) {
+            const long long size = node->GetFileSize();
+            if (size <= 0) continue;
+            const long long perCluster = size / clusters;
+            const long long d = (perCluster + 511) / 512;
+            if (static_cast<long long>(r->sectorsPerCluster) != PowerOfTwoAbove(d)) continue;
+        }
+        return r;
+    }
+    return records_[0];
+}
+
+IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
+    autolocker<mutex_locker> hold(mutex_);
+    CFileNode* node = dynamic_cast<CFileNode*>(inode);
+    if (!node || node->IsDirectory()) {
+        CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+        return nullptr;
+    }
+    if (records_.empty() || !device_) {
+        CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+        return nullptr;
+    }
+    CSearchedPartitionInfo* partition = GetNodePartition(node);
+    if (!partition) {
+        CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+        return nullptr;
+    }
+
+    IFileReader* reader = nullptr;
+    bool compressed = false;
+    if (node->IsCompressed()) {
+        reader = node->CreateCompressFileReader(partition->fileSystemContext);
+        if (!reader) {
+            CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+            return nullptr;
+        }
+        if (partition->fileSystemType == FS_NTFS) {
+            auto* ntfs = dynamic_cast<CCompressFileReader*>(reader);
+            if (ntfs) {
+                compressed = true;
+                if (!ntfs->Open(device_, node, partition)) {
+                    CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+                    reader->Release();
+                    return nullptr;
+                }
+            }
+        }
+    } else {
+        auto* plain = new CFileReader();
+        if (!plain->Open(device_, node, partition)) {
+            CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+            plain->Release();
+            return nullptr;
+        }
+        reader = plain;
+    }
+
+    if (reader_) reader_->Release();
+    reader_ = reader;
+    compressed_ = compressed;
+    node_ = node;
+    creationTime_ = node->GetCreationTime();
+    modificationTime_ = node->GetModificationTime();
+    accessTime_ = node->GetLastAccessTime();
+    return reader_->Clone();
+}
+
+VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long long total) {
+    _PROGRESS_INFO info{};
+    info.state = PROGRESS_RUNNING;
+    info.total = total;
+    const int fd = OpenRecoveredFile(path);
+    if (fd < 0) {
+        CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path, std::strerror(errno));
+        return Err(__LINE__, kErrRecoveryOpenTarget);
+    }
+    GiveToInvokingUser(path);
+    if (copyBuffer_.size() < static_cast<size_t>(copyBufferSize_)) copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
+    char* buffer = copyBuffer_.data();
+
+    bool readFailed = false;
+    long long done = 0;
+    while (done < total) {
+        if (progress && !progress->Continued()) {
+            ::close(fd);
+            RemovePartialFile(path);
+            return VK_OK;
+        }
+        const unsigned chunk = static_cast<unsigned>(std::min<long long>(total - done, copyBufferSize_));
+        int error = 0;
+        const unsigned got = reader_->ReadData(done, buffer, chunk, &error);
+        // Runs that end before the file does deliver less without an error;
+        // only a failed device read counts as a failure.
+        if (error != 0) {
+            CatchExeception::WriteLog("%s:%d read[%s] failed with %s\n", __func__, __LINE__, path, "a device read error");
+            readFailed = true;
+        }
+        // Undelivered bytes (a failed read, runs shorter than the file) are
+        // written as zeros so the rest of the file keeps its place.
+        if (got < chunk) std::memset(buffer + got, 0, chunk - got);
+        if (!WriteAllAt(fd, buffer, chunk, done)) {
+            CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path, std::strerror(errno));
+            info.result = Err(__LINE__, kErrRecoveryWrite);
+            Report(progress, info);
+            ::close(fd);
+            RemovePartialFile(path);
+            return info.result;
+        }
+        done += chunk;
+        info.done = done;
+        Report(progress, info);
+    }
+    if (::close(fd) != 0) {
+        CatchExeception::WriteLog("%s:%d close[%s] failed with %s\n", __func__, __LINE__, path, std::strerror(errno));
+        info.result = Err(__LINE__, kErrRecoveryWrite);
+        Report(progress, info);
+        RemovePartialFile(path);
+        return info.result;
+    }
+    if (readFailed) {
+        info.result = Err(__LINE__, kErrRecoveryRead);
+        Report(progress, info);
+        return info.result;
+    }
+    return VK_OK;
+}
+
+VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int limit) {
+    autolocker<mutex_locker> hold(mutex_);
+    _PROGRESS_INFO info{};
+    info.state = PROGRESS_RUNNING;
+    Report(progress, info);
+    if (!path || !*path) return Err(__LINE__, kErrRecoveryNullArgument);
+    if (!reader_) {
+        const int fd = OpenRecoveredFile(path);
+        if (fd < 0) return Err(__LINE__, kErrRecoveryOpenTarget);
+        ::close(fd);
+        return Err(__LINE__, kErrRecoveryNoNode);
+    }
+    if (limit < 0) return Err(__LINE__, kErrRecoveryNullArgument);
+
+    VKRESULT result = VK_OK;
+    bool plain = true;
+    if (compressed_) {
+        if (limit != 0) return Err(__LINE__, kErrRecoveryOpenTarget);
+        auto* reader = static_cast<CCompressFileReader*>(reader_);
+        bool resident = false;
+        if (!reader->Recovery(path, progress, resident)) return reader->GetLastResult();
+        plain = resident;
+    }
+    if (plain) {
+        const long long size = reader_->GetDataSize();
+        const long long total = limit > 0 ? std::min<long long>(limit, size) : size;
+        result = CopyPlain(path, progress, total);
+        if (ResultFailed(result) && !ResultIs(result, kModuleDataRecovery, kErrRecoveryRead)) return result;
+    }
+    SetFileTimes(path, creationTime_, modificationTime_, accessTime_);
+    DateParentFolders(path, node_);
+    return result;
+}
+
+int CDataRecovery::ReadSmallJPG(char* buffer, unsigned size) {
+    autolocker<mutex_locker> hold(mutex_);
+    constexpr unsigned kWindow = 65536;
+    if (!buffer || size <= 65535 || !reader_ || reader_->GetDataSize() <= 65535) return 0;
+    std::vector<unsigned char> data(kWindow, 0);
+    int error = 0;
+    const unsigned got = reader_->ReadData(0, reinterpret_cast<char*>(data.data()), kWindow, &error);
+    if (got < kWindow) return 0;
+    long long start = -1, end = -1;
+    for (unsigned i = 4; i + 2 < kWindow && i <= 65531; ++i) {
+        if (start < 0) {
+            if (data[i] == 0xFF && data[i + 1] == 0xD8 && data[i + 2] == 0xFF) {
+                start = i;
+                i += 2000 - 1;
+            }
+        } else if (data[i] == 0xFF && data[i + 1] == 0xD9) {
+            end = static_cast<long long>(i) + 4;
+            break;
+        }
+    }
+    if (start < 0 || end < 0) return 0;
+    end = std::min<long long>(end, kWindow);
+    const long long length = end - start;
+    if (length < 1 || length > 65535 || length > static_cast<long long>(size)) return 0;
+    std::memcpy(buffer, data.data() + start, static_cast<size_t>(length));
+    return static_cast<int>(length);
+}

@@ -1,0 +1,73 @@
+// Reads a found node's bytes through its data runs.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "DataRun.h"
+#include "RecoveryInterfaces.h"
+
+class CFileNode;
+class CSearchedPartitionInfo;
+
+// Reads a node's data: run addresses are clusters of the node's partition,
+// counted from the partition record's run origin sector. A run with a
+// negative start (sparse or lost) reads as zeros. Offsets need not be
+// sector aligned and nothing is written past the requested length.
+class CFileReader : public IFileReader {
+public:
+    CFileReader() = default;
+    ~CFileReader() override = default;
+
+    // 1 on success. Needs all three arguments, a non-zero cluster size, a
+    // non-zero file size and a run list; the runs are copied here, so the
+    // reader does not share the list's cursor with anyone.
+    virtual int Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition);
+    void Close();
+
+    // Reads up to `length` bytes at `offset` into `buffer` (room for
+    // `length` bytes is enough). 1 on success with `got` bytes delivered:
+    // fewer than asked when the file or its runs end first. 0 on failure
+    // (offset at or past the end, no runs, a failed device read, a run
+    // beyond the device); `*error` is then -1 when given.
+    int Read(long long offset, unsigned char* buffer, int length, int& got, int* error);
+    // Data kept inside the file record (NTFS), through the NTFS subsystem's
+    // resident-data reader in the factory table; fails while none is
+    // installed.
+    int ReadResidentData(long long offset, unsigned char* buffer, int length, int& got);
+
+    unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override;
+    IFileReader* Clone() override;
+    long long GetDataSize() const override { return fileSize_; }
+    int IsCompressFile() override;
+    void Release() override { delete this; }
+
+    IStorageDevice* GetDevice() const { return device_; }
+    CFileNode* GetNode() const { return node_; }
+    int GetBytesPerCluster() const { return bytesPerCluster_; }
+    int GetSectorsPerCluster() const { return sectorsPerCluster_; }
+    long long GetRunOriginSector() const { return runOrigin_; }
+    const std::vector<DataRun>& GetRuns() const { return runs_; }
+    bool IsResidentList() const { return resident_; }
+
+protected:
+    // Reads `length` bytes at byte `position` of the device; partial sectors
+    // at either end go through a one-sector bounce buffer.
+    bool ReadDeviceBytes(long long position, unsigned char* out, long long length);
+    // Device byte address of `cluster` + `within` bytes; false on overflow.
+    bool ClusterToByte(long long cluster, long long within, long long* position) const;
+    int DeviceSectorSize() const;
+
+    IStorageDevice* device_ = nullptr;
+    CFileNode* node_ = nullptr;
+    int bytesPerCluster_ = 0;
+    int sectorsPerCluster_ = 0;
+    long long fileSize_ = 0;
+    long long runOrigin_ = 0;
+    std::vector<DataRun> runs_;
+    bool resident_ = false;
+};
+
+// Most runs a reader takes from one list: a bound on the walk over a list
+// that a damaged record made huge.
+constexpr size_t kMaxReaderRuns = 1u << 22;

@@ -1,0 +1,435 @@
+// Reading found files through their runs and writing them out.
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "DataRecovery/DataRecovery.h"
+#include "DataRecovery/FileReader.h"
+#include "EngineFactories.h"
+#include "RecoveryTestSupport.h"
+#include "support/MemoryStorageDevice.h"
+#include "support/TestSupport.h"
+
+using namespace rectest;
+using velmora::test::MemoryStorageDevice;
+using velmora::test::ReadFile;
+using velmora::test::TempDir;
+
+namespace {
+
+constexpr int kSector = 512;
+constexpr int kSpc = 2;
+constexpr int kCluster = kSector * kSpc;
+
+// Byte `i` of cluster `c` of the test disk.
+uint8_t DiskByte(long long c, long long i) { return static_cast<uint8_t>((c * 7 + i * 13 + (i >> 9)) % 251); }
+
+std::unique_ptr<MemoryStorageDevice> PatternDisk(long long clusters) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(clusters * kCluster));
+    for (long long c = 0; c < clusters; ++c)
+        for (long long i = 0; i < kCluster; ++i) bytes[static_cast<size_t>(c * kCluster + i)] = DiskByte(c, i);
+    return std::make_unique<MemoryStorageDevice>(std::move(bytes), kSector);
+}
+
+// What a file with these runs holds: run clusters in order, zeros for a
+// negative start, zeros past the runs.
+std::vector<uint8_t> Expected(const std::vector<DataRun>& runs, long long size) {
+    std::vector<uint8_t> out;
+    for (const DataRun& r : runs)
+        for (long long c = 0; c < r.length; ++c)
+            for (long long i = 0; i < kCluster; ++i) out.push_back(r.start < 0 ? 0 : DiskByte(r.start + c, i));
+    out.resize(static_cast<size_t>(size), 0);
+    return out;
+}
+
+struct Fixture {
+    std::unique_ptr<MemoryStorageDevice> disk = PatternDisk(64);
+    std::vector<DataRun> runs{{5, 3}, {-1, 2}, {20, 4}, {10, 1}};
+    long long size = 9 * kCluster + 300;  // ends inside the last run
+    RecNode node{"fragmented.bin", size, runs};
+    CSearchedPartitionInfo partition = Partition(kSpc, 64 * kSpc);
+};
+
+std::unique_ptr<CDataRecovery> MakeRecovery(IStorageDevice* disk, const std::vector<CSearchedPartitionInfo>& records) {
+    auto rec = std::make_unique<CDataRecovery>();
+    std::vector<CSearchedPartitionInfo*> ptrs;
+    for (const auto& r : records) ptrs.push_back(const_cast<CSearchedPartitionInfo*>(&r));
+    EXPECT_EQ(rec->Initialize(ptrs, disk), VK_OK);
+    return rec;
+}
+
+}  // namespace
+
+// Fragmented, sparse and unaligned reads deliver exactly the file's bytes
+// and never write past the requested length.
+TEST(FileReader, ReadsFragmentedSparseAndUnalignedWithoutOverrun) {
+    Fixture f;
+    CFileReader reader;
+    ASSERT_EQ(reader.Open(f.disk.get(), &f.node, &f.partition), 1);
+    const auto expected = Expected(f.runs, f.size);
+    struct Case { long long offset; unsigned length; };
+    const Case cases[] = {
+        {0, static_cast<unsigned>(f.size)},  // whole file
+        {1, 10},                             // unaligned inside a sector
+        {511, 3},                            // across a sector boundary
+        {3 * kCluster - 7, 2 * kCluster},    // run end, sparse run, next run
+        {5 * kCluster + 100, 5000},          // unaligned start, whole sectors, partial tail
+        {f.size - 5, 100},                   // cut at the file's end
+        {8 * kCluster + 1, 1},               // last run, one byte
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("offset " + std::to_string(c.offset) + " length " + std::to_string(c.length));
+        std::vector<char> buffer(c.length + 64, '\x5A');
+        int error = 0;
+        const unsigned got = reader.ReadData(c.offset, buffer.data(), c.length, &error);
+        const long long want = std::min<long long>(c.length, f.size - c.offset);
+        ASSERT_EQ(got, static_cast<unsigned>(want));
+        EXPECT_EQ(0, std::memcmp(buffer.data(), expected.data() + c.offset, got));
+        for (size_t i = got; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '\x5A') << "byte " << i << " overwritten";
+    }
+    int error = 0;
+    char byte = 0;
+    EXPECT_EQ(reader.ReadData(f.size, &byte, 1, &error), 0u);
+    EXPECT_EQ(error, -1);
+}
+
+TEST(FileReader, RefusesWhatCannotBeRead) {
+    Fixture f;
+    CFileReader reader;
+    RecNode empty("empty", 0, f.runs);
+    RecNode noRuns("noruns", 100, {});
+    CSearchedPartitionInfo zeroCluster = Partition(0, 128);
+    EXPECT_EQ(reader.Open(nullptr, &f.node, &f.partition), 0);
+    EXPECT_EQ(reader.Open(f.disk.get(), nullptr, &f.partition), 0);
+    EXPECT_EQ(reader.Open(f.disk.get(), &f.node, nullptr), 0);
+    EXPECT_EQ(reader.Open(f.disk.get(), &empty, &f.partition), 0);
+    EXPECT_EQ(reader.Open(f.disk.get(), &noRuns, &f.partition), 0);
+    EXPECT_EQ(reader.Open(f.disk.get(), &f.node, &zeroCluster), 0);
+
+    // A run past the device's end, and one whose address overflows.
+    for (long long start : {62LL, 1LL << 62}) {
+        RecNode beyond("beyond", 4 * kCluster, {{start, 4}});
+        ASSERT_EQ(reader.Open(f.disk.get(), &beyond, &f.partition), 1);
+        std::vector<char> buffer(4 * kCluster);
+        int error = 0;
+        EXPECT_EQ(reader.ReadData(0, buffer.data(), 4 * kCluster, &error), 0u);
+        EXPECT_EQ(error, -1);
+    }
+}
+
+TEST(DataRecovery, RecoversFragmentedFileWithItsTimes) {
+    Fixture f;
+    // 2024-02-29 12:34:56.789 UTC, in 100 ns ticks since 1601.
+    const long long leapDay = (1709210096LL + 11644473600LL) * 10000000LL + 7890000;
+    f.node.created = leapDay - 10000000LL * 86400 * 30;
+    f.node.modified = leapDay;
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    IFileReader* clone = rec->SetRecoverNode(&f.node);
+    ASSERT_NE(clone, nullptr);
+    EXPECT_EQ(clone->GetDataSize(), f.size);
+    clone->Release();
+
+    TempDir dir;
+    RecordingProgress progress;
+    ASSERT_EQ(rec->RecoverTo((dir / "out.bin").c_str(), &progress, 0), VK_OK);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "out.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1709210096);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 789000000);
+    EXPECT_EQ(st.st_atim.tv_sec, 1709210096);  // no access time: the modification time
+    EXPECT_EQ(ReadFile(dir / "out.bin"), Expected(f.runs, f.size));
+
+    // Runs that end before the file: the rest reads as zeros, as the file
+    // system left it.
+    RecNode longer("longer.bin", f.size + 5 * kCluster, f.runs);
+    ASSERT_TRUE(Select(*rec, &longer));
+    ASSERT_EQ(rec->RecoverTo((dir / "longer.bin").c_str(), nullptr, 0), VK_OK);
+    EXPECT_EQ(ReadFile(dir / "longer.bin"), Expected(f.runs, f.size + 5 * kCluster));
+    ASSERT_TRUE(Select(*rec, &f.node));
+
+    // Limit: exactly the first bytes.
+    ASSERT_EQ(rec->RecoverTo((dir / "head.bin").c_str(), nullptr, 1000), VK_OK);
+    auto head = Expected(f.runs, f.size);
+    head.resize(1000);
+    EXPECT_EQ(ReadFile(dir / "head.bin"), head);
+}
+
+TEST(DataRecovery, NodeWithoutTimesKeepsTheSystemDates) {
+    Fixture f;
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &f.node));
+    TempDir dir;
+    const time_t before = ::time(nullptr);
+    ASSERT_EQ(rec->RecoverTo((dir / "now.bin").c_str(), nullptr, 0), VK_OK);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "now.bin").c_str(), &st), 0);
+    EXPECT_GE(st.st_mtim.tv_sec, before - 1);
+}
+
+TEST(DataRecovery, CopiesInFourMiBChunksWithProgress) {
+    constexpr long long kMiB = 1 << 20;
+    auto disk = PatternDisk(11 * kMiB / kCluster);
+    std::vector<DataRun> runs{{0, 10 * kMiB / kCluster}};
+    RecNode node("big.bin", 10 * kMiB, runs);
+    auto rec = MakeRecovery(disk.get(), {Partition(kSpc, 11 * kMiB / kSector)});
+    ASSERT_TRUE(Select(*rec, &node));
+    TempDir dir;
+    RecordingProgress progress;
+    ASSERT_EQ(rec->RecoverTo((dir / "big.bin").c_str(), &progress, 0), VK_OK);
+    std::vector<long long> done;
+    for (const auto& r : progress.reports) {
+        EXPECT_EQ(r.state, PROGRESS_RUNNING);
+        if (r.total) {
+            EXPECT_EQ(r.total, 10 * kMiB);
+            done.push_back(r.done);
+        }
+    }
+    EXPECT_EQ(done, (std::vector<long long>{4 * kMiB, 8 * kMiB, 10 * kMiB}));
+    EXPECT_EQ(ReadFile(dir / "big.bin"), Expected(runs, 10 * kMiB));
+}
+
+// Faults: each one is a failure with its code, and no partial file is left
+// looking complete.
+TEST(DataRecovery, DestinationFaultsAreReported) {
+    Fixture f;
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &f.node));
+    TempDir dir;
+    ::mkdir((dir / "folder").c_str(), 0755);
+    ::symlink((dir / "elsewhere").c_str(), (dir / "link").c_str());
+    ::mkfifo((dir / "fifo").c_str(), 0644);
+    struct Case { std::string path; uint32_t error; };
+    const Case cases[] = {
+        {"/dev/full", kErrRecoveryWrite},                    // full disk
+        {dir / "missing/out.bin", kErrRecoveryOpenTarget},   // folder not there
+        {dir / "folder", kErrRecoveryOpenTarget},            // a folder in the way
+        {dir / "link", kErrRecoveryOpenTarget},              // never through a link
+        {dir / "fifo", kErrRecoveryOpenTarget},              // no reader: no hang
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        RecordingProgress progress;
+        const VKRESULT r = rec->RecoverTo(c.path.c_str(), &progress, 0);
+        EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, c.error)) << Hex(r);
+        if (c.error == kErrRecoveryWrite) {
+            ASSERT_FALSE(progress.reports.empty());
+            EXPECT_TRUE(ResultIs(progress.reports.back().result, kModuleDataRecovery, kErrRecoveryWrite));
+        }
+    }
+    EXPECT_TRUE(PathExists("/dev/full"));
+    EXPECT_FALSE(PathExists(dir / "elsewhere"));
+}
+
+TEST(DataRecovery, FullFileSystemFailsAndRemovesThePartialFile) {
+    if (!velmora::test::IsRoot()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    TempDir dir;
+    if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount tmpfs: " << std::strerror(errno);
+    constexpr long long kMiB = 1 << 20;
+    auto disk = PatternDisk(kMiB / kCluster);
+    RecNode node("big.bin", kMiB, {{0, kMiB / kCluster}});
+    auto rec = MakeRecovery(disk.get(), {Partition(kSpc, kMiB / kSector)});
+    ASSERT_TRUE(Select(*rec, &node));
+    const VKRESULT r = rec->RecoverTo((dir / "big.bin").c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryWrite)) << Hex(r);
+    EXPECT_FALSE(PathExists(dir / "big.bin"));
+
+    // A read-only destination cannot be opened at all.
+    ASSERT_EQ(::mount(nullptr, dir.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    EXPECT_TRUE(ResultIs(rec->RecoverTo((dir / "ro.bin").c_str(), nullptr, 0), kModuleDataRecovery,
+                         kErrRecoveryOpenTarget));
+    ::umount(dir.path().c_str());
+}
+
+TEST(DataRecovery, UnreadableRunGivesZerosAndAFailure) {
+    Fixture f;
+    // The second run lies past the end of the 64-cluster device.
+    std::vector<DataRun> runs{{5, 2}, {63, 4}, {8, 1}};
+    RecNode node("damaged.bin", 7 * kCluster, runs);
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &node));
+    TempDir dir;
+    const auto before = f.disk->Bytes();
+    const VKRESULT r = rec->RecoverTo((dir / "damaged.bin").c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryRead)) << Hex(r);
+    // Read in one chunk: the file keeps its length, all zeros where unread.
+    EXPECT_EQ(ReadFile(dir / "damaged.bin"), std::vector<uint8_t>(7 * kCluster, 0));
+    EXPECT_EQ(f.disk->Bytes(), before);
+}
+
+TEST(DataRecovery, StopRemovesThePartialFile) {
+    constexpr long long kMiB = 1 << 20;
+    auto disk = PatternDisk(9 * kMiB / kCluster);
+    RecNode node("big.bin", 9 * kMiB, {{0, 9 * kMiB / kCluster}});
+    auto rec = MakeRecovery(disk.get(), {Partition(kSpc, 9 * kMiB / kSector)});
+    ASSERT_TRUE(Select(*rec, &node));
+    TempDir dir;
+    RecordingProgress progress;
+    progress.stopAfter = 1;
+    EXPECT_EQ(rec->RecoverTo((dir / "big.bin").c_str(), &progress, 0), VK_OK);
+    EXPECT_FALSE(PathExists(dir / "big.bin"));
+}
+
+TEST(DataRecovery, RefusalsAndArgumentErrors) {
+    Fixture f;
+    TempDir dir;
+    CDataRecovery fresh;
+    EXPECT_EQ(fresh.SetRecoverNode(&f.node), nullptr);  // before Initialize
+    VKRESULT r = fresh.RecoverTo((dir / "none.bin").c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryNoNode)) << Hex(r);
+    EXPECT_TRUE(PathExists(dir / "none.bin"));
+    EXPECT_TRUE(ResultIs(fresh.RecoverTo(nullptr, nullptr, 0), kModuleDataRecovery, kErrRecoveryNullArgument));
+
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    RecNode folder("folder", 0, {}, true);
+    EXPECT_EQ(rec->SetRecoverNode(nullptr), nullptr);
+    EXPECT_EQ(rec->SetRecoverNode(&folder), nullptr);
+
+    FakeSearcher none;
+    CDataRecovery empty;
+    EXPECT_TRUE(ResultIs(empty.Initialize(&none, f.disk.get()), kModuleDataRecovery, kErrRecoveryNoPartition));
+    EXPECT_TRUE(ResultIs(empty.Initialize(nullptr, f.disk.get()), kModuleDataRecovery, kErrRecoveryNullArgument));
+}
+
+TEST(DataRecovery, InitializeTakesEveryRecordBestScoreFirst) {
+    FakeSearcher searcher;
+    for (int i = 0; i < 300; ++i) {
+        CSearchedPartitionInfo p = Partition(8, 1000);
+        p.score = (i * 37) % 300;
+        p.partitionIndex = static_cast<int16_t>(i);
+        searcher.records.push_back(p);
+    }
+    auto disk = PatternDisk(4);
+    IDataRecovery* obj = CreateDataRecoveryObj();
+    ASSERT_NE(obj, nullptr);
+    ASSERT_EQ(obj->Initialize(&searcher, disk.get()), VK_OK);
+    const auto& records = static_cast<CDataRecovery*>(obj)->GetSearchedPartition();
+    ASSERT_EQ(records.size(), 300u);
+    for (size_t i = 1; i < records.size(); ++i) EXPECT_GE(records[i - 1]->score, records[i]->score);
+    obj->Release();
+}
+
+TEST(DataRecovery, ChoosesTheNodesPartition) {
+    auto disk = PatternDisk(4);
+    CSearchedPartitionInfo first = Partition(8, 10000), second = Partition(8, 10000);
+    first.partitionIndex = 0;
+    first.startSector = 0;
+    second.partitionIndex = 1;
+    second.startSector = 20000;
+    CSearchedPartitionInfo odd = second;
+    odd.sectorsPerCluster = 3;
+    odd.partitionIndex = 2;
+
+    // Runs at clusters 2600-2601 are sectors 20800-20815: inside the second.
+    RecNode inSecond("a", 8192, {{2600, 2}});
+    inSecond.SetBelongedPartition(7);
+    inSecond.SetMetaDataSector(20100);
+    RecNode byIndex("b", 100, {{1, 1}});
+    byIndex.SetBelongedPartition(1);
+    RecNode nowhere("c", 100, {{1, 1}});
+    nowhere.SetBelongedPartition(9);
+    nowhere.SetMetaDataSector(90000);
+    // Right place, but 8 sectors per cluster do not fit 64 KiB per cluster.
+    RecNode wrongCluster("d", 2 * 65536, {{2600, 2}});
+    wrongCluster.SetBelongedPartition(7);
+    wrongCluster.SetMetaDataSector(20100);
+
+    auto rec = MakeRecovery(disk.get(), {first, odd, second});
+    const auto& recs = rec->GetSearchedPartition();
+    struct Case { RecNode* node; int16_t index; };
+    const Case cases[] = {{&inSecond, 1}, {&byIndex, 1}, {&nowhere, 0}, {&wrongCluster, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.node->GetFileName());
+        CSearchedPartitionInfo* chosen = rec->GetNodePartition(c.node);
+        ASSERT_NE(chosen, nullptr);
+        EXPECT_EQ(chosen->partitionIndex, c.index);
+    }
+    auto single = MakeRecovery(disk.get(), {odd});
+    EXPECT_EQ(single->GetNodePartition(&nowhere), single->GetSearchedPartition()[0]);
+    (void)recs;
+}
+
+TEST(DataRecovery, ThumbnailFromTheFirst64KiB) {
+    // A 70,000-byte file whose embedded JPEG runs from offset 20 to the
+    // end marker 3,000 bytes later.
+    constexpr int kClusters = 70;
+    std::vector<uint8_t> bytes(static_cast<size_t>(kClusters * kCluster), 0x11);
+    const uint8_t soi[] = {0xFF, 0xD8, 0xFF};
+    std::memcpy(bytes.data() + 20, soi, 3);
+    bytes[3020] = 0xFF;
+    bytes[3021] = 0xD9;
+    MemoryStorageDevice disk(bytes, kSector);
+    RecNode big("photo.jpg", 70000, {{0, kClusters}});
+    RecNode small("small.jpg", 60000, {{0, kClusters}});
+    auto rec = MakeRecovery(&disk, {Partition(kSpc, kClusters * kSpc)});
+    std::vector<char> thumb(65536);
+
+    ASSERT_TRUE(Select(*rec, &big));
+    const int length = rec->ReadSmallJPG(thumb.data(), static_cast<unsigned>(thumb.size()));
+    ASSERT_EQ(length, 3004);
+    EXPECT_EQ(0, std::memcmp(thumb.data(), bytes.data() + 20, 3004));
+    EXPECT_EQ(rec->ReadSmallJPG(thumb.data(), 1000), 0);
+
+    ASSERT_TRUE(Select(*rec, &small));
+    EXPECT_EQ(rec->ReadSmallJPG(thumb.data(), static_cast<unsigned>(thumb.size())), 0);
+}
+
+namespace {
+
+// A run list that says its data lives in the file record.
+class ResidentList : public CDataRunList {
+public:
+    int IsResident() override { return 1; }
+    int GetDataRunListType() override { return DATARUN_LIST_NTFS_RESIDENT; }
+};
+
+// The NTFS subsystem's reader of data kept in the file record.
+class FakeResidentReader : public IFileReader {
+public:
+    unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override {
+        static const std::string kData = "resident file data";
+        if (offset < 0 || offset >= static_cast<long long>(kData.size())) {
+            if (error) *error = -1;
+            return 0;
+        }
+        const size_t n = std::min<size_t>(length, kData.size() - static_cast<size_t>(offset));
+        std::memcpy(buffer, kData.data() + offset, n);
+        return static_cast<unsigned>(n);
+    }
+    IFileReader* Clone() override { return new FakeResidentReader(); }
+    long long GetDataSize() const override { return 18; }
+    int IsCompressFile() override { return 0; }
+    void Release() override { delete this; }
+};
+
+IFileReader* MakeFakeResidentReader(IStorageDevice*, IFileNode*, long long, unsigned) {
+    return new FakeResidentReader();
+}
+
+}  // namespace
+
+TEST(DataRecovery, ResidentDataComesFromTheNtfsReader) {
+    Fixture f;
+    RecNode node("small.txt", 18, {});
+    node.SetDataRunList(new ResidentList());
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &node));
+    TempDir dir;
+
+    // Without the NTFS subsystem nothing can be read: zeros and a failure.
+    VKRESULT r = rec->RecoverTo((dir / "none.txt").c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryRead)) << Hex(r);
+
+    auto saved = EngineFactories().createResidentDataReader;
+    EngineFactories().createResidentDataReader = MakeFakeResidentReader;
+    r = rec->RecoverTo((dir / "small.txt").c_str(), nullptr, 0);
+    EngineFactories().createResidentDataReader = saved;
+    EXPECT_EQ(r, VK_OK);
+    EXPECT_EQ(velmora::test::ReadText(dir / "small.txt"), "resident file data");
+}
