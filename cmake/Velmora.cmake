@@ -45,9 +45,9 @@ function(velmora_check_engine_has_no_qt)
 endfunction()
 
 # One GoogleTest executable; its cases become ctest tests.
-#   velmora_add_test(NAME n SOURCES a.cpp ... LIBS lib ... [LABELS l ...])
+#   velmora_add_test(NAME n SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [LOOP_DEVICES])
 function(velmora_add_test)
-    cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "LOOP_DEVICES" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     velmora_warnings(${T_NAME})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} velmora_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
@@ -55,12 +55,19 @@ function(velmora_add_test)
     if(NOT T_LABELS)
         set(T_LABELS unit)
     endif()
+    # Tests that attach loop devices run one at a time: parallel attaches
+    # race for the same free device.
+    set(lock "")
+    if("root" IN_LIST T_LABELS OR T_LOOP_DEVICES)
+        set(lock RESOURCE_LOCK loop_devices)
+    endif()
     gtest_discover_tests(${T_NAME}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS "${T_LABELS}"
                    ENVIRONMENT "VELMORA_WORK_PATH=${CMAKE_BINARY_DIR}/tests/work"
-                   TIMEOUT 600)
+                   TIMEOUT 600
+                   ${lock})
 endfunction()
 
 # A libFuzzer target with its seed corpus in fuzz/corpus/<name>.

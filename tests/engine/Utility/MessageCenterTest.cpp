@@ -110,18 +110,24 @@ TEST_F(MessageCenterTest, DuplicateKeyKeepsFirstUpdateReplaces) {
 TEST_F(MessageCenterTest, StartTwiceRunsOneThreadAndStopIsPrompt) {
     Recorder r;
     ASSERT_TRUE(mc->RegisterNotifyCenter(1, &r));
-    mc->SetDeliveryInterval(10s);
+    mc->SetDeliveryInterval(300ms);
     mc->StartReceiveMessage();
     mc->StartReceiveMessage();
     for (uint8_t i = 0; i < 2; ++i) mc->PushEvent(1, 1, &i);
     ASSERT_TRUE(WaitFor(r, 1));
-    // With one thread and a ten-second pause, only one event can have gone out.
+    // Two delivery threads would hand out both events at once; one thread
+    // needs a whole pause between them.
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(r.count(), 1u);
+    mc->SetDeliveryInterval(10s);
+    ASSERT_TRUE(WaitFor(r, 2));
+    // The thread is now in a ten-second pause.
+    std::this_thread::sleep_for(20ms);
     auto t0 = std::chrono::steady_clock::now();
     mc->StopReceiveMessage();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s) << "stop must not wait out the pause";
-    EXPECT_EQ(mc->QueuedCount(), 0u) << "what was left queued is dropped";
+    mc->PushEvent(1, 0, nullptr);
+    EXPECT_EQ(mc->QueuedCount(), 0u) << "nothing is queued once delivery has stopped";
 }
 
 TEST_F(MessageCenterTest, QueueIsBoundedWhileDeliveryLags) {
