@@ -20,38 +20,10 @@
 #include "support/TestSupport.h"
 
 using velmora::test::MemoryStorageDevice;
+using velmora::test::RunProgram;
 using velmora::test::TempDir;
 
 namespace {
-
-// Runs a program from an argument vector; its standard output, and whether
-// it exited with 0.
-bool RunProgram(const std::vector<std::string>& argv, std::string* output) {
-    int fds[2];
-    if (pipe(fds) != 0) return false;
-    pid_t pid = fork();
-    if (pid < 0) return false;
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        close(fds[1]);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (output) *output = out;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
 
 bool HaveProgram(const std::string& name) {
     return RunProgram({"sh", "-c", "command -v \"$0\" >/dev/null", name}, nullptr);
