@@ -1,0 +1,365 @@
+#include "RecoveryController/RecoveryController.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "EngineFactories.h"
+#include "RestoreScanSink.h"
+#include "SearchedPartitionInfo.h"
+#include "StorageDevice/DiskDevice.h"
+#include "StorageDevice/StorageDeviceWithCache.h"
+#include "StorageDeviceData.h"
+#include "TBitmap.h"
+#include "Utility/CatchExeception.h"
+
+namespace {
+
+constexpr int kDeepBlockBytes = 0x400000;
+constexpr int kFallbackBlockSectors = 8192;
+
+// Every record is cleared whole before it is filled: receivers copy it,
+// reserved bytes included.
+void Report(IProgress* progress, int32_t state, int64_t total, int64_t done) {
+    _PROGRESS_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.state = state;
+    info.total = total;
+    info.done = done;
+    progress->UpdateProgress(&info);
+}
+
+CCollectedVolumeDeviceInfoStruct* VolumeRecordOf(IStorageDevice* device) {
+    auto* data = dynamic_cast<IVolumeDeviceData*>(device->GetPrivateData());
+    return data != nullptr ? data->GetVolumeInfo() : nullptr;
+}
+
+// Hands the partition records a result file stored to a recovery object
+// through the searcher-side query, as copies the object then owns.
+class StoredPartitionList : public IFileSystemSearchController {
+public:
+    explicit StoredPartitionList(const std::vector<CSearchedPartitionInfo*>& records) {
+        for (CSearchedPartitionInfo* record : records) {
+            if (record != nullptr) m_records.push_back(record);
+        }
+    }
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder*) override {}
+    int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override {
+        return AnswerSearchedPartitionQuery(static_cast<int>(m_records.size()), out, capacity, [this](int i) {
+            return new CSearchedPartitionInfo(*m_records[static_cast<size_t>(i)]);
+        });
+    }
+
+private:
+    std::vector<CSearchedPartitionInfo*> m_records;
+};
+
+// A new recovery object initialised from the sink's stored records for the
+// type, or from the searcher; null when it cannot be made or refuses.
+IDataRecovery* MakeDataRecovery(RestoreScanSink* sink, _tagSearcherType type, IFileSystemSearchController* searcher,
+                                IStorageDevice* device) {
+    if (device == nullptr || (sink == nullptr && searcher == nullptr)) return nullptr;
+    IDataRecovery* recovery = CreateDataRecoveryObj();
+    if (recovery == nullptr) return nullptr;
+    VKRESULT result;
+    if (sink != nullptr) {
+        StoredPartitionList stored(sink->GetSearchedPartition(type));
+        result = recovery->Initialize(&stored, device);
+    } else {
+        result = recovery->Initialize(searcher, device);
+    }
+    if (ResultFailed(result)) {
+        recovery->Release();
+        return nullptr;
+    }
+    return recovery;
+}
+
+}  // namespace
+
+int DeepScanBlockSectors(int sectorSize) {
+    const int ssz = sectorSize > 0 ? sectorSize : 512;
+    const int sectors = kDeepBlockBytes / ssz;
+    return sectors > 0 ? sectors : kFallbackBlockSectors;
+}
+
+std::string DeviceDescription(IStorageDevice* device) {
+    if (device == nullptr) return {};
+    if (device->GetType() == kDeviceVolume) {
+        const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
+        if (info != nullptr && info->flag == 0) {
+            return std::string(info->volumeName, strnlen(info->volumeName, sizeof(info->volumeName)));
+        }
+    } else if (device->GetType() == kDeviceEdiImage) {
+        auto* data = dynamic_cast<IEDIDeviceData*>(device->GetPrivateData());
+        const CEDIDeviceInfoStruct* info = data != nullptr ? data->GetEDIInfo() : nullptr;
+        if (info != nullptr) return std::string(info->deviceName, strnlen(info->deviceName, sizeof(info->deviceName)));
+    }
+    return {};
+}
+
+IRecoveryController* CreateRecoveryController(_RECOVERY_CONTROLLER_TYPE type) {
+    switch (type) {
+    case RECOVERY_CONTROLLER_DELETED:
+        return new CDeletedRecoveryController();
+    case RECOVERY_CONTROLLER_COMPLETE:
+        return new CCompleteRecoveryController();
+    case RECOVERY_CONTROLLER_PARTITION:
+        return new CPartitionRecoveryController();
+    }
+    return nullptr;
+}
+
+bool SetRecoveryRestoreSink(IRecoveryController* controller, RestoreScanSink* sink) {
+    if (auto* quick = dynamic_cast<CDeletedRecoveryController*>(controller)) {
+        quick->SetRestoreScanSink(sink);
+        return true;
+    }
+    if (auto* deep = dynamic_cast<CCompleteRecoveryController*>(controller)) {
+        deep->SetRestoreScanSink(sink);
+        return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Quick scan
+
+CDeletedRecoveryController::~CDeletedRecoveryController() { ReleaseScan(); }
+
+void CDeletedRecoveryController::ReleaseScan() {
+    if (m_builder != nullptr) m_builder->Release();
+    m_builder = nullptr;
+    delete m_searcher;
+    m_searcher = nullptr;
+    m_device = nullptr;
+}
+
+int CDeletedRecoveryController::Initialize(IRecoveryFilter* filter) {
+    m_filter = filter;
+    return filter != nullptr ? 1 : 0;
+}
+
+VKRESULT CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device, IProgress* progress,
+                                                       IDrirectoryTree* tree) {
+    if (device == nullptr || progress == nullptr || tree == nullptr) return VK_ERROR(kModuleController, kErrFailed);
+    Report(progress, PROGRESS_RUNNING, 1, 0);
+    if (device->GetType() == kDeviceDisk) return VK_ERROR(kModuleController, kErrQuickScanOfDisk);
+
+    // A controller serves one scan; a second start begins afresh.
+    ReleaseScan();
+    m_device = device;
+    m_builder = CreateTreeBuilder(false);
+    if (m_builder == nullptr) return VK_ERROR(kModuleController, kErrOutOfMemory);
+    const std::string description = DeviceDescription(device);
+    if (m_builder->Initialize(description.c_str(), tree, m_filter) == 0) return VK_ERROR(kModuleController, kErrFailed);
+
+    const CCollectedVolumeDeviceInfoStruct* volume = VolumeRecordOf(device);
+    if (volume != nullptr) {
+        const EngineFactoryTable& factories = EngineFactories();
+        switch (volume->fileSystemType) {
+        case FS_FAT12:
+        case FS_FAT16:
+        case FS_FAT32:
+            m_searcher = CallFactory(factories.createFATQuickSearcher);
+            break;
+        case FS_NTFS:
+            m_searcher = CallFactory(factories.createNTFSQuickSearcher);
+            break;
+        case FS_EXFAT:
+            m_searcher = CallFactory(factories.createEXFatQuickSearcher);
+            break;
+        case FS_HFSPLUS:
+            m_searcher = CallFactory(factories.createHFSPlusQuickSearcher);
+            break;
+        case FS_APFS:
+            m_searcher = CallFactory(factories.createAPFSQuickSearcher);
+            break;
+        default:
+            break;
+        }
+    }
+    if (m_searcher == nullptr) {
+        Report(progress, PROGRESS_FINISHED, 1, 1);
+        return VK_ERROR(kModuleController, kErrNoQuickSearch);
+    }
+
+    m_searcher->SetDirecotryTreeBuilder(m_builder);
+    if (m_restoreSink != nullptr) {
+        m_restoreSink->SetDirecotryTreeBuilder(m_builder, progress, device);
+        return VK_OK;
+    }
+    // Files the system still holds in memory reach the volume before it is read.
+    sync();
+    // The searcher's own answer, so a failed walk is not passed off as a scan.
+    return m_searcher->QuickSearchFiles(device, progress);
+}
+
+IDataRecovery* CDeletedRecoveryController::GetDataRecovery(_tagSearcherType type) const {
+    return MakeDataRecovery(m_restoreSink, type, m_searcher, m_device);
+}
+
+// ---------------------------------------------------------------------------
+// Deep scan
+
+CCompleteRecoveryController::~CCompleteRecoveryController() { ReleaseScan(); }
+
+void CCompleteRecoveryController::ReleaseScan() {
+    if (m_builder != nullptr) m_builder->Release();
+    m_builder = nullptr;
+    for (_SEARCHER_INFO& entry : m_searchers) delete entry.searcher;
+    m_searchers.clear();
+    if (m_cache != nullptr) {
+        m_cache->EndCache();
+        delete m_cache;
+        m_cache = nullptr;
+    }
+    m_sectorMap.clear();
+    delete m_bitmap;
+    m_bitmap = nullptr;
+    m_device = nullptr;
+}
+
+int CCompleteRecoveryController::Initialize(IRecoveryFilter* filter) {
+    m_filter = filter;
+    return filter != nullptr ? 1 : 0;
+}
+
+void CCompleteRecoveryController::CreateSearchers(IStorageDevice* device, IProgress* progress) {
+    const EngineFactoryTable& factories = EngineFactories();
+    if (ICompleteFileSystemSearchController* hfs = CallFactory(factories.createHFSPlusSearcher)) {
+        hfs->SetIProgressSink(progress);
+        if (dynamic_cast<CVolumeDevice*>(device) != nullptr) {
+            const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
+            if (info != nullptr && info->fileSystemType == FS_HFSPLUS) hfs->SetActivePartition(true);
+        }
+        m_searchers.push_back({SEARCHER_HFSPLUS, hfs});
+    }
+    if (ICompleteFileSystemSearchController* exfat = CallFactory(factories.createEXFatSearcher)) {
+        m_searchers.push_back({SEARCHER_EXFAT, exfat});
+    }
+    if (ICompleteFileSystemSearchController* fat = CallFactory(factories.createFATSearcher)) {
+        fat->SetFileSectorMap(&m_sectorMap);
+        m_searchers.push_back({SEARCHER_FAT, fat});
+    }
+    if (ICompleteFileSystemSearchController* raw = CallFactory(factories.createRAWSearcher)) {
+        raw->SetFileSectorMap(&m_sectorMap);
+        raw->SetIProgressSink(progress);
+        m_searchers.push_back({SEARCHER_RAW, raw});
+    }
+    if (ICompleteFileSystemSearchController* ntfs = CallFactory(factories.createNTFSSearcher)) {
+        m_searchers.push_back({SEARCHER_NTFS, ntfs});
+    }
+    if (ICompleteFileSystemSearchController* apfs = CallFactory(factories.createAPFSDeepSearcher)) {
+        m_searchers.push_back({SEARCHER_APFS, apfs});
+    }
+}
+
+VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, IProgress* progress,
+                                                        IDrirectoryTree* tree) {
+    if (device == nullptr || progress == nullptr || tree == nullptr) {
+        return VK_ERROR(kModuleController, kErrBadScanRange);
+    }
+    // A controller serves one scan; a second start begins afresh.
+    ReleaseScan();
+    m_bitmap = new TBitmap();
+    Report(progress, PROGRESS_RUNNING, 1, 0);
+
+    m_builder = CreateTreeBuilder(m_restoreSink != nullptr);
+    if (m_builder == nullptr) return VK_ERROR(kModuleController, kErrOutOfMemory);
+    const std::string description = DeviceDescription(device);
+    if (m_builder->Initialize(description.c_str(), tree, m_filter) == 0) return VK_ERROR(kModuleController, kErrFailed);
+
+    CreateSearchers(device, progress);
+    if (m_searchers.empty()) return VK_ERROR(kModuleController, kErrNoDeepSearcher);
+
+    sync();
+    m_device = device;
+    const int blockSectors = DeepScanBlockSectors(device->GetSectorSize());
+    m_cache = new CStorageDeviceWithCache(device);
+    if (m_cache->SetBlockSize(static_cast<unsigned>(blockSectors)) == 0) {
+        CatchExeception::WriteLog("deep scan: a block of %d sectors of %d bytes cannot be held", blockSectors,
+                                  device->GetSectorSize());
+        return VK_ERROR(kModuleController, kErrOutOfMemory);
+    }
+    m_cache->BeginCache();
+
+    for (_SEARCHER_INFO& entry : m_searchers) {
+        entry.searcher->SetDevice(m_cache);
+        entry.searcher->SetBlockSize(blockSectors);
+        entry.searcher->SetDirecotryTreeBuilder(m_builder);
+        entry.searcher->SetBitmap(m_bitmap);
+        if (m_restoreSink == nullptr) entry.searcher->PreparetoSearch();
+    }
+
+    VKRESULT result = VK_OK;
+    if (m_restoreSink != nullptr) {
+        m_restoreSink->SetDirecotryTreeBuilder(m_builder, progress, device);
+    } else {
+        result = SearchData(0, device->GetTotalSectors() - 1, progress);
+    }
+
+    for (_SEARCHER_INFO& entry : m_searchers) {
+        // A stopped scan skips the signature search's end phase, which would
+        // otherwise go on carving for a long time; the file systems still
+        // build what they found.
+        if (entry.type == SEARCHER_RAW && progress->Continued() == 0) continue;
+        entry.searcher->EndSearch(progress->shouldBuild());
+    }
+    // Nothing reads ahead any more: let the thread and its blocks go now
+    // rather than while the results are shown. Reads through the cache still
+    // work.
+    m_cache->EndCache();
+
+    Report(progress, PROGRESS_FINISHED, 1, 1);
+    return result;
+}
+
+VKRESULT CCompleteRecoveryController::SearchData(long long first, long long last, IProgress* progress) {
+    if (progress == nullptr || m_cache == nullptr) return VK_ERROR(kModuleController, kErrBadArgument);
+    if (last < first) return VK_ERROR(kModuleController, kErrBadScanRange);
+
+    const long long block = DeepScanBlockSectors(m_cache->GetSectorSize());
+    const long long total = std::max(0LL, m_cache->GetTotalSectors());
+    first = std::clamp(first, 0LL, total);
+    last = std::min(last, total - 1);
+    // An empty device, or a range that lies past its end, has nothing to walk.
+    if (last < first) return VK_ERROR(kModuleController, kErrBadScanRange);
+
+    const long long firstBlock = first / block;
+    const long long lastBlock = last / block;
+    _PROGRESS_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.state = PROGRESS_PREPARING;
+    info.total = lastBlock - firstBlock + 2;
+    progress->UpdateProgress(&info);
+    info.state = PROGRESS_RUNNING;
+
+    long long done = 0;
+    for (long long k = firstBlock; k <= lastBlock; ++k) {
+        if (progress->Continued() == 0) break;
+        m_cache->SetCurCacheBlock(k);
+        // Only the asked range is offered: the first and last blocks may be
+        // cut by it (and the device's last block is short).
+        const long long from = std::max(k * block, first);
+        const long long to = std::min(k * block + block - 1, last);
+        for (_SEARCHER_INFO& entry : m_searchers) entry.searcher->AnalyzeBlock(from, to - from + 1);
+        done = std::min<long long>(done, info.total) + 1;
+        _PROGRESS_INFO copy = info;
+        // The walk fills about 80 percent of the bar; the searchers' end
+        // phases report the rest.
+        copy.done = static_cast<int64_t>(static_cast<double>(done) * 0.8);
+        progress->UpdateProgress(&copy);
+    }
+    return VK_OK;
+}
+
+IDataRecovery* CCompleteRecoveryController::GetDataRecovery(_tagSearcherType type) const {
+    for (const _SEARCHER_INFO& entry : m_searchers) {
+        if (entry.type != type) continue;
+        if (entry.searcher == nullptr) return nullptr;
+        return MakeDataRecovery(m_restoreSink, type, entry.searcher, m_device);
+    }
+    return nullptr;
+}
