@@ -283,7 +283,8 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
                                   device->GetSectorSize());
         return VK_ERROR(kModuleController, kErrOutOfMemory);
     }
-    m_cache->BeginCache();
+    // A replay reads no block, so nothing is read ahead for it.
+    if (m_restoreSink == nullptr) m_cache->BeginCache();
 
     for (_SEARCHER_INFO& entry : m_searchers) {
         entry.searcher->SetDevice(m_cache);
