@@ -112,15 +112,33 @@ IRecoveryController* CreateRecoveryController(_RECOVERY_CONTROLLER_TYPE type) {
 }
 
 bool SetRecoveryRestoreSink(IRecoveryController* controller, RestoreScanSink* sink) {
-    if (auto* quick = dynamic_cast<CDeletedRecoveryController*>(controller)) {
-        quick->SetRestoreScanSink(sink);
-        return true;
-    }
-    if (auto* deep = dynamic_cast<CCompleteRecoveryController*>(controller)) {
-        deep->SetRestoreScanSink(sink);
-        return true;
-    }
-    return false;
+    auto* ours = dynamic_cast<CRecoveryControllerBase*>(controller);
+    if (ours == nullptr) return false;
+    ours->SetRestoreScanSink(sink);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Shared parts
+
+CRecoveryControllerBase::~CRecoveryControllerBase() { ReleaseTreeBuilder(); }
+
+int CRecoveryControllerBase::Initialize(IRecoveryFilter* filter) {
+    m_filter = filter;
+    return filter != nullptr ? 1 : 0;
+}
+
+VKRESULT CRecoveryControllerBase::StartTreeBuilder(IStorageDevice* device, IDrirectoryTree* tree, bool replay) {
+    m_builder = CreateTreeBuilder(replay);
+    if (m_builder == nullptr) return VK_ERROR(kModuleController, kErrOutOfMemory);
+    const std::string description = DeviceDescription(device);
+    if (m_builder->Initialize(description.c_str(), tree, m_filter) == 0) return VK_ERROR(kModuleController, kErrFailed);
+    return VK_OK;
+}
+
+void CRecoveryControllerBase::ReleaseTreeBuilder() {
+    if (m_builder != nullptr) m_builder->Release();
+    m_builder = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -129,16 +147,10 @@ bool SetRecoveryRestoreSink(IRecoveryController* controller, RestoreScanSink* si
 CDeletedRecoveryController::~CDeletedRecoveryController() { ReleaseScan(); }
 
 void CDeletedRecoveryController::ReleaseScan() {
-    if (m_builder != nullptr) m_builder->Release();
-    m_builder = nullptr;
+    ReleaseTreeBuilder();
     delete m_searcher;
     m_searcher = nullptr;
     m_device = nullptr;
-}
-
-int CDeletedRecoveryController::Initialize(IRecoveryFilter* filter) {
-    m_filter = filter;
-    return filter != nullptr ? 1 : 0;
 }
 
 VKRESULT CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device, IProgress* progress,
@@ -150,10 +162,7 @@ VKRESULT CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device, I
     // A controller serves one scan; a second start begins afresh.
     ReleaseScan();
     m_device = device;
-    m_builder = CreateTreeBuilder(false);
-    if (m_builder == nullptr) return VK_ERROR(kModuleController, kErrOutOfMemory);
-    const std::string description = DeviceDescription(device);
-    if (m_builder->Initialize(description.c_str(), tree, m_filter) == 0) return VK_ERROR(kModuleController, kErrFailed);
+    if (VKRESULT started = StartTreeBuilder(device, tree, false); ResultFailed(started)) return started;
 
     const CCollectedVolumeDeviceInfoStruct* volume = VolumeRecordOf(device);
     if (volume != nullptr) {
@@ -206,8 +215,8 @@ IDataRecovery* CDeletedRecoveryController::GetDataRecovery(_tagSearcherType type
 CCompleteRecoveryController::~CCompleteRecoveryController() { ReleaseScan(); }
 
 void CCompleteRecoveryController::ReleaseScan() {
-    if (m_builder != nullptr) m_builder->Release();
-    m_builder = nullptr;
+    // The builder goes first: its trees may hold nodes the searchers made.
+    ReleaseTreeBuilder();
     for (_SEARCHER_INFO& entry : m_searchers) delete entry.searcher;
     m_searchers.clear();
     if (m_cache != nullptr) {
@@ -219,11 +228,6 @@ void CCompleteRecoveryController::ReleaseScan() {
     delete m_bitmap;
     m_bitmap = nullptr;
     m_device = nullptr;
-}
-
-int CCompleteRecoveryController::Initialize(IRecoveryFilter* filter) {
-    m_filter = filter;
-    return filter != nullptr ? 1 : 0;
 }
 
 void CCompleteRecoveryController::CreateSearchers(IStorageDevice* device, IProgress* progress) {
@@ -266,10 +270,9 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
     m_bitmap = new TBitmap();
     Report(progress, PROGRESS_RUNNING, 1, 0);
 
-    m_builder = CreateTreeBuilder(m_restoreSink != nullptr);
-    if (m_builder == nullptr) return VK_ERROR(kModuleController, kErrOutOfMemory);
-    const std::string description = DeviceDescription(device);
-    if (m_builder->Initialize(description.c_str(), tree, m_filter) == 0) return VK_ERROR(kModuleController, kErrFailed);
+    if (VKRESULT started = StartTreeBuilder(device, tree, m_restoreSink != nullptr); ResultFailed(started)) {
+        return started;
+    }
 
     CreateSearchers(device, progress);
     if (m_searchers.empty()) return VK_ERROR(kModuleController, kErrNoDeepSearcher);

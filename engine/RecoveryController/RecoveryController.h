@@ -27,45 +27,52 @@ int DeepScanBlockSectors(int sectorSize);
 // image's device name, otherwise empty.
 std::string DeviceDescription(IStorageDevice* device);
 
-class CDeletedRecoveryController : public IRecoveryController {
+// What every controller holds: the result-file replay, the tree builder of
+// its scan, the filter and the scanned device.
+class CRecoveryControllerBase : public IRecoveryController {
 public:
-    CDeletedRecoveryController() = default;
-    ~CDeletedRecoveryController() override;
-    CDeletedRecoveryController(const CDeletedRecoveryController&) = delete;
-    CDeletedRecoveryController& operator=(const CDeletedRecoveryController&) = delete;
+    CRecoveryControllerBase() = default;
+    ~CRecoveryControllerBase() override;
+    CRecoveryControllerBase(const CRecoveryControllerBase&) = delete;
+    CRecoveryControllerBase& operator=(const CRecoveryControllerBase&) = delete;
 
-    _RECOVERY_CONTROLLER_TYPE thisType() override { return RECOVERY_CONTROLLER_DELETED; }
     int Initialize(IRecoveryFilter* filter) override;
-    VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) override;
-    IDataRecovery* GetDataRecovery(_tagSearcherType type) const override;
     void Release() override { delete this; }
-
+    // Not owned; set before StartDataRecovery.
     void SetRestoreScanSink(RestoreScanSink* sink) { m_restoreSink = sink; }
 
-private:
-    void ReleaseScan();
+protected:
+    // Makes and initialises the scan's tree builder; VK_OK or the failure.
+    VKRESULT StartTreeBuilder(IStorageDevice* device, IDrirectoryTree* tree, bool replay);
+    void ReleaseTreeBuilder();
 
     RestoreScanSink* m_restoreSink = nullptr;
     IDirecotryTreeBuilder* m_builder = nullptr;
     IRecoveryFilter* m_filter = nullptr;
     IStorageDevice* m_device = nullptr;
+};
+
+class CDeletedRecoveryController : public CRecoveryControllerBase {
+public:
+    ~CDeletedRecoveryController() override;
+
+    _RECOVERY_CONTROLLER_TYPE thisType() override { return RECOVERY_CONTROLLER_DELETED; }
+    VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) override;
+    IDataRecovery* GetDataRecovery(_tagSearcherType type) const override;
+
+private:
+    void ReleaseScan();
+
     IQuickFileSystemSearchController* m_searcher = nullptr;
 };
 
-class CCompleteRecoveryController : public IRecoveryController {
+class CCompleteRecoveryController : public CRecoveryControllerBase {
 public:
-    CCompleteRecoveryController() = default;
     ~CCompleteRecoveryController() override;
-    CCompleteRecoveryController(const CCompleteRecoveryController&) = delete;
-    CCompleteRecoveryController& operator=(const CCompleteRecoveryController&) = delete;
 
     _RECOVERY_CONTROLLER_TYPE thisType() override { return RECOVERY_CONTROLLER_COMPLETE; }
-    int Initialize(IRecoveryFilter* filter) override;
     VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) override;
     IDataRecovery* GetDataRecovery(_tagSearcherType type) const override;
-    void Release() override { delete this; }
-
-    void SetRestoreScanSink(RestoreScanSink* sink) { m_restoreSink = sink; }
 
     // Offers sectors [first, last] to every searcher block by block through
     // the cache; 0 also when the caller stopped the walk.
@@ -75,10 +82,6 @@ private:
     void CreateSearchers(IStorageDevice* device, IProgress* progress);
     void ReleaseScan();
 
-    RestoreScanSink* m_restoreSink = nullptr;
-    IDirecotryTreeBuilder* m_builder = nullptr;
-    IRecoveryFilter* m_filter = nullptr;
-    IStorageDevice* m_device = nullptr;
     std::vector<_SEARCHER_INFO> m_searchers;
     CStorageDeviceWithCache* m_cache = nullptr;
     FileSectorMap m_sectorMap;
