@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "DataRecovery/DataRecovery.h"
 #include "EngineFactories.h"
 #include "RestoreScanSink.h"
-#include "SearchedPartitionInfo.h"
 #include "StorageDevice/DiskDevice.h"
 #include "StorageDevice/StorageDeviceWithCache.h"
 #include "StorageDeviceData.h"
@@ -35,26 +35,6 @@ CCollectedVolumeDeviceInfoStruct* VolumeRecordOf(IStorageDevice* device) {
     return data != nullptr ? data->GetVolumeInfo() : nullptr;
 }
 
-// Hands the partition records a result file stored to a recovery object
-// through the searcher-side query, as copies the object then owns.
-class StoredPartitionList : public IFileSystemSearchController {
-public:
-    explicit StoredPartitionList(const std::vector<CSearchedPartitionInfo*>& records) {
-        for (CSearchedPartitionInfo* record : records) {
-            if (record != nullptr) m_records.push_back(record);
-        }
-    }
-    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder*) override {}
-    int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override {
-        return AnswerSearchedPartitionQuery(static_cast<int>(m_records.size()), out, capacity, [this](int i) {
-            return new CSearchedPartitionInfo(*m_records[static_cast<size_t>(i)]);
-        });
-    }
-
-private:
-    std::vector<CSearchedPartitionInfo*> m_records;
-};
-
 // A new recovery object initialised from the sink's stored records for the
 // type, or from the searcher; null when it cannot be made or refuses.
 IDataRecovery* MakeDataRecovery(RestoreScanSink* sink, _tagSearcherType type, IFileSystemSearchController* searcher,
@@ -64,8 +44,10 @@ IDataRecovery* MakeDataRecovery(RestoreScanSink* sink, _tagSearcherType type, IF
     if (recovery == nullptr) return nullptr;
     VKRESULT result;
     if (sink != nullptr) {
-        StoredPartitionList stored(sink->GetSearchedPartition(type));
-        result = recovery->Initialize(&stored, device);
+        // Replayed records are taken as stored, in their order.
+        auto* ours = dynamic_cast<CDataRecovery*>(recovery);
+        result = ours != nullptr ? ours->Initialize(sink->GetSearchedPartition(type), device)
+                                 : VK_ERROR(kModuleController, kErrNotSupported);
     } else {
         result = recovery->Initialize(searcher, device);
     }

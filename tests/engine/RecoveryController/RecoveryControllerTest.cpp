@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "DataRecovery/DataRecovery.h"
 #include "IRecoveryFilter.h"
 #include "support/MemoryStorageDevice.h"
 #include "RecoveryController/RecoveryController.h"
@@ -308,10 +309,14 @@ TEST(RecoveryControllerTest, DeepScanReplaysFromRestoreSink) {
     RecordingProgress progress;
     CountingTree tree;
     RecordingSink sink;
-    auto* stored = new CSearchedPartitionInfo(512);
-    stored->sectorsPerCluster = 8;
-    stored->totalSectors = 1000;
-    sink.stored[SEARCHER_FAT].push_back(stored);
+    // Stored lowest score first: a replay keeps the stored order.
+    for (double score : {1.0, 5.0}) {
+        auto* stored = new CSearchedPartitionInfo(512);
+        stored->sectorsPerCluster = 8;
+        stored->totalSectors = 1000;
+        stored->score = score;
+        sink.stored[SEARCHER_FAT].push_back(stored);
+    }
     ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_COMPLETE);
     ASSERT_TRUE(SetRecoveryRestoreSink(controller.get(), &sink));
     ASSERT_EQ(controller->StartDataRecovery(&device, &progress, &tree), VK_OK);
@@ -324,11 +329,20 @@ TEST(RecoveryControllerTest, DeepScanReplaysFromRestoreSink) {
     EXPECT_EQ(device.Reads(), 0);
     EXPECT_EQ(progress.reports.back(), (Reported{PROGRESS_FINISHED, 1, 1}));
 
-    // Recovery objects come from the stored records of the asked type.
+    // Recovery objects come from copies of the stored records of the asked
+    // type; a type with nothing stored still gets its (empty) object.
     IDataRecovery* recovery = controller->GetDataRecovery(SEARCHER_FAT);
     ASSERT_NE(recovery, nullptr);
+    const auto& records = dynamic_cast<CDataRecovery*>(recovery)->GetSearchedPartition();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]->score, 1.0);
+    EXPECT_EQ(records[1]->score, 5.0);
+    EXPECT_NE(records[0], sink.stored[SEARCHER_FAT][0]);
     recovery->Release();
-    EXPECT_EQ(sink.askedTypes, std::vector<int>{SEARCHER_FAT});
+    recovery = controller->GetDataRecovery(SEARCHER_NTFS);
+    ASSERT_NE(recovery, nullptr);
+    recovery->Release();
+    EXPECT_EQ(sink.askedTypes, (std::vector<int>{SEARCHER_FAT, SEARCHER_NTFS}));
 }
 
 TEST(RecoveryControllerTest, DeepScanBadInput) {
