@@ -260,8 +260,14 @@ int main(int argc, char** argv) {
         NullSearcher::blocks = NullSearcher::sectors = 0;
         last = RunScan(o, device.get());
         const double plainRate = plainBytes / 1e6 / std::max(plainSeconds, 1e-9);
-        const double scanRate = deviceBytes / 1e6 / std::max(last.seconds, 1e-9);
         plainRates.push_back(plainRate);
+        if (ResultFailed(last.result)) {
+            // A scan that ended before its walk says nothing about speed.
+            std::printf("round %d: plain read %.3f s %.1f MB/s, scan failed after %.3f s\n", round + 1,
+                        plainSeconds, plainRate, last.seconds);
+            continue;
+        }
+        const double scanRate = deviceBytes / 1e6 / std::max(last.seconds, 1e-9);
         scanRates.push_back(scanRate);
         std::printf("round %d: plain read %.3f s %.1f MB/s, scan %.3f s %.1f MB/s\n", round + 1, plainSeconds,
                     plainRate, last.seconds, scanRate);
@@ -280,7 +286,11 @@ int main(int argc, char** argv) {
     for (const auto& [type, count] : last.tree.perType) std::printf("nodes of searcher %d: %lld\n", type, count);
     const double plain = Median(plainRates);
     const double scan = Median(scanRates);
-    std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain, scan,
-                plain > 0 ? 100.0 * scan / plain : 0.0);
+    if (scanRates.empty()) {
+        std::printf("median: plain read %.1f MB/s, no scan completed\n", plain);
+    } else {
+        std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain, scan,
+                    plain > 0 ? 100.0 * scan / plain : 0.0);
+    }
     return ResultFailed(last.result) ? 1 : 0;
 }
