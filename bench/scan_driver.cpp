@@ -42,7 +42,8 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 }
 
 double Median(std::vector<double> values) {
-    if (values.empty()) return 0;
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
     const size_t n = values.size();
     return n % 2 != 0 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
@@ -65,14 +66,18 @@ public:
     static inline long long sectors = 0;
 };
 
-ICompleteFileSystemSearchController* MakeNullSearcher() { return new NullSearcher(); }
+ICompleteFileSystemSearchController* MakeNullSearcher() {
+    return new NullSearcher();
+}
 
 class DriverProgress : public IProgress {
 public:
     void UpdateProgress(_PROGRESS_INFO* info) override {
         ++reports;
-        if (info->state == PROGRESS_PREPARING) announcedBlocks = info->total - 1;
-        else if (announcedBlocks >= 0 && info->state == PROGRESS_RUNNING) ++walkedBlocks;
+        if (info->state == PROGRESS_PREPARING)
+            announcedBlocks = info->total - 1;
+        else if (announcedBlocks >= 0 && info->state == PROGRESS_RUNNING)
+            ++walkedBlocks;
         lastState = info->state;
     }
     int Continued() override { return 1; }
@@ -88,9 +93,11 @@ class CountingTree : public IDrirectoryTree {
 public:
     void ShowNodes(IFileNode** nodes, unsigned count, int lost) override {
         for (unsigned i = 0; i < count; ++i) {
-            if (nodes[i] != nullptr) ++perType[nodes[i]->GetSearcheType()];
+            if (nodes[i] != nullptr)
+                ++perType[nodes[i]->GetSearcheType()];
         }
-        if (lost != 0) lostNodes += count;
+        if (lost != 0)
+            lostNodes += count;
     }
     void ShowFilesystemNode(IFilesystemNode*) override { ++roots; }
 
@@ -102,7 +109,8 @@ public:
 // Reads the whole file in 4 MiB pieces; the bytes read, or -1.
 long long PlainRead(const char* path) {
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0)
+        return -1;
     std::vector<uint8_t> buffer(4u << 20);
     long long total = 0;
     uint64_t sink = 0;
@@ -112,13 +120,15 @@ long long PlainRead(const char* path) {
             ::close(fd);
             return -1;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         sink += buffer[0];
         total += n;
     }
     ::close(fd);
     // Keeps the loop from being judged useless.
-    if (sink == 1) std::fputc(' ', stderr);
+    if (sink == 1)
+        std::fputc(' ', stderr);
     return total;
 }
 
@@ -134,7 +144,8 @@ struct Options {
 bool ParseInt(const char* text, int low, int high, int* out) {
     char* end = nullptr;
     long v = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || v < low || v > high) return false;
+    if (end == text || *end != '\0' || v < low || v > high)
+        return false;
     *out = static_cast<int>(v);
     return true;
 }
@@ -150,11 +161,14 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         } else if (a == "--null-searcher") {
             o->nullSearcher = true;
         } else if (a == "--fs-type" && hasValue) {
-            if (!ParseInt(argv[++i], 0, 10, &o->fsType)) return false;
+            if (!ParseInt(argv[++i], 0, 10, &o->fsType))
+                return false;
         } else if (a == "--sector-size" && hasValue) {
-            if (!ParseInt(argv[++i], 512, 65536, &o->sectorSize) || o->sectorSize % 512 != 0) return false;
+            if (!ParseInt(argv[++i], 512, 65536, &o->sectorSize) || o->sectorSize % 512 != 0)
+                return false;
         } else if (a == "--rounds" && hasValue) {
-            if (!ParseInt(argv[++i], 1, 100, &o->rounds)) return false;
+            if (!ParseInt(argv[++i], 1, 100, &o->rounds))
+                return false;
         } else if (!a.empty() && a[0] != '-' && o->image == nullptr) {
             o->image = argv[i];
         } else {
@@ -167,8 +181,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
 // Opens the image read-only as a whole disk (deep) or as a volume with a
 // record naming its file system (quick).
 std::unique_ptr<IStorageDevice> OpenImage(const Options& o, long long fileBytes) {
-    std::unique_ptr<IStorageDevice> device(o.quick ? CreateVolumeDevice(o.image) : CreateDiskDevice(o.image));
-    if (!device || device->Open(nullptr) == 0) return nullptr;
+    std::unique_ptr<IStorageDevice> device(o.quick ? CreateVolumeDevice(o.image)
+                                                   : CreateDiskDevice(o.image));
+    if (!device || device->Open(nullptr) == 0)
+        return nullptr;
     const long long sectors = fileBytes / o.sectorSize;
     if (o.quick) {
         auto* record = new CCollectedVolumeDeviceInfoStruct{};
@@ -177,7 +193,8 @@ std::unique_ptr<IStorageDevice> OpenImage(const Options& o, long long fileBytes)
         record->totalSectors = sectors;
         record->partitionNumber = -1;
         const char* slash = std::strrchr(o.image, '/');
-        std::snprintf(record->volumeName, sizeof(record->volumeName), "%s", slash != nullptr ? slash + 1 : o.image);
+        std::snprintf(record->volumeName, sizeof(record->volumeName), "%s",
+                      slash != nullptr ? slash + 1 : o.image);
         device->SetPrivateData(CreateVolumeDeviceData(record));
     } else if (o.sectorSize != device->GetSectorSize()) {
         auto* record = new CCollectDiskDeviceInfoStruct{};
@@ -198,8 +215,8 @@ struct ScanFigures {
 
 ScanFigures RunScan(const Options& o, IStorageDevice* device) {
     ScanFigures f;
-    IRecoveryController* controller =
-        CreateRecoveryController(o.quick ? RECOVERY_CONTROLLER_DELETED : RECOVERY_CONTROLLER_PARTITION);
+    IRecoveryController* controller = CreateRecoveryController(
+        o.quick ? RECOVERY_CONTROLLER_DELETED : RECOVERY_CONTROLLER_PARTITION);
     IRecoveryFilter* filter = CreateFilter();
     filter->SetScanType(o.quick ? SCAN_QUICK : SCAN_COMPLETE);
     filter->SetFilterTypes(CATEGORY_ALL);
@@ -216,10 +233,11 @@ ScanFigures RunScan(const Options& o, IStorageDevice* device) {
 int main(int argc, char** argv) {
     Options o;
     if (!ParseOptions(argc, argv, &o)) {
-        std::fprintf(stderr,
-                     "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
-                     "[--rounds N] image\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
+            "[--rounds N] image\n",
+            argv[0]);
         return 2;
     }
     struct stat st {};
@@ -243,8 +261,9 @@ int main(int argc, char** argv) {
     }
     const long long deviceBytes = device->GetTotalSectors() * device->GetSectorSize();
     std::printf("image %s: %lld bytes, %lld sectors of %d bytes, %s scan%s\n", o.image,
-                static_cast<long long>(st.st_size), device->GetTotalSectors(), device->GetSectorSize(),
-                o.quick ? "quick" : "deep", o.nullSearcher ? " (null searcher)" : "");
+                static_cast<long long>(st.st_size), device->GetTotalSectors(),
+                device->GetSectorSize(), o.quick ? "quick" : "deep",
+                o.nullSearcher ? " (null searcher)" : "");
 
     std::vector<double> plainRates;
     std::vector<double> scanRates;
@@ -263,14 +282,14 @@ int main(int argc, char** argv) {
         plainRates.push_back(plainRate);
         if (ResultFailed(last.result)) {
             // A scan that ended before its walk says nothing about speed.
-            std::printf("round %d: plain read %.3f s %.1f MB/s, scan failed after %.3f s\n", round + 1,
-                        plainSeconds, plainRate, last.seconds);
+            std::printf("round %d: plain read %.3f s %.1f MB/s, scan failed after %.3f s\n",
+                        round + 1, plainSeconds, plainRate, last.seconds);
             continue;
         }
         const double scanRate = deviceBytes / 1e6 / std::max(last.seconds, 1e-9);
         scanRates.push_back(scanRate);
-        std::printf("round %d: plain read %.3f s %.1f MB/s, scan %.3f s %.1f MB/s\n", round + 1, plainSeconds,
-                    plainRate, last.seconds, scanRate);
+        std::printf("round %d: plain read %.3f s %.1f MB/s, scan %.3f s %.1f MB/s\n", round + 1,
+                    plainSeconds, plainRate, last.seconds, scanRate);
     }
 
     std::printf("result 0x%016" PRIx64 "%s\n", static_cast<uint64_t>(last.result),
@@ -279,18 +298,19 @@ int main(int argc, char** argv) {
                 last.progress.announcedBlocks, last.progress.walkedBlocks, last.progress.reports,
                 last.progress.lastState);
     if (o.nullSearcher) {
-        std::printf("null searcher offered %lld blocks, %lld sectors (device %lld)\n", NullSearcher::blocks,
-                    NullSearcher::sectors, device->GetTotalSectors());
+        std::printf("null searcher offered %lld blocks, %lld sectors (device %lld)\n",
+                    NullSearcher::blocks, NullSearcher::sectors, device->GetTotalSectors());
     }
     std::printf("trees %d, lost-folder nodes %lld\n", last.tree.roots, last.tree.lostNodes);
-    for (const auto& [type, count] : last.tree.perType) std::printf("nodes of searcher %d: %lld\n", type, count);
+    for (const auto& [type, count] : last.tree.perType)
+        std::printf("nodes of searcher %d: %lld\n", type, count);
     const double plain = Median(plainRates);
     const double scan = Median(scanRates);
     if (scanRates.empty()) {
         std::printf("median: plain read %.1f MB/s, no scan completed\n", plain);
     } else {
-        std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain, scan,
-                    plain > 0 ? 100.0 * scan / plain : 0.0);
+        std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain,
+                    scan, plain > 0 ? 100.0 * scan / plain : 0.0);
     }
     return ResultFailed(last.result) ? 1 : 0;
 }

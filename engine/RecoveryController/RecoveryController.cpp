@@ -37,11 +37,13 @@ CCollectedVolumeDeviceInfoStruct* VolumeRecordOf(IStorageDevice* device) {
 
 // A new recovery object initialised from the sink's stored records for the
 // type, or from the searcher; null when it cannot be made or refuses.
-IDataRecovery* MakeDataRecovery(RestoreScanSink* sink, _tagSearcherType type, IFileSystemSearchController* searcher,
-                                IStorageDevice* device) {
-    if (device == nullptr || (sink == nullptr && searcher == nullptr)) return nullptr;
+IDataRecovery* MakeDataRecovery(RestoreScanSink* sink, _tagSearcherType type,
+                                IFileSystemSearchController* searcher, IStorageDevice* device) {
+    if (device == nullptr || (sink == nullptr && searcher == nullptr))
+        return nullptr;
     IDataRecovery* recovery = CreateDataRecoveryObj();
-    if (recovery == nullptr) return nullptr;
+    if (recovery == nullptr)
+        return nullptr;
     VKRESULT result;
     if (sink != nullptr) {
         // Replayed records are taken as stored, in their order.
@@ -67,35 +69,40 @@ int DeepScanBlockSectors(int sectorSize) {
 }
 
 std::string DeviceDescription(IStorageDevice* device) {
-    if (device == nullptr) return {};
+    if (device == nullptr)
+        return {};
     if (device->GetType() == kDeviceVolume) {
         const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
         if (info != nullptr && info->flag == 0) {
-            return std::string(info->volumeName, strnlen(info->volumeName, sizeof(info->volumeName)));
+            return std::string(info->volumeName,
+                               strnlen(info->volumeName, sizeof(info->volumeName)));
         }
     } else if (device->GetType() == kDeviceEdiImage) {
         auto* data = dynamic_cast<IEDIDeviceData*>(device->GetPrivateData());
         const CEDIDeviceInfoStruct* info = data != nullptr ? data->GetEDIInfo() : nullptr;
-        if (info != nullptr) return std::string(info->deviceName, strnlen(info->deviceName, sizeof(info->deviceName)));
+        if (info != nullptr)
+            return std::string(info->deviceName,
+                               strnlen(info->deviceName, sizeof(info->deviceName)));
     }
     return {};
 }
 
 IRecoveryController* CreateRecoveryController(_RECOVERY_CONTROLLER_TYPE type) {
     switch (type) {
-    case RECOVERY_CONTROLLER_DELETED:
-        return new CDeletedRecoveryController();
-    case RECOVERY_CONTROLLER_COMPLETE:
-        return new CCompleteRecoveryController();
-    case RECOVERY_CONTROLLER_PARTITION:
-        return new CPartitionRecoveryController();
+        case RECOVERY_CONTROLLER_DELETED:
+            return new CDeletedRecoveryController();
+        case RECOVERY_CONTROLLER_COMPLETE:
+            return new CCompleteRecoveryController();
+        case RECOVERY_CONTROLLER_PARTITION:
+            return new CPartitionRecoveryController();
     }
     return nullptr;
 }
 
 bool SetRecoveryRestoreSink(IRecoveryController* controller, RestoreScanSink* sink) {
     auto* ours = dynamic_cast<CRecoveryControllerBase*>(controller);
-    if (ours == nullptr) return false;
+    if (ours == nullptr)
+        return false;
     ours->SetRestoreScanSink(sink);
     return true;
 }
@@ -103,30 +110,38 @@ bool SetRecoveryRestoreSink(IRecoveryController* controller, RestoreScanSink* si
 // ---------------------------------------------------------------------------
 // Shared parts
 
-CRecoveryControllerBase::~CRecoveryControllerBase() { ReleaseTreeBuilder(); }
+CRecoveryControllerBase::~CRecoveryControllerBase() {
+    ReleaseTreeBuilder();
+}
 
 int CRecoveryControllerBase::Initialize(IRecoveryFilter* filter) {
     m_filter = filter;
     return filter != nullptr ? 1 : 0;
 }
 
-VKRESULT CRecoveryControllerBase::StartTreeBuilder(IStorageDevice* device, IDrirectoryTree* tree, bool replay) {
+VKRESULT CRecoveryControllerBase::StartTreeBuilder(IStorageDevice* device, IDrirectoryTree* tree,
+                                                   bool replay) {
     m_builder = CreateTreeBuilder(replay);
-    if (m_builder == nullptr) return VK_ERROR(kModuleController, kErrOutOfMemory);
+    if (m_builder == nullptr)
+        return VK_ERROR(kModuleController, kErrOutOfMemory);
     const std::string description = DeviceDescription(device);
-    if (m_builder->Initialize(description.c_str(), tree, m_filter) == 0) return VK_ERROR(kModuleController, kErrFailed);
+    if (m_builder->Initialize(description.c_str(), tree, m_filter) == 0)
+        return VK_ERROR(kModuleController, kErrFailed);
     return VK_OK;
 }
 
 void CRecoveryControllerBase::ReleaseTreeBuilder() {
-    if (m_builder != nullptr) m_builder->Release();
+    if (m_builder != nullptr)
+        m_builder->Release();
     m_builder = nullptr;
 }
 
 // ---------------------------------------------------------------------------
 // Quick scan
 
-CDeletedRecoveryController::~CDeletedRecoveryController() { ReleaseScan(); }
+CDeletedRecoveryController::~CDeletedRecoveryController() {
+    ReleaseScan();
+}
 
 void CDeletedRecoveryController::ReleaseScan() {
     ReleaseTreeBuilder();
@@ -137,38 +152,41 @@ void CDeletedRecoveryController::ReleaseScan() {
 
 VKRESULT CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device, IProgress* progress,
                                                        IDrirectoryTree* tree) {
-    if (device == nullptr || progress == nullptr || tree == nullptr) return VK_ERROR(kModuleController, kErrFailed);
+    if (device == nullptr || progress == nullptr || tree == nullptr)
+        return VK_ERROR(kModuleController, kErrFailed);
     Report(progress, PROGRESS_RUNNING, 1, 0);
-    if (device->GetType() == kDeviceDisk) return VK_ERROR(kModuleController, kErrQuickScanOfDisk);
+    if (device->GetType() == kDeviceDisk)
+        return VK_ERROR(kModuleController, kErrQuickScanOfDisk);
 
     // A controller serves one scan; a second start begins afresh.
     ReleaseScan();
     m_device = device;
-    if (VKRESULT started = StartTreeBuilder(device, tree, false); ResultFailed(started)) return started;
+    if (VKRESULT started = StartTreeBuilder(device, tree, false); ResultFailed(started))
+        return started;
 
     const CCollectedVolumeDeviceInfoStruct* volume = VolumeRecordOf(device);
     if (volume != nullptr) {
         const EngineFactoryTable& factories = EngineFactories();
         switch (volume->fileSystemType) {
-        case FS_FAT12:
-        case FS_FAT16:
-        case FS_FAT32:
-            m_searcher = CallFactory(factories.createFATQuickSearcher);
-            break;
-        case FS_NTFS:
-            m_searcher = CallFactory(factories.createNTFSQuickSearcher);
-            break;
-        case FS_EXFAT:
-            m_searcher = CallFactory(factories.createEXFatQuickSearcher);
-            break;
-        case FS_HFSPLUS:
-            m_searcher = CallFactory(factories.createHFSPlusQuickSearcher);
-            break;
-        case FS_APFS:
-            m_searcher = CallFactory(factories.createAPFSQuickSearcher);
-            break;
-        default:
-            break;
+            case FS_FAT12:
+            case FS_FAT16:
+            case FS_FAT32:
+                m_searcher = CallFactory(factories.createFATQuickSearcher);
+                break;
+            case FS_NTFS:
+                m_searcher = CallFactory(factories.createNTFSQuickSearcher);
+                break;
+            case FS_EXFAT:
+                m_searcher = CallFactory(factories.createEXFatQuickSearcher);
+                break;
+            case FS_HFSPLUS:
+                m_searcher = CallFactory(factories.createHFSPlusQuickSearcher);
+                break;
+            case FS_APFS:
+                m_searcher = CallFactory(factories.createAPFSQuickSearcher);
+                break;
+            default:
+                break;
         }
     }
     if (m_searcher == nullptr) {
@@ -194,12 +212,15 @@ IDataRecovery* CDeletedRecoveryController::GetDataRecovery(_tagSearcherType type
 // ---------------------------------------------------------------------------
 // Deep scan
 
-CCompleteRecoveryController::~CCompleteRecoveryController() { ReleaseScan(); }
+CCompleteRecoveryController::~CCompleteRecoveryController() {
+    ReleaseScan();
+}
 
 void CCompleteRecoveryController::ReleaseScan() {
     // The builder goes first: its trees may hold nodes the searchers made.
     ReleaseTreeBuilder();
-    for (_SEARCHER_INFO& entry : m_searchers) delete entry.searcher;
+    for (_SEARCHER_INFO& entry : m_searchers)
+        delete entry.searcher;
     m_searchers.clear();
     if (m_cache != nullptr) {
         m_cache->EndCache();
@@ -218,7 +239,8 @@ void CCompleteRecoveryController::CreateSearchers(IStorageDevice* device, IProgr
         hfs->SetIProgressSink(progress);
         if (dynamic_cast<CVolumeDevice*>(device) != nullptr) {
             const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
-            if (info != nullptr && info->fileSystemType == FS_HFSPLUS) hfs->SetActivePartition(true);
+            if (info != nullptr && info->fileSystemType == FS_HFSPLUS)
+                hfs->SetActivePartition(true);
         }
         m_searchers.push_back({SEARCHER_HFSPLUS, hfs});
     }
@@ -252,31 +274,35 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
     m_bitmap = new TBitmap();
     Report(progress, PROGRESS_RUNNING, 1, 0);
 
-    if (VKRESULT started = StartTreeBuilder(device, tree, m_restoreSink != nullptr); ResultFailed(started)) {
+    if (VKRESULT started = StartTreeBuilder(device, tree, m_restoreSink != nullptr);
+        ResultFailed(started)) {
         return started;
     }
 
     CreateSearchers(device, progress);
-    if (m_searchers.empty()) return VK_ERROR(kModuleController, kErrNoDeepSearcher);
+    if (m_searchers.empty())
+        return VK_ERROR(kModuleController, kErrNoDeepSearcher);
 
     sync();
     m_device = device;
     const int blockSectors = DeepScanBlockSectors(device->GetSectorSize());
     m_cache = new CStorageDeviceWithCache(device);
     if (m_cache->SetBlockSize(static_cast<unsigned>(blockSectors)) == 0) {
-        CatchExeception::WriteLog("deep scan: a block of %d sectors of %d bytes cannot be held", blockSectors,
-                                  device->GetSectorSize());
+        CatchExeception::WriteLog("deep scan: a block of %d sectors of %d bytes cannot be held",
+                                  blockSectors, device->GetSectorSize());
         return VK_ERROR(kModuleController, kErrOutOfMemory);
     }
     // A replay reads no block, so nothing is read ahead for it.
-    if (m_restoreSink == nullptr) m_cache->BeginCache();
+    if (m_restoreSink == nullptr)
+        m_cache->BeginCache();
 
     for (_SEARCHER_INFO& entry : m_searchers) {
         entry.searcher->SetDevice(m_cache);
         entry.searcher->SetBlockSize(blockSectors);
         entry.searcher->SetDirecotryTreeBuilder(m_builder);
         entry.searcher->SetBitmap(m_bitmap);
-        if (m_restoreSink == nullptr) entry.searcher->PreparetoSearch();
+        if (m_restoreSink == nullptr)
+            entry.searcher->PreparetoSearch();
     }
 
     VKRESULT result = VK_OK;
@@ -290,7 +316,8 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
         // A stopped scan skips the signature search's end phase, which would
         // otherwise go on carving for a long time; the file systems still
         // build what they found.
-        if (entry.type == SEARCHER_RAW && progress->Continued() == 0) continue;
+        if (entry.type == SEARCHER_RAW && progress->Continued() == 0)
+            continue;
         entry.searcher->EndSearch(progress->shouldBuild());
     }
     // Nothing reads ahead any more: let the thread and its blocks go now
@@ -302,16 +329,20 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
     return result;
 }
 
-VKRESULT CCompleteRecoveryController::SearchData(long long first, long long last, IProgress* progress) {
-    if (progress == nullptr || m_cache == nullptr) return VK_ERROR(kModuleController, kErrBadArgument);
-    if (last < first) return VK_ERROR(kModuleController, kErrBadScanRange);
+VKRESULT CCompleteRecoveryController::SearchData(long long first, long long last,
+                                                 IProgress* progress) {
+    if (progress == nullptr || m_cache == nullptr)
+        return VK_ERROR(kModuleController, kErrBadArgument);
+    if (last < first)
+        return VK_ERROR(kModuleController, kErrBadScanRange);
 
     const long long block = DeepScanBlockSectors(m_cache->GetSectorSize());
     const long long total = std::max(0LL, m_cache->GetTotalSectors());
     first = std::clamp(first, 0LL, total);
     last = std::min(last, total - 1);
     // An empty device, or a range that lies past its end, has nothing to walk.
-    if (last < first) return VK_ERROR(kModuleController, kErrBadScanRange);
+    if (last < first)
+        return VK_ERROR(kModuleController, kErrBadScanRange);
 
     const long long firstBlock = first / block;
     const long long lastBlock = last / block;
@@ -324,13 +355,15 @@ VKRESULT CCompleteRecoveryController::SearchData(long long first, long long last
 
     long long done = 0;
     for (long long k = firstBlock; k <= lastBlock; ++k) {
-        if (progress->Continued() == 0) break;
+        if (progress->Continued() == 0)
+            break;
         m_cache->SetCurCacheBlock(k);
         // Only the asked range is offered: the first and last blocks may be
         // cut by it (and the device's last block is short).
         const long long from = std::max(k * block, first);
         const long long to = std::min(k * block + block - 1, last);
-        for (_SEARCHER_INFO& entry : m_searchers) entry.searcher->AnalyzeBlock(from, to - from + 1);
+        for (_SEARCHER_INFO& entry : m_searchers)
+            entry.searcher->AnalyzeBlock(from, to - from + 1);
         done = std::min<long long>(done, info.total) + 1;
         _PROGRESS_INFO copy = info;
         // The walk fills about 80 percent of the bar; the searchers' end
@@ -343,8 +376,10 @@ VKRESULT CCompleteRecoveryController::SearchData(long long first, long long last
 
 IDataRecovery* CCompleteRecoveryController::GetDataRecovery(_tagSearcherType type) const {
     for (const _SEARCHER_INFO& entry : m_searchers) {
-        if (entry.type != type) continue;
-        if (entry.searcher == nullptr) return nullptr;
+        if (entry.type != type)
+            continue;
+        if (entry.searcher == nullptr)
+            return nullptr;
         return MakeDataRecovery(m_restoreSink, type, entry.searcher, m_device);
     }
     return nullptr;

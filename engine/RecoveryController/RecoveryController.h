@@ -57,7 +57,8 @@ public:
     ~CDeletedRecoveryController() override;
 
     _RECOVERY_CONTROLLER_TYPE thisType() override { return RECOVERY_CONTROLLER_DELETED; }
-    VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) override;
+    VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress,
+                               IDrirectoryTree* tree) override;
     IDataRecovery* GetDataRecovery(_tagSearcherType type) const override;
 
 private:
@@ -71,7 +72,8 @@ public:
     ~CCompleteRecoveryController() override;
 
     _RECOVERY_CONTROLLER_TYPE thisType() override { return RECOVERY_CONTROLLER_COMPLETE; }
-    VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) override;
+    VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress,
+                               IDrirectoryTree* tree) override;
     IDataRecovery* GetDataRecovery(_tagSearcherType type) const override;
 
     // Offers sectors [first, last] to every searcher block by block through

@@ -10,12 +10,12 @@
 
 #include "DataRecovery/DataRecovery.h"
 #include "IRecoveryFilter.h"
-#include "support/MemoryStorageDevice.h"
 #include "RecoveryController/RecoveryController.h"
 #include "RecoveryControllers.h"
 #include "RestoreScanSink.h"
 #include "StorageDevices.h"
 #include "TestSearchers.h"
+#include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
 
 namespace velmora::test {
@@ -40,8 +40,10 @@ public:
                                              [](uint8_t b) { return b != 0; })) {
             ++dirtyRecords;
         }
-        if (info->state == PROGRESS_PREPARING) walking = true;
-        else if (walking && info->state == PROGRESS_RUNNING) ++blockReports;
+        if (info->state == PROGRESS_PREPARING)
+            walking = true;
+        else if (walking && info->state == PROGRESS_RUNNING)
+            ++blockReports;
     }
     int Continued() override {
         ++continuedCalls;
@@ -81,7 +83,8 @@ private:
 
 class RecordingSink : public RestoreScanSink {
 public:
-    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device) override {
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
+                                 IStorageDevice* device) override {
         ++replays;
         gotAll = builder != nullptr && progress != nullptr && device != nullptr;
     }
@@ -91,7 +94,8 @@ public:
     }
     ~RecordingSink() override {
         for (auto& [type, list] : stored)
-            for (CSearchedPartitionInfo* r : list) delete r;
+            for (CSearchedPartitionInfo* r : list)
+                delete r;
     }
     int replays = 0;
     bool gotAll = false;
@@ -106,27 +110,31 @@ using ControllerPtr = std::unique_ptr<IRecoveryController, ControllerDeleter>;
 
 ControllerPtr MakeController(_RECOVERY_CONTROLLER_TYPE type, bool withFilter = true) {
     ControllerPtr controller(CreateRecoveryController(type));
-    if (controller && withFilter) controller->Initialize(CreateFilter());
+    if (controller && withFilter)
+        controller->Initialize(CreateFilter());
     return controller;
 }
 
 std::vector<SearcherCall> CallsNamed(const std::string& what) {
     std::vector<SearcherCall> out;
     for (const SearcherCall& c : SearcherLog())
-        if (c.what == what) out.push_back(c);
+        if (c.what == what)
+            out.push_back(c);
     return out;
 }
 
 std::vector<SearcherCall> CallsOf(int type) {
     std::vector<SearcherCall> out;
     for (const SearcherCall& c : SearcherLog())
-        if (c.type == type) out.push_back(c);
+        if (c.type == type)
+            out.push_back(c);
     return out;
 }
 
 std::vector<std::string> NamesOf(const std::vector<SearcherCall>& calls) {
     std::vector<std::string> out;
-    for (const SearcherCall& c : calls) out.push_back(c.what);
+    for (const SearcherCall& c : calls)
+        out.push_back(c.what);
     return out;
 }
 
@@ -134,7 +142,8 @@ const std::vector<int> kDeepOrder = {SEARCHER_HFSPLUS, SEARCHER_EXFAT, SEARCHER_
                                      SEARCHER_RAW,     SEARCHER_NTFS,  SEARCHER_APFS};
 
 TEST(RecoveryControllerTest, CreateInitializeAndBlockLength) {
-    for (auto [type, expected] : {std::pair{0, RECOVERY_CONTROLLER_DELETED}, {1, RECOVERY_CONTROLLER_COMPLETE},
+    for (auto [type, expected] : {std::pair{0, RECOVERY_CONTROLLER_DELETED},
+                                  {1, RECOVERY_CONTROLLER_COMPLETE},
                                   {2, RECOVERY_CONTROLLER_PARTITION}}) {
         ControllerPtr c(CreateRecoveryController(static_cast<_RECOVERY_CONTROLLER_TYPE>(type)));
         ASSERT_TRUE(c);
@@ -165,18 +174,19 @@ TEST(RecoveryControllerTest, DeepWalkIsExact) {
         long long block;
     };
     const Case cases[] = {
-        {512, 512, 2 * 8192 + 1, 8192},    // the last block holds one sector
+        {512, 512, 2 * 8192 + 1, 8192},  // the last block holds one sector
         {4096, 4096, 2 * 1024 + 1, 1024},
-        {512, 512, 2 * 8192, 8192},        // an exact number of blocks
-        {512, 512, 5, 8192},               // less than a block
-        {4096, 4096, 1024 + 1023, 1024},   // the last block one sector short
-        {512, 0, 2 * 8192 + 1, 8192},      // a sector size the device cannot tell
+        {512, 512, 2 * 8192, 8192},       // an exact number of blocks
+        {512, 512, 5, 8192},              // less than a block
+        {4096, 4096, 1024 + 1023, 1024},  // the last block one sector short
+        {512, 0, 2 * 8192 + 1, 8192},     // a sector size the device cannot tell
     };
     for (const Case& tc : cases) {
         SCOPED_TRACE(testing::Message() << "ssz " << tc.reportedSize << " sectors " << tc.sectors);
         FactoryTableScope scope;
         FactoryTableScope::InstallAllDeep();
-        SectorSizeDevice device(StampedSectors(tc.sectors, tc.layoutSize), tc.layoutSize, tc.reportedSize);
+        SectorSizeDevice device(StampedSectors(tc.sectors, tc.layoutSize), tc.layoutSize,
+                                tc.reportedSize);
         ASSERT_EQ(device.GetTotalSectors(), tc.sectors);
         RecordingProgress progress;
         CountingTree tree;
@@ -208,11 +218,14 @@ TEST(RecoveryControllerTest, DeepWalkIsExact) {
             std::vector<std::string> names = NamesOf(calls);
             names.erase(std::remove(names.begin(), names.end(), "AnalyzeBlock"), names.end());
             std::vector<std::string> expected;
-            if (type == SEARCHER_HFSPLUS) expected = {"SetIProgressSink"};
-            if (type == SEARCHER_FAT) expected = {"SetFileSectorMap"};
-            if (type == SEARCHER_RAW) expected = {"SetFileSectorMap", "SetIProgressSink"};
-            for (const char* n : {"SetDevice", "SetBlockSize", "SetDirecotryTreeBuilder", "SetBitmap",
-                                  "PreparetoSearch", "EndSearch"}) {
+            if (type == SEARCHER_HFSPLUS)
+                expected = {"SetIProgressSink"};
+            if (type == SEARCHER_FAT)
+                expected = {"SetFileSectorMap"};
+            if (type == SEARCHER_RAW)
+                expected = {"SetFileSectorMap", "SetIProgressSink"};
+            for (const char* n : {"SetDevice", "SetBlockSize", "SetDirecotryTreeBuilder",
+                                  "SetBitmap", "PreparetoSearch", "EndSearch"}) {
                 expected.push_back(n);
             }
             EXPECT_EQ(names, expected) << "searcher " << type;
@@ -228,14 +241,22 @@ TEST(RecoveryControllerTest, DeepWalkIsExact) {
         }
         // Every searcher is set up before the first block and ended after the last.
         const auto& log = SearcherLog();
-        auto firstBlock = std::find_if(log.begin(), log.end(), [](auto& c) { return c.what == "AnalyzeBlock"; });
-        auto lastBlock = std::find_if(log.rbegin(), log.rend(), [](auto& c) { return c.what == "AnalyzeBlock"; });
-        EXPECT_EQ(std::count_if(log.begin(), firstBlock, [](auto& c) { return c.what == "PreparetoSearch"; }), 6);
-        EXPECT_EQ(std::count_if(log.rbegin(), lastBlock, [](auto& c) { return c.what == "EndSearch"; }), 6);
+        auto firstBlock =
+            std::find_if(log.begin(), log.end(), [](auto& c) { return c.what == "AnalyzeBlock"; });
+        auto lastBlock = std::find_if(log.rbegin(), log.rend(),
+                                      [](auto& c) { return c.what == "AnalyzeBlock"; });
+        EXPECT_EQ(std::count_if(log.begin(), firstBlock,
+                                [](auto& c) { return c.what == "PreparetoSearch"; }),
+                  6);
+        EXPECT_EQ(
+            std::count_if(log.rbegin(), lastBlock, [](auto& c) { return c.what == "EndSearch"; }),
+            6);
 
-        std::vector<Reported> expectedReports = {{PROGRESS_RUNNING, 1, 0}, {PROGRESS_PREPARING, blocks + 1, 0}};
+        std::vector<Reported> expectedReports = {{PROGRESS_RUNNING, 1, 0},
+                                                 {PROGRESS_PREPARING, blocks + 1, 0}};
         for (long long d = 1; d <= blocks; ++d) {
-            expectedReports.push_back({PROGRESS_RUNNING, blocks + 1, static_cast<long long>(d * 0.8)});
+            expectedReports.push_back(
+                {PROGRESS_RUNNING, blocks + 1, static_cast<long long>(d * 0.8)});
         }
         expectedReports.push_back({PROGRESS_FINISHED, 1, 1});
         EXPECT_EQ(progress.reports, expectedReports);
@@ -286,7 +307,8 @@ TEST(RecoveryControllerTest, StoppedDeepScan) {
 
         std::vector<SearcherCall> offered = CallsNamed("AnalyzeBlock");
         EXPECT_EQ(offered.size(), static_cast<size_t>(stopAfter) * kDeepOrder.size());
-        for (const SearcherCall& c : offered) EXPECT_EQ(c.a, 0);
+        for (const SearcherCall& c : offered)
+            EXPECT_EQ(c.a, 0);
         // Every searcher but the signature search still finishes.
         std::vector<SearcherCall> ended = CallsNamed("EndSearch");
         std::vector<int> endedTypes;
@@ -294,8 +316,8 @@ TEST(RecoveryControllerTest, StoppedDeepScan) {
             endedTypes.push_back(c.type);
             EXPECT_EQ(c.a, 0);  // shouldBuild answered 0
         }
-        EXPECT_EQ(endedTypes, (std::vector<int>{SEARCHER_HFSPLUS, SEARCHER_EXFAT, SEARCHER_FAT, SEARCHER_NTFS,
-                                                SEARCHER_APFS}));
+        EXPECT_EQ(endedTypes, (std::vector<int>{SEARCHER_HFSPLUS, SEARCHER_EXFAT, SEARCHER_FAT,
+                                                SEARCHER_NTFS, SEARCHER_APFS}));
         ASSERT_FALSE(progress.reports.empty());
         EXPECT_EQ(progress.reports.back(), (Reported{PROGRESS_FINISHED, 1, 1}));
         EXPECT_EQ(progress.blockReports, stopAfter);
@@ -353,19 +375,20 @@ TEST(RecoveryControllerTest, DeepScanBadInput) {
     CountingTree tree;
     {
         ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_COMPLETE);
-        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(nullptr, &progress, &tree), kModuleController,
-                             kErrBadScanRange));
-        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, nullptr, &tree), kModuleController,
-                             kErrBadScanRange));
-        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, &progress, nullptr), kModuleController,
-                             kErrBadScanRange));
+        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(nullptr, &progress, &tree),
+                             kModuleController, kErrBadScanRange));
+        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, nullptr, &tree),
+                             kModuleController, kErrBadScanRange));
+        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, &progress, nullptr),
+                             kModuleController, kErrBadScanRange));
         EXPECT_TRUE(progress.reports.empty());
         EXPECT_TRUE(SearcherLog().empty());
     }
     {
         // Without a filter the tree builder refuses to start.
         ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_COMPLETE, false);
-        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, &progress, &tree), kModuleController, kErrFailed));
+        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, &progress, &tree),
+                             kModuleController, kErrFailed));
         EXPECT_EQ(progress.reports, (std::vector<Reported>{{PROGRESS_RUNNING, 1, 0}}));
         EXPECT_TRUE(SearcherLog().empty());
     }
@@ -374,8 +397,8 @@ TEST(RecoveryControllerTest, DeepScanBadInput) {
         progress.reports.clear();
         MemoryStorageDevice empty({}, 512);
         ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_COMPLETE);
-        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&empty, &progress, &tree), kModuleController,
-                             kErrBadScanRange));
+        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&empty, &progress, &tree),
+                             kModuleController, kErrBadScanRange));
         EXPECT_TRUE(CallsNamed("AnalyzeBlock").empty());
         EXPECT_EQ(CallsNamed("EndSearch").size(), kDeepOrder.size());
         EXPECT_EQ(progress.reports.back(), (Reported{PROGRESS_FINISHED, 1, 1}));
@@ -386,8 +409,8 @@ TEST(RecoveryControllerTest, DeepScanBadInput) {
         progress.reports.clear();
         EngineFactories() = EngineFactoryTable{};
         ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_COMPLETE);
-        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, &progress, &tree), kModuleController,
-                             kErrNoDeepSearcher));
+        EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, &progress, &tree),
+                             kModuleController, kErrNoDeepSearcher));
         EXPECT_EQ(progress.reports, (std::vector<Reported>{{PROGRESS_RUNNING, 1, 0}}));
     }
 }
@@ -401,13 +424,17 @@ TEST(RecoveryControllerTest, SearchDataRanges) {
     CCompleteRecoveryController controller;
     controller.Initialize(CreateFilter());
     // No cache before a scan.
-    EXPECT_TRUE(ResultIs(controller.SearchData(0, 10, &progress), kModuleController, kErrBadArgument));
+    EXPECT_TRUE(
+        ResultIs(controller.SearchData(0, 10, &progress), kModuleController, kErrBadArgument));
     ASSERT_EQ(controller.StartDataRecovery(&device, &progress, &tree), VK_OK);
 
-    EXPECT_TRUE(ResultIs(controller.SearchData(0, 10, nullptr), kModuleController, kErrBadArgument));
-    EXPECT_TRUE(ResultIs(controller.SearchData(10, 9, &progress), kModuleController, kErrBadScanRange));
+    EXPECT_TRUE(
+        ResultIs(controller.SearchData(0, 10, nullptr), kModuleController, kErrBadArgument));
+    EXPECT_TRUE(
+        ResultIs(controller.SearchData(10, 9, &progress), kModuleController, kErrBadScanRange));
     // Entirely past the end.
-    EXPECT_TRUE(ResultIs(controller.SearchData(5 * 8192, 6 * 8192, &progress), kModuleController, kErrBadScanRange));
+    EXPECT_TRUE(ResultIs(controller.SearchData(5 * 8192, 6 * 8192, &progress), kModuleController,
+                         kErrBadScanRange));
 
     struct Range {
         long long first, last;
@@ -416,14 +443,15 @@ TEST(RecoveryControllerTest, SearchDataRanges) {
     const Range ranges[] = {
         {100, 200, {{100, 101}}},
         {8000, 8300, {{8000, 192}, {8192, 109}}},
-        {-50, 10, {{0, 11}}},                                         // clamped to the device
-        {3 * 8192 - 2, 1LL << 40, {{3 * 8192 - 2, 2}}},                // likewise
+        {-50, 10, {{0, 11}}},                            // clamped to the device
+        {3 * 8192 - 2, 1LL << 40, {{3 * 8192 - 2, 2}}},  // likewise
     };
     for (const Range& r : ranges) {
         SearcherLog().clear();
         ASSERT_EQ(controller.SearchData(r.first, r.last, &progress), VK_OK);
         std::vector<std::pair<long long, long long>> got;
-        for (const SearcherCall& c : CallsNamed("AnalyzeBlock")) got.emplace_back(c.a, c.b);
+        for (const SearcherCall& c : CallsNamed("AnalyzeBlock"))
+            got.emplace_back(c.a, c.b);
         EXPECT_EQ(got, r.offered) << r.first << ".." << r.last;
     }
     EXPECT_EQ(RecordingDeepSearcher::Live()[0]->badBlocks, 0);
@@ -485,8 +513,10 @@ TEST(RecoveryControllerTest, QuickScanChoosesSearcherByFileSystem) {
         int fsType;
         int searcher;  // -1: none
     };
-    const Case cases[] = {{FS_FAT12, FS_FAT32}, {FS_FAT16, FS_FAT32}, {FS_FAT32, FS_FAT32}, {FS_NTFS, FS_NTFS},
-                          {FS_EXFAT, FS_EXFAT}, {FS_HFSPLUS, FS_HFSPLUS}, {FS_APFS, -1},     {FS_EXT3, -1},
+    const Case cases[] = {{FS_FAT12, FS_FAT32}, {FS_FAT16, FS_FAT32},
+                          {FS_FAT32, FS_FAT32}, {FS_NTFS, FS_NTFS},
+                          {FS_EXFAT, FS_EXFAT}, {FS_HFSPLUS, FS_HFSPLUS},
+                          {FS_APFS, -1},        {FS_EXT3, -1},
                           {FS_UNKNOWN, -1},     {-7, -1}};
     for (const Case& tc : cases) {
         SCOPED_TRACE(tc.fsType);
@@ -529,8 +559,8 @@ TEST(RecoveryControllerTest, QuickScanPassesOnTheSearchersFailure) {
     RecordingProgress progress;
     CountingTree tree;
     ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_DELETED);
-    EXPECT_TRUE(ResultIs(controller->StartDataRecovery(volume.get(), &progress, &tree), kModuleNTFSQuickSearch,
-                         kErrFailed));
+    EXPECT_TRUE(ResultIs(controller->StartDataRecovery(volume.get(), &progress, &tree),
+                         kModuleNTFSQuickSearch, kErrFailed));
 }
 
 TEST(RecoveryControllerTest, QuickScanRefusals) {
@@ -540,10 +570,12 @@ TEST(RecoveryControllerTest, QuickScanRefusals) {
     CountingTree tree;
     auto volume = MemoryVolume(FS_NTFS);
     ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_DELETED);
-    EXPECT_TRUE(ResultIs(controller->StartDataRecovery(nullptr, &progress, &tree), kModuleController, kErrFailed));
-    EXPECT_TRUE(ResultIs(controller->StartDataRecovery(volume.get(), nullptr, &tree), kModuleController, kErrFailed));
-    EXPECT_TRUE(ResultIs(controller->StartDataRecovery(volume.get(), &progress, nullptr), kModuleController,
-                         kErrFailed));
+    EXPECT_TRUE(ResultIs(controller->StartDataRecovery(nullptr, &progress, &tree),
+                         kModuleController, kErrFailed));
+    EXPECT_TRUE(ResultIs(controller->StartDataRecovery(volume.get(), nullptr, &tree),
+                         kModuleController, kErrFailed));
+    EXPECT_TRUE(ResultIs(controller->StartDataRecovery(volume.get(), &progress, nullptr),
+                         kModuleController, kErrFailed));
     EXPECT_TRUE(progress.reports.empty());
 
     // A whole disk: refused after the start report, with no end report.
@@ -562,8 +594,8 @@ TEST(RecoveryControllerTest, QuickScanRefusals) {
 
     // Without a filter the tree builder refuses.
     ControllerPtr unfiltered = MakeController(RECOVERY_CONTROLLER_DELETED, false);
-    EXPECT_TRUE(ResultIs(unfiltered->StartDataRecovery(volume.get(), &progress, &tree), kModuleController,
-                         kErrFailed));
+    EXPECT_TRUE(ResultIs(unfiltered->StartDataRecovery(volume.get(), &progress, &tree),
+                         kModuleController, kErrFailed));
     EXPECT_TRUE(SearcherLog().empty());
 }
 

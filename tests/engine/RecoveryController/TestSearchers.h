@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "EngineFactories.h"
+#include "IStorageDevice.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
-#include "IStorageDevice.h"
 
 namespace velmora::test {
 
@@ -66,7 +66,8 @@ public:
     void EndSearch(int build) override { Log("EndSearch", build); }
     void AnalyzeBlock(long long firstSector, long long sectorCount) override {
         Log("AnalyzeBlock", firstSector, sectorCount);
-        if (device_ == nullptr || device_->GetSectorSize() <= 0 || sectorCount <= 0) return;
+        if (device_ == nullptr || device_->GetSectorSize() <= 0 || sectorCount <= 0)
+            return;
         // The block must be what the device holds at those sectors.
         const int ssz = device_->GetSectorSize();
         std::vector<uint8_t> data(static_cast<size_t>(sectorCount) * static_cast<size_t>(ssz));
@@ -117,7 +118,9 @@ public:
     }
 
 private:
-    void Log(const char* what, long long a = 0, long long b = 0) { SearcherLog().push_back({type_, what, a, b}); }
+    void Log(const char* what, long long a = 0, long long b = 0) {
+        SearcherLog().push_back({type_, what, a, b});
+    }
     int type_;
 };
 
@@ -137,10 +140,12 @@ public:
         SearcherLog().push_back({fsType_, "SetDirecotryTreeBuilder", builder != nullptr});
     }
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override {
-        return AnswerSearchedPartitionQuery(1, out, capacity, [](int) { return new CSearchedPartitionInfo(512); });
+        return AnswerSearchedPartitionQuery(1, out, capacity,
+                                            [](int) { return new CSearchedPartitionInfo(512); });
     }
     VKRESULT QuickSearchFiles(IStorageDevice* volume, IProgress* progress) override {
-        SearcherLog().push_back({fsType_, "QuickSearchFiles", volume != nullptr, progress != nullptr});
+        SearcherLog().push_back(
+            {fsType_, "QuickSearchFiles", volume != nullptr, progress != nullptr});
         return Answer();
     }
     static VKRESULT& Answer() {
