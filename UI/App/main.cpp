@@ -11,10 +11,14 @@ int main() {
     std::printf(
         "Velmora (Tamsweld) %s\n"
         "\n"
-        "The recovery windows are not built yet. What works so far is the engine\n"
-        "foundation: result codes, the log (sMAC_Velmora.log beside this program),\n"
-        "time and lock utilities, the event relay and the factory table through\n"
-        "which scans will reach the file-system searchers. No disk is scanned.\n",
+        "The recovery windows are not built yet, so this program does not scan or\n"
+        "recover anything by itself. Built so far, underneath: reading disks,\n"
+        "partitions, volumes and disk images (plain, UDIF, edi) read-only through a\n"
+        "read-ahead cache; MBR, GPT and Apple partition maps; the device catalogue;\n"
+        "the scan controllers and the result-tree builder; recovering found files\n"
+        "(NTFS-compressed ones too) with their times; the framed result archive;\n"
+        "and the FAT16/FAT32 reader. The developers' scan driver (bench/scan_driver)\n"
+        "runs a scan of an image from the command line.\n",
         "0.1.0");
     return 0;
 }
