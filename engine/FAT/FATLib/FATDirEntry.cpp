@@ -166,7 +166,12 @@ uint8_t CTempFATDirEntry::ShortNameChecksum() const {
 }
 
 void CTempFATDirEntry::GetShortName(std::string& out, bool noDot) const {
+    // Windows NT and Linux keep an all-lower-case base or extension as upper
+    // case plus a flag in byte 12 instead of a long name; without the flags
+    // "notes.txt" would come back as "NOTES.TXT". Labels carry no flags.
+    const uint8_t caseFlags = IsVolumeLabel() ? 0 : U8(12);
     const auto part = [&](size_t off, size_t len) {
+        const bool lower = (caseFlags & (off == 0 ? kFATLowerCaseBase : kFATLowerCaseExtension)) != 0;
         size_t end = len;
         while (end > 0 && m_entry[off + end - 1] == ' ') --end;
         std::string s;
@@ -177,7 +182,7 @@ void CTempFATDirEntry::GetShortName(std::string& out, bool noDot) const {
             else if (c >= 0x80 || c < 0x20)
                 s += '_';
             else
-                s += static_cast<char>(c);
+                s += static_cast<char>(lower && c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
         }
         return s;
     };

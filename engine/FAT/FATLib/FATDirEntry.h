@@ -16,6 +16,10 @@ constexpr uint8_t kFATAttrDirectory = 0x10;
 constexpr uint8_t kFATAttrLongName = 0x0F;
 constexpr uint8_t kFATDeletedMark = 0xE5;
 constexpr size_t kFATLongNameUnits = 13;
+// Byte 12 of a short entry: base name / extension stored upper case but
+// shown lower case.
+constexpr uint8_t kFATLowerCaseBase = 0x08;
+constexpr uint8_t kFATLowerCaseExtension = 0x10;
 
 // DOS time word: bits 0-4 two-second count, 5-10 minutes, 11-15 hours.
 struct tagFATTIME {
@@ -91,7 +95,8 @@ public:
     uint8_t ShortNameChecksum() const;
 
     // "NAME.EXT" (or "NAMEEXT" with noDot, as for labels); a deleted entry's
-    // first byte shows as "#", high and control bytes as "_".
+    // first byte shows as "#", high and control bytes as "_"; the lower-case
+    // flags of byte 12 are honoured.
     void GetShortName(std::string& out, bool noDot) const;
     std::string GetShortName(bool noDot = false) const {
         std::string s;

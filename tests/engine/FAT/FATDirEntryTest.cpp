@@ -58,6 +58,16 @@ TEST(FATDirEntry, ShortNames) {
     EXPECT_EQ(CTempFATDirEntry(ShortEntry("N\x81ME    T\xF0T", 0x20, 3, 1).data()).GetShortName(), "N_ME.T_T");
     EXPECT_EQ(CTempFATDirEntry(ShortEntry("MY VOLUMEAB", 0x08, 0, 0).data()).GetShortName(true), "MY VOLUMEAB");
     EXPECT_EQ(CTempFATDirEntry(ShortEntry("README     ", 0x20, 3, 1).data()).GetShortName(), "README");
+    // Lower-case flags of byte 12 (base 0x08, extension 0x10); a label keeps its case.
+    for (const auto& [flags, shown] : std::vector<std::pair<uint8_t, std::string>>{
+             {0x08, "notes.TXT"}, {0x10, "NOTES.txt"}, {0x18, "notes.txt"}}) {
+        RawEntry e = ShortEntry("NOTES   TXT", 0x20, 3, 1);
+        e[12] = flags;
+        EXPECT_EQ(CTempFATDirEntry(e.data()).GetShortName(), shown);
+    }
+    RawEntry label = ShortEntry("MY VOLUMEAB", 0x08, 0, 0);
+    label[12] = 0x18;
+    EXPECT_EQ(CTempFATDirEntry(label.data()).GetShortName(true), "MY VOLUMEAB");
 }
 
 TEST(FATDirEntry, ClusterWordsAndRevision) {

@@ -1,0 +1,390 @@
+// Quick scans of FAT volumes made by mkfs.fat and mtools: the FAT quick
+// searcher feeds the real tree builder, every found file is recovered into
+// a folder, and the folder is checked against the fixture manifests and
+// against what Sleuth Kit recovers from the same image. Damaged volumes
+// must end with the searcher's result codes and a final progress record.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "FATLib/FATBuildWorker.h"
+#include "FATLib/FATDBR.h"
+#include "FATLib/FATFileNode.h"
+#include "FATLib/FATPartitionInfo.h"
+#include "FATLib/FATQuickSearch.h"
+#include "FATLib/FATTable.h"
+#include "FatTools.h"
+#include "FileNode.h"
+#include "IRecoveryFilter.h"
+#include "SearchInterfaces.h"
+#include "StorageDevices.h"
+#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
+#include "support/TestSupport.h"
+#include "FatRecoverFolder.h"
+
+using namespace velmora::fattest;
+using velmora::test::TempDir;
+
+namespace {
+
+constexpr uint32_t kNotFat = kErrFATNotFATVolume;
+
+class RecordingProgress final : public IProgress {
+public:
+    void UpdateProgress(_PROGRESS_INFO* info) override { records.push_back({info->state, info->total, info->done}); }
+    int Continued() override { return stopAfter < 0 || ++asked <= stopAfter; }
+    int shouldBuild() override { return 1; }
+
+    struct Record {
+        int state;
+        long long total, done;
+    };
+    std::vector<Record> records;
+    int stopAfter = -1;
+    int asked = 0;
+};
+
+// Keeps what the builder shows; the nodes stay the builder's.
+class CollectingTree final : public IDrirectoryTree {
+public:
+    void ShowNodes(IFileNode** nodes, unsigned count, int) override { shown.insert(shown.end(), nodes, nodes + count); }
+    void ShowFilesystemNode(IFilesystemNode*) override { ++roots; }
+    std::vector<IFileNode*> shown;
+    int roots = 0;
+};
+
+// One quick scan of an image file opened as a volume whose record names the
+// file system, as the volume enumeration would.
+struct QuickScan {
+    // showLive: the filter of a deep scan, which shows live files too; a
+    // quick scan's own filter shows only deleted ones.
+    QuickScan(const std::string& image, int fsType, int sectorSize = 512, bool showLive = true) {
+        device.reset(CreateVolumeDevice(image.c_str()));
+        if (!device || !device->Open(nullptr)) return;
+        auto* record = new CCollectedVolumeDeviceInfoStruct{};
+        record->fileSystemType = fsType;
+        record->sectorSize = sectorSize;
+        record->totalSectors = static_cast<long long>(std::filesystem::file_size(image)) / sectorSize;
+        record->partitionNumber = -1;
+        std::snprintf(record->volumeName, sizeof(record->volumeName), "%s", "fixture");
+        device->SetPrivateData(CreateVolumeDeviceData(record));
+
+        TreeBuilderHooks hooks;
+        hooks.sleep = [](unsigned) {};
+        builder = CreateTreeBuilder(false, hooks);
+        IRecoveryFilter* filter = CreateFilter();
+        filter->SetScanType(showLive ? SCAN_COMPLETE : SCAN_QUICK);
+        filter->SetFilterTypes(CATEGORY_ALL);
+        builder->Initialize("fixture", &tree, filter);
+        searcher.reset(static_cast<CFATQuickSearcher*>(CreateFATQuickSearcher()));
+        searcher->SetDirecotryTreeBuilder(builder);
+    }
+    ~QuickScan() {
+        if (builder) builder->Release();
+    }
+    VKRESULT Run() {
+        CFATFileNode::SetTraceEnabled(false);
+        result = searcher->QuickSearchFiles(device.get(), &progress);
+        return result;
+    }
+    // The files below the root, by path.
+    std::map<std::string, IFileNode*> Files(bool withFolders = false) const {
+        std::map<std::string, IFileNode*> out;
+        for (IFileNode* n : tree.shown)
+            if (withFolders || !n->IsDirectory()) out[NodePath(n)] = n;
+        return out;
+    }
+
+    std::unique_ptr<IStorageDevice> device;
+    IDirecotryTreeBuilder* builder = nullptr;
+    CollectingTree tree;
+    RecordingProgress progress;
+    std::unique_ptr<CFATQuickSearcher> searcher;
+    VKRESULT result = 0;
+};
+
+int RunScript(const std::string& script, std::vector<std::string> args, std::string* out) {
+    args.insert(args.begin(), {"python3", std::string(VELMORA_FAT_TEST_DIR) + "/" + script});
+    return RunTool(args, out);
+}
+
+// The fixture images, made once for the whole suite.
+class FatQuickScanTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!HaveTool("mkfs.fat") || !HaveTool("mcopy") || !HaveTool("python3")) return;
+        s_dir = new TempDir();
+        std::string out;
+        s_ok = RunTool({"sh", velmora::test::SourceDir() + "/tests/fixtures/fat/make.sh", s_dir->path()}, &out) == 0;
+    }
+    static void TearDownTestSuite() {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+    void SetUp() override {
+        if (!s_ok) GTEST_SKIP() << "the FAT fixtures cannot be made here (mkfs.fat, mtools, python3)";
+    }
+    static std::string Image(const std::string& name) { return s_dir->path() + "/fat/" + name + ".img"; }
+    static std::string Manifest(const std::string& name) { return s_dir->path() + "/fat/" + name + ".json"; }
+
+    // A copy of a fixture image the test may damage.
+    std::string Copy(const std::string& name) {
+        const std::string copy = m_tmp / (name + ".img");
+        std::filesystem::copy_file(Image(name), copy);
+        return copy;
+    }
+    static void ZeroSector(const std::string& image, long long sector, int sectorSize = 512) {
+        const int fd = ::open(image.c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        const std::vector<char> zeros(static_cast<size_t>(sectorSize), 0);
+        ASSERT_EQ(::pwrite(fd, zeros.data(), zeros.size(), sector * sectorSize), sectorSize);
+        ::close(fd);
+    }
+
+    static inline TempDir* s_dir = nullptr;
+    static inline bool s_ok = false;
+    TempDir m_tmp;
+};
+
+void ExpectFinished(const RecordingProgress& p) {
+    ASSERT_FALSE(p.records.empty());
+    EXPECT_EQ(p.records.back().state, PROGRESS_FINISHED);
+    EXPECT_EQ(p.records.back().total, 100);
+    EXPECT_EQ(p.records.back().done, 100);
+}
+
+struct FixtureCase {
+    const char* name;
+    int fsType;
+    int sectorSize;
+    const char* label;
+    bool compareWithSleuthKit;  // the hiclear copy hides deleted clusters from outside readers
+};
+
+TEST_F(FatQuickScanTest, FixturesComeBackWholeAndMatchSleuthKit) {
+    const FixtureCase cases[] = {
+        {"fat16", FS_FAT16, 512, "VOL16", true},
+        {"fat32", FS_FAT32, 512, "VOL32", true},
+        {"fat32_4k", FS_FAT32, 4096, "VOL4K", true},
+        {"fat32_hiclear", FS_FAT32, 512, "VOL32", false},
+    };
+    for (const FixtureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QuickScan scan(Image(c.name), c.fsType, c.sectorSize);
+        ASSERT_TRUE(scan.device);
+        EXPECT_EQ(scan.Run(), VK_OK);
+        ExpectFinished(scan.progress);
+        EXPECT_EQ(scan.tree.roots, 1);
+
+        CSearchedPartitionInfo* records[2] = {};
+        ASSERT_EQ(scan.searcher->GetSearchedPartitionInfo(records, 2), 1);
+        std::unique_ptr<CSearchedPartitionInfo> record(records[0]);
+        EXPECT_EQ(record->GetType(), 1);
+        EXPECT_EQ(record->fileSystemType, c.fsType);
+        EXPECT_EQ(static_cast<CFATSearchedPartitionInfo*>(record.get())->GetFlag(),
+                  c.fsType == FS_FAT32 ? kFATQuickFlagsFat32 : kFATQuickFlagsFat16);
+
+        const std::string out = m_tmp / (std::string(c.name) + "-out");
+        const RecoverFolderStats stats = RecoverToFolder(scan.Files(true), scan.device.get(), scan.searcher.get(), out, false);
+        EXPECT_EQ(stats.failed, 0);
+        std::string report;
+        EXPECT_EQ(RunScript("check_recovered.py", {Manifest(c.name), out}, &report), 0) << report;
+        if (c.compareWithSleuthKit && HaveTool("tsk_recover") && HaveTool("fls")) {
+            EXPECT_EQ(RunScript("compare_tsk.py", {Image(c.name), out}, &report), 0) << report;
+        }
+
+        std::unique_ptr<IVolumeAnalyze> analyze(CreateFatVolumeAnalyze(scan.device.get(), 0));
+        ASSERT_TRUE(analyze);
+        EXPECT_EQ(analyze->GetFileSystemType(), c.fsType);
+        EXPECT_EQ(analyze->GetTotalSector(),
+                  static_cast<long long>(std::filesystem::file_size(Image(c.name))) / c.sectorSize);
+        char label[200];
+        std::memset(label, 'x', sizeof(label));
+        EXPECT_EQ(analyze->GetLabel(label, sizeof(label)), 100);
+        EXPECT_STREQ(label, c.label);
+        EXPECT_EQ(label[100], 'x');
+    }
+}
+
+TEST_F(FatQuickScanTest, OnlyDeletedFilesWhenAsked) {
+    QuickScan scan(Image("fat16"), FS_FAT16, 512, false);
+    ASSERT_EQ(scan.Run(), VK_OK);
+    CSearchedPartitionInfo* records[1] = {};
+    ASSERT_EQ(scan.searcher->GetSearchedPartitionInfo(records, 1), 1);
+    std::unique_ptr<CSearchedPartitionInfo> record(records[0]);
+    const std::string out = m_tmp / "deleted";
+    // Live files are not even shown; the folders holding deleted files are.
+    EXPECT_FALSE(scan.Files().count("/short.txt"));
+    RecoverToFolder(scan.Files(), scan.device.get(), scan.searcher.get(), out, true);
+    std::set<std::string> got;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(out))
+        if (e.is_regular_file()) got.insert("/" + std::filesystem::relative(e.path(), out).string());
+    const std::set<std::string> expected = {"/Pics/deleted photo.jpg", "/Docs/deleted note.txt", "/root gone.jpg",
+                                            "/Gone/lost photo.jpg", "/Gone/Inner/deep report.pdf"};
+    EXPECT_EQ(got, expected);
+}
+
+TEST_F(FatQuickScanTest, DamagedAndUnsupportedVolumes) {
+    // FAT32 keeps a backup boot sector at 6; FAT16 has none.
+    const std::string fat32 = Copy("fat32");
+    ZeroSector(fat32, 0);
+    {
+        QuickScan scan(fat32, FS_FAT32);
+        EXPECT_EQ(scan.Run(), VK_OK);
+        ExpectFinished(scan.progress);
+        const auto files = scan.Files();
+        EXPECT_TRUE(files.count("/Docs/Sub/A very long file name with spaces.txt"));
+        EXPECT_TRUE(files.count("/Gone/Inner/deep report.pdf"));
+        std::unique_ptr<IVolumeAnalyze> analyze(CreateFatVolumeAnalyze(scan.device.get(), 0));
+        EXPECT_EQ(analyze->GetFileSystemType(), FS_UNKNOWN);
+    }
+    const std::string fat16 = Copy("fat16");
+    ZeroSector(fat16, 0);
+    {
+        QuickScan scan(fat16, FS_FAT16);
+        EXPECT_TRUE(ResultIs(scan.Run(), kModuleFATSearch, kNotFat));
+        ExpectFinished(scan.progress);
+        EXPECT_TRUE(scan.Files().empty());
+    }
+    // FAT12 is not understood: the recogniser says "unknown" and the record
+    // type it would carry is refused.
+    {
+        QuickScan scan(Image("fat12"), FS_FAT12);
+        EXPECT_TRUE(ResultIs(scan.Run(), kModuleFATSearch, kNotFat));
+        ExpectFinished(scan.progress);
+        std::unique_ptr<IVolumeAnalyze> analyze(CreateFatVolumeAnalyze(scan.device.get(), 0));
+        EXPECT_EQ(analyze->GetFileSystemType(), FS_UNKNOWN);
+        char label[16] = "untouched";
+        analyze->GetLabel(label, sizeof(label));
+        EXPECT_STREQ(label, "");
+    }
+    // A FAT12 floppy that the enumeration called FAT16 is still refused by
+    // its boot sector.
+    {
+        QuickScan scan(Image("fat12"), FS_FAT16);
+        EXPECT_TRUE(ResultIs(scan.Run(), kModuleFATSearch, kNotFat));
+        ExpectFinished(scan.progress);
+    }
+}
+
+TEST_F(FatQuickScanTest, TruncatedImageGivesOnlyWholeFiles) {
+    // The fat32 image cut in the middle of FILLER.BIN: the boot sector
+    // claims more than the device holds.
+    const std::string cut = Copy("fat32");
+    std::filesystem::resize_file(cut, 20 << 20);
+    QuickScan scan(cut, FS_FAT32);
+    EXPECT_EQ(scan.Run(), VK_OK);
+    ExpectFinished(scan.progress);
+    CSearchedPartitionInfo* records[1] = {};
+    ASSERT_EQ(scan.searcher->GetSearchedPartitionInfo(records, 1), 1);
+    std::unique_ptr<CSearchedPartitionInfo> record(records[0]);
+    EXPECT_EQ(record->totalSectors, (20 << 20) / 512);
+    // Nothing reaching past the end may pass for recovered data.
+    const std::string out = m_tmp / "cut";
+    const RecoverFolderStats stats = RecoverToFolder(scan.Files(), scan.device.get(), scan.searcher.get(), out, false);
+    EXPECT_FALSE(std::filesystem::exists(out + "/FILLER.BIN"));
+    EXPECT_GE(stats.failed, 1);
+}
+
+TEST_F(FatQuickScanTest, RefusedCallsStillFinish) {
+    QuickScan scan(Image("fat16"), FS_FAT16);
+    RecordingProgress progress;
+    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(nullptr, &progress), kModuleFATSearch, kErrBadArgument));
+    ExpectFinished(progress);
+    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(scan.device.get(), nullptr), kModuleFATSearch, kErrBadArgument));
+
+    CFATQuickSearcher noBuilder;
+    RecordingProgress p2;
+    EXPECT_TRUE(ResultIs(noBuilder.QuickSearchFiles(scan.device.get(), &p2), kModuleFATSearch, kErrNoInformation));
+    ExpectFinished(p2);
+    EXPECT_EQ(noBuilder.GetSearchedPartitionInfo(nullptr, 0), 0);
+
+    // Not a volume, and a volume without its record.
+    std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(Image("fat16").c_str()));
+    ASSERT_TRUE(disk->Open(nullptr));
+    RecordingProgress p3;
+    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(disk.get(), &p3), kModuleFATSearch, kErrNotSupported));
+    ExpectFinished(p3);
+    std::unique_ptr<IStorageDevice> bare(CreateVolumeDevice(Image("fat16").c_str()));
+    ASSERT_TRUE(bare->Open(nullptr));
+    RecordingProgress p4;
+    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(bare.get(), &p4), kModuleFATSearch, kErrNoInformation));
+    ExpectFinished(p4);
+}
+
+TEST_F(FatQuickScanTest, ProgressRisesAndStopKeepsDeliveredNodes) {
+    {
+        QuickScan scan(Image("fat32"), FS_FAT32);
+        ASSERT_EQ(scan.Run(), VK_OK);
+        const auto& r = scan.progress.records;
+        ASSERT_GE(r.size(), 3u);
+        long long last = -1;
+        for (size_t i = 0; i + 1 < r.size(); ++i) {
+            EXPECT_EQ(r[i].state, PROGRESS_RUNNING);
+            EXPECT_EQ(r[i].total, 100);
+            if (i + 2 < r.size()) {
+                EXPECT_GT(r[i].done, last) << i;
+            }
+            last = r[i].done;
+        }
+        EXPECT_EQ(r[r.size() - 2].done, 100);
+    }
+    {
+        QuickScan scan(Image("fat32"), FS_FAT32);
+        scan.progress.stopAfter = 1;
+        EXPECT_TRUE(ResultIs(scan.Run(), kModuleFATSearch, kErrFATCancelled));
+        ExpectFinished(scan.progress);
+        const auto files = scan.Files(true);
+        // The root's entries were handed over before the stop; nothing below
+        // the first folder.
+        EXPECT_TRUE(files.count("/short.txt"));
+        EXPECT_TRUE(files.count("/Docs"));
+        EXPECT_FALSE(files.count("/Docs/Sub/A very long file name with spaces.txt"));
+    }
+}
+
+TEST_F(FatQuickScanTest, RootOnlyVolumeAndLabelAfterLongName) {
+    const std::string img = m_tmp / "empty16.img";
+    ASSERT_EQ(RunTool({"truncate", "-s", "16M", img}), 0);
+    std::string ignored;
+    ASSERT_EQ(RunTool({"mkfs.fat", "-F", "16", img}, &ignored), 0);
+    {
+        QuickScan scan(img, FS_FAT16);
+        EXPECT_EQ(scan.Run(), VK_OK);
+        const auto& r = scan.progress.records;
+        ASSERT_EQ(r.size(), 2u);
+        EXPECT_EQ(r[0].state, PROGRESS_RUNNING);
+        EXPECT_EQ(r[0].done, 100);
+        ExpectFinished(scan.progress);
+        std::unique_ptr<IVolumeAnalyze> analyze(CreateFatVolumeAnalyze(scan.device.get(), 0));
+        EXPECT_EQ(analyze->GetFileSystemType(), FS_FAT16);
+        char label[100];
+        analyze->GetLabel(label, sizeof(label));
+        EXPECT_STREQ(label, "");
+    }
+    // A long name takes the first root entries; the label set afterwards
+    // lands behind it.
+    const std::string file = m_tmp / "A long name first.txt";
+    velmora::test::WriteFile(file, std::string("x"));
+    ASSERT_EQ(RunTool({"mcopy", "-i", img, file, "::/A long name first.txt"}, &ignored), 0);
+    ASSERT_EQ(RunTool({"mlabel", "-i", img, "::LATER LBL"}, &ignored), 0);
+    QuickScan scan(img, FS_FAT16);
+    std::unique_ptr<IVolumeAnalyze> analyze(CreateFatVolumeAnalyze(scan.device.get(), 0));
+    char label[8];
+    EXPECT_EQ(analyze->GetLabel(label, sizeof(label)), 8);
+    EXPECT_STREQ(label, "LATER L");
+    char whole[100];
+    analyze->GetLabel(whole, sizeof(whole));
+    EXPECT_STREQ(whole, "LATER LBL");
+}
+
+}  // namespace

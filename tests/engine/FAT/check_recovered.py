@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""Compares a folder of recovered files with a fixture manifest.
+
+usage: check_recovered.py MANIFEST FOLDER
+
+Every file and folder of the manifest must be in FOLDER at its path; files
+with their size, SHA-256 and modification time. Entries the manifest marks
+"unverifiable" are only looked for. Prints one line per problem and a
+closing "checked N" line; exits 1 when there was a problem."""
+import hashlib
+import json
+import os
+import sys
+
+
+def sha256_file(path):
+    h = hashlib.sha256()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            h.update(chunk)
+    return h.hexdigest()
+
+
+def main(argv):
+    manifest, folder = argv[1], argv[2]
+    with open(manifest, encoding="utf-8") as f:
+        m = json.load(f)
+    problems = 0
+    checked = 0
+    for vol in m["volumes"]:
+        for e in vol["files"]:
+            checked += 1
+            p = os.path.join(folder, e["path"].lstrip("/"))
+            if e["type"] == "dir":
+                if not os.path.isdir(p):
+                    print("missing folder %s" % e["path"])
+                    problems += 1
+                continue
+            if not os.path.isfile(p):
+                print("missing file %s (%s)" % (e["path"], e["state"]))
+                problems += 1
+                continue
+            if "unverifiable" in e:
+                continue
+            st = os.stat(p)
+            if st.st_size != e["size"]:
+                print("size %s: %d, expected %d" % (e["path"], st.st_size, e["size"]))
+                problems += 1
+            elif sha256_file(p) != e["sha256"]:
+                print("bytes differ %s" % e["path"])
+                problems += 1
+            mtime = e.get("times", {}).get("mtime")
+            if mtime is not None and int(st.st_mtime) != mtime:
+                print("mtime %s: %d, expected %d" % (e["path"], int(st.st_mtime), mtime))
+                problems += 1
+    print("checked %d" % checked)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
