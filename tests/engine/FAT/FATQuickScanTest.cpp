@@ -29,7 +29,7 @@
 #include "StorageDevices.h"
 #include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "support/TestSupport.h"
-#include "FatRecoverFolder.h"
+#include "FatQuickScanHarness.h"
 
 using namespace velmora::fattest;
 using velmora::test::TempDir;
@@ -38,89 +38,14 @@ namespace {
 
 constexpr uint32_t kNotFat = kErrFATNotFATVolume;
 
-class RecordingProgress final : public IProgress {
-public:
-    void UpdateProgress(_PROGRESS_INFO* info) override { records.push_back({info->state, info->total, info->done}); }
-    int Continued() override { return stopAfter < 0 || ++asked <= stopAfter; }
-    int shouldBuild() override { return 1; }
-
-    struct Record {
-        int state;
-        long long total, done;
-    };
-    std::vector<Record> records;
-    int stopAfter = -1;
-    int asked = 0;
-};
-
-// Keeps what the builder shows; the nodes stay the builder's.
-class CollectingTree final : public IDrirectoryTree {
-public:
-    void ShowNodes(IFileNode** nodes, unsigned count, int) override { shown.insert(shown.end(), nodes, nodes + count); }
-    void ShowFilesystemNode(IFilesystemNode*) override { ++roots; }
-    std::vector<IFileNode*> shown;
-    int roots = 0;
-};
-
-// One quick scan of an image file opened as a volume whose record names the
-// file system, as the volume enumeration would.
-struct QuickScan {
-    // showLive: the filter of a deep scan, which shows live files too; a
-    // quick scan's own filter shows only deleted ones.
-    QuickScan(const std::string& image, int fsType, int sectorSize = 512, bool showLive = true) {
-        device.reset(CreateVolumeDevice(image.c_str()));
-        if (!device || !device->Open(nullptr)) return;
-        auto* record = new CCollectedVolumeDeviceInfoStruct{};
-        record->fileSystemType = fsType;
-        record->sectorSize = sectorSize;
-        record->totalSectors = static_cast<long long>(std::filesystem::file_size(image)) / sectorSize;
-        record->partitionNumber = -1;
-        std::snprintf(record->volumeName, sizeof(record->volumeName), "%s", "fixture");
-        device->SetPrivateData(CreateVolumeDeviceData(record));
-
-        TreeBuilderHooks hooks;
-        hooks.sleep = [](unsigned) {};
-        builder = CreateTreeBuilder(false, hooks);
-        IRecoveryFilter* filter = CreateFilter();
-        filter->SetScanType(showLive ? SCAN_COMPLETE : SCAN_QUICK);
-        filter->SetFilterTypes(CATEGORY_ALL);
-        builder->Initialize("fixture", &tree, filter);
-        searcher.reset(static_cast<CFATQuickSearcher*>(CreateFATQuickSearcher()));
-        searcher->SetDirecotryTreeBuilder(builder);
-    }
-    ~QuickScan() {
-        if (builder) builder->Release();
-    }
-    VKRESULT Run() {
-        CFATFileNode::SetTraceEnabled(false);
-        result = searcher->QuickSearchFiles(device.get(), &progress);
-        return result;
-    }
-    // The files below the root, by path.
-    std::map<std::string, IFileNode*> Files(bool withFolders = false) const {
-        std::map<std::string, IFileNode*> out;
-        for (IFileNode* n : tree.shown)
-            if (withFolders || !n->IsDirectory()) out[NodePath(n)] = n;
-        return out;
-    }
-
-    std::unique_ptr<IStorageDevice> device;
-    IDirecotryTreeBuilder* builder = nullptr;
-    CollectingTree tree;
-    RecordingProgress progress;
-    std::unique_ptr<CFATQuickSearcher> searcher;
-    VKRESULT result = 0;
-};
-
-int RunScript(const std::string& script, std::vector<std::string> args, std::string* out) {
-    args.insert(args.begin(), {"python3", std::string(VELMORA_FAT_TEST_DIR) + "/" + script});
-    return RunTool(args, out);
-}
 
 // The fixture images, made once for the whole suite.
 class FatQuickScanTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // DOS times are local time; the fixtures were written in UTC.
+        setenv("TZ", "UTC", 1);
+        tzset();
         if (!HaveTool("mkfs.fat") || !HaveTool("mcopy") || !HaveTool("python3")) return;
         s_dir = new TempDir();
         std::string out;

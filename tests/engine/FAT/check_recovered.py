@@ -3,8 +3,9 @@
 
 usage: check_recovered.py MANIFEST FOLDER
 
-Every file and folder of the manifest must be in FOLDER at its path; files
-with their size, SHA-256 and modification time. Entries the manifest marks
+Every file and folder of the manifest must be in FOLDER at its path (a
+deleted one whose name was kept only as 8.3 under "#" and the rest of its
+name); files with their size, SHA-256 and modification time. Entries the manifest marks
 "unverifiable" are only looked for. Prints one line per problem and a
 closing "checked N" line; exits 1 when there was a problem."""
 import hashlib
@@ -31,6 +32,10 @@ def main(argv):
         for e in vol["files"]:
             checked += 1
             p = os.path.join(folder, e["path"].lstrip("/"))
+            if e["state"] == "deleted" and not os.path.exists(p):
+                # a deleted 8.3 name keeps all but its first byte, shown as "#"
+                head, tail = os.path.split(p)
+                p = os.path.join(head, "#" + tail[1:])
             if e["type"] == "dir":
                 if not os.path.isdir(p):
                     print("missing folder %s" % e["path"])

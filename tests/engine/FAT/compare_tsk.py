@@ -35,6 +35,18 @@ def fls_mtimes(image):
     return times
 
 
+def ours_for(folder, rel):
+    """Our copy of a file Sleuth Kit names rel. A deleted 8.3 name lost its
+    first byte: Sleuth Kit shows it as "_", we as "#"."""
+    path = folder
+    for part in rel.split(os.sep):
+        exact = os.path.join(path, part)
+        if not os.path.exists(exact) and part.startswith("_"):
+            exact = os.path.join(path, "#" + part[1:])
+        path = exact
+    return path
+
+
 def same_bytes(a, b):
     with open(a, "rb") as fa, open(b, "rb") as fb:
         while True:
@@ -67,7 +79,7 @@ def compare(image, folder, scratch):
         for name in files:
             theirs = os.path.join(root, name)
             rel = os.path.relpath(theirs, scratch)
-            ours = os.path.join(folder, rel)
+            ours = ours_for(folder, rel)
             compared += 1
             if not os.path.isfile(ours):
                 print("missing %s" % rel)
