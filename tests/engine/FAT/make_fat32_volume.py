@@ -5,10 +5,11 @@ made with mkfs.fat and mtools, with a manifest in the fixture format.
 usage: make_fat32_volume.py IMAGE SIZE FILES [--deleted-share F] [--small]
                             [--per-folder N] [--seed S]
 
-SIZE is what truncate takes ("1G"). About FILES files go into nested
-folders of at most --per-folder files each; then a share of them
-(--deleted-share, default 1/3) is deleted: single files, and whole folders
-with mdeltree. Deletions come last, so no deleted cluster is reused.
+SIZE is what truncate takes ("1G"). FILES files go into nested folders of
+--per-folder files each and into small folders (one holding another) that
+are then deleted whole with mdeltree; single files are deleted up to the
+share --deleted-share (default 1/3). Deletions come last, so no deleted
+cluster is reused.
 --small makes every file 1-2 KiB (for timing a walk over many files).
 The manifest is IMAGE's name with ".json" for ".img"."""
 import argparse
@@ -35,7 +36,7 @@ def run(argv):
 
 def png(rng, n):
     w = h = max(1, int((n / 3) ** 0.5))
-    raw = b"".join(b"\x00" + bytes(rng.getrandbits(8) for _ in range(3 * w)) for _ in range(h))
+    raw = b"".join(b"\x00" + rng.randbytes(3 * w) for _ in range(h))
 
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
@@ -45,7 +46,7 @@ def png(rng, n):
 
 
 def jpeg(rng, n):
-    body = bytes(rng.getrandbits(8) for _ in range(n))
+    body = rng.randbytes(n)
     return b"\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00" + body + b"\xFF\xD9"
 
 
@@ -60,7 +61,7 @@ def zipped(rng, n, docx=False):
         if docx:
             z.writestr("[Content_Types].xml", '<?xml version="1.0"?><Types/>')
             z.writestr("word/document.xml", "<w:document>%s</w:document>" % ("x" * (n // 4)))
-        z.writestr("data.bin", bytes(rng.getrandbits(8) for _ in range(n)))
+        z.writestr("data.bin", rng.randbytes(n))
     return buf.getvalue()
 
 
@@ -104,30 +105,47 @@ def main():
     run(["truncate", "-s", a.size, a.image])
     run(["mkfs.fat", "-F", "32", "-n", "BIGVOL", "-i", "0BADF00D", a.image])
 
+    # Folders of --per-folder files, and small folders (one holding another)
+    # that are deleted whole: a deleted folder's chain is freed, so only its
+    # first cluster can be read back, and these fit in it.
+    n_old = max(1, a.files // (a.per_folder * 3))
+    n_main = max(1, (a.files - 13 * n_old + a.per_folder - 1) // a.per_folder)
+    plan = []   # (folder, number of files, deleted whole)
+    for i in range(n_main):
+        mains = [f for f, _, _ in plan]
+        parent = rng.choice(mains) if mains and rng.random() < 0.4 and mains[-1].count("/") < 4 else ""
+        plan.append(("%s/Folder %03d" % (parent, i), a.per_folder, False))
+    mains = [f for f, _, _ in plan]
+    for i in range(n_old):
+        old = "%s/Old things %02d" % (rng.choice(mains), i)
+        plan.append((old, 8, True))
+        plan.append((old + "/Inner", 5, True))
+    # The small folders are filled first, the rest spread over the others.
+    left = a.files
+    counts = [0] * len(plan)
+    for k in sorted(range(len(plan)), key=lambda k: not plan[k][2]):
+        counts[k] = min(plan[k][1], left)
+        left -= counts[k]
+    counts[0] += max(0, left)
+
     src = tempfile.mkdtemp(prefix="fatvol-")
     entries = []   # (path, data or None for a folder, mtime)
     try:
-        folders = []
-        n_folders = max(1, (a.files + a.per_folder - 1) // a.per_folder)
-        for i in range(n_folders):
-            parent = rng.choice(folders) if folders and rng.random() < 0.4 and folders[-1].count("/") < 4 else ""
-            folders.append("%s/Folder %03d" % (parent, i))
-        run(["mmd", "-i", a.image] + ["::" + f for f in folders])
-        for f in folders:
+        run(["mmd", "-i", a.image] + ["::" + f for f, _, _ in plan])
+        for f, _, _ in plan:
             entries.append((f, None, None))
         t = EPOCH
-        for fi, folder in enumerate(folders):
+        i = 0
+        for fi, ((folder, _, _), count) in enumerate(zip(plan, counts)):
             local_dir = os.path.join(src, str(fi))
             os.makedirs(local_dir)
             batch = []
-            for k in range(a.per_folder):
-                i = fi * a.per_folder + k
-                if i >= a.files:
-                    break
+            for _ in range(count):
                 ext, make = KINDS[i % len(KINDS)]
                 size = rng.randrange(1000, 2048) if a.small else rng.choice(
                     [rng.randrange(1, 600), rng.randrange(600, 20000), rng.randrange(20000, 400000)])
                 name = name_for(rng, i, ext)
+                i += 1
                 local = os.path.join(local_dir, name)
                 data = make(rng, size)
                 with open(local, "wb") as fh:
@@ -142,28 +160,20 @@ def main():
     finally:
         shutil.rmtree(src, ignore_errors=True)
 
-    # Deletions: whole folders (leaves of the tree) and single files.
+    # Deletions: the small folders whole, then single files up to the share.
     files = [e for e in entries if e[1] is not None]
     target = int(len(files) * a.deleted_share)
-    deleted = set()
-    leaf = [f for f, d, _ in entries if d is None and not any(g.startswith(f + "/") for g, dd, _ in entries if dd is None)]
-    rng.shuffle(leaf)
-    gone_folders = []
-    for f in leaf[: max(1, len(leaf) // 6)]:
-        inside = [p for p, d, _ in files if p.startswith(f + "/")]
-        if len(deleted) + len(inside) > target:
-            break
-        gone_folders.append(f)
-        deleted.update(inside)
-        deleted.add(f)
-    singles = [p for p, d, _ in files if p not in deleted]
+    gone_folders = [f for f, _, whole in plan if whole and not f.endswith("/Inner")]
+    deleted = {f for f, _, whole in plan if whole}
+    deleted.update(p for p, _, _ in files if any(p.startswith(f + "/") for f in gone_folders))
+    singles = [p for p, _, _ in files if p not in deleted]
     rng.shuffle(singles)
-    singles = singles[: max(0, target - len([p for p in deleted if p not in gone_folders]))]
+    singles = singles[: max(0, target - len([p for p, _, _ in files if p in deleted]))]
     deleted.update(singles)
     for f in gone_folders:
         run(["mdeltree", "-i", a.image, "::" + f])
-    for i in range(0, len(singles), 200):
-        run(["mdel", "-i", a.image] + ["::" + p for p in singles[i:i + 200]])
+    for k in range(0, len(singles), 200):
+        run(["mdel", "-i", a.image] + ["::" + p for p in singles[k:k + 200]])
 
     vol = {"offset": 0, "size": os.path.getsize(a.image), "filesystem": "FAT32", "label": "BIGVOL", "files": []}
     for path, data, mtime in entries:
@@ -180,7 +190,8 @@ def main():
     with open(base + ".json", "w", encoding="utf-8") as fh:
         json.dump(manifest, fh, indent=1, ensure_ascii=False)
     print("%d files, %d deleted, %d folders (%d deleted)" % (
-        len(files), len([p for p, d, _ in files if p in deleted]), len(entries) - len(files), len(gone_folders)))
+        len(files), len([p for p, d, _ in files if p in deleted]), len(entries) - len(files),
+        len([f for f, _, whole in plan if whole])))
     return 0
 
 
