@@ -4,7 +4,8 @@
 // feature.
 //
 //   scan_driver [--deep | --quick] [--fs-type N] [--null-searcher]
-//               [--sector-size N] [--rounds N] image
+//               [--sector-size N] [--rounds N]
+//               [--recover DIR [--deleted-only]] image
 //
 //   --deep           deep scan of the image as a whole disk (the default)
 //   --quick          quick scan of the image as a volume whose record says
@@ -13,6 +14,13 @@
 //                    the block walk itself is measured
 //   --sector-size N  the device reports N-byte sectors (default 512)
 //   --rounds N       scans (each after a plain read) to take the median of
+//   --recover DIR    after the last scan, recovers every file the trees show
+//                    into DIR through the controller's data-recovery objects
+//                    (GetDataRecovery, SetRecoverNode, RecoverTo), laid out
+//                    as the program lays out recovered files; a quick scan
+//                    then shows live files as well as deleted ones
+//   --deleted-only   with --recover: a quick scan shows, and the driver
+//                    recovers, only deleted files
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,11 +31,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "DataRecovery/RecoveryOutput.h"
 #include "EngineFactories.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
@@ -98,9 +109,14 @@ public:
         }
         if (lost != 0)
             lostNodes += count;
+        if (keepNodes)
+            shown.insert(shown.end(), nodes, nodes + count);
     }
     void ShowFilesystemNode(IFilesystemNode*) override { ++roots; }
 
+    // With keepNodes, every node shown (they stay the controller's).
+    bool keepNodes = false;
+    std::vector<IFileNode*> shown;
     std::map<int, long long> perType;
     long long lostNodes = 0;
     int roots = 0;
@@ -138,6 +154,8 @@ struct Options {
     bool nullSearcher = false;
     int sectorSize = 512;
     int rounds = 3;
+    const char* recoverTo = nullptr;
+    bool deletedOnly = false;
     const char* image = nullptr;
 };
 
@@ -169,13 +187,17 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         } else if (a == "--rounds" && hasValue) {
             if (!ParseInt(argv[++i], 1, 100, &o->rounds))
                 return false;
+        } else if (a == "--recover" && hasValue) {
+            o->recoverTo = argv[++i];
+        } else if (a == "--deleted-only") {
+            o->deletedOnly = true;
         } else if (!a.empty() && a[0] != '-' && o->image == nullptr) {
             o->image = argv[i];
         } else {
             return false;
         }
     }
-    return o->image != nullptr;
+    return o->image != nullptr && (!o->deletedOnly || o->recoverTo != nullptr);
 }
 
 // Opens the image read-only as a whole disk (deep) or as a volume with a
@@ -213,17 +235,88 @@ struct ScanFigures {
     CountingTree tree;
 };
 
-ScanFigures RunScan(const Options& o, IStorageDevice* device) {
+struct RecoveryFigures {
+    long long files = 0;
+    long long empty = 0;
+    long long failed = 0;
+    std::vector<std::string> roots;
+};
+
+// Recovers the files shown, per searcher type, as the recovery operation of
+// the program does; folders are made as their files need them.
+RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
+                             const std::vector<IFileNode*>& shown) {
+    RecoveryFigures r;
+    velmora::recovery::RecoveryPathBuilder paths(o.recoverTo);
+    std::map<int, IDataRecovery*> recoveries;
+    for (IFileNode* node : shown) {
+        if (node == nullptr || node->IsDirectory() || (o.deletedOnly && !node->IsDeleted()))
+            continue;
+        const int type = node->GetSearcheType();
+        auto it = recoveries.find(type);
+        if (it == recoveries.end())
+            it = recoveries.emplace(type, controller->GetDataRecovery(static_cast<_tagSearcherType>(type))).first;
+        const std::string path = paths.PathFor(node);
+        if (path.empty()) {
+            ++r.failed;
+            continue;
+        }
+        // An empty file has no data to read: it is made as it is.
+        if (node->GetFileSize() == 0) {
+            const int fd = velmora::recovery::OpenRecoveredFile(path.c_str());
+            if (fd < 0) {
+                ++r.failed;
+                continue;
+            }
+            ::close(fd);
+            velmora::recovery::SetFileTimes(path.c_str(), node->GetCreationTime(),
+                                            node->GetModificationTime(), node->GetLastAccessTime());
+            ++r.empty;
+            continue;
+        }
+        IDataRecovery* recovery = it->second;
+        IFileReader* reader = recovery != nullptr ? recovery->SetRecoverNode(node) : nullptr;
+        if (reader == nullptr) {
+            ++r.failed;
+            continue;
+        }
+        reader->Release();
+        if (ResultFailed(recovery->RecoverTo(path.c_str(), nullptr, 0))) {
+            std::fprintf(stderr, "recovery of %s failed\n", path.c_str());
+            ++r.failed;
+            continue;
+        }
+        ++r.files;
+    }
+    for (auto& [type, recovery] : recoveries) {
+        if (recovery != nullptr)
+            recovery->Release();
+        const std::string root = paths.RootFor(static_cast<_tagSearcherType>(type));
+        if (!root.empty())
+            r.roots.push_back(root);
+    }
+    return r;
+}
+
+// One scan; `after` runs while the controller and its trees still exist.
+ScanFigures RunScan(const Options& o, IStorageDevice* device,
+                    const std::function<void(IRecoveryController*, CountingTree&)>& after = {}) {
     ScanFigures f;
     IRecoveryController* controller = CreateRecoveryController(
         o.quick ? RECOVERY_CONTROLLER_DELETED : RECOVERY_CONTROLLER_PARTITION);
     IRecoveryFilter* filter = CreateFilter();
-    filter->SetScanType(o.quick ? SCAN_QUICK : SCAN_COMPLETE);
+    // A quick scan shows only deleted files unless live ones are to be
+    // recovered too.
+    const bool showLive = !o.quick || (o.recoverTo != nullptr && !o.deletedOnly);
+    filter->SetScanType(showLive ? SCAN_COMPLETE : SCAN_QUICK);
     filter->SetFilterTypes(CATEGORY_ALL);
     controller->Initialize(filter);
+    f.tree.keepNodes = static_cast<bool>(after);
     auto start = std::chrono::steady_clock::now();
     f.result = controller->StartDataRecovery(device, &f.progress, &f.tree);
     f.seconds = Seconds(start);
+    if (after)
+        after(controller, f.tree);
     controller->Release();
     return f;
 }
@@ -236,7 +329,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
-            "[--rounds N] image\n",
+            "[--rounds N] [--recover DIR [--deleted-only]] image\n",
             argv[0]);
         return 2;
     }
@@ -268,6 +361,7 @@ int main(int argc, char** argv) {
     std::vector<double> plainRates;
     std::vector<double> scanRates;
     ScanFigures last;
+    RecoveryFigures recovered;
     for (int round = 0; round < o.rounds; ++round) {
         auto start = std::chrono::steady_clock::now();
         const long long plainBytes = PlainRead(o.image);
@@ -277,7 +371,13 @@ int main(int argc, char** argv) {
             return 1;
         }
         NullSearcher::blocks = NullSearcher::sectors = 0;
-        last = RunScan(o, device.get());
+        if (o.recoverTo != nullptr && round + 1 == o.rounds) {
+            last = RunScan(o, device.get(), [&](IRecoveryController* controller, CountingTree& tree) {
+                recovered = RecoverShown(o, controller, tree.shown);
+            });
+        } else {
+            last = RunScan(o, device.get());
+        }
         const double plainRate = plainBytes / 1e6 / std::max(plainSeconds, 1e-9);
         plainRates.push_back(plainRate);
         if (ResultFailed(last.result)) {
@@ -311,6 +411,21 @@ int main(int argc, char** argv) {
     } else {
         std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain,
                     scan, plain > 0 ? 100.0 * scan / plain : 0.0);
+    }
+    if (o.recoverTo != nullptr) {
+        std::printf("recovered %lld files and %lld empty ones, %lld failed\n", recovered.files,
+                    recovered.empty, recovered.failed);
+        // The folder that mirrors each tree: the numbered folder holds one
+        // folder named after the volume.
+        for (const std::string& root : recovered.roots) {
+            std::error_code ec;
+            for (const auto& entry : std::filesystem::directory_iterator(root, ec)) {
+                if (entry.is_directory())
+                    std::printf("recovered tree: %s\n", entry.path().c_str());
+            }
+        }
+        if (recovered.failed != 0)
+            return 1;
     }
     return ResultFailed(last.result) ? 1 : 0;
 }

@@ -140,6 +140,26 @@ TEST_F(FatQuickScanTest, FixturesComeBackWholeAndMatchSleuthKit) {
     }
 }
 
+TEST_F(FatQuickScanTest, ThroughTheScanControllers) {
+    for (const FixtureCase& c : {FixtureCase{"fat16", FS_FAT16, 512, "VOL16", true},
+                                 FixtureCase{"fat32", FS_FAT32, 512, "VOL32", true}}) {
+        SCOPED_TRACE(c.name);
+        std::string log, report;
+        const std::string tree = DriveQuickScanAndRecover(Image(c.name), c.fsType, c.sectorSize,
+                                                          m_tmp / (std::string(c.name) + "-driven"), &log);
+        ASSERT_FALSE(tree.empty()) << log;
+        EXPECT_EQ(RunScript("check_recovered.py", {Manifest(c.name), tree}, &report), 0) << report;
+        if (HaveTool("tsk_recover") && HaveTool("fls")) {
+            EXPECT_EQ(RunScript("compare_tsk.py", {Image(c.name), tree}, &report), 0) << report;
+        }
+    }
+    // FAT12 is refused by the FAT quick searcher (the caller runs a deep scan
+    // of such a volume instead).
+    std::string log;
+    EXPECT_TRUE(DriveQuickScanAndRecover(Image("fat12"), FS_FAT12, 512, m_tmp / "fat12-driven", &log).empty());
+    EXPECT_NE(log.find("result 0x010a"), std::string::npos) << log;
+}
+
 TEST_F(FatQuickScanTest, OnlyDeletedFilesWhenAsked) {
     QuickScan scan(Image("fat16"), FS_FAT16, 512, false);
     ASSERT_EQ(scan.Run(), VK_OK);

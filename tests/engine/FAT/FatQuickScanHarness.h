@@ -173,4 +173,26 @@ inline int RunScript(const std::string& script, std::vector<std::string> args, s
     return RunTool(args, out);
 }
 
+// Runs the scan driver (bench/scan_driver) for a quick scan of `image` as a
+// volume of `fsType` that recovers what it finds below `folder`: the whole
+// road through the controllers, the searcher, the tree builder and the
+// data-recovery objects. The folder that mirrors the volume, or "" (with
+// the driver's output in `log`).
+inline std::string DriveQuickScanAndRecover(const std::string& image, int fsType, int sectorSize,
+                                            const std::string& folder, std::string* log) {
+#ifdef VELMORA_SCAN_DRIVER
+    std::filesystem::create_directories(folder);
+    RunTool({VELMORA_SCAN_DRIVER, "--quick", "--fs-type", std::to_string(fsType), "--sector-size",
+             std::to_string(sectorSize), "--rounds", "1", "--recover", folder, image},
+            log);
+    const std::string mark = "recovered tree: ";
+    const size_t at = log->find(mark);
+    if (at == std::string::npos || log->find(" 0 failed") == std::string::npos) return {};
+    return log->substr(at + mark.size(), log->find('\n', at) - at - mark.size());
+#else
+    (void)image, (void)fsType, (void)sectorSize, (void)folder, (void)log;
+    return {};
+#endif
+}
+
 }  // namespace velmora::fattest
