@@ -506,6 +506,10 @@ CFATBuildChildren::Candidate CFATBuildChildren::TryGetRealFirstNum(uint64_t firs
     for (int k = 0; k + 1 < attempts; ++k) {
         const uint64_t candidate = first + static_cast<uint64_t>(k) * kBand;
         if (candidate < 2 || candidate >= m_clusterLimit) break;
+        // A cluster the FAT gives to a live file or folder holds that one's
+        // data now: taking it would hand the live data out under the
+        // deleted name.
+        if (m_fat && m_fat->GetNextCluster(static_cast<uint32_t>(candidate)) != 0) continue;
         const bool taken = folderTest ? bEffectiveDIRFDT(candidate) : !bReviseFAT32FileFirstClu(candidate);
         if (taken) {
             result.cluster = candidate;
@@ -525,9 +529,13 @@ bool CFATBuildChildren::ReadClusterStart(uint64_t cluster) {
 }
 
 bool CFATBuildChildren::bEffectiveDIRFDT(uint64_t cluster) {
-    if (!ReadClusterStart(cluster) || m_sectorSize < 2 * kFATDirEntrySize) return false;
-    return CFATFolderAnalyser::IsCurDirFileName(m_sector.data()) &&
-           CFATFolderAnalyser::IsParentDirFileName(m_sector.data() + kFATDirEntrySize);
+    uint8_t& v = m_verdicts[cluster];
+    if (v & 0x8) return (v & 0x2) != 0;
+    const bool folder = ReadClusterStart(cluster) && m_sectorSize >= 2 * kFATDirEntrySize &&
+                        CFATFolderAnalyser::IsCurDirFileName(m_sector.data()) &&
+                        CFATFolderAnalyser::IsParentDirFileName(m_sector.data() + kFATDirEntrySize);
+    v |= 0x8 | (folder ? 0x2 : 0);
+    return folder;
 }
 
 bool CFATBuildChildren::bReviseFAT32FileFirstClu(uint64_t cluster) {
@@ -538,11 +546,14 @@ bool CFATBuildChildren::bReviseFAT32FileFirstClu(uint64_t cluster) {
         const char* type = m_typeName(it->second);
         return !type || strcasecmp(type, m_currentExtension.c_str()) != 0;
     }
-    if (!ReadClusterStart(cluster)) return true;
-    if (IsWindowsProgramStart(m_sector.data(), m_sectorSize)) return false;
+    uint8_t& v = m_verdicts[cluster];
+    if (v & 0x4) return (v & 0x1) == 0;
     // Without the signature search the answer is unknown: the candidate is
     // not taken, and the guess falls back to the folder's band.
-    return CallTest(m_sector.data(), m_sectorSize) != 1;
+    const bool start = ReadClusterStart(cluster) && (IsWindowsProgramStart(m_sector.data(), m_sectorSize) ||
+                                                     CallTest(m_sector.data(), m_sectorSize) == 1);
+    v |= 0x4 | (start ? 0x1 : 0);
+    return !start;
 }
 
 void CFATBuildChildren::bInDelFileOrDIRMap(uint64_t& cluster, CTempFATDirEntry& entry, CFATFileProperties* properties,

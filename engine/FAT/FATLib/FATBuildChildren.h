@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "DataRun.h"
@@ -155,6 +156,11 @@ private:
     const FATFileSectorMap* m_fileSectorMap = nullptr;
     FATTypeNameLookup m_typeName = nullptr;
     bool m_mapMode = false;
+    // Verdicts of the content tests by cluster: the guesses of neighbouring
+    // entries try the same candidates, and the device does not change
+    // during a walk. Bit 0: known as a file start, bit 1: known as a
+    // folder start; bits 2 and 3 say which verdict is known.
+    std::unordered_map<uint64_t, uint8_t> m_verdicts;
     // Where the walk expects the next deleted FAT32 file.
     uint64_t m_preReadFileCluNum = 0;
     // Nodes made without a tree builder stay the walker's.

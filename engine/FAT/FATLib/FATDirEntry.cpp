@@ -1,10 +1,14 @@
 #include "FATDirEntry.h"
 
+#include <iconv.h>
+
 #include <cassert>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iconv.h>
+#include <string>
+#include <unordered_map>
 
 namespace {
 
@@ -62,22 +66,53 @@ bool SecondsSince1970ToFileTime(int64_t seconds, _FILETIME* out) {
     return true;
 }
 
-bool DosDateTimeToFileTime(uint16_t date, uint16_t time, _FILETIME* out) {
-    if (!out) return false;
+namespace {
+
+// mktime looks the local zone up again on every call (a stat of
+// /etc/localtime when TZ is unset), which dominated the walk of a volume
+// with many files. Within one hour of one day the offset to UTC does not
+// change (zones change it on hour boundaries), so each hour's start is
+// converted once and the minutes and seconds are added. The cache follows
+// the TZ variable.
+struct LocalHourCache {
+    std::string zone;
+    bool zoneSet = false;
+    std::unordered_map<uint32_t, time_t> start;
+};
+
+time_t LocalHourStart(uint16_t date, unsigned hour) {
+    thread_local LocalHourCache cache;
+    const char* zone = std::getenv("TZ");
+    if ((zone != nullptr) != cache.zoneSet || (zone && cache.zone != zone) || cache.start.size() > 100000) {
+        cache.start.clear();
+        cache.zoneSet = zone != nullptr;
+        cache.zone = zone ? zone : "";
+    }
+    const uint32_t key = (static_cast<uint32_t>(date) << 5) | (hour & 0x1F);
+    const auto it = cache.start.find(key);
+    if (it != cache.start.end()) return it->second;
     const tagFATDATE d{date};
-    const tagFATTIME t{time};
     std::tm tm{};
-    tm.tm_sec = static_cast<int>(t.Seconds2() * 2);
-    tm.tm_min = static_cast<int>(t.Minutes());
-    tm.tm_hour = static_cast<int>(t.Hours());
+    tm.tm_hour = static_cast<int>(hour);
     tm.tm_mday = static_cast<int>(d.Day());
     tm.tm_mon = static_cast<int>(d.Month()) - 1;
     tm.tm_year = static_cast<int>(d.YearsSince1980()) + 80;
     tm.tm_isdst = -1;
     const time_t seconds = mktime(&tm);
+    cache.start.emplace(key, seconds);
+    return seconds;
+}
+
+}  // namespace
+
+bool DosDateTimeToFileTime(uint16_t date, uint16_t time, _FILETIME* out) {
+    if (!out) return false;
+    const tagFATTIME t{time};
+    const time_t hour = LocalHourStart(date, t.Hours());
     // mktime cannot fail for 1980-2107 on a 64-bit time_t; keep a failure
     // from turning into a time just before 1970.
-    return SecondsSince1970ToFileTime(seconds == static_cast<time_t>(-1) ? 0 : seconds, out);
+    if (hour == static_cast<time_t>(-1)) return SecondsSince1970ToFileTime(0, out);
+    return SecondsSince1970ToFileTime(hour + t.Minutes() * 60 + t.Seconds2() * 2, out);
 }
 
 CTempFATDirEntry::CTempFATDirEntry(uint8_t* entry) : m_writable(entry), m_entry(entry) { assert(entry); }

@@ -390,6 +390,12 @@ TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
         EXPECT_EQ(got.data, want.data) << path;
     }
 
+    // A candidate the FAT gives to a live file holds that file's data now:
+    // it is not taken even when its content passes.
+    const uint64_t rootGone = expected.at("root gone.jpg").cluster;
+    PatchedFat allocated(vol.fat(), {{static_cast<uint32_t>(rootGone), 0x0FFFFFFF}});
+    EXPECT_EQ(vol.Walk(&allocated).at("root gone.jpg").cluster, rootGone & 0xFFFF);
+
     // With the signature search missing the content test answers unknown.
     // Files are still placed in their folder's band; "root gone.jpg" lies in
     // the root's second cluster, read as a buffer of its own that starts
