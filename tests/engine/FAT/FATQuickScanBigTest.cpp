@@ -44,11 +44,13 @@ TEST(FatQuickScanBig, GeneratedVolumeMatchesManifestAndSleuthKit) {
     std::printf("%s", report.c_str());
 
     // The same through the scan controllers, as the program runs a quick scan.
+#ifdef VELMORA_SCAN_DRIVER
     std::string log;
     const std::string tree = DriveQuickScanAndRecover(image, FS_FAT32, 512, dir / "driven", &log);
     ASSERT_FALSE(tree.empty()) << log;
     EXPECT_EQ(RunScript("check_recovered.py", {dir / "big.json", tree}, &report), 0) << report;
     EXPECT_EQ(RunScript("compare_tsk.py", {image, tree}, &report), 0) << report;
+#endif
 }
 
 }  // namespace

@@ -8,18 +8,12 @@ deleted one whose name was kept only as 8.3 under "#" and the rest of its
 name); files with their size, SHA-256 and modification time. Entries the manifest marks
 "unverifiable" are only looked for. Prints one line per problem and a
 closing "checked N" line; exits 1 when there was a problem."""
-import hashlib
 import json
 import os
 import sys
 
-
-def sha256_file(path):
-    h = hashlib.sha256()
-    with open(path, "rb") as f:
-        for chunk in iter(lambda: f.read(1 << 20), b""):
-            h.update(chunk)
-    return h.hexdigest()
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "fixtures", "lib"))
+from fixturelib import sha256_file  # noqa: E402
 
 
 def main(argv):
