@@ -46,7 +46,9 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    return v.empty()      ? 0
+           : v.size() % 2 ? v[v.size() / 2]
+                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 // Runs a program from an argument vector with its output thrown away; its
@@ -62,18 +64,21 @@ int Run(const std::vector<std::string>& args) {
         setenv("MTOOLS_SKIP_CHECK", "1", 1);
         setenv("TZ", "UTC", 1);
         std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) < 0) return -1;
+    if (pid < 0 || waitpid(pid, &status, 0) < 0)
+        return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int MagicFileStart(const unsigned char* s, unsigned n) {
-    if (n < 4) return 0;
+    if (n < 4)
+        return 0;
     const bool jpeg = s[0] == 0xFF && s[1] == 0xD8 && s[2] == 0xFF;
     const bool png = s[0] == 0x89 && s[1] == 'P' && s[2] == 'N' && s[3] == 'G';
     const bool pdf = std::memcmp(s, "%PDF", 4) == 0;
@@ -150,7 +155,8 @@ int main(int argc, char** argv) {
         } else if (!a.empty() && a[0] != '-' && image.empty()) {
             image = a;
         } else {
-            std::fprintf(stderr, "usage: %s [--files N] [--rounds N] [--magic-test] [image]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--files N] [--rounds N] [--magic-test] [image]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -169,8 +175,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         const auto start = std::chrono::steady_clock::now();
         const std::string size = files > 50000 ? "2G" : "1G";
-        if (Run({"python3", VELMORA_SOURCE_DIR "/tests/engine/FAT/make_fat32_volume.py", image, size,
-                 std::to_string(files), "--small", "--per-folder", "1000"}) != 0) {
+        if (Run({"python3", VELMORA_SOURCE_DIR "/tests/engine/FAT/make_fat32_volume.py", image,
+                 size, std::to_string(files), "--small", "--per-folder", "1000"}) != 0) {
             std::fprintf(stderr, "making the image failed (python3, mkfs.fat, mtools)\n");
             std::filesystem::remove_all(folder);
             return 1;
@@ -184,7 +190,8 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         const ScanFigures f = QuickScan(image);
         if (ResultFailed(f.result)) {
-            std::fprintf(stderr, "quick scan failed: 0x%llx\n", static_cast<unsigned long long>(f.result));
+            std::fprintf(stderr, "quick scan failed: 0x%llx\n",
+                         static_cast<unsigned long long>(f.result));
             status = 1;
             break;
         }
@@ -198,14 +205,15 @@ int main(int argc, char** argv) {
         const double fls = Seconds(start);
         ours.push_back(f.seconds);
         theirs.push_back(fls);
-        std::printf("round %d: quick scan %.3f s (%lld nodes shown), fls -r %.3f s\n", round + 1, f.seconds, f.nodes,
-                    fls);
+        std::printf("round %d: quick scan %.3f s (%lld nodes shown), fls -r %.3f s\n", round + 1,
+                    f.seconds, f.nodes, fls);
     }
     if (status == 0) {
         const double a = Median(ours), b = Median(theirs);
-        std::printf("median: quick scan %.3f s, fls -r %.3f s, ratio %.3f (%lld nodes)\n", a, b, b > 0 ? a / b : 0.0,
-                    nodes);
+        std::printf("median: quick scan %.3f s, fls -r %.3f s, ratio %.3f (%lld nodes)\n", a, b,
+                    b > 0 ? a / b : 0.0, nodes);
     }
-    if (!folder.empty()) std::filesystem::remove_all(folder);
+    if (!folder.empty())
+        std::filesystem::remove_all(folder);
     return status;
 }

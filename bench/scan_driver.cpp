@@ -255,7 +255,10 @@ RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
         const int type = node->GetSearcheType();
         auto it = recoveries.find(type);
         if (it == recoveries.end())
-            it = recoveries.emplace(type, controller->GetDataRecovery(static_cast<_tagSearcherType>(type))).first;
+            it =
+                recoveries
+                    .emplace(type, controller->GetDataRecovery(static_cast<_tagSearcherType>(type)))
+                    .first;
         const std::string path = paths.PathFor(node);
         if (path.empty()) {
             ++r.failed;
@@ -372,9 +375,10 @@ int main(int argc, char** argv) {
         }
         NullSearcher::blocks = NullSearcher::sectors = 0;
         if (o.recoverTo != nullptr && round + 1 == o.rounds) {
-            last = RunScan(o, device.get(), [&](IRecoveryController* controller, CountingTree& tree) {
-                recovered = RecoverShown(o, controller, tree.shown);
-            });
+            last =
+                RunScan(o, device.get(), [&](IRecoveryController* controller, CountingTree& tree) {
+                    recovered = RecoverShown(o, controller, tree.shown);
+                });
         } else {
             last = RunScan(o, device.get());
         }

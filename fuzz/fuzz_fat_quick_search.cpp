@@ -38,10 +38,12 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 513 || size > kMaxImage + 1) return 0;
+    if (size < 513 || size > kMaxImage + 1)
+        return 0;
     CFATFileNode::SetTraceEnabled(false);
     std::vector<uint8_t> image(data + 1, data + size);
-    if (image.size() < kMinImage) image.resize(kMinImage, 0);
+    if (image.size() < kMinImage)
+        image.resize(kMinImage, 0);
     velmora::test::MemoryStorageDevice device(std::move(image), 512, false);
     device.SetType(kDeviceVolume);
     auto* record = new CCollectedVolumeDeviceInfoStruct{};
@@ -68,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         searcher->SetDirecotryTreeBuilder(builder);
         searcher->QuickSearchFiles(&device, &progress);
         CSearchedPartitionInfo* records[1] = {};
-        if (searcher->GetSearchedPartitionInfo(records, 1) == 1) delete records[0];
+        if (searcher->GetSearchedPartitionInfo(records, 1) == 1)
+            delete records[0];
     }
     builder->Release();
     return 0;

@@ -24,12 +24,12 @@ enum FATSearchError : uint32_t {
 };
 
 struct FATBuildGeometry {
-    int fileSystemType = 0;        // 1 FAT16, 2 FAT32
-    uint64_t startSector = 0;      // of the partition on the device
+    int fileSystemType = 0;    // 1 FAT16, 2 FAT32
+    uint64_t startSector = 0;  // of the partition on the device
     uint32_t sectorsPerCluster = 0;
-    uint64_t rootDirSector = 0;    // FAT16: the fixed root area
-    uint32_t rootDirSectors = 0;   // FAT16: its length
-    uint32_t rootCluster = 0;      // FAT32
+    uint64_t rootDirSector = 0;   // FAT16: the fixed root area
+    uint32_t rootDirSectors = 0;  // FAT16: its length
+    uint32_t rootCluster = 0;     // FAT32
     int bootSectorKnown = 1;
     uint64_t firstDataSector = 0;  // sector of cluster 2
     uint64_t totalSectors = 0;     // of the partition
@@ -39,8 +39,9 @@ class CFATBuildWorker {
 public:
     // Nothing is owned but the worker's own maps; the progress sink may be
     // null.
-    CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress, CFATSearchedPartitionInfo* partition,
-                    IStorageDevice* device, const FATBuildGeometry& geometry, const IFATTable* fat);
+    CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* progress,
+                    CFATSearchedPartitionInfo* partition, IStorageDevice* device,
+                    const FATBuildGeometry& geometry, const IFATTable* fat);
     ~CFATBuildWorker();
     CFATBuildWorker(const CFATBuildWorker&) = delete;
     CFATBuildWorker& operator=(const CFATBuildWorker&) = delete;
@@ -48,7 +49,8 @@ public:
     // A boot sector worth walking from: valid for the device's sector size,
     // big enough for its FATs, and followed by a FAT (first or second copy)
     // that starts like one.
-    static bool IsFullValidDBR(const uint8_t* sector, size_t length, uint64_t startSector, IStorageDevice* device);
+    static bool IsFullValidDBR(const uint8_t* sector, size_t length, uint64_t startSector,
+                               IStorageDevice* device);
 
     // Breadth-first walk of a live volume; every live and deleted entry goes
     // to the tree builder. 0, or the root-not-built or cancelled failure.

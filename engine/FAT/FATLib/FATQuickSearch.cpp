@@ -20,11 +20,15 @@ constexpr uint64_t kBackupBootSector = 6;
 
 // Sector sizes the FAT code reads with; anything else from a device record
 // is refused rather than used to size buffers.
-bool SectorSizeOk(int size) { return size >= 512 && size <= 4096 && size % 512 == 0; }
+bool SectorSizeOk(int size) {
+    return size >= 512 && size <= 4096 && size % 512 == 0;
+}
 
 }  // namespace
 
-IQuickFileSystemSearchController* CreateFATQuickSearcher() { return new (std::nothrow) CFATQuickSearcher(); }
+IQuickFileSystemSearchController* CreateFATQuickSearcher() {
+    return new (std::nothrow) CFATQuickSearcher();
+}
 
 IVolumeAnalyze* CreateFatVolumeAnalyze(IStorageDevice* device, unsigned long long startSector) {
     return new (std::nothrow) CFatVolumeAnalyze(device, startSector);
@@ -34,23 +38,28 @@ IVolumeAnalyze* CreateFatVolumeAnalyze(IStorageDevice* device, unsigned long lon
 // Quick searcher
 
 CFATQuickSearcher::~CFATQuickSearcher() {
-    for (CFATSearchedPartitionInfo* record : m_partitions) CFATSearchedPartitionInfo::DestroyFATSearchedPartitionInfo(record);
+    for (CFATSearchedPartitionInfo* record : m_partitions)
+        CFATSearchedPartitionInfo::DestroyFATSearchedPartitionInfo(record);
 }
 
 int CFATQuickSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
     // Only the first record is ever handed out: a quick search covers one
     // volume.
     const int found = m_partitions.empty() ? 0 : 1;
-    return AnswerSearchedPartitionQuery(found, out, capacity,
-                                        [this](int) -> CSearchedPartitionInfo* { return m_partitions.front()->Clone(); });
+    return AnswerSearchedPartitionQuery(
+        found, out, capacity,
+        [this](int) -> CSearchedPartitionInfo* { return m_partitions.front()->Clone(); });
 }
 
 VKRESULT CFATQuickSearcher::GetFsType(int& type) const {
-    if (!m_device || m_device->GetType() != kDeviceVolume) return VK_ERROR(kModuleFATSearch, kErrNotSupported);
+    if (!m_device || m_device->GetType() != kDeviceVolume)
+        return VK_ERROR(kModuleFATSearch, kErrNotSupported);
     auto* data = dynamic_cast<IVolumeDeviceData*>(m_device->GetPrivateData());
-    if (!data) return VK_ERROR(kModuleFATSearch, kErrNoInformation);
+    if (!data)
+        return VK_ERROR(kModuleFATSearch, kErrNoInformation);
     const CCollectedVolumeDeviceInfoStruct* record = data->GetVolumeInfo();
-    if (!record) return VK_ERROR(kModuleFATSearch, kErrNoInformation);
+    if (!record)
+        return VK_ERROR(kModuleFATSearch, kErrNoInformation);
     type = record->fileSystemType;
     return VK_OK;
 }
@@ -70,7 +79,8 @@ VKRESULT CFATQuickSearcher::QuickSearchFiles(IStorageDevice* volume, IProgress* 
             if (type == FILE_SYSTEM_FAT16 || type == FILE_SYSTEM_FAT32) {
                 result = FatQuickSearchFiles(type);
             } else {
-                CatchExeception::WriteLog("FAT quick search: volume of file-system type %d refused\n", type);
+                CatchExeception::WriteLog(
+                    "FAT quick search: volume of file-system type %d refused\n", type);
                 result = VK_ERROR(kModuleFATSearch, kErrFATNotFATVolume);
             }
         }
@@ -100,7 +110,8 @@ VKRESULT CFATQuickSearcher::FatQuickSearchFiles(int type) {
 
     std::vector<uint8_t> boot;
     if (!SectorSizeOk(deviceSectorSize)) {
-        CatchExeception::WriteLog("FAT quick search: device sector size %d refused\n", deviceSectorSize);
+        CatchExeception::WriteLog("FAT quick search: device sector size %d refused\n",
+                                  deviceSectorSize);
         result = VK_ERROR(kModuleFATSearch, kErrFATNotFATVolume);
     } else {
         try {
@@ -114,23 +125,31 @@ VKRESULT CFATQuickSearcher::FatQuickSearchFiles(int type) {
                      CFATBuildWorker::IsFullValidDBR(boot.data(), boot.size(), start, m_device);
         if (!valid && (flags & kFATFlagFat32BackupBoot)) {
             std::fill(boot.begin(), boot.end(), 0);
-            valid = m_device->ReadSector(boot.data(), static_cast<long long>(start + kBackupBootSector), 1) &&
+            valid = m_device->ReadSector(boot.data(),
+                                         static_cast<long long>(start + kBackupBootSector), 1) &&
                     CFATBuildWorker::IsFullValidDBR(boot.data(), boot.size(), start, m_device);
-            if (valid) CatchExeception::WriteLog("FAT quick search: boot sector damaged, searching from the backup\n");
+            if (valid)
+                CatchExeception::WriteLog(
+                    "FAT quick search: boot sector damaged, searching from the backup\n");
         }
-        if (!valid) result = VK_ERROR(kModuleFATSearch, kErrFATNotFATVolume);
+        if (!valid)
+            result = VK_ERROR(kModuleFATSearch, kErrFATNotFATVolume);
     }
 
     FATGeometry geo;
-    const CTempFATDBR dbr(boot.data(), boot.size(), static_cast<uint32_t>(std::max(deviceSectorSize, 0)));
+    const CTempFATDBR dbr(boot.data(), boot.size(),
+                          static_cast<uint32_t>(std::max(deviceSectorSize, 0)));
     if (ResultSucceeded(result)) {
         const long long deviceSectors = m_device->GetTotalSectors();
-        const uint64_t available = deviceSectors > 0 ? static_cast<uint64_t>(deviceSectors) - start : 0;
-        if (!dbr.GetGeometry(available, geo)) result = VK_ERROR(kModuleFATSearch, kErrFATNotFATVolume);
+        const uint64_t available =
+            deviceSectors > 0 ? static_cast<uint64_t>(deviceSectors) - start : 0;
+        if (!dbr.GetGeometry(available, geo))
+            result = VK_ERROR(kModuleFATSearch, kErrFATNotFATVolume);
     }
     if (ResultSucceeded(result)) {
-        fat = IFATTableFactory::CreateFATTable(m_device, start + dbr.GetReservedSector(), dbr.GetFileSystemType(),
-                                               dbr.GetSectorsPerFat(), flags & 0x80, flags & 0x200);
+        fat = IFATTableFactory::CreateFATTable(m_device, start + dbr.GetReservedSector(),
+                                               dbr.GetFileSystemType(), dbr.GetSectorsPerFat(),
+                                               flags & 0x80, flags & 0x200);
         if (!fat) {
             result = VK_ERROR(kModuleFATSearch, kErrNoInformation);
         } else if (!fat->HasCopy()) {
@@ -141,8 +160,10 @@ VKRESULT CFATQuickSearcher::FatQuickSearchFiles(int type) {
     }
     if (ResultSucceeded(result)) {
         const int fsType = dbr.GetFileSystemType();
-        const uint32_t rootSectors = fsType == FILE_SYSTEM_FAT16 ? static_cast<uint32_t>(geo.rootDirSectors) : 0;
-        record = CFATSearchedPartitionInfo::CreateFATSearchedPartitionInfo(static_cast<unsigned>(deviceSectorSize));
+        const uint32_t rootSectors =
+            fsType == FILE_SYSTEM_FAT16 ? static_cast<uint32_t>(geo.rootDirSectors) : 0;
+        record = CFATSearchedPartitionInfo::CreateFATSearchedPartitionInfo(
+            static_cast<unsigned>(deviceSectorSize));
         if (!record) {
             result = VK_ERROR(kModuleFATSearch, kErrNotInitialised);
         } else {
@@ -153,14 +174,17 @@ VKRESULT CFATQuickSearcher::FatQuickSearchFiles(int type) {
             record->fileSystemType = fsType;
             record->SetTotalSectors(geo.totalSectors);
             record->SetSectorPerFAT(dbr.GetSectorsPerFat());
-            record->SetTotalCluster(static_cast<uint32_t>(std::min<uint64_t>(geo.totalClusters, UINT32_MAX)));
+            record->SetTotalCluster(
+                static_cast<uint32_t>(std::min<uint64_t>(geo.totalClusters, UINT32_MAX)));
             record->SetStartSector(static_cast<long long>(start));
             record->SetReservedSector(static_cast<uint16_t>(dbr.GetReservedSector()));
-            record->SetRootInfo(fsType == FILE_SYSTEM_FAT32 ? dbr.GetRootDirStartCluster() : rootSectors);
+            record->SetRootInfo(fsType == FILE_SYSTEM_FAT32 ? dbr.GetRootDirStartCluster()
+                                                            : rootSectors);
             record->MergeFlag(flags);
             m_partitions.push_back(record);
 
-            if (m_builder) m_builder->AddSearcherInfo(SEARCHER_FAT, 0);
+            if (m_builder)
+                m_builder->AddSearcherInfo(SEARCHER_FAT, 0);
             FATBuildGeometry build;
             build.fileSystemType = fsType;
             build.startSector = start;
@@ -189,13 +213,16 @@ VKRESULT CFATQuickSearcher::FatQuickSearchFiles(int type) {
 // Volume recogniser
 
 CFatVolumeAnalyze::CFatVolumeAnalyze(IStorageDevice* device, unsigned long long startSector) {
-    if (!device || !SectorSizeOk(device->GetSectorSize())) return;
+    if (!device || !SectorSizeOk(device->GetSectorSize()))
+        return;
     const uint32_t sectorSize = static_cast<uint32_t>(device->GetSectorSize());
     std::vector<uint8_t> buffer(4 * static_cast<size_t>(sectorSize), 0);
-    if (!device->ReadSector(buffer.data(), static_cast<long long>(startSector), 4)) return;
+    if (!device->ReadSector(buffer.data(), static_cast<long long>(startSector), 4))
+        return;
     const CTempFATDBR dbr(buffer.data(), sectorSize, sectorSize);
     const int type = dbr.GetFileSystemType();
-    if (type != FILE_SYSTEM_FAT16 && type != FILE_SYSTEM_FAT32) return;
+    if (type != FILE_SYSTEM_FAT16 && type != FILE_SYSTEM_FAT32)
+        return;
     m_type = type;
     m_totalSectors = dbr.GetTotalSectors();
     std::string label;
@@ -205,7 +232,8 @@ CFatVolumeAnalyze::CFatVolumeAnalyze(IStorageDevice* device, unsigned long long 
 }
 
 int CFatVolumeAnalyze::GetLabel(char* buffer, int size) {
-    if (!buffer || size <= 0) return 0;
+    if (!buffer || size <= 0)
+        return 0;
     const size_t n = std::min(static_cast<size_t>(size), sizeof(m_label));
     std::memcpy(buffer, m_label, n);
     buffer[n - 1] = '\0';
@@ -216,39 +244,49 @@ int CFatVolumeAnalyze::GetLabel(char* buffer, int size) {
 // Labels
 
 CFATVolume::CFATVolume(IStorageDevice* device)
-    : m_device(device), m_sectorSize(device && SectorSizeOk(device->GetSectorSize())
-                                         ? static_cast<uint32_t>(device->GetSectorSize())
-                                         : 512) {}
+    : m_device(device),
+      m_sectorSize(device && SectorSizeOk(device->GetSectorSize())
+                       ? static_cast<uint32_t>(device->GetSectorSize())
+                       : 512) {}
 
-bool CFATVolume::GetPartitionLabel(uint64_t startSector, const CTempFATDBR& boot, std::string& out) {
+bool CFATVolume::GetPartitionLabel(uint64_t startSector, const CTempFATDBR& boot,
+                                   std::string& out) {
     out.clear();
-    if (!m_device) return false;
+    if (!m_device)
+        return false;
     switch (boot.GetFileSystemType()) {
-        case FILE_SYSTEM_FAT32: return GetFat32Label(startSector, boot, out);
-        case FILE_SYSTEM_FAT16: return GetFatLabel(startSector, boot, out);
-        default: return false;
+        case FILE_SYSTEM_FAT32:
+            return GetFat32Label(startSector, boot, out);
+        case FILE_SYSTEM_FAT16:
+            return GetFatLabel(startSector, boot, out);
+        default:
+            return false;
     }
 }
 
 bool CFATVolume::GetFatLabel(uint64_t startSector, const CTempFATDBR& boot, std::string& out) {
     const uint32_t spc = boot.GetSectorsperCluster();
     const uint64_t rootSectors = static_cast<uint64_t>(boot.GetRootEntries()) * 32 / m_sectorSize;
-    if (spc == 0 || rootSectors == 0) return false;
-    const uint64_t root =
-        startSector + boot.GetReservedSector() + static_cast<uint64_t>(boot.GetNumberOfFat()) * boot.GetSectorsPerFat();
+    if (spc == 0 || rootSectors == 0)
+        return false;
+    const uint64_t root = startSector + boot.GetReservedSector() +
+                          static_cast<uint64_t>(boot.GetNumberOfFat()) * boot.GetSectorsPerFat();
     for (uint64_t done = 0; done < rootSectors; done += spc) {
         const uint32_t sectors = static_cast<uint32_t>(std::min<uint64_t>(spc, rootSectors - done));
         const int found = AnalyzeDirClusterToGetLabel(root + done, sectors, out);
-        if (found != 0) return found > 0;
+        if (found != 0)
+            return found > 0;
     }
     return false;
 }
 
 bool CFATVolume::GetFat32Label(uint64_t startSector, const CTempFATDBR& boot, std::string& out) {
     const uint32_t spc = boot.GetSectorsperCluster();
-    if (spc == 0) return false;
+    if (spc == 0)
+        return false;
     const uint64_t fatStart = startSector + boot.GetReservedSector();
-    const uint64_t dataStart = fatStart + static_cast<uint64_t>(boot.GetNumberOfFat()) * boot.GetSectorsPerFat();
+    const uint64_t dataStart =
+        fatStart + static_cast<uint64_t>(boot.GetNumberOfFat()) * boot.GetSectorsPerFat();
     const uint64_t entriesPerBlock = static_cast<uint64_t>(m_sectorSize) * spc / 4;
     const long long deviceSectors = m_device->GetTotalSectors();
     const uint64_t clusterLimit =
@@ -261,12 +299,17 @@ bool CFATVolume::GetFat32Label(uint64_t startSector, const CTempFATDBR& boot, st
     uint64_t cluster = boot.GetRootDirStartCluster();
     // Bounded by the volume's clusters and cut at the first cluster seen
     // twice: a looping chain ends the search.
-    while (CFATTableAnalyser::IsUsedCluster(cluster) && cluster < clusterLimit && seen.insert(cluster).second) {
-        const int found = AnalyzeDirClusterToGetLabel(FATClusterToSector(dataStart, cluster, spc), spc, out);
-        if (found != 0) return found > 0;
+    while (CFATTableAnalyser::IsUsedCluster(cluster) && cluster < clusterLimit &&
+           seen.insert(cluster).second) {
+        const int found =
+            AnalyzeDirClusterToGetLabel(FATClusterToSector(dataStart, cluster, spc), spc, out);
+        if (found != 0)
+            return found > 0;
         const uint64_t blockNo = cluster / entriesPerBlock;
         if (blockNo != loadedBlock) {
-            if (!m_device->ReadSector(block.data(), static_cast<long long>(fatStart + blockNo * spc), spc)) return false;
+            if (!m_device->ReadSector(block.data(),
+                                      static_cast<long long>(fatStart + blockNo * spc), spc))
+                return false;
             loadedBlock = blockNo;
         }
         const vk::ByteReader r(block.data(), block.size());
@@ -277,11 +320,14 @@ bool CFATVolume::GetFat32Label(uint64_t startSector, const CTempFATDBR& boot, st
 
 int CFATVolume::AnalyzeDirClusterToGetLabel(uint64_t sector, uint32_t sectors, std::string& out) {
     std::vector<uint8_t> buffer(static_cast<size_t>(m_sectorSize) * sectors);
-    if (!m_device->ReadSector(buffer.data(), static_cast<long long>(sector), sectors)) return -1;
+    if (!m_device->ReadSector(buffer.data(), static_cast<long long>(sector), sectors))
+        return -1;
     for (size_t off = 0; off + kFATDirEntrySize <= buffer.size(); off += kFATDirEntrySize) {
         const CTempFATDirEntry entry(static_cast<const uint8_t*>(buffer.data() + off));
-        if (!entry.IsValidFATDirEntry(false)) return 0;
-        if (entry.IsLongFileNameEntry() || entry.IsErased() || !entry.IsVolumeLabel()) continue;
+        if (!entry.IsValidFATDirEntry(false))
+            return 0;
+        if (entry.IsLongFileNameEntry() || entry.IsErased() || !entry.IsVolumeLabel())
+            continue;
         entry.GetShortName(out, true);
         return 1;
     }

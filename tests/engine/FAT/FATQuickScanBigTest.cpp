@@ -15,27 +15,34 @@ using namespace velmora::fattest;
 namespace {
 
 TEST(FatQuickScanBig, GeneratedVolumeMatchesManifestAndSleuthKit) {
-    if (!velmora::test::IsRoot()) GTEST_SKIP() << "runs as root only (a 1 GiB image of the CI machine's kind)";
-    for (const char* tool : {"mkfs.fat", "mcopy", "mdel", "mdeltree", "python3", "fls", "tsk_recover"})
-        if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "runs as root only (a 1 GiB image of the CI machine's kind)";
+    for (const char* tool :
+         {"mkfs.fat", "mcopy", "mdel", "mdeltree", "python3", "fls", "tsk_recover"})
+        if (!HaveTool(tool))
+            GTEST_SKIP() << tool << " is not installed";
     setenv("TZ", "UTC", 1);
     tzset();
     velmora::test::TempDir dir;
     const std::string image = dir / "big.img";
     std::string out;
     // Folders of 90 files: a deleted folder spans several clusters.
-    ASSERT_EQ(RunScript("make_fat32_volume.py", {image, "1G", "360", "--per-folder", "90"}, &out), 0) << out;
+    ASSERT_EQ(RunScript("make_fat32_volume.py", {image, "1G", "360", "--per-folder", "90"}, &out),
+              0)
+        << out;
 
     QuickScan scan(image, FS_FAT32);
     ASSERT_TRUE(scan.device);
     ASSERT_EQ(scan.Run(), VK_OK);
     const auto nodes = scan.Files(true);
     size_t deleted = 0;
-    for (const auto& [path, node] : nodes) deleted += !node->IsDirectory() && node->IsDeleted();
+    for (const auto& [path, node] : nodes)
+        deleted += !node->IsDirectory() && node->IsDeleted();
     EXPECT_GE(deleted, 100u);
 
     const std::string recovered = dir / "recovered";
-    const RecoverFolderStats stats = RecoverToFolder(nodes, scan.device.get(), scan.searcher.get(), recovered, false);
+    const RecoverFolderStats stats =
+        RecoverToFolder(nodes, scan.device.get(), scan.searcher.get(), recovered, false);
     EXPECT_EQ(stats.failed, 0);
     EXPECT_GE(stats.written, 360);
     std::string report;

@@ -16,20 +16,20 @@
 #include <string>
 #include <vector>
 
+#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "FATLib/FATBuildWorker.h"
 #include "FATLib/FATDBR.h"
 #include "FATLib/FATFileNode.h"
 #include "FATLib/FATPartitionInfo.h"
 #include "FATLib/FATQuickSearch.h"
 #include "FATLib/FATTable.h"
+#include "FatQuickScanHarness.h"
 #include "FatTools.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "support/TestSupport.h"
-#include "FatQuickScanHarness.h"
 
 using namespace velmora::fattest;
 using velmora::test::TempDir;
@@ -38,7 +38,6 @@ namespace {
 
 constexpr uint32_t kNotFat = kErrFATNotFATVolume;
 
-
 // The fixture images, made once for the whole suite.
 class FatQuickScanTest : public ::testing::Test {
 protected:
@@ -46,20 +45,28 @@ protected:
         // DOS times are local time; the fixtures were written in UTC.
         setenv("TZ", "UTC", 1);
         tzset();
-        if (!HaveTool("mkfs.fat") || !HaveTool("mcopy") || !HaveTool("python3")) return;
+        if (!HaveTool("mkfs.fat") || !HaveTool("mcopy") || !HaveTool("python3"))
+            return;
         s_dir = new TempDir();
         std::string out;
-        s_ok = RunTool({"sh", velmora::test::SourceDir() + "/tests/fixtures/fat/make.sh", s_dir->path()}, &out) == 0;
+        s_ok = RunTool({"sh", velmora::test::SourceDir() + "/tests/fixtures/fat/make.sh",
+                        s_dir->path()},
+                       &out) == 0;
     }
     static void TearDownTestSuite() {
         delete s_dir;
         s_dir = nullptr;
     }
     void SetUp() override {
-        if (!s_ok) GTEST_SKIP() << "the FAT fixtures cannot be made here (mkfs.fat, mtools, python3)";
+        if (!s_ok)
+            GTEST_SKIP() << "the FAT fixtures cannot be made here (mkfs.fat, mtools, python3)";
     }
-    static std::string Image(const std::string& name) { return s_dir->path() + "/fat/" + name + ".img"; }
-    static std::string Manifest(const std::string& name) { return s_dir->path() + "/fat/" + name + ".json"; }
+    static std::string Image(const std::string& name) {
+        return s_dir->path() + "/fat/" + name + ".img";
+    }
+    static std::string Manifest(const std::string& name) {
+        return s_dir->path() + "/fat/" + name + ".json";
+    }
 
     // A copy of a fixture image the test may damage.
     std::string Copy(const std::string& name) {
@@ -119,7 +126,8 @@ TEST_F(FatQuickScanTest, FixturesComeBackWholeAndMatchSleuthKit) {
                   c.fsType == FS_FAT32 ? kFATQuickFlagsFat32 : kFATQuickFlagsFat16);
 
         const std::string out = m_tmp / (std::string(c.name) + "-out");
-        const RecoverFolderStats stats = RecoverToFolder(scan.Files(true), scan.device.get(), scan.searcher.get(), out, false);
+        const RecoverFolderStats stats =
+            RecoverToFolder(scan.Files(true), scan.device.get(), scan.searcher.get(), out, false);
         EXPECT_EQ(stats.failed, 0);
         std::string report;
         EXPECT_EQ(RunScript("check_recovered.py", {Manifest(c.name), out}, &report), 0) << report;
@@ -148,8 +156,8 @@ TEST_F(FatQuickScanTest, ThroughTheScanControllers) {
                                  FixtureCase{"fat32", FS_FAT32, 512, "VOL32", true}}) {
         SCOPED_TRACE(c.name);
         std::string log, report;
-        const std::string tree = DriveQuickScanAndRecover(Image(c.name), c.fsType, c.sectorSize,
-                                                          m_tmp / (std::string(c.name) + "-driven"), &log);
+        const std::string tree = DriveQuickScanAndRecover(
+            Image(c.name), c.fsType, c.sectorSize, m_tmp / (std::string(c.name) + "-driven"), &log);
         ASSERT_FALSE(tree.empty()) << log;
         EXPECT_EQ(RunScript("check_recovered.py", {Manifest(c.name), tree}, &report), 0) << report;
         if (HaveTool("tsk_recover") && HaveTool("fls")) {
@@ -159,7 +167,9 @@ TEST_F(FatQuickScanTest, ThroughTheScanControllers) {
     // FAT12 is refused by the FAT quick searcher (the caller runs a deep scan
     // of such a volume instead).
     std::string log;
-    EXPECT_TRUE(DriveQuickScanAndRecover(Image("fat12"), FS_FAT12, 512, m_tmp / "fat12-driven", &log).empty());
+    EXPECT_TRUE(
+        DriveQuickScanAndRecover(Image("fat12"), FS_FAT12, 512, m_tmp / "fat12-driven", &log)
+            .empty());
     EXPECT_NE(log.find("result 0x010a"), std::string::npos) << log;
 }
 
@@ -175,9 +185,11 @@ TEST_F(FatQuickScanTest, OnlyDeletedFilesWhenAsked) {
     RecoverToFolder(scan.Files(), scan.device.get(), scan.searcher.get(), out, true);
     std::set<std::string> got;
     for (const auto& e : std::filesystem::recursive_directory_iterator(out))
-        if (e.is_regular_file()) got.insert("/" + std::filesystem::relative(e.path(), out).string());
-    const std::set<std::string> expected = {"/Pics/deleted photo.jpg", "/Docs/deleted note.txt", "/root gone.jpg",
-                                            "/Gone/lost photo.jpg", "/Gone/Inner/deep report.pdf"};
+        if (e.is_regular_file())
+            got.insert("/" + std::filesystem::relative(e.path(), out).string());
+    const std::set<std::string> expected = {"/Pics/deleted photo.jpg", "/Docs/deleted note.txt",
+                                            "/root gone.jpg", "/Gone/lost photo.jpg",
+                                            "/Gone/Inner/deep report.pdf"};
     EXPECT_EQ(got, expected);
 }
 
@@ -238,7 +250,8 @@ TEST_F(FatQuickScanTest, TruncatedImageGivesOnlyWholeFiles) {
     EXPECT_EQ(record->totalSectors, (20 << 20) / 512);
     // Nothing reaching past the end may pass for recovered data.
     const std::string out = m_tmp / "cut";
-    const RecoverFolderStats stats = RecoverToFolder(scan.Files(), scan.device.get(), scan.searcher.get(), out, false);
+    const RecoverFolderStats stats =
+        RecoverToFolder(scan.Files(), scan.device.get(), scan.searcher.get(), out, false);
     EXPECT_FALSE(std::filesystem::exists(out + "/FILLER.BIN"));
     EXPECT_GE(stats.failed, 1);
 }
@@ -246,13 +259,16 @@ TEST_F(FatQuickScanTest, TruncatedImageGivesOnlyWholeFiles) {
 TEST_F(FatQuickScanTest, RefusedCallsStillFinish) {
     QuickScan scan(Image("fat16"), FS_FAT16);
     RecordingProgress progress;
-    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(nullptr, &progress), kModuleFATSearch, kErrBadArgument));
+    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(nullptr, &progress), kModuleFATSearch,
+                         kErrBadArgument));
     ExpectFinished(progress);
-    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(scan.device.get(), nullptr), kModuleFATSearch, kErrBadArgument));
+    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(scan.device.get(), nullptr),
+                         kModuleFATSearch, kErrBadArgument));
 
     CFATQuickSearcher noBuilder;
     RecordingProgress p2;
-    EXPECT_TRUE(ResultIs(noBuilder.QuickSearchFiles(scan.device.get(), &p2), kModuleFATSearch, kErrNoInformation));
+    EXPECT_TRUE(ResultIs(noBuilder.QuickSearchFiles(scan.device.get(), &p2), kModuleFATSearch,
+                         kErrNoInformation));
     ExpectFinished(p2);
     EXPECT_EQ(noBuilder.GetSearchedPartitionInfo(nullptr, 0), 0);
 
@@ -260,12 +276,14 @@ TEST_F(FatQuickScanTest, RefusedCallsStillFinish) {
     std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(Image("fat16").c_str()));
     ASSERT_TRUE(disk->Open(nullptr));
     RecordingProgress p3;
-    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(disk.get(), &p3), kModuleFATSearch, kErrNotSupported));
+    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(disk.get(), &p3), kModuleFATSearch,
+                         kErrNotSupported));
     ExpectFinished(p3);
     std::unique_ptr<IStorageDevice> bare(CreateVolumeDevice(Image("fat16").c_str()));
     ASSERT_TRUE(bare->Open(nullptr));
     RecordingProgress p4;
-    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(bare.get(), &p4), kModuleFATSearch, kErrNoInformation));
+    EXPECT_TRUE(ResultIs(scan.searcher->QuickSearchFiles(bare.get(), &p4), kModuleFATSearch,
+                         kErrNoInformation));
     ExpectFinished(p4);
 }
 

@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "RecoveryInterfaces.h"
-#include "FileNode.h"
-#include "IStorageDevice.h"
-#include "SearchInterfaces.h"
-#include "SearchedPartitionInfo.h"
 #include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "FATLib/FATFileNode.h"
 #include "FATLib/FATQuickSearch.h"
-#include "IRecoveryFilter.h"
-#include "StorageDevices.h"
 #include "FatTools.h"
+#include "FileNode.h"
+#include "IRecoveryFilter.h"
+#include "IStorageDevice.h"
+#include "RecoveryInterfaces.h"
+#include "SearchInterfaces.h"
+#include "SearchedPartitionInfo.h"
+#include "StorageDevices.h"
 
 namespace velmora::fattest {
 
@@ -33,7 +33,8 @@ inline std::string NodePath(IFileNode* node) {
     for (IFileNode* n = node; n && n->GetParent(); n = n->GetParent()) {
         std::string name = n->GetFileName() ? n->GetFileName() : "";
         for (char& c : name)
-            if (c == '/') c = '_';
+            if (c == '/')
+                c = '_';
         path = "/" + name + path;
     }
     return path;
@@ -48,9 +49,10 @@ struct RecoverFolderStats {
 // to node) under `folder`, through the data-recovery object as the program
 // recovers them (bytes and times). Empty files have no data to read and
 // are made directly.
-inline RecoverFolderStats RecoverToFolder(const std::map<std::string, IFileNode*>& nodes, IStorageDevice* device,
-                                          IFileSystemSearchController* searcher, const std::string& folder,
-                                          bool deletedOnly) {
+inline RecoverFolderStats RecoverToFolder(const std::map<std::string, IFileNode*>& nodes,
+                                          IStorageDevice* device,
+                                          IFileSystemSearchController* searcher,
+                                          const std::string& folder, bool deletedOnly) {
     RecoverFolderStats stats;
     IDataRecovery* recovery = CreateDataRecoveryObj();
     const bool ready = recovery && ResultSucceeded(recovery->Initialize(searcher, device));
@@ -58,13 +60,16 @@ inline RecoverFolderStats RecoverToFolder(const std::map<std::string, IFileNode*
     for (const auto& [path, node] : nodes) {
         const std::string target = folder + path;
         if (node->IsDirectory()) {
-            if (!deletedOnly) std::filesystem::create_directories(target);
+            if (!deletedOnly)
+                std::filesystem::create_directories(target);
             continue;
         }
-        if (deletedOnly && !node->IsDeleted()) continue;
+        if (deletedOnly && !node->IsDeleted())
+            continue;
         std::filesystem::create_directories(std::filesystem::path(target).parent_path());
         if (node->GetFileSize() == 0) {
-            const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+            const int fd =
+                ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
             if (fd < 0) {
                 ++stats.failed;
                 continue;
@@ -73,7 +78,8 @@ inline RecoverFolderStats RecoverToFolder(const std::map<std::string, IFileNode*
             struct timespec times[2] = {};
             times[0].tv_nsec = UTIME_OMIT;
             times[1].tv_sec = static_cast<time_t>(ticks / 10000000LL - 11644473600LL);
-            if (ticks > 0) ::futimens(fd, times);
+            if (ticks > 0)
+                ::futimens(fd, times);
             ::close(fd);
             ++stats.written;
             continue;
@@ -89,13 +95,16 @@ inline RecoverFolderStats RecoverToFolder(const std::map<std::string, IFileNode*
         else
             ++stats.failed;
     }
-    if (recovery) recovery->Release();
+    if (recovery)
+        recovery->Release();
     return stats;
 }
 
 class RecordingProgress final : public IProgress {
 public:
-    void UpdateProgress(_PROGRESS_INFO* info) override { records.push_back({info->state, info->total, info->done}); }
+    void UpdateProgress(_PROGRESS_INFO* info) override {
+        records.push_back({info->state, info->total, info->done});
+    }
     int Continued() override { return stopAfter < 0 || ++asked <= stopAfter; }
     int shouldBuild() override { return 1; }
 
@@ -111,7 +120,9 @@ public:
 // Keeps what the builder shows; the nodes stay the builder's.
 class CollectingTree final : public IDrirectoryTree {
 public:
-    void ShowNodes(IFileNode** nodes, unsigned count, int) override { shown.insert(shown.end(), nodes, nodes + count); }
+    void ShowNodes(IFileNode** nodes, unsigned count, int) override {
+        shown.insert(shown.end(), nodes, nodes + count);
+    }
     void ShowFilesystemNode(IFilesystemNode*) override { ++roots; }
     std::vector<IFileNode*> shown;
     int roots = 0;
@@ -124,11 +135,13 @@ struct QuickScan {
     // quick scan's own filter shows only deleted ones.
     QuickScan(const std::string& image, int fsType, int sectorSize = 512, bool showLive = true) {
         device.reset(CreateVolumeDevice(image.c_str()));
-        if (!device || !device->Open(nullptr)) return;
+        if (!device || !device->Open(nullptr))
+            return;
         auto* record = new CCollectedVolumeDeviceInfoStruct{};
         record->fileSystemType = fsType;
         record->sectorSize = sectorSize;
-        record->totalSectors = static_cast<long long>(std::filesystem::file_size(image)) / sectorSize;
+        record->totalSectors =
+            static_cast<long long>(std::filesystem::file_size(image)) / sectorSize;
         record->partitionNumber = -1;
         std::snprintf(record->volumeName, sizeof(record->volumeName), "%s", "fixture");
         device->SetPrivateData(CreateVolumeDeviceData(record));
@@ -144,7 +157,8 @@ struct QuickScan {
         searcher->SetDirecotryTreeBuilder(builder);
     }
     ~QuickScan() {
-        if (builder) builder->Release();
+        if (builder)
+            builder->Release();
     }
     VKRESULT Run() {
         CFATFileNode::SetTraceEnabled(false);
@@ -155,7 +169,8 @@ struct QuickScan {
     std::map<std::string, IFileNode*> Files(bool withFolders = false) const {
         std::map<std::string, IFileNode*> out;
         for (IFileNode* n : tree.shown)
-            if (withFolders || !n->IsDirectory()) out[NodePath(n)] = n;
+            if (withFolders || !n->IsDirectory())
+                out[NodePath(n)] = n;
         return out;
     }
 
@@ -187,7 +202,8 @@ inline std::string DriveQuickScanAndRecover(const std::string& image, int fsType
             log);
     const std::string mark = "recovered tree: ";
     const size_t at = log->find(mark);
-    if (at == std::string::npos || log->find(" 0 failed") == std::string::npos) return {};
+    if (at == std::string::npos || log->find(" 0 failed") == std::string::npos)
+        return {};
     return log->substr(at + mark.size(), log->find('\n', at) - at - mark.size());
 #else
     (void)image, (void)fsType, (void)sectorSize, (void)folder, (void)log;
