@@ -254,6 +254,20 @@ TEST_F(FatQuickScanTest, TruncatedImageGivesOnlyWholeFiles) {
         RecoverToFolder(scan.Files(), scan.device.get(), scan.searcher.get(), out, false);
     EXPECT_FALSE(std::filesystem::exists(out + "/FILLER.BIN"));
     EXPECT_GE(stats.failed, 1);
+
+    // Cut shorter: inside the reserved sectors (no FAT to confirm the boot
+    // sector) and inside the first FAT (no room for a data area).
+    for (const auto& [bytes, error] :
+         {std::pair<uintmax_t, uint32_t>{12 << 10, kNotFat}, {200 << 10, kNotFat}}) {
+        SCOPED_TRACE(bytes);
+        const std::string shorter = m_tmp / ("short" + std::to_string(bytes) + ".img");
+        std::filesystem::copy_file(cut, shorter);
+        std::filesystem::resize_file(shorter, bytes);
+        QuickScan s(shorter, FS_FAT32);
+        EXPECT_TRUE(ResultIs(s.Run(), kModuleFATSearch, error)) << std::hex << s.result;
+        ExpectFinished(s.progress);
+        EXPECT_TRUE(s.Files().empty());
+    }
 }
 
 TEST_F(FatQuickScanTest, RefusedCallsStillFinish) {
