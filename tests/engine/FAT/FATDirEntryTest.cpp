@@ -180,6 +180,12 @@ TEST(FATDirEntry, DosTimesAreLocalTime) {
     tzset();
     ASSERT_TRUE(DosDateTimeToFileTime(0x5895, 0x5A3C, &ft));
     EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), 1713698276 - 2 * 3600);  // summer time
+    // The day summer time starts (2024-03-31): 01:30 is still winter time,
+    // 03:30 already summer time.
+    ASSERT_TRUE(DosDateTimeToFileTime(0x587F, 0x0BC0, &ft));
+    EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), 1711845000);
+    ASSERT_TRUE(DosDateTimeToFileTime(0x587F, 0x1BC0, &ft));
+    EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), 1711848600);
     if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
     tzset();
 }
