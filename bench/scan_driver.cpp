@@ -264,19 +264,6 @@ RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
             ++r.failed;
             continue;
         }
-        // An empty file has no data to read: it is made as it is.
-        if (node->GetFileSize() == 0) {
-            const int fd = velmora::recovery::OpenRecoveredFile(path.c_str());
-            if (fd < 0) {
-                ++r.failed;
-                continue;
-            }
-            ::close(fd);
-            velmora::recovery::SetFileTimes(path.c_str(), node->GetCreationTime(),
-                                            node->GetModificationTime(), node->GetLastAccessTime());
-            ++r.empty;
-            continue;
-        }
         IDataRecovery* recovery = it->second;
         IFileReader* reader = recovery != nullptr ? recovery->SetRecoverNode(node) : nullptr;
         if (reader == nullptr) {
@@ -289,7 +276,7 @@ RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
             ++r.failed;
             continue;
         }
-        ++r.files;
+        ++(node->GetFileSize() == 0 ? r.empty : r.files);
     }
     for (auto& [type, recovery] : recoveries) {
         if (recovery != nullptr)

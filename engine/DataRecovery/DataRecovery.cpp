@@ -126,6 +126,13 @@ CSearchedPartitionInfo* CDataRecovery::GetNodePartition(CFileNode* node) const {
 
 IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
     autolocker<mutex_locker> hold(mutex_);
+    // A selection that fails must leave nothing selected: otherwise the next
+    // RecoverTo would write the previous file's bytes under the new name.
+    if (reader_) reader_->Release();
+    reader_ = nullptr;
+    node_ = nullptr;
+    compressed_ = false;
+    creationTime_ = modificationTime_ = accessTime_ = 0;
     CFileNode* node = dynamic_cast<CFileNode*>(inode);
     if (!node || node->IsDirectory()) {
         CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);

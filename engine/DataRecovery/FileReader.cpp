@@ -15,13 +15,16 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
     const long long bpc = static_cast<long long>(partition->sectorsPerCluster) * partition->GetSectorSize();
     if (partition->sectorsPerCluster == 0 || bpc <= 0 || bpc > (1LL << 30)) return 0;
     const long long size = node->GetFileSize();
-    if (size <= 0) return 0;
+    if (size < 0) return 0;
     IDataRunList* list = node->GetDataRunList();
-    if (!list) return 0;
+    // An empty file has nothing to read and often no runs at all, but it is
+    // still a file the user wants back.
+    if (!list && size != 0) return 0;
 
     std::vector<DataRun> runs;
-    const bool resident = list->IsResident() != 0 || list->GetDataRunListType() == DATARUN_LIST_NTFS_RESIDENT;
-    if (!resident) {
+    const bool resident =
+        list && (list->IsResident() != 0 || list->GetDataRunListType() == DATARUN_LIST_NTFS_RESIDENT);
+    if (!resident && list) {
         for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) {
             if (runs.size() >= kMaxReaderRuns) {
                 CatchExeception::WriteLog("CFileReader::Open: more than %zu runs, refused", kMaxReaderRuns);

@@ -108,7 +108,7 @@ TEST(FileReader, RefusesWhatCannotBeRead) {
     EXPECT_EQ(reader.Open(nullptr, &f.node, &f.partition), 0);
     EXPECT_EQ(reader.Open(f.disk.get(), nullptr, &f.partition), 0);
     EXPECT_EQ(reader.Open(f.disk.get(), &f.node, nullptr), 0);
-    EXPECT_EQ(reader.Open(f.disk.get(), &empty, &f.partition), 0);
+    EXPECT_EQ(reader.Open(f.disk.get(), &empty, &f.partition), 1) << "an empty file is still a file";
     EXPECT_EQ(reader.Open(f.disk.get(), &noRuns, &f.partition), 0);
     EXPECT_EQ(reader.Open(f.disk.get(), &f.node, &zeroCluster), 0);
 
@@ -295,6 +295,37 @@ TEST(DataRecovery, RefusalsAndArgumentErrors) {
     CDataRecovery empty;
     EXPECT_TRUE(ResultIs(empty.Initialize(&none, f.disk.get()), kModuleDataRecovery, kErrRecoveryNoPartition));
     EXPECT_TRUE(ResultIs(empty.Initialize(nullptr, f.disk.get()), kModuleDataRecovery, kErrRecoveryNullArgument));
+}
+
+// A failed selection must not leave the previous file selected: recovering
+// after it would write the old file's bytes under the new name.
+TEST(DataRecovery, FailedSelectionLeavesNothingSelected) {
+    Fixture f;
+    TempDir dir;
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    std::unique_ptr<IFileReader, void (*)(IFileReader*)> first(rec->SetRecoverNode(&f.node),
+                                                               [](IFileReader* r) { r->Release(); });
+    ASSERT_NE(first, nullptr);
+    RecNode beyondSize("negative", -5, f.runs);
+    EXPECT_EQ(rec->SetRecoverNode(&beyondSize), nullptr);
+    VKRESULT r = rec->RecoverTo((dir / "after-failure.bin").c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryNoNode)) << Hex(r);
+    EXPECT_TRUE(ReadFile(dir / "after-failure.bin").empty());
+}
+
+TEST(DataRecovery, EmptyFileComesBackEmptyWithItsTimes) {
+    Fixture f;
+    TempDir dir;
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    RecNode empty("empty.txt", 0, {});
+    IFileReader* reader = rec->SetRecoverNode(&empty);
+    ASSERT_NE(reader, nullptr);
+    reader->Release();
+    const std::string out = dir / "empty.txt";
+    EXPECT_EQ(rec->RecoverTo(out.c_str(), nullptr, 0), VK_OK);
+    struct stat st {};
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 0);
 }
 
 TEST(DataRecovery, InitializeTakesEveryRecordBestScoreFirst) {
