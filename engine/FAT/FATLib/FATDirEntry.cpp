@@ -72,25 +72,20 @@ namespace {
 // /etc/localtime when TZ is unset), which dominated the walk of a volume
 // with many files. Within one hour of one day the offset to UTC does not
 // change (zones change it on hour boundaries), so each hour's start is
-// converted once and the minutes and seconds are added. The cache follows
+// converted once and the minutes and seconds are added. Most days have no
+// change at all: when 23:00 lies exactly 23 hours after midnight, every
+// hour of that day is midnight plus whole hours, and the day costs two
+// conversions however many of its hours the files use. The cache follows
 // the TZ variable.
 struct LocalHourCache {
     std::string zone;
     bool zoneSet = false;
     std::unordered_map<uint32_t, time_t> start;
+    // Per date: midnight, or -1 when the offset changes that day.
+    std::unordered_map<uint16_t, time_t> day;
 };
 
-time_t LocalHourStart(uint16_t date, unsigned hour) {
-    thread_local LocalHourCache cache;
-    const char* zone = std::getenv("TZ");
-    if ((zone != nullptr) != cache.zoneSet || (zone && cache.zone != zone) || cache.start.size() > 100000) {
-        cache.start.clear();
-        cache.zoneSet = zone != nullptr;
-        cache.zone = zone ? zone : "";
-    }
-    const uint32_t key = (static_cast<uint32_t>(date) << 5) | (hour & 0x1F);
-    const auto it = cache.start.find(key);
-    if (it != cache.start.end()) return it->second;
+time_t MakeLocal(uint16_t date, unsigned hour) {
     const tagFATDATE d{date};
     std::tm tm{};
     tm.tm_hour = static_cast<int>(hour);
@@ -98,7 +93,34 @@ time_t LocalHourStart(uint16_t date, unsigned hour) {
     tm.tm_mon = static_cast<int>(d.Month()) - 1;
     tm.tm_year = static_cast<int>(d.YearsSince1980()) + 80;
     tm.tm_isdst = -1;
-    const time_t seconds = mktime(&tm);
+    return mktime(&tm);
+}
+
+time_t LocalHourStart(uint16_t date, unsigned hour) {
+    thread_local LocalHourCache cache;
+    const char* zone = std::getenv("TZ");
+    if ((zone != nullptr) != cache.zoneSet || (zone && cache.zone != zone) || cache.start.size() > 100000 ||
+        cache.day.size() > 100000) {
+        cache.start.clear();
+        cache.day.clear();
+        cache.zoneSet = zone != nullptr;
+        cache.zone = zone ? zone : "";
+    }
+    if (hour < 24) {
+        auto day = cache.day.find(date);
+        if (day == cache.day.end()) {
+            const time_t midnight = MakeLocal(date, 0);
+            const time_t late = MakeLocal(date, 23);
+            const bool steady = midnight != static_cast<time_t>(-1) && late != static_cast<time_t>(-1) &&
+                                late - midnight == 23 * 3600;
+            day = cache.day.emplace(date, steady ? midnight : static_cast<time_t>(-1)).first;
+        }
+        if (day->second != static_cast<time_t>(-1)) return day->second + static_cast<time_t>(hour) * 3600;
+    }
+    const uint32_t key = (static_cast<uint32_t>(date) << 5) | (hour & 0x1F);
+    const auto it = cache.start.find(key);
+    if (it != cache.start.end()) return it->second;
+    const time_t seconds = MakeLocal(date, hour);
     cache.start.emplace(key, seconds);
     return seconds;
 }

@@ -190,4 +190,59 @@ TEST(FATDirEntry, DosTimesAreLocalTime) {
     tzset();
 }
 
+// Every hour of the days around the changes of a few zones (Lord Howe moves
+// by half an hour, Samoa skipped a whole day) agrees with mktime, whichever
+// order the days and hours are asked in. An hour that happens twice when the
+// clocks go back is left out: mktime itself answers either, depending on
+// its earlier calls.
+TEST(FATDirEntry, DosTimesMatchMktimeAroundZoneChanges) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    struct Day {
+        int year, month, day;
+    };
+    const struct {
+        const char* zone;
+        std::vector<Day> days;
+    } cases[] = {
+        {"Europe/Berlin", {{2024, 3, 30}, {2024, 3, 31}, {2024, 4, 1}, {2024, 10, 27}, {1996, 9, 29}}},
+        {"America/New_York", {{2024, 3, 10}, {2024, 11, 3}, {2007, 3, 11}}},
+        {"Australia/Lord_Howe", {{2024, 4, 7}, {2024, 10, 6}}},
+        {"Pacific/Apia", {{2011, 12, 29}, {2011, 12, 30}, {2011, 12, 31}}},
+        {"UTC", {{1980, 1, 1}, {2107, 12, 31}}},
+    };
+    for (const auto& c : cases) {
+        setenv("TZ", c.zone, 1);
+        tzset();
+        for (const bool reverse : {false, true}) {
+            for (const Day& d : c.days) {
+                const uint16_t date = static_cast<uint16_t>(((d.year - 1980) << 9) | (d.month << 5) | d.day);
+                for (int k = 0; k < 24; ++k) {
+                    const int hour = reverse ? 23 - k : k;
+                    const uint16_t time = static_cast<uint16_t>((hour << 11) | (30 << 5) | 7);
+                    std::tm tm{};
+                    tm.tm_year = d.year - 1900;
+                    tm.tm_mon = d.month - 1;
+                    tm.tm_mday = d.day;
+                    tm.tm_hour = hour;
+                    std::tm winter = tm, summer = tm;
+                    winter.tm_isdst = 0;
+                    summer.tm_isdst = 1;
+                    const time_t w = mktime(&winter), s = mktime(&summer);
+                    if (w != s && winter.tm_hour == hour && summer.tm_hour == hour)
+                        continue;
+                    tm.tm_isdst = -1;
+                    const time_t expected = mktime(&tm) + 30 * 60 + 14;
+                    _FILETIME ft{};
+                    ASSERT_TRUE(DosDateTimeToFileTime(date, time, &ft));
+                    EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), expected)
+                        << c.zone << " " << d.year << "-" << d.month << "-" << d.day << " " << hour << ":30";
+                }
+            }
+        }
+    }
+    if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    tzset();
+}
+
 }  // namespace
