@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <unordered_set>
@@ -46,6 +47,30 @@ bool IsWindowsProgramStart(const uint8_t* sector, size_t length) {
     return r.U8(pe) == 'P' && r.U8(pe + 1) == 'E';
 }
 
+// Clusters met so far on one chain. Most files take a cluster or two: those
+// are checked by a scan of a small array, and only a long chain pays for a
+// hash set.
+class ChainSeen {
+public:
+    // False when the cluster was met before.
+    bool Insert(uint64_t cluster) {
+        if (m_many.empty()) {
+            if (std::find(m_few.begin(), m_few.begin() + m_count, cluster) != m_few.begin() + m_count) return false;
+            if (m_count < m_few.size()) {
+                m_few[m_count++] = cluster;
+                return true;
+            }
+            m_many.insert(m_few.begin(), m_few.end());
+        }
+        return m_many.insert(cluster).second;
+    }
+
+private:
+    std::array<uint64_t, 16> m_few{};
+    size_t m_count = 0;
+    std::unordered_set<uint64_t> m_many;
+};
+
 }  // namespace
 
 CEmptyFileVirtualClusterNum& GetEmptyFileVirtualClusterNumObject() {
@@ -82,7 +107,8 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
     // Runs gathered as (first cluster, length); the list would refuse a
     // cluster twice, so a chain that comes back is cut where it does.
     std::vector<std::pair<uint64_t, uint64_t>> runs{{firstCluster, 1}};
-    std::unordered_set<uint64_t> seen{firstCluster};
+    ChainSeen seen;
+    seen.Insert(firstCluster);
     uint64_t taken = 1;
     uint64_t cur = firstCluster;
     while (taken < needed) {
@@ -93,7 +119,7 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
                                       static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(next));
             break;
         }
-        if (!seen.insert(next).second) {
+        if (!seen.Insert(next)) {
             CatchExeception::WriteLog("FAT data runs: chain from %llu loops back to %llu\n",
                                       static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(next));
             break;
@@ -127,12 +153,12 @@ void CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint64_t f
     if (!list || !fat || firstCluster < 2 || sectorsPerCluster == 0) return;
     const uint64_t clusterBytes = static_cast<uint64_t>(sectorSize) * sectorsPerCluster;
     const uint64_t clusterLimit = dataSectors / sectorsPerCluster + 2;
-    std::unordered_set<uint64_t> seen;
+    ChainSeen seen;
     bool followFat = true;
     uint64_t covered = 0;
     uint64_t cur = firstCluster;
     while (covered < size && cur >= 2 && cur < clusterLimit) {
-        if (!seen.insert(cur).second) {
+        if (!seen.Insert(cur)) {
             CatchExeception::WriteLog("FAT data runs: stale chain from %llu loops back to %llu\n",
                                       static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(cur));
             break;

@@ -290,7 +290,11 @@ void CFATLongNameRun::Reset() {
     m_broken = false;
 }
 
-bool CFATLongNameRun::Add(const CTempFATDirEntry& e) {
+bool CFATLongNameRun::Add(const CTempFATDirEntry& e) { return Add(e, nullptr); }
+
+bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string& piece) { return Add(e, &piece); }
+
+bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string* given) {
     if (!e.IsLongFileNameEntry()) return false;
     const bool deleted = e.IsErased();
     if (m_pieces == 0 || (!deleted && e.IsLastLongNamePiece())) {
@@ -310,7 +314,8 @@ bool CFATLongNameRun::Add(const CTempFATDirEntry& e) {
         Reset();
         return false;
     }
-    std::string piece = e.GetLongFileName();
+    const std::string converted = given ? std::string() : e.GetLongFileName();
+    const std::string& piece = given ? *given : converted;
     if (m_name.size() + piece.size() > kMaxNameBytes) {
         m_broken = true;
     } else {

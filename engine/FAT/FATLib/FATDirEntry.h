@@ -137,11 +137,15 @@ public:
     // Adds one long-name entry; false (and the run dropped) when it cannot
     // continue the run.
     bool Add(const CTempFATDirEntry& longEntry);
+    // The same with the entry's name piece already converted by the caller.
+    bool Add(const CTempFATDirEntry& longEntry, const std::string& piece);
     // The assembled name for this short entry; false when there is none.
     // The run is reset either way.
     bool Finish(const CTempFATDirEntry& shortEntry, std::string& name);
 
 private:
+    bool Add(const CTempFATDirEntry& longEntry, const std::string* piece);
+
     std::string m_name;
     size_t m_pieces = 0;
     unsigned m_expectedOrdinal = 0;

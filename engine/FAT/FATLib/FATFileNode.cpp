@@ -94,9 +94,10 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryB
     for (size_t off = 0; off + kFATDirEntrySize <= length; off += kFATDirEntrySize) {
         const CTempFATDirEntry e(entries + off);
         if (e.IsLongFileNameEntry()) {
-            gathered += e.GetLongFileName().size();
+            const std::string piece = e.GetLongFileName();
+            gathered += piece.size();
             if (gathered >= CFATLongNameRun::kMaxNameBytes) return nullptr;
-            if (!run.Add(e)) run.Reset();
+            if (!run.Add(e, piece)) run.Reset();
             continue;
         }
         std::string name;
