@@ -14,7 +14,6 @@
 #include "DataRecovery/DataRecovery.h"
 #include "RecoveryTestSupport.h"
 #include "StorageDevices.h"
-#include "engine/StorageDevice/DeviceTestHelpers.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
 
@@ -246,13 +245,13 @@ NtfsFixture ReadManifest() {
 
 std::string Sha256(const std::string& path) {
     std::string out;
-    if (devtest::Run({"sha256sum", path}, &out) != 0) return "sha256sum failed";
+    if (!velmora::test::RunProgram({"sha256sum", path}, &out)) return "sha256sum failed";
     return out.substr(0, out.find(' '));
 }
 
 bool HaveTool(const char* tool) {
     std::string out;
-    return devtest::Run({"sh", "-c", std::string("command -v ") + tool}, &out) == 0 && !out.empty();
+    return velmora::test::RunProgram({"sh", "-c", std::string("command -v ") + tool}, &out) && !out.empty();
 }
 
 // The unpacked image in a private folder, opened as a disk.
@@ -263,7 +262,7 @@ protected:
         ASSERT_EQ(fixture_.files.size(), 2u);
         image_ = dir_ / "ntfs-compressed.img";
         std::string bytes;
-        if (devtest::Run({"gzip", "-dc", FixtureDir() + "/ntfs-compressed.img.gz"}, &bytes) != 0)
+        if (!velmora::test::RunProgram({"gzip", "-dc", FixtureDir() + "/ntfs-compressed.img.gz"}, &bytes))
             GTEST_SKIP() << "gzip is not installed";
         velmora::test::WriteFile(image_, std::vector<uint8_t>(bytes.begin(), bytes.end()));
         ASSERT_EQ(Sha256(image_), fixture_.imageSha256);
@@ -286,7 +285,7 @@ protected:
     // Sleuth Kit's reading of the file, or empty when it is not installed.
     std::vector<uint8_t> Icat(const ManifestFile& f) {
         std::string out;
-        if (!HaveTool("icat") || devtest::Run({"icat", image_, std::to_string(f.inode)}, &out) != 0) return {};
+        if (!HaveTool("icat") || !velmora::test::RunProgram({"icat", image_, std::to_string(f.inode)}, &out)) return {};
         return std::vector<uint8_t>(out.begin(), out.end());
     }
 

@@ -3,8 +3,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,7 +18,6 @@
 #include "IStorageDevice.h"
 #include "support/TestSupport.h"
 
-extern char** environ;
 
 namespace devtest {
 
@@ -64,34 +61,6 @@ inline void WritePatternFile(const std::string& path, long long bytes) {
         }
     }
     ::close(fd);
-}
-
-// Runs a program (no shell) and returns its exit status; stdout goes to *out.
-inline int Run(const std::vector<std::string>& argv, std::string* out = nullptr) {
-    int pipefd[2];
-    if (pipe2(pipefd, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipefd[1], 1);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid;
-    int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipefd[1]);
-    if (rc != 0) {
-        ::close(pipefd[0]);
-        return -1;
-    }
-    char buf[4096];
-    ssize_t n;
-    while ((n = ::read(pipefd[0], buf, sizeof(buf))) > 0)
-        if (out) out->append(buf, static_cast<size_t>(n));
-    ::close(pipefd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 inline std::string FixtureScript(const char* name) {

@@ -18,7 +18,7 @@ class DmgCheckTest : public testing::Test {
 protected:
     std::string Make(const std::string& kind) {
         std::string out = dir / (kind + ".dmg");
-        EXPECT_EQ(devtest::Run({"python3", devtest::FixtureScript("make_udif.py"), out, "--kind", kind}), 0);
+        EXPECT_TRUE(velmora::test::RunProgram({"python3", devtest::FixtureScript("make_udif.py"), out, "--kind", kind}));
         return out;
     }
     velmora::test::TempDir dir;

@@ -25,10 +25,10 @@ protected:
     std::string MakeEdi(const std::string& name, int sectorSize = 512, int sectors = 64,
                         const std::string& label = "Test Disk", long long ctime = 1700000000) {
         std::string out = dir / name;
-        int rc = devtest::Run({"python3", devtest::FixtureScript("make_edi.py"), out, "--sector-size",
+        const bool ran = velmora::test::RunProgram({"python3", devtest::FixtureScript("make_edi.py"), out, "--sector-size",
                                std::to_string(sectorSize), "--sectors", std::to_string(sectors), "--name", label,
                                "--ctime", std::to_string(ctime)});
-        EXPECT_EQ(rc, 0);
+        EXPECT_TRUE(ran);
         return out;
     }
     velmora::test::TempDir dir;

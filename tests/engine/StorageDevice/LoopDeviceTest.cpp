@@ -21,13 +21,13 @@ public:
     LoopDevice(const std::string& file, int sectorSize) {
         if (!velmora::test::IsRoot()) return;
         std::string out;
-        if (devtest::Run({"losetup", "--find", "--show", "-r", "-b", std::to_string(sectorSize), file}, &out) != 0)
+        if (!velmora::test::RunProgram({"losetup", "--find", "--show", "-r", "-b", std::to_string(sectorSize), file}, &out))
             return;
         while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
         node_ = out;
     }
     ~LoopDevice() {
-        if (!node_.empty()) devtest::Run({"losetup", "-d", node_});
+        if (!node_.empty()) velmora::test::RunProgram({"losetup", "-d", node_});
     }
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
