@@ -554,8 +554,24 @@ bool CFATBuildChildren::ReadClusterStart(uint64_t cluster) {
     return m_device->ReadSector(m_sector.data(), static_cast<long long>(sector), 1) != 0;
 }
 
+uint8_t& CFATBuildChildren::VerdictOf(uint64_t cluster) {
+    constexpr uint64_t kFlatLimit = uint64_t{1} << 24;
+    if (cluster < m_clusterLimit && m_clusterLimit <= kFlatLimit && !m_flatVerdictsFailed) {
+        if (m_flatVerdicts.empty()) {
+            try {
+                m_flatVerdicts.assign(static_cast<size_t>(m_clusterLimit), 0);
+            } catch (const std::bad_alloc&) {
+                m_flatVerdictsFailed = true;
+                return m_verdicts[cluster];
+            }
+        }
+        return m_flatVerdicts[static_cast<size_t>(cluster)];
+    }
+    return m_verdicts[cluster];
+}
+
 bool CFATBuildChildren::bEffectiveDIRFDT(uint64_t cluster) {
-    uint8_t& v = m_verdicts[cluster];
+    uint8_t& v = VerdictOf(cluster);
     if (v & 0x8) return (v & 0x2) != 0;
     const bool folder = ReadClusterStart(cluster) && m_sectorSize >= 2 * kFATDirEntrySize &&
                         CFATFolderAnalyser::IsCurDirFileName(m_sector.data()) &&
@@ -572,7 +588,7 @@ bool CFATBuildChildren::bReviseFAT32FileFirstClu(uint64_t cluster) {
         const char* type = m_typeName(it->second);
         return !type || strcasecmp(type, m_currentExtension.c_str()) != 0;
     }
-    uint8_t& v = m_verdicts[cluster];
+    uint8_t& v = VerdictOf(cluster);
     if (v & 0x4) return (v & 0x1) == 0;
     // Without the signature search the answer is unknown: the candidate is
     // not taken, and the guess falls back to the folder's band.

@@ -125,6 +125,7 @@ private:
     bool bEffectiveDIRFDT(uint64_t cluster);
     bool bReviseFAT32FileFirstClu(uint64_t cluster);
     bool ReadClusterStart(uint64_t cluster);
+    uint8_t& VerdictOf(uint64_t cluster);
     void bInDelFileOrDIRMap(uint64_t& cluster, CTempFATDirEntry& entry, CFATFileProperties* properties, bool& found,
                             uint64_t previous, bool folderMode);
     void HandOver(CFATFileNode* node, bool isFolder, std::vector<CFATFileNode*>& folders);
@@ -160,7 +161,11 @@ private:
     // entries try the same candidates, and the device does not change
     // during a walk. Bit 0: known as a file start, bit 1: known as a
     // folder start; bits 2 and 3 say which verdict is known.
+    // Volumes of up to 16M clusters keep them in a flat table (a byte per
+    // cluster, made at the first test); larger ones in a hash map.
     std::unordered_map<uint64_t, uint8_t> m_verdicts;
+    std::vector<uint8_t> m_flatVerdicts;
+    bool m_flatVerdictsFailed = false;
     // Where the walk expects the next deleted FAT32 file.
     uint64_t m_preReadFileCluNum = 0;
     // Nodes made without a tree builder stay the walker's.
