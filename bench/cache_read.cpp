@@ -3,7 +3,8 @@
 // block) and prints its speed next to a plain sequential read of the same
 // file in the same run.
 //
-//   cache_read [image]     an image file or a block device; without one, 1 GiB of data is written to a
+//   cache_read [image]     an image file or a block device; without one, 1 GiB of data is written
+//   to a
 //                          private temporary folder and removed afterwards
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -33,7 +34,8 @@ double Seconds(std::chrono::steady_clock::time_point since) {
 
 bool WriteImage(const std::string& path, long long bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     std::vector<uint8_t> chunk(kBlockBytes);
     uint64_t x = 0x9E3779B97F4A7C15ULL;
     for (long long done = 0; done < bytes; done += static_cast<long long>(kBlockBytes)) {
@@ -54,24 +56,28 @@ bool WriteImage(const std::string& path, long long bytes) {
 // Plain sequential read in 4 MiB pieces; returns MB/s, 0 on failure.
 double PlainRead(const std::string& path, long long bytes) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0)
+        return 0;
     std::vector<uint8_t> buf(kBlockBytes);
     uint64_t sum = 0;
     auto start = std::chrono::steady_clock::now();
     for (long long off = 0; off < bytes; off += static_cast<long long>(kBlockBytes)) {
         ssize_t n = ::pread(fd, buf.data(), buf.size(), off);
-        if (n <= 0) break;
+        if (n <= 0)
+            break;
         sum += buf[0];
     }
     double s = Seconds(start);
     ::close(fd);
-    if (sum == 1) std::printf(" ");
+    if (sum == 1)
+        std::printf(" ");
     return static_cast<double>(bytes) / 1e6 / s;
 }
 
 double CacheRead(const std::string& path, long long* blocksRead) {
     std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(path.c_str()));
-    if (!disk || !disk->Open(nullptr)) return 0;
+    if (!disk || !disk->Open(nullptr))
+        return 0;
     const int ssz = disk->GetSectorSize();
     const long long total = disk->GetTotalSectors();
     const unsigned sectorsPerBlock = static_cast<unsigned>(kBlockBytes / static_cast<size_t>(ssz));
@@ -83,16 +89,19 @@ double CacheRead(const std::string& path, long long* blocksRead) {
     cache.BeginCache();
     long long k = 0;
     for (; cache.IsBlockInValidRange(k); ++k) {
-        if (!cache.SetCurCacheBlock(k)) break;
+        if (!cache.SetCurCacheBlock(k))
+            break;
         long long first = k * sectorsPerBlock;
         long long n = total - first < sectorsPerBlock ? total - first : sectorsPerBlock;
-        if (!cache.ReadSector(buf.data(), first, n)) break;
+        if (!cache.ReadSector(buf.data(), first, n))
+            break;
         sum += buf[0];
     }
     cache.EndCache();
     double s = Seconds(start);
     *blocksRead = k;
-    if (sum == 1) std::printf(" ");
+    if (sum == 1)
+        std::printf(" ");
     return static_cast<double>(total) * ssz / 1e6 / s;
 }
 
@@ -104,7 +113,8 @@ int main(int argc, char** argv) {
     if (argc > 1) {
         image = argv[1];
     } else {
-        std::string tmpl = std::filesystem::temp_directory_path().string() + "/velmora-bench-XXXXXX";
+        std::string tmpl =
+            std::filesystem::temp_directory_path().string() + "/velmora-bench-XXXXXX";
         if (mkdtemp(tmpl.data()) == nullptr) {
             std::perror("mkdtemp");
             return 1;
@@ -121,7 +131,8 @@ int main(int argc, char** argv) {
     // Seeking to the end sizes block devices as well as files.
     int sizeFd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
     const long long bytes = sizeFd >= 0 ? static_cast<long long>(::lseek(sizeFd, 0, SEEK_END)) : -1;
-    if (sizeFd >= 0) ::close(sizeFd);
+    if (sizeFd >= 0)
+        ::close(sizeFd);
     if (bytes <= 0) {
         std::fprintf(stderr, "cannot size %s\n", image.c_str());
         return 1;
@@ -136,7 +147,8 @@ int main(int argc, char** argv) {
     for (int round = 0; round < kRounds; ++round) {
         double plain = PlainRead(image, bytes);
         double cached = CacheRead(image, &blocks);
-        std::printf("round %d: plain %.0f MB/s, cache %.0f MB/s (%lld blocks)\n", round + 1, plain, cached, blocks);
+        std::printf("round %d: plain %.0f MB/s, cache %.0f MB/s (%lld blocks)\n", round + 1, plain,
+                    cached, blocks);
         plains.push_back(plain);
         caches.push_back(cached);
         ratios.push_back(plain > 0 ? 100.0 * cached / plain : 0.0);
@@ -145,8 +157,10 @@ int main(int argc, char** argv) {
         std::sort(v.begin(), v.end());
         return v[v.size() / 2];
     };
-    std::printf("median: plain sequential read %.0f MB/s, read-ahead cache %.0f MB/s, cache/plain %.0f%%\n",
-                median(plains), median(caches), median(ratios));
-    if (!tempDir.empty()) std::filesystem::remove_all(tempDir);
+    std::printf(
+        "median: plain sequential read %.0f MB/s, read-ahead cache %.0f MB/s, cache/plain %.0f%%\n",
+        median(plains), median(caches), median(ratios));
+    if (!tempDir.empty())
+        std::filesystem::remove_all(tempDir);
     return 0;
 }

@@ -30,7 +30,8 @@ void ReadWholeFrame(CRSData& rs, const tagGUIDSIGN& id) {
         std::vector<uint8_t> buffer(rs.GetFrameRemaining());
         uint8_t small[7];
         rs.ReadCurFrame(small, sizeof small);
-        if (!buffer.empty()) rs.ReadCurFrame(buffer.data(), static_cast<unsigned>(buffer.size()));
+        if (!buffer.empty())
+            rs.ReadCurFrame(buffer.data(), static_cast<unsigned>(buffer.size()));
         rs.CloseFrame();
     } catch (const CRSException&) {
     }
@@ -41,13 +42,16 @@ void ReadWholeFrame(CRSData& rs, const tagGUIDSIGN& id) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = ArchivePath();
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return 0;
+    if (fd < 0)
+        return 0;
     bool written = size == 0 || write(fd, data, size) == static_cast<ssize_t>(size);
     close(fd);
-    if (!written) return 0;
+    if (!written)
+        return 0;
 
     CRSData rs(kRSRead);
-    if (!rs.StartRS(path.c_str(), 0)) return 0;
+    if (!rs.StartRS(path.c_str(), 0))
+        return 0;
     rs.CheckFile();
     FILEHEADER header;
     rs.ReadFileHeader(header);
@@ -58,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const CRSException&) {
     }
     tagGUIDSIGN id{};
-    for (int i = 0; i < 16; ++i) id.bytes[i] = static_cast<uint8_t>(i + 1);
+    for (int i = 0; i < 16; ++i)
+        id.bytes[i] = static_cast<uint8_t>(i + 1);
     ReadWholeFrame(rs, id);
     // The identifier of the first frame in the input, so frames are found.
     if (size >= 164) {

@@ -24,19 +24,24 @@ int JpegLike(const unsigned char* sector, unsigned length) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < 512 || size > kMaxImage) return 0;
+    if (size < 512 || size > kMaxImage)
+        return 0;
     CFATFileNode::SetTraceEnabled(false);
     EngineFactories().testFileStart = &JpegLike;
     std::vector<uint8_t> image(data, data + size);
-    if (image.size() < kMinImage) image.resize(kMinImage, 0);
+    if (image.size() < kMinImage)
+        image.resize(kMinImage, 0);
     FatMemDevice device(image);
 
     CTempFATDBR dbr(image.data(), 512, 512);
     FATGeometry geo;
-    if (!dbr.IsValidDBR() || !dbr.GetGeometry(static_cast<uint64_t>(device.GetTotalSectors()), geo)) return 0;
+    if (!dbr.IsValidDBR() || !dbr.GetGeometry(static_cast<uint64_t>(device.GetTotalSectors()), geo))
+        return 0;
     const int type = dbr.GetFileSystemType();
-    CDoubleFATTable* fat = IFATTableFactory::CreateFATTable(&device, geo.fatStart, type, dbr.GetSectorsPerFat(), 0x80, 0x200);
-    if (!fat) return 0;
+    CDoubleFATTable* fat = IFATTableFactory::CreateFATTable(&device, geo.fatStart, type,
+                                                            dbr.GetSectorsPerFat(), 0x80, 0x200);
+    if (!fat)
+        return 0;
 
     CFATSearchedPartitionInfo partition(512);
     partition.partitionIndex = 0;
@@ -45,16 +50,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FATFolderMap folderMap;
     {
         // No tree builder: the walker keeps the nodes it makes.
-        CFATBuildChildren walker(nullptr, nullptr, &partition, &device, &visited, &folderMap, geo.totalSectors, type, fat,
-                                 geo.sectorsPerCluster, dbr.GetRootDirStartCluster(), geo.rootDirStart,
+        CFATBuildChildren walker(nullptr, nullptr, &partition, &device, &visited, &folderMap,
+                                 geo.totalSectors, type, fat, geo.sectorsPerCluster,
+                                 dbr.GetRootDirStartCluster(), geo.rootDirStart,
                                  static_cast<uint32_t>(geo.rootDirSectors), geo.dataStart);
         std::vector<CFATFileNode*> folders;
         walker.BuildRoot(folders, 1, 1);
         for (size_t i = 0; i < folders.size() && i < 4096; ++i)
-            walker.BuildChildren(folders[i], static_cast<uint64_t>(folders[i]->GetCurrentNodeID()), folders, 0, i % 2);
+            walker.BuildChildren(folders[i], static_cast<uint64_t>(folders[i]->GetCurrentNodeID()),
+                                 folders, 0, i % 2);
         // The same entries once more as one buffer, stopping at the first bad one.
         std::vector<CFATFileNode*> more;
-        walker.BuildChildrenFromBuffer(image.data() + 512, 4096, nullptr, more, nullptr, nullptr, 1, 1);
+        walker.BuildChildrenFromBuffer(image.data() + 512, 4096, nullptr, more, nullptr, nullptr, 1,
+                                       1);
     }
     IFATTableFactory::DestroyFATTable(fat);
     EngineFactories().testFileStart = nullptr;

@@ -15,7 +15,8 @@
 // Damaged units are logged; keep the log out of the build folder.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static char dir[] = "/tmp/velmora-fuzz-lznt1-XXXXXX";
-    if (!getenv("VELMORA_WORK_PATH") && mkdtemp(dir)) setenv("VELMORA_WORK_PATH", dir, 1);
+    if (!getenv("VELMORA_WORK_PATH") && mkdtemp(dir))
+        setenv("VELMORA_WORK_PATH", dir, 1);
     return 0;
 }
 
@@ -46,19 +47,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // One chunk, with a guard past the room given.
     std::memset(out.data(), 0xA5, out.size());
     const int n = DecompressBlock(data, size, out.data(), 4096);
-    if (n > 4096) __builtin_trap();
+    if (n > 4096)
+        __builtin_trap();
     for (size_t i = 4096; i < 4096 + 64; ++i)
-        if (out[i] != 0xA5) __builtin_trap();
+        if (out[i] != 0xA5)
+            __builtin_trap();
 
     // A whole unit.
     DecompressUnit(data, size, out.data(), kUnit);
     for (size_t i = kUnit; i < out.size(); ++i)
-        if (out[i] != 0xA5) __builtin_trap();
+        if (out[i] != 0xA5)
+            __builtin_trap();
 
     // The same bytes stored at cluster 1 of a device, as a unit of as many
     // 4 KiB clusters as they fill.
     const long long clusters = static_cast<long long>(std::min<size_t>(16, (size + 4095) / 4096));
-    if (clusters == 0) return 0;
+    if (clusters == 0)
+        return 0;
     std::vector<uint8_t> disk(static_cast<size_t>((1 + clusters) * 4096), 0);
     std::memcpy(disk.data() + 4096, data, std::min<size_t>(size, kUnit));
     velmora::test::MemoryStorageDevice device(std::move(disk), 512);
@@ -68,9 +73,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     partition.totalSectors = device.GetTotalSectors();
     UnitNode node(70000, clusters);
     CCompressFileReader reader;
-    if (!reader.Open(&device, &node, &partition)) __builtin_trap();
+    if (!reader.Open(&device, &node, &partition))
+        __builtin_trap();
     std::vector<char> buffer(70000);
     const unsigned got = reader.ReadData(0, buffer.data(), static_cast<unsigned>(buffer.size()));
-    if (got != 0 && got != buffer.size()) __builtin_trap();
+    if (got != 0 && got != buffer.size())
+        __builtin_trap();
     return 0;
 }

@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     velmora::platform::MountTable table = velmora::platform::MountTable::FromText(text);
     for (const auto& e : table.entries()) {
-        if (e.mountPoint.empty() || e.fsType.empty()) __builtin_trap();
+        if (e.mountPoint.empty() || e.fsType.empty())
+            __builtin_trap();
         (void)table.FindByDeviceId(e.deviceId);
     }
     velmora::platform::VolumeDescriber d(table);

@@ -12,13 +12,15 @@
 // Damaged tables are logged; keep the log out of the build folder.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     static char dir[] = "/tmp/velmora-fuzz-ptable-XXXXXX";
-    if (!getenv("VELMORA_WORK_PATH") && mkdtemp(dir)) setenv("VELMORA_WORK_PATH", dir, 1);
+    if (!getenv("VELMORA_WORK_PATH") && mkdtemp(dir))
+        setenv("VELMORA_WORK_PATH", dir, 1);
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int sectorSize : {512, 4096}) {
-        velmora::test::MemoryStorageDevice device(std::vector<uint8_t>(data, data + size), sectorSize);
+        velmora::test::MemoryStorageDevice device(std::vector<uint8_t>(data, data + size),
+                                                  sectorSize);
         CPartitionTableAnalyze analyzer;
         std::vector<PartitionEntry> list;
         analyzer.AnalyzePartitionTable(&device, list);

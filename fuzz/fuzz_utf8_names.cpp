@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     isValidString(s.data(), s.size());
     isValidString(s.c_str());
     vk::ByteReader r(data, size);
-    for (size_t off = 0; off < size + 4; off += 3) (void)(r.LE32(off) + r.BE64(off) + r.LEN(off, off % 9));
+    for (size_t off = 0; off < size + 4; off += 3)
+        (void)(r.LE32(off) + r.BE64(off) + r.LEN(off, off % 9));
     return 0;
 }

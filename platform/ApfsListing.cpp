@@ -7,7 +7,8 @@ namespace {
 
 std::string Lower(std::string_view text) {
     std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
 
@@ -21,7 +22,8 @@ void FixedApfsListing::Add(std::string_view physicalStore, ApfsVolumeName volume
 
 std::optional<ApfsVolumeName> FixedApfsListing::Find(std::string_view physicalStore) const {
     auto it = byStore_.find(Lower(physicalStore));
-    if (it == byStore_.end()) return std::nullopt;
+    if (it == byStore_.end())
+        return std::nullopt;
     return it->second;
 }
 

@@ -22,7 +22,8 @@ constexpr size_t kMaxAttributeBytes = 4096;
 constexpr size_t kMaxEntries = 16384;
 
 std::string Join(const std::string& a, std::string_view b) {
-    if (a.empty() || a.back() == '/') return a + std::string(b);
+    if (a.empty() || a.back() == '/')
+        return a + std::string(b);
     return a + "/" + std::string(b);
 }
 
@@ -46,9 +47,11 @@ std::optional<std::string> ReadAttribute(const std::string& path) {
     // Attributes are regular files; anything else planted in a fake tree (a
     // FIFO, a device node, a link to one) is not opened, or cannot block.
     struct stat before;
-    if (lstat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+    if (lstat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode))
+        return std::nullopt;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0)
+        return std::nullopt;
     struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         close(fd);
@@ -58,43 +61,52 @@ std::optional<std::string> ReadAttribute(const std::string& path) {
     size_t used = 0;
     while (used < text.size()) {
         ssize_t n = read(fd, text.data() + used, text.size() - used);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINTR)
+            continue;
         if (n < 0) {
             close(fd);
             return std::nullopt;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         used += static_cast<size_t>(n);
     }
     close(fd);
     text.resize(used);
     size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+    while (b < e && std::isspace(static_cast<unsigned char>(text[b])))
+        ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1])))
+        --e;
     return text.substr(b, e - b);
 }
 
 std::optional<uint64_t> ParseUnsigned(std::string_view text) {
     uint64_t value = 0;
-    if (text.empty()) return std::nullopt;
+    if (text.empty())
+        return std::nullopt;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    if (ec != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
     return value;
 }
 
 std::optional<uint64_t> ReadUnsigned(const std::string& path) {
     auto text = ReadAttribute(path);
-    if (!text) return std::nullopt;
+    if (!text)
+        return std::nullopt;
     return ParseUnsigned(*text);
 }
 
 // "8:17" → (8, 17); both must fit the kernel's 12/20-bit device numbers.
 bool ParseDevNumbers(std::string_view text, uint32_t& major, uint32_t& minor) {
     size_t colon = text.find(':');
-    if (colon == std::string_view::npos) return false;
+    if (colon == std::string_view::npos)
+        return false;
     auto ma = ParseUnsigned(text.substr(0, colon));
     auto mi = ParseUnsigned(text.substr(colon + 1));
-    if (!ma || !mi || *ma > 0xfff || *mi > 0xfffff) return false;
+    if (!ma || !mi || *ma > 0xfff || *mi > 0xfffff)
+        return false;
     major = static_cast<uint32_t>(*ma);
     minor = static_cast<uint32_t>(*mi);
     return true;
@@ -103,11 +115,14 @@ bool ParseDevNumbers(std::string_view text, uint32_t& major, uint32_t& minor) {
 std::vector<std::string> ListFolder(const std::string& path) {
     std::vector<std::string> names;
     DIR* dir = opendir(path.c_str());
-    if (!dir) return names;
+    if (!dir)
+        return names;
     while (dirent* ent = readdir(dir)) {
         std::string_view name = ent->d_name;
-        if (name == "." || name == "..") continue;
-        if (names.size() >= kMaxEntries) break;
+        if (name == "." || name == "..")
+            continue;
+        if (names.size() >= kMaxEntries)
+            break;
         names.emplace_back(name);
     }
     closedir(dir);
@@ -119,9 +134,11 @@ std::vector<std::string> ListFolder(const std::string& path) {
 // tree with dangling links still says which bus it means.
 std::string ResolveLink(const std::string& path) {
     char buf[PATH_MAX];
-    if (realpath(path.c_str(), buf)) return buf;
+    if (realpath(path.c_str(), buf))
+        return buf;
     ssize_t n = readlink(path.c_str(), buf, sizeof(buf) - 1);
-    if (n > 0) return std::string(buf, static_cast<size_t>(n));
+    if (n > 0)
+        return std::string(buf, static_cast<size_t>(n));
     return {};
 }
 
@@ -131,15 +148,18 @@ bool StartsWithNumbered(std::string_view name, std::string_view prefix) {
 }
 
 bool IsVirtualLogicalName(std::string_view name) {
-    if (name.substr(0, 3) == "dm-") return true;
-    if (StartsWithNumbered(name, "zram") || StartsWithNumbered(name, "ram")) return true;
+    if (name.substr(0, 3) == "dm-")
+        return true;
+    if (StartsWithNumbered(name, "zram") || StartsWithNumbered(name, "ram"))
+        return true;
     // md0, md127, md_d0; not mmcblk0.
     return name.size() > 2 && name.substr(0, 2) == "md" &&
            (std::isdigit(static_cast<unsigned char>(name[2])) || name[2] == '_');
 }
 
 uint32_t SaneBlockSize(std::optional<uint64_t> value) {
-    if (!value || *value < 512 || *value > 65536 || (*value & (*value - 1)) != 0) return 512;
+    if (!value || *value < 512 || *value > 65536 || (*value & (*value - 1)) != 0)
+        return 512;
     return static_cast<uint32_t>(*value);
 }
 
@@ -147,9 +167,12 @@ std::string ReadModel(const std::string& deviceFolder) {
     std::string out;
     for (const char* attr : {"vendor", "model"}) {
         auto text = ReadAttribute(Join(deviceFolder, attr));
-        if (!text || text->empty()) continue;
-        if (!out.empty()) out += ' ';
-        for (char c : *text) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
+        if (!text || text->empty())
+            continue;
+        if (!out.empty())
+            out += ' ';
+        for (char c : *text)
+            out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
     }
     return out.substr(0, 256);
 }
@@ -165,7 +188,8 @@ public:
     // The reason a required attribute is missing: the entry itself may have
     // gone (a device unplugged while we read), or only the file.
     std::string Missing(const std::string& folder, const char* what) {
-        if (!Exists(folder)) return "vanished while being read";
+        if (!Exists(folder))
+            return "vanished while being read";
         return std::string(what) + " unreadable";
     }
 
@@ -208,7 +232,8 @@ public:
         if (StartsWithNumbered(name, "loop")) {
             auto backing = ReadAttribute(Join(folder, "loop/backing_file"));
             if (!backing || backing->empty()) {
-                Skip(name, Exists(folder) ? "loop device without a backing file" : "vanished while being read");
+                Skip(name, Exists(folder) ? "loop device without a backing file"
+                                          : "vanished while being read");
                 return;
             }
             disk.backingFile = *backing;
@@ -218,8 +243,10 @@ public:
             Skip(name, "hidden by the kernel");
             return;
         }
-        if (!ReadCommon(folder, disk)) return;
-        disk.logicalBlockSize = SaneBlockSize(ReadUnsigned(Join(folder, "queue/logical_block_size")));
+        if (!ReadCommon(folder, disk))
+            return;
+        disk.logicalBlockSize =
+            SaneBlockSize(ReadUnsigned(Join(folder, "queue/logical_block_size")));
         auto removable = ReadUnsigned(Join(folder, "removable"));
         disk.removable = removable && *removable != 0;
         std::string deviceLink = Join(folder, "device");
@@ -236,18 +263,21 @@ public:
             std::string childFolder = Join(folder, child);
             // Partition folders carry a "partition" file; holders, queue,
             // power and the rest do not.
-            if (!Exists(Join(childFolder, "partition"))) continue;
+            if (!Exists(Join(childFolder, "partition")))
+                continue;
             BlockDevice part;
             part.bsdName = child;
             part.parentBsd = name;
             part.whole = false;
             auto number = ReadUnsigned(Join(childFolder, "partition"));
             if (!number || *number == 0 || *number > INT_MAX) {
-                Skip(child, number ? "partition number out of range" : Missing(childFolder, "partition"));
+                Skip(child,
+                     number ? "partition number out of range" : Missing(childFolder, "partition"));
                 continue;
             }
             part.partitionNumber = static_cast<int>(*number);
-            if (!ReadCommon(childFolder, part)) continue;
+            if (!ReadCommon(childFolder, part))
+                continue;
             auto start = ReadUnsigned(Join(childFolder, "start"));
             if (!start) {
                 Skip(child, Missing(childFolder, "start"));
@@ -270,11 +300,13 @@ public:
             part.backingFile = disk.backingFile;
             partitions.push_back(std::move(part));
         }
-        std::stable_sort(partitions.begin(), partitions.end(), [](const BlockDevice& a, const BlockDevice& b) {
-            return a.partitionNumber < b.partitionNumber;
-        });
+        std::stable_sort(partitions.begin(), partitions.end(),
+                         [](const BlockDevice& a, const BlockDevice& b) {
+                             return a.partitionNumber < b.partitionNumber;
+                         });
         out_.devices.push_back(std::move(disk));
-        for (auto& p : partitions) out_.devices.push_back(std::move(p));
+        for (auto& p : partitions)
+            out_.devices.push_back(std::move(p));
     }
 
 private:
@@ -284,31 +316,42 @@ private:
 }  // namespace
 
 BusType BusTypeFromProtocol(std::string_view protocol) {
-    if (protocol == kProtocolAta) return BusType::Ata;
-    if (protocol == kProtocolSata) return BusType::Sata;
-    if (protocol.substr(0, 4) == "SCSI") return BusType::Scsi;
-    if (protocol == kProtocolUsb) return BusType::Usb;
-    if (protocol == kProtocolVirtual) return BusType::VirtualInterface;
+    if (protocol == kProtocolAta)
+        return BusType::Ata;
+    if (protocol == kProtocolSata)
+        return BusType::Sata;
+    if (protocol.substr(0, 4) == "SCSI")
+        return BusType::Scsi;
+    if (protocol == kProtocolUsb)
+        return BusType::Usb;
+    if (protocol == kProtocolVirtual)
+        return BusType::VirtualInterface;
     return BusType::Other;
 }
 
 std::string ProtocolFromDevicePath(std::string_view path, std::string_view name) {
     auto has = [&](std::string_view part) { return path.find(part) != std::string_view::npos; };
     // A USB stick's path also runs through a SCSI host, so USB goes first.
-    if (has("/usb")) return kProtocolUsb;
+    if (has("/usb"))
+        return kProtocolUsb;
     // libata serves parallel and serial ATA alike; serial is what machines
     // of this age have.
-    if (has("/ata")) return kProtocolSata;
-    if (has("/nvme") || StartsWithNumbered(name, "nvme")) return kProtocolNvme;
-    if (has("/mmc") || StartsWithNumbered(name, "mmcblk")) return kProtocolSd;
+    if (has("/ata"))
+        return kProtocolSata;
+    if (has("/nvme") || StartsWithNumbered(name, "nvme"))
+        return kProtocolNvme;
+    if (has("/mmc") || StartsWithNumbered(name, "mmcblk"))
+        return kProtocolSd;
     if (has("/virtio") || name.substr(0, 2) == "vd" || StartsWithNumbered(name, "loop") ||
         StartsWithNumbered(name, "nbd"))
         return kProtocolVirtual;
-    if (has("/host") && has("/target")) return kProtocolScsi;
+    if (has("/host") && has("/target"))
+        return kProtocolScsi;
     return {};
 }
 
-SysfsBlockRegistry::SysfsBlockRegistry(std::string root) : root_(root.empty() ? "/" : std::move(root)) {}
+SysfsBlockRegistry::SysfsBlockRegistry(std::string root)
+    : root_(root.empty() ? "/" : std::move(root)) {}
 
 BlockListing SysfsBlockRegistry::List() const {
     BlockListing listing;
@@ -316,10 +359,12 @@ BlockListing SysfsBlockRegistry::List() const {
     // sys/block holds whole disks only; sys/class/block also lists every
     // partition beside its disk, and those are found under their disk.
     std::string base = Join(root_, "sys/block");
-    if (!IsDirectory(base)) base = Join(root_, "sys/class/block");
+    if (!IsDirectory(base))
+        base = Join(root_, "sys/class/block");
     for (const std::string& name : ListFolder(base)) {
         std::string folder = Join(base, name);
-        if (Exists(Join(folder, "partition"))) continue;
+        if (Exists(Join(folder, "partition")))
+            continue;
         reader.ReadDisk(folder, name);
     }
     return listing;
@@ -327,14 +372,17 @@ BlockListing SysfsBlockRegistry::List() const {
 
 const BlockDevice* FindBlockDevice(const BlockListing& listing, std::string_view bsdName) {
     for (const auto& dev : listing.devices)
-        if (dev.bsdName == bsdName) return &dev;
+        if (dev.bsdName == bsdName)
+            return &dev;
     return nullptr;
 }
 
-std::vector<const BlockDevice*> PartitionsOf(const BlockListing& listing, std::string_view diskBsd) {
+std::vector<const BlockDevice*> PartitionsOf(const BlockListing& listing,
+                                             std::string_view diskBsd) {
     std::vector<const BlockDevice*> parts;
     for (const auto& dev : listing.devices)
-        if (!dev.whole && dev.parentBsd == diskBsd) parts.push_back(&dev);
+        if (!dev.whole && dev.parentBsd == diskBsd)
+            parts.push_back(&dev);
     return parts;
 }
 

@@ -40,25 +40,25 @@ BusType BusTypeFromProtocol(std::string_view protocol);
 std::string ProtocolFromDevicePath(std::string_view devicePath, std::string_view name);
 
 struct BlockDevice {
-    std::string bsdName;          // kernel name: "sdb", "sdb1", "nvme0n1p2"
-    std::string parentBsd;        // the whole disk of a partition; empty for a disk
-    bool whole = true;            // a whole disk, not a partition
-    bool writable = false;        // sysfs ro is 0 (for a partition: and its disk's)
+    std::string bsdName;    // kernel name: "sdb", "sdb1", "nvme0n1p2"
+    std::string parentBsd;  // the whole disk of a partition; empty for a disk
+    bool whole = true;      // a whole disk, not a partition
+    bool writable = false;  // sysfs ro is 0 (for a partition: and its disk's)
     bool removable = false;
-    bool optical = false;         // CD/DVD/BD drive (sr*, SCSI type 5)
-    bool virtualLogical = false;  // device-mapper, md RAID, zram, ram disks
-    uint64_t sizeBytes = 0;       // 0 when the medium is empty
+    bool optical = false;             // CD/DVD/BD drive (sr*, SCSI type 5)
+    bool virtualLogical = false;      // device-mapper, md RAID, zram, ram disks
+    uint64_t sizeBytes = 0;           // 0 when the medium is empty
     uint32_t logicalBlockSize = 512;  // 512 when unknown
-    int partitionNumber = -1;     // kernel partition number; -1 for a disk
-    uint64_t startBytes = 0;      // byte offset of a partition in its disk
+    int partitionNumber = -1;         // kernel partition number; -1 for a disk
+    uint64_t startBytes = 0;          // byte offset of a partition in its disk
     uint32_t major = 0;
     uint32_t minor = 0;
-    dev_t deviceId = 0;           // makedev(major, minor): compares with st_dev
-    std::string protocol;         // see kProtocol*; empty when unknown
+    dev_t deviceId = 0;    // makedev(major, minor): compares with st_dev
+    std::string protocol;  // see kProtocol*; empty when unknown
     BusType bus = BusType::Other;
-    std::string devicePath;       // resolved sysfs device path the bus came from
-    std::string model;            // vendor and model text, may be empty
-    std::string backingFile;      // loop devices: the attached file
+    std::string devicePath;   // resolved sysfs device path the bus came from
+    std::string model;        // vendor and model text, may be empty
+    std::string backingFile;  // loop devices: the attached file
 };
 
 // An entry that was seen but not listed, and why (it vanished between two

@@ -22,8 +22,8 @@ struct MountEntry {
     std::string root;        // the mounted subtree of the file system ("/" for whole)
     std::string mountPoint;  // unescaped
     std::string options;
-    std::string fsType;      // "ext4", "fuseblk", "fuse.ntfs-3g"...
-    std::string source;      // unescaped; "/dev/sdb1", an image path, "none"
+    std::string fsType;  // "ext4", "fuseblk", "fuse.ntfs-3g"...
+    std::string source;  // unescaped; "/dev/sdb1", an image path, "none"
     std::string superOptions;
 };
 

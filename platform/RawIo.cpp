@@ -35,13 +35,15 @@ int LinuxRawIo::Open(const char* path, int* error) {
     do {
         fd = ::open(path, O_RDONLY | O_CLOEXEC);
     } while (fd < 0 && errno == EINTR);
-    if (error) *error = fd < 0 ? errno : 0;
+    if (error)
+        *error = fd < 0 ? errno : 0;
     return fd;
 }
 
 bool LinuxRawIo::Geometry(int fd, int* sectorSize, long long* sectors) {
     struct stat st {};
-    if (fstat(fd, &st) != 0) return false;
+    if (fstat(fd, &st) != 0)
+        return false;
     if (S_ISREG(st.st_mode)) {
         *sectorSize = 512;
         *sectors = static_cast<long long>(st.st_size) / 512;
@@ -69,19 +71,23 @@ ssize_t LinuxRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset
     size_t done = 0;
     auto* out = static_cast<uint8_t*>(buffer);
     while (done < length) {
-        ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset + static_cast<long long>(done)));
+        ssize_t n = ::pread(fd, out + done, length - done,
+                            static_cast<off_t>(offset + static_cast<long long>(done)));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return -1;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         done += static_cast<size_t>(n);
     }
     return static_cast<ssize_t>(done);
 }
 
 void LinuxRawIo::Close(int fd) {
-    if (fd >= 0) ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
 }
 
 IRawIo& CurrentRawIo() {
@@ -90,7 +96,9 @@ IRawIo& CurrentRawIo() {
 }
 
 ScopedRawIo::ScopedRawIo(IRawIo* io) : previous_(g_current.exchange(io)) {}
-ScopedRawIo::~ScopedRawIo() { g_current.store(previous_); }
+ScopedRawIo::~ScopedRawIo() {
+    g_current.store(previous_);
+}
 
 std::string DevicePath(const char* name) {
     std::lock_guard<std::mutex> lock(g_folderMutex);
@@ -108,7 +116,8 @@ std::string DeviceFolder() {
 }
 
 TimedRawIo::TimedRawIo(std::shared_ptr<IRawIo> inner, int limitMs)
-    : inner_(inner ? std::move(inner) : std::make_shared<LinuxRawIo>()), limitMs_(limitMs > 0 ? limitMs : 1) {}
+    : inner_(inner ? std::move(inner) : std::make_shared<LinuxRawIo>()),
+      limitMs_(limitMs > 0 ? limitMs : 1) {}
 
 ssize_t TimedRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset) {
     // Everything the reading thread touches is owned by the job, so a read
@@ -142,16 +151,19 @@ ssize_t TimedRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset
         return -1;
     }
     std::unique_lock<std::mutex> lock(job->mutex);
-    if (!job->done.wait_for(lock, std::chrono::milliseconds(limitMs_), [&] { return job->finished; })) {
+    if (!job->done.wait_for(lock, std::chrono::milliseconds(limitMs_),
+                            [&] { return job->finished; })) {
         errno = ETIMEDOUT;
         return -1;
     }
-    if (job->result > 0) std::memcpy(buffer, job->data.get(), static_cast<size_t>(job->result));
+    if (job->result > 0)
+        std::memcpy(buffer, job->data.get(), static_cast<size_t>(job->result));
     errno = job->error;
     return job->result;
 }
 
-DeviceRawIo::DeviceRawIo() : linux_(std::make_shared<LinuxRawIo>()), timed_(linux_, kReadTimeLimitMs) {}
+DeviceRawIo::DeviceRawIo()
+    : linux_(std::make_shared<LinuxRawIo>()), timed_(linux_, kReadTimeLimitMs) {}
 
 ssize_t DeviceRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset) {
     struct stat st {};
@@ -190,7 +202,8 @@ int FaultyRawIo::Open(const char* path, int* error) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (openError_ != 0) {
-            if (error) *error = openError_;
+            if (error)
+                *error = openError_;
             errno = openError_;
             return -1;
         }
@@ -213,18 +226,23 @@ ssize_t FaultyRawIo::ReadAt(int fd, void* buffer, size_t length, long long offse
         limit = shortReads_;
         long long end = offset + static_cast<long long>(length);
         for (const auto& [from, len] : failed_) {
-            if (offset < from + len && from < end) fail = true;
+            if (offset < from + len && from < end)
+                fail = true;
         }
     }
-    if (delay > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    if (delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     if (fail) {
         errno = EIO;
         return -1;
     }
-    if (limit != 0 && length > limit) length = limit;
+    if (limit != 0 && length > limit)
+        length = limit;
     return real_.ReadAt(fd, buffer, length, offset);
 }
 
-void FaultyRawIo::Close(int fd) { real_.Close(fd); }
+void FaultyRawIo::Close(int fd) {
+    real_.Close(fd);
+}
 
 }  // namespace velmora::platform

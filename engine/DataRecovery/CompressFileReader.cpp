@@ -18,41 +18,50 @@ namespace {
 // Most pieces one file may be cut into (4 TiB of 64 KiB units).
 constexpr size_t kMaxPieces = size_t{1} << 26;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
-VKRESULT Err(uint32_t line, uint32_t error) { return MakeResult(kModuleDataRecovery, line, error); }
+VKRESULT Err(uint32_t line, uint32_t error) {
+    return MakeResult(kModuleDataRecovery, line, error);
+}
 
 }  // namespace
 
-bool ReGroupCompressDataRunList(const std::vector<DataRun>& runs, std::vector<tagCompressDataRun>& pieces,
-                                long long maxClusters) {
+bool ReGroupCompressDataRunList(const std::vector<DataRun>& runs,
+                                std::vector<tagCompressDataRun>& pieces, long long maxClusters) {
     pieces.clear();
     std::vector<tagCompressDataRun> pending;
     long long missing = kCompressUnitClusters;
     long long placed = 0;
     for (const DataRun& run : runs) {
-        if (placed >= maxClusters) break;
-        if (run.length <= 0) continue;
+        if (placed >= maxClusters)
+            break;
+        if (run.length <= 0)
+            continue;
         const bool sparse = run.start < 0;
         long long left = run.length;
         long long used = 0;
         while (left >= missing && placed < maxClusters) {
-            const int32_t type = sparse ? (missing == kCompressUnitClusters ? SPARSE_UNIT : COMPRESSED_UNIT)
-                                        : NONECOMPRESSED_UNIT;
+            const int32_t type =
+                sparse ? (missing == kCompressUnitClusters ? SPARSE_UNIT : COMPRESSED_UNIT)
+                       : NONECOMPRESSED_UNIT;
             for (tagCompressDataRun& p : pending) {
                 p.eType = type;
                 pieces.push_back(p);
             }
             pending.clear();
             pieces.push_back({sparse ? -1 : run.start + used, static_cast<int32_t>(missing), type});
-            if (pieces.size() > kMaxPieces) return false;
+            if (pieces.size() > kMaxPieces)
+                return false;
             left -= missing;
             used += missing;
             placed += missing;
             missing = kCompressUnitClusters;
         }
         if (left > 0 && left < missing && placed < maxClusters) {
-            pending.push_back({sparse ? -1 : run.start + used, static_cast<int32_t>(left), NONECOMPRESSED_UNIT});
+            pending.push_back(
+                {sparse ? -1 : run.start + used, static_cast<int32_t>(left), NONECOMPRESSED_UNIT});
             missing -= left;
             placed += left;
         }
@@ -65,13 +74,16 @@ bool ReGroupCompressDataRunList(const std::vector<DataRun>& runs, std::vector<ta
 }
 
 int DecompressBlock(const uint8_t* chunk, size_t size, uint8_t* out, size_t room) {
-    if (!chunk || size < 2) return -1;
+    if (!chunk || size < 2)
+        return -1;
     const uint16_t header = Le16(chunk);
     const size_t length = static_cast<size_t>(header & 0x0FFF) + 3;
-    if (length > size) return -1;
+    if (length > size)
+        return -1;
     if (!(header & 0x8000)) {
         const size_t n = static_cast<size_t>(header & 0x0FFF) + 1;
-        if (n > room) return -1;
+        if (n > room)
+            return -1;
         std::memcpy(out, chunk + 2, n);
         return static_cast<int>(n);
     }
@@ -80,20 +92,25 @@ int DecompressBlock(const uint8_t* chunk, size_t size, uint8_t* out, size_t room
         const uint8_t flags = chunk[in++];
         for (int bit = 0; bit < 8 && in < length; ++bit) {
             if (!((flags >> bit) & 1)) {
-                if (o >= room) return -1;
+                if (o >= room)
+                    return -1;
                 out[o++] = chunk[in++];
                 continue;
             }
-            if (in + 2 > length) return -1;
+            if (in + 2 > length)
+                return -1;
             const uint16_t value = Le16(chunk + in);
             in += 2;
             // The further into the chunk, the more bits the distance takes.
             int shift = 0;
-            for (size_t q = o == 0 ? 0 : o - 1; q > 15; q >>= 1) ++shift;
+            for (size_t q = o == 0 ? 0 : o - 1; q > 15; q >>= 1)
+                ++shift;
             const size_t count = static_cast<size_t>(value & (0x0FFF >> shift)) + 3;
             const size_t distance = static_cast<size_t>(value >> (12 - shift)) + 1;
-            if (distance > o || count > room - o) return -1;
-            for (size_t k = 0; k < count; ++k, ++o) out[o] = out[o - distance];
+            if (distance > o || count > room - o)
+                return -1;
+            for (size_t k = 0; k < count; ++k, ++o)
+                out[o] = out[o - distance];
         }
     }
     return static_cast<int>(o);
@@ -101,7 +118,8 @@ int DecompressBlock(const uint8_t* chunk, size_t size, uint8_t* out, size_t room
 
 bool DecompressUnit(const uint8_t* data, size_t size, uint8_t* out, size_t unitBytes) {
     std::memset(out, 0, unitBytes);
-    if (size < 2) return true;
+    if (size < 2)
+        return true;
     if (Le16(data) == 0) {
         std::memcpy(out, data, std::min(size, unitBytes));
         return true;
@@ -109,11 +127,14 @@ bool DecompressUnit(const uint8_t* data, size_t size, uint8_t* out, size_t unitB
     size_t in = 0, o = 0;
     while (o < unitBytes && size - in > 2) {
         const uint16_t header = Le16(data + in);
-        if (header == 0) break;
+        if (header == 0)
+            break;
         const size_t length = static_cast<size_t>(header & 0x0FFF) + 3;
-        if (length > size - in) return false;
+        if (length > size - in)
+            return false;
         const size_t room = std::min<size_t>(kLznt1ChunkBytes, unitBytes - o);
-        if (DecompressBlock(data + in, length, out + o, room) < 0) return false;
+        if (DecompressBlock(data + in, length, out + o, room) < 0)
+            return false;
         // Every chunk stands for 4 KiB of the unit; what it does not
         // produce stays zero.
         o += room;
@@ -122,12 +143,17 @@ bool DecompressUnit(const uint8_t* data, size_t size, uint8_t* out, size_t unitB
     return true;
 }
 
-CCompressFileReader* CreateCompressFileReader() { return new CCompressFileReader(); }
+CCompressFileReader* CreateCompressFileReader() {
+    return new CCompressFileReader();
+}
 
-int CCompressFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) {
-    if (!CFileReader::Open(device, node, partition)) return 0;
+int CCompressFileReader::Open(IStorageDevice* device, CFileNode* node,
+                              CSearchedPartitionInfo* partition) {
+    if (!CFileReader::Open(device, node, partition))
+        return 0;
     if (bytesPerCluster_ < 512 || UnitBytes() > kMaxCompressUnitBytes) {
-        CatchExeception::WriteLog("CCompressFileReader::Open: %d-byte clusters are not supported", bytesPerCluster_);
+        CatchExeception::WriteLog("CCompressFileReader::Open: %d-byte clusters are not supported",
+                                  bytesPerCluster_);
         Close();
         return 0;
     }
@@ -145,29 +171,37 @@ IFileReader* CCompressFileReader::Clone() {
     return copy;
 }
 
-bool CCompressFileReader::BuildLayout(const std::vector<DataRun>& runs, long long bytes, Layout& layout) const {
+bool CCompressFileReader::BuildLayout(const std::vector<DataRun>& runs, long long bytes,
+                                      Layout& layout) const {
     layout = Layout{};
     const long long unit = UnitBytes();
-    if (unit <= 0 || bytes < 0) return false;
+    if (unit <= 0 || bytes < 0)
+        return false;
     const long long units = bytes / unit + (bytes % unit ? 1 : 0);
-    if (units > static_cast<long long>(kMaxPieces / kCompressUnitClusters)) return false;
-    if (!ReGroupCompressDataRunList(runs, layout.pieces, units * kCompressUnitClusters)) return false;
+    if (units > static_cast<long long>(kMaxPieces / kCompressUnitClusters))
+        return false;
+    if (!ReGroupCompressDataRunList(runs, layout.pieces, units * kCompressUnitClusters))
+        return false;
     long long clusters = 0;
     for (size_t i = 0; i < layout.pieces.size(); ++i) {
-        if (clusters % kCompressUnitClusters == 0) layout.firsts.push_back(i);
+        if (clusters % kCompressUnitClusters == 0)
+            layout.firsts.push_back(i);
         clusters += layout.pieces[i].count;
     }
     layout.firsts.push_back(layout.pieces.size());
     return true;
 }
 
-bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector<uint8_t>& raw, uint8_t* out) {
+bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector<uint8_t>& raw,
+                                     uint8_t* out) {
     const size_t unitBytes = static_cast<size_t>(UnitBytes());
     std::memset(out, 0, unitBytes);
-    if (k + 1 >= layout.firsts.size()) return true;  // past the runs: zeros
+    if (k + 1 >= layout.firsts.size())
+        return true;  // past the runs: zeros
     const size_t first = layout.firsts[k], last = layout.firsts[k + 1];
     const int32_t type = layout.pieces[first].eType;
-    if (type == SPARSE_UNIT) return true;
+    if (type == SPARSE_UNIT)
+        return true;
 
     // Plain units go straight to the output; compressed ones gather their
     // allocated clusters first.
@@ -176,13 +210,15 @@ bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector
     for (size_t i = first; i < last; ++i) {
         const tagCompressDataRun& p = layout.pieces[i];
         const size_t bytes = static_cast<size_t>(p.count) * static_cast<size_t>(bytesPerCluster_);
-        if (at + bytes > unitBytes) return false;
+        if (at + bytes > unitBytes)
+            return false;
         if (p.s64LCN > 0) {
             long long position = 0;
             uint8_t* target = (type == COMPRESSED_UNIT ? raw.data() : out) + at;
             if (!ClusterToByte(p.s64LCN, 0, &position) ||
                 !ReadDeviceBytes(position, target, static_cast<long long>(bytes))) {
-                CatchExeception::WriteLog("CCompressFileReader: unit %zu at cluster %lld cannot be read", k, p.s64LCN);
+                CatchExeception::WriteLog(
+                    "CCompressFileReader: unit %zu at cluster %lld cannot be read", k, p.s64LCN);
                 return false;
             }
             at += bytes;
@@ -190,7 +226,8 @@ bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector
             at += bytes;  // nothing stored there: zeros
         }
     }
-    if (type != COMPRESSED_UNIT) return true;
+    if (type != COMPRESSED_UNIT)
+        return true;
     if (!DecompressUnit(raw.data(), at, out, unitBytes)) {
         CatchExeception::WriteLog("CCompressFileReader: unit %zu holds damaged compressed data", k);
         return false;
@@ -198,13 +235,15 @@ bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector
     return true;
 }
 
-bool CCompressFileReader::DecodeRange(const Layout& layout, long long first, long long length, uint8_t* out) {
+bool CCompressFileReader::DecodeRange(const Layout& layout, long long first, long long length,
+                                      uint8_t* out) {
     const long long unit = UnitBytes();
     std::vector<uint8_t> raw, plain(static_cast<size_t>(unit));
     while (length > 0) {
         const size_t k = static_cast<size_t>(first / unit);
         const long long within = first % unit;
-        if (!DecodeUnit(layout, k, raw, plain.data())) return false;
+        if (!DecodeUnit(layout, k, raw, plain.data()))
+            return false;
         const long long n = std::min(length, unit - within);
         std::memcpy(out, plain.data() + within, static_cast<size_t>(n));
         out += n;
@@ -228,7 +267,8 @@ bool CCompressFileReader::Recovery(const char* path, IProgress* progress, bool& 
     resident = false;
     const int fd = OpenRecoveredFile(path);
     if (fd < 0) {
-        CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path, std::strerror(errno));
+        CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path,
+                                  std::strerror(errno));
         lastResult_ = Err(__LINE__, 0xf);
         return false;
     }
@@ -246,19 +286,23 @@ bool CCompressFileReader::Recovery(const char* path, IProgress* progress, bool& 
     const long long unit = UnitBytes();
     std::vector<uint8_t> raw, plain(static_cast<size_t>(unit));
     for (long long done = 0; done < fileSize_;) {
-        if (progress && !progress->Continued()) return abandon(VK_OK);
+        if (progress && !progress->Continued())
+            return abandon(VK_OK);
         if (!DecodeUnit(layout_, static_cast<size_t>(done / unit), raw, plain.data()))
             return abandon(Err(__LINE__, kErrFailed));
         const long long n = std::min(unit, fileSize_ - done);
         if (!WriteAllAt(fd, plain.data(), static_cast<size_t>(n), done)) {
-            CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path, std::strerror(errno));
+            CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path,
+                                      std::strerror(errno));
             info.result = Err(__LINE__, 0xd03);
-            if (progress) progress->UpdateProgress(&info);
+            if (progress)
+                progress->UpdateProgress(&info);
             return abandon(info.result);
         }
         done += n;
         info.done = done;
-        if (progress) progress->UpdateProgress(&info);
+        if (progress)
+            progress->UpdateProgress(&info);
     }
     if (::close(fd) != 0) {
         RemovePartialFile(path);
@@ -270,32 +314,43 @@ bool CCompressFileReader::Recovery(const char* path, IProgress* progress, bool& 
 
 bool CCompressFileReader::Recovery(char* buffer, int size, IProgress* progress) {
     progress_ = progress;
-    if (!buffer || size < 0 || !device_ || resident_) return false;
+    if (!buffer || size < 0 || !device_ || resident_)
+        return false;
     const long long n = std::min<long long>(size, fileSize_);
     return DecodeRange(layout_, 0, n, reinterpret_cast<uint8_t*>(buffer));
 }
 
 unsigned CCompressFileReader::ReadData(long long offset, char* buffer, unsigned length) {
-    if (!buffer || !device_ || offset < 0 || offset >= fileSize_) return 0;
-    if (resident_) return CFileReader::ReadData(offset, buffer, length, nullptr);
+    if (!buffer || !device_ || offset < 0 || offset >= fileSize_)
+        return 0;
+    if (resident_)
+        return CFileReader::ReadData(offset, buffer, length, nullptr);
     const long long n = std::min<long long>(length, fileSize_ - offset);
-    if (!DecodeRange(layout_, offset, n, reinterpret_cast<uint8_t*>(buffer))) return 0;
+    if (!DecodeRange(layout_, offset, n, reinterpret_cast<uint8_t*>(buffer)))
+        return 0;
     return static_cast<unsigned>(n);
 }
 
-unsigned CCompressFileReader::ReadData(long long offset, char* buffer, unsigned length, int* error) {
+unsigned CCompressFileReader::ReadData(long long offset, char* buffer, unsigned length,
+                                       int* error) {
     const unsigned got = ReadData(offset, buffer, length);
-    if (got == 0 && error) *error = -1;
+    if (got == 0 && error)
+        *error = -1;
     return got;
 }
 
-bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long budget, std::vector<uint8_t>& out) {
+bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long budget,
+                                         std::vector<uint8_t>& out) {
     out.clear();
-    if (!list || budget < 0 || !device_) return false;
+    if (!list || budget < 0 || !device_)
+        return false;
     std::vector<DataRun> runs;
-    for (const DataRun* r = list->GetFirst(); r && runs.size() < kMaxReaderRuns; r = list->GetNext()) runs.push_back(*r);
+    for (const DataRun* r = list->GetFirst(); r && runs.size() < kMaxReaderRuns;
+         r = list->GetNext())
+        runs.push_back(*r);
     Layout layout;
-    if (!BuildLayout(runs, budget, layout)) return false;
+    if (!BuildLayout(runs, budget, layout))
+        return false;
     out.resize(static_cast<size_t>(budget));
     return DecodeRange(layout, 0, budget, out.data());
 }

@@ -33,7 +33,8 @@ constexpr int kLznt1ChunkBytes = 4096;
 // how its unit is stored. Lengths above what fits are refused (false).
 // Regrouping stops once `maxClusters` clusters are placed (the file's
 // clusters, so a damaged run length cannot make the list huge).
-bool ReGroupCompressDataRunList(const std::vector<DataRun>& runs, std::vector<tagCompressDataRun>& pieces,
+bool ReGroupCompressDataRunList(const std::vector<DataRun>& runs,
+                                std::vector<tagCompressDataRun>& pieces,
                                 long long maxClusters = 1LL << 40);
 
 // Decodes one LZNT1 chunk (header included) of `size` bytes into `out`
@@ -89,7 +90,9 @@ private:
         std::vector<size_t> firsts;
     };
     bool BuildLayout(const std::vector<DataRun>& runs, long long bytes, Layout& layout) const;
-    long long UnitBytes() const { return static_cast<long long>(bytesPerCluster_) * kCompressUnitClusters; }
+    long long UnitBytes() const {
+        return static_cast<long long>(bytesPerCluster_) * kCompressUnitClusters;
+    }
     // Decodes unit `k` into `out` (unit size bytes); false on a read
     // failure or damaged data.
     bool DecodeUnit(const Layout& layout, size_t k, std::vector<uint8_t>& raw, uint8_t* out);

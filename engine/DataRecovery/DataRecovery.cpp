@@ -17,37 +17,48 @@ using namespace velmora::recovery;
 
 namespace {
 
-VKRESULT Err(uint32_t line, uint32_t error) { return MakeResult(kModuleDataRecovery, line, error); }
+VKRESULT Err(uint32_t line, uint32_t error) {
+    return MakeResult(kModuleDataRecovery, line, error);
+}
 
 void Report(IProgress* progress, _PROGRESS_INFO& info) {
-    if (progress) progress->UpdateProgress(&info);
+    if (progress)
+        progress->UpdateProgress(&info);
 }
 
 // Smallest power of two p (2 <= p <= 2^24) with p/2 < d <= p; 0 when none.
 long long PowerOfTwoAbove(long long d) {
     for (long long p = 2; p <= (1LL << 24); p <<= 1)
-        if (p / 2 < d && d <= p) return p;
+        if (p / 2 < d && d <= p)
+            return p;
     return 0;
 }
 
 bool RunsInside(CFileNode* node, const CSearchedPartitionInfo* rec, long long* clusters) {
     IDataRunList* list = node->GetDataRunList();
-    if (!list) return false;
+    if (!list)
+        return false;
     const long long spc = rec->sectorsPerCluster;
     const long long first = rec->startSector;
     long long last = 0;
-    if (__builtin_add_overflow(first, rec->totalSectors, &last)) return false;
+    if (__builtin_add_overflow(first, rec->totalSectors, &last))
+        return false;
     long long total = 0;
     size_t count = 0;
     for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) {
-        if (++count > kMaxReaderRuns) return false;
-        if (r->start < 0 || r->length <= 0) continue;
+        if (++count > kMaxReaderRuns)
+            return false;
+        if (r->start < 0 || r->length <= 0)
+            continue;
         long long a = 0, b = 0, end = 0;
-        if (__builtin_mul_overflow(spc, r->start, &a) || __builtin_add_overflow(r->start, r->length, &end) ||
+        if (__builtin_mul_overflow(spc, r->start, &a) ||
+            __builtin_add_overflow(r->start, r->length, &end) ||
             __builtin_mul_overflow(spc, end, &b))
             return false;
-        if (a < first || b - 1 > last) return false;
-        if (__builtin_add_overflow(total, r->length, &total)) return false;
+        if (a < first || b - 1 > last)
+            return false;
+        if (__builtin_add_overflow(total, r->length, &total))
+            return false;
     }
     *clusters = total;
     return count > 0;
@@ -55,69 +66,89 @@ bool RunsInside(CFileNode* node, const CSearchedPartitionInfo* rec, long long* c
 
 }  // namespace
 
-IDataRecovery* CreateDataRecoveryObj() { return new CDataRecovery(); }
+IDataRecovery* CreateDataRecoveryObj() {
+    return new CDataRecovery();
+}
 
 CDataRecovery::CDataRecovery() = default;
 
 CDataRecovery::~CDataRecovery() {
     autolocker<mutex_locker> hold(mutex_);
-    if (reader_) reader_->Release();
+    if (reader_)
+        reader_->Release();
     reader_ = nullptr;
     ClearRecords();
 }
 
 void CDataRecovery::ClearRecords() {
-    for (CSearchedPartitionInfo* r : records_) delete r;
+    for (CSearchedPartitionInfo* r : records_)
+        delete r;
     records_.clear();
 }
 
 VKRESULT CDataRecovery::Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) {
-    if (!searcher || !device) return Err(__LINE__, kErrRecoveryNullArgument);
+    if (!searcher || !device)
+        return Err(__LINE__, kErrRecoveryNullArgument);
     autolocker<mutex_locker> hold(mutex_);
     ClearRecords();
     CollectSearchedPartitions(searcher, records_);
-    std::stable_sort(records_.begin(), records_.end(), [](const CSearchedPartitionInfo* a, const CSearchedPartitionInfo* b) {
-        if (!a || !b) return a && !b;
-        return a->score > b->score;
-    });
+    std::stable_sort(records_.begin(), records_.end(),
+                     [](const CSearchedPartitionInfo* a, const CSearchedPartitionInfo* b) {
+                         if (!a || !b)
+                             return a && !b;
+                         return a->score > b->score;
+                     });
     device_ = device;
     copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
-    if (records_.empty()) return Err(__LINE__, kErrRecoveryNoPartition);
+    if (records_.empty())
+        return Err(__LINE__, kErrRecoveryNoPartition);
     return VK_OK;
 }
 
-VKRESULT CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& records, IStorageDevice* device) {
-    if (!device) return Err(__LINE__, kErrRecoveryNullArgument);
+VKRESULT CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& records,
+                                   IStorageDevice* device) {
+    if (!device)
+        return Err(__LINE__, kErrRecoveryNullArgument);
     autolocker<mutex_locker> hold(mutex_);
     ClearRecords();
     for (const CSearchedPartitionInfo* r : records)
-        if (r) records_.push_back(new CSearchedPartitionInfo(*r));
+        if (r)
+            records_.push_back(new CSearchedPartitionInfo(*r));
     device_ = device;
     copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
     return VK_OK;
 }
 
 CSearchedPartitionInfo* CDataRecovery::GetNodePartition(CFileNode* node) const {
-    if (!node || records_.empty()) return nullptr;
-    if (records_.size() == 1) return records_[0];
+    if (!node || records_.empty())
+        return nullptr;
+    if (records_.size() == 1)
+        return records_[0];
     const int index = node->GetBelongedPartition();
     for (CSearchedPartitionInfo* r : records_)
-        if (r && r->partitionIndex == static_cast<int16_t>(index) && index != 0xFFFF) return r;
+        if (r && r->partitionIndex == static_cast<int16_t>(index) && index != 0xFFFF)
+            return r;
 
     const long long meta = node->GetMetadataStartPosition();
     for (CSearchedPartitionInfo* r : records_) {
-        if (!r || r->sectorsPerCluster == 0 || r->sectorsPerCluster % 2 != 0) continue;
+        if (!r || r->sectorsPerCluster == 0 || r->sectorsPerCluster % 2 != 0)
+            continue;
         long long end = 0;
-        if (__builtin_add_overflow(r->startSector, r->totalSectors, &end)) continue;
-        if (!(meta > r->startSector && meta < end)) continue;
+        if (__builtin_add_overflow(r->startSector, r->totalSectors, &end))
+            continue;
+        if (!(meta > r->startSector && meta < end))
+            continue;
         long long clusters = 0;
-        if (!RunsInside(node, r, &clusters)) continue;
+        if (!RunsInside(node, r, &clusters))
+            continue;
         if (clusters > 1) {
             const long long size = node->GetFileSize();
-            if (size <= 0) continue;
+            if (size <= 0)
+                continue;
             const long long perCluster = size / clusters;
             const long long d = (perCluster + 511) / 512;
-            if (static_cast<long long>(r->sectorsPerCluster) != PowerOfTwoAbove(d)) continue;
+            if (static_cast<long long>(r->sectorsPerCluster) != PowerOfTwoAbove(d))
+                continue;
         }
         return r;
     }
@@ -128,7 +159,8 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
     autolocker<mutex_locker> hold(mutex_);
     // A selection that fails must leave nothing selected: otherwise the next
     // RecoverTo would write the previous file's bytes under the new name.
-    if (reader_) reader_->Release();
+    if (reader_)
+        reader_->Release();
     reader_ = nullptr;
     node_ = nullptr;
     compressed_ = false;
@@ -177,7 +209,8 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
         reader = plain;
     }
 
-    if (reader_) reader_->Release();
+    if (reader_)
+        reader_->Release();
     reader_ = reader;
     compressed_ = compressed;
     node_ = node;
@@ -193,11 +226,13 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
     info.total = total;
     const int fd = OpenRecoveredFile(path);
     if (fd < 0) {
-        CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path, std::strerror(errno));
+        CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path,
+                                  std::strerror(errno));
         return Err(__LINE__, kErrRecoveryOpenTarget);
     }
     GiveToInvokingUser(path);
-    if (copyBuffer_.size() < static_cast<size_t>(copyBufferSize_)) copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
+    if (copyBuffer_.size() < static_cast<size_t>(copyBufferSize_))
+        copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
     char* buffer = copyBuffer_.data();
 
     bool readFailed = false;
@@ -208,20 +243,24 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
             RemovePartialFile(path);
             return VK_OK;
         }
-        const unsigned chunk = static_cast<unsigned>(std::min<long long>(total - done, copyBufferSize_));
+        const unsigned chunk =
+            static_cast<unsigned>(std::min<long long>(total - done, copyBufferSize_));
         int error = 0;
         const unsigned got = reader_->ReadData(done, buffer, chunk, &error);
         // Runs that end before the file does deliver less without an error;
         // only a failed device read counts as a failure.
         if (error != 0) {
-            CatchExeception::WriteLog("%s:%d read[%s] failed with %s\n", __func__, __LINE__, path, "a device read error");
+            CatchExeception::WriteLog("%s:%d read[%s] failed with %s\n", __func__, __LINE__, path,
+                                      "a device read error");
             readFailed = true;
         }
         // Undelivered bytes (a failed read, runs shorter than the file) are
         // written as zeros so the rest of the file keeps its place.
-        if (got < chunk) std::memset(buffer + got, 0, chunk - got);
+        if (got < chunk)
+            std::memset(buffer + got, 0, chunk - got);
         if (!WriteAllAt(fd, buffer, chunk, done)) {
-            CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path, std::strerror(errno));
+            CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path,
+                                      std::strerror(errno));
             info.result = Err(__LINE__, kErrRecoveryWrite);
             Report(progress, info);
             ::close(fd);
@@ -233,7 +272,8 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         Report(progress, info);
     }
     if (::close(fd) != 0) {
-        CatchExeception::WriteLog("%s:%d close[%s] failed with %s\n", __func__, __LINE__, path, std::strerror(errno));
+        CatchExeception::WriteLog("%s:%d close[%s] failed with %s\n", __func__, __LINE__, path,
+                                  std::strerror(errno));
         info.result = Err(__LINE__, kErrRecoveryWrite);
         Report(progress, info);
         RemovePartialFile(path);
@@ -252,29 +292,35 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
     _PROGRESS_INFO info{};
     info.state = PROGRESS_RUNNING;
     Report(progress, info);
-    if (!path || !*path) return Err(__LINE__, kErrRecoveryNullArgument);
+    if (!path || !*path)
+        return Err(__LINE__, kErrRecoveryNullArgument);
     if (!reader_) {
         const int fd = OpenRecoveredFile(path);
-        if (fd < 0) return Err(__LINE__, kErrRecoveryOpenTarget);
+        if (fd < 0)
+            return Err(__LINE__, kErrRecoveryOpenTarget);
         ::close(fd);
         return Err(__LINE__, kErrRecoveryNoNode);
     }
-    if (limit < 0) return Err(__LINE__, kErrRecoveryNullArgument);
+    if (limit < 0)
+        return Err(__LINE__, kErrRecoveryNullArgument);
 
     VKRESULT result = VK_OK;
     bool plain = true;
     if (compressed_) {
-        if (limit != 0) return Err(__LINE__, kErrRecoveryOpenTarget);
+        if (limit != 0)
+            return Err(__LINE__, kErrRecoveryOpenTarget);
         auto* reader = static_cast<CCompressFileReader*>(reader_);
         bool resident = false;
-        if (!reader->Recovery(path, progress, resident)) return reader->GetLastResult();
+        if (!reader->Recovery(path, progress, resident))
+            return reader->GetLastResult();
         plain = resident;
     }
     if (plain) {
         const long long size = reader_->GetDataSize();
         const long long total = limit > 0 ? std::min<long long>(limit, size) : size;
         result = CopyPlain(path, progress, total);
-        if (ResultFailed(result) && !ResultIs(result, kModuleDataRecovery, kErrRecoveryRead)) return result;
+        if (ResultFailed(result) && !ResultIs(result, kModuleDataRecovery, kErrRecoveryRead))
+            return result;
     }
     SetFileTimes(path, creationTime_, modificationTime_, accessTime_);
     DateParentFolders(path, node_);
@@ -284,11 +330,14 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
 int CDataRecovery::ReadSmallJPG(char* buffer, unsigned size) {
     autolocker<mutex_locker> hold(mutex_);
     constexpr unsigned kWindow = 65536;
-    if (!buffer || size <= 65535 || !reader_ || reader_->GetDataSize() <= 65535) return 0;
+    if (!buffer || size <= 65535 || !reader_ || reader_->GetDataSize() <= 65535)
+        return 0;
     std::vector<unsigned char> data(kWindow, 0);
     int error = 0;
-    const unsigned got = reader_->ReadData(0, reinterpret_cast<char*>(data.data()), kWindow, &error);
-    if (got < kWindow) return 0;
+    const unsigned got =
+        reader_->ReadData(0, reinterpret_cast<char*>(data.data()), kWindow, &error);
+    if (got < kWindow)
+        return 0;
     long long start = -1, end = -1;
     for (unsigned i = 4; i + 2 < kWindow && i <= 65531; ++i) {
         if (start < 0) {
@@ -301,10 +350,12 @@ int CDataRecovery::ReadSmallJPG(char* buffer, unsigned size) {
             break;
         }
     }
-    if (start < 0 || end < 0) return 0;
+    if (start < 0 || end < 0)
+        return 0;
     end = std::min<long long>(end, kWindow);
     const long long length = end - start;
-    if (length < 1 || length > 65535 || length > static_cast<long long>(size)) return 0;
+    if (length < 1 || length > 65535 || length > static_cast<long long>(size))
+        return 0;
     std::memcpy(buffer, data.data() + start, static_cast<size_t>(length));
     return static_cast<int>(length);
 }

@@ -14,9 +14,9 @@ class CSearchedPartitionInfo;
 
 // Error numbers of module 0x0d (kModuleDataRecovery).
 enum DataRecoveryError : uint32_t {
-    kErrRecoveryCompressed = 0x1,     // compressed data unreadable or damaged
+    kErrRecoveryCompressed = 0x1,  // compressed data unreadable or damaged
     kErrRecoveryNullArgument = 0x5,
-    kErrRecoveryOpenTarget = 0xf,     // destination cannot be opened, or a limit on a compressed file
+    kErrRecoveryOpenTarget = 0xf,  // destination cannot be opened, or a limit on a compressed file
     kErrRecoveryNoPartition = 0xd01,  // the searcher found no partition
     kErrRecoveryNoNode = 0xd02,       // no node selected
     kErrRecoveryWrite = 0xd03,        // a write failed (full or failing destination)
@@ -30,7 +30,8 @@ public:
 
     VKRESULT Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) override;
     // For replayed results: copies the records, keeps their order.
-    VKRESULT Initialize(const std::vector<CSearchedPartitionInfo*>& records, IStorageDevice* device);
+    VKRESULT Initialize(const std::vector<CSearchedPartitionInfo*>& records,
+                        IStorageDevice* device);
     IFileReader* SetRecoverNode(IFileNode* node) override;
     // Writes the selected node to `path`. 0 when the whole file was written,
     // or when the progress sink asked to stop (the partial file is then

@@ -11,26 +11,33 @@
 #include "Utility/CatchExeception.h"
 
 int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) {
-    if (!device || !node || !partition) return 0;
-    const long long bpc = static_cast<long long>(partition->sectorsPerCluster) * partition->GetSectorSize();
-    if (partition->sectorsPerCluster == 0 || bpc <= 0 || bpc > (1LL << 30)) return 0;
+    if (!device || !node || !partition)
+        return 0;
+    const long long bpc =
+        static_cast<long long>(partition->sectorsPerCluster) * partition->GetSectorSize();
+    if (partition->sectorsPerCluster == 0 || bpc <= 0 || bpc > (1LL << 30))
+        return 0;
     const long long size = node->GetFileSize();
-    if (size < 0) return 0;
+    if (size < 0)
+        return 0;
     IDataRunList* list = node->GetDataRunList();
     // An empty file has nothing to read and often no runs at all, but it is
     // still a file the user wants back.
-    if (!list && size != 0) return 0;
+    if (!list && size != 0)
+        return 0;
 
     std::vector<DataRun> runs;
-    const bool resident =
-        list && (list->IsResident() != 0 || list->GetDataRunListType() == DATARUN_LIST_NTFS_RESIDENT);
+    const bool resident = list && (list->IsResident() != 0 ||
+                                   list->GetDataRunListType() == DATARUN_LIST_NTFS_RESIDENT);
     if (!resident && list) {
         for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) {
             if (runs.size() >= kMaxReaderRuns) {
-                CatchExeception::WriteLog("CFileReader::Open: more than %zu runs, refused", kMaxReaderRuns);
+                CatchExeception::WriteLog("CFileReader::Open: more than %zu runs, refused",
+                                          kMaxReaderRuns);
                 return 0;
             }
-            if (r->length <= 0) continue;
+            if (r->length <= 0)
+                continue;
             runs.push_back(*r);
         }
     }
@@ -51,9 +58,13 @@ void CFileReader::Close() {
     runs_.clear();
 }
 
-int CFileReader::IsCompressFile() { return node_ ? node_->IsCompressed() : 0; }
+int CFileReader::IsCompressFile() {
+    return node_ ? node_->IsCompressed() : 0;
+}
 
-IFileReader* CFileReader::Clone() { return new CFileReader(*this); }
+IFileReader* CFileReader::Clone() {
+    return new CFileReader(*this);
+}
 
 int CFileReader::DeviceSectorSize() const {
     int s = device_ ? device_->GetSectorSize() : 0;
@@ -63,12 +74,18 @@ int CFileReader::DeviceSectorSize() const {
 bool CFileReader::ClusterToByte(long long cluster, long long within, long long* position) const {
     const long long sector = DeviceSectorSize();
     long long origin = 0, pos = 0;
-    if (cluster < 0 || within < 0) return false;
-    if (__builtin_mul_overflow(cluster, static_cast<long long>(bytesPerCluster_), &pos)) return false;
-    if (__builtin_mul_overflow(runOrigin_, sector, &origin)) return false;
-    if (__builtin_add_overflow(pos, origin, &pos)) return false;
-    if (__builtin_add_overflow(pos, within, &pos)) return false;
-    if (pos < 0) return false;
+    if (cluster < 0 || within < 0)
+        return false;
+    if (__builtin_mul_overflow(cluster, static_cast<long long>(bytesPerCluster_), &pos))
+        return false;
+    if (__builtin_mul_overflow(runOrigin_, sector, &origin))
+        return false;
+    if (__builtin_add_overflow(pos, origin, &pos))
+        return false;
+    if (__builtin_add_overflow(pos, within, &pos))
+        return false;
+    if (pos < 0)
+        return false;
     *position = pos;
     return true;
 }
@@ -77,18 +94,22 @@ bool CFileReader::ReadDeviceBytes(long long position, unsigned char* out, long l
     const long long ss = DeviceSectorSize();
     const long long total = device_->GetTotalSectors();
     long long end = 0;
-    if (length <= 0) return true;
-    if (position < 0 || __builtin_add_overflow(position, length, &end)) return false;
+    if (length <= 0)
+        return true;
+    if (position < 0 || __builtin_add_overflow(position, length, &end))
+        return false;
     // Checked here as well as by the device: a run past the end is damage,
     // and some devices pad short reads rather than fail them.
-    if (total >= 0 && end / ss + (end % ss != 0 ? 1 : 0) > total) return false;
+    if (total >= 0 && end / ss + (end % ss != 0 ? 1 : 0) > total)
+        return false;
 
     std::vector<unsigned char> bounce;
     long long sector = position / ss;
     long long skip = position % ss;
     if (skip != 0) {
         bounce.resize(static_cast<size_t>(ss));
-        if (!device_->ReadSector(bounce.data(), sector, 1)) return false;
+        if (!device_->ReadSector(bounce.data(), sector, 1))
+            return false;
         const long long n = std::min(length, ss - skip);
         std::memcpy(out, bounce.data() + skip, static_cast<size_t>(n));
         out += n;
@@ -97,14 +118,16 @@ bool CFileReader::ReadDeviceBytes(long long position, unsigned char* out, long l
     }
     const long long whole = length / ss;
     if (whole > 0) {
-        if (!device_->ReadSector(out, sector, whole)) return false;
+        if (!device_->ReadSector(out, sector, whole))
+            return false;
         out += whole * ss;
         length -= whole * ss;
         sector += whole;
     }
     if (length > 0) {
         bounce.resize(static_cast<size_t>(ss));
-        if (!device_->ReadSector(bounce.data(), sector, 1)) return false;
+        if (!device_->ReadSector(bounce.data(), sector, 1))
+            return false;
         std::memcpy(out, bounce.data(), static_cast<size_t>(length));
     }
     return true;
@@ -112,15 +135,19 @@ bool CFileReader::ReadDeviceBytes(long long position, unsigned char* out, long l
 
 int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int length, int& got) {
     got = 0;
-    if (offset < 0 || length < 0) return 0;
+    if (offset < 0 || length < 0)
+        return 0;
     IFileReader* ntfs = CallFactory(EngineFactories().createResidentDataReader, device_,
                                     static_cast<IFileNode*>(node_), runOrigin_,
                                     static_cast<unsigned>(sectorsPerCluster_));
-    if (!ntfs) return 0;
+    if (!ntfs)
+        return 0;
     int error = 0;
-    const unsigned n = ntfs->ReadData(offset, reinterpret_cast<char*>(buffer), static_cast<unsigned>(length), &error);
+    const unsigned n = ntfs->ReadData(offset, reinterpret_cast<char*>(buffer),
+                                      static_cast<unsigned>(length), &error);
     ntfs->Release();
-    if (n == 0 || n > static_cast<unsigned>(length)) return 0;
+    if (n == 0 || n > static_cast<unsigned>(length))
+        return 0;
     got = static_cast<int>(n);
     return 1;
 }
@@ -128,22 +155,29 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
 int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& got, int* error) {
     got = 0;
     auto fail = [error]() {
-        if (error) *error = -1;
+        if (error)
+            *error = -1;
         return 0;
     };
-    if (!device_ || !buffer || length < 0 || offset < 0 || offset >= fileSize_) return fail();
+    if (!device_ || !buffer || length < 0 || offset < 0 || offset >= fileSize_)
+        return fail();
     long long want = std::min<long long>(length, fileSize_ - offset);
-    if (resident_) return ReadResidentData(offset, buffer, static_cast<int>(want), got) ? 1 : fail();
-    if (runs_.empty()) return fail();
+    if (resident_)
+        return ReadResidentData(offset, buffer, static_cast<int>(want), got) ? 1 : fail();
+    if (runs_.empty())
+        return fail();
 
     const long long bpc = bytesPerCluster_;
     long long runFirstByte = 0;  // file offset of the current run's first byte
     for (const DataRun& run : runs_) {
-        if (want <= 0) break;
+        if (want <= 0)
+            break;
         long long runBytes = 0;
-        if (__builtin_mul_overflow(run.length, bpc, &runBytes)) return fail();
+        if (__builtin_mul_overflow(run.length, bpc, &runBytes))
+            return fail();
         long long runEnd = 0;
-        if (__builtin_add_overflow(runFirstByte, runBytes, &runEnd)) return fail();
+        if (__builtin_add_overflow(runFirstByte, runBytes, &runEnd))
+            return fail();
         const long long pos = offset + got;
         if (pos < runEnd) {
             const long long within = pos - runFirstByte;
@@ -153,9 +187,11 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
                 std::memset(out, 0, static_cast<size_t>(n));
             } else {
                 long long device = 0;
-                if (!ClusterToByte(run.start, within, &device) || !ReadDeviceBytes(device, out, n)) {
-                    CatchExeception::WriteLog("CFileReader::Read: run at cluster %lld (+%lld bytes) cannot be read",
-                                              run.start, within);
+                if (!ClusterToByte(run.start, within, &device) ||
+                    !ReadDeviceBytes(device, out, n)) {
+                    CatchExeception::WriteLog(
+                        "CFileReader::Read: run at cluster %lld (+%lld bytes) cannot be read",
+                        run.start, within);
                     return fail();
                 }
             }
@@ -170,6 +206,7 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
 unsigned CFileReader::ReadData(long long offset, char* buffer, unsigned length, int* error) {
     int got = 0;
     const int asked = static_cast<int>(std::min<unsigned>(length, 0x7FFFFFFFu));
-    if (!Read(offset, reinterpret_cast<unsigned char*>(buffer), asked, got, error)) return 0;
+    if (!Read(offset, reinterpret_cast<unsigned char*>(buffer), asked, got, error))
+        return 0;
     return static_cast<unsigned>(got);
 }

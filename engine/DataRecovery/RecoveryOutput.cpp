@@ -35,17 +35,20 @@ bool MakeFolders(const std::string& base, const std::string& rel) {
     size_t pos = 0;
     while (pos <= rel.size()) {
         size_t slash = rel.find('/', pos);
-        if (slash == std::string::npos) slash = rel.size();
+        if (slash == std::string::npos)
+            slash = rel.size();
         std::string part = rel.substr(pos, slash - pos);
         pos = slash + 1;
-        if (part.empty()) continue;
+        if (part.empty())
+            continue;
         path += "/" + part;
         if (::mkdir(path.c_str(), 0755) == 0) {
             GiveToInvokingUser(path.c_str());
             continue;
         }
         struct stat st {};
-        if (errno != EEXIST || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+        if (errno != EEXIST || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+            return false;
     }
     return true;
 }
@@ -61,9 +64,11 @@ timespec TicksToTimespec(long long ticks) {
 size_t Utf8Length(std::string_view s, size_t i) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return 0;
+    if (n == 0 || i + n > s.size())
+        return 0;
     for (size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+            return 0;
     return n;
 }
 
@@ -74,7 +79,8 @@ std::string NodeName(IFileNode* node) {
 
 IFileNode* TopOf(IFileNode* node) {
     IFileNode* top = node;
-    for (int depth = 0; depth < kMaxDepth && top->GetParent(); ++depth) top = top->GetParent();
+    for (int depth = 0; depth < kMaxDepth && top->GetParent(); ++depth)
+        top = top->GetParent();
     return top;
 }
 
@@ -86,7 +92,8 @@ bool WriteAllAt(int fd, const void* data, size_t size, long long offset) {
     while (size > 0) {
         ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
         if (n < 0) {
-            if ((errno == EINTR || errno == EAGAIN) && ++stalls < 8) continue;
+            if ((errno == EINTR || errno == EAGAIN) && ++stalls < 8)
+                continue;
             return false;
         }
         if (n == 0) {
@@ -111,8 +118,10 @@ int OpenRecoveredFile(const char* path) {
     }
     // Non-blocking only for the open itself: a FIFO with no reader fails
     // at once instead of hanging the recovery.
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    if (fd < 0) return -1;
+    const int fd =
+        ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (fd < 0)
+        return -1;
     const int flags = ::fcntl(fd, F_GETFL);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         const int saved = errno;
@@ -125,34 +134,42 @@ int OpenRecoveredFile(const char* path) {
 
 void RemovePartialFile(const char* path) {
     struct stat st {};
-    if (path && ::lstat(path, &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path);
+    if (path && ::lstat(path, &st) == 0 && S_ISREG(st.st_mode))
+        ::unlink(path);
 }
 
 bool SetFileTimes(const char* path, long long creation, long long modification, long long access) {
-    if (!path) return false;
+    if (!path)
+        return false;
     const long long mtime = modification > 0 ? modification : creation;
     const long long atime = access > 0 ? access : mtime;
-    if (mtime <= 0) return true;
+    if (mtime <= 0)
+        return true;
     timespec times[2] = {TicksToTimespec(atime), TicksToTimespec(mtime)};
     if (::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) != 0) {
-        CatchExeception::WriteLog("SetFileTimes: utimensat[%s] failed with %s", path, std::strerror(errno));
+        CatchExeception::WriteLog("SetFileTimes: utimensat[%s] failed with %s", path,
+                                  std::strerror(errno));
         return false;
     }
     return true;
 }
 
 void DateParentFolders(const char* path, IFileNode* node, const char* root) {
-    if (!path || !node) return;
+    if (!path || !node)
+        return;
     std::string folder = path;
     const std::string stop = root ? std::string(root) : std::string();
     IFileNode* parent = node->GetParent();
     for (int depth = 0; parent && depth < kMaxDepth; ++depth, parent = parent->GetParent()) {
         const size_t slash = folder.rfind('/');
-        if (slash == std::string::npos || slash == 0) return;
+        if (slash == std::string::npos || slash == 0)
+            return;
         folder.resize(slash);
-        if (!stop.empty() && folder.size() <= stop.size()) return;
+        if (!stop.empty() && folder.size() <= stop.size())
+            return;
         const std::string name = folder.substr(folder.rfind('/') + 1);
-        if (name != NodeName(parent)) return;
+        if (name != NodeName(parent))
+            return;
         SetFileTimes(folder.c_str(), parent->GetCreationTime(), parent->GetModificationTime(),
                      parent->GetLastAccessTime());
     }
@@ -161,12 +178,15 @@ void DateParentFolders(const char* path, IFileNode* node, const char* root) {
 void GiveToInvokingUser(const char* path) {
     uid_t uid = 0;
     gid_t gid = 0;
-    if (!path || ::geteuid() != 0 || !velmora::platform::InvokingUserIds(&uid, &gid)) return;
+    if (!path || ::geteuid() != 0 || !velmora::platform::InvokingUserIds(&uid, &gid))
+        return;
     // Only what recovery made: never a device node such as /dev/full.
     struct stat st {};
-    if (::lstat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode))) return;
+    if (::lstat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+        return;
     if (::lchown(path, uid, gid) != 0)
-        CatchExeception::WriteLog("GiveToInvokingUser: chown[%s] failed with %s", path, std::strerror(errno));
+        CatchExeception::WriteLog("GiveToInvokingUser: chown[%s] failed with %s", path,
+                                  std::strerror(errno));
 }
 
 std::string CleanPathComponent(std::string_view name) {
@@ -181,34 +201,45 @@ std::string CleanPathComponent(std::string_view name) {
             continue;
         }
         // Cut on a character boundary so the name stays UTF-8.
-        if (out.size() + n > 255) break;
+        if (out.size() + n > 255)
+            break;
         out.append(name.substr(i, n));
         i += n;
     }
-    if (out.empty() || out == "." || out == "..") return "_";
+    if (out.empty() || out == "." || out == "..")
+        return "_";
     return out;
 }
 
 std::string RecoveryFolderPrefix(_tagSearcherType type, const std::string& date) {
     switch (type) {
-        case SEARCHER_HFSPLUS: return "HFS+_" + date + "_";
-        case SEARCHER_FAT: return "Fat_" + date + "_";
-        case SEARCHER_EXFAT: return "ExFat_" + date + "_";
-        case SEARCHER_RAW: return "RAW_";
-        case SEARCHER_RAW_LABEL: return "Lable_RAW_" + date + "_";
-        case SEARCHER_APFS: return "APFS_" + date + "_";
-        default: return "";
+        case SEARCHER_HFSPLUS:
+            return "HFS+_" + date + "_";
+        case SEARCHER_FAT:
+            return "Fat_" + date + "_";
+        case SEARCHER_EXFAT:
+            return "ExFat_" + date + "_";
+        case SEARCHER_RAW:
+            return "RAW_";
+        case SEARCHER_RAW_LABEL:
+            return "Lable_RAW_" + date + "_";
+        case SEARCHER_APFS:
+            return "APFS_" + date + "_";
+        default:
+            return "";
     }
 }
 
 RecoveryPathBuilder::RecoveryPathBuilder(std::string destination, std::string date)
     : destination_(std::move(destination)), date_(std::move(date)) {
-    while (destination_.size() > 1 && destination_.back() == '/') destination_.pop_back();
+    while (destination_.size() > 1 && destination_.back() == '/')
+        destination_.pop_back();
     if (date_.empty()) {
         time_t now = ::time(nullptr);
         struct tm local {};
         char text[16] = {};
-        if (::localtime_r(&now, &local)) std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+        if (::localtime_r(&now, &local))
+            std::strftime(text, sizeof text, "%Y-%m-%d", &local);
         date_ = std::string("Recovered Data") + text;
     }
 }
@@ -219,11 +250,14 @@ std::string RecoveryPathBuilder::RootFor(_tagSearcherType type) const {
 }
 
 std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
-    if (!node || !node->IsNodeShow()) return {};
+    if (!node || !node->IsNodeShow())
+        return {};
     IFileNode* top = TopOf(node);
     _tagSearcherType type = node->GetSearcheType();
-    if (type == SEARCHER_NONE) type = top->GetSearcheType();
-    if (type == SEARCHER_NONE) return {};
+    if (type == SEARCHER_NONE)
+        type = top->GetSearcheType();
+    if (type == SEARCHER_NONE)
+        return {};
 
     std::string& root = roots_[type];
     if (root.empty()) {
@@ -232,8 +266,10 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
             char number[16];
             std::snprintf(number, sizeof number, "%04d", n);
             const std::string name = CleanPathComponent(prefix + number);
-            if (Exists(destination_ + "/" + name)) continue;
-            if (!MakeFolders(destination_, name)) break;
+            if (Exists(destination_ + "/" + name))
+                continue;
+            if (!MakeFolders(destination_, name))
+                break;
             root = destination_ + "/" + name;
         }
         if (root.empty()) {
@@ -245,21 +281,25 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
     // Folder path from the top of the tree down, every part cleaned; the
     // top is named by its volume.
     std::vector<std::string> parts;
-    for (IFileNode* p = node->GetParent(); p && parts.size() < static_cast<size_t>(kMaxDepth); p = p->GetParent()) {
+    for (IFileNode* p = node->GetParent(); p && parts.size() < static_cast<size_t>(kMaxDepth);
+         p = p->GetParent()) {
         if (!p->GetParent()) {
             const char* volume = p->GetVolumeName();
-            parts.push_back(CleanPathComponent(volume && *volume ? volume : (p->GetFileName() ? p->GetFileName() : "")));
+            parts.push_back(CleanPathComponent(
+                volume && *volume ? volume : (p->GetFileName() ? p->GetFileName() : "")));
         } else {
             parts.push_back(NodeName(p));
         }
     }
     std::string rel;
-    for (auto it = parts.rbegin(); it != parts.rend(); ++it) rel += "/" + *it;
+    for (auto it = parts.rbegin(); it != parts.rend(); ++it)
+        rel += "/" + *it;
     if (node->IsDirectory()) {
         MakeFolders(root, rel + "/" + NodeName(node));
         return {};
     }
-    if (!MakeFolders(root, rel)) return {};
+    if (!MakeFolders(root, rel))
+        return {};
 
     const std::string name = NodeName(node);
     std::string full = root + rel + "/" + name;
@@ -273,10 +313,12 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
             char number[16];
             std::snprintf(number, sizeof number, "_%04d", c);
             candidate = root + rel + "/" + stem + number + ext;
-            if (!Exists(candidate)) break;
+            if (!Exists(candidate))
+                break;
             candidate.clear();
         }
-        if (candidate.empty()) return {};
+        if (candidate.empty())
+            return {};
         full = candidate;
     }
     return full;

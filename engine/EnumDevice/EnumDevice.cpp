@@ -12,25 +12,31 @@
 
 namespace {
 
-int TypeRank(IStorageDevice* device) { return device ? device->GetType() : INT_MAX; }
+int TypeRank(IStorageDevice* device) {
+    return device ? device->GetType() : INT_MAX;
+}
 
 // The sort key inside a type: a missing record sorts last.
 long long NumberKey(IStorageDevice* device) {
-    if (device == nullptr) return LLONG_MAX;
+    if (device == nullptr)
+        return LLONG_MAX;
     IStorageDeviceData* data = device->GetPrivateData();
     if (device->GetType() == kDevicePartition) {
         auto* holder = dynamic_cast<IPartitionDeviceData*>(data);
-        if (holder && holder->GetPartitionInfo()) return holder->GetPartitionInfo()->partitionIndex;
+        if (holder && holder->GetPartitionInfo())
+            return holder->GetPartitionInfo()->partitionIndex;
     } else if (device->GetType() == kDeviceVolume) {
         auto* holder = dynamic_cast<IVolumeDeviceData*>(data);
-        if (holder && holder->GetVolumeInfo()) return holder->GetVolumeInfo()->partitionNumber;
+        if (holder && holder->GetVolumeInfo())
+            return holder->GetVolumeInfo()->partitionNumber;
     }
     return LLONG_MAX;
 }
 
 const char* DiskName(IStorageDevice* device) {
     auto* holder = dynamic_cast<IDiskDeviceData*>(device->GetPrivateData());
-    if (holder && holder->GetDiskInfo()) return holder->GetDiskInfo()->bsdName;
+    if (holder && holder->GetDiskInfo())
+        return holder->GetDiskInfo()->bsdName;
     return nullptr;
 }
 
@@ -38,23 +44,30 @@ const char* DiskName(IStorageDevice* device) {
 
 bool CDevListSortAlgorithm::operator()(IStorageDevice* a, IStorageDevice* b) const {
     const int ra = TypeRank(a), rb = TypeRank(b);
-    if (ra != rb) return ra < rb;
-    if (a == nullptr) return false;
+    if (ra != rb)
+        return ra < rb;
+    if (a == nullptr)
+        return false;
     if (ra == kDeviceDisk) {
         const char* na = DiskName(a);
         const char* nb = DiskName(b);
-        if (na == nullptr || nb == nullptr) return na != nullptr && nb == nullptr;
+        if (na == nullptr || nb == nullptr)
+            return na != nullptr && nb == nullptr;
         // strcmp compares as unsigned bytes.
         return std::strncmp(na, nb, sizeof(CCollectDiskDeviceInfoStruct::bsdName)) < 0;
     }
-    if (ra == kDevicePartition || ra == kDeviceVolume) return NumberKey(a) < NumberKey(b);
+    if (ra == kDevicePartition || ra == kDeviceVolume)
+        return NumberKey(a) < NumberKey(b);
     return false;
 }
 
-void CDevListSortAlgorithm::Sort(DevList& list) { std::stable_sort(list.begin(), list.end(), CDevListSortAlgorithm()); }
+void CDevListSortAlgorithm::Sort(DevList& list) {
+    std::stable_sort(list.begin(), list.end(), CDevListSortAlgorithm());
+}
 
 void ReleaseDevList(DevList& list) {
-    for (IStorageDevice* device : list) delete device;
+    for (IStorageDevice* device : list)
+        delete device;
     list.clear();
 }
 
@@ -82,8 +95,10 @@ bool AttachRecord(IStorageDevice* device, CCollectedPartitionDeviceInfoStruct* r
 }
 
 CCollectDiskDeviceInfoStruct* GetDiskInfo(const IStorageDevice* disk) {
-    if (disk == nullptr) return nullptr;
-    auto* holder = dynamic_cast<IDiskDeviceData*>(const_cast<IStorageDevice*>(disk)->GetPrivateData());
+    if (disk == nullptr)
+        return nullptr;
+    auto* holder =
+        dynamic_cast<IDiskDeviceData*>(const_cast<IStorageDevice*>(disk)->GetPrivateData());
     return holder ? holder->GetDiskInfo() : nullptr;
 }
 
@@ -94,7 +109,9 @@ const char* GetDiskDevName(const IStorageDevice* disk) {
 
 int GetDiskDevSectorSize(const IStorageDevice* disk) {
     CCollectDiskDeviceInfoStruct* info = GetDiskInfo(disk);
-    return info && info->sectorSize > 0 && info->sectorSize <= INT_MAX ? static_cast<int>(info->sectorSize) : 512;
+    return info && info->sectorSize > 0 && info->sectorSize <= INT_MAX
+               ? static_cast<int>(info->sectorSize)
+               : 512;
 }
 
 int GetDiskPartSchemeType(const IStorageDevice* disk) {
@@ -102,16 +119,22 @@ int GetDiskPartSchemeType(const IStorageDevice* disk) {
     return info ? info->partitionScheme : kSchemeNone;
 }
 
-bool IsGptDisk(const IStorageDevice* disk) { return GetDiskPartSchemeType(disk) == kSchemeGPT; }
-bool IsApmDisk(const IStorageDevice* disk) { return GetDiskPartSchemeType(disk) == kSchemeAPM; }
+bool IsGptDisk(const IStorageDevice* disk) {
+    return GetDiskPartSchemeType(disk) == kSchemeGPT;
+}
+bool IsApmDisk(const IStorageDevice* disk) {
+    return GetDiskPartSchemeType(disk) == kSchemeAPM;
+}
 
 DiskTable ReadDiskTable(IStorageDevice* disk) {
     DiskTable table;
-    if (disk == nullptr) return table;
+    if (disk == nullptr)
+        return table;
     CPartitionTableAnalyze analyze;
     VKRESULT r = analyze.AnalyzePartitionTable(disk, table.entries);
     if (ResultFailed(r)) {
-        CatchExeception::WriteLog("Partition table of %s not read: 0x%llx", GetDiskDevName(disk) ? GetDiskDevName(disk) : "?",
+        CatchExeception::WriteLog("Partition table of %s not read: 0x%llx",
+                                  GetDiskDevName(disk) ? GetDiskDevName(disk) : "?",
                                   static_cast<unsigned long long>(r));
         table.entries.clear();
         return table;
@@ -140,12 +163,13 @@ _GUID GuidFromDisk(const uint8_t (&bytes)[16]) {
 
 std::shared_ptr<const EnumSnapshot> EnumSnapshot::Take(const EnumDeviceEnvironment& env) {
     velmora::platform::SysfsBlockRegistry registry(env.sysfsRoot);
-    auto snapshot = std::make_shared<EnumSnapshot>(EnumSnapshot{
-        registry.List(), velmora::platform::MountTable(env.mountInfoPath),
-        velmora::platform::DeviceNaming(env.devFolder),
-        env.apfs ? env.apfs : std::make_shared<velmora::platform::NoApfsListing>()});
+    auto snapshot = std::make_shared<EnumSnapshot>(
+        EnumSnapshot{registry.List(), velmora::platform::MountTable(env.mountInfoPath),
+                     velmora::platform::DeviceNaming(env.devFolder),
+                     env.apfs ? env.apfs : std::make_shared<velmora::platform::NoApfsListing>()});
     for (const auto& skipped : snapshot->blocks.skipped)
-        CatchExeception::WriteLog("Block device %s not listed: %s", skipped.name.c_str(), skipped.reason.c_str());
+        CatchExeception::WriteLog("Block device %s not listed: %s", skipped.name.c_str(),
+                                  skipped.reason.c_str());
     return snapshot;
 }
 
@@ -154,7 +178,8 @@ std::shared_ptr<const EnumSnapshot> EnumSnapshot::Take(const EnumDeviceEnvironme
 CEnumDevice::CEnumDevice(EnumDeviceEnvironment env) : m_env(std::move(env)) {}
 
 std::shared_ptr<const EnumSnapshot> CEnumDevice::Snapshot() {
-    if (!m_snapshot) m_snapshot = EnumSnapshot::Take(m_env);
+    if (!m_snapshot)
+        m_snapshot = EnumSnapshot::Take(m_env);
     return m_snapshot;
 }
 
@@ -173,9 +198,11 @@ VKRESULT CEnumDevice::EnumPartitionDevice(const IStorageDevice* disk, DevList& l
 
 VKRESULT CEnumDevice::EnumVolumeDevice(const IStorageDevice* disk, DevList& list) {
     ReleaseDevList(list);
-    if (disk == nullptr) return VK_OK;
+    if (disk == nullptr)
+        return VK_OK;
     auto it = m_tables.find(disk);
-    return CEnumVolume(Snapshot()).ExecEnum(disk, list, it == m_tables.end() ? nullptr : &it->second);
+    return CEnumVolume(Snapshot())
+        .ExecEnum(disk, list, it == m_tables.end() ? nullptr : &it->second);
 }
 
 // ---- CEnumDeviceEx ----
@@ -183,11 +210,13 @@ VKRESULT CEnumDevice::EnumVolumeDevice(const IStorageDevice* disk, DevList& list
 CEnumDeviceEx::CEnumDeviceEx(EnumDeviceEnvironment env) : m_env(std::move(env)) {}
 
 CEnumDeviceEx::~CEnumDeviceEx() {
-    if (m_initialised || m_enum) Uninit();
+    if (m_initialised || m_enum)
+        Uninit();
 }
 
 VKRESULT CEnumDeviceEx::Init() {
-    if (m_initialised) Uninit();
+    if (m_initialised)
+        Uninit();
     m_enum = new CEnumDevice(m_env);
     VKRESULT r = m_enum->EnumDiskDevice(m_disks);
     if (ResultFailed(r) || m_disks.empty()) {
@@ -198,7 +227,8 @@ VKRESULT CEnumDeviceEx::Init() {
         DevList volumes, partitions;
         VKRESULT rv = m_enum->EnumVolumeDevice(disk, volumes);
         if (ResultFailed(rv))
-            CatchExeception::WriteLog("Volumes of %s: 0x%llx", GetDiskDevName(disk), static_cast<unsigned long long>(rv));
+            CatchExeception::WriteLog("Volumes of %s: 0x%llx", GetDiskDevName(disk),
+                                      static_cast<unsigned long long>(rv));
         VKRESULT rp = m_enum->EnumPartitionDevice(disk, partitions);
         if (ResultFailed(rp))
             CatchExeception::WriteLog("Partitions of %s: 0x%llx", GetDiskDevName(disk),
@@ -213,9 +243,12 @@ VKRESULT CEnumDeviceEx::Init() {
 VKRESULT CEnumDeviceEx::Uninit() {
     const bool was = m_initialised != 0;
     // Volumes and partitions read through their disk: they go first.
-    for (auto& [disk, list] : m_converted) ReleaseDevList(list);
-    for (auto& [disk, list] : m_volumes) ReleaseDevList(list);
-    for (auto& [disk, list] : m_partitions) ReleaseDevList(list);
+    for (auto& [disk, list] : m_converted)
+        ReleaseDevList(list);
+    for (auto& [disk, list] : m_volumes)
+        ReleaseDevList(list);
+    for (auto& [disk, list] : m_partitions)
+        ReleaseDevList(list);
     m_converted.clear();
     m_merged.clear();
     m_volumes.clear();
@@ -233,40 +266,54 @@ VKRESULT CEnumDeviceEx::Answer(const DevList& list, IStorageDevice** out, int& c
         count = size;
         return VK_OK;
     }
-    if (count != 0 && count < size) return VK_ERROR(kModuleEnumDevice, kErrArrayTooSmall);
-    if (count < 0) count = 0;
+    if (count != 0 && count < size)
+        return VK_ERROR(kModuleEnumDevice, kErrArrayTooSmall);
+    if (count < 0)
+        count = 0;
     const int filled = count == 0 ? 0 : size;
-    for (int i = 0; i < filled; ++i) out[i] = list[static_cast<size_t>(i)];
+    for (int i = 0; i < filled; ++i)
+        out[i] = list[static_cast<size_t>(i)];
     count = filled;
     return VK_OK;
 }
 
 VKRESULT CEnumDeviceEx::EnumDiskDevice(IStorageDevice** out, int& count) {
-    if (!m_initialised) return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
+    if (!m_initialised)
+        return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
     return Answer(m_disks, out, count);
 }
 
-VKRESULT CEnumDeviceEx::EnumPartitionDevice(const IStorageDevice* disk, IStorageDevice** out, int& count) {
-    if (!m_initialised) return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
-    if (disk == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
+VKRESULT CEnumDeviceEx::EnumPartitionDevice(const IStorageDevice* disk, IStorageDevice** out,
+                                            int& count) {
+    if (!m_initialised)
+        return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
+    if (disk == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
     auto it = m_partitions.find(disk);
-    if (it == m_partitions.end()) return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
+    if (it == m_partitions.end())
+        return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
     return Answer(it->second, out, count);
 }
 
-VKRESULT CEnumDeviceEx::EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** out, int& count) {
-    if (!m_initialised) return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
-    if (disk == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
+VKRESULT CEnumDeviceEx::EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** out,
+                                         int& count) {
+    if (!m_initialised)
+        return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
+    if (disk == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
     auto vit = m_volumes.find(disk);
-    if (vit == m_volumes.end()) return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
+    if (vit == m_volumes.end())
+        return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
     auto mit = m_merged.find(disk);
     if (mit == m_merged.end()) {
         const DevList& volumes = vit->second;
         const DevList& partitions = m_partitions[disk];
         DevList merged;
-        VKRESULT r = CMergeVolumeAndPartition::MergeAsVolume(merged, volumes.data(), static_cast<int>(volumes.size()),
-                                                             partitions.data(), static_cast<int>(partitions.size()));
-        if (ResultFailed(r)) return r;
+        VKRESULT r = CMergeVolumeAndPartition::MergeAsVolume(
+            merged, volumes.data(), static_cast<int>(volumes.size()), partitions.data(),
+            static_cast<int>(partitions.size()));
+        if (ResultFailed(r))
+            return r;
         // What the merge made beyond the live volumes is ours to keep and
         // free; later queries hand out the same devices.
         DevList converted(merged.begin() + static_cast<long>(volumes.size()), merged.end());
@@ -287,7 +334,9 @@ CEnumDeviceEx& SharedEnumerator() {
 }
 }  // namespace
 
-IEnumDeviceEx* CreateEnumDeviceEx() { return &SharedEnumerator(); }
+IEnumDeviceEx* CreateEnumDeviceEx() {
+    return &SharedEnumerator();
+}
 
 CEnumDevice* CreateEnumDevice() {
     static CEnumDevice instance;

@@ -87,7 +87,8 @@ _GUID GuidFromDisk(const uint8_t (&bytes)[16]);
 
 class CEnumDisk {
 public:
-    explicit CEnumDisk(std::shared_ptr<const EnumSnapshot> snapshot) : m_snapshot(std::move(snapshot)) {}
+    explicit CEnumDisk(std::shared_ptr<const EnumSnapshot> snapshot)
+        : m_snapshot(std::move(snapshot)) {}
     // Appends one opened disk device per accepted disk, then sorts the list.
     // The partition table read from each disk goes into `tables` when given.
     VKRESULT ExecEnum(DevList& list, std::map<const IStorageDevice*, DiskTable>* tables = nullptr);
@@ -101,7 +102,8 @@ private:
 
 class CEnumVolume {
 public:
-    explicit CEnumVolume(std::shared_ptr<const EnumSnapshot> snapshot) : m_snapshot(std::move(snapshot)) {}
+    explicit CEnumVolume(std::shared_ptr<const EnumSnapshot> snapshot)
+        : m_snapshot(std::move(snapshot)) {}
     // Fills the list with the disk's opened volume devices sorted by
     // partition number, and copies their records into the disk. `table`:
     // the disk's table when already read (a failing disk is read once).
@@ -110,8 +112,9 @@ public:
 private:
     IStorageDevice* MakeVolume(IStorageDevice* disk, const velmora::platform::BlockDevice& block,
                                const DiskTable& table);
-    bool FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& info, IStorageDevice* volume, IStorageDevice* disk,
-                        const velmora::platform::BlockDevice& block, const DiskTable& table);
+    bool FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& info, IStorageDevice* volume,
+                        IStorageDevice* disk, const velmora::platform::BlockDevice& block,
+                        const DiskTable& table);
     std::shared_ptr<const EnumSnapshot> m_snapshot;
 };
 
@@ -139,8 +142,10 @@ public:
     // no volume covers. Only the new devices are the caller's.
     static VKRESULT MergeAsVolume(DevList& out, IStorageDevice* const* volumes, int volumeCount,
                                   IStorageDevice* const* partitions, int partitionCount);
-    static DevList GetPartListNonexistentInVolumeList(IStorageDevice* const* volumes, int volumeCount,
-                                                      IStorageDevice* const* partitions, int partitionCount);
+    static DevList GetPartListNonexistentInVolumeList(IStorageDevice* const* volumes,
+                                                      int volumeCount,
+                                                      IStorageDevice* const* partitions,
+                                                      int partitionCount);
     // A partition and a volume are the same when their sector sizes agree,
     // they start at the same sector and their sizes are at most 10 MiB apart.
     static VKRESULT IsSameDevice(IStorageDevice* partition, IStorageDevice* volume, int& same);
@@ -170,8 +175,10 @@ public:
     virtual VKRESULT Init() = 0;
     virtual VKRESULT Uninit() = 0;
     virtual VKRESULT EnumDiskDevice(IStorageDevice** out, int& count) = 0;
-    virtual VKRESULT EnumPartitionDevice(const IStorageDevice* disk, IStorageDevice** out, int& count) = 0;
-    virtual VKRESULT EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** out, int& count) = 0;
+    virtual VKRESULT EnumPartitionDevice(const IStorageDevice* disk, IStorageDevice** out,
+                                         int& count) = 0;
+    virtual VKRESULT EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** out,
+                                      int& count) = 0;
 };
 
 // Owns every device it hands out, the volumes it converted from partitions
@@ -187,8 +194,10 @@ public:
     VKRESULT Init() override;
     VKRESULT Uninit() override;
     VKRESULT EnumDiskDevice(IStorageDevice** out, int& count) override;
-    VKRESULT EnumPartitionDevice(const IStorageDevice* disk, IStorageDevice** out, int& count) override;
-    VKRESULT EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** out, int& count) override;
+    VKRESULT EnumPartitionDevice(const IStorageDevice* disk, IStorageDevice** out,
+                                 int& count) override;
+    VKRESULT EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** out,
+                              int& count) override;
 
     // Where the next Init looks.
     void SetEnvironment(EnumDeviceEnvironment env) { m_env = std::move(env); }

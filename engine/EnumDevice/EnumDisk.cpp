@@ -10,7 +10,8 @@ using velmora::platform::CopyToBuffer;
 
 VKRESULT CEnumDisk::ExecEnum(DevList& list, std::map<const IStorageDevice*, DiskTable>* tables) {
     for (const BlockDevice& block : m_snapshot->blocks.devices) {
-        if (!block.whole) continue;
+        if (!block.whole)
+            continue;
         const char* reason = nullptr;
         if (block.optical)
             reason = "optical media";
@@ -27,7 +28,8 @@ VKRESULT CEnumDisk::ExecEnum(DevList& list, std::map<const IStorageDevice*, Disk
         DiskTable table;
         if (IStorageDevice* disk = MakeDisk(block, table)) {
             list.push_back(disk);
-            if (tables) (*tables)[disk] = std::move(table);
+            if (tables)
+                (*tables)[disk] = std::move(table);
         }
     }
     CDevListSortAlgorithm::Sort(list);
@@ -42,12 +44,14 @@ IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block, DiskTable& table) 
     }
     CatchExeception::WriteLog("CIOKitFunc::BSDName2DevPath = %s", path.c_str());
     IStorageDevice* disk = CreateDiskDevice(path.c_str());
-    if (disk == nullptr) return nullptr;
+    if (disk == nullptr)
+        return nullptr;
     const bool opened = disk->Open(nullptr) != 0;
     // A disk the user may not read is still shown, so the interface can say
     // why it cannot be scanned; one whose node is gone is not.
     if (!opened && disk->IsPermitted()) {
-        CatchExeception::WriteLog("Disk %s not listed: its node %s does not open", block.bsdName.c_str(), path.c_str());
+        CatchExeception::WriteLog("Disk %s not listed: its node %s does not open",
+                                  block.bsdName.c_str(), path.c_str());
         delete disk;
         return nullptr;
     }
@@ -60,7 +64,8 @@ IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block, DiskTable& table) 
     CopyToBuffer(info->registryName, sizeof(info->registryName), block.model);
     CopyToBuffer(info->bsdName, sizeof(info->bsdName), block.bsdName);
     info->sectorSize = block.logicalBlockSize ? block.logicalBlockSize : 512;
-    info->totalSectors = static_cast<int64_t>(block.sizeBytes / static_cast<uint64_t>(info->sectorSize));
+    info->totalSectors =
+        static_cast<int64_t>(block.sizeBytes / static_cast<uint64_t>(info->sectorSize));
     info->cylinders = info->totalSectors / 16065;
     info->heads = 255;
     info->sectorsPerTrack = 63;
@@ -74,7 +79,8 @@ IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block, DiskTable& table) 
     // kernel made of it.
     if (opened) {
         table = ReadDiskTable(disk);
-        if (table.read) info->partitionScheme = table.scheme;
+        if (table.read)
+            info->partitionScheme = table.scheme;
     }
     return disk;
 }

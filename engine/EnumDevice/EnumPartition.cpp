@@ -10,28 +10,34 @@
 namespace {
 
 CCollectedPartitionDeviceInfoStruct* PartitionRecord(IStorageDevice* device) {
-    if (device == nullptr) return nullptr;
+    if (device == nullptr)
+        return nullptr;
     auto* holder = dynamic_cast<IPartitionDeviceData*>(device->GetPrivateData());
     return holder ? holder->GetPartitionInfo() : nullptr;
 }
 
 CCollectedVolumeDeviceInfoStruct* VolumeRecord(IStorageDevice* device) {
-    if (device == nullptr) return nullptr;
+    if (device == nullptr)
+        return nullptr;
     auto* holder = dynamic_cast<IVolumeDeviceData*>(device->GetPrivateData());
     return holder ? holder->GetVolumeInfo() : nullptr;
 }
 
 }  // namespace
 
-VKRESULT CEnumPartition::ExecEnum(const IStorageDevice* diskConst, DevList& list, const DiskTable* known) {
+VKRESULT CEnumPartition::ExecEnum(const IStorageDevice* diskConst, DevList& list,
+                                  const DiskTable* known) {
     auto* disk = const_cast<IStorageDevice*>(diskConst);
-    if (disk == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
+    if (disk == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
     const DiskTable table = known ? *known : ReadDiskTable(disk);
     const int scheme = GetDiskPartSchemeType(disk);
 
     for (const PartitionEntry& entry : table.entries) {
-        IStorageDevice* partition = CreatePartitionDevice(disk, entry.startSector, entry.sectorCount);
-        if (partition == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
+        IStorageDevice* partition =
+            CreatePartitionDevice(disk, entry.startSector, entry.sectorCount);
+        if (partition == nullptr)
+            return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
         if (!partition->Open(nullptr)) {
             VKRESULT error = partition->GetLastError();
             if (ResultFailed(error)) {
@@ -72,10 +78,13 @@ VKRESULT CEnumPartition::ExecEnum(const IStorageDevice* diskConst, DevList& list
     return VK_OK;
 }
 
-VKRESULT CVolumePartitionConverter::PartitionInfo2VolumeInfo(CCollectedVolumeDeviceInfoStruct* volume,
-                                                             const CCollectedPartitionDeviceInfoStruct* partition) {
-    if (volume == nullptr || partition == nullptr) return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
-    if (volume->flag != 0) return VK_ERROR(kModuleEnumDevice, kErrNotSupported);
+VKRESULT CVolumePartitionConverter::PartitionInfo2VolumeInfo(
+    CCollectedVolumeDeviceInfoStruct* volume,
+    const CCollectedPartitionDeviceInfoStruct* partition) {
+    if (volume == nullptr || partition == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
+    if (volume->flag != 0)
+        return VK_ERROR(kModuleEnumDevice, kErrNotSupported);
     volume->flag = partition->flag;
     volume->fileSystemType = partition->fileSystemType;
     std::memcpy(volume->label, partition->label, sizeof(volume->label));
@@ -95,16 +104,22 @@ VKRESULT CVolumePartitionConverter::PartitionInfo2VolumeInfo(CCollectedVolumeDev
     return VK_OK;
 }
 
-VKRESULT CVolumePartitionConverter::ConvertPartition2Volume(IStorageDevice** out, IStorageDevice* partition) {
-    if (out == nullptr || partition == nullptr) return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
+VKRESULT CVolumePartitionConverter::ConvertPartition2Volume(IStorageDevice** out,
+                                                            IStorageDevice* partition) {
+    if (out == nullptr || partition == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
     *out = nullptr;
-    if (partition->GetType() != kDevicePartition) return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
-    if (partition->GetPrivateData() == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
+    if (partition->GetType() != kDevicePartition)
+        return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
+    if (partition->GetPrivateData() == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
     const CCollectedPartitionDeviceInfoStruct* record = PartitionRecord(partition);
-    if (record == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
+    if (record == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
 
     IStorageDevice* volume = CreatePartitionVirtualVolumeDevice(partition);
-    if (volume == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
+    if (volume == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrNotInitialised);
     if (!volume->Open(nullptr)) {
         VKRESULT error = volume->GetLastError();
         delete volume;
@@ -124,40 +139,49 @@ VKRESULT CVolumePartitionConverter::ConvertPartition2Volume(IStorageDevice** out
     return VK_OK;
 }
 
-VKRESULT CVolumePartitionConverter::ConvertPartitions2Volumes(DevList& out, const DevList& partitions) {
+VKRESULT CVolumePartitionConverter::ConvertPartitions2Volumes(DevList& out,
+                                                              const DevList& partitions) {
     for (IStorageDevice* partition : partitions) {
         IStorageDevice* volume = nullptr;
         VKRESULT r = ConvertPartition2Volume(&volume, partition);
-        if (ResultFailed(r)) return r;
+        if (ResultFailed(r))
+            return r;
         out.push_back(volume);
     }
     return VK_OK;
 }
 
-VKRESULT CMergeVolumeAndPartition::IsSameDevice(IStorageDevice* partition, IStorageDevice* volume, int& same) {
+VKRESULT CMergeVolumeAndPartition::IsSameDevice(IStorageDevice* partition, IStorageDevice* volume,
+                                                int& same) {
     same = 0;
     const CCollectedPartitionDeviceInfoStruct* p = PartitionRecord(partition);
     const CCollectedVolumeDeviceInfoStruct* v = VolumeRecord(volume);
-    if (p == nullptr || v == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
-    if (p->sectorSize != v->sectorSize || p->sectorSize <= 0) return VK_OK;
+    if (p == nullptr || v == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
+    if (p->sectorSize != v->sectorSize || p->sectorSize <= 0)
+        return VK_OK;
     // Sizes alone would hide a lost partition that happens to be as large
     // as a live one, and let one volume cover several partitions: the two
     // must also start together. A volume's start is known unless it is a
     // partition still showing 0.
     const bool volumeStartKnown = v->partitionNumber == -1 || v->startSector != 0;
-    if (volumeStartKnown && p->startSector != v->startSector) return VK_OK;
+    if (volumeStartKnown && p->startSector != v->startSector)
+        return VK_OK;
     const long long a = p->sectorCount, b = v->totalSectors;
-    if (a < 0 || b < 0) return VK_OK;
-    const unsigned long long diff = a > b ? static_cast<unsigned long long>(a - b) : static_cast<unsigned long long>(b - a);
+    if (a < 0 || b < 0)
+        return VK_OK;
+    const unsigned long long diff =
+        a > b ? static_cast<unsigned long long>(a - b) : static_cast<unsigned long long>(b - a);
     const unsigned long long ssz = static_cast<unsigned long long>(p->sectorSize);
-    if (diff > static_cast<unsigned long long>(kSizeSlackBytes) / ssz) return VK_OK;
+    if (diff > static_cast<unsigned long long>(kSizeSlackBytes) / ssz)
+        return VK_OK;
     same = diff * ssz < static_cast<unsigned long long>(kSizeSlackBytes) ? 1 : 0;
     return VK_OK;
 }
 
-DevList CMergeVolumeAndPartition::GetPartListNonexistentInVolumeList(IStorageDevice* const* volumes, int volumeCount,
-                                                                      IStorageDevice* const* partitions,
-                                                                      int partitionCount) {
+DevList CMergeVolumeAndPartition::GetPartListNonexistentInVolumeList(
+    IStorageDevice* const* volumes, int volumeCount, IStorageDevice* const* partitions,
+    int partitionCount) {
     DevList picked;
     for (int i = 0; i < partitionCount; ++i) {
         IStorageDevice* partition = partitions[i];
@@ -169,36 +193,46 @@ DevList CMergeVolumeAndPartition::GetPartListNonexistentInVolumeList(IStorageDev
         bool covered = false;
         for (int j = 0; j < volumeCount && !covered; ++j) {
             int same = 0;
-            if (ResultSucceeded(IsSameDevice(partition, volumes[j], same)) && same) covered = true;
+            if (ResultSucceeded(IsSameDevice(partition, volumes[j], same)) && same)
+                covered = true;
         }
-        if (!covered) picked.push_back(partition);
+        if (!covered)
+            picked.push_back(partition);
     }
     return picked;
 }
 
-VKRESULT CMergeVolumeAndPartition::MergeAsVolume(DevList& out, IStorageDevice* const* volumes, int volumeCount,
-                                                 IStorageDevice* const* partitions, int partitionCount) {
-    if (volumeCount < 0 || partitionCount < 0 || (volumeCount && !volumes) || (partitionCount && !partitions))
+VKRESULT CMergeVolumeAndPartition::MergeAsVolume(DevList& out, IStorageDevice* const* volumes,
+                                                 int volumeCount, IStorageDevice* const* partitions,
+                                                 int partitionCount) {
+    if (volumeCount < 0 || partitionCount < 0 || (volumeCount && !volumes) ||
+        (partitionCount && !partitions))
         return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
-    DevList picked = GetPartListNonexistentInVolumeList(volumes, volumeCount, partitions, partitionCount);
+    DevList picked =
+        GetPartListNonexistentInVolumeList(volumes, volumeCount, partitions, partitionCount);
     DevList converted;
     VKRESULT r = CVolumePartitionConverter::ConvertPartitions2Volumes(converted, picked);
     if (ResultFailed(r)) {
         ReleaseDevList(converted);
         return r;
     }
-    for (int i = 0; i < volumeCount; ++i) out.push_back(volumes[i]);
+    for (int i = 0; i < volumeCount; ++i)
+        out.push_back(volumes[i]);
     out.insert(out.end(), converted.begin(), converted.end());
     return VK_OK;
 }
 
-VKRESULT CMergeVolumeAndPartition::DeviceFirstSectorIsEqual(IStorageDevice* a, IStorageDevice* b, int& equal) {
+VKRESULT CMergeVolumeAndPartition::DeviceFirstSectorIsEqual(IStorageDevice* a, IStorageDevice* b,
+                                                            int& equal) {
     equal = 0;
-    if (a == nullptr || b == nullptr) return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
+    if (a == nullptr || b == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
     const int sa = a->GetSectorSize(), sb = b->GetSectorSize();
-    if (sa <= 0 || sb <= 0 || sa > (1 << 20) || sb > (1 << 20)) return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
+    if (sa <= 0 || sb <= 0 || sa > (1 << 20) || sb > (1 << 20))
+        return VK_ERROR(kModuleEnumDevice, kErrBadArgument);
     std::vector<uint8_t> ba(static_cast<size_t>(sa)), bb(static_cast<size_t>(sb));
-    if (!a->ReadSector(ba.data(), 0, 1) || !b->ReadSector(bb.data(), 0, 1)) return VK_ERROR(kModuleEnumDevice, kErrFailed);
+    if (!a->ReadSector(ba.data(), 0, 1) || !b->ReadSector(bb.data(), 0, 1))
+        return VK_ERROR(kModuleEnumDevice, kErrFailed);
     equal = sa == sb && std::memcmp(ba.data(), bb.data(), ba.size()) == 0 ? 1 : 0;
     return VK_OK;
 }

@@ -17,15 +17,18 @@ namespace {
 // starts, else the one with its number.
 const PartitionEntry* FindEntry(const DiskTable& table, int number, int64_t startSector) {
     for (const PartitionEntry& e : table.entries)
-        if (e.index > 0 && e.startSector == startSector) return &e;
+        if (e.index > 0 && e.startSector == startSector)
+            return &e;
     for (const PartitionEntry& e : table.entries)
-        if (e.index == number) return &e;
+        if (e.index == number)
+            return &e;
     return nullptr;
 }
 
 // A table with real entries, not the stand-in for a disk without one.
 bool HasPartitionTable(const DiskTable& table) {
-    if (!table.read || table.scheme == kSchemeNone) return false;
+    if (!table.read || table.scheme == kSchemeNone)
+        return false;
     return !(table.entries.size() == 1 && table.entries[0].index == -1);
 }
 
@@ -33,10 +36,13 @@ bool HasPartitionTable(const DiskTable& table) {
 // sectors; it holds no file system, and our table lists its logical
 // partitions instead.
 bool IsExtendedContainer(const BlockDevice& block, const DiskTable& table) {
-    if (block.whole || !table.read || table.scheme != kSchemeMBR) return false;
-    if (block.partitionNumber > 4 || block.sizeBytes > 1024) return false;
+    if (block.whole || !table.read || table.scheme != kSchemeMBR)
+        return false;
+    if (block.partitionNumber > 4 || block.sizeBytes > 1024)
+        return false;
     for (const PartitionEntry& e : table.entries)
-        if (e.index == block.partitionNumber) return false;
+        if (e.index == block.partitionNumber)
+            return false;
     return true;
 }
 
@@ -46,7 +52,8 @@ void NameDeviceFileSystem(IStorageDevice* device, int32_t& type, char (&label)[1
     type = FS_UNKNOWN;
     std::memset(label, 0, sizeof(label));
     IVolumeAnalyzeController* controller = CreateVolumeAnalyzeController(device, 0);
-    if (controller == nullptr) return;
+    if (controller == nullptr)
+        return;
     if (IVolumeAnalyze* analyzer = controller->GetVolumeAnzlyzer()) {
         type = analyzer->GetFileSystemType();
         char text[256] = {};
@@ -57,19 +64,24 @@ void NameDeviceFileSystem(IStorageDevice* device, int32_t& type, char (&label)[1
     delete controller;
 }
 
-VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list, const DiskTable* known) {
+VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list,
+                               const DiskTable* known) {
     auto* disk = const_cast<IStorageDevice*>(diskConst);
     const CCollectDiskDeviceInfoStruct* diskInfo = GetDiskInfo(disk);
-    if (diskInfo == nullptr) return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
-    const std::string diskName(diskInfo->bsdName, strnlen(diskInfo->bsdName, sizeof(diskInfo->bsdName)));
+    if (diskInfo == nullptr)
+        return VK_ERROR(kModuleEnumDevice, kErrNoInformation);
+    const std::string diskName(diskInfo->bsdName,
+                               strnlen(diskInfo->bsdName, sizeof(diskInfo->bsdName)));
     const BlockDevice* diskBlock = velmora::platform::FindBlockDevice(m_snapshot->blocks, diskName);
     if (diskBlock == nullptr) {
-        CatchExeception::WriteLog("Volumes of %s: the disk is gone from the listing", diskName.c_str());
+        CatchExeception::WriteLog("Volumes of %s: the disk is gone from the listing",
+                                  diskName.c_str());
         return VK_OK;
     }
 
     const DiskTable table = known ? *known : ReadDiskTable(disk);
-    std::vector<const BlockDevice*> kernelParts = velmora::platform::PartitionsOf(m_snapshot->blocks, diskName);
+    std::vector<const BlockDevice*> kernelParts =
+        velmora::platform::PartitionsOf(m_snapshot->blocks, diskName);
     // A disk the kernel split into partitions, or whose table we read, holds
     // its volumes in partitions; otherwise the file system sits on the disk.
     std::vector<const BlockDevice*> candidates;
@@ -84,7 +96,8 @@ VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list, c
                                       block->bsdName.c_str());
             continue;
         }
-        if (IStorageDevice* volume = MakeVolume(disk, *block, table)) list.push_back(volume);
+        if (IStorageDevice* volume = MakeVolume(disk, *block, table))
+            list.push_back(volume);
     }
     CDevListSortAlgorithm::Sort(list);
 
@@ -103,24 +116,28 @@ VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list, c
         std::vector<CCollectedVolumeDeviceInfoStruct> records;
         for (IStorageDevice* volume : list) {
             auto* holder = dynamic_cast<IVolumeDeviceData*>(volume->GetPrivateData());
-            if (holder && holder->GetVolumeInfo()) records.push_back(*holder->GetVolumeInfo());
+            if (holder && holder->GetVolumeInfo())
+                records.push_back(*holder->GetVolumeInfo());
         }
         diskDevice->SetVolumes(records);
     }
     return VK_OK;
 }
 
-IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice& block, const DiskTable& table) {
+IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice& block,
+                                        const DiskTable& table) {
     const std::string path = m_snapshot->naming.NodePath(block.bsdName);
     if (path.empty() || path.size() >= 128) {
-        CatchExeception::WriteLog("Volume %s not listed: no usable node path", block.bsdName.c_str());
+        CatchExeception::WriteLog("Volume %s not listed: no usable node path",
+                                  block.bsdName.c_str());
         return nullptr;
     }
     IStorageDevice* volume = CreateVolumeDevice(path.c_str());
-    if (volume == nullptr) return nullptr;
+    if (volume == nullptr)
+        return nullptr;
     if (!volume->Open(nullptr) && volume->IsPermitted()) {
-        CatchExeception::WriteLog("Volume %s not listed: its node %s does not open", block.bsdName.c_str(),
-                                  path.c_str());
+        CatchExeception::WriteLog("Volume %s not listed: its node %s does not open",
+                                  block.bsdName.c_str(), path.c_str());
         delete volume;
         return nullptr;
     }
@@ -136,11 +153,13 @@ IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice&
         delete volume;
         return nullptr;
     }
-    if (volume->IsPermitted()) NameDeviceFileSystem(volume, info->fileSystemType, info->label);
+    if (volume->IsPermitted())
+        NameDeviceFileSystem(volume, info->fileSystemType, info->label);
 
     const std::string systemNode = "/dev/" + block.bsdName;
     const velmora::platform::VolumeDescriber describer(m_snapshot->mounts);
-    const std::string name = describer.VolumeName(info->label, block.bsdName, block.deviceId, systemNode);
+    const std::string name =
+        describer.VolumeName(info->label, block.bsdName, block.deviceId, systemNode);
     CopyToBuffer(info->volumeName, sizeof(info->volumeName), name);
 
     if (info->fileSystemType == FS_APFS) {
@@ -155,8 +174,9 @@ IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice&
     return volume;
 }
 
-bool CEnumVolume::FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& info, IStorageDevice*, IStorageDevice* disk,
-                                 const BlockDevice& block, const DiskTable& table) {
+bool CEnumVolume::FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& info, IStorageDevice*,
+                                 IStorageDevice* disk, const BlockDevice& block,
+                                 const DiskTable& table) {
     const uint64_t ssz = GetDiskDevSectorSize(disk);
     if (block.sizeBytes == 0 || block.sizeBytes / ssz == 0) {
         CatchExeception::WriteLog("Volume %s not listed: size 0", block.bsdName.c_str());
@@ -182,7 +202,8 @@ bool CEnumVolume::FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& info, IStorag
         if (entry == nullptr) {
             // The kernel may know partitions our reader does not: the volume
             // is still scannable, only its type is unknown.
-            CatchExeception::WriteLog("Volume %s: no entry in the disk's table", block.bsdName.c_str());
+            CatchExeception::WriteLog("Volume %s: no entry in the disk's table",
+                                      block.bsdName.c_str());
         } else if (scheme == kSchemeGPT) {
             info.gptType = GuidFromDisk(entry->typeGuid);
             info.gptPartition = GuidFromDisk(entry->uniqueGuid);

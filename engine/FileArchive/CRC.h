@@ -8,6 +8,8 @@
 
 class CCRC {
 public:
-    static unsigned short RunCRC16(const unsigned char* data, size_t length, unsigned short polynomial);
-    static unsigned long RunCRC32(const unsigned char* data, size_t length, unsigned long polynomial);
+    static unsigned short RunCRC16(const unsigned char* data, size_t length,
+                                   unsigned short polynomial);
+    static unsigned long RunCRC32(const unsigned char* data, size_t length,
+                                  unsigned long polynomial);
 };

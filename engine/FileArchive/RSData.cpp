@@ -39,7 +39,9 @@ unsigned short FileHeaderCrc(const uint8_t bytes[kArchiveHeaderSize]) {
 
 CRSData::CRSData(RSMode mode) : mode_(mode) {}
 
-CRSData::~CRSData() { EndRS(); }
+CRSData::~CRSData() {
+    EndRS();
+}
 
 void CRSData::Raise(int32_t code) {
     pendingError_ = 0;
@@ -47,16 +49,20 @@ void CRSData::Raise(int32_t code) {
 }
 
 int CRSData::CheckFile() {
-    if (!file_.IsOpen() || !file_.Seek(0)) return 0;
+    if (!file_.IsOpen() || !file_.Seek(0))
+        return 0;
     uint8_t raw[kArchiveHeaderSize];
-    if (file_.Read(raw, sizeof raw) != kArchiveHeaderSize) return 0;
-    if (std::memcmp(raw, kArchiveSignature, 16) != 0) return 0;
+    if (file_.Read(raw, sizeof raw) != kArchiveHeaderSize)
+        return 0;
+    if (std::memcmp(raw, kArchiveSignature, 16) != 0)
+        return 0;
     int32_t status = vk::LoadLE<int32_t>(raw + 24);
     return status >= 1 && status <= 4;
 }
 
 int CRSData::StartRS(const char* path, int create) {
-    if (!path || !*path) return 0;
+    if (!path || !*path)
+        return 0;
     EndRS();
     int mode = mode_ == kRSRead ? CStdFile::kReadOnly
                                 : (create ? CStdFile::kCreateTruncate : CStdFile::kReadWriteCreate);
@@ -67,7 +73,8 @@ int CRSData::StartRS(const char* path, int create) {
 int CRSData::EndRS() {
     // A writer that forgets to close its last frame would otherwise leave a
     // zero length in front of its data, and the data would be read as heads.
-    if (mode_ == kRSWrite && framePosition_ >= 0 && file_.IsOpen()) WriteFrameHead(framePosition_, frameLength_);
+    if (mode_ == kRSWrite && framePosition_ >= 0 && file_.IsOpen())
+        WriteFrameHead(framePosition_, frameLength_);
     framePosition_ = -1;
     frameLength_ = 0;
     frameRead_ = 0;
@@ -76,7 +83,8 @@ int CRSData::EndRS() {
 }
 
 int CRSData::WriteFileHeader(const FILEHEADER& header) {
-    if (mode_ != kRSWrite || !file_.IsOpen()) return 0;
+    if (mode_ != kRSWrite || !file_.IsOpen())
+        return 0;
     FILEHEADER h = header;
     h.version = kArchiveVersion;
     h.crc = 0;
@@ -87,9 +95,11 @@ int CRSData::WriteFileHeader(const FILEHEADER& header) {
 }
 
 int CRSData::ReadFileHeader(FILEHEADER& header) {
-    if (!file_.IsOpen() || !file_.Seek(0)) return 0;
+    if (!file_.IsOpen() || !file_.Seek(0))
+        return 0;
     uint8_t raw[kArchiveHeaderSize];
-    if (file_.Read(raw, sizeof raw) != kArchiveHeaderSize) return 0;
+    if (file_.Read(raw, sizeof raw) != kArchiveHeaderSize)
+        return 0;
     ParseFileHeader(raw, header);
     uint32_t stored = vk::LoadLE<uint32_t>(raw + 20);
     uint16_t computed = FileHeaderCrc(raw);
@@ -98,41 +108,52 @@ int CRSData::ReadFileHeader(FILEHEADER& header) {
 }
 
 FileStatus CRSData::GetStatus() {
-    if (mode_ != kRSRead) Raise(kRSErrWrongMode);
+    if (mode_ != kRSRead)
+        Raise(kRSErrWrongMode);
     FILEHEADER h;
-    if (!ReadFileHeader(h)) return kFileStatusNone;
-    if (h.status >= 5) Raise(kRSErrBadHeader);
+    if (!ReadFileHeader(h))
+        return kFileStatusNone;
+    if (h.status >= 5)
+        Raise(kRSErrBadHeader);
     return static_cast<FileStatus>(h.status);
 }
 
 int CRSData::SetStatus(FileStatus status) {
-    if (mode_ != kRSWrite) Raise(kRSErrWrongMode);
+    if (mode_ != kRSWrite)
+        Raise(kRSErrWrongMode);
     FILEHEADER h;
-    if (!ReadFileHeader(h)) h = FILEHEADER();
+    if (!ReadFileHeader(h))
+        h = FILEHEADER();
     h.status = status;
     return WriteFileHeader(h);
 }
 
 int CRSData::SetFileDescription(const char* text) {
-    if (mode_ != kRSWrite) Raise(kRSErrWrongMode);
+    if (mode_ != kRSWrite)
+        Raise(kRSErrWrongMode);
     FILEHEADER h;
-    if (!ReadFileHeader(h)) return 0;
+    if (!ReadFileHeader(h))
+        return 0;
     size_t len = text ? strnlen(text, kMaxDescription) : 0;
     std::memset(h.description, 0, sizeof h.description);
-    if (len) std::memcpy(h.description, text, len);
+    if (len)
+        std::memcpy(h.description, text, len);
     h.descriptionLength = static_cast<int32_t>(len);
     return WriteFileHeader(h);
 }
 
 int CRSData::GetFileDescription(char* buffer, int size) {
-    if (!buffer || size < 1) return 0;
-    if (mode_ != kRSRead) Raise(kRSErrWrongMode);
+    if (!buffer || size < 1)
+        return 0;
+    if (mode_ != kRSRead)
+        Raise(kRSErrWrongMode);
     FILEHEADER h;
     if (!ReadFileHeader(h)) {
         buffer[0] = 0;
         return 0;
     }
-    if (h.descriptionLength < 0 || h.descriptionLength > kMaxDescription) Raise(kRSErrBadHeader);
+    if (h.descriptionLength < 0 || h.descriptionLength > kMaxDescription)
+        Raise(kRSErrBadHeader);
     int n = std::min(h.descriptionLength, size - 1);
     std::memcpy(buffer, h.description, static_cast<size_t>(n));
     buffer[n] = 0;
@@ -148,11 +169,13 @@ bool CRSData::WriteFrameHead(int64_t position, uint32_t length) {
 }
 
 int CRSData::OpenFrame(const tagGUIDSIGN& id) {
-    if (framePosition_ >= 0) CloseFrame();
+    if (framePosition_ >= 0)
+        CloseFrame();
     if (mode_ == kRSWrite) {
         std::memcpy(frameId_, id.bytes, 16);
         int64_t end = 0;
-        if (!file_.GetFileLength(&end) || !WriteFrameHead(end, 0)) Raise(kRSErrFrameWrite);
+        if (!file_.GetFileLength(&end) || !WriteFrameHead(end, 0))
+            Raise(kRSErrFrameWrite);
         framePosition_ = end;
         frameLength_ = 0;
         frameRead_ = 0;
@@ -160,18 +183,22 @@ int CRSData::OpenFrame(const tagGUIDSIGN& id) {
     }
 
     int64_t fileLength = 0;
-    if (!file_.GetFileLength(&fileLength)) fileLength = 0;
+    if (!file_.GetFileLength(&fileLength))
+        fileLength = 0;
     // Each step moves at least one head forward, so the walk ends on any
     // file; a length that runs past the end ends it too.
     int64_t pos = kArchiveHeaderSize;
     while (pos + kFrameHeaderSize <= fileLength) {
         uint8_t head[kFrameHeaderSize];
-        if (!file_.Seek(pos) || file_.Read(head, sizeof head) != kFrameHeaderSize) break;
+        if (!file_.Seek(pos) || file_.Read(head, sizeof head) != kFrameHeaderSize)
+            break;
         uint32_t length = vk::LoadLE<uint32_t>(head + 32);
         int64_t dataStart = pos + kFrameHeaderSize;
-        if (std::memcmp(head, kArchiveSignature, 16) == 0 && std::memcmp(head + 16, id.bytes, 16) == 0) {
+        if (std::memcmp(head, kArchiveSignature, 16) == 0 &&
+            std::memcmp(head + 16, id.bytes, 16) == 0) {
             // The data must be in the file before anyone sizes a buffer by it.
-            if (static_cast<int64_t>(length) > fileLength - dataStart) Raise(kRSErrShortRead);
+            if (static_cast<int64_t>(length) > fileLength - dataStart)
+                Raise(kRSErrShortRead);
             std::memcpy(frameId_, id.bytes, 16);
             framePosition_ = pos;
             frameLength_ = length;
@@ -191,7 +218,8 @@ int CRSData::CloseFrame() {
     if (mode_ == kRSWrite && framePosition_ >= 0) {
         int64_t position = framePosition_;
         framePosition_ = -1;
-        if (!WriteFrameHead(position, frameLength_)) Raise(kRSErrFrameWrite);
+        if (!WriteFrameHead(position, frameLength_))
+            Raise(kRSErrFrameWrite);
     }
     framePosition_ = -1;
     frameLength_ = 0;
@@ -200,38 +228,49 @@ int CRSData::CloseFrame() {
 }
 
 unsigned CRSData::GetFrameSize() {
-    if (framePosition_ < 0) Raise(kRSErrNoFrame);
+    if (framePosition_ < 0)
+        Raise(kRSErrNoFrame);
     return frameLength_;
 }
 
 unsigned CRSData::GetFrameRemaining() const {
-    if (framePosition_ < 0 || mode_ != kRSRead) return 0;
+    if (framePosition_ < 0 || mode_ != kRSRead)
+        return 0;
     return frameLength_ - frameRead_;
 }
 
 int CRSData::ReadCurFrame(void* buffer, unsigned size) {
-    if (mode_ != kRSRead) Raise(kRSErrWrongMode);
-    if (framePosition_ < 0) Raise(kRSErrNoFrame);
+    if (mode_ != kRSRead)
+        Raise(kRSErrWrongMode);
+    if (framePosition_ < 0)
+        Raise(kRSErrNoFrame);
     unsigned n = std::min(size, frameLength_ - frameRead_);
-    if (n == 0) return 1;
-    if (!buffer) Raise(kRSErrShortRead);
+    if (n == 0)
+        return 1;
+    if (!buffer)
+        Raise(kRSErrShortRead);
     int64_t at = framePosition_ + kFrameHeaderSize + frameRead_;
-    if (!file_.Seek(at) || file_.Read(buffer, n) != static_cast<long long>(n)) Raise(kRSErrShortRead);
+    if (!file_.Seek(at) || file_.Read(buffer, n) != static_cast<long long>(n))
+        Raise(kRSErrShortRead);
     frameRead_ += n;
     return 1;
 }
 
 int CRSData::WriteCurFrame(const void* data, unsigned length) {
-    if (pendingError_) return 0;
-    if (mode_ != kRSWrite) Raise(kRSErrWrongMode);
-    if (framePosition_ < 0) Raise(kRSErrNoFrame);
+    if (pendingError_)
+        return 0;
+    if (mode_ != kRSWrite)
+        Raise(kRSErrWrongMode);
+    if (framePosition_ < 0)
+        Raise(kRSErrNoFrame);
     // The stored length is 32 bits: a frame that would outgrow it is refused
     // rather than written with a wrapped length.
     if (length > std::numeric_limits<uint32_t>::max() - frameLength_) {
         pendingError_ = kRSErrFrameWrite;
         return 0;
     }
-    if (length == 0) return 1;
+    if (length == 0)
+        return 1;
     bool ok = file_.SeekToEnd() && file_.Write(data, length);
     if (!ok) {
         pendingError_ = kRSErrFrameWrite;

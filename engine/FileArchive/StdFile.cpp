@@ -7,104 +7,134 @@
 #include <cerrno>
 #include <cstring>
 
-CStdFile::~CStdFile() { Close(); }
+CStdFile::~CStdFile() {
+    Close();
+}
 
 bool CStdFile::Open(const char* path, int mode) {
     Close();
-    if (!path) return false;
+    if (!path)
+        return false;
     int flags = 0;
     switch (mode) {
-        case kReadOnly: flags = O_RDONLY; break;
+        case kReadOnly:
+            flags = O_RDONLY;
+            break;
         case kReadWrite:
         case kReadWriteShared:
-        case kReadWriteCreate: flags = O_RDWR | O_CREAT; break;
-        case kCreateTruncate: flags = O_RDWR | O_CREAT | O_TRUNC; break;
-        default: return false;
+        case kReadWriteCreate:
+            flags = O_RDWR | O_CREAT;
+            break;
+        case kCreateTruncate:
+            flags = O_RDWR | O_CREAT | O_TRUNC;
+            break;
+        default:
+            return false;
     }
     int fd;
     do {
         fd = ::open(path, flags | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     fd_ = fd;
     path_ = path;
     return true;
 }
 
 void CStdFile::Close() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
     fd_ = -1;
     path_.clear();
 }
 
 long long CStdFile::Read(void* buffer, size_t size) {
-    if (fd_ < 0 || !buffer) return 0;
+    if (fd_ < 0 || !buffer)
+        return 0;
     size_t done = 0;
     auto* out = static_cast<uint8_t*>(buffer);
     while (done < size) {
         ssize_t n = ::read(fd_, out + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return done ? static_cast<long long>(done) : -1;
-        if (n == 0) break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return done ? static_cast<long long>(done) : -1;
+        if (n == 0)
+            break;
         done += static_cast<size_t>(n);
     }
     return static_cast<long long>(done);
 }
 
 bool CStdFile::Write(const void* data, size_t length) {
-    if (fd_ < 0 || (!data && length)) return false;
+    if (fd_ < 0 || (!data && length))
+        return false;
     size_t done = 0;
     const auto* in = static_cast<const uint8_t*>(data);
     while (done < length) {
         ssize_t n = ::write(fd_, in + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         done += static_cast<size_t>(n);
     }
     return true;
 }
 
 bool CStdFile::Seek(int64_t offset) {
-    if (fd_ < 0 || offset < 0) return false;
+    if (fd_ < 0 || offset < 0)
+        return false;
     return ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
-bool CStdFile::SeekToEnd() { return fd_ >= 0 && ::lseek(fd_, 0, SEEK_END) >= 0; }
+bool CStdFile::SeekToEnd() {
+    return fd_ >= 0 && ::lseek(fd_, 0, SEEK_END) >= 0;
+}
 
 int64_t CStdFile::GetPosition() const {
-    if (fd_ < 0) return -1;
+    if (fd_ < 0)
+        return -1;
     return ::lseek(fd_, 0, SEEK_CUR);
 }
 
 bool CStdFile::GetPosistion(int64_t* position) const {
     int64_t p = GetPosition();
-    if (p < 0 || !position) return false;
+    if (p < 0 || !position)
+        return false;
     *position = p;
     return true;
 }
 
 bool CStdFile::GetFileLength(int64_t* length) const {
     struct stat st {};
-    if (fd_ < 0 || !length || ::fstat(fd_, &st) != 0) return false;
+    if (fd_ < 0 || !length || ::fstat(fd_, &st) != 0)
+        return false;
     *length = st.st_size;
     return true;
 }
 
 int CStdFile::ReadLine(char* buffer, int size) {
-    if (!buffer || size < 1) return 0;
+    if (!buffer || size < 1)
+        return 0;
     int n = 0;
     while (n < size - 1) {
         char c;
-        if (Read(&c, 1) != 1) break;
+        if (Read(&c, 1) != 1)
+            break;
         buffer[n++] = c;
-        if (c == '\n') break;
+        if (c == '\n')
+            break;
     }
     buffer[n] = 0;
     return n;
 }
 
 bool CStdFile::WriteLine(const char* data, size_t length) {
-    if (!Write(data, length)) return false;
-    if (length >= 2 && data[length - 2] == '\r' && data[length - 1] == '\n') return true;
+    if (!Write(data, length))
+        return false;
+    if (length >= 2 && data[length - 2] == '\r' && data[length - 1] == '\n')
+        return true;
     return Write("\r\n", 2);
 }

@@ -15,7 +15,8 @@ public:
     explicit ChainGuard(const CFileNode* start) : saved_(start) {}
     // False when `node` was met before: the chain loops.
     bool Next(const CFileNode* node) {
-        if (node == saved_) return false;
+        if (node == saved_)
+            return false;
         if (++steps_ == power_) {
             saved_ = node;
             power_ <<= 1;
@@ -31,7 +32,8 @@ private:
 };
 
 void LogLoop(const CFileNode* node) {
-    CatchExeception::WriteLog("CFileNode: parent chain of node %lld loops, walk stopped", node->GetCurrentNodeID());
+    CatchExeception::WriteLog("CFileNode: parent chain of node %lld loops, walk stopped",
+                              node->GetCurrentNodeID());
 }
 
 }  // namespace
@@ -40,8 +42,10 @@ CFileNode::~CFileNode() {
     if (parent_) {
         parent_->RemoveChild(this);
     } else if (prev_ || next_) {
-        if (prev_) prev_->next_ = next_;
-        if (next_) next_->prev_ = prev_;
+        if (prev_)
+            prev_->next_ = next_;
+        if (next_)
+            next_->prev_ = prev_;
     }
     for (CFileNode* child = firstChild_; child;) {
         CFileNode* following = child->next_;
@@ -51,12 +55,15 @@ CFileNode::~CFileNode() {
         child = following;
     }
     firstChild_ = nullptr;
-    if (dataRuns_) dataRuns_->Release();
+    if (dataRuns_)
+        dataRuns_->Release();
 }
 
 int CFileNode::StateFromSum() const {
-    if (checkedSum_ == 0) return CHECK_UNCHECKED;
-    if (static_cast<unsigned long long>(checkedSum_) == 2ULL * shownChildren_) return CHECK_CHECKED;
+    if (checkedSum_ == 0)
+        return CHECK_UNCHECKED;
+    if (static_cast<unsigned long long>(checkedSum_) == 2ULL * shownChildren_)
+        return CHECK_CHECKED;
     return CHECK_PARTLY;
 }
 
@@ -68,7 +75,8 @@ void CFileNode::ApplyChildChange(long long sumDelta, long long countDelta) {
     const int old = static_cast<int>(state_ & 0xF);
     const int now = StateFromSum();
     SetCheckBits(now);
-    if (now != old && parent_) parent_->SetParentStatus(now - old);
+    if (now != old && parent_)
+        parent_->SetParentStatus(now - old);
 }
 
 void CFileNode::SetParentStatus(int delta) {
@@ -90,11 +98,15 @@ void CFileNode::SetParentStatus(int delta) {
 
 void CFileNode::SetCheck(_tagCheckedStatus status) {
     // The partly checked mark only ever results from the children.
-    if (status != CHECK_UNCHECKED && status != CHECK_CHECKED) return;
-    if (((state_ >> 4) & 0xF) == 0) return;
+    if (status != CHECK_UNCHECKED && status != CHECK_CHECKED)
+        return;
+    if (((state_ >> 4) & 0xF) == 0)
+        return;
     const int old = static_cast<int>(state_ & 0xF);
-    if (parent_) parent_->SetParentStatus(status - old);
-    if (firstChild_) firstChild_->SetChildStatus(status, 1);
+    if (parent_)
+        parent_->SetParentStatus(status - old);
+    if (firstChild_)
+        firstChild_->SetChildStatus(status, 1);
     SetCheckBits(status);
     checkedSum_ = static_cast<unsigned>(status) * shownChildren_;
 }
@@ -105,22 +117,27 @@ void CFileNode::SetChildStatus(_tagCheckedStatus status, int first) {
     while (!pending.empty()) {
         auto [node, isFirst] = pending.back();
         pending.pop_back();
-        if (((node->state_ >> 4) & 0xF) != 0) node->SetCheckBits(status);
-        if (status == CHECK_PARTLY) continue;
+        if (((node->state_ >> 4) & 0xF) != 0)
+            node->SetCheckBits(status);
+        if (status == CHECK_PARTLY)
+            continue;
         node->checkedSum_ = static_cast<unsigned>(status) * node->shownChildren_;
         if (isFirst) {
             for (CFileNode* sibling = node->next_; sibling; sibling = sibling->next_) {
-                if (((sibling->state_ >> 4) & 0xF) != 0) pending.emplace_back(sibling, false);
+                if (((sibling->state_ >> 4) & 0xF) != 0)
+                    pending.emplace_back(sibling, false);
             }
         }
-        if (node->firstChild_) pending.emplace_back(node->firstChild_, true);
+        if (node->firstChild_)
+            pending.emplace_back(node->firstChild_, true);
     }
 }
 
 void CFileNode::ShowNode(int show) {
     const int now = show != 0 ? 1 : 0;
     const int old = ((state_ >> 4) & 0xF) != 0 ? 1 : 0;
-    if (parent_ && now != old) parent_->ShowParent(now ? 1 : -1);
+    if (parent_ && now != old)
+        parent_->ShowParent(now ? 1 : -1);
     SetShowBits(now);
 }
 
@@ -132,7 +149,8 @@ void CFileNode::ShowParent(int delta) {
         const int want = node->shownChildren_ != 0 ? 1 : 0;
         const int had = ((node->state_ >> 4) & 0xF) != 0 ? 1 : 0;
         node->SetShowBits(want);
-        if (want == had) break;
+        if (want == had)
+            break;
         delta = want ? 1 : -1;
         node = node->parent_;
         if (node && !guard.Next(node)) {
@@ -144,83 +162,101 @@ void CFileNode::ShowParent(int delta) {
 
 int CFileNode::IsLoopedToSelf(const IFileNode* a, const IFileNode* b) {
     const auto* node = dynamic_cast<const CFileNode*>(a);
-    if (!node || !b) return 0;
+    if (!node || !b)
+        return 0;
     ChainGuard guard(node);
     for (const CFileNode* p = node->parent_; p; p = p->parent_) {
-        if (p == b) return 1;
+        if (p == b)
+            return 1;
         // A chain that loops can never be safely extended: treat it as one
         // that reaches b.
-        if (!guard.Next(p)) return 1;
+        if (!guard.Next(p))
+            return 1;
     }
     return 0;
 }
 
 int CFileNode::AddChild(IFileNode* node) {
     auto* child = dynamic_cast<CFileNode*>(node);
-    if (!child) return 0;
+    if (!child)
+        return 0;
     if (child == this) {
-        CatchExeception::WriteLog("CFileNode::AddChild: node %lld cannot be its own child", nodeId_);
+        CatchExeception::WriteLog("CFileNode::AddChild: node %lld cannot be its own child",
+                                  nodeId_);
         return 0;
     }
     if (child->parent_ || child->next_ || child->prev_) {
-        CatchExeception::WriteLog("CFileNode::AddChild: node %lld is already linked into a tree, refused",
-                                  child->nodeId_);
+        CatchExeception::WriteLog(
+            "CFileNode::AddChild: node %lld is already linked into a tree, refused",
+            child->nodeId_);
         return 0;
     }
     if (IsLoopedToSelf(this, child)) {
-        CatchExeception::WriteLog("CFileNode::AddChild: node %lld is an ancestor of node %lld, refused",
-                                  child->nodeId_, nodeId_);
+        CatchExeception::WriteLog(
+            "CFileNode::AddChild: node %lld is an ancestor of node %lld, refused", child->nodeId_,
+            nodeId_);
         return 0;
     }
     child->next_ = firstChild_;
-    if (firstChild_) firstChild_->prev_ = child;
+    if (firstChild_)
+        firstChild_->prev_ = child;
     firstChild_ = child;
     child->parent_ = this;
-    if (((child->state_ >> 4) & 0xF) != 0) ApplyChildChange(static_cast<long long>(child->state_ & 0xF), 1);
+    if (((child->state_ >> 4) & 0xF) != 0)
+        ApplyChildChange(static_cast<long long>(child->state_ & 0xF), 1);
     return 1;
 }
 
 int CFileNode::AddNext(IFileNode* other) {
     auto* node = dynamic_cast<CFileNode*>(other);
-    if (!node) return 0;
+    if (!node)
+        return 0;
     if (node == this || node->parent_ || node->next_ || node->prev_ ||
         (parent_ && (node == parent_ || IsLoopedToSelf(this, node)))) {
-        CatchExeception::WriteLog("CFileNode::AddNext: node %lld is already linked or an ancestor, refused",
-                                  node->nodeId_);
+        CatchExeception::WriteLog(
+            "CFileNode::AddNext: node %lld is already linked or an ancestor, refused",
+            node->nodeId_);
         return 0;
     }
     node->next_ = next_;
-    if (next_) next_->prev_ = node;
+    if (next_)
+        next_->prev_ = node;
     node->prev_ = this;
     next_ = node;
     // The node joins this node's parent's list, so it counts there too.
     if (parent_) {
         node->parent_ = parent_;
-        if (((node->state_ >> 4) & 0xF) != 0) parent_->ApplyChildChange(static_cast<long long>(node->state_ & 0xF), 1);
+        if (((node->state_ >> 4) & 0xF) != 0)
+            parent_->ApplyChildChange(static_cast<long long>(node->state_ & 0xF), 1);
     }
     return 1;
 }
 
 void CFileNode::Unlink(CFileNode* child) {
-    if (child->prev_) child->prev_->next_ = child->next_;
-    else firstChild_ = child->next_;
-    if (child->next_) child->next_->prev_ = child->prev_;
+    if (child->prev_)
+        child->prev_->next_ = child->next_;
+    else
+        firstChild_ = child->next_;
+    if (child->next_)
+        child->next_->prev_ = child->prev_;
     child->parent_ = nullptr;
     child->next_ = nullptr;
     child->prev_ = nullptr;
 }
 
 int CFileNode::RemoveChild(CFileNode* child) {
-    if (!child || child->parent_ != this) return 0;
+    if (!child || child->parent_ != this)
+        return 0;
     Unlink(child);
-    if (((child->state_ >> 4) & 0xF) != 0) ApplyChildChange(-static_cast<long long>(child->state_ & 0xF), -1);
+    if (((child->state_ >> 4) & 0xF) != 0)
+        ApplyChildChange(-static_cast<long long>(child->state_ & 0xF), -1);
     return 1;
 }
 
 void CFileNode::SetParent(CFileNode* parent) {
     if (parent && (parent == this || IsLoopedToSelf(parent, this))) {
-        CatchExeception::WriteLog("CFileNode::SetParent: node %lld would become its own ancestor, refused",
-                                  nodeId_);
+        CatchExeception::WriteLog(
+            "CFileNode::SetParent: node %lld would become its own ancestor, refused", nodeId_);
         return;
     }
     parent_ = parent;
@@ -235,29 +271,38 @@ void CFileNode::SetBelongedPartition(unsigned short index) {
 }
 
 void CFileNode::SetDataRunList(IDataRunList* list) {
-    if (list == dataRuns_) return;
-    if (dataRuns_) dataRuns_->Release();
+    if (list == dataRuns_)
+        return;
+    if (dataRuns_)
+        dataRuns_->Release();
     dataRuns_ = list;
 }
 
 void CFileNode::MergeNode(CFileNode* other) {
-    if (!other || other == this) return;
-    if (dataRuns_) dataRuns_->Release();
+    if (!other || other == this)
+        return;
+    if (dataRuns_)
+        dataRuns_->Release();
     dataRuns_ = other->dataRuns_;
     other->dataRuns_ = nullptr;
     UpdateFileSize(other->GetFileSize());
 }
 
 const char* CFileNode::FilterFileNameByDot(const char* name) {
-    if (!name) return "";
-    while (*name == ' ' || *name == '.') ++name;
+    if (!name)
+        return "";
+    while (*name == ' ' || *name == '.')
+        ++name;
     return name;
 }
 
 int CFileNode::operator==(CFileNode& other) {
-    if (nodeId_ != other.nodeId_) return 0;
-    if ((IsDirectory() != 0) != (other.IsDirectory() != 0)) return 0;
-    if (parentNodeId_ != other.parentNodeId_) return 0;
+    if (nodeId_ != other.nodeId_)
+        return 0;
+    if ((IsDirectory() != 0) != (other.IsDirectory() != 0))
+        return 0;
+    if (parentNodeId_ != other.parentNodeId_)
+        return 0;
     const char* mine = GetFileName();
     const char* theirs = other.GetFileName();
     const bool sameName = (mine == nullptr && theirs == nullptr) ||
@@ -272,7 +317,8 @@ int CFileNode::operator==(CFileNode& other) {
         }
         return 0;
     }
-    if (IsDirectory()) return 1;
+    if (IsDirectory())
+        return 1;
     if (GetSearcheType() == SEARCHER_HFSPLUS && GetCreationTime() == other.GetCreationTime() &&
         GetFileSize() == other.GetFileSize()) {
         return 1;
@@ -281,7 +327,8 @@ int CFileNode::operator==(CFileNode& other) {
 }
 
 CFileNode& CFileNode::operator=(const CFileNode& other) {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     // Value fields only: copying the links would make this node claim a
     // place in lists it is not in, and sharing the run list would free it
     // twice.

@@ -5,18 +5,23 @@
 
 int AnswerSearchedPartitionQuery(int found, CSearchedPartitionInfo** out, int capacity,
                                  const std::function<CSearchedPartitionInfo*(int)>& make) {
-    if (found < 0) found = 0;
-    if (!out || capacity < found) return found;
+    if (found < 0)
+        found = 0;
+    if (!out || capacity < found)
+        return found;
     int filled = 0;
     for (int i = 0; i < found; ++i) {
         CSearchedPartitionInfo* record = make ? make(i) : nullptr;
-        if (record) out[filled++] = record;
+        if (record)
+            out[filled++] = record;
     }
     return filled;
 }
 
-int CollectSearchedPartitions(IFileSystemSearchController* searcher, std::vector<CSearchedPartitionInfo*>& out) {
-    if (!searcher) return 0;
+int CollectSearchedPartitions(IFileSystemSearchController* searcher,
+                              std::vector<CSearchedPartitionInfo*>& out) {
+    if (!searcher)
+        return 0;
     constexpr int kFirstAsk = 256;
     // A sane searcher answers in two asks; the bound keeps one whose count
     // grows on every call from looping.
@@ -26,15 +31,18 @@ int CollectSearchedPartitions(IFileSystemSearchController* searcher, std::vector
     for (int ask = 0; ask < kMaxAsks; ++ask) {
         std::vector<CSearchedPartitionInfo*> room(static_cast<size_t>(capacity), nullptr);
         const int answer = searcher->GetSearchedPartitionInfo(room.data(), capacity);
-        if (answer <= 0) return 0;
+        if (answer <= 0)
+            return 0;
         if (answer <= capacity) {
             for (int i = 0; i < answer; ++i) {
-                if (room[static_cast<size_t>(i)]) out.push_back(room[static_cast<size_t>(i)]);
+                if (room[static_cast<size_t>(i)])
+                    out.push_back(room[static_cast<size_t>(i)]);
             }
             return answer;
         }
         if (answer > kMaxRecords) {
-            CatchExeception::WriteLog("CollectSearchedPartitions: searcher claims %d partitions, refused", answer);
+            CatchExeception::WriteLog(
+                "CollectSearchedPartitions: searcher claims %d partitions, refused", answer);
             return 0;
         }
         capacity = answer;

@@ -9,7 +9,8 @@ CSearchedPartitionInfo::CSearchedPartitionInfo(unsigned size)
     : sectorSize(size != 0 && size % 512 == 0 ? size : 512) {}
 
 void CSearchedPartitionInfo::ToImage(uint8_t* out) const {
-    if (!out) return;
+    if (!out)
+        return;
     std::memset(out, 0, kImageSize);
     vk::StoreLE<int16_t>(out + 16, partitionIndex);
     vk::StoreLE<int32_t>(out + 20, fileSystemType);
@@ -28,7 +29,8 @@ void CSearchedPartitionInfo::ToImage(uint8_t* out) const {
 }
 
 bool CSearchedPartitionInfo::FromImage(const uint8_t* image, size_t size) {
-    if (!image || size < kImageSize) return false;
+    if (!image || size < kImageSize)
+        return false;
     vk::ByteReader r(image, kImageSize);
     fileSystemContext = nullptr;
     partitionIndex = r.LES16(16);

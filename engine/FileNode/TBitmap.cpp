@@ -6,14 +6,16 @@
 #include "Utility/CatchExeception.h"
 
 int TBitmap::CreateBitmap(long long bits, unsigned unit) {
-    if (bits <= 0) return 0;
+    if (bits <= 0)
+        return 0;
     DestroyBitmap();
     // The byte count is 64-bit: one bit per 512-byte sector of a disk past
     // 16 TiB needs more than 2^32 bytes, which a 32-bit size would wrap.
     const uint64_t bytes = BytesFor(bits);
     bits_ = new (std::nothrow) uint8_t[bytes];
     if (!bits_) {
-        CatchExeception::WriteLog("TBitmap: cannot allocate %llu bytes", static_cast<unsigned long long>(bytes));
+        CatchExeception::WriteLog("TBitmap: cannot allocate %llu bytes",
+                                  static_cast<unsigned long long>(bytes));
         return 0;
     }
     std::memset(bits_, 0, bytes);
@@ -24,15 +26,20 @@ int TBitmap::CreateBitmap(long long bits, unsigned unit) {
 }
 
 int TBitmap::SetBit(long long first, int value, unsigned count) {
-    if (!bits_ || first < 0 || first > lastIndex_) return 0;
-    if (count == 0) return 1;
+    if (!bits_ || first < 0 || first > lastIndex_)
+        return 0;
+    if (count == 0)
+        return 1;
     long long last = first + static_cast<long long>(count) - 1;
-    if (last > lastIndex_) last = lastIndex_;
+    if (last > lastIndex_)
+        last = lastIndex_;
     long long i = first;
     // Single bits up to a byte boundary, whole bytes, then single bits.
     while (i <= last && (i & 7) != 0) {
-        if (value) bits_[i >> 3] |= static_cast<uint8_t>(1u << (i & 7));
-        else bits_[i >> 3] &= static_cast<uint8_t>(~(1u << (i & 7)));
+        if (value)
+            bits_[i >> 3] |= static_cast<uint8_t>(1u << (i & 7));
+        else
+            bits_[i >> 3] &= static_cast<uint8_t>(~(1u << (i & 7)));
         ++i;
     }
     if (last - i + 1 >= 8) {
@@ -41,20 +48,24 @@ int TBitmap::SetBit(long long first, int value, unsigned count) {
         i += wholeBytes << 3;
     }
     while (i <= last) {
-        if (value) bits_[i >> 3] |= static_cast<uint8_t>(1u << (i & 7));
-        else bits_[i >> 3] &= static_cast<uint8_t>(~(1u << (i & 7)));
+        if (value)
+            bits_[i >> 3] |= static_cast<uint8_t>(1u << (i & 7));
+        else
+            bits_[i >> 3] &= static_cast<uint8_t>(~(1u << (i & 7)));
         ++i;
     }
     return 1;
 }
 
 int TBitmap::GetBit(long long index) const {
-    if (!bits_ || index < 0 || index > lastIndex_) return 0;
+    if (!bits_ || index < 0 || index > lastIndex_)
+        return 0;
     return bits_[index >> 3] & (1u << (index & 7));
 }
 
 int TBitmap::FillBitmap(int zero) {
-    if (!bits_) return 0;
+    if (!bits_)
+        return 0;
     std::memset(bits_, zero ? 0x00 : 0xFF, size_);
     return 1;
 }

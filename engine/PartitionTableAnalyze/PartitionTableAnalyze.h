@@ -16,13 +16,13 @@ enum PartitionTableError : uint32_t {
 };
 
 struct PartitionEntry {
-    int32_t index;        // MBR slot 1-4, logicals 5, 6, ... in chain order; GPT/APM entry number from 1
+    int32_t index;  // MBR slot 1-4, logicals 5, 6, ... in chain order; GPT/APM entry number from 1
     int32_t reserved;     // always 0
     int64_t startSector;  // absolute, in device sectors
     int64_t sectorCount;
-    uint8_t typeGuid[16];   // GPT only, as stored
-    uint8_t uniqueGuid[16]; // GPT only
-    char typeText[32];      // APM only, not terminated when all 32 bytes are used
+    uint8_t typeGuid[16];    // GPT only, as stored
+    uint8_t uniqueGuid[16];  // GPT only
+    char typeText[32];       // APM only, not terminated when all 32 bytes are used
 };
 
 enum enumDiskPartitionScheme : int {
@@ -37,7 +37,8 @@ public:
     virtual ~IPartitionTableAnalyze() = default;
     // Empties `list`, then appends the disk's partitions. On failure the
     // list keeps what was appended before it.
-    virtual VKRESULT AnalyzePartitionTable(IStorageDevice* device, std::vector<PartitionEntry>& list) = 0;
+    virtual VKRESULT AnalyzePartitionTable(IStorageDevice* device,
+                                           std::vector<PartitionEntry>& list) = 0;
 };
 
 IPartitionTableAnalyze* CreatePartitionTableAnalyze();
@@ -64,12 +65,14 @@ private:
 };
 
 // Reads `count` sectors from `first` into `out`; checks the range first.
-VKRESULT ReadDeviceSectors(IStorageDevice* device, int64_t first, int64_t count, std::vector<uint8_t>& out);
+VKRESULT ReadDeviceSectors(IStorageDevice* device, int64_t first, int64_t count,
+                           std::vector<uint8_t>& out);
 
 // Appends an entry after fitting it to the device: a count that reaches
 // past the end, or is below 1, is cut to the end; an entry that starts at or
 // past the end is left out (the caller logs it). Returns whether it was appended.
-bool AppendFittedEntry(std::vector<PartitionEntry>& list, PartitionEntry entry, int64_t totalSectors);
+bool AppendFittedEntry(std::vector<PartitionEntry>& list, PartitionEntry entry,
+                       int64_t totalSectors);
 
 // The MBR and its extended chain.
 class CPartitionTableChainAnalyzer {
@@ -78,10 +81,12 @@ public:
     // is ended; the chain of a real disk is far shorter.
     static constexpr int kMaxChainLength = 1024;
 
-    VKRESULT Analyze(IStorageDevice* device, const std::vector<uint8_t>& sector0, std::vector<PartitionEntry>& list);
+    VKRESULT Analyze(IStorageDevice* device, const std::vector<uint8_t>& sector0,
+                     std::vector<PartitionEntry>& list);
 
 private:
-    VKRESULT WalkChain(IStorageDevice* device, int64_t extendedStart, std::vector<PartitionEntry>& list);
+    VKRESULT WalkChain(IStorageDevice* device, int64_t extendedStart,
+                       std::vector<PartitionEntry>& list);
     int32_t nextLogical_ = 5;
     int leftOut_ = 0;
 };
@@ -98,8 +103,8 @@ public:
     int Source() const { return source_; }
 
 private:
-    bool ReadTable(IStorageDevice* device, int64_t headerLba, std::vector<uint8_t>& entries, uint32_t& count,
-                   uint32_t& size, uint64_t* alternateLba);
+    bool ReadTable(IStorageDevice* device, int64_t headerLba, std::vector<uint8_t>& entries,
+                   uint32_t& count, uint32_t& size, uint64_t* alternateLba);
     int source_ = 0;
 };
 
@@ -112,7 +117,8 @@ public:
 
 class CPartitionTableAnalyze : public IPartitionTableAnalyze {
 public:
-    VKRESULT AnalyzePartitionTable(IStorageDevice* device, std::vector<PartitionEntry>& list) override;
+    VKRESULT AnalyzePartitionTable(IStorageDevice* device,
+                                   std::vector<PartitionEntry>& list) override;
     // The scheme found by the last analysis.
     enumDiskPartitionScheme GetScheme() const { return scheme_; }
 

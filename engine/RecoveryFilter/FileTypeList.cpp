@@ -20,7 +20,8 @@ struct PlistDeleter {
 
 bool ReadWholeFile(const std::string& path, std::vector<char>& data) {
     FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
+    if (!f)
+        return false;
     bool ok = std::fseek(f, 0, SEEK_END) == 0;
     const long size = ok ? std::ftell(f) : -1;
     ok = ok && size > 0 && size <= kMaxListBytes && std::fseek(f, 0, SEEK_SET) == 0;
@@ -34,19 +35,24 @@ bool ReadWholeFile(const std::string& path, std::vector<char>& data) {
 
 }  // namespace
 
-std::string CFileTypeManager::DefaultFileTypeListPath() { return GetAppWorkPath() + "/FileType.plist"; }
+std::string CFileTypeManager::DefaultFileTypeListPath() {
+    return GetAppWorkPath() + "/FileType.plist";
+}
 
-bool CFileTypeManager::LoadFileTypeList(const std::string& path, std::map<int, std::string>& lists) {
+bool CFileTypeManager::LoadFileTypeList(const std::string& path,
+                                        std::map<int, std::string>& lists) {
     std::vector<char> data;
     if (!ReadWholeFile(path, data)) {
-        CatchExeception::WriteLog("CFileTypeManager: cannot read the file-type list %s", path.c_str());
+        CatchExeception::WriteLog("CFileTypeManager: cannot read the file-type list %s",
+                                  path.c_str());
         return false;
     }
     plist_t raw = nullptr;
     plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &raw);
     std::unique_ptr<void, PlistDeleter> root(raw);
     if (!raw || plist_get_node_type(raw) != PLIST_DICT) {
-        CatchExeception::WriteLog("CFileTypeManager: %s is not a file-type dictionary", path.c_str());
+        CatchExeception::WriteLog("CFileTypeManager: %s is not a file-type dictionary",
+                                  path.c_str());
         return false;
     }
     static constexpr int kKeys[] = {CATEGORY_DOCUMENT, CATEGORY_PICTURE, CATEGORY_MOVIE,
@@ -58,11 +64,14 @@ bool CFileTypeManager::LoadFileTypeList(const std::string& path, std::map<int, s
             const uint32_t n = plist_array_get_size(array);
             for (uint32_t i = 0; i < n; ++i) {
                 plist_t item = plist_array_get_item(array, i);
-                if (!item || plist_get_node_type(item) != PLIST_STRING) continue;
+                if (!item || plist_get_node_type(item) != PLIST_STRING)
+                    continue;
                 uint64_t length = 0;
                 const char* text = plist_get_string_ptr(item, &length);
-                if (!text || length == 0) continue;
-                if (!joined.empty()) joined += ';';
+                if (!text || length == 0)
+                    continue;
+                if (!joined.empty())
+                    joined += ';';
                 joined.append(text, static_cast<size_t>(length));
             }
         }

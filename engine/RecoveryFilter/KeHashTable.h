@@ -16,7 +16,8 @@ public:
 
     // False when every slot is taken. A key inserted twice takes two slots.
     bool Insert(const char* key, T value) {
-        if (!key) return false;
+        if (!key)
+            return false;
         const Probe p = ProbeOf(key);
         size_t i = p.start;
         do {
@@ -36,7 +37,8 @@ public:
 
     // The value of the first slot holding the key, or null.
     const T* Find(const char* key) const {
-        if (!key) return nullptr;
+        if (!key)
+            return nullptr;
         const Probe p = ProbeOf(key);
         size_t i = p.start;
         do {
@@ -44,8 +46,10 @@ public:
             // Nothing is ever taken out of the table, so a key's probe run
             // never has a free slot before it: the first free slot ends
             // the search.
-            if (!s.used) return nullptr;
-            if (s.checkA == p.checkA && s.checkB == p.checkB) return &s.value;
+            if (!s.used)
+                return nullptr;
+            if (s.checkA == p.checkA && s.checkB == p.checkB)
+                return &s.value;
             i = (i + 1) & (Slots - 1);
         } while (i != p.start);
         return nullptr;
@@ -60,7 +64,8 @@ public:
         uint32_t s = 0xEEEEEEEEu;
         for (const auto* p = reinterpret_cast<const unsigned char*>(key); *p; ++p) {
             uint32_t c = *p;
-            if (c >= 'a' && c <= 'z') c -= 'a' - 'A';
+            if (c >= 'a' && c <= 'z')
+                c -= 'a' - 'A';
             h = (h + s) ^ crypt_[row * 256 + c];
             s = s * 97u + c + h;
         }
@@ -74,7 +79,9 @@ private:
         uint32_t checkA;
         uint32_t checkB;
     };
-    Probe ProbeOf(const char* key) const { return {Hash(key, 0) & (Slots - 1), Hash(key, 1), Hash(key, 2)}; }
+    Probe ProbeOf(const char* key) const {
+        return {Hash(key, 0) & (Slots - 1), Hash(key, 1), Hash(key, 2)};
+    }
 
     struct Slot {
         T value{};

@@ -27,20 +27,26 @@ void CFileTypeManager::Initialze(std::map<int, std::string>& lists) {
     g_listsSet = true;
 }
 
-bool CFileTypeManager::HasLists() { return g_listsSet; }
+bool CFileTypeManager::HasLists() {
+    return g_listsSet;
+}
 
 void CFileTypeManager::Insert2Table(const std::string& text, FILE_TYPE_ID id) {
-    if (text.empty()) return;
+    if (text.empty())
+        return;
     size_t begin = 0;
     // Every piece counts, an empty one too (a trailing ";" makes a name
     // ending in a dot match this category).
     while (true) {
         const size_t end = text.find(';', begin);
-        const std::string piece = text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+        const std::string piece =
+            text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
         if (!table_.Insert(piece.c_str(), id)) {
-            CatchExeception::WriteLog("CFileTypeManager: extension table full, \"%s\" left out", piece.c_str());
+            CatchExeception::WriteLog("CFileTypeManager: extension table full, \"%s\" left out",
+                                      piece.c_str());
         }
-        if (end == std::string::npos) break;
+        if (end == std::string::npos)
+            break;
         begin = end + 1;
     }
 }
@@ -55,18 +61,22 @@ void CFileTypeManager::Initialize() {
 }
 
 FILE_TYPE_ID CFileTypeManager::GetFileTypeID(const char* extension) const {
-    if (!extension) return FILE_TYPE_OTHER;
+    if (!extension)
+        return FILE_TYPE_OTHER;
     const FILE_TYPE_ID* id = table_.Find(extension);
     return id ? *id : FILE_TYPE_OTHER;
 }
 
-CRecoveryFilter::CRecoveryFilter() { types_.Initialize(); }
+CRecoveryFilter::CRecoveryFilter() {
+    types_.Initialize();
+}
 
 void CRecoveryFilter::SetFilterTypes(unsigned mask) {
     mask_ = mask;
     std::memset(accepted_, 0, sizeof(accepted_));
     anyAccepted_ = false;
-    if (mask == CATEGORY_ALL) return;
+    if (mask == CATEGORY_ALL)
+        return;
     static constexpr struct {
         unsigned bit;
         FILE_TYPE_ID id;
@@ -85,30 +95,42 @@ void CRecoveryFilter::SetFilterTypes(unsigned mask) {
 }
 
 FILE_TYPE_ID CRecoveryFilter::GetNodeType(IFileNode* node) const {
-    if (!node) return FILE_TYPE_OTHER;
+    if (!node)
+        return FILE_TYPE_OTHER;
     const char* name = node->GetFileName();
-    if (!name) return FILE_TYPE_OTHER;
+    if (!name)
+        return FILE_TYPE_OTHER;
     const char* dot = std::strrchr(name, '.');
-    if (!dot) return FILE_TYPE_OTHER;
+    if (!dot)
+        return FILE_TYPE_OTHER;
     return types_.GetFileTypeID(dot + 1);
 }
 
 int CRecoveryFilter::IsFileNodeValid(IFileNode* node) {
-    if (!node) return 0;
-    if (!anyAccepted_ || node->IsDirectory()) return 1;
+    if (!node)
+        return 0;
+    if (!anyAccepted_ || node->IsDirectory())
+        return 1;
     const FILE_TYPE_ID id = GetNodeType(node);
     return id >= 0 && id <= FILE_TYPE_OTHER && accepted_[id] ? 1 : 0;
 }
 
 unsigned CRecoveryFilter::GetNodeFileType(IFileNode* node) {
     switch (GetNodeType(node)) {
-        case FILE_TYPE_DOCUMENT: return CATEGORY_DOCUMENT;
-        case FILE_TYPE_PICS: return CATEGORY_PICTURE;
-        case FILE_TYPE_MUSIC: return CATEGORY_MUSIC;
-        case FILE_TYPE_MOVIES: return CATEGORY_MOVIE;
-        case FILE_TYPE_ARCHIVES: return CATEGORY_ARCHIVE;
-        case FILE_TYPE_EMAIL: return CATEGORY_EMAIL;
-        default: return CATEGORY_OTHER;
+        case FILE_TYPE_DOCUMENT:
+            return CATEGORY_DOCUMENT;
+        case FILE_TYPE_PICS:
+            return CATEGORY_PICTURE;
+        case FILE_TYPE_MUSIC:
+            return CATEGORY_MUSIC;
+        case FILE_TYPE_MOVIES:
+            return CATEGORY_MOVIE;
+        case FILE_TYPE_ARCHIVES:
+            return CATEGORY_ARCHIVE;
+        case FILE_TYPE_EMAIL:
+            return CATEGORY_EMAIL;
+        default:
+            return CATEGORY_OTHER;
     }
 }
 
@@ -119,7 +141,8 @@ IRecoveryFilter* CreateFilter() {
         if (!CFileTypeManager::HasLists()) {
             std::map<int, std::string> lists;
             const std::string path = CFileTypeManager::DefaultFileTypeListPath();
-            if (CFileTypeManager::LoadFileTypeList(path, lists)) CFileTypeManager::Initialze(lists);
+            if (CFileTypeManager::LoadFileTypeList(path, lists))
+                CFileTypeManager::Initialze(lists);
         }
         static CRecoveryFilter instance;
         return &instance;

@@ -14,13 +14,15 @@ Record* FindRecord(IStorageDeviceData* data, Record* (Holder::*get)(), VKRESULT&
     lastError = 0;
     auto* holder = dynamic_cast<Holder*>(data);
     Record* record = holder ? (holder->*get)() : nullptr;
-    if (record == nullptr) lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
+    if (record == nullptr)
+        lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
     return record;
 }
 
 // Devices own their private data: the old one goes when a new one comes.
 inline void ReplaceOwned(IStorageDeviceData*& slot, IStorageDeviceData* data) {
-    if (data != slot) delete slot;
+    if (data != slot)
+        delete slot;
     slot = data;
 }
 
@@ -44,7 +46,8 @@ inline int ReopenReadOnly(int& fd, const char* path, int* error) {
 
 // Closes `fd`; 1 when something was open.
 inline int CloseFd(int& fd) {
-    if (fd < 0) return 0;
+    if (fd < 0)
+        return 0;
     velmora::platform::CurrentRawIo().Close(fd);
     fd = -1;
     return 1;

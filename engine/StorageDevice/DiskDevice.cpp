@@ -19,7 +19,8 @@ int g_reopenDelayMs = 1000;
 
 bool CopyPath(char (&dest)[128], const char* path) {
     size_t len = std::strlen(path);
-    if (len >= sizeof(dest)) return false;
+    if (len >= sizeof(dest))
+        return false;
     std::memcpy(dest, path, len + 1);
     return true;
 }
@@ -27,7 +28,8 @@ bool CopyPath(char (&dest)[128], const char* path) {
 }  // namespace
 
 CNodeDeviceBase::CNodeDeviceBase(const char* path) {
-    if (path != nullptr && !CopyPath(m_path, path)) m_pathTooLong = true;
+    if (path != nullptr && !CopyPath(m_path, path))
+        m_pathTooLong = true;
 }
 
 CNodeDeviceBase::~CNodeDeviceBase() {
@@ -35,7 +37,9 @@ CNodeDeviceBase::~CNodeDeviceBase() {
     delete m_privateData;
 }
 
-void CNodeDeviceBase::SetReopenDelayMs(int ms) { g_reopenDelayMs = ms < 0 ? 0 : ms; }
+void CNodeDeviceBase::SetReopenDelayMs(int ms) {
+    g_reopenDelayMs = ms < 0 ? 0 : ms;
+}
 
 int CNodeDeviceBase::Open(char* path) {
     m_lastError = 0;
@@ -52,7 +56,8 @@ int CNodeDeviceBase::Open(char* path) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
         std::printf("open failed:%d,%s\n", error, std::strerror(error));
         // Linux answers EACCES where the node's mode forbids reading.
-        if (error == EPERM || error == EACCES) m_permitted = 0;
+        if (error == EPERM || error == EACCES)
+            m_permitted = 0;
         return 0;
     }
     m_permitted = 1;
@@ -72,28 +77,36 @@ int CNodeDeviceBase::Close() {
 int CNodeDeviceBase::ReOpen() {
     Close();
     for (int attempt = 0; attempt < 3; ++attempt) {
-        if (Open(nullptr)) return 1;
+        if (Open(nullptr))
+            return 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(g_reopenDelayMs));
     }
     return 0;
 }
 
-int CNodeDeviceBase::IOCtl(unsigned long long, void*) { return storage_detail::RefuseIOCtl(m_lastError); }
+int CNodeDeviceBase::IOCtl(unsigned long long, void*) {
+    return storage_detail::RefuseIOCtl(m_lastError);
+}
 
-int CNodeDeviceBase::ReadChecked(void* buffer, long long first, long long count, bool refusePastEnd) {
+int CNodeDeviceBase::ReadChecked(void* buffer, long long first, long long count,
+                                 bool refusePastEnd) {
     m_lastError = 0;
     const long long ssz = m_sectorSize;
-    if (buffer == nullptr || first < 0 || count <= 0 || (refusePastEnd && first >= m_totalSectors) ||
-        first > LLONG_MAX / ssz || count > LLONG_MAX / ssz) {
+    if (buffer == nullptr || first < 0 || count <= 0 ||
+        (refusePastEnd && first >= m_totalSectors) || first > LLONG_MAX / ssz ||
+        count > LLONG_MAX / ssz) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrBadArgument);
         return 0;
     }
-    if (VKReadAsyncData(buffer, m_fd, first * ssz, count * ssz) > 0) return 1;
+    if (VKReadAsyncData(buffer, m_fd, first * ssz, count * ssz) > 0)
+        return 1;
     m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
     return 0;
 }
 
-void CNodeDeviceBase::ReplacePrivateData(IStorageDeviceData* data) { storage_detail::ReplaceOwned(m_privateData, data); }
+void CNodeDeviceBase::ReplacePrivateData(IStorageDeviceData* data) {
+    storage_detail::ReplaceOwned(m_privateData, data);
+}
 
 int CDiskDevice::ReadSector(void* buffer, long long firstSector, long long count) {
     return ReadChecked(buffer, firstSector, count, false);
@@ -102,17 +115,22 @@ int CDiskDevice::ReadSector(void* buffer, long long firstSector, long long count
 void CDiskDevice::SetPrivateData(IStorageDeviceData* data) {
     ReplacePrivateData(data);
     auto* holder = dynamic_cast<IDiskDeviceData*>(data);
-    if (holder == nullptr || holder->GetDiskInfo() == nullptr) return;
+    if (holder == nullptr || holder->GetDiskInfo() == nullptr)
+        return;
     const CCollectDiskDeviceInfoStruct* info = holder->GetDiskInfo();
-    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX) m_sectorSize = static_cast<int>(info->sectorSize);
-    if (info->totalSectors >= 0) m_totalSectors = info->totalSectors;
+    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX)
+        m_sectorSize = static_cast<int>(info->sectorSize);
+    if (info->totalSectors >= 0)
+        m_totalSectors = info->totalSectors;
 }
 
 CCollectDiskDeviceInfoStruct* CDiskDevice::GetDiskInfo() {
     return storage_detail::FindRecord(m_privateData, &IDiskDeviceData::GetDiskInfo, m_lastError);
 }
 
-void CDiskDevice::SetVolumes(const std::vector<CCollectedVolumeDeviceInfoStruct>& volumes) { m_volumes = volumes; }
+void CDiskDevice::SetVolumes(const std::vector<CCollectedVolumeDeviceInfoStruct>& volumes) {
+    m_volumes = volumes;
+}
 
 int CDiskDevice::GetVolumes(std::vector<CCollectedVolumeDeviceInfoStruct>& volumes) {
     volumes = m_volumes;
@@ -121,10 +139,13 @@ int CDiskDevice::GetVolumes(std::vector<CCollectedVolumeDeviceInfoStruct>& volum
 
 CVolumeDevice::CVolumeDevice(const char* path) : CNodeDeviceBase(path) {}
 
-CVolumeDevice::~CVolumeDevice() { CMessageCenter::Instance()->UnregisterNotifyCenter(1); }
+CVolumeDevice::~CVolumeDevice() {
+    CMessageCenter::Instance()->UnregisterNotifyCenter(1);
+}
 
 int CVolumeDevice::ReadSector(void* buffer, long long firstSector, long long count) {
-    if (ReadChecked(buffer, firstSector, count, true)) return 1;
+    if (ReadChecked(buffer, firstSector, count, true))
+        return 1;
     if (ResultIs(m_lastError, kModuleStorageDevice, kErrFailed)) {
         CMessageCenter::Instance()->PushEvent(kEventSectorReadFailed, 0, nullptr);
     }
@@ -134,20 +155,29 @@ int CVolumeDevice::ReadSector(void* buffer, long long firstSector, long long cou
 void CVolumeDevice::SetPrivateData(IStorageDeviceData* data) {
     ReplacePrivateData(data);
     auto* holder = dynamic_cast<IVolumeDeviceData*>(data);
-    if (holder == nullptr || holder->GetVolumeInfo() == nullptr) return;
+    if (holder == nullptr || holder->GetVolumeInfo() == nullptr)
+        return;
     const CCollectedVolumeDeviceInfoStruct* info = holder->GetVolumeInfo();
-    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX) m_sectorSize = static_cast<int>(info->sectorSize);
-    if (info->totalSectors >= 0) m_totalSectors = info->totalSectors;
+    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX)
+        m_sectorSize = static_cast<int>(info->sectorSize);
+    if (info->totalSectors >= 0)
+        m_totalSectors = info->totalSectors;
 }
 
 void CVolumeDevice::SetApfsDevicePath(char* path) {
     std::memset(m_apfsDevicePath, 0, sizeof(m_apfsDevicePath));
-    if (path != nullptr) std::strncpy(m_apfsDevicePath, path, sizeof(m_apfsDevicePath) - 1);
+    if (path != nullptr)
+        std::strncpy(m_apfsDevicePath, path, sizeof(m_apfsDevicePath) - 1);
 }
 
 CCollectedVolumeDeviceInfoStruct* CVolumeDevice::GetVolumeInfo() {
-    return storage_detail::FindRecord(m_privateData, &IVolumeDeviceData::GetVolumeInfo, m_lastError);
+    return storage_detail::FindRecord(m_privateData, &IVolumeDeviceData::GetVolumeInfo,
+                                      m_lastError);
 }
 
-IStorageDevice* CreateDiskDevice(const char* path) { return new CDiskDevice(path); }
-IStorageDevice* CreateVolumeDevice(const char* path) { return new CVolumeDevice(path); }
+IStorageDevice* CreateDiskDevice(const char* path) {
+    return new CDiskDevice(path);
+}
+IStorageDevice* CreateVolumeDevice(const char* path) {
+    return new CVolumeDevice(path);
+}

@@ -24,7 +24,8 @@ constexpr int kEdiHeaderSize = 8;
 template <size_t N>
 bool CopyBounded(char (&dest)[N], const char* path) {
     size_t len = std::strlen(path);
-    if (len >= N) return false;
+    if (len >= N)
+        return false;
     std::memset(dest, 0, N);
     std::memcpy(dest, path, len);
     return true;
@@ -35,8 +36,10 @@ bool ReadFully(int fd, void* buffer, size_t length) {
     auto* out = static_cast<uint8_t*>(buffer);
     while (done < length) {
         ssize_t n = ::read(fd, out + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         done += static_cast<size_t>(n);
     }
     return true;
@@ -46,7 +49,8 @@ class FdCloser {
 public:
     explicit FdCloser(int fd) : fd_(fd) {}
     ~FdCloser() {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     FdCloser(const FdCloser&) = delete;
     FdCloser& operator=(const FdCloser&) = delete;
@@ -62,7 +66,8 @@ bool IsUsableSectorSize(long long sectorSize) {
 }
 
 CImageDeviceBase::CImageDeviceBase(const char* path) {
-    if (path != nullptr) m_pathFits = CopyBounded(m_imagePath, path);
+    if (path != nullptr)
+        m_pathFits = CopyBounded(m_imagePath, path);
 }
 
 CImageDeviceBase::~CImageDeviceBase() {
@@ -79,11 +84,13 @@ int CImageDeviceBase::Open(char*) {
     int error = 0;
     if (storage_detail::ReopenReadOnly(m_fd, m_imagePath, &error) < 0) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
-        if (error != ENOENT) std::printf("open failed:%d\n", error);
+        if (error != ENOENT)
+            std::printf("open failed:%d\n", error);
         return 0;
     }
     // An attached record's geometry stays in force across reopening.
-    if (!m_haveRecord) m_sectorSize = 512;
+    if (!m_haveRecord)
+        m_sectorSize = 512;
     return 1;
 }
 
@@ -92,7 +99,9 @@ int CImageDeviceBase::Close() {
     return storage_detail::CloseFd(m_fd);
 }
 
-int CImageDeviceBase::IOCtl(unsigned long long, void*) { return storage_detail::RefuseIOCtl(m_lastError); }
+int CImageDeviceBase::IOCtl(unsigned long long, void*) {
+    return storage_detail::RefuseIOCtl(m_lastError);
+}
 
 int CImageDeviceBase::ReadSector(void* buffer, long long firstSector, long long count) {
     m_lastError = 0;
@@ -102,7 +111,8 @@ int CImageDeviceBase::ReadSector(void* buffer, long long firstSector, long long 
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrBadArgument);
         return 0;
     }
-    if (VKReadAsyncData(buffer, m_fd, firstSector * ssz + m_dataOffset, count * ssz) > 0) return 1;
+    if (VKReadAsyncData(buffer, m_fd, firstSector * ssz + m_dataOffset, count * ssz) > 0)
+        return 1;
     m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
     return 0;
 }
@@ -111,10 +121,12 @@ void CImageDeviceBase::Attach(IStorageDeviceData* data, const void* record, long
                               long long totalSectors, long long dataOffset) {
     storage_detail::ReplaceOwned(m_privateData, data);
     m_haveRecord = false;
-    if (record == nullptr) return;
+    if (record == nullptr)
+        return;
     // A record naming an unusable geometry leaves the device as it was
     // rather than reading zero-sized or misplaced sectors.
-    if (!IsUsableSectorSize(sectorSize) || totalSectors < 0 || dataOffset < 0) return;
+    if (!IsUsableSectorSize(sectorSize) || totalSectors < 0 || dataOffset < 0)
+        return;
     m_sectorSize = static_cast<int>(sectorSize);
     m_totalSectors = totalSectors;
     m_dataOffset = dataOffset;
@@ -128,7 +140,8 @@ void CEdiDevice::SetPrivateData(IStorageDeviceData* data) {
         Attach(data, nullptr, 0, 0, 0);
         return;
     }
-    Attach(data, info, static_cast<int32_t>(info->sectorSize & 0xffffffff), info->totalSectors, info->dataOffset);
+    Attach(data, info, static_cast<int32_t>(info->sectorSize & 0xffffffff), info->totalSectors,
+           info->dataOffset);
 }
 
 CEDIDeviceInfoStruct* CEdiDevice::GetEDIInfo() {
@@ -142,9 +155,11 @@ void CDmgDevice::SetPrivateData(IStorageDeviceData* data) {
         Attach(data, nullptr, 0, 0, 0);
         return;
     }
-    auto clamp = [](uint64_t v) { return v > static_cast<uint64_t>(LLONG_MAX) ? -1LL : static_cast<long long>(v); };
-    Attach(data, info, static_cast<int32_t>(info->sectorSize & 0xffffffff), clamp(info->totalSectors),
-           clamp(info->dataOffset));
+    auto clamp = [](uint64_t v) {
+        return v > static_cast<uint64_t>(LLONG_MAX) ? -1LL : static_cast<long long>(v);
+    };
+    Attach(data, info, static_cast<int32_t>(info->sectorSize & 0xffffffff),
+           clamp(info->totalSectors), clamp(info->dataOffset));
 }
 
 CDMGDeviceInfoStruct* CDmgDevice::GetDMGInfo() {
@@ -152,24 +167,31 @@ CDMGDeviceInfoStruct* CDmgDevice::GetDMGInfo() {
 }
 
 unsigned int VkFillEdiFileInfo(CEDIDeviceInfoStruct* info, const char* path) {
-    if (info == nullptr || path == nullptr) return kFillFailed;
+    if (info == nullptr || path == nullptr)
+        return kFillFailed;
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return kFillFailed;
+    if (fd < 0)
+        return kFillFailed;
     FdCloser closer(fd);
 
     uint8_t header[kEdiHeaderSize];
-    if (!ReadFully(fd, header, sizeof(header))) return kFillFailed;
+    if (!ReadFully(fd, header, sizeof(header)))
+        return kFillFailed;
     // The whole magic, its zero byte included: a prefix such as "e" is not
     // an edi image.
-    if (std::memcmp(header, "edi", 4) != 0) return kFillFailed;
+    if (std::memcmp(header, "edi", 4) != 0)
+        return kFillFailed;
     // The imager always writes the full record; a shorter one would leave
     // the geometry fields unset.
-    if (vk::LoadLE<int32_t>(header + 4) != kEdiInfoSize) return kFillFailed;
+    if (vk::LoadLE<int32_t>(header + 4) != kEdiInfoSize)
+        return kFillFailed;
 
     uint8_t raw[kEdiInfoSize];
-    if (!ReadFully(fd, raw, sizeof(raw))) return kFillFailed;
+    if (!ReadFully(fd, raw, sizeof(raw)))
+        return kFillFailed;
     struct stat st {};
-    if (fstat(fd, &st) != 0) return kFillFailed;
+    if (fstat(fd, &st) != 0)
+        return kFillFailed;
     const long long fileSize = st.st_size;
 
     vk::ByteReader record(raw, sizeof(raw));
@@ -177,28 +199,36 @@ unsigned int VkFillEdiFileInfo(CEDIDeviceInfoStruct* info, const char* path) {
     const long long sectorSize = record.LES32(0);
     const long long totalSectors = record.LES64(8);
     const long long dataOffset = record.LES64(16);
-    if (imageSize != fileSize) return kFillFailed;
+    if (imageSize != fileSize)
+        return kFillFailed;
     // The geometry must describe sectors that lie inside this file.
-    if (!IsUsableSectorSize(sectorSize)) return kFillFailed;
-    if (dataOffset < kEdiHeaderSize + kEdiInfoSize || dataOffset > fileSize) return kFillFailed;
-    if (totalSectors < 0 || totalSectors > (fileSize - dataOffset) / sectorSize) return kFillFailed;
+    if (!IsUsableSectorSize(sectorSize))
+        return kFillFailed;
+    if (dataOffset < kEdiHeaderSize + kEdiInfoSize || dataOffset > fileSize)
+        return kFillFailed;
+    if (totalSectors < 0 || totalSectors > (fileSize - dataOffset) / sectorSize)
+        return kFillFailed;
 
     CEDIDeviceInfoStruct filled;
     std::memcpy(&filled, raw, sizeof(filled));
     filled.deviceName[sizeof(filled.deviceName) - 1] = '\0';
-    if (!CopyBounded(filled.imagePath, path)) return kFillFailed;
+    if (!CopyBounded(filled.imagePath, path))
+        return kFillFailed;
     *info = filled;
     return 0;
 }
 
 unsigned int VkFillDmgFileInfo(CDMGDeviceInfoStruct* info, const char* path) {
-    if (info == nullptr || path == nullptr) return kFillFailed;
+    if (info == nullptr || path == nullptr)
+        return kFillFailed;
     int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return kFillFailed;
+    if (fd < 0)
+        return kFillFailed;
     ::close(fd);
     char copied[sizeof(info->filePath)];
     // A path cut to fit would name another file.
-    if (std::strlen(path) >= sizeof(info->filePath) - 8) return kFillFailed;
+    if (std::strlen(path) >= sizeof(info->filePath) - 8)
+        return kFillFailed;
     std::memset(copied, 0, sizeof(copied));
     std::memcpy(copied, path, std::strlen(path));
     info->fileName[sizeof(info->fileName) - 1] = '\0';
@@ -206,30 +236,40 @@ unsigned int VkFillDmgFileInfo(CDMGDeviceInfoStruct* info, const char* path) {
     return 0;
 }
 
-IStorageDevice* CreateEdiDeviceImp(const char* path) { return new CEdiDevice(path); }
-IStorageDevice* CreateDmgDeviceImp(const char* path) { return new CDmgDevice(path); }
+IStorageDevice* CreateEdiDeviceImp(const char* path) {
+    return new CEdiDevice(path);
+}
+IStorageDevice* CreateDmgDeviceImp(const char* path) {
+    return new CDmgDevice(path);
+}
 
 IStorageDevice* CreateEdiDevice(const char* path) {
-    if (path == nullptr) return nullptr;
+    if (path == nullptr)
+        return nullptr;
     std::unique_ptr<CEdiDevice> device(new CEdiDevice(path));
-    if (!device->PathFits() || !device->Open(nullptr)) return nullptr;
+    if (!device->PathFits() || !device->Open(nullptr))
+        return nullptr;
     auto record = std::make_unique<CEDIDeviceInfoStruct>();
     std::memset(record.get(), 0, sizeof(CEDIDeviceInfoStruct));
-    if (VkFillEdiFileInfo(record.get(), path) != 0) return nullptr;
+    if (VkFillEdiFileInfo(record.get(), path) != 0)
+        return nullptr;
     device->SetPrivateData(CreateEDIDeviceData(record.release()));
-    if (device->GetEDIInfo() == nullptr) return nullptr;
+    if (device->GetEDIInfo() == nullptr)
+        return nullptr;
     return device.release();
 }
 
 IStorageDevice* CreateEdiDeviceByEdiInfo(void* record, int size, const char* path) {
-    if (record == nullptr || size != kEdiInfoSize) return nullptr;
+    if (record == nullptr || size != kEdiInfoSize)
+        return nullptr;
     CEDIDeviceInfoStruct saved;
     std::memcpy(&saved, record, sizeof(saved));
     saved.deviceName[sizeof(saved.deviceName) - 1] = '\0';
     saved.imagePath[sizeof(saved.imagePath) - 1] = '\0';
     const char* imagePath = (path != nullptr && path[0] != '\0') ? path : saved.imagePath;
     std::unique_ptr<IStorageDevice> device(CreateEdiDevice(imagePath));
-    if (!device) return nullptr;
+    if (!device)
+        return nullptr;
     const CEDIDeviceInfoStruct* fresh = static_cast<CEdiDevice*>(device.get())->GetEDIInfo();
     // The result file finds its image only when it is the very file scanned.
     if (static_cast<int32_t>(fresh->sectorSize) != static_cast<int32_t>(saved.sectorSize) ||
@@ -242,9 +282,11 @@ IStorageDevice* CreateEdiDeviceByEdiInfo(void* record, int size, const char* pat
 }
 
 IStorageDevice* CreateDmgDevice(const char* path, void* record) {
-    if (path == nullptr || record == nullptr) return nullptr;
+    if (path == nullptr || record == nullptr)
+        return nullptr;
     std::unique_ptr<CDmgDevice> device(new CDmgDevice(path));
-    if (!device->PathFits() || !device->Open(nullptr)) return nullptr;
+    if (!device->PathFits() || !device->Open(nullptr))
+        return nullptr;
     auto copy = std::make_unique<CDMGDeviceInfoStruct>();
     std::memcpy(copy.get(), record, sizeof(CDMGDeviceInfoStruct));
     const long long sectorSize = static_cast<int32_t>(copy->sectorSize & 0xffffffff);
@@ -253,12 +295,14 @@ IStorageDevice* CreateDmgDevice(const char* path, void* record) {
         return nullptr;
     }
     device->SetPrivateData(CreateDMGDeviceData(copy.release()));
-    if (device->GetDMGInfo() == nullptr) return nullptr;
+    if (device->GetDMGInfo() == nullptr)
+        return nullptr;
     return device.release();
 }
 
 IStorageDevice* CreateDmgDeviceByDmgInfo(void* record, int size, const char*) {
-    if (record == nullptr || size <= 0 || size > kDmgInfoSize) return nullptr;
+    if (record == nullptr || size <= 0 || size > kDmgInfoSize)
+        return nullptr;
     // A short record leaves the rest zero, and the texts are ended inside
     // their fields whatever the saved bytes hold.
     CDMGDeviceInfoStruct saved;
@@ -266,11 +310,13 @@ IStorageDevice* CreateDmgDeviceByDmgInfo(void* record, int size, const char*) {
     std::memcpy(&saved, record, static_cast<size_t>(size));
     saved.fileName[sizeof(saved.fileName) - 1] = '\0';
     saved.filePath[sizeof(saved.filePath) - 1] = '\0';
-    if (saved.filePath[0] == '\0') return nullptr;
+    if (saved.filePath[0] == '\0')
+        return nullptr;
     char path[sizeof(saved.filePath)];
     std::memcpy(path, saved.filePath, sizeof(path));
     IStorageDevice* device = CreateDmgDevice(path, &saved);
-    if (device == nullptr) return nullptr;
+    if (device == nullptr)
+        return nullptr;
     if (static_cast<CDmgDevice*>(device)->GetDMGInfo() == nullptr) {
         delete device;
         return nullptr;

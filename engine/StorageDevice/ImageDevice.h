@@ -27,8 +27,8 @@ public:
 protected:
     // Attaches the data and takes the geometry from the record's first three
     // fields, when the record is present and its values are usable.
-    void Attach(IStorageDeviceData* data, const void* record, long long sectorSize, long long totalSectors,
-                long long dataOffset);
+    void Attach(IStorageDeviceData* data, const void* record, long long sectorSize,
+                long long totalSectors, long long dataOffset);
 
     VKRESULT m_lastError = 0;
     int m_fd = -1;

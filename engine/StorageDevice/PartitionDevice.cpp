@@ -6,14 +6,18 @@
 #include "StorageDevice/DeviceCommon.h"
 #include "StorageDevices.h"
 
-CPartitionWindowBase::CPartitionWindowBase(IStorageDevice* parent, long long startSector, long long sectorCount,
-                                           int sectorSize)
+CPartitionWindowBase::CPartitionWindowBase(IStorageDevice* parent, long long startSector,
+                                           long long sectorCount, int sectorSize)
     : m_parent(parent),
-      m_sectorSize(sectorSize > 0 ? sectorSize : (parent && parent->GetSectorSize() > 0 ? parent->GetSectorSize() : 512)),
+      m_sectorSize(sectorSize > 0
+                       ? sectorSize
+                       : (parent && parent->GetSectorSize() > 0 ? parent->GetSectorSize() : 512)),
       m_startSector(startSector),
       m_sectorCount(sectorCount) {}
 
-CPartitionWindowBase::~CPartitionWindowBase() { delete m_privateData; }
+CPartitionWindowBase::~CPartitionWindowBase() {
+    delete m_privateData;
+}
 
 int CPartitionWindowBase::Open(char*) {
     m_lastError = 0;
@@ -27,7 +31,8 @@ int CPartitionWindowBase::Open(char*) {
         return 0;
     }
     long long ssz = holder->GetDiskInfo()->sectorSize;
-    if (ssz > 0 && ssz <= INT_MAX) m_sectorSize = static_cast<int>(ssz);
+    if (ssz > 0 && ssz <= INT_MAX)
+        m_sectorSize = static_cast<int>(ssz);
     return 1;
 }
 
@@ -36,7 +41,9 @@ int CPartitionWindowBase::Close() {
     return 1;
 }
 
-int CPartitionWindowBase::IOCtl(unsigned long long, void*) { return storage_detail::RefuseIOCtl(m_lastError); }
+int CPartitionWindowBase::IOCtl(unsigned long long, void*) {
+    return storage_detail::RefuseIOCtl(m_lastError);
+}
 
 void CPartitionWindowBase::ReplacePrivateData(IStorageDeviceData* data) {
     storage_detail::ReplaceOwned(m_privateData, data);
@@ -48,9 +55,10 @@ int CPartitionWindowBase::ReadWindow(void* buffer, long long first, long long co
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
         return 0;
     }
-    if (buffer == nullptr || first < 0 || first >= m_sectorCount || count <= 0 || count > m_sectorCount ||
-        m_startSector < 0 || m_startSector > LLONG_MAX - first || m_sectorSize <= 0 ||
-        count > LLONG_MAX / m_sectorSize || m_parent->GetSectorSize() != m_sectorSize) {
+    if (buffer == nullptr || first < 0 || first >= m_sectorCount || count <= 0 ||
+        count > m_sectorCount || m_startSector < 0 || m_startSector > LLONG_MAX - first ||
+        m_sectorSize <= 0 || count > LLONG_MAX / m_sectorSize ||
+        m_parent->GetSectorSize() != m_sectorSize) {
         // The window passes its sector numbers to the parent unchanged; with
         // a different sector size the parent would fill more than the
         // caller's buffer holds.
@@ -58,11 +66,13 @@ int CPartitionWindowBase::ReadWindow(void* buffer, long long first, long long co
         return 0;
     }
     long long n = count;
-    if (first + count > m_sectorCount) n = m_sectorCount - first;
+    if (first + count > m_sectorCount)
+        n = m_sectorCount - first;
     int result = m_parent->ReadSector(buffer, m_startSector + first, n);
     if (!result) {
         m_lastError = m_parent->GetLastError();
-        if (m_lastError == 0) m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
+        if (m_lastError == 0)
+            m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
         return 0;
     }
     // Sectors past the window's end read as zeros, never as what the buffer
@@ -81,48 +91,63 @@ int CPartitionDevice::ReadSector(void* buffer, long long firstSector, long long 
 void CPartitionDevice::SetPrivateData(IStorageDeviceData* data) {
     ReplacePrivateData(data);
     auto* holder = dynamic_cast<IPartitionDeviceData*>(data);
-    if (holder == nullptr || holder->GetPartitionInfo() == nullptr) return;
+    if (holder == nullptr || holder->GetPartitionInfo() == nullptr)
+        return;
     const CCollectedPartitionDeviceInfoStruct* info = holder->GetPartitionInfo();
-    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX) m_sectorSize = static_cast<int>(info->sectorSize);
-    if (info->sectorCount >= 0) m_sectorCount = info->sectorCount;
-    if (info->startSector >= 0) m_startSector = info->startSector;
+    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX)
+        m_sectorSize = static_cast<int>(info->sectorSize);
+    if (info->sectorCount >= 0)
+        m_sectorCount = info->sectorCount;
+    if (info->startSector >= 0)
+        m_startSector = info->startSector;
 }
 
 CCollectedPartitionDeviceInfoStruct* CPartitionDevice::GetPartitionInfo() {
-    return storage_detail::FindRecord(m_privateData, &IPartitionDeviceData::GetPartitionInfo, m_lastError);
+    return storage_detail::FindRecord(m_privateData, &IPartitionDeviceData::GetPartitionInfo,
+                                      m_lastError);
 }
 
-int CPartitionVirtualVolumeDevice::ReadSector(void* buffer, long long firstSector, long long count) {
+int CPartitionVirtualVolumeDevice::ReadSector(void* buffer, long long firstSector,
+                                              long long count) {
     return ReadWindow(buffer, firstSector, count);
 }
 
 void CPartitionVirtualVolumeDevice::SetPrivateData(IStorageDeviceData* data) {
     ReplacePrivateData(data);
     auto* holder = dynamic_cast<IVolumeDeviceData*>(data);
-    if (holder == nullptr || holder->GetVolumeInfo() == nullptr) return;
+    if (holder == nullptr || holder->GetVolumeInfo() == nullptr)
+        return;
     const CCollectedVolumeDeviceInfoStruct* info = holder->GetVolumeInfo();
-    if (info->sectorSize > m_sectorSize && info->sectorSize <= INT_MAX) m_sectorSize = static_cast<int>(info->sectorSize);
-    if (info->totalSectors >= 0) m_sectorCount = info->totalSectors;
+    if (info->sectorSize > m_sectorSize && info->sectorSize <= INT_MAX)
+        m_sectorSize = static_cast<int>(info->sectorSize);
+    if (info->totalSectors >= 0)
+        m_sectorCount = info->totalSectors;
 }
 
 CCollectedVolumeDeviceInfoStruct* CPartitionVirtualVolumeDevice::GetVolumeInfo() {
-    return storage_detail::FindRecord(m_privateData, &IVolumeDeviceData::GetVolumeInfo, m_lastError);
+    return storage_detail::FindRecord(m_privateData, &IVolumeDeviceData::GetVolumeInfo,
+                                      m_lastError);
 }
 
-IStorageDevice* CreatePartitionDevice(IStorageDevice* parent, long long startSector, long long sectorCount) {
+IStorageDevice* CreatePartitionDevice(IStorageDevice* parent, long long startSector,
+                                      long long sectorCount) {
     return new CPartitionDevice(parent, startSector, sectorCount);
 }
 
 IStorageDevice* CreatePartitionVirtualVolumeDevice(IStorageDevice* partition) {
-    if (partition == nullptr) return nullptr;
+    if (partition == nullptr)
+        return nullptr;
     auto* holder = dynamic_cast<IPartitionDeviceData*>(partition->GetPrivateData());
-    if (holder == nullptr || holder->GetPartitionInfo() == nullptr) return nullptr;
+    if (holder == nullptr || holder->GetPartitionInfo() == nullptr)
+        return nullptr;
     const CCollectedPartitionDeviceInfoStruct* info = holder->GetPartitionInfo();
-    if (info->flag != 0 || info->disk == nullptr) return nullptr;
-    if (info->startSector < 0 || info->sectorCount < 0) return nullptr;
+    if (info->flag != 0 || info->disk == nullptr)
+        return nullptr;
+    if (info->startSector < 0 || info->sectorCount < 0)
+        return nullptr;
     // The window is addressed in the parent's sectors.
     int ssz = info->disk->GetSectorSize();
-    auto* device = new CPartitionVirtualVolumeDevice(info->disk, info->startSector, info->sectorCount,
-                                                     ssz > 0 ? ssz : 512);
+    auto* device = new CPartitionVirtualVolumeDevice(info->disk, info->startSector,
+                                                     info->sectorCount, ssz > 0 ? ssz : 512);
     return device;
 }

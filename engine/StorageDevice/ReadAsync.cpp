@@ -17,7 +17,8 @@ std::mutex& ReadLock() {
 // shared between calls, so nothing can write into memory the caller has been
 // given back. A piece that ends early at the end of the file keeps what was
 // read, zeros behind it, and fails: the sectors asked for do not exist.
-bool ReadPiece(velmora::platform::IRawIo& io, int fd, uint8_t* out, long long offset, size_t length) {
+bool ReadPiece(velmora::platform::IRawIo& io, int fd, uint8_t* out, long long offset,
+               size_t length) {
     size_t done = 0;
     while (done < length) {
         ssize_t n = io.ReadAt(fd, out + done, length - done, offset + static_cast<long long>(done));
@@ -25,19 +26,24 @@ bool ReadPiece(velmora::platform::IRawIo& io, int fd, uint8_t* out, long long of
             std::memset(out, 0, length);
             return false;
         }
-        if (n == 0) break;
+        if (n == 0)
+            break;
         done += static_cast<size_t>(n);
     }
-    if (done < length) std::memset(out + done, 0, length - done);
+    if (done < length)
+        std::memset(out + done, 0, length - done);
     return done == length;
 }
 
 }  // namespace
 
 long long VKReadAsyncData(void* buffer, int fd, long long byteOffset, long long byteCount) {
-    if (buffer == nullptr || fd < 0 || byteOffset < 0 || byteCount < 0) return 0;
-    if (byteCount == 0) return 0;
-    if (byteOffset > INT64_MAX - byteCount) return 0;
+    if (buffer == nullptr || fd < 0 || byteOffset < 0 || byteCount < 0)
+        return 0;
+    if (byteCount == 0)
+        return 0;
+    if (byteOffset > INT64_MAX - byteCount)
+        return 0;
 
     std::lock_guard<std::mutex> lock(ReadLock());
     velmora::platform::IRawIo& io = velmora::platform::CurrentRawIo();
@@ -45,7 +51,8 @@ long long VKReadAsyncData(void* buffer, int fd, long long byteOffset, long long 
     bool allRead = true;
     for (long long done = 0; done < byteCount; done += kReadPieceBytes) {
         long long piece = byteCount - done < kReadPieceBytes ? byteCount - done : kReadPieceBytes;
-        if (!ReadPiece(io, fd, out + done, byteOffset + done, static_cast<size_t>(piece))) allRead = false;
+        if (!ReadPiece(io, fd, out + done, byteOffset + done, static_cast<size_t>(piece)))
+            allRead = false;
     }
     return allRead ? byteCount : 0;
 }

@@ -17,13 +17,25 @@ CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* inner) : m_inne
     SetBlockSize(1000);
 }
 
-CStorageDeviceWithCache::~CStorageDeviceWithCache() { EndCache(); }
+CStorageDeviceWithCache::~CStorageDeviceWithCache() {
+    EndCache();
+}
 
-int CStorageDeviceWithCache::Open(char*) { return m_inner != nullptr ? 1 : 0; }
-int CStorageDeviceWithCache::Close() { return m_inner != nullptr ? 1 : 0; }
-int CStorageDeviceWithCache::GetSectorSize() { return m_inner != nullptr ? m_inner->GetSectorSize() : 512; }
-long long CStorageDeviceWithCache::GetTotalSectors() { return m_inner != nullptr ? m_inner->GetTotalSectors() : 0; }
-int CStorageDeviceWithCache::IOCtl(unsigned long long, void*) { return 0; }
+int CStorageDeviceWithCache::Open(char*) {
+    return m_inner != nullptr ? 1 : 0;
+}
+int CStorageDeviceWithCache::Close() {
+    return m_inner != nullptr ? 1 : 0;
+}
+int CStorageDeviceWithCache::GetSectorSize() {
+    return m_inner != nullptr ? m_inner->GetSectorSize() : 512;
+}
+long long CStorageDeviceWithCache::GetTotalSectors() {
+    return m_inner != nullptr ? m_inner->GetTotalSectors() : 0;
+}
+int CStorageDeviceWithCache::IOCtl(unsigned long long, void*) {
+    return 0;
+}
 
 int CStorageDeviceWithCache::SetBlockSize(unsigned int sectors) {
     EndCache();
@@ -34,10 +46,12 @@ int CStorageDeviceWithCache::SetBlockSize(unsigned int sectors) {
     int ssz = GetSectorSize();
     m_sectorSize = ssz > 0 ? ssz : 512;
     size_t bytes = static_cast<size_t>(sectors) * static_cast<size_t>(m_sectorSize);
-    if (bytes > kMaxBlockBytes) return 0;
+    if (bytes > kMaxBlockBytes)
+        return 0;
     m_blockSize = sectors;
     m_blockBytes = bytes;
-    if (bytes == 0) return 1;
+    if (bytes == 0)
+        return 1;
     m_curBuffer.reset(new (std::nothrow) uint8_t[bytes]());
     if (!m_curBuffer) {
         m_blockSize = 0;
@@ -49,7 +63,8 @@ int CStorageDeviceWithCache::SetBlockSize(unsigned int sectors) {
 
 long long CStorageDeviceWithCache::BlockCount() {
     long long total = GetTotalSectors();
-    if (m_blockSize == 0 || total <= 0) return 0;
+    if (m_blockSize == 0 || total <= 0)
+        return 0;
     return total / m_blockSize + (total % m_blockSize != 0 ? 1 : 0);
 }
 
@@ -90,7 +105,8 @@ std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::TakeSpareLocked() {
 }
 
 void CStorageDeviceWithCache::RecycleLocked(std::unique_ptr<uint8_t[]> data) {
-    if (data && m_spare.size() < 2) m_spare.push_back(std::move(data));
+    if (data && m_spare.size() < 2)
+        m_spare.push_back(std::move(data));
 }
 
 bool CStorageDeviceWithCache::WillProduceLocked() const {
@@ -102,12 +118,14 @@ int CStorageDeviceWithCache::BeginCache() {
     std::unique_lock<std::mutex> lock(m_queueLock);
     m_running = true;
     m_nextSector = 0;
-    if (m_inner == nullptr || m_blockBytes == 0) return 1;
+    if (m_inner == nullptr || m_blockBytes == 0)
+        return 1;
     const long long total = m_inner->GetTotalSectors();
     for (int i = 0; i < m_blocksAhead && m_nextSector < total; ++i) {
         Block block;
         block.data = TakeSpareLocked();
-        if (!block.data) break;
+        if (!block.data)
+            break;
         block.first = m_nextSector;
         block.count = std::min<long long>(m_blockSize, total - m_nextSector);
         m_nextSector += block.count;
@@ -131,13 +149,15 @@ void CStorageDeviceWithCache::CacheThread() {
     std::unique_lock<std::mutex> lock(m_queueLock);
     while (true) {
         m_needData.wait(lock, [this] {
-            return !m_running ||
-                   (static_cast<int>(m_queue.size()) < m_blocksAhead && m_nextSector < m_inner->GetTotalSectors());
+            return !m_running || (static_cast<int>(m_queue.size()) < m_blocksAhead &&
+                                  m_nextSector < m_inner->GetTotalSectors());
         });
-        if (!m_running) break;
+        if (!m_running)
+            break;
         Block block;
         block.data = TakeSpareLocked();
-        if (!block.data) break;
+        if (!block.data)
+            break;
         block.first = m_nextSector;
         block.count = std::min<long long>(m_blockSize, m_inner->GetTotalSectors() - m_nextSector);
         m_nextSector += block.count;
@@ -155,10 +175,12 @@ void CStorageDeviceWithCache::CacheThread() {
 }
 
 int CStorageDeviceWithCache::SetCurCacheBlock(long long k) {
-    if (m_inner == nullptr || m_blockSize == 0 || !IsBlockInValidRange(k)) return 0;
+    if (m_inner == nullptr || m_blockSize == 0 || !IsBlockInValidRange(k))
+        return 0;
     const long long first = k * static_cast<long long>(m_blockSize);
     const long long count = std::min<long long>(m_blockSize, GetTotalSectors() - first);
-    if (!m_curBuffer) return 1;
+    if (!m_curBuffer)
+        return 1;
 
     Block taken;
     {
@@ -178,7 +200,8 @@ int CStorageDeviceWithCache::SetCurCacheBlock(long long k) {
                 }
                 break;
             }
-            if (!WillProduceLocked()) break;
+            if (!WillProduceLocked())
+                break;
             m_needData.notify_all();
             m_dataReady.wait(lock, [this] { return !m_queue.empty() || !WillProduceLocked(); });
         }
@@ -217,7 +240,8 @@ int CStorageDeviceWithCache::EndCache() {
         m_needData.notify_all();
         m_dataReady.notify_all();
     }
-    if (m_thread.joinable()) m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
     std::lock_guard<std::mutex> lock(m_queueLock);
     m_queue.clear();
     m_spare.clear();
@@ -225,7 +249,8 @@ int CStorageDeviceWithCache::EndCache() {
 }
 
 int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, long long count) {
-    if (m_inner == nullptr) return 0;
+    if (m_inner == nullptr)
+        return 0;
     const long long ssz = GetSectorSize();
     if (buffer == nullptr || firstSector < 0 || count <= 0 || ssz <= 0 || count > LLONG_MAX / ssz ||
         firstSector > LLONG_MAX - count) {
@@ -233,7 +258,8 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, lon
     }
     // A block whose read failed is not served from memory: the inner device
     // reports the failure (and its bad-sector event) again.
-    if (m_curBlock < 0 || !m_curOk) return ReadInner(buffer, firstSector, count) ? 1 : 0;
+    if (m_curBlock < 0 || !m_curOk)
+        return ReadInner(buffer, firstSector, count) ? 1 : 0;
 
     auto* out = static_cast<uint8_t*>(buffer);
     const long long start = m_curFirst;
@@ -244,15 +270,19 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, lon
         long long n = std::min(count, start - firstSector);
         result = ReadInner(out, firstSector, n) ? 1 : 0;
         done = n;
-        if (done == count) return result;
+        if (done == count)
+            return result;
     }
     long long pos = firstSector + done;
     if (pos >= start && pos < end) {
         long long n = std::min(firstSector + count, end) - pos;
-        std::memcpy(out + done * ssz, m_curBuffer.get() + (pos - start) * ssz, static_cast<size_t>(n * ssz));
+        std::memcpy(out + done * ssz, m_curBuffer.get() + (pos - start) * ssz,
+                    static_cast<size_t>(n * ssz));
         done += n;
-        if (done == count) return result;
+        if (done == count)
+            return result;
     }
-    if (!ReadInner(out + done * ssz, firstSector + done, count - done)) return 0;
+    if (!ReadInner(out + done * ssz, firstSector + done, count - done))
+        return 0;
     return result;
 }

@@ -29,8 +29,10 @@ char g_workPath[1024];
 // Raises a soft limit to whatever the hard limit allows.
 void RaiseLimit(int resource) {
     struct rlimit rl {};
-    if (getrlimit(resource, &rl) != 0) return;
-    if (rl.rlim_cur == rl.rlim_max) return;
+    if (getrlimit(resource, &rl) != 0)
+        return;
+    if (rl.rlim_cur == rl.rlim_max)
+        return;
     rl.rlim_cur = rl.rlim_max;
     setrlimit(resource, &rl);
 }
@@ -43,8 +45,10 @@ int CatchExeception::WriteLog(const char* format, ...) {
     _SYSTEMTIME st{};
     GetLocalTime(&st);
     int prefix = std::snprintf(line, 48, "%02d:%02d:%02d ", st.wHour, st.wMinute, st.wSecond);
-    if (prefix < 0) prefix = 0;
-    if (prefix > 47) prefix = 47;
+    if (prefix < 0)
+        prefix = 0;
+    if (prefix > 47)
+        prefix = 47;
 
     int message = 0;
     if (format) {
@@ -52,8 +56,10 @@ int CatchExeception::WriteLog(const char* format, ...) {
         va_start(args, format);
         message = std::vsnprintf(line + prefix, kMaxMessage + 1, format, args);
         va_end(args);
-        if (message < 0) message = 0;
-        if (message > kMaxMessage) message = kMaxMessage;
+        if (message < 0)
+            message = 0;
+        if (message > kMaxMessage)
+            message = kMaxMessage;
     }
     const size_t length = static_cast<size_t>(prefix + message);
 
@@ -67,7 +73,8 @@ int CatchExeception::WriteLog(const char* format, ...) {
         size_t written = 0;
         while (written < length) {
             ssize_t n = write(fd, line + written, length - written);
-            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EINTR)
+                continue;
             if (n <= 0) {
                 std::printf("%s failed with %s\n", "WriteLog", std::strerror(errno ? errno : EIO));
                 break;
@@ -96,11 +103,14 @@ CatchExeception::CatchExeception() {
     RaiseLimit(RLIMIT_CORE);
     RaiseLimit(RLIMIT_NOFILE);
     const char* name = program_invocation_short_name;
-    if (name == nullptr || *name == '\0') name = "Fenmarsh";
+    if (name == nullptr || *name == '\0')
+        name = "Fenmarsh";
     WriteLog("process[%s:%d] started\n", name, static_cast<int>(getpid()));
 }
 
-CatchExeception::~CatchExeception() { WriteLog("process[%d] existed\n", static_cast<int>(getpid())); }
+CatchExeception::~CatchExeception() {
+    WriteLog("process[%d] existed\n", static_cast<int>(getpid()));
+}
 
 namespace {
 constexpr int kCrashSignals[] = {SIGILL, SIGABRT, SIGBUS, SIGSEGV};
@@ -110,14 +120,16 @@ int CatchExeception::Install() {
     struct sigaction sa {};
     sa.sa_handler = &CatchExeception::SignalHandle;
     sigemptyset(&sa.sa_mask);
-    for (int sig : kCrashSignals) sigaction(sig, &sa, nullptr);
+    for (int sig : kCrashSignals)
+        sigaction(sig, &sa, nullptr);
     return 0;
 }
 
 void CatchExeception::SignalHandle(int sig) {
     // Back to default first, so returning re-raises and the process dies
     // with its real signal instead of looping in here.
-    for (int sig : kCrashSignals) signal(sig, SIG_DFL);
+    for (int sig : kCrashSignals)
+        signal(sig, SIG_DFL);
     void* frames[128];
     int n = backtrace(frames, 128);
     backtrace_symbols_fd(frames, n, STDOUT_FILENO);

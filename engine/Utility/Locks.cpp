@@ -3,10 +3,18 @@
 #include <cerrno>
 #include <ctime>
 
-mutex_locker::mutex_locker() { pthread_mutex_init(&mutex_, nullptr); }
-mutex_locker::~mutex_locker() { pthread_mutex_destroy(&mutex_); }
-void mutex_locker::lock() { pthread_mutex_lock(&mutex_); }
-void mutex_locker::un_lock() { pthread_mutex_unlock(&mutex_); }
+mutex_locker::mutex_locker() {
+    pthread_mutex_init(&mutex_, nullptr);
+}
+mutex_locker::~mutex_locker() {
+    pthread_mutex_destroy(&mutex_);
+}
+void mutex_locker::lock() {
+    pthread_mutex_lock(&mutex_);
+}
+void mutex_locker::un_lock() {
+    pthread_mutex_unlock(&mutex_);
+}
 
 cond_locker::cond_locker() {
     pthread_mutex_init(&mutex_, nullptr);
@@ -20,9 +28,15 @@ cond_locker::~cond_locker() {
     pthread_cond_destroy(&cond_);
     pthread_mutex_destroy(&mutex_);
 }
-void cond_locker::lock() { pthread_mutex_lock(&mutex_); }
-void cond_locker::un_lock() { pthread_mutex_unlock(&mutex_); }
-void cond_locker::wait() { pthread_cond_wait(&cond_, &mutex_); }
+void cond_locker::lock() {
+    pthread_mutex_lock(&mutex_);
+}
+void cond_locker::un_lock() {
+    pthread_mutex_unlock(&mutex_);
+}
+void cond_locker::wait() {
+    pthread_cond_wait(&cond_, &mutex_);
+}
 bool cond_locker::wait_for(long ms) {
     struct timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
@@ -34,8 +48,12 @@ bool cond_locker::wait_for(long ms) {
     }
     return pthread_cond_timedwait(&cond_, &mutex_, &ts) != ETIMEDOUT;
 }
-void cond_locker::signal() { pthread_cond_signal(&cond_); }
-void cond_locker::broadcast() { pthread_cond_broadcast(&cond_); }
+void cond_locker::signal() {
+    pthread_cond_signal(&cond_);
+}
+void cond_locker::broadcast() {
+    pthread_cond_broadcast(&cond_);
+}
 
 SimpleCs::SimpleCs() {
     pthread_mutexattr_t attr;
@@ -44,7 +62,9 @@ SimpleCs::SimpleCs() {
     pthread_mutex_init(&mutex_, &attr);
     pthread_mutexattr_destroy(&attr);
 }
-SimpleCs::~SimpleCs() { pthread_mutex_destroy(&mutex_); }
+SimpleCs::~SimpleCs() {
+    pthread_mutex_destroy(&mutex_);
+}
 int SimpleCs::EnterCS(const char*) {
     pthread_mutex_lock(&mutex_);
     owner_ = pthread_self();
@@ -55,38 +75,59 @@ int SimpleCs::EnterCS(const char*) {
 int SimpleCs::LeaveCS() {
     // The owner is cleared only when the outermost hold ends, so a nested
     // holder does not look free to HeldByCurrentThread.
-    if (--depth_ == 0) owned_ = false;
+    if (--depth_ == 0)
+        owned_ = false;
     pthread_mutex_unlock(&mutex_);
     return 0;
 }
-bool SimpleCs::HeldByCurrentThread() const { return owned_ && pthread_equal(owner_, pthread_self()); }
+bool SimpleCs::HeldByCurrentThread() const {
+    return owned_ && pthread_equal(owner_, pthread_self());
+}
 
 SimpleLock::SimpleLock(SimpleCs* cs, const char* tag) : cs_(cs) {
-    if (cs_) cs_->EnterCS(tag);
+    if (cs_)
+        cs_->EnterCS(tag);
 }
 SimpleLock::~SimpleLock() {
-    if (cs_) cs_->LeaveCS();
+    if (cs_)
+        cs_->LeaveCS();
     cs_ = nullptr;
 }
 
-RWLock::RWLock() { pthread_rwlock_init(&lock_, nullptr); }
-RWLock::~RWLock() { pthread_rwlock_destroy(&lock_); }
-int RWLock::EnterRead(const char*) { return pthread_rwlock_rdlock(&lock_); }
-int RWLock::LeaveRead() { return pthread_rwlock_unlock(&lock_); }
-int RWLock::EnterWrite(const char*) { return pthread_rwlock_wrlock(&lock_); }
-int RWLock::LeaveWrite() { return pthread_rwlock_unlock(&lock_); }
+RWLock::RWLock() {
+    pthread_rwlock_init(&lock_, nullptr);
+}
+RWLock::~RWLock() {
+    pthread_rwlock_destroy(&lock_);
+}
+int RWLock::EnterRead(const char*) {
+    return pthread_rwlock_rdlock(&lock_);
+}
+int RWLock::LeaveRead() {
+    return pthread_rwlock_unlock(&lock_);
+}
+int RWLock::EnterWrite(const char*) {
+    return pthread_rwlock_wrlock(&lock_);
+}
+int RWLock::LeaveWrite() {
+    return pthread_rwlock_unlock(&lock_);
+}
 
 ReadLock::ReadLock(RWLock* l, const char* tag) : lock_(l) {
-    if (lock_) lock_->EnterRead(tag);
+    if (lock_)
+        lock_->EnterRead(tag);
 }
 ReadLock::~ReadLock() {
-    if (lock_) lock_->LeaveRead();
+    if (lock_)
+        lock_->LeaveRead();
 }
 WriteLock::WriteLock(RWLock* l, const char* tag) : lock_(l) {
-    if (lock_) lock_->EnterWrite(tag);
+    if (lock_)
+        lock_->EnterWrite(tag);
 }
 WriteLock::~WriteLock() {
-    if (lock_) lock_->LeaveWrite();
+    if (lock_)
+        lock_->LeaveWrite();
 }
 
 WaitEvent::WaitEvent() {
@@ -99,7 +140,8 @@ WaitEvent::~WaitEvent() {
 }
 int WaitEvent::EnterWait(int) {
     pthread_mutex_lock(&mutex_);
-    while (!signalled_) pthread_cond_wait(&cond_, &mutex_);
+    while (!signalled_)
+        pthread_cond_wait(&cond_, &mutex_);
     signalled_ = false;
     pthread_mutex_unlock(&mutex_);
     return 0;

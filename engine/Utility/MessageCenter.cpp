@@ -20,7 +20,8 @@ CMessageCenter::~CMessageCenter() {
 }
 
 bool CMessageCenter::RegisterNotifyCenter(int key, INotifyCenter* receiver) {
-    if (receiver == nullptr) return false;
+    if (receiver == nullptr)
+        return false;
     autolocker<mutex_locker> hold(lock_);
     return receivers_.emplace(key, receiver).second;
 }
@@ -42,41 +43,51 @@ void CMessageCenter::UpdateNotifyCenter(int key, INotifyCenter* receiver) {
 }
 
 void CMessageCenter::PushEvent(EVENT_TYPE type, int length, void* payload) {
-    if (length < 0 || (length > 0 && payload == nullptr)) return;
+    if (length < 0 || (length > 0 && payload == nullptr))
+        return;
     autolocker<mutex_locker> hold(lock_);
-    if (!threadRunning_) return;
-    if (queue_.size() >= kMaxQueued) return;
+    if (!threadRunning_)
+        return;
+    if (queue_.size() >= kMaxQueued)
+        return;
     auto* event = static_cast<_MSG_EVENT*>(std::calloc(1, static_cast<size_t>(length) + 12));
-    if (event == nullptr) return;
+    if (event == nullptr)
+        return;
     event->type = type;
     event->length = length;
-    if (length > 0) std::memcpy(event->payload, payload, static_cast<size_t>(length));
+    if (length > 0)
+        std::memcpy(event->payload, payload, static_cast<size_t>(length));
     queue_.push_back(event);
 }
 
 _MSG_EVENT* CMessageCenter::PopEvent() {
     autolocker<mutex_locker> hold(lock_);
-    if (queue_.empty()) return nullptr;
+    if (queue_.empty())
+        return nullptr;
     delivering_ = queue_.front();
     queue_.pop_front();
     return delivering_;
 }
 
 void CMessageCenter::SendEvent(_MSG_EVENT* event) {
-    if (event == nullptr) return;
+    if (event == nullptr)
+        return;
     autolocker<mutex_locker> hold(lock_);
     for (auto& [key, receiver] : receivers_) {
-        if (receiver) receiver->Notify(event);
+        if (receiver)
+            receiver->Notify(event);
     }
     std::free(event);
-    if (delivering_ == event) delivering_ = nullptr;
+    if (delivering_ == event)
+        delivering_ = nullptr;
 }
 
 void CMessageCenter::StartReceiveMessage() {
     {
         autolocker<mutex_locker> hold(lock_);
         stop_ = 0;
-        if (threadRunning_) return;
+        if (threadRunning_)
+            return;
         ClearLocked();
         threadRunning_ = true;
     }
@@ -97,7 +108,8 @@ void CMessageCenter::StopReceiveMessage() {
     wake_.lock();
     wake_.broadcast();
     wake_.un_lock();
-    if (!running) return;
+    if (!running)
+        return;
     pthread_join(thread_, nullptr);
     autolocker<mutex_locker> hold(lock_);
     threadRunning_ = false;
@@ -110,7 +122,8 @@ void CMessageCenter::Clear() {
 }
 
 void CMessageCenter::ClearLocked() {
-    for (_MSG_EVENT* e : queue_) std::free(e);
+    for (_MSG_EVENT* e : queue_)
+        std::free(e);
     queue_.clear();
 }
 
@@ -130,7 +143,8 @@ void* CMessageCenter::Static_MsgThread(void* self) {
         long pause;
         {
             autolocker<mutex_locker> hold(center->lock_);
-            if (center->stop_) break;
+            if (center->stop_)
+                break;
             pause = static_cast<long>(center->interval_.count());
         }
         center->SendEvent(center->PopEvent());
@@ -140,7 +154,8 @@ void* CMessageCenter::Static_MsgThread(void* self) {
             autolocker<mutex_locker> hold(center->lock_);
             stopping = center->stop_ != 0;
         }
-        if (!stopping) center->wake_.wait_for(pause);
+        if (!stopping)
+            center->wake_.wait_for(pause);
         center->wake_.un_lock();
     }
     center->Clear();

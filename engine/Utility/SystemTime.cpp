@@ -17,7 +17,8 @@ void FillFromTm(const struct tm& tm, _SYSTEMTIME* st) {
 }  // namespace
 
 uint32_t GetLocalTime(_SYSTEMTIME* st) {
-    if (st == nullptr) return 0xFFFFFFFFu;
+    if (st == nullptr)
+        return 0xFFFFFFFFu;
     struct timeval tv {};
     gettimeofday(&tv, nullptr);
     struct tm tm {};
@@ -29,9 +30,11 @@ uint32_t GetLocalTime(_SYSTEMTIME* st) {
 }
 
 uint32_t ConverTime(time_t t, _SYSTEMTIME* st) {
-    if (st == nullptr || t < 0) return 0;
+    if (st == nullptr || t < 0)
+        return 0;
     struct tm tm {};
-    if (localtime_r(&t, &tm) == nullptr) return 0;
+    if (localtime_r(&t, &tm) == nullptr)
+        return 0;
     FillFromTm(tm, st);
     st->wMilliseconds = 0;
     return 0;

@@ -47,7 +47,8 @@ constexpr _FILETIME U64ToFileTime(uint64_t v) {
 // POSIX seconds to the 1601 tick scale (times before 1601 clamp to 0).
 constexpr uint64_t UnixTimeToFileTime(int64_t seconds) {
     const int64_t earliest = -static_cast<int64_t>(kFileTimeUnixEpoch / kFileTimeTicksPerSecond);
-    if (seconds < earliest) return 0;
+    if (seconds < earliest)
+        return 0;
     return static_cast<uint64_t>(seconds - earliest) * kFileTimeTicksPerSecond;
 }
 // The 1601 tick scale back to POSIX seconds (sub-second part dropped).

@@ -3,28 +3,34 @@
 #include "EngineFactories.h"
 #include "EngineTypes.h"
 
-CVolumeAnalyzeController::CVolumeAnalyzeController(IStorageDevice* device, unsigned long long startSector) {
+CVolumeAnalyzeController::CVolumeAnalyzeController(IStorageDevice* device,
+                                                   unsigned long long startSector) {
     Register(device, startSector);
 }
 
 CVolumeAnalyzeController::~CVolumeAnalyzeController() {
-    for (IVolumeAnalyze* analyzer : m_analyzers) delete analyzer;
+    for (IVolumeAnalyze* analyzer : m_analyzers)
+        delete analyzer;
 }
 
 void CVolumeAnalyzeController::Register(IStorageDevice* device, unsigned long long startSector) {
     const EngineFactoryTable& table = EngineFactories();
-    for (auto factory : {table.createFatVolumeAnalyze, table.createExfatVolumeAnalyze, table.createNTFSVolumeAnalyze,
-                         table.createHFSPlusVolumeAnalyze, table.createAPFSVolumeAnalyze}) {
-        if (IVolumeAnalyze* analyzer = CallFactory(factory, device, startSector)) m_analyzers.push_back(analyzer);
+    for (auto factory : {table.createFatVolumeAnalyze, table.createExfatVolumeAnalyze,
+                         table.createNTFSVolumeAnalyze, table.createHFSPlusVolumeAnalyze,
+                         table.createAPFSVolumeAnalyze}) {
+        if (IVolumeAnalyze* analyzer = CallFactory(factory, device, startSector))
+            m_analyzers.push_back(analyzer);
     }
 }
 
 IVolumeAnalyze* CVolumeAnalyzeController::GetVolumeAnzlyzer() {
     for (IVolumeAnalyze* analyzer : m_analyzers)
-        if (analyzer->GetFileSystemType() != FS_UNKNOWN) return analyzer;
+        if (analyzer->GetFileSystemType() != FS_UNKNOWN)
+            return analyzer;
     return nullptr;
 }
 
-IVolumeAnalyzeController* CreateVolumeAnalyzeController(IStorageDevice* device, unsigned long long startSector) {
+IVolumeAnalyzeController* CreateVolumeAnalyzeController(IStorageDevice* device,
+                                                        unsigned long long startSector) {
     return new CVolumeAnalyzeController(device, startSector);
 }

@@ -32,4 +32,5 @@ private:
     std::vector<IVolumeAnalyze*> m_analyzers;
 };
 
-IVolumeAnalyzeController* CreateVolumeAnalyzeController(IStorageDevice* device, unsigned long long startSector);
+IVolumeAnalyzeController* CreateVolumeAnalyzeController(IStorageDevice* device,
+                                                        unsigned long long startSector);

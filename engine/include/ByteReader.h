@@ -24,7 +24,8 @@ constexpr T LoadLE(const uint8_t* p) {
     static_assert(std::is_integral_v<T>);
     using U = std::make_unsigned_t<T>;
     U v = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) v |= static_cast<U>(static_cast<U>(p[i]) << (8 * i));
+    for (size_t i = 0; i < sizeof(T); ++i)
+        v |= static_cast<U>(static_cast<U>(p[i]) << (8 * i));
     return static_cast<T>(v);
 }
 
@@ -33,7 +34,8 @@ constexpr T LoadBE(const uint8_t* p) {
     static_assert(std::is_integral_v<T>);
     using U = std::make_unsigned_t<T>;
     U v = 0;
-    for (size_t i = 0; i < sizeof(T); ++i) v = static_cast<U>((v << 8) | p[i]);
+    for (size_t i = 0; i < sizeof(T); ++i)
+        v = static_cast<U>((v << 8) | p[i]);
     return static_cast<T>(v);
 }
 
@@ -41,14 +43,16 @@ template <typename T>
 constexpr void StoreLE(uint8_t* p, T value) {
     using U = std::make_unsigned_t<T>;
     U v = static_cast<U>(value);
-    for (size_t i = 0; i < sizeof(T); ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+    for (size_t i = 0; i < sizeof(T); ++i)
+        p[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 template <typename T>
 constexpr void StoreBE(uint8_t* p, T value) {
     using U = std::make_unsigned_t<T>;
     U v = static_cast<U>(value);
-    for (size_t i = 0; i < sizeof(T); ++i) p[sizeof(T) - 1 - i] = static_cast<uint8_t>(v >> (8 * i));
+    for (size_t i = 0; i < sizeof(T); ++i)
+        p[sizeof(T) - 1 - i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // A read-only view of bytes with checked accessors. A read outside the view
@@ -86,11 +90,13 @@ public:
     // Little-endian value of 1 to 8 bytes (data-run fields have such widths).
     uint64_t LEN(size_t off, size_t width) const {
         if (width == 0 || width > 8 || !Has(off, width)) {
-            if (width != 0) failed_ = true;
+            if (width != 0)
+                failed_ = true;
             return 0;
         }
         uint64_t v = 0;
-        for (size_t i = 0; i < width; ++i) v |= static_cast<uint64_t>(data_[off + i]) << (8 * i);
+        for (size_t i = 0; i < width; ++i)
+            v |= static_cast<uint64_t>(data_[off + i]) << (8 * i);
         return v;
     }
 
@@ -99,10 +105,12 @@ public:
     bool Copy(size_t off, void* dst, size_t len) const {
         if (!Has(off, len)) {
             failed_ = true;
-            if (dst && len) std::memset(dst, 0, len);
+            if (dst && len)
+                std::memset(dst, 0, len);
             return false;
         }
-        if (len) std::memcpy(dst, data_ + off, len);
+        if (len)
+            std::memcpy(dst, data_ + off, len);
         return true;
     }
 

@@ -42,10 +42,11 @@ struct EngineFactoryTable {
 
     // The NTFS reader of a node's data that may sit inside its file record
     // (resident): the tree builder reads a recycle bin's "$I" index files
-    // through it, and recovery the data of files whose run list is resident. Arguments: device, node, start sector of the volume,
-    // sectors per cluster. The caller releases the reader.
+    // through it, and recovery the data of files whose run list is resident. Arguments: device,
+    // node, start sector of the volume, sectors per cluster. The caller releases the reader.
     using ResidentReaderFactory = IFileReader* (*)(IStorageDevice* device, IFileNode* node,
-                                                   long long startSector, unsigned sectorsPerCluster);
+                                                   long long startSector,
+                                                   unsigned sectorsPerCluster);
     ResidentReaderFactory createResidentDataReader = nullptr;
 
     // The signature search's test of one sector, used by the FAT walker to

@@ -7,11 +7,11 @@ enum _tagSearcherType : int {
     SEARCHER_HFSPLUS = 31,
     SEARCHER_FAT = 32,
     SEARCHER_EXFAT = 33,
-    SEARCHER_RAW = 34,        // signature search, tree by extension
+    SEARCHER_RAW = 34,  // signature search, tree by extension
     SEARCHER_NTFS = 35,
     SEARCHER_RAW_LABEL = 36,  // signature search, tree by tag
     SEARCHER_APFS = 37,
-    SEARCHER_NONE = 38,       // what a node answers when its class says nothing
+    SEARCHER_NONE = 38,  // what a node answers when its class says nothing
 };
 
 // File-system type codes of volumes and found partitions.

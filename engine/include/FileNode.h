@@ -173,7 +173,9 @@ protected:
     void SetStateWord(uint64_t word) { state_ = word; }
 
 private:
-    void SetCheckBits(int status) { state_ = (state_ & ~uint64_t{0xF}) | (static_cast<uint64_t>(status) & 0xF); }
+    void SetCheckBits(int status) {
+        state_ = (state_ & ~uint64_t{0xF}) | (static_cast<uint64_t>(status) & 0xF);
+    }
     void SetShowBits(int show) {
         state_ = (state_ & ~uint64_t{0xF0}) | ((static_cast<uint64_t>(show) & 0xF) << 4);
     }
@@ -202,7 +204,8 @@ private:
 // lost files.
 class CFilesystemNode : public CFileNode {
 public:
-    CFilesystemNode(const char* name, const char* volumeName, _tagSearcherType type, long long nodeId);
+    CFilesystemNode(const char* name, const char* volumeName, _tagSearcherType type,
+                    long long nodeId);
 
     const char* GetFileName() override { return name_.c_str(); }
     long long GetFileSize() override { return 0; }

@@ -12,9 +12,9 @@ class IFileNode;
 class IFileSystemSearchController;
 
 enum _RECOVERY_CONTROLLER_TYPE : int {
-    RECOVERY_CONTROLLER_DELETED = 0,   // quick scan of a live volume
-    RECOVERY_CONTROLLER_COMPLETE = 1,  // deep scan of a volume
-    RECOVERY_CONTROLLER_PARTITION = 2, // deep scan of a whole disk
+    RECOVERY_CONTROLLER_DELETED = 0,    // quick scan of a live volume
+    RECOVERY_CONTROLLER_COMPLETE = 1,   // deep scan of a volume
+    RECOVERY_CONTROLLER_PARTITION = 2,  // deep scan of a whole disk
 };
 
 class IDataRecovery;
@@ -26,7 +26,8 @@ public:
     // 0 for a null filter, 1 otherwise.
     virtual int Initialize(IRecoveryFilter* filter) = 0;
     // Runs the whole scan on the calling thread.
-    virtual VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress, IDrirectoryTree* tree) = 0;
+    virtual VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress,
+                                       IDrirectoryTree* tree) = 0;
     // A new recovery object for the found files of one searcher type, or
     // null; the caller releases it.
     virtual IDataRecovery* GetDataRecovery(_tagSearcherType type) const = 0;

@@ -48,11 +48,21 @@ constexpr VKRESULT MakeResult(uint8_t module, uint32_t line, uint32_t error) {
            (static_cast<VKRESULT>(line & 0xffff) << 32) | error;
 }
 
-constexpr bool ResultFailed(VKRESULT r) { return r >= kResultFailureFlag; }
-constexpr bool ResultSucceeded(VKRESULT r) { return r < kResultFailureFlag; }
-constexpr uint8_t ResultModuleOf(VKRESULT r) { return static_cast<uint8_t>(r >> 48); }
-constexpr uint32_t ResultLineOf(VKRESULT r) { return static_cast<uint32_t>(r >> 32) & 0xffff; }
-constexpr uint32_t ResultErrorOf(VKRESULT r) { return static_cast<uint32_t>(r); }
+constexpr bool ResultFailed(VKRESULT r) {
+    return r >= kResultFailureFlag;
+}
+constexpr bool ResultSucceeded(VKRESULT r) {
+    return r < kResultFailureFlag;
+}
+constexpr uint8_t ResultModuleOf(VKRESULT r) {
+    return static_cast<uint8_t>(r >> 48);
+}
+constexpr uint32_t ResultLineOf(VKRESULT r) {
+    return static_cast<uint32_t>(r >> 32) & 0xffff;
+}
+constexpr uint32_t ResultErrorOf(VKRESULT r) {
+    return static_cast<uint32_t>(r);
+}
 
 // True when r is a failure of this module with this error number.
 constexpr bool ResultIs(VKRESULT r, uint8_t module, uint32_t error) {

@@ -30,10 +30,10 @@ enum PROGRESS_STATUS : int32_t {
 // receiver copies it.
 struct _PROGRESS_INFO {
     int32_t state;
-    int64_t total;   // units announced: blocks of a deep scan, 1 for a quick
-                     // scan's start and end, bytes for a recovery
+    int64_t total;  // units announced: blocks of a deep scan, 1 for a quick
+                    // scan's start and end, bytes for a recovery
     int64_t done;
-    uint64_t result; // a result code, 0 when none
+    uint64_t result;  // a result code, 0 when none
     uint8_t reserved[4096];
 };
 static_assert(sizeof(_PROGRESS_INFO) == 4128);
@@ -69,7 +69,8 @@ class IDirecotryTreeBuilder {
 public:
     virtual ~IDirecotryTreeBuilder() = default;
     // 0 when an argument is null.
-    virtual int Initialize(const char* deviceName, IDrirectoryTree* receiver, IRecoveryFilter* filter) = 0;
+    virtual int Initialize(const char* deviceName, IDrirectoryTree* receiver,
+                           IRecoveryFilter* filter) = 0;
     // 1 when the builder takes (and from then on owns) the node, 0 when it
     // refuses it; a refused node stays the caller's.
     virtual int AddNode(IFileNode* node, _tagSearcherType type) = 0;

@@ -25,7 +25,9 @@ public:
     // False (record unchanged) for a null or short buffer.
     bool FromImage(const uint8_t* image, size_t size);
 
-    unsigned long long GetTotalSectors() const { return static_cast<unsigned long long>(totalSectors); }
+    unsigned long long GetTotalSectors() const {
+        return static_cast<unsigned long long>(totalSectors);
+    }
     void SetTotalSectors(unsigned long long n) { totalSectors = static_cast<long long>(n); }
     unsigned GetSectorSize() const { return sectorSize; }
 

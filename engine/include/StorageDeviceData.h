@@ -50,7 +50,7 @@ struct CCollectedVolumeDeviceInfoStruct {
     int64_t sectorSize;
     int64_t totalSectors;
     int32_t deviceId;
-    IStorageDevice* disk;  // not owned
+    IStorageDevice* disk;     // not owned
     int32_t partitionNumber;  // -1 for a volume that is a whole disk
     _GUID gptType;
     _GUID gptPartition;
@@ -95,7 +95,7 @@ static_assert(sizeof(CCollectedPartitionDeviceInfoStruct) == 224);
 // The information record of an edi image, stored in the image right behind
 // its 8-byte header (little-endian on disk; the engine runs little-endian).
 struct CEDIDeviceInfoStruct {
-    int64_t sectorSize;    // readers take the low 32 bits
+    int64_t sectorSize;  // readers take the low 32 bits
     int64_t totalSectors;
     int64_t dataOffset;    // byte position of sector 0 in the image file
     int64_t imageSize;     // length of the whole image file
@@ -172,7 +172,8 @@ public:
 protected:
     Record* Get() { return record_; }
     void Set(Record* record) {
-        if (record != record_) delete record_;
+        if (record != record_)
+            delete record_;
         record_ = record;
     }
 
@@ -187,14 +188,16 @@ public:
     void SetDiskInfo(CCollectDiskDeviceInfoStruct* info) override { Set(info); }
 };
 
-class CPartitionDeviceData : public CRecordHolder<IPartitionDeviceData, CCollectedPartitionDeviceInfoStruct> {
+class CPartitionDeviceData
+    : public CRecordHolder<IPartitionDeviceData, CCollectedPartitionDeviceInfoStruct> {
 public:
     using CRecordHolder::CRecordHolder;
     CCollectedPartitionDeviceInfoStruct* GetPartitionInfo() override { return Get(); }
     void SetPartitionInfo(CCollectedPartitionDeviceInfoStruct* info) override { Set(info); }
 };
 
-class CVolumeDeviceData : public CRecordHolder<IVolumeDeviceData, CCollectedVolumeDeviceInfoStruct> {
+class CVolumeDeviceData
+    : public CRecordHolder<IVolumeDeviceData, CCollectedVolumeDeviceInfoStruct> {
 public:
     using CRecordHolder::CRecordHolder;
     CCollectedVolumeDeviceInfoStruct* GetVolumeInfo() override { return Get(); }

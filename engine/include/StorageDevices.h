@@ -18,7 +18,8 @@ IStorageDevice* CreateDiskDevice(const char* path);
 IStorageDevice* CreateVolumeDevice(const char* path);
 // A window of `sectorCount` sectors from `startSector` of `parent` (not owned;
 // it must outlive the window).
-IStorageDevice* CreatePartitionDevice(IStorageDevice* parent, long long startSector, long long sectorCount);
+IStorageDevice* CreatePartitionDevice(IStorageDevice* parent, long long startSector,
+                                      long long sectorCount);
 // A volume view of a found partition whose private data is a partition record
 // naming its disk; null when any of that is missing.
 IStorageDevice* CreatePartitionVirtualVolumeDevice(IStorageDevice* partition);

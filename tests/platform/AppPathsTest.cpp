@@ -16,7 +16,8 @@ TEST(AppPaths, InvokingUserHomePrefersTheUserBehindPkexecOrSudo) {
     setenv("SUDO_UID", "not-a-number", 1);
     EXPECT_EQ(InvokingUserHome(), "/root-home-should-not-win");
     unsetenv("SUDO_UID");
-    if (savedHome) setenv("HOME", saved.c_str(), 1);
+    if (savedHome)
+        setenv("HOME", saved.c_str(), 1);
 }
 
 TEST(AppPaths, ExecutableFolderIsAbsolute) {

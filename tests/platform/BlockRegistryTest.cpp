@@ -17,17 +17,21 @@ using velmora::test::TempDir;
 
 namespace {
 
-std::string ShippedTree() { return velmora::test::SourceDir() + "/tests/platform/data/sysfs"; }
+std::string ShippedTree() {
+    return velmora::test::SourceDir() + "/tests/platform/data/sysfs";
+}
 
 std::vector<std::string> Names(const BlockListing& l) {
     std::vector<std::string> names;
-    for (const auto& d : l.devices) names.push_back(d.bsdName);
+    for (const auto& d : l.devices)
+        names.push_back(d.bsdName);
     return names;
 }
 
 std::string SkipReason(const BlockListing& l, const std::string& name) {
     for (const auto& s : l.skipped)
-        if (s.name == name) return s.reason;
+        if (s.name == name)
+            return s.reason;
     return {};
 }
 
@@ -50,8 +54,8 @@ TEST(BlockRegistry, ListsTheShippedTreeWithEveryField) {
     velmora::test::MaterialiseSysfsTree(ShippedTree(), tmp.path());
     BlockListing l = SysfsBlockRegistry(tmp.path()).List();
 
-    ASSERT_EQ(Names(l), (std::vector<std::string>{"dm-0", "loop0", "nvme0n1", "nvme0n1p1", "nvme0n1p2", "sdb", "sdb1",
-                                                  "sdb2", "sr0"}));
+    ASSERT_EQ(Names(l), (std::vector<std::string>{"dm-0", "loop0", "nvme0n1", "nvme0n1p1",
+                                                  "nvme0n1p2", "sdb", "sdb1", "sdb2", "sr0"}));
     ASSERT_EQ(l.skipped.size(), 1u);
     EXPECT_EQ(l.skipped[0].name, "loop1");
     EXPECT_EQ(l.skipped[0].reason, "loop device without a backing file");
@@ -59,14 +63,22 @@ TEST(BlockRegistry, ListsTheShippedTreeWithEveryField) {
     const BusType O = BusType::Other;
     const std::vector<Expected> table = {
         {"dm-0", "", true, true, false, true, 209715200, 512, -1, 0, 253, 0, "", O},
-        {"loop0", "", true, false, false, false, 4194304, 512, -1, 0, 7, 0, kProtocolVirtual, BusType::VirtualInterface},
-        {"nvme0n1", "", true, true, false, false, 1073741824, 4096, -1, 0, 259, 0, kProtocolNvme, O},
-        {"nvme0n1p1", "nvme0n1", false, true, false, false, 209715200, 4096, 1, 1048576, 259, 1, kProtocolNvme, O},
-        {"nvme0n1p2", "nvme0n1", false, true, false, false, 862953472, 4096, 2, 210763776, 259, 2, kProtocolNvme, O},
-        {"sdb", "", true, true, false, false, 67108864, 512, -1, 0, 8, 16, kProtocolUsb, BusType::Usb},
-        {"sdb1", "sdb", false, true, false, false, 33554432, 512, 1, 1048576, 8, 17, kProtocolUsb, BusType::Usb},
-        {"sdb2", "sdb", false, true, false, false, 32505856, 512, 2, 34603008, 8, 18, kProtocolUsb, BusType::Usb},
-        {"sr0", "", true, false, true, false, 4700372992, 2048, -1, 0, 11, 0, kProtocolSata, BusType::Sata},
+        {"loop0", "", true, false, false, false, 4194304, 512, -1, 0, 7, 0, kProtocolVirtual,
+         BusType::VirtualInterface},
+        {"nvme0n1", "", true, true, false, false, 1073741824, 4096, -1, 0, 259, 0, kProtocolNvme,
+         O},
+        {"nvme0n1p1", "nvme0n1", false, true, false, false, 209715200, 4096, 1, 1048576, 259, 1,
+         kProtocolNvme, O},
+        {"nvme0n1p2", "nvme0n1", false, true, false, false, 862953472, 4096, 2, 210763776, 259, 2,
+         kProtocolNvme, O},
+        {"sdb", "", true, true, false, false, 67108864, 512, -1, 0, 8, 16, kProtocolUsb,
+         BusType::Usb},
+        {"sdb1", "sdb", false, true, false, false, 33554432, 512, 1, 1048576, 8, 17, kProtocolUsb,
+         BusType::Usb},
+        {"sdb2", "sdb", false, true, false, false, 32505856, 512, 2, 34603008, 8, 18, kProtocolUsb,
+         BusType::Usb},
+        {"sr0", "", true, false, true, false, 4700372992, 2048, -1, 0, 11, 0, kProtocolSata,
+         BusType::Sata},
     };
     for (const auto& e : table) {
         SCOPED_TRACE(e.name);
@@ -106,20 +118,23 @@ TEST(BlockRegistry, ClassBlockLayoutGivesTheSameListing) {
     fs::create_directories(tmp / "sys/class");
     fs::rename(tmp / "sys/block", tmp / "sys/class/block");
     fs::create_directory_symlink(tmp / "sys/class/block/sdb/sdb1", tmp / "sys/class/block/sdb1");
-    fs::create_directory_symlink(tmp / "sys/class/block/nvme0n1/nvme0n1p2", tmp / "sys/class/block/nvme0n1p2");
+    fs::create_directory_symlink(tmp / "sys/class/block/nvme0n1/nvme0n1p2",
+                                 tmp / "sys/class/block/nvme0n1p2");
     EXPECT_EQ(Names(SysfsBlockRegistry(tmp.path()).List()), expected);
 }
 
 TEST(BlockRegistry, PartitionOfAReadOnlyDiskIsReadOnlyAndPartitionsSortByNumber) {
     TempDir tmp;
     FakeSysfsTree tree(tmp.path());
-    tree.AddDisk({"sdc", "8:32", 40960, true, false, 512, "sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0", ""});
+    tree.AddDisk({"sdc", "8:32", 40960, true, false, 512,
+                  "sys/devices/pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0", ""});
     tree.AddPartition("sdc", "sdc5", "8:37", 5, 8192, 2048);
     tree.AddPartition("sdc", "sdc10", "8:42", 10, 12288, 2048);
     tree.AddPartition("sdc", "sdc2", "8:34", 2, 2048, 4096);
     BlockListing l = SysfsBlockRegistry(tmp.path()).List();
     EXPECT_EQ(Names(l), (std::vector<std::string>{"sdc", "sdc2", "sdc5", "sdc10"}));
-    for (const auto& d : l.devices) EXPECT_FALSE(d.writable) << d.bsdName;
+    for (const auto& d : l.devices)
+        EXPECT_FALSE(d.writable) << d.bsdName;
     EXPECT_EQ(FindBlockDevice(l, "sdc")->bus, BusType::Sata);
 }
 
@@ -135,59 +150,107 @@ TEST(BlockRegistry, DamagedEntriesAreSkippedWithAReasonOrGivenSafeValues) {
     };
     const std::vector<std::string> all = {"sdc", "sdc1", "sdd"};
     const std::vector<Case> cases = {
-        {"no dev file", [](FakeSysfsTree& t, auto&) { t.Remove("sdc/dev"); }, {"sdd"}, {{"sdc", "dev unreadable"}}, {}},
-        {"dev not numbers", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc", "dev", "eight"); }, {"sdd"},
-         {{"sdc", "major:minor"}}, {}},
-        {"minor too large", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc/sdc1", "dev", "8:99999999"); },
-         {"sdc", "sdd"}, {{"sdc1", "major:minor"}}, {}},
-        {"size not a number", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc", "size", "12x"); }, {"sdd"},
-         {{"sdc", "size unreadable"}}, {}},
-        {"size overflows bytes", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc", "size", "18446744073709551615"); },
-         {"sdd"}, {{"sdc", "out of range"}}, {}},
+        {"no dev file",
+         [](FakeSysfsTree& t, auto&) { t.Remove("sdc/dev"); },
+         {"sdd"},
+         {{"sdc", "dev unreadable"}},
+         {}},
+        {"dev not numbers",
+         [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc", "dev", "eight"); },
+         {"sdd"},
+         {{"sdc", "major:minor"}},
+         {}},
+        {"minor too large",
+         [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc/sdc1", "dev", "8:99999999"); },
+         {"sdc", "sdd"},
+         {{"sdc1", "major:minor"}},
+         {}},
+        {"size not a number",
+         [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc", "size", "12x"); },
+         {"sdd"},
+         {{"sdc", "size unreadable"}},
+         {}},
+        {"size overflows bytes",
+         [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc", "size", "18446744073709551615"); },
+         {"sdd"},
+         {{"sdc", "out of range"}},
+         {}},
         {"size is a folder",
          [](FakeSysfsTree& t, auto& root) {
              t.Remove("sdc/size");
              std::filesystem::create_directories(root + "/sys/block/sdc/size");
          },
-         {"sdd"}, {{"sdc", "size unreadable"}}, {}},
+         {"sdd"},
+         {{"sdc", "size unreadable"}},
+         {}},
         {"size is a FIFO",
          [](FakeSysfsTree& t, auto& root) {
              t.Remove("sdc/size");
              ASSERT_EQ(mkfifo((root + "/sys/block/sdc/size").c_str(), 0600), 0);
          },
-         {"sdd"}, {{"sdc", "size unreadable"}}, {}},
-        {"empty medium", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdd", "size", "0"); }, all, {},
+         {"sdd"},
+         {{"sdc", "size unreadable"}},
+         {}},
+        {"empty medium",
+         [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdd", "size", "0"); },
+         all,
+         {},
          [](const BlockListing& l) { EXPECT_EQ(FindBlockDevice(l, "sdd")->sizeBytes, 0u); }},
         {"block size 0, odd or missing",
          [](FakeSysfsTree& t, auto&) {
              t.SetAttribute("sdc", "queue/logical_block_size", "0");
              t.Remove("sdd/queue");
          },
-         all, {},
+         all,
+         {},
          [](const BlockListing& l) {
              EXPECT_EQ(FindBlockDevice(l, "sdc")->logicalBlockSize, 512u);
              EXPECT_EQ(FindBlockDevice(l, "sdd")->logicalBlockSize, 512u);
          }},
-        {"block size not a power of two", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc", "queue/logical_block_size", "3000"); },
-         all, {}, [](const BlockListing& l) { EXPECT_EQ(FindBlockDevice(l, "sdc1")->logicalBlockSize, 512u); }},
-        {"unreadable ro means read-only", [](FakeSysfsTree& t, auto&) { t.Remove("sdc/ro"); }, all, {},
+        {"block size not a power of two",
+         [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc", "queue/logical_block_size", "3000"); },
+         all,
+         {},
+         [](const BlockListing& l) {
+             EXPECT_EQ(FindBlockDevice(l, "sdc1")->logicalBlockSize, 512u);
+         }},
+        {"unreadable ro means read-only",
+         [](FakeSysfsTree& t, auto&) { t.Remove("sdc/ro"); },
+         all,
+         {},
          [](const BlockListing& l) {
              EXPECT_FALSE(FindBlockDevice(l, "sdc")->writable);
              EXPECT_FALSE(FindBlockDevice(l, "sdc1")->writable);
              EXPECT_TRUE(FindBlockDevice(l, "sdd")->writable);
          }},
-        {"partition without start", [](FakeSysfsTree& t, auto&) { t.Remove("sdc/sdc1/start"); }, {"sdc", "sdd"},
-         {{"sdc1", "start unreadable"}}, {}},
-        {"partition number 0", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc/sdc1", "partition", "0"); },
-         {"sdc", "sdd"}, {{"sdc1", "out of range"}}, {}},
+        {"partition without start",
+         [](FakeSysfsTree& t, auto&) { t.Remove("sdc/sdc1/start"); },
+         {"sdc", "sdd"},
+         {{"sdc1", "start unreadable"}},
+         {}},
+        {"partition number 0",
+         [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdc/sdc1", "partition", "0"); },
+         {"sdc", "sdd"},
+         {{"sdc1", "out of range"}},
+         {}},
         {"disk gone between listing and reading",
          [](FakeSysfsTree&, auto& root) {
-             std::filesystem::create_directory_symlink(root + "/sys/devices/gone/block/sdb", root + "/sys/block/sdb");
+             std::filesystem::create_directory_symlink(root + "/sys/devices/gone/block/sdb",
+                                                       root + "/sys/block/sdb");
          },
-         all, {{"sdb", "vanished"}}, {}},
-        {"hidden namespace", [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdd", "hidden", "1"); }, {"sdc", "sdc1"},
-         {{"sdd", "hidden"}}, {}},
-        {"partition gone", [](FakeSysfsTree& t, auto&) { t.Remove("sdc/sdc1"); }, {"sdc", "sdd"}, {}, {}},
+         all,
+         {{"sdb", "vanished"}},
+         {}},
+        {"hidden namespace",
+         [](FakeSysfsTree& t, auto&) { t.SetAttribute("sdd", "hidden", "1"); },
+         {"sdc", "sdc1"},
+         {{"sdd", "hidden"}},
+         {}},
+        {"partition gone",
+         [](FakeSysfsTree& t, auto&) { t.Remove("sdc/sdc1"); },
+         {"sdc", "sdd"},
+         {},
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,8 +263,11 @@ TEST(BlockRegistry, DamagedEntriesAreSkippedWithAReasonOrGivenSafeValues) {
         BlockListing l = SysfsBlockRegistry(tmp.path()).List();
         EXPECT_EQ(Names(l), c.listed);
         EXPECT_EQ(l.skipped.size(), c.skipped.size());
-        for (const auto& [name, reason] : c.skipped) EXPECT_NE(SkipReason(l, name).find(reason), std::string::npos) << name << ": " << SkipReason(l, name);
-        if (c.check) c.check(l);
+        for (const auto& [name, reason] : c.skipped)
+            EXPECT_NE(SkipReason(l, name).find(reason), std::string::npos)
+                << name << ": " << SkipReason(l, name);
+        if (c.check)
+            c.check(l);
     }
 }
 
@@ -219,14 +285,19 @@ TEST(BlockRegistry, BusFromDevicePath) {
         BusType bus;
     };
     const Case cases[] = {
-        {"/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0", "sdb", kProtocolUsb, BusType::Usb},
-        {"/sys/devices/pci0000:00/0000:00:17.0/ata3/host2/target2:0:0/2:0:0:0", "sda", kProtocolSata, BusType::Sata},
-        {"/sys/devices/pci0000:00/0000:00:10.0/host0/target0:0:1/0:0:1:0", "sda", kProtocolScsi, BusType::Scsi},
-        {"/sys/devices/pci0000:00/0000:00:02.0/virtio1", "vda", kProtocolVirtual, BusType::VirtualInterface},
-        {"/sys/devices/pci0000:00/0000:00:02.0/virtio0/host0/target0:0:0/0:0:0:0", "sda", kProtocolVirtual,
+        {"/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0", "sdb",
+         kProtocolUsb, BusType::Usb},
+        {"/sys/devices/pci0000:00/0000:00:17.0/ata3/host2/target2:0:0/2:0:0:0", "sda",
+         kProtocolSata, BusType::Sata},
+        {"/sys/devices/pci0000:00/0000:00:10.0/host0/target0:0:1/0:0:1:0", "sda", kProtocolScsi,
+         BusType::Scsi},
+        {"/sys/devices/pci0000:00/0000:00:02.0/virtio1", "vda", kProtocolVirtual,
          BusType::VirtualInterface},
+        {"/sys/devices/pci0000:00/0000:00:02.0/virtio0/host0/target0:0:0/0:0:0:0", "sda",
+         kProtocolVirtual, BusType::VirtualInterface},
         {"/sys/devices/virtual/block/loop3", "loop3", kProtocolVirtual, BusType::VirtualInterface},
-        {"/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", "nvme0n1", kProtocolNvme, BusType::Other},
+        {"/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", "nvme0n1", kProtocolNvme,
+         BusType::Other},
         {"/sys/devices/platform/soc/mmc0/mmc0:0001", "mmcblk0", kProtocolSd, BusType::Other},
         {"/sys/devices/virtual/block/dm-0", "dm-0", "", BusType::Other},
     };

@@ -26,7 +26,8 @@ TEST(DeviceNaming, NodePathStaysInsideTheFolder) {
         {"/dev", "../etc/passwd", ""},
         {"/dev", "sd\nb", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(DeviceNaming(c.folder).NodePath(c.name), c.path) << c.folder << " " << c.name;
+    for (const auto& c : cases)
+        EXPECT_EQ(DeviceNaming(c.folder).NodePath(c.name), c.path) << c.folder << " " << c.name;
     EXPECT_EQ(DeviceNaming().NodePath("sdb"), "/dev/sdb");
 }
 
@@ -53,7 +54,7 @@ TEST(TextBuffer, CopiesBoundedAndWholeCharacters) {
     const Case cases[] = {
         {"USB", 100, "USB", false},
         {"Flash", 4, "Fla", true},
-        {"ab\xc3\xa9", 4, "ab", true},          // é would need 2 bytes, only 1 left
+        {"ab\xc3\xa9", 4, "ab", true},  // é would need 2 bytes, only 1 left
         {"ab\xc3\xa9", 5, "ab\xc3\xa9", false},
         {"\xe2\x82\xac\xe2\x82\xac", 6, "\xe2\x82\xac", true},  // second € cut
         {"", 1, "", false},

@@ -11,7 +11,9 @@ using namespace velmora::platform;
 using velmora::test::TempDir;
 
 namespace {
-std::string ShippedMountInfo() { return velmora::test::SourceDir() + "/tests/platform/data/mountinfo"; }
+std::string ShippedMountInfo() {
+    return velmora::test::SourceDir() + "/tests/platform/data/mountinfo";
+}
 }  // namespace
 
 TEST(MountTable, ParsesTheShippedFileAndDropsBrokenLines) {
@@ -66,7 +68,8 @@ TEST(MountTable, EscapesAndOddLines) {
         "71 1 8:2 / /trailing\\04 rw - ext4 /dev/x rw\r\n"
         "72 1 8:3 / /no-separator rw ext4 /dev/y rw\n"
         "73 1 8:4 / /no-type rw -\n"
-        "74 1 8:5 / /many-optional rw shared:1 master:2 propagate_from:3 unbindable - xfs /dev/z rw\n"
+        "74 1 8:5 / /many-optional rw shared:1 master:2 propagate_from:3 unbindable - xfs /dev/z "
+        "rw\n"
         "\n");
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].mountPoint, "/a b\tc\\d\ne");
@@ -84,8 +87,10 @@ TEST(MountTable, SourceMatchesTheSameFileAndContainingMountIsFound) {
     std::filesystem::create_directories(tmp / "dev");
     std::filesystem::create_symlink(tmp / "disk.img", tmp / "dev/sdx1");
     std::filesystem::create_directories(tmp / "mnt/sub dir");
-    std::string text = "28 1 254:0 / / rw - ext4 /dev/vda rw\n"
-                       "90 28 0:77 / " + tmp.path() + "/mnt rw - fuse.ntfs-3g " + tmp.path() + "/disk.img rw\n";
+    std::string text =
+        "28 1 254:0 / / rw - ext4 /dev/vda rw\n"
+        "90 28 0:77 / " +
+        tmp.path() + "/mnt rw - fuse.ntfs-3g " + tmp.path() + "/disk.img rw\n";
     MountTable t = MountTable::FromText(text);
     auto m = t.FindDevice(makedev(8, 113), tmp / "dev/sdx1");
     ASSERT_TRUE(m);

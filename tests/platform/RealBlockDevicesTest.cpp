@@ -25,9 +25,11 @@ namespace {
 
 // Runs a program with an argument vector (no shell), feeding `input` and
 // collecting standard output. Returns the exit status, -1 when it could not run.
-int RunProgram(const std::vector<std::string>& argv, const std::string& input, std::string* output) {
+int RunProgram(const std::vector<std::string>& argv, const std::string& input,
+               std::string* output) {
     int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0) return -1;
+    if (pipe2(in, O_CLOEXEC) != 0)
+        return -1;
     if (pipe2(out, O_CLOEXEC) != 0) {
         close(in[0]);
         close(in[1]);
@@ -38,7 +40,8 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& input, s
     posix_spawn_file_actions_adddup2(&fa, in[0], 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     pid_t pid;
     int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
@@ -50,24 +53,28 @@ int RunProgram(const std::vector<std::string>& argv, const std::string& input, s
         close(out[0]);
         return -1;
     }
-    if (!input.empty() && write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    if (!input.empty() &&
+        write(in[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
         // The program reports its own failure through its status.
     }
     close(in[1]);
     char buf[4096];
     ssize_t n;
     while ((n = read(out[0], buf, sizeof buf)) > 0)
-        if (output) output->append(buf, static_cast<size_t>(n));
+        if (output)
+            output->append(buf, static_cast<size_t>(n));
     close(out[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
+        if (errno != EINTR)
+            return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool HaveProgram(const char* name) {
     for (const char* dir : {"/usr/sbin/", "/sbin/", "/usr/bin/", "/bin/"})
-        if (access((std::string(dir) + name).c_str(), X_OK) == 0) return true;
+        if (access((std::string(dir) + name).c_str(), X_OK) == 0)
+            return true;
     return false;
 }
 
@@ -79,9 +86,10 @@ TEST(RealBlockDevices, ListingOfThisMachineHoldsTogether) {
     std::string lastDisk;
     for (const auto& d : l.devices) {
         SCOPED_TRACE(d.bsdName);
-        std::printf("  %-12s %s size=%llu bs=%u %u:%u %s %s\n", d.bsdName.c_str(), d.whole ? "disk" : "part",
-                    static_cast<unsigned long long>(d.sizeBytes), d.logicalBlockSize, d.major, d.minor,
-                    d.protocol.c_str(), d.backingFile.c_str());
+        std::printf("  %-12s %s size=%llu bs=%u %u:%u %s %s\n", d.bsdName.c_str(),
+                    d.whole ? "disk" : "part", static_cast<unsigned long long>(d.sizeBytes),
+                    d.logicalBlockSize, d.major, d.minor, d.protocol.c_str(),
+                    d.backingFile.c_str());
         EXPECT_EQ(d.deviceId, makedev(d.major, d.minor));
         EXPECT_GE(d.logicalBlockSize, 512u);
         EXPECT_EQ(d.logicalBlockSize & (d.logicalBlockSize - 1), 0u);
@@ -111,19 +119,23 @@ TEST(RealBlockDevices, ListingOfThisMachineHoldsTogether) {
 class RealLoopDevice : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!velmora::test::IsRoot()) GTEST_SKIP() << "attaching a loop device needs root";
-        if (!HaveProgram("losetup") || !HaveProgram("sfdisk")) GTEST_SKIP() << "losetup or sfdisk is not installed";
+        if (!velmora::test::IsRoot())
+            GTEST_SKIP() << "attaching a loop device needs root";
+        if (!HaveProgram("losetup") || !HaveProgram("sfdisk"))
+            GTEST_SKIP() << "losetup or sfdisk is not installed";
         image_ = tmp_ / "disk.img";
         int fd = open(image_.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
         ASSERT_GE(fd, 0);
         ASSERT_EQ(ftruncate(fd, 16 << 20), 0);
         close(fd);
-        std::string script = "label: dos\nstart=2048, size=8192, type=83\nstart=10240, size=20480, type=7\n";
+        std::string script =
+            "label: dos\nstart=2048, size=8192, type=83\nstart=10240, size=20480, type=7\n";
         ASSERT_EQ(RunProgram({"sfdisk", "-q", image_}, script, nullptr), 0);
         std::string out;
         if (RunProgram({"losetup", "--find", "--show", "-P", image_}, "", &out) != 0 || out.empty())
             GTEST_SKIP() << "no loop device could be attached here";
-        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+        while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+            out.pop_back();
         node_ = out;
         name_ = node_.substr(node_.rfind('/') + 1);
         char* real = realpath(image_.c_str(), nullptr);
@@ -132,7 +144,8 @@ protected:
         std::free(real);
     }
     void TearDown() override {
-        if (!node_.empty()) RunProgram({"losetup", "-d", node_}, "", nullptr);
+        if (!node_.empty())
+            RunProgram({"losetup", "-d", node_}, "", nullptr);
     }
 
     // The kernel adds partitions a moment after attaching; wait a little.
@@ -140,7 +153,8 @@ protected:
         BlockListing l;
         for (int i = 0; i < 30; ++i) {
             l = SysfsBlockRegistry().List();
-            if (FindBlockDevice(l, name_) && PartitionsOf(l, name_).size() >= partitions) break;
+            if (FindBlockDevice(l, name_) && PartitionsOf(l, name_).size() >= partitions)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         return l;

@@ -17,7 +17,8 @@ inline void Write(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::trunc);
     out << text << '\n';
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
 }
 }  // namespace fake_sysfs_detail
 
@@ -30,7 +31,8 @@ inline void MaterialiseSysfsTree(const std::string& from, const std::string& to)
     fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     std::vector<fs::path> links;
     for (const auto& ent : fs::recursive_directory_iterator(to))
-        if (ent.is_regular_file() && ent.path().extension() == ".link") links.push_back(ent.path());
+        if (ent.is_regular_file() && ent.path().extension() == ".link")
+            links.push_back(ent.path());
     for (const auto& link : links) {
         std::ifstream in(link);
         std::string target;
@@ -47,14 +49,14 @@ inline void MaterialiseSysfsTree(const std::string& from, const std::string& to)
 // What a built entry carries; sizes and starts in 512-byte units as sysfs
 // gives them.
 struct FakeBlockEntry {
-    std::string name;            // "sdc"
-    std::string dev;             // "8:32"
+    std::string name;  // "sdc"
+    std::string dev;   // "8:32"
     uint64_t sectors = 0;
     bool readOnly = false;
     bool removable = false;
     uint32_t logicalBlockSize = 512;
-    std::string devicePath;      // under the root, e.g. "sys/devices/.../usb1/..."; empty: none
-    std::string backingFile;     // loop devices
+    std::string devicePath;   // under the root, e.g. "sys/devices/.../usb1/..."; empty: none
+    std::string backingFile;  // loop devices
 };
 
 // Builds <root>/sys/block/... with disks and partition subfolders.
@@ -73,7 +75,8 @@ public:
         Write(dir / "ro", e.readOnly ? "1" : "0");
         Write(dir / "removable", e.removable ? "1" : "0");
         Write(dir / "queue/logical_block_size", std::to_string(e.logicalBlockSize));
-        if (!e.backingFile.empty()) Write(dir / "loop/backing_file", e.backingFile);
+        if (!e.backingFile.empty())
+            Write(dir / "loop/backing_file", e.backingFile);
         if (!e.devicePath.empty()) {
             auto target = std::filesystem::path(root_) / e.devicePath;
             std::filesystem::create_directories(target);
@@ -81,8 +84,8 @@ public:
         }
     }
 
-    void AddPartition(const std::string& disk, const std::string& name, const std::string& dev, int number,
-                      uint64_t startSectors, uint64_t sectors, bool readOnly = false) {
+    void AddPartition(const std::string& disk, const std::string& name, const std::string& dev,
+                      int number, uint64_t startSectors, uint64_t sectors, bool readOnly = false) {
         using fake_sysfs_detail::Write;
         auto dir = Block() / disk / name;
         Write(dir / "partition", std::to_string(number));
@@ -93,11 +96,14 @@ public:
     }
 
     // Writes (or overwrites) one attribute, e.g. ("sdc/sdc1", "start", "x").
-    void SetAttribute(const std::string& entry, const std::string& attribute, const std::string& value) {
+    void SetAttribute(const std::string& entry, const std::string& attribute,
+                      const std::string& value) {
         fake_sysfs_detail::Write(Block() / entry / attribute, value);
     }
 
-    void Remove(const std::string& entryOrAttribute) { std::filesystem::remove_all(Block() / entryOrAttribute); }
+    void Remove(const std::string& entryOrAttribute) {
+        std::filesystem::remove_all(Block() / entryOrAttribute);
+    }
 
 private:
     std::filesystem::path Block() const { return std::filesystem::path(root_) / "sys/block"; }

@@ -40,12 +40,16 @@ public:
         if (fd >= 0) {
             struct stat st {};
             if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-                size_t size = static_cast<size_t>(st.st_size) < limit ? static_cast<size_t>(st.st_size) : limit;
+                size_t size = static_cast<size_t>(st.st_size) < limit
+                                  ? static_cast<size_t>(st.st_size)
+                                  : limit;
                 bytes.resize(size);
                 size_t done = 0;
                 while (done < size) {
-                    ssize_t n = ::pread(fd, bytes.data() + done, size - done, static_cast<off_t>(done));
-                    if (n <= 0) break;
+                    ssize_t n =
+                        ::pread(fd, bytes.data() + done, size - done, static_cast<off_t>(done));
+                    if (n <= 0)
+                        break;
                     done += static_cast<size_t>(n);
                 }
                 bytes.resize(done);
@@ -60,15 +64,19 @@ public:
     int ReadSector(void* buffer, long long firstSector, long long count) override {
         ++reads_;
         long long total = GetTotalSectors();
-        if (!buffer || firstSector < 0 || count < 0 || firstSector > total || count > total - firstSector) {
+        if (!buffer || firstSector < 0 || count < 0 || firstSector > total ||
+            count > total - firstSector) {
             lastError_ = VK_ERROR(kModuleStorageDevice, kErrFailed);
             return 0;
         }
-        std::memcpy(buffer, bytes_.data() + firstSector * sectorSize_, static_cast<size_t>(count * sectorSize_));
+        std::memcpy(buffer, bytes_.data() + firstSector * sectorSize_,
+                    static_cast<size_t>(count * sectorSize_));
         return 1;
     }
     int GetSectorSize() override { return sectorSize_; }
-    long long GetTotalSectors() override { return static_cast<long long>(bytes_.size() / static_cast<size_t>(sectorSize_)); }
+    long long GetTotalSectors() override {
+        return static_cast<long long>(bytes_.size() / static_cast<size_t>(sectorSize_));
+    }
     int IOCtl(unsigned long long, void*) override { return 0; }
     IStorageDeviceData* GetPrivateData() override { return data_.get(); }
     void SetPrivateData(IStorageDeviceData* data) override { data_.reset(data); }

@@ -15,7 +15,8 @@ namespace velmora::test {
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/velmora-test-XXXXXX";
-    if (mkdtemp(tmpl.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    if (mkdtemp(tmpl.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed");
     path_ = tmpl;
 }
 
@@ -26,8 +27,10 @@ TempDir::~TempDir() {
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path);
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
@@ -36,7 +39,8 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 std::string ReadText(const std::string& path) {
@@ -45,21 +49,27 @@ std::string ReadText(const std::string& path) {
 }
 
 std::string SourceDir() {
-    if (const char* env = std::getenv("VELMORA_SOURCE_DIR"); env && *env) return env;
+    if (const char* env = std::getenv("VELMORA_SOURCE_DIR"); env && *env)
+        return env;
     return VELMORA_SOURCE_DIR_DEFAULT;
 }
 
 std::string BinaryDir() {
-    if (const char* env = std::getenv("VELMORA_BINARY_DIR"); env && *env) return env;
+    if (const char* env = std::getenv("VELMORA_BINARY_DIR"); env && *env)
+        return env;
     return VELMORA_BINARY_DIR_DEFAULT;
 }
 
-bool IsRoot() { return geteuid() == 0; }
+bool IsRoot() {
+    return geteuid() == 0;
+}
 
 bool RunProgram(const std::vector<std::string>& argv, std::string* output) {
-    if (argv.empty()) return false;
+    if (argv.empty())
+        return false;
     int fds[2];
-    if (pipe(fds) != 0) return false;
+    if (pipe(fds) != 0)
+        return false;
     pid_t pid = fork();
     if (pid < 0) {
         close(fds[0]);
@@ -71,7 +81,8 @@ bool RunProgram(const std::vector<std::string>& argv, std::string* output) {
         close(fds[0]);
         close(fds[1]);
         std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execvp(args[0], args.data());
         _exit(127);
@@ -80,12 +91,14 @@ bool RunProgram(const std::vector<std::string>& argv, std::string* output) {
     std::string out;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
     close(fds[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (output) *output = out;
+    if (output)
+        *output = out;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

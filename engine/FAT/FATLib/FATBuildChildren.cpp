@@ -32,7 +32,9 @@ int CallTest(const uint8_t* sector, unsigned length) {
     return test ? test(sector, length) : -1;
 }
 
-uint64_t High(uint64_t x) { return x & ~(kBand - 1); }
+uint64_t High(uint64_t x) {
+    return x & ~(kBand - 1);
+}
 
 uint64_t ClustersFor(uint64_t size, uint64_t clusterBytes) {
     return clusterBytes == 0 ? 0 : (size + clusterBytes - 1) / clusterBytes;
@@ -41,9 +43,11 @@ uint64_t ClustersFor(uint64_t size, uint64_t clusterBytes) {
 // "MZ", then the 32-bit offset at 60 pointing at "PE" inside the sector.
 bool IsWindowsProgramStart(const uint8_t* sector, size_t length) {
     const vk::ByteReader r(sector, length);
-    if (r.U8(0) != 'M' || r.U8(1) != 'Z') return false;
+    if (r.U8(0) != 'M' || r.U8(1) != 'Z')
+        return false;
     const uint64_t pe = r.LE32(60);
-    if (pe + 3 > length) return false;
+    if (pe + 3 > length)
+        return false;
     return r.U8(pe) == 'P' && r.U8(pe + 1) == 'E';
 }
 
@@ -55,7 +59,9 @@ public:
     // False when the cluster was met before.
     bool Insert(uint64_t cluster) {
         if (m_many.empty()) {
-            if (std::find(m_few.begin(), m_few.begin() + m_count, cluster) != m_few.begin() + m_count) return false;
+            if (std::find(m_few.begin(), m_few.begin() + m_count, cluster) !=
+                m_few.begin() + m_count)
+                return false;
             if (m_count < m_few.size()) {
                 m_few[m_count++] = cluster;
                 return true;
@@ -81,19 +87,28 @@ CEmptyFileVirtualClusterNum& GetEmptyFileVirtualClusterNumObject() {
 // ---------------------------------------------------------------------------
 // Data runs
 
-CFATBuildDataRun::CFATBuildDataRun(const IFATTable* fat, uint32_t sectorSize, uint32_t sectorsPerCluster,
-                                   uint64_t dataSectors, std::vector<bool>* clusterUse)
-    : m_fat(fat), m_sectorSize(sectorSize), m_sectorsPerCluster(sectorsPerCluster), m_dataSectors(dataSectors),
+CFATBuildDataRun::CFATBuildDataRun(const IFATTable* fat, uint32_t sectorSize,
+                                   uint32_t sectorsPerCluster, uint64_t dataSectors,
+                                   std::vector<bool>* clusterUse)
+    : m_fat(fat),
+      m_sectorSize(sectorSize),
+      m_sectorsPerCluster(sectorsPerCluster),
+      m_dataSectors(dataSectors),
       m_clusterUse(clusterUse) {}
 
-IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted) {
-    if (!m_fat || m_dataSectors == 0 || m_sectorsPerCluster == 0 || m_sectorSize == 0) return nullptr;
+IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t size,
+                                                 bool deleted) {
+    if (!m_fat || m_dataSectors == 0 || m_sectorsPerCluster == 0 || m_sectorSize == 0)
+        return nullptr;
     const uint64_t clusterLimit = m_dataSectors / m_sectorsPerCluster + 2;
-    if (firstCluster < 2 || firstCluster >= clusterLimit) return nullptr;
+    if (firstCluster < 2 || firstCluster >= clusterLimit)
+        return nullptr;
     auto* list = static_cast<CDataRunList*>(CreateDataRunList());
-    if (!list) return nullptr;
+    if (!list)
+        return nullptr;
     if (deleted) {
-        BuildDeleteFileDataRunList(list, firstCluster, size, m_fat, m_sectorsPerCluster, m_dataSectors, m_sectorSize);
+        BuildDeleteFileDataRunList(list, firstCluster, size, m_fat, m_sectorsPerCluster,
+                                   m_dataSectors, m_sectorSize);
         if (list->GetCount() == 0) {
             list->Release();
             return nullptr;
@@ -113,15 +128,18 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
     uint64_t cur = firstCluster;
     while (taken < needed) {
         const uint64_t next = m_fat->GetNextCluster(static_cast<uint32_t>(cur));
-        if (next < 2 || next >= kFATBadCluster) break;  // end of chain, freed or bad
+        if (next < 2 || next >= kFATBadCluster)
+            break;  // end of chain, freed or bad
         if (next >= clusterLimit) {
             CatchExeception::WriteLog("FAT data runs: chain from %llu leaves the volume at %llu\n",
-                                      static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(next));
+                                      static_cast<unsigned long long>(firstCluster),
+                                      static_cast<unsigned long long>(next));
             break;
         }
         if (!seen.Insert(next)) {
             CatchExeception::WriteLog("FAT data runs: chain from %llu loops back to %llu\n",
-                                      static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(next));
+                                      static_cast<unsigned long long>(firstCluster),
+                                      static_cast<unsigned long long>(next));
             break;
         }
         if (next == cur + 1)
@@ -135,8 +153,9 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
     runs.back().second += needed - taken;
     for (const auto& [first, length] : runs) {
         if ((first - 2 + length) * m_sectorsPerCluster > m_dataSectors) {
-            CatchExeception::WriteLog("FAT data runs: file at cluster %llu reaches past the volume\n",
-                                      static_cast<unsigned long long>(firstCluster));
+            CatchExeception::WriteLog(
+                "FAT data runs: file at cluster %llu reaches past the volume\n",
+                static_cast<unsigned long long>(firstCluster));
             list->Release();
             return nullptr;
         }
@@ -147,10 +166,12 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
     return list;
 }
 
-void CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint64_t firstCluster, uint64_t size,
-                                                  const IFATTable* fat, uint32_t sectorsPerCluster, uint64_t dataSectors,
+void CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint64_t firstCluster,
+                                                  uint64_t size, const IFATTable* fat,
+                                                  uint32_t sectorsPerCluster, uint64_t dataSectors,
                                                   uint32_t sectorSize) {
-    if (!list || !fat || firstCluster < 2 || sectorsPerCluster == 0) return;
+    if (!list || !fat || firstCluster < 2 || sectorsPerCluster == 0)
+        return;
     const uint64_t clusterBytes = static_cast<uint64_t>(sectorSize) * sectorsPerCluster;
     const uint64_t clusterLimit = dataSectors / sectorsPerCluster + 2;
     ChainSeen seen;
@@ -160,7 +181,8 @@ void CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint64_t f
     while (covered < size && cur >= 2 && cur < clusterLimit) {
         if (!seen.Insert(cur)) {
             CatchExeception::WriteLog("FAT data runs: stale chain from %llu loops back to %llu\n",
-                                      static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(cur));
+                                      static_cast<unsigned long long>(firstCluster),
+                                      static_cast<unsigned long long>(cur));
             break;
         }
         const DataRun run(static_cast<long long>(cur - 2), 1);
@@ -171,17 +193,20 @@ void CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint64_t f
             followFat = false;
             next = cur + 1;
         }
-        if (next >= kFATBadCluster) break;
+        if (next >= kFATBadCluster)
+            break;
         cur = next;
     }
 }
 
 void CFATBuildDataRun::MarkUsed(IDataRunList* list) {
-    if (!m_clusterUse || !list) return;
+    if (!m_clusterUse || !list)
+        return;
     for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) {
         for (long long i = 0; i < r->length; ++i) {
             const uint64_t index = static_cast<uint64_t>(r->start + i);
-            if (index < m_clusterUse->size()) (*m_clusterUse)[index] = true;
+            if (index < m_clusterUse->size())
+                (*m_clusterUse)[index] = true;
         }
     }
 }
@@ -191,75 +216,103 @@ void CFATBuildDataRun::MarkUsed(IDataRunList* list) {
 
 CFATBuildChildren::CFATBuildChildren(IDirecotryTreeBuilder* builder, IProgress* progress,
                                      CSearchedPartitionInfo* partition, IStorageDevice* device,
-                                     FATVisitedClusters* visited, FATFolderMap* folderMap, uint64_t totalSectors,
-                                     int fileSystemType, const IFATTable* fat, uint32_t sectorsPerCluster,
-                                     uint32_t rootCluster, uint64_t rootDirStart, uint32_t rootDirSectors,
-                                     uint64_t dataStart)
-    : m_builder(builder), m_progress(progress), m_partition(partition), m_device(device), m_visited(visited),
-      m_folderMap(folderMap), m_sectorSize(device ? static_cast<uint32_t>(device->GetSectorSize()) : 0),
-      m_totalSectors(totalSectors), m_fsType(fileSystemType), m_fat(fat), m_sectorsPerCluster(sectorsPerCluster),
-      m_rootCluster(rootCluster), m_rootDirStart(rootDirStart), m_rootDirSectors(rootDirSectors), m_dataStart(dataStart) {
-    if (device && device->GetTotalSectors() > 0) m_deviceSectors = static_cast<uint64_t>(device->GetTotalSectors());
-    const uint64_t partitionStart = partition && partition->startSector > 0 ? static_cast<uint64_t>(partition->startSector) : 0;
+                                     FATVisitedClusters* visited, FATFolderMap* folderMap,
+                                     uint64_t totalSectors, int fileSystemType,
+                                     const IFATTable* fat, uint32_t sectorsPerCluster,
+                                     uint32_t rootCluster, uint64_t rootDirStart,
+                                     uint32_t rootDirSectors, uint64_t dataStart)
+    : m_builder(builder),
+      m_progress(progress),
+      m_partition(partition),
+      m_device(device),
+      m_visited(visited),
+      m_folderMap(folderMap),
+      m_sectorSize(device ? static_cast<uint32_t>(device->GetSectorSize()) : 0),
+      m_totalSectors(totalSectors),
+      m_fsType(fileSystemType),
+      m_fat(fat),
+      m_sectorsPerCluster(sectorsPerCluster),
+      m_rootCluster(rootCluster),
+      m_rootDirStart(rootDirStart),
+      m_rootDirSectors(rootDirSectors),
+      m_dataStart(dataStart) {
+    if (device && device->GetTotalSectors() > 0)
+        m_deviceSectors = static_cast<uint64_t>(device->GetTotalSectors());
+    const uint64_t partitionStart =
+        partition && partition->startSector > 0 ? static_cast<uint64_t>(partition->startSector) : 0;
     const uint64_t end = partitionStart + totalSectors;
     if (m_sectorsPerCluster != 0 && dataStart < end) {
         m_dataSectors = end - dataStart;
         m_clusterLimit = m_dataSectors / m_sectorsPerCluster + 2;
         m_dataSectors = (m_clusterLimit - 2) * m_sectorsPerCluster;
     }
-    if (m_sectorSize != 0) m_sector.assign(m_sectorSize + 1, 0);
+    if (m_sectorSize != 0)
+        m_sector.assign(m_sectorSize + 1, 0);
     if (m_fsType == FILE_SYSTEM_FAT32) {
         m_preReadFileCluNum = 0;
         // Missing file, section, key or value: on; "0": off.
         m_revise = true;
         CIniFile ini(GetAppWorkPath() + "/UIConfig.ini");
         std::string value;
-        if (ini.LoadFile() == 0 && ini.ReadItem("UserExperience", "bRevise", value) == 0 && value == "0")
+        if (ini.LoadFile() == 0 && ini.ReadItem("UserExperience", "bRevise", value) == 0 &&
+            value == "0")
             m_revise = false;
     }
 }
 
 CFATBuildChildren::~CFATBuildChildren() {
-    for (CFATFileNode* node : m_ownedNodes) node->Release();
+    for (CFATFileNode* node : m_ownedNodes)
+        node->Release();
 }
 
 uint64_t CFATBuildChildren::ConvertClusterNumToSector(uint64_t n) const {
     return n >= 2 ? FATClusterToSector(m_dataStart, n, m_sectorsPerCluster) : 0;
 }
 
-IDataRunList* CFATBuildChildren::BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted) {
+IDataRunList* CFATBuildChildren::BuildDataRunList(uint64_t firstCluster, uint64_t size,
+                                                  bool deleted) {
     CFATBuildDataRun runs(m_fat, m_sectorSize, m_sectorsPerCluster, m_dataSectors, nullptr);
     return runs.BuildDataRunList(firstCluster, size, deleted);
 }
 
 int CFATBuildChildren::BuildRoot(std::vector<CFATFileNode*>& folders, int reportLive, int enable) {
-    if (!enable) return 0;
-    if (m_fsType == FILE_SYSTEM_FAT32) return BuildChildren(nullptr, m_rootCluster, folders, 1, reportLive);
-    if (!m_device || m_sectorSize == 0 || m_rootDirSectors == 0) return 0;
+    if (!enable)
+        return 0;
+    if (m_fsType == FILE_SYSTEM_FAT32)
+        return BuildChildren(nullptr, m_rootCluster, folders, 1, reportLive);
+    if (!m_device || m_sectorSize == 0 || m_rootDirSectors == 0)
+        return 0;
     std::vector<uint8_t> root;
     try {
         root.assign(static_cast<size_t>(m_rootDirSectors) * m_sectorSize, 0);
     } catch (const std::bad_alloc&) {
         return 0;
     }
-    if (!m_device->ReadSector(root.data(), static_cast<long long>(m_rootDirStart), m_rootDirSectors)) {
+    if (!m_device->ReadSector(root.data(), static_cast<long long>(m_rootDirStart),
+                              m_rootDirSectors)) {
         CatchExeception::WriteLog("FAT root directory at sector %llu unreadable\n",
                                   static_cast<unsigned long long>(m_rootDirStart));
         return 0;
     }
-    return BuildChildrenFromBuffer(root.data(), root.size(), nullptr, folders, nullptr, nullptr, 0, reportLive) == -1 ? 0 : 1;
+    return BuildChildrenFromBuffer(root.data(), root.size(), nullptr, folders, nullptr, nullptr, 0,
+                                   reportLive) == -1
+               ? 0
+               : 1;
 }
 
-int CFATBuildChildren::BuildChildren(CFATFileNode* folder, uint64_t firstCluster, std::vector<CFATFileNode*>& folders,
-                                     int root, int reportLive) {
-    if (!m_device || !m_fat || m_sectorSize == 0 || m_sectorsPerCluster == 0) return 0;
+int CFATBuildChildren::BuildChildren(CFATFileNode* folder, uint64_t firstCluster,
+                                     std::vector<CFATFileNode*>& folders, int root,
+                                     int reportLive) {
+    if (!m_device || !m_fat || m_sectorSize == 0 || m_sectorsPerCluster == 0)
+        return 0;
     if (firstCluster < 2 || firstCluster >= m_clusterLimit) {
         CatchExeception::WriteLog("FAT folder at cluster %llu lies outside the volume\n",
                                   static_cast<unsigned long long>(firstCluster));
         return 0;
     }
     const size_t clusterBytes = static_cast<size_t>(m_sectorsPerCluster) * m_sectorSize;
-    const size_t runBytes = std::max<size_t>(clusterBytes, static_cast<size_t>(kMaxRunSectors) * m_sectorSize);
+    const size_t runBytes =
+        std::max<size_t>(clusterBytes, static_cast<size_t>(kMaxRunSectors) * m_sectorSize);
     std::vector<uint8_t> buffer;
     try {
         buffer.resize(kMaxCarriedBytes + runBytes);
@@ -270,36 +323,45 @@ int CFATBuildChildren::BuildChildren(CFATFileNode* folder, uint64_t firstCluster
     uint64_t cur = firstCluster;
     while (cur >= 2 && cur < kFATEndOfChain) {
         if (cur >= m_clusterLimit || cur == kFATBadCluster) {
-            CatchExeception::WriteLog("FAT folder at cluster %llu: chain leaves the volume at %llu\n",
-                                      static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(cur));
+            CatchExeception::WriteLog(
+                "FAT folder at cluster %llu: chain leaves the volume at %llu\n",
+                static_cast<unsigned long long>(firstCluster),
+                static_cast<unsigned long long>(cur));
             break;
         }
         // A contiguous run of clusters not read before, up to 128 sectors.
         const uint64_t runFirst = cur;
         if (m_visited && m_visited->count(static_cast<uint32_t>(runFirst))) {
             CatchExeception::WriteLog("FAT folder at cluster %llu comes back to cluster %llu\n",
-                                      static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(runFirst));
+                                      static_cast<unsigned long long>(firstCluster),
+                                      static_cast<unsigned long long>(runFirst));
             return 0;
         }
         uint64_t count = 1;
         uint64_t next = m_fat->GetNextCluster(static_cast<uint32_t>(cur));
-        while ((count + 1) * m_sectorsPerCluster <= kMaxRunSectors && next == cur + 1 && next < m_clusterLimit &&
+        while ((count + 1) * m_sectorsPerCluster <= kMaxRunSectors && next == cur + 1 &&
+               next < m_clusterLimit &&
                !(m_visited && m_visited->count(static_cast<uint32_t>(next)))) {
             ++count;
             cur = next;
             next = m_fat->GetNextCluster(static_cast<uint32_t>(cur));
         }
         if (m_visited)
-            for (uint64_t c = runFirst; c < runFirst + count; ++c) m_visited->insert(static_cast<uint32_t>(c));
+            for (uint64_t c = runFirst; c < runFirst + count; ++c)
+                m_visited->insert(static_cast<uint32_t>(c));
 
         const uint64_t sectors = count * m_sectorsPerCluster;
-        if (!m_device->ReadSector(buffer.data() + carried, static_cast<long long>(ConvertClusterNumToSector(runFirst)),
+        if (!m_device->ReadSector(buffer.data() + carried,
+                                  static_cast<long long>(ConvertClusterNumToSector(runFirst)),
                                   static_cast<long long>(sectors))) {
             // Parsing what a failed read left in the buffer would invent entries.
-            CatchExeception::WriteLog("FAT folder at cluster %llu: clusters %llu-%llu unreadable, skipped\n",
-                                      static_cast<unsigned long long>(firstCluster), static_cast<unsigned long long>(runFirst),
-                                      static_cast<unsigned long long>(runFirst + count - 1));
-            if (runFirst == firstCluster) return 0;
+            CatchExeception::WriteLog(
+                "FAT folder at cluster %llu: clusters %llu-%llu unreadable, skipped\n",
+                static_cast<unsigned long long>(firstCluster),
+                static_cast<unsigned long long>(runFirst),
+                static_cast<unsigned long long>(runFirst + count - 1));
+            if (runFirst == firstCluster)
+                return 0;
             carried = 0;
             cur = next;
             continue;
@@ -310,15 +372,18 @@ int CFATBuildChildren::BuildChildren(CFATFileNode* folder, uint64_t firstCluster
             const bool dotDot = CFATFolderAnalyser::IsParentDirFileName(first + kFATDirEntrySize);
             if (root ? (dot || dotDot) : !(dot && dotDot)) {
                 CatchExeception::WriteLog("FAT folder at cluster %llu does not start like a %s\n",
-                                          static_cast<unsigned long long>(firstCluster), root ? "root" : "folder");
+                                          static_cast<unsigned long long>(firstCluster),
+                                          root ? "root" : "folder");
                 return 0;
             }
         }
         const size_t length = carried + static_cast<size_t>(sectors) * m_sectorSize;
-        const long long used =
-            BuildChildrenFromBuffer(buffer.data(), length, folder, folders, nullptr, nullptr, 0, reportLive);
-        if (used < 0) return 1;
-        const size_t rest = static_cast<size_t>(used) <= length ? length - static_cast<size_t>(used) : 0;
+        const long long used = BuildChildrenFromBuffer(buffer.data(), length, folder, folders,
+                                                       nullptr, nullptr, 0, reportLive);
+        if (used < 0)
+            return 1;
+        const size_t rest =
+            static_cast<size_t>(used) <= length ? length - static_cast<size_t>(used) : 0;
         if (rest >= 1 && rest <= kMaxCarriedBytes) {
             std::memmove(buffer.data(), buffer.data() + used, rest);
             carried = rest;
@@ -330,16 +395,20 @@ int CFATBuildChildren::BuildChildren(CFATFileNode* folder, uint64_t firstCluster
     return 1;
 }
 
-long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t length, CFATFileNode* parent,
+long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t length,
+                                                     CFATFileNode* parent,
                                                      std::vector<CFATFileNode*>& folders,
                                                      std::vector<CFATFileNode*>* deletedFolders,
-                                                     std::vector<CFATFileNode*>* deletedFiles, int stop, int reportLive) {
-    if (!entries) return -1;
+                                                     std::vector<CFATFileNode*>* deletedFiles,
+                                                     int stop, int reportLive) {
+    if (!entries)
+        return -1;
     uint64_t parentCluster = 0, start = 0, expected = 0;
     bool parentDeleted = false, forced = false;
     if (parent) {
         CFATFileProperties* pp = parent->GetFATFileProperties();
-        if (!pp) return -1;
+        if (!pp)
+            return -1;
         parentCluster = static_cast<uint64_t>(pp->GetFirstClusterNum());
         start = expected = parentCluster;
         parentDeleted = (pp->GetState() & kFATStateDeleted) != 0;
@@ -355,11 +424,13 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         CTempFATDirEntry entry(entries + off);
         if (!entry.IsValidFATDirEntry(false)) {
             pending = -1;
-            if (stop) break;
+            if (stop)
+                break;
             continue;
         }
         if (entry.IsLongFileNameEntry()) {
-            if (pending < 0) pending = static_cast<long long>(off);
+            if (pending < 0)
+                pending = static_cast<long long>(off);
             continue;
         }
         if (entry.IsVolumeLabel()) {
@@ -368,7 +439,8 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         }
         if (entries[off] == '.') {
             pending = -1;
-            if (++dots > 2) return -1;
+            if (++dots > 2)
+                return -1;
             continue;
         }
         const bool erased = entry.IsErased();
@@ -379,10 +451,12 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         }
         const uint64_t entryCluster = entry.GetFirstClusterNO();
         if (entryCluster >= 3 && entryCluster >= m_clusterLimit) {
-            CatchExeception::WriteLog("FAT entry at offset %zu names cluster %llu past the volume, skipped\n", off,
-                                      static_cast<unsigned long long>(entryCluster));
+            CatchExeception::WriteLog(
+                "FAT entry at offset %zu names cluster %llu past the volume, skipped\n", off,
+                static_cast<unsigned long long>(entryCluster));
             pending = -1;
-            if (stop) break;
+            if (stop)
+                break;
             continue;
         }
         if (parentCluster != 0 && entryCluster == parentCluster) {
@@ -396,11 +470,14 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
                 entries + pending, off + kFATDirEntrySize - static_cast<size_t>(pending));
         if (!props) {
             const std::string name = entry.GetShortName(false);
-            props = CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(name.c_str(), entries + off);
+            props = CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(name.c_str(),
+                                                                                entries + off);
         }
         pending = -1;
-        if (!props) continue;
-        if (parentDeleted) props->SetState(props->GetState() | kFATStateDeleted);
+        if (!props)
+            continue;
+        if (parentDeleted)
+            props->SetState(props->GetState() | kFATStateDeleted);
         props->SetParentFirstClusterNum(static_cast<long long>(parentCluster));
         props->SetMetaDataSector(static_cast<long long>(ConvertClusterNumToSector(parentCluster)));
 
@@ -413,7 +490,8 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         IDataRunList* runs = nullptr;
         if (!isFolder) {
             if (props->GetFileSize() == 0) {
-                props->SetFirstClusterNum(static_cast<long long>(GetEmptyFileVirtualClusterNumObject().GetVirtualClusterNum()));
+                props->SetFirstClusterNum(static_cast<long long>(
+                    GetEmptyFileVirtualClusterNumObject().GetVirtualClusterNum()));
             } else {
                 runs = BuildDataRunList(first, static_cast<uint64_t>(props->GetFileSize()),
                                         (props->GetState() & kFATStateDeleted) != 0);
@@ -422,12 +500,14 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         auto* node = new (std::nothrow) CFATFileNode();
         if (!node) {
             CFATFileProperties::Destory(props);
-            if (runs) runs->Release();
+            if (runs)
+                runs->Release();
             continue;
         }
         node->SetFileProperties(props);
         node->SetDataRunList(runs);
-        if (m_partition) node->SetBelongedPartition(static_cast<unsigned short>(m_partition->partitionIndex));
+        if (m_partition)
+            node->SetBelongedPartition(static_cast<unsigned short>(m_partition->partitionIndex));
         if (m_builder) {
             if (!m_builder->AddNode(node, SEARCHER_FAT)) {
                 node->Release();
@@ -437,9 +517,11 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
             m_ownedNodes.push_back(node);
         }
         if (isFolder) {
-            if (m_folderMap && !m_folderMap->count(first)) (*m_folderMap)[first] = node;
+            if (m_folderMap && !m_folderMap->count(first))
+                (*m_folderMap)[first] = node;
             folders.push_back(node);
-            if (deletedFolders && node->IsDeleted()) deletedFolders->push_back(node);
+            if (deletedFolders && node->IsDeleted())
+                deletedFolders->push_back(node);
         } else if (deletedFiles && node->IsDeleted()) {
             deletedFiles->push_back(node);
         }
@@ -450,8 +532,9 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
 // ---------------------------------------------------------------------------
 // The FAT32 first-cluster guess
 
-void CFATBuildChildren::ReverseDelFileFirstNum(CTempFATDirEntry& entry, uint64_t start, uint64_t& expected,
-                                               CFATFileProperties* properties, bool forced) {
+void CFATBuildChildren::ReverseDelFileFirstNum(CTempFATDirEntry& entry, uint64_t start,
+                                               uint64_t& expected, CFATFileProperties* properties,
+                                               bool forced) {
     uint64_t c = entry.GetFirstClusterNO();
     if (m_fsType != FILE_SYSTEM_FAT32) {
         properties->SetFirstClusterNum(static_cast<long long>(c));
@@ -467,11 +550,14 @@ void CFATBuildChildren::ReverseDelFileFirstNum(CTempFATDirEntry& entry, uint64_t
     if (m_revise && erased && !isFolder && c < kBand && c >= 2) {
         const std::string text = name;
         const size_t dot = text.rfind('.');
-        if (text.size() >= 2 && dot != std::string::npos) m_currentExtension = text.substr(dot + 1);
+        if (text.size() >= 2 && dot != std::string::npos)
+            m_currentExtension = text.substr(dot + 1);
         if (start == 0 || High(expected) != High(start) || forced) {
             Candidate r = TryGetRealFirstNum(High(expected) + c, 10, false);
-            if (!r.found) r = TryGetRealFirstNum(c, 35, false);
-            if (!r.found) r.cluster = c;
+            if (!r.found)
+                r = TryGetRealFirstNum(c, 35, false);
+            if (!r.found)
+                r.cluster = c;
             if (r.found) {
                 c = r.cluster;
                 found = true;
@@ -497,7 +583,8 @@ void CFATBuildChildren::ReverseDelFileFirstNum(CTempFATDirEntry& entry, uint64_t
                 }
             }
         }
-        if (c >= m_clusterLimit) c = entry.GetFirstClusterNO();
+        if (c >= m_clusterLimit)
+            c = entry.GetFirstClusterNO();
         entry.SetFirstClusterNO(c);
     } else if (isFolder && !erased) {
         m_folderNames[c] = name;
@@ -511,7 +598,8 @@ void CFATBuildChildren::ReverseDelFileFirstNum(CTempFATDirEntry& entry, uint64_t
                 uint64_t settled = r.cluster;
                 bool f = false;
                 bInDelFileOrDIRMap(settled, entry, properties, f, expected, true);
-                if (f) c = settled;
+                if (f)
+                    c = settled;
             } else if (m_preReadFileCluNum > 0x310000) {
                 r = TryGetRealFirstNum(High(m_preReadFileCluNum) + c, 50, true);
                 if (r.found) {
@@ -523,20 +611,25 @@ void CFATBuildChildren::ReverseDelFileFirstNum(CTempFATDirEntry& entry, uint64_t
         }
     }
     expected = std::max(c + n, start);
-    if (!isFolder && (found || c > kBand)) m_preReadFileCluNum = expected;
+    if (!isFolder && (found || c > kBand))
+        m_preReadFileCluNum = expected;
     properties->SetFirstClusterNum(static_cast<long long>(c));
 }
 
-CFATBuildChildren::Candidate CFATBuildChildren::TryGetRealFirstNum(uint64_t first, int attempts, bool folderTest) {
+CFATBuildChildren::Candidate CFATBuildChildren::TryGetRealFirstNum(uint64_t first, int attempts,
+                                                                   bool folderTest) {
     Candidate result{first, false};
     for (int k = 0; k + 1 < attempts; ++k) {
         const uint64_t candidate = first + static_cast<uint64_t>(k) * kBand;
-        if (candidate < 2 || candidate >= m_clusterLimit) break;
+        if (candidate < 2 || candidate >= m_clusterLimit)
+            break;
         // A cluster the FAT gives to a live file or folder holds that one's
         // data now: taking it would hand the live data out under the
         // deleted name.
-        if (m_fat && m_fat->GetNextCluster(static_cast<uint32_t>(candidate)) != 0) continue;
-        const bool taken = folderTest ? bEffectiveDIRFDT(candidate) : !bReviseFAT32FileFirstClu(candidate);
+        if (m_fat && m_fat->GetNextCluster(static_cast<uint32_t>(candidate)) != 0)
+            continue;
+        const bool taken =
+            folderTest ? bEffectiveDIRFDT(candidate) : !bReviseFAT32FileFirstClu(candidate);
         if (taken) {
             result.cluster = candidate;
             result.found = true;
@@ -547,9 +640,11 @@ CFATBuildChildren::Candidate CFATBuildChildren::TryGetRealFirstNum(uint64_t firs
 }
 
 bool CFATBuildChildren::ReadClusterStart(uint64_t cluster) {
-    if (!m_device || m_sector.empty()) return false;
+    if (!m_device || m_sector.empty())
+        return false;
     const uint64_t sector = ConvertClusterNumToSector(cluster);
-    if (sector == 0 || m_deviceSectors < 10 || sector > m_deviceSectors - 10) return false;
+    if (sector == 0 || m_deviceSectors < 10 || sector > m_deviceSectors - 10)
+        return false;
     std::fill(m_sector.begin(), m_sector.end(), 0);
     return m_device->ReadSector(m_sector.data(), static_cast<long long>(sector), 1) != 0;
 }
@@ -572,7 +667,8 @@ uint8_t& CFATBuildChildren::VerdictOf(uint64_t cluster) {
 
 bool CFATBuildChildren::bEffectiveDIRFDT(uint64_t cluster) {
     uint8_t& v = VerdictOf(cluster);
-    if (v & 0x8) return (v & 0x2) != 0;
+    if (v & 0x8)
+        return (v & 0x2) != 0;
     const bool folder = ReadClusterStart(cluster) && m_sectorSize >= 2 * kFATDirEntrySize &&
                         CFATFolderAnalyser::IsCurDirFileName(m_sector.data()) &&
                         CFATFolderAnalyser::IsParentDirFileName(m_sector.data() + kFATDirEntrySize);
@@ -582,24 +678,31 @@ bool CFATBuildChildren::bEffectiveDIRFDT(uint64_t cluster) {
 
 bool CFATBuildChildren::bReviseFAT32FileFirstClu(uint64_t cluster) {
     if (m_mapMode) {
-        if (!m_fileSectorMap || m_fileSectorMap->empty() || !m_typeName || m_currentExtension.empty()) return true;
-        const auto it = m_fileSectorMap->find(static_cast<long long>(ConvertClusterNumToSector(cluster)));
-        if (it == m_fileSectorMap->end()) return true;
+        if (!m_fileSectorMap || m_fileSectorMap->empty() || !m_typeName ||
+            m_currentExtension.empty())
+            return true;
+        const auto it =
+            m_fileSectorMap->find(static_cast<long long>(ConvertClusterNumToSector(cluster)));
+        if (it == m_fileSectorMap->end())
+            return true;
         const char* type = m_typeName(it->second);
         return !type || strcasecmp(type, m_currentExtension.c_str()) != 0;
     }
     uint8_t& v = VerdictOf(cluster);
-    if (v & 0x4) return (v & 0x1) == 0;
+    if (v & 0x4)
+        return (v & 0x1) == 0;
     // Without the signature search the answer is unknown: the candidate is
     // not taken, and the guess falls back to the folder's band.
-    const bool start = ReadClusterStart(cluster) && (IsWindowsProgramStart(m_sector.data(), m_sectorSize) ||
-                                                     CallTest(m_sector.data(), m_sectorSize) == 1);
+    const bool start =
+        ReadClusterStart(cluster) && (IsWindowsProgramStart(m_sector.data(), m_sectorSize) ||
+                                      CallTest(m_sector.data(), m_sectorSize) == 1);
     v |= 0x4 | (start ? 0x1 : 0);
     return !start;
 }
 
-void CFATBuildChildren::bInDelFileOrDIRMap(uint64_t& cluster, CTempFATDirEntry& entry, CFATFileProperties* properties,
-                                           bool& found, uint64_t previous, bool folderMode) {
+void CFATBuildChildren::bInDelFileOrDIRMap(uint64_t& cluster, CTempFATDirEntry& entry,
+                                           CFATFileProperties* properties, bool& found,
+                                           uint64_t previous, bool folderMode) {
     auto& names = folderMode ? m_folderNames : m_deletedFileNames;
     const std::string name = properties->GetFileName() ? properties->GetFileName() : "";
     uint64_t c = cluster;
@@ -625,7 +728,8 @@ void CFATBuildChildren::bInDelFileOrDIRMap(uint64_t& cluster, CTempFATDirEntry& 
             }
         }
     }
-    if (!settled) own = false;
+    if (!settled)
+        own = false;
     if (own && c < m_clusterLimit) {
         cluster = c;
         found = true;

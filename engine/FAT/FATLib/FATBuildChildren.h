@@ -42,8 +42,8 @@ CEmptyFileVirtualClusterNum& GetEmptyFileVirtualClusterNumObject();
 // end of the partition: no run may reach past it.
 class CFATBuildDataRun {
 public:
-    CFATBuildDataRun(const IFATTable* fat, uint32_t sectorSize, uint32_t sectorsPerCluster, uint64_t dataSectors,
-                     std::vector<bool>* clusterUse = nullptr);
+    CFATBuildDataRun(const IFATTable* fat, uint32_t sectorSize, uint32_t sectorsPerCluster,
+                     uint64_t dataSectors, std::vector<bool>* clusterUse = nullptr);
 
     // Live files follow the FAT (bounded by the size, cut at a loop or at a
     // cluster outside the volume, the last run stretched to cover the
@@ -51,8 +51,9 @@ public:
     // files follow their stale chain until a freed entry, then take
     // contiguous clusters. Null when nothing could be listed.
     IDataRunList* BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted);
-    static void BuildDeleteFileDataRunList(IDataRunList* list, uint64_t firstCluster, uint64_t size, const IFATTable* fat,
-                                           uint32_t sectorsPerCluster, uint64_t dataSectors, uint32_t sectorSize);
+    static void BuildDeleteFileDataRunList(IDataRunList* list, uint64_t firstCluster, uint64_t size,
+                                           const IFATTable* fat, uint32_t sectorsPerCluster,
+                                           uint64_t dataSectors, uint32_t sectorSize);
 
 private:
     void MarkUsed(IDataRunList* list);
@@ -75,10 +76,12 @@ public:
     // fileSystemType: 1 FAT16, 2 FAT32. Sectors are device sectors; the
     // partition ends at the record's start sector + totalSectors. The
     // visited set and the folder map are the caller's, shared by the build.
-    CFATBuildChildren(IDirecotryTreeBuilder* builder, IProgress* progress, CSearchedPartitionInfo* partition,
-                      IStorageDevice* device, FATVisitedClusters* visited, FATFolderMap* folderMap,
-                      uint64_t totalSectors, int fileSystemType, const IFATTable* fat, uint32_t sectorsPerCluster,
-                      uint32_t rootCluster, uint64_t rootDirStart, uint32_t rootDirSectors, uint64_t dataStart);
+    CFATBuildChildren(IDirecotryTreeBuilder* builder, IProgress* progress,
+                      CSearchedPartitionInfo* partition, IStorageDevice* device,
+                      FATVisitedClusters* visited, FATFolderMap* folderMap, uint64_t totalSectors,
+                      int fileSystemType, const IFATTable* fat, uint32_t sectorsPerCluster,
+                      uint32_t rootCluster, uint64_t rootDirStart, uint32_t rootDirSectors,
+                      uint64_t dataStart);
     ~CFATBuildChildren();
     CFATBuildChildren(const CFATBuildChildren&) = delete;
     CFATBuildChildren& operator=(const CFATBuildChildren&) = delete;
@@ -95,13 +98,15 @@ public:
     // reportLive 0: live files of live folders are not reported. Result 1
     // on success, 0 when nothing was walked.
     int BuildRoot(std::vector<CFATFileNode*>& folders, int reportLive, int enable);
-    int BuildChildren(CFATFileNode* folder, uint64_t firstCluster, std::vector<CFATFileNode*>& folders, int root,
-                      int reportLive);
+    int BuildChildren(CFATFileNode* folder, uint64_t firstCluster,
+                      std::vector<CFATFileNode*>& folders, int root, int reportLive);
     // -1 to stop the folder, else the offset of an unfinished long-name run
     // or the length.
     long long BuildChildrenFromBuffer(uint8_t* entries, size_t length, CFATFileNode* parent,
-                                      std::vector<CFATFileNode*>& folders, std::vector<CFATFileNode*>* deletedFolders,
-                                      std::vector<CFATFileNode*>* deletedFiles, int stop, int reportLive);
+                                      std::vector<CFATFileNode*>& folders,
+                                      std::vector<CFATFileNode*>* deletedFolders,
+                                      std::vector<CFATFileNode*>* deletedFiles, int stop,
+                                      int reportLive);
 
     uint64_t ConvertClusterNumToSector(uint64_t n) const;
     IDataRunList* BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted);
@@ -126,8 +131,9 @@ private:
     bool bReviseFAT32FileFirstClu(uint64_t cluster);
     bool ReadClusterStart(uint64_t cluster);
     uint8_t& VerdictOf(uint64_t cluster);
-    void bInDelFileOrDIRMap(uint64_t& cluster, CTempFATDirEntry& entry, CFATFileProperties* properties, bool& found,
-                            uint64_t previous, bool folderMode);
+    void bInDelFileOrDIRMap(uint64_t& cluster, CTempFATDirEntry& entry,
+                            CFATFileProperties* properties, bool& found, uint64_t previous,
+                            bool folderMode);
     void HandOver(CFATFileNode* node, bool isFolder, std::vector<CFATFileNode*>& folders);
 
     IDirecotryTreeBuilder* m_builder;

@@ -17,12 +17,12 @@ enum enumFILE_SYSTEM_TYPE : int {
 // Where the parts of a volume lie, in sectors from the volume start, worked
 // out in 64-bit arithmetic so that volumes past 2^32 sectors stay right.
 struct FATGeometry {
-    uint64_t fatStart = 0;         // first sector of the first FAT copy
-    uint64_t rootDirStart = 0;     // FAT16: fixed root area; FAT32: root cluster's sector
-    uint64_t rootDirSectors = 0;   // FAT16 root area length, 0 on FAT32
-    uint64_t dataStart = 0;        // first sector of cluster 2
-    uint64_t totalSectors = 0;     // as the boot sector says, cut to the device
-    uint64_t totalClusters = 0;    // clusters that fit in the data area
+    uint64_t fatStart = 0;        // first sector of the first FAT copy
+    uint64_t rootDirStart = 0;    // FAT16: fixed root area; FAT32: root cluster's sector
+    uint64_t rootDirSectors = 0;  // FAT16 root area length, 0 on FAT32
+    uint64_t dataStart = 0;       // first sector of cluster 2
+    uint64_t totalSectors = 0;    // as the boot sector says, cut to the device
+    uint64_t totalClusters = 0;   // clusters that fit in the data area
     uint32_t sectorsPerCluster = 0;
 };
 
@@ -32,7 +32,8 @@ class CTempFATDBR {
 public:
     CTempFATDBR(const void* sector, size_t length, uint32_t deviceSectorSize);
     // A buffer of one whole device sector.
-    CTempFATDBR(const void* sector, uint32_t deviceSectorSize) : CTempFATDBR(sector, deviceSectorSize, deviceSectorSize) {}
+    CTempFATDBR(const void* sector, uint32_t deviceSectorSize)
+        : CTempFATDBR(sector, deviceSectorSize, deviceSectorSize) {}
 
     // Cheap first test: first byte non-zero and the 0x55 0xAA signature.
     static bool SimpleCheck(const void* sector, size_t length);
@@ -49,7 +50,7 @@ public:
     uint32_t GetFatTableStartSector() const;  // the reserved field, whatever the type
     uint32_t GetNumberOfFat() const;
     uint32_t GetSectorsperCluster() const;
-    uint32_t GetRootEntries() const;          // the field, whatever the type
+    uint32_t GetRootEntries() const;  // the field, whatever the type
     uint32_t GetSectorsPerFat() const;
     uint64_t GetTotalSectors() const;
     uint32_t GetRootDirStartCluster() const;
@@ -70,6 +71,7 @@ private:
 };
 
 // First sector of a cluster (clusters count from 2) in 64-bit arithmetic.
-constexpr uint64_t FATClusterToSector(uint64_t dataStart, uint64_t cluster, uint32_t sectorsPerCluster) {
+constexpr uint64_t FATClusterToSector(uint64_t dataStart, uint64_t cluster,
+                                      uint32_t sectorsPerCluster) {
     return cluster < 2 ? dataStart : dataStart + (cluster - 2) * sectorsPerCluster;
 }

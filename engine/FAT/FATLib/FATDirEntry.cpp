@@ -28,7 +28,8 @@ class Utf16Converter {
 public:
     Utf16Converter() : m_cd(iconv_open("UTF-8", "UTF-16LE")) {}
     ~Utf16Converter() {
-        if (ok()) iconv_close(m_cd);
+        if (ok())
+            iconv_close(m_cd);
     }
     bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
@@ -41,8 +42,10 @@ public:
         char* dst = out;
         size_t dstLeft = outRoom;
         while (srcLeft > 0) {
-            if (iconv(m_cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1)) break;
-            if (errno == E2BIG || dstLeft == 0) break;
+            if (iconv(m_cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1))
+                break;
+            if (errno == E2BIG || dstLeft == 0)
+                break;
             // A lone surrogate or a truncated pair: mark it and go on.
             *dst++ = '_';
             --dstLeft;
@@ -61,7 +64,8 @@ private:
 }  // namespace
 
 bool SecondsSince1970ToFileTime(int64_t seconds, _FILETIME* out) {
-    if (!out) return false;
+    if (!out)
+        return false;
     *out = U64ToFileTime(UnixTimeToFileTime(seconds));
     return true;
 }
@@ -99,8 +103,8 @@ time_t MakeLocal(uint16_t date, unsigned hour) {
 time_t LocalHourStart(uint16_t date, unsigned hour) {
     thread_local LocalHourCache cache;
     const char* zone = std::getenv("TZ");
-    if ((zone != nullptr) != cache.zoneSet || (zone && cache.zone != zone) || cache.start.size() > 100000 ||
-        cache.day.size() > 100000) {
+    if ((zone != nullptr) != cache.zoneSet || (zone && cache.zone != zone) ||
+        cache.start.size() > 100000 || cache.day.size() > 100000) {
         cache.start.clear();
         cache.day.clear();
         cache.zoneSet = zone != nullptr;
@@ -111,15 +115,17 @@ time_t LocalHourStart(uint16_t date, unsigned hour) {
         if (day == cache.day.end()) {
             const time_t midnight = MakeLocal(date, 0);
             const time_t late = MakeLocal(date, 23);
-            const bool steady = midnight != static_cast<time_t>(-1) && late != static_cast<time_t>(-1) &&
-                                late - midnight == 23 * 3600;
+            const bool steady = midnight != static_cast<time_t>(-1) &&
+                                late != static_cast<time_t>(-1) && late - midnight == 23 * 3600;
             day = cache.day.emplace(date, steady ? midnight : static_cast<time_t>(-1)).first;
         }
-        if (day->second != static_cast<time_t>(-1)) return day->second + static_cast<time_t>(hour) * 3600;
+        if (day->second != static_cast<time_t>(-1))
+            return day->second + static_cast<time_t>(hour) * 3600;
     }
     const uint32_t key = (static_cast<uint32_t>(date) << 5) | (hour & 0x1F);
     const auto it = cache.start.find(key);
-    if (it != cache.start.end()) return it->second;
+    if (it != cache.start.end())
+        return it->second;
     const time_t seconds = MakeLocal(date, hour);
     cache.start.emplace(key, seconds);
     return seconds;
@@ -128,17 +134,23 @@ time_t LocalHourStart(uint16_t date, unsigned hour) {
 }  // namespace
 
 bool DosDateTimeToFileTime(uint16_t date, uint16_t time, _FILETIME* out) {
-    if (!out) return false;
+    if (!out)
+        return false;
     const tagFATTIME t{time};
     const time_t hour = LocalHourStart(date, t.Hours());
     // mktime cannot fail for 1980-2107 on a 64-bit time_t; keep a failure
     // from turning into a time just before 1970.
-    if (hour == static_cast<time_t>(-1)) return SecondsSince1970ToFileTime(0, out);
+    if (hour == static_cast<time_t>(-1))
+        return SecondsSince1970ToFileTime(0, out);
     return SecondsSince1970ToFileTime(hour + t.Minutes() * 60 + t.Seconds2() * 2, out);
 }
 
-CTempFATDirEntry::CTempFATDirEntry(uint8_t* entry) : m_writable(entry), m_entry(entry) { assert(entry); }
-CTempFATDirEntry::CTempFATDirEntry(const uint8_t* entry) : m_writable(nullptr), m_entry(entry) { assert(entry); }
+CTempFATDirEntry::CTempFATDirEntry(uint8_t* entry) : m_writable(entry), m_entry(entry) {
+    assert(entry);
+}
+CTempFATDirEntry::CTempFATDirEntry(const uint8_t* entry) : m_writable(nullptr), m_entry(entry) {
+    assert(entry);
+}
 
 bool CTempFATDirEntry::InitFromBuffer(uint8_t* entry) {
     assert(entry);
@@ -156,31 +168,42 @@ bool CTempFATDirEntry::InitFromBuffer(const uint8_t* entry) {
 
 bool CTempFATDirEntry::IsValidFATDirEntry(bool relaxed) const {
     const uint8_t attr = Attribute();
-    if (attr == kFATAttrLongName) return true;
-    if (attr > 0x3F) return false;
+    if (attr == kFATAttrLongName)
+        return true;
+    if (attr > 0x3F)
+        return false;
     if (!relaxed) {
         const uint32_t size = GetSize();
         if (IsDirectory()) {
-            if (size != 0 && HighClusterWord() != 0) return false;
+            if (size != 0 && HighClusterWord() != 0)
+                return false;
         } else {
-            const uint32_t cluster = (static_cast<uint32_t>(HighClusterWord()) << 16) | LowClusterWord();
-            if ((size == 0) != (cluster == 0)) return false;
+            const uint32_t cluster =
+                (static_cast<uint32_t>(HighClusterWord()) << 16) | LowClusterWord();
+            if ((size == 0) != (cluster == 0))
+                return false;
         }
     }
-    if (!DateOk(CreationDate()) || !DateOk(ModificationDate()) || !DateOk(LastAccessDate())) return false;
-    if (!TimeOk(CreationTime()) || !TimeOk(ModificationTime())) return false;
-    if (attr & 0x40) return false;
-    if (IsVolumeLabel()) return true;
+    if (!DateOk(CreationDate()) || !DateOk(ModificationDate()) || !DateOk(LastAccessDate()))
+        return false;
+    if (!TimeOk(CreationTime()) || !TimeOk(ModificationTime()))
+        return false;
+    if (attr & 0x40)
+        return false;
+    if (IsVolumeLabel())
+        return true;
     return IsValidFileName(m_entry);
 }
 
 uint64_t CTempFATDirEntry::GetFirstClusterNO() const {
-    if (m_revise && m_reviseCluster > 0) return m_reviseCluster;
+    if (m_revise && m_reviseCluster > 0)
+        return m_reviseCluster;
     return (static_cast<uint64_t>(HighClusterWord()) << 16) | LowClusterWord();
 }
 
 bool CTempFATDirEntry::SetFirstClusterNO(uint64_t cluster) {
-    if (!m_writable) return false;
+    if (!m_writable)
+        return false;
     vk::StoreLE<uint16_t>(m_writable + 20, static_cast<uint16_t>(cluster >> 16));
     vk::StoreLE<uint16_t>(m_writable + 26, static_cast<uint16_t>(cluster));
     return true;
@@ -188,18 +211,21 @@ bool CTempFATDirEntry::SetFirstClusterNO(uint64_t cluster) {
 
 bool CTempFATDirEntry::GetLongFileName(char* out, size_t outSize) const {
     assert(out);
-    if (outSize == 0) return true;
+    if (outSize == 0)
+        return true;
     uint8_t units[kFATLongNameUnits * 2];
     std::memcpy(units, m_entry + 1, 10);
     std::memcpy(units + 10, m_entry + 14, 12);
     std::memcpy(units + 22, m_entry + 28, 4);
     size_t count = 0;
-    while (count < kFATLongNameUnits && (units[count * 2] | units[count * 2 + 1]) != 0) ++count;
+    while (count < kFATLongNameUnits && (units[count * 2] | units[count * 2 + 1]) != 0)
+        ++count;
 
     size_t written = 0;
     thread_local Utf16Converter converter;
     if (converter.ok() && count > 0)
-        written = converter.Convert(reinterpret_cast<const char*>(units), count * 2, out, outSize - 1);
+        written =
+            converter.Convert(reinterpret_cast<const char*>(units), count * 2, out, outSize - 1);
     if (written == 0) {
         if (outSize >= 2) {
             out[0] = '_';
@@ -218,7 +244,8 @@ std::string CTempFATDirEntry::GetLongFileName() const {
 
 uint8_t CTempFATDirEntry::ShortNameChecksum() const {
     uint8_t sum = 0;
-    for (size_t i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + m_entry[i]);
+    for (size_t i = 0; i < 11; ++i)
+        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + m_entry[i]);
     return sum;
 }
 
@@ -228,9 +255,11 @@ void CTempFATDirEntry::GetShortName(std::string& out, bool noDot) const {
     // "notes.txt" would come back as "NOTES.TXT". Labels carry no flags.
     const uint8_t caseFlags = IsVolumeLabel() ? 0 : U8(12);
     const auto part = [&](size_t off, size_t len) {
-        const bool lower = (caseFlags & (off == 0 ? kFATLowerCaseBase : kFATLowerCaseExtension)) != 0;
+        const bool lower =
+            (caseFlags & (off == 0 ? kFATLowerCaseBase : kFATLowerCaseExtension)) != 0;
         size_t end = len;
-        while (end > 0 && m_entry[off + end - 1] == ' ') --end;
+        while (end > 0 && m_entry[off + end - 1] == ' ')
+            --end;
         std::string s;
         for (size_t i = 0; i < end; ++i) {
             const uint8_t c = m_entry[off + i];
@@ -246,25 +275,30 @@ void CTempFATDirEntry::GetShortName(std::string& out, bool noDot) const {
     out = part(0, 8);
     const std::string ext = part(8, 3);
     if (!ext.empty()) {
-        if (!noDot) out += '.';
+        if (!noDot)
+            out += '.';
         out += ext;
     }
 }
 
 bool CTempFATDirEntry::IsFilenameEqual(const char* name8, const char* ext3) const {
-    return name8 && ext3 && std::memcmp(m_entry, name8, 8) == 0 && std::memcmp(m_entry + 8, ext3, 3) == 0;
+    return name8 && ext3 && std::memcmp(m_entry, name8, 8) == 0 &&
+           std::memcmp(m_entry + 8, ext3, 3) == 0;
 }
 
 bool CTempFATDirEntry::IsValidFileName(const uint8_t* name11) {
-    if (!name11 || name11[0] == ' ') return false;
+    if (!name11 || name11[0] == ' ')
+        return false;
     for (size_t i = 0; i < 11; ++i) {
         const uint8_t c = name11[i];
-        if (c == 0xFF) return false;
+        if (c == 0xFF)
+            return false;
         if (c >= 0x80) {
             ++i;  // the trail byte of a double-byte character
             continue;
         }
-        if (c < 0x1A || c == '|' || std::strchr("\"*/:<>?\\", c) != nullptr) return false;
+        if (c < 0x1A || c == '|' || std::strchr("\"*/:<>?\\", c) != nullptr)
+            return false;
     }
     return true;
 }
@@ -274,9 +308,11 @@ bool CTempFATDirEntry::IsValidLongFileNameChar(char c) {
 }
 
 bool CTempFATDirEntry::IsValidLongFileName(const char* name) {
-    if (!name || !*name) return false;
+    if (!name || !*name)
+        return false;
     for (const char* p = name; *p; ++p) {
-        if (!IsValidLongFileNameChar(*p)) return false;
+        if (!IsValidLongFileNameChar(*p))
+            return false;
     }
     return true;
 }
@@ -290,12 +326,17 @@ void CFATLongNameRun::Reset() {
     m_broken = false;
 }
 
-bool CFATLongNameRun::Add(const CTempFATDirEntry& e) { return Add(e, nullptr); }
+bool CFATLongNameRun::Add(const CTempFATDirEntry& e) {
+    return Add(e, nullptr);
+}
 
-bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string& piece) { return Add(e, &piece); }
+bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string& piece) {
+    return Add(e, &piece);
+}
 
 bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string* given) {
-    if (!e.IsLongFileNameEntry()) return false;
+    if (!e.IsLongFileNameEntry())
+        return false;
     const bool deleted = e.IsErased();
     if (m_pieces == 0 || (!deleted && e.IsLastLongNamePiece())) {
         // A live entry flagged as the last piece always starts a new run.
@@ -322,15 +363,19 @@ bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string* given) {
         m_name.insert(0, piece);
     }
     ++m_pieces;
-    if (!deleted) --m_expectedOrdinal;
+    if (!deleted)
+        --m_expectedOrdinal;
     return true;
 }
 
 bool CFATLongNameRun::Finish(const CTempFATDirEntry& shortEntry, std::string& name) {
     bool ok = m_pieces > 0 && !m_broken && m_deleted == shortEntry.IsErased();
-    if (ok && !m_deleted) ok = m_expectedOrdinal == 0 && shortEntry.ShortNameChecksum() == m_checksum;
-    if (ok) ok = CTempFATDirEntry::IsValidLongFileName(m_name.c_str());
-    if (ok) name = m_name;
+    if (ok && !m_deleted)
+        ok = m_expectedOrdinal == 0 && shortEntry.ShortNameChecksum() == m_checksum;
+    if (ok)
+        ok = CTempFATDirEntry::IsValidLongFileName(m_name.c_str());
+    if (ok)
+        name = m_name;
     Reset();
     return ok;
 }

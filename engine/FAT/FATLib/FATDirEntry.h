@@ -60,7 +60,9 @@ public:
     bool IsDirectory() const { return (Attribute() & kFATAttrDirectory) != 0; }
     bool IsVolumeLabel() const { return (Attribute() & kFATAttrVolumeLabel) != 0; }
     bool IsLongFileNameEntry() const { return Attribute() == kFATAttrLongName; }
-    const uint8_t* GetLongFileNameIndex() const { return IsLongFileNameEntry() ? m_entry : nullptr; }
+    const uint8_t* GetLongFileNameIndex() const {
+        return IsLongFileNameEntry() ? m_entry : nullptr;
+    }
     const uint8_t* Raw() const { return m_entry; }
 
     uint8_t Attribute() const { return U8(11); }

@@ -11,13 +11,17 @@ std::atomic<bool> g_traceNodes{true};
 }
 
 CFATFileProperties::~CFATFileProperties() {
-    if (m_data.dataRuns) m_data.dataRuns->Release();
+    if (m_data.dataRuns)
+        m_data.dataRuns->Release();
 }
 
-CFATFileProperties* CFATFileProperties::Create() { return new (std::nothrow) CFATFileProperties(); }
+CFATFileProperties* CFATFileProperties::Create() {
+    return new (std::nothrow) CFATFileProperties();
+}
 
 CFATFileProperties& CFATFileProperties::operator=(CFATFileProperties& other) {
-    if (this == &other) return *this;
+    if (this == &other)
+        return *this;
     SetFileName(other.GetFileName());
     SetState(other.GetState());
     SetAttribute(static_cast<uint16_t>(other.GetAttribute()));
@@ -41,15 +45,21 @@ void CFATFileProperties::SetFileName(const char* name) {
     m_data.nameLength = static_cast<uint16_t>(m_data.name.size());
 }
 
-void CFATFileProperties::SetCreationTime(uint16_t date, uint16_t time) { DosDateTimeToFileTime(date, time, &m_data.creation); }
+void CFATFileProperties::SetCreationTime(uint16_t date, uint16_t time) {
+    DosDateTimeToFileTime(date, time, &m_data.creation);
+}
 void CFATFileProperties::SetModificationTime(uint16_t date, uint16_t time) {
     DosDateTimeToFileTime(date, time, &m_data.modification);
 }
-void CFATFileProperties::SetLastAccessTime(uint16_t date) { DosDateTimeToFileTime(date, 0, &m_data.lastAccess); }
+void CFATFileProperties::SetLastAccessTime(uint16_t date) {
+    DosDateTimeToFileTime(date, 0, &m_data.lastAccess);
+}
 
 void CFATFileProperties::SetDataRunList(IDataRunList* list) {
-    if (list == m_data.dataRuns) return;
-    if (m_data.dataRuns) m_data.dataRuns->Release();
+    if (list == m_data.dataRuns)
+        return;
+    if (m_data.dataRuns)
+        m_data.dataRuns->Release();
     m_data.dataRuns = list;
 }
 
@@ -59,20 +69,26 @@ IDataRunList* CFATFileProperties::TakeDataRunList() {
     return list;
 }
 
-IFileProperties* CFATFileProperties::Clone() { return CloneFAT(); }
+IFileProperties* CFATFileProperties::Clone() {
+    return CloneFAT();
+}
 
 CFATFileProperties* CFATFileProperties::CloneFAT() {
     CFATFileProperties* copy = Create();
-    if (!copy) return nullptr;
+    if (!copy)
+        return nullptr;
     copy->m_data = m_data;
     copy->m_data.dataRuns = nullptr;
     return copy;
 }
 
-CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(const char* name, const uint8_t* entry) {
-    if (!name || !entry) return nullptr;
+CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(
+    const char* name, const uint8_t* entry) {
+    if (!name || !entry)
+        return nullptr;
     CFATFileProperties* p = CFATFileProperties::Create();
-    if (!p) return nullptr;
+    if (!p)
+        return nullptr;
     const CTempFATDirEntry e(entry);
     p->SetFileName(name);
     p->SetFileSize(e.GetSize());
@@ -80,12 +96,15 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntry(
     p->SetCreationTime(e.CreationDate(), e.CreationTime());
     p->SetModificationTime(e.ModificationDate(), e.ModificationTime());
     p->SetLastAccessTime(e.LastAccessDate());
-    if (e.IsErased()) p->SetState(kFATStateDeleted);
+    if (e.IsErased())
+        p->SetState(kFATStateDeleted);
     return p;
 }
 
-CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(const uint8_t* entries, size_t length) {
-    if (!entries) return nullptr;
+CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(
+    const uint8_t* entries, size_t length) {
+    if (!entries)
+        return nullptr;
     // The byte count is kept apart from the run, which drops a name that
     // grows too long but lets the short entry through: here the whole build
     // is refused instead.
@@ -96,26 +115,35 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryB
         if (e.IsLongFileNameEntry()) {
             const std::string piece = e.GetLongFileName();
             gathered += piece.size();
-            if (gathered >= CFATLongNameRun::kMaxNameBytes) return nullptr;
-            if (!run.Add(e, piece)) run.Reset();
+            if (gathered >= CFATLongNameRun::kMaxNameBytes)
+                return nullptr;
+            if (!run.Add(e, piece))
+                run.Reset();
             continue;
         }
         std::string name;
-        if (!run.Finish(e, name)) name = e.GetShortName(false);
+        if (!run.Finish(e, name))
+            name = e.GetShortName(false);
         return BuildFATFilePropertyFromDirEntry(name.c_str(), entries + off);
     }
     return nullptr;
 }
 
-CFATFileNode::~CFATFileNode() { delete m_properties; }
+CFATFileNode::~CFATFileNode() {
+    delete m_properties;
+}
 
-void CFATFileNode::SetTraceEnabled(bool on) { g_traceNodes = on; }
+void CFATFileNode::SetTraceEnabled(bool on) {
+    g_traceNodes = on;
+}
 
 void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
-    if (properties == m_properties) return;
+    if (properties == m_properties)
+        return;
     delete m_properties;
     m_properties = properties;
-    if (!m_properties) return;
+    if (!m_properties)
+        return;
     SetNodeId(m_properties->GetFirstClusterNum());
     CFileNode::SetParentNodeID(m_properties->GetParentFirstClusterNum());
     CFileNode::SetMetaDataSector(m_properties->GetMetaDataSector());
@@ -129,17 +157,20 @@ void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
 
 void CFATFileNode::CopyFilePropertiesFrom(CFileNode& other) {
     auto* fat = dynamic_cast<CFATFileNode*>(&other);
-    if (!fat || !fat->m_properties || fat == this) return;
+    if (!fat || !fat->m_properties || fat == this)
+        return;
     if (!m_properties) {
         m_properties = CFATFileProperties::Create();
-        if (!m_properties) return;
+        if (!m_properties)
+            return;
     }
     *m_properties = *fat->m_properties;
 }
 
 IFileNode* CFATFileNode::Clone() {
     auto* node = new (std::nothrow) CFATFileNode();
-    if (!node) return nullptr;
+    if (!node)
+        return nullptr;
     CFATFileProperties* props = m_properties ? m_properties->CloneFAT() : nullptr;
     if (m_properties && !props) {
         delete node;
@@ -153,15 +184,18 @@ IFileNode* CFATFileNode::Clone() {
 }
 
 void CFATFileNode::MarkDeleted() {
-    if (m_properties) m_properties->SetState(m_properties->GetState() | kFATStateDeleted);
+    if (m_properties)
+        m_properties->SetState(m_properties->GetState() | kFATStateDeleted);
 }
 
 void CFATFileNode::FilterFileNameByDot() {
-    if (!m_properties || !m_properties->GetFileName()) return;
+    if (!m_properties || !m_properties->GetFileName())
+        return;
     const std::string filtered = CFileNode::FilterFileNameByDot(m_properties->GetFileName());
     m_properties->SetFileName(filtered.c_str());
 }
 
 void CFATFileNode::SetFileName(const char* name) {
-    if (m_properties) m_properties->SetFileName(name);
+    if (m_properties)
+        m_properties->SetFileName(name);
 }

@@ -86,11 +86,13 @@ private:
 class CFATFilePropertiesBuilder {
 public:
     // Null when name is null.
-    static CFATFileProperties* BuildFATFilePropertyFromDirEntry(const char* name, const uint8_t* entry);
+    static CFATFileProperties* BuildFATFilePropertyFromDirEntry(const char* name,
+                                                                const uint8_t* entry);
     // A run of long-name entries ended by its short entry; the long name
     // when the run is whole and valid, else the short name. Null when the
     // buffer holds no short entry or the long name grows too long.
-    static CFATFileProperties* BuildFATFilePropertyFromDirEntryBuffer(const uint8_t* entries, size_t length);
+    static CFATFileProperties* BuildFATFilePropertyFromDirEntryBuffer(const uint8_t* entries,
+                                                                      size_t length);
 };
 
 class CFATFileNode final : public CFileNode {
@@ -105,14 +107,24 @@ public:
     void SetFileProperties(CFATFileProperties* properties);
     void DelDataRunList() { CFileNode::SetDataRunList(nullptr); }
 
-    const char* GetFileName() override { return m_properties ? m_properties->GetFileName() : nullptr; }
+    const char* GetFileName() override {
+        return m_properties ? m_properties->GetFileName() : nullptr;
+    }
     long long GetFileSize() override { return m_properties ? m_properties->GetFileSize() : 0; }
     uint32_t GetAttribute() override { return m_properties ? m_properties->GetAttribute() : 0; }
-    long long GetCreationTime() override { return m_properties ? m_properties->GetCreationTime() : 0; }
-    long long GetModificationTime() override { return m_properties ? m_properties->GetModificationTime() : 0; }
-    long long GetLastAccessTime() override { return m_properties ? m_properties->GetLastAccessTime() : 0; }
+    long long GetCreationTime() override {
+        return m_properties ? m_properties->GetCreationTime() : 0;
+    }
+    long long GetModificationTime() override {
+        return m_properties ? m_properties->GetModificationTime() : 0;
+    }
+    long long GetLastAccessTime() override {
+        return m_properties ? m_properties->GetLastAccessTime() : 0;
+    }
     int IsDirectory() override { return (GetAttribute() & 0x10) ? 1 : 0; }
-    int IsDeleted() override { return m_properties && (m_properties->GetState() & kFATStateDeleted) ? 1 : 0; }
+    int IsDeleted() override {
+        return m_properties && (m_properties->GetState() & kFATStateDeleted) ? 1 : 0;
+    }
     _tagSearcherType GetSearcheType() const override { return SEARCHER_FAT; }
     void SetParentNodeID(long long id) override { CFileNode::SetParentNodeID(id); }
     IFileNode* Clone() override;

@@ -30,7 +30,8 @@ void CFATFolderAnalyser::Clear() {
     m_maxCluster = 0;
 }
 
-bool CFATFolderAnalyser::AnalyseSector(const uint8_t* sector, CFatFolderAnalyzeCB callback, void* userData) {
+bool CFATFolderAnalyser::AnalyseSector(const uint8_t* sector, CFatFolderAnalyzeCB callback,
+                                       void* userData) {
     assert(sector);
     Clear();
     bool bad = false;
@@ -47,9 +48,11 @@ bool CFATFolderAnalyser::AnalyseSector(const uint8_t* sector, CFatFolderAnalyzeC
             bad = (m_entries > 0 || (seenDot && seenDotDot)) ? !IsBlankFATDirEntry(raw) : true;
             break;
         }
-        if (entry.IsLongFileNameEntry()) continue;
+        if (entry.IsLongFileNameEntry())
+            continue;
         const uint64_t cluster = entry.GetFirstClusterNO();
-        if (cluster > m_maxCluster) m_maxCluster = cluster;
+        if (cluster > m_maxCluster)
+            m_maxCluster = cluster;
         if (index == 0 && IsCurDirFileName(raw)) {
             m_dotCluster = cluster;
             seenDot = true;
@@ -60,7 +63,8 @@ bool CFATFolderAnalyser::AnalyseSector(const uint8_t* sector, CFatFolderAnalyzeC
             seenDotDot = true;
             continue;
         }
-        if (callback) callback(this, raw, -1, static_cast<int>(index), seenDot && seenDotDot, userData);
+        if (callback)
+            callback(this, raw, -1, static_cast<int>(index), seenDot && seenDotDot, userData);
         if (!entry.IsErased()) {
             // Two live entries naming the same first cluster are a sign of
             // garbage; cluster 0 is shared by every empty file, so it proves

@@ -9,8 +9,8 @@ class CFATFolderAnalyser;
 
 // Called for every ordinary short entry: the analyser, the entry, -1, the
 // entry's index in the sector, whether "." and ".." were both seen, userData.
-using CFatFolderAnalyzeCB = void (*)(CFATFolderAnalyser* analyser, const uint8_t* entry, int reserved, int index,
-                                     bool bothDots, void* userData);
+using CFatFolderAnalyzeCB = void (*)(CFATFolderAnalyser* analyser, const uint8_t* entry,
+                                     int reserved, int index, bool bothDots, void* userData);
 
 class CFATFolderAnalyser {
 public:
@@ -18,7 +18,8 @@ public:
 
     explicit CFATFolderAnalyser(uint32_t length) : m_length(length) {}
 
-    bool AnalyseSector(const uint8_t* sector, CFatFolderAnalyzeCB callback = nullptr, void* userData = nullptr);
+    bool AnalyseSector(const uint8_t* sector, CFatFolderAnalyzeCB callback = nullptr,
+                       void* userData = nullptr);
 
     int GetVerdict() const { return m_verdict; }
     uint32_t GetEntryCount() const { return m_entries; }

@@ -20,11 +20,14 @@ enum FATPartitionFlag : uint32_t {
 
 class CFATSearchedPartitionInfo final : public CSearchedPartitionInfo {
 public:
-    explicit CFATSearchedPartitionInfo(unsigned sectorSize = 512) : CSearchedPartitionInfo(sectorSize) {}
+    explicit CFATSearchedPartitionInfo(unsigned sectorSize = 512)
+        : CSearchedPartitionInfo(sectorSize) {}
     int GetType() override { return 1; }
 
     static CFATSearchedPartitionInfo* CreateFATSearchedPartitionInfo(unsigned sectorSize);
-    static void DestroyFATSearchedPartitionInfo(CFATSearchedPartitionInfo* record) { delete record; }
+    static void DestroyFATSearchedPartitionInfo(CFATSearchedPartitionInfo* record) {
+        delete record;
+    }
     // Every field but the matched sub-folder counter and the context.
     CFATSearchedPartitionInfo* Clone() const;
 

@@ -6,7 +6,8 @@
 #include "IStorageDevice.h"
 #include "Utility/CatchExeception.h"
 
-IRealFATTable::IRealFATTable(IStorageDevice* device, uint64_t firstSector, uint32_t sectors, uint32_t entryWidth)
+IRealFATTable::IRealFATTable(IStorageDevice* device, uint64_t firstSector, uint32_t sectors,
+                             uint32_t entryWidth)
     : m_device(device), m_firstSector(firstSector), m_sectors(sectors), m_entryWidth(entryWidth) {
     const int size = device ? device->GetSectorSize() : 512;
     m_sectorSize = size > 0 ? static_cast<uint32_t>(size) : 0;
@@ -15,13 +16,15 @@ IRealFATTable::IRealFATTable(IStorageDevice* device, uint64_t firstSector, uint3
 bool IRealFATTable::ReadSector() {
     m_buffer.clear();
     m_entryCount = 0;
-    if (!m_device || m_sectorSize < 512 || m_sectorSize % 512 != 0 || !SizeAllowed(m_sectors)) return false;
+    if (!m_device || m_sectorSize < 512 || m_sectorSize % 512 != 0 || !SizeAllowed(m_sectors))
+        return false;
     const uint64_t bytes = static_cast<uint64_t>(m_sectors) * m_sectorSize;
     try {
         m_buffer.resize(bytes);
     } catch (const std::bad_alloc&) {
         CatchExeception::WriteLog("FAT copy at sector %llu: no memory for %llu bytes\n",
-                                  static_cast<unsigned long long>(m_firstSector), static_cast<unsigned long long>(bytes));
+                                  static_cast<unsigned long long>(m_firstSector),
+                                  static_cast<unsigned long long>(bytes));
         m_buffer.clear();
         return false;
     }
@@ -45,7 +48,8 @@ bool IRealFATTable::CheckFATBody() const {
     const uint32_t firstMarker = LastLinkValue() + 1;
     for (uint32_t i = 2; i < m_entryCount; ++i) {
         const uint32_t e = RawEntry(i);
-        if (e == 1 || e == i || (e >= m_entryCount && e < firstMarker)) return false;
+        if (e == 1 || e == i || (e >= m_entryCount && e < firstMarker))
+            return false;
     }
     return true;
 }
@@ -56,7 +60,8 @@ bool IRealFATTable::CheckFATBody() const {
 // walk means the rest was checked then, so the walk stops there: the whole
 // test costs one pass over the table.
 bool IRealFATTable::CheckFATIndex() const {
-    if (m_entryCount < 3) return true;
+    if (m_entryCount < 3)
+        return true;
     std::vector<uint32_t> pred;
     try {
         pred.assign(m_entryCount, 0);
@@ -65,34 +70,42 @@ bool IRealFATTable::CheckFATIndex() const {
     }
     const uint32_t lastLink = LastLinkValue();
     for (uint32_t i = 2; i < m_entryCount; ++i) {
-        if (pred[i] != 0) continue;
+        if (pred[i] != 0)
+            continue;
         uint32_t cur = i;
         uint64_t links = 0;
         for (;;) {
             const uint32_t next = RawEntry(cur);
-            if (next < 2 || next > lastLink || next >= m_entryCount) break;
-            if (next == i) return false;
+            if (next < 2 || next > lastLink || next >= m_entryCount)
+                break;
+            if (next == i)
+                return false;
             if (pred[next] != 0) {
-                if (pred[next] == cur) break;
+                if (pred[next] == cur)
+                    break;
                 return false;
             }
             pred[next] = cur;
             cur = next;
-            if (++links >= m_entryCount - 2ULL) return false;
+            if (++links >= m_entryCount - 2ULL)
+                return false;
         }
     }
     return true;
 }
 
 uint32_t CFAT16Table::RawEntry(uint32_t cluster) const {
-    if (cluster >= m_entryCount) return 0;
+    if (cluster >= m_entryCount)
+        return 0;
     return vk::LoadLE<uint16_t>(m_buffer.data() + static_cast<size_t>(cluster) * 2);
 }
 
 uint32_t CFAT16Table::GetNextCluster(uint32_t cluster) const {
     const uint32_t e = RawEntry(cluster);
-    if (e == 0xFFF7) return kFATBadCluster;
-    if (e >= 0xFFF8) return kFATEndOfChain;
+    if (e == 0xFFF7)
+        return kFATBadCluster;
+    if (e >= 0xFFF8)
+        return kFATEndOfChain;
     return e;
 }
 
@@ -111,7 +124,9 @@ constexpr uint32_t kFat16HeaderMask = 0x3FFFFFF8;
 constexpr uint32_t kFat32Entry0Mask = 0x0FFFFFF0;
 constexpr uint32_t kFat32Entry1Mask = 0x03FFFFF8;
 
-bool Fat16HeaderOk(const vk::ByteReader& r) { return r.Has(0, 4) && (r.LE32(0) & kFat16HeaderMask) == kFat16HeaderMask; }
+bool Fat16HeaderOk(const vk::ByteReader& r) {
+    return r.Has(0, 4) && (r.LE32(0) & kFat16HeaderMask) == kFat16HeaderMask;
+}
 
 bool Fat32HeaderOk(const vk::ByteReader& r) {
     return r.Has(0, 8) && (r.LE32(0) & kFat32Entry0Mask) == kFat32Entry0Mask &&
@@ -120,21 +135,29 @@ bool Fat32HeaderOk(const vk::ByteReader& r) {
 
 }  // namespace
 
-bool CFAT16Table::CheckFATHeader() const { return Fat16HeaderOk(vk::ByteReader(m_buffer.data(), m_buffer.size())); }
-
-uint32_t CFAT32Table::RawEntry(uint32_t cluster) const {
-    if (cluster >= m_entryCount) return 0;
-    return vk::LoadLE<uint32_t>(m_buffer.data() + static_cast<size_t>(cluster) * 4) & kFATClusterMask;
+bool CFAT16Table::CheckFATHeader() const {
+    return Fat16HeaderOk(vk::ByteReader(m_buffer.data(), m_buffer.size()));
 }
 
-uint32_t CFAT32Table::GetNextCluster(uint32_t cluster) const { return RawEntry(cluster); }
+uint32_t CFAT32Table::RawEntry(uint32_t cluster) const {
+    if (cluster >= m_entryCount)
+        return 0;
+    return vk::LoadLE<uint32_t>(m_buffer.data() + static_cast<size_t>(cluster) * 4) &
+           kFATClusterMask;
+}
+
+uint32_t CFAT32Table::GetNextCluster(uint32_t cluster) const {
+    return RawEntry(cluster);
+}
 
 bool CFAT32Table::SizeAllowed(uint32_t sectors) const {
     const uint32_t u = m_sectorSize / 512;
     return u != 0 && sectors >= 256 / u && sectors <= 128000 / u && sectors != 0;
 }
 
-bool CFAT32Table::CheckFATHeader() const { return Fat32HeaderOk(vk::ByteReader(m_buffer.data(), m_buffer.size())); }
+bool CFAT32Table::CheckFATHeader() const {
+    return Fat32HeaderOk(vk::ByteReader(m_buffer.data(), m_buffer.size()));
+}
 
 CDoubleFATTable::~CDoubleFATTable() {
     delete m_first;
@@ -142,39 +165,47 @@ CDoubleFATTable::~CDoubleFATTable() {
 }
 
 uint32_t CDoubleFATTable::GetNextCluster(uint32_t cluster) const {
-    if (m_first) return m_first->GetNextCluster(cluster);
-    if (m_second) return m_second->GetNextCluster(cluster);
+    if (m_first)
+        return m_first->GetNextCluster(cluster);
+    if (m_second)
+        return m_second->GetNextCluster(cluster);
     return 0;
 }
 
 uint32_t CDoubleFATTable::GetEntryCount() const {
-    if (m_first) return m_first->GetEntryCount();
-    if (m_second) return m_second->GetEntryCount();
+    if (m_first)
+        return m_first->GetEntryCount();
+    if (m_second)
+        return m_second->GetEntryCount();
     return 0;
 }
 
-IRealFATTable* IFATTableFactory::CreateRealFATTable(IStorageDevice* device, int type, uint64_t firstSector,
-                                                    uint32_t sectorsPerFat) {
+IRealFATTable* IFATTableFactory::CreateRealFATTable(IStorageDevice* device, int type,
+                                                    uint64_t firstSector, uint32_t sectorsPerFat) {
     IRealFATTable* table = nullptr;
     if (type == FILE_SYSTEM_FAT16)
         table = new (std::nothrow) CFAT16Table(device, firstSector, sectorsPerFat);
     else if (type == FILE_SYSTEM_FAT32)
         table = new (std::nothrow) CFAT32Table(device, firstSector, sectorsPerFat);
-    if (!table) return nullptr;
+    if (!table)
+        return nullptr;
     if (!table->ReadSector() || !table->IsValidFATTable()) {
         CatchExeception::WriteLog("FAT copy at sector %llu (%u sectors, type %d) refused\n",
-                                  static_cast<unsigned long long>(firstSector), sectorsPerFat, type);
+                                  static_cast<unsigned long long>(firstSector), sectorsPerFat,
+                                  type);
         delete table;
         return nullptr;
     }
     return table;
 }
 
-CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, uint64_t firstFatSector, int type,
-                                                  uint32_t sectorsPerFat, uint32_t useFirst, uint32_t useSecond) {
+CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, uint64_t firstFatSector,
+                                                  int type, uint32_t sectorsPerFat,
+                                                  uint32_t useFirst, uint32_t useSecond) {
     IRealFATTable* first = nullptr;
     IRealFATTable* second = nullptr;
-    if (!(useFirst == 0 && useSecond != 0)) first = CreateRealFATTable(device, type, firstFatSector, sectorsPerFat);
+    if (!(useFirst == 0 && useSecond != 0))
+        first = CreateRealFATTable(device, type, firstFatSector, sectorsPerFat);
     if (useSecond != 0 && !first)
         second = CreateRealFATTable(device, type, firstFatSector + sectorsPerFat, sectorsPerFat);
     auto* table = new (std::nothrow) CDoubleFATTable(first, second);
@@ -187,7 +218,8 @@ CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, uint64
 
 bool CFATTableAnalyser::IsValidFATTableFirstSector(const void* sector, size_t length, int& type) {
     vk::ByteReader r(sector, length);
-    if (!r.Has(0, 8)) return false;
+    if (!r.Has(0, 8))
+        return false;
     if (Fat32HeaderOk(r)) {
         type = FILE_SYSTEM_FAT32;
         return true;
@@ -199,9 +231,12 @@ bool CFATTableAnalyser::IsValidFATTableFirstSector(const void* sector, size_t le
     return false;
 }
 
-FATChain FollowFATChain(const IFATTable& fat, uint32_t first, uint64_t clusterLimit, size_t maxClusters) {
+FATChain FollowFATChain(const IFATTable& fat, uint32_t first, uint64_t clusterLimit,
+                        size_t maxClusters) {
     FATChain chain;
-    const auto inRange = [&](uint32_t c) { return c >= 2 && (clusterLimit == 0 || c < clusterLimit); };
+    const auto inRange = [&](uint32_t c) {
+        return c >= 2 && (clusterLimit == 0 || c < clusterLimit);
+    };
     if (!inRange(first)) {
         CatchExeception::WriteLog("FAT chain: first cluster %u outside the volume\n", first);
         return chain;
@@ -210,7 +245,8 @@ FATChain FollowFATChain(const IFATTable& fat, uint32_t first, uint64_t clusterLi
     uint32_t cur = first;
     for (;;) {
         if (chain.clusters.size() >= maxClusters) {
-            CatchExeception::WriteLog("FAT chain from %u cut at %zu clusters\n", first, maxClusters);
+            CatchExeception::WriteLog("FAT chain from %u cut at %zu clusters\n", first,
+                                      maxClusters);
             return chain;
         }
         if (!seen.insert(cur).second) {
@@ -224,7 +260,8 @@ FATChain FollowFATChain(const IFATTable& fat, uint32_t first, uint64_t clusterLi
             return chain;
         }
         if (!inRange(next) || next == kFATBadCluster) {
-            CatchExeception::WriteLog("FAT chain from %u broken at cluster %u (entry 0x%x)\n", first, cur, next);
+            CatchExeception::WriteLog("FAT chain from %u broken at cluster %u (entry 0x%x)\n",
+                                      first, cur, next);
             return chain;
         }
         cur = next;

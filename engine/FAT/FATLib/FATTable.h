@@ -26,7 +26,8 @@ public:
 // One copy of the FAT.
 class IRealFATTable : public IFATTable {
 public:
-    IRealFATTable(IStorageDevice* device, uint64_t firstSector, uint32_t sectors, uint32_t entryWidth);
+    IRealFATTable(IStorageDevice* device, uint64_t firstSector, uint32_t sectors,
+                  uint32_t entryWidth);
 
     // Reads the whole copy in one device read; false (no buffer kept) when
     // the copy is outside the size limits or the read fails.
@@ -90,7 +91,8 @@ protected:
 // Up to two copies; the first that exists answers.
 class CDoubleFATTable final : public IFATTable {
 public:
-    CDoubleFATTable(IRealFATTable* first, IRealFATTable* second) : m_first(first), m_second(second) {}
+    CDoubleFATTable(IRealFATTable* first, IRealFATTable* second)
+        : m_first(first), m_second(second) {}
     ~CDoubleFATTable() override;
     CDoubleFATTable(const CDoubleFATTable&) = delete;
     CDoubleFATTable& operator=(const CDoubleFATTable&) = delete;
@@ -114,8 +116,9 @@ public:
     static IRealFATTable* CreateRealFATTable(IStorageDevice* device, int type, uint64_t firstSector,
                                              uint32_t sectorsPerFat);
     // Always a new table over the copies that could be built (maybe none).
-    static CDoubleFATTable* CreateFATTable(IStorageDevice* device, uint64_t firstFatSector, int type,
-                                           uint32_t sectorsPerFat, uint32_t useFirst, uint32_t useSecond);
+    static CDoubleFATTable* CreateFATTable(IStorageDevice* device, uint64_t firstFatSector,
+                                           int type, uint32_t sectorsPerFat, uint32_t useFirst,
+                                           uint32_t useSecond);
     static void DestroyFATTable(IFATTable* table) { delete table; }
 };
 
@@ -136,4 +139,5 @@ struct FATChain {
     std::vector<uint32_t> clusters;
     bool cleanEnd = false;  // ended on an end-of-chain marker
 };
-FATChain FollowFATChain(const IFATTable& fat, uint32_t first, uint64_t clusterLimit, size_t maxClusters);
+FATChain FollowFATChain(const IFATTable& fat, uint32_t first, uint64_t clusterLimit,
+                        size_t maxClusters);

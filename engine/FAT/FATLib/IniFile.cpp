@@ -11,11 +11,13 @@ constexpr size_t kLineBuffer = 1024;
 // end (LF or CR LF). False at the end of the file.
 bool ReadLine(FILE* f, std::string& line) {
     char buf[kLineBuffer];
-    if (!std::fgets(buf, sizeof(buf), f)) return false;
+    if (!std::fgets(buf, sizeof(buf), f))
+        return false;
     size_t n = std::strlen(buf);
     if (n > 0 && buf[n - 1] == '\n') {
         --n;
-        if (n > 0 && buf[n - 1] == '\r') --n;
+        if (n > 0 && buf[n - 1] == '\r')
+            --n;
     }
     line.assign(buf, n);
     return true;
@@ -24,7 +26,8 @@ bool ReadLine(FILE* f, std::string& line) {
 }  // namespace
 
 int CIniFile::Init(const char* path) {
-    if (path) m_path = path;
+    if (path)
+        m_path = path;
     return LoadFile();
 }
 
@@ -33,17 +36,21 @@ int CIniFile::Init(const std::string& path) {
     return LoadFile();
 }
 
-int CIniFile::Init() { return LoadFile(); }
+int CIniFile::Init() {
+    return LoadFile();
+}
 
 int CIniFile::LoadFile() {
     FILE* f = std::fopen(m_path.c_str(), "r");
-    if (!f) return -1;
+    if (!f)
+        return -1;
     std::string line;
     std::string section;
     bool haveSection = false;
     int result = 0;
     while (ReadLine(f, line)) {
-        if (line.empty()) continue;
+        if (line.empty())
+            continue;
         const size_t open = line.find('[');
         if (open != std::string::npos) {
             const size_t close = line.find(']', open + 1);
@@ -57,7 +64,8 @@ int CIniFile::LoadFile() {
             continue;
         }
         const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
+        if (eq == std::string::npos)
+            continue;
         if (!haveSection) {
             result = -1;
             break;
@@ -70,26 +78,31 @@ int CIniFile::LoadFile() {
 
 int CIniFile::ReadItem(const std::string& section, const std::string& key, std::string& value) {
     auto it = m_content.find(section);
-    if (it == m_content.end()) return -1;
+    if (it == m_content.end())
+        return -1;
     value = it->second[key];
     return value.empty() ? -1 : 0;
 }
 
-int CIniFile::WriteItem(const std::string& section, const std::string& key, const std::string& value) {
+int CIniFile::WriteItem(const std::string& section, const std::string& key,
+                        const std::string& value) {
     Section& s = m_content[section];
     auto it = s.find(key);
-    if (it == s.end()) return -1;
+    if (it == s.end())
+        return -1;
     it->second = value;
     return WriteFile();
 }
 
 int CIniFile::WriteFile() {
     FILE* f = std::fopen(m_path.c_str(), "w");
-    if (!f) return -1;
+    if (!f)
+        return -1;
     bool ok = true;
     for (const auto& [name, keys] : m_content) {
         ok = ok && std::fprintf(f, "[%s]\n", name.c_str()) >= 0;
-        for (const auto& [key, value] : keys) ok = ok && std::fprintf(f, "%s=%s\n", key.c_str(), value.c_str()) >= 0;
+        for (const auto& [key, value] : keys)
+            ok = ok && std::fprintf(f, "%s=%s\n", key.c_str(), value.c_str()) >= 0;
         ok = ok && std::fputs("\n", f) >= 0;
     }
     const int closed = std::fclose(f);
@@ -99,7 +112,8 @@ int CIniFile::WriteFile() {
 void CIniFile::Dump() const {
     for (const auto& [name, keys] : m_content) {
         std::printf("[%s]\n", name.c_str());
-        for (const auto& [key, value] : keys) std::printf("%s=%s\n", key.c_str(), value.c_str());
+        for (const auto& [key, value] : keys)
+            std::printf("%s=%s\n", key.c_str(), value.c_str());
         std::printf("\n");
     }
 }

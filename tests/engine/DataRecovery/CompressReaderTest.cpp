@@ -23,11 +23,14 @@ using velmora::test::TempDir;
 
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+std::vector<uint8_t> Bytes(const std::string& s) {
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
 
 // An LZNT1 chunk from its body: header (compressed flag, length) + body.
 std::vector<uint8_t> Chunk(const std::vector<uint8_t>& body, bool compressed) {
-    const uint16_t header = static_cast<uint16_t>((compressed ? 0x8000 : 0) | 0x3000 | ((body.size() - 1) & 0x0FFF));
+    const uint16_t header =
+        static_cast<uint16_t>((compressed ? 0x8000 : 0) | 0x3000 | ((body.size() - 1) & 0x0FFF));
     std::vector<uint8_t> out{static_cast<uint8_t>(header), static_cast<uint8_t>(header >> 8)};
     out.insert(out.end(), body.begin(), body.end());
     return out;
@@ -36,7 +39,8 @@ std::vector<uint8_t> Chunk(const std::vector<uint8_t>& body, bool compressed) {
 int Decode(const std::vector<uint8_t>& chunk, std::vector<uint8_t>& out) {
     out.assign(4096, 0xEE);
     const int n = DecompressBlock(chunk.data(), chunk.size(), out.data(), out.size());
-    if (n >= 0) out.resize(static_cast<size_t>(n));
+    if (n >= 0)
+        out.resize(static_cast<size_t>(n));
     return n;
 }
 
@@ -51,7 +55,8 @@ std::vector<uint8_t> LiteralsThenReference(int literals, uint16_t value) {
         } else {
             body.push_back(static_cast<uint8_t>(1u << group));
         }
-        for (int i = 0; i < group; ++i) body.push_back(static_cast<uint8_t>('a' + emitted++));
+        for (int i = 0; i < group; ++i)
+            body.push_back(static_cast<uint8_t>('a' + emitted++));
         if (group < 8) {
             body.push_back(static_cast<uint8_t>(value));
             body.push_back(static_cast<uint8_t>(value >> 8));
@@ -70,11 +75,19 @@ TEST(CompressReader, RegroupsRunsIntoUnits) {
     };
     const Case cases[] = {
         {"plain unit", {{100, 16}}, {{100, 16, NONECOMPRESSED_UNIT}}},
-        {"compressed unit", {{200, 10}, {-1, 6}}, {{200, 10, COMPRESSED_UNIT}, {-1, 6, COMPRESSED_UNIT}}},
+        {"compressed unit",
+         {{200, 10}, {-1, 6}},
+         {{200, 10, COMPRESSED_UNIT}, {-1, 6, COMPRESSED_UNIT}}},
         {"sparse unit", {{-1, 16}}, {{-1, 16, SPARSE_UNIT}}},
-        {"plain unit and a plain tail", {{300, 20}}, {{300, 16, NONECOMPRESSED_UNIT}, {304 + 12, 4, NONECOMPRESSED_UNIT}}},
-        {"unit across runs", {{50, 3}, {70, 2}, {-1, 11}, {-1, 32}},
-         {{50, 3, COMPRESSED_UNIT}, {70, 2, COMPRESSED_UNIT}, {-1, 11, COMPRESSED_UNIT}, {-1, 16, SPARSE_UNIT},
+        {"plain unit and a plain tail",
+         {{300, 20}},
+         {{300, 16, NONECOMPRESSED_UNIT}, {304 + 12, 4, NONECOMPRESSED_UNIT}}},
+        {"unit across runs",
+         {{50, 3}, {70, 2}, {-1, 11}, {-1, 32}},
+         {{50, 3, COMPRESSED_UNIT},
+          {70, 2, COMPRESSED_UNIT},
+          {-1, 11, COMPRESSED_UNIT},
+          {-1, 16, SPARSE_UNIT},
           {-1, 16, SPARSE_UNIT}}},
         {"compressed tail", {{400, 5}}, {{400, 5, NONECOMPRESSED_UNIT}}},
     };
@@ -103,7 +116,8 @@ TEST(CompressReader, Lznt1Chunks) {
     ASSERT_EQ(Decode(Chunk(text, false), out), static_cast<int>(text.size()));
     EXPECT_EQ(out, text);
     std::vector<uint8_t> full(4096);
-    for (size_t i = 0; i < full.size(); ++i) full[i] = static_cast<uint8_t>(i * 31);
+    for (size_t i = 0; i < full.size(); ++i)
+        full[i] = static_cast<uint8_t>(i * 31);
     ASSERT_EQ(Decode(Chunk(full, false), out), 4096);
     EXPECT_EQ(out, full);
 
@@ -111,9 +125,11 @@ TEST(CompressReader, Lznt1Chunks) {
     // (distance 1, length 2056) and at position 17 splits 5/11 (distance
     // 2, length 8).
     ASSERT_EQ(Decode(Chunk(LiteralsThenReference(16, 0x0805), true), out), 16 + 2056);
-    for (int i = 16; i < 16 + 2056; ++i) ASSERT_EQ(out[static_cast<size_t>(i)], 'a' + 15) << i;
+    for (int i = 16; i < 16 + 2056; ++i)
+        ASSERT_EQ(out[static_cast<size_t>(i)], 'a' + 15) << i;
     ASSERT_EQ(Decode(Chunk(LiteralsThenReference(17, 0x0805), true), out), 17 + 8);
-    for (int i = 17; i < 25; ++i) EXPECT_EQ(out[static_cast<size_t>(i)], out[static_cast<size_t>(i - 2)]) << i;
+    for (int i = 17; i < 25; ++i)
+        EXPECT_EQ(out[static_cast<size_t>(i)], out[static_cast<size_t>(i - 2)]) << i;
 
     // Damage: a length past the data, a reference before the start, a
     // reference reaching back further than what was written, a cut
@@ -139,7 +155,8 @@ TEST(CompressReader, UnitsKeepTheirSizeWhenChunksEndEarly) {
     ASSERT_TRUE(DecompressUnit(data.data(), data.size(), out.data(), kUnit));
     EXPECT_EQ(0, std::memcmp(out.data(), "first", 5));
     EXPECT_EQ(0, std::memcmp(out.data() + 4096, "second", 6));
-    for (size_t i = 5; i < 4096; ++i) ASSERT_EQ(out[i], 0) << i;
+    for (size_t i = 5; i < 4096; ++i)
+        ASSERT_EQ(out[i], 0) << i;
 
     // A zero header ends the unit; what follows it is not decoded and the
     // rest of the unit reads as zeros.
@@ -147,7 +164,8 @@ TEST(CompressReader, UnitsKeepTheirSizeWhenChunksEndEarly) {
     data.insert(data.end(), {0x00, 0x00, 0x41, 0x42, 0x43});
     std::fill(out.begin(), out.end(), 0xEE);
     ASSERT_TRUE(DecompressUnit(data.data(), data.size(), out.data(), kUnit));
-    for (size_t i = 4; i < kUnit; ++i) ASSERT_EQ(out[i], 0) << i;
+    for (size_t i = 4; i < kUnit; ++i)
+        ASSERT_EQ(out[i], 0) << i;
 
     // A unit whose first header is 0 is stored as read.
     data.assign(100, 0);
@@ -177,7 +195,8 @@ TEST(CompressReader, NextUnitStaysInPlaceAfterAShortOne) {
     std::vector<char> out(65536 + 4);
     ASSERT_EQ(reader.ReadData(0, out.data(), static_cast<unsigned>(out.size())), out.size());
     EXPECT_EQ(std::string(out.data(), 4), "AAAA");
-    for (size_t i = 4; i < 65536; ++i) ASSERT_EQ(out[i], 0) << i;
+    for (size_t i = 4; i < 65536; ++i)
+        ASSERT_EQ(out[i], 0) << i;
     EXPECT_EQ(std::string(out.data() + 65536, 4), "BBBB");
 }
 
@@ -208,12 +227,15 @@ struct NtfsFixture {
     std::vector<ManifestFile> files;
     const ManifestFile& File(const std::string& path) const {
         for (const auto& f : files)
-            if (f.path == path) return f;
+            if (f.path == path)
+                return f;
         throw std::runtime_error("no " + path + " in the manifest");
     }
 };
 
-std::string FixtureDir() { return velmora::test::SourceDir() + "/tests/fixtures/ntfs_compressed/committed"; }
+std::string FixtureDir() {
+    return velmora::test::SourceDir() + "/tests/fixtures/ntfs_compressed/committed";
+}
 
 NtfsFixture ReadManifest() {
     NtfsFixture fixture;
@@ -245,13 +267,15 @@ NtfsFixture ReadManifest() {
 
 std::string Sha256(const std::string& path) {
     std::string out;
-    if (!velmora::test::RunProgram({"sha256sum", path}, &out)) return "sha256sum failed";
+    if (!velmora::test::RunProgram({"sha256sum", path}, &out))
+        return "sha256sum failed";
     return out.substr(0, out.find(' '));
 }
 
 bool HaveTool(const char* tool) {
     std::string out;
-    return velmora::test::RunProgram({"sh", "-c", std::string("command -v ") + tool}, &out) && !out.empty();
+    return velmora::test::RunProgram({"sh", "-c", std::string("command -v ") + tool}, &out) &&
+           !out.empty();
 }
 
 // The unpacked image in a private folder, opened as a disk.
@@ -262,7 +286,8 @@ protected:
         ASSERT_EQ(fixture_.files.size(), 2u);
         image_ = dir_ / "ntfs-compressed.img";
         std::string bytes;
-        if (!velmora::test::RunProgram({"gzip", "-dc", FixtureDir() + "/ntfs-compressed.img.gz"}, &bytes))
+        if (!velmora::test::RunProgram({"gzip", "-dc", FixtureDir() + "/ntfs-compressed.img.gz"},
+                                       &bytes))
             GTEST_SKIP() << "gzip is not installed";
         velmora::test::WriteFile(image_, std::vector<uint8_t>(bytes.begin(), bytes.end()));
         ASSERT_EQ(Sha256(image_), fixture_.imageSha256);
@@ -271,7 +296,8 @@ protected:
         partition_ = Partition(8, disk_->GetTotalSectors(), FS_NTFS);
     }
     void TearDown() override {
-        if (disk_) disk_->Close();
+        if (disk_)
+            disk_->Close();
         // The scanned image is never written.
         if (!image_.empty() && !HasFatalFailure() && !IsSkipped()) {
             EXPECT_EQ(Sha256(image_), fixture_.imageSha256);
@@ -279,13 +305,16 @@ protected:
     }
     std::unique_ptr<RecNode> Node(const ManifestFile& f) {
         auto node = std::make_unique<RecNode>(f.path.substr(f.path.rfind('/') + 1), f.size, f.runs);
-        if (f.compressed) node->MakeCompressed();
+        if (f.compressed)
+            node->MakeCompressed();
         return node;
     }
     // Sleuth Kit's reading of the file, or empty when it is not installed.
     std::vector<uint8_t> Icat(const ManifestFile& f) {
         std::string out;
-        if (!HaveTool("icat") || !velmora::test::RunProgram({"icat", image_, std::to_string(f.inode)}, &out)) return {};
+        if (!HaveTool("icat") ||
+            !velmora::test::RunProgram({"icat", image_, std::to_string(f.inode)}, &out))
+            return {};
         return std::vector<uint8_t>(out.begin(), out.end());
     }
 
@@ -300,7 +329,8 @@ protected:
 
 TEST_F(NtfsImage, RecoversCompressedAndFragmentedFilesByteIdentical) {
     CDataRecovery rec;
-    ASSERT_EQ(rec.Initialize(std::vector<CSearchedPartitionInfo*>{&partition_}, disk_.get()), VK_OK);
+    ASSERT_EQ(rec.Initialize(std::vector<CSearchedPartitionInfo*>{&partition_}, disk_.get()),
+              VK_OK);
     for (const char* path : {"c/f.txt", "p/frag.bin"}) {
         SCOPED_TRACE(path);
         const ManifestFile& f = fixture_.File(path);
@@ -326,11 +356,15 @@ TEST_F(NtfsImage, RecoversCompressedAndFragmentedFilesByteIdentical) {
 TEST_F(NtfsImage, ReadsAnyRangeOfTheCompressedFile) {
     const ManifestFile& f = fixture_.File("c/f.txt");
     auto expected = Icat(f);
-    if (expected.empty()) GTEST_SKIP() << "Sleuth Kit's icat is not installed";
+    if (expected.empty())
+        GTEST_SKIP() << "Sleuth Kit's icat is not installed";
     auto node = Node(f);
     CCompressFileReader reader;
     ASSERT_EQ(reader.Open(disk_.get(), node.get(), &partition_), 1);
-    struct Case { long long offset; unsigned length; };
+    struct Case {
+        long long offset;
+        unsigned length;
+    };
     // Inside a compressed unit, across a unit boundary into the sparse
     // unit, inside the incompressible units, and cut at the end.
     const Case cases[] = {{3, 100}, {65536 - 10, 70000}, {280001, 9999}, {f.size - 7, 100}};
@@ -340,7 +374,8 @@ TEST_F(NtfsImage, ReadsAnyRangeOfTheCompressedFile) {
         const unsigned got = reader.ReadData(c.offset, buffer.data(), c.length, nullptr);
         ASSERT_EQ(got, static_cast<unsigned>(std::min<long long>(c.length, f.size - c.offset)));
         EXPECT_EQ(0, std::memcmp(buffer.data(), expected.data() + c.offset, got));
-        for (size_t i = got; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '\x5A') << i;
+        for (size_t i = got; i < buffer.size(); ++i)
+            ASSERT_EQ(buffer[i], '\x5A') << i;
     }
     std::vector<char> all(static_cast<size_t>(f.size));
     ASSERT_TRUE(reader.Recovery(all.data(), static_cast<int>(all.size()), nullptr));
@@ -352,7 +387,8 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     const ManifestFile& f = fixture_.File("c/f.txt");
     auto node = Node(f);
     CDataRecovery rec;
-    ASSERT_EQ(rec.Initialize(std::vector<CSearchedPartitionInfo*>{&partition_}, disk_.get()), VK_OK);
+    ASSERT_EQ(rec.Initialize(std::vector<CSearchedPartitionInfo*>{&partition_}, disk_.get()),
+              VK_OK);
     ASSERT_TRUE(Select(rec, node.get()));
     VKRESULT r = rec.RecoverTo("/dev/full", nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryWrite)) << Hex(r);
@@ -366,7 +402,8 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     const long long firstUnit = f.runs.front().start * 4096;
     std::memset(copy->Bytes().data() + firstUnit, 0xFF, 3 * 4096);
     CDataRecovery damaged;
-    ASSERT_EQ(damaged.Initialize(std::vector<CSearchedPartitionInfo*>{&partition_}, copy.get()), VK_OK);
+    ASSERT_EQ(damaged.Initialize(std::vector<CSearchedPartitionInfo*>{&partition_}, copy.get()),
+              VK_OK);
     ASSERT_TRUE(Select(damaged, node.get()));
     const std::string out = dir_ / "damaged.txt";
     r = damaged.RecoverTo(out.c_str(), nullptr, 0);
@@ -376,7 +413,8 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     // Runs moved past the device's end.
     ManifestFile beyond = f;
     for (auto& run : beyond.runs)
-        if (run.start >= 0) run.start += disk_->GetTotalSectors() / 8;
+        if (run.start >= 0)
+            run.start += disk_->GetTotalSectors() / 8;
     auto far = Node(beyond);
     ASSERT_TRUE(Select(rec, far.get()));
     r = rec.RecoverTo(out.c_str(), nullptr, 0);

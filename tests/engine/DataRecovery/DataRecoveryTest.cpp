@@ -28,12 +28,15 @@ constexpr int kSpc = 2;
 constexpr int kCluster = kSector * kSpc;
 
 // Byte `i` of cluster `c` of the test disk.
-uint8_t DiskByte(long long c, long long i) { return static_cast<uint8_t>((c * 7 + i * 13 + (i >> 9)) % 251); }
+uint8_t DiskByte(long long c, long long i) {
+    return static_cast<uint8_t>((c * 7 + i * 13 + (i >> 9)) % 251);
+}
 
 std::unique_ptr<MemoryStorageDevice> PatternDisk(long long clusters) {
     std::vector<uint8_t> bytes(static_cast<size_t>(clusters * kCluster));
     for (long long c = 0; c < clusters; ++c)
-        for (long long i = 0; i < kCluster; ++i) bytes[static_cast<size_t>(c * kCluster + i)] = DiskByte(c, i);
+        for (long long i = 0; i < kCluster; ++i)
+            bytes[static_cast<size_t>(c * kCluster + i)] = DiskByte(c, i);
     return std::make_unique<MemoryStorageDevice>(std::move(bytes), kSector);
 }
 
@@ -43,7 +46,8 @@ std::vector<uint8_t> Expected(const std::vector<DataRun>& runs, long long size) 
     std::vector<uint8_t> out;
     for (const DataRun& r : runs)
         for (long long c = 0; c < r.length; ++c)
-            for (long long i = 0; i < kCluster; ++i) out.push_back(r.start < 0 ? 0 : DiskByte(r.start + c, i));
+            for (long long i = 0; i < kCluster; ++i)
+                out.push_back(r.start < 0 ? 0 : DiskByte(r.start + c, i));
     out.resize(static_cast<size_t>(size), 0);
     return out;
 }
@@ -56,10 +60,12 @@ struct Fixture {
     CSearchedPartitionInfo partition = Partition(kSpc, 64 * kSpc);
 };
 
-std::unique_ptr<CDataRecovery> MakeRecovery(IStorageDevice* disk, const std::vector<CSearchedPartitionInfo>& records) {
+std::unique_ptr<CDataRecovery> MakeRecovery(IStorageDevice* disk,
+                                            const std::vector<CSearchedPartitionInfo>& records) {
     auto rec = std::make_unique<CDataRecovery>();
     std::vector<CSearchedPartitionInfo*> ptrs;
-    for (const auto& r : records) ptrs.push_back(const_cast<CSearchedPartitionInfo*>(&r));
+    for (const auto& r : records)
+        ptrs.push_back(const_cast<CSearchedPartitionInfo*>(&r));
     EXPECT_EQ(rec->Initialize(ptrs, disk), VK_OK);
     return rec;
 }
@@ -73,7 +79,10 @@ TEST(FileReader, ReadsFragmentedSparseAndUnalignedWithoutOverrun) {
     CFileReader reader;
     ASSERT_EQ(reader.Open(f.disk.get(), &f.node, &f.partition), 1);
     const auto expected = Expected(f.runs, f.size);
-    struct Case { long long offset; unsigned length; };
+    struct Case {
+        long long offset;
+        unsigned length;
+    };
     const Case cases[] = {
         {0, static_cast<unsigned>(f.size)},  // whole file
         {1, 10},                             // unaligned inside a sector
@@ -91,7 +100,8 @@ TEST(FileReader, ReadsFragmentedSparseAndUnalignedWithoutOverrun) {
         const long long want = std::min<long long>(c.length, f.size - c.offset);
         ASSERT_EQ(got, static_cast<unsigned>(want));
         EXPECT_EQ(0, std::memcmp(buffer.data(), expected.data() + c.offset, got));
-        for (size_t i = got; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], '\x5A') << "byte " << i << " overwritten";
+        for (size_t i = got; i < buffer.size(); ++i)
+            ASSERT_EQ(buffer[i], '\x5A') << "byte " << i << " overwritten";
     }
     int error = 0;
     char byte = 0;
@@ -108,7 +118,8 @@ TEST(FileReader, RefusesWhatCannotBeRead) {
     EXPECT_EQ(reader.Open(nullptr, &f.node, &f.partition), 0);
     EXPECT_EQ(reader.Open(f.disk.get(), nullptr, &f.partition), 0);
     EXPECT_EQ(reader.Open(f.disk.get(), &f.node, nullptr), 0);
-    EXPECT_EQ(reader.Open(f.disk.get(), &empty, &f.partition), 1) << "an empty file is still a file";
+    EXPECT_EQ(reader.Open(f.disk.get(), &empty, &f.partition), 1)
+        << "an empty file is still a file";
     EXPECT_EQ(reader.Open(f.disk.get(), &noRuns, &f.partition), 0);
     EXPECT_EQ(reader.Open(f.disk.get(), &f.node, &zeroCluster), 0);
 
@@ -204,13 +215,16 @@ TEST(DataRecovery, DestinationFaultsAreReported) {
     ::mkdir((dir / "folder").c_str(), 0755);
     ::symlink((dir / "elsewhere").c_str(), (dir / "link").c_str());
     ::mkfifo((dir / "fifo").c_str(), 0644);
-    struct Case { std::string path; uint32_t error; };
+    struct Case {
+        std::string path;
+        uint32_t error;
+    };
     const Case cases[] = {
-        {"/dev/full", kErrRecoveryWrite},                    // full disk
-        {dir / "missing/out.bin", kErrRecoveryOpenTarget},   // folder not there
-        {dir / "folder", kErrRecoveryOpenTarget},            // a folder in the way
-        {dir / "link", kErrRecoveryOpenTarget},              // never through a link
-        {dir / "fifo", kErrRecoveryOpenTarget},              // no reader: no hang
+        {"/dev/full", kErrRecoveryWrite},                   // full disk
+        {dir / "missing/out.bin", kErrRecoveryOpenTarget},  // folder not there
+        {dir / "folder", kErrRecoveryOpenTarget},           // a folder in the way
+        {dir / "link", kErrRecoveryOpenTarget},             // never through a link
+        {dir / "fifo", kErrRecoveryOpenTarget},             // no reader: no hang
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -219,7 +233,8 @@ TEST(DataRecovery, DestinationFaultsAreReported) {
         EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, c.error)) << Hex(r);
         if (c.error == kErrRecoveryWrite) {
             ASSERT_FALSE(progress.reports.empty());
-            EXPECT_TRUE(ResultIs(progress.reports.back().result, kModuleDataRecovery, kErrRecoveryWrite));
+            EXPECT_TRUE(
+                ResultIs(progress.reports.back().result, kModuleDataRecovery, kErrRecoveryWrite));
         }
     }
     EXPECT_TRUE(PathExists("/dev/full"));
@@ -227,7 +242,8 @@ TEST(DataRecovery, DestinationFaultsAreReported) {
 }
 
 TEST(DataRecovery, FullFileSystemFailsAndRemovesThePartialFile) {
-    if (!velmora::test::IsRoot()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to mount a small tmpfs";
     TempDir dir;
     if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k") != 0)
         GTEST_SKIP() << "cannot mount tmpfs: " << std::strerror(errno);
@@ -284,7 +300,8 @@ TEST(DataRecovery, RefusalsAndArgumentErrors) {
     VKRESULT r = fresh.RecoverTo((dir / "none.bin").c_str(), nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryNoNode)) << Hex(r);
     EXPECT_TRUE(PathExists(dir / "none.bin"));
-    EXPECT_TRUE(ResultIs(fresh.RecoverTo(nullptr, nullptr, 0), kModuleDataRecovery, kErrRecoveryNullArgument));
+    EXPECT_TRUE(ResultIs(fresh.RecoverTo(nullptr, nullptr, 0), kModuleDataRecovery,
+                         kErrRecoveryNullArgument));
 
     auto rec = MakeRecovery(f.disk.get(), {f.partition});
     RecNode folder("folder", 0, {}, true);
@@ -293,8 +310,10 @@ TEST(DataRecovery, RefusalsAndArgumentErrors) {
 
     FakeSearcher none;
     CDataRecovery empty;
-    EXPECT_TRUE(ResultIs(empty.Initialize(&none, f.disk.get()), kModuleDataRecovery, kErrRecoveryNoPartition));
-    EXPECT_TRUE(ResultIs(empty.Initialize(nullptr, f.disk.get()), kModuleDataRecovery, kErrRecoveryNullArgument));
+    EXPECT_TRUE(ResultIs(empty.Initialize(&none, f.disk.get()), kModuleDataRecovery,
+                         kErrRecoveryNoPartition));
+    EXPECT_TRUE(ResultIs(empty.Initialize(nullptr, f.disk.get()), kModuleDataRecovery,
+                         kErrRecoveryNullArgument));
 }
 
 // A failed selection must not leave the previous file selected: recovering
@@ -303,8 +322,8 @@ TEST(DataRecovery, FailedSelectionLeavesNothingSelected) {
     Fixture f;
     TempDir dir;
     auto rec = MakeRecovery(f.disk.get(), {f.partition});
-    std::unique_ptr<IFileReader, void (*)(IFileReader*)> first(rec->SetRecoverNode(&f.node),
-                                                               [](IFileReader* r) { r->Release(); });
+    std::unique_ptr<IFileReader, void (*)(IFileReader*)> first(
+        rec->SetRecoverNode(&f.node), [](IFileReader* r) { r->Release(); });
     ASSERT_NE(first, nullptr);
     RecNode beyondSize("negative", -5, f.runs);
     EXPECT_EQ(rec->SetRecoverNode(&beyondSize), nullptr);
@@ -342,7 +361,8 @@ TEST(DataRecovery, InitializeTakesEveryRecordBestScoreFirst) {
     ASSERT_EQ(obj->Initialize(&searcher, disk.get()), VK_OK);
     const auto& records = static_cast<CDataRecovery*>(obj)->GetSearchedPartition();
     ASSERT_EQ(records.size(), 300u);
-    for (size_t i = 1; i < records.size(); ++i) EXPECT_GE(records[i - 1]->score, records[i]->score);
+    for (size_t i = 1; i < records.size(); ++i)
+        EXPECT_GE(records[i - 1]->score, records[i]->score);
     obj->Release();
 }
 
@@ -373,7 +393,10 @@ TEST(DataRecovery, ChoosesTheNodesPartition) {
 
     auto rec = MakeRecovery(disk.get(), {first, odd, second});
     const auto& recs = rec->GetSearchedPartition();
-    struct Case { RecNode* node; int16_t index; };
+    struct Case {
+        RecNode* node;
+        int16_t index;
+    };
     const Case cases[] = {{&inSecond, 1}, {&byIndex, 1}, {&nowhere, 0}, {&wrongCluster, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.node->GetFileName());
@@ -426,7 +449,8 @@ public:
     unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override {
         static const std::string kData = "resident file data";
         if (offset < 0 || offset >= static_cast<long long>(kData.size())) {
-            if (error) *error = -1;
+            if (error)
+                *error = -1;
             return 0;
         }
         const size_t n = std::min<size_t>(length, kData.size() - static_cast<size_t>(offset));

@@ -18,7 +18,9 @@ using velmora::test::TempDir;
 
 namespace {
 
-long long Ticks(long long unixSeconds) { return (unixSeconds + 11644473600LL) * 10000000LL; }
+long long Ticks(long long unixSeconds) {
+    return (unixSeconds + 11644473600LL) * 10000000LL;
+}
 
 time_t MTime(const std::string& path) {
     struct stat st {};
@@ -27,7 +29,8 @@ time_t MTime(const std::string& path) {
 
 // A tree: root (a volume) / folders... / file.
 struct Tree {
-    explicit Tree(const std::string& volume, const std::vector<std::string>& folders, const std::string& file)
+    explicit Tree(const std::string& volume, const std::vector<std::string>& folders,
+                  const std::string& file)
         : root("root", volume.c_str(), SEARCHER_FAT, 0) {
         CFileNode* parent = &root;
         long long id = 10;
@@ -44,7 +47,8 @@ struct Tree {
     ~Tree() {
         // Unlink before the nodes go, children first.
         leaf->GetParent()->RemoveChild(leaf.get());
-        for (auto it = dirs.rbegin(); it != dirs.rend(); ++it) (*it)->GetParent()->RemoveChild(it->get());
+        for (auto it = dirs.rbegin(); it != dirs.rend(); ++it)
+            (*it)->GetParent()->RemoveChild(it->get());
     }
     CFilesystemNode root;
     std::vector<std::unique_ptr<RecNode>> dirs;
@@ -57,7 +61,8 @@ public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
         const char* old = std::getenv(name);
         had_ = old != nullptr;
-        if (had_) old_ = old;
+        if (had_)
+            old_ = old;
         if (value) {
             ::setenv(name, value, 1);
         } else {
@@ -82,7 +87,9 @@ private:
 TEST(RecoveryOutput, CleansNamesFromDisk) {
     const std::string longName(300, 'a');
     const std::string cut = std::string(254, 'b') + "\xc3\xa9";
-    struct Case { std::string in, out; };
+    struct Case {
+        std::string in, out;
+    };
     const Case cases[] = {
         {"report.pdf", "report.pdf"},
         {"", "_"},
@@ -99,7 +106,8 @@ TEST(RecoveryOutput, CleansNamesFromDisk) {
         {longName, std::string(255, 'a')},
         {cut, std::string(254, 'b')},
     };
-    for (const Case& c : cases) EXPECT_EQ(CleanPathComponent(c.in), c.out) << c.in;
+    for (const Case& c : cases)
+        EXPECT_EQ(CleanPathComponent(c.in), c.out) << c.in;
 }
 
 TEST(RecoveryOutput, PathsStayInsideNumberedFolders) {
@@ -119,7 +127,8 @@ TEST(RecoveryOutput, PathsStayInsideNumberedFolders) {
     EXPECT_EQ(paths.PathFor(tree.dirs[1].get()), "");
     // The next recovery takes the next number.
     RecoveryPathBuilder again(dest.path(), "Recovered Data2024-01-02");
-    EXPECT_EQ(again.PathFor(tree.leaf.get()).rfind(dest / "Fat_Recovered Data2024-01-02_0002/", 0), 0u);
+    EXPECT_EQ(again.PathFor(tree.leaf.get()).rfind(dest / "Fat_Recovered Data2024-01-02_0002/", 0),
+              0u);
     // A node of no searcher has no place.
     RecNode loose("loose", 1, {});
     EXPECT_EQ(paths.PathFor(&loose), "");
@@ -150,7 +159,8 @@ TEST(RecoveryOutput, FolderDatesFollowTheParentsButStopAtTheDestination) {
 }
 
 TEST(RecoveryOutput, FilesAndFoldersGoToTheInvokingUser) {
-    if (!velmora::test::IsRoot()) GTEST_SKIP() << "needs root to change owners";
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to change owners";
     TempDir dest;
     ::chmod(dest.path().c_str(), 0755);
     ScopedEnv pkexec("PKEXEC_UID", nullptr), uid("SUDO_UID", "4321"), gid("SUDO_GID", "4322");

@@ -18,12 +18,14 @@ namespace rectest {
 // A file node with runs, times and an optional NTFS compression flag.
 class RecNode : public TestNode {
 public:
-    RecNode(std::string name, long long fileSize, const std::vector<DataRun>& runs, bool dir = false)
+    RecNode(std::string name, long long fileSize, const std::vector<DataRun>& runs,
+            bool dir = false)
         : TestNode(1, 0, std::move(name), dir) {
         size = fileSize;
         if (!runs.empty()) {
             auto* list = new CDataRunList();
-            for (const DataRun& r : runs) list->AddDataRun(&r);
+            for (const DataRun& r : runs)
+                list->AddDataRun(&r);
             SetDataRunList(list);
         }
     }
@@ -38,8 +40,9 @@ class FakeSearcher : public IQuickFileSystemSearchController {
 public:
     void SetDirecotryTreeBuilder(IDirecotryTreeBuilder*) override {}
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override {
-        return AnswerSearchedPartitionQuery(static_cast<int>(records.size()), out, capacity,
-                                            [this](int i) { return new CSearchedPartitionInfo(records[static_cast<size_t>(i)]); });
+        return AnswerSearchedPartitionQuery(
+            static_cast<int>(records.size()), out, capacity,
+            [this](int i) { return new CSearchedPartitionInfo(records[static_cast<size_t>(i)]); });
     }
     VKRESULT QuickSearchFiles(IStorageDevice*, IProgress*) override { return VK_OK; }
     std::vector<CSearchedPartitionInfo> records;
@@ -70,7 +73,8 @@ inline CSearchedPartitionInfo Partition(unsigned spc, long long totalSectors, in
 // is released at once.
 inline bool Select(IDataRecovery& recovery, IFileNode* node) {
     IFileReader* clone = recovery.SetRecoverNode(node);
-    if (!clone) return false;
+    if (!clone)
+        return false;
     clone->Release();
     return true;
 }

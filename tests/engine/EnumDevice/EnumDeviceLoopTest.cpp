@@ -17,12 +17,15 @@ class AttachedLoop {
 public:
     explicit AttachedLoop(const std::string& file) {
         std::string out;
-        if (!enumtest::RunProgram({"losetup", "--find", "--show", "-r", file}, &out)) return;
-        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+        if (!enumtest::RunProgram({"losetup", "--find", "--show", "-r", file}, &out))
+            return;
+        while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+            out.pop_back();
         node_ = out;
     }
     ~AttachedLoop() {
-        if (!node_.empty()) enumtest::RunProgram({"losetup", "-d", node_});
+        if (!node_.empty())
+            enumtest::RunProgram({"losetup", "-d", node_});
     }
     AttachedLoop(const AttachedLoop&) = delete;
     AttachedLoop& operator=(const AttachedLoop&) = delete;
@@ -33,13 +36,16 @@ private:
 };
 
 TEST(EnumDeviceLoop, AttachedImageIsADiskWithItsPartitions) {
-    if (!velmora::test::IsRoot()) GTEST_SKIP() << "needs root to attach a loop device";
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to attach a loop device";
     velmora::test::TempDir dir;
-    std::string script = velmora::test::SourceDir() + "/tests/fixtures/enumeration/make_enum_disks.sh";
+    std::string script =
+        velmora::test::SourceDir() + "/tests/fixtures/enumeration/make_enum_disks.sh";
     if (!enumtest::RunProgram({"bash", script, dir.path()}))
         GTEST_SKIP() << "make_enum_disks.sh failed (needs sfdisk, sgdisk, mkfs.fat, python3)";
     AttachedLoop loop(dir / "usb.img");
-    if (loop.node().empty()) GTEST_SKIP() << "cannot attach a loop device (losetup failed)";
+    if (loop.node().empty())
+        GTEST_SKIP() << "cannot attach a loop device (losetup failed)";
     const std::string name = loop.node().substr(loop.node().rfind('/') + 1);
 
     CEnumDeviceEx e;
@@ -50,8 +56,10 @@ TEST(EnumDeviceLoop, AttachedImageIsADiskWithItsPartitions) {
     ASSERT_EQ(e.EnumDiskDevice(disks.data(), n), VK_OK);
     IStorageDevice* disk = nullptr;
     for (IStorageDevice* d : disks)
-        if (name == GetDiskDevName(d)) disk = d;
-    if (disk != nullptr && disk->IsPermitted() == 0) GTEST_SKIP() << name << " is listed but this sandbox refuses reading it";
+        if (name == GetDiskDevName(d))
+            disk = d;
+    if (disk != nullptr && disk->IsPermitted() == 0)
+        GTEST_SKIP() << name << " is listed but this sandbox refuses reading it";
     ASSERT_NE(disk, nullptr) << name << " not in the catalogue";
     EXPECT_EQ(GetDiskInfo(disk)->partitionScheme, kSchemeMBR);
     EXPECT_EQ(GetDiskInfo(disk)->totalSectors, 131072);

@@ -31,11 +31,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kUsbPath = "sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0";
+constexpr const char* kUsbPath =
+    "sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0";
 constexpr const char* kNvmePath = "sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0";
-constexpr const char* kDvdPath = "sys/devices/pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0";
+constexpr const char* kDvdPath =
+    "sys/devices/pci0000:00/0000:00:1f.2/ata2/host1/target1:0:0/1:0:0:0";
 
-CCollectDiskDeviceInfoStruct* DiskRecord(IStorageDevice* d) { return GetDiskInfo(d); }
+CCollectDiskDeviceInfoStruct* DiskRecord(IStorageDevice* d) {
+    return GetDiskInfo(d);
+}
 
 CCollectedVolumeDeviceInfoStruct* VolumeRecord(IStorageDevice* d) {
     auto* h = dynamic_cast<IVolumeDeviceData*>(d->GetPrivateData());
@@ -65,13 +69,15 @@ std::vector<IStorageDevice*> Volumes(IEnumDeviceEx& e, IStorageDevice* disk) {
     return Listed([&](IStorageDevice** out, int& n) { return e.EnumVolumeDevice(disk, out, n); });
 }
 std::vector<IStorageDevice*> Partitions(IEnumDeviceEx& e, IStorageDevice* disk) {
-    return Listed([&](IStorageDevice** out, int& n) { return e.EnumPartitionDevice(disk, out, n); });
+    return Listed(
+        [&](IStorageDevice** out, int& n) { return e.EnumPartitionDevice(disk, out, n); });
 }
 
 std::string Guid(const _GUID& g) {
     char text[40];
-    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1, g.Data2, g.Data3,
-                  g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", g.Data1,
+                  g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4],
+                  g.Data4[5], g.Data4[6], g.Data4[7]);
     return text;
 }
 
@@ -94,7 +100,8 @@ public:
                 return -1;
             }
         int fd = real_.Open(path, error);
-        if (fd >= 0) paths_[fd] = path;
+        if (fd >= 0)
+            paths_[fd] = path;
         return fd;
     }
     bool Geometry(int fd, int* s, long long* n) override { return real_.Geometry(fd, s, n); }
@@ -125,7 +132,8 @@ class EnumDeviceTest : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         images_ = new TempDir();
-        std::string script = velmora::test::SourceDir() + "/tests/fixtures/enumeration/make_enum_disks.sh";
+        std::string script =
+            velmora::test::SourceDir() + "/tests/fixtures/enumeration/make_enum_disks.sh";
         if (!enumtest::RunProgram({"bash", script, images_->path()})) {
             skip_ = "make_enum_disks.sh failed (needs sfdisk, sgdisk, mkfs.fat, python3)";
             return;
@@ -136,7 +144,8 @@ protected:
                   enumtest::CopySectors(d + "/usb.img", d + "/sdb2.img", 34816, 32768) &&
                   enumtest::CopySectors(d + "/nvme.img", d + "/nvme0n1p1.img", 2048, 32768) &&
                   enumtest::CopySectors(d + "/nvme.img", d + "/nvme0n1p2.img", 34816, 49152);
-        if (!ok) skip_ = "cannot cut partition images";
+        if (!ok)
+            skip_ = "cannot cut partition images";
     }
     static void TearDownTestSuite() {
         delete images_;
@@ -144,7 +153,8 @@ protected:
     }
 
     void SetUp() override {
-        if (!skip_.empty()) GTEST_SKIP() << skip_;
+        if (!skip_.empty())
+            GTEST_SKIP() << skip_;
         tree_ = std::make_unique<FakeSysfsTree>(dir_ / "root");
         fs::create_directories(dir_ / "dev");
         // A USB stick showing two of its three partitions, an NVMe disk with
@@ -153,8 +163,10 @@ protected:
         tree_->AddDisk({"sdb", "8:16", 131072, false, true, 512, kUsbPath, ""});
         tree_->AddPartition("sdb", "sdb1", "8:17", 1, 2048, 32768);
         tree_->AddPartition("sdb", "sdb2", "8:18", 2, 34816, 32768);
-        velmora::test::WriteFile(dir_ / "root" + "/" + kUsbPath + "/vendor", std::string("Generic\n"));
-        velmora::test::WriteFile(dir_ / "root" + "/" + kUsbPath + "/model", std::string("Flash Disk\n"));
+        velmora::test::WriteFile(dir_ / "root" + "/" + kUsbPath + "/vendor",
+                                 std::string("Generic\n"));
+        velmora::test::WriteFile(dir_ / "root" + "/" + kUsbPath + "/model",
+                                 std::string("Flash Disk\n"));
         tree_->AddDisk({"nvme0n1", "259:0", 131072, false, false, 512, kNvmePath, ""});
         tree_->AddPartition("nvme0n1", "nvme0n1p1", "259:1", 1, 2048, 32768);
         tree_->AddPartition("nvme0n1", "nvme0n1p2", "259:2", 2, 34816, 49152);
@@ -174,9 +186,10 @@ protected:
         Node("loop1", "tiny.img");
         Node("sr0", "tiny.img");
 
-        velmora::test::WriteFile(dir_ / "mountinfo",
-                                 std::string("28 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
-                                             "61 28 8:17 / /media/user/USB\\040STICK rw,nosuid - vfat /dev/sdb1 rw\n"));
+        velmora::test::WriteFile(
+            dir_ / "mountinfo",
+            std::string("28 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
+                        "61 28 8:17 / /media/user/USB\\040STICK rw,nosuid - vfat /dev/sdb1 rw\n"));
         factories_ = std::make_unique<enumtest::ScopedFactories>(FatOnly());
     }
 
@@ -321,7 +334,8 @@ TEST_F(EnumDeviceTest, CatalogueListsDisksVolumesAndPartitionsInOrder) {
     EXPECT_EQ(Guid(n2->gptPartition), "A1A1A1A1-0000-4000-8000-000000000002");
     auto nvmeParts = Partitions(e, nvme);
     ASSERT_EQ(nvmeParts.size(), 2u);
-    EXPECT_EQ(Guid(PartitionRecord(nvmeParts[1])->gptPartition), "A1A1A1A1-0000-4000-8000-000000000002");
+    EXPECT_EQ(Guid(PartitionRecord(nvmeParts[1])->gptPartition),
+              "A1A1A1A1-0000-4000-8000-000000000002");
 
     // Loop: no partition the kernel shows, so both table entries arrive as
     // converted volumes, the file system named through the window.
@@ -355,8 +369,10 @@ TEST_F(EnumDeviceTest, ArrayProtocolAndStates) {
     IStorageDevice* slots[8] = {};
     // Before Init every query is refused.
     EXPECT_TRUE(ResultIs(e.EnumDiskDevice(nullptr, n), kModuleEnumDevice, kErrNotInitialised));
-    EXPECT_TRUE(ResultIs(e.EnumVolumeDevice(slots[0], slots, n), kModuleEnumDevice, kErrNotInitialised));
-    EXPECT_TRUE(ResultIs(e.EnumPartitionDevice(slots[0], slots, n), kModuleEnumDevice, kErrNotInitialised));
+    EXPECT_TRUE(
+        ResultIs(e.EnumVolumeDevice(slots[0], slots, n), kModuleEnumDevice, kErrNotInitialised));
+    EXPECT_TRUE(
+        ResultIs(e.EnumPartitionDevice(slots[0], slots, n), kModuleEnumDevice, kErrNotInitialised));
     EXPECT_TRUE(ResultIs(e.Uninit(), kModuleEnumDevice, kErrNotInitialised));
 
     ASSERT_EQ(e.Init(), VK_OK);
@@ -395,11 +411,15 @@ TEST_F(EnumDeviceTest, ArrayProtocolAndStates) {
         }
     }
     n = 0;
-    EXPECT_TRUE(ResultIs(e.EnumVolumeDevice(nullptr, nullptr, n), kModuleEnumDevice, kErrNoInformation));
-    EXPECT_TRUE(ResultIs(e.EnumPartitionDevice(nullptr, nullptr, n), kModuleEnumDevice, kErrNoInformation));
+    EXPECT_TRUE(
+        ResultIs(e.EnumVolumeDevice(nullptr, nullptr, n), kModuleEnumDevice, kErrNoInformation));
+    EXPECT_TRUE(
+        ResultIs(e.EnumPartitionDevice(nullptr, nullptr, n), kModuleEnumDevice, kErrNoInformation));
     IStorageDevice* stranger = CreateDiskDevice("/nonexistent");
-    EXPECT_TRUE(ResultIs(e.EnumVolumeDevice(stranger, nullptr, n), kModuleEnumDevice, kErrBadArgument));
-    EXPECT_TRUE(ResultIs(e.EnumPartitionDevice(stranger, nullptr, n), kModuleEnumDevice, kErrBadArgument));
+    EXPECT_TRUE(
+        ResultIs(e.EnumVolumeDevice(stranger, nullptr, n), kModuleEnumDevice, kErrBadArgument));
+    EXPECT_TRUE(
+        ResultIs(e.EnumPartitionDevice(stranger, nullptr, n), kModuleEnumDevice, kErrBadArgument));
     delete stranger;
 
     // Re-enumeration after a disk left.
@@ -412,7 +432,8 @@ TEST_F(EnumDeviceTest, ArrayProtocolAndStates) {
 }
 
 TEST_F(EnumDeviceTest, NoDiskLeavesTheEnumeratorUninitialised) {
-    for (const char* name : {"sdb", "nvme0n1", "loop0"}) tree_->Remove(name);
+    for (const char* name : {"sdb", "nvme0n1", "loop0"})
+        tree_->Remove(name);
     CEnumDeviceEx e(Env());
     EXPECT_TRUE(ResultIs(e.Init(), kModuleEnumDevice, kErrFailed));
     int n = 0;
@@ -503,7 +524,8 @@ TEST_F(EnumDeviceTest, DiskThatFailsEveryReadIsListedAndItsTableReadOnce) {
 TEST_F(EnumDeviceTest, UnpartitionedDiskIsItsOwnVolume) {
     // A FAT file system straight on a loop device, cut out of loop.img.
     ASSERT_TRUE(enumtest::CopySectors(Image("loop.img"), dir_ / "plain.img", 2048, 20480));
-    for (const char* name : {"sdb", "nvme0n1", "loop0"}) tree_->Remove(name);
+    for (const char* name : {"sdb", "nvme0n1", "loop0"})
+        tree_->Remove(name);
     tree_->AddDisk({"loop4", "7:4", 20480, false, false, 512, "", dir_ / "plain.img"});
     fs::create_symlink(dir_ / "plain.img", dir_ / "dev" + "/loop4");
     CEnumDeviceEx e(Env());
@@ -524,7 +546,8 @@ TEST_F(EnumDeviceTest, UnpartitionedDiskIsItsOwnVolume) {
 TEST_F(EnumDeviceTest, FourKiBSectorDiskCountsInItsOwnSectors) {
     // sysfs gives starts and sizes in 512-byte units whatever the sector size.
     ASSERT_TRUE(enumtest::CopySectors(Image("disk4k.img"), dir_ / "sdc1.img", 2048, 16384));
-    for (const char* name : {"sdb", "nvme0n1", "loop0"}) tree_->Remove(name);
+    for (const char* name : {"sdb", "nvme0n1", "loop0"})
+        tree_->Remove(name);
     tree_->AddDisk({"sdc", "8:32", 32768, false, false, 4096, kUsbPath, ""});
     tree_->AddPartition("sdc", "sdc1", "8:33", 1, 2048, 16384);
     Node("sdc", "disk4k.img");
@@ -682,18 +705,18 @@ TEST(MergeVolumeAndPartition, OneVolumeDoesNotHideTwoPartitionsOfItsSize) {
 TEST(VolumePartitionConverter, RefusesWhatIsNotAPartitionWithARecord) {
     auto disk = FakeDisk();
     IStorageDevice* out = nullptr;
-    EXPECT_TRUE(ResultIs(CVolumePartitionConverter::ConvertPartition2Volume(&out, disk.get()), kModuleEnumDevice,
-                         kErrBadArgument));
+    EXPECT_TRUE(ResultIs(CVolumePartitionConverter::ConvertPartition2Volume(&out, disk.get()),
+                         kModuleEnumDevice, kErrBadArgument));
     std::unique_ptr<IStorageDevice> bare(CreatePartitionDevice(disk.get(), 0, 10));
-    EXPECT_TRUE(ResultIs(CVolumePartitionConverter::ConvertPartition2Volume(&out, bare.get()), kModuleEnumDevice,
-                         kErrNoInformation));
+    EXPECT_TRUE(ResultIs(CVolumePartitionConverter::ConvertPartition2Volume(&out, bare.get()),
+                         kModuleEnumDevice, kErrNoInformation));
     EXPECT_EQ(out, nullptr);
 
     CCollectedPartitionDeviceInfoStruct p{};
     CCollectedVolumeDeviceInfoStruct v{};
     v.flag = 1;
-    EXPECT_TRUE(ResultIs(CVolumePartitionConverter::PartitionInfo2VolumeInfo(&v, &p), kModuleEnumDevice,
-                         kErrNotSupported));
+    EXPECT_TRUE(ResultIs(CVolumePartitionConverter::PartitionInfo2VolumeInfo(&v, &p),
+                         kModuleEnumDevice, kErrNotSupported));
 }
 
 TEST(DevListSort, OrdersEachKindByItsKeyAndGroupsKinds) {
@@ -713,21 +736,25 @@ TEST(DevListSort, OrdersEachKindByItsKeyAndGroupsKinds) {
 TEST(EnumDeviceRealMachine, EnumeratesWithoutErrorWhateverItFinds) {
     CEnumDeviceEx e;
     VKRESULT r = e.Init();
-    if (ResultIs(r, kModuleEnumDevice, kErrFailed)) GTEST_SKIP() << "this machine shows no disk we can list";
+    if (ResultIs(r, kModuleEnumDevice, kErrFailed))
+        GTEST_SKIP() << "this machine shows no disk we can list";
     ASSERT_EQ(r, VK_OK);
     for (IStorageDevice* disk : Disks(e)) {
         auto* record = DiskRecord(disk);
         ASSERT_NE(record, nullptr);
         EXPECT_GT(record->totalSectors, 0);
-        for (IStorageDevice* v : Volumes(e, disk)) EXPECT_NE(VolumeRecord(v), nullptr) << record->bsdName;
-        for (IStorageDevice* p : Partitions(e, disk)) EXPECT_EQ(p->GetType(), kDevicePartition);
+        for (IStorageDevice* v : Volumes(e, disk))
+            EXPECT_NE(VolumeRecord(v), nullptr) << record->bsdName;
+        for (IStorageDevice* p : Partitions(e, disk))
+            EXPECT_EQ(p->GetType(), kDevicePartition);
     }
     EXPECT_EQ(e.Uninit(), VK_OK);
     // The process-wide one is the same kind of object and starts uninitialised.
     int n = 0;
     IEnumDeviceEx* shared = CreateEnumDeviceEx();
     EXPECT_EQ(shared, CreateEnumDeviceEx());
-    EXPECT_TRUE(ResultIs(shared->EnumDiskDevice(nullptr, n), kModuleEnumDevice, kErrNotInitialised));
+    EXPECT_TRUE(
+        ResultIs(shared->EnumDiskDevice(nullptr, n), kModuleEnumDevice, kErrNotInitialised));
     // Left initialised on purpose: it is torn down at exit, after which the
     // sanitizer build would see any device freed twice or touched late.
     EXPECT_EQ(shared->Init(), r);

@@ -14,13 +14,13 @@ std::vector<uint8_t> Fat16Boot() {
     std::vector<uint8_t> s(512, 0);
     s[0] = 0xEB;
     vk::StoreLE<uint16_t>(&s[11], 512);
-    s[13] = 4;                                  // sectors per cluster
-    vk::StoreLE<uint16_t>(&s[14], 4);           // reserved
-    s[16] = 2;                                  // FATs
-    vk::StoreLE<uint16_t>(&s[17], 512);         // root entries
-    vk::StoreLE<uint16_t>(&s[19], 0);           // total (16-bit) unused
-    vk::StoreLE<uint16_t>(&s[22], 64);          // sectors per FAT
-    vk::StoreLE<uint32_t>(&s[32], 65536);       // total (32-bit)
+    s[13] = 4;                             // sectors per cluster
+    vk::StoreLE<uint16_t>(&s[14], 4);      // reserved
+    s[16] = 2;                             // FATs
+    vk::StoreLE<uint16_t>(&s[17], 512);    // root entries
+    vk::StoreLE<uint16_t>(&s[19], 0);      // total (16-bit) unused
+    vk::StoreLE<uint16_t>(&s[22], 64);     // sectors per FAT
+    vk::StoreLE<uint32_t>(&s[32], 65536);  // total (32-bit)
     std::memcpy(&s[54], "FAT16   ", 8);
     s[510] = 0x55;
     s[511] = 0xAA;
@@ -65,9 +65,12 @@ TEST(FATBootSector, RecognisesFat16AndFat32AndRefusesTheRest) {
         {"device sector size 0", true, [](auto&) {}, 0, 10},
         {"223 root entries", false, [](auto& s) { vk::StoreLE<uint16_t>(&s[17], 223); }, 512, 10},
         {"224 root entries", false, [](auto& s) { vk::StoreLE<uint16_t>(&s[17], 224); }, 512, 1},
-        {"root entries not whole sectors", false, [](auto& s) { vk::StoreLE<uint16_t>(&s[17], 232); }, 512, 10},
-        {"fat16 sectors per FAT 0", false, [](auto& s) { vk::StoreLE<uint16_t>(&s[22], 0); }, 512, 10},
-        {"fat32 sectors per FAT 0", true, [](auto& s) { vk::StoreLE<uint32_t>(&s[36], 0); }, 512, 10},
+        {"root entries not whole sectors", false,
+         [](auto& s) { vk::StoreLE<uint16_t>(&s[17], 232); }, 512, 10},
+        {"fat16 sectors per FAT 0", false, [](auto& s) { vk::StoreLE<uint16_t>(&s[22], 0); }, 512,
+         10},
+        {"fat32 sectors per FAT 0", true, [](auto& s) { vk::StoreLE<uint32_t>(&s[36], 0); }, 512,
+         10},
         {"no signature", false, [](auto& s) { s[511] = 0; }, 512, 10},
         {"all zero", false, [](auto& s) { std::fill(s.begin(), s.end(), 0); }, 512, 10},
     };
@@ -116,7 +119,8 @@ TEST(FATBootSector, ShortBufferIsNeverReadPastItsEnd) {
     EXPECT_FALSE(dbr.IsValidDBR());
     EXPECT_TRUE(CTempFATDBR(s.data(), 512u).IsValidDBR());
     vk::StoreLE<uint16_t>(&s[11], 256);
-    EXPECT_FALSE(CTempFATDBR(s.data(), 256u).IsValidDBR());  // a sector too short to hold the signature
+    EXPECT_FALSE(
+        CTempFATDBR(s.data(), 256u).IsValidDBR());  // a sector too short to hold the signature
     EXPECT_FALSE(CTempFATDBR::SimpleCheck(s.data(), 511));
     EXPECT_TRUE(CTempFATDBR::SimpleCheck(s.data(), 512));
 }
@@ -136,7 +140,8 @@ TEST(FATBootSector, GeometryIsSixtyFourBitAndRefusesAbsurdLayouts) {
     EXPECT_EQ(g.dataStart, 32u + 2 * 100000u);
     EXPECT_EQ(g.rootDirStart, g.dataStart + (0x00FFF000ULL - 2) * 128);
     // A cluster number read from a damaged entry can lie far beyond.
-    EXPECT_EQ(FATClusterToSector(g.dataStart, 0x0FFFFFF0, 128), g.dataStart + (0x0FFFFFF0ULL - 2) * 128);
+    EXPECT_EQ(FATClusterToSector(g.dataStart, 0x0FFFFFF0, 128),
+              g.dataStart + (0x0FFFFFF0ULL - 2) * 128);
 
     // Cut to the device.
     ASSERT_TRUE(dbr.GetGeometry(0x80000000ULL, g));
@@ -152,7 +157,8 @@ TEST(FATBootSector, GeometryIsSixtyFourBitAndRefusesAbsurdLayouts) {
         {"no reserved sector", [](auto& b) { vk::StoreLE<uint16_t>(&b[14], 0); }},
         {"total sectors 0", [](auto& b) { vk::StoreLE<uint32_t>(&b[32], 0); }},
         {"root cluster 0", [](auto& b) { vk::StoreLE<uint32_t>(&b[44], 0); }},
-        {"root cluster past the volume", [](auto& b) { vk::StoreLE<uint32_t>(&b[44], 0x0FFFFFF0); }},
+        {"root cluster past the volume",
+         [](auto& b) { vk::StoreLE<uint32_t>(&b[44], 0x0FFFFFF0); }},
     };
     for (const auto& a : absurd) {
         SCOPED_TRACE(a.name);

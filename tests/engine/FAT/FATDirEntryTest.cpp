@@ -23,23 +23,39 @@ TEST(FATDirEntry, StrictAndRelaxedValidity) {
         {"size 0 but cluster 5", ShortEntry("FILE    TXT", 0x20, 5, 0), [](auto&) {}, false, true},
         {"size but no cluster", ShortEntry("FILE    TXT", 0x20, 0, 9), [](auto&) {}, false, true},
         {"folder", ShortEntry("DIR        ", 0x10, 0x12345, 0), [](auto&) {}, true, true},
-        {"folder with size and high word", ShortEntry("DIR        ", 0x10, 0x12345, 4), [](auto&) {}, false, true},
+        {"folder with size and high word", ShortEntry("DIR        ", 0x10, 0x12345, 4),
+         [](auto&) {}, false, true},
         {"long-name piece", LongEntry(0x41, 0, u"x"), [](auto& e) { e[0] = 0x99; }, true, true},
         {"attribute above 0x3F", ShortEntry("FILE    TXT", 0x40, 5, 1), [](auto&) {}, false, false},
-        {"month 13", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { vk::StoreLE<uint16_t>(&e[24], (44 << 9) | (13 << 5) | 1); }, false, false},
-        {"day 0", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { vk::StoreLE<uint16_t>(&e[16], (44 << 9) | (3 << 5)); }, false, false},
-        {"zero dates and times", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { std::memset(&e[14], 0, 6); std::memset(&e[22], 0, 4); }, true, true},
-        {"hour 24", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { vk::StoreLE<uint16_t>(&e[22], 24 << 11); }, false, false},
-        {"seconds 60", ShortEntry("FILE    TXT", 0x20, 5, 1), [](auto& e) { vk::StoreLE<uint16_t>(&e[14], 30); }, false, false},
-        {"volume label with odd name", ShortEntry("\x01\x02LABEL    ", 0x08, 0, 0), [](auto&) {}, true, true},
+        {"month 13", ShortEntry("FILE    TXT", 0x20, 5, 1),
+         [](auto& e) { vk::StoreLE<uint16_t>(&e[24], (44 << 9) | (13 << 5) | 1); }, false, false},
+        {"day 0", ShortEntry("FILE    TXT", 0x20, 5, 1),
+         [](auto& e) { vk::StoreLE<uint16_t>(&e[16], (44 << 9) | (3 << 5)); }, false, false},
+        {"zero dates and times", ShortEntry("FILE    TXT", 0x20, 5, 1),
+         [](auto& e) {
+             std::memset(&e[14], 0, 6);
+             std::memset(&e[22], 0, 4);
+         },
+         true, true},
+        {"hour 24", ShortEntry("FILE    TXT", 0x20, 5, 1),
+         [](auto& e) { vk::StoreLE<uint16_t>(&e[22], 24 << 11); }, false, false},
+        {"seconds 60", ShortEntry("FILE    TXT", 0x20, 5, 1),
+         [](auto& e) { vk::StoreLE<uint16_t>(&e[14], 30); }, false, false},
+        {"volume label with odd name", ShortEntry("\x01\x02LABEL    ", 0x08, 0, 0), [](auto&) {},
+         true, true},
         {"leading blank", ShortEntry(" FILE   TXT", 0x20, 5, 1), [](auto&) {}, false, false},
-        {"control byte", ShortEntry("FI\x01" "E    TXT", 0x20, 5, 1), [](auto&) {}, false, false},
+        {"control byte",
+         ShortEntry("FI\x01"
+                    "E    TXT",
+                    0x20, 5, 1),
+         [](auto&) {}, false, false},
         {"star", ShortEntry("FI*E    TXT", 0x20, 5, 1), [](auto&) {}, false, false},
         {"pipe", ShortEntry("FILE    T|T", 0x20, 5, 1), [](auto&) {}, false, false},
         {"byte 0xFF", ShortEntry("FILE\xFF   TXT", 0x20, 5, 1), [](auto&) {}, false, false},
         {"deleted", ShortEntry("\xE5ILE    TXT", 0x20, 5, 1), [](auto&) {}, true, true},
         // A lead byte of 0x80 or more carries the next byte with it, whatever it is.
-        {"double-byte character", ShortEntry("\x81?LE    TXT", 0x20, 5, 1), [](auto&) {}, true, true},
+        {"double-byte character", ShortEntry("\x81?LE    TXT", 0x20, 5, 1), [](auto&) {}, true,
+         true},
         {"never used", RawEntry{}, [](auto&) {}, false, false},
     };
     for (const auto& c : cases) {
@@ -54,10 +70,18 @@ TEST(FATDirEntry, StrictAndRelaxedValidity) {
 
 TEST(FATDirEntry, ShortNames) {
     EXPECT_EQ(CTempFATDirEntry(ShortEntry("ABC        ", 0x20, 0, 0).data()).GetShortName(), "ABC");
-    EXPECT_EQ(CTempFATDirEntry(ShortEntry("\xE5" "BC     TXT", 0x20, 3, 1).data()).GetShortName(), "#BC.TXT");
-    EXPECT_EQ(CTempFATDirEntry(ShortEntry("N\x81ME    T\xF0T", 0x20, 3, 1).data()).GetShortName(), "N_ME.T_T");
-    EXPECT_EQ(CTempFATDirEntry(ShortEntry("MY VOLUMEAB", 0x08, 0, 0).data()).GetShortName(true), "MY VOLUMEAB");
-    EXPECT_EQ(CTempFATDirEntry(ShortEntry("README     ", 0x20, 3, 1).data()).GetShortName(), "README");
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("\xE5"
+                                          "BC     TXT",
+                                          0x20, 3, 1)
+                                   .data())
+                  .GetShortName(),
+              "#BC.TXT");
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("N\x81ME    T\xF0T", 0x20, 3, 1).data()).GetShortName(),
+              "N_ME.T_T");
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("MY VOLUMEAB", 0x08, 0, 0).data()).GetShortName(true),
+              "MY VOLUMEAB");
+    EXPECT_EQ(CTempFATDirEntry(ShortEntry("README     ", 0x20, 3, 1).data()).GetShortName(),
+              "README");
     // Lower-case flags of byte 12 (base 0x08, extension 0x10); a label keeps its case.
     for (const auto& [flags, shown] : std::vector<std::pair<uint8_t, std::string>>{
              {0x08, "notes.TXT"}, {0x10, "NOTES.txt"}, {0x18, "notes.txt"}}) {
@@ -90,10 +114,13 @@ TEST(FATDirEntry, ClusterWordsAndRevision) {
 }
 
 TEST(FATDirEntry, LongNamePiecesConvertToUtf8) {
-    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"photo one.jpg").data()).GetLongFileName(), "photo one.jpg");
-    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"\u00dcn\u00efc\u00f6d\u00e9").data()).GetLongFileName(),
+    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"photo one.jpg").data()).GetLongFileName(),
+              "photo one.jpg");
+    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"\u00dcn\u00efc\u00f6d\u00e9").data())
+                  .GetLongFileName(),
               "\u00dcn\u00efc\u00f6d\u00e9");
-    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"a\U0001F600b").data()).GetLongFileName(), "a\U0001F600b");
+    EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"a\U0001F600b").data()).GetLongFileName(),
+              "a\U0001F600b");
     // A lone surrogate is not text: marked, the rest kept.
     EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"a\xD800z").data()).GetLongFileName(), "a_z");
     EXPECT_EQ(CTempFATDirEntry(LongEntry(0x41, 0, u"").data()).GetLongFileName(), "_");
@@ -130,13 +157,16 @@ TEST(FATDirEntry, LongNameRuns) {
         {"checksum of another entry", {piece2, piece1}, ShortEntry("OTHER   JPG", 0x20, 5, 100)},
         {"missing first piece", {piece2}, shortEntry},
         {"missing last piece", {piece1}, shortEntry},
-        {"pieces of two names", {piece2, LongEntry(0x01, static_cast<uint8_t>(sum + 1), u"x")}, shortEntry},
+        {"pieces of two names",
+         {piece2, LongEntry(0x01, static_cast<uint8_t>(sum + 1), u"x")},
+         shortEntry},
         {"forbidden character", {LongEntry(0x41, sum, u"a:b.txt")}, shortEntry},
     };
     for (const auto& b : broken) {
         SCOPED_TRACE(b.name);
         CFATLongNameRun run;
-        for (const auto& p : b.pieces) run.Add(CTempFATDirEntry(p.data()));
+        for (const auto& p : b.pieces)
+            run.Add(CTempFATDirEntry(p.data()));
         std::string name = "unchanged";
         EXPECT_FALSE(run.Finish(CTempFATDirEntry(b.shortEntry.data()), name));
         EXPECT_EQ(name, "unchanged");
@@ -186,7 +216,10 @@ TEST(FATDirEntry, DosTimesAreLocalTime) {
     EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), 1711845000);
     ASSERT_TRUE(DosDateTimeToFileTime(0x587F, 0x1BC0, &ft));
     EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), 1711848600);
-    if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }
 
@@ -205,7 +238,8 @@ TEST(FATDirEntry, DosTimesMatchMktimeAroundZoneChanges) {
         const char* zone;
         std::vector<Day> days;
     } cases[] = {
-        {"Europe/Berlin", {{2024, 3, 30}, {2024, 3, 31}, {2024, 4, 1}, {2024, 10, 27}, {1996, 9, 29}}},
+        {"Europe/Berlin",
+         {{2024, 3, 30}, {2024, 3, 31}, {2024, 4, 1}, {2024, 10, 27}, {1996, 9, 29}}},
         {"America/New_York", {{2024, 3, 10}, {2024, 11, 3}, {2007, 3, 11}}},
         {"Australia/Lord_Howe", {{2024, 4, 7}, {2024, 10, 6}}},
         {"Pacific/Apia", {{2011, 12, 29}, {2011, 12, 30}, {2011, 12, 31}}},
@@ -216,7 +250,8 @@ TEST(FATDirEntry, DosTimesMatchMktimeAroundZoneChanges) {
         tzset();
         for (const bool reverse : {false, true}) {
             for (const Day& d : c.days) {
-                const uint16_t date = static_cast<uint16_t>(((d.year - 1980) << 9) | (d.month << 5) | d.day);
+                const uint16_t date =
+                    static_cast<uint16_t>(((d.year - 1980) << 9) | (d.month << 5) | d.day);
                 for (int k = 0; k < 24; ++k) {
                     const int hour = reverse ? 23 - k : k;
                     const uint16_t time = static_cast<uint16_t>((hour << 11) | (30 << 5) | 7);
@@ -236,12 +271,16 @@ TEST(FATDirEntry, DosTimesMatchMktimeAroundZoneChanges) {
                     _FILETIME ft{};
                     ASSERT_TRUE(DosDateTimeToFileTime(date, time, &ft));
                     EXPECT_EQ(FileTimeToUnixTime(FileTimeToU64(ft)), expected)
-                        << c.zone << " " << d.year << "-" << d.month << "-" << d.day << " " << hour << ":30";
+                        << c.zone << " " << d.year << "-" << d.month << "-" << d.day << " " << hour
+                        << ":30";
                 }
             }
         }
     }
-    if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }
 

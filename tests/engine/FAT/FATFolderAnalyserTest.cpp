@@ -39,7 +39,13 @@ TEST(FATFolderAnalyser, ClassifiesSectors) {
         uint64_t maxCluster;
     };
     const std::vector<Case> cases = {
-        {"sub-folder start despite a later bad entry", {dot, dotdot, a, garbage}, true, 2, 1, 0x1234, 0x1234},
+        {"sub-folder start despite a later bad entry",
+         {dot, dotdot, a, garbage},
+         true,
+         2,
+         1,
+         0x1234,
+         0x1234},
         {"sub-folder start, nothing else", {dot, dotdot}, true, 2, 0, 0x1234, 0x1234},
         {"ordinary sector with zero tail", {lfn, a, b}, true, 1, 2, 0, 0x200},
         {"dot alone is not a sub-folder", {dot, a}, true, 1, 1, 0, 0x1234},
@@ -63,9 +69,10 @@ TEST(FATFolderAnalyser, ClassifiesSectors) {
 }
 
 TEST(FATFolderAnalyser, CallbackSeesOrdinaryEntriesOnly) {
-    const auto sector = Join({ShortEntry(".          ", 0x10, 9, 0), ShortEntry("..         ", 0x10, 0, 0),
-                              LongEntry(0x41, 0, u"x"), ShortEntry("X          ", 0x20, 0x30, 1)},
-                             512);
+    const auto sector =
+        Join({ShortEntry(".          ", 0x10, 9, 0), ShortEntry("..         ", 0x10, 0, 0),
+              LongEntry(0x41, 0, u"x"), ShortEntry("X          ", 0x20, 0x30, 1)},
+             512);
     CFATFolderAnalyser analyser(512);
     Seen seen;
     ASSERT_TRUE(analyser.AnalyseSector(sector.data(), &Record, &seen));

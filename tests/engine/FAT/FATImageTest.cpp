@@ -49,7 +49,8 @@ public:
             m_ok = false;
             return;
         }
-        m_fat.reset(IFATTableFactory::CreateFATTable(&dev, m_geo.fatStart, m_dbr->GetFileSystemType(),
+        m_fat.reset(IFATTableFactory::CreateFATTable(&dev, m_geo.fatStart,
+                                                     m_dbr->GetFileSystemType(),
                                                      m_dbr->GetSectorsPerFat(), 0x80, 0x200));
     }
     bool ok() const { return m_ok; }
@@ -73,16 +74,20 @@ public:
 
     std::vector<uint8_t> ReadChain(uint64_t first, uint32_t size) {
         std::vector<uint8_t> data;
-        const FATChain chain = FollowFATChain(*m_fat, static_cast<uint32_t>(first), m_geo.totalClusters + 2, 1 << 20);
+        const FATChain chain =
+            FollowFATChain(*m_fat, static_cast<uint32_t>(first), m_geo.totalClusters + 2, 1 << 20);
         const size_t clusterBytes = m_geo.sectorsPerCluster * 512u;
         for (uint32_t c : chain.clusters) {
             std::vector<uint8_t> buf(clusterBytes);
-            if (!m_dev.ReadSector(buf.data(), static_cast<long long>(FATClusterToSector(m_geo.dataStart, c, m_geo.sectorsPerCluster)),
+            if (!m_dev.ReadSector(buf.data(),
+                                  static_cast<long long>(FATClusterToSector(
+                                      m_geo.dataStart, c, m_geo.sectorsPerCluster)),
                                   m_geo.sectorsPerCluster))
                 break;
             data.insert(data.end(), buf.begin(), buf.end());
         }
-        if (data.size() > size) data.resize(size);
+        if (data.size() > size)
+            data.resize(size);
         return data;
     }
 
@@ -96,9 +101,12 @@ private:
             clusters.push_back(static_cast<uint32_t>(first));
         std::vector<uint8_t> buf;
         for (uint32_t c : clusters) {
-            if (!m_visited.insert(c).second) break;  // a folder that holds itself
+            if (!m_visited.insert(c).second)
+                break;  // a folder that holds itself
             std::vector<uint8_t> one(m_geo.sectorsPerCluster * 512u);
-            if (!m_dev.ReadSector(one.data(), static_cast<long long>(FATClusterToSector(m_geo.dataStart, c, m_geo.sectorsPerCluster)),
+            if (!m_dev.ReadSector(one.data(),
+                                  static_cast<long long>(FATClusterToSector(
+                                      m_geo.dataStart, c, m_geo.sectorsPerCluster)),
                                   m_geo.sectorsPerCluster))
                 break;  // an unreadable folder cluster is skipped, not parsed
             buf.insert(buf.end(), one.begin(), one.end());
@@ -111,7 +119,8 @@ private:
         std::vector<std::pair<std::string, Found>> folders;
         for (size_t off = 0; off + 32 <= buf.size(); off += 32) {
             CTempFATDirEntry e(buf.data() + off);
-            if (e.IsNeverUsed()) break;
+            if (e.IsNeverUsed())
+                break;
             if (e.IsLongFileNameEntry()) {
                 run.Add(e);
                 continue;
@@ -121,7 +130,8 @@ private:
                 continue;
             }
             std::string name;
-            if (!run.Finish(e, name)) name = e.GetShortName();
+            if (!run.Finish(e, name))
+                name = e.GetShortName();
             Found f;
             f.deleted = e.IsErased();
             f.dir = e.IsDirectory();
@@ -129,9 +139,11 @@ private:
             f.cluster = e.GetFirstClusterNO();
             const std::string full = path.empty() ? name : path + "/" + name;
             m_found[full] = f;
-            if (f.dir && f.cluster != self) folders.emplace_back(full, f);
+            if (f.dir && f.cluster != self)
+                folders.emplace_back(full, f);
         }
-        for (const auto& [p, f] : folders) WalkCluster(f.cluster, p, !f.deleted);
+        for (const auto& [p, f] : folders)
+            WalkCluster(f.cluster, p, !f.deleted);
     }
 
     FatMemDevice& m_dev;
@@ -148,13 +160,17 @@ private:
 // are left out.
 std::set<std::pair<std::string, bool>> FlsListing(const std::string& image) {
     std::string out;
-    if (RunTool({"fls", "-r", "-p", image}, &out) != 0) return {};
+    if (RunTool({"fls", "-r", "-p", image}, &out) != 0)
+        return {};
     std::set<std::pair<std::string, bool>> result;
     for (const std::string& line : Split(out, '\n')) {
         const size_t tab = line.find('\t');
-        if (tab == std::string::npos) continue;
+        if (tab == std::string::npos)
+            continue;
         const std::string name = line.substr(tab + 1);
-        if (name.empty() || name[0] == '$' || name.find("(Volume Label Entry)") != std::string::npos) continue;
+        if (name.empty() || name[0] == '$' ||
+            name.find("(Volume Label Entry)") != std::string::npos)
+            continue;
         result.emplace(Normal(name), line.find(" * ") != std::string::npos);
     }
     return result;
@@ -164,7 +180,8 @@ class FATImages : public FatVolumeTest {
 protected:
     void SetUp() override {
         FatVolumeTest::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         WriteFile(m_dir / "photo.jpg", Payload(20000, 1));
         WriteFile(m_dir / "report.pdf", Payload(5000, 2));
         WriteFile(m_dir / "note.txt", Payload(100, 3));
@@ -174,8 +191,12 @@ protected:
 
     void Populate(const std::string& img) {
         M({"mmd", "-i", img, "::/Docs", "::/Docs/Sub", "::/Gone", "::/Gone/Inner"});
-        M({"mcopy", "-i", img, m_dir / "photo.jpg", "::/Docs/A very long file name with spaces.jpg"});
-        M({"mcopy", "-i", img, m_dir / "report.pdf", "::/Docs/Sub/\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 na\xc3\xafve.pdf"});
+        M({"mcopy", "-i", img, m_dir / "photo.jpg",
+           "::/Docs/A very long file name with spaces.jpg"});
+        M({"mcopy", "-i", img, m_dir / "report.pdf",
+           "::/Docs/Sub/\xc3\x9cn\xc3\xaf"
+           "c\xc3\xb6"
+           "d\xc3\xa9 na\xc3\xafve.pdf"});
         M({"mcopy", "-i", img, m_dir / "empty.txt", "::/Docs/empty.txt"});
         M({"mcopy", "-i", img, m_dir / "note.txt", "::/SHORT.TXT"});
         M({"mcopy", "-i", img, m_dir / "photo.jpg", "::/Gone/lost photo.jpg"});
@@ -187,16 +208,18 @@ protected:
     }
 
     void CheckAgainstFls(const std::string& img, const std::map<std::string, Found>& ours) {
-        if (!HaveTool("fls")) return;
+        if (!HaveTool("fls"))
+            return;
         std::set<std::pair<std::string, bool>> mine;
-        for (const auto& [path, f] : ours) mine.emplace(Normal(path), f.deleted);
+        for (const auto& [path, f] : ours)
+            mine.emplace(Normal(path), f.deleted);
         EXPECT_EQ(mine, FlsListing(img));
     }
-
 };
 
 TEST_F(FATImages, Fat16VolumeListsLiveAndDeletedEntries) {
-    const std::string img = Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD", "-n", "VOL16"}, "32M");
+    const std::string img =
+        Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD", "-n", "VOL16"}, "32M");
     Populate(img);
     FatMemDevice dev(ReadFile(img));
     Lister lister(dev);
@@ -208,17 +231,23 @@ TEST_F(FATImages, Fat16VolumeListsLiveAndDeletedEntries) {
     ASSERT_NE(lister.fat().First(), nullptr);
     // The second copy is a good FAT too.
     std::unique_ptr<IRealFATTable> second(IFATTableFactory::CreateRealFATTable(
-        &dev, 1, lister.geo().fatStart + lister.dbr().GetSectorsPerFat(), lister.dbr().GetSectorsPerFat()));
+        &dev, 1, lister.geo().fatStart + lister.dbr().GetSectorsPerFat(),
+        lister.dbr().GetSectorsPerFat()));
     EXPECT_NE(second, nullptr);
 
     const auto found = lister.List();
     const std::string longName = "Docs/A very long file name with spaces.jpg";
     ASSERT_TRUE(found.count(longName));
     EXPECT_FALSE(found.at(longName).deleted);
-    EXPECT_EQ(lister.ReadChain(found.at(longName).cluster, found.at(longName).size), Payload(20000, 1));
-    const std::string unicode = "Docs/Sub/\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 na\xc3\xafve.pdf";
+    EXPECT_EQ(lister.ReadChain(found.at(longName).cluster, found.at(longName).size),
+              Payload(20000, 1));
+    const std::string unicode =
+        "Docs/Sub/\xc3\x9cn\xc3\xaf"
+        "c\xc3\xb6"
+        "d\xc3\xa9 na\xc3\xafve.pdf";
     ASSERT_TRUE(found.count(unicode));
-    EXPECT_EQ(lister.ReadChain(found.at(unicode).cluster, found.at(unicode).size), Payload(5000, 2));
+    EXPECT_EQ(lister.ReadChain(found.at(unicode).cluster, found.at(unicode).size),
+              Payload(5000, 2));
     ASSERT_TRUE(found.count("Docs/deleted note with a long name.txt"));
     EXPECT_TRUE(found.at("Docs/deleted note with a long name.txt").deleted);
     ASSERT_TRUE(found.count("#ONE.TXT"));
@@ -232,7 +261,8 @@ TEST_F(FATImages, Fat16VolumeListsLiveAndDeletedEntries) {
 }
 
 TEST_F(FATImages, Fat32VolumeReachesClustersAboveTheLowWord) {
-    const std::string img = Make("fat32.img", {"-F", "32", "-s", "1", "-i", "1234ABCD", "-n", "VOL32"}, "48M");
+    const std::string img =
+        Make("fat32.img", {"-F", "32", "-s", "1", "-i", "1234ABCD", "-n", "VOL32"}, "48M");
     // 33 MiB of one-sector clusters pushes what follows past cluster 0x10000.
     WriteFile(m_dir / "filler.bin", std::vector<uint8_t>(33u << 20, 'F'));
     M({"mcopy", "-i", img, m_dir / "filler.bin", "::/FILLER.BIN"});
@@ -255,13 +285,18 @@ TEST_F(FATImages, Fat32VolumeReachesClustersAboveTheLowWord) {
     ASSERT_TRUE(found.count("high deleted.txt"));
     EXPECT_TRUE(found.at("high deleted.txt").deleted);
     EXPECT_GT(found.at("high deleted.txt").cluster, 0x10000u);  // mtools keeps the high word
-    ASSERT_TRUE(found.count("Docs/Sub/\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 na\xc3\xafve.pdf"));
+    ASSERT_TRUE(
+        found.count("Docs/Sub/\xc3\x9cn\xc3\xaf"
+                    "c\xc3\xb6"
+                    "d\xc3\xa9 na\xc3\xafve.pdf"));
     CheckAgainstFls(img, found);
 
     // The first sector of a sub-folder is told apart from an ordinary one.
     const Found& docs = found.at("Docs");
     std::vector<uint8_t> sector(512);
-    ASSERT_TRUE(dev.ReadSector(sector.data(), static_cast<long long>(FATClusterToSector(lister.geo().dataStart, docs.cluster, 1)), 1));
+    ASSERT_TRUE(dev.ReadSector(
+        sector.data(),
+        static_cast<long long>(FATClusterToSector(lister.geo().dataStart, docs.cluster, 1)), 1));
     CFATFolderAnalyser analyser(512);
     ASSERT_TRUE(analyser.AnalyseSector(sector.data()));
     EXPECT_EQ(analyser.GetVerdict(), 2);
@@ -272,7 +307,8 @@ TEST_F(FATImages, Fat32VolumeReachesClustersAboveTheLowWord) {
 }
 
 TEST_F(FATImages, Fat12VolumeIsRefused) {
-    const std::string img = Make("fat12.img", {"-F", "12", "-i", "1234ABCD", "-n", "FLOPPY12"}, "1440K");
+    const std::string img =
+        Make("fat12.img", {"-F", "12", "-i", "1234ABCD", "-n", "FLOPPY12"}, "1440K");
     M({"mcopy", "-i", img, m_dir / "note.txt", "::/NOTE.TXT"});
     const auto bytes = ReadFile(img);
     CTempFATDBR dbr(bytes.data(), 512, 512);
@@ -302,8 +338,10 @@ TEST_F(FATImages, DamagedVolumesAreCutNotFollowed) {
     {
         FatMemDevice dev(ReadFile(img));
         for (uint64_t copy : {fat1, fat1 + spf}) {
-            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + docs * 2, static_cast<uint16_t>(sub));
-            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + sub * 2, static_cast<uint16_t>(docs));
+            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + docs * 2,
+                                  static_cast<uint16_t>(sub));
+            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + sub * 2,
+                                  static_cast<uint16_t>(docs));
         }
         Lister lister(dev);
         ASSERT_TRUE(lister.ok());
@@ -314,14 +352,18 @@ TEST_F(FATImages, DamagedVolumesAreCutNotFollowed) {
     // A chain into a cluster past the volume is cut.
     {
         FatMemDevice dev(ReadFile(img));
-        const uint32_t photo = static_cast<uint32_t>(all.at("Docs/A very long file name with spaces.jpg").cluster);
+        const uint32_t photo =
+            static_cast<uint32_t>(all.at("Docs/A very long file name with spaces.jpg").cluster);
         for (uint64_t copy : {fat1, fat1 + spf})
-            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + photo * 2, static_cast<uint16_t>(spf * 256 - 1));
+            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + photo * 2,
+                                  static_cast<uint16_t>(spf * 256 - 1));
         Lister damaged(dev);
         ASSERT_TRUE(damaged.ok());
-        ASSERT_LT(damaged.geo().totalClusters + 2, spf * 256 - 1);  // inside the table, past the volume
+        ASSERT_LT(damaged.geo().totalClusters + 2,
+                  spf * 256 - 1);  // inside the table, past the volume
         ASSERT_TRUE(damaged.fat().HasCopy());
-        const FATChain chain = FollowFATChain(damaged.fat(), photo, damaged.geo().totalClusters + 2, 1000);
+        const FATChain chain =
+            FollowFATChain(damaged.fat(), photo, damaged.geo().totalClusters + 2, 1000);
         EXPECT_FALSE(chain.cleanEnd);
         EXPECT_EQ(chain.clusters, std::vector<uint32_t>{photo});
     }

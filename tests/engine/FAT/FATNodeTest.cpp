@@ -24,7 +24,8 @@ struct Quiet {
 std::unique_ptr<CFATFileProperties> FromRun(const std::vector<RawEntry>& entries) {
     const auto bytes = Join(entries);
     return std::unique_ptr<CFATFileProperties>(
-        CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(bytes.data(), bytes.size()));
+        CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(bytes.data(),
+                                                                          bytes.size()));
 }
 
 TEST(FatNode, PropertiesFromEntryRuns) {
@@ -41,12 +42,14 @@ TEST(FatNode, PropertiesFromEntryRuns) {
     EXPECT_EQ(p->GetState(), 0);
 
     // A name FAT forbids, or a piece whose checksum differs: the short name.
-    EXPECT_STREQ(FromRun({LongEntry(0x41, sum, u"bad:name.txt"), ShortEntry(shortName, 0x20, 5, 1)})->GetFileName(),
-                 "LONGFI~1.TXT");
-    EXPECT_STREQ(FromRun({LongEntry(0x42, sum, u"ame.txt"), LongEntry(0x01, sum ^ 1, u"A long file n"),
-                          ShortEntry(shortName, 0x20, 5, 1)})
+    EXPECT_STREQ(FromRun({LongEntry(0x41, sum, u"bad:name.txt"), ShortEntry(shortName, 0x20, 5, 1)})
                      ->GetFileName(),
                  "LONGFI~1.TXT");
+    EXPECT_STREQ(
+        FromRun({LongEntry(0x42, sum, u"ame.txt"), LongEntry(0x01, sum ^ 1, u"A long file n"),
+                 ShortEntry(shortName, 0x20, 5, 1)})
+            ->GetFileName(),
+        "LONGFI~1.TXT");
     // A deleted entry: state 1 and the lost first byte shown as "#".
     RawEntry gone = ShortEntry("GONE    TXT", 0x20, 9, 10);
     gone[0] = 0xE5;
@@ -56,7 +59,10 @@ TEST(FatNode, PropertiesFromEntryRuns) {
     // No short entry, or a name that grows past 2,046 bytes: nothing.
     EXPECT_FALSE(FromRun({LongEntry(0x41, sum, u"x")}));
     std::vector<RawEntry> huge;
-    for (int i = 0; i < 200; ++i) huge.push_back(LongEntry(0x01, sum, u"\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d"));
+    for (int i = 0; i < 200; ++i)
+        huge.push_back(LongEntry(
+            0x01, sum,
+            u"\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d\u4e2d"));
     huge.push_back(ShortEntry(shortName, 0x20, 5, 1));
     EXPECT_FALSE(FromRun(huge));
 }
@@ -71,9 +77,13 @@ TEST(FatNode, DosTimesBecomeFileTimes) {
     const long long unix = 1713698276;
     EXPECT_EQ(p->GetModificationTime(), unix * 10000000LL + 116444736000000000LL);
     EXPECT_EQ(p->GetCreationTime(), p->GetModificationTime());
-    EXPECT_EQ(p->GetLastAccessTime(), (unix - (11 * 3600 + 17 * 60 + 56)) * 10000000LL + 116444736000000000LL);
+    EXPECT_EQ(p->GetLastAccessTime(),
+              (unix - (11 * 3600 + 17 * 60 + 56)) * 10000000LL + 116444736000000000LL);
     EXPECT_EQ(p->GetRawFileCreateTime(), 0);
-    if (old) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
     tzset();
 }
 
@@ -195,8 +205,10 @@ private:
 
 std::vector<std::pair<long long, long long>> Runs(IDataRunList* list) {
     std::vector<std::pair<long long, long long>> out;
-    if (!list) return out;
-    for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) out.emplace_back(r->start, r->length);
+    if (!list)
+        return out;
+    for (const DataRun* r = list->GetFirst(); r; r = list->GetNext())
+        out.emplace_back(r->start, r->length);
     list->Release();
     return out;
 }
@@ -214,10 +226,30 @@ TEST(FatDataRuns, LiveAndDeletedFilesOverSyntheticTables) {
         R expected;
     } cases[] = {
         {"contiguous chain", {{10, 11}, {11, 12}, {12, E}}, 10, 1500, false, {{8, 3}}},
-        {"fragmented chain", {{10, 11}, {11, 40}, {40, 41}, {41, E}}, 10, 2000, false, {{8, 2}, {38, 2}}},
-        {"chain longer than the size", {{10, 11}, {11, 12}, {12, 13}, {13, E}}, 10, 600, false, {{8, 2}}},
-        {"chain ending early is stretched", {{10, 20}, {20, E}}, 10, 2048, false, {{8, 1}, {18, 3}}},
-        {"chain that loops is cut and stretched", {{10, 30}, {30, 10}}, 10, 1536, false, {{8, 1}, {28, 2}}},
+        {"fragmented chain",
+         {{10, 11}, {11, 40}, {40, 41}, {41, E}},
+         10,
+         2000,
+         false,
+         {{8, 2}, {38, 2}}},
+        {"chain longer than the size",
+         {{10, 11}, {11, 12}, {12, 13}, {13, E}},
+         10,
+         600,
+         false,
+         {{8, 2}}},
+        {"chain ending early is stretched",
+         {{10, 20}, {20, E}},
+         10,
+         2048,
+         false,
+         {{8, 1}, {18, 3}}},
+        {"chain that loops is cut and stretched",
+         {{10, 30}, {30, 10}},
+         10,
+         1536,
+         false,
+         {{8, 1}, {28, 2}}},
         {"chain leaving the volume is cut", {{10, 0x0FFFFF00}}, 10, 1024, false, {{8, 2}}},
         {"stretch past the volume drops the list", {{99, E}}, 99, 5 * 512, false, {}},
         {"first cluster past the volume", {}, 500, 512, false, {}},
@@ -238,7 +270,8 @@ TEST(FatDataRuns, LiveAndDeletedFilesOverSyntheticTables) {
         MapFat none({});
         const uint64_t last = (1ULL << 27);
         CFATBuildDataRun big(&none, 512, 128, (last - 1) * 128);
-        EXPECT_EQ(Runs(big.BuildDataRunList(last, 3 * 128 * 512, true)), (R{{static_cast<long long>(last - 2), 1}}));
+        EXPECT_EQ(Runs(big.BuildDataRunList(last, 3 * 128 * 512, true)),
+                  (R{{static_cast<long long>(last - 2), 1}}));
     }
     // The cluster-use map is filled from the runs.
     MapFat fat({{3, 4}, {4, E}});

@@ -20,11 +20,13 @@ void WriteCopy(std::vector<uint8_t>& img, int type, uint64_t firstSector, const 
     uint8_t* base = img.data() + firstSector * 512;
     if (type == 1) {
         vk::StoreLE<uint32_t>(base, 0xFFFFFFF8);
-        for (auto [i, v] : e) vk::StoreLE<uint16_t>(base + i * 2, static_cast<uint16_t>(v));
+        for (auto [i, v] : e)
+            vk::StoreLE<uint16_t>(base + i * 2, static_cast<uint16_t>(v));
     } else {
         vk::StoreLE<uint32_t>(base, 0x0FFFFFF8);
         vk::StoreLE<uint32_t>(base + 4, 0x0FFFFFFF);
-        for (auto [i, v] : e) vk::StoreLE<uint32_t>(base + i * 4, v);
+        for (auto [i, v] : e)
+            vk::StoreLE<uint32_t>(base + i * 4, v);
     }
 }
 
@@ -108,7 +110,8 @@ TEST(FATTable, CopiesOutsideTheSizeLimitsOrUnreadableAreRefused) {
     EXPECT_EQ(IFATTableFactory::CreateRealFATTable(dev.get(), 2, kFirstFat, 255), nullptr);
     EXPECT_EQ(IFATTableFactory::CreateRealFATTable(dev.get(), 2, kFirstFat, 128001), nullptr);
     EXPECT_EQ(IFATTableFactory::CreateRealFATTable(dev.get(), 3, kFirstFat, 256), nullptr);
-    std::unique_ptr<IRealFATTable> ok(IFATTableFactory::CreateRealFATTable(dev.get(), 2, kFirstFat, 256));
+    std::unique_ptr<IRealFATTable> ok(
+        IFATTableFactory::CreateRealFATTable(dev.get(), 2, kFirstFat, 256));
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(ok->GetEntryCount(), 256u * 512 / 4);
     dev->FailReads(true);
@@ -130,7 +133,8 @@ TEST(FATTable, LongBackwardChainIsCheckedInOnePass) {
     // walks the chain again from each cluster and takes quadratic time.
     Entries e;
     const uint32_t count = kFat32Sectors * 128;
-    for (uint32_t i = count - 1; i > 2; --i) e[i] = i - 1;
+    for (uint32_t i = count - 1; i > 2; --i)
+        e[i] = i - 1;
     e[2] = 0x0FFFFFFF;
     auto dev = MakeDevice(2, e, {});
     auto fat = Load(*dev, 2, false);
@@ -147,7 +151,8 @@ TEST(FATTable, CopiesOfVolumesThatMetDiskErrorsAreKept) {
     auto fat32 = Load(*dev32, 2, false);
     EXPECT_NE(fat32->First(), nullptr);
     int type = 0;
-    EXPECT_TRUE(CFATTableAnalyser::IsValidFATTableFirstSector(dev32->bytes().data() + 512, 512, type));
+    EXPECT_TRUE(
+        CFATTableAnalyser::IsValidFATTableFirstSector(dev32->bytes().data() + 512, 512, type));
     EXPECT_EQ(type, 2);
 }
 

@@ -36,9 +36,11 @@ class FakeBuilder final : public IDirecotryTreeBuilder {
 public:
     int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
     int AddNode(IFileNode* node, _tagSearcherType type) override {
-        if (type != SEARCHER_FAT) return 0;
+        if (type != SEARCHER_FAT)
+            return 0;
         auto* fat = dynamic_cast<CFATFileNode*>(node);
-        if (!fat) return 0;
+        if (!fat)
+            return 0;
         nodes.emplace_back(fat);
         parentOf[fat] = current;
         return 1;
@@ -50,7 +52,8 @@ public:
 
     std::string PathOf(CFATFileNode* node) {
         std::string path = node->GetFileName() ? node->GetFileName() : "";
-        for (CFATFileNode* p = parentOf[node]; p; p = parentOf[p]) path = std::string(p->GetFileName()) + "/" + path;
+        for (CFATFileNode* p = parentOf[node]; p; p = parentOf[p])
+            path = std::string(p->GetFileName()) + "/" + path;
         return path;
     }
 
@@ -65,7 +68,8 @@ public:
     using MemoryStorageDevice::MemoryStorageDevice;
     int ReadSector(void* buffer, long long first, long long count) override {
         for (long long s : bad)
-            if (s >= first && s < first + count) return 0;
+            if (s >= first && s < first + count)
+                return 0;
         return MemoryStorageDevice::ReadSector(buffer, first, count);
     }
     std::set<long long> bad;
@@ -74,7 +78,8 @@ public:
 // A FAT with some entries replaced.
 class PatchedFat final : public IFATTable {
 public:
-    PatchedFat(const IFATTable& base, std::map<uint32_t, uint32_t> patch) : m_base(base), m_patch(std::move(patch)) {}
+    PatchedFat(const IFATTable& base, std::map<uint32_t, uint32_t> patch)
+        : m_base(base), m_patch(std::move(patch)) {}
     uint32_t GetNextCluster(uint32_t c) const override {
         const auto it = m_patch.find(c);
         return it == m_patch.end() ? m_base.GetNextCluster(c) : it->second;
@@ -110,11 +115,14 @@ public:
     explicit Volume(IStorageDevice& dev) : m_dev(dev), m_boot(512) {
         m_ok = dev.ReadSector(m_boot.data(), 0, 1) != 0;
         CTempFATDBR dbr(m_boot.data(), m_boot.size(), 512);
-        m_ok = m_ok && dbr.IsValidDBR() && dbr.GetGeometry(static_cast<uint64_t>(dev.GetTotalSectors()), m_geo);
-        if (!m_ok) return;
+        m_ok = m_ok && dbr.IsValidDBR() &&
+               dbr.GetGeometry(static_cast<uint64_t>(dev.GetTotalSectors()), m_geo);
+        if (!m_ok)
+            return;
         m_type = dbr.GetFileSystemType();
         m_rootCluster = dbr.GetRootDirStartCluster();
-        m_fat.reset(IFATTableFactory::CreateFATTable(&dev, m_geo.fatStart, m_type, dbr.GetSectorsPerFat(), 0x80, 0x200));
+        m_fat.reset(IFATTableFactory::CreateFATTable(&dev, m_geo.fatStart, m_type,
+                                                     dbr.GetSectorsPerFat(), 0x80, 0x200));
     }
     bool ok() const { return m_ok; }
     const FATGeometry& geo() const { return m_geo; }
@@ -128,15 +136,18 @@ public:
         part.SetTotalSectors(m_geo.totalSectors);
         FATVisitedClusters visited;
         FATFolderMap folderMap;
-        CFATBuildChildren walker(&builder, nullptr, &part, &m_dev, &visited, &folderMap, m_geo.totalSectors, m_type,
-                                 fat ? fat : m_fat.get(), m_geo.sectorsPerCluster, m_rootCluster, m_geo.rootDirStart,
+        CFATBuildChildren walker(&builder, nullptr, &part, &m_dev, &visited, &folderMap,
+                                 m_geo.totalSectors, m_type, fat ? fat : m_fat.get(),
+                                 m_geo.sectorsPerCluster, m_rootCluster, m_geo.rootDirStart,
                                  static_cast<uint32_t>(m_geo.rootDirSectors), m_geo.dataStart);
         std::vector<CFATFileNode*> folders;
         const int root = walker.BuildRoot(folders, 1, 1);
-        if (rootOk) *rootOk = root == 1;
+        if (rootOk)
+            *rootOk = root == 1;
         for (size_t i = 0; i < folders.size() && i < 100000; ++i) {
             builder.current = folders[i];
-            walker.BuildChildren(folders[i], static_cast<uint64_t>(folders[i]->GetCurrentNodeID()), folders, 0, 1);
+            walker.BuildChildren(folders[i], static_cast<uint64_t>(folders[i]->GetCurrentNodeID()),
+                                 folders, 0, 1);
         }
         std::map<std::string, Listed> out;
         for (auto& node : builder.nodes) {
@@ -151,13 +162,16 @@ public:
             if (IDataRunList* runs = node->GetDataRunList()) {
                 for (const DataRun* r = runs->GetFirst(); r; r = runs->GetNext()) {
                     l.runs.emplace_back(r->start, r->length);
-                    std::vector<uint8_t> buf(static_cast<size_t>(r->length) * m_geo.sectorsPerCluster * 512);
+                    std::vector<uint8_t> buf(static_cast<size_t>(r->length) *
+                                             m_geo.sectorsPerCluster * 512);
                     if (m_dev.ReadSector(buf.data(),
-                                         static_cast<long long>(m_geo.dataStart + r->start * m_geo.sectorsPerCluster),
+                                         static_cast<long long>(m_geo.dataStart +
+                                                                r->start * m_geo.sectorsPerCluster),
                                          r->length * m_geo.sectorsPerCluster))
                         l.data.insert(l.data.end(), buf.begin(), buf.end());
                 }
-                if (l.data.size() > static_cast<size_t>(l.size)) l.data.resize(static_cast<size_t>(l.size));
+                if (l.data.size() > static_cast<size_t>(l.size))
+                    l.data.resize(static_cast<size_t>(l.size));
             }
             out[builder.PathOf(node.get())] = l;
         }
@@ -185,11 +199,13 @@ struct FlsEntry {
 // fls -r -p -l: type, inode, path, then mtime, atime, ctime, crtime, size.
 std::map<std::string, FlsEntry> Fls(const std::string& image) {
     std::string out;
-    if (RunTool({"fls", "-r", "-p", "-l", "-z", "UTC", image}, &out) != 0) return {};
+    if (RunTool({"fls", "-r", "-p", "-l", "-z", "UTC", image}, &out) != 0)
+        return {};
     std::map<std::string, FlsEntry> result;
     for (const std::string& line : Split(out, '\n')) {
         const std::vector<std::string> f = Split(line, '\t');
-        if (f.size() < 7 || f[1].empty() || f[1][0] == '$' || f[1].find("(Volume Label Entry)") != std::string::npos)
+        if (f.size() < 7 || f[1].empty() || f[1][0] == '$' ||
+            f[1].find("(Volume Label Entry)") != std::string::npos)
             continue;
         FlsEntry e;
         e.deleted = f[0].find(" * ") != std::string::npos;
@@ -226,7 +242,8 @@ class FATWalk : public FatVolumeTest {
 protected:
     void SetUp() override {
         FatVolumeTest::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         const char* tz = std::getenv("TZ");
         m_savedTz = tz ? tz : "";
         m_hadTz = tz != nullptr;
@@ -242,9 +259,13 @@ protected:
         WriteFile(m_dir / "empty.txt", std::vector<uint8_t>{});
     }
     void TearDown() override {
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         EngineFactories().testFileStart = m_savedFactory;
-        if (m_hadTz) setenv("TZ", m_savedTz.c_str(), 1); else unsetenv("TZ");
+        if (m_hadTz)
+            setenv("TZ", m_savedTz.c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
         unsetenv("VELMORA_WORK_PATH");
     }
@@ -254,9 +275,13 @@ protected:
     // the fragmented file.
     void Populate(const std::string& img) {
         const std::string d = m_dir.path();
-        M({"mmd", "-i", img, "::/Docs", "::/Docs/Sub", "::/Gone", "::/Gone/Inner", "::/Pics", "::/Frag"});
+        M({"mmd", "-i", img, "::/Docs", "::/Docs/Sub", "::/Gone", "::/Gone/Inner", "::/Pics",
+           "::/Frag"});
         M({"mcopy", "-i", img, d + "/photo.jpg", "::/Docs/A very long file name with spaces.jpg"});
-        M({"mcopy", "-i", img, d + "/report.pdf", "::/Docs/Sub/\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 na\xc3\xafve.pdf"});
+        M({"mcopy", "-i", img, d + "/report.pdf",
+           "::/Docs/Sub/\xc3\x9cn\xc3\xaf"
+           "c\xc3\xb6"
+           "d\xc3\xa9 na\xc3\xafve.pdf"});
         M({"mcopy", "-i", img, d + "/empty.txt", "::/Docs/empty.txt"});
         M({"mcopy", "-i", img, d + "/note.txt", "::/SHORT.TXT"});
         M({"mcopy", "-i", img, d + "/hole.bin", "::/Frag/hole.bin"});
@@ -270,12 +295,13 @@ protected:
         M({"mcopy", "-i", img, d + "/photo.jpg", "::/Pics/deleted photo.jpg"});
         M({"mcopy", "-i", img, d + "/photo2.jpg", "::/Pics/kept.jpg"});
         M({"mcopy", "-i", img, d + "/photo2.jpg", "::/root gone.jpg"});
-        M({"mdel", "-i", img, "::/Docs/deleted note with a long name.txt", "::/GONE.TXT", "::/Pics/deleted photo.jpg",
-           "::/root gone.jpg"});
+        M({"mdel", "-i", img, "::/Docs/deleted note with a long name.txt", "::/GONE.TXT",
+           "::/Pics/deleted photo.jpg", "::/root gone.jpg"});
         M({"mdeltree", "-i", img, "::/Gone"});
     }
     std::string MakeFat32() {
-        const std::string img = Make("fat32.img", {"-F", "32", "-s", "1", "-i", "1234ABCD", "-n", "VOL32"}, "48M");
+        const std::string img =
+            Make("fat32.img", {"-F", "32", "-s", "1", "-i", "1234ABCD", "-n", "VOL32"}, "48M");
         // 33 MiB of one-sector clusters pushes what follows past cluster 0x10000.
         WriteFile(m_dir / "filler.bin", std::vector<uint8_t>(33u << 20, 'F'));
         M({"mcopy", "-i", img, m_dir / "filler.bin", "::/FILLER.BIN"});
@@ -292,23 +318,28 @@ protected:
         const auto theirs = Fls(img);
         ASSERT_FALSE(theirs.empty());
         std::set<std::string> mine;
-        for (const auto& [path, l] : ours) mine.insert(Normal(path));
+        for (const auto& [path, l] : ours)
+            mine.insert(Normal(path));
         std::set<std::string> names;
-        for (const auto& [path, e] : theirs) names.insert(path);
+        for (const auto& [path, e] : theirs)
+            names.insert(path);
         EXPECT_EQ(mine, names);
         int compared = 0;
         for (const auto& [path, l] : ours) {
             const auto it = theirs.find(Normal(path));
-            if (it == theirs.end()) continue;
+            if (it == theirs.end())
+                continue;
             const FlsEntry& e = it->second;
             EXPECT_EQ(l.deleted, e.deleted) << path;
             EXPECT_EQ(l.dir, e.dir) << path;
             EXPECT_EQ(l.mtime, e.mtime) << path;
             EXPECT_EQ(l.atime, e.atime) << path;
             EXPECT_EQ(l.crtime, e.crtime) << path;
-            if (l.dir) continue;
+            if (l.dir)
+                continue;
             EXPECT_EQ(l.size, e.size) << path;
-            if (l.size == 0 || path == "Frag/#ole.bin") continue;  // its clusters were reused
+            if (l.size == 0 || path == "Frag/#ole.bin")
+                continue;  // its clusters were reused
             std::string bytes;
             ASSERT_EQ(RunTool({"icat", img, e.inode}, &bytes), 0) << path;
             EXPECT_EQ(l.data, std::vector<uint8_t>(bytes.begin(), bytes.end())) << path;
@@ -322,10 +353,14 @@ protected:
     EngineFactoryTable::FileStartTest m_savedFactory = nullptr;
 };
 
-const std::string kUnicode = "Docs/Sub/\xc3\x9cn\xc3\xaf" "c\xc3\xb6" "d\xc3\xa9 na\xc3\xafve.pdf";
+const std::string kUnicode =
+    "Docs/Sub/\xc3\x9cn\xc3\xaf"
+    "c\xc3\xb6"
+    "d\xc3\xa9 na\xc3\xafve.pdf";
 
 TEST_F(FATWalk, Fat16ListingMatchesSleuthKit) {
-    const std::string img = Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD", "-n", "VOL16"}, "32M");
+    const std::string img =
+        Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD", "-n", "VOL16"}, "32M");
     Populate(img);
     auto dev = velmora::test::MemoryStorageDevice::FromFile(img, 512);
     Volume vol(*dev);
@@ -353,7 +388,8 @@ TEST_F(FATWalk, Fat32ListingMatchesSleuthKit) {
     Volume vol(*dev);
     ASSERT_TRUE(vol.ok());
     const auto found = vol.Walk();
-    for (const char* high : {"fragmented.bin", "Pics/deleted photo.jpg", "root gone.jpg", "Gone", "Gone/Inner"})
+    for (const char* high :
+         {"fragmented.bin", "Pics/deleted photo.jpg", "root gone.jpg", "Gone", "Gone/Inner"})
         EXPECT_GT(found.at(high).cluster, 0x10000u) << high;
     EXPECT_EQ(found.at("root gone.jpg").data, JpegPayload(7000, 5));
     CheckAgainstSleuthKit(img, found);
@@ -363,7 +399,8 @@ TEST_F(FATWalk, Fat32ListingMatchesSleuthKit) {
 // back from the folder's band, "." and "..", and the content of the
 // candidates, and reads the same files as from the untouched volume.
 TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
-    if (!HaveTool("python3")) GTEST_SKIP() << "python3 is needed to clear the high words";
+    if (!HaveTool("python3"))
+        GTEST_SKIP() << "python3 is needed to clear the high words";
     const std::string img = MakeFat32();
     const std::string cleared = m_dir / "fat32_hiclear.img";
     M({"python3", std::string(VELMORA_FAT_TEST_DIR) + "/clear_hiword.py", img, cleared});
@@ -384,7 +421,8 @@ TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
     for (const auto& [path, want] : expected) {
         ASSERT_TRUE(found.count(path)) << path;
         const Listed& got = found.at(path);
-        if (got.size == 0 && !got.dir) continue;  // virtual clusters
+        if (got.size == 0 && !got.dir)
+            continue;  // virtual clusters
         EXPECT_EQ(got.cluster, want.cluster) << path;
         EXPECT_EQ(got.runs, want.runs) << path;
         EXPECT_EQ(got.data, want.data) << path;
@@ -402,7 +440,8 @@ TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
     // with no expected cluster, so only the content test could place it.
     EngineFactories().testFileStart = nullptr;
     const auto unknown = vol.Walk();
-    EXPECT_EQ(unknown.at("Pics/deleted photo.jpg").cluster, expected.at("Pics/deleted photo.jpg").cluster);
+    EXPECT_EQ(unknown.at("Pics/deleted photo.jpg").cluster,
+              expected.at("Pics/deleted photo.jpg").cluster);
     EXPECT_EQ(unknown.at("Gone/Inner").cluster, expected.at("Gone/Inner").cluster);
     EXPECT_EQ(unknown.at("root gone.jpg").cluster, expected.at("root gone.jpg").cluster & 0xFFFF);
 
@@ -413,18 +452,22 @@ TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
     setenv("VELMORA_WORK_PATH", work.path().c_str(), 1);
     const auto off = vol.Walk();
     EXPECT_LT(off.at("Pics/deleted photo.jpg").cluster, 0x10000u);
-    EXPECT_EQ(off.at("Pics/deleted photo.jpg").cluster, expected.at("Pics/deleted photo.jpg").cluster & 0xFFFF);
+    EXPECT_EQ(off.at("Pics/deleted photo.jpg").cluster,
+              expected.at("Pics/deleted photo.jpg").cluster & 0xFFFF);
     EXPECT_EQ(off.at("fragmented.bin").cluster, expected.at("fragmented.bin").cluster);
     // A missing file leaves it on.
     setenv("VELMORA_WORK_PATH", (work.path() + "/none").c_str(), 1);
-    EXPECT_EQ(vol.Walk().at("Pics/deleted photo.jpg").cluster, expected.at("Pics/deleted photo.jpg").cluster);
+    EXPECT_EQ(vol.Walk().at("Pics/deleted photo.jpg").cluster,
+              expected.at("Pics/deleted photo.jpg").cluster);
 }
 
 // Finds a short entry by its 11-byte name in one folder cluster.
-size_t EntryOffset(std::vector<uint8_t>& bytes, uint64_t sector, uint32_t sectors, const char* name11) {
+size_t EntryOffset(std::vector<uint8_t>& bytes, uint64_t sector, uint32_t sectors,
+                   const char* name11) {
     const size_t base = static_cast<size_t>(sector) * 512;
     for (size_t off = base; off + 32 <= base + sectors * 512u; off += 32)
-        if (std::memcmp(bytes.data() + off, name11, 11) == 0) return off;
+        if (std::memcmp(bytes.data() + off, name11, 11) == 0)
+            return off;
     return 0;
 }
 
@@ -447,25 +490,36 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
 
     struct Damage {
         const char* what;
-        void (*apply)(std::vector<uint8_t>& bytes, uint64_t docsSector, uint64_t rootSector, uint32_t docs);
-        std::set<std::string> gone;     // paths no longer listed
+        void (*apply)(std::vector<uint8_t>& bytes, uint64_t docsSector, uint64_t rootSector,
+                      uint32_t docs);
+        std::set<std::string> gone;  // paths no longer listed
         std::map<std::string, std::string> renamed;
     } cases[] = {
         {"a sub-folder that is its own parent",
-         [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t d) { SetCluster(b, EntryOffset(b, ds, 1, "SUB        "), d); },
-         {"Docs/Sub", kUnicode}, {}},
+         [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t d) {
+             SetCluster(b, EntryOffset(b, ds, 1, "SUB        "), d);
+         },
+         {"Docs/Sub", kUnicode},
+         {}},
         {"a sub-folder that is the root",
-         [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t) { SetCluster(b, EntryOffset(b, ds, 1, "SUB        "), 2); },
-         {kUnicode}, {}},
+         [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t) {
+             SetCluster(b, EntryOffset(b, ds, 1, "SUB        "), 2);
+         },
+         {kUnicode},
+         {}},
         {"a file past the volume",
-         [](std::vector<uint8_t>& b, uint64_t, uint64_t rs, uint32_t) { SetCluster(b, EntryOffset(b, rs, 1, "SHORT   TXT"), 0x0FFFFF0); },
-         {"SHORT.TXT"}, {}},
+         [](std::vector<uint8_t>& b, uint64_t, uint64_t rs, uint32_t) {
+             SetCluster(b, EntryOffset(b, rs, 1, "SHORT   TXT"), 0x0FFFFF0);
+         },
+         {"SHORT.TXT"},
+         {}},
         {"a broken long-name run",
          [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t) {
              const size_t off = EntryOffset(b, ds, 1, "AVERYL~1JPG");
              b[off - 32 + 13] ^= 0x5A;  // the checksum of the piece before it
          },
-         {"Docs/A very long file name with spaces.jpg"}, {{"Docs/A very long file name with spaces.jpg", "Docs/AVERYL~1.JPG"}}},
+         {"Docs/A very long file name with spaces.jpg"},
+         {{"Docs/A very long file name with spaces.jpg", "Docs/AVERYL~1.JPG"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -493,14 +547,17 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
     {
         auto dev = velmora::test::MemoryStorageDevice::FromFile(img, 512);
         Volume vol(*dev);
-        const auto photo = static_cast<uint32_t>(all.at("Docs/A very long file name with spaces.jpg").cluster);
+        const auto photo =
+            static_cast<uint32_t>(all.at("Docs/A very long file name with spaces.jpg").cluster);
         const auto report = static_cast<uint32_t>(all.at(kUnicode).cluster);
         PatchedFat fat(vol.fat(), {{docs, docs}, {sub, docs}, {photo + 1, report}});
         const auto found = vol.Walk(&fat);
-        for (const auto& [path, l] : all) EXPECT_TRUE(found.count(path)) << path;
+        for (const auto& [path, l] : all)
+            EXPECT_TRUE(found.count(path)) << path;
         const Listed& joined = found.at("Docs/A very long file name with spaces.jpg");
         long long clusters = 0;
-        for (const auto& r : joined.runs) clusters += r.second;
+        for (const auto& r : joined.runs)
+            clusters += r.second;
         EXPECT_EQ(clusters, (20000 + 511) / 512);
     }
     // No usable FAT copy: folders are read from their first cluster, files
@@ -528,7 +585,8 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
     }
     // The root of a FAT16 volume that cannot be read: nothing, and a failure.
     {
-        const std::string img16 = Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD"}, "32M");
+        const std::string img16 =
+            Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD"}, "32M");
         auto raw = velmora::test::MemoryStorageDevice::FromFile(img16, 512);
         SpottyDevice dev(raw->Bytes(), 512);
         Volume vol(dev);

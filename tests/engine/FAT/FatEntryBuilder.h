@@ -34,22 +34,28 @@ inline RawEntry LongEntry(uint8_t ordinal, uint8_t checksum, const std::u16strin
     e[13] = checksum;
     std::array<uint16_t, 13> u;
     u.fill(0xFFFF);
-    for (size_t i = 0; i < units.size() && i < 13; ++i) u[i] = units[i];
-    if (units.size() < 13) u[units.size()] = 0;
+    for (size_t i = 0; i < units.size() && i < 13; ++i)
+        u[i] = units[i];
+    if (units.size() < 13)
+        u[units.size()] = 0;
     static constexpr size_t kOff[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-    for (size_t i = 0; i < 13; ++i) vk::StoreLE<uint16_t>(&e[kOff[i]], u[i]);
+    for (size_t i = 0; i < 13; ++i)
+        vk::StoreLE<uint16_t>(&e[kOff[i]], u[i]);
     return e;
 }
 
 inline uint8_t Checksum(const char* name11) {
     uint8_t sum = 0;
-    for (int i = 0; i < 11; ++i) sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<uint8_t>(name11[i]));
+    for (int i = 0; i < 11; ++i)
+        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + static_cast<uint8_t>(name11[i]));
     return sum;
 }
 
 inline std::vector<uint8_t> Join(const std::vector<RawEntry>& entries, size_t length = 0) {
     std::vector<uint8_t> out;
-    for (const auto& e : entries) out.insert(out.end(), e.begin(), e.end());
-    if (out.size() < length) out.resize(length, 0);
+    for (const auto& e : entries)
+        out.insert(out.end(), e.begin(), e.end());
+    if (out.size() < length)
+        out.resize(length, 0);
     return out;
 }

@@ -19,7 +19,8 @@ namespace velmora::fattest {
 
 inline bool HaveTool(const std::string& name) {
     for (const char* dir : {"/usr/sbin/", "/usr/bin/", "/sbin/", "/bin/"}) {
-        if (access((std::string(dir) + name).c_str(), X_OK) == 0) return true;
+        if (access((std::string(dir) + name).c_str(), X_OK) == 0)
+            return true;
     }
     return false;
 }
@@ -28,7 +29,8 @@ inline bool HaveTool(const std::string& name) {
 // settings the fixtures need; answers its exit status and standard output.
 inline int RunTool(const std::vector<std::string>& args, std::string* out = nullptr) {
     int fds[2];
-    if (pipe(fds) != 0) return -1;
+    if (pipe(fds) != 0)
+        return -1;
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], 1);
@@ -37,7 +39,8 @@ inline int RunTool(const std::vector<std::string>& args, std::string* out = null
         setenv("MTOOLS_SKIP_CHECK", "1", 1);
         setenv("TZ", "UTC", 1);
         std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         execvp(argv[0], argv.data());
         _exit(127);
@@ -46,11 +49,13 @@ inline int RunTool(const std::vector<std::string>& args, std::string* out = null
     std::string text;
     char buf[4096];
     ssize_t n;
-    while ((n = read(fds[0], buf, sizeof(buf))) > 0) text.append(buf, static_cast<size_t>(n));
+    while ((n = read(fds[0], buf, sizeof(buf))) > 0)
+        text.append(buf, static_cast<size_t>(n));
     close(fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    if (out) *out = text;
+    if (out)
+        *out = text;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -70,7 +75,8 @@ inline std::vector<std::string> Split(const std::string& text, char sep) {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t end = text.find(sep, pos);
-        if (end == std::string::npos) end = text.size();
+        if (end == std::string::npos)
+            end = text.size();
         out.push_back(text.substr(pos, end - pos));
         pos = end + 1;
     }
@@ -81,7 +87,8 @@ inline std::vector<std::string> Split(const std::string& text, char sep) {
 // case differs between long and short names.
 inline std::string Normal(std::string s) {
     for (auto& c : s) {
-        if (c == '#') c = '_';
+        if (c == '#')
+            c = '_';
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return s;
@@ -92,11 +99,13 @@ class FatVolumeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (const char* tool : {"mkfs.fat", "mcopy", "mmd", "mdel", "mdeltree"}) {
-            if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed (dosfstools, mtools)";
+            if (!HaveTool(tool))
+                GTEST_SKIP() << tool << " is not installed (dosfstools, mtools)";
         }
     }
 
-    std::string Make(const std::string& name, const std::vector<std::string>& mkfsArgs, const std::string& size) {
+    std::string Make(const std::string& name, const std::vector<std::string>& mkfsArgs,
+                     const std::string& size) {
         const std::string img = m_dir / name;
         EXPECT_EQ(RunTool({"truncate", "-s", size, img}), 0);
         std::vector<std::string> args = {"mkfs.fat"};

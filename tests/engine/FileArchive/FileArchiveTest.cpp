@@ -1,7 +1,7 @@
 // The framed archive: a golden file written by this code, read back, and
 // damaged copies of it.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,21 +21,24 @@ using velmora::test::WriteFile;
 
 namespace {
 
-const tagGUIDSIGN kFirst = {{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E,
-                             0x0F, 0x10}};
-const tagGUIDSIGN kSecond = {{0xF0, 0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87, 0x78, 0x69, 0x5A, 0x4B, 0x3C, 0x2D,
-                              0x1E, 0x0F}};
+const tagGUIDSIGN kFirst = {{0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C,
+                             0x0D, 0x0E, 0x0F, 0x10}};
+const tagGUIDSIGN kSecond = {{0xF0, 0xE1, 0xD2, 0xC3, 0xB4, 0xA5, 0x96, 0x87, 0x78, 0x69, 0x5A,
+                              0x4B, 0x3C, 0x2D, 0x1E, 0x0F}};
 const tagGUIDSIGN kMissing = {{0xAA}};
 
 std::vector<uint8_t> FirstFrameData() {
     std::vector<uint8_t> d;
-    for (int i = 0; i < 300; ++i) d.push_back(static_cast<uint8_t>(i * 7));
+    for (int i = 0; i < 300; ++i)
+        d.push_back(static_cast<uint8_t>(i * 7));
     return d;
 }
 
 const std::string kSecondPieces[] = {"scan results ", "", "in three pieces"};
 
-std::string GoldenPath() { return velmora::test::SourceDir() + "/tests/engine/FileArchive/data/golden.rsd"; }
+std::string GoldenPath() {
+    return velmora::test::SourceDir() + "/tests/engine/FileArchive/data/golden.rsd";
+}
 
 // The golden archive: header with status 1 and a description, two frames.
 void WriteGolden(const std::string& path) {
@@ -56,7 +59,8 @@ void WriteGolden(const std::string& path) {
 std::vector<uint8_t> ReadFrame(CRSData& rs, const tagGUIDSIGN& id) {
     rs.OpenFrame(id);
     std::vector<uint8_t> out(rs.GetFrameSize());
-    if (!out.empty()) rs.ReadCurFrame(out.data(), static_cast<unsigned>(out.size()));
+    if (!out.empty())
+        rs.ReadCurFrame(out.data(), static_cast<unsigned>(out.size()));
     return out;
 }
 
@@ -80,9 +84,11 @@ TEST(FileArchive, GoldenFileIsByteStableAndReadsBack) {
     TempDir dir;
     const std::string written = dir / "archive.rsd";
     WriteGolden(written);
-    if (std::getenv("VELMORA_UPDATE_GOLDEN")) WriteFile(GoldenPath(), ReadFile(written));
+    if (std::getenv("VELMORA_UPDATE_GOLDEN"))
+        WriteFile(GoldenPath(), ReadFile(written));
     const auto bytes = ReadFile(written);
-    ASSERT_EQ(bytes, ReadFile(GoldenPath())) << "the archive layout changed; saved files depend on it";
+    ASSERT_EQ(bytes, ReadFile(GoldenPath()))
+        << "the archive layout changed; saved files depend on it";
 
     // Layout spot checks: header fields, and the frames one after another.
     vk::ByteReader r(bytes.data(), bytes.size());
@@ -209,13 +215,18 @@ TEST(FileArchive, DamagedFramesGiveAClearResult) {
     // Every cut of the file: a frame is either read whole or reported.
     for (size_t cut = 0; cut <= golden.size(); ++cut) {
         SCOPED_TRACE(cut);
-        WriteFile(path, std::vector<uint8_t>(golden.begin(), golden.begin() + static_cast<long>(cut)));
+        WriteFile(path,
+                  std::vector<uint8_t>(golden.begin(), golden.begin() + static_cast<long>(cut)));
         CRSData rs(kRSRead);
         ASSERT_TRUE(rs.StartRS(path.c_str(), 0));
         int32_t first = CodeOf([&] { EXPECT_EQ(ReadFrame(rs, kFirst), FirstFrameData()); });
         int32_t second = CodeOf([&] { EXPECT_EQ(ReadFrame(rs, kSecond).size(), 28u); });
-        EXPECT_EQ(first, cut >= 132 + 36 + 300 ? 0 : cut >= 132 + 36 ? kRSErrShortRead : kRSErrNoSuchFrame);
-        EXPECT_EQ(second, cut == golden.size() ? 0 : cut >= secondHead + 36 ? kRSErrShortRead : kRSErrNoSuchFrame);
+        EXPECT_EQ(first, cut >= 132 + 36 + 300 ? 0
+                         : cut >= 132 + 36     ? kRSErrShortRead
+                                               : kRSErrNoSuchFrame);
+        EXPECT_EQ(second, cut == golden.size()     ? 0
+                          : cut >= secondHead + 36 ? kRSErrShortRead
+                                                   : kRSErrNoSuchFrame);
     }
 
     // A first frame whose length claims 4 GiB: nothing is allocated, the

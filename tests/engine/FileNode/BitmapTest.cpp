@@ -16,7 +16,8 @@ TEST(Bitmap, CreateSizesAndBounds) {
     EXPECT_EQ(map.GetMaxBitIndex(), 8);
     EXPECT_EQ(map.GetUnitSize(), 4096u);
     EXPECT_EQ(map.SetBit(7, 1, 5), 1);
-    for (int i = 0; i <= 8; ++i) EXPECT_EQ(map.GetBit(i) != 0, i >= 7) << i;
+    for (int i = 0; i <= 8; ++i)
+        EXPECT_EQ(map.GetBit(i) != 0, i >= 7) << i;
     EXPECT_EQ(map.GetBitmapData()[0], 0x80);
     EXPECT_EQ(map.GetBitmapData()[1], 0x01);
     EXPECT_EQ(map.SetBit(9, 1, 1), 0);
@@ -37,9 +38,11 @@ TEST(Bitmap, RangesAcrossWholeBytes) {
     TBitmap map;
     ASSERT_EQ(map.CreateBitmap(100, 1), 1);
     ASSERT_EQ(map.SetBit(3, 1, 90), 1);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(map.GetBit(i) != 0, i >= 3 && i < 93) << i;
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(map.GetBit(i) != 0, i >= 3 && i < 93) << i;
     ASSERT_EQ(map.SetBit(10, 0, 70), 1);
-    for (int i = 0; i < 100; ++i) EXPECT_EQ(map.GetBit(i) != 0, (i >= 3 && i < 10) || (i >= 80 && i < 93)) << i;
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(map.GetBit(i) != 0, (i >= 3 && i < 10) || (i >= 80 && i < 93)) << i;
     ASSERT_EQ(map.FillBitmap(0), 1);
     EXPECT_NE(map.GetBit(99), 0);
     ASSERT_EQ(map.FillBitmap(1), 1);

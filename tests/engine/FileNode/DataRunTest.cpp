@@ -11,7 +11,8 @@ using Runs = std::vector<std::pair<long long, long long>>;
 
 Runs Collect(IDataRunList* list) {
     Runs out;
-    for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) out.emplace_back(r->start, r->length);
+    for (const DataRun* r = list->GetFirst(); r; r = list->GetNext())
+        out.emplace_back(r->start, r->length);
     return out;
 }
 
@@ -27,7 +28,9 @@ TEST(DataRunList, MergesOnlyAContinuationOfTheLastAllocatedRun) {
         {"two sparse runs stay apart", {{-1, 4}, {-1, 4}}, {{-1, 4}, {-1, 4}}},
         {"only with the last run", {{10, 5}, {30, 2}, {15, 1}}, {{10, 5}, {30, 2}, {15, 1}}},
         {"zero and negative lengths ignored", {{10, 0}, {10, 5}, {15, -2}, {15, 1}}, {{10, 6}}},
-        {"overlap with an earlier run ignored", {{10, 5}, {30, 2}, {12, 4}, {8, 3}, {31, 1}, {5, 5}}, {{10, 5}, {30, 2}, {5, 5}}},
+        {"overlap with an earlier run ignored",
+         {{10, 5}, {30, 2}, {12, 4}, {8, 3}, {31, 1}, {5, 5}},
+         {{10, 5}, {30, 2}, {5, 5}}},
         {"the same run twice ignored", {{10, 5}, {10, 5}}, {{10, 5}}},
         {"run past the address space ignored", {{0x7FFFFFFFFFFFFFF0LL, 0x20}}, {}},
     };
@@ -76,7 +79,8 @@ TEST(DataRunList, FindsTheRunHoldingAnOffset) {
         long long offset;
         long long start;  // -2: no run
         long long within;
-    } cases[] = {{0, 100, 0}, {3, 100, 3}, {4, -1, 0}, {5, -1, 1}, {6, 50, 0}, {8, 50, 2}, {9, -2, 0}, {-1, -2, 0}};
+    } cases[] = {{0, 100, 0}, {3, 100, 3}, {4, -1, 0}, {5, -1, 1},
+                 {6, 50, 0},  {8, 50, 2},  {9, -2, 0}, {-1, -2, 0}};
     for (const Case& c : cases) {
         long long within = -7;
         const DataRun* r = list.FindRunByOffset(c.offset, &within);

@@ -134,9 +134,11 @@ TEST(FileNode, DeepChainPropagatesWithoutRecursion) {
     constexpr int kDepth = 200000;
     std::vector<std::unique_ptr<TestNode>> chain;
     chain.reserve(kDepth);
-    for (int i = 0; i < kDepth; ++i) chain.push_back(std::make_unique<TestNode>(i, i - 1, "d", true));
+    for (int i = 0; i < kDepth; ++i)
+        chain.push_back(std::make_unique<TestNode>(i, i - 1, "d", true));
     // Linked from the bottom up: each new parent has no ancestors yet to check.
-    for (int i = kDepth - 1; i > 0; --i) ASSERT_EQ(chain[i - 1]->AddChild(chain[i].get()), 1);
+    for (int i = kDepth - 1; i > 0; --i)
+        ASSERT_EQ(chain[i - 1]->AddChild(chain[i].get()), 1);
     chain.front()->SetCheck(CHECK_CHECKED);
     EXPECT_EQ(chain.back()->GetCheckedStatus(), CHECK_CHECKED);
     chain.back()->SetCheck(CHECK_UNCHECKED);
@@ -144,7 +146,8 @@ TEST(FileNode, DeepChainPropagatesWithoutRecursion) {
     chain.back()->ShowNode(0);
     EXPECT_EQ(chain.front()->IsNodeShow(), 0);
     // Freed leaf first, so each destructor detaches from a live parent.
-    while (!chain.empty()) chain.pop_back();
+    while (!chain.empty())
+        chain.pop_back();
 }
 
 TEST(FileNode, ShowStateFollowsChildren) {
@@ -203,8 +206,8 @@ TEST(FileNode, ChildrenGoInFrontAndAddNextInsertsAfter) {
     EXPECT_EQ(c.GetNextNode(), a);
     EXPECT_EQ(c.GetParent(), dir);
     EXPECT_EQ(dir->GetShownChildrenCount(), 3u);
-    EXPECT_EQ(b->AddNext(&c), 0);  // already linked
-    EXPECT_EQ(a->AddNext(dir), 0); // the folder itself
+    EXPECT_EQ(b->AddNext(&c), 0);   // already linked
+    EXPECT_EQ(a->AddNext(dir), 0);  // the folder itself
     EXPECT_EQ(a->AddNext(nullptr), 0);
     EXPECT_EQ(dir->RemoveChild(&c), 1);
 }
@@ -254,7 +257,8 @@ TEST(FileNode, AddedChildrenCountWithTheirMarks) {
     EXPECT_EQ(dir.GetShownChildrenCount(), 2u);
     hidden.ShowNode(1);
     EXPECT_EQ(dir.GetShownChildrenCount(), 3u);
-    for (TestNode* n : {&ticked, &plain, &hidden}) dir.RemoveChild(n);
+    for (TestNode* n : {&ticked, &plain, &hidden})
+        dir.RemoveChild(n);
     EXPECT_EQ(dir.GetShownChildrenCount(), 0u);
     EXPECT_EQ(dir.GetCheckedSum(), 0u);
     EXPECT_EQ(dir.GetFirstChild(), nullptr);
@@ -337,8 +341,10 @@ TEST(FileNode, FilterFileNameByDot) {
     struct Case {
         const char* in;
         const char* out;
-    } cases[] = {{" ..name", "name"}, {"...", ""}, {"", ""}, {". .a.b", "a.b"}, {"plain", "plain"}, {nullptr, ""}};
-    for (const Case& c : cases) EXPECT_STREQ(CFileNode::FilterFileNameByDot(c.in), c.out) << (c.in ? c.in : "null");
+    } cases[] = {{" ..name", "name"}, {"...", ""},        {"", ""},
+                 {". .a.b", "a.b"},   {"plain", "plain"}, {nullptr, ""}};
+    for (const Case& c : cases)
+        EXPECT_STREQ(CFileNode::FilterFileNameByDot(c.in), c.out) << (c.in ? c.in : "null");
 }
 
 TEST(FileNode, MergeNodeTakesRunsAndSize) {

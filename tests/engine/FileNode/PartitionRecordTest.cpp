@@ -13,7 +13,8 @@ TEST(PartitionRecord, FreshRecordAndSectorSize) {
         unsigned given;
         unsigned expected;
     } cases[] = {{0, 512}, {520, 512}, {512, 512}, {4096, 4096}, {1024, 1024}, {256, 512}};
-    for (const auto& c : cases) EXPECT_EQ(CSearchedPartitionInfo(c.given).GetSectorSize(), c.expected) << c.given;
+    for (const auto& c : cases)
+        EXPECT_EQ(CSearchedPartitionInfo(c.given).GetSectorSize(), c.expected) << c.given;
     CSearchedPartitionInfo r(512);
     EXPECT_EQ(r.GetType(), 4);
     EXPECT_EQ(r.fileSystemType, 10);

@@ -17,7 +17,8 @@ public:
     void SetDirecotryTreeBuilder(IDirecotryTreeBuilder*) override {}
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override {
         ++asks;
-        if (growing_) found_ += 1000;
+        if (growing_)
+            found_ += 1000;
         return AnswerSearchedPartitionQuery(found_, out, capacity, [](int i) {
             auto* r = new CSearchedPartitionInfo(512);
             r->partitionIndex = static_cast<int16_t>(i);
@@ -49,7 +50,8 @@ TEST(SearchInterfaces, DeepSearcherDefaultsAreHarmless) {
     EXPECT_TRUE(deep.SetActivePartition(true));
     EXPECT_FALSE(deep.SetActivePartition(false));
     EXPECT_TRUE(map.empty());
-    std::unique_ptr<IFileSystemSearchController> owned(new MinimalSearcher(0));  // deleted through the base
+    std::unique_ptr<IFileSystemSearchController> owned(
+        new MinimalSearcher(0));  // deleted through the base
 }
 
 TEST(SearchInterfaces, PartitionQueryProtocol) {
@@ -77,7 +79,8 @@ TEST(SearchInterfaces, CollectAsksAgainWithMoreRoom) {
     EXPECT_EQ(many.asks, 2);
     ASSERT_EQ(got.size(), 300u);
     EXPECT_EQ(got[299]->partitionIndex, 299);
-    for (auto* r : got) delete r;
+    for (auto* r : got)
+        delete r;
 
     MinimalSearcher none(0);
     got.clear();

@@ -25,7 +25,9 @@ public:
     _tagSearcherType GetSearcheType() const override {
         return type_ == SEARCHER_NONE ? CFileNode::GetSearcheType() : type_;
     }
-    IFileNode* Clone() override { return new TestNode(GetCurrentNodeID(), GetParentNodeID(), name_, dir_, type_); }
+    IFileNode* Clone() override {
+        return new TestNode(GetCurrentNodeID(), GetParentNodeID(), name_, dir_, type_);
+    }
     void MarkDeleted() override { deleted = true; }
     void FilterFileNameByDot() override { name_ = CFileNode::FilterFileNameByDot(name_.c_str()); }
     void UpdateFileSize(long long s) override { size = s; }

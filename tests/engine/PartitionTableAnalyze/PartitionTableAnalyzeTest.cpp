@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -42,7 +42,8 @@ std::ostream& operator<<(std::ostream& os, const Found& f) {
 
 std::vector<Found> Simplify(const std::vector<PartitionEntry>& list) {
     std::vector<Found> out;
-    for (const auto& e : list) out.push_back({e.index, e.startSector, e.sectorCount});
+    for (const auto& e : list)
+        out.push_back({e.index, e.startSector, e.sectorCount});
     return out;
 }
 
@@ -61,27 +62,32 @@ Analysis Analyze(MemoryStorageDevice& dev) {
     return a;
 }
 
-bool IsError(VKRESULT r, uint32_t error) { return ResultIs(r, kModulePartitionTable, error); }
+bool IsError(VKRESULT r, uint32_t error) {
+    return ResultIs(r, kModulePartitionTable, error);
+}
 
 class RecipeImages : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         for (const char* tool : {"sfdisk", "sgdisk", "fdisk", "parted", "python3"}) {
             if (!HaveProgram(tool)) {
-                skipReason_ = std::string(tool) + " is not installed; partition-table fixtures cannot be made";
+                skipReason_ = std::string(tool) +
+                              " is not installed; partition-table fixtures cannot be made";
                 return;
             }
         }
         dir_ = new TempDir();
         std::string script = velmora::test::SourceDir() + "/tests/fixtures/ptables/make_ptables.sh";
-        if (!RunProgram({"bash", script, dir_->path()}, nullptr)) skipReason_ = "make_ptables.sh failed";
+        if (!RunProgram({"bash", script, dir_->path()}, nullptr))
+            skipReason_ = "make_ptables.sh failed";
     }
     static void TearDownTestSuite() {
         delete dir_;
         dir_ = nullptr;
     }
     void SetUp() override {
-        if (!skipReason_.empty()) GTEST_SKIP() << skipReason_;
+        if (!skipReason_.empty())
+            GTEST_SKIP() << skipReason_;
     }
     static std::string Image(const std::string& name) { return *dir_ / name; }
     static std::unique_ptr<MemoryStorageDevice> Load(const std::string& name, int sectorSize) {
@@ -164,15 +170,18 @@ std::vector<std::tuple<std::string, int64_t, int64_t>> ParseMmls(const std::stri
     std::string l;
     while (std::getline(in, l)) {
         std::smatch m;
-        if (!std::regex_search(l, m, line)) continue;
-        if (m[1] == "Meta" || m[1].str().find("---") == 0) continue;
+        if (!std::regex_search(l, m, line))
+            continue;
+        if (m[1] == "Meta" || m[1].str().find("---") == 0)
+            continue;
         out.emplace_back(m[1], std::stoll(m[2]), std::stoll(m[4]));
     }
     return out;
 }
 
 TEST_F(RecipeImages, AgreesWithMmls) {
-    if (!HaveProgram("mmls")) GTEST_SKIP() << "mmls (sleuthkit) is not installed";
+    if (!HaveProgram("mmls"))
+        GTEST_SKIP() << "mmls (sleuthkit) is not installed";
     struct Case {
         const char* image;
         int sectorSize;
@@ -185,7 +194,8 @@ TEST_F(RecipeImages, AgreesWithMmls) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.image);
         std::string text;
-        ASSERT_TRUE(RunProgram({"mmls", "-b", std::to_string(c.sectorSize), Image(c.image)}, &text));
+        ASSERT_TRUE(
+            RunProgram({"mmls", "-b", std::to_string(c.sectorSize), Image(c.image)}, &text));
         auto theirs = ParseMmls(text);
         ASSERT_FALSE(theirs.empty());
         auto dev = Load(c.image, c.sectorSize);
@@ -193,7 +203,8 @@ TEST_F(RecipeImages, AgreesWithMmls) {
         ASSERT_EQ(a.result, VK_OK);
         std::vector<std::pair<int64_t, int64_t>> expected, ours;
         for (const auto& [slot, start, length] : theirs) {
-            if (c.smallLeftOut && length * c.sectorSize <= 0x800000) continue;
+            if (c.smallLeftOut && length * c.sectorSize <= 0x800000)
+                continue;
             expected.emplace_back(start, length);
             // GPT and APM slots count map entries from 0; our indexes from 1.
             if (slot.find(':') == std::string::npos) {
@@ -204,7 +215,8 @@ TEST_F(RecipeImages, AgreesWithMmls) {
                 EXPECT_EQ(it->index, std::stoi(slot) + 1);
             }
         }
-        for (const auto& e : a.list) ours.emplace_back(e.startSector, e.sectorCount);
+        for (const auto& e : a.list)
+            ours.emplace_back(e.startSector, e.sectorCount);
         std::sort(expected.begin(), expected.end());
         std::sort(ours.begin(), ours.end());
         EXPECT_EQ(ours, expected);
@@ -232,7 +244,8 @@ TEST_F(RecipeImages, GptFallsBackToTheTableThatChecksOut) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         auto dev = Load("gpt.img", 512);
-        for (int64_t off : c.flipBytes) dev->Bytes()[static_cast<size_t>(off)] ^= 0xFF;
+        for (int64_t off : c.flipBytes)
+            dev->Bytes()[static_cast<size_t>(off)] ^= 0xFF;
         std::vector<PartitionEntry> list;
         CBaseGPTAnalyzer gpt;
         EXPECT_EQ(gpt.Analyze(dev.get(), list), VK_OK);
@@ -269,8 +282,8 @@ TEST_F(RecipeImages, TruncatedImagesGiveWhatLiesInside) {
 
 // ---- Tables built in memory ---------------------------------------------------
 
-void PutSlot(std::vector<uint8_t>& disk, int64_t sector, int slot, uint8_t type, uint32_t lead, uint32_t count,
-             uint8_t boot = 0) {
+void PutSlot(std::vector<uint8_t>& disk, int64_t sector, int slot, uint8_t type, uint32_t lead,
+             uint32_t count, uint8_t boot = 0) {
     uint8_t* p = disk.data() + sector * 512 + 446 + 16 * slot;
     p[0] = boot;
     p[4] = type;
@@ -293,16 +306,20 @@ TEST(PartitionTableChecks, DeviceAndTableFailures) {
         uint32_t error;
     };
     const std::vector<Case> cases = {
-        {"a partition, not a disk", [](MemoryStorageDevice& d) { d.SetType(kDevicePartition); }, kErrNotSupported},
-        {"no disk record", [](MemoryStorageDevice& d) { d.SetPrivateData(nullptr); }, kErrNoInformation},
-        {"record of another kind", [](MemoryStorageDevice& d) { d.SetPrivateData(new IStorageDeviceData()); },
+        {"a partition, not a disk", [](MemoryStorageDevice& d) { d.SetType(kDevicePartition); },
+         kErrNotSupported},
+        {"no disk record", [](MemoryStorageDevice& d) { d.SetPrivateData(nullptr); },
+         kErrNoInformation},
+        {"record of another kind",
+         [](MemoryStorageDevice& d) { d.SetPrivateData(new IStorageDeviceData()); },
          kErrNoInformation},
         {"record flag set",
          [](MemoryStorageDevice& d) {
              static_cast<IDiskDeviceData*>(d.GetPrivateData())->GetDiskInfo()->flag = 1;
          },
          kErrNotSupported},
-        {"boot indicator 0x01", [](MemoryStorageDevice& d) { d.Bytes()[446 + 16] = 0x01; }, kErrBadPartitionTable},
+        {"boot indicator 0x01", [](MemoryStorageDevice& d) { d.Bytes()[446 + 16] = 0x01; },
+         kErrBadPartitionTable},
         {"dynamic disk", [](MemoryStorageDevice& d) { d.Bytes()[498] = 0x42; }, kErrNotSupported},
     };
     for (const auto& c : cases) {
@@ -323,10 +340,10 @@ TEST(PartitionTableChecks, DeviceAndTableFailures) {
 
 TEST(PartitionTableChecks, EntriesPastTheDisk) {
     std::vector<uint8_t> mbr(512 * 4096, 0);
-    PutSlot(mbr, 0, 0, 0x83, 2048, 100000);      // runs past the end: cut
-    PutSlot(mbr, 0, 1, 0x07, 5000, 10);          // starts past the end: left out
-    PutSlot(mbr, 0, 2, 0x0c, 100, 0);            // count 0: up to the end
-    PutSlot(mbr, 0, 3, 0x05, 0xFFFFFFF0u, 10);   // extended area outside the disk
+    PutSlot(mbr, 0, 0, 0x83, 2048, 100000);     // runs past the end: cut
+    PutSlot(mbr, 0, 1, 0x07, 5000, 10);         // starts past the end: left out
+    PutSlot(mbr, 0, 2, 0x0c, 100, 0);           // count 0: up to the end
+    PutSlot(mbr, 0, 3, 0x05, 0xFFFFFFF0u, 10);  // extended area outside the disk
     MemoryStorageDevice dev(mbr, 512);
     Analysis a = Analyze(dev);
     EXPECT_EQ(a.result, VK_OK);
@@ -342,7 +359,8 @@ TEST(PartitionTableChecks, ExtendedChainFaults) {
     for (int k = 0; k < links; ++k) {
         int64_t ebr = base + 2 * k;
         PutSlot(disk, ebr, 0, 0x83, 1, 1);
-        if (k + 1 < links) PutSlot(disk, ebr, 1, 0x05, 2 * (k + 1), 2);
+        if (k + 1 < links)
+            PutSlot(disk, ebr, 1, 0x05, 2 * (k + 1), 2);
     }
     MemoryStorageDevice longChain(disk, 512);
     Analysis a = Analyze(longChain);
@@ -369,7 +387,8 @@ TEST(PartitionTableChecks, ExtendedChainFaults) {
     const std::vector<Case> bad = {
         {"EBR without its signature", [](std::vector<uint8_t>& d) { d[16 * 512 + 510] = 0; }},
         {"two links in one EBR", [](std::vector<uint8_t>& d) { PutSlot(d, 16, 1, 0x05, 40, 8); }},
-        {"bad boot indicator in an EBR", [](std::vector<uint8_t>& d) { d[16 * 512 + 446 + 48] = 0x7F; }},
+        {"bad boot indicator in an EBR",
+         [](std::vector<uint8_t>& d) { d[16 * 512 + 446 + 48] = 0x7F; }},
     };
     for (const auto& c : bad) {
         SCOPED_TRACE(c.what);
@@ -417,7 +436,8 @@ TEST(PartitionTableChecks, AppleMapFaults) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        MemoryStorageDevice dev(ApmDisk(c.sectorSize, c.blockSize, c.entries, 1 << 20), c.sectorSize);
+        MemoryStorageDevice dev(ApmDisk(c.sectorSize, c.blockSize, c.entries, 1 << 20),
+                                c.sectorSize);
         Analysis a = Analyze(dev);
         if (c.error) {
             EXPECT_TRUE(IsError(a.result, c.error)) << std::hex << a.result;

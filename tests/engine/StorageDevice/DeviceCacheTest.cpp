@@ -16,7 +16,9 @@ namespace {
 
 constexpr int kSsz = 512;
 
-std::vector<uint8_t> Sectors(long long n) { return std::vector<uint8_t>(static_cast<size_t>(n) * kSsz, 0xAA); }
+std::vector<uint8_t> Sectors(long long n) {
+    return std::vector<uint8_t>(static_cast<size_t>(n) * kSsz, 0xAA);
+}
 
 TEST(DeviceCacheTest, BeforeBeginCacheEveryReadGoesToTheInnerDevice) {
     PatternTestDevice inner(100);
@@ -140,7 +142,8 @@ TEST(DeviceCacheTest, BlockThatFailedToReadIsNotServedAsZeros) {
     CStorageDeviceWithCache cache(&inner);
     cache.SetBlockSize(10);
     cache.BeginCache();
-    for (long long k = 0; k <= 2; ++k) ASSERT_EQ(cache.SetCurCacheBlock(k), 1);
+    for (long long k = 0; k <= 2; ++k)
+        ASSERT_EQ(cache.SetCurCacheBlock(k), 1);
     auto buf = Sectors(2);
     EXPECT_EQ(cache.ReadSector(buf.data(), 20, 2), 1);  // good sectors of the block still read
     EXPECT_EQ(PatternMismatch(buf.data(), 20 * kSsz, buf.size()), -1);

@@ -18,7 +18,6 @@
 #include "IStorageDevice.h"
 #include "support/TestSupport.h"
 
-
 namespace devtest {
 
 inline void FillPattern(uint8_t* out, long long position, size_t length) {
@@ -38,19 +37,22 @@ inline std::vector<uint8_t> Pattern(long long position, size_t length) {
 inline long long PatternMismatch(const uint8_t* data, long long position, size_t length) {
     std::vector<uint8_t> want = Pattern(position, length);
     for (size_t i = 0; i < length; ++i)
-        if (data[i] != want[i]) return static_cast<long long>(i);
+        if (data[i] != want[i])
+            return static_cast<long long>(i);
     return -1;
 }
 
 inline bool AllZero(const uint8_t* data, size_t length) {
     for (size_t i = 0; i < length; ++i)
-        if (data[i] != 0) return false;
+        if (data[i] != 0)
+            return false;
     return true;
 }
 
 inline void WritePatternFile(const std::string& path, long long bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw std::runtime_error("cannot create " + path);
+    if (fd < 0)
+        throw std::runtime_error("cannot create " + path);
     std::vector<uint8_t> chunk;
     for (long long pos = 0; pos < bytes; pos += 1 << 20) {
         size_t n = static_cast<size_t>(std::min<long long>(1 << 20, bytes - pos));
@@ -71,13 +73,16 @@ inline std::string FixtureScript(const char* name) {
 // computed. Counts reads, can fail chosen sectors and delay reads.
 class PatternTestDevice : public IStorageDevice {
 public:
-    PatternTestDevice(long long sectors, int sectorSize = 512) : sectors_(sectors), ssz_(sectorSize) {}
+    PatternTestDevice(long long sectors, int sectorSize = 512)
+        : sectors_(sectors), ssz_(sectorSize) {}
     int Open(char*) override { return 1; }
     int Close() override { return 1; }
     int ReadSector(void* buffer, long long first, long long count) override {
         reads_.fetch_add(1);
-        if (delayUs_ > 0) std::this_thread::sleep_for(std::chrono::microseconds(delayUs_));
-        if (buffer == nullptr || first < 0 || count <= 0) return 0;
+        if (delayUs_ > 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(delayUs_));
+        if (buffer == nullptr || first < 0 || count <= 0)
+            return 0;
         auto* out = static_cast<uint8_t*>(buffer);
         bool ok = true;
         for (long long s = first; s < first + count; ++s) {

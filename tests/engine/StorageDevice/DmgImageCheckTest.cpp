@@ -18,7 +18,8 @@ class DmgCheckTest : public testing::Test {
 protected:
     std::string Make(const std::string& kind) {
         std::string out = dir / (kind + ".dmg");
-        EXPECT_TRUE(velmora::test::RunProgram({"python3", devtest::FixtureScript("make_udif.py"), out, "--kind", kind}));
+        EXPECT_TRUE(velmora::test::RunProgram(
+            {"python3", devtest::FixtureScript("make_udif.py"), out, "--kind", kind}));
         return out;
     }
     velmora::test::TempDir dir;
@@ -30,7 +31,8 @@ TEST_F(DmgCheckTest, AcceptsOnlyImagesWhoseSectorsLieWhereTheDeviceReadsThem) {
         int accepted;
         unsigned long long sectors;
     } cases[] = {
-        {"raw", 1, 32}, {"plain", 1, 33}, {"zlib", 0, 0}, {"gap", 0, 0}, {"encrypted", 0, 0}, {"badxml", 0, 0}, {"garbled", 0, 0},
+        {"raw", 1, 32},      {"plain", 1, 33}, {"zlib", 0, 0},    {"gap", 0, 0},
+        {"encrypted", 0, 0}, {"badxml", 0, 0}, {"garbled", 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.kind);
@@ -38,7 +40,8 @@ TEST_F(DmgCheckTest, AcceptsOnlyImagesWhoseSectorsLieWhereTheDeviceReadsThem) {
         CDMGDeviceInfoStruct record;
         ASSERT_TRUE(InitDmgRecord(path.c_str(), record));
         EXPECT_EQ(ParseDmgFile(path.c_str(), record), c.accepted);
-        if (!c.accepted) continue;
+        if (!c.accepted)
+            continue;
         EXPECT_EQ(record.totalSectors, c.sectors);
         EXPECT_EQ(record.sectorSize, 512u);
         EXPECT_EQ(record.dataOffset, 0u);
@@ -52,7 +55,8 @@ TEST_F(DmgCheckTest, AcceptsOnlyImagesWhoseSectorsLieWhereTheDeviceReadsThem) {
     }
     // The check reads the property list in memory: nothing appears beside the images.
     size_t files = 0;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) files += e.path().extension() == ".dmg" ? 0 : 1;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        files += e.path().extension() == ".dmg" ? 0 : 1;
     EXPECT_EQ(files, 0u);
 
     CDMGDeviceInfoStruct record;

@@ -25,9 +25,10 @@ protected:
     std::string MakeEdi(const std::string& name, int sectorSize = 512, int sectors = 64,
                         const std::string& label = "Test Disk", long long ctime = 1700000000) {
         std::string out = dir / name;
-        const bool ran = velmora::test::RunProgram({"python3", devtest::FixtureScript("make_edi.py"), out, "--sector-size",
-                               std::to_string(sectorSize), "--sectors", std::to_string(sectors), "--name", label,
-                               "--ctime", std::to_string(ctime)});
+        const bool ran = velmora::test::RunProgram(
+            {"python3", devtest::FixtureScript("make_edi.py"), out, "--sector-size",
+             std::to_string(sectorSize), "--sectors", std::to_string(sectors), "--name", label,
+             "--ctime", std::to_string(ctime)});
         EXPECT_TRUE(ran);
         return out;
     }
@@ -64,7 +65,9 @@ TEST_F(EdiImageTest, OpensAndReadsSectorZeroAtTheDataOffset) {
     }
 }
 
-void Patch64(std::vector<uint8_t>& f, size_t off, int64_t v) { vk::StoreLE<int64_t>(f.data() + off, v); }
+void Patch64(std::vector<uint8_t>& f, size_t off, int64_t v) {
+    vk::StoreLE<int64_t>(f.data() + off, v);
+}
 
 TEST_F(EdiImageTest, DamagedOrLyingImagesAreRefused) {
     const std::string good = MakeEdi("good.edi", 512, 16);
@@ -85,7 +88,8 @@ TEST_F(EdiImageTest, DamagedOrLyingImagesAreRefused) {
         {"header only", [](auto& f) { f.resize(8); }},
         {"truncated header", [](auto& f) { f.resize(5); }},
         {"empty file", [](auto& f) { f.clear(); }},
-        {"record cut short", [&](auto& f) {
+        {"record cut short",
+         [&](auto& f) {
              f.resize(600);
              Patch64(f, 8 + 24, 600);
          }},
@@ -135,7 +139,8 @@ TEST_F(EdiImageTest, SavedRecordFindsOnlyTheVeryImage) {
     std::string moved = dir / "moved.edi";
     ASSERT_EQ(rename(path.c_str(), moved.c_str()), 0);
     EXPECT_EQ(CreateEdiDeviceByEdiInfo(&saved, sizeof(saved), nullptr), nullptr);
-    std::unique_ptr<IStorageDevice> found(CreateEdiDeviceByEdiInfo(&saved, sizeof(saved), moved.c_str()));
+    std::unique_ptr<IStorageDevice> found(
+        CreateEdiDeviceByEdiInfo(&saved, sizeof(saved), moved.c_str()));
     EXPECT_NE(found, nullptr);
 
     struct Case {
@@ -193,7 +198,8 @@ TEST_F(DmgImageTest, ReadsFromTheRecordsDataOffsetAndKeepsTheRecordWhole) {
     ASSERT_EQ(dev->ReadSector(buf.data(), 0, 3), 1);
     EXPECT_EQ(PatternMismatch(buf.data(), 0, buf.size()), -1);
 
-    std::unique_ptr<IStorageDevice> again(CreateDmgDeviceByDmgInfo(&record, sizeof(record), "/ignored"));
+    std::unique_ptr<IStorageDevice> again(
+        CreateDmgDeviceByDmgInfo(&record, sizeof(record), "/ignored"));
     ASSERT_NE(again, nullptr);
     ASSERT_EQ(again->ReadSector(buf.data(), 97, 3), 1);
     EXPECT_EQ(PatternMismatch(buf.data(), 97 * 512, buf.size()), -1);

@@ -19,15 +19,20 @@ namespace {
 class LoopDevice {
 public:
     LoopDevice(const std::string& file, int sectorSize) {
-        if (!velmora::test::IsRoot()) return;
-        std::string out;
-        if (!velmora::test::RunProgram({"losetup", "--find", "--show", "-r", "-b", std::to_string(sectorSize), file}, &out))
+        if (!velmora::test::IsRoot())
             return;
-        while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+        std::string out;
+        if (!velmora::test::RunProgram(
+                {"losetup", "--find", "--show", "-r", "-b", std::to_string(sectorSize), file},
+                &out))
+            return;
+        while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+            out.pop_back();
         node_ = out;
     }
     ~LoopDevice() {
-        if (!node_.empty()) velmora::test::RunProgram({"losetup", "-d", node_});
+        if (!node_.empty())
+            velmora::test::RunProgram({"losetup", "-d", node_});
     }
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
@@ -48,10 +53,10 @@ protected:
     std::unique_ptr<LoopDevice> loop;
 };
 
-#define SKIP_WITHOUT_LOOP()                                                                         \
-    if (!loop || loop->node().empty())                                                              \
-        GTEST_SKIP() << "cannot attach a loop device (needs root and losetup); block-device geometry " \
-                        "is not checked here"
+#define SKIP_WITHOUT_LOOP()                                                                        \
+    if (!loop || loop->node().empty())                                                             \
+    GTEST_SKIP() << "cannot attach a loop device (needs root and losetup); block-device geometry " \
+                    "is not checked here"
 
 TEST_F(LoopDeviceTest, FourKiBSectorDeviceReportsItsGeometryAndReads) {
     const long long bytes = 9LL << 20;
@@ -60,7 +65,8 @@ TEST_F(LoopDeviceTest, FourKiBSectorDeviceReportsItsGeometryAndReads) {
     // Device names map to nodes of the configured folder.
     std::string name = loop->node().substr(loop->node().rfind('/') + 1);
     EXPECT_EQ(velmora::platform::DevicePath(name.c_str()), loop->node());
-    std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(velmora::platform::DevicePath(name.c_str()).c_str()));
+    std::unique_ptr<IStorageDevice> disk(
+        CreateDiskDevice(velmora::platform::DevicePath(name.c_str()).c_str()));
     ASSERT_EQ(disk->Open(nullptr), 1);
     EXPECT_EQ(disk->GetSectorSize(), 4096);
     EXPECT_EQ(disk->GetTotalSectors(), bytes / 4096);
@@ -83,7 +89,8 @@ TEST_F(LoopDeviceTest, FourKiBSectorDeviceReportsItsGeometryAndReads) {
         ASSERT_EQ(cache.SetCurCacheBlock(k), 1);
         long long n = std::min<long long>(1024, bytes / 4096 - k * 1024);
         ASSERT_EQ(cache.ReadSector(block.data(), k * 1024, n), 1);
-        EXPECT_EQ(PatternMismatch(block.data(), k * 1024 * 4096, static_cast<size_t>(n * 4096)), -1);
+        EXPECT_EQ(PatternMismatch(block.data(), k * 1024 * 4096, static_cast<size_t>(n * 4096)),
+                  -1);
     }
     EXPECT_EQ(cache.SetCurCacheBlock(3), 0);
     cache.EndCache();

@@ -4,10 +4,10 @@
 
 #include <atomic>
 #include <cerrno>
-#include <thread>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceTestHelpers.h"
@@ -26,7 +26,9 @@ namespace {
 
 constexpr long long kMiB = 1 << 20;
 
-bool IsStorageError(VKRESULT r, uint32_t error) { return ResultIs(r, kModuleStorageDevice, error); }
+bool IsStorageError(VKRESULT r, uint32_t error) {
+    return ResultIs(r, kModuleStorageDevice, error);
+}
 
 class NodeDeviceTest : public testing::Test {
 protected:
@@ -35,7 +37,8 @@ protected:
 
     std::unique_ptr<IStorageDevice> OpenDisk(long long bytes, bool volume = false) {
         devtest::WritePatternFile(path, bytes);
-        std::unique_ptr<IStorageDevice> dev(volume ? CreateVolumeDevice(path.c_str()) : CreateDiskDevice(path.c_str()));
+        std::unique_ptr<IStorageDevice> dev(volume ? CreateVolumeDevice(path.c_str())
+                                                   : CreateDiskDevice(path.c_str()));
         EXPECT_EQ(dev->Open(nullptr), 1);
         return dev;
     }
@@ -143,7 +146,9 @@ TEST_F(NodeDeviceTest, OpenRefusalsClearPermittedOnlyForAccessErrors) {
 }
 
 TEST_F(NodeDeviceTest, UnreadableNodeIsNotPermitted) {
-    if (velmora::test::IsRoot()) GTEST_SKIP() << "root reads files whatever their mode; the injected EACCES case covers this";
+    if (velmora::test::IsRoot())
+        GTEST_SKIP()
+            << "root reads files whatever their mode; the injected EACCES case covers this";
     devtest::WritePatternFile(path, 4096);
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
     std::unique_ptr<IStorageDevice> dev(CreateVolumeDevice(path.c_str()));
@@ -190,7 +195,8 @@ TEST_F(NodeDeviceTest, RecordsGiveGeometryAndMissingRecordsAnswerError7) {
     auto* d = static_cast<CDiskDevice*>(disk.get());
     EXPECT_EQ(d->GetDiskInfo(), nullptr);
     EXPECT_TRUE(IsStorageError(d->GetLastError(), kErrNoInformation));
-    d->SetPrivateData(CreateVolumeDeviceData(new CCollectedVolumeDeviceInfoStruct{}));  // wrong kind
+    d->SetPrivateData(
+        CreateVolumeDeviceData(new CCollectedVolumeDeviceInfoStruct{}));  // wrong kind
     EXPECT_EQ(d->GetDiskInfo(), nullptr);
     EXPECT_TRUE(IsStorageError(d->GetLastError(), kErrNoInformation));
 
@@ -213,7 +219,8 @@ TEST_F(NodeDeviceTest, FailedVolumeReadPushesTheBadSectorEvent) {
     struct Counter : INotifyCenter {
         std::atomic<int> seen{0};
         void Notify(_MSG_EVENT* e) override {
-            if (e->type == kEventSectorReadFailed) seen++;
+            if (e->type == kEventSectorReadFailed)
+                seen++;
         }
     } counter;
     CMessageCenter* mc = CMessageCenter::Instance();
@@ -227,7 +234,8 @@ TEST_F(NodeDeviceTest, FailedVolumeReadPushesTheBadSectorEvent) {
         ScopedRawIo scoped(&faulty);
         std::vector<uint8_t> buf(512);
         EXPECT_EQ(volume->ReadSector(buf.data(), 3, 1), 0);
-        for (int i = 0; i < 400 && counter.seen == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (int i = 0; i < 400 && counter.seen == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     mc->StopReceiveMessage();
     mc->UnregisterNotifyCenter(1);
@@ -279,8 +287,11 @@ TEST_F(WindowTest, WindowRefusesRequestsOutsideIt) {
     struct Case {
         const char* what;
         long long first, count;
-    } cases[] = {{"first at the end", 200, 1}, {"negative first", -1, 1},   {"count over the window", 0, 201},
-                 {"negative count", 10, -5},   {"count 0", 10, 0}};
+    } cases[] = {{"first at the end", 200, 1},
+                 {"negative first", -1, 1},
+                 {"count over the window", 0, 201},
+                 {"negative count", 10, -5},
+                 {"count 0", 10, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         std::vector<uint8_t> buf(512, 0x33);

@@ -29,8 +29,9 @@ TEST(ByteReader, OutOfRangeReadsYieldZeroAndMarkFailure) {
         size_t off;
         size_t len;
     };
-    for (Case c : {Case{"straddles end", 2, 4}, Case{"starts at end", 4, 1}, Case{"far past end", 100, 2},
-                   Case{"wrapping offset", std::numeric_limits<size_t>::max() - 1, 4}}) {
+    for (Case c :
+         {Case{"straddles end", 2, 4}, Case{"starts at end", 4, 1}, Case{"far past end", 100, 2},
+          Case{"wrapping offset", std::numeric_limits<size_t>::max() - 1, 4}}) {
         ByteReader r(b, sizeof b);
         EXPECT_FALSE(r.Has(c.off, c.len)) << c.what;
         EXPECT_EQ(r.LE32(c.off), 0u) << c.what;
@@ -45,7 +46,8 @@ TEST(ByteReader, OutOfRangeReadsYieldZeroAndMarkFailure) {
 
 TEST(ByteReader, SubViewsAreBoundedByTheirParent) {
     std::vector<uint8_t> b(16);
-    for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(i);
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = static_cast<uint8_t>(i);
     ByteReader r(b.data(), b.size());
     ByteReader sub = r.Sub(4, 8);
     EXPECT_EQ(sub.U8(0), 4);

@@ -13,6 +13,7 @@ TEST(EngineFactories, EmptyEntryActsAsFailedFactory) {
     EXPECT_EQ(CallFactory(t.createNTFSQuickSearcher), nullptr);
     EXPECT_EQ(CallFactory(t.createAPFSVolumeAnalyze, nullptr, 0ULL), nullptr);
     t.createAPFSVolumeAnalyze = &FakeAnalyze;
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(CallFactory(t.createAPFSVolumeAnalyze, nullptr, 64ULL)), 64u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(CallFactory(t.createAPFSVolumeAnalyze, nullptr, 64ULL)),
+              64u);
     t.createAPFSVolumeAnalyze = nullptr;
 }

@@ -1,6 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/xattr.h>
 
 #include <string>
@@ -61,7 +61,8 @@ TEST(FileUtility, CopyFileAToAFullDeviceFails) {
     TempDir dir;
     velmora::test::WriteFile(dir / "in", std::string(1 << 16, 'x'));
     struct stat st {};
-    if (stat("/dev/full", &st) != 0) GTEST_SKIP() << "no /dev/full here";
+    if (stat("/dev/full", &st) != 0)
+        GTEST_SKIP() << "no /dev/full here";
     EXPECT_EQ(CopyFileA((dir / "in").c_str(), "/dev/full", 0), -1);
 }
 
@@ -74,17 +75,18 @@ TEST(FileUtility, ValidUtf8) {
         {"", true},
         {"plain ascii", true},
         {"caf\xc3\xa9", true},
-        {"\xe2\x82\xac", true},          // euro sign
-        {"\xf0\x9f\x98\x80", true},      // emoji
-        {"\xc3", false},                 // truncated
-        {"\x80", false},                 // lone continuation
-        {"\xc0\xaf", false},             // overlong slash
-        {"\xe0\x80\xaf", false},         // overlong, three bytes
-        {"\xed\xa0\x80", false},         // surrogate
-        {"\xf4\x90\x80\x80", false},     // past U+10FFFF
+        {"\xe2\x82\xac", true},       // euro sign
+        {"\xf0\x9f\x98\x80", true},   // emoji
+        {"\xc3", false},              // truncated
+        {"\x80", false},              // lone continuation
+        {"\xc0\xaf", false},          // overlong slash
+        {"\xe0\x80\xaf", false},      // overlong, three bytes
+        {"\xed\xa0\x80", false},      // surrogate
+        {"\xf4\x90\x80\x80", false},  // past U+10FFFF
         {"ok\xff", false},
     };
-    for (const Case& c : cases) EXPECT_EQ(isValidString(c.bytes), c.valid) << c.bytes;
+    for (const Case& c : cases)
+        EXPECT_EQ(isValidString(c.bytes), c.valid) << c.bytes;
     EXPECT_FALSE(isValidString(nullptr));
 }
 

@@ -16,7 +16,8 @@ TEST(Locks, MutexLockerSerialisesCounters) {
                 ++counter;
             }
         });
-    for (auto& t : ts) t.join();
+    for (auto& t : ts)
+        t.join();
     EXPECT_EQ(counter, 80000);
 }
 

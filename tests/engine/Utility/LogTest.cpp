@@ -29,18 +29,23 @@ private:
 };
 const auto* const kWorkFolder = testing::AddGlobalTestEnvironment(new PrivateWorkFolder);
 
-std::string LogPath() { return std::string(CatchExeception::GetWorkPath()) + "/sMAC_Velmora.log"; }
+std::string LogPath() {
+    return std::string(CatchExeception::GetWorkPath()) + "/sMAC_Velmora.log";
+}
 
 // The log's lines that carry `token` (other test processes share the file).
 std::vector<std::string> LinesWith(const std::string& token) {
     std::istringstream in(velmora::test::ReadText(LogPath()));
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);)
-        if (line.find(token) != std::string::npos) lines.push_back(line);
+        if (line.find(token) != std::string::npos)
+            lines.push_back(line);
     return lines;
 }
 
-std::string Token(const char* what) { return std::string(what) + "-" + std::to_string(getpid()); }
+std::string Token(const char* what) {
+    return std::string(what) + "-" + std::to_string(getpid());
+}
 
 }  // namespace
 
@@ -50,7 +55,8 @@ TEST(Log, LineHasTimePrefixAndReachesFile) {
     EXPECT_EQ(n, static_cast<int>(("hello " + token + " 42\n").size()));
     auto lines = LinesWith(token);
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] hello " + token + " 42")))
+    EXPECT_TRUE(std::regex_match(
+        lines[0], std::regex("[0-2][0-9]:[0-5][0-9]:[0-6][0-9] hello " + token + " 42")))
         << lines[0];
 }
 
@@ -65,7 +71,8 @@ TEST(Log, LongMessageIsCutAndFileHoldsExactlyWhatWasKept) {
     // "hh:mm:ss " is 9 characters.
     EXPECT_EQ(lines[0].size(), 9u + CatchExeception::kMaxMessage);
     EXPECT_EQ(lines[0].substr(9), body.substr(0, CatchExeception::kMaxMessage));
-    EXPECT_EQ(velmora::test::ReadFile(LogPath()).size() - before, 9u + CatchExeception::kMaxMessage);
+    EXPECT_EQ(velmora::test::ReadFile(LogPath()).size() - before,
+              9u + CatchExeception::kMaxMessage);
 }
 
 TEST(Log, ConcurrentWritersProduceWholeLines) {
@@ -75,9 +82,11 @@ TEST(Log, ConcurrentWritersProduceWholeLines) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kLines; ++i)
-                CatchExeception::WriteLog("%s t%d i%d %s\n", token.c_str(), t, i, std::string(100, 'a' + t).c_str());
+                CatchExeception::WriteLog("%s t%d i%d %s\n", token.c_str(), t, i,
+                                          std::string(100, 'a' + t).c_str());
         });
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     auto lines = LinesWith(token);
     ASSERT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
     const std::regex whole("[0-9:]{8} " + token + " t([0-7]) i[0-9]+ ([a-h]{100})");
@@ -89,7 +98,8 @@ TEST(Log, ConcurrentWritersProduceWholeLines) {
         EXPECT_EQ(m[2].str(), std::string(100, 'a' + t));
         ++perThread[t];
     }
-    for (int count : perThread) EXPECT_EQ(count, kLines);
+    for (int count : perThread)
+        EXPECT_EQ(count, kLines);
 }
 
 TEST(Log, CrashLoggerAnnouncesProcess) {
@@ -97,7 +107,8 @@ TEST(Log, CrashLoggerAnnouncesProcess) {
     auto lines = LinesWith("process[");
     bool found = false;
     for (const auto& l : lines)
-        if (l.find(":" + std::to_string(getpid()) + "] started") != std::string::npos) found = true;
+        if (l.find(":" + std::to_string(getpid()) + "] started") != std::string::npos)
+            found = true;
     EXPECT_TRUE(found);
     EXPECT_EQ(CatchExeception::Install(), 0);
 }

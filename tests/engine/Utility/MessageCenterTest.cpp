@@ -21,7 +21,8 @@ struct Recorder : INotifyCenter {
         std::lock_guard<std::mutex> g(m);
         seen.emplace_back(e->type, e->length > 0 ? e->payload[0] : -1);
         when.push_back(std::chrono::steady_clock::now());
-        if (order) order->push_back(id);
+        if (order)
+            order->push_back(id);
     }
     size_t count() {
         std::lock_guard<std::mutex> g(m);
@@ -37,11 +38,13 @@ protected:
     }
     void TearDown() override {
         mc->StopReceiveMessage();
-        for (int k = -5; k < 10; ++k) mc->UnregisterNotifyCenter(k);
+        for (int k = -5; k < 10; ++k)
+            mc->UnregisterNotifyCenter(k);
         mc->SetDeliveryInterval(1000ms);
     }
     bool WaitFor(Recorder& r, size_t n) {
-        for (int i = 0; i < 500 && r.count() < n; ++i) std::this_thread::sleep_for(5ms);
+        for (int i = 0; i < 500 && r.count() < n; ++i)
+            std::this_thread::sleep_for(5ms);
         return r.count() >= n;
     }
     CMessageCenter* mc = nullptr;
@@ -53,12 +56,14 @@ TEST_F(MessageCenterTest, DeliversOldestFirstOnePerInterval) {
     Recorder r;
     ASSERT_TRUE(mc->RegisterNotifyCenter(1, &r));
     mc->StartReceiveMessage();
-    for (uint8_t i = 1; i <= 3; ++i) mc->PushEvent(kEventSectorReadFailed, 1, &i);
+    for (uint8_t i = 1; i <= 3; ++i)
+        mc->PushEvent(kEventSectorReadFailed, 1, &i);
     ASSERT_TRUE(WaitFor(r, 3));
     mc->StopReceiveMessage();
     std::lock_guard<std::mutex> g(r.m);
     ASSERT_EQ(r.seen.size(), 3u);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(r.seen[i], std::make_pair(1, i + 1));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(r.seen[i], std::make_pair(1, i + 1));
     // One per interval: the third cannot arrive sooner than two pauses after the first.
     EXPECT_GE(r.when[2] - r.when[0], 35ms);
 }
@@ -113,7 +118,8 @@ TEST_F(MessageCenterTest, StartTwiceRunsOneThreadAndStopIsPrompt) {
     mc->SetDeliveryInterval(300ms);
     mc->StartReceiveMessage();
     mc->StartReceiveMessage();
-    for (uint8_t i = 0; i < 2; ++i) mc->PushEvent(1, 1, &i);
+    for (uint8_t i = 0; i < 2; ++i)
+        mc->PushEvent(1, 1, &i);
     ASSERT_TRUE(WaitFor(r, 1));
     // Two delivery threads would hand out both events at once; one thread
     // needs a whole pause between them.
@@ -133,7 +139,8 @@ TEST_F(MessageCenterTest, StartTwiceRunsOneThreadAndStopIsPrompt) {
 TEST_F(MessageCenterTest, QueueIsBoundedWhileDeliveryLags) {
     mc->SetDeliveryInterval(10s);
     mc->StartReceiveMessage();
-    for (size_t i = 0; i < CMessageCenter::kMaxQueued * 3; ++i) mc->PushEvent(1, 0, nullptr);
+    for (size_t i = 0; i < CMessageCenter::kMaxQueued * 3; ++i)
+        mc->PushEvent(1, 0, nullptr);
     EXPECT_LE(mc->QueuedCount(), CMessageCenter::kMaxQueued);
     EXPECT_GE(mc->QueuedCount(), CMessageCenter::kMaxQueued - 1);
 }

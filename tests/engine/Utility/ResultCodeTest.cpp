@@ -15,7 +15,8 @@ TEST(ResultCode, LayoutOfFieldsAndFailureThreshold) {
     // Lines beyond 16 bits must not spill into the module byte.
     EXPECT_EQ(ResultModuleOf(MakeResult(0x04, 0x12345, 0x401)), 0x04);
 
-    for (VKRESULT ok : {0ULL, 1ULL, 0x00ffffffffffffffULL}) EXPECT_FALSE(ResultFailed(ok)) << ok;
+    for (VKRESULT ok : {0ULL, 1ULL, 0x00ffffffffffffffULL})
+        EXPECT_FALSE(ResultFailed(ok)) << ok;
     EXPECT_TRUE(ResultFailed(0x0100000000000000ULL));
 }
 

@@ -7,7 +7,9 @@
 
 #include "Utility/SystemTime.h"
 
-TEST(SystemTime, NullRecordIsRefused) { EXPECT_EQ(GetLocalTime(nullptr), 0xFFFFFFFFu); }
+TEST(SystemTime, NullRecordIsRefused) {
+    EXPECT_EQ(GetLocalTime(nullptr), 0xFFFFFFFFu);
+}
 
 TEST(SystemTime, LocalTimeIsPlausible) {
     _SYSTEMTIME st{};

@@ -32,7 +32,8 @@ IVolumeAnalyze* Make(IStorageDevice*, unsigned long long start) {
     g_calls.push_back(names[Slot]);
     g_start = start;
     int type = g_plan.answers[Slot];
-    if (type < 0) return nullptr;
+    if (type < 0)
+        return nullptr;
     return new Counted(type, names[Slot]);
 }
 
@@ -53,11 +54,17 @@ TEST(VolumeAnalyzeController, FirstRecogniserNotAnsweringUnknownWins) {
         const char* expected;  // label of the winner; null: none
     };
     const Case cases[] = {
-        {"FAT answers 10, exFAT absent, NTFS knows it", {{FS_UNKNOWN, -1, FS_NTFS, FS_HFSPLUS, FS_APFS}}, "NTFS"},
+        {"FAT answers 10, exFAT absent, NTFS knows it",
+         {{FS_UNKNOWN, -1, FS_NTFS, FS_HFSPLUS, FS_APFS}},
+         "NTFS"},
         {"two accept: the earlier one names it", {{FS_FAT32, FS_EXFAT, -1, -1, -1}}, "FAT"},
         {"HFS+ before APFS", {{FS_UNKNOWN, -1, -1, FS_HFSPLUS, FS_APFS}}, "HFS+"},
-        {"only the last one knows it", {{FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN, FS_APFS}}, "APFS"},
-        {"every one answers 10", {{FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN}}, nullptr},
+        {"only the last one knows it",
+         {{FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN, FS_APFS}},
+         "APFS"},
+        {"every one answers 10",
+         {{FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN, FS_UNKNOWN}},
+         nullptr},
         {"no factory makes one", {{-1, -1, -1, -1, -1}}, nullptr},
     };
     enumtest::ScopedFactories factories(AllFakes());
@@ -66,7 +73,8 @@ TEST(VolumeAnalyzeController, FirstRecogniserNotAnsweringUnknownWins) {
         g_plan = c.plan;
         g_calls.clear();
         {
-            std::unique_ptr<IVolumeAnalyzeController> controller(CreateVolumeAnalyzeController(nullptr, 2048));
+            std::unique_ptr<IVolumeAnalyzeController> controller(
+                CreateVolumeAnalyzeController(nullptr, 2048));
             EXPECT_EQ(g_calls, (std::vector<std::string>{"FAT", "exFAT", "NTFS", "HFS+", "APFS"}));
             EXPECT_EQ(g_start, 2048u);
             IVolumeAnalyze* winner = controller->GetVolumeAnzlyzer();
