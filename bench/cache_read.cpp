@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "StorageDevice/StorageDeviceWithCache.h"
 #include "StorageDevices.h"
 
 namespace {
@@ -84,11 +83,13 @@ double CacheRead(const std::string& path, long long* blocksRead) {
     std::vector<uint8_t> buf(kBlockBytes);
     uint64_t sum = 0;
     auto start = std::chrono::steady_clock::now();
-    CStorageDeviceWithCache cache(disk.get());
+    std::unique_ptr<IDeviceCache> owned(CreateStorageDeviceWithCache(disk.get()));
+    IDeviceCache& cache = *owned;
     cache.SetBlockSize(sectorsPerBlock);
     cache.BeginCache();
+    const long long blocks = (total + sectorsPerBlock - 1) / sectorsPerBlock;
     long long k = 0;
-    for (; cache.IsBlockInValidRange(k); ++k) {
+    for (; k < blocks; ++k) {
         if (!cache.SetCurCacheBlock(k))
             break;
         long long first = k * sectorsPerBlock;

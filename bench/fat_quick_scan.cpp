@@ -30,10 +30,9 @@
 #include <string>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "EngineFactories.h"
-#include "FATLib/FATFileNode.h"
-#include "FATLib/FATQuickSearch.h"
+#include "FATFileNode.h"
+#include "FATQuickSearch.h"
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "DataRecovery/DataRecovery.h"
+#include "DataRecovery.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
-#include "engine/FileNode/TestNode.h"
+#include "support/TestNode.h"
 
 namespace {
 

@@ -38,11 +38,11 @@
 #include <string>
 #include <vector>
 
-#include "DataRecovery/RecoveryOutput.h"
 #include "EngineFactories.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
 #include "RecoveryControllers.h"
+#include "RecoveryOutput.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
 

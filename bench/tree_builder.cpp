@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
+#include "SearchInterfaces.h"
 
 namespace {
 

@@ -4,9 +4,104 @@ function(velmora_warnings target)
     target_compile_options(${target} PRIVATE -Wall -Wextra)
 endfunction()
 
-# Engine libraries register themselves so the Qt check below can walk them.
+# Engine libraries register themselves so the Qt and layering checks below
+# can walk them.
 function(velmora_engine_library target)
     set_property(GLOBAL APPEND PROPERTY VELMORA_ENGINE_TARGETS ${target})
+endfunction()
+
+# Folders other targets may include as "<name>/X.h". Only this staging
+# folder of the build tree goes on include paths, never the source tree's
+# root or engine/, which would make every private header of every layer
+# reachable. The staged entry is a link to the source folder, so
+# diagnostics and edits land in the real files.
+set(VELMORA_STAGED_INCLUDE_DIR ${CMAKE_BINARY_DIR}/velmora_include)
+function(velmora_stage_folder name source_dir)
+    file(MAKE_DIRECTORY ${VELMORA_STAGED_INCLUDE_DIR})
+    if(IS_SYMLINK ${VELMORA_STAGED_INCLUDE_DIR}/${name})
+        file(REMOVE ${VELMORA_STAGED_INCLUDE_DIR}/${name})
+    endif()
+    file(CREATE_LINK ${source_dir} ${VELMORA_STAGED_INCLUDE_DIR}/${name} SYMBOLIC)
+endfunction()
+
+# One layer of the engine: a static library built from the sources its
+# folders add (each folder's CMakeLists.txt names the layer's target). The
+# folders' headers are private to the layer: they are on its own include
+# path and nobody else's. Other layers reach it only through the headers of
+# engine/include (velmora_interfaces). Tests, fuzz targets and tools that
+# test the layer from inside link <name>_internals, which adds its folders.
+#   velmora_layer(NAME velmora_x FOLDERS FolderA FolderB LINKS lib ...)
+function(velmora_layer)
+    cmake_parse_arguments(L "" "NAME" "FOLDERS;LINKS" ${ARGN})
+    add_library(${L_NAME} STATIC)
+    velmora_warnings(${L_NAME})
+    velmora_engine_library(${L_NAME})
+    target_link_libraries(${L_NAME} PUBLIC velmora_interfaces ${L_LINKS})
+    add_library(${L_NAME}_internals INTERFACE)
+    target_link_libraries(${L_NAME}_internals INTERFACE ${L_NAME})
+    foreach(folder IN LISTS L_FOLDERS)
+        set(dir ${CMAKE_CURRENT_SOURCE_DIR}/${folder})
+        target_include_directories(${L_NAME} PRIVATE ${dir})
+        target_include_directories(${L_NAME}_internals INTERFACE ${dir})
+        set_property(GLOBAL APPEND PROPERTY VELMORA_LAYER_FOLDERS "${dir}")
+        set_property(GLOBAL PROPERTY VELMORA_LAYER_OF_${folder} ${L_NAME})
+        add_subdirectory(${folder})
+    endforeach()
+endfunction()
+
+# Fails configuration when a target puts a folder on its include path that
+# would reach another layer's private headers: the source tree's root,
+# engine/ itself, or a layer's folder from outside that layer (its own
+# target and its _internals are the only ones allowed).
+function(velmora_check_layer_include_paths)
+    get_property(layer_dirs GLOBAL PROPERTY VELMORA_LAYER_FOLDERS)
+    set(root ${PROJECT_SOURCE_DIR})
+    if(VELMORA_LAYER_ROOT)
+        set(root ${VELMORA_LAYER_ROOT})
+    endif()
+    set(forbidden ${root} ${root}/engine)
+    _velmora_all_targets(${CMAKE_SOURCE_DIR} targets)
+    foreach(t IN LISTS targets)
+        get_target_property(type ${t} TYPE)
+        if(type STREQUAL "UTILITY")
+            continue()
+        endif()
+        set(dirs "")
+        foreach(prop INCLUDE_DIRECTORIES INTERFACE_INCLUDE_DIRECTORIES)
+            get_target_property(value ${t} ${prop})
+            if(value)
+                list(APPEND dirs ${value})
+            endif()
+        endforeach()
+        foreach(raw IN LISTS dirs)
+            string(REGEX REPLACE "^\\$<BUILD_INTERFACE:(.*)>$" "\\1" dir "${raw}")
+            get_filename_component(dir "${dir}" ABSOLUTE)
+            string(REGEX REPLACE "/$" "" dir "${dir}")
+            if(dir IN_LIST forbidden)
+                message(FATAL_ERROR "target ${t} puts ${dir} on its include path, which reaches "
+                        "every layer's private headers. Put only its own folder there and include "
+                        "its headers by their names; other layers are reached through engine/include.")
+            endif()
+            if(dir IN_LIST layer_dirs)
+                get_filename_component(folder ${dir} NAME)
+                get_property(owner GLOBAL PROPERTY VELMORA_LAYER_OF_${folder})
+                if(NOT t STREQUAL owner AND NOT t STREQUAL "${owner}_internals")
+                    message(FATAL_ERROR "target ${t} puts ${dir}, a private folder of ${owner}, on "
+                            "its include path; use the headers of engine/include instead")
+                endif()
+            endif()
+        endforeach()
+    endforeach()
+endfunction()
+
+function(_velmora_all_targets dir out_var)
+    get_property(found DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    foreach(sub IN LISTS subdirs)
+        _velmora_all_targets(${sub} more)
+        list(APPEND found ${more})
+    endforeach()
+    set(${out_var} ${found} PARENT_SCOPE)
 endfunction()
 
 # Walks the link closure of every engine library and fails configuration when

@@ -2,7 +2,7 @@
 #include "EngineFactories.h"
 
 #ifdef VELMORA_HAVE_FAT
-#include "FATLib/FATQuickSearch.h"
+#include "FATQuickSearch.h"
 #endif
 
 void InstallEngineFactories() {

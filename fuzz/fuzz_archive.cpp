@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "FileArchive/RSData.h"
+#include "RSData.h"
 
 namespace {
 

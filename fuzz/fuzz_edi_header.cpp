@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "StorageDevice/ImageDevice.h"
+#include "ImageDevice.h"
 #include "StorageDevices.h"
 
 namespace {

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "FATLib/FATDBR.h"
-#include "FATLib/FATDirEntry.h"
-#include "FATLib/FATFolderAnalyser.h"
-#include "FATLib/FATTable.h"
-#include "engine/FAT/FatMemDevice.h"
+#include "FATDBR.h"
+#include "FATDirEntry.h"
+#include "FATFolderAnalyser.h"
+#include "FATTable.h"
+#include "support/FatMemDevice.h"
 
 namespace {
 

@@ -9,9 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
-#include "FATLib/FATFileNode.h"
-#include "FATLib/FATQuickSearch.h"
+#include "FATFileNode.h"
+#include "FATQuickSearch.h"
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 #include "StorageDeviceData.h"

@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "EngineFactories.h"
-#include "FATLib/FATBuildChildren.h"
-#include "FATLib/FATDBR.h"
-#include "FATLib/FATFileNode.h"
-#include "FATLib/FATPartitionInfo.h"
-#include "FATLib/FATTable.h"
-#include "engine/FAT/FatMemDevice.h"
+#include "FATBuildChildren.h"
+#include "FATDBR.h"
+#include "FATFileNode.h"
+#include "FATPartitionInfo.h"
+#include "FATTable.h"
+#include "support/FatMemDevice.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "DataRun.h"
-#include "engine/FileNode/TestNode.h"
+#include "support/TestNode.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
-#include "DataRecovery/CompressFileReader.h"
+#include "CompressFileReader.h"
 #include "SearchedPartitionInfo.h"
-#include "engine/FileNode/TestNode.h"
 #include "support/MemoryStorageDevice.h"
+#include "support/TestNode.h"
 
 // Damaged units are logged; keep the log out of the build folder.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "PartitionTableAnalyze/PartitionTableAnalyze.h"
+#include "PartitionTableAnalyze.h"
 #include "support/MemoryStorageDevice.h"
 
 // Damaged tables are logged; keep the log out of the build folder.

@@ -7,12 +7,12 @@
 #include <cstring>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
-#include "DirectoryTreeBuilder/RecyclerFilter.h"
+#include "DirectoryTreeBuilder.h"
 #include "EngineFactories.h"
 #include "IRecoveryFilter.h"
 #include "RecoveryInterfaces.h"
-#include "engine/FileNode/TestNode.h"
+#include "RecyclerFilter.h"
+#include "support/TestNode.h"
 
 namespace {
 

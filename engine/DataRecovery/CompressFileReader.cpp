@@ -354,3 +354,7 @@ bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long budget,
     out.resize(static_cast<size_t>(budget));
     return DecodeRange(layout, 0, budget, out.data());
 }
+
+IFileReader* CreateNTFSCompressFileReader() {
+    return CreateCompressFileReader();
+}

@@ -70,6 +70,20 @@ IDataRecovery* CreateDataRecoveryObj() {
     return new CDataRecovery();
 }
 
+VKRESULT InitializeDataRecoveryFromRecords(IDataRecovery* recovery,
+                                           const std::vector<CSearchedPartitionInfo*>& records,
+                                           IStorageDevice* device) {
+    auto* ours = dynamic_cast<CDataRecovery*>(recovery);
+    if (ours == nullptr)
+        return VK_ERROR(kModuleDataRecovery, kErrNotSupported);
+    return ours->Initialize(records, device);
+}
+
+const std::vector<CSearchedPartitionInfo*>* GetDataRecoveryPartitions(IDataRecovery* recovery) {
+    auto* ours = dynamic_cast<CDataRecovery*>(recovery);
+    return ours != nullptr ? &ours->GetSearchedPartition() : nullptr;
+}
+
 CDataRecovery::CDataRecovery() = default;
 
 CDataRecovery::~CDataRecovery() {

@@ -1,4 +1,4 @@
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
+#include "DirectoryTreeBuilder.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,10 +7,10 @@
 #include <thread>
 #include <unordered_set>
 
-#include "DirectoryTreeBuilder/RecyclerFilter.h"
 #include "EngineFactories.h"
 #include "IRecoveryFilter.h"
 #include "RecoveryInterfaces.h"
+#include "RecyclerFilter.h"
 #include "SearchedPartitionInfo.h"
 #include "Utility/CatchExeception.h"
 #include "platform/AppPaths.h"

@@ -25,25 +25,6 @@ class IRecoveryFilter;
 class IStorageDevice;
 class CSearchedPartitionInfo;
 
-// What the builder asks of its surroundings; tests replace them.
-struct TreeBuilderHooks {
-    // Seconds on a steady clock.
-    std::function<double()> now;
-    // Called with 1 after a tree's root is handed over, before its first
-    // batch, so that the receiver can set the tree up.
-    std::function<void(unsigned seconds)> sleep;
-    // The home folder of the user who started the program, matched against
-    // the paths of ".Trash" folders.
-    std::function<std::string()> userHome;
-};
-
-// The default hooks: the steady clock, a real sleep, InvokingUserHome().
-TreeBuilderHooks DefaultTreeBuilderHooks();
-
-// A tree builder with the given hooks (an empty hook falls back to its
-// default).
-IDirecotryTreeBuilder* CreateTreeBuilder(bool replay, TreeBuilderHooks hooks);
-
 // All nodes that carry one id (deleted and live copies, several partitions).
 // Each entry keeps the builder's marks for that node.
 struct _PARENT_INFO {

@@ -1,4 +1,4 @@
-#include "DirectoryTreeBuilder/RecyclerFilter.h"
+#include "RecyclerFilter.h"
 
 #include <iconv.h>
 #include <strings.h>

@@ -1,11 +1,10 @@
-#include "EnumDevice/EnumDevice.h"
+#include "EnumDevice.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
 #include "ByteReader.h"
-#include "StorageDevice/DiskDevice.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/MessageCenter.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "IStorageDevice.h"
-#include "PartitionTableAnalyze/PartitionTableAnalyze.h"
+#include "PartitionTableAnalyze.h"
 #include "ResultCode.h"
 #include "StorageDeviceData.h"
 #include "platform/ApfsListing.h"

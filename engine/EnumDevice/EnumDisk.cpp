@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "EnumDevice/EnumDevice.h"
+#include "EnumDevice.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "platform/TextBuffer.h"

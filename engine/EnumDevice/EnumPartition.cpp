@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "EngineTypes.h"
-#include "EnumDevice/EnumDevice.h"
+#include "EnumDevice.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 

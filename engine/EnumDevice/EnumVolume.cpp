@@ -1,11 +1,10 @@
 #include <cstring>
 
 #include "EngineTypes.h"
-#include "EnumDevice/EnumDevice.h"
-#include "StorageDevice/DiskDevice.h"
+#include "EnumDevice.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
-#include "VolumeAnalyze/VolumeAnalyzeController.h"
+#include "VolumeAnalyzeController.h"
 #include "platform/TextBuffer.h"
 
 using velmora::platform::BlockDevice;
@@ -112,15 +111,13 @@ VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list,
         }
     }
 
-    if (auto* diskDevice = dynamic_cast<CDiskDevice*>(disk)) {
-        std::vector<CCollectedVolumeDeviceInfoStruct> records;
-        for (IStorageDevice* volume : list) {
-            auto* holder = dynamic_cast<IVolumeDeviceData*>(volume->GetPrivateData());
-            if (holder && holder->GetVolumeInfo())
-                records.push_back(*holder->GetVolumeInfo());
-        }
-        diskDevice->SetVolumes(records);
+    std::vector<CCollectedVolumeDeviceInfoStruct> records;
+    for (IStorageDevice* volume : list) {
+        auto* holder = dynamic_cast<IVolumeDeviceData*>(volume->GetPrivateData());
+        if (holder && holder->GetVolumeInfo())
+            records.push_back(*holder->GetVolumeInfo());
     }
+    SetDiskVolumes(disk, records);
     return VK_OK;
 }
 

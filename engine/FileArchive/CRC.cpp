@@ -1,4 +1,4 @@
-#include "FileArchive/CRC.h"
+#include "CRC.h"
 
 #include <array>
 

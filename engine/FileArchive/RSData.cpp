@@ -1,11 +1,11 @@
-#include "FileArchive/RSData.h"
+#include "RSData.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "ByteReader.h"
-#include "FileArchive/CRC.h"
+#include "CRC.h"
 
 FILEHEADER::FILEHEADER() : version(0), crc(0), status(0), descriptionLength(0), description{} {
     std::memcpy(sign, kArchiveSignature, sizeof sign);

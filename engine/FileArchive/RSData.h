@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "FileArchive/StdFile.h"
+#include "StdFile.h"
 
 // The 16 bytes that open the file and every frame head.
 inline constexpr uint8_t kArchiveSignature[16] = {0xEA, 0xF4, 0xB3, 0x1C, 0x05, 0x43, 0xB6, 0x4A,

@@ -1,4 +1,4 @@
-#include "FileArchive/StdFile.h"
+#include "StdFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "PartitionTableAnalyze/PartitionTableAnalyze.h"
+#include "PartitionTableAnalyze.h"
 
 #include <array>
 #include <cstring>

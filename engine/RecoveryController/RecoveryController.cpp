@@ -1,16 +1,14 @@
-#include "RecoveryController/RecoveryController.h"
+#include "RecoveryController.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "DataRecovery/DataRecovery.h"
 #include "EngineFactories.h"
 #include "RestoreScanSink.h"
-#include "StorageDevice/DiskDevice.h"
-#include "StorageDevice/StorageDeviceWithCache.h"
 #include "StorageDeviceData.h"
+#include "StorageDevices.h"
 #include "TBitmap.h"
 #include "Utility/CatchExeception.h"
 
@@ -47,9 +45,8 @@ IDataRecovery* MakeDataRecovery(RestoreScanSink* sink, _tagSearcherType type,
     VKRESULT result;
     if (sink != nullptr) {
         // Replayed records are taken as stored, in their order.
-        auto* ours = dynamic_cast<CDataRecovery*>(recovery);
-        result = ours != nullptr ? ours->Initialize(sink->GetSearchedPartition(type), device)
-                                 : VK_ERROR(kModuleController, kErrNotSupported);
+        result =
+            InitializeDataRecoveryFromRecords(recovery, sink->GetSearchedPartition(type), device);
     } else {
         result = recovery->Initialize(searcher, device);
     }
@@ -237,7 +234,7 @@ void CCompleteRecoveryController::CreateSearchers(IStorageDevice* device, IProgr
     const EngineFactoryTable& factories = EngineFactories();
     if (ICompleteFileSystemSearchController* hfs = CallFactory(factories.createHFSPlusSearcher)) {
         hfs->SetIProgressSink(progress);
-        if (dynamic_cast<CVolumeDevice*>(device) != nullptr) {
+        if (IsLiveVolumeDevice(device)) {
             const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
             if (info != nullptr && info->fileSystemType == FS_HFSPLUS)
                 hfs->SetActivePartition(true);
@@ -286,7 +283,7 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
     sync();
     m_device = device;
     const int blockSectors = DeepScanBlockSectors(device->GetSectorSize());
-    m_cache = new CStorageDeviceWithCache(device);
+    m_cache = CreateStorageDeviceWithCache(device);
     if (m_cache->SetBlockSize(static_cast<unsigned>(blockSectors)) == 0) {
         CatchExeception::WriteLog("deep scan: a block of %d sectors of %d bytes cannot be held",
                                   blockSectors, device->GetSectorSize());

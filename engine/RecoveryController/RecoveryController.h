@@ -7,7 +7,7 @@
 #include "RecoveryControllers.h"
 #include "SearchInterfaces.h"
 
-class CStorageDeviceWithCache;
+class IDeviceCache;
 class IDirecotryTreeBuilder;
 class IRecoveryFilter;
 class RestoreScanSink;
@@ -85,7 +85,7 @@ private:
     void ReleaseScan();
 
     std::vector<_SEARCHER_INFO> m_searchers;
-    CStorageDeviceWithCache* m_cache = nullptr;
+    IDeviceCache* m_cache = nullptr;
     FileSectorMap m_sectorMap;
     TBitmap* m_bitmap = nullptr;
 };

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "RecoveryFilter/RecoveryFilter.h"
+#include "RecoveryFilter.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/FileUtility.h"
 

@@ -1,4 +1,4 @@
-#include "RecoveryFilter/RecoveryFilter.h"
+#include "RecoveryFilter.h"
 
 #include <cstring>
 

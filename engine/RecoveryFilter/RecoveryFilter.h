@@ -5,7 +5,7 @@
 #include <string>
 
 #include "IRecoveryFilter.h"
-#include "RecoveryFilter/KeHashTable.h"
+#include "KeHashTable.h"
 
 // Which category each file extension belongs to. The six category texts are
 // process-wide (the interface hands them over once, from the "FileType"

@@ -1,4 +1,4 @@
-#include "StorageDevice/DiskDevice.h"
+#include "DiskDevice.h"
 
 #include <cerrno>
 #include <chrono>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <thread>
 
-#include "StorageDevice/DeviceCommon.h"
+#include "DeviceCommon.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/MessageCenter.h"
@@ -180,4 +180,21 @@ IStorageDevice* CreateDiskDevice(const char* path) {
 }
 IStorageDevice* CreateVolumeDevice(const char* path) {
     return new CVolumeDevice(path);
+}
+
+bool IsLiveVolumeDevice(IStorageDevice* device) {
+    return dynamic_cast<CVolumeDevice*>(device) != nullptr;
+}
+
+bool SetDiskVolumes(IStorageDevice* disk, const std::vector<CCollectedVolumeDeviceInfoStruct>& v) {
+    auto* ours = dynamic_cast<CDiskDevice*>(disk);
+    if (ours == nullptr)
+        return false;
+    ours->SetVolumes(v);
+    return true;
+}
+
+int GetDiskVolumes(IStorageDevice* disk, std::vector<CCollectedVolumeDeviceInfoStruct>& out) {
+    auto* ours = dynamic_cast<CDiskDevice*>(disk);
+    return ours != nullptr ? ours->GetVolumes(out) : -1;
 }

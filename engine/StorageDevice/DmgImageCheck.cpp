@@ -1,4 +1,4 @@
-#include "StorageDevice/DmgImageCheck.h"
+#include "DmgImageCheck.h"
 
 #include <fcntl.h>
 #include <plist/plist.h>

@@ -1,4 +1,4 @@
-#include "StorageDevice/ImageDevice.h"
+#include "ImageDevice.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "ByteReader.h"
-#include "StorageDevice/DeviceCommon.h"
+#include "DeviceCommon.h"
 #include "StorageDevices.h"
 #include "platform/RawIo.h"
 

@@ -1,9 +1,9 @@
-#include "StorageDevice/PartitionDevice.h"
+#include "PartitionDevice.h"
 
 #include <climits>
 #include <cstring>
 
-#include "StorageDevice/DeviceCommon.h"
+#include "DeviceCommon.h"
 #include "StorageDevices.h"
 
 CPartitionWindowBase::CPartitionWindowBase(IStorageDevice* parent, long long startSector,

@@ -1,4 +1,4 @@
-#include "StorageDevice/StorageDeviceWithCache.h"
+#include "StorageDeviceWithCache.h"
 
 #include <algorithm>
 #include <climits>
@@ -285,4 +285,8 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, lon
     if (!ReadInner(out + done * ssz, firstSector + done, count - done))
         return 0;
     return result;
+}
+
+IDeviceCache* CreateStorageDeviceWithCache(IStorageDevice* inner) {
+    return new CStorageDeviceWithCache(inner);
 }

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "IStorageDevice.h"
+#include "StorageDevices.h"
 
-class CStorageDeviceWithCache : public IStorageDevice {
+class CStorageDeviceWithCache : public IDeviceCache {
 public:
     // The inner device is not owned and must outlive the cache.
     explicit CStorageDeviceWithCache(IStorageDevice* inner);
@@ -23,13 +23,13 @@ public:
 
     // Sectors per block (1000 after construction). Stops read-ahead that is
     // running; 0 when the block cannot be held in memory.
-    int SetBlockSize(unsigned int sectors);
-    unsigned int GetBlockSize() const { return m_blockSize; }
-    int BeginCache();
+    int SetBlockSize(unsigned int sectors) override;
+    unsigned int GetBlockSize() const override { return m_blockSize; }
+    int BeginCache() override;
     // Makes block k current. Blocks are taken in order 0, 1, 2, ...; a block
     // that was not read ahead (a skipped or repeated one) is read directly.
-    int SetCurCacheBlock(long long k);
-    int EndCache();
+    int SetCurCacheBlock(long long k) override;
+    int EndCache() override;
     bool IsNeedCatchBuffer();
     bool IsBlockInValidRange(long long k);
 

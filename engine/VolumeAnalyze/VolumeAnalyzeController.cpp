@@ -1,4 +1,4 @@
-#include "VolumeAnalyze/VolumeAnalyzeController.h"
+#include "VolumeAnalyzeController.h"
 
 #include "EngineFactories.h"
 #include "EngineTypes.h"

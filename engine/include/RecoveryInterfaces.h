@@ -1,6 +1,8 @@
 // Scan control and file recovery as the caller sees them.
 #pragma once
 
+#include <vector>
+
 #include "EngineTypes.h"
 #include "ResultCode.h"
 
@@ -10,6 +12,7 @@ class IDrirectoryTree;
 class IRecoveryFilter;
 class IFileNode;
 class IFileSystemSearchController;
+class CSearchedPartitionInfo;
 
 enum _RECOVERY_CONTROLLER_TYPE : int {
     RECOVERY_CONTROLLER_DELETED = 0,    // quick scan of a live volume
@@ -69,3 +72,20 @@ public:
 // A new data-recovery object (null when it cannot be made). Released through
 // its Release().
 IDataRecovery* CreateDataRecoveryObj();
+
+// The form of Initialize used when a saved result is replayed: copies the
+// stored partition records (in their order, no sorting) and binds the
+// device. A failure code for a null device or an object not made by
+// CreateDataRecoveryObj.
+VKRESULT InitializeDataRecoveryFromRecords(IDataRecovery* recovery,
+                                           const std::vector<CSearchedPartitionInfo*>& records,
+                                           IStorageDevice* device);
+// The reader of NTFS compressed files (LZNT1 units). An NTFS node hands one
+// out from CreateCompressFileReader; the recovery object opens it with the
+// node's partition.
+IFileReader* CreateNTFSCompressFileReader();
+
+// The found-partition records an initialised recovery object reads through
+// (what a result file stores); null for an object not made by
+// CreateDataRecoveryObj. The object keeps them.
+const std::vector<CSearchedPartitionInfo*>* GetDataRecoveryPartitions(IDataRecovery* recovery);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "EngineTypes.h"
@@ -84,6 +85,25 @@ public:
 // A new tree builder; `replay` when its nodes come from a saved result file
 // rather than from a scan. Released through Release().
 IDirecotryTreeBuilder* CreateTreeBuilder(bool replay);
+
+// What the builder asks of its surroundings; tests replace them.
+struct TreeBuilderHooks {
+    // Seconds on a steady clock.
+    std::function<double()> now;
+    // Called with 1 after a tree's root is handed over, before its first
+    // batch, so that the receiver can set the tree up.
+    std::function<void(unsigned seconds)> sleep;
+    // The home folder of the user who started the program, matched against
+    // the paths of ".Trash" folders.
+    std::function<std::string()> userHome;
+};
+
+// The default hooks: the steady clock, a real sleep, InvokingUserHome().
+TreeBuilderHooks DefaultTreeBuilderHooks();
+
+// A tree builder with the given hooks (an empty hook falls back to its
+// default).
+IDirecotryTreeBuilder* CreateTreeBuilder(bool replay, TreeBuilderHooks hooks);
 
 class IFileSystemSearchController {
 public:

@@ -2,6 +2,8 @@
 // the process goes through.
 #pragma once
 
+#include <vector>
+
 #include "IStorageDevice.h"
 #include "StorageDeviceData.h"
 
@@ -20,6 +22,36 @@ IStorageDevice* CreateVolumeDevice(const char* path);
 // it must outlive the window).
 IStorageDevice* CreatePartitionDevice(IStorageDevice* parent, long long startSector,
                                       long long sectorCount);
+// True for a volume device over a device node (not a partition window shown
+// as a volume): the device whose volume record names a live file system.
+bool IsLiveVolumeDevice(IStorageDevice* device);
+
+// The volume records a disk device keeps for its volumes (enumeration fills
+// them). Set: false when `disk` is not a disk device. Get: their count, -1
+// when `disk` is not a disk device.
+bool SetDiskVolumes(IStorageDevice* disk, const std::vector<CCollectedVolumeDeviceInfoStruct>& v);
+int GetDiskVolumes(IStorageDevice* disk, std::vector<CCollectedVolumeDeviceInfoStruct>& out);
+
+// The read-ahead cache a deep scan reads through: a device of type 3 over an
+// inner device (not owned; it must outlive the cache). A thread reads the
+// coming blocks ahead while the searchers work on the current one; reads
+// inside the current block are served from memory.
+class IDeviceCache : public IStorageDevice {
+public:
+    // Sectors per block (1000 after construction). Stops read-ahead that is
+    // running; 0 when the block cannot be held in memory.
+    virtual int SetBlockSize(unsigned int sectors) = 0;
+    virtual unsigned int GetBlockSize() const = 0;
+    virtual int BeginCache() = 0;
+    // Makes block k current. Blocks are taken in order 0, 1, 2, ...; a block
+    // that was not read ahead (a skipped or repeated one) is read directly.
+    virtual int SetCurCacheBlock(long long k) = 0;
+    // Stops read-ahead and frees the queued blocks; reads still work.
+    virtual int EndCache() = 0;
+};
+// Deleted through the IStorageDevice destructor, which ends read-ahead.
+IDeviceCache* CreateStorageDeviceWithCache(IStorageDevice* inner);
+
 // A volume view of a found partition whose private data is a partition record
 // naming its disk; null when any of that is missing.
 IStorageDevice* CreatePartitionVirtualVolumeDevice(IStorageDevice* partition);

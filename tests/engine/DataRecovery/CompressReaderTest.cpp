@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "DataRecovery/CompressFileReader.h"
-#include "DataRecovery/DataRecovery.h"
+#include "CompressFileReader.h"
+#include "DataRecovery.h"
 #include "RecoveryTestSupport.h"
 #include "StorageDevices.h"
 #include "support/MemoryStorageDevice.h"

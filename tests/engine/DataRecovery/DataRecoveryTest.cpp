@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "DataRecovery/DataRecovery.h"
-#include "DataRecovery/FileReader.h"
+#include "DataRecovery.h"
 #include "EngineFactories.h"
+#include "FileReader.h"
 #include "RecoveryTestSupport.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"

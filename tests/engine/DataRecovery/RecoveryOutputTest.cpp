@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "DataRecovery/RecoveryOutput.h"
+#include "RecoveryOutput.h"
 #include "RecoveryTestSupport.h"
 #include "support/TestSupport.h"
 

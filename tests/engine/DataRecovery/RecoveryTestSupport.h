@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "DataRecovery/CompressFileReader.h"
+#include "CompressFileReader.h"
 #include "DataRun.h"
 #include "RecoveryInterfaces.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
-#include "engine/FileNode/TestNode.h"
+#include "support/TestNode.h"
 
 namespace rectest {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "DirectoryTreeBuilder/RecyclerFilter.h"
+#include "RecyclerFilter.h"
 #include "TreeBuilderHarness.h"
 
 namespace {

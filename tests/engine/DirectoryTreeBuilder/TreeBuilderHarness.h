@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
+#include "DirectoryTreeBuilder.h"
 #include "IRecoveryFilter.h"
-#include "TestNode.h"
+#include "support/TestNode.h"
 
 // A node that keeps a count of live nodes and can be renamed.
 class TNode : public TestNode {

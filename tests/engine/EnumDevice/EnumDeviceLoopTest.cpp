@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "EngineTypes.h"
-#include "EnumDevice/EnumDevice.h"
+#include "EnumDevice.h"
 #include "EnumTestSupport.h"
 #include "support/TestSupport.h"
 

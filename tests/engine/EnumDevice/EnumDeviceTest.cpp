@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "DiskDevice.h"
 #include "EngineTypes.h"
-#include "EnumDevice/EnumDevice.h"
+#include "EnumDevice.h"
 #include "EnumTestSupport.h"
-#include "StorageDevice/DiskDevice.h"
-#include "StorageDevice/PartitionDevice.h"
+#include "PartitionDevice.h"
 #include "StorageDevices.h"
 #include "platform/RawIo.h"
 #include "support/FakeSysfs.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ByteReader.h"
-#include "FATLib/FATDBR.h"
+#include "FATDBR.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <ctime>
 #include <functional>
 
-#include "FATLib/FATDirEntry.h"
+#include "FATDirEntry.h"
 #include "FatEntryBuilder.h"
 
 namespace {

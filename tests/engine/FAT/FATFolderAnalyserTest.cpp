@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "FATLib/FATFolderAnalyser.h"
+#include "FATFolderAnalyser.h"
 #include "FatEntryBuilder.h"
 
 namespace {

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "FATLib/FATDBR.h"
-#include "FATLib/FATDirEntry.h"
-#include "FATLib/FATFolderAnalyser.h"
-#include "FATLib/FATTable.h"
-#include "FatMemDevice.h"
+#include "FATDBR.h"
+#include "FATDirEntry.h"
+#include "FATFolderAnalyser.h"
+#include "FATTable.h"
 #include "FatTools.h"
+#include "support/FatMemDevice.h"
 #include "support/TestSupport.h"
 
 using velmora::test::ReadFile;

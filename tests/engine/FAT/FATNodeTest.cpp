@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
-#include "FATLib/FATBuildChildren.h"
-#include "FATLib/FATFileNode.h"
-#include "FATLib/FATPartitionInfo.h"
-#include "FATLib/FATTable.h"
+#include "FATBuildChildren.h"
+#include "FATFileNode.h"
+#include "FATPartitionInfo.h"
+#include "FATTable.h"
 #include "FatEntryBuilder.h"
 
 namespace {

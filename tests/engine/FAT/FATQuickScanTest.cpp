@@ -16,13 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
-#include "FATLib/FATBuildWorker.h"
-#include "FATLib/FATDBR.h"
-#include "FATLib/FATFileNode.h"
-#include "FATLib/FATPartitionInfo.h"
-#include "FATLib/FATQuickSearch.h"
-#include "FATLib/FATTable.h"
+#include "FATBuildWorker.h"
+#include "FATDBR.h"
+#include "FATFileNode.h"
+#include "FATPartitionInfo.h"
+#include "FATQuickSearch.h"
+#include "FATTable.h"
 #include "FatQuickScanHarness.h"
 #include "FatTools.h"
 #include "FileNode.h"

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "ByteReader.h"
-#include "FATLib/FATTable.h"
-#include "FatMemDevice.h"
+#include "FATTable.h"
+#include "support/FatMemDevice.h"
 
 namespace {
 

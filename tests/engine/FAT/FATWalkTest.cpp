@@ -14,11 +14,11 @@
 #include <vector>
 
 #include "EngineFactories.h"
-#include "FATLib/FATBuildChildren.h"
-#include "FATLib/FATDBR.h"
-#include "FATLib/FATFileNode.h"
-#include "FATLib/FATPartitionInfo.h"
-#include "FATLib/FATTable.h"
+#include "FATBuildChildren.h"
+#include "FATDBR.h"
+#include "FATFileNode.h"
+#include "FATPartitionInfo.h"
+#include "FATTable.h"
 #include "FatTools.h"
 #include "SearchInterfaces.h"
 #include "support/MemoryStorageDevice.h"

@@ -13,9 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
-#include "FATLib/FATFileNode.h"
-#include "FATLib/FATQuickSearch.h"
+#include "FATFileNode.h"
+#include "FATQuickSearch.h"
 #include "FatTools.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "FATLib/IniFile.h"
+#include "IniFile.h"
 #include "support/TestSupport.h"
 
 using velmora::test::ReadText;

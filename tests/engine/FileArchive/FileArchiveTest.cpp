@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "ByteReader.h"
-#include "FileArchive/CRC.h"
-#include "FileArchive/RSData.h"
+#include "CRC.h"
+#include "RSData.h"
 #include "support/TestSupport.h"
 
 using velmora::test::ReadFile;

@@ -5,7 +5,7 @@
 
 #include "DataRun.h"
 #include "FileNode.h"
-#include "TestNode.h"
+#include "support/TestNode.h"
 
 namespace {
 

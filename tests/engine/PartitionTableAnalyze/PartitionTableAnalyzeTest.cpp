@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "ByteReader.h"
-#include "PartitionTableAnalyze/PartitionTableAnalyze.h"
+#include "PartitionTableAnalyze.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
 

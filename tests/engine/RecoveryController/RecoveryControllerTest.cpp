@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "DataRecovery/DataRecovery.h"
 #include "IRecoveryFilter.h"
-#include "RecoveryController/RecoveryController.h"
+#include "RecoveryController.h"
 #include "RecoveryControllers.h"
+#include "RecoveryInterfaces.h"
 #include "RestoreScanSink.h"
 #include "StorageDevices.h"
 #include "TestSearchers.h"
@@ -355,7 +355,8 @@ TEST(RecoveryControllerTest, DeepScanReplaysFromRestoreSink) {
     // type; a type with nothing stored still gets its (empty) object.
     IDataRecovery* recovery = controller->GetDataRecovery(SEARCHER_FAT);
     ASSERT_NE(recovery, nullptr);
-    const auto& records = dynamic_cast<CDataRecovery*>(recovery)->GetSearchedPartition();
+    ASSERT_NE(GetDataRecoveryPartitions(recovery), nullptr);
+    const auto& records = *GetDataRecoveryPartitions(recovery);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0]->score, 1.0);
     EXPECT_EQ(records[1]->score, 5.0);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "../FileNode/TestNode.h"
-#include "RecoveryFilter/RecoveryFilter.h"
+#include "RecoveryFilter.h"
+#include "support/TestNode.h"
 
 namespace {
 

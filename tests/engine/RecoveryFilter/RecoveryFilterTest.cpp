@@ -4,8 +4,8 @@
 #include <set>
 #include <string>
 
-#include "../FileNode/TestNode.h"
-#include "RecoveryFilter/RecoveryFilter.h"
+#include "RecoveryFilter.h"
+#include "support/TestNode.h"
 #include "support/TestSupport.h"
 
 namespace {

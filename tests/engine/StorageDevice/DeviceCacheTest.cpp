@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "DeviceTestHelpers.h"
-#include "StorageDevice/StorageDeviceWithCache.h"
+#include "StorageDeviceWithCache.h"
 #include "StorageDevices.h"
 
 using devtest::AllZero;

@@ -7,7 +7,7 @@
 
 #include "ByteReader.h"
 #include "DeviceTestHelpers.h"
-#include "StorageDevice/DmgImageCheck.h"
+#include "DmgImageCheck.h"
 #include "StorageDevices.h"
 
 using devtest::PatternMismatch;

@@ -11,7 +11,7 @@
 
 #include "ByteReader.h"
 #include "DeviceTestHelpers.h"
-#include "StorageDevice/ImageDevice.h"
+#include "ImageDevice.h"
 #include "StorageDevices.h"
 
 using devtest::AllZero;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "DeviceTestHelpers.h"
-#include "StorageDevice/StorageDeviceWithCache.h"
+#include "StorageDeviceWithCache.h"
 #include "StorageDevices.h"
 #include "platform/RawIo.h"
 

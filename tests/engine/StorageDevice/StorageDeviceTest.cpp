@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "DeviceTestHelpers.h"
-#include "StorageDevice/DiskDevice.h"
-#include "StorageDevice/PartitionDevice.h"
+#include "DiskDevice.h"
+#include "PartitionDevice.h"
 #include "StorageDevices.h"
 #include "Utility/MessageCenter.h"
 #include "platform/RawIo.h"

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "../EnumDevice/EnumTestSupport.h"
 #include "EngineTypes.h"
-#include "VolumeAnalyze/VolumeAnalyzeController.h"
+#include "EnumTestSupport.h"
+#include "VolumeAnalyzeController.h"
 
 namespace {
 

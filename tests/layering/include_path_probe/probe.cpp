@@ -1,0 +1,1 @@
+int FileSystemProbe() { return 0; }
