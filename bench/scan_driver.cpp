@@ -5,7 +5,7 @@
 //
 //   scan_driver [--deep | --quick] [--fs-type N] [--null-searcher]
 //               [--sector-size N] [--rounds N]
-//               [--recover DIR [--deleted-only]] image
+//               [--recover DIR [--deleted-only]] [--only TYPE] image
 //
 //   --deep           deep scan of the image as a whole disk (the default)
 //   --quick          quick scan of the image as a volume whose record says
@@ -21,7 +21,10 @@
 //                    then shows live files as well as deleted ones
 //   --deleted-only   with --recover: a quick scan shows, and the driver
 //                    recovers, only deleted files
+//   --only TYPE      the deep scan runs only the searcher of that type
+//                    (31 HFS+, 32 FAT, 33 exFAT, 34 signature, 35 NTFS, 37 APFS)
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -156,6 +159,7 @@ struct Options {
     int rounds = 3;
     const char* recoverTo = nullptr;
     bool deletedOnly = false;
+    int only = 0;
     const char* image = nullptr;
 };
 
@@ -191,6 +195,9 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->recoverTo = argv[++i];
         } else if (a == "--deleted-only") {
             o->deletedOnly = true;
+        } else if (a == "--only" && hasValue) {
+            if (!ParseInt(argv[++i], 31, 37, &o->only))
+                return false;
         } else if (!a.empty() && a[0] != '-' && o->image == nullptr) {
             o->image = argv[i];
         } else {
@@ -252,7 +259,15 @@ RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
     for (IFileNode* node : shown) {
         if (node == nullptr || node->IsDirectory() || (o.deletedOnly && !node->IsDeleted()))
             continue;
-        const int type = node->GetSearcheType();
+        // Nodes that do not name their searcher (APFS) belong to the tree
+        // they sit in, as for the program's recovery.
+        int type = node->GetSearcheType();
+        if (type == SEARCHER_NONE) {
+            IFileNode* top = node;
+            for (int steps = 0; top->GetParent() != nullptr && steps < (1 << 16); ++steps)
+                top = top->GetParent();
+            type = top->GetSearcheType();
+        }
         auto it = recoveries.find(type);
         if (it == recoveries.end())
             it =
@@ -319,7 +334,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
-            "[--rounds N] [--recover DIR [--deleted-only]] image\n",
+            "[--rounds N] [--recover DIR [--deleted-only]] [--only TYPE] image\n",
             argv[0]);
         return 2;
     }
@@ -335,6 +350,34 @@ int main(int argc, char** argv) {
         t.createHFSPlusSearcher = t.createEXFatSearcher = t.createFATSearcher = nullptr;
         t.createRAWSearcher = t.createNTFSSearcher = t.createAPFSDeepSearcher = nullptr;
         t.createNTFSSearcher = &MakeNullSearcher;
+    }
+    if (o.only != 0) {
+        EngineFactoryTable& t = EngineFactories();
+        const EngineFactoryTable all = t;
+        t.createHFSPlusSearcher = t.createEXFatSearcher = t.createFATSearcher = nullptr;
+        t.createRAWSearcher = t.createNTFSSearcher = t.createAPFSDeepSearcher = nullptr;
+        switch (o.only) {
+            case SEARCHER_HFSPLUS:
+                t.createHFSPlusSearcher = all.createHFSPlusSearcher;
+                break;
+            case SEARCHER_FAT:
+                t.createFATSearcher = all.createFATSearcher;
+                break;
+            case SEARCHER_EXFAT:
+                t.createEXFatSearcher = all.createEXFatSearcher;
+                break;
+            case SEARCHER_RAW:
+                t.createRAWSearcher = all.createRAWSearcher;
+                break;
+            case SEARCHER_NTFS:
+                t.createNTFSSearcher = all.createNTFSSearcher;
+                break;
+            case SEARCHER_APFS:
+                t.createAPFSDeepSearcher = all.createAPFSDeepSearcher;
+                break;
+            default:
+                break;
+        }
     }
 
     std::unique_ptr<IStorageDevice> device = OpenImage(o, static_cast<long long>(st.st_size));
@@ -403,6 +446,9 @@ int main(int argc, char** argv) {
         std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain,
                     scan, plain > 0 ? 100.0 * scan / plain : 0.0);
     }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak resident set %ld KiB\n", usage.ru_maxrss);
     if (o.recoverTo != nullptr) {
         std::printf("recovered %lld files and %lld empty ones, %lld failed\n", recovered.files,
                     recovered.empty, recovered.failed);

@@ -4,12 +4,21 @@
 #ifdef VELMORA_HAVE_FAT
 #include "FATQuickSearch.h"
 #endif
+#ifdef VELMORA_HAVE_APFS
+#include "APFS/APFSFactories.h"
+#endif
 
 void InstallEngineFactories() {
     EngineFactoryTable& table = EngineFactories();
 #ifdef VELMORA_HAVE_FAT
     table.createFATQuickSearcher = &CreateFATQuickSearcher;
     table.createFatVolumeAnalyze = &CreateFatVolumeAnalyze;
+#endif
+#ifdef VELMORA_HAVE_APFS
+    table.createAPFSVolumeAnalyze = &CreateAPFSVolumeAnalyze;
+    table.createAPFSQuickSearcher = &CreateAPFSQuickSearcher;
+    table.createAPFSDeepSearcher = &CreateAPFSDeepSearcher;
+    velmora::platform::InstallApfsListingFactory(&apfs::MakeStoreListing);
 #endif
     (void)table;
 }

@@ -1,9 +1,12 @@
 #include "platform/ApfsListing.h"
 
+#include <atomic>
 #include <cctype>
 
 namespace velmora::platform {
 namespace {
+
+std::atomic<ApfsListingFactory> g_factory{nullptr};
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -25,6 +28,18 @@ std::optional<ApfsVolumeName> FixedApfsListing::Find(std::string_view physicalSt
     if (it == byStore_.end())
         return std::nullopt;
     return it->second;
+}
+
+void InstallApfsListingFactory(ApfsListingFactory factory) {
+    g_factory.store(factory);
+}
+
+std::shared_ptr<const IApfsListing> MakeApfsListing(const std::string& devFolder) {
+    if (ApfsListingFactory factory = g_factory.load()) {
+        if (auto listing = factory(devFolder))
+            return listing;
+    }
+    return std::make_shared<NoApfsListing>();
 }
 
 }  // namespace velmora::platform

@@ -4,15 +4,18 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velmora::platform {
 
 struct ApfsVolumeName {
-    std::string name;    // the container's first volume's name
-    std::string device;  // that volume's device identifier
+    std::string name;                       // the container's first volume's name
+    std::string device;                     // that volume's device identifier
+    std::vector<std::string> volumes = {};  // every volume of the container, in order
 };
 
 class IApfsListing {
@@ -39,5 +42,13 @@ public:
 private:
     std::map<std::string, ApfsVolumeName> byStore_;  // lower-cased store name
 };
+
+// The listing enumeration uses when it is handed none. The engine installs
+// a factory at start-up that reads the stores with its APFS reader (platform
+// code cannot depend on the engine); before that, or without one, the
+// listing knows nothing. devFolder is where the device nodes are.
+using ApfsListingFactory = std::shared_ptr<const IApfsListing> (*)(const std::string& devFolder);
+void InstallApfsListingFactory(ApfsListingFactory factory);
+std::shared_ptr<const IApfsListing> MakeApfsListing(const std::string& devFolder);
 
 }  // namespace velmora::platform

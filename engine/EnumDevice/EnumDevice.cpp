@@ -165,7 +165,7 @@ std::shared_ptr<const EnumSnapshot> EnumSnapshot::Take(const EnumDeviceEnvironme
     auto snapshot = std::make_shared<EnumSnapshot>(
         EnumSnapshot{registry.List(), velmora::platform::MountTable(env.mountInfoPath),
                      velmora::platform::DeviceNaming(env.devFolder),
-                     env.apfs ? env.apfs : std::make_shared<velmora::platform::NoApfsListing>()});
+                     env.apfs ? env.apfs : velmora::platform::MakeApfsListing(env.devFolder)});
     for (const auto& skipped : snapshot->blocks.skipped)
         CatchExeception::WriteLog("Block device %s not listed: %s", skipped.name.c_str(),
                                   skipped.reason.c_str());
