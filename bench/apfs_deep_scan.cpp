@@ -17,10 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "APFS/APFSDeepScan.h"
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
+#include "APFSDeepScan.h"
 #include "IRecoveryFilter.h"
-#include "StorageDevice/StorageDeviceWithCache.h"
+#include "SearchInterfaces.h"
 #include "StorageDevices.h"
 
 namespace {
@@ -84,13 +83,15 @@ double Scan(const std::string& path, Tree& tree) {
     filter->SetFilterTypes(CATEGORY_ALL);
     builder->Initialize("bench", &tree, filter);
     {
-        CStorageDeviceWithCache cache(disk.get());
+        std::unique_ptr<IDeviceCache> owned(CreateStorageDeviceWithCache(disk.get()));
+        IDeviceCache& cache = *owned;
         cache.SetBlockSize(perBlock);
         cache.BeginCache();
         apfs::APFSDeepScan scan;
         scan.SetDirecotryTreeBuilder(builder);
         scan.SetDevice(&cache);
-        for (long long k = 0; cache.IsBlockInValidRange(k); ++k) {
+        const long long blocks = (total + perBlock - 1) / perBlock;
+        for (long long k = 0; k < blocks; ++k) {
             if (!cache.SetCurCacheBlock(k))
                 break;
             const long long first = k * perBlock;

@@ -5,7 +5,7 @@
 #include "FATQuickSearch.h"
 #endif
 #ifdef VELMORA_HAVE_APFS
-#include "APFS/APFSFactories.h"
+#include "APFSFactories.h"
 #endif
 
 void InstallEngineFactories() {

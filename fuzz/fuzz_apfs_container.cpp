@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "APFS/APFSDeepScan.h"
-#include "APFS/APFSFactories.h"
+#include "APFSDeepScan.h"
+#include "APFSFactories.h"
 #include "support/MemoryStorageDevice.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "APFS/APFSContainer.h"
+#include "APFSContainer.h"
 
 namespace {
 

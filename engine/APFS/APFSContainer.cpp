@@ -1,4 +1,4 @@
-#include "APFS/APFSContainer.h"
+#include "APFSContainer.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -6,7 +6,7 @@
 #include <deque>
 #include <limits>
 
-#include "APFS/APFSLayout.h"
+#include "APFSLayout.h"
 #include "ByteReader.h"
 
 namespace apfs {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "APFS/APFSFileNode.h"
+#include "APFSFileNode.h"
 
 namespace apfs {
 

@@ -1,8 +1,8 @@
-#include "APFS/APFSDeepScan.h"
+#include "APFSDeepScan.h"
 
 #include <cstring>
 
-#include "APFS/APFSLayout.h"
+#include "APFSLayout.h"
 #include "ByteReader.h"
 #include "IStorageDevice.h"
 #include "SearchedPartitionInfo.h"

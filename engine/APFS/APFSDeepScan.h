@@ -7,7 +7,7 @@
 #include <map>
 #include <memory>
 
-#include "APFS/APFSContainer.h"
+#include "APFSContainer.h"
 #include "SearchInterfaces.h"
 
 class IStorageDevice;

@@ -1,4 +1,4 @@
-#include "APFS/APFSFileNode.h"
+#include "APFSFileNode.h"
 
 #include <strings.h>
 

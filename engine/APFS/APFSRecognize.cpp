@@ -1,14 +1,14 @@
-#include "APFS/APFSRecognize.h"
+#include "APFSRecognize.h"
 
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
 
-#include "APFS/APFSContainer.h"
-#include "APFS/APFSDeepScan.h"
-#include "APFS/APFSFactories.h"
-#include "APFS/APFSLayout.h"
+#include "APFSContainer.h"
+#include "APFSDeepScan.h"
+#include "APFSFactories.h"
+#include "APFSLayout.h"
 #include "ByteReader.h"
 #include "IStorageDevice.h"
 #include "ReleasePtr.h"

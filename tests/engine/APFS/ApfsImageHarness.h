@@ -14,8 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "APFS/APFSDeepScan.h"
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
+#include "APFSDeepScan.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
 #include "IStorageDevice.h"

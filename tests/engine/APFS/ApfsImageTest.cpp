@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "APFS/APFSFactories.h"
-#include "APFS/APFSFileNode.h"
+#include "APFSFactories.h"
+#include "APFSFileNode.h"
 #include "ApfsImageHarness.h"
 #include "SearchedPartitionInfo.h"
 #include "support/TestSupport.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "APFS/APFSContainer.h"
-#include "APFS/APFSDeepScan.h"
-#include "APFS/APFSFileNode.h"
+#include "APFSContainer.h"
+#include "APFSDeepScan.h"
+#include "APFSFileNode.h"
 #include "ByteReader.h"
 #include "SearchedPartitionInfo.h"
 #include "support/MemoryStorageDevice.h"
