@@ -7,6 +7,9 @@
 #ifdef VELMORA_HAVE_APFS
 #include "APFSFactories.h"
 #endif
+#ifdef VELMORA_HAVE_HFSPLUS
+#include "HFSPlusSearch/HFSPlusFactories.h"
+#endif
 
 void InstallEngineFactories() {
     EngineFactoryTable& table = EngineFactories();
@@ -19,6 +22,10 @@ void InstallEngineFactories() {
     table.createAPFSQuickSearcher = &CreateAPFSQuickSearcher;
     table.createAPFSDeepSearcher = &CreateAPFSDeepSearcher;
     velmora::platform::InstallApfsListingFactory(&apfs::MakeStoreListing);
+#endif
+#ifdef VELMORA_HAVE_HFSPLUS
+    table.createHFSPlusQuickSearcher = &CreateHFSPlusQuickSearcher;
+    table.createHFSPlusVolumeAnalyze = &CreateHFSPlusVolumeAnalyze;
 #endif
     (void)table;
 }
