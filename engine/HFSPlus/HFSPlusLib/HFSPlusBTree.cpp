@@ -57,6 +57,12 @@ bool CHFSPlusBTNode::IsValidNode(const uint8_t* bytes, size_t size) {
     return true;
 }
 
+CHFSPlusBTNode::CHFSPlusBTNode(std::vector<uint8_t>&& bytes) : bytes_(std::move(bytes)) {
+    valid_ = IsValidNode(bytes_.data(), bytes_.size());
+    if (valid_)
+        flipNodeDescriptor(bytes_.data(), bytes_.size(), &descriptor_);
+}
+
 CHFSPlusBTNode::CHFSPlusBTNode(const uint8_t* bytes, size_t size) {
     if (!bytes)
         return;
@@ -139,7 +145,7 @@ std::unique_ptr<CHFSPlusBTNode> CHFSPlusBTreeOptionBase::CreateNode(uint32_t n) 
         lastError_ = HFS_ERROR(kHFSShortRead);
         return nullptr;
     }
-    auto node = std::make_unique<CHFSPlusBTNode>(bytes.data(), bytes.size());
+    auto node = std::make_unique<CHFSPlusBTNode>(std::move(bytes));
     if (!node->IsValid()) {
         lastError_ = HFS_ERROR(kHFSDamaged);
         return nullptr;
@@ -257,7 +263,7 @@ VKRESULT CHFSPlusBTree::Traverse(const LeafAction& action, const ContinueQuery& 
     VKRESULT firstDamage = VK_OK;
     auto damage = [&](const char* why, uint32_t n) {
         ++damaged_;
-        if (damaged_ <= 20)
+        if (damaged_ <= 20 && ErrorLinesOn())
             CatchExeception::WriteLog("HFS+ B-tree: node %u skipped (%s)", n, why);
         if (firstDamage == VK_OK)
             firstDamage = VK_ERROR(kModuleHFSPlus, kHFSDamaged);
@@ -268,6 +274,7 @@ VKRESULT CHFSPlusBTree::Traverse(const LeafAction& action, const ContinueQuery& 
     };
     std::vector<Frame> stack;
     std::unordered_set<uint32_t> visited;
+    BTKey key;  // reused: its name keeps its room from record to record
     auto push = [&](uint32_t n) {
         if (!visited.insert(n).second) {
             damage("met twice", n);
@@ -297,7 +304,6 @@ VKRESULT CHFSPlusBTree::Traverse(const LeafAction& action, const ContinueQuery& 
         if (top.node->Descriptor().kind == L::kNodeLeaf) {
             const uint16_t count = top.node->GetRecordCount();
             for (uint16_t i = 0; i < count; ++i) {
-                BTKey key;
                 const uint8_t* data = nullptr;
                 size_t size = 0;
                 if (!option_->DataRead(*top.node, i, &key, &data, &size)) {

@@ -25,6 +25,8 @@ class CHFSPlusBTNode {
 public:
     // A copy of `size` bytes; IsValid() says whether they form a node.
     CHFSPlusBTNode(const uint8_t* bytes, size_t size);
+    // Takes the bytes over.
+    explicit CHFSPlusBTNode(std::vector<uint8_t>&& bytes);
 
     // Size a multiple of 512 from 512 to 32 KiB; a known kind with its
     // height (header 0, leaf 1, index above 1); record 0 at 14; record

@@ -175,9 +175,25 @@ CHFSPlusCompressFileReader::CHFSPlusCompressFileReader(CHFSPlusVolume* volume,
     : volume_(volume), node_(node) {}
 
 CHFSPlusCompressFileReader::CHFSPlusCompressFileReader(const CHFSPlusCompressFileReader& other)
-    : IFileReader(), volume_(other.volume_), node_(other.node_) {}
+    : IFileReader(),
+      volume_(other.volume_),
+      node_(other.node_),
+      inMemory_(other.inMemory_),
+      memoryAttribute_(other.memoryAttribute_),
+      memoryFork_(other.memoryFork_) {}
+
+CHFSPlusCompressFileReader* CHFSPlusCompressFileReader::FromMemory(std::vector<uint8_t> decmpfs,
+                                                                   std::vector<uint8_t> fork) {
+    auto* reader = new CHFSPlusCompressFileReader(nullptr, nullptr);
+    reader->inMemory_ = true;
+    reader->memoryAttribute_ = std::move(decmpfs);
+    reader->memoryFork_ = std::move(fork);
+    return reader;
+}
 
 long long CHFSPlusCompressFileReader::GetDataSize() const {
+    if (inMemory_)
+        return static_cast<long long>(size_);
     return node_ ? node_->GetFileSize() : 0;
 }
 
@@ -199,13 +215,16 @@ bool CHFSPlusCompressFileReader::Prepare() {
     if (prepared_)
         return usable_;
     prepared_ = true;
-    if (!volume_ || !volume_->Header() || !node_)
-        return false;
     std::vector<uint8_t> attr;
+    if (inMemory_) {
+        attr = memoryAttribute_;
+    } else if (!volume_ || !volume_->Header() || !node_ ||
+               volume_->getAttribute(node_->DataFileID(), L::kDecmpfsName, &attr) <
+                   L::kDecmpfsHeaderSize) {
+        return false;
+    }
     HFSPlusDecmpfs head;
-    if (volume_->getAttribute(node_->DataFileID(), L::kDecmpfsName, &attr) <
-            L::kDecmpfsHeaderSize ||
-        ResultFailed(flipHFSPlusDecmpfs(attr.data(), attr.size(), &head)))
+    if (ResultFailed(flipHFSPlusDecmpfs(attr.data(), attr.size(), &head)))
         return false;
     type_ = head.compressionType;
     size_ = head.uncompressedSize;
@@ -241,7 +260,8 @@ bool CHFSPlusCompressFileReader::Prepare() {
                 plain_.resize(static_cast<size_t>(produced));
             }
             if (plain_.size() != size_)
-                std::fprintf(stderr, "decmpfs: size mismatch\n");
+                if (ErrorLinesOn())
+                    std::fprintf(stderr, "decmpfs: size mismatch\n");
             return usable_ = true;
         }
         case 4:
@@ -251,19 +271,23 @@ bool CHFSPlusCompressFileReader::Prepare() {
             return false;
     }
 
-    IDataRunList* list = node_->GetDataRunList();
-    if (!list || !list->GetFirst()) {
-        CatchExeception::WriteLog("%s decompress flag %d,got empty IDataRunList\n", "ReadData",
-                                  type_);
-        return false;
+    uint64_t F = memoryFork_.size();
+    if (!inMemory_) {
+        IDataRunList* list = node_->GetDataRunList();
+        if (!list || !list->GetFirst()) {
+            if (ErrorLinesOn())
+                CatchExeception::WriteLog("%s decompress flag %d,got empty IDataRunList\n",
+                                          "ReadData", type_);
+            return false;
+        }
+        uint64_t at = 0;
+        const uint64_t B = volume_->BlockSize();
+        for (const DataRun* run = list->GetFirst(); run; run = list->GetNext()) {
+            runStarts_.push_back(at);
+            at += static_cast<uint64_t>(run->length) * B;
+        }
+        F = std::min<uint64_t>(node_->ForkLength(), at);
     }
-    uint64_t at = 0;
-    const uint64_t B = volume_->BlockSize();
-    for (const DataRun* run = list->GetFirst(); run; run = list->GetNext()) {
-        runStarts_.push_back(at);
-        at += static_cast<uint64_t>(run->length) * B;
-    }
-    const uint64_t F = std::min<uint64_t>(node_->ForkLength(), at);
     const uint64_t blockCount = (size_ + L::kCompressionBlock - 1) / L::kCompressionBlock;
     if (type_ == 4) {
         uint8_t head16[L::kRsrcHeadSize];
@@ -310,6 +334,12 @@ bool CHFSPlusCompressFileReader::Prepare() {
 }
 
 bool CHFSPlusCompressFileReader::ReadFork(uint64_t offset, uint8_t* out, uint64_t length) {
+    if (inMemory_) {
+        if (offset > memoryFork_.size() || length > memoryFork_.size() - offset)
+            return false;
+        std::memcpy(out, memoryFork_.data() + offset, static_cast<size_t>(length));
+        return true;
+    }
     IDataRunList* list = node_->GetDataRunList();
     const uint64_t B = volume_->BlockSize();
     uint64_t done = 0;
@@ -355,9 +385,11 @@ bool CHFSPlusCompressFileReader::DecodeBlock(size_t k) {
             lzvn_decode(current_.data(), current_.size(), data.data(), data.size()));
     }
     if (produced != static_cast<long long>(expected)) {
-        CatchExeception::WriteLog("HFS+ compressed file %lld: block %zu gives %lld of %llu bytes",
-                                  node_->GetCurrentNodeID(), k, produced,
-                                  static_cast<unsigned long long>(expected));
+        if (ErrorLinesOn())
+            CatchExeception::WriteLog(
+                "HFS+ compressed file %lld: block %zu gives %lld of %llu bytes",
+                node_ ? node_->GetCurrentNodeID() : -1LL, k, produced,
+                static_cast<unsigned long long>(expected));
         return false;
     }
     currentIndex_ = k;

@@ -41,6 +41,11 @@ public:
 
     uint32_t CompressionType() const { return type_; }
 
+    // The decoding alone, over bytes held in memory: a decmpfs attribute
+    // and, for the resource-fork types, the fork.
+    static CHFSPlusCompressFileReader* FromMemory(std::vector<uint8_t> decmpfs,
+                                                  std::vector<uint8_t> fork);
+
 private:
     bool Prepare();
     bool ReadFork(uint64_t offset, uint8_t* out, uint64_t length);
@@ -64,6 +69,9 @@ private:
     std::vector<uint64_t> runStarts_;  // fork offset of each run
     std::vector<uint8_t> current_;
     size_t currentIndex_ = SIZE_MAX;
+    bool inMemory_ = false;
+    std::vector<uint8_t> memoryAttribute_;
+    std::vector<uint8_t> memoryFork_;
 };
 
 }  // namespace hfsplus

@@ -141,14 +141,16 @@ void CHFSPlusFileNode::UpdateNodeInfo() {
     HFSPlusDecmpfs header;
     if (volume_->getAttribute(dataFileID_, L::kDecmpfsName, &data) < L::kDecmpfsHeaderSize ||
         ResultFailed(flipHFSPlusDecmpfs(data.data(), data.size(), &header))) {
-        std::printf("Warn:Can't find file 0x%llx Attribute\n",
-                    static_cast<unsigned long long>(GetCurrentNodeID()));
+        if (ErrorLinesOn())
+            std::printf("Warn:Can't find file 0x%llx Attribute\n",
+                        static_cast<unsigned long long>(GetCurrentNodeID()));
         return;
     }
     if (header.uncompressedSize > kMaxUncompressedSize) {
-        std::printf("Warn:file 0x%llx claims %llu uncompressed bytes\n",
-                    static_cast<unsigned long long>(GetCurrentNodeID()),
-                    static_cast<unsigned long long>(header.uncompressedSize));
+        if (ErrorLinesOn())
+            std::printf("Warn:file 0x%llx claims %llu uncompressed bytes\n",
+                        static_cast<unsigned long long>(GetCurrentNodeID()),
+                        static_cast<unsigned long long>(header.uncompressedSize));
         return;
     }
     size_ = static_cast<long long>(header.uncompressedSize);

@@ -99,7 +99,8 @@ VKRESULT CHFSPlusJournal::GetDeleteRecord(const std::function<bool()>& continued
     const uint64_t jhdr = header_.jhdrSize;
     const uint64_t ring = header_.size - jhdr;
     const uint32_t blhdr = header_.blhdrSize;
-    std::printf("Journal Start Offset:0x%llx\n", static_cast<unsigned long long>(header_.end));
+    if (ErrorLinesOn())
+        std::printf("Journal Start Offset:0x%llx\n", static_cast<unsigned long long>(header_.end));
 
     // The buffer is read in windows; a block list or block that crosses a
     // window's end is read on its own.

@@ -1,5 +1,6 @@
 #include "HFSPlusLib/HFSPlusStructs.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -10,7 +11,21 @@ namespace hfsplus {
 
 namespace L = layout;
 
+namespace {
+std::atomic<bool> g_errorLines{true};
+}  // namespace
+
+void SetErrorLines(bool on) {
+    g_errorLines.store(on, std::memory_order_relaxed);
+}
+
+bool ErrorLinesOn() {
+    return g_errorLines.load(std::memory_order_relaxed);
+}
+
 VKRESULT FormatError(VKRESULT code, const char* sourcePath, int line, const char* function) {
+    if (!g_errorLines.load(std::memory_order_relaxed))
+        return code;
     const char* base = sourcePath ? sourcePath : "";
     for (const char* p = base; *p; ++p)
         if (*p == '/' || *p == '\\')

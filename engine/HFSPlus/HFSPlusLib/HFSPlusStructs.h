@@ -27,6 +27,10 @@ enum HFSError : uint32_t {
 // Prints "Return Error:0x<code>\tFile:<base name>\tLine:<n>\tFuction:<name>"
 // on standard output and returns the code.
 VKRESULT FormatError(VKRESULT code, const char* sourcePath, int line, const char* function);
+// Turns those lines off (fuzzing and benchmarks meet damage by the million).
+void SetErrorLines(bool on);
+// Whether this module's diagnostic lines (errors, warnings, log lines) are on.
+bool ErrorLinesOn();
 
 // A failure of this module, printed once where it is raised.
 #define HFS_ERROR(error) \

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "ByteReader.h"
 #include "CheckedMath.h"
@@ -75,22 +76,20 @@ CHFSPlusFileCache::CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileID,
     const uint64_t want = std::min(length_, limit);
     if (want == 0)
         return;
-    try {
-        cache_.resize(static_cast<size_t>(want));
-    } catch (const std::bad_alloc&) {
-        cache_.clear();
+    cache_.reset(new (std::nothrow) uint8_t[static_cast<size_t>(want)]);
+    if (!cache_)
+        return;
+    if (CHFSPlusRawfile::Read(0, cache_.get(), want) != want) {
+        cache_.reset();
         return;
     }
-    if (CHFSPlusRawfile::Read(0, cache_.data(), want) != want) {
-        cache_.clear();
-        cache_.shrink_to_fit();
-    }
+    cacheSize_ = want;
 }
 
 uint64_t CHFSPlusFileCache::Read(uint64_t offset, uint8_t* buffer, uint64_t length) {
-    if (offset < cache_.size() && buffer) {
-        const uint64_t take = std::min<uint64_t>(length, cache_.size() - offset);
-        std::memcpy(buffer, cache_.data() + offset, static_cast<size_t>(take));
+    if (offset < cacheSize_ && buffer) {
+        const uint64_t take = std::min<uint64_t>(length, cacheSize_ - offset);
+        std::memcpy(buffer, cache_.get() + offset, static_cast<size_t>(take));
         if (take == length)
             return take;
         return take + CHFSPlusRawfile::Read(offset + take, buffer + take, length - take);
@@ -229,9 +228,10 @@ uint64_t CHFSPlusVolume::Read(uint64_t byteOffset, void* buffer, uint64_t length
     };
     auto fail = [&]() {
         lastError_ = HFS_ERROR(kHFSReadFailure);
-        std::printf("Location:%llu\tSize:%llu\n",
-                    static_cast<unsigned long long>(byteOffset + done),
-                    static_cast<unsigned long long>(length - done));
+        if (ErrorLinesOn())
+            std::printf("Location:%llu\tSize:%llu\n",
+                        static_cast<unsigned long long>(byteOffset + done),
+                        static_cast<unsigned long long>(length - done));
         return done;
     };
     if (byteOffset % S != 0) {
@@ -301,7 +301,8 @@ size_t CHFSPlusVolume::getAttribute(uint32_t fileID, const char* name, std::vect
     if (!found && !FindDeleteAttribute(key, &record))
         return 0;
     if (record.recordType != L::kAttrInline) {
-        std::fprintf(stderr, "unsupported attribute node format\n");
+        if (ErrorLinesOn())
+            std::fprintf(stderr, "unsupported attribute node format\n");
         return 0;
     }
     *data = std::move(record.data);

@@ -60,10 +60,12 @@ public:
     CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileID, const HFSPlusForkData& fork,
                       uint64_t limit);
     uint64_t Read(uint64_t offset, uint8_t* buffer, uint64_t length) override;
-    uint64_t CachedBytes() const { return cache_.size(); }
+    uint64_t CachedBytes() const { return cacheSize_; }
 
 private:
-    std::vector<uint8_t> cache_;
+    // Not a vector: filling it with zeros first would cost as much again.
+    std::unique_ptr<uint8_t[]> cache_;
+    uint64_t cacheSize_ = 0;
 };
 
 struct VolumeOptions {

@@ -121,6 +121,10 @@ VKRESULT QuickSearchVolume(CHFSPlusVolume* volume, IDirecotryTreeBuilder* builde
         result = volume->Traverse(
             L::kCatalogFileID,
             [&](const BTKey& key, const uint8_t* data, size_t size) {
+                // Threads (half the records) are not parsed at all.
+                if (size < 2 || (data[1] != L::kRecFile && data[1] != L::kRecFolder) ||
+                    data[0] != 0)
+                    return true;
                 HFSPlusCatalogRecord record;
                 if (ResultFailed(flipCatalogRecord(data, size, &record)))
                     return true;  // damaged record: skipped, the walk goes on

@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
 #include "FileNode.h"
 #include "HFSPlusSearch/HFSPlusQuickSearch.h"
 #include "IRecoveryFilter.h"
