@@ -2,6 +2,7 @@
 #include "EngineFactories.h"
 
 #ifdef VELMORA_HAVE_FAT
+#include "FATCompleteSearch.h"
 #include "FATQuickSearch.h"
 #endif
 #ifdef VELMORA_HAVE_APFS
@@ -16,6 +17,7 @@ void InstallEngineFactories() {
 #ifdef VELMORA_HAVE_FAT
     table.createFATQuickSearcher = &CreateFATQuickSearcher;
     table.createFatVolumeAnalyze = &CreateFatVolumeAnalyze;
+    table.createFATSearcher = &CreateFATSearcher;
 #endif
 #ifdef VELMORA_HAVE_APFS
     table.createAPFSVolumeAnalyze = &CreateAPFSVolumeAnalyze;

@@ -681,11 +681,10 @@ bool CFATBuildChildren::bReviseFAT32FileFirstClu(uint64_t cluster) {
         if (!m_fileSectorMap || m_fileSectorMap->empty() || !m_typeName ||
             m_currentExtension.empty())
             return true;
-        const auto it =
-            m_fileSectorMap->find(static_cast<long long>(ConvertClusterNumToSector(cluster)));
+        const auto it = m_fileSectorMap->find(ConvertClusterNumToSector(cluster));
         if (it == m_fileSectorMap->end())
             return true;
-        const char* type = m_typeName(it->second);
+        const char* type = m_typeName(static_cast<int>(it->second));
         return !type || strcasecmp(type, m_currentExtension.c_str()) != 0;
     }
     uint8_t& v = VerdictOf(cluster);

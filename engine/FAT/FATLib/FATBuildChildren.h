@@ -16,6 +16,7 @@
 
 #include "DataRun.h"
 #include "FATFileNode.h"
+#include "SearchInterfaces.h"
 
 class IFATTable;
 class IDirecotryTreeBuilder;
@@ -67,7 +68,9 @@ private:
 
 using FATVisitedClusters = std::set<uint32_t>;
 using FATFolderMap = std::map<uint64_t, CFATFileNode*>;
-using FATFileSectorMap = std::map<long long, int>;
+// The deep scan's map of file starts that the signature search found:
+// device sector to the type id of the file starting there.
+using FATFileSectorMap = FileSectorMap;
 // The signature search's type name of a type id (upper case), or null.
 using FATTypeNameLookup = const char* (*)(int typeId);
 

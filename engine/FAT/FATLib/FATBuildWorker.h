@@ -23,6 +23,23 @@ enum FATSearchError : uint32_t {
     kErrFATCancelled = 0xD,     // the caller asked the walk to stop
 };
 
+// One directory sector that a deep scan met on the surface. For the first
+// sector of a sub-folder ("." and ".."), the folder's own first cluster and
+// its parent's; kFATNoFolderCluster in both for any other directory sector.
+struct FIRSTFOLDERSECTOR {
+    uint64_t sector = 0;
+    uint32_t cluster = 0;
+    uint32_t parentCluster = 0;
+};
+constexpr uint32_t kFATNoFolderCluster = 0xFFFFFFFF;
+// Ascending by sector, one record per sector.
+using FATFolderSectorList = std::vector<FIRSTFOLDERSECTOR>;
+
+// Placeholder folders of a deep build are named "DIR<n>" from one counter
+// for the whole process, so that two scans never hand out the same name.
+constexpr const char* kFATPlaceholderFormat = "DIR%d";
+constexpr unsigned short kFATPlaceholderState = kFATStateDeleted | kFATStateReguessChildren;
+
 struct FATBuildGeometry {
     int fileSystemType = 0;    // 1 FAT16, 2 FAT32
     uint64_t startSector = 0;  // of the partition on the device
@@ -59,12 +76,29 @@ public:
     // FAT deep search.)
     VKRESULT QuickBuildDirectoryTree(int mode);
 
+    // Deep scan: file starts the signature search found, handed to the
+    // walker's first-cluster guess.
+    void SetFileSectorMap(const FileSectorMap* map) { m_fileSectorMap = map; }
+    // Builds a partition that a deep scan found: its root when the boot
+    // sector is known, a lost FAT16 root from the directory sectors in
+    // front of the data area, every sub-folder met on the surface (under
+    // a placeholder when its parent is gone), then the directory clusters
+    // no folder claimed. 1, or the lost-folder pass's result.
+    int CompleteBuildDirectoryTree(const FATFolderSectorList& records);
+
+    // A folder node standing in for one whose entry is lost; the caller
+    // owns it. Null when it cannot be made.
+    CFATFileNode* CreateTempFileNode(uint64_t cluster, uint64_t parentCluster);
+
     uint64_t ConvertClusterNumToSector(uint64_t n) const;
     uint32_t ConvertSectorToClusterNum(uint64_t s) const;
     bool IsFirsectorInCluster(uint64_t s) const;
 
 private:
     void SendProgress(int64_t percent);
+    void BuildFat16LostRoot(CFATBuildChildren& children, uint64_t sector);
+    int BuildLostNode(CFATBuildChildren& children, FATFolderSectorList::const_iterator first,
+                      FATFolderSectorList::const_iterator last);
 
     IDirecotryTreeBuilder* m_builder;
     IProgress* m_progress;
@@ -75,4 +109,5 @@ private:
     uint32_t m_sectorSize;
     FATFolderMap m_folderMap;
     FATVisitedClusters m_walked;
+    const FileSectorMap* m_fileSectorMap = nullptr;
 };
