@@ -9,7 +9,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -172,6 +174,270 @@ TEST_F(FatDeepScanTest, ZeroedRootAndReformattedCard) {
     };
     for (const DiskCase& c : cases)
         CheckDisk(c, s_dir->path(), m_tmp.path());
+}
+
+// ---------------------------------------------------------------------------
+// The searcher over copies of one small FAT32 volume (36 MiB, one sector
+// per cluster, 32 reserved sectors, FATs of 567 sectors; root at cluster
+// 2, sub-folders at clusters 3 to 7 in sectors 1167 to 1171), damaged in
+// memory.
+
+constexpr long long kFats = 567, kData = 32 + 2 * kFats;
+
+// An image in memory whose reads fail inside one range of sectors.
+class PatchyDevice final : public IStorageDevice {
+public:
+    PatchyDevice(std::vector<uint8_t> bytes, int sectorSize = 512)
+        : m_bytes(std::move(bytes)), m_sectorSize(sectorSize) {}
+    int Open(char*) override { return 1; }
+    int Close() override { return 1; }
+    int ReadSector(void* buffer, long long first, long long count) override {
+        if (first < 0 || count < 0 || (first < m_badEnd && first + count > m_badFirst))
+            return 0;
+        const uint64_t off = static_cast<uint64_t>(first) * static_cast<uint64_t>(m_sectorSize);
+        const uint64_t len = static_cast<uint64_t>(count) * static_cast<uint64_t>(m_sectorSize);
+        if (off > m_bytes.size() || len > m_bytes.size() - off)
+            return 0;
+        std::memcpy(buffer, m_bytes.data() + off, len);
+        return 1;
+    }
+    int GetSectorSize() override { return m_sectorSize; }
+    long long GetTotalSectors() override {
+        return static_cast<long long>(m_bytes.size()) / m_sectorSize;
+    }
+    int IOCtl(unsigned long long, void*) override { return 0; }
+    IStorageDeviceData* GetPrivateData() override { return nullptr; }
+    void SetPrivateData(IStorageDeviceData*) override {}
+    int GetType() override { return kDeviceDisk; }
+    VKRESULT GetLastError() override { return VK_OK; }
+
+    uint8_t* Sector(long long s) { return m_bytes.data() + s * m_sectorSize; }
+    void Zero(long long s, long long n = 1) {
+        std::memset(Sector(s), 0, static_cast<size_t>(n * m_sectorSize));
+    }
+    void FailReads(long long first, long long end) { m_badFirst = first, m_badEnd = end; }
+    // The first cluster of the "." or ".." entry of a sub-folder's sector.
+    void SetDotCluster(long long sector, int entry, uint32_t cluster) {
+        uint8_t* e = Sector(sector) + 32 * entry;
+        e[26] = cluster & 0xFF, e[27] = (cluster >> 8) & 0xFF;
+        e[20] = (cluster >> 16) & 0xFF, e[21] = (cluster >> 24) & 0xFF;
+    }
+
+private:
+    std::vector<uint8_t> m_bytes;
+    int m_sectorSize;
+    long long m_badFirst = 0, m_badEnd = 0;
+};
+
+std::vector<std::string> FileNames(DeepScan& scan) {
+    std::vector<std::string> names;
+    for (IFileNode* n : scan.tree.shown)
+        if (!n->IsDirectory() && n->GetFileName())
+            names.push_back(n->GetFileName());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(FatDeepScanTest, ScoresFollowTheEvidence) {
+    struct Case {
+        const char* what;
+        std::vector<long long> zeroed;
+        long long start, score;
+        uint32_t bootFlags;
+    };
+    const Case cases[] = {
+        {"everything seen", {}, 0, 100, 0x4 | 0x8},
+        {"backup boot sector gone", {6}, 0, 95, 0x4},
+        {"boot sector gone, backup at +6", {0}, 0, 95, 0x8},
+        {"second FAT's start gone", {32 + kFats}, 0, 95, 0x4 | 0x8},
+        {"only the boot sector and the first FAT", {6, 32 + kFats}, 0, 90, 0x4},
+        // One reserved sector and two FATs sized for the space up to the
+        // device's end are assumed in front of the data.
+        {"both boot sectors gone: sub-folders only", {0, 6}, kData - 2 * kFats - 1, 20, 0},
+    };
+    const std::vector<uint8_t> volume = Bytes("fatdeep/fat32_noroot_src.img");
+    ASSERT_FALSE(volume.empty());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PatchyDevice device(volume);
+        for (long long s : c.zeroed)
+            device.Zero(s);
+        DeepScan scan(&device);
+        scan.Run();
+        const auto found = scan.Partitions();
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0]->startSector, c.start);
+        EXPECT_EQ(found[0]->GetDataStartSector(), kData);
+        EXPECT_EQ(found[0]->sectorsPerCluster, 1u);
+        EXPECT_EQ(found[0]->GetScore(), c.score);
+        EXPECT_EQ(found[0]->GetFlag() & 0xF, c.bootFlags);
+        EXPECT_FALSE(FileNames(scan).empty());
+    }
+}
+
+TEST_F(FatDeepScanTest, CandidatesAndTheirWinnowing) {
+    const std::vector<uint8_t> volume = Bytes("fatdeep/fat32_noroot_src.img");
+    ASSERT_FALSE(volume.empty());
+    PatchyDevice device(volume);
+    const std::vector<uint8_t> boot(device.Sector(0), device.Sector(1));
+
+    // A FAT32 boot sector at sector 6 is also read as the backup of a
+    // volume at 0; below sector 6 it is not.
+    for (const auto& [sector, candidates] : {std::pair{6LL, 2u}, std::pair{3LL, 1u}}) {
+        std::vector<uint8_t> bytes(volume.size(), 0);
+        std::memcpy(bytes.data() + sector * 512, boot.data(), 512);
+        PatchyDevice lone(bytes);
+        CFATCompleteFSearcher searcher;
+        searcher.SetDevice(&lone);
+        EXPECT_TRUE(searcher.AnalyzeFATDBRSector(static_cast<uint64_t>(sector), boot.data()));
+        EXPECT_EQ(searcher.CandidateCount(), candidates) << "boot sector at " << sector;
+    }
+
+    // One sub-folder proposes a volume for every cluster size that fits in
+    // front of it; a second sub-folder of the same volume confirms one and
+    // proposes nothing. Unconfirmed, none is kept, and the tree builder is
+    // never told of a FAT tree.
+    {
+        std::vector<uint8_t> bytes(volume.size(), 0);
+        std::memcpy(bytes.data() + 1169 * 512, volume.data() + 1169 * 512, 512);
+        PatchyDevice lone(bytes);
+        DeepScan scan(&lone);
+        scan.Run();
+        EXPECT_TRUE(scan.Partitions().empty());
+        EXPECT_EQ(scan.tree.roots, 0);
+    }
+    {
+        CFATCompleteFSearcher searcher;
+        searcher.SetDevice(&device);
+        searcher.AnalyzeSector(1169, device.Sector(1169));
+        const size_t proposed = searcher.CandidateCount();
+        EXPECT_GE(proposed, 2u);
+        searcher.AnalyzeSector(1171, device.Sector(1171));
+        EXPECT_EQ(searcher.CandidateCount(), proposed);
+        std::vector<CFATSearchedPartitionInfo*> kept;
+        searcher.AddSearchedPartitionInfoList2(kept);
+        ASSERT_EQ(kept.size(), 1u);
+        EXPECT_EQ(kept[0]->GetDataStartSector(), kData);
+        EXPECT_EQ(kept[0]->GetMatchedSubFolderCount(), 1);
+        EXPECT_EQ(kept[0]->GetScore(), 20);
+        for (auto* p : kept)
+            delete p;
+        EXPECT_EQ(searcher.CandidateCount(), 0u);
+    }
+}
+
+TEST_F(FatDeepScanTest, PlaceholdersForFoldersWhoseParentsAreGone) {
+    const std::vector<uint8_t> volume = Bytes("fatdeep/fat32_noroot_src.img");
+    ASSERT_FALSE(volume.empty());
+    PatchyDevice device(volume);
+    device.Zero(kData);  // the root's one cluster
+    std::vector<std::string> firstNames;
+    for (int round = 0; round < 2; ++round) {
+        DeepScan scan(&device);
+        scan.Run();
+        ASSERT_EQ(scan.Partitions().size(), 1u);
+        std::vector<std::string> placeholders;
+        for (IFileNode* n : scan.tree.shown)
+            if (n->IsDirectory() && std::strncmp(n->GetFileName(), "DIR", 3) == 0)
+                placeholders.push_back(n->GetFileName());
+        // The top folders (clusters 3, 5 and 7) stand in placeholders; the
+        // folders inside them keep their names.
+        EXPECT_EQ(placeholders.size(), 3u);
+        // A second scan goes on numbering.
+        if (round == 0)
+            firstNames = placeholders;
+        else
+            for (const std::string& name : placeholders)
+                EXPECT_EQ(std::count(firstNames.begin(), firstNames.end(), name), 0) << name;
+        EXPECT_FALSE(FileNames(scan).empty());
+    }
+}
+
+TEST_F(FatDeepScanTest, HostileSurfacesEndTheScanWithoutPhantoms) {
+    const std::vector<uint8_t> volume = Bytes("fatdeep/fat32_noroot_src.img");
+    ASSERT_FALSE(volume.empty());
+    const std::vector<std::string> intactFiles = [&] {
+        PatchyDevice device(volume);
+        DeepScan scan(&device);
+        scan.Run();
+        return FileNames(scan);
+    }();
+    ASSERT_FALSE(intactFiles.empty());
+
+    struct Case {
+        const char* what;
+        std::function<void(PatchyDevice&)> damage;
+        size_t partitions;
+        bool allFiles;  // every file of the intact volume still comes back
+    };
+    auto put16 = [](uint8_t* p, unsigned v) { p[0] = v & 0xFF, p[1] = (v >> 8) & 0xFF; };
+    auto put32 = [](uint8_t* p, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            p[i] = (v >> (8 * i)) & 0xFF;
+    };
+    const Case cases[] = {
+        // Both boot sectors say the same absurd thing; the volume still
+        // comes back from its folders, never from the boot sectors.
+        {"no sectors per cluster", [](PatchyDevice& d) { d.Sector(0)[13] = 0, d.Sector(6)[13] = 0; },
+         1, true},
+        {"FATs bigger than the disk",
+         [&](PatchyDevice& d) { put32(d.Sector(0) + 36, 0x7FFFFFFF), put32(d.Sector(6) + 36, 0x7FFFFFFF); },
+         1, true},
+        {"reserved area past the disk",
+         [&](PatchyDevice& d) { put16(d.Sector(0) + 14, 0xFFFF), put16(d.Sector(6) + 14, 0xFFFF); }, 1,
+         true},
+        {"root cluster past the volume",
+         [&](PatchyDevice& d) { put32(d.Sector(0) + 44, 0x0FFFFFF0), put32(d.Sector(6) + 44, 0x0FFFFFF0); },
+         1, true},
+        // FAT starts and directory sectors without any boot sector or
+        // sub-folder: nothing to build a volume on.
+        {"FAT starts without a volume",
+         [](PatchyDevice& d) {
+             d.Zero(0, 32);
+             d.Zero(kData, static_cast<long long>(d.GetTotalSectors()) - kData);
+         },
+         0, false},
+        // Folders naming each other as parent, and one naming itself.
+        {"folders pointing at each other",
+         [](PatchyDevice& d) {
+             d.Zero(kData);
+             d.SetDotCluster(1167, 1, 4);
+             d.SetDotCluster(1171, 1, 7);
+         },
+         1, false},
+        {"unreadable blocks", [](PatchyDevice& d) { d.FailReads(1000, 1100); }, 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PatchyDevice device(volume);
+        c.damage(device);
+        DeepScan scan(&device);
+        scan.Run();
+        const auto found = scan.Partitions();
+        ASSERT_EQ(found.size(), c.partitions);
+        for (const auto& p : found) {
+            EXPECT_EQ(p->GetDataStartSector(), kData);
+            EXPECT_EQ(p->sectorsPerCluster, 1u);
+        }
+        const std::vector<std::string> names = FileNames(scan);
+        if (c.allFiles) {
+            for (const std::string& name : intactFiles)
+                EXPECT_EQ(std::count(names.begin(), names.end(), name), 1) << name;
+        }
+        if (std::string(c.what) == "folders pointing at each other") {
+            // The files of the folder that names itself are still read.
+            EXPECT_NE(std::find(names.begin(), names.end(), "photo one.jpg"), names.end());
+        }
+    }
+
+    // Sector sizes the FAT code does not read are refused whole.
+    for (int size : {256, 1000, 8192}) {
+        PatchyDevice device(volume, size);
+        DeepScan scan(&device);
+        scan.Run();
+        EXPECT_TRUE(scan.Partitions().empty()) << size;
+        EXPECT_EQ(scan.tree.roots, 0) << size;
+    }
 }
 
 }  // namespace
