@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -378,16 +378,20 @@ TEST_F(FatDeepScanTest, HostileSurfacesEndTheScanWithoutPhantoms) {
     const Case cases[] = {
         // Both boot sectors say the same absurd thing; the volume still
         // comes back from its folders, never from the boot sectors.
-        {"no sectors per cluster", [](PatchyDevice& d) { d.Sector(0)[13] = 0, d.Sector(6)[13] = 0; },
-         1, true},
+        {"no sectors per cluster",
+         [](PatchyDevice& d) { d.Sector(0)[13] = 0, d.Sector(6)[13] = 0; }, 1, true},
         {"FATs bigger than the disk",
-         [&](PatchyDevice& d) { put32(d.Sector(0) + 36, 0x7FFFFFFF), put32(d.Sector(6) + 36, 0x7FFFFFFF); },
+         [&](PatchyDevice& d) {
+             put32(d.Sector(0) + 36, 0x7FFFFFFF), put32(d.Sector(6) + 36, 0x7FFFFFFF);
+         },
          1, true},
         {"reserved area past the disk",
-         [&](PatchyDevice& d) { put16(d.Sector(0) + 14, 0xFFFF), put16(d.Sector(6) + 14, 0xFFFF); }, 1,
-         true},
+         [&](PatchyDevice& d) { put16(d.Sector(0) + 14, 0xFFFF), put16(d.Sector(6) + 14, 0xFFFF); },
+         1, true},
         {"root cluster past the volume",
-         [&](PatchyDevice& d) { put32(d.Sector(0) + 44, 0x0FFFFFF0), put32(d.Sector(6) + 44, 0x0FFFFFF0); },
+         [&](PatchyDevice& d) {
+             put32(d.Sector(0) + 44, 0x0FFFFFF0), put32(d.Sector(6) + 44, 0x0FFFFFF0);
+         },
          1, true},
         // FAT starts and directory sectors without any boot sector or
         // sub-folder: nothing to build a volume on.
