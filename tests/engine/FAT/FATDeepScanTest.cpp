@@ -281,6 +281,14 @@ TEST_F(FatDeepScanTest, CandidatesAndTheirWinnowing) {
     PatchyDevice device(volume);
     const std::vector<uint8_t> boot(device.Sector(0), device.Sector(1));
 
+    // A searcher serving a second scan starts afresh.
+    {
+        DeepScan scan(&device);
+        scan.Run();
+        scan.Run();
+        EXPECT_EQ(scan.Partitions().size(), 1u);
+    }
+
     // A FAT32 boot sector at sector 6 is also read as the backup of a
     // volume at 0; below sector 6 it is not.
     for (const auto& [sector, candidates] : {std::pair{6LL, 2u}, std::pair{3LL, 1u}}) {
