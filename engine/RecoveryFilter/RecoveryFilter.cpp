@@ -149,3 +149,14 @@ IRecoveryFilter* CreateFilter() {
     }();
     return filter;
 }
+
+FILE_TYPE_ID GetExtensionFileTypeID(const char* extension) {
+    // The filter loads the category lists when nobody has handed them over.
+    CreateFilter();
+    static const CFileTypeManager* types = [] {
+        static CFileTypeManager instance;
+        instance.Initialize();
+        return &instance;
+    }();
+    return types->GetFileTypeID(extension);
+}

@@ -41,3 +41,8 @@ public:
 
 // The process-wide filter, made on the first call; Release does nothing.
 IRecoveryFilter* CreateFilter();
+
+// The category of a file extension (without the dot) in the process-wide
+// file-type table; FILE_TYPE_OTHER for null or unknown extensions. Searchers
+// that name files by type (the signature search) sort them by it.
+FILE_TYPE_ID GetExtensionFileTypeID(const char* extension);

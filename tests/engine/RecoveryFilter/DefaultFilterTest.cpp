@@ -25,4 +25,14 @@ TEST(DefaultFilter, ReadsTheWorkFolderList) {
     EXPECT_EQ(filter->IsFileNodeValid(&mp4), 1);
 }
 
+// Searchers that name files by type sort them by the same table.
+TEST(DefaultFilter, ExtensionCategories) {
+    EXPECT_EQ(GetExtensionFileTypeID("jpg"), FILE_TYPE_PICS);
+    EXPECT_EQ(GetExtensionFileTypeID("JPG"), FILE_TYPE_PICS);
+    EXPECT_EQ(GetExtensionFileTypeID("mp3"), FILE_TYPE_MUSIC);
+    EXPECT_EQ(GetExtensionFileTypeID("doc"), FILE_TYPE_DOCUMENT);
+    EXPECT_EQ(GetExtensionFileTypeID("ole"), FILE_TYPE_OTHER);
+    EXPECT_EQ(GetExtensionFileTypeID(nullptr), FILE_TYPE_OTHER);
+}
+
 }  // namespace
