@@ -268,12 +268,14 @@ RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
                 top = top->GetParent();
             type = top->GetSearcheType();
         }
+        // Both signature-search trees are served by the one signature searcher.
+        const int asked = type == SEARCHER_RAW_LABEL ? SEARCHER_RAW : type;
         auto it = recoveries.find(type);
         if (it == recoveries.end())
-            it =
-                recoveries
-                    .emplace(type, controller->GetDataRecovery(static_cast<_tagSearcherType>(type)))
-                    .first;
+            it = recoveries
+                     .emplace(type,
+                              controller->GetDataRecovery(static_cast<_tagSearcherType>(asked)))
+                     .first;
         const std::string path = paths.PathFor(node);
         if (path.empty()) {
             ++r.failed;

@@ -11,6 +11,9 @@
 #ifdef VELMORA_HAVE_HFSPLUS
 #include "HFSPlusSearch/HFSPlusFactories.h"
 #endif
+#ifdef VELMORA_HAVE_RAWSEARCH
+#include "RawSearchController.h"
+#endif
 
 void InstallEngineFactories() {
     EngineFactoryTable& table = EngineFactories();
@@ -28,6 +31,10 @@ void InstallEngineFactories() {
 #ifdef VELMORA_HAVE_HFSPLUS
     table.createHFSPlusQuickSearcher = &CreateHFSPlusQuickSearcher;
     table.createHFSPlusVolumeAnalyze = &CreateHFSPlusVolumeAnalyze;
+#endif
+#ifdef VELMORA_HAVE_RAWSEARCH
+    table.createRAWSearcher = &CreateRAWSearcher;
+    table.testFileStart = &RawSearchTestFileStart;
 #endif
     (void)table;
 }

@@ -1,0 +1,18 @@
+// The factories the registry table calls: one per analyser class that is
+// built. A row whose analyser is not built yet has a null factory.
+#pragma once
+
+class IRawFileAnalyser;
+
+IRawFileAnalyser* NewJpegAnalyzer();
+IRawFileAnalyser* NewFileICNSAnalyser();
+IRawFileAnalyser* NewFileAUAnalyser();
+IRawFileAnalyser* NewFileBMPAnalyser();
+IRawFileAnalyser* NewFileCABAnalyser();
+IRawFileAnalyser* NewFileCHMAnalyser();
+IRawFileAnalyser* NewFileEMFAnalyser();
+IRawFileAnalyser* NewFileCPTAnalyser();
+IRawFileAnalyser* NewFileHLPAnalyser();
+IRawFileAnalyser* NewFileICOAnalyser();
+IRawFileAnalyser* NewFileLowDocAnalyser();
+IRawFileAnalyser* NewFileMNYAnalyser();
