@@ -128,6 +128,9 @@ constexpr AnalyserRow kRows[] = {
     {MM, RawKey2(0xFF, 0xF9), "BruteForce::CADTSAnalyser", nullptr},
     {MM, RawKey2(0x1F, 0x8B), "RawSpeed::GZAnalyzer", nullptr},
     {MM, RawKey2(0x00, 0x01), "RawSpeed::CMDBAnalyser", nullptr},
+    // Money files are Jet pages ("MSISAM Database" where Access has "Standard
+    // Jet DB") and so begin 00 01: the "MS" row alone never sees one.
+    {MM, RawKey2(0x00, 0x01), "FileMNYAnalyser", &NewFileMNYAnalyser},
     {MM, RawKey2("FL"), "Dunmere::FLVAnalyser", nullptr},
     {MM, RawKey2("<h"), "RawSpeed::HTMLAnalyser", nullptr},
     {MM, RawKey2("<H"), "RawSpeed::HTMLAnalyser", nullptr},

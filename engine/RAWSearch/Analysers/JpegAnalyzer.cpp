@@ -55,17 +55,23 @@ int JpegAnalyzer::MarkerChainTest(const unsigned char* sector, uint64_t availabl
     uint64_t offset = kFirstMarker;
     bool frame = false;
     for (int walked = 0; walked < kMaxMarkers; ++walked) {
-        if (offset + kPayload > available || sector[offset] != kMarker)
+        // A chain that runs past what the search holds is not contradicted:
+        // a picture whose first sector ends a block is still a picture, and
+        // its structure walk drops it if it is none.
+        if (offset + kPayload > available)
+            return 1;
+        if (sector[offset] != kMarker)
             return 0;
         const uint8_t code = sector[offset + kCode];
         if (IsStartOfFrame(code)) {
-            if (offset + kFrameComponents + 1 > available ||
-                sector[offset + kFramePrecision] != 8 || sector[offset + kFrameComponents] != 3)
+            if (offset + kFrameComponents + 1 > available)
+                return 1;
+            if (sector[offset + kFramePrecision] != 8 || sector[offset + kFrameComponents] != 3)
                 return 0;
             frame = true;
         } else if (code == kSOS) {
             if (offset + kScanComponents + 1 > available)
-                return 0;
+                return 1;
             return frame && sector[offset + kScanComponents] == 3 ? 1 : 0;
         }
         const uint64_t length =
