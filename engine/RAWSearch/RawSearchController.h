@@ -16,9 +16,9 @@
 
 #include "BufferStorageDevice.h"
 #include "RawFileInfo.h"
+#include "RawFileManager.h"
 #include "SearchInterfaces.h"
 
-class CRAWFileManager;
 class TBitmap;
 
 class CRAWSearchController : public ICompleteFileSystemSearchController {

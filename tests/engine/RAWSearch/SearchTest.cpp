@@ -1,0 +1,417 @@
+// The signature search controller with analysers made for the test: the
+// open list and its evictions, the bitmap, pending candidates sized from
+// the ring or the device, unreadable blocks, and what reaches the trees.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ByteReader.h"
+#include "DataRun.h"
+#include "IStorageDevice.h"
+#include "NotifyCenter.h"
+#include "RawFileAnalyserList.h"
+#include "RawSearchController.h"
+#include "RawTestSupport.h"
+#include "SearchedPartitionInfo.h"
+#include "TBitmap.h"
+
+namespace {
+
+using rawtest::Put32;
+using rawtest::PutBytes;
+using rawtest::RecordingBuilder;
+using velmora::test::MemoryStorageDevice;
+
+constexpr int kSector = 512;
+
+struct Seen {
+    std::vector<long long> sectors;
+    long long evictedAt = -2;
+};
+std::vector<Seen>* g_seen = nullptr;
+std::vector<int> g_sizedOn;  // device types pending candidates were sized on
+
+// Streams until a sector that begins "END!" (size: through that sector) or
+// "GIVE" (no size). Eviction may fix a final size (u32 at 8 of its first
+// sector), or keep a running length that is not final.
+class StreamInfo : public CRawFileInfo {
+public:
+    explicit StreamInfo(size_t slot) : slot_(slot) {}
+    bool WhetherImplementGuess() override { return true; }
+    int CalcRawSize(unsigned char* sector, int sectorSize, long long a, SearchContext&) override {
+        (*g_seen)[slot_].sectors.push_back(a);
+        if (a == m_startSector) {
+            evictSize_ = vk::LoadLE<uint32_t>(sector + 8);
+            running_ = vk::LoadLE<uint32_t>(sector + 12) != 0;
+        }
+        if (running_)
+            m_size = (a - m_startSector + 1) * sectorSize;
+        if (std::memcmp(sector, "END!", 4) == 0) {
+            m_size = (a - m_startSector + 1) * sectorSize;
+            running_ = false;
+            return 1;
+        }
+        if (std::memcmp(sector, "GIVE", 4) == 0) {
+            m_size = 0;
+            return 1;
+        }
+        return 2;
+    }
+    void WillBeRemove(unsigned char*, long long a) override {
+        (*g_seen)[slot_].evictedAt = a;
+        if (evictSize_ != 0) {
+            m_size = evictSize_;
+            running_ = false;
+        }
+    }
+    bool IsSizeFinal() const override { return !running_; }
+
+private:
+    size_t slot_;
+    uint32_t evictSize_ = 0;
+    bool running_ = false;
+};
+
+// The whole-file size of a streamed or pending candidate: the u32 at 4 of
+// the sector `u32 at 16` sectors after its first.
+int SizeFromDevice(CRawFileInfo& info, IStorageDevice* device) {
+    std::vector<uint8_t> first(kSector), later(kSector);
+    if (!device->ReadSector(first.data(), info.m_startSector, 1))
+        return 0;
+    const uint32_t skip = vk::LoadLE<uint32_t>(first.data() + 16);
+    if (!device->ReadSector(later.data(), info.m_startSector + skip, 1))
+        return 0;
+    g_sizedOn.push_back(device->GetType());
+    info.m_size = vk::LoadLE<uint32_t>(later.data() + 4);
+    return info.m_size != 0 ? 1 : 0;
+}
+
+class StreamAnalyser : public IRawFileAnalyser {
+public:
+    StreamAnalyser() : IRawFileAnalyser(RAW_JPG) {}
+    int AnalyseBuffer(unsigned char*, CRawFileInfo& info) override {
+        info.m_type = RAW_JPG;
+        return 1;
+    }
+    CRawFileInfo* CreateRawFileInfo() override {
+        g_seen->emplace_back();
+        return new StreamInfo(g_seen->size() - 1);
+    }
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override {
+        return SizeFromDevice(info, device);
+    }
+};
+
+class HeaderAnalyser : public IRawFileAnalyser {
+public:
+    HeaderAnalyser() : IRawFileAnalyser(RAW_BMP) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override {
+        info.m_type = RAW_BMP;
+        info.m_size = vk::LoadLE<uint32_t>(sector + 4);
+        return 1;
+    }
+};
+
+class PendingAnalyser : public IRawFileAnalyser {
+public:
+    PendingAnalyser() : IRawFileAnalyser(RAW_CAB) {}
+    int AnalyseBuffer(unsigned char*, CRawFileInfo& info) override {
+        info.m_type = RAW_CAB;
+        return 1;
+    }
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override {
+        return SizeFromDevice(info, device);
+    }
+};
+
+class NullAnalyser : public IRawFileAnalyser {
+public:
+    int AnalyseBuffer(unsigned char*, CRawFileInfo& info) override {
+        info.m_type = RAW_AU;
+        return 1;
+    }
+    CRawFileInfo* CreateRawFileInfo() override { return nullptr; }
+};
+
+template <typename T>
+IRawFileAnalyser* Make() {
+    return new T();
+}
+constexpr AnalyserRow kRows[] = {
+    {AnalyserPlace::Map, RawKey4("SSSS"), "stream", &Make<StreamAnalyser>},
+    {AnalyserPlace::Map, RawKey4("HHHH"), "header", &Make<HeaderAnalyser>},
+    {AnalyserPlace::Map, RawKey4("PPPP"), "pending", &Make<PendingAnalyser>},
+    {AnalyserPlace::Map, RawKey4("NNNN"), "null", &Make<NullAnalyser>},
+};
+
+class RawSearch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CRawFileAnalyserListSingle::CreateInstance().UseTableForTesting(kRows);
+        g_seen = &seen_;
+        g_sizedOn.clear();
+    }
+    void TearDown() override {
+        controller_.reset();
+        CRawFileAnalyserListSingle& r = CRawFileAnalyserListSingle::CreateInstance();
+        r.UseTableForTesting({});
+        r.ClearSearchSet();
+        CNotifyCenter::Instance().Reset();
+        g_seen = nullptr;
+    }
+
+    // Image of `sectors` zero sectors; Mark writes a sector's head.
+    void Image(long long sectors) { bytes_.assign(static_cast<size_t>(sectors * kSector), 0); }
+    void Mark(long long sector, const char* head, uint32_t at4 = 0, uint32_t at8 = 0,
+              uint32_t at16 = 0, uint32_t at12 = 0) {
+        const size_t o = static_cast<size_t>(sector * kSector);
+        PutBytes(bytes_, o, head);
+        Put32(bytes_, o + 4, at4);
+        Put32(bytes_, o + 8, at8);
+        Put32(bytes_, o + 12, at12);
+        Put32(bytes_, o + 16, at16);
+    }
+
+    // Prepares a search over `device` and walks it in blocks; EndSearch when
+    // `end`.
+    void Scan(IStorageDevice& device, int blockSectors, bool end = true) {
+        controller_ = std::make_unique<CRAWSearchController>();
+        controller_->SetDevice(&device);
+        controller_->SetBlockSize(blockSectors);
+        controller_->SetDirecotryTreeBuilder(&builder_);
+        controller_->SetFileSectorMap(&map_);
+        controller_->SetBitmap(bitmap_);
+        if (progress_ != nullptr)
+            controller_->SetIProgressSink(progress_);
+        controller_->PreparetoSearch();
+        const long long total = device.GetTotalSectors();
+        for (long long first = 0; first < total; first += blockSectors)
+            controller_->AnalyzeBlock(first, std::min<long long>(blockSectors, total - first));
+        if (end)
+            controller_->EndSearch(1);
+    }
+    // The carved file that starts at `sector`, or null.
+    IFileNode* At(long long sector) {
+        for (IFileNode* f : builder_.Files()) {
+            auto* node = dynamic_cast<CFileNode*>(f);
+            if (node && node->GetDataRunList() &&
+                node->GetDataRunList()->GetFirst()->start == sector)
+                return f;
+        }
+        return nullptr;
+    }
+
+    std::vector<uint8_t> bytes_;
+    std::vector<Seen> seen_;
+    RecordingBuilder builder_;
+    FileSectorMap map_;
+    TBitmap* bitmap_ = nullptr;
+    IProgress* progress_ = nullptr;
+    std::unique_ptr<CRAWSearchController> controller_;
+};
+
+TEST_F(RawSearch, TheThirtyThirdStreamingCandidateEvictsTheOldest) {
+    Image(256);
+    for (int i = 0; i < 33; ++i)
+        Mark(i, "SSSS", 0, 0, 100 - i);
+    Put32(bytes_, 100 * kSector + 4, 4321);  // the whole-file size every candidate reads
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 64, false);
+    ASSERT_EQ(seen_.size(), 33u);
+    EXPECT_EQ(seen_[0].evictedAt, 32) << "the oldest gives way at the 33rd's sector";
+    EXPECT_EQ(seen_[0].sectors.back(), 31);
+    EXPECT_EQ(seen_[1].evictedAt, -2);
+    EXPECT_EQ(controller_->OpenCount(), 32u);
+    controller_->EndSearch(1);
+    EXPECT_EQ(builder_.Files().size(), 33u) << "evicted and still open ones are sized whole";
+    for (int i = 0; i < 33; ++i) {
+        ASSERT_NE(At(i), nullptr) << i;
+        EXPECT_EQ(At(i)->GetFileSize(), 4321);
+    }
+    EXPECT_EQ(builder_.flashed, (std::vector<int>{SEARCHER_RAW, SEARCHER_RAW_LABEL}));
+    EXPECT_EQ(builder_.infos, (std::vector<std::pair<int, long long>>{{SEARCHER_RAW, 1},
+                                                                      {SEARCHER_RAW_LABEL, 1000}}));
+}
+
+// A size an evicted candidate fixed is its file's size; a running length
+// is not.
+TEST_F(RawSearch, SizesFixedAtEvictionReachTheTrees) {
+    Image(256);
+    Mark(0, "SSSS", 0, 3000);       // fixes 3000 bytes when evicted
+    Mark(1, "SSSS", 0, 0, 200, 1);  // keeps a running length; sized whole instead
+    Put32(bytes_, 201 * kSector + 4, 7777);
+    for (int i = 2; i < 34; ++i)
+        Mark(i, "SSSS", 0, 0, 100 - i);
+    Put32(bytes_, 100 * kSector + 4, 1000);
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 64);
+    ASSERT_NE(At(0), nullptr) << "an evicted candidate that fixed its size is not dropped";
+    EXPECT_EQ(At(0)->GetFileSize(), 3000);
+    ASSERT_NE(At(1), nullptr);
+    EXPECT_EQ(At(1)->GetFileSize(), 7777);
+}
+
+TEST_F(RawSearch, OpenCandidatesSeeEverySectorEvenWhereAnotherFileStarts) {
+    Image(64);
+    Mark(0, "SSSS");
+    Mark(5, "HHHH", 1024);
+    Mark(6, "NNNN");
+    Mark(7, "PPPP", 0, 0, 1);
+    Put32(bytes_, 8 * kSector + 4, 99);
+    Mark(10, "END!");
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 16);
+    ASSERT_EQ(seen_.size(), 1u);
+    EXPECT_EQ(seen_[0].sectors, (std::vector<long long>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    ASSERT_NE(At(0), nullptr);
+    EXPECT_EQ(At(0)->GetFileSize(), 11 * kSector);
+    ASSERT_NE(At(5), nullptr);
+    EXPECT_EQ(At(5)->GetFileSize(), 1024);
+    EXPECT_EQ(At(6), nullptr) << "no candidate was made";
+    ASSERT_NE(At(7), nullptr);
+    EXPECT_EQ(At(7)->GetFileSize(), 99);
+}
+
+TEST_F(RawSearch, ClaimedClustersAreSkipped) {
+    Image(64);
+    Mark(0, "SSSS");
+    Mark(9, "HHHH", 600);  // inside cluster 2, which is claimed
+    Mark(13, "HHHH", 700);
+    Mark(20, "END!");
+    TBitmap bitmap;
+    ASSERT_EQ(bitmap.CreateBitmap(16, 4), 1);
+    bitmap.SetBit(2, 1, 1);
+    bitmap_ = &bitmap;
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 16);
+    EXPECT_EQ(At(9), nullptr);
+    ASSERT_NE(At(13), nullptr);
+    ASSERT_EQ(seen_.size(), 1u);
+    for (long long s : seen_[0].sectors)
+        EXPECT_TRUE(s < 8 || s > 11) << "sector " << s << " of a claimed cluster was offered";
+    EXPECT_EQ(seen_[0].sectors.size(), 21u - 4u);
+}
+
+TEST_F(RawSearch, PendingCandidatesAreSizedFromTheRingThenFromTheDevice) {
+    // Blocks of 4 sectors: the ring of 20 blocks holds 80 sectors.
+    Image(120);
+    Mark(2, "PPPP", 0, 0, 30);
+    Put32(bytes_, 32 * kSector + 4, 1111);
+    Mark(110, "PPPP", 0, 0, 3);
+    Put32(bytes_, 113 * kSector + 4, 2222);
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 4, false);
+    ASSERT_EQ(g_sizedOn.size(), 1u);
+    EXPECT_EQ(g_sizedOn[0], kDeviceCache) << "sized from the ring once its block is the oldest";
+    EXPECT_EQ(controller_->PendingCount(), 1u);
+    controller_->EndSearch(1);
+    ASSERT_EQ(g_sizedOn.size(), 2u);
+    EXPECT_EQ(g_sizedOn[1], kDeviceDisk) << "at the end, from the device";
+    EXPECT_EQ(At(2)->GetFileSize(), 1111);
+    EXPECT_EQ(At(110)->GetFileSize(), 2222);
+}
+
+// An unreadable block keeps its place: what comes after it is read from the
+// ring at the right sectors, and what can still be read of it is searched.
+TEST_F(RawSearch, UnreadableBlocksKeepTheRingAligned) {
+    Image(120);
+    Mark(2, "PPPP", 0, 0, 60);  // its size lies past the bad block
+    Put32(bytes_, 62 * kSector + 4, 3333);
+    Put32(bytes_, 58 * kSector + 4, 4444);  // where a ring one block short would look
+    Mark(45, "HHHH", 800);
+    rawtest::FlakyDevice disk(bytes_, kSector, 40, 44);
+    Scan(disk, 4);
+    ASSERT_NE(At(2), nullptr);
+    EXPECT_EQ(At(2)->GetFileSize(), 3333);
+    ASSERT_NE(At(45), nullptr);
+
+    // A bad sector in a big block costs its piece, not the block.
+    Image(512);
+    Mark(10, "HHHH", 900);
+    Mark(300, "HHHH", 901);
+    rawtest::FlakyDevice bad(bytes_, kSector, 20, 21);
+    builder_.added.clear();
+    Scan(bad, 512);
+    EXPECT_EQ(At(10), nullptr) << "in the unreadable piece";
+    ASSERT_NE(At(300), nullptr);
+    EXPECT_EQ(At(300)->GetFileSize(), 901);
+}
+
+TEST_F(RawSearch, SizesStopAtTheDeviceEnd) {
+    Image(100);
+    Mark(90, "HHHH", 0x7FFFFFFF);
+    Mark(99, "HHHH", 513);
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 16);
+    ASSERT_NE(At(90), nullptr);
+    EXPECT_EQ(At(90)->GetFileSize(), 10 * kSector);
+    EXPECT_EQ(At(99)->GetFileSize(), kSector);
+    const DataRun* run = dynamic_cast<CFileNode*>(At(90))->GetDataRunList()->GetFirst();
+    EXPECT_EQ(run->start + run->length, 100) << "the run ends with the device";
+}
+
+TEST_F(RawSearch, StartSectorMapKeepsTheFirstType) {
+    Image(32);
+    Mark(3, "HHHH", 600);
+    Mark(5, "HHHH", 600);
+    map_[3] = 999;
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 16);
+    EXPECT_EQ(map_.at(3), 999u);
+    EXPECT_EQ(map_.at(5), static_cast<unsigned>(RAW_BMP));
+}
+
+TEST_F(RawSearch, EndSearchWithoutBuildLeavesEverything) {
+    Image(32);
+    Mark(0, "SSSS");
+    Mark(4, "PPPP", 0, 0, 1);
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 16, false);
+    controller_->EndSearch(0);
+    EXPECT_TRUE(builder_.flashed.empty());
+    EXPECT_TRUE(builder_.added.empty());
+    EXPECT_EQ(controller_->OpenCount(), 1u);
+    EXPECT_EQ(controller_->PendingCount(), 1u);
+}
+
+TEST_F(RawSearch, AStopEndsTheWalkAndTheSizing) {
+    Image(600);
+    Mark(2, "HHHH", 700);
+    Mark(500, "HHHH", 700);
+    Mark(3, "PPPP", 0, 0, 1);
+    rawtest::SwitchProgress stop;
+    stop.stopAfter = 1;  // the search asks at the start and every 256 sectors
+    progress_ = &stop;
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 512);
+    EXPECT_NE(At(2), nullptr);
+    EXPECT_EQ(At(500), nullptr) << "after the stop";
+    EXPECT_EQ(At(3), nullptr) << "pending ones are not sized after a stop";
+}
+
+TEST_F(RawSearch, ShortLastBlockAndPartitionRecord) {
+    Image(16 + 5);
+    Mark(18, "HHHH", 2000);
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, 16);
+    ASSERT_NE(At(18), nullptr);
+    EXPECT_EQ(At(18)->GetFileSize(), 3 * kSector) << "cut at the device end";
+
+    MemoryStorageDevice big(std::vector<uint8_t>(4096 * 8), 4096);
+    CRAWSearchController c;
+    c.SetDevice(&big);
+    CSearchedPartitionInfo* record = nullptr;
+    EXPECT_EQ(c.GetSearchedPartitionInfo(nullptr, 0), 1);
+    ASSERT_EQ(c.GetSearchedPartitionInfo(&record, 1), 1);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->GetSectorSize(), 4096u);
+    EXPECT_EQ(record->sectorsPerCluster, 1u);
+    EXPECT_EQ(record->startSector, 0);
+    EXPECT_DOUBLE_EQ(record->score, 1.0);
+    delete record;
+}
+
+}  // namespace
