@@ -156,9 +156,13 @@ TEST_F(RawTrees, LabelledFilesGoUnderKindAndValue) {
     EXPECT_EQ(documents.AddRawFileInfo(&ole), 1);
     EXPECT_EQ(documents.AddRawFileInfo(&noValue), 1);
     EXPECT_EQ(documents.AddRawFileInfo(&noKind), 1);
-    EXPECT_EQ(builder.FolderPath(builder.Find("FILE000.OLE")->node), "ole");
-    EXPECT_EQ(builder.FolderPath(builder.Find("FILE000.PDF")->node), "pdf");
-    EXPECT_EQ(builder.FolderPath(builder.Find("FILE000.RTF")->node), "rtf");
+    auto folderOf = [&](const char* name) {
+        const auto* a = builder.Find(name);
+        return a != nullptr ? builder.FolderPath(a->node) : std::string("(not placed)");
+    };
+    EXPECT_EQ(folderOf("FILE000.OLE"), "ole");
+    EXPECT_EQ(folderOf("FILE000.PDF"), "pdf");
+    EXPECT_EQ(folderOf("FILE000.RTF"), "rtf");
 
     EXPECT_EQ(CLABELRAWTreeBuilder::GetKeyName(RAW_TAG_ARTIST, RAW_MP3, "Band"), "Band_MP3");
     EXPECT_EQ(CLABELRAWTreeBuilder::GetKeyName(RAW_TAG_OFFICE, RAW_PPTX, "T"), "T_PowerPoint");
