@@ -21,6 +21,9 @@ PACKAGES=(
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g sleuthkit fdisk gdisk
   parted util-linux libfsapfs-utils libfshfs-utils libfsntfs-utils
   apfsprogs dmg2img python3 gzip xxd
+  # carve samples and the signature-search benchmark (PhotoRec is in testdisk)
+  testdisk libjpeg-turbo-progs libimage-exiftool-perl netpbm icoutils icnsutils
+  sox gcab
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -41,9 +41,12 @@ public:
         IFileNode* node;
         int type;
     };
-    ~RecordingBuilder() override {
+    ~RecordingBuilder() override { Clear(); }
+    // Frees what it was given and forgets it.
+    void Clear() {
         for (Added& a : added)
             a.node->Release();
+        added.clear();
     }
     int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
     int AddNode(IFileNode* node, _tagSearcherType type) override {

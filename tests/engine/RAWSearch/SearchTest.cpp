@@ -333,7 +333,7 @@ TEST_F(RawSearch, UnreadableBlocksKeepTheRingAligned) {
     Mark(10, "HHHH", 900);
     Mark(300, "HHHH", 901);
     rawtest::FlakyDevice bad(bytes_, kSector, 20, 21);
-    builder_.added.clear();
+    builder_.Clear();
     Scan(bad, 512);
     EXPECT_EQ(At(10), nullptr) << "in the unreadable piece";
     ASSERT_NE(At(300), nullptr);
