@@ -31,6 +31,7 @@ void InstallEngineFactories() {
 #ifdef VELMORA_HAVE_HFSPLUS
     table.createHFSPlusQuickSearcher = &CreateHFSPlusQuickSearcher;
     table.createHFSPlusVolumeAnalyze = &CreateHFSPlusVolumeAnalyze;
+    table.createHFSPlusSearcher = &CreateHFSPlusSearcher;
 #endif
 #ifdef VELMORA_HAVE_RAWSEARCH
     table.createRAWSearcher = &CreateRAWSearcher;

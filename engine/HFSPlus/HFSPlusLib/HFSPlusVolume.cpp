@@ -137,10 +137,14 @@ VKRESULT CHFSPlusVolume::Open(const VolumeOptions& options) {
     const long long total = device_->GetTotalSectors();
     deviceBytes_ = total > 0 ? static_cast<uint64_t>(total) * sectorSize_ : 0;
     uint8_t vh[L::kVolumeHeaderSize];
-    if (Read(L::kVolumeHeaderOffset, vh, sizeof vh) != sizeof vh)
-        return HFS_ERROR(kHFSShortRead);
-    if (!IsValidVolumeHeader(vh, sizeof vh))
-        return HFS_ERROR(kHFSDamaged);
+    const bool read = Read(L::kVolumeHeaderOffset, vh, sizeof vh) == sizeof vh;
+    if (!read || !IsValidVolumeHeader(vh, sizeof vh)) {
+        // An unreadable or damaged header is replaced by a copy found
+        // elsewhere when there is one.
+        if (!options.headerCopy || !IsValidVolumeHeader(options.headerCopy, L::kVolumeHeaderSize))
+            return read ? HFS_ERROR(kHFSDamaged) : HFS_ERROR(kHFSShortRead);
+        std::memcpy(vh, options.headerCopy, sizeof vh);
+    }
     header_ = std::make_unique<HFSPlusVolumeHeader>();
     flipVolumeHeader(vh, sizeof vh, header_.get());
 

@@ -75,6 +75,9 @@ struct VolumeOptions {
     uint64_t catalogCacheLimit = kCatalogCacheLimit;
     // Opens no journal either (the recogniser only wants the name).
     bool skipJournal = false;
+    // A copy of the volume header found elsewhere (the one 1024 bytes before
+    // the volume's end), used when the volume's own is not valid.
+    const uint8_t* headerCopy = nullptr;
 };
 
 class CHFSPlusVolume {

@@ -5,7 +5,9 @@ volume (tests/fixtures/hfsplus/mkhfsplus.py) and its LZVN encoder.
 usage: make_fuzz_seeds.py CORPUS_ROOT      (normally fuzz/corpus)"""
 import os
 import struct
+import subprocess
 import sys
+import tempfile
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -59,6 +61,23 @@ def main(root):
     mixed = mk.text(600, b"mixed")[:65536] + mk.noise(9000, 1)
     write(root, "fuzz_hfs_compressed", "zlib_rsrc", comp(4, len(mixed), mk.zlib_rsrc(mixed)[0]))
     write(root, "fuzz_hfs_compressed", "lzvn_rsrc", comp(8, len(mixed), mk.lzvn_rsrc(mixed)[0]))
+    # Deep search: a small generated volume at sector 40 of a disk, behind
+    # the byte that picks the scan's block (15: 16 sectors), whole and with
+    # its header zeroed (only the backup left).
+    many = os.path.join(HERE, "..", "..", "fixtures", "hfsplus", "mkhfsplus_many.py")
+    with tempfile.TemporaryDirectory() as tmp:
+        disk = os.path.join(tmp, "disk.img")
+        subprocess.run([sys.executable, many, disk, "--files", "12", "--offset-sectors", "40"], check=True,
+                       stdout=subprocess.DEVNULL)
+        with open(disk, "rb") as fh:
+            data = bytearray(fh.read())
+    end = len(data)
+    while end > 0 and data[end - 1] == 0:
+        end -= 1
+    data = data[:(end + 1024 + 511) // 512 * 512]
+    write(root, "fuzz_hfs_deep_sector", "volume_at_40", b"\x0f" + bytes(data))
+    data[42 * 512:43 * 512] = bytes(512)
+    write(root, "fuzz_hfs_deep_sector", "backup_header_only", b"\x0f" + bytes(data))
 
 
 if __name__ == "__main__":
