@@ -248,6 +248,14 @@ int CStorageDeviceWithCache::EndCache() {
     return 1;
 }
 
+const uint8_t* CStorageDeviceWithCache::PeekCurrentBlock(long long* first, long long* count) {
+    if (m_curBlock < 0 || !m_curOk || !m_curBuffer || !first || !count)
+        return nullptr;
+    *first = m_curFirst;
+    *count = m_curCount;
+    return m_curBuffer.get();
+}
+
 int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, long long count) {
     if (m_inner == nullptr)
         return 0;

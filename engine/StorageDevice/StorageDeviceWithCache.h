@@ -30,6 +30,7 @@ public:
     // that was not read ahead (a skipped or repeated one) is read directly.
     int SetCurCacheBlock(long long k) override;
     int EndCache() override;
+    const uint8_t* PeekCurrentBlock(long long* first, long long* count) override;
     bool IsNeedCatchBuffer();
     bool IsBlockInValidRange(long long k);
 

@@ -2,6 +2,7 @@
 // the process goes through.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "IStorageDevice.h"
@@ -48,6 +49,14 @@ public:
     virtual int SetCurCacheBlock(long long k) = 0;
     // Stops read-ahead and frees the queued blocks; reads still work.
     virtual int EndCache() = 0;
+    // The current block as the cache holds it: sectors [*first, *first +
+    // *count), valid until the next SetCurCacheBlock; null when there is none
+    // or its read failed. Lets a searcher test a block without copying it.
+    virtual const uint8_t* PeekCurrentBlock(long long* first, long long* count) {
+        (void)first;
+        (void)count;
+        return nullptr;
+    }
 };
 // Deleted through the IStorageDevice destructor, which ends read-ahead.
 IDeviceCache* CreateStorageDeviceWithCache(IStorageDevice* inner);

@@ -26,6 +26,8 @@ TEST(DeviceCacheTest, BeforeBeginCacheEveryReadGoesToTheInnerDevice) {
     EXPECT_EQ(cache.GetType(), kDeviceCache);
     EXPECT_EQ(cache.GetBlockSize(), 1000u);
     EXPECT_EQ(cache.GetTotalSectors(), 100);
+    long long first = 0, count = 0;
+    EXPECT_EQ(cache.PeekCurrentBlock(&first, &count), nullptr);  // no block yet
     auto buf = Sectors(4);
     ASSERT_EQ(cache.ReadSector(buf.data(), 7, 4), 1);
     EXPECT_EQ(PatternMismatch(buf.data(), 7 * kSsz, buf.size()), -1);
@@ -52,6 +54,13 @@ TEST(DeviceCacheTest, LastShortBlockHoldsOnlyItsOwnSectors) {
         ASSERT_EQ(cache.ReadSector(buf.data(), k * 10, n), 1);
         EXPECT_EQ(inner.Reads(), before);  // from memory
         EXPECT_EQ(PatternMismatch(buf.data(), k * 10 * kSsz, buf.size()), -1);
+        // The same bytes without a copy.
+        long long first = -1, count = -1;
+        const uint8_t* held = cache.PeekCurrentBlock(&first, &count);
+        ASSERT_NE(held, nullptr);
+        EXPECT_EQ(first, k * 10);
+        EXPECT_EQ(count, n);
+        EXPECT_EQ(PatternMismatch(held, k * 10 * kSsz, static_cast<size_t>(n) * kSsz), -1);
     }
     // Sectors 25..29 lie past the device: not served from the block buffer
     // (which held block 1's bytes there before), but asked of the device.
