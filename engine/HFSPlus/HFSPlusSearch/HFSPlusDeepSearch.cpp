@@ -96,8 +96,18 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(long long first, l
     if (first < 0 || count <= 0 || first >= totalSectors_)
         return;
     count = std::min(count, totalSectors_ - first);
-    // The block is taken in pieces small enough to stay in the processor's
-    // cache while their sectors are tested.
+    // The read-ahead cache lends its block; any other device is read in
+    // pieces small enough to stay in the processor's cache.
+    if (auto* cache = dynamic_cast<IDeviceCache*>(device_)) {
+        long long heldFirst = 0, heldCount = 0;
+        const uint8_t* held = cache->PeekCurrentBlock(&heldFirst, &heldCount);
+        if (held && first >= heldFirst && first + count <= heldFirst + heldCount) {
+            ScanBytes(held + static_cast<size_t>(first - heldFirst) * sectorSize_,
+                      static_cast<size_t>(count) * sectorSize_,
+                      static_cast<uint64_t>(first) * sectorSize_);
+            return;
+        }
+    }
     const long long piece = std::max<long long>(1, kPieceBytes / sectorSize_);
     for (long long at = first; at < first + count; at += piece) {
         const long long n = std::min(piece, first + count - at);
@@ -105,18 +115,21 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(long long first, l
         if (block_.size() < bytes)
             block_.resize(bytes);
         // An unreadable piece is passed over; the scan goes on.
-        if (!device_->ReadSector(block_.data(), at, n))
+        if (device_->ReadSector(block_.data(), at, n))
+            ScanBytes(block_.data(), bytes, static_cast<uint64_t>(at) * sectorSize_);
+    }
+}
+
+void CHFSPlusCompleteFileSystemSearchController::ScanBytes(const uint8_t* data, size_t bytes,
+                                                           uint64_t position) {
+    // Every 512 bytes: a 4 KiB sector holds the header 1024 bytes in.
+    for (size_t off = 0; off + L::kVolumeHeaderSize <= bytes; off += 512) {
+        const uint8_t* p = data + off;
+        if (p[0] != 0x48 || (p[1] != 0x2B && p[1] != 0x58) || p[2] != 0)
             continue;
-        const uint8_t* data = block_.data();
-        // Every 512 bytes: a 4 KiB sector holds the header 1024 bytes in.
-        for (size_t off = 0; off + L::kVolumeHeaderSize <= bytes; off += 512) {
-            const uint8_t* p = data + off;
-            if (p[0] != 0x48 || (p[1] != 0x2B && p[1] != 0x58) || p[2] != 0)
-                continue;
-            if (!CHFSPlusVolume::IsValidVolumeHeader(p, L::kVolumeHeaderSize))
-                continue;
-            FoundVolumeHeader(p, static_cast<uint64_t>(at) * sectorSize_ + off);
-        }
+        if (!CHFSPlusVolume::IsValidVolumeHeader(p, L::kVolumeHeaderSize))
+            continue;
+        FoundVolumeHeader(p, position + off);
     }
 }
 

@@ -121,6 +121,8 @@ public:
     static constexpr size_t kMaxVolumes = 64;
 
 private:
+    // Tests every 512-byte piece of bytes that start at byte `position`.
+    void ScanBytes(const uint8_t* data, size_t bytes, uint64_t position);
     // A volume header at byte `position` of the device.
     void FoundVolumeHeader(const uint8_t* header, uint64_t position);
     // Opens the volume a header implies at `startByte`; true when taken.
