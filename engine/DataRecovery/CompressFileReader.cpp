@@ -358,3 +358,13 @@ bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long budget,
 IFileReader* CreateNTFSCompressFileReader() {
     return CreateCompressFileReader();
 }
+
+IFileReader* OpenNTFSCompressFileReader(IStorageDevice* device, CFileNode* node,
+                                        CSearchedPartitionInfo* partition) {
+    CCompressFileReader* reader = CreateCompressFileReader();
+    if (reader && reader->Open(device, node, partition))
+        return reader;
+    if (reader)
+        reader->Release();
+    return nullptr;
+}

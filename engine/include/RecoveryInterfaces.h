@@ -84,6 +84,11 @@ VKRESULT InitializeDataRecoveryFromRecords(IDataRecovery* recovery,
 // out from CreateCompressFileReader; the recovery object opens it with the
 // node's partition.
 IFileReader* CreateNTFSCompressFileReader();
+// The same reader opened on a node's data through its partition record, for
+// readers outside recovery; null when it cannot be opened.
+class CFileNode;
+IFileReader* OpenNTFSCompressFileReader(IStorageDevice* device, CFileNode* node,
+                                        CSearchedPartitionInfo* partition);
 
 // The found-partition records an initialised recovery object reads through
 // (what a result file stores); null for an object not made by
