@@ -626,7 +626,9 @@ void CDirectoryTreeBuilder::RestoreRecycledName(IFileNode* node, _tagSearcherTyp
     const long long size = index->GetFileSize();
     if (size > kIndexFileMaxSize)
         return;
-    const long long startSector = 0;
+    // Runs count clusters from the partition record's run origin: 0 on an
+    // NTFS volume, the data area's first sector on FAT.
+    const long long startSector = partition_ ? partition_->runOriginSector : 0;
     const unsigned sectorsPerCluster =
         partition_ && partition_->sectorsPerCluster ? partition_->sectorsPerCluster : 2;
     IFileReader* reader = CallFactory(EngineFactories().createResidentDataReader, device_, index,
