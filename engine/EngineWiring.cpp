@@ -14,6 +14,9 @@
 #ifdef VELMORA_HAVE_RAWSEARCH
 #include "RawSearchController.h"
 #endif
+#ifdef VELMORA_HAVE_NTFS
+#include "NTFSFactories.h"
+#endif
 
 void InstallEngineFactories() {
     EngineFactoryTable& table = EngineFactories();
@@ -36,6 +39,10 @@ void InstallEngineFactories() {
 #ifdef VELMORA_HAVE_RAWSEARCH
     table.createRAWSearcher = &CreateRAWSearcher;
     table.testFileStart = &RawSearchTestFileStart;
+#endif
+#ifdef VELMORA_HAVE_NTFS
+    table.createNTFSVolumeAnalyze = &CreateNTFSVolumeAnalyze;
+    table.createResidentDataReader = &CreateNTFSResidentDataReader;
 #endif
     (void)table;
 }

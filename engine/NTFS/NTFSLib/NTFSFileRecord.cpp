@@ -1,0 +1,560 @@
+#include "NTFSLib/NTFSFileRecord.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "NTFSLib/NTFSDataRun.h"
+#include "Utility/TextConvert.h"
+
+namespace rec = ntfs::layout::record;
+namespace at = ntfs::layout::attr;
+namespace fn = ntfs::layout::fn;
+namespace si = ntfs::layout::si;
+using ntfs::layout::kUpdateSequenceStride;
+
+namespace {
+
+uint16_t Le16(const uint8_t* p) {
+    return vk::LoadLE<uint16_t>(p);
+}
+
+// Sectors of a record that its update sequence protects and that lie in the
+// examined bytes.
+size_t ProtectedSectors(const uint8_t* buffer, size_t examined) {
+    const uint16_t count = Le16(buffer + rec::kUsaCount);
+    if (count == 0)
+        return 0;
+    return std::min<size_t>(count - 1u, examined / kUpdateSequenceStride);
+}
+
+// Walks the attributes of a fixed-up record, calling visit(attribute view,
+// offset) until it returns false. With `validate`, an attribute that fails
+// its test ends the walk and the answer is false; without, such an
+// attribute only ends the walk. Either way no read leaves the record.
+template <typename Visit>
+bool WalkAttributes(const uint8_t* buffer, size_t size, bool validate, Visit&& visit) {
+    if (buffer == nullptr || size < rec::kHeaderWithNumber)
+        return false;
+    const size_t examined = CNTFSFileRecord::ExaminedSize(buffer, size);
+    vk::ByteReader r(buffer, examined);
+    size_t off = r.LE16(rec::kFirstAttribute);
+    for (int n = 0; n < CNTFSFileRecord::kMaxAttributes && off + 8 <= examined; ++n) {
+        const uint32_t type = r.LE32(off + at::kType);
+        if (type == at::kEnd)
+            return true;
+        const uint32_t length = r.LE32(off + at::kLength);
+        if (length == 0)
+            return true;
+        const uint8_t* attribute = buffer + off;
+        const size_t room = examined - off;
+        bool ok = CNTFSFileRecordAttribute::IsValid(attribute, room);
+        if (ok && validate && type == at::kFileName)
+            ok = CNTFSFileRecordFileNameAttribute::IsValid(attribute, room);
+        if (!ok)
+            return !validate;
+        if (!visit(CNTFSFileRecordAttribute(attribute, length), off))
+            return true;
+        off += length;
+    }
+    return true;
+}
+
+struct MetaFileName {
+    std::u16string_view name;
+    int number;
+};
+
+constexpr MetaFileName kMetaFiles[] = {
+    {u"$MFT", 0},     {u"$MFTMirr", 1}, {u"$LogFile", 2}, {u"$Volume", 3},  {u"$AttrDef", 4},
+    {u".", 5},        {u"$Bitmap", 6},  {u"$Boot", 7},    {u"$BadClus", 8}, {u"$Secure", 9},
+    {u"$UpCase", 10}, {u"$Extend", 11}, {u"$Quota", 32},  {u"$ObjId", 33},  {u"$Reparse", 34},
+};
+
+bool HiddenAndSystem(const CNTFSFileRecord& record) {
+    CNTFSFileRecordStandardInformationAttribute info(
+        record.FindAttibute(at::kStandardInformation, 0));
+    if (info.Empty() || !info.IsValid())
+        return false;
+    const uint32_t want = si::kHidden | si::kSystem;
+    return (info.GetDosFilePermission() & want) == want;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- header
+
+bool CNTFSFileRecordHeader::IsValid(const uint8_t* buffer, size_t size) {
+    if (buffer == nullptr || size < rec::kHeaderWithNumber)
+        return false;
+    vk::ByteReader r(buffer, size);
+    if (!r.Matches(rec::kMagic, "FILE"))
+        return false;
+    const uint16_t count = r.LE16(rec::kUsaCount);
+    const uint32_t allocated = r.LE32(rec::kBytesAllocated);
+    const uint16_t usa = r.LE16(rec::kUsaOffset);
+    if (count > rec::kMaxUsaCount || count == 0)
+        return false;
+    if (allocated > rec::kMaxRecordSize || allocated % 1024 != 0)
+        return false;
+    if (count - 1u > allocated / kUpdateSequenceStride && allocated != 0)
+        return false;
+    if (allocated == 0 && count > 1)
+        return false;
+    return usa >= rec::kMinUsaOffset && usa <= rec::kMaxUsaOffset;
+}
+
+bool CNTFSFileRecordHeader::InitFromBuffer(const uint8_t* buffer, size_t size) {
+    if (!IsValid(buffer, size))
+        return false;
+    std::memcpy(m_header.data(), buffer, m_header.size());
+    return true;
+}
+
+// ---------------------------------------------------------------- attributes
+
+bool CNTFSFileRecordAttribute::IsValidResidentAttribute(const uint8_t* attribute, size_t room) {
+    vk::ByteReader r(attribute, room);
+    const uint64_t length = r.LE32(at::kLength);
+    if (length < at::kResidentHeaderSize || length > room)
+        return false;
+    return uint64_t{r.LE16(at::kValueOffset)} + r.LE32(at::kValueLength) <= length;
+}
+
+bool CNTFSFileRecordAttribute::IsValidNonResidentAttribute(const uint8_t* attribute, size_t room) {
+    vk::ByteReader r(attribute, room);
+    const uint32_t length = r.LE32(at::kLength);
+    if (length < at::kNonResidentHeaderSize || length > room)
+        return false;
+    const uint16_t runs = r.LE16(at::kRunsOffset);
+    if (runs < at::kNonResidentHeaderSize || runs > length)
+        return false;
+    if (r.LE32(at::kType) == at::kData)
+        return CNTFSDataRunList::IsValid(attribute + runs, length - runs);
+    return true;
+}
+
+bool CNTFSFileRecordAttribute::IsValid(const uint8_t* attribute, size_t room) {
+    if (attribute == nullptr || room < at::kHeaderSize)
+        return false;
+    vk::ByteReader r(attribute, room);
+    const uint32_t length = r.LE32(at::kLength);
+    if (length < at::kHeaderSize || length > room)
+        return false;
+    const uint8_t nameLength = r.U8(at::kNameLength);
+    if (nameLength != 0 && uint64_t{r.LE16(at::kNameOffset)} + 2u * nameLength > length)
+        return false;
+    return r.U8(at::kNonResident) == 0 ? IsValidResidentAttribute(attribute, room)
+                                       : IsValidNonResidentAttribute(attribute, room);
+}
+
+std::string CNTFSFileRecordAttribute::GetName() const {
+    const size_t n = GetNameLength();
+    if (n == 0 || !m_r.Has(GetNameOffset(), 2 * n))
+        return {};
+    return vk::Utf16ToUtf8(m_r.data() + GetNameOffset(), n);
+}
+
+bool CNTFSFileRecordAttribute::NameEquals(std::u16string_view name) const {
+    const size_t n = GetNameLength();
+    if (n != name.size() || !m_r.Has(GetNameOffset(), 2 * n))
+        return false;
+    for (size_t i = 0; i < n; ++i) {
+        if (m_r.LE16(GetNameOffset() + 2 * i) != name[i])
+            return false;
+    }
+    return true;
+}
+
+vk::ByteReader CNTFSFileRecordAttribute::Value() const {
+    if (!IsResident() || GetLength() > m_r.size())
+        return m_r.Sub(m_r.size(), 1);
+    return vk::ByteReader(m_r.data(), GetLength())
+        .Sub(GetOffsetToAttribute(), GetLengthOfAttribute());
+}
+
+const uint8_t* CNTFSFileRecordAttribute::GetDataRunsBuffer() const {
+    const uint16_t runs = m_r.LE16(at::kRunsOffset);
+    if (IsResident() || runs > GetLength() || GetLength() > m_r.size())
+        return nullptr;
+    return m_r.data() + runs;
+}
+
+size_t CNTFSFileRecordAttribute::GetDataRunsLength() const {
+    return GetDataRunsBuffer() != nullptr ? GetLength() - m_r.LE16(at::kRunsOffset) : 0;
+}
+
+int64_t CNTFSFileRecordDataRunsAttribute::GetTotalClusters() const {
+    const uint8_t* runs = GetDataRunsBuffer();
+    return runs != nullptr ? CNTFSDataRunList::GetTotalClusters(runs, GetDataRunsLength()) : -1;
+}
+
+bool CNTFSFileRecordDataRunsAttribute::GetDataRunList(CNTFSDataRunList& out) const {
+    const uint8_t* runs = GetDataRunsBuffer();
+    return runs != nullptr && out.AddDataRunsfromBuffer(runs, GetDataRunsLength(), GetStartVCN());
+}
+
+namespace {
+// A count of sectors per cluster raised to the next power of two; 0 above 128.
+uint32_t RoundSectorsPerCluster(double q) {
+    if (!(q > 0))
+        return 0;
+    for (uint32_t p = 1; p <= 128; p <<= 1) {
+        if (q <= p)
+            return p;
+    }
+    return 0;
+}
+}  // namespace
+
+uint32_t CNTFSFileRecordDataRunsAttribute::GetSectorsPerCluster(uint32_t sectorSize) const {
+    if (sectorSize == 0 || sectorSize % 512 != 0)
+        sectorSize = 512;
+    const int64_t size = GetInitializedDataSize();
+    const int64_t clusters = GetTotalClusters();
+    if (size <= 0 || clusters <= 0)
+        return 0;
+    return RoundSectorsPerCluster(static_cast<double>(size) / static_cast<double>(clusters) /
+                                  sectorSize);
+}
+
+// ---------------------------------------------------------------- $STANDARD_INFORMATION
+
+bool CNTFSFileRecordStandardInformationAttribute::IsValid(const uint8_t* attribute, size_t room) {
+    if (!CNTFSFileRecordAttribute::IsValid(attribute, room))
+        return false;
+    CNTFSFileRecordAttribute a(attribute, room);
+    return a.IsResident() && uint32_t{a.GetOffsetToAttribute()} + si::kMinSize <= a.GetLength();
+}
+
+uint64_t CNTFSFileRecordStandardInformationAttribute::GetCreationTime() const {
+    return m_r.LE64(GetOffsetToAttribute() + si::kCreationTime);
+}
+uint64_t CNTFSFileRecordStandardInformationAttribute::GetModificationTime() const {
+    return m_r.LE64(GetOffsetToAttribute() + si::kModificationTime);
+}
+uint64_t CNTFSFileRecordStandardInformationAttribute::GetLastAccessTime() const {
+    return m_r.LE64(GetOffsetToAttribute() + si::kAccessTime);
+}
+uint32_t CNTFSFileRecordStandardInformationAttribute::GetDosFilePermission() const {
+    return m_r.LE32(GetOffsetToAttribute() + si::kDosPermissions);
+}
+
+// ---------------------------------------------------------------- $FILE_NAME
+
+bool CNTFSFileRecordFileNameAttribute::IsValidFileName(const uint16_t* units, size_t count,
+                                                       uint8_t nameSpace) {
+    if (units == nullptr)
+        return count == 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint16_t c = units[i];
+        if (c == 0)
+            break;
+        // POSIX names (those ntfs-3g writes for Linux programs) may hold any
+        // character but the separator; the Windows name spaces forbid more.
+        if (c == '/')
+            return false;
+        if (nameSpace != fn::kPosix && (c == '"' || c == '*' || c == ':' || c == '<' || c == '>' ||
+                                        c == '?' || c == '\\' || c == '|'))
+            return false;
+    }
+    return true;
+}
+
+bool CNTFSFileRecordFileNameAttribute::IsValid(const uint8_t* attribute, size_t room) {
+    if (!CNTFSFileRecordAttribute::IsValid(attribute, room))
+        return false;
+    CNTFSFileRecordAttribute a(attribute, room);
+    if (a.GetType() != at::kFileName || !a.IsResident())
+        return false;
+    vk::ByteReader value = a.Value();
+    if (value.failed() || value.size() < fn::kName)
+        return false;
+    const size_t units = value.U8(fn::kNameLength);
+    // The name must lie inside the value: its length byte alone could make
+    // the conversion read past the attribute and the record.
+    if (!value.Has(fn::kName, 2 * units))
+        return false;
+    std::vector<uint16_t> name(units);
+    for (size_t i = 0; i < units; ++i)
+        name[i] = value.LE16(fn::kName + 2 * i);
+    return IsValidFileName(name.data(), units, value.U8(fn::kNamespace));
+}
+
+int64_t CNTFSFileRecordFileNameAttribute::GetFileRecordNumberofParentDirectory() const {
+    return static_cast<int64_t>(Value().LE64(fn::kParentReference) & ntfs::layout::kReferenceMask);
+}
+uint64_t CNTFSFileRecordFileNameAttribute::GetCreationTime() const {
+    return Value().LE64(fn::kCreationTime);
+}
+uint64_t CNTFSFileRecordFileNameAttribute::GetModificationTime() const {
+    return Value().LE64(fn::kModificationTime);
+}
+uint64_t CNTFSFileRecordFileNameAttribute::GetLastAccessTime() const {
+    return Value().LE64(fn::kAccessTime);
+}
+int64_t CNTFSFileRecordFileNameAttribute::GetFileRealSize() const {
+    return Value().LES64(fn::kRealSize);
+}
+uint32_t CNTFSFileRecordFileNameAttribute::GetFileFlags() const {
+    return Value().LE32(fn::kFlags);
+}
+uint8_t CNTFSFileRecordFileNameAttribute::GetFileNameLength() const {
+    return Value().U8(fn::kNameLength);
+}
+uint8_t CNTFSFileRecordFileNameAttribute::GetFileNameNamespaceType() const {
+    const uint8_t ns = Value().U8(fn::kNamespace);
+    return ns > 3 ? 4 : ns;
+}
+
+std::u16string CNTFSFileRecordFileNameAttribute::GetFileNameUnits() const {
+    vk::ByteReader value = Value();
+    const size_t units = value.U8(fn::kNameLength);
+    if (!value.Has(fn::kName, 2 * units))
+        return {};
+    std::u16string out(units, u'\0');
+    for (size_t i = 0; i < units; ++i)
+        out[i] = static_cast<char16_t>(value.LE16(fn::kName + 2 * i));
+    return out;
+}
+
+std::string CNTFSFileRecordFileNameAttribute::GetFileName() const {
+    vk::ByteReader value = Value();
+    const size_t units = value.U8(fn::kNameLength);
+    if (!value.Has(fn::kName, 2 * units))
+        return {};
+    vk::Utf16Options options;
+    options.stopAtNul = true;
+    return vk::Utf16ToUtf8(value.data() + fn::kName, units, options);
+}
+
+bool CNTFSFileRecordFileNameAttribute::IsFileNameEqual(std::u16string_view name) const {
+    vk::ByteReader value = Value();
+    const size_t units = value.U8(fn::kNameLength);
+    if (units != name.size() || !value.Has(fn::kName, 2 * units))
+        return false;
+    for (size_t i = 0; i < units; ++i) {
+        if (value.LE16(fn::kName + 2 * i) != name[i])
+            return false;
+    }
+    return true;
+}
+
+bool CNTFSFileRecordFileNameAttribute::IsFileNameEqual(const uint8_t* attribute, size_t room,
+                                                       std::u16string_view name) {
+    return IsValid(attribute, room) &&
+           CNTFSFileRecordFileNameAttribute(attribute, room).IsFileNameEqual(name);
+}
+
+// ---------------------------------------------------------------- record
+
+size_t CNTFSFileRecord::ExaminedSize(const uint8_t* buffer, size_t size) {
+    if (buffer == nullptr || size < rec::kHeaderWithNumber)
+        return 0;
+    uint32_t allocated = vk::LoadLE<uint32_t>(buffer + rec::kBytesAllocated);
+    if (allocated == 0 || allocated > rec::kMaxRecordSize)
+        allocated = rec::kMinRecordSize;
+    return std::min<size_t>(allocated, size);
+}
+
+bool CNTFSFileRecord::IsValidUpdateSequence(const uint8_t* buffer, size_t size) {
+    if (buffer == nullptr || size < rec::kMinRecordSize ||
+        !CNTFSFileRecordHeader::IsValid(buffer, size))
+        return false;
+    const size_t examined = ExaminedSize(buffer, size);
+    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
+    const uint16_t usn = Le16(buffer + usa);
+    const size_t sectors = ProtectedSectors(buffer, examined);
+    for (size_t i = 0; i < sectors; ++i) {
+        if (Le16(buffer + (i + 1) * kUpdateSequenceStride - 2) != usn)
+            return false;
+    }
+    return true;
+}
+
+bool CNTFSFileRecord::UnfixupFileRecord(uint8_t* buffer, size_t size) {
+    if (!IsValidUpdateSequence(buffer, size))
+        return false;
+    const size_t examined = ExaminedSize(buffer, size);
+    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
+    const size_t sectors = ProtectedSectors(buffer, examined);
+    for (size_t i = 0; i < sectors; ++i)
+        std::memcpy(buffer + (i + 1) * kUpdateSequenceStride - 2, buffer + usa + 2 * (i + 1), 2);
+    return true;
+}
+
+bool CNTFSFileRecord::FixupFileRecord(uint8_t* buffer, size_t size) {
+    if (buffer == nullptr || size < rec::kMinRecordSize ||
+        !CNTFSFileRecordHeader::IsValid(buffer, size))
+        return false;
+    const size_t examined = ExaminedSize(buffer, size);
+    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
+    const size_t sectors = ProtectedSectors(buffer, examined);
+    for (size_t i = 0; i < sectors; ++i) {
+        uint8_t* end = buffer + (i + 1) * kUpdateSequenceStride - 2;
+        std::memcpy(buffer + usa + 2 * (i + 1), end, 2);
+        std::memcpy(end, buffer + usa, 2);
+    }
+    return true;
+}
+
+bool CNTFSFileRecord::CheckAttibutes(const uint8_t* buffer, size_t size) {
+    if (buffer == nullptr || size < rec::kHeaderWithNumber)
+        return false;
+    const size_t examined = ExaminedSize(buffer, size);
+    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
+    const uint16_t count = Le16(buffer + rec::kUsaCount);
+    const uint16_t first = Le16(buffer + rec::kFirstAttribute);
+    // The attributes follow the update-sequence array; one that overlaps it
+    // would be read with the array's words in it.
+    if (first < uint32_t{usa} + 2u * count || first >= examined)
+        return false;
+    return WalkAttributes(buffer, size, true,
+                          [](const CNTFSFileRecordAttribute&, size_t) { return true; });
+}
+
+bool CNTFSFileRecord::IsValid(const uint8_t* buffer, size_t size) {
+    CNTFSFileRecord record;
+    return record.Init(buffer, size);
+}
+
+bool CNTFSFileRecord::Init(const uint8_t* buffer, size_t size) {
+    m_valid = false;
+    m_size = 0;
+    if (buffer == nullptr || size < rec::kMinRecordSize ||
+        !CNTFSFileRecordHeader::IsValid(buffer, size))
+        return false;
+    const size_t examined = ExaminedSize(buffer, size);
+    std::memcpy(m_buf.data(), buffer, examined);
+    m_size = examined;
+    // The update sequence is checked before any field past the header is
+    // used: a sector whose end does not carry the sequence number was not
+    // written with the rest of the record (a torn or stale write).
+    if (!UnfixupFileRecord(m_buf.data(), m_size) || !CheckAttibutes(m_buf.data(), m_size)) {
+        m_size = 0;
+        return false;
+    }
+    m_valid = true;
+    return true;
+}
+
+CNTFSFileRecordAttribute CNTFSFileRecord::FindAttibute(const uint8_t* buffer, size_t size,
+                                                       uint32_t type, int n, size_t* offset) {
+    CNTFSFileRecordAttribute found;
+    int seen = 0;
+    WalkAttributes(buffer, size, false, [&](const CNTFSFileRecordAttribute& a, size_t off) {
+        if (a.GetType() != type)
+            return true;
+        if (seen++ < n)
+            return true;
+        found = a;
+        if (offset != nullptr)
+            *offset = off;
+        return false;
+    });
+    return found;
+}
+
+int CNTFSFileRecord::GetAttibuteCountofSpecifiedType(const uint8_t* buffer, size_t size,
+                                                     uint32_t type) {
+    int count = 0;
+    WalkAttributes(buffer, size, false, [&](const CNTFSFileRecordAttribute& a, size_t) {
+        count += a.GetType() == type ? 1 : 0;
+        return true;
+    });
+    return count;
+}
+
+uint16_t CNTFSFileRecord::GetFlags() const {
+    return m_size ? Le16(m_buf.data() + rec::kFlags) : 0;
+}
+uint64_t CNTFSFileRecord::GetLogFileSequenceNumber() const {
+    return m_size ? vk::LoadLE<uint64_t>(m_buf.data() + rec::kLogSequence) : 0;
+}
+uint16_t CNTFSFileRecord::GetFirstAttibuteOffset() const {
+    return m_size ? Le16(m_buf.data() + rec::kFirstAttribute) : 0;
+}
+uint32_t CNTFSFileRecord::GetLength() const {
+    return m_size ? vk::LoadLE<uint32_t>(m_buf.data() + rec::kBytesInUse) : 0;
+}
+uint32_t CNTFSFileRecord::GetAllocatedSize() const {
+    return m_size ? vk::LoadLE<uint32_t>(m_buf.data() + rec::kBytesAllocated) : 0;
+}
+uint64_t CNTFSFileRecord::GetBaseFileRecordNumber() const {
+    return m_size ? vk::LoadLE<uint64_t>(m_buf.data() + rec::kBaseReference) &
+                        ntfs::layout::kReferenceMask
+                  : 0;
+}
+bool CNTFSFileRecord::HasXPNumberOfthisMFTRecord() const {
+    return m_size && Le16(m_buf.data() + rec::kUsaOffset) >= rec::kHeaderWithNumber &&
+           Le16(m_buf.data() + rec::kRecordNumberPad) == 0;
+}
+uint32_t CNTFSFileRecord::GetXPNumberOfthisMFTRecord() const {
+    return HasXPNumberOfthisMFTRecord() ? vk::LoadLE<uint32_t>(m_buf.data() + rec::kRecordNumber)
+                                        : 0;
+}
+
+// ---------------------------------------------------------------- metafiles
+
+int CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(const CNTFSFileRecord& record) {
+    if (!record.IsValid() || record.IsExtendFileRecord())
+        return -1;
+    CNTFSFileRecordFileNameAttribute name(record.FindAttibute(at::kFileName, 0));
+    if (name.Empty())
+        return -1;
+    for (const MetaFileName& m : kMetaFiles) {
+        if (name.IsFileNameEqual(m.name))
+            return m.number;
+    }
+    return -1;
+}
+
+bool CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(const CNTFSFileRecord& record) {
+    return GetMetaFileRecordIndex(record) != -1 && HiddenAndSystem(record);
+}
+
+bool CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(const CNTFSFileRecord& record,
+                                                        std::u16string_view name) {
+    if (!record.IsValid() || !HiddenAndSystem(record))
+        return false;
+    CNTFSFileRecordFileNameAttribute first(record.FindAttibute(at::kFileName, 0));
+    return !first.Empty() && first.IsFileNameEqual(name);
+}
+
+bool CIsMetaFileRecord::IsMetaFileRecord(const uint8_t* buffer, size_t size) {
+    if (buffer == nullptr || size < rec::kMinRecordSize)
+        return false;
+    CNTFSFileRecord record(buffer, size);
+    return CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record);
+}
+
+bool CFolderFileRecordAnalyzer::IsValidFolderFileRecordHavingIndexAllocation(
+    const CNTFSFileRecord& record) {
+    if (!record.IsValid() || !record.IsFolder())
+        return false;
+    CNTFSFileRecordAttribute index = record.FindAttibute(at::kIndexAllocation, 0);
+    return !index.Empty() && !index.IsResident();
+}
+
+int CVolumeFileAnalyzer::GetLabel(const uint8_t* recordBytes, size_t recordSize, char* label,
+                                  size_t labelSize) {
+    if (recordBytes == nullptr || label == nullptr || labelSize == 0 ||
+        recordSize < rec::kMinRecordSize)
+        return -1;
+    CNTFSFileRecord record(recordBytes, recordSize);
+    if (!CMetaFileRecordTypeAnalyzer::IsValidVolumeFileRecord(record))
+        return -1;
+    CNTFSFileRecordAttribute name = record.FindAttibute(at::kVolumeName, 0);
+    if (name.Empty())
+        return -1;
+    vk::ByteReader text = name.Value();
+    if (text.failed())
+        return -1;
+    vk::Utf16Options options;
+    options.stopAtNul = true;
+    options.maxBytes = labelSize - 1;
+    const std::string utf8 = vk::Utf16ToUtf8(text.data(), text.size() / 2, options);
+    std::memcpy(label, utf8.data(), utf8.size());
+    label[utf8.size()] = '\0';
+    return static_cast<int>(utf8.size());
+}

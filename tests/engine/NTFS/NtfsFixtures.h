@@ -1,0 +1,139 @@
+// The NTFS fixture images for the tests: the committed images unpacked once
+// per test program (no root, FUSE or mkntfs needed), the 4 KiB-sector view
+// of ntfs.img derived from it, and a walk over every MFT record of an image
+// through the record library.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "NTFSLib/NTFSDBR.h"
+#include "NTFSLib/NTFSFileNode.h"
+#include "NTFSLib/NTFSMultiFileRecord.h"
+#include "support/MemoryStorageDevice.h"
+#include "support/TestSupport.h"
+
+namespace ntfstest {
+
+inline bool HaveTool(const std::string& tool) {
+    return velmora::test::RunProgram({"sh", "-c", "command -v " + tool + " >/dev/null"});
+}
+
+// Unpacks tests/fixtures/ntfs/committed/*.img.gz (and derives
+// ntfs_4kdev.img) into a private folder; "" when that fails.
+inline const std::string& FixtureDir() {
+    static velmora::test::TempDir* dir = nullptr;
+    static std::string path;
+    if (dir != nullptr)
+        return path;
+    dir = new velmora::test::TempDir();
+    const std::string src = velmora::test::SourceDir() + "/tests/fixtures/ntfs";
+    bool ok = true;
+    for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log"}) {
+        std::string bytes;
+        ok = ok && velmora::test::RunProgram(
+                       {"gzip", "-dc", src + "/committed/" + name + ".img.gz"}, &bytes);
+        if (!ok)
+            break;
+        velmora::test::WriteFile(*dir / (std::string(name) + ".img"), bytes);
+        std::filesystem::copy_file(src + "/committed/" + name + ".json",
+                                   *dir / (std::string(name) + ".json"));
+    }
+    ok = ok && velmora::test::RunProgram({"python3", "-c",
+                                          "import sys; sys.path.insert(0, sys.argv[1]); import "
+                                          "make; make.derive_4kdev(sys.argv[2])",
+                                          src, dir->path()});
+    path = ok ? dir->path() : std::string();
+    return path;
+}
+
+inline std::string Image(const std::string& name) {
+    return FixtureDir() + "/" + name + ".img";
+}
+inline std::string Manifest(const std::string& name) {
+    return FixtureDir() + "/" + name + ".json";
+}
+
+// One base record as the library reads it.
+struct WalkedRecord {
+    int64_t number = 0;
+    int64_t sector = 0;
+    uint32_t offsetInSector = 0;
+    bool inUse = false;
+    bool folder = false;
+    std::vector<std::pair<int64_t, std::string>> names;  // parent, name
+    std::unique_ptr<CNTFSFileProperties> props;
+    int64_t parent = -1;
+};
+
+struct WalkedVolume {
+    NTFSVolumeGeometry geometry;
+    CNTFSDataRunList mft;
+    std::vector<WalkedRecord> records;
+    NTFSRecordLocator Locator() const {
+        NTFSRecordLocator l;
+        l.sectorSize = geometry.deviceSectorSize;
+        l.clusterBytes = geometry.clusterBytes;
+        l.recordBytes = geometry.recordBytes;
+        l.mftRuns = &mft;
+        return l;
+    }
+};
+
+// Every valid base record of the $MFT, with its names and properties.
+inline bool WalkMft(IStorageDevice& device, WalkedVolume& out) {
+    const uint32_t ss = static_cast<uint32_t>(device.GetSectorSize());
+    std::vector<uint8_t> boot(std::max<size_t>(ss, 512));
+    CNTFSDBR dbr;
+    if (!device.ReadSector(boot.data(), 0, 1) || !dbr.InitFromBuffer(boot.data()) ||
+        !GetNTFSVolumeGeometry(dbr, ss, &out.geometry))
+        return false;
+    const NTFSVolumeGeometry& g = out.geometry;
+    std::vector<uint8_t> bytes;
+    if (!NTFSRecordLocator::ReadAt(
+            &device, static_cast<int64_t>(g.mftCluster * g.clusterBytes / ss),
+            static_cast<uint32_t>(g.mftCluster * g.clusterBytes % ss), g.recordBytes, bytes))
+        return false;
+    CNTFSFileRecord mftRecord(bytes.data(), bytes.size());
+    int64_t mftSize = 0;
+    if (!CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(mftRecord, out.mft, false,
+                                                                     &mftSize))
+        return false;
+    out.mft.Sort();
+    const NTFSRecordLocator locator = out.Locator();
+    for (int64_t n = 0; n < mftSize / g.recordBytes; ++n) {
+        WalkedRecord w;
+        w.number = n;
+        if (!locator.Locate(n, &w.sector, &w.offsetInSector) ||
+            !NTFSRecordLocator::ReadAt(&device, w.sector, w.offsetInSector, g.recordBytes, bytes))
+            continue;
+        CNTFSFileRecord record(bytes.data(), bytes.size());
+        if (!record.IsValid() || record.IsExtendFileRecord())
+            continue;
+        w.inUse = record.IsinUse();
+        w.folder = record.IsFolder();
+        auto list = CNTFSMultiFileRecord::InitExtendFileRecord(record, w.sector, w.offsetInSector,
+                                                               n, locator, &device);
+        CNTFSMultiFileRecord multi(record, w.sector, w.offsetInSector, &device, list.get());
+        for (int i = 0;; ++i) {
+            NTFSAttributeRef ref = multi.FindAttibute(0x30, i);
+            if (ref.Empty())
+                break;
+            CNTFSFileRecordFileNameAttribute name(ref.attribute);
+            w.names.emplace_back(name.GetFileRecordNumberofParentDirectory(), name.GetFileName());
+        }
+        CNTFSFilePropertiesBuilder::Options o;
+        o.clusterBytes = g.clusterBytes;
+        o.recordOffsetInSector = static_cast<uint16_t>(w.offsetInSector);
+        w.props.reset(
+            CNTFSFilePropertiesBuilder::BuildFileProperties(w.sector, multi, o, &w.parent));
+        if (w.props)
+            w.props->SetExtendFileRecordInfoList(std::move(list));
+        out.records.push_back(std::move(w));
+    }
+    return true;
+}
+
+}  // namespace ntfstest
