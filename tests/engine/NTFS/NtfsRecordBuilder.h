@@ -71,7 +71,8 @@ public:
         Put32(a.bytes, 0x10, static_cast<uint32_t>(value.size()));
         Put16(a.bytes, 0x14, static_cast<uint16_t>(valueOffset));
         const Bytes n = Utf16(name);
-        std::memcpy(a.bytes.data() + nameOffset, n.data(), n.size());
+        if (!n.empty())
+            std::memcpy(a.bytes.data() + nameOffset, n.data(), n.size());
         if (!value.empty())
             std::memcpy(a.bytes.data() + valueOffset, value.data(), value.size());
         return a;
@@ -100,8 +101,10 @@ public:
         Put64(a.bytes, 0x30, static_cast<uint64_t>(realSize));
         Put64(a.bytes, 0x38, static_cast<uint64_t>(realSize));
         const Bytes n = Utf16(name);
-        std::memcpy(a.bytes.data() + nameOffset, n.data(), n.size());
-        std::memcpy(a.bytes.data() + runsOffset, pairs.data(), pairs.size());
+        if (!n.empty())
+            std::memcpy(a.bytes.data() + nameOffset, n.data(), n.size());
+        if (!pairs.empty())
+            std::memcpy(a.bytes.data() + runsOffset, pairs.data(), pairs.size());
         return a;
     }
     static Attr StandardInformation(uint32_t dos, uint64_t created = 1, uint64_t modified = 2,
@@ -125,7 +128,8 @@ public:
         v[0x40] = static_cast<uint8_t>(name.size());
         v[0x41] = nameSpace;
         const Bytes n = Utf16(name);
-        std::memcpy(v.data() + 0x42, n.data(), n.size());
+        if (!n.empty())
+            std::memcpy(v.data() + 0x42, n.data(), n.size());
         return v;
     }
     static Attr FileName(uint64_t parent, const std::u16string& name, uint8_t nameSpace = 1,
