@@ -33,7 +33,6 @@ private:
     std::string m_label;
 };
 
-
 // The resident data of a file node: 1 with the bytes in `buffer` and their
 // count in `length` when the node is a file whose data sits inside a file
 // record and fits `size` bytes; 0 otherwise. The node's resident run list

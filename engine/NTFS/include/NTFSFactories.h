@@ -15,5 +15,5 @@ IVolumeAnalyze* CreateNTFSVolumeAnalyze(IStorageDevice* device, unsigned long lo
 // A reader of any NTFS (or FAT, exFAT) node's bytes, resident data
 // included, for clusters counted from `startSector`; null when the node
 // cannot be read. Released through Release().
-IFileReader* CreateNTFSResidentDataReader(IStorageDevice* device, IFileNode* node, long long startSector,
-                                          unsigned sectorsPerCluster);
+IFileReader* CreateNTFSResidentDataReader(IStorageDevice* device, IFileNode* node,
+                                          long long startSector, unsigned sectorsPerCluster);

@@ -481,7 +481,8 @@ TEST(NTFSFileRecord, DamagedRecordTable) {
         {"a POSIX name with a slash",
          [&] { return Record(64).Add(Attr::FileName(5, u"a/b", 0)).Build(); }, false},
         {"a name that starts with a NUL",
-         [&] { return Record(64).Add(Attr::FileName(5, std::u16string(u"\0ab", 3), 1)).Build(); }, true},
+         [&] { return Record(64).Add(Attr::FileName(5, std::u16string(u"\0ab", 3), 1)).Build(); },
+         true},
         {"length 0 ends the walk",
          [&] {
              Bytes b = unfixed();
