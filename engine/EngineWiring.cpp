@@ -17,6 +17,9 @@
 #ifdef VELMORA_HAVE_NTFS
 #include "NTFSFactories.h"
 #endif
+#ifdef VELMORA_HAVE_EXFAT
+#include "ExFatQuickSearch.h"
+#endif
 
 void InstallEngineFactories() {
     EngineFactoryTable& table = EngineFactories();
@@ -43,6 +46,10 @@ void InstallEngineFactories() {
 #ifdef VELMORA_HAVE_NTFS
     table.createNTFSVolumeAnalyze = &CreateNTFSVolumeAnalyze;
     table.createResidentDataReader = &CreateNTFSResidentDataReader;
+#endif
+#ifdef VELMORA_HAVE_EXFAT
+    table.createEXFatQuickSearcher = &CreateEXFatQuickSearcher;
+    table.createExfatVolumeAnalyze = &CreateExfatVolumeAnalyze;
 #endif
     (void)table;
 }

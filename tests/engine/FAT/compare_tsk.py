@@ -18,6 +18,10 @@ import tempfile
 import time
 
 
+# Files Sleuth Kit makes up for a file system's own structures.
+TSK_VIRTUAL = {"$ALLOC_BITMAP", "$UPCASE_TABLE", "$MBR", "$FAT1", "$FAT2"}
+
+
 def fls_mtimes(image):
     out = subprocess.run(["fls", "-r", "-p", "-l", "-z", "UTC", image], check=True,
                          stdout=subprocess.PIPE).stdout.decode("utf-8", "replace")
@@ -77,6 +81,8 @@ def compare(image, folder, scratch):
     for root, dirs, files in os.walk(scratch):
         dirs[:] = [d for d in dirs if not d.startswith("$")]
         for name in files:
+            if root == scratch and name in TSK_VIRTUAL:
+                continue
             theirs = os.path.join(root, name)
             rel = os.path.relpath(theirs, scratch)
             ours = ours_for(folder, rel)
