@@ -8,10 +8,11 @@ Parse DamageCounter::Skip(const char* structure, uint64_t position, const char* 
     const uint64_t n = m_count.fetch_add(1, std::memory_order_relaxed) + 1;
     if (n <= kMaxLoggedSkips) {
         CatchExeception::WriteLog(
-            "%s: damaged %s at %llu skipped: %s", m_name, structure ? structure : "structure",
+            "%s: damaged %s at %llu skipped: %s\n", m_name, structure ? structure : "structure",
             static_cast<unsigned long long>(position), reason ? reason : "unreadable");
     } else if (n == kMaxLoggedSkips + 1) {
-        CatchExeception::WriteLog("%s: further damaged structures are counted, not logged", m_name);
+        CatchExeception::WriteLog("%s: further damaged structures are counted, not logged\n",
+                                  m_name);
     }
     return Parse::Damaged;
 }
@@ -19,7 +20,7 @@ Parse DamageCounter::Skip(const char* structure, uint64_t position, const char* 
 void DamageCounter::LogSummary() const {
     const uint64_t n = Count();
     if (n > 0) {
-        CatchExeception::WriteLog("%s: %llu damaged structures skipped", m_name,
+        CatchExeception::WriteLog("%s: %llu damaged structures skipped\n", m_name,
                                   static_cast<unsigned long long>(n));
     }
 }
