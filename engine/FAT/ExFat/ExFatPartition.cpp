@@ -149,7 +149,7 @@ IDataRunList* CExFatPartition::BuildFileDataRun(const _tagFileBaseInfo& record) 
         record.firstCluster, record.dataLength, record.noFatChain != 0, record.inUse == 0, &cut);
     if (cut && record.inUse != 0) {
         CatchExeception::WriteLog(
-            "exFAT: clusters of \"%s\" end before its %llu bytes (first cluster %u)",
+            "exFAT: clusters of \"%s\" end before its %llu bytes (first cluster %u)\n",
             record.name.c_str(), static_cast<unsigned long long>(record.dataLength),
             record.firstCluster);
     }

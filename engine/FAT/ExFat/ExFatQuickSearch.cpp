@@ -102,13 +102,14 @@ VKRESULT CExFatQuickSearch::QuickSearchFiles(IStorageDevice* volume, IProgress* 
 VKRESULT CExFatQuickSearch::PrepareSearch(IStorageDevice* device) {
     const int sectorSize = device->GetSectorSize();
     if (!ExFatSectorSize(sectorSize)) {
-        CatchExeception::WriteLog("exFAT quick search: device sector size %d refused", sectorSize);
+        CatchExeception::WriteLog("exFAT quick search: device sector size %d refused\n",
+                                  sectorSize);
         return VK_ERROR(kModuleFATSearch, kErrExFatNoBootSector);
     }
     std::vector<uint8_t> boot(static_cast<size_t>(sectorSize), 0);
     const CExFatDBR dbr(boot.data(), boot.size());
     if (!device->ReadSector(boot.data(), 0, 1) || !dbr.IsValid(static_cast<uint32_t>(sectorSize))) {
-        CatchExeception::WriteLog("exFAT quick search: no valid boot sector for %d-byte sectors",
+        CatchExeception::WriteLog("exFAT quick search: no valid boot sector for %d-byte sectors\n",
                                   sectorSize);
         return VK_ERROR(kModuleFATSearch, kErrExFatNoBootSector);
     }
@@ -146,7 +147,8 @@ VKRESULT CExFatQuickSearch::PrepareSearch(IStorageDevice* device) {
     m_partition.GetFatTable().CreateFatTable(device, static_cast<long long>(fatStart),
                                              dbr.GetSectorsPerFat(), clusters);
     if (!m_partition.GetFatTable().IsValid())
-        CatchExeception::WriteLog("exFAT quick search: the FAT cannot be read; chains end at once");
+        CatchExeception::WriteLog(
+            "exFAT quick search: the FAT cannot be read; chains end at once\n");
     try {
         m_cluster.assign(static_cast<size_t>(m_partition.GetBytesPerCluster()), 0);
     } catch (const std::bad_alloc&) {
@@ -169,7 +171,7 @@ VKRESULT CExFatQuickSearch::QuickSearch(IStorageDevice* device, IProgress* progr
     root.id = static_cast<long long>(m_partition.ConvertClusterNumToSector(root.firstCluster));
     if (!m_partition.IsHeapCluster(root.firstCluster) || !BuildChildren(device, root, queue)) {
         if (m_readClusters.size() <= 1 && queue.empty()) {
-            CatchExeception::WriteLog("exFAT quick search: root folder at cluster %u unreadable",
+            CatchExeception::WriteLog("exFAT quick search: root folder at cluster %u unreadable\n",
                                       root.firstCluster);
             return VK_ERROR(kModuleFATSearch, kErrExFatRootUnreadable);
         }
