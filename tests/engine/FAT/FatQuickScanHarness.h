@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "IRecoveryFilter.h"
 #include "IStorageDevice.h"
 #include "RecoveryInterfaces.h"
+#include "RecoveryOutput.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
@@ -57,7 +59,14 @@ inline RecoverFolderStats RecoverToFolder(const std::map<std::string, IFileNode*
     const bool ready = recovery && ResultSucceeded(recovery->Initialize(searcher, device));
     std::filesystem::create_directories(folder);
     for (const auto& [path, node] : nodes) {
-        const std::string target = folder + path;
+        // Each part as recovery writes it (a name longer than a Linux file
+        // name may be is cut, as the program cuts it).
+        std::string target = folder;
+        for (size_t at = 1; at <= path.size();) {
+            const size_t slash = std::min(path.find('/', at), path.size());
+            target += "/" + velmora::recovery::CleanPathComponent(path.substr(at, slash - at));
+            at = slash + 1;
+        }
         if (node->IsDirectory()) {
             if (!deletedOnly)
                 std::filesystem::create_directories(target);
