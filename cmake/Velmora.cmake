@@ -140,9 +140,11 @@ function(velmora_check_engine_has_no_qt)
 endfunction()
 
 # One GoogleTest executable; its cases become ctest tests.
-#   velmora_add_test(NAME n SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [LOOP_DEVICES])
+#   velmora_add_test(NAME n SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [LOOP_DEVICES]
+#                    [FIXTURE_IMAGES])
+# FIXTURE_IMAGES: the cases use the images the "fixtures" test makes.
 function(velmora_add_test)
-    cmake_parse_arguments(T "LOOP_DEVICES" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(T "LOOP_DEVICES;FIXTURE_IMAGES" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${T_NAME} ${T_SOURCES})
     velmora_warnings(${T_NAME})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} velmora_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
@@ -156,13 +158,17 @@ function(velmora_add_test)
     if("root" IN_LIST T_LABELS OR T_LOOP_DEVICES)
         set(lock RESOURCE_LOCK loop_devices)
     endif()
+    set(images "")
+    if(T_FIXTURE_IMAGES)
+        set(images FIXTURES_REQUIRED fixture_images)
+    endif()
     gtest_discover_tests(${T_NAME}
         DISCOVERY_MODE PRE_TEST
         DISCOVERY_TIMEOUT 60
         PROPERTIES LABELS "${T_LABELS}"
                    ENVIRONMENT "VELMORA_WORK_PATH=${CMAKE_BINARY_DIR}/tests/work"
                    TIMEOUT 600
-                   ${lock})
+                   ${lock} ${images})
 endfunction()
 
 # A libFuzzer target with its seed corpus in fuzz/corpus/<name>.

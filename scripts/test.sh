@@ -24,11 +24,12 @@ echo "== tests (build/ci-debug)"
 
 run_build build/ci-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BUILD_UI=OFF
 # The fixture generators are scripts and outside readers, not our code: the
-# normal run above has checked them, so the sanitizer run skips them.
+# normal run above has checked them, so the sanitizer run skips them (and
+# the tests that read their images skip as well).
 echo "== tests under ASan + UBSan"
 (cd build/ci-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest -j "$jobs" --output-on-failure --no-tests=error -LE fixtures)
+    ctest -j "$jobs" --output-on-failure --no-tests=error -LE fixtures -FS fixture_images)
 
 if [ "$fuzz_seconds" != "0" ]; then
     CC=clang CXX=clang++ run_build build/ci-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON
