@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ExFat/ExFatDirEntry.h"
-#include "ExFat/ExFatEntrySet.h"
+#include "ExFatDirEntry.h"
+#include "ExFatEntrySet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1 || size > (1u << 16) + 1)

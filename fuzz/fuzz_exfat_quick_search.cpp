@@ -8,8 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "DirectoryTreeBuilder/DirectoryTreeBuilder.h"
-#include "ExFat/ExFatQuickSearch.h"
+#include "ExFatQuickSearch.h"
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "EngineFactories.h"
-#include "ExFat/ExFatQuickSearch.h"
+#include "ExFatQuickSearch.h"
 #include "ExFatTestSupport.h"
 #include "FatQuickScanHarness.h"
 #include "IStorageDevice.h"
 #include "StorageDevices.h"
-#include "VolumeAnalyze/VolumeAnalyzeController.h"
+#include "VolumeAnalyzeController.h"
 #include "support/TestSupport.h"
 
 using velmora::fattest::RunTool;

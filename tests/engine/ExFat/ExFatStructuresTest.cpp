@@ -27,6 +27,7 @@
 #include "IRecoveryFilter.h"
 #include "RecoveryInterfaces.h"
 #include "ReleasePtr.h"
+#include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "Utility/SystemTime.h"
 #include "support/TestSupport.h"
