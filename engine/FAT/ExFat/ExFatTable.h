@@ -32,6 +32,8 @@ public:
     uint32_t GetNextCluster(uint32_t cluster);
     void ClearFatData();
 
+    // The cluster count the table was made for.
+    uint32_t GetClusterCount() const { return m_clusters; }
     // The number of entries the FAT's sectors hold.
     uint64_t GetEntryCapacity() const;
     size_t GetWindowCount() const { return m_windows.size(); }
