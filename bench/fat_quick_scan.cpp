@@ -85,6 +85,13 @@ int MagicFileStart(const unsigned char* s, unsigned n) {
     return jpeg || png || pdf || zip ? 1 : 0;
 }
 
+class MagicFileStartService final : public IFileStartService {
+public:
+    int TestFileStart(const unsigned char* sector, unsigned length) override {
+        return MagicFileStart(sector, length);
+    }
+};
+
 class Progress final : public IProgress {
 public:
     void UpdateProgress(_PROGRESS_INFO*) override {}
@@ -140,6 +147,7 @@ ScanFigures QuickScan(const std::string& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    InstallEngineFactories();
     int files = 100000;
     int rounds = 5;
     std::string image;
@@ -148,7 +156,14 @@ int main(int argc, char** argv) {
         if (a == "--files" && i + 1 < argc) {
             files = std::atoi(argv[++i]);
         } else if (a == "--magic-test") {
-            EngineFactories().testFileStart = &MagicFileStart;
+            // A stand-in for the signature search, provided by a row of its own.
+            static MagicFileStartService service;
+            std::vector<SearcherRow> rows = vk::InstalledSearcherRows();
+            SearcherRow provider;
+            provider.name = "magic numbers";
+            provider.fileStart = &service;
+            rows.push_back(provider);
+            vk::InstallSearcherRows(rows);
         } else if (a == "--rounds" && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
         } else if (!a.empty() && a[0] != '-' && image.empty()) {

@@ -348,38 +348,24 @@ int main(int argc, char** argv) {
 
     InstallEngineFactories();
     if (o.nullSearcher) {
-        EngineFactoryTable& t = EngineFactories();
-        t.createHFSPlusSearcher = t.createEXFatSearcher = t.createFATSearcher = nullptr;
-        t.createRAWSearcher = t.createNTFSSearcher = t.createAPFSDeepSearcher = nullptr;
-        t.createNTFSSearcher = &MakeNullSearcher;
+        // Only a searcher that looks at nothing: the walk and the cache alone.
+        std::vector<SearcherRow> rows = vk::InstalledSearcherRows();
+        for (SearcherRow& r : rows)
+            r.createDeepSearcher = nullptr;
+        SearcherRow null;
+        null.name = "null searcher";
+        null.createDeepSearcher = &MakeNullSearcher;
+        rows.push_back(null);
+        vk::InstallSearcherRows(rows);
     }
     if (o.only != 0) {
-        EngineFactoryTable& t = EngineFactories();
-        const EngineFactoryTable all = t;
-        t.createHFSPlusSearcher = t.createEXFatSearcher = t.createFATSearcher = nullptr;
-        t.createRAWSearcher = t.createNTFSSearcher = t.createAPFSDeepSearcher = nullptr;
-        switch (o.only) {
-            case SEARCHER_HFSPLUS:
-                t.createHFSPlusSearcher = all.createHFSPlusSearcher;
-                break;
-            case SEARCHER_FAT:
-                t.createFATSearcher = all.createFATSearcher;
-                break;
-            case SEARCHER_EXFAT:
-                t.createEXFatSearcher = all.createEXFatSearcher;
-                break;
-            case SEARCHER_RAW:
-                t.createRAWSearcher = all.createRAWSearcher;
-                break;
-            case SEARCHER_NTFS:
-                t.createNTFSSearcher = all.createNTFSSearcher;
-                break;
-            case SEARCHER_APFS:
-                t.createAPFSDeepSearcher = all.createAPFSDeepSearcher;
-                break;
-            default:
-                break;
+        // The deep scan runs only the searcher of that type.
+        std::vector<SearcherRow> rows = vk::InstalledSearcherRows();
+        for (SearcherRow& r : rows) {
+            if (r.type != o.only)
+                r.createDeepSearcher = nullptr;
         }
+        vk::InstallSearcherRows(rows);
     }
 
     std::unique_ptr<IStorageDevice> device = OpenImage(o, static_cast<long long>(st.st_size));

@@ -145,7 +145,7 @@ endfunction()
 # FIXTURE_IMAGES: the cases use the images the "fixtures" test makes.
 function(velmora_add_test)
     cmake_parse_arguments(T "LOOP_DEVICES;FIXTURE_IMAGES" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
-    add_executable(${T_NAME} ${T_SOURCES})
+    add_executable(${T_NAME} ${T_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/PlannedRowsEnvironment.cpp)
     velmora_warnings(${T_NAME})
     target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} velmora_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
     set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
@@ -183,4 +183,56 @@ function(velmora_add_fuzzer)
     if(TARGET fuzzers)
         add_dependencies(fuzzers ${F_NAME})
     endif()
+endfunction()
+
+# Services one file system provides and other layers use (EngineServices.h).
+# Each is an interface target: a library that uses the service links it, a
+# file system that provides it names it in its row; configuration reports
+# both sides, and refuses a second provider.
+set(VELMORA_SERVICES resident_data file_start)
+function(velmora_use_service target service)
+    if(NOT TARGET velmora_service_${service})
+        message(FATAL_ERROR "${target} uses an unknown service ${service}")
+    endif()
+    target_link_libraries(${target} PUBLIC velmora_service_${service})
+    set_property(GLOBAL APPEND PROPERTY VELMORA_SERVICE_USERS_${service} ${target})
+endfunction()
+
+function(velmora_provide_service target service)
+    if(NOT TARGET velmora_service_${service})
+        message(FATAL_ERROR "${target} provides an unknown service ${service}")
+    endif()
+    get_property(providers GLOBAL PROPERTY VELMORA_SERVICE_PROVIDERS_${service})
+    if(providers)
+        message(FATAL_ERROR "service ${service} is provided by both ${providers} and ${target}")
+    endif()
+    set_property(GLOBAL APPEND PROPERTY VELMORA_SERVICE_PROVIDERS_${service} ${target})
+endfunction()
+
+function(velmora_report_services)
+    foreach(service IN LISTS VELMORA_SERVICES)
+        get_property(users GLOBAL PROPERTY VELMORA_SERVICE_USERS_${service})
+        get_property(providers GLOBAL PROPERTY VELMORA_SERVICE_PROVIDERS_${service})
+        if(NOT providers)
+            set(providers "nothing built (its users do without)")
+        endif()
+        list(JOIN users ", " users)
+        message(STATUS "Engine service ${service}: provided by ${providers}; used by ${users}")
+    endforeach()
+endfunction()
+
+# A file system joins the engine with one row: its library, the function of
+# its own folder that answers its SearcherRow, and the services that row
+# provides. Call it from the file system's CMakeLists.txt; nothing else in the
+# engine is edited.
+#   velmora_searcher_row(TARGET velmora_x ROW XSearcherRow [PROVIDES service ...])
+function(velmora_searcher_row)
+    cmake_parse_arguments(R "" "TARGET;ROW" "PROVIDES" ${ARGN})
+    if(NOT R_TARGET OR NOT R_ROW)
+        message(FATAL_ERROR "velmora_searcher_row needs TARGET and ROW")
+    endif()
+    set_property(GLOBAL APPEND PROPERTY VELMORA_SEARCHER_ROWS "${R_TARGET}:${R_ROW}")
+    foreach(service IN LISTS R_PROVIDES)
+        velmora_provide_service(${R_TARGET} ${service})
+    endforeach()
 endfunction()

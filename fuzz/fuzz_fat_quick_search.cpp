@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "EngineFactories.h"
 #include "FATFileNode.h"
 #include "FATQuickSearch.h"
 #include "IRecoveryFilter.h"
@@ -40,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 513 || size > kMaxImage + 1)
         return 0;
     CFATFileNode::SetTraceEnabled(false);
+    static const bool installed = (InstallEngineFactories(), true);
+    (void)installed;
     std::vector<uint8_t> image(data + 1, data + size);
     if (image.size() < kMinImage)
         image.resize(kMinImage, 0);

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "EngineFactories.h"
 #include "FATBuildChildren.h"
 #include "FATDBR.h"
 #include "FATFileNode.h"
 #include "FATPartitionInfo.h"
 #include "FATTable.h"
 #include "support/FatMemDevice.h"
+#include "support/PlannedSearcherRows.h"
 
 namespace {
 
@@ -27,7 +27,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 512 || size > kMaxImage)
         return 0;
     CFATFileNode::SetTraceEnabled(false);
-    EngineFactories().testFileStart = &JpegLike;
+    // The FAT rules, and a signature search that knows JPEG starts.
+    static velmora::test::FileStartFromFunction signature(&JpegLike);
+    static const bool installed = [] {
+        std::vector<SearcherRow> rows = velmora::test::PlannedRows();
+        rows.front().fileStart = &signature;
+        vk::InstallSearcherRows(rows);
+        return true;
+    }();
+    (void)installed;
     std::vector<uint8_t> image(data, data + size);
     if (image.size() < kMinImage)
         image.resize(kMinImage, 0);
@@ -65,6 +73,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                        1);
     }
     IFATTableFactory::DestroyFATTable(fat);
-    EngineFactories().testFileStart = nullptr;
     return 0;
 }

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "DirectoryTreeBuilder.h"
-#include "EngineFactories.h"
 #include "IRecoveryFilter.h"
 #include "RecoveryInterfaces.h"
 #include "RecyclerFilter.h"
+#include "support/PlannedSearcherRows.h"
 #include "support/TestNode.h"
 
 namespace {
@@ -72,7 +72,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The index file is the input after its mode byte.
     g_data = size > 0 ? data + 1 : data;
     g_size = size > 0 ? size - 1 : 0;
-    EngineFactories().createResidentDataReader = &MakeReader;
+    // The planned rows (HFS+ hidden folder, APFS, recycled names) and an
+    // NTFS stand-in that serves the input as every index file.
+    static velmora::test::ResidentDataFromFunction ntfs(&MakeReader);
+    static const bool installed = [] {
+        std::vector<SearcherRow> rows = velmora::test::PlannedRows();
+        rows.front().residentData = &ntfs;
+        vk::InstallSearcherRows(rows);
+        return true;
+    }();
+    (void)installed;
 
     Filter filter;
     Receiver receiver;
@@ -115,6 +124,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             builder->FlashBuild(t);
     }
     builder->Release();
-    EngineFactories().createResidentDataReader = nullptr;
     return 0;
 }

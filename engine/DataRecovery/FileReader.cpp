@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "EngineFactories.h"
+#include "EngineServices.h"
 #include "FileNode.h"
 #include "IStorageDevice.h"
 #include "SearchedPartitionInfo.h"
@@ -137,9 +137,11 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
     got = 0;
     if (offset < 0 || length < 0)
         return 0;
-    IFileReader* ntfs = CallFactory(EngineFactories().createResidentDataReader, device_,
-                                    static_cast<IFileNode*>(node_), runOrigin_,
-                                    static_cast<unsigned>(sectorsPerCluster_));
+    IResidentDataService* service = vk::ResidentDataService();
+    IFileReader* ntfs = service ? service->CreateResidentDataReader(
+                                      device_, static_cast<IFileNode*>(node_), runOrigin_,
+                                      static_cast<unsigned>(sectorsPerCluster_))
+                                : nullptr;
     if (!ntfs)
         return 0;
     int error = 0;

@@ -7,11 +7,12 @@
 #include <thread>
 #include <unordered_set>
 
-#include "EngineFactories.h"
+#include "EngineServices.h"
 #include "IRecoveryFilter.h"
 #include "RecoveryInterfaces.h"
 #include "RecyclerFilter.h"
 #include "SearchedPartitionInfo.h"
+#include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
 #include "platform/AppPaths.h"
 
@@ -34,25 +35,11 @@ const char* NameOf(IFileNode* node) {
     return name ? name : "";
 }
 
-const char* RootSuffix(_tagSearcherType type) {
-    switch (type) {
-        case SEARCHER_HFSPLUS:
-            return "(HFS+)";
-        case SEARCHER_FAT:
-            return "(FAT/FAT32)";
-        case SEARCHER_EXFAT:
-            return "(ExFat)";
-        case SEARCHER_RAW:
-            return "(RAW Files)";
-        case SEARCHER_NTFS:
-            return "(NTFS)";
-        case SEARCHER_RAW_LABEL:
-            return "(Label RAW Files)";
-        case SEARCHER_APFS:
-            return "(APFS)";
-        default:
-            return "";
-    }
+// The rules of a tree no row describes: a plain tree with no suffix.
+const SearcherTreeRules& RulesOf(_tagSearcherType type) {
+    static const SearcherTreeRules kPlain{};
+    const SearcherTreeRules* rules = vk::FindTreeRules(type);
+    return rules ? *rules : kPlain;
 }
 
 bool IsTrashName(const char* name) {
@@ -165,7 +152,7 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, long long root
         return 1;
     }
     auto tree = std::make_unique<_DIRECTORY_TREE_INFO>();
-    const std::string name = deviceName_ + RootSuffix(type);
+    const std::string name = deviceName_ + RulesOf(type).rootSuffix;
     tree->root = new CFilesystemNode(name.c_str(), deviceName_.c_str(), type, rootId);
     tree->rootId = rootId;
     tree->lastBuildTime = hooks_.now();
@@ -231,7 +218,8 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
         return 0;
     }
 
-    if (!flushing_ && type != SEARCHER_APFS && InsertToRecycleBin(node, type)) {
+    const SearcherTreeRules& rules = RulesOf(type);
+    if (!flushing_ && rules.divertsRecycleBins && InsertToRecycleBin(node, type)) {
         node->MarkDeleted();
         return 1;
     }
@@ -239,10 +227,10 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     const bool isFolder = node->IsDirectory() != 0;
     const char* name = NameOf(node);
 
-    // HFS+ keeps hard-link targets in a hidden folder at the root; the
-    // folders inside it are the file system's bookkeeping, not the user's.
-    if (!replay_ && tree->privateDataIds.empty() && type == SEARCHER_HFSPLUS &&
-        std::strcmp(name, "HFS+ Private Data") == 0 && node->GetParentNodeID() == tree->rootId) {
+    // A file system may keep bookkeeping (HFS+ its hard-link targets) in a
+    // hidden folder at the root; the folders inside it are not the user's.
+    if (!replay_ && tree->privateDataIds.empty() && rules.hiddenRootFolder != nullptr &&
+        std::strcmp(name, rules.hiddenRootFolder) == 0 && node->GetParentNodeID() == tree->rootId) {
         tree->privateDataIds.push_back(id);
         DropPrivateFolders(*tree, id);
         return 0;
@@ -387,9 +375,10 @@ std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& t
         if (tree.receivedSinceBuild < kBuildEveryNodes &&
             now - tree.lastBuildTime < kBuildEverySeconds)
             return batch;
-        // An HFS+ tree waits for its private folder so that the folders
+        // A tree with a hidden folder waits for it, so that the folders
         // inside it are never shown.
-        if (tree.root->GetSearcheType() == SEARCHER_HFSPLUS && tree.privateDataIds.empty())
+        if (RulesOf(tree.root->GetSearcheType()).hiddenRootFolder != nullptr &&
+            tree.privateDataIds.empty())
             return batch;
     }
     tree.receivedSinceBuild = 0;
@@ -415,7 +404,7 @@ std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& t
 // unplaced. A subtree that reaches the root is handed over whole.
 void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
                                    std::vector<IFileNode*>& batch) {
-    const bool apfs = tree.root->GetSearcheType() == SEARCHER_APFS;
+    const bool attachAll = RulesOf(tree.root->GetSearcheType()).attachesAllNodes;
     IFileNode* current = node;
     // Every turn links one more unlinked node, and a link that would close
     // a loop is refused, so this ends.
@@ -431,7 +420,7 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
         }
         if (!current->IsDeleted() && parent->IsDeleted())
             current->MarkDeleted();
-        if (!apfs) {
+        if (!attachAll) {
             if (current->IsDirectory()) {
                 if (IsEmptyFolder(current))
                     return;
@@ -631,8 +620,10 @@ void CDirectoryTreeBuilder::RestoreRecycledName(IFileNode* node, _tagSearcherTyp
     const long long startSector = partition_ ? partition_->runOriginSector : 0;
     const unsigned sectorsPerCluster =
         partition_ && partition_->sectorsPerCluster ? partition_->sectorsPerCluster : 2;
-    IFileReader* reader = CallFactory(EngineFactories().createResidentDataReader, device_, index,
-                                      startSector, sectorsPerCluster);
+    IResidentDataService* service = vk::ResidentDataService();
+    IFileReader* reader =
+        service ? service->CreateResidentDataReader(device_, index, startSector, sectorsPerCluster)
+                : nullptr;
     indexFiles_.erase(pair);
     std::string original;
     if (reader) {
@@ -646,9 +637,8 @@ void CDirectoryTreeBuilder::RestoreRecycledName(IFileNode* node, _tagSearcherTyp
     index->Release();
     if (original.empty())
         return;
-    IFileProperties* props = (type == SEARCHER_FAT || type == SEARCHER_NTFS)
-                                 ? CRecyclerFilter::GetFileProperties(node)
-                                 : nullptr;
+    IFileProperties* props =
+        RulesOf(type).recycledNameToProperties ? CRecyclerFilter::GetFileProperties(node) : nullptr;
     if (props) {
         props->SetFileName(original.c_str());
     } else {

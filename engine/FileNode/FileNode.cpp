@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "DataRun.h"
+#include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
 
 namespace {
@@ -307,11 +308,12 @@ int CFileNode::operator==(CFileNode& other) {
     const char* theirs = other.GetFileName();
     const bool sameName = (mine == nullptr && theirs == nullptr) ||
                           (mine != nullptr && theirs != nullptr && std::strcmp(mine, theirs) == 0);
+    const SearcherNodeRules rules = vk::NodeRulesOf(GetSearcheType());
     if (!sameName) {
-        // A FAT directory entry seen again under another name (a rename, or
-        // a deleted entry's first byte): the newer directory's properties
-        // win. The FAT search relies on this.
-        if (GetSearcheType() == SEARCHER_FAT && other.IsDirectory() &&
+        // A directory entry seen again under another name (a rename, or a
+        // deleted entry's first byte): the newer directory's properties win
+        // where the file system's rows say so.
+        if (rules.renamedFolderPassesProperties && other.IsDirectory() &&
             other.GetCreationTime() >= GetCreationTime()) {
             CopyFilePropertiesFrom(other);
         }
@@ -319,7 +321,7 @@ int CFileNode::operator==(CFileNode& other) {
     }
     if (IsDirectory())
         return 1;
-    if (GetSearcheType() == SEARCHER_HFSPLUS && GetCreationTime() == other.GetCreationTime() &&
+    if (rules.filesMatchByTimeAndSize && GetCreationTime() == other.GetCreationTime() &&
         GetFileSize() == other.GetFileSize()) {
         return 1;
     }

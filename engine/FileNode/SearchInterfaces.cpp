@@ -1,7 +1,33 @@
 #include "SearchInterfaces.h"
 
 #include "SearchedPartitionInfo.h"
+#include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
+
+void FinishQuickSearch(IDirecotryTreeBuilder* builder, _tagSearcherType type,
+                       CSearchedPartitionInfo* partition, IStorageDevice* device,
+                       IProgress* progress, int64_t total, int64_t done, VKRESULT result) {
+    if (builder) {
+        builder->SetPartitonDevice(partition, device);
+        const SearcherRow* row = vk::FindSearcherRow(type);
+        if (row == nullptr) {
+            builder->FlashBuild(type);
+        } else {
+            for (const SearcherTreeRules& tree : row->trees) {
+                if (tree.type != SEARCHER_NONE)
+                    builder->FlashBuild(tree.type);
+            }
+        }
+    }
+    if (progress) {
+        _PROGRESS_INFO info{};
+        info.state = PROGRESS_FINISHED;
+        info.total = total;
+        info.done = done;
+        info.result = result;
+        progress->UpdateProgress(&info);
+    }
+}
 
 int AnswerSearchedPartitionQuery(int found, CSearchedPartitionInfo** out, int capacity,
                                  const std::function<CSearchedPartitionInfo*(int)>& make) {

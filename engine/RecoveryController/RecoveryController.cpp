@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "EngineFactories.h"
 #include "RestoreScanSink.h"
+#include "SearcherRow.h"
 #include "StorageDeviceData.h"
 #include "StorageDevices.h"
 #include "TBitmap.h"
@@ -56,6 +56,25 @@ IDataRecovery* MakeDataRecovery(RestoreScanSink* sink, _tagSearcherType type,
     }
     return recovery;
 }
+
+// Passes a quick search's reports on and notes whether the finished one
+// went by.
+class FinishWatch final : public IProgress {
+public:
+    explicit FinishWatch(IProgress* sink) : sink_(sink) {}
+    void UpdateProgress(_PROGRESS_INFO* info) override {
+        if (info != nullptr && info->state == PROGRESS_FINISHED)
+            finished_ = true;
+        sink_->UpdateProgress(info);
+    }
+    int Continued() override { return sink_->Continued(); }
+    int shouldBuild() override { return sink_->shouldBuild(); }
+    bool Finished() const { return finished_; }
+
+private:
+    IProgress* sink_;
+    bool finished_ = false;
+};
 
 }  // namespace
 
@@ -163,28 +182,9 @@ VKRESULT CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device, I
 
     const CCollectedVolumeDeviceInfoStruct* volume = VolumeRecordOf(device);
     if (volume != nullptr) {
-        const EngineFactoryTable& factories = EngineFactories();
-        switch (volume->fileSystemType) {
-            case FS_FAT12:
-            case FS_FAT16:
-            case FS_FAT32:
-                m_searcher = CallFactory(factories.createFATQuickSearcher);
-                break;
-            case FS_NTFS:
-                m_searcher = CallFactory(factories.createNTFSQuickSearcher);
-                break;
-            case FS_EXFAT:
-                m_searcher = CallFactory(factories.createEXFatQuickSearcher);
-                break;
-            case FS_HFSPLUS:
-                m_searcher = CallFactory(factories.createHFSPlusQuickSearcher);
-                break;
-            case FS_APFS:
-                m_searcher = CallFactory(factories.createAPFSQuickSearcher);
-                break;
-            default:
-                break;
-        }
+        const SearcherRow* row = vk::QuickSearcherRowFor(volume->fileSystemType);
+        if (row != nullptr && row->createQuickSearcher != nullptr)
+            m_searcher = row->createQuickSearcher();
     }
     if (m_searcher == nullptr) {
         Report(progress, PROGRESS_FINISHED, 1, 1);
@@ -199,7 +199,20 @@ VKRESULT CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device, I
     // Files the system still holds in memory reach the volume before it is read.
     sync();
     // The searcher's own answer, so a failed walk is not passed off as a scan.
-    return m_searcher->QuickSearchFiles(device, progress);
+    FinishWatch watch(progress);
+    const VKRESULT result = m_searcher->QuickSearchFiles(device, &watch);
+    // Searchers end through FinishQuickSearch; one that did not must still
+    // leave the caller's progress finished, carrying its result.
+    if (!watch.Finished()) {
+        _PROGRESS_INFO info;
+        std::memset(&info, 0, sizeof(info));
+        info.state = PROGRESS_FINISHED;
+        info.total = 1;
+        info.done = 1;
+        info.result = result;
+        progress->UpdateProgress(&info);
+    }
+    return result;
 }
 
 IDataRecovery* CDeletedRecoveryController::GetDataRecovery(_tagSearcherType type) const {
@@ -231,33 +244,19 @@ void CCompleteRecoveryController::ReleaseScan() {
 }
 
 void CCompleteRecoveryController::CreateSearchers(IStorageDevice* device, IProgress* progress) {
-    const EngineFactoryTable& factories = EngineFactories();
-    if (ICompleteFileSystemSearchController* hfs = CallFactory(factories.createHFSPlusSearcher)) {
-        hfs->SetIProgressSink(progress);
-        if (IsLiveVolumeDevice(device)) {
-            const CCollectedVolumeDeviceInfoStruct* info = VolumeRecordOf(device);
-            if (info != nullptr && info->fileSystemType == FS_HFSPLUS)
-                hfs->SetActivePartition(true);
-        }
-        m_searchers.push_back({SEARCHER_HFSPLUS, hfs});
-    }
-    if (ICompleteFileSystemSearchController* exfat = CallFactory(factories.createEXFatSearcher)) {
-        m_searchers.push_back({SEARCHER_EXFAT, exfat});
-    }
-    if (ICompleteFileSystemSearchController* fat = CallFactory(factories.createFATSearcher)) {
-        fat->SetFileSectorMap(&m_sectorMap);
-        m_searchers.push_back({SEARCHER_FAT, fat});
-    }
-    if (ICompleteFileSystemSearchController* raw = CallFactory(factories.createRAWSearcher)) {
-        raw->SetFileSectorMap(&m_sectorMap);
-        raw->SetIProgressSink(progress);
-        m_searchers.push_back({SEARCHER_RAW, raw});
-    }
-    if (ICompleteFileSystemSearchController* ntfs = CallFactory(factories.createNTFSSearcher)) {
-        m_searchers.push_back({SEARCHER_NTFS, ntfs});
-    }
-    if (ICompleteFileSystemSearchController* apfs = CallFactory(factories.createAPFSDeepSearcher)) {
-        m_searchers.push_back({SEARCHER_APFS, apfs});
+    const CCollectedVolumeDeviceInfoStruct* volume =
+        IsLiveVolumeDevice(device) ? VolumeRecordOf(device) : nullptr;
+    for (const SearcherRow* row : vk::DeepSearcherRows()) {
+        ICompleteFileSystemSearchController* searcher = row->createDeepSearcher();
+        if (searcher == nullptr)
+            continue;
+        if (row->deepNeeds & kDeepNeedsSectorMap)
+            searcher->SetFileSectorMap(&m_sectorMap);
+        if (row->deepNeeds & kDeepNeedsProgress)
+            searcher->SetIProgressSink(progress);
+        if (volume != nullptr && (row->activeOnVolumesOf & FileSystemBit(volume->fileSystemType)))
+            searcher->SetActivePartition(true);
+        m_searchers.push_back({row->type, searcher, row->deepNeeds});
     }
 }
 
@@ -310,10 +309,10 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
     }
 
     for (_SEARCHER_INFO& entry : m_searchers) {
-        // A stopped scan skips the signature search's end phase, which would
-        // otherwise go on carving for a long time; the file systems still
-        // build what they found.
-        if (entry.type == SEARCHER_RAW && progress->Continued() == 0)
+        // A stopped scan skips the end phase of a searcher whose row says so
+        // (the signature search would go on carving for a long time); the
+        // file systems still build what they found.
+        if ((entry.needs & kDeepSkipsEndWhenStopped) && progress->Continued() == 0)
             continue;
         entry.searcher->EndSearch(progress->shouldBuild());
     }

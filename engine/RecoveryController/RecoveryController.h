@@ -1,6 +1,7 @@
 // The quick (deleted-files), complete and partition scan controllers.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ class TBitmap;
 struct _SEARCHER_INFO {
     int type;  // _tagSearcherType
     ICompleteFileSystemSearchController* searcher;
+    uint32_t needs = 0;  // DeepSearcherNeeds of its row
 };
 
 // Block length of a deep scan in sectors: 4 MiB of sectors, a sector size

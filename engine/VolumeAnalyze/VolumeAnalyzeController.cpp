@@ -1,7 +1,7 @@
 #include "VolumeAnalyzeController.h"
 
-#include "EngineFactories.h"
 #include "EngineTypes.h"
+#include "SearcherRow.h"
 
 CVolumeAnalyzeController::CVolumeAnalyzeController(IStorageDevice* device,
                                                    unsigned long long startSector) {
@@ -14,11 +14,8 @@ CVolumeAnalyzeController::~CVolumeAnalyzeController() {
 }
 
 void CVolumeAnalyzeController::Register(IStorageDevice* device, unsigned long long startSector) {
-    const EngineFactoryTable& table = EngineFactories();
-    for (auto factory : {table.createFatVolumeAnalyze, table.createExfatVolumeAnalyze,
-                         table.createNTFSVolumeAnalyze, table.createHFSPlusVolumeAnalyze,
-                         table.createAPFSVolumeAnalyze}) {
-        if (IVolumeAnalyze* analyzer = CallFactory(factory, device, startSector))
+    for (const SearcherRow* row : vk::RecogniserRows()) {
+        if (IVolumeAnalyze* analyzer = row->createVolumeAnalyze(device, startSector))
             m_analyzers.push_back(analyzer);
     }
 }

@@ -25,8 +25,9 @@ public:
     IVolumeAnalyze* GetVolumeAnzlyzer() override;
 
 private:
-    // FAT before exFAT before NTFS before HFS+ before APFS: a volume two of
-    // them accept is named by the earlier one.
+    // In the rows' recogniser order (FAT before exFAT before NTFS before
+    // HFS+ before APFS): a volume two of them accept is named by the
+    // earlier one.
     void Register(IStorageDevice* device, unsigned long long startSector);
 
     std::vector<IVolumeAnalyze*> m_analyzers;

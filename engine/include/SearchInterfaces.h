@@ -119,9 +119,22 @@ class IQuickFileSystemSearchController : public IFileSystemSearchController {
 public:
     ~IQuickFileSystemSearchController() override = default;
     // Walks the live file system, hands every node to the tree builder and
-    // reports its own progress.
+    // reports its own progress. Once it has started walking it ends through
+    // FinishQuickSearch, whatever the outcome; the controller sends the
+    // finished record itself for a search that did not.
     virtual VKRESULT QuickSearchFiles(IStorageDevice* volume, IProgress* progress) = 0;
 };
+
+// The end of a quick search, in one place: the partition it searched (may
+// be null) goes to the builder, through which recycle-bin names are read;
+// every tree of the searcher's row is finished; and the caller's sink gets
+// the finished record with the search's last total and done counts and its
+// result. (A deep scan ends the same way, split between each searcher's
+// EndSearch, which finishes its trees, and the controller, which sends the
+// record.) Any of builder and progress may be null.
+void FinishQuickSearch(IDirecotryTreeBuilder* builder, _tagSearcherType type,
+                       CSearchedPartitionInfo* partition, IStorageDevice* device,
+                       IProgress* progress, int64_t total, int64_t done, VKRESULT result);
 
 // Shared map of the FAT and signature deep searches: sector number to a
 // 32-bit value they agree on.

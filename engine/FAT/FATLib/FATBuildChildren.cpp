@@ -9,7 +9,7 @@
 #include <unordered_set>
 
 #include "ByteReader.h"
-#include "EngineFactories.h"
+#include "EngineServices.h"
 #include "FATDBR.h"
 #include "FATDirEntry.h"
 #include "FATFolderAnalyser.h"
@@ -27,9 +27,10 @@ constexpr uint64_t kBand = 0x10000;
 constexpr uint32_t kMaxRunSectors = 128;
 constexpr size_t kMaxCarriedBytes = 1023;
 
+// -1 while no signature search is built: the answer is unknown.
 int CallTest(const uint8_t* sector, unsigned length) {
-    const auto test = EngineFactories().testFileStart;
-    return test ? test(sector, length) : -1;
+    IFileStartService* test = vk::FileStartService();
+    return test ? test->TestFileStart(sector, length) : -1;
 }
 
 uint64_t High(uint64_t x) {

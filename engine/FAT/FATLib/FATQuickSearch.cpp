@@ -66,6 +66,8 @@ VKRESULT CFATQuickSearcher::GetFsType(int& type) const {
 
 VKRESULT CFATQuickSearcher::QuickSearchFiles(IStorageDevice* volume, IProgress* progress) {
     VKRESULT result = VK_OK;
+    bool walked = false;
+    m_lastRecord = nullptr;
     if (!volume || !progress) {
         result = VK_ERROR(kModuleFATSearch, kErrBadArgument);
     } else if (!m_builder) {
@@ -78,6 +80,7 @@ VKRESULT CFATQuickSearcher::QuickSearchFiles(IStorageDevice* volume, IProgress* 
         if (ResultSucceeded(result)) {
             if (type == FILE_SYSTEM_FAT16 || type == FILE_SYSTEM_FAT32) {
                 result = FatQuickSearchFiles(type);
+                walked = true;
             } else {
                 CatchExeception::WriteLog(
                     "FAT quick search: volume of file-system type %d refused\n", type);
@@ -85,16 +88,11 @@ VKRESULT CFATQuickSearcher::QuickSearchFiles(IStorageDevice* volume, IProgress* 
             }
         }
     }
-    // The caller waits for this record to know the search is over, whatever
-    // the outcome.
-    if (progress) {
-        _PROGRESS_INFO info{};
-        info.state = PROGRESS_FINISHED;
-        info.total = 100;
-        info.done = 100;
-        info.result = result;
-        progress->UpdateProgress(&info);
-    }
+    // The caller waits for the finished record to know the search is over,
+    // whatever the outcome; a walk that began has its tree finished even
+    // when it failed.
+    FinishQuickSearch(walked ? m_builder : nullptr, SEARCHER_FAT, m_lastRecord, m_device, progress,
+                      100, 100, result);
     m_device = nullptr;
     m_progress = nullptr;
     return result;
@@ -201,10 +199,7 @@ VKRESULT CFATQuickSearcher::FatQuickSearchFiles(int type) {
             result = worker.QuickBuildDirectoryTree(1);
         }
     }
-    if (m_builder) {
-        m_builder->SetPartitonDevice(record, m_device);
-        m_builder->FlashBuild(SEARCHER_FAT);
-    }
+    m_lastRecord = record;
     IFATTableFactory::DestroyFATTable(fat);
     return result;
 }

@@ -46,6 +46,8 @@ private:
     std::vector<CFATSearchedPartitionInfo*> m_partitions;
     IStorageDevice* m_device = nullptr;
     IProgress* m_progress = nullptr;
+    // The record of the last walk (owned by m_partitions), or null.
+    CFATSearchedPartitionInfo* m_lastRecord = nullptr;
 };
 
 class CFatVolumeAnalyze final : public IVolumeAnalyze {

@@ -10,10 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "DataRecovery.h"
-#include "EngineFactories.h"
 #include "FileReader.h"
 #include "RecoveryTestSupport.h"
 #include "support/MemoryStorageDevice.h"
+#include "support/PlannedSearcherRows.h"
 #include "support/TestSupport.h"
 
 using namespace rectest;
@@ -481,10 +481,10 @@ TEST(DataRecovery, ResidentDataComesFromTheNtfsReader) {
     VKRESULT r = rec->RecoverTo((dir / "none.txt").c_str(), nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryRead)) << Hex(r);
 
-    auto saved = EngineFactories().createResidentDataReader;
-    EngineFactories().createResidentDataReader = MakeFakeResidentReader;
-    r = rec->RecoverTo((dir / "small.txt").c_str(), nullptr, 0);
-    EngineFactories().createResidentDataReader = saved;
+    {
+        velmora::test::ScopedResidentData ntfs(&MakeFakeResidentReader);
+        r = rec->RecoverTo((dir / "small.txt").c_str(), nullptr, 0);
+    }
     EXPECT_EQ(r, VK_OK);
     EXPECT_EQ(velmora::test::ReadText(dir / "small.txt"), "resident file data");
 }

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "EngineFactories.h"
 #include "RecoveryInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "TreeBuilderHarness.h"
+#include "support/PlannedSearcherRows.h"
 
 namespace {
 
@@ -471,12 +471,15 @@ protected:
         TreeBuilderTest::SetUp();
         IndexStore::files.clear();
         IndexStore::opened = 0;
-        EngineFactories().createResidentDataReader = &IndexStore::Make;
+        resident_ = std::make_unique<velmora::test::ScopedResidentData>(&IndexStore::Make);
     }
     void TearDown() override {
-        EngineFactories().createResidentDataReader = nullptr;
+        resident_.reset();
         TreeBuilderTest::TearDown();
     }
+
+private:
+    std::unique_ptr<velmora::test::ScopedResidentData> resident_;
 };
 
 TEST_F(RecycleBinTest, RecycledFilesGetTheirNamesBackFromTheirIndexFiles) {

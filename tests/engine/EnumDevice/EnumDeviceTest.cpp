@@ -190,13 +190,7 @@ protected:
             dir_ / "mountinfo",
             std::string("28 1 254:0 / / rw,relatime - ext4 /dev/vda rw\n"
                         "61 28 8:17 / /media/user/USB\\040STICK rw,nosuid - vfat /dev/sdb1 rw\n"));
-        factories_ = std::make_unique<enumtest::ScopedFactories>(FatOnly());
-    }
-
-    static EngineFactoryTable FatOnly() {
-        EngineFactoryTable t;
-        t.createFatVolumeAnalyze = &enumtest::CreateFakeFat;
-        return t;
+        factories_ = std::make_unique<velmora::test::ScopedSearcherRows>(enumtest::FatOnlyRows());
     }
 
     static std::string Image(const std::string& name) { return images_->path() + "/" + name; }
@@ -216,7 +210,7 @@ protected:
     static std::string skip_;
     TempDir dir_;
     std::unique_ptr<FakeSysfsTree> tree_;
-    std::unique_ptr<enumtest::ScopedFactories> factories_;
+    std::unique_ptr<velmora::test::ScopedSearcherRows> factories_;
 };
 
 TempDir* EnumDeviceTest::images_ = nullptr;
@@ -595,9 +589,9 @@ IVolumeAnalyze* FatAsApfs(IStorageDevice* device, unsigned long long start) {
 }
 
 TEST_F(EnumDeviceTest, ApfsVolumeTakesTheNameOfItsContainersFirstVolume) {
-    EngineFactoryTable table;
-    table.createAPFSVolumeAnalyze = &FatAsApfs;
-    enumtest::ScopedFactories apfsOnly(table);
+    SearcherRow apfs = velmora::test::PlannedRow(SEARCHER_APFS);
+    apfs.createVolumeAnalyze = &FatAsApfs;
+    velmora::test::ScopedSearcherRows apfsOnly({apfs});
     auto listing = std::make_shared<velmora::platform::FixedApfsListing>();
     const std::string longName(150, 'N');
     listing->Add("SDB1", {longName, "disk3s1"});

@@ -1,6 +1,5 @@
 // Helpers of the enumeration tests: running the fixture script, a FAT
-// recogniser standing in for the real one, and the factory table swapped for
-// the test's lifetime.
+// recogniser standing in for the real one, and the rows that carry it.
 #pragma once
 
 #include <fcntl.h>
@@ -10,10 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "EngineFactories.h"
 #include "EngineTypes.h"
 #include "IStorageDevice.h"
 #include "SearchInterfaces.h"
+#include "SearcherRow.h"
+#include "support/PlannedSearcherRows.h"
 #include "support/TestSupport.h"
 
 namespace enumtest {
@@ -55,19 +55,12 @@ inline IVolumeAnalyze* CreateFakeFat(IStorageDevice* device, unsigned long long)
     return new FakeFatAnalyze(FS_FAT16, label);
 }
 
-// Puts a table in place and restores the old one afterwards.
-class ScopedFactories {
-public:
-    explicit ScopedFactories(const EngineFactoryTable& table) : saved_(EngineFactories()) {
-        EngineFactories() = table;
-    }
-    ~ScopedFactories() { EngineFactories() = saved_; }
-    ScopedFactories(const ScopedFactories&) = delete;
-    ScopedFactories& operator=(const ScopedFactories&) = delete;
-
-private:
-    EngineFactoryTable saved_;
-};
+// Rows with only the FAT recogniser, the fake one.
+inline std::vector<SearcherRow> FatOnlyRows() {
+    SearcherRow fat = velmora::test::PlannedRow(SEARCHER_FAT);
+    fat.createVolumeAnalyze = &CreateFakeFat;
+    return {fat};
+}
 
 // Copies `sectors` 512-byte sectors from `start` of `from` into a new file
 // `to`, leaving holes where the source is zero (the images are sparse).

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "EngineFactories.h"
 #include "ExFatQuickSearch.h"
 #include "ExFatTestSupport.h"
 #include "FatQuickScanHarness.h"
 #include "IStorageDevice.h"
 #include "StorageDevices.h"
 #include "VolumeAnalyzeController.h"
+#include "support/EngineRows.h"
 #include "support/TestSupport.h"
 
 using velmora::fattest::RunTool;
@@ -62,8 +62,7 @@ TEST(ExFatDisks, VolumeAnalysisFindsExFatInPartitionedDisks) {
         GTEST_SKIP() << "the disk fixtures were not made (the \"fixtures\" test)";
     setenv("TZ", "UTC", 1);
     tzset();
-    const EngineFactoryTable saved = EngineFactories();
-    InstallEngineFactories();
+    velmora::test::ScopedEngineRows engine;
     velmora::test::TempDir tmp;
     int exfatVolumes = 0;
     for (const char* disk : {"disk_mbr", "disk_gpt"}) {
@@ -130,7 +129,6 @@ TEST(ExFatDisks, VolumeAnalysisFindsExFatInPartitionedDisks) {
         }
     }
     EXPECT_EQ(exfatVolumes, 2);
-    EngineFactories() = saved;
 }
 
 }  // namespace

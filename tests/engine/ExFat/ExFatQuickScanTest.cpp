@@ -14,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include "EngineFactories.h"
 #include "ExFatFileNode.h"
 #include "ExFatQuickSearch.h"
 #include "ExFatTestSupport.h"
@@ -24,6 +23,7 @@
 #include "RestoreScanSink.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
+#include "support/EngineRows.h"
 #include "support/TestSupport.h"
 
 using namespace velmora::exfattest;
@@ -525,8 +525,7 @@ TEST_F(ExFatQuickScanTest, ReplayedResultRecoversByTheNodesType) {
     for (const auto& [path, node] : scan.Files(true))
         sink.nodes.push_back(node->Clone());
 
-    EngineFactoryTable saved = EngineFactories();
-    InstallEngineFactories();
+    velmora::test::ScopedEngineRows engine;
     IRecoveryController* controller = CreateRecoveryController(RECOVERY_CONTROLLER_DELETED);
     IRecoveryFilter* filter = CreateFilter();
     filter->SetScanType(SCAN_COMPLETE);
@@ -552,7 +551,6 @@ TEST_F(ExFatQuickScanTest, ReplayedResultRecoversByTheNodesType) {
     EXPECT_EQ(std::filesystem::file_size(out), static_cast<uintmax_t>(photo->GetFileSize()));
     recovery->Release();
     controller->Release();
-    EngineFactories() = saved;
 }
 
 // A volume made at test time with many folders and deleted files.

@@ -15,7 +15,6 @@
 
 #include "ByteReader.h"
 #include "DataRun.h"
-#include "EngineFactories.h"
 #include "ExFatDBR.h"
 #include "ExFatDirEntry.h"
 #include "ExFatEntrySet.h"
@@ -30,6 +29,7 @@
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "Utility/SystemTime.h"
+#include "support/PlannedSearcherRows.h"
 #include "support/TestSupport.h"
 
 using namespace velmora::exfattest;
@@ -731,8 +731,7 @@ public:
 };
 
 TEST(ExFatTreeBuilder, RecycledNamesAndTrashFolders) {
-    const EngineFactoryTable saved = EngineFactories();
-    EngineFactories().createResidentDataReader = &MakeIndexReader;
+    velmora::test::ScopedResidentData ntfs(&MakeIndexReader);
     TreeBuilderHooks hooks;
     hooks.sleep = [](unsigned) {};
     IDirecotryTreeBuilder* builder = CreateTreeBuilder(false, hooks);
@@ -771,7 +770,6 @@ TEST(ExFatTreeBuilder, RecycledNamesAndTrashFolders) {
     EXPECT_TRUE(names.count("thrown away.jpg"));
     EXPECT_FALSE(names.count("$IAB12.jpg"));
     builder->Release();
-    EngineFactories() = saved;
 }
 
 }  // namespace

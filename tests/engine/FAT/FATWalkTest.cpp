@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "EngineFactories.h"
 #include "FATBuildChildren.h"
 #include "FATDBR.h"
 #include "FATFileNode.h"
@@ -22,6 +21,7 @@
 #include "FatTools.h"
 #include "SearchInterfaces.h"
 #include "support/MemoryStorageDevice.h"
+#include "support/PlannedSearcherRows.h"
 #include "support/TestSupport.h"
 
 using namespace velmora::fattest;
@@ -249,7 +249,6 @@ protected:
         m_hadTz = tz != nullptr;
         setenv("TZ", "UTC", 1);
         tzset();
-        m_savedFactory = EngineFactories().testFileStart;
         WriteFile(m_dir / "photo.jpg", JpegPayload(20000, 1));
         WriteFile(m_dir / "photo2.jpg", JpegPayload(7000, 5));
         WriteFile(m_dir / "report.pdf", Payload(5000, 2));
@@ -261,7 +260,6 @@ protected:
     void TearDown() override {
         if (IsSkipped())
             return;
-        EngineFactories().testFileStart = m_savedFactory;
         if (m_hadTz)
             setenv("TZ", m_savedTz.c_str(), 1);
         else
@@ -350,7 +348,6 @@ protected:
 
     std::string m_savedTz;
     bool m_hadTz = false;
-    EngineFactoryTable::FileStartTest m_savedFactory = nullptr;
 };
 
 const std::string kUnicode =
@@ -410,7 +407,7 @@ TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
     ASSERT_TRUE(reference.ok());
     const auto expected = reference.Walk();
 
-    EngineFactories().testFileStart = &JpegStart;
+    auto signatureSearch = std::make_unique<velmora::test::ScopedFileStart>(&JpegStart);
     g_contentTests = 0;
     auto dev = velmora::test::MemoryStorageDevice::FromFile(cleared, 512);
     Volume vol(*dev);
@@ -438,7 +435,7 @@ TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
     // Files are still placed in their folder's band; "root gone.jpg" lies in
     // the root's second cluster, read as a buffer of its own that starts
     // with no expected cluster, so only the content test could place it.
-    EngineFactories().testFileStart = nullptr;
+    signatureSearch.reset();
     const auto unknown = vol.Walk();
     EXPECT_EQ(unknown.at("Pics/deleted photo.jpg").cluster,
               expected.at("Pics/deleted photo.jpg").cluster);

@@ -13,7 +13,7 @@
 #include <set>
 #include <string>
 
-#include "EngineFactories.h"
+#include "support/EngineRows.h"
 #include "FATQuickSearch.h"
 #include "IRecoveryFilter.h"
 #include "NTFSLib/NTFSVolume.h"
@@ -216,7 +216,7 @@ TEST_F(NTFSImageTest, EveryManifestFileReadsBackThroughItsProperties) {
 }
 
 TEST_F(NTFSImageTest, RecogniserNamesTheVolumesWithTheirLabels) {
-    EngineFactories().createNTFSVolumeAnalyze = &CreateNTFSVolumeAnalyze;
+    velmora::test::ScopedEngineRows engine;
     for (const ImageCase& c : kImages) {
         SCOPED_TRACE(c.name);
         auto device = Load(c);
@@ -240,7 +240,6 @@ TEST_F(NTFSImageTest, RecogniserNamesTheVolumesWithTheirLabels) {
     EXPECT_EQ(CreateNTFSVolumeAnalyze(&zeros, 0), nullptr);
     EXPECT_EQ(CreateNTFSVolumeAnalyze(&zeros, 5000), nullptr);
     EXPECT_EQ(CreateNTFSVolumeAnalyze(nullptr, 0), nullptr);
-    EngineFactories().createNTFSVolumeAnalyze = nullptr;
 }
 
 }  // namespace

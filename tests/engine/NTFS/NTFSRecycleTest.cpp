@@ -4,6 +4,8 @@
 // factory table and gives its "$R" file (or folder) the original name.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -11,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "EngineFactories.h"
+#include "support/EngineRows.h"
 #include "FATFileNode.h"
 #include "FATQuickSearch.h"
 #include "IRecoveryFilter.h"
@@ -94,10 +96,13 @@ void ExpectRecycledNames(const std::set<std::string>& paths, const std::string& 
 class RecycleBinTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        EngineFactories().createResidentDataReader = &CreateNTFSResidentDataReader;
+        engine_ = std::make_unique<velmora::test::ScopedEngineRows>();
         CFATFileNode::SetTraceEnabled(false);
     }
-    void TearDown() override { EngineFactories().createResidentDataReader = nullptr; }
+    void TearDown() override { engine_.reset(); }
+
+private:
+    std::unique_ptr<velmora::test::ScopedEngineRows> engine_;
 };
 
 TEST_F(RecycleBinTest, NtfsRecycledFilesGetTheirOriginalNames) {

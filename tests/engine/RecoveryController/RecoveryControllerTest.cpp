@@ -36,6 +36,7 @@ class RecordingProgress : public IProgress {
 public:
     void UpdateProgress(_PROGRESS_INFO* info) override {
         reports.push_back({info->state, info->total, info->done});
+        results.push_back(info->result);
         if (info->result != 0 || std::any_of(std::begin(info->reserved), std::end(info->reserved),
                                              [](uint8_t b) { return b != 0; })) {
             ++dirtyRecords;
@@ -52,6 +53,7 @@ public:
     int shouldBuild() override { return build; }
 
     std::vector<Reported> reports;
+    std::vector<uint64_t> results;
     int dirtyRecords = 0;
     int continuedCalls = 0;
     bool walking = false;
@@ -268,11 +270,11 @@ TEST(RecoveryControllerTest, DeepWalkIsExact) {
 }
 
 // The partition controller runs the same scan; the searchers missing from
-// the table are simply not part of it.
-TEST(RecoveryControllerTest, DeepScanUsesWhatTheTableHas) {
+// the rows are simply not part of it.
+TEST(RecoveryControllerTest, DeepScanUsesWhatTheRowsHave) {
     FactoryTableScope scope;
-    EngineFactories().createNTFSSearcher = &MakeRecordingDeepSearcher<SEARCHER_NTFS>;
-    EngineFactories().createHFSPlusSearcher = &MakeRecordingDeepSearcher<SEARCHER_HFSPLUS>;
+    FactoryTableScope::SetRecordingDeep(SEARCHER_NTFS);
+    FactoryTableScope::SetRecordingDeep(SEARCHER_HFSPLUS);
     MemoryStorageDevice device(StampedSectors(100, 512), 512);
     RecordingProgress progress;
     CountingTree tree;
@@ -408,7 +410,7 @@ TEST(RecoveryControllerTest, DeepScanBadInput) {
     {
         // No searcher at all.
         progress.reports.clear();
-        EngineFactories() = EngineFactoryTable{};
+        FactoryTableScope::RemoveAll();
         ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_COMPLETE);
         EXPECT_TRUE(ResultIs(controller->StartDataRecovery(&device, &progress, &tree),
                              kModuleController, kErrNoDeepSearcher));
@@ -418,7 +420,7 @@ TEST(RecoveryControllerTest, DeepScanBadInput) {
 
 TEST(RecoveryControllerTest, SearchDataRanges) {
     FactoryTableScope scope;
-    EngineFactories().createNTFSSearcher = &MakeRecordingDeepSearcher<SEARCHER_NTFS>;
+    FactoryTableScope::SetRecordingDeep(SEARCHER_NTFS);
     MemoryStorageDevice device(StampedSectors(3 * 8192, 512), 512);
     RecordingProgress progress;
     CountingTree tree;
@@ -465,7 +467,7 @@ TEST(RecoveryControllerTest, HfsSearcherToldOfLiveHfsVolume) {
     for (int fsType : {FS_HFSPLUS, FS_NTFS}) {
         SCOPED_TRACE(fsType);
         FactoryTableScope scope;
-        EngineFactories().createHFSPlusSearcher = &MakeRecordingDeepSearcher<SEARCHER_HFSPLUS>;
+        FactoryTableScope::SetRecordingDeep(SEARCHER_HFSPLUS);
         std::unique_ptr<IStorageDevice> volume(CreateVolumeDevice(path.c_str()));
         ASSERT_EQ(volume->Open(nullptr), 1);
         auto* record = new CCollectedVolumeDeviceInfoStruct{};
@@ -500,13 +502,22 @@ std::unique_ptr<MemoryStorageDevice> MemoryVolume(int fsType, const char* name =
 }
 
 void InstallQuickFakes() {
-    EngineFactoryTable& t = EngineFactories();
-    t.createFATQuickSearcher = &MakeFakeQuickSearcher<FS_FAT32>;
-    t.createNTFSQuickSearcher = &MakeFakeQuickSearcher<FS_NTFS>;
-    t.createEXFatQuickSearcher = &MakeFakeQuickSearcher<FS_EXFAT>;
-    t.createHFSPlusQuickSearcher = &MakeFakeQuickSearcher<FS_HFSPLUS>;
+    using Scope = FactoryTableScope;
+    Scope::EditRow(SEARCHER_FAT, [](SearcherRow& r) {
+        r.createQuickSearcher = &MakeFakeQuickSearcher<FS_FAT32>;
+    });
+    Scope::EditRow(SEARCHER_NTFS,
+                   [](SearcherRow& r) { r.createQuickSearcher = &MakeFakeQuickSearcher<FS_NTFS>; });
+    Scope::EditRow(SEARCHER_EXFAT, [](SearcherRow& r) {
+        r.createQuickSearcher = &MakeFakeQuickSearcher<FS_EXFAT>;
+    });
+    Scope::EditRow(SEARCHER_HFSPLUS, [](SearcherRow& r) {
+        r.createQuickSearcher = &MakeFakeQuickSearcher<FS_HFSPLUS>;
+    });
     // The APFS quick factory exists but never makes a searcher.
-    t.createAPFSQuickSearcher = []() -> IQuickFileSystemSearchController* { return nullptr; };
+    Scope::EditRow(SEARCHER_APFS, [](SearcherRow& r) {
+        r.createQuickSearcher = []() -> IQuickFileSystemSearchController* { return nullptr; };
+    });
 }
 
 TEST(RecoveryControllerTest, QuickScanChoosesSearcherByFileSystem) {
@@ -542,8 +553,10 @@ TEST(RecoveryControllerTest, QuickScanChoosesSearcherByFileSystem) {
             EXPECT_EQ(SearcherLog()[1].type, tc.searcher);
             EXPECT_EQ(SearcherLog()[1].a, 1);
             EXPECT_EQ(SearcherLog()[1].b, 1);
-            // The searcher reports its own progress after the start report.
-            EXPECT_EQ(progress.reports, (std::vector<Reported>{{PROGRESS_RUNNING, 1, 0}}));
+            // The searcher reports its own progress after the start report,
+            // its finished record included.
+            EXPECT_EQ(progress.reports,
+                      (std::vector<Reported>{{PROGRESS_RUNNING, 1, 0}, {PROGRESS_FINISHED, 7, 7}}));
             // Whatever type is asked, the recovery object reads the quick searcher's volume.
             IDataRecovery* recovery = controller->GetDataRecovery(SEARCHER_APFS);
             ASSERT_NE(recovery, nullptr);
@@ -562,6 +575,29 @@ TEST(RecoveryControllerTest, QuickScanPassesOnTheSearchersFailure) {
     ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_DELETED);
     EXPECT_TRUE(ResultIs(controller->StartDataRecovery(volume.get(), &progress, &tree),
                          kModuleNTFSQuickSearch, kErrFailed));
+}
+
+// A searcher that returns without its finished record still leaves the
+// caller's progress finished, with the searcher's result in it; one that
+// sent it gets no second one.
+TEST(RecoveryControllerTest, QuickScanAlwaysEndsFinished) {
+    for (bool finishes : {false, true}) {
+        SCOPED_TRACE(finishes);
+        FactoryTableScope scope;
+        InstallQuickFakes();
+        FakeQuickSearcher::Finishes() = finishes;
+        FakeQuickSearcher::Answer() = VK_ERROR(kModuleNTFSQuickSearch, kErrFailed);
+        auto volume = MemoryVolume(FS_NTFS);
+        RecordingProgress progress;
+        CountingTree tree;
+        ControllerPtr controller = MakeController(RECOVERY_CONTROLLER_DELETED);
+        controller->StartDataRecovery(volume.get(), &progress, &tree);
+        const Reported end =
+            finishes ? Reported{PROGRESS_FINISHED, 7, 7} : Reported{PROGRESS_FINISHED, 1, 1};
+        EXPECT_EQ(progress.reports, (std::vector<Reported>{{PROGRESS_RUNNING, 1, 0}, end}));
+        ASSERT_FALSE(progress.results.empty());
+        EXPECT_TRUE(ResultIs(progress.results.back(), kModuleNTFSQuickSearch, kErrFailed));
+    }
 }
 
 TEST(RecoveryControllerTest, QuickScanRefusals) {

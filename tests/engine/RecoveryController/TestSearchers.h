@@ -1,16 +1,18 @@
-// Searchers that record what a scan controller asks of them, registered in
-// the factory table by the tests only.
+// Searchers that record what a scan controller asks of them, put into the
+// searcher rows by the tests only.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "EngineFactories.h"
 #include "IStorageDevice.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
+#include "SearcherRow.h"
+#include "support/PlannedSearcherRows.h"
 
 namespace velmora::test {
 
@@ -138,23 +140,33 @@ public:
     ~FakeQuickSearcher() override { SearcherLog().push_back({fsType_, "destroyed"}); }
     void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override {
         SearcherLog().push_back({fsType_, "SetDirecotryTreeBuilder", builder != nullptr});
+        builder_ = builder;
     }
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override {
         return AnswerSearchedPartitionQuery(1, out, capacity,
                                             [](int) { return new CSearchedPartitionInfo(512); });
     }
+    // Ends as every quick search does (unless told to forget): the finished
+    // record of a walk of 7 units.
     VKRESULT QuickSearchFiles(IStorageDevice* volume, IProgress* progress) override {
         SearcherLog().push_back(
             {fsType_, "QuickSearchFiles", volume != nullptr, progress != nullptr});
+        if (Finishes())
+            FinishQuickSearch(builder_, SEARCHER_NONE, nullptr, volume, progress, 7, 7, Answer());
         return Answer();
     }
     static VKRESULT& Answer() {
         static VKRESULT answer = VK_OK;
         return answer;
     }
+    static bool& Finishes() {
+        static bool finishes = true;
+        return finishes;
+    }
 
 private:
     int fsType_;
+    IDirecotryTreeBuilder* builder_ = nullptr;
 };
 
 // Quick factories tag their searcher with the file-system family asked for.
@@ -163,32 +175,70 @@ IQuickFileSystemSearchController* MakeFakeQuickSearcher() {
     return new FakeQuickSearcher(FsType);
 }
 
-// Puts the factory table back as it was when the test ends.
+// The planned rows without any factory for the life of a test; the test
+// gives searchers to the rows it needs. The rows in place before are put
+// back when it ends.
 class FactoryTableScope {
 public:
-    FactoryTableScope() : saved_(EngineFactories()) {
-        EngineFactories() = EngineFactoryTable{};
+    FactoryTableScope() : rows_(PlannedRows()) {
         SearcherLog().clear();
         RecordingDeepSearcher::Live().clear();
         FakeQuickSearcher::Answer() = VK_OK;
+        FakeQuickSearcher::Finishes() = true;
     }
-    ~FactoryTableScope() { EngineFactories() = saved_; }
     FactoryTableScope(const FactoryTableScope&) = delete;
     FactoryTableScope& operator=(const FactoryTableScope&) = delete;
 
-    // Every deep searcher, recording.
-    static void InstallAllDeep() {
-        EngineFactoryTable& t = EngineFactories();
-        t.createHFSPlusSearcher = &MakeRecordingDeepSearcher<SEARCHER_HFSPLUS>;
-        t.createEXFatSearcher = &MakeRecordingDeepSearcher<SEARCHER_EXFAT>;
-        t.createFATSearcher = &MakeRecordingDeepSearcher<SEARCHER_FAT>;
-        t.createRAWSearcher = &MakeRecordingDeepSearcher<SEARCHER_RAW>;
-        t.createNTFSSearcher = &MakeRecordingDeepSearcher<SEARCHER_NTFS>;
-        t.createAPFSDeepSearcher = &MakeRecordingDeepSearcher<SEARCHER_APFS>;
+    // Changes the installed row of `type` (a row is added when none has it).
+    template <typename Edit>
+    static void EditRow(_tagSearcherType type, Edit edit) {
+        std::vector<SearcherRow> rows = vk::InstalledSearcherRows();
+        auto it = std::find_if(rows.begin(), rows.end(),
+                               [type](const SearcherRow& r) { return r.type == type; });
+        if (it == rows.end()) {
+            rows.push_back(PlannedRow(type));
+            it = rows.end() - 1;
+        }
+        edit(*it);
+        vk::InstallSearcherRows(std::move(rows));
     }
 
+    // A recording deep searcher for the row of `type`.
+    static void SetRecordingDeep(_tagSearcherType type) {
+        EditRow(type, [type](SearcherRow& r) { r.createDeepSearcher = RecordingFactory(type); });
+    }
+
+    // Every deep searcher, recording.
+    static void InstallAllDeep() {
+        for (_tagSearcherType type : {SEARCHER_HFSPLUS, SEARCHER_EXFAT, SEARCHER_FAT, SEARCHER_RAW,
+                                      SEARCHER_NTFS, SEARCHER_APFS})
+            SetRecordingDeep(type);
+    }
+
+    // No row at all.
+    static void RemoveAll() { vk::InstallSearcherRows({}); }
+
 private:
-    EngineFactoryTable saved_;
+    static SearcherRow::DeepSearcherFactory RecordingFactory(_tagSearcherType type) {
+        switch (type) {
+            case SEARCHER_HFSPLUS:
+                return &MakeRecordingDeepSearcher<SEARCHER_HFSPLUS>;
+            case SEARCHER_EXFAT:
+                return &MakeRecordingDeepSearcher<SEARCHER_EXFAT>;
+            case SEARCHER_FAT:
+                return &MakeRecordingDeepSearcher<SEARCHER_FAT>;
+            case SEARCHER_RAW:
+                return &MakeRecordingDeepSearcher<SEARCHER_RAW>;
+            case SEARCHER_NTFS:
+                return &MakeRecordingDeepSearcher<SEARCHER_NTFS>;
+            case SEARCHER_APFS:
+                return &MakeRecordingDeepSearcher<SEARCHER_APFS>;
+            default:
+                return nullptr;
+        }
+    }
+
+    ScopedSearcherRows rows_;
 };
 
 }  // namespace velmora::test

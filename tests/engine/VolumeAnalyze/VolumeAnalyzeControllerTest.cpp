@@ -37,14 +37,32 @@ IVolumeAnalyze* Make(IStorageDevice*, unsigned long long start) {
     return new Counted(type, names[Slot]);
 }
 
-EngineFactoryTable AllFakes() {
-    EngineFactoryTable t;
-    t.createFatVolumeAnalyze = &Make<0>;
-    t.createExfatVolumeAnalyze = &Make<1>;
-    t.createNTFSVolumeAnalyze = &Make<2>;
-    t.createHFSPlusVolumeAnalyze = &Make<3>;
-    t.createAPFSVolumeAnalyze = &Make<4>;
-    return t;
+// The planned rows, listed in another order than they are asked in, each
+// with a fake recogniser.
+std::vector<SearcherRow> AllFakes() {
+    std::vector<SearcherRow> rows = velmora::test::PlannedRows();
+    for (SearcherRow& r : rows) {
+        switch (r.type) {
+            case SEARCHER_FAT:
+                r.createVolumeAnalyze = &Make<0>;
+                break;
+            case SEARCHER_EXFAT:
+                r.createVolumeAnalyze = &Make<1>;
+                break;
+            case SEARCHER_NTFS:
+                r.createVolumeAnalyze = &Make<2>;
+                break;
+            case SEARCHER_HFSPLUS:
+                r.createVolumeAnalyze = &Make<3>;
+                break;
+            case SEARCHER_APFS:
+                r.createVolumeAnalyze = &Make<4>;
+                break;
+            default:
+                break;
+        }
+    }
+    return rows;
 }
 
 TEST(VolumeAnalyzeController, FirstRecogniserNotAnsweringUnknownWins) {
@@ -67,7 +85,7 @@ TEST(VolumeAnalyzeController, FirstRecogniserNotAnsweringUnknownWins) {
          nullptr},
         {"no factory makes one", {{-1, -1, -1, -1, -1}}, nullptr},
     };
-    enumtest::ScopedFactories factories(AllFakes());
+    velmora::test::ScopedSearcherRows rows(AllFakes());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         g_plan = c.plan;
@@ -93,8 +111,8 @@ TEST(VolumeAnalyzeController, FirstRecogniserNotAnsweringUnknownWins) {
     }
 }
 
-TEST(VolumeAnalyzeController, EmptyFactoryTableNamesNothing) {
-    enumtest::ScopedFactories factories(EngineFactoryTable{});
+TEST(VolumeAnalyzeController, NoRowsNameNothing) {
+    velmora::test::ScopedSearcherRows rows({});
     std::unique_ptr<IVolumeAnalyzeController> controller(CreateVolumeAnalyzeController(nullptr, 0));
     EXPECT_EQ(controller->GetVolumeAnzlyzer(), nullptr);
 }

@@ -1,0 +1,37 @@
+// APFS's place in the engine: no quick search (a quick scan of an APFS
+// volume ends with "no quick search"), the last of the deep searchers, the
+// last recogniser, and the listing of container volumes that device
+// enumeration asks for.
+#include "APFSFactories.h"
+#include "SearcherRow.h"
+
+namespace {
+
+void InstallApfsListing() {
+    velmora::platform::InstallApfsListingFactory(&apfs::MakeStoreListing);
+}
+
+}  // namespace
+
+const SearcherRow& ApfsSearcherRow() {
+    static const SearcherRow row{
+        .name = "APFS",
+        .type = SEARCHER_APFS,
+        .quickFileSystems = FileSystemBit(FS_APFS),
+        .createQuickSearcher = &CreateAPFSQuickSearcher,
+        .createDeepSearcher = &CreateAPFSDeepSearcher,
+        .deepOrder = 60,
+        .createVolumeAnalyze = &CreateAPFSVolumeAnalyze,
+        .recogniserOrder = 50,
+        // Its nodes stay with the container that found them: no recycle
+        // bins are set aside, and every node is shown as it comes.
+        .trees = {{
+            .type = SEARCHER_APFS,
+            .rootSuffix = "(APFS)",
+            .divertsRecycleBins = false,
+            .attachesAllNodes = true,
+        }},
+        .install = &InstallApfsListing,
+    };
+    return row;
+}

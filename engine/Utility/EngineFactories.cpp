@@ -1,6 +1,0 @@
-#include "EngineFactories.h"
-
-EngineFactoryTable& EngineFactories() {
-    static EngineFactoryTable table;
-    return table;
-}
