@@ -14,6 +14,7 @@
 #include "FATQuickSearch.h"
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
+#include "SearchedPartitionInfo.h"
 #include "StorageDeviceData.h"
 #include "support/MemoryStorageDevice.h"
 
