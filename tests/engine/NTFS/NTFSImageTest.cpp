@@ -13,7 +13,6 @@
 #include <set>
 #include <string>
 
-#include "support/EngineRows.h"
 #include "FATQuickSearch.h"
 #include "IRecoveryFilter.h"
 #include "NTFSLib/NTFSVolume.h"
@@ -21,6 +20,7 @@
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
 #include "VolumeAnalyzeController.h"
+#include "support/EngineRows.h"
 
 using namespace ntfstest;
 using velmora::test::MemoryStorageDevice;

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "support/EngineRows.h"
 #include "FATFileNode.h"
 #include "FATQuickSearch.h"
 #include "IRecoveryFilter.h"
@@ -21,6 +20,7 @@
 #include "NtfsFixtures.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
+#include "support/EngineRows.h"
 
 using namespace ntfstest;
 using velmora::test::MemoryStorageDevice;
