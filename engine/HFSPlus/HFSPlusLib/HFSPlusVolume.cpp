@@ -371,14 +371,15 @@ VKRESULT CHFSPlusVolume::CollectExtents(uint32_t fileID, uint8_t forkType,
     for (unsigned round = 0; blocks < total; ++round) {
         // The extents file cannot describe itself, and a chain of records
         // that adds nothing or never ends is damage, not a fork.
-        if (fileID == L::kExtentsFileID || !extents_ || round >= kMaxOverflowRecords ||
-            blocks > UINT32_MAX)
+        if (fileID == L::kExtentsFileID || (!extents_ && !useJournal) ||
+            round >= kMaxOverflowRecords || blocks > UINT32_MAX)
             return HFS_ERROR(kHFSDamaged);
         const BTKey key = MakeExtentKey(fileID, forkType, static_cast<uint32_t>(blocks));
         HFSPlusExtentRecord record{};
         HFSPlusSearchResult result;
         std::vector<uint8_t> bytes;
-        bool found = ResultSucceeded(extents_->Search(key, result, &bytes)) && result.found &&
+        bool found = extents_ && ResultSucceeded(extents_->Search(key, result, &bytes)) &&
+                     result.found &&
                      ResultSucceeded(flipExtentRecord(bytes.data(), bytes.size(), &record));
         if (!found && useJournal)
             found = FindDeleteExtent(key, &record);

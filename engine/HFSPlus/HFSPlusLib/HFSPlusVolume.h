@@ -146,6 +146,8 @@ public:
     uint8_t KeyCompareType() const { return keyCompareType_; }
     // The private folder of hard-link targets, 0 when there is none.
     uint32_t PrivateFolderID() const { return privateFolderID_; }
+    // For a volume without a catalog whose records came from elsewhere.
+    void SetPrivateFolderID(uint32_t id) { privateFolderID_ = id; }
     // The volume's name (the root folder's), UTF-8; empty when unknown.
     const std::string& VolumeName() const { return volumeName_; }
 

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ByteReader.h"
 #include "DataRun.h"
 #include "FileNode.h"
+#include "HFSPlusLib/HFSPlusBTree.h"
+#include "HFSPlusLib/HFSPlusFileNode.h"
+#include "HFSPlusLib/HFSPlusKeys.h"
 #include "HFSPlusLib/HFSPlusLayout.h"
 #include "HFSPlusLib/HFSPlusVolume.h"
 #include "HFSPlusSearch/HFSPlusFactories.h"
@@ -84,6 +88,18 @@ void CHFSPlusCompleteFileSystemSearchController::SetDevice(IStorageDevice* devic
 void CHFSPlusCompleteFileSystemSearchController::PreparetoSearch() {
     records_.clear();
     refused_.clear();
+    orphans_.clear();
+    surfaceExtents_.clear();
+    surfaceAttributes_.clear();
+    infoBlocks_.clear();
+    journalHeaders_.clear();
+    // A protective MBR: a GPT disk, whose first partition macOS puts at 40.
+    protectiveMBR_ = false;
+    if (device_) {
+        std::vector<uint8_t> sector(sectorSize_);
+        if (device_->ReadSector(sector.data(), 0, 1))
+            protectiveMBR_ = sector[450] == 0xEE && sector[510] == 0x55 && sector[511] == 0xAA;
+    }
     if (builder_)
         builder_->AddSearcherInfo(SEARCHER_HFSPLUS, L::kRootFolderID);
 }
@@ -125,8 +141,10 @@ void CHFSPlusCompleteFileSystemSearchController::ScanBytes(const uint8_t* data, 
     // Every 512 bytes: a 4 KiB sector holds the header 1024 bytes in.
     for (size_t off = 0; off + L::kVolumeHeaderSize <= bytes; off += 512) {
         const uint8_t* p = data + off;
-        if (p[0] != 0x48 || (p[1] != 0x2B && p[1] != 0x58) || p[2] != 0)
+        if (p[0] != 0x48 || (p[1] != 0x2B && p[1] != 0x58) || p[2] != 0) {
+            TestSurfaceStructures(p, data + bytes, position + off);
             continue;
+        }
         if (!CHFSPlusVolume::IsValidVolumeHeader(p, L::kVolumeHeaderSize))
             continue;
         FoundVolumeHeader(p, position + off);
@@ -217,9 +235,280 @@ void CHFSPlusCompleteFileSystemSearchController::SearchVolume(CompleteSearchPati
     record.foldersAdded += wrapper.Folders();
 }
 
+bool CHFSPlusCompleteFileSystemSearchController::InsideFoundVolume(uint64_t position) const {
+    for (const auto& r : records_) {
+        const uint64_t start = static_cast<uint64_t>(r->startSector) * sectorSize_;
+        if (r->volume && position >= start &&
+            position - start < static_cast<uint64_t>(r->sectorCount) * sectorSize_)
+            return true;
+    }
+    return false;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::TestSurfaceStructures(const uint8_t* p,
+                                                                       const uint8_t* end,
+                                                                       uint64_t position) {
+    // Journal header: its magic and byte-order words.
+    if (p[0] == 0x78 && p[1] == 0x4C && p[2] == 0x4E && p[3] == 0x4A) {
+        JournalHeader h;
+        flipJournalHeader(p, L::kJournalHeaderSize, &h);
+        if (h.endian == L::kJournalEndian && journalHeaders_.size() < 1024 &&
+            !InsideFoundVolume(position))
+            journalHeaders_.emplace_back(position, h);
+        return;
+    }
+    // Journal info block: its sector's tail filled with 0xDB, reserved
+    // words zero.
+    if (p[511] == L::kJIBFiller && p[L::kJIBRecordSize] == L::kJIBFiller) {
+        bool tail = true;
+        for (size_t i = L::kJIBRecordSize; i < 512 && tail; ++i)
+            tail = p[i] == L::kJIBFiller;
+        for (size_t i = L::kJIBReserved; i < L::kJIBRecordSize && tail; ++i)
+            tail = p[i] == 0;
+        JournalInfoBlock jib;
+        flipJournalInfoBlock(p, 512, &jib);
+        if (tail && (jib.flags & L::kJournalInFS) && jib.offset % 512 == 0 && jib.size % 512 == 0 &&
+            infoBlocks_.size() < 1024 && !InsideFoundVolume(position))
+            infoBlocks_.emplace_back(position, jib);
+        return;
+    }
+    // Catalog leaf node: kind -1, height 1, reserved 0, some records.
+    if (p[L::kNodeKind] != 0xFF || p[L::kNodeHeight] != 1 || p[L::kNodeReserved] != 0 ||
+        p[L::kNodeReserved + 1] != 0 ||
+        (p[L::kNodeNumRecords] == 0 && p[L::kNodeNumRecords + 1] == 0))
+        return;
+    if (orphans_.size() >= kMaxOrphans || InsideFoundVolume(position))
+        return;
+    // The node's size is the first that makes a valid node; a node that
+    // runs past the block is read on from the device.
+    for (size_t size = L::kMinNodeSize; size <= L::kMaxNodeSize; size *= 2) {
+        const uint8_t* node = p;
+        if (static_cast<size_t>(end - p) < size) {
+            const uint64_t first = position / sectorSize_;
+            const uint64_t sectors =
+                (position % sectorSize_ + size + sectorSize_ - 1) / sectorSize_;
+            if (first + sectors > static_cast<uint64_t>(totalSectors_))
+                return;
+            nodeBuffer_.resize(static_cast<size_t>(sectors) * sectorSize_);
+            if (!device_->ReadSector(nodeBuffer_.data(), static_cast<long long>(first),
+                                     static_cast<long long>(sectors)))
+                return;
+            node = nodeBuffer_.data() + position % sectorSize_;
+        }
+        if (node[size - 2] != 0 || node[size - 1] != L::kNodeDescriptorSize ||
+            !CHFSPlusBTNode::IsValidNode(node, size))
+            continue;
+        ClassifyLeaf(CHFSPlusBTNode(node, size), position);
+        return;
+    }
+}
+
+void CHFSPlusCompleteFileSystemSearchController::ClassifyLeaf(const CHFSPlusBTNode& leaf,
+                                                              uint64_t position) {
+    // A leaf of the catalog (every record a catalog key and a valid record),
+    // of the extents tree (12-byte keys, 64-byte extent records) or of the
+    // attributes tree.
+    const uint16_t count = leaf.GetRecordCount();
+    std::vector<SurfaceRecord> catalog;
+    std::vector<SurfaceExtent> extents;
+    std::vector<SurfaceAttribute> attributes;
+    bool isCatalog = true, isExtents = true, isAttributes = true;
+    for (uint16_t i = 0; i < count; ++i) {
+        uint16_t length = 0;
+        const uint8_t* record = leaf.GetRecord(i, &length);
+        if (!record)
+            return;
+        BTKey key;
+        if (isCatalog) {
+            SurfaceRecord r;
+            isCatalog =
+                ResultSucceeded(filpCatalogKey(record, length, &r.key)) &&
+                ResultSucceeded(flipCatalogRecord(record + r.key.keyLength + 2,
+                                                  length - r.key.keyLength - 2u, &r.record));
+            if (isCatalog &&
+                (r.record.recordType == L::kRecFile || r.record.recordType == L::kRecFolder)) {
+                r.position = position;
+                catalog.push_back(std::move(r));
+            }
+        }
+        if (isExtents) {
+            SurfaceExtent e;
+            isExtents = length == L::kExtKeySize + L::kExtentRecordSize &&
+                        ResultSucceeded(filpExtentKey(record, length, &e.key)) &&
+                        ResultSucceeded(flipExtentRecord(record + L::kExtKeySize,
+                                                         L::kExtentRecordSize, &e.record));
+            if (isExtents) {
+                e.position = position;
+                extents.push_back(std::move(e));
+            }
+        }
+        if (isAttributes) {
+            SurfaceAttribute a;
+            isAttributes =
+                ResultSucceeded(filpAttributeKey(record, length, &a.key)) &&
+                ResultSucceeded(flipAttrRecord(record + a.key.keyLength + 2,
+                                               length - a.key.keyLength - 2u, &a.record));
+            if (isAttributes) {
+                a.position = position;
+                attributes.push_back(std::move(a));
+            }
+        }
+        if (!isCatalog && !isExtents && !isAttributes)
+            return;
+    }
+    auto keep = [&](auto& from, auto& to) {
+        for (auto& r : from)
+            if (to.size() < kMaxOrphans)
+                to.push_back(std::move(r));
+    };
+    if (isCatalog)
+        keep(catalog, orphans_);
+    else if (isExtents)
+        keep(extents, surfaceExtents_);
+    else if (isAttributes)
+        keep(attributes, surfaceAttributes_);
+}
+
+void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
+    // What a volume found after them holds is that volume's.
+    std::erase_if(orphans_, [&](const SurfaceRecord& r) { return InsideFoundVolume(r.position); });
+    std::erase_if(infoBlocks_, [&](const auto& j) { return InsideFoundVolume(j.first); });
+    std::erase_if(journalHeaders_, [&](const auto& j) { return InsideFoundVolume(j.first); });
+    if (orphans_.empty() || records_.size() >= kMaxVolumes)
+        return;
+    // Where the volume began: the journal header sits `offset` bytes into
+    // the volume its info block names, and both agree on the journal's size.
+    const uint64_t firstRecord = orphans_.front().position;
+    uint64_t start = protectiveMBR_ ? 40ULL * 512 : 0;
+    uint64_t journalStart = 0, journalEnd = 0;
+    uint32_t blockSize = 4096;
+    for (const auto& [jibAt, jib] : infoBlocks_) {
+        bool placed = false;
+        for (const auto& [jhAt, jh] : journalHeaders_) {
+            if (jh.size != jib.size || jhAt < jib.offset || jhAt - jib.offset > firstRecord ||
+                jibAt < jhAt - jib.offset || (jhAt - jib.offset) % sectorSize_ != 0)
+                continue;
+            start = jhAt - jib.offset;
+            // The info block lies on a block boundary of the volume.
+            while (blockSize > 512 && (jibAt - start) % blockSize != 0)
+                blockSize /= 2;
+            journalStart = jhAt;
+            journalEnd = jhAt + jh.size;
+            placed = true;
+            break;
+        }
+        if (placed)
+            break;
+    }
+    if (start % sectorSize_ != 0 || start / sectorSize_ >= static_cast<uint64_t>(totalSectors_))
+        return;
+    auto record = std::make_unique<CompleteSearchPatition>();
+    record->startSector = static_cast<long long>(start / sectorSize_);
+    record->sectorCount = totalSectors_ - record->startSector;
+    record->blockSize = blockSize;
+    record->index = static_cast<uint32_t>(records_.size());
+    if (ErrorLinesOn())
+        std::printf(
+            "HFS+ catalog records without a volume header: %zu, taken to start at sector %lld\n",
+            orphans_.size(), record->startSector);
+    // A volume over the window with a header made up from what is known,
+    // and no trees: the surface's extents and attributes records stand in
+    // for its trees, so overflow extents, compressed files and hard links
+    // still resolve.
+    uint8_t header[L::kVolumeHeaderSize] = {};
+    const uint64_t bytes = static_cast<uint64_t>(record->sectorCount) * sectorSize_;
+    vk::StoreBE<uint16_t>(header + L::kVHSignature, L::kSignatureHFSPlus);
+    vk::StoreBE<uint16_t>(header + L::kVHVersion, 4);
+    vk::StoreBE<uint32_t>(header + L::kVHBlockSize, blockSize);
+    vk::StoreBE<uint32_t>(header + L::kVHTotalBlocks,
+                          static_cast<uint32_t>(std::min<uint64_t>(bytes / blockSize, UINT32_MAX)));
+    record->device.reset(CreatePartitionDevice(device_, record->startSector, record->sectorCount));
+    VolumeOptions options;
+    options.skipCatalog = true;
+    options.skipJournal = true;
+    options.headerCopy = header;
+    if (record->device)
+        record->volume = std::make_unique<CHFSPlusVolume>(record->device.get(), options);
+    CHFSPlusVolume* volume =
+        record->volume && record->volume->Header() ? record->volume.get() : nullptr;
+    // Copies kept by the journal stand for items the live trees lost: they
+    // are shown deleted, and only where no live copy exists.
+    auto inJournal = [&](uint64_t at) { return at >= journalStart && at < journalEnd; };
+    if (volume) {
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const SurfaceExtent& e : surfaceExtents_)
+                if (inJournal(e.position) == (pass == 1))
+                    volume->DeletedExtents().emplace(e.key, e.record);
+            for (const SurfaceAttribute& a : surfaceAttributes_)
+                if (inJournal(a.position) == (pass == 1))
+                    volume->DeletedAttributes().emplace(a.key, a.record);
+            for (const SurfaceRecord& r : orphans_)
+                if (inJournal(r.position) == (pass == 1) &&
+                    !volume->FindDeleteCatalog(r.key, nullptr))
+                    volume->DeletedCatalog().emplace(r.key, r.record);
+        }
+        std::vector<uint16_t> privateName = {0, 0, 0, 0};
+        for (const char* c = "HFS+ Private Data"; *c; ++c)
+            privateName.push_back(static_cast<unsigned char>(*c));
+        HFSPlusCatalogRecord folder;
+        if (volume->FindDeleteCatalog(MakeCatalogKey(L::kRootFolderID, privateName), &folder))
+            volume->SetPrivateFolderID(folder.id);
+    }
+    std::set<std::pair<uint32_t, uint32_t>> live;
+    for (const SurfaceRecord& r : orphans_)
+        if (!inJournal(r.position))
+            live.emplace(r.key.id, r.record.id);
+    std::set<std::pair<uint32_t, uint32_t>> given;
+    CHFSPlusDirectoryTreeBuilder wrapper(builder_, blockSize / sectorSize_, record->index,
+                                         static_cast<unsigned long long>(record->startSector));
+    wrapper.SetBitmap(bitmap_);
+    const uint32_t privateID = volume ? volume->PrivateFolderID() : 0;
+    std::vector<CHFSPlusFileNode*> indirect;
+    std::set<uint32_t> linked;
+    auto give = [&](CHFSPlusFileNode* node) {
+        if (!wrapper.AddNode(node, SEARCHER_HFSPLUS))
+            node->Release();
+    };
+    for (const SurfaceRecord& r : orphans_) {
+        const bool journal = inJournal(r.position);
+        if (journal && live.count({r.key.id, r.record.id}))
+            continue;
+        if (!given.emplace(r.key.id, r.record.id).second || r.record.createDate == 0)
+            continue;
+        auto* node = new CHFSPlusFileNode(volume, static_cast<long long>(r.position / sectorSize_),
+                                          record->index, r.key, r.record);
+        if (journal)
+            node->MarkDeleted();
+        if (node->GetCurrentNodeID() == -1) {
+            node->Release();
+            continue;
+        }
+        if (node->IsHardLink())
+            linked.insert(node->HardLinkTarget());
+        if (privateID != 0 && !node->IsDirectory() && node->GetParentNodeID() == privateID) {
+            indirect.push_back(node);
+            continue;
+        }
+        give(node);
+    }
+    for (CHFSPlusFileNode* node : indirect) {
+        if (linked.count(static_cast<uint32_t>(node->GetCurrentNodeID())))
+            node->Release();
+        else
+            give(node);
+    }
+    record->filesAdded = wrapper.Files();
+    record->foldersAdded = wrapper.Folders();
+    records_.push_back(std::move(record));
+    orphans_.clear();
+    surfaceExtents_.clear();
+    surfaceAttributes_.clear();
+}
+
 void CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
     if (!build || !builder_)
         return;
+    BuildOrphanVolume();
     builder_->FlashBuild(SEARCHER_HFSPLUS);
     bitmap_ = nullptr;
 }

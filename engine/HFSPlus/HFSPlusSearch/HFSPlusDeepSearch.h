@@ -21,6 +21,7 @@ class TBitmap;
 namespace hfsplus {
 
 class CHFSPlusVolume;
+class CHFSPlusBTNode;
 
 // One volume found on the surface.
 struct CompleteSearchPatition {
@@ -117,12 +118,23 @@ public:
 
     // Bytes of a block tested at a time.
     static constexpr long long kPieceBytes = 64 * 1024;
+    // Most catalog records kept from the surface (a bound on memory).
+    static constexpr size_t kMaxOrphans = 1u << 18;
     // Most volumes one scan takes: each keeps its catalog in memory.
     static constexpr size_t kMaxVolumes = 64;
 
 private:
     // Tests every 512-byte piece of bytes that start at byte `position`.
     void ScanBytes(const uint8_t* data, size_t bytes, uint64_t position);
+    // Catalog leaf nodes, journal info blocks and journal headers met where
+    // no volume was found: what is left of a volume both of whose headers
+    // are gone.
+    void TestSurfaceStructures(const uint8_t* piece, const uint8_t* end, uint64_t position);
+    void ClassifyLeaf(const CHFSPlusBTNode& leaf, uint64_t position);
+    bool InsideFoundVolume(uint64_t position) const;
+    // Lists the surface's catalog records that no found volume holds, as a
+    // volume of its own whose start the journal's two headers give.
+    void BuildOrphanVolume();
     // A volume header at byte `position` of the device.
     void FoundVolumeHeader(const uint8_t* header, uint64_t position);
     // Opens the volume a header implies at `startByte`; true when taken.
@@ -142,6 +154,28 @@ private:
     // Starts already tried without success, so a header met again (its
     // backup, a copy in the journal) costs nothing.
     std::set<uint64_t> refused_;
+    struct SurfaceRecord {
+        BTKey key;
+        HFSPlusCatalogRecord record;
+        uint64_t position;
+    };
+    std::vector<SurfaceRecord> orphans_;
+    struct SurfaceExtent {
+        BTKey key;
+        HFSPlusExtentRecord record;
+        uint64_t position;
+    };
+    struct SurfaceAttribute {
+        BTKey key;
+        HFSPlusAttrRecord record;
+        uint64_t position;
+    };
+    std::vector<SurfaceExtent> surfaceExtents_;
+    std::vector<SurfaceAttribute> surfaceAttributes_;
+    std::vector<std::pair<uint64_t, JournalInfoBlock>> infoBlocks_;
+    std::vector<std::pair<uint64_t, JournalHeader>> journalHeaders_;
+    bool protectiveMBR_ = false;
+    std::vector<uint8_t> nodeBuffer_;
     VKRESULT lastError_ = 0;
 };
 

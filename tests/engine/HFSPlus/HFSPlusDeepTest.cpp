@@ -140,7 +140,11 @@ TEST_F(HFSPlusDeep, LostVolumesAreFoundAndListedWhole) {
         EXPECT_EQ(parts[0]->startSector, r.start);
         EXPECT_EQ(parts[0]->runOriginSector, r.start);
         EXPECT_EQ(parts[0]->sectorsPerCluster, 8u);
-        EXPECT_EQ(parts[0]->GetTotalSectors(), 16384u);
+        // A volume without headers is taken to reach the disk's end.
+        EXPECT_EQ(parts[0]->GetTotalSectors(),
+                  std::string(r.disk) == "hfsplus-noheaders"
+                      ? static_cast<unsigned long long>(scan.device->GetTotalSectors() - 40)
+                      : 16384u);
         EXPECT_EQ(parts[0]->fileSystemType, FS_HFSPLUS);
         auto nodes = scan.Nodes();
         std::set<std::string> expected, got;
@@ -168,11 +172,7 @@ TEST_F(HFSPlusDeep, LostVolumesAreFoundAndListedWhole) {
 TEST_F(HFSPlusDeep, DamagedSurfacesMakeNoPhantomVolume) {
     const std::vector<uint8_t> disk = Bytes("hfsplus-gpt-zapped");
     const size_t vh = 42 * 512;
-    struct Row {
-        const char* what;
-        std::function<std::unique_ptr<IStorageDevice>()> make;
-        size_t volumes;
-    };
+    const uint64_t volumeEnd = 40 * 512 + (8 << 20);
     auto patched = [&](std::function<void(std::vector<uint8_t>&)> f) {
         return [&disk, f]() {
             std::vector<uint8_t> b = disk;
@@ -180,8 +180,23 @@ TEST_F(HFSPlusDeep, DamagedSurfacesMakeNoPhantomVolume) {
             return std::unique_ptr<IStorageDevice>(new MemoryStorageDevice(std::move(b), 512));
         };
     };
-    const uint64_t volumeEnd = 40 * 512 + (8 << 20);
+    auto bothHeaders = [&](size_t field, uint32_t value) {
+        return patched([=](std::vector<uint8_t>& b) {
+            for (size_t at : {vh, static_cast<size_t>(volumeEnd - 1024)})
+                vk::StoreBE<uint32_t>(b.data() + at + field, value);
+        });
+    };
+    struct Row {
+        const char* what;
+        std::function<std::unique_ptr<IStorageDevice>()> make;
+        // Volumes expected (at sector 40), and whether the live file
+        // zlib_rsrc.txt comes back as live (or only as a deleted copy).
+        size_t volumes;
+        bool liveFiles;
+    };
     std::vector<Row> rows = {
+        // Headers that cannot be taken leave the volume to its B-tree
+        // leaves on the surface: found where it was, never elsewhere.
         {"volume cut short by the disk's end",
          [&]() {
              return std::unique_ptr<IStorageDevice>(new MemoryStorageDevice(
@@ -189,36 +204,45 @@ TEST_F(HFSPlusDeep, DamagedSurfacesMakeNoPhantomVolume) {
                                       disk.begin() + static_cast<long>(volumeEnd - 4096)),
                  512));
          },
-         0},
-        {"headers claim a volume larger than the disk", patched([&](std::vector<uint8_t>& b) {
-             for (size_t at : {vh, static_cast<size_t>(volumeEnd - 1024)})
-                 vk::StoreBE<uint32_t>(b.data() + at + 44, 0x7FFFFFFF);
-         }),
-         0},
-        {"headers with an absurd block size", patched([&](std::vector<uint8_t>& b) {
-             for (size_t at : {vh, static_cast<size_t>(volumeEnd - 1024)})
-                 vk::StoreBE<uint32_t>(b.data() + at + 40, 0x12340000);
-         }),
-         0},
-        {"catalog gone: the headers name nothing", patched([&](std::vector<uint8_t>& b) {
-             std::fill(b.begin() + 40 * 512 + 4 * 4096, b.begin() + 40 * 512 + 8 * 4096, 0);
-         }),
-         0},
+         1, true},
+        {"headers claim a volume larger than the disk", bothHeaders(44, 0x7FFFFFFF), 1, true},
+        {"headers with an absurd block size", bothHeaders(40, 0x12340000), 1, true},
         {"header blocks unreadable, the backup header remains",
-         [&]() { return std::unique_ptr<IStorageDevice>(new PatchyDevice(disk, 40, 8)); }, 1},
+         [&]() { return std::unique_ptr<IStorageDevice>(new PatchyDevice(disk, 40, 8)); }, 1, true},
+        // Only the journal's older copies of the catalog are left: the
+        // files come back from them, as deleted ones.
+        {"catalog gone", patched([&](std::vector<uint8_t>& b) {
+             std::fill(b.begin() + 40 * 512 + 4 * 4096, b.begin() + 40 * 512 + 20 * 4096, 0);
+         }),
+         1, false},
         {"the whole disk unreadable",
-         [&]() { return std::unique_ptr<IStorageDevice>(new PatchyDevice(disk, 0, 1 << 30)); }, 0},
+         [&]() { return std::unique_ptr<IStorageDevice>(new PatchyDevice(disk, 0, 1 << 30)); }, 0,
+         false},
+        {"a lone volume header with nothing behind it",
+         [&]() {
+             std::vector<uint8_t> b(4 << 20, 0);
+             std::copy(disk.begin() + static_cast<long>(vh),
+                       disk.begin() + static_cast<long>(vh) + 512, b.begin() + 3 * 512);
+             return std::unique_ptr<IStorageDevice>(new MemoryStorageDevice(std::move(b), 512));
+         },
+         0, false},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         DeepScan scan(r.make());
         scan.Run(4096);
-        EXPECT_EQ(scan.Partitions().size(), r.volumes);
+        auto parts = scan.Partitions();
+        ASSERT_EQ(parts.size(), r.volumes);
+        auto nodes = scan.Nodes();
         if (r.volumes == 0) {
-            EXPECT_TRUE(scan.Nodes().empty());
-        } else {
-            EXPECT_TRUE(scan.Nodes().count("/docs/packed/zlib_rsrc.txt"));
+            EXPECT_TRUE(nodes.empty());
+            continue;
         }
+        EXPECT_EQ(parts[0]->startSector, 40);
+        ASSERT_TRUE(nodes.count("/docs/packed/zlib_rsrc.txt"));
+        EXPECT_EQ(nodes["/docs/packed/zlib_rsrc.txt"]->IsDeleted(), r.liveFiles ? 0 : 1);
+        ASSERT_TRUE(nodes.count("/docs/deleted.txt"));
+        EXPECT_TRUE(nodes["/docs/deleted.txt"]->IsDeleted());
     }
 }
 
@@ -227,7 +251,8 @@ TEST_F(HFSPlusDeep, ThroughTheScanControllersMatchesTheOriginalAndSleuthKit) {
     GTEST_SKIP() << "the scan driver is not built in this configuration";
 #else
     velmora::test::TempDir out;
-    for (const char* name : {"hfsplus-gpt-zapped", "hfsplus-novh", "hfsplus-apm-wiped"}) {
+    for (const char* name :
+         {"hfsplus-gpt-zapped", "hfsplus-novh", "hfsplus-apm-wiped", "hfsplus-noheaders"}) {
         SCOPED_TRACE(name);
         const std::string folder = out / name;
         std::filesystem::create_directories(folder);
