@@ -1,7 +1,7 @@
 // Times the FAT quick scan of a FAT32 image holding many small files against
 // Sleuth Kit's `fls -r` over the same image, in the same run.
 //
-//   fat_quick_scan [--files N] [--rounds N] [--magic-test] [image]
+//   fat_quick_scan [--files N] [--rounds N] [--magic-test | --no-file-start-test] [image]
 //
 // Without an image it makes one in a private temporary folder with mkfs.fat
 // and mtools (N small files, default 100,000, a third of them deleted) and
@@ -10,11 +10,12 @@
 // through the builder); the tree builder's one-second pause for the
 // interface is left out.
 //
-// The signature search, whose file-start test the FAT walk asks about
-// candidate clusters of deleted FAT32 files, is not part of this build: the
-// test then answers "unknown" and every candidate is read. --magic-test
-// puts in a stand-in that knows the starts of the generated types (JPEG,
-// PNG, PDF, ZIP) to show the walk as it runs with a signature search.
+// The FAT walk asks the signature search's file-start test about candidate
+// clusters of deleted FAT32 files; the engine's rows are installed, so the
+// signature search's own test (its analyser registry) answers, as in the
+// program. --no-file-start-test takes it away: the walk then hears "unknown"
+// and reads every candidate. --magic-test puts a stand-in in its place that
+// knows only the starts of the generated types (JPEG, PNG, PDF, ZIP).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -144,6 +145,20 @@ ScanFigures QuickScan(const std::string& image) {
     return f;
 }
 
+// Makes `service` the only provider of the file-start test (null: none).
+void UseFileStart(IFileStartService* service) {
+    std::vector<SearcherRow> rows = vk::InstalledSearcherRows();
+    for (SearcherRow& row : rows)
+        row.fileStart = nullptr;
+    if (service != nullptr) {
+        SearcherRow provider;
+        provider.name = "file-start stand-in";
+        provider.fileStart = service;
+        rows.push_back(provider);
+    }
+    vk::InstallSearcherRows(rows);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -156,20 +171,18 @@ int main(int argc, char** argv) {
         if (a == "--files" && i + 1 < argc) {
             files = std::atoi(argv[++i]);
         } else if (a == "--magic-test") {
-            // A stand-in for the signature search, provided by a row of its own.
             static MagicFileStartService service;
-            std::vector<SearcherRow> rows = vk::InstalledSearcherRows();
-            SearcherRow provider;
-            provider.name = "magic numbers";
-            provider.fileStart = &service;
-            rows.push_back(provider);
-            vk::InstallSearcherRows(rows);
+            UseFileStart(&service);
+        } else if (a == "--no-file-start-test") {
+            UseFileStart(nullptr);
         } else if (a == "--rounds" && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
         } else if (!a.empty() && a[0] != '-' && image.empty()) {
             image = a;
         } else {
-            std::fprintf(stderr, "usage: %s [--files N] [--rounds N] [--magic-test] [image]\n",
+            std::fprintf(stderr,
+                         "usage: %s [--files N] [--rounds N] [--magic-test | --no-file-start-test] "
+                         "[image]\n",
                          argv[0]);
             return 2;
         }

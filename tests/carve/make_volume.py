@@ -58,13 +58,6 @@ def make_files(work, out, budget, rnd):
         p = os.path.join(work, "pic%d.ppm" % i)
         ppm(p, w, h, rnd, grey=(i == 9))
         pics.append(p)
-    small = os.path.join(work, "small.ppm")
-    ppm(small, 48, 48, rnd)
-    icon_png = os.path.join(work, "icon.png")
-    run("sh", "-c", "pnmtopng %s > %s" % (small, icon_png))
-    big_png = os.path.join(work, "big.png")
-    ppm(os.path.join(work, "big.ppm"), 128, 128, rnd)
-    run("sh", "-c", "pnmtopng %s > %s" % (os.path.join(work, "big.ppm"), big_png))
     kinds = ["jpg"] * 12 + ["bmp", "ico", "cur", "icns", "au", "cab"]
     cameras = []
     while total < budget:
@@ -92,16 +85,22 @@ def make_files(work, out, budget, rnd):
             run("sh", "-c", "pamcut -width %d -height %d %s | ppmtobmp > %s"
                 % (rnd.randrange(50, 600), rnd.randrange(50, 400), src, name))
             files.append([name, "BMP", "FILE", None])
-        elif kind == "ico":
-            run("icotool", "-c", "-o", name, icon_png)
-            files.append([name, "ICO", "FILE", None])
-        elif kind == "cur":
-            run("icotool", "-c", "--cursor", "--hotspot-x=%d" % rnd.randrange(40), "--hotspot-y=1", "-o", name,
-                icon_png)
-            files.append([name, "CUR", "FILE", None])
-        elif kind == "icns":
-            run("png2icns", name, big_png)
-            files.append([name, "icns", "FILE", None])
+        elif kind in ("ico", "cur", "icns"):
+            # Each icon from its own corner of a picture.
+            side = 128 if kind == "icns" else rnd.choice([16, 32, 48])
+            png = os.path.join(work, "icon%d.png" % n)
+            run("sh", "-c", "pamcut -left %d -top %d -width %d -height %d %s | pnmtopng > %s"
+                % (rnd.randrange(400), rnd.randrange(300), side, side, pics[rnd.randrange(3)], png))
+            if kind == "ico":
+                run("icotool", "-c", "-o", name, png)
+                files.append([name, "ICO", "FILE", None])
+            elif kind == "cur":
+                run("icotool", "-c", "--cursor", "--hotspot-x=%d" % rnd.randrange(side), "--hotspot-y=1", "-o",
+                    name, png)
+                files.append([name, "CUR", "FILE", None])
+            else:
+                run("png2icns", name, png)
+                files.append([name, "icns", "FILE", None])
         elif kind == "au":
             run("sox", "-n", "-r", "8000", "-c", "1", "-b", "16", name, "synth", "%.2f" % (0.2 + rnd.random() * 3),
                 "sine", str(rnd.randrange(200, 2000)))

@@ -254,6 +254,40 @@ TEST_F(Jpeg, CutShortOrBrokenPictures) {
     EXPECT_EQ(At(carved, 200)->size, static_cast<long long>(broken.size()));
 }
 
+// Sectors in the middle of a picture that cannot be read stream past as
+// zeros: the picture keeps its place and its end.
+TEST_F(Jpeg, UnreadableSectorsInsideAPicture) {
+    const std::vector<uint8_t> camera = Sample("exif_camera.jpg");
+    Random(0, 400 * 512);
+    Put(100, camera);
+    Put(300, Sample("jfif_baseline.jpg"));
+    image_.resize(400 * 512);
+    rawtest::FlakyDevice disk(image_, 512, 150, 151);
+    RecordingBuilder builder;
+    {
+        CRAWSearchController search;
+        search.SetDevice(&disk);
+        search.SetBlockSize(64);
+        search.SetDirecotryTreeBuilder(&builder);
+        search.PreparetoSearch();
+        for (long long first = 0; first < 400; first += 64)
+            search.AnalyzeBlock(first, std::min<long long>(64, 400 - first));
+        search.EndSearch(1);
+    }
+    long long size100 = -1;
+    long long size300 = -1;
+    for (IFileNode* f : builder.Files()) {
+        const long long start = dynamic_cast<CFileNode*>(f)->GetDataRunList()->GetFirst()->start;
+        if (start == 100)
+            size100 = f->GetFileSize();
+        if (start == 300)
+            size300 = f->GetFileSize();
+    }
+    EXPECT_EQ(size100, static_cast<long long>(camera.size()));
+    EXPECT_EQ(size300, static_cast<long long>(Sample("jfif_baseline.jpg").size()))
+        << "later files keep their place";
+}
+
 TEST_F(Jpeg, EndlessScansStopAtTheLimit) {
     std::vector<uint8_t> head = Sample("jfif_baseline.jpg");
     head.resize(head.size() - 2);  // no end of image

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""The signature search against PhotoRec on the same image, in the same run.
+
+Makes a FAT32 image of real files of the carved types (JPEG and the
+header-sized ones; tests/carve/make_volume.py, Debian tools) and wipes its
+file system, then:
+  - scans it with the engine's deep scan (scan_driver, median of --rounds),
+  - scans it and recovers every carved file (carve_scan, timed whole),
+  - runs PhotoRec on it: photorec /d OUT/recup /cmd IMAGE
+    partition_none,fileopt,everything,enable,wholespace,search
+and prints each one's MB/s and, per type, how many source files each tool
+gave back byte for byte.
+
+usage: raw_search_photorec.py --build BUILD_DIR [--size-mib 2048] [--rounds 3] [--keep DIR]"""
+import argparse
+import collections
+import hashlib
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(HERE)
+
+
+def hashes(folder):
+    out = set()
+    for root, _, files in os.walk(folder):
+        for f in files:
+            with open(os.path.join(root, f), "rb") as fh:
+                out.add(hashlib.sha256(fh.read()).hexdigest())
+    return out
+
+
+def timed(args, env=None):
+    start = time.monotonic()
+    done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, text=True,
+                          errors="replace")
+    return time.monotonic() - start, done
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True, help="a build folder with bin/scan_driver and tests/carve_scan")
+    ap.add_argument("--size-mib", type=int, default=2048)
+    ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--keep", help="make (or reuse) the image here and keep it")
+    a = ap.parse_args()
+    if shutil.which("photorec") is None:
+        sys.exit("photorec is missing (testdisk; scripts/install-deps.sh)")
+    build = os.path.abspath(a.build)
+    work = a.keep or tempfile.mkdtemp(prefix="raw_search_bench-")
+    os.makedirs(work, exist_ok=True)
+    env = dict(os.environ, TZ="UTC", VELMORA_WORK_PATH=os.path.join(build, "tests", "work"))
+    manifest_path = os.path.join(work, "volume.json")
+    if not os.path.exists(manifest_path):
+        print("making a %d MiB FAT32 image of real files (Debian tools)..." % a.size_mib, flush=True)
+        subprocess.run([sys.executable, os.path.join(SOURCE, "tests", "carve", "make_volume.py"), work,
+                        "--size-mib", str(a.size_mib)], check=True)
+    manifest = json.load(open(manifest_path))
+    image = manifest["image"]
+    size_mb = os.path.getsize(image) / 1e6
+    subprocess.run(["cat", image], stdout=subprocess.DEVNULL, check=True)  # into the page cache
+
+    driver = subprocess.run([os.path.join(build, "bin", "scan_driver"), "--deep", "--rounds", str(a.rounds), image],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
+    median = re.search(r"median: plain read ([0-9.]+) MB/s, scan ([0-9.]+) MB/s", driver.stdout)
+    scan_rate = float(median.group(2)) if median else 0.0
+
+    ours_dir = os.path.join(work, "ours")
+    shutil.rmtree(ours_dir, ignore_errors=True)
+    os.makedirs(ours_dir)
+    ours_s, run = timed([os.path.join(build, "tests", "carve_scan"), image, "--sector-size", "512", "--recover",
+                         ours_dir, "--list", os.path.join(work, "ours.tsv")], env)
+    if run.returncode != 0:
+        print(run.stdout[-2000:])
+        sys.exit("carve_scan failed")
+
+    pr_dir = os.path.join(work, "photorec")
+    shutil.rmtree(pr_dir, ignore_errors=True)
+    os.makedirs(pr_dir)
+    pr_s, _ = timed(["photorec", "/d", os.path.join(pr_dir, "recup"), "/cmd", image,
+                     "partition_none,fileopt,everything,enable,wholespace,search"])
+
+    ours = hashes(ours_dir)
+    theirs = hashes(pr_dir)
+    total, mine, photorec = collections.Counter(), collections.Counter(), collections.Counter()
+    for e in manifest["files"]:
+        total[e["type"]] += 1
+        mine[e["type"]] += e["sha256"] in ours
+        photorec[e["type"]] += e["sha256"] in theirs
+    print("image: %.0f MB, %d files stored whole (%d made)" % (size_mb, sum(total.values()), manifest.get("made", 0)))
+    print("signature search, scan only (scan_driver, median of %d): %.1f MB/s" % (a.rounds, scan_rate))
+    print("signature search, scan and recover all (carve_scan): %.2f s, %.1f MB/s" % (ours_s, size_mb / ours_s))
+    print("PhotoRec, scan and recover all: %.2f s, %.1f MB/s" % (pr_s, size_mb / pr_s))
+    print("ratio (scan and recover): %.2fx; scan only: %.2fx" % (pr_s / ours_s, scan_rate / (size_mb / pr_s)))
+    print("byte-identical files per type (ours / PhotoRec / made):")
+    for t in sorted(total):
+        print("  %-5s %5d %5d %5d" % (t, mine[t], photorec[t], total[t]))
+    print("  all   %5d %5d %5d" % (sum(mine.values()), sum(photorec.values()), sum(total.values())))
+    if not a.keep:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,82 @@
+// The signature search with every analyser built, over a small disk held in
+// memory: registry lookups, streaming candidates, the ring, whole-file
+// sizing at the end and the trees; then the file-start test on every sector
+// and each whole-file sizer run on the data directly.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "Analysers/FileJPGAnalyser.h"
+#include "Analysers/HeaderSizedAnalysers.h"
+#include "Analysers/WholeFileAnalysers.h"
+#include "FileNode.h"
+#include "RawFileAnalyserList.h"
+#include "RawSearchController.h"
+#include "SearchInterfaces.h"
+#include "support/MemoryStorageDevice.h"
+
+namespace {
+
+constexpr size_t kMaxImage = 1u << 20;
+
+// Takes every node and frees them at the end.
+class Keeper : public IDirecotryTreeBuilder {
+public:
+    ~Keeper() override {
+        for (IFileNode* n : nodes)
+            n->Release();
+    }
+    int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
+    int AddNode(IFileNode* node, _tagSearcherType) override {
+        nodes.push_back(node);
+        return 1;
+    }
+    int AddSearcherInfo(_tagSearcherType, long long) override { return 1; }
+    void FlashBuild(_tagSearcherType) override {}
+    void Release() override {}
+    void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
+    std::vector<IFileNode*> nodes;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4 || size > kMaxImage)
+        return 0;
+    // The first byte picks the sector size and the block size.
+    const int sectorSize = (data[0] & 1) != 0 ? 4096 : 512;
+    const int blockSectors = 1 + (data[0] >> 1) % 16;
+    std::vector<uint8_t> image(data + 1, data + size);
+    image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize, 0);
+    velmora::test::MemoryStorageDevice device(image, sectorSize);
+    {
+        Keeper keeper;
+        FileSectorMap map;
+        CRAWSearchController search;
+        search.SetDevice(&device);
+        search.SetBlockSize(blockSectors);
+        search.SetDirecotryTreeBuilder(&keeper);
+        search.SetFileSectorMap(&map);
+        search.PreparetoSearch();
+        const long long total = device.GetTotalSectors();
+        for (long long first = 0; first < total; first += blockSectors)
+            search.AnalyzeBlock(first, std::min<long long>(blockSectors, total - first));
+        search.EndSearch(1);
+    }
+    for (size_t at = 0; at + 4 <= image.size(); at += static_cast<size_t>(sectorSize))
+        RawSearchTestFileStart(image.data() + at, static_cast<unsigned>(image.size() - at));
+
+    std::unique_ptr<IRawFileAnalyser> sizers[] = {
+        std::make_unique<FileJPGAnalyser>(), std::make_unique<FileCPTAnalyser>(),
+        std::make_unique<FileCRWAnalyser>(), std::make_unique<FileMIDAnalyser>(),
+        std::make_unique<FileMDBAnalyser>(), std::make_unique<FileLZHAnalyser>(),
+        std::make_unique<FileHTMAnalyser>(), std::make_unique<FileGZAnalyser>(),
+    };
+    for (auto& sizer : sizers) {
+        CRawFileInfo info;
+        sizer->GetRawFileSize(info, &device);
+    }
+    CRawFileAnalyserListSingle::CreateInstance().ClearSearchSet();
+    return 0;
+}
