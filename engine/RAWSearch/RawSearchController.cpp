@@ -46,6 +46,10 @@ CRAWSearchController::~CRAWSearchController() {
     m_kept.clear();
     m_pending.clear();
     m_managers.clear();
+    // A stopped scan never ends the search: its progress sink must not
+    // outlive the scan in the process-wide holder.
+    if (m_ownsNotify)
+        CNotifyCenter::Instance().Reset();
 }
 
 int CRAWSearchController::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
@@ -80,6 +84,7 @@ void CRAWSearchController::SetBlockSize(int sectorsPerBlock) {
 
 void CRAWSearchController::SetIProgressSink(IProgress* progress) {
     CNotifyCenter::Instance().SetProgress(progress);
+    m_ownsNotify = progress != nullptr;
 }
 
 void CRAWSearchController::PreparetoSearch() {
@@ -363,6 +368,7 @@ void CRAWSearchController::EndSearch(int build) {
     std::printf("--------------%s:%d:--------\n", "EndSearch", 436);
     std::fflush(stdout);
     notify.Reset();
+    m_ownsNotify = false;
     m_blockBuffer.clear();
     m_blockBuffer.shrink_to_fit();
     m_ring.Close();

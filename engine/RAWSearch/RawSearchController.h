@@ -88,6 +88,7 @@ private:
     TBitmap* m_bitmap = nullptr;
     int m_sectorSize = 512;
     bool m_prepared = false;
+    bool m_ownsNotify = false;
 };
 
 // The signature search as the engine creates it.
