@@ -11,19 +11,45 @@
 #include <string>
 
 #include "DataRun.h"
-#include "EngineFactories.h"
+#include "EngineServices.h"
 #include "FATQuickSearch.h"
 #include "RawSearchController.h"
 #include "RawTestSupport.h"
 #include "RecoveryInterfaces.h"
+#include "SearcherRow.h"
 #include "StorageDeviceData.h"
 #include "StorageDevices.h"
+#include "support/PlannedSearcherRows.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 using velmora::test::RunProgram;
+using velmora::test::ScopedSearcherRows;
 using velmora::test::TempDir;
+
+// A file-start test answering through a function.
+class FileStart final : public IFileStartService {
+public:
+    explicit FileStart(int (*test)(const unsigned char*, unsigned)) : test_(test) {}
+    int TestFileStart(const unsigned char* sector, unsigned length) override {
+        return test_(sector, length);
+    }
+
+private:
+    int (*test_)(const unsigned char*, unsigned);
+};
+
+// The only rows: one providing the file-start test (null: none at all).
+std::vector<SearcherRow> ProvidingFileStart(IFileStartService* service) {
+    SearcherRow provider;
+    provider.name = "file-start test";
+    provider.fileStart = service;
+    return {provider};
+}
+
+FileStart g_signatureSearch(&RawSearchTestFileStart);
+FileStart g_knowsNothing([](const unsigned char*, unsigned) { return 0; });
 
 struct Expected {
     unsigned long long cluster;
@@ -49,9 +75,7 @@ protected:
     void SetUp() override {
         if (!s_ok)
             GTEST_SKIP() << "the FAT fixtures cannot be made here (mkfs.fat, mtools, python3)";
-        saved_ = EngineFactories().testFileStart;
     }
-    void TearDown() override { EngineFactories().testFileStart = saved_; }
 
     // Deleted files whose first cluster lies above the first 64 Ki clusters:
     // the ones whose high word was cleared.
@@ -129,7 +153,6 @@ protected:
 
     static inline TempDir* s_dir = nullptr;
     static inline bool s_ok = false;
-    EngineFactoryTable::FileStartTest saved_ = nullptr;
 };
 
 TEST_F(FatContent, ClearedHighWordsComeBackThroughTheFileStartTest) {
@@ -137,7 +160,7 @@ TEST_F(FatContent, ClearedHighWordsComeBackThroughTheFileStartTest) {
     const auto expected = ClearedFiles(s_dir->path() + "/fat/fat32_hiclear.json");
     ASSERT_GE(expected.size(), 3u);
 
-    EngineFactories().testFileStart = &RawSearchTestFileStart;
+    const ScopedSearcherRows rows(ProvidingFileStart(&g_signatureSearch));
     const auto found = Scan(image);
     for (const auto& [path, want] : expected) {
         ASSERT_TRUE(found.count(path)) << path;
@@ -181,9 +204,16 @@ TEST_F(FatContent, OnlyTheContentPlacesSomeFiles) {
                    &listing));
     ASSERT_NE(listing.find("gone_eoi_split.jpg"), std::string::npos) << listing;
 
-    EngineFactories().testFileStart = &RawSearchTestFileStart;
-    const auto truth = Scan(img);
-    const auto guessed = Scan(cleared);
+    std::map<std::string, Found> truth, guessed, blind;
+    {
+        const ScopedSearcherRows rows(ProvidingFileStart(&g_signatureSearch));
+        truth = Scan(img);
+        guessed = Scan(cleared);
+    }
+    {
+        const ScopedSearcherRows rows(ProvidingFileStart(&g_knowsNothing));
+        blind = Scan(cleared);
+    }
     for (const char* name : gone) {
         const std::string path = std::string("gone_") + name;
         ASSERT_TRUE(truth.count(path) && guessed.count(path)) << path;
@@ -193,8 +223,6 @@ TEST_F(FatContent, OnlyTheContentPlacesSomeFiles) {
     }
     // A test that knows no file leaves some of them elsewhere: the answers
     // above are the analysers' work.
-    EngineFactories().testFileStart = [](const unsigned char*, unsigned) { return 0; };
-    const auto blind = Scan(cleared);
     int misplaced = 0;
     for (const char* name : gone) {
         const std::string path = std::string("gone_") + name;
