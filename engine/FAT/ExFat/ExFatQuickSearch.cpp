@@ -58,16 +58,7 @@ int CExFatVolumeAnalyer::GetLabel(char* buffer, int size) {
 int CExFatQuickSearch::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) {
     return AnswerSearchedPartitionQuery(
         m_prepared ? 1 : 0, out, capacity, [this](int) -> CSearchedPartitionInfo* {
-            auto* record = new (std::nothrow) CSearchedPartitionInfo(m_partition.GetSectorSize());
-            if (!record)
-                return nullptr;
-            record->runOriginSector =
-                static_cast<long long>(m_partition.GetDataRegionStartSector());
-            record->startSector = 0;
-            record->totalSectors = 0;
-            record->fileSystemType = 7;
-            record->sectorsPerCluster = m_partition.GetSectorsPerCluster();
-            return record;
+            return new (std::nothrow) CSearchedPartitionInfo(m_record);
         });
 }
 
@@ -87,7 +78,9 @@ VKRESULT CExFatQuickSearch::QuickSearchFiles(IStorageDevice* volume, IProgress* 
             result = QuickSearch(volume, progress);
     }
     if (announced) {
-        m_builder->SetPartitonDevice(nullptr, volume);
+        // With the volume's record the builder can read a recycle bin's
+        // index files where they lie: runs count from the cluster heap.
+        m_builder->SetPartitonDevice(&m_record, volume);
         m_builder->FlashBuild(SEARCHER_EXFAT);
     }
     m_partition.ClearFatData();
@@ -154,6 +147,12 @@ VKRESULT CExFatQuickSearch::PrepareSearch(IStorageDevice* device) {
     } catch (const std::bad_alloc&) {
         return VK_ERROR(kModuleFATSearch, kErrOutOfMemory);
     }
+    m_record = CSearchedPartitionInfo(static_cast<unsigned>(sectorSize));
+    m_record.runOriginSector = static_cast<long long>(heap);
+    m_record.startSector = 0;
+    m_record.totalSectors = 0;
+    m_record.fileSystemType = 7;
+    m_record.sectorsPerCluster = spc;
     m_prepared = true;
     const long long rootId =
         static_cast<long long>(m_partition.ConvertClusterNumToSector(dbr.GetRootDirStartCluster()));

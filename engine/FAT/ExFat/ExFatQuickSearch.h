@@ -12,6 +12,7 @@
 #include "ExFatPartition.h"
 #include "ResultCode.h"
 #include "SearchInterfaces.h"
+#include "SearchedPartitionInfo.h"
 #include "Utility/ScanDamage.h"
 
 class IStorageDevice;
@@ -74,6 +75,8 @@ private:
     CEFDTAnalyze m_parser;
     std::vector<uint8_t> m_cluster;
     std::unordered_set<uint32_t> m_readClusters;
+    // The volume as its partition record describes it, once prepared.
+    CSearchedPartitionInfo m_record;
     bool m_prepared = false;
     vk::DamageCounter m_damage{"exFAT quick search"};
 };

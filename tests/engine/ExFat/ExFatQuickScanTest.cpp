@@ -553,6 +553,48 @@ TEST_F(ExFatQuickScanTest, ReplayedResultRecoversByTheNodesType) {
     controller->Release();
 }
 
+// A Windows recycle bin on a card: its "$R" files are shown under the names
+// their "$I" files keep, read through the volume's own geometry.
+TEST_F(ExFatQuickScanTest, RecycledFilesGetTheirNamesBack) {
+    if (!HaveTool("mkfs.exfat"))
+        GTEST_SKIP() << "mkfs.exfat is not installed";
+    const std::string image = m_tmp / "recycle.img";
+    std::string out;
+    ASSERT_EQ(RunPython("ExFat/make_exfat_recycle.py", {image}, &out), 0) << out;
+    // "path<TAB>original name" for every recycled entry of the manifest.
+    ASSERT_EQ(
+        RunTool({"python3", "-c",
+                 "import json, sys\n"
+                 "for e in json.load(open(sys.argv[1]))['volumes'][0]['files']:\n"
+                 "    if 'recycled_name' in e: print(e['path'] + '\\t' + e['recycled_name'])\n",
+                 m_tmp / "recycle.json"},
+                &out),
+        0);
+    const EngineFactoryTable saved = EngineFactories();
+    InstallEngineFactories();
+    ExFatScan scan(velmora::test::ReadFile(image), 512);
+    EXPECT_EQ(scan.Run(), VK_OK);
+    std::set<std::string> paths;
+    for (const auto& [path, node] : scan.Files(true))
+        paths.insert(path);
+    int recycled = 0;
+    for (const std::string& line : velmora::fattest::Split(out, '\n')) {
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos)
+            continue;
+        const std::string onDisk = line.substr(0, tab);
+        const std::string original = onDisk.substr(0, onDisk.rfind('/') + 1) + line.substr(tab + 1);
+        EXPECT_TRUE(paths.count(original)) << onDisk << " should be shown as " << original;
+        EXPECT_FALSE(paths.count(onDisk)) << onDisk << " kept its recycled name";
+        ++recycled;
+    }
+    EXPECT_GE(recycled, 4);
+    for (const std::string& p : paths)
+        EXPECT_EQ(p.find("/$I"), std::string::npos) << p;
+    EXPECT_TRUE(paths.count("/keep.txt"));
+    EngineFactories() = saved;
+}
+
 // A volume made at test time with many folders and deleted files.
 TEST_F(ExFatQuickScanTest, GeneratedVolumeMatchesManifestAndSleuthKit) {
     if (!HaveTool("mkfs.exfat") || !HaveTool("fls") || !HaveTool("tsk_recover"))

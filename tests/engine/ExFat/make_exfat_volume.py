@@ -204,6 +204,45 @@ class Folder:
         return max(1, (entries * 32 + vol.csize - 1) // vol.csize)
 
 
+def write_tree(vol, mv, entries, folder_extra=None):
+    """Live files at any paths, their folders made as the paths need them
+    (contiguous, no FAT chain), the root's sets added last. entries:
+    (path, bytes, mtime, extra manifest fields); folder_extra: path to extra
+    fields of a folder's manifest entry."""
+    folder_extra = folder_extra or {}
+    tree = {}
+    for path, data, mtime, extra in entries:
+        parts = path.strip("/").split("/")
+        node = tree
+        for part in parts[:-1]:
+            node = node.setdefault(part, {})
+        node[parts[-1]] = (data, mtime, extra)
+
+    def sets_of(node, prefix):
+        sets = []
+        for name, value in node.items():
+            path = prefix + "/" + name
+            if isinstance(value, dict):
+                inner = sets_of(value, path)
+                n = max(1, (sum(len(s) for s in inner) + vol.csize - 1) // vol.csize)
+                first = vol.allocate(n)
+                vol.write_data(first, b"".join(bytes(s) for s in inner).ljust(n * vol.csize, b"\0"))
+                fx.Manifest.folder(mv, path, **folder_extra.get(path, {}))
+                sets.append(vol.entry_set(name, ATTR_DIR, first, n * vol.csize, EPOCH))
+            else:
+                data, mtime, extra = value
+                first = 0
+                if data:
+                    first = vol.allocate((len(data) + vol.csize - 1) // vol.csize)
+                    vol.write_data(first, data)
+                sets.append(vol.entry_set(name, ATTR_ARCHIVE, first, len(data), mtime))
+                fx.Manifest.file(mv, path, data, mtime, **extra)
+        return sets
+
+    for s in sets_of(tree, ""):
+        vol.add_to_root(s)
+
+
 def main(argv):
     ap = argparse.ArgumentParser()
     ap.add_argument("image")
