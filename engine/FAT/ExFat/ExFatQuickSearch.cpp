@@ -77,18 +77,14 @@ VKRESULT CExFatQuickSearch::QuickSearchFiles(IStorageDevice* volume, IProgress* 
         if (ResultSucceeded(result))
             result = QuickSearch(volume, progress);
     }
-    if (announced) {
-        // With the volume's record the builder can read a recycle bin's
-        // index files where they lie: runs count from the cluster heap.
-        m_builder->SetPartitonDevice(&m_record, volume);
-        m_builder->FlashBuild(SEARCHER_EXFAT);
-    }
     m_partition.ClearFatData();
     m_damage.LogSummary();
-    // The caller learns from this record that the search is over, whatever
+    // With the volume's record the builder can read a recycle bin's index
+    // files where they lie (runs count from the cluster heap); the caller
+    // learns from the finished record that the search is over, whatever
     // became of it.
-    if (progress)
-        SendProgress(progress, PROGRESS_FINISHED, 1, 1, result);
+    FinishQuickSearch(announced ? m_builder : nullptr, SEARCHER_EXFAT,
+                      announced ? &m_record : nullptr, volume, progress, 1, 1, result);
     return result;
 }
 

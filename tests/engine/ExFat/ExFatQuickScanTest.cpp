@@ -570,8 +570,7 @@ TEST_F(ExFatQuickScanTest, RecycledFilesGetTheirNamesBack) {
                  m_tmp / "recycle.json"},
                 &out),
         0);
-    const EngineFactoryTable saved = EngineFactories();
-    InstallEngineFactories();
+    velmora::test::ScopedEngineRows engine;
     ExFatScan scan(velmora::test::ReadFile(image), 512);
     EXPECT_EQ(scan.Run(), VK_OK);
     std::set<std::string> paths;
@@ -592,7 +591,6 @@ TEST_F(ExFatQuickScanTest, RecycledFilesGetTheirNamesBack) {
     for (const std::string& p : paths)
         EXPECT_EQ(p.find("/$I"), std::string::npos) << p;
     EXPECT_TRUE(paths.count("/keep.txt"));
-    EngineFactories() = saved;
 }
 
 // A volume made at test time with many folders and deleted files.
