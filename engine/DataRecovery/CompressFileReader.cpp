@@ -152,13 +152,13 @@ int CCompressFileReader::Open(IStorageDevice* device, CFileNode* node,
     if (!CFileReader::Open(device, node, partition))
         return 0;
     if (bytesPerCluster_ < 512 || UnitBytes() > kMaxCompressUnitBytes) {
-        CatchExeception::WriteLog("CCompressFileReader::Open: %d-byte clusters are not supported",
+        CatchExeception::WriteLog("CCompressFileReader::Open: %d-byte clusters are not supported\n",
                                   bytesPerCluster_);
         Close();
         return 0;
     }
     if (!resident_ && !BuildLayout(runs_, fileSize_, layout_)) {
-        CatchExeception::WriteLog("CCompressFileReader::Open: run list too long for the file");
+        CatchExeception::WriteLog("CCompressFileReader::Open: run list too long for the file\n");
         Close();
         return 0;
     }
@@ -218,7 +218,7 @@ bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector
             if (!ClusterToByte(p.s64LCN, 0, &position) ||
                 !ReadDeviceBytes(position, target, static_cast<long long>(bytes))) {
                 CatchExeception::WriteLog(
-                    "CCompressFileReader: unit %zu at cluster %lld cannot be read", k, p.s64LCN);
+                    "CCompressFileReader: unit %zu at cluster %lld cannot be read\n", k, p.s64LCN);
                 return false;
             }
             at += bytes;
@@ -229,7 +229,8 @@ bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector
     if (type != COMPRESSED_UNIT)
         return true;
     if (!DecompressUnit(raw.data(), at, out, unitBytes)) {
-        CatchExeception::WriteLog("CCompressFileReader: unit %zu holds damaged compressed data", k);
+        CatchExeception::WriteLog("CCompressFileReader: unit %zu holds damaged compressed data\n",
+                                  k);
         return false;
     }
     return true;

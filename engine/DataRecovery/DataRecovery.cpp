@@ -9,6 +9,7 @@
 #include "CompressFileReader.h"
 #include "FileNode.h"
 #include "RecoveryOutput.h"
+#include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "Utility/CatchExeception.h"
@@ -194,38 +195,36 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
         return nullptr;
     }
 
-    IFileReader* reader = nullptr;
+    vk::ReleasePtr<IFileReader> reader;
     bool compressed = false;
     if (node->IsCompressed()) {
-        reader = node->CreateCompressFileReader(partition->fileSystemContext);
+        reader.reset(node->CreateCompressFileReader(partition->fileSystemContext));
         if (!reader) {
             CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
             return nullptr;
         }
         if (partition->fileSystemType == FS_NTFS) {
-            auto* ntfs = dynamic_cast<CCompressFileReader*>(reader);
+            auto* ntfs = dynamic_cast<CCompressFileReader*>(reader.get());
             if (ntfs) {
                 compressed = true;
                 if (!ntfs->Open(device_, node, partition)) {
                     CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
-                    reader->Release();
                     return nullptr;
                 }
             }
         }
     } else {
         auto* plain = new CFileReader();
+        reader.reset(plain);
         if (!plain->Open(device_, node, partition)) {
             CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
-            plain->Release();
             return nullptr;
         }
-        reader = plain;
     }
 
     if (reader_)
         reader_->Release();
-    reader_ = reader;
+    reader_ = reader.release();
     compressed_ = compressed;
     node_ = node;
     creationTime_ = node->GetCreationTime();

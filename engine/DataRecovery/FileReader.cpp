@@ -7,11 +7,31 @@
 #include "EngineServices.h"
 #include "FileNode.h"
 #include "IStorageDevice.h"
+#include "ReleasePtr.h"
 #include "SearchedPartitionInfo.h"
+#include "SectorSize.h"
 #include "Utility/CatchExeception.h"
+
+bool RecordMatchesDevice(const CSearchedPartitionInfo* partition, IStorageDevice* device) {
+    if (!partition || !device)
+        return false;
+    const unsigned deviceSize =
+        vk::NormaliseSectorSize(static_cast<uint64_t>(std::max(device->GetSectorSize(), 0)));
+    if (partition->GetSectorSize() == deviceSize)
+        return true;
+    // Cluster sizes come from the record and run origins are device sectors:
+    // with two sector sizes one of them would address the wrong bytes.
+    CatchExeception::WriteLog(
+        "file reader: partition record of %u-byte sectors on a device of %u-byte sectors, "
+        "refused\n",
+        partition->GetSectorSize(), deviceSize);
+    return false;
+}
 
 int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) {
     if (!device || !node || !partition)
+        return 0;
+    if (!RecordMatchesDevice(partition, device))
         return 0;
     const long long bpc =
         static_cast<long long>(partition->sectorsPerCluster) * partition->GetSectorSize();
@@ -32,7 +52,7 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
     if (!resident && list) {
         for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) {
             if (runs.size() >= kMaxReaderRuns) {
-                CatchExeception::WriteLog("CFileReader::Open: more than %zu runs, refused",
+                CatchExeception::WriteLog("CFileReader::Open: more than %zu runs, refused\n",
                                           kMaxReaderRuns);
                 return 0;
             }
@@ -67,8 +87,8 @@ IFileReader* CFileReader::Clone() {
 }
 
 int CFileReader::DeviceSectorSize() const {
-    int s = device_ ? device_->GetSectorSize() : 0;
-    return s > 0 ? s : 512;
+    const int s = device_ ? device_->GetSectorSize() : 0;
+    return static_cast<int>(vk::NormaliseSectorSize(static_cast<uint64_t>(std::max(s, 0))));
 }
 
 bool CFileReader::ClusterToByte(long long cluster, long long within, long long* position) const {
@@ -138,16 +158,16 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
     if (offset < 0 || length < 0)
         return 0;
     IResidentDataService* service = vk::ResidentDataService();
-    IFileReader* ntfs = service ? service->CreateResidentDataReader(
-                                      device_, static_cast<IFileNode*>(node_), runOrigin_,
-                                      static_cast<unsigned>(sectorsPerCluster_))
-                                : nullptr;
+    vk::ReleasePtr<IFileReader> ntfs(
+        service
+            ? service->CreateResidentDataReader(device_, static_cast<IFileNode*>(node_), runOrigin_,
+                                                static_cast<unsigned>(sectorsPerCluster_))
+            : nullptr);
     if (!ntfs)
         return 0;
     int error = 0;
     const unsigned n = ntfs->ReadData(offset, reinterpret_cast<char*>(buffer),
                                       static_cast<unsigned>(length), &error);
-    ntfs->Release();
     if (n == 0 || n > static_cast<unsigned>(length))
         return 0;
     got = static_cast<int>(n);
@@ -192,7 +212,7 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
                 if (!ClusterToByte(run.start, within, &device) ||
                     !ReadDeviceBytes(device, out, n)) {
                     CatchExeception::WriteLog(
-                        "CFileReader::Read: run at cluster %lld (+%lld bytes) cannot be read",
+                        "CFileReader::Read: run at cluster %lld (+%lld bytes) cannot be read\n",
                         run.start, within);
                     return fail();
                 }

@@ -68,6 +68,10 @@ protected:
     bool resident_ = false;
 };
 
+// True when the partition record's sector size is the device's (logged when
+// not): a record of another sector size must not be read through it.
+bool RecordMatchesDevice(const CSearchedPartitionInfo* partition, IStorageDevice* device);
+
 // Most runs a reader takes from one list: a bound on the walk over a list
 // that a damaged record made huge.
 constexpr size_t kMaxReaderRuns = 1u << 22;

@@ -147,7 +147,7 @@ bool SetFileTimes(const char* path, long long creation, long long modification, 
         return true;
     timespec times[2] = {TicksToTimespec(atime), TicksToTimespec(mtime)};
     if (::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) != 0) {
-        CatchExeception::WriteLog("SetFileTimes: utimensat[%s] failed with %s", path,
+        CatchExeception::WriteLog("SetFileTimes: utimensat[%s] failed with %s\n", path,
                                   std::strerror(errno));
         return false;
     }
@@ -185,7 +185,7 @@ void GiveToInvokingUser(const char* path) {
     if (::lstat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
         return;
     if (::lchown(path, uid, gid) != 0)
-        CatchExeception::WriteLog("GiveToInvokingUser: chown[%s] failed with %s", path,
+        CatchExeception::WriteLog("GiveToInvokingUser: chown[%s] failed with %s\n", path,
                                   std::strerror(errno));
 }
 

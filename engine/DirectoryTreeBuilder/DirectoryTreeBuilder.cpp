@@ -11,6 +11,7 @@
 #include "IRecoveryFilter.h"
 #include "RecoveryInterfaces.h"
 #include "RecyclerFilter.h"
+#include "ReleasePtr.h"
 #include "SearchedPartitionInfo.h"
 #include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
@@ -621,9 +622,9 @@ void CDirectoryTreeBuilder::RestoreRecycledName(IFileNode* node, _tagSearcherTyp
     const unsigned sectorsPerCluster =
         partition_ && partition_->sectorsPerCluster ? partition_->sectorsPerCluster : 2;
     IResidentDataService* service = vk::ResidentDataService();
-    IFileReader* reader =
+    vk::ReleasePtr<IFileReader> reader(
         service ? service->CreateResidentDataReader(device_, index, startSector, sectorsPerCluster)
-                : nullptr;
+                : nullptr);
     indexFiles_.erase(pair);
     std::string original;
     if (reader) {
@@ -631,7 +632,7 @@ void CDirectoryTreeBuilder::RestoreRecycledName(IFileNode* node, _tagSearcherTyp
         int error = 0;
         const unsigned want = static_cast<unsigned>(std::clamp<long long>(size, 0, sizeof(buffer)));
         const unsigned got = reader->ReadData(0, reinterpret_cast<char*>(buffer), want, &error);
-        reader->Release();
+        reader.reset();
         original = CRecyclerFilter::NameFromIndexFile(buffer, std::min<unsigned>(got, want));
     }
     index->Release();
@@ -716,7 +717,7 @@ void CDirectoryTreeBuilder::PropagateDeleted(_DIRECTORY_TREE_INFO& tree) {
 }
 
 void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
-    std::printf("CDirectoryTreeBuilder::BuildLostNodes entry\n");
+    CatchExeception::Trace("CDirectoryTreeBuilder::BuildLostNodes entry\n");
     const bool showNormal = !filter_ || filter_->ShowNormalFiles();
     // Empty files under a folder are dropped from it first, so that a
     // folder left with nothing is judged empty.
@@ -742,8 +743,8 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
     std::vector<IFileNode*> batch;
     for (IFileNode* c = lost->GetFirstChild(); c; c = c->GetNextNode())
         EmitSubtree(tree, c, batch);
-    std::printf("CDirectoryTreeBuilder BuildLostNodes nodsNotify.size() = %ld.\n",
-                static_cast<long>(batch.size()));
+    CatchExeception::Trace("CDirectoryTreeBuilder BuildLostNodes nodsNotify.size() = %ld.\n",
+                           static_cast<long>(batch.size()));
     if (batch.empty()) {
         lost->Release();
         return;
@@ -770,8 +771,8 @@ void CDirectoryTreeBuilder::ReleaseUnshown(_DIRECTORY_TREE_INFO& tree) {
             });
         }
         index->clear();
-        std::printf("CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n",
-                    released);
+        CatchExeception::Trace(
+            "CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n", released);
     }
 }
 
@@ -805,9 +806,11 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     tree->waiting.clear();
     tree->trashCandidates.clear();
 
-    std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", type,
-                static_cast<long long>(tree->shownTotal));
-    std::printf("CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n",
-                type, static_cast<long long>(tree->addedTotal));
+    CatchExeception::Trace(
+        "CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total files: %lld\n", type,
+        static_cast<long long>(tree->shownTotal));
+    CatchExeception::Trace(
+        "CDirectoryTreeBuilder::FlashBuild  searcherType : %d, total added files: %lld\n", type,
+        static_cast<long long>(tree->addedTotal));
     flushing_ = false;
 }

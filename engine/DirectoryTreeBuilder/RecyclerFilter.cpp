@@ -1,12 +1,12 @@
 #include "RecyclerFilter.h"
 
-#include <iconv.h>
 #include <strings.h>
 
 #include <cstring>
 #include <vector>
 
 #include "FileNode.h"
+#include "Utility/TextConvert.h"
 
 bool CRecyclerFilter::IsRecycleBinFolder(IFileNode* node) {
     if (!node || !(node->GetAttribute() & 0x10))
@@ -80,26 +80,17 @@ std::string CRecyclerFilter::NameFromIndexFile(const unsigned char* data, size_t
 }
 
 std::string CRecyclerFilter::UTF162UTF8(const unsigned char* text, size_t bytes, size_t limit) {
-    if (!text || bytes == 0)
+    if (!text || bytes < 2)
         return {};
-    iconv_t cd = iconv_open("UTF-8", "UTF-16LE");
-    if (cd == reinterpret_cast<iconv_t>(-1))
+    // A name never holds a NUL: the text ends at one.
+    vk::Utf16Options options;
+    options.stopAtNul = true;
+    bool damaged = false;
+    std::string result = vk::Utf16ToUtf8(text, bytes / 2, options, &damaged);
+    // Half a unit, a damaged unit or a name longer than the limit: the
+    // stored name is not trustworthy, and the recycled file keeps its own.
+    if ((bytes % 2) != 0 || damaged || result.size() > limit)
         return {};
-    std::vector<char> in(text, text + bytes);
-    std::vector<char> out(limit);
-    char* inPtr = in.data();
-    size_t inLeft = in.size();
-    char* outPtr = out.data();
-    size_t outLeft = out.size();
-    const size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || inLeft != 0)
-        return {};
-    std::string result(out.data(), out.size() - outLeft);
-    // A name never holds a NUL; stop at one rather than keep a hidden tail.
-    const size_t nul = result.find('\0');
-    if (nul != std::string::npos)
-        result.resize(nul);
     return result;
 }
 

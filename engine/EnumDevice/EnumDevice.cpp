@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ByteReader.h"
+#include "SectorSize.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/MessageCenter.h"
@@ -108,9 +109,8 @@ const char* GetDiskDevName(const IStorageDevice* disk) {
 
 int GetDiskDevSectorSize(const IStorageDevice* disk) {
     CCollectDiskDeviceInfoStruct* info = GetDiskInfo(disk);
-    return info && info->sectorSize > 0 && info->sectorSize <= INT_MAX
-               ? static_cast<int>(info->sectorSize)
-               : 512;
+    return static_cast<int>(vk::NormaliseSectorSize(
+        info && info->sectorSize > 0 ? static_cast<uint64_t>(info->sectorSize) : 0));
 }
 
 int GetDiskPartSchemeType(const IStorageDevice* disk) {
@@ -132,7 +132,7 @@ DiskTable ReadDiskTable(IStorageDevice* disk) {
     CPartitionTableAnalyze analyze;
     VKRESULT r = analyze.AnalyzePartitionTable(disk, table.entries);
     if (ResultFailed(r)) {
-        CatchExeception::WriteLog("Partition table of %s not read: 0x%llx",
+        CatchExeception::WriteLog("Partition table of %s not read: 0x%llx\n",
                                   GetDiskDevName(disk) ? GetDiskDevName(disk) : "?",
                                   static_cast<unsigned long long>(r));
         table.entries.clear();
@@ -167,7 +167,7 @@ std::shared_ptr<const EnumSnapshot> EnumSnapshot::Take(const EnumDeviceEnvironme
                      velmora::platform::DeviceNaming(env.devFolder),
                      env.apfs ? env.apfs : velmora::platform::MakeApfsListing(env.devFolder)});
     for (const auto& skipped : snapshot->blocks.skipped)
-        CatchExeception::WriteLog("Block device %s not listed: %s", skipped.name.c_str(),
+        CatchExeception::WriteLog("Block device %s not listed: %s\n", skipped.name.c_str(),
                                   skipped.reason.c_str());
     return snapshot;
 }
@@ -226,11 +226,11 @@ VKRESULT CEnumDeviceEx::Init() {
         DevList volumes, partitions;
         VKRESULT rv = m_enum->EnumVolumeDevice(disk, volumes);
         if (ResultFailed(rv))
-            CatchExeception::WriteLog("Volumes of %s: 0x%llx", GetDiskDevName(disk),
+            CatchExeception::WriteLog("Volumes of %s: 0x%llx\n", GetDiskDevName(disk),
                                       static_cast<unsigned long long>(rv));
         VKRESULT rp = m_enum->EnumPartitionDevice(disk, partitions);
         if (ResultFailed(rp))
-            CatchExeception::WriteLog("Partitions of %s: 0x%llx", GetDiskDevName(disk),
+            CatchExeception::WriteLog("Partitions of %s: 0x%llx\n", GetDiskDevName(disk),
                                       static_cast<unsigned long long>(rp));
         m_volumes[disk] = std::move(volumes);
         m_partitions[disk] = std::move(partitions);

@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "EnumDevice.h"
+#include "SectorSize.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "platform/TextBuffer.h"
@@ -22,7 +23,7 @@ VKRESULT CEnumDisk::ExecEnum(DevList& list, std::map<const IStorageDevice*, Disk
         else if (block.sizeBytes < kMinDiskBytes)
             reason = "smaller than 8 MiB";
         if (reason) {
-            CatchExeception::WriteLog("Disk %s not listed: %s", block.bsdName.c_str(), reason);
+            CatchExeception::WriteLog("Disk %s not listed: %s\n", block.bsdName.c_str(), reason);
             continue;
         }
         DiskTable table;
@@ -39,10 +40,11 @@ VKRESULT CEnumDisk::ExecEnum(DevList& list, std::map<const IStorageDevice*, Disk
 IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block, DiskTable& table) {
     const std::string path = m_snapshot->naming.NodePath(block.bsdName);
     if (path.empty() || path.size() >= 128) {
-        CatchExeception::WriteLog("Disk %s not listed: no usable node path", block.bsdName.c_str());
+        CatchExeception::WriteLog("Disk %s not listed: no usable node path\n",
+                                  block.bsdName.c_str());
         return nullptr;
     }
-    CatchExeception::WriteLog("CIOKitFunc::BSDName2DevPath = %s", path.c_str());
+    CatchExeception::WriteLog("CIOKitFunc::BSDName2DevPath = %s\n", path.c_str());
     IStorageDevice* disk = CreateDiskDevice(path.c_str());
     if (disk == nullptr)
         return nullptr;
@@ -50,7 +52,7 @@ IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block, DiskTable& table) 
     // A disk the user may not read is still shown, so the interface can say
     // why it cannot be scanned; one whose node is gone is not.
     if (!opened && disk->IsPermitted()) {
-        CatchExeception::WriteLog("Disk %s not listed: its node %s does not open",
+        CatchExeception::WriteLog("Disk %s not listed: its node %s does not open\n",
                                   block.bsdName.c_str(), path.c_str());
         delete disk;
         return nullptr;
@@ -63,7 +65,7 @@ IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block, DiskTable& table) 
     info->writable = block.writable ? 1 : 0;
     CopyToBuffer(info->registryName, sizeof(info->registryName), block.model);
     CopyToBuffer(info->bsdName, sizeof(info->bsdName), block.bsdName);
-    info->sectorSize = block.logicalBlockSize ? block.logicalBlockSize : 512;
+    info->sectorSize = vk::NormaliseSectorSize(block.logicalBlockSize);
     info->totalSectors =
         static_cast<int64_t>(block.sizeBytes / static_cast<uint64_t>(info->sectorSize));
     info->cylinders = info->totalSectors / 16065;

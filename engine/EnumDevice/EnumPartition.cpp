@@ -187,7 +187,7 @@ DevList CMergeVolumeAndPartition::GetPartListNonexistentInVolumeList(
         IStorageDevice* partition = partitions[i];
         if (PartitionRecord(partition) == nullptr) {
             // Nothing to make a volume from; it stays in the partition list.
-            CatchExeception::WriteLog("Partition without a record not offered as a volume");
+            CatchExeception::WriteLog("Partition without a record not offered as a volume\n");
             continue;
         }
         bool covered = false;

@@ -73,7 +73,7 @@ VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list,
                                strnlen(diskInfo->bsdName, sizeof(diskInfo->bsdName)));
     const BlockDevice* diskBlock = velmora::platform::FindBlockDevice(m_snapshot->blocks, diskName);
     if (diskBlock == nullptr) {
-        CatchExeception::WriteLog("Volumes of %s: the disk is gone from the listing",
+        CatchExeception::WriteLog("Volumes of %s: the disk is gone from the listing\n",
                                   diskName.c_str());
         return VK_OK;
     }
@@ -91,7 +91,7 @@ VKRESULT CEnumVolume::ExecEnum(const IStorageDevice* diskConst, DevList& list,
 
     for (const BlockDevice* block : candidates) {
         if (IsExtendedContainer(*block, table)) {
-            CatchExeception::WriteLog("Volume %s not listed: the container of logical partitions",
+            CatchExeception::WriteLog("Volume %s not listed: the container of logical partitions\n",
                                       block->bsdName.c_str());
             continue;
         }
@@ -125,7 +125,7 @@ IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice&
                                         const DiskTable& table) {
     const std::string path = m_snapshot->naming.NodePath(block.bsdName);
     if (path.empty() || path.size() >= 128) {
-        CatchExeception::WriteLog("Volume %s not listed: no usable node path",
+        CatchExeception::WriteLog("Volume %s not listed: no usable node path\n",
                                   block.bsdName.c_str());
         return nullptr;
     }
@@ -133,7 +133,7 @@ IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice&
     if (volume == nullptr)
         return nullptr;
     if (!volume->Open(nullptr) && volume->IsPermitted()) {
-        CatchExeception::WriteLog("Volume %s not listed: its node %s does not open",
+        CatchExeception::WriteLog("Volume %s not listed: its node %s does not open\n",
                                   block.bsdName.c_str(), path.c_str());
         delete volume;
         return nullptr;
@@ -176,11 +176,12 @@ bool CEnumVolume::FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& info, IStorag
                                  const DiskTable& table) {
     const uint64_t ssz = GetDiskDevSectorSize(disk);
     if (block.sizeBytes == 0 || block.sizeBytes / ssz == 0) {
-        CatchExeception::WriteLog("Volume %s not listed: size 0", block.bsdName.c_str());
+        CatchExeception::WriteLog("Volume %s not listed: size 0\n", block.bsdName.c_str());
         return false;
     }
     if (block.deviceId == 0) {
-        CatchExeception::WriteLog("Volume %s not listed: no device number", block.bsdName.c_str());
+        CatchExeception::WriteLog("Volume %s not listed: no device number\n",
+                                  block.bsdName.c_str());
         return false;
     }
     info.flag = 0;
@@ -199,7 +200,7 @@ bool CEnumVolume::FillVolumeInfo(CCollectedVolumeDeviceInfoStruct& info, IStorag
         if (entry == nullptr) {
             // The kernel may know partitions our reader does not: the volume
             // is still scannable, only its type is unknown.
-            CatchExeception::WriteLog("Volume %s: no entry in the disk's table",
+            CatchExeception::WriteLog("Volume %s: no entry in the disk's table\n",
                                       block.bsdName.c_str());
         } else if (scheme == kSchemeGPT) {
             info.gptType = GuidFromDisk(entry->typeGuid);

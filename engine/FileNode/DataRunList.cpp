@@ -48,7 +48,7 @@ void CDataRunList::AddDataRun(const DataRun* run) {
     if (!run)
         return;
     if (run->length <= 0) {
-        CatchExeception::WriteLog("CDataRunList: run (%lld, %lld) has no length, ignored",
+        CatchExeception::WriteLog("CDataRunList: run (%lld, %lld) has no length, ignored\n",
                                   run->start, run->length);
         return;
     }
@@ -56,13 +56,13 @@ void CDataRunList::AddDataRun(const DataRun* run) {
     if (allocated) {
         if (run->start > std::numeric_limits<long long>::max() - run->length) {
             CatchExeception::WriteLog(
-                "CDataRunList: run (%lld, %lld) runs past the address space, ignored", run->start,
+                "CDataRunList: run (%lld, %lld) runs past the address space, ignored\n", run->start,
                 run->length);
             return;
         }
         if (Overlaps(run->start, run->length)) {
             CatchExeception::WriteLog(
-                "CDataRunList: run (%lld, %lld) overlaps an earlier run, ignored", run->start,
+                "CDataRunList: run (%lld, %lld) overlaps an earlier run, ignored\n", run->start,
                 run->length);
             return;
         }

@@ -33,7 +33,7 @@ private:
 };
 
 void LogLoop(const CFileNode* node) {
-    CatchExeception::WriteLog("CFileNode: parent chain of node %lld loops, walk stopped",
+    CatchExeception::WriteLog("CFileNode: parent chain of node %lld loops, walk stopped\n",
                               node->GetCurrentNodeID());
 }
 
@@ -182,19 +182,19 @@ int CFileNode::AddChild(IFileNode* node) {
     if (!child)
         return 0;
     if (child == this) {
-        CatchExeception::WriteLog("CFileNode::AddChild: node %lld cannot be its own child",
+        CatchExeception::WriteLog("CFileNode::AddChild: node %lld cannot be its own child\n",
                                   nodeId_);
         return 0;
     }
     if (child->parent_ || child->next_ || child->prev_) {
         CatchExeception::WriteLog(
-            "CFileNode::AddChild: node %lld is already linked into a tree, refused",
+            "CFileNode::AddChild: node %lld is already linked into a tree, refused\n",
             child->nodeId_);
         return 0;
     }
     if (IsLoopedToSelf(this, child)) {
         CatchExeception::WriteLog(
-            "CFileNode::AddChild: node %lld is an ancestor of node %lld, refused", child->nodeId_,
+            "CFileNode::AddChild: node %lld is an ancestor of node %lld, refused\n", child->nodeId_,
             nodeId_);
         return 0;
     }
@@ -215,7 +215,7 @@ int CFileNode::AddNext(IFileNode* other) {
     if (node == this || node->parent_ || node->next_ || node->prev_ ||
         (parent_ && (node == parent_ || IsLoopedToSelf(this, node)))) {
         CatchExeception::WriteLog(
-            "CFileNode::AddNext: node %lld is already linked or an ancestor, refused",
+            "CFileNode::AddNext: node %lld is already linked or an ancestor, refused\n",
             node->nodeId_);
         return 0;
     }
@@ -257,7 +257,7 @@ int CFileNode::RemoveChild(CFileNode* child) {
 void CFileNode::SetParent(CFileNode* parent) {
     if (parent && (parent == this || IsLoopedToSelf(parent, this))) {
         CatchExeception::WriteLog(
-            "CFileNode::SetParent: node %lld would become its own ancestor, refused", nodeId_);
+            "CFileNode::SetParent: node %lld would become its own ancestor, refused\n", nodeId_);
         return;
     }
     parent_ = parent;

@@ -68,11 +68,12 @@ int CollectSearchedPartitions(IFileSystemSearchController* searcher,
         }
         if (answer > kMaxRecords) {
             CatchExeception::WriteLog(
-                "CollectSearchedPartitions: searcher claims %d partitions, refused", answer);
+                "CollectSearchedPartitions: searcher claims %d partitions, refused\n", answer);
             return 0;
         }
         capacity = answer;
     }
-    CatchExeception::WriteLog("CollectSearchedPartitions: partition count keeps changing, gave up");
+    CatchExeception::WriteLog(
+        "CollectSearchedPartitions: partition count keeps changing, gave up\n");
     return 0;
 }

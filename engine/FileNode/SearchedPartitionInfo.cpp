@@ -4,9 +4,10 @@
 #include <cstring>
 
 #include "ByteReader.h"
+#include "SectorSize.h"
 
 CSearchedPartitionInfo::CSearchedPartitionInfo(unsigned size)
-    : sectorSize(size != 0 && size % 512 == 0 ? size : 512) {}
+    : sectorSize(vk::NormaliseSectorSize(size)) {}
 
 void CSearchedPartitionInfo::ToImage(uint8_t* out) const {
     if (!out)

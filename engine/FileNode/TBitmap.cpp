@@ -14,7 +14,7 @@ int TBitmap::CreateBitmap(long long bits, unsigned unit) {
     const uint64_t bytes = BytesFor(bits);
     bits_ = new (std::nothrow) uint8_t[bytes];
     if (!bits_) {
-        CatchExeception::WriteLog("TBitmap: cannot allocate %llu bytes",
+        CatchExeception::WriteLog("TBitmap: cannot allocate %llu bytes\n",
                                   static_cast<unsigned long long>(bytes));
         return 0;
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "SectorSize.h"
 #include "StorageDeviceData.h"
 #include "Utility/CatchExeception.h"
 
@@ -11,9 +12,6 @@ namespace {
 
 constexpr int kMbrTableOffset = 446;
 constexpr int kMbrSlotSize = 16;
-// Larger sectors than this are not a disk we understand; refusing them also
-// bounds every buffer below.
-constexpr int kMaxSectorSize = 65536;
 
 #define PT_ERROR(e) VK_ERROR(kModulePartitionTable, (e))
 
@@ -113,7 +111,7 @@ VKRESULT CPartitionTableChainAnalyzer::Analyze(IStorageDevice* device,
             ++leftOut_;
     }
     if (leftOut_)
-        CatchExeception::WriteLog("MBR: %d partitions start past the disk; left out", leftOut_);
+        CatchExeception::WriteLog("MBR: %d partitions start past the disk; left out\n", leftOut_);
     return VK_OK;
 }
 
@@ -127,13 +125,13 @@ VKRESULT CPartitionTableChainAnalyzer::WalkChain(IStorageDevice* device, int64_t
     // record seen twice, on a record outside the disk, or after the cap.
     for (int step = 0;; ++step) {
         if (step >= kMaxChainLength) {
-            CatchExeception::WriteLog("Extended partition chain longer than %d records; walk ended",
-                                      kMaxChainLength);
+            CatchExeception::WriteLog(
+                "Extended partition chain longer than %d records; walk ended\n", kMaxChainLength);
             return VK_OK;
         }
         if (current < 0 || current >= total) {
             CatchExeception::WriteLog(
-                "Extended boot record at sector %lld lies outside the disk; walk ended",
+                "Extended boot record at sector %lld lies outside the disk; walk ended\n",
                 static_cast<long long>(current));
             return VK_OK;
         }
@@ -246,7 +244,7 @@ VKRESULT CBaseGPTAnalyzer::Analyze(IStorageDevice* device, std::vector<Partition
             if (ReadTable(device, lba, entries, count, size, nullptr)) {
                 source_ = 2;
                 CatchExeception::WriteLog(
-                    "GPT primary table damaged; using the backup at sector %lld",
+                    "GPT primary table damaged; using the backup at sector %lld\n",
                     static_cast<long long>(lba));
                 break;
             }
@@ -255,7 +253,8 @@ VKRESULT CBaseGPTAnalyzer::Analyze(IStorageDevice* device, std::vector<Partition
     if (source_ == 0) {
         // Neither table checks out: read the usual 128 entries where they
         // normally lie, as the partitions there may still be right.
-        CatchExeception::WriteLog("GPT headers damaged; reading the entries at sector 2 unchecked");
+        CatchExeception::WriteLog(
+            "GPT headers damaged; reading the entries at sector 2 unchecked\n");
         count = 128;
         size = 128;
         int64_t sectors = (int64_t{128} * 128 + ss - 1) / ss;
@@ -295,7 +294,7 @@ VKRESULT CBaseGPTAnalyzer::Analyze(IStorageDevice* device, std::vector<Partition
         list.push_back(p);
     }
     if (leftOut)
-        CatchExeception::WriteLog("GPT: %d entries start past the disk; left out", leftOut);
+        CatchExeception::WriteLog("GPT: %d entries start past the disk; left out\n", leftOut);
     return VK_OK;
 }
 
@@ -304,7 +303,7 @@ VKRESULT CBaseGPTAnalyzer::Analyze(IStorageDevice* device, std::vector<Partition
 VKRESULT CAPMAnaly::Analyze(IStorageDevice* device, std::vector<PartitionEntry>& list) {
     const int64_t ss = device->GetSectorSize();
     const int64_t total = device->GetTotalSectors();
-    if (ss <= 0 || ss % 512 != 0)
+    if (ss <= 0 || !vk::IsValidSectorSize(static_cast<uint64_t>(ss)))
         return PT_ERROR(kErrNotSupported);
     std::vector<uint8_t> block;
     VKRESULT r = ReadDeviceSectors(device, 0, 1, block);
@@ -334,7 +333,7 @@ VKRESULT CAPMAnaly::Analyze(IStorageDevice* device, std::vector<PartitionEntry>&
     for (uint32_t i = 1; i <= entries; ++i) {
         const int64_t sector = static_cast<int64_t>(i) * perBlock;
         if (sector >= total) {
-            CatchExeception::WriteLog("Apple partition map runs past the disk at entry %u", i);
+            CatchExeception::WriteLog("Apple partition map runs past the disk at entry %u\n", i);
             break;
         }
         r = ReadDeviceSectors(device, sector, 1, block);
@@ -354,7 +353,7 @@ VKRESULT CAPMAnaly::Analyze(IStorageDevice* device, std::vector<PartitionEntry>&
             ++leftOut;
     }
     if (leftOut)
-        CatchExeception::WriteLog("Apple map: %d partitions start past the disk; left out",
+        CatchExeception::WriteLog("Apple map: %d partitions start past the disk; left out\n",
                                   leftOut);
     return VK_OK;
 }
@@ -378,7 +377,10 @@ VKRESULT CPartitionTableAnalyze::AnalyzePartitionTable(IStorageDevice* device,
     const int ss = device->GetSectorSize();
     if (ss <= 0)
         return PT_ERROR(kErrSectorTooSmall);
-    if (ss > kMaxSectorSize)
+    // A size the one rule refuses is not a disk we understand; refusing it
+    // also bounds every buffer below. Sizes under 512 get their own answer
+    // once sector 0 says what the disk is.
+    if (ss >= 512 && !vk::IsValidSectorSize(static_cast<uint64_t>(ss)))
         return PT_ERROR(kErrNotSupported);
     std::vector<uint8_t> sector0;
     VKRESULT r = ReadDeviceSectors(device, 0, 1, sector0);
@@ -398,7 +400,7 @@ VKRESULT CPartitionTableAnalyze::AnalyzePartitionTable(IStorageDevice* device,
     if (isGpt || (!isApm && signature)) {
         for (int i = 0; i < 4; ++i) {
             if (sector0[kMbrTableOffset + kMbrSlotSize * i + 4] == 0x42) {
-                CatchExeception::WriteLog("Dynamic disk: partition table not read");
+                CatchExeception::WriteLog("Dynamic disk: partition table not read\n");
                 return PT_ERROR(kErrNotSupported);
             }
         }

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ReleasePtr.h"
 #include "RestoreScanSink.h"
 #include "SearcherRow.h"
+#include "SectorSize.h"
 #include "StorageDeviceData.h"
 #include "StorageDevices.h"
 #include "TBitmap.h"
@@ -39,22 +41,18 @@ IDataRecovery* MakeDataRecovery(RestoreScanSink* sink, _tagSearcherType type,
                                 IFileSystemSearchController* searcher, IStorageDevice* device) {
     if (device == nullptr || (sink == nullptr && searcher == nullptr))
         return nullptr;
-    IDataRecovery* recovery = CreateDataRecoveryObj();
+    vk::ReleasePtr<IDataRecovery> recovery(CreateDataRecoveryObj());
     if (recovery == nullptr)
         return nullptr;
     VKRESULT result;
     if (sink != nullptr) {
         // Replayed records are taken as stored, in their order.
-        result =
-            InitializeDataRecoveryFromRecords(recovery, sink->GetSearchedPartition(type), device);
+        result = InitializeDataRecoveryFromRecords(recovery.get(), sink->GetSearchedPartition(type),
+                                                   device);
     } else {
         result = recovery->Initialize(searcher, device);
     }
-    if (ResultFailed(result)) {
-        recovery->Release();
-        return nullptr;
-    }
-    return recovery;
+    return ResultFailed(result) ? nullptr : recovery.release();
 }
 
 // Passes a quick search's reports on and notes whether the finished one
@@ -79,8 +77,9 @@ private:
 }  // namespace
 
 int DeepScanBlockSectors(int sectorSize) {
-    const int ssz = sectorSize > 0 ? sectorSize : 512;
-    const int sectors = kDeepBlockBytes / ssz;
+    const int sectors =
+        kDeepBlockBytes /
+        static_cast<int>(vk::NormaliseSectorSize(static_cast<uint64_t>(std::max(sectorSize, 0))));
     return sectors > 0 ? sectors : kFallbackBlockSectors;
 }
 
@@ -284,7 +283,7 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
     const int blockSectors = DeepScanBlockSectors(device->GetSectorSize());
     m_cache = CreateStorageDeviceWithCache(device);
     if (m_cache->SetBlockSize(static_cast<unsigned>(blockSectors)) == 0) {
-        CatchExeception::WriteLog("deep scan: a block of %d sectors of %d bytes cannot be held",
+        CatchExeception::WriteLog("deep scan: a block of %d sectors of %d bytes cannot be held\n",
                                   blockSectors, device->GetSectorSize());
         return VK_ERROR(kModuleController, kErrOutOfMemory);
     }

@@ -43,7 +43,7 @@ bool CFileTypeManager::LoadFileTypeList(const std::string& path,
                                         std::map<int, std::string>& lists) {
     std::vector<char> data;
     if (!ReadWholeFile(path, data)) {
-        CatchExeception::WriteLog("CFileTypeManager: cannot read the file-type list %s",
+        CatchExeception::WriteLog("CFileTypeManager: cannot read the file-type list %s\n",
                                   path.c_str());
         return false;
     }
@@ -51,7 +51,7 @@ bool CFileTypeManager::LoadFileTypeList(const std::string& path,
     plist_from_memory(data.data(), static_cast<uint32_t>(data.size()), &raw);
     std::unique_ptr<void, PlistDeleter> root(raw);
     if (!raw || plist_get_node_type(raw) != PLIST_DICT) {
-        CatchExeception::WriteLog("CFileTypeManager: %s is not a file-type dictionary",
+        CatchExeception::WriteLog("CFileTypeManager: %s is not a file-type dictionary\n",
                                   path.c_str());
         return false;
     }

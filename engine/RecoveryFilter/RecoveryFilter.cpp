@@ -42,7 +42,7 @@ void CFileTypeManager::Insert2Table(const std::string& text, FILE_TYPE_ID id) {
         const std::string piece =
             text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
         if (!table_.Insert(piece.c_str(), id)) {
-            CatchExeception::WriteLog("CFileTypeManager: extension table full, \"%s\" left out",
+            CatchExeception::WriteLog("CFileTypeManager: extension table full, \"%s\" left out\n",
                                       piece.c_str());
         }
         if (end == std::string::npos)

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "DeviceCommon.h"
+#include "SectorSize.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/MessageCenter.h"
@@ -54,7 +55,7 @@ int CNodeDeviceBase::Open(char* path) {
     int error = 0;
     if (storage_detail::ReopenReadOnly(m_fd, m_path, &error) < 0) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
-        std::printf("open failed:%d,%s\n", error, std::strerror(error));
+        CatchExeception::Trace("open failed:%d,%s\n", error, std::strerror(error));
         // Linux answers EACCES where the node's mode forbids reading.
         if (error == EPERM || error == EACCES)
             m_permitted = 0;
@@ -64,7 +65,9 @@ int CNodeDeviceBase::Open(char* path) {
     int sectorSize = 512;
     long long sectors = 0;
     velmora::platform::CurrentRawIo().Geometry(m_fd, &sectorSize, &sectors);
-    m_sectorSize = sectorSize > 0 ? sectorSize : 512;
+    // The kernel's answer, made usable once: everything after trusts it.
+    m_sectorSize =
+        static_cast<int>(vk::NormaliseSectorSize(static_cast<uint64_t>(std::max(sectorSize, 0))));
     m_totalSectors = sectors > 0 ? sectors : 0;
     return 1;
 }
@@ -118,7 +121,7 @@ void CDiskDevice::SetPrivateData(IStorageDeviceData* data) {
     if (holder == nullptr || holder->GetDiskInfo() == nullptr)
         return;
     const CCollectDiskDeviceInfoStruct* info = holder->GetDiskInfo();
-    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX)
+    if (info->sectorSize > 0 && vk::IsValidSectorSize(static_cast<uint64_t>(info->sectorSize)))
         m_sectorSize = static_cast<int>(info->sectorSize);
     if (info->totalSectors >= 0)
         m_totalSectors = info->totalSectors;
@@ -158,7 +161,7 @@ void CVolumeDevice::SetPrivateData(IStorageDeviceData* data) {
     if (holder == nullptr || holder->GetVolumeInfo() == nullptr)
         return;
     const CCollectedVolumeDeviceInfoStruct* info = holder->GetVolumeInfo();
-    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX)
+    if (info->sectorSize > 0 && vk::IsValidSectorSize(static_cast<uint64_t>(info->sectorSize)))
         m_sectorSize = static_cast<int>(info->sectorSize);
     if (info->totalSectors >= 0)
         m_totalSectors = info->totalSectors;

@@ -1,4 +1,5 @@
 #include "ImageDevice.h"
+#include "Utility/CatchExeception.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 
 #include "ByteReader.h"
 #include "DeviceCommon.h"
+#include "SectorSize.h"
 #include "StorageDevices.h"
 #include "platform/RawIo.h"
 
@@ -45,6 +47,11 @@ bool ReadFully(int fd, void* buffer, size_t length) {
     return true;
 }
 
+// An image record's sector size: only what the one rule accepts.
+bool UsableSectorSize(long long sectorSize) {
+    return sectorSize > 0 && vk::IsValidSectorSize(static_cast<uint64_t>(sectorSize));
+}
+
 class FdCloser {
 public:
     explicit FdCloser(int fd) : fd_(fd) {}
@@ -60,10 +67,6 @@ private:
 };
 
 }  // namespace
-
-bool IsUsableSectorSize(long long sectorSize) {
-    return sectorSize >= 512 && sectorSize <= 65536 && sectorSize % 512 == 0;
-}
 
 CImageDeviceBase::CImageDeviceBase(const char* path) {
     if (path != nullptr)
@@ -85,7 +88,7 @@ int CImageDeviceBase::Open(char*) {
     if (storage_detail::ReopenReadOnly(m_fd, m_imagePath, &error) < 0) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
         if (error != ENOENT)
-            std::printf("open failed:%d\n", error);
+            CatchExeception::Trace("open failed:%d\n", error);
         return 0;
     }
     // An attached record's geometry stays in force across reopening.
@@ -125,7 +128,7 @@ void CImageDeviceBase::Attach(IStorageDeviceData* data, const void* record, long
         return;
     // A record naming an unusable geometry leaves the device as it was
     // rather than reading zero-sized or misplaced sectors.
-    if (!IsUsableSectorSize(sectorSize) || totalSectors < 0 || dataOffset < 0)
+    if (!UsableSectorSize(sectorSize) || totalSectors < 0 || dataOffset < 0)
         return;
     m_sectorSize = static_cast<int>(sectorSize);
     m_totalSectors = totalSectors;
@@ -202,7 +205,7 @@ unsigned int VkFillEdiFileInfo(CEDIDeviceInfoStruct* info, const char* path) {
     if (imageSize != fileSize)
         return kFillFailed;
     // The geometry must describe sectors that lie inside this file.
-    if (!IsUsableSectorSize(sectorSize))
+    if (!UsableSectorSize(sectorSize))
         return kFillFailed;
     if (dataOffset < kEdiHeaderSize + kEdiInfoSize || dataOffset > fileSize)
         return kFillFailed;
@@ -290,7 +293,7 @@ IStorageDevice* CreateDmgDevice(const char* path, void* record) {
     auto copy = std::make_unique<CDMGDeviceInfoStruct>();
     std::memcpy(copy.get(), record, sizeof(CDMGDeviceInfoStruct));
     const long long sectorSize = static_cast<int32_t>(copy->sectorSize & 0xffffffff);
-    if (!IsUsableSectorSize(sectorSize) || copy->dataOffset > static_cast<uint64_t>(LLONG_MAX) ||
+    if (!UsableSectorSize(sectorSize) || copy->dataOffset > static_cast<uint64_t>(LLONG_MAX) ||
         copy->totalSectors > static_cast<uint64_t>(LLONG_MAX)) {
         return nullptr;
     }

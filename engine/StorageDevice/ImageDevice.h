@@ -56,7 +56,3 @@ public:
     int GetType() override { return kDeviceDiskImage; }
     CDMGDeviceInfoStruct* GetDMGInfo();
 };
-
-// Sector sizes an image record may name: a non-zero multiple of 512 up to
-// 64 KiB.
-bool IsUsableSectorSize(long long sectorSize);

@@ -4,14 +4,23 @@
 #include <cstring>
 
 #include "DeviceCommon.h"
+#include "SectorSize.h"
 #include "StorageDevices.h"
+
+namespace {
+
+// A size given or asked of the parent, made usable by the one rule.
+int UsableSize(int size) {
+    return static_cast<int>(vk::NormaliseSectorSize(static_cast<uint64_t>(std::max(size, 0))));
+}
+
+}  // namespace
 
 CPartitionWindowBase::CPartitionWindowBase(IStorageDevice* parent, long long startSector,
                                            long long sectorCount, int sectorSize)
     : m_parent(parent),
-      m_sectorSize(sectorSize > 0
-                       ? sectorSize
-                       : (parent && parent->GetSectorSize() > 0 ? parent->GetSectorSize() : 512)),
+      m_sectorSize(
+          UsableSize(sectorSize > 0 ? sectorSize : (parent ? parent->GetSectorSize() : 0))),
       m_startSector(startSector),
       m_sectorCount(sectorCount) {}
 
@@ -30,8 +39,8 @@ int CPartitionWindowBase::Open(char*) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
         return 0;
     }
-    long long ssz = holder->GetDiskInfo()->sectorSize;
-    if (ssz > 0 && ssz <= INT_MAX)
+    const long long ssz = holder->GetDiskInfo()->sectorSize;
+    if (ssz > 0 && vk::IsValidSectorSize(static_cast<uint64_t>(ssz)))
         m_sectorSize = static_cast<int>(ssz);
     return 1;
 }
@@ -94,7 +103,7 @@ void CPartitionDevice::SetPrivateData(IStorageDeviceData* data) {
     if (holder == nullptr || holder->GetPartitionInfo() == nullptr)
         return;
     const CCollectedPartitionDeviceInfoStruct* info = holder->GetPartitionInfo();
-    if (info->sectorSize > 0 && info->sectorSize <= INT_MAX)
+    if (info->sectorSize > 0 && vk::IsValidSectorSize(static_cast<uint64_t>(info->sectorSize)))
         m_sectorSize = static_cast<int>(info->sectorSize);
     if (info->sectorCount >= 0)
         m_sectorCount = info->sectorCount;
@@ -118,7 +127,8 @@ void CPartitionVirtualVolumeDevice::SetPrivateData(IStorageDeviceData* data) {
     if (holder == nullptr || holder->GetVolumeInfo() == nullptr)
         return;
     const CCollectedVolumeDeviceInfoStruct* info = holder->GetVolumeInfo();
-    if (info->sectorSize > m_sectorSize && info->sectorSize <= INT_MAX)
+    if (info->sectorSize > m_sectorSize &&
+        vk::IsValidSectorSize(static_cast<uint64_t>(info->sectorSize)))
         m_sectorSize = static_cast<int>(info->sectorSize);
     if (info->totalSectors >= 0)
         m_sectorCount = info->totalSectors;
@@ -146,8 +156,7 @@ IStorageDevice* CreatePartitionVirtualVolumeDevice(IStorageDevice* partition) {
     if (info->startSector < 0 || info->sectorCount < 0)
         return nullptr;
     // The window is addressed in the parent's sectors.
-    int ssz = info->disk->GetSectorSize();
-    auto* device = new CPartitionVirtualVolumeDevice(info->disk, info->startSector,
-                                                     info->sectorCount, ssz > 0 ? ssz : 512);
+    auto* device = new CPartitionVirtualVolumeDevice(
+        info->disk, info->startSector, info->sectorCount, UsableSize(info->disk->GetSectorSize()));
     return device;
 }

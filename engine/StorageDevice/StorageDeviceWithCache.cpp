@@ -1,4 +1,5 @@
 #include "StorageDeviceWithCache.h"
+#include "SectorSize.h"
 
 #include <algorithm>
 #include <climits>
@@ -28,7 +29,7 @@ int CStorageDeviceWithCache::Close() {
     return m_inner != nullptr ? 1 : 0;
 }
 int CStorageDeviceWithCache::GetSectorSize() {
-    return m_inner != nullptr ? m_inner->GetSectorSize() : 512;
+    return m_inner != nullptr ? m_inner->GetSectorSize() : static_cast<int>(vk::kDefaultSectorSize);
 }
 long long CStorageDeviceWithCache::GetTotalSectors() {
     return m_inner != nullptr ? m_inner->GetTotalSectors() : 0;
@@ -43,8 +44,8 @@ int CStorageDeviceWithCache::SetBlockSize(unsigned int sectors) {
     m_curBuffer.reset();
     m_blockSize = 0;
     m_blockBytes = 0;
-    int ssz = GetSectorSize();
-    m_sectorSize = ssz > 0 ? ssz : 512;
+    m_sectorSize = static_cast<int>(
+        vk::NormaliseSectorSize(static_cast<uint64_t>(std::max(GetSectorSize(), 0))));
     size_t bytes = static_cast<size_t>(sectors) * static_cast<size_t>(m_sectorSize);
     if (bytes > kMaxBlockBytes)
         return 0;

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +26,7 @@ SimpleCs& LogLock() {
 }
 
 char g_workPath[1024];
+std::atomic<bool> g_traces{true};
 
 // Raises a soft limit to whatever the hard limit allows.
 void RaiseLimit(int resource) {
@@ -84,6 +86,25 @@ int CatchExeception::WriteLog(const char* format, ...) {
         close(fd);
     }
     return message;
+}
+
+void CatchExeception::Trace(const char* format, ...) {
+    if (!g_traces.load(std::memory_order_relaxed) || format == nullptr)
+        return;
+    SimpleLock hold(&LogLock(), "Trace");
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+void CatchExeception::SetTracesEnabled(bool on) {
+    g_traces.store(on, std::memory_order_relaxed);
+}
+
+bool CatchExeception::TracesEnabled() {
+    return g_traces.load(std::memory_order_relaxed);
 }
 
 const char* CatchExeception::GetWorkPath() {

@@ -10,6 +10,15 @@ public:
     // characters kept (a message is cut at kMaxMessage characters).
     static int WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+    // A trace line to standard output only, never to the log file: the lines
+    // with which the searches and the tree builder announce their work (the
+    // caller supplies the line end). Printed under the log's lock, so a trace
+    // never splits a log line. Traces are on unless switched off for the
+    // whole process (tools and tests that print their own output, fuzzing).
+    static void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    static void SetTracesEnabled(bool on);
+    static bool TracesEnabled();
+
     // The work folder, cached after the first call.
     static const char* GetWorkPath();
 

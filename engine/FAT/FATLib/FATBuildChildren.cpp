@@ -262,6 +262,7 @@ CFATBuildChildren::CFATBuildChildren(IDirecotryTreeBuilder* builder, IProgress* 
 }
 
 CFATBuildChildren::~CFATBuildChildren() {
+    m_damage.LogSummary();
     for (CFATFileNode* node : m_ownedNodes)
         node->Release();
 }
@@ -355,12 +356,9 @@ int CFATBuildChildren::BuildChildren(CFATFileNode* folder, uint64_t firstCluster
         if (!m_device->ReadSector(buffer.data() + carried,
                                   static_cast<long long>(ConvertClusterNumToSector(runFirst)),
                                   static_cast<long long>(sectors))) {
-            // Parsing what a failed read left in the buffer would invent entries.
-            CatchExeception::WriteLog(
-                "FAT folder at cluster %llu: clusters %llu-%llu unreadable, skipped\n",
-                static_cast<unsigned long long>(firstCluster),
-                static_cast<unsigned long long>(runFirst),
-                static_cast<unsigned long long>(runFirst + count - 1));
+            // Parsing what a failed read left in the buffer would invent
+            // entries: the clusters are skipped and counted.
+            m_damage.Skip("folder clusters", runFirst, "unreadable");
             if (runFirst == firstCluster)
                 return 0;
             carried = 0;
@@ -452,9 +450,7 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         }
         const uint64_t entryCluster = entry.GetFirstClusterNO();
         if (entryCluster >= 3 && entryCluster >= m_clusterLimit) {
-            CatchExeception::WriteLog(
-                "FAT entry at offset %zu names cluster %llu past the volume, skipped\n", off,
-                static_cast<unsigned long long>(entryCluster));
+            m_damage.Skip("directory entry", entryCluster, "names a cluster past the volume");
             pending = -1;
             if (stop)
                 break;

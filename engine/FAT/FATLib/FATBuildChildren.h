@@ -17,6 +17,7 @@
 #include "DataRun.h"
 #include "FATFileNode.h"
 #include "SearchInterfaces.h"
+#include "Utility/ScanDamage.h"
 
 class IFATTable;
 class IDirecotryTreeBuilder;
@@ -121,6 +122,8 @@ public:
     IProgress* GetProgress() const { return m_progress; }
     // One past the last cluster of the partition.
     uint64_t ClusterLimit() const { return m_clusterLimit; }
+    // Structures of the walk that were damaged and skipped (each logged).
+    uint64_t DamagedCount() const { return m_damage.Count(); }
 
 private:
     struct Candidate {
@@ -179,4 +182,5 @@ private:
     uint64_t m_preReadFileCluNum = 0;
     // Nodes made without a tree builder stay the walker's.
     std::vector<CFATFileNode*> m_ownedNodes;
+    vk::DamageCounter m_damage{"FAT walk"};
 };

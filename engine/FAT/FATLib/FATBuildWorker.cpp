@@ -22,9 +22,8 @@ CFATBuildWorker::CFATBuildWorker(IDirecotryTreeBuilder* builder, IProgress* prog
       m_device(device),
       m_geo(geometry),
       m_fat(fat),
-      m_sectorSize(device && device->GetSectorSize() > 0
-                       ? static_cast<uint32_t>(device->GetSectorSize())
-                       : 512) {}
+      m_sectorSize(vk::NormaliseSectorSize(
+          device ? static_cast<uint64_t>(std::max(device->GetSectorSize(), 0)) : 0)) {}
 
 CFATBuildWorker::~CFATBuildWorker() {
     // The nodes belong to the tree builder.
@@ -39,7 +38,7 @@ bool CFATBuildWorker::IsFullValidDBR(const uint8_t* sector, size_t length, uint6
     const int sectorSize = device->GetSectorSize();
     // Sector buffers below are sized from the device; a record claiming an
     // odd size must not make them overflow.
-    if (sectorSize < 512 || sectorSize > 4096 || length < static_cast<size_t>(sectorSize))
+    if (!fat_layout::SectorSizeOk(sectorSize) || length < static_cast<size_t>(sectorSize))
         return false;
     const CTempFATDBR dbr(sector, length, static_cast<uint32_t>(sectorSize));
     if (!dbr.IsValidDBR())

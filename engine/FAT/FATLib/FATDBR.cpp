@@ -2,25 +2,27 @@
 
 #include <cctype>
 
+#include "FATLayout.h"
 #include "Utility/CatchExeception.h"
+
+namespace boot = fat_layout::boot;
 
 namespace {
 
-constexpr size_t kFat16TypeOffset = 54;
-constexpr size_t kFat32TypeOffset = 82;
-
-bool TypeTextIs(const vk::ByteReader& r, size_t off, const char* text) {
-    if (!r.Has(off, 8))
+bool TypeTextIs(const vk::ByteReader& r, fat_layout::Field field, const char* text) {
+    if (!r.Has(field.offset, field.size))
         return false;
-    for (size_t i = 0; i < 8; ++i) {
-        if (std::toupper(r.U8(off + i)) != static_cast<unsigned char>(text[i]))
+    for (size_t i = 0; i < field.size; ++i) {
+        if (std::toupper(r.U8(field.offset + i)) != static_cast<unsigned char>(text[i]))
             return false;
     }
     return true;
 }
 
 bool SignatureOk(const vk::ByteReader& r) {
-    return r.Has(510, 2) && r.U8(510) == 0x55 && r.U8(511) == 0xAA;
+    const size_t at = boot::kSignature.offset;
+    return r.Has(at, boot::kSignature.size) && r.U8(at) == boot::kSignature0 &&
+           r.U8(at + 1) == boot::kSignature1;
 }
 
 }  // namespace
@@ -32,41 +34,42 @@ CTempFATDBR::CTempFATDBR(const void* sector, size_t length, uint32_t deviceSecto
 
 bool CTempFATDBR::SimpleCheck(const void* sector, size_t length) {
     vk::ByteReader r(sector, length);
-    return r.Has(0, 1) && r.U8(0) != 0 && SignatureOk(r);
+    return r.Has(boot::kJump.offset, 1) && r.U8(boot::kJump.offset) != 0 && SignatureOk(r);
 }
 
 bool CTempFATDBR::CommonChecks() const {
-    if (m_reader.U8(16) != 2)
+    if (m_reader.U8(boot::kNumberOfFats.offset) != fat_layout::kNumberOfFats)
         return false;
-    const uint8_t spc = m_reader.U8(13);
+    const uint8_t spc = m_reader.U8(boot::kSectorsPerCluster.offset);
     if (spc == 0 || (spc & (spc - 1)) != 0)
         return false;  // a power of two from 1 to 128
-    if (m_reader.LE16(11) != m_sectorSize)
+    if (m_reader.LE16(boot::kBytesPerSector.offset) != m_sectorSize)
         return false;
     return SignatureOk(m_reader);
 }
 
 bool CTempFATDBR::IsFullValidFAT16DBR() const {
-    if (!TypeTextIs(m_reader, kFat16TypeOffset, "FAT16   "))
+    if (!TypeTextIs(m_reader, boot::kFat16TypeText, "FAT16   "))
         return false;
     if (!CommonChecks())
         return false;
-    const uint32_t rootEntries = m_reader.LE16(17);
-    if (rootEntries < 224 || (rootEntries * 32) % m_sectorSize != 0)
+    const uint32_t rootEntries = m_reader.LE16(boot::kRootEntries.offset);
+    if (rootEntries < fat_layout::kMinFat16RootEntries ||
+        (rootEntries * fat_layout::dirent::kSize) % m_sectorSize != 0)
         return false;
-    return m_reader.LE16(22) != 0;
+    return m_reader.LE16(boot::kSectorsPerFat16.offset) != 0;
 }
 
 bool CTempFATDBR::IsFullValidFAT32DBR() const {
-    if (!TypeTextIs(m_reader, kFat32TypeOffset, "FAT32   "))
+    if (!TypeTextIs(m_reader, boot::kFat32TypeText, "FAT32   "))
         return false;
     if (!CommonChecks())
         return false;
-    return m_reader.LE32(36) != 0;
+    return m_reader.LE32(boot::kFat32SectorsPerFat.offset) != 0;
 }
 
 bool CTempFATDBR::LooksLikeFAT12() const {
-    return TypeTextIs(m_reader, kFat16TypeOffset, "FAT12   ");
+    return TypeTextIs(m_reader, boot::kFat16TypeText, "FAT12   ");
 }
 
 enumFILE_SYSTEM_TYPE CTempFATDBR::InitFileSystemType() const {
@@ -80,27 +83,27 @@ enumFILE_SYSTEM_TYPE CTempFATDBR::InitFileSystemType() const {
 }
 
 uint32_t CTempFATDBR::GetReservedSector() const {
-    return IsValidDBR() ? m_reader.LE16(14) : 0;
+    return IsValidDBR() ? m_reader.LE16(boot::kReservedSectors.offset) : 0;
 }
 uint32_t CTempFATDBR::GetFatTableStartSector() const {
-    return m_reader.LE16(14);
+    return m_reader.LE16(boot::kReservedSectors.offset);
 }
 uint32_t CTempFATDBR::GetNumberOfFat() const {
-    return IsValidDBR() ? m_reader.U8(16) : 0;
+    return IsValidDBR() ? m_reader.U8(boot::kNumberOfFats.offset) : 0;
 }
 uint32_t CTempFATDBR::GetSectorsperCluster() const {
-    return IsValidDBR() ? m_reader.U8(13) : 0;
+    return IsValidDBR() ? m_reader.U8(boot::kSectorsPerCluster.offset) : 0;
 }
 uint32_t CTempFATDBR::GetRootEntries() const {
-    return m_reader.LE16(17);
+    return m_reader.LE16(boot::kRootEntries.offset);
 }
 
 uint32_t CTempFATDBR::GetSectorsPerFat() const {
     switch (m_type) {
         case FILE_SYSTEM_FAT16:
-            return m_reader.LE16(22);
+            return m_reader.LE16(boot::kSectorsPerFat16.offset);
         case FILE_SYSTEM_FAT32:
-            return m_reader.LE32(36);
+            return m_reader.LE32(boot::kFat32SectorsPerFat.offset);
         default:
             return 0;
     }
@@ -109,18 +112,22 @@ uint32_t CTempFATDBR::GetSectorsPerFat() const {
 uint64_t CTempFATDBR::GetTotalSectors() const {
     switch (m_type) {
         case FILE_SYSTEM_FAT32:
-            return m_reader.LE32(32);
+            return m_reader.LE32(boot::kTotalSectors32.offset);
         case FILE_SYSTEM_FAT16: {
-            const uint16_t small = m_reader.LE16(19);
-            return small != 0 ? small : m_reader.LE32(32);
+            const uint16_t small = m_reader.LE16(boot::kTotalSectors16.offset);
+            return small != 0 ? small : m_reader.LE32(boot::kTotalSectors32.offset);
         }
         default:
             return 0;
     }
 }
 
+uint32_t CTempFATDBR::GetBytesPerSector() const {
+    return m_reader.LE16(boot::kBytesPerSector.offset);
+}
+
 uint32_t CTempFATDBR::GetRootDirStartCluster() const {
-    return m_type == FILE_SYSTEM_FAT32 ? m_reader.LE32(44) : 0;
+    return m_type == FILE_SYSTEM_FAT32 ? m_reader.LE32(boot::kFat32RootCluster.offset) : 0;
 }
 
 bool CTempFATDBR::GetGeometry(uint64_t deviceTotalSectors, FATGeometry& out) const {
@@ -138,7 +145,8 @@ bool CTempFATDBR::GetGeometry(uint64_t deviceTotalSectors, FATGeometry& out) con
     out.fatStart = reserved;
     out.totalSectors = total;
     if (m_type == FILE_SYSTEM_FAT16) {
-        out.rootDirSectors = static_cast<uint64_t>(GetRootEntries()) * 32 / m_sectorSize;
+        out.rootDirSectors =
+            static_cast<uint64_t>(GetRootEntries()) * fat_layout::dirent::kSize / m_sectorSize;
         out.rootDirStart = reserved + fats;
         out.dataStart = reserved + fats + out.rootDirSectors;
     } else {

@@ -6,6 +6,8 @@
 #include <cstdint>
 
 #include "ByteReader.h"
+#include "CheckedMath.h"
+#include "FATLayout.h"
 
 enum enumFILE_SYSTEM_TYPE : int {
     FILE_SYSTEM_FAT12 = 0,
@@ -54,7 +56,7 @@ public:
     uint32_t GetSectorsPerFat() const;
     uint64_t GetTotalSectors() const;
     uint32_t GetRootDirStartCluster() const;
-    uint32_t GetBytesPerSector() const { return m_reader.LE16(11); }
+    uint32_t GetBytesPerSector() const;
 
     // The volume layout, with the total cut to deviceTotalSectors when that
     // is non-zero and smaller. False (with a log line) for a layout whose
@@ -70,8 +72,16 @@ private:
     enumFILE_SYSTEM_TYPE m_type;
 };
 
-// First sector of a cluster (clusters count from 2) in 64-bit arithmetic.
+// First sector of a cluster (clusters count from 2); clusters below 2 give
+// the data area's start. A position past 64 bits gives UINT64_MAX, a sector
+// no device has, so reading it fails instead of reading a wrapped-around one.
 constexpr uint64_t FATClusterToSector(uint64_t dataStart, uint64_t cluster,
                                       uint32_t sectorsPerCluster) {
-    return cluster < 2 ? dataStart : dataStart + (cluster - 2) * sectorsPerCluster;
+    if (cluster < fat_layout::kFirstCluster)
+        return dataStart;
+    uint64_t sector = 0;
+    return vk::ClusterToSector(cluster, fat_layout::kFirstCluster, sectorsPerCluster, dataStart,
+                               &sector)
+               ? sector
+               : UINT64_MAX;
 }

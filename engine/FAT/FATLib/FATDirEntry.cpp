@@ -1,14 +1,16 @@
 #include "FATDirEntry.h"
 
-#include <iconv.h>
-
 #include <cassert>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <unordered_map>
+
+#include "Utility/TextConvert.h"
+
+namespace dirent = fat_layout::dirent;
+namespace lfn = fat_layout::lfn;
 
 namespace {
 
@@ -21,45 +23,6 @@ bool TimeOk(uint16_t v) {
     const tagFATTIME t{v};
     return v == 0 || (t.Hours() < 24 && t.Minutes() < 60 && t.Seconds2() < 30);
 }
-
-// One conversion handle per thread: opening iconv for each of millions of
-// entries would dominate a scan.
-class Utf16Converter {
-public:
-    Utf16Converter() : m_cd(iconv_open("UTF-8", "UTF-16LE")) {}
-    ~Utf16Converter() {
-        if (ok())
-            iconv_close(m_cd);
-    }
-    bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts `bytes` UTF-16LE bytes into out (room for outRoom bytes);
-    // answers the bytes written. Units iconv refuses become "_".
-    size_t Convert(const char* in, size_t bytes, char* out, size_t outRoom) {
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        char* src = const_cast<char*>(in);
-        size_t srcLeft = bytes;
-        char* dst = out;
-        size_t dstLeft = outRoom;
-        while (srcLeft > 0) {
-            if (iconv(m_cd, &src, &srcLeft, &dst, &dstLeft) != static_cast<size_t>(-1))
-                break;
-            if (errno == E2BIG || dstLeft == 0)
-                break;
-            // A lone surrogate or a truncated pair: mark it and go on.
-            *dst++ = '_';
-            --dstLeft;
-            const size_t skip = srcLeft < 2 ? srcLeft : 2;
-            src += skip;
-            srcLeft -= skip;
-            iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        }
-        return static_cast<size_t>(dst - out);
-    }
-
-private:
-    iconv_t m_cd;
-};
 
 }  // namespace
 
@@ -170,7 +133,7 @@ bool CTempFATDirEntry::IsValidFATDirEntry(bool relaxed) const {
     const uint8_t attr = Attribute();
     if (attr == kFATAttrLongName)
         return true;
-    if (attr > 0x3F)
+    if (attr > fat_layout::kAttrValidBits)
         return false;
     if (!relaxed) {
         const uint32_t size = GetSize();
@@ -188,7 +151,7 @@ bool CTempFATDirEntry::IsValidFATDirEntry(bool relaxed) const {
         return false;
     if (!TimeOk(CreationTime()) || !TimeOk(ModificationTime()))
         return false;
-    if (attr & 0x40)
+    if (attr & ~fat_layout::kAttrValidBits)
         return false;
     if (IsVolumeLabel())
         return true;
@@ -204,8 +167,9 @@ uint64_t CTempFATDirEntry::GetFirstClusterNO() const {
 bool CTempFATDirEntry::SetFirstClusterNO(uint64_t cluster) {
     if (!m_writable)
         return false;
-    vk::StoreLE<uint16_t>(m_writable + 20, static_cast<uint16_t>(cluster >> 16));
-    vk::StoreLE<uint16_t>(m_writable + 26, static_cast<uint16_t>(cluster));
+    vk::StoreLE<uint16_t>(m_writable + dirent::kClusterHigh.offset,
+                          static_cast<uint16_t>(cluster >> 16));
+    vk::StoreLE<uint16_t>(m_writable + dirent::kClusterLow.offset, static_cast<uint16_t>(cluster));
     return true;
 }
 
@@ -214,18 +178,17 @@ bool CTempFATDirEntry::GetLongFileName(char* out, size_t outSize) const {
     if (outSize == 0)
         return true;
     uint8_t units[kFATLongNameUnits * 2];
-    std::memcpy(units, m_entry + 1, 10);
-    std::memcpy(units + 10, m_entry + 14, 12);
-    std::memcpy(units + 22, m_entry + 28, 4);
-    size_t count = 0;
-    while (count < kFATLongNameUnits && (units[count * 2] | units[count * 2 + 1]) != 0)
-        ++count;
-
-    size_t written = 0;
-    thread_local Utf16Converter converter;
-    if (converter.ok() && count > 0)
-        written =
-            converter.Convert(reinterpret_cast<const char*>(units), count * 2, out, outSize - 1);
+    std::memcpy(units, m_entry + lfn::kUnits1.offset, lfn::kUnits1.size);
+    std::memcpy(units + lfn::kUnits1.size, m_entry + lfn::kUnits2.offset, lfn::kUnits2.size);
+    std::memcpy(units + lfn::kUnits1.size + lfn::kUnits2.size, m_entry + lfn::kUnits3.offset,
+                lfn::kUnits3.size);
+    // The piece ends at its first zero unit (the padding after it is 0xFFFF).
+    vk::Utf16Options options;
+    options.stopAtNul = true;
+    options.maxBytes = outSize - 1;
+    const std::string text = vk::Utf16ToUtf8(units, kFATLongNameUnits, options);
+    size_t written = text.size();
+    std::memcpy(out, text.data(), written);
     if (written == 0) {
         if (outSize >= 2) {
             out[0] = '_';
@@ -244,8 +207,9 @@ std::string CTempFATDirEntry::GetLongFileName() const {
 
 uint8_t CTempFATDirEntry::ShortNameChecksum() const {
     uint8_t sum = 0;
-    for (size_t i = 0; i < 11; ++i)
-        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) + m_entry[i]);
+    for (size_t i = 0; i < dirent::kShortName.size; ++i)
+        sum = static_cast<uint8_t>(((sum & 1) << 7) + (sum >> 1) +
+                                   m_entry[dirent::kShortName.offset + i]);
     return sum;
 }
 
@@ -253,7 +217,7 @@ void CTempFATDirEntry::GetShortName(std::string& out, bool noDot) const {
     // Windows NT and Linux keep an all-lower-case base or extension as upper
     // case plus a flag in byte 12 instead of a long name; without the flags
     // "notes.txt" would come back as "NOTES.TXT". Labels carry no flags.
-    const uint8_t caseFlags = IsVolumeLabel() ? 0 : U8(12);
+    const uint8_t caseFlags = IsVolumeLabel() ? 0 : U8(dirent::kCaseFlags.offset);
     const auto part = [&](size_t off, size_t len) {
         const bool lower =
             (caseFlags & (off == 0 ? kFATLowerCaseBase : kFATLowerCaseExtension)) != 0;
@@ -272,8 +236,8 @@ void CTempFATDirEntry::GetShortName(std::string& out, bool noDot) const {
         }
         return s;
     };
-    out = part(0, 8);
-    const std::string ext = part(8, 3);
+    out = part(dirent::kName.offset, dirent::kName.size);
+    const std::string ext = part(dirent::kExtension.offset, dirent::kExtension.size);
     if (!ext.empty()) {
         if (!noDot)
             out += '.';
@@ -282,14 +246,15 @@ void CTempFATDirEntry::GetShortName(std::string& out, bool noDot) const {
 }
 
 bool CTempFATDirEntry::IsFilenameEqual(const char* name8, const char* ext3) const {
-    return name8 && ext3 && std::memcmp(m_entry, name8, 8) == 0 &&
-           std::memcmp(m_entry + 8, ext3, 3) == 0;
+    return name8 && ext3 &&
+           std::memcmp(m_entry + dirent::kName.offset, name8, dirent::kName.size) == 0 &&
+           std::memcmp(m_entry + dirent::kExtension.offset, ext3, dirent::kExtension.size) == 0;
 }
 
 bool CTempFATDirEntry::IsValidFileName(const uint8_t* name11) {
     if (!name11 || name11[0] == ' ')
         return false;
-    for (size_t i = 0; i < 11; ++i) {
+    for (size_t i = 0; i < dirent::kShortName.size; ++i) {
         const uint8_t c = name11[i];
         if (c == 0xFF)
             return false;

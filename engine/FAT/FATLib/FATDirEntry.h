@@ -7,19 +7,20 @@
 #include <string>
 
 #include "ByteReader.h"
+#include "FATLayout.h"
 #include "Utility/SystemTime.h"
 
-constexpr size_t kFATDirEntrySize = 32;
-constexpr uint8_t kFATAttrReadOnly = 0x01;
-constexpr uint8_t kFATAttrVolumeLabel = 0x08;
-constexpr uint8_t kFATAttrDirectory = 0x10;
-constexpr uint8_t kFATAttrLongName = 0x0F;
-constexpr uint8_t kFATDeletedMark = 0xE5;
-constexpr size_t kFATLongNameUnits = 13;
+constexpr size_t kFATDirEntrySize = fat_layout::dirent::kSize;
+constexpr uint8_t kFATAttrReadOnly = fat_layout::kAttrReadOnly;
+constexpr uint8_t kFATAttrVolumeLabel = fat_layout::kAttrVolumeLabel;
+constexpr uint8_t kFATAttrDirectory = fat_layout::kAttrDirectory;
+constexpr uint8_t kFATAttrLongName = fat_layout::kAttrLongName;
+constexpr uint8_t kFATDeletedMark = fat_layout::kDeletedMark;
+constexpr size_t kFATLongNameUnits = fat_layout::lfn::kUnits;
 // Byte 12 of a short entry: base name / extension stored upper case but
 // shown lower case.
-constexpr uint8_t kFATLowerCaseBase = 0x08;
-constexpr uint8_t kFATLowerCaseExtension = 0x10;
+constexpr uint8_t kFATLowerCaseBase = fat_layout::kLowerCaseBase;
+constexpr uint8_t kFATLowerCaseExtension = fat_layout::kLowerCaseExtension;
 
 // DOS time word: bits 0-4 two-second count, 5-10 minutes, 11-15 hours.
 struct tagFATTIME {
@@ -55,8 +56,10 @@ public:
     // Relaxed skips the size/cluster consistency test.
     bool IsValidFATDirEntry(bool relaxed) const;
 
-    bool IsErased() const { return U8(0) == kFATDeletedMark; }
-    bool IsNeverUsed() const { return U8(0) == 0; }
+    bool IsErased() const { return U8(fat_layout::dirent::kName.offset) == kFATDeletedMark; }
+    bool IsNeverUsed() const {
+        return U8(fat_layout::dirent::kName.offset) == fat_layout::kNeverUsedMark;
+    }
     bool IsDirectory() const { return (Attribute() & kFATAttrDirectory) != 0; }
     bool IsVolumeLabel() const { return (Attribute() & kFATAttrVolumeLabel) != 0; }
     bool IsLongFileNameEntry() const { return Attribute() == kFATAttrLongName; }
@@ -65,15 +68,15 @@ public:
     }
     const uint8_t* Raw() const { return m_entry; }
 
-    uint8_t Attribute() const { return U8(11); }
-    uint32_t GetSize() const { return Reader().LE32(28); }
-    uint16_t CreationTime() const { return Reader().LE16(14); }
-    uint16_t CreationDate() const { return Reader().LE16(16); }
-    uint16_t LastAccessDate() const { return Reader().LE16(18); }
-    uint16_t HighClusterWord() const { return Reader().LE16(20); }
-    uint16_t ModificationTime() const { return Reader().LE16(22); }
-    uint16_t ModificationDate() const { return Reader().LE16(24); }
-    uint16_t LowClusterWord() const { return Reader().LE16(26); }
+    uint8_t Attribute() const { return U8(fat_layout::dirent::kAttribute.offset); }
+    uint32_t GetSize() const { return Reader().LE32(fat_layout::dirent::kFileSize.offset); }
+    uint16_t CreationTime() const { return LE16(fat_layout::dirent::kCreationTime); }
+    uint16_t CreationDate() const { return LE16(fat_layout::dirent::kCreationDate); }
+    uint16_t LastAccessDate() const { return LE16(fat_layout::dirent::kLastAccessDate); }
+    uint16_t HighClusterWord() const { return LE16(fat_layout::dirent::kClusterHigh); }
+    uint16_t ModificationTime() const { return LE16(fat_layout::dirent::kModificationTime); }
+    uint16_t ModificationDate() const { return LE16(fat_layout::dirent::kModificationDate); }
+    uint16_t LowClusterWord() const { return LE16(fat_layout::dirent::kClusterLow); }
 
     // The revised cluster when one was set and is above 0, else the entry's.
     uint64_t GetFirstClusterNO() const;
@@ -90,9 +93,13 @@ public:
     std::string GetLongFileName() const;
     // Long-name piece fields: sequence number 1-20, the last-piece flag and
     // the checksum of the short entry it belongs to.
-    unsigned LongNameOrdinal() const { return U8(0) & 0x1F; }
-    bool IsLastLongNamePiece() const { return (U8(0) & 0x40) != 0; }
-    uint8_t LongNameChecksum() const { return U8(13); }
+    unsigned LongNameOrdinal() const {
+        return U8(fat_layout::lfn::kOrdinal.offset) & fat_layout::lfn::kOrdinalMask;
+    }
+    bool IsLastLongNamePiece() const {
+        return (U8(fat_layout::lfn::kOrdinal.offset) & fat_layout::lfn::kLastPieceFlag) != 0;
+    }
+    uint8_t LongNameChecksum() const { return U8(fat_layout::lfn::kChecksum.offset); }
     // The checksum a long-name piece carries for this short entry.
     uint8_t ShortNameChecksum() const;
 
@@ -115,6 +122,7 @@ public:
 private:
     vk::ByteReader Reader() const { return vk::ByteReader(m_entry, kFATDirEntrySize); }
     uint8_t U8(size_t off) const { return Reader().U8(off); }
+    uint16_t LE16(fat_layout::Field field) const { return Reader().LE16(field.offset); }
 
     uint8_t* m_writable;
     const uint8_t* m_entry;

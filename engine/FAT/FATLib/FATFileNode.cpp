@@ -1,4 +1,5 @@
 #include "FATFileNode.h"
+#include "Utility/CatchExeception.h"
 
 #include <atomic>
 #include <cstdio>
@@ -147,11 +148,11 @@ void CFATFileNode::SetFileProperties(CFATFileProperties* properties) {
     SetNodeId(m_properties->GetFirstClusterNum());
     CFileNode::SetParentNodeID(m_properties->GetParentFirstClusterNum());
     CFileNode::SetMetaDataSector(m_properties->GetMetaDataSector());
-    if (g_traceNodes) {
+    if (g_traceNodes && CatchExeception::TracesEnabled()) {
         const char* name = m_properties->GetFileName();
-        std::printf("=====%s====== Current:%llx Parent:%llx\n", name ? name : "",
-                    static_cast<unsigned long long>(GetCurrentNodeID()),
-                    static_cast<unsigned long long>(GetParentNodeID()));
+        CatchExeception::Trace("=====%s====== Current:%llx Parent:%llx\n", name ? name : "",
+                               static_cast<unsigned long long>(GetCurrentNodeID()),
+                               static_cast<unsigned long long>(GetParentNodeID()));
     }
 }
 

@@ -5,7 +5,7 @@
 
 #include "FATDirEntry.h"
 
-const uint8_t CFATFolderAnalyser::m_s_BlankEntry[32] = {};
+const uint8_t CFATFolderAnalyser::m_s_BlankEntry[fat_layout::dirent::kSize] = {};
 
 bool CFATFolderAnalyser::IsCurDirFileName(const uint8_t* entry) {
     CTempFATDirEntry e(entry);

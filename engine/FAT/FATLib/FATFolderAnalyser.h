@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FATLayout.h"
+
 class CFATFolderAnalyser;
 
 // Called for every ordinary short entry: the analyser, the entry, -1, the
@@ -31,7 +33,7 @@ public:
     static bool IsParentDirFileName(const uint8_t* entry);
     static bool IsBlankFATDirEntry(const uint8_t* entry);
 
-    static const uint8_t m_s_BlankEntry[32];
+    static const uint8_t m_s_BlankEntry[fat_layout::dirent::kSize];
 
 private:
     void Clear();

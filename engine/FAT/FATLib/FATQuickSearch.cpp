@@ -16,12 +16,12 @@
 
 namespace {
 
-constexpr uint64_t kBackupBootSector = 6;
+constexpr uint64_t kBackupBootSector = fat_layout::boot::kUsualBackupSector;
 
-// Sector sizes the FAT code reads with; anything else from a device record
-// is refused rather than used to size buffers.
+// Sector sizes the FAT code reads with; anything else is refused rather than
+// used to size buffers.
 bool SectorSizeOk(int size) {
-    return size >= 512 && size <= 4096 && size % 512 == 0;
+    return fat_layout::SectorSizeOk(size);
 }
 
 }  // namespace
@@ -261,7 +261,8 @@ bool CFATVolume::GetPartitionLabel(uint64_t startSector, const CTempFATDBR& boot
 
 bool CFATVolume::GetFatLabel(uint64_t startSector, const CTempFATDBR& boot, std::string& out) {
     const uint32_t spc = boot.GetSectorsperCluster();
-    const uint64_t rootSectors = static_cast<uint64_t>(boot.GetRootEntries()) * 32 / m_sectorSize;
+    const uint64_t rootSectors =
+        static_cast<uint64_t>(boot.GetRootEntries()) * kFATDirEntrySize / m_sectorSize;
     if (spc == 0 || rootSectors == 0)
         return false;
     const uint64_t root = startSector + boot.GetReservedSector() +
@@ -282,7 +283,8 @@ bool CFATVolume::GetFat32Label(uint64_t startSector, const CTempFATDBR& boot, st
     const uint64_t fatStart = startSector + boot.GetReservedSector();
     const uint64_t dataStart =
         fatStart + static_cast<uint64_t>(boot.GetNumberOfFat()) * boot.GetSectorsPerFat();
-    const uint64_t entriesPerBlock = static_cast<uint64_t>(m_sectorSize) * spc / 4;
+    const uint64_t entriesPerBlock =
+        static_cast<uint64_t>(m_sectorSize) * spc / fat_layout::table::kFat32EntrySize;
     const long long deviceSectors = m_device->GetTotalSectors();
     const uint64_t clusterLimit =
         deviceSectors > 0 && static_cast<uint64_t>(deviceSectors) > dataStart
@@ -308,7 +310,8 @@ bool CFATVolume::GetFat32Label(uint64_t startSector, const CTempFATDBR& boot, st
             loadedBlock = blockNo;
         }
         const vk::ByteReader r(block.data(), block.size());
-        cluster = r.LE32((cluster % entriesPerBlock) * 4) & kFATClusterMask;
+        cluster = r.LE32((cluster % entriesPerBlock) * fat_layout::table::kFat32EntrySize) &
+                  kFATClusterMask;
     }
     return false;
 }

@@ -9,14 +9,15 @@
 IRealFATTable::IRealFATTable(IStorageDevice* device, uint64_t firstSector, uint32_t sectors,
                              uint32_t entryWidth)
     : m_device(device), m_firstSector(firstSector), m_sectors(sectors), m_entryWidth(entryWidth) {
-    const int size = device ? device->GetSectorSize() : 512;
+    // The device's size, trusted as it opened; 0 (no device) refuses reading.
+    const int size = device ? device->GetSectorSize() : 0;
     m_sectorSize = size > 0 ? static_cast<uint32_t>(size) : 0;
 }
 
 bool IRealFATTable::ReadSector() {
     m_buffer.clear();
     m_entryCount = 0;
-    if (!m_device || m_sectorSize < 512 || m_sectorSize % 512 != 0 || !SizeAllowed(m_sectors))
+    if (!m_device || !vk::IsValidSectorSize(m_sectorSize) || !SizeAllowed(m_sectors))
         return false;
     const uint64_t bytes = static_cast<uint64_t>(m_sectors) * m_sectorSize;
     try {
@@ -97,20 +98,21 @@ bool IRealFATTable::CheckFATIndex() const {
 uint32_t CFAT16Table::RawEntry(uint32_t cluster) const {
     if (cluster >= m_entryCount)
         return 0;
-    return vk::LoadLE<uint16_t>(m_buffer.data() + static_cast<size_t>(cluster) * 2);
+    return vk::LoadLE<uint16_t>(m_buffer.data() +
+                                static_cast<size_t>(cluster) * fat_layout::table::kFat16EntrySize);
 }
 
 uint32_t CFAT16Table::GetNextCluster(uint32_t cluster) const {
     const uint32_t e = RawEntry(cluster);
-    if (e == 0xFFF7)
+    if (e == fat_layout::table::kFat16Bad)
         return kFATBadCluster;
-    if (e >= 0xFFF8)
+    if (e >= fat_layout::table::kFat16EndOfChain)
         return kFATEndOfChain;
     return e;
 }
 
 bool CFAT16Table::SizeAllowed(uint32_t sectors) const {
-    const uint32_t u = m_sectorSize / 512;
+    const uint32_t u = m_sectorSize / fat_layout::kMinBytesPerSector;
     return u != 0 && sectors >= 12 / u && sectors <= 256 / u && sectors != 0;
 }
 
@@ -119,18 +121,22 @@ namespace {
 // Entry 1 carries two status bits that systems clear at run time: "clean
 // shutdown" and "no disk error". A volume that met disk errors is exactly
 // what gets brought for recovery, so neither bit decides whether the copy is
-// a FAT.
-constexpr uint32_t kFat16HeaderMask = 0x3FFFFFF8;
-constexpr uint32_t kFat32Entry0Mask = 0x0FFFFFF0;
-constexpr uint32_t kFat32Entry1Mask = 0x03FFFFF8;
+// a FAT (the masks leave them out).
+using fat_layout::table::kFat16HeaderMask;
+using fat_layout::table::kFat32Entry0Mask;
+using fat_layout::table::kFat32Entry1Mask;
+constexpr size_t kEntry0 = 0;
+constexpr size_t kFat32Entry1 = fat_layout::table::kFat32EntrySize;
 
 bool Fat16HeaderOk(const vk::ByteReader& r) {
-    return r.Has(0, 4) && (r.LE32(0) & kFat16HeaderMask) == kFat16HeaderMask;
+    // Entries 0 and 1 of a FAT16 copy, read as one 32-bit value.
+    return r.Has(kEntry0, 4) && (r.LE32(kEntry0) & kFat16HeaderMask) == kFat16HeaderMask;
 }
 
 bool Fat32HeaderOk(const vk::ByteReader& r) {
-    return r.Has(0, 8) && (r.LE32(0) & kFat32Entry0Mask) == kFat32Entry0Mask &&
-           (r.LE32(4) & kFat32Entry1Mask) == kFat32Entry1Mask;
+    return r.Has(kEntry0, 2 * fat_layout::table::kFat32EntrySize) &&
+           (r.LE32(kEntry0) & kFat32Entry0Mask) == kFat32Entry0Mask &&
+           (r.LE32(kFat32Entry1) & kFat32Entry1Mask) == kFat32Entry1Mask;
 }
 
 }  // namespace
@@ -142,7 +148,8 @@ bool CFAT16Table::CheckFATHeader() const {
 uint32_t CFAT32Table::RawEntry(uint32_t cluster) const {
     if (cluster >= m_entryCount)
         return 0;
-    return vk::LoadLE<uint32_t>(m_buffer.data() + static_cast<size_t>(cluster) * 4) &
+    return vk::LoadLE<uint32_t>(m_buffer.data() +
+                                static_cast<size_t>(cluster) * fat_layout::table::kFat32EntrySize) &
            kFATClusterMask;
 }
 
@@ -151,7 +158,7 @@ uint32_t CFAT32Table::GetNextCluster(uint32_t cluster) const {
 }
 
 bool CFAT32Table::SizeAllowed(uint32_t sectors) const {
-    const uint32_t u = m_sectorSize / 512;
+    const uint32_t u = m_sectorSize / fat_layout::kMinBytesPerSector;
     return u != 0 && sectors >= 256 / u && sectors <= 128000 / u && sectors != 0;
 }
 
@@ -218,7 +225,7 @@ CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, uint64
 
 bool CFATTableAnalyser::IsValidFATTableFirstSector(const void* sector, size_t length, int& type) {
     vk::ByteReader r(sector, length);
-    if (!r.Has(0, 8))
+    if (!r.Has(kEntry0, 2 * fat_layout::table::kFat32EntrySize))
         return false;
     if (Fat32HeaderOk(r)) {
         type = FILE_SYSTEM_FAT32;

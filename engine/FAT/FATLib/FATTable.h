@@ -12,7 +12,7 @@ class IStorageDevice;
 
 // Values answered by GetNextCluster: FAT16 markers are widened to the FAT32
 // ones so that callers test one set.
-constexpr uint32_t kFATClusterMask = 0x0FFFFFFF;
+constexpr uint32_t kFATClusterMask = fat_layout::table::kFat32EntryMask;
 constexpr uint32_t kFATBadCluster = 0x0FFFFFF7;
 constexpr uint32_t kFATEndOfChain = 0x0FFFFFF8;  // this value and above
 
@@ -63,20 +63,20 @@ protected:
 class CFAT16Table final : public IRealFATTable {
 public:
     CFAT16Table(IStorageDevice* device, uint64_t firstSector, uint32_t sectors)
-        : IRealFATTable(device, firstSector, sectors, 2) {}
+        : IRealFATTable(device, firstSector, sectors, fat_layout::table::kFat16EntrySize) {}
     uint32_t GetNextCluster(uint32_t cluster) const override;
     uint32_t RawEntry(uint32_t cluster) const override;
     bool SizeAllowed(uint32_t sectors) const override;
     bool CheckFATHeader() const override;
 
 protected:
-    uint32_t LastLinkValue() const override { return 0xFFF6; }
+    uint32_t LastLinkValue() const override { return fat_layout::table::kFat16LastLink; }
 };
 
 class CFAT32Table final : public IRealFATTable {
 public:
     CFAT32Table(IStorageDevice* device, uint64_t firstSector, uint32_t sectors)
-        : IRealFATTable(device, firstSector, sectors, 4) {}
+        : IRealFATTable(device, firstSector, sectors, fat_layout::table::kFat32EntrySize) {}
     // The top four bits of a FAT32 entry are reserved and some systems set
     // them, so the entry is always masked to 28 bits.
     uint32_t GetNextCluster(uint32_t cluster) const override;
@@ -85,7 +85,7 @@ public:
     bool CheckFATHeader() const override;
 
 protected:
-    uint32_t LastLinkValue() const override { return 0x0FFFFFF6; }
+    uint32_t LastLinkValue() const override { return fat_layout::table::kFat32LastLink; }
 };
 
 // Up to two copies; the first that exists answers.

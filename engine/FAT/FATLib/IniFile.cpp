@@ -1,4 +1,5 @@
 #include "IniFile.h"
+#include "Utility/CatchExeception.h"
 
 #include <cstdio>
 #include <cstring>
@@ -111,9 +112,9 @@ int CIniFile::WriteFile() {
 
 void CIniFile::Dump() const {
     for (const auto& [name, keys] : m_content) {
-        std::printf("[%s]\n", name.c_str());
+        CatchExeception::Trace("[%s]\n", name.c_str());
         for (const auto& [key, value] : keys)
-            std::printf("%s=%s\n", key.c_str(), value.c_str());
-        std::printf("\n");
+            CatchExeception::Trace("%s=%s\n", key.c_str(), value.c_str());
+        CatchExeception::Trace("\n");
     }
 }

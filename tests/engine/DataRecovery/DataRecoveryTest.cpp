@@ -122,6 +122,14 @@ TEST(FileReader, RefusesWhatCannotBeRead) {
         << "an empty file is still a file";
     EXPECT_EQ(reader.Open(f.disk.get(), &noRuns, &f.partition), 0);
     EXPECT_EQ(reader.Open(f.disk.get(), &f.node, &zeroCluster), 0);
+    // A record of other sectors than the device's: its cluster sizes and the
+    // device's sector numbers would address different bytes.
+    for (unsigned sectorSize : {1024u, 4096u}) {
+        CSearchedPartitionInfo other = Partition(kSpc, 64 * kSpc, FS_FAT32, sectorSize);
+        EXPECT_EQ(reader.Open(f.disk.get(), &f.node, &other), 0) << sectorSize;
+        auto rec = MakeRecovery(f.disk.get(), {other});
+        EXPECT_FALSE(Select(*rec, &f.node)) << sectorSize;
+    }
 
     // A run past the device's end, and one whose address overflows.
     for (long long start : {62LL, 1LL << 62}) {

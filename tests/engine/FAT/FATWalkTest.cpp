@@ -128,7 +128,9 @@ public:
     const FATGeometry& geo() const { return m_geo; }
     CDoubleFATTable& fat() { return *m_fat; }
 
-    std::map<std::string, Listed> Walk(const IFATTable* fat = nullptr, bool* rootOk = nullptr) {
+    // `damaged`: the structures the walk counted as damaged and skipped.
+    std::map<std::string, Listed> Walk(const IFATTable* fat = nullptr, bool* rootOk = nullptr,
+                                       uint64_t* damaged = nullptr) {
         CFATFileNode::SetTraceEnabled(false);
         FakeBuilder builder;
         CFATSearchedPartitionInfo part(512);
@@ -149,6 +151,8 @@ public:
             walker.BuildChildren(folders[i], static_cast<uint64_t>(folders[i]->GetCurrentNodeID()),
                                  folders, 0, 1);
         }
+        if (damaged)
+            *damaged = walker.DamagedCount();
         std::map<std::string, Listed> out;
         for (auto& node : builder.nodes) {
             Listed l;
@@ -491,32 +495,37 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
                       uint32_t docs);
         std::set<std::string> gone;  // paths no longer listed
         std::map<std::string, std::string> renamed;
+        uint64_t damaged;  // counted as damaged and skipped
     } cases[] = {
         {"a sub-folder that is its own parent",
          [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t d) {
              SetCluster(b, EntryOffset(b, ds, 1, "SUB        "), d);
          },
          {"Docs/Sub", kUnicode},
-         {}},
+         {},
+         0},
         {"a sub-folder that is the root",
          [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t) {
              SetCluster(b, EntryOffset(b, ds, 1, "SUB        "), 2);
          },
          {kUnicode},
-         {}},
+         {},
+         0},
         {"a file past the volume",
          [](std::vector<uint8_t>& b, uint64_t, uint64_t rs, uint32_t) {
              SetCluster(b, EntryOffset(b, rs, 1, "SHORT   TXT"), 0x0FFFFF0);
          },
          {"SHORT.TXT"},
-         {}},
+         {},
+         1},
         {"a broken long-name run",
          [](std::vector<uint8_t>& b, uint64_t ds, uint64_t, uint32_t) {
              const size_t off = EntryOffset(b, ds, 1, "AVERYL~1JPG");
              b[off - 32 + 13] ^= 0x5A;  // the checksum of the piece before it
          },
          {"Docs/A very long file name with spaces.jpg"},
-         {{"Docs/A very long file name with spaces.jpg", "Docs/AVERYL~1.JPG"}}},
+         {{"Docs/A very long file name with spaces.jpg", "Docs/AVERYL~1.JPG"}},
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -524,7 +533,9 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
         c.apply(dev->Bytes(), docsSector, rootSector, docs);
         Volume vol(*dev);
         ASSERT_TRUE(vol.ok());
-        const auto found = vol.Walk();
+        uint64_t damaged = 0;
+        const auto found = vol.Walk(nullptr, nullptr, &damaged);
+        EXPECT_EQ(damaged, c.damaged);
         for (const auto& [path, l] : all) {
             if (c.gone.count(path)) {
                 EXPECT_FALSE(found.count(path)) << path;
@@ -574,7 +585,9 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
         dev.bad.insert(static_cast<long long>(docsSector));
         Volume vol(dev);
         ASSERT_TRUE(vol.ok());
-        const auto found = vol.Walk();
+        uint64_t damaged = 0;
+        const auto found = vol.Walk(nullptr, nullptr, &damaged);
+        EXPECT_EQ(damaged, 1u);
         EXPECT_TRUE(found.count("Docs"));
         EXPECT_FALSE(found.count("Docs/Sub"));
         EXPECT_TRUE(found.count("Pics/kept.jpg"));

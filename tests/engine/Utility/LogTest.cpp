@@ -75,6 +75,21 @@ TEST(Log, LongMessageIsCutAndFileHoldsExactlyWhatWasKept) {
               9u + CatchExeception::kMaxMessage);
 }
 
+// Traces are the lines the Parts print to standard output: never the log
+// file, and silent for the whole process when switched off.
+TEST(Log, TracesGoToStandardOutputOnly) {
+    const std::string token = Token("trace");
+    testing::internal::CaptureStdout();
+    CatchExeception::Trace("traced %s\n", token.c_str());
+    CatchExeception::SetTracesEnabled(false);
+    CatchExeception::Trace("silenced %s\n", token.c_str());
+    CatchExeception::SetTracesEnabled(true);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("traced " + token + "\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("silenced " + token), std::string::npos) << out;
+    EXPECT_TRUE(LinesWith(token).empty());
+}
+
 TEST(Log, ConcurrentWritersProduceWholeLines) {
     const std::string token = Token("conc");
     constexpr int kThreads = 8, kLines = 300;
