@@ -1,7 +1,7 @@
-// NTFS's place in the engine: the recogniser (third in order), the tree of
-// NTFS nodes, and the reader of data kept inside file records, which the
-// tree builder and recovery use. The quick search (it serves NTFS volumes)
-// and the deep search (fifth in order) join this row when they are built.
+// NTFS's place in the engine: the quick search of NTFS volumes, the
+// recogniser (third in order), the tree of NTFS nodes, and the reader of
+// data kept inside file records, which the tree builder and recovery use.
+// The deep search (fifth in order) joins this row when it is built.
 #include "EngineServices.h"
 #include "NTFSFactories.h"
 #include "SearcherRow.h"
@@ -25,7 +25,7 @@ const SearcherRow& NtfsSearcherRow() {
         .name = "NTFS",
         .type = SEARCHER_NTFS,
         .quickFileSystems = FileSystemBit(FS_NTFS),
-        .createQuickSearcher = nullptr,
+        .createQuickSearcher = &CreateNTFSQuickSearcher,
         .createDeepSearcher = nullptr,
         .deepOrder = 50,
         .createVolumeAnalyze = &CreateNTFSVolumeAnalyze,

@@ -73,6 +73,7 @@ public:
     // Replaces the packed runs by the packed form of `list` (the caller
     // keeps it); ignored for null.
     void SetDataRunList(IDataRunList* list);
+    void ClearDataRunList() { m_data.runs.reset(); }
     bool HasDataRuns() const { return m_data.runs != nullptr; }
     const CCompressedDataRunList* GetPackedDataRuns() const { return m_data.runs.get(); }
     IFileProperties* Clone() override { return CloneNTFS(); }

@@ -438,6 +438,22 @@ bool CNTFSFileRecord::Init(const uint8_t* buffer, size_t size) {
     return true;
 }
 
+bool CNTFSFileRecord::InitFromImage(const uint8_t* buffer, size_t size) {
+    m_valid = false;
+    m_size = 0;
+    if (buffer == nullptr || size < rec::kMinRecordSize ||
+        !CNTFSFileRecordHeader::IsValid(buffer, size))
+        return false;
+    m_size = ExaminedSize(buffer, size);
+    std::memcpy(m_buf.data(), buffer, m_size);
+    if (!CheckAttibutes(m_buf.data(), m_size)) {
+        m_size = 0;
+        return false;
+    }
+    m_valid = true;
+    return true;
+}
+
 CNTFSFileRecordAttribute CNTFSFileRecord::FindAttibute(const uint8_t* buffer, size_t size,
                                                        uint32_t type, int n, size_t* offset) {
     CNTFSFileRecordAttribute found;
@@ -470,6 +486,9 @@ uint16_t CNTFSFileRecord::GetFlags() const {
 }
 uint64_t CNTFSFileRecord::GetLogFileSequenceNumber() const {
     return m_size ? vk::LoadLE<uint64_t>(m_buf.data() + rec::kLogSequence) : 0;
+}
+uint16_t CNTFSFileRecord::GetSequenceNumber() const {
+    return m_size ? Le16(m_buf.data() + rec::kSequenceNumber) : 0;
 }
 uint16_t CNTFSFileRecord::GetFirstAttibuteOffset() const {
     return m_size ? Le16(m_buf.data() + rec::kFirstAttribute) : 0;

@@ -186,6 +186,10 @@ public:
 
     // Copies and checks; false (object invalid) otherwise.
     bool Init(const uint8_t* buffer, size_t size);
+    // A record image as NTFS keeps it in memory and writes it to the
+    // $LogFile: its sector ends already hold their own bytes, so there is no
+    // update sequence to check. The header and attribute tests still apply.
+    bool InitFromImage(const uint8_t* buffer, size_t size);
     bool IsValid() const { return m_valid; }
     const uint8_t* Data() const { return m_buf.data(); }
     size_t Size() const { return m_size; }
@@ -194,6 +198,8 @@ public:
     bool IsinUse() const { return (GetFlags() & ntfs::layout::record::kFlagInUse) != 0; }
     bool IsFolder() const { return (GetFlags() & ntfs::layout::record::kFlagDirectory) != 0; }
     uint64_t GetLogFileSequenceNumber() const;
+    // Raised each time the record is given to a new file.
+    uint16_t GetSequenceNumber() const;
     uint16_t GetFirstAttibuteOffset() const;
     uint32_t GetLength() const;
     uint32_t GetAllocatedSize() const;

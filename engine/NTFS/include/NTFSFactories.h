@@ -6,6 +6,11 @@ class IStorageDevice;
 class IVolumeAnalyze;
 class IFileNode;
 class IFileReader;
+class IQuickFileSystemSearchController;
+
+// The quick searcher of a live NTFS volume. Released through delete by the
+// controller that made it.
+IQuickFileSystemSearchController* CreateNTFSQuickSearcher();
 
 // The NTFS recogniser: an analyser of type 3 (with the volume's label) when
 // the sector at startSector is an NTFS boot sector the device can address;

@@ -232,4 +232,47 @@ inline Bytes Pairs(const std::vector<std::pair<int64_t, int64_t>>& runs) {
     return out;
 }
 
+// A log record of the NTFS client aimed at the MFT block (vcn, 512-byte
+// block offset), with its redo and undo data.
+inline Bytes LogRecord(uint64_t lsn, uint64_t vcn, uint16_t blockOffset, uint16_t recordOffset,
+                       uint16_t attributeOffset, const Bytes& redo, const Bytes& undo) {
+    Bytes op(40, 0);
+    Put16(op, 4, 0x28);                                       // redo offset
+    Put16(op, 6, static_cast<uint16_t>(redo.size()));         // redo length
+    Put16(op, 8, static_cast<uint16_t>(0x28 + redo.size()));  // undo offset
+    Put16(op, 10, static_cast<uint16_t>(undo.size()));        // undo length
+    Put16(op, 14, 1);                                         // one LCN follows
+    Put16(op, 16, recordOffset);
+    Put16(op, 18, attributeOffset);
+    Put16(op, 20, blockOffset);
+    Put64(op, 24, vcn);
+    Bytes client = op;
+    client.insert(client.end(), redo.begin(), redo.end());
+    client.insert(client.end(), undo.begin(), undo.end());
+    client.resize((client.size() + 7) / 8 * 8, 0);
+    Bytes r(48, 0);
+    Put64(r, 0, lsn);
+    Put32(r, 24, static_cast<uint32_t>(client.size()));
+    r.insert(r.end(), client.begin(), client.end());
+    return r;
+}
+
+// A 4 KiB log record page holding the records, with its update sequence.
+inline Bytes RecordPage(const std::vector<Bytes>& records, uint64_t lastLsn) {
+    Bytes p(4096, 0);
+    std::memcpy(p.data(), "RCRD", 4);
+    Put16(p, 4, 0x28);
+    Put16(p, 6, 9);
+    Put64(p, 8, lastLsn);
+    Put64(p, 32, lastLsn);
+    size_t off = 64;
+    for (const Bytes& r : records) {
+        std::memcpy(p.data() + off, r.data(), r.size());
+        off += (r.size() + 7) / 8 * 8;
+    }
+    Put16(p, 24, static_cast<uint16_t>(off));
+    ApplyFixups(p, 0x28, 9, 2);
+    return p;
+}
+
 }  // namespace ntfstest
