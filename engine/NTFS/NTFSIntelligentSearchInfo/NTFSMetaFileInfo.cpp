@@ -49,7 +49,8 @@ bool CCommonFileRecordInfo::InitFromBuffer(const CNTFSFileRecord& record, int64_
     for (int n : {1, 0}) {
         CNTFSFileRecordFileNameAttribute name(
             record.FindAttibute(ntfs::layout::attr::kFileName, n));
-        if (!name.Empty() && name.IsValid() && name.GetFileRecordNumberofParentDirectory() >= 5) {
+        // (A valid record's names were checked when it was read.)
+        if (!name.Empty() && name.GetFileRecordNumberofParentDirectory() >= 5) {
             m_parent = name.GetFileRecordNumberofParentDirectory();
             break;
         }

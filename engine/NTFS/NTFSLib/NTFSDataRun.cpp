@@ -215,36 +215,53 @@ bool CNoneResidentNTFSDataRunList::InitFromBuffer(const uint8_t* bytes, long lon
         return true;
     std::vector<CDataRun> runs;
     CNTFSDataRunList::FormDataRunList(bytes, static_cast<size_t>(length), runs);
-    for (const CDataRun& r : runs)
-        m_runs.emplace_back(r.lcn, r.length);
+    for (const CDataRun& r : runs) {
+        const DataRun run(r.lcn, r.length);
+        AddDataRun(&run);
+    }
     return true;
 }
 
 const DataRun* CNoneResidentNTFSDataRunList::GetFirst() {
     m_cursor = 0;
-    return m_runs.empty() ? nullptr : &m_runs[0];
+    return m_count == 0 ? nullptr : &At(0);
 }
 
 const DataRun* CNoneResidentNTFSDataRunList::GetNext() {
-    if (m_cursor < m_runs.size())
+    if (m_cursor < m_count)
         ++m_cursor;
-    return m_cursor < m_runs.size() ? &m_runs[m_cursor] : nullptr;
+    return m_cursor < m_count ? &At(m_cursor) : nullptr;
 }
 
 IDataRunList* CNoneResidentNTFSDataRunList::Clone() {
     auto* copy = new CNoneResidentNTFSDataRunList();
-    copy->m_runs = m_runs;
+    for (size_t i = 0; i < m_count; ++i)
+        copy->AddDataRun(&At(i));
     return copy;
 }
 
 void CNoneResidentNTFSDataRunList::AddDataRun(const DataRun* run) {
-    if (run != nullptr)
-        m_runs.push_back(*run);
+    if (run == nullptr)
+        return;
+    if (m_count < kInline)
+        m_inline[m_count] = *run;
+    else
+        m_more.push_back(*run);
+    ++m_count;
+}
+
+std::vector<DataRun> CNoneResidentNTFSDataRunList::Runs() const {
+    std::vector<DataRun> out;
+    out.reserve(m_count);
+    for (size_t i = 0; i < m_count; ++i)
+        out.push_back(At(i));
+    return out;
 }
 
 long long CNoneResidentNTFSDataRunList::GetTotalClusters() const {
     long long total = 0;
-    for (const DataRun& r : m_runs) {
+    for (size_t i = 0; i < m_count; ++i) {
+        const DataRun& r = At(i);
         if (r.length > 0 && !vk::CheckedAdd(total, r.length, &total))
             return std::numeric_limits<long long>::max();
     }
@@ -262,43 +279,81 @@ unsigned CCompressedDataRunList::GetNeedBytes(int64_t v) {
     return 8;
 }
 
-std::unique_ptr<CCompressedDataRunList> CCompressedDataRunList::Compress(IDataRunList* list) {
+CCompressedDataRunList& CCompressedDataRunList::operator=(const CCompressedDataRunList& other) {
+    if (this != &other) {
+        m_dataOffset = other.m_dataOffset;
+        Assign(other.Bytes(), other.m_size);
+    }
+    return *this;
+}
+
+void CCompressedDataRunList::Assign(const uint8_t* bytes, size_t size) {
+    m_size = static_cast<uint32_t>(size);
+    if (size <= kInline) {
+        m_heap.reset();
+        if (size > 0)
+            std::memcpy(m_inline, bytes, size);
+        return;
+    }
+    m_heap = std::make_unique<uint8_t[]>(size);
+    std::memcpy(m_heap.get(), bytes, size);
+}
+
+std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(const DataRun* runs,
+                                                                       size_t count) {
+    // Each run takes at most 17 bytes; the list is packed on the stack when
+    // it is short, as almost every file's is.
+    uint8_t local[17 * 4 + 1];
+    std::vector<uint8_t> big;
+    uint8_t* packed = local;
+    if (count > 4) {
+        big.resize(17 * count + 1);
+        packed = big.data();
+    }
+    size_t n = 0;
+    int64_t previous = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const DataRun& r = runs[i];
+        if (r.length <= 0)
+            continue;
+        const unsigned lengthBytes = GetNeedBytes(r.length);
+        unsigned offsetBytes = 0;
+        int64_t delta = 0;
+        if (r.start >= 0) {
+            delta = r.start - previous;
+            offsetBytes = GetNeedBytes(delta);
+            previous = r.start;
+        }
+        packed[n++] = static_cast<uint8_t>(offsetBytes * 16 + lengthBytes);
+        for (unsigned b = 0; b < lengthBytes; ++b)
+            packed[n++] = static_cast<uint8_t>(static_cast<uint64_t>(r.length) >> (8 * b));
+        for (unsigned b = 0; b < offsetBytes; ++b)
+            packed[n++] = static_cast<uint8_t>(static_cast<uint64_t>(delta) >> (8 * b));
+    }
+    if (n == 0)
+        return std::nullopt;
+    packed[n++] = 0;
+    CCompressedDataRunList out;
+    out.Assign(packed, n);
+    return out;
+}
+
+std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(IDataRunList* list) {
     if (list == nullptr)
-        return nullptr;
+        return std::nullopt;
     uint16_t dataOffset = 0;
     if (list->GetDataRunListType() == DATARUN_LIST_NTFS_RESIDENT) {
         const long long offset = list->GetOffset();
         if (offset <= 0 || offset > 0xFFFF)
-            return nullptr;
+            return std::nullopt;
         dataOffset = static_cast<uint16_t>(offset);
     }
-    std::vector<uint8_t> packed;
-    int64_t previous = 0;
-    for (const DataRun* r = list->GetFirst(); r != nullptr; r = list->GetNext()) {
-        if (r->length <= 0)
-            continue;
-        const unsigned lengthBytes = GetNeedBytes(r->length);
-        unsigned offsetBytes = 0;
-        int64_t delta = 0;
-        if (r->start >= 0) {
-            delta = r->start - previous;
-            offsetBytes = GetNeedBytes(delta);
-            previous = r->start;
-        }
-        packed.push_back(static_cast<uint8_t>(offsetBytes * 16 + lengthBytes));
-        for (unsigned i = 0; i < lengthBytes; ++i)
-            packed.push_back(static_cast<uint8_t>(static_cast<uint64_t>(r->length) >> (8 * i)));
-        for (unsigned i = 0; i < offsetBytes; ++i)
-            packed.push_back(static_cast<uint8_t>(static_cast<uint64_t>(delta) >> (8 * i)));
-    }
-    if (packed.empty())
-        return nullptr;
-    packed.push_back(0);
-    auto out = std::make_unique<CCompressedDataRunList>();
-    out->m_size = static_cast<uint32_t>(packed.size());
-    out->m_bytes = std::make_unique<uint8_t[]>(packed.size());
-    std::memcpy(out->m_bytes.get(), packed.data(), packed.size());
-    out->m_dataOffset = dataOffset;
+    std::vector<DataRun> runs;
+    for (const DataRun* r = list->GetFirst(); r != nullptr; r = list->GetNext())
+        runs.push_back(*r);
+    auto out = Compress(runs.data(), runs.size());
+    if (out)
+        out->m_dataOffset = dataOffset;
     return out;
 }
 
@@ -307,45 +362,35 @@ bool CCompressedDataRunList::Unpack(const uint8_t* bytes, size_t size, std::vect
                      [&](int64_t lcn, int64_t length) { out.emplace_back(lcn, length); });
 }
 
-std::unique_ptr<CCompressedDataRunList> CCompressedDataRunList::FromBytes(const uint8_t* bytes,
-                                                                          size_t size,
-                                                                          uint16_t dataOffset) {
+std::optional<CCompressedDataRunList> CCompressedDataRunList::FromBytes(const uint8_t* bytes,
+                                                                        size_t size,
+                                                                        uint16_t dataOffset) {
     std::vector<DataRun> runs;
     if (bytes == nullptr || size == 0 || size > UINT32_MAX || !Unpack(bytes, size, runs) ||
         runs.empty())
-        return nullptr;
-    auto out = std::make_unique<CCompressedDataRunList>();
-    out->m_size = static_cast<uint32_t>(size);
-    out->m_bytes = std::make_unique<uint8_t[]>(size);
-    std::memcpy(out->m_bytes.get(), bytes, size);
-    out->m_dataOffset = dataOffset;
-    return out;
-}
-
-std::unique_ptr<CCompressedDataRunList> CCompressedDataRunList::Clone() const {
-    auto out = std::make_unique<CCompressedDataRunList>();
-    out->m_size = m_size;
-    out->m_dataOffset = m_dataOffset;
-    if (m_size > 0) {
-        out->m_bytes = std::make_unique<uint8_t[]>(m_size);
-        std::memcpy(out->m_bytes.get(), m_bytes.get(), m_size);
-    }
+        return std::nullopt;
+    CCompressedDataRunList out;
+    out.Assign(bytes, size);
+    out.m_dataOffset = dataOffset;
     return out;
 }
 
 IDataRunList* CCompressedDataRunList::Decompress() const {
-    std::vector<DataRun> runs;
-    if (!Unpack(m_bytes.get(), m_size, runs))
-        return nullptr;
     if (m_dataOffset != 0) {
-        if (runs.empty())
+        std::vector<DataRun> runs;
+        if (!Unpack(Bytes(), m_size, runs) || runs.empty())
             return nullptr;
         auto* list = new CResidentNTFSDataRunList();
         list->InitList(runs[0].start, runs[0].length, m_dataOffset);
         return list;
     }
     auto* list = new CNoneResidentNTFSDataRunList();
-    for (const DataRun& r : runs)
-        list->AddDataRun(&r);
+    if (!WalkPairs(Bytes(), m_size, [&](int64_t lcn, int64_t length) {
+            const DataRun run(lcn, length);
+            list->AddDataRun(&run);
+        })) {
+        delete list;
+        return nullptr;
+    }
     return list;
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "ByteReader.h"
@@ -105,14 +106,15 @@ private:
 };
 
 // The runs of a non-resident attribute: {LCN, length in clusters}, LCN -1
-// for sparse runs, in VCN order and never merged.
+// for sparse runs, in VCN order and never merged. Every node holds one, so
+// the first two runs live in the object itself.
 class CNoneResidentNTFSDataRunList final : public IDataRunList {
 public:
     // Decodes mapping pairs; always true (an empty list for length <= 0).
     bool InitFromBuffer(const uint8_t* bytes, long long length);
     const DataRun* GetFirst() override;
     const DataRun* GetNext() override;
-    int IsDone() override { return m_cursor >= m_runs.size() ? 1 : 0; }
+    int IsDone() override { return m_cursor >= m_count ? 1 : 0; }
     int IsResident() override { return 0; }
     IDataRunList* Clone() override;
     void AddDataRun(const DataRun* run) override;
@@ -120,22 +122,35 @@ public:
     int GetDataRunListType() override { return DATARUN_LIST_NTFS_NONRESIDENT; }
     void Release() override { delete this; }
 
-    const std::vector<DataRun>& Runs() const { return m_runs; }
+    size_t Count() const { return m_count; }
+    const DataRun& At(size_t i) const { return i < kInline ? m_inline[i] : m_more[i - kInline]; }
+    std::vector<DataRun> Runs() const;
     long long GetTotalClusters() const;
 
 private:
-    std::vector<DataRun> m_runs;
+    static constexpr size_t kInline = 2;
+    DataRun m_inline[kInline];
+    std::vector<DataRun> m_more;
+    size_t m_count = 0;
     size_t m_cursor = 0;
 };
 
 // A run list packed into mapping pairs of absolute starts: a deep scan may
 // hold millions of NTFS nodes, and this keeps each one's extents in a few
-// bytes. A non-zero data offset marks resident data.
+// bytes (inside the object for the usual one or two runs). A non-zero data
+// offset marks resident data.
 class CCompressedDataRunList {
 public:
-    // The packed form of `list`; null for a null or empty list, or a
+    CCompressedDataRunList() = default;
+    CCompressedDataRunList(const CCompressedDataRunList& other) { *this = other; }
+    CCompressedDataRunList& operator=(const CCompressedDataRunList& other);
+    CCompressedDataRunList(CCompressedDataRunList&&) = default;
+    CCompressedDataRunList& operator=(CCompressedDataRunList&&) = default;
+
+    // The packed form of `list`; none for a null or empty list, or a
     // resident list whose offset is 0 or does not fit 16 bits.
-    static std::unique_ptr<CCompressedDataRunList> Compress(IDataRunList* list);
+    static std::optional<CCompressedDataRunList> Compress(IDataRunList* list);
+    static std::optional<CCompressedDataRunList> Compress(const DataRun* runs, size_t count);
     // Fewest bytes that hold `v` as a signed little-endian number.
     static unsigned GetNeedBytes(int64_t v);
 
@@ -143,27 +158,29 @@ public:
     IDataRunList* Decompress() const;
     size_t GetCompressedDataRunSize() const { return m_size; }
     uint16_t GetDataOffset() const { return m_dataOffset; }
-    const uint8_t* Bytes() const { return m_bytes.get(); }
-    std::unique_ptr<CCompressedDataRunList> Clone() const;
+    const uint8_t* Bytes() const { return m_size <= kInline ? m_inline : m_heap.get(); }
 
     // The byte count (4 bytes), the bytes, the 16-bit data offset.
     template <typename Frame>
     bool Save(Frame& frame) const;
     template <typename Frame>
-    static std::unique_ptr<CCompressedDataRunList> Restore(Frame& frame);
+    static std::optional<CCompressedDataRunList> Restore(Frame& frame);
 
-    // Packs already-made bytes (for Restore and tests); null when they are
+    // Packs already-made bytes (for Restore and tests); none when they are
     // not well-formed packed pairs.
-    static std::unique_ptr<CCompressedDataRunList> FromBytes(const uint8_t* bytes, size_t size,
-                                                             uint16_t dataOffset);
+    static std::optional<CCompressedDataRunList> FromBytes(const uint8_t* bytes, size_t size,
+                                                           uint16_t dataOffset);
 
 private:
+    static constexpr size_t kInline = 22;
     // Decodes the packed pairs; false when malformed.
     static bool Unpack(const uint8_t* bytes, size_t size, std::vector<DataRun>& out);
+    void Assign(const uint8_t* bytes, size_t size);
 
-    std::unique_ptr<uint8_t[]> m_bytes;
     uint32_t m_size = 0;
     uint16_t m_dataOffset = 0;
+    uint8_t m_inline[kInline] = {};
+    std::unique_ptr<uint8_t[]> m_heap;
 };
 
 // ---------------------------------------------------------------- templates
@@ -209,23 +226,23 @@ bool CCompressedDataRunList::Save(Frame& frame) const {
     vk::StoreLE<uint32_t>(head, m_size);
     uint8_t tail[2];
     vk::StoreLE<uint16_t>(tail, m_dataOffset);
-    return frame.WriteCurFrame(head, 4) && frame.WriteCurFrame(m_bytes.get(), m_size) &&
+    return frame.WriteCurFrame(head, 4) && frame.WriteCurFrame(Bytes(), m_size) &&
            frame.WriteCurFrame(tail, 2);
 }
 
 template <typename Frame>
-std::unique_ptr<CCompressedDataRunList> CCompressedDataRunList::Restore(Frame& frame) {
+std::optional<CCompressedDataRunList> CCompressedDataRunList::Restore(Frame& frame) {
     // A node's packed runs never come near this; a larger count is damage.
     constexpr uint32_t kMaxPacked = 1u << 24;
     uint8_t head[4];
     if (!frame.ReadCurFrame(head, 4))
-        return nullptr;
+        return std::nullopt;
     const uint32_t size = vk::LoadLE<uint32_t>(head);
     if (size == 0 || size > kMaxPacked)
-        return nullptr;
+        return std::nullopt;
     std::vector<uint8_t> bytes(size);
     uint8_t tail[2];
     if (!frame.ReadCurFrame(bytes.data(), size) || !frame.ReadCurFrame(tail, 2))
-        return nullptr;
+        return std::nullopt;
     return FromBytes(bytes.data(), size, vk::LoadLE<uint16_t>(tail));
 }

@@ -54,8 +54,7 @@ CNTFSFileProperties* CNTFSFileProperties::CloneNTFS() const {
     copy->m_data.fileRecordStartSector = m_data.fileRecordStartSector;
     copy->m_data.fileRecordOffsetInSector = m_data.fileRecordOffsetInSector;
     copy->m_data.fileRecordIndex = m_data.fileRecordIndex;
-    if (m_data.runs)
-        copy->m_data.runs = m_data.runs->Clone();
+    copy->m_data.runs = m_data.runs;
     if (m_extensions)
         copy->m_extensions = std::make_unique<ExtendFileRecordInfoList>(*m_extensions);
     return copy;
@@ -128,11 +127,12 @@ void CNTFSFileNode::SetFileName(const char* name) {
 namespace {
 
 // A $FILE_NAME found across the file's records, valid for reading.
+// (The records a multi-record reads checked every $FILE_NAME when they were
+// read.)
 CNTFSFileRecordFileNameAttribute FileNameAt(CNTFSMultiFileRecord& record, int n) {
     NTFSAttributeRef ref = record.FindAttibute(at::kFileName, n);
-    if (ref.Empty() || !CNTFSFileRecordFileNameAttribute(ref.attribute).IsValid())
-        return CNTFSFileRecordFileNameAttribute();
-    return CNTFSFileRecordFileNameAttribute(ref.attribute);
+    return ref.Empty() ? CNTFSFileRecordFileNameAttribute()
+                       : CNTFSFileRecordFileNameAttribute(ref.attribute);
 }
 
 }  // namespace
@@ -242,7 +242,7 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
         // Extents in VCN order; a missing extent (an extension record that
         // could not be read) becomes a sparse gap so that what follows still
         // lands at its place in the file, and a repeated extent is dropped.
-        auto list = std::make_unique<CNoneResidentNTFSDataRunList>();
+        CNoneResidentNTFSDataRunList list;
         int64_t expected = 0;
         bool damaged = false;
         for (const CDataRun& r : collected.Runs()) {
@@ -252,11 +252,11 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
             }
             if (r.vcn > expected) {
                 const DataRun gap(-1, r.vcn - expected);
-                list->AddDataRun(&gap);
+                list.AddDataRun(&gap);
                 damaged = true;
             }
             const DataRun run(r.lcn, r.length);
-            list->AddDataRun(&run);
+            list.AddDataRun(&run);
             expected = r.vcn + r.length;
         }
         if (damaged)
@@ -264,7 +264,7 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
                                       static_cast<long long>(record.GetMainFileRecordIndex()));
         if (size < 0)
             size = 0;
-        const long long clusters = list->GetTotalClusters();
+        const long long clusters = list.GetTotalClusters();
         if (options.clusterBytes != 0 && options.clusterBytes % 512 == 0) {
             int64_t cap = 0;
             if (!vk::CheckedMul<int64_t>(static_cast<int64_t>(options.clusterBytes), clusters,
@@ -277,8 +277,8 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
             if (size == 0 && cap != 0 && !record.IsinUse())
                 size = cap;
         }
-        if (!list->Runs().empty())
-            out.runs = CCompressedDataRunList::Compress(list.get());
+        if (list.Count() > 0)
+            out.runs = CCompressedDataRunList::Compress(&list);
     }
     if (size < 0)
         size = 0;
@@ -306,9 +306,9 @@ CNTFSFileProperties* CNTFSFilePropertiesBuilder::BuildFileProperties(int64_t rec
         // A stream is a file of its own: its name carries the stream's, and
         // it is never a folder.
         data.attribute &= static_cast<uint16_t>(~kNTFSAttrDirectory);
-        data.name +=
-            ":" + vk::Utf16UnitsToUtf8(reinterpret_cast<const uint16_t*>(options.stream.data()),
-                                       options.stream.size());
+        data.name.push_back(':');
+        data.name.append(vk::Utf16UnitsToUtf8(
+            reinterpret_cast<const uint16_t*>(options.stream.data()), options.stream.size()));
         data.nameLength = static_cast<uint16_t>(std::min<size_t>(data.name.size(), 0xFFFF));
         data.fileSize = 0;
     }

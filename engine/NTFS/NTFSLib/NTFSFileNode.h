@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "FileNode.h"
@@ -35,7 +36,7 @@ struct CNTFSFilePropertiesStruct {
     // Where the base record starts inside that sector (records smaller than
     // a device sector).
     uint16_t fileRecordOffsetInSector = 0;
-    std::unique_ptr<CCompressedDataRunList> runs;
+    std::optional<CCompressedDataRunList> runs;
     int64_t fileRecordIndex = 0;
 };
 
@@ -74,8 +75,10 @@ public:
     // keeps it); ignored for null.
     void SetDataRunList(IDataRunList* list);
     void ClearDataRunList() { m_data.runs.reset(); }
-    bool HasDataRuns() const { return m_data.runs != nullptr; }
-    const CCompressedDataRunList* GetPackedDataRuns() const { return m_data.runs.get(); }
+    bool HasDataRuns() const { return m_data.runs.has_value(); }
+    const CCompressedDataRunList* GetPackedDataRuns() const {
+        return m_data.runs ? &*m_data.runs : nullptr;
+    }
     IFileProperties* Clone() override { return CloneNTFS(); }
     CNTFSFileProperties* CloneNTFS() const;
     int GetFilePropertyiesType() const { return 0; }

@@ -275,40 +275,41 @@ bool CNTFSFileRecordFileNameAttribute::IsValid(const uint8_t* attribute, size_t 
     // the conversion read past the attribute and the record.
     if (!value.Has(fn::kName, 2 * units))
         return false;
-    std::vector<uint16_t> name(units);
+    // A name is at most 255 units: checked in place, without a copy.
+    uint16_t name[256];
     for (size_t i = 0; i < units; ++i)
         name[i] = value.LE16(fn::kName + 2 * i);
-    return IsValidFileName(name.data(), units, value.U8(fn::kNamespace));
+    return IsValidFileName(name, units, value.U8(fn::kNamespace));
 }
 
 int64_t CNTFSFileRecordFileNameAttribute::GetFileRecordNumberofParentDirectory() const {
-    return static_cast<int64_t>(Value().LE64(fn::kParentReference) & ntfs::layout::kReferenceMask);
+    return static_cast<int64_t>(m_value.LE64(fn::kParentReference) & ntfs::layout::kReferenceMask);
 }
 uint64_t CNTFSFileRecordFileNameAttribute::GetCreationTime() const {
-    return Value().LE64(fn::kCreationTime);
+    return m_value.LE64(fn::kCreationTime);
 }
 uint64_t CNTFSFileRecordFileNameAttribute::GetModificationTime() const {
-    return Value().LE64(fn::kModificationTime);
+    return m_value.LE64(fn::kModificationTime);
 }
 uint64_t CNTFSFileRecordFileNameAttribute::GetLastAccessTime() const {
-    return Value().LE64(fn::kAccessTime);
+    return m_value.LE64(fn::kAccessTime);
 }
 int64_t CNTFSFileRecordFileNameAttribute::GetFileRealSize() const {
-    return Value().LES64(fn::kRealSize);
+    return m_value.LES64(fn::kRealSize);
 }
 uint32_t CNTFSFileRecordFileNameAttribute::GetFileFlags() const {
-    return Value().LE32(fn::kFlags);
+    return m_value.LE32(fn::kFlags);
 }
 uint8_t CNTFSFileRecordFileNameAttribute::GetFileNameLength() const {
-    return Value().U8(fn::kNameLength);
+    return m_value.U8(fn::kNameLength);
 }
 uint8_t CNTFSFileRecordFileNameAttribute::GetFileNameNamespaceType() const {
-    const uint8_t ns = Value().U8(fn::kNamespace);
+    const uint8_t ns = m_value.U8(fn::kNamespace);
     return ns > 3 ? 4 : ns;
 }
 
 std::u16string CNTFSFileRecordFileNameAttribute::GetFileNameUnits() const {
-    vk::ByteReader value = Value();
+    const vk::ByteReader& value = m_value;
     const size_t units = value.U8(fn::kNameLength);
     if (!value.Has(fn::kName, 2 * units))
         return {};
@@ -319,7 +320,7 @@ std::u16string CNTFSFileRecordFileNameAttribute::GetFileNameUnits() const {
 }
 
 std::string CNTFSFileRecordFileNameAttribute::GetFileName() const {
-    vk::ByteReader value = Value();
+    const vk::ByteReader& value = m_value;
     const size_t units = value.U8(fn::kNameLength);
     if (!value.Has(fn::kName, 2 * units))
         return {};
@@ -329,7 +330,7 @@ std::string CNTFSFileRecordFileNameAttribute::GetFileName() const {
 }
 
 bool CNTFSFileRecordFileNameAttribute::IsFileNameEqual(std::u16string_view name) const {
-    vk::ByteReader value = Value();
+    const vk::ByteReader& value = m_value;
     const size_t units = value.U8(fn::kNameLength);
     if (units != name.size() || !value.Has(fn::kName, 2 * units))
         return false;
@@ -398,16 +399,20 @@ bool CNTFSFileRecord::FixupFileRecord(uint8_t* buffer, size_t size) {
     return true;
 }
 
-bool CNTFSFileRecord::CheckAttibutes(const uint8_t* buffer, size_t size) {
-    if (buffer == nullptr || size < rec::kHeaderWithNumber)
-        return false;
-    const size_t examined = ExaminedSize(buffer, size);
+namespace {
+// The first attribute must follow the update-sequence array: one that
+// overlaps it would be read with the array's words in it.
+bool FirstAttributeInPlace(const uint8_t* buffer, size_t size) {
+    const size_t examined = CNTFSFileRecord::ExaminedSize(buffer, size);
     const uint16_t usa = Le16(buffer + rec::kUsaOffset);
     const uint16_t count = Le16(buffer + rec::kUsaCount);
     const uint16_t first = Le16(buffer + rec::kFirstAttribute);
-    // The attributes follow the update-sequence array; one that overlaps it
-    // would be read with the array's words in it.
-    if (first < uint32_t{usa} + 2u * count || first >= examined)
+    return first >= uint32_t{usa} + 2u * count && first < examined;
+}
+}  // namespace
+
+bool CNTFSFileRecord::CheckAttibutes(const uint8_t* buffer, size_t size) {
+    if (buffer == nullptr || size < rec::kHeaderWithNumber || !FirstAttributeInPlace(buffer, size))
         return false;
     return WalkAttributes(buffer, size, true,
                           [](const CNTFSFileRecordAttribute&, size_t) { return true; });
@@ -430,7 +435,7 @@ bool CNTFSFileRecord::Init(const uint8_t* buffer, size_t size) {
     // The update sequence is checked before any field past the header is
     // used: a sector whose end does not carry the sequence number was not
     // written with the rest of the record (a torn or stale write).
-    if (!UnfixupFileRecord(m_buf.data(), m_size) || !CheckAttibutes(m_buf.data(), m_size)) {
+    if (!UnfixupFileRecord(m_buf.data(), m_size) || !IndexAttributes()) {
         m_size = 0;
         return false;
     }
@@ -446,12 +451,49 @@ bool CNTFSFileRecord::InitFromImage(const uint8_t* buffer, size_t size) {
         return false;
     m_size = ExaminedSize(buffer, size);
     std::memcpy(m_buf.data(), buffer, m_size);
-    if (!CheckAttibutes(m_buf.data(), m_size)) {
+    if (!IndexAttributes()) {
         m_size = 0;
         return false;
     }
     m_valid = true;
     return true;
+}
+
+bool CNTFSFileRecord::IndexAttributes() {
+    m_attributeCount = 0;
+    if (!FirstAttributeInPlace(m_buf.data(), m_size))
+        return false;
+    return WalkAttributes(
+        m_buf.data(), m_size, true, [this](const CNTFSFileRecordAttribute& a, size_t off) {
+            if (m_attributeCount >= kMaxIndexed)
+                return false;
+            m_attributes[m_attributeCount++] = {a.GetType(), static_cast<uint16_t>(off),
+                                                static_cast<uint16_t>(a.GetLength())};
+            return true;
+        });
+}
+
+CNTFSFileRecordAttribute CNTFSFileRecord::FindAttibute(uint32_t type, int n, size_t* offset) const {
+    if (!m_valid)
+        return FindAttibute(m_buf.data(), m_size, type, n, offset);
+    for (uint16_t i = 0; i < m_attributeCount; ++i) {
+        const AttributeEntry& e = m_attributes[i];
+        if (e.type != type || n-- > 0)
+            continue;
+        if (offset != nullptr)
+            *offset = e.offset;
+        return CNTFSFileRecordAttribute(m_buf.data() + e.offset, e.length);
+    }
+    return CNTFSFileRecordAttribute();
+}
+
+int CNTFSFileRecord::GetAttibuteCountofSpecifiedType(uint32_t type) const {
+    if (!m_valid)
+        return GetAttibuteCountofSpecifiedType(m_buf.data(), m_size, type);
+    int count = 0;
+    for (uint16_t i = 0; i < m_attributeCount; ++i)
+        count += m_attributes[i].type == type ? 1 : 0;
+    return count;
 }
 
 CNTFSFileRecordAttribute CNTFSFileRecord::FindAttibute(const uint8_t* buffer, size_t size,
@@ -520,6 +562,11 @@ int CMetaFileRecordTypeAnalyzer::GetMetaFileRecordIndex(const CNTFSFileRecord& r
         return -1;
     CNTFSFileRecordFileNameAttribute name(record.FindAttibute(at::kFileName, 0));
     if (name.Empty())
+        return -1;
+    // Every metafile name starts with "$" or is ".".
+    vk::ByteReader value = name.Value();
+    const uint16_t first = value.LE16(fn::kName);
+    if (first != u'$' && first != u'.')
         return -1;
     for (const MetaFileName& m : kMetaFiles) {
         if (name.IsFileNameEqual(m.name))

@@ -123,9 +123,11 @@ public:
 
 class CNTFSFileRecordFileNameAttribute : public CNTFSFileRecordAttribute {
 public:
-    using CNTFSFileRecordAttribute::CNTFSFileRecordAttribute;
+    CNTFSFileRecordFileNameAttribute() = default;
+    CNTFSFileRecordFileNameAttribute(const uint8_t* attribute, size_t room)
+        : CNTFSFileRecordAttribute(attribute, room), m_value(Value()) {}
     explicit CNTFSFileRecordFileNameAttribute(const CNTFSFileRecordAttribute& a)
-        : CNTFSFileRecordAttribute(a) {}
+        : CNTFSFileRecordAttribute(a), m_value(Value()) {}
     // A valid resident $FILE_NAME whose name lies inside its value and holds
     // no character its name space forbids.
     static bool IsValid(const uint8_t* attribute, size_t room);
@@ -150,6 +152,10 @@ public:
     // The name equals `name` unit for unit (case matters).
     bool IsFileNameEqual(std::u16string_view name) const;
     static bool IsFileNameEqual(const uint8_t* attribute, size_t room, std::u16string_view name);
+
+private:
+    // The value, found once: every field below is read from it.
+    vk::ByteReader m_value;
 };
 
 // One record, copied and with its update sequence undone. The examined part
@@ -208,12 +214,10 @@ public:
     bool HasXPNumberOfthisMFTRecord() const;
     uint32_t GetXPNumberOfthisMFTRecord() const;
 
-    CNTFSFileRecordAttribute FindAttibute(uint32_t type, int n, size_t* offset = nullptr) const {
-        return FindAttibute(m_buf.data(), m_size, type, n, offset);
-    }
-    int GetAttibuteCountofSpecifiedType(uint32_t type) const {
-        return GetAttibuteCountofSpecifiedType(m_buf.data(), m_size, type);
-    }
+    // The object's forms look the attributes up in the table made when the
+    // record was checked.
+    CNTFSFileRecordAttribute FindAttibute(uint32_t type, int n, size_t* offset = nullptr) const;
+    int GetAttibuteCountofSpecifiedType(uint32_t type) const;
     bool HasAttributeList() const {
         return !FindAttibute(ntfs::layout::attr::kAttributeList, 0).Empty();
     }
@@ -223,9 +227,22 @@ public:
     static constexpr int kMaxAttributes = 256;
 
 private:
+    // Checks the attributes and lists them; false when they are not sound.
+    bool IndexAttributes();
+
+    struct AttributeEntry {
+        uint32_t type;
+        uint16_t offset;
+        uint16_t length;
+    };
+    // A 4 KiB record holds at most 4096 / 24 attributes.
+    static constexpr size_t kMaxIndexed = 176;
+
     std::array<uint8_t, ntfs::layout::record::kMaxRecordSize> m_buf;
     size_t m_size = 0;
     bool m_valid = false;
+    uint16_t m_attributeCount = 0;
+    std::array<AttributeEntry, kMaxIndexed> m_attributes;
 };
 
 // The metafiles, known by the name of their first $FILE_NAME.

@@ -430,7 +430,7 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(const uint8_t* record, size_t s
 
     if (image != nullptr) {
         image->used = true;
-        if (!rebuilt.Runs().empty()) {
+        if (rebuilt.Count() > 0) {
             properties->SetDataRunList(&rebuilt);
         } else if (IDataRunList* own = image->properties->GetDataRunList()) {
             properties->SetDataRunList(own);
@@ -442,7 +442,7 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(const uint8_t* record, size_t s
                 static_cast<uint16_t>(properties->GetAttribute() | kNTFSAttrCompressed));
         return true;
     }
-    if (rebuilt.Runs().empty())
+    if (rebuilt.Count() == 0)
         return false;
     properties->SetDataRunList(&rebuilt);
     long long bytes = 0;

@@ -427,6 +427,8 @@ void CNTFSQuickSearch::CreateLinkNodes(CNTFSMultiFileRecord& record, int64_t num
                                        CNTFSFileProperties& properties, int64_t parent) {
     // A file with several names (hard links) is shown under each of them,
     // as its folders list it; the short DOS names are not names of their own.
+    if (record.FindAttibute(at::kFileName, 1).Empty())
+        return;
     std::set<std::pair<int64_t, std::string>> seen{
         {parent, properties.GetFileName() ? properties.GetFileName() : ""}};
     std::vector<std::pair<int64_t, std::string>> links;
@@ -435,7 +437,7 @@ void CNTFSQuickSearch::CreateLinkNodes(CNTFSMultiFileRecord& record, int64_t num
         if (ref.Empty())
             break;
         CNTFSFileRecordFileNameAttribute name(ref.attribute);
-        if (!name.IsValid() || name.GetFileNameNamespaceType() == fn::kDos)
+        if (name.GetFileNameNamespaceType() == fn::kDos)
             continue;
         std::pair<int64_t, std::string> key{name.GetFileRecordNumberofParentDirectory(),
                                             name.GetFileName()};
