@@ -58,6 +58,7 @@ bool WalkPairs(const uint8_t* bytes, size_t length, Visit&& visit) {
         return false;
     size_t pos = 0;
     int64_t lcn = 0;
+    int64_t clusters = 0;
     size_t runs = 0;
     for (;;) {
         Pair p;
@@ -71,7 +72,10 @@ bool WalkPairs(const uint8_t* bytes, size_t length, Visit&& visit) {
         }
         if (p.length == 0 || p.length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
             return false;
-        if (++runs > CNTFSDataRunList::kMaxRuns)
+        // The runs' VCNs must stay countable: a sum of lengths past 2^63
+        // is damage.
+        if (++runs > CNTFSDataRunList::kMaxRuns ||
+            !vk::CheckedAdd(clusters, static_cast<int64_t>(p.length), &clusters))
             return false;
         int64_t runLcn = -1;
         if (p.offsetBytes > 0) {
@@ -124,7 +128,9 @@ bool CNTFSDataRunList::InitFromBuffer(const uint8_t* bytes, size_t length) {
 
 bool CNTFSDataRunList::AddDataRunsfromBuffer(const uint8_t* bytes, size_t length,
                                              int64_t firstVcn) {
-    if (!IsValid(bytes, length) || firstVcn < 0)
+    int64_t end = 0;
+    if (!IsValid(bytes, length) || firstVcn < 0 ||
+        !vk::CheckedAdd(firstVcn, GetTotalClusters(bytes, length), &end))
         return false;
     std::vector<CDataRun> runs;
     FormDataRunList(bytes, length, runs, firstVcn);
@@ -136,8 +142,9 @@ bool CNTFSDataRunList::AddDataRunsfromBuffer(const uint8_t* bytes, size_t length
 
 int64_t CNTFSDataRunList::GetLCN(int64_t vcn) const {
     for (const CDataRun& r : m_runs) {
+        int64_t lcn = 0;
         if (vcn >= r.vcn && vcn - r.vcn < r.length)
-            return r.lcn < 0 ? -1 : r.lcn + (vcn - r.vcn);
+            return r.lcn < 0 || !vk::CheckedAdd(r.lcn, vcn - r.vcn, &lcn) ? -1 : lcn;
     }
     return -1;
 }
@@ -146,8 +153,9 @@ int64_t CNTFSDataRunList::GetVCN(int64_t lcn) const {
     if (lcn < 0)
         return -1;
     for (const CDataRun& r : m_runs) {
+        int64_t vcn = 0;
         if (r.lcn >= 0 && lcn >= r.lcn && lcn - r.lcn < r.length)
-            return r.vcn + (lcn - r.lcn);
+            return vk::CheckedAdd(r.vcn, lcn - r.lcn, &vcn) ? vcn : -1;
     }
     return -1;
 }
