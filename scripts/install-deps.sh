@@ -24,6 +24,9 @@ PACKAGES=(
   # carve samples and the signature-search benchmark (PhotoRec is in testdisk)
   testdisk libjpeg-turbo-progs libimage-exiftool-perl netpbm icoutils icnsutils
   sox gcab
+  # office and ZIP samples and the readers that check the carved copies
+  zip unzip libgsf-bin msitools python3-olefile python3-docx python3-openpyxl
+  python3-xlwt libspreadsheet-writeexcel-perl libole-storage-lite-perl
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -5,8 +5,11 @@ label and bytes, and no other carved file overlaps an expected one.
 
 usage: check.py MANIFEST LISTING"""
 import json
+import os
 import re
+import subprocess
 import sys
+import tempfile
 
 
 def main(manifest_path, listing_path):
@@ -41,11 +44,26 @@ def main(manifest_path, listing_path):
             problems.append("%s: named %r, not /%s/" % (e["file"], name, e["name_regex"]))
         if f["size"] != e["size"]:
             problems.append("%s: size %d, not %d" % (e["file"], f["size"], e["size"]))
-        source = open(m["samples"] + "/" + e["file"], "rb").read() if "samples" in m and not e.get("source") \
-            else open(e["source"], "rb").read()
+        if e.get("generated"):
+            with tempfile.TemporaryDirectory() as tmp:
+                sample = [s for s in json.load(open(m["samples"] + "/samples.json"))["samples"]
+                          if s["file"] == e["file"]][0]
+                script, *args = sample["generate"]
+                subprocess.run([sys.executable, m["samples"] + "/" + script, *args, tmp + "/f"], check=True)
+                source = open(tmp + "/f", "rb").read()
+        else:
+            source = open(m["samples"] + "/" + e["file"], "rb").read() if "samples" in m and not e.get("source") \
+                else open(e["source"], "rb").read()
         got = open(f["copy"], "rb").read()
         if got != source[:len(got)] or len(got) != min(len(source), e["size"]):
             problems.append("%s: recovered bytes differ from the source" % e["file"])
+        elif e.get("verify"):
+            # The carved copy opens with a reader that is not ours.
+            run = subprocess.run(e["verify"] + [f["copy"]], stdout=subprocess.DEVNULL,
+                                 stderr=subprocess.PIPE)
+            if run.returncode != 0:
+                problems.append("%s: %s refuses the carved copy: %s" % (
+                    e["file"], e["verify"][0], run.stderr.decode(errors="replace").strip()[:200]))
     extents = [(e["start_sector"], e["start_sector"] + (e["size"] + ss - 1) // ss, e["file"]) for e in m["files"]]
     for f in listed:
         if id(f) in matched:

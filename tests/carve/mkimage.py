@@ -22,6 +22,9 @@ import os
 import random
 import re
 import struct
+import subprocess
+import sys
+import tempfile
 
 BLOCK = 4 << 20
 
@@ -29,12 +32,22 @@ BLOCK = 4 << 20
 def load(samples_dir):
     table = json.load(open(os.path.join(samples_dir, "samples.json")))["samples"]
     for s in table:
-        s["data"] = open(os.path.join(samples_dir, s["file"]), "rb").read()
+        if "generate" in s:
+            # Too big to keep: made by its script each time.
+            with tempfile.TemporaryDirectory() as tmp:
+                path = os.path.join(tmp, s["file"])
+                script, *args = s["generate"]
+                subprocess.run([sys.executable, os.path.join(samples_dir, script), *args, path], check=True)
+                s["data"] = open(path, "rb").read()
+        else:
+            s["data"] = open(os.path.join(samples_dir, s["file"]), "rb").read()
     return table
 
 
 def expected(sample, start, ss, layout):
-    size = len(sample["data"])
+    # A sample whose format cannot tell its own length exactly says what
+    # the search finds instead.
+    size = sample.get("size", len(sample["data"]))
     end = start + (size - 1) // ss
     name = sample["name"]
     if layout != "4k" and "crowded_name" in sample:
@@ -47,6 +60,8 @@ def expected(sample, start, ss, layout):
         "type": sample["type"],
         "name_regex": "^" + re.escape(name) + r"[0-9]{3,}\." + re.escape(sample["type"]) + "$",
         "label": sample["label"],
+        "verify": sample.get("verify"),
+        "generated": "generate" in sample,
     }
 
 
@@ -79,9 +94,14 @@ def main():
 
     if a.layout == "straddle":
         placed = []
+        shift = 0  # files over a block push the boundaries after them on
         for i, s in enumerate(samples):
-            boundary = (i + 1) * BLOCK
             size = len(s["data"])
+            boundary = (i + 1) * BLOCK + shift
+            if size > BLOCK:
+                extra = (size // BLOCK + 1) * BLOCK
+                shift += extra
+                boundary += extra
             if i % 2 == 0 or size > BLOCK // 2:
                 start = (boundary + 100 - size) // ss * ss  # the end crosses the boundary
                 if start + size <= boundary:
@@ -89,7 +109,7 @@ def main():
             else:
                 start = boundary - ss  # the header sits in the block's last sector
             placed.append((start, s))
-        end = (len(samples) + 1) * BLOCK
+        end = (len(samples) + 1) * BLOCK + shift
     elif a.layout == "crowd":
         count = 40
         placed, end = place_sequential(samples, ss, rnd, first + (count + 1) * ss, (1, 2))

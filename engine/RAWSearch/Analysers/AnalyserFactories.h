@@ -16,3 +16,5 @@ IRawFileAnalyser* NewFileHLPAnalyser();
 IRawFileAnalyser* NewFileICOAnalyser();
 IRawFileAnalyser* NewFileLowDocAnalyser();
 IRawFileAnalyser* NewFileMNYAnalyser();
+IRawFileAnalyser* NewFileOLEAnalyser();
+IRawFileAnalyser* NewFileZIPAnalyser();

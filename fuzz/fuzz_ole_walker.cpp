@@ -1,0 +1,69 @@
+// The analyser of compound (OLE) files: the streaming walk over DIFAT, FAT and directory sectors in
+// the search, the whole-file sizer, and the summary reader, over a small disk held in memory.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Analysers/FileOLEAnalyser.h"
+#include "Analysers/OfficeMetadata.h"
+#include "FileNode.h"
+#include "RawFileAnalyserList.h"
+#include "RawSearchController.h"
+#include "SearchInterfaces.h"
+#include "support/MemoryStorageDevice.h"
+
+namespace {
+
+constexpr size_t kMaxImage = 1u << 20;
+
+class Keeper : public IDirecotryTreeBuilder {
+public:
+    ~Keeper() override {
+        for (IFileNode* n : nodes)
+            n->Release();
+    }
+    int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
+    int AddNode(IFileNode* node, _tagSearcherType) override {
+        nodes.push_back(node);
+        return 1;
+    }
+    int AddSearcherInfo(_tagSearcherType, long long) override { return 1; }
+    void FlashBuild(_tagSearcherType) override {}
+    void Release() override {}
+    void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
+    std::vector<IFileNode*> nodes;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 4 || size > kMaxImage)
+        return 0;
+    // The first byte picks the sector size and the block size.
+    const int sectorSize = (data[0] & 1) != 0 ? 4096 : 512;
+    const int blockSectors = 1 + (data[0] >> 1) % 16;
+    std::vector<uint8_t> image(data + 1, data + size);
+    image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize, 0);
+    velmora::test::MemoryStorageDevice device(image, sectorSize);
+    {
+        Keeper keeper;
+        CRAWSearchController search;
+        search.SetDevice(&device);
+        search.SetBlockSize(blockSectors);
+        search.SetDirecotryTreeBuilder(&keeper);
+        search.PreparetoSearch();
+        const long long total = device.GetTotalSectors();
+        for (long long first = 0; first < total; first += blockSectors)
+            search.AnalyzeBlock(first, std::min<long long>(blockSectors, total - first));
+        search.EndSearch(1);
+    }
+    FileOLEAnalyser analyser;
+    CRawFileInfo info;
+    analyser.GetRawFileSize(info, &device);
+    CSummaryInFormation summary;
+    FileProperty property;
+    summary.GetFileInformation(image.data(), property, static_cast<int>(size - 1));
+    CRawFileAnalyserListSingle::CreateInstance().ClearSearchSet();
+    return 0;
+}
