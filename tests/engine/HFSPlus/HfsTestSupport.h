@@ -39,16 +39,17 @@ inline std::string HereDir() {
 // The fixture images of tests/fixtures/hfsplus, made once into a private
 // folder (empty when they cannot be made here).
 inline const std::string& FixtureDir() {
-    static velmora::test::TempDir* dir = nullptr;
-    static std::string path;
-    if (!dir) {
-        dir = new velmora::test::TempDir();
+    // A static object, not a leaked pointer: every test runs in a process of
+    // its own, and each would otherwise leave its copy of the images behind.
+    static velmora::test::TempDir dir;
+    static const std::string path = [] {
         std::string out;
         if (velmora::test::RunProgram(
-                {"sh", velmora::test::SourceDir() + "/tests/fixtures/hfsplus/make.sh", dir->path()},
+                {"sh", velmora::test::SourceDir() + "/tests/fixtures/hfsplus/make.sh", dir.path()},
                 &out))
-            path = dir->path() + "/hfsplus";
-    }
+            return dir.path() + "/hfsplus";
+        return std::string();
+    }();
     return path;
 }
 inline std::string Image(const std::string& name) {

@@ -24,28 +24,27 @@ inline bool HaveTool(const std::string& tool) {
 // Unpacks tests/fixtures/ntfs/committed/*.img.gz (and derives
 // ntfs_4kdev.img) into a private folder; "" when that fails.
 inline const std::string& FixtureDir() {
-    static velmora::test::TempDir* dir = nullptr;
-    static std::string path;
-    if (dir != nullptr)
-        return path;
-    dir = new velmora::test::TempDir();
-    const std::string src = velmora::test::SourceDir() + "/tests/fixtures/ntfs";
-    bool ok = true;
-    for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log"}) {
-        std::string bytes;
-        ok = ok && velmora::test::RunProgram(
-                       {"gzip", "-dc", src + "/committed/" + name + ".img.gz"}, &bytes);
-        if (!ok)
-            break;
-        velmora::test::WriteFile(*dir / (std::string(name) + ".img"), bytes);
-        std::filesystem::copy_file(src + "/committed/" + name + ".json",
-                                   *dir / (std::string(name) + ".json"));
-    }
-    ok = ok && velmora::test::RunProgram({"python3", "-c",
-                                          "import sys; sys.path.insert(0, sys.argv[1]); import "
-                                          "make; make.derive_4kdev(sys.argv[2])",
-                                          src, dir->path()});
-    path = ok ? dir->path() : std::string();
+    // A static object, not a leaked pointer: every test runs in a process of
+    // its own, and each would otherwise leave its copy of the images behind.
+    static velmora::test::TempDir dir;
+    static const std::string path = [] {
+        const std::string src = velmora::test::SourceDir() + "/tests/fixtures/ntfs";
+        for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log"}) {
+            std::string bytes;
+            if (!velmora::test::RunProgram({"gzip", "-dc", src + "/committed/" + name + ".img.gz"},
+                                           &bytes))
+                return std::string();
+            velmora::test::WriteFile(dir / (std::string(name) + ".img"), bytes);
+            std::filesystem::copy_file(src + "/committed/" + name + ".json",
+                                       dir / (std::string(name) + ".json"));
+        }
+        if (!velmora::test::RunProgram({"python3", "-c",
+                                        "import sys; sys.path.insert(0, sys.argv[1]); import "
+                                        "make; make.derive_4kdev(sys.argv[2])",
+                                        src, dir.path()}))
+            return std::string();
+        return dir.path();
+    }();
     return path;
 }
 
