@@ -51,7 +51,8 @@ bool ReGroupCompressDataRunList(const std::vector<DataRun>& runs,
                 pieces.push_back(p);
             }
             pending.clear();
-            pieces.push_back({sparse ? -1 : run.start + used, static_cast<int32_t>(missing), type});
+            pieces.push_back(
+                {sparse ? run.start : run.start + used, static_cast<int32_t>(missing), type});
             if (pieces.size() > kMaxPieces)
                 return false;
             left -= missing;
@@ -60,8 +61,8 @@ bool ReGroupCompressDataRunList(const std::vector<DataRun>& runs,
             missing = kCompressUnitClusters;
         }
         if (left > 0 && left < missing && placed < maxClusters) {
-            pending.push_back(
-                {sparse ? -1 : run.start + used, static_cast<int32_t>(left), NONECOMPRESSED_UNIT});
+            pending.push_back({sparse ? run.start : run.start + used, static_cast<int32_t>(left),
+                               NONECOMPRESSED_UNIT});
             missing -= left;
             placed += left;
         }
@@ -147,6 +148,16 @@ CCompressFileReader* CreateCompressFileReader() {
     return new CCompressFileReader();
 }
 
+CCompressFileReader::~CCompressFileReader() {
+    CloseOutput();
+}
+
+void CCompressFileReader::CloseOutput() {
+    if (outputFd_ >= 0)
+        ::close(outputFd_);
+    outputFd_ = -1;
+}
+
 int CCompressFileReader::Open(IStorageDevice* device, CFileNode* node,
                               CSearchedPartitionInfo* partition) {
     if (!CFileReader::Open(device, node, partition))
@@ -167,8 +178,24 @@ int CCompressFileReader::Open(IStorageDevice* device, CFileNode* node,
 
 IFileReader* CCompressFileReader::Clone() {
     auto* copy = new CCompressFileReader(*this);
+    // The copy writes nowhere until it is asked to.
+    copy->outputFd_ = -1;
+    copy->memory_ = nullptr;
+    copy->memorySize_ = 0;
+    copy->memoryMode_ = false;
     copy->lastResult_ = 0;
     return copy;
+}
+
+void CCompressFileReader::IndexUnits(Layout& layout) {
+    layout.firsts.clear();
+    long long clusters = 0;
+    for (size_t i = 0; i < layout.pieces.size(); ++i) {
+        if (clusters % kCompressUnitClusters == 0)
+            layout.firsts.push_back(i);
+        clusters += layout.pieces[i].count;
+    }
+    layout.firsts.push_back(layout.pieces.size());
 }
 
 bool CCompressFileReader::BuildLayout(const std::vector<DataRun>& runs, long long bytes,
@@ -182,57 +209,70 @@ bool CCompressFileReader::BuildLayout(const std::vector<DataRun>& runs, long lon
         return false;
     if (!ReGroupCompressDataRunList(runs, layout.pieces, units * kCompressUnitClusters))
         return false;
-    long long clusters = 0;
-    for (size_t i = 0; i < layout.pieces.size(); ++i) {
-        if (clusters % kCompressUnitClusters == 0)
-            layout.firsts.push_back(i);
-        clusters += layout.pieces[i].count;
-    }
-    layout.firsts.push_back(layout.pieces.size());
+    IndexUnits(layout);
     return true;
 }
 
 bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector<uint8_t>& raw,
                                      uint8_t* out) {
     const size_t unitBytes = static_cast<size_t>(UnitBytes());
+    const long long unitStart = static_cast<long long>(k) * UnitBytes();
     std::memset(out, 0, unitBytes);
     if (k + 1 >= layout.firsts.size())
         return true;  // past the runs: zeros
     const size_t first = layout.firsts[k], last = layout.firsts[k + 1];
     const int32_t type = layout.pieces[first].eType;
-    if (type == SPARSE_UNIT)
-        return true;
+    auto lose = [&](const char* why) {
+        CatchExeception::WriteLog("CCompressFileReader: unit %zu %s; its bytes are zeros\n", k,
+                                  why);
+        std::memset(out, 0, unitBytes);
+        lost_.Add(unitStart, static_cast<long long>(unitBytes));
+        return false;
+    };
 
-    // Plain units go straight to the output; compressed ones gather their
-    // allocated clusters first.
+    if (type == SPARSE_UNIT) {
+        // Zeros by definition, unless the clusters were lost.
+        if (layout.pieces[first].s64LCN != kLostRunStart)
+            return true;
+        lost_.Add(unitStart, static_cast<long long>(unitBytes));
+        return false;
+    }
+    // Plain units go straight to the output (every readable sector kept);
+    // compressed ones gather their allocated clusters first.
     raw.resize(unitBytes);
     size_t at = 0;
+    bool whole = true;
     for (size_t i = first; i < last; ++i) {
         const tagCompressDataRun& p = layout.pieces[i];
         const size_t bytes = static_cast<size_t>(p.count) * static_cast<size_t>(bytesPerCluster_);
         if (at + bytes > unitBytes)
-            return false;
+            return lose("is longer than a unit");
         if (p.s64LCN > 0) {
             long long position = 0;
-            uint8_t* target = (type == COMPRESSED_UNIT ? raw.data() : out) + at;
-            if (!ClusterToByte(p.s64LCN, 0, &position) ||
-                !ReadDeviceBytes(position, target, static_cast<long long>(bytes))) {
-                CatchExeception::WriteLog(
-                    "CCompressFileReader: unit %zu at cluster %lld cannot be read\n", k, p.s64LCN);
-                return false;
+            if (!ClusterToByte(p.s64LCN, 0, &position))
+                return lose("lies outside the device");
+            if (type == COMPRESSED_UNIT) {
+                if (!ReadDeviceBytes(position, raw.data() + at, static_cast<long long>(bytes)))
+                    return lose("cannot be read");
+            } else if (!ReadDeviceBytesSalvaging(position, out + at, static_cast<long long>(bytes),
+                                                 unitStart + static_cast<long long>(at))) {
+                whole = false;
             }
+            at += bytes;
+        } else if (p.s64LCN == kLostRunStart) {
+            if (type == COMPRESSED_UNIT)
+                return lose("has lost clusters");
+            lost_.Add(unitStart + static_cast<long long>(at), static_cast<long long>(bytes));
+            whole = false;
             at += bytes;
         } else if (type != COMPRESSED_UNIT) {
             at += bytes;  // nothing stored there: zeros
         }
     }
     if (type != COMPRESSED_UNIT)
-        return true;
-    if (!DecompressUnit(raw.data(), at, out, unitBytes)) {
-        CatchExeception::WriteLog("CCompressFileReader: unit %zu holds damaged compressed data\n",
-                                  k);
-        return false;
-    }
+        return whole;
+    if (!DecompressUnit(raw.data(), at, out, unitBytes))
+        return lose("holds damaged compressed data");
     return true;
 }
 
@@ -240,109 +280,70 @@ bool CCompressFileReader::DecodeRange(const Layout& layout, long long first, lon
                                       uint8_t* out) {
     const long long unit = UnitBytes();
     std::vector<uint8_t> raw, plain(static_cast<size_t>(unit));
+    bool whole = true;
     while (length > 0) {
         const size_t k = static_cast<size_t>(first / unit);
         const long long within = first % unit;
         if (!DecodeUnit(layout, k, raw, plain.data()))
-            return false;
+            whole = false;
         const long long n = std::min(length, unit - within);
         std::memcpy(out, plain.data() + within, static_cast<size_t>(n));
         out += n;
         first += n;
         length -= n;
     }
+    return whole;
+}
+
+bool CCompressFileReader::Emit(const uint8_t* data, size_t length) {
+    if (memoryMode_) {
+        if (!memory_ || writePosition_ >= memorySize_)
+            return true;
+        const size_t n =
+            std::min<size_t>(length, static_cast<size_t>(memorySize_ - writePosition_));
+        std::memcpy(memory_ + writePosition_, data, n);
+        writePosition_ += static_cast<long long>(n);
+        return true;
+    }
+    if (!WriteAllAt(outputFd_, data, length, writePosition_))
+        return false;
+    writePosition_ += static_cast<long long>(length);
     return true;
 }
 
-bool CCompressFileReader::Recovery(const char* path, IProgress* progress, bool& resident) {
-    lastResult_ = 0;
-    progress_ = progress;
-    if (!path || !device_) {
-        lastResult_ = Err(__LINE__, kErrFailed);
-        return false;
-    }
-    if (resident_) {
-        resident = true;
-        return true;
-    }
-    resident = false;
-    const int fd = OpenRecoveredFile(path);
-    if (fd < 0) {
-        CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path,
-                                  std::strerror(errno));
-        lastResult_ = Err(__LINE__, 0xf);
-        return false;
-    }
-    GiveToInvokingUser(path);
-    auto abandon = [&](VKRESULT why) {
-        ::close(fd);
-        RemovePartialFile(path);
-        lastResult_ = why;
-        return false;
-    };
-
+bool CCompressFileReader::RecoverCompressFile(const std::vector<tagCompressDataRun>& pieces,
+                                              long long budget) {
+    Layout layout;
+    layout.pieces = pieces;
+    IndexUnits(layout);
     _PROGRESS_INFO info{};
     info.state = PROGRESS_RUNNING;
     info.total = fileSize_;
     const long long unit = UnitBytes();
     std::vector<uint8_t> raw, plain(static_cast<size_t>(unit));
-    for (long long done = 0; done < fileSize_;) {
-        if (progress && !progress->Continued())
-            return abandon(VK_OK);
-        if (!DecodeUnit(layout_, static_cast<size_t>(done / unit), raw, plain.data()))
-            return abandon(Err(__LINE__, kErrFailed));
-        const long long n = std::min(unit, fileSize_ - done);
-        if (!WriteAllAt(fd, plain.data(), static_cast<size_t>(n), done)) {
-            CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path,
+    for (size_t k = 0; budget > 0; ++k) {
+        if (progress_ && !progress_->Continued())
+            return true;  // stopped: what was written stays
+        DecodeUnit(layout, k, raw, plain.data());
+        const long long n = std::min(unit, budget);
+        if (!Emit(plain.data(), static_cast<size_t>(n))) {
+            CatchExeception::WriteLog("%s:%d write failed with %s\n", __func__, __LINE__,
                                       std::strerror(errno));
-            info.result = Err(__LINE__, 0xd03);
-            if (progress)
-                progress->UpdateProgress(&info);
-            return abandon(info.result);
+            info.result = Err(__LINE__, kErrRecoveryWrite);
+            if (progress_)
+                progress_->UpdateProgress(&info);
+            lastResult_ = info.result;
+            return false;
         }
-        done += n;
-        info.done = done;
-        if (progress)
-            progress->UpdateProgress(&info);
-    }
-    if (::close(fd) != 0) {
-        RemovePartialFile(path);
-        lastResult_ = Err(__LINE__, 0xd03);
-        return false;
+        budget -= n;
+        info.done += n;
+        if (progress_)
+            progress_->UpdateProgress(&info);
     }
     return true;
 }
 
-bool CCompressFileReader::Recovery(char* buffer, int size, IProgress* progress) {
-    progress_ = progress;
-    if (!buffer || size < 0 || !device_ || resident_)
-        return false;
-    const long long n = std::min<long long>(size, fileSize_);
-    return DecodeRange(layout_, 0, n, reinterpret_cast<uint8_t*>(buffer));
-}
-
-unsigned CCompressFileReader::ReadData(long long offset, char* buffer, unsigned length) {
-    if (!buffer || !device_ || offset < 0 || offset >= fileSize_)
-        return 0;
-    if (resident_)
-        return CFileReader::ReadData(offset, buffer, length, nullptr);
-    const long long n = std::min<long long>(length, fileSize_ - offset);
-    if (!DecodeRange(layout_, offset, n, reinterpret_cast<uint8_t*>(buffer)))
-        return 0;
-    return static_cast<unsigned>(n);
-}
-
-unsigned CCompressFileReader::ReadData(long long offset, char* buffer, unsigned length,
-                                       int* error) {
-    const unsigned got = ReadData(offset, buffer, length);
-    if (got == 0 && error)
-        *error = -1;
-    return got;
-}
-
-bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long budget,
-                                         std::vector<uint8_t>& out) {
-    out.clear();
+bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long budget) {
     if (!list || budget < 0 || !device_)
         return false;
     std::vector<DataRun> runs;
@@ -352,8 +353,95 @@ bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long budget,
     Layout layout;
     if (!BuildLayout(runs, budget, layout))
         return false;
-    out.resize(static_cast<size_t>(budget));
-    return DecodeRange(layout, 0, budget, out.data());
+    return RecoverCompressFile(layout.pieces, budget);
+}
+
+bool CCompressFileReader::Recovery(const char* path, IProgress* progress, bool& resident) {
+    lastResult_ = 0;
+    progress_ = progress;
+    lost_.Clear();
+    if (!path || !device_) {
+        lastResult_ = Err(__LINE__, kErrRecoveryOpenTarget);
+        return false;
+    }
+    if (resident_) {
+        resident = true;
+        return true;
+    }
+    resident = false;
+    CloseOutput();
+    outputFd_ = OpenRecoveredFile(path);
+    if (outputFd_ < 0) {
+        CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path,
+                                  std::strerror(errno));
+        lastResult_ = Err(__LINE__, kErrRecoveryOpenTarget);
+        return false;
+    }
+    GiveToInvokingUser(path);
+    memoryMode_ = false;
+    writePosition_ = 0;
+
+    // The reader's own copy of the runs: the node's list keeps its cursor.
+    CDataRunList runs;
+    for (const DataRun& r : runs_)
+        runs.AddDataRun(&r);
+    bool ok = DeCompressFile(&runs, fileSize_);
+    if (!ok && lastResult_ == 0)
+        lastResult_ = Err(__LINE__, kErrRecoveryCompressed);
+    const int fd = outputFd_;
+    outputFd_ = -1;
+    if (::close(fd) != 0 && ok) {
+        CatchExeception::WriteLog("%s:%d close[%s] failed with %s\n", __func__, __LINE__, path,
+                                  std::strerror(errno));
+        lastResult_ = Err(__LINE__, kErrRecoveryWrite);
+        ok = false;
+    }
+    if (!ok)
+        RemovePartialFile(path);
+    return ok;
+}
+
+bool CCompressFileReader::Recovery(char* buffer, int size, IProgress* progress) {
+    progress_ = progress;
+    if (!buffer || size < 0 || !device_ || resident_)
+        return false;
+    memoryMode_ = true;
+    memory_ = buffer;
+    memorySize_ = size;
+    writePosition_ = 0;
+    CDataRunList runs;
+    for (const DataRun& r : runs_)
+        runs.AddDataRun(&r);
+    const bool ok = DeCompressFile(&runs, std::min<long long>(size, fileSize_));
+    memoryMode_ = false;
+    memory_ = nullptr;
+    memorySize_ = 0;
+    return ok;
+}
+
+unsigned CCompressFileReader::ReadData(long long offset, char* buffer, unsigned length) {
+    if (!buffer || !device_ || offset < 0 || offset >= fileSize_)
+        return 0;
+    if (resident_)
+        return CFileReader::ReadData(offset, buffer, length, nullptr);
+    const long long n = std::min<long long>(length, fileSize_ - offset);
+    DecodeRange(layout_, offset, n, reinterpret_cast<uint8_t*>(buffer));
+    return static_cast<unsigned>(n);
+}
+
+unsigned CCompressFileReader::ReadData(long long offset, char* buffer, unsigned length,
+                                       int* error) {
+    if (resident_)
+        return CFileReader::ReadData(offset, buffer, length, error);
+    if (!buffer || !device_ || offset < 0 || offset >= fileSize_) {
+        if (error)
+            *error = -1;
+        return 0;
+    }
+    const long long n = std::min<long long>(length, fileSize_ - offset);
+    if (!DecodeRange(layout_, offset, n, reinterpret_cast<uint8_t*>(buffer)) && error)
+        *error = kReadDataLost;
+    return static_cast<unsigned>(n);
 }
 
 IFileReader* CreateNTFSCompressFileReader() {

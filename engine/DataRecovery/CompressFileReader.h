@@ -18,7 +18,7 @@ enum CompressUnitType : int32_t {
 
 // One piece of a compression unit.
 struct tagCompressDataRun {
-    long long s64LCN;  // -1 when unallocated
+    long long s64LCN;  // -1 when unallocated, kLostRunStart when lost
     int32_t count;     // clusters
     int32_t eType;     // CompressUnitType
 };
@@ -53,31 +53,42 @@ bool DecompressUnit(const uint8_t* data, size_t size, uint8_t* out, size_t unitB
 // Reads an NTFS compressed file's data unit by unit, to a file or into
 // memory. Clusters above 4 KiB are refused: 16 of them would not fit one
 // unit buffer.
+//
+// Damaged media: a unit whose clusters cannot all be read, or whose
+// compressed data does not decode, comes back as zeros (a plain unit keeps
+// every sector that could be read) and its bytes are added to
+// GetLostRanges(); the units around it are kept.
 class CCompressFileReader : public CFileReader {
 public:
     CCompressFileReader() = default;
-    ~CCompressFileReader() override = default;
+    ~CCompressFileReader() override;
 
     int Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) override;
 
     // Writes the whole file to `path`. A resident run list sets `resident`
     // and writes nothing (the caller copies resident data the plain way).
-    // False on failure; GetLastResult() then tells why, and the partial
-    // file is removed.
+    // A stop through `progress` ends the writing early and keeps what was
+    // written (true). False when the destination cannot be opened or
+    // written: GetLastResult() then says why (module 0x0d,
+    // kErrRecoveryOpenTarget or kErrRecoveryWrite) and a partial file is
+    // removed. Lost units: see the class comment.
     bool Recovery(const char* path, IProgress* progress, bool& resident);
     // Decodes the first `size` bytes of the file into `buffer`.
     bool Recovery(char* buffer, int size, IProgress* progress);
     // Decodes only the units that hold [offset, offset + length).
     unsigned ReadData(long long offset, char* buffer, unsigned length);
     unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override;
-    // Decodes the units of `runs` (this reader's cluster geometry) into
-    // memory, at most `budget` bytes.
-    bool DeCompressFile(IDataRunList* runs, long long budget, std::vector<uint8_t>& out);
+    // Cuts `runs` (in this reader's cluster geometry) into unit pieces and
+    // recovers at most `budget` bytes of them into the current target: the
+    // file of Recovery(path), or the buffer of Recovery(buffer).
+    bool DeCompressFile(IDataRunList* runs, long long budget);
+    // Recovers the units made of `pieces` (as ReGroupCompressDataRunList
+    // cuts them) into the current target, at most `budget` bytes.
+    bool RecoverCompressFile(const std::vector<tagCompressDataRun>& pieces, long long budget);
     IFileReader* Clone() override;
 
-    // Why the last Recovery failed: module 0x0d with 0xd03 (a write
-    // failed), 1 (unreadable or damaged data), 0xd05 (stopped by the user),
-    // or 0.
+    // Why the last Recovery failed (module 0x0d, kErrRecoveryOpenTarget or
+    // kErrRecoveryWrite), or 0; a stop by the user is 0 as well.
     VKRESULT GetLastResult() const { return lastResult_; }
 
     // The unit pieces of the opened file.
@@ -90,18 +101,29 @@ private:
         std::vector<size_t> firsts;
     };
     bool BuildLayout(const std::vector<DataRun>& runs, long long bytes, Layout& layout) const;
+    static void IndexUnits(Layout& layout);
     long long UnitBytes() const {
         return static_cast<long long>(bytesPerCluster_) * kCompressUnitClusters;
     }
-    // Decodes unit `k` into `out` (unit size bytes); false on a read
-    // failure or damaged data.
+    // Decodes unit `k` into `out` (unit size bytes). What cannot be read or
+    // decoded is zeros and goes to the lost ranges; false then.
     bool DecodeUnit(const Layout& layout, size_t k, std::vector<uint8_t>& raw, uint8_t* out);
-    // Decodes bytes [first, first + length) of the data into `out`.
+    // Decodes bytes [first, first + length) of the data into `out`; false
+    // when part of it was lost.
     bool DecodeRange(const Layout& layout, long long first, long long length, uint8_t* out);
+    // Hands decoded bytes to the current target at the write position.
+    bool Emit(const uint8_t* data, size_t length);
+    void CloseOutput();
 
     Layout layout_;
     IProgress* progress_ = nullptr;
     VKRESULT lastResult_ = 0;
+    // The current target: a file (outputFd_) or the memory buffer.
+    int outputFd_ = -1;
+    char* memory_ = nullptr;
+    int memorySize_ = 0;
+    bool memoryMode_ = false;
+    long long writePosition_ = 0;
 };
 
 // A new, unopened NTFS compressed-file reader (for the NTFS nodes'

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "CompressFileReader.h"
 #include "FileNode.h"
@@ -13,6 +15,7 @@
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "Utility/CatchExeception.h"
+#include "Utility/MessageCenter.h"
 
 using namespace velmora::recovery;
 
@@ -25,6 +28,19 @@ VKRESULT Err(uint32_t line, uint32_t error) {
 void Report(IProgress* progress, _PROGRESS_INFO& info) {
     if (progress)
         progress->UpdateProgress(&info);
+}
+
+// Tells the interface, through the event relay, that a file came back
+// incomplete.
+void ReportIncomplete(const char* path, long long lostBytes, long long size) {
+    const size_t length = std::strlen(path);
+    std::vector<uint8_t> payload(16 + length + 1, 0);
+    std::memcpy(payload.data(), &lostBytes, 8);
+    std::memcpy(payload.data() + 8, &size, 8);
+    std::memcpy(payload.data() + 16, path, length);
+    if (payload.size() <= static_cast<size_t>(INT32_MAX))
+        CMessageCenter::Instance()->PushEvent(kEventFileIncomplete,
+                                              static_cast<int>(payload.size()), payload.data());
 }
 
 // Smallest power of two p (2 <= p <= 2^24) with p/2 < d <= p; 0 when none.
@@ -247,28 +263,26 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
     if (copyBuffer_.size() < static_cast<size_t>(copyBufferSize_))
         copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
     char* buffer = copyBuffer_.data();
+    reader_->ClearLostRanges();
 
-    bool readFailed = false;
     long long done = 0;
     while (done < total) {
-        if (progress && !progress->Continued()) {
-            ::close(fd);
-            RemovePartialFile(path);
-            return VK_OK;
-        }
+        // A stop keeps what was written: the user asked for it, and a part
+        // of a file can still be worth having.
+        if (progress && !progress->Continued())
+            break;
         const unsigned chunk =
             static_cast<unsigned>(std::min<long long>(total - done, copyBufferSize_));
         int error = 0;
         const unsigned got = reader_->ReadData(done, buffer, chunk, &error);
-        // Runs that end before the file does deliver less without an error;
-        // only a failed device read counts as a failure.
-        if (error != 0) {
-            CatchExeception::WriteLog("%s:%d read[%s] failed with %s\n", __func__, __LINE__, path,
-                                      "a device read error");
-            readFailed = true;
+        // A reader that failed outright delivered nothing past `got`: that
+        // part is lost. (Runs that end before the file deliver less without
+        // an error: the file system left those bytes as zeros.)
+        if (error < 0) {
+            CatchExeception::WriteLog("%s:%d read[%s] failed at byte %lld\n", __func__, __LINE__,
+                                      path, done + got);
+            lost_.Add(done + got, chunk - got);
         }
-        // Undelivered bytes (a failed read, runs shorter than the file) are
-        // written as zeros so the rest of the file keeps its place.
         if (got < chunk)
             std::memset(buffer + got, 0, chunk - got);
         if (!WriteAllAt(fd, buffer, chunk, done)) {
@@ -292,16 +306,14 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         RemovePartialFile(path);
         return info.result;
     }
-    if (readFailed) {
-        info.result = Err(__LINE__, kErrRecoveryRead);
-        Report(progress, info);
-        return info.result;
-    }
+    if (const CLostRanges* read = reader_->GetLostRanges())
+        lost_.Add(*read);
     return VK_OK;
 }
 
 VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int limit) {
     autolocker<mutex_locker> hold(mutex_);
+    lost_.Clear();
     _PROGRESS_INFO info{};
     info.state = PROGRESS_RUNNING;
     Report(progress, info);
@@ -317,8 +329,8 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
     if (limit < 0)
         return Err(__LINE__, kErrRecoveryNullArgument);
 
-    VKRESULT result = VK_OK;
     bool plain = true;
+    long long size = reader_->GetDataSize();
     if (compressed_) {
         if (limit != 0)
             return Err(__LINE__, kErrRecoveryOpenTarget);
@@ -327,17 +339,41 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
         if (!reader->Recovery(path, progress, resident))
             return reader->GetLastResult();
         plain = resident;
+        if (!resident)
+            lost_.Add(*reader->GetLostRanges());
     }
+    const long long total = limit > 0 ? std::min<long long>(limit, size) : size;
     if (plain) {
-        const long long size = reader_->GetDataSize();
-        const long long total = limit > 0 ? std::min<long long>(limit, size) : size;
-        result = CopyPlain(path, progress, total);
-        if (ResultFailed(result) && !ResultIs(result, kModuleDataRecovery, kErrRecoveryRead))
-            return result;
+        const VKRESULT copied = CopyPlain(path, progress, total);
+        if (ResultFailed(copied))
+            return copied;
     }
-    SetFileTimes(path, creationTime_, modificationTime_, accessTime_);
+    // A size the volume could not hold was cut: the rest is lost too.
+    if (node_ && node_->GetClaimedSize() > size) {
+        const long long claimedEnd = limit > 0 ? std::min<long long>(limit, node_->GetClaimedSize())
+                                               : node_->GetClaimedSize();
+        if (claimedEnd > size)
+            lost_.Add(size, claimedEnd - size);
+    }
+    const bool timesSet = SetFileTimes(path, creationTime_, modificationTime_, accessTime_);
     DateParentFolders(path, node_);
-    return result;
+
+    const bool damaged = node_ && node_->IsDamaged();
+    if (!lost_.Empty() || damaged) {
+        CatchExeception::WriteLog("%s: [%s] is incomplete: %lld of %lld bytes lost%s\n", __func__,
+                                  path, lost_.TotalBytes(), total,
+                                  damaged ? " (its data could not all be located)" : "");
+        ReportIncomplete(path, lost_.TotalBytes(), size);
+        info.result = Err(__LINE__, kErrRecoveryIncomplete);
+        Report(progress, info);
+        return info.result;
+    }
+    if (!timesSet) {
+        info.result = Err(__LINE__, kErrRecoveryTimes);
+        Report(progress, info);
+        return info.result;
+    }
+    return VK_OK;
 }
 
 int CDataRecovery::ReadSmallJPG(char* buffer, unsigned size) {

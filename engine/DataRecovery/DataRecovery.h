@@ -12,17 +12,6 @@
 class CFileNode;
 class CSearchedPartitionInfo;
 
-// Error numbers of module 0x0d (kModuleDataRecovery).
-enum DataRecoveryError : uint32_t {
-    kErrRecoveryCompressed = 0x1,  // compressed data unreadable or damaged
-    kErrRecoveryNullArgument = 0x5,
-    kErrRecoveryOpenTarget = 0xf,  // destination cannot be opened, or a limit on a compressed file
-    kErrRecoveryNoPartition = 0xd01,  // the searcher found no partition
-    kErrRecoveryNoNode = 0xd02,       // no node selected
-    kErrRecoveryWrite = 0xd03,        // a write failed (full or failing destination)
-    kErrRecoveryRead = 0xd04,         // part of the data could not be read; zeros stand there
-};
-
 class CDataRecovery : public IDataRecovery {
 public:
     CDataRecovery();
@@ -34,13 +23,17 @@ public:
                         IStorageDevice* device);
     IFileReader* SetRecoverNode(IFileNode* node) override;
     // Writes the selected node to `path`. 0 when the whole file was written,
-    // or when the progress sink asked to stop (the partial file is then
-    // removed). A full or failing destination gives 0xd03 and removes the
-    // partial file; unreadable device sectors give 0xd04 with the file
-    // complete but for zeros where the data could not be read.
+    // or when the progress sink asked to stop (what was written is kept).
+    // A full or failing destination gives kErrRecoveryWrite and removes the
+    // partial file. A file written with parts lost (unreadable sectors,
+    // lost runs, a size cut to its volume) or of a node marked damaged gives
+    // kErrRecoveryIncomplete, lists the lost ranges in GetLostRanges() and
+    // pushes kEventFileIncomplete to the event relay; one whose dates could
+    // not be set gives kErrRecoveryTimes.
     VKRESULT RecoverTo(const char* path, IProgress* progress, int limit) override;
     int ReadSmallJPG(char* buffer, unsigned size) override;
     void Release() override { delete this; }
+    const CLostRanges& GetLostRanges() const override { return lost_; }
 
     const std::vector<CSearchedPartitionInfo*>& GetSearchedPartition() const { return records_; }
     // The record a node's data is read through, or null.
@@ -63,5 +56,6 @@ private:
     long long creationTime_ = 0;
     long long modificationTime_ = 0;
     long long accessTime_ = 0;
+    CLostRanges lost_;
     mutex_locker mutex_;
 };

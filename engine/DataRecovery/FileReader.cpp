@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "EngineServices.h"
@@ -153,6 +154,70 @@ bool CFileReader::ReadDeviceBytes(long long position, unsigned char* out, long l
     return true;
 }
 
+void CFileReader::SalvageSectors(long long first, long long count, unsigned char* out, long long at,
+                                 CLostRanges& failed) {
+    const long long ss = DeviceSectorSize();
+    const long long total = device_->GetTotalSectors();
+    // Sectors past the device's end do not exist: lost without asking.
+    if (total >= 0 && first + count > total) {
+        const long long inside = std::max(0LL, total - first);
+        std::memset(out + inside * ss, 0, static_cast<size_t>((count - inside) * ss));
+        failed.Add(at + inside * ss, (count - inside) * ss);
+        count = inside;
+    }
+    if (count <= 0)
+        return;
+    if (device_->ReadSector(out, first, count))
+        return;
+    if (count == 1) {
+        std::memset(out, 0, static_cast<size_t>(ss));
+        failed.Add(at, ss);
+        return;
+    }
+    // Halving finds an isolated bad sector in a few dozen reads instead of
+    // one read per sector of the chunk.
+    const long long half = count / 2;
+    SalvageSectors(first, half, out, at, failed);
+    SalvageSectors(first + half, count - half, out + half * ss, at + half * ss, failed);
+}
+
+bool CFileReader::ReadDeviceBytesSalvaging(long long position, unsigned char* out, long long length,
+                                           long long fileOffset) {
+    if (length <= 0)
+        return true;
+    if (ReadDeviceBytes(position, out, length))
+        return true;
+    const long long ss = DeviceSectorSize();
+    // Whole sectors through a buffer of the span they cover, so that the
+    // caller's buffer is never written past `length`.
+    const long long skip = position % ss;
+    const long long sectors = (skip + length + ss - 1) / ss;
+    std::vector<unsigned char> span;
+    try {
+        span.assign(static_cast<size_t>(sectors * ss), 0);
+    } catch (const std::bad_alloc&) {
+        std::memset(out, 0, static_cast<size_t>(length));
+        lost_.Add(fileOffset, length);
+        return false;
+    }
+    CLostRanges failed;  // byte offsets within the span
+    SalvageSectors(position / ss, sectors, span.data(), 0, failed);
+    // Only the part of a failed sector that belongs to the asked bytes is
+    // lost.
+    for (const LostRange& r : failed.Ranges()) {
+        const long long from = std::max(r.offset, skip);
+        const long long to = std::min(r.offset + r.length, skip + length);
+        if (to > from)
+            lost_.Add(fileOffset + from - skip, to - from);
+    }
+    std::memcpy(out, span.data() + skip, static_cast<size_t>(length));
+    CatchExeception::WriteLog(
+        "CFileReader: %lld bytes at device byte %lld read in part; %lld unreadable bytes are "
+        "zeros\n",
+        length, position, failed.TotalBytes());
+    return failed.Empty();
+}
+
 int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int length, int& got) {
     got = 0;
     if (offset < 0 || length < 0)
@@ -190,6 +255,7 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
         return fail();
 
     const long long bpc = bytesPerCluster_;
+    bool lost = false;
     long long runFirstByte = 0;  // file offset of the current run's first byte
     for (const DataRun& run : runs_) {
         if (want <= 0)
@@ -207,14 +273,20 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
             unsigned char* out = buffer + got;
             if (run.start < 0) {
                 std::memset(out, 0, static_cast<size_t>(n));
+                if (run.IsLost()) {
+                    lost_.Add(pos, n);
+                    lost = true;
+                }
             } else {
                 long long device = 0;
-                if (!ClusterToByte(run.start, within, &device) ||
-                    !ReadDeviceBytes(device, out, n)) {
+                if (!ClusterToByte(run.start, within, &device)) {
                     CatchExeception::WriteLog(
-                        "CFileReader::Read: run at cluster %lld (+%lld bytes) cannot be read\n",
-                        run.start, within);
-                    return fail();
+                        "CFileReader::Read: run at cluster %lld cannot be addressed\n", run.start);
+                    std::memset(out, 0, static_cast<size_t>(n));
+                    lost_.Add(pos, n);
+                    lost = true;
+                } else if (!ReadDeviceBytesSalvaging(device, out, n, pos)) {
+                    lost = true;
                 }
             }
             got += static_cast<int>(n);
@@ -222,6 +294,8 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
         }
         runFirstByte = runEnd;
     }
+    if (lost && error)
+        *error = kReadDataLost;
     return 1;
 }
 

@@ -14,6 +14,11 @@ class CSearchedPartitionInfo;
 // counted from the partition record's run origin sector. A run with a
 // negative start (sparse or lost) reads as zeros. Offsets need not be
 // sector aligned and nothing is written past the requested length.
+//
+// Damaged media: a device read that fails is tried again in halves down to
+// single sectors, so every readable sector is kept; only the sectors that
+// cannot be read (or lie past the device's end) read as zeros. Those, and
+// lost runs, are gathered in GetLostRanges().
 class CFileReader : public IFileReader {
 public:
     CFileReader() = default;
@@ -27,9 +32,10 @@ public:
 
     // Reads up to `length` bytes at `offset` into `buffer` (room for
     // `length` bytes is enough). 1 on success with `got` bytes delivered:
-    // fewer than asked when the file or its runs end first. 0 on failure
-    // (offset at or past the end, no runs, a failed device read, a run
-    // beyond the device); `*error` is then -1 when given.
+    // fewer than asked when the file or its runs end first; when some of
+    // them are zeros for lost data, `*error` is set to kReadDataLost. 0 on
+    // failure (offset at or past the end, no runs, resident data that
+    // cannot be read); `*error` is then -1 when given.
     int Read(long long offset, unsigned char* buffer, int length, int& got, int* error);
     // Data kept inside the file record (NTFS), through the NTFS subsystem's
     // resident-data reader in the factory table; fails while none is
@@ -41,6 +47,8 @@ public:
     long long GetDataSize() const override { return fileSize_; }
     int IsCompressFile() override;
     void Release() override { delete this; }
+    const CLostRanges* GetLostRanges() const override { return &lost_; }
+    void ClearLostRanges() override { lost_.Clear(); }
 
     IStorageDevice* GetDevice() const { return device_; }
     CFileNode* GetNode() const { return node_; }
@@ -54,6 +62,11 @@ protected:
     // Reads `length` bytes at byte `position` of the device; partial sectors
     // at either end go through a one-sector bounce buffer.
     bool ReadDeviceBytes(long long position, unsigned char* out, long long length);
+    // The same, never giving up: what cannot be read is zeros and its range
+    // (the bytes from `fileOffset` on that stand for it) goes to the lost
+    // ranges. True when everything was read.
+    bool ReadDeviceBytesSalvaging(long long position, unsigned char* out, long long length,
+                                  long long fileOffset);
     // Device byte address of `cluster` + `within` bytes; false on overflow.
     bool ClusterToByte(long long cluster, long long within, long long* position) const;
     int DeviceSectorSize() const;
@@ -66,6 +79,14 @@ protected:
     long long runOrigin_ = 0;
     std::vector<DataRun> runs_;
     bool resident_ = false;
+    CLostRanges lost_;
+
+private:
+    // Reads sectors [first, first + count) into `out` by halves; the ones
+    // that fail are zeros, and their bytes (counted from `at` for `out`'s
+    // first byte) go to `failed`.
+    void SalvageSectors(long long first, long long count, unsigned char* out, long long at,
+                        CLostRanges& failed);
 };
 
 // True when the partition record's sector size is the device's (logged when

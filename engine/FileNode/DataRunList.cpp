@@ -52,33 +52,34 @@ void CDataRunList::AddDataRun(const DataRun* run) {
                                   run->start, run->length);
         return;
     }
-    const bool allocated = run->start >= 0;
-    if (allocated) {
-        if (run->start > std::numeric_limits<long long>::max() - run->length) {
-            CatchExeception::WriteLog(
-                "CDataRunList: run (%lld, %lld) runs past the address space, ignored\n", run->start,
-                run->length);
-            return;
-        }
-        if (Overlaps(run->start, run->length)) {
-            CatchExeception::WriteLog(
-                "CDataRunList: run (%lld, %lld) overlaps an earlier run, ignored\n", run->start,
-                run->length);
-            return;
+    DataRun added = *run;
+    if (added.start >= 0) {
+        const char* why = nullptr;
+        if (added.start > std::numeric_limits<long long>::max() - added.length)
+            why = "runs past the address space";
+        else if (Overlaps(added.start, added.length))
+            why = "overlaps an earlier run";
+        if (why) {
+            CatchExeception::WriteLog("CDataRunList: run (%lld, %lld) %s, kept as lost\n",
+                                      added.start, added.length, why);
+            added.start = kLostRunStart;
         }
     }
+    const bool allocated = added.start >= 0;
     if (!runs_.empty()) {
         DataRun& last = runs_.back();
-        if (allocated && last.start >= 0 && last.start + last.length == run->start &&
-            last.length <= std::numeric_limits<long long>::max() - run->length) {
-            allocated_[last.start] += run->length;
-            last.length += run->length;
+        if (allocated && last.start >= 0 && last.start + last.length == added.start &&
+            last.length <= std::numeric_limits<long long>::max() - added.length) {
+            allocated_[last.start] += added.length;
+            last.length += added.length;
             return;
         }
     }
-    runs_.push_back(*run);
+    runs_.push_back(added);
     if (allocated)
-        allocated_[run->start] = run->length;
+        allocated_[added.start] = added.length;
+    else if (added.IsLost())
+        ++lostRuns_;
 }
 
 long long CDataRunList::GetTotalLength() const {

@@ -286,6 +286,9 @@ void CFileNode::MergeNode(CFileNode* other) {
         dataRuns_->Release();
     dataRuns_ = other->dataRuns_;
     other->dataRuns_ = nullptr;
+    // What is known to be missing travels with the runs.
+    damaged_ = other->damaged_;
+    claimedSize_ = other->claimedSize_;
     UpdateFileSize(other->GetFileSize());
 }
 
@@ -338,6 +341,8 @@ CFileNode& CFileNode::operator=(const CFileNode& other) {
     parentNodeId_ = other.parentNodeId_;
     state_ = other.state_;
     compressed_ = other.compressed_;
+    damaged_ = other.damaged_;
+    claimedSize_ = other.claimedSize_;
     SetDataRunList(other.dataRuns_ ? other.dataRuns_->Clone() : nullptr);
     return *this;
 }

@@ -15,6 +15,14 @@
 using EVENT_TYPE = int;
 // A sector read of a volume failed; no payload.
 constexpr EVENT_TYPE kEventSectorReadFailed = 1;
+// A recovered file came back incomplete (LostRanges.h). Payload, in host
+// byte order: int64 bytes lost, int64 the file's size, then the path it was
+// written to in UTF-8 with its terminating zero.
+constexpr EVENT_TYPE kEventFileIncomplete = 2;
+// Events were dropped because the queue was full. Payload: uint64 the number
+// dropped since the previous such event. It takes the place in the queue of
+// the first event dropped.
+constexpr EVENT_TYPE kEventsDropped = 3;
 
 struct _MSG_EVENT {
     int32_t type;

@@ -7,10 +7,21 @@
 #include <vector>
 
 // One extent, in the units of the file system that found it. A negative
-// start marks a part of the file with no allocated data (sparse or lost).
+// start marks a part of the file with no data on disk. Two kinds:
+//   - sparse (kSparseRunStart, or any other negative value): the file system
+//     itself defines those bytes as zeros (NTFS sparse runs, APFS holes);
+//   - lost (kLostRunStart): the file has data there, but it could not be
+//     located (a broken allocation chain, a run overlapping another). Readers
+//     give zeros for it too, but report the range as lost (LostRanges.h), so
+//     the file is never passed off as complete.
+// A lost run keeps every later run at its right place in the file.
+constexpr long long kSparseRunStart = -1;
+constexpr long long kLostRunStart = -2;
+
 struct DataRun {
     DataRun() = default;
     DataRun(long long s, long long len) : start(s), length(len) {}
+    bool IsLost() const { return start == kLostRunStart; }
     long long start = 0;
     long long length = 0;
 };
@@ -50,9 +61,11 @@ public:
     int IsResident() override { return resident_; }
     IDataRunList* Clone() override;
     // Appends a copy, or lengthens the last run when the new one continues
-    // it. A null run, a run of zero or negative length, and a run that
-    // overlaps one already listed are ignored with a log line: reading them
-    // would copy the same clusters twice or read nothing.
+    // it. A null run and a run of zero or negative length are ignored. A run
+    // that overlaps one already listed, or whose end cannot be addressed,
+    // becomes a lost run of the same length (logged): reading it would copy
+    // the same clusters twice, and dropping it would move every later run to
+    // the wrong place in the file.
     void AddDataRun(const DataRun* run) override;
     long long GetOffset() override { return 0; }
     int GetDataRunListType() override { return DATARUN_LIST_PLAIN; }
@@ -60,6 +73,8 @@ public:
 
     // Number of runs held.
     size_t GetCount() const { return runs_.size(); }
+    // Whether any run is lost: the file's data is known to be incomplete.
+    bool HasLostRun() const { return lostRuns_ != 0; }
     // Sum of the run lengths (units of the owning file system).
     long long GetTotalLength() const;
     // The run holding the unit at `offset` counted from the start of the
@@ -73,6 +88,7 @@ private:
     bool Overlaps(long long start, long long length) const;
 
     int resident_ = 0;
+    size_t lostRuns_ = 0;
     std::vector<DataRun> runs_;
     size_t cursor_ = 0;
     // Allocated extents by start, to find overlaps without a linear walk.

@@ -158,6 +158,21 @@ public:
     // Takes over `other`'s run list (other keeps none) and its size.
     void MergeNode(CFileNode* other);
 
+    // What the scan already knows is missing. A file: part of its data could
+    // not be located (its runs hold lost runs), its runs reach past the end
+    // of the device, or where its data lies could not be verified (its
+    // allocation chain was unreadable and the data was placed by a guess).
+    // A folder: some of its entries could not be read, so what is listed
+    // below it may be short; it is shown even when nothing was found in it.
+    // Recovery of a damaged file ends with kErrRecoveryIncomplete.
+    void MarkDamaged() { damaged_ = 1; }
+    int IsDamaged() const { return static_cast<int>(damaged_); }
+    // A file whose recorded size its volume cannot hold keeps the size it
+    // recorded here while its size is cut to what the volume can hold; the
+    // difference is reported as lost when it is recovered. 0: not cut.
+    void SetClaimedSize(long long size) { claimedSize_ = size; }
+    long long GetClaimedSize() const { return claimedSize_; }
+
     // Tick and show propagation, used by SetCheck and ShowNode.
     void SetParentStatus(int delta);
     void SetChildStatus(_tagCheckedStatus status, int first);
@@ -197,7 +212,9 @@ private:
     uint64_t state_ = 0xFFFFFFFFFFFFFF10ULL;
     CFileNode* parent_ = nullptr;
     unsigned checkedSum_ = 0;
-    unsigned compressed_ = 0;
+    uint16_t compressed_ = 0;
+    uint16_t damaged_ = 0;
+    long long claimedSize_ = 0;
 };
 
 // A folder that exists only in the result tree: tree roots and the folder of

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "EngineTypes.h"
+#include "LostRanges.h"
 #include "ResultCode.h"
 
 class IStorageDevice;
@@ -22,6 +23,23 @@ enum _RECOVERY_CONTROLLER_TYPE : int {
 
 class IDataRecovery;
 
+// Error numbers of module 0x0d (kModuleDataRecovery), the file recovery.
+enum DataRecoveryError : uint32_t {
+    kErrRecoveryCompressed = 0x1,  // compressed data cannot be decoded at all
+    kErrRecoveryNullArgument = 0x5,
+    kErrRecoveryOpenTarget = 0xf,  // destination cannot be opened, or a limit on a compressed file
+    kErrRecoveryNoPartition = 0xd01,  // the searcher found no partition
+    kErrRecoveryNoNode = 0xd02,       // no node selected
+    kErrRecoveryWrite = 0xd03,        // a write failed (full or failing destination)
+    // The file was written, but it is incomplete or damaged: the ranges
+    // listed by IDataRecovery::GetLostRanges() are zeros (or were cut), or
+    // the scan could not verify where its data lies (the node is marked
+    // damaged, CFileNode::IsDamaged). Every byte that could be read is in it.
+    kErrRecoveryIncomplete = 0xd04,
+    // The file was written whole, but its dates could not be set.
+    kErrRecoveryTimes = 0xd06,
+};
+
 class IRecoveryController {
 public:
     virtual ~IRecoveryController() = default;
@@ -37,17 +55,29 @@ public:
     virtual void Release() = 0;
 };
 
+// `error` of IFileReader::ReadData when the bytes were delivered but some
+// of them are zeros standing for data that could not be read or located.
+constexpr int kReadDataLost = 1;
+
 // Reads the data of one found node.
 class IFileReader {
 public:
     virtual ~IFileReader() = default;
-    // Reads from byte `offset` of the node's data; the number of bytes read
-    // (0 on failure, with `error` set when given).
+    // Reads from byte `offset` of the node's data; the number of bytes read.
+    // 0 on failure, with `*error` set to -1 when given. When part of the
+    // data is lost (an unreadable sector, a lost run) the whole length is
+    // still delivered, zeros standing for what is lost, `*error` is set to
+    // kReadDataLost and the ranges are added to GetLostRanges().
     virtual unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) = 0;
     virtual IFileReader* Clone() = 0;
     virtual long long GetDataSize() const = 0;
     virtual int IsCompressFile() = 0;
     virtual void Release() = 0;
+    // The byte ranges (from the start of the file) that reads since the
+    // last ClearLostRanges() delivered as zeros for lost data. Null for a
+    // reader that cannot tell; its failed reads then count as lost whole.
+    virtual const CLostRanges* GetLostRanges() const { return nullptr; }
+    virtual void ClearLostRanges() {}
 };
 
 // Recovers found files of one searcher type.
@@ -60,13 +90,22 @@ public:
     virtual IFileReader* SetRecoverNode(IFileNode* node) = 0;
     // Writes the selected node's data to a new file at `path`; `limit` 0
     // for the whole file, otherwise at most that many bytes. `progress` may
-    // be null. 0 when the whole file was written (or the user stopped it:
-    // the partial file is then removed); failures are module 0x0d results,
-    // listed with CDataRecovery (a full destination is 0xd03).
+    // be null. 0 when the whole file was written, and when the user stopped
+    // it through `progress` (what was written so far is kept). Otherwise a
+    // module 0x0d result (DataRecoveryError): kErrRecoveryIncomplete when
+    // the file was written but parts of it are lost (GetLostRanges), and the
+    // failures of the destination (a full one is kErrRecoveryWrite, and its
+    // partial file is removed).
     virtual VKRESULT RecoverTo(const char* path, IProgress* progress, int limit) = 0;
     // Copies an embedded JPEG from the node's first 64 KiB; its length, or 0.
     virtual int ReadSmallJPG(char* buffer, unsigned size) = 0;
     virtual void Release() = 0;
+    // What the last RecoverTo could not give back (LostRanges.h); empty when
+    // the file came back whole.
+    virtual const CLostRanges& GetLostRanges() const {
+        static const CLostRanges none;
+        return none;
+    }
 };
 
 // A new data-recovery object (null when it cannot be made). Released through

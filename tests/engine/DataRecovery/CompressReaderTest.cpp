@@ -90,6 +90,11 @@ TEST(CompressReader, RegroupsRunsIntoUnits) {
           {-1, 16, SPARSE_UNIT},
           {-1, 16, SPARSE_UNIT}}},
         {"compressed tail", {{400, 5}}, {{400, 5, NONECOMPRESSED_UNIT}}},
+        {"lost clusters stay lost",
+         {{kLostRunStart, 16}, {kLostRunStart, 3}, {-1, 13}},
+         {{kLostRunStart, 16, SPARSE_UNIT},
+          {kLostRunStart, 3, COMPRESSED_UNIT},
+          {-1, 13, COMPRESSED_UNIT}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -198,6 +203,55 @@ TEST(CompressReader, NextUnitStaysInPlaceAfterAShortOne) {
     for (size_t i = 4; i < 65536; ++i)
         ASSERT_EQ(out[i], 0) << i;
     EXPECT_EQ(std::string(out.data() + 65536, 4), "BBBB");
+}
+
+// Damaged units: lost clusters and unreadable sectors cost only their own
+// bytes; the units after them keep their place.
+TEST(CompressReader, LostUnitsAreZerosAndReported) {
+    constexpr long long kUnit = 65536;
+    std::vector<uint8_t> bytes(40 * 4096);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(1 + (i * 7 + i / 4096) % 250);
+    // The third sector of cluster 20 (in the third unit) cannot be read.
+    constexpr long long kBad = 20 * 8 + 2;
+    struct Spotty : velmora::test::MemoryStorageDevice {
+        using MemoryStorageDevice::MemoryStorageDevice;
+        int ReadSector(void* buffer, long long first, long long count) override {
+            if (first <= kBad && kBad < first + count)
+                return 0;
+            return MemoryStorageDevice::ReadSector(buffer, first, count);
+        }
+    } disk(bytes, 512);
+    // Plain unit, a unit of lost clusters, a plain unit with one bad sector.
+    RecNode node("lost-unit", 3 * kUnit - 100, {{1, 16}, {kLostRunStart, 16}, {17, 16}});
+    node.MakeCompressed();
+    CSearchedPartitionInfo partition = Partition(8, disk.GetTotalSectors(), FS_NTFS);
+    CCompressFileReader reader;
+    ASSERT_EQ(reader.Open(&disk, &node, &partition), 1);
+    std::vector<uint8_t> want(static_cast<size_t>(3 * kUnit - 100), 0);
+    std::copy(bytes.begin() + 4096, bytes.begin() + 4096 + kUnit, want.begin());
+    std::copy(bytes.begin() + 17 * 4096, bytes.begin() + 17 * 4096 + kUnit - 100,
+              want.begin() + 2 * kUnit);
+    const long long badInFile = 2 * kUnit + 3 * 4096 + 2 * 512;
+    std::fill(want.begin() + badInFile, want.begin() + badInFile + 512, 0);
+
+    std::vector<char> out(want.size());
+    int error = 0;
+    ASSERT_EQ(reader.ReadData(0, out.data(), static_cast<unsigned>(out.size()), &error),
+              out.size());
+    EXPECT_EQ(error, kReadDataLost);
+    EXPECT_EQ(0, std::memcmp(out.data(), want.data(), want.size()));
+    const std::vector<LostRange> lost{{kUnit, kUnit}, {badInFile, 512}};
+    EXPECT_EQ(reader.GetLostRanges()->Ranges(), lost);
+
+    TempDir dir;
+    CDataRecovery rec;
+    ASSERT_EQ(rec.Initialize(std::vector<CSearchedPartitionInfo*>{&partition}, &disk), VK_OK);
+    ASSERT_TRUE(Select(rec, &node));
+    const VKRESULT r = rec.RecoverTo((dir / "out").c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+    EXPECT_EQ(ReadFile(dir / "out"), want);
+    EXPECT_EQ(rec.GetLostRanges().Ranges(), lost);
 }
 
 TEST(CompressReader, RefusesClustersAboveFourKiB) {
@@ -395,9 +449,17 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     r = rec.RecoverTo((dir_ / "limited").c_str(), nullptr, 1000);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryOpenTarget)) << Hex(r);
 
+    // What the undamaged image gives.
+    const std::string clean = dir_ / "clean.txt";
+    ASSERT_EQ(rec.RecoverTo(clean.c_str(), nullptr, 0), VK_OK);
+    const std::vector<uint8_t> whole = ReadFile(clean);
+    ASSERT_EQ(whole.size(), static_cast<size_t>(f.size));
+    EXPECT_TRUE(rec.GetLostRanges().Empty());
+
     // The same file on a copy of the image whose first compression unit is
     // damaged: every byte 0xFF (a chunk made only of references, the first
-    // with nothing before it).
+    // with nothing before it). That unit comes back as zeros, reported lost;
+    // every other unit is kept.
     auto copy = velmora::test::MemoryStorageDevice::FromFile(image_, 512);
     const long long firstUnit = f.runs.front().start * 4096;
     std::memset(copy->Bytes().data() + firstUnit, 0xFF, 3 * 4096);
@@ -407,10 +469,25 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     ASSERT_TRUE(Select(damaged, node.get()));
     const std::string out = dir_ / "damaged.txt";
     r = damaged.RecoverTo(out.c_str(), nullptr, 0);
-    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryCompressed)) << Hex(r);
-    EXPECT_FALSE(PathExists(out));
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+    std::vector<uint8_t> expected = whole;
+    std::fill(expected.begin(), expected.begin() + 65536, 0);
+    EXPECT_EQ(ReadFile(out), expected);
+    EXPECT_EQ(damaged.GetLostRanges().Ranges(), (std::vector<LostRange>{{0, 65536}}));
+    // Reading a range through the damaged unit says so and keeps the rest.
+    {
+        CCompressFileReader reader;
+        ASSERT_EQ(reader.Open(copy.get(), node.get(), &partition_), 1);
+        std::vector<char> buffer(1000);
+        int error = 0;
+        ASSERT_EQ(reader.ReadData(65536 - 500, buffer.data(), 1000, &error), 1000u);
+        EXPECT_EQ(error, kReadDataLost);
+        EXPECT_EQ(0, std::memcmp(buffer.data() + 500, whole.data() + 65536, 500));
+        EXPECT_EQ(reader.GetLostRanges()->Ranges(), (std::vector<LostRange>{{0, 65536}}));
+    }
 
-    // Runs moved past the device's end.
+    // Runs moved past the device's end: nothing can be read, the file keeps
+    // its length and is lost whole.
     ManifestFile beyond = f;
     for (auto& run : beyond.runs)
         if (run.start >= 0)
@@ -418,6 +495,21 @@ TEST_F(NtfsImage, CompressedFaultsAreReported) {
     auto far = Node(beyond);
     ASSERT_TRUE(Select(rec, far.get()));
     r = rec.RecoverTo(out.c_str(), nullptr, 0);
-    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryCompressed)) << Hex(r);
-    EXPECT_FALSE(PathExists(out));
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+    EXPECT_EQ(ReadFile(out), std::vector<uint8_t>(static_cast<size_t>(f.size), 0));
+    long long lostBytes = 0;
+    for (const LostRange& range : rec.GetLostRanges().Ranges())
+        lostBytes += range.length;
+    // The sparse unit of the file is zeros by definition, not lost.
+    EXPECT_GT(lostBytes, f.size - 65536);
+    EXPECT_LT(lostBytes, f.size);
+
+    // A stop keeps what was written so far.
+    ASSERT_TRUE(Select(rec, node.get()));
+    RecordingProgress progress;
+    progress.stopAfter = 2;
+    EXPECT_EQ(rec.RecoverTo(out.c_str(), &progress, 0), VK_OK);
+    const auto part = ReadFile(out);
+    EXPECT_EQ(part.size(), 2u * 65536);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), whole.begin()));
 }

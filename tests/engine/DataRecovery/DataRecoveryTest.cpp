@@ -4,14 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "DataRecovery.h"
 #include "FileReader.h"
 #include "RecoveryTestSupport.h"
+#include "Utility/MessageCenter.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/PlannedSearcherRows.h"
 #include "support/TestSupport.h"
@@ -130,16 +135,182 @@ TEST(FileReader, RefusesWhatCannotBeRead) {
         auto rec = MakeRecovery(f.disk.get(), {other});
         EXPECT_FALSE(Select(*rec, &f.node)) << sectorSize;
     }
+}
 
-    // A run past the device's end, and one whose address overflows.
-    for (long long start : {62LL, 1LL << 62}) {
-        RecNode beyond("beyond", 4 * kCluster, {{start, 4}});
-        ASSERT_EQ(reader.Open(f.disk.get(), &beyond, &f.partition), 1);
-        std::vector<char> buffer(4 * kCluster);
-        int error = 0;
-        EXPECT_EQ(reader.ReadData(0, buffer.data(), 4 * kCluster, &error), 0u);
-        EXPECT_EQ(error, -1);
+namespace {
+
+// The pattern disk with some sectors that cannot be read.
+class SpottyDisk final : public MemoryStorageDevice {
+public:
+    explicit SpottyDisk(std::set<long long> badSectors)
+        : MemoryStorageDevice(PatternDisk(64)->Bytes(), kSector), bad(std::move(badSectors)) {}
+    int ReadSector(void* buffer, long long first, long long count) override {
+        for (long long s : bad)
+            if (s >= first && s < first + count)
+                return 0;
+        return MemoryStorageDevice::ReadSector(buffer, first, count);
     }
+    std::set<long long> bad;
+};
+
+}  // namespace
+
+// Damaged media: every sector that can be read comes back, every one that
+// cannot is zeros and reported, and later data keeps its place in the file.
+TEST(DataRecovery, DamagedDataKeepsEveryReadableSectorAndReportsTheRest) {
+    constexpr long long S = kSector;
+    struct Case {
+        const char* what;
+        std::vector<DataRun> runs;
+        long long size;
+        std::set<long long> badSectors;
+        std::vector<LostRange> lost;  // file byte ranges
+        long long claimed = 0;        // a size cut to the volume
+    };
+    const Case cases[] = {
+        // Cluster 6 is sectors 12-13; the file's third cluster.
+        {"one bad sector", {{5, 3}, {20, 2}}, 5 * kCluster - 100, {13}, {{kCluster + S, S}}},
+        {"bad sectors in two runs",
+         {{5, 3}, {20, 2}},
+         5 * kCluster,
+         {10, 41},
+         {{0, S}, {3 * kCluster + S, S}}},
+        {"a run reaching past the device's end",
+         {{5, 2}, {63, 4}, {8, 1}},
+         7 * kCluster,
+         {},
+         {{3 * kCluster, 3 * kCluster}}},
+        {"a run whose address overflows",
+         {{5, 1}, {1LL << 62, 1}},
+         2 * kCluster,
+         {},
+         {{kCluster, kCluster}}},
+        {"a lost run keeps later runs in place",
+         {{5, 1}, {kLostRunStart, 2}, {9, 1}},
+         4 * kCluster,
+         {},
+         {{kCluster, 2 * kCluster}}},
+        {"a sparse run is not lost", {{5, 1}, {-1, 2}, {9, 1}}, 4 * kCluster, {}, {}},
+        {"a size the volume could not hold",
+         {{5, 2}},
+         2 * kCluster,
+         {},
+         {{2 * kCluster, 5000}},
+         2 * kCluster + 5000},
+        {"the bad sector is the file's last, partly used",
+         {{5, 1}},
+         kCluster - 10,
+         {11},
+         {{S, S - 10}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SpottyDisk disk(c.badSectors);
+        RecNode node("f.bin", c.size, c.runs);
+        if (c.claimed)
+            node.SetClaimedSize(c.claimed);
+        auto rec = MakeRecovery(&disk, {Partition(kSpc, 64 * kSpc)});
+        ASSERT_TRUE(Select(*rec, &node));
+        TempDir dir;
+        const VKRESULT r = rec->RecoverTo((dir / "f.bin").c_str(), nullptr, 0);
+        std::vector<uint8_t> want = Expected(c.runs, c.size);
+        for (const LostRange& l : c.lost)
+            for (long long i = l.offset; i < l.offset + l.length && i < c.size; ++i)
+                want[static_cast<size_t>(i)] = 0;
+        EXPECT_EQ(ReadFile(dir / "f.bin"), want);
+        EXPECT_EQ(rec->GetLostRanges().Ranges(), c.lost);
+        if (c.lost.empty()) {
+            EXPECT_EQ(r, VK_OK) << Hex(r);
+        } else {
+            EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+        }
+
+        // The reader says the same for any range it is asked for.
+        CFileReader reader;
+        ASSERT_EQ(
+            reader.Open(&disk, &node,
+                        &const_cast<CSearchedPartitionInfo&>(*rec->GetSearchedPartition().front())),
+            1);
+        std::vector<char> buffer(static_cast<size_t>(c.size) + 8, '\x5A');
+        int error = 0;
+        ASSERT_EQ(reader.ReadData(1, buffer.data(), static_cast<unsigned>(c.size - 1), &error),
+                  static_cast<unsigned>(c.size - 1));
+        EXPECT_EQ(0, std::memcmp(buffer.data(), want.data() + 1, static_cast<size_t>(c.size - 1)));
+        EXPECT_EQ(buffer[static_cast<size_t>(c.size - 1)], '\x5A');
+        bool lostInFile = false;
+        for (const LostRange& l : c.lost)
+            lostInFile = lostInFile || l.offset < c.size;
+        EXPECT_EQ(error, lostInFile ? kReadDataLost : 0);
+    }
+}
+
+namespace {
+
+struct IncompleteEvents : INotifyCenter {
+    void Notify(_MSG_EVENT* e) override {
+        std::lock_guard<std::mutex> hold(m);
+        if (e->type != kEventFileIncomplete || e->length < 17)
+            return;
+        long long lost = 0, size = 0;
+        std::memcpy(&lost, e->payload, 8);
+        std::memcpy(&size, e->payload + 8, 8);
+        seen.push_back({reinterpret_cast<const char*>(e->payload + 16), lost, size});
+    }
+    struct Seen {
+        std::string path;
+        long long lost, size;
+    };
+    std::mutex m;
+    std::vector<Seen> seen;
+};
+
+}  // namespace
+
+// A damaged node (its data placed by a guess) is reported even when every
+// byte was read; the interface hears of every incomplete file through the
+// event relay.
+TEST(DataRecovery, IncompleteFilesReachTheInterface) {
+    CMessageCenter* relay = CMessageCenter::Instance();
+    IncompleteEvents events;
+    ASSERT_TRUE(relay->RegisterNotifyCenter(42, &events));
+    relay->SetDeliveryInterval(std::chrono::milliseconds(5));
+    relay->StartReceiveMessage();
+
+    Fixture f;
+    f.node.MarkDamaged();
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &f.node));
+    TempDir dir;
+    const std::string guess = dir / "guess.bin";
+    VKRESULT r = rec->RecoverTo(guess.c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+    EXPECT_TRUE(rec->GetLostRanges().Empty());
+    EXPECT_EQ(ReadFile(guess), Expected(f.runs, f.size));
+
+    RecNode gap("gap.bin", 3 * kCluster, {{5, 1}, {kLostRunStart, 1}, {7, 1}});
+    ASSERT_TRUE(Select(*rec, &gap));
+    const std::string gapPath = dir / "gap.bin";
+    r = rec->RecoverTo(gapPath.c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+
+    for (int i = 0; i < 400; ++i) {
+        {
+            std::lock_guard<std::mutex> hold(events.m);
+            if (events.seen.size() >= 2)
+                break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    relay->StopReceiveMessage();
+    relay->UnregisterNotifyCenter(42);
+    relay->SetDeliveryInterval(std::chrono::milliseconds(1000));
+    ASSERT_EQ(events.seen.size(), 2u);
+    EXPECT_EQ(events.seen[0].path, guess);
+    EXPECT_EQ(events.seen[0].lost, 0);
+    EXPECT_EQ(events.seen[0].size, f.size);
+    EXPECT_EQ(events.seen[1].path, gapPath);
+    EXPECT_EQ(events.seen[1].lost, kCluster);
+    EXPECT_EQ(events.seen[1].size, 3 * kCluster);
 }
 
 TEST(DataRecovery, RecoversFragmentedFileWithItsTimes) {
@@ -271,33 +442,20 @@ TEST(DataRecovery, FullFileSystemFailsAndRemovesThePartialFile) {
     ::umount(dir.path().c_str());
 }
 
-TEST(DataRecovery, UnreadableRunGivesZerosAndAFailure) {
-    Fixture f;
-    // The second run lies past the end of the 64-cluster device.
-    std::vector<DataRun> runs{{5, 2}, {63, 4}, {8, 1}};
-    RecNode node("damaged.bin", 7 * kCluster, runs);
-    auto rec = MakeRecovery(f.disk.get(), {f.partition});
-    ASSERT_TRUE(Select(*rec, &node));
-    TempDir dir;
-    const auto before = f.disk->Bytes();
-    const VKRESULT r = rec->RecoverTo((dir / "damaged.bin").c_str(), nullptr, 0);
-    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryRead)) << Hex(r);
-    // Read in one chunk: the file keeps its length, all zeros where unread.
-    EXPECT_EQ(ReadFile(dir / "damaged.bin"), std::vector<uint8_t>(7 * kCluster, 0));
-    EXPECT_EQ(f.disk->Bytes(), before);
-}
-
-TEST(DataRecovery, StopRemovesThePartialFile) {
+TEST(DataRecovery, StopKeepsThePartialFile) {
     constexpr long long kMiB = 1 << 20;
     auto disk = PatternDisk(9 * kMiB / kCluster);
-    RecNode node("big.bin", 9 * kMiB, {{0, 9 * kMiB / kCluster}});
+    std::vector<DataRun> runs{{0, 9 * kMiB / kCluster}};
+    RecNode node("big.bin", 9 * kMiB, runs);
     auto rec = MakeRecovery(disk.get(), {Partition(kSpc, 9 * kMiB / kSector)});
     ASSERT_TRUE(Select(*rec, &node));
     TempDir dir;
     RecordingProgress progress;
     progress.stopAfter = 1;
     EXPECT_EQ(rec->RecoverTo((dir / "big.bin").c_str(), &progress, 0), VK_OK);
-    EXPECT_FALSE(PathExists(dir / "big.bin"));
+    auto part = Expected(runs, 9 * kMiB);
+    part.resize(4 * kMiB);
+    EXPECT_EQ(ReadFile(dir / "big.bin"), part);
 }
 
 TEST(DataRecovery, RefusalsAndArgumentErrors) {
@@ -485,9 +643,10 @@ TEST(DataRecovery, ResidentDataComesFromTheNtfsReader) {
     ASSERT_TRUE(Select(*rec, &node));
     TempDir dir;
 
-    // Without the NTFS subsystem nothing can be read: zeros and a failure.
+    // Without the NTFS subsystem nothing can be read: zeros, all of it lost.
     VKRESULT r = rec->RecoverTo((dir / "none.txt").c_str(), nullptr, 0);
-    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryRead)) << Hex(r);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+    EXPECT_EQ(rec->GetLostRanges().Ranges(), (std::vector<LostRange>{{0, 18}}));
 
     {
         velmora::test::ScopedResidentData ntfs(&MakeFakeResidentReader);

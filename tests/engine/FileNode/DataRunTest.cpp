@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "DataRun.h"
+#include "LostRanges.h"
 
 namespace {
 
@@ -28,11 +29,16 @@ TEST(DataRunList, MergesOnlyAContinuationOfTheLastAllocatedRun) {
         {"two sparse runs stay apart", {{-1, 4}, {-1, 4}}, {{-1, 4}, {-1, 4}}},
         {"only with the last run", {{10, 5}, {30, 2}, {15, 1}}, {{10, 5}, {30, 2}, {15, 1}}},
         {"zero and negative lengths ignored", {{10, 0}, {10, 5}, {15, -2}, {15, 1}}, {{10, 6}}},
-        {"overlap with an earlier run ignored",
+        // Unusable runs keep their length as lost runs, so every later run
+        // stays at its place in the file.
+        {"overlap with an earlier run lost",
          {{10, 5}, {30, 2}, {12, 4}, {8, 3}, {31, 1}, {5, 5}},
-         {{10, 5}, {30, 2}, {5, 5}}},
-        {"the same run twice ignored", {{10, 5}, {10, 5}}, {{10, 5}}},
-        {"run past the address space ignored", {{0x7FFFFFFFFFFFFFF0LL, 0x20}}, {}},
+         {{10, 5}, {30, 2}, {-2, 4}, {-2, 3}, {-2, 1}, {5, 5}}},
+        {"the same run twice lost", {{10, 5}, {10, 5}, {15, 1}}, {{10, 5}, {-2, 5}, {15, 1}}},
+        {"run past the address space lost",
+         {{0x7FFFFFFFFFFFFFF0LL, 0x20}, {3, 1}},
+         {{-2, 0x20}, {3, 1}}},
+        {"lost runs given by a file system", {{-2, 3}, {3, 1}}, {{-2, 3}, {3, 1}}},
     };
     for (const Case& c : cases) {
         CDataRunList list;
@@ -41,6 +47,13 @@ TEST(DataRunList, MergesOnlyAContinuationOfTheLastAllocatedRun) {
             list.AddDataRun(&r);
         }
         EXPECT_EQ(Collect(&list), c.expected) << c.what;
+        bool lost = false;
+        for (auto [s, l] : c.expected)
+            lost = lost || s == kLostRunStart;
+        EXPECT_EQ(list.HasLostRun(), lost) << c.what;
+        IDataRunList* copy = list.Clone();
+        EXPECT_EQ(Collect(copy), c.expected) << c.what;
+        copy->Release();
     }
 }
 
@@ -91,6 +104,52 @@ TEST(DataRunList, FindsTheRunHoldingAnOffset) {
             EXPECT_EQ(r->start, c.start) << c.offset;
             EXPECT_EQ(within, c.within) << c.offset;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LostRanges, MergesTouchingAndOverlappingRanges) {
+    using List = std::vector<LostRange>;
+    struct Case {
+        const char* what;
+        Runs added;  // offset, length
+        List expected;
+    } cases[] = {
+        {"apart, kept in order", {{100, 10}, {0, 5}}, {{0, 5}, {100, 10}}},
+        {"touching", {{0, 5}, {5, 5}}, {{0, 10}}},
+        {"overlapping several", {{0, 5}, {10, 5}, {20, 5}, {3, 19}}, {{0, 25}}},
+        {"inside another", {{0, 100}, {10, 5}}, {{0, 100}}},
+        {"empty and negative ignored", {{5, 0}, {-3, 10}, {7, -1}}, {}},
+    };
+    for (const Case& c : cases) {
+        CLostRanges ranges;
+        for (auto [offset, length] : c.added)
+            ranges.Add(offset, length);
+        EXPECT_EQ(ranges.Ranges(), c.expected) << c.what;
+        long long total = 0;
+        for (const LostRange& r : c.expected)
+            total += r.length;
+        EXPECT_EQ(ranges.TotalBytes(), total) << c.what;
+    }
+}
+
+TEST(LostRanges, StaysBoundedOnADyingDisk) {
+    // Every other sector lost: the list stops growing and still covers every
+    // lost byte.
+    CLostRanges ranges;
+    const long long count = 3 * static_cast<long long>(CLostRanges::kMaxRanges);
+    for (long long i = 0; i < count; ++i)
+        ranges.Add(i * 1024, 512);
+    EXPECT_LE(ranges.Ranges().size(), CLostRanges::kMaxRanges);
+    for (long long i = 0; i < count; ++i) {
+        const long long at = i * 1024;
+        bool covered = false;
+        for (const LostRange& r : ranges.Ranges())
+            covered = covered || (r.offset <= at && at + 512 <= r.offset + r.length);
+        ASSERT_TRUE(covered) << at;
     }
 }
 
