@@ -97,8 +97,10 @@ CFATBuildDataRun::CFATBuildDataRun(const IFATTable* fat, uint32_t sectorSize,
       m_dataSectors(dataSectors),
       m_clusterUse(clusterUse) {}
 
-IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t size,
-                                                 bool deleted) {
+IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted,
+                                                 bool* damaged) {
+    if (damaged)
+        *damaged = false;
     if (!m_fat || m_dataSectors == 0 || m_sectorsPerCluster == 0 || m_sectorSize == 0)
         return nullptr;
     const uint64_t clusterLimit = m_dataSectors / m_sectorsPerCluster + 2;
@@ -107,12 +109,22 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
     auto* list = static_cast<CDataRunList*>(CreateDataRunList());
     if (!list)
         return nullptr;
-    if (deleted) {
+    // Without any FAT copy a live file's chain cannot be followed at all:
+    // it is taken like a deleted one, and marked as a guess.
+    const bool guess = !deleted && !m_fat->HasEntries();
+    if (deleted || guess) {
         BuildDeleteFileDataRunList(list, firstCluster, size, m_fat, m_sectorsPerCluster,
                                    m_dataSectors, m_sectorSize);
         if (list->GetCount() == 0) {
             list->Release();
             return nullptr;
+        }
+        if (guess) {
+            CatchExeception::WriteLog(
+                "FAT data runs: no FAT copy; file at cluster %llu taken as contiguous\n",
+                static_cast<unsigned long long>(firstCluster));
+            if (damaged)
+                *damaged = true;
         }
         MarkUsed(list);
         return list;
@@ -127,22 +139,24 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
     seen.Insert(firstCluster);
     uint64_t taken = 1;
     uint64_t cur = firstCluster;
+    const char* broken = nullptr;
+    uint64_t brokenAt = 0;
     while (taken < needed) {
         const uint64_t next = m_fat->GetNextCluster(static_cast<uint32_t>(cur));
-        if (next < 2 || next >= kFATBadCluster)
-            break;  // end of chain, freed or bad
-        if (next >= clusterLimit) {
-            CatchExeception::WriteLog("FAT data runs: chain from %llu leaves the volume at %llu\n",
-                                      static_cast<unsigned long long>(firstCluster),
-                                      static_cast<unsigned long long>(next));
-            break;
+        brokenAt = next;
+        if (next >= kFATEndOfChain) {
+            broken = "ends early";
+        } else if (next == kFATBadCluster) {
+            broken = "meets the bad-cluster mark";
+        } else if (next < 2) {
+            broken = "meets a freed entry";
+        } else if (next >= clusterLimit) {
+            broken = "leaves the volume";
+        } else if (!seen.Insert(next)) {
+            broken = "loops back";
         }
-        if (!seen.Insert(next)) {
-            CatchExeception::WriteLog("FAT data runs: chain from %llu loops back to %llu\n",
-                                      static_cast<unsigned long long>(firstCluster),
-                                      static_cast<unsigned long long>(next));
+        if (broken)
             break;
-        }
         if (next == cur + 1)
             ++runs.back().second;
         else
@@ -150,18 +164,21 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
         ++taken;
         cur = next;
     }
-    // A chain that ends early: the last run is taken on contiguously.
-    runs.back().second += needed - taken;
     for (const auto& [first, length] : runs) {
-        if ((first - 2 + length) * m_sectorsPerCluster > m_dataSectors) {
-            CatchExeception::WriteLog(
-                "FAT data runs: file at cluster %llu reaches past the volume\n",
-                static_cast<unsigned long long>(firstCluster));
-            list->Release();
-            return nullptr;
-        }
         const DataRun run(static_cast<long long>(first - 2), static_cast<long long>(length));
         list->AddDataRun(&run);
+    }
+    if (taken < needed) {
+        CatchExeception::WriteLog(
+            "FAT data runs: chain of the file at cluster %llu %s after %llu of %llu clusters "
+            "(entry 0x%llx); the rest is lost\n",
+            static_cast<unsigned long long>(firstCluster), broken,
+            static_cast<unsigned long long>(taken), static_cast<unsigned long long>(needed),
+            static_cast<unsigned long long>(brokenAt));
+        const DataRun lost(kLostRunStart, static_cast<long long>(needed - taken));
+        list->AddDataRun(&lost);
+        if (damaged)
+            *damaged = true;
     }
     MarkUsed(list);
     return list;
@@ -204,6 +221,8 @@ void CFATBuildDataRun::MarkUsed(IDataRunList* list) {
     if (!m_clusterUse || !list)
         return;
     for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) {
+        if (r->start < 0)
+            continue;
         for (long long i = 0; i < r->length; ++i) {
             const uint64_t index = static_cast<uint64_t>(r->start + i);
             if (index < m_clusterUse->size())
@@ -267,14 +286,28 @@ CFATBuildChildren::~CFATBuildChildren() {
         node->Release();
 }
 
+bool CFATBuildChildren::RunsPassDeviceEnd(IDataRunList* runs) const {
+    if (!runs || m_deviceSectors == 0)
+        return false;
+    for (const DataRun* r = runs->GetFirst(); r; r = runs->GetNext()) {
+        if (r->start < 0)
+            continue;
+        const uint64_t end = ConvertClusterNumToSector(static_cast<uint64_t>(r->start) + 2) +
+                             static_cast<uint64_t>(r->length) * m_sectorsPerCluster;
+        if (end > m_deviceSectors)
+            return true;
+    }
+    return false;
+}
+
 uint64_t CFATBuildChildren::ConvertClusterNumToSector(uint64_t n) const {
     return n >= 2 ? FATClusterToSector(m_dataStart, n, m_sectorsPerCluster) : 0;
 }
 
 IDataRunList* CFATBuildChildren::BuildDataRunList(uint64_t firstCluster, uint64_t size,
-                                                  bool deleted) {
+                                                  bool deleted, bool* damaged) {
     CFATBuildDataRun runs(m_fat, m_sectorSize, m_sectorsPerCluster, m_dataSectors, nullptr);
-    return runs.BuildDataRunList(firstCluster, size, deleted);
+    return runs.BuildDataRunList(firstCluster, size, deleted, damaged);
 }
 
 int CFATBuildChildren::BuildRoot(std::vector<CFATFileNode*>& folders, int reportLive, int enable) {
@@ -485,13 +518,14 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
             props->SetFirstClusterNum(static_cast<long long>(first));
         }
         IDataRunList* runs = nullptr;
+        bool damaged = false;
         if (!isFolder) {
             if (props->GetFileSize() == 0) {
                 props->SetFirstClusterNum(static_cast<long long>(
                     GetEmptyFileVirtualClusterNumObject().GetVirtualClusterNum()));
             } else {
                 runs = BuildDataRunList(first, static_cast<uint64_t>(props->GetFileSize()),
-                                        (props->GetState() & kFATStateDeleted) != 0);
+                                        (props->GetState() & kFATStateDeleted) != 0, &damaged);
             }
         }
         auto* node = new (std::nothrow) CFATFileNode();
@@ -503,6 +537,8 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         }
         node->SetFileProperties(props);
         node->SetDataRunList(runs);
+        if (damaged || RunsPassDeviceEnd(runs))
+            node->MarkDamaged();
         if (m_partition)
             node->SetBelongedPartition(static_cast<unsigned short>(m_partition->partitionIndex));
         if (m_builder) {

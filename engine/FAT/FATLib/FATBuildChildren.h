@@ -47,12 +47,18 @@ public:
     CFATBuildDataRun(const IFATTable* fat, uint32_t sectorSize, uint32_t sectorsPerCluster,
                      uint64_t dataSectors, std::vector<bool>* clusterUse = nullptr);
 
-    // Live files follow the FAT (bounded by the size, cut at a loop or at a
-    // cluster outside the volume, the last run stretched to cover the
-    // size); a list reaching past the volume is dropped (null). Deleted
-    // files follow their stale chain until a freed entry, then take
-    // contiguous clusters. Null when nothing could be listed.
-    IDataRunList* BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted);
+    // Live files follow the FAT, bounded by the size. A chain that breaks
+    // before it covers the size (an early end, a freed or bad entry, a
+    // cluster outside the volume, a loop) keeps its runs up to the break
+    // and a lost run for the rest: the file is incomplete, and guessing
+    // where the rest lies would hand other data out as its own. Without any
+    // readable FAT copy a live file is taken as contiguous clusters, like a
+    // deleted one, and is a guess. Deleted files follow their stale chain
+    // until a freed entry, then take contiguous clusters. Null when nothing
+    // could be listed. `damaged`, when given, says whether the list holds a
+    // lost run or a guess.
+    IDataRunList* BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted,
+                                   bool* damaged = nullptr);
     static void BuildDeleteFileDataRunList(IDataRunList* list, uint64_t firstCluster, uint64_t size,
                                            const IFATTable* fat, uint32_t sectorsPerCluster,
                                            uint64_t dataSectors, uint32_t sectorSize);
@@ -113,7 +119,8 @@ public:
                                       int reportLive);
 
     uint64_t ConvertClusterNumToSector(uint64_t n) const;
-    IDataRunList* BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted);
+    IDataRunList* BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted,
+                                   bool* damaged = nullptr);
     static bool IsBeginWithDot(const char* name) { return name && name[0] == '.'; }
 
     // The revise switch: "bRevise" of section "UserExperience" in
@@ -141,6 +148,8 @@ private:
                             CFATFileProperties* properties, bool& found, uint64_t previous,
                             bool folderMode);
     void HandOver(CFATFileNode* node, bool isFolder, std::vector<CFATFileNode*>& folders);
+    // Whether a run reaches past the device's last sector (a cut image).
+    bool RunsPassDeviceEnd(IDataRunList* runs) const;
 
     IDirecotryTreeBuilder* m_builder;
     IProgress* m_progress;

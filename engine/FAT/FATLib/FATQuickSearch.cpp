@@ -192,9 +192,11 @@ VKRESULT CFATQuickSearcher::FatQuickSearchFiles(int type) {
             build.rootCluster = dbr.GetRootDirStartCluster();
             build.bootSectorKnown = 1;
             build.firstDataSector = start + geo.dataStart;
-            // Cut to the device: runs past a truncated image's end would read
-            // as zeros and pass for data.
-            build.totalSectors = geo.totalSectors;
+            // The volume as its boot sector describes it, not cut to the
+            // device: a file that runs past a truncated image's end keeps its
+            // runs, its readers get every sector that is there (a last
+            // cluster in part too), and report the rest as lost.
+            build.totalSectors = std::max<uint64_t>(geo.totalSectors, dbr.GetTotalSectors());
             CFATBuildWorker worker(m_builder, m_progress, record, m_device, build, fat);
             result = worker.QuickBuildDirectoryTree(1);
         }

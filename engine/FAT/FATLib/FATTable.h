@@ -21,6 +21,9 @@ public:
     virtual ~IFATTable() = default;
     // The entry of `cluster`, 0 when there is none.
     virtual uint32_t GetNextCluster(uint32_t cluster) const = 0;
+    // False when no copy of the table could be read: every entry then
+    // answers 0, and a chain cannot be told from a freed one.
+    virtual bool HasEntries() const { return true; }
 };
 
 // One copy of the FAT.
@@ -98,6 +101,7 @@ public:
     CDoubleFATTable& operator=(const CDoubleFATTable&) = delete;
 
     uint32_t GetNextCluster(uint32_t cluster) const override;
+    bool HasEntries() const override { return HasCopy(); }
     const IRealFATTable* First() const { return m_first; }
     const IRealFATTable* Second() const { return m_second; }
     bool HasCopy() const { return m_first || m_second; }

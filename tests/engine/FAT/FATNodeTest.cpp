@@ -193,14 +193,17 @@ TEST(FatPartitionRecord, CloneDropsOnlyTheCounterAndFlagsOnlyGrow) {
 // A FAT given as a map; absent entries are free.
 class MapFat final : public IFATTable {
 public:
-    explicit MapFat(std::map<uint32_t, uint32_t> next) : m_next(std::move(next)) {}
+    explicit MapFat(std::map<uint32_t, uint32_t> next, bool readable = true)
+        : m_next(std::move(next)), m_readable(readable) {}
     uint32_t GetNextCluster(uint32_t c) const override {
         const auto it = m_next.find(c);
         return it == m_next.end() ? 0 : it->second;
     }
+    bool HasEntries() const override { return m_readable; }
 
 private:
     std::map<uint32_t, uint32_t> m_next;
+    bool m_readable;
 };
 
 std::vector<std::pair<long long, long long>> Runs(IDataRunList* list) {
@@ -216,7 +219,10 @@ std::vector<std::pair<long long, long long>> Runs(IDataRunList* list) {
 TEST(FatDataRuns, LiveAndDeletedFilesOverSyntheticTables) {
     using R = std::vector<std::pair<long long, long long>>;
     constexpr uint32_t E = 0x0FFFFFFF;
+    constexpr long long L = kLostRunStart;
     // 1-sector clusters of 512 bytes; the data area holds clusters 2..101.
+    // A live chain that breaks keeps its runs up to the break and a lost
+    // run for the rest: each later byte stays at its place in the file.
     struct Case {
         const char* what;
         std::map<uint32_t, uint32_t> fat;
@@ -224,45 +230,69 @@ TEST(FatDataRuns, LiveAndDeletedFilesOverSyntheticTables) {
         uint64_t size;
         bool deleted;
         R expected;
+        bool damaged;
+        bool noFat = false;
     } cases[] = {
-        {"contiguous chain", {{10, 11}, {11, 12}, {12, E}}, 10, 1500, false, {{8, 3}}},
+        {"contiguous chain", {{10, 11}, {11, 12}, {12, E}}, 10, 1500, false, {{8, 3}}, false},
         {"fragmented chain",
          {{10, 11}, {11, 40}, {40, 41}, {41, E}},
          10,
          2000,
          false,
-         {{8, 2}, {38, 2}}},
+         {{8, 2}, {38, 2}},
+         false},
         {"chain longer than the size",
          {{10, 11}, {11, 12}, {12, 13}, {13, E}},
          10,
          600,
          false,
-         {{8, 2}}},
-        {"chain ending early is stretched",
+         {{8, 2}},
+         false},
+        {"chain ending early",
          {{10, 20}, {20, E}},
          10,
          2048,
          false,
-         {{8, 1}, {18, 3}}},
-        {"chain that loops is cut and stretched",
+         {{8, 1}, {18, 1}, {L, 2}},
+         true},
+        {"chain meeting the bad-cluster mark",
+         {{10, 0x0FFFFFF7}},
+         10,
+         1024,
+         false,
+         {{8, 1}, {L, 1}},
+         true},
+        {"chain meeting a freed entry", {{10, 11}}, 10, 1536, false, {{8, 2}, {L, 1}}, true},
+        {"chain that loops",
          {{10, 30}, {30, 10}},
          10,
          1536,
          false,
-         {{8, 1}, {28, 2}}},
-        {"chain leaving the volume is cut", {{10, 0x0FFFFF00}}, 10, 1024, false, {{8, 2}}},
-        {"stretch past the volume drops the list", {{99, E}}, 99, 5 * 512, false, {}},
-        {"first cluster past the volume", {}, 500, 512, false, {}},
-        {"deleted, freed entries: contiguous", {}, 50, 1300, true, {{48, 3}}},
-        {"deleted, stale chain then freed", {{50, 60}}, 50, 2048, true, {{48, 1}, {58, 3}}},
-        {"deleted, stale chain that loops", {{50, 51}, {51, 50}}, 50, 4096, true, {{48, 2}}},
-        {"deleted, runs stop at the volume end", {}, 99, 10 * 512, true, {{97, 3}}},
-        {"deleted, first cluster 1", {}, 1, 512, true, {}},
+         {{8, 1}, {28, 1}, {L, 1}},
+         true},
+        {"chain leaving the volume", {{10, 0x0FFFFF00}}, 10, 1024, false, {{8, 1}, {L, 1}}, true},
+        {"chain ending at the volume's last cluster",
+         {{99, E}},
+         99,
+         5 * 512,
+         false,
+         {{97, 1}, {L, 4}},
+         true},
+        {"first cluster past the volume", {}, 500, 512, false, {}, false},
+        {"no FAT copy: a guess", {}, 10, 1500, false, {{8, 3}}, true, true},
+        {"deleted, freed entries: contiguous", {}, 50, 1300, true, {{48, 3}}, false},
+        {"deleted, stale chain then freed", {{50, 60}}, 50, 2048, true, {{48, 1}, {58, 3}}, false},
+        {"deleted, stale chain that loops", {{50, 51}, {51, 50}}, 50, 4096, true, {{48, 2}}, false},
+        {"deleted, runs stop at the volume end", {}, 99, 10 * 512, true, {{97, 3}}, false},
+        {"deleted, first cluster 1", {}, 1, 512, true, {}, false},
     };
     for (const auto& c : cases) {
-        MapFat fat(c.fat);
+        MapFat fat(c.fat, !c.noFat);
         CFATBuildDataRun builder(&fat, 512, 1, 100);
-        EXPECT_EQ(Runs(builder.BuildDataRunList(c.first, c.size, c.deleted)), c.expected) << c.what;
+        bool damaged = !c.damaged;
+        EXPECT_EQ(Runs(builder.BuildDataRunList(c.first, c.size, c.deleted, &damaged)), c.expected)
+            << c.what;
+        EXPECT_EQ(damaged, c.damaged) << c.what;
     }
     // Past 2^32 sectors the volume end is still found: the last cluster of
     // a volume of 128-sector clusters gives one run, not three.

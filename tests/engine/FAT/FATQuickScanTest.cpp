@@ -235,24 +235,86 @@ TEST_F(FatQuickScanTest, DamagedAndUnsupportedVolumes) {
     }
 }
 
-TEST_F(FatQuickScanTest, TruncatedImageGivesOnlyWholeFiles) {
-    // The fat32 image cut in the middle of FILLER.BIN: the boot sector
-    // claims more than the device holds.
+// An image cut short: every file keeps what the image still holds (a last
+// cluster in part too) and is reported incomplete for the rest.
+TEST_F(FatQuickScanTest, TruncatedImageGivesWhatIsThere) {
+    // The fat32 image cut in the middle of FILLER.BIN, a live file of
+    // 33 MiB: the boot sector claims more than the device holds.
     const std::string cut = Copy("fat32");
     std::filesystem::resize_file(cut, 20 << 20);
-    QuickScan scan(cut, FS_FAT32);
-    EXPECT_EQ(scan.Run(), VK_OK);
-    ExpectFinished(scan.progress);
-    CSearchedPartitionInfo* records[1] = {};
-    ASSERT_EQ(scan.searcher->GetSearchedPartitionInfo(records, 1), 1);
-    std::unique_ptr<CSearchedPartitionInfo> record(records[0]);
-    EXPECT_EQ(record->totalSectors, (20 << 20) / 512);
-    // Nothing reaching past the end may pass for recovered data.
-    const std::string out = m_tmp / "cut";
-    const RecoverFolderStats stats =
-        RecoverToFolder(scan.Files(), scan.device.get(), scan.searcher.get(), out, false);
-    EXPECT_FALSE(std::filesystem::exists(out + "/FILLER.BIN"));
-    EXPECT_GE(stats.failed, 1);
+    {
+        QuickScan scan(cut, FS_FAT32);
+        EXPECT_EQ(scan.Run(), VK_OK);
+        ExpectFinished(scan.progress);
+        CSearchedPartitionInfo* records[1] = {};
+        ASSERT_EQ(scan.searcher->GetSearchedPartitionInfo(records, 1), 1);
+        std::unique_ptr<CSearchedPartitionInfo> record(records[0]);
+        EXPECT_EQ(record->totalSectors, (20 << 20) / 512);
+        const auto files = scan.Files();
+        ASSERT_TRUE(files.count("/FILLER.BIN"));
+        IFileNode* filler = files.at("/FILLER.BIN");
+        EXPECT_TRUE(static_cast<CFileNode*>(filler)->IsDamaged());
+        const long long size = filler->GetFileSize();
+        ASSERT_EQ(size, 33LL << 20);
+        const RecoveredFile got =
+            RecoverOne(filler, scan.device.get(), scan.searcher.get(), m_tmp / "FILLER.BIN");
+        EXPECT_TRUE(ResultIs(got.result, kModuleDataRecovery, kErrRecoveryIncomplete))
+            << std::hex << got.result;
+        ASSERT_EQ(got.bytes.size(), static_cast<size_t>(size));
+        EXPECT_EQ(std::string(got.bytes.begin(), got.bytes.begin() + 6), "FILLER");
+        // The file starts at cluster 3 of 1-sector clusters; the device ends
+        // 20 MiB into the volume.
+        std::vector<uint8_t> boot(512);
+        ASSERT_TRUE(scan.device->ReadSector(boot.data(), 0, 1));
+        FATGeometry geo;
+        ASSERT_TRUE(CTempFATDBR(boot.data(), 512).GetGeometry(0, geo));
+        const long long firstByte =
+            static_cast<long long>(FATClusterToSector(
+                geo.dataStart, static_cast<uint64_t>(filler->GetCurrentNodeID()), 1)) *
+            512;
+        const long long kept = (20LL << 20) - firstByte;
+        EXPECT_EQ(got.lost, (std::vector<LostRange>{{kept, size - kept}}));
+    }
+
+    // A FAT16 image (4-sector clusters) cut two sectors into the fifth
+    // cluster of a deleted photo: those two sectors come back too.
+    const std::string fat16 = Copy("fat16");
+    std::vector<uint8_t> whole;
+    long long cutAt = 0, size = 0;
+    {
+        QuickScan scan(fat16, FS_FAT16);
+        ASSERT_EQ(scan.Run(), VK_OK);
+        IFileNode* photo = scan.Files().at("/Pics/deleted photo.jpg");
+        size = photo->GetFileSize();
+        ASSERT_GT(size, 5 * 2048);
+        const RecoveredFile got =
+            RecoverOne(photo, scan.device.get(), scan.searcher.get(), m_tmp / "whole.jpg");
+        ASSERT_EQ(got.result, VK_OK);
+        whole = got.bytes;
+        std::vector<uint8_t> boot(512);
+        ASSERT_TRUE(scan.device->ReadSector(boot.data(), 0, 1));
+        FATGeometry geo;
+        ASSERT_TRUE(CTempFATDBR(boot.data(), 512).GetGeometry(0, geo));
+        ASSERT_EQ(geo.sectorsPerCluster, 4u);
+        const uint64_t fifth = static_cast<uint64_t>(photo->GetCurrentNodeID()) + 4;
+        cutAt = static_cast<long long>(FATClusterToSector(geo.dataStart, fifth, 4) + 2) * 512;
+    }
+    std::filesystem::resize_file(fat16, static_cast<uintmax_t>(cutAt));
+    {
+        QuickScan scan(fat16, FS_FAT16);
+        EXPECT_EQ(scan.Run(), VK_OK);
+        IFileNode* photo = scan.Files().at("/Pics/deleted photo.jpg");
+        EXPECT_TRUE(static_cast<CFileNode*>(photo)->IsDamaged());
+        const RecoveredFile got =
+            RecoverOne(photo, scan.device.get(), scan.searcher.get(), m_tmp / "cut.jpg");
+        EXPECT_TRUE(ResultIs(got.result, kModuleDataRecovery, kErrRecoveryIncomplete))
+            << std::hex << got.result;
+        const long long kept = 4 * 2048 + 2 * 512;
+        std::vector<uint8_t> want = whole;
+        std::fill(want.begin() + kept, want.end(), 0);
+        EXPECT_EQ(got.bytes, want);
+        EXPECT_EQ(got.lost, (std::vector<LostRange>{{kept, size - kept}}));
+    }
 
     // Cut shorter: inside the reserved sectors (no FAT to confirm the boot
     // sector) and inside the first FAT (no room for a data area).

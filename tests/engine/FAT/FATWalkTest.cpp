@@ -18,6 +18,8 @@
 #include "FATFileNode.h"
 #include "FATPartitionInfo.h"
 #include "FATTable.h"
+#include "FatEntryBuilder.h"
+#include "FatMemDevice.h"
 #include "FatTools.h"
 #include "SearchInterfaces.h"
 #include "support/MemoryStorageDevice.h"
@@ -102,6 +104,7 @@ std::string TimeText(long long filetime) {
 struct Listed {
     bool deleted = false;
     bool dir = false;
+    bool damaged = false;
     long long size = 0;
     uint64_t cluster = 0;
     std::string mtime, atime, crtime;
@@ -158,6 +161,7 @@ public:
             Listed l;
             l.deleted = node->IsDeleted();
             l.dir = node->IsDirectory();
+            l.damaged = node->IsDamaged();
             l.size = node->GetFileSize();
             l.cluster = static_cast<uint64_t>(node->GetCurrentNodeID());
             l.mtime = TimeText(node->GetModificationTime());
@@ -168,6 +172,10 @@ public:
                     l.runs.emplace_back(r->start, r->length);
                     std::vector<uint8_t> buf(static_cast<size_t>(r->length) *
                                              m_geo.sectorsPerCluster * 512);
+                    if (r->start < 0) {
+                        l.data.insert(l.data.end(), buf.begin(), buf.end());
+                        continue;
+                    }
                     if (m_dev.ReadSector(buf.data(),
                                          static_cast<long long>(m_geo.dataStart +
                                                                 r->start * m_geo.sectorsPerCluster),
@@ -568,6 +576,34 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
             clusters += r.second;
         EXPECT_EQ(clusters, (20000 + 511) / 512);
     }
+    // A live file whose chain breaks keeps what lies before the break, at
+    // its place, and is marked damaged; the rest reads as zeros. No other
+    // file is touched.
+    for (const auto& [what, mark] :
+         {std::pair<const char*, uint32_t>{"bad-cluster mark", 0x0FFFFFF7},
+          {"early end", 0x0FFFFFFF},
+          {"freed entry", 0},
+          {"cluster past the volume", 0x0FFFFF00}}) {
+        SCOPED_TRACE(what);
+        auto dev = velmora::test::MemoryStorageDevice::FromFile(img, 512);
+        Volume vol(*dev);
+        const Listed& before = all.at("fragmented.bin");
+        const uint32_t tenth = static_cast<uint32_t>(before.cluster) + 9;
+        PatchedFat fat(vol.fat(), {{tenth, mark}});
+        const auto found = vol.Walk(&fat);
+        const Listed& after = found.at("fragmented.bin");
+        EXPECT_TRUE(after.damaged);
+        std::vector<uint8_t> want = before.data;
+        std::fill(want.begin() + 10 * 512, want.end(), 0);
+        EXPECT_EQ(after.data, want);
+        EXPECT_EQ(after.runs.back(),
+                  (std::pair<long long, long long>{kLostRunStart, (70000 + 511) / 512 - 10}));
+        for (const auto& [path, l] : all)
+            if (path != "fragmented.bin" && found.count(path)) {
+                EXPECT_EQ(found.at(path).data, l.data) << path;
+                EXPECT_FALSE(found.at(path).damaged) << path;
+            }
+    }
     // No usable FAT copy: folders are read from their first cluster, files
     // as contiguous clusters.
     {
@@ -577,6 +613,8 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
         const auto found = vol.Walk(&none);
         EXPECT_TRUE(found.count("Docs/Sub"));
         EXPECT_EQ(found.at("SHORT.TXT").data, all.at("SHORT.TXT").data);
+        // A guess: marked so the user knows.
+        EXPECT_TRUE(found.at("SHORT.TXT").damaged);
     }
     // A folder that cannot be read is skipped, not parsed; the rest is listed.
     {
@@ -609,3 +647,115 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
 }
 
 }  // namespace
+
+namespace {
+
+// A FAT given as a map; absent entries are free.
+class MapFat final : public IFATTable {
+public:
+    explicit MapFat(std::map<uint32_t, uint32_t> next) : m_next(std::move(next)) {}
+    uint32_t GetNextCluster(uint32_t c) const override {
+        const auto it = m_next.find(c);
+        return it == m_next.end() ? 0 : it->second;
+    }
+
+private:
+    std::map<uint32_t, uint32_t> m_next;
+};
+
+// A FAT32 volume of 1-sector clusters held in memory: cluster 2 at sector
+// 64, enough clusters to reach past the first 64K band. Every sector is
+// zero until a test writes one.
+struct SmallFat32 {
+    static constexpr uint64_t kDataStart = 64;
+    static constexpr uint64_t kClusters = 0x10100;
+    FatMemDevice dev{std::vector<uint8_t>((kDataStart + kClusters) * 512, 0)};
+    MapFat fat;
+    FakeBuilder builder;
+    CFATSearchedPartitionInfo part{512};
+    FATVisitedClusters visited;
+    FATFolderMap folders;
+
+    explicit SmallFat32(std::map<uint32_t, uint32_t> chains = {}) : fat(std::move(chains)) {
+        CFATFileNode::SetTraceEnabled(false);
+        part.partitionIndex = 0;
+    }
+    void Write(uint64_t cluster, const std::vector<uint8_t>& bytes) {
+        std::copy(bytes.begin(), bytes.end(),
+                  dev.bytes().begin() + static_cast<long>((kDataStart + cluster - 2) * 512));
+    }
+    CFATBuildChildren Walker() {
+        return CFATBuildChildren(&builder, nullptr, &part, &dev, &visited, &folders,
+                                 kDataStart + kClusters, 2, &fat, 1, 2, 0, 0, kDataStart);
+    }
+    const CFATFileNode* Find(const std::string& name) const {
+        for (const auto& n : builder.nodes)
+            if (n->GetFileName() && name == n->GetFileName())
+                return n.get();
+        return nullptr;
+    }
+};
+
+}  // namespace
+
+// A deleted FAT32 file whose candidate clusters all fail the content test is
+// placed in the band of the cluster the walk expected next, when that band
+// is above the first; otherwise it keeps the cluster its entry names.
+TEST(FATWalkEdges, AllCandidatesFailingKeepTheExpectedHighWord) {
+    auto saved = EngineFactories().testFileStart;
+    EngineFactories().testFileStart = &JpegStart;  // every sector is zero: nothing passes
+    struct Case {
+        const char* what;
+        uint32_t liveCluster;  // the live file before it sets the expected cluster
+        uint64_t placed;
+    } cases[] = {
+        {"expected above the first band", 0x10040, 0x10007},
+        {"expected in the first band", 0x0040, 0x0007},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SmallFat32 vol(std::map<uint32_t, uint32_t>{{c.liveCluster, 0x0FFFFFFF}});
+        RawEntry gone = ShortEntry("XGONE   JPG", 0x20, 0x0007, 1000);
+        gone[0] = 0xE5;
+        auto root = Join({ShortEntry("LIVE    BIN", 0x20, c.liveCluster, 512), gone});
+        std::vector<CFATFileNode*> folders;
+        CFATBuildChildren walker = vol.Walker();
+        walker.BuildChildrenFromBuffer(root.data(), root.size(), nullptr, folders, nullptr, nullptr,
+                                       0, 1);
+        const CFATFileNode* node = vol.Find("#GONE.JPG");
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(static_cast<uint64_t>(node->GetCurrentNodeID()), c.placed);
+    }
+    EngineFactories().testFileStart = saved;
+}
+
+// A sub-folder must begin with "." and ".."; one that does not is not a
+// folder of ours, and its entries are not taken. A root must not.
+TEST(FATWalkEdges, FolderStartIsChecked) {
+    struct Case {
+        const char* what;
+        bool dots;
+        int root;
+        int result;
+        bool childFound;
+    } cases[] = {
+        {"sub-folder starting with . and ..", true, 0, 1, true},
+        {"sub-folder whose first entry is not .", false, 0, 0, false},
+        {"root starting with .", true, 1, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SmallFat32 vol(std::map<uint32_t, uint32_t>{{5, 0x0FFFFFFF}});
+        std::vector<RawEntry> entries;
+        if (c.dots) {
+            entries.push_back(ShortEntry(".          ", 0x10, 5, 0));
+            entries.push_back(ShortEntry("..         ", 0x10, 0, 0));
+        }
+        entries.push_back(ShortEntry("CHILD   TXT", 0x20, 9, 100));
+        vol.Write(5, Join(entries, 512));
+        std::vector<CFATFileNode*> folders;
+        CFATBuildChildren walker = vol.Walker();
+        EXPECT_EQ(walker.BuildChildren(nullptr, 5, folders, c.root, 1), c.result);
+        EXPECT_EQ(vol.Find("CHILD.TXT") != nullptr, c.childFound);
+    }
+}

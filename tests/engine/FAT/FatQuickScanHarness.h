@@ -25,6 +25,7 @@
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
+#include "support/TestSupport.h"
 
 namespace velmora::fattest {
 
@@ -106,6 +107,34 @@ inline RecoverFolderStats RecoverToFolder(const std::map<std::string, IFileNode*
     if (recovery)
         recovery->Release();
     return stats;
+}
+
+// One file of a scan recovered through the data-recovery object, as the
+// program recovers it.
+struct RecoveredFile {
+    VKRESULT result = 0;
+    std::vector<uint8_t> bytes;
+    std::vector<LostRange> lost;
+    bool selected = false;
+};
+inline RecoveredFile RecoverOne(IFileNode* node, IStorageDevice* device,
+                                IFileSystemSearchController* searcher, const std::string& target) {
+    RecoveredFile out;
+    IDataRecovery* recovery = CreateDataRecoveryObj();
+    if (!recovery || ResultFailed(recovery->Initialize(searcher, device))) {
+        if (recovery)
+            recovery->Release();
+        return out;
+    }
+    if (IFileReader* reader = recovery->SetRecoverNode(node)) {
+        reader->Release();
+        out.selected = true;
+        out.result = recovery->RecoverTo(target.c_str(), nullptr, 0);
+        out.lost = recovery->GetLostRanges().Ranges();
+        out.bytes = velmora::test::ReadFile(target);
+    }
+    recovery->Release();
+    return out;
 }
 
 class RecordingProgress final : public IProgress {
