@@ -213,11 +213,8 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     // would link or free it twice.
     if (FindEntry(*tree, node))
         return 1;
-    if (!*NameOf(node)) {
-        CatchExeception::WriteLog(
-            "CDirectoryTreeBuilder::AddNode: node %lld has no name, refused\n", id);
-        return 0;
-    }
+    // A node without a name is still a found file: recovery makes a name
+    // for it.
 
     const SearcherTreeRules& rules = RulesOf(type);
     if (!flushing_ && rules.divertsRecycleBins && InsertToRecycleBin(node, type)) {
@@ -257,14 +254,11 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
         if (!tree->privateDataIds.empty() &&
             node->GetParentNodeID() == tree->privateDataIds.front())
             return 0;
-        if (name[0] == '.' || name[0] == ' ') {
+        // A folder named with leading dots (hidden on Unix) is shown under
+        // the rest of its name; one of dots only keeps an empty name, and
+        // its contents their place.
+        if (name[0] == '.')
             node->FilterFileNameByDot();
-            if (!*NameOf(node)) {
-                CatchExeception::WriteLog(
-                    "CDirectoryTreeBuilder::AddNode: folder %lld has only dots, refused\n", id);
-                return 0;
-            }
-        }
         if (!RecordFileNode(tree->folders, node))
             return 0;
         if (trashCandidate)
@@ -507,6 +501,10 @@ bool CDirectoryTreeBuilder::IsEmptyFolder(IFileNode* folder) {
     while (!stack.empty()) {
         IFileNode* n = stack.back();
         stack.pop_back();
+        // A folder whose entries could not all be read may hold files that
+        // were not found: it is shown, so the loss is seen.
+        if (static_cast<CFileNode*>(n)->IsDamaged())
+            return false;
         for (IFileNode* c = n->GetFirstChild(); c; c = c->GetNextNode()) {
             if (!c->IsDirectory())
                 return false;

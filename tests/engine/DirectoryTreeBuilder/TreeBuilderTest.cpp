@@ -172,17 +172,54 @@ TEST_F(TreeBuilderTest, DotFilesAreRefusedAndDotFoldersLoseTheirDots) {
     Take(dir);
     EXPECT_STREQ(dir->GetFileName(), "config");
     Take(File(12, 11, "settings"));
-    // A folder of dots only would have no name left.
-    Refuse(Folder(13, kRoot, "..."));
+    // A folder of dots only is kept with an empty name: its contents stay
+    // in their place instead of moving to the lost files.
+    TNode* dots = Folder(13, kRoot, "...");
+    Take(dots);
+    EXPECT_STREQ(dots->GetFileName(), "");
+    TNode* inDots = File(14, 13, "kept.txt");
+    Take(inDots);
+    // Leading blanks are part of a name.
+    TNode* blank = Folder(15, kRoot, " spaced");
+    Take(blank);
+    Take(File(16, 15, "also kept.txt"));
+    // Nameless files are files all the same.
+    TNode* nameless = File(17, kRoot, "");
+    Take(nameless);
     B()->FlashBuild(SEARCHER_NTFS);
     EXPECT_TRUE(R().WasShown(dir));
+    EXPECT_TRUE(R().WasShown(dots));
+    ASSERT_TRUE(R().WasShown(inDots));
+    EXPECT_EQ(inDots->GetParent(), dots);
+    EXPECT_STREQ(blank->GetFileName(), " spaced");
+    EXPECT_TRUE(R().WasShown(blank));
+    EXPECT_TRUE(R().WasShown(nameless));
+    EXPECT_EQ(nameless->GetParent()->GetCurrentNodeID(), kRoot);
+}
+
+// A folder whose entries could not all be read is shown even when nothing
+// was found in it, and so are the folders above it; an intact empty folder
+// is not.
+TEST_F(TreeBuilderTest, DamagedFoldersShowEvenWhenEmpty) {
+    B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
+    TNode* outer = Folder(10, kRoot, "outer");
+    TNode* damaged = Folder(11, 10, "unreadable");
+    damaged->MarkDamaged();
+    TNode* intact = Folder(12, kRoot, "empty");
+    Take(outer);
+    Take(damaged);
+    Take(intact);
+    B()->FlashBuild(SEARCHER_NTFS);
+    EXPECT_TRUE(R().WasShown(outer));
+    EXPECT_TRUE(R().WasShown(damaged));
+    EXPECT_EQ(damaged->GetParent(), outer);
+    EXPECT_FALSE(R().WasShown(intact));
 }
 
 TEST_F(TreeBuilderTest, RefusesNodesItCannotPlace) {
     B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
     EXPECT_EQ(B()->AddNode(nullptr, SEARCHER_NTFS), 0);
     Refuse(File(10, 10, "self.txt"));         // its own parent
-    Refuse(File(11, kRoot, ""));              // no name
     Refuse(File(12, kRoot, "rejected.bin"));  // the filter's choice
     // The same object twice is taken once.
     TNode* twice = File(13, kRoot, "twice.txt");
