@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "Utility/FileUtility.h"
 #include "Utility/Locks.h"
@@ -54,14 +55,23 @@ int CatchExeception::WriteLog(const char* format, ...) {
 
     int message = 0;
     if (format) {
-        va_list args;
+        va_list args, again;
         va_start(args, format);
+        va_copy(again, args);
         message = std::vsnprintf(line + prefix, kMaxMessage + 1, format, args);
         va_end(args);
+        if (message > kMaxMessage) {
+            // A cut message keeps its line end, or the next line would be
+            // glued to it.
+            std::vector<char> whole(static_cast<size_t>(message) + 1);
+            std::vsnprintf(whole.data(), whole.size(), format, again);
+            message = kMaxMessage;
+            if (whole[whole.size() - 2] == '\n')
+                line[prefix + message - 1] = '\n';
+        }
+        va_end(again);
         if (message < 0)
             message = 0;
-        if (message > kMaxMessage)
-            message = kMaxMessage;
     }
     const size_t length = static_cast<size_t>(prefix + message);
 

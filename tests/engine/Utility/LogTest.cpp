@@ -62,17 +62,36 @@ TEST(Log, LineHasTimePrefixAndReachesFile) {
 
 TEST(Log, LongMessageIsCutAndFileHoldsExactlyWhatWasKept) {
     const std::string token = Token("long");
-    std::string body = token + std::string(5000 - token.size(), 'x');
-    const auto before = velmora::test::ReadFile(LogPath()).size();
-    int n = CatchExeception::WriteLog("%s", body.c_str());
-    EXPECT_EQ(n, CatchExeception::kMaxMessage);
-    auto lines = LinesWith(token);
+    const std::string next = Token("after-long");
+    const std::string body = token + std::string(5000 - token.size(), 'x');
+    struct Case {
+        const char* what;
+        std::string end;   // what the message ends with
+        std::string kept;  // the last character kept
+    } cases[] = {
+        {"a cut line keeps its line end", "\n", "\n"},
+        {"a message without one gets none", "", "x"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = velmora::test::ReadFile(LogPath()).size();
+        const int n = CatchExeception::WriteLog("%s%s", body.c_str(), c.end.c_str());
+        EXPECT_EQ(n, CatchExeception::kMaxMessage);
+        const auto log = velmora::test::ReadFile(LogPath());
+        // "hh:mm:ss " is 9 characters.
+        ASSERT_EQ(log.size() - before, 9u + CatchExeception::kMaxMessage);
+        const std::string written(log.begin() + static_cast<long>(before), log.end());
+        EXPECT_EQ(written.substr(9, CatchExeception::kMaxMessage - 1),
+                  body.substr(0, CatchExeception::kMaxMessage - 1));
+        EXPECT_EQ(written.substr(written.size() - 1), c.kept);
+        if (c.end.empty())
+            CatchExeception::WriteLog("\n");
+    }
+    // The line after a cut one is a line of its own.
+    CatchExeception::WriteLog("%s\n", next.c_str());
+    const auto lines = LinesWith(next);
     ASSERT_EQ(lines.size(), 1u);
-    // "hh:mm:ss " is 9 characters.
-    EXPECT_EQ(lines[0].size(), 9u + CatchExeception::kMaxMessage);
-    EXPECT_EQ(lines[0].substr(9), body.substr(0, CatchExeception::kMaxMessage));
-    EXPECT_EQ(velmora::test::ReadFile(LogPath()).size() - before,
-              9u + CatchExeception::kMaxMessage);
+    EXPECT_EQ(lines[0].substr(9), next);
 }
 
 // Traces are the lines the Parts print to standard output: never the log
