@@ -184,13 +184,15 @@ unsigned int VkFillEdiFileInfo(CEDIDeviceInfoStruct* info, const char* path) {
     // an edi image.
     if (std::memcmp(header, "edi", 4) != 0)
         return kFillFailed;
-    // The imager always writes the full record; a shorter one would leave
-    // the geometry fields unset.
-    if (vk::LoadLE<int32_t>(header + 4) != kEdiInfoSize)
+    // A record of any length up to the full one is read; what it leaves out
+    // stays zero, and the geometry checks below refuse a record too short
+    // to describe the image.
+    const int32_t recordLength = vk::LoadLE<int32_t>(header + 4);
+    if (recordLength < 0 || recordLength > kEdiInfoSize)
         return kFillFailed;
 
-    uint8_t raw[kEdiInfoSize];
-    if (!ReadFully(fd, raw, sizeof(raw)))
+    uint8_t raw[kEdiInfoSize] = {};
+    if (!ReadFully(fd, raw, static_cast<size_t>(recordLength)))
         return kFillFailed;
     struct stat st {};
     if (fstat(fd, &st) != 0)
@@ -207,7 +209,7 @@ unsigned int VkFillEdiFileInfo(CEDIDeviceInfoStruct* info, const char* path) {
     // The geometry must describe sectors that lie inside this file.
     if (!UsableSectorSize(sectorSize))
         return kFillFailed;
-    if (dataOffset < kEdiHeaderSize + kEdiInfoSize || dataOffset > fileSize)
+    if (dataOffset < kEdiHeaderSize + recordLength || dataOffset > fileSize)
         return kFillFailed;
     if (totalSectors < 0 || totalSectors > (fileSize - dataOffset) / sectorSize)
         return kFillFailed;

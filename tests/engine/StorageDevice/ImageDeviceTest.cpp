@@ -80,7 +80,8 @@ TEST_F(EdiImageTest, DamagedOrLyingImagesAreRefused) {
         {"file one byte longer than its record says", [](auto& f) { f.push_back(0); }},
         {"file one byte shorter", [](auto& f) { f.pop_back(); }},
         {"header length 1193", [](auto& f) { vk::StoreLE<int32_t>(f.data() + 4, 1193); }},
-        {"header length 1191", [](auto& f) { vk::StoreLE<int32_t>(f.data() + 4, 1191); }},
+        {"header length 16: no image size",
+         [](auto& f) { vk::StoreLE<int32_t>(f.data() + 4, 16); }},
         {"header length negative", [](auto& f) { vk::StoreLE<int32_t>(f.data() + 4, -1); }},
         {"magic \"ed\"", [](auto& f) { f[2] = 0; }},
         {"magic empty", [](auto& f) { f[0] = 0; }},
@@ -117,6 +118,30 @@ TEST_F(EdiImageTest, DamagedOrLyingImagesAreRefused) {
     EXPECT_EQ(VkFillEdiFileInfo(&info, nullptr), 0xFFFFFFFFu);
     EXPECT_EQ(VkFillEdiFileInfo(&info, (dir / "missing.edi").c_str()), 0xFFFFFFFFu);
     EXPECT_EQ(VkFillEdiFileInfo(&info, good.c_str()), 0u);
+}
+
+// A record shorter than the full 1,192 bytes is read as far as it goes; what
+// it leaves out is zero.
+TEST_F(EdiImageTest, ShorterRecordIsReadAsFarAsItGoes) {
+    std::vector<uint8_t> f = velmora::test::ReadFile(MakeEdi("full.edi", 512, 16));
+    for (int length : {1191, 160}) {
+        SCOPED_TRACE(length);
+        std::vector<uint8_t> cut = f;
+        vk::StoreLE<int32_t>(cut.data() + 4, length);
+        std::fill(cut.begin() + 8 + length, cut.begin() + 8 + 1192, 0);
+        const std::string path = dir / "short.edi";
+        velmora::test::WriteFile(path, cut);
+        std::unique_ptr<IStorageDevice> dev(CreateEdiDevice(path.c_str()));
+        ASSERT_NE(dev, nullptr);
+        const CEDIDeviceInfoStruct* info = static_cast<CEdiDevice*>(dev.get())->GetEDIInfo();
+        ASSERT_NE(info, nullptr);
+        EXPECT_STREQ(info->deviceName, "Test Disk");
+        EXPECT_EQ(info->creationTime, length == 1191 ? 1700000000LL & 0x00FFFFFFFFFFFFFFLL : 0);
+        EXPECT_EQ(dev->GetTotalSectors(), 16);
+        std::vector<uint8_t> buf(512, 0xAA);
+        ASSERT_EQ(dev->ReadSector(buf.data(), 3, 1), 1);
+        EXPECT_EQ(PatternMismatch(buf.data(), 3 * 512, buf.size()), -1);
+    }
 }
 
 TEST_F(EdiImageTest, NameIsEndedInsideItsField) {
