@@ -304,7 +304,9 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
     if (m_restoreSink != nullptr) {
         m_restoreSink->SetDirecotryTreeBuilder(m_builder, progress, device);
     } else {
-        result = SearchData(0, device->GetTotalSectors() - 1, progress);
+        // An empty device is walked as one empty block, like a range past
+        // the end: there is nothing to find, which is not an error.
+        result = SearchData(0, std::max(0LL, device->GetTotalSectors() - 1), progress);
     }
 
     for (_SEARCHER_INFO& entry : m_searchers) {
@@ -335,12 +337,12 @@ VKRESULT CCompleteRecoveryController::SearchData(long long first, long long last
     const long long total = std::max(0LL, m_cache->GetTotalSectors());
     first = std::clamp(first, 0LL, total);
     last = std::min(last, total - 1);
-    // An empty device, or a range that lies past its end, has nothing to walk.
-    if (last < first)
-        return VK_ERROR(kModuleController, kErrBadScanRange);
-
-    const long long firstBlock = first / block;
-    const long long lastBlock = last / block;
+    // An empty device, or a range that lies past its end, is one empty
+    // block: reported like any other, and nothing is offered to the
+    // searchers.
+    const bool empty = last < first;
+    const long long firstBlock = empty ? 0 : first / block;
+    const long long lastBlock = empty ? 0 : last / block;
     _PROGRESS_INFO info;
     std::memset(&info, 0, sizeof(info));
     info.state = PROGRESS_PREPARING;
@@ -349,7 +351,14 @@ VKRESULT CCompleteRecoveryController::SearchData(long long first, long long last
     info.state = PROGRESS_RUNNING;
 
     long long done = 0;
-    for (long long k = firstBlock; k <= lastBlock; ++k) {
+    if (empty && progress->Continued() != 0) {
+        done = 1;
+        _PROGRESS_INFO copy = info;
+        copy.done = static_cast<int64_t>(static_cast<double>(done) * 0.8);
+        progress->UpdateProgress(&copy);
+        return VK_OK;
+    }
+    for (long long k = firstBlock; k <= lastBlock && !empty; ++k) {
         if (progress->Continued() == 0)
             break;
         m_cache->SetCurCacheBlock(k);
