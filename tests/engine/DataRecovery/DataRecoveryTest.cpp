@@ -34,7 +34,9 @@ constexpr int kCluster = kSector * kSpc;
 
 // Byte `i` of cluster `c` of the test disk.
 uint8_t DiskByte(long long c, long long i) {
-    return static_cast<uint8_t>((c * 7 + i * 13 + (i >> 9)) % 251);
+    const uint64_t u = static_cast<uint64_t>(c) * 7 + static_cast<uint64_t>(i) * 13 +
+                       static_cast<uint64_t>(i >> 9);
+    return static_cast<uint8_t>(u % 251);
 }
 
 std::unique_ptr<MemoryStorageDevice> PatternDisk(long long clusters) {
