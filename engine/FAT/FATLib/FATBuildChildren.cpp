@@ -119,13 +119,10 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
             list->Release();
             return nullptr;
         }
-        if (guess) {
+        if (guess)
             CatchExeception::WriteLog(
                 "FAT data runs: no FAT copy; file at cluster %llu taken as contiguous\n",
                 static_cast<unsigned long long>(firstCluster));
-            if (damaged)
-                *damaged = true;
-        }
         MarkUsed(list);
         return list;
     }
@@ -537,7 +534,15 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         }
         node->SetFileProperties(props);
         node->SetDataRunList(runs);
-        if (damaged || RunsPassDeviceEnd(runs))
+        // A live volume's file whose chain could not be read at all (no FAT
+        // copy) was placed by a guess: marked, so the user knows. A rebuilt
+        // partition has no FAT to read; its files are guesses by nature, as
+        // deleted ones are.
+        const bool guessed = !isFolder && !m_mapMode && m_fat && !m_fat->HasEntries() &&
+                             (props->GetState() & kFATStateDeleted) == 0 &&
+                             static_cast<uint64_t>(props->GetFileSize()) >
+                                 static_cast<uint64_t>(m_sectorsPerCluster) * m_sectorSize;
+        if (damaged || guessed || RunsPassDeviceEnd(runs))
             node->MarkDamaged();
         if (m_partition)
             node->SetBelongedPartition(static_cast<unsigned short>(m_partition->partitionIndex));

@@ -56,7 +56,7 @@ public:
     // deleted one, and is a guess. Deleted files follow their stale chain
     // until a freed entry, then take contiguous clusters. Null when nothing
     // could be listed. `damaged`, when given, says whether the list holds a
-    // lost run or a guess.
+    // lost run.
     IDataRunList* BuildDataRunList(uint64_t firstCluster, uint64_t size, bool deleted,
                                    bool* damaged = nullptr);
     static void BuildDeleteFileDataRunList(IDataRunList* list, uint64_t firstCluster, uint64_t size,

@@ -279,7 +279,7 @@ TEST(FatDataRuns, LiveAndDeletedFilesOverSyntheticTables) {
          {{97, 1}, {L, 4}},
          true},
         {"first cluster past the volume", {}, 500, 512, false, {}, false},
-        {"no FAT copy: a guess", {}, 10, 1500, false, {{8, 3}}, true, true},
+        {"no FAT copy: a guess", {}, 10, 1500, false, {{8, 3}}, false, true},
         {"deleted, freed entries: contiguous", {}, 50, 1300, true, {{48, 3}}, false},
         {"deleted, stale chain then freed", {{50, 60}}, 50, 2048, true, {{48, 1}, {58, 3}}, false},
         {"deleted, stale chain that loops", {{50, 51}, {51, 50}}, 50, 4096, true, {{48, 2}}, false},
