@@ -704,8 +704,8 @@ struct SmallFat32 {
 // placed in the band of the cluster the walk expected next, when that band
 // is above the first; otherwise it keeps the cluster its entry names.
 TEST(FATWalkEdges, AllCandidatesFailingKeepTheExpectedHighWord) {
-    auto saved = EngineFactories().testFileStart;
-    EngineFactories().testFileStart = &JpegStart;  // every sector is zero: nothing passes
+    // Every sector is zero: nothing passes.
+    velmora::test::ScopedFileStart signatureSearch(&JpegStart);
     struct Case {
         const char* what;
         uint32_t liveCluster;  // the live file before it sets the expected cluster
@@ -728,7 +728,6 @@ TEST(FATWalkEdges, AllCandidatesFailingKeepTheExpectedHighWord) {
         ASSERT_NE(node, nullptr);
         EXPECT_EQ(static_cast<uint64_t>(node->GetCurrentNodeID()), c.placed);
     }
-    EngineFactories().testFileStart = saved;
 }
 
 // A sub-folder must begin with "." and ".."; one that does not is not a
