@@ -27,6 +27,8 @@ PACKAGES=(
   # office and ZIP samples and the readers that check the carved copies
   zip unzip libgsf-bin msitools python3-olefile python3-docx python3-openpyxl
   python3-xlwt libspreadsheet-writeexcel-perl libole-storage-lite-perl
+  # TIFF and camera-raw samples
+  imagemagick libtiff-tools
 )
 
 export DEBIAN_FRONTEND=noninteractive

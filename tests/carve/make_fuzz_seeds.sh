@@ -29,4 +29,23 @@ for name in ["exif_camera.jpg", "exif_only.jpg"]:
     with open(os.path.join(exif, name + ".exif"), "wb") as f:
         f.write(data[at:at + length - 2])
 PY
-echo "seeds in $registry and $exif"
+# The TIFF walkers: every TIFF-family sample, and two whose links loop.
+tiff=$root/fuzz/corpus/fuzz_tiff
+mkdir -p "$tiff"
+python3 - "$here/samples" "$tiff" <<'PY'
+import os, struct, sys
+samples, tiff = sys.argv[1:3]
+names = ["plain_ii.tif", "plain_mm.tif", "tiled.tif", "nikon.nef", "olympus.orf", "olympus_mm.orf",
+         "panasonic.rw2", "canon.dng", "fuji.raf"]
+for name in names:
+    data = open(os.path.join(samples, name), "rb").read()
+    with open(os.path.join(tiff, name), "wb") as f:
+        f.write(bytes([14]) + data)
+# IFD0 links to itself; its EXIF pointer points back at it.
+loop = bytearray(b"II*\0" + struct.pack("<I", 8))
+loop += struct.pack("<H", 2) + struct.pack("<HHII", 273, 4, 1, 8) + struct.pack("<HHII", 34665, 4, 1, 8)
+loop += struct.pack("<I", 8)
+with open(os.path.join(tiff, "loop.tif"), "wb") as f:
+    f.write(bytes([2]) + bytes(loop))
+PY
+echo "seeds in $registry, $exif and $tiff"

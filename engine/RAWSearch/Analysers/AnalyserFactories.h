@@ -18,3 +18,4 @@ IRawFileAnalyser* NewFileLowDocAnalyser();
 IRawFileAnalyser* NewFileMNYAnalyser();
 IRawFileAnalyser* NewFileOLEAnalyser();
 IRawFileAnalyser* NewFileZIPAnalyser();
+IRawFileAnalyser* NewTiffAnalyzer();

@@ -61,6 +61,9 @@ cp "$work/icon32.png" "$work/logo.png"
 (cd "$work" && gcab -c -z "$out/archive.cab" readme.txt logo.png)
 python3 "$here/make_handbuilt.py" headers "$out"
 
+# TIFF and camera raw files.
+bash "$here/make_tiff.sh" "$work" "$out"
+
 # Formats whose streaming analysers come later: their whole-file sizers are
 # tested on these.
 printf 'carved gzip sample %s\n' "$(seq 1 400)" >"$work/text.txt"
