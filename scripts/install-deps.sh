@@ -29,6 +29,8 @@ PACKAGES=(
   python3-xlwt libspreadsheet-writeexcel-perl libole-storage-lite-perl
   # TIFF and camera-raw samples
   imagemagick libtiff-tools
+  # archive samples and the readers that check carved archives
+  bzip2 libarchive-tools lhasa unar sqlite3 imagemagick
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -127,6 +127,13 @@ def main():
         img = bytearray(size)
     files = []
     for start, s in placed:
+        if s.get("zero_slack"):
+            # A file sized by the zero fill after it: the rest of its last
+            # sector and the sector after are zero, as a file system leaves
+            # the slack of a freshly written cluster.
+            stop = start + len(s["data"])
+            stop = (stop + ss - 1) // ss * ss + ss
+            img[start:stop] = bytes(stop - start)
         img[start:start + len(s["data"])] = s["data"]
         files.append(expected(s, start // ss, ss, a.layout))
 

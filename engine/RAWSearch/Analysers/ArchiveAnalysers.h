@@ -1,0 +1,205 @@
+// Archives and disk images: RAR (block chain), tar (512-byte headers), LHA
+// (member headers), StuffIt and disk images that begin with a bzip2 stream
+// (their "koly" trailer). Each streaming analyser owns the whole-file
+// analyser of its format and hands it the candidates it cannot finish.
+#pragma once
+
+#include <cstdint>
+
+#include "RawFileInfo.h"
+#include "StreamWalk.h"
+#include "WholeFileAnalysers.h"
+
+namespace classRarSearch {
+// The whole length of the block whose head is at `block` (at least 7 of
+// `available` bytes), as two 32-bit halves; false for a block that is not
+// one of the kinds a RAR archive holds, or that contradicts itself. The
+// 7-byte end-of-archive block answers false: the walks find the end there.
+bool GetBlockSize(const unsigned char* block, int available, unsigned* low, unsigned* high);
+inline unsigned long long BitOperation(unsigned low, unsigned high) {
+    return (static_cast<unsigned long long>(high) << 32) | low;
+}
+bool IsEndBlock(const unsigned char* block);
+}  // namespace classRarSearch
+
+class FileRARAnalyser : public IRawFileAnalyser {
+public:
+    FileRARAnalyser() : IRawFileAnalyser(RAW_RAR) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+// A tar header's 12-character size field: octal digits (leading blanks
+// skipped, ended by the first other character), or a big-endian number when
+// its first byte has the top bit set, as GNU tar writes sizes of 8 GiB and
+// more. Negative or oversized values read as the largest value.
+unsigned long long OctStringToint(const char* field);
+
+class FileTARAnalyser : public IRawFileAnalyser {
+public:
+    FileTARAnalyser() : IRawFileAnalyser(RAW_TAR) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+// Whole-file sizer of disk images found by their bzip2 head.
+class FileDMGAnalyser : public IRawFileAnalyser {
+public:
+    FileDMGAnalyser() : IRawFileAnalyser(RAW_DMG) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+    // True when a UDIF trailer begins at `p` (512 bytes readable).
+    static bool IsTrailer(const uint8_t* p);
+};
+
+class FileSITAnalyser : public IRawFileAnalyser {
+public:
+    FileSITAnalyser() : IRawFileAnalyser(RAW_SIT) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+namespace RawSpeed {
+
+class RARAnalyser : public IRawFileAnalyser {
+public:
+    class RARRawFileInfo : public CRawFileInfo {
+    public:
+        explicit RARRawFileInfo(RARAnalyser* owner) : m_owner(owner) { m_type = RAW_RAR; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        RARAnalyser* m_owner;
+        long long m_next = 7;  // the next block head, from the archive's start
+        bool m_first = true;   // the archive header not read yet
+    };
+
+    RARAnalyser() : IRawFileAnalyser(RAW_RAR) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new RARRawFileInfo(this); }
+    FileRARAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileRARAnalyser m_whole;
+};
+
+class TARAnalyser : public IRawFileAnalyser {
+public:
+    class TARRawFileInfo : public CRawFileInfo {
+    public:
+        explicit TARRawFileInfo(TARAnalyser* owner) : m_owner(owner) { m_type = RAW_TAR; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+        // A later member's header of an archive being walked: not an
+        // archive of its own.
+        void Absorb() { m_absorbed = true; }
+
+    private:
+        int Finish(long long size, long long sectorNumber);
+
+        TARAnalyser* m_owner;
+        long long m_next = 0;     // the next header
+        long long m_zero = -1;    // the first zero block, once met
+        long long m_checked = 0;  // zero bytes seen up to here after it
+        bool m_absorbed = false;
+    };
+
+    TARAnalyser() : IRawFileAnalyser(RAW_TAR) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new TARRawFileInfo(this); }
+    FileTARAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileTARAnalyser m_whole;
+};
+
+class SITAnalyser : public IRawFileAnalyser {
+public:
+    class SITRawFileInfo : public CRawFileInfo {
+    public:
+        explicit SITRawFileInfo(SITAnalyser* owner) : m_owner(owner) { m_type = RAW_SIT; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        SITAnalyser* m_owner;
+        bool m_headerRead = false;
+        bool m_classic = true;
+        bool m_zeroTail = false;
+    };
+
+    SITAnalyser() : IRawFileAnalyser(RAW_SIT) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new SITRawFileInfo(this); }
+    FileSITAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileSITAnalyser m_whole;
+};
+
+}  // namespace RawSpeed
+
+namespace Dunmere {
+
+class LZHAnalyser : public IRawFileAnalyser {
+public:
+    class LZHRawFileInfo : public CRawFileInfo {
+    public:
+        explicit LZHRawFileInfo(LZHAnalyser* owner) : m_owner(owner) { m_type = RAW_LZH; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+        void Absorb() { m_absorbed = true; }
+
+    private:
+        LZHAnalyser* m_owner;
+        long long m_walk = 0;  // the next member header
+        bool m_absorbed = false;
+    };
+
+    LZHAnalyser() : IRawFileAnalyser(RAW_LZH) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new LZHRawFileInfo(this); }
+    FileLZHAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileLZHAnalyser m_whole;
+};
+
+class DMGAnalyser : public IRawFileAnalyser {
+public:
+    class DMGRawFileInfo : public CRawFileInfo {
+    public:
+        explicit DMGRawFileInfo(DMGAnalyser* owner) : m_owner(owner) { m_type = RAW_DMG; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        DMGAnalyser* m_owner;
+    };
+
+    DMGAnalyser() : IRawFileAnalyser(RAW_DMG) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new DMGRawFileInfo(this); }
+    FileDMGAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileDMGAnalyser m_whole;
+};
+
+}  // namespace Dunmere

@@ -1,0 +1,129 @@
+// Where the streaming and whole-file analysers of archives, text, mail,
+// e-book, font and layered-image formats find their fields. Offsets count
+// from the file's first byte (or, where said, from a block's first byte);
+// fields are little-endian unless the name says BE.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace psafe3_layout {
+constexpr size_t kTag = 0;         // "PWS3", any case
+constexpr size_t kTagShifted = 3;  // or there
+constexpr long long kMinimum = 20;
+constexpr long long kMaximum = 52428800;
+}  // namespace psafe3_layout
+
+namespace sib_layout {
+constexpr size_t kTagBytes = 9;  // 0F "SIBELIUS"
+constexpr long long kMinimum = 512;
+constexpr long long kMaximum = 10485760;
+}  // namespace sib_layout
+
+namespace jks_layout {
+constexpr long long kMinimum = 20;
+constexpr long long kMaximum = 0xA00000;
+}  // namespace jks_layout
+
+namespace gz_stream_layout {
+constexpr long long kMinimum = 20;
+constexpr long long kMaximum = 400000000;
+}  // namespace gz_stream_layout
+
+namespace dbx_layout {
+constexpr size_t kHeadBytes = 16;
+constexpr size_t kJmfBytes = 8;  // "JMF6" 03 00 10 00
+constexpr size_t kFileSize = 124;
+}  // namespace dbx_layout
+
+namespace mobi_layout {              // a Palm database holding a MOBI book
+constexpr size_t kTypeCreator = 60;  // "BOOKMOBI", any case
+constexpr size_t kRecordCountBE =
+    74;  // read as 32 bits: the next-list id's low half, then the count
+constexpr size_t kListEntryBytes = 8;     // record offset (BE 32), attributes, unique id
+constexpr long long kLastEntryBase = 70;  // the last entry's offset field: count × 8 + 70
+constexpr uint8_t kEndRecord[4] = {0xE9, 0x8E, 0x0D, 0x0A};
+}  // namespace mobi_layout
+
+namespace rtf_layout {
+constexpr size_t kVersionLetter = 4;  // "f" of "{\rtf"
+constexpr long long kMinimum = 20;
+constexpr long long kMaximum = 314572800;
+constexpr long long kWalkLimit = 0xD000000;
+}  // namespace rtf_layout
+
+namespace html_layout {
+constexpr long long kMinimum = 20;
+constexpr long long kMaximum = 0x100000;
+constexpr long long kUnicodeLimit = 0x100000;
+constexpr size_t kUnicodeTagSearchEnd = 500;  // "<HTML>" at an even offset below this
+}  // namespace html_layout
+
+namespace rar_layout {  // RAR 1.5 to 4 blocks
+constexpr uint8_t kMarker[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+constexpr uint8_t kEndBlock[7] = {0xC4, 0x3D, 0x7B, 0x00, 0x40, 0x07, 0x00};
+constexpr size_t kMarkerBytes = 7;
+// Every block head.
+constexpr size_t kHeadCrc = 0;   // 16 bits
+constexpr size_t kType = 2;      // byte
+constexpr size_t kFlags = 3;     // 16 bits
+constexpr size_t kHeadSize = 5;  // 16 bits
+constexpr size_t kHeadBytes = 7;
+// Blocks that carry data: its length follows the head.
+constexpr size_t kDataSize = 7;  // 32 bits (the packed size of a file)
+// File headers.
+constexpr size_t kUnpackedSize = 11;    // 32 bits
+constexpr size_t kHostOs = 15;          // byte
+constexpr size_t kHighPackedSize = 32;  // 32 bits, with the large-file flag
+constexpr uint16_t kLargeFile = 0x0100;
+constexpr size_t kSubBlockZero = 13;  // old sub-blocks: byte 0
+constexpr size_t kProbeBytes = 40;    // what one block read looks at
+constexpr long long kStreamLimit = 0x40000000;
+constexpr long long kWholeLimit = 0xD000000;
+}  // namespace rar_layout
+
+namespace tar_layout {  // POSIX and GNU tar, 512-byte blocks
+constexpr size_t kBlock = 512;
+constexpr size_t kSize = 124;  // 12 characters, octal (or base 256 with the top bit)
+constexpr size_t kSizeBytes = 12;
+constexpr size_t kMagic = 257;  // "ustar"
+constexpr size_t kEndBlocks = 2 * kBlock;
+constexpr long long kRecord = 10240;  // writers pad the archive to whole records
+constexpr long long kWholeLimit = 0xD000000;
+constexpr long long kStreamLimit = 0x1000000000LL;  // 64 GiB: a walk that far is lost
+}  // namespace tar_layout
+
+namespace lzh_stream_layout {      // LHA member headers
+constexpr size_t kHeaderSize = 0;  // level 0 and 1: byte; level 2: 16 bits
+constexpr size_t kMethod = 2;      // "-lh5-" ...
+constexpr size_t kPackedSize = 7;  // 32 bits
+constexpr size_t kLevel = 20;      // byte
+constexpr size_t kProbeBytes = 22;
+constexpr long long kLimit = 0xC800000;
+constexpr int kMaxHeadersPerSector = 1025;
+}  // namespace lzh_stream_layout
+
+namespace dmg_layout {                 // a disk image whose first chunk is a bzip2 stream
+constexpr size_t kHeadBytes = 10;      // "BZh11AY&SY"
+constexpr size_t kTrailerBytes = 512;  // "koly", version 4, header size 512 (BE)
+constexpr size_t kTrailerVersionBE = 4;
+constexpr size_t kTrailerSizeBE = 8;
+constexpr long long kStreamLimit = 0xC800000;
+constexpr long long kWholeLimit = 0x82000000LL;
+constexpr long long kLookBackFrom = 10240;
+}  // namespace dmg_layout
+
+namespace sit_layout {            // StuffIt 5 and StuffIt X
+constexpr size_t kFit = 4;        // "fIt"
+constexpr size_t kKind = 7;       // " " classic, "!" StuffIt X
+constexpr size_t kLengthBE = 84;  // classic archives: the whole length
+constexpr uint8_t kWebHead[16] = {0x57, 0x45, 0x42, 0x42, 0x41, 0x49, 0x4B, 0x45,
+                                  0x66, 0x66, 0xEB, 0xB4, 0xA3, 0x74, 0xBD, 0x7B};
+constexpr uint8_t kEndMarkers[3][8] = {
+    {0x02, 0xD7, 0x0A, 0x19, 0x98, 0xF6, 0x42, 0x88},
+    {0x02, 0xD7, 0x0A, 0x3B, 0x98, 0xF6, 0x42, 0x88},
+    {0x02, 0xD7, 0x0A, 0x10, 0x98, 0xF6, 0x42, 0x88},
+};
+constexpr long long kStreamLimit = 2000000000;
+constexpr long long kWholeLimit = 0x82000000LL;
+}  // namespace sit_layout

@@ -1,0 +1,63 @@
+// Text documents: RTF (streamed to the zero fill after it, or sized whole by
+// its braces) and HTML in single-byte encodings or UTF-16 (streamed to the
+// zero fill, or sized whole by the closing tag).
+#pragma once
+
+#include "RawFileInfo.h"
+#include "WholeFileAnalysers.h"
+#include "ZeroTailAnalysers.h"
+
+// Walks the groups of an RTF document from its first brace to the brace that
+// closes it.
+class FileRTFAnalyser : public IRawFileAnalyser {
+public:
+    FileRTFAnalyser() : IRawFileAnalyser(RAW_RTF) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+// HTML saved as UTF-16LE with its byte-order mark: sized by "</HTML>".
+class FileUnicodeHTMAnalyser : public IRawFileAnalyser {
+public:
+    FileUnicodeHTMAnalyser() : IRawFileAnalyser(RAW_HTM) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+namespace RawSpeed {
+
+class RTFAnalyser : public IRawFileAnalyser {
+public:
+    RTFAnalyser() : IRawFileAnalyser(RAW_RTF) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+    FileRTFAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileRTFAnalyser m_whole;
+};
+
+class HTMLAnalyser : public IRawFileAnalyser {
+public:
+    class HTMLRawFileInfo : public ZeroTailRawFileInfo {
+    public:
+        explicit HTMLRawFileInfo(IRawFileAnalyser* whole);
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        bool m_wide = false;  // UTF-16: the text ends on a whole code unit
+    };
+
+    HTMLAnalyser() : IRawFileAnalyser(RAW_HTM) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+    FileHTMAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileHTMAnalyser m_whole;
+};
+
+}  // namespace RawSpeed

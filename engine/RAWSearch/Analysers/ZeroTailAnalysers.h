@@ -1,0 +1,130 @@
+// Streaming analysers of formats whose end the search guesses from the zero
+// fill after it (password safes, music scores, gzip, key stores, mail
+// databases), and of e-books, whose record list points at their end record.
+// Their files are named by position ("start-end_").
+#pragma once
+
+#include "RawFileInfo.h"
+#include "StreamWalk.h"
+#include "WholeFileAnalysers.h"
+
+namespace RawSpeed {
+
+// A candidate sized by the zero-tail guess alone.
+class ZeroTailRawFileInfo : public CRawFileInfo {
+public:
+    ZeroTailRawFileInfo(RAW_FILE_TYPE type, const rawwalk::ZeroTailRule& rule,
+                        IRawFileAnalyser* whole = nullptr)
+        : m_rule(rule), m_whole(whole) {
+        m_type = type;
+    }
+    bool WhetherImplementGuess() override { return true; }
+    // Hands the candidate to the whole-file partner, when there is one.
+    void WillBeRemove(unsigned char*, long long) override {
+        if (m_whole != nullptr)
+            m_analyser = m_whole;
+    }
+    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                    SearchContext&) override {
+        return rawwalk::ZeroTailStep(*this, sector, sectorSize, sectorNumber, m_rule);
+    }
+
+protected:
+    rawwalk::ZeroTailRule m_rule;
+    IRawFileAnalyser* m_whole;
+};
+
+class PSAFE3Analyser : public IRawFileAnalyser {
+public:
+    PSAFE3Analyser() : IRawFileAnalyser(RAW_PSAFE3) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+};
+
+class SIBAnalyser : public IRawFileAnalyser {
+public:
+    SIBAnalyser() : IRawFileAnalyser(RAW_SIB) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+};
+
+class JKSAnalyser : public IRawFileAnalyser {
+public:
+    JKSAnalyser() : IRawFileAnalyser(RAW_JKS) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+};
+
+class GZAnalyzer : public IRawFileAnalyser {
+public:
+    GZAnalyzer() : IRawFileAnalyser(RAW_GZ) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+    FileGZAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileGZAnalyser m_whole;
+};
+
+class DbxAnalyser : public IRawFileAnalyser {
+public:
+    class DBXRawFileInfo : public CRawFileInfo {
+    public:
+        static constexpr long long kMaxLength = 500000000;
+        DBXRawFileInfo() { m_type = RAW_DBX; }
+        bool WhetherImplementGuess() override { return true; }
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        int m_kind = -1;  // 1: the zero-tail head, 0: sized by its header
+    };
+
+    DbxAnalyser() : IRawFileAnalyser(RAW_DBX) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new DBXRawFileInfo(); }
+    // 0 none, 1 to 5 the five 16-byte heads (5 is the zero-tail one), 6 "JMF6".
+    static int HeadKind(const unsigned char* sector);
+};
+
+// Reads the record list through the device: the last record's offset + 4.
+class FileMOBIAnalyser : public IRawFileAnalyser {
+public:
+    FileMOBIAnalyser() : IRawFileAnalyser(RAW_MOBI) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+class MOBIAnalyser : public IRawFileAnalyser {
+public:
+    class MOBIRawFileInfo : public CRawFileInfo {
+    public:
+        static constexpr long long kMaxLength = 0x9600000;
+        explicit MOBIRawFileInfo(MOBIAnalyser* owner) : m_owner(owner) { m_type = RAW_MOBI; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        MOBIAnalyser* m_owner;
+        int m_hop = 0;  // 0: at the record list, 1: at the last record, 2: zero-tail guess
+        long long m_position = -1;
+    };
+
+    MOBIAnalyser() : IRawFileAnalyser(RAW_MOBI) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new MOBIRawFileInfo(this); }
+    FileMOBIAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileMOBIAnalyser m_whole;
+};
+
+}  // namespace RawSpeed

@@ -1,0 +1,188 @@
+#!/usr/bin/env python3
+"""Builds the carve samples of archives, text, mail, e-book and key-store
+formats that no Debian tool writes, from their published layouts (RAR 4,
+StuffIt, UDIF trailers, Password Safe 3, Palm databases, Outlook Express
+folders, ...), and shapes text samples the way their writers end them.
+
+Every sample is deterministic. Formats whose end the signature search finds
+at the zero fill after them get sizes that leave at least 16 zero bytes in
+their last 512- and 4096-byte sectors.
+
+usage:
+  make_archives.py archives OUTDIR   RAR, disk image, StuffIt, StuffIt X
+  make_archives.py text OUTDIR       RTF, UTF-16 HTML
+  make_archives.py stores OUTDIR     password safe, music score, mail folders, e-book
+  make_archives.py fit-tail FILE     append bytes until the file ends well inside a sector
+"""
+import bz2
+import os
+import random
+import struct
+import sys
+import zlib
+
+
+def noise(n, seed):
+    rnd = random.Random(seed)
+    return bytes(rnd.randrange(1, 256) for _ in range(n))
+
+
+def write(outdir, name, data):
+    with open(os.path.join(outdir, name), "wb") as f:
+        f.write(data)
+
+
+def tail_ok(length, zeros=16):
+    """True when the last 512- and 4096-byte sectors keep `zeros` zero bytes."""
+    return all(0 < length % s <= s - zeros for s in (512, 4096))
+
+
+def fit(data, filler, zeros=16, step=1):
+    """Grows data by `step` filler bytes at a time until tail_ok."""
+    data = bytearray(data)
+    i = 0
+    while not tail_ok(len(data), zeros):
+        data += bytes(filler[(i + k) % len(filler)] for k in range(step))
+        i += step
+    return bytes(data)
+
+
+# --- RAR 4 -------------------------------------------------------------------
+
+def rar_block(htype, flags, body):
+    head = struct.pack("<BHH", htype, flags, 7 + len(body)) + body
+    return struct.pack("<H", zlib.crc32(head) & 0xFFFF) + head
+
+
+def rar_file(name, data, mtime=0x5A21_0000):
+    body = struct.pack("<IIBIIBBHI", len(data), len(data), 3, zlib.crc32(data), mtime, 20, 0x30, len(name),
+                       0x81A4) + name
+    return rar_block(0x74, 0x8000, body) + data
+
+
+def rar(files):
+    out = b"Rar!\x1a\x07\x00" + rar_block(0x73, 0, struct.pack("<HI", 0, 0))
+    for name, data in files:
+        out += rar_file(name, data)
+    return out + b"\xc4\x3d\x7b\x00\x40\x07\x00"
+
+
+# --- UDIF disk image whose first chunk is bzip2 ---------------------------------
+
+def dmg(payload):
+    chunk = bz2.compress(payload, 1)
+    assert chunk[:10] == b"BZh11AY&SY"
+    plist = (b'<?xml version="1.0" encoding="UTF-8"?>\n<plist version="1.0"><dict><key>resource-fork</key>'
+             b'<dict/></dict></plist>\n')
+    koly = bytearray(512)
+    struct.pack_into(">4sIII", koly, 0, b"koly", 4, 512, 1)
+    struct.pack_into(">QQQ", koly, 24, 0, 0, len(chunk))  # data fork offset, length
+    struct.pack_into(">QQ", koly, 216, len(chunk), len(plist))  # the property list
+    struct.pack_into(">IQ", koly, 488, 1, (len(payload) + 511) // 512)  # variant, sectors
+    return chunk + plist + bytes(koly)
+
+
+# --- StuffIt ------------------------------------------------------------------
+
+def sit_classic(payload):
+    head = b"StuffIt (c)1997-2002 Aladdin Systems, Inc., http://www.aladdinsys.com/StuffIt/\r\n"
+    head = head.ljust(80, b" ") + b"\x1a\x00\x05\x10"
+    total = len(head) + 16 + len(payload)
+    head += struct.pack(">IIHHI", total, 100, 1, 0, 0x1234)
+    return head + payload
+
+
+def sitx(payload):
+    body = b"StuffIt!\x00\x01" + noise(54, 5) + payload
+    return body + b"\x02\xd7\x0a\x19\x98\xf6\x42\x88" + b"\x11\x22\x33\x44"
+
+
+# --- text -------------------------------------------------------------------
+
+def rtf():
+    lines = [r"{\rtf1\ansi\deff0{\fonttbl{\f0\froman Times;}{\f1\fmodern Courier;}}",
+             r"{\info{\title Carved letter}{\author Velmora}}", r"\f0\fs24"]
+    for i in range(70):
+        lines.append(r"\pard Line %d keeps literal braces \{like these\} and a backslash \\ in its text.\par" % i)
+        if i % 10 == 0:
+            lines.append(r"{\b bold group %d}{\i italic {\ul nested} group}\par" % i)
+    # WordPad closes the document with CR LF and a zero byte.
+    return ("\r\n".join(lines) + "\r\n}\r\n").encode() + b"\x00"
+
+
+def wide_html():
+    rows = "".join("<p>line %d of the wide page</p>\n" % i for i in range(150))
+    text = "<!DOCTYPE html>\n<html><head><title>wide</title></head><body>\n%s</body></html>\n" % rows
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+# --- stores -------------------------------------------------------------------
+
+def psafe3():
+    head = b"PWS3" + noise(32, 1) + struct.pack("<I", 2048) + noise(32 + 64 + 16, 2)
+    records = noise(16 * 300, 3)
+    return head + records + b"PWS3-EOFPWS3-EOF" + noise(32, 4)
+
+
+def sib():
+    return b"\x0fSIBELIUS" + noise(5000, 6)
+
+
+def dbx_folder():
+    """An Outlook Express folder file: the 16-byte head, the file length at 124."""
+    head = bytes([0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 0x6F, 0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00, 0xC0])
+    data = bytearray(head + noise(9000 - 16, 7))
+    struct.pack_into("<I", data, 124, len(data))
+    return bytes(data)
+
+
+def dbx_offline():
+    """The head sized by the zero fill after the file."""
+    head = bytes([0xF7, 0x89, 0x34, 0x2C, 0xF7, 0xF0, 0xEE, 0x6D, 0xAF, 0x22, 0x89, 0xD1, 0x00, 0xFF, 0xF0, 0xB0])
+    return head + noise(6000, 8)
+
+
+def mobi(records=70):
+    """A Palm database of a MOBI book: header, record list, records, end record."""
+    bodies = [noise(300 + 37 * i, 20 + i) for i in range(records - 1)] + [b"\xe9\x8e\x0d\x0a"]
+    first = 78 + 8 * records + 2
+    offsets, at = [], first
+    for b in bodies:
+        offsets.append(at)
+        at += len(b)
+    head = b"Carved_Book".ljust(32, b"\x00")
+    head += struct.pack(">HHIIIIII", 0, 0, 0x5A000000, 0x5A000000, 0, 0, 0, 0)
+    head += b"BOOKMOBI" + struct.pack(">IIH", 0, 0, records)
+    assert len(head) == 78
+    table = b"".join(struct.pack(">IB3s", off, 0, struct.pack(">I", i)[1:]) for i, off in enumerate(offsets))
+    return head + table + b"\x00\x00" + b"".join(bodies)
+
+
+def main(argv):
+    if len(argv) < 3:
+        sys.exit(__doc__)
+    cmd, out = argv[1], argv[2]
+    if cmd == "archives":
+        text = b"".join(b"archive line %05d of the carved samples\n" % i for i in range(300))
+        write(out, "stored.rar", rar([(b"first.txt", text[:5000]), (b"docs\\second.txt", text[5000:])]))
+        write(out, "image.dmg", dmg(text * 4))
+        write(out, "classic.sit", sit_classic(noise(7000, 9)))
+        write(out, "archive.sitx", sitx(noise(6500, 10)))
+    elif cmd == "text":
+        write(out, "letter.rtf", rtf())
+        write(out, "wide.html", fit(wide_html(), b"\n\x00", 16, 2))
+    elif cmd == "stores":
+        write(out, "vault.psafe3", fit(psafe3(), noise(64, 11)))
+        write(out, "score.sib", fit(sib(), noise(64, 12)))
+        write(out, "folder.dbx", dbx_folder())
+        write(out, "offline.dbx", fit(dbx_offline(), noise(64, 13)))
+        write(out, "book.mobi", mobi())
+    elif cmd == "fit-tail":
+        data = open(out, "rb").read()
+        assert tail_ok(len(data)), "%s: %d bytes leave no zero tail" % (out, len(data))
+    else:
+        sys.exit(__doc__)
+
+
+if __name__ == "__main__":
+    main(sys.argv)

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Makes the carve samples of archives, text, stores and structured pictures
+# into OUTDIR: GNU tar, Python's tarfile, GNU and Python gzip, jlha, keytool,
+# netpbm and ImageMagick for what they write; make_archives.py for the
+# formats no Debian tool writes.
+#   tests/carve/samples/make_archives.sh OUTDIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+out=$1
+mkdir -p "$out"
+for tool in tar gzip jlha keytool xxd pnmtopng pnmquant ppmtogif python3; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 77; }
+done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export TZ=UTC LC_ALL=C.UTF-8
+python3 "$here/make_pictures.py" "$work"
+# Archives: GNU tar and Python's tarfile (a folder first, an empty file, a
+# subfolder), GNU gzip and Python's gzip of text over 64 KiB, an LHA archive
+# from jlha; RAR, StuffIt and disk images by make_archives.py.
+mkdir -p "$work/tree/docs/sub" "$work/tree/empty"
+seq 1 2500 >"$work/tree/numbers.txt"
+printf 'carved tar sample\n' >"$work/tree/docs/readme.txt"
+: >"$work/tree/docs/empty.txt"
+seq 7 3 9000 >"$work/tree/docs/sub/deep.txt"
+tar --sort=name --mtime=@1500000000 --owner=0 --group=0 --numeric-owner --format=gnu \
+  -cf "$out/folder.tar" -C "$work" tree
+(cd "$work" && python3 -c '
+import sys, tarfile
+with tarfile.open(sys.argv[1], "w", format=tarfile.PAX_FORMAT) as t:
+    for name in ["tree/docs", "tree/docs/readme.txt", "tree/numbers.txt", "tree/docs/sub/deep.txt"]:
+        info = t.gettarinfo(name)
+        info.mtime, info.uid, info.gid, info.uname, info.gname = 1500000000, 0, 0, "", ""
+        if info.isfile():
+            with open(name, "rb") as f:
+                t.addfile(info, f)
+        else:
+            t.addfile(info)
+' "$out/pax.tar")
+# gzip: the length field of a member of 64 KiB to 16 MiB ends in one zero byte.
+lines=14000
+while :; do
+  seq 1 "$lines" | sed 's/^/gzip carve line /' >"$work/big.txt"
+  gzip -9 -c -n "$work/big.txt" >"$out/text.gz"
+  python3 "$here/make_archives.py" fit-tail "$out/text.gz" 2>/dev/null && break
+  lines=$((lines + 1))
+done
+python3 -c '
+import gzip, io, sys
+data = open(sys.argv[1], "rb").read()
+for extra in range(400):
+    buf = io.BytesIO()
+    with gzip.GzipFile(fileobj=buf, mode="wb", mtime=1500000000, filename="big.txt") as g:
+        g.write(data + b"#" * extra)
+    n = len(buf.getvalue())
+    if all(0 < n % s <= s - 16 for s in (512, 4096)):
+        open(sys.argv[2], "wb").write(buf.getvalue())
+        break
+' "$work/big.txt" "$out/python_text.gz"
+(cd "$work/tree" && jlha a "$work/members.lzh" numbers.txt docs/readme.txt docs/sub/deep.txt >/dev/null)
+cp "$work/members.lzh" "$out/members.lzh"
+python3 "$here/make_archives.py" archives "$out"
+
+# Text: RTF as WordPad ends it, HTML in UTF-16.
+python3 "$here/make_archives.py" text "$out"
+
+# Stores: a Java key store of three key pairs (keytool), password safe,
+# music score, mail folders and an e-book (make_archives.py).
+while :; do
+  rm -f "$work/keys.jks"
+  for alias in carve one two; do
+    keytool -genkeypair -storetype JKS -keystore "$work/keys.jks" -storepass velmora -keypass velmora \
+      -alias "$alias" -dname "CN=$alias, O=Velmora" -keyalg RSA -keysize 2048 -validity 3650 2>/dev/null
+  done
+  last=$(tail -c 1 "$work/keys.jks" | xxd -p)
+  [ "$last" != "00" ] && python3 "$here/make_archives.py" fit-tail "$work/keys.jks" 2>/dev/null && break
+done
+cp "$work/keys.jks" "$out/keys.jks"
+python3 "$here/make_archives.py" stores "$out"
