@@ -52,13 +52,16 @@ def expected(sample, start, ss, layout):
     name = sample["name"]
     if layout != "4k" and "crowded_name" in sample:
         name = sample["crowded_name"]
-    name = name.format(start=start, end=end)
+    # {at:N}: the sector that holds byte N of the file, where a walk decides
+    # the end before the last byte; {any}: whatever follows the file decides.
+    name = re.sub(r"\{at:(\d+)\}", lambda m: str(start + int(m.group(1)) // ss), name)
+    pattern = re.escape(name.replace("{any}", "\0").format(start=start, end=end)).replace("\x00", "[0-9]+")
     return {
         "file": sample["file"],
         "start_sector": start,
         "size": size,
         "type": sample["type"],
-        "name_regex": "^" + re.escape(name) + r"[0-9]{3,}\." + re.escape(sample["type"]) + "$",
+        "name_regex": "^" + pattern + r"[0-9]{3,}\." + re.escape(sample["type"]) + "$",
         "label": sample["label"],
         "verify": sample.get("verify"),
         "generated": "generate" in sample,

@@ -127,3 +127,87 @@ constexpr uint8_t kEndMarkers[3][8] = {
 constexpr long long kStreamLimit = 2000000000;
 constexpr long long kWholeLimit = 0x82000000LL;
 }  // namespace sit_layout
+
+namespace png_layout {
+constexpr size_t kSignatureTail = 4;  // 0D 0A 1A 0A
+constexpr size_t kFirstLengthBE = 8;  // the header chunk's length
+constexpr size_t kFirstType = 12;     // "IHDR"
+constexpr size_t kWidthBE = 16;
+constexpr size_t kHeightBE = 20;
+constexpr long long kAfterHeader = 20;  // + the header chunk's length: the next chunk
+constexpr size_t kChunkHead = 8;        // length (BE), type
+constexpr long long kChunkExtra = 12;   // length, type, CRC
+constexpr long long kStreamLimit = 100000000;
+constexpr long long kWholeLimit = 0x1400000;
+}  // namespace png_layout
+
+namespace one_layout {  // OneNote section files
+constexpr uint8_t kGuidTail[12] = {0x8C, 0xD8, 0xA7, 0x4D, 0xAE, 0xB1,
+                                   0x53, 0x78, 0xD0, 0x29, 0x96, 0xD3};
+constexpr size_t kGuidTailAt = 4;
+constexpr size_t kLength = 196;        // 64 bits: the expected length
+constexpr size_t kLegacyLength = 100;  // 64 bits read: used when the other is 0
+constexpr size_t kProbeBytes = kLength + 8;
+constexpr long long kStreamLimit = 400000000;
+constexpr long long kWholeLimit = 0x1A000000;
+}  // namespace one_layout
+
+namespace jet_layout {  // Jet and ACE databases: 4 KiB pages
+constexpr long long kPage = 4096;
+constexpr long long kLimit = 2000000000;
+constexpr int kMostEmptyPages = 35;
+constexpr int kZeroTailBytes = 12;
+}  // namespace jet_layout
+
+namespace gif_layout {
+constexpr size_t kPacked = 10;  // logical screen: bit 7 a global table, bits 0-2 its size
+constexpr long long kAfterScreen = 13;
+constexpr uint8_t kExtension = 0x21;
+constexpr uint8_t kImage = 0x2C;
+constexpr uint8_t kTrailer = 0x3B;
+constexpr long long kDescriptorBytes = 10;  // 2C and nine bytes
+constexpr size_t kDescriptorPacked = 9;
+constexpr long long kLimit = 0xD000000;
+}  // namespace gif_layout
+
+namespace psp_layout {  // Paint Shop Pro images
+constexpr size_t kSignatureBytes = 32;
+constexpr long long kFirstBlock = 36;
+constexpr uint8_t kBlockHead[4] = {0x7E, 0x42, 0x4B, 0x00};
+constexpr size_t kBlockLength = 6;  // 32 bits, after the head of 10 bytes
+constexpr long long kBlockHeadBytes = 10;
+constexpr long long kStreamLimit = 20000000;
+constexpr long long kWholeLimit = 0xD000000;
+constexpr long long kSmallest = 512;
+}  // namespace psp_layout
+
+namespace psd_layout {            // Photoshop documents, big-endian
+constexpr size_t kVersionBE = 4;  // 1
+constexpr size_t kReserved = 6;   // six zero bytes
+constexpr size_t kChannelsBE = 12;
+constexpr size_t kHeightBE = 14;
+constexpr size_t kWidthBE = 18;
+constexpr size_t kDepthBE = 22;
+constexpr size_t kColourModeLengthBE = 26;
+constexpr long long kAfterColourMode = 30;
+constexpr long long kStreamLimit = 200000000;
+constexpr long long kWholeLimit = 0xD000000;
+}  // namespace psd_layout
+
+namespace wpg_layout {
+constexpr long long kLimit = 100000000;
+constexpr int kZeroTailBytes = 16;
+}  // namespace wpg_layout
+
+namespace indd_layout {  // InDesign documents: 4 KiB pages, then objects
+constexpr uint8_t kSignature[24] = {0x06, 0x06, 0xED, 0xF5, 0xD8, 0x1D, 0x46, 0xE5,
+                                    0xBD, 0x31, 0xEF, 0xE7, 0xFE, 0x74, 0xB7, 0x1D,
+                                    'D',  'O',  'C',  'U',  'M',  'E',  'N',  'T'};
+constexpr size_t kPageCount = 280;  // 32 bits
+constexpr long long kPage = 4096;
+constexpr uint8_t kObjectHead[16] = {0xDE, 0x39, 0x39, 0x79, 0x51, 0x88, 0x4B, 0x6C,
+                                     0x8E, 0x63, 0xEE, 0xF8, 0xAE, 0xE0, 0xDD, 0x38};
+constexpr size_t kObjectLength = 24;  // 32 bits
+constexpr long long kObjectHeadBytes = 64;
+constexpr long long kLimit = 200000000;
+}  // namespace indd_layout

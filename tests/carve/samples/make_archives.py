@@ -12,6 +12,9 @@ usage:
   make_archives.py archives OUTDIR   RAR, disk image, StuffIt, StuffIt X
   make_archives.py text OUTDIR       RTF, UTF-16 HTML
   make_archives.py stores OUTDIR     password safe, music score, mail folders, e-book
+  make_archives.py pictures OUTDIR IN.gif   Paint Shop Pro, OneNote, InDesign, WordPerfect
+                                           graphics; IN.gif with a comment and its image
+                                           data in sub-blocks whose last is 59 bytes long
   make_archives.py fit-tail FILE     append bytes until the file ends well inside a sector
 """
 import bz2
@@ -158,6 +161,78 @@ def mobi(records=70):
     return head + table + b"\x00\x00" + b"".join(bodies)
 
 
+# --- pictures and page layouts ------------------------------------------------
+
+def psp():
+    out = b"Paint Shop Pro Image File\n\x1a" + bytes(5) + struct.pack("<HH", 5, 0)
+    for i, size in enumerate((46, 1200, 3000, 700, 150)):
+        out += b"~BK\x00" + struct.pack("<HI", i, size) + noise(size, 30 + i)
+    return out
+
+
+ONE_GUID = bytes([0xE4, 0x52, 0x5C, 0x7B, 0x8C, 0xD8, 0xA7, 0x4D, 0xAE, 0xB1, 0x53, 0x78, 0xD0, 0x29, 0x96, 0xD3])
+
+
+def onenote(length=9000):
+    data = bytearray(ONE_GUID + noise(length - 16, 40))
+    data[16:196] = noise(180, 41)
+    struct.pack_into("<Q", data, 196, length)
+    return bytes(data)
+
+
+INDD_SIGNATURE = bytes([0x06, 0x06, 0xED, 0xF5, 0xD8, 0x1D, 0x46, 0xE5, 0xBD, 0x31, 0xEF, 0xE7, 0xFE, 0x74, 0xB7,
+                        0x1D]) + b"DOCUMENT"
+INDD_OBJECT = bytes([0xDE, 0x39, 0x39, 0x79, 0x51, 0x88, 0x4B, 0x6C, 0x8E, 0x63, 0xEE, 0xF8, 0xAE, 0xE0, 0xDD, 0x38])
+
+
+def indesign(pages=3):
+    head = bytearray(noise(pages * 4096, 50))
+    head[:24] = INDD_SIGNATURE
+    struct.pack_into("<I", head, 280, pages)
+    out = bytes(head)
+    for i, size in enumerate((1000, 5000, 333, 2100)):
+        obj = bytearray(INDD_OBJECT + noise(48, 51 + i))
+        struct.pack_into("<I", obj, 24, size)
+        out += bytes(obj) + noise(size, 60 + i)
+    return out + bytes(-len(out) % 4096)
+
+
+def wpg():
+    return b"wpg\x00" + noise(7000, 70)
+
+
+def rechunk_gif(data, last=59):
+    """The same picture with a comment extension and its image data in
+    sub-blocks whose last holds `last` bytes."""
+    packed = data[10]
+    pos = 13 + (3 << ((packed & 7) + 1) if packed & 0x80 else 0)
+    out = bytearray(data[:pos])
+    out += b"\x21\xfe" + bytes([len(b"carved gif")]) + b"carved gif" + b"\x00"
+    while data[pos] != 0x3B:
+        if data[pos] == 0x21:
+            end = pos + 2
+            while data[end]:
+                end += 1 + data[end]
+            out += data[pos:end + 1]
+            pos = end + 1
+            continue
+        assert data[pos] == 0x2C
+        head = 10 + (3 << ((data[pos + 9] & 7) + 1) if data[pos + 9] & 0x80 else 0) + 1
+        out += data[pos:pos + head]
+        pos += head
+        payload = bytearray()
+        while data[pos]:
+            payload += data[pos + 1:pos + 1 + data[pos]]
+            pos += 1 + data[pos]
+        pos += 1
+        body, tail = payload[:-last], payload[-last:]
+        for i in range(0, len(body), 255):
+            piece = body[i:i + 255]
+            out += bytes([len(piece)]) + piece
+        out += bytes([len(tail)]) + tail + b"\x00"
+    return bytes(out + b"\x3b")
+
+
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
@@ -177,6 +252,12 @@ def main(argv):
         write(out, "folder.dbx", dbx_folder())
         write(out, "offline.dbx", fit(dbx_offline(), noise(64, 13)))
         write(out, "book.mobi", mobi())
+    elif cmd == "pictures":
+        write(out, "layers.psp", psp())
+        write(out, "notes.one", onenote())
+        write(out, "layout.indd", indesign())
+        write(out, "drawing.wpg", fit(wpg(), noise(64, 71), 20))
+        write(out, "subblocks.gif", rechunk_gif(open(argv[3], "rb").read()))
     elif cmd == "fit-tail":
         data = open(out, "rb").read()
         assert tail_ok(len(data)), "%s: %d bytes leave no zero tail" % (out, len(data))

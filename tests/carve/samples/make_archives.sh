@@ -77,3 +77,15 @@ while :; do
 done
 cp "$work/keys.jks" "$out/keys.jks"
 python3 "$here/make_archives.py" stores "$out"
+
+# Pictures walked by their structure: PNG and GIF from netpbm, Photoshop
+# documents raw and run-length coded from ImageMagick; Paint Shop Pro,
+# OneNote, InDesign and WordPerfect graphics by make_archives.py.
+im=$(command -v convert-im6.q16 || command -v convert) || { echo "missing convert (imagemagick)" >&2; exit 77; }
+pnmtopng "$work/icon128.ppm" >"$out/picture.png" 2>/dev/null
+pnmtopng -interlace "$work/thumb.ppm" >"$out/interlaced.png" 2>/dev/null
+pnmquant 200 "$work/landscape.ppm" 2>/dev/null | ppmtogif >"$out/palette.gif" 2>/dev/null
+pnmquant 16 "$work/thumb.ppm" 2>/dev/null | ppmtogif >"$work/small.gif" 2>/dev/null
+"$im" "$work/icon32.ppm" -compress none "$out/raw.psd"
+"$im" "$work/thumb.ppm" -compress RLE "$out/runs.psd"
+python3 "$here/make_archives.py" pictures "$out" "$work/small.gif"

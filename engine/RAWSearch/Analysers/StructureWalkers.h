@@ -1,0 +1,238 @@
+// Formats sized by walking their own structure while the search streams
+// their sectors past: PNG chunks, OneNote sections, Jet and ACE database
+// pages, GIF blocks, Paint Shop Pro blocks, Photoshop sections, InDesign
+// objects; and WordPerfect graphics, ended by the zero fill after them. The
+// walkers that can give up hand their candidate to the whole-file analyser
+// of their format, which reads the same structure from the device.
+#pragma once
+
+#include "RawFileInfo.h"
+#include "StreamWalk.h"
+#include "WholeFileAnalysers.h"
+
+class FilePNGAnalyser : public IRawFileAnalyser {
+public:
+    FilePNGAnalyser() : IRawFileAnalyser(RAW_PNG) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+class FileONEAnalyser : public IRawFileAnalyser {
+public:
+    FileONEAnalyser() : IRawFileAnalyser(RAW_ONE) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+class FilePSPAnalyser : public IRawFileAnalyser {
+public:
+    FilePSPAnalyser() : IRawFileAnalyser(RAW_PSP) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+class FilePSDAnalyser : public IRawFileAnalyser {
+public:
+    FilePSDAnalyser() : IRawFileAnalyser(RAW_PSD) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+namespace RawSpeed {
+
+class PNGAnalyser : public IRawFileAnalyser {
+public:
+    class PNGRawFileInfo : public CRawFileInfo {
+    public:
+        explicit PNGRawFileInfo(PNGAnalyser* owner) : m_owner(owner) { m_type = RAW_PNG; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        PNGAnalyser* m_owner;
+        long long m_next = -1;  // the next chunk
+    };
+
+    PNGAnalyser() : IRawFileAnalyser(RAW_PNG) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new PNGRawFileInfo(this); }
+    FilePNGAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FilePNGAnalyser m_whole;
+};
+
+class OneAnalyser : public IRawFileAnalyser {
+public:
+    class ONERawFileInfo : public CRawFileInfo {
+    public:
+        explicit ONERawFileInfo(OneAnalyser* owner) : m_owner(owner) { m_type = RAW_ONE; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        OneAnalyser* m_owner;
+        long long m_next = -1;  // the next fragment
+    };
+
+    OneAnalyser() : IRawFileAnalyser(RAW_ONE) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new ONERawFileInfo(this); }
+    FileONEAnalyser& WholeFile() { return m_whole; }
+    // The length a fragment header gives: at 196, or at 100 when that is 0.
+    static unsigned long long FragmentLength(const uint8_t* fragment);
+
+private:
+    FileONEAnalyser m_whole;
+};
+
+class CMDBAnalyser : public IRawFileAnalyser {
+public:
+    class CMDBRawFileInfo : public CRawFileInfo {
+    public:
+        explicit CMDBRawFileInfo(CMDBAnalyser* owner) : m_owner(owner) { m_type = RAW_MDB; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        int Finish(long long size, long long sectorNumber);
+
+        CMDBAnalyser* m_owner;
+        bool m_pageCheck = true;
+        int m_emptyPages = 0;
+    };
+
+    CMDBAnalyser() : IRawFileAnalyser(RAW_MDB) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new CMDBRawFileInfo(this); }
+    FileMDBAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FileMDBAnalyser m_whole;
+};
+
+class PSPAnalyser : public IRawFileAnalyser {
+public:
+    class PSPRawFileInfo : public CRawFileInfo {
+    public:
+        explicit PSPRawFileInfo(PSPAnalyser* owner) : m_owner(owner) { m_type = RAW_PSP; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        PSPAnalyser* m_owner;
+        long long m_next = 36;  // the next block
+    };
+
+    PSPAnalyser() : IRawFileAnalyser(RAW_PSP) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new PSPRawFileInfo(this); }
+    FilePSPAnalyser& WholeFile() { return m_whole; }
+
+private:
+    FilePSPAnalyser m_whole;
+};
+
+class PSDAnalyser : public IRawFileAnalyser {
+public:
+    class PSDRawFileInfo : public CRawFileInfo {
+    public:
+        explicit PSDRawFileInfo(PSDAnalyser* owner) : m_owner(owner) { m_type = RAW_PSD; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        PSDAnalyser* m_owner;
+        int m_section = 0;      // 0 colour modes, 1 resources, 2 layers, 3 image data
+        long long m_walk = 26;  // the next length word
+        long long m_end = -1;   // the end, once the image data gives it
+        bool m_guess = false;   // no end from the data: the zero fill decides
+        uint16_t m_channels = 0;
+        uint32_t m_height = 0;
+        uint32_t m_width = 0;
+        uint16_t m_depth = 0;
+    };
+
+    PSDAnalyser() : IRawFileAnalyser(RAW_PSD) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new PSDRawFileInfo(this); }
+    FilePSDAnalyser& WholeFile() { return m_whole; }
+    // Bytes of raw image data: one row per line of each channel, each row
+    // in whole bytes. 0 when the product does not fit.
+    static unsigned long long RawImageBytes(uint32_t height, uint16_t channels, uint32_t width,
+                                            uint16_t depth);
+
+private:
+    FilePSDAnalyser m_whole;
+};
+
+class WpgAnalyser : public IRawFileAnalyser {
+public:
+    // Candidates are typed WPG; the analyser itself carries the PNG id.
+    WpgAnalyser() : IRawFileAnalyser(RAW_PNG) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+};
+
+class InddAnalyser : public IRawFileAnalyser {
+public:
+    class InddRawFileInfo : public CRawFileInfo {
+    public:
+        InddRawFileInfo() { m_type = RAW_INDD; }
+        bool WhetherImplementGuess() override { return true; }
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        long long m_next = -1;  // the next object
+    };
+
+    InddAnalyser() : IRawFileAnalyser(RAW_INDD) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new InddRawFileInfo(); }
+};
+
+}  // namespace RawSpeed
+
+namespace BruteForce {
+
+class CGifAnalyser : public IRawFileAnalyser {
+public:
+    CGifAnalyser() : IRawFileAnalyser(RAW_GIF) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+};
+
+// Walks the blocks of a GIF: extensions and images, each followed by data
+// sub-blocks, to the trailer.
+class CGifFileInfo : public CRawFileInfo {
+public:
+    CGifFileInfo() { m_type = RAW_GIF; }
+    bool WhetherImplementGuess() override { return true; }
+    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                    SearchContext& context) override;
+
+private:
+    enum class Expect { Block, SubBlocks };
+    long long m_position = -1;
+    Expect m_expect = Expect::Block;
+};
+
+}  // namespace BruteForce
