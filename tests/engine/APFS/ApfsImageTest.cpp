@@ -132,24 +132,33 @@ TEST_F(ApfsImageTest, DeepScanShowsEveryManifestFileWithItsRunsAndRecoversItsByt
 
 TEST_F(ApfsImageTest, WholeDiskDeepScanThroughTheControllersRecoversTheGptContainer) {
 #ifdef VELMORA_SCAN_DRIVER
-    const std::string out = m_tmp / "driver";
-    std::filesystem::create_directories(out);
-    std::string log;
-    ASSERT_TRUE(RunProgram({VELMORA_SCAN_DRIVER, "--deep", "--only", "37", "--rounds", "1",
-                            "--recover", out, Path("apfs-gpt.img")},
-                           &log))
-        << log;
-    EXPECT_NE(log.find("recovered 8 files and 1 empty ones, 0 failed"), std::string::npos) << log;
-    // The numbered folder of the APFS tree holds the folder named after the device.
-    std::string volume;
-    for (const auto& top : std::filesystem::directory_iterator(out))
-        for (const auto& inner : std::filesystem::directory_iterator(top.path()))
-            volume = inner.path();
-    ASSERT_FALSE(volume.empty()) << log;
-    std::string report;
-    EXPECT_TRUE(
-        RunProgram({"python3", Script(), "recovered", Path("apfs-gpt.json"), volume}, &report))
-        << report;
+    // The APFS searcher alone, and every searcher together: the others'
+    // claims on the surface must not hide the container.
+    const std::vector<std::vector<std::string>> searchers = {{"--only", "37"}, {}};
+    for (const auto& only : searchers) {
+        SCOPED_TRACE(only.empty() ? "every searcher" : "APFS alone");
+        const std::string out = m_tmp / (only.empty() ? "driver-all" : "driver-apfs");
+        std::filesystem::create_directories(out);
+        std::vector<std::string> args = {VELMORA_SCAN_DRIVER, "--deep"};
+        args.insert(args.end(), only.begin(), only.end());
+        args.insert(args.end(), {"--rounds", "1", "--recover", out, Path("apfs-gpt.img")});
+        std::string log;
+        ASSERT_TRUE(RunProgram(args, &log)) << log;
+        EXPECT_NE(log.find("recovered 8 files and 1 empty ones, 0 failed"), std::string::npos)
+            << log;
+        // The numbered folder of the APFS tree holds the folder named after
+        // the device.
+        std::string volume;
+        for (const auto& top : std::filesystem::directory_iterator(out))
+            if (top.path().filename().string().rfind("APFS_", 0) == 0)
+                for (const auto& inner : std::filesystem::directory_iterator(top.path()))
+                    volume = inner.path();
+        ASSERT_FALSE(volume.empty()) << log;
+        std::string report;
+        EXPECT_TRUE(
+            RunProgram({"python3", Script(), "recovered", Path("apfs-gpt.json"), volume}, &report))
+            << report;
+    }
 #else
     GTEST_SKIP() << "built without the scan driver";
 #endif
