@@ -7,21 +7,30 @@
 
 #include "APFSDeepScan.h"
 #include "APFSFactories.h"
+#include "SearchedPartitionInfo.h"
 #include "support/MemoryStorageDevice.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 4096 || size > (1u << 20))
         return 0;
-    velmora::test::MemoryStorageDevice device(std::vector<uint8_t>(data, data + size), 512);
-    apfs::APFSDeepScan scan;
-    scan.SetDevice(&device);
-    scan.AnalyzeBlock(0, device.GetTotalSectors());
-    scan.EndSearch(1);
-    if (IVolumeAnalyze* analyze = CreateAPFSVolumeAnalyze(&device, 0)) {
-        char label[40] = {};
-        analyze->GetLabel(label, sizeof label);
-        delete analyze;
+    // The same bytes as a disk of 512-byte and of 4096-byte sectors.
+    for (int sectorSize : {512, 4096}) {
+        velmora::test::MemoryStorageDevice device(std::vector<uint8_t>(data, data + size),
+                                                  sectorSize);
+        apfs::APFSDeepScan scan;
+        scan.SetDevice(&device);
+        scan.AnalyzeBlock(0, device.GetTotalSectors());
+        scan.EndSearch(1);
+        CSearchedPartitionInfo* records[4] = {};
+        const int n = scan.GetSearchedPartitionInfo(records, 4);
+        for (int i = 0; i < n; ++i)
+            delete records[i];
+        if (IVolumeAnalyze* analyze = CreateAPFSVolumeAnalyze(&device, 0)) {
+            char label[40] = {};
+            analyze->GetLabel(label, sizeof label);
+            delete analyze;
+        }
+        apfs::ListContainerVolumes(&device, 0);
     }
-    apfs::ListContainerVolumes(&device, 0);
     return 0;
 }
