@@ -30,7 +30,8 @@ PACKAGES=(
   # TIFF and camera-raw samples
   imagemagick libtiff-tools
   # archive samples and the readers that check carved archives
-  bzip2 libarchive-tools lhasa unar sqlite3 imagemagick
+  bzip2 libarchive-tools lhasa unar sqlite3 jlha-utils openjdk-17-jre-headless fonttools ffmpeg
+  fonts-dejavu-core
 )
 
 export DEBIAN_FRONTEND=noninteractive

@@ -211,3 +211,75 @@ constexpr size_t kObjectLength = 24;  // 32 bits
 constexpr long long kObjectHeadBytes = 64;
 constexpr long long kLimit = 200000000;
 }  // namespace indd_layout
+
+namespace swf_layout {  // Flash movies
+constexpr size_t kVersion = 3;
+constexpr size_t kLength = 4;  // 32 bits: the whole (uncompressed) movie
+constexpr uint8_t kLastVersion = 32;
+constexpr uint8_t kFirstCompressedVersion = 6;
+constexpr long long kCompressedExtra = 8;
+}  // namespace swf_layout
+
+namespace ttf_layout {  // TrueType fonts, big-endian
+constexpr size_t kTableCountBE = 4;
+constexpr size_t kDirectory = 12;
+constexpr size_t kRecordBytes = 16;  // tag, checksum, offset, length
+constexpr size_t kRecordLengthBE = 12;
+constexpr uint16_t kMostTables = 31;
+}  // namespace ttf_layout
+
+namespace wmf_layout {  // Windows metafiles
+constexpr uint32_t kPlainHead = 0x00090001;
+constexpr size_t kPlainSizeWords = 6;  // 32 bits, in 16-bit words
+constexpr size_t kPlainZero = 16;      // 16 bits
+constexpr uint8_t kPlaceableKey[6] = {0xD7, 0xCD, 0xC6, 0x9A, 0x00, 0x00};
+constexpr size_t kPlaceableHandle = 4;     // 16 bits, 0
+constexpr size_t kPlaceableReserved = 16;  // 32 bits, 0
+constexpr size_t kPlaceableChecksum = 20;  // 16 bits: XOR of the ten words before
+constexpr size_t kPlaceableBytes = 22;
+constexpr size_t kPlaceableSizeWords = 28;  // the metafile header's size, 32 bits
+constexpr size_t kPlaceableZero = 38;       // 16 bits
+}  // namespace wmf_layout
+
+namespace wpd_layout {          // WordPerfect 6 and later
+constexpr size_t kProduct = 8;  // product, file type, major and minor version
+constexpr size_t kIndex = 14;   // four bytes compared
+constexpr size_t kFileSize = 20;
+}  // namespace wpd_layout
+
+namespace pst_layout {  // Outlook personal folders
+constexpr size_t kFormat = 10;
+constexpr uint8_t kUnicode = 0x17;
+constexpr uint8_t kAnsi = 0x0E;
+constexpr size_t kUnicodeEnd = 184;  // 32 bits read
+constexpr size_t kAnsiEnd = 168;
+constexpr long long kOtherSize = 0x100000;
+}  // namespace pst_layout
+
+namespace itl_layout {  // media-library files
+constexpr size_t kLengthBE = 8;
+}  // namespace itl_layout
+
+namespace mbox_layout {
+constexpr long long kPiece = 512;  // looked at in pieces of 512 bytes
+constexpr long long kLimit = 0xD000000;
+}  // namespace mbox_layout
+
+namespace sqlite_layout {  // SQLite 3 databases, big-endian
+constexpr size_t kPageSizeBE = 16;
+constexpr size_t kEncodingRead = 56;  // read as 32 bits in the machine's order
+constexpr uint32_t kMostEncoding = 0x3FFFFFF;
+constexpr size_t kPagesBE = 28;
+constexpr size_t kFreePagesBE = 36;
+constexpr size_t kCellContentBE = 105;  // the first page's cell content area
+constexpr size_t kFirstCellBE = 108;    // its first cell
+constexpr size_t kCellCountBE = 3;      // in a page
+constexpr size_t kCellPointers = 8;
+constexpr size_t kNextPageLow = 3;  // free-list and overflow pages: the next page's low byte
+constexpr size_t kMarkerText = 10;  // from a cell: the start of its values
+constexpr size_t kMarkerBytes = 34;
+constexpr size_t kSketchBytes = 200;
+constexpr long long kLimit = 200000000;
+constexpr int kZeroRun = 5;
+constexpr int kLongestName = 50;
+}  // namespace sqlite_layout

@@ -15,6 +15,8 @@ usage:
   make_archives.py pictures OUTDIR IN.gif   Paint Shop Pro, OneNote, InDesign, WordPerfect
                                            graphics; IN.gif with a comment and its image
                                            data in sub-blocks whose last is 59 bytes long
+  make_archives.py documents OUTDIR   Windows metafiles, WordPerfect, Outlook folder,
+                                      media library, mailbox (Python's mailbox)
   make_archives.py fit-tail FILE     append bytes until the file ends well inside a sector
 """
 import bz2
@@ -233,6 +235,74 @@ def rechunk_gif(data, last=59):
     return bytes(out + b"\x3b")
 
 
+# --- documents and stores read from their header -------------------------------
+
+def wmf_records():
+    recs = b""
+    for i in range(120):  # META_SETPIXEL: size 7 words, colour, y, x
+        recs += struct.pack("<IHIHH", 7, 0x041F, 0x00FF0000 + i, i % 48, i % 64)
+    return recs + struct.pack("<IH", 3, 0)  # META_EOF
+
+
+def wmf_plain():
+    recs = wmf_records()
+    size = (18 + len(recs)) // 2
+    return struct.pack("<HHHIHIH", 1, 9, 0x0300, size, 0, 7, 0) + recs
+
+
+def wmf_placeable():
+    head = struct.pack("<IHhhhhHI", 0x9AC6CDD7, 0, 0, 0, 64, 48, 1440, 0)
+    check = 0
+    for i in range(0, 20, 2):
+        check ^= struct.unpack("<H", head[i:i + 2])[0]
+    return head + struct.pack("<H", check) + wmf_plain()
+
+
+def wordperfect(product, index, size):
+    data = bytearray(noise(size, 80 + product[1]))
+    data[0:4] = b"\xffWPC"
+    struct.pack_into("<I", data, 4, 0x200)
+    data[8:12] = bytes(product)
+    data[12:14] = b"\x00\x00"
+    data[14:18] = bytes(index)
+    struct.pack_into("<I", data, 20, size)
+    return bytes(data)
+
+
+def pst(size=20480):
+    data = bytearray(noise(size, 90))
+    data[0:4] = b"!BDN"
+    data[8:10] = b"SM"
+    data[10] = 0x17
+    data[11] = 0x00
+    struct.pack_into("<Q", data, 184, size)
+    return bytes(data)
+
+
+def itl(size=9000):
+    data = bytearray(noise(size, 91))
+    data[0:4] = b"hdfm"
+    struct.pack_into(">II", data, 4, 144, size)
+    return bytes(data)
+
+
+def mbox(path):
+    import email.message
+    import mailbox
+    box = mailbox.mbox(path, create=True)
+    for i in range(6):
+        m = email.message.Message()
+        m["From"] = "Sender %d <sender%d@example.org>" % (i, i)
+        m["To"] = "carve@example.org"
+        m["Subject"] = "Carved message %d" % i
+        m["Date"] = "Mon, 1 Jan 2018 10:%02d:00 +0000" % i
+        body = "".join("line %d of message %d\n" % (k, i) for k in range(40 + 7 * i))
+        m.set_payload(body + ("--\n" if i == 5 else ""))
+        box.add(mailbox.mboxMessage(m))
+    box.flush()
+    box.close()
+
+
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
@@ -258,6 +328,17 @@ def main(argv):
         write(out, "layout.indd", indesign())
         write(out, "drawing.wpg", fit(wpg(), noise(64, 71), 20))
         write(out, "subblocks.gif", rechunk_gif(open(argv[3], "rb").read()))
+    elif cmd == "documents":
+        write(out, "plain.wmf", wmf_plain())
+        write(out, "placeable.wmf", wmf_placeable())
+        write(out, "letter.wpd", wordperfect([0x01, 0x0A, 0x02, 0x01], [0x00, 0x02, 0x05, 0x00], 6000))
+        write(out, "graphic.wpg", wordperfect([0x01, 0x16, 0x02, 0x00], [0x00, 0x00, 0x03, 0x00], 3000))
+        write(out, "folders.pst", pst())
+        write(out, "library.itl", itl())
+        path = os.path.join(out, "mail.mbox")
+        if os.path.exists(path):
+            os.remove(path)
+        mbox(path)
     elif cmd == "fit-tail":
         data = open(out, "rb").read()
         assert tail_ok(len(data)), "%s: %d bytes leave no zero tail" % (out, len(data))

@@ -89,3 +89,57 @@ pnmquant 16 "$work/thumb.ppm" 2>/dev/null | ppmtogif >"$work/small.gif" 2>/dev/n
 "$im" "$work/icon32.ppm" -compress none "$out/raw.psd"
 "$im" "$work/thumb.ppm" -compress RLE "$out/runs.psd"
 python3 "$here/make_archives.py" pictures "$out" "$work/small.gif"
+
+# Documents read from their header: a TrueType subset (fonttools), a Flash
+# movie (ffmpeg); metafiles, WordPerfect, Outlook, media library and a
+# mailbox by make_archives.py.
+for tool in pyftsubset ffmpeg sqlite3; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 77; }
+done
+pyftsubset /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf --text="Velmora carve 0123456789" \
+  --output-file="$out/subset.ttf" 2>/dev/null
+ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=5 -t 1 -fflags +bitexact -flags +bitexact \
+  -f swf "$out/clip.swf"
+python3 "$here/make_archives.py" documents "$out"
+
+# SQLite databases of four kinds (sqlite3): events; an address book's
+# table of short names; a music-score library in UTF-16 whose first table
+# is "active"; a sketch document with payload and metadata tables.
+rm -f "$work"/*.db
+sqlite3 "$work/events.db" <<'SQL'
+PRAGMA page_size=4096;
+CREATE TABLE event(id INTEGER PRIMARY KEY, name TEXT, at INTEGER);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<400)
+INSERT INTO event(name, at) SELECT 'event number ' || i, 1500000000 + i FROM n;
+CREATE TABLE note(body TEXT);
+INSERT INTO note VALUES('carved database');
+SQL
+sqlite3 "$work/contacts.abcddb" <<'SQL'
+PRAGMA page_size=4096;
+CREATE TABLE entity(name TEXT);
+INSERT INTO entity VALUES('ABCDRecord'),('ABCDPhoneNumber'),('ABCDEmailAddress'),('ABCDPostalAddress'),
+  ('ABCDNote'),('ABCDGroup'),('ABCDContactIndex'),('ABCDDeletedRecordLog'),('ABCDDistributionList'),
+  ('ABCDInstantMessage'),('ABCDLikeness'),('ABCDMembership'),('ABCDNotesSync'),('ABCDRelatedName'),
+  ('ABCDSocialProfile'),('ABCDUrlAddress'),('ABCDCustomProperty'),('ABCDDate'),('ABCDDateComponents'),
+  ('ABCDContactDate'),('ABCDAccount'),('ABCDSource'),('ABCDAlert'),('ABCDRemoteLocation'),
+  ('ABCDSharedPhotoDisplay'),('ABCDCalendarURI'),('ABCDTag'),('ABCDLabel');
+CREATE TABLE detail(id INTEGER PRIMARY KEY, value TEXT);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<300)
+INSERT INTO detail(value) SELECT 'contact detail ' || i FROM n;
+SQL
+sqlite3 "$work/scores.muse" <<'SQL'
+PRAGMA encoding='UTF-16le';
+PRAGMA page_size=4096;
+CREATE TABLE active(id INTEGER PRIMARY KEY, title TEXT, composer TEXT, year INTEGER, pages INTEGER, notes TEXT, tempo TEXT);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<200)
+INSERT INTO active(title, composer, year) SELECT 'score ' || i, 'composer ' || (i % 9), 1900 + i FROM n;
+SQL
+sqlite3 "$work/drawing.sketch" <<'SQL'
+PRAGMA page_size=4096;
+CREATE TABLE metadata(key TEXT, value BLOB);
+CREATE TABLE payload(id INTEGER PRIMARY KEY, data BLOB);
+INSERT INTO metadata VALUES('app', 'carve'), ('version', '88');
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<100)
+INSERT INTO payload(data) SELECT zeroblob(100) || 'layer ' || i FROM n;
+SQL
+cp "$work/events.db" "$work/contacts.abcddb" "$work/scores.muse" "$work/drawing.sketch" "$out/"
