@@ -31,7 +31,7 @@ PACKAGES=(
   imagemagick libtiff-tools
   # archive samples and the readers that check carved archives
   bzip2 libarchive-tools lhasa unar sqlite3 jlha-utils openjdk-17-jre-headless fonttools ffmpeg
-  fonts-dejavu-core
+  fonts-dejavu-core assimp-utils
 )
 
 export DEBIAN_FRONTEND=noninteractive

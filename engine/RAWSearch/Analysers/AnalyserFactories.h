@@ -49,3 +49,4 @@ IRawFileAnalyser* NewFilePSTAnalyser();
 IRawFileAnalyser* NewFileITLAnalyser();
 IRawFileAnalyser* NewFileMboxAnalyser();
 IRawFileAnalyser* NewCFCPEvtAnalyser();
+IRawFileAnalyser* NewNew3DSAnalyser();

@@ -283,3 +283,15 @@ constexpr long long kLimit = 200000000;
 constexpr int kZeroRun = 5;
 constexpr int kLongestName = 50;
 }  // namespace sqlite_layout
+
+namespace threeds_layout {          // 3D Studio meshes: chunks of id (16 bits) and length (32 bits)
+constexpr uint16_t kMain = 0x4D4D;  // "MM": the whole file
+constexpr size_t kMainLength = 2;   // 32 bits
+constexpr size_t kEditor = 16;      // 0x3D3D after the version chunk
+constexpr uint16_t kEditorId = 0x3D3D;
+constexpr size_t kCartridge = 256;       // "NCSD": a cartridge image instead
+constexpr size_t kCartridgeUnits = 260;  // 32 bits, in units of 512 bytes
+constexpr long long kLimit = 200000000;
+constexpr long long kCartridgeLimit = 1000000000;
+constexpr long long kSmallest = 16;
+}  // namespace threeds_layout

@@ -17,6 +17,8 @@ usage:
                                            data in sub-blocks whose last is 59 bytes long
   make_archives.py documents OUTDIR   Windows metafiles, WordPerfect, Outlook folder,
                                       media library, mailbox (Python's mailbox)
+  make_archives.py mesh OUT.3ds IN.3ds IN.obj   IN.3ds (assimp) with the version chunk 3ds Max
+                                      writes first; IN.obj a sphere to export
   make_archives.py fit-tail FILE     append bytes until the file ends well inside a sector
 """
 import bz2
@@ -303,6 +305,29 @@ def mbox(path):
     box.close()
 
 
+def sphere_obj(path, n=64):
+    import math
+    lines = []
+    for i in range(n):
+        for j in range(n):
+            a, b = 2 * math.pi * i / n, math.pi * j / (n - 1)
+            lines.append("v %f %f %f\n" % (math.cos(a) * math.sin(b), math.sin(a) * math.sin(b), math.cos(b)))
+    for i in range(n - 1):
+        for j in range(n - 1):
+            p = i * n + j
+            lines.append("f %d %d %d\n" % (p + 1, p + 2, p + n + 2))
+            lines.append("f %d %d %d\n" % (p + 1, p + n + 2, p + n + 1))
+    open(path, "w").write("".join(lines))
+
+
+def versioned_3ds(data):
+    """The main chunk gets the version chunk first, as 3ds Max writes it."""
+    assert data[:2] == b"MM"
+    version = struct.pack("<HII", 0x0002, 10, 3)
+    body = version + data[6:]
+    return struct.pack("<HI", 0x4D4D, 6 + len(body)) + body
+
+
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
@@ -339,6 +364,10 @@ def main(argv):
         if os.path.exists(path):
             os.remove(path)
         mbox(path)
+    elif cmd == "sphere":
+        sphere_obj(out)
+    elif cmd == "mesh":
+        write(os.path.dirname(out) or ".", os.path.basename(out), versioned_3ds(open(argv[3], "rb").read()))
     elif cmd == "fit-tail":
         data = open(out, "rb").read()
         assert tail_ok(len(data)), "%s: %d bytes leave no zero tail" % (out, len(data))

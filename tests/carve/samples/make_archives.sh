@@ -143,3 +143,9 @@ WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<100)
 INSERT INTO payload(data) SELECT zeroblob(100) || 'layer ' || i FROM n;
 SQL
 cp "$work/events.db" "$work/contacts.abcddb" "$work/scores.muse" "$work/drawing.sketch" "$out/"
+
+# A 3D Studio mesh exported by assimp, given the version chunk first.
+command -v assimp >/dev/null || { echo "missing assimp (scripts/install-deps.sh)" >&2; exit 77; }
+python3 "$here/make_archives.py" sphere "$work/ball.obj"
+assimp export "$work/ball.obj" "$work/ball.3ds" >/dev/null
+python3 "$here/make_archives.py" mesh "$out/ball.3ds" "$work/ball.3ds"

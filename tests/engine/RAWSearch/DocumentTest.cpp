@@ -10,6 +10,7 @@
 
 #include "Analysers/DocumentAnalysers.h"
 #include "Analysers/SQLiteAnalyser.h"
+#include "Analysers/ThreeDSAnalysers.h"
 #include "CarveDriver.h"
 
 namespace {
@@ -251,6 +252,44 @@ TEST(Sqlite, KindsByTheirTables) {
     EXPECT_FALSE(BruteForce::CFCPEvtAnalyser::AnalyseABCDDBFileType(page.data(), 4096, 26));
     EXPECT_FALSE(BruteForce::CFCPEvtAnalyser::AnalyseABCDDBFileType(page.data(), 4096, 2100))
         << "more pointers than the page holds";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// 3D Studio
+
+namespace {
+
+TEST(Mesh, MainChunkLengthAndCartridgeImages) {
+    RawSpeed::New3DSAnalyser mesh;
+    File3DSAnalyser whole;
+    const std::vector<uint8_t> ball = Sample("ball.3ds");
+    ASSERT_GT(ball.size(), 0x10000u) << "longer than a 16-bit length can say";
+    for (int sectorSize : {512, 4096}) {
+        const Streamed s = StreamFile(mesh, ball, sectorSize, 8, 0x77);
+        EXPECT_EQ(s.size, static_cast<long long>(ball.size())) << sectorSize;
+        EXPECT_EQ(s.name, "3-" + std::to_string(3 + (ball.size() - 1) / sectorSize) + "_");
+    }
+    EXPECT_EQ(WholeFileSize(whole, ball, 0x77), static_cast<long long>(ball.size()));
+    // A length that cannot be: not sized by either road.
+    std::vector<uint8_t> broken = ball;
+    Put32(broken, 2, 7);
+    EXPECT_EQ(StreamFile(mesh, broken, 512, 8, 0x77).size, 0);
+    EXPECT_EQ(WholeFileSize(whole, broken, 0x77), -1);
+    // Cartridge images count 512-byte units, at most 10^9 bytes.
+    std::vector<uint8_t> cartridge(512, 0x11);
+    PutBytes(cartridge, 0, "MM");
+    PutBytes(cartridge, 256, "NCSD");
+    Put32(cartridge, 260, 3000000);
+    CRawFileInfo info;
+    EXPECT_EQ(mesh.AnalyseBuffer(cartridge.data(), info), 1);
+    EXPECT_EQ(whole.AnalyseBuffer(cartridge.data(), info), 0);
+    EXPECT_EQ(RawSpeed::New3DSAnalyser::DeclaredLength(cartridge.data()), 1000000000);
+    Put32(cartridge, 260, 20);
+    EXPECT_EQ(RawSpeed::New3DSAnalyser::DeclaredLength(cartridge.data()), 20 * 512);
+    Put32(cartridge, 260, 1000000001);
+    EXPECT_EQ(RawSpeed::New3DSAnalyser::DeclaredLength(cartridge.data()), 200000000);
 }
 
 }  // namespace

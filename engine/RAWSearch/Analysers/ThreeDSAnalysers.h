@@ -1,0 +1,45 @@
+// 3D Studio meshes and cartridge images that begin with the mesh's "MM":
+// the streaming analyser reads the main chunk's length (or the cartridge's
+// size); its whole-file partner reads the same from the device.
+#pragma once
+
+#include "RawFileInfo.h"
+
+class File3DSAnalyser : public IRawFileAnalyser {
+public:
+    File3DSAnalyser() : IRawFileAnalyser(RAW_3DS) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+namespace RawSpeed {
+
+class New3DSAnalyser : public IRawFileAnalyser {
+public:
+    class New3DSRawFileInfo : public CRawFileInfo {
+    public:
+        explicit New3DSRawFileInfo(New3DSAnalyser* owner) : m_owner(owner) { m_type = RAW_3DS; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char*, long long) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        New3DSAnalyser* m_owner;
+        long long m_end = -1;  // where the file ends, once read
+    };
+
+    New3DSAnalyser() : IRawFileAnalyser(RAW_3DS) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new New3DSRawFileInfo(this); }
+    File3DSAnalyser& WholeFile() { return m_whole; }
+    // The length the first sector gives: the main chunk's, or the cartridge
+    // image's; 0 when it gives none that can be.
+    static long long DeclaredLength(const unsigned char* sector);
+
+private:
+    File3DSAnalyser m_whole;
+};
+
+}  // namespace RawSpeed
