@@ -50,3 +50,4 @@ IRawFileAnalyser* NewFileITLAnalyser();
 IRawFileAnalyser* NewFileMboxAnalyser();
 IRawFileAnalyser* NewCFCPEvtAnalyser();
 IRawFileAnalyser* NewNew3DSAnalyser();
+IRawFileAnalyser* NewFilePKGAnalyser();

@@ -91,8 +91,8 @@ constexpr AnalyserRow kRows[] = {
     {M, RawKey4(0x00, 0x4D, 0x52, 0x4D), "FileMRWAnalyser", nullptr},
     {M, RawKey4("SQLi"), "BruteForce::CFCPEvtAnalyser", &NewCFCPEvtAnalyser},
     {M, RawKey4("hdfm"), "FileITLAnalyser", &NewFileITLAnalyser},
-    {M, RawKey4("xar!"), "FilePKGAnalyser", nullptr},
-    {M, RawKey4(0x7F, 0x50, 0x4B, 0x47), "FilePKGAnalyser", nullptr},
+    {M, RawKey4("xar!"), "FilePKGAnalyser", &NewFilePKGAnalyser},
+    {M, RawKey4(0x7F, 0x50, 0x4B, 0x47), "FilePKGAnalyser", &NewFilePKGAnalyser},
     {M, RawKey4("icns"), "FileICNSAnalyser", &NewFileICNSAnalyser},
     {M, RawKey4("From"), "FileMboxAnalyser", &NewFileMboxAnalyser},
 

@@ -22,6 +22,7 @@ usage:
   make_archives.py fit-tail FILE     append bytes until the file ends well inside a sector
 """
 import bz2
+import hashlib
 import os
 import random
 import struct
@@ -105,6 +106,58 @@ def sitx(payload):
 
 
 # --- text -------------------------------------------------------------------
+
+def flat_pkg(payload):
+    """The flat installer package form: 7F "PKG", version 1 at 6, the whole
+    length at 24 (64-bit big-endian)."""
+    head = bytearray(32)
+    head[0:4] = b"\x7fPKG"
+    struct.pack_into(">H", head, 4, 32)
+    struct.pack_into(">H", head, 6, 1)
+    data = bytes(head) + payload
+    struct.pack_into(">Q", head, 24, len(data))
+    return bytes(head) + payload
+
+
+def xar(files):
+    """A xar archive as installer packages are: the 28-byte header, the
+    zlib-compressed table of contents, the heap (the table's SHA-1 first,
+    then each member gzip-compressed). Folders are listed after the files,
+    so the entry with the highest id holds no data."""
+    entries = []
+    heap = bytearray(20)
+    folders = {}
+    ids = [0]
+
+    def next_id():
+        ids[0] += 1
+        return ids[0]
+    stamp = "2017-07-14T02:40:00Z"
+    file_xml = []
+    for name, data in files:
+        packed = zlib.compress(data, 9)
+        offset = len(heap)
+        heap += packed
+        folder, base = name.rsplit("/", 1)
+        file_xml.append((folder, '<file id="%d"><name>%s</name><type>file</type><mode>0644</mode>'
+                         '<mtime>%s</mtime><data><length>%d</length><offset>%d</offset><size>%d</size>'
+                         '<encoding style="application/x-gzip"/>'
+                         '<archived-checksum style="sha1">%s</archived-checksum>'
+                         '<extracted-checksum style="sha1">%s</extracted-checksum></data></file>'
+                         % (next_id(), base, stamp, len(packed), offset, len(data),
+                            hashlib.sha1(packed).hexdigest(), hashlib.sha1(data).hexdigest())))
+    for folder, _ in file_xml:
+        folders.setdefault(folder, next_id())
+    body = "".join('<file id="%d"><name>%s</name><type>directory</type><mode>0755</mode><mtime>%s</mtime>%s</file>'
+                   % (fid, folder, stamp, "".join(x for f, x in file_xml if f == folder))
+                   for folder, fid in folders.items())
+    toc = ('<?xml version="1.0" encoding="UTF-8"?>\n<xar><toc><creation-time>2017-07-14T02:40:00</creation-time>'
+           '<checksum style="sha1"><offset>0</offset><size>20</size></checksum>%s</toc></xar>\n' % body).encode()
+    packed_toc = zlib.compress(toc, 9)
+    heap[0:20] = hashlib.sha1(packed_toc).digest()
+    head = b"xar!" + struct.pack(">HHQQI", 28, 1, len(packed_toc), len(toc), 1)
+    return head + packed_toc + bytes(heap)
+
 
 def rtf():
     lines = [r"{\rtf1\ansi\deff0{\fonttbl{\f0\froman Times;}{\f1\fmodern Courier;}}",
@@ -338,6 +391,9 @@ def main(argv):
         write(out, "image.dmg", dmg(text * 4))
         write(out, "classic.sit", sit_classic(noise(7000, 9)))
         write(out, "archive.sitx", sitx(noise(6500, 10)))
+        write(out, "flat.pkg", flat_pkg(noise(9000, 14)))
+        write(out, "package.xar", xar([("Payload/data.txt", b"".join(b"payload line %d\n" % i for i in range(3000))),
+                                       ("Resources/Welcome.txt", b"carved installer package\n")]))
     elif cmd == "text":
         write(out, "letter.rtf", rtf())
         write(out, "wide.html", fit(wide_html(), b"\n\x00", 16, 2))

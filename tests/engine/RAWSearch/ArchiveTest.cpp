@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Analysers/ArchiveAnalysers.h"
+#include "Analysers/PackageAnalyser.h"
 #include "Analysers/ZeroTailAnalysers.h"
 #include "CarveDriver.h"
 
@@ -338,6 +339,79 @@ TEST(Gzip, StreamedToTheZeroFill) {
     EXPECT_EQ(gz.AnalyseBuffer(head.data(), info), 0) << "unknown system";
     head[9] = 255;
     EXPECT_EQ(gz.AnalyseBuffer(head.data(), info), 1);
+}
+
+// ---------------------------------------------------------------------------
+// Installer packages
+
+TEST(Package, XarSizedToTheFurthestHeapExtent) {
+    FilePKGAnalyser pkg;
+    const std::vector<uint8_t> xar = Sample("package.xar");
+    CRawFileInfo info;
+    ASSERT_EQ(pkg.AnalyseBuffer(const_cast<uint8_t*>(xar.data()), info), 1);
+    EXPECT_EQ(info.m_type, RAW_PKG);
+    // The sample's highest id is a folder: the files before it still count.
+    for (int sectorSize : {512, 4096})
+        EXPECT_EQ(WholeFileSize(pkg, xar, 0x5A, 8192, sectorSize),
+                  static_cast<long long>(xar.size()))
+            << sectorSize;
+    // A table of contents that says it is over 3 MiB is not read.
+    std::vector<uint8_t> huge = xar;
+    Put32(huge, 12, 0x400000, false);
+    EXPECT_EQ(WholeFileSize(pkg, huge), -1);
+    std::vector<uint8_t> broken = xar;
+    broken[40] ^= 0xFF;
+    EXPECT_EQ(WholeFileSize(pkg, broken), -1) << "inflate fails";
+}
+
+TEST(Package, TableOfContentsExtents) {
+    struct Case {
+        const char* what;
+        const char* toc;
+        long long extent;
+    };
+    const std::vector<Case> cases = {
+        {"checksum and one file",
+         "<xar><toc><checksum><offset>0</offset><size>20</size></checksum><file id=\"1\"><data>"
+         "<length>100</length><offset>20</offset></data></file></toc></xar>",
+         120},
+        {"a later id placed earlier",
+         "<xar><toc><file id=\"1\"><data><length>50</length><offset>900</offset></data></file>"
+         "<file id=\"2\"><data><length>10</length><offset>20</offset></data></file></toc></xar>",
+         950},
+        {"nested files, the last one a folder",
+         "<xar><toc><file id=\"2\"><file "
+         "id=\"1\"><name>a</name><data><offset>30</offset><length>5</length>"
+         "<size>9</size></data></file></file><file "
+         "id=\"3\"><type>directory</type></file></toc></xar>",
+         35},
+        {"a length that is no number",
+         "<xar><toc><file id=\"1\"><data><length>-5</length><offset>20</offset>"
+         "</data></file></toc></xar>",
+         0},
+        {"an extent past any package",
+         "<xar><toc><file id=\"1\"><data><length>99999999999999</length>"
+         "<offset>0</offset></data></file></toc></xar>",
+         0},
+        {"no file", "<xar><toc><checksum><offset>0</offset><size>20</size></checksum></toc></xar>",
+         -1},
+        {"not XML", "<xar><toc><file>", -1},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FilePKGAnalyser::HeapExtent(c.toc), c.extent) << c.what;
+}
+
+TEST(Package, FlatFormByItsLengthField) {
+    FilePKGAnalyser pkg;
+    std::vector<uint8_t> flat = Sample("flat.pkg");
+    EXPECT_EQ(WholeFileSize(pkg, flat), static_cast<long long>(flat.size()));
+    long long size = 0;
+    flat[7] = 3;  // version 3 is not the flat form, and it is no xar either
+    EXPECT_EQ(FilePKGAnalyser::PkgSignFileSize(flat.data(), size), 0);
+    EXPECT_EQ(WholeFileSize(pkg, flat), -1);
+    flat[7] = 2;
+    Put32(flat, 24, 3, false);  // 12 GiB and more
+    EXPECT_EQ(FilePKGAnalyser::PkgSignFileSize(flat.data(), size), 0);
 }
 
 }  // namespace
