@@ -6,6 +6,7 @@
 #include "ByteReader.h"
 #include "IStorageDevice.h"
 #include "SearchedPartitionInfo.h"
+#include "StorageDevices.h"
 
 namespace apfs {
 namespace {
@@ -97,10 +98,10 @@ bool APFSDeepScan::OnVolumeSuperblock(unsigned long long sector, const uint8_t* 
     return true;
 }
 
-void APFSDeepScan::AnalyzeGroup(uint64_t block, int count) {
+void APFSDeepScan::AnalyzeGroup(const uint8_t* group, uint64_t block, int count) {
     const unsigned long long ss = static_cast<unsigned long long>(sectorSize_);
     for (int i = 0; i < count; ++i) {
-        const uint8_t* data = buffer_.get() + static_cast<size_t>(i) * kBlockSize;
+        const uint8_t* data = group + static_cast<size_t>(i) * kBlockSize;
         if (!PassesObjectHeader(data, kBlockSize))
             continue;
         const unsigned long long sector = (block + static_cast<uint64_t>(i)) * kBlockSize / ss;
@@ -134,17 +135,38 @@ void APFSDeepScan::AnalyzeBlock(long long firstSector, long long sectorCount) {
     const uint64_t endBlock = end * ss / kBlockSize;
     uint64_t block = static_cast<unsigned long long>(firstSector) * ss / kBlockSize;
 
+    // Through the read-ahead cache the blocks are already in memory: looking
+    // at them where they lie saves copying every byte of the disk once more.
+    // Only when the cache's block starts on an APFS block boundary, so that
+    // every 4096-byte block is whole in it.
+    if (auto* cache = dynamic_cast<IDeviceCache*>(device_)) {
+        long long heldFirst = 0, heldCount = 0;
+        const uint8_t* held = cache->PeekCurrentBlock(&heldFirst, &heldCount);
+        if (held != nullptr && heldFirst >= 0 && heldCount > 0 && heldFirst <= firstSector &&
+            end <= static_cast<unsigned long long>(heldFirst) +
+                       static_cast<unsigned long long>(heldCount) &&
+            static_cast<unsigned long long>(heldFirst) * ss % kBlockSize == 0) {
+            const uint64_t heldStart = static_cast<unsigned long long>(heldFirst) * ss;
+            while (block < endBlock && Continued()) {
+                const int count = static_cast<int>(
+                    endBlock - block < kGroupBlocks ? endBlock - block : kGroupBlocks);
+                AnalyzeGroup(held + (block * kBlockSize - heldStart), block, count);
+                block += static_cast<uint64_t>(count);
+            }
+        }
+    }
+
     while (block < endBlock && Continued()) {
         const int count =
             static_cast<int>(endBlock - block < kGroupBlocks ? endBlock - block : kGroupBlocks);
         if (ReadBlocks(nullptr, block, count * static_cast<int>(kBlockSize), buffer_.get())) {
-            AnalyzeGroup(block, count);
+            AnalyzeGroup(buffer_.get(), block, count);
         } else {
             // One bad sector must not hide the rest of its group.
             for (int i = 0; i < count && Continued(); ++i) {
                 if (ReadBlocks(nullptr, block + static_cast<uint64_t>(i), kBlockSize,
                                buffer_.get()))
-                    AnalyzeGroup(block + static_cast<uint64_t>(i), 1);
+                    AnalyzeGroup(buffer_.get(), block + static_cast<uint64_t>(i), 1);
             }
         }
         block += static_cast<uint64_t>(count);

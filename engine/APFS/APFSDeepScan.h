@@ -43,7 +43,8 @@ public:
     }
 
 private:
-    void AnalyzeGroup(uint64_t block, int count);
+    // Blocks [block, block + count) lying one after another at group.
+    void AnalyzeGroup(const uint8_t* group, uint64_t block, int count);
 
     IDirecotryTreeBuilder* builder_ = nullptr;
     IStorageDevice* device_ = nullptr;
