@@ -1,7 +1,7 @@
-// NTFS's place in the engine: the quick search of NTFS volumes, the
-// recogniser (third in order), the tree of NTFS nodes, and the reader of
-// data kept inside file records, which the tree builder and recovery use.
-// The deep search (fifth in order) joins this row when it is built.
+// NTFS's place in the engine: the quick search of NTFS volumes, the deep
+// search (fifth in order), the recogniser (third in order), the tree of NTFS
+// nodes, and the reader of data kept inside file records, which the tree
+// builder and recovery use.
 #include "EngineServices.h"
 #include "NTFSFactories.h"
 #include "SearcherRow.h"
@@ -26,7 +26,7 @@ const SearcherRow& NtfsSearcherRow() {
         .type = SEARCHER_NTFS,
         .quickFileSystems = FileSystemBit(FS_NTFS),
         .createQuickSearcher = &CreateNTFSQuickSearcher,
-        .createDeepSearcher = nullptr,
+        .createDeepSearcher = &CreateNTFSSearcher,
         .deepOrder = 50,
         .createVolumeAnalyze = &CreateNTFSVolumeAnalyze,
         .recogniserOrder = 30,

@@ -11,8 +11,6 @@
 #include "SectorSize.h"
 #include "Utility/CatchExeception.h"
 
-namespace at = ntfs::layout::attr;
-namespace fn = ntfs::layout::fn;
 
 namespace {
 
@@ -28,9 +26,6 @@ void Report(IProgress* progress, int32_t state, int64_t total, int64_t done) {
     progress->UpdateProgress(&info);
 }
 
-// Most names one file may carry: a bound on the hard-link walk.
-constexpr int kMaxNames = 1024;
-
 }  // namespace
 
 IQuickFileSystemSearchController* CreateNTFSQuickSearcher() {
@@ -43,22 +38,6 @@ int CNTFSQuickSearch::GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int
     return AnswerSearchedPartitionQuery(m_haveVolume ? 1 : 0, out, capacity, [this](int) {
         return new (std::nothrow) CSearchedPartitionInfo(m_volume);
     });
-}
-
-bool CNTFSQuickSearch::RunsInsideVolume(CNTFSFileProperties* properties) const {
-    IDataRunList* list = properties->GetDataRunList();
-    if (list == nullptr)
-        return true;
-    bool inside = true;
-    if (list->GetDataRunListType() == DATARUN_LIST_NTFS_NONRESIDENT) {
-        for (const DataRun* r = list->GetFirst(); r != nullptr && inside; r = list->GetNext()) {
-            if (r->start >= 0)
-                inside = vk::SpanInside(static_cast<uint64_t>(r->start),
-                                        static_cast<uint64_t>(r->length), m_geometry.totalClusters);
-        }
-    }
-    list->Release();
-    return inside;
 }
 
 bool CNTFSQuickSearch::ReadMFTRuns(int64_t cluster, CNTFSDataRunList& runs, int64_t* records) {
@@ -183,6 +162,15 @@ VKRESULT CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* device, IProgress* p
         m_builder->AddSearcherInfo(SEARCHER_NTFS, 5);
     if (m_logFile.Init(device, m_mftRuns, m_geometry.sectorsPerCluster, 0, m_geometry.recordBytes))
         m_logFile.Analyzer();
+    NTFSNodeContext context;
+    context.device = device;
+    context.builder = m_builder;
+    context.locator = m_locator;
+    context.sectorsPerCluster = m_geometry.sectorsPerCluster;
+    context.totalClusters = m_geometry.totalClusters;
+    context.logFiles = {&m_logFile};
+    context.damage = &m_damage;
+    m_nodes = std::make_unique<CNTFSNodeMaker>(context);
     const VKRESULT result = BuildFileNodeFromMFTFileRecord(m_mftRuns, records);
     m_damage.LogSummary();
     return result;
@@ -359,122 +347,9 @@ VKRESULT CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord(const CNTFSDataRunList
 
 void CNTFSQuickSearch::BuildFileNodeFromBuffer(const uint8_t* bytes, int64_t number, int64_t sector,
                                                uint32_t offset) {
-    const uint32_t rb = m_geometry.recordBytes;
-    CNTFSFileRecord record(bytes, rb);
-    if (!record.IsValid()) {
-        // Unused records are zeros; one that says FILE but fails its
-        // checks is damage.
-        if (std::memcmp(bytes, "FILE", 4) == 0)
-            m_damage.Skip("file record", static_cast<uint64_t>(number), "fails its checks");
-        return;
-    }
-    if (record.IsExtendFileRecord() || CMetaFileRecordTypeAnalyzer::IsValidMetaFileRecord(record))
-        return;
-    CCommonFileRecordInfo info;
-    if (!info.InitFromBuffer(record, sector))
-        return;
-    info.SetMFTFileRecordNumber(number);
-    auto extensions = CNTFSMultiFileRecord::InitExtendFileRecord(record, sector, offset, number,
-                                                                 m_locator, m_device);
-    CNTFSMultiFileRecord multi(record, sector, offset, m_device, extensions.get());
-    CNTFSFilePropertiesBuilder::Options options;
-    options.clusterBytes = m_geometry.clusterBytes;
-    options.recordOffsetInSector = static_cast<uint16_t>(offset);
-    int64_t builderParent = -1;
-    CNTFSFileProperties* props =
-        CNTFSFilePropertiesBuilder::BuildFileProperties(sector, multi, options, &builderParent);
-    if (props == nullptr)
-        return;
-    // The parent of the name the node shows.
-    const int64_t parent =
-        builderParent >= 5 ? builderParent : info.GetFileRecordNumberofParentDirectory();
-    if (info.GetFileRecordNumberofParentDirectory() == -1 && builderParent != -1)
-        info.SetFileRecordNumberofParentDirectory(builderParent);
-
-    if ((props->GetState() & kNTFSStateDeleted) && props->GetFileSize() == 0 && !record.IsFolder())
-        m_logFile.ReplaceFileRecordInfo(bytes, rb, props, parent, extensions.get());
-    CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(
-        props, m_geometry.sectorsPerCluster, m_geometry.deviceSectorSize);
-    if (!RunsInsideVolume(props)) {
-        // Reading such runs would copy what lies elsewhere into the file.
-        m_damage.Skip("data runs of record", static_cast<uint64_t>(number), "leave the volume");
-        props->ClearDataRunList();
-    }
-    props->SetExtendFileRecordInfoList(std::move(extensions));
-    if (!record.IsFolder())
-        CreateLinkNodes(multi, number, *props, parent);
-    CreateFileNode(number, parent, props);
-}
-
-void CNTFSQuickSearch::CreateFileNode(int64_t number, int64_t parent,
-                                      CNTFSFileProperties* properties) {
-    if (properties == nullptr)
-        return;
-    auto* node = new (std::nothrow) CNTFSFileNode();
-    if (node == nullptr) {
-        delete properties;
-        return;
-    }
-    node->SetFileProperties(properties);
-    node->SetCurrentNodeID(number);
-    node->SetParentNodeID(parent);
-    node->SetBelongedPartition(0);
-    if (m_builder == nullptr || !m_builder->AddNode(node, SEARCHER_NTFS))
-        node->Release();
-}
-
-void CNTFSQuickSearch::CreateLinkNodes(CNTFSMultiFileRecord& record, int64_t number,
-                                       CNTFSFileProperties& properties, int64_t parent) {
-    // A file with several names (hard links) is shown under each of them,
-    // as its folders list it; the short DOS names are not names of their own.
-    if (record.FindAttibute(at::kFileName, 1).Empty())
-        return;
-    std::set<std::pair<int64_t, std::string>> seen{
-        {parent, properties.GetFileName() ? properties.GetFileName() : ""}};
-    std::vector<std::pair<int64_t, std::string>> links;
-    for (int i = 0; i < kMaxNames; ++i) {
-        NTFSAttributeRef ref = record.FindAttibute(at::kFileName, i);
-        if (ref.Empty())
-            break;
-        CNTFSFileRecordFileNameAttribute name(ref.attribute);
-        if (name.GetFileNameNamespaceType() == fn::kDos)
-            continue;
-        std::pair<int64_t, std::string> key{name.GetFileRecordNumberofParentDirectory(),
-                                            name.GetFileName()};
-        if (key.second.empty() || !seen.insert(key).second)
-            continue;
-        links.push_back(std::move(key));
-    }
-    for (auto& [linkParent, linkName] : links) {
-        CNTFSFileProperties* copy = properties.CloneNTFS();
-        if (copy == nullptr)
-            return;
-        copy->SetFileName(linkName.c_str());
-        CreateFileNode(number, linkParent, copy);
-    }
+    m_nodes->MakeNodes(bytes, m_geometry.recordBytes, number, sector, offset);
 }
 
 void CNTFSQuickSearch::BuildNodesFromReusedRecords() {
-    for (CFindFileFromLogFile::Image& image : m_logFile.Images()) {
-        if (image.used || image.recordNumber < 16 || !image.properties)
-            continue;
-        int64_t sector = -1;
-        uint32_t offset = 0;
-        std::vector<uint8_t> bytes;
-        if (m_locator.Locate(image.recordNumber, &sector, &offset) &&
-            NTFSRecordLocator::ReadAt(m_device, sector, offset, m_geometry.recordBytes, bytes)) {
-            CNTFSFileRecord current(bytes.data(), bytes.size());
-            // Not in use: the walk has shown what the record holds. In use
-            // under the same sequence number: the same file, alive.
-            if (current.IsValid() &&
-                (!current.IsinUse() || current.GetSequenceNumber() == image.sequence))
-                continue;
-        }
-        CNTFSFileProperties* props = image.properties->CloneNTFS();
-        if (props == nullptr)
-            return;
-        props->SetState(props->GetState() | kNTFSStateDeleted);
-        image.used = true;
-        CreateFileNode(image.recordNumber, image.parent, props);
-    }
+    m_nodes->MakeNodesFromReusedRecords(m_logFile);
 }

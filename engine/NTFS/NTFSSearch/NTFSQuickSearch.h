@@ -13,6 +13,7 @@
 #include "NTFSLib/NTFSDBR.h"
 #include "NTFSLib/NTFSMultiFileRecord.h"
 #include "NTFSSearch/FindFileFromLogFile.h"
+#include "NTFSSearch/NTFSNodeMaker.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "Utility/ScanDamage.h"
@@ -54,13 +55,8 @@ private:
     // One record of the walk, whose first byte is at (sector, offset).
     void BuildFileNodeFromBuffer(const uint8_t* bytes, int64_t number, int64_t sector,
                                  uint32_t offset);
-    void CreateFileNode(int64_t number, int64_t parent, CNTFSFileProperties* properties);
-    // Extra nodes for the further names (hard links) of a file.
-    void CreateLinkNodes(CNTFSMultiFileRecord& record, int64_t number,
-                         CNTFSFileProperties& properties, int64_t parent);
     // Files the $LogFile still has whose records now hold other files.
     void BuildNodesFromReusedRecords();
-    bool RunsInsideVolume(CNTFSFileProperties* properties) const;
 
     IStorageDevice* m_device = nullptr;
     IProgress* m_progress = nullptr;
@@ -71,5 +67,6 @@ private:
     CNTFSDataRunList m_mftRuns;
     NTFSRecordLocator m_locator;
     CFindFileFromLogFile m_logFile;
+    std::unique_ptr<CNTFSNodeMaker> m_nodes;
     vk::DamageCounter m_damage{"NTFS quick search"};
 };

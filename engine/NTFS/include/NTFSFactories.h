@@ -7,10 +7,15 @@ class IVolumeAnalyze;
 class IFileNode;
 class IFileReader;
 class IQuickFileSystemSearchController;
+class ICompleteFileSystemSearchController;
 
 // The quick searcher of a live NTFS volume. Released through delete by the
 // controller that made it.
 IQuickFileSystemSearchController* CreateNTFSQuickSearcher();
+
+// The deep searcher: NTFS volumes found on a raw surface from the structures
+// they leave, with their trees. Released through delete.
+ICompleteFileSystemSearchController* CreateNTFSSearcher();
 
 // The NTFS recogniser: an analyser of type 3 (with the volume's label) when
 // the sector at startSector is an NTFS boot sector the device can address;

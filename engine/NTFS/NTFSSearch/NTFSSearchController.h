@@ -1,0 +1,138 @@
+// The NTFS deep search: every sector of the surface is looked at for NTFS
+// structures (boot sectors, $LogFile restart and record pages, index blocks,
+// FILE records, the $AttrDef and $UpCase contents); each piece of evidence
+// says where a volume starts and how large its clusters are. At the end the
+// candidates are scored and pruned, and each kept one gets its tree.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "NTFSIntelligentSearchInfo/NTFSEvidence.h"
+#include "NTFSIntelligentSearchInfo/NTFSMetaFileInfo.h"
+#include "NTFSIntelligentSearchInfo/NTFSPartitionInfo.h"
+#include "NTFSLib/NTFSDBR.h"
+#include "SearchInterfaces.h"
+#include "Utility/ScanDamage.h"
+
+class IStorageDevice;
+class CNTFSNodeMaker;
+
+// An index block seen on the surface.
+struct CIndexRecordInfo {
+    int64_t sector = -1;
+    int64_t vcn = -1;
+    uint64_t lsn = 0;
+    int64_t parent = -1;  // the folder that owns it
+};
+
+class CNTFSSearchController final : public ICompleteFileSystemSearchController {
+public:
+    // Index blocks as NTFS writes them.
+    static constexpr uint32_t kIndexBlockBytes = 4096;
+    // Structures are looked for in windows of at most this many sectors.
+    static constexpr int kWindowSectors = 16;
+    // Runs of FILE records kept for the trees; a surface that scatters more
+    // is damage beyond what a tree can be made of.
+    static constexpr size_t kMaxPositions = 4u << 20;
+
+    CNTFSSearchController();
+    ~CNTFSSearchController() override;
+
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
+    // Before EndSearch: every candidate, in start order. After it: the kept
+    // candidates, most reliable first.
+    int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
+    void SetDevice(IStorageDevice* device) override;
+    void SetBlockSize(int sectorsPerBlock) override;
+    void PreparetoSearch() override;
+    void EndSearch(int build) override;
+    void AnalyzeBlock(long long firstSector, long long sectorCount) override;
+
+    // The candidates as they stand (tests).
+    CNTFSCandidateSet& Candidates() { return m_candidates; }
+    const std::vector<CSearchedNTFSPartitionInfo*>& Kept() const { return m_kept; }
+    uint64_t DamagedCount() const { return m_damage.Count(); }
+    size_t IndexRecordCount() const { return m_indexRecords.size(); }
+    const std::vector<CCommonFileRecordPositionInfo>& Positions() const { return m_positions; }
+
+    // The record number of the record at (sector, offset) inside an $MFT
+    // whose clusters count from `start`; -1 when it is not in the $MFT's
+    // data or not on a record boundary.
+    static int64_t GetMFTNumber(int64_t sector, uint32_t offset, const CMFTInfo& mft, int64_t start,
+                                uint32_t sectorsPerCluster, uint32_t sectorSize);
+
+private:
+    // The sectors of a block: the read-ahead cache's own copy, or read here
+    // (unreadable sectors zeroed). Null when nothing of it can be read.
+    const uint8_t* BlockData(int64_t first, int64_t count);
+    void AnalyzeSectors(const uint8_t* block, int64_t first, int64_t count);
+    void AnalyzeNTFSDBRSector(int64_t sector, const uint8_t* data);
+    int AnalyzeIndexRecord(int64_t sector, const uint8_t* window, size_t length);
+    int AnalyzeIndexBlock(int64_t sector, const uint8_t* block);
+    void AnalyzeNTFSFileRecordSector(int64_t sector, const uint8_t* window, size_t length);
+    void AnalyzeParsedRecord(int64_t sector, const CNTFSFileRecord& record);
+    void AnalyzeFolderFileRecordHavingIndexAllocation(int64_t sector,
+                                                      const CNTFSFileRecord& record);
+    void AnalyzeNormalFileRecord(int64_t sector, const CNTFSFileRecord& record);
+    void AddPosition(int64_t sector, uint32_t sectorsPerRecord, bool fresh);
+    void MatchFolder(const CIndexRecordInfo& index, const CFolderIndexAllocationInfo& folder);
+    // A boot-sector reading merged into its equals (which take its serial
+    // number and size when no boot sector spoke for them yet); true when
+    // there were equals.
+    bool MergeBootReading(const CSearchedNTFSPartitionInfo& reading);
+    void ForgetJoins();
+    void ScoreAndPrune();
+    void BuildTrees();
+    // The $MFTs whose records a candidate's tree is made of.
+    std::vector<CMFTInfo*> MatchMFTs(const CSearchedNTFSPartitionInfo& candidate,
+                                     const std::set<const CMFTInfo*>& claimed) const;
+    // Whether the record at (sector, offset) lies in the $MFT of another
+    // kept candidate: then it is that volume's, not a loose record.
+    bool HeldByAnotherVolume(int64_t sector, uint32_t offset, int ordinal) const;
+    void BuildTree(CSearchedNTFSPartitionInfo& candidate, int ordinal);
+    void FreeWorkingState();
+
+    IStorageDevice* m_device = nullptr;
+    IDirecotryTreeBuilder* m_builder = nullptr;
+    int m_blockSectors = 0;
+    uint32_t m_sectorSize = 512;
+    int64_t m_deviceTotal = 0;
+    bool m_prepared = false;
+    std::vector<uint8_t> m_block;
+    std::vector<uint8_t> m_indexCopy;
+
+    CNTFSCandidateSet m_candidates;
+    CNTFSPartitionInfoBuilder m_partitionBuilder{m_candidates};
+    std::vector<CSearchedNTFSPartitionInfo*> m_kept;  // after EndSearch, best first
+    std::vector<std::vector<CMFTInfo*>> m_matched;    // per kept candidate, while trees are built
+    bool m_ended = false;
+
+    std::multimap<int64_t, CIndexRecordInfo> m_indexRecords;  // by parent
+    std::multimap<int64_t, std::unique_ptr<CFolderIndexAllocationInfo>>
+        m_folders;  // by record number
+    std::vector<std::unique_ptr<CMFTInfo>> m_mfts;
+    std::vector<std::unique_ptr<CMFTMirrInfo>> m_mirrors;
+    std::vector<CMFTFilesPair> m_pairs;
+    std::vector<FindFileMFTAndLogx> m_findFiles;
+    std::vector<CCommonFileRecordPositionInfo> m_positions;
+
+    std::unique_ptr<CMetaFileRecordGroupinMFTAnalyzer> m_group;
+    std::unique_ptr<CAttrDefFileAnalyzer> m_attrDef;
+    std::unique_ptr<CUpCaseFileAnalyzer> m_upCase;
+    std::unique_ptr<CLogFileAnalyzer> m_logFile;
+    CNTFSFileRecord m_notARecord;  // handed to the group analyser for other sectors
+
+    // Records cut by the end of a block, completed by the next one. They
+    // belong to this scan alone.
+    std::vector<uint8_t> m_fileJoin;
+    int64_t m_fileJoinSector = -1;
+    size_t m_fileJoinNeed = 0;
+    std::vector<uint8_t> m_indexJoin;
+    int64_t m_indexJoinSector = -1;
+
+    vk::DamageCounter m_damage{"NTFS deep search"};
+};
