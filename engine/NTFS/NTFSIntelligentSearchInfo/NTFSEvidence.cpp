@@ -153,14 +153,19 @@ void CLogFileAnalyzer::AnalyzeRCRDRecord(const uint8_t* block, int64_t firstSect
     int64_t position = 0;
     if (m_savedSector != -1) {
         const int64_t held = static_cast<int64_t>(m_saved.size() / ss);
-        if (firstSector == m_savedSector + held && sectorCount >= page - held) {
+        if (firstSector == m_savedSector + held && sectorCount < page - held) {
+            // Blocks smaller than a page: it is gathered over several.
+            m_saved.insert(m_saved.end(), block, block + static_cast<size_t>(sectorCount) * ss);
+            return;
+        }
+        if (firstSector == m_savedSector + held) {
             const size_t need = static_cast<size_t>(page - held) * ss;
             m_saved.insert(m_saved.end(), block, block + need);
             ExaminePage(m_saved.data(), m_savedSector);
             position = page - held;
-            m_savedSector = -1;
-            m_saved.clear();
         }
+        m_savedSector = -1;
+        m_saved.clear();
     }
     while (position < sectorCount) {
         const uint8_t* at = block + static_cast<size_t>(position) * ss;

@@ -274,7 +274,13 @@ int CNTFSSearchController::AnalyzeIndexRecord(int64_t sector, const uint8_t* win
             return 0;
         const size_t need = kIndexBlockBytes - m_indexJoin.size();
         const int64_t at = m_indexJoinSector;
-        const bool follows = sector == m_indexJoinSector + held && length >= need;
+        if (sector == m_indexJoinSector + held && length < need) {
+            // Blocks smaller than an index block: it is gathered over
+            // several.
+            m_indexJoin.insert(m_indexJoin.end(), window, window + length);
+            return 0;
+        }
+        const bool follows = sector == m_indexJoinSector + held;
         if (follows)
             m_indexJoin.insert(m_indexJoin.end(), window, window + need);
         m_indexJoinSector = -1;
@@ -368,7 +374,12 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(int64_t sector, const ui
             return;
         const size_t need = m_fileJoinNeed - m_fileJoin.size();
         const int64_t at = m_fileJoinSector;
-        const bool follows = sector == m_fileJoinSector + held && length >= need;
+        if (sector == m_fileJoinSector + held && length < need) {
+            // Blocks smaller than a record: it is gathered over several.
+            m_fileJoin.insert(m_fileJoin.end(), window, window + length);
+            return;
+        }
+        const bool follows = sector == m_fileJoinSector + held;
         m_fileJoinSector = -1;
         if (follows) {
             m_fileJoin.insert(m_fileJoin.end(), window, window + need);

@@ -48,6 +48,23 @@ inline const std::string& FixtureDir() {
     return path;
 }
 
+// The lost-volume disks of tests/fixtures/ntfs/lost_disks.py, made beside
+// the unpacked images (reformatted.img only where mkntfs is installed); ""
+// when they cannot be made.
+inline const std::string& LostDiskDir() {
+    static std::string path;
+    static bool tried = false;
+    if (tried)
+        return path;
+    tried = true;
+    if (!FixtureDir().empty() &&
+        velmora::test::RunProgram(
+            {"python3", velmora::test::SourceDir() + "/tests/fixtures/ntfs/lost_disks.py",
+             FixtureDir()}))
+        path = FixtureDir();
+    return path;
+}
+
 inline std::string Image(const std::string& name) {
     return FixtureDir() + "/" + name + ".img";
 }
