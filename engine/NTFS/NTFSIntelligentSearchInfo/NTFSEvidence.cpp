@@ -169,7 +169,7 @@ void CLogFileAnalyzer::AnalyzeRCRDRecord(const uint8_t* block, int64_t firstSect
     }
     while (position < sectorCount) {
         const uint8_t* at = block + static_cast<size_t>(position) * ss;
-        if (!CRCRDRecord::IsValidRCRDRecordFirstSector(at, ss)) {
+        if (at[0] != 'R' || !CRCRDRecord::IsValidRCRDRecordFirstSector(at, ss)) {
             ++position;
             continue;
         }
@@ -231,15 +231,11 @@ bool CUpCaseFileAnalyzer::IsUpCaseSlice(const uint8_t* data) {
     };
     // Which 256 code units the slice holds is told by its first entry,
     // unless that one's upper case lies in another block (Georgian small
-    // letters at 0x2D00): then by the first entry left as it is.
+    // letters at 0x2D00): then by its last, which no table maps.
     if (slice(data[1]))
         return true;
-    for (size_t i = 0; i < 256; ++i) {
-        const uint16_t value = vk::LoadLE<uint16_t>(data + 2 * i);
-        if ((value & 0xFF) == i)
-            return (value >> 8) != data[1] && slice(value >> 8);
-    }
-    return false;
+    const uint16_t last = vk::LoadLE<uint16_t>(data + 510);
+    return (last & 0xFF) == 0xFF && (last >> 8) != data[1] && slice(last >> 8);
 }
 
 bool CUpCaseFileAnalyzer::AnalyzeSectorBuffer(int64_t sector, const uint8_t* data) {
@@ -332,7 +328,20 @@ bool CAttrDefFileAnalyzer::AnalyzeSectorBuffer(int64_t sector, const uint8_t* da
         m_ranges.CombineSectorOfRange(static_cast<uint64_t>(sector));
         return true;
     }
+    // Sectors differ from the table's pieces in their first bytes already,
+    // or (zeros) at the piece's first byte that is not zero.
+    static const std::array<size_t, 5> telling = [&] {
+        std::array<size_t, 5> at{};
+        for (size_t k = 0; k < at.size(); ++k) {
+            while (at[k] < 511 && content[512 * k + at[k]] == 0)
+                ++at[k];
+        }
+        return at;
+    }();
     for (size_t k = 0; k < content.size() / 512; ++k) {
+        if (std::memcmp(data, content.data() + 512 * k, 8) != 0 ||
+            data[telling[k]] != content[512 * k + telling[k]])
+            continue;
         if (CMetaFileAnalyzer::CompareSectorBuffer(data, content.data() + 512 * k)) {
             m_ranges.CombineSectorOfRange(static_cast<uint64_t>(sector));
             return true;

@@ -178,9 +178,9 @@ void CNTFSSearchController::AnalyzeSectors(const uint8_t* block, int64_t first, 
         const uint8_t* p = block + static_cast<size_t>(i) * ss;
         const size_t length =
             ss * static_cast<size_t>(std::min<int64_t>(count - i, kWindowSectors));
-        if (std::memcmp(p + 3, "NTFS    ", 8) == 0 && CNTFSDBR::IsFullValidDBR(p))
+        if (p[3] == 'N' && std::memcmp(p + 3, "NTFS    ", 8) == 0 && CNTFSDBR::IsFullValidDBR(p))
             AnalyzeNTFSDBRSector(sector, p);
-        else if (p[0] == 'R' && CLogFileAnalyzer::IsValidRSTRRecord(p, length))
+        else if (std::memcmp(p, "RSTR", 4) == 0 && CLogFileAnalyzer::IsValidRSTRRecord(p, length))
             m_logFile->AnalyzeRSTRRecord(sector);
         else
             AnalyzeIndexRecord(sector, p, length);

@@ -2,8 +2,9 @@
 """Seeds for the NTFS fuzz targets, cut from the fixture images: whole file
 records (with the records after them, which attribute lists may name),
 mapping pairs of $DATA attributes, index blocks and a $LogFile record page;
-and small whole volumes for the quick search (made with mkntfs and ntfs-3g,
-so root and FUSE are needed for those).
+and small whole volumes for the quick search, and on a disk for the deep
+search (made with mkntfs and ntfs-3g, so root and FUSE are needed for
+those).
 
 usage: make_fuzz_seeds.py FIXTURE_DIR FUZZ_CORPUS_DIR
 (FIXTURE_DIR holds ntfs.img, ntfs_4k.img and ntfs_log.img)"""
@@ -131,6 +132,12 @@ def small_volumes(corpus):
                                                       ntfsimg.log_record(v, 0x20, n, 0, 0x0B, b"", pairs.ljust(16, b"\0"),
                                                                          ao, mp)], 1, 0x20)})
         write(os.path.join(corpus, "fuzz_ntfs_quick_search"), name, sparse_seed(bytes(v.img)))
+        # the same volume 64 KiB into a disk without partition table, for
+        # the deep search: 512-byte sectors, blocks of 16 and of 2,048
+        disk = bytes(64 * 1024) + bytes(v.img)
+        for blocks in (16, 0):
+            write(os.path.join(corpus, "fuzz_ntfs_deep"), "%s_b%d" % (name, blocks),
+                  bytes([0, blocks]) + sparse_seed(disk))
         subprocess.run(["rm", "-rf", work])
 
 
