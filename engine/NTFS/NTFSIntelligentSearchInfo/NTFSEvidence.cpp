@@ -147,7 +147,7 @@ void CLogFileAnalyzer::ExaminePage(const uint8_t* page, int64_t sector) {
 }
 
 void CLogFileAnalyzer::AnalyzeRCRDRecord(const uint8_t* block, int64_t firstSector,
-                                         int64_t sectorCount) {
+                                         int64_t sectorCount, int64_t firstHead) {
     const int64_t page = PageSectors();
     const size_t ss = m_sectorSize;
     int64_t position = 0;
@@ -167,6 +167,7 @@ void CLogFileAnalyzer::AnalyzeRCRDRecord(const uint8_t* block, int64_t firstSect
         m_savedSector = -1;
         m_saved.clear();
     }
+    position = std::max(position, firstHead);
     while (position < sectorCount) {
         const uint8_t* at = block + static_cast<size_t>(position) * ss;
         if (at[0] != 'R' || !CRCRDRecord::IsValidRCRDRecordFirstSector(at, ss)) {
@@ -220,6 +221,22 @@ const std::array<uint16_t, 65536>& MkntfsUpCase() {
 
 bool CUpCaseFileAnalyzer::IsUpCaseSlice(const uint8_t* data) {
     const std::array<uint16_t, 65536>& up = MkntfsUpCase();
+    // The upper case of each block's first code unit, and those of them
+    // that lie in another block: most sectors fail on their first entry,
+    // and these small tables stay at hand while the surface streams by.
+    struct BlockStarts {
+        std::array<uint16_t, 256> upper{};
+        std::vector<uint16_t> elsewhere;
+    };
+    static const BlockStarts starts = [&] {
+        BlockStarts b;
+        for (size_t k = 0; k < 256; ++k) {
+            b.upper[k] = up[256 * k];
+            if ((up[256 * k] >> 8) != k)
+                b.elsewhere.push_back(up[256 * k]);
+        }
+        return b;
+    }();
     auto slice = [&](size_t k) {
         for (size_t i = 0; i < 256; ++i) {
             const uint16_t code = static_cast<uint16_t>(256 * k + i);
@@ -232,10 +249,18 @@ bool CUpCaseFileAnalyzer::IsUpCaseSlice(const uint8_t* data) {
     // Which 256 code units the slice holds is told by its first entry,
     // unless that one's upper case lies in another block (Georgian small
     // letters at 0x2D00): then by its last, which no table maps.
-    if (slice(data[1]))
+    const uint16_t first = vk::LoadLE<uint16_t>(data);
+    const uint8_t block = data[1];
+    if ((first == 256 * block || first == starts.upper[block]) && slice(block))
         return true;
+    // The last entry lies at the sector's far end: it is read only when the
+    // first is the upper case of such a block's start, so that other
+    // sectors cost no second touch of memory.
+    if (std::find(starts.elsewhere.begin(), starts.elsewhere.end(), first) ==
+        starts.elsewhere.end())
+        return false;
     const uint16_t last = vk::LoadLE<uint16_t>(data + 510);
-    return (last & 0xFF) == 0xFF && (last >> 8) != data[1] && slice(last >> 8);
+    return (last & 0xFF) == 0xFF && (last >> 8) != block && slice(last >> 8);
 }
 
 bool CUpCaseFileAnalyzer::AnalyzeSectorBuffer(int64_t sector, const uint8_t* data) {
@@ -330,17 +355,23 @@ bool CAttrDefFileAnalyzer::AnalyzeSectorBuffer(int64_t sector, const uint8_t* da
     }
     // Sectors differ from the table's pieces in their first bytes already,
     // or (zeros) at the piece's first byte that is not zero.
-    static const std::array<size_t, 5> telling = [&] {
-        std::array<size_t, 5> at{};
+    struct Piece {
+        uint64_t head = 0;
+        size_t telling = 0;
+    };
+    static const std::array<Piece, 5> pieces = [&] {
+        std::array<Piece, 5> at{};
         for (size_t k = 0; k < at.size(); ++k) {
-            while (at[k] < 511 && content[512 * k + at[k]] == 0)
-                ++at[k];
+            at[k].head = vk::LoadLE<uint64_t>(content.data() + 512 * k);
+            while (at[k].telling < 511 && content[512 * k + at[k].telling] == 0)
+                ++at[k].telling;
         }
         return at;
     }();
-    for (size_t k = 0; k < content.size() / 512; ++k) {
-        if (std::memcmp(data, content.data() + 512 * k, 8) != 0 ||
-            data[telling[k]] != content[512 * k + telling[k]])
+    const uint64_t head = vk::LoadLE<uint64_t>(data);
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const Piece& piece = pieces[k];
+        if (head != piece.head || data[piece.telling] != content[512 * k + piece.telling])
             continue;
         if (CMetaFileAnalyzer::CompareSectorBuffer(data, content.data() + 512 * k)) {
             m_ranges.CombineSectorOfRange(static_cast<uint64_t>(sector));

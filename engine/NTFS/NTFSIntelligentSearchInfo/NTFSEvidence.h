@@ -60,8 +60,11 @@ public:
     void AnalyzeRSTRRecord(int64_t sector);
     void AnalyzeLogFileFileRecord(const CNTFSFileRecord& record, int64_t sector);
     // The record pages of one block; a page cut by the block's end is kept
-    // and completed by the next block when it follows directly.
-    void AnalyzeRCRDRecord(const uint8_t* block, int64_t firstSector, int64_t sectorCount);
+    // and completed by the next block when it follows directly. No page
+    // begins before sector `firstHead` of the block (the caller saw every
+    // sector's first bytes already; sectorCount: none begins in it).
+    void AnalyzeRCRDRecord(const uint8_t* block, int64_t firstSector, int64_t sectorCount,
+                           int64_t firstHead = 0);
     void CalcLogFileMatch(CSearchedNTFSPartitionInfo& c) const;
     bool IsaMetaFileRecordNotNeedtoCount() const { return m_logFiles.size() >= kMaxEvidence; }
     // Forgets a page head kept from an earlier block (an unreadable block
