@@ -32,6 +32,8 @@ PACKAGES=(
   # archive samples and the readers that check carved archives
   bzip2 libarchive-tools lhasa unar sqlite3 jlha-utils openjdk-17-jre-headless fonttools ffmpeg
   fonts-dejavu-core assimp-utils
+  # PDF, PostScript and drawing samples, and the reader that checks carved PDFs
+  ghostscript qpdf
 )
 
 export DEBIAN_FRONTEND=noninteractive

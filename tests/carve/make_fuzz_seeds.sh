@@ -48,4 +48,17 @@ loop += struct.pack("<I", 8)
 with open(os.path.join(tiff, "loop.tif"), "wb") as f:
     f.write(bytes([2]) + bytes(loop))
 PY
-echo "seeds in $registry, $exif and $tiff"
+# The PDF sizers: the PDF samples, and one that ends without a trailer.
+pdf=$root/fuzz/corpus/fuzz_pdf
+mkdir -p "$pdf"
+python3 - "$here/samples" "$pdf" <<'PY'
+import os, sys
+samples, pdf = sys.argv[1:3]
+for name in ["report.pdf", "plain.pdf", "art.ai", "linear.pdf", "updated.pdf"]:
+    data = open(os.path.join(samples, name), "rb").read()
+    with open(os.path.join(pdf, name), "wb") as f:
+        f.write(bytes([14]) + data)
+with open(os.path.join(pdf, "unfinished.pdf"), "wb") as f:
+    f.write(bytes([2]) + b"%PDF-1.4\n1 0 obj\n<</Author(Jane Writer)/Creator(Tests)>>\nendobj\n%%EO")
+PY
+echo "seeds in $registry, $exif, $tiff and $pdf"

@@ -51,3 +51,4 @@ IRawFileAnalyser* NewFileMboxAnalyser();
 IRawFileAnalyser* NewCFCPEvtAnalyser();
 IRawFileAnalyser* NewNew3DSAnalyser();
 IRawFileAnalyser* NewFilePKGAnalyser();
+IRawFileAnalyser* NewPdfAnalyzer();

@@ -18,7 +18,7 @@ constexpr AnalyserRow kRows[] = {
     {M, RawKey4(0xFF, 0xD8, 0xFF, 0xE1), "BruteForce::JpegAnalyzer", &NewJpegAnalyzer},
     {M, RawKey4(0xFF, 0xD8, 0xFF, 0xDB), "BruteForce::JpegAnalyzer", &NewJpegAnalyzer},
     {M, RawKey4(0xFF, 0xD8, 0xFF, 0xEE), "BruteForce::JpegAnalyzer", &NewJpegAnalyzer},
-    {M, RawKey4("%PDF"), "BruteForce::PdfAnalyzer", nullptr},
+    {M, RawKey4("%PDF"), "BruteForce::PdfAnalyzer", &NewPdfAnalyzer},
     {M, RawKey4(0x4D, 0x4D, 0x00, 0x2A), "BruteForce::TiffAnalyzer", &NewTiffAnalyzer},
     {M, RawKey4(0x49, 0x49, 0x2A, 0x00), "BruteForce::TiffAnalyzer", &NewTiffAnalyzer},
     {M, RawKey4(0x49, 0x49, 0x55, 0x00), "BruteForce::TiffAnalyzer", &NewTiffAnalyzer},
@@ -97,7 +97,7 @@ constexpr AnalyserRow kRows[] = {
     {M, RawKey4("From"), "FileMboxAnalyser", &NewFileMboxAnalyser},
 
     // Two-byte keys.
-    {MM, RawKey2("%!"), "BruteForce::PdfAnalyzer", nullptr},
+    {MM, RawKey2("%!"), "BruteForce::PdfAnalyzer", &NewPdfAnalyzer},
     {MM, RawKey2("%!"), "BruteForce::CEPSAnalyser", nullptr},
     {MM, RawKey2("ID"), "BruteForce::MP3Analyzer", nullptr},
     {MM, RawKey2(0xFF, 0xF2), "BruteForce::MP3Analyzer", nullptr},

@@ -63,6 +63,8 @@ python3 "$here/make_handbuilt.py" headers "$out"
 
 # TIFF and camera raw files.
 bash "$here/make_tiff.sh" "$work" "$out"
+# PDF, PostScript and drawings.
+bash "$here/make_documents.sh" "$work" "$out"
 
 # Formats whose streaming analysers come later: their whole-file sizers are
 # tested on these.
