@@ -85,17 +85,37 @@ int PdfAnalyzer::PdfRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
     const long long windowFirst = (context.windowFirstSector - m_startSector) * n;
     const long long windowEnd = (std::max(context.windowEndSector, a + 1) - m_startSector) * n;
 
-    if (m_infoWanted && m_titleReader.ObtainPerSecPDFInformation(
-                            sector, sectorSize, a + 1 < context.windowEndSector, m_property) != 0) {
+    // The information is read two sectors at a time. A sector that ends the
+    // search's block is read with the next one when that block comes (the
+    // buffer then holds both).
+    auto readInformation = [&](const unsigned char* text) {
+        if (m_titleReader.ObtainPerSecPDFInformation(text, sectorSize, true, m_property) == 0)
+            return;
         if (m_property.creator.find("Illustrator") != std::string::npos)
             m_type = RAW_AI;
         m_infoWanted = false;
+    };
+    if (m_infoWanted && m_pairPending && a - 1 >= context.windowFirstSector)
+        readInformation(sector - n);
+    m_pairPending = false;
+    if (m_infoWanted) {
+        if (a + 1 < context.windowEndSector)
+            readInformation(sector);
+        else
+            m_pairPending = true;
     }
+    // Illustrator's PostScript names itself in the first two sectors.
     if (m_checkIllustrator) {
-        m_checkIllustrator = false;
-        if (a == m_startSector && IllustratorHead(sector, static_cast<size_t>(std::min<long long>(
-                                                              {2 * n, 4095, windowEnd - d}))))
-            m_type = RAW_AI;
+        const long long headAt = (m_startSector - a) * n;  // the file's first byte, from here
+        const long long held = windowEnd;                  // bytes of the file the buffer holds
+        if (m_startSector < context.windowFirstSector) {
+            m_checkIllustrator = false;
+        } else if (held >= std::min<long long>(2 * n, 4095) || a > m_startSector) {
+            m_checkIllustrator = false;
+            if (IllustratorHead(sector + headAt,
+                                static_cast<size_t>(std::min<long long>({2 * n, 4095, held}))))
+                m_type = RAW_AI;
+        }
     }
     if (d > kMaxLength) {
         m_size = 0;

@@ -40,7 +40,8 @@ public:
         bool m_noLabel = false;
         bool m_infoWanted = true;
         bool m_named = false;
-        uint64_t m_searchedTo = 0;  // "%%EOF" starts below this were looked at
+        bool m_pairPending = false;  // a block's last sector waits for the next
+        uint64_t m_searchedTo = 0;   // "%%EOF" starts below this were looked at
         FileProperty m_property;
         PdfTitleAnalyzer m_titleReader;
     };

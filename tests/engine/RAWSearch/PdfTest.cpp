@@ -285,4 +285,21 @@ TEST_F(PdfScan, DamagedTrailers) {
     EXPECT_EQ(b->size, static_cast<long long>((image.size() + 511) / 512 * 512) - 240 * 512);
 }
 
+// A document whose first sector ends the search's block is named and typed
+// all the same: its information is read once the next block is in.
+TEST_F(PdfScan, InformationAcrossABlockEnd) {
+    std::vector<uint8_t> image(64 * 1024, 0);
+    rawtest::PutAt(image, 63, Sample("report.pdf"));
+    rawtest::PutAt(image, 127, Sample("art.ai"));
+    const std::vector<Carved> carved = rawtest::ScanImage(image, 512, 64);
+    const Carved* report = rawtest::CarvedAt(carved, 63);
+    const Carved* art = rawtest::CarvedAt(carved, 127);
+    ASSERT_NE(report, nullptr);
+    ASSERT_NE(art, nullptr);
+    EXPECT_EQ(report->name, "Quarterly Report2016-02-29 12-00-00000.PDF");
+    EXPECT_EQ(report->folder, "PDF/Jane Writer");
+    EXPECT_EQ(art->name, "Ivy Drawer2013-04-05 06-07-08000.AI");
+    EXPECT_EQ(art->folder, "AI/Ivy Drawer");
+}
+
 }  // namespace
