@@ -184,7 +184,7 @@ TEST(RegistryTable, FileStartTest) {
     } cases[] = {
         {"JFIF head", {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F', 'I', 'F'}, 1},
         {"a key alone is enough", {0xFF, 0xD8, 0xFF, 0xDB}, 1},
-        {"PDF, not built yet", {'%', 'P', 'D', 'F', '-', '1'}, 0},
+        {"PDF head", {'%', 'P', 'D', 'F', '-', '1'}, 1},
         {"bitmap with a 40-byte header", bmp, 1},
         {"bitmap with a 108-byte header", bmp108, 0},
         {"metafile, found by the list", emf, 1},
