@@ -52,3 +52,5 @@ IRawFileAnalyser* NewCFCPEvtAnalyser();
 IRawFileAnalyser* NewNew3DSAnalyser();
 IRawFileAnalyser* NewFilePKGAnalyser();
 IRawFileAnalyser* NewPdfAnalyzer();
+IRawFileAnalyser* NewCEPSAnalyser();
+IRawFileAnalyser* NewCFH11Analyser();

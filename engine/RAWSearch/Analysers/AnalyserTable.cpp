@@ -42,8 +42,8 @@ constexpr AnalyserRow kRows[] = {
     {M, RawKey4(0x30, 0x26, 0xB2, 0x75), "BruteForce::CAsfAnalyser", nullptr},
     {M, RawKey4(0x20, 0x20, 0x30, 0x0D), "BruteForce::CDXFAnalyser", nullptr},
     {M, RawKey4("MAC "), "BruteForce::CAPEAnalyser", nullptr},
-    {M, RawKey4(0x1C, 0x01, 0x00, 0x00), "BruteForce::CFH11Analyser", nullptr},
-    {M, RawKey4(0xC5, 0xD0, 0xD3, 0xC6), "BruteForce::CEPSAnalyser", nullptr},
+    {M, RawKey4(0x1C, 0x01, 0x00, 0x00), "BruteForce::CFH11Analyser", &NewCFH11Analyser},
+    {M, RawKey4(0xC5, 0xD0, 0xD3, 0xC6), "BruteForce::CEPSAnalyser", &NewCEPSAnalyser},
     {M, RawKey4("AC10"), "BruteForce::CDWGAnalyser", nullptr},
     {M, RawKey4("GIF8"), "BruteForce::CGifAnalyser", &NewCGifAnalyser},
     {M, RawKey4("MThd"), "RawSpeed::MIDAnalyser", nullptr},
@@ -98,7 +98,7 @@ constexpr AnalyserRow kRows[] = {
 
     // Two-byte keys.
     {MM, RawKey2("%!"), "BruteForce::PdfAnalyzer", &NewPdfAnalyzer},
-    {MM, RawKey2("%!"), "BruteForce::CEPSAnalyser", nullptr},
+    {MM, RawKey2("%!"), "BruteForce::CEPSAnalyser", &NewCEPSAnalyser},
     {MM, RawKey2("ID"), "BruteForce::MP3Analyzer", nullptr},
     {MM, RawKey2(0xFF, 0xF2), "BruteForce::MP3Analyzer", nullptr},
     {MM, RawKey2(0xFF, 0xF3), "BruteForce::MP3Analyzer", nullptr},

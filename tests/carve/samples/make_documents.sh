@@ -9,7 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$1 out=$2
-for tool in gs qpdf pnmtops python3; do
+for tool in gs qpdf pnmtops pnmtotiff python3; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 77; }
 done
 # No run-dependent identifiers or dates: the same bytes every time.
@@ -65,4 +65,23 @@ python3 "$here/make_documents.py" update "$out/report.pdf" "$out/updated.pdf"
 
 for f in report.pdf paper.pdf plain.pdf art.ai linear.pdf updated.pdf; do
   qpdf --check "$out/$f" >/dev/null || { echo "qpdf refuses $f" >&2; exit 1; }
+done
+
+# PostScript and EPS: Ghostscript's EPS and PostScript writers (their
+# creation date fixed), netpbm's EPS of a picture, and the binary DOS form
+# wrapping that one with a TIFF preview.
+ps() { gs -q -dNOPAUSE -dBATCH -dSAFER "$@"; }
+fixdate() { sed -i 's/^%%CreationDate: .*/%%CreationDate: D:20150601102030Z00'"'"'00'"'"'/' "$1"; }
+ps -sDEVICE=eps2write -sOutputFile="$out/figure.eps" "$work/drawing.ps"
+fixdate "$out/figure.eps"
+ps -sDEVICE=ps2write -sOutputFile="$out/page.ps" "$work/drawing.ps"
+fixdate "$out/page.ps"
+pnmtops -noturn "$work/icon32.ppm" >"$out/photo.eps" 2>/dev/null
+pnmtotiff "$work/icon32.ppm" >"$work/preview.tif" 2>/dev/null
+python3 "$here/make_documents.py" dos-eps "$out/photo.eps" "$work/preview.tif" "$out/binary.eps"
+# Illustrator's PostScript form, and a FreeHand 11 document.
+python3 "$here/make_documents.py" ai-ps "$out/poster.ai"
+python3 "$here/make_documents.py" fh11 "$out/flyer.fh11"
+for f in figure.eps page.ps photo.eps binary.eps poster.ai; do
+  ps -sDEVICE=nullpage "$out/$f" >/dev/null || { echo "gs refuses $f" >&2; exit 1; }
 done

@@ -1,0 +1,73 @@
+// Analysers of drawings: PostScript and EPS (text, or the binary DOS form
+// whose header gives every section's place), FreeHand 11 documents and DXF
+// drawings. Text EPS and FreeHand files tell nothing of their length; they
+// end where the zero fill after them begins (ZeroEndRawFileInfo). A DXF
+// ends at its end-of-file group.
+#pragma once
+
+#include <cstdint>
+
+#include "RawFileInfo.h"
+
+class RawFileBuffer;
+
+namespace BruteForce {
+
+// A candidate that ends where zero fill begins: at the first sector closing
+// with at least a word of zeros, just after its last non-zero byte. No end
+// is looked for before `skipUntil`; a file reaching `maximum` ends there.
+class ZeroEndRawFileInfo : public CRawFileInfo {
+public:
+    static constexpr int kZeroWord = 4;  // zero bytes that end a sector's data
+
+    ZeroEndRawFileInfo(RAW_FILE_TYPE type, long long maximum, long long skipUntil = 0)
+        : m_maximum(maximum), m_skipUntil(skipUntil) {
+        m_type = type;
+    }
+    bool WhetherImplementGuess() override { return true; }
+    // The search ended inside the file: the device held this much of it.
+    void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
+    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                    SearchContext& context) override;
+    bool IsSizeFinal() const override { return m_final; }
+
+    // The file's length judged at one sector (at file offset `offset`;
+    // `previous` the sector before it, or null when not at hand), or -1
+    // when the file goes on past it.
+    static long long EndAt(const uint8_t* sector, int sectorSize, long long offset,
+                           const uint8_t* previous);
+    // The same end found by reading the file from its first sector (the
+    // road of candidates the search let go of); non-zero when sized.
+    static int WholeFileSize(CRawFileInfo& info, IStorageDevice* device, long long maximum,
+                             long long skipUntil = 0);
+
+private:
+    int Finish(long long size);
+
+    long long m_maximum;
+    long long m_skipUntil;
+    bool m_final = false;
+};
+
+class CEPSAnalyser : public IRawFileAnalyser {
+public:
+    CEPSAnalyser() : IRawFileAnalyser(RAW_EPS) {}
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+    // A text head streams; the binary head gives the size at once.
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+
+    // The end of the binary form's furthest section, 0 when the header is
+    // not one.
+    static long long BinarySize(const uint8_t* header);
+};
+
+class CFH11Analyser : public IRawFileAnalyser {
+public:
+    CFH11Analyser() : IRawFileAnalyser(-1) {}
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override;
+};
+
+}  // namespace BruteForce

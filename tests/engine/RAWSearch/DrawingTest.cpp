@@ -1,0 +1,177 @@
+// Drawings: PostScript and EPS (text ended by the zero fill after it, or
+// the binary form sized by its header), FreeHand 11 documents, on both
+// roads; the end of the zero fill where it falls on a sector's edge, the
+// device's end, and damaged binary headers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Analysers/DrawingAnalysers.h"
+#include "ScanImage.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using BruteForce::CEPSAnalyser;
+using BruteForce::CFH11Analyser;
+using rawtest::Carved;
+using velmora::test::MemoryStorageDevice;
+
+std::vector<uint8_t> Sample(const std::string& name) {
+    return velmora::test::ReadFile(velmora::test::SourceDir() + "/tests/carve/samples/" + name);
+}
+
+// Text without zero bytes, `length` long, starting as PostScript.
+std::vector<uint8_t> PostScript(size_t length) {
+    std::string text = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n";
+    while (text.size() < length)
+        text += "newpath 1 1 moveto 9 9 lineto stroke\n";
+    text.resize(length);
+    text.back() = '\n';
+    return {text.begin(), text.end()};
+}
+
+class DrawingScan : public ::testing::Test {
+protected:
+    void TearDown() override { CRawFileAnalyserListSingle::CreateInstance().ClearSearchSet(); }
+};
+
+// A text file ends after its last non-zero byte: inside a sector, at a
+// sector's end, a few zero bytes short of one (the next sector all zero),
+// and where the device ends inside it. The whole-file road agrees.
+TEST_F(DrawingScan, TextEndsWhereTheZeroFillBegins) {
+    const struct {
+        const char* what;
+        size_t length;
+        bool deviceEnds;
+    } cases[] = {
+        {"inside a sector", 3000, false},
+        {"at a sector's end", 4096, false},
+        {"two bytes short of a sector's end", 4094, false},
+        {"one sector", 200, false},
+        {"cut by the device's end", 6144, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> image(64 * 1024, 0);
+        rawtest::PutAt(image, 40, PostScript(c.length));
+        if (c.deviceEnds)
+            image.resize(40 * 512 + 4096);
+        const std::vector<Carved> carved = rawtest::ScanImage(image);
+        const Carved* eps = rawtest::CarvedAt(carved, 40);
+        ASSERT_NE(eps, nullptr);
+        const long long want = c.deviceEnds ? 4096 : static_cast<long long>(c.length);
+        EXPECT_EQ(eps->size, want);
+        EXPECT_EQ(eps->name, "FILE000.EPS");
+
+        MemoryStorageDevice disk(image, 512);
+        CEPSAnalyser analyser;
+        CRawFileInfo info;
+        info.m_startSector = 40;
+        ASSERT_EQ(analyser.GetRawFileSize(info, &disk), 1);
+        EXPECT_EQ(info.m_size, want);
+    }
+}
+
+// Real files, each followed by zero fill or by the next file's head,
+// come back whole on both roads.
+TEST_F(DrawingScan, SamplesOnBothRoads) {
+    const struct {
+        const char* file;
+        const char* name;
+    } cases[] = {
+        {"figure.eps", "FILE000.EPS"},
+        {"photo.eps", "FILE000.EPS"},
+        {"binary.eps", "FILE000.EPS"},
+        {"flyer.fh11", "FILE000.FH11"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::vector<uint8_t> bytes = Sample(c.file);
+        std::vector<uint8_t> image(8 * 512, 0);
+        rawtest::PutAt(image, 8, bytes);
+        image.resize(image.size() + 4096);
+        const std::vector<Carved> carved = rawtest::ScanImage(image);
+        const Carved* got = rawtest::CarvedAt(carved, 8);
+        ASSERT_NE(got, nullptr);
+        EXPECT_EQ(got->size, static_cast<long long>(bytes.size()));
+        EXPECT_EQ(got->name, c.name);
+
+        MemoryStorageDevice disk(image, 512);
+        CRawFileInfo info;
+        info.m_startSector = 8;
+        std::unique_ptr<IRawFileAnalyser> analyser;
+        if (std::string(c.file).find("fh11") != std::string::npos)
+            analyser = std::make_unique<CFH11Analyser>();
+        else
+            analyser = std::make_unique<CEPSAnalyser>();
+        ASSERT_EQ(analyser->AnalyseBuffer(image.data() + 8 * 512, info), 1);
+        if (info.m_size == 0) {
+            ASSERT_EQ(analyser->GetRawFileSize(info, &disk), 1);
+        }
+        EXPECT_EQ(info.m_size, static_cast<long long>(bytes.size()));
+    }
+}
+
+// The binary header: the furthest section ends the file; a header whose
+// sections point into it, or without PostScript, is not one.
+TEST(Eps, BinaryHeader) {
+    const struct {
+        const char* what;
+        uint32_t fields[6];  // PostScript, metafile, TIFF: offset and length
+        long long size;
+    } cases[] = {
+        {"PostScript only", {30, 1000, 0, 0, 0, 0}, 1030},
+        {"TIFF preview last", {30, 1000, 0, 0, 1030, 500}, 1530},
+        {"metafile after the TIFF", {30, 1000, 2000, 300, 1030, 500}, 2300},
+        {"largest offsets", {30, 0xFFFFFFFF, 0, 0, 0xFFFFFFFF, 0xFFFFFFFF}, 0x1FFFFFFFELL},
+        {"no PostScript", {30, 0, 0, 0, 30, 500}, 0},
+        {"a section inside the header", {30, 1000, 0, 0, 12, 500}, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        unsigned char sector[512] = {0xC5, 0xD0, 0xD3, 0xC6};
+        for (int k = 0; k < 6; ++k)
+            std::memcpy(sector + 4 + 4 * k, &c.fields[k], 4);  // little-endian host
+        CEPSAnalyser eps;
+        CRawFileInfo info;
+        EXPECT_EQ(CEPSAnalyser::BinarySize(sector), c.size);
+        EXPECT_EQ(eps.AnalyseBuffer(sector, info), c.size > 0 ? 1 : 0);
+        if (c.size > 0) {
+            EXPECT_EQ(info.m_size, c.size);
+            EXPECT_EQ(info.m_type, RAW_EPS);
+        }
+    }
+}
+
+TEST(Eps, HeadsOfPostScriptAndFreeHand) {
+    const std::vector<uint8_t> fh11 = Sample("flyer.fh11");
+    const struct {
+        std::string head;
+        int eps, fh11;
+    } cases[] = {
+        {"%!PS-Adobe-3.0 EPSF-3.0\n", 1, 0},
+        {"%!PS-Adobe-2.0\n", 1, 0},
+        {"%!PS\n", 0, 0},
+        {std::string(fh11.begin(), fh11.begin() + 64), 0, 1},
+        {std::string(fh11.begin(), fh11.begin() + 34) + "10", 0, 0},
+        {std::string(fh11.begin(), fh11.begin() + 15) + "\x02", 0, 0},
+    };
+    for (const auto& c : cases) {
+        unsigned char sector[512] = {};
+        std::memcpy(sector, c.head.data(), c.head.size());
+        CEPSAnalyser eps;
+        CFH11Analyser freehand;
+        CRawFileInfo info;
+        EXPECT_EQ(eps.AnalyseBuffer(sector, info), c.eps);
+        EXPECT_EQ(freehand.AnalyseBuffer(sector, info), c.fh11);
+        if (c.fh11 != 0) {
+            EXPECT_EQ(info.m_type, RAW_FH11);
+        }
+    }
+}
+
+}  // namespace
