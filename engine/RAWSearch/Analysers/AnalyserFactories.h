@@ -54,3 +54,4 @@ IRawFileAnalyser* NewFilePKGAnalyser();
 IRawFileAnalyser* NewPdfAnalyzer();
 IRawFileAnalyser* NewCEPSAnalyser();
 IRawFileAnalyser* NewCFH11Analyser();
+IRawFileAnalyser* NewCDXFAnalyser();

@@ -70,4 +70,47 @@ public:
     CRawFileInfo* CreateRawFileInfo() override;
 };
 
+// A DXF drawing: recognised by its first SECTION group (at the start, or
+// after a "999" comment line, which may need the bytes after the sector),
+// ended by its EOF group in the line ends its first line uses.
+class CDXFAnalyser : public IRawFileAnalyser, public ISpecialRawFileAnalyser {
+public:
+    class CDXFRawFileInfo : public CRawFileInfo {
+    public:
+        CDXFRawFileInfo() { m_type = RAW_DXF; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+        bool IsSizeFinal() const override { return m_final; }
+        // A SECTION group of an open drawing that starts a sector was taken
+        // for a drawing of its own: it is part of that one.
+        void Absorb() { m_absorbed = true; }
+
+    private:
+        int Finish(long long size);
+
+        bool m_absorbed = false;
+        const char* m_end = nullptr;  // the EOF group, chosen at the first sector
+        int m_endBytes = 0;
+        bool m_final = false;
+    };
+
+    CDXFAnalyser() : IRawFileAnalyser(RAW_DXF) {}
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+    // The head alone: a drawing that opens with its SECTION group.
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new CDXFRawFileInfo(); }
+    ISpecialRawFileAnalyser* GetSpecialRawFile() override { return this; }
+    int AnalyseBufferEx(unsigned char* sector, CRawFileInfo& info, long long sectorSize,
+                        long long sectorNumber, long long windowFirst,
+                        long long windowEnd) override;
+
+    // Whether `head` (`length` bytes readable, the first sector's
+    // `sectorSize` of them searched) begins a drawing.
+    static bool IsDrawingHead(const uint8_t* head, long long length, long long sectorSize);
+    // The EOF group a drawing with this first sector ends with.
+    static bool UsesLineFeeds(const uint8_t* head) { return head[3] == '\n'; }
+};
+
 }  // namespace BruteForce

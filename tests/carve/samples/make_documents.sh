@@ -85,3 +85,7 @@ python3 "$here/make_documents.py" fh11 "$out/flyer.fh11"
 for f in figure.eps page.ps photo.eps binary.eps poster.ai; do
   ps -sDEVICE=nullpage "$out/$f" >/dev/null || { echo "gs refuses $f" >&2; exit 1; }
 done
+
+# DXF drawings from ezdxf: line feeds after a comment line, and carriage
+# returns with line feeds.
+python3 "$here/make_dxf.py" "$out"

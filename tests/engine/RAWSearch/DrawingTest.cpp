@@ -15,6 +15,7 @@
 
 namespace {
 
+using BruteForce::CDXFAnalyser;
 using BruteForce::CEPSAnalyser;
 using BruteForce::CFH11Analyser;
 using rawtest::Carved;
@@ -171,6 +172,99 @@ TEST(Eps, HeadsOfPostScriptAndFreeHand) {
         if (c.fh11 != 0) {
             EXPECT_EQ(info.m_type, RAW_FH11);
         }
+    }
+}
+
+// A DXF drawing of `length` bytes in the given line ends, opened by a
+// comment line or not; its EOF group is its last bytes.
+std::vector<uint8_t> Drawing(size_t length, bool crlf, bool comment) {
+    const std::string eol = crlf ? "\r\n" : "\n";
+    std::string text = comment ? "999" + eol + "made for a test" + eol : "";
+    text += "  0" + eol + "SECTION" + eol + "  2" + eol + "ENTITIES" + eol;
+    const std::string end = "  0" + eol + "ENDSEC" + eol + "  0" + eol + "EOF" + eol;
+    const std::string line = "  0" + eol + "LINE" + eol + " 10" + eol + "1.5" + eol;
+    while (text.size() + end.size() < length)
+        text += line;
+    text.resize(length - end.size(), ' ');
+    text += end;
+    return {text.begin(), text.end()};
+}
+
+// The EOF group ends the drawing wherever it falls: inside a sector, at
+// its end, and split by a sector boundary (found with the sector before);
+// a SECTION group that starts a sector inside the drawing starts no file of
+// its own; without an EOF group the device's end ends it. Both roads.
+TEST_F(DrawingScan, DxfEndsAtItsEofGroup) {
+    const struct {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        long long size;  // 0: the whole drawing
+        bool deviceEnds;
+    } cases[] = {
+        {"line feeds after a comment", Drawing(3000, false, true), 0, false},
+        {"carriage returns", Drawing(3000, true, false), 0, false},
+        {"group ends a sector", Drawing(4096, true, false), 0, false},
+        {"group split by a sector end", Drawing(4096 + 4, false, true), 0, false},
+        {"group split, carriage returns", Drawing(2048 + 6, true, false), 0, false},
+        {"no EOF group", Drawing(6000, false, true), 4608, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bytes = c.bytes;
+        if (c.deviceEnds)
+            bytes.resize(bytes.size() - 10);
+        // A SECTION group at the start of the drawing's third sector.
+        const std::string eol = bytes[3] == '\n' ? "\n" : "\r\n";
+        const std::string section = "  0" + eol + "SECTION" + eol + "  2" + eol + "BLOCKS" + eol;
+        std::copy(section.begin(), section.end(), bytes.begin() + 1024);
+        std::vector<uint8_t> image(64 * 1024, 0);
+        rawtest::PutAt(image, 30, bytes);
+        if (c.deviceEnds)
+            image.resize(30 * 512 + 4608);
+        const long long want = c.size != 0 ? c.size : static_cast<long long>(bytes.size());
+        const std::vector<Carved> carved = rawtest::ScanImage(image);
+        ASSERT_EQ(carved.size(), 1u);
+        EXPECT_EQ(carved[0].start, 30);
+        EXPECT_EQ(carved[0].size, want);
+        EXPECT_EQ(carved[0].name, "FILE000.DXF");
+
+        MemoryStorageDevice disk(image, 512);
+        CDXFAnalyser analyser;
+        CRawFileInfo info;
+        info.m_startSector = 30;
+        ASSERT_EQ(analyser.GetRawFileSize(info, &disk), 1);
+        EXPECT_EQ(info.m_size, want);
+    }
+}
+
+// The head: a SECTION group at the start, or after a comment line, also
+// when the group runs past the first sector (the look-ahead) or starts
+// after a long comment.
+TEST(Dxf, Heads) {
+    const std::string longComment = "999\n" + std::string(500, 'c') + "\n  0\nSECTION\n  2\n";
+    const struct {
+        const char* what;
+        std::string head;
+        int plain;  // the first sector alone
+        int ahead;  // with the sector after it
+    } cases[] = {
+        {"carriage returns", "  0\r\nSECTION\r\n  2\r\nHEADER\r\n", 1, 1},
+        {"comment, line feeds", "999\nezdxf\n  0\nSECTION\n  2\nHEADER\n", 1, 1},
+        {"comment, carriage returns", "999\r\nx\r\n  0\r\nSECTION\r\n  2\r\n", 1, 1},
+        {"group past the first sector", longComment, 0, 1},
+        {"line feeds, no comment", "  0\nSECTION\n  2\nHEADER\n", 0, 0},
+        {"comment, no section", "999\nnothing here\n", 0, 0},
+        {"comment with a space for a line end", "999 \n  0\nSECTION\n  2\n", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<unsigned char> sectors(1024, 0);
+        std::copy(c.head.begin(), c.head.end(), sectors.begin());
+        CDXFAnalyser dxf;
+        CRawFileInfo info;
+        EXPECT_EQ(dxf.AnalyseBuffer(sectors.data(), info), c.plain);
+        EXPECT_EQ(dxf.AnalyseBufferEx(sectors.data(), info, 512, 7, 0, 9), c.ahead);
+        EXPECT_EQ(dxf.AnalyseBufferEx(sectors.data(), info, 512, 7, 0, 8), c.plain);
     }
 }
 
