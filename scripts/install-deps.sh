@@ -33,7 +33,7 @@ PACKAGES=(
   bzip2 libarchive-tools lhasa unar sqlite3 jlha-utils openjdk-17-jre-headless fonttools ffmpeg
   fonts-dejavu-core assimp-utils
   # PDF, PostScript and drawing samples, and the reader that checks carved PDFs
-  ghostscript qpdf python3-ezdxf
+  ghostscript qpdf python3-ezdxf poppler-utils gpsbabel libxml2-utils dcraw
 )
 
 export DEBIAN_FRONTEND=noninteractive

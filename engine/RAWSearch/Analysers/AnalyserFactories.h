@@ -55,3 +55,6 @@ IRawFileAnalyser* NewPdfAnalyzer();
 IRawFileAnalyser* NewCEPSAnalyser();
 IRawFileAnalyser* NewCFH11Analyser();
 IRawFileAnalyser* NewCDXFAnalyser();
+IRawFileAnalyser* NewSVGAnalyser();
+IRawFileAnalyser* NewX3FAnalyser();
+IRawFileAnalyser* NewFileMRWAnalyser();

@@ -52,3 +52,40 @@ constexpr size_t kEndLFBytes = sizeof(kEndLF) - 1;
 static_assert(kEndCRLFBytes == 10 && kEndLFBytes == 8);
 constexpr long long kMaximum = 0xD000000;
 }  // namespace dxf_layout
+
+namespace xml_head_layout {
+constexpr char kXml[] = "<?xml";  // any case
+constexpr size_t kGpxAt[2] = {57, 39};
+constexpr size_t kPlistAt[2] = {39, 40};
+constexpr char kPlist[] = "<!DOCTYPE plist";
+constexpr char kGpx[] = "<gpx";
+constexpr char kGpxCompressed[] = "BCFZ";
+constexpr char kXmlVersion[] = "<?xml version=";  // then a quotation mark
+constexpr size_t kXmlVersionAt[2] = {0, 3};       // 3: after a UTF-8 byte-order mark
+constexpr size_t kHeadSearch = 512;               // where the root element is looked for
+constexpr uint8_t kBinarySvg[4] = {0xCD, 0x01, 0x00, 0x00};
+constexpr size_t kBinarySvgLength = 1100;  // 32 bits: the length after the fixed part
+constexpr long long kBinarySvgFixed = 1152;
+constexpr long long kLimit = 0xA00000;
+constexpr int kZeroTail = 8;  // zero bytes a GPX or property list's last sector ends with
+}  // namespace xml_head_layout
+
+namespace x3f_layout {                 // Sigma/Foveon raw picture
+constexpr char kDirectory[] = "SECd";  // the section directory
+constexpr size_t kDirectoryCount = 8;  // 32 bits, after "SECd" and the version
+constexpr size_t kDirectoryHeadBytes = 12;
+constexpr size_t kDirectoryEntryBytes = 12;     // offset, length, kind
+constexpr size_t kPointerBytes = 4;             // the directory's offset ends the file
+constexpr long long kUsualDirectoryBytes = 76;  // five sections
+constexpr uint32_t kMaxSections = 1000;
+constexpr long long kLimit = 0x6400000;  // 100 MiB while streaming
+constexpr long long kWholeFileLimit = 0x6800000;
+}  // namespace x3f_layout
+
+namespace mrw_layout {  // Minolta raw picture; fields big-endian
+constexpr uint8_t kMagic[4] = {0x00, 'M', 'R', 'M'};
+constexpr size_t kDataOffsetBE = 4;     // 32 bits: the raw data starts 8 bytes later
+constexpr size_t kSensorHeightBE = 24;  // 16 bits, in the PRD block
+constexpr size_t kSensorWidthBE = 26;   // 16 bits
+constexpr size_t kDataBits = 32;        // stored bits per pixel
+}  // namespace mrw_layout

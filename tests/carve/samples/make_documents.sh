@@ -9,7 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 work=$1 out=$2
-for tool in gs qpdf pnmtops pnmtotiff python3; do
+for tool in gs qpdf pnmtops pnmtotiff pdftocairo gpsbabel xmllint python3; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 77; }
 done
 # No run-dependent identifiers or dates: the same bytes every time.
@@ -89,3 +89,24 @@ done
 # DXF drawings from ezdxf: line feeds after a comment line, and carriage
 # returns with line feeds.
 python3 "$here/make_dxf.py" "$out"
+
+# XML-headed files: an SVG drawn by poppler from a PDF, a GPS track written
+# by GPSBabel (its clock frozen), a property list written by Python's
+# plistlib; a note export, a citation style and the binary SVG form built
+# by make_documents.py.
+pdftocairo -svg "$out/plain.pdf" "$out/drawing.svg"
+printf 'lat,lon,name,date,time\n48.8583,2.2945,Tower,2015/06/01,10:20:30\n48.8606,2.3376,Museum,2015/06/01,11:00:00\n48.8530,2.3499,Cathedral,2015/06/01,12:15:00\n' >"$work/points.csv"
+GPSBABEL_FREEZE_TIME=y gpsbabel -i unicsv -f "$work/points.csv" -o gpx -F "$out/track.gpx"
+python3 - "$out/settings.plist" <<'PY'
+import plistlib, sys
+data = {"Name": "Carved settings", "Recent": ["a.txt", "b.txt"], "Size": [640, 480], "Visible": True}
+with open(sys.argv[1], "wb") as f:
+    plistlib.dump(data, f)
+PY
+python3 "$here/make_documents.py" xml "$out"
+# Camera raw files no Debian tool writes; dcraw identifies both.
+python3 "$here/make_documents.py" x3f "$out/sigma.x3f"
+python3 "$here/make_documents.py" mrw "$out/minolta.mrw"
+for f in drawing.svg track.gpx settings.plist notes.enex style.csl; do
+  xmllint --noout "$out/$f" || { echo "xmllint refuses $f" >&2; exit 1; }
+done

@@ -1,0 +1,128 @@
+#include "CameraRawAnalysers.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "AnalyserFactories.h"
+#include "ByteReader.h"
+#include "DrawingLayout.h"
+#include "RawFileBuffer.h"
+#include "RawUtility.h"
+#include "StreamWalk.h"
+
+IRawFileAnalyser* NewX3FAnalyser() {
+    return new Dunmere::X3FAnalyser();
+}
+IRawFileAnalyser* NewFileMRWAnalyser() {
+    return new FileMRWAnalyser();
+}
+
+namespace Dunmere {
+
+using namespace x3f_layout;
+
+long long X3FAnalyser::DirectoryEnd(const uint8_t* data, int length, int sectorSize,
+                                    long long sectorOffset) {
+    if (data == nullptr || length < sectorSize || sectorSize < 4)
+        return -1;
+    const int past = BruteForce::RawUtility::FindMagicInBuffer(
+        data, length, 0, reinterpret_cast<const uint8_t*>(kDirectory), 4);
+    if (past == 0)
+        return -1;
+    const long long at = past - 4;
+    // The directory lists its sections; the usual five when the count
+    // cannot be read or does not fit what is held.
+    long long bytes = kUsualDirectoryBytes;
+    if (at + static_cast<long long>(kDirectoryHeadBytes) <= length) {
+        const uint32_t count = vk::LoadLE<uint32_t>(data + at + kDirectoryCount);
+        const long long counted = static_cast<long long>(kDirectoryHeadBytes) +
+                                  static_cast<long long>(count) * kDirectoryEntryBytes +
+                                  static_cast<long long>(kPointerBytes);
+        if (count <= kMaxSections && at + counted <= length)
+            bytes = counted;
+    }
+    return sectorOffset - (length - sectorSize) + at + bytes;
+}
+
+int X3FAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    if (sector == nullptr || std::memcmp(sector, "FOVb", 4) != 0)
+        return 0;
+    info.m_type = RAW_X3F;
+    return 1;
+}
+
+void X3FAnalyser::X3FRawFileInfo::WillBeRemove(unsigned char*, long long) {
+    if (m_owner != nullptr && m_analyser != nullptr)
+        m_analyser = &m_owner->m_whole;
+}
+
+int X3FAnalyser::X3FRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
+                                             long long sectorNumber, SearchContext& context) {
+    if (sector == nullptr || sectorSize < 4 || sectorNumber < m_startSector)
+        return 2;
+    const long long offset = (sectorNumber - m_startSector) * sectorSize;
+    if (offset >= kLimit) {
+        m_size = 0;  // the whole-file road goes on from here
+        return 1;
+    }
+    if (vk::LoadLE<uint32_t>(sector + sectorSize - 4) != 0)
+        return 2;
+    // The directory may begin in the half sector before this one.
+    const rawwalk::StreamView view =
+        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
+    const int before =
+        offset > 0 && view.Holds(offset - sectorSize / 2, sectorSize / 2) ? sectorSize / 2 : 0;
+    const long long end = DirectoryEnd(sector - before, before + sectorSize, sectorSize, offset);
+    if (end <= 0)
+        return 2;
+    m_size = end;
+    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
+    return 1;
+}
+
+int FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+    if (device == nullptr || info.m_startSector < 0)
+        return 0;
+    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
+    const int n = static_cast<int>(file.GetSectorSize());
+    if (n < 4)
+        return 0;
+    for (long long offset = 0; offset <= kWholeFileLimit; offset += n) {
+        const int before = offset > 0 ? n / 2 : 0;
+        const uint8_t* data = file.GetRawFileBuffer(
+            static_cast<unsigned long long>(offset - before), static_cast<size_t>(before + n));
+        if (data == nullptr) {
+            info.m_size = offset;  // the device ends inside the file
+            return offset > 0 ? 1 : 0;
+        }
+        if (vk::LoadLE<uint32_t>(data + before + n - 4) != 0)
+            continue;
+        const long long end = X3FAnalyser::DirectoryEnd(data, before + n, n, offset);
+        if (end > 0) {
+            info.m_size = end;
+            info.SetRawFileName(
+                rawwalk::PositionName(info.m_startSector, info.m_startSector + offset / n));
+            return 1;
+        }
+    }
+    info.m_size = kWholeFileLimit;
+    return 1;
+}
+
+}  // namespace Dunmere
+
+int FileMRWAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    using namespace mrw_layout;
+    if (sector == nullptr || std::memcmp(sector, kMagic, sizeof(kMagic)) != 0)
+        return 0;
+    const long long data = static_cast<long long>(vk::LoadBE<uint32_t>(sector + kDataOffsetBE)) + 8;
+    const long long pixels =
+        static_cast<long long>(vk::LoadBE<uint16_t>(sector + kSensorHeightBE)) *
+        vk::LoadBE<uint16_t>(sector + kSensorWidthBE);
+    const long long size = data + pixels * sector[kDataBits] / 8;
+    if (size <= 8)
+        return 0;
+    info.m_type = RAW_MRW;
+    info.m_size = size;
+    return 1;
+}

@@ -1,0 +1,56 @@
+// Camera raw containers that are not TIFF: Sigma's X3F, which ends with its
+// section directory (and the pointer to it), and Minolta's MRW, whose
+// header gives the raw data's place and dimensions.
+#pragma once
+
+#include <cstdint>
+
+#include "RawFileInfo.h"
+
+namespace Dunmere {
+
+// The whole-file road of X3F: the directory searched through the device.
+class FileX3FAnalyser : public IRawFileAnalyser {
+public:
+    FileX3FAnalyser() : IRawFileAnalyser(RAW_X3F) {}
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
+};
+
+class X3FAnalyser : public IRawFileAnalyser {
+public:
+    class X3FRawFileInfo : public CRawFileInfo {
+    public:
+        explicit X3FRawFileInfo(X3FAnalyser* owner) : m_owner(owner) { m_type = RAW_X3F; }
+        bool WhetherImplementGuess() override { return true; }
+        void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
+        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                        SearchContext& context) override;
+
+    private:
+        X3FAnalyser* m_owner;
+    };
+
+    X3FAnalyser() : IRawFileAnalyser(RAW_X3F) {}
+    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    CRawFileInfo* CreateRawFileInfo() override { return new X3FRawFileInfo(this); }
+
+    // Where the file ends, judged at a sector that closes with zeros:
+    // `data` holds `length` bytes ending with that sector, the sector at
+    // file offset `sectorOffset` the last `sectorSize` of them; the
+    // directory is searched back from the sector's end. The file's length,
+    // or -1 when no directory is there.
+    static long long DirectoryEnd(const uint8_t* data, int length, int sectorSize,
+                                  long long sectorOffset);
+
+private:
+    FileX3FAnalyser m_whole;
+};
+
+}  // namespace Dunmere
+
+class FileMRWAnalyser : public IRawFileAnalyser {
+public:
+    FileMRWAnalyser() : IRawFileAnalyser(RAW_MRW) {}
+    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+};
