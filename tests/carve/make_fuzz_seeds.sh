@@ -62,3 +62,11 @@ with open(os.path.join(pdf, "unfinished.pdf"), "wb") as f:
     f.write(bytes([2]) + b"%PDF-1.4\n1 0 obj\n<</Author(Jane Writer)/Creator(Tests)>>\nendobj\n%%EO")
 PY
 echo "seeds in $registry, $exif, $tiff and $pdf"
+
+# The drawing, XML-head and camera-raw analysers' seeds.
+drawings=$root/fuzz/corpus/fuzz_drawings
+mkdir -p "$drawings"
+for name in photo.eps binary.eps flyer.fh11 plan.dxf drawing.svg binary.svg track.gpx settings.plist \
+  notes.enex style.csl sigma.x3f minolta.mrw; do
+  { printf '\016'; cat "$here/samples/$name"; } >"$drawings/$name"
+done
