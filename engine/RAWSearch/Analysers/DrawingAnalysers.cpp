@@ -67,14 +67,15 @@ int ZeroEndRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long 
 }
 
 int ZeroEndRawFileInfo::WholeFileSize(CRawFileInfo& info, IStorageDevice* device, long long maximum,
-                                      long long skipUntil) {
+                                      long long readLimit, long long skipUntil) {
     if (device == nullptr || info.m_startSector < 0)
         return 0;
     RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
     const int n = static_cast<int>(file.GetSectorSize());
     if (n <= 0)
         return 0;
-    for (long long offset = 0; offset < maximum; offset += n) {
+    const long long stop = std::min(maximum, readLimit);
+    for (long long offset = 0; offset < stop; offset += n) {
         const uint8_t* sector =
             file.GetRawFileBuffer(static_cast<unsigned long long>(offset), static_cast<size_t>(n));
         if (sector == nullptr) {
@@ -98,8 +99,8 @@ int ZeroEndRawFileInfo::WholeFileSize(CRawFileInfo& info, IStorageDevice* device
         info.m_size = std::min(size, maximum);
         return info.m_size > 0 ? 1 : 0;
     }
-    info.m_size = maximum;
-    return 1;
+    info.m_size = stop == maximum ? maximum : 0;
+    return info.m_size > 0 ? 1 : 0;
 }
 
 long long CEPSAnalyser::BinarySize(const uint8_t* header) {
@@ -150,7 +151,8 @@ CRawFileInfo* CEPSAnalyser::CreateRawFileInfo() {
 }
 
 int CEPSAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    return ZeroEndRawFileInfo::WholeFileSize(info, device, eps_layout::kMaximum);
+    return ZeroEndRawFileInfo::WholeFileSize(info, device, eps_layout::kMaximum,
+                                             eps_layout::kWholeFileReadLimit);
 }
 
 int CFH11Analyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
@@ -168,7 +170,8 @@ CRawFileInfo* CFH11Analyser::CreateRawFileInfo() {
 }
 
 int CFH11Analyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    return ZeroEndRawFileInfo::WholeFileSize(info, device, fh11_layout::kMaximum);
+    return ZeroEndRawFileInfo::WholeFileSize(info, device, fh11_layout::kMaximum,
+                                             fh11_layout::kMaximum);
 }
 
 namespace {

@@ -37,9 +37,11 @@ public:
     static long long EndAt(const uint8_t* sector, int sectorSize, long long offset,
                            const uint8_t* previous);
     // The same end found by reading the file from its first sector (the
-    // road of candidates the search let go of); non-zero when sized.
+    // road of candidates the search let go of); non-zero when sized. No
+    // more than `readLimit` bytes are read: a file still going on there is
+    // left unsized.
     static int WholeFileSize(CRawFileInfo& info, IStorageDevice* device, long long maximum,
-                             long long skipUntil = 0);
+                             long long readLimit, long long skipUntil = 0);
 
 private:
     int Finish(long long size);

@@ -23,6 +23,10 @@ constexpr size_t kChecksum = 28;
 constexpr size_t kHeaderBytes = 30;
 static_assert(kChecksum + 2 == kHeaderBytes);
 constexpr long long kMaximum = 0x514000000LL;  // a text EPS runs no further
+// A candidate the search let go of is read again from the device up to
+// here, not to the maximum: on a disk of compressed data a sector closing
+// with zeros may be gigabytes away.
+constexpr long long kWholeFileReadLimit = 0xD000000;
 }  // namespace eps_layout
 
 namespace fh11_layout {  // FreeHand 11 document
