@@ -37,7 +37,8 @@ constexpr AnalyserRow kRows[] = {
     {M, RawKey4("<?xm"), "Dunmere::SVGAnalyser", &NewSVGAnalyser},
     {M, RawKey4(0xEF, 0xBB, 0xBF, 0x3C), "Dunmere::SVGAnalyser", &NewSVGAnalyser},
     {M, RawKey4(0xCD, 0x01, 0x00, 0x00), "Dunmere::SVGAnalyser", &NewSVGAnalyser},
-    {M, RawKey4("|svg"), "Dunmere::SVGAnalyser", &NewSVGAnalyser},
+    // A drawing without an XML declaration opens with its root element.
+    {M, RawKey4("<svg"), "Dunmere::SVGAnalyser", &NewSVGAnalyser},
     {M, RawKey4("BCFZ"), "Dunmere::SVGAnalyser", &NewSVGAnalyser},
     {M, RawKey4(0x30, 0x26, 0xB2, 0x75), "BruteForce::CAsfAnalyser", nullptr},
     {M, RawKey4(0x20, 0x20, 0x30, 0x0D), "BruteForce::CDXFAnalyser", &NewCDXFAnalyser},

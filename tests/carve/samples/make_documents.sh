@@ -95,6 +95,8 @@ python3 "$here/make_dxf.py" "$out"
 # plistlib; a note export, a citation style and the binary SVG form built
 # by make_documents.py.
 pdftocairo -svg "$out/plain.pdf" "$out/drawing.svg"
+# Without its XML declaration, as icon sets and web pages keep them.
+sed '1d' "$out/drawing.svg" >"$out/bare.svg"
 printf 'lat,lon,name,date,time\n48.8583,2.2945,Tower,2015/06/01,10:20:30\n48.8606,2.3376,Museum,2015/06/01,11:00:00\n48.8530,2.3499,Cathedral,2015/06/01,12:15:00\n' >"$work/points.csv"
 GPSBABEL_FREEZE_TIME=y gpsbabel -i unicsv -f "$work/points.csv" -o gpx -F "$out/track.gpx"
 python3 - "$out/settings.plist" <<'PY'
@@ -107,6 +109,6 @@ python3 "$here/make_documents.py" xml "$out"
 # Camera raw files no Debian tool writes; dcraw identifies both.
 python3 "$here/make_documents.py" x3f "$out/sigma.x3f"
 python3 "$here/make_documents.py" mrw "$out/minolta.mrw"
-for f in drawing.svg track.gpx settings.plist notes.enex style.csl; do
+for f in drawing.svg bare.svg track.gpx settings.plist notes.enex style.csl; do
   xmllint --noout "$out/$f" || { echo "xmllint refuses $f" >&2; exit 1; }
 done

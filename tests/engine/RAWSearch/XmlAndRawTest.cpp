@@ -108,6 +108,22 @@ TEST_F(XmlScan, TextEndsAfterItsClosingTag) {
     }
 }
 
+// A drawing without an XML declaration starts with its root element and is
+// carved as well.
+TEST_F(XmlScan, DrawingWithoutDeclaration) {
+    std::string text = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"16\">\n";
+    while (text.size() < 1500)
+        text += "  <path d=\"m 1 1 h 14 v 14 h -14 z\"/>\n";
+    text += "</svg>\n";
+    std::vector<uint8_t> image(16 * 1024, 0);
+    rawtest::PutAt(image, 4, Bytes(text));
+    const std::vector<Carved> carved = rawtest::ScanImage(image);
+    const Carved* svg = rawtest::CarvedAt(carved, 4);
+    ASSERT_NE(svg, nullptr);
+    EXPECT_EQ(svg->size, static_cast<long long>(text.size()));
+    EXPECT_EQ(svg->folder, "svg");
+}
+
 // The binary form is sized by the length at byte 1,100 on both roads.
 TEST_F(XmlScan, BinaryDrawingSizedByItsHeader) {
     std::vector<uint8_t> file(5000, 0x41);
