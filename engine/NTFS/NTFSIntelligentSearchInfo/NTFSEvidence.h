@@ -70,6 +70,8 @@ public:
     // Forgets a page head kept from an earlier block (an unreadable block
     // lies between).
     void ForgetSavedPage() { m_savedSector = -1; }
+    // Sectors of the record pages seen so far (tests).
+    int64_t RecordPageSectors() const { return m_pages.GetSectorRangeCount(0, UINT64_MAX); }
 
 private:
     // The volume candidates of a $LogFile record whose data starts at the

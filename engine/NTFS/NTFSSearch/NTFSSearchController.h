@@ -58,6 +58,7 @@ public:
     uint64_t DamagedCount() const { return m_damage.Count(); }
     size_t IndexRecordCount() const { return m_indexRecords.size(); }
     const std::vector<CCommonFileRecordPositionInfo>& Positions() const { return m_positions; }
+    int64_t LogRecordPageSectors() const { return m_logFile ? m_logFile->RecordPageSectors() : 0; }
 
     // The record number of the record at (sector, offset) inside an $MFT
     // whose clusters count from `start`; -1 when it is not in the $MFT's

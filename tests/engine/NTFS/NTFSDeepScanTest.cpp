@@ -20,6 +20,7 @@
 #include "NTFSFactories.h"
 #include "NTFSIntelligentSearchInfo/NTFSEvidence.h"
 #include "NTFSLib/NTFSDBR.h"
+#include "NTFSLib/NTFSIndexRecord.h"
 #include "NTFSSearch/NTFSSearchController.h"
 #include "NtfsFixtures.h"
 #include "NtfsScanHarness.h"
@@ -346,6 +347,58 @@ TEST_F(NTFSDeepScanTest, EachScanStartsAfresh) {
     scan.searcher.EndSearch(1);
     EXPECT_EQ(scan.searcher.GetSearchedPartitionInfo(nullptr, 0), 0);
 
+    // The same for a file's record: joined within one scan, not across two.
+    const ImageBytes volume(LoadBytes("ntfs"));
+    const int64_t file = volume.Find(u"short.txt");
+    ASSERT_GT(file, 0);
+    const auto record = volume.bytes.begin() + static_cast<long>(volume.RecordAt(file));
+    std::vector<uint8_t> e(128 * 512, 0), f(256 * 512, 0), joined(256 * 512, 0);
+    std::copy_n(record, 512, e.begin() + 127 * 512);
+    std::copy_n(record + 512, 512, f.begin() + 128 * 512);
+    std::copy_n(record, 1024, joined.begin() + 127 * 512);
+    MemoryStorageDevice fifth(e, 512), sixth(f, 512), oneScan(joined, 512);
+    DeepScan records(&oneScan, 128);
+    records.searcher.PreparetoSearch();
+    records.Walk();
+    EXPECT_EQ(records.searcher.Positions().size(), 1u);
+    records.searcher.EndSearch(1);
+    records.searcher.SetDevice(&fifth);
+    records.searcher.PreparetoSearch();
+    records.Walk();
+    records.searcher.EndSearch(1);
+    records.searcher.SetDevice(&sixth);
+    records.searcher.PreparetoSearch();
+    records.searcher.AnalyzeBlock(128, 128);
+    EXPECT_TRUE(records.searcher.Positions().empty());
+    records.searcher.EndSearch(1);
+
+    // The same for a $LogFile record page cut by the end of a scan: the next
+    // scan's first block does not complete it.
+    const std::vector<uint8_t> log = LoadBytes("ntfs_log");
+    size_t page = 0;
+    while (page + 4096 <= log.size() && !CRCRDRecord::IsValid(log.data() + page, 4096))
+        page += 4096;
+    ASSERT_LT(page + 4096, log.size());
+    std::vector<uint8_t> c(128 * 512, 0), d(256 * 512, 0), whole(256 * 512, 0);
+    std::copy_n(log.begin() + static_cast<long>(page), 2048, c.begin() + 124 * 512);
+    std::copy_n(log.begin() + static_cast<long>(page) + 2048, 2048, d.begin() + 128 * 512);
+    std::copy_n(log.begin() + static_cast<long>(page), 4096, whole.begin() + 124 * 512);
+    MemoryStorageDevice third(c, 512), fourth(d, 512), together(whole, 512);
+    DeepScan pages(&together, 128);
+    pages.searcher.PreparetoSearch();
+    pages.Walk();
+    EXPECT_EQ(pages.searcher.LogRecordPageSectors(), 8);  // joined within one scan
+    pages.searcher.EndSearch(1);
+    pages.searcher.SetDevice(&third);
+    pages.searcher.PreparetoSearch();
+    pages.Walk();
+    pages.searcher.EndSearch(1);
+    pages.searcher.SetDevice(&fourth);
+    pages.searcher.PreparetoSearch();
+    pages.searcher.AnalyzeBlock(128, 128);
+    EXPECT_EQ(pages.searcher.LogRecordPageSectors(), 0);
+    pages.searcher.EndSearch(1);
+
     // A whole scan, then a scan of an empty disk: nothing is left over.
     auto lost = MemoryStorageDevice::FromFile(Disk("lost_table"), 512);
     MemoryStorageDevice empty(std::vector<uint8_t>(1 << 20, 0), 512);
@@ -467,6 +520,28 @@ TEST_F(NTFSDeepScanTest, HostileSurfacesEndTheScanWithTheVolumeFirst) {
             return e.first.find("short.txt") != std::string::npos;
         }));
     }
+}
+
+// A folder whose record is gone: its files are still shown, under the tree
+// builder's "Other lost files", not dropped; the rest of the tree stands.
+TEST_F(NTFSDeepScanTest, FilesOfALostFolderAreShownAsOtherLostFiles) {
+    ImageBytes volume(LoadBytes("ntfs"));
+    const int64_t b = volume.Find(u"b");
+    ASSERT_GT(b, 0);
+    std::fill_n(volume.bytes.begin() + static_cast<long>(volume.RecordAt(b)), volume.recordSize, 0);
+    std::vector<uint8_t> disk((2048 + 65536 + 4096) * 512, 0);
+    std::copy(volume.bytes.begin(), volume.bytes.end(), disk.begin() + 2048 * 512);
+    MemoryStorageDevice device(disk, 512);
+    DeepScan scan(&device);
+    scan.Run();
+    const auto paths = scan.Paths();
+    for (const char* p : {"/Other lost files/f00.txt", "/Other lost files/f39.txt",
+                          "/comp/comp.txt", "/Docs/report.pdf"}) {
+        auto it = paths.find(p);
+        ASSERT_NE(it, paths.end()) << p;
+        EXPECT_EQ(it->second, 0) << p;
+    }
+    EXPECT_EQ(paths.count("/a/b/f00.txt"), 0u);
 }
 
 // ---------------------------------------------------------------- candidates
