@@ -349,6 +349,16 @@ bool CNTFSFileRecordFileNameAttribute::IsFileNameEqual(const uint8_t* attribute,
 
 // ---------------------------------------------------------------- record
 
+size_t CNTFSFileRecord::StatedRecordSize(const uint8_t* header, size_t length) {
+    namespace rec = ntfs::layout::record;
+    if (length < rec::kBytesAllocated + 4)
+        return 1024;
+    const uint32_t bytes = vk::LoadLE<uint32_t>(header + rec::kBytesAllocated);
+    if (bytes >= rec::kMinRecordSize && bytes <= rec::kMaxRecordSize && (bytes & (bytes - 1)) == 0)
+        return bytes;
+    return 1024;
+}
+
 size_t CNTFSFileRecord::ExaminedSize(const uint8_t* buffer, size_t size) {
     if (buffer == nullptr || size < rec::kHeaderWithNumber)
         return 0;

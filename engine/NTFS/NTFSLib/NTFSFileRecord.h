@@ -183,6 +183,9 @@ public:
     // The bytes of a record that are examined: its allocated size (1,024
     // when 0) cut to `size`.
     static size_t ExaminedSize(const uint8_t* buffer, size_t size);
+    // The record size a FILE header found on a surface states: 1,024 unless
+    // it says a power of two up to 4,096.
+    static size_t StatedRecordSize(const uint8_t* header, size_t length);
     // The n-th (from 0) attribute of `type` in a fixed-up buffer; an empty
     // view when absent. The walk ends at the end marker, at a length of 0,
     // at an attribute that leaves the record, or after kMaxAttributes.

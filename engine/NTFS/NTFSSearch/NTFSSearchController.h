@@ -60,12 +60,6 @@ public:
     const std::vector<CCommonFileRecordPositionInfo>& Positions() const { return m_positions; }
     int64_t LogRecordPageSectors() const { return m_logFile ? m_logFile->RecordPageSectors() : 0; }
 
-    // The record number of the record at (sector, offset) inside an $MFT
-    // whose clusters count from `start`; -1 when it is not in the $MFT's
-    // data or not on a record boundary.
-    static int64_t GetMFTNumber(int64_t sector, uint32_t offset, const CMFTInfo& mft, int64_t start,
-                                uint32_t sectorsPerCluster, uint32_t sectorSize);
-
 private:
     // The sectors of a block: the read-ahead cache's own copy, or read here
     // (unreadable sectors zeroed). Null when nothing of it can be read.
@@ -87,14 +81,8 @@ private:
     bool MergeBootReading(const CSearchedNTFSPartitionInfo& reading);
     void ForgetJoins();
     void ScoreAndPrune();
-    void BuildTrees();
-    // The $MFTs whose records a candidate's tree is made of.
-    std::vector<CMFTInfo*> MatchMFTs(const CSearchedNTFSPartitionInfo& candidate,
-                                     const std::set<const CMFTInfo*>& claimed) const;
-    // Whether the record at (sector, offset) lies in the $MFT of another
-    // kept candidate: then it is that volume's, not a loose record.
-    bool HeldByAnotherVolume(int64_t sector, uint32_t offset, int ordinal) const;
-    void BuildTree(CSearchedNTFSPartitionInfo& candidate, int ordinal);
+    // The kept candidates' trees.
+    void SetSearchedNTFSPartitionBelongCtrl();
     void FreeWorkingState();
 
     IStorageDevice* m_device = nullptr;
@@ -109,7 +97,6 @@ private:
     CNTFSCandidateSet m_candidates;
     CNTFSPartitionInfoBuilder m_partitionBuilder{m_candidates};
     std::vector<CSearchedNTFSPartitionInfo*> m_kept;  // after EndSearch, best first
-    std::vector<std::vector<CMFTInfo*>> m_matched;    // per kept candidate, while trees are built
     bool m_ended = false;
 
     std::multimap<int64_t, CIndexRecordInfo> m_indexRecords;  // by parent

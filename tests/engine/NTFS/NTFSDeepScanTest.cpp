@@ -21,6 +21,7 @@
 #include "NTFSIntelligentSearchInfo/NTFSEvidence.h"
 #include "NTFSLib/NTFSDBR.h"
 #include "NTFSLib/NTFSIndexRecord.h"
+#include "NTFSSearch/NTFSDirectoryTreeBuilder.h"
 #include "NTFSSearch/NTFSSearchController.h"
 #include "NtfsFixtures.h"
 #include "NtfsScanHarness.h"
@@ -729,11 +730,11 @@ TEST(NTFSCandidates, RecordNumbersFromTheirPlaceInTheMft) {
     };
     for (const Case& t : cases) {
         SCOPED_TRACE(t.sector);
-        EXPECT_EQ(CNTFSSearchController::GetMFTNumber(t.sector, t.offset, mft, 1000, 8, 512),
+        EXPECT_EQ(CMFTDirectoryTreeBuilder::GetMFTNumber(t.sector, t.offset, mft, 1000, 8, 512),
                   t.number);
     }
     // 1 KiB records four to a 4 KiB sector.
-    EXPECT_EQ(CNTFSSearchController::GetMFTNumber(1004, 3072, mft, 1000, 1, 4096), 3);
+    EXPECT_EQ(CMFTDirectoryTreeBuilder::GetMFTNumber(1004, 3072, mft, 1000, 1, 4096), 3);
 }
 
 // ---------------------------------------------------------------- $UpCase
