@@ -52,6 +52,7 @@ enum Tag : uint16_t {
     kTagMake = 0x010F,
     kTagModel = 0x0110,
     kTagOrientation = 0x0112,
+    kTagDateTime = 0x0132,
     kTagXResolution = 0x011A,
     kTagYResolution = 0x011B,
     kTagResolutionUnit = 0x0128,

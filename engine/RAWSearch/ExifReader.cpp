@@ -231,6 +231,9 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
             case kTagDateTimeOriginal:
                 CopyText(info.dateTime, sizeof info.dateTime, value, valueBytes);
                 break;
+            case kTagDateTime:
+                CopyText(info.modifyTime, sizeof info.modifyTime, value, valueBytes);
+                break;
             case kTagDateTimeDigitized:
                 CopyText(info.digitizedTime, sizeof info.digitizedTime, value, valueBytes);
                 break;

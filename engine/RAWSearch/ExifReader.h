@@ -14,7 +14,8 @@ struct tag_ExifInfo {
     char version[5] = {};
     char cameraMake[32] = {};
     char cameraModel[40] = {};
-    char dateTime[20] = {};
+    char dateTime[20] = {};    // when the picture was taken
+    char modifyTime[20] = {};  // IFD0's date and time: when the file was last changed
     char digitizedTime[20] = {};
     int32_t orientation = 0;
     int32_t flashUsed = 0;

@@ -23,18 +23,19 @@ int Read(const std::vector<uint8_t>& block, tag_ExifInfo& info) {
 TEST(ExifReader, ReadsCameraDateAndExposureInBothByteOrders) {
     for (bool le : {true, false}) {
         ExifBlock b(le);
-        const std::vector<uint8_t> block =
-            b.Build({Ascii(0x010F, "Maker"), Ascii(0x0110, "Model X1"), b.Short(0x0112, 6),
-                     b.Rational(0x011A, 300, 1), b.Short(0x0128, 2)},
-                    {Ascii(0x9003, "2015:06:01 10:20:30"), b.Short(0x8827, 25),
-                     b.Short(0x9209, 0x19), b.Rational(0x920A, 50, 1), b.Long(0xA002, 4000),
-                     b.Long(0xA003, 3000), b.Rational(0xA20E, 4000, 10), b.Short(0xA210, 3)},
-                    {b.Long(0x0201, 16), b.Long(0x0202, 20)});
+        const std::vector<uint8_t> block = b.Build(
+            {Ascii(0x010F, "Maker"), Ascii(0x0110, "Model X1"), b.Short(0x0112, 6),
+             b.Rational(0x011A, 300, 1), b.Short(0x0128, 2), Ascii(0x0132, "2016:07:02 11:21:31")},
+            {Ascii(0x9003, "2015:06:01 10:20:30"), b.Short(0x8827, 25), b.Short(0x9209, 0x19),
+             b.Rational(0x920A, 50, 1), b.Long(0xA002, 4000), b.Long(0xA003, 3000),
+             b.Rational(0xA20E, 4000, 10), b.Short(0xA210, 3)},
+            {b.Long(0x0201, 16), b.Long(0x0202, 20)});
         tag_ExifInfo info;
         ASSERT_EQ(Read(block, info), 1) << (le ? "II" : "MM");
         EXPECT_STREQ(info.cameraMake, "Maker");
         EXPECT_STREQ(info.cameraModel, "Model X1");
         EXPECT_STREQ(info.dateTime, "2015:06:01 10:20:30");
+        EXPECT_STREQ(info.modifyTime, "2016:07:02 11:21:31");
         EXPECT_EQ(info.orientation, 6);
         EXPECT_FLOAT_EQ(info.xResolution, 300);
         EXPECT_FLOAT_EQ(info.resolutionUnit, 1.0f);
