@@ -34,6 +34,8 @@ PACKAGES=(
   fonts-dejavu-core assimp-utils
   # PDF, PostScript and drawing samples, and the reader that checks carved PDFs
   ghostscript qpdf python3-ezdxf poppler-utils gpsbabel libxml2-utils dcraw
+  # audio and video carve samples
+  lame id3v2
 )
 
 export DEBIAN_FRONTEND=noninteractive

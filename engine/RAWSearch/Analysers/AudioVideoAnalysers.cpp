@@ -296,12 +296,20 @@ int CAPERawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
         m_seekLeft = left;
         if (m_seekLeft > 0)
             ScanSeekTable(sector + at, static_cast<uint64_t>(sectorSize) - at, sectorSize);
-    } else if (first) {
-        const uint32_t descriptor = r.LE32(kDescriptorBytes);
+    } else if (first || m_headerPending) {
+        const uint8_t* start = first ? sector : nullptr;
+        const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+        if (start == nullptr)
+            start = window.At(0, kTerminatingBytes + 4);
+        if (start == nullptr)
+            return 2;
+        const vk::ByteReader h(start, kTerminatingBytes + 4);
+        const uint32_t descriptor = h.LE32(kDescriptorBytes);
         if (descriptor < 1)
             return Finish(0, sectorSize);
-        const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
         const uint8_t* head = window.At(0, static_cast<size_t>(descriptor) + 24);
+        // The header after the descriptor may come with the next block.
+        m_headerPending = head == nullptr;
         if (head == nullptr)
             return 2;
         const uint16_t bits = vk::LoadLE<uint16_t>(head + descriptor + kBitsPerSample);
@@ -519,6 +527,10 @@ int MxfAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     const uint32_t a = vk::LoadLE<uint32_t>(sector + 48);
     const uint32_t b = vk::LoadLE<uint32_t>(sector + 32);
     if (a == b && a != 0)
+        return 0;
+    // Body and footer partitions lie inside a file (writers align them to
+    // sectors): only the header partition, at offset 0, begins one.
+    if (vk::LoadBE<uint64_t>(sector + kThisPartition) != 0)
         return 0;
     info.m_type = RAW_MXF;
     return 1;

@@ -66,6 +66,7 @@ private:
     int32_t m_alignment = 4;
     bool m_started = false;
     bool m_finished = false;
+    bool m_headerPending = false;
 };
 
 }  // namespace BruteForce

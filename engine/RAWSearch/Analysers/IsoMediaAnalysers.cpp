@@ -297,6 +297,12 @@ int MovAnalyzer::MovRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         if (const uint8_t* head = window.At(0, kMajorBrand + 3))
             m_iso = std::memcmp(head + kMajorBrand, "iso", 3) == 0;
     }
+    if (m_exifPending) {
+        if (m_exifAt < window.HeldBegin())
+            m_exifPending = false;
+        else if (window.At(m_exifAt, static_cast<size_t>(std::min<uint64_t>(kExifProbe, m_exifSize))))
+            ReadExif(window, m_exifAt, m_exifSize);
+    }
     for (int walked = 0; walked < kMaxBoxesPerSector && m_next < window.SectorEnd(); ++walked) {
         const uint8_t* box = window.At(m_next, kHeaderBytes);
         if (box == nullptr) {
@@ -343,6 +349,10 @@ void MovAnalyzer::MovRawFileInfo::ReadExif(const StreamWindow& window, uint64_t 
                                            uint64_t moovSize) {
     const uint64_t probe = std::min<uint64_t>(kExifProbe, moovSize);
     const uint8_t* moov = window.At(moovOffset, static_cast<size_t>(probe));
+    // The box's start goes on into the next block: read it from there.
+    m_exifPending = moov == nullptr;
+    m_exifAt = moovOffset;
+    m_exifSize = moovSize;
     if (moov == nullptr)
         return;
     const uint8_t* exif = nullptr;
@@ -383,24 +393,26 @@ void MovAnalyzer::MovRawFileInfo::ReadExif(const StreamWindow& window, uint64_t 
         SetRawFileTime(info.modifyTime);
 }
 
-// Phones write their name near a recording's end.
+// Phones write their name near a recording's end. Only the file's own
+// bytes are read: what follows it says nothing about the device.
 void MovAnalyzer::MovRawFileInfo::FindDeviceName(const StreamWindow& window) {
     if (m_next == 0)
         return;
     const uint64_t sectorSize = window.SectorSize();
     const uint64_t endSector = (m_next - 1) / sectorSize * sectorSize;
-    auto search = [&](uint64_t from, size_t length) -> std::string {
-        const uint8_t* bytes = from <= endSector ? window.At(from, length) : nullptr;
+    auto search = [&](uint64_t from, uint64_t length) -> std::string {
+        length = std::min<uint64_t>(length, m_next - std::min(m_next, from));
+        const uint8_t* bytes = window.At(from, static_cast<size_t>(length));
         if (bytes == nullptr)
             return {};
-        for (size_t i = 0; i < length; ++i) {
-            const size_t left = length - i;
+        for (uint64_t i = 0; i < length; ++i) {
+            const uint64_t left = length - i;
             const bool phone = left >= 7 && std::memcmp(bytes + i, "iPhone ", 7) == 0;
             const bool pad = left >= 5 && std::memcmp(bytes + i, "iPad ", 5) == 0;
             if (!phone && !pad)
                 continue;
             std::string name;
-            for (size_t k = i; k < length && name.size() < 20; ++k) {
+            for (uint64_t k = i; k < length && name.size() < 20; ++k) {
                 if (bytes[k] < 0x20 || bytes[k] > 0x7E)
                     break;
                 name.push_back(static_cast<char>(bytes[k]));
@@ -411,15 +423,19 @@ void MovAnalyzer::MovRawFileInfo::FindDeviceName(const StreamWindow& window) {
     };
     if (endSector < 16)
         return;
-    const uint8_t* near = window.At(endSector - 16, 512);
+    // The end sector and the 16 bytes before it (512 bytes with 512-byte
+    // sectors).
+    const uint64_t span = sectorSize;
+    const uint64_t nearLength = std::min<uint64_t>(span, m_next - (endSector - 16));
+    const uint8_t* near = window.At(endSector - 16, static_cast<size_t>(nearLength));
     if (near == nullptr)
         return;
     bool trex = false;
-    for (size_t i = 0; i + 4 <= 512; ++i)
+    for (uint64_t i = 0; i + 4 <= nearLength; ++i)
         trex = trex || std::memcmp(near + i, "trex", 4) == 0;
     std::string found;
     if (!trex)
-        found = search(endSector - 16, 512);
+        found = search(endSector - 16, span);
     else if (endSector >= 1298)
         found = search(endSector - 1298, 1024);
     const std::string make = CameraText(found.c_str(), 20);

@@ -69,6 +69,9 @@ public:
         bool m_begun = false;
         bool m_finished = false;
         bool m_littleEndian = false;
+        bool m_exifPending = false;
+        uint64_t m_exifAt = 0;
+        uint64_t m_exifSize = 0;
         std::string m_make;
         std::string m_model;
         int m_sectorSize = 512;

@@ -507,6 +507,15 @@ void MP3Analyzer::MP3RawFileInfo::ReadTag(const StreamWindow& window) {
     }
 }
 
+uint64_t MP3Analyzer::MP3RawFileInfo::StartBytes(const StreamWindow& window) const {
+    const uint8_t* head = window.At(0, kHeaderBytes);
+    if (head == nullptr)
+        return 0;
+    if (mp3::IsId3Start(head))
+        return kHeaderBytes + mp3::Id3TagSize(head) + mpa_layout::kHeaderBytes;
+    return static_cast<uint64_t>(mp3::FrameLength(head)) + mpa_layout::kHeaderBytes;
+}
+
 bool MP3Analyzer::MP3RawFileInfo::HealthyStart(const StreamWindow& window) {
     const uint8_t* head = window.At(0, kHeaderBytes);
     if (head == nullptr)
@@ -542,8 +551,14 @@ int MP3Analyzer::MP3RawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         return 2;
     const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
     if (!m_started) {
+        // The start is read once the tag, or the first frame and the header
+        // after it, are held; at a block's end that is with the next block.
+        if (m_firstHeldEnd == 0)
+            m_firstHeldEnd = window.HeldEnd();
+        if (StartBytes(window) > window.HeldEnd() && window.HeldEnd() == m_firstHeldEnd)
+            return 2;
         m_started = true;
-        m_frameMode = mp3::FrameLength(sector) != 0 ? 1 : 0;
+        m_frameMode = mp3::FrameLength(window.At(0, mpa_layout::kHeaderBytes)) != 0 ? 1 : 0;
         ReadTag(window);
         if (GetRawFileName().empty() && !HealthyStart(window))
             return Finish(0);

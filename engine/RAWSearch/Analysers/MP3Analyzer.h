@@ -91,6 +91,7 @@ public:
     private:
         void ReadTag(const StreamWindow& window);
         bool HealthyStart(const StreamWindow& window);
+        uint64_t StartBytes(const StreamWindow& window) const;
         int TagModeStep(const StreamWindow& window, unsigned char* sector, int sectorSize,
                         long long sectorNumber, const SearchContext& context);
         // Ends the candidate: sets the size (0: no file) and lets the next
@@ -112,6 +113,7 @@ public:
         long long m_lastSector = 0;
         bool m_started = false;
         bool m_finished = false;
+        uint64_t m_firstHeldEnd = 0;
         std::unique_ptr<int[]> m_histogram;
         int m_histogramLength = 512;
         Id3TextDecoder m_text;

@@ -189,6 +189,7 @@ namespace mxf_layout {      // SMPTE KLV packets
 constexpr size_t kKey = 0;  // 06 0E 2B 34
 constexpr size_t kPartitionKind = 4;
 constexpr size_t kPartitionVersion = 20;  // 16 bits
+constexpr size_t kThisPartition = 28;     // 64 bits: the partition's own offset
 constexpr size_t kLength = 17;            // 24 bits after the length's 0x83 byte
 constexpr uint32_t kPacketHeader = 20;
 }  // namespace mxf_layout

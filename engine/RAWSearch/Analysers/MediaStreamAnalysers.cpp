@@ -158,8 +158,11 @@ int WalkRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
         return 2;
     const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
     if (!m_started) {
+        const Start start = Begin(window);
+        if (start == Start::Wait)
+            return 2;
         m_started = true;
-        if (!Begin(window))
+        if (start != Start::Ready)
             return Done(0, sectorSize);
     }
     const long long walked = (sectorNumber - m_startSector) * static_cast<long long>(sectorSize);
@@ -198,14 +201,20 @@ namespace {
 
 class MPGRawFileInfo : public WalkRawFileInfo {
 public:
-    MPGRawFileInfo(IRawFileAnalyser* partner, uint32_t header) : WalkRawFileInfo(RAW_MPG, partner) {
+    MPGRawFileInfo(MPGAnalyser* owner, IRawFileAnalyser* partner, uint32_t header)
+        : WalkRawFileInfo(RAW_MPG, partner), m_owner(owner) {
         m_walk.SetPackHeaderLength(header);
     }
 
 protected:
     MediaWalk& Walk() override { return m_walk; }
+    void NameAtEnd(int sectorSize) override {
+        WalkRawFileInfo::NameAtEnd(sectorSize);
+        m_owner->Sized(m_startSector, m_size, sectorSize);
+    }
 
 private:
+    MPGAnalyser* m_owner;
     MpegPsWalk m_walk;
 };
 
@@ -261,9 +270,11 @@ int MPGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     const uint32_t header = FileMPGAnalyser::PackHeaderLength(sector);
     if (header == 0)
         return 0;
-    // Packs near a stream's start repeat its first clock values.
+    // Packs near a stream's start repeat its first clock values; past the
+    // end of a stream already sized, another stream may begin.
     const long long start = info.m_startSector;
-    if (m_lastAccepted >= 0 && start >= m_lastAccepted && start - m_lastAccepted <= kNearSectors)
+    if (m_lastAccepted >= 0 && start >= m_lastAccepted && start - m_lastAccepted <= kNearSectors &&
+        !(m_lastEnd > m_lastAccepted && start >= m_lastEnd))
         return 0;
     m_lastAccepted = start;
     m_header = header;
@@ -272,7 +283,12 @@ int MPGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
 }
 
 CRawFileInfo* MPGAnalyser::CreateRawFileInfo() {
-    return new MPGRawFileInfo(&m_whole, m_header);
+    return new MPGRawFileInfo(this, &m_whole, m_header);
+}
+
+void MPGAnalyser::Sized(long long start, long long size, int sectorSize) {
+    if (start == m_lastAccepted && sectorSize > 0)
+        m_lastEnd = start + (size + sectorSize - 1) / sectorSize;
 }
 
 // ---------------------------------------------------------------------------
@@ -290,10 +306,10 @@ public:
 
 protected:
     MediaWalk& Walk() override { return m_walk; }
-    bool Begin(const StreamWindow&) override {
+    Start Begin(const StreamWindow&) override {
         if (OGGAnalyser::s_inProgress == nullptr)
             OGGAnalyser::s_inProgress = this;
-        return true;
+        return Start::Ready;
     }
     void Release() override {
         if (OGGAnalyser::s_inProgress == this)
@@ -397,14 +413,14 @@ protected:
             return m_chunks;
         return *m_index;
     }
-    bool Begin(const StreamWindow& window) override {
+    Start Begin(const StreamWindow& window) override {
         const uint8_t* probe = window.At(0, rm_layout::kProbeBytes);
         if (probe == nullptr)
-            return false;
+            return window.IsLastOfBlock() ? Start::Wait : Start::Fail;
         m_rm = !RmDescribesVideo(probe, rm_layout::kProbeBytes);
         m_type = m_rm ? RAW_RM : RAW_RMVB;
         m_index = std::make_unique<RmvbIndexWalk>(window.SectorSize(), true);
-        return true;
+        return Start::Ready;
     }
 
 private:
@@ -534,10 +550,10 @@ public:
 
 protected:
     MediaWalk& Walk() override { return m_walk; }
-    bool Begin(const StreamWindow&) override {
+    Start Begin(const StreamWindow&) override {
         if (CM2TSAnalyser::s_inProgress == nullptr)
             CM2TSAnalyser::s_inProgress = this;
-        return true;
+        return Start::Ready;
     }
     void Release() override {
         if (CM2TSAnalyser::s_inProgress == this)

@@ -23,9 +23,11 @@ public:
                     SearchContext& context) override;
 
 protected:
+    enum class Start { Ready, Wait, Fail };
     virtual MediaWalk& Walk() = 0;
-    // The first sizing step; false finishes the candidate without a size.
-    virtual bool Begin(const StreamWindow&) { return true; }
+    // Before the walk: Fail finishes the candidate without a size, Wait asks
+    // again with the next sector (what the start needs is not held yet).
+    virtual Start Begin(const StreamWindow&) { return Start::Ready; }
     // The size the walk's end gives (0: none); `walked` bytes of the file
     // have streamed past.
     virtual long long SizeAtEnd(uint64_t position, long long walked);
@@ -80,10 +82,13 @@ public:
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
     int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    // A candidate of this analyser was sized by the stream.
+    void Sized(long long start, long long size, int sectorSize);
 
 private:
     FileMPGAnalyser m_whole;
     long long m_lastAccepted = -1;
+    long long m_lastEnd = -1;  // the sector after the last accepted stream, once sized
     uint32_t m_header = 12;
 };
 

@@ -73,4 +73,7 @@ gzip -9 -c -n "$work/text.txt" >"$out/plain.gz"
 python3 "$here/make_handbuilt.py" sizers "$out" "$work/text.txt"
 "$here/make_office.sh" "$out"
 "$here/make_archives.sh" "$out"
+
+# Audio and video.
+bash "$here/make_media.sh" "$out" "$work"
 echo "samples in $out"
