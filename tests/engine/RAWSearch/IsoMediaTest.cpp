@@ -184,7 +184,11 @@ TEST_F(IsoMedia, CamerasAndPhonesLabelMovies) {
     const std::vector<uint8_t> camera = Sample("camera.mov");
     const std::vector<uint8_t> phone = Sample("phone.mov");
     image.Put(0, camera);
-    image.Put(100, phone);
+    // Text after the file is not part of the phone's name.
+    std::vector<uint8_t> followed = phone;
+    const std::string text = "S Max, said the next file";
+    followed.insert(followed.end(), text.begin(), text.end());
+    image.Put(100, followed);
     image.PadTo(200);
     const auto carved = Scan(image);
     const auto* a = mediatest::At(carved, 0);
