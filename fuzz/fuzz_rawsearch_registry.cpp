@@ -7,8 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "Analysers/AudioVideoAnalysers.h"
 #include "Analysers/FileJPGAnalyser.h"
 #include "Analysers/HeaderSizedAnalysers.h"
+#include "Analysers/IsoMediaAnalysers.h"
+#include "Analysers/MP3Analyzer.h"
+#include "Analysers/MediaStreamAnalysers.h"
 #include "Analysers/WholeFileAnalysers.h"
 #include "FileNode.h"
 #include "RawFileAnalyserList.h"
@@ -68,10 +72,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         RawSearchTestFileStart(image.data() + at, static_cast<unsigned>(image.size() - at));
 
     std::unique_ptr<IRawFileAnalyser> sizers[] = {
-        std::make_unique<FileJPGAnalyser>(), std::make_unique<FileCPTAnalyser>(),
-        std::make_unique<FileCRWAnalyser>(), std::make_unique<FileMIDAnalyser>(),
-        std::make_unique<FileMDBAnalyser>(), std::make_unique<FileLZHAnalyser>(),
-        std::make_unique<FileHTMAnalyser>(), std::make_unique<FileGZAnalyser>(),
+        std::make_unique<FileJPGAnalyser>(),
+        std::make_unique<FileCPTAnalyser>(),
+        std::make_unique<FileCRWAnalyser>(),
+        std::make_unique<FileMIDAnalyser>(),
+        std::make_unique<FileMDBAnalyser>(),
+        std::make_unique<FileLZHAnalyser>(),
+        std::make_unique<FileHTMAnalyser>(),
+        std::make_unique<FileGZAnalyser>(),
+        std::make_unique<FileMP3Analyser>(),
+        std::make_unique<FileMP4Analyser>(),
+        std::make_unique<Dunmere::FileMPGAnalyser>(),
+        std::make_unique<Dunmere::CFileOggAnalyser>(),
+        std::make_unique<Dunmere::FileFLVAnalyser>(),
+        std::make_unique<Dunmere::FileRM_RMVBAnalyser>(),
+        std::make_unique<BruteForce::CAsfAnalyser>(),
+        std::make_unique<BruteForce::CM2TSAnalyser>(),
+        std::make_unique<RawSpeed::MLvAnalyser>(),
+        std::make_unique<RawSpeed::MxfAnalyser>(),
+        std::make_unique<CFileAIFAnalyzer>(),
+        std::make_unique<FileRIFFAnalyser>(),
     };
     for (auto& sizer : sizers) {
         CRawFileInfo info;

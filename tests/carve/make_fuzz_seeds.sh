@@ -61,8 +61,6 @@ for name in ["report.pdf", "plain.pdf", "art.ai", "linear.pdf", "updated.pdf"]:
 with open(os.path.join(pdf, "unfinished.pdf"), "wb") as f:
     f.write(bytes([2]) + b"%PDF-1.4\n1 0 obj\n<</Author(Jane Writer)/Creator(Tests)>>\nendobj\n%%EO")
 PY
-echo "seeds in $registry, $exif, $tiff and $pdf"
-
 # The drawing, XML-head and camera-raw analysers' seeds.
 drawings=$root/fuzz/corpus/fuzz_drawings
 mkdir -p "$drawings"
@@ -70,3 +68,25 @@ for name in photo.eps binary.eps flyer.fh11 plan.dxf drawing.svg binary.svg trac
   notes.enex style.csl sigma.x3f minolta.mrw; do
   { printf '\016'; cat "$here/samples/$name"; } >"$drawings/$name"
 done
+
+# The audio and video walks: the start of each sample (16 KiB at most),
+# as the ISO box walker and the MPEG audio target read them, and a few
+# whole media files for the search.
+iso=$root/fuzz/corpus/fuzz_iso_box
+mpa=$root/fuzz/corpus/fuzz_mpeg_audio
+mkdir -p "$iso" "$mpa"
+python3 - "$here/samples" "$iso" "$mpa" "$registry" <<'PY'
+import os, sys
+samples, iso, mpa, registry = sys.argv[1:5]
+def read(name):
+    return open(os.path.join(samples, name), "rb").read()
+for name in ["movie.mov", "camera.mov", "phone.mov", "large.mp4", "trec.mp4", "song.m4a", "clip.3gp"]:
+    open(os.path.join(iso, name), "wb").write(read(name)[:16384])
+for name in ["tagged.mp3", "latin.mp3", "v1.mp3", "info.mp3", "plain.mp3"]:
+    open(os.path.join(mpa, name), "wb").write(read(name)[:16384])
+for name in ["tone.ogg", "clip.flv", "song.ape", "clip.mlv", "tone.rm", "tone.wma"]:
+    data = read(name)
+    with open(os.path.join(registry, name), "wb") as f:
+        f.write(bytes([14]) + data + bytes((-len(data)) % 512))
+PY
+echo "seeds in $registry, $exif, $tiff, $pdf, $drawings, $iso and $mpa"

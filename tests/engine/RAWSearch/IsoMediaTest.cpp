@@ -106,9 +106,9 @@ TEST_F(IsoMedia, BrandsTypeTheFile) {
         box.resize(512);
         return box;
     };
-    std::vector<uint8_t> longFtyp =
-        Ftyp("isom", {"isom", "iso2", "avc1", "mp41", "a", "b", "c", "d", "e", "f", "g", "h", "i",
-                      "j", "k", "l", "m", "n", "o"});
+    std::vector<uint8_t> longFtyp = Ftyp(
+        "isom", {"isom", "iso2", "avc1", "mp41", "aaaa", "bbbb", "cccc", "dddd", "eeee", "ffff",
+                 "gggg", "hhhh", "iiii", "jjjj", "kkkk", "llll", "mmmm", "nnnn", "oooo"});
     const struct {
         const char* what;
         std::vector<uint8_t> sector;
