@@ -34,8 +34,8 @@ PACKAGES=(
   fonts-dejavu-core assimp-utils
   # PDF, PostScript and drawing samples, and the reader that checks carved PDFs
   ghostscript qpdf python3-ezdxf poppler-utils gpsbabel libxml2-utils dcraw
-  # audio and video carve samples
-  lame id3v2
+  # audio and video carve samples and the readers that check them
+  lame id3v2 python3-mido
 )
 
 export DEBIAN_FRONTEND=noninteractive
