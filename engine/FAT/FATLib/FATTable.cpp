@@ -36,38 +36,57 @@ bool IRealFATTable::ReadSector() {
         return false;
     }
     m_entryCount = static_cast<uint32_t>(bytes / m_entryWidth);
+    CountDamage();
     return true;
 }
 
 bool IRealFATTable::IsValidFATTable() const {
-    return !m_buffer.empty() && CheckFATHeader() && CheckFATBody() && CheckFATIndex();
+    if (m_buffer.empty() || !CheckFATHeader())
+        return false;
+    // A copy is a table of links where most of them are: a loop or a
+    // cross-link in a few files' chains costs only those files (the walkers
+    // cut them), while a copy that is garbage would pass wrong chains off as
+    // files.
+    const uint64_t tolerated = 16 + m_entryCount / 64;
+    if (m_bodyDamage + m_chainDamage > tolerated) {
+        CatchExeception::WriteLog(
+            "FAT copy at sector %llu: %u damaged entries and %u damaged chains, refused\n",
+            static_cast<unsigned long long>(m_firstSector), m_bodyDamage, m_chainDamage);
+        return false;
+    }
+    if (m_bodyDamage + m_chainDamage > 0)
+        CatchExeception::WriteLog(
+            "FAT copy at sector %llu: %u damaged entries and %u damaged chains; only the files "
+            "that use them are affected\n",
+            static_cast<unsigned long long>(m_firstSector), m_bodyDamage, m_chainDamage);
+    return true;
 }
 
-bool IRealFATTable::CheckFATBody() const {
+void IRealFATTable::CountDamage() {
+    m_bodyDamage = 0;
+    m_chainDamage = 0;
+    m_checkSteps = 0;
     // Values from the entry count up to the first marker cannot name a
     // cluster of this table.
     const uint32_t firstMarker = LastLinkValue() + 1;
     for (uint32_t i = 2; i < m_entryCount; ++i) {
         const uint32_t e = RawEntry(i);
         if (e == 1 || e == i || (e >= m_entryCount && e < firstMarker))
-            return false;
+            ++m_bodyDamage;
     }
-    return true;
-}
-
-// Every chain is walked once. A chain that reaches a cluster another chain
-// already leads to (two files sharing clusters) or that comes back to its own
-// start (a loop) rejects the table. Reaching a link recorded by an earlier
-// walk means the rest was checked then, so the walk stops there: the whole
-// test costs one pass over the table.
-bool IRealFATTable::CheckFATIndex() const {
     if (m_entryCount < 3)
-        return true;
+        return;
+    // Every chain is walked once. A chain that reaches a cluster another
+    // chain already leads to (two files sharing clusters) or that comes back
+    // to its own start (a loop) is damaged. Reaching a link recorded by an
+    // earlier walk means the rest was checked then, so the walk stops there:
+    // the whole check costs one pass over the table.
     std::vector<uint32_t> pred;
     try {
         pred.assign(m_entryCount, 0);
     } catch (const std::bad_alloc&) {
-        return false;
+        m_chainDamage = m_entryCount;
+        return;
     }
     const uint32_t lastLink = LastLinkValue();
     for (uint32_t i = 2; i < m_entryCount; ++i) {
@@ -76,23 +95,35 @@ bool IRealFATTable::CheckFATIndex() const {
         uint32_t cur = i;
         uint64_t links = 0;
         for (;;) {
+            ++m_checkSteps;
             const uint32_t next = RawEntry(cur);
             if (next < 2 || next > lastLink || next >= m_entryCount)
                 break;
-            if (next == i)
-                return false;
+            if (next == i) {
+                ++m_chainDamage;  // a loop through its start
+                break;
+            }
             if (pred[next] != 0) {
-                if (pred[next] == cur)
-                    break;
-                return false;
+                if (pred[next] != cur)
+                    ++m_chainDamage;  // joins another chain, or loops behind its head
+                break;
             }
             pred[next] = cur;
             cur = next;
-            if (++links >= m_entryCount - 2ULL)
-                return false;
+            if (++links >= m_entryCount - 2ULL) {
+                ++m_chainDamage;
+                break;
+            }
         }
     }
-    return true;
+}
+
+bool IRealFATTable::CheckFATBody() const {
+    return m_bodyDamage == 0;
+}
+
+bool IRealFATTable::CheckFATIndex() const {
+    return m_chainDamage == 0;
 }
 
 uint32_t CFAT16Table::RawEntry(uint32_t cluster) const {
@@ -213,8 +244,20 @@ CDoubleFATTable* IFATTableFactory::CreateFATTable(IStorageDevice* device, uint64
     IRealFATTable* second = nullptr;
     if (!(useFirst == 0 && useSecond != 0))
         first = CreateRealFATTable(device, type, firstFatSector, sectorsPerFat);
-    if (useSecond != 0 && !first)
+    // The second copy is also read when the first holds damaged links: the
+    // copy with fewer of them answers.
+    if (useSecond != 0 && (!first || first->GetDamage() != 0)) {
         second = CreateRealFATTable(device, type, firstFatSector + sectorsPerFat, sectorsPerFat);
+        if (first && second) {
+            if (second->GetDamage() < first->GetDamage()) {
+                delete first;
+                first = nullptr;
+            } else {
+                delete second;
+                second = nullptr;
+            }
+        }
+    }
     auto* table = new (std::nothrow) CDoubleFATTable(first, second);
     if (!table) {
         delete first;

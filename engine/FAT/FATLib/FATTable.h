@@ -35,8 +35,15 @@ public:
     // Reads the whole copy in one device read; false (no buffer kept) when
     // the copy is outside the size limits or the read fails.
     bool ReadSector();
-    // Header, body and chains; see the .cpp.
+    // A FAT header, and damaged links few enough to be local damage; see
+    // the .cpp.
     bool IsValidFATTable() const;
+    // Damaged links counted when the copy was read: entries that name no
+    // cluster of the table (1, itself, past its end) and chains that join
+    // another or loop.
+    uint32_t GetDamage() const { return m_bodyDamage + m_chainDamage; }
+    // Links the chain check followed: one pass over the table.
+    uint64_t GetCheckSteps() const { return m_checkSteps; }
 
     uint32_t GetEntryCount() const { return m_entryCount; }
     uint32_t GetSectorSize() const { return m_sectorSize; }
@@ -48,10 +55,12 @@ public:
     // Sectors-per-FAT bounds of this kind of table, for a device sector size.
     virtual bool SizeAllowed(uint32_t sectors) const = 0;
     virtual bool CheckFATHeader() const = 0;
+    // No damaged entry; no damaged chain.
     bool CheckFATBody() const;
     bool CheckFATIndex() const;
 
 protected:
+    void CountDamage();
     virtual uint32_t LastLinkValue() const = 0;  // highest value that continues a chain
 
     IStorageDevice* m_device;
@@ -61,6 +70,9 @@ protected:
     uint32_t m_entryCount = 0;
     uint32_t m_sectorSize;
     std::vector<uint8_t> m_buffer;
+    uint32_t m_bodyDamage = 0;
+    uint32_t m_chainDamage = 0;
+    uint64_t m_checkSteps = 0;
 };
 
 class CFAT16Table final : public IRealFATTable {
@@ -116,10 +128,12 @@ private:
 class IFATTableFactory {
 public:
     // One checked copy of type 1 (FAT16) or 2 (FAT32); null when it is
-    // refused or cannot be read.
+    // refused (not a FAT, or more damaged than local damage) or cannot be
+    // read.
     static IRealFATTable* CreateRealFATTable(IStorageDevice* device, int type, uint64_t firstSector,
                                              uint32_t sectorsPerFat);
-    // Always a new table over the copies that could be built (maybe none).
+    // Always a new table over the copy that answers (maybe none): the first,
+    // or the second when the first is refused or holds more damaged links.
     static CDoubleFATTable* CreateFATTable(IStorageDevice* device, uint64_t firstFatSector,
                                            int type, uint32_t sectorsPerFat, uint32_t useFirst,
                                            uint32_t useSecond);

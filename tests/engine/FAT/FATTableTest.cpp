@@ -76,7 +76,9 @@ struct BadCopy {
     Entries entries;
 };
 
-TEST(FATTable, DamagedFirstCopyFallsBackToTheSecond) {
+// Damaged links in a copy cost only the chains that use them: the copy is
+// kept, and the second copy answers instead when it has fewer of them.
+TEST(FATTable, DamagedLinksCostOnlyTheirChains) {
     const Entries good16 = {{2, 3}, {3, 0xFFFF}, {10, 4}, {4, 0xFFFF}};
     const Entries good32 = {{2, 3}, {3, 0x0FFFFFFF}, {10, 4}, {4, 0x0FFFFFFF}};
     const std::vector<BadCopy> bad = {
@@ -92,17 +94,40 @@ TEST(FATTable, DamagedFirstCopyFallsBackToTheSecond) {
     };
     for (const auto& c : bad) {
         SCOPED_TRACE(c.name);
-        auto dev = MakeDevice(c.type, c.entries, c.type == 1 ? good16 : good32);
+        const Entries& good = c.type == 1 ? good16 : good32;
+        Entries damaged = good;
+        damaged.insert(c.entries.begin(), c.entries.end());
+        // A clean second copy answers.
+        auto dev = MakeDevice(c.type, damaged, good);
         auto fat = Load(*dev, c.type);
         EXPECT_EQ(fat->First(), nullptr);
         ASSERT_NE(fat->Second(), nullptr);
-        // The second copy answers: a chain whose head lies above its body.
-        EXPECT_EQ(FollowFATChain(*fat, 10, 0, 100).clusters, (std::vector<uint32_t>{10, 4}));
-
+        EXPECT_EQ(fat->Second()->GetDamage(), 0u);
+        // Without one the damaged copy is kept, and a chain that does not
+        // use the damage reads as it is: one whose head lies above its body.
         auto only = Load(*dev, c.type, false);
-        EXPECT_FALSE(only->HasCopy());
-        EXPECT_EQ(only->GetNextCluster(2), 0u);  // every chain ends at once
+        ASSERT_NE(only->First(), nullptr);
+        EXPECT_GT(only->First()->GetDamage(), 0u);
+        EXPECT_EQ(FollowFATChain(*only, 10, 0, 100).clusters, (std::vector<uint32_t>{10, 4}));
+        // Both copies damaged: the one with less damage answers.
+        Entries worse = damaged;
+        worse[20] = 20;
+        worse[21] = 21;
+        auto both = MakeDevice(c.type, worse, damaged);
+        auto chosen = Load(*both, c.type);
+        ASSERT_NE(chosen->Second(), nullptr);
+        EXPECT_EQ(chosen->First(), nullptr);
     }
+    // A copy whose entries are mostly garbage is no FAT: refused, and every
+    // chain ends at once.
+    Entries garbage;
+    for (uint32_t i = 2; i < 400; ++i)
+        garbage[i] = i;
+    auto dev = MakeDevice(2, garbage, garbage);
+    auto none = Load(*dev, 2);
+    EXPECT_FALSE(none->HasCopy());
+    EXPECT_FALSE(none->HasEntries());
+    EXPECT_EQ(none->GetNextCluster(2), 0u);
 }
 
 TEST(FATTable, CopiesOutsideTheSizeLimitsOrUnreadableAreRefused) {
@@ -139,6 +164,9 @@ TEST(FATTable, LongBackwardChainIsCheckedInOnePass) {
     auto dev = MakeDevice(2, e, {});
     auto fat = Load(*dev, 2, false);
     ASSERT_NE(fat->First(), nullptr);
+    EXPECT_EQ(fat->First()->GetDamage(), 0u);
+    // One pass: each link once, and one more step for each chain head.
+    EXPECT_LE(fat->First()->GetCheckSteps(), 2ULL * count);
     EXPECT_EQ(FollowFATChain(*fat, count - 1, 0, count).clusters.size(), count - 2);
 }
 
