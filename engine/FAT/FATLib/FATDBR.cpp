@@ -79,7 +79,50 @@ enumFILE_SYSTEM_TYPE CTempFATDBR::InitFileSystemType() const {
         return FILE_SYSTEM_FAT16;
     if (IsFullValidFAT32DBR())
         return FILE_SYSTEM_FAT32;
-    return FILE_SYSTEM_UNKNOWN;
+    return TypeFromClusterCount();
+}
+
+enumFILE_SYSTEM_TYPE CTempFATDBR::TypeFromClusterCount() const {
+    // A type text that names a type was judged by that type's checks above;
+    // only a text that names none (a damaged byte) is read past.
+    for (const char* text : {"FAT12   ", "FAT16   ", "FAT32   "})
+        if (TypeTextIs(m_reader, boot::kFat16TypeText, text) ||
+            TypeTextIs(m_reader, boot::kFat32TypeText, text))
+            return FILE_SYSTEM_UNKNOWN;
+    if (!CommonChecks())
+        return FILE_SYSTEM_UNKNOWN;
+    const uint64_t reserved = m_reader.LE16(boot::kReservedSectors.offset);
+    const uint64_t spc = m_reader.U8(boot::kSectorsPerCluster.offset);
+    const uint64_t rootEntries = m_reader.LE16(boot::kRootEntries.offset);
+    const uint64_t spf16 = m_reader.LE16(boot::kSectorsPerFat16.offset);
+    const uint64_t spf32 = m_reader.LE32(boot::kFat32SectorsPerFat.offset);
+    const uint64_t total16 = m_reader.LE16(boot::kTotalSectors16.offset);
+    const uint64_t total = total16 != 0 ? total16 : m_reader.LE32(boot::kTotalSectors32.offset);
+    if (reserved == 0 || total == 0)
+        return FILE_SYSTEM_UNKNOWN;
+    const bool fat16Layout = spf16 != 0 && rootEntries >= fat_layout::kMinFat16RootEntries &&
+                             (rootEntries * fat_layout::dirent::kSize) % m_sectorSize == 0;
+    const bool fat32Layout = spf16 == 0 && rootEntries == 0 && spf32 != 0 &&
+                             m_reader.LE32(boot::kFat32RootCluster.offset) >= 2;
+    if (fat16Layout == fat32Layout)
+        return FILE_SYSTEM_UNKNOWN;
+    const uint64_t spf = fat16Layout ? spf16 : spf32;
+    const uint64_t dataStart = reserved + fat_layout::kNumberOfFats * spf +
+                               rootEntries * fat_layout::dirent::kSize / m_sectorSize;
+    if (dataStart >= total)
+        return FILE_SYSTEM_UNKNOWN;
+    const uint64_t clusters = (total - dataStart) / spc;
+    // Every cluster must have its entry in the FAT.
+    const uint64_t entries = spf * m_sectorSize / (fat16Layout ? 2 : 4);
+    if (entries < clusters + 2)
+        return FILE_SYSTEM_UNKNOWN;
+    const enumFILE_SYSTEM_TYPE type =
+        clusters < fat_layout::kMinFat16Clusters   ? FILE_SYSTEM_UNKNOWN  // FAT12
+        : clusters < fat_layout::kMinFat32Clusters ? FILE_SYSTEM_FAT16
+                                                   : FILE_SYSTEM_FAT32;
+    if ((type == FILE_SYSTEM_FAT16) != fat16Layout || type == FILE_SYSTEM_UNKNOWN)
+        return FILE_SYSTEM_UNKNOWN;
+    return type;
 }
 
 uint32_t CTempFATDBR::GetReservedSector() const {

@@ -66,6 +66,10 @@ public:
 private:
     bool CommonChecks() const;
     enumFILE_SYSTEM_TYPE InitFileSystemType() const;
+    // When the type text is damaged but the layout holds together: the type
+    // its cluster count gives, as the on-disk format defines it (FAT12 stays
+    // unknown).
+    enumFILE_SYSTEM_TYPE TypeFromClusterCount() const;
 
     vk::ByteReader m_reader;
     uint32_t m_sectorSize;

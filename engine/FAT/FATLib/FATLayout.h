@@ -88,6 +88,11 @@ constexpr bool SectorSizeOk(int64_t size) {
 constexpr uint8_t kNumberOfFats = 2;
 // A FAT16 root area holds at least this many entries.
 constexpr uint32_t kMinFat16RootEntries = 224;
+// The on-disk format's own rule for the kind of a FAT: fewer clusters than
+// kMinFat16Clusters make FAT12, fewer than kMinFat32Clusters FAT16, more
+// FAT32. The type text is only a label.
+constexpr uint64_t kMinFat16Clusters = 4085;
+constexpr uint64_t kMinFat32Clusters = 65525;
 // Clusters count from 2: cluster 2 is the first of the data area.
 constexpr uint64_t kFirstCluster = 2;
 

@@ -73,6 +73,43 @@ TEST(FATBootSector, RecognisesFat16AndFat32AndRefusesTheRest) {
          10},
         {"no signature", false, [](auto& s) { s[511] = 0; }, 512, 10},
         {"all zero", false, [](auto& s) { std::fill(s.begin(), s.end(), 0); }, 512, 10},
+        // A damaged type text: the layout's cluster count decides, as the
+        // format defines it.
+        {"fat16 type text damaged", false, [](auto& s) { s[56] = 'X'; }, 512, 1},
+        {"fat16 type text wiped", false, [](auto& s) { std::memset(&s[54], 0, 8); }, 512, 1},
+        {"fat32 type text damaged", true, [](auto& s) { s[83] = '@'; }, 512, 2},
+        {"damaged text, too few clusters: FAT12", false,
+         [](auto& s) {
+             s[56] = 'X';
+             vk::StoreLE<uint32_t>(&s[32], 8000);
+         },
+         512, 10},
+        {"damaged text, a FAT too small for the clusters", false,
+         [](auto& s) {
+             s[56] = 'X';
+             vk::StoreLE<uint16_t>(&s[22], 12);
+         },
+         512, 10},
+        {"damaged text, FAT32 count in a FAT16 layout", false,
+         [](auto& s) {
+             s[56] = 'X';
+             vk::StoreLE<uint32_t>(&s[32], 4000000);
+             vk::StoreLE<uint16_t>(&s[22], 0xFFFF);
+         },
+         512, 10},
+        {"damaged text and no signature", false,
+         [](auto& s) {
+             s[56] = 'X';
+             s[510] = 0;
+         },
+         512, 10},
+        {"damaged text, both layouts at once", true,
+         [](auto& s) {
+             s[83] = '@';
+             vk::StoreLE<uint16_t>(&s[22], 64);
+             vk::StoreLE<uint16_t>(&s[17], 512);
+         },
+         512, 10},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
