@@ -283,7 +283,7 @@ bool CTempFATDirEntry::IsValidLongFileName(const char* name) {
 }
 
 void CFATLongNameRun::Reset() {
-    m_name.clear();
+    m_units.clear();
     m_pieces = 0;
     m_expectedOrdinal = 0;
     m_checksum = 0;
@@ -291,15 +291,28 @@ void CFATLongNameRun::Reset() {
     m_broken = false;
 }
 
+size_t CFATLongNameRun::NameBytes() const {
+    size_t bytes = 0;
+    for (size_t i = 0; i < m_units.size(); ++i) {
+        const char16_t u = m_units[i];
+        if (u < 0x80) {
+            bytes += 1;
+        } else if (u < 0x800) {
+            bytes += 2;
+        } else if (u >= 0xD800 && u <= 0xDBFF && i + 1 < m_units.size() &&
+                   m_units[i + 1] >= 0xDC00 && m_units[i + 1] <= 0xDFFF) {
+            bytes += 4;
+            ++i;
+        } else if (u >= 0xD800 && u <= 0xDFFF) {
+            bytes += 1;  // a lone surrogate is written as "_"
+        } else {
+            bytes += 3;
+        }
+    }
+    return bytes;
+}
+
 bool CFATLongNameRun::Add(const CTempFATDirEntry& e) {
-    return Add(e, nullptr);
-}
-
-bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string& piece) {
-    return Add(e, &piece);
-}
-
-bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string* given) {
     if (!e.IsLongFileNameEntry())
         return false;
     const bool deleted = e.IsErased();
@@ -320,12 +333,25 @@ bool CFATLongNameRun::Add(const CTempFATDirEntry& e, const std::string* given) {
         Reset();
         return false;
     }
-    const std::string converted = given ? std::string() : e.GetLongFileName();
-    const std::string& piece = given ? *given : converted;
-    if (m_name.size() + piece.size() > kMaxNameBytes) {
-        m_broken = true;
-    } else {
-        m_name.insert(0, piece);
+    // The piece's units up to its first zero unit (0xFFFF pads after it).
+    const uint8_t* raw = e.Raw();
+    std::u16string piece;
+    bool ended = false;
+    for (const fat_layout::Field& f : {lfn::kUnits1, lfn::kUnits2, lfn::kUnits3}) {
+        for (size_t off = 0; off + 2 <= f.size && !ended; off += 2) {
+            const char16_t u = vk::LoadLE<uint16_t>(raw + f.offset + off);
+            ended = u == 0;
+            if (!ended)
+                piece.push_back(u);
+        }
+    }
+    // The pieces lie on disk last piece first.
+    if (!m_broken) {
+        m_units.insert(0, piece);
+        if (NameBytes() > kMaxNameBytes) {
+            m_broken = true;
+            m_units.clear();
+        }
     }
     ++m_pieces;
     if (!deleted)
@@ -337,10 +363,14 @@ bool CFATLongNameRun::Finish(const CTempFATDirEntry& shortEntry, std::string& na
     bool ok = m_pieces > 0 && !m_broken && m_deleted == shortEntry.IsErased();
     if (ok && !m_deleted)
         ok = m_expectedOrdinal == 0 && shortEntry.ShortNameChecksum() == m_checksum;
+    std::string joined;
+    if (ok) {
+        joined =
+            vk::Utf16UnitsToUtf8(reinterpret_cast<const uint16_t*>(m_units.data()), m_units.size());
+        ok = CTempFATDirEntry::IsValidLongFileName(joined.c_str());
+    }
     if (ok)
-        ok = CTempFATDirEntry::IsValidLongFileName(m_name.c_str());
-    if (ok)
-        name = m_name;
+        name = joined;
     Reset();
     return ok;
 }

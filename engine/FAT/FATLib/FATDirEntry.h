@@ -147,16 +147,19 @@ public:
     // Adds one long-name entry; false (and the run dropped) when it cannot
     // continue the run.
     bool Add(const CTempFATDirEntry& longEntry);
-    // The same with the entry's name piece already converted by the caller.
-    bool Add(const CTempFATDirEntry& longEntry, const std::string& piece);
     // The assembled name for this short entry; false when there is none.
     // The run is reset either way.
     bool Finish(const CTempFATDirEntry& shortEntry, std::string& name);
+    // The UTF-8 length the name gathered so far will have.
+    size_t NameBytes() const;
+    // The name outgrew kMaxNameBytes: no long name for this run.
+    bool Broken() const { return m_broken; }
 
 private:
-    bool Add(const CTempFATDirEntry& longEntry, const std::string* piece);
-
-    std::string m_name;
+    // The UTF-16 units of the whole name, joined before they are converted:
+    // a character outside the Basic Multilingual Plane can be split across
+    // two pieces, and converting piece by piece would lose it.
+    std::u16string m_units;
     size_t m_pieces = 0;
     unsigned m_expectedOrdinal = 0;
     uint8_t m_checksum = 0;

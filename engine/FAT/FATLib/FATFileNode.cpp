@@ -108,17 +108,17 @@ CFATFileProperties* CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryB
         return nullptr;
     // The byte count is kept apart from the run, which drops a name that
     // grows too long but lets the short entry through: here the whole build
-    // is refused instead.
+    // is refused instead. The count only bounds the run; the name itself is
+    // joined from the pieces' units before it is converted.
     size_t gathered = 0;
     CFATLongNameRun run;
     for (size_t off = 0; off + kFATDirEntrySize <= length; off += kFATDirEntrySize) {
         const CTempFATDirEntry e(entries + off);
         if (e.IsLongFileNameEntry()) {
-            const std::string piece = e.GetLongFileName();
-            gathered += piece.size();
+            gathered += e.GetLongFileName().size();
             if (gathered >= CFATLongNameRun::kMaxNameBytes)
                 return nullptr;
-            if (!run.Add(e, piece))
+            if (!run.Add(e))
                 run.Reset();
             continue;
         }

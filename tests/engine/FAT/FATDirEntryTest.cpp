@@ -3,8 +3,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <functional>
+#include <memory>
 
 #include "FATDirEntry.h"
+#include "FATFileNode.h"
 #include "FatEntryBuilder.h"
 
 namespace {
@@ -192,6 +194,61 @@ TEST(FATDirEntry, LongNameRuns) {
         longRun.Add(CTempFATDirEntry(p.data()));
     }
     EXPECT_FALSE(longRun.Finish(CTempFATDirEntry(ds.data()), name));
+}
+
+// The pieces of a long name for `units`, as they lie on disk (last piece
+// first), for the short entry `shortName`.
+std::vector<RawEntry> LongNamePieces(const std::u16string& units, const char* shortName) {
+    const uint8_t sum = Checksum(shortName);
+    std::vector<RawEntry> pieces;
+    const size_t count = (units.size() + 12) / 13;
+    for (size_t k = count; k-- > 0;) {
+        const uint8_t ordinal = static_cast<uint8_t>((k + 1) | (k + 1 == count ? 0x40 : 0));
+        pieces.push_back(LongEntry(ordinal, sum, units.substr(k * 13, 13)));
+    }
+    return pieces;
+}
+
+// Characters outside the Basic Multilingual Plane take two units, and a
+// pair can be split across two pieces: the name is joined before it is
+// converted.
+TEST(FATDirEntry, LongNamesAreJoinedBeforeTheyAreConverted) {
+    std::u16string emoji;
+    std::string utf8;
+    for (int i = 0; i < 127; ++i) {
+        emoji += u"\U0001F600";
+        utf8 += "\U0001F600";
+    }
+    struct Case {
+        const char* what;
+        std::u16string units;
+        std::string name;
+    } cases[] = {
+        {"127 emoji (254 units, pairs split at every other piece)", emoji, utf8},
+        {"one pair across the first boundary", u"abcdefghijkl\U0001F600z",
+         "abcdefghijkl\U0001F600z"},
+        {"a lone surrogate stays marked", u"abcdefghijkl\xD83Dz", "abcdefghijkl_z"},
+    };
+    const char* shortName = "EMOJI~1    ";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto pieces = LongNamePieces(c.units, shortName);
+        CFATLongNameRun run;
+        for (const RawEntry& p : pieces)
+            ASSERT_TRUE(run.Add(CTempFATDirEntry(p.data())));
+        std::string name;
+        ASSERT_TRUE(run.Finish(CTempFATDirEntry(ShortEntry(shortName, 0x20, 5, 10).data()), name));
+        EXPECT_EQ(name, c.name);
+        // The same through the properties builder of the directory walk.
+        std::vector<RawEntry> entries = pieces;
+        entries.push_back(ShortEntry(shortName, 0x20, 5, 10));
+        const auto buffer = Join(entries);
+        std::unique_ptr<CFATFileProperties> props(
+            CFATFilePropertiesBuilder::BuildFATFilePropertyFromDirEntryBuffer(buffer.data(),
+                                                                              buffer.size()));
+        ASSERT_NE(props, nullptr);
+        EXPECT_STREQ(props->GetFileName(), c.name.c_str());
+    }
 }
 
 TEST(FATDirEntry, DosTimesAreLocalTime) {
