@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "FileNode.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/SystemTime.h"
+#include "Utility/TextConvert.h"
 #include "platform/AppPaths.h"
 
 namespace velmora::recovery {
@@ -189,6 +191,31 @@ void GiveToInvokingUser(const char* path) {
                                   std::strerror(errno));
 }
 
+namespace {
+
+// The longest name a Linux file system takes, in bytes.
+constexpr size_t kMaxNameBytes = 255;
+// An extension is kept when a name must be cut only when it looks like one.
+constexpr size_t kMaxExtensionBytes = 16;
+
+// Where the extension of a cleaned name starts (its last dot), or npos.
+size_t ExtensionAt(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || name.size() - dot > kMaxExtensionBytes)
+        return std::string::npos;
+    return dot;
+}
+
+// `stem` + `suffix` + `ext` in at most kMaxNameBytes bytes: the stem is cut
+// on a character boundary, the suffix and the extension are kept.
+std::string FitName(const std::string& stem, const std::string& suffix, const std::string& ext) {
+    const size_t room = kMaxNameBytes - std::min(kMaxNameBytes, suffix.size() + ext.size());
+    const size_t keep = vk::Utf8CutPoint(stem.data(), stem.size(), room);
+    return stem.substr(0, keep) + suffix + ext;
+}
+
+}  // namespace
+
 std::string CleanPathComponent(std::string_view name) {
     std::string out;
     out.reserve(name.size());
@@ -200,11 +227,15 @@ std::string CleanPathComponent(std::string_view name) {
             ++i;
             continue;
         }
-        // Cut on a character boundary so the name stays UTF-8.
-        if (out.size() + n > 255)
-            break;
         out.append(name.substr(i, n));
         i += n;
+    }
+    // Too long for a file name: the stem is cut, on a character boundary,
+    // and the extension kept, so the file still opens with its program.
+    if (out.size() > kMaxNameBytes) {
+        const size_t dot = ExtensionAt(out);
+        out = dot == std::string::npos ? FitName(out, "", "")
+                                       : FitName(out.substr(0, dot), "", out.substr(dot));
     }
     if (out.empty() || out == "." || out == "..")
         return "_";
@@ -304,15 +335,16 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
     const std::string name = NodeName(node);
     std::string full = root + rel + "/" + name;
     if (Exists(full)) {
-        const size_t dot = name.rfind('.');
-        const bool hasExt = dot != std::string::npos && dot > 0;
-        const std::string stem = hasExt ? name.substr(0, dot) : name;
-        const std::string ext = hasExt ? name.substr(dot) : std::string();
+        const size_t dot = ExtensionAt(name);
+        const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+        const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
         std::string candidate;
         for (int c = 1; c <= kMaxNumber; ++c) {
             char number[16];
             std::snprintf(number, sizeof number, "_%04d", c);
-            candidate = root + rel + "/" + stem + number + ext;
+            // The number must fit too: a name at the length limit gives
+            // room for it from its stem.
+            candidate = root + rel + "/" + FitName(stem, number, ext);
             if (!Exists(candidate))
                 break;
             candidate.clear();

@@ -82,6 +82,14 @@ private:
     bool had_ = false;
 };
 
+// `n` times "é" (two bytes each).
+std::string eAcute(size_t n) {
+    std::string out;
+    for (size_t i = 0; i < n; ++i)
+        out += "\xc3\xa9";
+    return out;
+}
+
 }  // namespace
 
 TEST(RecoveryOutput, CleansNamesFromDisk) {
@@ -105,9 +113,36 @@ TEST(RecoveryOutput, CleansNamesFromDisk) {
         {"cut\xe2\x82", "cut__"},
         {longName, std::string(255, 'a')},
         {cut, std::string(254, 'b')},
+        // Cut to 255 bytes: the stem on a character boundary, the extension
+        // kept.
+        {longName + ".jpeg", std::string(250, 'a') + ".jpeg"},
+        {eAcute(200) + ".txt", eAcute(125) + ".txt"},
+        // A long "extension" is part of the name.
+        {"x." + longName, "x." + std::string(253, 'a')},
     };
     for (const Case& c : cases)
         EXPECT_EQ(CleanPathComponent(c.in), c.out) << c.in;
+}
+
+// Two files of one name at the length limit: the second still gets its
+// number and its extension, within 255 bytes.
+TEST(RecoveryOutput, NumberedNamesStayWithinTheLimit) {
+    TempDir dest;
+    for (const std::string& name : {std::string(251, 'a') + ".txt", eAcute(125) + ".txt"}) {
+        SCOPED_TRACE(name.size());
+        Tree tree("Vol", {"Same"}, name);
+        RecoveryPathBuilder paths(dest.path(), "Recovered Data2024-01-02");
+        const std::string first = paths.PathFor(tree.leaf.get());
+        velmora::test::WriteFile(first, std::string("1"));
+        const std::string second = paths.PathFor(tree.leaf.get());
+        ASSERT_NE(second, "");
+        const std::string leaf = second.substr(second.rfind('/') + 1);
+        EXPECT_LE(leaf.size(), 255u);
+        EXPECT_EQ(leaf.substr(leaf.size() - 9), "_0001.txt");
+        velmora::test::WriteFile(second, std::string("2"));
+        EXPECT_EQ(velmora::test::ReadText(second), "2");
+        EXPECT_EQ(velmora::test::ReadText(first), "1");
+    }
 }
 
 TEST(RecoveryOutput, PathsStayInsideNumberedFolders) {

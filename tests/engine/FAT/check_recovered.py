@@ -5,8 +5,9 @@ usage: check_recovered.py MANIFEST FOLDER
 
 Every file and folder of the manifest must be in FOLDER at its path (a
 deleted one whose name was kept only as 8.3 under "#" and the rest of its
-name; a name longer than a Linux file name may be, cut to its first 255
-bytes of whole characters as recovery cuts it); files with their size, SHA-256 and modification time. Entries the manifest marks
+name; a name longer than a Linux file name may be cut as recovery cuts it:
+its stem to whole characters, its extension kept, 255 bytes in all); files
+with their size, SHA-256 and modification time. Entries the manifest marks
 "unverifiable" are only looked for. Prints one line per problem and a
 closing "checked N" line; exits 1 when there was a problem."""
 import json
@@ -17,13 +18,24 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from fixturelib import sha256_file  # noqa: E402
 
 
+def fit(part):
+    """One path part as recovery writes it: at most 255 bytes, the stem cut on
+    a character boundary and an extension (a last dot with at most 15 bytes
+    after it) kept."""
+    raw = part.encode()
+    if len(raw) <= 255:
+        return part
+    dot = part.rfind(".")
+    ext = part[dot:] if dot > 0 and len(part[dot:].encode()) <= 16 else ""
+    stem = part[: len(part) - len(ext)] if ext else part
+    room = 255 - len(ext.encode())
+    # an incomplete last character is dropped
+    return stem.encode()[:room].decode("utf-8", "ignore") + ext
+
+
 def on_disk(path):
     """The manifest path as recovery writes it: no part longer than 255 bytes."""
-    parts = []
-    for part in path.strip("/").split("/"):
-        # an incomplete last character is dropped
-        parts.append(part.encode()[:255].decode("utf-8", "ignore"))
-    return "/".join(parts)
+    return "/".join(fit(part) for part in path.strip("/").split("/"))
 
 
 def main(argv):
