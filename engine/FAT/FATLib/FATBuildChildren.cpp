@@ -283,6 +283,24 @@ CFATBuildChildren::~CFATBuildChildren() {
         node->Release();
 }
 
+long long CFATBuildChildren::CapToVolume(CFATFileProperties& props) const {
+    // A size read from a damaged entry (one flipped byte) can claim more than
+    // the whole data area: cut to what the area can hold.
+    const uint64_t capacity = m_dataSectors * m_sectorSize;
+    const long long size = props.GetFileSize();
+    if (size <= 0 || static_cast<uint64_t>(size) <= capacity)
+        return 0;
+    props.SetFileSize(static_cast<long long>(capacity));
+    return size;
+}
+
+long long CFATBuildChildren::RunBytes(IDataRunList* runs) const {
+    long long clusters = 0;
+    for (const DataRun* r = runs->GetFirst(); r; r = runs->GetNext())
+        clusters += r->length;
+    return clusters * static_cast<long long>(m_sectorsPerCluster) * m_sectorSize;
+}
+
 bool CFATBuildChildren::RunsPassDeviceEnd(IDataRunList* runs) const {
     if (!runs || m_deviceSectors == 0)
         return false;
@@ -322,14 +340,49 @@ int CFATBuildChildren::BuildRoot(std::vector<CFATFileNode*>& folders, int report
     }
     if (!m_device->ReadSector(root.data(), static_cast<long long>(m_rootDirStart),
                               m_rootDirSectors)) {
-        CatchExeception::WriteLog("FAT root directory at sector %llu unreadable\n",
-                                  static_cast<unsigned long long>(m_rootDirStart));
-        return 0;
+        // What can be read of the root is walked; only a root with no
+        // readable sector at all is not built.
+        std::vector<bool> unreadable;
+        const uint64_t lost =
+            ReadSectorsSalvaging(root.data(), m_rootDirStart, m_rootDirSectors, unreadable);
+        if (lost > 0)
+            m_damage.Skip("root directory sectors", m_rootDirStart, "unreadable");
+        if (lost == m_rootDirSectors) {
+            CatchExeception::WriteLog("FAT root directory at sector %llu unreadable\n",
+                                      static_cast<unsigned long long>(m_rootDirStart));
+            return 0;
+        }
     }
     return BuildChildrenFromBuffer(root.data(), root.size(), nullptr, folders, nullptr, nullptr, 0,
                                    reportLive) == -1
                ? 0
                : 1;
+}
+
+uint64_t CFATBuildChildren::ReadSectorsSalvaging(uint8_t* out, uint64_t first, uint64_t count,
+                                                 std::vector<bool>& unreadable) {
+    unreadable.assign(static_cast<size_t>(count), false);
+    uint64_t lost = 0;
+    // Halves, down to single sectors: an isolated bad sector costs a few
+    // reads, not one per sector.
+    std::vector<std::pair<uint64_t, uint64_t>> spans{{0, count}};
+    while (!spans.empty()) {
+        const auto [at, n] = spans.back();
+        spans.pop_back();
+        uint8_t* where = out + at * m_sectorSize;
+        if (m_device->ReadSector(where, static_cast<long long>(first + at),
+                                 static_cast<long long>(n)))
+            continue;
+        if (n == 1) {
+            std::memset(where, 0, m_sectorSize);
+            unreadable[static_cast<size_t>(at)] = true;
+            ++lost;
+            continue;
+        }
+        spans.emplace_back(at + n / 2, n - n / 2);
+        spans.emplace_back(at, n / 2);
+    }
+    return lost;
 }
 
 int CFATBuildChildren::BuildChildren(CFATFileNode* folder, uint64_t firstCluster,
@@ -383,19 +436,36 @@ int CFATBuildChildren::BuildChildren(CFATFileNode* folder, uint64_t firstCluster
                 m_visited->insert(static_cast<uint32_t>(c));
 
         const uint64_t sectors = count * m_sectorsPerCluster;
-        if (!m_device->ReadSector(buffer.data() + carried,
-                                  static_cast<long long>(ConvertClusterNumToSector(runFirst)),
+        const uint64_t firstSector = ConvertClusterNumToSector(runFirst);
+        bool firstSectorRead = true;
+        if (!m_device->ReadSector(buffer.data() + carried, static_cast<long long>(firstSector),
                                   static_cast<long long>(sectors))) {
-            // Parsing what a failed read left in the buffer would invent
-            // entries: the clusters are skipped and counted.
-            m_damage.Skip("folder clusters", runFirst, "unreadable");
-            if (runFirst == firstCluster)
+            // Every sector that can be read is kept; the ones that cannot
+            // are zeros, which read as unused entries. The folder is still
+            // shown (its name and place come from its parent) and marked,
+            // since what it lists may be short.
+            std::vector<bool> unreadable;
+            const uint64_t lost =
+                ReadSectorsSalvaging(buffer.data() + carried, firstSector, sectors, unreadable);
+            if (lost > 0) {
+                m_damage.Skip("folder sectors", firstSector, "unreadable");
+                if (folder)
+                    folder->MarkDamaged();
+                firstSectorRead = !unreadable[0];
+            }
+            // A first sector that could not be read cannot show its "." and
+            // "..". A live folder's place is known from its parent's entry
+            // and the FAT, so the rest of it is read; a deleted folder's
+            // place is a guess that nothing could confirm.
+            if (runFirst == firstCluster && !firstSectorRead && folder && folder->IsDeleted())
                 return 0;
-            carried = 0;
-            cur = next;
-            continue;
+            if (lost == sectors) {
+                carried = 0;
+                cur = next;
+                continue;
+            }
         }
-        if (runFirst == firstCluster) {
+        if (runFirst == firstCluster && firstSectorRead) {
             const uint8_t* first = buffer.data() + carried;
             const bool dot = CFATFolderAnalyser::IsCurDirFileName(first);
             const bool dotDot = CFATFolderAnalyser::IsParentDirFileName(first + kFATDirEntrySize);
@@ -516,13 +586,27 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         }
         IDataRunList* runs = nullptr;
         bool damaged = false;
+        long long claimed = 0;
         if (!isFolder) {
             if (props->GetFileSize() == 0) {
                 props->SetFirstClusterNum(static_cast<long long>(
                     GetEmptyFileVirtualClusterNumObject().GetVirtualClusterNum()));
             } else {
-                runs = BuildDataRunList(first, static_cast<uint64_t>(props->GetFileSize()),
-                                        (props->GetState() & kFATStateDeleted) != 0, &damaged);
+                const bool deleted = (props->GetState() & kFATStateDeleted) != 0;
+                claimed = CapToVolume(*props);
+                runs = BuildDataRunList(first, static_cast<uint64_t>(props->GetFileSize()), deleted,
+                                        &damaged);
+                // A deleted file whose clusters run out before its size (the
+                // volume ends, its stale chain ends) has no more data: its
+                // size is cut to what its runs hold and the rest is lost.
+                if (deleted && runs) {
+                    const long long held = RunBytes(runs);
+                    if (held < props->GetFileSize()) {
+                        if (claimed == 0)
+                            claimed = props->GetFileSize();
+                        props->SetFileSize(held);
+                    }
+                }
             }
         }
         auto* node = new (std::nothrow) CFATFileNode();
@@ -538,6 +622,13 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         // copy) was placed by a guess: marked, so the user knows. A rebuilt
         // partition has no FAT to read; its files are guesses by nature, as
         // deleted ones are.
+        if (claimed > 0) {
+            CatchExeception::WriteLog(
+                "FAT entry %s: size %lld cannot be held by its volume, cut to %lld\n",
+                props->GetFileName() ? props->GetFileName() : "", claimed, props->GetFileSize());
+            node->SetClaimedSize(claimed);
+            damaged = true;
+        }
         const bool guessed = !isFolder && !m_mapMode && m_fat && !m_fat->HasEntries() &&
                              (props->GetState() & kFATStateDeleted) == 0 &&
                              static_cast<uint64_t>(props->GetFileSize()) >

@@ -150,6 +150,16 @@ private:
     void HandOver(CFATFileNode* node, bool isFolder, std::vector<CFATFileNode*>& folders);
     // Whether a run reaches past the device's last sector (a cut image).
     bool RunsPassDeviceEnd(IDataRunList* runs) const;
+    // Cuts a size the data area cannot hold to the area's size; the size
+    // the entry claimed, or 0 when it was not cut.
+    long long CapToVolume(CFATFileProperties& props) const;
+    // Bytes of the clusters a run list holds, lost runs included.
+    long long RunBytes(IDataRunList* runs) const;
+    // Reads `count` sectors from `first`, keeping every one that can be
+    // read; the others are zeros and flagged in `unreadable`. The number
+    // that could not be read.
+    uint64_t ReadSectorsSalvaging(uint8_t* out, uint64_t first, uint64_t count,
+                                  std::vector<bool>& unreadable);
 
     IDirecotryTreeBuilder* m_builder;
     IProgress* m_progress;

@@ -618,7 +618,8 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
         EXPECT_TRUE(found.at("fragmented.bin").damaged);
         EXPECT_FALSE(found.at("SHORT.TXT").damaged);
     }
-    // A folder that cannot be read is skipped, not parsed; the rest is listed.
+    // A folder whose only sector cannot be read is still listed, marked;
+    // what it held is gone, the rest is listed.
     {
         auto raw = velmora::test::MemoryStorageDevice::FromFile(img, 512);
         SpottyDevice dev(raw->Bytes(), 512);
@@ -628,21 +629,39 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
         uint64_t damaged = 0;
         const auto found = vol.Walk(nullptr, nullptr, &damaged);
         EXPECT_EQ(damaged, 1u);
-        EXPECT_TRUE(found.count("Docs"));
+        ASSERT_TRUE(found.count("Docs"));
+        EXPECT_TRUE(found.at("Docs").damaged);
         EXPECT_FALSE(found.count("Docs/Sub"));
         EXPECT_TRUE(found.count("Pics/kept.jpg"));
         EXPECT_TRUE(found.count("Gone/Inner/deep report.pdf"));
     }
-    // The root of a FAT16 volume that cannot be read: nothing, and a failure.
+    // The root of a FAT16 volume: a sector that cannot be read costs only
+    // its entries; with no sector readable the root is not built.
     {
         const std::string img16 =
             Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD"}, "32M");
+        Populate(img16);
+        // Enough root entries to reach its second sector.
+        for (int i = 0; i < 8; ++i)
+            M({"mcopy", "-i", img16, m_dir / "note.txt",
+               "::/extra note " + std::to_string(i) + ".txt"});
         auto raw = velmora::test::MemoryStorageDevice::FromFile(img16, 512);
         SpottyDevice dev(raw->Bytes(), 512);
         Volume vol(dev);
         ASSERT_TRUE(vol.ok());
-        dev.bad.insert(static_cast<long long>(vol.geo().rootDirStart));
-        bool rootOk = true;
+        const auto whole = vol.Walk();
+        const long long root = static_cast<long long>(vol.geo().rootDirStart);
+        dev.bad.insert(root);
+        bool rootOk = false;
+        const auto found = vol.Walk(nullptr, &rootOk);
+        EXPECT_TRUE(rootOk);
+        // The entries of the second root sector come back whole.
+        ASSERT_TRUE(whole.count("extra note 7.txt"));
+        ASSERT_TRUE(found.count("extra note 7.txt"));
+        EXPECT_EQ(found.at("extra note 7.txt").data, whole.at("extra note 7.txt").data);
+        EXPECT_LT(found.size(), whole.size());
+        for (long long s = root; s < root + static_cast<long long>(vol.geo().rootDirSectors); ++s)
+            dev.bad.insert(s);
         EXPECT_TRUE(vol.Walk(nullptr, &rootOk).empty());
         EXPECT_FALSE(rootOk);
     }
