@@ -1,5 +1,6 @@
 #include "Utility/MessageCenter.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -48,8 +49,10 @@ void CMessageCenter::PushEvent(EVENT_TYPE type, int length, void* payload) {
     autolocker<mutex_locker> hold(lock_);
     if (!threadRunning_)
         return;
-    if (queue_.size() >= kMaxQueued)
+    if (queue_.size() - (dropNotice_ ? 1 : 0) >= kMaxQueued) {
+        CountDroppedLocked();
         return;
+    }
     auto* event = static_cast<_MSG_EVENT*>(std::calloc(1, static_cast<size_t>(length) + 12));
     if (event == nullptr)
         return;
@@ -66,6 +69,8 @@ _MSG_EVENT* CMessageCenter::PopEvent() {
         return nullptr;
     delivering_ = queue_.front();
     queue_.pop_front();
+    if (delivering_ == dropNotice_)
+        dropNotice_ = nullptr;
     return delivering_;
 }
 
@@ -125,11 +130,37 @@ void CMessageCenter::ClearLocked() {
     for (_MSG_EVENT* e : queue_)
         std::free(e);
     queue_.clear();
+    dropNotice_ = nullptr;
+}
+
+void CMessageCenter::CountDroppedLocked() {
+    // One notice waits in the queue at a time and counts every drop until it
+    // is delivered; the next drop after that starts a new notice.
+    if (dropNotice_ == nullptr) {
+        auto* notice = static_cast<_MSG_EVENT*>(
+            std::calloc(1, sizeof(uint64_t) + offsetof(_MSG_EVENT, payload)));
+        if (notice == nullptr)
+            return;
+        notice->type = kEventsDropped;
+        notice->length = sizeof(uint64_t);
+        queue_.push_back(notice);
+        dropNotice_ = notice;
+    }
+    uint64_t dropped = 0;
+    std::memcpy(&dropped, dropNotice_->payload, sizeof dropped);
+    ++dropped;
+    std::memcpy(dropNotice_->payload, &dropped, sizeof dropped);
 }
 
 void CMessageCenter::SetDeliveryInterval(std::chrono::milliseconds interval) {
-    autolocker<mutex_locker> hold(lock_);
-    interval_ = interval;
+    {
+        autolocker<mutex_locker> hold(lock_);
+        interval_ = interval;
+    }
+    // A pause already begun ends now, so a shorter interval counts at once.
+    wake_.lock();
+    wake_.broadcast();
+    wake_.un_lock();
 }
 
 size_t CMessageCenter::QueuedCount() {
@@ -140,19 +171,21 @@ size_t CMessageCenter::QueuedCount() {
 void* CMessageCenter::Static_MsgThread(void* self) {
     auto* center = static_cast<CMessageCenter*>(self);
     for (;;) {
-        long pause;
         {
             autolocker<mutex_locker> hold(center->lock_);
             if (center->stop_)
                 break;
-            pause = static_cast<long>(center->interval_.count());
         }
         center->SendEvent(center->PopEvent());
         center->wake_.lock();
+        // Read under the wake lock: a stop or a new interval set before this
+        // point is seen here, one set later wakes the pause.
         bool stopping;
+        long pause;
         {
             autolocker<mutex_locker> hold(center->lock_);
             stopping = center->stop_ != 0;
+            pause = static_cast<long>(center->interval_.count());
         }
         if (!stopping)
             center->wake_.wait_for(pause);

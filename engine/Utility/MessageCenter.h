@@ -19,9 +19,10 @@ constexpr EVENT_TYPE kEventSectorReadFailed = 1;
 // byte order: int64 bytes lost, int64 the file's size, then the path it was
 // written to in UTF-8 with its terminating zero.
 constexpr EVENT_TYPE kEventFileIncomplete = 2;
-// Events were dropped because the queue was full. Payload: uint64 the number
-// dropped since the previous such event. It takes the place in the queue of
-// the first event dropped.
+// Events were dropped because the queue was full. Payload: uint64, in host
+// byte order, the number dropped since the previous such event. It is queued
+// where the first of them would have been, beyond the cap, and counts every
+// later drop until it is delivered.
 constexpr EVENT_TYPE kEventsDropped = 3;
 
 struct _MSG_EVENT {
@@ -60,9 +61,11 @@ public:
 
     // The pause between two deliveries: one second in the program; tests
     // shorten it.
+    // Ends a pause already begun.
     void SetDeliveryInterval(std::chrono::milliseconds interval);
-    // Events waiting beyond this count are dropped: a failing disk can report
-    // thousands of bad sectors a second while delivery drains one a second.
+    // Events waiting beyond this count are dropped and counted (kEventsDropped):
+    // a failing disk can report thousands of bad sectors a second while
+    // delivery drains one a second.
     static constexpr size_t kMaxQueued = 1024;
     size_t QueuedCount();
 
@@ -74,10 +77,12 @@ private:
     ~CMessageCenter();
     static void* Static_MsgThread(void* self);
     void ClearLocked();
+    void CountDroppedLocked();
 
     std::map<int, INotifyCenter*> receivers_;
     std::list<_MSG_EVENT*> queue_;
     _MSG_EVENT* delivering_ = nullptr;
+    _MSG_EVENT* dropNotice_ = nullptr;  // queued, still counting
     int stop_ = 0;
     bool threadRunning_ = false;  // guarded by lock_
     pthread_t thread_{};
