@@ -73,13 +73,19 @@ int CRSData::StartRS(const char* path, int create) {
 int CRSData::EndRS() {
     // A writer that forgets to close its last frame would otherwise leave a
     // zero length in front of its data, and the data would be read as heads.
+    bool ok = true;
     if (mode_ == kRSWrite && framePosition_ >= 0 && file_.IsOpen())
-        WriteFrameHead(framePosition_, frameLength_);
+        ok = WriteFrameHead(framePosition_, frameLength_);
+    // A frame write that failed earlier left the archive short.
+    if (mode_ == kRSWrite && pendingError_)
+        ok = false;
+    pendingError_ = 0;
     framePosition_ = -1;
     frameLength_ = 0;
     frameRead_ = 0;
-    file_.Close();
-    return 1;
+    if (!file_.Close())
+        ok = false;
+    return ok ? 1 : 0;
 }
 
 int CRSData::WriteFileHeader(const FILEHEADER& header) {

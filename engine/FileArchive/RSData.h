@@ -91,6 +91,9 @@ public:
 
     int CheckFile() override;
     int StartRS(const char* path, int create) override;
+    // Closes the archive, writing the open frame's length first. 0 when that
+    // write, an earlier frame write or the close failed: the archive on disk
+    // is then not whole.
     int EndRS() override;
     int WriteFileHeader(const FILEHEADER& header) override;
     int ReadFileHeader(FILEHEADER& header) override;

@@ -42,11 +42,13 @@ bool CStdFile::Open(const char* path, int mode) {
     return true;
 }
 
-void CStdFile::Close() {
+bool CStdFile::Close() {
+    bool ok = true;
     if (fd_ >= 0)
-        ::close(fd_);
+        ok = ::close(fd_) == 0;
     fd_ = -1;
     path_.clear();
+    return ok;
 }
 
 long long CStdFile::Read(void* buffer, size_t size) {

@@ -23,7 +23,9 @@ public:
     // Closes a previous descriptor first; false for an unknown mode or a
     // failed open. Modes 1, 2 and 4 create a missing file, 3 also truncates.
     bool Open(const char* path, int mode);
-    void Close();
+    // False when the descriptor's last writes could not be completed (close
+    // reports what the file system deferred); true when nothing was open.
+    bool Close();
     bool IsOpen() const { return fd_ >= 0; }
 
     // Bytes read (0 when closed or at the end, -1 on an error).

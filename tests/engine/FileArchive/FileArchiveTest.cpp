@@ -84,8 +84,8 @@ TEST(FileArchive, GoldenFileIsByteStableAndReadsBack) {
     TempDir dir;
     const std::string written = dir / "archive.rsd";
     WriteGolden(written);
-    if (std::getenv("VELMORA_UPDATE_GOLDEN"))
-        WriteFile(GoldenPath(), ReadFile(written));
+    // The golden file is never written by the test: a change of layout is a
+    // deliberate change of the committed file.
     const auto bytes = ReadFile(written);
     ASSERT_EQ(bytes, ReadFile(GoldenPath()))
         << "the archive layout changed; saved files depend on it";
@@ -269,7 +269,7 @@ TEST(FileArchive, WriterKeepsLengthsHonest) {
         ASSERT_TRUE(w.OpenFrame(kSecond));
         ASSERT_TRUE(w.WriteCurFrame("xyz", 3));
         // No CloseFrame: ending the archive still stores the frame's length.
-        w.EndRS();
+        EXPECT_EQ(w.EndRS(), 1);
     }
     CRSData rs(kRSRead);
     ASSERT_TRUE(rs.StartRS(path.c_str(), 0));
@@ -290,6 +290,63 @@ TEST(FileArchive, WriterKeepsLengthsHonest) {
     char buf[200];
     EXPECT_EQ(again.GetFileDescription(buf, sizeof buf), 100);
     EXPECT_EQ(ReadFrame(again, kSecond).size(), 3u);
+}
+
+// The descriptor the process holds for `path` (-1 when none).
+int DescriptorOf(const std::string& path) {
+    for (int fd = 3; fd < 1024; ++fd) {
+        char link[4096];
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = readlink(proc.c_str(), link, sizeof link - 1);
+        if (n > 0 && std::string(link, static_cast<size_t>(n)) == path)
+            return fd;
+    }
+    return -1;
+}
+
+// A saved scan that did not reach the disk whole must not be reported as
+// saved: the last write, an earlier frame write and the close each count.
+TEST(FileArchive, EndReportsWritesThatFailed) {
+    TempDir dir;
+    const std::string path = dir / "e.rsd";
+    enum Fault { kLastHead, kEarlierWrite, kClose };
+    for (Fault fault : {kLastHead, kEarlierWrite, kClose}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        CRSData w(kRSWrite);
+        ASSERT_TRUE(w.StartRS(path.c_str(), 1));
+        ASSERT_TRUE(w.OpenFrame(kFirst));
+        ASSERT_TRUE(w.WriteCurFrame("abc", 3));
+        const int fd = DescriptorOf(path);
+        ASSERT_GE(fd, 0);
+        // The archive's descriptor is swapped for one that cannot write.
+        const auto readOnly = [&] {
+            const int ro = open(path.c_str(), O_RDONLY);
+            ASSERT_GE(ro, 0);
+            ASSERT_EQ(dup2(ro, fd), fd);
+            close(ro);
+        };
+        if (fault == kLastHead) {
+            readOnly();
+        } else if (fault == kEarlierWrite) {
+            readOnly();
+            EXPECT_EQ(w.WriteCurFrame("d", 1), 0);
+            const int rw = open(path.c_str(), O_RDWR);
+            ASSERT_GE(rw, 0);
+            ASSERT_EQ(dup2(rw, fd), fd);
+            close(rw);
+        } else {
+            ASSERT_EQ(w.CloseFrame(), 1);
+            close(fd);
+        }
+        EXPECT_EQ(w.EndRS(), 0);
+    }
+    // A healthy archive ends with success, ended again too.
+    CRSData w(kRSWrite);
+    ASSERT_TRUE(w.StartRS(path.c_str(), 1));
+    ASSERT_TRUE(w.OpenFrame(kFirst));
+    ASSERT_TRUE(w.WriteCurFrame("abc", 3));
+    EXPECT_EQ(w.EndRS(), 1);
+    EXPECT_EQ(w.EndRS(), 1);
 }
 
 TEST(StdFile, OffsetsAndDescriptorZero) {
