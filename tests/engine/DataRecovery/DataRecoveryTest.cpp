@@ -1,10 +1,12 @@
 // Reading found files through their runs and writing them out.
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -364,6 +366,31 @@ TEST(DataRecovery, NodeWithoutTimesKeepsTheSystemDates) {
     EXPECT_GE(st.st_mtim.tv_sec, before - 1);
 }
 
+// The dates are part of what comes back: a file whose dates could not be set
+// is reported, not passed off as recovered whole. Here the file is gone from
+// under the recovery once its last byte is written.
+TEST(DataRecovery, DatesThatCannotBeSetAreReported) {
+    Fixture f;
+    f.node.modified = (1709210096LL + 11644473600LL) * 10000000LL;
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &f.node));
+    TempDir dir;
+    const std::string path = dir / "gone.bin";
+    struct Remover : RecordingProgress {
+        std::string path;
+        void UpdateProgress(_PROGRESS_INFO* info) override {
+            RecordingProgress::UpdateProgress(info);
+            if (info->total > 0 && info->done == info->total)
+                ::unlink(path.c_str());
+        }
+    } progress;
+    progress.path = path;
+    const VKRESULT r = rec->RecoverTo(path.c_str(), &progress, 0);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryTimes)) << Hex(r);
+    ASSERT_FALSE(progress.reports.empty());
+    EXPECT_TRUE(ResultIs(progress.reports.back().result, kModuleDataRecovery, kErrRecoveryTimes));
+}
+
 TEST(DataRecovery, CopiesInFourMiBChunksWithProgress) {
     constexpr long long kMiB = 1 << 20;
     auto disk = PatternDisk(11 * kMiB / kCluster);
@@ -422,26 +449,40 @@ TEST(DataRecovery, DestinationFaultsAreReported) {
     EXPECT_FALSE(PathExists(dir / "elsewhere"));
 }
 
-TEST(DataRecovery, FullFileSystemFailsAndRemovesThePartialFile) {
-    if (!velmora::test::IsRoot())
-        GTEST_SKIP() << "needs root to mount a small tmpfs";
-    TempDir dir;
-    if (::mount("tmpfs", dir.path().c_str(), "tmpfs", 0, "size=64k") != 0)
-        GTEST_SKIP() << "cannot mount tmpfs: " << std::strerror(errno);
+// A destination that fills up: the file size limit of the process stands in
+// for a full file system.
+TEST(DataRecovery, FullDestinationFailsAndRemovesThePartialFile) {
     constexpr long long kMiB = 1 << 20;
     auto disk = PatternDisk(kMiB / kCluster);
     RecNode node("big.bin", kMiB, {{0, kMiB / kCluster}});
     auto rec = MakeRecovery(disk.get(), {Partition(kSpc, kMiB / kSector)});
     ASSERT_TRUE(Select(*rec, &node));
+    TempDir dir;
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     const VKRESULT r = rec->RecoverTo((dir / "big.bin").c_str(), nullptr, 0);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryWrite)) << Hex(r);
     EXPECT_FALSE(PathExists(dir / "big.bin"));
+}
 
-    // A read-only destination cannot be opened at all.
-    ASSERT_EQ(::mount(nullptr, dir.path().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    EXPECT_TRUE(ResultIs(rec->RecoverTo((dir / "ro.bin").c_str(), nullptr, 0), kModuleDataRecovery,
-                         kErrRecoveryOpenTarget));
+TEST(DataRecovery, ReadOnlyDestinationCannotBeOpened) {
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to mount a read-only tmpfs";
+    TempDir dir;
+    if (::mount("tmpfs", dir.path().c_str(), "tmpfs", MS_RDONLY, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount tmpfs: " << std::strerror(errno);
+    Fixture f;
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &f.node));
+    const VKRESULT r = rec->RecoverTo((dir / "ro.bin").c_str(), nullptr, 0);
     ::umount(dir.path().c_str());
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryOpenTarget)) << Hex(r);
 }
 
 TEST(DataRecovery, StopKeepsThePartialFile) {
