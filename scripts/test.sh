@@ -7,6 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
+# Every outside tool the tests check against is installed above: a missing
+# one fails its test instead of skipping it.
+export VELMORA_REQUIRE_TOOLS=1
+
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-20}
 

@@ -64,6 +64,33 @@ bool IsRoot() {
     return geteuid() == 0;
 }
 
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        hadValue_ = true;
+        saved_ = old;
+    }
+    Set(value);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (hadValue_)
+        setenv(name_.c_str(), saved_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+void ScopedEnv::Set(const char* value) {
+    if (value)
+        setenv(name_.c_str(), value, 1);
+    else
+        unsetenv(name_.c_str());
+}
+
+bool ToolsRequired() {
+    const char* v = std::getenv("VELMORA_REQUIRE_TOOLS");
+    return v && std::string(v) == "1";
+}
+
 bool RunProgram(const std::vector<std::string>& argv, std::string* output) {
     if (argv.empty())
         return false;

@@ -5,6 +5,13 @@
 #include <string>
 #include <vector>
 
+// For a check that is made only when a tool is there: true when `present`;
+// otherwise false, and a failure of the test when tools are required.
+#define VELMORA_HAVE_TOOL(present, what)  \
+    ((present) ||                         \
+     (::velmora::test::ToolsRequired() && \
+      (ADD_FAILURE() << what << " is not installed, and this run requires it", false)))
+
 namespace velmora::test {
 
 // A private folder made with mkdtemp, removed with everything in it.
@@ -38,4 +45,38 @@ bool RunProgram(const std::vector<std::string>& argv, std::string* output = null
 // True when running as root (loop devices, mounts).
 bool IsRoot();
 
+// Sets (or, with nullptr, removes) an environment variable for its lifetime
+// and gives back the value it had, or its absence, at the end.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    void Set(const char* value);
+
+private:
+    std::string name_, saved_;
+    bool hadValue_ = false;
+};
+
+// Whether an outside tool a test checks against (Sleuth Kit, mkfs.*) must be
+// there: VELMORA_REQUIRE_TOOLS=1, set by the CI run, which installs them all.
+// Elsewhere a missing tool skips the check.
+bool ToolsRequired();
+
 }  // namespace velmora::test
+
+// Skips the test when `present` is false, or fails it when tools are
+// required (see ToolsRequired): a comparison must not pass unseen in CI.
+#define VELMORA_REQUIRE_TOOL(present, what)                                      \
+    do {                                                                         \
+        if (!(present)) {                                                        \
+            if (::velmora::test::ToolsRequired())                                \
+                FAIL() << what << " is not installed, and this run requires it"; \
+            else                                                                 \
+                GTEST_SKIP() << what << " is not installed";                     \
+        }                                                                        \
+    } while (0)
+
+namespace velmora::test {}  // namespace velmora::test

@@ -6,6 +6,7 @@
 #include <sys/sysmacros.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -727,11 +728,27 @@ TEST(DevListSort, OrdersEachKindByItsKeyAndGroupsKinds) {
 
 // ---- the machine's own devices ----
 
+// Whether the kernel shows a disk of its own (not a loop, RAM or swap device)
+// with sectors: read from sysfs, not from the code under test, so a listing
+// that lost every disk fails rather than skips.
+bool KernelShowsADisk() {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/block", ec)) {
+        const std::string name = entry.path().filename();
+        if (name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0)
+            continue;
+        const std::string size = velmora::test::ReadText(entry.path() / "size");
+        if (!size.empty() && std::strtoll(size.c_str(), nullptr, 10) > 0)
+            return true;
+    }
+    return false;
+}
+
 TEST(EnumDeviceRealMachine, EnumeratesWithoutErrorWhateverItFinds) {
+    if (!KernelShowsADisk())
+        GTEST_SKIP() << "the kernel shows no disk on this machine";
     CEnumDeviceEx e;
     VKRESULT r = e.Init();
-    if (ResultIs(r, kModuleEnumDevice, kErrFailed))
-        GTEST_SKIP() << "this machine shows no disk we can list";
     ASSERT_EQ(r, VK_OK);
     for (IStorageDevice* disk : Disks(e)) {
         auto* record = DiskRecord(disk);

@@ -180,7 +180,8 @@ TEST_F(ExFatQuickScanTest, FixturesComeBackWholeAndMatchSleuthKit) {
         {"exfat_nofatdir", 512, 120},
         {"exfat_4k", 4096, 0},
     };
-    const bool sleuthKit = HaveTool("fls") && HaveTool("tsk_recover");
+    const bool sleuthKit =
+        VELMORA_HAVE_TOOL(HaveTool("fls") && HaveTool("tsk_recover"), "Sleuth Kit");
     for (const FixtureCase& c : cases) {
         SCOPED_TRACE(c.name);
         ExFatScan scan(Bytes(c.name), c.sectorSize);
@@ -239,7 +240,7 @@ TEST_F(ExFatQuickScanTest, ThroughTheScanControllers) {
         ASSERT_FALSE(tree.empty()) << log;
         EXPECT_EQ(RunPython("FAT/check_recovered.py", {Manifest(c.name), tree}, &report), 0)
             << report;
-        if (HaveTool("tsk_recover") && HaveTool("fls")) {
+        if (VELMORA_HAVE_TOOL(HaveTool("tsk_recover") && HaveTool("fls"), "Sleuth Kit")) {
             EXPECT_EQ(RunPython("FAT/compare_tsk.py", {Image(c.name), tree}, &report), 0) << report;
         }
     }
@@ -595,8 +596,8 @@ TEST_F(ExFatQuickScanTest, RecycledFilesGetTheirNamesBack) {
 
 // A volume made at test time with many folders and deleted files.
 TEST_F(ExFatQuickScanTest, GeneratedVolumeMatchesManifestAndSleuthKit) {
-    if (!HaveTool("mkfs.exfat") || !HaveTool("fls") || !HaveTool("tsk_recover"))
-        GTEST_SKIP() << "mkfs.exfat or Sleuth Kit is not installed";
+    VELMORA_REQUIRE_TOOL(HaveTool("mkfs.exfat") && HaveTool("fls") && HaveTool("tsk_recover"),
+                         "mkfs.exfat or Sleuth Kit");
     const std::string image = m_tmp / "generated.img";
     std::string out;
     ASSERT_EQ(RunPython("ExFat/make_exfat_volume.py",

@@ -208,8 +208,7 @@ protected:
     }
 
     void CheckAgainstFls(const std::string& img, const std::map<std::string, Found>& ours) {
-        if (!HaveTool("fls"))
-            return;
+        VELMORA_REQUIRE_TOOL(HaveTool("fls"), "Sleuth Kit's fls");
         std::set<std::pair<std::string, bool>> mine;
         for (const auto& [path, f] : ours)
             mine.emplace(Normal(path), f.deleted);

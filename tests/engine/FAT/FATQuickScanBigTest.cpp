@@ -15,12 +15,9 @@ using namespace velmora::fattest;
 namespace {
 
 TEST(FatQuickScanBig, GeneratedVolumeMatchesManifestAndSleuthKit) {
-    if (!velmora::test::IsRoot())
-        GTEST_SKIP() << "runs as root only (a 1 GiB image of the CI machine's kind)";
     for (const char* tool :
          {"mkfs.fat", "mcopy", "mdel", "mdeltree", "python3", "fls", "tsk_recover"})
-        if (!HaveTool(tool))
-            GTEST_SKIP() << tool << " is not installed";
+        VELMORA_REQUIRE_TOOL(HaveTool(tool), tool);
     setenv("TZ", "UTC", 1);
     tzset();
     velmora::test::TempDir dir;

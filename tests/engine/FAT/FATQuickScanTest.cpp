@@ -130,7 +130,8 @@ TEST_F(FatQuickScanTest, FixturesComeBackWholeAndMatchSleuthKit) {
         EXPECT_EQ(stats.failed, 0);
         std::string report;
         EXPECT_EQ(RunScript("check_recovered.py", {Manifest(c.name), out}, &report), 0) << report;
-        if (c.compareWithSleuthKit && HaveTool("tsk_recover") && HaveTool("fls")) {
+        if (c.compareWithSleuthKit &&
+            VELMORA_HAVE_TOOL(HaveTool("tsk_recover") && HaveTool("fls"), "Sleuth Kit")) {
             EXPECT_EQ(RunScript("compare_tsk.py", {Image(c.name), out}, &report), 0) << report;
         }
 
@@ -159,7 +160,7 @@ TEST_F(FatQuickScanTest, ThroughTheScanControllers) {
             Image(c.name), c.fsType, c.sectorSize, m_tmp / (std::string(c.name) + "-driven"), &log);
         ASSERT_FALSE(tree.empty()) << log;
         EXPECT_EQ(RunScript("check_recovered.py", {Manifest(c.name), tree}, &report), 0) << report;
-        if (HaveTool("tsk_recover") && HaveTool("fls")) {
+        if (VELMORA_HAVE_TOOL(HaveTool("tsk_recover") && HaveTool("fls"), "Sleuth Kit")) {
             EXPECT_EQ(RunScript("compare_tsk.py", {Image(c.name), tree}, &report), 0) << report;
         }
     }

@@ -277,7 +277,6 @@ protected:
         else
             unsetenv("TZ");
         tzset();
-        unsetenv("VELMORA_WORK_PATH");
     }
 
     // Everything is written before anything is deleted, so that deleted
@@ -321,10 +320,7 @@ protected:
 
     // Names, live or deleted, sizes, times and file bytes against Sleuth Kit.
     void CheckAgainstSleuthKit(const std::string& img, const std::map<std::string, Listed>& ours) {
-        if (!HaveTool("fls") || !HaveTool("icat")) {
-            std::cerr << "Sleuth Kit is not installed: the listing is not cross-checked\n";
-            return;
-        }
+        VELMORA_REQUIRE_TOOL(HaveTool("fls") && HaveTool("icat"), "Sleuth Kit (fls, icat)");
         const auto theirs = Fls(img);
         ASSERT_FALSE(theirs.empty());
         std::set<std::string> mine;
@@ -458,14 +454,14 @@ TEST_F(FATWalk, Fat32LostHighWordsAreGuessed) {
     // read safely.
     TempDir work;
     WriteFile(work / "UIConfig.ini", std::string("[UserExperience]\nbRevise=0\n"));
-    setenv("VELMORA_WORK_PATH", work.path().c_str(), 1);
+    velmora::test::ScopedEnv workPath("VELMORA_WORK_PATH", work.path().c_str());
     const auto off = vol.Walk();
     EXPECT_LT(off.at("Pics/deleted photo.jpg").cluster, 0x10000u);
     EXPECT_EQ(off.at("Pics/deleted photo.jpg").cluster,
               expected.at("Pics/deleted photo.jpg").cluster & 0xFFFF);
     EXPECT_EQ(off.at("fragmented.bin").cluster, expected.at("fragmented.bin").cluster);
     // A missing file leaves it on.
-    setenv("VELMORA_WORK_PATH", (work.path() + "/none").c_str(), 1);
+    workPath.Set((work.path() + "/none").c_str());
     EXPECT_EQ(vol.Walk().at("Pics/deleted photo.jpg").cluster,
               expected.at("Pics/deleted photo.jpg").cluster);
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -129,25 +132,45 @@ TEST(FileNode, CheckIgnoresHiddenNodesAndBadValues) {
     EXPECT_EQ(g->GetCheckedStatus(), CHECK_UNCHECKED);
 }
 
+namespace {
+// Runs `body` on a thread with a small stack: a walk that recurses per level
+// overflows it at once, whatever the frame size of the build.
+void OnSmallStack(const std::function<void()>& body) {
+    pthread_attr_t attr;
+    ASSERT_EQ(pthread_attr_init(&attr), 0);
+    ASSERT_EQ(pthread_attr_setstacksize(&attr, 256 * 1024), 0);
+    pthread_t thread;
+    auto run = [](void* arg) -> void* {
+        (*static_cast<const std::function<void()>*>(arg))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+}  // namespace
+
 TEST(FileNode, DeepChainPropagatesWithoutRecursion) {
     // Far deeper than a recursive walk could go on a scanning thread's stack.
     constexpr int kDepth = 200000;
-    std::vector<std::unique_ptr<TestNode>> chain;
-    chain.reserve(kDepth);
-    for (int i = 0; i < kDepth; ++i)
-        chain.push_back(std::make_unique<TestNode>(i, i - 1, "d", true));
-    // Linked from the bottom up: each new parent has no ancestors yet to check.
-    for (int i = kDepth - 1; i > 0; --i)
-        ASSERT_EQ(chain[i - 1]->AddChild(chain[i].get()), 1);
-    chain.front()->SetCheck(CHECK_CHECKED);
-    EXPECT_EQ(chain.back()->GetCheckedStatus(), CHECK_CHECKED);
-    chain.back()->SetCheck(CHECK_UNCHECKED);
-    EXPECT_EQ(chain.front()->GetCheckedStatus(), CHECK_UNCHECKED);
-    chain.back()->ShowNode(0);
-    EXPECT_EQ(chain.front()->IsNodeShow(), 0);
-    // Freed leaf first, so each destructor detaches from a live parent.
-    while (!chain.empty())
-        chain.pop_back();
+    OnSmallStack([] {
+        std::vector<std::unique_ptr<TestNode>> chain;
+        chain.reserve(kDepth);
+        for (int i = 0; i < kDepth; ++i)
+            chain.push_back(std::make_unique<TestNode>(i, i - 1, "d", true));
+        // Linked from the bottom up: each new parent has no ancestors yet to check.
+        for (int i = kDepth - 1; i > 0; --i)
+            ASSERT_EQ(chain[i - 1]->AddChild(chain[i].get()), 1);
+        chain.front()->SetCheck(CHECK_CHECKED);
+        EXPECT_EQ(chain.back()->GetCheckedStatus(), CHECK_CHECKED);
+        chain.back()->SetCheck(CHECK_UNCHECKED);
+        EXPECT_EQ(chain.front()->GetCheckedStatus(), CHECK_UNCHECKED);
+        chain.back()->ShowNode(0);
+        EXPECT_EQ(chain.front()->IsNodeShow(), 0);
+        // Freed leaf first, so each destructor detaches from a live parent.
+        while (!chain.empty())
+            chain.pop_back();
+    });
 }
 
 TEST(FileNode, ShowStateFollowsChildren) {

@@ -21,6 +21,7 @@
 #include "StorageDevices.h"
 #include "VolumeAnalyzeController.h"
 #include "support/EngineRows.h"
+#include "support/TestSupport.h"
 
 using namespace ntfstest;
 using velmora::test::MemoryStorageDevice;
@@ -70,8 +71,7 @@ std::string Runs(CNTFSFileProperties* props) {
 }
 
 TEST_F(NTFSImageTest, EveryRecordParsesAsSleuthKitShowsIt) {
-    if (!HaveTool("istat") || !HaveTool("fls"))
-        GTEST_SKIP() << "Sleuth Kit (istat, fls) is not installed";
+    VELMORA_REQUIRE_TOOL(HaveTool("istat") && HaveTool("fls"), "Sleuth Kit (istat, fls)");
     for (const ImageCase& c : kImages) {
         SCOPED_TRACE(c.name);
         auto device = Load(c);

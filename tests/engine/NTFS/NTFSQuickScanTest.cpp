@@ -24,6 +24,7 @@
 #include "NtfsScanHarness.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDeviceData.h"
+#include "support/TestSupport.h"
 
 using namespace ntfstest;
 using velmora::test::MemoryStorageDevice;
@@ -76,8 +77,8 @@ TEST_F(NTFSQuickScanTest, FixturesComeBackAsTheirManifestsAndSleuthKitSay) {
 #ifndef VELMORA_SCAN_DRIVER
     GTEST_SKIP() << "built without the scan driver";
 #else
-    if (!HaveTool("tsk_recover") || !HaveTool("fls"))
-        GTEST_SKIP() << "Sleuth Kit (tsk_recover, fls) is not installed";
+    VELMORA_REQUIRE_TOOL(HaveTool("tsk_recover") && HaveTool("fls"),
+                         "Sleuth Kit (tsk_recover, fls)");
     for (const auto& [name, sectorSize] : std::vector<std::pair<std::string, int>>{
              {"ntfs", 512}, {"ntfs_4k", 4096}, {"ntfs_4kdev", 4096}, {"ntfs_log", 512}}) {
         SCOPED_TRACE(name);

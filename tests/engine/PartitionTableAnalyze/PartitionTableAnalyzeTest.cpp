@@ -180,8 +180,7 @@ std::vector<std::tuple<std::string, int64_t, int64_t>> ParseMmls(const std::stri
 }
 
 TEST_F(RecipeImages, AgreesWithMmls) {
-    if (!HaveProgram("mmls"))
-        GTEST_SKIP() << "mmls (sleuthkit) is not installed";
+    VELMORA_REQUIRE_TOOL(HaveProgram("mmls"), "Sleuth Kit's mmls");
     struct Case {
         const char* image;
         int sectorSize;

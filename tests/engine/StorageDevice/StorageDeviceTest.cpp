@@ -16,6 +16,7 @@
 #include "StorageDevices.h"
 #include "Utility/MessageCenter.h"
 #include "platform/RawIo.h"
+#include "support/MemoryStorageDevice.h"
 
 using devtest::AllZero;
 using devtest::PatternMismatch;
@@ -292,14 +293,27 @@ TEST_F(WindowTest, WindowRefusesRequestsOutsideIt) {
                  {"count over the window", 0, 201},
                  {"negative count", 10, -5},
                  {"count 0", 10, 0}};
+    // The window itself refuses: a parent that records its reads sees none
+    // (the parent would refuse most of these too, which would hide a window
+    // that passes them on).
+    velmora::test::MemoryStorageDevice parent(std::vector<uint8_t>(kMiB), 512);
+    std::unique_ptr<IStorageDevice> recorded(CreatePartitionDevice(&parent, 100, 200));
+    ASSERT_EQ(recorded->Open(nullptr), 1);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::vector<uint8_t> buf(512, 0x33);
-        EXPECT_EQ(window->ReadSector(buf.data(), c.first, c.count), 0);
-        EXPECT_TRUE(IsStorageError(window->GetLastError(), kErrBadArgument));
-        EXPECT_EQ(buf[0], 0x33);
+        for (IStorageDevice* dev : {window.get(), recorded.get()}) {
+            std::vector<uint8_t> buf(512, 0x33);
+            EXPECT_EQ(dev->ReadSector(buf.data(), c.first, c.count), 0);
+            EXPECT_TRUE(IsStorageError(dev->GetLastError(), kErrBadArgument));
+            EXPECT_EQ(buf[0], 0x33);
+        }
     }
     EXPECT_EQ(window->ReadSector(nullptr, 0, 1), 0);
+    EXPECT_EQ(recorded->ReadSector(nullptr, 0, 1), 0);
+    EXPECT_EQ(parent.Reads(), 0);
+    std::vector<uint8_t> one(512);
+    EXPECT_EQ(recorded->ReadSector(one.data(), 199, 1), 1);
+    EXPECT_EQ(parent.Reads(), 1);
 
     std::unique_ptr<IStorageDevice> orphan(CreatePartitionDevice(nullptr, 0, 10));
     std::vector<uint8_t> buf(512);

@@ -91,9 +91,9 @@ TEST(FileUtility, ValidUtf8) {
 }
 
 TEST(FileUtility, WorkPathHonoursOverride) {
-    setenv("VELMORA_WORK_PATH", "/some/where", 1);
+    velmora::test::ScopedEnv workPath("VELMORA_WORK_PATH", "/some/where");
     EXPECT_EQ(GetAppWorkPath(), "/some/where");
-    unsetenv("VELMORA_WORK_PATH");
+    workPath.Set(nullptr);
     std::string exeDir = GetAppWorkPath();
     EXPECT_FALSE(exeDir.empty());
     struct stat st {};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -34,11 +36,34 @@ TEST(Locks, SimpleCsIsRecursiveAndTracksOwner) {
 }
 
 TEST(Locks, WaitEventWakeBeforeWaitIsNotLost) {
+    using namespace std::chrono_literals;
     WaitEvent ev;
+    std::atomic<int> returned{0};
+    // Waits once on a thread; whether it returned within `limit`.
+    const auto waitReturns = [&](std::chrono::milliseconds limit) {
+        const int before = returned.load();
+        std::thread waiter([&] {
+            ev.EnterWait(0);
+            ++returned;
+        });
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (returned.load() == before && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(1ms);
+        const bool ok = returned.load() != before;
+        if (!ok)
+            ev.WakeUp();  // release the waiter so the test ends
+        waiter.join();
+        return ok;
+    };
     ev.WakeUp();
-    ev.EnterWait(0);  // returns at once
-    std::thread waker([&] { ev.WakeUp(); });
-    ev.EnterWait(0);
+    EXPECT_TRUE(waitReturns(5s)) << "a wake before the wait was lost";
+    // The wake was used up: the next wait blocks until the next wake.
+    EXPECT_FALSE(waitReturns(100ms)) << "one wake released two waits";
+    std::thread waker([&] {
+        std::this_thread::sleep_for(20ms);
+        ev.WakeUp();
+    });
+    EXPECT_TRUE(waitReturns(5s));
     waker.join();
 }
 

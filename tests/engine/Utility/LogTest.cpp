@@ -20,12 +20,17 @@ class PrivateWorkFolder : public testing::Environment {
 public:
     void SetUp() override {
         dir_ = std::make_unique<velmora::test::TempDir>();
-        setenv("VELMORA_WORK_PATH", dir_->path().c_str(), 1);
+        workPath_ =
+            std::make_unique<velmora::test::ScopedEnv>("VELMORA_WORK_PATH", dir_->path().c_str());
     }
-    void TearDown() override { dir_.reset(); }
+    void TearDown() override {
+        workPath_.reset();
+        dir_.reset();
+    }
 
 private:
     std::unique_ptr<velmora::test::TempDir> dir_;
+    std::unique_ptr<velmora::test::ScopedEnv> workPath_;
 };
 const auto* const kWorkFolder = testing::AddGlobalTestEnvironment(new PrivateWorkFolder);
 
