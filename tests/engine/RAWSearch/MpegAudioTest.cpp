@@ -293,6 +293,36 @@ TEST_F(Mp3, WholeFileSizerTakesEachRoad) {
     EXPECT_EQ(sizer.GetRawFileSize(inside, &device), 0);
 }
 
+// A tag whose size field claims far more than the device holds: the whole
+// road drops it, the streaming road ends it with the device, and an MP3
+// after it is still found.
+TEST_F(Mp3, TagSizesPastTheDevice) {
+    std::vector<uint8_t> liar = Tag({TextFrame("TIT2", "Lost"), TextFrame("TPE1", "Nobody")});
+    const std::vector<uint8_t> claim = Synchsafe(0x0FFFFFFF);
+    std::copy(claim.begin(), claim.end(), liar.begin() + 6);
+    // Random bytes after the tag, so no frame chain follows it.
+    std::vector<uint8_t> junk(40 * 512);
+    for (size_t i = 0; i < junk.size(); ++i)
+        junk[i] = static_cast<uint8_t>(0x21 + (i * 7) % 90);
+    const std::vector<uint8_t> lying = Cat(liar, junk);
+    FileMP3Analyser sizer;
+    EXPECT_EQ(mediatest::SizeWhole(sizer, Cat(lying, std::vector<uint8_t>(4096, 0))).answer, 0);
+
+    Image image;
+    image.Put(0, lying);
+    const std::vector<uint8_t> song = Cat(Frames(40), V1("Found", "Someone"));
+    image.Put(100, song);
+    image.PadTo(300);
+    const auto carved = Scan(image);
+    const auto* first = mediatest::At(carved, 0);
+    if (first != nullptr) {
+        EXPECT_LE(first->size, 300 * 512) << "no further than the device";
+    }
+    const auto* second = mediatest::At(carved, 100);
+    ASSERT_NE(second, nullptr) << "the MP3 after the lying tag";
+    EXPECT_EQ(second->size, static_cast<long long>(song.size()));
+}
+
 TEST(Id3Text, EncodingsAndGuessedCharacterSets) {
     auto body = [](uint8_t encoding, const std::string& text) {
         std::vector<uint8_t> b = {encoding};
