@@ -175,6 +175,17 @@ TEST_F(IsoMedia, StreamedMoviesEndAtTheirLastBox) {
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->size, static_cast<long long>(bytes.size() / 512 - 180) * 512)
         << "cut at the device's end";
+
+    // A 64-bit media data size over 4 GiB: taken whole, so cut at the
+    // device's end, not at its low 32 bits.
+    Image large;
+    large.Put(0, Cat({Ftyp("qt  ", {"qt  "}), Box("moov", 200),
+                      LargeHeader("mdat", (1ull << 32) + 6000), std::vector<uint8_t>(100, 0x44)}));
+    large.PadTo(100);
+    const auto carvedLarge = Scan(large);
+    const auto* d = mediatest::At(carvedLarge, 0);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->size, static_cast<long long>(large.Bytes().size()));
 }
 
 // The camera of an EXIF block in the movie box, and a phone's name at the
