@@ -112,6 +112,16 @@ TEST_F(FatDamagedMedia, FolderWithAnUnreadableFirstSectorIsShownAndRead) {
     CMessageCenter* relay = CMessageCenter::Instance();
     relay->SetDeliveryInterval(std::chrono::milliseconds(2));
     ASSERT_TRUE(relay->RegisterNotifyCenter(77, &counter));
+    // The receiver lives on this stack: it leaves the relay however the
+    // test ends.
+    struct Unregister {
+        CMessageCenter* relay;
+        ~Unregister() {
+            relay->StopReceiveMessage();
+            relay->UnregisterNotifyCenter(77);
+            relay->SetDeliveryInterval(std::chrono::milliseconds(1000));
+        }
+    } unregister{relay};
     relay->StartReceiveMessage();
 
     std::map<std::string, IFileNode*> files;
@@ -143,8 +153,6 @@ TEST_F(FatDamagedMedia, FolderWithAnUnreadableFirstSectorIsShownAndRead) {
     for (int i = 0; i < 500 && counter.bad == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     relay->StopReceiveMessage();
-    relay->UnregisterNotifyCenter(77);
-    relay->SetDeliveryInterval(std::chrono::milliseconds(1000));
     EXPECT_GE(counter.bad, 1);
 }
 
