@@ -99,7 +99,7 @@ void CLogFileAnalyzer::AnalyzeRSTRRecord(int64_t sector) {
     if (m_restarts.size() >= kMaxEvidence)
         return;
     const int64_t page = PageSectors();
-    const bool second = !m_restarts.empty() && sector == m_restarts.back() + page;
+    const bool second = !m_restarts.empty() && sector == m_restarts.back().sector + page;
     for (const auto& log : m_logFiles) {
         if (log->GetFirstClusterNO() == -1 || log->GetSectorsPerCluster() == 0)
             continue;
@@ -114,7 +114,7 @@ void CLogFileAnalyzer::AnalyzeRSTRRecord(int64_t sector) {
                 m_builder.Merge(Reading(*log, sector - page, kNTFSFromSecondRestartPage));
         }
     }
-    m_restarts.push_back(sector);
+    m_restarts.push_back({sector});
 }
 
 void CLogFileAnalyzer::AnalyzeLogFileFileRecord(const CNTFSFileRecord& record, int64_t sector) {
@@ -125,8 +125,8 @@ void CLogFileAnalyzer::AnalyzeLogFileFileRecord(const CNTFSFileRecord& record, i
         return;
     const int64_t page = PageSectors();
     for (size_t i = 0; i < m_restarts.size(); ++i) {
-        const int64_t r = m_restarts[i];
-        if (i + 1 < m_restarts.size() && m_restarts[i + 1] == r + page) {
+        const int64_t r = m_restarts[i].sector;
+        if (i + 1 < m_restarts.size() && m_restarts[i + 1].sector == r + page) {
             m_builder.Merge(
                 Reading(*info, r, kNTFSFromFirstRestartPage | kNTFSFromSecondRestartPage));
             ++i;
@@ -151,21 +151,22 @@ void CLogFileAnalyzer::AnalyzeRCRDRecord(const uint8_t* block, int64_t firstSect
     const int64_t page = PageSectors();
     const size_t ss = m_sectorSize;
     int64_t position = 0;
-    if (m_savedSector != -1) {
-        const int64_t held = static_cast<int64_t>(m_saved.size() / ss);
-        if (firstSector == m_savedSector + held && sectorCount < page - held) {
+    if (m_saved.sector != -1) {
+        const int64_t held = static_cast<int64_t>(m_saved.bytes.size() / ss);
+        if (firstSector == m_saved.sector + held && sectorCount < page - held) {
             // Blocks smaller than a page: it is gathered over several.
-            m_saved.insert(m_saved.end(), block, block + static_cast<size_t>(sectorCount) * ss);
+            m_saved.bytes.insert(m_saved.bytes.end(), block,
+                                 block + static_cast<size_t>(sectorCount) * ss);
             return;
         }
-        if (firstSector == m_savedSector + held) {
+        if (firstSector == m_saved.sector + held) {
             const size_t need = static_cast<size_t>(page - held) * ss;
-            m_saved.insert(m_saved.end(), block, block + need);
-            ExaminePage(m_saved.data(), m_savedSector);
+            m_saved.bytes.insert(m_saved.bytes.end(), block, block + need);
+            ExaminePage(m_saved.bytes.data(), m_saved.sector);
             position = page - held;
         }
-        m_savedSector = -1;
-        m_saved.clear();
+        m_saved.sector = -1;
+        m_saved.bytes.clear();
     }
     position = std::max(position, firstHead);
     while (position < sectorCount) {
@@ -176,8 +177,8 @@ void CLogFileAnalyzer::AnalyzeRCRDRecord(const uint8_t* block, int64_t firstSect
         }
         if (sectorCount - position < page) {
             // Cut by the block's end: kept until the next block completes it.
-            m_saved.assign(at, block + static_cast<size_t>(sectorCount) * ss);
-            m_savedSector = firstSector + position;
+            m_saved.bytes.assign(at, block + static_cast<size_t>(sectorCount) * ss);
+            m_saved.sector = firstSector + position;
             return;
         }
         ExaminePage(at, firstSector + position);

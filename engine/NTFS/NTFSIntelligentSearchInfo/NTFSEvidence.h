@@ -47,6 +47,18 @@ template <typename Info>
 const Info* FindMetaFileForCandidate(const std::vector<std::unique_ptr<Info>>& list,
                                      const CSearchedNTFSPartitionInfo& c, int64_t offsetFromMft);
 
+// A restart page seen on the surface.
+struct CRestartRecordInfo {
+    int64_t sector = -1;
+};
+
+// The head of a record page cut by the end of a block, kept until the next
+// block completes it. Each analyser (so each scan) has its own.
+struct CSavedBuffer {
+    std::vector<uint8_t> bytes;
+    int64_t sector = -1;  // -1: empty
+};
+
 class CLogFileAnalyzer {
 public:
     CLogFileAnalyzer(CNTFSCandidateSet& set, CNTFSPartitionInfoBuilder& builder,
@@ -69,7 +81,7 @@ public:
     bool IsaMetaFileRecordNotNeedtoCount() const { return m_logFiles.size() >= kMaxEvidence; }
     // Forgets a page head kept from an earlier block (an unreadable block
     // lies between).
-    void ForgetSavedPage() { m_savedSector = -1; }
+    void ForgetSavedPage() { m_saved.sector = -1; }
     // Sectors of the record pages seen so far (tests).
     int64_t RecordPageSectors() const { return m_pages.GetSectorRangeCount(0, UINT64_MAX); }
 
@@ -86,11 +98,9 @@ private:
     uint32_t m_sectorSize;
     int64_t m_deviceTotal = 0;
     std::vector<std::unique_ptr<CLogFileInfo>> m_logFiles;
-    std::vector<int64_t> m_restarts;
+    std::vector<CRestartRecordInfo> m_restarts;
     CMetaFileAnalyzer m_pages;
-    // The head of a page cut by the end of a block.
-    std::vector<uint8_t> m_saved;
-    int64_t m_savedSector = -1;
+    CSavedBuffer m_saved;
 };
 
 class CUpCaseFileAnalyzer {
