@@ -72,7 +72,7 @@ public:
             return 1;
         if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
             return 2;
-        const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
         while (m_pos < window.SectorEnd()) {
             const uint8_t* header = window.At(m_pos, adts_layout::kHeaderBytes);
             if (header == nullptr)
@@ -298,7 +298,7 @@ int CAPERawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
             ScanSeekTable(sector + at, static_cast<uint64_t>(sectorSize) - at, sectorSize);
     } else if (first || m_headerPending) {
         const uint8_t* start = first ? sector : nullptr;
-        const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
         if (start == nullptr)
             start = window.At(0, kTerminatingBytes + 4);
         if (start == nullptr)
@@ -355,7 +355,7 @@ public:
             return 1;
         if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
             return 2;
-        const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
         if (static_cast<long long>(window.SectorOffset()) > kLimit)
             return Finish(static_cast<long long>(m_pos), sectorSize);
         while (m_pos < window.SectorEnd()) {
@@ -393,7 +393,7 @@ public:
             return 1;
         if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
             return 2;
-        const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
         for (int step = 0; step < 4096 && m_walk.Position() < window.SectorEnd(); ++step) {
             const WalkStep r = m_walk.Next(window);
             if (r == WalkStep::NeedMore)
@@ -442,7 +442,7 @@ public:
             return 1;
         if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
             return 2;
-        const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
         if (window.SectorOffset() > MxfWalk::kMaxSize) {
             m_finished = true;
             m_size = 0;

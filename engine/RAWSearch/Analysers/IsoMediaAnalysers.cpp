@@ -291,7 +291,7 @@ int MovAnalyzer::MovRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         return 2;
     }
     m_sectorSize = sectorSize;
-    const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+    const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
     if (!m_begun) {
         m_begun = true;
         if (const uint8_t* head = window.At(0, kMajorBrand + 3))
@@ -300,7 +300,8 @@ int MovAnalyzer::MovRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
     if (m_exifPending) {
         if (m_exifAt < window.HeldBegin())
             m_exifPending = false;
-        else if (window.At(m_exifAt, static_cast<size_t>(std::min<uint64_t>(kExifProbe, m_exifSize))))
+        else if (window.At(m_exifAt,
+                           static_cast<size_t>(std::min<uint64_t>(kExifProbe, m_exifSize))))
             ReadExif(window, m_exifAt, m_exifSize);
     }
     for (int walked = 0; walked < kMaxBoxesPerSector && m_next < window.SectorEnd(); ++walked) {

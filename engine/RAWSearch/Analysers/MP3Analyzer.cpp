@@ -549,7 +549,7 @@ int MP3Analyzer::MP3RawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         return 1;
     if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
         return 2;
-    const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+    const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
     if (!m_started) {
         // The start is read once the tag, or the first frame and the header
         // after it, are held; at a block's end that is with the next block.

@@ -156,7 +156,7 @@ int WalkRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
         return 1;
     if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
         return 2;
-    const StreamWindow window(sector, sectorSize, sectorNumber, m_startSector, context);
+    const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
     if (!m_started) {
         const Start start = Begin(window);
         if (start == Start::Wait)

@@ -1,7 +1,5 @@
 #include "StreamWindow.h"
 
-#include <cstdio>
-
 #include "RawFileBuffer.h"
 
 const uint8_t* FileBytes::At(uint64_t offset, size_t length) const {
@@ -11,7 +9,5 @@ const uint8_t* FileBytes::At(uint64_t offset, size_t length) const {
 std::string SectorSpanName(long long startSector, long long size, int sectorSize) {
     const long long unit = sectorSize > 0 ? sectorSize : 512;
     const long long last = size > 0 ? startSector + (size - 1) / unit : startSector;
-    char text[64];
-    std::snprintf(text, sizeof text, "%lld-%lld_", startSector, last);
-    return text;
+    return rawwalk::PositionName(startSector, last);
 }

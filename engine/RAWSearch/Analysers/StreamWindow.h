@@ -10,6 +10,7 @@
 #include <string>
 
 #include "RawFileInfo.h"
+#include "StreamWalk.h"
 
 // Bytes of one carved file by file offset, however they are had.
 class ByteSource {
@@ -20,46 +21,33 @@ public:
     virtual const uint8_t* At(uint64_t offset, size_t length) const = 0;
 };
 
+// The search's view of the held blocks (rawwalk::StreamView), read through
+// the same interface as a file read whole, so that one walker serves both
+// roads.
 class StreamWindow : public ByteSource {
 public:
-    StreamWindow(unsigned char* sector, int sectorSize, long long sectorNumber, long long fileStart,
-                 const CRawFileInfo::SearchContext& context)
-        : m_sector(sector),
-          m_sectorSize(sectorSize > 0 ? static_cast<uint64_t>(sectorSize) : 512),
-          m_sectorNumber(sectorNumber),
-          m_fileStart(fileStart) {
-        const long long first =
-            context.windowFirstSector <= sectorNumber ? context.windowFirstSector : sectorNumber;
-        long long end =
-            context.windowEndSector > sectorNumber ? context.windowEndSector : sectorNumber + 1;
-        // Sectors before the file's start belong to whatever lay there.
-        m_first = first > fileStart ? first : fileStart;
-        m_end = end;
+    StreamWindow(const CRawFileInfo& file, unsigned char* sector, int sectorSize,
+                 long long sectorNumber, const CRawFileInfo::SearchContext& context) {
+        if (sector != nullptr && sectorSize > 0 && sectorNumber >= file.m_startSector)
+            m_view = rawwalk::ViewOf(file, sector, sectorSize, sectorNumber, context);
     }
 
-    uint64_t SectorSize() const { return m_sectorSize; }
+    uint64_t SectorSize() const { return static_cast<uint64_t>(m_view.sectorSize); }
     // File offset of the sector offered and of the byte after it.
-    uint64_t SectorOffset() const {
-        return static_cast<uint64_t>(m_sectorNumber - m_fileStart) * m_sectorSize;
-    }
-    uint64_t SectorEnd() const { return SectorOffset() + m_sectorSize; }
+    uint64_t SectorOffset() const { return static_cast<uint64_t>(m_view.here); }
+    uint64_t SectorEnd() const { return static_cast<uint64_t>(m_view.SectorEnd()); }
     // File offsets [HeldBegin, HeldEnd) are in the buffer.
-    uint64_t HeldBegin() const {
-        return static_cast<uint64_t>(m_first - m_fileStart) * m_sectorSize;
-    }
-    uint64_t HeldEnd() const { return static_cast<uint64_t>(m_end - m_fileStart) * m_sectorSize; }
-    bool IsLastOfBlock() const { return m_sectorNumber + 1 >= m_end; }
+    uint64_t HeldBegin() const { return static_cast<uint64_t>(m_view.first); }
+    uint64_t HeldEnd() const { return static_cast<uint64_t>(m_view.end); }
+    bool IsLastOfBlock() const { return m_view.SectorEnd() >= m_view.end; }
 
     // The bytes [offset, offset + length) of the file, when all of them are
     // held; null otherwise.
     const uint8_t* At(uint64_t offset, size_t length) const override {
-        if (m_sector == nullptr || offset < HeldBegin() || offset > HeldEnd() ||
-            length > HeldEnd() - offset)
+        if (m_view.base == nullptr || offset > static_cast<uint64_t>(m_view.end) ||
+            length > static_cast<uint64_t>(m_view.end))
             return nullptr;
-        const uint64_t here = SectorOffset();
-        if (offset >= here)
-            return m_sector + (offset - here);
-        return m_sector - (here - offset);
+        return m_view.At(static_cast<long long>(offset), static_cast<long long>(length));
     }
     // Bytes held from `offset` on (0 when it is not held).
     uint64_t HeldFrom(uint64_t offset) const {
@@ -67,12 +55,7 @@ public:
     }
 
 private:
-    unsigned char* m_sector;
-    uint64_t m_sectorSize;
-    long long m_sectorNumber;
-    long long m_fileStart;
-    long long m_first = 0;
-    long long m_end = 0;
+    rawwalk::StreamView m_view;
 };
 
 // The same view of a file read whole from the device: walkers written once
