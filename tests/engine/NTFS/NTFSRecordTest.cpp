@@ -707,6 +707,13 @@ TEST(NTFSIndexRecord, IndexRootNamesItsFolder) {
               -1);
     // In-use bytes past the value: refused, nothing read past it.
     EXPECT_EQ(answer(root({IndexEntry(70, 0x1A, u"a"), LastEntry()}, 4000)), -1);
+    // The in-use bytes end inside the second entry: what lies past them is
+    // stale and names no folder.
+    const Bytes stale = IndexEntry(71, 0x1B, u"b");
+    const Bytes last = LastEntry();
+    EXPECT_EQ(answer(root({IndexEntry(70, 0x1A, u"a"), stale, last},
+                          static_cast<uint32_t>(0x20 - stale.size() - last.size()))),
+              0x1A);
 }
 
 TEST(NTFSIndexRecord, LogPagesAndClusterMatch) {
