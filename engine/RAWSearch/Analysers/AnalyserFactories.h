@@ -76,3 +76,6 @@ IRawFileAnalyser* NewMxfAnalyser();
 IRawFileAnalyser* NewFileMKVAnalyser();
 IRawFileAnalyser* NewCFileAIFAnalyzer();
 IRawFileAnalyser* NewFileRIFFAnalyser();
+IRawFileAnalyser* NewCRWAnalyser();
+IRawFileAnalyser* NewAEPAnalyser();
+IRawFileAnalyser* NewNGRRAnalyser();

@@ -159,6 +159,49 @@ def xar(files):
     return head + packed_toc + bytes(heap)
 
 
+def ciff(body=430000, seed=21):
+    """A CIFF raw picture as Canon cameras wrote them: byte order, header
+    length, "HEAPCCDR", version, the image heap (noise without zero bytes),
+    then the root record table whose last records hold the 0x2807 record
+    (07 28 A8 00 00 00) 70 bytes before the file's end."""
+    head = b"II" + struct.pack("<I", 26) + b"HEAPCCDR" + struct.pack("<HH", 2, 1) + bytes(8)
+    table = b"\x07\x28\xa8\x00\x00\x00" + noise(60, seed + 1) + struct.pack("<I", 26 + body)
+    n = body
+    while not tail_ok(len(head) + n + len(table)):
+        n += 1
+    return head + noise(n, seed) + table
+
+
+def aep(packet, seed):
+    """An After Effects project: "RIFX", the big-endian length, "Egg!" and
+    chunks; with an XMP packet after the RIFX data when `packet`."""
+    chunks = b""
+    for i in range(40):
+        data = noise(200 + 37 * i, seed + i)
+        chunks += b"LIST" + struct.pack(">I", len(data)) + data
+    riff = b"RIFX" + struct.pack(">I", 4 + len(chunks)) + b"Egg!" + chunks
+    if not packet:
+        return riff
+    xmp = (b"<?xpacket begin='' id='W5M0MpCehiHzreSzNTczkc9d'?>\n<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+           + b"<rdf:RDF/>" * 30 + b"</x:xmpmeta>\n<?xpacket end='w'?>")
+    data = riff + xmp
+    while not tail_ok(len(data)):
+        data += b" "
+    return data
+
+
+def ngrr(records=60, seed=31):
+    """An NGRR recording: a 60-byte head beginning "-in-", then "atad"
+    records of a 24-byte head (the data length at 16, little-endian) and
+    their data."""
+    head = b"-in-" + noise(56, seed)
+    body = b""
+    for i in range(records):
+        data = noise(100 + 53 * i, seed + i + 1)
+        body += b"atad" + noise(12, seed + 100 + i) + struct.pack("<I", len(data)) + noise(4, seed + 200 + i) + data
+    return head + body
+
+
 def rtf():
     lines = [r"{\rtf1\ansi\deff0{\fonttbl{\f0\froman Times;}{\f1\fmodern Courier;}}",
              r"{\info{\title Carved letter}{\author Velmora}}", r"\f0\fs24"]
@@ -409,6 +452,11 @@ def main(argv):
         write(out, "layout.indd", indesign())
         write(out, "drawing.wpg", fit(wpg(), noise(64, 71), 20))
         write(out, "subblocks.gif", rechunk_gif(open(argv[3], "rb").read()))
+    elif cmd == "streamed":
+        write(out, "camera.crw", ciff())
+        write(out, "project.aep", aep(False, 41))
+        write(out, "xmp.aep", aep(True, 51))
+        write(out, "track.ngrr", ngrr())
     elif cmd == "documents":
         write(out, "plain.wmf", wmf_plain())
         write(out, "placeable.wmf", wmf_placeable())

@@ -101,6 +101,9 @@ pyftsubset /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf --text="Velmora carve
 ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=5 -t 1 -fflags +bitexact -flags +bitexact \
   -f swf "$out/clip.swf"
 python3 "$here/make_archives.py" documents "$out"
+# Streamed documents: a CIFF raw picture, After Effects projects with and
+# without an XMP packet, an NGRR recording (make_archives.py).
+python3 "$here/make_archives.py" streamed "$out"
 
 # SQLite databases of four kinds (sqlite3): events; an address book's
 # table of short names; a music-score library in UTF-16 whose first table

@@ -3,6 +3,7 @@
 // and walked page by page.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 
 #include "Analysers/DocumentAnalysers.h"
 #include "Analysers/SQLiteAnalyser.h"
+#include "Analysers/StreamedDocAnalysers.h"
 #include "Analysers/ThreeDSAnalysers.h"
 #include "CarveDriver.h"
 
@@ -290,6 +292,97 @@ TEST(Mesh, MainChunkLengthAndCartridgeImages) {
     EXPECT_EQ(RawSpeed::New3DSAnalyser::DeclaredLength(cartridge.data()), 20 * 512);
     Put32(cartridge, 260, 1000000001);
     EXPECT_EQ(RawSpeed::New3DSAnalyser::DeclaredLength(cartridge.data()), 200000000);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// CIFF raw, After Effects projects and NGRR recordings, sized while streaming
+
+namespace {
+
+using namespace rawtest;
+
+// A CIFF file whose end mark starts `markAt` bytes in and whose file ends
+// 70 bytes after it, the mark's kind byte set to `kind`.
+std::vector<uint8_t> Ciff(size_t markAt, uint8_t kind) {
+    const std::vector<uint8_t> sample = Sample("camera.crw");
+    std::vector<uint8_t> file(sample.begin(), sample.begin() + 24);
+    for (size_t i = 24; i < markAt; ++i)
+        file.push_back(static_cast<uint8_t>(0x41 + i % 50));
+    file.insert(file.end(), sample.end() - 70, sample.end());
+    file[markAt + 2] = kind;
+    return file;
+}
+
+TEST(StreamedDocs, CiffEndsByTheKindOfItsMark) {
+    Dunmere::CRWAnalyser crw;
+    const std::vector<uint8_t> sample = Sample("camera.crw");
+    for (int sectorSize : {512, 4096}) {
+        const Streamed s = StreamFile(crw, sample, sectorSize, 64);
+        EXPECT_EQ(s.type, RAW_CRW);
+        EXPECT_EQ(s.size, static_cast<long long>(sample.size())) << sectorSize;
+        EXPECT_EQ(s.name, "3-" + std::to_string(3 + (sample.size() - 1) / sectorSize) + "_");
+    }
+    struct Case {
+        const char* what;
+        size_t markAt;
+        uint8_t kind;
+        long long size;
+    };
+    const size_t inside = 420 * 1024 + 100;
+    const size_t acrossStart = 421 * 1024 - 20;  // the end lies 50 bytes into the next sector
+    const std::vector<Case> cases = {
+        {"A8: 70 bytes on", inside, 0xA8, static_cast<long long>(inside + 70)},
+        {"B2 with more after 60: 70 bytes on", inside, 0xB2, static_cast<long long>(inside + 70)},
+        {"E4: 50 bytes on", inside, 0xE4, static_cast<long long>(inside + 50)},
+        {"mark in the sector before the end", acrossStart, 0xA8,
+         static_cast<long long>(acrossStart + 70)},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(StreamFile(crw, Ciff(c.markAt, c.kind), 512, 64, 0, 8192).size, c.size) << c.what;
+    EXPECT_EQ(StreamFile(crw, Ciff(1000, 0xA8), 512, 64).answer, 0)
+        << "no end looked for in the first 400 KiB";
+    // A file that cannot end while streaming goes to the whole-file sizer.
+    const Streamed cut = StreamFile(crw, Ciff(inside, 0x11), 512, 64, 0, 4096);
+    EXPECT_EQ(cut.answer, 0);
+    EXPECT_TRUE(cut.handedOver);
+}
+
+TEST(StreamedDocs, AfterEffectsByItsLengthOrItsPacket) {
+    RawSpeed::AEPAnalyser aep;
+    for (int sectorSize : {512, 4096}) {
+        const std::vector<uint8_t> plain = Sample("project.aep");
+        const Streamed p = StreamFile(aep, plain, sectorSize, 8, 0x5A);
+        EXPECT_EQ(p.type, RAW_AEP);
+        EXPECT_EQ(p.size, static_cast<long long>(plain.size())) << "slack is no packet";
+        EXPECT_EQ(p.endSector, 3 + static_cast<long long>(plain.size() - 8) / sectorSize);
+        const std::vector<uint8_t> xmp = Sample("xmp.aep");
+        EXPECT_EQ(StreamFile(aep, xmp, sectorSize, 8).size, static_cast<long long>(xmp.size() + 8));
+    }
+    std::vector<uint8_t> huge = Sample("project.aep");
+    Put32(huge, 4, 0x7FFFFFF0, false);
+    EXPECT_EQ(StreamFile(aep, huge).size, 0);
+    CRawFileInfo info;
+    huge[10] = 'x';
+    EXPECT_EQ(aep.AnalyseBuffer(huge.data(), info), 0) << "RIFX of another form";
+}
+
+TEST(StreamedDocs, NgrrToTheFirstRecordThatIsNoData) {
+    RawSpeed::NGRRAnalyser ngrr;
+    std::vector<uint8_t> track = Sample("track.ngrr");
+    for (int sectorSize : {512, 4096}) {
+        const Streamed s = StreamFile(ngrr, track, sectorSize, 8, 0x5A);
+        EXPECT_EQ(s.size, static_cast<long long>(track.size())) << sectorSize;
+        EXPECT_EQ(s.name, "3-" + std::to_string(3 + (track.size() - 1) / sectorSize) + "_");
+    }
+    std::memcpy(track.data(), "-IN-", 4);
+    CRawFileInfo info;
+    EXPECT_EQ(ngrr.AnalyseBuffer(track.data(), info), 1) << "the head in any case";
+    // A record whose length runs past the limit: sized at the limit.
+    Put32(track, 60 + 16, 0xF0000000u);
+    const Streamed s = StreamFile(ngrr, track, 4096, 64, 0x5A, 0x3300000);
+    EXPECT_EQ(s.size, 0x3200000 + 4096);
 }
 
 }  // namespace
