@@ -79,3 +79,4 @@ IRawFileAnalyser* NewFileRIFFAnalyser();
 IRawFileAnalyser* NewCRWAnalyser();
 IRawFileAnalyser* NewAEPAnalyser();
 IRawFileAnalyser* NewNGRRAnalyser();
+IRawFileAnalyser* NewCDWGAnalyser();

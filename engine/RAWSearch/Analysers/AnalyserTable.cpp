@@ -45,7 +45,7 @@ constexpr AnalyserRow kRows[] = {
     {M, RawKey4("MAC "), "BruteForce::CAPEAnalyser", &NewCAPEAnalyser},
     {M, RawKey4(0x1C, 0x01, 0x00, 0x00), "BruteForce::CFH11Analyser", &NewCFH11Analyser},
     {M, RawKey4(0xC5, 0xD0, 0xD3, 0xC6), "BruteForce::CEPSAnalyser", &NewCEPSAnalyser},
-    {M, RawKey4("AC10"), "BruteForce::CDWGAnalyser", nullptr},
+    {M, RawKey4("AC10"), "BruteForce::CDWGAnalyser", &NewCDWGAnalyser},
     {M, RawKey4("GIF8"), "BruteForce::CGifAnalyser", &NewCGifAnalyser},
     {M, RawKey4("MThd"), "RawSpeed::MIDAnalyser", &NewMIDAnalyser},
     {M, RawKey4(0x89, 0x50, 0x4E, 0x47), "RawSpeed::PNGAnalyser", &NewPNGAnalyser},

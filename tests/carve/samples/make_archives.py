@@ -202,6 +202,69 @@ def ngrr(records=60, seed=31):
     return head + body
 
 
+def dwg_r2000(seed=61):
+    """An R2000 drawing: version, the image seeker, the code page, five
+    section locator records (number, seeker, size), their CRC and sentinel,
+    then the sections. The furthest section ends the file."""
+    sizes = [1500, 300, 2400, 0, 5100]
+    head_len = 25 + 9 * len(sizes) + 2 + 16
+    records = b""
+    at = head_len
+    places = []
+    for i, n in enumerate(sizes):
+        places.append((at if n else 0, n))
+        at += n
+    for i, (seek, n) in enumerate(places):
+        records += struct.pack("<BII", i, seek, n)
+    head = (b"AC1015" + bytes(5) + b"\x00\x01" + struct.pack("<I", 0) + b"\x00\x00" + struct.pack("<H", 30)
+            + struct.pack("<I", len(sizes)) + records + b"\x95\xa0"
+            + bytes.fromhex("95A04E283299CCC5AA00EB86396D3AD2"))
+    assert len(head) == head_len
+    return head + noise(at - head_len, seed)
+
+
+def r2004_coded(header):
+    x = 1
+    out = bytearray()
+    for b in header:
+        x = (x * 214013 + 2531011) & 0xFFFFFFFF
+        out.append(b ^ ((x >> 16) & 0xFF))
+    return bytes(out)
+
+
+def dwg_r2004(seed=62, length=23000):
+    """An R2004 drawing: the version, then at 0x80 the coded file header
+    that names where its copy lies at the end of the file."""
+    header = bytearray(108)
+    header[0:12] = b"AcFssFcAJMB\x00"
+    struct.pack_into("<IIIIIIII", header, 0x0C, 0, 0x6C, 4, 0x40, 0x30, 0x20, 1, 9)
+    second = length - 108
+    struct.pack_into("<QQ", header, 0x2C, second - 0x100, second)
+    struct.pack_into("<IIIII", header, 0x3C, 0, 9, 0x20, 0x80, 0x40)
+    struct.pack_into("<IQIII", header, 0x50, 8, 0x1A00, 9, 9, 0)
+    coded = r2004_coded(bytes(header))
+    head = b"AC1018" + bytes(5) + b"\x00\x03" + bytes(0x80 - 13)
+    body = noise(second - 0x80 - 108, seed)
+    return head + coded + body + coded
+
+
+def dwg_r2007(seed=63, length=31000):
+    """An R2007 drawing whose file header is stored uncompressed: 984 bytes
+    at 0x80 holding three interleaved Reed-Solomon blocks of 239 data bytes
+    (parity bytes are noise here)."""
+    data = bytearray(noise(3 * 239, seed))
+    struct.pack_into("<i", data, 0x18, 0)
+    header = bytearray(noise(0x110, seed + 1))
+    struct.pack_into("<QQ", header, 0, 0x70, length)
+    data[0x20:0x20 + 0x110] = header
+    inter = bytearray(noise(984, seed + 2))
+    for i in range(3):
+        for j in range(239):
+            inter[j * 3 + i] = data[i * 239 + j]
+    head = b"AC1021" + bytes(5) + b"\x00\x03" + bytes(0x80 - 13)
+    return head + bytes(inter) + noise(length - 0x80 - 984, seed + 3)
+
+
 def rtf():
     lines = [r"{\rtf1\ansi\deff0{\fonttbl{\f0\froman Times;}{\f1\fmodern Courier;}}",
              r"{\info{\title Carved letter}{\author Velmora}}", r"\f0\fs24"]
@@ -457,6 +520,9 @@ def main(argv):
         write(out, "project.aep", aep(False, 41))
         write(out, "xmp.aep", aep(True, 51))
         write(out, "track.ngrr", ngrr())
+        write(out, "plan_r2000.dwg", dwg_r2000())
+        write(out, "plan_r2004.dwg", dwg_r2004())
+        write(out, "plan_r2007.dwg", dwg_r2007())
     elif cmd == "documents":
         write(out, "plain.wmf", wmf_plain())
         write(out, "placeable.wmf", wmf_placeable())

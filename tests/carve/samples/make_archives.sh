@@ -102,7 +102,8 @@ ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=5 -t 1 -fflags +bi
   -f swf "$out/clip.swf"
 python3 "$here/make_archives.py" documents "$out"
 # Streamed documents: a CIFF raw picture, After Effects projects with and
-# without an XMP packet, an NGRR recording (make_archives.py).
+# without an XMP packet, an NGRR recording, drawings of R2000, R2004 and
+# R2007 (make_archives.py).
 python3 "$here/make_archives.py" streamed "$out"
 
 # SQLite databases of four kinds (sqlite3): events; an address book's

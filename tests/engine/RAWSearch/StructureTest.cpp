@@ -4,9 +4,11 @@
 // the zero fill after them.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "Analysers/DWGAnalyser.h"
 #include "Analysers/StructureWalkers.h"
 #include "CarveDriver.h"
 
@@ -239,6 +241,61 @@ TEST(Wpg, EndsOnlyAtSixteenZeroBytes) {
     file.resize(whole - 15, 0x01);
     file.resize(whole, 0);
     EXPECT_EQ(StreamFile(wpg, file, 512, 8, 0x01, 4096).answer, 0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Drawings
+
+namespace {
+
+using namespace rawtest;
+
+TEST(Drawing, SizedByTheHeaderOfEachVersion) {
+    BruteForce::CDWGAnalyser dwg;
+    for (const char* name : {"plan_r2000.dwg", "plan_r2004.dwg", "plan_r2007.dwg"}) {
+        const std::vector<uint8_t> file = Sample(name);
+        for (int sectorSize : {512, 4096}) {
+            const Streamed s = StreamFile(dwg, file, sectorSize, 1, 0x5A);
+            EXPECT_EQ(s.type, RAW_DWG) << name;
+            EXPECT_EQ(s.size, static_cast<long long>(file.size())) << name << " " << sectorSize;
+        }
+    }
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> file;
+    };
+    std::vector<uint8_t> order = Sample("plan_r2000.dwg");
+    order[25 + 9] = 2;  // records numbered 0, 2
+    std::vector<uint8_t> many = Sample("plan_r2000.dwg");
+    Put32(many, 21, 100000);
+    std::vector<uint8_t> coded = Sample("plan_r2004.dwg");
+    coded[0x80 + 0x44] ^= 1;
+    std::vector<uint8_t> compressed = Sample("plan_r2007.dwg");
+    compressed[0x80 + 0x18 * 3] = 1;  // the first byte of the compressed length, interleaved
+    std::vector<uint8_t> old = Sample("plan_r2000.dwg");
+    std::memcpy(old.data(), "AC1009", 6);
+    const std::vector<Case> unsized = {
+        {"locators out of order", order},
+        {"more locators than one byte can number", many},
+        {"R2004 header whose marks are wrong", coded},
+        {"R2007 header stored compressed", compressed},
+        {"R12 has no size", old},
+    };
+    for (const Case& c : unsized) {
+        const Streamed s = StreamFile(dwg, c.file, 512, 1);
+        EXPECT_EQ(s.answer, 1) << c.what;
+        EXPECT_EQ(s.size, 0) << c.what;
+    }
+    // A seeker and size whose 32-bit sum wraps: the 64-bit end, not a tiny one.
+    std::vector<uint8_t> wrap = Sample("plan_r2000.dwg");
+    Put32(wrap, 25 + 9 * 4 + 1, 0xFFFFFF00u);
+    Put32(wrap, 25 + 9 * 4 + 5, 0x200u);
+    EXPECT_EQ(StreamFile(dwg, wrap, 512, 1).size, 0x100000100LL);
+    CRawFileInfo info;
+    std::memcpy(old.data(), "AC1016", 6);
+    EXPECT_EQ(dwg.AnalyseBuffer(old.data(), info), 0);
 }
 
 }  // namespace
