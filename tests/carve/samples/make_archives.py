@@ -265,6 +265,17 @@ def dwg_r2007(seed=63, length=31000):
     return head + bytes(inter) + noise(length - 0x80 - 984, seed + 3)
 
 
+def ace(pages=7, seed=71):
+    """An Access 2007 database: the ACE head page, then data pages whose
+    first bytes are their page kind and 01."""
+    out = [b"\x00\x01\x00\x00Standard ACE DB\x00".ljust(4096, b"\x12")]
+    for i, kind in enumerate((1, 2, 4, 3, 1, 1)[:pages - 1]):
+        p = bytearray(noise(4096, seed + i))
+        p[0], p[1] = kind, 1
+        out.append(bytes(p))
+    return b"".join(out)
+
+
 def rtf():
     lines = [r"{\rtf1\ansi\deff0{\fonttbl{\f0\froman Times;}{\f1\fmodern Courier;}}",
              r"{\info{\title Carved letter}{\author Velmora}}", r"\f0\fs24"]
@@ -528,6 +539,8 @@ def main(argv):
         write(out, "placeable.wmf", wmf_placeable())
         write(out, "letter.wpd", wordperfect([0x01, 0x0A, 0x02, 0x01], [0x00, 0x02, 0x05, 0x00], 6000))
         write(out, "graphic.wpg", wordperfect([0x01, 0x16, 0x02, 0x00], [0x00, 0x00, 0x03, 0x00], 3000))
+        write(out, "slides.shw", wordperfect([0x0F, 0x0F, 0x01, 0x00], [0x00, 0x00, 0x03, 0x00], 5000))
+        write(out, "database.accdb", ace())
         write(out, "folders.pst", pst())
         write(out, "library.itl", itl())
         path = os.path.join(out, "mail.mbox")

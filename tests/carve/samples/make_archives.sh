@@ -92,7 +92,7 @@ python3 "$here/make_archives.py" pictures "$out" "$work/small.gif"
 
 # Documents read from their header: a TrueType subset (fonttools), a Flash
 # movie (ffmpeg); metafiles, WordPerfect, Outlook, media library and a
-# mailbox by make_archives.py.
+# mailbox, a presentation and an Access 2007 database by make_archives.py.
 for tool in pyftsubset ffmpeg sqlite3; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 77; }
 done
