@@ -11,7 +11,7 @@ file system, then:
 and prints each one's MB/s and, per type, how many source files each tool
 gave back byte for byte.
 
-usage: raw_search_photorec.py --build BUILD_DIR [--size-mib 2048] [--rounds 3] [--keep DIR]"""
+usage: raw_search_photorec.py --build BUILD_DIR [--size-mib 2048] [--rounds 3] [--keep DIR] [--mix carved|all]"""
 import argparse
 import collections
 import hashlib
@@ -50,6 +50,9 @@ def main():
     ap.add_argument("--size-mib", type=int, default=2048)
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--keep", help="make (or reuse) the image here and keep it")
+    ap.add_argument("--mix", choices=("carved", "all"), default="carved",
+                    help="all: files of every analyser family the volume maker knows, not only JPEG and the "
+                         "header-sized types")
     a = ap.parse_args()
     if shutil.which("photorec") is None:
         sys.exit("photorec is missing (testdisk; scripts/install-deps.sh)")
@@ -61,7 +64,7 @@ def main():
     if not os.path.exists(manifest_path):
         print("making a %d MiB FAT32 image of real files (Debian tools)..." % a.size_mib, flush=True)
         subprocess.run([sys.executable, os.path.join(SOURCE, "tests", "carve", "make_volume.py"), work,
-                        "--size-mib", str(a.size_mib)], check=True)
+                        "--size-mib", str(a.size_mib), "--mix", a.mix], check=True)
     manifest = json.load(open(manifest_path))
     image = manifest["image"]
     size_mb = os.path.getsize(image) / 1e6
@@ -101,8 +104,8 @@ def main():
     print("ratio (scan and recover): %.2fx; scan only: %.2fx" % (pr_s / ours_s, scan_rate / (size_mb / pr_s)))
     print("byte-identical files per type (ours / PhotoRec / made):")
     for t in sorted(total):
-        print("  %-5s %5d %5d %5d" % (t, mine[t], photorec[t], total[t]))
-    print("  all   %5d %5d %5d" % (sum(mine.values()), sum(photorec.values()), sum(total.values())))
+        print("  %-8s %5d %5d %5d" % (t, mine[t], photorec[t], total[t]))
+    print("  all      %5d %5d %5d" % (sum(mine.values()), sum(photorec.values()), sum(total.values())))
     if not a.keep:
         shutil.rmtree(work)
 

@@ -8,11 +8,16 @@ under OUT/files.
 Files come from Debian tools: JPEG from cjpeg (baseline, progressive,
 optimised, restart markers, greyscale; some given a camera by exiftool),
 BMP from ppmtobmp, ICO and CUR from icotool, icns from png2icns, AU from
-sox, CAB from gcab. The pictures start as PPMs made here from seeded noise
+sox, CAB from gcab. With --mix all also PNG (pnmtopng), GIF (ppmtogif),
+TIFF (pnmtotiff), Photoshop (ImageMagick), tar, gzip, zip, SQLite
+(sqlite3), TrueType subsets (pyftsubset of the installed fonts), the HTML
+pages under /usr/share/doc, RTF text and xar packages (the carve samples'
+builder). The pictures start as PPMs made here from seeded noise
 and gradients, so a run with the same seed gives the same files.
 
-usage: make_volume.py OUT --size-mib N [--fill F] [--seed S]"""
+usage: make_volume.py OUT --size-mib N [--fill F] [--seed S] [--mix carved|all]"""
 import argparse
+import glob
 import hashlib
 import json
 import os
@@ -47,7 +52,90 @@ def ppm(path, w, h, rnd, grey=False):
         f.write(b"".join(rows))
 
 
-def make_files(work, out, budget, rnd):
+# Mail folders are left out: a folder whose last message does not end the
+# way the mailbox analyser looks for runs on over the files after it.
+MORE_KINDS = ["png", "gif", "tif", "psd", "tar", "gz", "html", "rtf", "sqlite", "ttf", "zip", "xar"]
+
+
+def text(rnd, lines):
+    words = ["carved", "sector", "volume", "record", "archive", "picture", "recovery", "cluster", "table", "entry"]
+    return "".join("%d %s\n" % (i, " ".join(rnd.choice(words) for _ in range(rnd.randrange(3, 14))))
+                   for i in range(lines))
+
+
+def make_more(kind, name, n, rnd, work, pics, htmls, fonts):
+    """One file of the kinds the -mix all volume adds; (path, type, name, label) or None."""
+    here = os.path.dirname(os.path.abspath(__file__))
+    sys.path.insert(0, os.path.join(here, "samples"))
+    import make_archives  # noqa: E402  (the samples' own builders)
+    region = "pamcut -left %d -top %d -width %d -height %d %s" % (
+        rnd.randrange(200), rnd.randrange(150), rnd.randrange(60, 420), rnd.randrange(60, 320),
+        pics[rnd.randrange(3)])
+    if kind == "png":
+        run("sh", "-c", "%s | pnmtopng > %s" % (region, name))
+        return [name, "PNG", "{start}-{end}_", None]
+    if kind == "gif":
+        run("sh", "-c", "%s | pnmquant 256 | ppmtogif > %s" % (region, name))
+        return [name, "GIF", "FILE", None]
+    if kind == "tif":
+        run("sh", "-c", "%s | pnmtotiff %s > %s" % (region, rnd.choice(["", "-lzw", "-packbits"]), name))
+        return [name, "TIF", "{start}-{end}", None]
+    if kind == "psd":
+        im = shutil.which("convert-im6.q16") or "convert"
+        src = os.path.join(work, "psd%d.ppm" % n)
+        run("sh", "-c", "%s > %s" % (region, src))
+        run(im, src, "-compress", rnd.choice(["none", "RLE"]), name)
+        return [name, "PSD", "{start}-{end}", None]
+    if kind in ("tar", "zip"):
+        folder = os.path.join(work, "t%d" % n)
+        os.makedirs(folder)
+        for k in range(rnd.randrange(2, 8)):
+            with open(os.path.join(folder, "part%d.txt" % k), "w") as f:
+                f.write(text(rnd, rnd.randrange(20, 3000)))
+        if kind == "tar":
+            run("tar", "-cf", name, "-C", work, "t%d" % n)
+            return [name, "TAR", "{start}-{end}_", None]
+        run("sh", "-c", "cd %s && zip -q -r %s t%d" % (work, name, n))
+        return [name, "ZIP", "FILE", None]
+    if kind == "gz":
+        src = os.path.join(work, "g%d.txt" % n)
+        with open(src, "w") as f:
+            f.write(text(rnd, rnd.randrange(200, 20000)))
+        with open(name, "wb") as f:
+            subprocess.run(["gzip", "-c", "-%d" % rnd.randrange(1, 10), src], check=True, stdout=f)
+        return [name, "GZ", "{start}-{end}_", None]
+    if kind == "html":
+        if not htmls:
+            return None
+        shutil.copyfile(htmls.pop(rnd.randrange(len(htmls))), name)
+        return [name, "HTM", "{start}-{end}_", None]
+    if kind == "rtf":
+        body = text(rnd, rnd.randrange(20, 2000)).replace("\n", "\\par\n")
+        with open(name, "w") as f:
+            f.write("{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Times;}}\n{\\b Carved %d}\\par\n%s}\n" % (n, body))
+        return [name, "RTF", "{start}-{end}_", None]
+    if kind == "sqlite":
+        rows = rnd.randrange(50, 5000)
+        run("sqlite3", name, "PRAGMA page_size=%d; CREATE TABLE t(id INTEGER PRIMARY KEY, v TEXT, w REAL);"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<%d) "
+            "INSERT INTO t(v, w) SELECT hex(randomblob(%d)), i * 0.5 FROM n;"
+            % (rnd.choice([1024, 4096]), rows, rnd.randrange(4, 60)))
+        return [name, "FCPEVENT", "{start}-{end}_", None]
+    if kind == "ttf":
+        if not fonts or n % 3 != 0:  # subsetting is slow: one font in three rounds
+            return None
+        chars = "".join(chr(rnd.randrange(0x21, 0x250)) for _ in range(rnd.randrange(20, 400)))
+        run("pyftsubset", fonts[rnd.randrange(len(fonts))], "--text=" + chars, "--output-file=" + name)
+        return [name, "TTF", "FILE", None]
+    if kind == "xar":
+        members = [("Payload/f%d.txt" % k, text(rnd, rnd.randrange(10, 4000)).encode()) for k in range(3)]
+        with open(name, "wb") as f:
+            f.write(make_archives.xar(members))
+        return [name, "pkg", "FILE", None]
+    return None
+
+
+def make_files(work, out, budget, rnd, mix="carved"):
     """(path, type, name pattern, label) of files adding up to about budget bytes."""
     files = []
     total = 0
@@ -59,6 +147,11 @@ def make_files(work, out, budget, rnd):
         ppm(p, w, h, rnd, grey=(i == 9))
         pics.append(p)
     kinds = ["jpg"] * 12 + ["bmp", "ico", "cur", "icns", "au", "cab"]
+    if mix == "all":
+        kinds += MORE_KINDS
+    htmls = sorted(p for p in glob.glob("/usr/share/doc/**/*.html", recursive=True) if os.path.isfile(p)) if mix == "all" else []
+    fonts = sorted(p for p in glob.glob("/usr/share/fonts/truetype/**/*.ttf", recursive=True) if os.path.isfile(p)) if mix == "all" else []
+    seen = set()
     cameras = []
     while total < budget:
         kind = kinds[n % len(kinds)]
@@ -105,6 +198,18 @@ def make_files(work, out, budget, rnd):
             run("sox", "-n", "-r", "8000", "-c", "1", "-b", "16", name, "synth", "%.2f" % (0.2 + rnd.random() * 3),
                 "sine", str(rnd.randrange(200, 2000)))
             files.append([name, "AU", "FILE", None])
+        elif kind in MORE_KINDS:
+            entry = make_more(kind, name, n, rnd, work, pics, htmls, fonts)
+            if entry is None:
+                n += 1
+                continue
+            digest = hashlib.sha256(open(name, "rb").read()).hexdigest()
+            if digest in seen:  # the same bytes twice could not be told apart
+                os.remove(name)
+                n += 1
+                continue
+            seen.add(digest)
+            files.append(entry)
         elif kind == "cab":
             text = os.path.join(work, "note%d.txt" % n)
             with open(text, "w") as f:
@@ -175,6 +280,8 @@ def main():
     ap.add_argument("--size-mib", type=int, required=True)
     ap.add_argument("--fill", type=float, default=0.75)
     ap.add_argument("--seed", type=int, default=2024)
+    ap.add_argument("--mix", choices=("carved", "all"), default="carved",
+                    help="all: also pictures, archives, documents, databases, fonts and mail of the other analysers")
     a = ap.parse_args()
     for tool in ("mkfs.fat", "mcopy", "cjpeg", "exiftool", "ppmtobmp", "pamcut", "pnmtopng", "icotool", "png2icns",
                  "sox", "gcab"):
@@ -186,7 +293,7 @@ def main():
     work = os.path.join(a.out, "work")
     os.makedirs(files_dir, exist_ok=True)
     os.makedirs(work, exist_ok=True)
-    files = make_files(work, files_dir, int(a.size_mib * (1 << 20) * a.fill), rnd)
+    files = make_files(work, files_dir, int(a.size_mib * (1 << 20) * a.fill), rnd, a.mix)
     img = os.path.join(a.out, "volume.img")
     if os.path.exists(img):
         os.remove(img)
