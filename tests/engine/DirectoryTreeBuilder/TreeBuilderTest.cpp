@@ -194,6 +194,7 @@ TEST_F(TreeBuilderTest, DotFilesAreRefusedAndDotFoldersLoseTheirDots) {
     EXPECT_STREQ(blank->GetFileName(), " spaced");
     EXPECT_TRUE(R().WasShown(blank));
     EXPECT_TRUE(R().WasShown(nameless));
+    ASSERT_NE(nameless->GetParent(), nullptr);
     EXPECT_EQ(nameless->GetParent()->GetCurrentNodeID(), kRoot);
 }
 
