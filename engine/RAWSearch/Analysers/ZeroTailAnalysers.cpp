@@ -4,8 +4,11 @@
 
 #include <cstring>
 
+#include <zlib.h>
+
 #include "AnalyserFactories.h"
 #include "ByteReader.h"
+#include "HeaderLayouts.h"
 #include "IStorageDevice.h"
 #include "RawFileBuffer.h"
 #include "StreamLayouts.h"
@@ -89,15 +92,108 @@ int GZAnalyzer::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-// The last byte before the zero fill is one short of the end when the
-// member's length field ends in a zero byte, as it does for every member
-// below 16 MiB: one byte more is counted.
+// Without the stream, the last byte before the zero fill is one short of
+// the end when the member's length field ends in a zero byte, as it does for
+// every member below 16 MiB: one byte more is counted.
 CRawFileInfo* GZAnalyzer::CreateRawFileInfo() {
     ZeroTailRule rule;
     rule.minimum = gz_stream_layout::kMinimum;
     rule.maximum = gz_stream_layout::kMaximum;
     rule.extra = 1;
-    return new ZeroTailRawFileInfo(RAW_GZ, rule, &m_whole);
+    return new GZRawFileInfo(rule, &m_whole);
+}
+
+struct GZRawFileInfo::Inflater {
+    z_stream z{};
+    uint8_t out[16384];
+};
+
+GZRawFileInfo::GZRawFileInfo(const ZeroTailRule& rule, IRawFileAnalyser* whole)
+    : ZeroTailRawFileInfo(RAW_GZ, rule, whole) {}
+
+GZRawFileInfo::~GZRawFileInfo() {
+    Stop();
+}
+
+void GZRawFileInfo::Stop() {
+    if (m_inflater != nullptr) {
+        inflateEnd(&m_inflater->z);
+        delete m_inflater;
+        m_inflater = nullptr;
+    }
+}
+
+long long GZRawFileInfo::DataStart(const unsigned char* head, size_t length) {
+    using namespace gz_layout;
+    if (head == nullptr || length < kHeaderBytes)
+        return 0;
+    const uint8_t flags = head[kFlags];
+    size_t pos = kHeaderBytes;
+    if (flags & kFlagExtra) {
+        if (pos + 2 > length)
+            return 0;
+        pos += 2 + vk::LoadLE<uint16_t>(head + pos);
+    }
+    for (uint8_t text : {kFlagName, kFlagComment}) {
+        if (!(flags & text))
+            continue;
+        while (pos < length && head[pos] != 0)
+            ++pos;
+        if (pos >= length)
+            return 0;
+        ++pos;
+    }
+    if (flags & kFlagHeaderCrc)
+        pos += 2;
+    return pos < length ? static_cast<long long>(pos) : 0;
+}
+
+int GZRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                               SearchContext& context) {
+    constexpr long long kTrailer = 8;
+    if (sector == nullptr || sectorSize <= 0)
+        return 1;
+    const long long here = (sectorNumber - m_startSector) * sectorSize;
+    if (!m_tried && here == 0) {
+        m_tried = true;
+        m_dataStart = DataStart(sector, static_cast<size_t>(sectorSize));
+        if (m_dataStart > 0) {
+            m_inflater = new Inflater();
+            if (inflateInit2(&m_inflater->z, -15) != Z_OK)
+                Stop();
+            m_fed = m_dataStart;
+        }
+    }
+    if (m_end < 0 && m_inflater != nullptr && m_fed >= here && m_fed < here + sectorSize) {
+        z_stream& z = m_inflater->z;
+        z.next_in = sector + (m_fed - here);
+        z.avail_in = static_cast<uInt>(here + sectorSize - m_fed);
+        int r = Z_OK;
+        while (r == Z_OK && z.avail_in > 0) {
+            z.next_out = m_inflater->out;
+            z.avail_out = sizeof m_inflater->out;
+            r = inflate(&z, Z_NO_FLUSH);
+            if (r == Z_BUF_ERROR && z.avail_out > 0)
+                r = Z_OK;  // wants more input
+        }
+        if (r == Z_STREAM_END) {
+            m_end = m_dataStart + static_cast<long long>(z.total_in) + kTrailer;
+            Stop();
+        } else if (r != Z_OK) {
+            Stop();  // not deflate after all: the zero fill decides
+        } else {
+            m_fed = here + sectorSize;
+        }
+    }
+    if (m_end >= 0) {
+        // Finished in the sector that holds the trailer's last byte.
+        if (m_end > here + sectorSize)
+            return 2;
+        m_size = m_end;
+        SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
+        return 1;
+    }
+    return ZeroTailRawFileInfo::CalcRawSize(sector, sectorSize, sectorNumber, context);
 }
 
 // ---------------------------------------------------------------------------

@@ -58,6 +58,33 @@ public:
     CRawFileInfo* CreateRawFileInfo() override;
 };
 
+// A gzip member followed through its deflate stream as the sectors pass:
+// the stream's end and the 8-byte trailer after it are the file's end. The
+// zero fill cannot tell it, since the trailer's length field ends in up to
+// three zero bytes. A member whose header runs past its first sector or
+// whose stream does not inflate is ended by the zero fill as before.
+class GZRawFileInfo : public ZeroTailRawFileInfo {
+public:
+    GZRawFileInfo(const rawwalk::ZeroTailRule& rule, IRawFileAnalyser* whole);
+    ~GZRawFileInfo() override;
+    GZRawFileInfo(const GZRawFileInfo&) = delete;
+    GZRawFileInfo& operator=(const GZRawFileInfo&) = delete;
+    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                    SearchContext& context) override;
+    // Where the deflate data of a member begins, from its first `length`
+    // bytes; 0 when the header does not end inside them.
+    static long long DataStart(const unsigned char* head, size_t length);
+
+private:
+    void Stop();
+    struct Inflater;
+    Inflater* m_inflater = nullptr;
+    bool m_tried = false;
+    long long m_dataStart = 0;
+    long long m_fed = 0;   // file offset up to which bytes were given to inflate
+    long long m_end = -1;  // once the stream has ended: the file's end
+};
+
 class GZAnalyzer : public IRawFileAnalyser {
 public:
     GZAnalyzer() : IRawFileAnalyser(RAW_GZ) {}

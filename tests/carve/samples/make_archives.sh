@@ -57,6 +57,10 @@ for extra in range(400):
         open(sys.argv[2], "wb").write(buf.getvalue())
         break
 ' "$work/big.txt" "$out/python_text.gz"
+# A member below 64 KiB: its length field ends in two zero bytes, so only
+# the deflate stream tells where it ends.
+seq 1 3000 | sed 's/^/small gzip line /' >"$work/small.txt"
+gzip -9 -c -n "$work/small.txt" >"$out/small.gz"
 (cd "$work/tree" && jlha a "$work/members.lzh" numbers.txt docs/readme.txt docs/sub/deep.txt >/dev/null)
 cp "$work/members.lzh" "$out/members.lzh"
 python3 "$here/make_archives.py" archives "$out"

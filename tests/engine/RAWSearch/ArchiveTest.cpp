@@ -333,6 +333,23 @@ TEST(Gzip, StreamedToTheZeroFill) {
         const Streamed s = StreamFile(gz, file);
         EXPECT_EQ(s.size, static_cast<long long>(file.size())) << name;
     }
+    // A member below 64 KiB ends in two zero bytes: its deflate stream, not
+    // the zero fill, tells the end; random bytes after it change nothing.
+    const std::vector<uint8_t> small = Sample("small.gz");
+    ASSERT_EQ(small[small.size() - 1], 0);
+    ASSERT_EQ(small[small.size() - 2], 0);
+    for (int sectorSize : {512, 4096})
+        for (uint8_t filler : {0x00, 0x5A}) {
+            const Streamed s = StreamFile(gz, small, sectorSize, 8, filler);
+            EXPECT_EQ(s.size, static_cast<long long>(small.size()))
+                << sectorSize << " " << int(filler);
+            EXPECT_EQ(s.name, "3-" + std::to_string(3 + (small.size() - 1) / sectorSize) + "_");
+        }
+    // A stream that does not inflate falls back to the zero fill.
+    std::vector<uint8_t> broken = Sample("text.gz");
+    broken[12] = 0xFF;
+    broken[13] = 0xFF;
+    EXPECT_EQ(StreamFile(gz, broken).size, static_cast<long long>(broken.size()));
     std::vector<uint8_t> head = Sample("text.gz");
     head[9] = 20;
     CRawFileInfo info;
