@@ -7,7 +7,7 @@ and folder in one run of clusters with the no-FAT-chain flag, the root
 folder grown along its FAT chain.
 
 usage: make_exfat_volume.py IMAGE SIZE FILES [--per-folder N] [--deleted-share F]
-                            [--cluster BYTES] [--small] [--seed S] [--label L]
+                            [--cluster BYTES] [--small] [--seed S] [--label L] [--sub-first]
 
 SIZE is what truncate takes ("1G"). FILES files go into folders of
 --per-folder files each (every tenth folder also holds a sub-folder with a
@@ -16,6 +16,8 @@ whole; single files are deleted up to --deleted-share (default 1/3).
 Deletions come last, so no deleted cluster is reused: a deleted entry set
 keeps its first cluster and its clusters are only freed in the bitmap.
 --small makes every file 1-2 KiB (for timing a walk over many files).
+--sub-first puts a folder's sub-folder entry before its files (where the
+sub-folder's length is met first by a reader of the folder's clusters).
 The manifest is IMAGE's name with ".json" for ".img"."""
 import argparse
 import os
@@ -254,6 +256,7 @@ def main(argv):
     ap.add_argument("--small", action="store_true")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--label", default="GENVOL")
+    ap.add_argument("--sub-first", action="store_true")
     a = ap.parse_args(argv)
     rng = random.Random(a.seed)
     if os.path.exists(a.image):
@@ -323,7 +326,7 @@ def main(argv):
             target.sets.append((e, idx in to_delete))
         if sub is not None:
             e, _, _ = write_folder(sub.name, sub)
-            folder.sets.append((e, False))
+            folder.sets.insert(0 if a.sub_first else len(folder.sets), (e, False))
         e, _, _ = write_folder(path, folder)
         root_sets.append(e)
     # folders deleted whole: "Gone N" holding two files and "Inner" with one

@@ -2,7 +2,7 @@
 """Compares the files a deep scan recovered from one partition with one
 volume of a fixture manifest.
 
-usage: check_deep_recovered.py MANIFEST VOLUME FOLDER [--root-lost]
+usage: check_deep_recovered.py MANIFEST VOLUME FOLDER [--root-lost] [--skip PREFIX ...]
 
 VOLUME is the volume's index in the manifest. Without --root-lost every
 entry must be at its path, as check_recovered.py checks. With --root-lost
@@ -10,8 +10,10 @@ the volume's root directory is gone, so its top folders come back under
 placeholder names and the files of the root among the lost files: each
 file is then looked for by its path below its top folder (or by its name,
 for a file of the root) under any folder of FOLDER, with its size and
-SHA-256; entries marked lost_with_root are not looked for. Prints one
-line per problem and a closing "checked N" line; exits 1 on a problem."""
+SHA-256; entries marked lost_with_root are not looked for. Entries whose
+path starts with a --skip PREFIX are not looked for either (what a scan
+cannot give back in that case, said by the caller). Prints one line per
+problem and a closing "checked N" line; exits 1 on a problem."""
 import json
 import os
 import subprocess
@@ -26,6 +28,8 @@ from fixturelib import sha256_file  # noqa: E402
 def candidates(folder, rel):
     """Files of FOLDER whose path ends with /rel (a deleted 8.3 name may start with #)."""
     head, name = os.path.split(rel)
+    # as recovery writes a name: no longer than 255 bytes of whole characters
+    name = name.encode()[:255].decode("utf-8", "ignore")
     names = {name, "#" + name[1:]}
     for root, _, files in os.walk(folder):
         for f in files:
@@ -36,9 +40,11 @@ def candidates(folder, rel):
 def main(argv):
     manifest, index, folder = argv[1], int(argv[2]), argv[3]
     root_lost = "--root-lost" in argv[4:]
+    skip = [argv[i + 1] for i in range(4, len(argv) - 1) if argv[i] == "--skip"]
     with open(manifest, encoding="utf-8") as f:
         m = json.load(f)
-    vol = m["volumes"][index]
+    vol = dict(m["volumes"][index])
+    vol["files"] = [e for e in vol["files"] if not any(e["path"].startswith(p) for p in skip)]
     if not root_lost:
         one = dict(m)
         one["volumes"] = [vol]
