@@ -1,6 +1,7 @@
-// exFAT's place in the engine: the quick search of exFAT volumes, the
-// recogniser (second in order, after FAT), and the tree of exFAT nodes. The
-// deep search (second in order) joins this row when it is built.
+// exFAT's place in the engine: the quick search of exFAT volumes, the deep
+// search (second in order), the recogniser (second in order, after FAT), and
+// the tree of exFAT nodes.
+#include "ExFatCompleteSearch.h"
 #include "ExFatQuickSearch.h"
 #include "SearcherRow.h"
 
@@ -10,7 +11,7 @@ const SearcherRow& ExFatSearcherRow() {
         .type = SEARCHER_EXFAT,
         .quickFileSystems = FileSystemBit(FS_EXFAT),
         .createQuickSearcher = &CreateEXFatQuickSearcher,
-        .createDeepSearcher = nullptr,
+        .createDeepSearcher = &CreateEXFatSearcher,
         .deepOrder = 20,
         .createVolumeAnalyze = &CreateExfatVolumeAnalyze,
         .recogniserOrder = 20,
