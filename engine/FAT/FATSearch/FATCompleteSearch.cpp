@@ -54,6 +54,8 @@ ICompleteFileSystemSearchController* CreateFATSearcher() {
 }
 
 CFATCompleteFSearcher::~CFATCompleteFSearcher() {
+    for (const auto& [partition, fat] : m_keptFats)
+        IFATTableFactory::DestroyFATTable(fat);
     ClearCandidates();
     for (CFATSearchedPartitionInfo* p : m_partitions)
         CFATSearchedPartitionInfo::DestroyFATSearchedPartitionInfo(p);
@@ -492,10 +494,61 @@ VKRESULT CFATCompleteFSearcher::CompleteBulidDirectoryTree(CFATSearchedPartition
     {
         CFATBuildWorker worker(m_builder, nullptr, p, m_device, g, fat);
         worker.SetFileSectorMap(m_fileSectorMap);
-        worker.CompleteBuildDirectoryTree(m_folders);
+        worker.CompleteBuildDirectoryTree(RecordsFor(p));
     }
     IFATTableFactory::DestroyFATTable(fat);
     return VK_OK;
+}
+
+const CDoubleFATTable* CFATCompleteFSearcher::KeptFat(const CFATSearchedPartitionInfo* p) {
+    for (const auto& [partition, fat] : m_keptFats)
+        if (partition == p)
+            return fat;
+    CDoubleFATTable* fat = IFATTableFactory::CreateFATTable(
+        m_device, static_cast<uint64_t>(p->startSector) + p->GetReservedSector(), p->fileSystemType,
+        p->GetSectorPerFAT(), p->GetFlag() & 0x80, p->GetFlag() & 0x200);
+    m_keptFats.emplace_back(p, fat);
+    return fat;
+}
+
+bool CFATCompleteFSearcher::OwnsSector(const CFATSearchedPartitionInfo* p, uint64_t sector) {
+    const uint64_t start = static_cast<uint64_t>(p->startSector);
+    const uint64_t data = static_cast<uint64_t>(p->GetDataStartSector());
+    uint64_t end = 0;
+    if (!vk::CheckedAdd(start, static_cast<uint64_t>(p->GetTotalSectors()), &end))
+        end = UINT64_MAX;
+    if (sector < start || sector >= end)
+        return false;
+    if (sector < data)
+        return true;  // its boot sector, FATs and root directory
+    if (p->sectorsPerCluster == 0)
+        return false;
+    const uint64_t cluster = (sector - data) / p->sectorsPerCluster + 2;
+    const CDoubleFATTable* fat = KeptFat(p);
+    // Without a FAT every cluster may be in use.
+    if (!fat || !fat->HasCopy())
+        return true;
+    return cluster <= kLastLinkCluster && fat->GetNextCluster(static_cast<uint32_t>(cluster)) != 0;
+}
+
+FATFolderSectorList CFATCompleteFSearcher::RecordsFor(const CFATSearchedPartitionInfo* p) {
+    std::vector<const CFATSearchedPartitionInfo*> stronger;
+    for (const CFATSearchedPartitionInfo* q : m_partitions)
+        if (q != p && q->GetScore() > p->GetScore())
+            stronger.push_back(q);
+    if (stronger.empty())
+        return m_folders;
+    FATFolderSectorList records;
+    records.reserve(m_folders.size());
+    for (const FIRSTFOLDERSECTOR& r : m_folders) {
+        bool owned = false;
+        for (const CFATSearchedPartitionInfo* q : stronger)
+            if ((owned = OwnsSector(q, r.sector)))
+                break;
+        if (!owned)
+            records.push_back(r);
+    }
+    return records;
 }
 
 void CFATCompleteFSearcher::EndSearch(int build) {
@@ -507,6 +560,9 @@ void CFATCompleteFSearcher::EndSearch(int build) {
     m_builder->AddSearcherInfo(SEARCHER_FAT, 0);
     for (CFATSearchedPartitionInfo* p : m_partitions)
         CompleteBulidDirectoryTree(p);
+    for (const auto& [partition, fat] : m_keptFats)
+        IFATTableFactory::DestroyFATTable(fat);
+    m_keptFats.clear();
     m_builder->SetPartitonDevice(nullptr, m_device);
     m_builder->FlashBuild(SEARCHER_FAT);
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "FATBuildWorker.h"
@@ -15,6 +16,7 @@
 #include "ResultCode.h"
 #include "SearchInterfaces.h"
 
+class CDoubleFATTable;
 class CTempFATDBR;
 class IStorageDevice;
 
@@ -73,6 +75,13 @@ public:
     CFATSearchedPartitionInfo* BuildPartitionInfoAccordingtoSubFolder(
         uint64_t sector, uint32_t cluster, uint32_t sectorsPerCluster) const;
     VKRESULT CompleteBulidDirectoryTree(CFATSearchedPartitionInfo* partition);
+    // The directory-sector records a partition's build may use: all of
+    // them, but those lying in a cluster that a kept partition with a higher
+    // score has in use (or in its reserved, FAT or root area). A partition
+    // rebuilt from its folders reaches to the disk's end; read with its
+    // geometry, the directories of the volumes behind it would give it
+    // wrong files.
+    FATFolderSectorList RecordsFor(const CFATSearchedPartitionInfo* partition);
 
     const std::vector<CFATSearchedPartitionInfo*>& Partitions() const { return m_partitions; }
     const FATFolderSectorList& FolderSectors() const { return m_folders; }
@@ -91,6 +100,9 @@ private:
     void RegisterFATStarts(CFATSearchedPartitionInfo* candidate);
     void RecordFolderSector(const FIRSTFOLDERSECTOR& record);
     void ClearCandidates();
+    // The FAT of a kept partition, made once while the trees are built.
+    const CDoubleFATTable* KeptFat(const CFATSearchedPartitionInfo* partition);
+    bool OwnsSector(const CFATSearchedPartitionInfo* partition, uint64_t sector);
 
     IStorageDevice* m_device = nullptr;
     uint32_t m_sectorSize = 512;
@@ -104,6 +116,7 @@ private:
     FATFolderSectorList m_folders;
     FileSectorMap* m_fileSectorMap = nullptr;
     std::vector<uint8_t> m_block;
+    std::vector<std::pair<const CFATSearchedPartitionInfo*, CDoubleFATTable*>> m_keptFats;
     bool m_loggedCandidateCap = false;
     bool m_loggedFolderCap = false;
 };

@@ -10,11 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -87,7 +89,44 @@ struct ExpectedVolume {
 struct DiskCase {
     const char* image;  // below the fixture folder, without ".img"
     std::vector<ExpectedVolume> volumes;
+    // The volumes lie side by side (none reformatted over another): each
+    // lists only files of its own.
+    bool sideBySide = true;
 };
+
+// The names of the files of a manifest's volume.
+std::set<std::string> ManifestNames(const std::string& manifest, int volume) {
+    std::string out;
+    RunTool({"python3", "-c",
+             "import json, os, sys\n"
+             "for e in json.load(open(sys.argv[1]))['volumes'][int(sys.argv[2])]['files']:\n"
+             "    print(os.path.basename(e['path']))\n",
+             manifest, std::to_string(volume)},
+            &out);
+    std::set<std::string> names;
+    for (const std::string& line : Split(out, '\n'))
+        if (!line.empty())
+            names.insert(line);
+    return names;
+}
+
+// A file of that volume, as the scan names it: a deleted entry that kept
+// only its 8.3 name shows "#" for its first byte.
+bool OneOf(const std::set<std::string>& names, const std::string& name) {
+    if (names.count(name))
+        return true;
+    if (name.size() < 2 || name[0] != '#')
+        return false;
+    for (const std::string& n : names) {
+        std::string upper = n;
+        for (char& ch : upper)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        if (n.size() == name.size() &&
+            (n.substr(1) == name.substr(1) || upper.substr(1) == name.substr(1)))
+            return true;
+    }
+    return false;
+}
 
 // Recovers one partition's files into a folder and checks them against
 // the manifest's volume.
@@ -128,6 +167,17 @@ void CheckDisk(const DiskCase& c, const std::string& dir, const std::string& out
         EXPECT_EQ(p.sectorsPerCluster, v.sectorsPerCluster);
         EXPECT_EQ(p.GetScore(), v.score);
         EXPECT_EQ(p.GetMatchedSubFolderCount(), 0) << "copies leave the counter out";
+        if (c.sideBySide && v.manifestVolume >= 0) {
+            // Nothing read in another volume's directories with this one's
+            // geometry.
+            const std::set<std::string> names =
+                ManifestNames(dir + "/" + c.image + ".json", v.manifestVolume);
+            for (const auto& [path, node] : scan.Nodes(static_cast<int>(i))) {
+                if (!node->IsDirectory()) {
+                    EXPECT_TRUE(OneOf(names, node->GetFileName())) << path;
+                }
+            }
+        }
         if (v.manifestVolume >= 0)
             ExpectFilesBack(scan, v, static_cast<int>(i), dir + "/" + c.image + ".json",
                             out + "/" + c.image + "-" + std::to_string(i));
@@ -170,7 +220,8 @@ TEST_F(FatDeepScanTest, ZeroedRootAndReformattedCard) {
         // folders only.
         {"fatdeep/card_reformatted",
          {{FS_FAT16, 0, 4 + 2 * 128 + 32, 4, 100, 0, false},
-          {FS_FAT32, -1, 32 + 2 * 1009, 1, 20, 1, true}}},
+          {FS_FAT32, -1, 32 + 2 * 1009, 1, 20, 1, true}},
+         false},
     };
     for (const DiskCase& c : cases)
         CheckDisk(c, s_dir->path(), m_tmp.path());
