@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the seeds of fuzz/fuzz_exfat_quick_search and fuzz/fuzz_exfat_entry_set
-from a 1 MiB exFAT volume of 512-byte clusters (mkfs.exfat, then
-make_exfat_volume.py with a few files, some deleted, one folder deleted whole).
+"""Writes the seeds of fuzz/fuzz_exfat_quick_search, fuzz/fuzz_exfat_entry_set
+and fuzz/fuzz_exfat_deep_search from a 1 MiB exFAT volume of 512-byte
+clusters (mkfs.exfat, then make_exfat_volume.py with a few files, some
+deleted, one folder deleted whole). The deep search's seeds hold the volume
+whole, and cut behind 40 free sectors with its main boot region or both
+boot regions zeroed.
 
 usage: tests/engine/ExFat/make_fuzz_seeds.py fuzz/corpus"""
 import os
@@ -18,6 +21,8 @@ def main(corpus):
     sets = os.path.join(corpus, "fuzz_exfat_entry_set")
     os.makedirs(quick, exist_ok=True)
     os.makedirs(sets, exist_ok=True)
+    deep = os.path.join(corpus, "fuzz_exfat_deep_search")
+    os.makedirs(deep, exist_ok=True)
     with tempfile.TemporaryDirectory() as w:
         img = os.path.join(w, "seed.img")
         subprocess.run([sys.executable, os.path.join(HERE, "make_exfat_volume.py"), img, "1M", "24",
@@ -26,6 +31,14 @@ def main(corpus):
         data = open(img, "rb").read()
     with open(os.path.join(quick, "generated_volume"), "wb") as f:
         f.write(b"\x00" + data)
+    # first byte: 512-byte sectors, fed in blocks of 16 sectors (index 4) or 3 (index 2)
+    with open(os.path.join(deep, "volume"), "wb") as f:
+        f.write(bytes([4 << 1]) + data)
+    for name, zeroed in (("no_main_boot", 12), ("no_boot", 24)):
+        moved = bytearray(40 * 512) + bytearray(data[:len(data) - 40 * 512])
+        moved[40 * 512:(40 + zeroed) * 512] = bytes(zeroed * 512)
+        with open(os.path.join(deep, name), "wb") as f:
+            f.write(bytes([2 << 1]) + bytes(moved))
     heap, count, root = struct.unpack_from("<III", data, 88)
     spc = 1 << data[109]
 
@@ -53,7 +66,7 @@ def main(corpus):
                 f.write(b"\x05" + folder)
             break
         i += 32
-    for name in sorted(os.listdir(quick)) + sorted(os.listdir(sets)):
+    for name in sorted(os.listdir(quick)) + sorted(os.listdir(sets)) + sorted(os.listdir(deep)):
         print(name)
 
 
