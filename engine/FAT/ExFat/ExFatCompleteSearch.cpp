@@ -18,6 +18,9 @@ namespace {
 // Reads of a block the cache does not hold go in pieces of this size, and
 // sector by sector where a piece fails.
 constexpr uint64_t kPieceBytes = 1 << 20;
+// How far ahead of the sector looked at its successors' first bytes are
+// fetched.
+constexpr uint64_t kPrefetchSectors = 16;
 
 // An up-case table begins by mapping the first code points to themselves.
 constexpr uint8_t kUpcaseStart[16] = {0, 0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0};
@@ -146,9 +149,15 @@ void CExFatCompleteSearch::AnalyzeBlock(long long firstSector, long long sectorC
         for (uint64_t j = 0; j + kCarrySectors < seamCount; ++j)
             AnalyzeSector(m_carryFirst + j, m_seam.data() + j * ss, (seamCount - j - 1) * ss);
     }
-    // The block in place.
-    for (uint64_t i = 0; i + kCarrySectors < count; ++i)
+    // The block in place. Each sector's first bytes are asked for well
+    // before they are looked at: the block was read into memory a while ago
+    // and is mostly out of the processor's caches, so looking at sector
+    // after sector would otherwise wait on memory for every one.
+    for (uint64_t i = 0; i + kCarrySectors < count; ++i) {
+        if (i + kPrefetchSectors < count)
+            __builtin_prefetch(block + (i + kPrefetchSectors) * ss);
         AnalyzeSector(first + i, block + i * ss, kCarrySectors * ss);
+    }
 
     // What has not two sectors after it yet waits for the next block.
     if (count >= kCarrySectors) {
@@ -177,16 +186,19 @@ void CExFatCompleteSearch::FlushCarry() {
 }
 
 void CExFatCompleteSearch::AnalyzeSector(uint64_t sector, const uint8_t* p, size_t after) {
+    // Most sectors are file data or zeros: each kind is told by the
+    // sector's first bytes, so that only what may be a structure is read on.
     const uint8_t first = p[0];
     if (first == 0) {
-        if (std::memcmp(p, kUpcaseStart, sizeof(kUpcaseStart)) == 0)
+        if (p[2] == 1 && std::memcmp(p, kUpcaseStart, sizeof(kUpcaseStart)) == 0)
             m_partitionBuilder.RecordUpCaseTable(sector);
         GetFileSet();
-    } else if (p[510] == 0x55 && p[511] == 0xAA &&
-               std::memcmp(p + exfat::boot::kFileSystemName, "EXFAT   ", 8) == 0) {
-        const CExFatDBR boot(p, m_sectorSize);
-        if (boot.IsValid(m_sectorSize))
-            m_partitionBuilder.Build(sector, boot);
+    } else if (std::memcmp(p + exfat::boot::kFileSystemName, "EXFAT   ", 8) == 0) {
+        if (p[510] == 0x55 && p[511] == 0xAA) {
+            const CExFatDBR boot(p, m_sectorSize);
+            if (boot.IsValid(m_sectorSize))
+                m_partitionBuilder.Build(sector, boot);
+        }
         GetFileSet();
     } else if (first == 0xF8 && std::memcmp(p, kFatStart, sizeof(kFatStart)) == 0) {
         m_partitionBuilder.RecordFAT(sector);
@@ -194,16 +206,14 @@ void CExFatCompleteSearch::AnalyzeSector(uint64_t sector, const uint8_t* p, size
     } else if (kEntryTypes[first]) {
         if (m_preAnalyzer.Analyze(sector, p, after))
             GetFileSet();
-    } else if (!m_preAnalyzer.IsIdle()) {
+    } else {
         // No directory sector: the run before it ends here.
         GetFileSet();
     }
     m_partitionBuilder.Build(sector);
 }
 
-void CExFatCompleteSearch::GetFileSet() {
-    if (m_preAnalyzer.IsIdle())
-        return;
+void CExFatCompleteSearch::TakeFileSet() {
     std::unique_ptr<CFileSet> set = m_preAnalyzer.GetFileSet();
     if (!set)
         return;

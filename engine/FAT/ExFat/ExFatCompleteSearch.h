@@ -61,7 +61,12 @@ private:
     bool PrepareAnalyzeBlock();
     // Reads the block into m_block; what cannot be read reads as zeros.
     const uint8_t* ReadBlock(uint64_t first, uint64_t count);
-    void GetFileSet();
+    // Hands the finished run, if there is one, to the partition builder.
+    void GetFileSet() {
+        if (!m_preAnalyzer.IsIdle())
+            TakeFileSet();
+    }
+    void TakeFileSet();
     // The carried sectors, with zeros after them (the end of the surface, or
     // a block that does not follow).
     void FlushCarry();

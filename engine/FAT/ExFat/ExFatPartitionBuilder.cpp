@@ -299,13 +299,6 @@ void CPartitionBuilder::PushFileSet(std::unique_ptr<CFileSet> set, int64_t previ
         link(s, FindFileSet(static_cast<uint64_t>(next)));
 }
 
-void CPartitionBuilder::Build(uint64_t sector) {
-    if (m_next >= m_pending.size())
-        return;
-    if (m_pending.size() - m_next > kLazyPending || sector > m_horizon + kLazyDistance)
-        BuildFromTree();
-}
-
 // ---------------------------------------------------------------------------
 // Matching runs
 

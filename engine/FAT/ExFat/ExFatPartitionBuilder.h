@@ -106,7 +106,11 @@ public:
     void PushFileSet(std::unique_ptr<CFileSet> set, int64_t previous, int64_t next);
     // Called for every sector analysed: works on one waiting run when enough
     // wait or the walk is far enough ahead.
-    void Build(uint64_t sector);
+    void Build(uint64_t sector) {
+        if (m_next < m_pending.size() &&
+            (m_pending.size() - m_next > kLazyPending || sector > m_horizon + kLazyDistance))
+            BuildFromTree();
+    }
     // Works on every waiting run, winnows the volumes and hands the
     // survivors over (now the caller's).
     void FinishBuid(std::vector<std::unique_ptr<CExFatPartitionEx>>& out);

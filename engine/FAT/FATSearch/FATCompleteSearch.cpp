@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <new>
 
+#include "ByteReader.h"
 #include "CheckedMath.h"
 #include "FATDBR.h"
 #include "FATFolderAnalyser.h"
 #include "FATTable.h"
 #include "IStorageDevice.h"
 #include "SectorSize.h"
+#include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 
 namespace {
@@ -18,6 +20,9 @@ constexpr uint64_t kBackupBootOffset = 6;
 constexpr uint64_t kLastLinkCluster = 0x0FFFFFF6;
 // Sectors read from the cached block at once.
 constexpr uint64_t kChunkBytes = 1 << 20;
+// How far ahead of the sector looked at its successors' first bytes are
+// fetched.
+constexpr uint64_t kPrefetchSectors = 16;
 // A FAT16 root directory lies in front of the data area, and a lost one is
 // looked for in this many bytes there.
 constexpr uint64_t kLostRootWindowBytes = 0x20000;
@@ -108,20 +113,28 @@ int CFATCompleteFSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** out
 void CFATCompleteFSearcher::AnalyzeBlock(long long firstSector, long long sectorCount) {
     if (!m_device || !m_sectorSizeUsable || firstSector < 0 || sectorCount <= 0)
         return;
-    const uint64_t chunk = std::max<uint64_t>(1, kChunkBytes / m_sectorSize);
     const uint64_t first = static_cast<uint64_t>(firstSector);
     const uint64_t count = static_cast<uint64_t>(sectorCount);
+    // The read-ahead cache lends its block: looked at in place, nothing is
+    // copied.
+    if (auto* cache = dynamic_cast<IDeviceCache*>(m_device)) {
+        long long heldFirst = 0, heldCount = 0;
+        const uint8_t* held = cache->PeekCurrentBlock(&heldFirst, &heldCount);
+        if (held && firstSector >= heldFirst &&
+            firstSector + sectorCount <= heldFirst + heldCount) {
+            AnalyzeSectors(
+                first, held + static_cast<size_t>(firstSector - heldFirst) * m_sectorSize, count);
+            return;
+        }
+    }
+    const uint64_t chunk = std::max<uint64_t>(1, kChunkBytes / m_sectorSize);
     for (uint64_t done = 0; done < count;) {
         const uint64_t n = std::min(chunk, count - done);
         const uint64_t at = first + done;
         m_block.resize(static_cast<size_t>(n * m_sectorSize));
         if (m_device->ReadSector(m_block.data(), static_cast<long long>(at),
                                  static_cast<long long>(n))) {
-            for (uint64_t i = 0; i < n; ++i) {
-                const uint8_t* data = m_block.data() + i * m_sectorSize;
-                if (data[0] != 0)
-                    AnalyzeSector(at + i, data);
-            }
+            AnalyzeSectors(at, m_block.data(), n);
         } else {
             // One bad sector must not hide its readable neighbours.
             for (uint64_t i = 0; i < n; ++i) {
@@ -134,14 +147,40 @@ void CFATCompleteFSearcher::AnalyzeBlock(long long firstSector, long long sector
     }
 }
 
+void CFATCompleteFSearcher::AnalyzeSectors(uint64_t first, const uint8_t* data, uint64_t count) {
+    for (uint64_t i = 0; i < count; ++i) {
+        // Later sectors' first bytes are asked for before they are needed:
+        // a block is mostly out of the processor's caches by now.
+        if (i + kPrefetchSectors < count)
+            __builtin_prefetch(data + (i + kPrefetchSectors) * m_sectorSize);
+        const uint8_t* sector = data + i * m_sectorSize;
+        if (sector[0] != 0)
+            AnalyzeSector(first + i, sector);
+    }
+}
+
 void CFATCompleteFSearcher::AnalyzeSector(uint64_t sector, const uint8_t* data) {
-    if (CTempFATDBR::SimpleCheck(data, m_sectorSize) && AnalyzeFATDBRSector(sector, data))
+    // Most sectors are file data: what the first 64 bytes rule out is not
+    // looked at further. A boot sector names the device's sector size at
+    // 11, where a directory sector's first entry keeps its attribute (a
+    // long-name entry, or bits 6 and 7 clear), and a FAT starts with its
+    // media entry.
+    const uint16_t bytesPerSector = vk::LoadLE<uint16_t>(data + 11);
+    const uint8_t attribute = data[11];
+    const bool mayBeBoot = bytesPerSector == m_sectorSize;
+    const bool mayBeFolder = attribute <= 0x3F;
+    if (!mayBeBoot && !mayBeFolder && data[1] != 0xFF)
+        return;
+    if (mayBeBoot && CTempFATDBR::SimpleCheck(data, m_sectorSize) &&
+        AnalyzeFATDBRSector(sector, data))
         return;
     int type = 0;
     if (CFATTableAnalyser::IsValidFATTableFirstSector(data, m_sectorSize, type)) {
         UpdateFATTableInfo(sector);
         return;
     }
+    if (!mayBeFolder)
+        return;
     CFATFolderAnalyser folder(m_sectorSize);
     if (!folder.AnalyseSector(data))
         return;

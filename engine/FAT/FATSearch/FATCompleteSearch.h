@@ -64,8 +64,9 @@ public:
     // scores them; the candidates and FAT-start registrations are emptied.
     void AddSearchedPartitionInfoList2(std::vector<CFATSearchedPartitionInfo*>& list);
 
-    // One sector of the surface (sectorSize bytes).
+    // One sector of the surface (sectorSize bytes), and a run of them.
     void AnalyzeSector(uint64_t sector, const uint8_t* data);
+    void AnalyzeSectors(uint64_t first, const uint8_t* data, uint64_t count);
     bool AnalyzeFATDBRSector(uint64_t sector, const uint8_t* data);
     void UpdateFATTableInfo(uint64_t sector);
     bool AnalyzeFATSubFolderFirstSector(uint64_t sector, uint32_t cluster);
