@@ -5,7 +5,7 @@
 //
 //   scan_driver [--deep | --quick] [--fs-type N] [--null-searcher]
 //               [--sector-size N] [--rounds N]
-//               [--recover DIR [--deleted-only]] [--only TYPE] image
+//               [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] image
 //
 //   --deep           deep scan of the image as a whole disk (the default)
 //   --quick          quick scan of the image as a volume whose record says
@@ -21,7 +21,7 @@
 //                    then shows live files as well as deleted ones
 //   --deleted-only   with --recover: a quick scan shows, and the driver
 //                    recovers, only deleted files
-//   --only TYPE      the deep scan runs only the searcher of that type
+//   --only TYPE[,TYPE...]  the deep scan runs only the searchers of these types
 //                    (31 HFS+, 32 FAT, 33 exFAT, 34 signature, 35 NTFS, 37 APFS)
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -159,7 +159,7 @@ struct Options {
     int rounds = 3;
     const char* recoverTo = nullptr;
     bool deletedOnly = false;
-    int only = 0;
+    std::vector<int> only;
     const char* image = nullptr;
 };
 
@@ -196,8 +196,15 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         } else if (a == "--deleted-only") {
             o->deletedOnly = true;
         } else if (a == "--only" && hasValue) {
-            if (!ParseInt(argv[++i], 31, 37, &o->only))
-                return false;
+            std::string list = argv[++i];
+            for (size_t at = 0; at <= list.size();) {
+                const size_t comma = std::min(list.find(',', at), list.size());
+                int type = 0;
+                if (!ParseInt(list.substr(at, comma - at).c_str(), 31, 37, &type))
+                    return false;
+                o->only.push_back(type);
+                at = comma + 1;
+            }
         } else if (!a.empty() && a[0] != '-' && o->image == nullptr) {
             o->image = argv[i];
         } else {
@@ -336,7 +343,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
-            "[--rounds N] [--recover DIR [--deleted-only]] [--only TYPE] image\n",
+            "[--rounds N] [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] image\n",
             argv[0]);
         return 2;
     }
@@ -358,11 +365,11 @@ int main(int argc, char** argv) {
         rows.push_back(null);
         vk::InstallSearcherRows(rows);
     }
-    if (o.only != 0) {
-        // The deep scan runs only the searcher of that type.
+    if (!o.only.empty()) {
+        // The deep scan runs only the searchers of those types.
         std::vector<SearcherRow> rows = vk::InstalledSearcherRows();
         for (SearcherRow& r : rows) {
-            if (r.type != o.only)
+            if (std::find(o.only.begin(), o.only.end(), r.type) == o.only.end())
                 r.createDeepSearcher = nullptr;
         }
         vk::InstallSearcherRows(rows);
