@@ -222,6 +222,21 @@ TEST_F(ExFatDeepScanTest, VolumesComeBackFromWhatIsLeftOfThem) {
          {-1, kHeap, 8, kRoot},
          {},
          true},
+        // An empty file has no cluster: it bounds nothing where the root
+        // may lie.
+        {"both boot regions zeroed, an empty file in the root",
+         [&](std::vector<uint8_t>& d) {
+             Zero(d, kAt, 24);
+             uint8_t* root = &d[rootSector * 512];
+             size_t end = 0;
+             while (root[end] != 0)
+                 end += 32;
+             const std::vector<uint8_t> set = Set(u"nothing.txt", 0, 0);
+             std::copy(set.begin(), set.end(), root + end);
+         },
+         {-1, kHeap, 8, kRoot},
+         {},
+         false},
         // Boot sectors and FAT intact, root gone: the files of its folders
         // come back among the lost files (an empty one has nothing to give).
         {"root directory zeroed",
