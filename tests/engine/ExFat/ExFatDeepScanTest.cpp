@@ -70,16 +70,24 @@ struct ExFatDeepScan {
         // The builder's trees hold the searcher's nodes: it goes first.
         builder->Release();
     }
-    void Run() {
-        const int sectorSize = device->GetSectorSize() > 0 ? device->GetSectorSize() : 512;
-        const long long block = std::max(1, 0x400000 / sectorSize);
-        searcher->SetDevice(device);
-        searcher->SetBlockSize(static_cast<int>(block));
-        searcher->PreparetoSearch();
-        const long long total = device->GetTotalSectors();
-        for (long long first = 0; first < total; first += block)
-            searcher->AnalyzeBlock(first, std::min(block, total - first));
+    void Run(long long block = 0) {
+        Start(block);
+        for (long long first = 0; first < device->GetTotalSectors(); first += m_block)
+            Feed(first);
         searcher->EndSearch(1);
+    }
+    // Run in steps, for scans fed in turns.
+    void Start(long long block = 0) {
+        const int sectorSize = device->GetSectorSize() > 0 ? device->GetSectorSize() : 512;
+        m_block = block > 0 ? block : std::max(1, 0x400000 / sectorSize);
+        searcher->SetDevice(device);
+        searcher->SetBlockSize(static_cast<int>(m_block));
+        searcher->PreparetoSearch();
+    }
+    void Feed(long long first) {
+        const long long total = device->GetTotalSectors();
+        if (first < total)
+            searcher->AnalyzeBlock(first, std::min(m_block, total - first));
     }
     std::vector<std::unique_ptr<CSearchedPartitionInfo>> Records() {
         std::vector<std::unique_ptr<CSearchedPartitionInfo>> out;
@@ -112,6 +120,7 @@ struct ExFatDeepScan {
     IDirecotryTreeBuilder* builder = nullptr;
     CollectingTree tree;
     std::unique_ptr<CExFatCompleteSearch> searcher;
+    long long m_block = 0;
 };
 
 // What a volume must come back as.
@@ -772,6 +781,39 @@ TEST(ExFatPartitionBuilder, WinnowingKeepsTheStrongerClaim) {
     EXPECT_EQ(out[0]->GetDataRegionStartSector(), 4096u);
     EXPECT_TRUE(out[0]->IsMatched(run));
     EXPECT_TRUE(run->IsMatched());
+}
+
+// Two deep scans of two disks running at once, their searchers fed a few
+// sectors in turns: an entry set is assembled across sectors and blocks,
+// and each searcher must do so in its own working state.
+TEST_F(ExFatDeepScanTest, SearchersFedInTurnsKeepTheirOwnState) {
+    std::vector<uint8_t> moved = DiskWith(Bytes("exfat"), 3000);
+    Zero(moved, 3000, 12);
+    const std::vector<uint8_t> plain = DiskWith(Bytes("exfat"));
+    velmora::test::MemoryStorageDevice aloneA(plain, 512), aloneB(moved, 512);
+    velmora::test::MemoryStorageDevice togetherA(plain, 512), togetherB(moved, 512);
+    constexpr long long kBlock = 3;
+    ExFatDeepScan soloA(&aloneA), soloB(&aloneB);
+    soloA.Run(kBlock);
+    soloB.Run(kBlock);
+    ASSERT_EQ(soloA.Records().size(), 1u);
+    ASSERT_EQ(soloB.Records().size(), 1u);
+    ASSERT_EQ(soloA.Paths().size(), soloB.Paths().size());
+    ASSERT_GT(soloA.Paths().size(), 120u);
+
+    ExFatDeepScan a(&togetherA), b(&togetherB);
+    a.Start(kBlock);
+    b.Start(kBlock);
+    for (long long first = 0; first < static_cast<long long>(kDiskSectors); first += kBlock) {
+        a.Feed(first);
+        b.Feed(first);
+    }
+    a.searcher->EndSearch(1);
+    b.searcher->EndSearch(1);
+    EXPECT_EQ(a.Paths(), soloA.Paths());
+    EXPECT_EQ(b.Paths(), soloB.Paths());
+    ASSERT_EQ(b.Records().size(), 1u);
+    EXPECT_EQ(b.Records()[0]->runOriginSector, 3000 + 4096);
 }
 
 // ---------------------------------------------------------------------------

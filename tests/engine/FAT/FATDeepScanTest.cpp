@@ -468,6 +468,16 @@ TEST_F(FatDeepScanTest, HostileSurfacesEndTheScanWithoutPhantoms) {
              d.SetDotCluster(1171, 1, 7);
          },
          1, false},
+        // A "." naming cluster 0 names no cluster of the data area: no
+        // volume may be worked out from it (taken as a cluster it would put
+        // a data area two clusters on, which the folder behind, its "."
+        // off by two, would confirm).
+        {"'.' below cluster 2",
+         [](PatchyDevice& d) {
+             d.SetDotCluster(1167, 0, 0);
+             d.SetDotCluster(1171, 0, 4);
+         },
+         1, false},
         {"unreadable blocks", [](PatchyDevice& d) { d.FailReads(1000, 1100); }, 1, true},
     };
     for (const Case& c : cases) {
