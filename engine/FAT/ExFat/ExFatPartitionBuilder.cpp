@@ -180,12 +180,43 @@ void CPartitionBuilder::RecordFAT(uint64_t sector) {
         const uint64_t first = p->GetStartSector() + p->fatOffset;
         if (sector == first) {
             p->evidence |= kExFatFirstFat;
+            DropOtherReading(*p);
             return;
         }
         if (p->numberOfFats == 2 && sector == first + p->fatLength) {
             p->evidence |= kExFatSecondFat;
+            DropOtherReading(*p);
             return;
         }
+    }
+}
+
+void CPartitionBuilder::DropOtherReading(const CExFatPartitionEx& confirmed) {
+    // A lone boot sector is read twice, as a volume's main sector and as the
+    // backup 12 sectors after the start. When the FAT lies where the backup
+    // reading puts it, the main reading, confirmed by nothing, goes: it
+    // sorts first, and with clusters of 12 sectors or a divisor of 12 its
+    // heap meets the real volume's runs on cluster boundaries, so it would
+    // claim them and list the same files with every cluster 12 sectors off.
+    // (A backup reading left beside a confirmed main reading sorts behind
+    // it and loses the runs to it.)
+    const uint64_t start = confirmed.GetStartSector();
+    const uint64_t offset = confirmed.GetDataRegionStartSector() - start;
+    auto drop = [&](uint64_t otherStart, uint32_t otherEvidence) {
+        CExFatPartitionEx* other =
+            FindPartition(otherStart + offset, confirmed.GetSectorsPerCluster());
+        if (!other || other == &confirmed || other->evidence != otherEvidence ||
+            other->GetStartSector() != otherStart)
+            return;
+        m_partitionSet.erase(other->Key());
+        m_removed.insert(other->Key());
+        std::erase_if(m_list, [other](const std::unique_ptr<CExFatPartitionEx>& p) {
+            return p.get() == other;
+        });
+    };
+    if ((confirmed.evidence & kExFatBackupBoot) != 0) {
+        drop(start + exfat::boot::kBackupBootSector, kExFatMainBoot);
+        SortList();
     }
 }
 

@@ -142,6 +142,9 @@ public:
 
     const std::vector<std::unique_ptr<CExFatPartitionEx>>& Partitions() const { return m_list; }
     CExFatPartitionEx* FindPartition(uint64_t heap, uint32_t sectorsPerCluster) const;
+    // Drops the main-sector reading of the boot sector that proposed
+    // `confirmed` as a backup, when nothing but that sector speaks for it.
+    void DropOtherReading(const CExFatPartitionEx& confirmed);
     size_t PendingCount() const { return m_pending.size(); }
     size_t NextPending() const { return m_next; }
     const std::vector<uint64_t>& UpcaseStarts() const { return m_upcase; }

@@ -299,8 +299,9 @@ TEST_F(ExFatDeepScanTest, ContiguousFolderKeepsItsFilesUnderIt) {
 // sub-folder first, whose length cuts their runs at each cluster, so that
 // the runs of their later clusters hang under them only through where the
 // folder's clusters lie), 1,500 files,
-// with both boot regions gone: the root is placed by its up-case table and
-// every file comes back as Sleuth Kit reads the intact volume.
+// with its main boot region gone (the backup and the FAT lead the build)
+// or both (the root is placed by its up-case table): every file comes back
+// as Sleuth Kit reads the intact volume.
 TEST_F(ExFatDeepScanTest, GeneratedVolumeWithoutItsBootRegions) {
     if (!HaveTool("mkfs.exfat") || !HaveTool("fls") || !HaveTool("tsk_recover"))
         GTEST_SKIP() << "mkfs.exfat or Sleuth Kit is not installed";
@@ -314,16 +315,23 @@ TEST_F(ExFatDeepScanTest, GeneratedVolumeWithoutItsBootRegions) {
         << out;
     const std::vector<uint8_t> volume = velmora::test::ReadFile(image);
     const RawVolume raw(volume);
-    std::vector<uint8_t> disk(volume.size() + (kAt + 2048) * 512, 0);
-    std::copy(volume.begin(), volume.end(), disk.begin() + kAt * 512);
-    Zero(disk, kAt, 24);
-    velmora::test::MemoryStorageDevice device(std::move(disk), 512);
-    ExFatDeepScan scan(&device);
-    scan.Run();
-    const auto found = scan.Records();
-    ASSERT_EQ(found.size(), 1u);
-    ExpectVolume(*found[0], {-1, kAt + raw.heap, raw.spc, kRoot});
-    ExpectFilesBack(scan, 0, m_tmp / "generated.json", 0, m_tmp / "generated", {}, image);
+    for (const long long zeroed : {12, 24}) {
+        SCOPED_TRACE(zeroed == 12 ? "main boot region zeroed" : "both boot regions zeroed");
+        std::vector<uint8_t> disk(volume.size() + (kAt + 2048) * 512, 0);
+        std::copy(volume.begin(), volume.end(), disk.begin() + kAt * 512);
+        Zero(disk, kAt, zeroed);
+        velmora::test::MemoryStorageDevice device(std::move(disk), 512);
+        ExFatDeepScan scan(&device);
+        scan.Run();
+        const auto found = scan.Records();
+        ASSERT_EQ(found.size(), 1u);
+        if (zeroed == 12)
+            ExpectVolume(*found[0], {kAt, kAt + raw.heap, raw.spc, kBackup | kRoot | kFat1});
+        else
+            ExpectVolume(*found[0], {-1, kAt + raw.heap, raw.spc, kRoot});
+        ExpectFilesBack(scan, 0, m_tmp / "generated.json", 0,
+                        m_tmp / ("generated-" + std::to_string(zeroed)), {}, image);
+    }
 }
 
 // Without boot sectors and without a FAT, clusters are taken as contiguous:
@@ -684,7 +692,20 @@ TEST(ExFatPartitionBuilder, BootSectorsAndTheirBackups) {
     builder.Build(2048, boot);
     builder.RecordFAT(4096);
     EXPECT_EQ(builder.FindPartition(2048 + 4096, 8)->evidence, kMain | kFat1);
+    ASSERT_NE(builder.FindPartition(2036 + 4096, 8), nullptr);
     EXPECT_EQ(builder.FindPartition(2036 + 4096, 8)->evidence, kBackup);
+
+    // A backup alone whose FAT lies where its backup reading puts it: the
+    // main reading of that sector goes (with 4-sector clusters its heap,
+    // 12 sectors on, would meet the volume's runs on cluster boundaries).
+    CPartitionBuilder backup;
+    backup.PrepareBuild(512, 1 << 20);
+    backup.Build(2060, boot);
+    backup.RecordFAT(4096);
+    std::vector<std::pair<uint64_t, uint32_t>> got;
+    for (const auto& p : backup.Partitions())
+        got.emplace_back(p->GetStartSector(), p->evidence);
+    EXPECT_EQ(got, (std::vector<std::pair<uint64_t, uint32_t>>{{2048, kBackup | kFat1}}));
 }
 
 // A folder has a run in each of its clusters where a run ends at a
