@@ -24,12 +24,15 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "fixtures", "lib"))
 from fixturelib import sha256_file  # noqa: E402
 
+sys.path.insert(0, HERE)
+from check_recovered import fit  # noqa: E402
+
 
 def candidates(folder, rel):
     """Files of FOLDER whose path ends with /rel (a deleted 8.3 name may start with #)."""
     head, name = os.path.split(rel)
-    # as recovery writes a name: no longer than 255 bytes of whole characters
-    name = name.encode()[:255].decode("utf-8", "ignore")
+    # as recovery writes a name: no longer than 255 bytes, the extension kept
+    name = fit(name)
     names = {name, "#" + name[1:]}
     for root, _, files in os.walk(folder):
         for f in files:
