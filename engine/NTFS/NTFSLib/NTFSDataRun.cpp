@@ -356,10 +356,20 @@ std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(IDataRunL
             return std::nullopt;
         dataOffset = static_cast<uint16_t>(offset);
     }
-    std::vector<DataRun> runs;
-    for (const DataRun* r = list->GetFirst(); r != nullptr; r = list->GetNext())
-        runs.push_back(*r);
-    auto out = Compress(runs.data(), runs.size());
+    // Resident data is one run: packed without a temporary list.
+    std::optional<CCompressedDataRunList> out;
+    if (dataOffset != 0) {
+        const DataRun* first = list->GetFirst();
+        if (first == nullptr)
+            return std::nullopt;
+        const DataRun run = *first;
+        out = Compress(&run, 1);
+    } else {
+        std::vector<DataRun> runs;
+        for (const DataRun* r = list->GetFirst(); r != nullptr; r = list->GetNext())
+            runs.push_back(*r);
+        out = Compress(runs.data(), runs.size());
+    }
     if (out)
         out->m_dataOffset = dataOffset;
     return out;
@@ -385,11 +395,18 @@ std::optional<CCompressedDataRunList> CCompressedDataRunList::FromBytes(const ui
 
 IDataRunList* CCompressedDataRunList::Decompress() const {
     if (m_dataOffset != 0) {
-        std::vector<DataRun> runs;
-        if (!Unpack(Bytes(), m_size, runs) || runs.empty())
+        bool have = false;
+        DataRun first(0, 0);
+        if (!WalkPairs(Bytes(), m_size,
+                       [&](int64_t lcn, int64_t length) {
+                           if (!have)
+                               first = DataRun(lcn, length);
+                           have = true;
+                       }) ||
+            !have)
             return nullptr;
         auto* list = new CResidentNTFSDataRunList();
-        list->InitList(runs[0].start, runs[0].length, m_dataOffset);
+        list->InitList(first.start, first.length, m_dataOffset);
         return list;
     }
     auto* list = new CNoneResidentNTFSDataRunList();
@@ -401,4 +418,17 @@ IDataRunList* CCompressedDataRunList::Decompress() const {
         return nullptr;
     }
     return list;
+}
+
+bool CCompressedDataRunList::ClustersInside(uint64_t totalClusters) const {
+    if (m_dataOffset != 0)
+        return true;
+    bool inside = true;
+    const bool ok = WalkPairs(Bytes(), m_size, [&](int64_t lcn, int64_t length) {
+        if (inside && lcn >= 0)
+            inside = vk::SpanInside(static_cast<uint64_t>(lcn), static_cast<uint64_t>(length),
+                                    totalClusters);
+    });
+    // Runs that do not decode make no list, so nothing is read through them.
+    return !ok || inside;
 }

@@ -156,6 +156,9 @@ public:
 
     // A new list the caller releases: resident when the data offset is set.
     IDataRunList* Decompress() const;
+    // True when every non-sparse run of non-resident runs lies inside the
+    // first `totalClusters` clusters; decodes without making a list.
+    bool ClustersInside(uint64_t totalClusters) const;
     size_t GetCompressedDataRunSize() const { return m_size; }
     uint16_t GetDataOffset() const { return m_dataOffset; }
     const uint8_t* Bytes() const { return m_size <= kInline ? m_inline : m_heap.get(); }

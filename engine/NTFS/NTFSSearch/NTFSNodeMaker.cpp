@@ -20,19 +20,8 @@ constexpr int kMaxNames = 1024;
 bool CNTFSNodeMaker::RunsInsideVolume(CNTFSFileProperties* properties) const {
     if (m_c.totalClusters == 0)
         return true;
-    IDataRunList* list = properties->GetDataRunList();
-    if (list == nullptr)
-        return true;
-    bool inside = true;
-    if (list->GetDataRunListType() == DATARUN_LIST_NTFS_NONRESIDENT) {
-        for (const DataRun* r = list->GetFirst(); r != nullptr && inside; r = list->GetNext()) {
-            if (r->start >= 0)
-                inside = vk::SpanInside(static_cast<uint64_t>(r->start),
-                                        static_cast<uint64_t>(r->length), m_c.totalClusters);
-        }
-    }
-    list->Release();
-    return inside;
+    const CCompressedDataRunList* runs = properties->GetPackedDataRuns();
+    return runs == nullptr || runs->ClustersInside(m_c.totalClusters);
 }
 
 bool CNTFSNodeMaker::MakeNodes(const uint8_t* bytes, size_t size, int64_t number, int64_t sector,
