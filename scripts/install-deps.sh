@@ -36,6 +36,8 @@ PACKAGES=(
   ghostscript qpdf python3-ezdxf poppler-utils gpsbabel libxml2-utils dcraw
   # audio and video carve samples and the readers that check them
   lame id3v2 python3-mido
+  # whole-disk images (waiting for FUSE daemons) and their benchmark
+  psmisc time
 )
 
 export DEBIAN_FRONTEND=noninteractive
