@@ -112,7 +112,13 @@ void CNodeDeviceBase::ReplacePrivateData(IStorageDeviceData* data) {
 }
 
 int CDiskDevice::ReadSector(void* buffer, long long firstSector, long long count) {
-    return ReadChecked(buffer, firstSector, count, false);
+    if (ReadChecked(buffer, firstSector, count, false))
+        return 1;
+    // A whole-disk scan reads through the disk itself: its bad sectors must
+    // reach the user as a volume's do, not pass unnoticed as zeros.
+    if (ResultIs(m_lastError, kModuleStorageDevice, kErrFailed))
+        CMessageCenter::Instance()->PushEvent(kEventSectorReadFailed, 0, nullptr);
+    return 0;
 }
 
 void CDiskDevice::SetPrivateData(IStorageDeviceData* data) {

@@ -13,7 +13,7 @@
 #include "Utility/Locks.h"
 
 using EVENT_TYPE = int;
-// A sector read of a volume failed; no payload.
+// A sector read of a volume or a disk failed; no payload.
 constexpr EVENT_TYPE kEventSectorReadFailed = 1;
 // A recovered file came back incomplete (LostRanges.h). Payload, in host
 // byte order: int64 bytes lost, int64 the file's size, then the path it was

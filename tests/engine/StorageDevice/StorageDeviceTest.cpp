@@ -216,32 +216,38 @@ TEST_F(NodeDeviceTest, RecordsGiveGeometryAndMissingRecordsAnswerError7) {
     EXPECT_EQ(out[1].partitionNumber, 7);
 }
 
-TEST_F(NodeDeviceTest, FailedVolumeReadPushesTheBadSectorEvent) {
+TEST_F(NodeDeviceTest, FailedDiskOrVolumeReadPushesTheBadSectorEvent) {
     struct Counter : INotifyCenter {
         std::atomic<int> seen{0};
         void Notify(_MSG_EVENT* e) override {
             if (e->type == kEventSectorReadFailed)
                 seen++;
         }
-    } counter;
+    };
     CMessageCenter* mc = CMessageCenter::Instance();
     mc->SetDeliveryInterval(std::chrono::milliseconds(5));
-    ASSERT_TRUE(mc->RegisterNotifyCenter(1, &counter));
-    mc->StartReceiveMessage();
-    {
-        auto volume = OpenDisk(kMiB, true);
-        FaultyRawIo faulty;
-        faulty.FailRange(0, kMiB);
-        ScopedRawIo scoped(&faulty);
-        std::vector<uint8_t> buf(512);
-        EXPECT_EQ(volume->ReadSector(buf.data(), 3, 1), 0);
-        for (int i = 0; i < 400 && counter.seen == 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // A whole-disk scan reads through the disk device, a volume scan through
+    // the volume device: both must report what they could not read.
+    for (bool volumeDevice : {true, false}) {
+        SCOPED_TRACE(volumeDevice ? "volume" : "disk");
+        Counter counter;
+        ASSERT_TRUE(mc->RegisterNotifyCenter(1, &counter));
+        mc->StartReceiveMessage();
+        {
+            auto device = OpenDisk(kMiB, volumeDevice);
+            FaultyRawIo faulty;
+            faulty.FailRange(0, kMiB);
+            ScopedRawIo scoped(&faulty);
+            std::vector<uint8_t> buf(512);
+            EXPECT_EQ(device->ReadSector(buf.data(), 3, 1), 0);
+            for (int i = 0; i < 400 && counter.seen == 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        mc->StopReceiveMessage();
+        mc->UnregisterNotifyCenter(1);
+        EXPECT_EQ(counter.seen, 1);
     }
-    mc->StopReceiveMessage();
-    mc->UnregisterNotifyCenter(1);
     mc->SetDeliveryInterval(std::chrono::milliseconds(1000));
-    EXPECT_EQ(counter.seen, 1);
 }
 
 // A disk over a pattern file with a disk record, as enumeration makes it.
