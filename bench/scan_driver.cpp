@@ -5,7 +5,8 @@
 //
 //   scan_driver [--deep | --quick] [--fs-type N] [--null-searcher]
 //               [--sector-size N] [--rounds N]
-//               [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] image
+//               [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]]
+//               [--unreadable OFFSET:LENGTH] image
 //
 //   --deep           deep scan of the image as a whole disk (the default)
 //   --quick          quick scan of the image as a volume whose record says
@@ -23,6 +24,10 @@
 //                    recovers, only deleted files
 //   --only TYPE[,TYPE...]  the deep scan runs only the searchers of these types
 //                    (31 HFS+, 32 FAT, 33 exFAT, 34 signature, 35 NTFS, 37 APFS)
+//   --unreadable OFFSET:LENGTH
+//                    reads of the image that touch those bytes fail, as on a
+//                    disk with bad sectors (the faulty raw I/O stand-in); the
+//                    driver counts the bad-sector events the scan sends
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -39,6 +44,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "EngineFactories.h"
@@ -48,6 +54,8 @@
 #include "RecoveryOutput.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
+#include "Utility/MessageCenter.h"
+#include "platform/RawIo.h"
 
 namespace {
 
@@ -151,6 +159,24 @@ long long PlainRead(const char* path) {
     return total;
 }
 
+// Counts the bad-sector events the relay delivers, and those it dropped.
+class BadSectorCounter final : public INotifyCenter {
+public:
+    void Notify(_MSG_EVENT* event) override {
+        if (event == nullptr)
+            return;
+        if (event->type == kEventSectorReadFailed) {
+            ++seen;
+        } else if (event->type == kEventsDropped && event->length >= 8) {
+            uint64_t n = 0;
+            std::memcpy(&n, event->payload, sizeof n);
+            dropped += static_cast<long long>(n);
+        }
+    }
+    long long seen = 0;
+    long long dropped = 0;
+};
+
 struct Options {
     bool quick = false;
     int fsType = FS_UNKNOWN;
@@ -160,6 +186,8 @@ struct Options {
     const char* recoverTo = nullptr;
     bool deletedOnly = false;
     std::vector<int> only;
+    long long unreadableOffset = -1;
+    long long unreadableLength = 0;
     const char* image = nullptr;
 };
 
@@ -205,6 +233,16 @@ bool ParseOptions(int argc, char** argv, Options* o) {
                 o->only.push_back(type);
                 at = comma + 1;
             }
+        } else if (a == "--unreadable" && hasValue) {
+            const char* text = argv[++i];
+            char* end = nullptr;
+            o->unreadableOffset = std::strtoll(text, &end, 10);
+            if (end == text || *end != ':' || o->unreadableOffset < 0)
+                return false;
+            const char* rest = end + 1;
+            o->unreadableLength = std::strtoll(rest, &end, 10);
+            if (end == rest || *end != '\0' || o->unreadableLength <= 0)
+                return false;
         } else if (!a.empty() && a[0] != '-' && o->image == nullptr) {
             o->image = argv[i];
         } else {
@@ -253,6 +291,7 @@ struct RecoveryFigures {
     long long files = 0;
     long long empty = 0;
     long long failed = 0;
+    long long incomplete = 0;  // written with unreadable parts, reported as such
     std::vector<std::string> roots;
 };
 
@@ -295,7 +334,13 @@ RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
             continue;
         }
         reader->Release();
-        if (ResultFailed(recovery->RecoverTo(path.c_str(), nullptr, 0))) {
+        const VKRESULT result = recovery->RecoverTo(path.c_str(), nullptr, 0);
+        if (ResultIs(result, kModuleDataRecovery, kErrRecoveryIncomplete)) {
+            std::fprintf(stderr, "recovery of %s incomplete\n", path.c_str());
+            ++r.incomplete;
+            continue;
+        }
+        if (ResultFailed(result)) {
             std::fprintf(stderr, "recovery of %s failed\n", path.c_str());
             ++r.failed;
             continue;
@@ -343,7 +388,8 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
-            "[--rounds N] [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] image\n",
+            "[--rounds N] [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] "
+            "[--unreadable OFFSET:LENGTH] image\n",
             argv[0]);
         return 2;
     }
@@ -373,6 +419,21 @@ int main(int argc, char** argv) {
                 r.createDeepSearcher = nullptr;
         }
         vk::InstallSearcherRows(rows);
+    }
+
+    // Bad sectors come from the raw I/O beneath every device; the relay's
+    // events are counted as the interface would receive them.
+    velmora::platform::FaultyRawIo faulty;
+    std::unique_ptr<velmora::platform::ScopedRawIo> faultyScope;
+    BadSectorCounter badSectors;
+    CMessageCenter* relay = CMessageCenter::Instance();
+    constexpr int kCounterKey = 29;
+    if (o.unreadableOffset >= 0) {
+        faulty.FailRange(o.unreadableOffset, o.unreadableLength);
+        faultyScope = std::make_unique<velmora::platform::ScopedRawIo>(&faulty);
+        relay->SetDeliveryInterval(std::chrono::milliseconds(1));
+        relay->RegisterNotifyCenter(kCounterKey, &badSectors);
+        relay->StartReceiveMessage();
     }
 
     std::unique_ptr<IStorageDevice> device = OpenImage(o, static_cast<long long>(st.st_size));
@@ -441,12 +502,22 @@ int main(int argc, char** argv) {
         std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain,
                     scan, plain > 0 ? 100.0 * scan / plain : 0.0);
     }
+    if (o.unreadableOffset >= 0) {
+        // Lets the relay hand over what is queued before it stops.
+        for (int i = 0; i < 5000 && relay->QueuedCount() != 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        relay->StopReceiveMessage();
+        relay->UnregisterNotifyCenter(kCounterKey);
+        std::printf("bad-sector events %lld, dropped %lld\n", badSectors.seen, badSectors.dropped);
+    }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     std::printf("peak resident set %ld KiB\n", usage.ru_maxrss);
     if (o.recoverTo != nullptr) {
         std::printf("recovered %lld files and %lld empty ones, %lld failed\n", recovered.files,
                     recovered.empty, recovered.failed);
+        if (recovered.incomplete != 0)
+            std::printf("recovered incomplete (unreadable parts) %lld\n", recovered.incomplete);
         // The folder that mirrors each tree: the numbered folder holds one
         // folder named after the volume.
         for (const std::string& root : recovered.roots) {
