@@ -53,11 +53,11 @@ def walk(folder):
     return out
 
 
-def timed(argv, env=None):
+def timed(argv, env=None, cwd=None):
     """Wall seconds, peak resident set in KiB and the output of argv run under /usr/bin/time -v."""
     start = time.monotonic()
     r = subprocess.run(["/usr/bin/time", "-v"] + argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
-                       text=True, errors="replace")
+                       text=True, errors="replace", cwd=cwd)
     seconds = time.monotonic() - start
     peak = re.search(r"Maximum resident set size \(kbytes\): (\d+)", r.stderr)
     return seconds, int(peak.group(1)) if peak else 0, r
@@ -100,7 +100,7 @@ def main():
     os.makedirs(pr_dir)
     if not a.skip_photorec:
         results["photorec"] = timed(["photorec", "/log", "/d", os.path.join(pr_dir, "recup"), "/cmd", image,
-                                     "partition_none,fileopt,everything,enable,wholespace,search"])[:2]
+                                     "partition_none,fileopt,everything,enable,wholespace,search"], cwd=pr_dir)[:2]
 
     tsk_dir = os.path.join(work, "tsk")
     shutil.rmtree(tsk_dir, ignore_errors=True)
