@@ -32,10 +32,6 @@ EXPECT_MISSING = [
     # The exFAT deep search is not built yet: a whole-disk scan finds no
     # exFAT volume (its files come back only as carved files).
     "exFAT=no exFAT deep search yet",
-    # The signature search has no PDF or MP3 analyser yet: old files of these
-    # kinds whose folder entries the formatting destroyed stay lost.
-    "pdf=no PDF analyser in the signature search yet",
-    "mp3=no MP3 analyser in the signature search yet",
 ]
 
 
