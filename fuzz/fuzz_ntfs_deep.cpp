@@ -82,7 +82,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             searcher->AnalyzeBlock(at, std::min<long long>(block, total - at));
         searcher->EndSearch(1);
         std::vector<CSearchedPartitionInfo*> found(64, nullptr);
-        const int n = searcher->GetSearchedPartitionInfo(found.data(), static_cast<int>(found.size()));
+        const int n =
+            searcher->GetSearchedPartitionInfo(found.data(), static_cast<int>(found.size()));
         for (int i = 0; i < n && i < static_cast<int>(found.size()); ++i)
             delete found[static_cast<size_t>(i)];
     }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what the tests need, then builds and runs every test twice (a
+# Installs what the tests need, checks the formatting, then builds and runs every test twice (a
 # normal build and one under AddressSanitizer + UndefinedBehaviorSanitizer),
 # and runs every fuzz target for a bounded time on its seed corpus.
 #   FUZZ_SECONDS=N   time per fuzz target (default 20; 0 skips fuzzing)
@@ -13,6 +13,9 @@ export VELMORA_REQUIRE_TOOLS=1
 
 jobs=$(nproc)
 fuzz_seconds=${FUZZ_SECONDS:-20}
+
+echo "== formatting"
+bash scripts/check-format.sh
 
 run_build() {
     local dir=$1

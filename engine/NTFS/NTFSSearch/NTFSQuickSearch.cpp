@@ -11,7 +11,6 @@
 #include "SectorSize.h"
 #include "Utility/CatchExeception.h"
 
-
 namespace {
 
 VKRESULT Fail(uint32_t line, uint32_t error) {

@@ -49,11 +49,13 @@ TEST_F(HFSPlusImages, QuickScanGivesEveryFileOfTheManifest) {
     // The disks hold hfsplus.img at sector 40 (a GPT partition, and the same
     // disk with its table wiped); their volume is scanned as the partition
     // window the enumeration would give.
-    for (const char* name : {"hfsplus", "hfsplus-wrap", "hfsx", "hfsplus-gpt", "hfsplus-gpt-zapped"}) {
+    for (const char* name :
+         {"hfsplus", "hfsplus-wrap", "hfsx", "hfsplus-gpt", "hfsplus-gpt-zapped"}) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> bytes = Bytes(name);
         if (std::string(name).find("gpt") != std::string::npos)
-            bytes = std::vector<uint8_t>(bytes.begin() + 40 * 512, bytes.begin() + 40 * 512 + (8 << 20));
+            bytes = std::vector<uint8_t>(bytes.begin() + 40 * 512,
+                                         bytes.begin() + 40 * 512 + (8 << 20));
         auto scan = std::make_unique<QuickScan>(bytes);
         ASSERT_EQ(scan->Run(), VK_OK);
         auto nodes = scan->Nodes();

@@ -1,1 +1,3 @@
-int FileSystemProbe() { return 0; }
+int FileSystemProbe() {
+    return 0;
+}
