@@ -10,7 +10,7 @@
 #include "FATDirEntry.h"
 #include "FATFolderAnalyser.h"
 #include "FATTable.h"
-#include "support/FatMemDevice.h"
+#include "support/MemoryStorageDevice.h"
 
 namespace {
 
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> image(data, data + size);
     if (image.size() < kImageBytes)
         image.resize(kImageBytes, 0);
-    FatMemDevice device(image);
+    velmora::test::MemoryVolume device(image);
 
     CTempFATDBR dbr(image.data(), 512, 512);
     (void)CTempFATDBR::SimpleCheck(data, size);

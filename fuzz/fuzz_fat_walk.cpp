@@ -9,7 +9,7 @@
 #include "FATFileNode.h"
 #include "FATPartitionInfo.h"
 #include "FATTable.h"
-#include "support/FatMemDevice.h"
+#include "support/MemoryStorageDevice.h"
 #include "support/PlannedSearcherRows.h"
 
 namespace {
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> image(data, data + size);
     if (image.size() < kMinImage)
         image.resize(kMinImage, 0);
-    FatMemDevice device(image);
+    velmora::test::MemoryVolume device(image);
 
     CTempFATDBR dbr(image.data(), 512, 512);
     FATGeometry geo;

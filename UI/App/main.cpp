@@ -17,7 +17,7 @@ int main() {
         "read-ahead cache; MBR, GPT and Apple partition maps; the device catalogue;\n"
         "the scan controllers and the result-tree builder; recovering found files\n"
         "(NTFS-compressed ones too) with their times; the framed result archive;\n"
-        "and the FAT16/FAT32 reader. The developers' scan driver (bench/scan_driver)\n"
+        "and the FAT16/FAT32 reader. The developers' scan driver (tools/scan_driver)\n"
         "runs a scan of an image from the command line.\n",
         "0.1.0");
     return 0;

@@ -26,7 +26,7 @@
 #include "FatDeepScanHarness.h"
 #include "FatTools.h"
 #include "StorageDevices.h"
-#include "support/FatMemDevice.h"
+#include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
 
 using namespace velmora::fattest;
@@ -236,48 +236,17 @@ TEST_F(FatDeepScanTest, ZeroedRootAndReformattedCard) {
 constexpr long long kFats = 567, kData = 32 + 2 * kFats;
 
 // An image in memory whose reads fail inside one range of sectors.
-class PatchyDevice final : public IStorageDevice {
+class PatchyDevice final : public velmora::test::MemoryStorageDevice {
 public:
-    PatchyDevice(std::vector<uint8_t> bytes, int sectorSize = 512)
-        : m_bytes(std::move(bytes)), m_sectorSize(sectorSize) {}
-    int Open(char*) override { return 1; }
-    int Close() override { return 1; }
-    int ReadSector(void* buffer, long long first, long long count) override {
-        if (first < 0 || count < 0 || (first < m_badEnd && first + count > m_badFirst))
-            return 0;
-        const uint64_t off = static_cast<uint64_t>(first) * static_cast<uint64_t>(m_sectorSize);
-        const uint64_t len = static_cast<uint64_t>(count) * static_cast<uint64_t>(m_sectorSize);
-        if (off > m_bytes.size() || len > m_bytes.size() - off)
-            return 0;
-        std::memcpy(buffer, m_bytes.data() + off, len);
-        return 1;
-    }
-    int GetSectorSize() override { return m_sectorSize; }
-    long long GetTotalSectors() override {
-        return static_cast<long long>(m_bytes.size()) / m_sectorSize;
-    }
-    int IOCtl(unsigned long long, void*) override { return 0; }
-    IStorageDeviceData* GetPrivateData() override { return nullptr; }
-    void SetPrivateData(IStorageDeviceData*) override {}
-    int GetType() override { return kDeviceDisk; }
-    VKRESULT GetLastError() override { return VK_OK; }
-
-    uint8_t* Sector(long long s) { return m_bytes.data() + s * m_sectorSize; }
-    void Zero(long long s, long long n = 1) {
-        std::memset(Sector(s), 0, static_cast<size_t>(n * m_sectorSize));
-    }
-    void FailReads(long long first, long long end) { m_badFirst = first, m_badEnd = end; }
+    explicit PatchyDevice(std::vector<uint8_t> bytes, int sectorSize = 512)
+        : MemoryStorageDevice(std::move(bytes), sectorSize, false) {}
+    void FailReads(long long first, long long end) { FailSectors(first, end - first); }
     // The first cluster of the "." or ".." entry of a sub-folder's sector.
     void SetDotCluster(long long sector, int entry, uint32_t cluster) {
         uint8_t* e = Sector(sector) + 32 * entry;
         e[26] = cluster & 0xFF, e[27] = (cluster >> 8) & 0xFF;
         e[20] = (cluster >> 16) & 0xFF, e[21] = (cluster >> 24) & 0xFF;
     }
-
-private:
-    std::vector<uint8_t> m_bytes;
-    int m_sectorSize;
-    long long m_badFirst = 0, m_badEnd = 0;
 };
 
 std::vector<std::string> FileNames(DeepScan& scan) {

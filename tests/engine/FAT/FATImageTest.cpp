@@ -19,7 +19,7 @@
 #include "FATFolderAnalyser.h"
 #include "FATTable.h"
 #include "FatTools.h"
-#include "support/FatMemDevice.h"
+#include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
 
 using velmora::test::ReadFile;
@@ -42,7 +42,7 @@ struct Found {
 // folders through their first cluster; each folder cluster read once.
 class Lister {
 public:
-    explicit Lister(FatMemDevice& dev) : m_dev(dev), m_boot(512) {
+    explicit Lister(velmora::test::MemoryVolume& dev) : m_dev(dev), m_boot(512) {
         m_ok = dev.ReadSector(m_boot.data(), 0, 1) != 0;
         m_dbr = std::make_unique<CTempFATDBR>(m_boot.data(), m_boot.size(), 512);
         if (!m_ok || !m_dbr->IsValidDBR() || !m_dbr->GetGeometry(dev.GetTotalSectors(), m_geo)) {
@@ -146,7 +146,7 @@ private:
             WalkCluster(f.cluster, p, !f.deleted);
     }
 
-    FatMemDevice& m_dev;
+    velmora::test::MemoryVolume& m_dev;
     std::vector<uint8_t> m_boot;
     bool m_ok;
     std::unique_ptr<CTempFATDBR> m_dbr;
@@ -220,7 +220,7 @@ TEST_F(FATImages, Fat16VolumeListsLiveAndDeletedEntries) {
     const std::string img =
         Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD", "-n", "VOL16"}, "32M");
     Populate(img);
-    FatMemDevice dev(ReadFile(img));
+    velmora::test::MemoryVolume dev(ReadFile(img));
     Lister lister(dev);
     ASSERT_TRUE(lister.ok());
     EXPECT_EQ(lister.dbr().GetFileSystemType(), FILE_SYSTEM_FAT16);
@@ -270,7 +270,7 @@ TEST_F(FATImages, Fat32VolumeReachesClustersAboveTheLowWord) {
     M({"mcopy", "-i", img, m_dir / "note.txt", "::/high deleted.txt"});
     M({"mdel", "-i", img, "::/high deleted.txt"});
 
-    FatMemDevice dev(ReadFile(img));
+    velmora::test::MemoryVolume dev(ReadFile(img));
     Lister lister(dev);
     ASSERT_TRUE(lister.ok());
     EXPECT_EQ(lister.dbr().GetFileSystemType(), FILE_SYSTEM_FAT32);
@@ -315,14 +315,14 @@ TEST_F(FATImages, Fat12VolumeIsRefused) {
     EXPECT_TRUE(dbr.LooksLikeFAT12());
     EXPECT_FALSE(dbr.IsValidDBR());
     EXPECT_EQ(dbr.GetFileSystemType(), FILE_SYSTEM_UNKNOWN);
-    FatMemDevice dev(bytes);
+    velmora::test::MemoryVolume dev(bytes);
     EXPECT_FALSE(Lister(dev).ok());
 }
 
 TEST_F(FATImages, DamagedVolumesAreCutNotFollowed) {
     const std::string img = Make("fat16.img", {"-F", "16", "-s", "4", "-i", "1234ABCD"}, "32M");
     Populate(img);
-    FatMemDevice good(ReadFile(img));
+    velmora::test::MemoryVolume good(ReadFile(img));
     Lister reference(good);
     ASSERT_TRUE(reference.ok());
     const auto all = reference.List();
@@ -335,11 +335,11 @@ TEST_F(FATImages, DamagedVolumesAreCutNotFollowed) {
     // local damage, the copy is kept, and Sub, whose cluster now also
     // follows Docs, is read once.
     {
-        FatMemDevice dev(ReadFile(img));
+        velmora::test::MemoryVolume dev(ReadFile(img));
         for (uint64_t copy : {fat1, fat1 + spf}) {
-            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + docs * 2,
+            vk::StoreLE<uint16_t>(dev.Bytes().data() + copy * 512 + docs * 2,
                                   static_cast<uint16_t>(sub));
-            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + sub * 2,
+            vk::StoreLE<uint16_t>(dev.Bytes().data() + copy * 512 + sub * 2,
                                   static_cast<uint16_t>(docs));
         }
         Lister lister(dev);
@@ -351,11 +351,11 @@ TEST_F(FATImages, DamagedVolumesAreCutNotFollowed) {
     }
     // A chain into a cluster past the volume is cut.
     {
-        FatMemDevice dev(ReadFile(img));
+        velmora::test::MemoryVolume dev(ReadFile(img));
         const uint32_t photo =
             static_cast<uint32_t>(all.at("Docs/A very long file name with spaces.jpg").cluster);
         for (uint64_t copy : {fat1, fat1 + spf})
-            vk::StoreLE<uint16_t>(dev.bytes().data() + copy * 512 + photo * 2,
+            vk::StoreLE<uint16_t>(dev.Bytes().data() + copy * 512 + photo * 2,
                                   static_cast<uint16_t>(spf * 256 - 1));
         Lister damaged(dev);
         ASSERT_TRUE(damaged.ok());
@@ -369,7 +369,7 @@ TEST_F(FATImages, DamagedVolumesAreCutNotFollowed) {
     }
     // Unreadable sectors: no boot sector, no FAT.
     {
-        FatMemDevice dev(ReadFile(img));
+        velmora::test::MemoryVolume dev(ReadFile(img));
         dev.FailReads(true);
         EXPECT_FALSE(Lister(dev).ok());
     }

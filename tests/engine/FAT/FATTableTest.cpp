@@ -6,7 +6,7 @@
 
 #include "ByteReader.h"
 #include "FATTable.h"
-#include "support/FatMemDevice.h"
+#include "support/MemoryStorageDevice.h"
 
 namespace {
 
@@ -31,15 +31,17 @@ void WriteCopy(std::vector<uint8_t>& img, int type, uint64_t firstSector, const 
 }
 
 // A device holding two FAT copies from sector 1.
-std::unique_ptr<FatMemDevice> MakeDevice(int type, const Entries& first, const Entries& second) {
+std::unique_ptr<velmora::test::MemoryVolume> MakeDevice(int type, const Entries& first,
+                                                        const Entries& second) {
     const uint32_t spf = type == 1 ? kFat16Sectors : kFat32Sectors;
     std::vector<uint8_t> img((kFirstFat + 2 * spf + 8) * 512, 0);
     WriteCopy(img, type, kFirstFat, first);
     WriteCopy(img, type, kFirstFat + spf, second);
-    return std::make_unique<FatMemDevice>(std::move(img));
+    return std::make_unique<velmora::test::MemoryVolume>(std::move(img));
 }
 
-std::unique_ptr<CDoubleFATTable> Load(FatMemDevice& dev, int type, bool useSecond = true) {
+std::unique_ptr<CDoubleFATTable> Load(velmora::test::MemoryVolume& dev, int type,
+                                      bool useSecond = true) {
     const uint32_t spf = type == 1 ? kFat16Sectors : kFat32Sectors;
     return std::unique_ptr<CDoubleFATTable>(
         IFATTableFactory::CreateFATTable(&dev, kFirstFat, type, spf, 0x80, useSecond ? 0x200 : 0));
@@ -148,8 +150,8 @@ TEST(FATTable, CopiesOutsideTheSizeLimitsOrUnreadableAreRefused) {
     // A copy that runs off the device cannot be read.
     EXPECT_EQ(IFATTableFactory::CreateRealFATTable(dev16.get(), 1, kFirstFat + 20, 12), nullptr);
     // A header that is not a FAT's.
-    dev16->bytes()[512] = 0;
-    dev16->bytes()[513] = 0;
+    dev16->Bytes()[512] = 0;
+    dev16->Bytes()[513] = 0;
     EXPECT_EQ(IFATTableFactory::CreateRealFATTable(dev16.get(), 1, kFirstFat, 12), nullptr);
 }
 
@@ -180,7 +182,7 @@ TEST(FATTable, CopiesOfVolumesThatMetDiskErrorsAreKept) {
     EXPECT_NE(fat32->First(), nullptr);
     int type = 0;
     EXPECT_TRUE(
-        CFATTableAnalyser::IsValidFATTableFirstSector(dev32->bytes().data() + 512, 512, type));
+        CFATTableAnalyser::IsValidFATTableFirstSector(dev32->Bytes().data() + 512, 512, type));
     EXPECT_EQ(type, 2);
 }
 

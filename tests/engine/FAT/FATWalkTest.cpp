@@ -21,7 +21,6 @@
 #include "FatEntryBuilder.h"
 #include "FatTools.h"
 #include "SearchInterfaces.h"
-#include "support/FatMemDevice.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/PlannedSearcherRows.h"
 #include "support/TestSupport.h"
@@ -65,18 +64,6 @@ public:
 };
 
 // A device whose reads of some sectors fail.
-class SpottyDevice final : public velmora::test::MemoryStorageDevice {
-public:
-    using MemoryStorageDevice::MemoryStorageDevice;
-    int ReadSector(void* buffer, long long first, long long count) override {
-        for (long long s : bad)
-            if (s >= first && s < first + count)
-                return 0;
-        return MemoryStorageDevice::ReadSector(buffer, first, count);
-    }
-    std::set<long long> bad;
-};
-
 // A FAT with some entries replaced.
 class PatchedFat final : public IFATTable {
 public:
@@ -618,8 +605,8 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
     // what it held is gone, the rest is listed.
     {
         auto raw = velmora::test::MemoryStorageDevice::FromFile(img, 512);
-        SpottyDevice dev(raw->Bytes(), 512);
-        dev.bad.insert(static_cast<long long>(docsSector));
+        velmora::test::MemoryStorageDevice dev(raw->Bytes(), 512);
+        dev.FailSector(static_cast<long long>(docsSector));
         Volume vol(dev);
         ASSERT_TRUE(vol.ok());
         uint64_t damaged = 0;
@@ -642,12 +629,12 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
             M({"mcopy", "-i", img16, m_dir / "note.txt",
                "::/extra note " + std::to_string(i) + ".txt"});
         auto raw = velmora::test::MemoryStorageDevice::FromFile(img16, 512);
-        SpottyDevice dev(raw->Bytes(), 512);
+        velmora::test::MemoryStorageDevice dev(raw->Bytes(), 512);
         Volume vol(dev);
         ASSERT_TRUE(vol.ok());
         const auto whole = vol.Walk();
         const long long root = static_cast<long long>(vol.geo().rootDirStart);
-        dev.bad.insert(root);
+        dev.FailSector(root);
         bool rootOk = false;
         const auto found = vol.Walk(nullptr, &rootOk);
         EXPECT_TRUE(rootOk);
@@ -657,7 +644,7 @@ TEST_F(FATWalk, DamagedVolumesAreCutNotFollowed) {
         EXPECT_EQ(found.at("extra note 7.txt").data, whole.at("extra note 7.txt").data);
         EXPECT_LT(found.size(), whole.size());
         for (long long s = root; s < root + static_cast<long long>(vol.geo().rootDirSectors); ++s)
-            dev.bad.insert(s);
+            dev.FailSector(s);
         EXPECT_TRUE(vol.Walk(nullptr, &rootOk).empty());
         EXPECT_FALSE(rootOk);
     }
@@ -686,7 +673,7 @@ private:
 struct SmallFat32 {
     static constexpr uint64_t kDataStart = 64;
     static constexpr uint64_t kClusters = 0x10100;
-    FatMemDevice dev{std::vector<uint8_t>((kDataStart + kClusters) * 512, 0)};
+    velmora::test::MemoryVolume dev{std::vector<uint8_t>((kDataStart + kClusters) * 512, 0)};
     MapFat fat;
     FakeBuilder builder;
     CFATSearchedPartitionInfo part{512};
@@ -699,7 +686,7 @@ struct SmallFat32 {
     }
     void Write(uint64_t cluster, const std::vector<uint8_t>& bytes) {
         std::copy(bytes.begin(), bytes.end(),
-                  dev.bytes().begin() + static_cast<long>((kDataStart + cluster - 2) * 512));
+                  dev.Bytes().begin() + static_cast<long>((kDataStart + cluster - 2) * 512));
     }
     CFATBuildChildren Walker() {
         return CFATBuildChildren(&builder, nullptr, &part, &dev, &visited, &folders,

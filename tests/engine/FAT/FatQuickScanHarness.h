@@ -225,7 +225,7 @@ inline int RunScript(const std::string& script, std::vector<std::string> args, s
     return RunTool(args, out);
 }
 
-// Runs the scan driver (bench/scan_driver) for a quick scan of `image` as a
+// Runs the scan driver (tools/scan_driver) for a quick scan of `image` as a
 // volume of `fsType` that recovers what it finds below `folder`: the whole
 // road through the controllers, the searcher, the tree builder and the
 // data-recovery objects. The folder that mirrors the volume, or "" (with

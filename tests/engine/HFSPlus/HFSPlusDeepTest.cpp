@@ -17,28 +17,13 @@ using velmora::test::MemoryStorageDevice;
 namespace {
 
 // A disk whose reads fail where they touch [badFirst, badFirst + badCount).
-class PatchyDevice final : public IStorageDevice {
+class PatchyDevice final : public MemoryStorageDevice {
 public:
     PatchyDevice(std::vector<uint8_t> bytes, long long badFirst = -1, long long badCount = 0)
-        : inner_(std::move(bytes), 512), badFirst_(badFirst), badCount_(badCount) {}
-    int Open(char*) override { return 1; }
-    int Close() override { return 1; }
-    int ReadSector(void* buffer, long long first, long long count) override {
-        if (badCount_ > 0 && first < badFirst_ + badCount_ && badFirst_ < first + count)
-            return 0;
-        return inner_.ReadSector(buffer, first, count);
+        : MemoryStorageDevice(std::move(bytes), 512, false) {
+        if (badCount > 0)
+            FailSectors(badFirst, badCount);
     }
-    int GetSectorSize() override { return 512; }
-    long long GetTotalSectors() override { return inner_.GetTotalSectors(); }
-    int IOCtl(unsigned long long, void*) override { return 0; }
-    IStorageDeviceData* GetPrivateData() override { return nullptr; }
-    void SetPrivateData(IStorageDeviceData* data) override { delete data; }
-    int GetType() override { return kDeviceDisk; }
-    VKRESULT GetLastError() override { return 0; }
-
-private:
-    MemoryStorageDevice inner_;
-    long long badFirst_, badCount_;
 };
 
 struct DeepScan {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "IStorageDevice.h"
+#include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
 
 namespace devtest {
@@ -69,60 +70,15 @@ inline std::string FixtureScript(const char* name) {
     return velmora::test::SourceDir() + "/tests/fixtures/images/" + name;
 }
 
-// A device of `sectors` pattern sectors held in no memory at all: reads are
-// computed. Counts reads, can fail chosen sectors and delay reads.
-class PatternTestDevice : public IStorageDevice {
+// A device of `sectors` pattern sectors held in no memory at all: the
+// shared in-memory device computing each sector it reads (reads counted,
+// chosen sectors failing, reads delayed on request).
+class PatternTestDevice : public velmora::test::MemoryStorageDevice {
 public:
-    PatternTestDevice(long long sectors, int sectorSize = 512)
-        : sectors_(sectors), ssz_(sectorSize) {}
-    int Open(char*) override { return 1; }
-    int Close() override { return 1; }
-    int ReadSector(void* buffer, long long first, long long count) override {
-        reads_.fetch_add(1);
-        if (delayUs_ > 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(delayUs_));
-        if (buffer == nullptr || first < 0 || count <= 0)
-            return 0;
-        auto* out = static_cast<uint8_t*>(buffer);
-        bool ok = true;
-        for (long long s = first; s < first + count; ++s) {
-            uint8_t* dst = out + (s - first) * ssz_;
-            bool bad;
-            {
-                std::lock_guard<std::mutex> g(m_);
-                bad = s >= sectors_ || badSectors_.count(s) != 0;
-            }
-            if (bad) {
-                std::memset(dst, 0, static_cast<size_t>(ssz_));
-                ok = false;
-            } else {
-                FillPattern(dst, s * ssz_, static_cast<size_t>(ssz_));
-            }
-        }
-        return ok ? 1 : 0;
-    }
-    int GetSectorSize() override { return ssz_; }
-    long long GetTotalSectors() override { return sectors_; }
-    int IOCtl(unsigned long long, void*) override { return 0; }
-    IStorageDeviceData* GetPrivateData() override { return nullptr; }
-    void SetPrivateData(IStorageDeviceData*) override {}
-    int GetType() override { return kDeviceDisk; }
-    VKRESULT GetLastError() override { return 0; }
-
-    void FailSector(long long s) {
-        std::lock_guard<std::mutex> g(m_);
-        badSectors_.insert(s);
-    }
-    void SetDelayUs(int us) { delayUs_ = us; }
-    int Reads() const { return reads_.load(); }
-
-private:
-    long long sectors_;
-    int ssz_;
-    std::atomic<int> reads_{0};
-    std::atomic<int> delayUs_{0};
-    std::mutex m_;
-    std::set<long long> badSectors_;
+    explicit PatternTestDevice(long long sectors, int sectorSize = 512)
+        : MemoryStorageDevice(sectors, sectorSize, [](long long s, uint8_t* out, size_t n) {
+              FillPattern(out, s * static_cast<long long>(n), n);
+          }) {}
 };
 
 }  // namespace devtest

@@ -4,7 +4,7 @@
 // feature.
 //
 //   scan_driver [--deep | --quick] [--fs-type N] [--null-searcher]
-//               [--sector-size N] [--rounds N]
+//               [--sector-size N] [--rounds N] [--list FILE]
 //               [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]]
 //               [--unreadable OFFSET:LENGTH] image
 //
@@ -28,6 +28,16 @@
 //                    reads of the image that touch those bytes fail, as on a
 //                    disk with bad sectors (the faulty raw I/O stand-in); the
 //                    driver counts the bad-sector events the scan sends
+//   --list FILE      after the last scan, writes the trees to FILE ("-":
+//                    standard output), one line per node, sorted:
+//                      TYPE <tab> PATH <tab> SIZE <tab> DELETED <tab> FIRST-RUN
+//                    TYPE is the tree's searcher type; PATH is the node's
+//                    place below the tree's root, folders ending in "/";
+//                    DELETED is 1 or 0; FIRST-RUN is "start+length" of the
+//                    node's first data run in its file system's units, or
+//                    "-". Stable from run to run, so tests compare it with
+//                    Sleuth Kit's fls (tools/compare_fls.py). A quick scan
+//                    then shows live files as well as deleted ones.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -47,6 +57,7 @@
 #include <thread>
 #include <vector>
 
+#include "DataRun.h"
 #include "EngineFactories.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
@@ -184,6 +195,7 @@ struct Options {
     int sectorSize = 512;
     int rounds = 3;
     const char* recoverTo = nullptr;
+    const char* listTo = nullptr;
     bool deletedOnly = false;
     std::vector<int> only;
     long long unreadableOffset = -1;
@@ -221,6 +233,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
                 return false;
         } else if (a == "--recover" && hasValue) {
             o->recoverTo = argv[++i];
+        } else if (a == "--list" && hasValue) {
+            o->listTo = argv[++i];
         } else if (a == "--deleted-only") {
             o->deletedOnly = true;
         } else if (a == "--only" && hasValue) {
@@ -295,6 +309,45 @@ struct RecoveryFigures {
     std::vector<std::string> roots;
 };
 
+// The listing of --list: one sorted line per node shown.
+bool WriteListing(const char* to, const std::vector<IFileNode*>& shown) {
+    std::vector<std::string> lines;
+    lines.reserve(shown.size());
+    for (IFileNode* node : shown) {
+        if (node == nullptr || node->GetParent() == nullptr)
+            continue;
+        std::string path = node->GetFileName() ? node->GetFileName() : "";
+        if (node->IsDirectory())
+            path += "/";
+        IFileNode* top = node;
+        for (IFileNode* p = node->GetParent(); p != nullptr; p = p->GetParent()) {
+            top = p;
+            if (p->GetParent() != nullptr)
+                path = std::string(p->GetFileName() ? p->GetFileName() : "") + "/" + path;
+        }
+        std::string run = "-";
+        if (auto* fileNode = dynamic_cast<CFileNode*>(node);
+            fileNode && fileNode->GetDataRunList()) {
+            if (const DataRun* first = fileNode->GetDataRunList()->GetFirst())
+                run = std::to_string(first->start) + "+" + std::to_string(first->length);
+        }
+        lines.push_back(std::to_string(top->GetSearcheType()) + "\t" + path + "\t" +
+                        std::to_string(node->IsDirectory() ? 0 : node->GetFileSize()) + "\t" +
+                        (node->IsDeleted() ? "1" : "0") + "\t" + run);
+    }
+    std::sort(lines.begin(), lines.end());
+    FILE* out = std::strcmp(to, "-") == 0 ? stdout : std::fopen(to, "w");
+    if (out == nullptr)
+        return false;
+    for (const std::string& line : lines)
+        std::fprintf(out, "%s\n", line.c_str());
+    const bool ok = std::ferror(out) == 0;
+    if (out != stdout)
+        return std::fclose(out) == 0 && ok;
+    std::fflush(out);
+    return ok;
+}
+
 // Recovers the files shown, per searcher type, as the recovery operation of
 // the program does; folders are made as their files need them.
 RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
@@ -366,7 +419,8 @@ ScanFigures RunScan(const Options& o, IStorageDevice* device,
     IRecoveryFilter* filter = CreateFilter();
     // A quick scan shows only deleted files unless live ones are to be
     // recovered too.
-    const bool showLive = !o.quick || (o.recoverTo != nullptr && !o.deletedOnly);
+    const bool showLive =
+        !o.quick || ((o.recoverTo != nullptr || o.listTo != nullptr) && !o.deletedOnly);
     filter->SetScanType(showLive ? SCAN_COMPLETE : SCAN_QUICK);
     filter->SetFilterTypes(CATEGORY_ALL);
     controller->Initialize(filter);
@@ -388,7 +442,7 @@ int main(int argc, char** argv) {
         std::fprintf(
             stderr,
             "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
-            "[--rounds N] [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] "
+            "[--rounds N] [--list FILE] [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] "
             "[--unreadable OFFSET:LENGTH] image\n",
             argv[0]);
         return 2;
@@ -451,6 +505,7 @@ int main(int argc, char** argv) {
     std::vector<double> scanRates;
     ScanFigures last;
     RecoveryFigures recovered;
+    bool listFailed = false;
     for (int round = 0; round < o.rounds; ++round) {
         auto start = std::chrono::steady_clock::now();
         const long long plainBytes = PlainRead(o.image);
@@ -460,10 +515,15 @@ int main(int argc, char** argv) {
             return 1;
         }
         NullSearcher::blocks = NullSearcher::sectors = 0;
-        if (o.recoverTo != nullptr && round + 1 == o.rounds) {
+        if ((o.recoverTo != nullptr || o.listTo != nullptr) && round + 1 == o.rounds) {
             last =
                 RunScan(o, device.get(), [&](IRecoveryController* controller, CountingTree& tree) {
-                    recovered = RecoverShown(o, controller, tree.shown);
+                    if (o.listTo != nullptr && !WriteListing(o.listTo, tree.shown)) {
+                        std::fprintf(stderr, "%s: cannot write the listing\n", o.listTo);
+                        listFailed = true;
+                    }
+                    if (o.recoverTo != nullptr)
+                        recovered = RecoverShown(o, controller, tree.shown);
                 });
         } else {
             last = RunScan(o, device.get());
@@ -530,5 +590,7 @@ int main(int argc, char** argv) {
         if (recovered.failed != 0)
             return 1;
     }
+    if (listFailed)
+        return 1;
     return ResultFailed(last.result) ? 1 : 0;
 }
