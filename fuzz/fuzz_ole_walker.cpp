@@ -11,29 +11,12 @@
 #include "RawFileAnalyserList.h"
 #include "RawSearchController.h"
 #include "SearchInterfaces.h"
+#include "SignatureSearchRun.h"
 #include "support/MemoryStorageDevice.h"
 
 namespace {
 
 constexpr size_t kMaxImage = 1u << 20;
-
-class Keeper : public IDirecotryTreeBuilder {
-public:
-    ~Keeper() override {
-        for (IFileNode* n : nodes)
-            n->Release();
-    }
-    int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-    int AddNode(IFileNode* node, _tagSearcherType) override {
-        nodes.push_back(node);
-        return 1;
-    }
-    int AddSearcherInfo(_tagSearcherType, long long) override { return 1; }
-    void FlashBuild(_tagSearcherType) override {}
-    void Release() override {}
-    void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-    std::vector<IFileNode*> nodes;
-};
 
 }  // namespace
 
@@ -46,18 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> image(data + 1, data + size);
     image.resize((image.size() + sectorSize - 1) / sectorSize * sectorSize + sectorSize, 0);
     velmora::test::MemoryStorageDevice device(image, sectorSize);
-    {
-        Keeper keeper;
-        CRAWSearchController search;
-        search.SetDevice(&device);
-        search.SetBlockSize(blockSectors);
-        search.SetDirecotryTreeBuilder(&keeper);
-        search.PreparetoSearch();
-        const long long total = device.GetTotalSectors();
-        for (long long first = 0; first < total; first += blockSectors)
-            search.AnalyzeBlock(first, std::min<long long>(blockSectors, total - first));
-        search.EndSearch(1);
-    }
+    velmora::fuzz::RunSignatureSearch(&device, blockSectors);
     FileOLEAnalyser analyser;
     CRawFileInfo info;
     analyser.GetRawFileSize(info, &device);

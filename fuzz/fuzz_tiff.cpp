@@ -11,29 +11,12 @@
 #include "RawFileAnalyserList.h"
 #include "RawSearchController.h"
 #include "SearchInterfaces.h"
+#include "SignatureSearchRun.h"
 #include "support/MemoryStorageDevice.h"
 
 namespace {
 
 constexpr size_t kMaxImage = 1u << 19;
-
-class Keeper : public IDirecotryTreeBuilder {
-public:
-    ~Keeper() override {
-        for (IFileNode* n : nodes)
-            n->Release();
-    }
-    int Initialize(const char*, IDrirectoryTree*, IRecoveryFilter*) override { return 1; }
-    int AddNode(IFileNode* node, _tagSearcherType) override {
-        nodes.push_back(node);
-        return 1;
-    }
-    int AddSearcherInfo(_tagSearcherType, long long) override { return 1; }
-    void FlashBuild(_tagSearcherType) override {}
-    void Release() override {}
-    void SetPartitonDevice(CSearchedPartitionInfo*, IStorageDevice*) override {}
-    std::vector<IFileNode*> nodes;
-};
 
 }  // namespace
 
@@ -51,18 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CRawFileInfo info;
         sizer.GetRawFileSize(info, &device);
     }
-    {
-        Keeper keeper;
-        CRAWSearchController search;
-        search.SetDevice(&device);
-        search.SetBlockSize(blockSectors);
-        search.SetDirecotryTreeBuilder(&keeper);
-        search.PreparetoSearch();
-        const long long total = device.GetTotalSectors();
-        for (long long first = 0; first < total; first += blockSectors)
-            search.AnalyzeBlock(first, std::min<long long>(blockSectors, total - first));
-        search.EndSearch(1);
-    }
+    velmora::fuzz::RunSignatureSearch(&device, blockSectors);
     CRawFileAnalyserListSingle::CreateInstance().ClearSearchSet();
     return 0;
 }
