@@ -9,14 +9,16 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 PACKAGES=(
-  # build
-  build-essential cmake ninja-build pkg-config
-  # tests, benchmarks, fuzzing
-  libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+  # build (clang builds the program and the checks; ccache helps when warm)
+  build-essential cmake ninja-build pkg-config clang ccache git
+  # tests, format check, benchmarks, fuzzing
+  clang-format libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
   # engine dependencies
   zlib1g-dev libtinyxml2-dev libchardet-dev libplist-dev
-  # interface
-  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+  # interface, and the windows tested under a real X server
+  qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev
+  qt6-image-formats-plugins libudev-dev adwaita-icon-theme fonts-urw-base35
+  xvfb xauth
   # fixture generators and independent readers
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g sleuthkit fdisk gdisk
   parted util-linux libfsapfs-utils libfshfs-utils libfsntfs-utils

@@ -1,20 +1,32 @@
 #!/usr/bin/env bash
-# Installs what the tests need, checks the formatting, then builds and runs
-# every test three ways (a normal build, one under AddressSanitizer +
-# UndefinedBehaviorSanitizer, the engine tests under ThreadSanitizer), and
-# runs every fuzz target on its seed corpus within a shared time budget.
+# Installs what the tests need, then runs every check in stages:
+#
+#   format  every C and C++ source as clang-format 14 makes it
+#   build   one clang build of everything (libraries, program, tools, tests
+#           and fuzz targets) under AddressSanitizer + UBSan, the libraries
+#           instrumented for the fuzzer as well; benchmarks are left out
+#   tests   every test of that build (unit, interface offscreen, the fixture
+#           images made once and shared, the scans of images)
+#   fuzz    every fuzz target of that build on its seeds, within one budget
+#   tsan    the code that runs threads of its own (event relay, read-ahead
+#           cache, controllers, timed reads, bridge, result trees) and its
+#           tests, built again under ThreadSanitizer
+#   e2e     the windows end to end under Xvfb with the real engine (tests
+#           labelled "e2e" of the build above)
+#
 # Prints how long each stage took, in wall time and in CPU time (user + system
 # of everything it ran: on a loaded machine the CPU time is the steadier
 # figure; divided by the cores it is the least wall time the stage can take).
 #
+#   STAGES="a b"     run only these stages (format build tests fuzz tsan e2e)
 #   FUZZ_BUDGET=N    seconds of fuzzing for all targets together (default 600).
 #                    Each target gets N / targets, at least FUZZ_MIN (5) and
-#                    at most FUZZ_MAX (60) seconds, so the time per target
-#                    shrinks as targets multiply. Targets run side by side,
+#                    at most FUZZ_MAX (60) seconds. Targets run side by side,
 #                    one per core: on 2 cores 600 s of fuzzing take 5 minutes.
 #   FUZZ_SECONDS=N   a fixed time per target instead (long runs by hand,
 #                    e.g. FUZZ_SECONDS=600); 0 skips fuzzing.
-#   STAGES="a b"     run only these stages (format build tests asan tsan fuzz)
+#   VELMORA_CCACHE=0 never use a compiler cache (one is used when ccache is
+#                    installed; it only helps when warm from an earlier run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -22,9 +34,13 @@ bash scripts/install-deps.sh
 # Every outside tool the tests check against is installed above: a missing
 # one fails its test instead of skipping it.
 export VELMORA_REQUIRE_TOOLS=1
+# Windows are tested without a display unless a stage says otherwise.
+export QT_QPA_PLATFORM=offscreen
 
 jobs=$(nproc)
-stages=${STAGES:-format build tests asan tsan fuzz}
+stages=${STAGES:-format build tests fuzz tsan e2e}
+build_dir=build/ci
+tsan_dir=build/ci-tsan
 
 stage_names=()
 stage_seconds=()
@@ -58,6 +74,22 @@ trap print_times EXIT
 
 wanted() { [[ " $stages " == *" $1 "* ]]; }
 
+# need_tools STAGE TOOL...: names every tool the stage needs that is missing,
+# before the stage starts.
+need_tools() {
+    local stage=$1
+    shift
+    local missing=() t
+    for t in "$@"; do
+        command -v "$t" >/dev/null 2>&1 || missing+=("$t")
+    done
+    if [ "${#missing[@]}" -ne 0 ]; then
+        echo "stage $stage needs ${missing[*]}, which is not installed" \
+            "(scripts/install-deps.sh installs it)" >&2
+        exit 1
+    fi
+}
+
 # run_stage NAME COMMAND...: runs the command and records its time.
 run_stage() {
     local name=$1
@@ -74,11 +106,19 @@ run_stage() {
     echo "== $name took $((SECONDS - start)) s ($((cpu - start_cpu)) s of CPU)"
 }
 
-configure_and_build() {
+cache_flags=()
+if [ "${VELMORA_CCACHE:-1}" != 0 ] && command -v ccache >/dev/null 2>&1; then
+    cache_flags=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    # Paths relative to the checkout, so that a fresh clone elsewhere hits.
+    export CCACHE_BASEDIR=$PWD
+fi
+
+# configure DIR ARGS...: clang, benchmarks left out (they are run by hand).
+configure() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -G Ninja "$@"
-    cmake --build "$dir" -j "$jobs"
+    CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DVELMORA_BUILD_BENCH=OFF \
+        "${cache_flags[@]}" "$@"
 }
 
 in_dir() {
@@ -87,38 +127,47 @@ in_dir() {
     (cd "$dir" && "$@")
 }
 
+sanitizer_env=(ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+    "LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp"
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+
 if wanted format; then
+    need_tools format clang-format git
     run_stage format bash scripts/check-format.sh
 fi
 
-if wanted build || wanted tests; then
-    run_stage build configure_and_build build/ci-debug -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if wanted build || wanted tests || wanted fuzz || wanted e2e; then
+    need_tools build cmake ninja clang clang++
+    build_all() {
+        # Line tables are all the sanitizers' reports need, and the tests' own
+        # code builds twice as fast unoptimised (the code under test is not).
+        configure "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_SANITIZE=ON -DVELMORA_FUZZ=ON \
+            "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG" \
+            "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG" \
+            -DVELMORA_TEST_COMPILE_OPTIONS=-O0
+        cmake --build "$build_dir" -j "$jobs"
+    }
+    run_stage build build_all
 fi
+
+# A test without a time-out could hold CI until its limit; name any.
+check_timeouts() {
+    in_dir "$1" ctest --show-only=json-v1 | python3 -c '
+import json, sys
+tests = json.load(sys.stdin)["tests"]
+bad = [t["name"] for t in tests
+       if not any(p["name"] == "TIMEOUT" for p in t.get("properties", []))]
+if bad:
+    print("tests without a TIMEOUT:", *bad[:20], sep="\n  ", file=sys.stderr)
+    sys.exit(1)
+print(len(tests), "tests, each with a time-out")'
+}
+
 if wanted tests; then
-    run_stage tests in_dir build/ci-debug ctest -j "$jobs" --output-on-failure --no-tests=error
-fi
-
-# The fixture generators are scripts and outside readers, not our code: the
-# normal run above has checked them, so the sanitizer runs skip them (and the
-# tests that read their images skip as well). Benchmarks are not tests.
-sanitizer_build=(-DVELMORA_BUILD_UI=OFF -DVELMORA_BUILD_BENCH=OFF)
-
-if wanted asan; then
-    run_stage asan-build configure_and_build build/ci-asan -DCMAKE_BUILD_TYPE=Debug \
-        -DVELMORA_SANITIZE=ON "${sanitizer_build[@]}"
-    run_stage asan-tests in_dir build/ci-asan env ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
-        UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        ctest -j "$jobs" --output-on-failure --no-tests=error -LE fixtures -FS fixture_images
-fi
-
-# The engine's threads (the read-ahead cache, the event relay, the log, the
-# raw reads with a deadline) under ThreadSanitizer. The carve layouts are
-# whole scans of large images: the unit tests drive the same threads.
-if wanted tsan; then
-    run_stage tsan-build configure_and_build build/ci-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DVELMORA_TSAN=ON "${sanitizer_build[@]}"
-    run_stage tsan-tests in_dir build/ci-tsan env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-        ctest -j "$jobs" --output-on-failure --no-tests=error -LE 'fixtures|carve' -FS fixture_images
+    need_tools tests ctest python3 fls icat mkfs.fat mkfs.exfat mkntfs
+    check_timeouts "$build_dir"
+    run_stage tests in_dir "$build_dir" env "${sanitizer_env[@]}" \
+        ctest -j "$jobs" --output-on-failure --no-tests=error -LE e2e
 fi
 
 # run_fuzzer FUZZER SECONDS: one target on a copy of its seeds; a crash, a
@@ -145,11 +194,14 @@ run_fuzzer() {
 fuzz_all() {
     local fuzzers=()
     local f
-    for f in build/ci-fuzz/fuzz/fuzz_*; do
+    for f in "$build_dir"/fuzz/fuzz_*; do
         [ -f "$f" ] && [ -x "$f" ] && fuzzers+=("$f")
     done
     local count=${#fuzzers[@]}
-    [ "$count" -gt 0 ] || return 0
+    if [ "$count" -eq 0 ]; then
+        echo "no fuzz targets were built" >&2
+        return 1
+    fi
     local seconds
     if [ -n "${FUZZ_SECONDS:-}" ]; then
         seconds=$FUZZ_SECONDS
@@ -180,9 +232,34 @@ fuzz_all() {
 }
 
 if wanted fuzz && [ "${FUZZ_SECONDS:-}" != "0" ]; then
-    run_stage fuzz-build env CC=clang CXX=clang++ bash -c \
-        'cmake -S . -B build/ci-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_FUZZ=ON &&
-         cmake --build build/ci-fuzz --target fuzzers -j "$1"' _ "$jobs"
     run_stage fuzz fuzz_all
+fi
+
+# Only the threaded code and its tests are built here: the other layers run
+# no threads, and the build above has checked them for memory errors.
+if wanted tsan; then
+    need_tools tsan cmake ninja clang clang++ ctest
+    build_threaded() {
+        configure "$tsan_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELMORA_TSAN=ON \
+            "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG" \
+            "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -gline-tables-only -DNDEBUG"
+        cmake --build "$tsan_dir" -j "$jobs" --target threaded_tests
+    }
+    run_stage tsan-build build_threaded
+    run_stage tsan-tests in_dir "$tsan_dir" env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+        ctest -j "$jobs" --output-on-failure --no-tests=error -L threads
+fi
+
+# The windows under a real X server, driven as a user would.
+if wanted e2e; then
+    need_tools e2e xvfb-run ctest
+    e2e_count=$(in_dir "$build_dir" ctest -N -L e2e | awk '/^Total Tests:/ { print $3 }')
+    if [ "${e2e_count:-0}" -eq 0 ]; then
+        echo "== e2e: no end-to-end tests yet"
+    else
+        run_stage e2e in_dir "$build_dir" env -u QT_QPA_PLATFORM "${sanitizer_env[@]}" \
+            xvfb-run -a -s "-screen 0 1920x1080x24" \
+            ctest -j "$jobs" --output-on-failure -L e2e
+    fi
 fi
 echo "== all stages passed"

@@ -207,8 +207,9 @@ TEST_F(RecipeImages, AgreesWithMmls) {
             expected.emplace_back(start, length);
             // GPT and APM slots count map entries from 0; our indexes from 1.
             if (slot.find(':') == std::string::npos) {
+                const int64_t first = start;  // clang 14 cannot capture a structured binding
                 auto it = std::find_if(a.list.begin(), a.list.end(), [&](const PartitionEntry& e) {
-                    return e.startSector == start;
+                    return e.startSector == first;
                 });
                 ASSERT_NE(it, a.list.end());
                 EXPECT_EQ(it->index, std::stoi(slot) + 1);
