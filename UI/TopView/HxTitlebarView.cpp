@@ -99,15 +99,17 @@ void HxTitlebarView::paintEvent(QPaintEvent*) {
 
 void HxTitlebarView::mousePressEvent(QMouseEvent* event) {
     // No system frame: the bar is where the window is dragged from.
-    if (event->button() == Qt::LeftButton && window()->windowHandle()) {
-        window()->windowHandle()->startSystemMove();
+    TCImageWindow* w = imageWindow();
+    if (event->button() == Qt::LeftButton && w && w->isWindow() && w->windowHandle()) {
+        w->windowHandle()->startSystemMove();
     }
     event->accept();
 }
 
 void HxTitlebarView::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
-    if (MiniaturizeSetting() && MiniaturizeSetting()()) {
-        window()->showMinimized();
+    TCImageWindow* w = imageWindow();
+    if (w && MiniaturizeSetting() && MiniaturizeSetting()()) {
+        w->showMinimized();
     }
 }

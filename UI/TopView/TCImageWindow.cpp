@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "Resources/ImageRegistry.h"
+#include "TCWindowButtonGroup.h"
 
 using velmora::ui::ImageRegistry;
 
@@ -13,9 +14,9 @@ namespace {
 
 const char* const kButtonImageStem[] = {"win_close", "win_minimize", "win_zoom"};
 
-TCWindowButton* MakeStandardButton(int kind, QWidget* parent) {
+TCWindowButton* MakeStandardButton(int kind, const QString& group, QWidget* parent) {
     const QSize size(TCImageWindow::kStandardButtonSize, TCImageWindow::kStandardButtonSize);
-    auto* button = new TCWindowButton(size, QString(), parent);
+    auto* button = new TCWindowButton(size, group, parent);
     const QString stem = QLatin1String(kButtonImageStem[kind]);
     button->setActiveImage(ImageRegistry::Pixmap(stem, size));
     button->setActiveNotKeyWindowImage(ImageRegistry::Pixmap(stem + "_inactive", size));
@@ -37,8 +38,13 @@ TCImageWindow::TCImageWindow(QWidget* parent)
     p.setColor(QPalette::Window, Qt::white);
     setPalette(p);
     setAutoFillBackground(true);
+    // One group per window: the pointer over one window's buttons shows
+    // the roll-over pictures of that window only.
+    static quint64 windows = 0;
+    const QString group = TCWindowButtonGroup::kTCWindowButtonGroupDefault() +
+                          QStringLiteral(".window%1").arg(++windows);
     for (int kind = 0; kind < 3; ++kind) {
-        standardButtons_[kind] = MakeStandardButton(kind, this);
+        standardButtons_[kind] = MakeStandardButton(kind, group, this);
         connect(standardButtons_[kind], &QAbstractButton::clicked, this,
                 [this, kind] { performButtonAction(static_cast<ButtonKind>(kind)); });
     }
@@ -196,6 +202,13 @@ void TCImageWindow::updateTitlebarView() {
     }
     // The owner's bar controls are usable only while the window is active.
     const bool active = isActive();
+    for (TCWindowButton* b :
+         {buttonToLayout(ButtonKind::Close), buttonToLayout(ButtonKind::Minimize),
+          buttonToLayout(ButtonKind::Zoom), fullScreenButton_.data()}) {
+        if (b) {
+            b->updateRollOverImage();
+        }
+    }
     const auto children = titleBarView_->findChildren<QAbstractButton*>(Qt::FindDirectChildrenOnly);
     for (QAbstractButton* control : children) {
         control->setEnabled(active);

@@ -118,3 +118,8 @@ void TCWindowButton::changeEvent(QEvent* event) {
             break;
     }
 }
+
+void TCWindowButton::showEvent(QShowEvent* event) {
+    QAbstractButton::showEvent(event);
+    updateImage();
+}

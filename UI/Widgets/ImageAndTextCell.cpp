@@ -46,6 +46,14 @@ QPixmap ImageAndTextCell::imageFor(const QModelIndex& index) const {
     return image_;
 }
 
+void ImageAndTextCell::initStyleOption(QStyleOptionViewItem* option,
+                                       const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->features &= ~QStyleOptionViewItem::HasDecoration;
+    option->icon = QIcon();
+    option->decorationSize = QSize();
+}
+
 void ImageAndTextCell::drawText(QPainter* painter, const QStyleOptionViewItem& option,
                                 const QModelIndex& index) const {
     QStyledItemDelegate::paint(painter, option, index);
@@ -54,9 +62,6 @@ void ImageAndTextCell::drawText(QPainter* painter, const QStyleOptionViewItem& o
 void ImageAndTextCell::paint(QPainter* painter, const QStyleOptionViewItem& option,
                              const QModelIndex& index) const {
     QStyleOptionViewItem opt(option);
-    initStyleOption(&opt, index);
-    opt.features &= ~QStyleOptionViewItem::HasDecoration;
-    opt.icon = QIcon();
     const QPixmap image = imageFor(index);
     if (image.isNull()) {
         drawText(painter, opt, index);
@@ -80,8 +85,6 @@ QSize ImageAndTextCell::sizeHint(const QStyleOptionViewItem& option,
                                  const QModelIndex& index) const {
     QStyleOptionViewItem opt(option);
     initStyleOption(&opt, index);
-    opt.features &= ~QStyleOptionViewItem::HasDecoration;
-    opt.icon = QIcon();
     const QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
     QSize size = style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), opt.widget);
     const QPixmap image = imageFor(index);

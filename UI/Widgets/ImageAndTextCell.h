@@ -34,6 +34,8 @@ public:
                               const QModelIndex& index) const override;
 
 protected:
+    // The text part's options: the icon is drawn by the cell itself.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
     QPixmap imageFor(const QModelIndex& index) const;
     virtual void drawText(QPainter* painter, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const;

@@ -37,7 +37,8 @@ PLXCustemButton::PLXCustemButton(QWidget* parent) : QAbstractButton(parent) {
     setFocusPolicy(Qt::NoFocus);
     iconImageView_ = new QLabel(this);
     iconImageView_->setGeometry(10, 10, 350, 50);
-    iconImageView_->setAlignment(Qt::AlignCenter);
+    // The icon sits at the left end, clear of the text lines from x 52.
+    iconImageView_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     iconImageView_->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 

@@ -94,10 +94,11 @@ for family, w, h, g in (
     ("btn_ds", 166, 41, "deep"),
 ):
     for st in STATES4:
+        # The glyph sits at the left end, leaving the middle to a label.
         gs = h * 0.55
         add(f"{family}_{st}", w, h,
             f'<rect x="1" y="1" width="{w - 2}" height="{h - 2}" rx="{(h - 2) / 2}" fill="{STATE_FILL[st]}"/>'
-            + place(glyph(g), (w - gs) / 2, (h - gs) / 2, gs))
+            + place(glyph(g), h * 0.45, (h - gs) / 2, gs))
 
 # Small 18-point scan controls.
 for family, g in (("pause", "pause"), ("play", "play"), ("stop", "stop")):
@@ -189,9 +190,11 @@ add("icon_disk_osx", 32, 32,
     f'<rect x="6" y="19" width="14" height="3" rx="1.5" fill="#7e8fa4"/><circle cx="24" cy="13" r="3" fill="{BLUE}"/>')
 
 # The windows' own close, minimise and zoom buttons (14 points).
-for kind, g, color in (("close", "close", "#e5484d"), ("minimize", "minus", "#f5a524"), ("zoom", "plus", "#30a46c")):
-    add(f"win_{kind}", 14, 14, f'<circle cx="7" cy="7" r="6.5" fill="{color}"/>')
-    add(f"win_{kind}_rollover", 14, 14, f'<circle cx="7" cy="7" r="6.5" fill="{color}"/>' + place(glyph(g, "#ffffff", 3.4), 1, 1, 12))
+# Grey glyphs on a light disc; under the pointer the disc takes the action's
+# colour.
+for kind, g, color in (("close", "close", "#e5484d"), ("minimize", "minus", "#7e8fa4"), ("zoom", "plus", "#7e8fa4")):
+    add(f"win_{kind}", 14, 14, '<circle cx="7" cy="7" r="6.5" fill="#eef0f3"/>' + place(glyph(g, "#5b6878", 3.0), 1.5, 1.5, 11))
+    add(f"win_{kind}_rollover", 14, 14, f'<circle cx="7" cy="7" r="6.5" fill="{color}"/>' + place(glyph(g, "#ffffff", 3.0), 1.5, 1.5, 11))
     add(f"win_{kind}_inactive", 14, 14, '<circle cx="7" cy="7" r="6" fill="#dcdfe4" stroke="#c2c6cc"/>')
 
 
