@@ -36,6 +36,8 @@ void TCImageButton::setTextWithName(const QString& text, const QRect& frame) {
     // The label sits 2 points above the button's bounds.
     textField_->setGeometry(rect().translated(0, -2));
     textField_->setAlignment(Qt::AlignCenter);
+    // Inside a button a label would take the button's text colour.
+    textField_->setForegroundRole(QPalette::WindowText);
     textField_->setAttribute(Qt::WA_TransparentForMouseEvents);
     textField_->show();
     updateLabelColour();

@@ -22,6 +22,8 @@ QLabel* MakeLine(QWidget* parent, const QRect& frame, qreal points, const QColor
     label->setGeometry(frame);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setFont(FontRegistry::Font(QStringLiteral("Helvetica Light"), points));
+    // Inside a button a label would take the button's text colour.
+    label->setForegroundRole(QPalette::WindowText);
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, colour);
     label->setPalette(p);

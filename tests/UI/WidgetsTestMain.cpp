@@ -2,6 +2,8 @@
 // a display unless one is asked for.
 #include <gtest/gtest.h>
 
+#include <QCursor>
+
 #include "Widgets/MyNSApplication.h"
 
 int main(int argc, char** argv) {
@@ -10,5 +12,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     MyNSApplication app(argc, argv);
+    // Windows appear at the screen's corner: keep the pointer off them, so
+    // that only the tests' own pointer events reach the widgets.
+    QCursor::setPos(5000, 5000);
     return RUN_ALL_TESTS();
 }
