@@ -4,7 +4,13 @@
 
 #include "Resources/UiColors.h"
 
-VKCustomOutlineView::VKCustomOutlineView(QWidget* parent) : QTreeView(parent) {}
+VKCustomOutlineView::VKCustomOutlineView(QWidget* parent) : QTreeView(parent) {
+    // The row bands are the only highlight: the view's own selection paints
+    // nothing over them.
+    QPalette p = palette();
+    p.setColor(QPalette::Highlight, Qt::transparent);
+    setPalette(p);
+}
 
 QColor VKCustomOutlineView::rowBackground(int row) const {
     if (row == isSelectRow_) {

@@ -27,7 +27,9 @@ void Activate(QWidget* w) {
     QApplication::processEvents();
 }
 
-QRect Button(const TCImageWindow& w, Kind kind) { return w.buttonToLayout(kind)->geometry(); }
+QRect Button(const TCImageWindow& w, Kind kind) {
+    return w.buttonToLayout(kind)->geometry();
+}
 
 }  // namespace
 
@@ -54,9 +56,9 @@ TEST(TCImageWindow, BarHeightAndMarginPlaceTheContentAndTheButtons) {
         {50, 8, true, true, {8, 0, 14, 14}, {8, 18, 14, 14}, {8, 36, 14, 14}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "bar " << c.bar << " margin " << c.margin
-                                        << (c.centred ? " centred" : "")
-                                        << (c.vertical ? " vertical" : ""));
+        SCOPED_TRACE(testing::Message()
+                     << "bar " << c.bar << " margin " << c.margin << (c.centred ? " centred" : "")
+                     << (c.vertical ? " vertical" : ""));
         auto w = MakeWindow();
         w->setCenterTrafficLightButtons(c.centred);
         w->setVerticalTrafficLightButtons(c.vertical);
