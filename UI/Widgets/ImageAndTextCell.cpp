@@ -90,6 +90,8 @@ QSize ImageAndTextCell::sizeHint(const QStyleOptionViewItem& option,
     const QPixmap image = imageFor(index);
     size.rwidth() +=
         kIconInset + (image.isNull() ? 0 : image.deviceIndependentSize().toSize().width());
+    // The tables' rows are 20 points: room for the 18-point icon.
+    size.setHeight(qMax(size.height(), kRowHeight));
     return size;
 }
 

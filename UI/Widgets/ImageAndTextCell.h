@@ -14,6 +14,7 @@ class ImageAndTextCell : public QStyledItemDelegate {
 public:
     static constexpr int kIconSide = 18;
     static constexpr int kIconInset = 3;
+    static constexpr int kRowHeight = 20;
 
     explicit ImageAndTextCell(QObject* parent = nullptr);
 

@@ -220,6 +220,7 @@ bool ResultsTables(const QDir& dir) {
     table->setColumnWidth(2, 160);
     table->setColumnWidth(3, 200);
     table->verticalHeader()->hide();
+    table->horizontalHeader()->setStretchLastSection(true);
     table->horizontalHeader()->setSortIndicatorShown(true);
     table->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
 
@@ -230,6 +231,7 @@ bool ResultsTables(const QDir& dir) {
     empty->setModel(emptyModel);
     empty->setGeometry(10, 256, 740, 290);
     empty->verticalHeader()->hide();
+    empty->horizontalHeader()->setStretchLastSection(true);
     empty->setColumnWidth(0, 200);
     empty->setColumnWidth(2, 200);
     page->show();
