@@ -1,0 +1,7 @@
+#include "HxTitlebarContainer.h"
+
+#include <QMouseEvent>
+
+void HxTitlebarContainer::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+}
