@@ -12,10 +12,11 @@ TCWindowButtonGroup::TCWindowButtonGroup(const QString& identifier) : identifier
 
 TCWindowButtonGroup* TCWindowButtonGroup::groupWithIdentifier(const QString& identifier) {
     // Groups live as long as the process: buttons of closed windows may
-    // still hold a pointer to theirs.
-    static QHash<QString, TCWindowButtonGroup*> registry;
+    // still hold a pointer to theirs. The registry is never destroyed, so
+    // the groups stay reachable until the very end.
+    static auto* registry = new QHash<QString, TCWindowButtonGroup*>;
     const QString key = identifier.isEmpty() ? kTCWindowButtonGroupDefault() : identifier;
-    TCWindowButtonGroup*& group = registry[key];
+    TCWindowButtonGroup*& group = (*registry)[key];
     if (!group) {
         group = new TCWindowButtonGroup(key);
     }
