@@ -32,7 +32,9 @@ install(FILES ${VELMORA_LINUX_DIR}/application-x-velmora.svg
 install(CODE "
     set(VELMORA_APP_PATH \"\${CMAKE_INSTALL_PREFIX}/${VELMORA_APP_INSTALL_DIR}/Tamsweld\")
     set(VELMORA_LAUNCHER_PATH \"\${CMAKE_INSTALL_PREFIX}/bin/VexaLoader\")
-    set(generated \"${CMAKE_BINARY_DIR}/packaging\")
+    # A folder of this run's own: installs and cpack may run side by side.
+    string(RANDOM LENGTH 12 run)
+    set(generated \"${CMAKE_BINARY_DIR}/packaging/\${run}\")
     configure_file(\"${VELMORA_LINUX_DIR}/org.velmora.tamsweld.run.policy.in\"
                    \"\${generated}/org.velmora.tamsweld.run.policy\" @ONLY)
     configure_file(\"${VELMORA_LINUX_DIR}/velmora.desktop.in\"
@@ -41,6 +43,7 @@ install(CODE "
          DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/polkit-1/actions\")
     file(INSTALL \"\${generated}/velmora.desktop\"
          DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/applications\")
+    file(REMOVE_RECURSE \"\${generated}\")
 ")
 
 set(CPACK_GENERATOR DEB)
