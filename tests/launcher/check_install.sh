@@ -9,7 +9,7 @@
 set -euo pipefail
 build=$(realpath "$1")
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+fail() { printf 'FAIL: %b\n' "$*" >&2; exit 1; }
 for tool in desktop-file-validate xmllint dpkg-deb cpack update-mime-database; do
     if ! command -v "$tool" >/dev/null; then
         [[ "${VELMORA_REQUIRE_TOOLS:-0}" == 1 ]] && fail "$tool is not installed"
