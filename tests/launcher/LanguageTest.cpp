@@ -46,7 +46,9 @@ struct LanguageCase {
     std::optional<std::string> remembered;  // "CurLanguage" in the overlay afterwards
 };
 
-void PrintTo(const LanguageCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const LanguageCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class LanguageTable : public ::testing::TestWithParam<LanguageCase> {};
 
