@@ -54,6 +54,16 @@ int Wait(pid_t pid) {
 
 }  // namespace
 
+std::string OwnExecutableFolder() {
+    std::vector<char> buf(4096);
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0)
+        return ".";
+    std::string exe(buf.data(), static_cast<size_t>(n));
+    const auto slash = exe.rfind('/');
+    return slash == 0 ? "/" : exe.substr(0, slash);
+}
+
 Environment CurrentEnvironment() {
     Environment env;
     for (char** e = environ; e && *e; ++e) {

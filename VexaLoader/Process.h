@@ -10,6 +10,9 @@ namespace velmora::loader {
 
 using Environment = std::map<std::string, std::string>;
 
+// The folder of the running executable.
+std::string OwnExecutableFolder();
+
 // This process's environment.
 Environment CurrentEnvironment();
 

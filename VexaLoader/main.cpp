@@ -12,15 +12,6 @@
 
 namespace {
 
-std::string OwnFolder() {
-    std::vector<char> buf(4096);
-    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0)
-        return ".";
-    std::string exe(buf.data(), static_cast<size_t>(n));
-    return exe.substr(0, exe.rfind('/'));
-}
-
 // pkexec starts the program in root's home, so a relative path would name
 // the wrong file there.
 std::string Absolute(const std::string& path) {
@@ -51,10 +42,10 @@ int main(int argc, char** argv) {
     }
     const std::string rsfPath = args.empty() ? std::string() : Absolute(args[0]);
 
-    const std::string app = FindApplication(OwnFolder());
+    const std::string app = FindApplication(OwnExecutableFolder());
     if (app.empty()) {
         std::fprintf(stderr, "VexaLoader: Tamsweld is not installed beside %s\n",
-                     OwnFolder().c_str());
+                     OwnExecutableFolder().c_str());
         return 1;
     }
     const Environment env = CurrentEnvironment();

@@ -17,7 +17,9 @@ install(FILES ${PROJECT_SOURCE_DIR}/resources/FileType.plist
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/
         DESTINATION ${VELMORA_APP_INSTALL_DIR}/resources
         PATTERN "FileType.plist" EXCLUDE
-        PATTERN "UIConfig.ini" EXCLUDE)
+        PATTERN "UIConfig.ini" EXCLUDE
+        # Translation sources; the program reads their compiled tables.
+        PATTERN "*.ts" EXCLUDE)
 
 install(FILES ${VELMORA_LINUX_DIR}/velmora-mime.xml
         DESTINATION share/mime/packages RENAME velmora.xml)

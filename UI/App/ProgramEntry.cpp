@@ -23,15 +23,6 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
-std::string OwnFolder() {
-    std::vector<char> buf(4096);
-    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0)
-        return ".";
-    std::string exe(buf.data(), static_cast<size_t>(n));
-    return exe.substr(0, exe.rfind('/'));
-}
-
 }  // namespace
 
 EntryPlan ParseEntryArgs(const std::vector<std::string>& args) {
@@ -53,7 +44,7 @@ EntryPlan ParseEntryArgs(const std::vector<std::string>& args) {
 }
 
 bool WQManRunLoader() {
-    const std::string folder = OwnFolder();
+    const std::string folder = loader::OwnExecutableFolder();
     for (const std::string relative : {"VexaLoader", VELMORA_LAUNCHER_FROM_APP}) {
         const std::string path = folder + "/" + relative;
         if (access(path.c_str(), X_OK) == 0)
