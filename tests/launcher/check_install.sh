@@ -150,6 +150,26 @@ check_root() {
     expected=$(printf '%s\n' /usr/bin/pkexec /usr/bin/env "$app" 'en*loaderflag*')
     [[ "$out" == "$expected" ]] || fail "$name: dry run without a file printed:\n$out"
     [[ -z "$(ls -A "$home")" ]] || fail "$name: the dry run wrote into the home folder"
+
+    # Opened directly, the program starts the launcher installed with it and
+    # ends with 0. A double of the launcher writes down its arguments; it
+    # runs detached, so it is given a moment to write.
+    local launcher="$root/usr/bin/VexaLoader" marker="$scratch/$name-launcher.out"
+    mv "$launcher" "$launcher.real"
+    printf '#!/bin/sh\necho "started with $#" >"%s"\n' "$marker" >"$launcher"
+    chmod 755 "$launcher"
+    for first in none ""; do
+        rm -f "$marker"
+        if [[ "$first" == none ]]; then
+            env -i HOME="$home" "$app" 2>/dev/null || fail "$name: Tamsweld without arguments failed"
+        else
+            env -i HOME="$home" "$app" "" 2>/dev/null || fail "$name: Tamsweld '' failed"
+        fi
+        for _ in $(seq 100); do [[ -s "$marker" ]] && break; sleep 0.1; done
+        [[ "$(cat "$marker" 2>/dev/null)" == "started with 0" ]] ||
+            fail "$name: Tamsweld ($first) did not start the launcher"
+    done
+    mv "$launcher.real" "$launcher"
 }
 
 check_root "$scratch/destdir" install
