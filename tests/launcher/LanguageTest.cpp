@@ -136,6 +136,22 @@ TEST(LauncherSettings, OverlayWriteKeepsOtherKeysAndLeavesNoTemporaryFile) {
     EXPECT_EQ(settings.String("CurLanguage"), "English");
 }
 
+TEST(LauncherSettings, OverlayWrittenAsRootBelongsToTheInvokingUser) {
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to write for another user";
+    TempDir dir;
+    const std::string folder = dir / "home/.config/Velmora";
+    velmora::test::ScopedEnv pkexec("PKEXEC_UID", "65534");
+    PrivateData settings(dir / "missing.plist", folder + "/PrivateData.plist");
+    ASSERT_TRUE(settings.SetString("CurLanguage", "English"));
+    for (const std::string& path :
+         {dir / "home", dir / "home/.config", folder, folder + "/PrivateData.plist"}) {
+        struct stat st {};
+        ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
+        EXPECT_EQ(st.st_uid, 65534u) << path;
+    }
+}
+
 struct LocaleCase {
     Environment env;
     const char* language;
