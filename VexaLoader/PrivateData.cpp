@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <plist/plist.h>
 #include <pwd.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,18 +107,34 @@ bool InvokingUser(uid_t* uid, gid_t* gid, std::string* home) {
     return true;
 }
 
-// Hands what we made to the invoking user when we run as root for them.
-void GiveToInvokingUser(int fd, const std::string& path) {
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::string home;
-    if (geteuid() != 0 || !InvokingUser(&uid, &gid, &home))
-        return;
-    const int rc = fd >= 0 ? fchown(fd, uid, gid) : lchown(path.c_str(), uid, gid);
-    if (rc != 0)
-        std::fprintf(stderr, "PrivateData: cannot hand %s to its user: %s\n", path.c_str(),
-                     std::strerror(errno));
-}
+// While it lives, files are reached as the invoking user when we run as
+// root on their behalf: what is made belongs to them, and a link they
+// planted in their own folders cannot lead our writes anywhere they could
+// not write themselves. The launcher has one thread.
+class AsInvokingUser {
+public:
+    AsInvokingUser() {
+        uid_t uid = 0;
+        gid_t gid = 0;
+        std::string home;
+        if (geteuid() != 0 || !InvokingUser(&uid, &gid, &home))
+            return;
+        setfsgid(gid);
+        setfsuid(uid);
+        active_ = true;
+    }
+    ~AsInvokingUser() {
+        if (!active_)
+            return;
+        setfsuid(0);
+        setfsgid(0);
+    }
+    AsInvokingUser(const AsInvokingUser&) = delete;
+    AsInvokingUser& operator=(const AsInvokingUser&) = delete;
+
+private:
+    bool active_ = false;
+};
 
 bool MakeFolders(const std::string& folder) {
     if (folder.empty())
@@ -128,10 +145,7 @@ bool MakeFolders(const std::string& folder) {
     const auto slash = folder.rfind('/');
     if (slash != std::string::npos && slash > 0 && !MakeFolders(folder.substr(0, slash)))
         return false;
-    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
-        return false;
-    GiveToInvokingUser(-1, folder);
-    return true;
+    return mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
 }
 
 bool WriteAll(int fd, const char* data, size_t size) {
@@ -158,8 +172,6 @@ bool ReplaceFile(const std::string& path, const char* data, size_t size) {
     if (fd < 0)
         return false;
     bool ok = WriteAll(fd, data, size) && fchmod(fd, 0644) == 0 && fsync(fd) == 0;
-    if (ok)
-        GiveToInvokingUser(fd, temp);
     ok = close(fd) == 0 && ok;
     if (ok && rename(temp.c_str(), path.c_str()) == 0)
         return true;
@@ -251,6 +263,7 @@ bool PrivateData::SetString(const std::string& key, const std::string& value) {
     plist_to_xml(dict.get(), &xml, &length);
     if (!xml)
         return false;
+    AsInvokingUser asUser;
     const bool ok = ReplaceFile(overlay_, xml, length);
     plist_to_xml_free(xml);
     return ok;

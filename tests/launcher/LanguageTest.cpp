@@ -2,6 +2,7 @@
 // mapped through the settings' offered languages and the remembered choice.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 #include <ostream>
@@ -140,6 +141,10 @@ TEST(LauncherSettings, OverlayWrittenAsRootBelongsToTheInvokingUser) {
     if (!velmora::test::IsRoot())
         GTEST_SKIP() << "needs root to write for another user";
     TempDir dir;
+    // The user's own folder, where the rest is made as that user.
+    ASSERT_EQ(mkdir((dir / "home").c_str(), 0755), 0);
+    ASSERT_EQ(chown((dir / "home").c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
     const std::string folder = dir / "home/.config/Velmora";
     velmora::test::ScopedEnv pkexec("PKEXEC_UID", "65534");
     PrivateData settings(dir / "missing.plist", folder + "/PrivateData.plist");
@@ -150,6 +155,24 @@ TEST(LauncherSettings, OverlayWrittenAsRootBelongsToTheInvokingUser) {
         ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
         EXPECT_EQ(st.st_uid, 65534u) << path;
     }
+}
+
+TEST(LauncherSettings, LinkPlantedByTheUserCannotLeadRootsWrite) {
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to write for another user";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir / "rootonly").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir((dir / "home").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir((dir / "home/.config").c_str(), 0755), 0);
+    ASSERT_EQ(symlink((dir / "rootonly").c_str(), (dir / "home/.config/Velmora").c_str()), 0);
+    ASSERT_EQ(lchown((dir / "home/.config/Velmora").c_str(), 65534, 65534), 0);
+    velmora::test::ScopedEnv pkexec("PKEXEC_UID", "65534");
+    PrivateData settings(dir / "missing.plist", dir / "home/.config/Velmora/PrivateData.plist");
+    EXPECT_FALSE(settings.SetString("CurLanguage", "English"));
+    std::string listing;
+    ASSERT_TRUE(velmora::test::RunProgram({"/bin/ls", "-A", dir / "rootonly"}, &listing));
+    EXPECT_EQ(listing, "");
 }
 
 struct LocaleCase {
