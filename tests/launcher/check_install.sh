@@ -50,6 +50,8 @@ dbus-daemon --config-file=/usr/share/dbus-1/system.conf --address="unix:path=$wo
 export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/bus"
 /usr/lib/polkit-1/polkitd --no-debug >"$work/polkitd.log" 2>&1 &
 polkitd=$!
+# Neither outlives this script, also when it is stopped.
+trap 'kill "$polkitd" "$(cat "$work/dbus.pid")" 2>/dev/null' EXIT TERM INT
 rc=1
 # polkitd takes its name on the bus a moment after it starts.
 for _ in $(seq 100); do
@@ -59,7 +61,6 @@ for _ in $(seq 100); do
     kill -0 "$polkitd" 2>/dev/null || break
     sleep 0.1
 done
-kill "$polkitd" "$(cat "$work/dbus.pid")" 2>/dev/null
 exit $rc
 INNER
     timeout 60 unshare --mount --propagation private bash "$work/inner.sh" "$work" ||

@@ -64,6 +64,8 @@ dbus-daemon --config-file=/usr/share/dbus-1/system.conf --nopidfile --fork --pri
     >"$scratch/dbus.pid"
 /usr/lib/polkit-1/polkitd --no-debug >"$scratch/polkitd.log" 2>&1 &
 polkitd=$!
+# Neither outlives this script, also when it is stopped.
+trap 'kill "$polkitd" "$(cat "$scratch/dbus.pid")" 2>/dev/null' EXIT TERM INT
 # polkitd takes its name on the bus a moment after it starts.
 for _ in $(seq 100); do
     pkaction --action-id org.velmora.tamsweld.run >/dev/null 2>&1 && break
@@ -77,7 +79,6 @@ env -i HOME="$scratch/home" LANG=C PATH=/usr/bin:/bin DISPLAY=:7 \
     setpriv --reuid=nobody --regid=nogroup --clear-groups \
     "$scratch/prefix/bin/VexaLoader" "${args[@]}"
 echo "launcher=$?" >"$scratch/launcher.out"
-kill "$polkitd" "$(cat "$scratch/dbus.pid")" 2>/dev/null
 true
 INNER
 
