@@ -1,24 +1,27 @@
-// Program entry. The windows are not built yet: until they are, the program
-// says what the engine underneath can already do and exits.
+// Program entry of the application.
 #include <cstdio>
 
 #include "EngineFactories.h"
+#include "ProgramEntry.h"
 #include "Utility/CatchExeception.h"
 
-int main() {
+namespace {
+
+// Where the application's windows start. Until the main window exists, the
+// program takes the language and the result file, says so and ends.
+int RunApplication(const velmora::app::EntryPlan& plan) {
     CatchExeception::Install();
     InstallEngineFactories();
-    std::printf(
-        "Velmora (Tamsweld) %s\n"
-        "\n"
-        "The recovery windows are not built yet, so this program does not scan or\n"
-        "recover anything by itself. Built so far, underneath: reading disks,\n"
-        "partitions, volumes and disk images (plain, UDIF, edi) read-only through a\n"
-        "read-ahead cache; MBR, GPT and Apple partition maps; the device catalogue;\n"
-        "the scan controllers and the result-tree builder; recovering found files\n"
-        "(NTFS-compressed ones too) with their times; the framed result archive;\n"
-        "and the FAT16/FAT32 reader. The developers' scan driver (tools/scan_driver)\n"
-        "runs a scan of an image from the command line.\n",
-        "0.1.0");
+    if (plan.language)
+        std::fprintf(stderr, "set lanague to = %s\n", plan.language->c_str());
+    std::fprintf(stderr,
+                 "Velmora (Tamsweld) 0.1.0: the windows are not built yet; result file \"%s\"\n",
+                 plan.rsfPath.c_str());
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return velmora::app::RunEntry(argc, argv, velmora::app::WQManRunLoader, RunApplication);
 }

@@ -1,0 +1,69 @@
+#include "ProgramEntry.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string_view>
+
+#include "Process.h"
+
+#ifndef VELMORA_LAUNCHER_FROM_APP
+#define VELMORA_LAUNCHER_FROM_APP "../../bin/VexaLoader"
+#endif
+
+namespace velmora::app {
+
+namespace {
+
+bool IsAscii(std::string_view text) {
+    for (unsigned char c : text) {
+        if (c >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+EntryPlan ParseEntryArgs(const std::vector<std::string>& args) {
+    EntryPlan plan;
+    // The first argument is read as ASCII; one that is not counts as empty.
+    const std::string_view first =
+        args.empty() || !IsAscii(args[0]) ? std::string_view() : std::string_view(args[0]);
+    const std::string_view flag(kLoaderFlag);
+    if (first.ends_with(flag))
+        plan.language = std::string(first.substr(0, first.size() - flag.size()));
+    else if (!first.empty())
+        plan.language = std::string(first);
+    else
+        plan.startLauncher = true;
+    // Anything naming a result file is taken, also through a folder's name.
+    if (args.size() > 1 && args[1].find(".Velmora") != std::string::npos)
+        plan.rsfPath = args[1];
+    return plan;
+}
+
+bool WQManRunLoader() {
+    const std::string folder = loader::OwnExecutableFolder();
+    for (const std::string relative : {"VexaLoader", VELMORA_LAUNCHER_FROM_APP}) {
+        const std::string path = folder + "/" + relative;
+        if (access(path.c_str(), X_OK) == 0)
+            return loader::StartDetached({path});
+    }
+    std::fprintf(stderr, "the launcher VexaLoader is not installed beside %s\n", folder.c_str());
+    return false;
+}
+
+int RunEntry(int argc, char** argv, const std::function<bool()>& runLoader,
+             const std::function<int(const EntryPlan&)>& runApplication) {
+    std::fprintf(stderr, "vexa path para[0] = %s, para[1] = %s\n", argc > 0 ? argv[0] : "(null)",
+                 argc > 1 ? argv[1] : "(null)");
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+    EntryPlan plan = ParseEntryArgs(args);
+    if (plan.startLauncher && runLoader())
+        return 0;
+    // The launcher could not be started: run as if started normally.
+    return runApplication(plan);
+}
+
+}  // namespace velmora::app

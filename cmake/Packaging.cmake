@@ -1,0 +1,70 @@
+# Installing the application as a desktop program (cmake --install) and its
+# Debian package (cpack -G DEB). The user starts the launcher (bin/), which
+# runs the application from its private folder through pkexec; that folder
+# is also the application's work folder, with the files it reads beside it.
+#
+# polkitd reads actions from /usr/share/polkit-1/actions only, so the
+# package installs under /usr; another prefix installs everything else but
+# the action is not seen until copied there.
+
+set(VELMORA_LINUX_DIR ${PROJECT_SOURCE_DIR}/packaging/linux)
+
+install(TARGETS VexaLoader RUNTIME DESTINATION bin)
+install(TARGETS Tamsweld RUNTIME DESTINATION ${VELMORA_APP_INSTALL_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/resources/FileType.plist
+              ${PROJECT_SOURCE_DIR}/resources/UIConfig.ini
+        DESTINATION ${VELMORA_APP_INSTALL_DIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/
+        DESTINATION ${VELMORA_APP_INSTALL_DIR}/resources
+        PATTERN "FileType.plist" EXCLUDE
+        PATTERN "UIConfig.ini" EXCLUDE
+        # Translation sources; the program reads their compiled tables.
+        PATTERN "*.ts" EXCLUDE)
+
+install(FILES ${VELMORA_LINUX_DIR}/velmora-mime.xml
+        DESTINATION share/mime/packages RENAME velmora.xml)
+install(FILES ${VELMORA_LINUX_DIR}/velmora.svg
+        DESTINATION share/icons/hicolor/scalable/apps)
+install(FILES ${VELMORA_LINUX_DIR}/application-x-velmora.svg
+        DESTINATION share/icons/hicolor/scalable/mimetypes)
+
+# The polkit action and the menu entry name the installed programs by their
+# full paths, which are known only when installing (cpack and --prefix
+# choose the prefix then).
+install(CODE "
+    set(VELMORA_APP_PATH \"\${CMAKE_INSTALL_PREFIX}/${VELMORA_APP_INSTALL_DIR}/Tamsweld\")
+    set(VELMORA_LAUNCHER_PATH \"\${CMAKE_INSTALL_PREFIX}/bin/VexaLoader\")
+    # A folder of this run's own: installs and cpack may run side by side.
+    string(RANDOM LENGTH 12 run)
+    set(generated \"${CMAKE_BINARY_DIR}/packaging/\${run}\")
+    configure_file(\"${VELMORA_LINUX_DIR}/org.velmora.tamsweld.run.policy.in\"
+                   \"\${generated}/org.velmora.tamsweld.run.policy\" @ONLY)
+    configure_file(\"${VELMORA_LINUX_DIR}/velmora.desktop.in\"
+                   \"\${generated}/velmora.desktop\" @ONLY)
+    file(INSTALL \"\${generated}/org.velmora.tamsweld.run.policy\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/polkit-1/actions\")
+    file(INSTALL \"\${generated}/velmora.desktop\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/applications\")
+    file(REMOVE_RECURSE \"\${generated}\")
+")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME velmora)
+set(CPACK_PACKAGE_VENDOR "Velmora")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Finds deleted, lost and formatted-away files")
+set(CPACK_PACKAGE_DESCRIPTION "Velmora scans disks, partitions, volumes and disk images for \
+deleted, lost and formatted-away files and copies the ones you pick elsewhere. It only \
+ever reads the device it scans.")
+set(CPACK_SET_DESTDIR ON)
+set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Velmora developers <developers@velmora.invalid>")
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec, polkitd")
+# xhost lets the program onto the display of a Wayland session.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-xserver-utils")
+include(CPack)
