@@ -7,12 +7,14 @@
 #include <wctype.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <optional>
 
 #include "BridgeServices.h"
 #include "MainThread.h"
+#include "RecoveryOutput.h"
 #include "StartThread.h"
 
 using velmora::bridge::CurrentPoster;
@@ -187,6 +189,16 @@ std::string VKUIPublic::GetPathByFileNode(IFileNode* node) {
         node = parent;
     }
     return path;
+}
+
+std::string VKUIPublic::GetFileSystemStrByType(_tagSearcherType type) {
+    const time_t now = velmora::bridge::CurrentClock()->Now();
+    struct tm local {};
+    ::localtime_r(&now, &local);
+    char date[64];
+    std::snprintf(date, sizeof date, "Recovered Data%04d-%02d-%02d", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday);
+    return velmora::recovery::RecoveryFolderPrefix(type, date);
 }
 
 bool cmpFileNode::operator()(IFileNode* a, IFileNode* b) const {

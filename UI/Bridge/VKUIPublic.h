@@ -51,6 +51,9 @@ public:
     // "/" + volume name, then "/" + name of each element down to the node;
     // "" for no node.
     static std::string GetPathByFileNode(IFileNode* node);
+    // The name prefix of the numbered folder that recovered files of a
+    // searcher type go to, dated today ("Fat_Recovered Data2024-05-06_").
+    static std::string GetFileSystemStrByType(_tagSearcherType type);
 };
 
 // The sort of SortFileNodeVector: times newest first (key 2 creation, 3

@@ -131,6 +131,32 @@ TEST(SharedHelpers, NodeSearchLooksBelowFoldersAndHonoursTheDesktopChoice) {
     root.RemoveChild(&desktop);
 }
 
+// Folders of recovered files are dated by the bridge's clock, in local time.
+TEST(SharedHelpers, RecoveredFolderPrefixesCarryTodaysDate) {
+    BridgeWorld world;  // 2023-11-14 22:13:20 UTC
+    auto prefixIn = [](const char* zone, _tagSearcherType type) {
+        velmora::test::ScopedEnv tz("TZ", zone);
+        ::tzset();
+        std::string prefix = VKUIPublic::GetFileSystemStrByType(type);
+        return prefix;
+    };
+    struct Case {
+        _tagSearcherType type;
+        const char* prefix;
+    } const cases[] = {
+        {SEARCHER_HFSPLUS, "HFS+_Recovered Data2023-11-14_"},
+        {SEARCHER_FAT, "Fat_Recovered Data2023-11-14_"},
+        {SEARCHER_EXFAT, "ExFat_Recovered Data2023-11-14_"},
+        {SEARCHER_RAW, "RAW_"},
+        {SEARCHER_RAW_LABEL, "Lable_RAW_Recovered Data2023-11-14_"},
+        {SEARCHER_NTFS, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(prefixIn("UTC", c.type), c.prefix) << c.type;
+    EXPECT_EQ(prefixIn("Asia/Tokyo", SEARCHER_FAT), "Fat_Recovered Data2023-11-15_");
+    ::tzset();
+}
+
 TEST(SharedHelpers, DisplayPathStartsAtTheVolumeName) {
     Chain chain(2);
     EXPECT_EQ(VKUIPublic::GetPathByFileNode(chain.tip()), "/Data/n1/n2");
