@@ -42,9 +42,10 @@ private:
     std::unique_ptr<unsigned char[]> m_payload;
 };
 
-// Lives for the length of one scan. It joins the centre under the relay's
-// key 1, making (and then owning) one when there is none, and posts
-// "BadSectorNotify" to the main thread for every failed sector read.
+// Lives for the length of one scan, and only one at a time (one scan runs
+// at a time). It joins the centre under the relay's key 1, making (and then
+// owning) one when there is none, and posts "BadSectorNotify" to the main
+// thread for every failed sector read.
 class CProgressNotify final : public INotifyObserver {
 public:
     static constexpr int kRelayKey = 1;
