@@ -56,6 +56,36 @@ TEST(SharedHelpers, WindowsTimesBecomeUnixSecondsWrappingBefore1970) {
         EXPECT_EQ(convertWindowsTimeToUnixTime(U64ToFileTime(c.ticks)), c.seconds) << c.ticks;
 }
 
+// Year and month (1 to 12) in local time; a missing out-pointer is skipped.
+TEST(SharedHelpers, YearAndMonthOfEngineTimes) {
+    auto utc = std::make_unique<velmora::test::ScopedEnv>("TZ", "UTC");
+    ::tzset();
+    struct Case {
+        int64_t unix;
+        int year, month;
+    } const cases[] = {
+        {0, 1970, 1},
+        {1600000000, 2020, 9},
+        {1609459199, 2020, 12},  // 2020-12-31 23:59:59
+        {1609459200, 2021, 1},
+    };
+    for (const Case& c : cases) {
+        const _FILETIME ft = U64ToFileTime(UnixTimeToFileTime(c.unix));
+        int year = 0, month = 0;
+        VKUIPublic::GetYear(&year, &month, ft);
+        EXPECT_EQ(year, c.year) << c.unix;
+        EXPECT_EQ(month, c.month) << c.unix;
+        year = 0;
+        VKCPPPublic::instance().GetYearMonthByFileTime(&year, nullptr, ft);
+        EXPECT_EQ(year, c.year) << c.unix;
+        month = 0;
+        VKCPPPublic::instance().GetYearMonthByTimeT(nullptr, &month, static_cast<time_t>(c.unix));
+        EXPECT_EQ(month, c.month) << c.unix;
+    }
+    utc.reset();
+    ::tzset();
+}
+
 TEST(SharedHelpers, CategoryTitlesBothWays) {
     BridgeWorld world;
     VKCPPPublic& pub = VKCPPPublic::instance();
