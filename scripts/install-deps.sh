@@ -19,6 +19,8 @@ PACKAGES=(
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev
   qt6-image-formats-plugins libudev-dev adwaita-icon-theme fonts-urw-base35
   xvfb xauth
+  # installing: the package, the desktop entry, the MIME type, the polkit action
+  pkexec polkitd dbus desktop-file-utils shared-mime-info x11-xserver-utils dpkg-dev
   # fixture generators and independent readers
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g sleuthkit fdisk gdisk
   parted util-linux libfsapfs-utils libfshfs-utils libfsntfs-utils
