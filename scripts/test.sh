@@ -36,6 +36,11 @@ bash scripts/install-deps.sh
 export VELMORA_REQUIRE_TOOLS=1
 # Windows are tested without a display unless a stage says otherwise.
 export QT_QPA_PLATFORM=offscreen
+# The fixture tools (mtools above all) write non-ASCII names only under a
+# UTF-8 locale; a fresh machine or a bare environment may have none set.
+if [ "$(locale charmap 2>/dev/null)" != "UTF-8" ]; then
+    export LC_ALL=C.UTF-8
+fi
 
 jobs=$(nproc)
 stages=${STAGES:-format build tests fuzz tsan e2e}

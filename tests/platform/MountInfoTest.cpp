@@ -110,6 +110,12 @@ TEST(MountTable, UnreadableFileIsAnEmptyTable) {
 }
 
 TEST(MountTable, RealMountInfoHasTheRootFolder) {
+    // Inside a chroot the root folder is an ordinary folder of some mount,
+    // and mountinfo rightly names no mount point "/".
+    struct stat ours, init;
+    if (stat("/", &ours) == 0 && stat("/proc/1/root/", &init) == 0 &&
+        (ours.st_dev != init.st_dev || ours.st_ino != init.st_ino))
+        GTEST_SKIP() << "running in a chroot: no mount point is the root folder";
     MountTable t;
     ASSERT_TRUE(t.Reload());
     auto root = t.FindContaining("/");
