@@ -179,6 +179,17 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
         // Numbers need one whole component.
         const bool number = components >= 1;
         auto num = [&]() { return number ? Number(value, format) : 0.0; };
+        // A rational or float out of an integer's range has no meaning as
+        // one (converting it is undefined): offsets and sizes become
+        // unusable, small codes become -1.
+        auto u32 = [&]() {
+            const double v = num();
+            return v >= 0 && v <= 4294967295.0 ? static_cast<uint32_t>(v) : UINT32_MAX;
+        };
+        auto i32 = [&]() {
+            const double v = num();
+            return v > -2147483648.0 && v < 2147483647.0 ? static_cast<int>(v) : -1;
+        };
 
         switch (tag) {
             case kTagMake:
@@ -188,7 +199,7 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
                 CopyText(info.cameraModel, sizeof info.cameraModel, value, valueBytes);
                 break;
             case kTagOrientation: {
-                const int o = static_cast<int>(num());
+                const int o = i32();
                 info.orientation = o >= 1 && o <= 8 ? o : 0;
                 break;
             }
@@ -199,15 +210,15 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
                 info.yResolution = static_cast<float>(num());
                 break;
             case kTagResolutionUnit:
-                info.resolutionUnit = UnitScale(static_cast<int>(num()));
+                info.resolutionUnit = UnitScale(i32());
                 break;
             case kTagThumbnailOffset: {
-                const uint32_t at = static_cast<uint32_t>(num());
+                const uint32_t at = u32();
                 info.thumbnail = at < m_tiffLength ? m_tiff + at : nullptr;
                 break;
             }
             case kTagThumbnailLength:
-                info.thumbnailSize = static_cast<uint32_t>(num());
+                info.thumbnailSize = u32();
                 break;
             case kTagExposureTime:
                 info.exposureTime = static_cast<float>(num());
@@ -219,7 +230,7 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
                 info.exposureProgram = static_cast<int32_t>(num());
                 break;
             case kTagIso: {
-                int iso = static_cast<int>(num());
+                int iso = i32();
                 if (iso < 50)
                     iso *= 200;
                 info.isoEquivalent = iso;
@@ -256,7 +267,7 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
                 info.lightSource = static_cast<int32_t>(num());
                 break;
             case kTagFlash:
-                if (static_cast<int>(num()) & 7)
+                if (i32() & 7)
                     info.flashUsed = 1;
                 break;
             case kTagFocalLength:
@@ -290,12 +301,12 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
                 info.focalPlaneYRes = static_cast<float>(num());
                 break;
             case kTagFocalPlaneUnit:
-                m_focalPlaneUnit = UnitScale(static_cast<int>(num()));
+                m_focalPlaneUnit = UnitScale(i32());
                 info.focalPlaneUnits = static_cast<float>(m_focalPlaneUnit);
                 break;
             case kTagExifIfd:
             case kTagInteropIfd: {
-                const uint32_t sub = static_cast<uint32_t>(num());
+                const uint32_t sub = u32();
                 if (!tiff.Has(sub, 2) || !ReadDirectory(sub, depth + 1))
                     return false;
                 break;

@@ -314,7 +314,9 @@ bool CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(const CNTFSFile
         CNTFSFileRecordDataRunsAttribute runs(a);
         if (checkTotals && !a.IsCompressed()) {
             const int64_t clusters = runs.GetTotalClusters();
-            if (clusters < 0 || clusters != runs.GetLastVCN() - runs.GetStartVCN() + 1)
+            int64_t span = 0;
+            if (clusters < 0 || !vk::CheckedSub(runs.GetLastVCN(), runs.GetStartVCN(), &span) ||
+                !vk::CheckedAdd(span, int64_t{1}, &span) || clusters != span)
                 return false;
         }
         int64_t size = 0;

@@ -195,6 +195,16 @@ TEST(NTFSMultiRecord, RunCollectionAndClusterSizeGuess) {
     CNTFSDataRunList none;
     EXPECT_FALSE(CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(lyingRecord, none,
                                                                              true, &size));
+    // A VCN range too wide for 64 bits is refused the same way, not
+    // computed past the type's end.
+    const Bytes wide =
+        Record(0)
+            .Add(Attr::NonResident(0x80, Pairs({{10, 5}}), INT64_MIN, 60928, 4096, 4096))
+            .Add(Attr::FileName(5, u"$MFT", 3))
+            .Build();
+    CNTFSFileRecord wideRecord(wide.data(), wide.size());
+    EXPECT_FALSE(
+        CNTFSFileRecordAnalyzer::AddDataRunListfromFileRecordBuffer(wideRecord, none, true, &size));
 }
 
 // ---------------------------------------------------------------- properties

@@ -61,6 +61,31 @@ TEST(ExifReader, OddValuesAreReadSafely) {
     EXPECT_EQ(std::strlen(info.cameraMake), sizeof info.cameraMake - 1) << "cut to the field";
 }
 
+// Numbers stored as signed rationals may lie outside the integer a field
+// takes (a negative offset, a huge size): they count as unusable, never as
+// some wrapped value.
+TEST(ExifReader, NumbersOutsideAnIntegersRangeAreUnusable) {
+    ExifBlock b(true);
+    auto srational = [&](uint16_t tag, int32_t num, int32_t den) {
+        rawtest::ExifEntry e =
+            b.Rational(tag, static_cast<uint32_t>(num), static_cast<uint32_t>(den));
+        e.format = 10;
+        return e;
+    };
+    const std::vector<uint8_t> block =
+        b.Build({srational(0x0128, -1, 1), Ascii(0x010F, "Maker")},
+                {srational(0x8827, -5, 1), srational(0xA210, INT32_MIN, 1)},
+                {srational(0x0201, -16, 1), srational(0x0202, INT32_MIN, -1)});
+    tag_ExifInfo info;
+    ASSERT_EQ(Read(block, info), 1);
+    EXPECT_STREQ(info.cameraMake, "Maker");
+    EXPECT_EQ(info.thumbnail, nullptr) << "a negative offset points nowhere";
+    EXPECT_EQ(info.thumbnailCopy.size(), 0u);
+    // A sub-directory pointer below 0 ends the walk as a bad pointer does.
+    const std::vector<uint8_t> badPointer = b.Build({srational(0x8769, -8, 1)}, {});
+    EXPECT_EQ(Read(badPointer, info), 0);
+}
+
 // Each case damages one thing of a good block; the reader must refuse it.
 TEST(ExifReader, RefusesDamagedBlocks) {
     ExifBlock b(true);
