@@ -26,8 +26,20 @@ bool IsOpenableUrl(const std::string& url) {
 std::vector<std::string> OpenerCommand(const std::string& opener, const std::string& target,
                                        const std::optional<InvokingUser>& user,
                                        bool runningAsRoot) {
-    if (runningAsRoot && user && user->uid != 0)
-        return {"runuser", "-u", user->name, "--", opener, target};
+    if (runningAsRoot && user && user->uid != 0) {
+        // pkexec clears the environment: the user's browser or file manager
+        // finds their session through their runtime folder.
+        const std::string runtime = "/run/user/" + std::to_string(user->uid);
+        return {"runuser",
+                "-u",
+                user->name,
+                "--",
+                "/usr/bin/env",
+                "XDG_RUNTIME_DIR=" + runtime,
+                "DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus",
+                opener,
+                target};
+    }
     return {opener, target};
 }
 

@@ -110,7 +110,11 @@ TEST(Workspace, OpensAsTheInvokingUserThroughRunuser) {
         bool asRoot;
         std::vector<std::string> argv;
     } cases[] = {
-        {user, true, {"runuser", "-u", "alice", "--", "/usr/bin/xdg-open", "https://x.test/"}},
+        {user,
+         true,
+         {"runuser", "-u", "alice", "--", "/usr/bin/env", "XDG_RUNTIME_DIR=/run/user/1000",
+          "DBUS_SESSION_BUS_ADDRESS=unix:path=/run/user/1000/bus", "/usr/bin/xdg-open",
+          "https://x.test/"}},
         {user, false, {"/usr/bin/xdg-open", "https://x.test/"}},
         {std::nullopt, true, {"/usr/bin/xdg-open", "https://x.test/"}},
         {root, true, {"/usr/bin/xdg-open", "https://x.test/"}},
