@@ -63,10 +63,9 @@ bool UserDefaults::flush() {
     const std::string folder = QFileInfo(path_).absolutePath().toStdString();
     if (!platform::MakeFolderForInvokingUser(folder))
         return false;
+    platform::AsInvokingUser as;
     settings_->sync();
-    if (settings_->status() != QSettings::NoError)
-        return false;
-    return platform::GiveToInvokingUser(path_.toStdString());
+    return settings_->status() == QSettings::NoError;
 }
 
 }  // namespace velmora::ui

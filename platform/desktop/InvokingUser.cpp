@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,6 +39,26 @@ std::string InvokingUserConfigFolder() {
     return InvokingUserHome() + "/.config";
 }
 
+AsInvokingUser::AsInvokingUser() {
+    if (geteuid() != 0)
+        return;
+    auto user = FindInvokingUser();
+    if (!user || user->uid == 0)
+        return;
+    // The group first: once the uid is the user's, the kernel has dropped the
+    // file capabilities, though changing the group is still allowed.
+    savedGid_ = static_cast<gid_t>(setfsgid(user->gid));
+    savedUid_ = static_cast<uid_t>(setfsuid(user->uid));
+    active_ = true;
+}
+
+AsInvokingUser::~AsInvokingUser() {
+    if (!active_)
+        return;
+    setfsuid(savedUid_);
+    setfsgid(savedGid_);
+}
+
 bool GiveToInvokingUser(const std::string& path) {
     if (geteuid() != 0)
         return true;
@@ -47,22 +68,21 @@ bool GiveToInvokingUser(const std::string& path) {
     return fchownat(AT_FDCWD, path.c_str(), user->uid, user->gid, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool MakeFolderForInvokingUser(const std::string& path) {
+namespace {
+
+bool MakeFolders(const std::string& path) {
     if (path.empty())
         return false;
     struct stat st {};
     if (stat(path.c_str(), &st) == 0)
         return S_ISDIR(st.st_mode);
     auto slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0 &&
-        !MakeFolderForInvokingUser(path.substr(0, slash)))
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash)))
         return false;
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    return GiveToInvokingUser(path);
+    return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
+bool WriteAndReplace(const std::string& path, const std::string& bytes, mode_t mode) {
     auto slash = path.find_last_of('/');
     std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
     std::string temp = path + ".XXXXXX";
@@ -83,7 +103,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode
     ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
     if (close(fd) != 0)
         ok = false;
-    ok = ok && GiveToInvokingUser(temp) && rename(temp.c_str(), path.c_str()) == 0;
+    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
         unlink(temp.c_str());
         return false;
@@ -94,6 +114,18 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode
         close(dirFd);
     }
     return true;
+}
+
+}  // namespace
+
+bool MakeFolderForInvokingUser(const std::string& path) {
+    AsInvokingUser as;
+    return MakeFolders(path);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
+    AsInvokingUser as;
+    return WriteAndReplace(path, bytes, mode);
 }
 
 }  // namespace velmora::platform

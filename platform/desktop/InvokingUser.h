@@ -26,19 +26,37 @@ std::optional<InvokingUser> FindInvokingUser();
 // an invoking user, $XDG_CONFIG_HOME or $HOME/.config of this process.
 std::string InvokingUserConfigFolder();
 
+// While it lives, the calling thread reaches files as the invoking user
+// (file-system uid and gid) when the program runs as root on their behalf:
+// what it creates belongs to the user, and a link the user planted in their
+// own folders cannot lead root's writes anywhere the user could not write.
+class AsInvokingUser {
+public:
+    AsInvokingUser();
+    ~AsInvokingUser();
+    AsInvokingUser(const AsInvokingUser&) = delete;
+    AsInvokingUser& operator=(const AsInvokingUser&) = delete;
+    bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+    uid_t savedUid_ = 0;
+    gid_t savedGid_ = 0;
+};
+
 // Hands a file or folder we made to the invoking user when running as root
 // on their behalf; symbolic links are never followed. True when there was
 // nothing to do or the change worked.
 bool GiveToInvokingUser(const std::string& path);
 
-// Makes a folder and its missing parents, each new one given to the invoking
-// user. True when the folder exists afterwards.
+// Makes a folder and its missing parents as the invoking user. True when
+// the folder exists afterwards.
 bool MakeFolderForInvokingUser(const std::string& path);
 
 // Replaces `path` with `bytes` so that a reader sees either the old or the
 // new whole file: a private temporary file beside it, flushed, then renamed
-// over it. The new file gets `mode` and belongs to the invoking user. On
-// failure the old file is left as it was.
+// over it, all as the invoking user. The new file gets `mode` and belongs
+// to that user. On failure the old file is left as it was.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 
 }  // namespace velmora::platform

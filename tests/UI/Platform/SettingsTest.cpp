@@ -26,11 +26,13 @@ namespace {
 constexpr uid_t kNobody = 65534;
 
 // Runs as root for the user "nobody" when it can, as itself otherwise.
+// The test's folder stands in for the user's home: open to the user.
 struct InvokingUserEnv {
     ScopedEnv pkexec{"PKEXEC_UID", nullptr};
     ScopedEnv sudo{"SUDO_UID", velmora::test::IsRoot() ? "65534" : nullptr};
     ScopedEnv sudoGid{"SUDO_GID", velmora::test::IsRoot() ? "65534" : nullptr};
     uid_t expectedOwner = velmora::test::IsRoot() ? kNobody : geteuid();
+    void Open(const TempDir& dir) const { chmod(dir.path().c_str(), 0777); }
 };
 
 uid_t OwnerOf(const std::string& path) {
@@ -58,6 +60,7 @@ const char* const kShipped = R"(<?xml version="1.0" encoding="UTF-8"?>
 TEST(UserDefaults, KeepsValuesInAFileOfTheInvokingUser) {
     InvokingUserEnv user;
     TempDir dir;
+    user.Open(dir);
     const QString path = QString::fromStdString(dir / "config/Velmora/Velmora.conf");
     {
         UserDefaults defaults(path);
@@ -96,6 +99,7 @@ TEST(UserDefaults, DefaultPathIsInTheInvokingUsersHome) {
 TEST(PrivateSettings, OverlayWinsAndTheInstalledFileIsNeverWritten) {
     InvokingUserEnv user;
     TempDir dir;
+    user.Open(dir);
     velmora::test::WriteFile(dir / "PrivateData.plist", kShipped);
     const std::string overlayFolder = dir / "home/.config/Velmora";
     PrivateSettings settings(QString::fromStdString(dir / "PrivateData.plist"),
@@ -131,6 +135,7 @@ TEST(PrivateSettings, OverlayWinsAndTheInstalledFileIsNeverWritten) {
 TEST(PrivateSettings, OverlayWriteNeverFollowsAPlantedLink) {
     InvokingUserEnv user;
     TempDir dir;
+    user.Open(dir);
     velmora::test::WriteFile(dir / "victim", "precious");
     ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / "PrivateData.plist").c_str()), 0);
     PrivateSettings settings(QString::fromStdString(dir / "missing.plist"),
@@ -141,6 +146,17 @@ TEST(PrivateSettings, OverlayWriteNeverFollowsAPlantedLink) {
     ASSERT_EQ(lstat((dir / "PrivateData.plist").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(settings.stringValue("IsFristTime"), "NO");
+
+    if (!velmora::test::IsRoot())
+        return;
+    // A folder link into a place only root may write: root, writing for the
+    // user, must not write there.
+    ASSERT_EQ(mkdir((dir / "root-only").c_str(), 0700), 0);
+    ASSERT_EQ(symlink((dir / "root-only").c_str(), (dir / "Velmora").c_str()), 0);
+    PrivateSettings redirected(QString::fromStdString(dir / "missing.plist"),
+                               QString::fromStdString(dir / "Velmora/PrivateData.plist"));
+    EXPECT_FALSE(redirected.setValue("IsFristTime", "NO"));
+    EXPECT_TRUE(Entries(dir / "root-only").empty());
 }
 
 TEST(PrivateSettings, MissingFilesAndFailedWrites) {

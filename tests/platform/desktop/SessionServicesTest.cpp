@@ -56,6 +56,7 @@ TEST(InvokingUser, AtomicWriteReplacesWholeFilesAndLeavesNothingBehind) {
     ScopedEnv sudo("SUDO_UID", velmora::test::IsRoot() ? std::to_string(kNobody).c_str() : nullptr);
     ScopedEnv sudoGid("SUDO_GID",
                       velmora::test::IsRoot() ? std::to_string(kNobody).c_str() : nullptr);
+    chmod(dir.path().c_str(), 0777);  // the user's own folder
     const std::string file = dir / "settings.plist";
     velmora::test::WriteFile(file, "old contents");
     ASSERT_TRUE(WriteFileAtomically(file, "new", 0600));
@@ -91,6 +92,7 @@ TEST(InvokingUser, FoldersAndConfigurationBelongToTheInvokingUser) {
     TempDir dir;
     sudo.Set(std::to_string(kNobody).c_str());
     sudoGid.Set(std::to_string(kNobody).c_str());
+    chmod(dir.path().c_str(), 0777);
     ASSERT_TRUE(MakeFolderForInvokingUser(dir / "a/b"));
     for (const char* sub : {"a", "a/b"}) {
         struct stat st {};
