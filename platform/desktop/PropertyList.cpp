@@ -2,7 +2,10 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -13,8 +16,12 @@ namespace velmora::platform {
 
 namespace {
 
+// libplist parses and frees recursively and expands every reference of a
+// binary list anew: deep nesting overflows the stack and shared references
+// multiply. Files of ours nest a few levels and hold a few thousand values.
 constexpr int kMaxDepth = 64;
-constexpr size_t kMaxFileBytes = 64u << 20;
+constexpr uint64_t kMaxNodes = 1u << 20;
+constexpr size_t kMaxFileBytes = 8u << 20;
 
 struct PlistFree {
     void operator()(plist_t p) const { plist_free(p); }
@@ -134,6 +141,133 @@ plist_t ToNode(const PlistValue& value) {
     return std::visit(Visitor{}, value.storage());
 }
 
+bool NameAt(const std::string& text, size_t at, const char* name) {
+    const size_t n = std::strlen(name);
+    if (text.compare(at, n, name) != 0 || at + n >= text.size())
+        return false;
+    const char next = text[at + n];
+    return next == '>' || next == '/' || std::isspace(static_cast<unsigned char>(next));
+}
+
+// Containers nested deeper than kMaxDepth. Conservative: a tag inside a
+// comment counts too, which can only refuse, never let through.
+bool XmlNestingWithin(const std::string& text) {
+    int depth = 0;
+    for (size_t i = text.find('<'); i != std::string::npos; i = text.find('<', i + 1)) {
+        const bool closing = i + 1 < text.size() && text[i + 1] == '/';
+        const size_t name = i + (closing ? 2 : 1);
+        if (!NameAt(text, name, "array") && !NameAt(text, name, "dict"))
+            continue;
+        const size_t end = text.find('>', name);
+        if (end == std::string::npos)
+            return false;
+        if (closing)
+            --depth;
+        else if (text[end - 1] != '/' && ++depth > kMaxDepth)
+            return false;
+        i = end;
+    }
+    return true;
+}
+
+uint64_t BigEndian(const std::string& b, size_t at, size_t size) {
+    uint64_t v = 0;
+    for (size_t k = 0; k < size; ++k)
+        v = (v << 8) | static_cast<uint8_t>(b[at + k]);
+    return v;
+}
+
+// A binary list whose object graph has no cycle, nests at most kMaxDepth
+// containers and expands to at most kMaxNodes values. Anything malformed
+// in the tables is refused here too.
+bool BinaryShapeWithin(const std::string& b) {
+    const size_t size = b.size();
+    if (size < 8 + 32)
+        return false;
+    const size_t trailer = size - 32;
+    const size_t offsetSize = static_cast<uint8_t>(b[trailer + 6]);
+    const size_t refSize = static_cast<uint8_t>(b[trailer + 7]);
+    const uint64_t count = BigEndian(b, trailer + 8, 8);
+    const uint64_t top = BigEndian(b, trailer + 16, 8);
+    const uint64_t table = BigEndian(b, trailer + 24, 8);
+    if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || count == 0 ||
+        top >= count || table < 8 || table > trailer || count > (trailer - table) / offsetSize)
+        return false;
+    auto offsetOf = [&](uint64_t i) { return BigEndian(b, table + i * offsetSize, offsetSize); };
+    // The references of object i, as a position and a count; false when
+    // they do not fit before the offset table.
+    auto refsOf = [&](uint64_t i, size_t* at, uint64_t* n) {
+        const uint64_t off = offsetOf(i);
+        if (off < 8 || off >= table)
+            return false;
+        const uint8_t marker = static_cast<uint8_t>(b[off]);
+        const int type = marker >> 4;
+        uint64_t items = marker & 0x0f;
+        size_t pos = off + 1;
+        *n = 0;
+        *at = pos;
+        if (type != 0xa && type != 0xc && type != 0xd)
+            return true;
+        if (items == 0x0f) {
+            if (pos >= table || (static_cast<uint8_t>(b[pos]) >> 4) != 0x1)
+                return false;
+            const size_t width = size_t{1} << (static_cast<uint8_t>(b[pos]) & 0x0f);
+            if (width > 8 || pos + 1 + width > table)
+                return false;
+            items = BigEndian(b, pos + 1, width);
+            pos += 1 + width;
+        }
+        const uint64_t refs = type == 0xd ? items * 2 : items;
+        if (items > table || refs > (table - pos) / refSize)
+            return false;
+        *at = pos;
+        *n = refs;
+        return true;
+    };
+    enum : uint8_t { kNew, kOpen, kDone };
+    std::vector<uint8_t> state(count, kNew);
+    std::vector<uint64_t> nodes(count, 0);
+    struct Frame {
+        uint64_t object;
+        size_t at;
+        uint64_t refs, next, nodes;
+    };
+    std::vector<Frame> stack;
+    auto open = [&](uint64_t object) {
+        Frame f{object, 0, 0, 0, 1};
+        if (!refsOf(object, &f.at, &f.refs) || stack.size() >= static_cast<size_t>(kMaxDepth))
+            return false;
+        state[object] = kOpen;
+        stack.push_back(f);
+        return true;
+    };
+    if (!open(top))
+        return false;
+    while (!stack.empty()) {
+        Frame& f = stack.back();
+        if (f.next == f.refs) {
+            state[f.object] = kDone;
+            nodes[f.object] = f.nodes;
+            const uint64_t done = f.nodes;
+            stack.pop_back();
+            if (!stack.empty())
+                stack.back().nodes = std::min(stack.back().nodes + done, kMaxNodes + 1);
+            continue;
+        }
+        const uint64_t child = BigEndian(b, f.at + f.next * refSize, refSize);
+        ++f.next;
+        if (child >= count || state[child] == kOpen)
+            return false;
+        if (state[child] == kDone) {
+            f.nodes = std::min(f.nodes + nodes[child], kMaxNodes + 1);
+            continue;
+        }
+        if (!open(child))
+            return false;
+    }
+    return nodes[top] <= kMaxNodes;
+}
+
 }  // namespace
 
 const PlistValue* PlistValue::Find(const std::string& key) const {
@@ -146,6 +280,9 @@ const PlistValue* PlistValue::Find(const std::string& key) const {
 
 std::optional<PlistValue> ParsePlist(const std::string& bytes) {
     if (bytes.empty() || bytes.size() > kMaxFileBytes)
+        return std::nullopt;
+    const bool binary = plist_is_binary(bytes.data(), static_cast<uint32_t>(bytes.size())) != 0;
+    if (binary ? !BinaryShapeWithin(bytes) : !XmlNestingWithin(bytes))
         return std::nullopt;
     plist_t root = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);

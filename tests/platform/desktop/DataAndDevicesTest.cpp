@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cwchar>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 
 #include "platform/desktop/BlockDeviceWatcher.h"
@@ -15,6 +16,54 @@
 
 using namespace velmora::platform;
 using velmora::test::TempDir;
+
+namespace {
+
+// A binary property list of `count` arrays, each holding `fanOut`
+// references to `next(i)`; an array whose next is `count` is empty.
+std::string BinaryArrays(uint64_t count, int fanOut,
+                         const std::function<uint64_t(uint64_t)>& next) {
+    const int refSize = 4, offsetSize = 4;
+    std::string objects;
+    std::vector<uint64_t> offsets;
+    auto put = [](std::string* out, uint64_t v, int size) {
+        for (int k = size - 1; k >= 0; --k)
+            out->push_back(static_cast<char>((v >> (8 * k)) & 0xff));
+    };
+    for (uint64_t i = 0; i < count; ++i) {
+        offsets.push_back(8 + objects.size());
+        const uint64_t target = next(i);
+        if (target == count) {
+            objects.push_back(static_cast<char>(0xa0));
+            continue;
+        }
+        objects.push_back(static_cast<char>(0xa0 | fanOut));
+        for (int r = 0; r < fanOut; ++r)
+            put(&objects, target, refSize);
+    }
+    std::string out = "bplist00" + objects;
+    const uint64_t table = out.size();
+    for (uint64_t o : offsets)
+        put(&out, o, offsetSize);
+    out.append(6, '\0');
+    out.push_back(static_cast<char>(offsetSize));
+    out.push_back(static_cast<char>(refSize));
+    put(&out, count, 8);
+    put(&out, 0, 8);
+    put(&out, table, 8);
+    return out;
+}
+
+std::string NestedXml(int levels) {
+    std::string text = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
+    for (int i = 0; i < levels; ++i)
+        text += "<array>";
+    for (int i = 0; i < levels; ++i)
+        text += "</array>";
+    return text + "</plist>";
+}
+
+}  // namespace
 
 TEST(PropertyList, RoundTripsEveryKindOfValue) {
     PlistValue::Dict inner{{"IniURL", ""}, {"UpdateURL", "https://update.test/x"}};
@@ -41,18 +90,47 @@ TEST(PropertyList, RoundTripsEveryKindOfValue) {
 }
 
 TEST(PropertyList, RefusesWhatIsNoPropertyList) {
-    std::string deep = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
-    for (int i = 0; i < 200; ++i)
-        deep += "<array>";
-    for (int i = 0; i < 200; ++i)
-        deep += "</array>";
-    deep += "</plist>";
-    for (const std::string& junk :
-         {std::string(), std::string("not a plist"), std::string("bplist00\x01\x02", 10),
-          std::string("<plist><dict><key>a</key></plist>"), deep}) {
-        EXPECT_FALSE(ParsePlist(junk)) << junk.substr(0, 40);
-    }
+    auto chain = [](uint64_t i) { return i + 1; };
+    // Shapes that would overflow the parser's stack, loop, or expand without
+    // end; each is refused before it is parsed.
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"empty", ""},
+        {"text", "not a plist"},
+        {"binary header only", std::string("bplist00\x01\x02", 10)},
+        {"unclosed", "<plist><dict><key>a</key></plist>"},
+        {"XML nested 65 deep", NestedXml(65)},
+        {"XML nested 500000 deep", NestedXml(500000)},
+        {"binary nested 65 deep", BinaryArrays(65, 1, chain)},
+        {"binary nested 150000 deep", BinaryArrays(150000, 1, chain)},
+        {"binary cycle", BinaryArrays(3, 1, [](uint64_t i) { return (i + 1) % 3; })},
+        {"binary self reference", BinaryArrays(1, 1, [](uint64_t) { return 0; })},
+        {"binary 2^40 expansion", BinaryArrays(41, 2, chain)},
+        {"binary reference out of range", BinaryArrays(2, 1, [](uint64_t) { return 7; })},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(ParsePlist(c.bytes)) << c.what;
     EXPECT_FALSE(ReadPlistFile("/velmora/missing.plist"));
+
+    // Within the limits both forms parse.
+    auto xml = ParsePlist(NestedXml(64));
+    ASSERT_TRUE(xml);
+    for (auto [levels, fanOut] : {std::pair{64, 1}, std::pair{10, 3}}) {
+        auto binary = ParsePlist(BinaryArrays(levels, fanOut, chain));
+        ASSERT_TRUE(binary) << levels << " levels of " << fanOut;
+        const PlistValue* level = &*binary;
+        int depth = 0;
+        while (const auto* items = level->As<PlistValue::Array>()) {
+            ++depth;
+            if (items->empty())
+                break;
+            EXPECT_EQ(items->size(), static_cast<size_t>(fanOut));
+            level = &items->back();
+        }
+        EXPECT_EQ(depth, levels);
+    }
 }
 
 TEST(StatisticsLibrary, ConvertsToWideCharacters) {
