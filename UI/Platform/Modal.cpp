@@ -97,7 +97,7 @@ namespace {
 ModalRunner* g_modal = nullptr;
 AlertPresenter* g_alerts = nullptr;
 
-QMessageBox* MakeBox(const AlertSpec& alert, QWidget* parent,
+QMessageBox* MakeBox(const AlertContent& alert, QWidget* parent,
                      std::vector<std::pair<QAbstractButton*, int>>* answers) {
     auto* box = new QMessageBox(parent);
     box->setIcon(alert.critical ? QMessageBox::Critical : QMessageBox::Warning);
@@ -140,13 +140,13 @@ void SetModalRunner(ModalRunner* runner) {
     g_modal = runner;
 }
 
-AlertSpec AlertFromKeys(const QString& stem) {
+AlertContent AlertFromKeys(const QString& stem) {
     auto textOf = [&](const char* suffix) {
         const QString key = stem + suffix;
         const QString text = texts::Text(key);
         return text == key ? QString() : text;
     };
-    AlertSpec alert;
+    AlertContent alert;
     alert.message = textOf("TITLE");
     if (alert.message.isEmpty())
         alert.message = stem + "TITLE";
@@ -156,7 +156,7 @@ AlertSpec AlertFromKeys(const QString& stem) {
     return alert;
 }
 
-int MessageBoxAlerts::Run(const AlertSpec& alert, QWidget* parent) {
+int MessageBoxAlerts::Run(const AlertContent& alert, QWidget* parent) {
     std::vector<std::pair<QAbstractButton*, int>> answers;
     QMessageBox* box = MakeBox(alert, parent, &answers);
     box->exec();
@@ -165,7 +165,7 @@ int MessageBoxAlerts::Run(const AlertSpec& alert, QWidget* parent) {
     return answer;
 }
 
-void MessageBoxAlerts::BeginSheet(const AlertSpec& alert, QWidget* window,
+void MessageBoxAlerts::BeginSheet(const AlertContent& alert, QWidget* window,
                                   std::function<void(int)> done) {
     auto answers = std::make_shared<std::vector<std::pair<QAbstractButton*, int>>>();
     QMessageBox* box = MakeBox(alert, window, answers.get());
@@ -178,7 +178,7 @@ void MessageBoxAlerts::BeginSheet(const AlertSpec& alert, QWidget* window,
     box->open();
 }
 
-int ScriptedAlerts::Next(const AlertSpec& alert) {
+int ScriptedAlerts::Next(const AlertContent& alert) {
     shown.push_back(alert);
     if (answers.empty()) {
         ++unscripted;
@@ -189,11 +189,11 @@ int ScriptedAlerts::Next(const AlertSpec& alert) {
     return answer;
 }
 
-int ScriptedAlerts::Run(const AlertSpec& alert, QWidget*) {
+int ScriptedAlerts::Run(const AlertContent& alert, QWidget*) {
     return Next(alert);
 }
 
-void ScriptedAlerts::BeginSheet(const AlertSpec& alert, QWidget* window,
+void ScriptedAlerts::BeginSheet(const AlertContent& alert, QWidget* window,
                                 std::function<void(int)> done) {
     const int answer = Next(alert);
     if (!done)

@@ -77,7 +77,7 @@ void SetModalRunner(ModalRunner* runner);
 
 // An alert with up to three buttons; the answer is 1 for the default button,
 // 0 for the alternate, -1 for the other.
-struct AlertSpec {
+struct AlertContent {
     QString message, informative, defaultButton, alternateButton, otherButton;
     bool critical = false;
 };
@@ -85,22 +85,22 @@ struct AlertSpec {
 // The alert of a key family: stem + "TITLE" is the message, "NODE" the
 // informative text, "YES_BUTTON" the default and "NO_BUTTON" the alternate
 // (each left out when the key has no text).
-AlertSpec AlertFromKeys(const QString& stem);
+AlertContent AlertFromKeys(const QString& stem);
 
 class AlertPresenter {
 public:
     virtual ~AlertPresenter() = default;
     // Application-modal; returns 1, 0 or -1.
-    virtual int Run(const AlertSpec& alert, QWidget* parent) = 0;
+    virtual int Run(const AlertContent& alert, QWidget* parent) = 0;
     // Window-modal on `window`; `done` gets the answer later.
-    virtual void BeginSheet(const AlertSpec& alert, QWidget* window,
+    virtual void BeginSheet(const AlertContent& alert, QWidget* window,
                             std::function<void(int)> done) = 0;
 };
 
 class MessageBoxAlerts : public AlertPresenter {
 public:
-    int Run(const AlertSpec& alert, QWidget* parent) override;
-    void BeginSheet(const AlertSpec& alert, QWidget* window,
+    int Run(const AlertContent& alert, QWidget* parent) override;
+    void BeginSheet(const AlertContent& alert, QWidget* window,
                     std::function<void(int)> done) override;
 };
 
@@ -110,15 +110,15 @@ public:
 class ScriptedAlerts : public AlertPresenter {
 public:
     std::deque<int> answers;
-    std::vector<AlertSpec> shown;
+    std::vector<AlertContent> shown;
     int unscripted = 0;
 
-    int Run(const AlertSpec& alert, QWidget* parent) override;
-    void BeginSheet(const AlertSpec& alert, QWidget* window,
+    int Run(const AlertContent& alert, QWidget* parent) override;
+    void BeginSheet(const AlertContent& alert, QWidget* window,
                     std::function<void(int)> done) override;
 
 private:
-    int Next(const AlertSpec& alert);
+    int Next(const AlertContent& alert);
 };
 
 AlertPresenter& Alerts();

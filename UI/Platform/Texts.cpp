@@ -66,7 +66,7 @@ bool Fits(ArgKind kind, const QVariant& v) {
     return false;
 }
 
-QString Convert(ArgKind kind, char conversion, const QByteArray& spec, const QVariant& v) {
+QString Convert(ArgKind kind, char conversion, const QByteArray& head, const QVariant& v) {
     switch (kind) {
         case ArgKind::Object:
         case ArgKind::CString:
@@ -74,11 +74,11 @@ QString Convert(ArgKind kind, char conversion, const QByteArray& spec, const QVa
         case ArgKind::Char:
             return QString(QChar(static_cast<char16_t>(v.toUInt())));
         case ArgKind::Integer:
-            return QString::asprintf((spec + "ll" + conversion).constData(), v.toLongLong());
+            return QString::asprintf((head + "ll" + conversion).constData(), v.toLongLong());
         case ArgKind::Unsigned:
-            return QString::asprintf((spec + "ll" + conversion).constData(), v.toULongLong());
+            return QString::asprintf((head + "ll" + conversion).constData(), v.toULongLong());
         case ArgKind::Floating:
-            return QString::asprintf((spec + conversion).constData(), v.toDouble());
+            return QString::asprintf((head + conversion).constData(), v.toDouble());
     }
     return {};
 }
@@ -151,17 +151,17 @@ QString FormatText(const QString& pattern, const QVariantList& args, bool* ok) {
                 j = k + 1;
             }
         }
-        QByteArray spec = "%";
+        QByteArray head = "%";
         while (j < n && QStringLiteral("-+ 0#").contains(pattern[j]))
-            spec += pattern[j++].toLatin1();
+            head += pattern[j++].toLatin1();
         int digits = 0;
         while (j < n && pattern[j].isDigit() && digits++ < 3)
-            spec += pattern[j++].toLatin1();
+            head += pattern[j++].toLatin1();
         if (j < n && pattern[j] == '.') {
-            spec += pattern[j++].toLatin1();
+            head += pattern[j++].toLatin1();
             digits = 0;
             while (j < n && pattern[j].isDigit() && digits++ < 3)
-                spec += pattern[j++].toLatin1();
+                head += pattern[j++].toLatin1();
         }
         while (j < n && QStringLiteral("hlqLzjt").contains(pattern[j]))
             ++j;
@@ -205,7 +205,7 @@ QString FormatText(const QString& pattern, const QVariantList& args, bool* ok) {
         const int index = position >= 0 ? position : nextArg++;
         if (index >= args.size() || !Fits(kind, args[index]))
             return fail();
-        out += Convert(kind, conversion == 'F' ? 'f' : conversion, spec, args[index]);
+        out += Convert(kind, conversion == 'F' ? 'f' : conversion, head, args[index]);
         i = j;
     }
     return out;

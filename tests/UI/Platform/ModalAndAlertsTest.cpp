@@ -112,7 +112,7 @@ TEST(Alerts, ScriptedAlertsGiveOneZeroAndMinusOne) {
     ScriptedAlerts alerts;
     SetAlertPresenter(&alerts);
     alerts.answers = {1, 0, -1};
-    const AlertSpec stop = AlertFromKeys("PLX_FOUR_SCAN_STOP_");
+    const AlertContent stop = AlertFromKeys("PLX_FOUR_SCAN_STOP_");
     EXPECT_EQ(Alerts().Run(stop, nullptr), 1);
     EXPECT_EQ(Alerts().Run(stop, nullptr), 0);
     QWidget window;
@@ -131,17 +131,17 @@ TEST(Alerts, ScriptedAlertsGiveOneZeroAndMinusOne) {
 }
 
 TEST(Alerts, KeyFamiliesLeaveOutButtonsWithoutText) {
-    AlertSpec alert = AlertFromKeys("PLX_FOUR_RECOVERY_NO_COMPETENCE_");
+    AlertContent alert = AlertFromKeys("PLX_FOUR_RECOVERY_NO_COMPETENCE_");
     EXPECT_EQ(alert.message, "The chosen folder cannot be written.");
     EXPECT_EQ(alert.defaultButton, "OK");
     EXPECT_TRUE(alert.alternateButton.isEmpty());
-    AlertSpec unknown = AlertFromKeys("PLX_NOTHING_");
+    AlertContent unknown = AlertFromKeys("PLX_NOTHING_");
     EXPECT_EQ(unknown.message, "PLX_NOTHING_TITLE");
     EXPECT_TRUE(unknown.informative.isEmpty());
 }
 
 TEST(Alerts, MessageBoxButtonsGiveOneZeroAndMinusOne) {
-    const AlertSpec alert{"Stop the scan?", "Found files stay.", "Stop", "Continue", "Details"};
+    const AlertContent alert{"Stop the scan?", "Found files stay.", "Stop", "Continue", "Details"};
     struct Case {
         QString press;  // "" closes the box without a button
         int answer;
