@@ -48,11 +48,9 @@ std::optional<PlistValue> FromNode(plist_t node, int depth) {
             return PlistValue(v);
         }
         case PLIST_STRING: {
-            char* v = nullptr;
-            plist_get_string_val(node, &v);
-            std::string text = v ? v : "";
-            std::free(v);
-            return PlistValue(std::move(text));
+            uint64_t length = 0;
+            const char* v = plist_get_string_ptr(node, &length);
+            return PlistValue(v ? std::string(v, length) : std::string());
         }
         case PLIST_DATA: {
             char* v = nullptr;
@@ -149,9 +147,26 @@ bool NameAt(const std::string& text, size_t at, const char* name) {
     return next == '>' || next == '/' || std::isspace(static_cast<unsigned char>(next));
 }
 
-// Containers nested deeper than kMaxDepth. Conservative: a tag inside a
+// No container nested deeper than kMaxDepth. Conservative: a tag inside a
 // comment counts too, which can only refuse, never let through.
 bool XmlNestingWithin(const std::string& text) {
+    // A NUL inside a string or key makes libplist abort; XML allows none,
+    // neither as a byte nor as a character reference.
+    if (text.find('\0') != std::string::npos)
+        return false;
+    for (size_t i = text.find("&#"); i != std::string::npos; i = text.find("&#", i + 2)) {
+        size_t k = i + 2;
+        const bool hex = k < text.size() && (text[k] == 'x' || text[k] == 'X');
+        if (hex)
+            ++k;
+        bool nonZero = false;
+        for (; k < text.size() && std::isxdigit(static_cast<unsigned char>(text[k])); ++k) {
+            if (text[k] != '0')
+                nonZero = true;
+        }
+        if (!nonZero)
+            return false;
+    }
     int depth = 0;
     for (size_t i = text.find('<'); i != std::string::npos; i = text.find('<', i + 1)) {
         const bool closing = i + 1 < text.size() && text[i + 1] == '/';
@@ -178,8 +193,9 @@ uint64_t BigEndian(const std::string& b, size_t at, size_t size) {
 }
 
 // A binary list whose object graph has no cycle, nests at most kMaxDepth
-// containers and expands to at most kMaxNodes values. Anything malformed
-// in the tables is refused here too.
+// containers, expands to at most kMaxNodes values and has no NUL inside a
+// string or key (libplist aborts on one). Anything malformed in the tables
+// is refused here too.
 bool BinaryShapeWithin(const std::string& b) {
     const size_t size = b.size();
     if (size < 8 + 32)
@@ -206,7 +222,9 @@ bool BinaryShapeWithin(const std::string& b) {
         size_t pos = off + 1;
         *n = 0;
         *at = pos;
-        if (type != 0xa && type != 0xc && type != 0xd)
+        const bool container = type == 0xa || type == 0xc || type == 0xd;
+        const bool text = type == 0x5 || type == 0x6 || type == 0x7;
+        if (!container && !text)
             return true;
         if (items == 0x0f) {
             if (pos >= table || (static_cast<uint8_t>(b[pos]) >> 4) != 0x1)
@@ -216,6 +234,17 @@ bool BinaryShapeWithin(const std::string& b) {
                 return false;
             items = BigEndian(b, pos + 1, width);
             pos += 1 + width;
+        }
+        if (text) {
+            // ASCII and UTF-8 in bytes, UTF-16 in units of two.
+            const uint64_t unit = type == 0x6 ? 2 : 1;
+            if (items > (table - pos) / unit)
+                return false;
+            for (uint64_t k = 0; k < items; ++k) {
+                if (BigEndian(b, pos + k * unit, unit) == 0)
+                    return false;
+            }
+            return true;
         }
         const uint64_t refs = type == 0xd ? items * 2 : items;
         if (items > table || refs > (table - pos) / refSize)

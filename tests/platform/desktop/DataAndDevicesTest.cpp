@@ -54,6 +54,20 @@ std::string BinaryArrays(uint64_t count, int fanOut,
     return out;
 }
 
+// A binary property list of one ASCII string.
+std::string BinaryString(const std::string& text) {
+    std::string out = "bplist00";
+    out.push_back(static_cast<char>(0x50 | text.size()));
+    out += text;
+    const char table = static_cast<char>(out.size());
+    out.push_back(8);  // the string's offset
+    out.append(6, '\0');
+    out += std::string("\x01\x01", 2);
+    out += std::string("\0\0\0\0\0\0\0\x01", 8) + std::string(8, '\0');
+    out += std::string(7, '\0') + table;
+    return out;
+}
+
 std::string NestedXml(int levels) {
     std::string text = "<?xml version=\"1.0\"?><plist version=\"1.0\">";
     for (int i = 0; i < levels; ++i)
@@ -109,6 +123,15 @@ TEST(PropertyList, RefusesWhatIsNoPropertyList) {
         {"binary self reference", BinaryArrays(1, 1, [](uint64_t) { return 0; })},
         {"binary 2^40 expansion", BinaryArrays(41, 2, chain)},
         {"binary reference out of range", BinaryArrays(2, 1, [](uint64_t) { return 7; })},
+        // libplist aborts on a NUL inside a string or key.
+        {"XML string with a NUL", std::string("<plist><string>a\0b</string></plist>", 35)},
+        {"XML reference to NUL", "<plist><dict><key>a&#0;</key><true/></dict></plist>"},
+        {"XML hex reference to NUL", "<plist><string>&#x000;</string></plist>"},
+        {"binary string with a NUL", BinaryString(std::string("a\0b", 3))},
+        // Found by fuzzing: a reference of many digits once looped forever.
+        {"long reference",
+         "&#EEEEEEEEEEEEEEEEEEEUq0\x81\x81"
+         "0"},
     };
     for (const auto& c : cases)
         EXPECT_FALSE(ParsePlist(c.bytes)) << c.what;
@@ -117,6 +140,12 @@ TEST(PropertyList, RefusesWhatIsNoPropertyList) {
     // Within the limits both forms parse.
     auto xml = ParsePlist(NestedXml(64));
     ASSERT_TRUE(xml);
+    auto accented = ParsePlist("<plist><string>caf&#233;&#x20;</string></plist>");
+    ASSERT_TRUE(accented);
+    EXPECT_EQ(*accented->As<std::string>(), "caf\xc3\xa9 ");
+    auto plain = ParsePlist(BinaryString("abc"));
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(*plain->As<std::string>(), "abc");
     for (auto [levels, fanOut] : {std::pair{64, 1}, std::pair{10, 3}}) {
         auto binary = ParsePlist(BinaryArrays(levels, fanOut, chain));
         ASSERT_TRUE(binary) << levels << " levels of " << fanOut;
