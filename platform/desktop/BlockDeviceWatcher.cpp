@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace velmora::platform {
@@ -66,11 +67,17 @@ void BlockDeviceWatcher::Loop(void* handle, Callback callback) {
     const int fd = udev_monitor_get_fd(monitor);
     for (;;) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0)
-            continue;
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
         if (fds[1].revents)
             break;
-        if (!(fds[0].revents & POLLIN))
+        if (fds[0].revents & (POLLNVAL | POLLHUP))
+            break;
+        // POLLERR is an overrun of the socket's buffer: receiving clears it.
+        if (!(fds[0].revents & (POLLIN | POLLERR)))
             continue;
         udev_device* device = udev_monitor_receive_device(monitor);
         if (!device)
