@@ -1,6 +1,6 @@
 // The user's preferences ("rsfPath", "AppleLanguages", "Participate", ...)
 // in an INI file in the invoking user's configuration folder. The program
-// runs as root, so the file and its folder are handed to that user: root's
+// runs as root, so the file and its folder are written as that user: root's
 // home never collects them, and the user can still change or remove them.
 #pragma once
 
@@ -28,7 +28,7 @@ public:
     QStringList stringList(const QString& key) const;
     bool contains(const QString& key) const;
 
-    // Written at once, and the file given to the invoking user.
+    // Written at once, as the invoking user.
     bool setValue(const QString& key, const QVariant& value);
     bool remove(const QString& key);
 

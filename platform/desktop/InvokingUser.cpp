@@ -59,15 +59,6 @@ AsInvokingUser::~AsInvokingUser() {
     setfsgid(savedGid_);
 }
 
-bool GiveToInvokingUser(const std::string& path) {
-    if (geteuid() != 0)
-        return true;
-    auto user = FindInvokingUser();
-    if (!user)
-        return true;
-    return fchownat(AT_FDCWD, path.c_str(), user->uid, user->gid, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 namespace {
 
 bool MakeFolders(const std::string& path) {

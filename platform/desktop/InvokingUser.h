@@ -44,11 +44,6 @@ private:
     gid_t savedGid_ = 0;
 };
 
-// Hands a file or folder we made to the invoking user when running as root
-// on their behalf; symbolic links are never followed. True when there was
-// nothing to do or the change worked.
-bool GiveToInvokingUser(const std::string& path);
-
 // Makes a folder and its missing parents as the invoking user. True when
 // the folder exists afterwards.
 bool MakeFolderForInvokingUser(const std::string& path);

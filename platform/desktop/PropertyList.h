@@ -62,7 +62,7 @@ std::optional<PlistValue> ParsePlist(const std::string& bytes);
 std::optional<PlistValue> ReadPlistFile(const std::string& path);
 // The XML form.
 std::string ToXmlPlist(const PlistValue& value);
-// Written atomically and given to the invoking user.
+// Written atomically, as the invoking user.
 bool WritePlistFile(const std::string& path, const PlistValue& value);
 
 }  // namespace velmora::platform
