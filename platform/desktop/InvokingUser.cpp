@@ -1,0 +1,122 @@
+#include "platform/desktop/InvokingUser.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/fsuid.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/AppPaths.h"
+
+namespace velmora::platform {
+
+std::optional<InvokingUser> FindInvokingUser() {
+    InvokingUser user;
+    if (!InvokingUserIds(&user.uid, &user.gid))
+        return std::nullopt;
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    if (getpwuid_r(user.uid, &pw, buf.data(), buf.size(), &found) != 0 || !found)
+        return std::nullopt;
+    user.name = pw.pw_name ? pw.pw_name : "";
+    user.home = pw.pw_dir ? pw.pw_dir : "";
+    if (user.name.empty())
+        return std::nullopt;
+    return user;
+}
+
+std::string InvokingUserConfigFolder() {
+    if (auto user = FindInvokingUser(); user && !user->home.empty())
+        return user->home + "/.config";
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
+        return xdg;
+    return InvokingUserHome() + "/.config";
+}
+
+AsInvokingUser::AsInvokingUser() {
+    if (geteuid() != 0)
+        return;
+    auto user = FindInvokingUser();
+    if (!user || user->uid == 0)
+        return;
+    // The group first: once the uid is the user's, the kernel has dropped the
+    // file capabilities, though changing the group is still allowed.
+    savedGid_ = static_cast<gid_t>(setfsgid(user->gid));
+    savedUid_ = static_cast<uid_t>(setfsuid(user->uid));
+    active_ = true;
+}
+
+AsInvokingUser::~AsInvokingUser() {
+    if (!active_)
+        return;
+    setfsuid(savedUid_);
+    setfsgid(savedGid_);
+}
+
+namespace {
+
+bool MakeFolders(const std::string& path) {
+    if (path.empty())
+        return false;
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode);
+    auto slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !MakeFolders(path.substr(0, slash)))
+        return false;
+    return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool WriteAndReplace(const std::string& path, const std::string& bytes, mode_t mode) {
+    auto slash = path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
+    std::string temp = path + ".XXXXXX";
+    int fd = mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(n);
+    }
+    ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
+    if (close(fd) != 0)
+        ok = false;
+    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        unlink(temp.c_str());
+        return false;
+    }
+    int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        fsync(dirFd);
+        close(dirFd);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool MakeFolderForInvokingUser(const std::string& path) {
+    AsInvokingUser as;
+    return MakeFolders(path);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
+    AsInvokingUser as;
+    return WriteAndReplace(path, bytes, mode);
+}
+
+}  // namespace velmora::platform

@@ -1,0 +1,343 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name></name>
+    <message id="WINDOW_TOP_TITLE">
+        <source>Velmora Data Recovery</source>
+        <translation>Velmora Data Recovery</translation>
+    </message>
+    <message id="MENU_WINDOW">
+        <source>Window</source>
+        <translation>Window</translation>
+    </message>
+    <message id="MENU_HELP">
+        <source>Help</source>
+        <translation>Help</translation>
+    </message>
+    <message id="MENU_ABOUT_NAME">
+        <source>About %@</source>
+        <translation>About %@</translation>
+    </message>
+    <message id="MENU_CHECK_UPDTE">
+        <source>Check for Updates...</source>
+        <translation>Check for Updates...</translation>
+    </message>
+    <message id="MENU_PARTICIPATE">
+        <source>Send Anonymous Usage Statistics</source>
+        <translation>Send Anonymous Usage Statistics</translation>
+    </message>
+    <message id="MENU_HIDEN_SELF">
+        <source>Hide Velmora</source>
+        <translation>Hide Velmora</translation>
+    </message>
+    <message id="MENU_HIDEN_OTHER">
+        <source>Hide Others</source>
+        <translation>Hide Others</translation>
+    </message>
+    <message id="MENU_SHOW_ALL">
+        <source>Show All</source>
+        <translation>Show All</translation>
+    </message>
+    <message id="MENU_EXIT">
+        <source>Quit Velmora</source>
+        <translation>Quit Velmora</translation>
+    </message>
+    <message id="MENU_MAXIMIZE">
+        <source>Zoom</source>
+        <translation>Zoom</translation>
+    </message>
+    <message id="MENU_MINIMIZE">
+        <source>Minimize</source>
+        <translation>Minimize</translation>
+    </message>
+    <message id="MENU_ONLINE_HELP">
+        <source>Online Help</source>
+        <translation>Online Help</translation>
+    </message>
+    <message id="MENU_SUPPORT_CENTER">
+        <source>Support Center</source>
+        <translation>Support Center</translation>
+    </message>
+    <message id="COMM_BACK_BUTTON">
+        <source>Back</source>
+        <translation>Back</translation>
+    </message>
+    <message id="DEVICE_NAME_UNTITILED">
+        <source>Untitled</source>
+        <translation>Untitled</translation>
+    </message>
+    <message id="USB Bus">
+        <source>USB Bus</source>
+        <translation>USB Bus</translation>
+    </message>
+    <message id="USB 2.0 Bus">
+        <source>USB 2.0 Bus</source>
+        <translation>USB 2.0 Bus</translation>
+    </message>
+    <message id="PLX_TWO_CONTINUE_BUTTON">
+        <source>Continue</source>
+        <translation>Continue</translation>
+    </message>
+    <message id="PLX_TWO_IMPORT_BUTTON_TIP">
+        <source>Load a saved scan result</source>
+        <translation>Load a saved scan result</translation>
+    </message>
+    <message id="PLX_THREE_SCAN_BUTTON">
+        <source>Scan</source>
+        <translation>Scan</translation>
+    </message>
+    <message id="PLX_THREE_TABLEVIEW_DRIVES">
+        <source>Drives</source>
+        <translation>Drives</translation>
+    </message>
+    <message id="PLX_THREE_TABLEVIEW_SIZE">
+        <source>Size</source>
+        <translation>Size</translation>
+    </message>
+    <message id="PLX_THREE_TABLEVIEW_FILESYSTEM">
+        <source>File System</source>
+        <translation>File System</translation>
+    </message>
+    <message id="PLX_FOUR_TABLEVIEW_NAME">
+        <source>Name</source>
+        <translation>Name</translation>
+    </message>
+    <message id="PLX_FOUR_TABLEVIEW_SIZE">
+        <source>Size</source>
+        <translation>Size</translation>
+    </message>
+    <message id="PLX_FOUR_TABLEVIEW_PATH">
+        <source>Path</source>
+        <translation>Path</translation>
+    </message>
+    <message id="PLX_FOUR_TABLEVIEW_CREATED">
+        <source>Created</source>
+        <translation>Created</translation>
+    </message>
+    <message id="PLX_FOUR_SELECT_TYPE_BUTTON_TYPE">
+        <source>File Type</source>
+        <translation>File Type</translation>
+    </message>
+    <message id="PLX_FOUR_SELECT_TYPE_BUTTON_PATH">
+        <source>Path</source>
+        <translation>Path</translation>
+    </message>
+    <message id="PLX_FOUR_SELECT_TYPE_BUTTON_TIME">
+        <source>Time</source>
+        <translation>Time</translation>
+    </message>
+    <message id="PLX_FOUR_NO_VALUE_NOTE">
+        <source>No files found here.</source>
+        <translation>No files found here.</translation>
+    </message>
+    <message id="PLX_FOUR_ALL_FILES">
+        <source>Found %@ in %d file(s).</source>
+        <translation>Found %@ in %d file(s).</translation>
+    </message>
+    <message id="PLX_FOUR_ALL_FILES_SIZE">
+        <source>Found %@ in %d file(s) so far.</source>
+        <translation>Found %@ in %d file(s) so far.</translation>
+    </message>
+    <message id="PLX_FOUR_SELECT_FILES">
+        <source>You have selected %@ in %d file(s).</source>
+        <translation>You have selected %@ in %d file(s).</translation>
+    </message>
+    <message id="PLX_FOUR_FILESFOUND">
+        <source>Files found: %@</source>
+        <translation>Files found: %@</translation>
+    </message>
+    <message id="PLX_FOUR_REMAININGTIME">
+        <source>Remaining time: %@</source>
+        <translation>Remaining time: %@</translation>
+    </message>
+    <message id="PLX_FOUR_DEEPSCAN_NODE">
+        <source>Not what you were looking for? Try a Deep Scan.</source>
+        <translation>Not what you were looking for? Try a Deep Scan.</translation>
+    </message>
+    <message id="PLX_FOUR_SAVE_BUTTON_TIP">
+        <source>Save the scan result</source>
+        <translation>Save the scan result</translation>
+    </message>
+    <message id="PLX_FOUR_SCAN_STOP_TITLE">
+        <source>Stop the scan?</source>
+        <translation>Stop the scan?</translation>
+    </message>
+    <message id="PLX_FOUR_SCAN_STOP_NODE">
+        <source>The files found so far stay in the list.</source>
+        <translation>The files found so far stay in the list.</translation>
+    </message>
+    <message id="PLX_FOUR_SCAN_STOP_YES_BUTTON">
+        <source>Stop</source>
+        <translation>Stop</translation>
+    </message>
+    <message id="PLX_FOUR_SCAN_STOP_NO_BUTTON">
+        <source>Continue Scanning</source>
+        <translation>Continue Scanning</translation>
+    </message>
+    <message id="PLX_FOUR_SCAN_BACKHOME_TITLE">
+        <source>Go back home?</source>
+        <translation>Go back home?</translation>
+    </message>
+    <message id="PLX_FOUR_SCAN_BACKHOME_NODE">
+        <source>The scan result will be discarded.</source>
+        <translation>The scan result will be discarded.</translation>
+    </message>
+    <message id="PLX_FOUR_SCAN_BACKHOME_YES_BUTTON">
+        <source>Go Back</source>
+        <translation>Go Back</translation>
+    </message>
+    <message id="PLX_FOUR_SCAN_BACKHOME_NO_BUTTON">
+        <source>Stay</source>
+        <translation>Stay</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NODE">
+        <source>Choose a folder for the recovered files.</source>
+        <translation>Choose a folder for the recovered files.</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_WINDOW_SAVE_BUTTON">
+        <source>Recover</source>
+        <translation>Recover</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_COMPETENCE_TITLE">
+        <source>The chosen folder cannot be written.</source>
+        <translation>The chosen folder cannot be written.</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_COMPETENCE_NODE">
+        <source>Please choose another folder.</source>
+        <translation>Please choose another folder.</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_COMPETENCE_YES_BUTTON">
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message id="PLX_FOUR_SAVE_SAME_PATH_TITLE">
+        <source>The folder is on the disk being recovered.</source>
+        <translation>The folder is on the disk being recovered.</translation>
+    </message>
+    <message id="PLX_FOUR_SAVE_SAME_PATH_NODE">
+        <source>Recovering onto the same disk can overwrite the files you want back. Please choose a folder on another disk.</source>
+        <translation>Recovering onto the same disk can overwrite the files you want back. Please choose a folder on another disk.</translation>
+    </message>
+    <message id="PLX_FOUR_SAVE_SAME_PATH_YES_BUTTON">
+        <source>Choose Another Folder</source>
+        <translation>Choose Another Folder</translation>
+    </message>
+    <message id="PLX_FOUR_SAVE_SAME_PATH_NO_BUTTON">
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_SPACE_TITLE">
+        <source>Not enough free space.</source>
+        <translation>Not enough free space.</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_SPACE_NODE">
+        <source>The chosen folder does not have room for the selected files.</source>
+        <translation>The chosen folder does not have room for the selected files.</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_SPACE_YES_BUTTON">
+        <source>Choose Another Folder</source>
+        <translation>Choose Another Folder</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_SPACE_NO_BUTTON">
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVER_PROGRESS_TITLE">
+        <source>Recovering files...</source>
+        <translation>Recovering files...</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_STOP_TITLE">
+        <source>Stop the recovery?</source>
+        <translation>Stop the recovery?</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_STOP_NODE">
+        <source>Files already recovered are kept.</source>
+        <translation>Files already recovered are kept.</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_STOP_YES_BUTTON">
+        <source>Stop</source>
+        <translation>Stop</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_STOP_NO_BUTTON">
+        <source>Continue</source>
+        <translation>Continue</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_STOP_BUTTON">
+        <source>Stop</source>
+        <translation>Stop</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVER_END_TITLE">
+        <source>Recovery finished</source>
+        <translation>Recovery finished</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVER_END_NODE">
+        <source>The recovered files are in the folder you chose.</source>
+        <translation>The recovered files are in the folder you chose.</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVER_NOTEND_NODE">
+        <source>The recovery was stopped at %.0f%%.</source>
+        <translation>The recovery was stopped at %.0f%%.</translation>
+    </message>
+    <message id="SAVE_SCAN_RESULT">
+        <source>Save Scan Result</source>
+        <translation>Save Scan Result</translation>
+    </message>
+    <message id="LOAD_SCAN_RESULT">
+        <source>Load Scan Result</source>
+        <translation>Load Scan Result</translation>
+    </message>
+    <message id="SAVE_RESULT_WAIT">
+        <source>Saving the scan result, please wait...</source>
+        <translation>Saving the scan result, please wait...</translation>
+    </message>
+    <message id="LOAD_RESULT_WAIT">
+        <source>Loading the scan result, please wait...</source>
+        <translation>Loading the scan result, please wait...</translation>
+    </message>
+    <message id="READ_RSF_FAILED">
+        <source>The scan result could not be read.</source>
+        <translation>The scan result could not be read.</translation>
+    </message>
+    <message id="CHANG_DESTINATION">
+        <source>Change Destination</source>
+        <translation>Change Destination</translation>
+    </message>
+    <message id="SAVE_CANNOT_WRITE">
+        <source>The scan result cannot be saved in this folder.</source>
+        <translation>The scan result cannot be saved in this folder.</translation>
+    </message>
+    <message id="SAVE_SAME_DISK_WARNING">
+        <source>The folder is on the disk being scanned.</source>
+        <translation>The folder is on the disk being scanned.</translation>
+    </message>
+    <message id="SAVE_SAME_DISK_PROMPT">
+        <source>Saving onto the scanned disk can overwrite lost files. Please choose a folder on another disk.</source>
+        <translation>Saving onto the scanned disk can overwrite lost files. Please choose a folder on another disk.</translation>
+    </message>
+    <message id="SAVE_SCAN_TIP">
+        <source>Save the scan result to continue later without scanning again.</source>
+        <translation>Save the scan result to continue later without scanning again.</translation>
+    </message>
+    <message id="SEARCH_MENU">
+        <source>Search</source>
+        <translation>Search</translation>
+    </message>
+    <message id="RECENT_SEARCH">
+        <source>Recent Searches</source>
+        <translation>Recent Searches</translation>
+    </message>
+    <message id="NO_RECENT_SEARCH">
+        <source>No Recent Searches</source>
+        <translation>No Recent Searches</translation>
+    </message>
+    <message id="RECENTS">
+        <source>Recents</source>
+        <translation>Recents</translation>
+    </message>
+    <message id="CLEAR">
+        <source>Clear Recent Searches</source>
+        <translation>Clear Recent Searches</translation>
+    </message>
+</context>
+</TS>
