@@ -17,7 +17,7 @@ PACKAGES=(
   zlib1g-dev libtinyxml2-dev libchardet-dev libplist-dev
   # interface, and the windows tested under a real X server
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev
-  qt6-image-formats-plugins libudev-dev adwaita-icon-theme fonts-urw-base35
+  qt6-image-formats-plugins libudev-dev nlohmann-json3-dev adwaita-icon-theme fonts-urw-base35
   xvfb xauth
   # installing: the package, the desktop entry, the MIME type, the polkit action
   pkexec polkitd dbus desktop-file-utils shared-mime-info x11-xserver-utils dpkg-dev

@@ -79,9 +79,11 @@ bool StatisticsLibrary::Load() {
 StatisticsObject* StatisticsLibrary::Object() {
     if (object_ || !Load())
         return object_;
-    using GetSmartSpyFn = StatisticsObject* (*)();
+    // The library exports a C function answering an untyped pointer: call
+    // it as exactly that type, then name what it points to.
+    using GetSmartSpyFn = void* (*)();
     if (auto get = reinterpret_cast<GetSmartSpyFn>(dlsym(handle_, "GetSmartSpy")))
-        object_ = get();
+        object_ = static_cast<StatisticsObject*>(get());
     return object_;
 }
 
