@@ -5,11 +5,14 @@
 
 #include "HFSPlusLib/HFSPlusCompress.h"
 #include "HFSPlusLib/HFSPlusFileNode.h"
+#include "HFSPlusLib/HFSPlusJournal.h"
 #include "HFSPlusLib/HFSPlusKeys.h"
 #include "HFSPlusLib/HFSPlusVolume.h"
 #include "RecoveryInterfaces.h"
 #include "ReleasePtr.h"
 #include "ResultFrames.h"
+#include "SearchedPartitionInfo.h"
+#include "StorageDevices.h"
 
 namespace SaveRestoreResult {
 
@@ -278,7 +281,7 @@ private:
 
 }  // namespace
 
-IFileReader* RestoreFileNode::CreateCompressFileReader(void*) {
+IFileReader* RestoreFileNode::CreateCompressFileReader(void* fileSystemContext) {
     IFileNode* top = GetParent();
     if (top == nullptr)
         return nullptr;
@@ -286,7 +289,13 @@ IFileReader* RestoreFileNode::CreateCompressFileReader(void*) {
         top = top->GetParent();
     switch (top->GetSearcheType()) {
         case SEARCHER_HFSPLUS:
-            return CRestoredHfsReader::Open(RestoredVolumeCache::Find(SEARCHER_HFSPLUS), this);
+            // The volume of the node's own partition when the load opened
+            // one for it, else the one of the root's type.
+            return CRestoredHfsReader::Open(
+                fileSystemContext != nullptr
+                    ? static_cast<hfsplus::CHFSPlusVolume*>(fileSystemContext)
+                    : RestoredVolumeCache::Find(SEARCHER_HFSPLUS),
+                this);
         case SEARCHER_NTFS:
             return CreateNTFSCompressFileReader();
         default:
@@ -324,11 +333,58 @@ std::map<int, std::unique_ptr<hfsplus::CHFSPlusVolume>>& CacheMap() {
     return map;
 }
 
+// A partition's volume and the window it reads through (the window goes
+// after the volume).
+struct PartitionVolume {
+    std::unique_ptr<IStorageDevice> window;
+    std::unique_ptr<hfsplus::CHFSPlusVolume> volume;
+};
+
+std::vector<PartitionVolume>& PartitionVolumes() {
+    static std::vector<PartitionVolume> volumes;
+    return volumes;
+}
+
 }  // namespace
 
 void RestoredVolumeCache::Clear() {
     std::lock_guard<std::mutex> hold(CacheLock());
     CacheMap().clear();
+    for (PartitionVolume& p : PartitionVolumes())
+        p.volume.reset();
+    PartitionVolumes().clear();
+}
+
+hfsplus::CHFSPlusVolume* RestoredVolumeCache::OpenForPartition(
+    IStorageDevice* device, const CSearchedPartitionInfo& partition) {
+    if (device == nullptr || partition.startSector < 0 || partition.totalSectors < 0)
+        return nullptr;
+    const long long deviceSector = device->GetSectorSize() > 0 ? device->GetSectorSize() : 512;
+    // The record counts its own sectors; the window counts the device's.
+    long long startByte = 0, lengthBytes = 0;
+    if (__builtin_mul_overflow(partition.startSector, static_cast<long long>(partition.sectorSize),
+                               &startByte) ||
+        __builtin_mul_overflow(partition.totalSectors, static_cast<long long>(partition.sectorSize),
+                               &lengthBytes))
+        return nullptr;
+    const long long start = startByte / deviceSector;
+    const long long total = device->GetTotalSectors();
+    if (start >= total)
+        return nullptr;
+    long long count = lengthBytes / deviceSector;
+    if (count <= 0 || count > total - start)
+        count = total - start;
+    PartitionVolume p;
+    p.window.reset(CreatePartitionDevice(device, start, count));
+    if (!p.window)
+        return nullptr;
+    p.volume = OpenRestoredHfsVolume(p.window.get());
+    if (!p.volume)
+        return nullptr;
+    hfsplus::CHFSPlusVolume* volume = p.volume.get();
+    std::lock_guard<std::mutex> hold(CacheLock());
+    PartitionVolumes().push_back(std::move(p));
+    return volume;
 }
 
 bool RestoredVolumeCache::Offer(int searcherType,
@@ -357,6 +413,9 @@ std::unique_ptr<hfsplus::CHFSPlusVolume> OpenRestoredHfsVolume(IStorageDevice* d
     auto volume = std::make_unique<hfsplus::CHFSPlusVolume>(device, options);
     if (ResultFailed(volume->GetLastError()) || volume->Header() == nullptr)
         return nullptr;
+    // Deleted files are read through the records the journal still holds.
+    if (hfsplus::CHFSPlusJournal* journal = volume->Journal(); journal && journal->IsOpen())
+        journal->GetDeleteRecord([] { return true; }, {});
     return volume;
 }
 

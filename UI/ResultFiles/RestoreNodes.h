@@ -13,6 +13,7 @@
 
 class IStorageDevice;
 class IFilesystemNode;
+class CSearchedPartitionInfo;
 
 namespace hfsplus {
 class CHFSPlusVolume;
@@ -146,6 +147,11 @@ public:
     static bool Offer(int searcherType, std::unique_ptr<hfsplus::CHFSPlusVolume>& volume);
     // Null when none is kept. Valid until the next Clear.
     static hfsplus::CHFSPlusVolume* Find(int searcherType);
+    // Opens the HFS+ volume of one stored partition record of `device` and
+    // keeps it (with the window it reads through) until the next Clear;
+    // null when the partition holds none.
+    static hfsplus::CHFSPlusVolume* OpenForPartition(IStorageDevice* device,
+                                                     const CSearchedPartitionInfo& partition);
 };
 
 // Opens the HFS+ volume a restored HFS+ root reads compressed files through;

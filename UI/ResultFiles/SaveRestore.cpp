@@ -677,6 +677,11 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
                 continue;
             }
             if (replayed) {
+                // Compressed HFS+ files are read through their partition's
+                // own volume.
+                if (type == SEARCHER_HFSPLUS)
+                    record->fileSystemContext =
+                        RestoredVolumeCache::OpenForPartition(device, *record);
                 rootPartitions.push_back(record.get());
                 partitions_[type].push_back(record.release());
             }
