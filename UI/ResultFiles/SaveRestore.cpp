@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <deque>
@@ -216,8 +217,12 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
     bool created = false;
     bool cancelled = false;
     {
+        // Runs as root: a result is written only as a new or plain file,
+        // never through a link or into a device node.
+        struct stat st {};
+        const bool usable = ::lstat(path.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
         auto archive = std::make_unique<CRSData>(kRSWrite);
-        if (!archive->StartRS(path.c_str(), 1)) {
+        if (!usable || !archive->StartRS(path.c_str(), 1)) {
             CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
             code = kResultCannotOpen;
         } else {
@@ -659,7 +664,8 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
         if (!in.I32(&partitionCount) || partitionCount < 0 ||
             static_cast<uint64_t>(partitionCount) * kPartitionEntryBytes > in.Remaining()) {
             outcome_.damaged = true;
-            break;
+            end = true;
+            partitionCount = 0;
         }
         std::vector<CSearchedPartitionInfo*> rootPartitions;
         for (int32_t p = 0; p < partitionCount; ++p) {
