@@ -269,7 +269,8 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
     }
     if (cancelled && code == kResultOk)
         code = kResultCancelled;
-    if (code != kResultOk && created)
+    struct stat made {};
+    if (code != kResultOk && created && ::lstat(path.c_str(), &made) == 0 && S_ISREG(made.st_mode))
         ::unlink(path.c_str());
     if (code != kResultOk)
         TipError(progress, code);

@@ -564,7 +564,9 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
          kResultBadDevice,
          {}},
         {"L of 100",
-         withDevice(deviceWith([](Bytes& d) { d.I32(1).I32(100).I32(0).I32(-1); })),
+         withDevice(deviceWith([](Bytes& d) {
+             d.I32(1).I32(100).Raw(std::string(100, 'x').data(), 100).I32(0).I32(-1);
+         })),
          kResultBadDevice,
          {}},
         {"M of 5",
