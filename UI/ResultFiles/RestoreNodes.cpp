@@ -1,8 +1,11 @@
 #include "RestoreNodes.h"
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 
+#include "ByteReader.h"
 #include "HFSPlusLib/HFSPlusCompress.h"
 #include "HFSPlusLib/HFSPlusFileNode.h"
 #include "HFSPlusLib/HFSPlusJournal.h"
@@ -30,6 +33,76 @@ private:
     int resident_;
 };
 
+// The list of a file of one run, which most files are: no index of
+// extents to keep. Runs added later are checked against those held, as the
+// plain list does.
+class CRestoredShortRunList final : public IDataRunList {
+public:
+    explicit CRestoredShortRunList(int resident) : resident_(resident) {}
+    const DataRun* GetFirst() override {
+        cursor_ = 0;
+        return At(0);
+    }
+    const DataRun* GetNext() override {
+        if (cursor_ < Count())
+            ++cursor_;
+        return At(cursor_);
+    }
+    int IsDone() override { return cursor_ >= Count() ? 1 : 0; }
+    int IsResident() override { return resident_; }
+    IDataRunList* Clone() override { return new CRestoredShortRunList(*this); }
+    void AddDataRun(const DataRun* run) override {
+        if (run == nullptr || run->length <= 0)
+            return;
+        DataRun added = *run;
+        if (added.start >= 0) {
+            long long end = 0;
+            bool bad = __builtin_add_overflow(added.start, added.length, &end);
+            for (size_t i = 0; i < Count() && !bad; ++i) {
+                const DataRun* held = At(i);
+                bad = held->start >= 0 && held->start < end &&
+                      added.start < held->start + held->length;
+            }
+            if (bad)
+                added.start = kLostRunStart;
+        }
+        if (Count() != 0) {
+            DataRun& last = *At(Count() - 1);
+            if (added.start >= 0 && last.start >= 0 && last.start + last.length == added.start &&
+                last.length <= INT64_MAX - added.length) {
+                last.length += added.length;
+                return;
+            }
+        }
+        if (!hasOne_) {
+            one_ = added;
+            hasOne_ = true;
+            return;
+        }
+        if (more_.empty())
+            more_.push_back(one_);
+        more_.push_back(added);
+    }
+    long long GetOffset() override { return 0; }
+    int GetDataRunListType() override { return DATARUN_LIST_PLAIN; }
+    void Release() override { delete this; }
+
+private:
+    // The one run lives in the list itself; a second moves them all out.
+    size_t Count() const { return more_.empty() ? (hasOne_ ? 1 : 0) : more_.size(); }
+    DataRun* At(size_t i) {
+        if (!more_.empty())
+            return i < more_.size() ? &more_[i] : nullptr;
+        return hasOne_ && i == 0 ? &one_ : nullptr;
+    }
+
+    int resident_;
+    DataRun one_;
+    bool hasOne_ = false;
+    std::vector<DataRun> more_;
+    size_t cursor_ = 0;
+};
+
 // Parent links of a restored tree are the builder's, so a walk up ends;
 // the bound only guards against a tree that is still being linked.
 constexpr int kMaxClimb = 1 << 20;
@@ -38,70 +111,6 @@ constexpr int kMaxClimb = 1 << 20;
 
 // ---------------------------------------------------------------------------
 // Records
-
-FileNodeRecord RecordOfNode(IFileNode* node) {
-    FileNodeRecord r;
-    r.id = node->GetCurrentNodeID();
-    r.parentId = node->GetParentNodeID();
-    r.size = node->GetFileSize();
-    r.attribute = static_cast<uint16_t>(node->GetAttribute());
-    r.creationTime = node->GetCreationTime();
-    r.modificationTime = node->GetModificationTime();
-    r.accessTime = node->GetLastAccessTime();
-    r.directory = node->IsDirectory();
-    r.deleted = node->IsDeleted();
-    const char* name = node->GetFileName();
-    r.name = name != nullptr ? name : "";
-    r.shown = node->IsNodeShow();
-    r.compressed = node->IsCompressed();
-    if (auto* fileNode = dynamic_cast<CFileNode*>(node)) {
-        r.partitionIndex = fileNode->GetBelongedPartition();
-        r.metadataSector = fileNode->GetMetadataStartPosition();
-        if (IDataRunList* list = fileNode->GetDataRunList()) {
-            r.hasRunList = true;
-            r.resident = list->IsResident();
-            for (const DataRun* run = list->GetFirst(); run != nullptr; run = list->GetNext())
-                r.runs.push_back(*run);
-        }
-    }
-    return r;
-}
-
-void WriteFileNodeRecord(FrameWriter& out, const FileNodeRecord& r) {
-    out.I64(r.id);
-    out.I64(r.parentId);
-    out.I64(r.size);
-    out.I16(r.attribute);
-    out.I64(r.creationTime);
-    out.I64(r.modificationTime);
-    out.I64(r.accessTime);
-    out.I32(r.directory);
-    out.I32(r.deleted);
-    // Counts are 32-bit: a list that could not be counted so is cut, which
-    // leaves the record readable (no file system comes near it).
-    const size_t runs = std::min<size_t>(r.runs.size(), INT32_MAX);
-    out.I32(static_cast<int32_t>(runs));
-    out.I32(r.hasRunList ? r.resident : 0);
-    for (size_t i = 0; i < runs; ++i) {
-        out.I64(r.runs[i].start);
-        out.I64(r.runs[i].length);
-    }
-    const size_t name = std::min<size_t>(r.name.size(), INT32_MAX);
-    out.I32(static_cast<int32_t>(name));
-    out.Bytes(r.name.data(), name);
-    out.I32(r.shown);
-    out.I16(r.partitionIndex);
-    out.I64(r.metadataSector);
-    out.I32(r.compressed);
-}
-
-void WriteSystemNodeRecord(FrameWriter& out, const SystemNodeRecord& r) {
-    WriteFileNodeRecord(out, r.node);
-    out.I32(r.searcherType);
-    const size_t n = std::min<size_t>(r.volumeName.size(), INT32_MAX);
-    out.I32(static_cast<int32_t>(n));
-    out.Bytes(r.volumeName.data(), n);
-}
 
 namespace {
 
@@ -128,12 +137,23 @@ RecordRead ReadText(FrameReader& in, std::string* text) {
 }  // namespace
 
 RecordRead ReadFileNodeRecord(FrameReader& in, FileNodeRecord* record) {
-    FileNodeRecord r;
-    int32_t runCount = 0;
-    if (!in.I64(&r.id) || !in.I64(&r.parentId) || !in.I64(&r.size) || !in.U16(&r.attribute) ||
-        !in.I64(&r.creationTime) || !in.I64(&r.modificationTime) || !in.I64(&r.accessTime) ||
-        !in.I32(&r.directory) || !in.I32(&r.deleted) || !in.I32(&runCount) || !in.I32(&r.resident))
+    // The fixed fields before the runs, and those after the name.
+    constexpr size_t kHead = 66, kTail = 18;
+    uint8_t head[kHead];
+    if (!in.Bytes(head, sizeof head))
         return Short(in);
+    FileNodeRecord& r = *record;
+    r.id = vk::LoadLE<int64_t>(head);
+    r.parentId = vk::LoadLE<int64_t>(head + 8);
+    r.size = vk::LoadLE<int64_t>(head + 16);
+    r.attribute = vk::LoadLE<uint16_t>(head + 24);
+    r.creationTime = vk::LoadLE<int64_t>(head + 26);
+    r.modificationTime = vk::LoadLE<int64_t>(head + 34);
+    r.accessTime = vk::LoadLE<int64_t>(head + 42);
+    r.directory = vk::LoadLE<int32_t>(head + 50);
+    r.deleted = vk::LoadLE<int32_t>(head + 54);
+    const int32_t runCount = vk::LoadLE<int32_t>(head + 58);
+    r.resident = vk::LoadLE<int32_t>(head + 62);
     if (runCount < 0)
         return RecordRead::kDamaged;
     // Sized by the frame, never by the count alone.
@@ -142,17 +162,20 @@ RecordRead ReadFileNodeRecord(FrameReader& in, FileNodeRecord* record) {
     r.hasRunList = runCount > 0;
     r.runs.resize(static_cast<size_t>(runCount));
     for (DataRun& run : r.runs) {
-        int64_t start = 0, length = 0;
-        if (!in.I64(&start) || !in.I64(&length))
+        uint8_t bytes[16];
+        if (!in.Bytes(bytes, sizeof bytes))
             return Short(in);
-        run = DataRun(start, length);
+        run = DataRun(vk::LoadLE<int64_t>(bytes), vk::LoadLE<int64_t>(bytes + 8));
     }
     if (RecordRead text = ReadText(in, &r.name); text != RecordRead::kOk)
         return text;
-    if (!in.I32(&r.shown) || !in.U16(&r.partitionIndex) || !in.I64(&r.metadataSector) ||
-        !in.I32(&r.compressed))
+    uint8_t tail[kTail];
+    if (!in.Bytes(tail, sizeof tail))
         return Short(in);
-    *record = std::move(r);
+    r.shown = vk::LoadLE<int32_t>(tail);
+    r.partitionIndex = vk::LoadLE<uint16_t>(tail + 4);
+    r.metadataSector = vk::LoadLE<int64_t>(tail + 6);
+    r.compressed = vk::LoadLE<int32_t>(tail + 14);
     return RecordRead::kOk;
 }
 
@@ -171,18 +194,54 @@ RecordRead ReadSystemNodeRecord(FrameReader& in, SystemNodeRecord* record) {
     return RecordRead::kOk;
 }
 
+// Streams the record straight from the node: a save of millions of nodes
+// makes no copy of any of them.
 int WriteFileNode(IFileNode* node, FrameWriter& out) {
-    WriteFileNodeRecord(out, RecordOfNode(node));
+    auto* fileNode = dynamic_cast<CFileNode*>(node);
+    IDataRunList* list = fileNode != nullptr ? fileNode->GetDataRunList() : nullptr;
+    out.I64(node->GetCurrentNodeID());
+    out.I64(node->GetParentNodeID());
+    out.I64(node->GetFileSize());
+    out.I16(static_cast<uint16_t>(node->GetAttribute()));
+    out.I64(node->GetCreationTime());
+    out.I64(node->GetModificationTime());
+    out.I64(node->GetLastAccessTime());
+    out.I32(node->IsDirectory());
+    out.I32(node->IsDeleted());
+    int32_t runs = 0;
+    if (list != nullptr) {
+        for (const DataRun* run = list->GetFirst(); run != nullptr && runs < INT32_MAX;
+             run = list->GetNext())
+            ++runs;
+    }
+    out.I32(runs);
+    out.I32(list != nullptr ? list->IsResident() : 0);
+    if (list != nullptr) {
+        int32_t written = 0;
+        for (const DataRun* run = list->GetFirst(); run != nullptr && written < runs;
+             run = list->GetNext(), ++written) {
+            out.I64(run->start);
+            out.I64(run->length);
+        }
+    }
+    const char* name = node->GetFileName();
+    const size_t length = name != nullptr ? std::min<size_t>(std::strlen(name), INT32_MAX) : 0;
+    out.I32(static_cast<int32_t>(length));
+    out.Bytes(name, length);
+    out.I32(node->IsNodeShow());
+    out.I16(fileNode != nullptr ? fileNode->GetBelongedPartition() : 0xFFFF);
+    out.I64(fileNode != nullptr ? fileNode->GetMetadataStartPosition() : 0);
+    out.I32(node->IsCompressed());
     return 1;
 }
 
 int WriteSystemNode(IFilesystemNode* root, FrameWriter& out) {
-    SystemNodeRecord r;
-    r.node = RecordOfNode(root);
-    r.searcherType = root->GetSearcheType();
+    WriteFileNode(root, out);
+    out.I32(root->GetSearcheType());
     const char* volume = root->GetVolumeName();
-    r.volumeName = volume != nullptr ? volume : "";
-    WriteSystemNodeRecord(out, r);
+    const size_t length = volume != nullptr ? std::min<size_t>(std::strlen(volume), INT32_MAX) : 0;
+    out.I32(static_cast<int32_t>(length));
+    out.Bytes(volume, length);
     return 1;
 }
 
@@ -201,7 +260,9 @@ RestoreFileNode::RestoreFileNode(const FileNodeRecord& r)
     SetNodeId(r.id);
     SetParentNodeID(r.parentId);
     if (r.hasRunList) {
-        auto* list = new CRestoredRunList(r.resident);
+        IDataRunList* list = r.runs.size() == 1
+                                 ? static_cast<IDataRunList*>(new CRestoredShortRunList(r.resident))
+                                 : new CRestoredRunList(r.resident);
         // Runs that continue each other are joined, overlapping ones kept
         // as lost (the list's own rules).
         for (const DataRun& run : r.runs)

@@ -66,11 +66,8 @@ constexpr size_t kFileNodeFixedBytes = 88;
 // Volume names the interface can hold (a volume record's field).
 constexpr size_t kMaxVolumeNameLength = 1023;
 
-FileNodeRecord RecordOfNode(IFileNode* node);
-void WriteFileNodeRecord(FrameWriter& out, const FileNodeRecord& record);
-void WriteSystemNodeRecord(FrameWriter& out, const SystemNodeRecord& record);
 // Every byte the record declares is consumed, whatever its counts, as long
-// as the frame holds them.
+// as the frame holds them. On failure the record is left part filled.
 RecordRead ReadFileNodeRecord(FrameReader& in, FileNodeRecord* record);
 RecordRead ReadSystemNodeRecord(FrameReader& in, SystemNodeRecord* record);
 

@@ -19,8 +19,6 @@ const tagGUIDSIGN frFileSystemNode = {{0x6C, 0xF2, 0x08, 0xD2, 0x8C, 0x07, 0x34,
 
 namespace {
 
-// Large enough that a frame of a million nodes is a few hundred writes.
-constexpr size_t kWriterPiece = 1u << 20;
 constexpr size_t kReaderPiece = 1u << 16;
 
 }  // namespace
@@ -29,43 +27,29 @@ constexpr size_t kReaderPiece = 1u << 16;
 // Writing
 
 void FrameWriter::Bytes(const void* data, size_t size) {
-    if (size == 0)
-        return;
     const auto* p = static_cast<const uint8_t*>(data);
-    buffer_.insert(buffer_.end(), p, p + size);
-    if (buffer_.size() >= kWriterPiece)
-        Flush();
-}
-
-void FrameWriter::I16(uint16_t v) {
-    uint8_t b[2];
-    vk::StoreLE<uint16_t>(b, v);
-    Bytes(b, sizeof b);
-}
-
-void FrameWriter::I32(int32_t v) {
-    uint8_t b[4];
-    vk::StoreLE<int32_t>(b, v);
-    Bytes(b, sizeof b);
-}
-
-void FrameWriter::I64(int64_t v) {
-    uint8_t b[8];
-    vk::StoreLE<int64_t>(b, v);
-    Bytes(b, sizeof b);
+    while (size != 0) {
+        if (used_ == buffer_.size())
+            Flush();
+        const size_t n = std::min(size, buffer_.size() - used_);
+        std::memcpy(buffer_.data() + used_, p, n);
+        used_ += n;
+        p += n;
+        size -= n;
+    }
 }
 
 bool FrameWriter::Flush() {
-    if (!failed_ && !buffer_.empty()) {
+    if (!failed_ && used_ != 0) {
         try {
             if (archive_ == nullptr ||
-                archive_->WriteCurFrame(buffer_.data(), static_cast<unsigned>(buffer_.size())) == 0)
+                archive_->WriteCurFrame(buffer_.data(), static_cast<unsigned>(used_)) == 0)
                 failed_ = true;
         } catch (const CRSException&) {
             failed_ = true;
         }
     }
-    buffer_.clear();
+    used_ = 0;
     return !failed_;
 }
 

@@ -73,16 +73,26 @@ public:
     FrameWriter& operator=(const FrameWriter&) = delete;
 
     void Bytes(const void* data, size_t size);
-    void I16(uint16_t v);
-    void I32(int32_t v);
-    void I64(int64_t v);
+    void I16(uint16_t v) { Put(v); }
+    void I32(int32_t v) { Put(v); }
+    void I64(int64_t v) { Put(v); }
     // Writes what is gathered; false once any write failed.
     bool Flush();
     bool Failed() const { return failed_; }
 
 private:
+    template <typename T>
+    void Put(T v) {
+        if (used_ + sizeof(T) > buffer_.size())
+            Flush();
+        for (size_t i = 0; i < sizeof(T); ++i)
+            buffer_[used_ + i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+        used_ += sizeof(T);
+    }
+
     IRSData* archive_;
-    std::vector<uint8_t> buffer_;
+    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(1u << 20);
+    size_t used_ = 0;
     bool failed_ = false;
 };
 

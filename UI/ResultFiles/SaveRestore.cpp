@@ -144,8 +144,12 @@ int CurrentErrorCode() {
 
 namespace {
 
+// A step per record; the shared record is looked at every few hundred of
+// them (it takes no more than one update per 100 ms anyway).
 void Step(IProgress* progress) {
-    IncProgress(progress, false, false);
+    thread_local unsigned steps = 0;
+    if (progress != nullptr && (++steps & 0xFF) == 1)
+        IncProgress(progress, false, false);
 }
 
 bool GoOn(IProgress* progress) {
@@ -694,6 +698,7 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
             }
         }
 
+        FileNodeRecord record;
         while (!end) {
             if (!in.I32(&marker) || (marker != 0 && marker != -1)) {
                 outcome_.damaged = true;
@@ -702,7 +707,6 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
             }
             if (marker == -1)
                 break;
-            FileNodeRecord record;
             if (ReadFileNodeRecord(in, &record) != RecordRead::kOk) {
                 outcome_.damaged = true;
                 end = true;

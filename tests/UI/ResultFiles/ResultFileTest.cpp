@@ -93,7 +93,7 @@ Bytes NodeRecord(const NodeSpec& n) {
         r.I64(run.start).I64(run.length);
     r.I32(n.nameLength != -100 ? n.nameLength : static_cast<int32_t>(n.name.size()));
     r.Raw(n.name.data(), n.name.size());
-    r.I32(1).I16(n.partition).I64(4096).I32(0);
+    r.I32(0).I16(n.partition).I64(4096).I32(0);  // stored hidden
     return r;
 }
 
@@ -364,8 +364,9 @@ TEST(ResultRecords, FileNodeRecordIsStoredFieldByField) {
     ASSERT_TRUE(archive.WriteFileHeader(header));
     archive.OpenFrame(frFileSystemNode);
     {
+        RestoreFileNode node(r);
         FrameWriter out(&archive);
-        WriteFileNodeRecord(out, r);
+        WriteFileNode(&node, out);
         ASSERT_TRUE(out.Flush());
     }
     archive.EndRS();
