@@ -996,18 +996,18 @@ TEST(ResultOperations, DetachedOperationsShareOneBusyFlag) {
     auto device = MakeVolume();
     SingleDeviceCatalogue catalogue(device.get(), VolumeEntry());
     RecordingRunner runner;
+    TempDir dir;
+    const std::string path = dir / "r.Velmora";
     EXPECT_EQ(DoSaveScanResult(nullptr, &progress, &source), -1);
-    EXPECT_EQ(DoSaveScanResult("x", nullptr, &source), -1);
+    EXPECT_EQ(DoSaveScanResult(path.c_str(), nullptr, &source), -1);
     EXPECT_EQ(DoRestoreScanResult(nullptr, &progress, nullptr, &catalogue, &runner), -1);
 
     // While a scan runs, neither starts; nor does a scan while a save runs.
     ASSERT_TRUE(ResultFilesGate::TryBegin(ResultFilesGate::kScanning));
-    EXPECT_EQ(DoSaveScanResult("x", &progress, &source), -3);
-    EXPECT_EQ(DoRestoreScanResult("x", &progress, nullptr, &catalogue, &runner), -3);
+    EXPECT_EQ(DoSaveScanResult(path.c_str(), &progress, &source), -3);
+    EXPECT_EQ(DoRestoreScanResult(path.c_str(), &progress, nullptr, &catalogue, &runner), -3);
     ResultFilesGate::End(ResultFilesGate::kScanning);
 
-    TempDir dir;
-    const std::string path = dir / "r.Velmora";
     BlockingSource blocking(&source);
     ASSERT_EQ(DoSaveScanResult(path.c_str(), &progress, &blocking), 0);
     // The save holds the flag while it reads the trees, and to its end.
