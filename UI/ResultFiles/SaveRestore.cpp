@@ -30,6 +30,8 @@ namespace {
 constexpr int64_t kStepIntervalMs = 100;
 // Kind and image of one stored partition record.
 constexpr uint64_t kPartitionEntryBytes = 4 + CSearchedPartitionInfo::kImageSize;
+// Nodes read before they are handed to the tree builder.
+constexpr size_t kReplayBatch = 1024;
 
 bool IsSectorSize(uint64_t size) {
     return size == 512 || size == 1024 || size == 2048 || size == 4096;
@@ -698,40 +700,57 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
             }
         }
 
+        // Nodes are read a batch at a time and then handed over one by one,
+        // which keeps the builder's working set warm; a stop still ends
+        // after the node being handed, and what was read beyond it goes.
         FileNodeRecord record;
+        std::vector<RestoreFileNode*> batch;
+        auto handOver = [&]() {
+            size_t i = 0;
+            for (; i < batch.size(); ++i) {
+                if (builder->AddNode(batch[i], type) != 0)
+                    ++outcome_.nodesReplayed;
+                else
+                    batch[i]->Release();
+                Step(loadProgress_);
+                if (!goOn()) {
+                    end = true;
+                    ++i;
+                    break;
+                }
+            }
+            for (; i < batch.size(); ++i)
+                batch[i]->Release();
+            batch.clear();
+        };
         while (!end) {
             if (!in.I32(&marker) || (marker != 0 && marker != -1)) {
                 outcome_.damaged = true;
-                end = true;
                 break;
             }
             if (marker == -1)
                 break;
             if (ReadFileNodeRecord(in, &record) != RecordRead::kOk) {
                 outcome_.damaged = true;
-                end = true;
                 break;
             }
-            if (replayed) {
-                bool runsMoved = false;
-                if (!CheckNodeRecord(record, rootPartitions, device, &runsMoved)) {
-                    ++outcome_.recordsDropped;
-                } else {
-                    auto* node = new RestoreFileNode(record);
-                    if (runsMoved)
-                        node->MarkDamaged();
-                    if (builder->AddNode(node, type) != 0)
-                        ++outcome_.nodesReplayed;
-                    else
-                        node->Release();
-                }
-                Step(loadProgress_);
+            if (!replayed)
+                continue;
+            bool runsMoved = false;
+            if (!CheckNodeRecord(record, rootPartitions, device, &runsMoved)) {
+                ++outcome_.recordsDropped;
+                continue;
             }
-            if (!goOn()) {
-                end = true;
-                break;
-            }
+            auto* node = new RestoreFileNode(record);
+            if (runsMoved)
+                node->MarkDamaged();
+            batch.push_back(node);
+            if (batch.size() == kReplayBatch)
+                handOver();
         }
+        handOver();
+        if (outcome_.damaged)
+            end = true;
         if (replayed)
             builder->FlashBuild(type);
     }
