@@ -1,5 +1,6 @@
 #include "SaveRestore.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -216,6 +217,15 @@ bool WriteFrame(IRSData& archive, const tagGUIDSIGN& id, Fill fill) {
     return written && whole;
 }
 
+bool SyncToDisk(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
 int RunSave(const std::string& path, IProgress* progress, IScanResultSource* source) {
     IncProgress(progress, false, true);
     CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
@@ -270,6 +280,10 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
             // A file whose frames were not all written is not left behind
             // as if it were a result.
             if (archive->EndRS() == 0 && code == kResultOk && !cancelled)
+                code = kResultCannotOpen;
+            // A result is saved when it is on the disk: a failure the
+            // system meets while writing it back is reported, not lost.
+            if (code == kResultOk && !cancelled && !SyncToDisk(path))
                 code = kResultCannotOpen;
         }
     }
