@@ -276,14 +276,18 @@ public:
         kind = k;
         sink->SetDirecotryTreeBuilder(&builder, &progress, device);
         outcome = sink->GetOutcome();
-        for (auto& [type, list] : sink->Partitions())
+        for (auto& [type, list] : sink->Partitions()) {
             partitions[type] = list.size();
+            for (const CSearchedPartitionInfo* r : list)
+                records[type].push_back(*r);
+        }
     }
     RecordingBuilder builder;
     RecordingProgress progress;
     ScanKindRecord kind;
     CRestoreScanSink::Outcome outcome;
     std::map<int, size_t> partitions;
+    std::map<int, std::vector<CSearchedPartitionInfo>> records;
     int cleared = 0;
     int diskImage = -1;
     int edi = -1;
@@ -471,7 +475,56 @@ TEST(ResultRecords, PartitionImageComesBackAsABaseRecord) {
     TempDir dir;
     auto load = Load(MakeFile({.nodes = UsualNodeFrame({root})}), dir);
     ASSERT_EQ(load->code, kResultOk);
-    EXPECT_EQ(load->runner.partitions[SEARCHER_FAT], 1u);
+    ASSERT_EQ(load->runner.records[SEARCHER_FAT].size(), 1u);
+    const CSearchedPartitionInfo& back = load->runner.records[SEARCHER_FAT][0];
+    EXPECT_EQ(back.GetType(), 4);
+    EXPECT_EQ(back.fileSystemContext, nullptr);
+    EXPECT_EQ(back.partitionIndex, 7);
+    EXPECT_EQ(back.fileSystemType, 3);
+    EXPECT_EQ(back.sectorsPerCluster, 8u);
+    EXPECT_EQ(back.runOriginSector, 63);
+    EXPECT_EQ(back.startSector, 63);
+    EXPECT_EQ(back.sectorSize, 4096u);
+    EXPECT_EQ(back.totalSectors, 100000);
+    EXPECT_EQ(back.fsValue, 55);
+    EXPECT_EQ(back.score, 0.75);
+}
+
+// Compressed data is read by the tree's root type: NTFS through its reader,
+// HFS+ only through a volume a load opened, nothing under other roots or
+// without a root.
+TEST(ResultRecords, CompressedReaderFollowsTheRootType) {
+    RestoredVolumeCache::Clear();
+    struct Case {
+        _tagSearcherType root;  // SEARCHER_NONE: no root at all
+        bool reader;
+    };
+    const Case cases[] = {{SEARCHER_NTFS, true},
+                          {SEARCHER_HFSPLUS, false},
+                          {SEARCHER_FAT, false},
+                          {SEARCHER_APFS, false},
+                          {SEARCHER_NONE, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.root);
+        FileNodeRecord r;
+        r.id = 11;
+        r.parentId = 2;
+        r.size = 10;
+        r.compressed = 1;
+        r.name = "c.txt";
+        auto* node = new RestoreFileNode(r);
+        auto* root = new CFilesystemNode("root", "vol", c.root, 2);
+        if (c.root != SEARCHER_NONE)
+            ASSERT_TRUE(root->AddChild(node));
+        IFileReader* reader = node->CreateCompressFileReader(nullptr);
+        EXPECT_EQ(reader != nullptr, c.reader);
+        if (reader)
+            reader->Release();
+        if (c.root != SEARCHER_NONE)
+            root->RemoveChild(node);
+        node->Release();
+        root->Release();
+    }
 }
 
 // ---------------------------------------------------------------------------
