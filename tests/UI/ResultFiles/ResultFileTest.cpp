@@ -476,7 +476,7 @@ TEST(ResultRecords, PartitionImageComesBackAsABaseRecord) {
     auto load = Load(MakeFile({.nodes = UsualNodeFrame({root})}), dir);
     ASSERT_EQ(load->code, kResultOk);
     ASSERT_EQ(load->runner.records[SEARCHER_FAT].size(), 1u);
-    const CSearchedPartitionInfo& back = load->runner.records[SEARCHER_FAT][0];
+    CSearchedPartitionInfo back = load->runner.records[SEARCHER_FAT][0];
     EXPECT_EQ(back.GetType(), 4);
     EXPECT_EQ(back.fileSystemContext, nullptr);
     EXPECT_EQ(back.partitionIndex, 7);
