@@ -40,6 +40,9 @@ enum ResultFileCode : int {
     kResultBusy = 10,        // another save or load is under way
 };
 
+// The extension of result files the program writes and offers to open.
+inline constexpr char kResultFileExtension[] = ".Velmora";
+
 // Names longer than this are refused in the device record.
 constexpr int32_t kMaxDeviceNameLength = 4096;
 
