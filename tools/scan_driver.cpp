@@ -6,7 +6,7 @@
 //   scan_driver [--deep | --quick] [--fs-type N] [--null-searcher]
 //               [--sector-size N] [--rounds N] [--list FILE]
 //               [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]]
-//               [--unreadable OFFSET:LENGTH] image
+//               [--unreadable OFFSET:LENGTH] [--save FILE | --load FILE] image
 //
 //   --deep           deep scan of the image as a whole disk (the default)
 //   --quick          quick scan of the image as a volume whose record says
@@ -38,6 +38,12 @@
 //                    "-". Stable from run to run, so tests compare it with
 //                    Sleuth Kit's fls (tools/compare_fls.py). A quick scan
 //                    then shows live files as well as deleted ones.
+//   --save FILE      after the last scan, saves its result into FILE (a
+//                    result file) and prints "save result N" (0: saved)
+//   --load FILE      instead of scanning, replays the result file FILE over
+//                    the image (opened as --quick or --deep say) and prints
+//                    "load result N" (0: loaded); --list and --recover then
+//                    work on the loaded trees
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -59,6 +65,7 @@
 
 #include "DataRun.h"
 #include "EngineFactories.h"
+#include "EngineResultAdapters.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
 #include "RecoveryControllers.h"
@@ -134,11 +141,15 @@ public:
         if (keepNodes)
             shown.insert(shown.end(), nodes, nodes + count);
     }
-    void ShowFilesystemNode(IFilesystemNode*) override { ++roots; }
+    void ShowFilesystemNode(IFilesystemNode* root) override {
+        ++roots;
+        rootNodes.push_back(root);
+    }
 
     // With keepNodes, every node shown (they stay the controller's).
     bool keepNodes = false;
     std::vector<IFileNode*> shown;
+    std::vector<IFilesystemNode*> rootNodes;
     std::map<int, long long> perType;
     long long lostNodes = 0;
     int roots = 0;
@@ -200,6 +211,8 @@ struct Options {
     std::vector<int> only;
     long long unreadableOffset = -1;
     long long unreadableLength = 0;
+    const char* saveTo = nullptr;
+    const char* loadFrom = nullptr;
     const char* image = nullptr;
 };
 
@@ -235,6 +248,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->recoverTo = argv[++i];
         } else if (a == "--list" && hasValue) {
             o->listTo = argv[++i];
+        } else if (a == "--save" && hasValue) {
+            o->saveTo = argv[++i];
+        } else if (a == "--load" && hasValue) {
+            o->loadFrom = argv[++i];
         } else if (a == "--deleted-only") {
             o->deletedOnly = true;
         } else if (a == "--only" && hasValue) {
@@ -263,7 +280,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             return false;
         }
     }
-    return o->image != nullptr && (!o->deletedOnly || o->recoverTo != nullptr);
+    return o->image != nullptr && (!o->deletedOnly || o->recoverTo != nullptr) &&
+           (o->saveTo == nullptr || o->loadFrom == nullptr);
 }
 
 // Opens the image read-only as a whole disk (deep) or as a volume with a
@@ -352,6 +370,11 @@ bool WriteListing(const char* to, const std::vector<IFileNode*>& shown) {
 // the program does; folders are made as their files need them.
 RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
                              const std::vector<IFileNode*>& shown) {
+    if (controller == nullptr) {
+        RecoveryFigures none;
+        none.failed = 1;
+        return none;
+    }
     RecoveryFigures r;
     velmora::recovery::RecoveryPathBuilder paths(o.recoverTo);
     std::map<int, IDataRecovery*> recoveries;
@@ -410,20 +433,39 @@ RecoveryFigures RecoverShown(const Options& o, IRecoveryController* controller,
     return r;
 }
 
+// A quick scan shows only deleted files unless live ones are to be listed,
+// saved or recovered too.
+IRecoveryFilter* SetUpFilter(const Options& o) {
+    IRecoveryFilter* filter = CreateFilter();
+    const bool showLive =
+        !o.quick ||
+        ((o.recoverTo != nullptr || o.listTo != nullptr || o.saveTo != nullptr) && !o.deletedOnly);
+    filter->SetScanType(showLive ? SCAN_COMPLETE : SCAN_QUICK);
+    filter->SetFilterTypes(CATEGORY_ALL);
+    return filter;
+}
+
+// Lists and recovers what the trees show, as after a scan; false when the
+// listing could not be written.
+bool ListAndRecover(const Options& o, IRecoveryController* controller, CountingTree& tree,
+                    RecoveryFigures* recovered) {
+    bool listed = true;
+    if (o.listTo != nullptr && !WriteListing(o.listTo, tree.shown)) {
+        std::fprintf(stderr, "%s: cannot write the listing\n", o.listTo);
+        listed = false;
+    }
+    if (o.recoverTo != nullptr)
+        *recovered = RecoverShown(o, controller, tree.shown);
+    return listed;
+}
+
 // One scan; `after` runs while the controller and its trees still exist.
 ScanFigures RunScan(const Options& o, IStorageDevice* device,
                     const std::function<void(IRecoveryController*, CountingTree&)>& after = {}) {
     ScanFigures f;
     IRecoveryController* controller = CreateRecoveryController(
         o.quick ? RECOVERY_CONTROLLER_DELETED : RECOVERY_CONTROLLER_PARTITION);
-    IRecoveryFilter* filter = CreateFilter();
-    // A quick scan shows only deleted files unless live ones are to be
-    // recovered too.
-    const bool showLive =
-        !o.quick || ((o.recoverTo != nullptr || o.listTo != nullptr) && !o.deletedOnly);
-    filter->SetScanType(showLive ? SCAN_COMPLETE : SCAN_QUICK);
-    filter->SetFilterTypes(CATEGORY_ALL);
-    controller->Initialize(filter);
+    controller->Initialize(SetUpFilter(o));
     f.tree.keepNodes = static_cast<bool>(after);
     auto start = std::chrono::steady_clock::now();
     f.result = controller->StartDataRecovery(device, &f.progress, &f.tree);
@@ -432,6 +474,63 @@ ScanFigures RunScan(const Options& o, IStorageDevice* device,
         after(controller, f.tree);
     controller->Release();
     return f;
+}
+
+// The scanned device in the catalogue of the driver's one image: disk 0,
+// and its volume 0 for a quick scan.
+SaveRestoreResult::CatalogueEntry ImageEntry(const Options& o, IStorageDevice* device) {
+    SaveRestoreResult::DiskVolumeRecord r =
+        SaveRestoreResult::DeviceRecordOf(device, 0, o.quick ? 0 : -1);
+    SaveRestoreResult::CatalogueEntry e;
+    e.diskIndex = r.diskIndex;
+    e.volumeIndex = r.volumeIndex;
+    e.name = r.name;
+    e.fileSystem = r.fileSystem;
+    e.size = r.size;
+    return e;
+}
+
+bool SaveResult(const Options& o, IStorageDevice* device, IRecoveryController* controller,
+                CountingTree& tree) {
+    SaveRestoreResult::ScanKindRecord kind;
+    kind.controllerType = o.quick ? 0 : 2;
+    kind.deep = o.quick ? 0 : 1;
+    SaveRestoreResult::ControllerResultSource source(
+        controller, kind, SaveRestoreResult::DeviceRecordOf(device, 0, o.quick ? 0 : -1),
+        tree.rootNodes);
+    auto start = std::chrono::steady_clock::now();
+    const int code = SaveRestoreResult::SaveScanResult(o.saveTo, nullptr, &source);
+    std::printf("save result %d (%.3f s)\n", code, Seconds(start));
+    return code == 0;
+}
+
+// Replays a result file instead of scanning, then lists and recovers.
+int LoadResult(const Options& o, IStorageDevice* device) {
+    SetUpFilter(o);
+    SaveRestoreResult::SingleDeviceCatalogue catalogue(device, ImageEntry(o, device));
+    CountingTree tree;
+    tree.keepNodes = true;
+    DriverProgress progress;
+    SaveRestoreResult::EngineReplayRunner runner(&tree, &progress);
+    auto start = std::chrono::steady_clock::now();
+    const int code =
+        SaveRestoreResult::RestoreScanResult(o.loadFrom, nullptr, "", &catalogue, &runner);
+    std::printf("load result %d (%.3f s)\n", code, Seconds(start));
+    std::printf("trees %d, lost-folder nodes %lld\n", tree.roots, tree.lostNodes);
+    for (const auto& [type, count] : tree.perType)
+        std::printf("nodes of searcher %d: %lld\n", type, count);
+    RecoveryFigures recovered;
+    const bool listed = ListAndRecover(o, runner.Controller(), tree, &recovered);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("peak resident set %ld KiB\n", usage.ru_maxrss);
+    if (o.recoverTo != nullptr) {
+        std::printf("recovered %lld files and %lld empty ones, %lld failed\n", recovered.files,
+                    recovered.empty, recovered.failed);
+        if (recovered.incomplete != 0)
+            std::printf("recovered incomplete (unreadable parts) %lld\n", recovered.incomplete);
+    }
+    return code == 0 && listed && recovered.failed == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -443,7 +542,7 @@ int main(int argc, char** argv) {
             stderr,
             "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
             "[--rounds N] [--list FILE] [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] "
-            "[--unreadable OFFSET:LENGTH] image\n",
+            "[--unreadable OFFSET:LENGTH] [--save FILE | --load FILE] image\n",
             argv[0]);
         return 2;
     }
@@ -506,6 +605,9 @@ int main(int argc, char** argv) {
     ScanFigures last;
     RecoveryFigures recovered;
     bool listFailed = false;
+    bool saveFailed = false;
+    if (o.loadFrom != nullptr)
+        return LoadResult(o, device.get());
     for (int round = 0; round < o.rounds; ++round) {
         auto start = std::chrono::steady_clock::now();
         const long long plainBytes = PlainRead(o.image);
@@ -515,15 +617,14 @@ int main(int argc, char** argv) {
             return 1;
         }
         NullSearcher::blocks = NullSearcher::sectors = 0;
-        if ((o.recoverTo != nullptr || o.listTo != nullptr) && round + 1 == o.rounds) {
+        if ((o.recoverTo != nullptr || o.listTo != nullptr || o.saveTo != nullptr) &&
+            round + 1 == o.rounds) {
             last =
                 RunScan(o, device.get(), [&](IRecoveryController* controller, CountingTree& tree) {
-                    if (o.listTo != nullptr && !WriteListing(o.listTo, tree.shown)) {
-                        std::fprintf(stderr, "%s: cannot write the listing\n", o.listTo);
+                    if (o.saveTo != nullptr)
+                        saveFailed = !SaveResult(o, device.get(), controller, tree);
+                    if (!ListAndRecover(o, controller, tree, &recovered))
                         listFailed = true;
-                    }
-                    if (o.recoverTo != nullptr)
-                        recovered = RecoverShown(o, controller, tree.shown);
                 });
         } else {
             last = RunScan(o, device.get());
@@ -590,7 +691,7 @@ int main(int argc, char** argv) {
         if (recovered.failed != 0)
             return 1;
     }
-    if (listFailed)
+    if (listFailed || saveFailed)
         return 1;
     return ResultFailed(last.result) ? 1 : 0;
 }

@@ -401,6 +401,9 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
                                    std::vector<IFileNode*>& batch) {
     const bool attachAll = RulesOf(tree.root->GetSearcheType()).attachesAllNodes;
     IFileNode* current = node;
+    // Once something is linked, each folder climbed to holds it: it is not
+    // empty, and a deep chain is not walked again at every step.
+    bool holdsLinked = false;
     // Every turn links one more unlinked node, and a link that would close
     // a loop is refused, so this ends.
     while (current && !current->GetParent() && current != tree.root) {
@@ -417,7 +420,7 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
             current->MarkDeleted();
         if (!attachAll) {
             if (current->IsDirectory()) {
-                if (IsEmptyFolder(current))
+                if (!holdsLinked && IsEmptyFolder(current))
                     return;
             } else if (!current->IsDeleted() && filter_ && !filter_->ShowNormalFiles()) {
                 return;
@@ -431,6 +434,7 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
         }
         if (parent->GetParent())
             return;
+        holdsLinked = true;
         current = parent;
     }
 }

@@ -25,10 +25,6 @@ struct _SEARCHER_INFO {
 // the device cannot tell counting as 512.
 int DeepScanBlockSectors(int sectorSize);
 
-// The text the tree builder shows for the device: a volume's name, an edi
-// image's device name, otherwise empty.
-std::string DeviceDescription(IStorageDevice* device);
-
 // What every controller holds: the result-file replay, the tree builder of
 // its scan, the filter and the scanned device.
 class CRecoveryControllerBase : public IRecoveryController {

@@ -2,6 +2,8 @@
 // recovery objects for what it found.
 #pragma once
 
+#include <string>
+
 #include "RecoveryInterfaces.h"
 
 class RestoreScanSink;
@@ -14,3 +16,8 @@ IRecoveryController* CreateRecoveryController(_RECOVERY_CONTROLLER_TYPE type);
 // must outlive the controller) instead of reading the device. Set it before
 // StartDataRecovery. False when the controller is not one of ours.
 bool SetRecoveryRestoreSink(IRecoveryController* controller, RestoreScanSink* sink);
+
+// The text the tree builder shows for the device and stores as its trees'
+// volume name: a volume's name, an edi image's device name, otherwise empty.
+// A saved result is matched to a live device by it.
+std::string DeviceDescription(IStorageDevice* device);

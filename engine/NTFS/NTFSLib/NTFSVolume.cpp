@@ -231,7 +231,9 @@ void CFileReaderEx::Close() {
 bool CFileReaderEx::ReadResidentData(long long offset, uint8_t* out, int count, int& got) {
     got = 0;
     auto* node = dynamic_cast<CNTFSFileNode*>(m_node);
-    if (node == nullptr || m_device == nullptr || count < 0)
+    if (node == nullptr)
+        return ReadStoredResidentData(offset, out, count, got);
+    if (m_device == nullptr || count < 0)
         return false;
     long long length = 0;
     if (!GetResidentDataRunsStream(*node, *m_device, &length, m_buffer.data(),
@@ -242,6 +244,46 @@ bool CFileReaderEx::ReadResidentData(long long offset, uint8_t* out, int count, 
     std::memcpy(out, m_buffer.data() + offset, static_cast<size_t>(n));
     got = static_cast<int>(n);
     return true;
+}
+
+// The run names the sector the record starts in; a device sector may hold
+// several records, so the one taken must carry the node's number (when both
+// tell it) and data of the node's size.
+bool CFileReaderEx::ReadStoredResidentData(long long offset, uint8_t* out, int count, int& got) {
+    got = 0;
+    if (m_node == nullptr || m_device == nullptr || count < 0 || offset < 0)
+        return false;
+    IDataRunList* runs = m_node->GetDataRunList();
+    if (runs == nullptr)
+        return false;
+    std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> list(
+        runs->Clone(), [](IDataRunList* l) { l->Release(); });
+    const DataRun* run = list->GetFirst();
+    if (run == nullptr || run->start < 0)
+        return false;
+    const uint32_t ss = SectorSizeOf(*m_device);
+    const long long id = m_node->GetCurrentNodeID();
+    for (uint32_t slot = 0; slot == 0 || slot < ss; slot += ntfs::layout::record::kMinRecordSize) {
+        CNTFSFileRecord record;
+        if (!ReadRecord(*m_device, run->start, slot, record) || record.IsFolder())
+            continue;
+        if (id >= 0 && record.HasXPNumberOfthisMFTRecord() &&
+            record.GetXPNumberOfthisMFTRecord() != static_cast<uint32_t>(id))
+            continue;
+        long long length = 0;
+        if (!GetResidentDataRunsStream(static_cast<unsigned long long>(run->start), *m_device,
+                                       &length, m_buffer.data(),
+                                       static_cast<unsigned>(m_buffer.size()), slot) ||
+            length != m_fileSize)
+            continue;
+        if (offset >= length)
+            return false;
+        const long long n = std::min<long long>(count, length - offset);
+        std::memcpy(out, m_buffer.data() + offset, static_cast<size_t>(n));
+        got = static_cast<int>(n);
+        return true;
+    }
+    return false;
 }
 
 bool CFileReaderEx::Read(long long offset, uint8_t* out, int count, int& got) {

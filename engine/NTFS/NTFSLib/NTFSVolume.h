@@ -63,6 +63,9 @@ public:
     // when a device read fails. `got` receives the bytes delivered.
     bool Read(long long offset, uint8_t* out, int count, int& got);
     bool ReadResidentData(long long offset, uint8_t* out, int count, int& got);
+    // The same for a node that is not an NTFS node (one read back from a
+    // saved result), which keeps only the sector of its file record.
+    bool ReadStoredResidentData(long long offset, uint8_t* out, int count, int& got);
     void Close();
 
     long long GetFileSize() const { return m_fileSize; }

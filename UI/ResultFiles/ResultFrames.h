@@ -1,0 +1,142 @@
+// The records of a result file inside the framed archive: the three frames,
+// the device record, and the bounded reader and buffered writer every record
+// goes through. A result file may come from anywhere, so the reader never
+// trusts a count: it consumes exactly the bytes a record declares, and a
+// record that does not fit what is left of its frame ends the reading.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "StorageDeviceData.h"
+
+class IRSData;
+struct tagGUIDSIGN;
+
+namespace SaveRestoreResult {
+
+// The frames, in the order a result file holds them.
+extern const tagGUIDSIGN frFileSystemSearchControllerList;
+extern const tagGUIDSIGN frDiskDevice;
+extern const tagGUIDSIGN frFileSystemNode;
+
+// What a save or a load ends with, as the progress record's result reports
+// it. 1 to 7 are the codes the interface already knows; 8 to 10 tell what
+// a load of a damaged file or a save that did not finish came to.
+enum ResultFileCode : int {
+    kResultOk = 0,
+    kResultNoArchive = 1,    // the archive object could not be made
+    kResultCannotOpen = 2,   // the file could not be opened, or (save) created or written
+    kResultBadHeader = 3,    // header CRC, version or status
+    kResultNoScanKind = 4,   // the scan-kind frame is missing or not understood
+    kResultBadDevice = 5,    // the device frame is missing or damaged
+    kResultNoEdiDevice = 6,  // the stored edi image cannot be found
+    kResultNoDevice = 7,     // no live device matches, or nothing of the file is for it
+    kResultDamaged = 8,      // the node frame is damaged; what passed its checks was kept
+    kResultCancelled = 9,    // a save stopped by the user; the unfinished file was removed
+    kResultBusy = 10,        // another save or load is under way
+};
+
+// The extension of result files the program writes and offers to open.
+inline constexpr char kResultFileExtension[] = ".Velmora";
+
+// Names longer than this are refused in the device record.
+constexpr int32_t kMaxDeviceNameLength = 4096;
+
+// The scan-kind frame.
+struct ScanKindRecord {
+    int32_t controllerType = 3;  // 0 quick, 1 deep of a volume, 2 deep of a disk, 3 none
+    int32_t deep = 0;
+};
+
+// The scanned device as the device catalogue records it.
+struct DiskVolumeRecord {
+    int64_t size = 0;  // bytes
+    int32_t diskIndex = -1;
+    int32_t volumeIndex = -1;  // -1 for a whole disk
+    int32_t fileSystem = 10;
+    std::string name;
+    int32_t diskImage = 0;
+    std::optional<CDMGDeviceInfoStruct> dmgInfo;
+    int32_t edi = 0;
+    std::optional<CEDIDeviceInfoStruct> ediInfo;
+};
+
+// Little-endian bytes gathered in memory and handed to the open frame in
+// large pieces. The first failed write is remembered; later ones are not
+// tried.
+class FrameWriter {
+public:
+    explicit FrameWriter(IRSData* archive) : archive_(archive) {}
+    ~FrameWriter() = default;
+    FrameWriter(const FrameWriter&) = delete;
+    FrameWriter& operator=(const FrameWriter&) = delete;
+
+    void Bytes(const void* data, size_t size);
+    void I16(uint16_t v) { Put(v); }
+    void I32(int32_t v) { Put(v); }
+    void I64(int64_t v) { Put(v); }
+    // Writes what is gathered; false once any write failed.
+    bool Flush();
+    bool Failed() const { return failed_; }
+
+private:
+    template <typename T>
+    void Put(T v) {
+        if (used_ + sizeof(T) > buffer_.size())
+            Flush();
+        for (size_t i = 0; i < sizeof(T); ++i)
+            buffer_[used_ + i] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> (8 * i));
+        used_ += sizeof(T);
+    }
+
+    IRSData* archive_;
+    std::vector<uint8_t> buffer_ = std::vector<uint8_t>(1u << 20);
+    size_t used_ = 0;
+    bool failed_ = false;
+};
+
+// Reads the open frame of an archive in read mode, never past its end. A
+// read that cannot be served whole consumes nothing more and fails, and so
+// does every read after it; an archive error (a file cut short under the
+// frame) counts as the end.
+class FrameReader {
+public:
+    explicit FrameReader(IRSData* archive);
+    FrameReader(const FrameReader&) = delete;
+    FrameReader& operator=(const FrameReader&) = delete;
+
+    bool Bytes(void* out, size_t size);
+    bool Skip(uint64_t size);
+    bool U16(uint16_t* v);
+    bool I32(int32_t* v);
+    bool I64(int64_t* v);
+    // Bytes of the frame not yet consumed.
+    uint64_t Remaining() const { return remaining_ + (buffered_ - at_); }
+    bool Failed() const { return failed_; }
+
+private:
+    bool Fill(size_t want);
+
+    IRSData* archive_;
+    uint64_t remaining_ = 0;  // in the archive, not yet buffered
+    std::vector<uint8_t> buffer_;
+    size_t buffered_ = 0;
+    size_t at_ = 0;
+    bool failed_ = false;
+};
+
+void WriteScanKind(FrameWriter& out, const ScanKindRecord& kind);
+// kResultOk, or kResultNoScanKind for a record of another length or kind.
+int ReadScanKind(FrameReader& in, ScanKindRecord* kind);
+
+void WriteDeviceRecord(FrameWriter& out, const DiskVolumeRecord& record);
+// kResultOk or kResultBadDevice: a record cut short, a name length outside
+// 0 to 4096, or an image record whose length is neither -1 nor the size of
+// its kind. The text fields of the image records come back terminated.
+int ReadDeviceRecord(FrameReader& in, DiskVolumeRecord* record);
+
+}  // namespace SaveRestoreResult

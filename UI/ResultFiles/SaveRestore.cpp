@@ -1,0 +1,774 @@
+#include "SaveRestore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "FileNode.h"
+#include "HFSPlusLib/HFSPlusVolume.h"
+#include "IStorageDevice.h"
+#include "RSData.h"
+#include "RecoveryControllers.h"
+#include "RecoveryOutput.h"
+#include "RestoreNodes.h"
+#include "SearchInterfaces.h"
+#include "SearchedPartitionInfo.h"
+#include "Utility/CatchExeception.h"
+
+namespace SaveRestoreResult {
+
+namespace {
+
+constexpr int64_t kStepIntervalMs = 100;
+// Kind and image of one stored partition record.
+constexpr uint64_t kPartitionEntryBytes = 4 + CSearchedPartitionInfo::kImageSize;
+// Nodes read before they are handed to the tree builder.
+constexpr size_t kReplayBatch = 1024;
+
+bool IsSectorSize(uint64_t size) {
+    return size == 512 || size == 1024 || size == 2048 || size == 4096;
+}
+
+// ---------------------------------------------------------------------------
+// Busy flag and progress
+
+struct SharedState {
+    std::mutex lock;
+    ResultFilesGate::Operation busy = ResultFilesGate::kIdle;
+    _PROGRESS_INFO info{};
+    int64_t lastUpdateMs = 0;
+    int errorCode = 0;
+};
+
+SharedState& Shared() {
+    static SharedState state;
+    return state;
+}
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The record is handed over outside the lock: a sink may ask for progress
+// again from inside UpdateProgress.
+int Hand(IProgress* sink, const _PROGRESS_INFO& info) {
+    if (sink == nullptr)
+        return 0;
+    auto copy = std::make_unique<_PROGRESS_INFO>(info);
+    sink->UpdateProgress(copy.get());
+    return 1;
+}
+
+}  // namespace
+
+bool ResultFilesGate::TryBegin(Operation op) {
+    SharedState& s = Shared();
+    std::lock_guard<std::mutex> hold(s.lock);
+    if (s.busy != kIdle || op == kIdle)
+        return false;
+    s.busy = op;
+    return true;
+}
+
+void ResultFilesGate::End(Operation op) {
+    SharedState& s = Shared();
+    std::lock_guard<std::mutex> hold(s.lock);
+    if (s.busy == op)
+        s.busy = kIdle;
+}
+
+ResultFilesGate::Operation ResultFilesGate::Current() {
+    SharedState& s = Shared();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.busy;
+}
+
+int IncProgress(IProgress* sink, bool finish, bool start) {
+    SharedState& s = Shared();
+    std::unique_lock<std::mutex> hold(s.lock);
+    _PROGRESS_INFO& info = s.info;
+    if (start) {
+        s.errorCode = 0;
+        std::memset(&info, 0, sizeof info);
+        info.state = PROGRESS_RUNNING;
+        info.total = 100;
+        info.done = 5;
+    } else if (finish) {
+        info.state = PROGRESS_FINISHED;
+        info.result = static_cast<uint64_t>(static_cast<int64_t>(s.errorCode));
+        info.done = info.total;
+    } else {
+        info.result = 0;
+        const int64_t now = NowMs();
+        if (now - s.lastUpdateMs < kStepIntervalMs)
+            return 0;
+        s.lastUpdateMs = now;
+        if (info.done + 2 < info.total)
+            ++info.done;
+    }
+    const _PROGRESS_INFO copy = info;
+    hold.unlock();
+    return Hand(sink, copy);
+}
+
+void TipError(IProgress* sink, int code) {
+    _PROGRESS_INFO info{};
+    info.state = PROGRESS_FINISHED;
+    info.total = 100;
+    info.done = 100;
+    info.result = static_cast<uint64_t>(static_cast<int64_t>(code));
+    {
+        SharedState& s = Shared();
+        std::lock_guard<std::mutex> hold(s.lock);
+        s.errorCode = code;
+    }
+    Hand(sink, info);
+}
+
+int CurrentErrorCode() {
+    SharedState& s = Shared();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.errorCode;
+}
+
+// ---------------------------------------------------------------------------
+// Saving
+
+namespace {
+
+// A step per record; the shared record is looked at every few hundred of
+// them (it takes no more than one update per 100 ms anyway).
+void Step(IProgress* progress) {
+    thread_local unsigned steps = 0;
+    if (progress != nullptr && (++steps & 0xFF) == 1)
+        IncProgress(progress, false, false);
+}
+
+bool GoOn(IProgress* progress) {
+    return progress == nullptr || progress->Continued() != 0;
+}
+
+// The node frame: the roots, each with its found partitions and its tree
+// breadth first. False when the user stopped it.
+bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProgress* progress) {
+    out.I64(static_cast<int64_t>(roots.size()));
+    uint8_t image[CSearchedPartitionInfo::kImageSize];
+    for (const SavedRoot& saved : roots) {
+        if (!GoOn(progress))
+            return false;
+        out.I32(1);
+        WriteSystemNode(saved.root, out);
+        Step(progress);
+        out.I32(static_cast<int32_t>(saved.partitions.size()));
+        for (CSearchedPartitionInfo* partition : saved.partitions) {
+            out.I32(partition->GetType());
+            partition->ToImage(image);
+            out.Bytes(image, sizeof image);
+            CatchExeception::WriteLog(
+                "%s:%d partition index:%d fileSystemType%d start:%lld end:%lld\n", __func__,
+                __LINE__, partition->partitionIndex, partition->fileSystemType,
+                partition->startSector, partition->startSector + partition->totalSectors);
+        }
+        std::deque<IFileNode*> queue{saved.root};
+        bool stopped = false;
+        while (!queue.empty() && !stopped) {
+            IFileNode* parent = queue.front();
+            queue.pop_front();
+            for (IFileNode* child = parent->GetFirstChild(); child != nullptr;
+                 child = child->GetNextNode()) {
+                if (child->IsDirectory())
+                    queue.push_back(child);
+                out.I32(0);
+                WriteFileNode(child, out);
+                Step(progress);
+                if (!GoOn(progress)) {
+                    stopped = true;
+                    break;
+                }
+            }
+        }
+        out.I32(-1);
+        Step(progress);
+        if (stopped)
+            return false;
+    }
+    return true;
+}
+
+// Writes one frame through `fill`; false when a write failed.
+template <typename Fill>
+bool WriteFrame(IRSData& archive, const tagGUIDSIGN& id, Fill fill) {
+    archive.OpenFrame(id);
+    FrameWriter out(&archive);
+    const bool whole = fill(out);
+    const bool written = out.Flush();
+    archive.CloseFrame();
+    return written && whole;
+}
+
+bool SyncToDisk(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+int RunSave(const std::string& path, IProgress* progress, IScanResultSource* source) {
+    IncProgress(progress, false, true);
+    CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+    int code = kResultOk;
+    bool created = false;
+    bool cancelled = false;
+    {
+        // Runs as root: a result is written only as a new or plain file,
+        // never through a link or into a device node.
+        struct stat st {};
+        const bool usable = ::lstat(path.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+        auto archive = std::make_unique<CRSData>(kRSWrite);
+        if (!usable || !archive->StartRS(path.c_str(), 1)) {
+            CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+            code = kResultCannotOpen;
+        } else {
+            created = true;
+            velmora::recovery::GiveToInvokingUser(path.c_str());
+            Step(progress);
+            try {
+                FILEHEADER header;
+                header.status = 1;
+                header.descriptionLength = 0;
+                bool ok = archive->WriteFileHeader(header) != 0;
+                Step(progress);
+                ok = ok &&
+                     WriteFrame(*archive, frFileSystemSearchControllerList, [&](FrameWriter& out) {
+                         WriteScanKind(out, source->ScanKind());
+                         return true;
+                     });
+                Step(progress);
+                ok = ok && WriteFrame(*archive, frDiskDevice, [&](FrameWriter& out) {
+                         WriteDeviceRecord(out, source->DeviceRecord());
+                         return true;
+                     });
+                Step(progress);
+                ok = ok && WriteFrame(*archive, frFileSystemNode, [&](FrameWriter& out) {
+                         if (WriteNodeFrame(out, source->Roots(), progress))
+                             return true;
+                         cancelled = true;
+                         return false;
+                     });
+                if (!ok && !cancelled)
+                    code = kResultCannotOpen;
+            } catch (const CRSException& e) {
+                CatchExeception::WriteLog("%s %d archive error %d\r\n", __func__, __LINE__,
+                                          e.GetErrorcode());
+                code = kResultCannotOpen;
+            } catch (const std::bad_alloc&) {
+                code = kResultCannotOpen;
+            }
+            // A file whose frames were not all written is not left behind
+            // as if it were a result.
+            if (archive->EndRS() == 0 && code == kResultOk && !cancelled)
+                code = kResultCannotOpen;
+            // A result is saved when it is on the disk: a failure the
+            // system meets while writing it back is reported, not lost.
+            if (code == kResultOk && !cancelled && !SyncToDisk(path))
+                code = kResultCannotOpen;
+        }
+    }
+    if (cancelled && code == kResultOk)
+        code = kResultCancelled;
+    struct stat made {};
+    if (code != kResultOk && created && ::lstat(path.c_str(), &made) == 0 && S_ISREG(made.st_mode))
+        ::unlink(path.c_str());
+    if (code != kResultOk)
+        TipError(progress, code);
+    CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+    IncProgress(progress, true, false);
+    return code;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Finding the device
+
+bool CheckStoredDmgRecord(const CDMGDeviceInfoStruct& info) {
+    const size_t n = strnlen(info.filePath, sizeof info.filePath);
+    if (n == 0 || n == sizeof info.filePath || info.filePath[0] != '/')
+        return false;
+    struct stat st {};
+    if (::stat(info.filePath, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (!IsSectorSize(info.sectorSize) || info.fileSize != st.st_size || info.fileSize < 0)
+        return false;
+    unsigned long long bytes = 0;
+    if (__builtin_mul_overflow(info.totalSectors, info.sectorSize, &bytes) ||
+        __builtin_add_overflow(bytes, info.dataOffset, &bytes))
+        return false;
+    return bytes <= static_cast<unsigned long long>(info.fileSize);
+}
+
+bool CheckStoredEdiRecord(const CEDIDeviceInfoStruct& info, const std::string& ediPath) {
+    if (ediPath.empty())
+        return false;
+    struct stat st {};
+    if (::stat(ediPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const uint64_t sector = static_cast<uint32_t>(info.sectorSize);
+    if (!IsSectorSize(sector) || info.totalSectors < 0 || info.dataOffset < 0)
+        return false;
+    long long bytes = 0;
+    if (__builtin_mul_overflow(info.totalSectors, static_cast<long long>(sector), &bytes) ||
+        __builtin_add_overflow(bytes, info.dataOffset, &bytes))
+        return false;
+    return bytes <= st.st_size;
+}
+
+IStorageDevice* GetFromDiskVolumeData(const DiskVolumeRecord& record, const std::string& ediPath,
+                                      const std::string& resultPath,
+                                      IResultDeviceCatalogue* catalogue) {
+    if (catalogue == nullptr)
+        return nullptr;
+    if (record.edi != 0) {
+        if (!record.ediInfo || !CheckStoredEdiRecord(*record.ediInfo, ediPath))
+            return nullptr;
+        return catalogue->StorageByEdiInfo(*record.ediInfo, ediPath);
+    }
+    if (record.diskImage != 0) {
+        if (!record.dmgInfo || !CheckStoredDmgRecord(*record.dmgInfo))
+            return nullptr;
+        return catalogue->StorageByDmgInfo(*record.dmgInfo, resultPath);
+    }
+    const std::vector<CatalogueEntry> entries = catalogue->Entries();
+    // Where it was, when it still has the stored size.
+    for (const CatalogueEntry& e : entries) {
+        if (e.diskIndex == record.diskIndex && e.volumeIndex == record.volumeIndex &&
+            e.size == record.size) {
+            if (IStorageDevice* device = catalogue->StorageAt(e.diskIndex, e.volumeIndex))
+                return device;
+        }
+    }
+    // Renumbered: never by name alone, file system and size must match too.
+    for (const CatalogueEntry& e : entries) {
+        if (e.name == record.name && e.fileSystem == record.fileSystem && e.size == record.size) {
+            if (IStorageDevice* device = catalogue->StorageAt(e.diskIndex, e.volumeIndex))
+                return device;
+        }
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Loading
+
+namespace {
+
+class FrameOpen {
+public:
+    // False when the frame is missing or cannot be read.
+    static bool Open(IRSData& archive, const tagGUIDSIGN& id) {
+        try {
+            return archive.OpenFrame(id) != 0;
+        } catch (const CRSException&) {
+            return false;
+        }
+    }
+    static void Close(IRSData& archive) {
+        try {
+            archive.CloseFrame();
+        } catch (const CRSException&) {
+        }
+    }
+};
+
+int ReadHeadFrames(IRSData& archive, IProgress* progress, ScanKindRecord* kind,
+                   DiskVolumeRecord* device) {
+    FILEHEADER header;
+    if (archive.ReadFileHeader(header) == 0 || header.status < 1 || header.status > 4)
+        return kResultBadHeader;
+    Step(progress);
+    if (!FrameOpen::Open(archive, frFileSystemSearchControllerList))
+        return kResultNoScanKind;
+    Step(progress);
+    {
+        FrameReader in(&archive);
+        if (int code = ReadScanKind(in, kind); code != kResultOk)
+            return code;
+    }
+    FrameOpen::Close(archive);
+    Step(progress);
+    if (!FrameOpen::Open(archive, frDiskDevice))
+        return kResultBadDevice;
+    Step(progress);
+    {
+        FrameReader in(&archive);
+        if (int code = ReadDeviceRecord(in, device); code != kResultOk)
+            return code;
+    }
+    FrameOpen::Close(archive);
+    Step(progress);
+    return kResultOk;
+}
+
+int RunRestore(const std::string& path, IProgress* progress, const std::string& ediPath,
+               IResultDeviceCatalogue* catalogue, IResultScanRunner* runner) {
+    if (runner != nullptr)
+        runner->ClearData();
+    RestoredVolumeCache::Clear();
+    IncProgress(progress, false, true);
+    CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+    int code = kResultOk;
+    try {
+        // Only a regular file is read: a device node or a pipe named as a
+        // result file would be read as root, or never end.
+        struct stat st {};
+        auto archive = std::make_unique<CRSData>(kRSRead);
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            !archive->StartRS(path.c_str(), 0)) {
+            code = kResultCannotOpen;
+        } else {
+            Step(progress);
+            ScanKindRecord kind;
+            DiskVolumeRecord record;
+            code = ReadHeadFrames(*archive, progress, &kind, &record);
+            IStorageDevice* device = nullptr;
+            if (code == kResultOk) {
+                device = GetFromDiskVolumeData(record, ediPath, path, catalogue);
+                if (device == nullptr)
+                    code = record.edi != 0 ? kResultNoEdiDevice : kResultNoDevice;
+            }
+            if (code == kResultOk && runner == nullptr)
+                code = kResultNoDevice;
+            if (code == kResultOk) {
+                Step(progress);
+                runner->SetImageResult(record.diskImage != 0 && record.dmgInfo ? 1 : 0,
+                                       record.edi != 0 && record.ediInfo ? 1 : 0);
+                CRestoreScanSink sink(archive.get());
+                sink.SetLoadProgress(progress);
+                runner->Replay(device, kind, &sink);
+                const CRestoreScanSink::Outcome& o = sink.GetOutcome();
+                if (o.damaged)
+                    code = kResultDamaged;
+                else if (!o.stopped && o.rootsReplayed == 0)
+                    code = kResultNoDevice;
+            }
+            archive->EndRS();
+        }
+    } catch (const CRSException& e) {
+        CatchExeception::WriteLog("%s %d archive error %d\r\n", __func__, __LINE__,
+                                  e.GetErrorcode());
+        code = kResultDamaged;
+    } catch (const std::bad_alloc&) {
+        code = kResultDamaged;
+    }
+    if (code != kResultOk)
+        TipError(progress, code);
+    CatchExeception::WriteLog("%s %d code %d\r\n", __func__, __LINE__, code);
+    IncProgress(progress, true, false);
+    return code;
+}
+
+}  // namespace
+
+int SaveScanResult(const std::string& path, IProgress* progress, IScanResultSource* source) {
+    if (path.empty() || source == nullptr)
+        return kResultCannotOpen;
+    if (!ResultFilesGate::TryBegin(ResultFilesGate::kSaving))
+        return kResultBusy;
+    const int code = RunSave(path, progress, source);
+    ResultFilesGate::End(ResultFilesGate::kSaving);
+    return code;
+}
+
+int RestoreScanResult(const std::string& path, IProgress* progress, const std::string& ediPath,
+                      IResultDeviceCatalogue* catalogue, IResultScanRunner* runner) {
+    if (!ResultFilesGate::TryBegin(ResultFilesGate::kLoading))
+        return kResultBusy;
+    const int code = RunRestore(path, progress, ediPath, catalogue, runner);
+    ResultFilesGate::End(ResultFilesGate::kLoading);
+    return code;
+}
+
+namespace {
+
+// Starts `body` detached with the flag already taken; the flag is given back
+// when the body ends, or at once when no thread could be made.
+template <typename Body>
+int StartDetached(ResultFilesGate::Operation op, Body body) {
+    if (!ResultFilesGate::TryBegin(op))
+        return -3;
+    try {
+        std::thread([op, body = std::move(body)]() mutable {
+            body();
+            ResultFilesGate::End(op);
+        }).detach();
+    } catch (const std::exception&) {
+        ResultFilesGate::End(op);
+        return -2;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int DoSaveScanResult(const char* path, IProgress* progress, IScanResultSource* source) {
+    if (path == nullptr || *path == '\0' || progress == nullptr || source == nullptr)
+        return -1;
+    return StartDetached(ResultFilesGate::kSaving, [p = std::string(path), progress, source]() {
+        RunSave(p, progress, source);
+    });
+}
+
+int DoRestoreScanResult(const char* path, IProgress* progress, const char* ediPath,
+                        IResultDeviceCatalogue* catalogue, IResultScanRunner* runner) {
+    if (path == nullptr || *path == '\0' || progress == nullptr || catalogue == nullptr ||
+        runner == nullptr)
+        return -1;
+    // The edi path is copied: the caller's string need not outlive the call.
+    return StartDetached(ResultFilesGate::kLoading,
+                         [p = std::string(path), e = std::string(ediPath ? ediPath : ""), progress,
+                          catalogue, runner]() { RunRestore(p, progress, e, catalogue, runner); });
+}
+
+// ---------------------------------------------------------------------------
+// Replay
+
+namespace {
+
+bool IsSearcherType(int32_t type) {
+    return type >= SEARCHER_HFSPLUS && type <= SEARCHER_APFS;
+}
+
+// A stored partition record is used only when its geometry can be read by.
+bool PlausiblePartition(const CSearchedPartitionInfo& p) {
+    return IsSectorSize(p.sectorSize) && p.sectorsPerCluster <= (1u << 21) && p.startSector >= 0 &&
+           p.totalSectors >= 0 && p.runOriginSector >= 0;
+}
+
+// A run that would read outside the device cannot be the file's data: it is
+// kept as lost, so the file is recovered as incomplete rather than filled
+// from elsewhere. False when the record cannot be a node at all.
+bool CheckNodeRecord(FileNodeRecord& r, const std::vector<CSearchedPartitionInfo*>& partitions,
+                     IStorageDevice* device, bool* runsMoved) {
+    *runsMoved = false;
+    if (r.size < 0)
+        return false;
+    if (r.runs.empty() || r.resident != 0 || partitions.empty())
+        return true;
+    const CSearchedPartitionInfo* partition = partitions.front();
+    for (const CSearchedPartitionInfo* p : partitions) {
+        if (static_cast<uint16_t>(p->partitionIndex) == r.partitionIndex) {
+            partition = p;
+            break;
+        }
+    }
+    const long long deviceSector = device->GetSectorSize() > 0 ? device->GetSectorSize() : 512;
+    long long deviceBytes = 0, origin = 0;
+    const long long unit =
+        static_cast<long long>(partition->sectorsPerCluster) * partition->sectorSize;
+    if (unit <= 0 ||
+        __builtin_mul_overflow(device->GetTotalSectors(), deviceSector, &deviceBytes) ||
+        __builtin_mul_overflow(partition->runOriginSector, deviceSector, &origin))
+        return true;
+    for (DataRun& run : r.runs) {
+        if (run.start < 0 || run.length <= 0)
+            continue;
+        long long end = 0;
+        if (__builtin_add_overflow(run.start, run.length, &end) ||
+            __builtin_mul_overflow(end, unit, &end) || __builtin_add_overflow(end, origin, &end) ||
+            end > deviceBytes) {
+            run.start = kLostRunStart;
+            *runsMoved = true;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+CRestoreScanSink::~CRestoreScanSink() {
+    ClearMapCell();
+}
+
+int CRestoreScanSink::ClearMapCell() {
+    for (auto& [type, records] : partitions_) {
+        for (CSearchedPartitionInfo* r : records)
+            delete r;
+        records.clear();
+    }
+    partitions_.clear();
+    return 0;
+}
+
+std::vector<CSearchedPartitionInfo*>& CRestoreScanSink::GetSearchedPartition(int searcherType) {
+    return partitions_[searcherType];
+}
+
+void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
+                                               IStorageDevice* device) {
+    outcome_ = Outcome{};
+    outcome_.ran = true;
+    if (builder == nullptr || device == nullptr || archive_ == nullptr)
+        return;
+    auto goOn = [&]() {
+        if (!GoOn(progress) || !GoOn(loadProgress_)) {
+            outcome_.stopped = true;
+            return false;
+        }
+        return true;
+    };
+
+    // A whole disk and an image replay every root; a volume only the roots
+    // saved under its name.
+    const std::string liveName = DeviceDescription(device);
+    const int deviceType = device->GetType();
+    const bool everyRoot = (liveName.empty() && deviceType == kDeviceDisk) ||
+                           deviceType == kDeviceDiskImage || deviceType == kDeviceEdiImage;
+    if (liveName.empty() && !everyRoot)
+        return;
+
+    if (!FrameOpen::Open(*archive_, frFileSystemNode)) {
+        outcome_.damaged = true;
+        return;
+    }
+    ClearMapCell();
+    FrameReader in(archive_);
+    int64_t rootCount = 0;
+    if (!in.I64(&rootCount) || rootCount < 0) {
+        outcome_.damaged = true;
+        FrameOpen::Close(*archive_);
+        return;
+    }
+    outcome_.rootsInFile = rootCount;
+    Step(loadProgress_);
+
+    bool end = false;
+    for (int64_t i = 0; i < rootCount && !end && goOn(); ++i) {
+        int32_t marker = 0;
+        SystemNodeRecord system;
+        // Fewer roots than announced: a file cut short.
+        if (!in.I32(&marker) || marker != 1 ||
+            ReadSystemNodeRecord(in, &system) != RecordRead::kOk) {
+            outcome_.damaged = true;
+            break;
+        }
+        ++outcome_.rootsRead;
+        const auto type = static_cast<_tagSearcherType>(system.searcherType);
+        const bool replayed =
+            IsSearcherType(system.searcherType) && (everyRoot || system.volumeName == liveName);
+        if (!IsSearcherType(system.searcherType))
+            ++outcome_.recordsDropped;
+        if (replayed) {
+            builder->AddSearcherInfo(type, system.node.id);
+            ++outcome_.rootsReplayed;
+            Step(loadProgress_);
+            if (type == SEARCHER_HFSPLUS && RestoredVolumeCache::Find(type) == nullptr) {
+                std::unique_ptr<hfsplus::CHFSPlusVolume> volume = OpenRestoredHfsVolume(device);
+                RestoredVolumeCache::Offer(type, volume);
+            }
+        }
+
+        // Every entry is consumed, kept or not.
+        int32_t partitionCount = 0;
+        if (!in.I32(&partitionCount) || partitionCount < 0 ||
+            static_cast<uint64_t>(partitionCount) * kPartitionEntryBytes > in.Remaining()) {
+            outcome_.damaged = true;
+            end = true;
+            partitionCount = 0;
+        }
+        std::vector<CSearchedPartitionInfo*> rootPartitions;
+        for (int32_t p = 0; p < partitionCount; ++p) {
+            int32_t kind = 0;
+            uint8_t image[CSearchedPartitionInfo::kImageSize];
+            if (!in.I32(&kind) || !in.Bytes(image, sizeof image)) {
+                outcome_.damaged = true;
+                end = true;
+                break;
+            }
+            auto record = std::make_unique<CSearchedPartitionInfo>(512);
+            if (kind < 0 || kind > 4 || !record->FromImage(image, sizeof image) ||
+                !PlausiblePartition(*record)) {
+                ++outcome_.recordsDropped;
+                continue;
+            }
+            if (replayed) {
+                // Compressed HFS+ files are read through their partition's
+                // own volume.
+                if (type == SEARCHER_HFSPLUS)
+                    record->fileSystemContext =
+                        RestoredVolumeCache::OpenForPartition(device, *record);
+                rootPartitions.push_back(record.get());
+                partitions_[type].push_back(record.release());
+            }
+        }
+
+        // Nodes are read a batch at a time and then handed over one by one,
+        // which keeps the builder's working set warm; a stop still ends
+        // after the node being handed, and what was read beyond it goes.
+        FileNodeRecord record;
+        std::vector<RestoreFileNode*> batch;
+        auto handOver = [&]() {
+            size_t i = 0;
+            for (; i < batch.size(); ++i) {
+                if (builder->AddNode(batch[i], type) != 0)
+                    ++outcome_.nodesReplayed;
+                else
+                    batch[i]->Release();
+                Step(loadProgress_);
+                if (!goOn()) {
+                    end = true;
+                    ++i;
+                    break;
+                }
+            }
+            for (; i < batch.size(); ++i)
+                batch[i]->Release();
+            batch.clear();
+        };
+        while (!end) {
+            if (!in.I32(&marker) || (marker != 0 && marker != -1)) {
+                outcome_.damaged = true;
+                break;
+            }
+            if (marker == -1)
+                break;
+            if (ReadFileNodeRecord(in, &record) != RecordRead::kOk) {
+                outcome_.damaged = true;
+                break;
+            }
+            if (!replayed)
+                continue;
+            bool runsMoved = false;
+            if (!CheckNodeRecord(record, rootPartitions, device, &runsMoved)) {
+                ++outcome_.recordsDropped;
+                continue;
+            }
+            auto* node = new RestoreFileNode(record);
+            if (runsMoved)
+                node->MarkDamaged();
+            batch.push_back(node);
+            if (batch.size() == kReplayBatch)
+                handOver();
+        }
+        handOver();
+        if (outcome_.damaged)
+            end = true;
+        if (replayed)
+            builder->FlashBuild(type);
+    }
+    FrameOpen::Close(*archive_);
+}
+
+}  // namespace SaveRestoreResult

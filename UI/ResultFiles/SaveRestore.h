@@ -1,0 +1,180 @@
+// Saving a finished scan into a result file and loading one back: the two
+// detached operations, their shared progress and error code, the search for
+// the live device a file was made of, and the replay that the scan
+// controllers run instead of reading the device.
+//
+// One save or load runs at a time, and no scan starts while a save reads
+// the result trees: all three go through one busy flag (ResultFilesGate).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "RestoreScanSink.h"
+#include "ResultFrames.h"
+
+class IFilesystemNode;
+class IProgress;
+class IRSData;
+class IStorageDevice;
+class CSearchedPartitionInfo;
+
+namespace SaveRestoreResult {
+
+// ---------------------------------------------------------------------------
+// What a save reads and what a load drives; the bridge provides them.
+
+struct SavedRoot {
+    IFilesystemNode* root = nullptr;
+    // The found partitions of the root's searcher; not owned.
+    std::vector<CSearchedPartitionInfo*> partitions;
+};
+
+// The finished scan. Read on the save's thread while the save runs; the
+// busy flag keeps a new scan from freeing it meanwhile.
+class IScanResultSource {
+public:
+    virtual ~IScanResultSource() = default;
+    virtual ScanKindRecord ScanKind() = 0;
+    virtual DiskVolumeRecord DeviceRecord() = 0;
+    virtual std::vector<SavedRoot> Roots() = 0;
+};
+
+// One disk or volume of the device catalogue.
+struct CatalogueEntry {
+    int32_t diskIndex = -1;
+    int32_t volumeIndex = -1;  // -1 for the disk itself
+    std::string name;
+    int32_t fileSystem = 10;
+    int64_t size = 0;  // bytes
+};
+
+// The live devices. Devices handed out stay the catalogue's.
+class IResultDeviceCatalogue {
+public:
+    virtual ~IResultDeviceCatalogue() = default;
+    // Every disk followed by its volumes, in the catalogue's order (the
+    // catalogue is built first when it is not yet).
+    virtual std::vector<CatalogueEntry> Entries() = 0;
+    virtual IStorageDevice* StorageAt(int32_t diskIndex, int32_t volumeIndex) = 0;
+    // Re-creates an image device from its stored record; the record has
+    // passed CheckStoredDmgRecord / CheckStoredEdiRecord.
+    virtual IStorageDevice* StorageByDmgInfo(const CDMGDeviceInfoStruct& info,
+                                             const std::string& resultPath) = 0;
+    virtual IStorageDevice* StorageByEdiInfo(const CEDIDeviceInfoStruct& info,
+                                             const std::string& ediPath) = 0;
+};
+
+class CRestoreScanSink;
+
+// The scan operation a load replays through.
+class IResultScanRunner {
+public:
+    virtual ~IResultScanRunner() = default;
+    // Forgets the previous scan's result.
+    virtual void ClearData() = 0;
+    // Whether the result came from a disk image or an edi image.
+    virtual void SetImageResult(int diskImage, int edi) = 0;
+    // Runs the scan controller of `kind` over `device` with the sink in
+    // place of reading the device, then marks the result trees finished.
+    virtual void Replay(IStorageDevice* device, const ScanKindRecord& kind,
+                        CRestoreScanSink* sink) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Progress and the busy flag
+
+class ResultFilesGate {
+public:
+    enum Operation { kIdle, kSaving, kLoading, kScanning };
+    // False when another operation holds the flag.
+    static bool TryBegin(Operation op);
+    static void End(Operation op);
+    static Operation Current();
+};
+
+// The shared progress record: state 2 while running (done from 5, stopping
+// at 98), 3 when finished with the result code. Reports less than 100 ms
+// apart are skipped for steps.
+int IncProgress(IProgress* sink, bool finish, bool start);
+// Reports a failure at once and makes it the operation's result.
+void TipError(IProgress* sink, int code);
+// The error code of the operation under way.
+int CurrentErrorCode();
+
+// ---------------------------------------------------------------------------
+// Saving and loading
+
+// Synchronous bodies: the result code. Both take the busy flag (kResultBusy
+// when it is held).
+int SaveScanResult(const std::string& path, IProgress* progress, IScanResultSource* source);
+int RestoreScanResult(const std::string& path, IProgress* progress, const std::string& ediPath,
+                      IResultDeviceCatalogue* catalogue, IResultScanRunner* runner);
+
+// The same on a detached thread: 0 when started; -1 for a missing argument,
+// -2 when no thread could be made, -3 while another save, load or scan
+// holds the busy flag. The arguments must outlive the thread; the paths are
+// copied.
+int DoSaveScanResult(const char* path, IProgress* progress, IScanResultSource* source);
+int DoRestoreScanResult(const char* path, IProgress* progress, const char* ediPath,
+                        IResultDeviceCatalogue* catalogue, IResultScanRunner* runner);
+
+// The stored image records are checked before anything is opened by them:
+// the path must name a regular file (never a device node), of the recorded
+// size, and the geometry must fit it with a sector size of 512, 1024, 2048
+// or 4096.
+bool CheckStoredDmgRecord(const CDMGDeviceInfoStruct& info);
+bool CheckStoredEdiRecord(const CEDIDeviceInfoStruct& info, const std::string& ediPath);
+
+// The live device that matches a stored device record, or null.
+IStorageDevice* GetFromDiskVolumeData(const DiskVolumeRecord& record, const std::string& ediPath,
+                                      const std::string& resultPath,
+                                      IResultDeviceCatalogue* catalogue);
+
+// ---------------------------------------------------------------------------
+// Replay
+
+// Replays the node frame of an open result file into a scan's tree
+// builder. Whatever the file holds, each record is consumed whole or the
+// replay ends; records that fail their checks are dropped and counted.
+class CRestoreScanSink : public RestoreScanSink {
+public:
+    explicit CRestoreScanSink(IRSData* archive) : archive_(archive) {}
+    ~CRestoreScanSink() override;
+    CRestoreScanSink(const CRestoreScanSink&) = delete;
+    CRestoreScanSink& operator=(const CRestoreScanSink&) = delete;
+
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
+                                 IStorageDevice* device) override;
+    std::vector<CSearchedPartitionInfo*>& GetSearchedPartition(int searcherType) override;
+    int ClearMapCell();
+    // The load's own progress, stepped as records are replayed and asked
+    // whether to go on (may be null).
+    void SetLoadProgress(IProgress* progress) { loadProgress_ = progress; }
+
+    struct Outcome {
+        long long rootsInFile = 0;
+        long long rootsRead = 0;
+        long long rootsReplayed = 0;
+        long long nodesReplayed = 0;
+        long long recordsDropped = 0;  // failed their checks
+        bool damaged = false;          // the frame could not be read to its end
+        bool stopped = false;          // the progress sink asked to stop
+        bool ran = false;
+    };
+    const Outcome& GetOutcome() const { return outcome_; }
+    // The partition records kept for replayed roots, by searcher type.
+    const std::map<int, std::vector<CSearchedPartitionInfo*>>& Partitions() const {
+        return partitions_;
+    }
+
+private:
+    IRSData* archive_;
+    IProgress* loadProgress_ = nullptr;
+    std::map<int, std::vector<CSearchedPartitionInfo*>> partitions_;
+    Outcome outcome_;
+};
+
+}  // namespace SaveRestoreResult
