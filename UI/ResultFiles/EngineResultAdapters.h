@@ -101,7 +101,6 @@ private:
     IProgress* progress_;
     KeptPartitions kept_;
     IRecoveryController* controller_ = nullptr;
-    IRecoveryFilter* filter_ = nullptr;
     VKRESULT result_ = 0;
     bool finished_ = false;
     int diskImage_ = 0;

@@ -26,7 +26,6 @@ QString InterfaceLanguage() {
     return languages.isEmpty() ? QString() : languages.first();
 }
 
-constexpr int kNoteWidth = 400;
 constexpr int kNoteHeight = 50;
 constexpr int kArrowWidth = 82;
 constexpr int kArrowHeight = 39;
