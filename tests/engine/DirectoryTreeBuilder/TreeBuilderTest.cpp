@@ -311,6 +311,31 @@ TEST_F(TreeBuilderTest, AmongFoldersOfOneIdTheNodesOwnPartitionWins) {
     EXPECT_EQ(file->GetParent(), p1);
 }
 
+// Two volumes of one file system on a disk: their folders share id, parent
+// and name, and each volume's files stay in its own folder.
+TEST_F(TreeBuilderTest, FoldersOfTwoVolumesWithOneIdAndNameStayApart) {
+    for (_tagSearcherType type : {SEARCHER_NTFS, SEARCHER_FAT, SEARCHER_EXFAT, SEARCHER_HFSPLUS}) {
+        SCOPED_TRACE(type);
+        f = std::make_unique<BuilderFixture>();
+        B()->AddSearcherInfo(type, kRoot);
+        TNode* folders[2];
+        TNode* files[2];
+        for (unsigned short volume : {0, 1}) {
+            folders[volume] = Folder(40, kRoot, "Documents", false, type);
+            folders[volume]->SetBelongedPartition(volume);
+            files[volume] = File(41 + volume, 40, volume ? "b.txt" : "a.txt", 10, true, type);
+            files[volume]->SetBelongedPartition(volume);
+            Take(folders[volume], type);
+            Take(files[volume], type);
+        }
+        B()->FlashBuild(type);
+        for (int volume : {0, 1}) {
+            EXPECT_TRUE(R().WasShown(folders[volume])) << volume;
+            EXPECT_EQ(files[volume]->GetParent(), folders[volume]) << volume;
+        }
+    }
+}
+
 TEST_F(TreeBuilderTest, NodesWaitingForANewRootIdJoinTheRoot) {
     B()->AddSearcherInfo(SEARCHER_FAT, 2);
     TNode* file = File(10, 77, "a.txt", 5, true, SEARCHER_FAT);
