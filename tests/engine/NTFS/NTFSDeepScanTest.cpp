@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -23,9 +24,12 @@
 #include "NTFSLib/NTFSIndexRecord.h"
 #include "NTFSSearch/NTFSDirectoryTreeBuilder.h"
 #include "NTFSSearch/NTFSSearchController.h"
+#include "RecoveryInterfaces.h"
+#include "ResultCode.h"
 #include "NtfsFixtures.h"
 #include "NtfsScanHarness.h"
 #include "SearchedPartitionInfo.h"
+#include "support/EngineRows.h"
 
 using namespace ntfstest;
 using velmora::test::TempDir;
@@ -234,6 +238,77 @@ TEST_F(NTFSDeepScanTest, LostVolumesRecoverAsTheirSourcesAndSleuthKitSay) {
             << report;
     }
 #endif
+}
+
+// Records torn by a power cut (one sector still the previous write's) keep
+// their files: each is shown marked damaged, and its recovery says it is
+// incomplete, zeros and reports the bytes that lay in the torn sector and
+// gives back every other byte as it was.
+TEST_F(NTFSDeepScanTest, TornRecordsKeepTheirFilesMarkedWithTheirLostBytes) {
+    struct Torn {
+        std::string path;
+        std::vector<LostRange> lost;
+        std::string sha256;
+    };
+    std::string text;
+    ASSERT_TRUE(velmora::test::RunProgram(
+        {"python3", "-c",
+         "import json,sys\n"
+         "for t in json.load(open(sys.argv[1]))['torn']:\n"
+         "  print(t['path'], t['sha256_lost_zeroed'], *[x for r in t['lost'] for x in r], "
+         "sep='\\t')\n",
+         Disk("torn_record").substr(0, Disk("torn_record").size() - 4) + ".json"},
+        &text));
+    std::vector<Torn> torn;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        Torn t;
+        std::getline(fields, t.path, '\t');
+        std::getline(fields, t.sha256, '\t');
+        for (std::string a, b; std::getline(fields, a, '\t') && std::getline(fields, b, '\t');)
+            t.lost.push_back({std::stoll(a), std::stoll(b)});
+        torn.push_back(t);
+    }
+    ASSERT_EQ(torn.size(), 2u) << text;
+
+    // Resident data is read through the NTFS row's service.
+    velmora::test::ScopedEngineRows rows;
+    auto device = MemoryStorageDevice::FromFile(Disk("torn_record"), 512);
+    DeepScan scan(device.get());
+    scan.Run();
+    std::vector<Candidate> kept = scan.Candidates();
+    ASSERT_FALSE(kept.empty());
+    ASSERT_EQ(kept[0]->runOriginSector, 2048);
+    std::vector<CSearchedPartitionInfo*> records;
+    for (const Candidate& c : kept)
+        records.push_back(c.get());
+    for (const Torn& t : torn) {
+        SCOPED_TRACE(t.path);
+        auto* node = [&]() -> CFileNode* {
+            for (IFileNode* n : scan.tree.shown)
+                if (NodePath(n) == t.path)
+                    return dynamic_cast<CFileNode*>(n);
+            return nullptr;
+        }();
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(node->IsDamaged(), 1);
+        IDataRecovery* recovery = CreateDataRecoveryObj();
+        ASSERT_NE(recovery, nullptr);
+        ASSERT_FALSE(ResultFailed(
+            InitializeDataRecoveryFromRecords(recovery, records, device.get())));
+        IFileReader* reader = recovery->SetRecoverNode(node);
+        ASSERT_NE(reader, nullptr);
+        reader->Release();
+        const std::string out = m_tmp / "recovered";
+        EXPECT_TRUE(ResultIs(recovery->RecoverTo(out.c_str(), nullptr, 0), kModuleDataRecovery,
+                             kErrRecoveryIncomplete));
+        EXPECT_EQ(recovery->GetLostRanges().Ranges(), t.lost);
+        recovery->Release();
+        std::string sum;
+        ASSERT_TRUE(velmora::test::RunProgram({"sha256sum", out}, &sum));
+        EXPECT_EQ(sum.substr(0, 64), t.sha256);
+    }
 }
 
 // ---------------------------------------------------------------- blocks
