@@ -85,8 +85,7 @@ bool CNTFSNodeMaker::MakeNodes(const uint8_t* bytes, size_t size, int64_t number
         CatchExeception::WriteLog(
             "NTFS: file record %lld at sector %lld is torn (sector mask 0x%x does not match its "
             "update sequence); its file is marked damaged\n",
-            static_cast<long long>(number), static_cast<long long>(sector),
-            record.TornSectors());
+            static_cast<long long>(number), static_cast<long long>(sector), record.TornSectors());
     if (!record.IsFolder())
         CreateLinkNodes(multi, number, *props, parent, sector);
     CreateFileNode(number, parent, props, sector);

@@ -24,10 +24,10 @@
 #include "NTFSLib/NTFSIndexRecord.h"
 #include "NTFSSearch/NTFSDirectoryTreeBuilder.h"
 #include "NTFSSearch/NTFSSearchController.h"
-#include "RecoveryInterfaces.h"
-#include "ResultCode.h"
 #include "NtfsFixtures.h"
 #include "NtfsScanHarness.h"
+#include "RecoveryInterfaces.h"
+#include "ResultCode.h"
 #include "SearchedPartitionInfo.h"
 #include "support/EngineRows.h"
 
@@ -295,8 +295,8 @@ TEST_F(NTFSDeepScanTest, TornRecordsKeepTheirFilesMarkedWithTheirLostBytes) {
         EXPECT_EQ(node->IsDamaged(), 1);
         IDataRecovery* recovery = CreateDataRecoveryObj();
         ASSERT_NE(recovery, nullptr);
-        ASSERT_FALSE(ResultFailed(
-            InitializeDataRecoveryFromRecords(recovery, records, device.get())));
+        ASSERT_FALSE(
+            ResultFailed(InitializeDataRecoveryFromRecords(recovery, records, device.get())));
         IFileReader* reader = recovery->SetRecoverNode(node);
         ASSERT_NE(reader, nullptr);
         reader->Release();

@@ -588,8 +588,7 @@ TEST(NTFSFileRecord, TornRecordsAreKeptWhenTheirAttributesAreSound) {
         size_t offset = 0;
         const CNTFSFileRecordAttribute data = record.FindAttibute(0x80, 0, &offset);
         ASSERT_FALSE(data.Empty()) << c.what;
-        EXPECT_EQ(record.TornBytes(offset + data.GetOffsetToAttribute(), 600).Ranges(),
-                  c.valueLost)
+        EXPECT_EQ(record.TornBytes(offset + data.GetOffsetToAttribute(), 600).Ranges(), c.valueLost)
             << c.what;
         // Sectors that matched are restored: the value's bytes at the first
         // sector's end are the file's whenever that sector is whole.
