@@ -311,6 +311,38 @@ TEST_F(NTFSDeepScanTest, TornRecordsKeepTheirFilesMarkedWithTheirLostBytes) {
     }
 }
 
+// Two lost copies of one volume on a disk: every folder has a twin with
+// the same number, parent and name. Each volume keeps its own folders, and
+// every file sits in a folder of its own volume.
+TEST_F(NTFSDeepScanTest, TwoLostVolumesKeepTheirOwnFolders) {
+    auto device = MemoryStorageDevice::FromFile(Disk("two_volumes"), 512);
+    DeepScan scan(device.get());
+    scan.Run();
+    std::map<long long, int> volumes;  // start sector -> partition index
+    for (const Candidate& c : scan.Candidates())
+        if (c->runOriginSector == 2048 || c->runOriginSector == 69632)
+            volumes.emplace(c->runOriginSector, c->partitionIndex);
+    ASSERT_EQ(volumes.size(), 2u);
+    std::map<std::string, std::set<int>> found;
+    for (IFileNode* n : scan.tree.shown) {
+        auto* node = dynamic_cast<CFileNode*>(n);
+        if (!node || dynamic_cast<CFilesystemNode*>(node))
+            continue;
+        found[NodePath(n)].insert(node->GetBelongedPartition());
+        auto* parent = dynamic_cast<CFileNode*>(node->GetParent());
+        if (parent && !dynamic_cast<CFilesystemNode*>(parent))
+            EXPECT_EQ(parent->GetBelongedPartition(), node->GetBelongedPartition())
+                << NodePath(n) << " lies in another volume's folder";
+    }
+    const std::set<int> both{volumes[2048], volumes[69632]};
+    const std::set<std::string> files = ManifestPaths(LostDiskDir() + "/ntfs.json");
+    ASSERT_GT(files.size(), 10u);
+    for (const std::string& p : files)
+        EXPECT_EQ(found[p], both) << p;
+    for (const char* folder : {"/Docs", "/Docs/Sub", "/a", "/a/b"})
+        EXPECT_EQ(found[folder], both) << folder;
+}
+
 // ---------------------------------------------------------------- blocks
 
 // What a scan found, to compare scans of the same surface.
