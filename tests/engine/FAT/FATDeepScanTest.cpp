@@ -381,6 +381,42 @@ TEST_F(FatDeepScanTest, PlaceholdersForFoldersWhoseParentsAreGone) {
     }
 }
 
+// Two copies of one FAT32 volume on a disk without a partition table: their
+// folders share first clusters (the nodes' ids), parents and names. Each
+// volume keeps its own folders, and every node sits in its own volume's.
+TEST_F(FatDeepScanTest, TwoLostVolumesKeepTheirOwnFolders) {
+    const std::vector<uint8_t> volume = Bytes("fatdeep/fat32_noroot_src.img");
+    ASSERT_FALSE(volume.empty());
+    const size_t second = 40 << 20;
+    ASSERT_LE(volume.size(), second);
+    std::vector<uint8_t> disk(2 * second, 0);
+    std::copy(volume.begin(), volume.end(), disk.begin());
+    std::copy(volume.begin(), volume.end(), disk.begin() + static_cast<long>(second));
+    velmora::test::MemoryStorageDevice device(std::move(disk), 512);
+    DeepScan scan(&device);
+    scan.Run();
+    const auto found = scan.Partitions();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0]->startSector, 0);
+    EXPECT_EQ(found[1]->startSector, static_cast<long long>(second / 512));
+    for (IFileNode* n : scan.tree.shown) {
+        auto* node = dynamic_cast<CFileNode*>(n);
+        auto* parent = node ? dynamic_cast<CFileNode*>(node->GetParent()) : nullptr;
+        if (parent && !dynamic_cast<CFilesystemNode*>(node) &&
+            !dynamic_cast<CFilesystemNode*>(parent))
+            EXPECT_EQ(parent->GetBelongedPartition(), node->GetBelongedPartition())
+                << NodePath(n) << " lies in another volume's folder";
+    }
+    std::set<std::string> folders[2], files[2];
+    for (int i : {0, 1})
+        for (const auto& [path, node] : scan.Nodes(i))
+            (node->IsDirectory() ? folders : files)[i].insert(path);
+    EXPECT_GT(folders[0].size(), 2u);
+    EXPECT_GT(files[0].size(), 5u);
+    EXPECT_EQ(folders[0], folders[1]);
+    EXPECT_EQ(files[0], files[1]);
+}
+
 TEST_F(FatDeepScanTest, HostileSurfacesEndTheScanWithoutPhantoms) {
     const std::vector<uint8_t> volume = Bytes("fatdeep/fat32_noroot_src.img");
     ASSERT_FALSE(volume.empty());
