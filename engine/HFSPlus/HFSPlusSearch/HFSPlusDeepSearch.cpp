@@ -518,8 +518,8 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
     record->startSector = static_cast<long long>(start / sectorSize_);
     record->sectorCount = totalSectors_ - record->startSector;
     if (volumeBytes != 0)
-        record->sectorCount =
-            std::min<long long>(record->sectorCount, static_cast<long long>(volumeBytes / sectorSize_));
+        record->sectorCount = std::min<long long>(
+            record->sectorCount, static_cast<long long>(volumeBytes / sectorSize_));
     record->blockSize = blockSize;
     record->index = static_cast<uint32_t>(records_.size());
     if (ErrorLinesOn())

@@ -110,10 +110,21 @@ TEST_F(HFSPlusDeep, LostVolumesAreFoundAndListedWhole) {
         long long start;
         long long blockSectors;  // the scan's block: small ones cut the volume's structures
     } rows[] = {
-        {"hfsplus-gpt", 40, 8192},         {"hfsplus-gpt-zapped", 40, 8192},
-        {"hfsplus-novh", 40, 8192},        {"hfsplus-apm", 2048, 8192},
-        {"hfsplus-apm-wiped", 2048, 8192}, {"hfsplus-gpt-zapped", 40, 3},
+        {"hfsplus-gpt", 40, 8192},
+        {"hfsplus-gpt-zapped", 40, 8192},
+        {"hfsplus-novh", 40, 8192},
+        {"hfsplus-apm", 2048, 8192},
+        {"hfsplus-apm-wiped", 2048, 8192},
+        {"hfsplus-gpt-zapped", 40, 3},
         {"hfsplus-novh", 40, 7},
+        // The deleted files' records survive only outside the volume's
+        // trees: in the buffer of a journal that cannot be replayed, or in
+        // free blocks.
+        {"hfsplus-nojournal", 40, 8192},
+        {"hfsplus-freenodes", 40, 8192},
+        // A volume whose catalog does not open is listed from its leaves,
+        // at the start its headers give.
+        {"hfsplus-nocatalog", 40, 8192},
     };
     const std::vector<Entry> manifest = ReadManifest("hfsplus");
     for (const Row& r : rows) {
