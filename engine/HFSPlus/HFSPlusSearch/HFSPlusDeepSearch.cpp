@@ -524,8 +524,10 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
     record->index = static_cast<uint32_t>(records_.size());
     if (ErrorLinesOn())
         std::printf(
-            "HFS+ catalog records without a volume header: %zu, taken to start at sector %lld\n",
-            orphans_.size(), record->startSector);
+            "HFS+ catalog records without a volume header: %zu, taken to start at sector %lld%s\n",
+            orphans_.size(), record->startSector,
+            volumeBytes == 0 && journalEnd == 0 ? " (a guess: their files are marked damaged)"
+                                                : "");
     // A volume over the window with a header made up from what is known,
     // and no trees: the surface's extents and attributes records stand in
     // for its trees, so overflow extents, compressed files and hard links
@@ -580,7 +582,13 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
     const uint32_t privateID = volume ? volume->PrivateFolderID() : 0;
     std::vector<CHFSPlusFileNode*> indirect;
     std::set<uint32_t> linked;
+    // Neither a header nor the journal placed the volume: its start is a
+    // guess, and a wrong one reads every file from the wrong place. Its
+    // files are marked, never passed off as sure.
+    const bool startGuessed = volumeBytes == 0 && journalEnd == 0;
     auto give = [&](CHFSPlusFileNode* node) {
+        if (startGuessed && !node->IsDirectory())
+            node->MarkDamaged();
         if (!wrapper.AddNode(node, SEARCHER_HFSPLUS))
             node->Release();
     };

@@ -165,6 +165,39 @@ TEST_F(HFSPlusDeep, LostVolumesAreFoundAndListedWhole) {
     }
 }
 
+// Without either volume header the journal's two headers place the volume;
+// without them too its start is a guess, and its files are marked damaged
+// (a wrong start reads every file from the wrong place).
+TEST_F(HFSPlusDeep, FilesOfAVolumeNothingPlacesAreMarked) {
+    const std::vector<uint8_t> placed = Bytes("hfsplus-noheaders");
+    std::vector<uint8_t> unplaced = placed;
+    const size_t journalHeader = 40 * 512 + 29 * 4096;
+    ASSERT_EQ(vk::LoadLE<uint32_t>(unplaced.data() + journalHeader), 0x4A4E4C78u);
+    std::fill_n(unplaced.begin() + static_cast<long>(journalHeader), 4, 0);
+    const struct {
+        const char* what;
+        const std::vector<uint8_t>& disk;
+        long long start;
+        bool marked;
+    } cases[] = {{"journal kept", placed, 40, false}, {"journal header wiped", unplaced, 0, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeepScan scan(std::make_unique<MemoryStorageDevice>(c.disk, 512));
+        scan.Run();
+        auto parts = scan.Partitions();
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_EQ(parts[0]->startSector, c.start);
+        int files = 0;
+        for (const auto& [path, node] : scan.Nodes()) {
+            if (node->IsDirectory() || node->GetFileSize() == 0)
+                continue;
+            ++files;
+            EXPECT_EQ(static_cast<CFileNode*>(node)->IsDamaged(), c.marked ? 1 : 0) << path;
+        }
+        EXPECT_GT(files, 10);
+    }
+}
+
 TEST_F(HFSPlusDeep, DamagedSurfacesMakeNoPhantomVolume) {
     const std::vector<uint8_t> disk = Bytes("hfsplus-gpt-zapped");
     const size_t vh = 42 * 512;
