@@ -67,8 +67,14 @@ void CHFSPlusDirectoryTreeBuilder::Mark(IFileNode* node) {
         const long long firstSector =
             start * sectorsPerBlock_ + static_cast<long long>(startSector_);
         const long long sectors = count * sectorsPerBlock_;
-        bitmap_->SetBit(firstSector / unit, 1,
-                        static_cast<unsigned>(std::min<long long>(sectors / unit, UINT32_MAX)));
+        // Only units wholly inside the run: a unit that reaches past it
+        // may hold something the signature search must still see.
+        const long long firstUnit = (firstSector + unit - 1) / unit;
+        const long long endUnit = (firstSector + sectors) / unit;
+        if (endUnit > firstUnit)
+            bitmap_->SetBit(
+                firstUnit, 1,
+                static_cast<unsigned>(std::min<long long>(endUnit - firstUnit, UINT32_MAX)));
     }
 }
 
@@ -225,9 +231,16 @@ void CHFSPlusCompleteFileSystemSearchController::SearchVolume(CompleteSearchPati
     if (!builder_)
         return;
     const unsigned perBlock = record.blockSize / sectorSize_;
-    // Scanning a live HFS+ volume, the claimed-unit map counts its blocks.
-    if (active_ && bitmap_ && !bitmap_->GetBitmapData() && record.startSector == 0 && perBlock > 0)
-        bitmap_->CreateBitmap(record.header.totalBlocks, perBlock);
+    // The claimed-unit map the signature search reads, so that it does not
+    // carve the live files again: scanning a live HFS+ volume it counts the
+    // volume's blocks; scanning a disk (or any other device) it covers the
+    // whole device in units of 8 sectors.
+    if (bitmap_ && !bitmap_->GetBitmapData() && perBlock > 0) {
+        if (active_ && record.startSector == 0)
+            bitmap_->CreateBitmap(record.header.totalBlocks, perBlock);
+        else
+            bitmap_->CreateBitmap((totalSectors_ + kDeviceUnit - 1) / kDeviceUnit, kDeviceUnit);
+    }
     CHFSPlusDirectoryTreeBuilder wrapper(builder_, perBlock, record.index,
                                          static_cast<unsigned long long>(record.startSector));
     wrapper.SetBitmap(bitmap_);

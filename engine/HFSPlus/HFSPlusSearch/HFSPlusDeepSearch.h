@@ -120,6 +120,8 @@ public:
     static constexpr long long kPieceBytes = 64 * 1024;
     // Most volumes one scan takes: each keeps its catalog in memory.
     static constexpr size_t kMaxVolumes = 64;
+    // Sectors per bit of the claimed-unit map over a whole device.
+    static constexpr unsigned kDeviceUnit = 8;
 
 private:
     struct SurfaceRecord {

@@ -7,9 +7,11 @@
 #include <set>
 
 #include "ByteReader.h"
+#include "DataRun.h"
 #include "HFSPlusLib/HFSPlusStructs.h"
 #include "HFSPlusSearch/HFSPlusDeepSearch.h"
 #include "HfsTestSupport.h"
+#include "TBitmap.h"
 
 using namespace velmora::hfstest;
 using velmora::test::MemoryStorageDevice;
@@ -196,6 +198,44 @@ TEST_F(HFSPlusDeep, FilesOfAVolumeNothingPlacesAreMarked) {
         }
         EXPECT_GT(files, 10);
     }
+}
+
+// On a whole disk the live files' sectors are claimed in the scan's map, so
+// that the signature search does not carve them a second time; deleted
+// files' sectors, the last block of each file and what lies outside the
+// volume stay free for it.
+TEST_F(HFSPlusDeep, LiveFilesOfADiskAreClaimedForTheSignatureSearch) {
+    DeepScan scan(std::make_unique<MemoryStorageDevice>(Bytes("hfsplus-gpt"), 512));
+    TBitmap claimed;
+    scan.searcher->SetBitmap(&claimed);
+    scan.Run();
+    ASSERT_NE(claimed.GetBitmapData(), nullptr);
+    const long long unit = claimed.GetUnitSize();
+    ASSERT_EQ(unit, 8);
+    std::map<bool, int> files;  // by deleted
+    for (const auto& [path, node] : scan.Nodes()) {
+        auto* file = dynamic_cast<CFileNode*>(node);
+        IDataRunList* list = file && !node->IsDirectory() ? file->GetDataRunList() : nullptr;
+        if (!list)
+            continue;
+        std::vector<DataRun> runs;
+        for (const DataRun* r = list->GetFirst(); r; r = list->GetNext())
+            runs.push_back(*r);
+        const bool deleted = node->IsDeleted() != 0;
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const long long blocks = runs[i].length - (i + 1 == runs.size() ? 1 : 0);
+            for (long long b = 0; b < blocks; ++b)
+                EXPECT_EQ(claimed.GetBit(40 / unit + (runs[i].start + b)) != 0, !deleted)
+                    << path << " block " << runs[i].start + b;
+            if (!runs.empty() && i + 1 == runs.size())
+                EXPECT_FALSE(claimed.GetBit(40 / unit + runs[i].start + blocks)) << path;
+        }
+        ++files[deleted];
+    }
+    EXPECT_GT(files[false], 5);
+    EXPECT_GT(files[true], 0);
+    for (long long s = 0; s < 40; s += unit)
+        EXPECT_FALSE(claimed.GetBit(s / unit)) << s;
 }
 
 TEST_F(HFSPlusDeep, DamagedSurfacesMakeNoPhantomVolume) {
