@@ -406,18 +406,24 @@ TEST_F(NTFSDeepScanTest, UnreadableBlockMakesNoPhantomVolume) {
     const std::vector<uint8_t> ntfs = LoadBytes("ntfs");
     std::vector<uint8_t> bytes(4096 * 512, 0);
     std::copy(ntfs.begin(), ntfs.begin() + 512, bytes.begin() + 100 * 512);
-    FailingDevice device(bytes, 512);
-    for (long long s = 128; s < 256; ++s)
-        device.bad.insert(s);
-    DeepScan scan(&device, 128);
-    scan.searcher.PreparetoSearch();
-    scan.Walk();
-    std::set<long long> starts;
-    for (const CSearchedNTFSPartitionInfo* c : scan.searcher.Candidates().Items())
-        starts.insert(c->Start());
-    EXPECT_EQ(starts, std::set<long long>{100});
-    EXPECT_EQ(scan.searcher.DamagedCount(), 128u);
-    scan.searcher.EndSearch(1);
+    // The next block unreadable whole, or only in the sector where the
+    // block before held the boot sector.
+    const struct { long long firstBad, badCount; } cases[] = {{128, 128}, {228, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.firstBad);
+        FailingDevice device(bytes, 512);
+        for (long long s = c.firstBad; s < c.firstBad + c.badCount; ++s)
+            device.bad.insert(s);
+        DeepScan scan(&device, 128);
+        scan.searcher.PreparetoSearch();
+        scan.Walk();
+        std::set<long long> starts;
+        for (const CSearchedNTFSPartitionInfo* found : scan.searcher.Candidates().Items())
+            starts.insert(found->Start());
+        EXPECT_EQ(starts, std::set<long long>{100});
+        EXPECT_EQ(scan.searcher.DamagedCount(), static_cast<uint64_t>(c.badCount));
+        scan.searcher.EndSearch(1);
+    }
 }
 
 // On the lost disk, unreadable blocks in the MFT cost the records there and
