@@ -414,9 +414,10 @@ TEST_F(FatDeepScanTest, TwoLostVolumesKeepTheirOwnFolders) {
         auto* node = dynamic_cast<CFileNode*>(n);
         auto* parent = node ? dynamic_cast<CFileNode*>(node->GetParent()) : nullptr;
         if (parent && !dynamic_cast<CFilesystemNode*>(node) &&
-            !dynamic_cast<CFilesystemNode*>(parent))
+            !dynamic_cast<CFilesystemNode*>(parent)) {
             EXPECT_EQ(parent->GetBelongedPartition(), node->GetBelongedPartition())
                 << NodePath(n) << " lies in another volume's folder";
+        }
     }
     std::set<std::string> folders[2], files[2];
     for (int i : {0, 1})

@@ -227,8 +227,9 @@ TEST_F(HFSPlusDeep, LiveFilesOfADiskAreClaimedForTheSignatureSearch) {
             for (long long b = 0; b < blocks; ++b)
                 EXPECT_EQ(claimed.GetBit(40 / unit + (runs[i].start + b)) != 0, !deleted)
                     << path << " block " << runs[i].start + b;
-            if (!runs.empty() && i + 1 == runs.size())
+            if (i + 1 == runs.size()) {
                 EXPECT_FALSE(claimed.GetBit(40 / unit + runs[i].start + blocks)) << path;
+            }
         }
         ++files[deleted];
     }

@@ -330,9 +330,10 @@ TEST_F(NTFSDeepScanTest, TwoLostVolumesKeepTheirOwnFolders) {
             continue;
         found[NodePath(n)].insert(node->GetBelongedPartition());
         auto* parent = dynamic_cast<CFileNode*>(node->GetParent());
-        if (parent && !dynamic_cast<CFilesystemNode*>(parent))
+        if (parent && !dynamic_cast<CFilesystemNode*>(parent)) {
             EXPECT_EQ(parent->GetBelongedPartition(), node->GetBelongedPartition())
                 << NodePath(n) << " lies in another volume's folder";
+        }
     }
     const std::set<int> both{volumes[2048], volumes[69632]};
     const std::set<std::string> files = ManifestPaths(LostDiskDir() + "/ntfs.json");

@@ -592,8 +592,9 @@ TEST(NTFSFileRecord, TornRecordsAreKeptWhenTheirAttributesAreSound) {
             << c.what;
         // Sectors that matched are restored: the value's bytes at the first
         // sector's end are the file's whenever that sector is whole.
-        if (!(c.torn & 1))
+        if (!(c.torn & 1)) {
             EXPECT_EQ(data.Value().data()[510 - 264], 'x') << c.what;
+        }
     }
 }
 
