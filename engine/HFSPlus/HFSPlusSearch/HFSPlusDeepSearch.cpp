@@ -589,16 +589,18 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
         if (!inJournal(r.position))
             live.emplace(r.key.id, r.record.id);
     std::set<std::pair<uint32_t, uint32_t>> given;
+    // Neither a header nor the journal placed the volume: its start is a
+    // guess, and a wrong one reads every file from the wrong place. Its
+    // files are marked, never passed off as sure, and claim no sectors from
+    // the signature search.
+    const bool startGuessed = volumeBytes == 0 && journalEnd == 0;
     CHFSPlusDirectoryTreeBuilder wrapper(builder_, blockSize / sectorSize_, record->index,
                                          static_cast<unsigned long long>(record->startSector));
-    wrapper.SetBitmap(bitmap_);
+    if (!startGuessed)
+        wrapper.SetBitmap(bitmap_);
     const uint32_t privateID = volume ? volume->PrivateFolderID() : 0;
     std::vector<CHFSPlusFileNode*> indirect;
     std::set<uint32_t> linked;
-    // Neither a header nor the journal placed the volume: its start is a
-    // guess, and a wrong one reads every file from the wrong place. Its
-    // files are marked, never passed off as sure.
-    const bool startGuessed = volumeBytes == 0 && journalEnd == 0;
     auto give = [&](CHFSPlusFileNode* node) {
         if (startGuessed && !node->IsDirectory())
             node->MarkDamaged();

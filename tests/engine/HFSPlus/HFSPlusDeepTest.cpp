@@ -185,10 +185,18 @@ TEST_F(HFSPlusDeep, FilesOfAVolumeNothingPlacesAreMarked) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeepScan scan(std::make_unique<MemoryStorageDevice>(c.disk, 512));
+        // A map the scan already keeps: a guessed place claims no sector.
+        TBitmap claimed;
+        ASSERT_EQ(claimed.CreateBitmap(static_cast<long long>(c.disk.size() / 512 / 8), 8), 1);
+        scan.searcher->SetBitmap(&claimed);
         scan.Run();
         auto parts = scan.Partitions();
         ASSERT_EQ(parts.size(), 1u);
         EXPECT_EQ(parts[0]->startSector, c.start);
+        long long claimedUnits = 0;
+        for (long long u = 0; u <= claimed.GetMaxBitIndex(); ++u)
+            claimedUnits += claimed.GetBit(u) != 0 ? 1 : 0;
+        EXPECT_EQ(claimedUnits > 0, !c.marked);
         int files = 0;
         for (const auto& [path, node] : scan.Nodes()) {
             if (node->IsDirectory() || node->GetFileSize() == 0)
