@@ -298,9 +298,11 @@ int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_
             auto* known = dynamic_cast<CFileNode*>(e.node);
             if (!known || !(*known == *fresh))
                 return;
-            // The newer copy's data wins when the recorded one is older.
+            // The newer copy's data wins when the recorded one is older: an
+            // older copy (an earlier generation of the record) must never
+            // replace the runs of a newer one.
             if (fresh->GetFileSize() != 0 &&
-                known->GetModificationTime() > fresh->GetModificationTime()) {
+                fresh->GetModificationTime() > known->GetModificationTime()) {
                 known->MergeNode(fresh);
             }
             copy = true;

@@ -151,10 +151,14 @@ TEST_F(TreeBuilderTest, ACopyOfAKnownFileIsRefusedAndANewerCopyGivesItsData) {
     Take(first);
     TNode* older = File(10, kRoot, "a.txt", 300);
     older->modified = 400;
-    Refuse(older);  // the recorded copy is newer: it takes this copy's size
+    Refuse(older);  // an older generation: the recorded copy keeps its data
+    EXPECT_EQ(first->size, 100);
+    TNode* newer = File(10, kRoot, "a.txt", 300);
+    newer->modified = 600;
+    Refuse(newer);  // the newer copy gives its data to the recorded one
     EXPECT_EQ(first->size, 300);
     TNode* same = File(10, kRoot, "a.txt", 0);
-    same->modified = 100;
+    same->modified = 700;
     Refuse(same);  // no size: nothing taken over
     EXPECT_EQ(first->size, 300);
     // Same id, another name: a different file, kept.
