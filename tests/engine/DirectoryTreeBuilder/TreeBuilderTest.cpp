@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "RecoveryInterfaces.h"
@@ -337,6 +338,33 @@ TEST_F(TreeBuilderTest, FoldersOfTwoVolumesWithOneIdAndNameStayApart) {
             EXPECT_TRUE(R().WasShown(folders[volume])) << volume;
             EXPECT_EQ(files[volume]->GetParent(), folders[volume]) << volume;
         }
+    }
+}
+
+// A file whose own volume's folder was not found is never put in another
+// volume's folder of that id: it ends among the lost files.
+TEST_F(TreeBuilderTest, NoNodeJoinsAnotherVolumesFolder) {
+    for (int folders : {1, 2}) {
+        SCOPED_TRACE(folders);
+        f = std::make_unique<BuilderFixture>();
+        B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
+        std::vector<TNode*> others;
+        for (int i = 0; i < folders; ++i) {
+            others.push_back(Folder(40, kRoot, i ? "Other" : "Documents"));
+            others.back()->SetBelongedPartition(0);
+            Take(others.back());
+        }
+        TNode* mine = File(41, 40, "b.txt");
+        mine->SetBelongedPartition(1);
+        Take(mine);
+        TNode* theirs = File(42, 40, "a.txt");
+        theirs->SetBelongedPartition(0);
+        Take(theirs);
+        B()->FlashBuild(SEARCHER_NTFS);
+        EXPECT_EQ(std::count(others.begin(), others.end(), theirs->GetParent()), 1);
+        ASSERT_TRUE(R().WasShown(mine));
+        ASSERT_NE(mine->GetParent(), nullptr);
+        EXPECT_STREQ(mine->GetParent()->GetFileName(), "Other lost files");
     }
 }
 
