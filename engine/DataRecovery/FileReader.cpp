@@ -236,6 +236,10 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
     if (n == 0 || n > static_cast<unsigned>(length))
         return 0;
     got = static_cast<int>(n);
+    // Data inside a torn record: what its stale sectors held is not given
+    // back as the file's.
+    if (const CLostRanges* lost = ntfs->GetLostRanges())
+        lost_.Add(*lost);
     return 1;
 }
 
@@ -249,8 +253,14 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
     if (!device_ || !buffer || length < 0 || offset < 0 || offset >= fileSize_)
         return fail();
     long long want = std::min<long long>(length, fileSize_ - offset);
-    if (resident_)
-        return ReadResidentData(offset, buffer, static_cast<int>(want), got) ? 1 : fail();
+    if (resident_) {
+        const long long lostBefore = lost_.TotalBytes();
+        if (!ReadResidentData(offset, buffer, static_cast<int>(want), got))
+            return fail();
+        if (lost_.TotalBytes() != lostBefore && error)
+            *error = kReadDataLost;
+        return 1;
+    }
     if (runs_.empty())
         return fail();
 

@@ -298,9 +298,11 @@ int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_
             auto* known = dynamic_cast<CFileNode*>(e.node);
             if (!known || !(*known == *fresh))
                 return;
-            // The newer copy's data wins when the recorded one is older.
+            // The newer copy's data wins when the recorded one is older: an
+            // older copy (an earlier generation of the record) must never
+            // replace the runs of a newer one.
             if (fresh->GetFileSize() != 0 &&
-                known->GetModificationTime() > fresh->GetModificationTime()) {
+                fresh->GetModificationTime() > known->GetModificationTime()) {
                 known->MergeNode(fresh);
             }
             copy = true;
@@ -451,8 +453,11 @@ IFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& tree, IFileNo
 
 IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_INFO& candidates,
                                                    IFileNode* node) {
+    // Another volume's folder is never a node's parent, whatever id it
+    // carries: without a folder of its own volume the node stays unplaced
+    // (and ends among the lost files).
     if (candidates.more.empty())
-        return candidates.first.node;
+        return SamePartition(candidates.first.node, node) ? candidates.first.node : nullptr;
     auto insideTrash = [&](IFileNode* c) {
         if (trashId == 0)
             return false;
@@ -480,7 +485,11 @@ IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_IN
     });
     if (pick)
         return pick;
-    return candidates.first.node != node ? candidates.first.node : candidates.more.front().node;
+    candidates.ForEach([&](_PARENT_INFO::Entry& e) {
+        if (!pick && e.node != node && SamePartition(e.node, node))
+            pick = e.node;
+    });
+    return pick;
 }
 
 void CDirectoryTreeBuilder::EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top,

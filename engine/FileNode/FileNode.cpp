@@ -307,6 +307,12 @@ int CFileNode::operator==(CFileNode& other) {
         return 0;
     if (parentNodeId_ != other.parentNodeId_)
         return 0;
+    // Ids repeat from one volume to the next: two volumes of one file system
+    // on a disk share their root's id and often their first folders' ids and
+    // names. Nodes of two volumes are never copies of each other, and one
+    // volume's folder must not take another's properties.
+    if (GetBelongedPartition() != other.GetBelongedPartition())
+        return 0;
     const char* mine = GetFileName();
     const char* theirs = other.GetFileName();
     const bool sameName = (mine == nullptr && theirs == nullptr) ||
@@ -322,13 +328,7 @@ int CFileNode::operator==(CFileNode& other) {
         }
         return 0;
     }
-    if (IsDirectory())
-        return 1;
-    if (rules.filesMatchByTimeAndSize && GetCreationTime() == other.GetCreationTime() &&
-        GetFileSize() == other.GetFileSize()) {
-        return 1;
-    }
-    return GetBelongedPartition() == other.GetBelongedPartition() ? 1 : 0;
+    return 1;
 }
 
 CFileNode& CFileNode::operator=(const CFileNode& other) {

@@ -22,9 +22,6 @@ const SearcherRow& HfsPlusSearcherRow() {
             .rootSuffix = "(HFS+)",
             .hiddenRootFolder = "HFS+ Private Data",
         }},
-        // The same file found again (by the journal scan or in another
-        // copy of the catalog) keeps its creation time and size.
-        .nodes = {.filesMatchByTimeAndSize = true},
     };
     return row;
 }

@@ -54,9 +54,6 @@ struct SearcherNodeRules {
     // entry's first byte lost) passes its file properties to the older
     // node when it is not older itself.
     bool renamedFolderPassesProperties = false;
-    // Two files of equal name, creation time and size are the same file
-    // whichever partition they were found on.
-    bool filesMatchByTimeAndSize = false;
 };
 
 // What a deep searcher is given before the block walk, and how it ends.

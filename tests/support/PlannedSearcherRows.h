@@ -28,7 +28,6 @@ inline SearcherRow PlannedRow(_tagSearcherType type) {
             r.trees[0] = {.type = SEARCHER_HFSPLUS,
                           .rootSuffix = "(HFS+)",
                           .hiddenRootFolder = "HFS+ Private Data"};
-            r.nodes = {.filesMatchByTimeAndSize = true};
             break;
         case SEARCHER_EXFAT:
             r.name = "exFAT";

@@ -951,12 +951,22 @@ void CPartitionBuilder::BuildFileTree(CExFatPartitionEx& p, const NodeSink& sink
             for (const auto* list : {&part->live, &part->deleted}) {
                 for (_tagFileBaseInfo record : *list) {
                     // Without a FAT a chain cannot be followed: the clusters
-                    // are taken as contiguous, which most files are.
+                    // are taken as contiguous, which most files are. A live
+                    // file whose entry says it is chained and that needs
+                    // more than one cluster is then a guess (a fragmented
+                    // one would bring another file's bytes after its first
+                    // fragment): it is marked. Deleted files have no chain
+                    // left to follow on any volume.
+                    const bool guessed = !haveFat && record.noFatChain == 0 && record.inUse != 0 &&
+                                         !record.IsDirectory() &&
+                                         record.dataLength > spc * p.GetSectorSize();
                     if (!haveFat)
                         record.noFatChain = 1;
                     CExFatFileNode* node = p.BuildFile(record);
                     if (!node)
                         continue;
+                    if (guessed)
+                        node->MarkDamaged();
                     node->SetID(
                         static_cast<long long>(p.ConvertClusterNumToSector(record.firstCluster)));
                     node->SetParentID(parent);

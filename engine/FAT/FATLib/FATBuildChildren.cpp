@@ -618,10 +618,11 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         }
         node->SetFileProperties(props);
         node->SetDataRunList(runs);
-        // A live volume's file whose chain could not be read at all (no FAT
-        // copy) was placed by a guess: marked, so the user knows. A rebuilt
-        // partition has no FAT to read; its files are guesses by nature, as
-        // deleted ones are.
+        // A live file whose chain could not be read at all (no FAT copy,
+        // on a live volume or one rebuilt by the deep search) was placed by
+        // a guess: a fragmented one would come back with another file's
+        // bytes after its first fragment. Marked, so the user knows.
+        // Deleted files have no chain left to read on any volume.
         if (claimed > 0) {
             CatchExeception::WriteLog(
                 "FAT entry %s: size %lld cannot be held by its volume, cut to %lld\n",
@@ -629,7 +630,7 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
             node->SetClaimedSize(claimed);
             damaged = true;
         }
-        const bool guessed = !isFolder && !m_mapMode && m_fat && !m_fat->HasEntries() &&
+        const bool guessed = !isFolder && m_fat && !m_fat->HasEntries() &&
                              (props->GetState() & kFATStateDeleted) == 0 &&
                              static_cast<uint64_t>(props->GetFileSize()) >
                                  static_cast<uint64_t>(m_sectorsPerCluster) * m_sectorSize;

@@ -67,8 +67,14 @@ void CHFSPlusDirectoryTreeBuilder::Mark(IFileNode* node) {
         const long long firstSector =
             start * sectorsPerBlock_ + static_cast<long long>(startSector_);
         const long long sectors = count * sectorsPerBlock_;
-        bitmap_->SetBit(firstSector / unit, 1,
-                        static_cast<unsigned>(std::min<long long>(sectors / unit, UINT32_MAX)));
+        // Only units wholly inside the run: a unit that reaches past it
+        // may hold something the signature search must still see.
+        const long long firstUnit = (firstSector + unit - 1) / unit;
+        const long long endUnit = (firstSector + sectors) / unit;
+        if (endUnit > firstUnit)
+            bitmap_->SetBit(
+                firstUnit, 1,
+                static_cast<unsigned>(std::min<long long>(endUnit - firstUnit, UINT32_MAX)));
     }
 }
 
@@ -88,6 +94,7 @@ void CHFSPlusCompleteFileSystemSearchController::SetDevice(IStorageDevice* devic
 void CHFSPlusCompleteFileSystemSearchController::PreparetoSearch() {
     records_.clear();
     refused_.clear();
+    unopened_.clear();
     orphans_.clear();
     surfaceExtents_.clear();
     surfaceAttributes_.clear();
@@ -204,6 +211,9 @@ bool CHFSPlusCompleteFileSystemSearchController::TryVolume(uint64_t startByte,
     auto volume = std::make_unique<CHFSPlusVolume>(record->device.get(), options);
     if (ResultFailed(volume->GetLastError()) || !volume->Header()) {
         refused_.insert(startByte);
+        // The header stands; its trees do not. What survives of its catalog
+        // on the surface is placed by this header, not by a guess.
+        unopened_.push_back({startByte, size, h.blockSize});
         return false;
     }
     record->volume = std::move(volume);
@@ -221,9 +231,16 @@ void CHFSPlusCompleteFileSystemSearchController::SearchVolume(CompleteSearchPati
     if (!builder_)
         return;
     const unsigned perBlock = record.blockSize / sectorSize_;
-    // Scanning a live HFS+ volume, the claimed-unit map counts its blocks.
-    if (active_ && bitmap_ && !bitmap_->GetBitmapData() && record.startSector == 0 && perBlock > 0)
-        bitmap_->CreateBitmap(record.header.totalBlocks, perBlock);
+    // The claimed-unit map the signature search reads, so that it does not
+    // carve the live files again: scanning a live HFS+ volume it counts the
+    // volume's blocks; scanning a disk (or any other device) it covers the
+    // whole device in units of 8 sectors.
+    if (bitmap_ && !bitmap_->GetBitmapData() && perBlock > 0) {
+        if (active_ && record.startSector == 0)
+            bitmap_->CreateBitmap(record.header.totalBlocks, perBlock);
+        else
+            bitmap_->CreateBitmap((totalSectors_ + kDeviceUnit - 1) / kDeviceUnit, kDeviceUnit);
+    }
     CHFSPlusDirectoryTreeBuilder wrapper(builder_, perBlock, record.index,
                                          static_cast<unsigned long long>(record.startSector));
     wrapper.SetBitmap(bitmap_);
@@ -236,13 +253,27 @@ void CHFSPlusCompleteFileSystemSearchController::SearchVolume(CompleteSearchPati
 }
 
 bool CHFSPlusCompleteFileSystemSearchController::InsideFoundVolume(uint64_t position) const {
+    return FoundVolumeAt(position) != nullptr;
+}
+
+CompleteSearchPatition* CHFSPlusCompleteFileSystemSearchController::FoundVolumeAt(
+    uint64_t position) const {
     for (const auto& r : records_) {
         const uint64_t start = static_cast<uint64_t>(r->startSector) * sectorSize_;
         if (r->volume && position >= start &&
             position - start < static_cast<uint64_t>(r->sectorCount) * sectorSize_)
-            return true;
+            return r.get();
     }
-    return false;
+    return nullptr;
+}
+
+bool CHFSPlusCompleteFileSystemSearchController::InsideLiveTree(uint64_t position) const {
+    const CompleteSearchPatition* r = FoundVolumeAt(position);
+    if (!r)
+        return false;
+    const uint32_t file = r->volume->GetNodeBelongToFile(
+        position - static_cast<uint64_t>(r->startSector) * sectorSize_);
+    return file == L::kCatalogFileID || file == L::kExtentsFileID || file == L::kAttributesFileID;
 }
 
 void CHFSPlusCompleteFileSystemSearchController::TestSurfaceStructures(const uint8_t* p,
@@ -277,7 +308,10 @@ void CHFSPlusCompleteFileSystemSearchController::TestSurfaceStructures(const uin
         p[L::kNodeReserved + 1] != 0 ||
         (p[L::kNodeNumRecords] == 0 && p[L::kNodeNumRecords + 1] == 0))
         return;
-    if (orphans_.size() >= kMaxOrphans || InsideFoundVolume(position))
+    // A found volume's live trees were read whole by its listing; what
+    // lies elsewhere in it (old nodes in its journal or its free space) may
+    // hold records its trees lost.
+    if (InsideLiveTree(position))
         return;
     // The node's size is the first that makes a valid node; a node that
     // runs past the block is read on from the device.
@@ -356,10 +390,11 @@ void CHFSPlusCompleteFileSystemSearchController::ClassifyLeaf(const CHFSPlusBTNo
         if (!isCatalog && !isExtents && !isAttributes)
             return;
     }
+    // No bound: each record is a file or folder the user may need back, and
+    // the memory they take is that of the records themselves.
     auto keep = [&](auto& from, auto& to) {
         for (auto& r : from)
-            if (to.size() < kMaxOrphans)
-                to.push_back(std::move(r));
+            to.push_back(std::move(r));
     };
     if (isCatalog)
         keep(catalog, orphans_);
@@ -369,28 +404,118 @@ void CHFSPlusCompleteFileSystemSearchController::ClassifyLeaf(const CHFSPlusBTNo
         keep(attributes, surfaceAttributes_);
 }
 
+void CHFSPlusCompleteFileSystemSearchController::GiveSurfaceRecordsToVolumes() {
+    // Records met before their volume was found (a volume found by the
+    // copy of its header at its end) are sorted out here too.
+    std::vector<std::vector<SurfaceRecord>> byVolume(records_.size());
+    std::erase_if(orphans_, [&](SurfaceRecord& r) {
+        CompleteSearchPatition* v = FoundVolumeAt(r.position);
+        if (!v)
+            return false;
+        if (!InsideLiveTree(r.position))
+            byVolume[v->index].push_back(std::move(r));
+        return true;
+    });
+    // Extents and attributes first: the files' nodes resolve their overflow
+    // extents and compressed data through them. Copies the volume's journal
+    // gave are kept.
+    std::erase_if(surfaceExtents_, [&](const SurfaceExtent& e) {
+        CompleteSearchPatition* v = FoundVolumeAt(e.position);
+        if (v && !InsideLiveTree(e.position))
+            v->volume->DeletedExtents().emplace(e.key, e.record);
+        return v != nullptr;
+    });
+    std::erase_if(surfaceAttributes_, [&](const SurfaceAttribute& a) {
+        CompleteSearchPatition* v = FoundVolumeAt(a.position);
+        if (v && !InsideLiveTree(a.position))
+            v->volume->DeletedAttributes().emplace(a.key, a.record);
+        return v != nullptr;
+    });
+    for (auto& r : records_)
+        if (!byVolume[r->index].empty())
+            GiveSurfaceRecords(*r, byVolume[r->index]);
+}
+
+void CHFSPlusCompleteFileSystemSearchController::GiveSurfaceRecords(
+    CompleteSearchPatition& record, std::vector<SurfaceRecord>& records) {
+    CHFSPlusVolume* volume = record.volume.get();
+    // The newest copy of each record: a journal keeps many generations.
+    auto same = [](const SurfaceRecord& a, const SurfaceRecord& b) {
+        return a.key.id == b.key.id && a.record.id == b.record.id && a.key.name == b.key.name;
+    };
+    std::stable_sort(records.begin(), records.end(),
+                     [](const SurfaceRecord& a, const SurfaceRecord& b) {
+                         if (a.key.id != b.key.id)
+                             return a.key.id < b.key.id;
+                         if (a.record.id != b.record.id)
+                             return a.record.id < b.record.id;
+                         if (a.key.name != b.key.name)
+                             return a.key.name < b.key.name;
+                         return a.record.contentModDate > b.record.contentModDate;
+                     });
+    records.erase(std::unique(records.begin(), records.end(), same), records.end());
+    CHFSPlusDirectoryTreeBuilder wrapper(builder_, record.blockSize / sectorSize_, record.index,
+                                         static_cast<unsigned long long>(record.startSector));
+    const uint32_t privateID = volume->PrivateFolderID();
+    size_t kept = 0;
+    for (const SurfaceRecord& r : records) {
+        // What the volume's trees or its journal still hold, its listing
+        // showed; hard links' indirect nodes are reached through the links.
+        HFSPlusCatalogRecord known;
+        if (r.record.createDate == 0 || (privateID != 0 && r.key.id == privateID) ||
+            (volume->LookupCatalog(r.key, &known) && known.id == r.record.id))
+            continue;
+        auto* node = new CHFSPlusFileNode(volume, static_cast<long long>(r.position / sectorSize_),
+                                          record.index, r.key, r.record);
+        if (node->GetCurrentNodeID() == -1) {
+            node->Release();
+            continue;
+        }
+        node->MarkDeleted();
+        if (!wrapper.AddNode(node, SEARCHER_HFSPLUS))
+            node->Release();
+        else
+            ++kept;
+    }
+    if (ErrorLinesOn() && kept != 0)
+        std::printf("HFS+ volume at sector %lld: %zu records found outside its trees\n",
+                    record.startSector, kept);
+    record.filesAdded += wrapper.Files();
+    record.foldersAdded += wrapper.Folders();
+}
+
 void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
-    // What a volume found after them holds is that volume's.
-    std::erase_if(orphans_, [&](const SurfaceRecord& r) { return InsideFoundVolume(r.position); });
     std::erase_if(infoBlocks_, [&](const auto& j) { return InsideFoundVolume(j.first); });
     std::erase_if(journalHeaders_, [&](const auto& j) { return InsideFoundVolume(j.first); });
     if (orphans_.empty() || records_.size() >= kMaxVolumes)
         return;
-    // Where the volume began: the journal header sits `offset` bytes into
-    // the volume its info block names, and both agree on the journal's size.
+    // Where the volume began: the header of a volume that would not open,
+    // when the records lie inside it; else the journal header sits `offset`
+    // bytes into the volume its info block names, and both agree on the
+    // journal's size.
     const uint64_t firstRecord = orphans_.front().position;
     uint64_t start = protectiveMBR_ ? 40ULL * 512 : 0;
     uint64_t journalStart = 0, journalEnd = 0;
     uint32_t blockSize = 4096;
+    uint64_t volumeBytes = 0;
+    for (const UnopenedVolume& u : unopened_) {
+        if (firstRecord >= u.startByte && firstRecord - u.startByte < u.bytes) {
+            start = u.startByte;
+            blockSize = u.blockSize;
+            volumeBytes = u.bytes;
+            break;
+        }
+    }
     for (const auto& [jibAt, jib] : infoBlocks_) {
         bool placed = false;
         for (const auto& [jhAt, jh] : journalHeaders_) {
             if (jh.size != jib.size || jhAt < jib.offset || jhAt - jib.offset > firstRecord ||
-                jibAt < jhAt - jib.offset || (jhAt - jib.offset) % sectorSize_ != 0)
+                jibAt < jhAt - jib.offset || (jhAt - jib.offset) % sectorSize_ != 0 ||
+                (volumeBytes != 0 && jhAt - jib.offset != start))
                 continue;
             start = jhAt - jib.offset;
             // The info block lies on a block boundary of the volume.
-            while (blockSize > 512 && (jibAt - start) % blockSize != 0)
+            while (volumeBytes == 0 && blockSize > 512 && (jibAt - start) % blockSize != 0)
                 blockSize /= 2;
             journalStart = jhAt;
             journalEnd = jhAt + jh.size;
@@ -405,12 +530,17 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
     auto record = std::make_unique<CompleteSearchPatition>();
     record->startSector = static_cast<long long>(start / sectorSize_);
     record->sectorCount = totalSectors_ - record->startSector;
+    if (volumeBytes != 0)
+        record->sectorCount = std::min<long long>(
+            record->sectorCount, static_cast<long long>(volumeBytes / sectorSize_));
     record->blockSize = blockSize;
     record->index = static_cast<uint32_t>(records_.size());
     if (ErrorLinesOn())
         std::printf(
-            "HFS+ catalog records without a volume header: %zu, taken to start at sector %lld\n",
-            orphans_.size(), record->startSector);
+            "HFS+ catalog records without a volume header: %zu, taken to start at sector %lld%s\n",
+            orphans_.size(), record->startSector,
+            volumeBytes == 0 && journalEnd == 0 ? " (a guess: their files are marked damaged)"
+                                                : "");
     // A volume over the window with a header made up from what is known,
     // and no trees: the surface's extents and attributes records stand in
     // for its trees, so overflow extents, compressed files and hard links
@@ -459,13 +589,21 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
         if (!inJournal(r.position))
             live.emplace(r.key.id, r.record.id);
     std::set<std::pair<uint32_t, uint32_t>> given;
+    // Neither a header nor the journal placed the volume: its start is a
+    // guess, and a wrong one reads every file from the wrong place. Its
+    // files are marked, never passed off as sure, and claim no sectors from
+    // the signature search.
+    const bool startGuessed = volumeBytes == 0 && journalEnd == 0;
     CHFSPlusDirectoryTreeBuilder wrapper(builder_, blockSize / sectorSize_, record->index,
                                          static_cast<unsigned long long>(record->startSector));
-    wrapper.SetBitmap(bitmap_);
+    if (!startGuessed)
+        wrapper.SetBitmap(bitmap_);
     const uint32_t privateID = volume ? volume->PrivateFolderID() : 0;
     std::vector<CHFSPlusFileNode*> indirect;
     std::set<uint32_t> linked;
     auto give = [&](CHFSPlusFileNode* node) {
+        if (startGuessed && !node->IsDirectory())
+            node->MarkDamaged();
         if (!wrapper.AddNode(node, SEARCHER_HFSPLUS))
             node->Release();
     };
@@ -508,6 +646,7 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
 void CHFSPlusCompleteFileSystemSearchController::EndSearch(int build) {
     if (!build || !builder_)
         return;
+    GiveSurfaceRecordsToVolumes();
     BuildOrphanVolume();
     builder_->FlashBuild(SEARCHER_HFSPLUS);
     bitmap_ = nullptr;

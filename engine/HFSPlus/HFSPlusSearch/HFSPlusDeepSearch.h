@@ -118,12 +118,17 @@ public:
 
     // Bytes of a block tested at a time.
     static constexpr long long kPieceBytes = 64 * 1024;
-    // Most catalog records kept from the surface (a bound on memory).
-    static constexpr size_t kMaxOrphans = 1u << 18;
     // Most volumes one scan takes: each keeps its catalog in memory.
     static constexpr size_t kMaxVolumes = 64;
+    // Sectors per bit of the claimed-unit map over a whole device.
+    static constexpr unsigned kDeviceUnit = 8;
 
 private:
+    struct SurfaceRecord {
+        BTKey key;
+        HFSPlusCatalogRecord record;
+        uint64_t position;
+    };
     // Tests every 512-byte piece of bytes that start at byte `position`.
     void ScanBytes(const uint8_t* data, size_t bytes, uint64_t position);
     // Catalog leaf nodes, journal info blocks and journal headers met where
@@ -132,8 +137,19 @@ private:
     void TestSurfaceStructures(const uint8_t* piece, const uint8_t* end, uint64_t position);
     void ClassifyLeaf(const CHFSPlusBTNode& leaf, uint64_t position);
     bool InsideFoundVolume(uint64_t position) const;
+    // The found volume whose bytes hold `position`; null for none.
+    CompleteSearchPatition* FoundVolumeAt(uint64_t position) const;
+    // Whether `position` lies in a B-tree file of the found volume that
+    // holds it: such nodes are the live trees, which its listing read.
+    bool InsideLiveTree(uint64_t position) const;
+    // Gives each found volume the surface's records that lie inside it
+    // (copies in its journal area and in its free space) and that its own
+    // listing did not show; they leave the surface lists.
+    void GiveSurfaceRecordsToVolumes();
+    void GiveSurfaceRecords(CompleteSearchPatition& record, std::vector<SurfaceRecord>& records);
     // Lists the surface's catalog records that no found volume holds, as a
-    // volume of its own whose start the journal's two headers give.
+    // volume of its own whose start a header of a volume that could not be
+    // opened, or else the journal's two headers, gives.
     void BuildOrphanVolume();
     // A volume header at byte `position` of the device.
     void FoundVolumeHeader(const uint8_t* header, uint64_t position);
@@ -154,11 +170,14 @@ private:
     // Starts already tried without success, so a header met again (its
     // backup, a copy in the journal) costs nothing.
     std::set<uint64_t> refused_;
-    struct SurfaceRecord {
-        BTKey key;
-        HFSPlusCatalogRecord record;
-        uint64_t position;
+    // Volumes whose header is sound but whose trees would not open (a
+    // catalog header node lost): where their surviving records belong.
+    struct UnopenedVolume {
+        uint64_t startByte;
+        uint64_t bytes;
+        uint32_t blockSize;
     };
+    std::vector<UnopenedVolume> unopened_;
     std::vector<SurfaceRecord> orphans_;
     struct SurfaceExtent {
         BTKey key;

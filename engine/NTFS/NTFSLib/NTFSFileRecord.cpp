@@ -436,26 +436,60 @@ bool CNTFSFileRecord::IsValid(const uint8_t* buffer, size_t size) {
 bool CNTFSFileRecord::Init(const uint8_t* buffer, size_t size) {
     m_valid = false;
     m_size = 0;
+    m_tornSectors = 0;
     if (buffer == nullptr || size < rec::kMinRecordSize ||
         !CNTFSFileRecordHeader::IsValid(buffer, size))
         return false;
     const size_t examined = ExaminedSize(buffer, size);
     std::memcpy(m_buf.data(), buffer, examined);
     m_size = examined;
-    // The update sequence is checked before any field past the header is
-    // used: a sector whose end does not carry the sequence number was not
-    // written with the rest of the record (a torn or stale write).
-    if (!UnfixupFileRecord(m_buf.data(), m_size) || !IndexAttributes()) {
+    // A sector whose end does not carry the sequence number was not written
+    // with the rest of the record: a write torn by a power cut leaves it as
+    // an older version held it. Its saved word cannot be put back; the
+    // record is still the file's when its attributes are sound, and the
+    // sector is remembered so that what it holds is not passed off as sure.
+    m_tornSectors = UnfixupMatchingSectors(m_buf.data(), m_size);
+    if (!IndexAttributes()) {
         m_size = 0;
+        m_tornSectors = 0;
         return false;
     }
     m_valid = true;
     return true;
 }
 
+uint32_t CNTFSFileRecord::UnfixupMatchingSectors(uint8_t* buffer, size_t size) {
+    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
+    const uint16_t usn = Le16(buffer + usa);
+    const size_t sectors = ProtectedSectors(buffer, size);
+    uint32_t torn = 0;
+    for (size_t i = 0; i < sectors; ++i) {
+        uint8_t* end = buffer + (i + 1) * kUpdateSequenceStride - 2;
+        if (Le16(end) == usn)
+            std::memcpy(end, buffer + usa + 2 * (i + 1), 2);
+        else
+            torn |= 1u << i;
+    }
+    return torn;
+}
+
+CLostRanges CNTFSFileRecord::TornBytes(size_t offset, size_t length) const {
+    CLostRanges lost;
+    for (size_t i = 0; m_tornSectors >> i != 0; ++i) {
+        if (!(m_tornSectors & (1u << i)))
+            continue;
+        const size_t from = std::max(offset, i * kUpdateSequenceStride);
+        const size_t to = std::min(offset + length, (i + 1) * kUpdateSequenceStride);
+        if (from < to)
+            lost.Add(static_cast<long long>(from - offset), static_cast<long long>(to - from));
+    }
+    return lost;
+}
+
 bool CNTFSFileRecord::InitFromImage(const uint8_t* buffer, size_t size) {
     m_valid = false;
     m_size = 0;
+    m_tornSectors = 0;
     if (buffer == nullptr || size < rec::kMinRecordSize ||
         !CNTFSFileRecordHeader::IsValid(buffer, size))
         return false;

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "ByteReader.h"
+#include "LostRanges.h"
 #include "NTFSLib/NTFSLayout.h"
 
 // Header fields of a record buffer (at least the 48-byte header).
@@ -167,8 +168,9 @@ public:
     CNTFSFileRecord(const uint8_t* buffer, size_t size) { Init(buffer, size); }
 
     // Static tests on a caller's buffer, which they leave as it was.
-    // A valid record: size at least 1,024, the header test, every protected
-    // sector's end matching the update sequence, and sound attributes.
+    // A valid record: size at least 1,024, the header test and sound
+    // attributes once the fix-ups of the sectors whose end matches the
+    // update sequence are undone (a torn record is valid; see TornSectors).
     static bool IsValid(const uint8_t* buffer, size_t size);
     // Every sector the update sequence protects (inside `size`) ends with the
     // sequence number.
@@ -200,6 +202,13 @@ public:
     // update sequence to check. The header and attribute tests still apply.
     bool InitFromImage(const uint8_t* buffer, size_t size);
     bool IsValid() const { return m_valid; }
+    // Bit i set: the i-th 512-byte sector of the record did not end with the
+    // sequence number (a torn write). What it holds may be an older version
+    // of the record, and its last two bytes are not the record's.
+    uint32_t TornSectors() const { return m_tornSectors; }
+    // The bytes of [offset, offset + length) of the record that lie in torn
+    // sectors, as offsets from `offset`.
+    CLostRanges TornBytes(size_t offset, size_t length) const;
     const uint8_t* Data() const { return m_buf.data(); }
     size_t Size() const { return m_size; }
 
@@ -232,6 +241,9 @@ public:
 private:
     // Checks the attributes and lists them; false when they are not sound.
     bool IndexAttributes();
+    // Puts back the saved words of the sectors whose end carries the
+    // sequence number; returns the others as a TornSectors mask.
+    static uint32_t UnfixupMatchingSectors(uint8_t* buffer, size_t size);
 
     struct AttributeEntry {
         uint32_t type;
@@ -244,6 +256,7 @@ private:
     std::array<uint8_t, ntfs::layout::record::kMaxRecordSize> m_buf;
     size_t m_size = 0;
     bool m_valid = false;
+    uint32_t m_tornSectors = 0;
     uint16_t m_attributeCount = 0;
     std::array<AttributeEntry, kMaxIndexed> m_attributes;
 };

@@ -34,9 +34,13 @@ bool ReadRecord(IStorageDevice& device, int64_t sector, uint32_t offset, CNTFSFi
     return false;
 }
 
-// Copies a resident $DATA value out; 1 when it fits.
-int CopyValue(const CNTFSFileRecordAttribute& a, long long* length, uint8_t* buffer,
-              unsigned size) {
+// Copies a resident $DATA value out; 1 when it fits. With `holder` (the
+// record the attribute lies in, `offset` bytes into it), the value's bytes
+// in the record's torn sectors are zeros in the copy and their ranges go to
+// `lost`: they may be an older version's.
+int CopyValue(const CNTFSFileRecordAttribute& a, long long* length, uint8_t* buffer, unsigned size,
+              const CNTFSFileRecord* holder = nullptr, size_t offset = 0,
+              CLostRanges* lost = nullptr) {
     if (a.Empty() || !a.IsResident())
         return 0;
     vk::ByteReader value = a.Value();
@@ -44,6 +48,13 @@ int CopyValue(const CNTFSFileRecordAttribute& a, long long* length, uint8_t* buf
         return 0;
     std::memcpy(buffer, value.data(), value.size());
     *length = static_cast<long long>(value.size());
+    if (holder != nullptr && holder->TornSectors() != 0) {
+        const CLostRanges torn = holder->TornBytes(offset + a.GetOffsetToAttribute(), value.size());
+        for (const LostRange& r : torn.Ranges())
+            std::memset(buffer + r.offset, 0, static_cast<size_t>(r.length));
+        if (lost != nullptr)
+            lost->Add(torn);
+    }
     return 1;
 }
 
@@ -51,7 +62,7 @@ int CopyValue(const CNTFSFileRecordAttribute& a, long long* length, uint8_t* buf
 // of device sector `sector`: the record holding it begins at a multiple of
 // 1 KiB before the value.
 int ValueAt(IStorageDevice& device, int64_t sector, long long valueOffset, long long* length,
-            uint8_t* buffer, unsigned size) {
+            uint8_t* buffer, unsigned size, CLostRanges* lost) {
     if (sector < 0 || valueOffset <= 0)
         return 0;
     for (long long start = valueOffset / 1024 * 1024; start >= 0; start -= 1024) {
@@ -66,7 +77,7 @@ int ValueAt(IStorageDevice& device, int64_t sector, long long valueOffset, long 
             if (a.Empty())
                 break;
             if (a.IsResident() && static_cast<long long>(off) + a.GetOffsetToAttribute() == within)
-                return CopyValue(a, length, buffer, size);
+                return CopyValue(a, length, buffer, size, &record, off, lost);
         }
         return 0;
     }
@@ -122,7 +133,7 @@ IVolumeAnalyze* CreateNTFSVolumeAnalyze(IStorageDevice* device, unsigned long lo
 // ---------------------------------------------------------------- resident data
 
 int GetResidentDataRunsStream(CNTFSFileNode& node, IStorageDevice& device, long long* length,
-                              uint8_t* buffer, unsigned size) {
+                              uint8_t* buffer, unsigned size, CLostRanges* lost) {
     if (length == nullptr || buffer == nullptr)
         return 0;
     CNTFSFileProperties* props = node.GetNTFSFileProperties();
@@ -136,7 +147,7 @@ int GetResidentDataRunsStream(CNTFSFileNode& node, IStorageDevice& device, long 
         const long long offset = list->GetOffset();
         list->Release();
         if (resident)
-            return ValueAt(device, sector, offset, length, buffer, size);
+            return ValueAt(device, sector, offset, length, buffer, size, lost);
         return 0;
     }
     CNTFSFileRecord base;
@@ -150,8 +161,12 @@ int GetResidentDataRunsStream(CNTFSFileNode& node, IStorageDevice& device, long 
         NTFSAttributeRef ref = multi.FindAttibute(at::kData, i);
         if (ref.Empty())
             return 0;
-        if (!ref.attribute.IsNamed())
-            return CopyValue(ref.attribute, length, buffer, size);
+        if (!ref.attribute.IsNamed()) {
+            const bool inBase = ref.sector == props->GetFileRecordStartSector() &&
+                                ref.offsetInSector == props->GetFileRecordOffsetInSector();
+            return CopyValue(ref.attribute, length, buffer, size, inBase ? &base : nullptr,
+                             ref.offset, lost);
+        }
     }
     return 0;
 }
@@ -236,13 +251,19 @@ bool CFileReaderEx::ReadResidentData(long long offset, uint8_t* out, int count, 
     if (m_device == nullptr || count < 0)
         return false;
     long long length = 0;
+    CLostRanges torn;
     if (!GetResidentDataRunsStream(*node, *m_device, &length, m_buffer.data(),
-                                   static_cast<unsigned>(m_buffer.size())) ||
+                                   static_cast<unsigned>(m_buffer.size()), &torn) ||
         offset < 0 || offset >= length)
         return false;
     const long long n = std::min<long long>(count, length - offset);
     std::memcpy(out, m_buffer.data() + offset, static_cast<size_t>(n));
     got = static_cast<int>(n);
+    for (const LostRange& r : torn.Ranges()) {
+        const long long from = std::max(r.offset, offset);
+        const long long to = std::min(r.offset + r.length, offset + n);
+        m_lost.Add(from, to - from);
+    }
     return true;
 }
 
@@ -366,13 +387,18 @@ public:
     unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override {
         int got = 0;
         const int asked = static_cast<int>(std::min<unsigned>(length, 0x7FFFFFFFu));
+        const long long lostBefore = m_reader.GetLostRanges().TotalBytes();
         if (!m_reader.Read(offset, reinterpret_cast<uint8_t*>(buffer), asked, got)) {
             if (error != nullptr)
                 *error = -1;
             return 0;
         }
+        if (error != nullptr && m_reader.GetLostRanges().TotalBytes() != lostBefore)
+            *error = kReadDataLost;
         return static_cast<unsigned>(got);
     }
+    const CLostRanges* GetLostRanges() const override { return &m_reader.GetLostRanges(); }
+    void ClearLostRanges() override { m_reader.ClearLostRanges(); }
     IFileReader* Clone() override {
         auto* copy = new (std::nothrow) CNTFSNodeReader();
         if (copy != nullptr && !copy->Open(m_device, m_reader.GetNode(), m_start, m_spc)) {

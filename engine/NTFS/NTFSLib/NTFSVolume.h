@@ -38,8 +38,10 @@ private:
 // record and fits `size` bytes; 0 otherwise. The node's resident run list
 // says which record and which attribute; without one, the first unnamed
 // $DATA of the base record and its extension records is taken.
+// With `lost`, the value's bytes that lie in torn sectors of their record
+// are zeros and their ranges (from the value's start) are added there.
 int GetResidentDataRunsStream(CNTFSFileNode& node, IStorageDevice& device, long long* length,
-                              uint8_t* buffer, unsigned size);
+                              uint8_t* buffer, unsigned size, CLostRanges* lost = nullptr);
 // The same for the base record at `recordSector` (its first byte at
 // `offsetInSector`), without extension records.
 int GetResidentDataRunsStream(unsigned long long recordSector, IStorageDevice& device,
@@ -73,6 +75,10 @@ public:
     IStorageDevice* GetDevice() const { return m_device; }
     long long GetPartitionStart() const { return m_partitionStart; }
     int GetSectorsPerCluster() const { return m_sectorsPerCluster; }
+    // Bytes delivered as zeros since the last ClearLostRanges(): resident
+    // data that lay in torn sectors of its record.
+    const CLostRanges& GetLostRanges() const { return m_lost; }
+    void ClearLostRanges() { m_lost.Clear(); }
 
 private:
     IStorageDevice* m_device = nullptr;
@@ -83,4 +89,5 @@ private:
     long long m_fileSize = 0;
     std::vector<uint8_t> m_buffer;  // eight clusters
     IFileReader* m_compressed = nullptr;
+    CLostRanges m_lost;
 };

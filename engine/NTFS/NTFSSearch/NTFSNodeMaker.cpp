@@ -8,6 +8,7 @@
 
 #include "CheckedMath.h"
 #include "NTFSIntelligentSearchInfo/NTFSMetaFileInfo.h"
+#include "Utility/CatchExeception.h"
 
 namespace at = ntfs::layout::attr;
 namespace fn = ntfs::layout::fn;
@@ -76,9 +77,19 @@ bool CNTFSNodeMaker::MakeNodes(const uint8_t* bytes, size_t size, int64_t number
         props->ClearDataRunList();
     }
     props->SetExtendFileRecordInfoList(std::move(extensions));
+    // A record torn by an interrupted write is the file's best account,
+    // but what its stale sectors said may be an older version's: its file
+    // comes back marked, never as sure.
+    m_recordTorn = record.TornSectors() != 0;
+    if (m_recordTorn)
+        CatchExeception::WriteLog(
+            "NTFS: file record %lld at sector %lld is torn (sector mask 0x%x does not match its "
+            "update sequence); its file is marked damaged\n",
+            static_cast<long long>(number), static_cast<long long>(sector), record.TornSectors());
     if (!record.IsFolder())
         CreateLinkNodes(multi, number, *props, parent, sector);
     CreateFileNode(number, parent, props, sector);
+    m_recordTorn = false;
     return true;
 }
 
@@ -96,6 +107,8 @@ void CNTFSNodeMaker::CreateFileNode(int64_t number, int64_t parent, CNTFSFilePro
     node->SetParentNodeID(parent);
     node->SetBelongedPartition(m_c.partitionIndex);
     node->SetMetadataStartPosition(sector);
+    if (m_recordTorn)
+        node->MarkDamaged();
     if (m_c.builder == nullptr || !m_c.builder->AddNode(node, SEARCHER_NTFS)) {
         node->Release();
         return;

@@ -55,4 +55,6 @@ private:
 
     NTFSNodeContext m_c;
     size_t m_made = 0;
+    // The record whose nodes are being made was torn: they are damaged.
+    bool m_recordTorn = false;
 };

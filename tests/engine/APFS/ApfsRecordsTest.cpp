@@ -593,6 +593,27 @@ TEST(ApfsContainerWalk, AnOlderCopyNearTheLiveLeafGivesAFileItsMissingExtents) {
     }
 }
 
+// An extent whose physical block is 0 is a hole of the file (sparse): a
+// run of zeros, never the container's block 0 read as the file's bytes.
+TEST(ApfsContainerWalk, ExtentAtPhysicalBlockZeroIsAHole) {
+    Image img(64);
+    img.Container(4096, 64, 5);
+    img.IndexNode(5, {10});
+    Leaf live;
+    live.Add(InodeKey(30),
+             InodeValue(2, 30, {k2020, k2020, k2020}, std::string("sparse.bin\0", 11), 8192));
+    live.Add(ExtentKey(30, 0), ExtentValue(4096, 0));
+    live.Add(ExtentKey(30, 4096), ExtentValue(4096, 50));
+    live.WriteTo(img, 10, 10);
+    MemDelegate d(img.bytes);
+    APFSContainer container(&d, 0, 0);
+    ASSERT_EQ(container.WalkFromContainerSuperblock(), 0);
+    container.FlushPending(-1);
+    const auto nodes = NodesOf(container);
+    ASSERT_TRUE(nodes.count("sparse.bin"));
+    EXPECT_EQ(Runs(*nodes.at("sparse.bin")), "-1:8,400:8");
+}
+
 std::vector<uint8_t> FolderValue(uint64_t parent, uint64_t oid, const std::string& nameWithZero) {
     auto v = InodeValue(parent, oid, {k2020, k2020, k2020}, nameWithZero);
     Put16(v, 80, 0x4000);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "RecoveryInterfaces.h"
@@ -151,10 +152,14 @@ TEST_F(TreeBuilderTest, ACopyOfAKnownFileIsRefusedAndANewerCopyGivesItsData) {
     Take(first);
     TNode* older = File(10, kRoot, "a.txt", 300);
     older->modified = 400;
-    Refuse(older);  // the recorded copy is newer: it takes this copy's size
+    Refuse(older);  // an older generation: the recorded copy keeps its data
+    EXPECT_EQ(first->size, 100);
+    TNode* newer = File(10, kRoot, "a.txt", 300);
+    newer->modified = 600;
+    Refuse(newer);  // the newer copy gives its data to the recorded one
     EXPECT_EQ(first->size, 300);
     TNode* same = File(10, kRoot, "a.txt", 0);
-    same->modified = 100;
+    same->modified = 700;
     Refuse(same);  // no size: nothing taken over
     EXPECT_EQ(first->size, 300);
     // Same id, another name: a different file, kept.
@@ -309,6 +314,58 @@ TEST_F(TreeBuilderTest, AmongFoldersOfOneIdTheNodesOwnPartitionWins) {
     Take(file);
     B()->FlashBuild(SEARCHER_NTFS);
     EXPECT_EQ(file->GetParent(), p1);
+}
+
+// Two volumes of one file system on a disk: their folders share id, parent
+// and name, and each volume's files stay in its own folder.
+TEST_F(TreeBuilderTest, FoldersOfTwoVolumesWithOneIdAndNameStayApart) {
+    for (_tagSearcherType type : {SEARCHER_NTFS, SEARCHER_FAT, SEARCHER_EXFAT, SEARCHER_HFSPLUS}) {
+        SCOPED_TRACE(type);
+        f = std::make_unique<BuilderFixture>();
+        B()->AddSearcherInfo(type, kRoot);
+        TNode* folders[2];
+        TNode* files[2];
+        for (unsigned short volume : {0, 1}) {
+            folders[volume] = Folder(40, kRoot, "Documents", false, type);
+            folders[volume]->SetBelongedPartition(volume);
+            files[volume] = File(41 + volume, 40, volume ? "b.txt" : "a.txt", 10, true, type);
+            files[volume]->SetBelongedPartition(volume);
+            Take(folders[volume], type);
+            Take(files[volume], type);
+        }
+        B()->FlashBuild(type);
+        for (int volume : {0, 1}) {
+            EXPECT_TRUE(R().WasShown(folders[volume])) << volume;
+            EXPECT_EQ(files[volume]->GetParent(), folders[volume]) << volume;
+        }
+    }
+}
+
+// A file whose own volume's folder was not found is never put in another
+// volume's folder of that id: it ends among the lost files.
+TEST_F(TreeBuilderTest, NoNodeJoinsAnotherVolumesFolder) {
+    for (int folders : {1, 2}) {
+        SCOPED_TRACE(folders);
+        f = std::make_unique<BuilderFixture>();
+        B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
+        std::vector<TNode*> others;
+        for (int i = 0; i < folders; ++i) {
+            others.push_back(Folder(40, kRoot, i ? "Other" : "Documents"));
+            others.back()->SetBelongedPartition(0);
+            Take(others.back());
+        }
+        TNode* mine = File(41, 40, "b.txt");
+        mine->SetBelongedPartition(1);
+        Take(mine);
+        TNode* theirs = File(42, 40, "a.txt");
+        theirs->SetBelongedPartition(0);
+        Take(theirs);
+        B()->FlashBuild(SEARCHER_NTFS);
+        EXPECT_EQ(std::count(others.begin(), others.end(), theirs->GetParent()), 1);
+        ASSERT_TRUE(R().WasShown(mine));
+        ASSERT_NE(mine->GetParent(), nullptr);
+        EXPECT_STREQ(mine->GetParent()->GetFileName(), "Other lost files");
+    }
 }
 
 TEST_F(TreeBuilderTest, NodesWaitingForANewRootIdJoinTheRoot) {

@@ -179,6 +179,35 @@ TEST_F(FatDamagedMedia, SizeTheVolumeCannotHoldIsCutAndReported) {
     EXPECT_EQ(back.lost, (std::vector<LostRange>{{size, claimed - size}}));
 }
 
+// The same flipped byte in a live entry: the size is cut to what the volume
+// can hold, the size it claimed is kept, the file is marked damaged, and its
+// recovery gives back every real byte and reports the rest up to the claim
+// as lost.
+TEST_F(FatDamagedMedia, LiveSizeTheVolumeCannotHoldIsCutAndReported) {
+    QuickScan scan(Make("size-flip-live"), FS_FAT16);
+    ASSERT_EQ(scan.Run(), VK_OK);
+    const auto files = scan.Files();
+    ASSERT_TRUE(files.count("/PHOTO.JPG"));
+    IFileNode* photo = files.at("/PHOTO.JPG");
+    EXPECT_FALSE(photo->IsDeleted());
+    EXPECT_TRUE(IsDamaged(photo));
+    const long long claimed = Fact("claimed");
+    EXPECT_EQ(static_cast<CFileNode*>(photo)->GetClaimedSize(), claimed);
+    const long long size = photo->GetFileSize();
+    ASSERT_LT(size, 32LL << 20);
+    EXPECT_GE(size, Fact("size"));
+    const RecoveredFile back = Recover(scan, photo, "photo.jpg");
+    EXPECT_TRUE(ResultIs(back.result, kModuleDataRecovery, kErrRecoveryIncomplete));
+    ASSERT_EQ(back.bytes.size(), static_cast<size_t>(size));
+    const std::vector<uint8_t> want = Want("size-flip-live", "/PHOTO.JPG");
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), back.bytes.begin()));
+    // Past the chain's end nothing is the file's: one range from there to
+    // the claimed end.
+    ASSERT_EQ(back.lost.size(), 1u);
+    EXPECT_GE(back.lost[0].offset, Fact("size"));
+    EXPECT_EQ(back.lost[0].offset + back.lost[0].length, claimed);
+}
+
 // A name of 127 emoji: every pair of surrogates comes back, also the ones
 // split across two long-name pieces.
 TEST_F(FatDamagedMedia, NamesOutsideTheBasicPlaneComeBackWhole) {

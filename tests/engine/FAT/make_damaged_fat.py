@@ -12,6 +12,7 @@ scenarios:
                and 1001 pointing at each other in both FAT copies; a second
                live file whose chain runs into that loop
   size-flip    FAT16: a deleted photo whose size entry has its top byte set
+  size-flip-live  the same with the photo live
   emoji        FAT16: a file named with 127 emoji (254 UTF-16 units), so that
                surrogate pairs are split across long-name pieces
   long-names   FAT16: two files named with the same 255 characters (one of
@@ -193,7 +194,7 @@ def fat_loop(outdir, name):
     return img, {"loopedKept": kept, "loopedSize": len(looped)}
 
 
-def size_flip(outdir, name, work):
+def size_flip(outdir, name, work, deleted=True):
     img = os.path.join(outdir, name + ".img")
     mkfs(img, 32 * MIB, 16, ["-s", "4"])
     photo = b"\xFF\xD8\xFF\xE0" + payload(143 * 1024, 3)
@@ -201,18 +202,19 @@ def size_flip(outdir, name, work):
     with open(src, "wb") as f:
         f.write(photo)
     run(["mcopy", "-i", img, src, "::/PHOTO.JPG"])
-    run(["mdel", "-i", img, "::/PHOTO.JPG"])
+    if deleted:
+        run(["mdel", "-i", img, "::/PHOTO.JPG"])
     v = Volume(img)
     base = v.root_offset()
     for i in range(0, v.root_entries * 32, 32):
         e = v.read(base + i, 32)
-        if e[0] == 0xE5 and e[1:11] == b"HOTO   JPG":
+        if e[0] == (0xE5 if deleted else ord("P")) and e[1:11] == b"HOTO   JPG":
             claimed = struct.unpack_from("<I", e, 28)[0] | 0xB0000000
             v.write(base + i + 31, bytes([claimed >> 24]))
             break
     else:
-        raise SystemExit("deleted photo entry not found")
-    want(outdir, name, "/_HOTO.JPG", photo)
+        raise SystemExit("photo entry not found")
+    want(outdir, name, "/_HOTO.JPG" if deleted else "/PHOTO.JPG", photo)
     return img, {"claimed": claimed, "size": len(photo)}
 
 
@@ -334,6 +336,7 @@ def main(argv):
     makers = {
         "fat-loop": lambda: fat_loop(outdir, name),
         "size-flip": lambda: size_flip(outdir, name, work),
+        "size-flip-live": lambda: size_flip(outdir, name, work, deleted=False),
         "emoji": lambda: emoji(outdir, name),
         "long-names": lambda: long_names(outdir, name, work),
         "type-text": lambda: type_text(outdir, name, work),

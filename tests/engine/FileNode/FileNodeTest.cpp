@@ -314,8 +314,9 @@ TEST(FileNode, EqualityRules) {
         long long size2;
         int expected;
     };
+    // Nodes of two volumes are never copies, whatever else they share.
     const Case cases[] = {
-        {"HFS+ files, same time and size, other partition", SEARCHER_HFSPLUS, 2, 100, 5, 1},
+        {"HFS+ files, same time and size, other partition", SEARCHER_HFSPLUS, 2, 100, 5, 0},
         {"HFS+ files, other time, other partition", SEARCHER_HFSPLUS, 2, 101, 5, 0},
         {"HFS+ files, other size, same partition", SEARCHER_HFSPLUS, 1, 100, 6, 1},
         {"NTFS files, other partition", SEARCHER_NTFS, 2, 100, 5, 0},
@@ -331,9 +332,15 @@ TEST(FileNode, EqualityRules) {
         y.SetBelongedPartition(c.partition2);
         EXPECT_EQ(x == y, c.expected) << c.what;
     }
+    for (_tagSearcherType type : {SEARCHER_NTFS, SEARCHER_FAT, SEARCHER_EXFAT, SEARCHER_HFSPLUS}) {
+        TestNode a(10, 5, "d", true, type), b(10, 5, "d", true, type);
+        a.SetBelongedPartition(1);
+        b.SetBelongedPartition(1);
+        EXPECT_EQ(a == b, 1) << type << ": folders of one volume with one name are one folder";
+        b.SetBelongedPartition(2);
+        EXPECT_EQ(a == b, 0) << type << ": folders of two volumes stay two";
+    }
     TestNode d1(10, 5, "d", true), d2(10, 5, "d", true);
-    d2.SetBelongedPartition(3);
-    EXPECT_EQ(d1 == d2, 1) << "folders with one name are one folder";
     TestNode f(10, 5, "d");
     EXPECT_EQ(d1 == f, 0) << "folder and file";
     TestNode otherId(11, 5, "d", true), otherParent(10, 6, "d", true), otherName(10, 5, "e", true);
@@ -349,6 +356,12 @@ TEST(FileNode, FatNodeTakesOverNewerDirectoryProperties) {
     newer.created = 100;
     TestNode older(10, 5, "ELDER", true, SEARCHER_FAT);
     older.created = 99;
+    // Another volume's folder passes nothing over.
+    TestNode foreign(10, 5, "FOREIGN", true, SEARCHER_FAT);
+    foreign.created = 100;
+    foreign.SetBelongedPartition(4);
+    EXPECT_EQ(fat == foreign, 0);
+    EXPECT_EQ(fat.propertiesCopied, 0);
     EXPECT_EQ(fat == older, 0);
     EXPECT_EQ(fat.propertiesCopied, 0);
     EXPECT_EQ(fat == newer, 0);

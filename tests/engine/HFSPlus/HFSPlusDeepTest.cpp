@@ -7,9 +7,11 @@
 #include <set>
 
 #include "ByteReader.h"
+#include "DataRun.h"
 #include "HFSPlusLib/HFSPlusStructs.h"
 #include "HFSPlusSearch/HFSPlusDeepSearch.h"
 #include "HfsTestSupport.h"
+#include "TBitmap.h"
 
 using namespace velmora::hfstest;
 using velmora::test::MemoryStorageDevice;
@@ -110,10 +112,21 @@ TEST_F(HFSPlusDeep, LostVolumesAreFoundAndListedWhole) {
         long long start;
         long long blockSectors;  // the scan's block: small ones cut the volume's structures
     } rows[] = {
-        {"hfsplus-gpt", 40, 8192},         {"hfsplus-gpt-zapped", 40, 8192},
-        {"hfsplus-novh", 40, 8192},        {"hfsplus-apm", 2048, 8192},
-        {"hfsplus-apm-wiped", 2048, 8192}, {"hfsplus-gpt-zapped", 40, 3},
+        {"hfsplus-gpt", 40, 8192},
+        {"hfsplus-gpt-zapped", 40, 8192},
+        {"hfsplus-novh", 40, 8192},
+        {"hfsplus-apm", 2048, 8192},
+        {"hfsplus-apm-wiped", 2048, 8192},
+        {"hfsplus-gpt-zapped", 40, 3},
         {"hfsplus-novh", 40, 7},
+        // The deleted files' records survive only outside the volume's
+        // trees: in the buffer of a journal that cannot be replayed, or in
+        // free blocks.
+        {"hfsplus-nojournal", 40, 8192},
+        {"hfsplus-freenodes", 40, 8192},
+        // A volume whose catalog does not open is listed from its leaves,
+        // at the start its headers give.
+        {"hfsplus-nocatalog", 40, 8192},
     };
     const std::vector<Entry> manifest = ReadManifest("hfsplus");
     for (const Row& r : rows) {
@@ -152,6 +165,86 @@ TEST_F(HFSPlusDeep, LostVolumesAreFoundAndListedWhole) {
         }
         EXPECT_EQ(got, expected);
     }
+}
+
+// Without either volume header the journal's two headers place the volume;
+// without them too its start is a guess, and its files are marked damaged
+// (a wrong start reads every file from the wrong place).
+TEST_F(HFSPlusDeep, FilesOfAVolumeNothingPlacesAreMarked) {
+    const std::vector<uint8_t> placed = Bytes("hfsplus-noheaders");
+    std::vector<uint8_t> unplaced = placed;
+    const size_t journalHeader = 40 * 512 + 29 * 4096;
+    ASSERT_EQ(vk::LoadLE<uint32_t>(unplaced.data() + journalHeader), 0x4A4E4C78u);
+    std::fill_n(unplaced.begin() + static_cast<long>(journalHeader), 4, 0);
+    const struct {
+        const char* what;
+        const std::vector<uint8_t>& disk;
+        long long start;
+        bool marked;
+    } cases[] = {{"journal kept", placed, 40, false}, {"journal header wiped", unplaced, 0, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        DeepScan scan(std::make_unique<MemoryStorageDevice>(c.disk, 512));
+        // A map the scan already keeps: a guessed place claims no sector.
+        TBitmap claimed;
+        ASSERT_EQ(claimed.CreateBitmap(static_cast<long long>(c.disk.size() / 512 / 8), 8), 1);
+        scan.searcher->SetBitmap(&claimed);
+        scan.Run();
+        auto parts = scan.Partitions();
+        ASSERT_EQ(parts.size(), 1u);
+        EXPECT_EQ(parts[0]->startSector, c.start);
+        long long claimedUnits = 0;
+        for (long long u = 0; u <= claimed.GetMaxBitIndex(); ++u)
+            claimedUnits += claimed.GetBit(u) != 0 ? 1 : 0;
+        EXPECT_EQ(claimedUnits > 0, !c.marked);
+        int files = 0;
+        for (const auto& [path, node] : scan.Nodes()) {
+            if (node->IsDirectory() || node->GetFileSize() == 0)
+                continue;
+            ++files;
+            EXPECT_EQ(static_cast<CFileNode*>(node)->IsDamaged(), c.marked ? 1 : 0) << path;
+        }
+        EXPECT_GT(files, 10);
+    }
+}
+
+// On a whole disk the live files' sectors are claimed in the scan's map, so
+// that the signature search does not carve them a second time; deleted
+// files' sectors, the last block of each file and what lies outside the
+// volume stay free for it.
+TEST_F(HFSPlusDeep, LiveFilesOfADiskAreClaimedForTheSignatureSearch) {
+    DeepScan scan(std::make_unique<MemoryStorageDevice>(Bytes("hfsplus-gpt"), 512));
+    TBitmap claimed;
+    scan.searcher->SetBitmap(&claimed);
+    scan.Run();
+    ASSERT_NE(claimed.GetBitmapData(), nullptr);
+    const long long unit = claimed.GetUnitSize();
+    ASSERT_EQ(unit, 8);
+    std::map<bool, int> files;  // by deleted
+    for (const auto& [path, node] : scan.Nodes()) {
+        auto* file = dynamic_cast<CFileNode*>(node);
+        IDataRunList* list = file && !node->IsDirectory() ? file->GetDataRunList() : nullptr;
+        if (!list)
+            continue;
+        std::vector<DataRun> runs;
+        for (const DataRun* r = list->GetFirst(); r; r = list->GetNext())
+            runs.push_back(*r);
+        const bool deleted = node->IsDeleted() != 0;
+        for (size_t i = 0; i < runs.size(); ++i) {
+            const long long blocks = runs[i].length - (i + 1 == runs.size() ? 1 : 0);
+            for (long long b = 0; b < blocks; ++b)
+                EXPECT_EQ(claimed.GetBit(40 / unit + (runs[i].start + b)) != 0, !deleted)
+                    << path << " block " << runs[i].start + b;
+            if (i + 1 == runs.size()) {
+                EXPECT_FALSE(claimed.GetBit(40 / unit + runs[i].start + blocks)) << path;
+            }
+        }
+        ++files[deleted];
+    }
+    EXPECT_GT(files[false], 5);
+    EXPECT_GT(files[true], 0);
+    for (long long s = 0; s < 40; s += unit)
+        EXPECT_FALSE(claimed.GetBit(s / unit)) << s;
 }
 
 TEST_F(HFSPlusDeep, DamagedSurfacesMakeNoPhantomVolume) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -25,7 +26,10 @@
 #include "NTFSSearch/NTFSSearchController.h"
 #include "NtfsFixtures.h"
 #include "NtfsScanHarness.h"
+#include "RecoveryInterfaces.h"
+#include "ResultCode.h"
 #include "SearchedPartitionInfo.h"
+#include "support/EngineRows.h"
 
 using namespace ntfstest;
 using velmora::test::TempDir;
@@ -236,6 +240,110 @@ TEST_F(NTFSDeepScanTest, LostVolumesRecoverAsTheirSourcesAndSleuthKitSay) {
 #endif
 }
 
+// Records torn by a power cut (one sector still the previous write's) keep
+// their files: each is shown marked damaged, and its recovery says it is
+// incomplete, zeros and reports the bytes that lay in the torn sector and
+// gives back every other byte as it was.
+TEST_F(NTFSDeepScanTest, TornRecordsKeepTheirFilesMarkedWithTheirLostBytes) {
+    struct Torn {
+        std::string path;
+        std::vector<LostRange> lost;
+        std::string sha256;
+    };
+    std::string text;
+    ASSERT_TRUE(velmora::test::RunProgram(
+        {"python3", "-c",
+         "import json,sys\n"
+         "for t in json.load(open(sys.argv[1]))['torn']:\n"
+         "  print(t['path'], t['sha256_lost_zeroed'], *[x for r in t['lost'] for x in r], "
+         "sep='\\t')\n",
+         Disk("torn_record").substr(0, Disk("torn_record").size() - 4) + ".json"},
+        &text));
+    std::vector<Torn> torn;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        Torn t;
+        std::getline(fields, t.path, '\t');
+        std::getline(fields, t.sha256, '\t');
+        for (std::string a, b; std::getline(fields, a, '\t') && std::getline(fields, b, '\t');)
+            t.lost.push_back({std::stoll(a), std::stoll(b)});
+        torn.push_back(t);
+    }
+    ASSERT_EQ(torn.size(), 2u) << text;
+
+    // Resident data is read through the NTFS row's service.
+    velmora::test::ScopedEngineRows rows;
+    auto device = MemoryStorageDevice::FromFile(Disk("torn_record"), 512);
+    DeepScan scan(device.get());
+    scan.Run();
+    std::vector<Candidate> kept = scan.Candidates();
+    ASSERT_FALSE(kept.empty());
+    ASSERT_EQ(kept[0]->runOriginSector, 2048);
+    std::vector<CSearchedPartitionInfo*> records;
+    for (const Candidate& c : kept)
+        records.push_back(c.get());
+    for (const Torn& t : torn) {
+        SCOPED_TRACE(t.path);
+        auto* node = [&]() -> CFileNode* {
+            for (IFileNode* n : scan.tree.shown)
+                if (NodePath(n) == t.path)
+                    return dynamic_cast<CFileNode*>(n);
+            return nullptr;
+        }();
+        ASSERT_NE(node, nullptr);
+        EXPECT_EQ(node->IsDamaged(), 1);
+        IDataRecovery* recovery = CreateDataRecoveryObj();
+        ASSERT_NE(recovery, nullptr);
+        ASSERT_FALSE(
+            ResultFailed(InitializeDataRecoveryFromRecords(recovery, records, device.get())));
+        IFileReader* reader = recovery->SetRecoverNode(node);
+        ASSERT_NE(reader, nullptr);
+        reader->Release();
+        const std::string out = m_tmp / "recovered";
+        EXPECT_TRUE(ResultIs(recovery->RecoverTo(out.c_str(), nullptr, 0), kModuleDataRecovery,
+                             kErrRecoveryIncomplete));
+        EXPECT_EQ(recovery->GetLostRanges().Ranges(), t.lost);
+        recovery->Release();
+        std::string sum;
+        ASSERT_TRUE(velmora::test::RunProgram({"sha256sum", out}, &sum));
+        EXPECT_EQ(sum.substr(0, 64), t.sha256);
+    }
+}
+
+// Two lost copies of one volume on a disk: every folder has a twin with
+// the same number, parent and name. Each volume keeps its own folders, and
+// every file sits in a folder of its own volume.
+TEST_F(NTFSDeepScanTest, TwoLostVolumesKeepTheirOwnFolders) {
+    auto device = MemoryStorageDevice::FromFile(Disk("two_volumes"), 512);
+    DeepScan scan(device.get());
+    scan.Run();
+    std::map<long long, int> volumes;  // start sector -> partition index
+    for (const Candidate& c : scan.Candidates())
+        if (c->runOriginSector == 2048 || c->runOriginSector == 69632)
+            volumes.emplace(c->runOriginSector, c->partitionIndex);
+    ASSERT_EQ(volumes.size(), 2u);
+    std::map<std::string, std::set<int>> found;
+    for (IFileNode* n : scan.tree.shown) {
+        auto* node = dynamic_cast<CFileNode*>(n);
+        if (!node || dynamic_cast<CFilesystemNode*>(node))
+            continue;
+        found[NodePath(n)].insert(node->GetBelongedPartition());
+        auto* parent = dynamic_cast<CFileNode*>(node->GetParent());
+        if (parent && !dynamic_cast<CFilesystemNode*>(parent)) {
+            EXPECT_EQ(parent->GetBelongedPartition(), node->GetBelongedPartition())
+                << NodePath(n) << " lies in another volume's folder";
+        }
+    }
+    const std::set<int> both{volumes[2048], volumes[69632]};
+    const std::set<std::string> files = ManifestPaths(LostDiskDir() + "/ntfs.json");
+    ASSERT_GT(files.size(), 10u);
+    for (const std::string& p : files)
+        EXPECT_EQ(found[p], both) << p;
+    for (const char* folder : {"/Docs", "/Docs/Sub", "/a", "/a/b"})
+        EXPECT_EQ(found[folder], both) << folder;
+}
+
 // ---------------------------------------------------------------- blocks
 
 // What a scan found, to compare scans of the same surface.
@@ -299,18 +407,24 @@ TEST_F(NTFSDeepScanTest, UnreadableBlockMakesNoPhantomVolume) {
     const std::vector<uint8_t> ntfs = LoadBytes("ntfs");
     std::vector<uint8_t> bytes(4096 * 512, 0);
     std::copy(ntfs.begin(), ntfs.begin() + 512, bytes.begin() + 100 * 512);
-    FailingDevice device(bytes, 512);
-    for (long long s = 128; s < 256; ++s)
-        device.bad.insert(s);
-    DeepScan scan(&device, 128);
-    scan.searcher.PreparetoSearch();
-    scan.Walk();
-    std::set<long long> starts;
-    for (const CSearchedNTFSPartitionInfo* c : scan.searcher.Candidates().Items())
-        starts.insert(c->Start());
-    EXPECT_EQ(starts, std::set<long long>{100});
-    EXPECT_EQ(scan.searcher.DamagedCount(), 128u);
-    scan.searcher.EndSearch(1);
+    // The next block unreadable whole, or only in the sector where the
+    // block before held the boot sector.
+    const struct { long long firstBad, badCount; } cases[] = {{128, 128}, {228, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.firstBad);
+        FailingDevice device(bytes, 512);
+        for (long long s = c.firstBad; s < c.firstBad + c.badCount; ++s)
+            device.bad.insert(s);
+        DeepScan scan(&device, 128);
+        scan.searcher.PreparetoSearch();
+        scan.Walk();
+        std::set<long long> starts;
+        for (const CSearchedNTFSPartitionInfo* found : scan.searcher.Candidates().Items())
+            starts.insert(found->Start());
+        EXPECT_EQ(starts, std::set<long long>{100});
+        EXPECT_EQ(scan.searcher.DamagedCount(), static_cast<uint64_t>(c.badCount));
+        scan.searcher.EndSearch(1);
+    }
 }
 
 // On the lost disk, unreadable blocks in the MFT cost the records there and

@@ -77,10 +77,9 @@ TEST(SearcherRows, LookupsBySearcherAndTreeType) {
         EXPECT_STREQ(tree->rootSuffix, c.treeSuffix);
     }
     EXPECT_TRUE(vk::NodeRulesOf(SEARCHER_FAT).renamedFolderPassesProperties);
-    EXPECT_TRUE(vk::NodeRulesOf(SEARCHER_HFSPLUS).filesMatchByTimeAndSize);
     // Nodes of no row (APFS nodes answer 38) compare by the plain rules.
     const SearcherNodeRules none = vk::NodeRulesOf(SEARCHER_NONE);
-    EXPECT_FALSE(none.renamedFolderPassesProperties || none.filesMatchByTimeAndSize);
+    EXPECT_FALSE(none.renamedFolderPassesProperties);
 }
 
 TEST(SearcherRows, SearchersAreOrderedByTheirRowsNotByInstallation) {

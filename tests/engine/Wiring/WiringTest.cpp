@@ -53,7 +53,6 @@ TEST_F(EngineRows, EveryWiredRowCarriesItsSearchersRules) {
         ExpectSameTree(row.trees[1], want.trees[1]);
         EXPECT_EQ(row.nodes.renamedFolderPassesProperties,
                   want.nodes.renamedFolderPassesProperties);
-        EXPECT_EQ(row.nodes.filesMatchByTimeAndSize, want.nodes.filesMatchByTimeAndSize);
     }
 }
 
