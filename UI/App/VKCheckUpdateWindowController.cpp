@@ -77,8 +77,9 @@ QWidget* VKCheckUpdateWindowController::makePanel(const QString& outlet) {
 void VKCheckUpdateWindowController::windowDidLoad() {
     aWindow_ = new TCImageWindow;
     aWindow_->setObjectName("UpdateVersionXib");
-    aWindow_->setWindowTitle(texts::Text("WINDOW_TOP_TITLE"));
     WindowBuilder(aWindow_, kWidth, kHeight);
+    // The bar shows the window's title; the title is the label below, so the
+    // window's own stays empty rather than drawn twice.
     aWindow_->setShowsTitle(true);
     aWindow_->installEventFilter(this);
 

@@ -145,7 +145,9 @@ TEST_F(UpdateWindowTest, ClosingTellsTheDelegateAndTheLinkOpensTheDownloadPage) 
 
 TEST_F(UpdateWindowTest, UpdatePanelScreenshot) {
     VKCheckUpdateWindowController controller(workspace);
-    controller.window();
+    controller.window()->show();
+    QDir().mkpath(VELMORA_SCREENSHOT_DIR);
+    EXPECT_TRUE(controller.window()->grab().save(VELMORA_SCREENSHOT_DIR "/update_checking.png"));
     controller.whatIsNewVersionDiff(
         QVariantMap{{"VersionCheck", 2},
                     {"Version", "0.2.0"},
@@ -154,8 +156,6 @@ TEST_F(UpdateWindowTest, UpdatePanelScreenshot) {
                     {"3",
                      "The disk list shows disks as they are attached, without a restart, and keeps "
                      "the chosen row."}});
-    controller.window()->show();
-    QDir().mkpath(VELMORA_SCREENSHOT_DIR);
     const QImage shot = controller.window()->grab().toImage();
     EXPECT_EQ(shot.size(),
               QSize(VKCheckUpdateWindowController::kWidth, VKCheckUpdateWindowController::kHeight));
