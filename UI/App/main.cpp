@@ -39,7 +39,9 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
     wiring.workspace = &workspace;
     wiring.closeApp = [] {
         VKSpyBridge::SpyIDEnd();
-        QCoreApplication::exit(0);
+        // Queued: the event loop may not have started yet.
+        QMetaObject::invokeMethod(
+            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     };
     // The main window joins here through wiring.makeRootWindow.
     VKAppDelegate delegate(std::move(wiring));

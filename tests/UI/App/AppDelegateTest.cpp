@@ -55,10 +55,13 @@ protected:
         return std::make_unique<VKAppDelegate>(std::move(wiring));
     }
 
-    // Launches and waits until the version check has ended.
-    void Launch(VKAppDelegate& delegate) {
+    // Launches and waits until the version check has ended; `early` tells
+    // whether it had ended before the launch call returned.
+    void Launch(VKAppDelegate& delegate, bool* early = nullptr) {
         QSignalSpy finished(&delegate, &VKAppDelegate::launchCheckFinished);
         delegate.applicationDidFinishLaunching();
+        if (early)
+            *early = finished.count() > 0;
         ASSERT_TRUE(finished.count() > 0 || finished.wait(15000)) << "the launch check never ended";
     }
 
@@ -142,7 +145,9 @@ TEST_F(DelegateTest, OnlyANewerRemoteVersionShowsTheUpdateWindowBeforeTheMainWin
                 return 0;
             });
         }
-        Launch(*delegate);
+        bool early = true;
+        Launch(*delegate, &early);
+        EXPECT_FALSE(early) << "the launch waited for the network";
         if (c.update) {
             EXPECT_EQ(events, (std::vector<QString>{"update window UpdateVersionXib", "root "}));
             EXPECT_TRUE(delegate->checkUpdateWindow()->window()->windowFlags().testFlag(
