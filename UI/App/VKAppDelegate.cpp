@@ -136,11 +136,8 @@ void VKAppDelegate::showUpdateWindowAtLaunch() {
 }
 
 void VKAppDelegate::runUpdateWindow(bool aboveOthers) {
-    if (!checkUpdateWindow_) {
-        static velmora::platform::RecordingWorkspace nowhere;
-        checkUpdateWindow_ = std::make_unique<VKCheckUpdateWindowController>(
-            wiring_.workspace ? *wiring_.workspace : nowhere);
-    }
+    if (!checkUpdateWindow_)
+        checkUpdateWindow_ = std::make_unique<VKCheckUpdateWindowController>(wiring_.workspace);
     checkUpdateWindow_->setDelegate(this);
     // A new window checks while it loads; a window made before checks again.
     const bool loaded = checkUpdateWindow_->isLoaded();
@@ -259,6 +256,8 @@ QMenuBar* VKAppDelegate::menuBar() {
     items_.insert("pInCustomer", participate);
     app->addSeparator();
     addItem(app, "hideSelf", nullptr);
+    // Other programs' windows are the desktop's business here: the item
+    // stays for its title and does nothing.
     addItem(app, "hideOther", nullptr);
     addItem(app, "showAll", nullptr);
     app->addSeparator();

@@ -53,7 +53,7 @@ QPushButton* MakeButton(const QString& key, QWidget* parent) {
 }  // namespace
 
 VKCheckUpdateWindowController::VKCheckUpdateWindowController(
-    velmora::platform::Workspace& workspace, QObject* parent)
+    velmora::platform::Workspace* workspace, QObject* parent)
     : QObject(parent), workspace_(workspace) {}
 
 VKCheckUpdateWindowController::~VKCheckUpdateWindowController() {
@@ -238,8 +238,8 @@ void VKCheckUpdateWindowController::closeWindow() {
 
 void VKCheckUpdateWindowController::updateClickHereAction() {
     const QString address = VKLinkUrl::GetUrl("UpdateURL");
-    if (!address.isEmpty())
-        workspace_.OpenUrl(address.toStdString());
+    if (!address.isEmpty() && workspace_)
+        workspace_->OpenUrl(address.toStdString());
 }
 
 bool VKCheckUpdateWindowController::eventFilter(QObject* watched, QEvent* event) {

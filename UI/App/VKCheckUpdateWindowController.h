@@ -44,7 +44,8 @@ public:
     static constexpr int kEntryMinHeight = 30;
     static constexpr int kListMinHeight = 99;
 
-    explicit VKCheckUpdateWindowController(velmora::platform::Workspace& workspace,
+    // Links open through `workspace`; none open without one.
+    explicit VKCheckUpdateWindowController(velmora::platform::Workspace* workspace,
                                            QObject* parent = nullptr);
     ~VKCheckUpdateWindowController() override;
 
@@ -84,7 +85,7 @@ private:
     void showPanel(Panel panel);
     QWidget* makePanel(const QString& outlet);
 
-    velmora::platform::Workspace& workspace_;
+    velmora::platform::Workspace* workspace_;
     VKUpdateWindowDelegate* delegate_ = nullptr;
     QPointer<TCImageWindow> aWindow_;
     QWidget* checkProgressView_ = nullptr;

@@ -69,7 +69,7 @@ TEST_F(UpdateWindowTest, TheCheckChoosesItsPanel) {
         LoopbackServer server(c.response);
         SetLinks(c.closedPort ? QString("http://127.0.0.1:%1/").arg(ClosedPort())
                               : server.Url("/update.plist"));
-        VKCheckUpdateWindowController controller(workspace);
+        VKCheckUpdateWindowController controller(&workspace);
         EXPECT_EQ(controller.panel(), Panel::Checking);
         EXPECT_EQ(Check(controller), c.panel);
         for (const char* outlet :
@@ -84,7 +84,7 @@ TEST_F(UpdateWindowTest, TheCheckChoosesItsPanel) {
 }
 
 TEST_F(UpdateWindowTest, FeatureLinesRunTopDownAtTheirWrappedHeights) {
-    VKCheckUpdateWindowController controller(workspace);
+    VKCheckUpdateWindowController controller(&workspace);
     controller.window();
     const QString longLine =
         "Deep scans of large disks keep going past unreadable sectors and say which ranges "
@@ -121,7 +121,7 @@ TEST_F(UpdateWindowTest, FeatureLinesRunTopDownAtTheirWrappedHeights) {
 TEST_F(UpdateWindowTest, ClosingTellsTheDelegateAndTheLinkOpensTheDownloadPage) {
     SetLinks(QString(), "https://example.invalid/download");
     CountingDelegate delegate;
-    VKCheckUpdateWindowController controller(workspace);
+    VKCheckUpdateWindowController controller(&workspace);
     controller.setDelegate(&delegate);
     EXPECT_EQ(Check(controller), Panel::NoNetwork) << "no address: no network";
     controller.window()->show();
@@ -144,7 +144,7 @@ TEST_F(UpdateWindowTest, ClosingTellsTheDelegateAndTheLinkOpensTheDownloadPage) 
 }
 
 TEST_F(UpdateWindowTest, UpdatePanelScreenshot) {
-    VKCheckUpdateWindowController controller(workspace);
+    VKCheckUpdateWindowController controller(&workspace);
     controller.window()->show();
     QDir().mkpath(VELMORA_SCREENSHOT_DIR);
     EXPECT_TRUE(controller.window()->grab().save(VELMORA_SCREENSHOT_DIR "/update_checking.png"));
