@@ -13,13 +13,18 @@ using velmora::platform::StatisticsObject;
 
 namespace {
 
-std::unique_ptr<StatisticsLibrary>& Slot() {
-    static std::unique_ptr<StatisticsLibrary> library;
-    return library;
-}
+// The bridge's process-wide state, made afresh with the library.
+struct SpyState {
+    explicit SpyState(std::unique_ptr<StatisticsLibrary> l) : library(std::move(l)) {}
+    std::unique_ptr<StatisticsLibrary> library;
+    // Counts the disk-image result files reported; the first is 1.
+    int ediRsfCount = 1;
+};
 
-// Counts the disk-image result files reported; the first is 1.
-int g_ediRsfCount = 1;
+std::unique_ptr<SpyState>& State() {
+    static std::unique_ptr<SpyState> state;
+    return state;
+}
 
 // The object when the library is there; every call into it is guarded, as
 // it is outside code.
@@ -55,14 +60,15 @@ void Upload(StatisticsObject& object) {
 }  // namespace
 
 StatisticsLibrary& VKSpyBridge::Library() {
-    if (!Slot())
-        Slot() = std::make_unique<StatisticsLibrary>();
-    return *Slot();
+    if (!State())
+        UseLibraryFolder({});
+    return *State()->library;
 }
 
 void VKSpyBridge::UseLibraryFolder(const std::string& folder) {
-    Slot() = folder.empty() ? std::make_unique<StatisticsLibrary>()
-                            : std::make_unique<StatisticsLibrary>(folder);
+    State() =
+        std::make_unique<SpyState>(folder.empty() ? std::make_unique<StatisticsLibrary>()
+                                                  : std::make_unique<StatisticsLibrary>(folder));
 }
 
 std::string VKSpyBridge::UploadAddress() {
@@ -123,7 +129,7 @@ void VKSpyBridge::SpyIDEnd() {
 void VKSpyBridge::SetEdiRsf(bool isEdiRsf) {
     if (!isEdiRsf)
         return;
-    const int count = g_ediRsfCount;
+    Library();
+    const int count = State()->ediRsfCount++;
     Forward(kEdiRsfId, [count](StatisticsObject& o) { o.SetValue(kEdiRsfId, count); });
-    ++g_ediRsfCount;
 }

@@ -44,8 +44,8 @@ public:
     // shipped file) followed by the statistics path.
     static std::string UploadAddress();
 
-    // Looks for the library in `folder` from now on (tests); an empty folder
-    // goes back to the work folder.
+    // Starts the bridge afresh with the library looked for in `folder`
+    // (tests); an empty folder means the work folder.
     static void UseLibraryFolder(const std::string& folder);
     static velmora::platform::StatisticsLibrary& Library();
 };
