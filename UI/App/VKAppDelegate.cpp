@@ -20,6 +20,7 @@
 #include "UIPlatform/UserDefaults.h"
 #include "UpdateSchedule.h"
 #include "VKLinkUrl.h"
+#include "VKSpyBridge.h"
 #include "platform/desktop/Workspace.h"
 
 using velmora::platform::BlockDeviceEvent;
@@ -203,6 +204,12 @@ void VKAppDelegate::applicationWillTerminate() {
         rootWindowCon_->hide();
     if (wiring_.closeApp)
         wiring_.closeApp();
+}
+
+void VKAppDelegate::CloseApp() {
+    VKSpyBridge::SpyIDEnd();
+    QMetaObject::invokeMethod(
+        qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 void VKAppDelegate::changeAllWindowTitle() {

@@ -43,8 +43,7 @@ struct VKAppDelegateWiring {
     std::function<QWidget*()> makeAboutWindow;
     // Null: no scan ever runs.
     VKScanControl* scan = nullptr;
-    // Ends the process: stops the event relay, ends the usage statistics,
-    // exits with 0.
+    // Ends the process; VKAppDelegate::CloseApp unless a test watches.
     std::function<void()> closeApp;
     // Opens links as the invoking user.
     velmora::platform::Workspace* workspace = nullptr;
@@ -72,6 +71,9 @@ public:
     // Ends the process without asking.
     void applicationWillTerminate();
     void changeAllWindowTitle();
+    // Every way out ends here: the usage statistics' end, then the event
+    // loop ends with 0 (also when it has not started yet).
+    static void CloseApp();
 
     // The menus, titled by key; built on first use. Items by outlet name
     // ("about", "checkUpdate", "pInCustomer", "exit", ...).

@@ -7,7 +7,6 @@
 #include "UIPlatform/UserDefaults.h"
 #include "Utility/CatchExeception.h"
 #include "VKAppDelegate.h"
-#include "VKSpyBridge.h"
 #include "Widgets/MyNSApplication.h"
 #include "platform/desktop/CommandRunner.h"
 #include "platform/desktop/Workspace.h"
@@ -37,12 +36,7 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
     velmora::platform::DesktopWorkspace workspace(runner);
     VKAppDelegateWiring wiring;
     wiring.workspace = &workspace;
-    wiring.closeApp = [] {
-        VKSpyBridge::SpyIDEnd();
-        // Queued: the event loop may not have started yet.
-        QMetaObject::invokeMethod(
-            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    };
+    wiring.closeApp = &VKAppDelegate::CloseApp;
     // The main window joins here through wiring.makeRootWindow.
     VKAppDelegate delegate(std::move(wiring));
     delegate.applicationDidFinishLaunching();

@@ -6,8 +6,13 @@
 
 #include <filesystem>
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
+#include "UIPlatform/NotificationCenter.h"
+#include "VKAppDelegate.h"
 #include "platform/desktop/StatisticsLibrary.h"
 #include "support/TestSupport.h"
 
@@ -74,6 +79,26 @@ TEST_F(SpyBridgeTest, QuitSendsUploadThenEndEventThenFinish) {
     EXPECT_EQ(VKSpyBridge::UploadAddress(),
               "/product/index.php/?a=statistics&p_type=m_mac_vexa_user_operation")
         << "the shipped settings name no host";
+}
+
+TEST_F(SpyBridgeTest, EveryWayOutEndsTheStatistics) {
+    VKAppDelegateWiring wiring;
+    wiring.watchDevices = false;
+    wiring.closeApp = &VKAppDelegate::CloseApp;
+    VKAppDelegate delegate(std::move(wiring));
+    velmora::ui::NotificationCenter::defaultCenter().addObserver(
+        &delegate, "appWillTerminate",
+        [&](const velmora::ui::Notification&) { delegate.applicationWillTerminate(); });
+    velmora::ui::NotificationCenter::defaultCenter().post("appWillTerminate");
+    // The end of the event loop is queued: the program's loop ends with 0
+    // (1 here, if nothing ended it).
+    QTimer never;
+    never.setSingleShot(true);
+    QObject::connect(&never, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+    never.start(10000);
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    const std::string upload = "string2 3584=" + VKSpyBridge::UploadAddress() + ";";
+    EXPECT_EQ(Log(), upload + "event 7,5;finish;");
 }
 
 TEST(SpyBridge, WithoutTheLibraryEveryCallDoesNothing) {
