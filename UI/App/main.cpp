@@ -3,21 +3,44 @@
 
 #include "EngineFactories.h"
 #include "ProgramEntry.h"
+#include "UIPlatform/Texts.h"
+#include "UIPlatform/UserDefaults.h"
 #include "Utility/CatchExeception.h"
+#include "VKAppDelegate.h"
+#include "Widgets/MyNSApplication.h"
+#include "platform/desktop/CommandRunner.h"
+#include "platform/desktop/Workspace.h"
 
 namespace {
 
-// Where the application's windows start. Until the main window exists, the
-// program takes the language and the result file, says so and ends.
+// Where the application's windows start.
 int RunApplication(const velmora::app::EntryPlan& plan) {
     CatchExeception::Install();
     InstallEngineFactories();
-    if (plan.language)
+    int argc = 1;
+    char name[] = "Tamsweld";
+    char* argv[] = {name, nullptr};
+    MyNSApplication app(argc, argv);
+
+    auto& defaults = velmora::ui::UserDefaults::standard();
+    if (plan.language) {
         std::fprintf(stderr, "set lanague to = %s\n", plan.language->c_str());
-    std::fprintf(stderr,
-                 "Velmora (Tamsweld) 0.1.0: the windows are not built yet; result file \"%s\"\n",
-                 plan.rsfPath.c_str());
-    return 0;
+        defaults.setValue("AppleLanguages", QStringList{QString::fromStdString(*plan.language)});
+    }
+    defaults.setValue("rsfPath", QString::fromStdString(plan.rsfPath));
+    const QStringList languages = defaults.stringList("AppleLanguages");
+    velmora::ui::texts::LoadLanguage(languages.isEmpty() ? QStringLiteral("en")
+                                                         : languages.front());
+
+    velmora::platform::SystemCommandRunner runner;
+    velmora::platform::DesktopWorkspace workspace(runner);
+    VKAppDelegateWiring wiring;
+    wiring.workspace = &workspace;
+    wiring.closeApp = &VKAppDelegate::CloseApp;
+    // The main window joins here through wiring.makeRootWindow.
+    VKAppDelegate delegate(std::move(wiring));
+    delegate.applicationDidFinishLaunching();
+    return app.exec();
 }
 
 }  // namespace

@@ -101,6 +101,8 @@ QMessageBox* MakeBox(const AlertContent& alert, QWidget* parent,
                      std::vector<std::pair<QAbstractButton*, int>>* answers) {
     auto* box = new QMessageBox(parent);
     box->setIcon(alert.critical ? QMessageBox::Critical : QMessageBox::Warning);
+    if (!alert.icon.isNull())
+        box->setIconPixmap(alert.icon);
     box->setText(alert.message);
     box->setInformativeText(alert.informative);
     const QString first =

@@ -5,6 +5,7 @@
 // from a script and never wait for anybody.
 #pragma once
 
+#include <QPixmap>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -80,6 +81,8 @@ void SetModalRunner(ModalRunner* runner);
 struct AlertContent {
     QString message, informative, defaultButton, alternateButton, otherButton;
     bool critical = false;
+    // Shown in place of the standard warning or critical sign when set.
+    QPixmap icon;
 };
 
 // The alert of a key family: stem + "TITLE" is the message, "NODE" the

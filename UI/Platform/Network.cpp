@@ -15,6 +15,11 @@ namespace velmora::ui {
 
 namespace {
 
+Network::RequestWatcher& Watcher() {
+    static Network::RequestWatcher watcher;
+    return watcher;
+}
+
 QNetworkAccessManager& Manager() {
     // One per thread: a manager answers only on the thread it was made in.
     static thread_local QNetworkAccessManager* manager = new QNetworkAccessManager;
@@ -38,6 +43,8 @@ void Request(const QString& address, int timeoutMs, QObject* context,
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                          QNetworkRequest::AlwaysNetwork);
     request.setTransferTimeout(timeoutMs);
+    if (const auto& watcher = Watcher())
+        watcher(request.url());
     QNetworkReply* reply = Manager().get(request);
     // The transfer time-out only counts silence; this one bounds the whole.
     auto* deadline = new QTimer(reply);
@@ -66,6 +73,10 @@ void Request(const QString& address, int timeoutMs, QObject* context,
 }
 
 }  // namespace
+
+void Network::SetRequestWatcher(RequestWatcher watcher) {
+    Watcher() = std::move(watcher);
+}
 
 bool Network::IsUsableAddress(const QString& address) {
     if (address.trimmed().isEmpty())

@@ -41,6 +41,11 @@ public:
 
     // http and https addresses with a host; nothing else is ever asked.
     static bool IsUsableAddress(const QString& url);
+
+    // Told of every request just before it goes out, on the requesting
+    // thread; none when empty. Tests use it to prove which hosts were asked.
+    using RequestWatcher = std::function<void(const QUrl&)>;
+    static void SetRequestWatcher(RequestWatcher watcher);
 };
 
 }  // namespace velmora::ui

@@ -339,5 +339,33 @@
         <source>Clear Recent Searches</source>
         <translation>Clear Recent Searches</translation>
     </message>
+    <message id="PLX_UPDATE_CHECKING">
+        <source>Checking for a newer version...</source>
+        <translation>Checking for a newer version...</translation>
+    </message>
+    <message id="PLX_UPDATE_NO_NETWORK">
+        <source>The update service cannot be reached. Check the network connection and try again later.</source>
+        <translation>The update service cannot be reached. Check the network connection and try again later.</translation>
+    </message>
+    <message id="PLX_UPDATE_NO_UPDATE">
+        <source>You are using the newest version of Velmora.</source>
+        <translation>You are using the newest version of Velmora.</translation>
+    </message>
+    <message id="PLX_UPDATE_RELEASED">
+        <source>Velmora %@ has been released.</source>
+        <translation>Velmora %@ has been released.</translation>
+    </message>
+    <message id="PLX_UPDATE_NEW_FEATURES">
+        <source>New features of Version %@:</source>
+        <translation>New features of Version %@:</translation>
+    </message>
+    <message id="PLX_UPDATE_DOWNLOAD">
+        <source>Download the new version</source>
+        <translation>Download the new version</translation>
+    </message>
+    <message id="PLX_UPDATE_CLOSE">
+        <source>Close</source>
+        <translation>Close</translation>
+    </message>
 </context>
 </TS>

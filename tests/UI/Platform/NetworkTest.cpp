@@ -3,10 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "LoopbackServer.h"
 #include "QtPrinters.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTest>
 
 #include <optional>
@@ -14,51 +13,6 @@
 using namespace velmora::ui;
 
 namespace {
-
-// Answers every request with `response`, or holds the connection silent
-// when it is empty.
-class LoopbackServer : public QObject {
-public:
-    explicit LoopbackServer(QByteArray response) : response_(std::move(response)) {
-        server_.listen(QHostAddress::LocalHost, 0);
-        connect(&server_, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                ++connections;
-                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    request += socket->readAll();
-                    if (!request.contains("\r\n\r\n") || response_.isEmpty())
-                        return;
-                    socket->write(response_);
-                    socket->disconnectFromHost();
-                });
-            }
-        });
-    }
-    QString Url(const QString& path = "/") const {
-        return QString("http://127.0.0.1:%1%2").arg(server_.serverPort()).arg(path);
-    }
-    int connections = 0;
-    QByteArray request;
-
-private:
-    QTcpServer server_;
-    QByteArray response_;
-};
-
-QByteArray Http(int status, const QByteArray& body) {
-    return "HTTP/1.1 " + QByteArray::number(status) +
-           " X\r\nContent-Length: " + QByteArray::number(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
-}
-
-// A port on 127.0.0.1 where nobody listens.
-quint16 ClosedPort() {
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
 
 template <typename T>
 std::optional<T> Await(std::optional<T>& slot, int ms = 10000) {
