@@ -57,7 +57,11 @@ VKCheckUpdateWindowController::VKCheckUpdateWindowController(
     : QObject(parent), workspace_(workspace) {}
 
 VKCheckUpdateWindowController::~VKCheckUpdateWindowController() {
-    delete aWindow_.data();
+    if (aWindow_) {
+        // The window sends events while it is torn down; we are gone by then.
+        aWindow_->removeEventFilter(this);
+        delete aWindow_.data();
+    }
 }
 
 TCImageWindow* VKCheckUpdateWindowController::window() {
@@ -81,6 +85,7 @@ void VKCheckUpdateWindowController::windowDidLoad() {
     // The bar shows the window's title; the title is the label below, so the
     // window's own stays empty rather than drawn twice.
     aWindow_->setShowsTitle(true);
+    windowObject_ = aWindow_;
     aWindow_->installEventFilter(this);
 
     // The checking panel.
@@ -245,7 +250,9 @@ void VKCheckUpdateWindowController::updateClickHereAction() {
 bool VKCheckUpdateWindowController::eventFilter(QObject* watched, QEvent* event) {
     // The title bar's close button closes the window: end the run the same
     // way as the panels' buttons do.
-    if (watched == aWindow_ && event->type() == QEvent::Close) {
+    // Compared as plain objects: a window being destroyed is no longer a
+    // TCImageWindow, and the guarded pointer would cast it to one.
+    if (event->type() == QEvent::Close && watched == windowObject_) {
         event->ignore();
         closeWindow();
         return true;

@@ -88,6 +88,7 @@ private:
     velmora::platform::Workspace* workspace_;
     VKUpdateWindowDelegate* delegate_ = nullptr;
     QPointer<TCImageWindow> aWindow_;
+    const QObject* windowObject_ = nullptr;
     QWidget* checkProgressView_ = nullptr;
     QWidget* noNetworkView_ = nullptr;
     QWidget* noUpdateView_ = nullptr;

@@ -141,7 +141,12 @@ TEST(Alerts, KeyFamiliesLeaveOutButtonsWithoutText) {
 }
 
 TEST(Alerts, MessageBoxButtonsGiveOneZeroAndMinusOne) {
-    const AlertContent alert{"Stop the scan?", "Found files stay.", "Stop", "Continue", "Details"};
+    AlertContent alert;
+    alert.message = "Stop the scan?";
+    alert.informative = "Found files stay.";
+    alert.defaultButton = "Stop";
+    alert.alternateButton = "Continue";
+    alert.otherButton = "Details";
     struct Case {
         QString press;  // "" closes the box without a button
         int answer;
