@@ -32,17 +32,12 @@ platform::Workspace& DesktopWorkspace() {
 }
 
 QString EnglishLink(const QString& key) {
-    return ui::PrivateSettings::shared()
-        .value(QStringLiteral("en"))
-        .toMap()
-        .value(key)
-        .toString();
+    return ui::PrivateSettings::shared().value(QStringLiteral("en")).toMap().value(key).toString();
 }
 
 }  // namespace
 
-APFSScanWindowController::APFSScanWindowController(platform::Workspace* workspace,
-                                                   QObject* parent)
+APFSScanWindowController::APFSScanWindowController(platform::Workspace* workspace, QObject* parent)
     : QObject(parent),
       workspace_(workspace ? workspace : &DesktopWorkspace()),
       linkUrl_(&EnglishLink) {
@@ -86,9 +81,9 @@ APFSScanWindowController::APFSScanWindowController(platform::Workspace* workspac
         new VKHandButton(ui::texts::Text(QStringLiteral("PLX_APFS_NOTICE_LINK")), content);
     actualizarButton_->setObjectName(QStringLiteral("actualizarButton"));
     actualizarButton_->setFlat(true);
-    actualizarButton_->setStyleSheet(QStringLiteral(
-        "QPushButton { border: none; color: #3582f8; text-decoration: underline; "
-        "text-align: left; }"));
+    actualizarButton_->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; color: #3582f8; text-decoration: underline; "
+                       "text-align: left; }"));
     place(actualizarButton_, 24, 24, 220, 24);
     connect(actualizarButton_, &QPushButton::clicked, this, [this] { linkButtonAction(); });
 
@@ -166,11 +161,10 @@ void APFSScanWindowController::animationDidStop() {
 }
 
 bool APFSScanWindowController::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == aWindow_ && event->type() == QEvent::Close && !closing_) {
-        event->ignore();
-        closeWindow();
-        return true;
-    }
+    // A close from outside (the close button) ends the modal run as
+    // closeWindow does, and the window then closes.
+    if (watched == aWindow_ && event->type() == QEvent::Close && !closing_)
+        ui::Modal().StopModal(aWindow_, 0);
     return QObject::eventFilter(watched, event);
 }
 

@@ -41,7 +41,8 @@ void USBNotifier::HandleEvent(const platform::BlockDeviceEvent& event) {
     if (flushQueued_)
         return;
     flushQueued_ = true;
-    QMetaObject::invokeMethod(this, [this] { Flush(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { Flush(); }, Qt::QueuedConnection);
 }
 
 void USBNotifier::Flush() {

@@ -124,21 +124,21 @@ int VKDiskOutlineModel::columnCount(const QModelIndex&) const {
 QString VKDiskOutlineModel::text(const DiskVolumeNodeData* item, int column) const {
     const bool desktop = item == desktop_;
     switch (column) {
-    case Name:
-        return desktop ? QStringLiteral("Desktop") : QString::fromStdString(item->name());
-    case Size:
-        return desktop ? QStringLiteral(" ") : LongLongDiskSize(item->capacity());
-    case FileSystem:
-        return desktop ? QStringLiteral(" ")
-                       : FileSystemTypeForInt(item->fileSystem(), item->isDmg() != 0);
-    case IsSSD:
-        if (desktop || item->numberOfChildren() == 0)
-            return QStringLiteral(" ");
-        return QString::fromStdString(item->name()).contains(QStringLiteral("SSD"))
-                   ? QStringLiteral("SSD")
-                   : QStringLiteral("HDD");
-    default:
-        return {};
+        case Name:
+            return desktop ? QStringLiteral("Desktop") : QString::fromStdString(item->name());
+        case Size:
+            return desktop ? QStringLiteral(" ") : LongLongDiskSize(item->capacity());
+        case FileSystem:
+            return desktop ? QStringLiteral(" ")
+                           : FileSystemTypeForInt(item->fileSystem(), item->isDmg() != 0);
+        case IsSSD:
+            if (desktop || item->numberOfChildren() == 0)
+                return QStringLiteral(" ");
+            return QString::fromStdString(item->name()).contains(QStringLiteral("SSD"))
+                       ? QStringLiteral("SSD")
+                       : QStringLiteral("HDD");
+        default:
+            return {};
     }
 }
 
@@ -148,25 +148,24 @@ QVariant VKDiskOutlineModel::data(const QModelIndex& index, int role) const {
     const DiskVolumeNodeData* item = Raw(index);
     const bool selected = item == selected_;
     switch (role) {
-    case Qt::DisplayRole:
-        if (index.column() == IsSelect)
+        case Qt::DisplayRole:
+            if (index.column() == IsSelect)
+                return {};
+            return text(item, index.column());
+        case Qt::DecorationRole:
+            if (index.column() == Name)
+                return ui::ImageRegistry::Icon(iconName(item));
+            if (index.column() == IsSelect && selected)
+                return ui::ImageRegistry::Icon(QStringLiteral("select_disk"));
             return {};
-        return text(item, index.column());
-    case Qt::DecorationRole:
-        if (index.column() == Name)
-            return ui::ImageRegistry::Icon(iconName(item));
-        if (index.column() == IsSelect && selected)
-            return ui::ImageRegistry::Icon(QStringLiteral("select_disk"));
-        return {};
-    case Qt::ForegroundRole:
-        return selected ? QColor(Qt::white) : QColor(Qt::black);
-    default:
-        return {};
+        case Qt::ForegroundRole:
+            return selected ? QColor(Qt::white) : QColor(Qt::black);
+        default:
+            return {};
     }
 }
 
-QVariant VKDiskOutlineModel::headerData(int section, Qt::Orientation orientation,
-                                        int role) const {
+QVariant VKDiskOutlineModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
     return section < headers_.size() ? headers_[section] : QVariant();

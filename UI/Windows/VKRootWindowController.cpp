@@ -37,9 +37,8 @@ QRect BarRect(double x, double y, double w, double h) {
 }
 
 std::optional<QString> AskForFile(const QString& folder, const QString& filter) {
-    const QString path =
-        QFileDialog::getOpenFileName(nullptr, QString(), folder, filter, nullptr,
-                                     QFileDialog::DontUseNativeDialog);
+    const QString path = QFileDialog::getOpenFileName(nullptr, QString(), folder, filter, nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
     if (path.isEmpty())
         return std::nullopt;
     return path;
@@ -213,9 +212,9 @@ void VKRootWindowController::InfoButtonClick() {
     whichPage_ = 2;
     backHomeButton_->setIsFocus(false);
     // The lower buttons stay over the pages.
-    for (QWidget* w : {static_cast<QWidget*>(backHomeButton_), static_cast<QWidget*>(backLabel_),
-                       static_cast<QWidget*>(continueButton_),
-                       static_cast<QWidget*>(continueLabel_)}) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(backHomeButton_), static_cast<QWidget*>(backLabel_),
+          static_cast<QWidget*>(continueButton_), static_cast<QWidget*>(continueLabel_)}) {
         w->raise();
     }
 }
@@ -287,8 +286,8 @@ void VKRootWindowController::InitFinished() {
         selectTypesContinouButtonClick();
     } else {
         delete selectDiskVC_;
-        selectDiskVC_ = new VKSelectDiskViewController(contentView_, backHomeButton_,
-                                                       continueButton_);
+        selectDiskVC_ =
+            new VKSelectDiskViewController(contentView_, backHomeButton_, continueButton_);
         selectDiskVC_->setDelegate(this);
         selectDiskVC_->move(kWidth, 0);
         selectDiskVC_->show();
@@ -298,10 +297,9 @@ void VKRootWindowController::InitFinished() {
         continueLabel_->setText(ui::texts::Text(QStringLiteral("PLX_THREE_SCAN_BUTTON")));
         animationContinueViewFristView(selectTypeVC_, selectDiskVC_);
         continueButton_->setButtonEnabled(false);
-        for (QWidget* w : {static_cast<QWidget*>(backHomeButton_),
-                           static_cast<QWidget*>(backLabel_),
-                           static_cast<QWidget*>(continueButton_),
-                           static_cast<QWidget*>(continueLabel_)}) {
+        for (QWidget* w :
+             {static_cast<QWidget*>(backHomeButton_), static_cast<QWidget*>(backLabel_),
+              static_cast<QWidget*>(continueButton_), static_cast<QWidget*>(continueLabel_)}) {
             w->raise();
         }
         selectDiskVC_->setSelectDiskVolume(first);
@@ -565,10 +563,15 @@ void VKRootWindowController::animationDidStop() {
 }
 
 bool VKRootWindowController::eventFilter(QObject* watched, QEvent* event) {
+    // A close from outside (the close button) hides the window as
+    // closeWindow does; the program is told once the window is gone.
     if (watched == aWindow_ && event->type() == QEvent::Close && !closing_) {
-        event->ignore();
-        closeWindow();
-        return true;
+        QMetaObject::invokeMethod(
+            this,
+            [] {
+                ui::NotificationCenter::defaultCenter().post(QStringLiteral("appWillTerminate"));
+            },
+            Qt::QueuedConnection);
     }
     return QObject::eventFilter(watched, event);
 }

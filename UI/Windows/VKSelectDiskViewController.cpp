@@ -26,8 +26,7 @@ QRect PageRect(double x, double y, double w, double h) {
 
 }  // namespace
 
-VKSelectDiskViewController::VKSelectDiskViewController(QWidget* parent,
-                                                       TCImageButton* backButton,
+VKSelectDiskViewController::VKSelectDiskViewController(QWidget* parent, TCImageButton* backButton,
                                                        TCImageButton* scanButton)
     : QWidget(parent), backButton_(backButton), scanButton_(scanButton) {
     setObjectName(QStringLiteral("ListDiskXib"));
@@ -219,7 +218,8 @@ bool VKSelectDiskViewController::shouldSelectItem(const DiskVolumeNodePtr& item)
     bClickHead_ = false;
     highlight(row);
     selectDiskVolume_ = item;
-    if (const DiskVolumeNodePtr parent = model_->parentOf(item.get()); parent && item != desktopEntry_)
+    if (const DiskVolumeNodePtr parent = model_->parentOf(item.get());
+        parent && item != desktopEntry_)
         item->setParentName(parent->name());
     return true;
 }

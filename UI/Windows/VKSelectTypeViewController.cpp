@@ -67,8 +67,9 @@ VKSelectTypeViewController::VKSelectTypeViewController(QWidget* parent)
     alltypesButton_->setObjectName(QStringLiteral("alltypesButton"));
     alltypesButton_->setFlat(true);
     alltypesButton_->setCursor(Qt::PointingHandCursor);
-    alltypesButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; text-align: left; "
-                                                  "color: #383838; }"));
+    alltypesButton_->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; text-align: left; "
+                       "color: #383838; }"));
     alltypesButton_->setGeometry(PageRect(444, 118, 300, 24));
     showAllTypesImage(QStringLiteral("checkbox_no"));
     connect(alltypesButton_, &QPushButton::clicked, this, [this] { allTypesButtonClick(); });
@@ -77,8 +78,7 @@ VKSelectTypeViewController::VKSelectTypeViewController(QWidget* parent)
 VKSelectTypeViewController::~VKSelectTypeViewController() = default;
 
 TCImageButton* VKSelectTypeViewController::makeButton(double x, double y, double w, double h,
-                                                      const QString& normal,
-                                                      const QString& active,
+                                                      const QString& normal, const QString& active,
                                                       const QString& hover,
                                                       const QString& disable) {
     auto* button = new TCImageButton(PageRect(x, y, w, h), this);
@@ -191,8 +191,8 @@ PLXCustemButton* VKSelectTypeViewController::buildTypeButton(const QString&, con
                                                              const QString& hoverIcon, int tag,
                                                              const QRect& cocoaFrame) {
     auto* button = new PLXCustemButton(this);
-    button->setGeometry(PageRect(cocoaFrame.x(), cocoaFrame.y(), cocoaFrame.width(),
-                                 cocoaFrame.height()));
+    button->setGeometry(
+        PageRect(cocoaFrame.x(), cocoaFrame.y(), cocoaFrame.width(), cocoaFrame.height()));
     button->setIconImage(icon, hoverIcon);
     button->setButtonTag(tag);
     connect(button, &QAbstractButton::clicked, this, [this, button] { selectButtonClick(button); });

@@ -11,7 +11,7 @@
 class PLXCustemButton;
 #include <QAbstractButton>
 class QPushButton;
-class TCImageButton;
+#include "TopView/TCImageButton.h"
 
 namespace velmora::windows {
 
@@ -64,15 +64,13 @@ public:
     void selectButtonClick(PLXCustemButton* button);
     void changeAllSelectState(PLXCustemButton* button);
     void removeSelectOffice();
-    PLXCustemButton* buildTypeButton(const QString& title, const QString& node,
-                                     const QString& icon, const QString& hoverIcon, int tag,
-                                     const QRect& cocoaFrame);
+    PLXCustemButton* buildTypeButton(const QString& title, const QString& node, const QString& icon,
+                                     const QString& hoverIcon, int tag, const QRect& cocoaFrame);
 
 private:
     void showAllTypesImage(const QString& name);
     TCImageButton* makeButton(double x, double y, double w, double h, const QString& normal,
-                              const QString& active, const QString& hover,
-                              const QString& disable);
+                              const QString& active, const QString& hover, const QString& disable);
 
     QStringList selectArr_;
     int selectAllCount_ = 0;
