@@ -15,6 +15,10 @@ namespace velmora::seam {
 
 class VKBridge : public IBridge {
 public:
+    // Whether the device catalogue answers (issue 38); until then the disk
+    // list is empty.
+    static constexpr bool kDeviceCatalogueBuilt = false;
+
     // `lockPath`: the single-instance lock (empty: the platform's default).
     explicit VKBridge(std::string lockPath = {});
     ~VKBridge() override;
