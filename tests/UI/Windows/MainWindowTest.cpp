@@ -211,6 +211,20 @@ TEST_F(MainWindowTest, ARowThatCannotBeOpenedGetsTheNoticeAndNoBrowser) {
     }
 }
 
+// With no volume at all nothing is chosen: a double-click scans nothing
+// and shows no notice either.
+TEST_F(MainWindowTest, NothingChosenStartsNothingAndShowsNoNotice) {
+    bridge.devices = {FakeBridge::Disk("sda", 1000, {})};
+    auto controller = Open();
+    Next(*controller);
+    ASSERT_TRUE(controller->selectDiskVC());
+    EXPECT_FALSE(controller->continueButton()->isButtonUsable());
+    controller->selectDiskVC()->scanButtonAction();
+    EXPECT_TRUE(modal.shown.empty());
+    EXPECT_EQ(browsersMade, 0);
+    EXPECT_TRUE(controller->window()->isVisible());
+}
+
 TEST_F(MainWindowTest, ImportCancelFailureAndSuccess) {
     bridge.savePath = "/home/user/Results";
     const struct {
