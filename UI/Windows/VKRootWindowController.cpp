@@ -145,6 +145,8 @@ bool VKRootWindowController::windowDidLoad() {
     buildFristPageView();
     seam::Bridge().ReleaseDataRecovery();
     loaded_ = true;
+    if (!rsfPath_.isEmpty())
+        loadImportPathLater();
     return true;
 }
 
@@ -518,14 +520,22 @@ void VKRootWindowController::showDetailWindow() {
         deletailWC_->window()->show();
 }
 
+// A result file given at start goes the way of an import once the window
+// is set up, whichever comes first.
 void VKRootWindowController::SetImportPath(const QString& path) {
     rsfPath_ = path;
-    if (!path.isEmpty()) {
-        ui::PerformAfter(this, 0, [this] {
-            if (loaded_ && !rsfPath_.isEmpty())
-                importResultFile(rsfPath_);
-        });
-    }
+    if (loaded_ && !rsfPath_.isEmpty())
+        loadImportPathLater();
+}
+
+void VKRootWindowController::loadImportPathLater() {
+    ui::PerformAfter(this, 0, [this] {
+        if (rsfPath_.isEmpty())
+            return;
+        const QString path = rsfPath_;
+        rsfPath_.clear();
+        importResultFile(path);
+    });
 }
 
 void VKRootWindowController::doSowExportEdiWindow() {

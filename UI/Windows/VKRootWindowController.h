@@ -103,6 +103,7 @@ private:
     void buildFristPageView();
     void InfoButtonClick();
     void getDataForDeletailPage();
+    void loadImportPathLater();
     void startScan();
     void animationContinueViewFristView(QWidget* first, QWidget* second);
     void animationBackViewFristView(QWidget* first, QWidget* second);

@@ -328,6 +328,24 @@ TEST_F(MainWindowTest, ImportShowsTheBrowserOnTheLoadsWordFromWhereTheWindowList
     }
 }
 
+TEST_F(MainWindowTest, AResultFileGivenAtStartIsLoadedOnceTheWindowIsUp) {
+    for (const bool beforeSetUp : {true, false}) {
+        SCOPED_TRACE(beforeSetUp);
+        bridge.calls.clear();
+        browserLog.clear();
+        VKRootWindowController controller(Seams());
+        if (beforeSetUp)
+            controller.SetImportPath(QStringLiteral("/tmp/start.Velmora"));
+        ASSERT_TRUE(controller.windowDidLoad());
+        if (!beforeSetUp)
+            controller.SetImportPath(QStringLiteral("/tmp/start.Velmora"));
+        Pump();
+        EXPECT_EQ(bridge.CountOf("beginSaveOrRestoreNode"), 1);
+        EXPECT_EQ(bridge.CountOf("SetRecoveryType:127"), 1);
+        EXPECT_EQ(browserLog, std::vector<std::string>{"getImportData:/tmp/start.Velmora"});
+    }
+}
+
 TEST_F(MainWindowTest, ASecondCopyEndsBeforeAnyWindowShows) {
     bridge.appRunning = 1;
     VKRootWindowController controller(Seams());
