@@ -59,7 +59,11 @@ VKSelectDiskViewController::VKSelectDiskViewController(QWidget* parent, TCImageB
     outline_->setObjectName(QStringLiteral("outlineView"));
     outline_->setGeometry(PageRect(20, 95, 876, 405));
     outline_->setModel(model_);
-    outline_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The chosen row is drawn by the outline's own band, not by the view.
+    outline_->setSelectionMode(QAbstractItemView::NoSelection);
+    // Choosing is by the mouse; without keyboard focus no focus frame is
+    // drawn over the band.
+    outline_->setFocusPolicy(Qt::NoFocus);
     outline_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     outline_->setIconSize(QSize(16, 16));
     outline_->header()->setSectionsMovable(false);
@@ -147,12 +151,9 @@ void VKSelectDiskViewController::InitFinished() {
     outline_->expandAll();
 
     const int row = desktopVolume_ ? rowForItem(desktopVolume_.get()) : -1;
-    if (row >= 0)
-        outline_->setCurrentIndex(model_->indexOf(desktopVolume_.get()));
     highlight(row);
     selectDiskVolume_ = itemAtRow(row);
     reportSelection();
-    outline_->setFocus();
 }
 
 void VKSelectDiskViewController::reportSelection() {

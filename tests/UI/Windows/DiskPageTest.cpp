@@ -159,5 +159,23 @@ TEST_F(DiskPageTest, ADeviceNotificationRebuildsTheListFromTheCatalogue) {
     EXPECT_TRUE(bridge.calls.empty());
 }
 
+TEST_F(DiskPageTest, TheMouseChoosesARowAndADoubleClickScansIt) {
+    const DiskVolumeNodePtr second = FakeBridge::Volume("Photos", 1000, 2);
+    Fill({FakeBridge::Disk("disk", 3000, {FakeBridge::Volume("Data", 1000, 3), second})});
+    page.show();
+    Pump();
+    QWidget* viewport = page.outlineView()->viewport();
+    const QRect rect = page.outlineView()->visualRect(page.model()->indexOf(second.get()));
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, rect.center());
+    EXPECT_EQ(page.selectDiskVolume(), second);
+    EXPECT_EQ(delegate.reported.back(), second);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, rect.center());
+    EXPECT_EQ(delegate.scans, std::vector<int>{0});
+    // Below the last row: the choice goes.
+    QTest::mouseClick(viewport, Qt::LeftButton, {},
+                      QPoint(rect.center().x(), viewport->height() - 5));
+    EXPECT_FALSE(page.selectDiskVolume());
+}
+
 }  // namespace
 }  // namespace velmora::windows
