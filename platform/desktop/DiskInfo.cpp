@@ -11,7 +11,9 @@ namespace {
 using nlohmann::json;
 
 const std::vector<std::string> kColumns = {
-    "-J", "-b", "-o", "NAME,KNAME,PKNAME,PATH,SIZE,TYPE,RM,RO,TRAN,MODEL,LABEL,FSTYPE,MOUNTPOINT"};
+    "-J", "-b", "-o",
+    "NAME,KNAME,PKNAME,PATH,SIZE,TYPE,RM,RO,TRAN,MODEL,LABEL,FSTYPE,MOUNTPOINT,"
+    "FSAVAIL,PARTTYPENAME"};
 
 std::string Text(const json& entry, const char* key) {
     auto it = entry.find(key);
@@ -32,8 +34,8 @@ bool Flag(const json& entry, const char* key) {
     return it->is_string() && it->get<std::string>() == "1";
 }
 
-uint64_t Size(const json& entry) {
-    auto it = entry.find("size");
+uint64_t Number(const json& entry, const char* key) {
+    auto it = entry.find(key);
     if (it == entry.end())
         return 0;
     if (it->is_number_unsigned())
@@ -69,7 +71,7 @@ void Collect(const json& list, const std::string& parent, int depth,
         if (info.path.empty())
             info.path = "/dev/" + info.name;
         info.type = Text(entry, "type");
-        info.sizeBytes = Size(entry);
+        info.sizeBytes = Number(entry, "size");
         info.removable = Flag(entry, "rm");
         info.readOnly = Flag(entry, "ro");
         info.transport = Text(entry, "tran");
@@ -77,6 +79,8 @@ void Collect(const json& list, const std::string& parent, int depth,
         info.label = Text(entry, "label");
         info.fsType = Text(entry, "fstype");
         info.mountPoint = Text(entry, "mountpoint");
+        info.freeBytes = Number(entry, "fsavail");
+        info.partTypeName = Text(entry, "parttypename");
         out->push_back(info);
         if (auto children = entry.find("children"); children != entry.end())
             Collect(*children, info.name, depth + 1, out);

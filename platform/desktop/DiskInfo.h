@@ -20,6 +20,8 @@ struct BlockDeviceInfo {
     bool readOnly = false;
     std::string transport;  // "usb", "sata", "nvme" or ""
     std::string model, label, fsType, mountPoint;
+    uint64_t freeBytes = 0;    // free space of a mounted file system
+    std::string partTypeName;  // the partition table's type, "EFI System", ...
 };
 
 // Every device of an `lsblk -J -b` listing, parents before their children;

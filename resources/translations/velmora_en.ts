@@ -367,5 +367,25 @@
         <source>Close</source>
         <translation>Close</translation>
     </message>
+    <message id="PLX_TWO_ALL_TYPES">
+        <source>All file types</source>
+        <translation>All file types</translation>
+    </message>
+    <message id="PLX_APFS_NOTICE_TITLE">
+        <source>This volume cannot be scanned</source>
+        <translation>This volume cannot be scanned</translation>
+    </message>
+    <message id="PLX_APFS_NOTICE_NODE">
+        <source>The volume you chose is an APFS volume that cannot be opened for scanning. Choose the disk that holds it, or another volume.</source>
+        <translation>The volume you chose is an APFS volume that cannot be opened for scanning. Choose the disk that holds it, or another volume.</translation>
+    </message>
+    <message id="PLX_APFS_NOTICE_LINK">
+        <source>How to scan APFS volumes</source>
+        <translation>How to scan APFS volumes</translation>
+    </message>
+    <message id="PLX_APFS_NOTICE_OK">
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
 </context>
 </TS>

@@ -1,0 +1,589 @@
+#include "Windows/VKRootWindowController.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QScreen>
+#include <cstdlib>
+
+#include "BridgeSeam/IBridge.h"
+#include "Resources/FontRegistry.h"
+#include "TopView/TCImageButton.h"
+#include "TopView/TCImageWindow.h"
+#include "UIPlatform/NotificationCenter.h"
+#include "UIPlatform/Texts.h"
+#include "UIPlatform/Timing.h"
+#include "UIPlatform/WindowBuilder.h"
+#include "Windows/APFSScanWindowController.h"
+
+namespace velmora::windows {
+
+namespace {
+
+const QString kInitFinished = QStringLiteral("aInitFinished");
+const QString kChangeWindowTitle = QStringLiteral("ChangeWindowTitle");
+const QString kShowDetailWindow = QStringLiteral("ShowDetailWindow");
+
+QRect ContentRect(double x, double y, double w, double h) {
+    return ui::ToQtRect({x, y, w, h}, VKRootWindowController::kPageHeight);
+}
+
+QRect BarRect(double x, double y, double w, double h) {
+    return ui::ToQtRect({x, y, w, h}, static_cast<int>(VKRootWindowController::kTitleBarHeight));
+}
+
+std::optional<QString> AskForFile(const QString& folder, const QString& filter) {
+    const QString path = QFileDialog::getOpenFileName(nullptr, QString(), folder, filter, nullptr,
+                                                      QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
+QLabel* MakeCaption(QWidget* parent, Qt::Alignment alignment) {
+    auto* label = new QLabel(parent);
+    label->setAlignment(alignment | Qt::AlignVCenter);
+    label->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica"), 14));
+    label->setStyleSheet(QStringLiteral("color: #383838;"));
+    return label;
+}
+
+}  // namespace
+
+VKRootWindowController::VKRootWindowController(RootWindowSeams seams, QObject* parent)
+    : QObject(parent), seams_(std::move(seams)) {
+    if (!seams_.exitProcess)
+        seams_.exitProcess = [](int code) { std::exit(code); };
+    if (!seams_.chooseResultFile) {
+        seams_.chooseResultFile = [](const QString& folder) {
+            return AskForFile(folder, QStringLiteral("Velmora (*.Velmora)"));
+        };
+    }
+    if (!seams_.chooseDiskImage) {
+        seams_.chooseDiskImage = [] { return AskForFile({}, QStringLiteral("dmg (*.dmg)")); };
+    }
+    aWindow_ = new TCImageWindow();
+    aWindow_->setObjectName(QStringLiteral("MainXib"));
+    aWindow_->resize(kWidth, kPageHeight + static_cast<int>(kTitleBarHeight));
+    aWindow_->installEventFilter(this);
+    awakeFromNib();
+}
+
+VKRootWindowController::~VKRootWindowController() {
+    removeObservers();
+    delete aWindow_;
+}
+
+void VKRootWindowController::awakeFromNib() {
+    shuttingDown_ = false;
+}
+
+void VKRootWindowController::showWindow() {
+    if (!aWindow_->isVisible())
+        ui::FadeIn(aWindow_, 300);
+    aWindow_->raise();
+    aWindow_->activateWindow();
+}
+
+bool VKRootWindowController::windowDidLoad() {
+    if (seam::Bridge().IsAppRunning()) {
+        seams_.exitProcess(0);
+        return false;
+    }
+    stattime_ = QDateTime::currentSecsSinceEpoch();
+    seam::Bridge().initFileType();
+    observe(kChangeWindowTitle, &VKRootWindowController::changeWindowTitle);
+    observe(kShowDetailWindow, &VKRootWindowController::showDetailWindow);
+
+    selectScanType_ = 1;
+    aWindow_->setTitleBarHeight(kTitleBarHeight);
+    aWindow_->setTrafficLightButtonsLeftMargin(8);
+    aWindow_->setTopButtonMoveUp(5);
+    if (!titleLabel_) {
+        titleLabel_ = new QLabel(ui::texts::Text(QStringLiteral("WINDOW_TOP_TITLE")),
+                                 aWindow_->titleBarView());
+        titleLabel_->setGeometry(BarRect(80, 18, 300, 25));
+        titleLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        titleLabel_->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica Neue Light"), 14));
+    }
+
+    // The content view clips the two pages that slide inside it.
+    contentView_ = new QWidget();
+    contentView_->setObjectName(QStringLiteral("contentView"));
+    contentView_->setAutoFillBackground(true);
+    QPalette p = contentView_->palette();
+    p.setColor(QPalette::Window, Qt::white);
+    contentView_->setPalette(p);
+    aWindow_->setContentView(contentView_);
+
+    // The lower buttons and their captions (the continue button starts as
+    // the page's continue; the scan button is hidden until the disk page).
+    backHomeButton_ = new TCImageButton(ContentRect(20, 15, 60, 60), contentView_);
+    backHomeButton_->setObjectName(QStringLiteral("backHomeButton"));
+    backLabel_ = MakeCaption(contentView_, Qt::AlignLeft);
+    backLabel_->setGeometry(ContentRect(86, 33, 200, 24));
+    continueButton_ = new TCImageButton(ContentRect(836, 15, 60, 60), contentView_);
+    continueButton_->setObjectName(QStringLiteral("continueButton"));
+    continueLabel_ = MakeCaption(contentView_, Qt::AlignRight);
+    continueLabel_->setGeometry(ContentRect(630, 33, 200, 24));
+    connect(backHomeButton_, &QAbstractButton::clicked, this, [this] { onBackHomeButton(); });
+    connect(continueButton_, &QAbstractButton::clicked, this, [this] { onContinueButton(); });
+    setBackHomeAsContinue();
+    continueButton_->hide();
+    continueLabel_->hide();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = aWindow_->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        aWindow_->move(frame.topLeft());
+    }
+    buildTileBarView();
+    buildFristPageView();
+    seam::Bridge().ReleaseDataRecovery();
+    loaded_ = true;
+    if (!rsfPath_.isEmpty())
+        loadImportPathLater();
+    return true;
+}
+
+void VKRootWindowController::observe(const QString& name,
+                                     void (VKRootWindowController::*handler)()) {
+    ui::NotificationCenter::defaultCenter().addObserver(
+        this, name, [this, handler](const ui::Notification&) { (this->*handler)(); });
+}
+
+void VKRootWindowController::removeObservers() {
+    ui::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void VKRootWindowController::buildTileBarView() {
+    aWindow_->setShowsTitle(false);
+    if (!aboutButton_) {
+        aboutButton_ = new TCImageButton(BarRect(860, 20, 16, 16), aWindow_->titleBarView());
+        aboutButton_->setObjectName(QStringLiteral("aboutButton"));
+        aboutButton_->setImageFromFileNormalName("icon_infor", "icon_infor_hover",
+                                                 "icon_infor_hover", "icon_infor");
+        aboutButton_->setButtonEnabled(true);
+        aboutButton_->setToolTip(QStringLiteral("About us"));
+        connect(aboutButton_, &QAbstractButton::clicked, this, [this] { aboutAction(); });
+    }
+    createImportButton();
+}
+
+void VKRootWindowController::createImportButton() {
+    if (importButton_)
+        return;
+    importButton_ = new TCImageButton(BarRect(828, 20, 16, 16), aWindow_->titleBarView());
+    importButton_->setObjectName(QStringLiteral("importButton"));
+    importButton_->setImageFromFileNormalName("icon_import", "icon_import_hover",
+                                              "icon_import_hover", "icon_import");
+    importButton_->setButtonEnabled(true);
+    importButton_->setToolTip(ui::texts::Text(QStringLiteral("PLX_TWO_IMPORT_BUTTON_TIP")));
+    connect(importButton_, &QAbstractButton::clicked, this, [this] { importButtonAction(); });
+}
+
+void VKRootWindowController::changeWindowTitle() {
+    if (titleLabel_)
+        titleLabel_->setText(ui::texts::Text(QStringLiteral("WINDOW_TOP_TITLE")));
+}
+
+void VKRootWindowController::aboutAction() {
+    if (seams_.showAbout)
+        seams_.showAbout();
+    if (aWindow_)
+        aWindow_->activateWindow();
+}
+
+void VKRootWindowController::buildFristPageView() {
+    InfoButtonClick();
+}
+
+void VKRootWindowController::InfoButtonClick() {
+    aWindow_->setTitleBarHeight(kTitleBarHeight);
+    delete selectTypeVC_;
+    selectTypeVC_ = new VKSelectTypeViewController(contentView_);
+    selectTypeVC_->setDelegate(this);
+    selectTypeVC_->move(0, 0);
+    selectTypeVC_->show();
+    selectTypeVC_->setSelectAllCount(0);
+    selectTypeVC_->allTypesButtonClick();
+    whichPage_ = 2;
+    backHomeButton_->setIsFocus(false);
+    // The lower buttons stay over the pages.
+    for (QWidget* w :
+         {static_cast<QWidget*>(backHomeButton_), static_cast<QWidget*>(backLabel_),
+          static_cast<QWidget*>(continueButton_), static_cast<QWidget*>(continueLabel_)}) {
+        w->raise();
+    }
+}
+
+// The mask of the scan does not follow the categories: the wizard always
+// scans for movies and music.
+void VKRootWindowController::nextButtonActionWithAllTypeArr(QStringList* types) {
+    allTypeArr_ = types ? *types : QStringList();
+    selectValues_ = kWizardCategories;
+    selectTypesContinouButtonClick();
+}
+
+void VKRootWindowController::selectTypesContinouButtonClick() {
+    if (whichPage_ == 2) {
+        continueButton_->setButtonEnabled(false);
+        backHomeButton_->setButtonEnabled(false);
+        getDiskData();
+        return;
+    }
+    startScan();
+}
+
+void VKRootWindowController::getDiskData() {
+    removeObservers();
+    seam::Bridge().NotifiyDeviceInfoAfterInit(kInitFinished.toStdString());
+    observe(kInitFinished, &VKRootWindowController::InitFinished);
+}
+
+void VKRootWindowController::InitFinished() {
+    std::vector<DiskVolumeNodePtr> devices;
+    seam::Bridge().GetDeviceInfoToArray(&devices);
+
+    // Count the volumes; a disk with space outside its only volume counts
+    // twice, as there is then something to choose.
+    int count = 0;
+    DiskVolumeNodePtr first, last;
+    int64_t lastCapacity = 0;
+    for (const DiskVolumeNodePtr& disk : devices) {
+        const auto& children = disk->children();
+        if (!children)
+            continue;
+        for (const DiskVolumeNodePtr& child : *children) {
+            ++count;
+            if (!first)
+                first = child;
+            last = child;
+            lastCapacity = child->capacity();
+        }
+        if (count == 1 && disk->capacity() - lastCapacity >= kSpareDiskBytes)
+            ++count;
+    }
+
+    backHomeButton_->show();
+    backLabel_->show();
+    backLabel_->setText(ui::texts::Text(QStringLiteral("COMM_BACK_BUTTON")));
+    backHomeGoesBack_ = true;
+    backHomeButton_->setImageFromFileNormalName("back_normal", "back_press", "back_hover",
+                                                "back_disable");
+    backHomeButton_->setButtonEnabled(true);
+    continueButton_->show();
+    continueLabel_->show();
+    whichPage_ = 3;
+    seam::Bridge().SetRecoveryType(selectValues_);
+
+    // A list of disks without any volume shows the disk page (with nothing
+    // to choose) rather than starting on nothing.
+    if (count <= 1 && !devices.empty() && last) {
+        selectVolumeData_ = last;
+        selectTypesContinouButtonClick();
+    } else {
+        delete selectDiskVC_;
+        selectDiskVC_ =
+            new VKSelectDiskViewController(contentView_, backHomeButton_, continueButton_);
+        selectDiskVC_->setDelegate(this);
+        selectDiskVC_->move(kWidth, 0);
+        selectDiskVC_->show();
+        endtime_ = QDateTime::currentSecsSinceEpoch();
+        continueButton_->setImageFromFileNormalName("scan_normal", "scan_press", "scan_hover",
+                                                    "scan_disable");
+        continueLabel_->setText(ui::texts::Text(QStringLiteral("PLX_THREE_SCAN_BUTTON")));
+        animationContinueViewFristView(selectTypeVC_, selectDiskVC_);
+        continueButton_->setButtonEnabled(false);
+        for (QWidget* w :
+             {static_cast<QWidget*>(backHomeButton_), static_cast<QWidget*>(backLabel_),
+              static_cast<QWidget*>(continueButton_), static_cast<QWidget*>(continueLabel_)}) {
+            w->raise();
+        }
+        selectDiskVC_->setSelectDiskVolume(first);
+        selectDiskVC_->setAllDiskArr(devices);
+        selectDiskVC_->InitFinished();
+    }
+    removeObservers();
+    observe(kChangeWindowTitle, &VKRootWindowController::changeWindowTitle);
+}
+
+void VKRootWindowController::changeSelectDiskViewContinueButtonEnabled(
+    const DiskVolumeNodePtr& row) {
+    if (row) {
+        continueButton_->setButtonEnabled(true);
+        selectVolumeData_ = row;
+    } else {
+        continueButton_->setButtonEnabled(false);
+    }
+}
+
+void VKRootWindowController::doubleClickedListToScan(int desktop) {
+    selectDesktop_ = desktop;
+    selectTypesContinouButtonClick();
+}
+
+void VKRootWindowController::changeScanTypeWithNum(int kind) {
+    selectScanType_ = kind;
+}
+
+void VKRootWindowController::isSelectOffice(int flag) {
+    isSelectOffice_ = flag;
+}
+
+void VKRootWindowController::startScan() {
+    // No row chosen: nothing to scan (the scan button is off then).
+    if (!selectVolumeData_)
+        return;
+    if (!selectVolumeData_->beCanOpen()) {
+        if (seams_.showCannotOpenNotice) {
+            seams_.showCannotOpenNotice();
+        } else {
+            APFSScanWindowController notice;
+            notice.runModal();
+        }
+        if (aWindow_)
+            aWindow_->activateWindow();
+        return;
+    }
+    if (selectDiskVC_) {
+        selectDiskVC_->removeNotification();
+        selectDiskVC_->disableRefreshDevice();
+    }
+    closing_ = true;
+    aWindow_->close();
+    closing_ = false;
+
+    deletailWC_.reset();
+    if (seams_.makeDetailWindow)
+        deletailWC_ = seams_.makeDetailWindow();
+    if (deletailWC_) {
+        deletailWC_->setSelectDiskVolumeData(selectVolumeData_);
+        deletailWC_->setScanTypeNum(selectScanType_);
+        deletailWC_->setSelectDesktop(selectDesktop_);
+        stattime_ = QDateTime::currentSecsSinceEpoch();
+        placeDetailWindow();
+        if (QWidget* browser = deletailWC_->window()) {
+            browser->show();
+            browser->activateWindow();
+        }
+        ui::PerformAfter(this, 300, [this] { getDataForDeletailPage(); });
+    } else {
+        qWarning() << "no results browser to open";
+    }
+    removeObservers();
+}
+
+void VKRootWindowController::getDataForDeletailPage() {
+    if (deletailWC_)
+        deletailWC_->getData();
+}
+
+// The browser opens where this window is, 50 points lower.
+void VKRootWindowController::placeDetailWindow() {
+    QWidget* browser = deletailWC_ ? deletailWC_->window() : nullptr;
+    if (!browser)
+        return;
+    browser->move(aWindow_->pos() + QPoint(0, 50));
+}
+
+void VKRootWindowController::setBackHomeAsContinue() {
+    backHomeGoesBack_ = false;
+    backHomeButton_->setImageFromFileNormalName("continue_normal", "continue_press",
+                                                "continue_hover", "continue_disable");
+    backLabel_->setText(ui::texts::Text(QStringLiteral("PLX_TWO_CONTINUE_BUTTON")));
+}
+
+void VKRootWindowController::onBackHomeButton() {
+    if (backHomeGoesBack_)
+        backHome();
+    else if (selectTypeVC_)
+        selectTypeVC_->nextButtonAction();
+}
+
+// On the disk page the scan button scans the chosen row.
+void VKRootWindowController::onContinueButton() {
+    if (selectDiskVC_ && whichPage_ == 3)
+        selectDiskVC_->scanButtonAction();
+}
+
+void VKRootWindowController::backHome() {
+    if (whichPage_ == 3) {
+        if (allTypeArr_.contains(QStringLiteral("8")) && isSelectOffice_) {
+            isSelectOffice(1);
+        } else {
+            isSelectOffice(0);
+            if (selectTypeVC_)
+                selectTypeVC_->removeSelectOffice();
+        }
+        setBackHomeAsContinue();
+        backHomeButton_->setButtonEnabled(true);
+        animationBackViewFristView(selectTypeVC_, selectDiskVC_);
+        whichPage_ = 2;
+        continueButton_->hide();
+        continueLabel_->hide();
+        return;
+    }
+    aWindow_->setTopButtonMoveUp(0);
+    aWindow_->setTitleBarHeight(kTitleBarHeight);
+    backHomeButton_->hide();
+    continueButton_->hide();
+    backLabel_->hide();
+    continueLabel_->hide();
+    if (titleLabel_)
+        titleLabel_->show();
+    aWindow_->setShowsTitle(false);
+    aWindow_->titleBarView()->update();
+    whichPage_ = 1;
+}
+
+// The slides take no time: the pages change at once.
+void VKRootWindowController::animationContinueViewFristView(QWidget* first, QWidget* second) {
+    if (first)
+        first->move(-kWidth, 0);
+    if (second)
+        second->move(0, 0);
+}
+
+void VKRootWindowController::animationBackViewFristView(QWidget* first, QWidget* second) {
+    if (first)
+        first->move(0, 0);
+    if (second)
+        second->move(kWidth, 0);
+}
+
+void VKRootWindowController::importButtonAction() {
+    importButtonClick();
+}
+
+void VKRootWindowController::importButtonClick() {
+    const std::optional<std::string> folder = seam::Bridge().GetSavePath();
+    const std::optional<QString> path =
+        seams_.chooseResultFile(folder ? QString::fromStdString(*folder) : QString());
+    if (!path)
+        return;
+    importResultFile(*path);
+}
+
+void VKRootWindowController::importResultFile(const QString& path) {
+    seam::Bridge().SetRecoveryType(kAllCategories);
+    importFilePath_ = path;
+
+    deletailWC_.reset();
+    if (seams_.makeDetailWindow)
+        deletailWC_ = seams_.makeDetailWindow();
+    placeDetailWindow();
+    if (deletailWC_ && deletailWC_->window())
+        deletailWC_->window()->hide();
+    if (whichPage_ == 3)
+        observe(kShowDetailWindow, &VKRootWindowController::showDetailWindow);
+
+    if (selectDiskVC_)
+        selectDiskVC_->disableRefreshDevice();
+    seam::Bridge().beginSaveOrRestoreNode(0, importFilePath_.toStdString(), std::nullopt);
+    if (deletailWC_)
+        deletailWC_->getImportData(importFilePath_);
+
+    const int result =
+        seams_.runLoadProgress ? seams_.runLoadProgress(QStringLiteral("NormalScranValue")) : 0;
+    if (aWindow_)
+        aWindow_->activateWindow();
+    removeObservers();
+
+    if (result != 0 && deletailWC_) {
+        if (selectDiskVC_)
+            selectDiskVC_->hide();
+        closing_ = true;
+        aWindow_->close();
+        closing_ = false;
+        if (QWidget* browser = deletailWC_->window()) {
+            browser->show();
+            browser->activateWindow();
+        }
+        removeObservers();
+        return;
+    }
+    if (deletailWC_) {
+        deletailWC_->clearImportData();
+        if (QWidget* browser = deletailWC_->window())
+            browser->close();
+        deletailWC_.reset();
+    }
+}
+
+void VKRootWindowController::showDetailWindow() {
+    if (deletailWC_ && deletailWC_->window())
+        deletailWC_->window()->show();
+}
+
+// A result file given at start goes the way of an import once the window
+// is set up, whichever comes first.
+void VKRootWindowController::SetImportPath(const QString& path) {
+    rsfPath_ = path;
+    if (loaded_ && !rsfPath_.isEmpty())
+        loadImportPathLater();
+}
+
+void VKRootWindowController::loadImportPathLater() {
+    ui::PerformAfter(this, 0, [this] {
+        if (rsfPath_.isEmpty())
+            return;
+        const QString path = rsfPath_;
+        rsfPath_.clear();
+        importResultFile(path);
+    });
+}
+
+void VKRootWindowController::doSowExportEdiWindow() {
+    if (const std::optional<QString> path = seams_.chooseDiskImage())
+        loadEdiWithPath(*path);
+}
+
+void VKRootWindowController::loadEdiWithPath(const QString& path) {
+    if (QFileInfo(path).suffix() != QLatin1String("dmg"))
+        return;
+    if (seam::Bridge().VKOpenDmgFile(path.toStdString()) && selectDiskVC_)
+        selectDiskVC_->RefreshDevice();
+}
+
+// The close button ends the program without asking.
+void VKRootWindowController::closeWindow() {
+    closing_ = true;
+    aWindow_->hide();
+    closing_ = false;
+    ui::NotificationCenter::defaultCenter().post(QStringLiteral("appWillTerminate"));
+}
+
+void VKRootWindowController::windowShouldClose() {
+    ui::Fade(aWindow_, 0, 300, [this] { animationDidStop(); });
+}
+
+void VKRootWindowController::animationDidStop() {
+    if (!aWindow_ || aWindow_->windowOpacity() != 0.0)
+        return;
+    closing_ = true;
+    aWindow_->close();
+    closing_ = false;
+    if (shuttingDown_)
+        QCoreApplication::quit();
+}
+
+bool VKRootWindowController::eventFilter(QObject* watched, QEvent* event) {
+    // A close from outside (the close button) hides the window as
+    // closeWindow does; the program is told once the window is gone.
+    if (watched == aWindow_ && event->type() == QEvent::Close && !closing_) {
+        QMetaObject::invokeMethod(
+            this,
+            [] {
+                ui::NotificationCenter::defaultCenter().post(QStringLiteral("appWillTerminate"));
+            },
+            Qt::QueuedConnection);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+}  // namespace velmora::windows

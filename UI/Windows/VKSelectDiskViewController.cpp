@@ -1,0 +1,288 @@
+#include "Windows/VKSelectDiskViewController.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+
+#include "BridgeSeam/IBridge.h"
+#include "TopView/TCImageButton.h"
+#include "UIPlatform/NotificationCenter.h"
+#include "UIPlatform/Texts.h"
+#include "UIPlatform/Timing.h"
+#include "UIPlatform/UserDefaults.h"
+#include "UIPlatform/WindowBuilder.h"
+#include "Widgets/VKCustomOutlineView.h"
+#include "Windows/VKDiskOutlineModel.h"
+
+namespace velmora::windows {
+
+namespace {
+
+const QString kAttach = QStringLiteral("RefreshAttachDevice");
+const QString kDetach = QStringLiteral("RefreshDetachDevice");
+
+QRect PageRect(double x, double y, double w, double h) {
+    return ui::ToQtRect({x, y, w, h}, VKSelectDiskViewController::kHeight);
+}
+
+}  // namespace
+
+VKSelectDiskViewController::VKSelectDiskViewController(QWidget* parent, TCImageButton* backButton,
+                                                       TCImageButton* scanButton)
+    : QWidget(parent), backButton_(backButton), scanButton_(scanButton) {
+    setObjectName(QStringLiteral("ListDiskXib"));
+    setFixedSize(kWidth, kHeight);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+
+    observeDevices();
+
+    model_ = new VKDiskOutlineModel(this);
+    QStringList titles;
+    for (int column = 0; column < VKDiskOutlineModel::ColumnCount; ++column) {
+        const QString id = VKDiskOutlineModel::Identifier(column);
+        if (id == QLatin1String("Name"))
+            titles << ui::texts::Text(QStringLiteral("PLX_THREE_TABLEVIEW_DRIVES"));
+        else if (id == QLatin1String("Size"))
+            titles << ui::texts::Text(QStringLiteral("PLX_THREE_TABLEVIEW_SIZE"));
+        else if (id == QLatin1String("isSelect"))
+            titles << QString();
+        else if (id == QLatin1String("isSSD"))
+            titles << QString();
+        else
+            titles << ui::texts::Text(QStringLiteral("PLX_THREE_TABLEVIEW_FILESYSTEM"));
+    }
+    model_->setHeaderTitles(titles);
+
+    outline_ = new VKCustomOutlineView(this);
+    outline_->setObjectName(QStringLiteral("outlineView"));
+    outline_->setGeometry(PageRect(20, 95, 876, 405));
+    outline_->setModel(model_);
+    // The chosen row is drawn by the outline's own band, not by the view.
+    outline_->setSelectionMode(QAbstractItemView::NoSelection);
+    // Choosing is by the mouse; without keyboard focus no focus frame is
+    // drawn over the band.
+    outline_->setFocusPolicy(Qt::NoFocus);
+    outline_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    outline_->setIconSize(QSize(16, 16));
+    outline_->header()->setSectionsMovable(false);
+    outline_->header()->setStretchLastSection(false);
+    outline_->header()->setSectionResizeMode(VKDiskOutlineModel::Name, QHeaderView::Stretch);
+    outline_->setColumnWidth(VKDiskOutlineModel::Size, 130);
+    outline_->setColumnWidth(VKDiskOutlineModel::FileSystem, 130);
+    outline_->setColumnWidth(VKDiskOutlineModel::IsSSD, 60);
+    outline_->setColumnWidth(VKDiskOutlineModel::IsSelect, 36);
+    outline_->viewport()->installEventFilter(this);
+    connect(outline_->header(), &QHeaderView::sectionPressed, this,
+            [this](int) { mouseDownInHeader(); });
+    connect(outline_->header(), &QHeaderView::sectionDoubleClicked, this,
+            [this](int) { doubleToScan(); });
+    connect(outline_, &QTreeView::expanded, this, [this] { itemDidExpandOrCollapse(); });
+    connect(outline_, &QTreeView::collapsed, this, [this] { itemDidExpandOrCollapse(); });
+
+    if (!backButton_) {
+        backButton_ = new TCImageButton(PageRect(20, 15, 60, 60), this);
+        backButton_->setImageFromFileNormalName("icon_back_normal", "icon_back_press",
+                                                "icon_back_hover", "icon_back_disable");
+        backButton_->setButtonEnabled(true);
+        connect(backButton_, &QAbstractButton::clicked, this, [this] { backHome(); });
+    }
+    if (!scanButton_) {
+        scanButton_ = new TCImageButton(PageRect(742, 25, 138, 41), this);
+        scanButton_->setImageFromFileNormalName("btn_scan_normal", "btn_scan_press",
+                                                "btn_scan_hover", "btn_scan_disable");
+        scanButton_->setButtonEnabled(true);
+        connect(scanButton_, &QAbstractButton::clicked, this, [this] { scanButtonAction(); });
+    }
+}
+
+VKSelectDiskViewController::~VKSelectDiskViewController() {
+    ui::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void VKSelectDiskViewController::observeDevices() {
+    auto& center = ui::NotificationCenter::defaultCenter();
+    for (const QString& name : {kAttach, kDetach}) {
+        center.addObserver(this, name, [this](const ui::Notification&) { RefreshDevice(); });
+    }
+}
+
+int VKSelectDiskViewController::rowForItem(const DiskVolumeNodeData* item) const {
+    const QModelIndex index = model_->indexOf(item);
+    if (!index.isValid())
+        return -1;
+    return outline_->rowNumber(index);
+}
+
+DiskVolumeNodePtr VKSelectDiskViewController::itemAtRow(int row) const {
+    if (row < 0)
+        return nullptr;
+    QModelIndex index = model_->index(0, 0);
+    for (int i = 0; i < row && index.isValid(); ++i)
+        index = outline_->indexBelow(index);
+    return model_->itemAt(index);
+}
+
+void VKSelectDiskViewController::highlight(int row) {
+    outline_->setSelectCellBackgroundColorWithRow(row);
+    selectedRow_ = row;
+    model_->setSelected(row < 0 ? nullptr : itemAtRow(row).get());
+    outline_->viewport()->update();
+}
+
+void VKSelectDiskViewController::InitFinished() {
+    // A disk without volumes is not listed.
+    std::erase_if(allDiskArr_,
+                  [](const DiskVolumeNodePtr& row) { return row->numberOfChildren() == 0; });
+    desktopVolume_.reset();
+    for (const DiskVolumeNodePtr& row : allDiskArr_) {
+        if (row->numberOfChildren() > 0) {
+            desktopVolume_ = row->childAtIndex(0);
+            desktopVolume_->setIsSystemVolume(1);
+            break;
+        }
+    }
+    desktopEntry_ = std::make_shared<DiskVolumeNodeData>(_DiskVolumeData{});
+    allDiskArr_.insert(allDiskArr_.begin(), desktopEntry_);
+    rootArr_.clear();
+
+    model_->reset(&allDiskArr_, desktopEntry_.get());
+    outline_->expandAll();
+
+    const int row = desktopVolume_ ? rowForItem(desktopVolume_.get()) : -1;
+    highlight(row);
+    selectDiskVolume_ = itemAtRow(row);
+    reportSelection();
+}
+
+void VKSelectDiskViewController::reportSelection() {
+    if (delegate_)
+        delegate_->changeSelectDiskViewContinueButtonEnabled(selectDiskVolume_);
+    oldSelectDiskVolume_ = selectDiskVolume_.get();
+    if (scanButton_)
+        scanButton_->setButtonEnabled(selectDiskVolume_ != nullptr);
+}
+
+// The bridge rebuilds the catalogue before it returns; the outline follows
+// a moment later, which drops the user's choice.
+void VKSelectDiskViewController::RefreshDevice() {
+    seam::Bridge().RefreshDeviceInfo();
+    getDiskValue();
+}
+
+void VKSelectDiskViewController::getDiskValue() {
+    allDiskArr_.clear();
+    model_->reset(nullptr, nullptr);
+    seam::Bridge().GetDeviceInfoToArray(&allDiskArr_);
+    ui::PerformAfter(this, 100, [this] { InitFinished(); });
+}
+
+void VKSelectDiskViewController::scanButtonAction() {
+    if (!delegate_)
+        return;
+    if (isSelectDesktop_ == 1) {
+        delegate_->changeSelectDiskViewContinueButtonEnabled(desktopVolume_);
+        oldSelectDiskVolume_ = desktopVolume_.get();
+        ui::UserDefaults::standard().setValue(QStringLiteral("isSelectDesktopDisk"), true);
+    } else {
+        ui::UserDefaults::standard().setValue(QStringLiteral("isSelectDesktopDisk"), false);
+    }
+    delegate_->doubleClickedListToScan(isSelectDesktop_);
+}
+
+void VKSelectDiskViewController::doubleToScan() {
+    if (outline_->isSelectRow() == -1 || bClickHead_)
+        return;
+    scanButtonAction();
+}
+
+void VKSelectDiskViewController::backHome() {
+    if (delegate_)
+        delegate_->backHome();
+}
+
+void VKSelectDiskViewController::removeNotification() {
+    ui::NotificationCenter::defaultCenter().removeObserver(this);
+}
+
+void VKSelectDiskViewController::disableRefreshDevice() {
+    auto& center = ui::NotificationCenter::defaultCenter();
+    center.removeObserver(this, kAttach);
+    center.removeObserver(this, kDetach);
+}
+
+// Every row can be chosen: a disk, a volume or the Desktop entry.
+bool VKSelectDiskViewController::shouldSelectItem(const DiskVolumeNodePtr& item) {
+    const int row = rowForItem(item.get());
+    isSelectDesktop_ = row == 0 && desktopVolume_ ? 1 : 0;
+    bClickHead_ = false;
+    highlight(row);
+    selectDiskVolume_ = item;
+    if (const DiskVolumeNodePtr parent = model_->parentOf(item.get());
+        parent && item != desktopEntry_)
+        item->setParentName(parent->name());
+    return true;
+}
+
+void VKSelectDiskViewController::outlineViewSelectionDidChange() {
+    if (selectDiskVolume_.get() == oldSelectDiskVolume_) {
+        // No new row was taken (a click into the empty part): the choice goes.
+        selectDiskVolume_.reset();
+        highlight(-1);
+    }
+    reportSelection();
+}
+
+void VKSelectDiskViewController::mouseDownInHeader() {
+    bClickHead_ = true;
+}
+
+void VKSelectDiskViewController::itemDidExpandOrCollapse() {
+    selectedRow_ = -1;
+    reloadCellBackgroundColor();
+}
+
+// The list of disk rows starts empty on every build, so this only redraws
+// rows it was given before.
+void VKSelectDiskViewController::reloadCellBackgroundColor() {
+    if (rootArr_.isEmpty())
+        return;
+    rootArr_.clear();
+    for (int row = 0;; ++row) {
+        const DiskVolumeNodePtr item = itemAtRow(row);
+        if (!item)
+            break;
+        if ((item->numberOfChildren() > 0 || item->isEdi()) &&
+            !rootArr_.contains(QString::number(row))) {
+            rootArr_ << QString::number(row);
+            outline_->setIsRootArr(rootArr_);
+        }
+    }
+    outline_->viewport()->update();
+}
+
+void VKSelectDiskViewController::clickRow(int row) {
+    if (const DiskVolumeNodePtr item = itemAtRow(row))
+        shouldSelectItem(item);
+    outlineViewSelectionDidChange();
+}
+
+bool VKSelectDiskViewController::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == outline_->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            const auto* mouse = static_cast<QMouseEvent*>(event);
+            const QModelIndex index = outline_->indexAt(mouse->position().toPoint());
+            const DiskVolumeNodePtr item = model_->itemAt(index);
+            clickRow(item ? rowForItem(item.get()) : -1);
+            return false;
+        }
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            doubleToScan();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace velmora::windows

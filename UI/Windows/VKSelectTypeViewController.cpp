@@ -1,0 +1,204 @@
+#include "Windows/VKSelectTypeViewController.h"
+
+#include <QPushButton>
+
+#include "Resources/ImageRegistry.h"
+#include "TopView/TCImageButton.h"
+#include "UIPlatform/Texts.h"
+#include "UIPlatform/WindowBuilder.h"
+#include "Widgets/PLXCustemButton.h"
+
+namespace velmora::windows {
+
+namespace {
+
+constexpr int kCategoryCount = 7;
+
+QRect PageRect(double x, double y, double w, double h) {
+    return ui::ToQtRect({x, y, w, h}, VKSelectTypeViewController::kHeight);
+}
+
+}  // namespace
+
+QStringList AllCategoryKeys() {
+    QStringList keys;
+    for (int i = 0; i < kCategoryCount; ++i)
+        keys << QString::number(1 << i);
+    return keys;
+}
+
+VKSelectTypeViewController::VKSelectTypeViewController(QWidget* parent)
+    : QWidget(parent), selectArr_(AllCategoryKeys()) {
+    setObjectName(QStringLiteral("TypeXib"));
+    setFixedSize(kWidth, kHeight);
+    setAutoFillBackground(true);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+
+    LabelTextButton_ = makeButton(190, 472, 510, 40, "text", "text", "text", "text");
+    diskButton_ = makeButton(10, 135, 440, 340, "icon_b", "icon_b", "icon_b", "icon_b");
+    deleteButton_ = makeButton(444, 340, 410, 90, "d_recover_normal", "d_recover_select",
+                               "d_recover_hover", "d_recover_normal");
+    formatButton_ = makeButton(444, 246, 410, 90, "f_recover_normal", "f_recover_select",
+                               "f_recover_hover", "f_recover_normal");
+    completeButton_ = makeButton(444, 152, 410, 90, "c_recover_normal", "c_recover_select",
+                                 "c_recover_hover", "c_recover_normal");
+    nextButton_ =
+        makeButton(312, 12, 300, 70, "next_normal", "next_press", "next_hover", "next_disable");
+    deleteButton_->setObjectName(QStringLiteral("deleteButton"));
+    formatButton_->setObjectName(QStringLiteral("formatButton"));
+    completeButton_->setObjectName(QStringLiteral("completeButton"));
+    nextButton_->setObjectName(QStringLiteral("nextButton"));
+
+    const struct {
+        TCImageButton* button;
+        int tag;
+    } modes[] = {{deleteButton_, 1}, {formatButton_, 2}, {completeButton_, 3}};
+    for (const auto& mode : modes) {
+        connect(mode.button, &QAbstractButton::clicked, this,
+                [this, tag = mode.tag] { selectScanTypeButtonClick(tag); });
+    }
+    connect(nextButton_, &QAbstractButton::clicked, this, [this] { nextButtonAction(); });
+    deleteButton_->setButtonClicked(true);
+
+    // The all-types box: its picture and the text beside it.
+    alltypesButton_ = new QPushButton(ui::texts::Text(QStringLiteral("PLX_TWO_ALL_TYPES")), this);
+    alltypesButton_->setObjectName(QStringLiteral("alltypesButton"));
+    alltypesButton_->setFlat(true);
+    alltypesButton_->setCursor(Qt::PointingHandCursor);
+    alltypesButton_->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; text-align: left; "
+                       "color: #383838; }"));
+    alltypesButton_->setGeometry(PageRect(444, 118, 300, 24));
+    showAllTypesImage(QStringLiteral("checkbox_no"));
+    connect(alltypesButton_, &QPushButton::clicked, this, [this] { allTypesButtonClick(); });
+}
+
+VKSelectTypeViewController::~VKSelectTypeViewController() = default;
+
+TCImageButton* VKSelectTypeViewController::makeButton(double x, double y, double w, double h,
+                                                      const QString& normal, const QString& active,
+                                                      const QString& hover,
+                                                      const QString& disable) {
+    auto* button = new TCImageButton(PageRect(x, y, w, h), this);
+    button->setImageFromFileNormalName(normal, active, hover, disable);
+    button->setButtonEnabled(true);
+    return button;
+}
+
+void VKSelectTypeViewController::setRadioButtons(QAbstractButton* quick,
+                                                 QAbstractButton* advanced) {
+    quickButton_ = quick;
+    advancedButton_ = advanced;
+}
+
+void VKSelectTypeViewController::showAllTypesImage(const QString& name) {
+    alltypesImage_ = name;
+    alltypesButton_->setIcon(ui::ImageRegistry::Icon(name));
+    alltypesButton_->setIconSize(QSize(16, 16));
+}
+
+// Tags 1 and 2 are the two quick modes, anything else the deep one.
+void VKSelectTypeViewController::selectScanTypeButtonClick(int tag) {
+    deleteButton_->setButtonClicked(tag == 1);
+    formatButton_->setButtonClicked(tag == 2);
+    completeButton_->setButtonClicked(tag != 1 && tag != 2);
+    if (delegate_)
+        delegate_->changeScanTypeWithNum(tag == 1 || tag == 2 ? 1 : 2);
+}
+
+void VKSelectTypeViewController::selectScanButton(int tag) {
+    const QString yes = QStringLiteral("radio_button_yes");
+    const QString no = QStringLiteral("radio_button_no");
+    if (quickButton_)
+        quickButton_->setIcon(ui::ImageRegistry::Icon(tag == 1 ? yes : no));
+    if (advancedButton_)
+        advancedButton_->setIcon(ui::ImageRegistry::Icon(tag == 1 ? no : yes));
+    if (delegate_)
+        delegate_->changeScanTypeWithNum(tag);
+}
+
+// The delegate gets the page's own list and keeps it.
+void VKSelectTypeViewController::nextButtonAction() {
+    if (delegate_)
+        delegate_->nextButtonActionWithAllTypeArr(&selectArr_);
+}
+
+void VKSelectTypeViewController::importButtonAction() {
+    if (delegate_)
+        delegate_->importButtonAction();
+}
+
+void VKSelectTypeViewController::allTypesButtonClick() {
+    selectArr_.clear();
+    int flag;
+    if (selectAllCount_ == 1) {
+        selectAllCount_ = 0;
+        showAllTypesImage(QStringLiteral("checkbox_no"));
+        nextButton_->setButtonEnabled(false);
+        for (PLXCustemButton* button : allTypeButton_)
+            button->changeButtonStart(false);
+        flag = 0;
+    } else {
+        selectAllCount_ = 1;
+        showAllTypesImage(QStringLiteral("checkbox_yes"));
+        selectArr_ = AllCategoryKeys();
+        nextButton_->setButtonEnabled(true);
+        for (PLXCustemButton* button : allTypeButton_)
+            button->changeButtonStart(true);
+        flag = 1;
+    }
+    if (delegate_)
+        delegate_->isSelectOffice(flag);
+}
+
+void VKSelectTypeViewController::selectButtonClick(PLXCustemButton* button) {
+    button->changeButtonStart(button->isSelected());
+    changeAllSelectState(button);
+}
+
+void VKSelectTypeViewController::changeAllSelectState(PLXCustemButton* button) {
+    const QString key = QString::number(1 << button->buttonTag());
+    if (selectArr_.contains(key))
+        selectArr_.removeAll(key);
+    else
+        selectArr_.append(key);
+    const qsizetype count = selectArr_.size();
+    if (count == 0) {
+        showAllTypesImage(QStringLiteral("checkbox_no"));
+        selectAllCount_ = 0;
+        nextButton_->setButtonEnabled(false);
+    } else if (count == kCategoryCount) {
+        showAllTypesImage(QStringLiteral("checkbox_yes"));
+        selectAllCount_ = 1;
+        nextButton_->setButtonEnabled(true);
+    } else {
+        showAllTypesImage(QStringLiteral("checkbox_half"));
+        selectAllCount_ = 2;
+        nextButton_->setButtonEnabled(true);
+    }
+}
+
+// Only the list changes: the box and the next button stay as they are.
+void VKSelectTypeViewController::removeSelectOffice() {
+    selectArr_.removeAll(QStringLiteral("8"));
+}
+
+// The title and description are taken and not shown.
+PLXCustemButton* VKSelectTypeViewController::buildTypeButton(const QString&, const QString&,
+                                                             const QString& icon,
+                                                             const QString& hoverIcon, int tag,
+                                                             const QRect& cocoaFrame) {
+    auto* button = new PLXCustemButton(this);
+    button->setGeometry(
+        PageRect(cocoaFrame.x(), cocoaFrame.y(), cocoaFrame.width(), cocoaFrame.height()));
+    button->setIconImage(icon, hoverIcon);
+    button->setButtonTag(tag);
+    connect(button, &QAbstractButton::clicked, this, [this, button] { selectButtonClick(button); });
+    allTypeButton_.append(button);
+    button->show();
+    return button;
+}
+
+}  // namespace velmora::windows

@@ -1,0 +1,181 @@
+#include "Windows/VKSelectDiskViewController.h"
+
+#include <QHeaderView>
+
+#include "UIPlatform/UserDefaults.h"
+#include "Widgets/VKCustomOutlineView.h"
+#include "WindowTestSupport.h"
+#include "Windows/VKDiskOutlineModel.h"
+
+namespace velmora::windows {
+namespace {
+
+using seam::FakeBridge;
+using testing::Pump;
+
+class RecordingDiskDelegate : public VKSelectDiskViewControllerDelegate {
+public:
+    void changeSelectDiskViewContinueButtonEnabled(const DiskVolumeNodePtr& row) override {
+        reported.push_back(row);
+    }
+    void doubleClickedListToScan(int desktop) override { scans.push_back(desktop); }
+    std::vector<DiskVolumeNodePtr> reported;
+    std::vector<int> scans;
+};
+
+class DiskPageTest : public testing::WindowTest {
+protected:
+    // The page as the main window fills it.
+    void Fill(std::vector<DiskVolumeNodePtr> devices) {
+        page.setDelegate(&delegate);
+        page.setAllDiskArr(std::move(devices));
+        page.InitFinished();
+    }
+    QString Cell(int row, int column) {
+        const DiskVolumeNodePtr item = page.itemAtRow(row);
+        const QModelIndex index = page.model()->indexOf(item.get());
+        return page.model()
+            ->index(index.row(), column, index.parent())
+            .data(Qt::DisplayRole)
+            .toString();
+    }
+
+    RecordingDiskDelegate delegate;
+    VKSelectDiskViewController page;
+};
+
+TEST_F(DiskPageTest, ADiskWithTwoVolumesListsDesktopTheDiskAndItsVolumes) {
+    const DiskVolumeNodePtr first = FakeBridge::Volume("Data", 1'500'000, 3);
+    const DiskVolumeNodePtr second = FakeBridge::Volume("Photos", 999, 2);
+    Fill({FakeBridge::Disk("Samsung SSD 860", 2'000'000'000'000, {first, second}),
+          FakeBridge::Disk("empty", 1000, {})});
+    const struct {
+        int row;
+        const char* name;
+        const char* size;
+        const char* fileSystem;
+        const char* ssd;
+        const char* icon;
+    } rows[] = {
+        {0, "Desktop", " ", " ", " ", "icon_desktop"},
+        {1, "Samsung SSD 860", "2.00 TB", "Disk", "SSD", "icon_disk"},
+        {2, "Data", "1.50 MB", "NTFS", " ", "icon_disk_osx"},
+        {3, "Photos", "999 byte", "FAT32", " ", "icon_disk"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        EXPECT_EQ(Cell(r.row, VKDiskOutlineModel::Name), r.name);
+        EXPECT_EQ(Cell(r.row, VKDiskOutlineModel::Size), r.size);
+        EXPECT_EQ(Cell(r.row, VKDiskOutlineModel::FileSystem), r.fileSystem);
+        EXPECT_EQ(Cell(r.row, VKDiskOutlineModel::IsSSD), r.ssd);
+        EXPECT_EQ(page.model()->iconName(page.itemAtRow(r.row).get()), r.icon);
+    }
+    EXPECT_FALSE(page.itemAtRow(4));  // the disk without volumes is left out
+    // The first volume is the desktop volume and starts chosen.
+    EXPECT_EQ(page.desktopVolume(), first);
+    EXPECT_EQ(page.selectDiskVolume(), first);
+    EXPECT_EQ(page.selectedRow(), 2);
+    EXPECT_EQ(page.outlineView()->isSelectRow(), 2);
+    EXPECT_EQ(delegate.reported, std::vector<DiskVolumeNodePtr>{first});
+    EXPECT_TRUE(page.scanButton()->isButtonUsable());
+}
+
+TEST_F(DiskPageTest, ScanningDesktopScansTheDesktopVolumeAndRemembersTheChoice) {
+    const DiskVolumeNodePtr first = FakeBridge::Volume("Data", 1000, 3);
+    const DiskVolumeNodePtr second = FakeBridge::Volume("Photos", 1000, 2);
+    const DiskVolumeNodePtr disk = FakeBridge::Disk("disk", 3000, {first, second});
+    Fill({disk});
+    const struct {
+        int row;
+        DiskVolumeNodePtr scanned;
+        int desktop;
+    } cases[] = {{0, first, 1}, {3, second, 0}, {1, disk, 0}, {2, first, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        delegate.reported.clear();
+        delegate.scans.clear();
+        page.clickRow(c.row);
+        page.scanButtonAction();
+        ASSERT_FALSE(delegate.reported.empty());
+        EXPECT_EQ(delegate.reported.back(), c.scanned);
+        EXPECT_EQ(delegate.scans, std::vector<int>{c.desktop});
+        EXPECT_EQ(ui::UserDefaults::standard().boolValue("isSelectDesktopDisk"), c.desktop == 1);
+    }
+    // A chosen volume carries its disk's name.
+    EXPECT_EQ(first->parentName(), "disk");
+}
+
+TEST_F(DiskPageTest, WithoutAnyVolumeOnlyDesktopShowsAndNothingIsChosen) {
+    Fill({FakeBridge::Disk("empty", 1000, {})});
+    EXPECT_EQ(Cell(0, VKDiskOutlineModel::Name), "Desktop");
+    EXPECT_FALSE(page.itemAtRow(1));
+    EXPECT_FALSE(page.selectDiskVolume());
+    EXPECT_EQ(page.selectedRow(), -1);
+    EXPECT_EQ(delegate.reported, std::vector<DiskVolumeNodePtr>{nullptr});
+    EXPECT_FALSE(page.scanButton()->isButtonUsable());
+}
+
+TEST_F(DiskPageTest, AClickIntoTheEmptyPartDropsTheChoice) {
+    Fill({FakeBridge::Disk("disk", 3000, {FakeBridge::Volume("Data", 1000, 3)})});
+    page.clickRow(-1);
+    EXPECT_FALSE(page.selectDiskVolume());
+    EXPECT_EQ(page.selectedRow(), -1);
+    EXPECT_EQ(page.outlineView()->isSelectRow(), -1);
+    EXPECT_EQ(delegate.reported.back(), nullptr);
+    EXPECT_FALSE(page.scanButton()->isButtonUsable());
+}
+
+TEST_F(DiskPageTest, AHeaderClickBlocksTheDoubleClickScanUntilARowIsChosen) {
+    Fill({FakeBridge::Disk("disk", 3000, {FakeBridge::Volume("Data", 1000, 3)})});
+    emit page.outlineView()->header()->sectionPressed(0);
+    page.doubleToScan();
+    EXPECT_TRUE(delegate.scans.empty());
+    page.clickRow(1);
+    page.doubleToScan();
+    EXPECT_EQ(delegate.scans, std::vector<int>{0});
+}
+
+TEST_F(DiskPageTest, ADeviceNotificationRebuildsTheListFromTheCatalogue) {
+    bridge.devices = {FakeBridge::Disk("disk", 3000, {FakeBridge::Volume("Data", 1000, 3)})};
+    Fill(bridge.devices);
+    bridge.onRefresh = [this] {
+        bridge.devices.push_back(
+            FakeBridge::Disk("usb", 8000, {FakeBridge::Volume("Stick", 8000, 7)}));
+    };
+    for (const char* name : {"RefreshAttachDevice", "RefreshDetachDevice"}) {
+        SCOPED_TRACE(name);
+        bridge.calls.clear();
+        ui::NotificationCenter::defaultCenter().post(QString::fromLatin1(name));
+        Pump();
+        EXPECT_EQ(bridge.calls,
+                  (std::vector<std::string>{"RefreshDeviceInfo", "GetDeviceInfoToArray"}));
+        EXPECT_EQ(page.model()->rowCount(), static_cast<int>(bridge.devices.size()) + 1);
+    }
+    // Once the page leaves the notifications, nothing is rebuilt.
+    page.disableRefreshDevice();
+    bridge.calls.clear();
+    ui::NotificationCenter::defaultCenter().post(QStringLiteral("RefreshAttachDevice"));
+    Pump();
+    EXPECT_TRUE(bridge.calls.empty());
+}
+
+TEST_F(DiskPageTest, TheMouseChoosesARowAndADoubleClickScansIt) {
+    const DiskVolumeNodePtr second = FakeBridge::Volume("Photos", 1000, 2);
+    Fill({FakeBridge::Disk("disk", 3000, {FakeBridge::Volume("Data", 1000, 3), second})});
+    page.show();
+    Pump();
+    QWidget* viewport = page.outlineView()->viewport();
+    const QRect rect = page.outlineView()->visualRect(page.model()->indexOf(second.get()));
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, rect.center());
+    EXPECT_EQ(page.selectDiskVolume(), second);
+    EXPECT_EQ(delegate.reported.back(), second);
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, rect.center());
+    EXPECT_EQ(delegate.scans, std::vector<int>{0});
+    // Below the last row: the choice goes.
+    QTest::mouseClick(viewport, Qt::LeftButton, {},
+                      QPoint(rect.center().x(), viewport->height() - 5));
+    EXPECT_FALSE(page.selectDiskVolume());
+}
+
+}  // namespace
+}  // namespace velmora::windows

@@ -1,0 +1,414 @@
+#include "Windows/VKRootWindowController.h"
+
+#include <QLabel>
+
+#include "BridgeSeam/VKBridge.h"
+#include "UIPlatform/Texts.h"
+#include "WindowTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace velmora::windows {
+namespace {
+
+using seam::FakeBridge;
+using testing::PostRecorder;
+using testing::Pump;
+
+// A results browser that records what the main window asked of it.
+class RecordingBrowser : public IDetailWindow {
+public:
+    explicit RecordingBrowser(std::vector<std::string>* log) : log_(log) {
+        window_.setObjectName(QStringLiteral("ExhibitionXib"));
+    }
+    QWidget* window() override { return &window_; }
+    void setSelectDiskVolumeData(const DiskVolumeNodePtr& row) override {
+        log_->push_back("row:" + (row ? row->name() : std::string("nil")));
+    }
+    void setScanTypeNum(int kind) override { log_->push_back("kind:" + std::to_string(kind)); }
+    void setSelectDesktop(int desktop) override {
+        log_->push_back("desktop:" + std::to_string(desktop));
+    }
+    void getData() override { log_->push_back("getData"); }
+    void getImportData(const QString& path) override {
+        log_->push_back("getImportData:" + path.toStdString());
+    }
+    void clearImportData() override { log_->push_back("clearImportData"); }
+
+private:
+    std::vector<std::string>* log_;
+    QWidget window_;
+};
+
+class MainWindowTest : public testing::WindowTest {
+protected:
+    RootWindowSeams Seams() {
+        RootWindowSeams seams;
+        seams.makeDetailWindow = [this] {
+            ++browsersMade;
+            auto browser = std::make_unique<RecordingBrowser>(&browserLog);
+            lastBrowserWindow = browser->window();
+            return browser;
+        };
+        seams.runLoadProgress = [this](const QString& postName) {
+            loadPostNames.push_back(postName);
+            if (duringLoad)
+                duringLoad();
+            return loadResult;
+        };
+        seams.chooseResultFile = [this](const QString& folder) {
+            chooserFolders.push_back(folder);
+            return chosenFile;
+        };
+        seams.exitProcess = [this](int code) { exits.push_back(code); };
+        return seams;
+    }
+
+    // A main window on its first page.
+    std::unique_ptr<VKRootWindowController> Open() {
+        auto controller = std::make_unique<VKRootWindowController>(Seams());
+        EXPECT_TRUE(controller->windowDidLoad());
+        controller->showWindow();
+        Pump();
+        return controller;
+    }
+
+    // From the type page on: the next button, then the catalogue's answer.
+    static void Next(VKRootWindowController& controller) {
+        controller.selectTypeVC()->nextButtonAction();
+        Pump();
+    }
+
+    int browsersMade = 0;
+    QWidget* lastBrowserWindow = nullptr;
+    std::vector<std::string> browserLog;
+    std::vector<QString> loadPostNames;
+    std::function<void()> duringLoad;
+    int loadResult = 1;
+    std::vector<QString> chooserFolders;
+    std::optional<QString> chosenFile;
+    std::vector<int> exits;
+};
+
+TEST_F(MainWindowTest, OneVolumeSkipsTheDiskPageUnlessItsDiskHasSpaceOutsideIt) {
+    const int64_t volume = 500'000'000;
+    const struct {
+        const char* name;
+        std::vector<DiskVolumeNodePtr> devices;
+        bool diskPage;
+    } cases[] = {
+        {"disk 99999 larger",
+         {FakeBridge::Disk("sda", volume + 99'999, {FakeBridge::Volume("sda1", volume, 2)})},
+         false},
+        {"disk exactly as large",
+         {FakeBridge::Disk("sda", volume, {FakeBridge::Volume("sda1", volume, 2)})},
+         false},
+        {"disk 100000 larger",
+         {FakeBridge::Disk("sda", volume + 100'000, {FakeBridge::Volume("sda1", volume, 2)})},
+         true},
+        {"two volumes",
+         {FakeBridge::Disk(
+             "sda", 2 * volume,
+             {FakeBridge::Volume("sda1", volume, 2), FakeBridge::Volume("sda2", volume, 3)})},
+         true},
+        {"two disks of one volume each",
+         {FakeBridge::Disk("sda", volume, {FakeBridge::Volume("sda1", volume, 2)}),
+          FakeBridge::Disk("sdb", volume, {FakeBridge::Volume("sdb1", volume, 3)})},
+         true},
+        {"a disk without volumes", {FakeBridge::Disk("sda", volume, {})}, true},
+        {"no disk at all", {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bridge.devices = c.devices;
+        browserLog.clear();
+        browsersMade = 0;
+        auto controller = Open();
+        Next(*controller);
+        EXPECT_EQ(controller->whichPage(), 3);
+        EXPECT_EQ(controller->selectDiskVC() != nullptr, c.diskPage);
+        if (c.diskPage) {
+            EXPECT_EQ(browsersMade, 0);
+            EXPECT_TRUE(controller->window()->isVisible());
+            EXPECT_EQ(controller->selectDiskVC()->pos(), QPoint(0, 0));
+            EXPECT_EQ(controller->selectTypeVC()->pos(),
+                      QPoint(-VKRootWindowController::kWidth, 0));
+            EXPECT_FALSE(controller->continueButton()->isHidden());
+            EXPECT_EQ(controller->continueButton()->currentImageName().left(4), "scan");
+        } else {
+            // The scan starts on the one volume, with the first mode's kind.
+            EXPECT_EQ(browsersMade, 1);
+            EXPECT_EQ(browserLog,
+                      (std::vector<std::string>{"row:sda1", "kind:1", "desktop:0", "getData"}));
+            EXPECT_FALSE(controller->window()->isVisible());
+            EXPECT_TRUE(lastBrowserWindow->isVisible());
+        }
+    }
+}
+
+TEST_F(MainWindowTest, BackFromTheDiskPageRestoresTheTypePageAndItsButtons) {
+    bridge.devices = {FakeBridge::Disk(
+        "sda", 3000, {FakeBridge::Volume("sda1", 1000, 2), FakeBridge::Volume("sda2", 1000, 3)})};
+    auto controller = Open();
+    // First visit: the lower-left button continues, the scan button hides.
+    EXPECT_EQ(controller->backHomeButton()->currentImageName(), "continue_normal");
+    EXPECT_EQ(controller->backLabel()->text(),
+              ui::texts::Text(QStringLiteral("PLX_TWO_CONTINUE_BUTTON")));
+    EXPECT_TRUE(controller->continueButton()->isHidden());
+
+    Next(*controller);
+    ASSERT_TRUE(controller->selectDiskVC());
+    EXPECT_EQ(controller->backHomeButton()->currentImageName(), "back_normal");
+    EXPECT_EQ(controller->backLabel()->text(), ui::texts::Text(QStringLiteral("COMM_BACK_BUTTON")));
+    EXPECT_FALSE(controller->continueLabel()->isHidden());
+
+    controller->backHomeButton()->click();
+    EXPECT_EQ(controller->whichPage(), 2);
+    EXPECT_EQ(controller->selectTypeVC()->pos(), QPoint(0, 0));
+    EXPECT_EQ(controller->selectDiskVC()->pos(), QPoint(VKRootWindowController::kWidth, 0));
+    EXPECT_EQ(controller->backHomeButton()->currentImageName(), "continue_normal");
+    EXPECT_EQ(controller->backLabel()->text(),
+              ui::texts::Text(QStringLiteral("PLX_TWO_CONTINUE_BUTTON")));
+    EXPECT_TRUE(controller->continueButton()->isHidden());
+    EXPECT_TRUE(controller->continueLabel()->isHidden());
+
+    // The lower-left button continues again, to the disk page.
+    controller->backHomeButton()->click();
+    Pump();
+    EXPECT_EQ(controller->whichPage(), 3);
+    EXPECT_EQ(controller->selectDiskVC()->pos(), QPoint(0, 0));
+}
+
+TEST_F(MainWindowTest, ARowThatCannotBeOpenedGetsTheNoticeAndNoBrowser) {
+    const struct {
+        const char* name;
+        std::vector<DiskVolumeNodePtr> devices;
+        bool chooseOnDiskPage;
+    } cases[] = {
+        {"single volume, page skipped",
+         {FakeBridge::Disk("sda", 1000, {FakeBridge::Volume("apfs", 1000, 9, false)})},
+         false},
+        {"chosen on the disk page",
+         {FakeBridge::Disk(
+             "sda", 3000,
+             {FakeBridge::Volume("apfs", 1000, 9, false), FakeBridge::Volume("sda2", 1000, 3)})},
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bridge.devices = c.devices;
+        modal.shown.clear();
+        modal.Answer(0);
+        auto controller = Open();
+        Next(*controller);
+        if (c.chooseOnDiskPage) {
+            ASSERT_TRUE(controller->selectDiskVC());
+            controller->selectDiskVC()->scanButtonAction();
+        }
+        EXPECT_EQ(modal.shown, (std::vector<QString>{"APFSScanWindowController"}));
+        EXPECT_EQ(browsersMade, 0);
+        EXPECT_TRUE(controller->window()->isVisible());
+        EXPECT_EQ(controller->whichPage(), 3);
+    }
+}
+
+// With no volume at all nothing is chosen: a double-click scans nothing
+// and shows no notice either.
+TEST_F(MainWindowTest, NothingChosenStartsNothingAndShowsNoNotice) {
+    bridge.devices = {FakeBridge::Disk("sda", 1000, {})};
+    auto controller = Open();
+    Next(*controller);
+    ASSERT_TRUE(controller->selectDiskVC());
+    EXPECT_FALSE(controller->continueButton()->isButtonUsable());
+    controller->selectDiskVC()->scanButtonAction();
+    EXPECT_TRUE(modal.shown.empty());
+    EXPECT_EQ(browsersMade, 0);
+    EXPECT_TRUE(controller->window()->isVisible());
+}
+
+TEST_F(MainWindowTest, ImportCancelFailureAndSuccess) {
+    bridge.savePath = "/home/user/Results";
+    const struct {
+        const char* name;
+        std::optional<QString> chosen;
+        int loadResult;
+        std::vector<int> masks;
+        std::vector<std::string> browserLog;
+        bool mainVisible, browserKept;
+    } cases[] = {
+        {"cancelled", std::nullopt, 1, {}, {}, true, false},
+        {"load failed",
+         QStringLiteral("/tmp/a.Velmora"),
+         0,
+         {127},
+         {"getImportData:/tmp/a.Velmora", "clearImportData"},
+         true,
+         false},
+        {"loaded",
+         QStringLiteral("/tmp/b.Velmora"),
+         1,
+         {127},
+         {"getImportData:/tmp/b.Velmora"},
+         false,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bridge.recoveryTypes.clear();
+        bridge.calls.clear();
+        browserLog.clear();
+        chooserFolders.clear();
+        chosenFile = c.chosen;
+        loadResult = c.loadResult;
+        auto controller = Open();
+        controller->importButton()->click();
+        Pump();
+        EXPECT_EQ(chooserFolders, (std::vector<QString>{"/home/user/Results"}));
+        EXPECT_EQ(bridge.recoveryTypes, c.masks);
+        EXPECT_EQ(bridge.CountOf("beginSaveOrRestoreNode"), c.chosen ? 1 : 0);
+        if (c.chosen) {
+            EXPECT_EQ(bridge.calls.back(), "beginSaveOrRestoreNode:0:" + c.chosen->toStdString());
+            EXPECT_EQ(loadPostNames.back(), "NormalScranValue");
+        }
+        EXPECT_EQ(browserLog, c.browserLog);
+        EXPECT_EQ(controller->window()->isVisible(), c.mainVisible);
+        EXPECT_EQ(controller->deletailWC() != nullptr, c.browserKept);
+        if (c.browserKept) {
+            EXPECT_TRUE(controller->deletailWC()->window()->isVisible());
+        }
+    }
+}
+
+TEST_F(MainWindowTest, TheWizardScansForMoviesAndMusicAndALoadedResultForEverything) {
+    bridge.devices = {FakeBridge::Disk("sda", 1000, {FakeBridge::Volume("sda1", 1000, 2)})};
+    {
+        // Whatever the categories, the wizard hands 12 to the scan.
+        auto controller = Open();
+        controller->selectTypeVC()->selectArr() = QStringList{"1", "2"};
+        Next(*controller);
+        EXPECT_EQ(bridge.recoveryTypes, std::vector<int>{12});
+        EXPECT_EQ(controller->selectValues(), 12);
+    }
+    bridge.recoveryTypes.clear();
+    chosenFile = QStringLiteral("/tmp/c.Velmora");
+    auto controller = Open();
+    controller->importButtonAction();
+    EXPECT_EQ(bridge.recoveryTypes, std::vector<int>{127});
+}
+
+// The window follows "ShowDetailWindow" from its set-up until it first
+// leaves the type page; an import from the disk page follows it again.
+TEST_F(MainWindowTest, ImportShowsTheBrowserOnTheLoadsWordFromWhereTheWindowListens) {
+    bridge.devices = {FakeBridge::Disk(
+        "sda", 3000, {FakeBridge::Volume("sda1", 1000, 2), FakeBridge::Volume("sda2", 1000, 3)})};
+    chosenFile = QStringLiteral("/tmp/d.Velmora");
+    loadResult = 0;  // the browser stays hidden unless the post shows it
+    const struct {
+        const char* name;
+        int nexts, backs;
+        bool shown;
+    } cases[] = {
+        {"fresh type page", 0, 0, true},
+        {"disk page", 1, 0, true},
+        {"type page again", 1, 1, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto controller = Open();
+        for (int i = 0; i < c.nexts; ++i)
+            Next(*controller);
+        for (int i = 0; i < c.backs; ++i)
+            controller->backHome();
+        bool shown = false;
+        duringLoad = [&] {
+            ui::NotificationCenter::defaultCenter().post(QStringLiteral("ShowDetailWindow"));
+            shown = lastBrowserWindow->isVisible();
+        };
+        controller->importButtonClick();
+        EXPECT_EQ(shown, c.shown);
+    }
+}
+
+TEST_F(MainWindowTest, AResultFileGivenAtStartIsLoadedOnceTheWindowIsUp) {
+    for (const bool beforeSetUp : {true, false}) {
+        SCOPED_TRACE(beforeSetUp);
+        bridge.calls.clear();
+        browserLog.clear();
+        VKRootWindowController controller(Seams());
+        if (beforeSetUp)
+            controller.SetImportPath(QStringLiteral("/tmp/start.Velmora"));
+        ASSERT_TRUE(controller.windowDidLoad());
+        if (!beforeSetUp)
+            controller.SetImportPath(QStringLiteral("/tmp/start.Velmora"));
+        Pump();
+        EXPECT_EQ(bridge.CountOf("beginSaveOrRestoreNode"), 1);
+        EXPECT_EQ(bridge.CountOf("SetRecoveryType:127"), 1);
+        EXPECT_EQ(browserLog, std::vector<std::string>{"getImportData:/tmp/start.Velmora"});
+    }
+}
+
+TEST_F(MainWindowTest, ASecondCopyEndsBeforeAnyWindowShows) {
+    bridge.appRunning = 1;
+    VKRootWindowController controller(Seams());
+    EXPECT_FALSE(controller.windowDidLoad());
+    EXPECT_EQ(exits, std::vector<int>{0});
+    EXPECT_EQ(bridge.CountOf("initFileType"), 0);
+    EXPECT_FALSE(controller.window()->isVisible());
+}
+
+TEST_F(MainWindowTest, TheCloseButtonHidesTheWindowAndAsksTheProgramToEnd) {
+    PostRecorder terminate(QStringLiteral("appWillTerminate"));
+    auto controller = Open();
+    EXPECT_EQ(bridge.CountOf("initFileType"), 1);
+    EXPECT_EQ(bridge.CountOf("ReleaseDataRecovery"), 1);
+    controller->window()->close();
+    Pump();
+    EXPECT_FALSE(controller->window()->isVisible());
+    EXPECT_EQ(terminate.posts.size(), 1u);
+    // Closing it for the browser is no request to end.
+    bridge.devices = {FakeBridge::Disk("sda", 1000, {FakeBridge::Volume("sda1", 1000, 2)})};
+    auto scanning = Open();
+    Next(*scanning);
+    Pump();
+    EXPECT_EQ(browsersMade, 1);
+    EXPECT_FALSE(scanning->window()->isVisible());
+    EXPECT_EQ(terminate.posts.size(), 1u);
+}
+
+TEST_F(MainWindowTest, OnlyADmgImageThatOpensRefreshesTheDiskList) {
+    bridge.devices = {FakeBridge::Disk(
+        "sda", 3000, {FakeBridge::Volume("sda1", 1000, 2), FakeBridge::Volume("sda2", 1000, 3)})};
+    const struct {
+        const char* path;
+        int opens;
+        int openCalls, refreshes;
+    } cases[] = {
+        {"/tmp/x.dmg", 1, 1, 1},
+        {"/tmp/x.dmg", 0, 1, 0},
+        {"/tmp/x.img", 1, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        bridge.calls.clear();
+        bridge.openDmgResult = c.opens;
+        auto controller = Open();
+        Next(*controller);
+        controller->loadEdiWithPath(QString::fromLatin1(c.path));
+        EXPECT_EQ(bridge.CountOf("VKOpenDmgFile"), c.openCalls);
+        EXPECT_EQ(bridge.CountOf("RefreshDeviceInfo"), c.refreshes);
+    }
+}
+
+// The program's bridge tells a second copy by the lock file, whatever the
+// programs are called.
+TEST(VKBridge, ASecondHolderOfTheLockIsASecondCopy) {
+    velmora::test::TempDir dir;
+    const std::string lock = dir.path() + "/velmora.lock";
+    seam::VKBridge first(lock);
+    seam::VKBridge second(lock);
+    EXPECT_EQ(first.IsAppRunning(), 0);
+    EXPECT_EQ(first.IsAppRunning(), 0);
+    EXPECT_EQ(second.IsAppRunning(), 1);
+}
+
+}  // namespace
+}  // namespace velmora::windows
