@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <ctime>
 #include <new>
 #include <vector>
 
+#include "BridgeServices.h"
 #include "MainThread.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
@@ -114,7 +114,7 @@ int VKMakeDMG::VKSetState(int state) {
 
 int VKMakeDMG::VKGetEdiInfo(IStorageDevice* device) {
     std::memset(&m_info, 0, sizeof m_info);
-    m_info.creationTime = static_cast<int64_t>(std::time(nullptr));
+    m_info.creationTime = static_cast<int64_t>(velmora::bridge::CurrentClock()->Now());
     IStorageDeviceData* data = device != nullptr ? device->GetPrivateData() : nullptr;
     if (auto* disk = dynamic_cast<IDiskDeviceData*>(data); disk && disk->GetDiskInfo()) {
         const CCollectDiskDeviceInfoStruct* info = disk->GetDiskInfo();
