@@ -159,6 +159,22 @@ TEST_F(ImagerTest, RawImageIsTheSourceAlone) {
     EXPECT_EQ(imager.EdiInfo().dataOffset, 0);
 }
 
+TEST_F(ImagerTest, VolumeIsCopiedWithItsOwnRecord) {
+    const std::string source = dir / "volume.img";
+    velmora::test::WriteFile(source, Pattern(3000 * 512));
+    enumerator.SetDisks(
+        {{.name = "Disk", .sectors = 20000, .volumes = {{.name = "Data", .sectors = 3000}}}});
+    catalogue.InitDeviceInfo();
+    const std::string image = dir / "volume.edi";
+    ASSERT_EQ(imager.VKStart(source, image, 0, 0, 0), 0);
+    EXPECT_EQ(Finish().errorCode, 0);
+    std::unique_ptr<IStorageDevice> edi(CreateEdiDevice(image.c_str()));
+    ASSERT_NE(edi, nullptr);
+    EXPECT_EQ(edi->GetTotalSectors(), 3000);
+    EXPECT_STREQ(imager.EdiInfo().deviceName, "Data");
+    EXPECT_EQ(fs::file_size(image), 1536u + 3000 * 512);
+}
+
 TEST_F(ImagerTest, PauseHoldsBetweenPiecesResumeGoesOnStopLeavesNothing) {
     const std::string source = Source(6 * 8192, 512, false);
     velmora::platform::FaultyRawIo slow;
@@ -177,6 +193,9 @@ TEST_F(ImagerTest, PauseHoldsBetweenPiecesResumeGoesOnStopLeavesNothing) {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         world.poster->RunPending();
         EXPECT_EQ(recorder.reports.size(), held) << "the copy went on while paused";
+        // One copy at a time: its record is the imager's.
+        EXPECT_EQ(imager.VKStart(source, dir / "second.edi", 0, -1, 0), VKMAKEDMG_NO_SOURCE);
+        EXPECT_FALSE(fs::exists(dir / "second.edi"));
         imager.VKSetState(stop ? 2 : 0);
         const VKMakeDMGProgress last = Finish();
         if (stop) {
