@@ -258,11 +258,11 @@ TEST_F(CatalogueTest, NoDiskFoundLeavesTheCatalogueEmptyImagesIncluded) {
 }
 
 TEST_F(CatalogueTest, ClearWaitsUntilNoScanHoldsADevice) {
+    std::atomic<bool> reading{false};
+    std::atomic<bool> freedWhileRead{false};
     FakeEnumerator enumerator({{.name = "Disk", .volumes = {{.name = "V"}}}});
     VKUIDeviceData catalogue(&enumerator);
     catalogue.InitDeviceInfo();
-    std::atomic<bool> reading{false};
-    std::atomic<bool> freedWhileRead{false};
     enumerator.onUninit = [&] { freedWhileRead = freedWhileRead || reading.load(); };
 
     VKUIDeviceData::DeviceLease lease = catalogue.LeaseDevice(0, 0);
@@ -301,7 +301,8 @@ TEST_F(CatalogueTest, ClearWaitsUntilNoScanHoldsADevice) {
 TEST_F(CatalogueTest, DiskImagesAreCheckedBeforeTheyOpen) {
     auto sized = [&](const std::string& name, size_t bytes, const std::string& tail = "") {
         std::vector<uint8_t> data(bytes, 0x5a);
-        std::copy(tail.begin(), tail.end(), data.end() - static_cast<long>(512));
+        if (!tail.empty())
+            std::copy(tail.begin(), tail.end(), data.end() - static_cast<long>(512));
         velmora::test::WriteFile(dir / name, data);
         return dir / name;
     };
