@@ -203,7 +203,9 @@ int VKMakeDMG::VKMakeEdiImp(const std::string& path, int kind) {
             return VKMAKEDMG_CREATE_FAILED;
         }
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    // Non-blocking, so that a pipe put there meanwhile cannot hold the open.
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     struct stat made {};
     if (fd < 0 || ::fstat(fd, &made) != 0 || !S_ISREG(made.st_mode) ||
         (haveSource && made.st_dev == source.st_dev && made.st_ino == source.st_ino)) {
@@ -212,7 +214,7 @@ int VKMakeDMG::VKMakeEdiImp(const std::string& path, int kind) {
         VKCloseDevice();
         return VKMAKEDMG_CREATE_FAILED;
     }
-    if (::ftruncate(fd, 0) != 0) {
+    if (::fcntl(fd, F_SETFL, 0) != 0 || ::ftruncate(fd, 0) != 0) {
         ::close(fd);
         ::unlink(path.c_str());
         VKCloseDevice();

@@ -8,7 +8,9 @@
 // catalogue is cleared or rebuilt (disks came or went); opened images belong
 // to the catalogue and live as long as it does. A worker that reads a device
 // holds a DeviceLease for as long as it reads: Clear and a rebuild wait until
-// every lease has ended, so no device is freed under a running scan.
+// every lease has ended, so no device is freed under a running scan. A
+// thread never rebuilds while it holds a lease itself (it would wait for
+// itself).
 #pragma once
 
 #include <condition_variable>
