@@ -1,7 +1,7 @@
 // The disk imager's throughput: a sparse-backed image copied into an edi
 // image by VKMakeDMG, next to `dd bs=4M` between the same two files, in
-// alternating rounds of the same run.
-//   disk_imager [MiB]   (default 2048)
+// alternating rounds of the same run (each round swaps which goes first).
+//   disk_imager [MiB [FOLDER]]   (default 2048 MiB in /tmp)
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -95,8 +95,8 @@ double Dd(const std::string& from, const std::string& to) {
 int main(int argc, char** argv) {
     const long long mib = argc > 1 ? std::max(64LL, std::atoll(argv[1])) : 2048;
     const long long bytes = mib * kMiB;
-    char tmpl[] = "/tmp/velmora-bench-XXXXXX";
-    if (!::mkdtemp(tmpl))
+    std::string tmpl = std::string(argc > 2 ? argv[2] : "/tmp") + "/velmora-bench-XXXXXX";
+    if (!::mkdtemp(tmpl.data()))
         return 1;
     const std::string dir = tmpl, source = dir + "/source.img", image = dir + "/copy.edi",
                       plain = dir + "/copy.dd";
@@ -113,33 +113,48 @@ int main(int argc, char** argv) {
     catalogue.InitDeviceInfo();
     VKMakeDMG imager(catalogue);
 
-    std::vector<double> imagerTimes, ddTimes;
-    for (int round = 0; round < 3; ++round) {
-        // Each side starts with nothing of the other's left to write back.
+    // Each side starts with nothing of the other's left to write back.
+    auto runDd = [&] {
         std::filesystem::remove(plain);
         ::sync();
         const double d = Dd(source, plain);
         std::filesystem::remove(plain);
+        return d;
+    };
+    auto runImager = [&]() -> double {
         std::filesystem::remove(image);
         ::sync();
         const auto start = std::chrono::steady_clock::now();
-        if (imager.VKStart(source, image, 0, -1, 0) != 0) {
-            std::fprintf(stderr, "the imager did not start\n");
-            return 1;
-        }
+        if (imager.VKStart(source, image, 0, -1, 0) != 0)
+            return -1;
         imager.WaitForCopy();
         const double m = Seconds(start);
-        if (d < 0 || std::filesystem::file_size(image) != static_cast<uintmax_t>(bytes + 1536)) {
+        const bool whole =
+            std::filesystem::file_size(image) == static_cast<uintmax_t>(bytes + 1536);
+        std::filesystem::remove(image);
+        return whole ? m : -1;
+    };
+    constexpr int kRounds = 5;
+    std::vector<double> imagerTimes, ddTimes;
+    for (int round = 0; round < kRounds; ++round) {
+        double d = 0, m = 0;
+        if (round % 2 == 0) {
+            d = runDd();
+            m = runImager();
+        } else {
+            m = runImager();
+            d = runDd();
+        }
+        if (d < 0 || m < 0) {
             std::fprintf(stderr, "a copy failed\n");
             return 1;
         }
-        std::filesystem::remove(image);
         ddTimes.push_back(d);
         imagerTimes.push_back(m);
     }
     std::filesystem::remove_all(dir);
     const double mt = Median(imagerTimes), dt = Median(ddTimes);
-    std::printf("disk_imager: %lld MiB, median of 3\n", mib);
+    std::printf("disk_imager: %lld MiB in %s, median of %d\n", mib, dir.c_str(), kRounds);
     std::printf("  imager (edi)   %8.1f MB/s  (%.2f s)\n", bytes / mt / 1e6, mt);
     std::printf("  dd bs=4M       %8.1f MB/s  (%.2f s)\n", bytes / dt / 1e6, dt);
     std::printf("  ratio imager/dd: %.2f\n", dt / mt);
