@@ -76,6 +76,9 @@ TEST_F(CatalogueTest, DisksThenEdiImagesThenDiskImagesAreNumberedInOrder) {
     ASSERT_EQ(catalogue.VKOpenEdiFileImp(edi.c_str()), 1);
     const std::string dmg = Udif("raw");
     ASSERT_EQ(OpenDmg(catalogue, dmg), 1);
+    ASSERT_NE(catalogue.GetDiskStorageByIndex(3), nullptr);
+    EXPECT_EQ(catalogue.GetDiskStorageByIndex(3)->GetType(), kDeviceDiskImage);
+    EXPECT_EQ(catalogue.GetDiskStorageByIndex(2)->GetType(), kDeviceEdiImage);
     // Reopening either keeps the numbering and the count.
     EXPECT_EQ(catalogue.VKOpenEdiFileImp(edi.c_str()), 1);
     EXPECT_EQ(OpenDmg(catalogue, dmg), 1);
