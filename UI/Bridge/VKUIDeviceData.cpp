@@ -1,5 +1,6 @@
 #include "VKUIDeviceData.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "StorageDevices.h"
@@ -25,6 +26,15 @@ bool SameGuid(const _GUID& a, const _GUID& b) {
 template <size_t N>
 std::string FieldText(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
+}
+
+// Bytes of `count` sectors of `size` bytes, saturated rather than wrapped:
+// an image's record comes from a file.
+int64_t Capacity(int64_t size, int64_t count) {
+    if (size <= 0 || count <= 0)
+        return 0;
+    const __int128 bytes = static_cast<__int128>(size) * count;
+    return bytes > INT64_MAX ? INT64_MAX : static_cast<int64_t>(bytes);
 }
 
 // The devices an enumeration call lists; empty when it fails.
@@ -201,7 +211,7 @@ int VKUIDeviceData::GetDiskDataByDiskInfo(const CCollectDiskDeviceInfoStruct* in
         return 0;
     record.name = info->registryName;
     record.bsdName = info->bsdName;
-    record.capacity = info->sectorSize * info->totalSectors;
+    record.capacity = Capacity(info->sectorSize, info->totalSectors);
     record.used = 0;
     record.isDmg = info->busType == kBusVirtual ? 1 : 0;
     record.isUSB = info->busType == kBusUsb ? 1 : 0;
@@ -214,7 +224,9 @@ int VKUIDeviceData::GetDiskDataByEdiInfo(const CEDIDeviceInfoStruct* info,
     if (info == nullptr)
         return 0;
     record.name = info->deviceName;
-    record.capacity = info->sectorSize * info->totalSectors;
+    // The reader takes the low 32 bits of the sector size; so does the row.
+    record.capacity =
+        Capacity(static_cast<int32_t>(info->sectorSize & 0xffffffff), info->totalSectors);
     record.used = 0;
     record.bsdName = info->imagePath;
     record.isDmg = 0;
@@ -233,9 +245,10 @@ int VKUIDeviceData::GetDiskDataByDmgInfo(const CDMGDeviceInfoStruct* info,
     record.name = info->fileName;
     const unsigned __int128 capacity =
         static_cast<unsigned __int128>(info->sectorSize) * info->totalSectors;
-    record.capacity = capacity > static_cast<unsigned __int128>(info->fileSize)
-                          ? info->fileSize
-                          : static_cast<int64_t>(capacity);
+    record.capacity =
+        info->fileSize >= 0 && capacity > static_cast<unsigned __int128>(info->fileSize)
+            ? info->fileSize
+            : static_cast<int64_t>(capacity > INT64_MAX ? INT64_MAX : capacity);
     record.used = 0;
     record.bsdName = info->filePath;
     record.isDmg = 0;
@@ -268,7 +281,7 @@ int VKUIDeviceData::GetVolumeDataByVolumeInfo(const CCollectedVolumeDeviceInfoSt
     if (info == nullptr || info->flag != 0 || IsSupportVolume(info) == 0)
         return 0;
     record.name = info->volumeName;
-    record.capacity = info->sectorSize * info->totalSectors;
+    record.capacity = Capacity(info->sectorSize, info->totalSectors);
     record.used = 0;
     record.fileSystem = info->fileSystemType;
     return 1;
