@@ -270,8 +270,11 @@ void VKMakeDMG::Copy(int fd, std::string path, int kind) {
     for (int64_t pos = 0; error == 0 && pos < total; pos += kPieceSectors) {
         {
             std::unique_lock<std::mutex> lock(m_stateLock);
-            while (_iState.load() == 1)
+            while (_iState.load() == 1) {
+                m_held.store(true);
                 m_stateChanged.wait_for(lock, std::chrono::seconds(1));
+            }
+            m_held.store(false);
         }
         if (_iState.load() == 2) {
             error = VKMAKEDMG_STOPPED;

@@ -87,6 +87,9 @@ public:
     // Waits until the running copy (if any) has ended; its last report is
     // then queued on the main thread.
     void WaitForCopy();
+    // True while a paused copy holds between two pieces (every report of
+    // the pieces before is queued by then).
+    bool IsHeld() const { return m_held.load(); }
 
 private:
     struct Shared;
@@ -107,6 +110,7 @@ private:
     std::mutex m_stateLock;
     std::condition_variable m_stateChanged;
     std::atomic<bool> m_running{false};
+    std::atomic<bool> m_held{false};
     velmora::bridge::BridgeThread m_worker;
     CEDIDeviceInfoStruct m_info{};
 };

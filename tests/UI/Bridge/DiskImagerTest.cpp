@@ -186,12 +186,16 @@ TEST_F(ImagerTest, PauseHoldsBetweenPiecesResumeGoesOnStopLeavesNothing) {
         const std::string image = dir / "paused.edi";
         ASSERT_EQ(imager.VKStart(source, image, 0, -1, 0), 0);
         imager.VKSetState(1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        for (int i = 0; i < 1000 && !imager.IsHeld(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(imager.IsHeld()) << "the copy did not stop for the pause";
         world.poster->RunPending();
         const size_t held = recorder.reports.size();
+        const int reads = slow.ReadCount();
         EXPECT_LE(held, 1u);
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         world.poster->RunPending();
+        EXPECT_EQ(slow.ReadCount(), reads);
         EXPECT_EQ(recorder.reports.size(), held) << "the copy went on while paused";
         // One copy at a time: its record is the imager's.
         EXPECT_EQ(imager.VKStart(source, dir / "second.edi", 0, -1, 0), VKMAKEDMG_NO_SOURCE);
