@@ -4,6 +4,15 @@
 // operation objects it drives; this header lists them all.
 #pragma once
 
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "DiskVolumeNodeData.h"
+
+class VKUIDeviceData;
+
 class VKUIController {
 public:
     VKUIController() = delete;
@@ -16,4 +25,29 @@ public:
     // Application (VKUIControllerApp.cpp).
     // 1 when another copy of the program runs.
     static int IsAppRunning();
+    // Ends the process with status 0: the event relay stops and the end of
+    // use is reported first. Never returns.
+    [[noreturn]] static void CloseApp();
+    // What CloseApp reports the end of use to (none until the program sets
+    // it; null removes it).
+    static void SetUsageEndHook(std::function<void()> hook);
+
+    // Devices (VKUIControllerDevices.cpp).
+    // Appends one row per catalogue disk (physical disks, then opened edi
+    // images, then opened disk images), each with its volumes as sub-rows;
+    // a disk without volumes gets none. Null does nothing.
+    static void GetDeviceInfoToArray(std::vector<DiskVolumeNodePtr>* array);
+    // The same from another catalogue.
+    static void AppendDeviceRows(VKUIDeviceData& catalogue, std::vector<DiskVolumeNodePtr>& rows);
+    // Checks a disk-image file (raw or UDIF; encrypted and compressed images
+    // are refused) and adds it to the catalogue: 1 when it is there.
+    static int VKOpenDmgFile(const std::string& path);
+    // Opens an edi image as a disk of the catalogue: 1 when it is there.
+    static int VKOpenEdiFile(const std::string& path);
+
+    // Settings of a folder: ".Velmorafiles/config.plist" below it. Its
+    // boolean values by key; empty when the file is missing or unreadable.
+    static std::map<std::string, bool> WQGetConfigDictionary(const std::string& folder);
+    static int WQGetCompleteProtect(const std::string& folder);  // "WQKeyCompleteProtect"
+    static int WQGetQuickProtect(const std::string& folder);     // "WQKeyQuickProtect"
 };

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "EnumDeviceEx.h"
 #include "IStorageDevice.h"
 #include "PartitionTableAnalyze.h"
 #include "ResultCode.h"
@@ -169,18 +170,6 @@ private:
     std::map<const IStorageDevice*, DiskTable> m_tables;
 };
 
-class IEnumDeviceEx {
-public:
-    virtual ~IEnumDeviceEx() = default;
-    virtual VKRESULT Init() = 0;
-    virtual VKRESULT Uninit() = 0;
-    virtual VKRESULT EnumDiskDevice(IStorageDevice** out, int& count) = 0;
-    virtual VKRESULT EnumPartitionDevice(const IStorageDevice* disk, IStorageDevice** out,
-                                         int& count) = 0;
-    virtual VKRESULT EnumVolumeDevice(const IStorageDevice* disk, IStorageDevice** out,
-                                      int& count) = 0;
-};
-
 // Owns every device it hands out, the volumes it converted from partitions
 // included: those are made on the first query of a disk and kept for later
 // ones, until Uninit.
@@ -217,6 +206,4 @@ private:
     std::map<const IStorageDevice*, DevList> m_converted;
 };
 
-// The process-wide enumerator, made on first call and destroyed at exit.
-IEnumDeviceEx* CreateEnumDeviceEx();
 CEnumDevice* CreateEnumDevice();
