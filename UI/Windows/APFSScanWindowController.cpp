@@ -98,6 +98,9 @@ APFSScanWindowController::APFSScanWindowController(platform::Workspace* workspac
 }
 
 APFSScanWindowController::~APFSScanWindowController() {
+    // The window sends events while it is torn down; we are gone by then.
+    if (aWindow_)
+        aWindow_->removeEventFilter(this);
     delete aWindow_;
 }
 
@@ -163,7 +166,9 @@ void APFSScanWindowController::animationDidStop() {
 bool APFSScanWindowController::eventFilter(QObject* watched, QEvent* event) {
     // A close from outside (the close button) ends the modal run as
     // closeWindow does, and the window then closes.
-    if (watched == aWindow_ && event->type() == QEvent::Close && !closing_)
+    // The event's type first: the guarded pointer would cast a window that
+    // is being destroyed to the window class it no longer is.
+    if (event->type() == QEvent::Close && !closing_ && watched == aWindow_)
         ui::Modal().StopModal(aWindow_, 0);
     return QObject::eventFilter(watched, event);
 }

@@ -75,6 +75,9 @@ VKRootWindowController::VKRootWindowController(RootWindowSeams seams, QObject* p
 
 VKRootWindowController::~VKRootWindowController() {
     removeObservers();
+    // The window sends events while it is torn down; we are gone by then.
+    if (aWindow_)
+        aWindow_->removeEventFilter(this);
     delete aWindow_;
 }
 
@@ -575,7 +578,9 @@ void VKRootWindowController::animationDidStop() {
 bool VKRootWindowController::eventFilter(QObject* watched, QEvent* event) {
     // A close from outside (the close button) hides the window as
     // closeWindow does; the program is told once the window is gone.
-    if (watched == aWindow_ && event->type() == QEvent::Close && !closing_) {
+    // The event's type first: the guarded pointer would cast a window that
+    // is being destroyed to the window class it no longer is.
+    if (event->type() == QEvent::Close && !closing_ && watched == aWindow_) {
         QMetaObject::invokeMethod(
             this,
             [] {
