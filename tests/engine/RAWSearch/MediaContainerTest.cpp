@@ -342,6 +342,43 @@ TEST_F(Media, AsfStreamsTypeTheFile) {
     }
 }
 
+// The index objects after the data belong to the file: a player seeks
+// through them. Each kind is walked over, whichever comes last.
+TEST_F(Media, AsfEndsAfterItsIndexObjects) {
+    auto object = [](uint32_t a, uint16_t b, uint16_t c, uint64_t d, size_t size) {
+        std::vector<uint8_t> o(size, 0x5A);
+        Put32(o, 0, a);
+        Put16(o, 4, b);
+        Put16(o, 6, c);
+        for (int i = 0; i < 8; ++i)
+            o[8 + i] = static_cast<uint8_t>(d >> (8 * (7 - i)));
+        Put32(o, 16, static_cast<uint32_t>(size));
+        Put32(o, 20, 0);
+        return o;
+    };
+    const std::vector<uint8_t> head = object(0x75B22630, 0x668E, 0x11CF, 0xA6D900AA0062CE6Cull, 30);
+    const std::vector<uint8_t> data =
+        object(0x75B22636, 0x668E, 0x11CF, 0xA6D900AA0062CE6Cull, 5000);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> index;
+    } cases[] = {
+        {"simple index", object(0x33000890, 0xE5B1, 0x11CF, 0x89F400A0C90349CBull, 700)},
+        {"index", object(0xD6E229D3, 0x35DA, 0x11D1, 0x903400A0C90349BEull, 700)},
+        {"media-object index", object(0xFEB103F8, 0x12AD, 0x4C64, 0x840F2A1D2F7AD48Cull, 700)},
+        {"timecode index", object(0x3CB73FD0, 0x0C4A, 0x4803, 0x953DEDF7B6228F0Cull, 700)},
+    };
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> file = Cat({head, data, c.index});
+        AsfWalk walk;
+        EXPECT_EQ(Walk(walk, Cat({file, std::vector<uint8_t>(100, 0x33)})), file.size()) << c.what;
+        BruteForce::CAsfAnalyser whole;
+        EXPECT_EQ(mediatest::SizeWhole(whole, file).info.m_size,
+                  static_cast<long long>(file.size()))
+            << c.what;
+    }
+}
+
 TEST_F(Media, ChainedStructuresEndWhereTheChainBreaks) {
     // FLV: each tag after the size of the one before.
     auto flv = [](int tags, bool mismatch) {
