@@ -21,3 +21,17 @@ ff() {
 ff -f lavfi -i "sine=frequency=523:sample_rate=22050:duration=0.61" -c:a pcm_u8 "$out/recording.wav"
 ff -f lavfi -i "testsrc=size=64x48:rate=5:duration=1" -c:v mpeg4 "$out/clip.avi"
 ff -f lavfi -i "testsrc=size=64x48:rate=5" -frames:v 1 -c:v libwebp "$out/still.webp"
+# SQLite (secure deletion on, as Debian builds it): most rows of the first of
+# two tables deleted, so zeroed free pages lie between the tables' pages.
+rm -f "$work/visits.db"
+sqlite3 "$work/visits.db" <<'SQL'
+PRAGMA page_size=1024;
+CREATE TABLE visit(id INTEGER PRIMARY KEY, place TEXT, note TEXT);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<600)
+INSERT INTO visit(place, note) SELECT 'place ' || i, printf('%.40c', 'v') FROM n;
+CREATE TABLE photo(id INTEGER PRIMARY KEY, caption TEXT);
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<300)
+INSERT INTO photo(caption) SELECT 'caption of photo ' || i FROM n;
+DELETE FROM visit WHERE id > 100;
+SQL
+cp "$work/visits.db" "$out/visits.db"
