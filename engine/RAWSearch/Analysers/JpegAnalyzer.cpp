@@ -318,6 +318,7 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int sector
         m_maxLength = kMaxLengthPlain;
 
     if (a == m_startSector) {
+        m_structure.FollowNextPicture(static_cast<uint32_t>(sectorSize));
         if (strncasecmp(reinterpret_cast<const char*>(sector + kFirstAppId), "JFIF", 4) == 0) {
             if (std::memcmp(sector + kApp1AfterJfif + kPayload, "Exif", 4) == 0 &&
                 sector[kApp1AfterJfif] == kMarker && sector[kApp1AfterJfif + 1] == kAPP1) {

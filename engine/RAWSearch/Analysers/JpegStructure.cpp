@@ -13,8 +13,14 @@ JpegStructure::JpegStructure(uint64_t startOffset)
 void JpegStructure::Marker(uint8_t code) {
     // m_position is the code byte's offset.
     if (code == kEOI) {
-        m_state = State::End;
-        m_stop = m_position + 1;
+        const uint64_t end = m_position + 1;
+        if (m_sectorSize == 0 || end % m_sectorSize == 0) {
+            m_state = State::End;
+            m_stop = end;
+            return;
+        }
+        m_lastEnd = end;
+        m_step = Step::NextStart;
         return;
     }
     if (code == kSOI || code < 0xC0) {
@@ -53,6 +59,14 @@ JpegStructure::State JpegStructure::Feed(const uint8_t* data, size_t length) {
                     break;
                 }
                 m_step = Step::ExpectMarker;
+                break;
+            case Step::NextStart:
+            case Step::NextStartCode:
+                if (b != (m_step == Step::NextStart ? kMarker : kSOI)) {
+                    Break();
+                    break;
+                }
+                m_step = m_step == Step::NextStart ? Step::NextStartCode : Step::ExpectMarker;
                 break;
             case Step::ExpectMarker:
                 if (b != kMarker) {
@@ -120,4 +134,11 @@ JpegStructure::State JpegStructure::Feed(const uint8_t* data, size_t length) {
         ++m_position;
     }
     return m_state;
+}
+
+void JpegStructure::EndOfData() {
+    if (m_state == State::Going && m_lastEnd != 0) {
+        m_state = State::End;
+        m_stop = m_lastEnd;
+    }
 }

@@ -21,6 +21,14 @@ public:
     // inside the file.
     explicit JpegStructure(uint64_t startOffset = 0);
     void SetSegmentHook(SegmentHook hook) { m_hook = std::move(hook); }
+    // Walks on over a picture that starts right after the end of image, as
+    // multi-picture files and camera bursts store them; the file then ends
+    // at the last picture's end. One that starts at a sector boundary may
+    // as well be a file of its own, and ends the walk.
+    void FollowNextPicture(uint32_t sectorSize) { m_sectorSize = sectorSize; }
+    // No more bytes come: a walk past an end of image ends there, as a
+    // following picture cut off is not part of what can be carved whole.
+    void EndOfData();
 
     // Feeds the next `length` bytes; returns the state after them. Bytes fed
     // after the end or a break are ignored.
@@ -44,10 +52,19 @@ private:
         Length2,
         Skip,
         Entropy,
-        EntropyCode
+        EntropyCode,
+        NextStart,
+        NextStartCode
     };
 
     void Break() {
+        if (m_lastEnd != 0) {
+            // What follows the last end of image was no picture: the file
+            // ended there.
+            m_state = State::End;
+            m_stop = m_lastEnd;
+            return;
+        }
         m_state = State::Broken;
         m_stop = m_position;
     }
@@ -62,5 +79,7 @@ private:
     uint16_t m_length = 0;
     uint32_t m_skip = 0;
     bool m_sawScan = false;
+    uint32_t m_sectorSize = 0;  // 0: the walk ends at the first end of image
+    uint64_t m_lastEnd = 0;     // past the last end of image, when a picture may follow
     SegmentHook m_hook;
 };

@@ -7,7 +7,7 @@
 #   tests/carve/samples/make_exact.sh OUTDIR WORKDIR
 set -euo pipefail
 out=$1 work=$2
-for tool in ffmpeg gzip cjpeg sqlite3; do
+for tool in ffmpeg gzip cjpeg exiftool sqlite3; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 77; }
 done
 export TZ=UTC LC_ALL=C.UTF-8
@@ -35,3 +35,16 @@ INSERT INTO photo(caption) SELECT 'caption of photo ' || i FROM n;
 DELETE FROM visit WHERE id > 100;
 SQL
 cp "$work/visits.db" "$out/visits.db"
+# Two pictures in one file, the second right after the first's end of image
+# (as multi-picture and burst files hold them): a plain pair and a camera
+# picture with a smaller one after it.
+cjpeg -quality 82 "$work/landscape.ppm" >"$work/first.jpg"
+cjpeg -quality 70 "$work/thumb.ppm" >"$work/second.jpg"
+cat "$work/first.jpg" "$work/second.jpg" >"$out/pair.jpg"
+cjpeg -quality 88 "$work/portrait.ppm" >"$work/camera.jpg"
+exiftool -q -q -overwrite_original -Make=Maker -Model="Model Y2" "$work/camera.jpg"
+cat "$work/camera.jpg" "$work/second.jpg" >"$out/camera_pair.jpg"
+for f in first camera; do
+  size=$(stat -c %s "$work/$f.jpg")
+  if ((size % 512 == 0)); then echo "$f.jpg ends at a sector boundary" >&2; exit 1; fi
+done

@@ -345,6 +345,46 @@ TEST_F(Jpeg, WholeFileSizerAndNames) {
     EXPECT_EQ(WholeFile(whole, std::vector<uint8_t>(2048, 0x11), 0, &info), -1) << "no marker at 2";
 }
 
+// A picture stored right after another one's end of image belongs to the
+// same file (multi-picture and burst files), on both roads; one that starts
+// at a sector boundary may be a file of its own and is carved as one; a
+// following picture that is cut off is not part of the file.
+TEST_F(Jpeg, PicturesThatFollowAnEndOfImage) {
+    const std::vector<uint8_t> first = Sample("jfif_baseline.jpg");
+    const std::vector<uint8_t> second = Sample("gray.jpg");
+    const std::vector<uint8_t> boundary = Sample("eoi_boundary.jpg");
+    ASSERT_NE(first.size() % 512, 0u);
+    ASSERT_EQ(boundary.size() % 512, 0u);
+    const std::vector<uint8_t> cut(second.begin(), second.begin() + second.size() / 2);
+    const struct {
+        const char* what;
+        std::vector<std::vector<uint8_t>> parts;
+        size_t size;  // of the file at sector 16
+    } cases[] = {
+        {"two pictures", {first, second}, first.size() + second.size()},
+        {"three pictures", {first, second, second}, first.size() + 2 * second.size()},
+        {"the second cut off", {first, cut}, first.size()},
+        {"the second at a sector boundary", {boundary, second}, boundary.size()},
+    };
+    for (const auto& c : cases) {
+        image_.clear();
+        std::vector<uint8_t> file;
+        for (const auto& part : c.parts)
+            file.insert(file.end(), part.begin(), part.end());
+        Random(0, 400 * 512);
+        Put(16, file);
+        const auto carved = Scan(400 * 512);
+        ASSERT_NE(At(carved, 16), nullptr) << c.what;
+        EXPECT_EQ(At(carved, 16)->size, static_cast<long long>(c.size)) << c.what;
+        const long long next = 16 + static_cast<long long>(boundary.size() / 512);
+        EXPECT_EQ(At(carved, next) != nullptr, c.parts[0] == boundary) << c.what;
+
+        FileJPGAnalyser whole;
+        CRawFileInfo info;
+        EXPECT_EQ(WholeFile(whole, file, 0xC3, &info), static_cast<long long>(c.size)) << c.what;
+    }
+}
+
 TEST_F(Jpeg, EndSearchOverZeroFilledSectors) {
     auto run = [](std::vector<uint8_t> bytes, uint64_t from) {
         bytes.resize(8 * 512, 0x00);
