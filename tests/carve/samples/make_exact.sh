@@ -48,3 +48,6 @@ for f in first camera; do
   size=$(stat -c %s "$work/$f.jpg")
   if ((size % 512 == 0)); then echo "$f.jpg ends at a sector boundary" >&2; exit 1; fi
 done
+# gzip: two members, as "gzip -c a >f; gzip -c b >>f" writes them.
+seq 1 3000 | sed 's/^/first member line /' | gzip -9 -c -n >"$out/members.gz"
+seq 1 2000 | sed 's/^/second member line /' | gzip -6 -c -n >>"$out/members.gz"
