@@ -2,10 +2,12 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "AnalyserFactories.h"
 #include "ByteReader.h"
+#include "GzipMembers.h"
 #include "HeaderLayouts.h"
 #include "IStorageDevice.h"
 #include "RawFileBuffer.h"
@@ -249,8 +251,9 @@ int FileGZAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-// The member header's fields, then sector by sector to the first one that
-// ends in zero fill.
+// The member header's fields, then the members to the last whole one; where
+// the first does not inflate, sector by sector to the first one that ends in
+// zero fill.
 int FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
     using namespace gz_layout;
     if (device == nullptr)
@@ -300,6 +303,20 @@ int FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
     if (flags & kFlagName)
         info.SetRawFileName(name);
     const uint64_t sectorSize = file.GetSectorSize();
+    // Members that inflate say exactly where the file ends.
+    GzipMembers members;
+    while (members.GetState() == GzipMembers::State::Going && members.Position() < kMaxSize) {
+        const uint64_t at = members.Position();
+        const uint8_t* p = file.GetRawFileBuffer(at, 1);
+        if (p == nullptr)
+            break;
+        members.Feed(p, std::min<size_t>(file.Available(at), sectorSize * 16));
+    }
+    members.EndOfData();
+    if (members.GetState() == GzipMembers::State::End) {
+        info.m_size = static_cast<long long>(members.EndOffset());
+        return 1;
+    }
     uint64_t offset = (pos / sectorSize + 1) * sectorSize;
     while (offset < kMaxSize) {
         const uint8_t* s = file.GetRawFileBuffer(offset, sectorSize);
