@@ -78,9 +78,9 @@ public:
                 ++m_frames;
                 continue;
             }
-            // The frames end here; a stream followed by anything but zero
-            // fill may be a piece of something else.
-            long long size = context.zeroTail > 0 ? static_cast<long long>(m_pos) : 0;
+            // The frames end here, exactly, whatever follows them: the five
+            // frames in a row that recognised the stream vouch for it.
+            long long size = static_cast<long long>(m_pos);
             if (m_overflow && m_frames <= 4)
                 size = 0;
             m_finished = true;

@@ -51,3 +51,5 @@ done
 # gzip: two members, as "gzip -c a >f; gzip -c b >>f" writes them.
 seq 1 3000 | sed 's/^/first member line /' | gzip -9 -c -n >"$out/members.gz"
 seq 1 2000 | sed 's/^/second member line /' | gzip -6 -c -n >>"$out/members.gz"
+# A raw AAC stream of ADTS frames.
+ff -f lavfi -i "sine=frequency=440:sample_rate=22050:duration=1.3" -c:a aac -f adts "$out/stream.aac"
