@@ -18,6 +18,23 @@ vk::ByteReader Head(const unsigned char* sector) {
     return vk::ByteReader(sector, kMinAnalyseBytes);
 }
 
+// Pages begin with a page-type byte 1 to 9 followed by 01; the first page
+// that does not ends the database.
+int SizeByJetPages(CRawFileInfo& info, IStorageDevice* device) {
+    using namespace mdb_layout;
+    if (device == nullptr)
+        return 0;
+    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
+    uint64_t offset = kPageBytes;
+    for (; offset <= kLastPage; offset += kPageBytes) {
+        const uint8_t* page = file.GetRawFileBuffer(offset, 2);
+        if (page == nullptr || page[0] == 0 || vk::LoadLE<uint16_t>(page) >= 0x0902)
+            break;
+    }
+    info.m_size = static_cast<long long>(offset);
+    return 1;
+}
+
 // Raised to the next multiple of the sector size when not one already.
 uint64_t WholeSectors(uint64_t bytes, uint64_t sectorSize) {
     if (sectorSize == 0)
@@ -94,8 +111,12 @@ int FileMNYAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (!Head(sector).Matches(kSignature, "MSISAM Database"))
         return 0;
     info.m_type = RAW_MNY;
-    info.m_size = kSize;
+    info.m_size = 0;
     return 1;
+}
+
+int FileMNYAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+    return SizeByJetPages(info, device);
 }
 
 int FileMIDAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
@@ -141,21 +162,8 @@ int FileMDBAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-// Pages begin with a page-type byte 1 to 9 followed by 01; the first page
-// that does not ends the database.
 int FileMDBAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    using namespace mdb_layout;
-    if (device == nullptr)
-        return 0;
-    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
-    uint64_t offset = kPageBytes;
-    for (; offset <= kLastPage; offset += kPageBytes) {
-        const uint8_t* page = file.GetRawFileBuffer(offset, 2);
-        if (page == nullptr || page[0] == 0 || vk::LoadLE<uint16_t>(page) >= 0x0902)
-            break;
-    }
-    info.m_size = static_cast<long long>(offset);
-    return 1;
+    return SizeByJetPages(info, device);
 }
 
 int FileLZHAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {

@@ -138,7 +138,7 @@ TEST(HeaderSized, RecognitionAndSizeFromTheFirstSector) {
         {"ico, more than 1 MiB", New<FileICOAnalyser>(), Icon({0x90000, 0x90000}), 0, 0, 0},
         {"ico, no image", New<FileICOAnalyser>(), Icon({}), 0, 0, 0},
         {"early Word", New<FileLowDocAnalyser>(), Sample("word2.doc"), 1, RAW_DOC, 2048},
-        {"money", New<FileMNYAnalyser>(), Sample("money.mny"), 1, RAW_MNY, 0x100000},
+        {"money", New<FileMNYAnalyser>(), Sample("money.mny"), 1, RAW_MNY, 0},
         {"money, other engine", New<FileMNYAnalyser>(), Sample("database.mdb"), 0, 0, 0},
         {"midi", New<FileMIDAnalyser>(), Sample("song.mid"), 1, RAW_MID, 0},
         {"midi, format 3", New<FileMIDAnalyser>(),
@@ -251,6 +251,14 @@ TEST(WholeFileSizers, WalksOfMidiJetLhaHtmlAndGzip) {
     std::vector<uint8_t> jet = Sample("database.mdb");
     jet[8192] = 0;
     EXPECT_EQ(WholeSize(mdb, jet), 8192);
+    // Money files are sized by their pages too, small or past 1 MiB.
+    FileMNYAnalyser mny;
+    const std::vector<uint8_t> money = Sample("money.mny");
+    EXPECT_EQ(WholeSize(mny, money), static_cast<long long>(money.size()));
+    std::vector<uint8_t> large = money;
+    for (int i = 0; i < 300; ++i)
+        large.insert(large.end(), money.begin() + 4096, money.begin() + 8192);
+    EXPECT_EQ(WholeSize(mny, large), static_cast<long long>(large.size()));
 
     FileLZHAnalyser lzh;
     const std::vector<uint8_t> lha = Sample("archive.lzh");
