@@ -53,3 +53,23 @@ seq 1 3000 | sed 's/^/first member line /' | gzip -9 -c -n >"$out/members.gz"
 seq 1 2000 | sed 's/^/second member line /' | gzip -6 -c -n >>"$out/members.gz"
 # A raw AAC stream of ADTS frames.
 ff -f lavfi -i "sine=frequency=440:sample_rate=22050:duration=1.3" -c:a aac -f adts "$out/stream.aac"
+# A mailbox (Python's mailbox module) whose last message has neither a
+# signature separator nor an address line at its end.
+rm -f "$work/inbox.mbox"
+python3 - "$work/inbox.mbox" <<'PY'
+import email.message, mailbox, sys, time
+box = mailbox.mbox(sys.argv[1], create=True)
+for i in range(4):
+    m = email.message.Message()
+    m["From"] = "Writer %d <writer%d@example.org>" % (i, i)
+    m["To"] = "inbox@example.org"
+    m["Subject"] = "Inbox message %d" % i
+    m["Date"] = "Tue, 2 Jan 2018 09:%02d:00 +0000" % i
+    m.set_payload("".join("text %d of inbox message %d\n" % (k, i) for k in range(30 + 5 * i)))
+    message = mailbox.mboxMessage(m)
+    message.set_from("writer%d@example.org" % i, time.gmtime(1514883600 + 60 * i))
+    box.add(message)
+box.flush()
+box.close()
+PY
+cp "$work/inbox.mbox" "$out/inbox.mbox"
