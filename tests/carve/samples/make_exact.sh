@@ -73,3 +73,11 @@ box.flush()
 box.close()
 PY
 cp "$work/inbox.mbox" "$out/inbox.mbox"
+# A PDF (Ghostscript, pages left uncompressed) whose content stream shows
+# the text "%%EOF".
+command -v gs >/dev/null || { echo "missing gs (scripts/install-deps.sh)" >&2; exit 77; }
+printf '%s\n' '%!PS' '/Courier findfont 12 scalefont setfont' \
+  '72 720 moveto (Marker %%EOF in the text) show' '72 700 moveto (%%EOF) show' 'showpage' >"$work/eof.ps"
+gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -dOmitID -dOmitXMP -dOmitInfoDate -dCompressPages=false \
+  -o "$work/eof.pdf" "$work/eof.ps"
+cp "$work/eof.pdf" "$out/eof_text.pdf"
