@@ -6,7 +6,7 @@
 # with freed pages between its tables. Called by MAKE.sh.
 #   tests/carve/samples/make_exact.sh OUTDIR WORKDIR
 set -euo pipefail
-out=$1 work=$2
+out=$(cd "$1" && pwd) work=$2
 for tool in ffmpeg gzip cjpeg exiftool sqlite3; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh)" >&2; exit 77; }
 done
@@ -81,3 +81,27 @@ printf '%s\n' '%!PS' '/Courier findfont 12 scalefont setfont' \
 gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=pdfwrite -dOmitID -dOmitXMP -dOmitInfoDate -dCompressPages=false \
   -o "$work/eof.pdf" "$work/eof.ps"
 cp "$work/eof.pdf" "$out/eof_text.pdf"
+# Compound files of the kinds told apart by their first directory entries
+# (gsf createole keeps the order its streams are given in): 3ds Max scene,
+# Inventor part, Publisher, Quattro Pro, AAF, Project and Access project.
+command -v gsf >/dev/null || { echo "missing gsf (scripts/install-deps.sh)" >&2; exit 77; }
+ole() {
+  local target=$1
+  shift
+  rm -rf "$work/ole" "$out/$target"
+  mkdir -p "$work/ole"
+  local i=0
+  for name in "$@"; do
+    i=$((i + 1))
+    seq 1 $((300 * i)) | sed "s/^/$target stream $i line /" >"$work/ole/$name"
+    touch -d @1500000000 "$work/ole/$name"  # the stream's time goes into the file
+  done
+  (cd "$work/ole" && gsf createole "$out/$target" "$@" >/dev/null 2>&1)
+}
+ole scene.max Scene Config
+ole part.ipt RSeStorage RSeEmbeddings
+ole leaflet.pub Objects Quill Escher
+ole sheet.qpw NativeContent_MAIN
+ole media.aaf properties
+ole plan.mpp $'\001CompObj' '   19' '   29'
+ole forms.adp PropData Forms Reports
