@@ -89,4 +89,11 @@ for name in ["tone.ogg", "clip.flv", "song.ape", "clip.mlv", "tone.rm", "tone.wm
     with open(os.path.join(registry, name), "wb") as f:
         f.write(bytes([14]) + data + bytes((-len(data)) % 512))
 PY
+# The gzip member walk: the gzip samples, after a byte that picks the piece
+# size of the second feed.
+gzip_seeds=$root/fuzz/corpus/fuzz_gzip_members
+mkdir -p "$gzip_seeds"
+for name in members.gz small.gz named.gz; do
+  { printf '\x07'; cat "$here/samples/$name"; } >"$gzip_seeds/$name"
+done
 echo "seeds in $registry, $exif, $tiff, $pdf, $drawings, $iso and $mpa"

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -350,8 +351,11 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int sector
         } else {
             const auto state = m_structure.Feed(sector, static_cast<size_t>(n));
             if (state == JpegStructure::State::End) {
+                // Named by the sector of its last byte: what follows it may
+                // have been read in the next one.
                 m_lastSector = a;
-                return Finish(static_cast<long long>(m_structure.StopOffset()), a);
+                const auto stop = static_cast<long long>(m_structure.StopOffset());
+                return Finish(stop, std::min(a, m_startSector + (stop - 1) / n));
             }
             if (state == JpegStructure::State::Broken) {
                 if (!m_structure.SawScan()) {

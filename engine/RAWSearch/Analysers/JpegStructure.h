@@ -22,9 +22,10 @@ public:
     explicit JpegStructure(uint64_t startOffset = 0);
     void SetSegmentHook(SegmentHook hook) { m_hook = std::move(hook); }
     // Walks on over a picture that starts right after the end of image, as
-    // multi-picture files and camera bursts store them; the file then ends
-    // at the last picture's end. One that starts at a sector boundary may
-    // as well be a file of its own, and ends the walk.
+    // multi-picture files and camera bursts store them, or over the boxes
+    // of a movie there (a motion photo's clip, "ftyp" first); the file then
+    // ends where the last of them does. One that starts at a sector
+    // boundary may as well be a file of its own, and ends the walk.
     void FollowNextPicture(uint32_t sectorSize) { m_sectorSize = sectorSize; }
     // No more bytes come: a walk past an end of image ends there, as a
     // following picture cut off is not part of what can be carved whole.
@@ -54,7 +55,9 @@ private:
         Entropy,
         EntropyCode,
         NextStart,
-        NextStartCode
+        NextStartCode,
+        BoxHeader,
+        BoxSkip
     };
 
     void Break() {
@@ -69,6 +72,8 @@ private:
         m_stop = m_position;
     }
     void Marker(uint8_t code);
+    // One more byte of a movie box's header.
+    void BoxByte(uint8_t b);
 
     State m_state = State::Going;
     Step m_step;
@@ -81,5 +86,9 @@ private:
     bool m_sawScan = false;
     uint32_t m_sectorSize = 0;  // 0: the walk ends at the first end of image
     uint64_t m_lastEnd = 0;     // past the last end of image, when a picture may follow
+    uint8_t m_box[16] = {};     // the box header read so far
+    size_t m_boxHave = 0;
+    bool m_firstBox = true;
+    uint64_t m_boxSkip = 0;  // bytes of the current box still to pass
     SegmentHook m_hook;
 };

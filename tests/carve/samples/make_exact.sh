@@ -105,3 +105,7 @@ ole sheet.qpw NativeContent_MAIN
 ole media.aaf properties
 ole plan.mpp $'\001CompObj' '   19' '   29'
 ole forms.adp PropData Forms Reports
+# A motion photo: the picture, then its clip (an MP4 movie) right after its
+# end of image.
+ff -f lavfi -i "testsrc=size=64x48:rate=5:duration=1" -c:v mpeg4 -f mp4 "$work/clip.mp4"
+cat "$work/first.jpg" "$work/clip.mp4" >"$out/motion.jpg"

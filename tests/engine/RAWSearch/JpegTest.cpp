@@ -346,7 +346,8 @@ TEST_F(Jpeg, WholeFileSizerAndNames) {
 }
 
 // A picture stored right after another one's end of image belongs to the
-// same file (multi-picture and burst files), on both roads; one that starts
+// same file (multi-picture and burst files), as does a movie there (motion
+// photos), on both roads; one that starts
 // at a sector boundary may be a file of its own and is carved as one; a
 // following picture that is cut off is not part of the file.
 TEST_F(Jpeg, PicturesThatFollowAnEndOfImage) {
@@ -356,6 +357,9 @@ TEST_F(Jpeg, PicturesThatFollowAnEndOfImage) {
     ASSERT_NE(first.size() % 512, 0u);
     ASSERT_EQ(boundary.size() % 512, 0u);
     const std::vector<uint8_t> cut(second.begin(), second.begin() + second.size() / 2);
+    const std::vector<uint8_t> movie = Sample("movie.mp4");
+    std::vector<uint8_t> notMovie = movie;
+    std::memcpy(notMovie.data() + 4, "free", 4);
     const struct {
         const char* what;
         std::vector<std::vector<uint8_t>> parts;
@@ -365,6 +369,8 @@ TEST_F(Jpeg, PicturesThatFollowAnEndOfImage) {
         {"three pictures", {first, second, second}, first.size() + 2 * second.size()},
         {"the second cut off", {first, cut}, first.size()},
         {"the second at a sector boundary", {boundary, second}, boundary.size()},
+        {"a motion photo's movie", {first, movie}, first.size() + movie.size()},
+        {"boxes of no movie", {first, notMovie}, first.size()},
     };
     for (const auto& c : cases) {
         image_.clear();
