@@ -405,8 +405,14 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int sector
             endOffset = 0;
     }
     m_lastSector = a;
-    if (here > m_maxLength)
+    if (here > m_maxLength) {
+        // Still walking what follows a whole picture (a clip cut off, say):
+        // the file is what was whole.
+        m_structure.EndOfData();
+        if (!m_structureLost && m_structure.GetState() == JpegStructure::State::End)
+            return Finish(static_cast<long long>(m_structure.StopOffset()), a);
         return Finish(m_maxLength, a);
+    }
     if (ended)
         return Finish(here + endOffset, a);
     return 2;

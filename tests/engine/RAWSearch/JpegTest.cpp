@@ -360,6 +360,14 @@ TEST_F(Jpeg, PicturesThatFollowAnEndOfImage) {
     const std::vector<uint8_t> movie = Sample("movie.mp4");
     std::vector<uint8_t> notMovie = movie;
     std::memcpy(notMovie.data() + 4, "free", 4);
+    // A clip whose next box claims far more than follows: the file is the
+    // picture and the boxes that were whole.
+    const uint32_t ftyp =
+        (uint32_t{movie[0]} << 24) | (movie[1] << 16) | (movie[2] << 8) | movie[3];
+    ASSERT_LT(ftyp, movie.size());
+    std::vector<uint8_t> cutMovie(movie.begin(), movie.begin() + ftyp);
+    cutMovie.insert(cutMovie.end(), {0x7F, 0xFF, 0xFF, 0xFF, 'm', 'd', 'a', 't'});
+    cutMovie.resize(cutMovie.size() + 3000, 0x41);
     const struct {
         const char* what;
         std::vector<std::vector<uint8_t>> parts;
@@ -371,6 +379,7 @@ TEST_F(Jpeg, PicturesThatFollowAnEndOfImage) {
         {"the second at a sector boundary", {boundary, second}, boundary.size()},
         {"a motion photo's movie", {first, movie}, first.size() + movie.size()},
         {"boxes of no movie", {first, notMovie}, first.size()},
+        {"a movie cut off", {first, cutMovie}, first.size() + ftyp},
     };
     for (const auto& c : cases) {
         image_.clear();
