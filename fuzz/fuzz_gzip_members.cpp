@@ -37,8 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pieces.Feed(bytes + at, std::min(piece, length - at));
     pieces.EndOfData();
     Check(whole.GetState() == pieces.GetState());
-    Check(whole.GetState() == GzipMembers::State::Going ||
-          whole.EndOffset() == pieces.EndOffset());
+    Check(whole.GetState() == GzipMembers::State::Going || whole.EndOffset() == pieces.EndOffset());
     Check(whole.EndOffset() <= length);
 
     std::vector<uint8_t> disk(bytes, bytes + length);
