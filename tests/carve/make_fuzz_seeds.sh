@@ -17,7 +17,8 @@ def read(name):
     return open(os.path.join(samples, name), "rb").read()
 for name in ["jfif_baseline.jpg", "eoi_split.jpg", "exif_only.jpg", "icon.ico", "tone.au", "archive.cab",
              "help.chm", "drawing.emf", "paint.cpt", "word2.doc", "v5.bmp", "winhelp.hlp", "plain.gz", "song.mid",
-             "archive.lzh", "page.html"]:
+             "archive.lzh", "page.html", "pair.jpg", "motion.jpg", "members.gz", "stream.aac", "inbox.mbox",
+             "visits.db"]:
     data = read(name)
     pad = (-len(data)) % 512
     with open(os.path.join(registry, name), "wb") as f:
