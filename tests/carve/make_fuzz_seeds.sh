@@ -17,7 +17,8 @@ def read(name):
     return open(os.path.join(samples, name), "rb").read()
 for name in ["jfif_baseline.jpg", "eoi_split.jpg", "exif_only.jpg", "icon.ico", "tone.au", "archive.cab",
              "help.chm", "drawing.emf", "paint.cpt", "word2.doc", "v5.bmp", "winhelp.hlp", "plain.gz", "song.mid",
-             "archive.lzh", "page.html"]:
+             "archive.lzh", "page.html", "pair.jpg", "motion.jpg", "members.gz", "stream.aac", "inbox.mbox",
+             "visits.db"]:
     data = read(name)
     pad = (-len(data)) % 512
     with open(os.path.join(registry, name), "wb") as f:
@@ -89,4 +90,11 @@ for name in ["tone.ogg", "clip.flv", "song.ape", "clip.mlv", "tone.rm", "tone.wm
     with open(os.path.join(registry, name), "wb") as f:
         f.write(bytes([14]) + data + bytes((-len(data)) % 512))
 PY
+# The gzip member walk: the gzip samples, after a byte that picks the piece
+# size of the second feed.
+gzip_seeds=$root/fuzz/corpus/fuzz_gzip_members
+mkdir -p "$gzip_seeds"
+for name in members.gz small.gz named.gz; do
+  { printf '\x07'; cat "$here/samples/$name"; } >"$gzip_seeds/$name"
+done
 echo "seeds in $registry, $exif, $tiff, $pdf, $drawings, $iso and $mpa"

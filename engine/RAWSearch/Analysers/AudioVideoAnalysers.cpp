@@ -44,11 +44,6 @@ namespace {
 
 constexpr uint64_t kMaxWholeSteps = 1ull << 26;
 
-int SectorSizeOf(IStorageDevice* device) {
-    const int size = device != nullptr ? device->GetSectorSize() : 0;
-    return size > 0 ? size : 512;
-}
-
 uint64_t RoundUp(uint64_t value, uint64_t unit) {
     return unit == 0 ? value : (value + unit - 1) / unit * unit;
 }
@@ -83,9 +78,9 @@ public:
                 ++m_frames;
                 continue;
             }
-            // The frames end here; a stream followed by anything but zero
-            // fill may be a piece of something else.
-            long long size = context.zeroTail > 0 ? static_cast<long long>(m_pos) : 0;
+            // The frames end here, exactly, whatever follows them: the five
+            // frames in a row that recognised the stream vouch for it.
+            long long size = static_cast<long long>(m_pos);
             if (m_overflow && m_frames <= 4)
                 size = 0;
             m_finished = true;
@@ -745,8 +740,9 @@ int FileRIFFAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-// The length field counts the bytes after itself: the file is 8 bytes
-// longer. Carved to whole sectors.
+// The length field counts the bytes after itself: the file is exactly 8
+// bytes longer. Rounding up to whole sectors would append the slack's stale
+// bytes to every WAV, AVI and WebP file.
 int FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
     if (device == nullptr || info.m_startSector < 0)
         return 0;
@@ -757,7 +753,6 @@ int FileRIFFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     const uint64_t length =
         static_cast<uint64_t>(vk::LoadLE<uint32_t>(head + riff_layout::kLengthLE)) +
         riff_layout::kHeader;
-    info.m_size =
-        static_cast<long long>(RoundUp(length, static_cast<uint64_t>(SectorSizeOf(device))));
+    info.m_size = static_cast<long long>(length);
     return 1;
 }

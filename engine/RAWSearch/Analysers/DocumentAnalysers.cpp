@@ -37,6 +37,18 @@ vk::ByteReader Head(const unsigned char* sector) {
     return vk::ByteReader(sector, kMinAnalyseBytes);
 }
 
+// The first byte no mail text holds: NUL and the control characters other
+// than tab, line feed, form feed, carriage return and escape (which
+// ISO-2022 texts use). Null when there is none.
+const uint8_t* FirstNonMailByte(const uint8_t* bytes, long long length) {
+    for (long long i = 0; i < length; ++i) {
+        const uint8_t c = bytes[i];
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\f' && c != '\r' && c != 0x1B)
+            return bytes + i;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 // A compressed movie's length field counts it uncompressed, so its size
@@ -183,7 +195,9 @@ int FileMboxAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
 
 // A mailbox has no length: its last message closes a piece of 512 bytes
 // that ends in zero fill, with a signature separator or an address line
-// and a blank line.
+// and a blank line. Without either, the mailbox's text ends at the first
+// byte no mail holds (the zero fill, or another file's binary data), never
+// at the disk's end.
 int FileMboxAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
     using namespace mbox_layout;
     if (device == nullptr)
@@ -197,9 +211,14 @@ int FileMboxAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
             info.m_size = at;
             return 1;
         }
-        if (vk::LoadLE<uint32_t>(piece + kPiece - 4) != 0)
-            continue;
         auto* bytes = const_cast<unsigned char*>(piece);
+        if (vk::LoadLE<uint32_t>(piece + kPiece - 4) != 0) {
+            if (const uint8_t* stop = FirstNonMailByte(piece, kPiece)) {
+                info.m_size = at + (stop - piece);
+                return 1;
+            }
+            continue;
+        }
         if (const unsigned char* hit = Apimemstr(bytes, kPiece, kSeparator, 4)) {
             long long end = at + (hit - piece) + 4;
             if (hit - piece + 6 <= kPiece && hit[4] == '\n' && hit[5] == '\n')
@@ -211,6 +230,8 @@ int FileMboxAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
             info.m_size = at + (hit - piece) + 7;
             return 1;
         }
+        info.m_size = at + (FirstNonMailByte(piece, kPiece) - piece);
+        return 1;
     }
     info.m_size = kLimit + kPiece;
     return 1;

@@ -34,15 +34,19 @@ long long ZeroEndRawFileInfo::EndAt(const uint8_t* sector, int sectorSize, long 
     return previous != nullptr ? offset - rawwalk::TrailingZeros(previous, sectorSize) : offset;
 }
 
-int ZeroEndRawFileInfo::Finish(long long size) {
+// Sized while streaming: named by position, as every streaming format is.
+int ZeroEndRawFileInfo::Finish(long long size, long long sectorNumber) {
     m_size = std::max(0LL, std::min(size, m_maximum));
     m_final = true;
+    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
     return 1;
 }
 
 void ZeroEndRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber) {
-    if (sectorNumber == -1 && m_size > 0)
+    if (sectorNumber == -1 && m_size > 0) {
         m_final = true;
+        SetRawFileName(rawwalk::PositionName(m_startSector, m_lastSector));
+    }
 }
 
 int ZeroEndRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
@@ -51,6 +55,7 @@ int ZeroEndRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long 
         return 1;
     if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
         return 2;
+    m_lastSector = sectorNumber;
     const long long offset = (sectorNumber - m_startSector) * sectorSize;
     if (offset >= m_skipUntil) {
         const rawwalk::StreamView view =
@@ -58,10 +63,10 @@ int ZeroEndRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long 
         const uint8_t* previous = offset > 0 ? view.At(offset - sectorSize, sectorSize) : nullptr;
         const long long end = EndAt(sector, sectorSize, offset, previous);
         if (end >= 0)
-            return Finish(end);
+            return Finish(end, sectorNumber);
     }
     if (offset + sectorSize >= m_maximum)
-        return Finish(m_maximum);
+        return Finish(m_maximum, sectorNumber);
     m_size = offset + sectorSize;
     return 2;
 }
@@ -235,17 +240,20 @@ int CDXFAnalyser::AnalyseBufferEx(unsigned char* sector, CRawFileInfo& info, lon
     return 1;
 }
 
-int CDXFAnalyser::CDXFRawFileInfo::Finish(long long size) {
+int CDXFAnalyser::CDXFRawFileInfo::Finish(long long size, long long sectorNumber) {
     m_size = std::max(0LL, std::min(size, dxf_layout::kMaximum));
     m_final = true;
+    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
     return 1;
 }
 
 void CDXFAnalyser::CDXFRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber) {
     if (m_absorbed)
         m_analyser = nullptr;
-    else if (sectorNumber == -1 && m_size > 0)
+    else if (sectorNumber == -1 && m_size > 0) {
         m_final = true;  // the device ended inside the drawing
+        SetRawFileName(rawwalk::PositionName(m_startSector, m_lastSector));
+    }
 }
 
 int CDXFAnalyser::CDXFRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
@@ -260,6 +268,7 @@ int CDXFAnalyser::CDXFRawFileInfo::CalcRawSize(unsigned char* sector, int sector
         return 1;
     if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
         return 2;
+    m_lastSector = sectorNumber;
     const long long offset = (sectorNumber - m_startSector) * sectorSize;
     // A drawing opening with its comment line is a new file; a bare
     // SECTION group at a sector's start inside this one is not.
@@ -284,9 +293,9 @@ int CDXFAnalyser::CDXFRawFileInfo::CalcRawSize(unsigned char* sector, int sector
     const int found = EndOfDrawing(view.At(from, offset + sectorSize - from),
                                    static_cast<int>(offset + sectorSize - from), m_end, m_endBytes);
     if (found > 0)
-        return Finish(from + found);
+        return Finish(from + found, sectorNumber);
     if (offset + sectorSize >= kMaximum)
-        return Finish(kMaximum);
+        return Finish(kMaximum, sectorNumber);
     m_size = offset + sectorSize;
     return 2;
 }

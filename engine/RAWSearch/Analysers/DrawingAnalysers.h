@@ -44,11 +44,12 @@ public:
                              long long readLimit, long long skipUntil = 0);
 
 private:
-    int Finish(long long size);
+    int Finish(long long size, long long sectorNumber);
 
     long long m_maximum;
     long long m_skipUntil;
     bool m_final = false;
+    long long m_lastSector = -1;  // the last sector offered
 };
 
 class CEPSAnalyser : public IRawFileAnalyser {
@@ -90,12 +91,13 @@ public:
         void Absorb() { m_absorbed = true; }
 
     private:
-        int Finish(long long size);
+        int Finish(long long size, long long sectorNumber);
 
         bool m_absorbed = false;
         const char* m_end = nullptr;  // the EOF group, chosen at the first sector
         int m_endBytes = 0;
         bool m_final = false;
+        long long m_lastSector = -1;  // the last sector offered
     };
 
     CDXFAnalyser() : IRawFileAnalyser(RAW_DXF) {}

@@ -189,7 +189,10 @@ int FileJPGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
     // marker before zero fill.
     if (sawScan) {
         JpegStructure walker(scanMarker);
-        if (FollowScans(file, walker, limit) == JpegStructure::State::End) {
+        walker.FollowNextPicture(static_cast<uint32_t>(file.GetSectorSize()));
+        FollowScans(file, walker, limit);
+        walker.EndOfData();
+        if (walker.GetState() == JpegStructure::State::End) {
             info.m_size = static_cast<long long>(walker.StopOffset());
             info.m_type = RAW_JPG;
             return 1;

@@ -191,6 +191,9 @@ int FilePDFAnalyser::GetRawFileSizeEx(CRawFileInfo& info, IStorageDevice* device
                 hits.push_back(from + i);
         }
         for (uint64_t x : hits) {
+            const uint8_t* before = x > 0 ? file.GetRawFileBuffer(x - 1, 1) : nullptr;
+            if (before != nullptr && !EofLineStart(*before))
+                continue;
             // What follows the marker, as far as the device goes.
             size_t look = kLookAhead;
             const uint8_t* q = file.GetRawFileBuffer(x, look);

@@ -24,6 +24,12 @@ enum class After : uint8_t {
 // (in `data`) just past the marker and its line end.
 After AfterEof(const uint8_t* data, size_t length, size_t at, size_t* end);
 
+// Whether a "%%EOF" after this byte stands at a line's start, as the end
+// marker does; one inside a line is text (of a content stream, say).
+inline bool EofLineStart(uint8_t before) {
+    return before == '\r' || before == '\n';
+}
+
 // A "%!PS-Adobe" head in the first `length` bytes followed, in them, by
 // "Adobe Illustrator": a file Illustrator wrote as PostScript or PDF.
 bool IllustratorHead(const uint8_t* data, size_t length);

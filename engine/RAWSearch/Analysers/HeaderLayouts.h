@@ -103,7 +103,6 @@ constexpr size_t kTail = 296;     // 16 bits
 
 namespace mny_layout {
 constexpr size_t kSignature = 4;  // "MSISAM Database"
-constexpr uint32_t kSize = 0x100000;
 }  // namespace mny_layout
 
 namespace mid_layout {                 // standard MIDI file

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -318,6 +319,7 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int sector
         m_maxLength = kMaxLengthPlain;
 
     if (a == m_startSector) {
+        m_structure.FollowNextPicture(static_cast<uint32_t>(sectorSize));
         if (strncasecmp(reinterpret_cast<const char*>(sector + kFirstAppId), "JFIF", 4) == 0) {
             if (std::memcmp(sector + kApp1AfterJfif + kPayload, "Exif", 4) == 0 &&
                 sector[kApp1AfterJfif] == kMarker && sector[kApp1AfterJfif + 1] == kAPP1) {
@@ -349,8 +351,11 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int sector
         } else {
             const auto state = m_structure.Feed(sector, static_cast<size_t>(n));
             if (state == JpegStructure::State::End) {
+                // Named by the sector of its last byte: what follows it may
+                // have been read in the next one.
                 m_lastSector = a;
-                return Finish(static_cast<long long>(m_structure.StopOffset()), a);
+                const auto stop = static_cast<long long>(m_structure.StopOffset());
+                return Finish(stop, std::min(a, m_startSector + (stop - 1) / n));
             }
             if (state == JpegStructure::State::Broken) {
                 if (!m_structure.SawScan()) {
@@ -400,8 +405,14 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int sector
             endOffset = 0;
     }
     m_lastSector = a;
-    if (here > m_maxLength)
+    if (here > m_maxLength) {
+        // Still walking what follows a whole picture (a clip cut off, say):
+        // the file is what was whole.
+        m_structure.EndOfData();
+        if (!m_structureLost && m_structure.GetState() == JpegStructure::State::End)
+            return Finish(static_cast<long long>(m_structure.StopOffset()), a);
         return Finish(m_maxLength, a);
+    }
     if (ended)
         return Finish(here + endOffset, a);
     return 2;

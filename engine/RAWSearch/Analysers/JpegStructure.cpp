@@ -13,8 +13,14 @@ JpegStructure::JpegStructure(uint64_t startOffset)
 void JpegStructure::Marker(uint8_t code) {
     // m_position is the code byte's offset.
     if (code == kEOI) {
-        m_state = State::End;
-        m_stop = m_position + 1;
+        const uint64_t end = m_position + 1;
+        if (m_sectorSize == 0 || end % m_sectorSize == 0) {
+            m_state = State::End;
+            m_stop = end;
+            return;
+        }
+        m_lastEnd = end;
+        m_step = Step::NextStart;
         return;
     }
     if (code == kSOI || code < 0xC0) {
@@ -54,6 +60,39 @@ JpegStructure::State JpegStructure::Feed(const uint8_t* data, size_t length) {
                 }
                 m_step = Step::ExpectMarker;
                 break;
+            case Step::NextStart:
+                if (b != kMarker) {
+                    // Not a picture: perhaps a movie.
+                    m_step = Step::BoxHeader;
+                    m_boxHave = 0;
+                    m_firstBox = true;
+                    continue;  // the same byte again, as the box's first
+                }
+                m_step = Step::NextStartCode;
+                break;
+            case Step::NextStartCode:
+                if (b != kSOI) {
+                    Break();
+                    break;
+                }
+                m_step = Step::ExpectMarker;
+                break;
+            case Step::BoxHeader:
+                BoxByte(b);
+                break;
+            case Step::BoxSkip: {
+                const uint64_t n = std::min<uint64_t>(m_boxSkip, length - i);
+                m_boxSkip -= n;
+                i += static_cast<size_t>(n);
+                m_position += n;
+                if (m_boxSkip == 0) {
+                    m_lastEnd = m_position;
+                    m_step = Step::BoxHeader;
+                    m_boxHave = 0;
+                    m_firstBox = false;
+                }
+                continue;
+            }
             case Step::ExpectMarker:
                 if (b != kMarker) {
                     Break();
@@ -120,4 +159,52 @@ JpegStructure::State JpegStructure::Feed(const uint8_t* data, size_t length) {
         ++m_position;
     }
     return m_state;
+}
+
+void JpegStructure::EndOfData() {
+    if (m_state == State::Going && m_lastEnd != 0) {
+        m_state = State::End;
+        m_stop = m_lastEnd;
+    }
+}
+
+void JpegStructure::BoxByte(uint8_t b) {
+    m_box[m_boxHave++] = b;
+    if (m_boxHave == 8) {
+        for (size_t k = 4; k < 8; ++k) {
+            if (m_box[k] < 0x20 || m_box[k] > 0x7E) {
+                Break();
+                return;
+            }
+        }
+        if (m_firstBox && std::memcmp(m_box + 4, "ftyp", 4) != 0) {
+            Break();
+            return;
+        }
+    }
+    const uint32_t size32 = (static_cast<uint32_t>(m_box[0]) << 24) |
+                            (static_cast<uint32_t>(m_box[1]) << 16) |
+                            (static_cast<uint32_t>(m_box[2]) << 8) | m_box[3];
+    const size_t header = m_boxHave >= 8 && size32 == 1 ? 16 : 8;
+    if (m_boxHave < header)
+        return;
+    uint64_t size = size32;
+    if (header == 16) {
+        size = 0;
+        for (size_t k = 8; k < 16; ++k)
+            size = (size << 8) | m_box[k];
+    }
+    // A box that runs to the end of the file (size 0) tells no end.
+    if (size < header) {
+        Break();
+        return;
+    }
+    m_boxSkip = size - header;
+    m_boxHave = 0;
+    m_firstBox = false;
+    if (m_boxSkip == 0) {
+        m_lastEnd = m_position + 1;
+        return;
+    }
+    m_step = Step::BoxSkip;
 }

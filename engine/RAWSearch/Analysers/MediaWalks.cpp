@@ -41,7 +41,7 @@ constexpr Guid kAudioMedia = MakeGuid(0xF8699E40, 0x5B4D, 0x11CF, 0xA8FD00805F5C
 constexpr Guid kTopLevel[] = {
     MakeGuid(0x75B22636, 0x668E, 0x11CF, 0xA6D900AA0062CE6Cull),  // data
     MakeGuid(0x33000890, 0xE5B1, 0x11CF, 0x89F400A0C90349CBull),  // simple index
-    MakeGuid(0xD6E229D3, 0x35DA, 0x11D1, 0x90340000A0C90349ull),  // index
+    MakeGuid(0xD6E229D3, 0x35DA, 0x11D1, 0x903400A0C90349BEull),  // index
     MakeGuid(0xFEB103F8, 0x12AD, 0x4C64, 0x840F2A1D2F7AD48Cull),  // media-object index
     MakeGuid(0x3CB73FD0, 0x0C4A, 0x4803, 0x953DEDF7B6228F0Cull),  // timecode index
 };

@@ -133,6 +133,8 @@ int PdfAnalyzer::PdfRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         const uint8_t* p = sector + (x - d);
         if (p[0] != '%' || std::memcmp(p, kEof, kEofBytes) != 0)
             continue;
+        if (x > 0 && x - 1 >= windowFirst && !EofLineStart(p[-1]))
+            continue;
         size_t end = 0;
         const After after = AfterEof(p, static_cast<size_t>(windowEnd - x), 0, &end);
         if (after == After::End)

@@ -98,9 +98,10 @@ int CFCPEvtFileInfo::Finish(long long offset, long long sectorNumber) {
     return 1;
 }
 
-int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
-                          long long sectorNumber) {
+void CFCPEvtFileInfo::JudgeAddressBook(const rawwalk::StreamView& view, long long offset) {
     const uint8_t* head = view.At(offset, 5);
+    if (head == nullptr)
+        return;
     const uint16_t cells = vk::LoadBE<uint16_t>(head + kCellCountBE);
     if (cells >= 26 && cells <= 34 && m_type == RAW_FCPEVENT) {
         if (const uint8_t* page = view.At(offset, m_pageSize)) {
@@ -110,6 +111,12 @@ int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
             }
         }
     }
+}
+
+int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
+                          long long sectorNumber) {
+    JudgeAddressBook(view, offset);
+    const uint8_t* head = view.At(offset, 5);
     if (offset > kLimit) {
         m_size = 0;
         return 1;
@@ -178,6 +185,14 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
             m_size = 0;
             return 1;
         }
+        // Writers since 3.7.0 keep the page count true and say so by storing
+        // the change counter a second time beside it. Freed pages, which
+        // secure deletion zeroes, may then lie anywhere inside the file.
+        const long long declared = m_databasePages * m_pageSize;
+        if (vk::LoadBE<uint32_t>(sector + kChangeCounterBE) ==
+                vk::LoadBE<uint32_t>(sector + kValidForBE) &&
+            declared > 0 && declared <= kLimit)
+            m_declaredSize = declared;
     }
     if (m_typeOpen && m_marker < view.SectorEnd() && m_type == RAW_FCPEVENT) {
         if (view.Holds(m_marker + static_cast<long long>(kMarkerText), kMarkerBytes) ||
@@ -186,6 +201,21 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
             if (m_type == RAW_FCPEVENT && view.Holds(m_cellContent, kSketchBytes))
                 m_marker = INT32_MAX;  // looked at: undecided
         }
+    }
+    if (m_declaredSize > 0) {
+        for (; m_nextPage < std::min(view.SectorEnd(), m_declaredSize); m_nextPage += m_pageSize) {
+            const uint8_t* head = view.At(m_nextPage, 5);
+            const uint16_t cells = head != nullptr ? vk::LoadBE<uint16_t>(head + kCellCountBE) : 0;
+            if (cells >= 26 && cells <= 34 && m_type == RAW_FCPEVENT &&
+                !view.Holds(m_nextPage, m_pageSize) && view.Coming(m_nextPage + m_pageSize))
+                return 2;  // the table list is read whole with the next block
+            JudgeAddressBook(view, m_nextPage);
+        }
+        if (view.SectorEnd() < m_declaredSize)
+            return 2;
+        m_size = m_declaredSize;
+        SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
+        return 1;
     }
     while (m_nextPage < view.SectorEnd()) {
         const long long offset = m_nextPage;

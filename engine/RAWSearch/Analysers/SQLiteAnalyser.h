@@ -24,10 +24,13 @@ private:
     // One page that begins at `offset`: 2 to go on, 1 when the file ends there.
     int Page(const rawwalk::StreamView& view, long long offset, long long sectorNumber);
     int Finish(long long offset, long long sectorNumber);
+    // Types an address book by the table list a page holds.
+    void JudgeAddressBook(const rawwalk::StreamView& view, long long offset);
 
     int32_t m_pageSize = 0;
     long long m_offset = 0;
     long long m_databasePages = 0;
+    long long m_declaredSize = 0;  // from a header that vouches for its page count, else 0
     bool m_chainStarted = false;
     int32_t m_chainRun = 0;
     int32_t m_lastChainByte = 0;

@@ -151,12 +151,12 @@ int RawSpeed::AEPAnalyser::AEPRawFileInfo::CalcRawSize(unsigned char* sector, in
         }
         m_packet = true;
     }
-    // The packet runs to the zero fill.
+    // The packet runs to the zero fill: the file ends with its last
+    // non-zero byte, the packet's closing "?>".
     if (view.SectorEnd() <= riffEnd + kPacketBytes ||
         rawwalk::TrailingZeros(sector, sectorSize) < kMinZeros)
         return 2;
-    m_size =
-        view.here + BruteForce::RawUtility::Binary_Compare(sector, sectorSize) + kAfterLastByte;
+    m_size = view.here + BruteForce::RawUtility::Binary_Compare(sector, sectorSize);
     SetRawFileName(PositionName(m_startSector, sectorNumber));
     return 1;
 }

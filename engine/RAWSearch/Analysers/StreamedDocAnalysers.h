@@ -29,7 +29,6 @@ constexpr size_t kForm = 8;      // "Egg"
 constexpr long long kHeadBytes = 8;
 constexpr long long kSizeLimit = 100000000;
 constexpr int kMinZeros = 9;
-constexpr long long kAfterLastByte = 8;  // counted past the packet's last non-zero byte
 }  // namespace aep_layout
 
 namespace ngrr_layout {

@@ -2,10 +2,12 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "AnalyserFactories.h"
 #include "ByteReader.h"
+#include "GzipMembers.h"
 #include "HeaderLayouts.h"
 #include "IStorageDevice.h"
 #include "RawFileBuffer.h"
@@ -14,6 +16,23 @@ namespace {
 
 vk::ByteReader Head(const unsigned char* sector) {
     return vk::ByteReader(sector, kMinAnalyseBytes);
+}
+
+// Pages begin with a page-type byte 1 to 9 followed by 01; the first page
+// that does not ends the database.
+int SizeByJetPages(CRawFileInfo& info, IStorageDevice* device) {
+    using namespace mdb_layout;
+    if (device == nullptr)
+        return 0;
+    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
+    uint64_t offset = kPageBytes;
+    for (; offset <= kLastPage; offset += kPageBytes) {
+        const uint8_t* page = file.GetRawFileBuffer(offset, 2);
+        if (page == nullptr || page[0] == 0 || vk::LoadLE<uint16_t>(page) >= 0x0902)
+            break;
+    }
+    info.m_size = static_cast<long long>(offset);
+    return 1;
 }
 
 // Raised to the next multiple of the sector size when not one already.
@@ -92,8 +111,12 @@ int FileMNYAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (!Head(sector).Matches(kSignature, "MSISAM Database"))
         return 0;
     info.m_type = RAW_MNY;
-    info.m_size = kSize;
+    info.m_size = 0;
     return 1;
+}
+
+int FileMNYAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+    return SizeByJetPages(info, device);
 }
 
 int FileMIDAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
@@ -139,21 +162,8 @@ int FileMDBAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-// Pages begin with a page-type byte 1 to 9 followed by 01; the first page
-// that does not ends the database.
 int FileMDBAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    using namespace mdb_layout;
-    if (device == nullptr)
-        return 0;
-    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
-    uint64_t offset = kPageBytes;
-    for (; offset <= kLastPage; offset += kPageBytes) {
-        const uint8_t* page = file.GetRawFileBuffer(offset, 2);
-        if (page == nullptr || page[0] == 0 || vk::LoadLE<uint16_t>(page) >= 0x0902)
-            break;
-    }
-    info.m_size = static_cast<long long>(offset);
-    return 1;
+    return SizeByJetPages(info, device);
 }
 
 int FileLZHAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
@@ -249,8 +259,9 @@ int FileGZAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-// The member header's fields, then sector by sector to the first one that
-// ends in zero fill.
+// The member header's fields, then the members to the last whole one; where
+// the first does not inflate, sector by sector to the first one that ends in
+// zero fill.
 int FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
     using namespace gz_layout;
     if (device == nullptr)
@@ -300,6 +311,20 @@ int FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
     if (flags & kFlagName)
         info.SetRawFileName(name);
     const uint64_t sectorSize = file.GetSectorSize();
+    // Members that inflate say exactly where the file ends.
+    GzipMembers members;
+    while (members.GetState() == GzipMembers::State::Going && members.Position() < kMaxSize) {
+        const uint64_t at = members.Position();
+        const uint8_t* p = file.GetRawFileBuffer(at, 1);
+        if (p == nullptr)
+            break;
+        members.Feed(p, std::min<size_t>(file.Available(at), sectorSize * 16));
+    }
+    members.EndOfData();
+    if (members.GetState() == GzipMembers::State::End) {
+        info.m_size = static_cast<long long>(members.EndOffset());
+        return 1;
+    }
     uint64_t offset = (pos / sectorSize + 1) * sectorSize;
     while (offset < kMaxSize) {
         const uint8_t* s = file.GetRawFileBuffer(offset, sectorSize);

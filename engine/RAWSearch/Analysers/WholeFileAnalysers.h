@@ -28,10 +28,12 @@ public:
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
 };
 
+// Money files are Jet databases of another engine: sized by their pages.
 class FileMNYAnalyser : public IRawFileAnalyser {
 public:
     FileMNYAnalyser() : IRawFileAnalyser(RAW_MNY) {}
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+    int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
 };
 
 class FileMIDAnalyser : public IRawFileAnalyser {

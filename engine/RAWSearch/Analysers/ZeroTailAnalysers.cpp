@@ -103,25 +103,10 @@ CRawFileInfo* GZAnalyzer::CreateRawFileInfo() {
     return new GZRawFileInfo(rule, &m_whole);
 }
 
-struct GZRawFileInfo::Inflater {
-    z_stream z{};
-    uint8_t out[16384];
-};
-
 GZRawFileInfo::GZRawFileInfo(const ZeroTailRule& rule, IRawFileAnalyser* whole)
     : ZeroTailRawFileInfo(RAW_GZ, rule, whole) {}
 
-GZRawFileInfo::~GZRawFileInfo() {
-    Stop();
-}
-
-void GZRawFileInfo::Stop() {
-    if (m_inflater != nullptr) {
-        inflateEnd(&m_inflater->z);
-        delete m_inflater;
-        m_inflater = nullptr;
-    }
-}
+GZRawFileInfo::~GZRawFileInfo() = default;
 
 long long GZRawFileInfo::DataStart(const unsigned char* head, size_t length) {
     using namespace gz_layout;
@@ -148,50 +133,38 @@ long long GZRawFileInfo::DataStart(const unsigned char* head, size_t length) {
     return pos < length ? static_cast<long long>(pos) : 0;
 }
 
+// The members, while they are followed, say exactly where the file ends;
+// a file whose data is no deflate stream, or whose sectors do not come in
+// order, is left to the zero fill.
 int GZRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                                SearchContext& context) {
-    constexpr long long kTrailer = 8;
     if (sector == nullptr || sectorSize <= 0)
         return 1;
     const long long here = (sectorNumber - m_startSector) * sectorSize;
     if (!m_tried && here == 0) {
         m_tried = true;
-        m_dataStart = DataStart(sector, static_cast<size_t>(sectorSize));
-        if (m_dataStart > 0) {
-            m_inflater = new Inflater();
-            if (inflateInit2(&m_inflater->z, -15) != Z_OK)
-                Stop();
-            m_fed = m_dataStart;
-        }
+        m_members = std::make_unique<GzipMembers>();
     }
-    if (m_end < 0 && m_inflater != nullptr && m_fed >= here && m_fed < here + sectorSize) {
-        z_stream& z = m_inflater->z;
-        z.next_in = sector + (m_fed - here);
-        z.avail_in = static_cast<uInt>(here + sectorSize - m_fed);
-        int r = Z_OK;
-        while (r == Z_OK && z.avail_in > 0) {
-            z.next_out = m_inflater->out;
-            z.avail_out = sizeof m_inflater->out;
-            r = inflate(&z, Z_NO_FLUSH);
-            if (r == Z_BUF_ERROR && z.avail_out > 0)
-                r = Z_OK;  // wants more input
+    if (m_members != nullptr && (m_fed != here || here > m_rule.maximum))
+        m_members.reset();
+    if (m_members != nullptr) {
+        m_members->Feed(sector, static_cast<size_t>(sectorSize));
+        m_fed = here + sectorSize;
+        switch (m_members->GetState()) {
+            case GzipMembers::State::Going:
+                return 2;
+            case GzipMembers::State::End: {
+                const auto end = static_cast<long long>(m_members->EndOffset());
+                m_members.reset();
+                m_size = end;
+                SetRawFileName(
+                    rawwalk::PositionName(m_startSector, m_startSector + (end - 1) / sectorSize));
+                return 1;
+            }
+            case GzipMembers::State::Broken:
+                m_members.reset();
+                break;
         }
-        if (r == Z_STREAM_END) {
-            m_end = m_dataStart + static_cast<long long>(z.total_in) + kTrailer;
-            Stop();
-        } else if (r != Z_OK) {
-            Stop();  // not deflate after all: the zero fill decides
-        } else {
-            m_fed = here + sectorSize;
-        }
-    }
-    if (m_end >= 0) {
-        // Finished in the sector that holds the trailer's last byte.
-        if (m_end > here + sectorSize)
-            return 2;
-        m_size = m_end;
-        SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-        return 1;
     }
     return ZeroTailRawFileInfo::CalcRawSize(sector, sectorSize, sectorNumber, context);
 }

@@ -4,6 +4,9 @@
 // Their files are named by position ("start-end_").
 #pragma once
 
+#include <memory>
+
+#include "GzipMembers.h"
 #include "RawFileInfo.h"
 #include "StreamWalk.h"
 #include "WholeFileAnalysers.h"
@@ -58,17 +61,15 @@ public:
     CRawFileInfo* CreateRawFileInfo() override;
 };
 
-// A gzip member followed through its deflate stream as the sectors pass:
-// the stream's end and the 8-byte trailer after it are the file's end. The
+// A gzip file's members followed through their deflate streams as the
+// sectors pass: the trailer of the last whole member is the file's end. The
 // zero fill cannot tell it, since the trailer's length field ends in up to
-// three zero bytes. A member whose header runs past its first sector or
-// whose stream does not inflate is ended by the zero fill as before.
+// three zero bytes. A file whose first member does not inflate is ended by
+// the zero fill as before.
 class GZRawFileInfo : public ZeroTailRawFileInfo {
 public:
     GZRawFileInfo(const rawwalk::ZeroTailRule& rule, IRawFileAnalyser* whole);
     ~GZRawFileInfo() override;
-    GZRawFileInfo(const GZRawFileInfo&) = delete;
-    GZRawFileInfo& operator=(const GZRawFileInfo&) = delete;
     int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                     SearchContext& context) override;
     // Where the deflate data of a member begins, from its first `length`
@@ -76,13 +77,9 @@ public:
     static long long DataStart(const unsigned char* head, size_t length);
 
 private:
-    void Stop();
-    struct Inflater;
-    Inflater* m_inflater = nullptr;
+    std::unique_ptr<GzipMembers> m_members;  // while the members are followed
     bool m_tried = false;
-    long long m_dataStart = 0;
-    long long m_fed = 0;   // file offset up to which bytes were given to inflate
-    long long m_end = -1;  // once the stream has ended: the file's end
+    long long m_fed = 0;  // file offset up to which bytes were given to the walk
 };
 
 class GZAnalyzer : public IRawFileAnalyser {

@@ -76,4 +76,6 @@ python3 "$here/make_handbuilt.py" sizers "$out" "$work/text.txt"
 
 # Audio and video.
 bash "$here/make_media.sh" "$out" "$work"
+# Files sized exactly by their own structure.
+bash "$here/make_exact.sh" "$out" "$work"
 echo "samples in $out"

@@ -136,12 +136,14 @@ def hlp(size):
 
 
 def mny():
-    head = b"\x00\x01\x00\x00MSISAM Database"
-    block = (b"money page " * 50)[:512]
-    body = bytearray()
-    while len(body) < 0x100000 - len(head):
-        body += block
-    return head + bytes(body[:0x100000 - len(head)])
+    # Jet pages behind the Money engine's header page: a page kind (1 to 9)
+    # and 01 start each page.
+    pages = [b"\x00\x01\x00\x00MSISAM Database\x00".ljust(4096, b"\x22")]
+    for kind in (1, 2, 4, 3, 1, 1, 5, 1, 1, 2):
+        p = bytearray(noise(4096, 20 + kind))
+        p[0], p[1] = kind, 1
+        pages.append(bytes(p))
+    return b"".join(pages)
 
 
 def lowdoc():

@@ -345,6 +345,20 @@ TEST(Gzip, StreamedToTheZeroFill) {
                 << sectorSize << " " << int(filler);
             EXPECT_EQ(s.name, "3-" + std::to_string(3 + (small.size() - 1) / sectorSize) + "_");
         }
+    // Members one after the other are one file; one cut off is not part of
+    // it.
+    const std::vector<uint8_t> members = Sample("members.gz");
+    std::vector<uint8_t> cut = small;
+    cut.insert(cut.end(), members.begin(), members.begin() + 300);
+    for (int sectorSize : {512, 4096})
+        for (uint8_t filler : {0x00, 0x5A}) {
+            EXPECT_EQ(StreamFile(gz, members, sectorSize, 8, filler).size,
+                      static_cast<long long>(members.size()))
+                << sectorSize << " " << int(filler);
+            EXPECT_EQ(StreamFile(gz, cut, sectorSize, 8, filler).size,
+                      static_cast<long long>(small.size()))
+                << sectorSize << " " << int(filler);
+        }
     // A stream that does not inflate falls back to the zero fill.
     std::vector<uint8_t> broken = Sample("text.gz");
     broken[12] = 0xFF;

@@ -145,17 +145,27 @@ TEST(Mailbox, EndsAtItsLastMessage) {
     };
     for (const Tail& t : {Tail{"Regards\n--\n\n", 0}, Tail{"Regards\n--\n\n\n\n", 2},
                           Tail{"To: a@example.com>\n\n", 0}}) {
-        std::vector<uint8_t> file(Head("From a@example.com Mon Jan  1 00:00:00 2018\n"));
-        file.resize(700, 'm');
+        // Mail text throughout: no NUL inside.
+        std::string text = "From a@example.com Mon Jan  1 00:00:00 2018\n";
+        text.resize(700, 'm');
+        std::vector<uint8_t> file(text.begin(), text.end());
         PutBytes(file, 700, t.text);
         const long long pattern = t.text.find("--") != std::string::npos
                                       ? static_cast<long long>(t.text.find("--")) + 4
                                       : static_cast<long long>(t.text.find(".com>")) + 7;
         EXPECT_EQ(WholeFileSize(mbox, file), 700 + pattern + t.extra) << t.text;
     }
+    // Neither end mark: the text ends at the zero fill, or at the first
+    // byte no mail holds, never at the device's end.
+    const std::vector<uint8_t> inbox = Sample("inbox.mbox");
+    EXPECT_EQ(WholeFileSize(mbox, inbox, 0, 1 << 20), static_cast<long long>(inbox.size()));
+    std::vector<uint8_t> binary = inbox;
+    binary.insert(binary.end(), {'x', 'y', 0x01, 0xFF, 'z'});
+    EXPECT_EQ(WholeFileSize(mbox, binary, 0x5A, 1 << 20), static_cast<long long>(inbox.size() + 2));
     // No end in sight: up to where the device cannot be read.
-    std::vector<uint8_t> open(Head("From x"));
-    open.resize(2048, 'm');
+    std::string openText = "From x";
+    openText.resize(2048, 'm');
+    const std::vector<uint8_t> open(openText.begin(), openText.end());
     EXPECT_EQ(WholeFileSize(mbox, open, 'm', 1024), 3072);
 }
 
@@ -358,7 +368,8 @@ TEST(StreamedDocs, AfterEffectsByItsLengthOrItsPacket) {
         EXPECT_EQ(p.size, static_cast<long long>(plain.size())) << "slack is no packet";
         EXPECT_EQ(p.endSector, 3 + static_cast<long long>(plain.size() - 8) / sectorSize);
         const std::vector<uint8_t> xmp = Sample("xmp.aep");
-        EXPECT_EQ(StreamFile(aep, xmp, sectorSize, 8).size, static_cast<long long>(xmp.size() + 8));
+        EXPECT_EQ(StreamFile(aep, xmp, sectorSize, 8).size, static_cast<long long>(xmp.size()))
+            << "the packet ends the file: nothing of the zero fill is counted";
     }
     std::vector<uint8_t> huge = Sample("project.aep");
     Put32(huge, 4, 0x7FFFFFF0, false);

@@ -42,18 +42,21 @@ protected:
 
 // A text file ends after its last non-zero byte: inside a sector, at a
 // sector's end, a few zero bytes short of one (the next sector all zero),
-// and where the device ends inside it. The whole-file road agrees.
+// and where the device ends inside it. The whole-file road agrees. Sized
+// while streaming, it is named by its first sector and the one where its
+// end was seen.
 TEST_F(DrawingScan, TextEndsWhereTheZeroFillBegins) {
     const struct {
         const char* what;
         size_t length;
         bool deviceEnds;
+        const char* name;
     } cases[] = {
-        {"inside a sector", 3000, false},
-        {"at a sector's end", 4096, false},
-        {"two bytes short of a sector's end", 4094, false},
-        {"one sector", 200, false},
-        {"cut by the device's end", 6144, true},
+        {"inside a sector", 3000, false, "40-45_000.EPS"},
+        {"at a sector's end", 4096, false, "40-48_000.EPS"},
+        {"two bytes short of a sector's end", 4094, false, "40-48_000.EPS"},
+        {"one sector", 200, false, "40-40_000.EPS"},
+        {"cut by the device's end", 6144, true, "40-47_000.EPS"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -66,7 +69,7 @@ TEST_F(DrawingScan, TextEndsWhereTheZeroFillBegins) {
         ASSERT_NE(eps, nullptr);
         const long long want = c.deviceEnds ? 4096 : static_cast<long long>(c.length);
         EXPECT_EQ(eps->size, want);
-        EXPECT_EQ(eps->name, "FILE000.EPS");
+        EXPECT_EQ(eps->name, c.name);
 
         MemoryStorageDevice disk(image, 512);
         CEPSAnalyser analyser;
@@ -84,10 +87,10 @@ TEST_F(DrawingScan, SamplesOnBothRoads) {
         const char* file;
         const char* name;
     } cases[] = {
-        {"figure.eps", "FILE000.EPS"},
-        {"photo.eps", "FILE000.EPS"},
-        {"binary.eps", "FILE000.EPS"},
-        {"flyer.fh11", "FILE000.FH11"},
+        {"figure.eps", "8-{end}_000.EPS"},
+        {"photo.eps", "8-{end}_000.EPS"},
+        {"binary.eps", "FILE000.EPS"},  // sized by its header
+        {"flyer.fh11", "8-{end}_000.FH11"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
@@ -99,7 +102,14 @@ TEST_F(DrawingScan, SamplesOnBothRoads) {
         const Carved* got = rawtest::CarvedAt(carved, 8);
         ASSERT_NE(got, nullptr);
         EXPECT_EQ(got->size, static_cast<long long>(bytes.size()));
-        EXPECT_EQ(got->name, c.name);
+        // The end is seen in the sector that closes with zero fill.
+        const long long last = 8 + static_cast<long long>(bytes.size() - 1) / 512;
+        const bool closes = (512 - bytes.size() % 512) % 512 >=
+                            static_cast<size_t>(BruteForce::ZeroEndRawFileInfo::kZeroWord);
+        std::string name = c.name;
+        if (const size_t at = name.find("{end}"); at != std::string::npos)
+            name.replace(at, 5, std::to_string(closes ? last : last + 1));
+        EXPECT_EQ(got->name, name);
 
         MemoryStorageDevice disk(image, 512);
         CRawFileInfo info;
@@ -226,7 +236,10 @@ TEST_F(DrawingScan, DxfEndsAtItsEofGroup) {
         ASSERT_EQ(carved.size(), 1u);
         EXPECT_EQ(carved[0].start, 30);
         EXPECT_EQ(carved[0].size, want);
-        EXPECT_EQ(carved[0].name, "FILE000.DXF");
+        // Named by the sector that holds the end of its EOF group, or the
+        // device's last one.
+        const long long end = c.deviceEnds ? 30 + 4608 / 512 - 1 : 30 + (want - 1) / 512;
+        EXPECT_EQ(carved[0].name, "30-" + std::to_string(end) + "_000.DXF");
 
         MemoryStorageDevice disk(image, 512);
         CDXFAnalyser analyser;

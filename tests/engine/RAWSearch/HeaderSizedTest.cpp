@@ -138,7 +138,7 @@ TEST(HeaderSized, RecognitionAndSizeFromTheFirstSector) {
         {"ico, more than 1 MiB", New<FileICOAnalyser>(), Icon({0x90000, 0x90000}), 0, 0, 0},
         {"ico, no image", New<FileICOAnalyser>(), Icon({}), 0, 0, 0},
         {"early Word", New<FileLowDocAnalyser>(), Sample("word2.doc"), 1, RAW_DOC, 2048},
-        {"money", New<FileMNYAnalyser>(), Sample("money.mny"), 1, RAW_MNY, 0x100000},
+        {"money", New<FileMNYAnalyser>(), Sample("money.mny"), 1, RAW_MNY, 0},
         {"money, other engine", New<FileMNYAnalyser>(), Sample("database.mdb"), 0, 0, 0},
         {"midi", New<FileMIDAnalyser>(), Sample("song.mid"), 1, RAW_MID, 0},
         {"midi, format 3", New<FileMIDAnalyser>(),
@@ -251,6 +251,14 @@ TEST(WholeFileSizers, WalksOfMidiJetLhaHtmlAndGzip) {
     std::vector<uint8_t> jet = Sample("database.mdb");
     jet[8192] = 0;
     EXPECT_EQ(WholeSize(mdb, jet), 8192);
+    // Money files are sized by their pages too, small or past 1 MiB.
+    FileMNYAnalyser mny;
+    const std::vector<uint8_t> money = Sample("money.mny");
+    EXPECT_EQ(WholeSize(mny, money), static_cast<long long>(money.size()));
+    std::vector<uint8_t> large = money;
+    for (int i = 0; i < 300; ++i)
+        large.insert(large.end(), money.begin() + 4096, money.begin() + 8192);
+    EXPECT_EQ(WholeSize(mny, large), static_cast<long long>(large.size()));
 
     FileLZHAnalyser lzh;
     const std::vector<uint8_t> lha = Sample("archive.lzh");
@@ -262,16 +270,32 @@ TEST(WholeFileSizers, WalksOfMidiJetLhaHtmlAndGzip) {
     EXPECT_EQ(WholeSize(htm, Sample("page.html")), 7168);
     EXPECT_EQ(WholeSize(htm, std::vector<uint8_t>(4096, 'p'), 'p', 0x110000), 0x100000 + 512);
 
+    // gzip: the members that inflate end the file exactly, whatever follows
+    // it; two members are one file.
     FileGZAnalyser gz;
-    EXPECT_EQ(WholeSize(gz, Sample("plain.gz")), 1024)
-        << "through the first sector that ends in zeros";
+    const std::vector<uint8_t> members = Sample("members.gz");
+    for (const char* name : {"plain.gz", "named.gz", "python.gz", "members.gz"}) {
+        const std::vector<uint8_t> file = Sample(name);
+        for (uint8_t filler : {0x00, 0xAA})
+            EXPECT_EQ(WholeSize(gz, file, filler, 8192), static_cast<long long>(file.size()))
+                << name << " " << int(filler);
+    }
     CRawFileInfo named;
-    EXPECT_EQ(WholeSize(gz, Sample("named.gz"), 0, 4096, &named), 1024);
+    WholeSize(gz, Sample("named.gz"), 0, 4096, &named);
     EXPECT_EQ(named.GetRawFileName(), "notes.txt");
-    EXPECT_EQ(WholeSize(gz, Sample("python.gz")), 1024) << "a header from an unknown system";
-    // No sector ends in zero fill: up to the device's end, 17 whole sectors
-    // after the file's start.
-    EXPECT_EQ(WholeSize(gz, Sample("plain.gz"), 0xAA, 8192), 17 * 512);
+    // A second member that is cut off is not part of the file.
+    const std::vector<uint8_t> first = Sample("plain.gz");
+    std::vector<uint8_t> cut = first;
+    cut.insert(cut.end(), members.begin(), members.begin() + 300);
+    EXPECT_EQ(WholeSize(gz, cut, 0xAA, 8192), static_cast<long long>(first.size()));
+    // A stream that does not inflate: through the first sector that ends in
+    // zeros, or, when none does, to the device's end, 17 whole sectors after
+    // the file's start.
+    std::vector<uint8_t> broken = first;
+    broken[12] = 0xFF;
+    broken[13] = 0xFF;
+    EXPECT_EQ(WholeSize(gz, broken), 1024);
+    EXPECT_EQ(WholeSize(gz, broken, 0xAA, 8192), 17 * 512);
 }
 
 }  // namespace

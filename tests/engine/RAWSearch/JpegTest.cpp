@@ -345,6 +345,61 @@ TEST_F(Jpeg, WholeFileSizerAndNames) {
     EXPECT_EQ(WholeFile(whole, std::vector<uint8_t>(2048, 0x11), 0, &info), -1) << "no marker at 2";
 }
 
+// A picture stored right after another one's end of image belongs to the
+// same file (multi-picture and burst files), as does a movie there (motion
+// photos), on both roads; one that starts
+// at a sector boundary may be a file of its own and is carved as one; a
+// following picture that is cut off is not part of the file.
+TEST_F(Jpeg, PicturesThatFollowAnEndOfImage) {
+    const std::vector<uint8_t> first = Sample("jfif_baseline.jpg");
+    const std::vector<uint8_t> second = Sample("gray.jpg");
+    const std::vector<uint8_t> boundary = Sample("eoi_boundary.jpg");
+    ASSERT_NE(first.size() % 512, 0u);
+    ASSERT_EQ(boundary.size() % 512, 0u);
+    const std::vector<uint8_t> cut(second.begin(), second.begin() + second.size() / 2);
+    const std::vector<uint8_t> movie = Sample("movie.mp4");
+    std::vector<uint8_t> notMovie = movie;
+    std::memcpy(notMovie.data() + 4, "free", 4);
+    // A clip whose next box claims far more than follows: the file is the
+    // picture and the boxes that were whole.
+    const uint32_t ftyp =
+        (uint32_t{movie[0]} << 24) | (movie[1] << 16) | (movie[2] << 8) | movie[3];
+    ASSERT_LT(ftyp, movie.size());
+    std::vector<uint8_t> cutMovie(movie.begin(), movie.begin() + ftyp);
+    cutMovie.insert(cutMovie.end(), {0x7F, 0xFF, 0xFF, 0xFF, 'm', 'd', 'a', 't'});
+    cutMovie.resize(cutMovie.size() + 3000, 0x41);
+    const struct {
+        const char* what;
+        std::vector<std::vector<uint8_t>> parts;
+        size_t size;  // of the file at sector 16
+    } cases[] = {
+        {"two pictures", {first, second}, first.size() + second.size()},
+        {"three pictures", {first, second, second}, first.size() + 2 * second.size()},
+        {"the second cut off", {first, cut}, first.size()},
+        {"the second at a sector boundary", {boundary, second}, boundary.size()},
+        {"a motion photo's movie", {first, movie}, first.size() + movie.size()},
+        {"boxes of no movie", {first, notMovie}, first.size()},
+        {"a movie cut off", {first, cutMovie}, first.size() + ftyp},
+    };
+    for (const auto& c : cases) {
+        image_.clear();
+        std::vector<uint8_t> file;
+        for (const auto& part : c.parts)
+            file.insert(file.end(), part.begin(), part.end());
+        Random(0, 400 * 512);
+        Put(16, file);
+        const auto carved = Scan(400 * 512);
+        ASSERT_NE(At(carved, 16), nullptr) << c.what;
+        EXPECT_EQ(At(carved, 16)->size, static_cast<long long>(c.size)) << c.what;
+        const long long next = 16 + static_cast<long long>(boundary.size() / 512);
+        EXPECT_EQ(At(carved, next) != nullptr, c.parts[0] == boundary) << c.what;
+
+        FileJPGAnalyser whole;
+        CRawFileInfo info;
+        EXPECT_EQ(WholeFile(whole, file, 0xC3, &info), static_cast<long long>(c.size)) << c.what;
+    }
+}
+
 TEST_F(Jpeg, EndSearchOverZeroFilledSectors) {
     auto run = [](std::vector<uint8_t> bytes, uint64_t from) {
         bytes.resize(8 * 512, 0x00);

@@ -342,6 +342,43 @@ TEST_F(Media, AsfStreamsTypeTheFile) {
     }
 }
 
+// The index objects after the data belong to the file: a player seeks
+// through them. Each kind is walked over, whichever comes last.
+TEST_F(Media, AsfEndsAfterItsIndexObjects) {
+    auto object = [](uint32_t a, uint16_t b, uint16_t c, uint64_t d, size_t size) {
+        std::vector<uint8_t> o(size, 0x5A);
+        Put32(o, 0, a);
+        Put16(o, 4, b);
+        Put16(o, 6, c);
+        for (int i = 0; i < 8; ++i)
+            o[8 + i] = static_cast<uint8_t>(d >> (8 * (7 - i)));
+        Put32(o, 16, static_cast<uint32_t>(size));
+        Put32(o, 20, 0);
+        return o;
+    };
+    const std::vector<uint8_t> head = object(0x75B22630, 0x668E, 0x11CF, 0xA6D900AA0062CE6Cull, 30);
+    const std::vector<uint8_t> data =
+        object(0x75B22636, 0x668E, 0x11CF, 0xA6D900AA0062CE6Cull, 5000);
+    const struct {
+        const char* what;
+        std::vector<uint8_t> index;
+    } cases[] = {
+        {"simple index", object(0x33000890, 0xE5B1, 0x11CF, 0x89F400A0C90349CBull, 700)},
+        {"index", object(0xD6E229D3, 0x35DA, 0x11D1, 0x903400A0C90349BEull, 700)},
+        {"media-object index", object(0xFEB103F8, 0x12AD, 0x4C64, 0x840F2A1D2F7AD48Cull, 700)},
+        {"timecode index", object(0x3CB73FD0, 0x0C4A, 0x4803, 0x953DEDF7B6228F0Cull, 700)},
+    };
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> file = Cat({head, data, c.index});
+        AsfWalk walk;
+        EXPECT_EQ(Walk(walk, Cat({file, std::vector<uint8_t>(100, 0x33)})), file.size()) << c.what;
+        BruteForce::CAsfAnalyser whole;
+        EXPECT_EQ(mediatest::SizeWhole(whole, file).info.m_size,
+                  static_cast<long long>(file.size()))
+            << c.what;
+    }
+}
+
 TEST_F(Media, ChainedStructuresEndWhereTheChainBreaks) {
     // FLV: each tag after the size of the one before.
     auto flv = [](int tags, bool mismatch) {
@@ -451,7 +488,8 @@ TEST_F(Media, HeaderSizedFormats) {
 }
 
 // RIFF forms by their first chunk; the length field counts the bytes after
-// itself, so the file is 8 bytes longer, carved to whole sectors.
+// itself, so the file is exactly 8 bytes longer on any sector size: the
+// slack after it is not part of it.
 TEST_F(Media, RiffFormsAndLengths) {
     auto riff = [](const char* form, const char* chunk, uint32_t length) {
         std::vector<uint8_t> r(length + 8, 0x10);
@@ -467,16 +505,17 @@ TEST_F(Media, RiffFormsAndLengths) {
         const char* what;
         std::vector<uint8_t> bytes;
         RAW_FILE_TYPE type;
-        long long size512, size4k;
+        long long size;
     } cases[] = {
-        {"WAVE", riff("WAVE", "fmt ", 1000), RAW_WAV, 1024, 4096},
-        {"length a multiple of the sector size", riff("WAVE", "fmt ", 1024), RAW_WAV, 1536, 4096},
-        {"AVI", riff("AVI ", "LIST", 3000), RAW_AVI, 3072, 4096},
-        {"animated cursor", riff("ACON", "anih", 200), RAW_ANI, 512, 4096},
-        {"CMX", cmx, RAW_CMX, 1024, 4096},
-        {"clip art", riff("CARC", "vrsn", 100), RAW_CLK, 512, 4096},
-        {"CDR9", riff("cdr9", "VRSN", 100), RAW_CDR, 512, 4096},
-        {"another form", riff("WEBP", "VP8 ", 100), RAW_RIFF, 512, 4096},
+        {"WAVE", riff("WAVE", "fmt ", 1000), RAW_WAV, 1008},
+        {"length a multiple of the sector size", riff("WAVE", "fmt ", 1024), RAW_WAV, 1032},
+        {"odd length", riff("WAVE", "fmt ", 1001), RAW_WAV, 1009},
+        {"AVI", riff("AVI ", "LIST", 3000), RAW_AVI, 3008},
+        {"animated cursor", riff("ACON", "anih", 200), RAW_ANI, 208},
+        {"CMX", cmx, RAW_CMX, 608},
+        {"clip art", riff("CARC", "vrsn", 100), RAW_CLK, 108},
+        {"CDR9", riff("cdr9", "VRSN", 100), RAW_CDR, 108},
+        {"another form", riff("WEBP", "VP8 ", 100), RAW_RIFF, 108},
     };
     for (const auto& c : cases) {
         FileRIFFAnalyser a;
@@ -484,8 +523,9 @@ TEST_F(Media, RiffFormsAndLengths) {
         CRawFileInfo info;
         ASSERT_EQ(a.AnalyseBuffer(head.data(), info), 1) << c.what;
         EXPECT_EQ(info.m_type, c.type) << c.what;
-        EXPECT_EQ(mediatest::SizeWhole(a, c.bytes, 512).info.m_size, c.size512) << c.what;
-        EXPECT_EQ(mediatest::SizeWhole(a, c.bytes, 4096).info.m_size, c.size4k) << c.what;
+        for (int sector : {512, 4096})
+            EXPECT_EQ(mediatest::SizeWhole(a, c.bytes, sector).info.m_size, c.size)
+                << c.what << " on " << sector << "-byte sectors";
     }
 }
 
@@ -533,7 +573,10 @@ TEST_F(Media, AdtsFrames) {
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->size, 6000);
     EXPECT_EQ(a->name, "0-11_000.M4A");
-    EXPECT_EQ(mediatest::At(carved, 100), nullptr) << "frames not followed by zero fill";
+    // Random bytes after the frames: the last frame still ends the stream.
+    const auto* b = mediatest::At(carved, 100);
+    ASSERT_NE(b, nullptr) << "frames not followed by zero fill";
+    EXPECT_EQ(b->size, 6000);
 }
 
 TEST_F(Media, MonkeysAudio) {

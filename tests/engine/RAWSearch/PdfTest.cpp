@@ -172,8 +172,8 @@ TEST(Pdf, RecognisesPdfAndIllustratorButNotEps) {
 // The whole-file road ends every sample where the stream does, whatever
 // follows it, and types Illustrator's PostScript as AI.
 TEST(Pdf, WholeFileRoadEndsEverySampleExactly) {
-    for (const char* name :
-         {"report.pdf", "paper.pdf", "plain.pdf", "art.ai", "linear.pdf", "updated.pdf"}) {
+    for (const char* name : {"report.pdf", "paper.pdf", "plain.pdf", "art.ai", "linear.pdf",
+                             "updated.pdf", "eof_text.pdf"}) {
         std::vector<uint8_t> image = Sample(name);
         ASSERT_FALSE(image.empty()) << name;
         const size_t length = image.size();
