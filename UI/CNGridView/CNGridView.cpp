@@ -359,7 +359,8 @@ void CNGridView::renumberVisibleItems(qint64 fromIndex, const std::function<qint
 }
 
 void CNGridView::insertItemAtIndex(qint64 index, bool animated) {
-    renumberVisibleItems(index, [](qint64) { return 1; }, animated);
+    renumberVisibleItems(
+        index, [](qint64) { return 1; }, animated);
     ++numberOfItems_;
     refreshGridViewAnimated(animated, true);
 }

@@ -49,8 +49,7 @@ public:
     virtual qint64 numberOfItemsInSection(CNGridView* gridView, qint64 section) = 0;
     // Usually a view taken back with dequeueReusableItemWithIdentifier and
     // filled; nullptr leaves the cell empty. The grid takes ownership.
-    virtual CNGridViewItemBase* itemAtIndex(CNGridView* gridView, qint64 index,
-                                            qint64 section) = 0;
+    virtual CNGridViewItemBase* itemAtIndex(CNGridView* gridView, qint64 index, qint64 section) = 0;
     virtual qint64 numberOfSectionsInGridView(CNGridView*) { return CNNotFound; }
     virtual QString titleForHeaderInSection(CNGridView*, qint64) { return {}; }
     virtual QStringList sectionIndexTitlesForGridView(CNGridView*) { return {}; }

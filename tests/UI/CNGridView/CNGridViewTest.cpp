@@ -150,7 +150,8 @@ struct Log : CNGridViewDelegate {
             [this](const QString& name, QObject*, const QVariantMap& info) {
                 QString line = QStringLiteral("note ") + name;
                 if (info.contains(QLatin1String(CNGridViewItemIndexKey))) {
-                    line += QLatin1Char(' ') + Index(info.value(CNGridViewItemIndexKey).toLongLong());
+                    line +=
+                        QLatin1Char(' ') + Index(info.value(CNGridViewItemIndexKey).toLongLong());
                 }
                 entries << line;
             });
@@ -190,9 +191,8 @@ TEST(CNGridView, NotificationsArePostedBeforeTheDelegateHears) {
     Log log;
     g.grid->setDelegate(&log);
     g.grid->selectItem(g.itemAt(3));
-    EXPECT_EQ(log.entries,
-              (QStringList{"note CNGridViewWillSelectItem 3", "delegate willSelect 3",
-                           "note CNGridViewDidSelectItem 3", "delegate didSelect 3"}));
+    EXPECT_EQ(log.entries, (QStringList{"note CNGridViewWillSelectItem 3", "delegate willSelect 3",
+                                        "note CNGridViewDidSelectItem 3", "delegate didSelect 3"}));
 }
 
 TEST(CNGridView, SelectionWithNoneCtrlOrShift) {
@@ -368,8 +368,8 @@ TEST(CNGridViewItem, ThumbnailIsLimitedTo90PointsASideAndPlacedInTheTile) {
         QSize image;
         QRectF drawn;
     } cases[] = {
-        {{120, 60}, {32.5, 37.5, 90, 60}},    // each side on its own
-        {{40, 40}, {57.5, 47.5, 40, 40}},     // small pictures keep their size
+        {{120, 60}, {32.5, 37.5, 90, 60}},  // each side on its own
+        {{40, 40}, {57.5, 47.5, 40, 40}},   // small pictures keep their size
         {{300, 300}, {32.5, 22.5, 90, 90}},
     };
     for (const auto& c : cases) {
