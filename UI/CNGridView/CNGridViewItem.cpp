@@ -1,5 +1,6 @@
 #include "CNGridViewItem.h"
 
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <utility>
@@ -29,26 +30,35 @@ CNGridItemCheckBox::CNGridItemCheckBox(QWidget* parent) : QAbstractButton(parent
 }
 
 void CNGridItemCheckBox::setImageName(const QString& name) {
+    if (name == imageName_) {
+        return;
+    }
     imageName_ = name;
+    picture_ = name.isEmpty() ? QPixmap() : ImageRegistry::Pixmap(name, size());
     update();
 }
 
 void CNGridItemCheckBox::paintEvent(QPaintEvent*) {
-    if (imageName_.isEmpty()) {
+    if (picture_.isNull()) {
         return;
     }
     QPainter painter(this);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawPixmap(rect(), ImageRegistry::Pixmap(imageName_, size()));
+    painter.drawPixmap(rect(), picture_);
 }
 
 void CNGridItemTitleLabel::paintEvent(QPaintEvent*) {
+    const QRect r = contentsRect();
+    if (text() != laidOutFor_ || r.width() != laidOutWidth_) {
+        laidOutFor_ = text();
+        laidOutWidth_ = r.width();
+        laidOut_.setText(fontMetrics().elidedText(laidOutFor_, Qt::ElideRight, r.width()));
+        laidOut_.setTextFormat(Qt::PlainText);
+        laidOut_.prepare(QTransform(), font());
+    }
     QPainter painter(this);
     painter.setFont(font());
     painter.setPen(palette().color(QPalette::WindowText));
-    const QRect r = contentsRect();
-    painter.drawText(r, int(alignment()),
-                     fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
+    painter.drawStaticText(r.topLeft(), laidOut_);
 }
 
 CNGridViewItem::CNGridViewItem(QWidget* parent) : CNGridViewItemBase(parent) {
@@ -79,6 +89,7 @@ void CNGridViewItem::setUpSubviews() {
 
 void CNGridViewItem::setItemImage(const QImage& image) {
     itemImage_ = image;
+    drawnImage_ = QImage();
     update();
 }
 
@@ -97,6 +108,7 @@ void CNGridViewItem::setSelected(bool selected) {
 void CNGridViewItem::prepareForReuse() {
     CNGridViewItemBase::prepareForReuse();
     itemImage_ = QImage();
+    drawnImage_ = QImage();
     itemTitle_.clear();
     // Late pictures for the file shown before are dropped from now on.
     node_.store(nullptr);
@@ -168,22 +180,66 @@ QRectF CNGridViewItem::imageRect() const {
             (tileHeight - size.height()) / 2 - kTileOffset, size.width(), size.height()};
 }
 
-void CNGridViewItem::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
+// The rounded tile of one look, drawn once and then only copied: filling an
+// antialiased path for every tile at every step of a scroll costs more than
+// everything else a frame does.
+QImage CNGridViewItem::TilePicture(const QSize& size, bool hovered, const QColor& ring,
+                                   double ringWidth, qreal ratio) {
+    static QHash<QString, QImage> cache;
+    const QString key = QStringLiteral("%1x%2 %3 %4 %5 %6")
+                            .arg(size.width())
+                            .arg(size.height())
+                            .arg(hovered)
+                            .arg(ring.isValid() ? ring.name(QColor::HexArgb) : QString())
+                            .arg(ringWidth)
+                            .arg(ratio);
+    if (auto it = cache.constFind(key); it != cache.constEnd()) {
+        return *it;
+    }
+    QImage picture(size * ratio, QImage::Format_ARGB32_Premultiplied);
+    picture.setDevicePixelRatio(ratio);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF tile(kTileOffset, kTileOffset, width() - kTileOffset, height() - kTileOffset);
+    const QRectF tile(kTileOffset, kTileOffset, size.width() - kTileOffset,
+                      size.height() - kTileOffset);
     QPainterPath path;
     path.addRoundedRect(tile, kTileRadius, kTileRadius);
-    painter.fillPath(path, hovered() ? CNGridViewPalette::itemBackgroundHoverColor()
-                                     : CNGridViewPalette::itemBackgroundColor());
+    painter.fillPath(path, hovered ? CNGridViewPalette::itemBackgroundHoverColor()
+                                   : CNGridViewPalette::itemBackgroundColor());
+    if (ring.isValid()) {
+        painter.strokePath(path, QPen(ring, ringWidth));
+    }
+    painter.end();
+    cache.insert(key, picture);
+    return picture;
+}
+
+void CNGridViewItem::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    QColor ring;
+    double ringWidth = 0;
     if (selected()) {
         // Nobody hands items a layout: the default one gives the ring.
         static const CNGridViewItemLayout fallback;
         const CNGridViewItemLayout& layout = currentLayout_ ? *currentLayout_ : fallback;
-        painter.strokePath(path, QPen(layout.selectionRingColor, layout.selectionRingLineWidth));
+        ring = layout.selectionRingColor;
+        ringWidth = layout.selectionRingLineWidth;
     }
+    painter.drawImage(QPointF(0, 0),
+                      TilePicture(size(), hovered(), ring, ringWidth, devicePixelRatioF()));
     if (!itemImage_.isNull()) {
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(imageRect(), itemImage_);
+        const QRectF target = imageRect();
+        const QSize pixels = (target.size() * devicePixelRatioF()).toSize();
+        if (drawnImage_.size() != pixels) {
+            // Scaled once, not at every paint of a scroll.
+            drawnImage_ =
+                (itemImage_.size() == pixels
+                     ? itemImage_
+                     : itemImage_.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation))
+                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            drawnImage_.setDevicePixelRatio(devicePixelRatioF());
+        }
+        painter.drawImage(target.topLeft(), drawnImage_);
     }
 }

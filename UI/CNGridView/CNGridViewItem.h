@@ -8,7 +8,9 @@
 #include <QAbstractButton>
 #include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QPointer>
+#include <QStaticText>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -43,9 +45,11 @@ protected:
 
 private:
     QString imageName_;
+    QPixmap picture_;
 };
 
-// The name under the thumbnail, cut at its tail when too long.
+// The name under the thumbnail, cut at its tail when too long. The cut
+// text is laid out once per name and width, not at every paint of a scroll.
 class CNGridItemTitleLabel : public QLabel {
     Q_OBJECT
 
@@ -54,6 +58,11 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString laidOutFor_;
+    int laidOutWidth_ = -1;
+    QStaticText laidOut_;
 };
 
 class CNGridViewItem : public CNGridViewItemBase {
@@ -108,12 +117,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    static QImage TilePicture(const QSize& size, bool hovered, const QColor& ring, double ringWidth,
+                              qreal ratio);
     void setUpSubviews();
     void takeLateImage();
 
     bool useLayout_ = false;
     CNGridViewItemDelegate* delegate_ = nullptr;
     QImage itemImage_;
+    // The thumbnail at the size it is drawn, made once per picture.
+    QImage drawnImage_;
     CNGridItemCheckBox* itemButton_ = nullptr;
     CNGridItemTitleLabel* titleLabel_ = nullptr;
     QString itemTitle_;
