@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPropertyAnimation>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -35,6 +36,18 @@ int Scaled(int ms) {
 }
 
 }  // namespace
+
+CNSelectionFrameView::CNSelectionFrameView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void CNSelectionFrameView::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QRectF frame(0.5, 0.5, std::floor(width()) - 1.0, std::floor(height()) - 1.0);
+    painter.fillRect(frame, QColor::fromRgbF(0, 0, 0, 0.15f));
+    painter.setPen(QPen(Qt::white, 1.0));
+    painter.drawRect(frame);
+}
 
 CNGridView::CNGridView(QWidget* parent) : QWidget(parent) {
     qRegisterMetaType<CNIndexSet>();
@@ -772,6 +785,106 @@ void CNGridView::rightMouseDown(const QPoint& location, const QPoint& globalPos)
     }
 }
 
+void CNGridView::mouseDragged(QMouseEvent* event) {
+    if (!allowsMultipleSelection_ || !allowsMultipleSelectionWithDrag_) {
+        return;
+    }
+    mouseHasDragged_ = true;
+    if (abortSelection_) {
+        return;
+    }
+    drawSelectionFrameForMousePointerAtLocation(event->position().toPoint());
+    selectItemsCoveredBySelectionFrame(selectionFrameView_->geometry(), event->modifiers());
+}
+
+void CNGridView::drawSelectionFrameForMousePointerAtLocation(const QPoint& p) {
+    if (selectionFrameView_ == nullptr) {
+        selectionFrameInitialPoint_ = p;
+        selectionFrameView_ = new CNSelectionFrameView(this);
+        selectionFrameView_->setGeometry(p.x(), p.y(), 0, 0);
+        selectionFrameView_->show();
+        return;
+    }
+    const QPoint s = selectionFrameInitialPoint_;
+    const QRect clip = clippedRect();
+    const qint64 right = columnsInGridView() * kCell;
+    const int x = std::max(std::min(p.x(), s.x()), clip.x());
+    const int y = std::max(std::min(p.y(), s.y()), clip.y());
+    qint64 width = p.x() > s.x() ? p.x() - s.x() : s.x() - x;
+    if (x + width >= right) {
+        width = right - x - 1;
+    }
+    qint64 height = p.y() > s.y() ? p.y() - s.y() : s.y() - y;
+    if (y + height > clip.y() + clip.height()) {
+        height = clip.y() + clip.height() - y;
+    }
+    selectionFrameView_->setGeometry(x, y, int(std::max<qint64>(0, width)),
+                                     int(std::max<qint64>(0, height)));
+    selectionFrameView_->raise();
+}
+
+qint64 CNGridView::boundIndexForItemAtLocation(const QPoint& location) const {
+    const qint64 columns = columnsInGridView();
+    const qint64 x = std::min<qint64>(std::max(0, location.x()), columns * kCell);
+    const qint64 y = std::max(0, location.y());
+    return x / kCell + y / kCell * columns;
+}
+
+CNIndexSet CNGridView::indexesMarkedBySelectionFrame() const {
+    CNIndexSet indexes;
+    for (auto& [index, item] : selectedItemsBySelectionFrame_) {
+        indexes.insert(index);
+    }
+    return indexes;
+}
+
+void CNGridView::selectItemsCoveredBySelectionFrame(const QRect& frame,
+                                                    Qt::KeyboardModifiers modifiers) {
+    CNItemPoint topLeft = locationForItemAtIndex(boundIndexForItemAtLocation(frame.topLeft()));
+    CNItemPoint bottomRight = locationForItemAtIndex(
+        boundIndexForItemAtLocation(frame.topLeft() + QPoint(frame.width(), frame.height())));
+    auto inside = [&](const CNItemPoint& at) {
+        return at.column >= topLeft.column && at.column <= bottomRight.column &&
+               at.row >= topLeft.row && at.row <= bottomRight.row;
+    };
+    for (auto it = selectedItemsBySelectionFrame_.begin();
+         it != selectedItemsBySelectionFrame_.end();) {
+        const qint64 index = it->first;
+        CNGridViewItemBase* item = it->second;
+        const auto held = selectedItems_.find(index);
+        if (inside(locationForItemAtIndex(index))) {
+            ++it;
+        } else if (held != selectedItems_.end() && held->second == item) {
+            item->setSelected(true);
+            ++it;
+        } else {
+            item->setSelected(false);
+            it = selectedItemsBySelectionFrame_.erase(it);
+        }
+    }
+    const bool counts = frame.width() > 0 && frame.height() > 0;
+    const auto rows = quint64(allOverRowsInGridView());
+    const auto columns = quint64(columnsInGridView());
+    topLeft.row = std::min(topLeft.row, rows);
+    bottomRight.row = std::min(bottomRight.row, rows);
+    topLeft.column = std::min(topLeft.column, columns);
+    bottomRight.column = std::min(bottomRight.column, columns);
+    const bool command = modifiers.testFlag(Qt::ControlModifier);
+    for (quint64 row = topLeft.row; row <= bottomRight.row; ++row) {
+        for (quint64 column = topLeft.column; column <= bottomRight.column; ++column) {
+            const auto index = qint64((row - 1) * columns + column - 1);
+            CNGridViewItemBase* item = visibleItemAtIndex(index);
+            if (item == nullptr || !counts) {
+                continue;
+            }
+            selectedItemsBySelectionFrame_[index] = item;
+            const auto held = selectedItems_.find(index);
+            const bool wasSelected = held != selectedItems_.end() && held->second == item;
+            item->setSelected(command ? !wasSelected : true);
+        }
+    }
+}
+
 void CNGridView::handleClicks(const QList<qint64>& clicks) {
     switch (clicks.size()) {
         case 1:
@@ -828,6 +941,10 @@ void CNGridView::handleDoubleClickForItemAtIndex(qint64 index) {
 // ---- events ----
 
 void CNGridView::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons().testFlag(Qt::LeftButton)) {
+        mouseDragged(event);
+        return;
+    }
     if (!useHover_) {
         return;
     }

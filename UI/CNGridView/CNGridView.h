@@ -24,6 +24,17 @@
 class QScrollArea;
 class CNGridView;
 
+// The rubber band of a drag selection: black at 15 % inside a white line.
+class CNSelectionFrameView : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit CNSelectionFrameView(QWidget* parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 using CNIndexSet = std::set<qint64>;
 Q_DECLARE_METATYPE(CNIndexSet)
 
@@ -175,6 +186,15 @@ public:
     void selectItemAtIndex(qint64 index, Qt::KeyboardModifiers modifiers);
     bool abortSelection() const { return abortSelection_; }
 
+    // Drag selection (only with multiple selection and drag selection on):
+    // items under the rubber band are marked selected without joining the
+    // selection and without notifications.
+    void drawSelectionFrameForMousePointerAtLocation(const QPoint& location);
+    qint64 boundIndexForItemAtLocation(const QPoint& location) const;
+    void selectItemsCoveredBySelectionFrame(const QRect& frame, Qt::KeyboardModifiers modifiers);
+    CNSelectionFrameView* selectionFrameView() const { return selectionFrameView_; }
+    CNIndexSet indexesMarkedBySelectionFrame() const;
+
     // Clicks sorted into single and double clicks: the item indexes of up
     // to three clicks in a row.
     void handleClicks(const QList<qint64>& clickIndexes);
@@ -199,6 +219,7 @@ private:
     void arrangeGridViewItemsAnimated(bool animated);
     void enqueueForReuse(CNGridViewItemBase* item);
     void rightMouseDown(const QPoint& location, const QPoint& globalPos);
+    void mouseDragged(QMouseEvent* event);
     void renumberVisibleItems(qint64 fromIndex, const std::function<qint64(qint64)>& shift,
                               bool animated);
     void takeOutVisibleItems(const std::vector<CNGridViewItemBase*>& items, bool animated,
@@ -219,6 +240,10 @@ private:
     std::map<qint64, CNGridViewItemBase*> keyedVisibleItems_;
     QHash<QString, QList<CNGridViewItemBase*>> reuseableItems_;
     std::map<qint64, CNGridViewItemBase*> selectedItems_;
+    std::map<qint64, CNGridViewItemBase*> selectedItemsBySelectionFrame_;
+    QPointer<CNSelectionFrameView> selectionFrameView_;
+    QPoint selectionFrameInitialPoint_;
+    bool mouseHasDragged_ = false;
     qint64 lastHoveredIndex_ = CNNotFound;
     qint64 lastSelectedItemIndex_ = CNNotFound;
     qint64 numberOfItems_ = 0;

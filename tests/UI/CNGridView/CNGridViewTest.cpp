@@ -133,6 +133,19 @@ TEST(CNGridView, ReloadAfterTheCountShrankAsksOnlyForTheNewVisibleIndexes) {
     EXPECT_EQ(g.source.created, 16);
 }
 
+TEST(CNGridView, AfterAWidthChangeShownViewsStayUntilTheClipNextMoves) {
+    GridInScrollArea g(600, 450, 100);
+    CNGridViewItem* fourth = g.itemAt(3);
+    g.area.resize(450, 450);  // four columns become three
+    g.settle();
+    EXPECT_EQ(g.grid->columnsInGridView(), 3);
+    EXPECT_EQ(g.grid->width(), 450);
+    EXPECT_EQ(fourth->geometry(), QRect(450, 0, 150, 150));
+    g.scrollTo(1);
+    EXPECT_EQ(fourth->geometry(), QRect(0, 150, 150, 150));
+    EXPECT_EQ(g.grid->indexesForVisibleItems(), IndexesOf(g.grid->visibleItemRange()));
+}
+
 TEST(CNGridView, NothingIsRecycledWhileAnItemIsSelected) {
     GridInScrollArea g(600, 450, 1000);
     g.grid->selectItem(g.itemAt(1));
@@ -317,6 +330,56 @@ TEST(CNGridView, HoverMovesFromAnItemOntoEmptySpace) {
                            "note CNGridViewWillHoverItem none", "delegate willHover none"}));
     EXPECT_FALSE(g.itemAt(1)->hovered());
     EXPECT_EQ(g.grid->lastHoveredIndex(), CNNotFound);
+}
+
+void DragTo(CNGridView* grid, QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(grid->mapToGlobal(at)), Qt::NoButton,
+                     Qt::LeftButton, modifiers);
+    QApplication::sendEvent(grid, &move);
+}
+
+TEST(CNGridView, DragSelectionMarksTheItemsUnderTheRubberBandOnly) {
+    const struct {
+        const char* what;
+        bool dragSelection;
+        bool escapeFirst;
+        CNIndexSet marked;
+    } cases[] = {
+        {"off by default", false, false, {}},
+        {"on", true, false, {0, 1, 2, 4, 5, 6}},
+        {"Escape stops it", true, true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GridInScrollArea g(600, 450, 10);
+        g.grid->setAllowsMultipleSelection(true);
+        g.grid->setAllowsMultipleSelectionWithDrag(c.dragSelection);
+        if (c.escapeFirst) {
+            QTest::keyClick(g.grid, Qt::Key_Escape);
+        }
+        Log log;
+        DragTo(g.grid, {10, 10});
+        DragTo(g.grid, {320, 160});
+        std::set<qint64> marked;
+        for (qint64 i = 0; i < 10; ++i) {
+            if (g.itemAt(i)->selected()) {
+                marked.insert(i);
+            }
+        }
+        EXPECT_EQ(marked, c.marked);
+        EXPECT_EQ(g.grid->indexesMarkedBySelectionFrame(), c.marked);
+        // Marked, not selected: no selection and nothing posted.
+        EXPECT_TRUE(g.grid->selectedIndexes().empty());
+        EXPECT_TRUE(log.entries.isEmpty());
+        if (c.marked.empty()) {
+            continue;
+        }
+        EXPECT_EQ(g.grid->selectionFrameView()->geometry(), QRect(10, 10, 310, 150));
+        // Shrinking the band unmarks what it left.
+        DragTo(g.grid, {160, 20});
+        EXPECT_EQ(g.grid->indexesMarkedBySelectionFrame(), (CNIndexSet{0, 1}));
+        EXPECT_FALSE(g.itemAt(5)->selected());
+    }
 }
 
 TEST(CNGridView, ClicksAreSortedIntoSingleAndDoubleClicks) {
