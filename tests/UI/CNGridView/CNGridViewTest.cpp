@@ -317,13 +317,19 @@ TEST(CNGridView, RightClicksSelectAndOpenTheMenuWithTheIndexes) {
     CNGridView::SetContextMenuPopper(previous);
 }
 
+void MoveTo(CNGridView* grid, QPoint at) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), QPointF(grid->mapToGlobal(at)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(grid, &move);
+}
+
 TEST(CNGridView, HoverMovesFromAnItemOntoEmptySpace) {
     GridInScrollArea g(600, 450, 5);
     Log log;
     g.grid->setDelegate(&log);
-    QTest::mouseMove(g.grid, QPoint(160, 20));
+    MoveTo(g.grid, QPoint(160, 20));
     EXPECT_TRUE(g.itemAt(1)->hovered());
-    QTest::mouseMove(g.grid, QPoint(400, 400));
+    MoveTo(g.grid, QPoint(400, 400));
     EXPECT_EQ(log.entries,
               (QStringList{"note CNGridViewWillHoverItem 1", "delegate willHover 1",
                            "note CNGridViewWillUnhoverItem 1", "delegate willUnhover 1",
