@@ -146,6 +146,35 @@ TEST(CNGridView, AfterAWidthChangeShownViewsStayUntilTheClipNextMoves) {
     EXPECT_EQ(g.grid->indexesForVisibleItems(), IndexesOf(g.grid->visibleItemRange()));
 }
 
+TEST(CNGridView, SingleItemChangesRenumberViewsAndAskOnlyForWhatChanged) {
+    GridInScrollArea g(600, 450, 10);
+    CNGridViewItemBase* third = g.itemAt(2);
+
+    g.source.count = 11;
+    g.source.asked.clear();
+    g.grid->insertItemAtIndex(2, false);
+    g.settle();
+    EXPECT_EQ(g.grid->visibleItemAtIndex(3), third);
+    EXPECT_EQ(third->index(), 3);
+    EXPECT_EQ(third->geometry(), g.grid->rectForItemAtIndex(3));
+    EXPECT_EQ(g.source.asked, (std::vector<qint64>{2}));
+
+    g.source.asked.clear();
+    g.grid->reloadItemsAtIndexes({5}, false);
+    g.settle();
+    EXPECT_EQ(g.source.asked, (std::vector<qint64>{5}));
+
+    g.source.count = 9;
+    g.source.asked.clear();
+    g.grid->removeItemsAtIndexes({1, 2}, false);
+    g.settle();
+    EXPECT_EQ(g.grid->numberOfItems(), 9);
+    EXPECT_EQ(g.source.asked, (std::vector<qint64>{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(g.grid->indexesForVisibleItems(), IndexesOf({0, 9}));
+    // Nothing was made anew: the views went back to the reuse queue.
+    EXPECT_EQ(g.source.created, 11);
+}
+
 TEST(CNGridView, NothingIsRecycledWhileAnItemIsSelected) {
     GridInScrollArea g(600, 450, 1000);
     g.grid->selectItem(g.itemAt(1));
