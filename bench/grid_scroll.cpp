@@ -103,7 +103,10 @@ public:
         : nodes(size_t(count)),
           png(EncodedPicture()),
           placeholder(velmora::ui::ImageRegistry::Pixmap(QStringLiteral("loading.png")).toImage()),
-          mainThread(QThread::currentThread()) {}
+          mainThread(QThread::currentThread()) {
+        // Decoding yields to the interface's thread, as a loader should.
+        decoders.setThreadPriority(QThread::IdlePriority);
+    }
     qint64 numberOfItemsInSection(CNGridView*, qint64) override { return qint64(nodes.size()); }
     CNGridViewItemBase* itemAtIndex(CNGridView* grid, qint64 index, qint64) override {
         auto* item = static_cast<CNGridViewItem*>(
@@ -118,7 +121,7 @@ public:
         item->titleLabel()->setText(QStringLiteral("IMG_%1.JPG").arg(index, 6, 10, QChar('0')));
         item->itemButton()->setImageName(QStringLiteral("pf_checkbox_no"));
         // Items live as long as the grid: the loader may hold one.
-        QThreadPool::globalInstance()->start([this, item, node] {
+        decoders.start([this, item, node] {
             if (QThread::currentThread() == mainThread) {
                 ++decodedOnMainThread;
             }
@@ -133,6 +136,7 @@ public:
     QByteArray png;
     QImage placeholder;
     QThread* mainThread;
+    QThreadPool decoders;
     int created = 0;
     std::atomic<int> decoded{0};
     std::atomic<int> decodedOnMainThread{0};
@@ -191,7 +195,7 @@ int main(int argc, char** argv) {
     const qint64 columns = grid->columnsInGridView();
     const qint64 limit = (grid->visibleRowsInGridView() + 1) * columns;
     FrameTimes gridTimes = Scroll(area, step);
-    QThreadPool::globalInstance()->waitForDone();
+    source.decoders.waitForDone();
     QCoreApplication::processEvents();
 
     PeerModel model(items, QPixmap::fromImage(source.placeholder));
