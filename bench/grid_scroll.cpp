@@ -4,7 +4,8 @@
 //   grid_scroll [items] [pixels per frame]
 // A frame is the scroll step, the events it sets off (recycling, filling,
 // late thumbnails) and the paint of the whole viewport. Thumbnails are
-// decoded from PNG on Qt's thread pool and handed to the items from there.
+// decoded from PNG on a pool of idle-priority threads and handed to the
+// items from there.
 #include <QAbstractListModel>
 #include <QApplication>
 #include <QBuffer>

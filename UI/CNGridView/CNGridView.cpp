@@ -634,9 +634,8 @@ void CNGridView::deSelectItem(CNGridViewItemBase* item) {
     CNGridViewItemBase* held = selectedItems_.at(index);
     selectedItems_.erase(index);
     postDidDeselect(index);
-    if (held != item && held->parentWidget() == this) {
-        releaseIfUnused(held);
-    }
+    // A selected view kept through a reload goes back to the reuse queue.
+    releaseIfUnused(held);
 }
 
 void CNGridView::deselectAllItems() {
@@ -653,9 +652,7 @@ void CNGridView::deselectAllItems() {
     post(CNGridViewDeSelectAllItemsNotification);
     auto held = std::exchange(selectedItems_, {});
     for (auto& [index, item] : held) {
-        if (visibleItemAtIndex(index) != item) {
-            releaseIfUnused(item);
-        }
+        releaseIfUnused(item);
     }
     post(CNGridViewDidDeselectAllItemsNotification);
     if (delegate_ != nullptr) {
@@ -702,9 +699,7 @@ void CNGridView::setAllowsMultipleSelection(bool allows) {
         post(CNGridViewDeSelectAllItemsNotification);
         auto held = std::exchange(selectedItems_, {});
         for (auto& [index, item] : held) {
-            if (visibleItemAtIndex(index) != item) {
-                releaseIfUnused(item);
-            }
+            releaseIfUnused(item);
         }
     }
 }

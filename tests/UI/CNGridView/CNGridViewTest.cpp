@@ -182,6 +182,17 @@ TEST(CNGridView, NothingIsRecycledWhileAnItemIsSelected) {
     g.scrollTo(1500);
     EXPECT_EQ(g.grid->visibleItemAtIndex(1), first);
     EXPECT_EQ(g.grid->reuseableItemCount(QLatin1String(kCNDefaultItemIdentifier)), 0);
+
+    // A reload keeps the selection; once deselected, every view is reusable.
+    g.grid->reloadData();
+    g.settle();
+    EXPECT_EQ(g.grid->selectedIndexes(), CNIndexSet{1});
+    g.grid->deselectAllItems();
+    g.scrollTo(0);
+    g.scrollTo(3000);
+    EXPECT_EQ(g.grid->numberOfVisibleItems() +
+                  g.grid->reuseableItemCount(QLatin1String(kCNDefaultItemIdentifier)),
+              g.source.created);
 }
 
 // Observers and the delegate write to one log, so their order shows.
