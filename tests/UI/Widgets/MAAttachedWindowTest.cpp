@@ -152,19 +152,52 @@ TEST(MAAttachedWindow, StartsAsAPlainRoundedRectangleTheDistanceBelowThePoint) {
     EXPECT_EQ(MAAttachedWindow::Create(nullptr, {0, 0}), nullptr);
 }
 
-TEST(MAAttachedWindow, TheArrowPointsFromTheEdgeOfItsSide) {
+TEST(MAAttachedWindow, TurningTheArrowOffLeavesItsRoomEmpty) {
     auto w = Bubble(MAPositionBottom);
     w->setArrowHeight(10);
     w->setArrowBaseWidth(20);
-    // The window grows by the arrow on its top edge; the tip is at the top,
-    // in the middle.
+    // The window keeps the arrow's room on its top edge either way.
     EXPECT_EQ(w->attachedFrame().size(), QSizeF(104, 64));
-    const QPainterPath path = w->backgroundPath();
-    EXPECT_EQ(path.boundingRect().top(), 1 - 10 + 10);  // the tip reaches the window's top
-    EXPECT_TRUE(path.contains(QPointF(52, 5)));
-    EXPECT_FALSE(path.contains(QPointF(20, 5)));
+    EXPECT_TRUE(w->backgroundPath().contains(QPointF(52, 5)));
     w->setHasArrow(0);
     EXPECT_FALSE(w->backgroundPath().contains(QPointF(52, 5)));
+    EXPECT_EQ(w->backgroundPath().boundingRect().top(), 11);
+}
+
+bool HasVertex(const QPainterPath& path, QPointF at) {
+    for (int i = 0; i < path.elementCount(); ++i) {
+        if (QPointF(path.elementAt(i)) == at) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST(MAAttachedWindow, TheArrowTipSitsOnTheEdgeAndEndOfItsSide) {
+    // View 100 x 50, margin 2, arrow 10 high and 20 wide, corners of 8:
+    // where the tip lands in the window's own coordinates.
+    const struct {
+        int side;
+        QPointF tip;
+    } cases[] = {
+        {MAPositionBottom, {52, 1}},       {MAPositionBottomRight, {19, 1}},
+        {MAPositionBottomLeft, {85, 1}},   {MAPositionLeft, {113, 27}},
+        {MAPositionLeftBottom, {113, 19}}, {MAPositionLeftTop, {113, 35}},
+        {MAPositionTop, {52, 63}},         {MAPositionTopLeft, {85, 63}},
+        {MAPositionTopRight, {19, 63}},    {MAPositionRight, {1, 27}},
+        {MAPositionRightTop, {1, 35}},     {MAPositionRightBottom, {1, 19}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.side);
+        auto w = Bubble(c.side);
+        w->setArrowHeight(10);
+        w->setArrowBaseWidth(20);
+        const QPainterPath path = w->backgroundPath();
+        EXPECT_TRUE(HasVertex(path, c.tip));
+        // The body and the arrow fill the window but for half a point.
+        EXPECT_EQ(path.boundingRect(),
+                  QRectF(1, 1, w->attachedFrame().width() - 2, w->attachedFrame().height() - 2));
+    }
 }
 
 TEST(MAAttachedWindow, AResizeWhileComputingTheGeometryDoesNotComputeItAgain) {
