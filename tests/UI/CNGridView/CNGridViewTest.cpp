@@ -363,6 +363,21 @@ void MoveTo(CNGridView* grid, QPoint at) {
     QApplication::sendEvent(grid, &move);
 }
 
+TEST(CNGridView, ACellWithoutAViewStaysEmptySelectsNothingAndIsAskedAgain) {
+    GridInScrollArea g(600, 450, 10);
+    g.source.missing = {3};
+    g.grid->reloadData();
+    g.settle();
+    EXPECT_EQ(g.grid->visibleItemAtIndex(3), nullptr);
+    g.grid->setAllowsMultipleSelection(true);
+    g.grid->selectItem(g.itemAt(1));
+    RightClick(g.grid, {460, 10});
+    EXPECT_TRUE(g.grid->selectedIndexes().empty());
+    g.source.asked.clear();
+    g.grid->updateVisibleRect();  // the clip's next move
+    EXPECT_EQ(g.source.asked, std::vector<qint64>{3});
+}
+
 TEST(CNGridView, HoverMovesFromAnItemOntoEmptySpace) {
     GridInScrollArea g(600, 450, 5);
     Log log;

@@ -7,6 +7,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "CNGridView/CNGridView.h"
@@ -28,6 +29,9 @@ public:
     qint64 numberOfItemsInSection(CNGridView*, qint64) override { return count; }
     CNGridViewItemBase* itemAtIndex(CNGridView* grid, qint64 index, qint64) override {
         asked.push_back(index);
+        if (missing.contains(index)) {
+            return nullptr;
+        }
         auto* item = static_cast<CNGridViewItem*>(
             grid->dequeueReusableItemWithIdentifier(QLatin1String(kCNDefaultItemIdentifier)));
         if (item == nullptr) {
@@ -50,6 +54,7 @@ public:
 
     qint64 count;
     std::vector<qint64> asked;
+    std::set<qint64> missing;  // indexes given no view
     int created = 0;
     std::vector<std::unique_ptr<TestNode>> nodes;
 };
