@@ -263,10 +263,9 @@ void CNGridView::setFrame(const QRect& frame) {
 }
 
 void CNGridView::updateReuseableItems() {
-    // Selected views stay where they are while a selection exists.
-    if (!selectedItems_.empty()) {
-        return;
-    }
+    // Selected views stay where they are (they are not reusable); the others
+    // are recycled even while a selection exists, or one selected file would
+    // make a view for every cell scrolled past.
     const CNRange range = visibleItemRange();
     for (auto it = keyedVisibleItems_.begin(); it != keyedVisibleItems_.end();) {
         CNGridViewItemBase* item = it->second;
