@@ -66,6 +66,9 @@ struct FrameTimes {
         ++frames;
         all.push_back(ms);
     }
+    int over(double ms) const {
+        return int(std::count_if(all.begin(), all.end(), [ms](double t) { return t > ms; }));
+    }
     double percentile(double p) {
         if (all.empty()) {
             return 0;
@@ -233,6 +236,7 @@ int main(int argc, char** argv) {
                 gridTimes.longestMs / std::max(1e-9, peerTimes.longestMs),
                 (gridTimes.totalMs / std::max(1, gridTimes.frames)) /
                     std::max(1e-9, peerTimes.totalMs / std::max(1, peerTimes.frames)));
+    std::printf("frames over 16 ms: grid %d, peer %d\n", gridTimes.over(16), peerTimes.over(16));
     std::printf("tiles created %d (limit: visible rows plus one spare row = %lld)\n",
                 source.created, (long long)limit);
     std::printf("thumbnails decoded %d, on the main thread %d\n", source.decoded.load(),
