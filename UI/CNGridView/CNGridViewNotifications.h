@@ -25,7 +25,7 @@ inline constexpr const char* CNGridViewDidDoubleClickItemNotification =
 inline constexpr const char* CNGridViewRightMouseButtonClickedOnItemNotification =
     "CNGridViewRightMouseButtonClickedOnItem";
 
-// An NSNumber-like index (qint64).
+// The item's index (qint64).
 inline constexpr const char* CNGridViewItemIndexKey = "gridViewItemIndex";
 // The selected item views (QList<CNGridViewItemBase*>).
 inline constexpr const char* CNGridViewSelectedItemsKey = "CNGridViewSelectedItems";
