@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollArea>
 #include <QStandardItemModel>
 #include <QTranslator>
 #include <QVBoxLayout>
@@ -13,6 +14,8 @@
 #include <memory>
 #include <vector>
 
+#include "CNGridView/CNGridView.h"
+#include "CNGridView/CNGridViewItem.h"
 #include "Resources/FontRegistry.h"
 #include "Resources/ImageRegistry.h"
 #include "TopView/TCImageButton.h"
@@ -21,10 +24,12 @@
 #include "Widgets/CustomHeaderCell.h"
 #include "Widgets/GroupView.h"
 #include "Widgets/ImageAndTextCell.h"
+#include "Widgets/MAAttachedWindow.h"
 #include "Widgets/MyNSApplication.h"
 #include "Widgets/NewButton.h"
 #include "Widgets/PLXCustemButton.h"
 #include "Widgets/VKCustomOutlineView.h"
+#include "Widgets/VKDeepScanViewController.h"
 #include "Widgets/VKHandButton.h"
 #include "Widgets/VKNSTableView.h"
 #include "Widgets/VKProgressView.h"
@@ -45,6 +50,10 @@ public:
     QString translate(const char*, const char* key, const char*, int) const override {
         if (qstrcmp(key, "PLX_FOUR_NO_VALUE_NOTE") == 0) {
             return QStringLiteral("No files here. Choose another folder on the left.");
+        }
+        if (qstrcmp(key, "PLX_FOUR_DEEPSCAN_NODE") == 0) {
+            return QStringLiteral(
+                "Not all your files found? Deep Scan searches every sector of the drive.");
         }
         return QString();
     }
@@ -385,6 +394,114 @@ bool Pictures(const QDir& dir) {
     return ok;
 }
 
+// 10. The thumbnail grid: 150-point tiles with a thumbnail, a check box and
+// the file's name; the second tile under the pointer, the sixth selected,
+// the last two still showing the loading picture.
+class GallerySource : public CNGridViewDataSource {
+public:
+    qint64 numberOfItemsInSection(CNGridView*, qint64) override { return 10; }
+    CNGridViewItemBase* itemAtIndex(CNGridView* grid, qint64 index, qint64) override {
+        auto* item = static_cast<CNGridViewItem*>(
+            grid->dequeueReusableItemWithIdentifier(QLatin1String(kCNDefaultItemIdentifier)));
+        if (item == nullptr) {
+            item = new CNGridViewItem;
+        }
+        static const char* names[] = {
+            "holiday_beach.jpg", "IMG_2041.JPG",
+            "portrait.png",      "a very long name of a scanned receipt.tiff",
+            "sunset.heic",       "DSC00017.ARW",
+            "cat.gif",           "map.webp",
+            "loading_1.jpg",     "loading_2.jpg"};
+        item->titleLabel()->setText(QLatin1String(names[index]));
+        item->itemButton()->setImageName(index % 3 == 0 ? QStringLiteral("pf_checkbox_yes")
+                                                        : QStringLiteral("pf_checkbox_no"));
+        if (index >= 8) {
+            item->setItemImage(ImageRegistry::Pixmap(QStringLiteral("loading.png")).toImage());
+        } else {
+            item->setItemImage(Thumbnail(int(index)));
+        }
+        return item;
+    }
+    // A small landscape picture, wide or tall.
+    static QImage Thumbnail(int i) {
+        const QSize size = i % 2 == 0 ? QSize(120, 80) : QSize(60, 90);
+        QImage image(size, QImage::Format_ARGB32);
+        QLinearGradient sky(0, 0, 0, size.height());
+        sky.setColorAt(0, QColor::fromHsv((i * 40) % 360, 120, 240));
+        sky.setColorAt(1, QColor::fromHsv((i * 40 + 60) % 360, 160, 160));
+        QPainter p(&image);
+        p.fillRect(image.rect(), sky);
+        p.setBrush(QColor(255, 230, 120));
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(QPoint(size.width() * 2 / 3, size.height() / 3), 10, 10);
+        p.setBrush(QColor(60, 110, 60));
+        p.drawPolygon(
+            QPolygon({QPoint(0, size.height()), QPoint(size.width() / 3, size.height() / 2),
+                      QPoint(size.width() * 2 / 3, size.height()), QPoint(0, size.height())}));
+        return image;
+    }
+};
+
+bool ThumbnailGrid(const QDir& dir) {
+    CNGridView::SetAnimationScale(0);
+    GallerySource source;
+    auto area = std::make_unique<QScrollArea>();
+    area->setAttribute(Qt::WA_DontShowOnScreen);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->resize(640, 450);
+    auto* grid = new CNGridView;
+    grid->setDataSource(&source);
+    area->setWidget(grid);
+    area->show();
+    grid->reloadData();
+    for (int i = 0; i < 3; ++i) {
+        QApplication::processEvents();
+    }
+    grid->hoverItemAtIndex(1);
+    grid->selectItem(grid->visibleItemAtIndex(5));
+    const bool ok = Save(area.get(), dir, "thumbnail_grid.png");
+    CNGridView::SetAnimationScale(1);
+    return ok;
+}
+
+// 11. The attached bubble carrying the deep-scan offer: white, rounded,
+// below the point it is attached to; once plain, once with an arrow.
+bool DeepScanBubble(const QDir& dir) {
+    QImage page(760, 200, QImage::Format_ARGB32);
+    page.fill(QColor(236, 238, 241));
+    QPainter painter(&page);
+    painter.setFont(FontRegistry::Font(QStringLiteral("Helvetica"), 12));
+    painter.setPen(QColor(90, 90, 90));
+    const char* captions[] = {"start values: no arrow, 10 points below the point",
+                              "arrow 10 high, 20 wide, on the top edge"};
+    for (int i = 0; i < 2; ++i) {
+        auto* offer = new VKDeepScanViewController;
+        std::unique_ptr<MAAttachedWindow> bubble(
+            MAAttachedWindow::Create(offer, {200, 100}, nullptr, MAPositionBottom, 10));
+        bubble->setAttribute(Qt::WA_DontShowOnScreen);
+        if (i == 1) {
+            bubble->setArrowHeight(10);
+            bubble->setArrowBaseWidth(20);
+        }
+        bubble->show();
+        QApplication::processEvents();
+        const int x = 10 + i * 380;
+        painter.drawText(x, 20, QLatin1String(captions[i]));
+        // The point the bubble hangs from.
+        const QPoint point(x + 180, 40);
+        painter.setBrush(QColor(220, 60, 60));
+        painter.drawEllipse(point, 3, 3);
+        painter.drawImage(point.x() - bubble->width() / 2, point.y() + 10,
+                          bubble->grab().toImage());
+    }
+    painter.end();
+    const QString path = dir.filePath(QStringLiteral("deep_scan_bubble.png"));
+    const bool ok = page.save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -405,6 +522,8 @@ int main(int argc, char** argv) {
     ok = CheckCells(dir, nodes) && ok;
     ok = CustomButtons(dir) && ok;
     ok = CellsAndGroup(dir) && ok;
+    ok = ThumbnailGrid(dir) && ok;
+    ok = DeepScanBubble(dir) && ok;
     ok = Pictures(dir) && ok;
     const QStringList missing = ImageRegistry::PlaceholderNamesAsked();
     if (!missing.isEmpty()) {
