@@ -113,8 +113,10 @@ void CNGridView::attachToScrollArea() {
 }
 
 bool CNGridView::eventFilter(QObject* watched, QEvent* event) {
-    if (scrollArea_ != nullptr && watched == scrollArea_->viewport() &&
-        event->type() == QEvent::Resize) {
+    // The event's type first: while the scroll area is torn down the guarded
+    // pointer would cast it to the class it no longer is.
+    if (event->type() == QEvent::Resize && scrollArea_ != nullptr &&
+        watched == scrollArea_->viewport()) {
         // The grid is as wide as the clip; its height follows its rows.
         const int clipWidth = scrollArea_->viewport()->width();
         if (clipWidth != width()) {
