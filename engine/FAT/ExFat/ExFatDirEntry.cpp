@@ -101,16 +101,11 @@ bool IsValidNameEntry(const vk::ByteReader& e) {
         return false;
     if ((e.U8(entry::kType) & entry::kCategoryMask) != entry::kSecondaryCategory)
         return false;
-    if (e.U8(name::kFlags) != 0 || e.LE16(name::kChars) == 0)
-        return false;
-    for (size_t i = 0; i < name::kCharsPerEntry; ++i) {
-        const uint16_t unit = e.LE16(name::kChars + 2 * i);
-        if (unit == 0)
-            break;
-        if (!IsAllowedNameUnit(unit))
-            return false;
-    }
-    return true;
+    // The characters are not looked at: one a driver should have refused
+    // (a "/", a control character, one flipped bit) is still the name of an
+    // intact file, and refusing it would end the walk of its whole folder.
+    // Where a name becomes a path, it is cleaned.
+    return e.U8(name::kFlags) == 0 && e.LE16(name::kChars) != 0;
 }
 
 bool IsValidLabelEntry(const vk::ByteReader& e) {

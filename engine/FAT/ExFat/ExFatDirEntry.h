@@ -42,6 +42,7 @@ bool IsValidTimestamp(uint32_t stamp);
 
 // A UTF-16 unit that may stand in a file name: exFAT forbids U+0000-U+001F
 // and " * / : < > ? \ | (and compliant drivers refuse to create them).
+// A name entry holding one is still read (see IsValidNameEntry).
 bool IsAllowedNameUnit(uint16_t unit);
 
 // What a stream extension's lengths and cluster are checked against.

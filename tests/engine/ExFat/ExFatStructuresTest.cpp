@@ -209,7 +209,10 @@ TEST(ExFatDirEntry, EntryChecks) {
         {"name", NameEntry(u"abc"), name, true},
         {"name with flags", with(NameEntry(u"abc"), 1, 1), name, false},
         {"name starting with 0", NameEntry(u""), name, false},
-        {"name with a slash", NameEntry(u"a/b"), name, false},
+        // Forbidden characters do not make the entry invalid: the file is
+        // kept under its name, cleaned where it becomes a path.
+        {"name with a slash", NameEntry(u"a/b"), name, true},
+        {"name with a control character", NameEntry(u"a\x01b"), name, true},
         {"name with U+1000", NameEntry(u"\u1000\u1001"), name, true},
         {"label", labelEntry, label, true},
         {"label of 12 characters", with(labelEntry, 1, 12), label, false},
@@ -317,7 +320,10 @@ TEST(ExFatParser, EntrySetsTable) {
          Join({Set(u"\u1000\u1001.txt"), Set(u"\u0100\u5C00"), Set(u"after")}),
          {"\xE1\x80\x80\xE1\x80\x81.txt", "\xC4\x80\xE5\xB0\x80", "after"},
          true},
-        {"a name with a slash ends the folder", Join({Set(u"a/b"), Set(u"c")}), {}, false},
+        // A forbidden character costs nothing: the name is kept as it is and
+        // the folder goes on.
+        {"a name with a slash", Join({Set(u"a/b"), Set(u"c")}), {"a/b", "c"}, true},
+        {"a name with a control character", Join({Set(u"a\x01"), Set(u"c")}), {"a\x01", "c"}, true},
         {"a surrogate pair split between name entries",
          Set(Repeat(u'x', 14) + u"\U0001F600"),
          {std::string(14, 'x') + "\xF0\x9F\x98\x80"},

@@ -1,0 +1,140 @@
+// Names never cost a file. The committed exFAT and NTFS fixtures are
+// renamed by tests/fixtures/names/rename.py (checksums and index entries
+// kept consistent, so Sleuth Kit still lists every file), then scanned and
+// recovered through the scan driver: the whole way through the controllers,
+// the searchers, the tree builder and the recovery. check_names.py wants
+// every file of the manifest and of Sleuth Kit's listing back with its
+// bytes, at its name as recovery cleans it, and nothing else.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using velmora::test::RunProgram;
+using velmora::test::SourceDir;
+using velmora::test::TempDir;
+
+bool HaveTool(const std::string& name) {
+    for (const char* dir : {"/usr/bin/", "/usr/sbin/", "/bin/", "/sbin/"})
+        if (access((dir + name).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
+// Unpacks tests/fixtures/<fixture>/committed/<fixture>.img.gz and its
+// manifest into `dir`.
+bool Unpack(const std::string& fixture, const std::string& dir) {
+    const std::string source = SourceDir() + "/tests/fixtures/" + fixture + "/committed/" + fixture;
+    return RunProgram({"python3", "-c",
+                       "import gzip, shutil, sys\n"
+                       "with gzip.open(sys.argv[1]) as i, open(sys.argv[2], 'wb') as o:\n"
+                       "    shutil.copyfileobj(i, o)\n"
+                       "shutil.copyfile(sys.argv[3], sys.argv[4])\n",
+                       source + ".img.gz", dir + "/source.img", source + ".json",
+                       dir + "/source.json"});
+}
+
+struct RenameCase {
+    const char* what;
+    const char* fixture;
+    int fsType;
+    std::vector<std::string> renames;  // path, new name (Python escapes), ...
+    const char* namespaceByte = nullptr;
+};
+
+class NamesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        VELMORA_REQUIRE_TOOL(HaveTool("python3"), "python3");
+        VELMORA_REQUIRE_TOOL(HaveTool("fls") && HaveTool("icat"), "Sleuth Kit");
+    }
+
+    // Renames, scans and recovers; the checker's report, "" when it passed.
+    std::string Check(const RenameCase& c) {
+        TempDir dir;
+        if (!Unpack(c.fixture, dir.path()))
+            return "the committed image could not be unpacked";
+        std::vector<std::string> rename = {"python3",
+                                           SourceDir() + "/tests/fixtures/names/rename.py"};
+        if (c.namespaceByte)
+            rename.insert(rename.end(), {"--namespace", c.namespaceByte});
+        rename.insert(rename.end(), {dir / "source.img", dir / "source.json", dir / "named.img"});
+        rename.insert(rename.end(), c.renames.begin(), c.renames.end());
+        std::string out;
+        if (!RunProgram(rename, &out))
+            return "rename.py failed: " + out;
+
+        // The destination is a folder of its own inside `dir`: whatever
+        // recovery writes must stay inside it.
+        const std::string destination = dir / "out";
+        fs::create_directories(destination);
+        std::string log;
+        RunProgram(
+            {VELMORA_SCAN_DRIVER, "--quick", "--fs-type", std::to_string(c.fsType), "--sector-size",
+             "512", "--rounds", "1", "--recover", destination, dir / "named.img"},
+            &log);
+        const std::string mark = "recovered tree: ";
+        const size_t at = log.find(mark);
+        if (at == std::string::npos || log.find(" 0 failed") == std::string::npos)
+            return "the scan driver recovered nothing or failed:\n" + log;
+        const std::string tree =
+            log.substr(at + mark.size(), log.find('\n', at) - at - mark.size());
+        std::vector<std::string> left;
+        for (const auto& e : fs::directory_iterator(dir.path()))
+            left.push_back(e.path().filename());
+        std::sort(left.begin(), left.end());
+        if (left !=
+            std::vector<std::string>{"named.img", "named.json", "out", "source.img", "source.json"})
+            return "recovery wrote outside its destination";
+
+        std::string report;
+        if (!RunProgram({"python3", SourceDir() + "/tests/engine/Names/check_names.py",
+                         dir / "named.img", dir / "named.json", tree},
+                        &report))
+            return report;
+        return {};
+    }
+};
+
+// The names an intact file may carry although its file system forbids them,
+// or that the tree used to drop: each costs no file, and no other file.
+TEST_F(NamesTest, OddNamesCostNoFile) {
+    const RenameCase cases[] = {
+        // One "/" in a name used to end the walk of the whole root folder.
+        {"exFAT: a slash in a root file's name", "exfat", 7, {"/short.txt", "sho/t.txt"}},
+        {"exFAT: forbidden characters and a control character",
+         "exfat",
+         7,
+         {"/fragB.bin", "fr:g*B?.bin", "/Docs/report.pdf", "re\\x01port<>|.pdf"}},
+        // Hidden on Unix, never lost; "..Docs" and "Docs" stay two folders.
+        {"exFAT: names with leading dots",
+         "exfat",
+         7,
+         {"/fragA.bin", ".DS_Store", "/Pics", "..Docs", "/Docs/Sub", ".Sub", "/Gone/Inner",
+          "...."}},
+        {"NTFS: a slash in a POSIX name", "ntfs", 3, {"/short.txt", "sho/t.txt"}},
+        {"NTFS: Windows-forbidden characters in a Win32 name",
+         "ntfs",
+         3,
+         {"/Docs/report.pdf", "rep?r*.pdf", "/frag1.bin", "fr\\\\g|.bin"},
+         "1"},
+        {"NTFS: names with leading dots",
+         "ntfs",
+         3,
+         {"/short.txt", ".DS_Store", "/Pics", ".Pic", "/Docs", "..Do"}},
+    };
+    for (const RenameCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Check(c), "");
+    }
+}
+
+}  // namespace
