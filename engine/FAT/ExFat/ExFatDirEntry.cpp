@@ -1,5 +1,7 @@
 #include "ExFatDirEntry.h"
 
+#include <algorithm>
+
 #include "ExFatLayout.h"
 
 namespace exfat {
@@ -122,6 +124,21 @@ bool IsValidLabelEntry(const vk::ByteReader& e) {
             return false;
     }
     return AllZero(e, label::kChars + 2 * count, entry::kSize);
+}
+
+size_t FileEntryAfterZeros(const uint8_t* data, size_t from, size_t length) {
+    if (!data)
+        return kNoEntry;
+    for (size_t off = from; off + entry::kSize <= length; off += entry::kSize) {
+        const uint8_t* e = data + off;
+        // The rest of a set whose head was zeroed goes with it.
+        if ((e[0] & entry::kCategoryMask) == entry::kSecondaryCategory ||
+            std::all_of(e, e + entry::kSize, [](uint8_t b) { return b == 0; }))
+            continue;
+        const bool file = e[0] == entry::kTypeFile || e[0] == entry::Deleted(entry::kTypeFile);
+        return file ? off : kNoEntry;
+    }
+    return kNoEntry;
 }
 
 uint16_t EntrySetChecksum(const uint8_t* bytes, size_t length, bool asInUse) {

@@ -58,6 +58,15 @@ bool IsValidStreamEntry(const vk::ByteReader& e, const StreamLimits& limits);
 bool IsValidNameEntry(const vk::ByteReader& e);
 bool IsValidLabelEntry(const vk::ByteReader& e);
 
+// Where a folder's entries go on after zeroed entries starting at `from`:
+// the offset of the first entry after them that is neither all zeros nor a
+// secondary entry (what is left of a set whose head was zeroed), when it is
+// a file entry (live or deleted) within `length` bytes; else kNoEntry, and
+// the zeros are the folder's end. A folder ends in zeros only, so a file
+// entry after them means the zeros are damage.
+size_t FileEntryAfterZeros(const uint8_t* data, size_t from, size_t length);
+constexpr size_t kNoEntry = static_cast<size_t>(-1);
+
 // The set checksum over `length` bytes (bytes 2 and 3 left out). With
 // asInUse, the type bytes count as those of a set in use: 0x85 at 0, 0xC0 at
 // 32 and 0xC1 at every further entry.

@@ -107,10 +107,23 @@ bool CEFDTAnalyze::Analyze(const uint8_t* buffer, size_t length, uint64_t sector
         return true;
     const vk::ByteReader all(buffer, length);
     for (size_t off = 0; off + entry::kSize <= length; off += entry::kSize) {
-        const bool goOn = AnalyzeEntry(all.Sub(off, entry::kSize), sector);
+        if (buffer[off] == 0) {
+            // Zeros end a folder, unless entry sets follow them: then they
+            // are damage, and the files after them are still the folder's.
+            const size_t next = FileEntryAfterZeros(buffer, off, length);
+            if (next == kNoEntry) {
+                m_set.CountEntry();
+                return false;
+            }
+            m_set.Reset();
+            off = next - entry::kSize;
+            continue;
+        }
+        // An entry that fails its check costs its own set only; the walk of
+        // the folder goes on.
+        if (!AnalyzeEntry(all.Sub(off, entry::kSize), sector))
+            m_set.Reset();
         m_set.CountEntry();
-        if (!goOn)
-            return false;
     }
     return true;
 }

@@ -66,10 +66,11 @@ public:
     // A new folder: a set left open at the end of the previous one must not
     // take this folder's entries.
     void BeginFolder() { m_set.Reset(); }
-    // Parses `length` bytes of one folder read at `sector` entry by entry
-    // until one cannot belong to a folder. True when every entry was taken
-    // and the folder may go on in its next cluster; false at its end (type
-    // 0) or at an entry that is no directory entry.
+    // Parses `length` bytes of one folder read at `sector` entry by entry.
+    // An entry that fails its check drops the set it was part of, and
+    // zeroed entries followed by a file entry are skipped: only the folder's
+    // end (zeros to the end of the buffer) stops the parse. True when the
+    // folder may go on in its next cluster; false at its end.
     bool Analyze(const uint8_t* buffer, size_t length, uint64_t sector);
 
     std::vector<_tagFileBaseInfo>& GetCompleted() { return m_completed; }

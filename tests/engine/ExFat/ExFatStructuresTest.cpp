@@ -312,10 +312,8 @@ TEST(ExFatParser, EntrySetsTable) {
          {"v", "w"},
          true},
         {"volume GUID beside the sets", Join({RawEntry(0xA0), Set(u"g")}), {"g"}, true},
-        {"an unknown entry ends the folder",
-         Join({Set(u"a"), RawEntry(0x90), Set(u"b")}),
-         {"a"},
-         false},
+        // An entry that fails its check costs that entry (and its set) only.
+        {"an unknown entry", Join({Set(u"a"), RawEntry(0x90), Set(u"b")}), {"a", "b"}, true},
         {"names in scripts whose units end in 00",
          Join({Set(u"\u1000\u1001.txt"), Set(u"\u0100\u5C00"), Set(u"after")}),
          {"\xE1\x80\x80\xE1\x80\x81.txt", "\xC4\x80\xE5\xB0\x80", "after"},
@@ -329,8 +327,16 @@ TEST(ExFatParser, EntrySetsTable) {
          {std::string(14, 'x') + "\xF0\x9F\x98\x80"},
          true},
         {"a name of 255 characters", Set(longName), {longUtf8}, true},
-        {"an invalid file entry ends the folder",
-         Join({Set(u"a"), FileEntry(1), Set(u"b")}),
+        {"an invalid file entry", Join({Set(u"a"), FileEntry(1), Set(u"b")}), {"a", "b"}, true},
+        // Zeros end a folder only when nothing but zeros follows: zeroed
+        // entries (with what is left of their sets) before a file entry are
+        // damage.
+        {"zeroed entries inside the folder",
+         Join({Set(u"a"), RawEntry(0), RawEntry(0), NameEntry(u"x"), Set(u"b")}),
+         {"a", "b"},
+         true},
+        {"zeros then a lone name: the end",
+         Join({Set(u"a"), RawEntry(0), NameEntry(u"x"), RawEntry(0)}),
          {"a"},
          false},
     };

@@ -57,30 +57,34 @@ protected:
         VELMORA_REQUIRE_TOOL(HaveTool("fls") && HaveTool("icat"), "Sleuth Kit");
     }
 
-    // Renames, scans and recovers; the checker's report, "" when it passed.
-    std::string Check(const RenameCase& c) {
+    // Makes named.img from the committed image of `fixture` with
+    // tests/fixtures/names/<script> (its arguments after the source and the
+    // output), scans and recovers it with the scan driver's `scan`
+    // arguments; the checker's report, "" when it passed.
+    std::string Check(const std::string& fixture, const std::string& script,
+                      const std::vector<std::string>& options, const std::vector<std::string>& args,
+                      const std::vector<std::string>& scan) {
         TempDir dir;
-        if (!Unpack(c.fixture, dir.path()))
+        if (!Unpack(fixture, dir.path()))
             return "the committed image could not be unpacked";
-        std::vector<std::string> rename = {"python3",
-                                           SourceDir() + "/tests/fixtures/names/rename.py"};
-        if (c.namespaceByte)
-            rename.insert(rename.end(), {"--namespace", c.namespaceByte});
-        rename.insert(rename.end(), {dir / "source.img", dir / "source.json", dir / "named.img"});
-        rename.insert(rename.end(), c.renames.begin(), c.renames.end());
+        std::vector<std::string> make = {"python3",
+                                         SourceDir() + "/tests/fixtures/names/" + script};
+        make.insert(make.end(), options.begin(), options.end());
+        make.insert(make.end(), {dir / "source.img", dir / "source.json", dir / "named.img"});
+        make.insert(make.end(), args.begin(), args.end());
         std::string out;
-        if (!RunProgram(rename, &out))
-            return "rename.py failed: " + out;
+        if (!RunProgram(make, &out))
+            return script + " failed: " + out;
 
         // The destination is a folder of its own inside `dir`: whatever
         // recovery writes must stay inside it.
         const std::string destination = dir / "out";
         fs::create_directories(destination);
+        std::vector<std::string> driver = {VELMORA_SCAN_DRIVER};
+        driver.insert(driver.end(), scan.begin(), scan.end());
+        driver.insert(driver.end(), {"--rounds", "1", "--recover", destination, dir / "named.img"});
         std::string log;
-        RunProgram(
-            {VELMORA_SCAN_DRIVER, "--quick", "--fs-type", std::to_string(c.fsType), "--sector-size",
-             "512", "--rounds", "1", "--recover", destination, dir / "named.img"},
-            &log);
+        RunProgram(driver, &log);
         const std::string mark = "recovered tree: ";
         const size_t at = log.find(mark);
         if (at == std::string::npos || log.find(" 0 failed") == std::string::npos)
@@ -101,6 +105,14 @@ protected:
                         &report))
             return report;
         return {};
+    }
+
+    std::string Check(const RenameCase& c) {
+        std::vector<std::string> options;
+        if (c.namespaceByte)
+            options = {"--namespace", c.namespaceByte};
+        return Check(c.fixture, "rename.py", options, c.renames,
+                     {"--quick", "--fs-type", std::to_string(c.fsType), "--sector-size", "512"});
     }
 };
 
@@ -134,6 +146,32 @@ TEST_F(NamesTest, OddNamesCostNoFile) {
     for (const RenameCase& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(Check(c), "");
+    }
+}
+
+// Zeroed entries in the middle of a folder: only the sets they hit are
+// lost. The walk goes on past them, and the deep scan keeps the sets after
+// them in the volume its intact boot sector describes, under their folder,
+// instead of reading them with a guessed geometry.
+TEST_F(NamesTest, ZeroedEntriesCostOnlyTheirOwnSets) {
+    const struct {
+        const char* what;
+        std::vector<std::string> damage;  // folder, offset in its first cluster, length
+    } cases[] = {
+        {"the head of a folder's first sector", {"/Many", "0", "64"}},
+        {"two whole sets in the middle of a sector", {"/Many", "1280", "256"}},
+        {"the head of a set that begins a later sector", {"/Many", "3072", "64"}},
+        {"the first set of a deleted folder", {"/Gone", "0", "96"}},
+    };
+    const std::vector<std::string> scans[] = {
+        {"--quick", "--fs-type", "7", "--sector-size", "512"},
+        {"--deep", "--only", "33"},
+    };
+    for (const auto& c : cases) {
+        for (const auto& scan : scans) {
+            SCOPED_TRACE(std::string(c.what) + " " + scan[0]);
+            EXPECT_EQ(Check("exfat", "zero_entries.py", {}, c.damage, scan), "");
+        }
     }
 }
 
