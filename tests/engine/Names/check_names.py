@@ -9,7 +9,7 @@ its path with its size and SHA-256. Sleuth Kit: every regular file fls -r
 lists (outside the "$" entries of the root), read with icat, at its path as
 recovery writes a name (control characters, DEL and "/" as "_"; "", "."
 and ".." as "_"; cut to 255 bytes as check_recovered.py cuts) with the
-same bytes. fls -r is read without -p, by depth,
+same bytes (a name fls cuts short is matched to the manifest's whole one). fls -r is read without -p, by depth,
 so a "/" inside a name stays part of that name. Count in equals count out:
 every file in FOLDER is one of those, and each of those is there once.
 Prints one line per problem and a closing line; exits 1 on a problem."""
@@ -41,7 +41,7 @@ def file_digest(path):
 LINE = re.compile(r"^(\+*) ?(\S)/(\S) (\* )?([0-9-]+)(\(realloc\))?:\t(.*)$")
 
 
-def fls_files(image, ntfs):
+def fls_files(image, ntfs, hfs):
     """(recovered path, inode) of every regular file fls lists."""
     out = subprocess.run(["fls", "-r", image], check=True, stdout=subprocess.PIPE).stdout
     parents = []
@@ -52,6 +52,9 @@ def fls_files(image, ntfs):
             continue
         depth = len(m.group(1))
         name = m.group(7)
+        # Sleuth Kit shows the "/" an HFS+ name holds as ":".
+        if hfs:
+            name = name.replace(":", "/")
         del parents[depth:]
         kind = m.group(3)
         if depth == 0 and (name.startswith("$") or name.endswith("(Volume Label Entry)")):
@@ -74,7 +77,7 @@ def fls_files(image, ntfs):
 def main(image, manifest, folder):
     with open(manifest, encoding="utf-8") as f:
         m = json.load(f)
-    ntfs = m["volumes"][0]["filesystem"] == "NTFS"
+    fs = m["volumes"][0]["filesystem"]
     problems = []
     expected = set()
     for vol in m["volumes"]:
@@ -88,11 +91,14 @@ def main(image, manifest, folder):
                 problems.append("missing %r (%s)" % (e["path"], e["state"]))
             elif os.path.getsize(p) != e["size"] or file_digest(p) != e["sha256"]:
                 problems.append("bytes differ %r" % e["path"])
-    listed = fls_files(image, ntfs)
+    listed = fls_files(image, fs == "NTFS", fs in ("HFS+", "HFSX"))
     for path, inode in listed:
-        # fls prints a control character as "^".
+        # fls prints a control character as "^", and cuts a long FAT name.
         if not os.path.isfile(folder + path) and "^" in path:
             path = path.replace("^", "_")
+        if not os.path.isfile(folder + path) and len(os.path.basename(path)) > 200:
+            longer = [p for p in expected if p.startswith(path)]
+            path = longer[0] if len(longer) == 1 else path
         expected.add(path)
         p = folder + path
         if not os.path.isfile(p):
