@@ -94,6 +94,21 @@ _tagFileBaseInfo CExFatEntrySet::Take() {
     return out;
 }
 
+bool CExFatEntrySet::TakeCut(_tagFileBaseInfo* out) {
+    if (m_state < 3 || m_units.empty() || Finish() != Step::Completed) {
+        Reset();
+        return false;
+    }
+    *out = Take();
+    return true;
+}
+
+void CEFDTAnalyze::CloseCutSet() {
+    _tagFileBaseInfo record;
+    if (m_set.TakeCut(&record))
+        m_completed.push_back(std::move(record));
+}
+
 void CEFDTAnalyze::PrepareAnayze(uint8_t sectorShift, uint8_t clusterShift, uint64_t totalSectors) {
     m_limits.sectorShift = sectorShift;
     m_limits.clusterShift = clusterShift;
@@ -115,14 +130,14 @@ bool CEFDTAnalyze::Analyze(const uint8_t* buffer, size_t length, uint64_t sector
                 m_set.CountEntry();
                 return false;
             }
-            m_set.Reset();
+            CloseCutSet();
             off = next - entry::kSize;
             continue;
         }
-        // An entry that fails its check costs its own set only; the walk of
-        // the folder goes on.
+        // An entry that fails its check costs that entry only: the set it
+        // cuts short keeps the name read so far, and the walk goes on.
         if (!AnalyzeEntry(all.Sub(off, entry::kSize), sector))
-            m_set.Reset();
+            CloseCutSet();
         m_set.CountEntry();
     }
     return true;

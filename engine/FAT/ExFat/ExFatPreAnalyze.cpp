@@ -121,7 +121,9 @@ bool CFDTPreAnaylze::Analyze(uint64_t sector, const uint8_t* data, size_t after)
                     failed = true;
                     break;
                 }
-                m_entries.Reset();
+                _tagFileBaseInfo cut;
+                if (m_entries.TakeCut(&cut))
+                    m_set->UpdateFileList(std::move(cut));
                 i = next / entry::kSize - 1;
                 continue;
             }

@@ -275,6 +275,8 @@ TEST(ExFatParser, EntrySetsTable) {
     for (int i = 0; i < 255; ++i)
         longUtf8 += "\xC3\xA9";
     Entry withVendor = FileEntry(3);
+    Entry flagged = NameEntry(u"x");
+    flagged[1] = 1;  // a name entry's flags must be 0
     const ParseCase cases[] = {
         {"one set", Set(u"a.txt"), {"a.txt"}, true},
         {"end of folder", Join({Set(u"a.txt"), RawEntry(0)}), {"a.txt"}, false},
@@ -334,6 +336,17 @@ TEST(ExFatParser, EntrySetsTable) {
         {"zeroed entries inside the folder",
          Join({Set(u"a"), RawEntry(0), RawEntry(0), NameEntry(u"x"), Set(u"b")}),
          {"a", "b"},
+         true},
+        // A set cut short by a damaged entry keeps the name read so far.
+        {"a set cut by a zeroed name entry",
+         Join({FileEntry(3), StreamEntry(5, 1, 20), NameEntry(u"fifteen letters"), RawEntry(0),
+               Set(u"b")}),
+         {"fifteen letters", "b"},
+         true},
+        {"a set cut by a name entry with flags",
+         Join({FileEntry(3), StreamEntry(5, 1, 20), NameEntry(u"fifteen letters"), flagged,
+               Set(u"b")}),
+         {"fifteen letters", "b"},
          true},
         {"zeros then a lone name: the end",
          Join({Set(u"a"), RawEntry(0), NameEntry(u"x"), RawEntry(0)}),

@@ -173,6 +173,9 @@ TEST_F(NamesTest, ZeroedEntriesCostOnlyTheirOwnSets) {
         {"two whole sets in the middle of a sector", {"/Many", "1280", "256"}},
         {"the head of a set that begins a later sector", {"/Many", "3072", "64"}},
         {"the first set of a deleted folder", {"/Gone", "0", "96"}},
+        // The file keeps the name its first name entry gives, as Sleuth Kit
+        // lists it.
+        {"a set's second name entry", {"/Docs", "288", "32"}},
     };
     const std::vector<std::string> scans[] = {
         {"--quick", "--fs-type", "7", "--sector-size", "512"},
