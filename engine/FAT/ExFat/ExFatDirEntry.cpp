@@ -129,16 +129,23 @@ bool IsValidLabelEntry(const vk::ByteReader& e) {
 size_t FileEntryAfterZeros(const uint8_t* data, size_t from, size_t length) {
     if (!data)
         return kNoEntry;
-    for (size_t off = from; off + entry::kSize <= length; off += entry::kSize) {
+    // Most sectors that start with zeros are zeros: their type bytes alone
+    // show that no file entry follows.
+    size_t file = kNoEntry;
+    for (size_t off = from; off + entry::kSize <= length && file == kNoEntry; off += entry::kSize) {
+        if (data[off] == entry::kTypeFile || data[off] == entry::Deleted(entry::kTypeFile))
+            file = off;
+    }
+    if (file == kNoEntry)
+        return kNoEntry;
+    for (size_t off = from; off < file; off += entry::kSize) {
         const uint8_t* e = data + off;
         // The rest of a set whose head was zeroed goes with it.
-        if ((e[0] & entry::kCategoryMask) == entry::kSecondaryCategory ||
-            std::all_of(e, e + entry::kSize, [](uint8_t b) { return b == 0; }))
-            continue;
-        const bool file = e[0] == entry::kTypeFile || e[0] == entry::Deleted(entry::kTypeFile);
-        return file ? off : kNoEntry;
+        if ((e[0] & entry::kCategoryMask) != entry::kSecondaryCategory &&
+            !std::all_of(e, e + entry::kSize, [](uint8_t b) { return b == 0; }))
+            return kNoEntry;
     }
-    return kNoEntry;
+    return file;
 }
 
 uint16_t EntrySetChecksum(const uint8_t* bytes, size_t length, bool asInUse) {

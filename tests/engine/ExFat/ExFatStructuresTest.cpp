@@ -224,6 +224,30 @@ TEST(ExFatDirEntry, EntryChecks) {
         EXPECT_EQ(c.check(c.entry, limits), c.valid) << c.what;
 }
 
+// Zeros end a folder unless a file entry follows them (damage); the search
+// for it never reads past the bytes it is given.
+TEST(ExFatDirEntry, FileEntryAfterZeros) {
+    const Entry zero = RawEntry(0), file = FileEntry(2), deleted = FileEntry(2, 0x20, false);
+    Entry typeZero = zero;
+    typeZero[5] = 1;
+    const struct {
+        const char* what;
+        Entry bytes;
+        size_t from, length, found;
+    } cases[] = {
+        {"zeros only", Join({zero, zero, zero}), 0, 96, exfat::kNoEntry},
+        {"zeros then a file entry", Join({zero, zero, file}), 0, 96, 64},
+        {"zeros then a deleted file entry", Join({zero, deleted}), 0, 64, 32},
+        {"zeros, the rest of a set, a file entry", Join({zero, NameEntry(u"x"), file}), 0, 96, 64},
+        {"zeros then a label", Join({zero, RawEntry(0x83), file}), 0, 96, exfat::kNoEntry},
+        {"a type 0 entry that is not all zeros", Join({typeZero, file}), 0, 64, exfat::kNoEntry},
+        {"the file entry past the length", Join({zero, zero, file}), 0, 64, exfat::kNoEntry},
+        {"from a later entry", Join({file, zero, file}), 32, 96, 64},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(exfat::FileEntryAfterZeros(c.bytes.data(), c.from, c.length), c.found) << c.what;
+}
+
 TEST(ExFatDirEntry, SetChecksumOfFixtureSets) {
     // exfat-fuse wrote these sets and their checksums; its deleted sets
     // keep the checksum they had while in use.
