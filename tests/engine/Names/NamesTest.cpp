@@ -1,10 +1,12 @@
-// Names never cost a file. The committed exFAT and NTFS fixtures are
-// renamed by tests/fixtures/names/rename.py (checksums and index entries
-// kept consistent, so Sleuth Kit still lists every file), then scanned and
-// recovered through the scan driver: the whole way through the controllers,
-// the searchers, the tree builder and the recovery. check_names.py wants
-// every file of the manifest and of Sleuth Kit's listing back with its
-// bytes, at its name as recovery cleans it, and nothing else.
+// Neither a name nor one damaged entry costs a file. Copies of the committed
+// exFAT and NTFS fixtures are renamed or have directory entries zeroed, and
+// volumes of hostile names are made, by the scripts of tests/fixtures/names
+// (checksums and index entries kept consistent, so Sleuth Kit still lists
+// every file); each is scanned and recovered through the scan driver: the
+// whole way through the controllers, the searchers, the tree builder and the
+// recovery. check_names.py wants every file of the manifest and of Sleuth
+// Kit's listing back with its bytes, at its name as recovery cleans it, and
+// nothing else.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
