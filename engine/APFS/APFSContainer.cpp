@@ -475,8 +475,10 @@ void APFSContainer::HandleInode(const uint8_t* value, size_t valueLength, uint64
             streamSize = v.LE64(data);
         data += (size + 7) & ~static_cast<size_t>(7);
     }
-    const std::string name = NormaliseName(rawName);
-    if (name.empty() || !IsNameAllowed(rawName))
+    // Names are shown as they are: hidden (dot) names and Finder's
+    // .DS_Store are files like any other.
+    const std::string& name = rawName;
+    if (name.empty())
         return;
 
     Record record{Kind::Inode, id, parent, name, directory, create};
@@ -522,9 +524,7 @@ void APFSContainer::HandleDirRecord(const uint8_t* key, size_t keyLength, const 
     if (length > keyLength - fs::drec::kName)
         length = keyLength - fs::drec::kName;
     const std::string rawName = ZeroTerminated(key + fs::drec::kName, length);
-    if (!IsNameAllowed(rawName))
-        return;
-    const std::string name = NormaliseName(rawName);
+    const std::string& name = rawName;
     const uint64_t parent = Tag(k.LE64(0) & 0xFFFFFFFFULL);
     const uint64_t rawTarget = v.LE64(fs::drec::kTarget);
     const uint64_t target = Tag(rawTarget);

@@ -9,23 +9,7 @@ namespace {
 
 constexpr long long kFileTimeOf1970 = 116444736000000000LL;  // 0x19DB1DED53E8000
 
-bool IsDsStore(std::string_view name) {
-    return name.size() == 9 && strncasecmp(name.data(), ".DS_Store", 9) == 0;
-}
-
 }  // namespace
-
-bool IsNameAllowed(std::string_view name) {
-    return !IsDsStore(name);
-}
-
-std::string NormaliseName(std::string_view name) {
-    if (IsDsStore(name))
-        return {};
-    if (!name.empty() && name.front() == '.')
-        name.remove_prefix(1);
-    return std::string(name);
-}
 
 long long ApfsTimeToFileTime(uint64_t ns) {
     if (ns == 0)
@@ -93,8 +77,8 @@ void APFSFileNode::SetSize(uint64_t size) {
 }
 
 void APFSFileNode::SetName(std::string_view name) {
-    name_ = NormaliseName(name);
-    if (name_.size() == 7 && strncasecmp(name_.c_str(), "Trashes", 7) == 0)
+    name_ = std::string(name);
+    if (name_.size() == 8 && strncasecmp(name_.c_str(), ".Trashes", 8) == 0)
         flags_ |= kDirectory | kDeleted | kKindSettled;
 }
 

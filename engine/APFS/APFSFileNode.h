@@ -14,11 +14,6 @@
 
 namespace apfs {
 
-// Names as this module shows them: ".DS_Store" is Finder bookkeeping and is
-// dropped, a leading dot (a hidden name) is removed.
-bool IsNameAllowed(std::string_view name);
-std::string NormaliseName(std::string_view name);
-
 // Nanoseconds since 1970 to 100 ns units since 1601, whole seconds; 0 (not
 // recorded) stays 0.
 long long ApfsTimeToFileTime(uint64_t ns);

@@ -47,6 +47,10 @@ bool IsTrashName(const char* name) {
     return std::strcmp(name, ".Trashes") == 0 || std::strcmp(name, ".Trash") == 0;
 }
 
+bool IsSelfOrParentEntry(const char* name) {
+    return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+}
+
 bool SamePartition(IFileNode* a, IFileNode* b) {
     auto* x = dynamic_cast<CFileNode*>(a);
     auto* y = dynamic_cast<CFileNode*>(b);
@@ -214,7 +218,10 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     if (FindEntry(*tree, node))
         return 1;
     // A node without a name is still a found file: recovery makes a name
-    // for it.
+    // for it. Only a folder's entries for itself and its parent are not
+    // files; every other name, leading dots and all, is the user's.
+    if (IsSelfOrParentEntry(NameOf(node)))
+        return 0;
 
     const SearcherTreeRules& rules = RulesOf(type);
     if (!flushing_ && rules.divertsRecycleBins && InsertToRecycleBin(node, type)) {
@@ -254,19 +261,12 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
         if (!tree->privateDataIds.empty() &&
             node->GetParentNodeID() == tree->privateDataIds.front())
             return 0;
-        // A folder named with leading dots (hidden on Unix) is shown under
-        // the rest of its name; one of dots only keeps an empty name, and
-        // its contents their place.
-        if (name[0] == '.')
-            node->FilterFileNameByDot();
         if (!RecordFileNode(tree->folders, node))
             return 0;
         if (trashCandidate)
             tree->trashCandidates.push_back(node);
         WakeWaiting(*tree, id);
     } else {
-        if (name[0] == '.')
-            return 0;
         if (!RecordFileNode(tree->files, node))
             return 0;
     }

@@ -192,7 +192,11 @@ void CExFatCompleteSearch::AnalyzeSector(uint64_t sector, const uint8_t* p, size
     if (first == 0) {
         if (p[2] == 1 && std::memcmp(p, kUpcaseStart, sizeof(kUpcaseStart)) == 0)
             m_partitionBuilder.RecordUpCaseTable(sector);
-        GetFileSet();
+        // A directory sector whose first entries were zeroed still holds
+        // the sets after them.
+        if (exfat::FileEntryAfterZeros(p, 0, m_sectorSize) == exfat::kNoEntry ||
+            m_preAnalyzer.Analyze(sector, p, after))
+            GetFileSet();
     } else if (std::memcmp(p + exfat::boot::kFileSystemName, "EXFAT   ", 8) == 0) {
         if (p[510] == 0x55 && p[511] == 0xAA) {
             const CExFatDBR boot(p, m_sectorSize);

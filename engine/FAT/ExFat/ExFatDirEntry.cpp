@@ -1,5 +1,7 @@
 #include "ExFatDirEntry.h"
 
+#include <algorithm>
+
 #include "ExFatLayout.h"
 
 namespace exfat {
@@ -101,16 +103,11 @@ bool IsValidNameEntry(const vk::ByteReader& e) {
         return false;
     if ((e.U8(entry::kType) & entry::kCategoryMask) != entry::kSecondaryCategory)
         return false;
-    if (e.U8(name::kFlags) != 0 || e.LE16(name::kChars) == 0)
-        return false;
-    for (size_t i = 0; i < name::kCharsPerEntry; ++i) {
-        const uint16_t unit = e.LE16(name::kChars + 2 * i);
-        if (unit == 0)
-            break;
-        if (!IsAllowedNameUnit(unit))
-            return false;
-    }
-    return true;
+    // The characters are not looked at: one a driver should have refused
+    // (a "/", a control character, one flipped bit) is still the name of an
+    // intact file, and refusing it would end the walk of its whole folder.
+    // Where a name becomes a path, it is cleaned.
+    return e.U8(name::kFlags) == 0 && e.LE16(name::kChars) != 0;
 }
 
 bool IsValidLabelEntry(const vk::ByteReader& e) {
@@ -127,6 +124,28 @@ bool IsValidLabelEntry(const vk::ByteReader& e) {
             return false;
     }
     return AllZero(e, label::kChars + 2 * count, entry::kSize);
+}
+
+size_t FileEntryAfterZeros(const uint8_t* data, size_t from, size_t length) {
+    if (!data)
+        return kNoEntry;
+    // Most sectors that start with zeros are zeros: their type bytes alone
+    // show that no file entry follows.
+    size_t file = kNoEntry;
+    for (size_t off = from; off + entry::kSize <= length && file == kNoEntry; off += entry::kSize) {
+        if (data[off] == entry::kTypeFile || data[off] == entry::Deleted(entry::kTypeFile))
+            file = off;
+    }
+    if (file == kNoEntry)
+        return kNoEntry;
+    for (size_t off = from; off < file; off += entry::kSize) {
+        const uint8_t* e = data + off;
+        // The rest of a set whose head was zeroed goes with it.
+        if ((e[0] & entry::kCategoryMask) != entry::kSecondaryCategory &&
+            !std::all_of(e, e + entry::kSize, [](uint8_t b) { return b == 0; }))
+            return kNoEntry;
+    }
+    return file;
 }
 
 uint16_t EntrySetChecksum(const uint8_t* bytes, size_t length, bool asInUse) {

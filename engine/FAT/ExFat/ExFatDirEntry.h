@@ -42,6 +42,7 @@ bool IsValidTimestamp(uint32_t stamp);
 
 // A UTF-16 unit that may stand in a file name: exFAT forbids U+0000-U+001F
 // and " * / : < > ? \ | (and compliant drivers refuse to create them).
+// A name entry holding one is still read (see IsValidNameEntry).
 bool IsAllowedNameUnit(uint16_t unit);
 
 // What a stream extension's lengths and cluster are checked against.
@@ -56,6 +57,15 @@ bool IsValidFileEntry(const vk::ByteReader& e);
 bool IsValidStreamEntry(const vk::ByteReader& e, const StreamLimits& limits);
 bool IsValidNameEntry(const vk::ByteReader& e);
 bool IsValidLabelEntry(const vk::ByteReader& e);
+
+// Where a folder's entries go on after zeroed entries starting at `from`:
+// the offset of the first entry after them that is neither all zeros nor a
+// secondary entry (what is left of a set whose head was zeroed), when it is
+// a file entry (live or deleted) within `length` bytes; else kNoEntry, and
+// the zeros are the folder's end. A folder ends in zeros only, so a file
+// entry after them means the zeros are damage.
+size_t FileEntryAfterZeros(const uint8_t* data, size_t from, size_t length);
+constexpr size_t kNoEntry = static_cast<size_t>(-1);
 
 // The set checksum over `length` bytes (bytes 2 and 3 left out). With
 // asInUse, the type bytes count as those of a set in use: 0x85 at 0, 0xC0 at

@@ -94,6 +94,21 @@ _tagFileBaseInfo CExFatEntrySet::Take() {
     return out;
 }
 
+bool CExFatEntrySet::TakeCut(_tagFileBaseInfo* out) {
+    if (m_state < 3 || m_units.empty() || Finish() != Step::Completed) {
+        Reset();
+        return false;
+    }
+    *out = Take();
+    return true;
+}
+
+void CEFDTAnalyze::CloseCutSet() {
+    _tagFileBaseInfo record;
+    if (m_set.TakeCut(&record))
+        m_completed.push_back(std::move(record));
+}
+
 void CEFDTAnalyze::PrepareAnayze(uint8_t sectorShift, uint8_t clusterShift, uint64_t totalSectors) {
     m_limits.sectorShift = sectorShift;
     m_limits.clusterShift = clusterShift;
@@ -107,10 +122,23 @@ bool CEFDTAnalyze::Analyze(const uint8_t* buffer, size_t length, uint64_t sector
         return true;
     const vk::ByteReader all(buffer, length);
     for (size_t off = 0; off + entry::kSize <= length; off += entry::kSize) {
-        const bool goOn = AnalyzeEntry(all.Sub(off, entry::kSize), sector);
+        if (buffer[off] == 0) {
+            // Zeros end a folder, unless entry sets follow them: then they
+            // are damage, and the files after them are still the folder's.
+            const size_t next = FileEntryAfterZeros(buffer, off, length);
+            if (next == kNoEntry) {
+                m_set.CountEntry();
+                return false;
+            }
+            CloseCutSet();
+            off = next - entry::kSize;
+            continue;
+        }
+        // An entry that fails its check costs that entry only: the set it
+        // cuts short keeps the name read so far, and the walk goes on.
+        if (!AnalyzeEntry(all.Sub(off, entry::kSize), sector))
+            CloseCutSet();
         m_set.CountEntry();
-        if (!goOn)
-            return false;
     }
     return true;
 }

@@ -45,6 +45,10 @@ public:
 
     // Moves the whole set's record out; the set is closed.
     _tagFileBaseInfo Take();
+    // A set cut short by a damaged entry: true, with its record named by the
+    // name entries read so far, when it has its stream and at least one
+    // name entry; the set is closed either way.
+    bool TakeCut(_tagFileBaseInfo* out);
 
 private:
     Step Finish();
@@ -66,10 +70,12 @@ public:
     // A new folder: a set left open at the end of the previous one must not
     // take this folder's entries.
     void BeginFolder() { m_set.Reset(); }
-    // Parses `length` bytes of one folder read at `sector` entry by entry
-    // until one cannot belong to a folder. True when every entry was taken
-    // and the folder may go on in its next cluster; false at its end (type
-    // 0) or at an entry that is no directory entry.
+    // Parses `length` bytes of one folder read at `sector` entry by entry.
+    // An entry that fails its check, and zeroed entries followed by a file
+    // entry, are skipped; a set they cut short keeps what its intact entries
+    // name. Only the folder's end (zeros to the end of the buffer) stops the
+    // parse. True when the folder may go on in its next cluster; false at
+    // its end.
     bool Analyze(const uint8_t* buffer, size_t length, uint64_t sector);
 
     std::vector<_tagFileBaseInfo>& GetCompleted() { return m_completed; }
@@ -77,6 +83,8 @@ public:
 
 private:
     bool AnalyzeEntry(const vk::ByteReader& e, uint64_t sector);
+    // Closes the open set after a damaged entry, keeping what it names.
+    void CloseCutSet();
 
     exfat::StreamLimits m_limits;
     CExFatEntrySet m_set;

@@ -776,11 +776,15 @@ void CPartitionBuilder::SimpleBuild() {
     // directory of that volume whose place in its tree is lost (its parent
     // damaged or gone): it joins it. Taken for a volume of its own, with a
     // geometry guessed from its clusters, its files would be read at the
-    // wrong places.
+    // wrong places. A run off the cluster boundary is the rest of a
+    // directory cluster whose first entries were damaged; it joins only a
+    // volume whose own boot sector gave its geometry.
     for (CFileSet* s : m_pending) {
         for (const auto& p : m_list) {
-            if (p->evidence < kExFatRootDir || !p->Contains(*s) ||
-                !p->IsClusterStart(s->firstSector) || !s->Admits(p->GetSectorsPerCluster()))
+            if (!p->Contains(*s) || !s->Admits(p->GetSectorsPerCluster()))
+                continue;
+            if (p->IsClusterStart(s->firstSector) ? p->evidence < kExFatRootDir
+                                                  : !p->FromBootSector())
                 continue;
             p->MatchSet(s, 1);
             s->flags |= kFileSetMatched;

@@ -113,6 +113,20 @@ bool CFDTPreAnaylze::Analyze(uint64_t sector, const uint8_t* data, size_t after)
         const vk::ByteReader e = all.Sub(off, entry::kSize);
         const uint8_t type = data[off];
         switch (type) {
+            case 0: {
+                // Zeroed entries with file entries after them: damage, the
+                // run goes on with the first file entry.
+                const size_t next = FileEntryAfterZeros(data, off, m_sectorSize);
+                if (next == kNoEntry) {
+                    failed = true;
+                    break;
+                }
+                _tagFileBaseInfo cut;
+                if (m_entries.TakeCut(&cut))
+                    m_set->UpdateFileList(std::move(cut));
+                i = next / entry::kSize - 1;
+                continue;
+            }
             case entry::kTypeFile:
             case entry::Deleted(entry::kTypeFile): {
                 m_entries.Reset();

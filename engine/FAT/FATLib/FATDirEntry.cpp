@@ -268,20 +268,6 @@ bool CTempFATDirEntry::IsValidFileName(const uint8_t* name11) {
     return true;
 }
 
-bool CTempFATDirEntry::IsValidLongFileNameChar(char c) {
-    return c != '\0' && std::strchr("?*|\\/:\"<>", c) == nullptr;
-}
-
-bool CTempFATDirEntry::IsValidLongFileName(const char* name) {
-    if (!name || !*name)
-        return false;
-    for (const char* p = name; *p; ++p) {
-        if (!IsValidLongFileNameChar(*p))
-            return false;
-    }
-    return true;
-}
-
 void CFATLongNameRun::Reset() {
     m_units.clear();
     m_pieces = 0;
@@ -367,7 +353,10 @@ bool CFATLongNameRun::Finish(const CTempFATDirEntry& shortEntry, std::string& na
     if (ok) {
         joined =
             vk::Utf16UnitsToUtf8(reinterpret_cast<const uint16_t*>(m_units.data()), m_units.size());
-        ok = CTempFATDirEntry::IsValidLongFileName(joined.c_str());
+        // Characters Windows refuses ("/", ":", "?"...) do not make the
+        // name less the file's: its checksum ties it to the short entry.
+        // Such a name is cleaned where it becomes a path.
+        ok = !joined.empty();
     }
     if (ok)
         name = joined;

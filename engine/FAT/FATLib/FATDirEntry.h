@@ -116,8 +116,6 @@ public:
     bool IsFilenameEqual(const char* name8, const char* ext3) const;
 
     static bool IsValidFileName(const uint8_t* name11);
-    static bool IsValidLongFileNameChar(char c);
-    static bool IsValidLongFileName(const char* name);
 
 private:
     vk::ByteReader Reader() const { return vk::ByteReader(m_entry, kFATDirEntrySize); }

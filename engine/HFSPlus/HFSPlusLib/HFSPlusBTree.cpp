@@ -129,7 +129,63 @@ uint32_t CHFSPlusBTreeOptionBase::GetRoot() {
         lastError_ = HFS_ERROR(kHFSNotReady);
         return 0;
     }
+    // A tree whose header says it holds records but names no root lost its
+    // root field, not its nodes: the root is found among them.
+    if (header_.rootNode == 0 &&
+        (header_.leafRecords != 0 || header_.firstLeafNode != 0 || header_.treeDepth != 0)) {
+        if (!rootSearched_) {
+            rootSearched_ = true;
+            foundRoot_ = FindRoot();
+        }
+        if (foundRoot_ != 0)
+            return foundRoot_;
+    }
     return header_.rootNode;
+}
+
+uint32_t CHFSPlusBTreeOptionBase::FindRoot() {
+    const VKRESULT saved = lastError_;
+    // Nodes the header's map marks free may hold a tree's old nodes; only
+    // the nodes in use count (those past the header's map are unknown).
+    std::vector<uint8_t> map;
+    if (std::unique_ptr<CHFSPlusBTNode> head = CreateNode(0)) {
+        uint16_t size = 0;
+        if (const uint8_t* record = head->GetRecord(2, &size))
+            map.assign(record, record + size);
+    }
+    auto inUse = [&](uint64_t n) {
+        return n / 8 >= map.size() || (map[n / 8] & (0x80u >> (n % 8))) != 0;
+    };
+    // The root is the one node at the tree's height: an index node at the
+    // header's depth, the only leaf of a tree of depth 1, or, without a
+    // depth, the one node higher than all others.
+    uint32_t root = 0;
+    unsigned height = 0, atHeight = 0;
+    for (uint64_t n = 1; n < nodeCount_ && n <= UINT32_MAX; ++n) {
+        if (!inUse(n))
+            continue;
+        std::unique_ptr<CHFSPlusBTNode> node = CreateNode(static_cast<uint32_t>(n));
+        if (!node)
+            continue;
+        const int8_t kind = node->Descriptor().kind;
+        if (kind != L::kNodeIndex && kind != L::kNodeLeaf)
+            continue;
+        const unsigned h = node->Descriptor().height;
+        if (header_.treeDepth != 0 ? h != header_.treeDepth : h < height)
+            continue;
+        if (h > height) {
+            height = h;
+            atHeight = 0;
+        }
+        root = static_cast<uint32_t>(n);
+        ++atHeight;
+    }
+    lastError_ = saved;
+    if (atHeight != 1)
+        return 0;
+    CatchExeception::WriteLog("HFS+ B-tree: the header names no root; node %u is taken as it\n",
+                              root);
+    return root;
 }
 
 std::unique_ptr<CHFSPlusBTNode> CHFSPlusBTreeOptionBase::CreateNode(uint32_t n) {

@@ -95,6 +95,9 @@ public:
     VKRESULT GetLastError() const { return lastError_; }
     const BTHeaderRec* GetHeaderRec() const { return haveHeader_ ? &header_ : nullptr; }
     uint32_t GetNodeSize() const { return header_.nodeSize; }
+    // The root node's number: the header's, or, when the header says the
+    // tree holds records but its root field is 0, the node found at the
+    // tree's height (0 when that is not one node).
     uint32_t GetRoot();
     // Node n of the tree, or null (not in the file, short read, not a node).
     std::unique_ptr<CHFSPlusBTNode> CreateNode(uint32_t n);
@@ -115,6 +118,7 @@ public:
 protected:
     // Reads the header node; subclasses call it from their constructors.
     void Open();
+    uint32_t FindRoot();
 
     CHFSPlusVolume* volume_;
     CHFSPlusRawfile* fork_;
@@ -122,6 +126,8 @@ protected:
     BTHeaderRec header_;
     bool haveHeader_ = false;
     uint64_t nodeCount_ = 0;
+    bool rootSearched_ = false;
+    uint32_t foundRoot_ = 0;
     CHFSPlusBTree tree_{this};
 };
 

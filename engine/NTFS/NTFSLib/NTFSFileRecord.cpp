@@ -242,25 +242,6 @@ uint32_t CNTFSFileRecordStandardInformationAttribute::GetDosFilePermission() con
 
 // ---------------------------------------------------------------- $FILE_NAME
 
-bool CNTFSFileRecordFileNameAttribute::IsValidFileName(const uint16_t* units, size_t count,
-                                                       uint8_t nameSpace) {
-    if (units == nullptr)
-        return count == 0;
-    for (size_t i = 0; i < count; ++i) {
-        const uint16_t c = units[i];
-        if (c == 0)
-            break;
-        // POSIX names (those ntfs-3g writes for Linux programs) may hold any
-        // character but the separator; the Windows name spaces forbid more.
-        if (c == '/')
-            return false;
-        if (nameSpace != fn::kPosix && (c == '"' || c == '*' || c == ':' || c == '<' || c == '>' ||
-                                        c == '?' || c == '\\' || c == '|'))
-            return false;
-    }
-    return true;
-}
-
 bool CNTFSFileRecordFileNameAttribute::IsValid(const uint8_t* attribute, size_t room) {
     if (!CNTFSFileRecordAttribute::IsValid(attribute, room))
         return false;
@@ -273,13 +254,10 @@ bool CNTFSFileRecordFileNameAttribute::IsValid(const uint8_t* attribute, size_t 
     const size_t units = value.U8(fn::kNameLength);
     // The name must lie inside the value: its length byte alone could make
     // the conversion read past the attribute and the record.
-    if (!value.Has(fn::kName, 2 * units))
-        return false;
-    // A name is at most 255 units: checked in place, without a copy.
-    uint16_t name[256];
-    for (size_t i = 0; i < units; ++i)
-        name[i] = value.LE16(fn::kName + 2 * i);
-    return IsValidFileName(name, units, value.U8(fn::kNamespace));
+    // Its characters are not looked at: a name Windows or Linux would refuse
+    // ("/", or : * ? and the like outside the POSIX name space) is still the
+    // name of an intact record. It is cleaned where it becomes a path.
+    return value.Has(fn::kName, 2 * units);
 }
 
 int64_t CNTFSFileRecordFileNameAttribute::GetFileRecordNumberofParentDirectory() const {

@@ -129,13 +129,10 @@ public:
         : CNTFSFileRecordAttribute(attribute, room), m_value(Value()) {}
     explicit CNTFSFileRecordFileNameAttribute(const CNTFSFileRecordAttribute& a)
         : CNTFSFileRecordAttribute(a), m_value(Value()) {}
-    // A valid resident $FILE_NAME whose name lies inside its value and holds
-    // no character its name space forbids.
+    // A valid resident $FILE_NAME whose name lies inside its value, whatever
+    // characters it holds.
     static bool IsValid(const uint8_t* attribute, size_t room);
     bool IsValid() const { return IsValid(m_r.data(), m_r.size()); }
-    // The character test on a bare name (UTF-16 units), up to `count` units
-    // or a 0 unit. Names of the POSIX name space may hold anything but "/".
-    static bool IsValidFileName(const uint16_t* units, size_t count, uint8_t nameSpace = 1);
 
     int64_t GetFileRecordNumberofParentDirectory() const;
     uint64_t GetCreationTime() const;

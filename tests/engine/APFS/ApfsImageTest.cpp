@@ -152,7 +152,7 @@ TEST_F(ApfsImageTest, WholeDiskDeepScanThroughTheControllersRecoversTheGptContai
         args.insert(args.end(), {"--rounds", "1", "--recover", out, Path("apfs-gpt.img")});
         std::string log;
         ASSERT_TRUE(RunProgram(args, &log)) << log;
-        EXPECT_NE(log.find("recovered 8 files and 1 empty ones, 0 failed"), std::string::npos)
+        EXPECT_NE(log.find("recovered 9 files and 1 empty ones, 0 failed"), std::string::npos)
             << log;
         // The numbered folder of the APFS tree holds the folder named after
         // the device.

@@ -82,12 +82,16 @@ TEST(ApfsFileNode, NamesKindsParentsAndTimes) {
 
     APFSFileNode trash;
     trash.SetName(".Trashes");
-    EXPECT_EQ(std::string(trash.GetFileName()), "Trashes");
+    EXPECT_EQ(std::string(trash.GetFileName()), ".Trashes");
     EXPECT_TRUE(trash.IsDirectory() && trash.IsDeleted());
-
-    EXPECT_FALSE(apfs::IsNameAllowed(".ds_store"));
-    EXPECT_EQ(apfs::NormaliseName(".DS_Store"), "");
-    EXPECT_EQ(apfs::NormaliseName(".hidden"), "hidden");
+    // Hidden names and Finder's files are the user's files, named as they
+    // are; a folder merely called "Trashes" is no trash.
+    for (const char* name : {".DS_Store", ".hidden", "..x", "Trashes"}) {
+        APFSFileNode n2;
+        n2.SetName(name);
+        EXPECT_EQ(std::string(n2.GetFileName()), name);
+        EXPECT_FALSE(n2.IsDeleted()) << name;
+    }
     // 0 means not recorded and stays 0, never 1970.
     EXPECT_EQ(apfs::ApfsTimeToFileTime(0), 0);
     EXPECT_EQ(apfs::ApfsTimeToFileTime(1000000000ULL), 116444736000000000LL + 10000000LL);

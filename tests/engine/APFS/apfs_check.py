@@ -5,8 +5,8 @@ a folder of recovered files against it.
 usage: apfs_check.py expect MANIFEST [SECTOR_SIZE]
        apfs_check.py recovered MANIFEST FOLDER
 
-The deep scan shows names as the APFS reader does: a leading dot is dropped
-and ".DS_Store" is not shown. `expect` prints one line per entry:
+The deep scan shows names as they are (leading dots and ".DS_Store"
+included). `expect` prints one line per entry:
     F<TAB>path<TAB>state<TAB>size<TAB>mtime<TAB>runs
     D<TAB>path<TAB>state
 runs: "start:length" in sectors relative to the container, comma separated,
@@ -22,21 +22,11 @@ import sys
 BS = 4096
 
 
-def shown_name(name):
-    return name[1:] if name.startswith(".") and len(name) > 1 else name
-
-
-def shown_path(path):
-    return "/".join(shown_name(p) for p in path.split("/"))
-
-
 def entries(manifest):
     with open(manifest, encoding="utf-8") as f:
         m = json.load(f)
     for vol in m["volumes"]:
         for e in vol["files"]:
-            if os.path.basename(e["path"]).lower() == ".ds_store":
-                continue
             yield vol, e
 
 
@@ -59,7 +49,7 @@ def runs(e, sector_size):
 
 def expect(manifest, sector_size):
     for _, e in entries(manifest):
-        path = shown_path(e["path"])
+        path = e["path"]
         if e["type"] == "dir":
             print("D\t%s\t%s" % (path, e["state"]))
         else:
@@ -74,7 +64,7 @@ def recovered(manifest, folder):
         if e["type"] == "dir":
             continue
         checked += 1
-        p = os.path.join(folder, shown_path(e["path"]).lstrip("/"))
+        p = os.path.join(folder, e["path"].lstrip("/"))
         if not os.path.isfile(p):
             print("missing file %s (%s)" % (e["path"], e["state"]))
             problems += 1

@@ -170,18 +170,23 @@ TEST_F(TreeBuilderTest, ACopyOfAKnownFileIsRefusedAndANewerCopyGivesItsData) {
     EXPECT_TRUE(R().WasShown(other));
 }
 
-TEST_F(TreeBuilderTest, DotFilesAreRefusedAndDotFoldersLoseTheirDots) {
+TEST_F(TreeBuilderTest, DotNamesAreShownAsTheyAreAndOnlySelfAndParentEntriesRefused) {
     B()->AddSearcherInfo(SEARCHER_NTFS, kRoot);
-    Refuse(File(10, kRoot, ".DS_Store"));
-    TNode* dir = Folder(11, kRoot, "..config");
-    Take(dir);
-    EXPECT_STREQ(dir->GetFileName(), "config");
-    Take(File(12, 11, "settings"));
-    // A folder of dots only is kept with an empty name: its contents stay
-    // in their place instead of moving to the lost files.
+    // Hidden files on Unix are the user's files: shown, under their names.
+    TNode* dsStore = File(10, kRoot, ".DS_Store");
+    Take(dsStore);
+    // "..x" and "x" are two folders: neither loses its dots, so they never
+    // merge, and each keeps its own file.
+    TNode* dotted = Folder(11, kRoot, "..config");
+    Take(dotted);
+    TNode* inDotted = File(12, 11, "settings");
+    Take(inDotted);
+    TNode* plain = Folder(18, kRoot, "config");
+    Take(plain);
+    TNode* inPlain = File(19, 18, "settings");
+    Take(inPlain);
     TNode* dots = Folder(13, kRoot, "...");
     Take(dots);
-    EXPECT_STREQ(dots->GetFileName(), "");
     TNode* inDots = File(14, 13, "kept.txt");
     Take(inDots);
     // Leading blanks are part of a name.
@@ -191,9 +196,20 @@ TEST_F(TreeBuilderTest, DotFilesAreRefusedAndDotFoldersLoseTheirDots) {
     // Nameless files are files all the same.
     TNode* nameless = File(17, kRoot, "");
     Take(nameless);
+    // A folder's entries for itself and its parent name no file.
+    for (const char* entry : {".", ".."}) {
+        Refuse(Folder(30, kRoot, entry));
+        Refuse(File(31, kRoot, entry));
+    }
     B()->FlashBuild(SEARCHER_NTFS);
-    EXPECT_TRUE(R().WasShown(dir));
-    EXPECT_TRUE(R().WasShown(dots));
+    EXPECT_TRUE(R().WasShown(dsStore));
+    EXPECT_STREQ(dsStore->GetFileName(), ".DS_Store");
+    EXPECT_STREQ(dotted->GetFileName(), "..config");
+    EXPECT_STREQ(dots->GetFileName(), "...");
+    ASSERT_TRUE(R().WasShown(inDotted));
+    EXPECT_EQ(inDotted->GetParent(), dotted);
+    ASSERT_TRUE(R().WasShown(inPlain));
+    EXPECT_EQ(inPlain->GetParent(), plain);
     ASSERT_TRUE(R().WasShown(inDots));
     EXPECT_EQ(inDots->GetParent(), dots);
     EXPECT_STREQ(blank->GetFileName(), " spaced");
@@ -455,7 +471,7 @@ TEST_F(TreeBuilderTest, TrashesUnderTheRootMakesItsContentsDeleted) {
     EXPECT_TRUE(trashes->IsDeleted());
     EXPECT_TRUE(file->IsDeleted());
     EXPECT_TRUE(R().WasShown(file));
-    EXPECT_STREQ(trashes->GetFileName(), "Trashes");
+    EXPECT_STREQ(trashes->GetFileName(), ".Trashes");
 }
 
 TEST_F(TreeBuilderTest, TrashInTheInvokingUsersHomeMovesUnderTheRoot) {

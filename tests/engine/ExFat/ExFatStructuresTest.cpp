@@ -209,7 +209,10 @@ TEST(ExFatDirEntry, EntryChecks) {
         {"name", NameEntry(u"abc"), name, true},
         {"name with flags", with(NameEntry(u"abc"), 1, 1), name, false},
         {"name starting with 0", NameEntry(u""), name, false},
-        {"name with a slash", NameEntry(u"a/b"), name, false},
+        // Forbidden characters do not make the entry invalid: the file is
+        // kept under its name, cleaned where it becomes a path.
+        {"name with a slash", NameEntry(u"a/b"), name, true},
+        {"name with a control character", NameEntry(u"a\x01b"), name, true},
         {"name with U+1000", NameEntry(u"\u1000\u1001"), name, true},
         {"label", labelEntry, label, true},
         {"label of 12 characters", with(labelEntry, 1, 12), label, false},
@@ -219,6 +222,30 @@ TEST(ExFatDirEntry, EntryChecks) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.check(c.entry, limits), c.valid) << c.what;
+}
+
+// Zeros end a folder unless a file entry follows them (damage); the search
+// for it never reads past the bytes it is given.
+TEST(ExFatDirEntry, FileEntryAfterZeros) {
+    const Entry zero = RawEntry(0), file = FileEntry(2), deleted = FileEntry(2, 0x20, false);
+    Entry typeZero = zero;
+    typeZero[5] = 1;
+    const struct {
+        const char* what;
+        Entry bytes;
+        size_t from, length, found;
+    } cases[] = {
+        {"zeros only", Join({zero, zero, zero}), 0, 96, exfat::kNoEntry},
+        {"zeros then a file entry", Join({zero, zero, file}), 0, 96, 64},
+        {"zeros then a deleted file entry", Join({zero, deleted}), 0, 64, 32},
+        {"zeros, the rest of a set, a file entry", Join({zero, NameEntry(u"x"), file}), 0, 96, 64},
+        {"zeros then a label", Join({zero, RawEntry(0x83), file}), 0, 96, exfat::kNoEntry},
+        {"a type 0 entry that is not all zeros", Join({typeZero, file}), 0, 64, exfat::kNoEntry},
+        {"the file entry past the length", Join({zero, zero, file}), 0, 64, exfat::kNoEntry},
+        {"from a later entry", Join({file, zero, file}), 32, 96, 64},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(exfat::FileEntryAfterZeros(c.bytes.data(), c.from, c.length), c.found) << c.what;
 }
 
 TEST(ExFatDirEntry, SetChecksumOfFixtureSets) {
@@ -272,6 +299,8 @@ TEST(ExFatParser, EntrySetsTable) {
     for (int i = 0; i < 255; ++i)
         longUtf8 += "\xC3\xA9";
     Entry withVendor = FileEntry(3);
+    Entry flagged = NameEntry(u"x");
+    flagged[1] = 1;  // a name entry's flags must be 0
     const ParseCase cases[] = {
         {"one set", Set(u"a.txt"), {"a.txt"}, true},
         {"end of folder", Join({Set(u"a.txt"), RawEntry(0)}), {"a.txt"}, false},
@@ -309,22 +338,42 @@ TEST(ExFatParser, EntrySetsTable) {
          {"v", "w"},
          true},
         {"volume GUID beside the sets", Join({RawEntry(0xA0), Set(u"g")}), {"g"}, true},
-        {"an unknown entry ends the folder",
-         Join({Set(u"a"), RawEntry(0x90), Set(u"b")}),
-         {"a"},
-         false},
+        // An entry that fails its check costs that entry (and its set) only.
+        {"an unknown entry", Join({Set(u"a"), RawEntry(0x90), Set(u"b")}), {"a", "b"}, true},
         {"names in scripts whose units end in 00",
          Join({Set(u"\u1000\u1001.txt"), Set(u"\u0100\u5C00"), Set(u"after")}),
          {"\xE1\x80\x80\xE1\x80\x81.txt", "\xC4\x80\xE5\xB0\x80", "after"},
          true},
-        {"a name with a slash ends the folder", Join({Set(u"a/b"), Set(u"c")}), {}, false},
+        // A forbidden character costs nothing: the name is kept as it is and
+        // the folder goes on.
+        {"a name with a slash", Join({Set(u"a/b"), Set(u"c")}), {"a/b", "c"}, true},
+        {"a name with a control character", Join({Set(u"a\x01"), Set(u"c")}), {"a\x01", "c"}, true},
         {"a surrogate pair split between name entries",
          Set(Repeat(u'x', 14) + u"\U0001F600"),
          {std::string(14, 'x') + "\xF0\x9F\x98\x80"},
          true},
         {"a name of 255 characters", Set(longName), {longUtf8}, true},
-        {"an invalid file entry ends the folder",
-         Join({Set(u"a"), FileEntry(1), Set(u"b")}),
+        {"an invalid file entry", Join({Set(u"a"), FileEntry(1), Set(u"b")}), {"a", "b"}, true},
+        // Zeros end a folder only when nothing but zeros follows: zeroed
+        // entries (with what is left of their sets) before a file entry are
+        // damage.
+        {"zeroed entries inside the folder",
+         Join({Set(u"a"), RawEntry(0), RawEntry(0), NameEntry(u"x"), Set(u"b")}),
+         {"a", "b"},
+         true},
+        // A set cut short by a damaged entry keeps the name read so far.
+        {"a set cut by a zeroed name entry",
+         Join({FileEntry(3), StreamEntry(5, 1, 20), NameEntry(u"fifteen letters"), RawEntry(0),
+               Set(u"b")}),
+         {"fifteen letters", "b"},
+         true},
+        {"a set cut by a name entry with flags",
+         Join({FileEntry(3), StreamEntry(5, 1, 20), NameEntry(u"fifteen letters"), flagged,
+               Set(u"b")}),
+         {"fifteen letters", "b"},
+         true},
+        {"zeros then a lone name: the end",
+         Join({Set(u"a"), RawEntry(0), NameEntry(u"x"), RawEntry(0)}),
          {"a"},
          false},
     };

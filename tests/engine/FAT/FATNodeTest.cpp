@@ -41,10 +41,11 @@ TEST(FatNode, PropertiesFromEntryRuns) {
     EXPECT_EQ(p->GetAttribute(), 0x20u);
     EXPECT_EQ(p->GetState(), 0);
 
-    // A name FAT forbids, or a piece whose checksum differs: the short name.
+    // A name holding characters FAT forbids is still the file's long name;
+    // a piece whose checksum differs gives the short name.
     EXPECT_STREQ(FromRun({LongEntry(0x41, sum, u"bad:name.txt"), ShortEntry(shortName, 0x20, 5, 1)})
                      ->GetFileName(),
-                 "LONGFI~1.TXT");
+                 "bad:name.txt");
     EXPECT_STREQ(
         FromRun({LongEntry(0x42, sum, u"ame.txt"), LongEntry(0x01, sum ^ 1, u"A long file n"),
                  ShortEntry(shortName, 0x20, 5, 1)})

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "ByteReader.h"
@@ -345,6 +346,57 @@ TEST_F(HFSPlusImages, ThroughTheScanControllersMatchesManifestAndSleuthKit) {
             {"python3", HereDir() + "/check_hfs_recovered.py", Manifest(name), tree, Image(name)},
             &report))
             << report;
+    }
+#endif
+}
+
+// A catalog whose header lost its root-node field (zeroed by
+// tests/fixtures/names/zero_catalog_root.py) still has every node: both
+// scans find the root among them and list every file, checked against the
+// manifest and against Sleuth Kit on the intact image. Without the journal
+// nothing else could stand in for the catalog.
+TEST_F(HFSPlusImages, CatalogWithoutItsRootFieldIsListedWholeByBothScans) {
+#ifndef VELMORA_SCAN_DRIVER
+    GTEST_SKIP() << "the scan driver is not built in this configuration";
+#else
+    velmora::test::TempDir out;
+    const struct {
+        const char* image;
+        bool noJournal;
+    } cases[] = {{"hfsplus", false}, {"hfsplus", true}, {"hfsx", false}};
+    const std::vector<std::string> scans[] = {{"--quick", "--fs-type", "8"},
+                                              {"--deep", "--only", "31"}};
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string damaged = out / (std::to_string(++n) + ".img");
+        std::vector<std::string> make = {
+            "python3", velmora::test::SourceDir() + "/tests/fixtures/names/zero_catalog_root.py"};
+        if (c.noJournal)
+            make.push_back("--no-journal");
+        make.insert(make.end(), {Image(c.image), Manifest(c.image), damaged});
+        std::string log;
+        ASSERT_TRUE(velmora::test::RunProgram(make, &log)) << log;
+        for (const auto& scan : scans) {
+            SCOPED_TRACE(std::string(c.image) + (c.noJournal ? " without journal " : " ") +
+                         scan[0]);
+            const std::string folder = out / (std::to_string(n) + scan[0]);
+            std::filesystem::create_directories(folder);
+            std::vector<std::string> driver = {"env", "TZ=UTC", VELMORA_SCAN_DRIVER};
+            driver.insert(driver.end(), scan.begin(), scan.end());
+            driver.insert(driver.end(), {"--rounds", "1", "--recover", folder, damaged});
+            ASSERT_TRUE(velmora::test::RunProgram(driver, &log)) << log;
+            const std::string marker = "recovered tree: ";
+            const size_t at = log.find(marker);
+            ASSERT_NE(at, std::string::npos) << log;
+            const std::string tree =
+                log.substr(at + marker.size(), log.find('\n', at) - at - marker.size());
+            std::string report;
+            EXPECT_TRUE(velmora::test::RunProgram(
+                {"python3", HereDir() + "/check_hfs_recovered.py",
+                 out / (std::to_string(n) + ".json"), tree, Image(c.image)},
+                &report))
+                << report;
+        }
     }
 #endif
 }

@@ -464,12 +464,16 @@ TEST(NTFSFileRecord, DamagedRecordTable) {
              return fixed(b);
          },
          false},
+        // A name's characters never cost its record: the file is kept and its
+        // name cleaned where it becomes a path.
         {"a Win32 name with a colon",
-         [&] { return Record(64).Add(Attr::FileName(5, u"a:b", 1)).Build(); }, false},
+         [&] { return Record(64).Add(Attr::FileName(5, u"a:b", 1)).Build(); }, true},
         {"a POSIX name with a colon (written by Linux programs)",
          [&] { return Record(64).Add(Attr::FileName(5, u"a:b?", 0)).Build(); }, true},
         {"a POSIX name with a slash",
-         [&] { return Record(64).Add(Attr::FileName(5, u"a/b", 0)).Build(); }, false},
+         [&] { return Record(64).Add(Attr::FileName(5, u"a/b", 0)).Build(); }, true},
+        {"a name with control characters",
+         [&] { return Record(64).Add(Attr::FileName(5, u"a\x01\x1f", 1)).Build(); }, true},
         {"a name that starts with a NUL",
          [&] { return Record(64).Add(Attr::FileName(5, std::u16string(u"\0ab", 3), 1)).Build(); },
          true},
