@@ -5,7 +5,8 @@ manifest and with what Sleuth Kit reads from the image.
 usage: check_hfs_recovered.py MANIFEST FOLDER IMAGE [SECTOR_OFFSET]
 
 Manifest: every folder and file (live and journal-only deleted ones) must be
-at its path with its size, SHA-256 and modification time; the private
+at its path with its size, SHA-256 and modification time (a file marked
+"optional" may be missing, but when it is there its bytes must be right); the private
 folder of hard-link targets is not shown. Sleuth Kit (when installed): every
 regular file fls lists must be at the same path with the same modification
 time and the bytes icat gives (for a hard link, which Sleuth Kit lists with
@@ -43,7 +44,8 @@ def main(argv):
                 problems.append("missing folder %s" % e["path"])
             continue
         if not os.path.isfile(p):
-            problems.append("missing file %s (%s)" % (e["path"], e["state"]))
+            if not e.get("optional"):
+                problems.append("missing file %s (%s)" % (e["path"], e["state"]))
             continue
         if os.path.getsize(p) != e["size"] or sha(p) != e["sha256"]:
             problems.append("bytes differ %s (%d bytes, expected %d)" % (e["path"], os.path.getsize(p), e["size"]))

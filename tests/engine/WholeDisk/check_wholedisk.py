@@ -32,8 +32,6 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "APFS"))
-import apfs_check  # noqa: E402
 
 # The folder the program makes for each searcher's tree (RecoveryOutput).
 PREFIX = {"FAT32": "Fat_", "exFAT": "ExFat_", "NTFS": "", "HFS+": "HFS+_", "APFS": "APFS_"}
@@ -66,7 +64,8 @@ def tree_folders(out, fs):
 
 
 def shown_path(fs, path):
-    return apfs_check.shown_path(path) if fs == "APFS" else path
+    # Every file system's names are shown as they are, leading dots included.
+    return path
 
 
 def asked(fs, e):
@@ -74,8 +73,6 @@ def asked(fs, e):
     if e["type"] != "file":
         return False
     if fs == "HFS+" and "HFS+ Private Data" in e["path"]:
-        return False
-    if fs == "APFS" and os.path.basename(e["path"]) == ".DS_Store":
         return False
     return True
 
