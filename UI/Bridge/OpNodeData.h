@@ -71,6 +71,8 @@ public:
     void setSubNode(std::vector<OpChild> children);
     const std::vector<OpChild>& children() const { return m_children; }
     void addChildObject(OpChild child);
+    // Puts the child before position `index` (at the end past it).
+    void insertChildObject(size_t index, OpChild child);
 
     OpNodeData* parent() const { return m_parent; }
     void setParent(OpNodeData* parent) { m_parent = parent; }
