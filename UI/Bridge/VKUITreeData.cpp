@@ -291,7 +291,12 @@ void VKUITreeData::PathUpdateLocked(int flag, bool search) {
         // Folders of this pass whose parent came in later in the same list
         // join those still waiting from before: one retry each refresh,
         // up to 100 when the refresh is forced.
-        waiting_.insert(waiting_.end(), next.begin(), next.end());
+        // A folder reported again (all folders taken again) waits once.
+        std::unordered_set<IFileNode*> waiting(waiting_.begin(), waiting_.end());
+        for (IFileNode* node : next) {
+            if (waiting.insert(node).second)
+                waiting_.push_back(node);
+        }
         for (int pass = 0; !waiting_.empty() && pass <= (flag != 0 ? 100 : 0); ++pass) {
             std::vector<IFileNode*> still;
             const std::vector<IFileNode*> retry = std::move(waiting_);
