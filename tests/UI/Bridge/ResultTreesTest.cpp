@@ -6,8 +6,10 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BridgeDoubles.h"
@@ -426,4 +428,94 @@ TEST_F(Trees, CountsAndTypeGroups) {
     EXPECT_EQ(VKUITreeData::IsTypeStringExsit(nullptr, {category}), 0);
     EXPECT_EQ(VKUITreeData::IsTypeStringExsit("Documents", {pdf, category}), 1);
     EXPECT_EQ(VKUITreeData::IsTypeStringExsit("Pictures", {pdf, category}), 0);
+}
+
+// A scan adding nodes and refreshing, a search, forced refreshes and the
+// browser's questions all at once: the trees stay whole (and the
+// ThreadSanitizer build sees no race). The scan links its engine nodes
+// under the trees' lock, as the browser reads them under it.
+TEST_F(Trees, ConcurrentScanSearchRefreshAndQueries) {
+    constexpr int kNodes = 1500;
+    TestNode* root = source_->AddRoot("VOL");
+    std::atomic<bool> scanning{true};
+
+    std::thread scan([&] {
+        std::vector<TestNode*> folders{root};
+        for (int i = 0; i < kNodes; ++i) {
+            {
+                auto hold = trees_.Lock();
+                TestNode* parent = folders[static_cast<size_t>(i * 7) % folders.size()];
+                if (i % 5 == 0)
+                    folders.push_back(source_->AddFolder(parent, "d" + std::to_string(i)));
+                else
+                    source_->AddFile(parent, "f" + std::to_string(i),
+                                     FileTimeOf(2000 + i % 7, 1 + i % 12),
+                                     FileTimeOf(2010 + i % 3, 1 + i % 5));
+            }
+            if (i % 25 == 0)
+                trees_.VKGetTreeNodeData(0);
+        }
+        trees_.VKGetTreeNodeData(1);
+        scanning = false;
+    });
+    std::thread search([&] {
+        while (scanning) {
+            if (trees_.DoSearchWithString("f1", "DoSearchValue") == 1) {
+                trees_.WaitSearch();
+                trees_.StopSearch();
+            }
+        }
+    });
+    std::thread refresh([&] {
+        while (scanning) {
+            trees_.VKGetTreeNodeData(1);
+            trees_.VKGetTreeNodeData(2);
+        }
+    });
+    // The main thread asks what the browser asks.
+    int rounds = 0;
+    while (scanning || rounds < 3) {
+        ++rounds;
+        trees_.GetScanTreeNodeData(0);
+        for (int kind : {OP_TREE_PATH, OP_TREE_FILE_TYPE, OP_TREE_MODIFICATION_DATE}) {
+            for (const OpNodePtr& top : trees_.Snapshot(kind)) {
+                OpNodePtr below;
+                {
+                    auto hold = trees_.Lock();
+                    for (const OpChild& child : top->children()) {
+                        if (const auto* node = std::get_if<OpNodePtr>(&child))
+                            below = *node;
+                    }
+                }
+                std::vector<OpChild> list;
+                trees_.GetFileNodeToArray(list, top.get());
+                trees_.GetNodeChildrenCnt(top.get());
+                if (below) {
+                    trees_.GetFileNodeToArray(list, below.get());
+                    trees_.GetNodeChildrenCnt(below.get());
+                    trees_.SetNodeState(below.get(), rounds % 2 == 0 ? CHECK_CHECKED : 0);
+                }
+            }
+        }
+        trees_.VKTableViewCellCilck();
+        trees_.RefreshTimeTreeState(trees_.Snapshot(OP_TREE_MODIFICATION_DATE), 1);
+        trees_.VKCleanOpNodeSate();
+        std::vector<IFileNode*> hits;
+        trees_.GetSearchResultToArr(hits);
+    }
+    scan.join();
+    search.join();
+    refresh.join();
+    trees_.WaitSearch();
+    trees_.StopSearch();
+
+    // After a last search for everything, every folder is in the path tree
+    // once and every file in the type tree once.
+    ASSERT_EQ(trees_.DoSearchWithString("", "DoSearchValue"), 1);
+    trees_.WaitSearch();
+    trees_.VKResetTreeNodeData();
+    trees_.VKGetTreeNodeData(2);
+    EXPECT_EQ(Walk(trees_.Snapshot(OP_TREE_PATH)).size(), 1u + kNodes / 5);
+    EXPECT_EQ(trees_.WaitingCount(), 0u);
+    world_.poster->RunPending();
 }
