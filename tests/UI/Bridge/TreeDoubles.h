@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "VKUIPublic.h"
