@@ -81,6 +81,8 @@ public:
     int type() const { return m_type; }
     void setType(int type) { m_type = type; }
     void setFadeName(const std::string& name) { m_fadeName = name; }
+    // A group's title as stored (name() checks it for display).
+    const std::string& fadeName() const { return m_fadeName; }
     int isExpandAble() const { return m_isExpandAble; }
     void setExpandAble(int able) { m_isExpandAble = able; }
     int isExpand() const { return m_isExpand; }

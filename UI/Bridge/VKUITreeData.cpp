@@ -60,7 +60,8 @@ OpNodeData* ChildNode(const OpChild& child) {
 
 int FindTitled(const std::vector<OpChild>& children, const std::string& title) {
     for (size_t i = 0; i < children.size(); ++i) {
-        if (OpNodeData* node = ChildNode(children[i]); node != nullptr && node->name() == title)
+        if (OpNodeData* node = ChildNode(children[i]);
+            node != nullptr && node->fileNode() == nullptr && node->fadeName() == title)
             return static_cast<int>(i);
     }
     return -1;
@@ -673,7 +674,8 @@ void VKUITreeData::AddFileNode(IFileNode* node, OpNodeData* root) {
         yearNode = created.get();
     }
     OpNodeData* monthNode = nullptr;
-    if (IsMonthNodeExist(month, root->children(), year, &index)) {
+    index = FindTitled(yearNode->children(), Title("%02d", month));
+    if (index >= 0) {
         monthNode = ChildNode(yearNode->children()[static_cast<size_t>(index)]);
     } else {
         OpNodePtr created = OpNodeData::makeGroup(kind, Title("%02d", month));

@@ -11,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -183,13 +182,14 @@ public:
     void RefreshTypeTree() override {
         Call("type");
         TypeIndexMap index = GetTypeMap();
-        for (IFileNode* node : index[64]) {
-            if (node->IsNodeShow() && typeFiled_.insert(node).second)
-                other_->addChildObject(node);
+        const std::vector<IFileNode*>& files = index[64];
+        for (; typeNext_ < files.size(); ++typeNext_) {
+            if (files[typeNext_]->IsNodeShow())
+                other_->addChildObject(files[typeNext_]);
         }
     }
     void TypeSetSearch(int) override {
-        typeFiled_.clear();
+        typeNext_ = 0;
         other_->setSubNode({});
     }
     void TypeSetNeedRefreshTree() override { typeNeedRefresh_ = 1; }
@@ -251,7 +251,7 @@ private:
     std::atomic<int> view_{OP_TREE_PATH};
     std::atomic<int> searching_{0};
     OpNodePtr other_;
-    std::set<IFileNode*> typeFiled_;
+    size_t typeNext_ = 0;
     std::map<std::tuple<int, int, int>, size_t> dateNext_;
     std::vector<std::pair<std::string, size_t>> calls_;
     std::function<size_t()> pending_;
