@@ -14,6 +14,7 @@
 
 #include "BridgeDoubles.h"
 #include "TreeDoubles.h"
+#include "VKUIController.h"
 #include "VKUITreeData.h"
 
 using velmora::bridgetest::BridgeWorld;
@@ -518,4 +519,47 @@ TEST_F(Trees, ConcurrentScanSearchRefreshAndQueries) {
     EXPECT_EQ(Walk(trees_.Snapshot(OP_TREE_PATH)).size(), 1u + kNodes / 5);
     EXPECT_EQ(trees_.WaitingCount(), 0u);
     world_.poster->RunPending();
+}
+
+// The resets of show and tick marks, through the facade over the program's
+// trees: roots shown again and unticked, the top of every tree unticked, no
+// search result without a search key.
+TEST_F(Trees, ResetsThroughTheFacade) {
+    VKUITreeData::InstallSource(source_);
+    TestNode* root = source_->AddRoot("VOL");
+    TestNode* file = source_->AddFile(root, "a.txt", FileTimeOf(2020, 5));
+    EXPECT_EQ(VKUIController::VKGetTreeNodeData(0), 1);
+    TreeArrays& arrays = VKUIController::VKGetTreeArrays();
+    std::vector<OpNodePtr> dates;
+    {
+        auto hold = VKUITreeData::instance().Lock();
+        ASSERT_EQ(arrays.path.size(), 1u);
+        ASSERT_EQ(arrays.modified.size(), 1u);
+        dates = arrays.modified;
+    }
+    EXPECT_EQ(VKUIController::GetNodeChildrenCnt(dates[0].get()), 1u);
+
+    VKUIController::SetNodeState(dates[0].get(), CHECK_CHECKED);
+    EXPECT_EQ(file->GetCheckedStatus(), CHECK_CHECKED);
+    EXPECT_EQ(VKUIController::VKCleanOpNodeSate(), 1);
+    EXPECT_EQ(file->GetCheckedStatus(), CHECK_UNCHECKED);
+    EXPECT_EQ(dates[0]->state(), CHECK_UNCHECKED);
+
+    file->SetCheck(CHECK_CHECKED);
+    root->ShowNode(0);
+    EXPECT_EQ(VKUIController::VKCleanState(), 1);
+    EXPECT_EQ(root->IsNodeShow(), 1);
+    EXPECT_EQ(file->GetCheckedStatus(), CHECK_UNCHECKED);
+    file->SetCheck(CHECK_CHECKED);
+    VKUIController::UnselectedAllNodes();
+    EXPECT_EQ(file->GetCheckedStatus(), CHECK_UNCHECKED);
+
+    std::vector<IFileNode*> hits;
+    VKUIController::GetSearchResultToArr(hits);
+    EXPECT_TRUE(hits.empty());
+    EXPECT_EQ(VKUIController::GetSearchString(), "");
+
+    VKUIController::VKResetTreeNodeData();
+    EXPECT_TRUE(VKUITreeData::instance().Snapshot(OP_TREE_PATH).empty());
+    VKUITreeData::InstallSource(nullptr);
 }
