@@ -656,6 +656,8 @@ void VKUITreeData::AddFileNode(IFileNode* node, OpNodeData* root) {
         time = node->GetLastAccessTime();
     else
         return;
+    if (time == 0)
+        return;  // never recorded: no date to file it under
     int year = 0, month = 0;
     VKCPPPublic::instance().GetYearMonthByFileTime(&year, &month,
                                                    U64ToFileTime(static_cast<uint64_t>(time)));

@@ -315,6 +315,12 @@ TEST_F(Trees, YearsAndMonthsFiledInOrder) {
     EXPECT_EQ(VKUITreeData::IsMonthNodeExist(8, mroot->children(), 2020, &index), 0);
     EXPECT_EQ(VKUITreeData::IsMonthNodeExist(7, mroot->children(), 2022, &index), 0);
 
+    // A file without that time is filed nowhere.
+    TestNode undated(1, -1, "undated");
+    {
+        auto hold = trees_.Lock();
+        trees_.AddFileNode(&undated, mroot);
+    }
     EXPECT_EQ(trees_.GetNodeChildrenCnt(mroot), 6u);
     EXPECT_EQ(trees_.GetNodeChildrenCnt(Child(mroot, 1)), 3u);
     EXPECT_EQ(trees_.GetNodeChildrenCnt(Child(Child(mroot, 1), 0)), 1u);
