@@ -1,5 +1,7 @@
 #include "OpNodeData.h"
 
+#include <algorithm>
+
 #include "BridgeServices.h"
 #include "VKUIPublic.h"
 
@@ -58,6 +60,11 @@ void OpNodeData::setSubNode(std::vector<OpChild> children) {
 
 void OpNodeData::addChildObject(OpChild child) {
     m_children.push_back(std::move(child));
+}
+
+void OpNodeData::insertChildObject(size_t index, OpChild child) {
+    index = std::min(index, m_children.size());
+    m_children.insert(m_children.begin() + static_cast<std::ptrdiff_t>(index), std::move(child));
 }
 
 int OpNodeData::isFadeNode() const {

@@ -71,6 +71,8 @@ public:
     void setSubNode(std::vector<OpChild> children);
     const std::vector<OpChild>& children() const { return m_children; }
     void addChildObject(OpChild child);
+    // Puts the child before position `index` (at the end past it).
+    void insertChildObject(size_t index, OpChild child);
 
     OpNodeData* parent() const { return m_parent; }
     void setParent(OpNodeData* parent) { m_parent = parent; }
@@ -79,6 +81,8 @@ public:
     int type() const { return m_type; }
     void setType(int type) { m_type = type; }
     void setFadeName(const std::string& name) { m_fadeName = name; }
+    // A group's title as stored (name() checks it for display).
+    const std::string& fadeName() const { return m_fadeName; }
     int isExpandAble() const { return m_isExpandAble; }
     void setExpandAble(int able) { m_isExpandAble = able; }
     int isExpand() const { return m_isExpand; }

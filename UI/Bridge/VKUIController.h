@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "DiskVolumeNodeData.h"
+#include "OpNodeData.h"
 
 class VKUIDeviceData;
+struct TreeArrays;
 
 class VKUIController {
 public:
@@ -50,4 +52,33 @@ public:
     static std::map<std::string, bool> WQGetConfigDictionary(const std::string& folder);
     static int WQGetCompleteProtect(const std::string& folder);  // "WQKeyCompleteProtect"
     static int WQGetQuickProtect(const std::string& folder);     // "WQKeyQuickProtect"
+
+    // Result trees, search and the browser's node questions
+    // (VKUIControllerTrees.cpp, over VKUITreeData::instance()).
+    // The browser's four trees (path, type, creation, modification) belong
+    // to the bridge; Lock the trees (VKUITreeData) while walking them.
+    static TreeArrays& VKGetTreeArrays();
+    static void VKResetTreeNodeData();
+    // A scan refresh; force 1 retries waiting folders up to 100 times, 2
+    // takes every folder again.
+    static int VKGetTreeNodeData(int force);
+    static int GetScanTreeNodeData(int clearNodeState);
+    // 0 while a search runs (until StopSearch); else starts it on a thread
+    // of its own, which posts `postKey` and then "DoSearchFinished".
+    static int DoSearchWithString(const std::string& text, const std::string& postKey);
+    static std::string GetSearchString();
+    static void StopSearch();
+    static int VKGetIsSearching();
+    static void GetSearchResultToArr(std::vector<IFileNode*>& list);
+    static int VKCleanState();
+    static int VKCleanOpNodeSate();
+    static void UnselectedAllNodes();
+    static void VKTableViewCellCilck();
+    // Ticks a node of the trees (under the trees' lock).
+    static void SetNodeState(OpNodeData* node, int state);
+    // The node's files or groups in its tree: 1 when any (see VKUITreeData).
+    static int GetFileNodeToArray(std::vector<OpChild>& list, OpNodeData* node);
+    static uint64_t GetNodeChildrenCnt(OpNodeData* node);
+    static void RefreshTimeTreeState(const std::vector<OpNodePtr>& roots, int onlyWhenMarked);
+    static void RefreshTypeTreeState(OpNodeData* node);
 };

@@ -81,6 +81,31 @@ void FoldCase(std::u32string& text) {
     }
 }
 
+bool IsAscii(const char* text) {
+    for (; *text != '\0'; ++text) {
+        if (static_cast<unsigned char>(*text) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The search over a million names mostly compares plain ASCII: the same
+// answer as the folding below, without decoding or allocating.
+bool AsciiContains(const char* text, const char* needle) {
+    for (; *text != '\0'; ++text) {
+        size_t i = 0;
+        while (needle[i] != '\0' && AsciiLower(text[i]) == AsciiLower(needle[i]))
+            ++i;
+        if (needle[i] == '\0')
+            return true;
+    }
+    return false;
+}
+
 bool IsDesktopFolder(IFileNode* node) {
     const char* name = node->GetFileName();
     return name != nullptr && std::strcmp(name, "Desktop") == 0;
@@ -127,6 +152,8 @@ int VKUIPublic::IsStringInString(const char* needle, const char* text) {
         return 1;
     if (text == nullptr)
         return 0;
+    if (IsAscii(needle) && IsAscii(text))
+        return AsciiContains(text, needle) ? 1 : 0;
     std::optional<std::u32string> n = DecodeUtf8(needle);
     std::optional<std::u32string> t = DecodeUtf8(text);
     if (!n || !t)

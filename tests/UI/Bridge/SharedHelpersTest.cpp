@@ -124,6 +124,9 @@ TEST(SharedHelpers, NameSearchIgnoresCaseOverUtf8) {
         {"a", "\xc3\x28", 0},      // not UTF-8
         {"\xed\xa0\x80", "x", 0},  // a surrogate
         {"photo.jpg", "photo", 0},
+        {"AAB", "xaAab", 1},      // a start that fails halfway, then a match
+        {"TXT", "naïve.txt", 1},  // plain needle, text beyond ASCII
+        {"Ï", "NAÏVE", 1},
     };
     for (const Case& c : cases)
         EXPECT_EQ(VKUIPublic::IsStringInString(c.needle, c.text), c.match)
