@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
 
 #include "Widgets/NewButton.h"
 
@@ -76,6 +77,13 @@ QItemSelectionModel::SelectionFlags CommOutlineView::selectionCommand(const QMod
             return QItemSelectionModel::NoUpdate;
     }
     return QTreeView::selectionCommand(index, event);
+}
+
+void CommOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    if (selectionModel()->isSelected(index))
+        painter->fillRect(option.rect, option.palette.color(QPalette::Highlight));
+    QTreeView::drawRow(painter, option, index);
 }
 
 void CommOutlineView::selectionChanged(const QItemSelection& selected,

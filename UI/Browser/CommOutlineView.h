@@ -48,6 +48,10 @@ public:
 protected:
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event) const override;
+    // The chosen folder's row is coloured across the whole width (the tick
+    // box cell draws no background of its own).
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
     void selectionChanged(const QItemSelection& selected,
                           const QItemSelection& deselected) override;
 
