@@ -81,7 +81,13 @@ struct ResultTreeModel::Item : ui::ICellNode {
         const auto count = static_cast<qulonglong>(seam::Bridge().GetNodeChildrenCnt(*node));
         return QStringLiteral("%1(%2)").arg(shown).arg(count);
     }
-    int state() const override { return node ? node->state() : 0; }
+    // The scan changes a node's mark bits while it links nodes under it.
+    int state() const override {
+        if (!node)
+            return 0;
+        auto lock = seam::Bridge().LockTreeData();
+        return node->state();
+    }
     int iconKind() const override {
         if (!node)
             return -1;
