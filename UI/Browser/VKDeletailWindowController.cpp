@@ -582,4 +582,10 @@ bool VKDeletailWindowController::isRootNodeUnselected(const std::vector<OpNodePt
     return false;
 }
 
+void InstallResultsBrowser(windows::RootWindowSeams& seams, BrowserSeams browserSeams) {
+    seams.makeDetailWindow = [browserSeams]() -> std::unique_ptr<windows::IDetailWindow> {
+        return std::make_unique<VKDeletailWindowController>(browserSeams);
+    };
+}
+
 }  // namespace velmora::browser

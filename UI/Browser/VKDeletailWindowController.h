@@ -180,4 +180,8 @@ private:
     bool terminated_ = false;
 };
 
+// Fills the main window's seam for opening the results browser: each scan or
+// load gets a new browser with `browserSeams`.
+void InstallResultsBrowser(windows::RootWindowSeams& seams, BrowserSeams browserSeams = {});
+
 }  // namespace velmora::browser

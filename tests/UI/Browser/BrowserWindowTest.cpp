@@ -27,6 +27,17 @@ DiskVolumeNodePtr Row(const std::string& name, int edi, int appleDmg) {
     return std::make_shared<DiskVolumeNodeData>(data);
 }
 
+TEST_F(BrowserTest, MainWindowSeamOpensABrowser) {
+    windows::RootWindowSeams seams;
+    InstallResultsBrowser(seams);
+    ASSERT_TRUE(seams.makeDetailWindow);
+    const auto first = seams.makeDetailWindow();
+    const auto second = seams.makeDetailWindow();
+    ASSERT_NE(first, nullptr);
+    EXPECT_NE(first->window(), second->window());
+    EXPECT_EQ(first->window()->objectName(), QStringLiteral("ExhibitionXib"));
+}
+
 TEST_F(BrowserTest, HandsItsFourRootArraysToTheBridge) {
     auto& window = MakeBrowser();
     ASSERT_EQ(bridge.CountOf("VKSetTreeNodeData"), 1);
