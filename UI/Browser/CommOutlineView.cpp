@@ -79,6 +79,18 @@ QItemSelectionModel::SelectionFlags CommOutlineView::selectionCommand(const QMod
     return QTreeView::selectionCommand(index, event);
 }
 
+void CommOutlineView::paintEvent(QPaintEvent* event) {
+    // The path tree, which the scan grows, waits for the scan's lock once
+    // per paint rather than once per row. The other trees ask the bridge for
+    // their counts while painting, and the bridge takes the lock itself.
+    if (model_->dataType() != OP_TREE_PATH) {
+        QTreeView::paintEvent(event);
+        return;
+    }
+    ResultTreeModel::ReadLock lock;
+    QTreeView::paintEvent(event);
+}
+
 void CommOutlineView::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
     if (selectionModel()->isSelected(index))

@@ -50,6 +50,7 @@ protected:
                                                          const QEvent* event) const override;
     // The chosen folder's row is coloured across the whole width (the tick
     // box cell draws no background of its own).
+    void paintEvent(QPaintEvent* event) override;
     void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
                  const QModelIndex& index) const override;
     void selectionChanged(const QItemSelection& selected,

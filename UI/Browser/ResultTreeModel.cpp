@@ -8,29 +8,24 @@ namespace velmora::browser {
 
 namespace {
 
+thread_local int t_readLockDepth = 0;
+
 // Calls `folder` for each folder among a node's children: the entries the
 // bridge listed under it, or, for a node of the path tree that lists none,
-// the engine node's own children. The key identifies the entry across
-// refreshes; `make` gives its node (a wrapper is made only then).
-using FolderVisit = std::function<bool(const void* key, const std::function<OpNodePtr()>& make)>;
+// the engine node's own children. An entry is a node of the interface tree
+// or an engine node (wrapped only when its row needs it); false from
+// `folder` ends the walk.
+using FolderVisit = std::function<bool(const OpNodePtr& node, IFileNode* leaf)>;
 
 void ForEachFolder(OpNodeData& node, const FolderVisit& folder) {
     if (!node.children().empty()) {
         for (const OpChild& child : node.children()) {
             if (const auto* sub = std::get_if<OpNodePtr>(&child)) {
-                if (*sub && (*sub)->isDirect()) {
-                    const OpNodePtr found = *sub;
-                    if (!folder(found.get(), [found] { return found; }))
-                        return;
-                }
-            } else if (IFileNode* leaf = std::get<IFileNode*>(child);
-                       OpNodeData::isFileNodeDirect(leaf)) {
-                if (!folder(leaf, [leaf, &node] {
-                        OpNodePtr made = OpNodeData::initWithFileNode(leaf);
-                        made->setParent(&node);
-                        return made;
-                    }))
+                if (*sub && (*sub)->isDirect() && !folder(*sub, nullptr))
                     return;
+            } else if (IFileNode* leaf = std::get<IFileNode*>(child);
+                       OpNodeData::isFileNodeDirect(leaf) && !folder(nullptr, leaf)) {
+                return;
             }
         }
         return;
@@ -40,20 +35,14 @@ void ForEachFolder(OpNodeData& node, const FolderVisit& folder) {
         return;
     for (IFileNode* child = engine->GetFirstChild(); child != nullptr;
          child = child->GetNextNode()) {
-        if (!child->IsDirectory())
-            continue;
-        if (!folder(child, [child, &node] {
-                OpNodePtr made = OpNodeData::initWithFileNode(child);
-                made->setParent(&node);
-                return made;
-            }))
+        if (child->IsDirectory() && !folder(nullptr, child))
             return;
     }
 }
 
 bool HasFolder(OpNodeData& node) {
     bool found = false;
-    ForEachFolder(node, [&](const void*, const std::function<OpNodePtr()>&) {
+    ForEachFolder(node, [&](const OpNodePtr&, IFileNode*) {
         found = true;
         return false;
     });
@@ -66,14 +55,30 @@ bool HasFolder(OpNodeData& node) {
 // view of the node.
 struct ResultTreeModel::Item : ui::ICellNode {
     const ResultTreeModel* model = nullptr;
-    OpNodePtr node;
+    // The row's node; for an engine folder it is made when first asked for.
+    mutable OpNodePtr node;
+    IFileNode* leaf = nullptr;
     Item* parent = nullptr;
     int row = 0;
     bool fetched = false;
     std::vector<std::unique_ptr<Item>> children;
-    std::unordered_set<const void*> made;  // keys of the children made
+    std::unordered_set<const void*> made;  // the entries that have a row
+
+    // What identifies the entry across take-overs.
+    const void* Key() const {
+        return leaf != nullptr ? static_cast<const void*>(leaf) : node.get();
+    }
+
+    const OpNodePtr& Node() const {
+        if (!node && leaf != nullptr) {
+            node = OpNodeData::initWithFileNode(leaf);
+            node->setParent(parent->Node().get());
+        }
+        return node;
+    }
 
     QString name() const override {
+        const OpNodePtr& node = Node();
         const std::string raw = node ? node->name() : std::string();
         const QString shown = raw.empty() ? QStringLiteral("Unknow") : QString::fromStdString(raw);
         if (model->dataType_ == OP_TREE_PATH || !node)
@@ -83,12 +88,14 @@ struct ResultTreeModel::Item : ui::ICellNode {
     }
     // The scan changes a node's mark bits while it links nodes under it.
     int state() const override {
+        const OpNodePtr& node = Node();
         if (!node)
             return 0;
-        auto lock = seam::Bridge().LockTreeData();
+        ReadLock lock;
         return node->state();
     }
     int iconKind() const override {
+        const OpNodePtr& node = Node();
         if (!node)
             return -1;
         // Every row of the creation-date tree has the month picture.
@@ -97,6 +104,15 @@ struct ResultTreeModel::Item : ui::ICellNode {
         return node->nodeType();
     }
 };
+
+ResultTreeModel::ReadLock::ReadLock() {
+    if (t_readLockDepth++ == 0)
+        lock_ = seam::Bridge().LockTreeData();
+}
+
+ResultTreeModel::ReadLock::~ReadLock() {
+    --t_readLockDepth;
+}
 
 ResultTreeModel::ResultTreeModel(QObject* parent)
     : QAbstractItemModel(parent), root_(std::make_unique<Item>()) {
@@ -130,7 +146,7 @@ void ResultTreeModel::refresh() {
         return;
     std::vector<OpNodePtr> roots;
     {
-        auto lock = seam::Bridge().LockTreeData();
+        ReadLock lock;
         roots = *roots_;
     }
     // The bridge empties the arrays for a new scan or a search: start over.
@@ -172,14 +188,24 @@ void ResultTreeModel::refreshOpened(Item* item, const QModelIndex& at) {
 
 int ResultTreeModel::takeOverFolders(Item* item, const QModelIndex& at) {
     std::vector<std::unique_ptr<Item>> added;
+    // The first take-over makes every row; later ones skip what has one
+    // (the set is made then, not for folders only opened once).
+    const bool first = item->children.empty();
+    if (!first && item->made.empty()) {
+        item->made.reserve(item->children.size());
+        for (const auto& child : item->children)
+            item->made.insert(child->Key());
+    }
     {
-        auto lock = seam::Bridge().LockTreeData();
-        ForEachFolder(*item->node, [&](const void* key, const std::function<OpNodePtr()>& make) {
-            if (!item->made.insert(key).second)
+        ReadLock lock;
+        ForEachFolder(*item->Node(), [&](const OpNodePtr& node, IFileNode* leaf) {
+            const void* key = node ? static_cast<const void*>(node.get()) : leaf;
+            if (!first && !item->made.insert(key).second)
                 return true;
             auto child = std::make_unique<Item>();
             child->model = this;
-            child->node = make();
+            child->node = node;
+            child->leaf = leaf;
             child->parent = item;
             added.push_back(std::move(child));
             return true;
@@ -187,9 +213,10 @@ int ResultTreeModel::takeOverFolders(Item* item, const QModelIndex& at) {
     }
     if (added.empty())
         return 0;
-    const int first = static_cast<int>(item->children.size());
+    const int firstRow = static_cast<int>(item->children.size());
     const int count = static_cast<int>(added.size());
-    beginInsertRows(at, first, first + count - 1);
+    beginInsertRows(at, firstRow, firstRow + count - 1);
+    item->children.reserve(item->children.size() + added.size());
     for (auto& child : added) {
         child->row = static_cast<int>(item->children.size());
         item->children.push_back(std::move(child));
@@ -206,11 +233,11 @@ ResultTreeModel::Item* ResultTreeModel::itemAt(const QModelIndex& index) const {
 }
 
 OpNodeData* ResultTreeModel::nodeAt(const QModelIndex& index) const {
-    return index.isValid() ? itemAt(index)->node.get() : nullptr;
+    return index.isValid() ? itemAt(index)->Node().get() : nullptr;
 }
 
 OpNodePtr ResultTreeModel::sharedNodeAt(const QModelIndex& index) const {
-    return index.isValid() ? itemAt(index)->node : OpNodePtr();
+    return index.isValid() ? itemAt(index)->Node() : OpNodePtr();
 }
 
 QModelIndex ResultTreeModel::rootIndex(int row) const {
@@ -262,9 +289,9 @@ bool ResultTreeModel::hasChildren(const QModelIndex& parent) const {
     if (item == root_.get())
         return !item->children.empty();
     if (item->fetched)
-        return !item->children.empty() || item->node->isExpand() != 0;
-    auto lock = seam::Bridge().LockTreeData();
-    return IsExpandable(*item->node);
+        return !item->children.empty() || item->Node()->isExpand() != 0;
+    ReadLock lock;
+    return IsExpandable(*item->Node());
 }
 
 bool ResultTreeModel::canFetchMore(const QModelIndex& parent) const {

@@ -10,6 +10,7 @@
 
 #include <QAbstractItemModel>
 #include <memory>
+#include <mutex>
 #include <unordered_set>
 #include <vector>
 
@@ -21,6 +22,20 @@ namespace velmora::browser {
 class ResultTreeModel : public QAbstractItemModel {
     Q_OBJECT
 public:
+    // Holds the bridge's tree lock for the thread's outermost holder only,
+    // so a paint can hold it once for all its rows while the model's own
+    // reads inside it take it again.
+    class ReadLock {
+    public:
+        ReadLock();
+        ~ReadLock();
+        ReadLock(const ReadLock&) = delete;
+        ReadLock& operator=(const ReadLock&) = delete;
+
+    private:
+        std::unique_lock<std::mutex> lock_;
+    };
+
     explicit ResultTreeModel(QObject* parent = nullptr);
     ~ResultTreeModel() override;
 
