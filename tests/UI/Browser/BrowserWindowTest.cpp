@@ -275,6 +275,24 @@ TEST_F(BrowserTest, ScanEndOpensTheTabsChoosesTheFirstRootAndShowsTheTotals) {
                     ->isExpanded(window.outline(OP_TREE_PATH)->treeModel()->rootIndex(0)));
 }
 
+// The Desktop entry shows its folder once the scan is over: while it runs
+// the trees stay as they are, and the tabs stay off.
+TEST_F(BrowserTest, DesktopEntryFillsTheTreesOnlyAtTheScanEnd) {
+    testing::NodeForest forest;
+    TestNode* fs = forest.Add(nullptr, "Macintosh HD", true);
+    auto& window = MakeBrowser();
+    window.setSelectDesktop(1);
+    window.setSelectDiskVolumeData(FakeBridge::Volume("Macintosh HD", 1'000'000, 7));
+    window.getData();
+    window.rootArray(OP_TREE_PATH).push_back(testing::NodeForest::Root(fs));
+    PostScanValue();
+    EXPECT_EQ(window.outline(OP_TREE_PATH)->model()->rowCount(), 0);
+    bridge.SetScanStatus(4);
+    PostScanValue();
+    EXPECT_EQ(window.outline(OP_TREE_PATH)->model()->rowCount(), 1);
+    EXPECT_FALSE(window.tabButton(VKDeletailWindowController::kTypeTab)->isEnabled());
+}
+
 TEST_F(BrowserTest, TabsSwitchTreesAndAskForRecountsOnlyWhenTheScanRests) {
     struct Case {
         const char* what;
