@@ -1,6 +1,7 @@
 #include "Browser/VKDeletailWindowController.h"
 
 #include <QDebug>
+#include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -67,13 +68,31 @@ VKDeletailWindowController::VKDeletailWindowController(BrowserSeams seams, QObje
     aWindow_ = new TCImageWindow();
     aWindow_->setObjectName(QStringLiteral("ExhibitionXib"));
     aWindow_->resize(kWidth, kContentHeight + static_cast<int>(kTitleBarHeight));
+    // Every close from outside (the window's close button) goes through
+    // closeWindow, which asks first while a scan runs.
+    aWindow_->installEventFilter(this);
     awakeFromNib();
     windowDidLoad();
 }
 
 VKDeletailWindowController::~VKDeletailWindowController() {
     ui::NotificationCenter::defaultCenter().removeObserver(this);
+    // The window sends events while it is torn down; we are gone by then.
+    if (aWindow_)
+        aWindow_->removeEventFilter(this);
     delete aWindow_;
+}
+
+bool VKDeletailWindowController::eventFilter(QObject* watched, QEvent* event) {
+    // The event's type first: the guarded pointer would cast a window that
+    // is being destroyed to the window class it no longer is.
+    if (event->type() == QEvent::Close && watched == aWindow_) {
+        event->ignore();
+        QMetaObject::invokeMethod(
+            this, [this] { closeWindow(); }, Qt::QueuedConnection);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 QWidget* VKDeletailWindowController::window() {
@@ -201,11 +220,6 @@ void VKDeletailWindowController::windowDidLoad() {
                                ui::texts::Text(QStringLiteral("WINDOW_TOP_TITLE")),
                                ui::FontRegistry::Font(QStringLiteral("Helvetica Neue Light"), 14));
         titleLabel_->setObjectName(QStringLiteral("titleLabel"));
-    }
-    // The close button asks first while a scan runs.
-    if (TCWindowButton* close = aWindow_->closeButton()) {
-        close->disconnect(aWindow_);
-        connect(close, &QAbstractButton::clicked, this, [this] { closeWindow(); });
     }
     isCanClick_ = 1;
     isCloseWindow_ = isPause_ = isImport_ = isBackHome_ = 0;

@@ -126,6 +126,9 @@ public:
     // The tab buttons, in the order tabButton takes.
     enum Tab { kPathTab, kTypeTab, kTimeTab, kCreatTab, kModifyTab };
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void awakeFromNib();
     void windowDidLoad();

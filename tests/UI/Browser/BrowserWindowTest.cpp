@@ -199,7 +199,9 @@ TEST_F(BrowserTest, ClosingWithoutAScanOffersTheSaveFirst) {
         PostRecorder terminate(QStringLiteral("appWillTerminate"));
         auto& window = MakeBrowser();
         window.window()->show();
-        window.closeWindow();
+        // The window's own close button.
+        window.imageWindow()->buttonToLayout(TCImageWindow::ButtonKind::Close)->click();
+        Pump();
         EXPECT_EQ(terminate.posts.size(), save ? 1u : 0u);
         EXPECT_EQ(window.window()->isVisible(), !save);
         EXPECT_TRUE(alerts.shown.empty());
