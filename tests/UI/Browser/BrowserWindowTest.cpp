@@ -7,6 +7,7 @@
 #include "BrowserTestSupport.h"
 #include "TopView/TCImageButton.h"
 #include "Widgets/VKProgressView.h"
+#include "Windows/VKRootWindowController.h"
 
 namespace velmora::browser {
 namespace {
@@ -36,6 +37,26 @@ TEST_F(BrowserTest, MainWindowSeamOpensABrowser) {
     ASSERT_NE(first, nullptr);
     EXPECT_NE(first->window(), second->window());
     EXPECT_EQ(first->window()->objectName(), QStringLiteral("ExhibitionXib"));
+}
+
+// From the wizard's last step to a running scan in the browser.
+TEST_F(BrowserTest, TheWizardOpensTheBrowserWhichStartsTheScan) {
+    bridge.devices = {
+        FakeBridge::Disk("sda", 500'000'000, {FakeBridge::Volume("sda1", 500'000'000, 2)})};
+    windows::RootWindowSeams seams;
+    InstallResultsBrowser(seams);
+    seams.exitProcess = [](int) {};
+    windows::VKRootWindowController controller(seams);
+    ASSERT_TRUE(controller.windowDidLoad());
+    controller.showWindow();
+    Pump();
+    controller.selectTypeVC()->nextButtonAction();
+    Pump();
+    EXPECT_EQ(bridge.CountOf("DoScanWithData:sda1"), 1);
+    auto* opened = dynamic_cast<VKDeletailWindowController*>(controller.deletailWC());
+    ASSERT_NE(opened, nullptr);
+    EXPECT_TRUE(opened->window()->isVisible());
+    EXPECT_EQ(bridge.treeArrays.path, &opened->rootArray(OP_TREE_PATH));
 }
 
 TEST_F(BrowserTest, HandsItsFourRootArraysToTheBridge) {
