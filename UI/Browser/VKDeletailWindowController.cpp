@@ -4,8 +4,10 @@
 #include <QEvent>
 #include <QLabel>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "BridgeSeam/IBridge.h"
+#include "Browser/Autoresizing.h"
 #include "Browser/BrowserTabButton.h"
 #include "Browser/CommOutlineView.h"
 #include "Resources/FontRegistry.h"
@@ -64,7 +66,7 @@ QString SelectedText(const QString& size, int count) {
 }  // namespace
 
 VKDeletailWindowController::VKDeletailWindowController(BrowserSeams seams, QObject* parent)
-    : QObject(parent), seams_(std::move(seams)) {
+    : QObject(parent), seams_(std::move(seams)), autoresizing_(new Autoresizing(this)) {
     aWindow_ = new TCImageWindow();
     aWindow_->setObjectName(QStringLiteral("ExhibitionXib"));
     aWindow_->resize(kWidth, kContentHeight + static_cast<int>(kTitleBarHeight));
@@ -78,14 +80,21 @@ VKDeletailWindowController::VKDeletailWindowController(BrowserSeams seams, QObje
 VKDeletailWindowController::~VKDeletailWindowController() {
     ui::NotificationCenter::defaultCenter().removeObserver(this);
     // The window sends events while it is torn down; we are gone by then.
-    if (aWindow_)
+    autoresizing_->detach();
+    if (aWindow_) {
         aWindow_->removeEventFilter(this);
+        contentView_->removeEventFilter(this);
+    }
     delete aWindow_;
 }
 
 bool VKDeletailWindowController::eventFilter(QObject* watched, QEvent* event) {
     // The event's type first: the guarded pointer would cast a window that
     // is being destroyed to the window class it no longer is.
+    if (event->type() == QEvent::Resize && watched == contentView_) {
+        layoutContent();
+        return false;
+    }
     if (event->type() == QEvent::Close && watched == aWindow_) {
         event->ignore();
         QMetaObject::invokeMethod(
@@ -111,6 +120,7 @@ void VKDeletailWindowController::awakeFromNib() {
     palette.setColor(QPalette::Window, Qt::white);
     contentView_->setPalette(palette);
     aWindow_->setContentView(contentView_);
+    contentView_->installEventFilter(this);
 
     const int splitHeight = kContentHeight - kBottomBarHeight;
     splistLeftView_ = new QWidget(contentView_);
@@ -121,9 +131,9 @@ void VKDeletailWindowController::awakeFromNib() {
     left.setColor(QPalette::Window, QColor(245, 245, 245));
     splistLeftView_->setPalette(left);
 
-    auto* divider = new QWidget(contentView_);
-    divider->setGeometry(kLeftPaneWidth, 0, 1, splitHeight);
-    divider->setStyleSheet(QStringLiteral("background: rgb(217, 217, 217);"));
+    divider_ = new QWidget(contentView_);
+    divider_->setGeometry(kLeftPaneWidth, 0, 1, splitHeight);
+    divider_->setStyleSheet(QStringLiteral("background: rgb(217, 217, 217);"));
 
     filePaneSlot_ = new QWidget(contentView_);
     filePaneSlot_->setObjectName(QStringLiteral("filePaneSlot"));
@@ -143,6 +153,30 @@ void VKDeletailWindowController::awakeFromNib() {
 
     if (selectDesktop_)
         setSelectDesktop(1);
+}
+
+// The bottom bar keeps to the bottom and follows the width; the trees and
+// the file pane share the height above it.
+void VKDeletailWindowController::layoutContent() {
+    const int width = contentView_->width();
+    const int splitHeight = std::max(0, contentView_->height() - kBottomBarHeight);
+    splistLeftView_->setGeometry(0, 0, kLeftPaneWidth, splitHeight);
+    divider_->setGeometry(kLeftPaneWidth, 0, 1, splitHeight);
+    filePaneSlot_->setGeometry(kLeftPaneWidth + 1, 0, std::max(0, width - kLeftPaneWidth - 1),
+                               splitHeight);
+    for (int kind = 0; kind < 4; ++kind) {
+        const int top = kind >= OP_TREE_CREATION_DATE ? kTabBarHeight + 25 : kTabBarHeight;
+        outlines_[static_cast<size_t>(kind)]->setGeometry(0, top, kLeftPaneWidth,
+                                                          std::max(0, splitHeight - top));
+    }
+    blowView_->setGeometry(0, splitHeight, width, kBottomBarHeight);
+}
+
+// A control of the box that keeps its distance to the right edge, placed
+// by its frame in the box as designed (720 points wide).
+void VKDeletailWindowController::placeFromRight(QWidget* control, const QRect& frame) {
+    control->setGeometry(frame.translated(abox_->width() - kBoxWidth, 0));
+    autoresizing_->track(control, Autoresizing::kFlexibleLeftMargin);
 }
 
 void VKDeletailWindowController::buildTrees() {
@@ -267,6 +301,7 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
         progressView_ = new VKProgressView(blowView_);
         progressView_->setObjectName(QStringLiteral("progressView"));
         progressView_->setGeometry(Frame(0, 86, 900, 4, barHeight));
+        autoresizing_->track(progressView_, Autoresizing::kFlexibleWidth);
     }
     if (!abox_) {
         mainBox_ = new QWidget(blowView_);
@@ -275,6 +310,8 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
         abox_ = new QWidget(mainBox_);
         abox_->setObjectName(QStringLiteral("abox"));
         abox_->setGeometry(0, 0, 720, 90);
+        autoresizing_->track(mainBox_, Autoresizing::kFlexibleWidth);
+        autoresizing_->track(abox_, Autoresizing::kFlexibleWidth);
 
         pauseButton_ =
             MakeButton(abox_, QStringLiteral("pauseButton"), Frame(322, 32, 18, 18, barHeight),
@@ -306,12 +343,17 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
         findFilesLabel_->setObjectName(QStringLiteral("findFilesLabel"));
         remainTimeLabel_ = MakeText(abox_, Frame(0, 23, 300, 17, barHeight), {}, light);
         remainTimeLabel_->setObjectName(QStringLiteral("remainTimeLabel"));
+        autoresizing_->track(selectFilesLabel_, Autoresizing::kFlexibleWidth);
+        for (QWidget* control : std::initializer_list<QWidget*>{pauseButton_, continueScanButton_,
+                                                                stopButton_, recovertyButton_})
+            autoresizing_->track(control, Autoresizing::kFlexibleLeftMargin);
     }
     if (!advButton_) {
         advButton_ =
             MakeButton(abox_, QStringLiteral("advButton"), Frame(534, 22, 166, 41, barHeight),
                        QStringLiteral("btn_ds"), QStringLiteral("deep scan"));
         advButton_->setButtonEnabled(false);
+        autoresizing_->track(advButton_, Autoresizing::kFlexibleLeftMargin);
     }
     findFilesLabel_->setText(QStringLiteral("Please wait..."));
     remainTimeLabel_->setText(QStringLiteral("Prepare to scan your drive"));
@@ -330,6 +372,7 @@ void VKDeletailWindowController::buildTileBarView() {
                                              "icon_infor");
     aboutButton_->setButtonEnabled(true);
     aboutButton_->setToolTip(QStringLiteral("About us"));
+    autoresizing_->track(aboutButton_, Autoresizing::kFlexibleLeftMargin);
     connect(aboutButton_, &QAbstractButton::clicked, this, [this] { aboutAction(); });
 }
 
@@ -384,10 +427,10 @@ void VKDeletailWindowController::getData() {
 // the deep-scan button's place.
 void VKDeletailWindowController::placeScanControlsForDeepScan() {
     const int barHeight = kBottomBarHeight;
-    stopButton_->setGeometry(Frame(527, 32, 18, 18, barHeight));
-    pauseButton_->setGeometry(Frame(497, 32, 18, 18, barHeight));
-    continueScanButton_->setGeometry(Frame(497, 32, 18, 18, barHeight));
-    recovertyButton_->setGeometry(Frame(562, 22, 138, 41, barHeight));
+    placeFromRight(stopButton_, Frame(527, 32, 18, 18, barHeight));
+    placeFromRight(pauseButton_, Frame(497, 32, 18, 18, barHeight));
+    placeFromRight(continueScanButton_, Frame(497, 32, 18, 18, barHeight));
+    placeFromRight(recovertyButton_, Frame(562, 22, 138, 41, barHeight));
     advButton_->hide();
 }
 

@@ -28,6 +28,7 @@ class VKProgressView;
 
 namespace velmora::browser {
 
+class Autoresizing;
 class CommOutlineView;
 class BrowserTabButton;
 
@@ -51,6 +52,8 @@ public:
     static constexpr int kBottomBarHeight = 90;
     static constexpr int kLeftPaneWidth = 223;
     static constexpr int kTabBarHeight = 30;
+    // The scan controls' box as designed; it follows the window's width.
+    static constexpr int kBoxWidth = 720;
 
     explicit VKDeletailWindowController(BrowserSeams seams = {}, QObject* parent = nullptr);
     ~VKDeletailWindowController() override;
@@ -133,6 +136,8 @@ private:
     void awakeFromNib();
     void windowDidLoad();
     void buildTrees();
+    void layoutContent();
+    void placeFromRight(QWidget* control, const QRect& frame);
     void setNotification();
     void placeScanControlsForDeepScan();
     void showTab(int kind);
@@ -141,9 +146,11 @@ private:
     void aboutAction();
 
     BrowserSeams seams_;
+    Autoresizing* autoresizing_;
     QPointer<TCImageWindow> aWindow_;
     QWidget* contentView_ = nullptr;
     QWidget* splistLeftView_ = nullptr;
+    QWidget* divider_ = nullptr;
     QWidget* blowView_ = nullptr;
     QWidget* mainBox_ = nullptr;
     QWidget* abox_ = nullptr;

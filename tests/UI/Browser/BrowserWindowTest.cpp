@@ -275,6 +275,37 @@ TEST_F(BrowserTest, BarsBuiltTwiceHaveNoDuplicates) {
     EXPECT_EQ(VKProgressView::FillWidth(0, 900), 10);
 }
 
+// A wider window: the strip and the box follow the width, the scan
+// controls and About keep their distance to the right edge, the home button
+// its place; the bar stays at the bottom.
+TEST_F(BrowserTest, BarsFollowTheWindowsWidth) {
+    auto& window = MakeBrowser();
+    window.setSelectDiskVolumeData(FakeBridge::Volume("v", 1'000'000, 7));
+    window.setScanTypeNum(2);
+    window.getData();
+    QWidget* top = window.window();
+    top->show();
+    Pump();
+    const auto rightGap = [top](QWidget* control) {
+        return top->width() - control->mapTo(top, QPoint(control->width(), 0)).x();
+    };
+    const std::vector<QWidget*> anchored{window.stopButton(), window.pauseButton(),
+                                         window.recovertyButton(), window.aboutButton()};
+    std::vector<int> gaps;
+    for (QWidget* control : anchored)
+        gaps.push_back(rightGap(control));
+    const QPoint home = window.backHomeButton()->mapTo(top, QPoint());
+    top->resize(1300, 800);
+    Pump();
+    for (size_t i = 0; i < anchored.size(); ++i)
+        EXPECT_EQ(rightGap(anchored[i]), gaps[i]) << anchored[i]->objectName().toStdString();
+    EXPECT_EQ(window.progressView()->width(), 1300);
+    EXPECT_EQ(window.backHomeButton()->mapTo(top, QPoint()).x(), home.x());
+    EXPECT_EQ(window.backHomeButton()->mapTo(top, QPoint()).y(), home.y() + 800 - 596);
+    EXPECT_EQ(window.filePaneSlot()->width(),
+              1300 - VKDeletailWindowController::kLeftPaneWidth - 1);
+}
+
 TEST_F(BrowserTest, ScanEndOpensTheTabsChoosesTheFirstRootAndShowsTheTotals) {
     testing::NodeForest forest;
     TestNode* fs = forest.Add(nullptr, "DATA", true);
