@@ -104,15 +104,19 @@ int FakeBridge::VKOpenDmgFile(const std::string& path) {
 void FakeBridge::DoScanWithData(const DiskVolumeNodePtr& row, const std::string& postName) {
     calls.push_back("DoScanWithData:" + (row ? row->name() : std::string("nil")));
     (void)postName;
-    if (row)
+    if (row) {
         scanStatus_ = 2;
+        deepScan_ = 0;
+    }
 }
 
 void FakeBridge::DoDeepScanWithData(const DiskVolumeNodePtr& row, const std::string& postName) {
     calls.push_back("DoDeepScanWithData:" + (row ? row->name() : std::string("nil")));
     (void)postName;
-    if (row)
+    if (row) {
         scanStatus_ = 2;
+        deepScan_ = 1;
+    }
 }
 
 int FakeBridge::IsScanRunning() {
@@ -141,6 +145,96 @@ void FakeBridge::beginSaveOrRestoreNode(int flag, const std::string& path,
                                         const std::optional<std::string>& ediPath) {
     calls.push_back("beginSaveOrRestoreNode:" + std::to_string(flag) + ":" + path +
                     (ediPath ? ":" + *ediPath : std::string()));
+}
+
+int FakeBridge::VKSetTreeNodeData(const TreeNodeArrays* arrays) {
+    calls.push_back("VKSetTreeNodeData");
+    if (arrays == nullptr)
+        return 0;
+    treeArrays = *arrays;
+    return 1;
+}
+
+std::unique_lock<std::mutex> FakeBridge::LockTreeData() {
+    return std::unique_lock<std::mutex>(treeLock_);
+}
+
+void FakeBridge::ResetShouldBuild() {
+    calls.push_back("ResetShouldBuild");
+}
+
+void FakeBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row,
+                                         const std::string& postName) {
+    calls.push_back("isEdiDoDeepScanWithData:" + (row ? row->name() : std::string("nil")));
+    (void)postName;
+    if (row) {
+        scanStatus_ = 2;
+        deepScan_ = 1;
+    }
+}
+
+int FakeBridge::IsDeepScan() {
+    return deepScan_;
+}
+
+int FakeBridge::IsPause() {
+    return scanStatus_ == 3 ? 1 : 0;
+}
+
+void FakeBridge::PauseOrResumeScan() {
+    calls.push_back("PauseOrResumeScan");
+    if (scanStatus_ == 2)
+        scanStatus_ = 3;
+    else if (scanStatus_ == 3)
+        scanStatus_ = 2;
+}
+
+void FakeBridge::StopScan(int flag) {
+    calls.push_back("StopScan:" + std::to_string(flag));
+    if (scanStatus_ != 0)
+        scanStatus_ = 1;
+}
+
+void FakeBridge::GetScanFileSize(uint64_t* bytes, int64_t* count) {
+    if (bytes != nullptr)
+        *bytes = foundBytes;
+    if (count != nullptr)
+        *count = foundCount;
+}
+
+void FakeBridge::RestorPostUIUpdate(const std::string& postName, int flag) {
+    calls.push_back("RestorPostUIUpdate:" + postName + ":" + std::to_string(flag));
+    if (flag == 0)
+        scanStatus_ = 2;
+}
+
+uint64_t FakeBridge::GetNodeChildrenCnt(const OpNodeData& node) {
+    // Files below a group node, counted over the interface tree.
+    uint64_t count = 0;
+    for (const OpChild& child : node.children()) {
+        if (const auto* sub = std::get_if<OpNodePtr>(&child))
+            count += *sub ? GetNodeChildrenCnt(**sub) : 0;
+        else
+            ++count;
+    }
+    return count;
+}
+
+void FakeBridge::VKTableViewCellCilck() {
+    calls.push_back("VKTableViewCellCilck");
+}
+
+void FakeBridge::SetViewType(int kind) {
+    calls.push_back("SetViewType:" + std::to_string(kind));
+}
+
+void FakeBridge::RefreshTypeTreeState(OpNodeData* node) {
+    calls.push_back(node != nullptr ? "RefreshTypeTreeState:node" : "RefreshTypeTreeState:nil");
+}
+
+void FakeBridge::RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) {
+    (void)roots;
+    calls.push_back("RefreshTimeTreeState:" + std::to_string(changeTable));
 }
 
 }  // namespace velmora::seam

@@ -39,6 +39,16 @@ public:
     std::vector<std::string> calls;
     std::vector<int> recoveryTypes;
 
+    // What the scan found (GetScanFileSize).
+    uint64_t foundBytes = 0;
+    int64_t foundCount = 0;
+    // The browser's root arrays, once handed over.
+    TreeNodeArrays treeArrays;
+
+    // The scan's status: 0 idle, 1 stop asked, 2 running, 3 paused, 4 ended.
+    int ScanStatus() const { return scanStatus_; }
+    void SetScanStatus(int status) { scanStatus_ = status; }
+
     void ReleaseDeviceInfo();
     // The calls whose name is `name`.
     int CountOf(const std::string& name) const;
@@ -59,9 +69,28 @@ public:
     void beginSaveOrRestoreNode(int flag, const std::string& path,
                                 const std::optional<std::string>& ediPath) override;
 
+    int VKSetTreeNodeData(const TreeNodeArrays* arrays) override;
+    std::unique_lock<std::mutex> LockTreeData() override;
+    void ResetShouldBuild() override;
+    void isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row,
+                                 const std::string& postName) override;
+    int IsDeepScan() override;
+    int IsPause() override;
+    void PauseOrResumeScan() override;
+    void StopScan(int flag) override;
+    void GetScanFileSize(uint64_t* bytes, int64_t* count) override;
+    void RestorPostUIUpdate(const std::string& postName, int flag) override;
+    uint64_t GetNodeChildrenCnt(const OpNodeData& node) override;
+    void VKTableViewCellCilck() override;
+    void SetViewType(int kind) override;
+    void RefreshTypeTreeState(OpNodeData* node) override;
+    void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) override;
+
 private:
     std::vector<std::string> heldNames_;
     int scanStatus_ = 0;
+    int deepScan_ = 0;
+    std::mutex treeLock_;
 };
 
 }  // namespace velmora::seam

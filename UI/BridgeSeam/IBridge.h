@@ -4,6 +4,8 @@
 // them to VKUIController.
 #pragma once
 
+#include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +14,16 @@
 #include "OpNodeData.h"
 
 namespace velmora::seam {
+
+// The results browser's four root arrays, by tree kind: path, file type,
+// creation date, modification date. The browser owns them for its whole
+// life; the bridge adds roots to them as a scan or a load proceeds.
+struct TreeNodeArrays {
+    std::vector<OpNodePtr>* path = nullptr;
+    std::vector<OpNodePtr>* type = nullptr;
+    std::vector<OpNodePtr>* createTime = nullptr;
+    std::vector<OpNodePtr>* modifyTime = nullptr;
+};
 
 class IBridge {
 public:
@@ -54,6 +66,35 @@ public:
     // scan.
     virtual void beginSaveOrRestoreNode(int flag, const std::string& path,
                                         const std::optional<std::string>& ediPath) = 0;
+
+    // The results browser's window, bars and trees (issue 48).
+    // Takes the browser's root arrays: 0 for null, else 1.
+    virtual int VKSetTreeNodeData(const TreeNodeArrays* arrays) = 0;
+    // Held while the interface reads the result trees: the scan adds nodes
+    // to them only under this lock.
+    virtual std::unique_lock<std::mutex> LockTreeData() = 0;
+    // Images are always scanned deep, through this call.
+    virtual void ResetShouldBuild() = 0;
+    virtual void isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row,
+                                         const std::string& postName) = 0;
+    virtual int IsDeepScan() = 0;
+    virtual int IsPause() = 0;
+    virtual void PauseOrResumeScan() = 0;
+    // Flag 1: stop without building the trees; 0: build them from what was
+    // found.
+    virtual void StopScan(int flag) = 0;
+    // Total size and number of files found.
+    virtual void GetScanFileSize(uint64_t* bytes, int64_t* count) = 0;
+    // Posts `postName` while a load adds nodes (flag 0: the scan operation).
+    virtual void RestorPostUIUpdate(const std::string& postName, int flag) = 0;
+    // Number of files below a node (the counts of the type and date trees).
+    virtual uint64_t GetNodeChildrenCnt(const OpNodeData& node) = 0;
+    // The type and date trees need a recount of their tick marks.
+    virtual void VKTableViewCellCilck() = 0;
+    // The tree kind the browser shows.
+    virtual void SetViewType(int kind) = 0;
+    virtual void RefreshTypeTreeState(OpNodeData* node) = 0;
+    virtual void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) = 0;
 };
 
 // The bridge the windows use: the program's unless a test set another.

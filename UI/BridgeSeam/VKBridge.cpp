@@ -83,4 +83,56 @@ std::optional<std::string> VKBridge::GetSavePath() {
 // is ready; the bridge's operation that drives it is not).
 void VKBridge::beginSaveOrRestoreNode(int, const std::string&, const std::optional<std::string>&) {}
 
+// Issue 40: the bridge's result trees. Until they land no root is ever added
+// to the browser's arrays, and the lock guards nothing but the browser's
+// own reads.
+int VKBridge::VKSetTreeNodeData(const TreeNodeArrays* arrays) {
+    return arrays != nullptr ? 1 : 0;
+}
+
+std::unique_lock<std::mutex> VKBridge::LockTreeData() {
+    static auto* treeData = new std::mutex;  // lives as long as the process
+    return std::unique_lock<std::mutex>(*treeData);
+}
+
+// Issue 39: the scan road.
+void VKBridge::ResetShouldBuild() {}
+
+void VKBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr&, const std::string&) {}
+
+int VKBridge::IsDeepScan() {
+    return 0;
+}
+
+int VKBridge::IsPause() {
+    return 0;
+}
+
+void VKBridge::PauseOrResumeScan() {}
+
+void VKBridge::StopScan(int) {}
+
+void VKBridge::GetScanFileSize(uint64_t* bytes, int64_t* count) {
+    if (bytes != nullptr)
+        *bytes = 0;
+    if (count != nullptr)
+        *count = 0;
+}
+
+// Issue 41: loading results.
+void VKBridge::RestorPostUIUpdate(const std::string&, int) {}
+
+// Issue 40: the counts and tick marks of the type and date trees.
+uint64_t VKBridge::GetNodeChildrenCnt(const OpNodeData&) {
+    return 0;
+}
+
+void VKBridge::VKTableViewCellCilck() {}
+
+void VKBridge::SetViewType(int) {}
+
+void VKBridge::RefreshTypeTreeState(OpNodeData*) {}
+
+void VKBridge::RefreshTimeTreeState(std::vector<OpNodePtr>*, int) {}
+
 }  // namespace velmora::seam

@@ -39,6 +39,23 @@ public:
     void beginSaveOrRestoreNode(int flag, const std::string& path,
                                 const std::optional<std::string>& ediPath) override;
 
+    int VKSetTreeNodeData(const TreeNodeArrays* arrays) override;
+    std::unique_lock<std::mutex> LockTreeData() override;
+    void ResetShouldBuild() override;
+    void isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row,
+                                 const std::string& postName) override;
+    int IsDeepScan() override;
+    int IsPause() override;
+    void PauseOrResumeScan() override;
+    void StopScan(int flag) override;
+    void GetScanFileSize(uint64_t* bytes, int64_t* count) override;
+    void RestorPostUIUpdate(const std::string& postName, int flag) override;
+    uint64_t GetNodeChildrenCnt(const OpNodeData& node) override;
+    void VKTableViewCellCilck() override;
+    void SetViewType(int kind) override;
+    void RefreshTypeTreeState(OpNodeData* node) override;
+    void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) override;
+
 private:
     std::string lockPath_;
     std::unique_ptr<platform::SingleInstance> instance_;

@@ -127,6 +127,14 @@
         <source>Time</source>
         <translation>Time</translation>
     </message>
+    <message id="PLX_FOUR_SELECT_TYPE_BUTTON_CREATED">
+        <source>Created</source>
+        <translation>Created</translation>
+    </message>
+    <message id="PLX_FOUR_SELECT_TYPE_BUTTON_MODIFIED">
+        <source>Modified</source>
+        <translation>Modified</translation>
+    </message>
     <message id="PLX_FOUR_NO_VALUE_NOTE">
         <source>No files found here.</source>
         <translation>No files found here.</translation>

@@ -1,0 +1,197 @@
+// The results browser: the window in which the user watches a scan fill the
+// result trees and browses what it found. The main window makes it, hands it
+// the row to scan, the scan kind and the desktop flag, and starts it.
+//
+// Layout: the title bar (title, About), the four result trees on the left
+// under their tabs (by path, by file type, by creation and by modification
+// date), the file pane's slot on the right, and the bottom bar with the
+// home button, the progress strip and the scan controls.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Browser/ResultFilePane.h"
+#include "DiskVolumeNodeData.h"
+#include "OpNodeData.h"
+#include "TopView/TCImageWindow.h"
+#include "Windows/DetailWindowSeam.h"
+
+class QLabel;
+class QWidget;
+class TCImageButton;
+class VKProgressView;
+
+namespace velmora::browser {
+
+class Autoresizing;
+class CommOutlineView;
+class BrowserTabButton;
+
+// What the browser opens but does not build itself.
+struct BrowserSeams {
+    // Back to the main window (the browser is closed by its owner).
+    std::function<void()> goHome;
+    // Runs the About window.
+    std::function<void()> showAbout;
+    // Offers to save unsaved results before the window closes; false: the
+    // user cancelled (the window stays).
+    std::function<bool()> saveScanResult;
+};
+
+class VKDeletailWindowController : public QObject, public windows::IDetailWindow {
+    Q_OBJECT
+public:
+    static constexpr int kWidth = 900;
+    static constexpr int kContentHeight = 560;
+    static constexpr double kTitleBarHeight = 36;
+    static constexpr int kBottomBarHeight = 90;
+    static constexpr int kLeftPaneWidth = 223;
+    static constexpr int kTabBarHeight = 30;
+    // The scan controls' box as designed; it follows the window's width.
+    static constexpr int kBoxWidth = 720;
+
+    explicit VKDeletailWindowController(BrowserSeams seams = {}, QObject* parent = nullptr);
+    ~VKDeletailWindowController() override;
+
+    // IDetailWindow.
+    QWidget* window() override;
+    void setSelectDiskVolumeData(const DiskVolumeNodePtr& row) override {
+        selectDiskVolumeData_ = row;
+    }
+    void setScanTypeNum(int kind) override { scanTypeNum_ = kind; }
+    void setSelectDesktop(int desktop) override;
+    void getData() override;
+    void getImportData(const QString& path) override;
+    void clearImportData() override;
+
+    // The hosted file pane (a placeholder until one is set).
+    void setFilePane(std::unique_ptr<IResultFilePane> pane);
+    QWidget* filePaneSlot() const { return filePaneSlot_; }
+
+    // Builds the bar's controls; a second call makes nothing new but resets
+    // the progress texts and strip.
+    void buildDetailViewWindowTitleBar();
+    void buildTileBarView();
+
+    // Each "NormalScranValue": the trees take over new nodes; at the scan's
+    // end the tabs open, the first root is chosen and the totals shown.
+    void DataInitFinished();
+    void setFoundAllFiles();
+    void selectRootItem();
+    // "RefreshDetachDevice".
+    void RefreshDevice(const QVariant& object);
+    // The window's close button.
+    void closeWindow();
+    void alertEnded(int code);
+    void doBackHomeAction(int flag);
+
+    // Tabs.
+    void pathButtonClick();
+    void typeButtonClick();
+    void timeButtonClick();
+    void modifyTimeButtonClick();
+
+    // A tick box of a tree was clicked.
+    void clickButtonAction(CommOutlineView* view, const QModelIndex& index);
+    // Whether any node of `roots` is ticked wholly or partly.
+    static bool isRootNodeUnselected(const std::vector<OpNodePtr>& roots);
+
+    // State and controls, for the other parts of the browser and the tests.
+    TCImageWindow* imageWindow() const { return aWindow_; }
+    CommOutlineView* outline(int kind) const { return outlines_[static_cast<size_t>(kind)]; }
+    std::vector<OpNodePtr>& rootArray(int kind) { return roots_[static_cast<size_t>(kind)]; }
+    int64_t selectTypeCount() const { return selectTypeCount_; }
+    const OpNodePtr& opDataFile() const { return opDataFile_; }
+    int isDeepScan() const { return isDeepScan_; }
+    int isImport() const { return isImport_; }
+    int isCloseWindow() const { return isCloseWindow_; }
+    int isCanClick() const { return isCanClick_; }
+    int isPause() const { return isPause_; }
+    TCImageButton* backHomeButton() const { return backHomeButton_; }
+    TCImageButton* pauseButton() const { return pauseButton_; }
+    TCImageButton* continueScanButton() const { return continueScanButton_; }
+    TCImageButton* stopButton() const { return stopButton_; }
+    TCImageButton* recovertyButton() const { return recovertyButton_; }
+    TCImageButton* advButton() const { return advButton_; }
+    TCImageButton* aboutButton() const { return aboutButton_; }
+    VKProgressView* progressView() const { return progressView_; }
+    QLabel* findFilesLabel() const { return findFilesLabel_; }
+    QLabel* remainTimeLabel() const { return remainTimeLabel_; }
+    QLabel* selectFilesLabel() const { return selectFilesLabel_; }
+    QLabel* titleLabel() const { return titleLabel_; }
+    BrowserTabButton* tabButton(int which) const { return tabs_[static_cast<size_t>(which)]; }
+
+    // The tab buttons, in the order tabButton takes.
+    enum Tab { kPathTab, kTypeTab, kTimeTab, kCreatTab, kModifyTab };
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void awakeFromNib();
+    void windowDidLoad();
+    void buildTrees();
+    void layoutContent();
+    void placeFromRight(QWidget* control, const QRect& frame);
+    void setNotification();
+    void placeScanControlsForDeepScan();
+    void showTab(int kind);
+    void selectOutlineList(const OpNodePtr& node, bool refreshCounts);
+    void changeWindowTitle();
+    void aboutAction();
+
+    BrowserSeams seams_;
+    Autoresizing* autoresizing_;
+    QPointer<TCImageWindow> aWindow_;
+    QWidget* contentView_ = nullptr;
+    QWidget* splistLeftView_ = nullptr;
+    QWidget* divider_ = nullptr;
+    QWidget* blowView_ = nullptr;
+    QWidget* mainBox_ = nullptr;
+    QWidget* abox_ = nullptr;
+    QWidget* changeTimeBlowView_ = nullptr;
+    QWidget* filePaneSlot_ = nullptr;
+    std::unique_ptr<IResultFilePane> filePane_;
+
+    std::array<std::vector<OpNodePtr>, 4> roots_;
+    std::array<CommOutlineView*, 4> outlines_{};
+    std::array<BrowserTabButton*, 5> tabs_{};
+
+    QLabel* titleLabel_ = nullptr;
+    TCImageButton* aboutButton_ = nullptr;
+    TCImageButton* backHomeButton_ = nullptr;
+    VKProgressView* progressView_ = nullptr;
+    TCImageButton* pauseButton_ = nullptr;
+    TCImageButton* continueScanButton_ = nullptr;
+    TCImageButton* stopButton_ = nullptr;
+    QLabel* selectFilesLabel_ = nullptr;
+    TCImageButton* recovertyButton_ = nullptr;
+    TCImageButton* advButton_ = nullptr;
+    QLabel* findFilesLabel_ = nullptr;
+    QLabel* remainTimeLabel_ = nullptr;
+
+    DiskVolumeNodePtr selectDiskVolumeData_;
+    OpNodePtr opDataFile_;
+    int64_t selectTypeCount_ = 0;
+    int scanTypeNum_ = 1;
+    int isDeepScan_ = 0;
+    int isImport_ = 0;
+    int selectDesktop_ = 0;
+    int isCanClick_ = 1;
+    int isCloseWindow_ = 0;
+    int isPause_ = 0;
+    int isBackHome_ = 0;
+    int isSelectOutlineList_ = 0;
+    bool terminated_ = false;
+};
+
+// Fills the main window's seam for opening the results browser: each scan or
+// load gets a new browser with `browserSeams`.
+void InstallResultsBrowser(windows::RootWindowSeams& seams, BrowserSeams browserSeams = {});
+
+}  // namespace velmora::browser
