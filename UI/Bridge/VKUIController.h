@@ -10,6 +10,9 @@
 #include <vector>
 
 #include "DiskVolumeNodeData.h"
+#include "OpNodeData.h"
+
+class IFileNode;
 
 class VKUIDeviceData;
 
@@ -50,4 +53,37 @@ public:
     static std::map<std::string, bool> WQGetConfigDictionary(const std::string& folder);
     static int WQGetCompleteProtect(const std::string& folder);  // "WQKeyCompleteProtect"
     static int WQGetQuickProtect(const std::string& folder);     // "WQKeyQuickProtect"
+
+    // Recovery (VKUIControllerRecovery.cpp).
+    // The result of a recovery that could not start.
+    static constexpr long long kRecoveryStartFailed = 0x0102052400000001LL;
+    // The shown, fully ticked files of the result in file-type order; their
+    // bytes are added to *size.
+    static std::vector<IFileNode*> GetSelectedFilesAndSize(unsigned long long* size);
+    // Counts and sums the ticked files and hands both totals to the
+    // recovery.
+    static void GetSelectedFilesAmoutAndSize(int* count, unsigned long long* size);
+    // 1 when the folder lies on the scanned device.
+    static int IsRecoveryToSameDevice(const std::string& folder);
+    // Starts recovering the ticked files into `folder` on a worker thread;
+    // `name` is posted to the main thread while it runs and at least once.
+    // 0 when started, kRecoveryStartFailed without roots or folder, or while
+    // a recovery runs.
+    static long long DoRecovery(const std::vector<OpNodePtr>* roots, const char* folder,
+                                const std::string& name);
+    // Bytes in all, bytes done and the result code of the recovery; the name
+    // of the file being recovered, "" when none.
+    static std::string GetRecoveryProgressTotal(unsigned long long* total,
+                                                unsigned long long* current, long long* code);
+    // 1 while running or paused.
+    static int IsRecoveryRunning();
+    static void StopRecvoery();
+    static void PauseOrResumeRecovery();
+    static unsigned long long GetRecoveridedSize();
+    static unsigned long long GetRecoveridedFiles();
+    // Ticked files that got no path below the destination (refused names).
+    static unsigned long long GetRecoveryRefusedFiles();
+    static int GetCurrentScanRecoveryCnt();
+    // Releases the data-recovery objects of the scan, then the recovery's.
+    static void ReleaseDataRecovery();
 };
