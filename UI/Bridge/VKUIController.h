@@ -86,4 +86,31 @@ public:
     static int GetCurrentScanRecoveryCnt();
     // Releases the data-recovery objects of the scan, then the recovery's.
     static void ReleaseDataRecovery();
+
+    // Saving and loading results (VKUIControllerSaveLoad.cpp).
+    // Sets the watched operation running (the save's when `save` is not 0,
+    // else the scan's) and polls it on a thread of its own: `name` is
+    // posted to the main thread on each update, "QueryProgressFinish" at its
+    // end.
+    static void RestorPostUIUpdate(const std::string& name, int save);
+    // Starts saving the current result to `path` (save not 0), or loading
+    // the result file at `path`, with the edi image at `ediPath` (may be
+    // null), on a detached thread.
+    static void beginSaveOrRestoreNode(int save, const std::string& path, const char* ediPath);
+    // Total, done and result code of the save (saver not 0) or of the load;
+    // a finished one reports done equal to total.
+    static void GetSaveorRestoreProgress(unsigned long long* total, unsigned long long* current,
+                                         long long* code, int saver);
+    // Polls the save on the calling thread, posting "QueryProgressInfo" on
+    // each update, until it ends.
+    static void QuerySaveOrRestoreProgress();
+    // The folder result files were last saved to ("SavePath"; "" when none).
+    static void SavePathToPList(const std::string& folder);
+    static std::string GetSavePath();
+    // "SaveScan" beside the program, made when missing.
+    static std::string GetDefaultSavePath();
+    // "<device>_MM-DD-YYYY at HH:MM:SS" for the current scan's storage.
+    static std::string GetSaveFileName();
+    // "<name>_MM-DD-YYYY at HH_MM_SS".
+    static std::string GetSaveDmgFileName(const std::string& name);
 };
