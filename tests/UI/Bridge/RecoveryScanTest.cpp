@@ -43,10 +43,10 @@ struct ManifestFile {
 std::vector<ManifestFile> ManifestFiles(const std::string& manifest) {
     std::string out;
     std::vector<ManifestFile> files;
-    if (!RunProgram({"python3",
-                     velmora::test::SourceDir() + "/tests/fixtures/fat/manifest_files.py",
-                     manifest},
-                    &out))
+    if (!RunProgram(
+            {"python3", velmora::test::SourceDir() + "/tests/fixtures/fat/manifest_files.py",
+             manifest},
+            &out))
         return files;
     std::istringstream lines(out);
     std::string line;
@@ -213,8 +213,8 @@ TEST_F(RecoveryOverScan, RecoveredFilesBelongToTheInvokingUser) {
     report->SetCheck(CHECK_CHECKED);
     Recover(out.path());
     const std::string volume = VolumeFolder(out.path(), 1);
-    for (const std::string& path :
-         {volume.substr(0, volume.rfind('/')), volume, volume + "/Docs", volume + "/Docs/report.pdf"}) {
+    for (const std::string& path : {volume.substr(0, volume.rfind('/')), volume, volume + "/Docs",
+                                    volume + "/Docs/report.pdf"}) {
         struct stat st {};
         ASSERT_EQ(::lstat(path.c_str(), &st), 0) << path;
         EXPECT_EQ(st.st_uid, 12345u) << path;
@@ -268,8 +268,8 @@ TEST_F(RecoveryOverScan, DestinationOnTheScannedDeviceIsRecognised) {
     while (!loop.empty() && loop.back() == '\n')
         loop.pop_back();
     TempDir mountPoint;
-    const bool mounted = ::mount(loop.c_str(), mountPoint.path().c_str(), "vfat", MS_RDONLY,
-                                 nullptr) == 0;
+    const bool mounted =
+        ::mount(loop.c_str(), mountPoint.path().c_str(), "vfat", MS_RDONLY, nullptr) == 0;
     if (mounted) {
         struct stat dev {};
         ASSERT_EQ(::stat(loop.c_str(), &dev), 0);
