@@ -11,6 +11,7 @@
 
 #include "DiskVolumeNodeData.h"
 #include "OpNodeData.h"
+#include "VKUIThumbnail.h"
 
 class IFileNode;
 
@@ -113,4 +114,14 @@ public:
     static std::string GetSaveFileName();
     // "<name>_MM-DD-YYYY at HH_MM_SS".
     static std::string GetSaveDmgFileName(const std::string& name);
+
+    // Thumbnails and previews (VKUIThumbnail.cpp).
+    // The image the browser shows for a found file: a decoded picture, a
+    // movie or raw thumbnail, else the icon of its extension. Empty for no
+    // node, no filter, or a movie without extension.
+    static velmora::bridge::ThumbnailImage GetImageByFileNode(IFileNode* node);
+    static velmora::bridge::ThumbnailImage GetImageByNode(const OpNodeData& node);
+    static velmora::bridge::ThumbnailImage getVideoThumbFromPath(const std::string& path);
+    static velmora::bridge::ThumbnailImage GetRawPicThumb(IFileNode* node);
+    static velmora::bridge::ThumbnailImage GetVideoThumb(IFileNode* node);
 };
