@@ -173,10 +173,12 @@ double Recover(const std::string& to) {
 
 // Makes a FAT32 image of `bytes` holding the folder `from`.
 bool MakeImage(const std::string& image, long long bytes, const std::string& from) {
+    // Enough clusters for FAT32 at any size: 512-byte ones below 1 GiB.
+    const std::string perCluster = bytes < (1LL << 30) ? "1" : "8";
     WriteBytes(image, 0, 0);
     if (::truncate(image.c_str(), bytes) != 0)
         return false;
-    if (Run({"mkfs.fat", "-F", "32", "-s", "8", image}) != 0)
+    if (Run({"mkfs.fat", "-F", "32", "-s", perCluster, image}) != 0)
         return false;
     std::vector<std::string> args = {"mcopy", "-s", "-i", image};
     for (const auto& e : std::filesystem::directory_iterator(from))
@@ -241,7 +243,7 @@ int main(int argc, char** argv) {
                 std::filesystem::remove_all(a);
                 std::filesystem::remove_all(b);
             }
-            Report("10,000 small files", ours, peer, "cp -r");
+            Report((std::to_string(files) + " small files").c_str(), ours, peer, "cp -r");
             VKUIRecovery::instance().ReleaseDataRecovery();
             VKUIRecovery::SetScanSource(nullptr);
         }
