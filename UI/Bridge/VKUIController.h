@@ -68,8 +68,8 @@ public:
     static int IsRecoveryToSameDevice(const std::string& folder);
     // Starts recovering the ticked files into `folder` on a worker thread;
     // `name` is posted to the main thread while it runs and at least once.
-    // 0 when started, kRecoveryStartFailed without roots or folder, or while
-    // a recovery runs.
+    // 0 when started; kRecoveryStartFailed without roots or folder, while a
+    // recovery runs, or when the folder lies on the scanned device.
     static long long DoRecovery(const std::vector<OpNodePtr>* roots, const char* folder,
                                 const std::string& name);
     // Bytes in all, bytes done and the result code of the recovery; the name

@@ -74,8 +74,13 @@ long long VKUIController::DoRecovery(const std::vector<OpNodePtr>* roots, const 
         return kRecoveryStartFailed;
     VKUIRecovery& op = VKUIRecovery::instance();
     // One recovery at a time: a second worker would share the first one's
-    // totals, numbers and current file.
-    if (IsRecoveryRunning() != 0)
+    // totals, numbers and current file (a stopped one runs until its file
+    // is done).
+    if (op.IsOperationExit() == 0)
+        return kRecoveryStartFailed;
+    // Writing onto the scanned device would overwrite the very files being
+    // recovered, whatever the window asked.
+    if (op.RecoveryPathIsSameDevice(folder) != 0)
         return kRecoveryStartFailed;
     op.SetRecoveryPath((std::string(folder) + "/").c_str());
     op.ClearCreateDirIndex();

@@ -276,6 +276,9 @@ TEST_F(RecoveryOverScan, DestinationOnTheScannedDeviceIsRecognised) {
         source->devices = {dev.st_rdev};
         EXPECT_EQ(VKUIController::IsRecoveryToSameDevice(mountPoint.path() + "/Docs"), 1);
         EXPECT_EQ(VKUIController::IsRecoveryToSameDevice(out.path()), 0);
+        std::vector<OpNodePtr> roots;
+        EXPECT_EQ(VKUIController::DoRecovery(&roots, mountPoint.path().c_str(), "DoRecovery"),
+                  VKUIController::kRecoveryStartFailed);
         ::umount2(mountPoint.path().c_str(), MNT_DETACH);
     }
     RunProgram({"losetup", "--detach", loop});

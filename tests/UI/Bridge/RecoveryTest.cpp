@@ -428,9 +428,12 @@ TEST_F(RecoveryPass, StartNeedsRootsAndAFolderAndOneRecoveryAtATime) {
               VKUIController::kRecoveryStartFailed);
     EXPECT_EQ(VKUIController::DoRecovery(&roots, nullptr, "DoRecovery"),
               VKUIController::kRecoveryStartFailed);
-    VKUIRecovery::instance().SetStatus(VK_OP_PAUSED);
-    EXPECT_EQ(VKUIController::DoRecovery(&roots, dir.path().c_str(), "DoRecovery"),
-              VKUIController::kRecoveryStartFailed);
+    for (int busy : {VK_OP_RUNNING, VK_OP_PAUSED, VK_OP_STOP_ASKED}) {
+        VKUIRecovery::instance().SetStatus(busy);
+        EXPECT_EQ(VKUIController::DoRecovery(&roots, dir.path().c_str(), "DoRecovery"),
+                  VKUIController::kRecoveryStartFailed)
+            << busy;
+    }
     VKUIRecovery::instance().SetStatus(VK_OP_IDLE);
     // A folder that ends in "/" gets a second one.
     NotificationLog posts("DoRecovery");
@@ -454,6 +457,11 @@ TEST_F(RecoveryPass, SameDeviceByDeviceNumber) {
     EXPECT_EQ(VKUIController::IsRecoveryToSameDevice(dir.path()), 0);
     scan.devices = {st.st_dev};
     EXPECT_EQ(VKUIController::IsRecoveryToSameDevice(dir / "missing"), 0);
+    // A recovery onto the scanned device does not start.
+    std::vector<OpNodePtr> roots;
+    EXPECT_EQ(VKUIController::DoRecovery(&roots, dir.path().c_str(), "DoRecovery"),
+              VKUIController::kRecoveryStartFailed);
+    EXPECT_EQ(VKUIRecovery::instance().GetStatus(), VK_OP_IDLE);
 }
 
 }  // namespace
