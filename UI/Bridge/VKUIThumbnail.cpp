@@ -78,16 +78,25 @@ IDataRecovery* DataRecoveryFor(IFileNode* node) {
 
 // The private folder of the process's temporary files, made once with
 // mkdtemp (mode 0700): nobody else can place anything in it.
+std::string& PrivateTempFolderPath() {
+    static auto* folder = new std::string();
+    return *folder;
+}
+
 std::string PrivateTempFolder() {
     static std::mutex mutex;
-    static auto* folder = new std::string();
+    std::string* folder = &PrivateTempFolderPath();
     std::lock_guard<std::mutex> hold(mutex);
     if (folder->empty()) {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base != nullptr && *base == '/' ? base : "/tmp") +
                               "/velmora-thumbnails-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr)
+        if (::mkdtemp(pattern.data()) != nullptr) {
             *folder = pattern;
+            // Every thumbnail file is removed after use: only the empty
+            // folder is left to take away.
+            std::atexit([] { ::rmdir(PrivateTempFolderPath().c_str()); });
+        }
     }
     return *folder;
 }
