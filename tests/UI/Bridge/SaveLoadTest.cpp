@@ -48,6 +48,53 @@ TEST(ResultFileNames, TheSaveFolderIsRemembered) {
     EXPECT_EQ(VKUIController::GetSavePath(), "/home/someone/Results");
 }
 
+// Drives the main loop until "QueryProgressFinish" has come.
+void UntilFinished(BridgeWorld& world, NotificationLog& finished) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (finished.objects.empty() && std::chrono::steady_clock::now() < until) {
+        world.poster->RunPending();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    velmora::bridge::JoinBackgroundThreads();
+    world.poster->RunPending();
+}
+
+TEST(ResultFileNames, TheDefaultFolderIsMadeBesideTheProgram) {
+    TempDir work;
+    velmora::test::ScopedEnv env("VELMORA_WORK_PATH", work.path().c_str());
+    EXPECT_EQ(VKUIController::GetDefaultSavePath(), work / "SaveScan");
+    struct stat st {};
+    ASSERT_EQ(::stat((work / "SaveScan").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    // An existing folder is left alone.
+    EXPECT_EQ(VKUIController::GetDefaultSavePath(), work / "SaveScan");
+}
+
+// A save that ends before the poller first looks: no progress post, and
+// "QueryProgressFinish" exactly once; the progress of a finished save is
+// whole whatever its done field says.
+TEST(SaveLoadPoller, AnEarlyEndPostsOnlyTheFinish) {
+    BridgeWorld world;
+    NotificationLog progress("SaveProgress");
+    NotificationLog finished("QueryProgressFinish");
+    VKSaveAndRestoreNodeOperate& op = VKSaveAndRestoreNodeOperate::instance();
+    VKUIController::RestorPostUIUpdate("SaveProgress", 1);
+    _PROGRESS_INFO info{};
+    info.state = PROGRESS_FINISHED;
+    info.total = 100;
+    info.done = 5;
+    op.UpdateProgress(&info);
+    UntilFinished(world, finished);
+    EXPECT_EQ(progress.objects.size(), 0u);
+    EXPECT_EQ(finished.objects.size(), 1u);
+    unsigned long long total = 0, current = 0;
+    long long code = -1;
+    VKUIController::GetSaveorRestoreProgress(&total, &current, &code, 1);
+    EXPECT_EQ(total, 100u);
+    EXPECT_EQ(current, 100u);
+    EXPECT_EQ(code, 0);
+}
+
 // The scan operation as a load reports to it: its status ends with the
 // finished record.
 class ReplayedScan : public VKUIOperation {
@@ -118,17 +165,6 @@ private:
     SaveRestoreResult::SingleDeviceCatalogue catalogue_;
     SaveRestoreResult::EngineReplayRunner runner_;
 };
-
-// Drives the main loop until "QueryProgressFinish" has come.
-void UntilFinished(BridgeWorld& world, NotificationLog& finished) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (finished.objects.empty() && std::chrono::steady_clock::now() < until) {
-        world.poster->RunPending();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    velmora::bridge::JoinBackgroundThreads();
-    world.poster->RunPending();
-}
 
 TEST(SaveLoadRoad, RealScanSavedAndLoadedBackWithProgress) {
     TempDir dir;
