@@ -128,7 +128,8 @@ TEST_F(Thumbnails, RealPicturesAndAMovieAreShown) {
     const Case cases[] = {{"jfif_baseline.jpg", false},
                           {"picture.png", false},
                           {"plain_ii.tif", false},
-                          {"movie.mp4", true}};
+                          {"movie.mp4", true},
+                          {"raw.psd", true}};
     for (const Case& c : cases) {
         recovery.written.clear();
         const ThumbnailImage image = VKUIController::GetImageByFileNode(Found(c.sample, c.sample));
