@@ -130,7 +130,12 @@ TEST_F(Thumbnails, RealPicturesAndAMovieAreShown) {
                           {"plain_ii.tif", false},
                           {"movie.mp4", true},
                           {"raw.psd", true}};
+    // Movie frames (and layered pictures without a Qt plugin) come from the
+    // ffmpeg program.
+    const bool ffmpeg = ::access("/usr/bin/ffmpeg", X_OK) == 0;
     for (const Case& c : cases) {
+        if (c.throughFile && !VELMORA_HAVE_TOOL(ffmpeg, "ffmpeg"))
+            continue;
         recovery.written.clear();
         const ThumbnailImage image = VKUIController::GetImageByFileNode(Found(c.sample, c.sample));
         ASSERT_FALSE(image.Empty()) << c.sample;
