@@ -11,6 +11,9 @@
 
 #include "DiskVolumeNodeData.h"
 #include "OpNodeData.h"
+#include "VKUIThumbnail.h"
+
+class IFileNode;
 
 class VKUIDeviceData;
 struct TreeArrays;
@@ -81,4 +84,74 @@ public:
     static uint64_t GetNodeChildrenCnt(OpNodeData* node);
     static void RefreshTimeTreeState(const std::vector<OpNodePtr>& roots, int onlyWhenMarked);
     static void RefreshTypeTreeState(OpNodeData* node);
+
+    // Recovery (VKUIControllerRecovery.cpp).
+    // The result of a recovery that could not start.
+    static constexpr long long kRecoveryStartFailed = 0x0102052400000001LL;
+    // The shown, fully ticked files of the result in file-type order; their
+    // bytes are added to *size.
+    static std::vector<IFileNode*> GetSelectedFilesAndSize(unsigned long long* size);
+    // Counts and sums the ticked files and hands both totals to the
+    // recovery.
+    static void GetSelectedFilesAmoutAndSize(int* count, unsigned long long* size);
+    // 1 when the folder lies on the scanned device.
+    static int IsRecoveryToSameDevice(const std::string& folder);
+    // Starts recovering the ticked files into `folder` on a worker thread;
+    // `name` is posted to the main thread while it runs and at least once.
+    // 0 when started; kRecoveryStartFailed without roots or folder, while a
+    // recovery runs, or when the folder lies on the scanned device.
+    static long long DoRecovery(const std::vector<OpNodePtr>* roots, const char* folder,
+                                const std::string& name);
+    // Bytes in all, bytes done and the result code of the recovery; the name
+    // of the file being recovered, "" when none.
+    static std::string GetRecoveryProgressTotal(unsigned long long* total,
+                                                unsigned long long* current, long long* code);
+    // 1 while running or paused.
+    static int IsRecoveryRunning();
+    static void StopRecvoery();
+    static void PauseOrResumeRecovery();
+    static unsigned long long GetRecoveridedSize();
+    static unsigned long long GetRecoveridedFiles();
+    // Ticked files that got no path below the destination (refused names).
+    static unsigned long long GetRecoveryRefusedFiles();
+    static int GetCurrentScanRecoveryCnt();
+    // Releases the data-recovery objects of the scan, then the recovery's.
+    static void ReleaseDataRecovery();
+
+    // Saving and loading results (VKUIControllerSaveLoad.cpp).
+    // Sets the watched operation running (the save's when `save` is not 0,
+    // else the scan's) and polls it on a thread of its own: `name` is
+    // posted to the main thread on each update, "QueryProgressFinish" at its
+    // end.
+    static void RestorPostUIUpdate(const std::string& name, int save);
+    // Starts saving the current result to `path` (save not 0), or loading
+    // the result file at `path`, with the edi image at `ediPath` (may be
+    // null), on a detached thread.
+    static void beginSaveOrRestoreNode(int save, const std::string& path, const char* ediPath);
+    // Total, done and result code of the save (saver not 0) or of the load;
+    // a finished one reports done equal to total.
+    static void GetSaveorRestoreProgress(unsigned long long* total, unsigned long long* current,
+                                         long long* code, int saver);
+    // Polls the save on the calling thread, posting "QueryProgressInfo" on
+    // each update, until it ends.
+    static void QuerySaveOrRestoreProgress();
+    // The folder result files were last saved to ("SavePath"; "" when none).
+    static void SavePathToPList(const std::string& folder);
+    static std::string GetSavePath();
+    // "SaveScan" beside the program, made when missing.
+    static std::string GetDefaultSavePath();
+    // "<device>_MM-DD-YYYY at HH:MM:SS" for the current scan's storage.
+    static std::string GetSaveFileName();
+    // "<name>_MM-DD-YYYY at HH_MM_SS".
+    static std::string GetSaveDmgFileName(const std::string& name);
+
+    // Thumbnails and previews (VKUIThumbnail.cpp).
+    // The image the browser shows for a found file: a decoded picture, a
+    // movie or raw thumbnail, else the icon of its extension. Empty for no
+    // node, no filter, or a movie without extension.
+    static velmora::bridge::ThumbnailImage GetImageByFileNode(IFileNode* node);
+    static velmora::bridge::ThumbnailImage GetImageByNode(const OpNodeData& node);
+    static velmora::bridge::ThumbnailImage getVideoThumbFromPath(const std::string& path);
+    static velmora::bridge::ThumbnailImage GetRawPicThumb(IFileNode* node);
+    static velmora::bridge::ThumbnailImage GetVideoThumb(IFileNode* node);
 };

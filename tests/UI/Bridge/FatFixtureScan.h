@@ -82,6 +82,8 @@ public:
     void ShowFilesystemNode(IFilesystemNode* root) override { roots_.push_back(root); }
 
     const std::vector<IFilesystemNode*>& roots() const { return roots_; }
+    IRecoveryController* controller() const { return controller_; }
+    IStorageDevice* device() const { return device_.get(); }
     // The node at a path below the first root ("/Docs/report.pdf").
     IFileNode* Find(const std::string& path) const {
         if (roots_.empty())

@@ -1,0 +1,251 @@
+#include "VKUIRecovery.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "FileNode.h"
+#include "VKUIPublic.h"
+#include "VKUIRecoveryPath.h"
+
+namespace {
+
+std::atomic<IRecoveryScanSource*> g_scanSource{nullptr};
+
+// The error number of an engine result (its low 32 bits).
+constexpr uint32_t ErrorNumber(uint64_t result) {
+    return static_cast<uint32_t>(result);
+}
+
+// The searcher types the recovery keeps an object for, in the order they
+// are prepared.
+constexpr _tagSearcherType kRecoveryTypes[] = {SEARCHER_HFSPLUS, SEARCHER_FAT,  SEARCHER_EXFAT,
+                                               SEARCHER_RAW,     SEARCHER_NTFS, SEARCHER_RAW_LABEL,
+                                               SEARCHER_APFS};
+
+}  // namespace
+
+VKUIRecovery& VKUIRecovery::instance() {
+    // Reachable for the process's life: the worker may still hold it while
+    // the program ends.
+    static auto* op = new VKUIRecovery();
+    return *op;
+}
+
+VKUIRecovery::VKUIRecovery() {
+    ResetParam();
+}
+
+VKUIRecovery::~VKUIRecovery() {
+    ReleaseDataRecovery();
+}
+
+void VKUIRecovery::SetScanSource(IRecoveryScanSource* source) {
+    g_scanSource = source;
+}
+
+IRecoveryScanSource* VKUIRecovery::ScanSource() {
+    return g_scanSource;
+}
+
+void VKUIRecovery::InitDataRecoveryController() {
+    IRecoveryScanSource* scan = ScanSource();
+    if (m_controller == nullptr && scan != nullptr)
+        m_controller = scan->GetRecoveryController();
+    if (m_controller == nullptr)
+        return;
+    for (_tagSearcherType type : kRecoveryTypes) {
+        // Both signature trees are served by the one signature searcher,
+        // which the deep scan registers under the extension search only.
+        const _tagSearcherType asked = type == SEARCHER_RAW_LABEL ? SEARCHER_RAW : type;
+        IDataRecovery*& slot = m_recoveries[type];
+        if (slot != nullptr)
+            slot->Release();
+        slot = m_controller->GetDataRecovery(asked);
+    }
+    if (scan != nullptr && scan->IsDeepScan() != 0)
+        m_deepPrepared = 1;
+}
+
+void VKUIRecovery::ResetParam() {
+    m_controller = nullptr;
+    m_currentNode = nullptr;
+    InitDataRecoveryController();
+    if (GetStatus() != VK_OP_RUNNING) {
+        m_recoveredSize = 0;
+        m_totalSize = 0;
+    }
+    m_totalFiles = 0;
+    SetNeedUIUpdate(0);
+    SetProgressInfo(_PROGRESS_INFO{});
+}
+
+void VKUIRecovery::ReleaseDataRecovery() {
+    for (auto& [type, recovery] : m_recoveries) {
+        if (recovery != nullptr)
+            recovery->Release();
+    }
+    m_recoveries.clear();
+    m_controller = nullptr;
+}
+
+int VKUIRecovery::CheckWhetherNeedReset() {
+    return m_recoveries.empty() ? 1 : 0;
+}
+
+IDataRecovery* VKUIRecovery::GetDataRecoveryByType(_tagSearcherType type) {
+    auto it = m_recoveries.find(type);
+    return it == m_recoveries.end() ? nullptr : it->second;
+}
+
+void VKUIRecovery::SetRecoveryPath(const char* path) {
+    VKOperationLock hold(m_lock);
+    m_destination = path != nullptr ? path : "";
+}
+
+std::string VKUIRecovery::GetRecoveryPath() {
+    VKOperationLock hold(m_lock);
+    return m_destination;
+}
+
+void VKUIRecovery::SetRecoveryTotalSize(uint64_t size) {
+    m_totalSize = size;
+}
+void VKUIRecovery::SetRecoveryTotalFilesCnt(uint64_t count) {
+    m_totalFiles = count;
+}
+uint64_t VKUIRecovery::GetRecoveriedFileSize() {
+    return m_recoveredSize;
+}
+uint64_t VKUIRecovery::GetRecoveriedFilesCnt() {
+    return m_recoveredFiles;
+}
+uint64_t VKUIRecovery::GetRefusedFilesCnt() {
+    return m_refusedFiles;
+}
+IFileNode* VKUIRecovery::GetCurrentRecoveryNode() {
+    return m_currentNode;
+}
+
+void VKUIRecovery::SetCreateDirIndex(_tagSearcherType type, int number) {
+    VKOperationLock hold(m_lock);
+    m_folderNumbers[type] = number;
+}
+
+int VKUIRecovery::GetCreateDirIndex(_tagSearcherType type) {
+    VKOperationLock hold(m_lock);
+    auto it = m_folderNumbers.find(type);
+    return it == m_folderNumbers.end() ? 0 : it->second;
+}
+
+void VKUIRecovery::ClearCreateDirIndex() {
+    VKOperationLock hold(m_lock);
+    m_folderNumbers.clear();
+}
+
+VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
+    for (;;) {
+        IFileReader* reader = recovery->SetRecoverNode(node);
+        m_currentNode = node;
+        ++m_recoveredFiles;
+        m_lastDone = 0;
+        char* path = CreateRecoveryFilePathByNode(node, GetRecoveryPath().c_str());
+        if (path == nullptr)
+            ++m_refusedFiles;
+        const VKRESULT result = recovery->RecoverTo(path, this, 0);
+        std::free(path);
+        if (reader != nullptr)
+            reader->Release();
+        // A full destination paused the recovery and the engine removed the
+        // partial file: once the user has made room and resumes, the same
+        // file is written again, or it would be missing from the result.
+        if (ErrorNumber(result) != kErrRecoveryWrite || GetStatus() != VK_OP_PAUSED ||
+            Continued() == 0)
+            return result;
+        --m_recoveredFiles;
+        m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
+    }
+}
+
+uint64_t VKUIRecovery::DoRecovery() {
+    m_recoveredSize = 0;
+    m_recoveredFiles = 0;
+    m_refusedFiles = 0;
+    IRecoveryScanSource* scan = ScanSource();
+    VKRESULT last = 0;
+    if (scan != nullptr) {
+        scan->SetCurrentScanRecoveryCnt(scan->GetCurrentScanRecoveryCnt() + 1);
+        const std::map<int, std::vector<IFileNode*>> types = scan->GetTypeMap();
+        bool go = true;
+        for (auto category = types.begin(); go && category != types.end(); ++category) {
+            go = Continued() != 0;
+            for (auto it = category->second.begin(); go && it != category->second.end(); ++it) {
+                go = Continued() != 0;
+                IFileNode* node = *it;
+                if (!go || node == nullptr || node->IsNodeShow() == 0 ||
+                    node->GetCheckedStatus() != 2)
+                    continue;
+                if (m_controller == nullptr || (scan->IsDeepScan() != 0 && m_deepPrepared == 0))
+                    ResetParam();
+                IDataRecovery* recovery = nullptr;
+                if (m_controller != nullptr && m_controller->thisType() != 0) {
+                    auto found =
+                        m_recoveries.find(VKCPPPublic::instance().GetNodeSearcheType(node));
+                    if (found == m_recoveries.end())
+                        continue;
+                    recovery = found->second;
+                } else {
+                    recovery = scan->GetFileNodeDataRecover(node);
+                }
+                if (recovery != nullptr)
+                    last = RecoverNode(recovery, node);
+            }
+        }
+    }
+    SetNeedUIUpdate(1);
+    SetStatus(VK_OP_IDLE);
+    std::printf("========Recovery finished!==========\n");
+    return last;
+}
+
+void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
+    if (info == nullptr)
+        return;
+    if (info->state == PROGRESS_REFRESH) {
+        SetNeedUIUpdate(1);
+        return;
+    }
+    const auto done = static_cast<uint64_t>(info->done);
+    if (done > m_lastDone)
+        m_recoveredSize += done - m_lastDone;
+    m_lastDone = done;
+    _PROGRESS_INFO kept{};
+    kept.total = static_cast<long long>(m_totalSize.load());
+    kept.done = static_cast<long long>(m_recoveredSize.load());
+    kept.result = info->result;
+    SetProgressInfo(kept);
+    IFileNode* node = m_currentNode;
+    if (node != nullptr && info->done == info->total && info->total != 0) {
+        const char* name = node->GetFileName();
+        std::printf("===Recvoeried file(%lld):%s=====\n",
+                    static_cast<long long>(m_recoveredFiles.load()), name ? name : "");
+    }
+    if (ErrorNumber(static_cast<uint64_t>(info->result)) == kErrRecoveryWrite)
+        SetStatus(VK_OP_PAUSED);
+    SetNeedUIUpdate(1);
+}
+
+int VKUIRecovery::RecoveryPathIsSameDevice(const char* path) {
+    if (path == nullptr)
+        return 0;
+    struct stat st {};
+    if (::stat(path, &st) != 0)
+        return 0;
+    IRecoveryScanSource* scan = ScanSource();
+    if (scan == nullptr)
+        return 0;
+    const std::vector<dev_t> devices = scan->ScannedDeviceNumbers();
+    return std::find(devices.begin(), devices.end(), st.st_dev) != devices.end() ? 1 : 0;
+}

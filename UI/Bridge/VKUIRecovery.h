@@ -1,0 +1,98 @@
+// The recovery operation: copies the files the user ticked out of the
+// scanned device into the destination folder. The engine's data-recovery
+// objects do the reading and writing; this operation picks the object of
+// each file's searcher, keeps the totals the recovery window shows and
+// pauses itself when the destination cannot be written.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "RecoveryInterfaces.h"
+#include "SearchInterfaces.h"
+#include "VKUIOperation.h"
+
+// What the recovery needs of the scan operation. The scan operation
+// implements it; tests hand in a scan of their own.
+class IRecoveryScanSource {
+public:
+    virtual ~IRecoveryScanSource() = default;
+    // The controller of the current result (borrowed), or null.
+    virtual IRecoveryController* GetRecoveryController() = 0;
+    virtual int IsDeepScan() = 0;
+    // The result's nodes by file type, each type's nodes in their order.
+    virtual std::map<int, std::vector<IFileNode*>> GetTypeMap() = 0;
+    // The data-recovery object a quick scan keeps for the node's root
+    // (borrowed), or null.
+    virtual IDataRecovery* GetFileNodeDataRecover(IFileNode* node) = 0;
+    virtual int GetCurrentScanRecoveryCnt() = 0;
+    virtual void SetCurrentScanRecoveryCnt(int count) = 0;
+    // The device numbers (as stat reports them) of the scanned storage: of
+    // each of its volumes in catalogue order for a whole disk, else its own.
+    virtual std::vector<dev_t> ScannedDeviceNumbers() = 0;
+    // Releases the data-recovery objects the scan keeps.
+    virtual void ReleaseDataRecovery() = 0;
+};
+
+class VKUIRecovery : public VKUIOperation {
+public:
+    static VKUIRecovery& instance();
+    ~VKUIRecovery() override;
+
+    // The scan the recovery works on (null: none); borrowed.
+    static void SetScanSource(IRecoveryScanSource* source);
+    static IRecoveryScanSource* ScanSource();
+
+    // The pass over the shown and ticked files; the last engine result.
+    uint64_t DoRecovery();
+    void UpdateProgress(_PROGRESS_INFO* info) override;
+    void ResetParam();
+    void InitDataRecoveryController();
+    void ReleaseDataRecovery();
+    int CheckWhetherNeedReset();
+    IDataRecovery* GetDataRecoveryByType(_tagSearcherType type);
+
+    void SetRecoveryPath(const char* path);
+    std::string GetRecoveryPath();
+    void SetRecoveryTotalSize(uint64_t size);
+    void SetRecoveryTotalFilesCnt(uint64_t count);
+    uint64_t GetRecoveriedFileSize();
+    uint64_t GetRecoveriedFilesCnt();
+    IFileNode* GetCurrentRecoveryNode();
+
+    void SetCreateDirIndex(_tagSearcherType type, int number);
+    int GetCreateDirIndex(_tagSearcherType type);
+    void ClearCreateDirIndex();
+
+    // 1 when the path lies on the scanned device.
+    int RecoveryPathIsSameDevice(const char* path);
+
+    // Files whose destination path was refused (a name that could not be
+    // placed below the destination); they are not written and not lost
+    // silently: the window reports them.
+    uint64_t GetRefusedFilesCnt();
+
+private:
+    VKUIRecovery();
+    // Writes one node; the engine's result.
+    VKRESULT RecoverNode(IDataRecovery* recovery, IFileNode* node);
+
+    IRecoveryController* m_controller = nullptr;
+    std::string m_destination;
+    std::atomic<uint64_t> m_totalSize{0};
+    std::atomic<uint64_t> m_totalFiles{0};
+    std::atomic<uint64_t> m_recoveredSize{0};
+    // Written by the worker only; the windows read the atomics above.
+    uint64_t m_lastDone = 0;
+    std::map<int, IDataRecovery*> m_recoveries;
+    std::map<int, int> m_folderNumbers;
+    std::atomic<IFileNode*> m_currentNode{nullptr};
+    std::atomic<uint64_t> m_recoveredFiles{0};
+    std::atomic<uint64_t> m_refusedFiles{0};
+    int m_deepPrepared = 0;
+};

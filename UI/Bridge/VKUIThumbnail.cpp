@@ -1,0 +1,290 @@
+#include "VKUIThumbnail.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "FileNode.h"
+#include "RecoveryOutput.h"
+#include "Utility/CatchExeception.h"
+#include "VKUIController.h"
+#include "VKUIFilter.h"
+#include "VKUIPublic.h"
+#include "VKUIRecovery.h"
+
+namespace velmora::bridge {
+
+namespace {
+
+std::mutex g_thumbnailerMutex;
+
+std::shared_ptr<IThumbnailer>& Thumbnailer() {
+    static auto* installed = new std::shared_ptr<IThumbnailer>();
+    return *installed;
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// From the last dot on, lowercased ("" when there is none).
+std::string DottedExtension(const std::string& text) {
+    const size_t dot = text.rfind('.');
+    return dot == std::string::npos ? std::string() : Lower(text.substr(dot));
+}
+
+// The extension of a file name without its dot, as the icons are looked up
+// by (nothing for a name that only starts with a dot).
+std::string NameExtension(IFileNode* node) {
+    const char* name = node->GetFileName();
+    const std::string text = name != nullptr ? name : "";
+    const size_t slash = text.rfind('/');
+    const std::string last = slash == std::string::npos ? text : text.substr(slash + 1);
+    const size_t dot = last.rfind('.');
+    return dot == std::string::npos || dot == 0 ? std::string() : Lower(last.substr(dot + 1));
+}
+
+ThumbnailImage Icon(const std::string& extension) {
+    std::shared_ptr<IThumbnailer> t = CurrentThumbnailer();
+    return t ? t->IconForExtension(extension) : ThumbnailImage{};
+}
+
+ThumbnailImage IconOfPath(IFileNode* node) {
+    const std::string ext = DottedExtension(VKUIPublic::GetPathByFileNode(node));
+    return Icon(ext.empty() ? ext : ext.substr(1));
+}
+
+// The data-recovery object that reads the node: the deep scan's object of
+// its searcher type, or the one a quick scan keeps for its root.
+IDataRecovery* DataRecoveryFor(IFileNode* node) {
+    IRecoveryScanSource* scan = VKUIRecovery::ScanSource();
+    IRecoveryController* controller = scan != nullptr ? scan->GetRecoveryController() : nullptr;
+    if (controller == nullptr)
+        return nullptr;
+    if (controller->thisType() != 0)
+        return VKUIRecovery::instance().GetDataRecoveryByType(
+            VKCPPPublic::instance().GetNodeSearcheType(node));
+    return scan->GetFileNodeDataRecover(node);
+}
+
+// The private folder of the process's temporary files, made once with
+// mkdtemp (mode 0700): nobody else can place anything in it.
+std::string& PrivateTempFolderPath() {
+    static auto* folder = new std::string();
+    return *folder;
+}
+
+std::string PrivateTempFolder() {
+    static std::mutex mutex;
+    std::string* folder = &PrivateTempFolderPath();
+    std::lock_guard<std::mutex> hold(mutex);
+    if (folder->empty()) {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base == '/' ? base : "/tmp") +
+                              "/velmora-thumbnails-XXXXXX";
+        if (::mkdtemp(pattern.data()) != nullptr) {
+            *folder = pattern;
+            // Every thumbnail file is removed after use: only the empty
+            // folder is left to take away.
+            std::atexit([] { ::rmdir(PrivateTempFolderPath().c_str()); });
+        }
+    }
+    return *folder;
+}
+
+// Writes at most `limit` bytes of the node to a new temporary file and
+// hands it to the thumbnailer; the file is removed whatever happened.
+ThumbnailImage ThumbnailThroughFile(IFileNode* node, long long limit, bool logFailure) {
+    IDataRecovery* recovery = DataRecoveryFor(node);
+    if (recovery == nullptr)
+        return {};
+    IFileReader* reader = recovery->SetRecoverNode(node);
+    if (reader == nullptr)
+        return {};
+    const std::string path = MakeThumbnailTempFile(
+        DottedExtension(node->GetFileName() != nullptr ? node->GetFileName() : ""));
+    VKRESULT result = 1;
+    if (!path.empty())
+        result = recovery->RecoverTo(path.c_str(), nullptr, static_cast<int>(limit));
+    reader->Release();
+    if (result != 0 && logFailure)
+        CatchExeception::WriteLog("----Recovery Failed----\n");
+    ThumbnailImage image;
+    if (result == 0)
+        image = VKUIController::getVideoThumbFromPath(path);
+    if (!path.empty())
+        ::unlink(path.c_str());
+    return image;
+}
+
+std::mutex& PictureLock() {
+    static auto* lock = new std::mutex();
+    return *lock;
+}
+
+std::mutex& MovieLock() {
+    static auto* lock = new std::mutex();
+    return *lock;
+}
+
+// The shared decoding buffer, grown as pictures need it (up to the limit).
+std::vector<char>& PictureBuffer() {
+    static auto* buffer = new std::vector<char>();
+    return *buffer;
+}
+
+ThumbnailImage Decode(const char* data, size_t size) {
+    std::shared_ptr<IThumbnailer> t = CurrentThumbnailer();
+    return t && size > 0 ? t->DecodePicture(data, size) : ThumbnailImage{};
+}
+
+// The picture of a node read through its data-recovery object: the
+// embedded preview first, the whole file when there is none or it does not
+// decode.
+ThumbnailImage DecodePictureOf(IFileNode* node, long long size) {
+    IDataRecovery* recovery = DataRecoveryFor(node);
+    if (recovery == nullptr)
+        return {};
+    IFileReader* reader = recovery->SetRecoverNode(node);
+    if (reader == nullptr)
+        return {};
+    ThumbnailImage image;
+    {
+        std::lock_guard<std::mutex> hold(PictureLock());
+        std::vector<char>& buffer = PictureBuffer();
+        if (buffer.size() < static_cast<size_t>(size))
+            buffer.resize(static_cast<size_t>(size));
+        std::memset(buffer.data(), 0, static_cast<size_t>(size));
+        const unsigned bytes = static_cast<unsigned>(size);
+        int n = recovery->ReadSmallJPG(buffer.data(), bytes);
+        const bool preview = n > 0;
+        if (!preview)
+            n = static_cast<int>(reader->ReadData(0, buffer.data(), bytes, nullptr));
+        image = Decode(buffer.data(), static_cast<size_t>(std::max(n, 0)));
+        if (image.Empty() && preview) {
+            n = static_cast<int>(reader->ReadData(0, buffer.data(), bytes, nullptr));
+            image = Decode(buffer.data(), static_cast<size_t>(std::max(n, 0)));
+        }
+    }
+    reader->Release();
+    return image;
+}
+
+}  // namespace
+
+void InstallThumbnailer(std::shared_ptr<IThumbnailer> thumbnailer) {
+    std::lock_guard<std::mutex> hold(g_thumbnailerMutex);
+    Thumbnailer() = std::move(thumbnailer);
+}
+
+std::shared_ptr<IThumbnailer> CurrentThumbnailer() {
+    std::lock_guard<std::mutex> hold(g_thumbnailerMutex);
+    return Thumbnailer();
+}
+
+long long MovieThumbnailBytes(const std::string& extension, long long size) {
+    if (extension == ".avi")
+        return size <= kMaxWholeAviBytes ? size : kMovieThumbnailBytes;
+    if (extension == ".mov" || extension == ".m4v" || extension == ".mp4")
+        return size < kMovieThumbnailBytes ? size : kMovieThumbnailBytes;
+    return 0;
+}
+
+std::string MakeThumbnailTempFile(const std::string& extension) {
+    const std::string folder = PrivateTempFolder();
+    if (folder.empty())
+        return {};
+    // Only a short, plain extension survives from the disk's name.
+    std::string ext;
+    if (extension.size() > 1 && extension.size() <= 8 && extension[0] == '.' &&
+        std::all_of(extension.begin() + 1, extension.end(),
+                    [](unsigned char c) { return std::isalnum(c) != 0; }))
+        ext = extension;
+    std::string path = folder + "/thumbnail-XXXXXX" + ext;
+    const int fd = ::mkstemps(path.data(), static_cast<int>(ext.size()));
+    if (fd < 0)
+        return {};
+    ::close(fd);
+    return path;
+}
+
+}  // namespace velmora::bridge
+
+using velmora::bridge::ThumbnailImage;
+
+ThumbnailImage VKUIController::GetImageByFileNode(IFileNode* node) {
+    IRecoveryFilter* filter = VKUIFilter::instance().GetFilter();
+    if (node == nullptr || filter == nullptr)
+        return {};
+    VKUIRecovery& recovery = VKUIRecovery::instance();
+    IRecoveryScanSource* scan = VKUIRecovery::ScanSource();
+    if (recovery.CheckWhetherNeedReset() != 0 && scan != nullptr && scan->IsDeepScan() != 0)
+        recovery.ResetParam();
+    const unsigned category = filter->GetNodeFileType(node);
+    if (category == CATEGORY_MOVIE)
+        return GetVideoThumb(node);
+    const std::string ext = velmora::bridge::DottedExtension(VKUIPublic::GetPathByFileNode(node));
+    if (ext.empty())
+        return velmora::bridge::Icon(velmora::bridge::NameExtension(node));
+    for (const char* raw : {".rw2", ".sr2", ".cr2", ".dng", ".dcr"}) {
+        if (ext == raw)
+            return GetRawPicThumb(node);
+    }
+    if (ext == ".arw" || ext == ".psd") {
+        ThumbnailImage image = GetRawPicThumb(node);
+        if (!image.Empty())
+            return image;
+    }
+    const long long size = node->GetFileSize();
+    if (category == CATEGORY_PICTURE && size > 0 &&
+        size <= velmora::bridge::kMaxDecodedPictureBytes) {
+        ThumbnailImage image = velmora::bridge::DecodePictureOf(node, size);
+        if (!image.Empty())
+            return image;
+    }
+    return velmora::bridge::Icon(velmora::bridge::NameExtension(node));
+}
+
+ThumbnailImage VKUIController::GetImageByNode(const OpNodeData& node) {
+    return GetImageByFileNode(node.fileNode());
+}
+
+ThumbnailImage VKUIController::getVideoThumbFromPath(const std::string& path) {
+    std::shared_ptr<velmora::bridge::IThumbnailer> t = velmora::bridge::CurrentThumbnailer();
+    return t ? t->ThumbnailOfFile(path) : ThumbnailImage{};
+}
+
+ThumbnailImage VKUIController::GetRawPicThumb(IFileNode* node) {
+    if (node == nullptr)
+        return {};
+    const long long size = node->GetFileSize();
+    ThumbnailImage image;
+    if (size > 0 && size <= velmora::bridge::kMaxDecodedPictureBytes)
+        image = velmora::bridge::ThumbnailThroughFile(node, size, false);
+    return image.Empty() ? velmora::bridge::IconOfPath(node) : image;
+}
+
+ThumbnailImage VKUIController::GetVideoThumb(IFileNode* node) {
+    if (node == nullptr)
+        return {};
+    std::lock_guard<std::mutex> hold(velmora::bridge::MovieLock());
+    const std::string ext = velmora::bridge::DottedExtension(VKUIPublic::GetPathByFileNode(node));
+    if (ext.empty())
+        return {};
+    const long long bytes = velmora::bridge::MovieThumbnailBytes(ext, node->GetFileSize());
+    if (bytes > 0) {
+        ThumbnailImage image = velmora::bridge::ThumbnailThroughFile(node, bytes, true);
+        if (!image.Empty())
+            return image;
+    }
+    return velmora::bridge::IconOfPath(node);
+}
