@@ -121,8 +121,8 @@ void CRAWSearchController::PreparetoSearch() {
         return;
     }
     try {
-        m_blockBuffer.assign(static_cast<size_t>(2 * blockBytes) + CRawFileInfo::kContextSlackBytes,
-                             0);
+        m_blockBuffer.assign(
+            static_cast<size_t>(kWindowSlots * blockBytes) + CRawFileInfo::kContextSlackBytes, 0);
     } catch (const std::bad_alloc&) {
         CatchExeception::WriteLog("CRAWSearchController: no memory for the block buffer\n");
         m_ring.Close();
@@ -168,17 +168,25 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
                            m_bitmap->GetBitmapSize() != 0;
     const long long unit = useBitmap ? std::max<long long>(1, m_bitmap->GetUnitSize()) : 1;
 
-    uint8_t* lower = m_blockBuffer.data();
-    uint8_t* upper = lower + m_blockBytes;
-    // The lower half holds the block just before, or nothing usable.
+    // The slot before the current one holds the block just before, or zeros.
     const bool previous = m_havePrevious && first > 0 &&
                           m_previousFirst + static_cast<long long>(m_sectorsPerBlock) == first;
-    if (!previous)
-        std::memset(lower, 0, m_blockBytes);
+    unsigned slot = 1;
+    if (previous && m_slot + 1 < kWindowSlots) {
+        slot = m_slot + 1;
+    } else if (previous) {
+        std::memcpy(m_blockBuffer.data(), m_blockBuffer.data() + m_slot * m_blockBytes,
+                    m_blockBytes);
+    } else {
+        std::memset(m_blockBuffer.data(), 0, m_blockBytes);
+    }
+    uint8_t* upper = m_blockBuffer.data() + slot * m_blockBytes;
     ReadBlock(upper, first, count);
     const size_t held = static_cast<size_t>(count) * static_cast<size_t>(m_sectorSize);
     if (held < m_blockBytes)
         std::memset(upper + held, 0, m_blockBytes - held);
+    // What follows the block reads as zeros, not as an older block.
+    std::memset(upper + m_blockBytes, 0, CRawFileInfo::kContextSlackBytes);
 
     const long long windowFirst = previous ? first - m_sectorsPerBlock : first;
     CNotifyCenter& notify = CNotifyCenter::Instance();
@@ -225,12 +233,12 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
         ++i;
     }
 
-    std::memcpy(lower, upper, m_blockBytes);
+    m_slot = slot;
     m_havePrevious = true;
     m_previousFirst = first;
     if (m_ring.IsFullBuffer())
         SizePendingFromRing();
-    m_ring.AddBlockToBuffer(lower, static_cast<unsigned long long>(first));
+    m_ring.AddBlockToBuffer(upper, static_cast<unsigned long long>(first));
 }
 
 void CRAWSearchController::Place(Owned candidate, unsigned char* sector, long long sectorNumber) {
