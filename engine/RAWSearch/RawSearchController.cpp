@@ -103,7 +103,6 @@ void CRAWSearchController::PreparetoSearch() {
         m_builder->AddSearcherInfo(SEARCHER_RAW_LABEL, 1000);
     }
     m_havePrevious = false;
-    m_blockBuffer.clear();
     m_blockBytes = 0;
     if (m_device == nullptr || m_sectorsPerBlock == 0)
         return;
@@ -114,18 +113,12 @@ void CRAWSearchController::PreparetoSearch() {
                                   static_cast<unsigned long long>(blockBytes));
         return;
     }
+    // Blocks are read into the ring itself, next to the block before them.
     if (!m_ring.InitBufferDevice(m_device, 0, static_cast<unsigned>(m_sectorSize),
-                                 m_sectorsPerBlock, kRingBlocks)) {
+                                 m_sectorsPerBlock, kRingBlocks,
+                                 CRawFileInfo::kContextSlackBytes)) {
         CatchExeception::WriteLog(
             "CRAWSearchController: no memory for the ring of recent blocks\n");
-        return;
-    }
-    try {
-        m_blockBuffer.assign(
-            static_cast<size_t>(kWindowSlots * blockBytes) + CRawFileInfo::kContextSlackBytes, 0);
-    } catch (const std::bad_alloc&) {
-        CatchExeception::WriteLog("CRAWSearchController: no memory for the block buffer\n");
-        m_ring.Close();
         return;
     }
     m_blockBytes = static_cast<size_t>(blockBytes);
@@ -168,25 +161,17 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
                            m_bitmap->GetBitmapSize() != 0;
     const long long unit = useBitmap ? std::max<long long>(1, m_bitmap->GetUnitSize()) : 1;
 
-    // The slot before the current one holds the block just before, or zeros.
+    // The ring places the block right after the block just before it, or
+    // after zeros, and zeros after it.
     const bool previous = m_havePrevious && first > 0 &&
                           m_previousFirst + static_cast<long long>(m_sectorsPerBlock) == first;
-    unsigned slot = 1;
-    if (previous && m_slot + 1 < kWindowSlots) {
-        slot = m_slot + 1;
-    } else if (previous) {
-        std::memcpy(m_blockBuffer.data(), m_blockBuffer.data() + m_slot * m_blockBytes,
-                    m_blockBytes);
-    } else {
-        std::memset(m_blockBuffer.data(), 0, m_blockBytes);
-    }
-    uint8_t* upper = m_blockBuffer.data() + slot * m_blockBytes;
+    uint8_t* upper = m_ring.PlaceBlock(static_cast<unsigned long long>(first));
+    if (upper == nullptr)
+        return;
     ReadBlock(upper, first, count);
     const size_t held = static_cast<size_t>(count) * static_cast<size_t>(m_sectorSize);
     if (held < m_blockBytes)
         std::memset(upper + held, 0, m_blockBytes - held);
-    // What follows the block reads as zeros, not as an older block.
-    std::memset(upper + m_blockBytes, 0, CRawFileInfo::kContextSlackBytes);
 
     const long long windowFirst = previous ? first - m_sectorsPerBlock : first;
     CNotifyCenter& notify = CNotifyCenter::Instance();
@@ -233,12 +218,11 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
         ++i;
     }
 
-    m_slot = slot;
     m_havePrevious = true;
     m_previousFirst = first;
     if (m_ring.IsFullBuffer())
         SizePendingFromRing();
-    m_ring.AddBlockToBuffer(upper, static_cast<unsigned long long>(first));
+    m_ring.AddPlacedBlock(static_cast<unsigned long long>(first));
 }
 
 void CRAWSearchController::Place(Owned candidate, unsigned char* sector, long long sectorNumber) {
@@ -377,8 +361,6 @@ void CRAWSearchController::EndSearch(int build) {
     std::fflush(stdout);
     notify.Reset();
     m_ownsNotify = false;
-    m_blockBuffer.clear();
-    m_blockBuffer.shrink_to_fit();
     m_ring.Close();
     m_prepared = false;
     if (m_builder != nullptr) {

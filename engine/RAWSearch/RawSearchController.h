@@ -30,10 +30,6 @@ public:
     // A failed block read is retried in pieces of this many sectors; the
     // pieces that still fail read as zeros.
     static constexpr long long kSalvageSectors = 64;
-    // Blocks side by side in the window buffer. Each block is read into the
-    // slot after the one before, so the previous block already lies before
-    // it; only when the last slot is passed does a block move (to slot 0).
-    static constexpr unsigned kWindowSlots = 4;
 
     CRAWSearchController() = default;
     ~CRAWSearchController() override;
@@ -85,9 +81,7 @@ private:
     std::deque<Owned> m_pending;  // waiting for their analyser's whole-file size
     std::vector<OpenEntry> m_open;
     FileSectorMap* m_sectorMap = nullptr;
-    std::vector<uint8_t> m_blockBuffer;  // kWindowSlots blocks, slack
     size_t m_blockBytes = 0;
-    unsigned m_slot = 0;  // the slot of the last block walked
     bool m_havePrevious = false;
     long long m_previousFirst = 0;
     TBitmap* m_bitmap = nullptr;

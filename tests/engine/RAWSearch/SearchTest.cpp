@@ -452,13 +452,13 @@ TEST_F(RawSearch, ShortLastBlockAndPartitionRecord) {
     delete record;
 }
 
-// Blocks lie side by side in the search's buffer and the walk wraps around
-// it: whatever block a sector is in, the window shows the block before it
-// and the current one as the device holds them, and zeros after them (a
-// short last block included), never an older block's bytes.
+// Blocks are read into the ring's slots and the walk wraps around them: whatever block a sector is
+// in, the window shows the block before it and the current one as the device holds them, and zeros
+// after them (a short last block included), never an older block's bytes.
 TEST_F(RawSearch, TheWindowShowsThePreviousAndCurrentBlockWherever) {
     constexpr int kBlock = 4;  // sectors: smaller than the slack
-    const long long sectors = kBlock * (3 * CRAWSearchController::kWindowSlots + 1) + 3;
+    // Twice around the ring's slots, and a short block at the end.
+    const long long sectors = kBlock * (2 * (CRAWSearchController::kRingBlocks + 5) + 1) + 3;
     Image(sectors);
     for (long long s = 0; s < sectors; ++s) {
         const size_t o = static_cast<size_t>(s * kSector);
