@@ -8,7 +8,7 @@
 
 bool CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long long startSector,
                                             unsigned sectorSize, unsigned sectorsPerBlock,
-                                            unsigned blocks) {
+                                            unsigned blocks, size_t slackBytes) {
     m_initialised = false;
     m_ring.reset();
     m_device = device;
@@ -17,15 +17,31 @@ bool CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned lon
     m_blocks = blocks;
     m_start = startSector;
     m_held = 0;
-    m_writePos = 0;
+    m_heldSlots.clear();
+    m_newestSlot = 0;
+    m_placedSlot = 0;
+    m_slackBytes = slackBytes;
     uint64_t capacity = 0;
-    uint64_t bytes = 0;
+    uint64_t blockBytes = 0;
     if (!vk::CheckedMul<uint64_t>(sectorsPerBlock, blocks, &capacity) || capacity == 0 ||
-        capacity > UINT32_MAX || !vk::CheckedMul<uint64_t>(capacity, m_sectorSize, &bytes)) {
+        capacity > UINT32_MAX ||
+        !vk::CheckedMul<uint64_t>(sectorsPerBlock, m_sectorSize, &blockBytes)) {
         m_capacity = 0;
         return false;
     }
     m_capacity = static_cast<unsigned>(capacity);
+    m_blockBytes = static_cast<size_t>(blockBytes);
+    // The front slot, the blocks held, and free slots for the zeros before a
+    // placed block, the block itself and the zeros after it.
+    const uint64_t slackSlots = (slackBytes + blockBytes - 1) / blockBytes;
+    const uint64_t slots = 1 + uint64_t{blocks} + 2 + slackSlots;
+    uint64_t bytes = 0;
+    if (slots > UINT32_MAX || !vk::CheckedMul<uint64_t>(slots, blockBytes, &bytes) ||
+        !vk::CheckedAdd<uint64_t>(bytes, slackBytes, &bytes) || bytes > SIZE_MAX) {
+        m_capacity = 0;
+        return false;
+    }
+    m_slotCount = static_cast<unsigned>(slots);
     m_ring.reset(new (std::nothrow) uint8_t[bytes]());
     if (!m_ring)
         return false;
@@ -37,25 +53,59 @@ int CBufferStorageDevice::Close() {
     m_ring.reset();
     m_initialised = false;
     m_held = 0;
+    m_heldSlots.clear();
     return 1;
+}
+
+uint8_t* CBufferStorageDevice::PlaceBlock(unsigned long long firstSector) {
+    if (!m_initialised)
+        return nullptr;
+    // Blocks take slots 1 .. last in turn; the slots after the newest are
+    // free.
+    const unsigned last = m_slotCount - 1;
+    unsigned slot = 1;
+    if (Follows(firstSector)) {
+        if (m_newestSlot < last)
+            slot = m_newestSlot + 1;
+        else
+            std::memcpy(Slot(0), Slot(m_newestSlot), m_blockBytes);
+    } else if (m_held != 0 && m_newestSlot + 2 <= last) {
+        std::memset(Slot(m_newestSlot + 1), 0, m_blockBytes);
+        slot = m_newestSlot + 2;
+    } else {
+        // Slot 1 is free here, and slot 0 holds no block of its own.
+        std::memset(Slot(0), 0, m_blockBytes);
+    }
+    std::memset(Slot(slot) + m_blockBytes, 0, m_slackBytes);
+    m_placedSlot = slot;
+    return Slot(slot);
+}
+
+void CBufferStorageDevice::AddPlacedBlock(unsigned long long firstSector) {
+    if (!m_initialised || m_placedSlot == 0)
+        return;
+    if (!Follows(firstSector)) {
+        m_held = 0;
+        m_heldSlots.clear();
+    }
+    if (m_held == 0)
+        m_start = firstSector;
+    m_heldSlots.push_back(m_placedSlot);
+    m_newestSlot = m_placedSlot;
+    m_placedSlot = 0;
+    if (m_heldSlots.size() > m_blocks) {
+        m_heldSlots.pop_front();
+        m_start += m_sectorsPerBlock;
+    } else {
+        m_held += m_sectorsPerBlock;
+    }
 }
 
 void CBufferStorageDevice::AddBlockToBuffer(const uint8_t* block, unsigned long long firstSector) {
     if (!m_initialised || block == nullptr)
         return;
-    if (m_held != 0 && firstSector != m_start + m_held) {
-        m_held = 0;
-        m_writePos = 0;
-    }
-    if (m_held == 0)
-        m_start = firstSector;
-    std::memcpy(m_ring.get() + static_cast<size_t>(m_writePos) * m_sectorSize, block,
-                static_cast<size_t>(m_sectorsPerBlock) * m_sectorSize);
-    m_writePos = (m_writePos + m_sectorsPerBlock) % m_capacity;
-    if (m_held == m_capacity)
-        m_start += m_sectorsPerBlock;
-    else
-        m_held += m_sectorsPerBlock;
+    std::memcpy(PlaceBlock(firstSector), block, m_blockBytes);
+    AddPlacedBlock(firstSector);
 }
 
 int CBufferStorageDevice::ReadSector(void* buffer, long long firstSector, long long count) {
@@ -64,17 +114,20 @@ int CBufferStorageDevice::ReadSector(void* buffer, long long firstSector, long l
     const unsigned long long first = static_cast<unsigned long long>(firstSector);
     const unsigned long long n = static_cast<unsigned long long>(count);
     if (first >= m_start && n <= m_held && first - m_start <= m_held - n) {
-        const unsigned oldest = m_held == m_capacity ? m_writePos : 0;
-        unsigned long long slot = (oldest + (first - m_start)) % m_capacity;
         auto* out = static_cast<uint8_t*>(buffer);
+        unsigned long long at = first - m_start;
         unsigned long long left = n;
         while (left != 0) {
-            const unsigned long long run = std::min<unsigned long long>(left, m_capacity - slot);
-            std::memcpy(out, m_ring.get() + slot * m_sectorSize,
+            const unsigned long long within = at % m_sectorsPerBlock;
+            const unsigned long long run =
+                std::min<unsigned long long>(left, m_sectorsPerBlock - within);
+            std::memcpy(out,
+                        Slot(m_heldSlots[static_cast<size_t>(at / m_sectorsPerBlock)]) +
+                            within * m_sectorSize,
                         static_cast<size_t>(run * m_sectorSize));
             out += run * m_sectorSize;
+            at += run;
             left -= run;
-            slot = 0;
         }
         return 1;
     }

@@ -2,9 +2,19 @@
 // device: analysers sizing a file shortly after its start read it from
 // memory instead of going back to the disk. Reads outside what the ring
 // holds go to the real device.
+//
+// The ring's memory is also where the search reads its blocks: a block is
+// placed in the slot after the newest one, so the block before it lies just
+// before it in memory and nothing is copied, neither to look back across the
+// boundary nor to keep the block in the ring. Spare slots keep the slot
+// being read, the zeros before and after it clear of the blocks held (sizing
+// still reads them before the new block is added); when the slots run out,
+// the newest block is copied to a slot in front of the first.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 
 #include "IStorageDevice.h"
@@ -16,14 +26,24 @@ public:
     CBufferStorageDevice(const CBufferStorageDevice&) = delete;
     CBufferStorageDevice& operator=(const CBufferStorageDevice&) = delete;
 
-    // Allocates a zeroed ring of sectorsPerBlock * blocks sectors; false
-    // (and not initialised) when the sizes are 0 or the memory cannot be had.
+    // Allocates a zeroed ring that holds `blocks` blocks of sectorsPerBlock
+    // sectors, and `slackBytes` after a placed block; false (and not
+    // initialised) when the sizes are 0 or the memory cannot be had.
     bool InitBufferDevice(IStorageDevice* device, unsigned long long startSector,
-                          unsigned sectorSize, unsigned sectorsPerBlock, unsigned blocks);
+                          unsigned sectorSize, unsigned sectorsPerBlock, unsigned blocks,
+                          size_t slackBytes = 0);
+    // Where the block of sectors [firstSector, firstSector + sectorsPerBlock)
+    // is to be read in place: the block-sized slot it gets when it is added.
+    // Before the slot lies the newest block held when this block follows it,
+    // otherwise zeros; after it, slackBytes zeros. The blocks held stay as
+    // they are until AddPlacedBlock. Null when not initialised.
+    uint8_t* PlaceBlock(unsigned long long firstSector);
+    // Adds the block last placed (read into the slot PlaceBlock gave).
+    void AddPlacedBlock(unsigned long long firstSector);
     // Appends one block (sectorsPerBlock sectors) that holds sectors
-    // [firstSector, firstSector + sectorsPerBlock). A block that does not
-    // follow the last one held starts the ring afresh, so a sector is never
-    // served from the wrong slot.
+    // [firstSector, firstSector + sectorsPerBlock), copying it. A block that
+    // does not follow the last one held starts the ring afresh, so a sector
+    // is never served from the wrong slot.
     void AddBlockToBuffer(const uint8_t* block, unsigned long long firstSector);
     bool IsFullBuffer() const { return m_initialised && m_held == m_capacity; }
     unsigned long long GetDeviceStartSector() const { return m_start; }
@@ -47,10 +67,20 @@ public:
     IStorageDevice* GetRealDevice() const { return m_device; }
 
 private:
-    std::unique_ptr<uint8_t[]> m_ring;
+    uint8_t* Slot(unsigned slot) const { return m_ring.get() + slot * m_blockBytes; }
+    bool Follows(unsigned long long firstSector) const {
+        return m_held != 0 && firstSector == m_start + m_held;
+    }
+
+    std::unique_ptr<uint8_t[]> m_ring;  // m_slotCount slots, then the slack
     unsigned long long m_start = 0;
     unsigned long long m_held = 0;
-    unsigned m_writePos = 0;  // slot of the next block; the oldest slot once full
+    std::deque<unsigned> m_heldSlots;  // the slot of each block held, oldest first
+    unsigned m_newestSlot = 0;         // slot of the newest block held
+    unsigned m_placedSlot = 0;         // slot PlaceBlock gave last
+    unsigned m_slotCount = 0;
+    size_t m_blockBytes = 0;
+    size_t m_slackBytes = 0;
     unsigned m_sectorsPerBlock = 0;
     unsigned m_blocks = 0;
     unsigned m_capacity = 0;

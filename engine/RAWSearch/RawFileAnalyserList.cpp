@@ -25,7 +25,16 @@ void CRawFileAnalyserListSingle::Clear(AnalyserSet& set) {
     set.map.clear();
     set.multimap.clear();
     set.list.clear();
+    set.firstTwo.clear();
     set.owned.clear();
+}
+
+void CRawFileAnalyserListSingle::IndexFirstTwo(AnalyserSet& set) {
+    set.firstTwo.assign(0x10000, 0);
+    for (const auto& [key, analyser] : set.map)
+        set.firstTwo[key & 0xFFFF] |= kInMap;
+    for (const auto& [key, analyser] : set.multimap)
+        set.firstTwo[key] |= kInMultimap;
 }
 
 void CRawFileAnalyserListSingle::Build(AnalyserSet& set) {
@@ -33,6 +42,7 @@ void CRawFileAnalyserListSingle::Build(AnalyserSet& set) {
     BuildRawFileAnalyserMap(set);
     BuildRawFileListMultimap(set);
     BuildRawFileAnalyserList(set);
+    IndexFirstTwo(set);
 }
 
 // Every entry owns a fresh analyser, so state an analyser keeps is never
@@ -120,11 +130,14 @@ IRawFileAnalyser* CRawFileAnalyserListSingle::Lookup(
     const uint32_t word = vk::LoadLE<uint32_t>(sector);
     // A zero first word selects nothing by key (too many files and gaps start
     // that way); only the list looks at such sectors.
-    if (word != 0) {
+    const uint8_t keys = word != 0 && !s.firstTwo.empty() ? s.firstTwo[word & 0xFFFF] : 0;
+    if ((keys & kInMap) != 0) {
         if (auto it = s.map.find(word); it != s.map.end()) {
             if (Ask(it->second, sector, scratch, sectorSize, sectorNumber, context))
                 return it->second;
         }
+    }
+    if ((keys & kInMultimap) != 0) {
         const auto range = s.multimap.equal_range(static_cast<uint16_t>(word & 0xFFFF));
         for (auto it = range.first; it != range.second; ++it) {
             if (Ask(it->second, sector, scratch, sectorSize, sectorNumber, context))

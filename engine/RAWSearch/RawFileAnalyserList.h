@@ -95,13 +95,20 @@ private:
         AnalyserMap map;
         AnalyserMultimap multimap;
         AnalyserList list;
+        // For each value of a sector's first two bytes, whether a key of the
+        // map (kInMap) or of the two-byte map (kInMultimap) starts with them:
+        // most sectors start with bytes no key has, and skip both tree walks.
+        std::vector<uint8_t> firstTwo;
     };
+    static constexpr uint8_t kInMap = 1;
+    static constexpr uint8_t kInMultimap = 2;
 
     CRawFileAnalyserListSingle();
     const AnalyserSet& Set(int set) const { return set != 0 ? m_sets[1] : m_sets[0]; }
     std::span<const AnalyserRow> Table() const;
     void Build(AnalyserSet& set);
     static void Clear(AnalyserSet& set);
+    static void IndexFirstTwo(AnalyserSet& set);
     void BuildRawFileAnalyserMap(AnalyserSet& set);
     void BuildRawFileListMultimap(AnalyserSet& set);
     void BuildRawFileAnalyserList(AnalyserSet& set);

@@ -22,6 +22,7 @@
 namespace {
 
 constexpr long long kPollSectors = 256;
+constexpr int kPrefetchSectors = 4;
 
 // Zero bytes at the end of the sector, in whole 32-bit words, at most 32.
 int32_t ZeroTail(const uint8_t* sector, int sectorSize) {
@@ -103,7 +104,6 @@ void CRAWSearchController::PreparetoSearch() {
         m_builder->AddSearcherInfo(SEARCHER_RAW_LABEL, 1000);
     }
     m_havePrevious = false;
-    m_blockBuffer.clear();
     m_blockBytes = 0;
     if (m_device == nullptr || m_sectorsPerBlock == 0)
         return;
@@ -114,18 +114,12 @@ void CRAWSearchController::PreparetoSearch() {
                                   static_cast<unsigned long long>(blockBytes));
         return;
     }
+    // Blocks are read into the ring itself, next to the block before them.
     if (!m_ring.InitBufferDevice(m_device, 0, static_cast<unsigned>(m_sectorSize),
-                                 m_sectorsPerBlock, kRingBlocks)) {
+                                 m_sectorsPerBlock, kRingBlocks,
+                                 CRawFileInfo::kContextSlackBytes)) {
         CatchExeception::WriteLog(
             "CRAWSearchController: no memory for the ring of recent blocks\n");
-        return;
-    }
-    try {
-        m_blockBuffer.assign(static_cast<size_t>(2 * blockBytes) + CRawFileInfo::kContextSlackBytes,
-                             0);
-    } catch (const std::bad_alloc&) {
-        CatchExeception::WriteLog("CRAWSearchController: no memory for the block buffer\n");
-        m_ring.Close();
         return;
     }
     m_blockBytes = static_cast<size_t>(blockBytes);
@@ -168,13 +162,13 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
                            m_bitmap->GetBitmapSize() != 0;
     const long long unit = useBitmap ? std::max<long long>(1, m_bitmap->GetUnitSize()) : 1;
 
-    uint8_t* lower = m_blockBuffer.data();
-    uint8_t* upper = lower + m_blockBytes;
-    // The lower half holds the block just before, or nothing usable.
+    // The ring places the block right after the block just before it, or
+    // after zeros, and zeros after it.
     const bool previous = m_havePrevious && first > 0 &&
                           m_previousFirst + static_cast<long long>(m_sectorsPerBlock) == first;
-    if (!previous)
-        std::memset(lower, 0, m_blockBytes);
+    uint8_t* upper = m_ring.PlaceBlock(static_cast<unsigned long long>(first));
+    if (upper == nullptr)
+        return;
     ReadBlock(upper, first, count);
     const size_t held = static_cast<size_t>(count) * static_cast<size_t>(m_sectorSize);
     if (held < m_blockBytes)
@@ -191,6 +185,12 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
         if (i % kPollSectors == 0 && notify.isContinue() == 0)
             break;
         unsigned char* sector = upper + static_cast<size_t>(i) * static_cast<size_t>(m_sectorSize);
+        // Every sector's first and last bytes are tested; fetching them a few
+        // sectors ahead keeps the walk from waiting on memory at each one
+        // (a fetch past the end of the memory is harmless).
+        const unsigned char* ahead = sector + kPrefetchSectors * m_sectorSize;
+        __builtin_prefetch(ahead);
+        __builtin_prefetch(ahead + m_sectorSize - 4);
         CRawFileInfo::SearchContext context;
         context.windowFirstSector = windowFirst;
         context.windowEndSector = first + count;
@@ -225,12 +225,11 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
         ++i;
     }
 
-    std::memcpy(lower, upper, m_blockBytes);
     m_havePrevious = true;
     m_previousFirst = first;
     if (m_ring.IsFullBuffer())
         SizePendingFromRing();
-    m_ring.AddBlockToBuffer(lower, static_cast<unsigned long long>(first));
+    m_ring.AddPlacedBlock(static_cast<unsigned long long>(first));
 }
 
 void CRAWSearchController::Place(Owned candidate, unsigned char* sector, long long sectorNumber) {
@@ -369,8 +368,6 @@ void CRAWSearchController::EndSearch(int build) {
     std::fflush(stdout);
     notify.Reset();
     m_ownsNotify = false;
-    m_blockBuffer.clear();
-    m_blockBuffer.shrink_to_fit();
     m_ring.Close();
     m_prepared = false;
     if (m_builder != nullptr) {

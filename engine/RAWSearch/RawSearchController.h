@@ -81,7 +81,6 @@ private:
     std::deque<Owned> m_pending;  // waiting for their analyser's whole-file size
     std::vector<OpenEntry> m_open;
     FileSectorMap* m_sectorMap = nullptr;
-    std::vector<uint8_t> m_blockBuffer;  // previous block, current block, slack
     size_t m_blockBytes = 0;
     bool m_havePrevious = false;
     long long m_previousFirst = 0;

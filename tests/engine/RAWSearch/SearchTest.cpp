@@ -136,6 +136,43 @@ public:
     CRawFileInfo* CreateRawFileInfo() override { return nullptr; }
 };
 
+// Recognises nothing; at each sector that begins "WWWW" it checks the
+// window it is shown: every sector from the window's first to its end holds
+// its own number + 1 at 4 (as the image stamps it), and the slack after the
+// window's end reads as zeros.
+struct WindowCheck {
+    int looked = 0;
+    std::vector<std::string> faults;
+};
+WindowCheck* g_window = nullptr;
+
+class WindowAnalyser : public IRawFileAnalyser, public ISpecialRawFileAnalyser {
+public:
+    WindowAnalyser() : IRawFileAnalyser(RAW_AU) {}
+    int AnalyseBuffer(unsigned char*, CRawFileInfo&) override { return 0; }
+    ISpecialRawFileAnalyser* GetSpecialRawFile() override { return this; }
+    int AnalyseBufferEx(unsigned char* sector, CRawFileInfo&, long long sectorSize, long long a,
+                        long long windowFirst, long long windowEnd) override {
+        ++g_window->looked;
+        for (long long k = windowFirst; k < windowEnd; ++k) {
+            const uint32_t stamp = vk::LoadLE<uint32_t>(sector + (k - a) * sectorSize + 4);
+            if (stamp != static_cast<uint32_t>(k + 1))
+                g_window->faults.push_back("at " + std::to_string(a) + ": sector " +
+                                           std::to_string(k) + " reads as " +
+                                           std::to_string(static_cast<long long>(stamp) - 1));
+        }
+        const unsigned char* after = sector + (windowEnd - a) * sectorSize;
+        for (int i = 0; i < CRawFileInfo::kContextSlackBytes; ++i) {
+            if (after[i] != 0) {
+                g_window->faults.push_back("at " + std::to_string(a) + ": slack byte " +
+                                           std::to_string(i) + " is not zero");
+                break;
+            }
+        }
+        return 0;
+    }
+};
+
 template <typename T>
 IRawFileAnalyser* Make() {
     return new T();
@@ -145,6 +182,7 @@ constexpr AnalyserRow kRows[] = {
     {AnalyserPlace::Map, RawKey4("HHHH"), "header", &Make<HeaderAnalyser>},
     {AnalyserPlace::Map, RawKey4("PPPP"), "pending", &Make<PendingAnalyser>},
     {AnalyserPlace::Map, RawKey4("NNNN"), "null", &Make<NullAnalyser>},
+    {AnalyserPlace::Map, RawKey4("WWWW"), "window", &Make<WindowAnalyser>},
 };
 
 class RawSearch : public ::testing::Test {
@@ -412,6 +450,30 @@ TEST_F(RawSearch, ShortLastBlockAndPartitionRecord) {
     EXPECT_EQ(record->startSector, 0);
     EXPECT_DOUBLE_EQ(record->score, 1.0);
     delete record;
+}
+
+// Blocks are read into the ring's slots and the walk wraps around them: whatever block a sector is
+// in, the window shows the block before it and the current one as the device holds them, and zeros
+// after them (a short last block included), never an older block's bytes.
+TEST_F(RawSearch, TheWindowShowsThePreviousAndCurrentBlockWherever) {
+    constexpr int kBlock = 4;  // sectors: smaller than the slack
+    // Twice around the ring's slots, and a short block at the end.
+    const long long sectors = kBlock * (2 * (CRAWSearchController::kRingBlocks + 5) + 1) + 3;
+    Image(sectors);
+    for (long long s = 0; s < sectors; ++s) {
+        const size_t o = static_cast<size_t>(s * kSector);
+        std::memset(bytes_.data() + o, 0xA5, kSector);  // non-zero, no key
+        Mark(s, s % kBlock == 0 || s % kBlock == kBlock - 1 ? "WWWW" : "dddd",
+             static_cast<uint32_t>(s + 1), 0xA5A5A5A5, 0xA5A5A5A5, 0xA5A5A5A5);
+    }
+    WindowCheck check;
+    g_window = &check;
+    MemoryStorageDevice disk(bytes_, kSector);
+    Scan(disk, kBlock);
+    g_window = nullptr;
+    EXPECT_EQ(check.looked, static_cast<int>(2 * (sectors / kBlock) + 1));
+    EXPECT_TRUE(check.faults.empty()) << check.faults.size() << " faults, first "
+                                      << (check.faults.empty() ? "" : check.faults.front());
 }
 
 }  // namespace

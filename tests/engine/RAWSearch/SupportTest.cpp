@@ -187,6 +187,68 @@ TEST(BufferStorageDevice, ServesHeldSectorsAndWrapsAndDefersTheRest) {
     EXPECT_EQ(ring.GetType(), kDeviceCache);
 }
 
+// Blocks read in place: wherever the ring places a block, the bytes before
+// it are the block it follows (or zeros after a jump), the bytes after it
+// are zeros, and no block it still holds is touched; blocks smaller than
+// the zeros after them included.
+TEST(BufferStorageDevice, PlacedBlocksSitAfterTheirPredecessorAndSpareTheHeldOnes) {
+    constexpr size_t kSlack = 1536;
+    for (const unsigned sectorsPerBlock : {1u, 2u, 8u}) {
+        SCOPED_TRACE(sectorsPerBlock);
+        const size_t blockBytes = sectorsPerBlock * 512;
+        MemoryStorageDevice disk(std::vector<uint8_t>(4096 * 8 * 512, 0xFF), 512);
+        CBufferStorageDevice ring;
+        ASSERT_TRUE(ring.InitBufferDevice(&disk, 0, 512, sectorsPerBlock, 3, kSlack));
+        const auto fill = [](unsigned long long block) {
+            return static_cast<uint8_t>(0x40 + block % 0x80);
+        };
+        // Contiguous runs broken by jumps at different points of the slots' cycle.
+        std::vector<unsigned long long> blocks;
+        for (unsigned long long b = 0; b < 23; ++b)
+            blocks.push_back(b);
+        for (unsigned long long start : {100ULL, 200ULL, 300ULL, 400ULL})
+            for (unsigned long long b = start; b < start + (start / 100) + 1; ++b)
+                blocks.push_back(b);
+        for (unsigned long long b = 500; b < 530; ++b)
+            blocks.push_back(b);
+        long long newest = -1;
+        for (const unsigned long long b : blocks) {
+            const unsigned long long first = b * sectorsPerBlock;
+            uint8_t* at = ring.PlaceBlock(first);
+            ASSERT_NE(at, nullptr);
+            const bool follows = newest >= 0 && static_cast<unsigned long long>(newest) + 1 == b;
+            const uint8_t before = follows ? fill(b - 1) : 0;
+            for (size_t i = 0; i < blockBytes; ++i)
+                ASSERT_EQ(
+                    at[static_cast<std::ptrdiff_t>(i) - static_cast<std::ptrdiff_t>(blockBytes)],
+                    before)
+                    << "block " << b << ", byte " << i << " before it";
+            for (size_t i = 0; i < kSlack; ++i)
+                ASSERT_EQ(at[blockBytes + i], 0) << "block " << b << ", byte " << i << " after it";
+            // The blocks held read as they were added (they come from memory:
+            // the device holds other bytes).
+            const long long held = ring.GetTotalSectors();
+            std::vector<uint8_t> out(static_cast<size_t>(held) * 512 + 1);
+            if (held != 0) {
+                ASSERT_TRUE(ring.ReadSector(
+                    out.data(), static_cast<long long>(ring.GetDeviceStartSector()), held));
+                for (long long s = 0; s < held; ++s) {
+                    const unsigned long long block =
+                        (ring.GetDeviceStartSector() + static_cast<unsigned long long>(s)) /
+                        sectorsPerBlock;
+                    ASSERT_EQ(out[static_cast<size_t>(s) * 512 + 7], fill(block))
+                        << "held block " << block << " when placing " << b;
+                }
+            }
+            std::memset(at, fill(b), blockBytes);
+            ring.AddPlacedBlock(first);
+            newest = static_cast<long long>(b);
+        }
+        EXPECT_EQ(ring.GetDeviceStartSector(), 527u * sectorsPerBlock);
+        EXPECT_TRUE(ring.IsFullBuffer());
+    }
+}
+
 TEST(RawFileBuffer, WindowsDeviceEndAndTwoReaders) {
     MemoryStorageDevice disk(NumberedSectors(300), 512);
     RawFileBuffer file(&disk, 10);
