@@ -143,4 +143,104 @@ void FakeBridge::beginSaveOrRestoreNode(int flag, const std::string& path,
                     (ediPath ? ":" + *ediPath : std::string()));
 }
 
+std::string FakeBridge::GetScanProgress(double* percent, int64_t* fileCount) {
+    calls.push_back("GetScanProgress");
+    *percent = scanPercent;
+    *fileCount = scanFiles;
+    return remainingTime;
+}
+
+int FakeBridge::IsDeepScan() {
+    return deepScan;
+}
+
+void FakeBridge::PauseOrResumeScan() {
+    calls.push_back("PauseOrResumeScan");
+    if (scanStatus_ == 2)
+        scanStatus_ = 3;
+    else if (scanStatus_ == 3)
+        scanStatus_ = 2;
+}
+
+void FakeBridge::StopScan(int flag) {
+    calls.push_back("StopScan:" + std::to_string(flag));
+    if (scanStatus_ != 0 && scanStatus_ != 4) {
+        scanStatus_ = 1;
+        buildTrees = flag == 0;
+    }
+}
+
+void FakeBridge::VKSetFlag(int flag) {
+    calls.push_back("VKSetFlag:" + std::to_string(flag));
+}
+
+void FakeBridge::ResetShouldBuild() {
+    calls.push_back("ResetShouldBuild");
+    buildTrees = true;
+}
+
+void FakeBridge::GetScanFileSize(uint64_t* bytes, int64_t* count) {
+    *bytes = foundBytes;
+    *count = scanFiles;
+}
+
+void FakeBridge::DoDeepScan(const std::string& postKey) {
+    calls.push_back("DoDeepScan:" + postKey);
+    deepScan = 1;
+    scanStatus_ = 2;
+}
+
+int FakeBridge::VKCleanOpNodeSate() {
+    calls.push_back("VKCleanOpNodeSate");
+    return 1;
+}
+
+int FakeBridge::DoSearchWithString(const std::string& text, const std::string& postKey) {
+    calls.push_back("DoSearchWithString:" + text + ":" + postKey);
+    if (searching)
+        return 0;
+    searchKey = text;
+    searching = 1;
+    return 1;
+}
+
+std::string FakeBridge::GetSearchString() {
+    return searchKey;
+}
+
+void FakeBridge::StopSearch() {
+    calls.push_back("StopSearch");
+    searching = 0;
+}
+
+int FakeBridge::VKGetIsSearching() {
+    return searching;
+}
+
+int FakeBridge::IsRecoveryToSameDevice(const std::string& path) {
+    calls.push_back("IsRecoveryToSameDevice:" + path);
+    return sameDevice;
+}
+
+void FakeBridge::RestorPostUIUpdate(const std::string& name, int save) {
+    calls.push_back("RestorPostUIUpdate:" + name + ":" + std::to_string(save));
+}
+
+void FakeBridge::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
+                                          int save) {
+    (void)save;
+    *total = saveTotal;
+    *current = saveCurrent;
+    *errorCode = saveError;
+}
+
+std::string FakeBridge::GetSaveFileName() {
+    return saveFileName;
+}
+
+void FakeBridge::SavePathToPList(const std::string& folder) {
+    calls.push_back("SavePathToPList:" + folder);
+    storedSavePath = folder;
+}
+
 }  // namespace velmora::seam

@@ -4,6 +4,7 @@
 // them to VKUIController.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +55,42 @@ public:
     // scan.
     virtual void beginSaveOrRestoreNode(int flag, const std::string& path,
                                         const std::optional<std::string>& ediPath) = 0;
+
+    // Issue 50: scan control, search and saving in the results browser.
+    // Percentage done and files found; answers the remaining time
+    // ("%02d:%02d:%02d", or "-:-:-" while it cannot be told).
+    virtual std::string GetScanProgress(double* percent, int64_t* fileCount) = 0;
+    // 1 when the current or last scan is a deep scan.
+    virtual int IsDeepScan() = 0;
+    // Running becomes paused and paused running; other states stay.
+    virtual void PauseOrResumeScan() = 0;
+    // Asks a running scan to stop; flag 1 drops its trees, 0 keeps them.
+    virtual void StopScan(int flag) = 0;
+    // 1 holds back adding scan data to the trees, 0 lets it go on.
+    virtual void VKSetFlag(int flag) = 0;
+    virtual void ResetShouldBuild() = 0;
+    // Total size and number of the files found.
+    virtual void GetScanFileSize(uint64_t* bytes, int64_t* count) = 0;
+    // Repeats the last scan's device as a deep scan.
+    virtual void DoDeepScan(const std::string& postKey) = 0;
+    // Unticks every node of the result trees.
+    virtual int VKCleanOpNodeSate() = 0;
+    // 0 while a search runs; else starts one for `text` and answers 1.
+    virtual int DoSearchWithString(const std::string& text, const std::string& postKey) = 0;
+    virtual std::string GetSearchString() = 0;
+    virtual void StopSearch() = 0;
+    virtual int VKGetIsSearching() = 0;
+    // 1 when `path` lies on the scanned device.
+    virtual int IsRecoveryToSameDevice(const std::string& path) = 0;
+    // Posts `name` on the main thread while the save (1) or the load (0)
+    // reports progress, then "QueryProgressFinish" once.
+    virtual void RestorPostUIUpdate(const std::string& name, int save) = 0;
+    virtual void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
+                                          int save) = 0;
+    // The proposed name of a result file.
+    virtual std::string GetSaveFileName() = 0;
+    // Remembers the folder of saved result files.
+    virtual void SavePathToPList(const std::string& folder) = 0;
 };
 
 // The bridge the windows use: the program's unless a test set another.

@@ -39,6 +39,26 @@ public:
     void beginSaveOrRestoreNode(int flag, const std::string& path,
                                 const std::optional<std::string>& ediPath) override;
 
+    std::string GetScanProgress(double* percent, int64_t* fileCount) override;
+    int IsDeepScan() override;
+    void PauseOrResumeScan() override;
+    void StopScan(int flag) override;
+    void VKSetFlag(int flag) override;
+    void ResetShouldBuild() override;
+    void GetScanFileSize(uint64_t* bytes, int64_t* count) override;
+    void DoDeepScan(const std::string& postKey) override;
+    int VKCleanOpNodeSate() override;
+    int DoSearchWithString(const std::string& text, const std::string& postKey) override;
+    std::string GetSearchString() override;
+    void StopSearch() override;
+    int VKGetIsSearching() override;
+    int IsRecoveryToSameDevice(const std::string& path) override;
+    void RestorPostUIUpdate(const std::string& name, int save) override;
+    void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
+                                  int save) override;
+    std::string GetSaveFileName() override;
+    void SavePathToPList(const std::string& folder) override;
+
 private:
     std::string lockPath_;
     std::unique_ptr<platform::SingleInstance> instance_;
