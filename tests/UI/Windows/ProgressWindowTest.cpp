@@ -76,10 +76,12 @@ TEST_F(ProgressWindowTest, EndOfWorkByCodeAndMode) {
         bridge.saveTotal = 10;
         bridge.saveCurrent = 10;
         bridge.saveError = c.code;
-        modal.script.push_back([&](QWidget*) {
+        modal.script.push_back([&](QWidget* w) {
             Post(name);
             Post(QStringLiteral("QueryProgressFinish"));
-            Pump();
+            // The end runs on the window's next timer tick.
+            for (int i = 0; i < 200 && modal.IsRunning(w); ++i)
+                QTest::qWait(5);
             return ui::kModalAborted;
         });
         window.runModal();
