@@ -149,7 +149,8 @@ std::string VKBridge::GetSaveFileName() {
 }
 
 void VKBridge::SavePathToPList(const std::string& folder) {
-    ui::PrivateSettings::shared().setValue(QStringLiteral("SavePath"), QString::fromStdString(folder));
+    ui::PrivateSettings::shared().setValue(QStringLiteral("SavePath"),
+                                           QString::fromStdString(folder));
 }
 
 }  // namespace velmora::seam

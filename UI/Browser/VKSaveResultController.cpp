@@ -22,8 +22,8 @@ const QString kSavePostName = QStringLiteral("QueryProgressInfo");
 
 std::optional<QString> SavePanel(QWidget* window, const QString& proposed) {
     const QString ext = VKSaveResultController::ResultExtension();
-    QString path = QFileDialog::getSaveFileName(window, QString(), proposed + QLatin1Char('.') + ext,
-                                                QStringLiteral("*.") + ext);
+    QString path = QFileDialog::getSaveFileName(
+        window, QString(), proposed + QLatin1Char('.') + ext, QStringLiteral("*.") + ext);
     if (path.isEmpty())
         return std::nullopt;
     if (QFileInfo(path).suffix() != ext)

@@ -164,11 +164,10 @@ void VKScanControl::endOfScan(bool* endedProgram) {
     uint64_t bytes = 0;
     int64_t files = 0;
     bridge.GetScanFileSize(&bytes, &files);
-    view_.setControlText(
-        C::SelectFiles,
-        ui::texts::Format(QStringLiteral("PLX_FOUR_ALL_FILES_SIZE"),
-                          {windows::LongLongDiskSize(static_cast<int64_t>(bytes)),
-                           static_cast<qlonglong>(files)}));
+    view_.setControlText(C::SelectFiles,
+                         ui::texts::Format(QStringLiteral("PLX_FOUR_ALL_FILES_SIZE"),
+                                           {windows::LongLongDiskSize(static_cast<int64_t>(bytes)),
+                                            static_cast<qlonglong>(files)}));
     if (selectDesktop_ && search_)
         timers_.after(300, [this] { search_->doEndScanSearch(); });
 }
@@ -337,8 +336,8 @@ void VKScanControl::stopButtonClick() {
         bridge.VKCleanOpNodeSate();
         self->clearSearch();
         self->isPause_ = false;
-        self->setEnabled(
-            {C::Search, C::Pause, C::ContinueScan, C::Stop, C::BackHome, C::Recovery}, false);
+        self->setEnabled({C::Search, C::Pause, C::ContinueScan, C::Stop, C::BackHome, C::Recovery},
+                         false);
         self->timers_.after(500, [raw = self.data()] { raw->stopAction(); });
     });
 }
@@ -410,14 +409,14 @@ bool VKScanControl::SaveScanResult() {
     alert.alternateButton = ui::texts::Text(QStringLiteral("PLX_SAVE_OFFER_STAY_BUTTON"));
     alert.otherButton = ui::texts::Text(QStringLiteral("PLX_SAVE_OFFER_LEAVE_BUTTON"));
     switch (ui::Alerts().Run(alert, view_.window())) {
-    case 1:
-        if (save_)
-            save_->exportButtonAction();
-        return true;
-    case 0:
-        return false;
-    default:
-        return true;
+        case 1:
+            if (save_)
+                save_->exportButtonAction();
+            return true;
+        case 0:
+            return false;
+        default:
+            return true;
     }
 }
 

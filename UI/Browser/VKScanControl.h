@@ -18,7 +18,6 @@
 #include "Widgets/MAAttachedWindow.h"
 #include "Widgets/VKDeepScanViewController.h"
 
-
 namespace velmora::browser {
 
 class VKSaveResultController;

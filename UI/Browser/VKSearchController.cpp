@@ -96,8 +96,7 @@ void VKSearchController::selectClear() {
 }
 
 void VKSearchController::addSearchHistory() {
-    const QStringList history =
-        ui::PrivateSettings::shared().value(kHistoryKey).toStringList();
+    const QStringList history = ui::PrivateSettings::shared().value(kHistoryKey).toStringList();
     if (!history.isEmpty())
         recents_ = history.mid(0, kMaxRecents);
 }

@@ -56,15 +56,15 @@ VKProgressWindow::VKProgressWindow(const QString& postName, bool save, QObject* 
         w->setGeometry(ui::ToQtRect({x, y, width, height}, kContentHeight));
     };
 
-    title_ = new QLabel(
-        ui::texts::Text(save ? QStringLiteral("SAVE_SCAN_RESULT") : QStringLiteral("LOAD_SCAN_RESULT")),
-        content);
+    title_ = new QLabel(ui::texts::Text(save ? QStringLiteral("SAVE_SCAN_RESULT")
+                                             : QStringLiteral("LOAD_SCAN_RESULT")),
+                        content);
     title_->setObjectName(QStringLiteral("title"));
     title_->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica Bold"), 15));
     place(title_, 24, 82, 372, 24);
-    description_ = new QLabel(
-        ui::texts::Text(save ? QStringLiteral("SAVE_RESULT_WAIT") : QStringLiteral("LOAD_RESULT_WAIT")),
-        content);
+    description_ = new QLabel(ui::texts::Text(save ? QStringLiteral("SAVE_RESULT_WAIT")
+                                                   : QStringLiteral("LOAD_RESULT_WAIT")),
+                              content);
     description_->setObjectName(QStringLiteral("Description"));
     description_->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica"), 13));
     place(description_, 24, 56, 372, 20);
@@ -78,7 +78,8 @@ VKProgressWindow::VKProgressWindow(const QString& postName, bool save, QObject* 
     // Both handlers belong to this object: they go when it goes, and
     // stopFollowing drops them as soon as the window is closed.
     auto& centre = ui::NotificationCenter::defaultCenter();
-    centre.addObserver(this, strPostName_, [this](const ui::Notification&) { changeProgressValue(); });
+    centre.addObserver(this, strPostName_,
+                       [this](const ui::Notification&) { changeProgressValue(); });
     centre.addObserver(this, kFinishName, [this](const ui::Notification&) { ProgressFinish(); });
 
     aWindow_->installEventFilter(this);

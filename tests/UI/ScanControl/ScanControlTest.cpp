@@ -61,8 +61,11 @@ TEST_F(ScanControlTest, DeepScanOfferAfterFirstTwoQuickScans) {
         bool import;
         bool offer;
     };
-    const Scan scans[] = {{false, false, true}, {true, false, false}, {false, true, false},
-                          {false, false, true}, {false, false, false}};
+    const Scan scans[] = {{false, false, true},
+                          {true, false, false},
+                          {false, true, false},
+                          {false, false, true},
+                          {false, false, false}};
     int n = 0;
     for (const Scan& s : scans) {
         SCOPED_TRACE(::testing::Message() << "scan " << n++);
@@ -128,8 +131,8 @@ TEST_F(ScanControlTest, AlternateButtonKeepsUsersPause) {
         bool userPaused;
         bool home;
     };
-    for (const Case& c : {Case{true, false}, Case{false, false}, Case{true, true},
-                          Case{false, true}}) {
+    for (const Case& c :
+         {Case{true, false}, Case{false, false}, Case{true, true}, Case{false, true}}) {
         SCOPED_TRACE(::testing::Message() << "paused " << c.userPaused << " home " << c.home);
         bridge.setScanStatus(2);
         bridge.scanFiles = 1;
@@ -203,7 +206,8 @@ TEST_F(ScanControlTest, SaveOfferOnGoingHome) {
         EXPECT_EQ(alerts.shown[0].message, ui::texts::Text(QStringLiteral("PLX_SAVE_OFFER_TITLE")));
         EXPECT_EQ(alerts.shown[0].alternateButton,
                   ui::texts::Text(QStringLiteral("PLX_SAVE_OFFER_STAY_BUTTON")));
-        EXPECT_NE(alerts.shown[0].message, ui::texts::Text(QStringLiteral("SAVE_SAME_DISK_WARNING")));
+        EXPECT_NE(alerts.shown[0].message,
+                  ui::texts::Text(QStringLiteral("SAVE_SAME_DISK_WARNING")));
         Pump();
     }
 }

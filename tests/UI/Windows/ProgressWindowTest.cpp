@@ -5,8 +5,8 @@
 
 #include "TopView/TCImageWindow.h"
 #include "UIPlatform/Texts.h"
-#include "Windows/VKProgressWindow.h"
 #include "WindowTestSupport.h"
+#include "Windows/VKProgressWindow.h"
 
 namespace velmora::windows {
 namespace {
@@ -35,7 +35,7 @@ TEST_F(ProgressWindowTest, BarOnlyMovesForward) {
         uint64_t total, current;
         int bar;
     };
-    const Report reports[] = {{0, 0, 0},   {200, 50, 25},  {200, 30, 25},
+    const Report reports[] = {{0, 0, 0},      {200, 50, 25}, {200, 30, 25},
                               {400, 200, 50}, {100, 40, 50}, {100, 100, 100}};
     VKProgressWindow window(QStringLiteral("QueryProgressInfo"), true);
     for (const Report& r : reports) {
@@ -70,8 +70,8 @@ TEST_F(ProgressWindowTest, EndOfWorkByCodeAndMode) {
         alerts.shown.clear();
         alerts.answers = {1};
         PostRecorder detail(QStringLiteral("ShowDetailWindow"));
-        const QString name = c.save ? QStringLiteral("QueryProgressInfo")
-                                    : QStringLiteral("NormalScranValue");
+        const QString name =
+            c.save ? QStringLiteral("QueryProgressInfo") : QStringLiteral("NormalScranValue");
         VKProgressWindow window(name, c.save);
         bridge.saveTotal = 10;
         bridge.saveCurrent = 10;
