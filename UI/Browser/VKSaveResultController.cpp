@@ -32,9 +32,7 @@ std::optional<QString> SavePanel(QWidget* window, const QString& proposed) {
 }
 
 int RunSaveProgress(const QString& postName) {
-    windows::VKProgressWindow progress(postName, true);
-    progress.runModal();
-    return progress.getResult();
+    return windows::RunProgressWindow(postName, true);
 }
 
 QString T(const char* key) {

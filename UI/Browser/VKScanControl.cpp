@@ -234,18 +234,22 @@ void VKScanControl::stopShowFoundCountPoint() {
 }
 
 // The point is given as the designs do, from the window's bottom-left.
-void VKScanControl::showPopoverWithViewController(QWidget* view) {
-    if (!attachedWindow_) {
-        QWidget* window = view_.window();
-        const double height = window ? window->height() : 0;
-        attachedWindow_ = MAAttachedWindow::Create(view, QPointF(80, height - 400), window,
-                                                   MAPositionBottomRight, 10.0);
-        if (attachedWindow_) {
-            attachedWindow_->show();
-            attachedWindow_->raise();
-            isClodePopView_ = false;
-        }
+void VKScanControl::attachPopover(QWidget* view) {
+    QWidget* window = view_.window();
+    const double height = window ? window->height() : 0;
+    attachedWindow_ = MAAttachedWindow::Create(view, QPointF(80, height - 400), window,
+                                               MAPositionBottomRight, 10.0);
+    if (attachedWindow_) {
+        attachedWindow_->show();
+        attachedWindow_->raise();
+        isClodePopView_ = false;
     }
+}
+
+void VKScanControl::showPopoverWithViewController(QWidget* view) {
+    popView_ = view;
+    if (!attachedWindow_)
+        attachPopover(view);
     timers_.cancel(popupTimer_);
     popupTimer_ = timers_.after(kPopupMs, [this] {
         popupTimer_ = 0;
@@ -253,16 +257,31 @@ void VKScanControl::showPopoverWithViewController(QWidget* view) {
     });
 }
 
+void VKScanControl::detachPopover() {
+    if (!attachedWindow_)
+        return;
+    // The offer's view outlives its bubble: take it back first.
+    if (popView_)
+        popView_->setParent(nullptr);
+    attachedWindow_->hide();
+    attachedWindow_->deleteLater();
+    attachedWindow_ = nullptr;
+}
+
 void VKScanControl::popupViewHidden() {
-    if (attachedWindow_) {
-        // The offer's view outlives its bubble: take it back first.
-        if (deepScanVC_)
-            deepScanVC_->setParent(nullptr);
-        attachedWindow_->hide();
-        attachedWindow_->deleteLater();
-        attachedWindow_ = nullptr;
-    }
+    detachPopover();
     isClodePopView_ = true;
+}
+
+void VKScanControl::windowDidResize() {
+    double percent = 0;
+    int64_t count = 0;
+    seam::Bridge().GetScanProgress(&percent, &count);
+    view_.setProgressValue(percent < 1 ? 1 : percent);
+    if (isClodePopView_ || !popView_)
+        return;
+    detachPopover();
+    attachPopover(popView_);
 }
 
 bool VKScanControl::clearSearch() {

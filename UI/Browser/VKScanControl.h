@@ -57,6 +57,9 @@ public:
     // The pop-over of the offer.
     void showPopoverWithViewController(QWidget* view);
     void popupViewHidden() override;
+    // The browser window was resized: an open pop-over is attached anew at
+    // the window's new size, keeping its closing time.
+    void windowDidResize();
 
     bool isPause() const { return isPause_; }
     bool isCanClick() const { return isCanClick_; }
@@ -80,6 +83,8 @@ private:
     void doEndScan();
     void doDeepScanAction();
     void resetScanTexts();
+    void attachPopover(QWidget* view);
+    void detachPopover();
     bool clearSearch();
     void setEnabled(std::initializer_list<BrowserControl> controls, bool enabled);
     void setVisible(std::initializer_list<BrowserControl> controls, bool visible);
@@ -106,6 +111,7 @@ private:
     qint64 lastUpdateTime_ = 0;
     QPointer<VKDeepScanViewController> deepScanVC_;
     QPointer<MAAttachedWindow> attachedWindow_;
+    QPointer<QWidget> popView_;
     bool isClodePopView_ = true;
 };
 

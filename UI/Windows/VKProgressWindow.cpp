@@ -196,6 +196,12 @@ void VKProgressWindow::animationDidStop() {
         QCoreApplication::quit();
 }
 
+int RunProgressWindow(const QString& postName, bool save) {
+    VKProgressWindow progress(postName, save);
+    progress.runModal();
+    return progress.getResult();
+}
+
 bool VKProgressWindow::eventFilter(QObject* watched, QEvent* event) {
     // The event's type first: the guarded pointer would cast a window that
     // is being destroyed.

@@ -75,4 +75,9 @@ private:
     int64_t iErrorCode_ = 0;
 };
 
+// Runs a progress window for `postName` modally and answers its result:
+// what the main window is handed to follow a load ("NormalScranValue",
+// save false) and the browser uses for a save.
+int RunProgressWindow(const QString& postName, bool save);
+
 }  // namespace velmora::windows

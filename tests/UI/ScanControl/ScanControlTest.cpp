@@ -212,6 +212,30 @@ TEST_F(ScanControlTest, SaveOfferOnGoingHome) {
     }
 }
 
+// A resize attaches the open offer anew; it still closes 8 s after it
+// was shown.
+TEST_F(ScanControlTest, ResizeReattachesTheOffer) {
+    bridge.setScanStatus(4);
+    auto control = Make();
+    control->scanDataArrived();
+    QPointer<MAAttachedWindow> first = control->attachedWindow();
+    ASSERT_NE(first, nullptr);
+    timers.advanceMs(4000);
+    browser.window()->resize(1000, 700);
+    control->windowDidResize();
+    MAAttachedWindow* second = control->attachedWindow();
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(second, first.data());
+    EXPECT_EQ(second->parentWidget(), browser.window());
+    timers.advanceMs(4100);
+    EXPECT_EQ(control->attachedWindow(), nullptr);
+    // Closed, a resize brings nothing back.
+    control->windowDidResize();
+    EXPECT_EQ(control->attachedWindow(), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(first, nullptr);
+}
+
 // The deep scan offered from the browser repeats the device deeply.
 TEST_F(ScanControlTest, DeepScanFromTheBrowser) {
     bridge.setScanStatus(4);
