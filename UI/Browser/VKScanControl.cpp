@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+#include <memory>
+
 #include "BridgeSeam/IBridge.h"
 #include "Browser/VKSaveResultController.h"
 #include "Browser/VKSearchController.h"
@@ -54,8 +56,20 @@ VKScanControl::VKScanControl(IBrowserControls& view, VKSearchController* search,
 VKScanControl::~VKScanControl() {
     for (int id : {getPorTimer_, foundCountTimer_, endTimer_, popupTimer_})
         timers_.cancel(id);
+    for (int id : pending_)
+        timers_.cancel(id);
     delete attachedWindow_;
     delete deepScanVC_;
+}
+
+// A delayed step that must not outlive the controller.
+void VKScanControl::later(int ms, std::function<void()> fn) {
+    auto id = std::make_shared<int>(0);
+    *id = timers_.after(ms, [this, id, fn = std::move(fn)] {
+        pending_.erase(*id);
+        fn();
+    });
+    pending_.insert(*id);
 }
 
 void VKScanControl::setEnabled(std::initializer_list<BrowserControl> controls, bool enabled) {
@@ -169,7 +183,7 @@ void VKScanControl::endOfScan(bool* endedProgram) {
                                            {windows::LongLongDiskSize(static_cast<int64_t>(bytes)),
                                             static_cast<qlonglong>(files)}));
     if (selectDesktop_ && search_)
-        timers_.after(300, [this] { search_->doEndScanSearch(); });
+        later(300, [this] { search_->doEndScanSearch(); });
 }
 
 void VKScanControl::showScanProgree() {
@@ -330,7 +344,7 @@ void VKScanControl::pauseButtonClick() {
     view_.setControlVisible(C::SelectFiles, false);
     setVisible({C::Progress, C::FoundFiles, C::RemainTime}, true);
     if (!selectDesktop_)
-        timers_.after(500, [this] { view_.refreshDetailPage(true); });
+        later(500, [this] { view_.refreshDetailPage(true); });
 }
 
 void VKScanControl::stopButtonClick() {
@@ -357,7 +371,7 @@ void VKScanControl::stopButtonClick() {
         self->isPause_ = false;
         self->setEnabled({C::Search, C::Pause, C::ContinueScan, C::Stop, C::BackHome, C::Recovery},
                          false);
-        self->timers_.after(500, [raw = self.data()] { raw->stopAction(); });
+        self->later(500, [raw = self.data()] { raw->stopAction(); });
     });
 }
 
@@ -474,7 +488,7 @@ void VKScanControl::deepSrcanButtonAction() {
     view_.setControlEnabled(C::ContinueScan, true);
     setVisible({C::SelectFiles, C::Continue, C::DeepScanLabel, C::Adv}, false);
     setVisible({C::Progress, C::Pause, C::Stop, C::FoundFiles, C::RemainTime}, true);
-    timers_.after(200, [this] { doDeepScanAction(); });
+    later(200, [this] { doDeepScanAction(); });
 }
 
 void VKScanControl::doDeepScanAction() {
@@ -489,7 +503,7 @@ void VKScanControl::doDeepScanAction() {
     bridge.DoDeepScan(kScanPostName.toStdString());
     timers_.cancel(getPorTimer_);
     getPorTimer_ = 0;
-    timers_.after(1000, [this] { view_.setStopButtonCanBeUseState(); });
+    later(1000, [this] { view_.setStopButtonCanBeUseState(); });
 }
 
 }  // namespace velmora::browser

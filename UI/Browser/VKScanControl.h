@@ -11,7 +11,9 @@
 #include <QPointer>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <set>
 
 #include "Browser/BrowserTimers.h"
 #include "Browser/VKBrowserControls.h"
@@ -83,6 +85,7 @@ private:
     void doEndScan();
     void doDeepScanAction();
     void resetScanTexts();
+    void later(int ms, std::function<void()> fn);
     void attachPopover(QWidget* view);
     void detachPopover();
     bool clearSearch();
@@ -112,6 +115,7 @@ private:
     QPointer<VKDeepScanViewController> deepScanVC_;
     QPointer<MAAttachedWindow> attachedWindow_;
     QPointer<QWidget> popView_;
+    std::set<int> pending_;
     bool isClodePopView_ = true;
 };
 

@@ -212,6 +212,66 @@ TEST_F(ScanControlTest, SaveOfferOnGoingHome) {
     }
 }
 
+// Pausing lets the user search and tick; resuming takes both back and
+// clears the ticks (unless a cleared search rebuilt the trees anyway). A
+// pause that finds the scan ended stops it for good.
+TEST_F(ScanControlTest, PauseAndResume) {
+    bridge.setScanStatus(2);
+    bridge.scanFiles = 2;
+    auto control = Make();
+    control->scanDataArrived();
+    control->pauseButtonClick();
+    EXPECT_EQ(bridge.scanStatus(), 3);
+    EXPECT_TRUE(control->isPause());
+    EXPECT_TRUE(browser.visible(C::ContinueScan));
+    EXPECT_FALSE(browser.visible(C::Pause));
+    EXPECT_TRUE(browser.enabled(C::Search));
+    EXPECT_EQ(bridge.CountOf("VKCleanOpNodeSate"), 0);
+    control->pauseButtonClick();
+    EXPECT_EQ(bridge.scanStatus(), 2);
+    EXPECT_FALSE(control->isPause());
+    EXPECT_TRUE(browser.visible(C::Pause));
+    EXPECT_FALSE(browser.enabled(C::Search));
+    EXPECT_FALSE(browser.enabled(C::Recovery));
+    EXPECT_EQ(bridge.CountOf("VKCleanOpNodeSate"), 1);
+
+    bridge.setScanStatus(4);
+    control->pauseButtonClick();
+    EXPECT_EQ(bridge.CountOf("StopScan:1"), 1);
+    EXPECT_EQ(bridge.CountOf("VKSetFlag:0"), 1);
+    EXPECT_TRUE(browser.visible(C::Recovery));
+}
+
+// At the end of the scan: a quit asked during it ends the program, the
+// Desktop entry searches "Desktop" 0.3 s later.
+TEST_F(ScanControlTest, EndOfScanByEntry) {
+    struct Case {
+        bool closeWindow, desktop;
+        size_t terminations;
+        int desktopSearches;
+    };
+    for (const Case& c :
+         {Case{false, false, 0, 0}, Case{true, false, 1, 0}, Case{false, true, 0, 1}}) {
+        SCOPED_TRACE(::testing::Message() << c.closeWindow << c.desktop);
+        bridge.calls.clear();
+        bridge.searchKey.clear();
+        windows::testing::PostRecorder quit(QStringLiteral("appWillTerminate"));
+        VKSearchController search(browser);
+        search.setSelectDesktop(c.desktop);
+        VKScanControl control(browser, &search, nullptr, &timers);
+        control.setSelectDesktop(c.desktop);
+        control.setIsCloseWindow(c.closeWindow);
+        bridge.setScanStatus(4);
+        control.scanDataArrived();
+        EXPECT_EQ(quit.posts.size(), c.terminations);
+        EXPECT_EQ(bridge.CountOf("DoSearchWithString"), 0);
+        timers.advanceMs(300);
+        EXPECT_EQ(bridge.CountOf("DoSearchWithString:Desktop:DoSearchValue"), c.desktopSearches);
+        timers.advanceMs(8000);
+        Pump();
+    }
+}
+
 // A resize attaches the open offer anew; it still closes 8 s after it
 // was shown.
 TEST_F(ScanControlTest, ResizeReattachesTheOffer) {
