@@ -443,9 +443,10 @@ bool VKScanControl::SaveScanResult() {
     alert.otherButton = ui::texts::Text(QStringLiteral("PLX_SAVE_OFFER_LEAVE_BUTTON"));
     switch (ui::Alerts().Run(alert, view_.window())) {
         case 1:
-            if (save_)
-                save_->exportButtonAction();
-            return true;
+            // Leaving after a save that did not happen (the panel
+            // cancelled, a full or unwritable disk) would drop the results
+            // the user just asked to keep.
+            return save_ ? save_->exportButtonAction() : true;
         case 0:
             return false;
         default:

@@ -176,15 +176,19 @@ TEST_F(ScanControlTest, WaitingDotsFollowTheData) {
     EXPECT_FALSE(browser.text(C::FoundFiles).endsWith(QLatin1Char('.')));
 }
 
-// Going home after a finished scan offers to save, in words that say so.
+// Going home after a finished scan offers to save, in words that say so;
+// a save that did not happen keeps the user in the browser, and after a
+// save going home asks nothing more.
 TEST_F(ScanControlTest, SaveOfferOnGoingHome) {
     struct Case {
         int answer;
+        bool panelGivesFile;
         int homes;
         int panels;
     };
-    for (const Case& c : {Case{1, 1, 1}, Case{0, 0, 0}, Case{-1, 1, 0}}) {
-        SCOPED_TRACE(c.answer);
+    for (const Case& c :
+         {Case{1, true, 1, 1}, Case{1, false, 0, 1}, Case{0, true, 0, 0}, Case{-1, true, 1, 0}}) {
+        SCOPED_TRACE(::testing::Message() << c.answer << c.panelGivesFile);
         alerts.shown.clear();
         browser.homes = 0;
         int panels = 0;
@@ -192,7 +196,8 @@ TEST_F(ScanControlTest, SaveOfferOnGoingHome) {
             browser.window(),
             [&](const QString&) {
                 ++panels;
-                return std::optional<QString>();
+                return c.panelGivesFile ? std::optional<QString>(QStringLiteral("/r/x.Velmora"))
+                                        : std::nullopt;
             },
             [](const QString&) { return 1; }, [](const QString&) { return true; });
         bridge.setScanStatus(4);
@@ -208,6 +213,12 @@ TEST_F(ScanControlTest, SaveOfferOnGoingHome) {
                   ui::texts::Text(QStringLiteral("PLX_SAVE_OFFER_STAY_BUTTON")));
         EXPECT_NE(alerts.shown[0].message,
                   ui::texts::Text(QStringLiteral("SAVE_SAME_DISK_WARNING")));
+        if (save.bSave()) {
+            auto again = Make(&save);
+            again->backButtonAction();
+            EXPECT_EQ(alerts.shown.size(), 1u);
+            EXPECT_EQ(browser.homes, 2);
+        }
         Pump();
     }
 }
