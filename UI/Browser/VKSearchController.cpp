@@ -1,10 +1,12 @@
 #include "Browser/VKSearchController.h"
 
 #include <QChar>
+#include <QMenu>
 
 #include "BridgeSeam/IBridge.h"
 #include "UIPlatform/NotificationCenter.h"
 #include "UIPlatform/PrivateSettings.h"
+#include "UIPlatform/Texts.h"
 #include "UIPlatform/UserDefaults.h"
 
 namespace velmora::browser {
@@ -103,6 +105,25 @@ void VKSearchController::addSearchHistory() {
 
 void VKSearchController::saveSearchHistroy() {
     ui::PrivateSettings::shared().setValue(kHistoryKey, recents_);
+}
+
+QMenu* VKSearchController::searchMenu(QWidget* parent) const {
+    auto* menu = new QMenu(ui::texts::Text(QStringLiteral("SEARCH_MENU")), parent);
+    menu->addSection(ui::texts::Text(QStringLiteral("RECENT_SEARCH")));
+    if (recents_.isEmpty()) {
+        menu->addAction(ui::texts::Text(QStringLiteral("NO_RECENT_SEARCH")))->setEnabled(false);
+    }
+    auto* self = const_cast<VKSearchController*>(this);
+    for (const QString& recent : recents_) {
+        QObject::connect(menu->addAction(recent), &QAction::triggered, self, [self, recent] {
+            self->view_.setSearchText(recent);
+            self->doSearch();
+        });
+    }
+    menu->addSeparator();
+    QObject::connect(menu->addAction(ui::texts::Text(QStringLiteral("CLEAR"))), &QAction::triggered,
+                     self, [self] { self->selectClear(); });
+    return menu;
 }
 
 // The close button stays off while the search thread fills the trees, so

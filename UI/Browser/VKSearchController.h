@@ -10,6 +10,9 @@
 
 #include "Browser/VKBrowserControls.h"
 
+class QMenu;
+class QWidget;
+
 namespace velmora::browser {
 
 class VKSearchController : public QObject {
@@ -39,6 +42,11 @@ public:
     // The recents kept in the settings file.
     void addSearchHistory();
     void saveSearchHistroy();
+
+    // The field's recents menu as it stands: the title over the recents,
+    // the recents (or the no-recents line), a separator and "clear". A
+    // recent chosen is put in the field and searched. The caller owns it.
+    QMenu* searchMenu(QWidget* parent) const;
 
     // While the search thread adds results, and at its end.
     void SearchTreeView(bool final);

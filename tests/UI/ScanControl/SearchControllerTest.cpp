@@ -1,6 +1,11 @@
 // The search of the results over the scripted bridge.
+#include <QMenu>
+
+#include <memory>
+
 #include "Browser/VKSearchController.h"
 #include "BrowserDoubles.h"
+#include "UIPlatform/Texts.h"
 
 namespace velmora::browser {
 namespace {
@@ -109,6 +114,47 @@ TEST_F(SearchControllerTest, ClearingRestoresTheFullTrees) {
     EXPECT_EQ(bridge.CountOf("DoSearchWithString::DoSearchValue"), 1);
     Finish();
     EXPECT_EQ(browser.shownHits, (std::vector<bool>{true, false}));
+}
+
+// The recents menu lists what was searched, newest first; choosing one
+// searches it again, "clear" empties the list.
+TEST_F(SearchControllerTest, RecentsMenu) {
+    VKSearchController search(browser);
+    auto titles = [&] {
+        std::unique_ptr<QMenu> menu(search.searchMenu(nullptr));
+        QStringList out;
+        for (QAction* a : menu->actions()) {
+            if (!a->isSeparator() && !a->isEnabled())
+                out << QStringLiteral("(") + a->text() + QStringLiteral(")");
+            else if (!a->isSeparator())
+                out << a->text();
+        }
+        return out;
+    };
+    const QString none = QStringLiteral("(") + ui::texts::Text(QStringLiteral("NO_RECENT_SEARCH")) +
+                         QStringLiteral(")");
+    EXPECT_TRUE(titles().contains(none));
+    Search(search, QStringLiteral("cat"));
+    Finish();
+    Search(search, QStringLiteral("dog"));
+    Finish();
+    const QStringList listed = titles();
+    EXPECT_FALSE(listed.contains(none));
+    EXPECT_LT(listed.indexOf(QStringLiteral("dog")), listed.indexOf(QStringLiteral("cat")));
+
+    std::unique_ptr<QMenu> menu(search.searchMenu(nullptr));
+    for (QAction* a : menu->actions()) {
+        if (a->text() == QStringLiteral("cat"))
+            a->trigger();
+    }
+    EXPECT_EQ(browser.search, QStringLiteral("cat"));
+    EXPECT_EQ(bridge.searchKey, "cat");
+    for (QAction* a : menu->actions()) {
+        if (a->text() == ui::texts::Text(QStringLiteral("CLEAR")))
+            a->trigger();
+    }
+    EXPECT_TRUE(search.recentSearches().isEmpty());
+    EXPECT_TRUE(titles().contains(none));
 }
 
 }  // namespace
