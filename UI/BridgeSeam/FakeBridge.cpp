@@ -106,7 +106,7 @@ void FakeBridge::DoScanWithData(const DiskVolumeNodePtr& row, const std::string&
     (void)postName;
     if (row) {
         scanStatus_ = 2;
-        deepScan_ = 0;
+        deepScan = 0;
     }
 }
 
@@ -115,7 +115,7 @@ void FakeBridge::DoDeepScanWithData(const DiskVolumeNodePtr& row, const std::str
     (void)postName;
     if (row) {
         scanStatus_ = 2;
-        deepScan_ = 1;
+        deepScan = 1;
     }
 }
 
@@ -161,6 +161,7 @@ std::unique_lock<std::mutex> FakeBridge::LockTreeData() {
 
 void FakeBridge::ResetShouldBuild() {
     calls.push_back("ResetShouldBuild");
+    buildTrees = true;
 }
 
 void FakeBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row,
@@ -169,16 +170,23 @@ void FakeBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row,
     (void)postName;
     if (row) {
         scanStatus_ = 2;
-        deepScan_ = 1;
+        deepScan = 1;
     }
 }
 
 int FakeBridge::IsDeepScan() {
-    return deepScan_;
+    return deepScan;
 }
 
 int FakeBridge::IsPause() {
     return scanStatus_ == 3 ? 1 : 0;
+}
+
+std::string FakeBridge::GetScanProgress(double* percent, int64_t* fileCount) {
+    calls.push_back("GetScanProgress");
+    *percent = scanPercent;
+    *fileCount = scanFiles;
+    return remainingTime;
 }
 
 void FakeBridge::PauseOrResumeScan() {
@@ -191,15 +199,17 @@ void FakeBridge::PauseOrResumeScan() {
 
 void FakeBridge::StopScan(int flag) {
     calls.push_back("StopScan:" + std::to_string(flag));
-    if (scanStatus_ != 0)
+    if (scanStatus_ != 0 && scanStatus_ != 4) {
         scanStatus_ = 1;
+        buildTrees = flag == 0;
+    }
 }
 
 void FakeBridge::GetScanFileSize(uint64_t* bytes, int64_t* count) {
     if (bytes != nullptr)
         *bytes = foundBytes;
     if (count != nullptr)
-        *count = foundCount;
+        *count = foundCount != 0 ? foundCount : scanFiles;
 }
 
 void FakeBridge::RestorPostUIUpdate(const std::string& postName, int flag) {
@@ -235,6 +245,65 @@ void FakeBridge::RefreshTypeTreeState(OpNodeData* node) {
 void FakeBridge::RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) {
     (void)roots;
     calls.push_back("RefreshTimeTreeState:" + std::to_string(changeTable));
+}
+
+void FakeBridge::VKSetFlag(int flag) {
+    calls.push_back("VKSetFlag:" + std::to_string(flag));
+}
+
+void FakeBridge::DoDeepScan(const std::string& postKey) {
+    calls.push_back("DoDeepScan:" + postKey);
+    deepScan = 1;
+    scanStatus_ = 2;
+}
+
+int FakeBridge::VKCleanOpNodeSate() {
+    calls.push_back("VKCleanOpNodeSate");
+    return 1;
+}
+
+int FakeBridge::DoSearchWithString(const std::string& text, const std::string& postKey) {
+    calls.push_back("DoSearchWithString:" + text + ":" + postKey);
+    if (searching)
+        return 0;
+    searchKey = text;
+    searching = 1;
+    return 1;
+}
+
+std::string FakeBridge::GetSearchString() {
+    return searchKey;
+}
+
+void FakeBridge::StopSearch() {
+    calls.push_back("StopSearch");
+    searching = 0;
+}
+
+int FakeBridge::VKGetIsSearching() {
+    return searching;
+}
+
+int FakeBridge::IsRecoveryToSameDevice(const std::string& path) {
+    calls.push_back("IsRecoveryToSameDevice:" + path);
+    return sameDevice;
+}
+
+void FakeBridge::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
+                                          int save) {
+    (void)save;
+    *total = saveTotal;
+    *current = saveCurrent;
+    *errorCode = saveError;
+}
+
+std::string FakeBridge::GetSaveFileName() {
+    return saveFileName;
+}
+
+void FakeBridge::SavePathToPList(const std::string& folder) {
+    calls.push_back("SavePathToPList:" + folder);
+    storedSavePath = folder;
 }
 
 }  // namespace velmora::seam

@@ -86,10 +86,41 @@ public:
     void RefreshTypeTreeState(OpNodeData* node) override;
     void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) override;
 
+    // Scan control, search and saving.
+    int scanStatus() const { return scanStatus_; }
+    void setScanStatus(int status) { scanStatus_ = status; }
+    double scanPercent = 0;
+    int64_t scanFiles = 0;
+    std::string remainingTime = "-:-:-";
+    int deepScan = 0;
+    // Whether the last StopScan kept the trees.
+    bool buildTrees = true;
+    std::string searchKey;
+    int searching = 0;
+    int sameDevice = 0;
+    uint64_t saveTotal = 0, saveCurrent = 0;
+    int64_t saveError = 0;
+    std::string saveFileName = "disk_01-02-2026 at 03:04:05";
+    std::optional<std::string> storedSavePath;
+
+
+    std::string GetScanProgress(double* percent, int64_t* fileCount) override;
+    void VKSetFlag(int flag) override;
+    void DoDeepScan(const std::string& postKey) override;
+    int VKCleanOpNodeSate() override;
+    int DoSearchWithString(const std::string& text, const std::string& postKey) override;
+    std::string GetSearchString() override;
+    void StopSearch() override;
+    int VKGetIsSearching() override;
+    int IsRecoveryToSameDevice(const std::string& path) override;
+    void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
+                                  int save) override;
+    std::string GetSaveFileName() override;
+    void SavePathToPList(const std::string& folder) override;
+
 private:
     std::vector<std::string> heldNames_;
     int scanStatus_ = 0;
-    int deepScan_ = 0;
     std::mutex treeLock_;
 };
 

@@ -95,6 +95,30 @@ public:
     virtual void SetViewType(int kind) = 0;
     virtual void RefreshTypeTreeState(OpNodeData* node) = 0;
     virtual void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) = 0;
+
+    // Issue 50: scan control, search and saving in the results browser.
+    // Percentage done and files found; answers the remaining time
+    // ("%02d:%02d:%02d", or "-:-:-" while it cannot be told).
+    virtual std::string GetScanProgress(double* percent, int64_t* fileCount) = 0;
+    // 1 holds back adding scan data to the trees, 0 lets it go on.
+    virtual void VKSetFlag(int flag) = 0;
+    // Repeats the last scan's device as a deep scan.
+    virtual void DoDeepScan(const std::string& postKey) = 0;
+    // Unticks every node of the result trees.
+    virtual int VKCleanOpNodeSate() = 0;
+    // 0 while a search runs; else starts one for `text` and answers 1.
+    virtual int DoSearchWithString(const std::string& text, const std::string& postKey) = 0;
+    virtual std::string GetSearchString() = 0;
+    virtual void StopSearch() = 0;
+    virtual int VKGetIsSearching() = 0;
+    // 1 when `path` lies on the scanned device.
+    virtual int IsRecoveryToSameDevice(const std::string& path) = 0;
+    virtual void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
+                                          int save) = 0;
+    // The proposed name of a result file.
+    virtual std::string GetSaveFileName() = 0;
+    // Remembers the folder of saved result files.
+    virtual void SavePathToPList(const std::string& folder) = 0;
 };
 
 // The bridge the windows use: the program's unless a test set another.

@@ -100,6 +100,14 @@ void VKBridge::ResetShouldBuild() {}
 
 void VKBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr&, const std::string&) {}
 
+// Issue 39: the scan operation's progress and controls. An idle bridge has
+// found nothing and has no scan to pause, stop or repeat.
+std::string VKBridge::GetScanProgress(double* percent, int64_t* fileCount) {
+    *percent = 0;
+    *fileCount = 0;
+    return "-:-:-";
+}
+
 int VKBridge::IsDeepScan() {
     return 0;
 }
@@ -134,5 +142,50 @@ void VKBridge::SetViewType(int) {}
 void VKBridge::RefreshTypeTreeState(OpNodeData*) {}
 
 void VKBridge::RefreshTimeTreeState(std::vector<OpNodePtr>*, int) {}
+
+void VKBridge::VKSetFlag(int) {}
+
+void VKBridge::DoDeepScan(const std::string&) {}
+
+int VKBridge::VKCleanOpNodeSate() {
+    return VKUIController::VKCleanOpNodeSate();
+}
+
+int VKBridge::DoSearchWithString(const std::string& text, const std::string& postKey) {
+    return VKUIController::DoSearchWithString(text, postKey);
+}
+
+std::string VKBridge::GetSearchString() {
+    return VKUIController::GetSearchString();
+}
+
+void VKBridge::StopSearch() {
+    VKUIController::StopSearch();
+}
+
+int VKBridge::VKGetIsSearching() {
+    return VKUIController::VKGetIsSearching();
+}
+
+// Issue 41: the save and load operation, its poller and its progress.
+int VKBridge::IsRecoveryToSameDevice(const std::string&) {
+    return 0;
+}
+
+void VKBridge::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
+                                        int) {
+    *total = 0;
+    *current = 0;
+    *errorCode = 0;
+}
+
+std::string VKBridge::GetSaveFileName() {
+    return "Velmora";
+}
+
+void VKBridge::SavePathToPList(const std::string& folder) {
+    ui::PrivateSettings::shared().setValue(QStringLiteral("SavePath"),
+                                           QString::fromStdString(folder));
+}
 
 }  // namespace velmora::seam

@@ -55,6 +55,19 @@ public:
     void SetViewType(int kind) override;
     void RefreshTypeTreeState(OpNodeData* node) override;
     void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) override;
+    std::string GetScanProgress(double* percent, int64_t* fileCount) override;
+    void VKSetFlag(int flag) override;
+    void DoDeepScan(const std::string& postKey) override;
+    int VKCleanOpNodeSate() override;
+    int DoSearchWithString(const std::string& text, const std::string& postKey) override;
+    std::string GetSearchString() override;
+    void StopSearch() override;
+    int VKGetIsSearching() override;
+    int IsRecoveryToSameDevice(const std::string& path) override;
+    void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
+                                  int save) override;
+    std::string GetSaveFileName() override;
+    void SavePathToPList(const std::string& folder) override;
 
 private:
     std::string lockPath_;

@@ -327,6 +327,22 @@
         <source>Save the scan result to continue later without scanning again.</source>
         <translation>Save the scan result to continue later without scanning again.</translation>
     </message>
+    <message id="PLX_SAVE_OFFER_TITLE">
+        <source>Save the scan result before leaving?</source>
+        <translation>Save the scan result before leaving?</translation>
+    </message>
+    <message id="PLX_SAVE_OFFER_SAVE_BUTTON">
+        <source>Save</source>
+        <translation>Save</translation>
+    </message>
+    <message id="PLX_SAVE_OFFER_STAY_BUTTON">
+        <source>Cancel</source>
+        <translation>Cancel</translation>
+    </message>
+    <message id="PLX_SAVE_OFFER_LEAVE_BUTTON">
+        <source>Don't Save</source>
+        <translation>Don't Save</translation>
+    </message>
     <message id="SEARCH_MENU">
         <source>Search</source>
         <translation>Search</translation>
