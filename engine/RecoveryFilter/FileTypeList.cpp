@@ -35,6 +35,18 @@ bool ReadWholeFile(const std::string& path, std::vector<char>& data) {
 
 }  // namespace
 
+bool LoadFileTypeLists(const std::string& path, std::map<int, std::string>& lists) {
+    return CFileTypeManager::LoadFileTypeList(path, lists);
+}
+
+std::string DefaultFileTypeListsPath() {
+    return CFileTypeManager::DefaultFileTypeListPath();
+}
+
+void InitializeFileTypeLists(std::map<int, std::string>& lists) {
+    CFileTypeManager::Initialze(lists);
+}
+
 std::string CFileTypeManager::DefaultFileTypeListPath() {
     return GetAppWorkPath() + "/FileType.plist";
 }
