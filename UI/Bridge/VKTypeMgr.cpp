@@ -1,6 +1,10 @@
 #include "VKTypeMgr.h"
 
-#include <sstream>
+#include <plist/plist.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
 
 #include "IRecoveryFilter.h"
 #include "VKUIPublic.h"
@@ -10,6 +14,40 @@ namespace {
 
 constexpr unsigned kCategories[] = {1, 2, 4, 8, 16, 32, 64};
 constexpr unsigned kOther = 64;
+
+// The table is a few kilobytes; anything far larger is not ours.
+constexpr std::streamsize kMaxTableBytes = 4 << 20;
+
+// The category table: bit -> its extensions, for the keys the list has.
+std::map<int, std::vector<std::string>> ReadTable(const std::string& path) {
+    std::map<int, std::vector<std::string>> table;
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.empty() || static_cast<std::streamsize>(bytes.size()) > kMaxTableBytes)
+        return table;
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    std::unique_ptr<void, void (*)(plist_t)> owned(root, plist_free);
+    if (root == nullptr || plist_get_node_type(root) != PLIST_DICT)
+        return table;
+    for (int i = 0; i < 6; ++i) {
+        plist_t list = plist_dict_get_item(root, std::to_string(1 << i).c_str());
+        if (list == nullptr || plist_get_node_type(list) != PLIST_ARRAY)
+            continue;
+        std::vector<std::string>& exts = table[1 << i];
+        for (uint32_t n = 0; n < plist_array_get_size(list); ++n) {
+            plist_t item = plist_array_get_item(list, n);
+            if (plist_get_node_type(item) != PLIST_STRING)
+                continue;
+            char* text = nullptr;
+            plist_get_string_val(item, &text);
+            if (text != nullptr && *text != '\0')
+                exts.push_back(text);
+            std::free(text);
+        }
+    }
+    return table;
+}
 
 OpNodePtr MakeGroup(const std::string& title) {
     OpNodePtr node = OpNodeData::initWithNodeData(TreeNodeData{1, 0, 0, nullptr});
@@ -27,16 +65,7 @@ VKTypeMgr& VKTypeMgr::share() {
 }
 
 VKTypeMgr::VKTypeMgr(const std::string& tablePath, VKUIScan* scan) : m_scan(scan) {
-    std::map<int, std::string> lists;
-    LoadFileTypeLists(tablePath.empty() ? DefaultFileTypeListsPath() : tablePath, lists);
-    for (const auto& [bit, joined] : lists) {
-        std::vector<std::string>& exts = m_dic[bit];
-        std::stringstream in(joined);
-        for (std::string ext; std::getline(in, ext, ';');) {
-            if (!ext.empty())
-                exts.push_back(ext);
-        }
-    }
+    m_dic = ReadTable(tablePath.empty() ? DefaultFileTypeListsPath() : tablePath);
     // A later category wins for an extension listed twice.
     for (int i = 0; i < 6; ++i) {
         auto it = m_dic.find(1 << i);

@@ -1,4 +1,3 @@
-#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -45,14 +44,33 @@ TreeState& Trees() {
 }
 
 // A "NormalScranValue" waiting on the main thread: the next one is dropped
-// until it has been delivered, so a busy scan never floods the queue.
-std::atomic<bool> g_scanValueQueued{false};
+// until it has been delivered, so a busy scan never floods the queue. The
+// poster it waits on is remembered: one that was replaced before it ran
+// its queue holds nothing back.
+struct QueuedPost {
+    std::mutex lock;
+    std::weak_ptr<velmora::bridge::IMainThreadPoster> poster;
+};
+
+QueuedPost& Queued() {
+    static auto* queued = new QueuedPost;
+    return *queued;
+}
 
 void PostScanValue() {
-    if (g_scanValueQueued.exchange(true))
-        return;
-    velmora::bridge::CurrentPoster()->Post([] {
-        g_scanValueQueued.store(false);
+    std::shared_ptr<velmora::bridge::IMainThreadPoster> poster = velmora::bridge::CurrentPoster();
+    QueuedPost& queued = Queued();
+    {
+        std::lock_guard<std::mutex> hold(queued.lock);
+        if (queued.poster.lock() == poster)
+            return;
+        queued.poster = poster;
+    }
+    poster->Post([] {
+        {
+            std::lock_guard<std::mutex> hold(Queued().lock);
+            Queued().poster.reset();
+        }
         VKUIPublic::NotifyMainThreadCB(kScanValue);
     });
 }

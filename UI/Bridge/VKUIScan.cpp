@@ -45,7 +45,13 @@ VKUIScan& VKUIScan::instance() {
     return *one;
 }
 
-VKUIScan::VKUIScan(VKUIDeviceData* catalogue) : m_catalogue(catalogue) {}
+VKUIScan::VKUIScan(VKUIDeviceData* catalogue)
+    : m_catalogue(catalogue), m_makeController(&CreateRecoveryController) {}
+
+void VKUIScan::SetControllerFactory(ControllerFactory make) {
+    VKOperationLock hold(m_lock);
+    m_makeController = make ? std::move(make) : ControllerFactory(&CreateRecoveryController);
+}
 
 VKUIScan::~VKUIScan() {
     VKOperationLock hold(m_lock);
@@ -208,7 +214,7 @@ void VKUIScan::ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE type) {
     ReleaseDataRecoveryLocked();
     if (m_controller != nullptr)
         m_controller->Release();
-    m_controller = CreateRecoveryController(type);
+    m_controller = m_makeController(type);
     if (m_controller != nullptr && m_restoreSource != nullptr && type >= 0 && type <= 2)
         SetRecoveryRestoreSink(m_controller, m_restoreSource);
 }

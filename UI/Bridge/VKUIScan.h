@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -45,6 +46,10 @@ public:
     // Null: the process's catalogue.
     void SetCatalogue(VKUIDeviceData* catalogue) { m_catalogue = catalogue; }
     VKUIDeviceData& Catalogue();
+    // Where the controllers come from (the engine's CreateRecoveryController
+    // by default; tests script their own).
+    using ControllerFactory = std::function<IRecoveryController*(_RECOVERY_CONTROLLER_TYPE)>;
+    void SetControllerFactory(ControllerFactory make);
 
     // Bad argument: no storage, no filter, a disk without volumes, or the
     // result files busy with a save or load.
@@ -140,6 +145,7 @@ private:
     void ReleaseDataRecoveryLocked();
 
     VKUIDeviceData* m_catalogue;
+    ControllerFactory m_makeController;
     RestoreScanSink* m_restoreSource = nullptr;
     IStorageDevice* m_storage = nullptr;
     IRecoveryController* m_controller = nullptr;

@@ -35,10 +35,6 @@ bool ReadWholeFile(const std::string& path, std::vector<char>& data) {
 
 }  // namespace
 
-bool LoadFileTypeLists(const std::string& path, std::map<int, std::string>& lists) {
-    return CFileTypeManager::LoadFileTypeList(path, lists);
-}
-
 std::string DefaultFileTypeListsPath() {
     return CFileTypeManager::DefaultFileTypeListPath();
 }

@@ -50,11 +50,9 @@ IRecoveryFilter* CreateFilter();
 // that name files by type (the signature search) sort them by it.
 FILE_TYPE_ID GetExtensionFileTypeID(const char* extension);
 
-// The extension lists of the six categories (keys 1, 2, 4, 8, 16 and 32,
-// each a ";"-separated list without dots), for the interface: read from a
-// "FileType" list (false when it cannot be read) and handed to the
-// process-wide file-type table.
-bool LoadFileTypeLists(const std::string& path, std::map<int, std::string>& lists);
-// The work folder's "FileType.plist".
+// The work folder's "FileType" list.
 std::string DefaultFileTypeListsPath();
+// Hands the interface's extension lists of the six categories (keys 1, 2,
+// 4, 8, 16 and 32, each a ";"-separated list without dots) to the
+// process-wide file-type table.
 void InitializeFileTypeLists(std::map<int, std::string>& lists);
