@@ -56,9 +56,33 @@ void VKUIScan::SetControllerFactory(ControllerFactory make) {
 VKUIScan::~VKUIScan() {
     VKOperationLock hold(m_lock);
     ReleaseDataRecoveryLocked();
+    ReleaseControllersLocked();
+}
+
+void VKUIScan::ReleaseControllersLocked() {
+    for (IRecoveryController* controller : m_earlierControllers)
+        controller->Release();
+    m_earlierControllers.clear();
     if (m_controller != nullptr)
         m_controller->Release();
     m_controller = nullptr;
+}
+
+void VKUIScan::NextVolumeController(_RECOVERY_CONTROLLER_TYPE type) {
+    VKOperationLock hold(m_lock);
+    if (m_controller != nullptr)
+        m_earlierControllers.push_back(m_controller);
+    m_controller = m_makeController(type);
+    if (m_controller != nullptr && m_restoreSource != nullptr)
+        SetRecoveryRestoreSink(m_controller, m_restoreSource);
+}
+
+std::vector<IRecoveryController*> VKUIScan::GetRecoveryControllers() {
+    VKOperationLock hold(m_lock);
+    std::vector<IRecoveryController*> all = m_earlierControllers;
+    if (m_controller != nullptr)
+        all.push_back(m_controller);
+    return all;
 }
 
 VKUIDeviceData& VKUIScan::Catalogue() {
@@ -109,6 +133,7 @@ VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
             VKOperationLock hold(m_lock);
             m_volumesLeft = static_cast<int>(volumes.size());
         }
+        bool first = true;
         for (IStorageDevice* volume : volumes) {
             int left = 0;
             {
@@ -124,6 +149,11 @@ VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
                 }
                 continue;
             }
+            // A controller serves one scan: starting it again would free
+            // the trees of the volumes before, which the indexes point at.
+            if (!first)
+                NextVolumeController(static_cast<_RECOVERY_CONTROLLER_TYPE>(type));
+            first = false;
             filter->SetScanType(SCAN_QUICK);
             result = DoVolumeStorageScan(volume);
             if (ResultFailed(result) && GetStatus() == VK_OP_STOP_ASKED) {
@@ -212,8 +242,7 @@ void VKUIScan::ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE type) {
     VKOperationLock hold(m_lock);
     // The roots' recovery objects read through the old controller's trees.
     ReleaseDataRecoveryLocked();
-    if (m_controller != nullptr)
-        m_controller->Release();
+    ReleaseControllersLocked();
     m_controller = m_makeController(type);
     if (m_controller != nullptr && m_restoreSource != nullptr && type >= 0 && type <= 2)
         SetRecoveryRestoreSink(m_controller, m_restoreSource);

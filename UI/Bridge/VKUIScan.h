@@ -71,7 +71,11 @@ public:
     // deep by itself.
     int IsDeepScan();
     void ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE type);
+    // The controller of the last volume scanned.
     IRecoveryController* GetRecoveryController();
+    // Every controller of the last scan, one per volume of a whole disk, in
+    // scan order: each holds the trees of its volume.
+    std::vector<IRecoveryController*> GetRecoveryControllers();
     // Empties everything a scan fills; the roots' data-recovery objects are
     // released, not forgotten.
     void ClearData();
@@ -143,12 +147,18 @@ private:
     VKRESULT EndEarly(VKRESULT result);
     int IsStorageVolumeUnknow(IStorageDevice* storage);
     void ReleaseDataRecoveryLocked();
+    void ReleaseControllersLocked();
+    // A fresh controller for the next volume of a whole disk, the current
+    // one kept with its trees.
+    void NextVolumeController(_RECOVERY_CONTROLLER_TYPE type);
 
     VKUIDeviceData* m_catalogue;
     ControllerFactory m_makeController;
     RestoreScanSink* m_restoreSource = nullptr;
     IStorageDevice* m_storage = nullptr;
     IRecoveryController* m_controller = nullptr;
+    // The controllers of the volumes before the current one.
+    std::vector<IRecoveryController*> m_earlierControllers;
     int m_deep = 0;
     int m_treeFinished = 1;
     int m_ediRsf = 0;

@@ -90,8 +90,7 @@ public:
             record->partitionNumber = v.start < 0 ? -1 : static_cast<int>(volumes_.size()) + 1;
             record->startSector = std::max(v.start, 0LL);
             std::snprintf(record->volumeName, sizeof record->volumeName, "V%zu", volumes_.size());
-            std::snprintf(record->bsdName, sizeof record->bsdName, "img0p%zu",
-                          volumes_.size() + 1);
+            std::snprintf(record->bsdName, sizeof record->bsdName, "img0p%zu", volumes_.size() + 1);
             volume->SetPrivateData(new CVolumeDeviceData(record));
             volumes_.push_back(std::move(volume));
         }
@@ -143,7 +142,8 @@ private:
 std::string Fingerprint(IFileNode* node) {
     std::string path = node->GetFileName() ? node->GetFileName() : "";
     int steps = 0;
-    for (IFileNode* p = node->GetParent(); p != nullptr && steps < 4096; p = p->GetParent(), ++steps)
+    for (IFileNode* p = node->GetParent(); p != nullptr && steps < 4096;
+         p = p->GetParent(), ++steps)
         path = std::string(p->GetFileName() ? p->GetFileName() : "") + "/" + path;
     return path + "|" + std::to_string(node->IsDirectory()) + "|" +
            std::to_string(node->GetFileSize()) + "|" + std::to_string(node->GetCreationTime()) +
@@ -179,9 +179,8 @@ struct EngineRun {
     EngineRun(IStorageDevice* device, _RECOVERY_CONTROLLER_TYPE type) {
         controller = CreateRecoveryController(type);
         controller->Initialize(VKUIFilter::instance().GetFilter());
-        VKUIFilter::instance().GetFilter()->SetScanType(type == RECOVERY_CONTROLLER_DELETED
-                                                            ? SCAN_QUICK
-                                                            : SCAN_COMPLETE);
+        VKUIFilter::instance().GetFilter()->SetScanType(
+            type == RECOVERY_CONTROLLER_DELETED ? SCAN_QUICK : SCAN_COMPLETE);
         result = controller->StartDataRecovery(device, &recorder, &recorder);
     }
     ~EngineRun() { controller->Release(); }
@@ -310,8 +309,7 @@ void ExpectIndexesMatchNodes() {
         ++shown;
         const std::string ext = VKUIScan::GetNodeExt(node);
         const unsigned category = types.CategoryOf(ext);
-        EXPECT_EQ(placed[node],
-                  category == 64 ? "64" : std::to_string(category) + "/" + ext)
+        EXPECT_EQ(placed[node], category == 64 ? "64" : std::to_string(category) + "/" + ext)
             << Fingerprint(node);
     }
     EXPECT_EQ(placed.size(), shown);
@@ -503,8 +501,7 @@ TEST_F(SlowScan, StopInEachPhaseEndsTheScanPromptly) {
         VKUIScan::instance().SetDeepScan(1);
         VKUIController::DoScanWithDiskIndex(0, -1);
         // A phase the scan passes too quickly to see is stopped after it.
-        ScanWorld::WaitUntil([&] { return p.reached() || !VKUIController::IsScanRunning(); },
-                             300);
+        ScanWorld::WaitUntil([&] { return p.reached() || !VKUIController::IsScanRunning(); }, 300);
         const auto asked = Clock::now();
         VKUIController::StopScan(0);
         ASSERT_TRUE(ScanWorld::WaitUntil([] { return VKUIController::IsScanRunning() == 0; }, 60));
