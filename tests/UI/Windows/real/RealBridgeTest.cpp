@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include "BridgeSeam/VKBridge.h"
+#include "EngineFactories.h"
 #include "UIPlatform/NotificationCenter.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/Timing.h"
@@ -184,6 +185,8 @@ int main(int argc, char** argv) {
         return 1;
     qputenv("XDG_CONFIG_HOME", configTemplate);
     QApplication app(argc, argv);
+    // As the program does before the device catalogue is first built.
+    InstallEngineFactories();
     velmora::ui::SetDurationScale(0);
     velmora::ui::texts::LoadLanguage("en");
     const int result = RUN_ALL_TESTS();
