@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -446,6 +448,43 @@ TEST_F(ScanRoad, ASecondRequestWhileAScanRunsIsIgnored) {
     VKUIController::DoScanWithDiskIndex(0, 0);
     VKUIController::WaitForScanThread();
     EXPECT_EQ(controller.scanned.size(), 2u);
+    scan.SetControllerFactory(nullptr);
+    scan.ResetRecoveryController(RECOVERY_CONTROLLER_DELETED);
+    VKUIController::UseCatalogue(nullptr);
+}
+
+TEST_F(ScanRoad, ARebuildOfTheCatalogueWaitsForTheScanToLetGoOfItsDevice) {
+    // The scan looks over once its last record came, but the engine may
+    // still read; the rebuild freed the devices under it.
+    BridgeWorld world;
+    velmora::bridgetest::FakeEnumerator enumerator({DiskOf({FS_FAT32})});
+    VKUIDeviceData catalogue(&enumerator);
+    catalogue.InitDeviceInfo();
+    VKUIController::UseCatalogue(&catalogue);
+    VKUIScan& scan = VKUIScan::instance();
+    ScriptedController controller;
+    scan.SetControllerFactory([&](_RECOVERY_CONTROLLER_TYPE) { return &controller; });
+    std::atomic<bool> reading{false}, freedWhileReading{false};
+    enumerator.onUninit = [&] { freedWhileReading = freedWhileReading || reading.load(); };
+    controller.onScan = [&](IStorageDevice*, IProgress* progress) {
+        reading = true;
+        Finish(progress);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        reading = false;
+        return VK_OK;
+    };
+    VKUIController::DoScanWithDiskIndex(0, 0);
+    ASSERT_TRUE([&] {
+        for (int i = 0; i < 2000 && !reading; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return reading.load();
+    }());
+    std::thread rebuild([] { VKUIController::RefreshDeviceInfo(); });
+    rebuild.join();
+    VKUIController::WaitForScanThread();
+    EXPECT_FALSE(freedWhileReading.load());
+    EXPECT_EQ(catalogue.GetInitState(), 2);
+    EXPECT_EQ(scan.GetSavedStorage(), nullptr);
     scan.SetControllerFactory(nullptr);
     scan.ResetRecoveryController(RECOVERY_CONTROLLER_DELETED);
     VKUIController::UseCatalogue(nullptr);
