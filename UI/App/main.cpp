@@ -10,8 +10,8 @@
 #include "Utility/CatchExeception.h"
 #include "VKAppDelegate.h"
 #include "VKUIController.h"
-#include "Windows/VKRootWindowController.h"
 #include "Widgets/MyNSApplication.h"
+#include "Windows/VKRootWindowController.h"
 #include "platform/desktop/CommandRunner.h"
 #include "platform/desktop/Workspace.h"
 

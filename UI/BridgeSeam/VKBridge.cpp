@@ -27,9 +27,7 @@ VKBridge::VKBridge(std::string lockPath) : lockPath_(std::move(lockPath)) {}
 
 void VKBridge::Relay(const std::string& name) {
     static std::once_flag installed;
-    std::call_once(installed, [] {
-        bridge::InstallPoster(std::make_shared<bridge::QtPoster>());
-    });
+    std::call_once(installed, [] { bridge::InstallPoster(std::make_shared<bridge::QtPoster>()); });
     // The bridge's centre is used from the main thread only, as is this.
     static auto* relayed = new std::set<std::string>;
     if (!relayed->insert(name).second)

@@ -5,10 +5,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BridgeDoubles.h"
