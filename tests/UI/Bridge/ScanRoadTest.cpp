@@ -263,8 +263,12 @@ velmora::bridgetest::FakeDisk DiskOf(std::vector<int32_t> fileSystems) {
     velmora::bridgetest::FakeDisk disk;
     disk.name = "disk";
     int n = 0;
-    for (int32_t fs : fileSystems)
-        disk.volumes.push_back({"V" + std::to_string(n++), fs});
+    for (int32_t fs : fileSystems) {
+        velmora::bridgetest::FakeVolume volume;
+        volume.name = "V" + std::to_string(n++);
+        volume.fileSystem = fs;
+        disk.volumes.push_back(volume);
+    }
     return disk;
 }
 
@@ -482,6 +486,7 @@ TEST_F(ScanRoad, ARebuildOfTheCatalogueWaitsForTheScanToLetGoOfItsDevice) {
     std::thread rebuild([] { VKUIController::RefreshDeviceInfo(); });
     rebuild.join();
     VKUIController::WaitForScanThread();
+    enumerator.onUninit = nullptr;
     EXPECT_FALSE(freedWhileReading.load());
     EXPECT_EQ(catalogue.GetInitState(), 2);
     EXPECT_EQ(scan.GetSavedStorage(), nullptr);
