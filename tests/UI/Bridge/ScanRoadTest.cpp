@@ -495,6 +495,64 @@ TEST_F(ScanRoad, ARebuildOfTheCatalogueWaitsForTheScanToLetGoOfItsDevice) {
     VKUIController::UseCatalogue(nullptr);
 }
 
+TEST_F(ScanRoad, CatalogueStartUpAndTheDeepRepeatOfTheLastScan) {
+    BridgeWorld world;
+    NotificationLog log("DevicesReady");
+    // Not built: built in the background, then the name is posted.
+    velmora::bridgetest::FakeEnumerator enumerator({DiskOf({FS_FAT32})});
+    VKUIDeviceData catalogue(&enumerator);
+    VKUIController::UseCatalogue(&catalogue);
+    VKUIController::NotifiyDeviceInfoAfterInit("DevicesReady");
+    velmora::bridge::JoinBackgroundThreads();
+    world.poster->RunPending();
+    EXPECT_EQ(catalogue.GetInitState(), 2);
+    EXPECT_EQ(log.objects.size(), 1u);
+    // Ready: posted at once.
+    VKUIController::NotifiyDeviceInfoAfterInit("DevicesReady");
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 2u);
+
+    // The last scan's storage again, deep.
+    VKUIScan& scan = VKUIScan::instance();
+    ScriptedController controller;
+    std::vector<int> kinds;
+    scan.SetControllerFactory([&](_RECOVERY_CONTROLLER_TYPE t) {
+        kinds.push_back(t);
+        return &controller;
+    });
+    controller.onScan = [&](IStorageDevice*, IProgress* progress) {
+        Finish(progress);
+        return VK_OK;
+    };
+    _DiskVolumeData record;
+    record.diskIndex = 0;
+    record.volumeIndex = 0;
+    auto row = std::make_shared<DiskVolumeNodeData>(record);
+    VKUIController::DoScanWithData(row);
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(VKUIController::IsDeepScan(), 0);
+    VKUIController::DoDeepScan();
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(kinds, (std::vector<int>{RECOVERY_CONTROLLER_DELETED, RECOVERY_CONTROLLER_COMPLETE}));
+    EXPECT_EQ(controller.scanned.size(), 2u);
+    EXPECT_EQ(controller.scanned[0], controller.scanned[1]);
+    EXPECT_EQ(VKUIController::IsDeepScan(), 1);
+    scan.SetDeepScan(0);
+    scan.SetControllerFactory(nullptr);
+    scan.ResetRecoveryController(RECOVERY_CONTROLLER_DELETED);
+
+    // Building found nothing: nothing is posted.
+    velmora::bridgetest::FakeEnumerator none;
+    VKUIDeviceData empty(&none);
+    empty.InitDeviceInfo();
+    VKUIController::UseCatalogue(&empty);
+    VKUIController::NotifiyDeviceInfoAfterInit("DevicesReady");
+    velmora::bridge::JoinBackgroundThreads();
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 2u);
+    VKUIController::UseCatalogue(nullptr);
+}
+
 std::vector<std::string> Titles(const OpNodePtr& node) {
     std::vector<std::string> out;
     for (const OpChild& child : node->children()) {
