@@ -331,6 +331,8 @@ TEST_P(QuickScanImages, IndexesEqualTheEnginesTree) {
     ASSERT_TRUE(world.ScanToEnd(0, 0, false));
     EXPECT_EQ(VKUIScan::instance().IsDeepScan(), 0);
 
+    // The catalogue's devices are open only under a lease.
+    const auto lease = world.catalogue.LeaseDevice(0, -1);
     EngineRun engine(world.enumerator.Volume(0), RECOVERY_CONTROLLER_DELETED);
     ASSERT_FALSE(engine.recorder.folders.empty());
     EXPECT_EQ(Fingerprints(VKUIScan::instance().VKGetAllPathNode()),
@@ -374,6 +376,7 @@ TEST(ScanImages, WholeDiskQuickScanCoversEveryVolume) {
     ScanWorld world(image, WholeDiskVolumes());
     ASSERT_TRUE(world.ScanToEnd(0, -1, false));
     std::vector<IFileNode*> folders, files;
+    const auto lease = world.catalogue.LeaseDevice(0, -1);
     std::vector<std::unique_ptr<EngineRun>> runs;
     for (size_t i = 0; i < WholeDiskVolumes().size(); ++i) {
         runs.push_back(
@@ -396,6 +399,7 @@ TEST(ScanImages, DeepScanOfALostPartitionDisk) {
     ScanWorld world(image, {});
     ASSERT_TRUE(world.ScanToEnd(0, -1, true, 600));
     EXPECT_EQ(VKUIController::IsDeepScan(), 1);
+    const auto lease = world.catalogue.LeaseDevice(0, -1);
     EngineRun engine(world.enumerator.Disk(), RECOVERY_CONTROLLER_PARTITION);
     ASSERT_FALSE(engine.recorder.files.empty());
     EXPECT_EQ(Fingerprints(VKUIScan::instance().VKGetAllPathNode()),
@@ -422,6 +426,7 @@ TEST(ScanImages, AFailingDeviceEndsTheScanWithTheEnginesCode) {
     // The bridge's own result, on a thread of its own as the facade runs it.
     VKUIScan& scan = VKUIScan::instance();
     VKRESULT bridgeResult = 0;
+    auto lease = world.catalogue.LeaseDevice(0, -1);
     scan.SetDeepScan(0);
     scan.SetStatus(VK_OP_RUNNING);
     std::thread worker([&] { bridgeResult = scan.DoScan(world.enumerator.Volume(2), nullptr); });
@@ -431,6 +436,7 @@ TEST(ScanImages, AFailingDeviceEndsTheScanWithTheEnginesCode) {
     EngineRun engine(world.enumerator.Volume(2), RECOVERY_CONTROLLER_DELETED);
     EXPECT_EQ(bridgeResult, engine.result);
     EXPECT_EQ(kept, Fingerprints(engine.recorder.files));
+    lease = VKUIDeviceData::DeviceLease();
     // Through the facade the whole disk ends too, with the other volumes'
     // results kept.
     ASSERT_TRUE(world.ScanToEnd(0, -1, false, 120));

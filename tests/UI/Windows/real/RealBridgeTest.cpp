@@ -162,6 +162,10 @@ TEST(RealBridge, TheDiskPageListsAnAttachedGptDiskAndFollowsLoopDevices) {
     EXPECT_TRUE(
         WaitFor([&] { return RowOf(*controller.selectDiskVC(), thirdNode) == nullptr; }, 1000));
 
+    // The removal of the loop's partitions comes as events of their own,
+    // each rebuilding the page's rows: let them pass before picking a row.
+    WaitFor([] { return false; }, 500);
+
     // A volume and the quick mode open the browser on it.
     page = controller.selectDiskVC();
     const DiskVolumeNodePtr listed = RowOf(*page, disk.node());
