@@ -1,17 +1,30 @@
 // Program entry of the application.
 #include <cstdio>
+#include <memory>
 
+#include "BridgeSeam/IBridge.h"
 #include "EngineFactories.h"
 #include "ProgramEntry.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/UserDefaults.h"
 #include "Utility/CatchExeception.h"
 #include "VKAppDelegate.h"
+#include "VKUIController.h"
 #include "Widgets/MyNSApplication.h"
+#include "Windows/VKRootWindowController.h"
 #include "platform/desktop/CommandRunner.h"
 #include "platform/desktop/Workspace.h"
 
 namespace {
+
+// The scan as the delegate sees it (the quit question, the pause on a
+// sleeping machine).
+class BridgeScanControl final : public VKScanControl {
+public:
+    bool IsScanRunning() override { return velmora::seam::Bridge().IsScanRunning() != 0; }
+    bool IsPause() override { return VKUIController::IsPause() != 0; }
+    void PauseOrResumeScan() override { VKUIController::PauseOrResumeScan(); }
+};
 
 // Where the application's windows start.
 int RunApplication(const velmora::app::EntryPlan& plan) {
@@ -34,13 +47,27 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
 
     velmora::platform::SystemCommandRunner runner;
     velmora::platform::DesktopWorkspace workspace(runner);
+    BridgeScanControl scan;
     VKAppDelegateWiring wiring;
     wiring.workspace = &workspace;
     wiring.closeApp = &VKAppDelegate::CloseApp;
-    // The main window joins here through wiring.makeRootWindow.
+    wiring.scan = &scan;
+    // The results browser is not built into the program yet: the main
+    // window's seam for it stays empty and nothing opens.
+    std::unique_ptr<velmora::windows::VKRootWindowController> root;
+    wiring.makeRootWindow = [&root](const QString& rsfPath) -> QWidget* {
+        root = std::make_unique<velmora::windows::VKRootWindowController>();
+        root->SetImportPath(rsfPath);
+        if (!root->windowDidLoad())
+            return nullptr;
+        return root->window();
+    };
     VKAppDelegate delegate(std::move(wiring));
     delegate.applicationDidFinishLaunching();
-    return app.exec();
+    const int status = app.exec();
+    VKUIController::StopScan(1);
+    VKUIController::WaitForScanThread();
+    return status;
 }
 
 }  // namespace

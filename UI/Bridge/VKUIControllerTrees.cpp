@@ -5,15 +5,15 @@ TreeArrays& VKUIController::VKGetTreeArrays() {
     return VKUITreeData::instance().Arrays();
 }
 
-void VKUIController::VKResetTreeNodeData() {
+void VKUIController::VKResetResultTrees() {
     VKUITreeData::instance().VKResetTreeNodeData();
 }
 
-int VKUIController::VKGetTreeNodeData(int force) {
+int VKUIController::VKRefreshResultTrees(int force) {
     return VKUITreeData::instance().VKGetTreeNodeData(force);
 }
 
-int VKUIController::GetScanTreeNodeData(int clearNodeState) {
+int VKUIController::TakeOverResultTreeRoots(int clearNodeState) {
     return VKUITreeData::instance().GetScanTreeNodeData(clearNodeState);
 }
 

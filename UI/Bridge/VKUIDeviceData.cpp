@@ -87,16 +87,41 @@ VKUIDeviceData::DeviceLease VKUIDeviceData::LeaseDevice(int disk, int volume) {
     IStorageDevice* device = GetStorageByDiskVolumeIndex(disk, volume);
     if (device == nullptr)
         return {};
-    ++m_leases;
+    if (m_leases++ == 0)
+        SetDevicesOpen(true);
     return DeviceLease(this, device);
 }
 
 void VKUIDeviceData::EndLease() {
     {
         std::lock_guard<std::recursive_mutex> hold(m_lock);
-        --m_leases;
+        if (--m_leases == 0)
+            SetDevicesOpen(false);
     }
     m_leaseEnded.notify_all();
+}
+
+// An open descriptor keeps a loop device attached (the kernel detaches it
+// at its last close) and a removed disk's node alive: the enumerator's
+// devices are open only while a lease reads them.
+void VKUIDeviceData::SetDevicesOpen(bool open) {
+    static const std::vector<IStorageDevice*> kNone;
+    for (const auto& [index, disk] : m_diskMap) {
+        const int type = disk->GetType();
+        if (type == kDeviceEdiImage || type == kDeviceDiskImage)
+            continue;
+        auto it = m_volumeMap.find(disk);
+        const std::vector<IStorageDevice*>& volumes = it != m_volumeMap.end() ? it->second : kNone;
+        if (open) {
+            disk->Open(nullptr);
+            for (IStorageDevice* volume : volumes)
+                volume->Open(nullptr);
+        } else {
+            for (IStorageDevice* volume : volumes)
+                volume->Close();
+            disk->Close();
+        }
+    }
 }
 
 std::unique_lock<std::recursive_mutex> VKUIDeviceData::LockWithoutLeases() {
@@ -137,6 +162,7 @@ void VKUIDeviceData::InitDeviceInfo() {
     GetDiskStorageMap(1);
     GetVolumeStorageMap(1);
     m_initState = 2;
+    SetDevicesOpen(false);
 }
 
 void VKUIDeviceData::Clear() {

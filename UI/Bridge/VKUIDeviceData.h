@@ -117,6 +117,7 @@ private:
     // Holds the lock once no lease is held; the caller must not hold it.
     std::unique_lock<std::recursive_mutex> LockWithoutLeases();
     void EndLease();
+    void SetDevicesOpen(bool open);
     static CCollectDiskDeviceInfoStruct* DiskInfoOf(IStorageDevice* device);
     static CEDIDeviceInfoStruct* EdiInfoOf(IStorageDevice* device);
     static CDMGDeviceInfoStruct* DmgInfoOf(IStorageDevice* device);

@@ -90,6 +90,10 @@ void VKUIOperation::SetScanTimes(time_t start, time_t end) {
     __atomic_store_n(&m_endTime, end, __ATOMIC_RELAXED);
 }
 
+void VKUIOperation::SetScanEndTime(time_t end) {
+    __atomic_store_n(&m_endTime, end, __ATOMIC_RELAXED);
+}
+
 int VKUIOperation::Continued() {
     // The lock is not held while sleeping: a pause holds up only the
     // engine's thread, never the windows that read the status.

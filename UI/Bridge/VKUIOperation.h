@@ -58,6 +58,7 @@ public:
 protected:
     // For the scan's start and end stamps.
     void SetScanTimes(time_t start, time_t end);
+    void SetScanEndTime(time_t end);
 
     // Recursive: an operation takes it again inside its own locked work.
     pthread_mutex_t m_lock;

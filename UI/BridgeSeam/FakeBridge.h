@@ -103,7 +103,6 @@ public:
     std::string saveFileName = "disk_01-02-2026 at 03:04:05";
     std::optional<std::string> storedSavePath;
 
-
     std::string GetScanProgress(double* percent, int64_t* fileCount) override;
     void VKSetFlag(int flag) override;
     void DoDeepScan(const std::string& postKey) override;

@@ -1,6 +1,13 @@
 #include "BridgeSeam/VKBridge.h"
 
 #include <QVariant>
+#include <mutex>
+#include <set>
+
+#include "BadSectorNotify.h"
+#include "MainThread.h"
+#include "QtPoster.h"
+#include "VKUIScan.h"
 
 #include "UIPlatform/NotificationCenter.h"
 #include "UIPlatform/PrivateSettings.h"
@@ -18,6 +25,19 @@ const QVariant kBridgeObject = QStringLiteral("VKUIPublic");
 
 VKBridge::VKBridge(std::string lockPath) : lockPath_(std::move(lockPath)) {}
 
+void VKBridge::Relay(const std::string& name) {
+    static std::once_flag installed;
+    std::call_once(installed, [] { bridge::InstallPoster(std::make_shared<bridge::QtPoster>()); });
+    // The bridge's centre is used from the main thread only, as is this.
+    static auto* relayed = new std::set<std::string>;
+    if (!relayed->insert(name).second)
+        return;
+    bridge::NotificationCentre::Default().AddObserver(name, [](const bridge::Notification& note) {
+        ui::NotificationCenter::defaultCenter().post(QString::fromStdString(note.name),
+                                                     kBridgeObject);
+    });
+}
+
 VKBridge::~VKBridge() = default;
 
 // The lock file, not a look at process names: the program is "Tamsweld",
@@ -32,45 +52,59 @@ int VKBridge::IsAppRunning() {
     return instance_->Acquired() ? 0 : 1;
 }
 
-// The file-type table is loaded by the scan road (issue 39); the filter of
-// SetRecoveryType holds the categories until then.
-void VKBridge::initFileType() {}
+void VKBridge::initFileType() {
+    VKUIController::initFileType();
+}
 
-// No data-recovery objects exist before the recovery is built (issue 41).
-void VKBridge::ReleaseDataRecovery() {}
+// The scan's; the recovery's own objects come with the recovery (issue 41).
+void VKBridge::ReleaseDataRecovery() {
+    VKUIScan::instance().ReleaseDataRecovery();
+}
 
 void VKBridge::SetRecoveryType(int mask) {
     VKUIController::SetRecoveryType(mask);
 }
 
-// The device catalogue is issue 38's; until it lands the catalogue is empty
-// and counts as loaded, so the name is posted at once.
 void VKBridge::NotifiyDeviceInfoAfterInit(const std::string& name) {
-    ui::NotificationCenter::defaultCenter().postOnMainThread(QString::fromStdString(name),
-                                                             kBridgeObject);
+    Relay(name);
+    VKUIController::NotifiyDeviceInfoAfterInit(name);
 }
 
-// Issue 38: the catalogue's rows.
-void VKBridge::GetDeviceInfoToArray(std::vector<DiskVolumeNodePtr>*) {}
-
-// Issue 38: rebuilding the catalogue.
-void VKBridge::RefreshDeviceInfo() {}
-
-// Issue 38: disk images in the catalogue.
-int VKBridge::VKOpenDmgFile(const std::string&) {
-    return 0;
+void VKBridge::GetDeviceInfoToArray(std::vector<DiskVolumeNodePtr>* array) {
+    VKUIController::GetDeviceInfoToArray(array);
 }
 
-// Issue 39: the scan road. An idle bridge with no catalogue scans nothing.
-void VKBridge::DoScanWithData(const DiskVolumeNodePtr&, const std::string&) {}
+// Blocks while a running scan stops and lets go of its device (about a
+// second); the disk page asks for the new list right after.
+void VKBridge::RefreshDeviceInfo() {
+    VKUIController::RefreshDeviceInfo();
+}
 
-void VKBridge::DoDeepScanWithData(const DiskVolumeNodePtr&, const std::string&) {}
+int VKBridge::VKOpenDmgFile(const std::string& path) {
+    return VKUIController::VKOpenDmgFile(path);
+}
+
+// The scan always reports "NormalScranValue", whatever name the window
+// passes.
+void VKBridge::DoScanWithData(const DiskVolumeNodePtr& row, const std::string&) {
+    Relay("NormalScranValue");
+    Relay(CProgressNotify::kNotificationName);
+    VKUIController::DoScanWithData(row);
+}
+
+void VKBridge::DoDeepScanWithData(const DiskVolumeNodePtr& row, const std::string&) {
+    Relay("NormalScranValue");
+    Relay(CProgressNotify::kNotificationName);
+    VKUIController::DoDeepScanWithData(row);
+}
 
 int VKBridge::IsScanRunning() {
-    return 0;
+    return VKUIController::IsScanRunning();
 }
 
-void VKBridge::GetScanTreeNodeData(std::vector<OpNodePtr>*, int) {}
+void VKBridge::GetScanTreeNodeData(std::vector<OpNodePtr>* roots, int clearState) {
+    VKUIController::GetScanTreeNodeData(roots, clearState);
+}
 
 std::optional<std::string> VKBridge::GetSavePath() {
     const QString path = ui::PrivateSettings::shared().stringValue(QStringLiteral("SavePath"));

@@ -1,6 +1,8 @@
 // The program's bridge behind the seam: each call goes to VKUIController.
-// Calls whose bridge side is not built yet answer as an idle bridge with an
-// empty device catalogue would; each names the work that builds it.
+// Calls whose bridge side is not built yet answer as an idle bridge would;
+// each names the work that builds it. The bridge's notifications reach the
+// windows' notification centre: the first call that starts work on another
+// thread installs the Qt poster and relays the names the windows observe.
 #pragma once
 
 #include <memory>
@@ -15,9 +17,9 @@ namespace velmora::seam {
 
 class VKBridge : public IBridge {
 public:
-    // Whether the device catalogue answers (issue 38); until then the disk
-    // list is empty.
-    static constexpr bool kDeviceCatalogueBuilt = false;
+    // Whether the device catalogue answers; without it the disk list is
+    // empty.
+    static constexpr bool kDeviceCatalogueBuilt = true;
 
     // `lockPath`: the single-instance lock (empty: the platform's default).
     explicit VKBridge(std::string lockPath = {});
@@ -70,6 +72,10 @@ public:
     void SavePathToPList(const std::string& folder) override;
 
 private:
+    // Installs the Qt poster once and relays `name` from the bridge's
+    // notification centre to the windows' (once per name).
+    void Relay(const std::string& name);
+
     std::string lockPath_;
     std::unique_ptr<platform::SingleInstance> instance_;
 };

@@ -35,6 +35,14 @@ bool ReadWholeFile(const std::string& path, std::vector<char>& data) {
 
 }  // namespace
 
+std::string DefaultFileTypeListsPath() {
+    return CFileTypeManager::DefaultFileTypeListPath();
+}
+
+void InitializeFileTypeLists(std::map<int, std::string>& lists) {
+    CFileTypeManager::Initialze(lists);
+}
+
 std::string CFileTypeManager::DefaultFileTypeListPath() {
     return GetAppWorkPath() + "/FileType.plist";
 }

@@ -2,6 +2,9 @@
 // chose, and whether files that are not deleted are shown at all.
 #pragma once
 
+#include <map>
+#include <string>
+
 #include "EngineTypes.h"
 
 class IFileNode;
@@ -46,3 +49,10 @@ IRecoveryFilter* CreateFilter();
 // file-type table; FILE_TYPE_OTHER for null or unknown extensions. Searchers
 // that name files by type (the signature search) sort them by it.
 FILE_TYPE_ID GetExtensionFileTypeID(const char* extension);
+
+// The work folder's "FileType" list.
+std::string DefaultFileTypeListsPath();
+// Hands the interface's extension lists of the six categories (keys 1, 2,
+// 4, 8, 16 and 32, each a ";"-separated list without dots) to the
+// process-wide file-type table.
+void InitializeFileTypeLists(std::map<int, std::string>& lists);

@@ -534,7 +534,7 @@ TEST_F(Trees, ResetsThroughTheFacade) {
     VKUITreeData::InstallSource(source_);
     TestNode* root = source_->AddRoot("VOL");
     TestNode* file = source_->AddFile(root, "a.txt", FileTimeOf(2020, 5));
-    EXPECT_EQ(VKUIController::VKGetTreeNodeData(0), 1);
+    EXPECT_EQ(VKUIController::VKRefreshResultTrees(0), 1);
     TreeArrays& arrays = VKUIController::VKGetTreeArrays();
     std::vector<OpNodePtr> dates;
     {
@@ -565,7 +565,7 @@ TEST_F(Trees, ResetsThroughTheFacade) {
     EXPECT_TRUE(hits.empty());
     EXPECT_EQ(VKUIController::GetSearchString(), "");
 
-    VKUIController::VKResetTreeNodeData();
+    VKUIController::VKResetResultTrees();
     EXPECT_TRUE(VKUITreeData::instance().Snapshot(OP_TREE_PATH).empty());
     VKUITreeData::InstallSource(nullptr);
 }

@@ -11,6 +11,7 @@
 #include <QProcess>
 
 #include "BridgeSeam/VKBridge.h"
+#include "EngineFactories.h"
 #include "UIPlatform/NotificationCenter.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/Timing.h"
@@ -161,6 +162,10 @@ TEST(RealBridge, TheDiskPageListsAnAttachedGptDiskAndFollowsLoopDevices) {
     EXPECT_TRUE(
         WaitFor([&] { return RowOf(*controller.selectDiskVC(), thirdNode) == nullptr; }, 1000));
 
+    // The removal of the loop's partitions comes as events of their own,
+    // each rebuilding the page's rows: let them pass before picking a row.
+    WaitFor([] { return false; }, 500);
+
     // A volume and the quick mode open the browser on it.
     page = controller.selectDiskVC();
     const DiskVolumeNodePtr listed = RowOf(*page, disk.node());
@@ -184,6 +189,8 @@ int main(int argc, char** argv) {
         return 1;
     qputenv("XDG_CONFIG_HOME", configTemplate);
     QApplication app(argc, argv);
+    // As the program does before the device catalogue is first built.
+    InstallEngineFactories();
     velmora::ui::SetDurationScale(0);
     velmora::ui::texts::LoadLanguage("en");
     const int result = RUN_ALL_TESTS();

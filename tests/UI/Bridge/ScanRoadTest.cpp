@@ -1,0 +1,700 @@
+// The scan road without a device: the remaining-time text, the indexes the
+// scan files nodes into, the type and date trees built from them, the
+// refresh throttle, and the ways a scan request ends before scanning.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BridgeDoubles.h"
+#include "DeviceDoubles.h"
+#include "IRecoveryFilter.h"
+#include "SaveRestore.h"
+#include "StorageDevices.h"
+#include "VKTimeMgr.h"
+#include "VKTypeMgr.h"
+#include "VKUIController.h"
+#include "VKUIDeviceData.h"
+#include "VKUIScan.h"
+#include "support/TestNode.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using velmora::bridgetest::BridgeWorld;
+using velmora::bridgetest::NotificationLog;
+
+// 100 ns ticks since 1601 of a UTC calendar time.
+long long Ticks(int year, int month, int day) {
+    struct tm t {};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = 12;
+    return (static_cast<long long>(timegm(&t)) + 11644473600LL) * 10000000LL;
+}
+
+class SettableClock final : public velmora::bridge::IClock {
+public:
+    explicit SettableClock(time_t now) : now_(now) {}
+    time_t Now() const override { return now_.load(); }
+    void Set(time_t now) { now_.store(now); }
+
+private:
+    std::atomic<time_t> now_;
+};
+
+// UTC for every time of this file.
+class ScanRoad : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    std::unique_ptr<TestNode> File(const std::string& name, long long created, long long modified,
+                                   long long size = 10) {
+        auto node = std::make_unique<TestNode>(++id_, 1, name);
+        node->created = created;
+        node->modified = modified;
+        node->size = size;
+        node->ShowNode(1);
+        return node;
+    }
+    long long id_ = 100;
+};
+
+TEST_F(ScanRoad, RemainingTimeText) {
+    const struct {
+        int64_t total, done;
+        long elapsed;
+        double percent;
+        const char* text;
+    } cases[] = {
+        {0, 0, 10, 0, "-:-:-"},           // nothing known yet
+        {0, 3, 10, 300, "-:-:-"},         // a total of 0 counts as 1 for the percent
+        {1000, 9, 100, 0.9, "-:-:-"},     // under 1 %
+        {1000, 500, 0, 50, "-:-:-"},      // no time elapsed
+        {100, 20, 1000, 20, "00:33:20"},  // a fifth: halved (4000 s -> 2000)
+        {100, 40, 1000, 40, "00:17:30"},  // two fifths: x 0.7 (1500 -> 1050)
+        {100, 50, 1000, 50, "00:16:40"},  // half: as computed
+        {2, 1, 360000, 50, "100:00:00"},  // exactly 100 hours
+        {2, 1, 363600, 50, "-:-:-"},      // 101 hours
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.total) + "/" + std::to_string(c.done));
+        double percent = -1;
+        EXPECT_EQ(VKUIController::RemainingTimeText(c.total, c.done, c.elapsed, &percent), c.text);
+        EXPECT_DOUBLE_EQ(percent, c.percent);
+    }
+}
+
+TEST_F(ScanRoad, NodeExtension) {
+    const struct {
+        const char* name;
+        const char* ext;
+    } cases[] = {{"photo.JPG", "jpg"},  {"a.tar.GZ", "gz"},
+                 {"README", ""},        {"ends.", ""},
+                 {".hidden", "hidden"}, {"x.\xC3\x89T\xC3\xA9", "\xC3\x89t\xC3\xA9"}};
+    for (const auto& c : cases) {
+        TestNode node(1, 0, c.name);
+        EXPECT_EQ(VKUIScan::GetNodeExt(&node), c.ext) << c.name;
+    }
+    EXPECT_EQ(VKUIScan::GetNodeExt(nullptr), "");
+}
+
+TEST_F(ScanRoad, IndexesFileEachNodeByItsTimesAndCategory) {
+    BridgeWorld world;
+    VKUIDeviceData catalogue(nullptr);
+    VKUIScan scan(&catalogue);
+    auto both = File("both.jpg", Ticks(2021, 3, 5), Ticks(2022, 7, 1), 100);
+    auto noCreation = File("nocreate.pdf", 0, Ticks(2020, 1, 9), 20);
+    auto noTimes = File("notimes.weird", 0, 0, 3);
+    TestNode folder(2, 1, "Folder", true);
+    IFileNode* batch[] = {both.get(), &folder, noCreation.get(), noTimes.get()};
+    scan.ShowNodes(batch, 4, 0);
+
+    EXPECT_EQ(scan.GetScanFileCnt(), 3u);
+    EXPECT_EQ(scan.GetScanFileSize(), 123u);
+    const VKDateIndex created = scan.GetCreateTimeMap();
+    const VKDateIndex modified = scan.GetModifyTimeMap();
+    EXPECT_EQ(created, (VKDateIndex{{2021, {{3, {both.get()}}}}}));
+    EXPECT_EQ(modified,
+              (VKDateIndex{{2020, {{1, {noCreation.get()}}}}, {2022, {{7, {both.get()}}}}}));
+    EXPECT_TRUE(scan.GetAccessTimeMap().empty());
+    // Every file is in the type index once, under the filter's category.
+    IRecoveryFilter* filter = CreateFilter();
+    size_t typed = 0;
+    for (const auto& [category, nodes] : scan.GetTypeMap()) {
+        for (IFileNode* node : nodes) {
+            EXPECT_EQ(filter->GetNodeFileType(node), category);
+            ++typed;
+        }
+    }
+    EXPECT_EQ(typed, 3u);
+    EXPECT_EQ(scan.GetTypeMap()[64], (std::vector<IFileNode*>{noTimes.get()}));
+    // The folder went to the path index only.
+    EXPECT_EQ(scan.VKGetAllPathNode(), (std::vector<IFileNode*>{&folder}));
+    EXPECT_EQ(scan.VKGetNewPathNode(), (std::vector<IFileNode*>{&folder}));
+    EXPECT_TRUE(scan.VKGetNewPathNode().empty());
+    EXPECT_EQ(scan.FindRemoveData(&folder), 1);
+
+    // An empty batch changes nothing and asks for no refresh.
+    scan.SetNeedUIUpdate(0);
+    scan.ShowNodes(batch, 0, 0);
+    EXPECT_EQ(scan.GetScanFileCnt(), 3u);
+    EXPECT_EQ(scan.IsNeedUIUpdate(), 0);
+
+    // Hidden files no longer count in the total size.
+    noCreation->ShowNode(0);
+    scan.ReCalTotalSize();
+    EXPECT_EQ(scan.GetScanFileSize(), 103u);
+
+    scan.SetSearchKey("x");
+    ASSERT_NE(scan.GetSearchKey(), nullptr);
+    scan.SetSearchKey(nullptr);
+    EXPECT_STREQ(scan.GetSearchKey(), "x");
+    scan.SetSearchKey("");
+    EXPECT_EQ(scan.GetSearchKey(), nullptr);
+
+    std::vector<IFileNode*> found;
+    scan.DoSearch(found);
+    EXPECT_EQ(found.size(), 3u);
+    EXPECT_EQ(noCreation->IsNodeShow(), 1);
+    scan.SetSearchKey("both");
+    scan.DoSearch(found);
+    EXPECT_EQ(found, (std::vector<IFileNode*>{both.get()}));
+    EXPECT_EQ(noTimes->IsNodeShow(), 0);
+}
+
+// A data-recovery object the test can count.
+struct CountedRecovery : IDataRecovery {
+    explicit CountedRecovery(int* released) : released_(released) {}
+    VKRESULT Initialize(IFileSystemSearchController*, IStorageDevice*) override { return VK_OK; }
+    IFileReader* SetRecoverNode(IFileNode*) override { return nullptr; }
+    VKRESULT RecoverTo(const char*, IProgress*, int) override { return VK_OK; }
+    int ReadSmallJPG(char*, unsigned) override { return 0; }
+    void Release() override {
+        ++*released_;
+        delete this;
+    }
+    int* released_;
+};
+
+// A controller whose scan of each volume is scripted: the test says what
+// each call of StartDataRecovery does and answers.
+struct ScriptedController : IRecoveryController {
+    _RECOVERY_CONTROLLER_TYPE thisType() override { return type; }
+    int Initialize(IRecoveryFilter*) override { return 1; }
+    VKRESULT StartDataRecovery(IStorageDevice* device, IProgress* progress,
+                               IDrirectoryTree*) override {
+        scanned.push_back(device);
+        return onScan ? onScan(device, progress) : VK_OK;
+    }
+    IDataRecovery* GetDataRecovery(_tagSearcherType) const override {
+        return new CountedRecovery(released);
+    }
+    void Release() override {}
+
+    _RECOVERY_CONTROLLER_TYPE type = RECOVERY_CONTROLLER_DELETED;
+    std::vector<int> made;
+    std::vector<IStorageDevice*> scanned;
+    std::function<VKRESULT(IStorageDevice*, IProgress*)> onScan;
+    int* released = nullptr;
+};
+
+// Sends a finished record, as every controller does at the end.
+void Finish(IProgress* progress) {
+    _PROGRESS_INFO info{};
+    info.state = PROGRESS_FINISHED;
+    info.total = info.done = 1;
+    progress->UpdateProgress(&info);
+}
+
+TEST_F(ScanRoad, ClearDataReleasesTheRootsRecoveryObjects) {
+    // A quick scan makes one data-recovery object per file-system root;
+    // clearing the result for the next scan forgot them without releasing.
+    BridgeWorld world;
+    int released = 0;
+    ScriptedController controller;
+    controller.released = &released;
+    VKUIDeviceData catalogue(nullptr);
+    VKUIScan scan(&catalogue);
+    scan.SetControllerFactory([&](_RECOVERY_CONTROLLER_TYPE t) {
+        controller.made.push_back(t);
+        return &controller;
+    });
+    scan.ResetRecoveryController(RECOVERY_CONTROLLER_DELETED);
+    TestNode rootA(1, 0, "A", true, SEARCHER_FAT), rootB(2, 0, "B", true, SEARCHER_FAT);
+    scan.ShowFilesystemNode(&rootA);
+    scan.ShowFilesystemNode(&rootB);
+    ASSERT_EQ(scan.GetFileSystemNode().size(), 2u);
+    TestNode file(3, 1, "f.txt");
+    rootA.AddChild(&file);
+    EXPECT_NE(scan.GetFileNodeDataRecover(&file), nullptr);
+    scan.ClearData();
+    EXPECT_EQ(released, 2);
+    EXPECT_TRUE(scan.GetFileSystemNode().empty());
+    EXPECT_EQ(scan.GetFileNodeDataRecover(&file), nullptr);
+    scan.SetControllerFactory(nullptr);
+}
+
+// A catalogue of made-up disks for the whole-disk loop.
+struct DiskWorld {
+    explicit DiskWorld(std::vector<velmora::bridgetest::FakeDisk> disks)
+        : enumerator(std::move(disks)), catalogue(&enumerator) {
+        catalogue.InitDeviceInfo();
+        scan.SetControllerFactory([this](_RECOVERY_CONTROLLER_TYPE t) {
+            controller.made.push_back(t);
+            return &controller;
+        });
+    }
+    velmora::bridgetest::FakeEnumerator enumerator;
+    VKUIDeviceData catalogue;
+    VKUIScan scan{&catalogue};
+    ScriptedController controller;
+};
+
+velmora::bridgetest::FakeDisk DiskOf(std::vector<int32_t> fileSystems) {
+    velmora::bridgetest::FakeDisk disk;
+    disk.name = "disk";
+    int n = 0;
+    for (int32_t fs : fileSystems) {
+        velmora::bridgetest::FakeVolume volume;
+        volume.name = "V" + std::to_string(n++);
+        volume.fileSystem = fs;
+        disk.volumes.push_back(volume);
+    }
+    return disk;
+}
+
+TEST_F(ScanRoad, WholeDiskQuickScanRunsOverTheSupportedVolumes) {
+    BridgeWorld world;
+    // A (supported) then B (the EFI partition): A's finished record leaves
+    // the scan running, B ends it.
+    {
+        auto disk = DiskOf({FS_FAT32, FS_FAT16});
+        disk.volumes[1].gptType = velmora::bridgetest::kEfiGuid;
+        DiskWorld w({disk});
+        IStorageDevice* storage = w.catalogue.GetDiskStorageByIndex(0);
+        int statusAfterA = -1;
+        w.controller.onScan = [&](IStorageDevice*, IProgress* progress) {
+            Finish(progress);
+            statusAfterA = w.scan.GetStatus();
+            return VK_OK;
+        };
+        w.scan.SetStatus(VK_OP_RUNNING);
+        EXPECT_EQ(w.scan.DoScan(storage, nullptr), VK_OK);
+        EXPECT_EQ(w.controller.made, (std::vector<int>{RECOVERY_CONTROLLER_DELETED}));
+        EXPECT_EQ(w.controller.scanned.size(), 1u);
+        EXPECT_EQ(statusAfterA, VK_OP_RUNNING);
+        EXPECT_EQ(w.scan.GetStatus(), VK_OP_IDLE);
+    }
+    // A stop during volume 1 of 3 scans neither 2 nor 3, whether volume 1
+    // ended with its finished record or with a failure.
+    for (bool fails : {false, true}) {
+        SCOPED_TRACE(fails);
+        DiskWorld w({DiskOf({FS_FAT32, FS_NTFS, FS_EXFAT})});
+        w.controller.onScan = [&](IStorageDevice*, IProgress* progress) -> VKRESULT {
+            w.scan.StopOperation(1);
+            if (fails)
+                return VK_ERROR(kModuleStorageDevice, kErrFailed);
+            Finish(progress);
+            return VK_OK;
+        };
+        w.scan.SetStatus(VK_OP_RUNNING);
+        w.scan.DoScan(w.catalogue.GetDiskStorageByIndex(0), nullptr);
+        EXPECT_EQ(w.controller.scanned.size(), 1u);
+        EXPECT_EQ(w.scan.GetStatus(), VK_OP_IDLE);
+    }
+    // The last volume failing without a stop and without a finished record
+    // still ends the scan (it looked running for ever before).
+    {
+        DiskWorld w({DiskOf({FS_FAT32, FS_NTFS})});
+        w.controller.onScan = [&](IStorageDevice*, IProgress*) -> VKRESULT {
+            return VK_ERROR(kModuleStorageDevice, kErrFailed);
+        };
+        w.scan.SetStatus(VK_OP_RUNNING);
+        EXPECT_TRUE(ResultFailed(w.scan.DoScan(w.catalogue.GetDiskStorageByIndex(0), nullptr)));
+        EXPECT_EQ(w.controller.scanned.size(), 2u);
+        EXPECT_EQ(w.scan.GetStatus(), VK_OP_IDLE);
+    }
+}
+
+TEST_F(ScanRoad, AnUnrecognisedVolumeIsScannedDeep) {
+    BridgeWorld world;
+    DiskWorld w({DiskOf({FS_UNKNOWN})});
+    IStorageDevice* volume = w.catalogue.GetStorageByDiskVolumeIndex(0, 0);
+    w.controller.onScan = [&](IStorageDevice*, IProgress* progress) {
+        Finish(progress);
+        return VK_OK;
+    };
+    w.scan.SetStatus(VK_OP_RUNNING);
+    w.scan.DoScan(volume, nullptr);
+    EXPECT_EQ(w.controller.made, (std::vector<int>{RECOVERY_CONTROLLER_COMPLETE}));
+    EXPECT_EQ(w.scan.IsDeepScan(), 1);
+    // A deep scan of the whole disk runs the partition controller.
+    w.scan.SetStatus(VK_OP_RUNNING);
+    w.scan.DoScan(w.catalogue.GetDiskStorageByIndex(0), nullptr);
+    EXPECT_EQ(w.controller.made.back(), RECOVERY_CONTROLLER_PARTITION);
+}
+
+TEST_F(ScanRoad, EveryEarlyEndLeavesTheScanIdleAndTellsTheWindows) {
+    // Each of these returned with the status the facade had set (running),
+    // so the scan looked busy for ever and every later request was dropped.
+    BridgeWorld world;
+    NotificationLog log("NormalScranValue");
+    const struct {
+        const char* why;
+        std::function<VKRESULT(DiskWorld&)> run;
+    } cases[] = {
+        {"no storage", [](DiskWorld& w) { return w.scan.DoScan(nullptr, nullptr); }},
+        {"disk without volumes",
+         [](DiskWorld& w) { return w.scan.DoScan(w.catalogue.GetDiskStorageByIndex(0), nullptr); }},
+        {"result files busy",
+         [](DiskWorld& w) {
+             using SaveRestoreResult::ResultFilesGate;
+             EXPECT_TRUE(ResultFilesGate::TryBegin(ResultFilesGate::kSaving));
+             const VKRESULT r = w.scan.DoScan(w.catalogue.GetDiskStorageByIndex(0), nullptr);
+             ResultFilesGate::End(ResultFilesGate::kSaving);
+             return r;
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        DiskWorld w({DiskOf({})});
+        w.scan.SetStatus(VK_OP_RUNNING);
+        const size_t before = log.objects.size();
+        EXPECT_EQ(c.run(w), VKUIScan::kResultBadArgument);
+        EXPECT_EQ(w.scan.GetStatus(), VK_OP_IDLE);
+        EXPECT_TRUE(w.controller.scanned.empty());
+        world.poster->RunPending();
+        EXPECT_GT(log.objects.size(), before);
+    }
+}
+
+TEST_F(ScanRoad, TimedRefreshesPostAtMostEveryTwoSecondsAndNeverQueueTwice) {
+    BridgeWorld world;
+    auto clock = std::make_shared<SettableClock>(1000);
+    velmora::bridge::InstallClock(clock);
+    NotificationLog log("NormalScranValue");
+    VKUIController::VKResetTreeNodeData();  // the last post's time back to 0
+    VKNotifyUIUpdateData(0);
+    world.poster->RunPending();
+    ASSERT_EQ(log.objects.size(), 1u);
+    clock->Set(1001);
+    VKNotifyUIUpdateData(0);
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 1u);  // 1 s later: nothing
+    clock->Set(1002);
+    VKNotifyUIUpdateData(0);
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 2u);  // 2 s later: posted
+    // Forced posts are not throttled, but one waiting is enough.
+    for (int i = 0; i < 5; ++i)
+        VKNotifyUIUpdateData(1);
+    EXPECT_EQ(world.poster->PendingCount(), 1u);
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 3u);
+    VKNotifyUIUpdateData(1);
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 4u);
+    // While the windows rebuild their trees nothing is posted.
+    VKUIScan::instance().SetOpTreeFinished(0);
+    VKNotifyUIUpdateData(1);
+    EXPECT_EQ(world.poster->PendingCount(), 0u);
+    VKUIScan::instance().SetOpTreeFinished(1);
+}
+
+TEST_F(ScanRoad, APollerWhoseOperationEndsEarlyPostsOnce) {
+    BridgeWorld world;
+    NotificationLog log("PollerDone");
+    struct Operation : VKUIOperation {
+        void UpdateProgress(_PROGRESS_INFO*) override {}
+    } operation;
+    operation.SetStatus(VK_OP_RUNNING);
+    VKUIController::DoOperation(
+        &operation, "PollerDone", [&] { operation.SetStatus(VK_OP_IDLE); }, 1);
+    VKUIController::WaitForScanThread();
+    velmora::bridge::JoinBackgroundThreads();
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 1u);
+}
+
+TEST_F(ScanRoad, ASecondRequestWhileAScanRunsIsIgnored) {
+    BridgeWorld world;
+    velmora::bridgetest::FakeEnumerator enumerator({DiskOf({FS_FAT32})});
+    VKUIDeviceData catalogue(&enumerator);
+    catalogue.InitDeviceInfo();
+    VKUIController::UseCatalogue(&catalogue);
+    VKUIScan& scan = VKUIScan::instance();
+    ScriptedController controller;
+    scan.SetControllerFactory([&](_RECOVERY_CONTROLLER_TYPE) { return &controller; });
+    std::atomic<bool> release{false};
+    controller.onScan = [&](IStorageDevice*, IProgress* progress) {
+        while (!release.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        Finish(progress);
+        return VK_OK;
+    };
+    VKUIController::DoScanWithDiskIndex(0, 0);
+    EXPECT_EQ(VKUIController::IsScanRunning(), 1);
+    VKUIController::DoScanWithDiskIndex(0, -1);
+    release.store(true);
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(controller.scanned.size(), 1u);
+    EXPECT_EQ(VKUIController::IsScanRunning(), 0);
+    // Once it is over the next request runs.
+    VKUIController::DoScanWithDiskIndex(0, 0);
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(controller.scanned.size(), 2u);
+    scan.SetControllerFactory(nullptr);
+    scan.ResetRecoveryController(RECOVERY_CONTROLLER_DELETED);
+    VKUIController::UseCatalogue(nullptr);
+}
+
+TEST_F(ScanRoad, ARebuildOfTheCatalogueWaitsForTheScanToLetGoOfItsDevice) {
+    // The scan looks over once its last record came, but the engine may
+    // still read; the rebuild freed the devices under it.
+    BridgeWorld world;
+    velmora::bridgetest::FakeEnumerator enumerator({DiskOf({FS_FAT32})});
+    VKUIDeviceData catalogue(&enumerator);
+    catalogue.InitDeviceInfo();
+    VKUIController::UseCatalogue(&catalogue);
+    VKUIScan& scan = VKUIScan::instance();
+    ScriptedController controller;
+    scan.SetControllerFactory([&](_RECOVERY_CONTROLLER_TYPE) { return &controller; });
+    std::atomic<bool> reading{false}, freedWhileReading{false};
+    enumerator.onUninit = [&] { freedWhileReading = freedWhileReading || reading.load(); };
+    controller.onScan = [&](IStorageDevice*, IProgress* progress) {
+        reading = true;
+        Finish(progress);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        reading = false;
+        return VK_OK;
+    };
+    VKUIController::DoScanWithDiskIndex(0, 0);
+    ASSERT_TRUE([&] {
+        for (int i = 0; i < 2000 && !reading; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return reading.load();
+    }());
+    std::thread rebuild([] { VKUIController::RefreshDeviceInfo(); });
+    rebuild.join();
+    VKUIController::WaitForScanThread();
+    enumerator.onUninit = nullptr;
+    EXPECT_FALSE(freedWhileReading.load());
+    EXPECT_EQ(catalogue.GetInitState(), 2);
+    EXPECT_EQ(scan.GetSavedStorage(), nullptr);
+    scan.SetControllerFactory(nullptr);
+    scan.ResetRecoveryController(RECOVERY_CONTROLLER_DELETED);
+    VKUIController::UseCatalogue(nullptr);
+}
+
+TEST_F(ScanRoad, CatalogueStartUpAndTheDeepRepeatOfTheLastScan) {
+    BridgeWorld world;
+    NotificationLog log("DevicesReady");
+    // Not built: built in the background, then the name is posted.
+    velmora::bridgetest::FakeEnumerator enumerator({DiskOf({FS_FAT32})});
+    VKUIDeviceData catalogue(&enumerator);
+    VKUIController::UseCatalogue(&catalogue);
+    VKUIController::NotifiyDeviceInfoAfterInit("DevicesReady");
+    velmora::bridge::JoinBackgroundThreads();
+    world.poster->RunPending();
+    EXPECT_EQ(catalogue.GetInitState(), 2);
+    EXPECT_EQ(log.objects.size(), 1u);
+    // Ready: posted at once.
+    VKUIController::NotifiyDeviceInfoAfterInit("DevicesReady");
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 2u);
+
+    // The last scan's storage again, deep.
+    VKUIScan& scan = VKUIScan::instance();
+    ScriptedController controller;
+    std::vector<int> kinds;
+    scan.SetControllerFactory([&](_RECOVERY_CONTROLLER_TYPE t) {
+        kinds.push_back(t);
+        return &controller;
+    });
+    controller.onScan = [&](IStorageDevice*, IProgress* progress) {
+        Finish(progress);
+        return VK_OK;
+    };
+    _DiskVolumeData record;
+    record.diskIndex = 0;
+    record.volumeIndex = 0;
+    auto row = std::make_shared<DiskVolumeNodeData>(record);
+    VKUIController::DoScanWithData(row);
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(VKUIController::IsDeepScan(), 0);
+    VKUIController::DoDeepScan();
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(kinds, (std::vector<int>{RECOVERY_CONTROLLER_DELETED, RECOVERY_CONTROLLER_COMPLETE}));
+    EXPECT_EQ(controller.scanned.size(), 2u);
+    EXPECT_EQ(controller.scanned[0], controller.scanned[1]);
+    EXPECT_EQ(VKUIController::IsDeepScan(), 1);
+    scan.SetDeepScan(0);
+    scan.SetControllerFactory(nullptr);
+    scan.ResetRecoveryController(RECOVERY_CONTROLLER_DELETED);
+
+    // Building found nothing: nothing is posted.
+    velmora::bridgetest::FakeEnumerator none;
+    VKUIDeviceData empty(&none);
+    empty.InitDeviceInfo();
+    VKUIController::UseCatalogue(&empty);
+    VKUIController::NotifiyDeviceInfoAfterInit("DevicesReady");
+    velmora::bridge::JoinBackgroundThreads();
+    world.poster->RunPending();
+    EXPECT_EQ(log.objects.size(), 2u);
+    VKUIController::UseCatalogue(nullptr);
+}
+
+std::vector<std::string> Titles(const OpNodePtr& node) {
+    std::vector<std::string> out;
+    for (const OpChild& child : node->children()) {
+        if (const OpNodePtr* group = std::get_if<OpNodePtr>(&child))
+            out.push_back((*group)->name());
+    }
+    return out;
+}
+
+std::vector<IFileNode*> Leaves(const OpNodePtr& node) {
+    std::vector<IFileNode*> out;
+    for (const OpChild& child : node->children()) {
+        if (IFileNode* const* leaf = std::get_if<IFileNode*>(&child))
+            out.push_back(*leaf);
+    }
+    return out;
+}
+
+TEST_F(ScanRoad, TypeTreeFilesByExtensionIncrementally) {
+    BridgeWorld world;
+    velmora::test::TempDir dir;
+    const std::string table = dir / "FileType.plist";
+    std::ofstream(table) << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>1</key><array><string>pdf</string><string>doc</string></array>
+<key>2</key><array><string>jpg</string><string>png</string></array>
+<key>16</key><array><string>zip</string><string>doc</string></array>
+</dict></plist>)";
+    VKUIDeviceData catalogue(nullptr);
+    VKUIScan scan(&catalogue);
+    VKTypeMgr types(table, &scan);
+    EXPECT_EQ(types.getTypeString(2), "jpg;png");
+    EXPECT_EQ(types.getTypeString(4), std::nullopt);
+    EXPECT_EQ(types.getTypeString(64), std::nullopt);
+    // Listed twice: the later category wins.
+    EXPECT_EQ(types.CategoryOf("doc"), 16u);
+    EXPECT_EQ(types.CategoryOf("weird"), 64u);
+
+    auto jpg = File("a.JPG", 0, 0);
+    auto doc = File("b.doc", 0, 0);
+    auto odd = File("c.weird", 0, 0);
+    auto hidden = File("d.png", 0, 0);
+    hidden->ShowNode(0);
+    IFileNode* batch[] = {jpg.get(), doc.get(), odd.get(), hidden.get()};
+    scan.ShowNodes(batch, 4, 0);
+    types.refreshTypeTree();
+    const std::vector<OpNodePtr> roots = types.getRootNode();
+    ASSERT_EQ(roots.size(), 7u);
+    std::map<unsigned, OpNodePtr> byBit;
+    const unsigned bits[] = {1, 2, 4, 8, 16, 32, 64};
+    for (size_t i = 0; i < 7; ++i)
+        byBit[bits[i]] = roots[i];
+    EXPECT_EQ(Titles(byBit[2]), (std::vector<std::string>{"jpg"}));
+    EXPECT_EQ(Titles(byBit[16]), (std::vector<std::string>{"doc"}));
+    EXPECT_TRUE(Titles(byBit[1]).empty());
+    // Unknown extensions go straight under "other", without a group.
+    EXPECT_TRUE(Titles(byBit[64]).empty());
+    EXPECT_EQ(Leaves(byBit[64]), (std::vector<IFileNode*>{odd.get()}));
+    EXPECT_TRUE(types.isOtherNode(byBit[64].get()));
+
+    // Nothing new: nothing filed twice. A node shown after it was passed is
+    // filed only when it is still at the resume position.
+    auto late = File("e.jpg", 0, 0);
+    late->ShowNode(0);
+    IFileNode* second[] = {late.get()};
+    scan.ShowNodes(second, 1, 0);
+    types.refreshTypeTree();
+    types.refreshTypeTree();
+    const auto jpgGroup = std::get<OpNodePtr>(byBit[2]->children()[0]);
+    EXPECT_EQ(Leaves(jpgGroup), (std::vector<IFileNode*>{jpg.get()}));
+    hidden->ShowNode(1);
+    late->ShowNode(1);
+    types.refreshTypeTree();
+    size_t filed = 0;
+    for (const OpNodePtr& root : roots) {
+        filed += Leaves(root).size();
+        for (const OpChild& child : root->children()) {
+            if (const OpNodePtr* group = std::get_if<OpNodePtr>(&child))
+                filed += Leaves(*group).size();
+        }
+    }
+    EXPECT_EQ(filed, 4u);  // jpg, doc, weird and the last one of its category
+
+    // Marks: "other" keeps its mark when it has no leaves.
+    odd->SetCheck(CHECK_CHECKED);
+    types.VKSetNeedRefreshTree();
+    types.refreshTypeTreeState();
+    EXPECT_EQ(byBit[64]->state(), CHECK_CHECKED);
+    types.clearData();
+    EXPECT_TRUE(byBit[2]->children().empty());
+    byBit[64]->setNodeState(CHECK_PARTLY);
+    types.refreshTypeTreeState();
+    EXPECT_EQ(byBit[64]->state(), CHECK_PARTLY);
+}
+
+TEST_F(ScanRoad, DateTreeFilesYearsAndMonthsInOrder) {
+    BridgeWorld world;
+    // The 31st of January: a group for a 30-day month is stamped on the
+    // 1st of the next month.
+    velmora::bridge::InstallClock(std::make_shared<SettableClock>(1675166400));  // 2023-01-31 12:00
+    VKUIDeviceData catalogue(nullptr);
+    VKUIScan scan(&catalogue);
+    VKTimeMgr times(&scan);
+    OpNodePtr root = OpNodeData::makeGroup(OP_TREE_CREATION_DATE, "");
+    auto a = File("a", Ticks(2019, 4, 2), Ticks(2019, 4, 2));
+    auto b = File("b", Ticks(2021, 1, 2), Ticks(2021, 1, 2));
+    IFileNode* first[] = {a.get(), b.get()};
+    scan.ShowNodes(first, 2, 0);
+    times.refreshTimeTree(root, OP_TREE_CREATION_DATE);
+    auto c = File("c", Ticks(2020, 11, 2), Ticks(2020, 11, 2));
+    auto d = File("d", Ticks(2020, 2, 2), Ticks(2020, 2, 2));
+    auto hidden = File("h", Ticks(2020, 2, 3), Ticks(2020, 2, 3));
+    hidden->ShowNode(0);
+    IFileNode* second[] = {c.get(), d.get(), hidden.get()};
+    scan.ShowNodes(second, 3, 0);
+    times.refreshTimeTree(root, OP_TREE_CREATION_DATE);
+    EXPECT_EQ(Titles(root), (std::vector<std::string>{"2019", "2020", "2021"}));
+    const auto year2020 = std::get<OpNodePtr>(root->children()[1]);
+    EXPECT_EQ(Titles(year2020), (std::vector<std::string>{"02", "11"}));
+    const auto year2019 = std::get<OpNodePtr>(root->children()[0]);
+    const auto april = std::get<OpNodePtr>(year2019->children()[0]);
+    EXPECT_EQ(april->createtime(), 1556712000);  // 2019-05-01 12:00
+    // Passed while hidden: not filed later, and nothing twice.
+    hidden->ShowNode(1);
+    times.refreshTimeTree(root, OP_TREE_CREATION_DATE);
+    const auto february = std::get<OpNodePtr>(year2020->children()[0]);
+    EXPECT_EQ(Leaves(february), (std::vector<IFileNode*>{d.get()}));
+    // Last access: positions only.
+    OpNodePtr access = OpNodeData::makeGroup(OP_TREE_ACCESS_DATE, "");
+    times.refreshTimeTree(access, OP_TREE_ACCESS_DATE);
+    EXPECT_TRUE(access->children().empty());
+    // Which tree must work its marks out again follows the view.
+    times.clear();
+    scan.SetScanType(OP_TREE_CREATION_DATE);
+    times.VKResetNeedRefreshTree();
+    EXPECT_EQ(times.VKGetNeedRefreshTree(), 0);
+    times.VKSetNeedRefreshTree();
+    EXPECT_EQ(times.VKGetNeedRefreshTree(), 0);
+    scan.SetScanType(OP_TREE_MODIFICATION_DATE);
+    EXPECT_EQ(times.VKGetNeedRefreshTree(), 1);
+    scan.SetScanType(OP_TREE_PATH);
+    EXPECT_EQ(times.VKGetNeedRefreshTree(), 1);
+}
+
+}  // namespace
