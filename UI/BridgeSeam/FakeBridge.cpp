@@ -143,4 +143,44 @@ void FakeBridge::beginSaveOrRestoreNode(int flag, const std::string& path,
                     (ediPath ? ":" + *ediPath : std::string()));
 }
 
+int FakeBridge::IsPause() {
+    calls.push_back("IsPause");
+    return scanStatus_ == 3 ? 1 : 0;
+}
+
+int FakeBridge::IsDeepScan() {
+    calls.push_back("IsDeepScan");
+    return deepScan;
+}
+
+int FakeBridge::GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) {
+    calls.push_back("GetFileNodeToArray:" + (node ? node->name() : std::string("nil")));
+    return AppendPathChildren(array, node.get());
+}
+
+void FakeBridge::VKTableViewCellCilck() {
+    calls.push_back("VKTableViewCellCilck");
+}
+
+void FakeBridge::RefreshTypeTreeState(const OpNodePtr& node) {
+    calls.push_back("RefreshTypeTreeState:" + (node ? node->name() : std::string("nil")));
+}
+
+void FakeBridge::RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) {
+    (void)roots;
+    calls.push_back("RefreshTimeTreeState:" + std::to_string(changeTable));
+}
+
+void FakeBridge::UnselectedAllNodes() {
+    calls.push_back("UnselectedAllNodes");
+}
+
+QImage FakeBridge::GetNSImageByNode(const OpNodePtr& node) {
+    calls.push_back("GetNSImageByNode:" + (node ? node->name() : std::string("nil")));
+    if (!node)
+        return {};
+    const auto found = previews.find(node->fileNode());
+    return found != previews.end() ? found->second : QImage();
+}
+
 }  // namespace velmora::seam

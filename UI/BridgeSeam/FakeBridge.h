@@ -5,6 +5,9 @@
 #pragma once
 
 #include <functional>
+#include <map>
+
+#include <QImage>
 
 #include "BridgeSeam/IBridge.h"
 
@@ -39,6 +42,13 @@ public:
     std::vector<std::string> calls;
     std::vector<int> recoveryTypes;
 
+    // Issue 49: the scan's status as the list sees it (0 idle, 1 stop
+    // asked, 2 running, 3 paused) and its kind.
+    void SetScanStatus(int status) { scanStatus_ = status; }
+    int deepScan = 0;
+    // Pictures GetNSImageByNode answers, by engine node (none: a null one).
+    std::map<const IFileNode*, QImage> previews;
+
     void ReleaseDeviceInfo();
     // The calls whose name is `name`.
     int CountOf(const std::string& name) const;
@@ -58,6 +68,16 @@ public:
     std::optional<std::string> GetSavePath() override;
     void beginSaveOrRestoreNode(int flag, const std::string& path,
                                 const std::optional<std::string>& ediPath) override;
+
+    // Issue 49.
+    int IsPause() override;
+    int IsDeepScan() override;
+    int GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) override;
+    void VKTableViewCellCilck() override;
+    void RefreshTypeTreeState(const OpNodePtr& node) override;
+    void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) override;
+    void UnselectedAllNodes() override;
+    QImage GetNSImageByNode(const OpNodePtr& node) override;
 
 private:
     std::vector<std::string> heldNames_;

@@ -11,6 +11,8 @@
 #include "DiskVolumeNodeData.h"
 #include "OpNodeData.h"
 
+class QImage;
+
 namespace velmora::seam {
 
 class IBridge {
@@ -54,7 +56,32 @@ public:
     // scan.
     virtual void beginSaveOrRestoreNode(int flag, const std::string& path,
                                         const std::optional<std::string>& ediPath) = 0;
+
+    // Issue 49: the results browser's file list and quick preview.
+    // 1 while the scan is paused.
+    virtual int IsPause() = 0;
+    // 1 when the current or last scan is a deep scan.
+    virtual int IsDeepScan() = 0;
+    // Appends the children of `node` in the tree of its kind (path, file
+    // type or date); 0 for a node of another kind.
+    virtual int GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) = 0;
+    // A tick changed in the list: the type and date trees recount later.
+    virtual void VKTableViewCellCilck() = 0;
+    // The type tree takes over `node`'s state; null recounts the whole tree.
+    virtual void RefreshTypeTreeState(const OpNodePtr& node) = 0;
+    // Recounts the month nodes of a date tree's roots (see the bridge).
+    virtual void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) = 0;
+    // Unticks every result node.
+    virtual void UnselectedAllNodes() = 0;
+    // The picture of a file, a frame of a movie, or the icon of its kind;
+    // null when there is no node. May read the scanned device.
+    virtual QImage GetNSImageByNode(const OpNodePtr& node) = 0;
 };
+
+// Issue 49: the children of a path-tree node, from the interface node's
+// own children when it holds any, else from its engine node's. 0 for a
+// node of another tree (or none).
+int AppendPathChildren(std::vector<IFileNode*>* array, const OpNodeData* node);
 
 // The bridge the windows use: the program's unless a test set another.
 IBridge& Bridge();

@@ -1,5 +1,6 @@
 #include "BridgeSeam/VKBridge.h"
 
+#include <QImage>
 #include <QVariant>
 
 #include "UIPlatform/NotificationCenter.h"
@@ -82,5 +83,37 @@ std::optional<std::string> VKBridge::GetSavePath() {
 // Issue 41: the bridge's save and load operation (the result files library
 // is ready; the bridge's operation that drives it is not).
 void VKBridge::beginSaveOrRestoreNode(int, const std::string&, const std::optional<std::string>&) {}
+
+}  // namespace velmora::seam
+
+namespace velmora::seam {
+
+// Issue 39: the scan road; an idle bridge is never paused.
+int VKBridge::IsPause() {
+    return 0;
+}
+
+int VKBridge::IsDeepScan() {
+    return 0;
+}
+
+// Issue 40 builds the type and date trees; the path tree is the engine's.
+int VKBridge::GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) {
+    return AppendPathChildren(array, node.get());
+}
+
+// Issue 40: the recounts of the type and date trees.
+void VKBridge::VKTableViewCellCilck() {}
+
+void VKBridge::RefreshTypeTreeState(const OpNodePtr&) {}
+
+void VKBridge::RefreshTimeTreeState(std::vector<OpNodePtr>*, int) {}
+
+void VKBridge::UnselectedAllNodes() {}
+
+// Issue 41: the thumbnailer.
+QImage VKBridge::GetNSImageByNode(const OpNodePtr&) {
+    return {};
+}
 
 }  // namespace velmora::seam

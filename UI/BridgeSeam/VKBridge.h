@@ -39,6 +39,16 @@ public:
     void beginSaveOrRestoreNode(int flag, const std::string& path,
                                 const std::optional<std::string>& ediPath) override;
 
+    // Issue 49.
+    int IsPause() override;
+    int IsDeepScan() override;
+    int GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) override;
+    void VKTableViewCellCilck() override;
+    void RefreshTypeTreeState(const OpNodePtr& node) override;
+    void RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) override;
+    void UnselectedAllNodes() override;
+    QImage GetNSImageByNode(const OpNodePtr& node) override;
+
 private:
     std::string lockPath_;
     std::unique_ptr<platform::SingleInstance> instance_;
