@@ -59,6 +59,9 @@ FileListPane::FileListPane(VKNSTableView* tableView, VKNSTableView* coverFlowerT
         header->setSortIndicator(-1, Qt::DescendingOrder);
         header->setSectionResizeMode(kCheckBoxColumn, QHeaderView::Fixed);
         header->resizeSection(kCheckBoxColumn, 24);
+        header->resizeSection(kNameColumn, 220);
+        header->resizeSection(kSizeColumn, 90);
+        header->resizeSection(kPathColumn, 260);
         header->setStretchLastSection(true);
         connect(header, &QHeaderView::sectionClicked, this,
                 [this](int column) { didClickTableColumn(column); });
