@@ -78,9 +78,9 @@ public:
     virtual QImage GetNSImageByNode(const OpNodePtr& node) = 0;
 };
 
-// Issue 49: the children of a path-tree node, from the interface node's
-// own children when it holds any, else from its engine node's. 0 for a
-// node of another tree (or none).
+// Issue 49: the children of a path-tree node: its engine node's, or the
+// interface node's own when it wraps no engine node. 0 for a node of
+// another tree (or none).
 int AppendPathChildren(std::vector<IFileNode*>* array, const OpNodeData* node);
 
 // The bridge the windows use: the program's unless a test set another.

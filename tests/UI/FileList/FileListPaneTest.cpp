@@ -235,3 +235,58 @@ TEST_F(FilePaneTest, ClearingForgetsTheNodeAndUnticksAll) {
 
 }  // namespace
 }  // namespace velmora::browser::testing
+
+namespace velmora::browser::testing {
+namespace {
+
+// In cover-flow mode the table under the cover flow carries the indicator,
+// the cover flow starts again at its first item and follows the selection.
+TEST_F(FilePaneTest, CoverFlowModeSortsAndSelectsThroughItsTable) {
+    ChooseFolder();
+    modes->segmentSelect(FileListPane::kCoverFlowMode);
+    QSignalSpy restarts(pane, &FileListPane::restartCoverFlow);
+    QSignalSpy selected(pane, &FileListPane::selectedCoverFlow);
+    ClickHeader(modes->coverFlowerTableView(), kSizeColumn);
+    EXPECT_EQ(Names().front(), "b.txt");
+    EXPECT_EQ(restarts.count(), 1);
+    EXPECT_EQ(modes->coverFlowerTableView()->horizontalHeader()->sortIndicatorSection(),
+              kSizeColumn);
+    EXPECT_EQ(modes->tableView()->horizontalHeader()->sortIndicatorSection(), -1);
+    ClickCell(modes->coverFlowerTableView(), 2, kNameColumn);
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected.front().front().toInt(), 2);
+    // The list's own selection is the list's: untouched here.
+    EXPECT_EQ(pane->selectedRow(), 0);
+}
+
+// A root group of the type or date trees counts its own children: groups by
+// their mark, files by theirs, folders not at all.
+TEST_F(FilePaneTest, RootGroupCountsItsOwnChildren) {
+    ChooseFolder();
+    OpNodePtr category = OpNodeData::makeGroup(OP_TREE_FILE_TYPE, "Pictures");
+    OpNodePtr month = OpNodeData::makeGroup(OP_TREE_FILE_TYPE, "jpg");
+    category->setSubNode({NodeNamed("a.jpg"), NodeNamed("sub"), month});
+    struct Case {
+        int file;
+        int group;
+        int folder;
+        int expected;
+    };
+    const Case cases[] = {
+        {0, 0, 2, CHECK_UNCHECKED},
+        {2, 0, 0, CHECK_PARTLY},
+        {2, 2, 0, CHECK_CHECKED},
+        {0, 2, 2, CHECK_PARTLY},
+    };
+    for (const Case& c : cases) {
+        UntickAll();
+        OpNodeData::setFileNode(NodeNamed("sub"), c.folder);
+        OpNodeData::setFileNode(NodeNamed("a.jpg"), c.file);
+        month->setNodeState(c.group);
+        EXPECT_EQ(pane->GetCellNodeState(category), c.expected)
+            << c.file << " " << c.group << " " << c.folder;
+    }
+}
+
+}  // namespace
+}  // namespace velmora::browser::testing
