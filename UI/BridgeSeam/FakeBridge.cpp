@@ -230,6 +230,11 @@ uint64_t FakeBridge::GetNodeChildrenCnt(const OpNodeData& node) {
     return count;
 }
 
+int FakeBridge::GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) {
+    calls.push_back("GetFileNodeToArray:" + (node ? node->name() : std::string("nil")));
+    return AppendPathChildren(array, node.get());
+}
+
 void FakeBridge::VKTableViewCellCilck() {
     calls.push_back("VKTableViewCellCilck");
 }
@@ -240,6 +245,10 @@ void FakeBridge::SetViewType(int kind) {
 
 void FakeBridge::RefreshTypeTreeState(OpNodeData* node) {
     calls.push_back(node != nullptr ? "RefreshTypeTreeState:node" : "RefreshTypeTreeState:nil");
+}
+
+void FakeBridge::RefreshTypeTreeState(const OpNodePtr& node) {
+    calls.push_back("RefreshTypeTreeState:" + (node ? node->name() : std::string("nil")));
 }
 
 void FakeBridge::RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) {
@@ -304,6 +313,18 @@ std::string FakeBridge::GetSaveFileName() {
 void FakeBridge::SavePathToPList(const std::string& folder) {
     calls.push_back("SavePathToPList:" + folder);
     storedSavePath = folder;
+}
+
+void FakeBridge::UnselectedAllNodes() {
+    calls.push_back("UnselectedAllNodes");
+}
+
+QImage FakeBridge::GetNSImageByNode(const OpNodePtr& node) {
+    calls.push_back("GetNSImageByNode:" + (node ? node->name() : std::string("nil")));
+    if (!node)
+        return {};
+    const auto found = previews.find(node->fileNode());
+    return found != previews.end() ? found->second : QImage();
 }
 
 }  // namespace velmora::seam

@@ -5,6 +5,9 @@
 #pragma once
 
 #include <functional>
+#include <map>
+
+#include <QImage>
 
 #include "BridgeSeam/IBridge.h"
 
@@ -48,6 +51,8 @@ public:
     // The scan's status: 0 idle, 1 stop asked, 2 running, 3 paused, 4 ended.
     int ScanStatus() const { return scanStatus_; }
     void SetScanStatus(int status) { scanStatus_ = status; }
+    // Pictures GetNSImageByNode answers, by engine node (none: a null one).
+    std::map<const IFileNode*, QImage> previews;
 
     void ReleaseDeviceInfo();
     // The calls whose name is `name`.
@@ -116,6 +121,11 @@ public:
                                   int save) override;
     std::string GetSaveFileName() override;
     void SavePathToPList(const std::string& folder) override;
+    // Issue 49.
+    int GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) override;
+    void RefreshTypeTreeState(const OpNodePtr& node) override;
+    void UnselectedAllNodes() override;
+    QImage GetNSImageByNode(const OpNodePtr& node) override;
 
 private:
     std::vector<std::string> heldNames_;

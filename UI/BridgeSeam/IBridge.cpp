@@ -10,6 +10,29 @@ IBridge* g_bridge = nullptr;
 
 }  // namespace
 
+int AppendPathChildren(std::vector<IFileNode*>* array, const OpNodeData* node) {
+    if (array == nullptr || node == nullptr || node->type() != OP_TREE_PATH)
+        return 0;
+    // The engine's tree holds every file; the interface node may hold only
+    // what the outline shows (its folders).
+    if (IFileNode* folder = node->fileNode()) {
+        for (IFileNode* child = folder->GetFirstChild(); child != nullptr;
+             child = child->GetNextNode())
+            array->push_back(child);
+        return 1;
+    }
+    for (const OpChild& child : node->children()) {
+        if (IFileNode* const* leaf = std::get_if<IFileNode*>(&child)) {
+            if (*leaf != nullptr)
+                array->push_back(*leaf);
+        } else if (const OpNodePtr& tree = std::get<OpNodePtr>(child);
+                   tree && tree->fileNode() != nullptr) {
+            array->push_back(tree->fileNode());
+        }
+    }
+    return 1;
+}
+
 IBridge& Bridge() {
     static VKBridge program;
     return g_bridge ? *g_bridge : program;

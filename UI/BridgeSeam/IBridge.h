@@ -13,6 +13,8 @@
 #include "DiskVolumeNodeData.h"
 #include "OpNodeData.h"
 
+class QImage;
+
 namespace velmora::seam {
 
 // The results browser's four root arrays, by tree kind: path, file type,
@@ -119,7 +121,22 @@ public:
     virtual std::string GetSaveFileName() = 0;
     // Remembers the folder of saved result files.
     virtual void SavePathToPList(const std::string& folder) = 0;
+    // Appends the children of `node` in the tree of its kind (path, file
+    // type or date); 0 for a node of another kind.
+    virtual int GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) = 0;
+    // The type tree takes over `node`'s state; null recounts the whole tree.
+    virtual void RefreshTypeTreeState(const OpNodePtr& node) = 0;
+    // Unticks every result node.
+    virtual void UnselectedAllNodes() = 0;
+    // The picture of a file, a frame of a movie, or the icon of its kind;
+    // null when there is no node. May read the scanned device.
+    virtual QImage GetNSImageByNode(const OpNodePtr& node) = 0;
 };
+
+// Issue 49: the children of a path-tree node: its engine node's, or the
+// interface node's own when it wraps no engine node. 0 for a node of
+// another tree (or none).
+int AppendPathChildren(std::vector<IFileNode*>* array, const OpNodeData* node);
 
 // The bridge the windows use: the program's unless a test set another.
 IBridge& Bridge();

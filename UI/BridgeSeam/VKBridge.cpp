@@ -1,5 +1,6 @@
 #include "BridgeSeam/VKBridge.h"
 
+#include <QImage>
 #include <QVariant>
 #include <mutex>
 #include <set>
@@ -220,6 +221,25 @@ std::string VKBridge::GetSaveFileName() {
 void VKBridge::SavePathToPList(const std::string& folder) {
     ui::PrivateSettings::shared().setValue(QStringLiteral("SavePath"),
                                            QString::fromStdString(folder));
+}
+
+}  // namespace velmora::seam
+
+namespace velmora::seam {
+
+// Issue 40 builds the type and date trees; the path tree is the engine's.
+int VKBridge::GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) {
+    return AppendPathChildren(array, node.get());
+}
+
+// Issue 40: the recounts of the type and date trees.
+void VKBridge::RefreshTypeTreeState(const OpNodePtr&) {}
+
+void VKBridge::UnselectedAllNodes() {}
+
+// Issue 41: the thumbnailer.
+QImage VKBridge::GetNSImageByNode(const OpNodePtr&) {
+    return {};
 }
 
 }  // namespace velmora::seam

@@ -70,6 +70,11 @@ public:
                                   int save) override;
     std::string GetSaveFileName() override;
     void SavePathToPList(const std::string& folder) override;
+    // Issue 49.
+    int GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) override;
+    void RefreshTypeTreeState(const OpNodePtr& node) override;
+    void UnselectedAllNodes() override;
+    QImage GetNSImageByNode(const OpNodePtr& node) override;
 
 private:
     // Installs the Qt poster once and relays `name` from the bridge's
