@@ -83,4 +83,45 @@ std::optional<std::string> VKBridge::GetSavePath() {
 // is ready; the bridge's operation that drives it is not).
 void VKBridge::beginSaveOrRestoreNode(int, const std::string&, const std::optional<std::string>&) {}
 
+// The recovery operation is built with the bridge's recovery road (issue
+// 41); until then nothing is ticked and a recovery never starts.
+void VKBridge::GetSelectedFilesAmout(int* count, uint64_t* size) {
+    if (count)
+        *count = 0;
+    if (size)
+        *size = 0;
+}
+
+int VKBridge::IsRecoveryToSameDevice(const std::string&) {
+    return 0;
+}
+
+int64_t VKBridge::DoRecovery(const std::vector<OpNodePtr>*, const std::string&,
+                             const std::string&) {
+    return 0x0100000000000000;
+}
+
+std::string VKBridge::GetRecoveryProgressTotal(uint64_t* total, uint64_t* current,
+                                               int64_t* errorCode) {
+    if (total)
+        *total = 0;
+    if (current)
+        *current = 0;
+    if (errorCode)
+        *errorCode = 0;
+    return {};
+}
+
+int VKBridge::IsRecoveryRunning() {
+    return 0;
+}
+
+void VKBridge::PauseOrResumeRecovery() {}
+
+void VKBridge::StopRecvoery() {}
+
+uint64_t VKBridge::GetRecoveridedFiles() {
+    return 0;
+}
+
 }  // namespace velmora::seam

@@ -39,6 +39,18 @@ public:
     void beginSaveOrRestoreNode(int flag, const std::string& path,
                                 const std::optional<std::string>& ediPath) override;
 
+    // Recovery (issue 51).
+    void GetSelectedFilesAmout(int* count, uint64_t* size) override;
+    int IsRecoveryToSameDevice(const std::string& path) override;
+    int64_t DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
+                       const std::string& postName) override;
+    std::string GetRecoveryProgressTotal(uint64_t* total, uint64_t* current,
+                                         int64_t* errorCode) override;
+    int IsRecoveryRunning() override;
+    void PauseOrResumeRecovery() override;
+    void StopRecvoery() override;
+    uint64_t GetRecoveridedFiles() override;
+
 private:
     std::string lockPath_;
     std::unique_ptr<platform::SingleInstance> instance_;
