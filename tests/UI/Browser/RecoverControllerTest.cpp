@@ -301,5 +301,15 @@ TEST_F(RecoverControllerTest, ARecoveryThatEndsBeforeItsFirstPostShowsOnlyTheFin
     EXPECT_EQ(modal.shown, std::vector<QString>{"VKScanEndSaveWindowController"});
 }
 
+TEST_F(RecoverControllerTest, AStoppedSentenceWhoseTranslationDoesNotFitIsShownAsItStands) {
+    // The test translation's sentence carries "%n": handed to printf it
+    // would write through the number.
+    ASSERT_TRUE(ui::texts::LoadLanguage("xx"));
+    windows::VKScanNotEndSaveWindowController stopped(&workspace);
+    stopped.changeRecoveryFilesPoint(42, QStringLiteral("/dst"));
+    ui::texts::LoadLanguage("en");
+    EXPECT_EQ(stopped.noteLabel()->text(), "Arr\u00eat \u00e0 %n%%");
+}
+
 }  // namespace
 }  // namespace velmora::browser
