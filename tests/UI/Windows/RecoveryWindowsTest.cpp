@@ -198,5 +198,40 @@ TEST_F(RecoveryWindowsTest, EndWindowsCloseAtOnceByOkAndFadingByTheTitleBar) {
     EXPECT_EQ(modal.unscripted, 0);
 }
 
+// Pictures for a person to look at: each panel of the progress window and
+// both end windows; nothing drawn may be a raw key.
+TEST_F(RecoveryWindowsTest, Pictures) {
+    auto save = [](QWidget* window, const char* name) {
+        window->show();
+        Pump();
+        QDir().mkpath(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR));
+        EXPECT_TRUE(
+            window->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR "/") + name + ".png"));
+        for (auto* label : window->findChildren<QLabel*>()) {
+            if (label->isVisibleTo(window)) {
+                EXPECT_FALSE(label->text().startsWith("PLX_")) << label->text().toStdString();
+            }
+        }
+        for (auto* button : window->findChildren<QPushButton*>()) {
+            if (button->isVisibleTo(window)) {
+                EXPECT_FALSE(button->text().startsWith("PLX_")) << button->text().toStdString();
+            }
+        }
+    };
+    VKShowScanProgressWindowController progress;
+    const QString name = QStringLiteral("Holiday 2024/IMG_0412.JPG");
+    progress.changeProgressValue(42, &name);
+    save(progress.window(), "recovery_progress");
+    progress.stopButton()->click();
+    save(progress.window(), "recovery_progress_stop");
+    progress.setNoMemeryViewHidden();
+    save(progress.window(), "recovery_progress_no_space");
+    VKScanEndSaveWindowController finished(QStringLiteral("/home/ann/Recovered files"), &workspace);
+    save(finished.window(), "recovery_finished");
+    VKScanNotEndSaveWindowController stopped(&workspace);
+    stopped.changeRecoveryFilesPoint(17, QStringLiteral("/home/ann/Recovered files"));
+    save(stopped.window(), "recovery_stopped");
+}
+
 }  // namespace
 }  // namespace velmora::windows
