@@ -63,7 +63,7 @@ void SetPathLink(QLabel* label, const QString& path) {
         label->clear();
         return;
     }
-    label->setFont(QFont(label->font().family(), 12));
+    label->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica"), 12));
     // The path is text, never markup.
     label->setText(QStringLiteral("<a href=\"folder\" style=\"color: rgb(24, 90, 166); "
                                   "text-decoration: underline;\">%1</a>")

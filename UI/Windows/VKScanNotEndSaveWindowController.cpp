@@ -12,6 +12,7 @@ VKScanNotEndSaveWindowController::VKScanNotEndSaveWindowController(platform::Wor
     // Only the sentence says what happened: the heading is the finished
     // window's.
     titleLabel()->hide();
+    noteLabel()->setGeometry(titleLabel()->geometry().united(noteLabel()->geometry()));
 }
 
 // The translation is put in as a checked pattern, never handed to printf:

@@ -28,7 +28,7 @@ QPushButton* KeyButton(QWidget* parent, const QString& objectName, const QString
 VKShowScanProgressWindowController::VKShowScanProgressWindowController(QObject* parent)
     : QObject(parent) {
     const recovery::SmallWindow made = recovery::MakeSmallWindow(
-        QStringLiteral("VKShowScanProgressWindowController"), kWidth, kContentHeight, 20);
+        QStringLiteral("VKShowScanProgressWindowController"), kWidth, kContentHeight, 80);
     aWindow_ = made.window;
     aTitleLabel_ = made.titleLabel;
     auto panel = [&](const char* name) {
