@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include <deque>
 #include <map>
@@ -299,6 +300,64 @@ TEST_F(RecoverControllerTest, ARecoveryThatEndsBeforeItsFirstPostShowsOnlyTheFin
     modal.script.push_back([&](QWidget*) { return 7; });
     PostProgress(4, 4);
     EXPECT_EQ(modal.shown, std::vector<QString>{"VKScanEndSaveWindowController"});
+}
+
+// The same roads on real nested event loops: the progress window is taken
+// away from inside its own button, and the end windows run inside the run
+// of the progress window. Every run must come back, and nothing is touched
+// after it is gone.
+TEST_F(RecoverControllerTest, OnRealModalLoopsBothEndsComeBack) {
+    for (const char* how : {"finished", "stopped"}) {
+        SCOPED_TRACE(how);
+        ui::EventLoopModalRunner loops;
+        ui::SetModalRunner(&loops);
+        auto controller = Make();
+        Choose(*controller);
+        const bool stop = std::string(how) == "stopped";
+        std::vector<std::string> seen;
+        // Each step runs from a timer of its own: a timer is never delivered
+        // again while its own handler is still running, and a step may run
+        // a loop of its own.
+        bool pending = false;
+        auto step = [&](const char* name, std::function<void()> act) {
+            pending = true;
+            QTimer::singleShot(0, [&pending, &seen, name, act] {
+                pending = false;
+                seen.push_back(name);
+                act();
+            });
+        };
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            if (pending)
+                return;
+            if (auto* end = controller->scanEndSaveWC(); end && end->window()->isVisible()) {
+                step("finished", [end] { end->okButton()->click(); });
+            } else if (auto* notEnd = controller->scanNotEndSaceWC();
+                       notEnd && notEnd->window()->isVisible()) {
+                step("stopped", [notEnd] { notEnd->okButton()->click(); });
+            } else if (auto* progress = controller->recoveryProgressWindow();
+                       progress && progress->window()->isVisible()) {
+                step("progress", [&, progress] {
+                    if (stop) {
+                        progress->stopButton()->click();
+                        progress->yesButton()->click();
+                    } else {
+                        bridge.recoveryStatus = 4;
+                        PostProgress(4, 4);
+                    }
+                });
+            }
+        });
+        driver.start(0);
+        PostProgress(1, 4);
+        driver.stop();
+        EXPECT_EQ(loops.Depth(), 0);
+        const std::vector<std::string> expected = {"progress", stop ? "stopped" : "finished"};
+        EXPECT_EQ(seen, expected);
+        ui::SetModalRunner(&modal);
+        Pump();
+    }
 }
 
 TEST_F(RecoverControllerTest, AStoppedSentenceWhoseTranslationDoesNotFitIsShownAsItStands) {
