@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,9 @@ public:
     // Trees of the browser.
     // 0 when `arrays` is null.
     static int VKSetTreeNodeData(const VKTreeArrays* arrays);
+    // Held while the interface reads the browser's trees: the scan files
+    // nodes into them only under it.
+    static std::mutex& TreeDataLock();
     // Empties the four arrays and the wrappers of the scan's nodes.
     static void VKResetTreeNodeData();
     // Files what arrived into the type and date trees.

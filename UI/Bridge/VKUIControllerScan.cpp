@@ -300,6 +300,10 @@ void VKUIController::RefreshData() {
     VKUIScan::instance().RefreshAllData();
 }
 
+std::mutex& VKUIController::TreeDataLock() {
+    return LockerAddData();
+}
+
 int VKUIController::VKSetTreeNodeData(const VKTreeArrays* arrays) {
     if (arrays == nullptr)
         return 0;

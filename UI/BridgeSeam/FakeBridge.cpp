@@ -293,9 +293,19 @@ int FakeBridge::VKGetIsSearching() {
     return searching;
 }
 
+void FakeBridge::GetSelectedFilesAmout(int* count, uint64_t* size) {
+    calls.push_back("GetSelectedFilesAmout");
+    *count = selectedCount;
+    *size = selectedSize;
+}
+
 int FakeBridge::IsRecoveryToSameDevice(const std::string& path) {
     calls.push_back("IsRecoveryToSameDevice:" + path);
-    return sameDevice;
+    return sameDevice != 0 ||
+                   std::find(sameDevicePaths.begin(), sameDevicePaths.end(), path) !=
+                       sameDevicePaths.end()
+               ? 1
+               : 0;
 }
 
 void FakeBridge::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
@@ -325,6 +335,50 @@ QImage FakeBridge::GetNSImageByNode(const OpNodePtr& node) {
         return {};
     const auto found = previews.find(node->fileNode());
     return found != previews.end() ? found->second : QImage();
+}
+
+int64_t FakeBridge::DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
+                               const std::string& postName) {
+    calls.push_back("DoRecovery:" + path + ":" + postName);
+    if (!roots)
+        return 0x0100000000000000;
+    recoveryRoots = roots;
+    if (doRecoveryResult == 0)
+        recoveryStatus = 2;
+    return doRecoveryResult;
+}
+
+std::string FakeBridge::GetRecoveryProgressTotal(uint64_t* total, uint64_t* current,
+                                                 int64_t* errorCode) {
+    calls.push_back("GetRecoveryProgressTotal");
+    *total = recoveryTotal;
+    *current = recoveryCurrent;
+    *errorCode = recoveryError;
+    return recoveryFileName;
+}
+
+int FakeBridge::IsRecoveryRunning() {
+    calls.push_back("IsRecoveryRunning");
+    return recoveryStatus == 2 || recoveryStatus == 3 ? 1 : 0;
+}
+
+void FakeBridge::PauseOrResumeRecovery() {
+    calls.push_back("PauseOrResumeRecovery");
+    if (recoveryStatus == 2)
+        recoveryStatus = 3;
+    else if (recoveryStatus == 3)
+        recoveryStatus = 2;
+}
+
+void FakeBridge::StopRecvoery() {
+    calls.push_back("StopRecvoery");
+    if (recoveryStatus != 0)
+        recoveryStatus = 4;
+}
+
+uint64_t FakeBridge::GetRecoveridedFiles() {
+    calls.push_back("GetRecoveridedFiles");
+    return recoveredFiles;
 }
 
 }  // namespace velmora::seam

@@ -38,6 +38,22 @@ public:
     // What VKOpenDmgFile answers.
     int openDmgResult = 1;
 
+    // The recovery: what is ticked, whether a folder lies on the scanned
+    // device (by path), what DoRecovery answers, and the progress record
+    // the next GetRecoveryProgressTotal hands out. recoveryStatus is 0 idle,
+    // 2 running, 3 paused, 4 ended; DoRecovery sets 2 when it starts.
+    int selectedCount = 0;
+    uint64_t selectedSize = 0;
+    std::vector<std::string> sameDevicePaths;
+    int64_t doRecoveryResult = 0;
+    int recoveryStatus = 0;
+    uint64_t recoveryTotal = 0, recoveryCurrent = 0;
+    int64_t recoveryError = 0;
+    std::string recoveryFileName;
+    uint64_t recoveredFiles = 0;
+    // The root array the last DoRecovery was given.
+    const std::vector<OpNodePtr>* recoveryRoots = nullptr;
+
     // Every call, in order, as "Name" or "Name:argument".
     std::vector<std::string> calls;
     std::vector<int> recoveryTypes;
@@ -126,6 +142,16 @@ public:
     void RefreshTypeTreeState(const OpNodePtr& node) override;
     void UnselectedAllNodes() override;
     QImage GetNSImageByNode(const OpNodePtr& node) override;
+    // Recovery (issue 51).
+    void GetSelectedFilesAmout(int* count, uint64_t* size) override;
+    int64_t DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
+                       const std::string& postName) override;
+    std::string GetRecoveryProgressTotal(uint64_t* total, uint64_t* current,
+                                         int64_t* errorCode) override;
+    int IsRecoveryRunning() override;
+    void PauseOrResumeRecovery() override;
+    void StopRecvoery() override;
+    uint64_t GetRecoveridedFiles() override;
 
 private:
     std::vector<std::string> heldNames_;

@@ -131,6 +131,22 @@ public:
     // The picture of a file, a frame of a movie, or the icon of its kind;
     // null when there is no node. May read the scanned device.
     virtual QImage GetNSImageByNode(const OpNodePtr& node) = 0;
+    // Recovery of the ticked files (issue 51).
+    // Number and total size of the ticked files shown in the trees.
+    virtual void GetSelectedFilesAmout(int* count, uint64_t* size) = 0;
+    // Recovers the ticked nodes below `roots` into the folder `path` and
+    // posts `postName` on the main thread as it goes. 0 when started; a
+    // failure code (0x0100000000000000 or above) when `roots` is null.
+    virtual int64_t DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
+                               const std::string& postName) = 0;
+    // Progress of the recovery; an error code above 0 means the destination
+    // is full (and the recovery paused). Answers the file being written.
+    virtual std::string GetRecoveryProgressTotal(uint64_t* total, uint64_t* current,
+                                                 int64_t* errorCode) = 0;
+    virtual int IsRecoveryRunning() = 0;
+    virtual void PauseOrResumeRecovery() = 0;
+    virtual void StopRecvoery() = 0;
+    virtual uint64_t GetRecoveridedFiles() = 0;
 };
 
 // Issue 49: the children of a path-tree node: its engine node's, or the

@@ -116,54 +116,77 @@ std::optional<std::string> VKBridge::GetSavePath() {
 
 // Issue 41: the bridge's save and load operation (the result files library
 // is ready; the bridge's operation that drives it is not).
-void VKBridge::beginSaveOrRestoreNode(int, const std::string&, const std::optional<std::string>&) {}
+void VKBridge::beginSaveOrRestoreNode(int flag, const std::string& path,
+                                      const std::optional<std::string>& ediPath) {
+    VKUIController::beginSaveOrRestoreNode(flag, path, ediPath ? ediPath->c_str() : nullptr);
+}
 
 // Issue 40: the bridge's result trees. Until they land no root is ever added
 // to the browser's arrays, and the lock guards nothing but the browser's
 // own reads.
 int VKBridge::VKSetTreeNodeData(const TreeNodeArrays* arrays) {
-    return arrays != nullptr ? 1 : 0;
+    if (arrays == nullptr)
+        return 0;
+    VKTreeArrays held;
+    held.path = arrays->path;
+    held.type = arrays->type;
+    held.createTime = arrays->createTime;
+    held.modifyTime = arrays->modifyTime;
+    return VKUIController::VKSetTreeNodeData(&held);
 }
 
 std::unique_lock<std::mutex> VKBridge::LockTreeData() {
-    static auto* treeData = new std::mutex;  // lives as long as the process
-    return std::unique_lock<std::mutex>(*treeData);
+    // The lock under which the scan files nodes into the browser's trees.
+    return std::unique_lock<std::mutex>(VKUIController::TreeDataLock());
 }
 
 // Issue 39: the scan road.
-void VKBridge::ResetShouldBuild() {}
+void VKBridge::ResetShouldBuild() {
+    VKUIController::ResetShouldBuild();
+}
 
-void VKBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr&, const std::string&) {}
+void VKBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row, const std::string&) {
+    VKUIController::isEdiDoDeepScanWithData(row);
+}
 
 // Issue 39: the scan operation's progress and controls. An idle bridge has
 // found nothing and has no scan to pause, stop or repeat.
 std::string VKBridge::GetScanProgress(double* percent, int64_t* fileCount) {
-    *percent = 0;
-    *fileCount = 0;
-    return "-:-:-";
+    unsigned long long count = 0;
+    std::string remaining = VKUIController::GetScanProgress(percent, &count);
+    *fileCount = static_cast<int64_t>(count);
+    return remaining;
 }
 
 int VKBridge::IsDeepScan() {
-    return 0;
+    return VKUIController::IsDeepScan();
 }
 
 int VKBridge::IsPause() {
-    return 0;
+    return VKUIController::IsPause();
 }
 
-void VKBridge::PauseOrResumeScan() {}
+void VKBridge::PauseOrResumeScan() {
+    VKUIController::PauseOrResumeScan();
+}
 
-void VKBridge::StopScan(int) {}
+void VKBridge::StopScan(int flag) {
+    VKUIController::StopScan(flag);
+}
 
 void VKBridge::GetScanFileSize(uint64_t* bytes, int64_t* count) {
+    unsigned long long size = 0, files = 0;
+    VKUIController::GetScanFileSize(&size, &files);
     if (bytes != nullptr)
-        *bytes = 0;
+        *bytes = size;
     if (count != nullptr)
-        *count = 0;
+        *count = static_cast<int64_t>(files);
 }
 
 // Issue 41: loading results.
-void VKBridge::RestorPostUIUpdate(const std::string&, int) {}
+void VKBridge::RestorPostUIUpdate(const std::string& name, int save) {
+    VKUIController::RestorPostUIUpdate(name, save);
+}
 
 // Issue 40: the counts and tick marks of the type and date trees.
 uint64_t VKBridge::GetNodeChildrenCnt(const OpNodeData&) {
@@ -172,15 +195,21 @@ uint64_t VKBridge::GetNodeChildrenCnt(const OpNodeData&) {
 
 void VKBridge::VKTableViewCellCilck() {}
 
-void VKBridge::SetViewType(int) {}
+void VKBridge::SetViewType(int kind) {
+    VKUIController::SetViewType(kind);
+}
 
 void VKBridge::RefreshTypeTreeState(OpNodeData*) {}
 
 void VKBridge::RefreshTimeTreeState(std::vector<OpNodePtr>*, int) {}
 
-void VKBridge::VKSetFlag(int) {}
+void VKBridge::VKSetFlag(int flag) {
+    VKUIController::VKSetFlag(flag);
+}
 
-void VKBridge::DoDeepScan(const std::string&) {}
+void VKBridge::DoDeepScan(const std::string&) {
+    VKUIController::DoDeepScan();
+}
 
 int VKBridge::VKCleanOpNodeSate() {
     return VKUIController::VKCleanOpNodeSate();
@@ -203,19 +232,34 @@ int VKBridge::VKGetIsSearching() {
 }
 
 // Issue 41: the save and load operation, its poller and its progress.
-int VKBridge::IsRecoveryToSameDevice(const std::string&) {
-    return 0;
+// The recovery operation is built with the bridge's recovery road (issue
+// 41); until then nothing is ticked and a recovery never starts.
+void VKBridge::GetSelectedFilesAmout(int* count, uint64_t* size) {
+    int files = 0;
+    unsigned long long bytes = 0;
+    VKUIController::GetSelectedFilesAmoutAndSize(&files, &bytes);
+    if (count)
+        *count = files;
+    if (size)
+        *size = bytes;
+}
+
+int VKBridge::IsRecoveryToSameDevice(const std::string& path) {
+    return VKUIController::IsRecoveryToSameDevice(path);
 }
 
 void VKBridge::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
-                                        int) {
-    *total = 0;
-    *current = 0;
-    *errorCode = 0;
+                                        int save) {
+    unsigned long long all = 0, done = 0;
+    long long code = 0;
+    VKUIController::GetSaveorRestoreProgress(&all, &done, &code, save);
+    *total = all;
+    *current = done;
+    *errorCode = code;
 }
 
 std::string VKBridge::GetSaveFileName() {
-    return "Velmora";
+    return VKUIController::GetSaveFileName();
 }
 
 void VKBridge::SavePathToPList(const std::string& folder) {
@@ -240,6 +284,41 @@ void VKBridge::UnselectedAllNodes() {}
 // Issue 41: the thumbnailer.
 QImage VKBridge::GetNSImageByNode(const OpNodePtr&) {
     return {};
+}
+
+int64_t VKBridge::DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
+                             const std::string& postName) {
+    return VKUIController::DoRecovery(roots, path.c_str(), postName);
+}
+
+std::string VKBridge::GetRecoveryProgressTotal(uint64_t* total, uint64_t* current,
+                                               int64_t* errorCode) {
+    unsigned long long all = 0, done = 0;
+    long long code = 0;
+    std::string name = VKUIController::GetRecoveryProgressTotal(&all, &done, &code);
+    if (total)
+        *total = all;
+    if (current)
+        *current = done;
+    if (errorCode)
+        *errorCode = code;
+    return name;
+}
+
+int VKBridge::IsRecoveryRunning() {
+    return VKUIController::IsRecoveryRunning();
+}
+
+void VKBridge::PauseOrResumeRecovery() {
+    VKUIController::PauseOrResumeRecovery();
+}
+
+void VKBridge::StopRecvoery() {
+    VKUIController::StopRecvoery();
+}
+
+uint64_t VKBridge::GetRecoveridedFiles() {
+    return VKUIController::GetRecoveridedFiles();
 }
 
 }  // namespace velmora::seam

@@ -75,6 +75,16 @@ public:
     void RefreshTypeTreeState(const OpNodePtr& node) override;
     void UnselectedAllNodes() override;
     QImage GetNSImageByNode(const OpNodePtr& node) override;
+    // Recovery (issue 51).
+    void GetSelectedFilesAmout(int* count, uint64_t* size) override;
+    int64_t DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
+                       const std::string& postName) override;
+    std::string GetRecoveryProgressTotal(uint64_t* total, uint64_t* current,
+                                         int64_t* errorCode) override;
+    int IsRecoveryRunning() override;
+    void PauseOrResumeRecovery() override;
+    void StopRecvoery() override;
+    uint64_t GetRecoveridedFiles() override;
 
 private:
     // Installs the Qt poster once and relays `name` from the bridge's

@@ -232,24 +232,24 @@
         <translation>Choose Another Folder</translation>
     </message>
     <message id="PLX_FOUR_SAVE_SAME_PATH_NO_BUTTON">
-        <source>Cancel</source>
-        <translation>Cancel</translation>
+        <source>Recover Anyway</source>
+        <translation>Recover Anyway</translation>
     </message>
     <message id="PLX_FOUR_RECOVERY_NO_SPACE_TITLE">
         <source>Not enough free space.</source>
         <translation>Not enough free space.</translation>
     </message>
     <message id="PLX_FOUR_RECOVERY_NO_SPACE_NODE">
-        <source>The chosen folder does not have room for the selected files.</source>
-        <translation>The chosen folder does not have room for the selected files.</translation>
+        <source>The chosen folder may not have room for the selected files. Free some space, then continue.</source>
+        <translation>The chosen folder may not have room for the selected files. Free some space, then continue.</translation>
     </message>
     <message id="PLX_FOUR_RECOVERY_NO_SPACE_YES_BUTTON">
-        <source>Choose Another Folder</source>
-        <translation>Choose Another Folder</translation>
-    </message>
-    <message id="PLX_FOUR_RECOVERY_NO_SPACE_NO_BUTTON">
         <source>Cancel</source>
         <translation>Cancel</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_SPACE_NO_BUTTON">
+        <source>Continue</source>
+        <translation>Continue</translation>
     </message>
     <message id="PLX_FOUR_RECOVER_PROGRESS_TITLE">
         <source>Recovering files...</source>
@@ -272,8 +272,8 @@
         <translation>Continue</translation>
     </message>
     <message id="PLX_FOUR_RECOVERY_STOP_BUTTON">
-        <source>Stop</source>
-        <translation>Stop</translation>
+        <source>OK</source>
+        <translation>OK</translation>
     </message>
     <message id="PLX_FOUR_RECOVER_END_TITLE">
         <source>Recovery finished</source>
@@ -284,8 +284,8 @@
         <translation>The recovered files are in the folder you chose.</translation>
     </message>
     <message id="PLX_FOUR_RECOVER_NOTEND_NODE">
-        <source>The recovery was stopped at %.0f%%.</source>
-        <translation>The recovery was stopped at %.0f%%.</translation>
+        <source>The recovery was stopped after %.0f file(s).</source>
+        <translation>The recovery was stopped after %.0f file(s).</translation>
     </message>
     <message id="SAVE_SCAN_RESULT">
         <source>Save Scan Result</source>

@@ -24,7 +24,8 @@ TEST(Texts, KeysGiveTheirTextOrThemselves) {
     EXPECT_EQ(Format("MENU_ABOUT_NAME", {Text("WINDOW_TOP_TITLE")}), "About Velmora Data Recovery");
     EXPECT_EQ(Format("PLX_FOUR_SELECT_FILES", {"1.50 MB", 3}),
               "You have selected 1.50 MB in 3 file(s).");
-    EXPECT_EQ(Format("PLX_FOUR_RECOVER_NOTEND_NODE", {42.4}), "The recovery was stopped at 42%.");
+    EXPECT_EQ(Format("PLX_FOUR_RECOVER_NOTEND_NODE", {42.4}),
+              "The recovery was stopped after 42 file(s).");
 }
 
 TEST(Texts, FormatsOnlyWhenConversionsFitTheirArguments) {

@@ -1,0 +1,242 @@
+#include "Browser/VKRecoverController.h"
+
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <QWidget>
+
+#include "BridgeSeam/IBridge.h"
+#include "Browser/VKRecoverFolderSheet.h"
+#include "Browser/VKRecoverHost.h"
+#include "UIPlatform/Modal.h"
+#include "UIPlatform/NotificationCenter.h"
+#include "UIPlatform/Texts.h"
+#include "UIPlatform/Timing.h"
+#include "Windows/DiskTexts.h"
+#include "Windows/RecoveryWindowParts.h"
+#include "Windows/VKScanEndSaveWindowController.h"
+#include "Windows/VKScanNotEndSaveWindowController.h"
+
+namespace velmora::browser {
+
+namespace {
+
+const QString kRecoveryPost = QStringLiteral("DoRecovery");
+
+bool WritableFolder(const QString& path) {
+    return access(path.toLocal8Bit().constData(), W_OK) == 0;
+}
+
+std::optional<int64_t> FreeBytes(const QString& path) {
+    struct statvfs fs {};
+    if (statvfs(path.toLocal8Bit().constData(), &fs) != 0)
+        return std::nullopt;
+    return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+}
+
+}  // namespace
+
+// Exact without the overflow of size × 105 near the top of the range.
+uint64_t RecoveryRoomNeeded(uint64_t selected) {
+    return selected / 100 * 105 + selected % 100 * 105 / 100;
+}
+
+VKRecoverController::VKRecoverController(VKRecoverHost& host, VKRecoverFolderSheet* sheet,
+                                         platform::Workspace* workspace, QObject* parent)
+    : QObject(parent), host_(host), sheet_(sheet), workspace_(workspace) {
+    if (!sheet_) {
+        ownSheet_ = std::make_unique<FileDialogFolderSheet>();
+        sheet_ = ownSheet_.get();
+    }
+    checks_.writable = &WritableFolder;
+    checks_.freeSpace = &FreeBytes;
+    ui::NotificationCenter::defaultCenter().addObserver(
+        this, kRecoveryPost, [this](const ui::Notification&) { recoveryAction(); });
+}
+
+VKRecoverController::~VKRecoverController() {
+    ui::NotificationCenter::defaultCenter().removeObserver(this);
+    if (recoveryProgressWindow_)
+        recoveryProgressWindow_->setDelegate(nullptr);
+}
+
+void VKRecoverController::showSelectFilesCountAndSize() {
+    if (host_.isScanRunningUnpaused())
+        return;
+    selectedFileCnt_ = 0;
+    selectedFileSize_ = 0;
+    seam::Bridge().GetSelectedFilesAmout(&selectedFileCnt_, &selectedFileSize_);
+    host_.setRecoverButtonEnabled(selectedFileCnt_ >= 1);
+    host_.setSelectFilesText(
+        ui::texts::Format(QStringLiteral("PLX_FOUR_SELECT_FILES"),
+                          {windows::ConvertVolSpace(selectedFileSize_), selectedFileCnt_}));
+    selectValue_ = selectedFileSize_;
+}
+
+void VKRecoverController::recoveryButtonClick() {
+    host_.setRecoverButtonEnabled(false);
+    isRecoveryEndSHowWindow_ = true;
+    QWidget* window = host_.browserWindow();
+    if (rectNew_.isEmpty() && window) {
+        rectNew_ = window->frameGeometry();
+        rectNew_.setHeight(std::max(1, rectNew_.height() - 75));
+    }
+    sheet_->Begin(
+        window, ui::texts::Text(QStringLiteral("PLX_FOUR_RECOVERY_NODE")),
+        ui::texts::Text(QStringLiteral("PLX_FOUR_RECOVERY_WINDOW_SAVE_BUTTON")), rectNew_,
+        [self = QPointer<VKRecoverController>(this)](std::optional<QString> folder, QRect frame) {
+            if (self)
+                self->folderChosen(std::move(folder), frame);
+        });
+}
+
+// The checks run in order and the first that fails ends the choice; only
+// the last two let the user go on anyway.
+void VKRecoverController::folderChosen(std::optional<QString> folder, QRect frame) {
+    rectNew_ = frame;
+    host_.setRecoverButtonEnabled(true);
+    if (!folder)
+        return;
+    recoverySavePathStr_ = *folder;
+    if (!checks_.writable(recoverySavePathStr_)) {
+        alertNoCompetence();
+        return;
+    }
+    if (seam::Bridge().IsRecoveryToSameDevice(recoverySavePathStr_.toStdString())) {
+        alertSameDevice();
+        return;
+    }
+    // A free space the file system cannot tell, or a negative one, counts as
+    // none; compared unsigned it would pass every check.
+    const int64_t free = checks_.freeSpace(recoverySavePathStr_).value_or(0);
+    if (free < 0 || static_cast<uint64_t>(free) <= RecoveryRoomNeeded(selectedFileSize_)) {
+        alertNoLeakOfSpace();
+        return;
+    }
+    startRecovery();
+}
+
+void VKRecoverController::alertNoCompetence() {
+    ui::AlertContent alert = ui::AlertFromKeys(QStringLiteral("PLX_FOUR_RECOVERY_NO_COMPETENCE_"));
+    alert.alternateButton.clear();
+    ui::Alerts().BeginSheet(alert, host_.browserWindow(), [](int) {});
+}
+
+void VKRecoverController::alertSameDevice() {
+    ui::Alerts().BeginSheet(
+        ui::AlertFromKeys(QStringLiteral("PLX_FOUR_SAVE_SAME_PATH_")), host_.browserWindow(),
+        [self = QPointer<VKRecoverController>(this)](int code) {
+            if (!self)
+                return;
+            if (code == 0)
+                self->startRecovery();
+            else if (code == 1)
+                ui::PerformAfter(self, 500, [self] { self->recoveryButtonClick(); });
+        });
+}
+
+void VKRecoverController::alertNoLeakOfSpace() {
+    ui::Alerts().BeginSheet(ui::AlertFromKeys(QStringLiteral("PLX_FOUR_RECOVERY_NO_SPACE_")),
+                            host_.browserWindow(),
+                            [self = QPointer<VKRecoverController>(this)](int code) {
+                                if (self && code == 0)
+                                    self->startRecovery();
+                            });
+}
+
+void VKRecoverController::startRecovery() {
+    const int64_t tab = host_.selectTypeCount();
+    if (tab < 0 || tab > 3)
+        return;
+    std::vector<OpNodePtr>* roots = host_.rootArray(static_cast<int>(tab));
+    retiredProgressWindow_.reset();
+    isFinishRecovery_ = false;
+    isBeginRecovery_ = true;
+    const int64_t result = seam::Bridge().DoRecovery(roots, recoverySavePathStr_.toStdString(),
+                                                     kRecoveryPost.toStdString());
+    // Nothing started: no notification will come to run a progress window.
+    if (result != 0)
+        isBeginRecovery_ = false;
+}
+
+void VKRecoverController::recoveryAction() {
+    seam::IBridge& bridge = seam::Bridge();
+    if (!recoveryProgressWindow_ && bridge.IsRecoveryRunning()) {
+        recoveryProgressWindow_ = std::make_unique<windows::VKShowScanProgressWindowController>();
+        recoveryProgressWindow_->setDelegate(this);
+        windows::recovery::CentreOnScreen(recoveryProgressWindow_->window());
+    }
+    uint64_t total = 0;
+    uint64_t current = 0;
+    int64_t errorCode = 0;
+    const QString name =
+        QString::fromStdString(bridge.GetRecoveryProgressTotal(&total, &current, &errorCode));
+    if (errorCode <= 0) {
+        const double percent =
+            total == 0 || current == 0 ? 0.0 : static_cast<double>(current) * 100.0 / total;
+        if (recoveryProgressWindow_)
+            recoveryProgressWindow_->changeProgressValue(percent, &name);
+        if (!bridge.IsRecoveryRunning() && !isFinishRecovery_) {
+            isFinishRecovery_ = true;
+            releaseProgressWindow();
+            if (isRecoveryEndSHowWindow_)
+                showRecoveryEndWindow();
+        }
+    } else if (recoveryProgressWindow_) {
+        // The destination is full; the bridge has paused the recovery.
+        recoveryProgressWindow_->setNoMemeryViewHidden();
+    }
+    if (isBeginRecovery_ && recoveryProgressWindow_) {
+        isBeginRecovery_ = false;
+        recoveryProgressWindow_->fadeIn();
+        ui::Modal().RunModal(recoveryProgressWindow_->window());
+        bringBrowserForward();
+    }
+}
+
+void VKRecoverController::stopButtonAction(int code) {
+    if (code == 1) {
+        seam::Bridge().PauseOrResumeRecovery();
+        return;
+    }
+    isFinishRecovery_ = true;
+    isRecoveryEndSHowWindow_ = false;
+    releaseProgressWindow();
+    seam::Bridge().StopRecvoery();
+    showRecoveryNotEndWindow();
+}
+
+// Ends the window's run and hides it; it may be this call's own caller (a
+// button of it), so it is deleted later, never here.
+void VKRecoverController::releaseProgressWindow() {
+    if (!recoveryProgressWindow_)
+        return;
+    recoveryProgressWindow_->setDelegate(nullptr);
+    ui::Modal().StopModal(recoveryProgressWindow_->window(), 0);
+    recoveryProgressWindow_->window()->hide();
+    retiredProgressWindow_ = std::move(recoveryProgressWindow_);
+}
+
+void VKRecoverController::showRecoveryEndWindow() {
+    scanEndSaveWC_.reset();
+    scanEndSaveWC_ =
+        std::make_unique<windows::VKScanEndSaveWindowController>(recoverySavePathStr_, workspace_);
+    scanEndSaveWC_->runModal();
+    bringBrowserForward();
+}
+
+void VKRecoverController::showRecoveryNotEndWindow() {
+    scanNotEndSaceWC_.reset();
+    scanNotEndSaceWC_ = std::make_unique<windows::VKScanNotEndSaveWindowController>(workspace_);
+    scanNotEndSaceWC_->changeRecoveryFilesPoint(
+        static_cast<double>(seam::Bridge().GetRecoveridedFiles()), recoverySavePathStr_);
+    scanNotEndSaceWC_->runModal();
+    bringBrowserForward();
+}
+
+void VKRecoverController::bringBrowserForward() {
+    if (QWidget* window = host_.browserWindow())
+        window->activateWindow();
+}
+
+}  // namespace velmora::browser

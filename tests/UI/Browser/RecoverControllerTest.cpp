@@ -1,0 +1,374 @@
+// The recovery road of the results browser on the scripted bridge: the
+// count and the Recover button, the folder checks in order, the tab's root
+// array, and the progress, finished and stopped windows.
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include <deque>
+#include <map>
+
+#include "Browser/VKRecoverController.h"
+#include "Browser/VKRecoverFolderSheet.h"
+#include "Browser/VKRecoverHost.h"
+#include "UIPlatform/Texts.h"
+#include "WindowTestSupport.h"
+#include "Windows/VKScanEndSaveWindowController.h"
+#include "Windows/VKScanNotEndSaveWindowController.h"
+#include "platform/desktop/Workspace.h"
+
+namespace velmora::browser {
+namespace {
+
+using windows::testing::Pump;
+using Panel = windows::VKShowScanProgressWindowController::Panel;
+
+struct FakeHost : VKRecoverHost {
+    QWidget window;
+    bool scanning = false;
+    int64_t tab = 0;
+    std::vector<OpNodePtr> arrays[4];
+    bool buttonEnabled = false;
+    int buttonChanges = 0;
+    QString text;
+
+    QWidget* browserWindow() override { return &window; }
+    bool isScanRunningUnpaused() override { return scanning; }
+    int64_t selectTypeCount() override { return tab; }
+    std::vector<OpNodePtr>* rootArray(int kind) override { return &arrays[kind]; }
+    void setRecoverButtonEnabled(bool enabled) override {
+        buttonEnabled = enabled;
+        ++buttonChanges;
+    }
+    void setSelectFilesText(const QString& t) override { text = t; }
+};
+
+// Answers each sheet from the script after Begin returned, as a real sheet
+// does; an empty script cancels.
+struct ScriptedSheet : VKRecoverFolderSheet {
+    std::deque<std::optional<QString>> answers;
+    int begun = 0;
+    void Begin(QWidget*, const QString& message, const QString& prompt, const QRect& frame,
+               Done done) override {
+        ++begun;
+        EXPECT_EQ(message, ui::texts::Text("PLX_FOUR_RECOVERY_NODE"));
+        EXPECT_EQ(prompt, ui::texts::Text("PLX_FOUR_RECOVERY_WINDOW_SAVE_BUTTON"));
+        std::optional<QString> answer;
+        if (!answers.empty()) {
+            answer = answers.front();
+            answers.pop_front();
+        }
+        QMetaObject::invokeMethod(
+            qApp, [done, answer, frame] { done(answer, frame); }, Qt::QueuedConnection);
+    }
+};
+
+class RecoverControllerTest : public windows::testing::WindowTest {
+protected:
+    void SetUp() override {
+        WindowTest::SetUp();
+        ui::SetAlertPresenter(&alerts);
+        bridge.selectedCount = 2;
+        bridge.selectedSize = 1000;
+    }
+    void TearDown() override {
+        WindowTest::TearDown();
+        ui::SetAlertPresenter(nullptr);
+    }
+
+    // A controller whose folder "/dst" is writable or not and has `free`
+    // bytes, with the count taken.
+    std::unique_ptr<VKRecoverController> Make(bool writable = true, int64_t free = 1 << 30) {
+        auto controller = std::make_unique<VKRecoverController>(host, &sheet, &workspace);
+        controller->setFolderChecks(
+            {[writable](const QString&) { return writable; },
+             [free](const QString&) { return std::optional<int64_t>(free); }});
+        controller->showSelectFilesCountAndSize();
+        return controller;
+    }
+    // Presses Recover, picks "/dst" and lets the sheets answer.
+    void Choose(VKRecoverController& controller) {
+        sheet.answers.push_back(QStringLiteral("/dst"));
+        controller.recoveryButtonClick();
+        Pump();
+    }
+    void PostProgress(uint64_t current, uint64_t total, int64_t error = 0) {
+        bridge.recoveryCurrent = current;
+        bridge.recoveryTotal = total;
+        bridge.recoveryError = error;
+        ui::NotificationCenter::defaultCenter().post("DoRecovery", QStringLiteral("VKUIPublic"));
+    }
+    std::vector<QString> AlertTitles() const {
+        std::vector<QString> titles;
+        for (const auto& a : alerts.shown)
+            titles.push_back(a.message);
+        return titles;
+    }
+
+    FakeHost host;
+    ScriptedSheet sheet;
+    ui::ScriptedAlerts alerts;
+    platform::RecordingWorkspace workspace;
+};
+
+TEST_F(RecoverControllerTest, TheCountDecidesTheRecoverButton) {
+    const struct {
+        const char* name;
+        bool scanning;
+        int count;
+        uint64_t size;
+        bool asked, enabled;
+        const char* text;
+    } cases[] = {
+        {"none ticked", false, 0, 0, true, false, "You have selected 0.00 KB in 0 file(s)."},
+        {"three ticked", false, 3, 1'500'000, true, true,
+         "You have selected 1.50 MB in 3 file(s)."},
+        {"scan running", true, 3, 1'500'000, false, false, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bridge.calls.clear();
+        host.buttonEnabled = false;
+        host.buttonChanges = 0;
+        host.text.clear();
+        host.scanning = c.scanning;
+        bridge.selectedCount = c.count;
+        bridge.selectedSize = c.size;
+        VKRecoverController controller(host, &sheet, &workspace);
+        controller.showSelectFilesCountAndSize();
+        EXPECT_EQ(bridge.CountOf("GetSelectedFilesAmout"), c.asked ? 1 : 0);
+        EXPECT_EQ(host.buttonChanges, c.asked ? 1 : 0);
+        EXPECT_EQ(host.buttonEnabled, c.enabled);
+        EXPECT_EQ(host.text, c.text);
+    }
+}
+
+TEST_F(RecoverControllerTest, TheFolderChecksRunInOrder) {
+    const QString unwritable = ui::texts::Text("PLX_FOUR_RECOVERY_NO_COMPETENCE_TITLE");
+    const QString same = ui::texts::Text("PLX_FOUR_SAVE_SAME_PATH_TITLE");
+    const QString full = ui::texts::Text("PLX_FOUR_RECOVERY_NO_SPACE_TITLE");
+    const struct {
+        const char* name;
+        std::optional<QString> folder;
+        bool writable, sameDevice;
+        int64_t free;
+        std::deque<int> answers;
+        std::vector<QString> shown;
+        bool starts;
+        int sheets;
+    } cases[] = {
+        {"cancelled", std::nullopt, true, false, 5000, {}, {}, false, 1},
+        {"unwritable: the first sheet only", "/dst", false, true, 0, {1}, {unwritable}, false, 1},
+        {"same device, alternate starts", "/dst", true, true, 5000, {0}, {same}, true, 1},
+        {"same device, default asks again", "/dst", true, true, 5000, {1}, {same}, false, 2},
+        {"1,050 free for 1,000 bytes refused", "/dst", true, false, 1050, {1}, {full}, false, 1},
+        {"1,050 free, alternate goes anyway", "/dst", true, false, 1050, {0}, {full}, true, 1},
+        {"1,051 free goes", "/dst", true, false, 1051, {}, {}, true, 1},
+        {"free space unknown counts as none", "/dst", true, false, -1, {1}, {full}, false, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bridge.calls.clear();
+        bridge.sameDevicePaths =
+            c.sameDevice ? std::vector<std::string>{"/dst"} : std::vector<std::string>{};
+        alerts.shown.clear();
+        alerts.answers = c.answers;
+        sheet.begun = 0;
+        auto controller = Make(c.writable, c.free);
+        sheet.answers = {c.folder};
+        controller->recoveryButtonClick();
+        EXPECT_FALSE(host.buttonEnabled);  // while the sheet is up
+        Pump();
+        EXPECT_TRUE(host.buttonEnabled);
+        EXPECT_EQ(AlertTitles(), c.shown);
+        EXPECT_EQ(bridge.CountOf("IsRecoveryToSameDevice"), c.folder && c.writable ? 1 : 0);
+        EXPECT_EQ(bridge.CountOf("DoRecovery"), c.starts ? 1 : 0);
+        if (c.starts) {
+            EXPECT_EQ(bridge.calls.back(), "DoRecovery:/dst:DoRecovery");
+        }
+        EXPECT_EQ(sheet.begun, c.sheets);
+        EXPECT_EQ(alerts.unscripted, 0);
+    }
+}
+
+TEST_F(RecoverControllerTest, TheRoomNeededIsRoundedDownAndNeverOverflows) {
+    const struct {
+        uint64_t selected, needed;
+    } cases[] = {
+        {0, 0}, {1000, 1050}, {19, 19}, {20, 21}, {UINT64_MAX / 105 * 100, UINT64_MAX / 105 * 105}};
+    for (const auto& c : cases)
+        EXPECT_EQ(RecoveryRoomNeeded(c.selected), c.needed) << c.selected;
+}
+
+TEST_F(RecoverControllerTest, TheSelectedTabGivesTheRootArray) {
+    for (int64_t tab : {0, 1, 2, 3, 4, -1}) {
+        SCOPED_TRACE(tab);
+        bridge.calls.clear();
+        bridge.recoveryRoots = nullptr;
+        host.tab = tab;
+        auto controller = Make();
+        Choose(*controller);
+        const bool inRange = tab >= 0 && tab <= 3;
+        EXPECT_EQ(bridge.CountOf("DoRecovery"), inRange ? 1 : 0);
+        EXPECT_EQ(bridge.recoveryRoots, inRange ? &host.arrays[tab] : nullptr);
+    }
+}
+
+TEST_F(RecoverControllerTest, ARecoveryRunsItsProgressWindowAndEndsFinished) {
+    auto controller = Make();
+    Choose(*controller);
+    bridge.recoveryFileName = "IMG_0001.JPG";
+    modal.script.push_back([&](QWidget* window) {
+        auto* progress = controller->recoveryProgressWindow();
+        EXPECT_EQ(progress->window(), window);
+        EXPECT_EQ(progress->progressBar()->value(), 25);
+        EXPECT_EQ(progress->scaningFileName()->text(), "IMG_0001.JPG");
+        PostProgress(2, 4, 1);  // the destination is full
+        EXPECT_EQ(progress->visiblePanel(), Panel::NoSpace);
+        progress->continueButton()->click();
+        EXPECT_EQ(bridge.CountOf("PauseOrResumeRecovery"), 1);
+        PostProgress(3, 4);
+        EXPECT_EQ(progress->progressBar()->value(), 75);
+        bridge.recoveryStatus = 4;
+        PostProgress(4, 4);  // shows the finished window inside this run
+        EXPECT_FALSE(modal.IsRunning(window));
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(controller->recoveryProgressWindow(), nullptr);
+        PostProgress(4, 4);  // a late post changes nothing
+        return 7;
+    });
+    modal.script.push_back([&](QWidget* window) {
+        EXPECT_EQ(controller->scanEndSaveWC()->savePathLabel()->toolTip(), "/dst");
+        controller->scanEndSaveWC()->okButton()->click();
+        EXPECT_FALSE(window->isVisible());
+        return 7;
+    });
+    PostProgress(1, 4);
+    std::vector<QString> expected = {"VKShowScanProgressWindowController",
+                                     "VKScanEndSaveWindowController"};
+    EXPECT_EQ(modal.shown, expected);
+    EXPECT_EQ(modal.unscripted, 0);
+    EXPECT_EQ(bridge.CountOf("StopRecvoery"), 0);
+}
+
+TEST_F(RecoverControllerTest, StoppingShowsTheStoppedWindowWithTheCountNeverTheFinishedOne) {
+    // By the stop button or by the title bar's close button: both ask first.
+    for (const char* how : {"stop button", "title bar"}) {
+        SCOPED_TRACE(how);
+        bridge.calls.clear();
+        modal.shown.clear();
+        auto controller = Make();
+        Choose(*controller);
+        bridge.recoveredFiles = 2;
+        modal.script.push_back([&](QWidget* window) {
+            auto* progress = controller->recoveryProgressWindow();
+            if (std::string(how) == "stop button")
+                progress->stopButton()->click();
+            else
+                EXPECT_FALSE(window->close());
+            EXPECT_EQ(bridge.CountOf("PauseOrResumeRecovery"), 1);
+            EXPECT_EQ(progress->visiblePanel(), Panel::StopConfirmation);
+            progress->yesButton()->click();
+            EXPECT_EQ(bridge.CountOf("StopRecvoery"), 1);
+            // The bridge's last post after the stop.
+            PostProgress(2, 4);
+            return 7;
+        });
+        modal.script.push_back([&](QWidget*) {
+            EXPECT_EQ(controller->scanNotEndSaceWC()->noteLabel()->text(),
+                      "The recovery was stopped after 2 file(s).");
+            controller->scanNotEndSaceWC()->okButton()->click();
+            return 7;
+        });
+        bridge.recoveryStatus = 2;
+        PostProgress(1, 4);
+        bridge.recoveryStatus = 4;
+        PostProgress(2, 4);
+        std::vector<QString> expected = {"VKShowScanProgressWindowController",
+                                         "VKScanNotEndSaveWindowController"};
+        EXPECT_EQ(modal.shown, expected);
+        EXPECT_EQ(controller->scanEndSaveWC(), nullptr);
+        EXPECT_EQ(modal.unscripted, 0);
+    }
+}
+
+TEST_F(RecoverControllerTest, ARecoveryThatEndsBeforeItsFirstPostShowsOnlyTheFinishedWindow) {
+    auto controller = Make();
+    Choose(*controller);
+    bridge.recoveryStatus = 4;
+    modal.script.push_back([&](QWidget*) { return 7; });
+    PostProgress(4, 4);
+    EXPECT_EQ(modal.shown, std::vector<QString>{"VKScanEndSaveWindowController"});
+}
+
+// The same roads on real nested event loops: the progress window is taken
+// away from inside its own button, and the end windows run inside the run
+// of the progress window. Every run must come back, and nothing is touched
+// after it is gone.
+TEST_F(RecoverControllerTest, OnRealModalLoopsBothEndsComeBack) {
+    for (const char* how : {"finished", "stopped"}) {
+        SCOPED_TRACE(how);
+        ui::EventLoopModalRunner loops;
+        ui::SetModalRunner(&loops);
+        auto controller = Make();
+        Choose(*controller);
+        const bool stop = std::string(how) == "stopped";
+        std::vector<std::string> seen;
+        // Each step runs from a timer of its own: a timer is never delivered
+        // again while its own handler is still running, and a step may run
+        // a loop of its own.
+        bool pending = false;
+        auto step = [&](const char* name, std::function<void()> act) {
+            pending = true;
+            QTimer::singleShot(0, [&pending, &seen, name, act] {
+                pending = false;
+                seen.push_back(name);
+                act();
+            });
+        };
+        QTimer driver;
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            if (pending)
+                return;
+            if (auto* end = controller->scanEndSaveWC(); end && end->window()->isVisible()) {
+                step("finished", [end] { end->okButton()->click(); });
+            } else if (auto* notEnd = controller->scanNotEndSaceWC();
+                       notEnd && notEnd->window()->isVisible()) {
+                step("stopped", [notEnd] { notEnd->okButton()->click(); });
+            } else if (auto* progress = controller->recoveryProgressWindow();
+                       progress && progress->window()->isVisible()) {
+                step("progress", [&, progress] {
+                    if (stop) {
+                        progress->stopButton()->click();
+                        progress->yesButton()->click();
+                    } else {
+                        bridge.recoveryStatus = 4;
+                        PostProgress(4, 4);
+                    }
+                });
+            }
+        });
+        driver.start(0);
+        PostProgress(1, 4);
+        driver.stop();
+        EXPECT_EQ(loops.Depth(), 0);
+        const std::vector<std::string> expected = {"progress", stop ? "stopped" : "finished"};
+        EXPECT_EQ(seen, expected);
+        ui::SetModalRunner(&modal);
+        Pump();
+    }
+}
+
+TEST_F(RecoverControllerTest, AStoppedSentenceWhoseTranslationDoesNotFitIsShownAsItStands) {
+    // The test translation's sentence carries "%n": handed to printf it
+    // would write through the number.
+    ASSERT_TRUE(ui::texts::LoadLanguage("xx"));
+    windows::VKScanNotEndSaveWindowController stopped(&workspace);
+    stopped.changeRecoveryFilesPoint(42, QStringLiteral("/dst"));
+    ui::texts::LoadLanguage("en");
+    EXPECT_EQ(stopped.noteLabel()->text(), "Arr\u00eat \u00e0 %n%%");
+}
+
+}  // namespace
+}  // namespace velmora::browser
