@@ -57,7 +57,7 @@ void VKBridge::initFileType() {
     VKUIController::initFileType();
 }
 
-// The scan's; the recovery's own objects come with the recovery (issue 41).
+// The scan's data-recovery objects, then the recovery's.
 void VKBridge::ReleaseDataRecovery() {
     VKUIScan::instance().ReleaseDataRecovery();
 }
@@ -114,16 +114,13 @@ std::optional<std::string> VKBridge::GetSavePath() {
     return path.toStdString();
 }
 
-// Issue 41: the bridge's save and load operation (the result files library
-// is ready; the bridge's operation that drives it is not).
+// Saving and loading results.
 void VKBridge::beginSaveOrRestoreNode(int flag, const std::string& path,
                                       const std::optional<std::string>& ediPath) {
     VKUIController::beginSaveOrRestoreNode(flag, path, ediPath ? ediPath->c_str() : nullptr);
 }
 
-// Issue 40: the bridge's result trees. Until they land no root is ever added
-// to the browser's arrays, and the lock guards nothing but the browser's
-// own reads.
+// The browser's four tree arrays, filed by the scan under its lock.
 int VKBridge::VKSetTreeNodeData(const TreeNodeArrays* arrays) {
     if (arrays == nullptr)
         return 0;
@@ -140,7 +137,7 @@ std::unique_lock<std::mutex> VKBridge::LockTreeData() {
     return std::unique_lock<std::mutex>(VKUIController::TreeDataLock());
 }
 
-// Issue 39: the scan road.
+// The scan road.
 void VKBridge::ResetShouldBuild() {
     VKUIController::ResetShouldBuild();
 }
@@ -149,8 +146,7 @@ void VKBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row, const std::
     VKUIController::isEdiDoDeepScanWithData(row);
 }
 
-// Issue 39: the scan operation's progress and controls. An idle bridge has
-// found nothing and has no scan to pause, stop or repeat.
+// The scan operation's progress and controls.
 std::string VKBridge::GetScanProgress(double* percent, int64_t* fileCount) {
     unsigned long long count = 0;
     std::string remaining = VKUIController::GetScanProgress(percent, &count);
@@ -183,12 +179,14 @@ void VKBridge::GetScanFileSize(uint64_t* bytes, int64_t* count) {
         *count = static_cast<int64_t>(files);
 }
 
-// Issue 41: loading results.
+// Loading results.
 void VKBridge::RestorPostUIUpdate(const std::string& name, int save) {
     VKUIController::RestorPostUIUpdate(name, save);
 }
 
-// Issue 40: the counts and tick marks of the type and date trees.
+// The counts and tick-mark recounts of the type and date trees belong to
+// the result trees, which the scan road does not feed yet: until it does,
+// the browser counts over its own nodes.
 uint64_t VKBridge::GetNodeChildrenCnt(const OpNodeData&) {
     return 0;
 }
@@ -231,7 +229,7 @@ int VKBridge::VKGetIsSearching() {
     return VKUIController::VKGetIsSearching();
 }
 
-// Issue 41: the save and load operation, its poller and its progress.
+// The save and load operation, its poller and its progress.
 // The recovery operation is built with the bridge's recovery road (issue
 // 41); until then nothing is ticked and a recovery never starts.
 void VKBridge::GetSelectedFilesAmout(int* count, uint64_t* size) {
@@ -271,17 +269,17 @@ void VKBridge::SavePathToPList(const std::string& folder) {
 
 namespace velmora::seam {
 
-// Issue 40 builds the type and date trees; the path tree is the engine's.
+// The path tree is the engine's.
 int VKBridge::GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) {
     return AppendPathChildren(array, node.get());
 }
 
-// Issue 40: the recounts of the type and date trees.
+// See the counts above.
 void VKBridge::RefreshTypeTreeState(const OpNodePtr&) {}
 
 void VKBridge::UnselectedAllNodes() {}
 
-// Issue 41: the thumbnailer.
+// The thumbnailer lives beside the Qt adapter and is not wired here yet.
 QImage VKBridge::GetNSImageByNode(const OpNodePtr&) {
     return {};
 }
