@@ -301,9 +301,8 @@ void FakeBridge::GetSelectedFilesAmout(int* count, uint64_t* size) {
 
 int FakeBridge::IsRecoveryToSameDevice(const std::string& path) {
     calls.push_back("IsRecoveryToSameDevice:" + path);
-    return sameDevice != 0 ||
-                   std::find(sameDevicePaths.begin(), sameDevicePaths.end(), path) !=
-                       sameDevicePaths.end()
+    return sameDevice != 0 || std::find(sameDevicePaths.begin(), sameDevicePaths.end(), path) !=
+                                  sameDevicePaths.end()
                ? 1
                : 0;
 }
