@@ -227,7 +227,7 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
                 info.fNumber = static_cast<float>(num());
                 break;
             case kTagExposureProgram:
-                info.exposureProgram = static_cast<int32_t>(num());
+                info.exposureProgram = i32();
                 break;
             case kTagIso: {
                 int iso = i32();
@@ -249,7 +249,7 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
                 CopyText(info.digitizedTime, sizeof info.digitizedTime, value, valueBytes);
                 break;
             case kTagCompressionLevel:
-                info.compressionLevel = static_cast<int32_t>(num());
+                info.compressionLevel = i32();
                 break;
             case kTagBrightness:
                 info.brightness = static_cast<float>(num());
@@ -261,10 +261,10 @@ bool CExifReader::ReadDirectory(uint32_t offset, int depth) {
                 info.distance = static_cast<float>(num());
                 break;
             case kTagMeteringMode:
-                info.meteringMode = static_cast<int32_t>(num());
+                info.meteringMode = i32();
                 break;
             case kTagLightSource:
-                info.lightSource = static_cast<int32_t>(num());
+                info.lightSource = i32();
                 break;
             case kTagFlash:
                 if (i32() & 7)

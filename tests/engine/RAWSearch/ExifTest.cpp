@@ -74,7 +74,9 @@ TEST(ExifReader, NumbersOutsideAnIntegersRangeAreUnusable) {
     };
     const std::vector<uint8_t> block =
         b.Build({srational(0x0128, -1, 1), Ascii(0x010F, "Maker")},
-                {srational(0x8827, -5, 1), srational(0xA210, INT32_MIN, 1)},
+                {srational(0x8827, -5, 1), srational(0xA210, INT32_MIN, 1),
+                 srational(0x9207, INT32_MIN, -1), srational(0x9208, INT32_MIN, -1),
+                 srational(0x8822, INT32_MIN, -1), srational(0x9102, INT32_MIN, -1)},
                 {srational(0x0201, -16, 1), srational(0x0202, INT32_MIN, -1)});
     tag_ExifInfo info;
     ASSERT_EQ(Read(block, info), 1);
