@@ -1,6 +1,10 @@
 #include "BridgeSeam/FakeBridge.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <fstream>
+#include <iterator>
+#include <mutex>
 
 #include <QVariant>
 
@@ -141,6 +145,28 @@ void FakeBridge::beginSaveOrRestoreNode(int flag, const std::string& path,
                                         const std::optional<std::string>& ediPath) {
     calls.push_back("beginSaveOrRestoreNode:" + std::to_string(flag) + ":" + path +
                     (ediPath ? ":" + *ediPath : std::string()));
+}
+
+std::vector<uint8_t> FakeBridge::GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) {
+    if (!node)
+        return {};
+    const auto found = pictureFiles.find(node->name());
+    if (found == pictureFiles.end())
+        return {};
+    ++pictureReads;
+    if (pictureDelay.count() > 0) {
+        std::mutex mutex;
+        std::condition_variable_any never;
+        std::unique_lock lock(mutex);
+        if (never.wait_for(lock, stop, pictureDelay, [] { return false; }) || stop.stop_requested())
+            return {};
+    }
+    std::ifstream file(found->second, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+int FakeBridge::IsPause() {
+    return paused;
 }
 
 }  // namespace velmora::seam

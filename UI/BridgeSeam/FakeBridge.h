@@ -4,7 +4,10 @@
 // for and in which order.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <map>
 
 #include "BridgeSeam/IBridge.h"
 
@@ -58,6 +61,17 @@ public:
     std::optional<std::string> GetSavePath() override;
     void beginSaveOrRestoreNode(int flag, const std::string& path,
                                 const std::optional<std::string>& ediPath) override;
+
+    // Pictures of the results browser (issue 52). Node names and the
+    // picture files the fake reads for them; each read first waits
+    // `pictureDelay` (a slow device), giving up when asked to stop. Safe
+    // from loader threads while the test leaves these fields alone.
+    std::map<std::string, std::string> pictureFiles;
+    std::chrono::milliseconds pictureDelay{0};
+    std::atomic<int> pictureReads{0};
+    int paused = 0;
+    std::vector<uint8_t> GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) override;
+    int IsPause() override;
 
 private:
     std::vector<std::string> heldNames_;

@@ -4,7 +4,9 @@
 // them to VKUIController.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,18 @@ public:
     // scan.
     virtual void beginSaveOrRestoreNode(int flag, const std::string& path,
                                         const std::optional<std::string>& ediPath) = 0;
+
+    // Pictures of the results browser's cover flow and grid (issue 52).
+    // The bytes of the node's picture (for a picture file, the file
+    // itself), empty when it has none. Called on loader threads; gives up
+    // early once `stop` is asked. The program's bridge has none yet.
+    virtual std::vector<uint8_t> GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) {
+        (void)node;
+        (void)stop;
+        return {};
+    }
+    // 1 while the running scan is paused.
+    virtual int IsPause() { return 0; }
 };
 
 // The bridge the windows use: the program's unless a test set another.
