@@ -69,6 +69,8 @@ public:
     std::map<std::string, std::string> pictureFiles;
     std::chrono::milliseconds pictureDelay{0};
     std::atomic<int> pictureReads{0};
+    // Reads that gave up because they were asked to stop.
+    std::atomic<int> pictureReadsGivenUp{0};
     int paused = 0;
     std::vector<uint8_t> GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) override;
     int IsPause() override;

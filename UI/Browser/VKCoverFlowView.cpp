@@ -205,6 +205,14 @@ qint64 VKCoverFlowView::indexAt(const QPoint& point) const {
     return -1;
 }
 
+QPolygonF VKCoverFlowView::itemOutline(qint64 index) const {
+    for (const Placement& placement : placements()) {
+        if (placement.index == index)
+            return placement.transform.map(QPolygonF(placement.rect));
+    }
+    return {};
+}
+
 void VKCoverFlowView::userSelect(qint64 index) {
     if (itemsCount_ <= 0)
         return;

@@ -53,6 +53,8 @@ public:
     double position() const { return position_; }
     // The item drawn at a point of the view, or -1.
     qint64 indexAt(const QPoint& point) const;
+    // Where the picture of index is drawn (empty when it is not).
+    QPolygonF itemOutline(qint64 index) const;
     // How many items are drawn on each side of the front one.
     static constexpr int kSideItems = 6;
 

@@ -68,6 +68,7 @@ VKPhotoLoader::~VKPhotoLoader() {
 void VKPhotoLoader::setNodes(std::vector<OpNodePtr> nodes) {
     stop();
     ++generation_;
+    ++runId_;
     window_ = {};
     nodes_ = std::move(nodes);
     photos_.assign(nodes_.size(), Photo(QImage(), kLoadingIdentifier));
@@ -101,9 +102,10 @@ void VKPhotoLoader::start(qint64 index) {
         jobs.push_back({k, nodes_[static_cast<size_t>(k)]});
     }
     state_.store(kLoaderRunning);
-    thread_ =
-        std::jthread([this, jobs = std::move(jobs), generation = generation_](
-                         std::stop_token stop) mutable { run(stop, std::move(jobs), generation); });
+    thread_ = std::jthread([this, jobs = std::move(jobs), generation = generation_,
+                            runId = ++runId_](std::stop_token stop) mutable {
+        run(stop, std::move(jobs), generation, runId);
+    });
 }
 
 void VKPhotoLoader::stop() {
@@ -117,7 +119,8 @@ void VKPhotoLoader::stop() {
         state_.store(kLoaderStopped);
 }
 
-void VKPhotoLoader::run(std::stop_token stop, std::vector<Job> jobs, quint64 generation) {
+void VKPhotoLoader::run(std::stop_token stop, std::vector<Job> jobs, quint64 generation,
+                        quint64 runId) {
     LowerThreadToIdle();
     for (const Job& job : jobs) {
         if (stop.stop_requested() || state_.load() != kLoaderRunning)
@@ -131,11 +134,13 @@ void VKPhotoLoader::run(std::stop_token stop, std::vector<Job> jobs, quint64 gen
             Qt::QueuedConnection);
     }
     int expected = kLoaderRunning;
-    state_.compare_exchange_strong(expected, kLoaderStopped);
+    // A stopped loader has not finished: whoever stopped it started over.
+    if (!state_.compare_exchange_strong(expected, kLoaderStopped))
+        return;
     QMetaObject::invokeMethod(
         this,
-        [this, generation] {
-            if (generation == generation_)
+        [this, runId] {
+            if (runId == runId_)
                 emit finished();
         },
         Qt::QueuedConnection);

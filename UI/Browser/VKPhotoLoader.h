@@ -108,7 +108,7 @@ public:
 signals:
     // Main thread: the item at index got its picture.
     void photoLoaded(qint64 index);
-    // Main thread: the loader went through its whole window.
+    // Main thread: the latest loader went through its whole window.
     void finished();
 
 private:
@@ -116,7 +116,7 @@ private:
         qint64 index;
         OpNodePtr node;
     };
-    void run(std::stop_token stop, std::vector<Job> jobs, quint64 generation);
+    void run(std::stop_token stop, std::vector<Job> jobs, quint64 generation, quint64 runId);
     void deliver(quint64 generation, qint64 index, const QImage& image);
 
     ImageSource source_;
@@ -126,6 +126,8 @@ private:
     quint64 generation_ = 0;
     // The items the last start covers; a late picture outside it is dropped.
     LoadWindow window_;
+    // Counts the starts: only the latest run's end is announced.
+    quint64 runId_ = 0;
     std::atomic<int> state_{kLoaderNeverStarted};
     std::jthread thread_;
 };
