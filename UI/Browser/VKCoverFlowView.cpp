@@ -18,6 +18,7 @@ constexpr int kSlideMs = 280;
 constexpr double kTurnDegrees = 62;
 // The share of a picture's height mirrored under it.
 constexpr double kReflection = 0.33;
+constexpr int kReflectionGap = 2;
 // Pictures cached beyond the ones drawn before the cache is trimmed.
 constexpr int kCacheSlack = 24;
 // QTransform::rotate's fixed distance to the projection plane.
@@ -100,9 +101,9 @@ std::vector<VKCoverFlowView::Placement> VKCoverFlowView::placements() const {
         // perspective looks the same at any size of the view.
         const double depth = side * 2.2 / kQtPlaneDistance;
         transform.scale(depth, depth);
-        transform.rotate(-turn * kTurnDegrees, Qt::YAxis);
+        transform.rotate(turn * kTurnDegrees, Qt::YAxis);
         transform.scale(1 / depth, 1 / depth);
-        const double scale = 1.0 - 0.12 * std::abs(turn);
+        const double scale = 1.0 - 0.2 * std::abs(turn);
         transform.scale(scale, scale);
         out.push_back({k, offset, transform, QRectF(-side / 2, -side, side, side)});
     }
@@ -132,18 +133,25 @@ const VKCoverFlowView::Cached* VKCoverFlowView::cachedFor(qint64 index, const Ph
     const QImage scaled = image.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     // The mirror image under the picture, fading out downwards.
     const int reflectHeight = std::max(1, static_cast<int>(scaled.height() * kReflection));
-    QImage reflection = scaled.mirrored(false, true)
-                            .copy(0, 0, scaled.width(), reflectHeight)
-                            .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage both(scaled.width(), scaled.height() + kReflectionGap + reflectHeight,
+                QImage::Format_ARGB32_Premultiplied);
+    both.fill(Qt::transparent);
     {
+        QPainter paint(&both);
+        paint.drawImage(0, 0, scaled);
+        QImage reflection = scaled.mirrored(false, true)
+                                .copy(0, 0, scaled.width(), reflectHeight)
+                                .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         QPainter fade(&reflection);
         fade.setCompositionMode(QPainter::CompositionMode_DestinationIn);
         QLinearGradient gradient(0, 0, 0, reflectHeight);
         gradient.setColorAt(0, QColor(0, 0, 0, 110));
         gradient.setColorAt(1, QColor(0, 0, 0, 0));
         fade.fillRect(reflection.rect(), gradient);
+        fade.end();
+        paint.drawImage(0, scaled.height() + kReflectionGap, reflection);
     }
-    Cached cached{photo.imageUID(), QPixmap::fromImage(scaled), QPixmap::fromImage(reflection)};
+    Cached cached{photo.imageUID(), QPixmap::fromImage(both), scaled.size()};
     return &*cache_.insert(index, std::move(cached));
 }
 
@@ -163,18 +171,16 @@ void VKCoverFlowView::drawItem(QPainter& painter, const Placement& placement) {
         painter.drawText(frame, Qt::AlignCenter, kLoadingIdentifier);
         return;
     }
-    const QSizeF size = cached->picture.size();
-    const QRectF target(-size.width() / 2, -size.height(), size.width(), size.height());
-    painter.drawPixmap(target, cached->picture, cached->picture.rect());
-    painter.drawPixmap(QRectF(target.left(), 2, size.width(), cached->reflection.height()),
-                       cached->reflection, cached->reflection.rect());
+    const QSize size = cached->pictureSize;
+    painter.drawPixmap(QPointF(-size.width() / 2.0, -size.height()), cached->picture);
 }
 
 void VKCoverFlowView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.setRenderHint(QPainter::Antialiasing);
+    // Smooth only at rest: filtered perspective drawing costs a frame.
+    const bool sliding = slide_.state() == QAbstractAnimation::Running;
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, !sliding);
     for (const Placement& placement : placements())
         drawItem(painter, placement);
     painter.resetTransform();

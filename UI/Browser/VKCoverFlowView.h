@@ -68,8 +68,10 @@ protected:
 private:
     struct Cached {
         QString uid;
+        // The picture with its reflection under it: one transformed
+        // drawing per item.
         QPixmap picture;
-        QPixmap reflection;
+        QSize pictureSize;
     };
     struct Placement {
         qint64 index;
