@@ -158,7 +158,8 @@ std::vector<uint8_t> FakeBridge::GetNSImageByNode(const OpNodePtr& node, std::st
         std::mutex mutex;
         std::condition_variable_any never;
         std::unique_lock lock(mutex);
-        if (never.wait_for(lock, stop, pictureDelay, [] { return false; }) || stop.stop_requested()) {
+        if (never.wait_for(lock, stop, pictureDelay, [] { return false; }) ||
+            stop.stop_requested()) {
             ++pictureReadsGivenUp;
             return {};
         }
