@@ -143,7 +143,7 @@ TEST(PhotoLoader, StoppingGivesUpASlowReadAndJoinsTheThread) {
         SCOPED_TRACE(static_cast<int>(how));
         FakeBridge bridge;
         // A device so slow that only giving up lets the test end in time.
-        bridge.pictureDelay = std::chrono::minutes(5);
+        bridge.pictureDelay = std::chrono::seconds(10);
         Folder folder(bridge, 50);
         std::atomic<int> inFlight{0};
         auto source = [&](const OpNodePtr& node, std::stop_token stop) {
