@@ -34,6 +34,14 @@ void VKGridThumbnailQueue::stop() {
     state_.store(kLoaderStopped);
 }
 
+void VKGridThumbnailQueue::takeDeliveries() {
+    for (Delivery& delivery : inbox_.take()) {
+        // The item drops a picture for a file it no longer shows.
+        if (delivery.item)
+            delivery.item->updateImageViewWithImage(delivery.image, delivery.cell);
+    }
+}
+
 size_t VKGridThumbnailQueue::pending() const {
     std::lock_guard lock(mutex_);
     return jobs_.size() + (busy_ ? 1 : 0);
@@ -55,13 +63,9 @@ void VKGridThumbnailQueue::work(std::stop_token stop) {
         if (!jobStop.stop_requested())
             image = DecodePicture(source_(job.node, jobStop));
         if (!image.isNull() && !jobStop.stop_requested()) {
-            QMetaObject::invokeMethod(
-                &receiver_,
-                [item = std::move(job.item), cell = job.cell, image] {
-                    if (item)
-                        item->updateImageViewWithImage(image, cell);
-                },
-                Qt::QueuedConnection);
+            if (inbox_.put({std::move(job.item), job.cell, std::move(image)}))
+                QMetaObject::invokeMethod(this, &VKGridThumbnailQueue::takeDeliveries,
+                                          Qt::QueuedConnection);
         }
         lock.lock();
         busy_ = false;

@@ -13,14 +13,17 @@
 #include <thread>
 
 #include "CNGridView/CNGridViewItem.h"
+#include "VKMainThreadInbox.h"
 #include "VKPhotoLoader.h"
 
 namespace velmora::browser {
 
-class VKGridThumbnailQueue {
+class VKGridThumbnailQueue : public QObject {
+    Q_OBJECT
+
 public:
     explicit VKGridThumbnailQueue(ImageSource source);
-    ~VKGridThumbnailQueue();
+    ~VKGridThumbnailQueue() override;
 
     // Main thread: queues the thumbnail of `node` for `item`, which shows
     // `cell` (the node as the item knows it).
@@ -37,11 +40,16 @@ private:
         velmora::ui::ICellNode* cell;
         OpNodePtr node;
     };
+    struct Delivery {
+        QPointer<CNGridViewItem> item;
+        velmora::ui::ICellNode* cell;
+        QImage image;
+    };
     void work(std::stop_token stop);
+    void takeDeliveries();
 
     ImageSource source_;
-    // Receives the hand-overs on the main thread; gone with the queue.
-    QObject receiver_;
+    VKMainThreadInbox<Delivery> inbox_;
     mutable std::mutex mutex_;
     std::condition_variable_any wake_;
     std::condition_variable idle_;

@@ -128,25 +128,34 @@ void VKPhotoLoader::run(std::stop_token stop, std::vector<Job> jobs, quint64 gen
         QImage image = DecodePicture(source_(job.node, stop));
         if (image.isNull() || stop.stop_requested())
             continue;
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, index = job.index, image] { deliver(generation, index, image); },
-            Qt::QueuedConnection);
+        post({generation, runId, job.index, std::move(image)});
     }
     int expected = kLoaderRunning;
     // A stopped loader has not finished: whoever stopped it started over.
     if (!state_.compare_exchange_strong(expected, kLoaderStopped))
         return;
-    QMetaObject::invokeMethod(
-        this,
-        [this, runId] {
-            if (runId == runId_)
-                emit finished();
-        },
-        Qt::QueuedConnection);
+    post({generation, runId, -1, QImage()});
 }
 
-void VKPhotoLoader::deliver(quint64 generation, qint64 index, const QImage& image) {
+void VKPhotoLoader::post(Delivery delivery) {
+    if (inbox_.put(std::move(delivery)))
+        QMetaObject::invokeMethod(this, &VKPhotoLoader::takeDeliveries, Qt::QueuedConnection);
+}
+
+void VKPhotoLoader::takeDeliveries() {
+    for (const Delivery& delivery : inbox_.take())
+        deliver(delivery);
+}
+
+void VKPhotoLoader::deliver(const Delivery& delivery) {
+    if (delivery.index < 0) {
+        if (delivery.runId == runId_)
+            emit finished();
+        return;
+    }
+    const quint64 generation = delivery.generation;
+    const qint64 index = delivery.index;
+    const QImage& image = delivery.image;
     // A picture of an earlier folder, or for an item already let go.
     if (generation != generation_ || index < window_.first || index >= window_.end)
         return;

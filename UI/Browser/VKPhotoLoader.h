@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "OpNodeData.h"
+#include "VKMainThreadInbox.h"
 
 namespace velmora::browser {
 
@@ -116,8 +117,17 @@ private:
         qint64 index;
         OpNodePtr node;
     };
+    // A picture for index, or (without one) the end of a run.
+    struct Delivery {
+        quint64 generation;
+        quint64 runId;
+        qint64 index;
+        QImage image;
+    };
     void run(std::stop_token stop, std::vector<Job> jobs, quint64 generation, quint64 runId);
-    void deliver(quint64 generation, qint64 index, const QImage& image);
+    void post(Delivery delivery);
+    void takeDeliveries();
+    void deliver(const Delivery& delivery);
 
     ImageSource source_;
     std::vector<OpNodePtr> nodes_;
@@ -129,6 +139,7 @@ private:
     // Counts the starts: only the latest run's end is announced.
     quint64 runId_ = 0;
     std::atomic<int> state_{kLoaderNeverStarted};
+    VKMainThreadInbox<Delivery> inbox_;
     std::jthread thread_;
 };
 
