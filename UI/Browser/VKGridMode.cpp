@@ -45,13 +45,15 @@ qint64 VKGridMode::numberOfItemsInSection(CNGridView*, qint64) {
 }
 
 CNGridViewItemBase* VKGridMode::itemAtIndex(CNGridView* gridView, qint64 index, qint64) {
+    // Checked before an item is taken: one taken for nothing would be lost
+    // to the reuse queue.
+    if (index < 0 || index >= static_cast<qint64>(cells_.size()) ||
+        !cells_[static_cast<size_t>(index)])
+        return nullptr;
     auto* item = qobject_cast<CNGridViewItem*>(
         gridView->dequeueReusableItemWithIdentifier(kReuseIdentifier));
     if (item == nullptr)
         item = new CNGridViewItem(nullptr, kReuseIdentifier);
-    if (index < 0 || index >= static_cast<qint64>(cells_.size()) ||
-        !cells_[static_cast<size_t>(index)])
-        return nullptr;
     OpCellNode* cell = cells_[static_cast<size_t>(index)].get();
     const QString name = cell->name();
     item->setItemTitle(name);

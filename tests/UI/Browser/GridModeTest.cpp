@@ -137,3 +137,10 @@ TEST(GridMode, ItemsShowTheTickStateOfTheirFile) {
     EXPECT_EQ(pane.item(1)->itemButton()->imageName(), QStringLiteral("pf_checkbox_yes"));
     EXPECT_EQ(pane.item(0)->itemButton()->imageName(), QStringLiteral("pf_checkbox_no"));
 }
+
+TEST(GridMode, AskedForAnItemPastTheEndAnswersNothingAndMakesNone) {
+    GridPane pane(3, {600, 400});
+    for (qint64 index : {qint64(3), qint64(-1), qint64(1000)})
+        EXPECT_EQ(pane.mode.itemAtIndex(pane.grid, index, 0), nullptr) << index;
+    EXPECT_EQ(pane.mode.thumbnails().pending(), 0u);
+}
