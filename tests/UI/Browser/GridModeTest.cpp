@@ -140,6 +140,7 @@ TEST(GridMode, ItemsShowTheTickStateOfTheirFile) {
 
 TEST(GridMode, AskedForAnItemPastTheEndAnswersNothingAndMakesNone) {
     GridPane pane(3, {600, 400});
+    pane.loadAll();
     for (qint64 index : {qint64(3), qint64(-1), qint64(1000)})
         EXPECT_EQ(pane.mode.itemAtIndex(pane.grid, index, 0), nullptr) << index;
     EXPECT_EQ(pane.mode.thumbnails().pending(), 0u);
