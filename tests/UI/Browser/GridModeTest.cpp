@@ -3,6 +3,7 @@
 // gives up a slow read, and the check box is inert during a running scan.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QScrollArea>
 #include <QSignalSpy>
@@ -141,7 +142,15 @@ TEST(GridMode, ItemsShowTheTickStateOfTheirFile) {
 TEST(GridMode, AskedForAnItemPastTheEndAnswersNothingAndMakesNone) {
     GridPane pane(3, {600, 400});
     pane.loadAll();
+    const auto items = [] {
+        const QWidgetList all = QApplication::allWidgets();
+        return std::count_if(all.begin(), all.end(), [](QWidget* w) {
+            return qobject_cast<CNGridViewItem*>(w) != nullptr;
+        });
+    };
+    const auto before = items();
     for (qint64 index : {qint64(3), qint64(-1), qint64(1000)})
         EXPECT_EQ(pane.mode.itemAtIndex(pane.grid, index, 0), nullptr) << index;
+    EXPECT_EQ(items(), before);
     EXPECT_EQ(pane.mode.thumbnails().pending(), 0u);
 }
