@@ -24,14 +24,18 @@ void VKGridThumbnailQueue::enqueue(CNGridViewItem* item, velmora::ui::ICellNode*
 
 void VKGridThumbnailQueue::stop() {
     std::unique_lock lock(mutex_);
-    if (state_.load() != kLoaderRunning)
-        return;
-    state_.store(kLoaderStopRequested);
-    jobs_.clear();
-    current_.request_stop();
-    // Blocks only while one picture gives up, never polling.
-    idle_.wait(lock, [this] { return !busy_; });
-    state_.store(kLoaderStopped);
+    if (state_.load() == kLoaderRunning) {
+        state_.store(kLoaderStopRequested);
+        jobs_.clear();
+        current_.request_stop();
+        // Blocks only while one picture gives up, never polling.
+        idle_.wait(lock, [this] { return !busy_; });
+        state_.store(kLoaderStopped);
+    }
+    // Pictures made but not handed over are dropped too, even when the last
+    // job ended before the stop: the files they were made for may be gone,
+    // and a new file's cell could take an old one's address.
+    (void)inbox_.take();
 }
 
 void VKGridThumbnailQueue::takeDeliveries() {

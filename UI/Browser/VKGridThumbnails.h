@@ -28,7 +28,8 @@ public:
     // Main thread: queues the thumbnail of `node` for `item`, which shows
     // `cell` (the node as the item knows it).
     void enqueue(CNGridViewItem* item, velmora::ui::ICellNode* cell, const OpNodePtr& node);
-    // Drops the queued jobs, gives up the running one and waits for it.
+    // Drops the queued jobs and the pictures not yet handed over, gives up
+    // the running job and waits for it.
     void stop();
     int state() const { return state_.load(); }
     // Jobs queued or running.

@@ -154,3 +154,29 @@ TEST(GridMode, AskedForAnItemPastTheEndAnswersNothingAndMakesNone) {
     EXPECT_EQ(items(), before);
     EXPECT_EQ(pane.mode.thumbnails().pending(), 0u);
 }
+
+TEST(GridMode, PicturesMadeBeforeAStopAreNotHandedOver) {
+    FakeBridge bridge;
+    Folder folder(bridge, 3);
+    VKGridThumbnailQueue queue(SourceOf(bridge));
+    std::vector<std::unique_ptr<CNGridViewItem>> items;
+    std::vector<std::unique_ptr<OpCellNode>> cells;
+    for (const OpNodePtr& node : folder.nodes) {
+        items.push_back(std::make_unique<CNGridViewItem>());
+        cells.push_back(std::make_unique<OpCellNode>(node));
+        items.back()->setNode(cells.back().get());
+        queue.enqueue(items.back().get(), cells.back().get(), node);
+    }
+    // Every picture is made, none handed over yet: the last job has ended
+    // the run before the stop comes.
+    while (queue.pending() != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    queue.stop();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    for (const auto& item : items)
+        EXPECT_TRUE(item->itemImage().isNull());
+    // Jobs queued after the stop run again.
+    queue.enqueue(items[0].get(), cells[0].get(), folder.nodes[0]);
+    ASSERT_TRUE(RunUntil([&] { return !items[0]->itemImage().isNull(); }));
+}
