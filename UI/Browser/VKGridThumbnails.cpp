@@ -68,8 +68,7 @@ void VKGridThumbnailQueue::work(std::stop_token stop) {
             image = DecodePicture(source_(job.node, jobStop));
         if (!image.isNull() && !jobStop.stop_requested()) {
             if (inbox_.put({std::move(job.item), job.cell, std::move(image)}))
-                QMetaObject::invokeMethod(this, &VKGridThumbnailQueue::takeDeliveries,
-                                          Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, "takeDeliveries", Qt::QueuedConnection);
         }
         lock.lock();
         busy_ = false;

@@ -47,7 +47,9 @@ private:
         QImage image;
     };
     void work(std::stop_token stop);
-    void takeDeliveries();
+    // Queued by name from worker threads: the queued call is then made and
+    // read inside Qt alone.
+    Q_INVOKABLE void takeDeliveries();
 
     ImageSource source_;
     VKMainThreadInbox<Delivery> inbox_;

@@ -139,7 +139,7 @@ void VKPhotoLoader::run(std::stop_token stop, std::vector<Job> jobs, quint64 gen
 
 void VKPhotoLoader::post(Delivery delivery) {
     if (inbox_.put(std::move(delivery)))
-        QMetaObject::invokeMethod(this, &VKPhotoLoader::takeDeliveries, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "takeDeliveries", Qt::QueuedConnection);
 }
 
 void VKPhotoLoader::takeDeliveries() {

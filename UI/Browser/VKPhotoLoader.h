@@ -126,7 +126,9 @@ private:
     };
     void run(std::stop_token stop, std::vector<Job> jobs, quint64 generation, quint64 runId);
     void post(Delivery delivery);
-    void takeDeliveries();
+    // Queued by name from worker threads: the queued call is then made and
+    // read inside Qt alone.
+    Q_INVOKABLE void takeDeliveries();
     void deliver(const Delivery& delivery);
 
     ImageSource source_;
