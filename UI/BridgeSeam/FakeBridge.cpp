@@ -1,6 +1,10 @@
 #include "BridgeSeam/FakeBridge.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <fstream>
+#include <iterator>
+#include <mutex>
 
 #include <QVariant>
 
@@ -179,7 +183,7 @@ int FakeBridge::IsDeepScan() {
 }
 
 int FakeBridge::IsPause() {
-    return scanStatus_ == 3 ? 1 : 0;
+    return paused != 0 || scanStatus_ == 3 ? 1 : 0;
 }
 
 std::string FakeBridge::GetScanProgress(double* percent, int64_t* fileCount) {
@@ -378,6 +382,28 @@ void FakeBridge::StopRecvoery() {
 uint64_t FakeBridge::GetRecoveridedFiles() {
     calls.push_back("GetRecoveridedFiles");
     return recoveredFiles;
+}
+
+std::vector<uint8_t> FakeBridge::GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) {
+    if (!node)
+        return {};
+    const auto found = pictureFiles.find(node->name());
+    if (found == pictureFiles.end())
+        return {};
+    ++pictureReads;
+    if (pictureDelay.count() > 0) {
+        std::mutex mutex;
+        std::condition_variable_any never;
+        std::unique_lock lock(mutex);
+        if (never.wait_for(lock, stop, pictureDelay, [] { return false; }) ||
+            stop.stop_requested()) {
+            ++pictureReadsGivenUp;
+            return {};
+        }
+    }
+    std::ifstream file(found->second, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
 }
 
 }  // namespace velmora::seam

@@ -4,6 +4,8 @@
 // for and in which order.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <map>
 
@@ -152,6 +154,17 @@ public:
     void PauseOrResumeRecovery() override;
     void StopRecvoery() override;
     uint64_t GetRecoveridedFiles() override;
+    // Pictures of the results browser (issue 52). Node names and the
+    // picture files the fake reads for them; each read first waits
+    // `pictureDelay` (a slow device), giving up when asked to stop. Safe
+    // from loader threads while the test leaves these fields alone.
+    std::map<std::string, std::string> pictureFiles;
+    std::chrono::milliseconds pictureDelay{0};
+    std::atomic<int> pictureReads{0};
+    // Reads that gave up because they were asked to stop.
+    std::atomic<int> pictureReadsGivenUp{0};
+    int paused = 0;
+    std::vector<uint8_t> GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) override;
 
 private:
     std::vector<std::string> heldNames_;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,15 @@ public:
     virtual void PauseOrResumeRecovery() = 0;
     virtual void StopRecvoery() = 0;
     virtual uint64_t GetRecoveridedFiles() = 0;
+    // Pictures of the results browser's cover flow and grid (issue 52).
+    // The bytes of the node's picture (for a picture file, the file
+    // itself), empty when it has none. Called on loader threads; gives up
+    // early once `stop` is asked. The program's bridge has none yet.
+    virtual std::vector<uint8_t> GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) {
+        (void)node;
+        (void)stop;
+        return {};
+    }
 };
 
 // Issue 49: the children of a path-tree node: its engine node's, or the
