@@ -404,6 +404,5 @@ std::vector<uint8_t> FakeBridge::GetNSImageByNode(const OpNodePtr& node, std::st
     std::ifstream file(found->second, std::ios::binary);
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
-}
 
 }  // namespace velmora::seam
