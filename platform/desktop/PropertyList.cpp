@@ -119,8 +119,15 @@ plist_t ToNode(const PlistValue& value) {
             return plist_new_data(reinterpret_cast<const char*>(v.data()), v.size());
         }
         plist_t operator()(const PlistDate& v) const {
-            auto sec = static_cast<int32_t>(v.sinceReferenceDate);
-            auto usec = static_cast<int32_t>((v.sinceReferenceDate - sec) * 1e6);
+            // The format keeps whole seconds in 32 bits: a date beyond them
+            // (or no number at all) is held at the nearest one it can keep,
+            // never converted out of range.
+            double when = v.sinceReferenceDate;
+            if (!(when == when))
+                when = 0;
+            when = std::clamp(when, double{INT32_MIN}, double{INT32_MAX});
+            auto sec = static_cast<int32_t>(when);
+            auto usec = static_cast<int32_t>((when - sec) * 1e6);
             return plist_new_date(sec, usec);
         }
         plist_t operator()(const PlistValue::Array& v) const {

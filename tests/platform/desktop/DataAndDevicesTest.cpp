@@ -103,6 +103,22 @@ TEST(PropertyList, RoundTripsEveryKindOfValue) {
     EXPECT_EQ(PlistValue("text").Find("x"), nullptr);
 }
 
+// Dates the format cannot hold (whole seconds in 32 bits) are written as
+// the nearest date it can, never converted out of range.
+TEST(PropertyList, DatesBeyondWhatTheFormatHoldsAreHeldAtItsEdge) {
+    const struct {
+        double when, stored;
+    } cases[] = {{-3e9, double{INT32_MIN}}, {5e9, double{INT32_MAX}}, {1e300, double{INT32_MAX}}};
+    for (const auto& c : cases) {
+        TempDir dir;
+        ASSERT_TRUE(WritePlistFile(dir / "d.plist", PlistValue(PlistDate{c.when})));
+        auto back = ReadPlistFile(dir / "d.plist");
+        ASSERT_TRUE(back) << c.when;
+        ASSERT_NE(back->As<PlistDate>(), nullptr) << c.when;
+        EXPECT_EQ(back->As<PlistDate>()->sinceReferenceDate, c.stored) << c.when;
+    }
+}
+
 TEST(PropertyList, RefusesWhatIsNoPropertyList) {
     auto chain = [](uint64_t i) { return i + 1; };
     // Shapes that would overflow the parser's stack, loop, or expand without
