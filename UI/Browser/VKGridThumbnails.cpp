@@ -52,7 +52,7 @@ size_t VKGridThumbnailQueue::pending() const {
 }
 
 void VKGridThumbnailQueue::work(std::stop_token stop) {
-    LowerThreadToIdle();
+    LowerThreadPriority();
     std::unique_lock lock(mutex_);
     while (true) {
         if (!wake_.wait(lock, stop, [this] { return !jobs_.empty(); }))

@@ -1,5 +1,5 @@
 // The grid's thumbnails: one job per item the grid asks for, run one at a
-// time on a worker thread at idle priority. A finished picture is handed to
+// time on a worker thread at low priority. A finished picture is handed to
 // its item on the main thread, where the item drops it if it shows another
 // file by then.
 #pragma once

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <QBuffer>
 #include <QByteArray>
@@ -51,11 +53,16 @@ QImage DecodePicture(const std::vector<uint8_t>& bytes, QSize maxSize) {
     return image;
 }
 
-void LowerThreadToIdle() {
+// Batch scheduling at nice 10, not the idle class: the interface's thread
+// keeps the upper hand, yet pictures still come while a deep scan or other
+// programs keep every core busy (an idle-class thread then gets nothing and
+// the user looks at placeholders until the machine is quiet).
+void LowerThreadPriority() {
     sched_param param{};
     param.sched_priority = 0;
     // Failing only leaves the thread at normal priority.
-    (void)pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+    (void)pthread_setschedparam(pthread_self(), SCHED_BATCH, &param);
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
 }
 
 VKPhotoLoader::VKPhotoLoader(ImageSource source, QObject* parent)
@@ -121,7 +128,7 @@ void VKPhotoLoader::stop() {
 
 void VKPhotoLoader::run(std::stop_token stop, std::vector<Job> jobs, quint64 generation,
                         quint64 runId) {
-    LowerThreadToIdle();
+    LowerThreadPriority();
     for (const Job& job : jobs) {
         if (stop.stop_requested() || state_.load() != kLoaderRunning)
             break;

@@ -80,9 +80,9 @@ inline constexpr QSize kMaxPictureSize{640, 640};
 // thread. Null when the bytes are no picture.
 QImage DecodePicture(const std::vector<uint8_t>& bytes, QSize maxSize = kMaxPictureSize);
 
-// Puts the calling thread at idle priority: decoding never competes with
-// the window for a core.
-void LowerThreadToIdle();
+// Puts the calling thread below the window's priority (batch class, nice
+// 10): decoding yields to the window but still runs on a busy machine.
+void LowerThreadPriority();
 
 class VKPhotoLoader : public QObject {
     Q_OBJECT
