@@ -18,24 +18,17 @@
 #include <vector>
 
 #include "APFSDeepScan.h"
+#include "BenchSupport.h"
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
 
 namespace {
 
+using bench::Median;
+using bench::Seconds;
+
 constexpr size_t kBlockBytes = 0x400000;
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()
-               ? 0
-               : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
-}
 
 double PlainRead(const std::string& path, long long* bytes) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

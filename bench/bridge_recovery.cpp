@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "EngineFactories.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
@@ -41,42 +42,8 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// Runs a program from an argument vector; standard output to `out` when
-// given (else thrown away). Its exit status.
-int Run(const std::vector<std::string>& args, const char* out = nullptr) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int sink = out != nullptr ? ::open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644)
-                                        : ::open("/dev/null", O_WRONLY);
-        if (sink >= 0)
-            dup2(sink, 1);
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0)
-            dup2(null, 2);
-        setenv("MTOOLS_SKIP_CHECK", "1", 1);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) < 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using bench::Median;
+using bench::Seconds;
 
 void WriteBytes(const std::string& path, size_t size, unsigned seed) {
     std::vector<char> data(std::min<size_t>(size, 8u << 20));
@@ -178,13 +145,13 @@ bool MakeImage(const std::string& image, long long bytes, const std::string& fro
     WriteBytes(image, 0, 0);
     if (::truncate(image.c_str(), bytes) != 0)
         return false;
-    if (Run({"mkfs.fat", "-F", "32", "-s", perCluster, image}) != 0)
+    if (bench::RunProgram({"mkfs.fat", "-F", "32", "-s", perCluster, image}) != 0)
         return false;
     std::vector<std::string> args = {"mcopy", "-s", "-i", image};
     for (const auto& e : std::filesystem::directory_iterator(from))
         args.push_back(e.path());
     args.push_back("::/");
-    return Run(args) == 0;
+    return bench::RunProgram(args) == 0;
 }
 
 void Report(const char* what, const std::vector<double>& ours, const std::vector<double>& peer,
@@ -238,7 +205,7 @@ int main(int argc, char** argv) {
                 const std::string b = work + "/cp" + std::to_string(r);
                 ours.push_back(Recover(a));
                 const auto start = std::chrono::steady_clock::now();
-                Run({"cp", "-r", source, b});
+                bench::RunProgram({"cp", "-r", source, b});
                 peer.push_back(Seconds(start));
                 std::filesystem::remove_all(a);
                 std::filesystem::remove_all(b);
@@ -269,7 +236,7 @@ int main(int argc, char** argv) {
                 std::filesystem::remove_all(a);
                 const std::string b = work + "/cat.bin";
                 const auto start = std::chrono::steady_clock::now();
-                Run({"cat", source + "/large.bin"}, b.c_str());
+                bench::RunProgram({"cat", source + "/large.bin"}, b.c_str());
                 peer.push_back(Seconds(start));
                 std::filesystem::remove(b);
             }

@@ -20,16 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "StorageDevices.h"
 
 namespace {
 
+using bench::Seconds;
+
 constexpr size_t kBlockBytes = 4u << 20;
 constexpr long long kDefaultBytes = 1LL << 30;
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
 
 bool WriteImage(const std::string& path, long long bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);

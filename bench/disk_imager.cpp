@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "EnumDeviceEx.h"
 #include "StorageDevices.h"
 #include "VKMakeDMG.h"
@@ -26,16 +27,10 @@ extern char** environ;
 
 namespace {
 
+using bench::Median;
+using bench::Seconds;
+
 constexpr long long kMiB = 1 << 20;
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // One disk: the source file, described as the machine's enumeration would.
 class OneDisk final : public IEnumDeviceEx {

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "ExFatCompleteSearch.h"
 #include "FATCompleteSearch.h"
 #include "FATFileNode.h"
@@ -42,18 +43,10 @@
 
 namespace {
 
+using bench::Median;
+using bench::Seconds;
+
 constexpr size_t kBlockBytes = 0x400000;
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()
-               ? 0
-               : (v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2);
-}
 
 bool DropCaches() {
     ::sync();

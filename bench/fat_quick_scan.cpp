@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "EngineFactories.h"
 #include "FATFileNode.h"
 #include "FATQuickSearch.h"
@@ -40,41 +41,8 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// Runs a program from an argument vector with its output thrown away; its
-// exit status.
-int Run(const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
-        setenv("MTOOLS_SKIP_CHECK", "1", 1);
-        setenv("TZ", "UTC", 1);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) < 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using bench::Median;
+using bench::Seconds;
 
 int MagicFileStart(const unsigned char* s, unsigned n) {
     if (n < 4)
@@ -202,7 +170,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         const auto start = std::chrono::steady_clock::now();
         const std::string size = files > 50000 ? "2G" : "1G";
-        if (Run({"python3", VELMORA_SOURCE_DIR "/tests/engine/FAT/make_fat32_volume.py", image,
+        if (bench::RunProgram(
+                {"python3", VELMORA_SOURCE_DIR "/tests/engine/FAT/make_fat32_volume.py", image,
                  size, std::to_string(files), "--small", "--per-folder", "1000"}) != 0) {
             std::fprintf(stderr, "making the image failed (python3, mkfs.fat, mtools)\n");
             std::filesystem::remove_all(folder);
@@ -224,7 +193,7 @@ int main(int argc, char** argv) {
         }
         nodes = f.nodes;
         auto start = std::chrono::steady_clock::now();
-        if (Run({"fls", "-r", image}) != 0) {
+        if (bench::RunProgram({"fls", "-r", image}) != 0) {
             std::fprintf(stderr, "fls failed (sleuthkit)\n");
             status = 1;
             break;

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "HFSPlusLib/HFSPlusStructs.h"
 #include "HFSPlusSearch/HFSPlusFactories.h"
 #include "IRecoveryFilter.h"
@@ -32,41 +33,8 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-// Runs a program from an argument vector with its output thrown away; its
-// exit status.
-int Run(const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
-        setenv("MTOOLS_SKIP_CHECK", "1", 1);
-        setenv("TZ", "UTC", 1);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) < 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using bench::Median;
+using bench::Seconds;
 
 class Progress final : public IProgress {
 public:
@@ -153,8 +121,9 @@ int main(int argc, char** argv) {
         std::printf("making an HFS+ image with %d small files (mkhfsplus_many.py)...\n", files);
         std::fflush(stdout);
         const auto start = std::chrono::steady_clock::now();
-        if (Run({"python3", VELMORA_SOURCE_DIR "/tests/fixtures/hfsplus/mkhfsplus_many.py", image,
-                 "--files", std::to_string(files)}) != 0) {
+        if (bench::RunProgram({"python3",
+                               VELMORA_SOURCE_DIR "/tests/fixtures/hfsplus/mkhfsplus_many.py",
+                               image, "--files", std::to_string(files)}) != 0) {
             std::fprintf(stderr, "making the image failed (python3)\n");
             std::filesystem::remove_all(folder);
             return 1;
@@ -175,7 +144,7 @@ int main(int argc, char** argv) {
         }
         nodes = f.nodes;
         auto start = std::chrono::steady_clock::now();
-        if (Run({"fls", "-r", image}) != 0) {
+        if (bench::RunProgram({"fls", "-r", image}) != 0) {
             std::fprintf(stderr, "fls failed (sleuthkit)\n");
             status = 1;
             break;

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "IRecoveryFilter.h"
 #include "NTFSFactories.h"
 #include "SearchInterfaces.h"
@@ -34,37 +35,8 @@
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty()      ? 0
-           : v.size() % 2 ? v[v.size() / 2]
-                          : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
-int Run(const std::vector<std::string>& args) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null >= 0) {
-            dup2(null, 1);
-            dup2(null, 2);
-        }
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) < 0)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using bench::Median;
+using bench::Seconds;
 
 // The peak resident set so far, in KiB.
 long PeakKiB() {
@@ -161,8 +133,8 @@ int main(int argc, char** argv) {
         std::printf("making an NTFS image with %d small files (mkntfs, ntfs-3g)...\n", files);
         std::fflush(stdout);
         const auto start = std::chrono::steady_clock::now();
-        if (Run({"sh", VELMORA_SOURCE_DIR "/tests/fixtures/ntfs/many_files.sh", folder,
-                 std::to_string(files)}) != 0) {
+        if (bench::RunProgram({"sh", VELMORA_SOURCE_DIR "/tests/fixtures/ntfs/many_files.sh",
+                               folder, std::to_string(files)}) != 0) {
             std::fprintf(stderr, "making the image failed (root, FUSE, mkntfs, ntfs-3g, fls)\n");
             std::filesystem::remove_all(folder);
             return 1;
@@ -187,7 +159,7 @@ int main(int argc, char** argv) {
             peakGrowth = PeakKiB() - peakBefore;
         nodes = f.nodes;
         auto start = std::chrono::steady_clock::now();
-        if (Run({"fls", "-r", image}) != 0) {
+        if (bench::RunProgram({"fls", "-r", image}) != 0) {
             std::fprintf(stderr, "fls failed (sleuthkit)\n");
             status = 1;
             break;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "DataRecovery.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
@@ -21,13 +22,11 @@
 
 namespace {
 
+using bench::Seconds;
+
 constexpr long long kMiB = 1 << 20;
 constexpr int kCluster = 4096;
 constexpr long long kRunClusters = 256;  // 1 MiB fragments
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
 
 double PlainCopy(const std::string& from, const std::string& to, long long bytes) {
     const auto start = std::chrono::steady_clock::now();

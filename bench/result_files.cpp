@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "EngineResultAdapters.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
@@ -34,13 +35,11 @@
 
 namespace {
 
+using bench::Seconds;
+
 using namespace SaveRestoreResult;
 
 constexpr int kFilesPerFolder = 999;
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
 
 long CurrentRssKiB() {
     FILE* f = std::fopen("/proc/self/statm", "r");

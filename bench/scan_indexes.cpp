@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
 #include "MainThread.h"
@@ -25,6 +26,8 @@
 #include "VKUIScan.h"
 
 namespace {
+
+using bench::Seconds;
 
 class BenchNode : public CFileNode {
 public:
@@ -81,10 +84,6 @@ long MaxRssKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 }  // namespace

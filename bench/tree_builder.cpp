@@ -14,11 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 
 namespace {
+
+using bench::Seconds;
 
 class BenchNode : public CFileNode {
 public:
@@ -76,10 +79,6 @@ long MaxRssKiB() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 }  // namespace

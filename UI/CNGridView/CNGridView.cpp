@@ -555,46 +555,43 @@ QVariantMap CNGridView::IndexInfo(qint64 index) {
     return {{QLatin1String(CNGridViewItemIndexKey), QVariant::fromValue(index)}};
 }
 
-void CNGridView::postWillHover(qint64 index) {
-    post(CNGridViewWillHoverItemNotification, IndexInfo(index));
+// The notification goes out before the delegate hears, as observers of the
+// grid expect to see the change first.
+void CNGridView::postItemEvent(const char* name, qint64 index, DelegateItemCall call) {
+    post(name, IndexInfo(index));
     if (delegate_ != nullptr) {
-        delegate_->willHoverItemAtIndex(this, index, 0);
+        (delegate_->*call)(this, index, 0);
     }
+}
+
+void CNGridView::postWillHover(qint64 index) {
+    postItemEvent(CNGridViewWillHoverItemNotification, index,
+                  &CNGridViewDelegate::willHoverItemAtIndex);
 }
 
 void CNGridView::postWillUnhover(qint64 index) {
-    post(CNGridViewWillUnhoverItemNotification, IndexInfo(index));
-    if (delegate_ != nullptr) {
-        delegate_->willUnhoverItemAtIndex(this, index, 0);
-    }
+    postItemEvent(CNGridViewWillUnhoverItemNotification, index,
+                  &CNGridViewDelegate::willUnhoverItemAtIndex);
 }
 
 void CNGridView::postWillSelect(qint64 index) {
-    post(CNGridViewWillSelectItemNotification, IndexInfo(index));
-    if (delegate_ != nullptr) {
-        delegate_->willSelectItemAtIndex(this, index, 0);
-    }
+    postItemEvent(CNGridViewWillSelectItemNotification, index,
+                  &CNGridViewDelegate::willSelectItemAtIndex);
 }
 
 void CNGridView::postDidSelect(qint64 index) {
-    post(CNGridViewDidSelectItemNotification, IndexInfo(index));
-    if (delegate_ != nullptr) {
-        delegate_->didSelectItemAtIndex(this, index, 0);
-    }
+    postItemEvent(CNGridViewDidSelectItemNotification, index,
+                  &CNGridViewDelegate::didSelectItemAtIndex);
 }
 
 void CNGridView::postWillDeselect(qint64 index) {
-    post(CNGridViewWillDeselectItemNotification, IndexInfo(index));
-    if (delegate_ != nullptr) {
-        delegate_->willDeselectItemAtIndex(this, index, 0);
-    }
+    postItemEvent(CNGridViewWillDeselectItemNotification, index,
+                  &CNGridViewDelegate::willDeselectItemAtIndex);
 }
 
 void CNGridView::postDidDeselect(qint64 index) {
-    post(CNGridViewDidDeselectItemNotification, IndexInfo(index));
-    if (delegate_ != nullptr) {
-        delegate_->didDeselectItemAtIndex(this, index, 0);
-    }
+    postItemEvent(CNGridViewDidDeselectItemNotification, index,
+                  &CNGridViewDelegate::didDeselectItemAtIndex);
 }
 
 // ---- hover and selection ----

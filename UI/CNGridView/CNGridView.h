@@ -230,6 +230,8 @@ private:
     static QVariantMap IndexInfo(qint64 index);
 
     // The posting forms of the delegate's operations.
+    using DelegateItemCall = void (CNGridViewDelegate::*)(CNGridView*, qint64, qint64);
+    void postItemEvent(const char* name, qint64 index, DelegateItemCall call);
     void postWillHover(qint64 index);
     void postWillUnhover(qint64 index);
     void postWillSelect(qint64 index);
