@@ -277,7 +277,7 @@ private:
 };
 
 // The catalogue's disks and volumes, and images made again from their
-// records. A device handed to a load is leased until its replay ends.
+// records.
 class ScanSaveLoadSource::Devices final : public SaveRestoreResult::IResultDeviceCatalogue {
 public:
     explicit Devices(ScanSaveLoadSource& owner) : owner_(owner) {}
@@ -303,13 +303,10 @@ public:
         }
         return entries;
     }
+    // The replay leases the device it reads (a lease taken here would be
+    // held for ever by a load that fails before its replay).
     IStorageDevice* StorageAt(int32_t diskIndex, int32_t volumeIndex) override {
-        VKUIDeviceData::DeviceLease lease =
-            owner_.CatalogueRef().LeaseDevice(diskIndex, volumeIndex);
-        IStorageDevice* device = lease.get();
-        std::lock_guard<std::mutex> hold(mutex_);
-        lease_ = std::move(lease);
-        return device;
+        return owner_.CatalogueRef().GetStorageByDiskVolumeIndex(diskIndex, volumeIndex);
     }
     IStorageDevice* StorageByDmgInfo(const CDMGDeviceInfoStruct& info,
                                      const std::string& resultPath) override {
@@ -321,11 +318,6 @@ public:
                                      const std::string& ediPath) override {
         return owner_.CatalogueRef().GetStorageByEdiInfo(&info, static_cast<int>(sizeof info),
                                                          ediPath.c_str());
-    }
-    void EndLease() {
-        VKUIDeviceData::DeviceLease done;
-        std::lock_guard<std::mutex> hold(mutex_);
-        done = std::move(lease_);
     }
 
 private:
@@ -341,8 +333,6 @@ private:
         return e;
     }
     ScanSaveLoadSource& owner_;
-    std::mutex mutex_;
-    VKUIDeviceData::DeviceLease lease_;
 };
 
 // A load replays through the scan operation itself, so that the windows
@@ -363,6 +353,8 @@ public:
     }
     void Replay(IStorageDevice* device, const SaveRestoreResult::ScanKindRecord& kind,
                 SaveRestoreResult::CRestoreScanSink* sink) override {
+        // The catalogue's disks are open only under a lease.
+        const std::shared_ptr<void> lease = LeaseOf(owner_.CatalogueRef(), device);
         scan_.SetDeepScan(kind.controllerType != 0 || kind.deep != 0 ? 1 : 0);
         scan_.SetStatus(VK_OP_RUNNING);
         scan_.DoScan(device, sink);
@@ -373,7 +365,6 @@ public:
         }
         for (IRecoveryController* controller : scan_.GetRecoveryControllers())
             SetRecoveryRestoreSink(controller, &kept_);
-        owner_.devices_->EndLease();
     }
 
 private:

@@ -13,7 +13,10 @@
 #include "BridgeSeam/VKBridge.h"
 #include "ImageScanWorld.h"
 #include "ScanSources.h"
+#include "VKUIController.h"
 #include "VKUIScan.h"
+#include "VKUITreeData.h"
+#include "support/TestNode.h"
 
 using velmora::bridgetest::FixturePath;
 using velmora::bridgetest::ScanWorld;
@@ -73,6 +76,79 @@ TEST(ScanRoadPictures, AFoundJpegGivesAPicture) {
     }
     EXPECT_TRUE(bridge.GetNSImageByNode(OpNodePtr()).isNull());
     velmora::bridge::UninstallScanSources();
+}
+
+// The browser's tree questions through the program's bridge: the trees grow
+// on the arrays the browser hands over, the counts below the modification
+// date root and the files of each of its months add up to the scan's dated
+// files.
+TEST(ScanRoadPictures, TreeQuestionsAnswerFromTheResultTrees) {
+    const std::string image = FixturePath("fat/fat16.img");
+    if (!std::filesystem::exists(image))
+        GTEST_SKIP() << image << " was not made (the \"fixtures\" test)";
+    velmora::test::TempDir dir;
+    velmora::seam::VKBridge bridge(dir / "lock");
+    ScanWorld world(image, {{-1, 0, FS_FAT16}});
+    velmora::bridge::InstallScanSources(&world.catalogue);
+    std::vector<OpNodePtr> path, type, created, modified;
+    const velmora::seam::TreeNodeArrays arrays{&path, &type, &created, &modified};
+    ASSERT_EQ(bridge.VKSetTreeNodeData(&arrays), 1);
+    ASSERT_TRUE(world.ScanToEnd(0, 0, false));
+    uint64_t dated = 0;
+    for (const auto& [year, months] : VKUIScan::instance().GetModifyTimeMap()) {
+        for (const auto& [month, nodes] : months)
+            dated += nodes.size();
+    }
+    ASSERT_GT(dated, 0u);
+    std::vector<OpNodePtr> roots;
+    {
+        auto hold = bridge.LockTreeData();
+        roots = modified;
+    }
+    ASSERT_EQ(roots.size(), 1u);
+    EXPECT_EQ(bridge.GetNodeChildrenCnt(*roots[0]), dated);
+    uint64_t listed = 0;
+    for (const OpChild& year : roots[0]->children()) {
+        for (const OpChild& month : std::get<OpNodePtr>(year)->children()) {
+            std::vector<IFileNode*> files;
+            bridge.GetFileNodeToArray(&files, std::get<OpNodePtr>(month));
+            listed += files.size();
+        }
+    }
+    EXPECT_EQ(listed, dated);
+    // Ticks counted into the month marks after the list changed them.
+    for (IFileNode* root : VKUIScan::instance().GetFileSystemNode())
+        root->SetCheck(CHECK_CHECKED);
+    bridge.VKTableViewCellCilck();
+    VKUIScan::instance().SetScanType(OP_TREE_MODIFICATION_DATE);
+    bridge.RefreshTimeTreeState(&modified, 1);
+    EXPECT_EQ(roots[0]->state(), CHECK_CHECKED);
+    bridge.UnselectedAllNodes();
+    for (IFileNode* root : VKUIScan::instance().GetFileSystemNode())
+        EXPECT_EQ(root->GetCheckedStatus(), CHECK_UNCHECKED);
+    VKUIScan::instance().SetScanType(OP_TREE_PATH);
+    VKUIController::VKResetTreeNodeData();
+    VKUITreeData::instance().UseArrays(nullptr, nullptr, nullptr, nullptr);
+    velmora::bridge::UninstallScanSources();
+}
+
+// A folder whose sibling chain loops back lists each entry once.
+TEST(FolderEntries, ASiblingLoopIsListedOnce) {
+    class LoopingNode : public TestNode {
+    public:
+        using TestNode::TestNode;
+        CFileNode* GetNextNode() override { return next ? next : TestNode::GetNextNode(); }
+        CFileNode* next = nullptr;
+    };
+    TestNode folder(1, -1, "F", true);
+    LoopingNode a(2, 1, "a"), b(3, 1, "b");
+    folder.AddChild(&a);
+    folder.AddChild(&b);  // b, a
+    a.next = &b;          // a leads back to b
+    const OpNodePtr wrapper = OpNodeData::initWithNodeData({1, 0, 1, &folder});
+    std::vector<IFileNode*> list;
+    EXPECT_EQ(velmora::seam::AppendPathChildren(&list, wrapper.get()), 1);
+    EXPECT_EQ(list, (std::vector<IFileNode*>{&b, &a}));
 }
 
 }  // namespace
