@@ -30,6 +30,9 @@ public:
 int RunApplication(const velmora::app::EntryPlan& plan) {
     CatchExeception::Install();
     InstallEngineFactories();
+    // The program's bridge, made now: it puts in place what the result
+    // trees, the recovery and the result files read the scan through.
+    velmora::seam::Bridge();
     int argc = 1;
     char name[] = "Tamsweld";
     char* argv[] = {name, nullptr};

@@ -107,6 +107,10 @@ void VKTimeMgr::setSearch(bool) {
 
 void VKTimeMgr::refreshTimeTree(const OpNodePtr& root, int kind) {
     m_keyType = kind;
+    takeNewFiles(kind, [this, &root](IFileNode* node) { AddFileNode(node, root); });
+}
+
+void VKTimeMgr::takeNewFiles(int kind, const std::function<void(IFileNode*)>& file) {
     VKDateIndex index;
     if (kind == OP_TREE_ACCESS_DATE)
         index = Scan().GetAccessTimeMap();
@@ -122,7 +126,7 @@ void VKTimeMgr::refreshTimeTree(const OpNodePtr& root, int kind) {
                 if (node == nullptr || node->IsDirectory() != 0 || TimeOfKind(node, kind) == 0)
                     continue;
                 if (node->IsNodeShow() != 0)
-                    AddFileNode(node, root);
+                    file(node);
             }
         }
     }

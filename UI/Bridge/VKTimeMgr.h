@@ -8,6 +8,7 @@
 // No lock of its own: the facade calls it under its tree lock.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ public:
     // Files the new nodes of kind 2 (creation), 3 (modification) or 4
     // (last access: positions advance, nothing is filed) below `root`.
     void refreshTimeTree(const OpNodePtr& root, int kind);
+    // Hands each shown file of kind 2, 3 or 4 that arrived since the last
+    // call for that kind to `file`, and moves the kind's positions past it.
+    void takeNewFiles(int kind, const std::function<void(IFileNode*)>& file);
     void AddFileNode(IFileNode* node, const OpNodePtr& root);
     OpNodePtr insertYear(int year, const OpNodePtr& root);
     OpNodePtr insertMonth(int month, int year, const OpNodePtr& yearNode);

@@ -144,7 +144,9 @@ OpNodePtr VKTypeMgr::insertSubNodeToTree(const std::string& ext) {
     return node;
 }
 
-void VKTypeMgr::setNodeState(const OpNodePtr& node) {
+void VKTypeMgr::setNodeState(OpNodeData* node) {
+    if (node == nullptr)
+        return;
     size_t leaves = 0, checked = 0;
     for (const OpChild& child : node->children()) {
         if (IFileNode* const* leaf = std::get_if<IFileNode*>(&child)) {

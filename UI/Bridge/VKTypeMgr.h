@@ -35,7 +35,8 @@ public:
     void refreshTypeTree();
     OpNodePtr insertSubNodeToTree(const std::string& ext);
     // The group's mark from its file leaves.
-    void setNodeState(const OpNodePtr& node);
+    void setNodeState(OpNodeData* node);
+    void setNodeState(const OpNodePtr& node) { setNodeState(node.get()); }
     void refreshTypeTreeState();
     bool isOtherNode(const OpNodeData* node) const;
     // Empties the tree, keeping the category groups.

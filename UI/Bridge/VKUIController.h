@@ -18,7 +18,6 @@
 class IFileNode;
 
 class VKUIDeviceData;
-struct TreeArrays;
 
 class VKUIOperation;
 
@@ -32,7 +31,7 @@ struct VKTreeArrays {
 };
 
 // Called by the scan as progress or nodes arrive: rebuilds the browser's
-// trees and posts "NormalScranValue" (at once when forced, else at most
+// trees (VKUITreeData) and posts "NormalScranValue" (at once when forced, else at most
 // once in two seconds; never more than one waiting on the main thread).
 void VKNotifyUIUpdateData(int force);
 
@@ -108,19 +107,25 @@ public:
     // The status poller's body: returns when the operation has exited.
     static void QueryStatusAndUpdateUI(VKUIOperation* operation, const std::string& name);
 
-    // Trees of the browser.
+    // Trees of the browser: the program's result trees (VKUITreeData),
+    // grown on the browser's own four arrays once it has handed them over.
     // 0 when `arrays` is null.
     static int VKSetTreeNodeData(const VKTreeArrays* arrays);
     // Held while the interface reads the browser's trees: the scan files
-    // nodes into them only under it.
+    // nodes into them only under it (the trees' lock).
     static std::mutex& TreeDataLock();
-    // Empties the four arrays and the wrappers of the scan's nodes.
+    // Empties the four arrays, the waiting folders and the wrappers of the
+    // scan's nodes; the next timed refresh posts at once.
     static void VKResetTreeNodeData();
-    // Files what arrived into the type and date trees.
+    // A scan refresh: files what arrived into the type and date trees, then
+    // wraps new folders into the path tree; force 1 retries waiting folders
+    // up to 100 times, 2 takes every folder again.
     static int VKGetTreeNodeData(int force);
+    // Stored for the windows; nothing reads it.
     static void VKSetFlag(int flag);
-    // Appends the file-system roots not yet in `roots`; with `clearState`
-    // every root is shown and unticked first.
+    // Appends the file-system roots not yet wrapped to `roots` (path view)
+    // and fills the tree of the shown kind; with `clearState` every root is
+    // shown and unticked first. 0 for null.
     static int GetScanTreeNodeData(std::vector<OpNodePtr>* roots, int clearState);
 
     // Catalogue start-up: posts `name` once the catalogue is ready, building
@@ -139,16 +144,8 @@ public:
     static int WQGetCompleteProtect(const std::string& folder);  // "WQKeyCompleteProtect"
     static int WQGetQuickProtect(const std::string& folder);     // "WQKeyQuickProtect"
 
-    // Result trees, search and the browser's node questions
-    // (VKUIControllerTrees.cpp, over VKUITreeData::instance()).
-    // The browser's four trees (path, type, creation, modification) belong
-    // to the bridge; Lock the trees (VKUITreeData) while walking them.
-    static TreeArrays& VKGetTreeArrays();
-    static void VKResetResultTrees();
-    // A scan refresh; force 1 retries waiting folders up to 100 times, 2
-    // takes every folder again.
-    static int VKRefreshResultTrees(int force);
-    static int TakeOverResultTreeRoots(int clearNodeState);
+    // Search and the browser's node questions (VKUIControllerTrees.cpp,
+    // over VKUITreeData::instance()).
     // 0 while a search runs (until StopSearch); else starts it on a thread
     // of its own, which posts `postKey` and then "DoSearchFinished".
     static int DoSearchWithString(const std::string& text, const std::string& postKey);

@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "VKUIDeviceData.h"
 #include "VKUIPublic.h"
 #include "VKUIScan.h"
+#include "VKUITreeData.h"
 
 namespace {
 
@@ -23,24 +25,10 @@ constexpr auto kPollerSleep = std::chrono::milliseconds(100);
 // How long a catalogue rebuild waits for a stopped scan, in seconds.
 constexpr int kRefreshWaitSeconds = 30;
 
-// Guards the browser's tree arrays while a refresh rebuilds them.
-std::mutex& LockerAddData() {
-    static auto* lock = new std::mutex;
-    return *lock;
-}
-
-struct TreeState {
-    VKTreeArrays arrays;
-    time_t timeCount = 0;
-    int flag = 0;
-    OpNodePtr createRoot;
-    OpNodePtr modifyRoot;
-};
-
-// Under LockerAddData().
-TreeState& Trees() {
-    static auto* state = new TreeState;
-    return *state;
+// The moment of the last timed "NormalScranValue" (whole seconds).
+std::atomic<time_t>& TimeCount() {
+    static std::atomic<time_t> count{0};
+    return count;
 }
 
 // A "NormalScranValue" waiting on the main thread: the next one is dropped
@@ -55,6 +43,12 @@ struct QueuedPost {
 QueuedPost& Queued() {
     static auto* queued = new QueuedPost;
     return *queued;
+}
+
+// Stored for the windows; nothing reads it.
+std::atomic<int>& PauseAddDataFlag() {
+    static std::atomic<int> flag{0};
+    return flag;
 }
 
 void PostScanValue() {
@@ -98,7 +92,7 @@ VKUIDeviceData& Catalogue() {
 // has let go of it, whatever the catalogue does meanwhile.
 void DoScanFn(const std::shared_ptr<VKUIDeviceData::DeviceLease>& lease) {
     {
-        std::lock_guard<std::mutex> hold(LockerAddData());
+        auto hold = VKUITreeData::instance().Lock();
         VKTypeMgr::share().clear();
         VKTimeMgr::share().clear();
     }
@@ -119,18 +113,16 @@ void VKNotifyUIUpdateData(int force) {
     VKUIScan& scan = VKUIScan::instance();
     if (scan.IsOpTreeFinished() == 0)
         return;
-    std::lock_guard<std::mutex> hold(LockerAddData());
+    // The trees take their own lock for the rebuild.
     VKUIController::VKGetTreeNodeData(force);
     if (force != 0) {
         PostScanValue();
         return;
     }
     const time_t now = velmora::bridge::CurrentClock()->Now();
-    TreeState& trees = Trees();
-    if (now - trees.timeCount >= 2) {
-        trees.timeCount = now;
+    time_t last = TimeCount().load();
+    if (now - last >= 2 && TimeCount().compare_exchange_strong(last, now))
         PostScanValue();
-    }
 }
 
 void VKUIController::UseCatalogue(VKUIDeviceData* catalogue) {
@@ -301,88 +293,36 @@ void VKUIController::RefreshData() {
 }
 
 std::mutex& VKUIController::TreeDataLock() {
-    return LockerAddData();
+    return VKUITreeData::instance().Mutex();
 }
 
 int VKUIController::VKSetTreeNodeData(const VKTreeArrays* arrays) {
     if (arrays == nullptr)
         return 0;
-    std::lock_guard<std::mutex> hold(LockerAddData());
-    Trees().arrays = *arrays;
+    VKUITreeData::instance().UseArrays(arrays->path, arrays->type, arrays->createTime,
+                                       arrays->modifyTime);
     return 1;
 }
 
 void VKUIController::VKResetTreeNodeData() {
-    std::lock_guard<std::mutex> hold(LockerAddData());
-    TreeState& trees = Trees();
-    for (std::vector<OpNodePtr>* array :
-         {trees.arrays.path, trees.arrays.type, trees.arrays.createTime, trees.arrays.modifyTime}) {
-        if (array != nullptr)
-            array->clear();
-    }
-    trees.createRoot.reset();
-    trees.modifyRoot.reset();
+    VKUITreeData::instance().VKResetTreeNodeData();
     VKUIScan::instance().VKResetFileNode();
-    trees.timeCount = 0;
+    TimeCount() = 0;
 }
 
-// Under LockerAddData(): the type tree's seven groups and one root per date
-// tree, each filed with what arrived since the last call.
-int VKUIController::VKGetTreeNodeData(int) {
-    TreeState& trees = Trees();
-    VKTypeMgr& types = VKTypeMgr::share();
-    types.refreshTypeTree();
-    if (trees.arrays.type != nullptr && trees.arrays.type->empty())
-        *trees.arrays.type = types.getRootNode();
-    VKTimeMgr& times = VKTimeMgr::share();
-    const struct {
-        OpNodePtr* root;
-        std::vector<OpNodePtr>* array;
-        int kind;
-    } dates[] = {{&trees.createRoot, trees.arrays.createTime, OP_TREE_CREATION_DATE},
-                 {&trees.modifyRoot, trees.arrays.modifyTime, OP_TREE_MODIFICATION_DATE}};
-    for (const auto& date : dates) {
-        if (!*date.root) {
-            *date.root = OpNodeData::makeGroup(date.kind, "");
-            date.root->get()->setExpandAble(1);
-        }
-        times.refreshTimeTree(*date.root, date.kind);
-        if (date.array != nullptr && date.array->empty())
-            date.array->push_back(*date.root);
-    }
-    return 1;
+// A scan refresh: the type tree, both date trees, then the path tree.
+int VKUIController::VKGetTreeNodeData(int force) {
+    return VKUITreeData::instance().VKGetTreeNodeData(force);
 }
 
 void VKUIController::VKSetFlag(int flag) {
-    std::lock_guard<std::mutex> hold(LockerAddData());
-    Trees().flag = flag;
+    PauseAddDataFlag() = flag;
 }
 
 int VKUIController::GetScanTreeNodeData(std::vector<OpNodePtr>* roots, int clearState) {
     if (roots == nullptr)
         return 0;
-    VKUIScan& scan = VKUIScan::instance();
-    scan.SetOpTreeFinished(0);
-    const bool pathView = scan.GetScanType() == OP_TREE_PATH;
-    for (IFileNode* root : scan.GetFileSystemNode()) {
-        if (clearState != 0) {
-            root->ShowNode(1);
-            root->SetCheck(CHECK_UNCHECKED);
-        }
-        if (!pathView)
-            continue;
-        bool wrapped = false;
-        for (const OpNodePtr& node : *roots)
-            wrapped = wrapped || (node && node->fileNode() == root);
-        if (!wrapped) {
-            OpNodePtr node = OpNodeData::initWithNodeData(
-                TreeNodeData{root->IsDirectory(), root->IsDeleted(), 1, root});
-            node->setExpandAble(1);
-            roots->push_back(std::move(node));
-        }
-    }
-    scan.SetOpTreeFinished(1);
-    return 0;
+    return VKUITreeData::instance().GetScanTreeNodeData(clearState, roots);
 }
 
 void VKUIController::InitDeviceInfoInBgThread() {

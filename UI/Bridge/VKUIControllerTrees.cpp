@@ -1,22 +1,6 @@
 #include "VKUIController.h"
 #include "VKUITreeData.h"
 
-TreeArrays& VKUIController::VKGetTreeArrays() {
-    return VKUITreeData::instance().Arrays();
-}
-
-void VKUIController::VKResetResultTrees() {
-    VKUITreeData::instance().VKResetTreeNodeData();
-}
-
-int VKUIController::VKRefreshResultTrees(int force) {
-    return VKUITreeData::instance().VKGetTreeNodeData(force);
-}
-
-int VKUIController::TakeOverResultTreeRoots(int clearNodeState) {
-    return VKUITreeData::instance().GetScanTreeNodeData(clearNodeState);
-}
-
 int VKUIController::DoSearchWithString(const std::string& text, const std::string& postKey) {
     return VKUITreeData::instance().DoSearchWithString(text, postKey);
 }

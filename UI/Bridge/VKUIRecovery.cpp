@@ -91,6 +91,12 @@ void VKUIRecovery::ReleaseDataRecovery() {
     m_controller = nullptr;
 }
 
+void VKUIRecovery::ForgetScanController() {
+    ReleaseDataRecovery();
+    m_controller = nullptr;
+    m_deepPrepared = 0;
+}
+
 int VKUIRecovery::CheckWhetherNeedReset() {
     return m_recoveries.empty() ? 1 : 0;
 }
@@ -176,6 +182,8 @@ uint64_t VKUIRecovery::DoRecovery() {
     IRecoveryScanSource* scan = ScanSource();
     VKRESULT last = 0;
     if (scan != nullptr) {
+        // The scanned device stays open until the last file is written.
+        const std::shared_ptr<void> device = scan->HoldScannedDevice();
         scan->SetCurrentScanRecoveryCnt(scan->GetCurrentScanRecoveryCnt() + 1);
         const std::map<int, std::vector<IFileNode*>> types = scan->GetTypeMap();
         bool go = true;
@@ -193,14 +201,17 @@ uint64_t VKUIRecovery::DoRecovery() {
                 if (m_controller != nullptr && m_controller->thisType() != 0) {
                     auto found =
                         m_recoveries.find(VKCPPPublic::instance().GetNodeSearcheType(node));
-                    if (found == m_recoveries.end())
-                        continue;
-                    recovery = found->second;
+                    if (found != m_recoveries.end())
+                        recovery = found->second;
                 } else {
                     recovery = scan->GetFileNodeDataRecover(node);
                 }
+                // A ticked file nothing can read is counted, never dropped
+                // without a word.
                 if (recovery != nullptr)
                     last = RecoverNode(recovery, node);
+                else
+                    ++m_refusedFiles;
             }
         }
     }

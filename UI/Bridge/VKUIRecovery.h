@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ public:
     virtual std::vector<dev_t> ScannedDeviceNumbers() = 0;
     // Releases the data-recovery objects the scan keeps.
     virtual void ReleaseDataRecovery() = 0;
+    // Keeps the scanned device open and alive while the holder lives (null
+    // when the scan's devices need no holding); every reader of found files
+    // holds it.
+    virtual std::shared_ptr<void> HoldScannedDevice() { return nullptr; }
 };
 
 class VKUIRecovery : public VKUIOperation {
@@ -54,6 +59,10 @@ public:
     void ResetParam();
     void InitDataRecoveryController();
     void ReleaseDataRecovery();
+    // The scan is about to release its controllers (a new scan or a load):
+    // the objects made by them go first, and the next use takes the new
+    // controller.
+    void ForgetScanController();
     int CheckWhetherNeedReset();
     IDataRecovery* GetDataRecoveryByType(_tagSearcherType type);
 
@@ -73,8 +82,8 @@ public:
     int RecoveryPathIsSameDevice(const char* path);
 
     // Files whose destination path was refused (a name that could not be
-    // placed below the destination); they are not written and not lost
-    // silently: the window reports them.
+    // placed below the destination) or that nothing could read; they are
+    // not written and not lost silently: the window reports them.
     uint64_t GetRefusedFilesCnt();
 
 private:

@@ -12,6 +12,7 @@
 #include "VKUIDeviceData.h"
 #include "VKUIFilter.h"
 #include "VKUIPublic.h"
+#include "VKUIRecovery.h"
 
 namespace {
 
@@ -83,6 +84,12 @@ std::vector<IRecoveryController*> VKUIScan::GetRecoveryControllers() {
     if (m_controller != nullptr)
         all.push_back(m_controller);
     return all;
+}
+
+IRecoveryController* VKUIScan::GetRootController(IFileNode* root) {
+    VKOperationLock hold(m_lock);
+    auto it = m_rootController.find(root);
+    return it != m_rootController.end() ? it->second : nullptr;
 }
 
 VKUIDeviceData& VKUIScan::Catalogue() {
@@ -239,6 +246,10 @@ int VKUIScan::IsDeepScan() {
 }
 
 void VKUIScan::ResetRecoveryController(_RECOVERY_CONTROLLER_TYPE type) {
+    // The recovery's objects read through the controllers let go of below:
+    // they go first, or the next recovery or thumbnail would use freed ones.
+    if (this == &instance())
+        VKUIRecovery::instance().ForgetScanController();
     VKOperationLock hold(m_lock);
     // The roots' recovery objects read through the old controller's trees.
     ReleaseDataRecoveryLocked();
@@ -263,6 +274,7 @@ void VKUIScan::ClearData() {
     m_recoveryCount = 0;
     ReleaseDataRecoveryLocked();
     m_roots.clear();
+    m_rootController.clear();
     m_folders.clear();
     m_folderSnapshot.clear();
     m_typeIndex.clear();
@@ -284,6 +296,11 @@ void VKUIScan::SetSearchKey(const char* text) {
 
 const char* VKUIScan::GetSearchKey() const {
     return m_hasSearchKey ? m_searchKey.c_str() : nullptr;
+}
+
+std::string VKUIScan::SearchKeyText() {
+    VKOperationLock hold(m_lock);
+    return m_hasSearchKey ? m_searchKey : std::string();
 }
 
 void VKUIScan::SetSearching(int searching) {
@@ -374,6 +391,7 @@ void VKUIScan::ShowFilesystemNode(IFilesystemNode* root) {
             slot = m_controller->GetDataRecovery(type);
         }
         m_roots.push_back(root);
+        m_rootController[root] = m_controller;
         m_newPathNodes.push_back(root);
     }
     SetNeedUIUpdate(1);

@@ -76,6 +76,8 @@ public:
     // Every controller of the last scan, one per volume of a whole disk, in
     // scan order: each holds the trees of its volume.
     std::vector<IRecoveryController*> GetRecoveryControllers();
+    // The controller whose scan showed the root (null for an unknown one).
+    IRecoveryController* GetRootController(IFileNode* root);
     // Empties everything a scan fills; the roots' data-recovery objects are
     // released, not forgotten.
     void ClearData();
@@ -84,6 +86,8 @@ public:
     void SetSearchKey(const char* text);
     // Null when there is no key.
     const char* GetSearchKey() const;
+    // A copy of the key ("" when none), safe from any thread.
+    std::string SearchKeyText();
     void SetSearching(int searching);
     int IsSearching();
     // 0 path, 1 file type, 2 creation, 3 modification, 4 access date.
@@ -182,5 +186,6 @@ private:
     int m_volumesLeft = 0;
     int m_recoveryCount = 0;
     std::map<IFilesystemNode*, IDataRecovery*> m_rootRecovery;
+    std::map<IFileNode*, IRecoveryController*> m_rootController;
     std::mutex m_scanLock;
 };

@@ -103,7 +103,14 @@ std::string PrivateTempFolder() {
 
 // Writes at most `limit` bytes of the node to a new temporary file and
 // hands it to the thumbnailer; the file is removed whatever happened.
+// The scanned device, open while a thumbnail reads it.
+std::shared_ptr<void> HoldDevice() {
+    IRecoveryScanSource* scan = VKUIRecovery::ScanSource();
+    return scan != nullptr ? scan->HoldScannedDevice() : nullptr;
+}
+
 ThumbnailImage ThumbnailThroughFile(IFileNode* node, long long limit, bool logFailure) {
+    const std::shared_ptr<void> device = HoldDevice();
     IDataRecovery* recovery = DataRecoveryFor(node);
     if (recovery == nullptr)
         return {};
@@ -151,6 +158,7 @@ ThumbnailImage Decode(const char* data, size_t size) {
 // embedded preview first, the whole file when there is none or it does not
 // decode.
 ThumbnailImage DecodePictureOf(IFileNode* node, long long size) {
+    const std::shared_ptr<void> device = HoldDevice();
     IDataRecovery* recovery = DataRecoveryFor(node);
     if (recovery == nullptr)
         return {};
@@ -197,6 +205,38 @@ long long MovieThumbnailBytes(const std::string& extension, long long size) {
     if (extension == ".mov" || extension == ".m4v" || extension == ".mp4")
         return size < kMovieThumbnailBytes ? size : kMovieThumbnailBytes;
     return 0;
+}
+
+std::vector<uint8_t> ReadPictureBytes(IFileNode* node, const std::function<bool()>& stopped) {
+    IRecoveryFilter* filter = VKUIFilter::instance().GetFilter();
+    if (node == nullptr || filter == nullptr || filter->GetNodeFileType(node) != CATEGORY_PICTURE)
+        return {};
+    const long long size = node->GetFileSize();
+    if (size <= 0 || size > kMaxDecodedPictureBytes)
+        return {};
+    const std::shared_ptr<void> device = HoldDevice();
+    IDataRecovery* recovery = DataRecoveryFor(node);
+    IFileReader* reader = recovery != nullptr ? recovery->SetRecoverNode(node) : nullptr;
+    if (reader == nullptr)
+        return {};
+    constexpr long long kPiece = 1 << 20;
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    long long done = 0;
+    while (done < size) {
+        if (stopped && stopped()) {
+            done = 0;
+            break;
+        }
+        const auto want = static_cast<unsigned>(std::min(kPiece, size - done));
+        const unsigned got =
+            reader->ReadData(done, reinterpret_cast<char*>(bytes.data() + done), want, nullptr);
+        if (got == 0 || got > want)
+            break;
+        done += got;
+    }
+    reader->Release();
+    bytes.resize(static_cast<size_t>(done));
+    return bytes;
 }
 
 std::string MakeThumbnailTempFile(const std::string& extension) {

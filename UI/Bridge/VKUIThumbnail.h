@@ -7,8 +7,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "OpNodeData.h"
 
@@ -48,6 +51,12 @@ inline constexpr long long kMaxWholeAviBytes = 0x3200000;
 // The bytes of a movie written for its thumbnail, by lowercased extension
 // (with its dot); 0 for a kind that is not read.
 long long MovieThumbnailBytes(const std::string& extension, long long size);
+
+// The bytes of a found picture (category picture, 1 byte to
+// kMaxDecodedPictureBytes), read through its data-recovery object in pieces;
+// empty for another file, when nothing can read it, or once `stopped`
+// answers true between pieces.
+std::vector<uint8_t> ReadPictureBytes(IFileNode* node, const std::function<bool()>& stopped);
 
 // A new empty file for a thumbnail's bytes in the process's private folder
 // (mode 0700, made once), named at random with only the cleaned extension

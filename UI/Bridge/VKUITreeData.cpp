@@ -136,16 +136,35 @@ std::vector<OpNodePtr> VKUITreeData::Snapshot(int kind) {
     std::lock_guard<std::mutex> hold(mutex_);
     switch (kind) {
         case OP_TREE_PATH:
-            return arrays_.path;
+            return *path_;
         case OP_TREE_FILE_TYPE:
-            return arrays_.type;
+            return *type_;
         case OP_TREE_CREATION_DATE:
-            return arrays_.created;
+            return *created_;
         case OP_TREE_MODIFICATION_DATE:
-            return arrays_.modified;
+            return *modified_;
         default:
             return {};
     }
+}
+
+void VKUITreeData::UseArrays(std::vector<OpNodePtr>* path, std::vector<OpNodePtr>* type,
+                             std::vector<OpNodePtr>* created, std::vector<OpNodePtr>* modified) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    const auto use = [](std::vector<OpNodePtr>*& current, std::vector<OpNodePtr>* next,
+                        std::vector<OpNodePtr>& own) {
+        if (next == nullptr)
+            next = &own;
+        if (next == current)
+            return;
+        next->insert(next->end(), current->begin(), current->end());
+        current->clear();
+        current = next;
+    };
+    use(path_, path, own_.path);
+    use(type_, type, own_.type);
+    use(created_, created, own_.created);
+    use(modified_, modified, own_.modified);
 }
 
 size_t VKUITreeData::WaitingCount() {
@@ -159,12 +178,12 @@ void VKUITreeData::VKResetTreeNodeData() {
 }
 
 void VKUITreeData::ResetLocked() {
-    FreeAll(arrays_.path);
+    FreeAll(*path_);
     // The type groups belong to the type index, which keeps them across
     // refreshes: only the array lets go of them.
-    arrays_.type.clear();
-    FreeAll(arrays_.created);
-    FreeAll(arrays_.modified);
+    type_->clear();
+    FreeAll(*created_);
+    FreeAll(*modified_);
     waiting_.clear();
     wrappers_.clear();
 }
@@ -177,16 +196,16 @@ int VKUITreeData::VKGetTreeNodeData(int force) {
 
 void VKUITreeData::RebuildLocked(int force) {
     AddTypeNodeToArr();
-    AddDateNodeToArray(arrays_.created, OP_TREE_CREATION_DATE);
-    AddDateNodeToArray(arrays_.modified, OP_TREE_MODIFICATION_DATE);
+    AddDateNodeToArray((*created_), OP_TREE_CREATION_DATE);
+    AddDateNodeToArray((*modified_), OP_TREE_MODIFICATION_DATE);
     PathUpdateLocked(force, false);
 }
 
 void VKUITreeData::AddTypeNodeToArr() {
     std::shared_ptr<ITreeIndexSource> source = Source();
     source->RefreshTypeTree();
-    if (arrays_.type.empty())
-        arrays_.type = source->TypeRootNodes();
+    if (type_->empty())
+        (*type_) = source->TypeRootNodes();
 }
 
 void VKUITreeData::AddDateNodeToArray(std::vector<OpNodePtr>& array, int kind) {
@@ -311,7 +330,7 @@ void VKUITreeData::PathUpdateLocked(int flag, bool search) {
         if (OpNodeData* parent = node->parent())
             parent->addChildObject(node);
         else
-            arrays_.path.push_back(node);
+            path_->push_back(node);
     }
 }
 
@@ -355,24 +374,26 @@ void VKUITreeData::AddPathNodeToArray(std::vector<OpNodePtr>& array) {
 void VKUITreeData::AddNodeToArr(int kind) {
     switch (kind) {
         case OP_TREE_PATH:
-            AddPathNodeToArray(arrays_.path);
+            AddPathNodeToArray(*path_);
             break;
         case OP_TREE_FILE_TYPE:
             AddTypeNodeToArr();
             break;
         case OP_TREE_CREATION_DATE:
-            AddDateNodeToArray(arrays_.created, OP_TREE_CREATION_DATE);
+            AddDateNodeToArray((*created_), OP_TREE_CREATION_DATE);
             break;
         case OP_TREE_MODIFICATION_DATE:
-            AddDateNodeToArray(arrays_.modified, OP_TREE_MODIFICATION_DATE);
+            AddDateNodeToArray((*modified_), OP_TREE_MODIFICATION_DATE);
             break;
         default:
             break;
     }
 }
 
-int VKUITreeData::GetScanTreeNodeData(int clear) {
+int VKUITreeData::GetScanTreeNodeData(int clear, std::vector<OpNodePtr>* roots) {
     std::lock_guard<std::mutex> hold(mutex_);
+    if (roots == nullptr)
+        roots = path_;
     std::shared_ptr<ITreeIndexSource> source = Source();
     source->SetOpTreeFinished(0);
     const int kind = source->GetScanType();
@@ -388,7 +409,7 @@ int VKUITreeData::GetScanTreeNodeData(int clear) {
                 OpNodeData::initWithNodeData({root->IsDirectory(), root->IsDeleted(), 1, root});
             wrapper->setExpandAble(1);
             wrappers_[root] = wrapper.get();
-            arrays_.path.push_back(std::move(wrapper));
+            roots->push_back(std::move(wrapper));
         }
     }
     AddNodeToArr(kind);
@@ -437,8 +458,8 @@ void VKUITreeData::RebuildWithSearchLocked(const std::string& key) {
     const int kind = Source()->GetScanType();
     auto path = [this] { PathUpdateLocked(0, true); };
     auto type = [this] { AddTypeNodeToArr(); };
-    auto created = [this] { AddDateNodeToArray(arrays_.created, OP_TREE_CREATION_DATE); };
-    auto modified = [this] { AddDateNodeToArray(arrays_.modified, OP_TREE_MODIFICATION_DATE); };
+    auto created = [this] { AddDateNodeToArray((*created_), OP_TREE_CREATION_DATE); };
+    auto modified = [this] { AddDateNodeToArray((*modified_), OP_TREE_MODIFICATION_DATE); };
     switch (kind) {
         case OP_TREE_FILE_TYPE:
             type();
@@ -521,7 +542,7 @@ int VKUITreeData::VKCleanState() {
 
 int VKUITreeData::VKCleanOpNodeSate() {
     std::lock_guard<std::mutex> hold(mutex_);
-    for (auto* array : {&arrays_.path, &arrays_.type, &arrays_.created, &arrays_.modified}) {
+    for (auto* array : {path_, type_, created_, modified_}) {
         for (const OpNodePtr& node : *array) {
             if (node)
                 node->setNodeState(CHECK_UNCHECKED);

@@ -109,10 +109,15 @@ public:
     VKUITreeData& operator=(const VKUITreeData&) = delete;
 
     std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
+    // The tree lock itself (the windows' LockTreeData).
+    std::mutex& Mutex() { return mutex_; }
     // Copies of the top-level nodes of one tree (OpTreeKind 0-3).
     std::vector<OpNodePtr> Snapshot(int kind);
-    // The arrays themselves: hold Lock() while using them.
-    TreeArrays& Arrays() { return arrays_; }
+    // The browser's own four arrays, which it reads under the tree lock,
+    // become the trees' top levels (null: the trees' own one); what the
+    // trees held moves into them.
+    void UseArrays(std::vector<OpNodePtr>* path, std::vector<OpNodePtr>* type,
+                   std::vector<OpNodePtr>* created, std::vector<OpNodePtr>* modified);
 
     // Empties the four trees, the waiting folders and the wrappers.
     void VKResetTreeNodeData();
@@ -120,10 +125,11 @@ public:
     // force: keeps retrying folders whose parent is not wrapped yet (up to
     // 100 passes); force 2 takes every folder again.
     int VKGetTreeNodeData(int force);
-    // The browser takes over the roots: new roots are added to the tree of
-    // the shown kind, which is then filled; clear: every root shown again
-    // and unticked.
-    int GetScanTreeNodeData(int clear);
+    // The browser takes over the roots: new roots are added to `roots` (the
+    // path tree's top level when null) with the path view shown, and the
+    // tree of the shown kind is filled; clear: every root shown again and
+    // unticked.
+    int GetScanTreeNodeData(int clear, std::vector<OpNodePtr>* roots = nullptr);
 
     // Starts a search on a thread of its own; 0 while one runs (until
     // StopSearch). `postKey` is posted when the shown tree is rebuilt,
@@ -191,7 +197,12 @@ private:
     std::mutex sourceMutex_;
     std::shared_ptr<ITreeIndexSource> source_;
     std::mutex mutex_;
-    TreeArrays arrays_;
+    TreeArrays own_;
+    // The top levels in use: the trees' own arrays or the browser's.
+    std::vector<OpNodePtr>* path_ = &own_.path;
+    std::vector<OpNodePtr>* type_ = &own_.type;
+    std::vector<OpNodePtr>* created_ = &own_.created;
+    std::vector<OpNodePtr>* modified_ = &own_.modified;
     // Engine node -> its wrapper in the path tree; a node is wrapped once.
     std::unordered_map<IFileNode*, OpNodeData*> wrappers_;
     std::vector<IFileNode*> waiting_;

@@ -2,6 +2,8 @@
 
 #include "BridgeSeam/VKBridge.h"
 
+#include <unordered_set>
+
 namespace velmora::seam {
 
 namespace {
@@ -16,8 +18,11 @@ int AppendPathChildren(std::vector<IFileNode*>* array, const OpNodeData* node) {
     // The engine's tree holds every file; the interface node may hold only
     // what the outline shows (its folders).
     if (IFileNode* folder = node->fileNode()) {
-        for (IFileNode* child = folder->GetFirstChild(); child != nullptr;
-             child = child->GetNextNode())
+        // A damaged tree can chain siblings into a loop: each entry is
+        // listed once and the walk ends where the chain comes back.
+        std::unordered_set<IFileNode*> seen;
+        for (IFileNode* child = folder->GetFirstChild();
+             child != nullptr && seen.insert(child).second; child = child->GetNextNode())
             array->push_back(child);
         return 1;
     }

@@ -1,5 +1,6 @@
 #include "BridgeSeam/VKBridge.h"
 
+#include <QBuffer>
 #include <QImage>
 #include <QVariant>
 #include <mutex>
@@ -8,7 +9,9 @@
 #include "BadSectorNotify.h"
 #include "MainThread.h"
 #include "QtPoster.h"
-#include "VKUIScan.h"
+#include "QtThumbnailer.h"
+#include "ScanSources.h"
+#include "VKUIThumbnail.h"
 
 #include "UIPlatform/NotificationCenter.h"
 #include "UIPlatform/PrivateSettings.h"
@@ -24,7 +27,14 @@ const QVariant kBridgeObject = QStringLiteral("VKUIPublic");
 
 }  // namespace
 
-VKBridge::VKBridge(std::string lockPath) : lockPath_(std::move(lockPath)) {}
+VKBridge::VKBridge(std::string lockPath) : lockPath_(std::move(lockPath)) {
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        bridge::InstallScanSources();
+        if (!bridge::CurrentThumbnailer())
+            bridge::InstallThumbnailer(std::make_shared<bridge::QtThumbnailer>());
+    });
+}
 
 void VKBridge::Relay(const std::string& name) {
     static std::once_flag installed;
@@ -59,7 +69,7 @@ void VKBridge::initFileType() {
 
 // The scan's data-recovery objects, then the recovery's.
 void VKBridge::ReleaseDataRecovery() {
-    VKUIScan::instance().ReleaseDataRecovery();
+    VKUIController::ReleaseDataRecovery();
 }
 
 void VKBridge::SetRecoveryType(int mask) {
@@ -181,25 +191,40 @@ void VKBridge::GetScanFileSize(uint64_t* bytes, int64_t* count) {
 
 // Loading results.
 void VKBridge::RestorPostUIUpdate(const std::string& name, int save) {
+    Relay(name);
+    Relay("QueryProgressFinish");
     VKUIController::RestorPostUIUpdate(name, save);
 }
 
-// The counts and tick-mark recounts of the type and date trees belong to
-// the result trees, which the scan road does not feed yet: until it does,
-// the browser counts over its own nodes.
-uint64_t VKBridge::GetNodeChildrenCnt(const OpNodeData&) {
-    return 0;
+// The counts and tick marks of the result trees.
+uint64_t VKBridge::GetNodeChildrenCnt(const OpNodeData& node) {
+    return VKUIController::GetNodeChildrenCnt(const_cast<OpNodeData*>(&node));
 }
 
-void VKBridge::VKTableViewCellCilck() {}
+void VKBridge::VKTableViewCellCilck() {
+    VKUIController::VKTableViewCellCilck();
+}
 
 void VKBridge::SetViewType(int kind) {
     VKUIController::SetViewType(kind);
 }
 
-void VKBridge::RefreshTypeTreeState(OpNodeData*) {}
+void VKBridge::RefreshTypeTreeState(OpNodeData* node) {
+    VKUIController::RefreshTypeTreeState(node);
+}
 
-void VKBridge::RefreshTimeTreeState(std::vector<OpNodePtr>*, int) {}
+// The roots are the browser's array, which the trees grow under their
+// lock: it is copied under it.
+void VKBridge::RefreshTimeTreeState(std::vector<OpNodePtr>* roots, int changeTable) {
+    if (roots == nullptr)
+        return;
+    std::vector<OpNodePtr> copy;
+    {
+        std::lock_guard<std::mutex> hold(VKUIController::TreeDataLock());
+        copy = *roots;
+    }
+    VKUIController::RefreshTimeTreeState(copy, changeTable);
+}
 
 void VKBridge::VKSetFlag(int flag) {
     VKUIController::VKSetFlag(flag);
@@ -214,6 +239,8 @@ int VKBridge::VKCleanOpNodeSate() {
 }
 
 int VKBridge::DoSearchWithString(const std::string& text, const std::string& postKey) {
+    Relay(postKey);
+    Relay("DoSearchFinished");
     return VKUIController::DoSearchWithString(text, postKey);
 }
 
@@ -229,9 +256,7 @@ int VKBridge::VKGetIsSearching() {
     return VKUIController::VKGetIsSearching();
 }
 
-// The save and load operation, its poller and its progress.
-// The recovery operation is built with the bridge's recovery road (issue
-// 41); until then nothing is ticked and a recovery never starts.
+// The recovery of the ticked files.
 void VKBridge::GetSelectedFilesAmout(int* count, uint64_t* size) {
     int files = 0;
     unsigned long long bytes = 0;
@@ -269,23 +294,68 @@ void VKBridge::SavePathToPList(const std::string& folder) {
 
 namespace velmora::seam {
 
-// The path tree is the engine's.
+// The rows of the file list: a folder's entries as the engine's tree holds
+// them (files and sub-folders, as the browser lists them), walked under the
+// trees' lock because the scan links new nodes under it; the leaves of a
+// type or date group as the result trees file them.
 int VKBridge::GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) {
-    return AppendPathChildren(array, node.get());
+    if (array == nullptr || !node)
+        return 0;
+    if (node->type() == OP_TREE_PATH) {
+        std::lock_guard<std::mutex> hold(VKUIController::TreeDataLock());
+        return AppendPathChildren(array, node.get());
+    }
+    std::vector<OpChild> list;
+    const int answer = VKUIController::GetFileNodeToArray(list, node.get());
+    for (const OpChild& child : list) {
+        if (IFileNode* const* leaf = std::get_if<IFileNode*>(&child)) {
+            if (*leaf != nullptr)
+                array->push_back(*leaf);
+        } else if (const OpNodePtr& group = std::get<OpNodePtr>(child);
+                   group && group->fileNode() != nullptr) {
+            array->push_back(group->fileNode());
+        }
+    }
+    return answer;
 }
 
-// See the counts above.
-void VKBridge::RefreshTypeTreeState(const OpNodePtr&) {}
+void VKBridge::RefreshTypeTreeState(const OpNodePtr& node) {
+    VKUIController::RefreshTypeTreeState(node.get());
+}
 
-void VKBridge::UnselectedAllNodes() {}
+void VKBridge::UnselectedAllNodes() {
+    VKUIController::UnselectedAllNodes();
+}
 
-// The thumbnailer lives beside the Qt adapter and is not wired here yet.
-QImage VKBridge::GetNSImageByNode(const OpNodePtr&) {
-    return {};
+// The picture, movie frame or icon the thumbnailer made.
+QImage VKBridge::GetNSImageByNode(const OpNodePtr& node) {
+    if (!node || node->fileNode() == nullptr)
+        return {};
+    return bridge::QtThumbnailer::ToQImage(VKUIController::GetImageByNode(*node));
+}
+
+// A picture's own bytes, read in pieces so that a stop is heard between
+// them; any other file's image as PNG bytes.
+std::vector<uint8_t> VKBridge::GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) {
+    if (!node || node->fileNode() == nullptr)
+        return {};
+    std::vector<uint8_t> bytes =
+        bridge::ReadPictureBytes(node->fileNode(), [&stop] { return stop.stop_requested(); });
+    if (!bytes.empty() || stop.stop_requested())
+        return bytes;
+    const QImage image = GetNSImageByNode(node);
+    if (image.isNull())
+        return {};
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return {png.begin(), png.end()};
 }
 
 int64_t VKBridge::DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
                              const std::string& postName) {
+    Relay(postName);
     return VKUIController::DoRecovery(roots, path.c_str(), postName);
 }
 

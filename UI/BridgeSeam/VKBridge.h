@@ -1,6 +1,7 @@
 // The program's bridge behind the seam: each call goes to VKUIController.
-// Calls whose bridge side is not built yet answer as an idle bridge would;
-// each names the work that builds it. The bridge's notifications reach the
+// Making it installs, once, what the bridge reads the program's scan
+// through (the result trees', recovery's and result files' sources) and the
+// thumbnailer over Qt. The bridge's notifications reach the
 // windows' notification centre: the first call that starts work on another
 // thread installs the Qt poster and relays the names the windows observe.
 #pragma once
@@ -75,6 +76,7 @@ public:
     void RefreshTypeTreeState(const OpNodePtr& node) override;
     void UnselectedAllNodes() override;
     QImage GetNSImageByNode(const OpNodePtr& node) override;
+    std::vector<uint8_t> GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) override;
     // Recovery (issue 51).
     void GetSelectedFilesAmout(int* count, uint64_t* size) override;
     int64_t DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,

@@ -528,22 +528,34 @@ TEST_F(Trees, ConcurrentScanSearchRefreshAndQueries) {
 }
 
 // The resets of show and tick marks, through the facade over the program's
-// trees: roots shown again and unticked, the top of every tree unticked, no
-// search result without a search key.
+// trees grown on the browser's own arrays: roots shown again and unticked,
+// the top of every tree unticked, no search result without a search key.
 TEST_F(Trees, ResetsThroughTheFacade) {
     VKUITreeData::InstallSource(source_);
     TestNode* root = source_->AddRoot("VOL");
     TestNode* file = source_->AddFile(root, "a.txt", FileTimeOf(2020, 5));
-    EXPECT_EQ(VKUIController::VKRefreshResultTrees(0), 1);
-    TreeArrays& arrays = VKUIController::VKGetTreeArrays();
+    // What the trees held before the browser handed its arrays over moves
+    // into them.
+    EXPECT_EQ(VKUIController::VKGetTreeNodeData(0), 1);
+    std::vector<OpNodePtr> path, type, created, modified;
+    const VKTreeArrays arrays{&path, &type, &created, &modified};
+    EXPECT_EQ(VKUIController::VKSetTreeNodeData(nullptr), 0);
+    EXPECT_EQ(VKUIController::VKSetTreeNodeData(&arrays), 1);
+    source_->AddFile(root, "b.txt", FileTimeOf(2020, 5));
+    EXPECT_EQ(VKUIController::VKGetTreeNodeData(0), 1);
     std::vector<OpNodePtr> dates;
     {
-        auto hold = VKUITreeData::instance().Lock();
-        ASSERT_EQ(arrays.path.size(), 1u);
-        ASSERT_EQ(arrays.modified.size(), 1u);
-        dates = arrays.modified;
+        std::lock_guard<std::mutex> hold(VKUIController::TreeDataLock());
+        ASSERT_EQ(path.size(), 1u);
+        ASSERT_EQ(modified.size(), 1u);
+        EXPECT_EQ(type, source_->TypeRootNodes());
+        dates = modified;
     }
-    EXPECT_EQ(VKUIController::GetNodeChildrenCnt(dates[0].get()), 1u);
+    EXPECT_EQ(VKUIController::GetNodeChildrenCnt(dates[0].get()), 2u);
+    std::vector<OpNodePtr> roots;
+    EXPECT_EQ(VKUIController::GetScanTreeNodeData(nullptr, 0), 0);
+    EXPECT_EQ(VKUIController::GetScanTreeNodeData(&roots, 0), 0);
+    EXPECT_TRUE(roots.empty());  // the root is wrapped already
 
     VKUIController::SetNodeState(dates[0].get(), CHECK_CHECKED);
     EXPECT_EQ(file->GetCheckedStatus(), CHECK_CHECKED);
@@ -565,7 +577,9 @@ TEST_F(Trees, ResetsThroughTheFacade) {
     EXPECT_TRUE(hits.empty());
     EXPECT_EQ(VKUIController::GetSearchString(), "");
 
-    VKUIController::VKResetResultTrees();
+    VKUIController::VKResetTreeNodeData();
     EXPECT_TRUE(VKUITreeData::instance().Snapshot(OP_TREE_PATH).empty());
+    EXPECT_TRUE(path.empty());
+    VKUITreeData::instance().UseArrays(nullptr, nullptr, nullptr, nullptr);
     VKUITreeData::InstallSource(nullptr);
 }

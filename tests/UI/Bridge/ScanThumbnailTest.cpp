@@ -1,0 +1,162 @@
+// The browser's pictures through the program's bridge over a real scan: a
+// JPEG found on the FAT16 fixture gives a picture (offscreen), both as the
+// preview's image and as the bytes the cover flow decodes itself.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "BridgeSeam/VKBridge.h"
+#include "ImageScanWorld.h"
+#include "ScanSources.h"
+#include "VKUIController.h"
+#include "VKUIScan.h"
+#include "VKUITreeData.h"
+#include "support/TestNode.h"
+
+using velmora::bridgetest::FixturePath;
+using velmora::bridgetest::ScanWorld;
+
+namespace {
+
+IFileNode* Find(IFileNode* folder, const std::string& path) {
+    size_t from = 1;
+    IFileNode* at = folder;
+    while (at != nullptr && from <= path.size()) {
+        const size_t slash = std::min(path.find('/', from), path.size());
+        const std::string part = path.substr(from, slash - from);
+        IFileNode* child = at->GetFirstChild();
+        while (child != nullptr &&
+               (child->GetFileName() == nullptr || part != child->GetFileName()))
+            child = child->GetNextNode();
+        at = child;
+        from = slash + 1;
+    }
+    return at;
+}
+
+TEST(ScanRoadPictures, AFoundJpegGivesAPicture) {
+    const std::string image = FixturePath("fat/fat16.img");
+    if (!std::filesystem::exists(image))
+        GTEST_SKIP() << image << " was not made (the \"fixtures\" test)";
+    velmora::test::TempDir dir;
+    // Made first: the program's bridge installs the thumbnailer and the
+    // sources, which the test then points at its own catalogue.
+    velmora::seam::VKBridge bridge(dir / "lock");
+    ScanWorld world(image, {{-1, 0, FS_FAT16}});
+    velmora::bridge::InstallScanSources(&world.catalogue);
+    ASSERT_TRUE(world.ScanToEnd(0, 0, false));
+    ASSERT_FALSE(VKUIScan::instance().GetFileSystemNode().empty());
+    IFileNode* root = VKUIScan::instance().GetFileSystemNode().front();
+
+    struct Case {
+        const char* path;
+        bool picture;
+    } const cases[] = {{"/Pics/photo one.jpg", true}, {"/Pics/deleted photo.jpg", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        IFileNode* node = Find(root, c.path);
+        ASSERT_NE(node, nullptr);
+        const OpNodePtr op = OpNodeData::initWithFileNode(node);
+        const QImage shown = bridge.GetNSImageByNode(op);
+        EXPECT_FALSE(shown.isNull());
+        const std::vector<uint8_t> bytes = bridge.GetNSImageByNode(op, {});
+        ASSERT_EQ(bytes.size(), static_cast<size_t>(node->GetFileSize()));
+        QImage decoded;
+        EXPECT_TRUE(decoded.loadFromData(bytes.data(), static_cast<int>(bytes.size())));
+        EXPECT_EQ(decoded.size(), shown.size());
+        // A stop asked before the read gives nothing.
+        std::stop_source stop;
+        stop.request_stop();
+        EXPECT_TRUE(bridge.GetNSImageByNode(op, stop.get_token()).empty());
+    }
+    EXPECT_TRUE(bridge.GetNSImageByNode(OpNodePtr()).isNull());
+    velmora::bridge::UninstallScanSources();
+}
+
+// The browser's tree questions through the program's bridge: the trees grow
+// on the arrays the browser hands over, the counts below the modification
+// date root and the files of each of its months add up to the scan's dated
+// files.
+TEST(ScanRoadPictures, TreeQuestionsAnswerFromTheResultTrees) {
+    const std::string image = FixturePath("fat/fat16.img");
+    if (!std::filesystem::exists(image))
+        GTEST_SKIP() << image << " was not made (the \"fixtures\" test)";
+    velmora::test::TempDir dir;
+    velmora::seam::VKBridge bridge(dir / "lock");
+    ScanWorld world(image, {{-1, 0, FS_FAT16}});
+    velmora::bridge::InstallScanSources(&world.catalogue);
+    std::vector<OpNodePtr> path, type, created, modified;
+    const velmora::seam::TreeNodeArrays arrays{&path, &type, &created, &modified};
+    ASSERT_EQ(bridge.VKSetTreeNodeData(&arrays), 1);
+    ASSERT_TRUE(world.ScanToEnd(0, 0, false));
+    uint64_t dated = 0;
+    for (const auto& [year, months] : VKUIScan::instance().GetModifyTimeMap()) {
+        for (const auto& [month, nodes] : months)
+            dated += nodes.size();
+    }
+    ASSERT_GT(dated, 0u);
+    std::vector<OpNodePtr> roots;
+    {
+        auto hold = bridge.LockTreeData();
+        roots = modified;
+    }
+    ASSERT_EQ(roots.size(), 1u);
+    EXPECT_EQ(bridge.GetNodeChildrenCnt(*roots[0]), dated);
+    uint64_t listed = 0;
+    for (const OpChild& year : roots[0]->children()) {
+        for (const OpChild& month : std::get<OpNodePtr>(year)->children()) {
+            std::vector<IFileNode*> files;
+            bridge.GetFileNodeToArray(&files, std::get<OpNodePtr>(month));
+            listed += files.size();
+        }
+    }
+    EXPECT_EQ(listed, dated);
+    // Ticks counted into the month marks after the list changed them.
+    for (IFileNode* root : VKUIScan::instance().GetFileSystemNode())
+        root->SetCheck(CHECK_CHECKED);
+    bridge.VKTableViewCellCilck();
+    VKUIScan::instance().SetScanType(OP_TREE_MODIFICATION_DATE);
+    bridge.RefreshTimeTreeState(&modified, 1);
+    EXPECT_EQ(roots[0]->state(), CHECK_CHECKED);
+    bridge.UnselectedAllNodes();
+    for (IFileNode* root : VKUIScan::instance().GetFileSystemNode())
+        EXPECT_EQ(root->GetCheckedStatus(), CHECK_UNCHECKED);
+    VKUIScan::instance().SetScanType(OP_TREE_PATH);
+    VKUIController::VKResetTreeNodeData();
+    VKUITreeData::instance().UseArrays(nullptr, nullptr, nullptr, nullptr);
+    velmora::bridge::UninstallScanSources();
+}
+
+// A folder whose sibling chain loops back lists each entry once.
+TEST(FolderEntries, ASiblingLoopIsListedOnce) {
+    class LoopingNode : public TestNode {
+    public:
+        using TestNode::TestNode;
+        CFileNode* GetNextNode() override { return next ? next : TestNode::GetNextNode(); }
+        CFileNode* next = nullptr;
+    };
+    TestNode folder(1, -1, "F", true);
+    LoopingNode a(2, 1, "a"), b(3, 1, "b");
+    folder.AddChild(&a);
+    folder.AddChild(&b);  // b, a
+    a.next = &b;          // a leads back to b
+    const OpNodePtr wrapper = OpNodeData::initWithNodeData({1, 0, 1, &folder});
+    std::vector<IFileNode*> list;
+    EXPECT_EQ(velmora::seam::AppendPathChildren(&list, wrapper.get()), 1);
+    EXPECT_EQ(list, (std::vector<IFileNode*>{&b, &a}));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
