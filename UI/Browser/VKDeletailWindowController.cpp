@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -103,6 +104,9 @@ VKDeletailWindowController::VKDeletailWindowController(BrowserSeams seams, QObje
     aWindow_ = new TCImageWindow();
     aWindow_->setObjectName(QStringLiteral("ExhibitionXib"));
     aWindow_->resize(kWidth, kContentHeight + static_cast<int>(kTitleBarHeight));
+    // The bottom bar's texts and buttons share its designed width: narrower,
+    // the buttons that keep to the right edge would cover the texts.
+    aWindow_->setMinimumSize(kWidth, kMinimumHeight);
     // Every close from outside (the window's close button) goes through
     // closeWindow, which asks first while a scan runs.
     aWindow_->installEventFilter(this);
@@ -448,6 +452,9 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
             MakeButton(abox_, QStringLiteral("recovertyButton"), Frame(386, 22, 138, 41, barHeight),
                        QStringLiteral("btn_recover"), {});
         recovertyButton_->setButtonEnabled(false);
+        // Our button pictures carry no words: the button says what it does.
+        recovertyButton_->setTextWithName(
+            ui::texts::Text(QStringLiteral("PLX_BROWSER_RECOVER_BUTTON")), QRect(0, 0, 138, 41));
 
         const QFont light = ui::FontRegistry::Font(QStringLiteral("Helvetica Light"), 13);
         findFilesLabel_ = MakeText(abox_, Frame(0, 43, 300, 17, barHeight), {}, light);
@@ -464,6 +471,8 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
             MakeButton(abox_, QStringLiteral("advButton"), Frame(534, 22, 166, 41, barHeight),
                        QStringLiteral("btn_ds"), QStringLiteral("deep scan"));
         advButton_->setButtonEnabled(false);
+        advButton_->setTextWithName(ui::texts::Text(QStringLiteral("PLX_BROWSER_DEEPSCAN_BUTTON")),
+                                    QRect(0, 0, 166, 41));
         autoresizing_->track(advButton_, Autoresizing::kFlexibleLeftMargin);
     }
     buildSearchField();
@@ -507,8 +516,10 @@ void VKDeletailWindowController::buildSearchField() {
     autoresizing_->track(searchField_, Autoresizing::kFlexibleLeftMargin);
     // The recents menu behind the magnifier.
     // The magnifier is the desktop theme's (Adwaita's "edit-find").
-    QAction* recents = searchField_->addAction(QIcon::fromTheme(QStringLiteral("edit-find")),
-                                               QLineEdit::LeadingPosition);
+    QAction* recents = searchField_->addAction(
+        QIcon::fromTheme(QStringLiteral("edit-find"),
+                         searchField_->style()->standardIcon(QStyle::SP_FileDialogContentsView)),
+        QLineEdit::LeadingPosition);
     recents->setObjectName(QStringLiteral("searchRecents"));
     connect(recents, &QAction::triggered, this, [this] {
         if (!search_)

@@ -78,6 +78,8 @@ class VKDeletailWindowController : public QObject,
 public:
     static constexpr int kWidth = 900;
     static constexpr int kContentHeight = 560;
+    // The smallest window: the design's width, room for a few rows.
+    static constexpr int kMinimumHeight = 480;
     static constexpr double kTitleBarHeight = 36;
     static constexpr int kBottomBarHeight = 90;
     static constexpr int kLeftPaneWidth = 223;

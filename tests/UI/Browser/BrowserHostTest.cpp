@@ -30,6 +30,7 @@
 #include "Browser/VKScanControl.h"
 #include "BrowserTestSupport.h"
 #include "CNGridView/CNGridView.h"
+#include "CNGridView/CNGridViewItem.h"
 #include "TopView/TCImageButton.h"
 #include "UIPlatform/PrivateSettings.h"
 #include "UIPlatform/Texts.h"
@@ -495,14 +496,28 @@ TEST_F(BrowserHostTest, Screenshots) {
         const char* name;
         int mode;
     } modes[] = {{"list", 0}, {"grid", 1}, {"coverflow", 2}};
-    for (const QSize size : {QSize(900, 596), QSize(720, 480)}) {
-        window.window()->resize(size);
+    for (const QSize asked : {QSize(900, 596), QSize(720, 400), QSize(1280, 800)}) {
+        window.window()->resize(asked);
         Pump();
+        // Never narrower than the bottom bar's design.
+        const QSize size = window.window()->size();
+        EXPECT_GE(size.width(), VKDeletailWindowController::kWidth);
+        EXPECT_GE(size.height(), VKDeletailWindowController::kMinimumHeight);
         for (const auto& m : modes) {
             pane->modes()->segmentButtons()->button(m.mode)->click();
-            if (m.mode == FileListPane::kGridMode)
-                ASSERT_TRUE(
-                    RunUntilIdle([&] { return pane->gridMode()->thumbnails().pending() == 0; }));
+            if (m.mode == FileListPane::kGridMode) {
+                // The grid asks for its items once laid out: every item in
+                // sight shows its picture, the note its file's placeholder.
+                ASSERT_TRUE(RunUntilIdle([&] {
+                    int shown = 0;
+                    for (qint64 index : pane->grid()->visibleIndexes()) {
+                        auto* item =
+                            static_cast<CNGridViewItem*>(pane->grid()->visibleItemAtIndex(index));
+                        shown += item && item->itemImage().size() == QSize(320, 240) ? 1 : 0;
+                    }
+                    return shown == 3;
+                }));
+            }
             if (m.mode == FileListPane::kCoverFlowMode)
                 ASSERT_TRUE(RunUntilIdle(
                     [&] { return pane->coverFlowMode()->loader().state() == kLoaderStopped; }));
