@@ -213,6 +213,18 @@ TEST_F(BrowserHostTest, HostsTheFilePaneWithItsModesAndTheControllers) {
     EXPECT_FALSE(window.recovertyButton()->isButtonUsable());
 }
 
+// A browser that goes takes its root arrays back from the bridge: a scan
+// told to stop may still be winding down and would fill freed arrays.
+TEST_F(BrowserHostTest, ABrowserThatGoesLeavesTheBridgeNoArraysOfItsOwn) {
+    MakeBrowser();
+    ASSERT_NE(bridge.treeArrays.path, nullptr);
+    browser.reset();
+    EXPECT_EQ(bridge.treeArrays.path, nullptr);
+    EXPECT_EQ(bridge.treeArrays.type, nullptr);
+    EXPECT_EQ(bridge.treeArrays.createTime, nullptr);
+    EXPECT_EQ(bridge.treeArrays.modifyTime, nullptr);
+}
+
 // The scan fills the path tree; its end chooses the root and lists it; a
 // folder chosen in the tree is listed in the pane.
 TEST_F(BrowserHostTest, AScriptedScanFillsTheTreesAndAChosenFolderIsListed) {
