@@ -6,9 +6,11 @@
 #include <QButtonGroup>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -541,6 +543,14 @@ TEST_F(BrowserHostTest, Screenshots) {
             ASSERT_TRUE(window.window()->grab().save(file)) << file.toStdString();
         }
     }
+    // At the smallest size every column of the list is in sight.
+    window.window()->resize(VKDeletailWindowController::kWidth,
+                            VKDeletailWindowController::kMinimumHeight);
+    pane->modes()->segmentButtons()->button(FileListPane::kListMode)->click();
+    Pump();
+    VKNSTableView* table = pane->modes()->tableView();
+    EXPECT_FALSE(table->horizontalScrollBar()->isVisible());
+    EXPECT_GE(table->horizontalHeader()->sectionSize(kCreatedColumn), 100);
     // No text of the window is a key without its English.
     for (QLabel* label : window.window()->findChildren<QLabel*>()) {
         EXPECT_FALSE(label->text().startsWith(QStringLiteral("PLX_")))
