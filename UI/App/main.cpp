@@ -3,14 +3,17 @@
 #include <memory>
 
 #include "BridgeSeam/IBridge.h"
+#include "Browser/ProgramWindows.h"
 #include "EngineFactories.h"
 #include "ProgramEntry.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/UserDefaults.h"
 #include "Utility/CatchExeception.h"
+#include "VKAboutWindowController.h"
 #include "VKAppDelegate.h"
 #include "VKUIController.h"
 #include "Widgets/MyNSApplication.h"
+#include "Windows/VKProgressWindow.h"
 #include "Windows/VKRootWindowController.h"
 #include "platform/desktop/CommandRunner.h"
 #include "platform/desktop/Workspace.h"
@@ -55,15 +58,31 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
     wiring.workspace = &workspace;
     wiring.closeApp = &VKAppDelegate::CloseApp;
     wiring.scan = &scan;
-    // The results browser is not built into the program yet: the main
-    // window's seam for it stays empty and nothing opens.
-    std::unique_ptr<velmora::windows::VKRootWindowController> root;
-    wiring.makeRootWindow = [&root](const QString& rsfPath) -> QWidget* {
-        root = std::make_unique<velmora::windows::VKRootWindowController>();
-        root->SetImportPath(rsfPath);
-        if (!root->windowDidLoad())
-            return nullptr;
-        return root->window();
+    auto showAbout = [&workspace] {
+        VKAboutWindowController about(&workspace);
+        about.runModal();
+    };
+    wiring.makeAboutWindow = [&workspace]() -> QWidget* {
+        // The delegate runs and then deletes the window; the controller
+        // follows it.
+        auto* about = new VKAboutWindowController(&workspace);
+        QWidget* window = about->window();
+        QObject::connect(window, &QObject::destroyed, about, &QObject::deleteLater);
+        return window;
+    };
+
+    // The main window opens the results browser for a scan or a loaded
+    // result; the browser's home button brings a new main window back.
+    velmora::windows::RootWindowSeams rootSeams;
+    rootSeams.showAbout = showAbout;
+    rootSeams.runLoadProgress = [](const QString& postName) {
+        return velmora::windows::RunProgressWindow(postName, false);
+    };
+    velmora::browser::BrowserSeams browserSeams;
+    browserSeams.showAbout = showAbout;
+    velmora::browser::ProgramWindows windows(rootSeams, browserSeams);
+    wiring.makeRootWindow = [&windows](const QString& rsfPath) -> QWidget* {
+        return windows.openRootWindow(rsfPath);
     };
     VKAppDelegate delegate(std::move(wiring));
     delegate.applicationDidFinishLaunching();

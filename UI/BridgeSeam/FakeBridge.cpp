@@ -332,6 +332,12 @@ void FakeBridge::UnselectedAllNodes() {
     calls.push_back("UnselectedAllNodes");
 }
 
+void FakeBridge::GetSearchResultToArr(std::vector<IFileNode*>* list) {
+    calls.push_back("GetSearchResultToArr");
+    if (list != nullptr)
+        list->insert(list->end(), searchHits.begin(), searchHits.end());
+}
+
 QImage FakeBridge::GetNSImageByNode(const OpNodePtr& node) {
     calls.push_back("GetNSImageByNode:" + (node ? node->name() : std::string("nil")));
     if (!node)

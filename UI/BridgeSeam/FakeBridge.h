@@ -143,6 +143,9 @@ public:
     int GetFileNodeToArray(std::vector<IFileNode*>* array, const OpNodePtr& node) override;
     void RefreshTypeTreeState(const OpNodePtr& node) override;
     void UnselectedAllNodes() override;
+    // The files GetSearchResultToArr hands out.
+    std::vector<IFileNode*> searchHits;
+    void GetSearchResultToArr(std::vector<IFileNode*>* list) override;
     QImage GetNSImageByNode(const OpNodePtr& node) override;
     // Recovery (issue 51).
     void GetSelectedFilesAmout(int* count, uint64_t* size) override;

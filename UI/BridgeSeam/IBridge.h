@@ -129,6 +129,9 @@ public:
     virtual void RefreshTypeTreeState(const OpNodePtr& node) = 0;
     // Unticks every result node.
     virtual void UnselectedAllNodes() = 0;
+    // Appends the files the last search found (the browser lists them when
+    // a search ends).
+    virtual void GetSearchResultToArr(std::vector<IFileNode*>* list) = 0;
     // The picture of a file, a frame of a movie, or the icon of its kind;
     // null when there is no node. May read the scanned device.
     virtual QImage GetNSImageByNode(const OpNodePtr& node) = 0;

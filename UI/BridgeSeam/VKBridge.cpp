@@ -389,4 +389,9 @@ uint64_t VKBridge::GetRecoveridedFiles() {
     return VKUIController::GetRecoveridedFiles();
 }
 
+void VKBridge::GetSearchResultToArr(std::vector<IFileNode*>* list) {
+    if (list != nullptr)
+        VKUIController::GetSearchResultToArr(*list);
+}
+
 }  // namespace velmora::seam

@@ -87,6 +87,8 @@ public:
     void PauseOrResumeRecovery() override;
     void StopRecvoery() override;
     uint64_t GetRecoveridedFiles() override;
+    // The results browser's search hits.
+    void GetSearchResultToArr(std::vector<IFileNode*>* list) override;
 
 private:
     // Installs the Qt poster once and relays `name` from the bridge's

@@ -59,9 +59,11 @@ FileListPane::FileListPane(VKNSTableView* tableView, VKNSTableView* coverFlowerT
         header->setSortIndicator(-1, Qt::DescendingOrder);
         header->setSectionResizeMode(kCheckBoxColumn, QHeaderView::Fixed);
         header->resizeSection(kCheckBoxColumn, 24);
-        header->resizeSection(kNameColumn, 220);
+        // The four columns fit the pane of the smallest browser (676
+        // points beside the trees), the date column taking what is left.
+        header->resizeSection(kNameColumn, 200);
         header->resizeSection(kSizeColumn, 90);
-        header->resizeSection(kPathColumn, 260);
+        header->resizeSection(kPathColumn, 220);
         header->setStretchLastSection(true);
         connect(header, &QHeaderView::sectionClicked, this,
                 [this](int column) { didClickTableColumn(column); });

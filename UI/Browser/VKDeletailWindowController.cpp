@@ -1,8 +1,13 @@
 #include "Browser/VKDeletailWindowController.h"
 
+#include <QAction>
 #include <QDebug>
 #include <QEvent>
+#include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -10,6 +15,12 @@
 #include "Browser/Autoresizing.h"
 #include "Browser/BrowserTabButton.h"
 #include "Browser/CommOutlineView.h"
+#include "Browser/FileViewModes.h"
+#include "Browser/VKRecoverController.h"
+#include "Browser/VKRecoverHost.h"
+#include "Browser/VKResultFilePane.h"
+#include "Browser/VKScanControl.h"
+#include "Browser/VKSearchController.h"
 #include "Resources/FontRegistry.h"
 #include "Resources/ImageRegistry.h"
 #include "TopView/TCImageButton.h"
@@ -65,20 +76,60 @@ QString SelectedText(const QString& size, int count) {
 
 }  // namespace
 
+// What the recovery asks of the browser.
+class VKDeletailWindowController::RecoverHost : public VKRecoverHost {
+public:
+    explicit RecoverHost(VKDeletailWindowController& browser) : browser_(browser) {}
+    QWidget* browserWindow() override { return browser_.aWindow_; }
+    bool isScanRunningUnpaused() override { return browser_.scanRunningUnpaused(); }
+    int64_t selectTypeCount() override { return browser_.selectTypeCount_; }
+    std::vector<OpNodePtr>* rootArray(int kind) override {
+        if (kind < 0 || kind > 3)
+            return nullptr;
+        return &browser_.roots_[static_cast<size_t>(kind)];
+    }
+    void setRecoverButtonEnabled(bool enabled) override {
+        browser_.recovertyButton_->setButtonEnabled(enabled);
+    }
+    void setSelectFilesText(const QString& text) override {
+        browser_.selectFilesLabel_->setText(text);
+    }
+
+private:
+    VKDeletailWindowController& browser_;
+};
+
 VKDeletailWindowController::VKDeletailWindowController(BrowserSeams seams, QObject* parent)
     : QObject(parent), seams_(std::move(seams)), autoresizing_(new Autoresizing(this)) {
     aWindow_ = new TCImageWindow();
     aWindow_->setObjectName(QStringLiteral("ExhibitionXib"));
     aWindow_->resize(kWidth, kContentHeight + static_cast<int>(kTitleBarHeight));
+    // The bottom bar's texts and buttons share its designed width: narrower,
+    // the buttons that keep to the right edge would cover the texts.
+    aWindow_->setMinimumSize(kWidth, kMinimumHeight);
     // Every close from outside (the window's close button) goes through
     // closeWindow, which asks first while a scan runs.
     aWindow_->installEventFilter(this);
     awakeFromNib();
     windowDidLoad();
+    makeControllers();
+    setFilePane(seams_.makeFilePane ? seams_.makeFilePane()
+                                    : std::make_unique<VKResultFilePane>(seams_.pictures));
 }
 
 VKDeletailWindowController::~VKDeletailWindowController() {
     ui::NotificationCenter::defaultCenter().removeObserver(this);
+    // The controllers and the pane hold the window's controls, and the
+    // pane's loaders may still hand pictures to its views: they go first.
+    recover_.reset();
+    scanControl_.reset();
+    save_.reset();
+    search_.reset();
+    filePane_.reset();
+    // The bridge must not fill the root arrays of a browser that is gone
+    // (a scan told to stop may still be winding down).
+    const seam::TreeNodeArrays none{};
+    seam::Bridge().VKSetTreeNodeData(&none);
     // The window sends events while it is torn down; we are gone by then.
     autoresizing_->detach();
     if (aWindow_) {
@@ -275,17 +326,77 @@ void VKDeletailWindowController::windowDidLoad() {
 
 void VKDeletailWindowController::setSelectDesktop(int desktop) {
     selectDesktop_ = desktop;
+    if (scanControl_)
+        scanControl_->setSelectDesktop(desktop != 0);
+    if (search_)
+        search_->setSelectDesktop(desktop != 0);
     if (!desktop)
         return;
-    // The Desktop entry has one folder to show: no tabs to switch.
+    // The Desktop entry has one folder to show: no tabs to switch, and it
+    // searches itself for its folder.
     for (Tab tab : {kPathTab, kTypeTab, kTimeTab})
         tabs_[tab]->setEnabled(false);
+    if (searchField_)
+        searchField_->hide();
 }
 
 void VKDeletailWindowController::setFilePane(std::unique_ptr<IResultFilePane> pane) {
+    if (filePane_)
+        filePane_->stopImageLoading();
     filePane_ = std::move(pane);
-    if (filePane_ && filePane_->widget())
+    if (!filePane_)
+        return;
+    if (filePane_->widget())
         filePaneSlot_->layout()->addWidget(filePane_->widget());
+    for (int kind = 0; kind < 4; ++kind)
+        filePane_->setTreeRoots(kind, &roots_[static_cast<size_t>(kind)]);
+    filePane_->setTreeKind(static_cast<int>(selectTypeCount_));
+    connectFilePane();
+}
+
+VKResultFilePane* VKDeletailWindowController::resultFilePane() const {
+    return dynamic_cast<VKResultFilePane*>(filePane_.get());
+}
+
+void VKDeletailWindowController::connectFilePane() {
+    VKResultFilePane* pane = resultFilePane();
+    if (!pane)
+        return;
+    connect(pane, &VKResultFilePane::ticksChanged, this, [this] {
+        if (recover_)
+            recover_->showSelectFilesCountAndSize();
+    });
+    connect(pane, &VKResultFilePane::outlinesNeedReload, this, [this] {
+        for (CommOutlineView* view : outlines_)
+            view->reloadData();
+    });
+}
+
+void VKDeletailWindowController::makeControllers() {
+    recoverHost_ = std::make_unique<RecoverHost>(*this);
+    search_ = std::make_unique<VKSearchController>(*this);
+    save_ = std::make_unique<VKSaveResultController>(aWindow_, seams_.chooseSaveFile,
+                                                     seams_.runSaveProgress);
+    scanControl_ =
+        std::make_unique<VKScanControl>(*this, search_.get(), save_.get(), seams_.timers);
+    recover_ =
+        std::make_unique<VKRecoverController>(*recoverHost_, seams_.folderSheet, seams_.workspace);
+    scanControl_->setSelectDesktop(selectDesktop_ != 0);
+    search_->setSelectDesktop(selectDesktop_ != 0);
+
+    connect(pauseButton_, &QAbstractButton::clicked, this,
+            [this] { scanControl_->pauseButtonClick(); });
+    connect(continueScanButton_, &QAbstractButton::clicked, this,
+            [this] { scanControl_->pauseButtonClick(); });
+    connect(stopButton_, &QAbstractButton::clicked, this,
+            [this] { scanControl_->stopButtonClick(); });
+    connect(advButton_, &QAbstractButton::clicked, this,
+            [this] { scanControl_->deepSrcanButtonAction(); });
+    connect(recovertyButton_, &QAbstractButton::clicked, this,
+            [this] { recover_->recoveryButtonClick(); });
+    connect(exportButton_, &QAbstractButton::clicked, this,
+            [this] { save_->exportButtonAction(); });
+    connect(searchField_, &QLineEdit::returnPressed, this, [this] { search_->doSearch(); });
 }
 
 void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
@@ -295,7 +406,10 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
                                      Frame(20, 15, 60, 60, barHeight), QStringLiteral("icon_home"),
                                      QStringLiteral("Back home"));
         backHomeButton_->setButtonEnabled(false);
-        connect(backHomeButton_, &QAbstractButton::clicked, this, [this] { doBackHomeAction(1); });
+        connect(backHomeButton_, &QAbstractButton::clicked, this, [this] {
+            if (scanControl_)
+                scanControl_->backButtonAction();
+        });
     }
     if (!progressView_) {
         progressView_ = new VKProgressView(blowView_);
@@ -303,6 +417,7 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
         progressView_->setGeometry(Frame(0, 86, 900, 4, barHeight));
         autoresizing_->track(progressView_, Autoresizing::kFlexibleWidth);
     }
+    createExportButton(1);
     if (!abox_) {
         mainBox_ = new QWidget(blowView_);
         mainBox_->setObjectName(QStringLiteral("mainBox"));
@@ -337,6 +452,9 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
             MakeButton(abox_, QStringLiteral("recovertyButton"), Frame(386, 22, 138, 41, barHeight),
                        QStringLiteral("btn_recover"), {});
         recovertyButton_->setButtonEnabled(false);
+        // Our button pictures carry no words: the button says what it does.
+        recovertyButton_->setTextWithName(
+            ui::texts::Text(QStringLiteral("PLX_BROWSER_RECOVER_BUTTON")), QRect(0, 0, 138, 41));
 
         const QFont light = ui::FontRegistry::Font(QStringLiteral("Helvetica Light"), 13);
         findFilesLabel_ = MakeText(abox_, Frame(0, 43, 300, 17, barHeight), {}, light);
@@ -353,12 +471,69 @@ void VKDeletailWindowController::buildDetailViewWindowTitleBar() {
             MakeButton(abox_, QStringLiteral("advButton"), Frame(534, 22, 166, 41, barHeight),
                        QStringLiteral("btn_ds"), QStringLiteral("deep scan"));
         advButton_->setButtonEnabled(false);
+        advButton_->setTextWithName(ui::texts::Text(QStringLiteral("PLX_BROWSER_DEEPSCAN_BUTTON")),
+                                    QRect(0, 0, 166, 41));
         autoresizing_->track(advButton_, Autoresizing::kFlexibleLeftMargin);
     }
+    buildSearchField();
     findFilesLabel_->setText(QStringLiteral("Please wait..."));
     remainTimeLabel_->setText(QStringLiteral("Prepare to scan your drive"));
     progressView_->changeProgressValue(0);
     buildTileBarView();
+}
+
+// Saving the results: beside the home button, off until the scan ends.
+void VKDeletailWindowController::createExportButton(int show) {
+    if (isImport_) {
+        if (exportButton_)
+            exportButton_->hide();
+        if (advButton_)
+            advButton_->hide();
+        return;
+    }
+    if (!exportButton_) {
+        exportButton_ =
+            MakeButton(blowView_, QStringLiteral("exportButton"),
+                       Frame(80, 15, 60, 60, kBottomBarHeight), QStringLiteral("icon_export"),
+                       ui::texts::Text(QStringLiteral("PLX_FOUR_SAVE_BUTTON_TIP")));
+        exportButton_->setButtonEnabled(false);
+    }
+    if (show)
+        exportButton_->show();
+}
+
+// The search field sits in the title bar left of the About button and keeps
+// its distance to the right edge; it is off until the scan ends or pauses.
+void VKDeletailWindowController::buildSearchField() {
+    if (searchField_)
+        return;
+    searchField_ = new QLineEdit(aWindow_->titleBarView());
+    searchField_->setObjectName(QStringLiteral("search"));
+    searchField_->setGeometry(Frame(640, 6, 200, 24, static_cast<int>(kTitleBarHeight)));
+    searchField_->setClearButtonEnabled(true);
+    searchField_->setPlaceholderText(ui::texts::Text(QStringLiteral("SEARCH_MENU")));
+    searchField_->setEnabled(false);
+    autoresizing_->track(searchField_, Autoresizing::kFlexibleLeftMargin);
+    // The recents menu behind the magnifier.
+    // The magnifier is the desktop theme's (Adwaita's "edit-find").
+    QAction* recents = searchField_->addAction(
+        QIcon::fromTheme(QStringLiteral("edit-find"),
+                         searchField_->style()->standardIcon(QStyle::SP_FileDialogContentsView)),
+        QLineEdit::LeadingPosition);
+    recents->setObjectName(QStringLiteral("searchRecents"));
+    connect(recents, &QAction::triggered, this, [this] {
+        if (!search_)
+            return;
+        QMenu* menu = search_->searchMenu(searchField_);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(searchField_->mapToGlobal(QPoint(0, searchField_->height())));
+    });
+    // The clear button empties the field: an empty search brings the full
+    // trees back.
+    connect(searchField_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (text.isEmpty() && search_ && !seam::Bridge().GetSearchString().empty())
+            search_->searchClearButtonClick();
+    });
 }
 
 void VKDeletailWindowController::buildTileBarView() {
@@ -421,6 +596,10 @@ void VKDeletailWindowController::getData() {
     isDeepScan_ = bridge.IsDeepScan();
     if (isDeepScan_)
         placeScanControlsForDeepScan();
+    if (filePane_)
+        filePane_->setSegmentEnabled(!isDeepScan_);
+    if (save_)
+        save_->setBSave(false);
 }
 
 // A deep scan offers no second deep scan: the scan controls move right into
@@ -436,6 +615,11 @@ void VKDeletailWindowController::placeScanControlsForDeepScan() {
 
 void VKDeletailWindowController::getImportData(const QString&) {
     isImport_ = 1;
+    createExportButton(1);
+    if (scanControl_)
+        scanControl_->setIsImport(true);
+    if (save_)
+        save_->setIsImport(true);
     for (QWidget* control : std::initializer_list<QWidget*>{
              findFilesLabel_, remainTimeLabel_, pauseButton_, stopButton_, progressView_}) {
         control->hide();
@@ -454,12 +638,16 @@ void VKDeletailWindowController::DataInitFinished() {
     seam::IBridge& bridge = seam::Bridge();
     const bool running = bridge.IsScanRunning() != 0;
     // The Desktop entry shows its one folder once the scan is over.
-    if (selectDesktop_ && running)
+    if (selectDesktop_ && running) {
+        scanControl_->scanDataArrived();
         return;
+    }
     for (CommOutlineView* view : outlines_)
         view->reloadData();
-    if (running)
+    if (running) {
+        scanControl_->scanDataArrived();
         return;
+    }
     if (isCloseWindow_) {
         // The user asked to quit during the scan; it has wound down now.
         if (!terminated_) {
@@ -469,6 +657,10 @@ void VKDeletailWindowController::DataInitFinished() {
         }
         return;
     }
+    // The scan's end: the controls change over, the offer, the totals.
+    scanControl_->scanDataArrived();
+    if (terminated_)
+        return;
     if (!selectDesktop_) {
         for (Tab tab : {kTimeTab, kPathTab, kTypeTab})
             tabs_[tab]->setEnabled(true);
@@ -477,6 +669,8 @@ void VKDeletailWindowController::DataInitFinished() {
     setFoundAllFiles();
     if (!roots_[OP_TREE_PATH].empty())
         outlines_[OP_TREE_PATH]->expand(outlines_[OP_TREE_PATH]->treeModel()->rootIndex(0));
+    if (filePane_)
+        filePane_->showNoValueNote();
 }
 
 void VKDeletailWindowController::setFoundAllFiles() {
@@ -513,10 +707,8 @@ void VKDeletailWindowController::RefreshDevice(const QVariant& object) {
     });
 }
 
-void VKDeletailWindowController::doBackHomeAction(int) {
-    isBackHome_ = 1;
-    if (seams_.goHome)
-        seams_.goHome();
+void VKDeletailWindowController::doBackHomeAction(int flag) {
+    scanControl_->doBackHomeAction(flag);
 }
 
 void VKDeletailWindowController::closeWindow() {
@@ -535,8 +727,11 @@ void VKDeletailWindowController::closeWindow() {
         });
         return;
     }
-    if (seams_.saveScanResult && !seams_.saveScanResult())
+    const bool leave =
+        seams_.saveScanResult ? seams_.saveScanResult() : scanControl_->SaveScanResult();
+    if (!leave)
         return;
+    stopImageLoading();
     terminated_ = true;
     aWindow_->hide();
     ui::NotificationCenter::defaultCenter().post(kAppWillTerminate);
@@ -587,6 +782,8 @@ void VKDeletailWindowController::showTab(int kind) {
     else if (quiet && kind >= OP_TREE_CREATION_DATE)
         bridge.RefreshTimeTreeState(&roots_[static_cast<size_t>(kind)], 1);
     outlines_[static_cast<size_t>(kind)]->viewport()->update();
+    if (filePane_)
+        filePane_->setTreeKind(kind);
     if (!roots_[static_cast<size_t>(kind)].empty())
         outlines_[static_cast<size_t>(kind)]->selectRootItem();
 }
@@ -629,6 +826,7 @@ void VKDeletailWindowController::clickButtonAction(CommOutlineView* view,
     view->clickButtonAction(index);
     selectOutlineList(view->opDataFile(), true);
     bridge.VKTableViewCellCilck();
+    recover_->showSelectFilesCountAndSize();
 }
 
 bool VKDeletailWindowController::isRootNodeUnselected(const std::vector<OpNodePtr>& roots) {
@@ -637,6 +835,191 @@ bool VKDeletailWindowController::isRootNodeUnselected(const std::vector<OpNodePt
             return true;
     }
     return false;
+}
+
+bool VKDeletailWindowController::scanRunningUnpaused() {
+    seam::IBridge& bridge = seam::Bridge();
+    return bridge.IsScanRunning() && !bridge.IsPause();
+}
+
+QWidget* VKDeletailWindowController::controlWidget(BrowserControl control) const {
+    switch (control) {
+        case BrowserControl::BackHome:
+            return backHomeButton_;
+        case BrowserControl::Pause:
+            return pauseButton_;
+        case BrowserControl::ContinueScan:
+            return continueScanButton_;
+        case BrowserControl::Stop:
+            return stopButton_;
+        case BrowserControl::Recovery:
+            return recovertyButton_;
+        case BrowserControl::Adv:
+            return advButton_;
+        case BrowserControl::Export:
+            return exportButton_;
+        case BrowserControl::Search:
+            return searchField_;
+        case BrowserControl::Progress:
+            return progressView_;
+        case BrowserControl::FoundFiles:
+            return findFilesLabel_;
+        case BrowserControl::RemainTime:
+            return remainTimeLabel_;
+        case BrowserControl::SelectFiles:
+            return selectFilesLabel_;
+        case BrowserControl::CloseButton:
+            return aWindow_ ? aWindow_->buttonToLayout(TCImageWindow::ButtonKind::Close) : nullptr;
+        case BrowserControl::Segment:
+        // The designs' caption of the deep-scan offer under the bar: this
+        // window shows the offer in its pop-over only.
+        case BrowserControl::Continue:
+        case BrowserControl::DeepScanLabel:
+            return nullptr;
+    }
+    return nullptr;
+}
+
+void VKDeletailWindowController::setControlEnabled(BrowserControl control, bool enabled) {
+    if (control == BrowserControl::Segment) {
+        if (filePane_)
+            filePane_->setSegmentEnabled(enabled);
+        return;
+    }
+    QWidget* widget = controlWidget(control);
+    if (auto* button = qobject_cast<TCImageButton*>(widget))
+        button->setButtonEnabled(enabled);
+    else if (widget)
+        widget->setEnabled(enabled);
+}
+
+void VKDeletailWindowController::setControlVisible(BrowserControl control, bool visible) {
+    // A loaded result has nothing to save again.
+    if (control == BrowserControl::Export && isImport_)
+        visible = false;
+    if (QWidget* widget = controlWidget(control))
+        widget->setVisible(visible);
+}
+
+void VKDeletailWindowController::setControlText(BrowserControl control, const QString& text) {
+    if (auto* label = qobject_cast<QLabel*>(controlWidget(control)))
+        label->setText(text);
+}
+
+void VKDeletailWindowController::setProgressValue(double percent) {
+    progressView_->changeProgressValue(percent);
+}
+
+QString VKDeletailWindowController::searchText() const {
+    return searchField_ ? searchField_->text() : QString();
+}
+
+void VKDeletailWindowController::setSearchText(const QString& text) {
+    if (!searchField_)
+        return;
+    // Put by the program, not typed: no search of its own.
+    const QSignalBlocker quiet(searchField_);
+    searchField_->setText(text);
+}
+
+void VKDeletailWindowController::reloadTrees() {
+    for (int kind = 0; kind < 4; ++kind) {
+        CommOutlineView* view = outlines_[static_cast<size_t>(kind)];
+        if (treesDetached_)
+            view->loadDataFormDetail(&roots_[static_cast<size_t>(kind)], kind);
+        else
+            view->reloadData();
+    }
+    treesDetached_ = false;
+}
+
+// After a scan shown by another tab, the path tree takes over the roots the
+// scan built in the end.
+void VKDeletailWindowController::rebuildTreesAfterScan() {
+    if (selectTypeCount_ == OP_TREE_PATH || selectDesktop_)
+        return;
+    seam::IBridge& bridge = seam::Bridge();
+    bridge.SetViewType(OP_TREE_PATH);
+    bridge.GetScanTreeNodeData(&roots_[OP_TREE_PATH], 0);
+    bridge.SetViewType(static_cast<int>(selectTypeCount_));
+}
+
+void VKDeletailWindowController::clearForSearch() {
+    for (int kind = 0; kind < 4; ++kind)
+        outlines_[static_cast<size_t>(kind)]->loadDataFormDetail(nullptr, kind);
+    treesDetached_ = true;
+    opDataFile_.reset();
+    if (filePane_) {
+        filePane_->clearFiles();
+        filePane_->showNoValueNote();
+    }
+}
+
+void VKDeletailWindowController::showSearchResult(bool hits) {
+    reloadTrees();
+    if (!filePane_)
+        return;
+    filePane_->stopImageLoading();
+    std::vector<IFileNode*> files;
+    seam::IBridge& bridge = seam::Bridge();
+    if (hits)
+        bridge.GetSearchResultToArr(&files);
+    else if (opDataFile_)
+        bridge.GetFileNodeToArray(&files, opDataFile_);
+    isSelectOutlineList_ = 1;
+    filePane_->showFiles(std::move(files));
+    filePane_->showNoValueNote();
+}
+
+void VKDeletailWindowController::stopImageLoading() {
+    if (filePane_)
+        filePane_->stopImageLoading();
+}
+
+void VKDeletailWindowController::selectListMode() {
+    if (filePane_)
+        filePane_->selectListMode();
+}
+
+void VKDeletailWindowController::refreshDetailPage(bool sizeAndCount) {
+    if (filePane_ && opDataFile_)
+        filePane_->selectOutlineListWithOpNodeData(opDataFile_, sizeAndCount);
+    if (sizeAndCount && recover_)
+        recover_->showSelectFilesCountAndSize();
+}
+
+void VKDeletailWindowController::resetForNewScan() {
+    {
+        auto lock = seam::Bridge().LockTreeData();
+        for (auto& roots : roots_)
+            roots.clear();
+    }
+    opDataFile_.reset();
+    for (int kind = 0; kind < 4; ++kind)
+        outlines_[static_cast<size_t>(kind)]->loadDataFormDetail(&roots_[static_cast<size_t>(kind)],
+                                                                 kind);
+    treesDetached_ = false;
+    if (filePane_) {
+        filePane_->clearFiles();
+        filePane_->selectListMode();
+        filePane_->showNoValueNote();
+    }
+    isDeepScan_ = 1;
+    placeScanControlsForDeepScan();
+}
+
+void VKDeletailWindowController::setStopButtonCanBeUseState() {
+    stopButton_->setButtonEnabled(true);
+}
+
+// Going home: the window goes, its owner opens the main window.
+void VKDeletailWindowController::showRootWindow() {
+    isBackHome_ = 1;
+    ui::NotificationCenter::defaultCenter().removeObserver(this);
+    if (aWindow_)
+        aWindow_->hide();
+    if (seams_.goHome)
+        seams_.goHome();
 }
 
 void InstallResultsBrowser(windows::RootWindowSeams& seams, BrowserSeams browserSeams) {

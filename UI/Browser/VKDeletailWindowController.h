@@ -16,21 +16,35 @@
 #include <vector>
 
 #include "Browser/ResultFilePane.h"
+#include "Browser/VKBrowserControls.h"
+#include "Browser/VKPhotoLoader.h"
+#include "Browser/VKSaveResultController.h"
 #include "DiskVolumeNodeData.h"
 #include "OpNodeData.h"
 #include "TopView/TCImageWindow.h"
 #include "Windows/DetailWindowSeam.h"
 
 class QLabel;
+class QLineEdit;
 class QWidget;
 class TCImageButton;
 class VKProgressView;
 
+namespace velmora::platform {
+class Workspace;
+}
+
 namespace velmora::browser {
 
 class Autoresizing;
-class CommOutlineView;
 class BrowserTabButton;
+class BrowserTimers;
+class CommOutlineView;
+class VKRecoverController;
+class VKRecoverFolderSheet;
+class VKResultFilePane;
+class VKScanControl;
+class VKSearchController;
 
 // What the browser opens but does not build itself.
 struct BrowserSeams {
@@ -39,15 +53,33 @@ struct BrowserSeams {
     // Runs the About window.
     std::function<void()> showAbout;
     // Offers to save unsaved results before the window closes; false: the
-    // user cancelled (the window stays).
+    // user cancelled (the window stays). None: the browser's own offer,
+    // which saves through its save flow.
     std::function<bool()> saveScanResult;
+
+    // What the browser's controllers use instead of the platform's (tests):
+    // the recovery's folder sheet, the file manager of the end window, the
+    // save panel and progress window, the timers, the pictures. Null or
+    // empty: the platform's.
+    VKRecoverFolderSheet* folderSheet = nullptr;
+    platform::Workspace* workspace = nullptr;
+    VKSaveResultController::ChooseFile chooseSaveFile;
+    VKSaveResultController::RunProgress runSaveProgress;
+    BrowserTimers* timers = nullptr;
+    ImageSource pictures;
+    // Makes the file pane; none: the list, grid and cover-flow pane.
+    std::function<std::unique_ptr<IResultFilePane>()> makeFilePane;
 };
 
-class VKDeletailWindowController : public QObject, public windows::IDetailWindow {
+class VKDeletailWindowController : public QObject,
+                                   public windows::IDetailWindow,
+                                   public IBrowserControls {
     Q_OBJECT
 public:
     static constexpr int kWidth = 900;
     static constexpr int kContentHeight = 560;
+    // The smallest window: the design's width, room for a few rows.
+    static constexpr int kMinimumHeight = 480;
     static constexpr double kTitleBarHeight = 36;
     static constexpr int kBottomBarHeight = 90;
     static constexpr int kLeftPaneWidth = 223;
@@ -58,7 +90,7 @@ public:
     explicit VKDeletailWindowController(BrowserSeams seams = {}, QObject* parent = nullptr);
     ~VKDeletailWindowController() override;
 
-    // IDetailWindow.
+    // IDetailWindow and IBrowserControls.
     QWidget* window() override;
     void setSelectDiskVolumeData(const DiskVolumeNodePtr& row) override {
         selectDiskVolumeData_ = row;
@@ -69,9 +101,38 @@ public:
     void getImportData(const QString& path) override;
     void clearImportData() override;
 
-    // The hosted file pane (a placeholder until one is set).
+    // The hosted file pane (the seams' or the list, grid and cover-flow
+    // pane); a new one replaces it.
     void setFilePane(std::unique_ptr<IResultFilePane> pane);
     QWidget* filePaneSlot() const { return filePaneSlot_; }
+    IResultFilePane* filePane() const { return filePane_.get(); }
+    // The hosted pane when it is the program's (null otherwise).
+    VKResultFilePane* resultFilePane() const;
+
+    // IBrowserControls: what the scan control, the search and the save
+    // flow set on the window.
+    void setControlEnabled(BrowserControl control, bool enabled) override;
+    void setControlVisible(BrowserControl control, bool visible) override;
+    void setControlText(BrowserControl control, const QString& text) override;
+    void setProgressValue(double percent) override;
+    QString searchText() const override;
+    void setSearchText(const QString& text) override;
+    void reloadTrees() override;
+    void rebuildTreesAfterScan() override;
+    void clearForSearch() override;
+    void showSearchResult(bool hits) override;
+    void stopImageLoading() override;
+    void selectListMode() override;
+    void refreshDetailPage(bool sizeAndCount) override;
+    void resetForNewScan() override;
+    void setStopButtonCanBeUseState() override;
+    void showRootWindow() override;
+
+    // The controllers the window owns.
+    VKScanControl* scanControl() const { return scanControl_.get(); }
+    VKSearchController* searchController() const { return search_.get(); }
+    VKSaveResultController* saveController() const { return save_.get(); }
+    VKRecoverController* recoverController() const { return recover_.get(); }
 
     // Builds the bar's controls; a second call makes nothing new but resets
     // the progress texts and strip.
@@ -119,6 +180,8 @@ public:
     TCImageButton* recovertyButton() const { return recovertyButton_; }
     TCImageButton* advButton() const { return advButton_; }
     TCImageButton* aboutButton() const { return aboutButton_; }
+    TCImageButton* exportButton() const { return exportButton_; }
+    QLineEdit* searchField() const { return searchField_; }
     VKProgressView* progressView() const { return progressView_; }
     QLabel* findFilesLabel() const { return findFilesLabel_; }
     QLabel* remainTimeLabel() const { return remainTimeLabel_; }
@@ -144,6 +207,13 @@ private:
     void selectOutlineList(const OpNodePtr& node, bool refreshCounts);
     void changeWindowTitle();
     void aboutAction();
+    void buildSearchField();
+    void createExportButton(int show);
+    void makeControllers();
+    void connectFilePane();
+    QWidget* controlWidget(BrowserControl control) const;
+    bool scanRunningUnpaused();
+    class RecoverHost;
 
     BrowserSeams seams_;
     Autoresizing* autoresizing_;
@@ -164,6 +234,8 @@ private:
 
     QLabel* titleLabel_ = nullptr;
     TCImageButton* aboutButton_ = nullptr;
+    TCImageButton* exportButton_ = nullptr;
+    QLineEdit* searchField_ = nullptr;
     TCImageButton* backHomeButton_ = nullptr;
     VKProgressView* progressView_ = nullptr;
     TCImageButton* pauseButton_ = nullptr;
@@ -188,6 +260,15 @@ private:
     int isBackHome_ = 0;
     int isSelectOutlineList_ = 0;
     bool terminated_ = false;
+    // A search emptied the outlines: the next reload gives them their
+    // arrays back.
+    bool treesDetached_ = false;
+
+    std::unique_ptr<RecoverHost> recoverHost_;
+    std::unique_ptr<VKSearchController> search_;
+    std::unique_ptr<VKSaveResultController> save_;
+    std::unique_ptr<VKScanControl> scanControl_;
+    std::unique_ptr<VKRecoverController> recover_;
 };
 
 // Fills the main window's seam for opening the results browser: each scan or

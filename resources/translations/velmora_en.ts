@@ -327,6 +327,14 @@
         <source>Save the scan result to continue later without scanning again.</source>
         <translation>Save the scan result to continue later without scanning again.</translation>
     </message>
+    <message id="PLX_BROWSER_RECOVER_BUTTON">
+        <source>Recover</source>
+        <translation>Recover</translation>
+    </message>
+    <message id="PLX_BROWSER_DEEPSCAN_BUTTON">
+        <source>Deep Scan</source>
+        <translation>Deep Scan</translation>
+    </message>
     <message id="PLX_SAVE_OFFER_TITLE">
         <source>Save the scan result before leaving?</source>
         <translation>Save the scan result before leaving?</translation>

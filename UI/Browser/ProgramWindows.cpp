@@ -1,0 +1,43 @@
+#include "Browser/ProgramWindows.h"
+
+#include "UIPlatform/Timing.h"
+#include "Windows/VKRootWindowController.h"
+
+namespace velmora::browser {
+
+ProgramWindows::ProgramWindows(windows::RootWindowSeams rootSeams, BrowserSeams browserSeams,
+                               QObject* parent)
+    : QObject(parent), rootSeams_(std::move(rootSeams)), afterHome_(browserSeams.goHome) {
+    browserSeams.goHome = [this] { goHome(); };
+    InstallResultsBrowser(rootSeams_, std::move(browserSeams));
+}
+
+ProgramWindows::~ProgramWindows() = default;
+
+QWidget* ProgramWindows::openRootWindow(const QString& rsfPath) {
+    root_ = std::make_unique<windows::VKRootWindowController>(rootSeams_);
+    root_->SetImportPath(rsfPath);
+    if (!root_->windowDidLoad())
+        return nullptr;
+    return root_->window();
+}
+
+// The browser asking is owned by the main window being replaced: the swap
+// waits until its call has returned, as long as the browser's window takes
+// to go.
+void ProgramWindows::goHome() {
+    ++homes_;
+    ui::PerformAfter(this, 200, [this] {
+        auto home = std::make_unique<windows::VKRootWindowController>(rootSeams_);
+        home->setIsNotFristLoad(true);
+        if (!home->windowDidLoad())
+            return;
+        home->showWindow();
+        // The old main window takes its browser with it.
+        root_ = std::move(home);
+        if (afterHome_)
+            afterHome_();
+    });
+}
+
+}  // namespace velmora::browser

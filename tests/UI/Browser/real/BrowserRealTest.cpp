@@ -1,0 +1,140 @@
+// The program's main window on the program's own bridge opens the hosted
+// results browser when a scan starts: a small GPT disk attached to a loop
+// device, its first volume chosen on the disk page, a quick scan. Run under
+// Xvfb, as root (loop devices).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+
+#include "Browser/VKDeletailWindowController.h"
+#include "Browser/VKResultFilePane.h"
+#include "EngineFactories.h"
+#include "UIPlatform/Texts.h"
+#include "UIPlatform/Timing.h"
+#include "VKUIController.h"
+#include "Windows/VKRootWindowController.h"
+#include "Windows/VKSelectDiskViewController.h"
+#include "Windows/VKSelectTypeViewController.h"
+#include "support/TestSupport.h"
+
+namespace velmora::browser {
+namespace {
+
+bool RunTool(const QStringList& argv, QString* out = nullptr) {
+    QProcess process;
+    process.start(argv.front(), argv.mid(1));
+    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
+        return false;
+    if (out)
+        *out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
+    return process.exitCode() == 0;
+}
+
+class AttachedLoop {
+public:
+    explicit AttachedLoop(const QString& image) {
+        RunTool({"losetup", "--find", "--show", "-r", "-P", image}, &node_);
+    }
+    ~AttachedLoop() {
+        if (!node_.isEmpty())
+            RunTool({"losetup", "-d", node_});
+    }
+    const QString& node() const { return node_; }
+
+private:
+    QString node_;
+};
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+DiskVolumeNodePtr RowOf(const windows::VKSelectDiskViewController& page, const QString& node) {
+    for (const DiskVolumeNodePtr& row : page.allDiskArr()) {
+        if (row->diskPath() && QString::fromStdString(*row->diskPath()) == node)
+            return row;
+    }
+    return nullptr;
+}
+
+TEST(BrowserRealBridge, TheMainWindowsScanOpensTheBrowser) {
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to attach loop devices";
+    velmora::test::TempDir dir;
+    const QString folder = QString::fromStdString(dir.path());
+    const QString script = QString::fromStdString(velmora::test::SourceDir()) +
+                           "/tests/fixtures/windows/make_gpt_disk.sh";
+    if (!RunTool({"bash", script, folder}))
+        GTEST_SKIP() << "make_gpt_disk.sh failed (needs sgdisk, mkfs.fat)";
+    AttachedLoop disk(folder + "/gpt_disk.img");
+    if (disk.node().isEmpty())
+        GTEST_SKIP() << "cannot attach a loop device (losetup failed)";
+
+    windows::RootWindowSeams seams;
+    int wentHome = 0;
+    BrowserSeams browserSeams;
+    browserSeams.goHome = [&wentHome] { ++wentHome; };
+    InstallResultsBrowser(seams, browserSeams);
+    windows::VKRootWindowController controller(seams);
+    ASSERT_TRUE(controller.windowDidLoad());
+    controller.showWindow();
+    controller.selectTypeVC()->nextButtonAction();
+    ASSERT_TRUE(WaitFor([&] { return controller.whichPage() == 3; }, 10000));
+    ASSERT_TRUE(WaitFor(
+        [&] { return controller.selectDiskVC() && RowOf(*controller.selectDiskVC(), disk.node()); },
+        10000))
+        << disk.node().toStdString() << " not listed";
+    windows::VKSelectDiskViewController* page = controller.selectDiskVC();
+    const DiskVolumeNodePtr listed = RowOf(*page, disk.node());
+    page->clickRow(page->rowForItem(listed->childAtIndex(0).get()));
+    page->scanButtonAction();
+
+    // The browser opens in the main window's place and its scan starts.
+    ASSERT_TRUE(WaitFor([&] { return controller.deletailWC() != nullptr; }, 5000));
+    auto* browser = dynamic_cast<VKDeletailWindowController*>(controller.deletailWC());
+    ASSERT_NE(browser, nullptr);
+    EXPECT_NE(browser->resultFilePane(), nullptr);
+    EXPECT_TRUE(WaitFor([&] { return browser->window()->isVisible(); }, 5000));
+    EXPECT_FALSE(controller.window()->isVisible());
+    // The scan of a small volume ends; the browser takes its end over: the
+    // scan controls go, the totals show.
+    EXPECT_TRUE(WaitFor([&] { return !browser->selectFilesLabel()->isHidden(); }, 60000));
+    EXPECT_TRUE(browser->pauseButton()->isHidden());
+    const QString shots = QStringLiteral(VELMORA_WINDOW_SHOTS_DIR);
+    QDir().mkpath(shots);
+    browser->window()->grab().save(shots + QStringLiteral("/browser_real_scan.png"));
+    VKUIController::StopScan(1);
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(wentHome, 0);
+}
+
+}  // namespace
+}  // namespace velmora::browser
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    char configTemplate[] = "/tmp/velmora-browser-XXXXXX";
+    if (mkdtemp(configTemplate) == nullptr)
+        return 1;
+    qputenv("XDG_CONFIG_HOME", configTemplate);
+    QApplication app(argc, argv);
+    InstallEngineFactories();
+    velmora::ui::SetDurationScale(0);
+    velmora::ui::texts::LoadLanguage("en");
+    const int result = RUN_ALL_TESTS();
+    QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();
+    return result;
+}
