@@ -219,10 +219,13 @@ private:
             QPointer<QAbstractItemView> guarded = view;
             const QPersistentModelIndex row(index);
             *later = [guarded, row, twice] {
-                if (!guarded || !row.isValid())
+                if (!guarded || !row.isValid()) {
+                    qWarning("velmorawalk: the row is gone before its click");
                     return;
+                }
                 guarded->scrollTo(row);
                 const QPoint at = guarded->visualRect(row).center();
+                qWarning("velmorawalk: row click at %d,%d", at.x(), at.y());
                 QWidget* port = guarded->viewport();
                 if (twice)
                     QTest::mouseDClick(port, Qt::LeftButton, {}, at);
