@@ -172,6 +172,38 @@ TEST_F(ProgramEntryE2E, SecondStartEndsAtOnceAndTheFirstKeepsRunning) {
     EXPECT_EQ(first->WaitExit(Millis(60000)), std::optional<int>(0)) << first->Output();
 }
 
+TEST_F(ProgramEntryE2E, ImportButtonLoadsTheResultFileChosenInItsPanel) {
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const Fixture& fixture = Fat16Fixture();
+    VELMORA_REQUIRE_FIXTURE(fixture);
+    const std::string socket = home_ / "walk.sock";
+    auto program = Start({"en*loaderflag*"}, x.display(), socket, "import");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program->Output();
+    ASSERT_TRUE(walk.WaitVisible("MainXib", Millis(60000))) << program->Output();
+
+    // The title bar's import button opens the panel, where the file is
+    // named and taken with Return.
+    ASSERT_EQ(walk.Ask("click importButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    EXPECT_EQ(walk.Ask("shot fileNameEdit " + ShotPath("import_panel")).rfind("ok ", 0), 0u);
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + fixture.resultFile), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return program->Output().find("loading the result file " + fixture.resultFile) !=
+                   std::string::npos;
+        },
+        Millis(30000)))
+        << walk.Ask("windows") << "\n"
+        << program->Output();
+    EXPECT_TRUE(walk.WaitGone("QFileDialog", Millis(20000))) << walk.Ask("windows");
+
+    EXPECT_EQ(walk.Ask("quit"), "ok");
+    EXPECT_EQ(program->WaitExit(Millis(60000)), std::optional<int>(0)) << program->Output();
+}
+
 TEST_F(ProgramEntryE2E, WithoutADisplayItSaysSoAndEndsWithAnError) {
     auto program = Start({"en*loaderflag*"}, "", "", "nodisplay");
     const std::optional<int> status = program->WaitExit(Millis(60000));

@@ -101,6 +101,18 @@ TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
         << "no row names the fixture's volume VOL16 on " << loop.node() << ":\n"
         << rows;
     ASSERT_FALSE(row.empty());
+    EXPECT_EQ(walk.Ask("shot MainXib " + ShotPath("wizard_disk_page_start")).rfind("ok ", 0), 0u);
+
+    // Back to the mode page (the scan button goes) and on again.
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    EXPECT_TRUE(walk.WaitGone("continueButton", Millis(20000))) << walk.Ask("find continueButton");
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(60000))) << program.Output();
+    EXPECT_TRUE(WaitUntil(
+        [&] { return RowMentioning(rows = walk.Ask("rows outlineView"), "VOL16") == row; },
+        Millis(60000)))
+        << rows;
+
     ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
     // The scan button's own state is not the widget's enabled flag: whether
     // the choice took is seen from what the click on it does below.

@@ -18,7 +18,9 @@
 //   clickrow NAME PATH | dblclickrow NAME PATH   the same on an item view's row
 //                              ("0", "1/0": row numbers from the top)
 //   key NAME KEY               ok, then QTest::keyClick (KEY as QKeySequence text)
+//   type NAME TEXT             ok, then QTest::keyClicks of TEXT into the widget
 //   shot NAME FILE             ok W H: the widget's window painted into a PNG
+//   state                      ok modal=NAME grabber=NAME popup=NAME buttons=N focus=NAME
 //   quit                       ok, then QCoreApplication::quit()
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -104,6 +106,14 @@ QModelIndex IndexAt(QAbstractItemView* view, const QString& path) {
     return index;
 }
 
+// A click delivered to the widget itself (QTest), wherever its window is.
+void ClickAt(QWidget* w, const QPoint& at, bool twice) {
+    if (twice)
+        QTest::mouseDClick(w, Qt::LeftButton, {}, at);
+    else
+        QTest::mouseClick(w, Qt::LeftButton, {}, at);
+}
+
 class Walker : public QObject {
 public:
     explicit Walker(const QString& socketPath) {
@@ -155,6 +165,14 @@ private:
             }
             return QStringLiteral("ok ") + out.join(QLatin1Char(' '));
         }
+        if (command == QLatin1String("state")) {
+            auto named = [](const QObject* o) { return o ? Name(o) : QStringLiteral("none"); };
+            return QStringLiteral("ok modal=%1 grabber=%2 popup=%3 buttons=%4 focus=%5")
+                .arg(named(QApplication::activeModalWidget()), named(QWidget::mouseGrabber()),
+                     named(QApplication::activePopupWidget()))
+                .arg(static_cast<int>(QGuiApplication::mouseButtons()))
+                .arg(named(QApplication::focusWidget()));
+        }
         if (command == QLatin1String("quit")) {
             *later = [] { QCoreApplication::quit(); };
             return QStringLiteral("ok");
@@ -175,12 +193,8 @@ private:
         if (command == QLatin1String("click") || command == QLatin1String("dblclick")) {
             const bool twice = command == QLatin1String("dblclick");
             *later = [w, twice] {
-                if (!w)
-                    return;
-                if (twice)
-                    QTest::mouseDClick(w, Qt::LeftButton, {}, w->rect().center());
-                else
-                    QTest::mouseClick(w, Qt::LeftButton, {}, w->rect().center());
+                if (w)
+                    ClickAt(w, w->rect().center(), twice);
             };
             return QStringLiteral("ok");
         }
@@ -192,6 +206,13 @@ private:
             *later = [w, key] {
                 if (w)
                     QTest::keyClick(w, key.key(), key.keyboardModifiers());
+            };
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("type")) {
+            *later = [w, argument] {
+                if (w)
+                    QTest::keyClicks(w, argument);
             };
             return QStringLiteral("ok");
         }
@@ -226,11 +247,7 @@ private:
                 guarded->scrollTo(row);
                 const QPoint at = guarded->visualRect(row).center();
                 qWarning("velmorawalk: row click at %d,%d", at.x(), at.y());
-                QWidget* port = guarded->viewport();
-                if (twice)
-                    QTest::mouseDClick(port, Qt::LeftButton, {}, at);
-                else
-                    QTest::mouseClick(port, Qt::LeftButton, {}, at);
+                ClickAt(guarded->viewport(), at, twice);
             };
             return QStringLiteral("ok");
         }
