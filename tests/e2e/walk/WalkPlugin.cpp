@@ -246,7 +246,6 @@ private:
                 }
                 guarded->scrollTo(row);
                 const QPoint at = guarded->visualRect(row).center();
-                qWarning("velmorawalk: row click at %d,%d", at.x(), at.y());
                 ClickAt(guarded->viewport(), at, twice);
             };
             return QStringLiteral("ok");
