@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string_view>
 
 #include "Process.h"
@@ -54,8 +55,22 @@ bool WQManRunLoader() {
     return false;
 }
 
+std::optional<std::string> MissingDisplayMessage(const EnvLookup& env) {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = env(name);
+        if (value && *value)
+            return std::nullopt;
+    }
+    // Without this the toolkit ends the process with an abort and a note
+    // about reinstalling its plugins, which sends the user the wrong way.
+    return std::string(
+        "Velmora needs a graphical display, and this session has none (DISPLAY is not set).\n"
+        "Start Velmora from the desktop's menu, or run it on an X server, for example\n"
+        "under Xvfb with xvfb-run.\n");
+}
+
 int RunEntry(int argc, char** argv, const std::function<bool()>& runLoader,
-             const std::function<int(const EntryPlan&)>& runApplication) {
+             const std::function<int(const EntryPlan&)>& runApplication, const EnvLookup& env) {
     std::fprintf(stderr, "vexa path para[0] = %s, para[1] = %s\n", argc > 0 ? argv[0] : "(null)",
                  argc > 1 ? argv[1] : "(null)");
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
@@ -63,6 +78,12 @@ int RunEntry(int argc, char** argv, const std::function<bool()>& runLoader,
     if (plan.startLauncher && runLoader())
         return 0;
     // The launcher could not be started: run as if started normally.
+    const EnvLookup lookup =
+        env ? env : EnvLookup([](const char* name) { return std::getenv(name); });
+    if (const std::optional<std::string> message = MissingDisplayMessage(lookup)) {
+        std::fputs(message->c_str(), stderr);
+        return 1;
+    }
     return runApplication(plan);
 }
 

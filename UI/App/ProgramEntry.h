@@ -29,10 +29,20 @@ EntryPlan ParseEntryArgs(const std::vector<std::string>& args);
 // environment). True when it started.
 bool WQManRunLoader();
 
+// Reads an environment variable (nullptr when unset).
+using EnvLookup = std::function<const char*(const char*)>;
+
+// What to tell the user when there is no display for the windows: no X
+// display, no Wayland display and no platform named for the toolkit
+// (QT_QPA_PLATFORM). Nothing when there is one.
+std::optional<std::string> MissingDisplayMessage(const EnvLookup& env);
+
 // The process entry: reads the arguments, hands over to the launcher when
 // asked to and able (returning 0 at once), else runs the application with
-// the plan and returns its result.
+// the plan and returns its result. Without a display it says so and returns
+// 1 instead of starting the windows. `env` defaults to the process's own.
 int RunEntry(int argc, char** argv, const std::function<bool()>& runLoader,
-             const std::function<int(const EntryPlan&)>& runApplication);
+             const std::function<int(const EntryPlan&)>& runApplication,
+             const EnvLookup& env = nullptr);
 
 }  // namespace velmora::app

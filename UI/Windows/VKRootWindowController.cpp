@@ -473,6 +473,9 @@ void VKRootWindowController::importButtonClick() {
 }
 
 void VKRootWindowController::importResultFile(const QString& path) {
+    // Said once per load, also for the file given at start, so that a log
+    // shows which file the windows were asked to open.
+    qInfo().noquote() << "loading the result file" << path;
     seam::Bridge().SetRecoveryType(kAllCategories);
     importFilePath_ = path;
 

@@ -263,7 +263,13 @@ void VKSelectDiskViewController::reloadCellBackgroundColor() {
 }
 
 void VKSelectDiskViewController::clickRow(int row) {
-    if (const DiskVolumeNodePtr item = itemAtRow(row))
+    const DiskVolumeNodePtr item = itemAtRow(row);
+    // A click on the row that is already chosen changes no selection, so
+    // nothing follows: the choice stays (taken as "no new row", it would be
+    // dropped, and the scan button would go off under the user's click).
+    if (item && item == selectDiskVolume_ && row == selectedRow_)
+        return;
+    if (item)
         shouldSelectItem(item);
     outlineViewSelectionDidChange();
 }

@@ -2,6 +2,7 @@
 // result file, and handing over to the launcher when opened directly.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,15 +61,26 @@ struct RunCase {
     bool launcherStarts;
     bool launcherAsked;
     bool applicationRuns;
+    int exitCode;  // the fake application returns 7
+    // The environment's display variables.
+    std::map<std::string, std::string> env = {{"DISPLAY", ":0"}};
 };
 
 TEST(ProgramEntry, HandsOverToTheLauncherOrRuns) {
     const RunCase cases[] = {
-        {{"Tamsweld"}, true, true, false},
-        {{"Tamsweld", ""}, true, true, false},
-        {{"Tamsweld"}, false, true, true},  // no launcher: run normally
-        {{"Tamsweld", "en*loaderflag*"}, true, false, true},
-        {{"Tamsweld", "fr"}, true, false, true},
+        {{"Tamsweld"}, true, true, false, 0},
+        {{"Tamsweld", ""}, true, true, false, 0},
+        {{"Tamsweld"}, false, true, true, 7},  // no launcher: run normally
+        {{"Tamsweld", "en*loaderflag*"}, true, false, true, 7},
+        {{"Tamsweld", "fr"}, true, false, true, 7},
+        // No display: the windows are not started, and the user is told.
+        {{"Tamsweld", "en*loaderflag*"}, true, false, false, 1, {}},
+        {{"Tamsweld", "en*loaderflag*"}, true, false, false, 1, {{"DISPLAY", ""}}},
+        {{"Tamsweld", "en*loaderflag*"}, true, false, true, 7, {{"WAYLAND_DISPLAY", "wayland-0"}}},
+        {{"Tamsweld", "en*loaderflag*"}, true, false, true, 7, {{"QT_QPA_PLATFORM", "offscreen"}}},
+        // The launcher needs no display of ours: it is still handed over to.
+        {{"Tamsweld"}, true, true, false, 0, {}},
+        {{"Tamsweld"}, false, true, false, 1, {}},
     };
     for (const auto& c : cases) {
         bool asked = false;
@@ -86,11 +98,17 @@ TEST(ProgramEntry, HandsOverToTheLauncherOrRuns) {
             [&](const EntryPlan& plan) {
                 ran = plan;
                 return 7;
+            },
+            [&](const char* name) -> const char* {
+                const auto it = c.env.find(name);
+                return it == c.env.end() ? nullptr : it->second.c_str();
             });
-        const std::string described = c.argv.size() > 1 ? c.argv[1] : "(none)";
+        std::string described = c.argv.size() > 1 ? c.argv[1] : "(none)";
+        for (const auto& [name, value] : c.env)
+            described += " " + name + "=" + value;
         EXPECT_EQ(asked, c.launcherAsked) << described;
         EXPECT_EQ(ran.has_value(), c.applicationRuns) << described;
-        EXPECT_EQ(rc, c.applicationRuns ? 7 : 0) << described;
+        EXPECT_EQ(rc, c.exitCode) << described;
     }
 }
 

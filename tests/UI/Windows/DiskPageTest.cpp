@@ -125,6 +125,29 @@ TEST_F(DiskPageTest, AClickIntoTheEmptyPartDropsTheChoice) {
     EXPECT_FALSE(page.scanButton()->isButtonUsable());
 }
 
+TEST_F(DiskPageTest, AClickOnTheChosenRowKeepsTheChoice) {
+    const DiskVolumeNodePtr first = FakeBridge::Volume("Data", 1000, 3);
+    const DiskVolumeNodePtr second = FakeBridge::Volume("Photos", 1000, 2);
+    // The desktop volume starts chosen (row 2); a row taken by a click is
+    // chosen too (row 3). Clicked again, either stays chosen.
+    const struct {
+        std::vector<int> clicks;
+        DiskVolumeNodePtr chosen;
+        int row;
+    } cases[] = {{{2}, first, 2}, {{2, 2}, first, 2}, {{3, 3}, second, 3}, {{3, 2, 2}, first, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.clicks.size());
+        Fill({FakeBridge::Disk("disk", 3000, {first, second})});
+        for (int row : c.clicks)
+            page.clickRow(row);
+        EXPECT_EQ(page.selectDiskVolume(), c.chosen);
+        EXPECT_EQ(page.selectedRow(), c.row);
+        EXPECT_EQ(page.outlineView()->isSelectRow(), c.row);
+        EXPECT_EQ(delegate.reported.back(), c.chosen);
+        EXPECT_TRUE(page.scanButton()->isButtonUsable());
+    }
+}
+
 TEST_F(DiskPageTest, AHeaderClickBlocksTheDoubleClickScanUntilARowIsChosen) {
     Fill({FakeBridge::Disk("disk", 3000, {FakeBridge::Volume("Data", 1000, 3)})});
     emit page.outlineView()->header()->sectionPressed(0);

@@ -1,0 +1,218 @@
+// The program as the launcher starts it, on an X server of the test's own:
+// the language with the loader flag and a result file given at start show
+// the main window and take the file; a second start leaves the first
+// running; no display is said plainly.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "RealProgram.h"
+#include "support/TestSupport.h"
+
+namespace velmora::e2e {
+namespace {
+
+// Records whether a file was opened, and whether it was written, from the
+// moment it is made.
+class FileWatch {
+public:
+    explicit FileWatch(const std::string& path) {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (fd_ >= 0)
+            inotify_add_watch(fd_, path.c_str(), IN_OPEN | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB);
+    }
+    ~FileWatch() {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    FileWatch(const FileWatch&) = delete;
+    FileWatch& operator=(const FileWatch&) = delete;
+    bool opened() {
+        Drain();
+        return opened_;
+    }
+    bool written() {
+        Drain();
+        return written_;
+    }
+
+private:
+    void Drain() {
+        alignas(inotify_event) char buffer[sizeof(inotify_event) + NAME_MAX + 1];
+        ssize_t n;
+        while (fd_ >= 0 && (n = read(fd_, buffer, sizeof buffer)) > 0) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                opened_ = opened_ || (event->mask & IN_OPEN);
+                written_ = written_ || (event->mask & (IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB));
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+    }
+    int fd_ = -1;
+    bool opened_ = false;
+    bool written_ = false;
+};
+
+class ProgramEntryE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const Installed& installed = InstalledPrograms();
+        ASSERT_TRUE(installed.error.empty()) << installed.error;
+        app_ = installed.app;
+        chmod(home_.path().c_str(), 0755);
+    }
+
+    // The launcher's argument vector without pkexec.
+    std::unique_ptr<Process> Start(const std::vector<std::string>& args, const std::string& display,
+                                   const std::string& walkSocket, const std::string& name) {
+        std::vector<std::string> argv = {app_};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return std::make_unique<Process>(
+            argv, ProgramEnvironment(home_.path(), display, walkSocket), home_ / name);
+    }
+
+    std::string app_;
+    test::TempDir home_;
+};
+
+TEST_F(ProgramEntryE2E, ResultFileGivenAtStartShowsTheMainWindowAndIsTaken) {
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const Fixture& fixture = Fat16Fixture();
+    VELMORA_REQUIRE_FIXTURE(fixture);
+    // The fixture is opened by nothing else from here on.
+    FileWatch watch(fixture.resultFile);
+
+    const std::string socket = home_ / "walk.sock";
+    auto program = Start({"en*loaderflag*", fixture.resultFile}, x.display(), socket, "first");
+    ASSERT_TRUE(program->started());
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program->Output();
+    ASSERT_TRUE(walk.WaitVisible("MainXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                            << program->Output();
+    EXPECT_EQ(walk.Ask("shot MainXib " + ShotPath("entry_main_window")).rfind("ok ", 0), 0u);
+
+    // The path reached the main window, which starts loading the file.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return program->Output().find("loading the result file " + fixture.resultFile) !=
+                   std::string::npos;
+        },
+        Millis(30000)))
+        << program->Output();
+    // The load shows a window of its own (its progress, then the results
+    // browser) and reads the file; a program without the results browser
+    // makes neither, which is said here rather than passed over.
+    std::string windows, shown;
+    const bool loadShown = WaitUntil(
+        [&] {
+            windows = walk.Ask("windows");
+            std::istringstream list(windows.substr(windows.rfind("ok ", 0) == 0 ? 3 : 0));
+            std::string entry;
+            while (list >> entry) {
+                if (entry.rfind("MainXib:", 0) != 0 && entry.ends_with(":1")) {
+                    shown = entry.substr(0, entry.find(':'));
+                    return true;
+                }
+            }
+            return false;
+        },
+        Millis(15000));
+    if (loadShown) {
+        EXPECT_TRUE(WaitUntil([&] { return watch.opened(); }, Millis(30000)))
+            << "the load showed " << windows << " but never opened the result file\n"
+            << program->Output();
+        walk.Ask("shot " + shown + " " + ShotPath("entry_load"));
+    } else {
+        std::printf(
+            "note: no load window or results browser came up (%s); the program "
+            "has no results browser yet\n",
+            windows.c_str());
+    }
+    EXPECT_FALSE(watch.written()) << "the result file was written to";
+    const std::string output = program->Output();
+    EXPECT_NE(output.find("set lanague to = en\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("para[1] = en*loaderflag*"), std::string::npos) << output;
+    EXPECT_TRUE(program->Running()) << output;
+
+    EXPECT_EQ(walk.Ask("quit"), "ok");
+    const std::optional<int> status = program->WaitExit(Millis(60000));
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program->Output();
+    EXPECT_EQ(*status, 0) << program->Output();
+}
+
+TEST_F(ProgramEntryE2E, SecondStartEndsAtOnceAndTheFirstKeepsRunning) {
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const std::string socket = home_ / "walk.sock";
+    auto first = Start({"en*loaderflag*"}, x.display(), socket, "first");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << first->Output();
+    ASSERT_TRUE(walk.WaitVisible("MainXib", Millis(60000))) << first->Output();
+
+    // The second copy is driven by a walk of its own: it must end with 0
+    // before it has shown a window.
+    const std::string secondSocket = home_ / "walk2.sock";
+    auto second = Start({"en*loaderflag*"}, x.display(), secondSocket, "second");
+    const std::optional<int> status = second->WaitExit(Millis(60000));
+    ASSERT_TRUE(status.has_value()) << "the second copy still runs\n" << second->Output();
+    EXPECT_EQ(*status, 0) << second->Output();
+
+    EXPECT_TRUE(first->Running()) << first->Output();
+    EXPECT_EQ(walk.Ask("ping"), "ok");
+    EXPECT_TRUE(walk.WaitVisible("MainXib", Millis(5000)));
+    EXPECT_EQ(walk.Ask("quit"), "ok");
+    EXPECT_EQ(first->WaitExit(Millis(60000)), std::optional<int>(0)) << first->Output();
+}
+
+TEST_F(ProgramEntryE2E, ImportButtonLoadsTheResultFileChosenInItsPanel) {
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const Fixture& fixture = Fat16Fixture();
+    VELMORA_REQUIRE_FIXTURE(fixture);
+    const std::string socket = home_ / "walk.sock";
+    auto program = Start({"en*loaderflag*"}, x.display(), socket, "import");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program->Output();
+    ASSERT_TRUE(walk.WaitVisible("MainXib", Millis(60000))) << program->Output();
+
+    // The title bar's import button opens the panel, where the file is
+    // named and taken with Return.
+    ASSERT_EQ(walk.Ask("click importButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    EXPECT_EQ(walk.Ask("shot fileNameEdit " + ShotPath("import_panel")).rfind("ok ", 0), 0u);
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + fixture.resultFile), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return program->Output().find("loading the result file " + fixture.resultFile) !=
+                   std::string::npos;
+        },
+        Millis(30000)))
+        << walk.Ask("windows") << "\n"
+        << program->Output();
+    EXPECT_TRUE(walk.WaitGone("QFileDialog", Millis(20000))) << walk.Ask("windows");
+
+    EXPECT_EQ(walk.Ask("quit"), "ok");
+    EXPECT_EQ(program->WaitExit(Millis(60000)), std::optional<int>(0)) << program->Output();
+}
+
+TEST_F(ProgramEntryE2E, WithoutADisplayItSaysSoAndEndsWithAnError) {
+    auto program = Start({"en*loaderflag*"}, "", "", "nodisplay");
+    const std::optional<int> status = program->WaitExit(Millis(60000));
+    ASSERT_TRUE(status.has_value()) << program->Output();
+    // An exit code of its own, not an abort (128 + SIGABRT).
+    EXPECT_EQ(*status, 1) << program->Output();
+    EXPECT_NE(program->Output().find("needs a graphical display"), std::string::npos)
+        << program->Output();
+}
+
+}  // namespace
+}  // namespace velmora::e2e

@@ -1,0 +1,130 @@
+// The real program as a user starts it, for the end-to-end tests: installed
+// into a scratch root (cmake --install with DESTDIR), started with the
+// launcher's argument vector (without pkexec) on an X server of the test's
+// own (Xvfb), and driven by object names through the walk plugin
+// (walk/WalkPlugin.cpp) that the test loads into it. Every wait is bounded.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace velmora::e2e {
+
+using Millis = std::chrono::milliseconds;
+
+// A process started from an argument vector with an environment of its
+// own; its standard output and error go to files.
+class Process {
+public:
+    Process(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+            const std::string& outputPrefix);
+    ~Process();  // stops it (SIGKILL) when it still runs
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    bool Running();
+    // The exit code once it has ended within `limit`; nothing when it still
+    // runs then. A death by a signal is 128 + the signal.
+    std::optional<int> WaitExit(Millis limit);
+    void Kill();
+    std::string Output() const;  // standard output and error so far
+
+private:
+    pid_t pid_ = -1;
+    std::optional<int> status_;
+    std::string outPath_, errPath_;
+};
+
+// Xvfb on a display number it picks itself (-displayfd).
+class XServer {
+public:
+    XServer();
+    ~XServer();
+    XServer(const XServer&) = delete;
+    XServer& operator=(const XServer&) = delete;
+    // ":N", or empty when it did not start.
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// A line-by-line conversation with the walk plugin inside the program.
+class Walk {
+public:
+    explicit Walk(std::string socketPath) : path_(std::move(socketPath)) {}
+    ~Walk();
+    Walk(const Walk&) = delete;
+    Walk& operator=(const Walk&) = delete;
+
+    // Connects, retrying until `limit` (the program is starting).
+    bool Connect(Millis limit);
+    // One command and its answer; "error no answer" when none came.
+    std::string Ask(const std::string& command, Millis limit = Millis(20000));
+    // Until the widget `name` is visible (and enabled when asked for).
+    bool WaitVisible(const std::string& name, Millis limit, bool enabled = false);
+    bool WaitGone(const std::string& name, Millis limit);
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::string buffered_;
+};
+
+// The scratch root with the installed programs, made once per test program.
+struct Installed {
+    std::string root;      // the DESTDIR
+    std::string app;       // <root>/usr/lib/tamsweld/Tamsweld
+    std::string launcher;  // <root>/usr/bin/VexaLoader
+    std::string error;     // why it is not there
+};
+const Installed& InstalledPrograms();
+
+// The environment the program gets: the invoking user's folders inside
+// `home`, the display, and the walk plugin listening on `walkSocket` (none
+// when empty). Settings a test run leaves around (offscreen platform, work
+// path override, sudo/pkexec users) are not passed on.
+std::map<std::string, std::string> ProgramEnvironment(const std::string& home,
+                                                      const std::string& display,
+                                                      const std::string& walkSocket);
+
+// The FAT16 fixture image (tests/fixtures/fat/make_fat16.py) and a result
+// file of its quick scan saved by the scan driver, made once per test
+// program; `error` says why one is missing.
+struct Fixture {
+    std::string image;
+    std::string resultFile;
+    std::string error;
+    bool toolMissing = false;  // the image could not be made here
+};
+const Fixture& Fat16Fixture();
+
+// Skips the test when the fixture could not be made for want of a tool
+// (fails it where tools are required); fails it when anything else failed.
+#define VELMORA_REQUIRE_FIXTURE(fixture)                                    \
+    do {                                                                    \
+        if (!(fixture).error.empty()) {                                     \
+            if ((fixture).toolMissing && !::velmora::test::ToolsRequired()) \
+                GTEST_SKIP() << (fixture).error;                            \
+            FAIL() << (fixture).error;                                      \
+        }                                                                   \
+    } while (0)
+
+// Where the tests put their pictures of the windows (looked at by eye).
+std::string ShotPath(const std::string& name);
+
+// Polls `done` every 50 ms until it holds or `limit` has passed.
+bool WaitUntil(const std::function<bool()>& done, Millis limit);
+
+}  // namespace velmora::e2e

@@ -1,0 +1,275 @@
+// A Qt generic plugin that lets an end-to-end test drive the real program
+// from outside, by object names, with QTest events. It is never installed
+// and the program does not know it: the test loads it into the program
+// through Qt's own plugin switches,
+//   QT_PLUGIN_PATH=<folder holding generic/>  QT_QPA_GENERIC_PLUGINS=velmorawalk:<socket>
+// and then talks to it over that local socket, one command a line, one
+// answer a line ("ok ..." or "error ...").
+//
+// Commands (NAME is an object name; the first visible widget of that name
+// is taken, top-level windows first):
+//   ping                       ok
+//   windows                    ok NAME:CLASS:VISIBLE ... (top-level widgets)
+//   find NAME                  ok VISIBLE ENABLED CLASS WINDOW-NAME | none
+//   text NAME                  ok TEXT (label, button, line edit or window title)
+//   rows NAME                  ok PATH=COL0|COL1|... ;; ... (an item view's model)
+//   click NAME | dblclick NAME  ok, then the click (queued: a click that opens a
+//                              modal loop must not hold the answer back)
+//   clickrow NAME PATH | dblclickrow NAME PATH   the same on an item view's row
+//                              ("0", "1/0": row numbers from the top)
+//   key NAME KEY               ok, then QTest::keyClick (KEY as QKeySequence text)
+//   type NAME TEXT             ok, then QTest::keyClicks of TEXT into the widget
+//   shot NAME FILE             ok W H: the widget's window painted into a PNG
+//   state                      ok modal=NAME grabber=NAME popup=NAME buttons=N focus=NAME
+//   quit                       ok, then QCoreApplication::quit()
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QGenericPlugin>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPixmap>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+namespace {
+
+QString Name(const QObject* o) {
+    return o->objectName().isEmpty() ? QStringLiteral("-") : o->objectName();
+}
+
+// Top-level windows first, so that a window's name wins over a child's.
+QWidget* FindWidget(const QString& name) {
+    QWidget* hidden = nullptr;
+    const QWidgetList tops = QApplication::topLevelWidgets();
+    for (QWidget* top : tops) {
+        if (top->objectName() == name) {
+            if (top->isVisible())
+                return top;
+            if (!hidden)
+                hidden = top;
+        }
+    }
+    for (QWidget* top : tops) {
+        const auto children = top->findChildren<QWidget*>(name);
+        for (QWidget* child : children) {
+            if (child->isVisible())
+                return child;
+            if (!hidden)
+                hidden = child;
+        }
+    }
+    return hidden;
+}
+
+QString TextOf(QWidget* w) {
+    if (auto* label = qobject_cast<QLabel*>(w))
+        return label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w))
+        return button->text();
+    if (auto* edit = qobject_cast<QLineEdit*>(w))
+        return edit->text();
+    return w->windowTitle();
+}
+
+void Rows(const QAbstractItemModel* model, const QModelIndex& parent, const QString& prefix,
+          QStringList* out) {
+    for (int row = 0; row < model->rowCount(parent); ++row) {
+        const QString path = prefix.isEmpty() ? QString::number(row)
+                                              : prefix + QLatin1Char('/') + QString::number(row);
+        QStringList columns;
+        for (int column = 0; column < model->columnCount(parent); ++column)
+            columns << model->index(row, column, parent).data(Qt::DisplayRole).toString();
+        out->append(path + QLatin1Char('=') + columns.join(QLatin1Char('|')));
+        Rows(model, model->index(row, 0, parent), path, out);
+    }
+}
+
+QModelIndex IndexAt(QAbstractItemView* view, const QString& path) {
+    QModelIndex index;
+    const QAbstractItemModel* model = view->model();
+    if (!model)
+        return {};
+    for (const QString& part : path.split(QLatin1Char('/'))) {
+        bool ok = false;
+        const int row = part.toInt(&ok);
+        if (!ok || row < 0 || row >= model->rowCount(index))
+            return {};
+        index = model->index(row, 0, index);
+    }
+    return index;
+}
+
+// A click delivered to the widget itself (QTest), wherever its window is.
+void ClickAt(QWidget* w, const QPoint& at, bool twice) {
+    if (twice)
+        QTest::mouseDClick(w, Qt::LeftButton, {}, at);
+    else
+        QTest::mouseClick(w, Qt::LeftButton, {}, at);
+}
+
+class Walker : public QObject {
+public:
+    explicit Walker(const QString& socketPath) {
+        server_ = new QLocalServer(this);
+        QLocalServer::removeServer(socketPath);
+        if (!server_->listen(socketPath)) {
+            qWarning("velmorawalk: cannot listen on %s", qPrintable(socketPath));
+            return;
+        }
+        connect(server_, &QLocalServer::newConnection, this, &Walker::accept);
+    }
+
+private:
+    void accept() {
+        while (QLocalSocket* socket = server_->nextPendingConnection()) {
+            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
+        }
+    }
+
+    void read(QLocalSocket* socket) {
+        while (socket->canReadLine()) {
+            const QString line = QString::fromUtf8(socket->readLine()).trimmed();
+            std::function<void()> later;
+            const QString answer = run(line, &later);
+            socket->write(answer.toUtf8().replace('\n', ' ') + '\n');
+            socket->flush();
+            if (later)
+                QTimer::singleShot(0, this, later);
+        }
+    }
+
+    QString run(const QString& line, std::function<void()>* later) {
+        const int space = line.indexOf(QLatin1Char(' '));
+        const QString command = line.left(space < 0 ? line.size() : space);
+        const QString rest = space < 0 ? QString() : line.mid(space + 1);
+        const int second = rest.indexOf(QLatin1Char(' '));
+        const QString name = second < 0 ? rest : rest.left(second);
+        const QString argument = second < 0 ? QString() : rest.mid(second + 1);
+
+        if (command == QLatin1String("ping"))
+            return QStringLiteral("ok");
+        if (command == QLatin1String("windows")) {
+            QStringList out;
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                out << Name(top) + QLatin1Char(':') + top->metaObject()->className() +
+                           QLatin1Char(':') +
+                           (top->isVisible() ? QLatin1Char('1') : QLatin1Char('0'));
+            }
+            return QStringLiteral("ok ") + out.join(QLatin1Char(' '));
+        }
+        if (command == QLatin1String("state")) {
+            auto named = [](const QObject* o) { return o ? Name(o) : QStringLiteral("none"); };
+            return QStringLiteral("ok modal=%1 grabber=%2 popup=%3 buttons=%4 focus=%5")
+                .arg(named(QApplication::activeModalWidget()), named(QWidget::mouseGrabber()),
+                     named(QApplication::activePopupWidget()))
+                .arg(static_cast<int>(QGuiApplication::mouseButtons()))
+                .arg(named(QApplication::focusWidget()));
+        }
+        if (command == QLatin1String("quit")) {
+            *later = [] { QCoreApplication::quit(); };
+            return QStringLiteral("ok");
+        }
+        QPointer<QWidget> w = FindWidget(name);
+        if (command == QLatin1String("find")) {
+            if (!w)
+                return QStringLiteral("none");
+            return QStringLiteral("ok %1 %2 %3 %4")
+                .arg(w->isVisible() ? 1 : 0)
+                .arg(w->isEnabled() ? 1 : 0)
+                .arg(QString::fromLatin1(w->metaObject()->className()), Name(w->window()));
+        }
+        if (!w)
+            return QStringLiteral("error no widget named ") + name;
+        if (command == QLatin1String("text"))
+            return QStringLiteral("ok ") + TextOf(w);
+        if (command == QLatin1String("click") || command == QLatin1String("dblclick")) {
+            const bool twice = command == QLatin1String("dblclick");
+            *later = [w, twice] {
+                if (w)
+                    ClickAt(w, w->rect().center(), twice);
+            };
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("key")) {
+            const QKeySequence sequence(argument);
+            if (sequence.isEmpty())
+                return QStringLiteral("error no key ") + argument;
+            const QKeyCombination key = sequence[0];
+            *later = [w, key] {
+                if (w)
+                    QTest::keyClick(w, key.key(), key.keyboardModifiers());
+            };
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("type")) {
+            *later = [w, argument] {
+                if (w)
+                    QTest::keyClicks(w, argument);
+            };
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("shot")) {
+            const QPixmap picture = w->window()->grab();
+            if (picture.isNull() || !picture.save(argument, "PNG"))
+                return QStringLiteral("error cannot write ") + argument;
+            return QStringLiteral("ok %1 %2").arg(picture.width()).arg(picture.height());
+        }
+        auto* view = qobject_cast<QAbstractItemView*>(w.data());
+        if (command == QLatin1String("rows")) {
+            if (!view || !view->model())
+                return QStringLiteral("error not an item view: ") + name;
+            QStringList out;
+            Rows(view->model(), {}, {}, &out);
+            return QStringLiteral("ok ") + out.join(QStringLiteral(" ;; "));
+        }
+        if (command == QLatin1String("clickrow") || command == QLatin1String("dblclickrow")) {
+            if (!view)
+                return QStringLiteral("error not an item view: ") + name;
+            const QModelIndex index = IndexAt(view, argument);
+            if (!index.isValid())
+                return QStringLiteral("error no row ") + argument;
+            const bool twice = command == QLatin1String("dblclickrow");
+            QPointer<QAbstractItemView> guarded = view;
+            const QPersistentModelIndex row(index);
+            *later = [guarded, row, twice] {
+                if (!guarded || !row.isValid()) {
+                    qWarning("velmorawalk: the row is gone before its click");
+                    return;
+                }
+                guarded->scrollTo(row);
+                const QPoint at = guarded->visualRect(row).center();
+                ClickAt(guarded->viewport(), at, twice);
+            };
+            return QStringLiteral("ok");
+        }
+        return QStringLiteral("error unknown command ") + command;
+    }
+
+    QLocalServer* server_ = nullptr;
+};
+
+}  // namespace
+
+class VelmoraWalkPlugin : public QGenericPlugin {
+    Q_OBJECT
+    Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "walk.json")
+
+public:
+    QObject* create(const QString& key, const QString& specification) override {
+        if (key.compare(QLatin1String("velmorawalk"), Qt::CaseInsensitive) != 0 ||
+            specification.isEmpty())
+            return nullptr;
+        // The application deletes the plugins' objects at its end.
+        return new Walker(specification);
+    }
+};
+
+#include "WalkPlugin.moc"
