@@ -45,6 +45,11 @@ struct SearcherTreeRules {
     // A recycled file's restored name is set on the node's file properties
     // rather than through the node's SetFileName.
     bool recycledNameToProperties = false;
+    // The numbered folder a recovery of this tree's files goes to is named
+    // this, then (when recoveryFolderDated) the recovery's date and "_",
+    // then its number. Empty: the number alone.
+    const char* recoveryFolder = "";
+    bool recoveryFolderDated = true;
 };
 
 // How two nodes of this searcher that carry the same id are compared when
@@ -86,6 +91,10 @@ struct SearcherRow {
     // SetActivePartition(true) when the scanned device is a live volume
     // whose record names one of these file-system types.
     uint32_t activeOnVolumesOf = 0;
+    // Live volumes of these file-system types are containers of volumes:
+    // device enumeration names them (label, volume name, device path) from
+    // the platform's container listing (platform/ApfsListing.h).
+    uint32_t namedByContainerListing = 0;
 
     // The volume recogniser; asked in ascending recogniserOrder, the first
     // answer other than unknown wins.
@@ -132,5 +141,8 @@ const SearcherRow* QuickSearcherRowFor(int fileSystemType);
 std::vector<const SearcherRow*> DeepSearcherRows();
 // Rows with a volume recogniser, in recogniser order.
 std::vector<const SearcherRow*> RecogniserRows();
+// Whether some row names live volumes of this file-system type from the
+// platform's container listing.
+bool NamedByContainerListing(int fileSystemType);
 
 }  // namespace vk
