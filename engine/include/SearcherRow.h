@@ -20,6 +20,9 @@ class ICompleteFileSystemSearchController;
 class IVolumeAnalyze;
 class IResidentDataService;
 class IFileStartService;
+class IFileReader;
+class CFileNode;
+class CSearchedPartitionInfo;
 
 // A set of FileSystemType codes, one bit per code.
 constexpr uint32_t FileSystemBit(int fileSystemType) {
@@ -74,6 +77,8 @@ struct SearcherRow {
     using VolumeAnalyzeFactory = IVolumeAnalyze* (*)(IStorageDevice* device,
                                                      unsigned long long startSector);
     using InstallHook = void (*)();
+    using CompressedReaderOpener = IFileReader* (*)(IStorageDevice* device, CFileNode* node,
+                                                    CSearchedPartitionInfo* partition);
 
     // For logs and listings.
     const char* name = "";
@@ -106,6 +111,12 @@ struct SearcherRow {
     SearcherTreeRules trees[2] = {};
     // Rules for its nodes (those that answer one of its tree types).
     SearcherNodeRules nodes = {};
+
+    // The reader recovery uses for a compressed node of a found partition of
+    // one of its quick search's file-system types, opened on the node's data
+    // through the partition record; null when it cannot be read. Null: the
+    // node's own CreateCompressFileReader serves as it is.
+    CompressedReaderOpener openCompressedReader = nullptr;
 
     // Services it provides to other layers (EngineServices.h); null for none.
     IResidentDataService* residentData = nullptr;
