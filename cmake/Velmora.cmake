@@ -393,8 +393,8 @@ endfunction()
 
 # A file system joins the engine with one row: its library, the function of
 # its own folder that answers its SearcherRow, and the services that row
-# provides. Call it from the file system's CMakeLists.txt; nothing else in the
-# engine is edited.
+# provides. velmora_file_system() calls it; nothing else in the engine is
+# edited.
 #   velmora_searcher_row(TARGET velmora_x ROW XSearcherRow [PROVIDES service ...])
 function(velmora_searcher_row)
     cmake_parse_arguments(R "" "TARGET;ROW" "PROVIDES" ${ARGN})
