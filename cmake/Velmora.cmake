@@ -41,11 +41,152 @@ function(velmora_layer)
     target_link_libraries(${L_NAME}_internals INTERFACE ${L_NAME})
     foreach(folder IN LISTS L_FOLDERS)
         set(dir ${CMAKE_CURRENT_SOURCE_DIR}/${folder})
-        target_include_directories(${L_NAME} PRIVATE ${dir})
-        target_include_directories(${L_NAME}_internals INTERFACE ${dir})
-        set_property(GLOBAL APPEND PROPERTY VELMORA_LAYER_FOLDERS "${dir}")
-        set_property(GLOBAL PROPERTY VELMORA_LAYER_OF_${folder} ${L_NAME})
+        _velmora_private_folder(${L_NAME} ${dir})
         add_subdirectory(${folder})
+    endforeach()
+endfunction()
+
+# Puts `dir` on the include path of `target` and its _internals only, and
+# records it as theirs for velmora_check_layer_include_paths().
+function(_velmora_private_folder target dir)
+    target_include_directories(${target} PRIVATE ${dir})
+    target_include_directories(${target}_internals INTERFACE ${dir})
+    set_property(GLOBAL APPEND PROPERTY VELMORA_LAYER_FOLDERS "${dir}")
+    string(MAKE_C_IDENTIFIER "${dir}" key)
+    set_property(GLOBAL PROPERTY VELMORA_LAYER_OF_${key} ${target})
+endfunction()
+
+# One file system (or the signature search): a static library of every
+# source below the calling folder, except in subfolders that make a library
+# of their own. Its folders are private, as a layer's are: on its own include
+# path and on <name>_internals (its tests, fuzz targets and benchmarks), on
+# nobody else's. An include/ subfolder, when there is one, is its public
+# face. The engine links it through its searcher row; nothing else in the
+# engine names it.
+#   velmora_file_system(NAME velmora_x ROW XSearcherRow
+#       [FOLDERS a b]          include folders below this one (default: this one)
+#       [LINKS lib ...]        the layers it uses (docs/architecture.md)
+#       [PRIVATE_LINKS lib ...]
+#       [USES service ...] [PROVIDES service ...])
+function(velmora_file_system)
+    cmake_parse_arguments(F "" "NAME;ROW" "FOLDERS;LINKS;PRIVATE_LINKS;USES;PROVIDES" ${ARGN})
+    if(NOT F_NAME OR NOT F_ROW)
+        message(FATAL_ERROR "velmora_file_system needs NAME and ROW")
+    endif()
+    set(here ${CMAKE_CURRENT_SOURCE_DIR})
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${here}/*.cpp)
+    file(GLOB_RECURSE nested ${here}/*/CMakeLists.txt)
+    foreach(list_file IN LISTS nested)
+        get_filename_component(sub ${list_file} DIRECTORY)
+        list(FILTER sources EXCLUDE REGEX "^${sub}/")
+    endforeach()
+    add_library(${F_NAME} STATIC ${sources})
+    set_property(GLOBAL APPEND PROPERTY VELMORA_FILE_SYSTEMS ${F_NAME})
+    velmora_warnings(${F_NAME})
+    velmora_engine_library(${F_NAME})
+    target_link_libraries(${F_NAME} PUBLIC velmora_interfaces ${F_LINKS})
+    if(F_PRIVATE_LINKS)
+        target_link_libraries(${F_NAME} PRIVATE ${F_PRIVATE_LINKS})
+    endif()
+    add_library(${F_NAME}_internals INTERFACE)
+    target_link_libraries(${F_NAME}_internals INTERFACE ${F_NAME})
+    if(NOT F_FOLDERS)
+        set(F_FOLDERS .)
+    endif()
+    foreach(folder IN LISTS F_FOLDERS)
+        get_filename_component(dir ${here}/${folder} ABSOLUTE)
+        _velmora_private_folder(${F_NAME} ${dir})
+    endforeach()
+    if(EXISTS ${here}/include)
+        target_include_directories(${F_NAME} PUBLIC ${here}/include)
+    endif()
+    foreach(service IN LISTS F_USES)
+        velmora_use_service(${F_NAME} ${service})
+    endforeach()
+    velmora_searcher_row(TARGET ${F_NAME} ROW ${F_ROW} PROVIDES ${F_PROVIDES})
+endfunction()
+
+# Fails configuration when an engine library links a library its row of the
+# "may use" table of docs/architecture.md does not name. A cell names layers
+# by their short names (`nodes` is velmora_nodes) or full ones, before a ';'
+# the services it uses (service `x`); "everything" allows any link and "—"
+# none. Libraries outside the project (zlib, threads) are not judged. A file
+# system the table does not list is judged by the row `velmora_*`; any other
+# engine library the table does not list is named.
+#   velmora_check_layer_links(TABLE docs/architecture.md)
+function(velmora_check_layer_links)
+    cmake_parse_arguments(C "" "TABLE" "" ${ARGN})
+    # A cell's ';' would split CMake's lists: it is read as '~' instead.
+    file(READ ${C_TABLE} text)
+    string(REPLACE ";" "~" text "${text}")
+    string(REPLACE "\n" ";" lines "${text}")
+    set(listed "")
+    foreach(line IN LISTS lines)
+        if(NOT line MATCHES "^\\| `(velmora_[a-z_*]+)` \\|[^|]*\\|([^|]*)\\|")
+            continue()
+        endif()
+        set(lib ${CMAKE_MATCH_1})
+        set(cell "${CMAKE_MATCH_2}")
+        if(lib IN_LIST listed)
+            continue()
+        endif()
+        list(APPEND listed ${lib})
+        set(allowed velmora_interfaces)
+        if(cell MATCHES "everything")
+            set(allowed ANY)
+        endif()
+        string(REGEX MATCHALL "service `[a-z_]+`" used "${cell}")
+        foreach(u IN LISTS used)
+            string(REGEX REPLACE "service `([a-z_]+)`" "velmora_service_\\1" u "${u}")
+            list(APPEND allowed ${u})
+        endforeach()
+        string(REGEX REPLACE "~.*" "" layers "${cell}")
+        string(REGEX REPLACE "\\([^)]*\\)" "" layers "${layers}")
+        string(REPLACE "`" "" layers "${layers}")
+        string(REPLACE "," ";" layers "${layers}")
+        foreach(name IN LISTS layers)
+            string(STRIP "${name}" name)
+            if(name STREQUAL "" OR name STREQUAL "—" OR name STREQUAL "everything")
+                continue()
+            endif()
+            if(NOT name MATCHES "^velmora_")
+                set(name velmora_${name})
+            endif()
+            list(APPEND allowed ${name})
+        endforeach()
+        string(MAKE_C_IDENTIFIER "${lib}" key)
+        set(_velmora_may_use_${key} ${allowed})
+    endforeach()
+    get_property(targets GLOBAL PROPERTY VELMORA_ENGINE_TARGETS)
+    get_property(file_systems GLOBAL PROPERTY VELMORA_FILE_SYSTEMS)
+    foreach(t IN LISTS targets)
+        if(NOT t IN_LIST listed)
+            # A file system the table does not name yet gets the row of
+            # `velmora_*`, what any file system may use.
+            if(t IN_LIST file_systems AND "velmora_*" IN_LIST listed)
+                set(_velmora_may_use_${t} ${_velmora_may_use_velmora__})
+            else()
+                message(FATAL_ERROR "engine library ${t} has no row in the \"may use\" table of "
+                        "${C_TABLE}: add one saying what it may link")
+            endif()
+        endif()
+        if("ANY" IN_LIST _velmora_may_use_${t})
+            continue()
+        endif()
+        get_target_property(libs ${t} LINK_LIBRARIES)
+        get_target_property(ilibs ${t} INTERFACE_LINK_LIBRARIES)
+        foreach(lib IN LISTS libs ilibs)
+            string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" lib "${lib}")
+            if(NOT lib MATCHES "^velmora_" OR lib STREQUAL t)
+                continue()
+            endif()
+            string(REGEX REPLACE "_internals$" "" layer ${lib})
+            if(NOT layer IN_LIST _velmora_may_use_${t})
+                message(FATAL_ERROR "${t} links ${lib}, which its row of the \"may use\" table "
+                        "of ${C_TABLE} does not name; link only what it names, or change the "
+                        "table with the reason")
+            endif()
+        endforeach()
     endforeach()
 endfunction()
 
@@ -83,8 +224,8 @@ function(velmora_check_layer_include_paths)
                         "its headers by their names; other layers are reached through engine/include.")
             endif()
             if(dir IN_LIST layer_dirs)
-                get_filename_component(folder ${dir} NAME)
-                get_property(owner GLOBAL PROPERTY VELMORA_LAYER_OF_${folder})
+                string(MAKE_C_IDENTIFIER "${dir}" key)
+                get_property(owner GLOBAL PROPERTY VELMORA_LAYER_OF_${key})
                 if(NOT t STREQUAL owner AND NOT t STREQUAL "${owner}_internals")
                     message(FATAL_ERROR "target ${t} puts ${dir}, a private folder of ${owner}, on "
                             "its include path; use the headers of engine/include instead")
@@ -252,8 +393,8 @@ endfunction()
 
 # A file system joins the engine with one row: its library, the function of
 # its own folder that answers its SearcherRow, and the services that row
-# provides. Call it from the file system's CMakeLists.txt; nothing else in the
-# engine is edited.
+# provides. velmora_file_system() calls it; nothing else in the engine is
+# edited.
 #   velmora_searcher_row(TARGET velmora_x ROW XSearcherRow [PROVIDES service ...])
 function(velmora_searcher_row)
     cmake_parse_arguments(R "" "TARGET;ROW" "PROVIDES" ${ARGN})

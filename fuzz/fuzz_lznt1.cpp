@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "CompressFileReader.h"
+#include "NTFSLib/CompressFileReader.h"
 #include "SearchedPartitionInfo.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/TestNode.h"

@@ -1,7 +1,7 @@
 // APFS's place in the engine: no quick search (a quick scan of an APFS
 // volume ends with "no quick search"), the last of the deep searchers, the
 // last recogniser, and the listing of container volumes that device
-// enumeration asks for.
+// enumeration names APFS volumes from.
 #include "APFSFactories.h"
 #include "SearcherRow.h"
 
@@ -21,6 +21,7 @@ const SearcherRow& ApfsSearcherRow() {
         .createQuickSearcher = &CreateAPFSQuickSearcher,
         .createDeepSearcher = &CreateAPFSDeepSearcher,
         .deepOrder = 60,
+        .namedByContainerListing = FileSystemBit(FS_APFS),
         .createVolumeAnalyze = &CreateAPFSVolumeAnalyze,
         .recogniserOrder = 50,
         // Its nodes stay with the container that found them: no recycle
@@ -30,6 +31,7 @@ const SearcherRow& ApfsSearcherRow() {
             .rootSuffix = "(APFS)",
             .divertsRecycleBins = false,
             .attachesAllNodes = true,
+            .recoveryFolder = "APFS_",
         }},
         .install = &InstallApfsListing,
     };

@@ -8,12 +8,12 @@
 #include <cstring>
 #include <vector>
 
-#include "CompressFileReader.h"
 #include "FileNode.h"
 #include "RecoveryOutput.h"
 #include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
+#include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/MessageCenter.h"
 
@@ -214,20 +214,18 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
     vk::ReleasePtr<IFileReader> reader;
     bool compressed = false;
     if (node->IsCompressed()) {
-        reader.reset(node->CreateCompressFileReader(partition->fileSystemContext));
+        // The partition's file system opens its own compressed readers where
+        // it says so; otherwise the node's reader is ready as made.
+        const SearcherRow* row = vk::QuickSearcherRowFor(partition->fileSystemType);
+        if (row && row->openCompressedReader) {
+            compressed = true;
+            reader.reset(row->openCompressedReader(device_, node, partition));
+        } else {
+            reader.reset(node->CreateCompressFileReader(partition->fileSystemContext));
+        }
         if (!reader) {
             CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
             return nullptr;
-        }
-        if (partition->fileSystemType == FS_NTFS) {
-            auto* ntfs = dynamic_cast<CCompressFileReader*>(reader.get());
-            if (ntfs) {
-                compressed = true;
-                if (!ntfs->Open(device_, node, partition)) {
-                    CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
-                    return nullptr;
-                }
-            }
         }
     } else {
         auto* plain = new CFileReader();
@@ -264,6 +262,10 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
     char* buffer = copyBuffer_.data();
     reader_->ClearLostRanges();
+    const unsigned ownPiece = reader_->ReadPieceLength();
+    const long long piece = ownPiece > 0 && ownPiece <= static_cast<unsigned>(copyBufferSize_)
+                                ? ownPiece
+                                : copyBufferSize_;
 
     long long done = 0;
     while (done < total) {
@@ -271,8 +273,7 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         // of a file can still be worth having.
         if (progress && !progress->Continued())
             break;
-        const unsigned chunk =
-            static_cast<unsigned>(std::min<long long>(total - done, copyBufferSize_));
+        const unsigned chunk = static_cast<unsigned>(std::min<long long>(total - done, piece));
         int error = 0;
         const unsigned got = reader_->ReadData(done, buffer, chunk, &error);
         // A reader that failed outright delivered nothing past `got`: that
@@ -329,25 +330,14 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
     if (limit < 0)
         return Err(__LINE__, kErrRecoveryNullArgument);
 
-    bool plain = true;
     long long size = reader_->GetDataSize();
-    if (compressed_) {
-        if (limit != 0)
-            return Err(__LINE__, kErrRecoveryOpenTarget);
-        auto* reader = static_cast<CCompressFileReader*>(reader_);
-        bool resident = false;
-        if (!reader->Recovery(path, progress, resident))
-            return reader->GetLastResult();
-        plain = resident;
-        if (!resident)
-            lost_.Add(*reader->GetLostRanges());
-    }
+    // A file system's compressed data is recovered whole or not at all.
+    if (compressed_ && limit != 0)
+        return Err(__LINE__, kErrRecoveryOpenTarget);
     const long long total = limit > 0 ? std::min<long long>(limit, size) : size;
-    if (plain) {
-        const VKRESULT copied = CopyPlain(path, progress, total);
-        if (ResultFailed(copied))
-            return copied;
-    }
+    const VKRESULT copied = CopyPlain(path, progress, total);
+    if (ResultFailed(copied))
+        return copied;
     // A size the volume could not hold was cut: the rest is lost too.
     if (node_ && node_->GetClaimedSize() > size) {
         const long long claimedEnd = limit > 0 ? std::min<long long>(limit, node_->GetClaimedSize())

@@ -50,6 +50,7 @@ private:
     IFileReader* reader_ = nullptr;
     std::vector<CSearchedPartitionInfo*> records_;
     IStorageDevice* device_ = nullptr;
+    // The reader was opened by its file system's row: no limit applies.
     bool compressed_ = false;
     // The selected node and its times (100 ns ticks since 1601, 0 unknown).
     CFileNode* node_ = nullptr;

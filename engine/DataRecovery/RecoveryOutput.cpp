@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FileNode.h"
+#include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/SystemTime.h"
 #include "Utility/TextConvert.h"
@@ -243,22 +244,13 @@ std::string CleanPathComponent(std::string_view name) {
 }
 
 std::string RecoveryFolderPrefix(_tagSearcherType type, const std::string& date) {
-    switch (type) {
-        case SEARCHER_HFSPLUS:
-            return "HFS+_" + date + "_";
-        case SEARCHER_FAT:
-            return "Fat_" + date + "_";
-        case SEARCHER_EXFAT:
-            return "ExFat_" + date + "_";
-        case SEARCHER_RAW:
-            return "RAW_";
-        case SEARCHER_RAW_LABEL:
-            return "Lable_RAW_" + date + "_";
-        case SEARCHER_APFS:
-            return "APFS_" + date + "_";
-        default:
-            return "";
-    }
+    const SearcherTreeRules* rules = vk::FindTreeRules(type);
+    if (rules == nullptr || rules->recoveryFolder == nullptr || *rules->recoveryFolder == '\0')
+        return "";
+    std::string prefix = rules->recoveryFolder;
+    if (rules->recoveryFolderDated)
+        prefix += date + "_";
+    return prefix;
 }
 
 RecoveryPathBuilder::RecoveryPathBuilder(std::string destination, std::string date)

@@ -2,6 +2,7 @@
 
 #include "EngineTypes.h"
 #include "EnumDevice.h"
+#include "SearcherRow.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "VolumeAnalyzeController.h"
@@ -159,12 +160,12 @@ IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice&
         describer.VolumeName(info->label, block.bsdName, block.deviceId, systemNode);
     CopyToBuffer(info->volumeName, sizeof(info->volumeName), name);
 
-    if (info->fileSystemType == FS_APFS) {
-        if (auto apfs = m_snapshot->apfs->Find(block.bsdName)) {
-            CopyToBuffer(info->label, sizeof(info->label), apfs->name);
-            CopyToBuffer(info->volumeName, sizeof(info->volumeName), apfs->name);
+    if (vk::NamedByContainerListing(info->fileSystemType)) {
+        if (auto listed = m_snapshot->apfs->Find(block.bsdName)) {
+            CopyToBuffer(info->label, sizeof(info->label), listed->name);
+            CopyToBuffer(info->volumeName, sizeof(info->volumeName), listed->name);
             char device[1024] = {};
-            CopyToBuffer(device, sizeof(device), apfs->device);
+            CopyToBuffer(device, sizeof(device), listed->device);
             volume->SetApfsDevicePath(device);
         }
     }

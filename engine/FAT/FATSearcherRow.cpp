@@ -23,6 +23,7 @@ const SearcherRow& FatSearcherRow() {
             .type = SEARCHER_FAT,
             .rootSuffix = "(FAT/FAT32)",
             .recycledNameToProperties = true,
+            .recoveryFolder = "Fat_",
         }},
         // A directory entry seen again under another name is the same
         // folder; the newer entry's properties win.

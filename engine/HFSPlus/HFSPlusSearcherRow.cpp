@@ -21,6 +21,7 @@ const SearcherRow& HfsPlusSearcherRow() {
             .type = SEARCHER_HFSPLUS,
             .rootSuffix = "(HFS+)",
             .hiddenRootFolder = "HFS+ Private Data",
+            .recoveryFolder = "HFS+_",
         }},
     };
     return row;

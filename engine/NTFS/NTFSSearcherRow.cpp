@@ -1,9 +1,10 @@
 // NTFS's place in the engine: the quick search of NTFS volumes, the deep
 // search (fifth in order), the recogniser (third in order), the tree of NTFS
-// nodes, and the reader of data kept inside file records, which the tree
-// builder and recovery use.
+// nodes, the reader of data kept inside file records, which the tree builder
+// and recovery use, and the reader of compressed files recovery opens.
 #include "EngineServices.h"
 #include "NTFSFactories.h"
+#include "RecoveryInterfaces.h"
 #include "SearcherRow.h"
 
 namespace {
@@ -35,6 +36,7 @@ const SearcherRow& NtfsSearcherRow() {
             .rootSuffix = "(NTFS)",
             .recycledNameToProperties = true,
         }},
+        .openCompressedReader = &OpenNTFSCompressFileReader,
         .residentData = &residentData,
     };
     return row;

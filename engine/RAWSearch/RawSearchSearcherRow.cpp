@@ -25,8 +25,15 @@ const SearcherRow& RawSearchSearcherRow() {
         .createDeepSearcher = &CreateRAWSearcher,
         .deepOrder = 40,
         .deepNeeds = kDeepNeedsSectorMap | kDeepNeedsProgress | kDeepSkipsEndWhenStopped,
-        .trees = {{.type = SEARCHER_RAW, .rootSuffix = "(RAW Files)"},
-                  {.type = SEARCHER_RAW_LABEL, .rootSuffix = "(Label RAW Files)"}},
+        // Files by extension go to one undated folder; by tag, to a dated
+        // one under the name the program has always used.
+        .trees = {{.type = SEARCHER_RAW,
+                   .rootSuffix = "(RAW Files)",
+                   .recoveryFolder = "RAW_",
+                   .recoveryFolderDated = false},
+                  {.type = SEARCHER_RAW_LABEL,
+                   .rootSuffix = "(Label RAW Files)",
+                   .recoveryFolder = "Lable_RAW_"}},
         .fileStart = &fileStart,
     };
     return row;

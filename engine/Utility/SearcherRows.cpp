@@ -121,6 +121,15 @@ std::vector<const SearcherRow*> RecogniserRows() {
     return out;
 }
 
+bool NamedByContainerListing(int fileSystemType) {
+    const uint32_t bit = FileSystemBit(fileSystemType);
+    for (const SearcherRow& row : TheRegistry().rows) {
+        if ((row.namedByContainerListing & bit) != 0)
+            return true;
+    }
+    return false;
+}
+
 IResidentDataService* ResidentDataService() {
     return TheRegistry().residentData;
 }

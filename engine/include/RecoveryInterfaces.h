@@ -78,6 +78,10 @@ public:
     // reader that cannot tell; its failed reads then count as lost whole.
     virtual const CLostRanges* GetLostRanges() const { return nullptr; }
     virtual void ClearLostRanges() {}
+    // How many bytes recovery reads from it at a time; 0 for recovery's own
+    // buffer size. A reader that decodes whole units names a unit, so that
+    // a stop or a progress report falls between units.
+    virtual unsigned ReadPieceLength() const { return 0; }
 };
 
 // Recovers found files of one searcher type.
@@ -119,9 +123,9 @@ IDataRecovery* CreateDataRecoveryObj();
 VKRESULT InitializeDataRecoveryFromRecords(IDataRecovery* recovery,
                                            const std::vector<CSearchedPartitionInfo*>& records,
                                            IStorageDevice* device);
-// The reader of NTFS compressed files (LZNT1 units). An NTFS node hands one
-// out from CreateCompressFileReader; the recovery object opens it with the
-// node's partition.
+// The reader of NTFS compressed files (LZNT1 units), defined by the NTFS
+// library. An NTFS node hands one out from CreateCompressFileReader;
+// recovery opens one through the NTFS row (SearcherRow::openCompressedReader).
 IFileReader* CreateNTFSCompressFileReader();
 // The same reader opened on a node's data through its partition record, for
 // readers outside recovery; null when it cannot be opened.

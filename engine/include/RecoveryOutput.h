@@ -51,8 +51,9 @@ void GiveToInvokingUser(const char* path);
 // "_", and the part is cut to 255 bytes on a character boundary.
 std::string CleanPathComponent(std::string_view name);
 
-// The name prefix of the numbered folder of one searcher type; `date` is
-// "Recovered Data" followed by yyyy-MM-dd.
+// The name prefix of the numbered folder of one tree type, as its searcher's
+// row gives it (SearcherTreeRules::recoveryFolder); `date` is "Recovered
+// Data" followed by yyyy-MM-dd. Empty for a type no row knows.
 std::string RecoveryFolderPrefix(_tagSearcherType type, const std::string& date);
 
 // Places recovered files below a destination: one numbered folder per

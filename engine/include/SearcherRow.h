@@ -20,6 +20,9 @@ class ICompleteFileSystemSearchController;
 class IVolumeAnalyze;
 class IResidentDataService;
 class IFileStartService;
+class IFileReader;
+class CFileNode;
+class CSearchedPartitionInfo;
 
 // A set of FileSystemType codes, one bit per code.
 constexpr uint32_t FileSystemBit(int fileSystemType) {
@@ -45,6 +48,11 @@ struct SearcherTreeRules {
     // A recycled file's restored name is set on the node's file properties
     // rather than through the node's SetFileName.
     bool recycledNameToProperties = false;
+    // The numbered folder a recovery of this tree's files goes to is named
+    // this, then (when recoveryFolderDated) the recovery's date and "_",
+    // then its number. Empty: the number alone.
+    const char* recoveryFolder = "";
+    bool recoveryFolderDated = true;
 };
 
 // How two nodes of this searcher that carry the same id are compared when
@@ -69,6 +77,8 @@ struct SearcherRow {
     using VolumeAnalyzeFactory = IVolumeAnalyze* (*)(IStorageDevice* device,
                                                      unsigned long long startSector);
     using InstallHook = void (*)();
+    using CompressedReaderOpener = IFileReader* (*)(IStorageDevice* device, CFileNode* node,
+                                                    CSearchedPartitionInfo* partition);
 
     // For logs and listings.
     const char* name = "";
@@ -86,6 +96,10 @@ struct SearcherRow {
     // SetActivePartition(true) when the scanned device is a live volume
     // whose record names one of these file-system types.
     uint32_t activeOnVolumesOf = 0;
+    // Live volumes of these file-system types are containers of volumes:
+    // device enumeration names them (label, volume name, device path) from
+    // the platform's container listing (platform/ApfsListing.h).
+    uint32_t namedByContainerListing = 0;
 
     // The volume recogniser; asked in ascending recogniserOrder, the first
     // answer other than unknown wins.
@@ -97,6 +111,12 @@ struct SearcherRow {
     SearcherTreeRules trees[2] = {};
     // Rules for its nodes (those that answer one of its tree types).
     SearcherNodeRules nodes = {};
+
+    // The reader recovery uses for a compressed node of a found partition of
+    // one of its quick search's file-system types, opened on the node's data
+    // through the partition record; null when it cannot be read. Null: the
+    // node's own CreateCompressFileReader serves as it is.
+    CompressedReaderOpener openCompressedReader = nullptr;
 
     // Services it provides to other layers (EngineServices.h); null for none.
     IResidentDataService* residentData = nullptr;
@@ -132,5 +152,8 @@ const SearcherRow* QuickSearcherRowFor(int fileSystemType);
 std::vector<const SearcherRow*> DeepSearcherRows();
 // Rows with a volume recogniser, in recogniser order.
 std::vector<const SearcherRow*> RecogniserRows();
+// Whether some row names live volumes of this file-system type from the
+// platform's container listing.
+bool NamedByContainerListing(int fileSystemType);
 
 }  // namespace vk

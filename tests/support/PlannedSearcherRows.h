@@ -27,14 +27,16 @@ inline SearcherRow PlannedRow(_tagSearcherType type) {
             r.recogniserOrder = 40;
             r.trees[0] = {.type = SEARCHER_HFSPLUS,
                           .rootSuffix = "(HFS+)",
-                          .hiddenRootFolder = "HFS+ Private Data"};
+                          .hiddenRootFolder = "HFS+ Private Data",
+                          .recoveryFolder = "HFS+_"};
             break;
         case SEARCHER_EXFAT:
             r.name = "exFAT";
             r.quickFileSystems = FileSystemBit(FS_EXFAT);
             r.deepOrder = 20;
             r.recogniserOrder = 20;
-            r.trees[0] = {.type = SEARCHER_EXFAT, .rootSuffix = "(ExFat)"};
+            r.trees[0] = {
+                .type = SEARCHER_EXFAT, .rootSuffix = "(ExFat)", .recoveryFolder = "ExFat_"};
             break;
         case SEARCHER_FAT:
             r.name = "FAT";
@@ -45,7 +47,8 @@ inline SearcherRow PlannedRow(_tagSearcherType type) {
             r.recogniserOrder = 10;
             r.trees[0] = {.type = SEARCHER_FAT,
                           .rootSuffix = "(FAT/FAT32)",
-                          .recycledNameToProperties = true};
+                          .recycledNameToProperties = true,
+                          .recoveryFolder = "Fat_"};
             r.nodes = {.renamedFolderPassesProperties = true};
             break;
         case SEARCHER_RAW:
@@ -54,8 +57,13 @@ inline SearcherRow PlannedRow(_tagSearcherType type) {
             r.type = SEARCHER_RAW;
             r.deepOrder = 40;
             r.deepNeeds = kDeepNeedsSectorMap | kDeepNeedsProgress | kDeepSkipsEndWhenStopped;
-            r.trees[0] = {.type = SEARCHER_RAW, .rootSuffix = "(RAW Files)"};
-            r.trees[1] = {.type = SEARCHER_RAW_LABEL, .rootSuffix = "(Label RAW Files)"};
+            r.trees[0] = {.type = SEARCHER_RAW,
+                          .rootSuffix = "(RAW Files)",
+                          .recoveryFolder = "RAW_",
+                          .recoveryFolderDated = false};
+            r.trees[1] = {.type = SEARCHER_RAW_LABEL,
+                          .rootSuffix = "(Label RAW Files)",
+                          .recoveryFolder = "Lable_RAW_"};
             break;
         case SEARCHER_NTFS:
             r.name = "NTFS";
@@ -70,12 +78,15 @@ inline SearcherRow PlannedRow(_tagSearcherType type) {
             // APFS has no quick search: a quick scan of an APFS volume ends
             // with "no quick search".
             r.quickFileSystems = FileSystemBit(FS_APFS);
+            // Its live volumes take their names from the container listing.
+            r.namedByContainerListing = FileSystemBit(FS_APFS);
             r.deepOrder = 60;
             r.recogniserOrder = 50;
             r.trees[0] = {.type = SEARCHER_APFS,
                           .rootSuffix = "(APFS)",
                           .divertsRecycleBins = false,
-                          .attachesAllNodes = true};
+                          .attachesAllNodes = true,
+                          .recoveryFolder = "APFS_"};
             break;
         default:
             break;

@@ -16,7 +16,7 @@ const SearcherRow& ExFatSearcherRow() {
         .createVolumeAnalyze = &CreateExfatVolumeAnalyze,
         .recogniserOrder = 20,
         // A restored recycle-bin name is set through the node itself.
-        .trees = {{.type = SEARCHER_EXFAT, .rootSuffix = "(ExFat)"}},
+        .trees = {{.type = SEARCHER_EXFAT, .rootSuffix = "(ExFat)", .recoveryFolder = "ExFat_"}},
     };
     return row;
 }

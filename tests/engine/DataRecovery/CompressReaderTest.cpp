@@ -10,11 +10,12 @@
 
 #include <gtest/gtest.h>
 
-#include "CompressFileReader.h"
 #include "DataRecovery.h"
+#include "NTFSLib/CompressFileReader.h"
 #include "RecoveryTestSupport.h"
 #include "StorageDevices.h"
 #include "support/MemoryStorageDevice.h"
+#include "support/PlannedSearcherRows.h"
 #include "support/TestSupport.h"
 
 using namespace rectest;
@@ -22,6 +23,16 @@ using velmora::test::ReadFile;
 using velmora::test::TempDir;
 
 namespace {
+
+// The planned rows with NTFS's compressed reader, as the engine wires it:
+// recovery opens a compressed node's reader through its file system's row.
+std::vector<SearcherRow> RowsWithNtfsReader() {
+    std::vector<SearcherRow> rows = velmora::test::PlannedRows();
+    for (SearcherRow& row : rows)
+        if (row.type == SEARCHER_NTFS)
+            row.openCompressedReader = &OpenNTFSCompressFileReader;
+    return rows;
+}
 
 std::vector<uint8_t> Bytes(const std::string& s) {
     return std::vector<uint8_t>(s.begin(), s.end());
@@ -245,6 +256,7 @@ TEST(CompressReader, LostUnitsAreZerosAndReported) {
     EXPECT_EQ(reader.GetLostRanges()->Ranges(), lost);
 
     TempDir dir;
+    velmora::test::ScopedSearcherRows rows(RowsWithNtfsReader());
     CDataRecovery rec;
     ASSERT_EQ(rec.Initialize(std::vector<CSearchedPartitionInfo*>{&partition}, &disk), VK_OK);
     ASSERT_TRUE(Select(rec, &node));
@@ -372,6 +384,7 @@ protected:
         return std::vector<uint8_t>(out.begin(), out.end());
     }
 
+    velmora::test::ScopedSearcherRows rows_{RowsWithNtfsReader()};
     TempDir dir_;
     std::string image_;
     NtfsFixture fixture_;

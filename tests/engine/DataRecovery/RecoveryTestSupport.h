@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "CompressFileReader.h"
 #include "DataRun.h"
+#include "NTFSLib/CompressFileReader.h"
 #include "RecoveryInterfaces.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"

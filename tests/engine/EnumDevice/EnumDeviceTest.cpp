@@ -590,26 +590,43 @@ IVolumeAnalyze* FatAsApfs(IStorageDevice* device, unsigned long long start) {
 }
 
 TEST_F(EnumDeviceTest, ApfsVolumeTakesTheNameOfItsContainersFirstVolume) {
-    SearcherRow apfs = velmora::test::PlannedRow(SEARCHER_APFS);
-    apfs.createVolumeAnalyze = &FatAsApfs;
-    velmora::test::ScopedSearcherRows apfsOnly({apfs});
-    auto listing = std::make_shared<velmora::platform::FixedApfsListing>();
-    const std::string longName(150, 'N');
-    listing->Add("SDB1", {longName, "disk3s1"});
-    EnumDeviceEnvironment env = Env();
-    env.apfs = listing;
-    CEnumDeviceEx e(env);
-    ASSERT_EQ(e.Init(), VK_OK);
-    auto disks = Disks(e);
-    ASSERT_EQ(disks.size(), 3u);
-    auto volumes = Volumes(e, disks[2]);
-    ASSERT_GE(volumes.size(), 1u);
-    auto* v = VolumeRecord(volumes[0]);
-    EXPECT_EQ(v->fileSystemType, FS_APFS);
-    // The name is cut to the label field, never written past it.
-    EXPECT_EQ(std::string(v->label), longName.substr(0, sizeof(v->label) - 1));
-    EXPECT_EQ(std::string(v->volumeName), longName);
-    EXPECT_STREQ(dynamic_cast<CVolumeDevice*>(volumes[0])->GetApfsDevicePath(), "disk3s1");
+    // The row says which volumes the container listing names: the planned
+    // APFS row does; a row that does not leaves the recogniser's label.
+    struct Case {
+        const char* what;
+        bool rowNamesFromListing;
+    };
+    for (const Case& c : {Case{"planned row", true}, Case{"row without the listing", false}}) {
+        SCOPED_TRACE(c.what);
+        SearcherRow apfs = velmora::test::PlannedRow(SEARCHER_APFS);
+        apfs.createVolumeAnalyze = &FatAsApfs;
+        if (!c.rowNamesFromListing)
+            apfs.namedByContainerListing = 0;
+        velmora::test::ScopedSearcherRows apfsOnly({apfs});
+        auto listing = std::make_shared<velmora::platform::FixedApfsListing>();
+        const std::string longName(150, 'N');
+        listing->Add("SDB1", {longName, "disk3s1"});
+        EnumDeviceEnvironment env = Env();
+        env.apfs = listing;
+        CEnumDeviceEx e(env);
+        ASSERT_EQ(e.Init(), VK_OK);
+        auto disks = Disks(e);
+        ASSERT_EQ(disks.size(), 3u);
+        auto volumes = Volumes(e, disks[2]);
+        ASSERT_GE(volumes.size(), 1u);
+        auto* v = VolumeRecord(volumes[0]);
+        EXPECT_EQ(v->fileSystemType, FS_APFS);
+        const char* devicePath = dynamic_cast<CVolumeDevice*>(volumes[0])->GetApfsDevicePath();
+        if (!c.rowNamesFromListing) {
+            EXPECT_EQ(std::string(v->label), "container");
+            EXPECT_STREQ(devicePath, "");
+            continue;
+        }
+        // The name is cut to the label field, never written past it.
+        EXPECT_EQ(std::string(v->label), longName.substr(0, sizeof(v->label) - 1));
+        EXPECT_EQ(std::string(v->volumeName), longName);
+        EXPECT_STREQ(devicePath, "disk3s1");
+    }
 }
 
 // ---- the merge rule on records alone ----

@@ -21,6 +21,8 @@ void ExpectSameTree(const SearcherTreeRules& got, const SearcherTreeRules& want)
     EXPECT_EQ(got.attachesAllNodes, want.attachesAllNodes);
     EXPECT_TRUE(SameText(got.hiddenRootFolder, want.hiddenRootFolder));
     EXPECT_EQ(got.recycledNameToProperties, want.recycledNameToProperties);
+    EXPECT_TRUE(SameText(got.recoveryFolder, want.recoveryFolder)) << got.recoveryFolder;
+    EXPECT_EQ(got.recoveryFolderDated, want.recoveryFolderDated);
 }
 
 // Installs the engine's own rows for one test.
@@ -48,6 +50,7 @@ TEST_F(EngineRows, EveryWiredRowCarriesItsSearchersRules) {
         EXPECT_EQ(row.deepOrder, want.deepOrder);
         EXPECT_EQ(row.deepNeeds, want.deepNeeds);
         EXPECT_EQ(row.activeOnVolumesOf, want.activeOnVolumesOf);
+        EXPECT_EQ(row.namedByContainerListing, want.namedByContainerListing);
         EXPECT_EQ(row.recogniserOrder, want.recogniserOrder);
         ExpectSameTree(row.trees[0], want.trees[0]);
         ExpectSameTree(row.trees[1], want.trees[1]);

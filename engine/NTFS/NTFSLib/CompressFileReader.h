@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "FileReader.h"
-#include "ResultCode.h"
 
 class IProgress;
 
@@ -50,9 +49,10 @@ int DecompressBlock(const uint8_t* chunk, size_t size, uint8_t* out, size_t room
 // False when a chunk is damaged.
 bool DecompressUnit(const uint8_t* data, size_t size, uint8_t* out, size_t unitBytes);
 
-// Reads an NTFS compressed file's data unit by unit, to a file or into
-// memory. Clusters above 4 KiB are refused: 16 of them would not fit one
-// unit buffer.
+// Reads an NTFS compressed file's data unit by unit, as any reader of the
+// engine (recovery writes what it reads: ReadPieceLength is a unit, so a
+// stop or a progress report falls between units), or into memory. Clusters
+// above 4 KiB are refused: 16 of them would not fit one unit buffer.
 //
 // Damaged media: a unit whose clusters cannot all be read, or whose
 // compressed data does not decode, comes back as zeros (a plain unit keeps
@@ -61,35 +61,27 @@ bool DecompressUnit(const uint8_t* data, size_t size, uint8_t* out, size_t unitB
 class CCompressFileReader : public CFileReader {
 public:
     CCompressFileReader() = default;
-    ~CCompressFileReader() override;
+    ~CCompressFileReader() override = default;
 
     int Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) override;
 
-    // Writes the whole file to `path`. A resident run list sets `resident`
-    // and writes nothing (the caller copies resident data the plain way).
-    // A stop through `progress` ends the writing early and keeps what was
-    // written (true). False when the destination cannot be opened or
-    // written: GetLastResult() then says why (module 0x0d,
-    // kErrRecoveryOpenTarget or kErrRecoveryWrite) and a partial file is
-    // removed. Lost units: see the class comment.
-    bool Recovery(const char* path, IProgress* progress, bool& resident);
     // Decodes the first `size` bytes of the file into `buffer`.
     bool Recovery(char* buffer, int size, IProgress* progress);
     // Decodes only the units that hold [offset, offset + length).
     unsigned ReadData(long long offset, char* buffer, unsigned length);
     unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override;
     // Cuts `runs` (in this reader's cluster geometry) into unit pieces and
-    // recovers at most `budget` bytes of them into the current target: the
-    // file of Recovery(path), or the buffer of Recovery(buffer).
+    // recovers at most `budget` bytes of them into the buffer of
+    // Recovery(buffer).
     bool DeCompressFile(IDataRunList* runs, long long budget);
     // Recovers the units made of `pieces` (as ReGroupCompressDataRunList
     // cuts them) into the current target, at most `budget` bytes.
     bool RecoverCompressFile(const std::vector<tagCompressDataRun>& pieces, long long budget);
     IFileReader* Clone() override;
-
-    // Why the last Recovery failed (module 0x0d, kErrRecoveryOpenTarget or
-    // kErrRecoveryWrite), or 0; a stop by the user is 0 as well.
-    VKRESULT GetLastResult() const { return lastResult_; }
+    // One compression unit; resident data has no units.
+    unsigned ReadPieceLength() const override {
+        return resident_ ? 0u : static_cast<unsigned>(UnitBytes());
+    }
 
     // The unit pieces of the opened file.
     const std::vector<tagCompressDataRun>& GetPieces() const { return layout_.pieces; }
@@ -111,15 +103,12 @@ private:
     // Decodes bytes [first, first + length) of the data into `out`; false
     // when part of it was lost.
     bool DecodeRange(const Layout& layout, long long first, long long length, uint8_t* out);
-    // Hands decoded bytes to the current target at the write position.
-    bool Emit(const uint8_t* data, size_t length);
-    void CloseOutput();
+    // Hands decoded bytes to the memory buffer at the write position.
+    void Emit(const uint8_t* data, size_t length);
 
     Layout layout_;
     IProgress* progress_ = nullptr;
-    VKRESULT lastResult_ = 0;
-    // The current target: a file (outputFd_) or the memory buffer.
-    int outputFd_ = -1;
+    // The memory buffer of Recovery(buffer).
     char* memory_ = nullptr;
     int memorySize_ = 0;
     bool memoryMode_ = false;

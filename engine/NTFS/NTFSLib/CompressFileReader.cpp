@@ -1,17 +1,11 @@
-#include "CompressFileReader.h"
-
-#include <unistd.h>
+#include "NTFSLib/CompressFileReader.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "FileNode.h"
-#include "RecoveryOutput.h"
 #include "SearchInterfaces.h"
 #include "Utility/CatchExeception.h"
-
-using namespace velmora::recovery;
 
 namespace {
 
@@ -20,10 +14,6 @@ constexpr size_t kMaxPieces = size_t{1} << 26;
 
 uint16_t Le16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-
-VKRESULT Err(uint32_t line, uint32_t error) {
-    return MakeResult(kModuleDataRecovery, line, error);
 }
 
 }  // namespace
@@ -148,16 +138,6 @@ CCompressFileReader* CreateCompressFileReader() {
     return new CCompressFileReader();
 }
 
-CCompressFileReader::~CCompressFileReader() {
-    CloseOutput();
-}
-
-void CCompressFileReader::CloseOutput() {
-    if (outputFd_ >= 0)
-        ::close(outputFd_);
-    outputFd_ = -1;
-}
-
 int CCompressFileReader::Open(IStorageDevice* device, CFileNode* node,
                               CSearchedPartitionInfo* partition) {
     if (!CFileReader::Open(device, node, partition))
@@ -179,11 +159,9 @@ int CCompressFileReader::Open(IStorageDevice* device, CFileNode* node,
 IFileReader* CCompressFileReader::Clone() {
     auto* copy = new CCompressFileReader(*this);
     // The copy writes nowhere until it is asked to.
-    copy->outputFd_ = -1;
     copy->memory_ = nullptr;
     copy->memorySize_ = 0;
     copy->memoryMode_ = false;
-    copy->lastResult_ = 0;
     return copy;
 }
 
@@ -295,20 +273,12 @@ bool CCompressFileReader::DecodeRange(const Layout& layout, long long first, lon
     return whole;
 }
 
-bool CCompressFileReader::Emit(const uint8_t* data, size_t length) {
-    if (memoryMode_) {
-        if (!memory_ || writePosition_ >= memorySize_)
-            return true;
-        const size_t n =
-            std::min<size_t>(length, static_cast<size_t>(memorySize_ - writePosition_));
-        std::memcpy(memory_ + writePosition_, data, n);
-        writePosition_ += static_cast<long long>(n);
-        return true;
-    }
-    if (!WriteAllAt(outputFd_, data, length, writePosition_))
-        return false;
-    writePosition_ += static_cast<long long>(length);
-    return true;
+void CCompressFileReader::Emit(const uint8_t* data, size_t length) {
+    if (!memoryMode_ || !memory_ || writePosition_ >= memorySize_)
+        return;
+    const size_t n = std::min<size_t>(length, static_cast<size_t>(memorySize_ - writePosition_));
+    std::memcpy(memory_ + writePosition_, data, n);
+    writePosition_ += static_cast<long long>(n);
 }
 
 bool CCompressFileReader::RecoverCompressFile(const std::vector<tagCompressDataRun>& pieces,
@@ -326,15 +296,7 @@ bool CCompressFileReader::RecoverCompressFile(const std::vector<tagCompressDataR
             return true;  // stopped: what was written stays
         DecodeUnit(layout, k, raw, plain.data());
         const long long n = std::min(unit, budget);
-        if (!Emit(plain.data(), static_cast<size_t>(n))) {
-            CatchExeception::WriteLog("%s:%d write failed with %s\n", __func__, __LINE__,
-                                      std::strerror(errno));
-            info.result = Err(__LINE__, kErrRecoveryWrite);
-            if (progress_)
-                progress_->UpdateProgress(&info);
-            lastResult_ = info.result;
-            return false;
-        }
+        Emit(plain.data(), static_cast<size_t>(n));
         budget -= n;
         info.done += n;
         if (progress_)
@@ -354,51 +316,6 @@ bool CCompressFileReader::DeCompressFile(IDataRunList* list, long long budget) {
     if (!BuildLayout(runs, budget, layout))
         return false;
     return RecoverCompressFile(layout.pieces, budget);
-}
-
-bool CCompressFileReader::Recovery(const char* path, IProgress* progress, bool& resident) {
-    lastResult_ = 0;
-    progress_ = progress;
-    lost_.Clear();
-    if (!path || !device_) {
-        lastResult_ = Err(__LINE__, kErrRecoveryOpenTarget);
-        return false;
-    }
-    if (resident_) {
-        resident = true;
-        return true;
-    }
-    resident = false;
-    CloseOutput();
-    outputFd_ = OpenRecoveredFile(path);
-    if (outputFd_ < 0) {
-        CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path,
-                                  std::strerror(errno));
-        lastResult_ = Err(__LINE__, kErrRecoveryOpenTarget);
-        return false;
-    }
-    GiveToInvokingUser(path);
-    memoryMode_ = false;
-    writePosition_ = 0;
-
-    // The reader's own copy of the runs: the node's list keeps its cursor.
-    CDataRunList runs;
-    for (const DataRun& r : runs_)
-        runs.AddDataRun(&r);
-    bool ok = DeCompressFile(&runs, fileSize_);
-    if (!ok && lastResult_ == 0)
-        lastResult_ = Err(__LINE__, kErrRecoveryCompressed);
-    const int fd = outputFd_;
-    outputFd_ = -1;
-    if (::close(fd) != 0 && ok) {
-        CatchExeception::WriteLog("%s:%d close[%s] failed with %s\n", __func__, __LINE__, path,
-                                  std::strerror(errno));
-        lastResult_ = Err(__LINE__, kErrRecoveryWrite);
-        ok = false;
-    }
-    if (!ok)
-        RemovePartialFile(path);
-    return ok;
 }
 
 bool CCompressFileReader::Recovery(char* buffer, int size, IProgress* progress) {
