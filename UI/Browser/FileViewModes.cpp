@@ -50,12 +50,15 @@ FileViewModes::FileViewModes(QWidget* parent) : QWidget(parent) {
                                                      QStyle::SP_FileDialogContentsView,
                                                      QStyle::SP_FileDialogInfoView};
     const char* const kSegmentTips[] = {"List", "Grid", "Cover Flow"};
+    // Names a driver of the windows finds them by.
+    const char* const kSegmentNames[] = {"segmentList", "segmentGrid", "segmentCoverFlow"};
     for (int i = 0; i < 3; ++i) {
         auto* button = new QPushButton(segment_);
         button->setCheckable(true);
         button->setFixedSize(35, 25);
         button->setIcon(style()->standardIcon(kSegmentImages[i]));
         button->setToolTip(QString::fromLatin1(kSegmentTips[i]));
+        button->setObjectName(QString::fromLatin1(kSegmentNames[i]));
         segmentGroup_->addButton(button, i);
         segments->addWidget(button);
     }
