@@ -240,3 +240,47 @@ TEST(SaveLoadRoad, AFailedLoadEndsWithItsCode) {
 }
 
 }  // namespace
+
+// A load while a scan, a save or another load holds the result files would
+// wipe their data: it is refused before the scan's result is touched, and
+// its progress ends with the busy code instead of waiting forever.
+TEST(SaveLoadRoad, ALoadWhileTheResultIsBusyTouchesNothing) {
+    TempDir dir;
+    std::string why;
+    if (!FatFixtureScan::MakeImage(dir.path(), &why))
+        VELMORA_REQUIRE_TOOL(false, why);
+    BridgeWorld world;
+    FatFixtureScan fat(dir / "fat16.img");
+    velmora::bridgetest::RunToEnd run;
+    ASSERT_EQ(fat.Run(&run), VK_OK);
+    FatSaveLoadSource source(fat);
+    const std::string result = dir / "scan.result";
+    {
+        NotificationLog finished("QueryProgressFinish");
+        VKUIController::RestorPostUIUpdate("SaveProgress", 1);
+        VKUIController::beginSaveOrRestoreNode(1, result, nullptr);
+        UntilFinished(world, finished);
+    }
+
+    const struct {
+        const char* holder;
+        SaveRestoreResult::ResultFilesGate::Operation op;
+    } holders[] = {{"scan", SaveRestoreResult::ResultFilesGate::kScanning},
+                   {"save", SaveRestoreResult::ResultFilesGate::kSaving}};
+    for (const auto& h : holders) {
+        SCOPED_TRACE(h.holder);
+        ASSERT_TRUE(SaveRestoreResult::ResultFilesGate::TryBegin(h.op));
+        NotificationLog finished("QueryProgressFinish");
+        VKUIController::RestorPostUIUpdate("NormalScranValue", 0);
+        VKUIController::beginSaveOrRestoreNode(0, result, nullptr);
+        UntilFinished(world, finished);
+        SaveRestoreResult::ResultFilesGate::End(h.op);
+        EXPECT_EQ(finished.objects.size(), 1u);
+        EXPECT_EQ(source.cleared, 0);
+        EXPECT_EQ(source.trees.files, 0);
+        unsigned long long total = 0, current = 0;
+        long long code = 0;
+        VKUIController::GetSaveorRestoreProgress(&total, &current, &code, 0);
+        EXPECT_EQ(code, SaveRestoreResult::kResultBusy);
+    }
+}
