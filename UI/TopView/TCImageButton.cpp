@@ -1,6 +1,9 @@
 #include "TCImageButton.h"
 
+#include <algorithm>
+
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -112,6 +115,49 @@ void TCImageButton::paintEvent(QPaintEvent*) {
     const QRectF source(srcRect_.x() * ratio, srcRect_.y() * ratio, srcRect_.width() * ratio,
                         srcRect_.height() * ratio);
     painter.drawPixmap(QRectF(dstRect_), image, source);
+    if (hasFocus()) {
+        // The keyboard's place: a ring inside the button's bounds.
+        QPen pen(QColor(53, 130, 248));
+        pen.setWidthF(2);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        const QRectF ring = QRectF(rect()).adjusted(1, 1, -1, -1);
+        const qreal radius = std::min<qreal>(8, std::min(ring.width(), ring.height()) / 2);
+        painter.drawRoundedRect(ring, radius, radius);
+    }
+}
+
+namespace {
+
+bool IsClickKey(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+}
+
+}  // namespace
+
+void TCImageButton::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (!IsClickKey(event->key()) || modifiers != Qt::KeyboardModifiers()) {
+        QAbstractButton::keyPressEvent(event);
+        return;
+    }
+    if (!isDisabled_ || !isEnabled()) {
+        // Unusable: the key goes on to the window, which may have a default.
+        event->ignore();
+        return;
+    }
+    if (!event->isAutoRepeat())
+        click();
+    event->accept();
+}
+
+void TCImageButton::keyReleaseEvent(QKeyEvent* event) {
+    if (IsClickKey(event->key())) {
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyReleaseEvent(event);
 }
 
 void TCImageButton::enterEvent(QEnterEvent* event) {

@@ -6,6 +6,8 @@
 // (title-bar windows switch it with their activity) and the button's usable
 // flag (setButtonEnabled, the window controllers' switch). Either one off
 // draws the unusable picture; only the usable flag makes clicks go nowhere.
+// Buttons take no keyboard focus unless their window gives them a focus
+// policy; a focused button is drawn with a ring.
 #pragma once
 
 #include <QAbstractButton>
@@ -47,6 +49,11 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // With a focus policy set (the wizard's buttons), Return, Enter and the
+    // space bar click a usable button and do nothing to an unusable one;
+    // keys it does not use go on to the window.
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
     enum State { Normal, Active, Hover, Disable };

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 
 #include "Resources/FontRegistry.h"
 #include "TopView/TCImageWindow.h"
@@ -92,6 +93,11 @@ APFSScanWindowController::APFSScanWindowController(platform::Workspace* workspac
     okButton_->setDefault(true);
     place(okButton_, 366, 20, 90, 30);
     connect(okButton_, &QPushButton::clicked, this, [this] { okButtonAction(); });
+    // Without a mouse: Return takes the focused OK, Escape closes the notice
+    // as OK does.
+    okButton_->setFocus();
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), aWindow_);
+    connect(escape, &QShortcut::activated, this, [this] { okButtonAction(); });
 
     // The close button (and any other close request) comes here first.
     aWindow_->installEventFilter(this);
