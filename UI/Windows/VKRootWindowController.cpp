@@ -22,7 +22,7 @@
 #include "UIPlatform/WindowBuilder.h"
 #include "Windows/APFSScanWindowController.h"
 #include "Windows/InterfaceTexts.h"
-#include "platform/desktop/InvokingUser.h"
+#include "platform/AppPaths.h"
 
 namespace velmora::windows {
 
@@ -69,9 +69,7 @@ QLabel* MakeCaption(QWidget* parent, Qt::Alignment alignment) {
 QString ImportStartFolder(const QString& savePath) {
     if (!savePath.isEmpty())
         return savePath;
-    if (const auto user = platform::FindInvokingUser(); user && !user->home.empty())
-        return QString::fromStdString(user->home);
-    return QDir::homePath();
+    return QString::fromStdString(platform::InvokingUserHome());
 }
 
 VKRootWindowController::VKRootWindowController(RootWindowSeams seams, QObject* parent)

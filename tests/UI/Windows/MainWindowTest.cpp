@@ -285,29 +285,51 @@ TEST_F(MainWindowTest, ImportCancelFailureAndSuccess) {
 
 // Run as root through pkexec, the process's home is root's: the panel opens
 // in the saved-results folder, else in the home of the user who started it.
+// Puts an environment variable back as it was when the test is done.
+class KeptVariable {
+public:
+    explicit KeptVariable(const char* name)
+        : name_(name), was_(qEnvironmentVariableIsSet(name)), value_(qgetenv(name)) {}
+    ~KeptVariable() {
+        if (was_)
+            qputenv(name_, value_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool was_;
+    QByteArray value_;
+};
+
 TEST_F(MainWindowTest, ImportPanelStartsInTheSavedFolderElseTheInvokingUsersHome) {
-    const struct passwd* me = getpwuid(getuid());
-    ASSERT_NE(me, nullptr);
-    const QString myHome = QString::fromLocal8Bit(me->pw_dir);
-    const std::string pkexecBefore = qEnvironmentVariable("PKEXEC_UID").toStdString();
-    const bool hadPkexec = qEnvironmentVariableIsSet("PKEXEC_UID");
+    // A user whose home is not this process's: the test may run as root.
+    const struct passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const QByteArray nobodyUid = QByteArray::number(nobody->pw_uid);
+    const QString nobodyHome = QString::fromLocal8Bit(nobody->pw_dir);
+    KeptVariable pkexec("PKEXEC_UID"), sudo("SUDO_UID"), home("HOME");
+    qunsetenv("SUDO_UID");
+    qputenv("HOME", "/tmp/velmora-process-home");
+    ASSERT_NE(nobodyHome, QStringLiteral("/tmp/velmora-process-home"));
     const struct {
         const char* name;
         std::optional<std::string> savePath;
-        bool startedByUser;
+        QByteArray pkexecUid;  // empty: not started through pkexec
         QString folder;
     } cases[] = {
-        {"saved folder", "/home/user/Results", true, "/home/user/Results"},
-        {"no saved folder, started through pkexec", std::nullopt, true, myHome},
-        {"empty saved folder, started through pkexec", "", true, myHome},
-        {"no saved folder, no invoking user", std::nullopt, false, QDir::homePath()},
+        {"saved folder", "/home/user/Results", nobodyUid, "/home/user/Results"},
+        {"no saved folder, started through pkexec", std::nullopt, nobodyUid, nobodyHome},
+        {"empty saved folder, started through pkexec", "", nobodyUid, nobodyHome},
+        {"no saved folder, no invoking user", std::nullopt, {}, "/tmp/velmora-process-home"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (c.startedByUser)
-            qputenv("PKEXEC_UID", QByteArray::number(getuid()));
-        else
+        if (c.pkexecUid.isEmpty())
             qunsetenv("PKEXEC_UID");
+        else
+            qputenv("PKEXEC_UID", c.pkexecUid);
         bridge.savePath = c.savePath;
         chooserFolders.clear();
         chosenFile.reset();
@@ -316,10 +338,6 @@ TEST_F(MainWindowTest, ImportPanelStartsInTheSavedFolderElseTheInvokingUsersHome
         Pump();
         EXPECT_EQ(chooserFolders, std::vector<QString>{c.folder});
     }
-    if (hadPkexec)
-        qputenv("PKEXEC_UID", QByteArray::fromStdString(pkexecBefore));
-    else
-        qunsetenv("PKEXEC_UID");
 }
 
 // The key goes where the keyboard is: to the window's focused control, and
