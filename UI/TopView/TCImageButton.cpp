@@ -122,8 +122,10 @@ void TCImageButton::paintEvent(QPaintEvent*) {
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
-        const QRectF ring = QRectF(rect()).adjusted(1, 1, -1, -1);
-        const qreal radius = std::min<qreal>(8, std::min(ring.width(), ring.height()) / 2);
+        // Around the picture, which a label can make narrower than the button.
+        const QRectF ring = QRectF(dstRect_.isEmpty() ? rect() : dstRect_.intersected(rect()))
+                                .adjusted(1, 1, -1, -1);
+        const qreal radius = std::min(focusRingRadius_, std::min(ring.width(), ring.height()) / 2);
         painter.drawRoundedRect(ring, radius, radius);
     }
 }

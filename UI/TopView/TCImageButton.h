@@ -33,6 +33,8 @@ public:
     bool isFocus() const { return isFocus_; }
     void setIsFocus(bool focus) { isFocus_ = focus; }
     bool isButtonUsable() const { return isDisabled_; }
+    // The corner radius of the focus ring: the picture's own (8 unless set).
+    void setFocusRingRadius(qreal radius) { focusRingRadius_ = radius; }
 
     // The name of the picture drawn now (empty when the button looks like a
     // plain system button or the state has no picture).
@@ -68,4 +70,5 @@ private:
     bool isDisabled_ = true;  // true: usable
     QRect dstRect_;
     QRect srcRect_;
+    qreal focusRingRadius_ = 8;
 };

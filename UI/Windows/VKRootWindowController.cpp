@@ -89,6 +89,9 @@ VKRootWindowController::VKRootWindowController(RootWindowSeams seams, QObject* p
     aWindow_ = new TCImageWindow();
     aWindow_->setObjectName(QStringLiteral("MainXib"));
     aWindow_->resize(kWidth, kPageHeight + static_cast<int>(kTitleBarHeight));
+    // The pages have one size: a smaller window would cut off the buttons
+    // that lead on (next, scan) with nothing to scroll them back.
+    aWindow_->setMinimumSize(aWindow_->size());
     aWindow_->installEventFilter(this);
     awakeFromNib();
 }
@@ -160,6 +163,8 @@ bool VKRootWindowController::windowDidLoad() {
     continueLabel_->hide();
     TakeFocus(backHomeButton_);
     TakeFocus(continueButton_);
+    backHomeButton_->setFocusRingRadius(30);
+    continueButton_->setFocusRingRadius(30);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = aWindow_->frameGeometry();

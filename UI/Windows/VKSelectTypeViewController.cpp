@@ -76,6 +76,7 @@ VKSelectTypeViewController::VKSelectTypeViewController(QWidget* parent)
     nextButton_->setTextWithName(next, nextButton_->geometry());
     nextButton_->textField()->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica"), 16));
     nextButton_->setAccessibleName(next);
+    nextButton_->setFocusRingRadius(35);
 
     // The all-types box: its picture and the text beside it.
     alltypesButton_ = new QPushButton(ui::texts::Text(QStringLiteral("PLX_TWO_ALL_TYPES")), this);

@@ -19,7 +19,7 @@ namespace {
 // catalogue) with a literal: the keys a user would otherwise see raw.
 std::set<QString> KeysTheSourcesUse() {
     static const QRegularExpression lookup(
-        QStringLiteral(R"(\b(?:Text|Format)\(\s*(?:QStringLiteral\(\s*)?"([^"\\]+)")"));
+        QStringLiteral(R"re(\b(?:Text|Format)\(\s*(?:QStringLiteral\(\s*)?"([^"\\]+)")re"));
     std::set<QString> keys;
     const QString root = QString::fromStdString(test::SourceDir()) + QStringLiteral("/UI");
     QDirIterator files(root, {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
