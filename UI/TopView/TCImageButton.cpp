@@ -127,6 +127,11 @@ void TCImageButton::paintEvent(QPaintEvent*) {
                                 .adjusted(1, 1, -1, -1);
         const qreal radius = std::min(focusRingRadius_, std::min(ring.width(), ring.height()) / 2);
         painter.drawRoundedRect(ring, radius, radius);
+        // A white line inside it shows on pictures of the ring's own blue.
+        pen.setColor(Qt::white);
+        painter.setPen(pen);
+        const qreal inner = std::max<qreal>(0, radius - 2);
+        painter.drawRoundedRect(ring.adjusted(2, 2, -2, -2), inner, inner);
     }
 }
 
