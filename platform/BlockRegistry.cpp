@@ -163,17 +163,39 @@ uint32_t SaneBlockSize(std::optional<uint64_t> value) {
     return static_cast<uint32_t>(*value);
 }
 
-std::string ReadModel(const std::string& deviceFolder) {
+// Printable text of one attribute, blanks at either end dropped.
+std::string PrintableAttribute(const std::string& path) {
+    auto text = ReadAttribute(path);
+    if (!text)
+        return {};
     std::string out;
-    for (const char* attr : {"vendor", "model"}) {
-        auto text = ReadAttribute(Join(deviceFolder, attr));
-        if (!text || text->empty())
-            continue;
-        if (!out.empty())
-            out += ' ';
-        for (char c : *text)
-            out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
-    }
+    for (char c : *text)
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? ' ' : c;
+    const size_t first = out.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return out.substr(first, out.find_last_not_of(' ') - first + 1);
+}
+
+// "0x1af4": a bus's vendor number (virtio disks give only that), which
+// names nothing a user would recognise.
+bool IsVendorNumber(std::string_view text) {
+    if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+        return false;
+    text.remove_prefix(2);
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// The disk's name for the user: its model, after the vendor when the vendor
+// is a word. Without a model there is no name (the interface then says the
+// disk is untitled): a vendor alone, or its number, is no disk's name.
+std::string ReadModel(const std::string& deviceFolder) {
+    const std::string model = PrintableAttribute(Join(deviceFolder, "model"));
+    if (model.empty())
+        return {};
+    const std::string vendor = PrintableAttribute(Join(deviceFolder, "vendor"));
+    std::string out = vendor.empty() || IsVendorNumber(vendor) ? model : vendor + ' ' + model;
     return out.substr(0, 256);
 }
 

@@ -1,6 +1,9 @@
 #include "TCImageButton.h"
 
+#include <algorithm>
+
 #include <QEnterEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -112,6 +115,56 @@ void TCImageButton::paintEvent(QPaintEvent*) {
     const QRectF source(srcRect_.x() * ratio, srcRect_.y() * ratio, srcRect_.width() * ratio,
                         srcRect_.height() * ratio);
     painter.drawPixmap(QRectF(dstRect_), image, source);
+    if (hasFocus()) {
+        // The keyboard's place: a ring inside the button's bounds.
+        QPen pen(QColor(53, 130, 248));
+        pen.setWidthF(2);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        // Around the picture, which a label can make narrower than the button.
+        const QRectF ring = QRectF(dstRect_.isEmpty() ? rect() : dstRect_.intersected(rect()))
+                                .adjusted(1, 1, -1, -1);
+        const qreal radius = std::min(focusRingRadius_, std::min(ring.width(), ring.height()) / 2);
+        painter.drawRoundedRect(ring, radius, radius);
+        // A white line inside it shows on pictures of the ring's own blue.
+        pen.setColor(Qt::white);
+        painter.setPen(pen);
+        const qreal inner = std::max<qreal>(0, radius - 2);
+        painter.drawRoundedRect(ring.adjusted(2, 2, -2, -2), inner, inner);
+    }
+}
+
+namespace {
+
+bool IsClickKey(int key) {
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+}
+
+}  // namespace
+
+void TCImageButton::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (!IsClickKey(event->key()) || modifiers != Qt::KeyboardModifiers()) {
+        QAbstractButton::keyPressEvent(event);
+        return;
+    }
+    if (!isDisabled_ || !isEnabled()) {
+        // Unusable: the key goes on to the window, which may have a default.
+        event->ignore();
+        return;
+    }
+    if (!event->isAutoRepeat())
+        click();
+    event->accept();
+}
+
+void TCImageButton::keyReleaseEvent(QKeyEvent* event) {
+    if (IsClickKey(event->key())) {
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyReleaseEvent(event);
 }
 
 void TCImageButton::enterEvent(QEnterEvent* event) {

@@ -6,6 +6,8 @@
 // (title-bar windows switch it with their activity) and the button's usable
 // flag (setButtonEnabled, the window controllers' switch). Either one off
 // draws the unusable picture; only the usable flag makes clicks go nowhere.
+// Buttons take no keyboard focus unless their window gives them a focus
+// policy; a focused button is drawn with a ring.
 #pragma once
 
 #include <QAbstractButton>
@@ -31,6 +33,8 @@ public:
     bool isFocus() const { return isFocus_; }
     void setIsFocus(bool focus) { isFocus_ = focus; }
     bool isButtonUsable() const { return isDisabled_; }
+    // The corner radius of the focus ring: the picture's own (8 unless set).
+    void setFocusRingRadius(qreal radius) { focusRingRadius_ = radius; }
 
     // The name of the picture drawn now (empty when the button looks like a
     // plain system button or the state has no picture).
@@ -47,6 +51,11 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // With a focus policy set (the wizard's buttons), Return, Enter and the
+    // space bar click a usable button and do nothing to an unusable one;
+    // keys it does not use go on to the window.
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
     enum State { Normal, Active, Hover, Disable };
@@ -61,4 +70,5 @@ private:
     bool isDisabled_ = true;  // true: usable
     QRect dstRect_;
     QRect srcRect_;
+    qreal focusRingRadius_ = 8;
 };

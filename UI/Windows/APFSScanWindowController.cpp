@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -92,6 +93,9 @@ APFSScanWindowController::APFSScanWindowController(platform::Workspace* workspac
     okButton_->setDefault(true);
     place(okButton_, 366, 20, 90, 30);
     connect(okButton_, &QPushButton::clicked, this, [this] { okButtonAction(); });
+    // Without a mouse: Return takes the focused OK; Escape, which no
+    // control here uses, reaches the window and closes the notice as OK does.
+    okButton_->setFocus();
 
     // The close button (and any other close request) comes here first.
     aWindow_->installEventFilter(this);
@@ -170,6 +174,11 @@ bool APFSScanWindowController::eventFilter(QObject* watched, QEvent* event) {
     // is being destroyed to the window class it no longer is.
     if (event->type() == QEvent::Close && !closing_ && watched == aWindow_)
         ui::Modal().StopModal(aWindow_, 0);
+    if (event->type() == QEvent::KeyPress && watched == aWindow_ &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        okButtonAction();
+        return true;
+    }
     return QObject::eventFilter(watched, event);
 }
 

@@ -4,8 +4,10 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
 #include <cstdlib>
@@ -19,6 +21,8 @@
 #include "UIPlatform/Timing.h"
 #include "UIPlatform/WindowBuilder.h"
 #include "Windows/APFSScanWindowController.h"
+#include "Windows/InterfaceTexts.h"
+#include "platform/AppPaths.h"
 
 namespace velmora::windows {
 
@@ -44,6 +48,12 @@ std::optional<QString> AskForFile(const QString& folder, const QString& filter) 
     return path;
 }
 
+// The lower buttons, the title bar's buttons and the pages' own take the
+// keyboard focus.
+void TakeFocus(QWidget* w) {
+    w->setFocusPolicy(Qt::StrongFocus);
+}
+
 QLabel* MakeCaption(QWidget* parent, Qt::Alignment alignment) {
     auto* label = new QLabel(parent);
     label->setAlignment(alignment | Qt::AlignVCenter);
@@ -53,6 +63,14 @@ QLabel* MakeCaption(QWidget* parent, Qt::Alignment alignment) {
 }
 
 }  // namespace
+
+// The program runs as root: the process's own home is root's, where the
+// user's result files are not.
+QString ImportStartFolder(const QString& savePath) {
+    if (!savePath.isEmpty())
+        return savePath;
+    return QString::fromStdString(platform::InvokingUserHome());
+}
 
 VKRootWindowController::VKRootWindowController(RootWindowSeams seams, QObject* parent)
     : QObject(parent), seams_(std::move(seams)) {
@@ -66,9 +84,14 @@ VKRootWindowController::VKRootWindowController(RootWindowSeams seams, QObject* p
     if (!seams_.chooseDiskImage) {
         seams_.chooseDiskImage = [] { return AskForFile({}, QStringLiteral("dmg (*.dmg)")); };
     }
+    // The rows the bridge makes for this window carry texts of its language.
+    InstallInterfaceTexts();
     aWindow_ = new TCImageWindow();
     aWindow_->setObjectName(QStringLiteral("MainXib"));
     aWindow_->resize(kWidth, kPageHeight + static_cast<int>(kTitleBarHeight));
+    // The pages have one size: a smaller window would cut off the buttons
+    // that lead on (next, scan) with nothing to scroll them back.
+    aWindow_->setMinimumSize(aWindow_->size());
     aWindow_->installEventFilter(this);
     awakeFromNib();
 }
@@ -138,6 +161,10 @@ bool VKRootWindowController::windowDidLoad() {
     setBackHomeAsContinue();
     continueButton_->hide();
     continueLabel_->hide();
+    TakeFocus(backHomeButton_);
+    TakeFocus(continueButton_);
+    backHomeButton_->setFocusRingRadius(30);
+    continueButton_->setFocusRingRadius(30);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame = aWindow_->frameGeometry();
@@ -172,6 +199,8 @@ void VKRootWindowController::buildTileBarView() {
                                                  "icon_infor_hover", "icon_infor");
         aboutButton_->setButtonEnabled(true);
         aboutButton_->setToolTip(QStringLiteral("About us"));
+        aboutButton_->setAccessibleName(QStringLiteral("About us"));
+        TakeFocus(aboutButton_);
         connect(aboutButton_, &QAbstractButton::clicked, this, [this] { aboutAction(); });
     }
     createImportButton();
@@ -186,6 +215,8 @@ void VKRootWindowController::createImportButton() {
                                               "icon_import_hover", "icon_import");
     importButton_->setButtonEnabled(true);
     importButton_->setToolTip(ui::texts::Text(QStringLiteral("PLX_TWO_IMPORT_BUTTON_TIP")));
+    importButton_->setAccessibleName(importButton_->toolTip());
+    TakeFocus(importButton_);
     connect(importButton_, &QAbstractButton::clicked, this, [this] { importButtonAction(); });
 }
 
@@ -222,6 +253,11 @@ void VKRootWindowController::InfoButtonClick() {
           static_cast<QWidget*>(continueButton_), static_cast<QWidget*>(continueLabel_)}) {
         w->raise();
     }
+    // Tab runs through the page, then the lower buttons; the keyboard starts
+    // on the page's default, the next button.
+    QWidget::setTabOrder(selectTypeVC_->nextButton(), backHomeButton_);
+    QWidget::setTabOrder(backHomeButton_, continueButton_);
+    selectTypeVC_->nextButton()->setFocus(Qt::OtherFocusReason);
 }
 
 // The mask of the scan does not follow the categories: the wizard always
@@ -278,6 +314,7 @@ void VKRootWindowController::InitFinished() {
     backHomeGoesBack_ = true;
     backHomeButton_->setImageFromFileNormalName("back_normal", "back_press", "back_hover",
                                                 "back_disable");
+    backHomeButton_->setAccessibleName(backLabel_->text());
     backHomeButton_->setButtonEnabled(true);
     continueButton_->show();
     continueLabel_->show();
@@ -310,6 +347,9 @@ void VKRootWindowController::InitFinished() {
         selectDiskVC_->setSelectDiskVolume(first);
         selectDiskVC_->setAllDiskArr(devices);
         selectDiskVC_->InitFinished();
+        continueButton_->setAccessibleName(continueLabel_->text());
+        QWidget::setTabOrder(selectDiskVC_, backHomeButton_);
+        QWidget::setTabOrder(backHomeButton_, continueButton_);
     }
     removeObservers();
     observe(kChangeWindowTitle, &VKRootWindowController::changeWindowTitle);
@@ -399,6 +439,7 @@ void VKRootWindowController::setBackHomeAsContinue() {
     backHomeButton_->setImageFromFileNormalName("continue_normal", "continue_press",
                                                 "continue_hover", "continue_disable");
     backLabel_->setText(ui::texts::Text(QStringLiteral("PLX_TWO_CONTINUE_BUTTON")));
+    backHomeButton_->setAccessibleName(backLabel_->text());
 }
 
 void VKRootWindowController::onBackHomeButton() {
@@ -444,19 +485,53 @@ void VKRootWindowController::backHome() {
     whichPage_ = 1;
 }
 
-// The slides take no time: the pages change at once.
+// The slides take no time: the pages change at once. The page out of view
+// is switched off, so that Tab never moves the keyboard onto it.
 void VKRootWindowController::animationContinueViewFristView(QWidget* first, QWidget* second) {
-    if (first)
+    if (first) {
         first->move(-kWidth, 0);
-    if (second)
+        first->setEnabled(false);
+    }
+    if (second) {
         second->move(0, 0);
+        second->setEnabled(true);
+    }
 }
 
 void VKRootWindowController::animationBackViewFristView(QWidget* first, QWidget* second) {
-    if (first)
+    if (first) {
         first->move(0, 0);
-    if (second)
+        first->setEnabled(true);
+    }
+    if (second) {
         second->move(kWidth, 0);
+        second->setEnabled(false);
+    }
+    if (selectTypeVC_)
+        selectTypeVC_->nextButton()->setFocus(Qt::OtherFocusReason);
+}
+
+// Keys no control took: Return and Enter press the page's default button
+// (the next button, then the scan button) when it can be used; Escape on the
+// disk page goes back.
+bool VKRootWindowController::defaultKey(int key) {
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        TCImageButton* button = nullptr;
+        if (whichPage_ == 2 && selectTypeVC_)
+            button = selectTypeVC_->nextButton();
+        else if (whichPage_ == 3)
+            button = continueButton_;
+        if (button && button->isVisibleTo(aWindow_) && button->isEnabled() &&
+            button->isButtonUsable())
+            button->click();
+        return true;
+    }
+    if (key == Qt::Key_Escape && whichPage_ == 3) {
+        if (backHomeButton_->isButtonUsable())
+            backHomeButton_->click();
+        return true;
+    }
+    return false;
 }
 
 void VKRootWindowController::importButtonAction() {
@@ -465,8 +540,8 @@ void VKRootWindowController::importButtonAction() {
 
 void VKRootWindowController::importButtonClick() {
     const std::optional<std::string> folder = seam::Bridge().GetSavePath();
-    const std::optional<QString> path =
-        seams_.chooseResultFile(folder ? QString::fromStdString(*folder) : QString());
+    const std::optional<QString> path = seams_.chooseResultFile(
+        ImportStartFolder(folder ? QString::fromStdString(*folder) : QString()));
     if (!path)
         return;
     importResultFile(*path);
@@ -583,6 +658,12 @@ bool VKRootWindowController::eventFilter(QObject* watched, QEvent* event) {
     // closeWindow does; the program is told once the window is gone.
     // The event's type first: the guarded pointer would cast a window that
     // is being destroyed to the window class it no longer is.
+    if (event->type() == QEvent::KeyPress && watched == aWindow_) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers modifiers = key->modifiers() & ~Qt::KeypadModifier;
+        if (modifiers == Qt::KeyboardModifiers() && defaultKey(key->key()))
+            return true;
+    }
     if (event->type() == QEvent::Close && !closing_ && watched == aWindow_) {
         QMetaObject::invokeMethod(
             this,

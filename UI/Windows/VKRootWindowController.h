@@ -20,6 +20,10 @@ class TCImageButton;
 
 namespace velmora::windows {
 
+// Where the import panel opens: the saved-results folder when one is set,
+// else the home of the user who started the program.
+QString ImportStartFolder(const QString& savePath);
+
 class VKRootWindowController : public QObject,
                                public VKSelectTypeViewControllerDelegate,
                                public VKSelectDiskViewControllerDelegate {
@@ -114,6 +118,7 @@ private:
     void setBackHomeAsContinue();
     void onBackHomeButton();
     void onContinueButton();
+    bool defaultKey(int key);
 
     RootWindowSeams seams_;
     QPointer<VKSelectTypeViewController> selectTypeVC_;

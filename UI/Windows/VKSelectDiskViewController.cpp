@@ -1,6 +1,7 @@
 #include "Windows/VKSelectDiskViewController.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include "BridgeSeam/IBridge.h"
@@ -61,9 +62,10 @@ VKSelectDiskViewController::VKSelectDiskViewController(QWidget* parent, TCImageB
     outline_->setModel(model_);
     // The chosen row is drawn by the outline's own band, not by the view.
     outline_->setSelectionMode(QAbstractItemView::NoSelection);
-    // Choosing is by the mouse; without keyboard focus no focus frame is
-    // drawn over the band.
+    // Choosing is by the mouse or by the page's arrow keys; without keyboard
+    // focus the outline draws no focus frame over the band.
     outline_->setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
     outline_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     outline_->setIconSize(QSize(16, 16));
     outline_->header()->setSectionsMovable(false);
@@ -98,6 +100,8 @@ VKSelectDiskViewController::VKSelectDiskViewController(QWidget* parent, TCImageB
 }
 
 VKSelectDiskViewController::~VKSelectDiskViewController() {
+    // The outline outlives this part of the page while the page is torn down.
+    outline_->viewport()->removeEventFilter(this);
     ui::NotificationCenter::defaultCenter().removeObserver(this);
 }
 
@@ -154,6 +158,8 @@ void VKSelectDiskViewController::InitFinished() {
     highlight(row);
     selectDiskVolume_ = itemAtRow(row);
     reportSelection();
+    // The page takes the keyboard, so the arrows choose at once.
+    setFocus(Qt::OtherFocusReason);
 }
 
 void VKSelectDiskViewController::reportSelection() {
@@ -272,6 +278,30 @@ void VKSelectDiskViewController::clickRow(int row) {
     if (item)
         shouldSelectItem(item);
     outlineViewSelectionDidChange();
+}
+
+// Up and Down choose the row above or below the chosen one (the first row
+// when none is chosen); Return goes on to the window, whose default scans.
+bool VKSelectDiskViewController::moveChoice(int key) {
+    int row;
+    if (key == Qt::Key_Up)
+        row = selectedRow_ > 0 ? static_cast<int>(selectedRow_) - 1 : 0;
+    else if (key == Qt::Key_Down)
+        row = selectedRow_ < 0 ? 0 : static_cast<int>(selectedRow_) + 1;
+    else
+        return false;
+    if (itemAtRow(row))
+        clickRow(row);
+    return true;
+}
+
+void VKSelectDiskViewController::keyPressEvent(QKeyEvent* event) {
+    const bool plain =
+        event->modifiers() == Qt::NoModifier || event->modifiers() == Qt::KeypadModifier;
+    if (plain && moveChoice(event->key()))
+        event->accept();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 bool VKSelectDiskViewController::eventFilter(QObject* watched, QEvent* event) {

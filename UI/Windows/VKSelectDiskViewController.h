@@ -72,9 +72,12 @@ public:
     void itemDidExpandOrCollapse();
     // A click at `row` (-1: into the empty part of the outline).
     void clickRow(int row);
+    // The arrow keys' choice; false for any other key.
+    bool moveChoice(int key);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void observeDevices();

@@ -1,7 +1,9 @@
 #include "Windows/VKSelectTypeViewController.h"
 
+#include <QLabel>
 #include <QPushButton>
 
+#include "Resources/FontRegistry.h"
 #include "Resources/ImageRegistry.h"
 #include "TopView/TCImageButton.h"
 #include "UIPlatform/Texts.h"
@@ -62,6 +64,20 @@ VKSelectTypeViewController::VKSelectTypeViewController(QWidget* parent)
     connect(nextButton_, &QAbstractButton::clicked, this, [this] { nextButtonAction(); });
     deleteButton_->setButtonClicked(true);
 
+    // The cards' pictures hold no words: each card says what its mode finds.
+    labelCard(deleteButton_, QStringLiteral("PLX_TWO_DELETED_TITLE"),
+              QStringLiteral("PLX_TWO_DELETED_NOTE"));
+    labelCard(formatButton_, QStringLiteral("PLX_TWO_FORMATTED_TITLE"),
+              QStringLiteral("PLX_TWO_FORMATTED_NOTE"));
+    labelCard(completeButton_, QStringLiteral("PLX_TWO_DEEP_TITLE"),
+              QStringLiteral("PLX_TWO_DEEP_NOTE"));
+    // The next button's picture is an arrow: its word is drawn over it.
+    const QString next = ui::texts::Text(QStringLiteral("PLX_TWO_NEXT_BUTTON"));
+    nextButton_->setTextWithName(next, nextButton_->geometry());
+    nextButton_->textField()->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica"), 16));
+    nextButton_->setAccessibleName(next);
+    nextButton_->setFocusRingRadius(35);
+
     // The all-types box: its picture and the text beside it.
     alltypesButton_ = new QPushButton(ui::texts::Text(QStringLiteral("PLX_TWO_ALL_TYPES")), this);
     alltypesButton_->setObjectName(QStringLiteral("alltypesButton"));
@@ -73,6 +89,39 @@ VKSelectTypeViewController::VKSelectTypeViewController(QWidget* parent)
     alltypesButton_->setGeometry(PageRect(444, 118, 300, 24));
     showAllTypesImage(QStringLiteral("checkbox_no"));
     connect(alltypesButton_, &QPushButton::clicked, this, [this] { allTypesButtonClick(); });
+
+    // Without a mouse: Tab goes through the modes, the box and the next
+    // button; Return or the space bar on a mode chooses it.
+    for (QWidget* w : {static_cast<QWidget*>(deleteButton_), static_cast<QWidget*>(formatButton_),
+                       static_cast<QWidget*>(completeButton_), static_cast<QWidget*>(nextButton_)})
+        w->setFocusPolicy(Qt::StrongFocus);
+    alltypesButton_->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(deleteButton_, formatButton_);
+    setTabOrder(formatButton_, completeButton_);
+    setTabOrder(completeButton_, alltypesButton_);
+    setTabOrder(alltypesButton_, nextButton_);
+}
+
+void VKSelectTypeViewController::labelCard(TCImageButton* card, const QString& titleKey,
+                                           const QString& noteKey) {
+    const QString title = ui::texts::Text(titleKey);
+    const QString note = ui::texts::Text(noteKey);
+    auto* titleLabel = new QLabel(title, card);
+    titleLabel->setObjectName(QStringLiteral("cardTitle"));
+    titleLabel->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica"), 16));
+    titleLabel->setStyleSheet(QStringLiteral("color: #383838;"));
+    titleLabel->setGeometry(70, 16, card->width() - 86, 24);
+    auto* noteLabel = new QLabel(note, card);
+    noteLabel->setObjectName(QStringLiteral("cardNote"));
+    noteLabel->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica Light"), 13));
+    noteLabel->setStyleSheet(QStringLiteral("color: #7e8fa4;"));
+    noteLabel->setWordWrap(true);
+    noteLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    noteLabel->setGeometry(70, 42, card->width() - 86, 40);
+    for (QLabel* label : {titleLabel, noteLabel})
+        label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    card->setAccessibleName(title);
+    card->setAccessibleDescription(note);
 }
 
 VKSelectTypeViewController::~VKSelectTypeViewController() = default;

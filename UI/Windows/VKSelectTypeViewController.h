@@ -69,6 +69,8 @@ public:
 
 private:
     void showAllTypesImage(const QString& name);
+    // Writes a mode card's title and what it finds over its picture.
+    void labelCard(TCImageButton* card, const QString& titleKey, const QString& noteKey);
     TCImageButton* makeButton(double x, double y, double w, double h, const QString& normal,
                               const QString& active, const QString& hover, const QString& disable);
 

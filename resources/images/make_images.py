@@ -129,9 +129,8 @@ for mode in ("d", "f", "c"):
         g = MODE_GLYPH[mode].replace("{c}", gc)
         add(f"{mode}_recover_{st}", 410, 90,
             f'<rect x="1" y="1" width="408" height="88" rx="8" fill="{fill}" stroke="{stroke}" stroke-width="2"/>'
-            f'<g transform="translate(18 4) scale(1.0)">{g}</g>'
-            f'<rect x="70" y="30" width="160" height="8" rx="4" fill="{gc}" opacity="0.55"/>'
-            f'<rect x="70" y="48" width="250" height="6" rx="3" fill="{LINE}"/>')
+            f'<g transform="translate(18 4) scale(1.0)">{g}</g>')
+# (The cards' titles and words are drawn by the page over the pictures.)
 
 # The type page's heading strip and its disk illustration.
 add("text", 510, 40, f'<rect x="0" y="19" width="510" height="2" rx="1" fill="{LINE}"/><circle cx="255" cy="20" r="5" fill="{BLUE}"/>')

@@ -403,6 +403,34 @@
         <source>All file types</source>
         <translation>All file types</translation>
     </message>
+    <message id="PLX_TWO_NEXT_BUTTON">
+        <source>Next</source>
+        <translation>Next</translation>
+    </message>
+    <message id="PLX_TWO_DELETED_TITLE">
+        <source>Deleted Files Recovery</source>
+        <translation>Deleted Files Recovery</translation>
+    </message>
+    <message id="PLX_TWO_DELETED_NOTE">
+        <source>A quick scan for files that were deleted or emptied from the trash.</source>
+        <translation>A quick scan for files that were deleted or emptied from the trash.</translation>
+    </message>
+    <message id="PLX_TWO_FORMATTED_TITLE">
+        <source>Formatted Drive Recovery</source>
+        <translation>Formatted Drive Recovery</translation>
+    </message>
+    <message id="PLX_TWO_FORMATTED_NOTE">
+        <source>A quick scan of a drive or partition that was formatted.</source>
+        <translation>A quick scan of a drive or partition that was formatted.</translation>
+    </message>
+    <message id="PLX_TWO_DEEP_TITLE">
+        <source>Deep Scan</source>
+        <translation>Deep Scan</translation>
+    </message>
+    <message id="PLX_TWO_DEEP_NOTE">
+        <source>Searches the whole drive, sector by sector, for every file it can find. Takes longer.</source>
+        <translation>Searches the whole drive, sector by sector, for every file it can find. Takes longer.</translation>
+    </message>
     <message id="PLX_APFS_NOTICE_TITLE">
         <source>This volume cannot be scanned</source>
         <translation>This volume cannot be scanned</translation>

@@ -101,6 +101,8 @@ TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
         << "no row names the fixture's volume VOL16 on " << loop.node() << ":\n"
         << rows;
     ASSERT_FALSE(row.empty());
+    // A loop disk has no model: it is listed as untitled, never by a key.
+    EXPECT_EQ(rows.find("DEVICE_NAME_"), std::string::npos) << rows;
     EXPECT_EQ(walk.Ask("shot MainXib " + ShotPath("wizard_disk_page_start")).rfind("ok ", 0), 0u);
 
     // Back to the mode page (the scan button goes) and on again.

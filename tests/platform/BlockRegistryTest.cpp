@@ -138,6 +138,42 @@ TEST(BlockRegistry, PartitionOfAReadOnlyDiskIsReadOnlyAndPartitionsSortByNumber)
     EXPECT_EQ(FindBlockDevice(l, "sdc")->bus, BusType::Sata);
 }
 
+// The disk's name comes from its model; a vendor only ever precedes a model
+// and is left out when it is a bus number (virtio gives "0x1af4" and no
+// model: the disk then has no name rather than a number for one).
+TEST(BlockRegistry, DiskNameIsTheModelNeverAVendorNumber) {
+    struct Case {
+        const char* what;
+        const char* vendor;  // null: no such file
+        const char* model;
+        std::string name;
+    } cases[] = {
+        {"virtio: vendor number, no model", "0x1af4", nullptr, ""},
+        {"vendor number before a model", "0x1AF4", "QEMU HARDDISK", "QEMU HARDDISK"},
+        {"vendor word of hex letters", "DEC", "RZ26", "DEC RZ26"},
+        {"word vendor and padded model", "ATA     ", "Samsung SSD 860 ", "ATA Samsung SSD 860"},
+        {"model alone", nullptr, "Fake NVMe 1GB", "Fake NVMe 1GB"},
+        {"vendor word alone", "Kingston", nullptr, ""},
+        {"blank model", "SanDisk", "   ", ""},
+        {"control characters become blanks", nullptr, "Card\tReader", "Card Reader"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir tmp;
+        FakeSysfsTree tree(tmp.path());
+        const std::string device = "sys/devices/pci0000:00/0000:00:04.0/virtio1";
+        tree.AddDisk({"vda", "252:0", 40960, false, false, 512, device, ""});
+        if (c.vendor)
+            velmora::test::fake_sysfs_detail::Write(tmp / (device + "/vendor"), c.vendor);
+        if (c.model)
+            velmora::test::fake_sysfs_detail::Write(tmp / (device + "/model"), c.model);
+        BlockListing l = SysfsBlockRegistry(tmp.path()).List();
+        const BlockDevice* vda = FindBlockDevice(l, "vda");
+        ASSERT_NE(vda, nullptr);
+        EXPECT_EQ(vda->model, c.name);
+    }
+}
+
 // Damaged, half-written or vanishing entries: each is skipped with a reason
 // (or listed with a safe value), never fatal, and the rest is still listed.
 TEST(BlockRegistry, DamagedEntriesAreSkippedWithAReasonOrGivenSafeValues) {

@@ -18,16 +18,23 @@ protected:
     platform::RecordingWorkspace workspace;
 };
 
+// OK, the close button, Escape and Return on the focused OK end the run.
 TEST_F(APFSNoticeTest, OkAndTheCloseButtonEndTheModalRun) {
-    for (const char* how : {"ok", "close"}) {
+    for (const char* how : {"ok", "close", "escape", "return"}) {
         SCOPED_TRACE(how);
         APFSScanWindowController notice(&workspace);
         bool ended = false;
         modal.script.push_back([&](QWidget* window) {
             Pump();  // the fade-in ends at 1 and closes nothing
             EXPECT_TRUE(window->isVisible());
-            if (std::string(how) == "ok")
+            const std::string way = how;
+            QWidget* focused = window->focusWidget() ? window->focusWidget() : window;
+            if (way == "ok")
                 notice.okButton()->click();
+            else if (way == "escape")
+                QTest::keyClick(focused, Qt::Key_Escape);
+            else if (way == "return")
+                QTest::keyClick(focused, Qt::Key_Return);
             else
                 window->close();
             ended = !window->isVisible();

@@ -1,6 +1,11 @@
 #include "Windows/VKRootWindowController.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QDir>
 #include <QLabel>
+#include <QPushButton>
 
 #include "BridgeSeam/VKBridge.h"
 #include "UIPlatform/Texts.h"
@@ -276,6 +281,134 @@ TEST_F(MainWindowTest, ImportCancelFailureAndSuccess) {
             EXPECT_TRUE(controller->deletailWC()->window()->isVisible());
         }
     }
+}
+
+// Run as root through pkexec, the process's home is root's: the panel opens
+// in the saved-results folder, else in the home of the user who started it.
+// Puts an environment variable back as it was when the test is done.
+class KeptVariable {
+public:
+    explicit KeptVariable(const char* name)
+        : name_(name), was_(qEnvironmentVariableIsSet(name)), value_(qgetenv(name)) {}
+    ~KeptVariable() {
+        if (was_)
+            qputenv(name_, value_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool was_;
+    QByteArray value_;
+};
+
+TEST_F(MainWindowTest, ImportPanelStartsInTheSavedFolderElseTheInvokingUsersHome) {
+    // A user whose home is not this process's: the test may run as root.
+    const struct passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const QByteArray nobodyUid = QByteArray::number(nobody->pw_uid);
+    const QString nobodyHome = QString::fromLocal8Bit(nobody->pw_dir);
+    KeptVariable pkexec("PKEXEC_UID"), sudo("SUDO_UID"), home("HOME");
+    qunsetenv("SUDO_UID");
+    qputenv("HOME", "/tmp/velmora-process-home");
+    ASSERT_NE(nobodyHome, QStringLiteral("/tmp/velmora-process-home"));
+    const struct {
+        const char* name;
+        std::optional<std::string> savePath;
+        QByteArray pkexecUid;  // empty: not started through pkexec
+        QString folder;
+    } cases[] = {
+        {"saved folder", "/home/user/Results", nobodyUid, "/home/user/Results"},
+        {"no saved folder, started through pkexec", std::nullopt, nobodyUid, nobodyHome},
+        {"empty saved folder, started through pkexec", "", nobodyUid, nobodyHome},
+        {"no saved folder, no invoking user", std::nullopt, {}, "/tmp/velmora-process-home"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.pkexecUid.isEmpty())
+            qunsetenv("PKEXEC_UID");
+        else
+            qputenv("PKEXEC_UID", c.pkexecUid);
+        bridge.savePath = c.savePath;
+        chooserFolders.clear();
+        chosenFile.reset();
+        auto controller = Open();
+        controller->importButton()->click();
+        Pump();
+        EXPECT_EQ(chooserFolders, std::vector<QString>{c.folder});
+    }
+}
+
+// The key goes where the keyboard is: to the window's focused control, and
+// from there up to the window when the control leaves it.
+void Press(VKRootWindowController& controller, Qt::Key key) {
+    QWidget* target = controller.window()->focusWidget();
+    QTest::keyClick(target ? target : controller.window(), key);
+    Pump();
+}
+
+TEST_F(MainWindowTest, TheWizardGoesFromModeToScanWithoutAMouse) {
+    bridge.devices = {FakeBridge::Disk(
+        "sda", 3000, {FakeBridge::Volume("sda1", 1000, 2), FakeBridge::Volume("sda2", 1000, 3)})};
+    auto controller = Open();
+    VKSelectTypeViewController* page = controller->selectTypeVC();
+    // The keyboard starts on the page's default button.
+    EXPECT_EQ(controller->window()->focusWidget(), page->nextButton());
+
+    // Tab walks the modes, the box, the next button, the lower button.
+    page->deleteButton()->setFocus();
+    const std::vector<QWidget*> order = {page->formatButton(), page->completeButton(),
+                                         page->alltypesButton(), page->nextButton(),
+                                         controller->backHomeButton()};
+    for (QWidget* expected : order) {
+        Press(*controller, Qt::Key_Tab);
+        EXPECT_EQ(controller->window()->focusWidget(), expected)
+            << expected->objectName().toStdString();
+    }
+    // Return on a mode chooses it; Return on a control that has no use for
+    // it (the box) presses the default button.
+    page->completeButton()->setFocus();
+    Press(*controller, Qt::Key_Return);
+    EXPECT_EQ(controller->selectScanType(), 2);
+    EXPECT_EQ(controller->whichPage(), 2);
+    page->alltypesButton()->setFocus();
+    Press(*controller, Qt::Key_Return);
+    EXPECT_EQ(controller->whichPage(), 3);
+    ASSERT_TRUE(controller->selectDiskVC());
+
+    // On the disk page Escape goes back, and Return comes again.
+    Press(*controller, Qt::Key_Escape);
+    EXPECT_EQ(controller->whichPage(), 2);
+    EXPECT_EQ(controller->window()->focusWidget(), page->nextButton());
+    Press(*controller, Qt::Key_Enter);
+    EXPECT_EQ(controller->whichPage(), 3);
+
+    // The arrows choose the row; Return scans it.
+    VKSelectDiskViewController* disks = controller->selectDiskVC();
+    EXPECT_EQ(controller->window()->focusWidget(), disks);
+    const qint64 first = disks->selectedRow();
+    Press(*controller, Qt::Key_Down);
+    EXPECT_EQ(disks->selectedRow(), first + 1);
+    EXPECT_EQ(disks->selectDiskVolume()->name(), "sda2");
+    Press(*controller, Qt::Key_Return);
+    EXPECT_EQ(browsersMade, 1);
+    EXPECT_EQ(browserLog, (std::vector<std::string>{"row:sda2", "kind:2", "desktop:0", "getData"}));
+}
+
+TEST_F(MainWindowTest, ReturnDoesNothingWhileTheDefaultButtonCannotBeUsed) {
+    bridge.devices = {FakeBridge::Disk(
+        "sda", 3000, {FakeBridge::Volume("sda1", 1000, 2), FakeBridge::Volume("sda2", 1000, 3)})};
+    auto controller = Open();
+    // No category: the next button is off, and so is Return.
+    controller->selectTypeVC()->alltypesButton()->click();
+    ASSERT_FALSE(controller->selectTypeVC()->nextButton()->isButtonUsable());
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        controller->selectTypeVC()->nextButton()->setFocus();
+        Press(*controller, key);
+        EXPECT_EQ(controller->whichPage(), 2);
+    }
+    EXPECT_EQ(bridge.CountOf("NotifiyDeviceInfoAfterInit"), 0);
 }
 
 TEST_F(MainWindowTest, TheWizardScansForMoviesAndMusicAndALoadedResultForEverything) {

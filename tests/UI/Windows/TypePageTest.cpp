@@ -1,6 +1,10 @@
 #include "Windows/VKSelectTypeViewController.h"
 
+#include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
+
+#include "UIPlatform/Texts.h"
 
 #include "Widgets/PLXCustemButton.h"
 #include "WindowTestSupport.h"
@@ -123,6 +127,56 @@ TEST(TypePage, RemovingMusicTouchesOnlyTheList) {
     EXPECT_EQ(p.page.alltypesImage(), "checkbox_yes");
     p.page.removeSelectOffice();  // "8" absent: nothing changes
     EXPECT_EQ(p.page.selectArr().size(), 6);
+}
+
+// The pictures hold no words: each mode card carries its title and what it
+// finds, and the next button its word, in the interface's language.
+TEST(TypePage, ModeCardsAndTheNextButtonSayWhatTheyAre) {
+    OpenedPage p;
+    const struct {
+        TCImageButton* card;
+        const char* title;
+        const char* note;
+    } cards[] = {
+        {p.page.deleteButton(), "PLX_TWO_DELETED_TITLE", "PLX_TWO_DELETED_NOTE"},
+        {p.page.formatButton(), "PLX_TWO_FORMATTED_TITLE", "PLX_TWO_FORMATTED_NOTE"},
+        {p.page.completeButton(), "PLX_TWO_DEEP_TITLE", "PLX_TWO_DEEP_NOTE"},
+    };
+    for (const auto& c : cards) {
+        SCOPED_TRACE(c.title);
+        auto* title = c.card->findChild<QLabel*>(QStringLiteral("cardTitle"));
+        auto* note = c.card->findChild<QLabel*>(QStringLiteral("cardNote"));
+        ASSERT_TRUE(title && note);
+        EXPECT_EQ(title->text(), ui::texts::Text(c.title));
+        EXPECT_EQ(note->text(), ui::texts::Text(c.note));
+        EXPECT_NE(title->text(), QString::fromLatin1(c.title));
+        EXPECT_EQ(c.card->accessibleName(), title->text());
+        // The words sit inside the card and let its clicks through.
+        EXPECT_TRUE(c.card->rect().contains(title->geometry()));
+        EXPECT_TRUE(c.card->rect().contains(note->geometry()));
+        EXPECT_TRUE(title->testAttribute(Qt::WA_TransparentForMouseEvents));
+    }
+    ASSERT_TRUE(p.page.nextButton()->textField());
+    EXPECT_EQ(p.page.nextButton()->textField()->text(),
+              ui::texts::Text(QStringLiteral("PLX_TWO_NEXT_BUTTON")));
+    EXPECT_NE(p.page.nextButton()->textField()->text(), QStringLiteral("PLX_TWO_NEXT_BUTTON"));
+    EXPECT_EQ(p.page.nextButton()->accessibleName(), p.page.nextButton()->textField()->text());
+}
+
+// The keys of a focused picture button: Return, Enter and the space bar
+// click it while it can be used; an unusable one lets the key go on.
+TEST(TypePage, KeysClickAUsableButtonOnly) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Space}) {
+        for (bool usable : {true, false}) {
+            SCOPED_TRACE(std::to_string(key) + (usable ? " usable" : " unusable"));
+            OpenedPage p;
+            p.page.nextButton()->setButtonEnabled(usable);
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QCoreApplication::sendEvent(p.page.nextButton(), &press);
+            EXPECT_EQ(press.isAccepted(), usable);
+            EXPECT_EQ(p.delegate.handed != nullptr, usable);
+        }
+    }
 }
 
 }  // namespace
