@@ -100,6 +100,9 @@ AlertPresenter* g_alerts = nullptr;
 QMessageBox* MakeBox(const AlertContent& alert, QWidget* parent,
                      std::vector<std::pair<QAbstractButton*, int>>* answers) {
     auto* box = new QMessageBox(parent);
+    // Names by role, so that a driver of the windows finds the answers
+    // whatever language their words are in.
+    box->setObjectName(QStringLiteral("alert"));
     box->setIcon(alert.critical ? QMessageBox::Critical : QMessageBox::Warning);
     if (!alert.icon.isNull())
         box->setIconPixmap(alert.icon);
@@ -108,16 +111,21 @@ QMessageBox* MakeBox(const AlertContent& alert, QWidget* parent,
     const QString first =
         alert.defaultButton.isEmpty() ? QStringLiteral("OK") : alert.defaultButton;
     QPushButton* def = box->addButton(first, QMessageBox::AcceptRole);
+    def->setObjectName(QStringLiteral("alertDefaultButton"));
     answers->push_back({def, 1});
     box->setDefaultButton(def);
     box->setEscapeButton(def);
     if (!alert.alternateButton.isEmpty()) {
         QPushButton* alt = box->addButton(alert.alternateButton, QMessageBox::RejectRole);
+        alt->setObjectName(QStringLiteral("alertAlternateButton"));
         answers->push_back({alt, 0});
         box->setEscapeButton(alt);
     }
-    if (!alert.otherButton.isEmpty())
-        answers->push_back({box->addButton(alert.otherButton, QMessageBox::DestructiveRole), -1});
+    if (!alert.otherButton.isEmpty()) {
+        QPushButton* other = box->addButton(alert.otherButton, QMessageBox::DestructiveRole);
+        other->setObjectName(QStringLiteral("alertOtherButton"));
+        answers->push_back({other, -1});
+    }
     return box;
 }
 
