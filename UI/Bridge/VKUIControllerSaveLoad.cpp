@@ -80,21 +80,6 @@ void VKUIController::RestorPostUIUpdate(const std::string& name, int save) {
         [op, name] { velmora::bridge::PollSaveOrLoad(op, name); });
 }
 
-namespace {
-
-// A load that could not start: finished, with the busy code as its result.
-void EndLoadAsBusy(VKUIOperation& op) {
-    _PROGRESS_INFO info{};
-    info.state = PROGRESS_FINISHED;
-    info.total = 100;
-    info.done = 100;
-    info.result = static_cast<uint64_t>(SaveRestoreResult::kResultBusy);
-    op.UpdateProgress(&info);
-    op.SetStatus(VK_OP_IDLE);
-}
-
-}  // namespace
-
 void VKUIController::beginSaveOrRestoreNode(int save, const std::string& path,
                                             const char* ediPath) {
     ISaveLoadScanSource* scan = SaveLoadScanSource();
@@ -106,24 +91,10 @@ void VKUIController::beginSaveOrRestoreNode(int save, const std::string& path,
                                             scan->ResultSource());
         return;
     }
-    // A load replaces the scan's result: never while a scan, a save or
-    // another load holds it, whose data would be wiped from under them.
-    VKUIOperation& op = scan->ScanOperation();
-    const int status = op.GetStatus();
-    const bool scanning = status == VK_OP_RUNNING || status == VK_OP_PAUSED;
-    if (scanning || SaveRestoreResult::ResultFilesGate::Current() !=
-                        SaveRestoreResult::ResultFilesGate::kIdle) {
-        // The running scan's own progress stays as it is; otherwise the
-        // load ends at once, so its progress window does not wait forever.
-        if (!scanning)
-            EndLoadAsBusy(op);
-        return;
-    }
     scan->ClearData();
-    op.SetStatus(VK_OP_RUNNING);
-    if (SaveRestoreResult::DoRestoreScanResult(path.c_str(), &op, ediPath, scan->Catalogue(),
-                                               scan->Runner()) != 0)
-        EndLoadAsBusy(op);
+    scan->ScanOperation().SetStatus(VK_OP_RUNNING);
+    SaveRestoreResult::DoRestoreScanResult(path.c_str(), &scan->ScanOperation(), ediPath,
+                                           scan->Catalogue(), scan->Runner());
 }
 
 void VKUIController::GetSaveorRestoreProgress(unsigned long long* total,
