@@ -35,6 +35,9 @@ VKUIOperation* Watched(int save) {
 void PollSaveOrLoad(VKUIOperation* op, const std::string& name) {
     while (op != nullptr && op->IsOperationExit() == 0) {
         std::this_thread::sleep_for(kPollInterval);
+        // An operation that ended meanwhile is told by the finish alone.
+        if (op->IsOperationExit() != 0)
+            break;
         if (op->IsNeedUIUpdate() != 0) {
             op->SetNeedUIUpdate(0);
             VKUIPublic::NotifyMainThread(name);

@@ -318,6 +318,9 @@ TEST_F(RecoveryPass, DeepScanUsesTheObjectOfEachSearcherType) {
     // The destination got its slash.
     EXPECT_EQ(VKUIRecovery::instance().GetRecoveryPath(), dir.path() + "/");
     EXPECT_EQ(fat.written.at(0).rfind(dir.path() + "/Fat_", 0), 0u);
+    // The objects live in this test's frame: the recovery lets go of them
+    // before they go, not when the fixture's scan does.
+    VKUIRecovery::instance().ReleaseDataRecovery();
 }
 
 TEST_F(RecoveryPass, QuickScanUsesTheObjectOfEachRoot) {
