@@ -231,12 +231,12 @@ void VKDeletailWindowController::placeFromRight(QWidget* control, const QRect& f
 }
 
 void VKDeletailWindowController::buildTrees() {
-    struct TabSpec {
+    struct TabButtonDef {
         Tab tab;
         const char* outlet;
         QString title;
     };
-    const TabSpec specs[] = {
+    const TabButtonDef tabDefs[] = {
         {kPathTab, "pathButton",
          ui::texts::Text(QStringLiteral("PLX_FOUR_SELECT_TYPE_BUTTON_PATH"))},
         {kTypeTab, "typeButton",
@@ -253,20 +253,20 @@ void VKDeletailWindowController::buildTrees() {
     changeTimeBlowView_->setGeometry(0, kTabBarHeight, kLeftPaneWidth, 25);
     changeTimeBlowView_->hide();
     const int third = kLeftPaneWidth / 3;
-    for (const TabSpec& spec : specs) {
-        const bool dateSubTab = spec.tab == kCreatTab || spec.tab == kModifyTab;
+    for (const TabButtonDef& def : tabDefs) {
+        const bool dateSubTab = def.tab == kCreatTab || def.tab == kModifyTab;
         auto* button = new BrowserTabButton(dateSubTab ? changeTimeBlowView_ : splistLeftView_);
-        button->setObjectName(QString::fromLatin1(spec.outlet));
-        button->setText(spec.title);
+        button->setObjectName(QString::fromLatin1(def.outlet));
+        button->setText(def.title);
         if (dateSubTab) {
             const int half = kLeftPaneWidth / 2;
-            button->setGeometry(spec.tab == kCreatTab ? 0 : half, 0, half, 25);
+            button->setGeometry(def.tab == kCreatTab ? 0 : half, 0, half, 25);
         } else {
-            const int x = third * static_cast<int>(spec.tab);
-            const int w = spec.tab == kTimeTab ? kLeftPaneWidth - x : third;
+            const int x = third * static_cast<int>(def.tab);
+            const int w = def.tab == kTimeTab ? kLeftPaneWidth - x : third;
             button->setGeometry(x, 0, w, kTabBarHeight);
         }
-        tabs_[static_cast<size_t>(spec.tab)] = button;
+        tabs_[static_cast<size_t>(def.tab)] = button;
     }
     tabs_[kPathTab]->setImageName(QStringLiteral("bg_tab"));
     connect(tabs_[kPathTab], &QAbstractButton::clicked, this, [this] { pathButtonClick(); });

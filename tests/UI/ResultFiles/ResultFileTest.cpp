@@ -69,7 +69,7 @@ struct Bytes {
     }
 };
 
-struct NodeSpec {
+struct NodeFields {
     int64_t id = 0;
     int64_t parent = 0;
     int64_t size = 0;
@@ -82,7 +82,7 @@ struct NodeSpec {
     uint16_t partition = 0;
 };
 
-Bytes NodeRecord(const NodeSpec& n) {
+Bytes NodeRecord(const NodeFields& n) {
     Bytes r;
     r.I64(n.id).I64(n.parent).I64(n.size).I16(n.dir ? 0x10 : 0x20);
     r.I64(132000000000000000LL).I64(132000000010000000LL).I64(132000000020000000LL);
@@ -124,7 +124,7 @@ struct RootSpec {
 Bytes RootRecord(const RootSpec& r) {
     Bytes b;
     b.I32(1);
-    NodeSpec self;
+    NodeFields self;
     self.id = r.rootId;
     self.parent = -1;
     self.dir = 1;
@@ -142,8 +142,8 @@ Bytes RootRecord(const RootSpec& r) {
 
 // The two nodes of the usual file: a folder and a file of 100 bytes in it.
 std::vector<Bytes> UsualNodes() {
-    NodeSpec dir{.id = 10, .parent = 2, .dir = 1, .name = "dir"};
-    NodeSpec file{.id = 11, .parent = 10, .size = 100, .runs = {{5, 1}}, .name = "a.txt"};
+    NodeFields dir{.id = 10, .parent = 2, .dir = 1, .name = "dir"};
+    NodeFields file{.id = 11, .parent = 10, .size = 100, .runs = {{5, 1}}, .name = "a.txt"};
     return {NodeRecord(dir), NodeRecord(file)};
 }
 
@@ -400,7 +400,7 @@ TEST(ResultRecords, FileNodeRecordIsStoredFieldByField) {
 TEST(ResultRecords, NodesComeBackAsStored) {
     struct Case {
         const char* what;
-        NodeSpec spec;
+        NodeFields fields;
         std::vector<DataRun> runsBack;  // empty: no run list
         bool hasList;
     };
@@ -416,13 +416,13 @@ TEST(ResultRecords, NodesComeBackAsStored) {
     for (Case c : cases) {
         SCOPED_TRACE(c.what);
         if (std::string(c.what).starts_with("70,000")) {
-            c.spec = NodeSpec{.id = 11, .parent = 10, .size = 70000LL * 512, .name = "frag"};
+            c.fields = NodeFields{.id = 11, .parent = 10, .size = 70000LL * 512, .name = "frag"};
             for (long long i = 0; i < 70000; ++i)
-                c.spec.runs.push_back({10 + 2 * i, 1});
-            c.runsBack = c.spec.runs;
+                c.fields.runs.push_back({10 + 2 * i, 1});
+            c.runsBack = c.fields.runs;
         }
         RootSpec root;
-        root.nodes = {NodeRecord(c.spec)};
+        root.nodes = {NodeRecord(c.fields)};
         TempDir dir;
         auto load = Load(MakeFile({.nodes = UsualNodeFrame({root})}), dir);
         ASSERT_EQ(load->code, kResultOk);
@@ -430,7 +430,7 @@ TEST(ResultRecords, NodesComeBackAsStored) {
         auto* node = dynamic_cast<RestoreFileNode*>(load->runner.builder.nodes[0]);
         ASSERT_NE(node, nullptr);
         EXPECT_EQ(node->IsNodeShow(), 1);  // stored shown or not, every node is shown
-        EXPECT_EQ(node->GetFileName(), c.spec.name);
+        EXPECT_EQ(node->GetFileName(), c.fields.name);
         EXPECT_EQ(node->GetCurrentNodeID(), 11);
         EXPECT_EQ(node->GetParentNodeID(), 10);
         EXPECT_EQ(node->GetCreationTime(), 132000000000000000LL);
@@ -567,16 +567,16 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
         d.I32(1).I32(sizeof r).Raw(&r, sizeof r).I32(0).I32(-1);
         return FileSpec{.device = d};
     };
-    NodeSpec negative{.id = 12, .parent = 10, .size = -5, .runs = {{5, 1}}, .name = "neg"};
-    NodeSpec hugeRuns{.id = 12, .parent = 10, .size = 5, .runCount = 1000000000, .name = "x"};
-    NodeSpec hugeName{.id = 12, .parent = 10, .size = 5, .name = "x", .nameLength = 2000000000};
-    NodeSpec badRunCount{.id = 12, .parent = 10, .size = 5, .runCount = -3, .name = "x"};
+    NodeFields negative{.id = 12, .parent = 10, .size = -5, .runs = {{5, 1}}, .name = "neg"};
+    NodeFields hugeRuns{.id = 12, .parent = 10, .size = 5, .runCount = 1000000000, .name = "x"};
+    NodeFields hugeName{.id = 12, .parent = 10, .size = 5, .name = "x", .nameLength = 2000000000};
+    NodeFields badRunCount{.id = 12, .parent = 10, .size = 5, .runCount = -3, .name = "x"};
     std::string longName(600, 'n');
-    NodeSpec named600{.id = 12, .parent = 10, .size = 5, .runs = {{6, 1}}, .name = longName};
-    NodeSpec slashes{.id = 13, .parent = 10, .size = 5, .runs = {{7, 1}}, .name = "../../x/y"};
-    NodeSpec nul{
+    NodeFields named600{.id = 12, .parent = 10, .size = 5, .runs = {{6, 1}}, .name = longName};
+    NodeFields slashes{.id = 13, .parent = 10, .size = 5, .runs = {{7, 1}}, .name = "../../x/y"};
+    NodeFields nul{
         .id = 14, .parent = 10, .size = 5, .runs = {{8, 1}}, .name = std::string("a\0b", 3)};
-    NodeSpec badUtf8{.id = 15, .parent = 10, .size = 5, .runs = {{9, 1}}, .name = "\xff\xfe."};
+    NodeFields badUtf8{.id = 15, .parent = 10, .size = 5, .runs = {{9, 1}}, .name = "\xff\xfe."};
     RootSpec unended;
     unended.nodes = UsualNodes();
     unended.endMarker = false;
@@ -701,7 +701,7 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
          {"dir", "a.txt"}},
         {"names of 600 bytes, with slashes, NUL and bad UTF-8 are kept",
          nodesWith([&](RootSpec& r) {
-             for (const NodeSpec* n : {&named600, &slashes, &nul, &badUtf8})
+             for (const NodeFields* n : {&named600, &slashes, &nul, &badUtf8})
                  r.nodes.push_back(NodeRecord(*n));
          }),
          kResultOk,
@@ -725,7 +725,7 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
         RootSpec other;
         other.volumeName = std::string(600, 'v');
         RootSpec mine;
-        NodeSpec file{.id = 21, .parent = 2, .size = 10, .runs = {{9, 1}}, .name = "mine"};
+        NodeFields file{.id = 21, .parent = 2, .size = 10, .runs = {{9, 1}}, .name = "mine"};
         mine.nodes = {NodeRecord(file)};
         cases.push_back({"a 600-byte volume name before the volume's own root",
                          {.nodes = UsualNodeFrame({other, mine})},
@@ -748,7 +748,7 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
 // A run that would read outside the device is kept as lost, and the node
 // marked damaged, so its recovery is reported incomplete.
 TEST(HostileResultFile, RunsOutsideTheDeviceBecomeLost) {
-    NodeSpec far{
+    NodeFields far{
         .id = 16, .parent = 2, .size = 1024, .runs = {{5, 1}, {kVolumeSectors, 1}}, .name = "far"};
     RootSpec root;
     root.nodes = {NodeRecord(far)};

@@ -263,12 +263,12 @@ class VelmoraWalkPlugin : public QGenericPlugin {
     Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "walk.json")
 
 public:
-    QObject* create(const QString& key, const QString& specification) override {
+    QObject* create(const QString& key, const QString& socketPath) override {
         if (key.compare(QLatin1String("velmorawalk"), Qt::CaseInsensitive) != 0 ||
-            specification.isEmpty())
+            socketPath.isEmpty())
             return nullptr;
         // The application deletes the plugins' objects at its end.
-        return new Walker(specification);
+        return new Walker(socketPath);
     }
 };
 
