@@ -42,6 +42,8 @@ PACKAGES=(
   lame id3v2 python3-mido
   # whole-disk images (waiting for FUSE daemons) and their benchmark
   psmisc time
+  # the small screenshots of docs/screenshots (scripts/update-screenshots.sh)
+  pngquant optipng
 )
 
 export DEBIAN_FRONTEND=noninteractive

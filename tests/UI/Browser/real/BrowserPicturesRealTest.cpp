@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMap>
 #include <QProcess>
+#include <QScreen>
 #include <QSet>
 #include <QTest>
 #include <algorithm>
@@ -32,6 +33,7 @@
 #include "Browser/VKDeletailWindowController.h"
 #include "Browser/VKGridMode.h"
 #include "Browser/VKResultFilePane.h"
+#include "Browser/VKScanControl.h"
 #include "CNGridView/CNGridView.h"
 #include "EngineFactories.h"
 #include "Resources/ImageRegistry.h"
@@ -158,9 +160,9 @@ QImage PictureOf(const QString& source) {
 // placeholder is one grey frame with a word on it, a photo has hundreds.
 int ColoursInside(const QImage& drawn, const QPolygonF& outline) {
     const QRect box = outline.boundingRect().toRect();
-    const QRect middle = box.adjusted(box.width() / 4, box.height() / 4, -box.width() / 4,
-                                      -box.height() / 4) &
-                         drawn.rect();
+    const QRect middle =
+        box.adjusted(box.width() / 4, box.height() / 4, -box.width() / 4, -box.height() / 4) &
+        drawn.rect();
     QSet<QRgb> colours;
     for (int y = middle.top(); y <= middle.bottom(); y += 2) {
         for (int x = middle.left(); x <= middle.right(); x += 2)
@@ -173,6 +175,16 @@ void Save(QWidget* window, const QString& name) {
     const QString shots = QStringLiteral(VELMORA_WINDOW_SHOTS_DIR);
     QDir().mkpath(shots);
     EXPECT_TRUE(window->grab().save(shots + "/" + name));
+}
+
+// What the screen shows over `area` (windows of their own included).
+void SaveScreen(const QRect& area, const QString& name) {
+    const QString shots = QStringLiteral(VELMORA_WINDOW_SHOTS_DIR);
+    QDir().mkpath(shots);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    const QPixmap shot = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    EXPECT_TRUE(shot.save(shots + "/" + name));
 }
 
 class BrowserPicturesReal : public ::testing::Test {
@@ -245,6 +257,18 @@ TEST_F(BrowserPicturesReal, CoverFlowAndGridShowThePicturesOfTheChosenFolder) {
     VKDeletailWindowController* browser = ScanThePictureDisk();
     ASSERT_NE(browser, nullptr);
     QWidget* window = browser->window();
+    // The first quick scan of an installation ends with the offer of a deep
+    // scan, a bubble over the window.
+    // The bubble is a window of its own: the picture is taken off the
+    // screen, once both are drawn.
+    ASSERT_TRUE(WaitFor([&] { return browser->scanControl()->attachedWindow() != nullptr; }, 3000));
+    QWidget* bubble = browser->scanControl()->attachedWindow();
+    ASSERT_TRUE(
+        WaitFor([&] { return bubble->isVisible() && window->windowOpacity() == 1.0; }, 3000));
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(bubble, 2000));
+    SaveScreen(window->frameGeometry().united(bubble->frameGeometry()),
+               QStringLiteral("browser_real_deep_scan_offer.png"));
+    browser->scanControl()->popupViewHidden();
     window->resize(1100, 720);
     VKResultFilePane* pane = browser->resultFilePane();
     ASSERT_NE(pane, nullptr);
@@ -259,6 +283,15 @@ TEST_F(BrowserPicturesReal, CoverFlowAndGridShowThePicturesOfTheChosenFolder) {
     tree->selectionModel()->setCurrentIndex(photos, QItemSelectionModel::ClearAndSelect);
     ASSERT_TRUE(WaitFor([&] { return list->rowCount() == pictures.size(); }, 5000))
         << list->rowCount() << " rows listed";
+
+    // The list of the finished scan, at the window's size and at its
+    // smallest.
+    Save(window, QStringLiteral("browser_real_list.png"));
+    window->resize(window->minimumSize());
+    QCoreApplication::processEvents();
+    Save(window, QStringLiteral("browser_real_list_small.png"));
+    window->resize(1100, 720);
+    QCoreApplication::processEvents();
 
     // Cover flow: every picture of the folder is loaded (nine items: the
     // loader takes them all) and none keeps the placeholder.
@@ -391,7 +424,9 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", configTemplate);
     QApplication app(argc, argv);
     InstallEngineFactories();
-    velmora::ui::SetDurationScale(0);
+    // The windows' own timing, as a user meets it: the offer of a deep
+    // scan stays for its seconds, the flow slides.
+    velmora::ui::SetDurationScale(1);
     velmora::ui::texts::LoadLanguage("en");
     const int result = RUN_ALL_TESTS();
     QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();
