@@ -32,10 +32,18 @@ void VKGridMode::setNodes(std::vector<OpNodePtr> nodes) {
 }
 
 void VKGridMode::showGridView() {
+    const QBrush dust(ui::ImageRegistry::Pixmap(QStringLiteral("BackgroundDust")));
     QPalette palette = grid_->palette();
-    palette.setBrush(QPalette::Window,
-                     QBrush(ui::ImageRegistry::Pixmap(QStringLiteral("BackgroundDust"))));
+    palette.setBrush(QPalette::Window, dust);
     grid_->setPalette(palette);
+    // The grid is as tall as its rows: the clip around it shows the same
+    // background below the last one.
+    if (QWidget* clip = grid_->parentWidget()) {
+        QPalette around = clip->palette();
+        around.setBrush(QPalette::Window, dust);
+        clip->setPalette(around);
+        clip->setAutoFillBackground(true);
+    }
     grid_->setScrollElasticity(true);
     grid_->reloadDataAnimated(true);
 }

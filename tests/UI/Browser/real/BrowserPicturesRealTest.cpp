@@ -4,6 +4,7 @@
 // in cover flow and in the grid. Run under Xvfb, as root (loop devices).
 #include <gtest/gtest.h>
 
+#include <QAbstractAnimation>
 #include <QAbstractButton>
 #include <QApplication>
 #include <QButtonGroup>
@@ -177,6 +178,31 @@ void Save(QWidget* window, const QString& name) {
     EXPECT_TRUE(window->grab().save(shots + "/" + name));
 }
 
+// Lets the window's slides and fades (grid items moving to their new
+// places, the flow sliding) come to their ends.
+bool Settle(QWidget* window) {
+    return WaitFor(
+        [&] {
+            const auto animations = window->findChildren<QAbstractAnimation*>();
+            return std::none_of(animations.begin(), animations.end(), [](auto* animation) {
+                return animation->state() == QAbstractAnimation::Running;
+            });
+        },
+        3000);
+}
+
+// The window at its smallest, then back at the size the test gave it.
+void SaveSmall(QWidget* window, const QString& name) {
+    const QSize size = window->size();
+    window->resize(window->minimumSize());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Settle(window));
+    Save(window, name);
+    window->resize(size);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(Settle(window));
+}
+
 // What the screen shows over `area` (windows of their own included).
 void SaveScreen(const QRect& area, const QString& name) {
     const QString shots = QStringLiteral(VELMORA_WINDOW_SHOTS_DIR);
@@ -287,11 +313,7 @@ TEST_F(BrowserPicturesReal, CoverFlowAndGridShowThePicturesOfTheChosenFolder) {
     // The list of the finished scan, at the window's size and at its
     // smallest.
     Save(window, QStringLiteral("browser_real_list.png"));
-    window->resize(window->minimumSize());
-    QCoreApplication::processEvents();
-    Save(window, QStringLiteral("browser_real_list_small.png"));
-    window->resize(1100, 720);
-    QCoreApplication::processEvents();
+    SaveSmall(window, QStringLiteral("browser_real_list_small.png"));
 
     // Cover flow: every picture of the folder is loaded (nine items: the
     // loader takes them all) and none keeps the placeholder.
@@ -366,6 +388,7 @@ TEST_F(BrowserPicturesReal, CoverFlowAndGridShowThePicturesOfTheChosenFolder) {
         EXPECT_GT(ColoursInside(drawn, flow->itemOutline(step.expected)), 40);
     }
     Save(window, QStringLiteral("browser_real_cover_flow.png"));
+    SaveSmall(window, QStringLiteral("browser_real_cover_flow_small.png"));
 
     // Grid: every item shows its file's thumbnail, not the loading picture,
     // with an unticked check box that ticks the file (the scan is over).
@@ -402,6 +425,7 @@ TEST_F(BrowserPicturesReal, CoverFlowAndGridShowThePicturesOfTheChosenFolder) {
         EXPECT_TRUE(shownItem->itemButton()->imageName().endsWith("checkbox_no"));
     }
     Save(window, QStringLiteral("browser_real_grid.png"));
+    SaveSmall(window, QStringLiteral("browser_real_grid_small.png"));
     CNGridViewItem* first = item(0);
     auto* cell = dynamic_cast<OpCellNode*>(first->node());
     ASSERT_NE(cell, nullptr);
