@@ -165,12 +165,12 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
         if (reader != nullptr)
             reader->Release();
         // A full destination paused the recovery and the engine removed the
-        // partial file: once the user has made room and resumes, the same
-        // file is written again, or it would be missing from the result.
+        // partial file (the file count has let it go): once the user has made
+        // room and resumes, the same file is written again, or it would be
+        // missing from the result.
         if (ErrorNumber(result) != kErrRecoveryWrite || GetStatus() != VK_OP_PAUSED ||
             Continued() == 0)
             return result;
-        --m_recoveredFiles;
         m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
     }
 }
@@ -243,8 +243,14 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
         std::printf("===Recvoeried file(%lld):%s=====\n",
                     static_cast<long long>(m_recoveredFiles.load()), name ? name : "");
     }
-    if (ErrorNumber(static_cast<uint64_t>(info->result)) == kErrRecoveryWrite)
+    if (ErrorNumber(static_cast<uint64_t>(info->result)) == kErrRecoveryWrite) {
+        // The engine removes the file the full destination cut: it is not
+        // among the files written, and the counts say so before the pause
+        // shows, since a stop from the no-space panel reads them at once.
+        if (m_recoveredFiles > 0)
+            --m_recoveredFiles;
         SetStatus(VK_OP_PAUSED);
+    }
     SetNeedUIUpdate(1);
 }
 
