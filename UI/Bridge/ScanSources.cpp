@@ -40,7 +40,7 @@ int ScanTreeSource::GetScanType() {
 }
 
 void ScanTreeSource::DoSearch(std::vector<IFileNode*>& hits) {
-    scan_.DoSearch(hits);
+    scan_.DoSearch(hits, &search_);
 }
 
 int ScanTreeSource::IsSearching() {
@@ -87,6 +87,10 @@ void ScanTreeSource::RefreshTypeTree() {
     types_.refreshTypeTree();
 }
 
+void ScanTreeSource::RefreshTypeTreeAfterSearch() {
+    types_.refreshTypeTreeAfterSearch(search_);
+}
+
 void ScanTreeSource::TypeSetSearch(int searching) {
     types_.setSearch(searching != 0);
 }
@@ -110,6 +114,11 @@ void ScanTreeSource::RefreshTypeTreeState() {
 void ScanTreeSource::RefreshTimeTree(OpNodeData* root, int kind,
                                      const std::function<void(IFileNode*, OpNodeData*)>& file) {
     times_.takeNewFiles(kind, [&](IFileNode* node) { file(node, root); });
+}
+
+void ScanTreeSource::RefreshTimeTreeAfterSearch(
+    OpNodeData* root, int kind, const std::function<void(IFileNode*, OpNodeData*)>& file) {
+    times_.takeSearchHits(kind, search_, [&](IFileNode* node) { file(node, root); });
 }
 
 void ScanTreeSource::TimeSetSearch(int searching) {
