@@ -821,3 +821,81 @@ TEST_F(ScanRoad, SearchTreesMatchAWalkOverTheIndexes) {
         searched.times.clear();
     }
 }
+
+// The scan filing files while searches (few hits and many) rebuild the
+// trees from what they found, forced refreshes run and the browser asks its
+// questions: no race (the ThreadSanitizer build), and once the scan has
+// ended a last search leaves the trees a walk over the indexes makes.
+TEST_F(ScanRoad, SearchesFromTheScanIndexesWhileTheScanFiles) {
+    BridgeWorld world;
+    velmora::test::TempDir dir;
+    const std::string table = dir / "FileType.plist";
+    std::ofstream(table) << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>1</key><array><string>pdf</string></array>
+<key>2</key><array><string>jpg</string></array>
+</dict></plist>)";
+    VKUIDeviceData catalogue(nullptr);
+    VKUIScan scan(&catalogue);
+    ScanTrees searched(scan, table);
+    constexpr int kFiles = 1200;
+    const char* exts[] = {"jpg", "weird", "pdf"};
+    std::vector<std::unique_ptr<TestNode>> files;
+    for (int i = 0; i < kFiles; ++i) {
+        files.push_back(File("n" + std::to_string(i) + "." + exts[i % 3],
+                             Ticks(2018 + i % 2, 1 + i % 3, 2),
+                             Ticks(2019 + i / 400, 1 + (i / 50) % 12, 3)));
+    }
+    std::atomic<bool> scanning{true};
+    std::thread filing([&] {
+        for (int i = 0; i < kFiles; i += 40) {
+            std::vector<IFileNode*> batch;
+            for (int j = i; j < i + 40; ++j)
+                batch.push_back(files[static_cast<size_t>(j)].get());
+            scan.ShowNodes(batch.data(), static_cast<unsigned>(batch.size()), 0);
+            searched.trees.VKGetTreeNodeData(0);
+        }
+        scanning = false;
+    });
+    std::thread searching([&] {
+        for (int round = 0; scanning || round < 2; ++round) {
+            if (searched.trees.DoSearchWithString(round % 2 == 0 ? "7." : "n1", "DoSearchValue") ==
+                1) {
+                searched.trees.WaitSearch();
+                searched.trees.StopSearch();
+            }
+        }
+    });
+    std::thread refreshing([&] {
+        while (scanning)
+            searched.trees.VKGetTreeNodeData(1);
+    });
+    while (scanning) {
+        for (int kind : {OP_TREE_FILE_TYPE, OP_TREE_CREATION_DATE, OP_TREE_MODIFICATION_DATE}) {
+            for (const OpNodePtr& top : searched.trees.Snapshot(kind)) {
+                std::vector<OpChild> list;
+                searched.trees.GetFileNodeToArray(list, top.get());
+                searched.trees.GetNodeChildrenCnt(top.get());
+            }
+        }
+        std::vector<IFileNode*> hits;
+        searched.trees.GetSearchResultToArr(hits);
+    }
+    filing.join();
+    searching.join();
+    refreshing.join();
+
+    ASSERT_EQ(searched.trees.DoSearchWithString("7.", "DoSearchValue"), 1);
+    searched.trees.WaitSearch();
+    ScanTrees walked(scan, table);
+    walked.trees.VKGetTreeNodeData(1);
+    for (int kind : {OP_TREE_FILE_TYPE, OP_TREE_CREATION_DATE, OP_TREE_MODIFICATION_DATE})
+        EXPECT_EQ(searched.Of(kind), walked.Of(kind)) << "tree kind " << kind;
+    searched.trees.StopSearch();
+    world.poster->RunPending();
+    {
+        auto hold = searched.trees.Lock();
+        searched.types.clear();
+        searched.times.clear();
+    }
+}
