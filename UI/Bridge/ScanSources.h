@@ -67,9 +67,11 @@ private:
     VKUIScan& scan_;
     VKTypeMgr& types_;
     VKTimeMgr& times_;
+    void SearchTreeFiled(int kind);
     // What the last search found, for the trees' refresh right after it
-    // (both under the tree lock).
+    // (both under the tree lock), and which trees took it (bits by kind).
     VKSearchResult search_;
+    int searchTreesFiled_ = 0;
 };
 
 // The scan as the recovery and the thumbnails read it. Reading a found
