@@ -40,7 +40,18 @@ int ScanTreeSource::GetScanType() {
 }
 
 void ScanTreeSource::DoSearch(std::vector<IFileNode*>& hits) {
-    scan_.DoSearch(hits);
+    scan_.DoSearch(hits, &search_);
+    searchTreesFiled_ = 0;
+}
+
+// A search for everything keeps a million hits: they go once the type tree
+// and both date trees have taken them.
+void ScanTreeSource::SearchTreeFiled(int kind) {
+    searchTreesFiled_ |= 1 << kind;
+    constexpr int kAll =
+        (1 << OP_TREE_FILE_TYPE) | (1 << OP_TREE_CREATION_DATE) | (1 << OP_TREE_MODIFICATION_DATE);
+    if ((searchTreesFiled_ & kAll) == kAll)
+        search_ = VKSearchResult{};
 }
 
 int ScanTreeSource::IsSearching() {
@@ -87,6 +98,11 @@ void ScanTreeSource::RefreshTypeTree() {
     types_.refreshTypeTree();
 }
 
+void ScanTreeSource::RefreshTypeTreeAfterSearch() {
+    types_.refreshTypeTreeAfterSearch(search_);
+    SearchTreeFiled(OP_TREE_FILE_TYPE);
+}
+
 void ScanTreeSource::TypeSetSearch(int searching) {
     types_.setSearch(searching != 0);
 }
@@ -110,6 +126,12 @@ void ScanTreeSource::RefreshTypeTreeState() {
 void ScanTreeSource::RefreshTimeTree(OpNodeData* root, int kind,
                                      const std::function<void(IFileNode*, OpNodeData*)>& file) {
     times_.takeNewFiles(kind, [&](IFileNode* node) { file(node, root); });
+}
+
+void ScanTreeSource::RefreshTimeTreeAfterSearch(
+    OpNodeData* root, int kind, const std::function<void(IFileNode*, OpNodeData*)>& file) {
+    times_.takeSearchHits(kind, search_, [&](IFileNode* node) { file(node, root); });
+    SearchTreeFiled(kind);
 }
 
 void ScanTreeSource::TimeSetSearch(int searching) {

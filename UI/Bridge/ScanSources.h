@@ -13,9 +13,9 @@
 #include "VKUIDeviceData.h"
 #include "VKUIRecovery.h"
 #include "VKUISaveLoad.h"
+#include "VKUIScan.h"
 #include "VKUITreeData.h"
 
-class VKUIScan;
 class VKTypeMgr;
 class VKTimeMgr;
 
@@ -47,6 +47,7 @@ public:
     void UnselectAllNodes() override;
     std::vector<OpNodePtr> TypeRootNodes() override;
     void RefreshTypeTree() override;
+    void RefreshTypeTreeAfterSearch() override;
     void TypeSetSearch(int searching) override;
     void TypeSetNeedRefreshTree() override;
     int TypeIsOtherNode(const OpNodeData* node) override;
@@ -54,6 +55,9 @@ public:
     void RefreshTypeTreeState() override;
     void RefreshTimeTree(OpNodeData* root, int kind,
                          const std::function<void(IFileNode*, OpNodeData*)>& file) override;
+    void RefreshTimeTreeAfterSearch(
+        OpNodeData* root, int kind,
+        const std::function<void(IFileNode*, OpNodeData*)>& file) override;
     void TimeSetSearch(int searching) override;
     void TimeSetNeedRefreshTree() override;
     int TimeGetNeedRefreshTree() override;
@@ -63,6 +67,11 @@ private:
     VKUIScan& scan_;
     VKTypeMgr& types_;
     VKTimeMgr& times_;
+    void SearchTreeFiled(int kind);
+    // What the last search found, for the trees' refresh right after it
+    // (both under the tree lock), and which trees took it (bits by kind).
+    VKSearchResult search_;
+    int searchTreesFiled_ = 0;
 };
 
 // The scan as the recovery and the thumbnails read it. Reading a found

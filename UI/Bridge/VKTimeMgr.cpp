@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -120,16 +121,73 @@ void VKTimeMgr::takeNewFiles(int kind, const std::function<void(IFileNode*)>& fi
         index = Scan().GetCreateTimeMap();
     for (const auto& [year, months] : index) {
         for (const auto& [month, nodes] : months) {
-            for (size_t i = getIndex(year, month, kind); i < nodes.size(); ++i) {
-                setIndex(i + 1, year, month, kind);
+            const size_t from = getIndex(year, month, kind);
+            if (from >= nodes.size())
+                continue;
+            // Moved on before the files are handed over: a month is filed
+            // once, whatever the callback does.
+            setIndex(nodes.size(), year, month, kind);
+            for (size_t i = from; i < nodes.size(); ++i) {
                 IFileNode* node = nodes[i];
-                if (node == nullptr || node->IsDirectory() != 0 || TimeOfKind(node, kind) == 0)
+                if (node == nullptr || node->IsNodeShow() == 0 || node->IsDirectory() != 0 ||
+                    TimeOfKind(node, kind) == 0)
                     continue;
-                if (node->IsNodeShow() != 0)
-                    file(node);
+                file(node);
             }
         }
     }
+}
+
+void VKTimeMgr::takeSearchHits(int kind, const VKSearchResult& search,
+                               const std::function<void(IFileNode*)>& file) {
+    const VKDateExtent* extent = kind == OP_TREE_CREATION_DATE       ? &search.createExtent
+                                 : kind == OP_TREE_MODIFICATION_DATE ? &search.modifyExtent
+                                                                     : nullptr;
+    const std::map<int, size_t>* positions = PositionsOf(kind);
+    size_t indexed = 0;
+    if (extent != nullptr) {
+        for (const auto& [year, months] : *extent) {
+            for (const auto& [month, count] : months)
+                indexed += count;
+        }
+    }
+    // Each hit's month is worked out again (a time zone conversion): past
+    // an eighth of the index, walking it is the cheaper way.
+    if (extent == nullptr || !search.complete || positions == nullptr || !positions->empty() ||
+        search.arrival.size() != search.hits.size() || search.hits.size() > indexed / 8) {
+        takeNewFiles(kind, file);
+        return;
+    }
+    struct Hit {
+        int month;  // year * 100 + month, as the index files it
+        uint32_t arrival;
+        IFileNode* node;
+    };
+    std::vector<Hit> hits;
+    VKCPPPublic& helpers = VKCPPPublic::instance();
+    for (size_t i = 0; i < search.hits.size(); ++i) {
+        IFileNode* node = search.hits[i];
+        if (node == nullptr || node->IsNodeShow() == 0 || node->IsDirectory() != 0)
+            continue;
+        const long long time = TimeOfKind(node, kind);
+        if (time == 0)
+            continue;
+        int year = 0, month = 0;
+        helpers.GetYearMonthByFileTime(&year, &month, U64ToFileTime(static_cast<uint64_t>(time)));
+        hits.push_back({year * 100 + month, search.arrival[i], node});
+    }
+    // The walk's order: by year and month, then as the files arrived.
+    std::sort(hits.begin(), hits.end(), [](const Hit& a, const Hit& b) {
+        return a.month != b.month ? a.month < b.month : a.arrival < b.arrival;
+    });
+    for (const auto& [year, months] : *extent) {
+        for (const auto& [month, count] : months) {
+            if (count != 0)
+                setIndex(count, year, month, kind);
+        }
+    }
+    for (const Hit& hit : hits)
+        file(hit.node);
 }
 
 void VKTimeMgr::AddFileNode(IFileNode* node, const OpNodePtr& root) {

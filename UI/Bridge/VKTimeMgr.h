@@ -16,6 +16,7 @@
 #include "OpNodeData.h"
 
 class VKUIScan;
+struct VKSearchResult;
 
 class VKTimeMgr {
 public:
@@ -29,6 +30,13 @@ public:
     // Hands each shown file of kind 2, 3 or 4 that arrived since the last
     // call for that kind to `file`, and moves the kind's positions past it.
     void takeNewFiles(int kind, const std::function<void(IFileNode*)>& file);
+    // Right after a search reset the positions (setSearch): hands `file`
+    // what takeNewFiles would, in the same order, from the search's hits,
+    // and resumes where the search stopped looking. Walks the index when
+    // the hits are not all the shown files, the positions were not reset,
+    // or the hits are so many that the walk costs less.
+    void takeSearchHits(int kind, const VKSearchResult& search,
+                        const std::function<void(IFileNode*)>& file);
     void AddFileNode(IFileNode* node, const OpNodePtr& root);
     OpNodePtr insertYear(int year, const OpNodePtr& root);
     OpNodePtr insertMonth(int month, int year, const OpNodePtr& yearNode);

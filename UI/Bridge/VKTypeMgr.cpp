@@ -2,6 +2,8 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -111,6 +113,48 @@ void VKTypeMgr::initTypeMap() {
         m_typeIndexMap[bit] = 0;
 }
 
+bool VKTypeMgr::FiledSet::insert(IFileNode* node) {
+    if ((count_ + 1) * 2 > slots_.size())
+        grow();
+    const size_t mask = slots_.size() - 1;
+    uint64_t hash = reinterpret_cast<uintptr_t>(node);
+    hash = (hash ^ (hash >> 33)) * 0xFF51AFD7ED558CCDULL;
+    size_t at = static_cast<size_t>(hash ^ (hash >> 33)) & mask;
+    for (; slots_[at] != nullptr; at = (at + 1) & mask) {
+        if (slots_[at] == node)
+            return false;
+    }
+    slots_[at] = node;
+    ++count_;
+    return true;
+}
+
+void VKTypeMgr::FiledSet::grow() {
+    std::vector<IFileNode*> old(std::max<size_t>(64, slots_.size() * 2), nullptr);
+    old.swap(slots_);
+    count_ = 0;
+    for (IFileNode* node : old) {
+        if (node != nullptr)
+            insert(node);
+    }
+}
+
+void VKTypeMgr::FiledSet::clear() {
+    std::vector<IFileNode*>().swap(slots_);
+    count_ = 0;
+}
+
+void VKTypeMgr::fileNode(IFileNode* node) {
+    const std::string ext = VKUIScan::GetNodeExt(node);
+    if (m_typeDict.count(ext) != 0) {
+        auto sub = m_subNodeDict.find(ext);
+        OpNodePtr group = sub != m_subNodeDict.end() ? sub->second : insertSubNodeToTree(ext);
+        group->addChildObject(node);
+    } else {
+        m_rootNode[kOther]->addChildObject(node);
+    }
+}
+
 void VKTypeMgr::refreshTypeTree() {
     const VKTypeIndex index = Scan().GetTypeMap();
     for (const auto& [category, nodes] : index) {
@@ -120,18 +164,30 @@ void VKTypeMgr::refreshTypeTree() {
         for (size_t i = resume; i < nodes.size(); ++i) {
             resume = i;
             IFileNode* node = nodes[i];
-            if (node->IsNodeShow() == 0 || !m_insertFileNodeMap.insert(node).second)
+            if (node->IsNodeShow() == 0 || !m_insertFileNodeMap.insert(node))
                 continue;
-            const std::string ext = VKUIScan::GetNodeExt(node);
-            if (m_typeDict.count(ext) != 0) {
-                auto sub = m_subNodeDict.find(ext);
-                OpNodePtr group =
-                    sub != m_subNodeDict.end() ? sub->second : insertSubNodeToTree(ext);
-                group->addChildObject(node);
-            } else {
-                m_rootNode[kOther]->addChildObject(node);
-            }
+            fileNode(node);
         }
+    }
+}
+
+void VKTypeMgr::refreshTypeTreeAfterSearch(const VKSearchResult& search) {
+    bool emptied = m_insertFileNodeMap.size() == 0;
+    for (const auto& [category, resume] : m_typeIndexMap)
+        emptied = emptied && resume == 0;
+    if (!search.complete || !emptied) {
+        refreshTypeTree();
+        return;
+    }
+    // The hits come in the index's order, as the walk would meet them.
+    for (IFileNode* node : search.hits) {
+        if (node->IsNodeShow() == 0 || !m_insertFileNodeMap.insert(node))
+            continue;
+        fileNode(node);
+    }
+    for (const auto& [category, extent] : search.typeExtent) {
+        if (extent != 0)
+            m_typeIndexMap[category] = extent - 1;
     }
 }
 

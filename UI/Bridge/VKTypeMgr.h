@@ -12,12 +12,12 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "OpNodeData.h"
 
 class VKUIScan;
+struct VKSearchResult;
 
 class VKTypeMgr {
 public:
@@ -33,6 +33,11 @@ public:
     std::vector<OpNodePtr> getRootNode() const;
     // Files the nodes that arrived since the last refresh.
     void refreshTypeTree();
+    // Right after a search emptied the tree (setSearch): files what the
+    // search showed from its hits, as refreshTypeTree would over the whole
+    // index, and resumes where the search stopped looking. Walks the index
+    // when the hits are not all the shown files or the tree was not emptied.
+    void refreshTypeTreeAfterSearch(const VKSearchResult& search);
     OpNodePtr insertSubNodeToTree(const std::string& ext);
     // The group's mark from its file leaves.
     void setNodeState(OpNodeData* node);
@@ -50,6 +55,22 @@ public:
     unsigned CategoryOf(const std::string& ext) const;
 
 private:
+    // The nodes filed, a node looked at once: open addressing over a flat
+    // table, so that a search's reset lets go of a million at once.
+    class FiledSet {
+    public:
+        // False when the node was there already.
+        bool insert(IFileNode* node);
+        void clear();
+        size_t size() const { return count_; }
+
+    private:
+        void grow();
+        std::vector<IFileNode*> slots_;
+        size_t count_ = 0;
+    };
+
+    void fileNode(IFileNode* node);
     void initTypeMap();
     VKUIScan& Scan() const;
 
@@ -58,7 +79,7 @@ private:
     std::map<int, std::vector<std::string>> m_dic;
     std::map<unsigned, OpNodePtr> m_rootNode;
     std::map<std::string, OpNodePtr> m_subNodeDict;
-    std::unordered_set<IFileNode*> m_insertFileNodeMap;
+    FiledSet m_insertFileNodeMap;
     bool m_search = false;
     std::map<unsigned, size_t> m_typeIndexMap;
     int m_needRefreshTree = 0;

@@ -173,7 +173,24 @@ int VKUIPublic::IsStringInFileNode(const char* needle, IFileNode* node) {
         return 1;
     if (node == nullptr)
         return 0;
-    const bool desktop = CurrentSettings()->GetBool("isSelectDesktopDisk", false);
+    return IsStringInFileNode(needle, node,
+                              CurrentSettings()->GetBool("isSelectDesktopDisk", false));
+}
+
+int VKUIPublic::IsStringInFileNode(const char* needle, IFileNode* node, bool desktop) {
+    if (needle == nullptr || *needle == '\0')
+        return 1;
+    if (node == nullptr)
+        return 0;
+    // A search looks at a million files for every folder: a file is
+    // answered without the walk's list.
+    if (!node->IsDirectory()) {
+        if (desktop) {
+            IFileNode* parent = node->GetParent();
+            return parent != nullptr && IsDesktopFolder(parent) ? 1 : 0;
+        }
+        return IsStringInString(needle, node->GetFileName());
+    }
     std::vector<IFileNode*> pending{node};
     while (!pending.empty()) {
         IFileNode* current = pending.back();

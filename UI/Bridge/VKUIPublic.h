@@ -47,6 +47,9 @@ public:
     static int IsStringInString(const char* needle, const char* text);
     // The results search: see the source.
     static int IsStringInFileNode(const char* needle, IFileNode* node);
+    // The same with the Desktop setting ("isSelectDesktopDisk") read by the
+    // caller, once for a whole search.
+    static int IsStringInFileNode(const char* needle, IFileNode* node, bool desktop);
     static int IsStringInFileNodeVector(const char* needle, const std::vector<IFileNode*>& nodes);
     // "/" + volume name, then "/" + name of each element down to the node;
     // "" for no node.

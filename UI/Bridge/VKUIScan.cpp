@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "BridgeServices.h"
 #include "IRecoveryFilter.h"
 #include "RecoveryControllers.h"
 #include "SaveRestore.h"
@@ -278,6 +279,9 @@ void VKUIScan::ClearData() {
     m_folders.clear();
     m_folderSnapshot.clear();
     m_typeIndex.clear();
+    m_typeArrival.clear();
+    m_arrivals = 0;
+    m_untypedFiles = 0;
     m_newPathNodes.clear();
     m_nodeObjects.clear();
     m_createIndex.clear();
@@ -432,8 +436,12 @@ void VKUIScan::ShowNodes(IFileNode** nodes, unsigned count, int) {
             m_createIndex[cy][cm].push_back(node);
         if (modified != 0)
             m_modifyIndex[my][mm].push_back(node);
-        if (filter != nullptr)
+        if (filter != nullptr) {
             m_typeIndex[category].push_back(node);
+            m_typeArrival[category].push_back(m_arrivals++);
+        } else if (created != 0 || modified != 0) {
+            ++m_untypedFiles;
+        }
         m_fileSize += static_cast<uint64_t>(size);
     }
     {
@@ -499,23 +507,68 @@ int VKUIScan::FindRemoveData(IFileNode* node) {
     return m_folderSet.erase(node) != 0 ? 1 : 0;
 }
 
-void VKUIScan::DoSearch(std::vector<IFileNode*>& out) {
+namespace {
+
+VKDateExtent ExtentOf(const VKDateIndex& index) {
+    VKDateExtent extent;
+    for (const auto& [year, months] : index) {
+        for (const auto& [month, nodes] : months)
+            extent[year][month] = nodes.size();
+    }
+    return extent;
+}
+
+}  // namespace
+
+void VKUIScan::DoSearch(std::vector<IFileNode*>& out, VKSearchResult* result) {
     RefreshAllData();
     out.clear();
-    const VKTypeIndex types = GetTypeMap();
+    VKTypeIndex types;
     std::string key;
     {
         VKOperationLock hold(m_lock);
+        types = m_typeIndex;
         key = m_hasSearchKey ? m_searchKey : "";
-    }
-    VKCPPPublic& helpers = VKCPPPublic::instance();
-    for (const auto& [category, nodes] : types) {
-        for (IFileNode* node : nodes) {
-            const int match = key.empty() ? 1 : helpers.IsStringInFileNode(key.c_str(), node);
-            node->ShowNode(match);
-            if (match != 0 && node->IsDirectory() == 0)
-                out.push_back(node);
+        if (result != nullptr) {
+            *result = VKSearchResult{};
+            for (const auto& [category, nodes] : m_typeIndex)
+                result->typeExtent[category] = nodes.size();
+            result->createExtent = ExtentOf(m_createIndex);
+            result->modifyExtent = ExtentOf(m_modifyIndex);
+            result->complete = m_untypedFiles == 0;
         }
+    }
+    // Read once: the whole search answers for one setting.
+    const bool desktop = velmora::bridge::CurrentSettings()->GetBool("isSelectDesktopDisk", false);
+    std::vector<std::pair<unsigned, size_t>> places;
+    for (const auto& [category, nodes] : types) {
+        for (size_t i = 0; i < nodes.size(); ++i) {
+            IFileNode* node = nodes[i];
+            const int match =
+                key.empty() ? 1 : VKUIPublic::IsStringInFileNode(key.c_str(), node, desktop);
+            node->ShowNode(match);
+            if (match != 0 && node->IsDirectory() == 0) {
+                out.push_back(node);
+                if (result != nullptr)
+                    places.emplace_back(category, i);
+            }
+        }
+    }
+    if (result == nullptr)
+        return;
+    result->hits = out;
+    result->arrival.reserve(places.size());
+    VKOperationLock hold(m_lock);
+    for (const auto& [category, i] : places) {
+        auto it = m_typeArrival.find(category);
+        auto at = m_typeIndex.find(category);
+        // The indexes were emptied (a new scan) while the search matched.
+        if (it == m_typeArrival.end() || i >= it->second.size() || at == m_typeIndex.end() ||
+            i >= at->second.size() || at->second[i] != result->hits[result->arrival.size()]) {
+            result->complete = false;
+            return;
+        }
+        result->arrival.push_back(it->second[i]);
     }
 }
 

@@ -28,6 +28,24 @@ struct CCollectedVolumeDeviceInfoStruct;
 using VKDateIndex = std::map<int, std::map<int, std::vector<IFileNode*>>>;
 // category bit -> files.
 using VKTypeIndex = std::map<unsigned, std::vector<IFileNode*>>;
+// year -> month -> how many files the date index held there.
+using VKDateExtent = std::map<int, std::map<int, size_t>>;
+
+// What one search looked at, for the trees to file its hits without
+// walking the indexes again: the files it showed (in the type index's
+// order), each with its number in the order files arrived, and how far the
+// indexes reached when it copied them. `complete` is false when a file
+// dated in the date indexes is missing from the type index (filed without
+// a filter), or the indexes changed under the search: then the hits are not
+// all the shown files and the trees must walk.
+struct VKSearchResult {
+    std::vector<IFileNode*> hits;
+    std::vector<uint32_t> arrival;
+    std::map<unsigned, size_t> typeExtent;
+    VKDateExtent createExtent;
+    VKDateExtent modifyExtent;
+    bool complete = false;
+};
 
 // The controller kind a scan of a storage runs.
 enum VKScanControllerType : int {
@@ -122,8 +140,9 @@ public:
     // is taken out of it).
     int FindRemoveData(IFileNode* node);
     // Shows the files matching the search key (all without one), hides the
-    // others; the shown files in `out`.
-    void DoSearch(std::vector<IFileNode*>& out);
+    // others; the shown files in `out`, and with `result` what the trees
+    // need to file them.
+    void DoSearch(std::vector<IFileNode*>& out, VKSearchResult* result = nullptr);
     // The lower-cased text after the last "." of the node's name.
     static std::string GetNodeExt(IFileNode* node);
 
@@ -172,6 +191,12 @@ private:
     VKDateIndex m_modifyIndex;
     VKDateIndex m_accessIndex;
     VKTypeIndex m_typeIndex;
+    // Beside each file of the type index, its number in arrival order: the
+    // date indexes hold files in that order within a month.
+    std::map<unsigned, std::vector<uint32_t>> m_typeArrival;
+    uint32_t m_arrivals = 0;
+    // Dated files filed without a category (no filter).
+    uint64_t m_untypedFiles = 0;
     std::map<IFileNode*, void*> m_nodeObjects;
     std::vector<IFileNode*> m_newPathNodes;
     std::vector<IFileNode*> m_folders;

@@ -201,14 +201,17 @@ void VKUITreeData::RebuildLocked(int force) {
     PathUpdateLocked(force, false);
 }
 
-void VKUITreeData::AddTypeNodeToArr() {
+void VKUITreeData::AddTypeNodeToArr(bool afterSearch) {
     std::shared_ptr<ITreeIndexSource> source = Source();
-    source->RefreshTypeTree();
+    if (afterSearch)
+        source->RefreshTypeTreeAfterSearch();
+    else
+        source->RefreshTypeTree();
     if (type_->empty())
         (*type_) = source->TypeRootNodes();
 }
 
-void VKUITreeData::AddDateNodeToArray(std::vector<OpNodePtr>& array, int kind) {
+void VKUITreeData::AddDateNodeToArray(std::vector<OpNodePtr>& array, int kind, bool afterSearch) {
     if (array.empty()) {
         const char* key = kind == OP_TREE_CREATION_DATE       ? "CREATE_TIME_ROOT_NAME"
                           : kind == OP_TREE_MODIFICATION_DATE ? "MODIFY_TIME_ROOT_NAME"
@@ -220,9 +223,11 @@ void VKUITreeData::AddDateNodeToArray(std::vector<OpNodePtr>& array, int kind) {
         root->setExpandAble(1);
         array.push_back(root);
     }
-    Source()->RefreshTimeTree(array.front().get(), kind, [this](IFileNode* node, OpNodeData* root) {
-        AddFileNode(node, root);
-    });
+    const auto file = [this](IFileNode* node, OpNodeData* root) { AddFileNode(node, root); };
+    if (afterSearch)
+        Source()->RefreshTimeTreeAfterSearch(array.front().get(), kind, file);
+    else
+        Source()->RefreshTimeTree(array.front().get(), kind, file);
 }
 
 // One pass over folders and roots: each gets its wrapper when its parent
@@ -457,9 +462,10 @@ void VKUITreeData::SearchBody(const std::string& postKey) {
 void VKUITreeData::RebuildWithSearchLocked(const std::string& key) {
     const int kind = Source()->GetScanType();
     auto path = [this] { PathUpdateLocked(0, true); };
-    auto type = [this] { AddTypeNodeToArr(); };
-    auto created = [this] { AddDateNodeToArray((*created_), OP_TREE_CREATION_DATE); };
-    auto modified = [this] { AddDateNodeToArray((*modified_), OP_TREE_MODIFICATION_DATE); };
+    // The source's search left what it found: the trees file just that.
+    auto type = [this] { AddTypeNodeToArr(true); };
+    auto created = [this] { AddDateNodeToArray((*created_), OP_TREE_CREATION_DATE, true); };
+    auto modified = [this] { AddDateNodeToArray((*modified_), OP_TREE_MODIFICATION_DATE, true); };
     switch (kind) {
         case OP_TREE_FILE_TYPE:
             type();

@@ -70,6 +70,10 @@ public:
     virtual std::vector<OpNodePtr> TypeRootNodes() = 0;
     // Files what arrived since the last refresh into the category groups.
     virtual void RefreshTypeTree() = 0;
+    // The same right after DoSearch (the trees reset for it, the lock held
+    // since): a source that kept what its search found files just that,
+    // without walking its whole index again.
+    virtual void RefreshTypeTreeAfterSearch() { RefreshTypeTree(); }
     virtual void TypeSetSearch(int searching) = 0;
     virtual void TypeSetNeedRefreshTree() = 0;
     // Whether the group is the category of other files.
@@ -83,6 +87,11 @@ public:
     // `file` with `root` (which files it below a year and a month).
     virtual void RefreshTimeTree(OpNodeData* root, int kind,
                                  const std::function<void(IFileNode*, OpNodeData*)>& file) = 0;
+    // The same right after DoSearch, as RefreshTypeTreeAfterSearch.
+    virtual void RefreshTimeTreeAfterSearch(
+        OpNodeData* root, int kind, const std::function<void(IFileNode*, OpNodeData*)>& file) {
+        RefreshTimeTree(root, kind, file);
+    }
     virtual void TimeSetSearch(int searching) = 0;
     virtual void TimeSetNeedRefreshTree() = 0;
     virtual int TimeGetNeedRefreshTree() = 0;
@@ -181,8 +190,9 @@ public:
 private:
     void ResetLocked();
     void RebuildLocked(int force);
-    void AddTypeNodeToArr();
-    void AddDateNodeToArray(std::vector<OpNodePtr>& array, int kind);
+    // afterSearch: right after the source's DoSearch (see the source).
+    void AddTypeNodeToArr(bool afterSearch = false);
+    void AddDateNodeToArray(std::vector<OpNodePtr>& array, int kind, bool afterSearch = false);
     void PathUpdateLocked(int flag, bool search);
     void WrapPass(std::vector<OpNodePtr>& scratch, const std::vector<IFileNode*>& nodes,
                   std::vector<IFileNode*>& waiting);

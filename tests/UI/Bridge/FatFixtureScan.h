@@ -5,6 +5,8 @@
 
 #include <sys/stat.h>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +21,14 @@
 #include "support/TestSupport.h"
 
 namespace velmora::bridgetest {
+
+// A sink that lets the scan run to its end.
+class RunToEnd : public IProgress {
+public:
+    void UpdateProgress(_PROGRESS_INFO*) override {}
+    int Continued() override { return 1; }
+    int shouldBuild() override { return 1; }
+};
 
 class FatFixtureScan : public IDrirectoryTree {
 public:
@@ -40,6 +50,30 @@ public:
             return false;
         }
         return true;
+    }
+
+    // The image made into `dir` and scanned to its end, as the tests over
+    // the fixture's scan start. Null when the tools are missing (the test
+    // is skipped, or fails when the run requires them) or when the scan
+    // did not end with the volume's one root (a fatal failure): a fixture's
+    // SetUp then ends its test, a test body returns.
+    static std::unique_ptr<FatFixtureScan> MadeAndScanned(const std::string& dir) {
+        std::string why;
+        if (!MakeImage(dir, &why)) {
+            [&] { VELMORA_REQUIRE_TOOL(false, why); }();
+            return nullptr;
+        }
+        auto scan = std::make_unique<FatFixtureScan>(dir + "/fat16.img");
+        RunToEnd progress;
+        const VKRESULT result = scan->Run(&progress);
+        if (result != VK_OK || scan->roots().size() != 1) {
+            [&] {
+                FAIL() << "the scan of the fixture ended with " << result << " and "
+                       << scan->roots().size() << " roots";
+            }();
+            return nullptr;
+        }
+        return scan;
     }
 
     explicit FatFixtureScan(const std::string& image) {
@@ -117,14 +151,6 @@ private:
     IRecoveryController* controller_ = nullptr;
     std::vector<IFilesystemNode*> roots_;
     std::vector<IFileNode*> nodes_;
-};
-
-// A sink that lets the scan run to its end.
-class RunToEnd : public IProgress {
-public:
-    void UpdateProgress(_PROGRESS_INFO*) override {}
-    int Continued() override { return 1; }
-    int shouldBuild() override { return 1; }
 };
 
 }  // namespace velmora::bridgetest

@@ -56,15 +56,7 @@ struct DateTree {
 
 class OpNodeOverScan : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string why;
-        if (!FatFixtureScan::MakeImage(dir_.path(), &why))
-            VELMORA_REQUIRE_TOOL(false, why);
-        scan_ = std::make_unique<FatFixtureScan>(dir_ / "fat16.img");
-        velmora::bridgetest::RunToEnd progress;
-        ASSERT_EQ(scan_->Run(&progress), VK_OK);
-        ASSERT_EQ(scan_->roots().size(), 1u);
-    }
+    void SetUp() override { scan_ = FatFixtureScan::MadeAndScanned(dir_.path()); }
     velmora::test::TempDir dir_;
     BridgeWorld world_;
     std::unique_ptr<FatFixtureScan> scan_;

@@ -97,13 +97,9 @@ private:
 class RecoveryOverScan : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string why;
-        if (!FatFixtureScan::MakeImage(images.path(), &why))
-            VELMORA_REQUIRE_TOOL(false, why);
-        fat = std::make_unique<FatFixtureScan>(images / "fat16.img");
-        velmora::bridgetest::RunToEnd progress;
-        ASSERT_EQ(fat->Run(&progress), VK_OK);
-        ASSERT_EQ(fat->roots().size(), 1u);
+        fat = FatFixtureScan::MadeAndScanned(images.path());
+        if (!fat)
+            return;
         source = std::make_unique<FatScanSource>(*fat);
         manifest = ManifestFiles(images / "fat16.json");
         ASSERT_FALSE(manifest.empty());

@@ -44,14 +44,10 @@ std::set<std::string> Lines(const std::string& text, const std::string& cut) {
 
 TEST(ResultSearchOverScan, FindsWhatFindFinds) {
     velmora::test::TempDir dir;
-    std::string why;
-    if (!FatFixtureScan::MakeImage(dir.path(), &why))
-        VELMORA_REQUIRE_TOOL(false, why);
     BridgeWorld world;
-    FatFixtureScan scan(dir / "fat16.img");
-    velmora::bridgetest::RunToEnd progress;
-    ASSERT_EQ(scan.Run(&progress), VK_OK);
-    ASSERT_EQ(scan.roots().size(), 1u);
+    const std::unique_ptr<FatFixtureScan> scan = FatFixtureScan::MadeAndScanned(dir.path());
+    if (!scan)
+        return;
 
     // The manifest's files, live and deleted, as empty files of a tree.
     const std::string layout = dir / "layout";
@@ -70,7 +66,7 @@ TEST(ResultSearchOverScan, FindsWhatFindFinds) {
 
     // The scan's nodes as the scan operation indexes them.
     auto source = std::make_shared<FakeTreeSource>();
-    IFileNode* root = scan.roots().front();
+    IFileNode* root = scan->roots().front();
     source->AddRootNode(root);
     std::vector<IFileNode*> pending{root};
     while (!pending.empty()) {

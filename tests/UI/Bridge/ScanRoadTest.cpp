@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -15,12 +16,14 @@
 #include "DeviceDoubles.h"
 #include "IRecoveryFilter.h"
 #include "SaveRestore.h"
+#include "ScanSources.h"
 #include "StorageDevices.h"
 #include "VKTimeMgr.h"
 #include "VKTypeMgr.h"
 #include "VKUIController.h"
 #include "VKUIDeviceData.h"
 #include "VKUIScan.h"
+#include "VKUITreeData.h"
 #include "support/TestNode.h"
 #include "support/TestSupport.h"
 
@@ -698,3 +701,201 @@ TEST_F(ScanRoad, DateTreeFilesYearsAndMonthsInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// One tree as text: each group's title, then its groups and files in order.
+void DumpInto(std::string& out, const OpNodeData& node, int depth) {
+    out += std::string(static_cast<size_t>(depth) * 2, ' ') + node.name() + "\n";
+    for (const OpChild& child : node.children()) {
+        if (const OpNodePtr* group = std::get_if<OpNodePtr>(&child))
+            DumpInto(out, **group, depth + 1);
+        else
+            out += std::string(static_cast<size_t>(depth + 1) * 2, ' ') + "- " +
+                   std::get<IFileNode*>(child)->GetFileName() + "\n";
+    }
+}
+
+std::string Dump(const std::vector<OpNodePtr>& top) {
+    std::string out;
+    for (const OpNodePtr& node : top)
+        DumpInto(out, *node, 0);
+    return out;
+}
+
+// The type and date trees over the scan operation's indexes, with their own
+// file-type and date indexes.
+struct ScanTrees {
+    ScanTrees(VKUIScan& scan, const std::string& table)
+        : types(table, &scan),
+          times(&scan),
+          trees(std::make_shared<velmora::bridge::ScanTreeSource>(scan, types, times)) {}
+    std::string Of(int kind) { return Dump(trees.Snapshot(kind)); }
+    VKTypeMgr types;
+    VKTimeMgr times;
+    VKUITreeData trees;
+};
+
+}  // namespace
+
+// A search files the hits it found into the type and date trees without
+// walking the indexes again: the trees come out as a walk over the indexes
+// makes them from the files the search left shown (groups, files, their
+// order: within a month the files arrived across categories), and a
+// refresh after the search files only what arrived since. A search that
+// shows few files takes the hits, one that shows many walks.
+TEST_F(ScanRoad, SearchTreesMatchAWalkOverTheIndexes) {
+    BridgeWorld world;
+    velmora::test::TempDir dir;
+    const std::string table = dir / "FileType.plist";
+    std::ofstream(table) << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>1</key><array><string>pdf</string><string>doc</string></array>
+<key>2</key><array><string>jpg</string><string>png</string></array>
+<key>16</key><array><string>zip</string></array>
+</dict></plist>)";
+    VKUIDeviceData catalogue(nullptr);
+    VKUIScan scan(&catalogue);
+    ScanTrees searched(scan, table);
+    // The engine's filter sorts files into categories by the same table.
+    std::map<int, std::string> lists;
+    for (int bit : {1, 2, 16})
+        lists[bit] = searched.types.getTypeString(bit).value_or("");
+    InitializeFileTypeLists(lists);
+    const char* exts[] = {"jpg", "weird", "zip", "pdf", "png", "doc"};
+    std::vector<std::unique_ptr<TestNode>> files;
+    const auto arrive = [&](int from, int to) {
+        std::vector<IFileNode*> batch;
+        for (int i = from; i < to; ++i) {
+            // Months hold files of every category, in arrival order (n7
+            // of "other" before n17 of documents); one file in five has no
+            // creation time.
+            const long long modified = Ticks(2019 + i / 40, 1 + (i / 20) % 2, 1 + i % 27);
+            const long long created = i % 5 == 0 ? 0 : Ticks(2018 + i % 2, 1 + i % 3, 2);
+            files.push_back(File("n" + std::to_string(i) + "." + exts[i % 6], created, modified));
+            batch.push_back(files.back().get());
+        }
+        scan.ShowNodes(batch.data(), static_cast<unsigned>(batch.size()), 0);
+    };
+    arrive(0, 30);
+    searched.trees.VKGetTreeNodeData(0);
+    arrive(30, 80);
+    searched.trees.VKGetTreeNodeData(0);
+    ASSERT_GE(scan.GetTypeMap().size(), 3u);
+
+    const struct {
+        const char* key;
+        size_t hits;
+    } cases[] = {
+        {"7.", 8},   // n7., n17. ... n77.: few, filed from the hits
+        {"n1", 11},  // n1, n10 ... n19: past an eighth, walked
+        {"zz", 0},   // nothing
+        {"", 80},    // every file shown again
+    };
+    int later = 80;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        searched.trees.StopSearch();
+        ASSERT_EQ(searched.trees.DoSearchWithString(c.key, "DoSearchValue"), 1);
+        searched.trees.WaitSearch();
+        std::vector<IFileNode*> hits;
+        searched.trees.GetSearchResultToArr(hits);
+        EXPECT_EQ(hits.size(), c.key[0] != '\0' ? c.hits : 0u);
+
+        // The walk: trees made afresh from the files the search left shown.
+        ScanTrees walked(scan, table);
+        walked.trees.VKGetTreeNodeData(1);
+        for (int kind : {OP_TREE_FILE_TYPE, OP_TREE_CREATION_DATE, OP_TREE_MODIFICATION_DATE})
+            EXPECT_EQ(searched.Of(kind), walked.Of(kind)) << "tree kind " << kind;
+        // The scan goes on: both file just the new arrivals.
+        arrive(later, later + 7);
+        later += 7;
+        searched.trees.VKGetTreeNodeData(0);
+        walked.trees.VKGetTreeNodeData(0);
+        for (int kind : {OP_TREE_FILE_TYPE, OP_TREE_CREATION_DATE, OP_TREE_MODIFICATION_DATE})
+            EXPECT_EQ(searched.Of(kind), walked.Of(kind)) << "after the search, kind " << kind;
+    }
+    {
+        auto hold = searched.trees.Lock();
+        searched.types.clear();
+        searched.times.clear();
+    }
+}
+
+// The scan filing files while searches (few hits and many) rebuild the
+// trees from what they found, forced refreshes run and the browser asks its
+// questions: no race (the ThreadSanitizer build), and once the scan has
+// ended a last search leaves the trees a walk over the indexes makes.
+TEST_F(ScanRoad, SearchesFromTheScanIndexesWhileTheScanFiles) {
+    BridgeWorld world;
+    velmora::test::TempDir dir;
+    const std::string table = dir / "FileType.plist";
+    std::ofstream(table) << R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+<key>1</key><array><string>pdf</string></array>
+<key>2</key><array><string>jpg</string></array>
+</dict></plist>)";
+    VKUIDeviceData catalogue(nullptr);
+    VKUIScan scan(&catalogue);
+    ScanTrees searched(scan, table);
+    constexpr int kFiles = 1200;
+    const char* exts[] = {"jpg", "weird", "pdf"};
+    std::vector<std::unique_ptr<TestNode>> files;
+    for (int i = 0; i < kFiles; ++i) {
+        files.push_back(File("n" + std::to_string(i) + "." + exts[i % 3],
+                             Ticks(2018 + i % 2, 1 + i % 3, 2),
+                             Ticks(2019 + i / 400, 1 + (i / 50) % 12, 3)));
+    }
+    std::atomic<bool> scanning{true};
+    std::thread filing([&] {
+        for (int i = 0; i < kFiles; i += 40) {
+            std::vector<IFileNode*> batch;
+            for (int j = i; j < i + 40; ++j)
+                batch.push_back(files[static_cast<size_t>(j)].get());
+            scan.ShowNodes(batch.data(), static_cast<unsigned>(batch.size()), 0);
+            searched.trees.VKGetTreeNodeData(0);
+        }
+        scanning = false;
+    });
+    std::thread searching([&] {
+        for (int round = 0; scanning || round < 2; ++round) {
+            if (searched.trees.DoSearchWithString(round % 2 == 0 ? "7." : "n1", "DoSearchValue") ==
+                1) {
+                searched.trees.WaitSearch();
+                searched.trees.StopSearch();
+            }
+        }
+    });
+    std::thread refreshing([&] {
+        while (scanning)
+            searched.trees.VKGetTreeNodeData(1);
+    });
+    while (scanning) {
+        for (int kind : {OP_TREE_FILE_TYPE, OP_TREE_CREATION_DATE, OP_TREE_MODIFICATION_DATE}) {
+            for (const OpNodePtr& top : searched.trees.Snapshot(kind)) {
+                std::vector<OpChild> list;
+                searched.trees.GetFileNodeToArray(list, top.get());
+                searched.trees.GetNodeChildrenCnt(top.get());
+            }
+        }
+        std::vector<IFileNode*> hits;
+        searched.trees.GetSearchResultToArr(hits);
+    }
+    filing.join();
+    searching.join();
+    refreshing.join();
+
+    ASSERT_EQ(searched.trees.DoSearchWithString("7.", "DoSearchValue"), 1);
+    searched.trees.WaitSearch();
+    ScanTrees walked(scan, table);
+    walked.trees.VKGetTreeNodeData(1);
+    for (int kind : {OP_TREE_FILE_TYPE, OP_TREE_CREATION_DATE, OP_TREE_MODIFICATION_DATE})
+        EXPECT_EQ(searched.Of(kind), walked.Of(kind)) << "tree kind " << kind;
+    searched.trees.StopSearch();
+    world.poster->RunPending();
+    {
+        auto hold = searched.trees.Lock();
+        searched.types.clear();
+        searched.times.clear();
+    }
+}

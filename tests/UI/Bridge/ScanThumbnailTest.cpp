@@ -25,22 +25,6 @@ using velmora::bridgetest::ScanWorld;
 
 namespace {
 
-IFileNode* Find(IFileNode* folder, const std::string& path) {
-    size_t from = 1;
-    IFileNode* at = folder;
-    while (at != nullptr && from <= path.size()) {
-        const size_t slash = std::min(path.find('/', from), path.size());
-        const std::string part = path.substr(from, slash - from);
-        IFileNode* child = at->GetFirstChild();
-        while (child != nullptr &&
-               (child->GetFileName() == nullptr || part != child->GetFileName()))
-            child = child->GetNextNode();
-        at = child;
-        from = slash + 1;
-    }
-    return at;
-}
-
 // A found file whose name ends with `tail` (ASCII case ignored): a deleted
 // FAT entry has lost its first letter.
 IFileNode* FoundFile(const std::string& tail) {
