@@ -13,6 +13,7 @@
 #include "Browser/ResultTreeModel.h"
 #include "Browser/real/RealScans.h"
 #include "UIPlatform/Texts.h"
+#include "Windows/VKRootWindowController.h"
 #include "support/TestSupport.h"
 
 namespace velmora::browser::real {
@@ -128,6 +129,42 @@ TEST(BrowserRealQuickScan, FillsTheTreesWithTheVolumesFoldersTypesAndMonths) {
               browser.outline(OP_TREE_PATH)->treeModel()->rootIndex(0));
     EXPECT_TRUE(browser.selectFilesLabel()->text().contains(QString::number(total)))
         << browser.selectFilesLabel()->text().toStdString();
+
+    // Home, and the same scan again: the new browser shows nothing of the
+    // first one's trees, not even before its own scan has found anything.
+    // (The type tree's category rows are the bridge's own, the same for
+    // every scan: only the other trees' rows are told apart.)
+    const int kinds[] = {OP_TREE_PATH, OP_TREE_CREATION_DATE, OP_TREE_MODIFICATION_DATE};
+    std::vector<OpNodePtr> before;
+    for (int kind : kinds) {
+        ResultTreeModel& model = *browser.outline(kind)->treeModel();
+        for (int row = 0; row < model.rowCount(); ++row)
+            before.push_back(model.sharedNodeAt(model.index(row, 0)));
+    }
+    browser.doBackHomeAction(0);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            return session.windows().homes() == 1 &&
+                   session.windows().root()->window()->isVisible() &&
+                   !session.windows().root()->deletailWC();
+        },
+        10000))
+        << "the main window did not come back";
+    ASSERT_TRUE(session.Start(Disks().fatDisk, 0, false)) << session.failure.toStdString();
+    // (The first browser has gone with the main window that opened it.)
+    VKDeletailWindowController& again = *session.browser();
+    for (int kind : kinds) {
+        ResultTreeModel& model = *again.outline(kind)->treeModel();
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const OpNodePtr node = model.sharedNodeAt(model.index(row, 0));
+            EXPECT_EQ(std::count(before.begin(), before.end(), node), 0)
+                << "tree " << kind << " shows "
+                << model.data(model.index(row, 0), Qt::DisplayRole).toString().toStdString()
+                << " of the first scan";
+        }
+    }
+    ASSERT_TRUE(session.WaitForScanEnd(60000)) << "the second scan did not end";
+    EXPECT_EQ(Sorted(TreePaths(*again.outline(OP_TREE_PATH))), Sorted(paths));
 }
 
 }  // namespace

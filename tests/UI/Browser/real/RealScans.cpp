@@ -8,6 +8,7 @@
 
 #include "Browser/CommOutlineView.h"
 #include "Browser/ResultTreeModel.h"
+#include "UIPlatform/NotificationCenter.h"
 #include "VKAppDelegate.h"
 #include "VKUIController.h"
 #include "Windows/VKRootWindowController.h"
@@ -148,7 +149,11 @@ bool ScanSession::Start(const QString& image, int volume, bool deep) {
         return false;
     }
     windows::VKRootWindowController& root = *windows_->root();
-    loop_ = std::make_unique<AttachedLoop>(image);
+    // A second scan of the same disk finds it attached still.
+    if (!loop_ || image != image_) {
+        loop_ = std::make_unique<AttachedLoop>(image);
+        image_ = image;
+    }
     if (loop_->node().isEmpty()) {
         failure = "cannot attach a loop device (losetup failed)";
         return false;
@@ -184,10 +189,19 @@ bool ScanSession::Start(const QString& image, int volume, bool deep) {
     }
     const DiskVolumeNodeData* row =
         volume >= 0 ? disk->childAtIndex(static_cast<size_t>(volume)).get() : disk.get();
+    // The browser starts its scan a moment after it opens; from then on it
+    // follows the scan's refreshes.
+    auto& center = ui::NotificationCenter::defaultCenter();
+    const int following = center.observerCount(QStringLiteral("NormalScranValue"));
     page->clickRow(page->rowForItem(row));
     page->scanButtonAction();
-    if (!WaitFor([&] { return browser() != nullptr && browser()->window()->isVisible(); }, 10000)) {
-        failure = "the results browser did not open";
+    if (!WaitFor(
+            [&] {
+                return browser() != nullptr && browser()->window()->isVisible() &&
+                       center.observerCount(QStringLiteral("NormalScranValue")) > following;
+            },
+            10000)) {
+        failure = "the results browser did not open and start its scan";
         return false;
     }
     return true;
@@ -199,15 +213,15 @@ VKDeletailWindowController* ScanSession::browser() const {
     return dynamic_cast<VKDeletailWindowController*>(windows_->root()->deletailWC());
 }
 
-// The bar may change over at a refresh that already finds the scan ended;
-// the browser's own end (the first root chosen) comes with the last one.
+// The browser takes the scan's end over at the first refresh that finds the
+// scan ended; every observer of that refresh has run once ours has.
 bool ScanSession::WaitForScanEnd(int ms) {
-    return WaitFor(
-        [&] {
-            return browser() && !VKUIController::IsScanRunning() &&
-                   !browser()->selectFilesLabel()->isHidden() && browser()->opDataFile();
-        },
-        ms);
+    bool ended = false;
+    QObject watch;
+    ui::NotificationCenter::defaultCenter().addObserver(
+        &watch, QStringLiteral("NormalScranValue"),
+        [&ended](const ui::Notification&) { ended = ended || !VKUIController::IsScanRunning(); });
+    return WaitFor([&] { return ended && browser(); }, ms);
 }
 
 }  // namespace velmora::browser::real

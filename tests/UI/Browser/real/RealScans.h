@@ -52,17 +52,16 @@ public:
     explicit ScanSession(bool watchDevices = false);
     ~ScanSession();
 
-    // Attaches `image`, chooses the scan kind (true: deep) and the row of
-    // the attached disk: its volume `volume`, or the disk itself for -1.
-    // False, with the reason in `failure`, when the browser did not open.
+    // Attaches `image` (unless it is attached already), chooses the scan kind (true: deep) and the
+    // row of the attached disk: its volume `volume`, or the disk itself for -1. True once the
+    // browser has started its scan; false, with the reason in `failure`, when it did not.
     bool Start(const QString& image, int volume, bool deep);
     QString failure;
 
     VKDeletailWindowController* browser() const;
     ProgramWindows& windows() { return *windows_; }
     AttachedLoop* loop() const { return loop_.get(); }
-    // The scan has ended, the browser shows its totals and has chosen the
-    // first root of its tree (a scan that found nothing never gets there).
+    // The scan has ended and the browser has taken the end over.
     bool WaitForScanEnd(int ms);
     // Whether the watcher could be started (false without udev or kernel
     // events).
@@ -72,6 +71,7 @@ private:
     std::unique_ptr<ProgramWindows> windows_;
     std::unique_ptr<VKAppDelegate> delegate_;
     std::unique_ptr<AttachedLoop> loop_;
+    QString image_;
 };
 
 }  // namespace velmora::browser::real
