@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QTimer>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -60,14 +61,17 @@ private:
     QString node_;
 };
 
-// Lets the event loop run until `done` or `ms` have passed.
+// Lets the event loop run until `done` or `ms` have passed, sleeping in it
+// between looks (a scan's thread needs the processor more than we do).
 inline bool WaitFor(const std::function<bool()>& done, int ms) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
         if (timer.elapsed() > ms)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
     }
     return true;
 }
