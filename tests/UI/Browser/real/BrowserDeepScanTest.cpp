@@ -88,6 +88,7 @@ TEST(BrowserRealDeepScan, ShowsTheLostVolumeOtherLostFilesAndTheCarvedFiles) {
     ASSERT_EQ(orphans.size(), 2);
     ASSERT_EQ(carvedTypes, (std::set<QString>{"mp3", "mp4"}));
 
+    QDir().mkpath(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR));
     ScanSession session;
     ASSERT_TRUE(session.Start(Disks().lostDisk, -1, true)) << session.failure.toStdString();
     VKDeletailWindowController& browser = *session.browser();
@@ -108,9 +109,8 @@ TEST(BrowserRealDeepScan, ShowsTheLostVolumeOtherLostFilesAndTheCarvedFiles) {
         EXPECT_FALSE(browser.progressView()->isHidden());
         EXPECT_GT(browser.progressView()->bar()->width(), 0);
         browser.outline(OP_TREE_PATH)->selectRootItem();
-        const QString shots = QStringLiteral(VELMORA_WINDOW_SHOTS_DIR);
-        QDir().mkpath(shots);
-        EXPECT_TRUE(browser.window()->grab().save(shots + "/browser_real_deep_scan_running.png"));
+        EXPECT_TRUE(browser.window()->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR) +
+                                                  "/browser_real_deep_scan_running.png"));
     }
     ASSERT_TRUE(session.WaitForScanEnd(120000)) << "the scan did not end";
 
@@ -143,6 +143,9 @@ TEST(BrowserRealDeepScan, ShowsTheLostVolumeOtherLostFilesAndTheCarvedFiles) {
     listed.sort();
     orphans.sort();
     EXPECT_EQ(listed, orphans);
+    browser.outline(OP_TREE_PATH)->expandAll();
+    EXPECT_TRUE(browser.window()->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR) +
+                                              "/browser_real_deep_scan_end.png"));
 
     // The type tree counts the found and the carved files by category and
     // extension; the modification-date tree the found ones by month (the
