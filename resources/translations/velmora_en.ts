@@ -452,12 +452,12 @@
         <translation>Archives</translation>
     </message>
     <message id="PLX_TWO_EMAIL_TITLE">
-        <source>E-mails</source>
-        <translation>E-mails</translation>
+        <source>E-mail</source>
+        <translation>E-mail</translation>
     </message>
     <message id="PLX_TWO_OTHER_TITLE">
-        <source>Others</source>
-        <translation>Others</translation>
+        <source>Other</source>
+        <translation>Other</translation>
     </message>
     <message id="CREATE_TIME_ROOT_NAME">
         <source>Date Created</source>
