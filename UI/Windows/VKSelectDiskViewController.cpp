@@ -235,14 +235,11 @@ bool VKSelectDiskViewController::shouldSelectItem(const DiskVolumeNodePtr& item)
     selectDiskVolume_ = item;
     // The browser stops the scan when the device watcher announces this
     // name gone: the kernel's name of the disk (the one the watcher uses;
-    // the disk's title is a model name, or none), for a disk row its own.
-    if (item != desktopEntry_) {
-        const DiskVolumeNodePtr parent = model_->parentOf(item.get());
-        if (parent)
-            item->setParentName(KernelName(*parent));
-        else if (item->numberOfChildren() > 0)
-            item->setParentName(KernelName(*item));
-    }
+    // the disk's title is a model name, or none). A disk row is its own
+    // disk.
+    if (const DiskVolumeNodePtr parent = model_->parentOf(item.get());
+        parent && item != desktopEntry_)
+        item->setParentName(KernelName(*parent));
     return true;
 }
 

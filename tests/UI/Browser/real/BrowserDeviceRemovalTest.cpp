@@ -35,54 +35,65 @@ TEST(BrowserRealDeviceRemoval, StopsTheScanWithOneSheetAndGoesHome) {
     if (!Disks().why.isEmpty())
         GTEST_SKIP() << Disks().why.toStdString();
     ui::ScriptedAlerts alerts;
-    alerts.answers = {1};
     ui::SetAlertPresenter(&alerts);
     struct Restore {
         ~Restore() { ui::SetAlertPresenter(nullptr); }
     } restore;
 
-    ScanSession session(true);
-    if (!session.watching())
-        GTEST_SKIP() << "no device events can be received here";
-    // The lost disk's one listed volume, scanned deep: half a gigabyte,
-    // a few seconds.
-    ASSERT_TRUE(session.Start(Disks().lostDisk, 0, true)) << session.failure.toStdString();
-    const QString name = session.loop()->name();
-    ASSERT_TRUE(VKUIController::IsScanRunning());
+    // The lost disk's one listed volume, or the whole disk, scanned deep:
+    // half a gigabyte, a few seconds.
+    const struct {
+        const char* what;
+        int volume;
+    } cases[] = {{"its volume", 0}, {"the whole disk", -1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        alerts.shown.clear();
+        alerts.answers = {1};
+        ScanSession session(true);
+        if (!session.watching())
+            GTEST_SKIP() << "no device events can be received here";
+        ASSERT_TRUE(session.Start(Disks().lostDisk, c.volume, true))
+            << session.failure.toStdString();
+        const QString name = session.loop()->name();
+        ASSERT_TRUE(VKUIController::IsScanRunning());
 
-    int removals = 0;
-    QObject watch;
-    ui::NotificationCenter::defaultCenter().addObserver(
-        &watch, QStringLiteral("RefreshDetachDevice"), [&](const ui::Notification& note) {
-            if (note.object.toMap().value("USBPath").toString() == name)
-                ++removals;
-        });
-    ASSERT_TRUE(AnnounceRemoval(name))
-        << "cannot write /sys/block/" << name.toStdString() << "/uevent";
-    session.loop()->Detach();
+        int removals = 0;
+        QObject watch;
+        ui::NotificationCenter::defaultCenter().addObserver(
+            &watch, QStringLiteral("RefreshDetachDevice"), [&](const ui::Notification& note) {
+                if (note.object.toMap().value("USBPath").toString() == name)
+                    ++removals;
+            });
+        ASSERT_TRUE(AnnounceRemoval(name))
+            << "cannot write /sys/block/" << name.toStdString() << "/uevent";
+        session.loop()->Detach();
 
-    // The browser stops the scan, shows its one sheet, and OK leads home.
-    ASSERT_TRUE(WaitFor([&] { return removals > 0; }, 10000)) << "the watcher heard nothing";
-    EXPECT_TRUE(WaitFor([&] { return session.windows().homes() == 1; }, 10000))
-        << "the browser did not go home";
-    EXPECT_TRUE(WaitFor([] { return !VKUIController::IsScanRunning(); }, 30000))
-        << "the scan did not stop";
-    VKUIController::WaitForScanThread();
-    ASSERT_EQ(alerts.shown.size(), 1u);
-    EXPECT_EQ(alerts.shown[0].informative, QStringLiteral("The usb device is detatched!"));
-    EXPECT_EQ(alerts.unscripted, 0);
+        // The browser stops the scan, shows its one sheet, and OK leads home.
+        ASSERT_TRUE(WaitFor([&] { return removals > 0; }, 10000)) << "the watcher heard nothing";
+        EXPECT_TRUE(WaitFor([&] { return session.windows().homes() == 1; }, 10000))
+            << "the browser did not go home";
+        EXPECT_TRUE(WaitFor([] { return !VKUIController::IsScanRunning(); }, 30000))
+            << "the scan did not stop";
+        VKUIController::WaitForScanThread();
+        ASSERT_EQ(alerts.shown.size(), 1u);
+        EXPECT_EQ(alerts.shown[0].informative, QStringLiteral("The usb device is detatched!"));
+        EXPECT_EQ(alerts.unscripted, 0);
 
-    // The detach completed once the scan let go: its own announcement (and
-    // any other) finds no browser listening, and no second sheet shows.
-    WaitFor([&] { return removals > 1; }, 3000);
-    EXPECT_EQ(alerts.shown.size(), 1u);
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            return session.windows().root() && session.windows().root()->window()->isVisible() &&
-                   !session.windows().root()->deletailWC();
-        },
-        10000))
-        << "the main window did not come back";
+        // The detach completes once the scan lets go: its own announcement
+        // (and any other) finds no browser listening, and no second sheet
+        // shows.
+        WaitFor([&] { return removals > 1; }, 3000);
+        EXPECT_EQ(alerts.shown.size(), 1u);
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                return session.windows().root() &&
+                       session.windows().root()->window()->isVisible() &&
+                       !session.windows().root()->deletailWC();
+            },
+            10000))
+            << "the main window did not come back";
+    }
 }
 
 }  // namespace
