@@ -224,7 +224,9 @@ void VKAppDelegate::exitAction() {
 void VKAppDelegate::diskEvent(const BlockDeviceEvent& event) {
     const QString name = QString::fromStdString(event.name);
     if (event.kind == BlockDeviceEvent::Kind::Gone) {
-        NotificationCenter::defaultCenter().post("RefreshDetachDevice");
+        // The kernel's name: the results browser stops a scan of that disk.
+        NotificationCenter::defaultCenter().post("RefreshDetachDevice",
+                                                 QVariantMap{{"USBPath", name}});
         std::fprintf(stderr, "DiskDisappeared remove: %s\n", event.name.c_str());
         return;
     }

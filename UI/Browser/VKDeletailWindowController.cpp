@@ -574,11 +574,11 @@ void VKDeletailWindowController::setNotification() {
 }
 
 void VKDeletailWindowController::getData() {
-    if (!roots_[OP_TREE_PATH].empty()) {
-        auto lock = seam::Bridge().LockTreeData();
-        for (auto& roots : roots_)
-            roots.clear();
-    }
+    // The bridge hands a new browser the trees it held, those of an earlier
+    // scan: this scan shows only what it finds, from its first moment.
+    emptyTrees();
+    if (filePane_)
+        filePane_->showNoValueNote();
     isDeepScan_ = 0;
     setNotification();
     seam::IBridge& bridge = seam::Bridge();
@@ -988,7 +988,8 @@ void VKDeletailWindowController::refreshDetailPage(bool sizeAndCount) {
         recover_->showSelectFilesCountAndSize();
 }
 
-void VKDeletailWindowController::resetForNewScan() {
+// The trees and the file pane start over, empty.
+void VKDeletailWindowController::emptyTrees() {
     {
         auto lock = seam::Bridge().LockTreeData();
         for (auto& roots : roots_)
@@ -999,8 +1000,13 @@ void VKDeletailWindowController::resetForNewScan() {
         outlines_[static_cast<size_t>(kind)]->loadDataFormDetail(&roots_[static_cast<size_t>(kind)],
                                                                  kind);
     treesDetached_ = false;
-    if (filePane_) {
+    if (filePane_)
         filePane_->clearFiles();
+}
+
+void VKDeletailWindowController::resetForNewScan() {
+    emptyTrees();
+    if (filePane_) {
         filePane_->selectListMode();
         filePane_->showNoValueNote();
     }

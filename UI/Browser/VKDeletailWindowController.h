@@ -203,6 +203,7 @@ private:
     void placeFromRight(QWidget* control, const QRect& frame);
     void setNotification();
     void placeScanControlsForDeepScan();
+    void emptyTrees();
     void showTab(int kind);
     void selectOutlineList(const OpNodePtr& node, bool refreshCounts);
     void changeWindowTitle();

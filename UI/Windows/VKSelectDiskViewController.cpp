@@ -25,6 +25,14 @@ QRect PageRect(double x, double y, double w, double h) {
     return ui::ToQtRect({x, y, w, h}, VKSelectDiskViewController::kHeight);
 }
 
+// The kernel's name of a disk's device node ("sdb" of "/dev/sdb").
+std::string KernelName(const DiskVolumeNodeData& disk) {
+    if (!disk.diskPath())
+        return disk.name();
+    const std::string& path = *disk.diskPath();
+    return path.substr(path.rfind('/') + 1);
+}
+
 }  // namespace
 
 VKSelectDiskViewController::VKSelectDiskViewController(QWidget* parent, TCImageButton* backButton,
@@ -225,9 +233,13 @@ bool VKSelectDiskViewController::shouldSelectItem(const DiskVolumeNodePtr& item)
     bClickHead_ = false;
     highlight(row);
     selectDiskVolume_ = item;
+    // The browser stops the scan when the device watcher announces this
+    // name gone: the kernel's name of the disk (the one the watcher uses;
+    // the disk's title is a model name, or none). A disk row is its own
+    // disk.
     if (const DiskVolumeNodePtr parent = model_->parentOf(item.get());
         parent && item != desktopEntry_)
-        item->setParentName(parent->name());
+        item->setParentName(KernelName(*parent));
     return true;
 }
 

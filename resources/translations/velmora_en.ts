@@ -431,6 +431,46 @@
         <source>Searches the whole drive, sector by sector, for every file it can find. Takes longer.</source>
         <translation>Searches the whole drive, sector by sector, for every file it can find. Takes longer.</translation>
     </message>
+    <message id="PLX_TWO_DOCUMENT_TITLE">
+        <source>Documents</source>
+        <translation>Documents</translation>
+    </message>
+    <message id="PLX_TWO_PICTURE_TITLE">
+        <source>Pictures</source>
+        <translation>Pictures</translation>
+    </message>
+    <message id="PLX_TWO_MOVIE_TITLE">
+        <source>Movies</source>
+        <translation>Movies</translation>
+    </message>
+    <message id="PLX_TWO_MUSIC_TITLE">
+        <source>Music</source>
+        <translation>Music</translation>
+    </message>
+    <message id="PLX_TWO_ARCHIVES_TITLE">
+        <source>Archives</source>
+        <translation>Archives</translation>
+    </message>
+    <message id="PLX_TWO_EMAIL_TITLE">
+        <source>E-mail</source>
+        <translation>E-mail</translation>
+    </message>
+    <message id="PLX_TWO_OTHER_TITLE">
+        <source>Other</source>
+        <translation>Other</translation>
+    </message>
+    <message id="CREATE_TIME_ROOT_NAME">
+        <source>Date Created</source>
+        <translation>Date Created</translation>
+    </message>
+    <message id="MODIFY_TIME_ROOT_NAME">
+        <source>Date Modified</source>
+        <translation>Date Modified</translation>
+    </message>
+    <message id="LAST_ACCESS_TIME_ROOT_NAME">
+        <source>Date Last Opened</source>
+        <translation>Date Last Opened</translation>
+    </message>
     <message id="PLX_APFS_NOTICE_TITLE">
         <source>This volume cannot be scanned</source>
         <translation>This volume cannot be scanned</translation>

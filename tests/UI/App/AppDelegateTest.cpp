@@ -328,7 +328,8 @@ TEST_F(DelegateTest, DiskCallbacksPostOneDictionaryPerArrival) {
     EXPECT_EQ(volume.value("VolumePath").toString(), "/dev/sdz1");
     EXPECT_FALSE(volume.value("isDisk").toBool());
     EXPECT_EQ(posted[2].first, "RefreshDetachDevice");
-    EXPECT_FALSE(posted[2].second.isValid());
+    // Named as the results browser knows the disk of its scan.
+    EXPECT_EQ(posted[2].second.toMap().value("USBPath").toString(), "sdz");
 }
 
 TEST_F(DelegateTest, ALoopDeviceAppearingAndGoingIsPosted) {

@@ -4,6 +4,7 @@
 
 #include "Browser/BrowserTabButton.h"
 #include "Browser/CommOutlineView.h"
+#include "Browser/ResultTreeModel.h"
 #include "BrowserTestSupport.h"
 #include "TopView/TCImageButton.h"
 #include "Widgets/VKProgressView.h"
@@ -86,10 +87,20 @@ TEST_F(BrowserTest, ScanKindAndRowChooseTheScan) {
         FakeBridge fresh;
         seam::SetBridge(&fresh);
         auto& window = MakeBrowser();
+        // What the bridge handed over from an earlier browser's scan.
+        for (int kind = 0; kind < 4; ++kind) {
+            window.rootArray(kind).push_back(OpNodeData::makeGroup(kind, "earlier"));
+            window.outline(kind)->reloadData();
+        }
         window.setSelectDiskVolumeData(Row("v", c.edi, c.appleDmg));
         window.setScanTypeNum(c.kind);
         window.getData();
         EXPECT_EQ(fresh.CountOf(c.call), 1) << c.what;
+        // The scan shows only what it finds, from its start.
+        for (int kind = 0; kind < 4; ++kind) {
+            EXPECT_TRUE(window.rootArray(kind).empty()) << c.what << " " << kind;
+            EXPECT_EQ(window.outline(kind)->treeModel()->rowCount(), 0) << c.what << " " << kind;
+        }
         EXPECT_EQ(fresh.CountOf("DoScanWithData") + fresh.CountOf("DoDeepScanWithData") +
                       fresh.CountOf("isEdiDoDeepScanWithData"),
                   1)

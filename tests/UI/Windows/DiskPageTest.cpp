@@ -105,6 +105,29 @@ TEST_F(DiskPageTest, ScanningDesktopScansTheDesktopVolumeAndRemembersTheChoice) 
     EXPECT_EQ(first->parentName(), "disk");
 }
 
+// A chosen row carries the name its disk's removal is announced with (the
+// kernel's), whatever the disk is titled; a disk row its own.
+TEST_F(DiskPageTest, AChosenRowCarriesTheKernelNameOfItsDisk) {
+    const DiskVolumeNodePtr volume = FakeBridge::Volume("Data", 1000, 3);
+    _DiskVolumeData data;
+    data.name = "SanDisk Cruzer";
+    data.bsdName = "sdb";
+    data.capacity = 4000;
+    const auto disk = std::make_shared<DiskVolumeNodeData>(data);
+    disk->setSubNode(std::vector<DiskVolumeNodePtr>{volume});
+    Fill({disk});
+    const struct {
+        int row;
+        DiskVolumeNodePtr item;
+    } cases[] = {{1, disk}, {2, volume}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.row);
+        page.clickRow(c.row);
+        EXPECT_EQ(page.selectDiskVolume(), c.item);
+        EXPECT_EQ(c.item->parentName(), "sdb");
+    }
+}
+
 TEST_F(DiskPageTest, WithoutAnyVolumeOnlyDesktopShowsAndNothingIsChosen) {
     Fill({FakeBridge::Disk("empty", 1000, {})});
     EXPECT_EQ(Cell(0, VKDiskOutlineModel::Name), "Desktop");

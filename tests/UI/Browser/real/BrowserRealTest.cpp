@@ -4,17 +4,12 @@
 // Xvfb, as root (loop devices).
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
-#include <QProcess>
 
 #include "Browser/VKDeletailWindowController.h"
 #include "Browser/VKResultFilePane.h"
-#include "EngineFactories.h"
-#include "UIPlatform/Texts.h"
-#include "UIPlatform/Timing.h"
+#include "RealDevices.h"
 #include "VKUIController.h"
 #include "Windows/VKRootWindowController.h"
 #include "Windows/VKSelectDiskViewController.h"
@@ -24,49 +19,10 @@
 namespace velmora::browser {
 namespace {
 
-bool RunTool(const QStringList& argv, QString* out = nullptr) {
-    QProcess process;
-    process.start(argv.front(), argv.mid(1));
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return false;
-    if (out)
-        *out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    return process.exitCode() == 0;
-}
-
-class AttachedLoop {
-public:
-    explicit AttachedLoop(const QString& image) {
-        RunTool({"losetup", "--find", "--show", "-r", "-P", image}, &node_);
-    }
-    ~AttachedLoop() {
-        if (!node_.isEmpty())
-            RunTool({"losetup", "-d", node_});
-    }
-    const QString& node() const { return node_; }
-
-private:
-    QString node_;
-};
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
-DiskVolumeNodePtr RowOf(const windows::VKSelectDiskViewController& page, const QString& node) {
-    for (const DiskVolumeNodePtr& row : page.allDiskArr()) {
-        if (row->diskPath() && QString::fromStdString(*row->diskPath()) == node)
-            return row;
-    }
-    return nullptr;
-}
+using test::real::AttachedLoop;
+using test::real::RowOf;
+using test::real::RunTool;
+using test::real::WaitFor;
 
 TEST(BrowserRealBridge, TheMainWindowsScanOpensTheBrowser) {
     if (!velmora::test::IsRoot())
@@ -123,18 +79,5 @@ TEST(BrowserRealBridge, TheMainWindowsScanOpensTheBrowser) {
 }  // namespace velmora::browser
 
 int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    char configTemplate[] = "/tmp/velmora-browser-XXXXXX";
-    if (mkdtemp(configTemplate) == nullptr)
-        return 1;
-    qputenv("XDG_CONFIG_HOME", configTemplate);
-    QApplication app(argc, argv);
-    InstallEngineFactories();
-    velmora::ui::SetDurationScale(0);
-    velmora::ui::texts::LoadLanguage("en");
-    const int result = RUN_ALL_TESTS();
-    QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();
-    return result;
+    return velmora::test::real::RunRealWindowTests(argc, argv);
 }

@@ -2,19 +2,10 @@
 // as root: a GPT disk attached to a loop device, and loop devices attached
 // and detached while the disk page is open.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <QApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QProcess>
 
 #include "BridgeSeam/VKBridge.h"
-#include "EngineFactories.h"
+#include "RealDevices.h"
 #include "UIPlatform/NotificationCenter.h"
-#include "UIPlatform/Texts.h"
-#include "UIPlatform/Timing.h"
 #include "Windows/USBNotifier.h"
 #include "Windows/VKRootWindowController.h"
 #include "support/TestSupport.h"
@@ -22,45 +13,10 @@
 namespace velmora::windows {
 namespace {
 
-bool RunTool(const QStringList& argv, QString* out = nullptr) {
-    QProcess process;
-    process.start(argv.front(), argv.mid(1));
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return false;
-    if (out)
-        *out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    return process.exitCode() == 0;
-}
-
-class AttachedLoop {
-public:
-    explicit AttachedLoop(const QString& image) {
-        RunTool({"losetup", "--find", "--show", "-r", "-P", image}, &node_);
-    }
-    ~AttachedLoop() { Detach(); }
-    void Detach() {
-        if (!node_.isEmpty())
-            RunTool({"losetup", "-d", node_});
-        node_.clear();
-    }
-    const QString& node() const { return node_; }
-    QString name() const { return node_.mid(node_.lastIndexOf('/') + 1); }
-
-private:
-    QString node_;
-};
-
-// Lets the loop run until `done` or `ms` have passed.
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+using test::real::AttachedLoop;
+using test::real::RowOf;
+using test::real::RunTool;
+using test::real::WaitFor;
 
 class Recorder : public QObject {
 public:
@@ -80,14 +36,6 @@ public:
     }
     std::vector<ui::Notification> posts;
 };
-
-DiskVolumeNodePtr RowOf(const VKSelectDiskViewController& page, const QString& node) {
-    for (const DiskVolumeNodePtr& row : page.allDiskArr()) {
-        if (row->diskPath() && QString::fromStdString(*row->diskPath()) == node)
-            return row;
-    }
-    return nullptr;
-}
 
 TEST(RealBridge, TheDiskPageListsAnAttachedGptDiskAndFollowsLoopDevices) {
     if (!velmora::test::IsRoot())
@@ -181,19 +129,5 @@ TEST(RealBridge, TheDiskPageListsAnAttachedGptDiskAndFollowsLoopDevices) {
 }  // namespace velmora::windows
 
 int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    char configTemplate[] = "/tmp/velmora-windows-XXXXXX";
-    if (mkdtemp(configTemplate) == nullptr)
-        return 1;
-    qputenv("XDG_CONFIG_HOME", configTemplate);
-    QApplication app(argc, argv);
-    // As the program does before the device catalogue is first built.
-    InstallEngineFactories();
-    velmora::ui::SetDurationScale(0);
-    velmora::ui::texts::LoadLanguage("en");
-    const int result = RUN_ALL_TESTS();
-    QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();
-    return result;
+    return velmora::test::real::RunRealWindowTests(argc, argv);
 }
