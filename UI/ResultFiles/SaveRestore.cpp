@@ -33,6 +33,8 @@ constexpr int64_t kStepIntervalMs = 100;
 constexpr uint64_t kPartitionEntryBytes = 4 + CSearchedPartitionInfo::kImageSize;
 // Nodes read before they are handed to the tree builder.
 constexpr size_t kReplayBatch = 1024;
+// The volume name the tree builder gives the roots of a device without one.
+constexpr char kNamelessDeviceRoots[] = "Disk";
 
 bool IsSectorSize(uint64_t size) {
     return size == 512 || size == 1024 || size == 2048 || size == 4096;
@@ -679,13 +681,15 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
     };
 
     // A whole disk and an image replay every root; a volume only the roots
-    // saved under its name.
+    // saved under its name. A volume without a label (common on Linux) is
+    // no reason to replay nothing: the device itself was matched by its
+    // place and size, and its roots were saved under the name the tree
+    // builder gives a nameless device.
     const std::string liveName = DeviceDescription(device);
     const int deviceType = device->GetType();
     const bool everyRoot = (liveName.empty() && deviceType == kDeviceDisk) ||
                            deviceType == kDeviceDiskImage || deviceType == kDeviceEdiImage;
-    if (liveName.empty() && !everyRoot)
-        return;
+    const std::string rootsName = liveName.empty() ? kNamelessDeviceRoots : liveName;
 
     if (!FrameOpen::Open(*archive_, frFileSystemNode)) {
         outcome_.damaged = true;
@@ -715,7 +719,7 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
         ++outcome_.rootsRead;
         const auto type = static_cast<_tagSearcherType>(system.searcherType);
         const bool replayed =
-            IsSearcherType(system.searcherType) && (everyRoot || system.volumeName == liveName);
+            IsSearcherType(system.searcherType) && (everyRoot || system.volumeName == rootsName);
         if (!IsSearcherType(system.searcherType))
             ++outcome_.recordsDropped;
         if (replayed) {
