@@ -204,17 +204,32 @@ int RunProgress(const QString& postName, bool save, int* runs) {
 
 class ScanControlReal : public ::testing::Test {
 protected:
+    // One disk for the suite: a loop device attached while the catalogue is
+    // already built would wait for a device event the test machine may not
+    // send.
+    static void TearDownTestSuite() {
+        disk_.reset();
+        dir_.reset();
+    }
+
     void SetUp() override {
         if (!velmora::test::IsRoot())
             GTEST_SKIP() << "needs root to attach loop devices and mount a tmpfs";
-        folder_ = QString::fromStdString(dir_.path());
-        const QString script = QString::fromStdString(velmora::test::SourceDir()) +
-                               "/tests/fixtures/windows/make_gpt_media.py";
-        if (!RunTool({"python3", script, folder_}))
-            GTEST_SKIP() << "make_gpt_media.py failed (needs sgdisk, mkfs.fat, mtools)";
-        disk_ = std::make_unique<AttachedLoop>(folder_ + "/gpt_media.img");
+        if (!disk_) {
+            dir_ = std::make_unique<velmora::test::TempDir>();
+            const QString at = QString::fromStdString(dir_->path());
+            const QString script = QString::fromStdString(velmora::test::SourceDir()) +
+                                   "/tests/fixtures/windows/make_gpt_media.py";
+            if (!RunTool({"python3", script, at}))
+                GTEST_SKIP() << "make_gpt_media.py failed (needs sgdisk, mkfs.fat, mtools)";
+            disk_ = std::make_unique<AttachedLoop>(at + "/gpt_media.img");
+        }
         if (disk_->node().isEmpty())
             GTEST_SKIP() << "cannot attach a loop device (losetup failed)";
+        folder_ = QString::fromStdString(dir_->path()) + "/" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        QDir().mkpath(folder_);
+        manifest_ = QString::fromStdString(dir_->path()) + "/gpt_media.json";
         ui::SetAlertPresenter(&alerts_);
         shots_ = QStringLiteral(VELMORA_WINDOW_SHOTS_DIR);
         QDir().mkpath(shots_);
@@ -292,10 +307,11 @@ protected:
         window->grab().save(shots_ + "/" + name + ".png");
     }
 
-    velmora::test::TempDir dir_;
+    static inline std::unique_ptr<velmora::test::TempDir> dir_;
+    static inline std::unique_ptr<AttachedLoop> disk_;
     QString folder_;
+    QString manifest_;
     QString shots_;
-    std::unique_ptr<AttachedLoop> disk_;
     ui::ScriptedAlerts alerts_;
     VKDeletailWindowController* browser_ = nullptr;
     int wentHome_ = 0;
@@ -358,7 +374,7 @@ TEST_F(ScanControlReal, PauseContinueSearchSaveAndLoad) {
                          "    elif f['state'] == 'deleted':\n"
                          "        os.makedirs(os.path.dirname(p), exist_ok=True)\n"
                          "        open(p, 'w').close()\n",
-                         folder_ + "/gpt_media.json", layout}));
+                         manifest_, layout}));
     for (const char* key : {"SONG", "clip"}) {
         SCOPED_TRACE(key);
         QString out;
