@@ -33,6 +33,8 @@ constexpr int64_t kStepIntervalMs = 100;
 constexpr uint64_t kPartitionEntryBytes = 4 + CSearchedPartitionInfo::kImageSize;
 // Nodes read before they are handed to the tree builder.
 constexpr size_t kReplayBatch = 1024;
+// The volume name the tree builder gives the roots of a device without one.
+constexpr char kNamelessDeviceRoots[] = "Disk";
 
 bool IsSectorSize(uint64_t size) {
     return size == 512 || size == 1024 || size == 2048 || size == 4096;
@@ -482,37 +484,84 @@ int RunRestore(const std::string& path, IProgress* progress, const std::string& 
 
 }  // namespace
 
+namespace {
+
+// The finishing record of a save or a load is what tells the windows they
+// may start the next one; it reaches the caller's sink only after the busy
+// flag is free again, or a load begun on it would be refused. Whatever else
+// the operation reports passes at once. Used on the operation's own thread.
+class FinishAfterRelease final : public IProgress {
+public:
+    explicit FinishAfterRelease(IProgress* sink) : sink_(sink) {}
+
+    void UpdateProgress(_PROGRESS_INFO* info) override {
+        if (info != nullptr && info->state == PROGRESS_FINISHED) {
+            // A failure's record and the end's carry the same code.
+            finished_ = *info;
+            held_ = true;
+            return;
+        }
+        if (sink_ != nullptr)
+            sink_->UpdateProgress(info);
+    }
+    int Continued() override { return sink_ != nullptr ? sink_->Continued() : 1; }
+    int shouldBuild() override { return sink_ != nullptr ? sink_->shouldBuild() : 1; }
+    IProgress* Sink() { return sink_ != nullptr ? this : nullptr; }
+
+    void Deliver() {
+        if (held_)
+            Hand(sink_, finished_);
+        held_ = false;
+    }
+
+private:
+    IProgress* sink_;
+    _PROGRESS_INFO finished_{};
+    bool held_ = false;
+};
+
+// Runs `body` under the flag `op` already taken, gives the flag back and
+// then hands the finishing record on.
+template <typename Body>
+int RunHeld(ResultFilesGate::Operation op, IProgress* progress, Body& body) {
+    FinishAfterRelease sink(progress);
+    const int code = body(sink.Sink());
+    ResultFilesGate::End(op);
+    sink.Deliver();
+    return code;
+}
+
+}  // namespace
+
 int SaveScanResult(const std::string& path, IProgress* progress, IScanResultSource* source) {
     if (path.empty() || source == nullptr)
         return kResultCannotOpen;
     if (!ResultFilesGate::TryBegin(ResultFilesGate::kSaving))
         return kResultBusy;
-    const int code = RunSave(path, progress, source);
-    ResultFilesGate::End(ResultFilesGate::kSaving);
-    return code;
+    auto body = [&](IProgress* sink) { return RunSave(path, sink, source); };
+    return RunHeld(ResultFilesGate::kSaving, progress, body);
 }
 
 int RestoreScanResult(const std::string& path, IProgress* progress, const std::string& ediPath,
                       IResultDeviceCatalogue* catalogue, IResultScanRunner* runner) {
     if (!ResultFilesGate::TryBegin(ResultFilesGate::kLoading))
         return kResultBusy;
-    const int code = RunRestore(path, progress, ediPath, catalogue, runner);
-    ResultFilesGate::End(ResultFilesGate::kLoading);
-    return code;
+    auto body = [&](IProgress* sink) { return RunRestore(path, sink, ediPath, catalogue, runner); };
+    return RunHeld(ResultFilesGate::kLoading, progress, body);
 }
 
 namespace {
 
 // Starts `body` detached with the flag already taken; the flag is given back
-// when the body ends, or at once when no thread could be made.
+// when the body ends (before its finishing record), or at once when no
+// thread could be made.
 template <typename Body>
-int StartDetached(ResultFilesGate::Operation op, Body body) {
+int StartDetached(ResultFilesGate::Operation op, IProgress* progress, Body body) {
     if (!ResultFilesGate::TryBegin(op))
         return -3;
     try {
-        std::thread([op, body = std::move(body)]() mutable {
-            body();
-            ResultFilesGate::End(op);
+        std::thread([op, progress, body = std::move(body)]() mutable {
+            RunHeld(op, progress, body);
         }).detach();
     } catch (const std::exception&) {
         ResultFilesGate::End(op);
@@ -526,9 +575,9 @@ int StartDetached(ResultFilesGate::Operation op, Body body) {
 int DoSaveScanResult(const char* path, IProgress* progress, IScanResultSource* source) {
     if (path == nullptr || *path == '\0' || progress == nullptr || source == nullptr)
         return -1;
-    return StartDetached(ResultFilesGate::kSaving, [p = std::string(path), progress, source]() {
-        RunSave(p, progress, source);
-    });
+    return StartDetached(
+        ResultFilesGate::kSaving, progress,
+        [p = std::string(path), source](IProgress* sink) { return RunSave(p, sink, source); });
 }
 
 int DoRestoreScanResult(const char* path, IProgress* progress, const char* ediPath,
@@ -537,9 +586,10 @@ int DoRestoreScanResult(const char* path, IProgress* progress, const char* ediPa
         runner == nullptr)
         return -1;
     // The edi path is copied: the caller's string need not outlive the call.
-    return StartDetached(ResultFilesGate::kLoading,
-                         [p = std::string(path), e = std::string(ediPath ? ediPath : ""), progress,
-                          catalogue, runner]() { RunRestore(p, progress, e, catalogue, runner); });
+    return StartDetached(
+        ResultFilesGate::kLoading, progress,
+        [p = std::string(path), e = std::string(ediPath ? ediPath : ""), catalogue,
+         runner](IProgress* sink) { return RunRestore(p, sink, e, catalogue, runner); });
 }
 
 // ---------------------------------------------------------------------------
@@ -631,13 +681,15 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
     };
 
     // A whole disk and an image replay every root; a volume only the roots
-    // saved under its name.
+    // saved under its name. A volume without a label (common on Linux) is
+    // no reason to replay nothing: the device itself was matched by its
+    // place and size, and its roots were saved under the name the tree
+    // builder gives a nameless device.
     const std::string liveName = DeviceDescription(device);
     const int deviceType = device->GetType();
     const bool everyRoot = (liveName.empty() && deviceType == kDeviceDisk) ||
                            deviceType == kDeviceDiskImage || deviceType == kDeviceEdiImage;
-    if (liveName.empty() && !everyRoot)
-        return;
+    const std::string rootsName = liveName.empty() ? kNamelessDeviceRoots : liveName;
 
     if (!FrameOpen::Open(*archive_, frFileSystemNode)) {
         outcome_.damaged = true;
@@ -667,7 +719,7 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
         ++outcome_.rootsRead;
         const auto type = static_cast<_tagSearcherType>(system.searcherType);
         const bool replayed =
-            IsSearcherType(system.searcherType) && (everyRoot || system.volumeName == liveName);
+            IsSearcherType(system.searcherType) && (everyRoot || system.volumeName == rootsName);
         if (!IsSearcherType(system.searcherType))
             ++outcome_.recordsDropped;
         if (replayed) {

@@ -116,7 +116,8 @@ int RestoreScanResult(const std::string& path, IProgress* progress, const std::s
 // The same on a detached thread: 0 when started; -1 for a missing argument,
 // -2 when no thread could be made, -3 while another save, load or scan
 // holds the busy flag. The arguments must outlive the thread; the paths are
-// copied.
+// copied. The flag is free again before the finishing record reaches
+// `progress` (its last report), so a save or load begun on it may start.
 int DoSaveScanResult(const char* path, IProgress* progress, IScanResultSource* source);
 int DoRestoreScanResult(const char* path, IProgress* progress, const char* ediPath,
                         IResultDeviceCatalogue* catalogue, IResultScanRunner* runner);

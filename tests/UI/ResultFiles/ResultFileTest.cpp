@@ -745,6 +745,36 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
     }
 }
 
+// A volume without a label (usual on Linux) gets the tree builder's name
+// for a nameless device on its roots; its saved result loads back. Roots
+// saved under another volume's name stay out, and a labelled volume takes
+// only its own.
+TEST(ResultOperations, AVolumeWithoutALabelLoadsItsOwnRoots) {
+    const struct {
+        const char* liveName;
+        const char* savedUnder;
+        int code;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"", "Disk", kResultOk, {"dir", "a.txt"}},
+        {"", "vol", kResultNoDevice, {}},
+        {"vol", "Disk", kResultNoDevice, {}},
+        {"vol", "vol", kResultOk, {"dir", "a.txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.liveName) + " <- " + c.savedUnder);
+        RootSpec root;
+        root.volumeName = c.savedUnder;
+        root.nodes = UsualNodes();
+        TempDir dir;
+        auto live = MakeVolume(c.liveName);
+        auto load = Load(MakeFile({.nodes = UsualNodeFrame({root})}), dir, live.get(),
+                         VolumeEntry(c.liveName));
+        EXPECT_EQ(load->code, c.code);
+        EXPECT_EQ(Names(load->runner.builder), c.names);
+    }
+}
+
 // A run that would read outside the device is kept as lost, and the node
 // marked damaged, so its recovery is reported incomplete.
 TEST(HostileResultFile, RunsOutsideTheDeviceBecomeLost) {

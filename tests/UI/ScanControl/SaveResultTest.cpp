@@ -119,12 +119,26 @@ TEST_F(SaveResultTest, RealWritableCheck) {
     const QString locked = dir.path() + QStringLiteral("/locked");
     ASSERT_TRUE(QDir().mkdir(locked));
     ASSERT_TRUE(QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner));
-    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("SUDO_UID") &&
-        qEnvironmentVariableIsEmpty("PKEXEC_UID")) {
-        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        GTEST_SKIP() << "root without an invoking user may write anywhere";
+    // Root without an invoking user may write anywhere: the check is made
+    // as a plain user then, the way the program runs on someone's behalf.
+    const bool standIn = geteuid() == 0 && qEnvironmentVariableIsEmpty("SUDO_UID") &&
+                         qEnvironmentVariableIsEmpty("PKEXEC_UID");
+    if (standIn) {
+        qputenv("SUDO_UID", "65534");
+        qputenv("SUDO_GID", "65534");
+        // The user may go through the folders above and write beside them.
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                              QFile::ReadOther | QFile::WriteOther |
+                                              QFile::ExeOther);
+        QFile::setPermissions(
+            locked, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+        EXPECT_TRUE(VKSaveResultController::FolderIsWritable(dir.path()));
     }
     EXPECT_FALSE(VKSaveResultController::FolderIsWritable(locked));
+    if (standIn) {
+        qunsetenv("SUDO_UID");
+        qunsetenv("SUDO_GID");
+    }
     QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
