@@ -89,7 +89,15 @@ VKRESULT CVolumePartitionConverter::PartitionInfo2VolumeInfo(
     volume->fileSystemType = partition->fileSystemType;
     std::memcpy(volume->label, partition->label, sizeof(volume->label));
     volume->label[sizeof(volume->label) - 1] = '\0';
+    // The system gave this partition no device of its own, so there is no
+    // system description to name it by; the name a live volume gets is its
+    // file system's label, and the recogniser has read that label here too.
+    // Without it the rows show the untitled text and the result tree the
+    // plain "Disk" root; with it the user sees the name the volume was given
+    // and a saved result of it can be matched again on loading.
     std::memset(volume->volumeName, 0, sizeof(volume->volumeName));
+    std::memcpy(volume->volumeName, volume->label,
+                strnlen(volume->label, sizeof(volume->label) - 1));
     std::memset(volume->bsdName, 0, sizeof(volume->bsdName));
     volume->sectorSize = partition->sectorSize;
     volume->totalSectors = partition->sectorCount;

@@ -121,6 +121,30 @@ private:
     std::vector<IFilesystemNode*> roots_;
 };
 
+// The names of the trees' roots a quick scan of a volume shows.
+class RootNames : public IDrirectoryTree {
+public:
+    std::vector<std::string> Scan(IStorageDevice* volume) {
+        IRecoveryController* controller = CreateRecoveryController(RECOVERY_CONTROLLER_DELETED);
+        IRecoveryFilter* filter = CreateFilter();
+        filter->SetScanType(SCAN_QUICK);
+        filter->SetFilterTypes(CATEGORY_ALL);
+        controller->Initialize(filter);
+        velmora::bridgetest::RunToEnd progress;
+        names_.clear();
+        controller->StartDataRecovery(volume, &progress, this);
+        controller->Release();
+        return names_;
+    }
+    void ShowNodes(IFileNode**, unsigned, int) override {}
+    void ShowFilesystemNode(IFilesystemNode* root) override {
+        names_.push_back(std::string(root->GetFileName()) + " in " + root->GetVolumeName());
+    }
+
+private:
+    std::vector<std::string> names_;
+};
+
 class Recorder : public VKMakeDMGDelegate {
 public:
     void VKGetPrecent(const VKMakeDMGProgress* p) override { last = *p; }
@@ -200,6 +224,18 @@ TEST(DeviceLoop, CatalogueListsTheDiskAsLsblkAndItsEdiImageScansTheSame) {
         EXPECT_EQ(FsName(disk.volumes[i].fileSystem), expected[i].fstype);
         EXPECT_EQ(disk.volumes[i].diskIndex, disk.diskIndex);
         EXPECT_EQ(disk.volumes[i].volumeIndex, static_cast<int>(i));
+    }
+    // The FAT volume is named by its label whether the kernel shows it as a
+    // partition or the partition table alone gives it; its quick scan's
+    // tree is named after it.
+    ASSERT_NE(disk.volumes[0].name, nullptr);
+    EXPECT_STREQ(disk.volumes[0].name, "VELFAT");
+    {
+        VKUIDeviceData::DeviceLease volume = catalogue.LeaseDevice(disk.diskIndex, 0);
+        ASSERT_TRUE(volume);
+        RootNames roots;
+        EXPECT_EQ(roots.Scan(volume.get()),
+                  std::vector<std::string>{"VELFAT(FAT/FAT32) in VELFAT"});
     }
 
     // The imager copies the disk into an edi image the engine accepts.

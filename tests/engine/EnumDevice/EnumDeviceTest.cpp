@@ -342,6 +342,8 @@ TEST_F(EnumDeviceTest, CatalogueListsDisksVolumesAndPartitionsInOrder) {
     EXPECT_EQ(l1->partitionNumber, 1);
     EXPECT_EQ(l1->fileSystemType, FS_FAT16);
     EXPECT_STREQ(l1->label, "LOOPVOL");
+    // Named by its label as a live volume is, not left untitled.
+    EXPECT_STREQ(l1->volumeName, "LOOPVOL");
     EXPECT_EQ(l1->startSector, 2048);
     EXPECT_EQ(l1->totalSectors, 20480);
     EXPECT_EQ(l2->partitionNumber, 2);
@@ -729,6 +731,37 @@ TEST(VolumePartitionConverter, RefusesWhatIsNotAPartitionWithARecord) {
     v.flag = 1;
     EXPECT_TRUE(ResultIs(CVolumePartitionConverter::PartitionInfo2VolumeInfo(&v, &p),
                          kModuleEnumDevice, kErrNotSupported));
+}
+
+// A converted partition is named by its file system's label, as a live
+// volume is; without a label it stays unnamed. A label that fills its whole
+// field (no terminator) is cut, never read past.
+TEST(VolumePartitionConverter, NamesTheVolumeByItsLabel) {
+    const std::string full(sizeof(CCollectedPartitionDeviceInfoStruct{}.label), 'L');
+    const struct {
+        std::string label;
+        std::string name;
+    } cases[] = {
+        {"PHOTOS", "PHOTOS"},
+        {"", ""},
+        {full, full.substr(0, full.size() - 1)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        CCollectedPartitionDeviceInfoStruct p{};
+        std::memcpy(p.label, c.label.data(), c.label.size());
+        p.sectorSize = 512;
+        p.sectorCount = 2048;
+        p.partitionIndex = 1;
+        CCollectedVolumeDeviceInfoStruct v{};
+        std::memset(v.volumeName, 'x', sizeof(v.volumeName));
+        std::memset(v.bsdName, 'x', sizeof(v.bsdName));
+        ASSERT_EQ(CVolumePartitionConverter::PartitionInfo2VolumeInfo(&v, &p), VK_OK);
+        EXPECT_EQ(std::string(v.volumeName, strnlen(v.volumeName, sizeof(v.volumeName))), c.name);
+        EXPECT_EQ(std::string(v.label), c.name);
+        EXPECT_STREQ(v.bsdName, "");
+        EXPECT_EQ(v.partitionNumber, 1);
+    }
 }
 
 TEST(DevListSort, OrdersEachKindByItsKeyAndGroupsKinds) {

@@ -73,6 +73,9 @@ TEST(BrowserRealQuickScan, FillsTheTreesWithTheVolumesFoldersTypesAndMonths) {
     const QStringList paths = TreePaths(*browser.outline(OP_TREE_PATH));
     ASSERT_FALSE(paths.isEmpty()) << "the path tree is empty";
     const QString root = paths.first();
+    // Named by the volume's label, also where the partition table alone
+    // gives the volume (a loop device without partition nodes).
+    EXPECT_EQ(root, "/" + volume.value("label").toString() + "(FAT/FAT32)");
     QStringList expected{root};
     for (const QString& folder : ManifestFolders(volume)) {
         const bool leadsToAFile = std::any_of(files.begin(), files.end(), [&](const QString& f) {
