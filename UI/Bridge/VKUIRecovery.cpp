@@ -155,23 +155,43 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
     for (;;) {
         IFileReader* reader = recovery->SetRecoverNode(node);
         m_currentNode = node;
-        ++m_recoveredFiles;
         m_lastDone = 0;
         char* path = CreateRecoveryFilePathByNode(node, GetRecoveryPath().c_str());
-        if (path == nullptr)
+        // A name that cannot be placed below the destination is not written
+        // anywhere, and it is not among the files written.
+        if (path == nullptr) {
+            if (reader != nullptr)
+                reader->Release();
             ++m_refusedFiles;
+            return VK_ERROR(kModuleDataRecovery, kErrRecoveryNullArgument);
+        }
+        // Counted before the copy, so that the stopped window counts the
+        // file a stop lets finish.
+        ++m_recoveredFiles;
         const VKRESULT result = recovery->RecoverTo(path, this, 0);
         std::free(path);
         if (reader != nullptr)
             reader->Release();
-        // A full destination paused the recovery and the engine removed the
-        // partial file (the file count has let it go): once the user has made
-        // room and resumes, the same file is written again, or it would be
-        // missing from the result.
-        if (ErrorNumber(result) != kErrRecoveryWrite || GetStatus() != VK_OP_PAUSED ||
-            Continued() == 0)
-            return result;
-        m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
+        const uint32_t error = ResultFailed(result) ? ErrorNumber(result) : 0;
+        if (error == kErrRecoveryWrite) {
+            // A full destination paused the recovery and the engine removed
+            // the partial file (the file count has let it go): once the user
+            // has made room and resumes, the same file is written again, or
+            // it would be missing from the result. Stopped there, the file
+            // is one the user gave up, not one the recovery refused.
+            if (GetStatus() != VK_OP_PAUSED || Continued() == 0)
+                return result;
+            m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
+            continue;
+        }
+        // A file written with lost parts or without its dates is still a
+        // file the user has; any other failure left no file behind.
+        if (error != 0 && error != kErrRecoveryIncomplete && error != kErrRecoveryTimes) {
+            if (m_recoveredFiles > 0)
+                --m_recoveredFiles;
+            ++m_refusedFiles;
+        }
+        return result;
     }
 }
 
@@ -235,7 +255,11 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
     _PROGRESS_INFO kept{};
     kept.total = static_cast<long long>(m_totalSize.load());
     kept.done = static_cast<long long>(m_recoveredSize.load());
-    kept.result = info->result;
+    // The window reads any code above 0 as a full destination and offers to
+    // go on: a file written with lost parts (or without its dates) is no
+    // reason to show that, and nothing has paused.
+    const bool full = ErrorNumber(static_cast<uint64_t>(info->result)) == kErrRecoveryWrite;
+    kept.result = full ? info->result : 0;
     SetProgressInfo(kept);
     IFileNode* node = m_currentNode;
     if (node != nullptr && info->done == info->total && info->total != 0) {
@@ -243,7 +267,7 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
         std::printf("===Recvoeried file(%lld):%s=====\n",
                     static_cast<long long>(m_recoveredFiles.load()), name ? name : "");
     }
-    if (ErrorNumber(static_cast<uint64_t>(info->result)) == kErrRecoveryWrite) {
+    if (full) {
         // The engine removes the file the full destination cut: it is not
         // among the files written, and the counts say so before the pause
         // shows, since a stop from the no-space panel reads them at once.

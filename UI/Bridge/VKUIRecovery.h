@@ -81,9 +81,11 @@ public:
     // 1 when the path lies on the scanned device.
     int RecoveryPathIsSameDevice(const char* path);
 
-    // Files whose destination path was refused (a name that could not be
-    // placed below the destination) or that nothing could read; they are
-    // not written and not lost silently: the window reports them.
+    // Ticked files the pass did not write: a name that could not be placed
+    // below the destination, nothing that could read them, or a copy the
+    // destination or the reader refused (a stop by the user is not one).
+    // They are not among the files written, and the end window says how
+    // many there were.
     uint64_t GetRefusedFilesCnt();
 
 private:

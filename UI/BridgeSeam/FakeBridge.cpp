@@ -390,6 +390,11 @@ uint64_t FakeBridge::GetRecoveridedFiles() {
     return recoveredFiles;
 }
 
+uint64_t FakeBridge::GetRecoveryRefusedFiles() {
+    calls.push_back("GetRecoveryRefusedFiles");
+    return refusedFiles;
+}
+
 std::vector<uint8_t> FakeBridge::GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) {
     if (!node)
         return {};

@@ -150,7 +150,12 @@ public:
     virtual int IsRecoveryRunning() = 0;
     virtual void PauseOrResumeRecovery() = 0;
     virtual void StopRecvoery() = 0;
+    // Files written so far (whole, or as much as could be read).
     virtual uint64_t GetRecoveridedFiles() = 0;
+    // Ticked files the last recovery did not write: a name it could not
+    // place below the folder, nothing that could read them, or a folder that
+    // refused them. A stop by the user is not a refusal.
+    virtual uint64_t GetRecoveryRefusedFiles() = 0;
     // Pictures of the results browser's cover flow and grid (issue 52).
     // The bytes of the node's picture (for a picture file, the file
     // itself), empty when it has none. Called on loader threads; gives up

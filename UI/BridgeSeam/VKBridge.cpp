@@ -389,6 +389,10 @@ uint64_t VKBridge::GetRecoveridedFiles() {
     return VKUIController::GetRecoveridedFiles();
 }
 
+uint64_t VKBridge::GetRecoveryRefusedFiles() {
+    return VKUIController::GetRecoveryRefusedFiles();
+}
+
 void VKBridge::GetSearchResultToArr(std::vector<IFileNode*>* list) {
     if (list != nullptr)
         VKUIController::GetSearchResultToArr(*list);
