@@ -1,12 +1,17 @@
 #include "VKUIRecovery.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "FileNode.h"
+#include "RecoveryOutput.h"
 #include "VKUIPublic.h"
 #include "VKUIRecoveryPath.h"
 
@@ -131,6 +136,67 @@ uint64_t VKUIRecovery::GetRecoveriedFilesCnt() {
 uint64_t VKUIRecovery::GetRefusedFilesCnt() {
     return m_refusedFiles;
 }
+
+std::string VKUIRecovery::GetRefusedListPath() {
+    VKOperationLock hold(m_lock);
+    return m_refusedList;
+}
+
+void VKUIRecovery::NoteRefused(IFileNode* node) {
+    // The node's path in the scan's tree, each name cleaned as a recovered
+    // one is (no "/", no control bytes such as a line break), the walk
+    // bounded against a damaged tree.
+    std::string path;
+    int depth = 0;
+    for (IFileNode* at = node; at != nullptr && depth < 512; at = at->GetParent(), ++depth) {
+        const char* name = at->GetFileName();
+        path.insert(0, "/" + velmora::recovery::CleanPathComponent(name != nullptr ? name : ""));
+    }
+    VKOperationLock hold(m_lock);
+    m_refusedPaths.push_back(path.empty() ? "/" : path);
+    ++m_refusedFiles;
+}
+
+// The destination is the user's folder and may hold anything: the list is
+// a new file (never one that exists, never through a link), numbered when
+// the name is taken, and it belongs to the user like the recovered files.
+void VKUIRecovery::WriteRefusedList() {
+    std::string text;
+    std::string destination;
+    {
+        VKOperationLock hold(m_lock);
+        for (const std::string& path : m_refusedPaths)
+            text += path + "\n";
+        destination = m_destination;
+    }
+    if (text.empty() || destination.empty())
+        return;
+    if (destination.back() != '/')
+        destination += '/';
+    for (int number = 0; number < 1000; ++number) {
+        const std::string path =
+            destination + (number == 0 ? std::string(kRefusedListName)
+                                       : velmora::bridge::NumberedName(kRefusedListName, number));
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            std::printf("===The list of files not recovered was not written: %s===\n",
+                        std::strerror(errno));
+            return;
+        }
+        const bool written = velmora::recovery::WriteAllAt(fd, text.data(), text.size(), 0);
+        if (::close(fd) != 0 || !written) {
+            ::unlink(path.c_str());
+            return;
+        }
+        velmora::recovery::GiveToInvokingUser(path.c_str());
+        VKOperationLock hold(m_lock);
+        m_refusedList = path;
+        return;
+    }
+}
 IFileNode* VKUIRecovery::GetCurrentRecoveryNode() {
     return m_currentNode;
 }
@@ -162,7 +228,7 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
         if (path == nullptr) {
             if (reader != nullptr)
                 reader->Release();
-            ++m_refusedFiles;
+            NoteRefused(node);
             return VK_ERROR(kModuleDataRecovery, kErrRecoveryNullArgument);
         }
         // Counted before the copy, so that the stopped window counts the
@@ -189,7 +255,7 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
         if (error != 0 && error != kErrRecoveryIncomplete && error != kErrRecoveryTimes) {
             if (m_recoveredFiles > 0)
                 --m_recoveredFiles;
-            ++m_refusedFiles;
+            NoteRefused(node);
         }
         return result;
     }
@@ -199,6 +265,11 @@ uint64_t VKUIRecovery::DoRecovery() {
     m_recoveredSize = 0;
     m_recoveredFiles = 0;
     m_refusedFiles = 0;
+    {
+        VKOperationLock hold(m_lock);
+        m_refusedPaths.clear();
+        m_refusedList.clear();
+    }
     IRecoveryScanSource* scan = ScanSource();
     VKRESULT last = 0;
     if (scan != nullptr) {
@@ -231,10 +302,11 @@ uint64_t VKUIRecovery::DoRecovery() {
                 if (recovery != nullptr)
                     last = RecoverNode(recovery, node);
                 else
-                    ++m_refusedFiles;
+                    NoteRefused(node);
             }
         }
     }
+    WriteRefusedList();
     SetNeedUIUpdate(1);
     SetStatus(VK_OP_IDLE);
     std::printf("========Recovery finished!==========\n");

@@ -395,6 +395,11 @@ uint64_t FakeBridge::GetRecoveryRefusedFiles() {
     return refusedFiles;
 }
 
+std::string FakeBridge::GetRecoveryRefusedListPath() {
+    calls.push_back("GetRecoveryRefusedListPath");
+    return refusedList;
+}
+
 std::vector<uint8_t> FakeBridge::GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) {
     if (!node)
         return {};

@@ -53,6 +53,7 @@ public:
     int64_t recoveryError = 0;
     std::string recoveryFileName;
     uint64_t recoveredFiles = 0, refusedFiles = 0;
+    std::string refusedList;
     // The root array the last DoRecovery was given.
     const std::vector<OpNodePtr>* recoveryRoots = nullptr;
 
@@ -158,6 +159,7 @@ public:
     void StopRecvoery() override;
     uint64_t GetRecoveridedFiles() override;
     uint64_t GetRecoveryRefusedFiles() override;
+    std::string GetRecoveryRefusedListPath() override;
     // Pictures of the results browser (issue 52). Node names and the
     // picture files the fake reads for them; each read first waits
     // `pictureDelay` (a slow device), giving up when asked to stop. Safe

@@ -156,6 +156,9 @@ public:
     // place below the folder, nothing that could read them, or a folder that
     // refused them. A stop by the user is not a refusal.
     virtual uint64_t GetRecoveryRefusedFiles() = 0;
+    // The file in the folder that lists them when the recovery has ended;
+    // "" when there is none.
+    virtual std::string GetRecoveryRefusedListPath() = 0;
     // Pictures of the results browser's cover flow and grid (issue 52).
     // The bytes of the node's picture (for a picture file, the file
     // itself), empty when it has none. Called on loader threads; gives up

@@ -393,6 +393,10 @@ uint64_t VKBridge::GetRecoveryRefusedFiles() {
     return VKUIController::GetRecoveryRefusedFiles();
 }
 
+std::string VKBridge::GetRecoveryRefusedListPath() {
+    return VKUIController::GetRecoveryRefusedListPath();
+}
+
 void VKBridge::GetSearchResultToArr(std::vector<IFileNode*>* list) {
     if (list != nullptr)
         VKUIController::GetSearchResultToArr(*list);

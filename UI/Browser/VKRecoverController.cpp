@@ -240,7 +240,10 @@ void VKRecoverController::showRecoveryEndWindow() {
     scanEndSaveWC_.reset();
     scanEndSaveWC_ =
         std::make_unique<windows::VKScanEndSaveWindowController>(recoverySavePathStr_, workspace_);
-    scanEndSaveWC_->setNotRecoveredFiles(seam::Bridge().GetRecoveryRefusedFiles());
+    seam::IBridge& bridge = seam::Bridge();
+    scanEndSaveWC_->setNotRecoveredFiles(
+        bridge.GetRecoveryRefusedFiles(),
+        QString::fromStdString(bridge.GetRecoveryRefusedListPath()));
     scanEndSaveWC_->runModal();
     bringBrowserForward();
 }

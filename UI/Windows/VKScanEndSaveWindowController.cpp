@@ -1,5 +1,6 @@
 #include "Windows/VKScanEndSaveWindowController.h"
 
+#include <QFileInfo>
 #include <QLabel>
 
 #include "UIPlatform/Texts.h"
@@ -13,12 +14,17 @@ VKScanEndSaveWindowController::VKScanEndSaveWindowController(const QString& save
     setSavePath(savePathStr);
 }
 
-void VKScanEndSaveWindowController::setNotRecoveredFiles(uint64_t files) {
+void VKScanEndSaveWindowController::setNotRecoveredFiles(uint64_t files, const QString& listPath) {
     if (files == 0)
         return;
     titleLabel()->setText(ui::texts::Text(QStringLiteral("RECOVERY_END_INCOMPLETE_TITLE")));
-    noteLabel()->setText(ui::texts::Format(QStringLiteral("RECOVERY_END_INCOMPLETE_NODE"),
-                                           {QVariant::fromValue<qulonglong>(files)}));
+    QString note = ui::texts::Format(QStringLiteral("RECOVERY_END_INCOMPLETE_NODE"),
+                                     {QVariant::fromValue<qulonglong>(files)});
+    if (!listPath.isEmpty())
+        note += ' ' + ui::texts::Format(QStringLiteral("RECOVERY_END_INCOMPLETE_LIST"),
+                                        {QFileInfo(listPath).fileName()});
+    noteLabel()->setText(note);
+    fitNote();
 }
 
 }  // namespace velmora::windows

@@ -17,8 +17,9 @@ public:
 
     // `files` of the ticked files were not written: the heading and the
     // message say so and how many, so that a recovery that lost files never
-    // reads as a plain success. 0 leaves the window as it is.
-    void setNotRecoveredFiles(uint64_t files);
+    // reads as a plain success; `listPath`, when given, is the file in the
+    // folder that names them. 0 leaves the window as it is.
+    void setNotRecoveredFiles(uint64_t files, const QString& listPath = {});
 };
 
 }  // namespace velmora::windows

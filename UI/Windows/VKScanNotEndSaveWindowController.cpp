@@ -25,6 +25,7 @@ void VKScanNotEndSaveWindowController::changeRecoveryFilesPoint(double files,
         sentence += ' ' + ui::texts::Format(QStringLiteral("RECOVERY_NOTEND_REFUSED"),
                                             {QVariant::fromValue<qulonglong>(notRecovered)});
     noteLabel()->setText(sentence);
+    fitNote();
     noteLabel()->update();
     setSavePath(savePath);
 }

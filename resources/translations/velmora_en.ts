@@ -307,6 +307,10 @@
         <source>%llu of the ticked file(s) could not be recovered. The others are in the folder you chose.</source>
         <translation>%llu of the ticked file(s) could not be recovered. The others are in the folder you chose.</translation>
     </message>
+    <message id="RECOVERY_END_INCOMPLETE_LIST">
+        <source>The file “%@” in that folder names the missing ones.</source>
+        <translation>The file “%@” in that folder names the missing ones.</translation>
+    </message>
     <message id="RECOVERY_NOTEND_REFUSED">
         <source>%llu file(s) could not be recovered.</source>
         <translation>%llu file(s) could not be recovered.</translation>

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -515,7 +516,50 @@ TEST_F(RecoveryPass, FilesNotWrittenAreCountedAsRefusedNeverAsWritten) {
         long long code = -1;
         VKUIController::GetRecoveryProgressTotal(&total, &done, &code);
         EXPECT_EQ(code, 0);
+        // The files not written are named in a list in the folder.
+        const std::string list = dir / VKUIRecovery::kRefusedListName;
+        if (c.refused != 0) {
+            EXPECT_EQ(VKUIController::GetRecoveryRefusedListPath(), list);
+            const std::string text = velmora::test::ReadText(list);
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+            EXPECT_EQ(text.substr(text.size() - std::min<size_t>(text.size(), 10)), "/file.txt\n");
+        } else {
+            EXPECT_EQ(VKUIController::GetRecoveryRefusedListPath(), "");
+            EXPECT_NE(::access(list.c_str(), F_OK), 0);
+        }
+        ::unlink(list.c_str());
     }
+}
+
+// The list is a new file in the user's folder: a name that exists, or a
+// link planted there, is never written through; the next number is taken.
+// A name with a line break stays on one line.
+TEST_F(RecoveryPass, TheListOfFilesNotRecoveredNeverWritesOverAFileOrThroughALink) {
+    TempDir outside;
+    const std::string target = outside / "victim";
+    velmora::test::WriteFile(target, std::string("keep"));
+    const std::string first = dir / VKUIRecovery::kRefusedListName;
+    const std::string second =
+        dir / velmora::bridge::NumberedName(VKUIRecovery::kRefusedListName, 1);
+    ASSERT_EQ(::symlink(target.c_str(), first.c_str()), 0);
+    velmora::test::WriteFile(second, std::string("the user's"));
+    ScriptedController controller(0);
+    scan.controller = &controller;
+    scan.perRoot = [](IFileNode*) -> IDataRecovery* { return nullptr; };
+    Tree tree("V", SEARCHER_FAT);
+    TestNode* node = tree.Add(tree.root(), "two\nlines.txt");
+    node->SetCheck(CHECK_CHECKED);
+    scan.types = {{1, {node}}};
+    RunRecovery();
+    EXPECT_EQ(VKUIController::GetRecoveryRefusedFiles(), 1u);
+    const std::string third =
+        dir / velmora::bridge::NumberedName(VKUIRecovery::kRefusedListName, 2);
+    EXPECT_EQ(VKUIController::GetRecoveryRefusedListPath(), third);
+    EXPECT_EQ(velmora::test::ReadText(target), "keep");
+    EXPECT_EQ(velmora::test::ReadText(second), "the user's");
+    const std::string text = velmora::test::ReadText(third);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_NE(text.find("two_lines.txt"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -386,16 +386,20 @@ TEST_F(RecoverControllerTest, TheEndWindowsSayHowManyFilesWereNotRecovered) {
         const char* name;
         bool stop;
         uint64_t refused;
+        const char* list;
         const char* title;  // finished window
         const char* note;
     } cases[] = {
-        {"finished, all written", false, 0, "Recovery finished",
+        {"finished, all written", false, 0, "", "Recovery finished",
          "The recovered files are in the folder you chose."},
-        {"finished, three not written", false, 3, "Some files were not recovered",
+        {"finished, three not written", false, 3, "", "Some files were not recovered",
          "3 of the ticked file(s) could not be recovered. The others are in the folder you "
          "chose."},
-        {"stopped, all written", true, 0, nullptr, "The recovery was stopped after 4 file(s)."},
-        {"stopped, two not written", true, 2, nullptr,
+        {"finished, listed", false, 1, "/dst/list.txt", "Some files were not recovered",
+         "1 of the ticked file(s) could not be recovered. The others are in the folder you "
+         "chose. The file \u201clist.txt\u201d in that folder names the missing ones."},
+        {"stopped, all written", true, 0, "", nullptr, "The recovery was stopped after 4 file(s)."},
+        {"stopped, two not written", true, 2, "", nullptr,
          "The recovery was stopped after 4 file(s). 2 file(s) could not be recovered."},
     };
     for (const auto& c : cases) {
@@ -403,6 +407,7 @@ TEST_F(RecoverControllerTest, TheEndWindowsSayHowManyFilesWereNotRecovered) {
         modal.shown.clear();
         bridge.recoveredFiles = 4;
         bridge.refusedFiles = c.refused;
+        bridge.refusedList = c.list;
         auto controller = Make();
         Choose(*controller);
         QString title, note;
@@ -428,7 +433,7 @@ TEST_F(RecoverControllerTest, TheEndWindowsSayHowManyFilesWereNotRecovered) {
         }
         if (c.title)
             EXPECT_EQ(title, c.title);
-        EXPECT_EQ(note, c.note);
+        EXPECT_EQ(note, QString::fromUtf8(c.note));
         EXPECT_EQ(modal.unscripted, 0);
     }
     bridge.refusedFiles = 0;

@@ -185,22 +185,36 @@ TEST_F(RecoveryWindowsTest, TheStoppedWindowSaysHowManyFilesWereWrittenAndHowMan
 TEST_F(RecoveryWindowsTest, TheFinishedWindowSaysHowManyFilesWereNotRecovered) {
     const struct {
         uint64_t notRecovered;
+        const char* list;
         const char* title;
         const char* note;
     } cases[] = {
-        {0, "Recovery finished", "The recovered files are in the folder you chose."},
-        {3, "Some files were not recovered",
+        {0, "", "Recovery finished", "The recovered files are in the folder you chose."},
+        {3, "", "Some files were not recovered",
          "3 of the ticked file(s) could not be recovered. The others are in the folder you "
          "chose."},
-        {18446744073709551615ull, "Some files were not recovered",
+        {18446744073709551615ull, "", "Some files were not recovered",
          "18446744073709551615 of the ticked file(s) could not be recovered. The others are in "
          "the folder you chose."},
+        {2, "/tmp/out/Velmora - files not recovered_0001.txt", "Some files were not recovered",
+         "2 of the ticked file(s) could not be recovered. The others are in the folder you "
+         "chose. The file \u201cVelmora - files not recovered_0001.txt\u201d in that folder "
+         "names the missing ones."},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.note);
         VKScanEndSaveWindowController finished(QStringLiteral("/tmp/out"), &workspace);
-        finished.setNotRecoveredFiles(c.notRecovered);
+        const int height = finished.window()->height();
+        finished.setNotRecoveredFiles(c.notRecovered, QString::fromUtf8(c.list));
         EXPECT_EQ(finished.titleLabel()->text(), c.title);
-        EXPECT_EQ(finished.noteLabel()->text(), c.note);
+        EXPECT_EQ(finished.noteLabel()->text(), QString::fromUtf8(c.note));
+        // A longer message makes the window taller, never runs into the
+        // link below it or is cut.
+        QLabel* note = finished.noteLabel();
+        EXPECT_GE(note->height(), note->heightForWidth(note->width()));
+        EXPECT_GE(finished.savePathLabel()->y(), note->geometry().bottom());
+        EXPECT_GE(finished.okButton()->y(), finished.savePathLabel()->geometry().bottom());
+        EXPECT_GE(finished.window()->height(), height);
     }
 }
 
@@ -264,7 +278,8 @@ TEST_F(RecoveryWindowsTest, Pictures) {
     stopped.changeRecoveryFilesPoint(17, QStringLiteral("/home/ann/Recovered files"));
     save(stopped.window(), "recovery_stopped");
     VKScanEndSaveWindowController missing(QStringLiteral("/home/ann/Recovered files"), &workspace);
-    missing.setNotRecoveredFiles(3);
+    missing.setNotRecoveredFiles(
+        3, QStringLiteral("/home/ann/Recovered files/Velmora - files not recovered.txt"));
     save(missing.window(), "recovery_finished_not_all");
     VKScanNotEndSaveWindowController stoppedMissing(&workspace);
     stoppedMissing.changeRecoveryFilesPoint(17, QStringLiteral("/home/ann/Recovered files"), 2);
