@@ -1,9 +1,13 @@
 // The recovery road of the results browser on the scripted bridge: the
 // count and the Recover button, the folder checks in order, the tab's root
 // array, and the progress, finished and stopped windows.
+#include <QAbstractButton>
+#include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <deque>
@@ -377,6 +381,48 @@ TEST_F(RecoverControllerTest, ARecoveryThatEndsBeforeItsFirstPostShowsOnlyTheFin
     modal.script.push_back([&](QWidget*) { return 7; });
     PostProgress(4, 4);
     EXPECT_EQ(modal.shown, std::vector<QString>{"VKScanEndSaveWindowController"});
+}
+
+// The two sheets as the user sees them (pictures for a person to look at):
+// the same-device sheet with its one button, the sheet of a refused start;
+// nothing shown is a raw key.
+TEST_F(RecoverControllerTest, SheetPictures) {
+    ui::MessageBoxAlerts boxes;
+    ui::SetAlertPresenter(&boxes);
+    host.window.resize(640, 420);
+    host.window.show();
+    const struct {
+        const char* picture;
+        bool sameDevice;
+        int buttons;
+    } cases[] = {{"recover_sheet_same_device", true, 1}, {"recover_sheet_not_started", false, 1}};
+    static const QRegularExpression rawKey(QStringLiteral("^[A-Z0-9]+_[A-Z0-9_]+$"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.picture);
+        bridge.sameDevicePaths =
+            c.sameDevice ? std::vector<std::string>{"/dst"} : std::vector<std::string>{};
+        bridge.doRecoveryResult = 0x0102052400000001LL;  // the bridge's refusal
+        auto controller = Make();
+        Choose(*controller);
+        auto* box = host.window.findChild<QMessageBox*>();
+        ASSERT_NE(box, nullptr);
+        Pump();
+        QDir().mkpath(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR));
+        EXPECT_TRUE(
+            box->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR "/") + c.picture + ".png"));
+        EXPECT_EQ(box->buttons().size(), c.buttons);
+        for (const QString& text : {box->text(), box->informativeText()}) {
+            EXPECT_FALSE(text.isEmpty());
+            EXPECT_FALSE(rawKey.match(text).hasMatch()) << text.toStdString();
+        }
+        for (QAbstractButton* button : box->buttons())
+            EXPECT_FALSE(rawKey.match(button->text()).hasMatch()) << button->text().toStdString();
+        box->buttons().front()->click();
+        Pump();
+        EXPECT_EQ(host.window.findChild<QMessageBox*>(), nullptr);
+    }
+    bridge.doRecoveryResult = 0;
+    ui::SetAlertPresenter(&alerts);
 }
 
 // Files the recovery could not write are counted in whichever window ends
