@@ -140,7 +140,9 @@ public:
     virtual void GetSelectedFilesAmout(int* count, uint64_t* size) = 0;
     // Recovers the ticked nodes below `roots` into the folder `path` and
     // posts `postName` on the main thread as it goes. 0 when started; a
-    // failure code (0x0100000000000000 or above) when `roots` is null.
+    // failure code (0x0100000000000000 or above) when nothing started:
+    // `roots` null, a recovery still running, or the folder on the scanned
+    // device.
     virtual int64_t DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
                                const std::string& postName) = 0;
     // Progress of the recovery; an error code above 0 means the destination
