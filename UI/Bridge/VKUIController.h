@@ -192,8 +192,11 @@ public:
     static void PauseOrResumeRecovery();
     static unsigned long long GetRecoveridedSize();
     static unsigned long long GetRecoveridedFiles();
-    // Ticked files that got no path below the destination (refused names).
+    // Ticked files the last recovery did not write (a name refused below
+    // the destination, no reader, a copy that failed).
     static unsigned long long GetRecoveryRefusedFiles();
+    // The file in the destination that lists them; "" when none was written.
+    static std::string GetRecoveryRefusedListPath();
     static int GetCurrentScanRecoveryCnt();
     // Releases the data-recovery objects of the scan, then the recovery's.
     static void ReleaseDataRecovery();

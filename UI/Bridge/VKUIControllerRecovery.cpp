@@ -130,6 +130,10 @@ unsigned long long VKUIController::GetRecoveryRefusedFiles() {
     return VKUIRecovery::instance().GetRefusedFilesCnt();
 }
 
+std::string VKUIController::GetRecoveryRefusedListPath() {
+    return VKUIRecovery::instance().GetRefusedListPath();
+}
+
 int VKUIController::GetCurrentScanRecoveryCnt() {
     IRecoveryScanSource* scan = VKUIRecovery::ScanSource();
     return scan != nullptr ? scan->GetCurrentScanRecoveryCnt() : 0;

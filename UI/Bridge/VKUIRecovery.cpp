@@ -1,12 +1,17 @@
 #include "VKUIRecovery.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "FileNode.h"
+#include "RecoveryOutput.h"
 #include "VKUIPublic.h"
 #include "VKUIRecoveryPath.h"
 
@@ -131,6 +136,67 @@ uint64_t VKUIRecovery::GetRecoveriedFilesCnt() {
 uint64_t VKUIRecovery::GetRefusedFilesCnt() {
     return m_refusedFiles;
 }
+
+std::string VKUIRecovery::GetRefusedListPath() {
+    VKOperationLock hold(m_lock);
+    return m_refusedList;
+}
+
+void VKUIRecovery::NoteRefused(IFileNode* node) {
+    // The node's path in the scan's tree, each name cleaned as a recovered
+    // one is (no "/", no control bytes such as a line break), the walk
+    // bounded against a damaged tree.
+    std::string path;
+    int depth = 0;
+    for (IFileNode* at = node; at != nullptr && depth < 512; at = at->GetParent(), ++depth) {
+        const char* name = at->GetFileName();
+        path.insert(0, "/" + velmora::recovery::CleanPathComponent(name != nullptr ? name : ""));
+    }
+    VKOperationLock hold(m_lock);
+    m_refusedPaths.push_back(path.empty() ? "/" : path);
+    ++m_refusedFiles;
+}
+
+// The destination is the user's folder and may hold anything: the list is
+// a new file (never one that exists, never through a link), numbered when
+// the name is taken, and it belongs to the user like the recovered files.
+void VKUIRecovery::WriteRefusedList() {
+    std::string text;
+    std::string destination;
+    {
+        VKOperationLock hold(m_lock);
+        for (const std::string& path : m_refusedPaths)
+            text += path + "\n";
+        destination = m_destination;
+    }
+    if (text.empty() || destination.empty())
+        return;
+    if (destination.back() != '/')
+        destination += '/';
+    for (int number = 0; number < 1000; ++number) {
+        const std::string path =
+            destination + (number == 0 ? std::string(kRefusedListName)
+                                       : velmora::bridge::NumberedName(kRefusedListName, number));
+        const int fd =
+            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            std::printf("===The list of files not recovered was not written: %s===\n",
+                        std::strerror(errno));
+            return;
+        }
+        const bool written = velmora::recovery::WriteAllAt(fd, text.data(), text.size(), 0);
+        if (::close(fd) != 0 || !written) {
+            ::unlink(path.c_str());
+            return;
+        }
+        velmora::recovery::GiveToInvokingUser(path.c_str());
+        VKOperationLock hold(m_lock);
+        m_refusedList = path;
+        return;
+    }
+}
 IFileNode* VKUIRecovery::GetCurrentRecoveryNode() {
     return m_currentNode;
 }
@@ -155,23 +221,43 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
     for (;;) {
         IFileReader* reader = recovery->SetRecoverNode(node);
         m_currentNode = node;
-        ++m_recoveredFiles;
         m_lastDone = 0;
         char* path = CreateRecoveryFilePathByNode(node, GetRecoveryPath().c_str());
-        if (path == nullptr)
-            ++m_refusedFiles;
+        // A name that cannot be placed below the destination is not written
+        // anywhere, and it is not among the files written.
+        if (path == nullptr) {
+            if (reader != nullptr)
+                reader->Release();
+            NoteRefused(node);
+            return VK_ERROR(kModuleDataRecovery, kErrRecoveryNullArgument);
+        }
+        // Counted before the copy, so that the stopped window counts the
+        // file a stop lets finish.
+        ++m_recoveredFiles;
         const VKRESULT result = recovery->RecoverTo(path, this, 0);
         std::free(path);
         if (reader != nullptr)
             reader->Release();
-        // A full destination paused the recovery and the engine removed the
-        // partial file (the file count has let it go): once the user has made
-        // room and resumes, the same file is written again, or it would be
-        // missing from the result.
-        if (ErrorNumber(result) != kErrRecoveryWrite || GetStatus() != VK_OP_PAUSED ||
-            Continued() == 0)
-            return result;
-        m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
+        const uint32_t error = ResultFailed(result) ? ErrorNumber(result) : 0;
+        if (error == kErrRecoveryWrite) {
+            // A full destination paused the recovery and the engine removed
+            // the partial file (the file count has let it go): once the user
+            // has made room and resumes, the same file is written again, or
+            // it would be missing from the result. Stopped there, the file
+            // is one the user gave up, not one the recovery refused.
+            if (GetStatus() != VK_OP_PAUSED || Continued() == 0)
+                return result;
+            m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
+            continue;
+        }
+        // A file written with lost parts or without its dates is still a
+        // file the user has; any other failure left no file behind.
+        if (error != 0 && error != kErrRecoveryIncomplete && error != kErrRecoveryTimes) {
+            if (m_recoveredFiles > 0)
+                --m_recoveredFiles;
+            NoteRefused(node);
+        }
+        return result;
     }
 }
 
@@ -179,6 +265,11 @@ uint64_t VKUIRecovery::DoRecovery() {
     m_recoveredSize = 0;
     m_recoveredFiles = 0;
     m_refusedFiles = 0;
+    {
+        VKOperationLock hold(m_lock);
+        m_refusedPaths.clear();
+        m_refusedList.clear();
+    }
     IRecoveryScanSource* scan = ScanSource();
     VKRESULT last = 0;
     if (scan != nullptr) {
@@ -211,10 +302,11 @@ uint64_t VKUIRecovery::DoRecovery() {
                 if (recovery != nullptr)
                     last = RecoverNode(recovery, node);
                 else
-                    ++m_refusedFiles;
+                    NoteRefused(node);
             }
         }
     }
+    WriteRefusedList();
     SetNeedUIUpdate(1);
     SetStatus(VK_OP_IDLE);
     std::printf("========Recovery finished!==========\n");
@@ -235,7 +327,11 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
     _PROGRESS_INFO kept{};
     kept.total = static_cast<long long>(m_totalSize.load());
     kept.done = static_cast<long long>(m_recoveredSize.load());
-    kept.result = info->result;
+    // The window reads any code above 0 as a full destination and offers to
+    // go on: a file written with lost parts (or without its dates) is no
+    // reason to show that, and nothing has paused.
+    const bool full = ErrorNumber(static_cast<uint64_t>(info->result)) == kErrRecoveryWrite;
+    kept.result = full ? info->result : 0;
     SetProgressInfo(kept);
     IFileNode* node = m_currentNode;
     if (node != nullptr && info->done == info->total && info->total != 0) {
@@ -243,7 +339,7 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
         std::printf("===Recvoeried file(%lld):%s=====\n",
                     static_cast<long long>(m_recoveredFiles.load()), name ? name : "");
     }
-    if (ErrorNumber(static_cast<uint64_t>(info->result)) == kErrRecoveryWrite) {
+    if (full) {
         // The engine removes the file the full destination cut: it is not
         // among the files written, and the counts say so before the pause
         // shows, since a stop from the no-space panel reads them at once.

@@ -81,15 +81,28 @@ public:
     // 1 when the path lies on the scanned device.
     int RecoveryPathIsSameDevice(const char* path);
 
-    // Files whose destination path was refused (a name that could not be
-    // placed below the destination) or that nothing could read; they are
-    // not written and not lost silently: the window reports them.
+    // Ticked files the pass did not write: a name that could not be placed
+    // below the destination, nothing that could read them, or a copy the
+    // destination or the reader refused (a stop by the user is not one).
+    // They are not among the files written, and the end window says how
+    // many there were.
     uint64_t GetRefusedFilesCnt();
+    // The file in the destination that lists the files of the last pass
+    // that were not written, one path of the scan's tree a line; "" when
+    // there were none or the list could not be written. Written when the
+    // pass ends, before the recovery reports that it ended.
+    std::string GetRefusedListPath();
+    // The list's name in the destination (numbered when one exists).
+    static constexpr const char* kRefusedListName = "Velmora - files not recovered.txt";
 
 private:
     VKUIRecovery();
     // Writes one node; the engine's result.
     VKRESULT RecoverNode(IDataRecovery* recovery, IFileNode* node);
+    // Counts a ticked file that was not written and keeps its tree path.
+    void NoteRefused(IFileNode* node);
+    // Writes the list of the files not written into the destination.
+    void WriteRefusedList();
 
     IRecoveryController* m_controller = nullptr;
     std::string m_destination;
@@ -103,5 +116,8 @@ private:
     std::atomic<IFileNode*> m_currentNode{nullptr};
     std::atomic<uint64_t> m_recoveredFiles{0};
     std::atomic<uint64_t> m_refusedFiles{0};
+    // Under m_lock.
+    std::vector<std::string> m_refusedPaths;
+    std::string m_refusedList;
     int m_deepPrepared = 0;
 };

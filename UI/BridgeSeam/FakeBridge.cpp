@@ -390,6 +390,16 @@ uint64_t FakeBridge::GetRecoveridedFiles() {
     return recoveredFiles;
 }
 
+uint64_t FakeBridge::GetRecoveryRefusedFiles() {
+    calls.push_back("GetRecoveryRefusedFiles");
+    return refusedFiles;
+}
+
+std::string FakeBridge::GetRecoveryRefusedListPath() {
+    calls.push_back("GetRecoveryRefusedListPath");
+    return refusedList;
+}
+
 std::vector<uint8_t> FakeBridge::GetNSImageByNode(const OpNodePtr& node, std::stop_token stop) {
     if (!node)
         return {};

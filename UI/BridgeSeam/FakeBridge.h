@@ -52,7 +52,8 @@ public:
     uint64_t recoveryTotal = 0, recoveryCurrent = 0;
     int64_t recoveryError = 0;
     std::string recoveryFileName;
-    uint64_t recoveredFiles = 0;
+    uint64_t recoveredFiles = 0, refusedFiles = 0;
+    std::string refusedList;
     // The root array the last DoRecovery was given.
     const std::vector<OpNodePtr>* recoveryRoots = nullptr;
 
@@ -157,6 +158,8 @@ public:
     void PauseOrResumeRecovery() override;
     void StopRecvoery() override;
     uint64_t GetRecoveridedFiles() override;
+    uint64_t GetRecoveryRefusedFiles() override;
+    std::string GetRecoveryRefusedListPath() override;
     // Pictures of the results browser (issue 52). Node names and the
     // picture files the fake reads for them; each read first waits
     // `pictureDelay` (a slow device), giving up when asked to stop. Safe

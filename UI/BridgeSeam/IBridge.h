@@ -140,7 +140,9 @@ public:
     virtual void GetSelectedFilesAmout(int* count, uint64_t* size) = 0;
     // Recovers the ticked nodes below `roots` into the folder `path` and
     // posts `postName` on the main thread as it goes. 0 when started; a
-    // failure code (0x0100000000000000 or above) when `roots` is null.
+    // failure code (0x0100000000000000 or above) when nothing started:
+    // `roots` null, a recovery still running, or the folder on the scanned
+    // device.
     virtual int64_t DoRecovery(const std::vector<OpNodePtr>* roots, const std::string& path,
                                const std::string& postName) = 0;
     // Progress of the recovery; an error code above 0 means the destination
@@ -150,7 +152,15 @@ public:
     virtual int IsRecoveryRunning() = 0;
     virtual void PauseOrResumeRecovery() = 0;
     virtual void StopRecvoery() = 0;
+    // Files written so far (whole, or as much as could be read).
     virtual uint64_t GetRecoveridedFiles() = 0;
+    // Ticked files the last recovery did not write: a name it could not
+    // place below the folder, nothing that could read them, or a folder that
+    // refused them. A stop by the user is not a refusal.
+    virtual uint64_t GetRecoveryRefusedFiles() = 0;
+    // The file in the folder that lists them when the recovery has ended;
+    // "" when there is none.
+    virtual std::string GetRecoveryRefusedListPath() = 0;
     // Pictures of the results browser's cover flow and grid (issue 52).
     // The bytes of the node's picture (for a picture file, the file
     // itself), empty when it has none. Called on loader threads; gives up

@@ -389,6 +389,14 @@ uint64_t VKBridge::GetRecoveridedFiles() {
     return VKUIController::GetRecoveridedFiles();
 }
 
+uint64_t VKBridge::GetRecoveryRefusedFiles() {
+    return VKUIController::GetRecoveryRefusedFiles();
+}
+
+std::string VKBridge::GetRecoveryRefusedListPath() {
+    return VKUIController::GetRecoveryRefusedListPath();
+}
+
 void VKBridge::GetSearchResultToArr(std::vector<IFileNode*>* list) {
     if (list != nullptr)
         VKUIController::GetSearchResultToArr(*list);

@@ -87,6 +87,8 @@ public:
     void PauseOrResumeRecovery() override;
     void StopRecvoery() override;
     uint64_t GetRecoveridedFiles() override;
+    uint64_t GetRecoveryRefusedFiles() override;
+    std::string GetRecoveryRefusedListPath() override;
     // The results browser's search hits.
     void GetSearchResultToArr(std::vector<IFileNode*>* list) override;
 

@@ -91,7 +91,7 @@ void VKRecoverController::recoveryButtonClick() {
 }
 
 // The checks run in order and the first that fails ends the choice; only
-// the last two let the user go on anyway.
+// the last (too little free space) lets the user go on anyway.
 void VKRecoverController::folderChosen(std::optional<QString> folder, QRect frame) {
     rectNew_ = frame;
     host_.setRecoverButtonEnabled(true);
@@ -122,17 +122,25 @@ void VKRecoverController::alertNoCompetence() {
     ui::Alerts().BeginSheet(alert, host_.browserWindow(), [](int) {});
 }
 
+// The bridge never writes onto the scanned device (it would overwrite the
+// very files being recovered), so the sheet offers no way to go on there:
+// its one button asks for another folder.
 void VKRecoverController::alertSameDevice() {
+    ui::AlertContent alert = ui::AlertFromKeys(QStringLiteral("PLX_FOUR_SAVE_SAME_PATH_"));
+    alert.alternateButton.clear();
     ui::Alerts().BeginSheet(
-        ui::AlertFromKeys(QStringLiteral("PLX_FOUR_SAVE_SAME_PATH_")), host_.browserWindow(),
-        [self = QPointer<VKRecoverController>(this)](int code) {
-            if (!self)
-                return;
-            if (code == 0)
-                self->startRecovery();
-            else if (code == 1)
+        alert, host_.browserWindow(), [self = QPointer<VKRecoverController>(this)](int code) {
+            if (self && code == 1)
                 ui::PerformAfter(self, 500, [self] { self->recoveryButtonClick(); });
         });
+}
+
+// The bridge refused to start: the user is told, never left waiting for a
+// progress window that will not come.
+void VKRecoverController::alertRecoveryNotStarted() {
+    ui::AlertContent alert = ui::AlertFromKeys(QStringLiteral("RECOVERY_NOT_STARTED_"));
+    alert.alternateButton.clear();
+    ui::Alerts().BeginSheet(alert, host_.browserWindow(), [](int) {});
 }
 
 void VKRecoverController::alertNoLeakOfSpace() {
@@ -152,11 +160,22 @@ void VKRecoverController::startRecovery() {
     retiredProgressWindow_.reset();
     isFinishRecovery_ = false;
     isBeginRecovery_ = true;
-    const int64_t result = seam::Bridge().DoRecovery(roots, recoverySavePathStr_.toStdString(),
-                                                     kRecoveryPost.toStdString());
-    // Nothing started: no notification will come to run a progress window.
-    if (result != 0)
-        isBeginRecovery_ = false;
+    seam::IBridge& bridge = seam::Bridge();
+    const std::string folder = recoverySavePathStr_.toStdString();
+    const int64_t result = bridge.DoRecovery(roots, folder, kRecoveryPost.toStdString());
+    if (result == 0)
+        return;
+    // Nothing started: no notification will come to run a progress window,
+    // and a late one of an earlier recovery (still finishing its last file)
+    // must not end this one as finished.
+    isBeginRecovery_ = false;
+    isFinishRecovery_ = true;
+    // The folder may have come onto the scanned device since it was checked
+    // (a mount in between): that has its own sheet.
+    if (bridge.IsRecoveryToSameDevice(folder))
+        alertSameDevice();
+    else
+        alertRecoveryNotStarted();
 }
 
 void VKRecoverController::recoveryAction() {
@@ -221,6 +240,10 @@ void VKRecoverController::showRecoveryEndWindow() {
     scanEndSaveWC_.reset();
     scanEndSaveWC_ =
         std::make_unique<windows::VKScanEndSaveWindowController>(recoverySavePathStr_, workspace_);
+    seam::IBridge& bridge = seam::Bridge();
+    scanEndSaveWC_->setNotRecoveredFiles(
+        bridge.GetRecoveryRefusedFiles(),
+        QString::fromStdString(bridge.GetRecoveryRefusedListPath()));
     scanEndSaveWC_->runModal();
     bringBrowserForward();
 }
@@ -228,8 +251,10 @@ void VKRecoverController::showRecoveryEndWindow() {
 void VKRecoverController::showRecoveryNotEndWindow() {
     scanNotEndSaceWC_.reset();
     scanNotEndSaceWC_ = std::make_unique<windows::VKScanNotEndSaveWindowController>(workspace_);
-    scanNotEndSaceWC_->changeRecoveryFilesPoint(
-        static_cast<double>(seam::Bridge().GetRecoveridedFiles()), recoverySavePathStr_);
+    seam::IBridge& bridge = seam::Bridge();
+    scanNotEndSaceWC_->changeRecoveryFilesPoint(static_cast<double>(bridge.GetRecoveridedFiles()),
+                                                recoverySavePathStr_,
+                                                bridge.GetRecoveryRefusedFiles());
     scanNotEndSaceWC_->runModal();
     bringBrowserForward();
 }

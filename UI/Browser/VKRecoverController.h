@@ -77,6 +77,7 @@ private:
     void alertNoCompetence();
     void alertSameDevice();
     void alertNoLeakOfSpace();
+    void alertRecoveryNotStarted();
     void startRecovery();
     void releaseProgressWindow();
     void showRecoveryEndWindow();
@@ -95,7 +96,8 @@ private:
     QRect rectNew_;
     QString recoverySavePathStr_;
     bool isBeginRecovery_ = false;
-    bool isFinishRecovery_ = false;
+    // Nothing to finish until a recovery starts.
+    bool isFinishRecovery_ = true;
     bool isRecoveryEndSHowWindow_ = false;
     std::unique_ptr<windows::VKShowScanProgressWindowController> recoveryProgressWindow_;
     // A progress window taken away from inside one of its own buttons: it

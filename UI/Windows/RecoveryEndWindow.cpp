@@ -64,6 +64,17 @@ void RecoveryEndWindow::setSavePath(const QString& path) {
     recovery::SetPathLink(savePathLabel_, path);
 }
 
+void RecoveryEndWindow::fitNote() {
+    const int needed = recoveryEndNode_->heightForWidth(recoveryEndNode_->width());
+    const int extra = needed - recoveryEndNode_->height();
+    if (extra <= 0)
+        return;
+    recoveryEndNode_->resize(recoveryEndNode_->width(), needed);
+    for (QWidget* below : {static_cast<QWidget*>(savePathLabel_), static_cast<QWidget*>(okButton_)})
+        below->move(below->x(), below->y() + extra);
+    aWindow_->resize(aWindow_->width(), aWindow_->height() + extra);
+}
+
 void RecoveryEndWindow::runModal() {
     recovery::CentreOnScreen(aWindow_);
     ui::FadeIn(aWindow_, 300);

@@ -40,6 +40,10 @@ protected:
     // `workspace` null: the desktop's.
     RecoveryEndWindow(const QString& objectName, platform::Workspace* workspace, QObject* parent);
     void setSavePath(const QString& path);
+    // Makes the window taller when the message needs more lines than its
+    // place holds (a longer message, a longer translation): the message
+    // grows, the link and the button move down with the window's bottom.
+    void fitNote();
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

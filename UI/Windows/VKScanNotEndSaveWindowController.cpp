@@ -18,9 +18,14 @@ VKScanNotEndSaveWindowController::VKScanNotEndSaveWindowController(platform::Wor
 // The translation is put in as a checked pattern, never handed to printf:
 // a text whose conversions do not fit one number is shown as it stands.
 void VKScanNotEndSaveWindowController::changeRecoveryFilesPoint(double files,
-                                                                const QString& savePath) {
-    noteLabel()->setText(
-        ui::texts::Format(QStringLiteral("PLX_FOUR_RECOVER_NOTEND_NODE"), {files}));
+                                                                const QString& savePath,
+                                                                uint64_t notRecovered) {
+    QString sentence = ui::texts::Format(QStringLiteral("PLX_FOUR_RECOVER_NOTEND_NODE"), {files});
+    if (notRecovered > 0)
+        sentence += ' ' + ui::texts::Format(QStringLiteral("RECOVERY_NOTEND_REFUSED"),
+                                            {QVariant::fromValue<qulonglong>(notRecovered)});
+    noteLabel()->setText(sentence);
+    fitNote();
     noteLabel()->update();
     setSavePath(savePath);
 }

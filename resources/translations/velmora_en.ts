@@ -224,8 +224,8 @@
         <translation>The folder is on the disk being recovered.</translation>
     </message>
     <message id="PLX_FOUR_SAVE_SAME_PATH_NODE">
-        <source>Recovering onto the same disk can overwrite the files you want back. Please choose a folder on another disk.</source>
-        <translation>Recovering onto the same disk can overwrite the files you want back. Please choose a folder on another disk.</translation>
+        <source>Velmora does not recover onto the disk it recovers from: writing there can overwrite the files you want back. Please choose a folder on another disk.</source>
+        <translation>Velmora does not recover onto the disk it recovers from: writing there can overwrite the files you want back. Please choose a folder on another disk.</translation>
     </message>
     <message id="PLX_FOUR_SAVE_SAME_PATH_YES_BUTTON">
         <source>Choose Another Folder</source>
@@ -286,6 +286,34 @@
     <message id="PLX_FOUR_RECOVER_NOTEND_NODE">
         <source>The recovery was stopped after %.0f file(s).</source>
         <translation>The recovery was stopped after %.0f file(s).</translation>
+    </message>
+    <message id="RECOVERY_NOT_STARTED_TITLE">
+        <source>The recovery did not start.</source>
+        <translation>The recovery did not start.</translation>
+    </message>
+    <message id="RECOVERY_NOT_STARTED_NODE">
+        <source>Nothing was written. An earlier recovery may still be finishing its last file, or the folder lies on the disk being recovered. Please try again in a moment, or choose a folder on another disk.</source>
+        <translation>Nothing was written. An earlier recovery may still be finishing its last file, or the folder lies on the disk being recovered. Please try again in a moment, or choose a folder on another disk.</translation>
+    </message>
+    <message id="RECOVERY_NOT_STARTED_YES_BUTTON">
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message id="RECOVERY_END_INCOMPLETE_TITLE">
+        <source>Some files were not recovered</source>
+        <translation>Some files were not recovered</translation>
+    </message>
+    <message id="RECOVERY_END_INCOMPLETE_NODE">
+        <source>%llu of the ticked file(s) could not be recovered. The others are in the folder you chose.</source>
+        <translation>%llu of the ticked file(s) could not be recovered. The others are in the folder you chose.</translation>
+    </message>
+    <message id="RECOVERY_END_INCOMPLETE_LIST">
+        <source>The file “%@” in that folder names the missing ones.</source>
+        <translation>The file “%@” in that folder names the missing ones.</translation>
+    </message>
+    <message id="RECOVERY_NOTEND_REFUSED">
+        <source>%llu file(s) could not be recovered.</source>
+        <translation>%llu file(s) could not be recovered.</translation>
     </message>
     <message id="SAVE_SCAN_RESULT">
         <source>Save Scan Result</source>

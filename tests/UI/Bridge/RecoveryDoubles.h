@@ -81,6 +81,15 @@ public:
                 progress->UpdateProgress(&info);
             return info.result;
         }
+        // A scripted end for this node: an error the engine gives without a
+        // file, or one it gives after writing the file (lost parts, dates).
+        const auto scripted = results.find(node_);
+        const uint32_t error =
+            scripted == results.end() ? 0 : static_cast<uint32_t>(scripted->second);
+        const bool written =
+            error == 0 || error == kErrRecoveryIncomplete || error == kErrRecoveryTimes;
+        if (!written)
+            return scripted->second;
         const int fd = velmora::recovery::OpenRecoveredFile(path);
         if (fd < 0)
             return VK_ERROR(kModuleDataRecovery, kErrRecoveryOpenTarget);
@@ -89,6 +98,12 @@ public:
         info.done = 250;
         if (progress != nullptr)
             progress->UpdateProgress(&info);
+        if (error != 0) {
+            info.result = scripted->second;
+            if (progress != nullptr)
+                progress->UpdateProgress(&info);
+            return scripted->second;
+        }
         return 0;
     }
     int ReadSmallJPG(char*, unsigned) override { return 0; }
@@ -99,6 +114,7 @@ public:
     std::vector<IFileNode*> nodes;
     int failNext = 0;
     int releases = 0;
+    std::map<IFileNode*, VKRESULT> results;
 
 private:
     IFileNode* node_ = nullptr;

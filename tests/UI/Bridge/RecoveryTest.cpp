@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -465,6 +466,100 @@ TEST_F(RecoveryPass, SameDeviceByDeviceNumber) {
     EXPECT_EQ(VKUIController::DoRecovery(&roots, dir.path().c_str(), "DoRecovery"),
               VKUIController::kRecoveryStartFailed);
     EXPECT_EQ(VKUIRecovery::instance().GetStatus(), VK_OP_IDLE);
+}
+
+// What each end of a file's copy counts as: written (whole, with lost
+// parts, without its dates) or not recovered (a name with no place, a
+// folder that refused the file, nothing that reads it). The end window
+// reports the second kind, so none of them may count as written, and no
+// file written with lost parts may look like a full destination.
+TEST_F(RecoveryPass, FilesNotWrittenAreCountedAsRefusedNeverAsWritten) {
+    const auto Err = [](uint32_t error) { return VK_ERROR(kModuleDataRecovery, error); };
+    const struct {
+        const char* name;
+        VKRESULT result;  // of the copy; 0 whole
+        bool noPlace, noReader;
+        uint64_t written, refused;
+    } cases[] = {
+        {"whole", 0, false, false, 1, 0},
+        {"lost parts", Err(kErrRecoveryIncomplete), false, false, 1, 0},
+        {"no dates", Err(kErrRecoveryTimes), false, false, 1, 0},
+        {"folder refused the file", Err(kErrRecoveryOpenTarget), false, false, 0, 1},
+        {"compressed, undecodable", Err(kErrRecoveryCompressed), false, false, 0, 1},
+        {"no place below the folder", 0, true, false, 0, 1},
+        {"nothing reads it", 0, false, true, 0, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        VKUIRecovery::instance().ClearCreateDirIndex();
+        ScriptedRecovery fat("fat");
+        ScriptedController controller(0);
+        scan.controller = &controller;
+        Tree tree("V", SEARCHER_FAT);
+        TestNode* before = tree.Add(tree.root(), "before.txt");
+        // A file with no root above it has no place below the folder.
+        TestNode orphan(99, 0, "file.txt");
+        TestNode* node = c.noPlace ? &orphan : tree.Add(tree.root(), "file.txt");
+        before->SetCheck(CHECK_CHECKED);
+        node->SetCheck(CHECK_CHECKED);
+        fat.results[node] = c.result;
+        scan.perRoot = [&](IFileNode* n) -> IDataRecovery* {
+            return n == node && c.noReader ? nullptr : &fat;
+        };
+        scan.types = {{1, {before, node}}};
+        bool sawFullCode = false;
+        RunRecovery([&] { sawFullCode = true; });
+        EXPECT_FALSE(sawFullCode);
+        EXPECT_EQ(VKUIController::GetRecoveridedFiles(), 1 + c.written);
+        EXPECT_EQ(VKUIController::GetRecoveryRefusedFiles(), c.refused);
+        unsigned long long total = 0, done = 0;
+        long long code = -1;
+        VKUIController::GetRecoveryProgressTotal(&total, &done, &code);
+        EXPECT_EQ(code, 0);
+        // The files not written are named in a list in the folder.
+        const std::string list = dir / VKUIRecovery::kRefusedListName;
+        if (c.refused != 0) {
+            EXPECT_EQ(VKUIController::GetRecoveryRefusedListPath(), list);
+            const std::string text = velmora::test::ReadText(list);
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+            EXPECT_EQ(text.substr(text.size() - std::min<size_t>(text.size(), 10)), "/file.txt\n");
+        } else {
+            EXPECT_EQ(VKUIController::GetRecoveryRefusedListPath(), "");
+            EXPECT_NE(::access(list.c_str(), F_OK), 0);
+        }
+        ::unlink(list.c_str());
+    }
+}
+
+// The list is a new file in the user's folder: a name that exists, or a
+// link planted there, is never written through; the next number is taken.
+// A name with a line break stays on one line.
+TEST_F(RecoveryPass, TheListOfFilesNotRecoveredNeverWritesOverAFileOrThroughALink) {
+    TempDir outside;
+    const std::string target = outside / "victim";
+    velmora::test::WriteFile(target, std::string("keep"));
+    const std::string first = dir / VKUIRecovery::kRefusedListName;
+    const std::string second =
+        dir / velmora::bridge::NumberedName(VKUIRecovery::kRefusedListName, 1);
+    ASSERT_EQ(::symlink(target.c_str(), first.c_str()), 0);
+    velmora::test::WriteFile(second, std::string("the user's"));
+    ScriptedController controller(0);
+    scan.controller = &controller;
+    scan.perRoot = [](IFileNode*) -> IDataRecovery* { return nullptr; };
+    Tree tree("V", SEARCHER_FAT);
+    TestNode* node = tree.Add(tree.root(), "two\nlines.txt");
+    node->SetCheck(CHECK_CHECKED);
+    scan.types = {{1, {node}}};
+    RunRecovery();
+    EXPECT_EQ(VKUIController::GetRecoveryRefusedFiles(), 1u);
+    const std::string third =
+        dir / velmora::bridge::NumberedName(VKUIRecovery::kRefusedListName, 2);
+    EXPECT_EQ(VKUIController::GetRecoveryRefusedListPath(), third);
+    EXPECT_EQ(velmora::test::ReadText(target), "keep");
+    EXPECT_EQ(velmora::test::ReadText(second), "the user's");
+    const std::string text = velmora::test::ReadText(third);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+    EXPECT_NE(text.find("two_lines.txt"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 // The recovery road of the results browser on the scripted bridge: the
 // count and the Recover button, the folder checks in order, the tab's root
 // array, and the progress, finished and stopped windows.
+#include <QAbstractButton>
+#include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <deque>
@@ -160,8 +164,10 @@ TEST_F(RecoverControllerTest, TheFolderChecksRunInOrder) {
     } cases[] = {
         {"cancelled", std::nullopt, true, false, 5000, {}, {}, false, 1},
         {"unwritable: the first sheet only", "/dst", false, true, 0, {1}, {unwritable}, false, 1},
-        {"same device, alternate starts", "/dst", true, true, 5000, {0}, {same}, true, 1},
-        {"same device, default asks again", "/dst", true, true, 5000, {1}, {same}, false, 2},
+        // The bridge never writes onto the scanned device: the sheet only
+        // asks for another folder.
+        {"same device asks again", "/dst", true, true, 5000, {1}, {same}, false, 2},
+        {"same device sheet dismissed", "/dst", true, true, 5000, {-1}, {same}, false, 1},
         {"1,050 free for 1,000 bytes refused", "/dst", true, false, 1050, {1}, {full}, false, 1},
         {"1,050 free, alternate goes anyway", "/dst", true, false, 1050, {0}, {full}, true, 1},
         {"1,051 free goes", "/dst", true, false, 1051, {}, {}, true, 1},
@@ -189,7 +195,82 @@ TEST_F(RecoverControllerTest, TheFolderChecksRunInOrder) {
         }
         EXPECT_EQ(sheet.begun, c.sheets);
         EXPECT_EQ(alerts.unscripted, 0);
+        // No sheet offers a button that does nothing.
+        for (const auto& alert : alerts.shown) {
+            if (alert.message == same)
+                EXPECT_TRUE(alert.alternateButton.isEmpty()) << alert.alternateButton.toStdString();
+        }
     }
+}
+
+// A start the bridge refuses (a recovery still finishing, the folder on the
+// scanned device) is said in a sheet the user can read, never silence.
+TEST_F(RecoverControllerTest, AStartTheBridgeRefusesIsToldToTheUser) {
+    const QString same = ui::texts::Text("PLX_FOUR_SAVE_SAME_PATH_TITLE");
+    const QString full = ui::texts::Text("PLX_FOUR_RECOVERY_NO_SPACE_TITLE");
+    const QString notStarted = ui::texts::Text("RECOVERY_NOT_STARTED_TITLE");
+    struct HookedAlerts : ui::ScriptedAlerts {
+        std::function<void()> onSheet;
+        void BeginSheet(const ui::AlertContent& alert, QWidget* window,
+                        std::function<void(int)> done) override {
+            if (onSheet)
+                onSheet();
+            ui::ScriptedAlerts::BeginSheet(alert, window, std::move(done));
+        }
+    } hooked;
+    ui::SetAlertPresenter(&hooked);
+    const struct {
+        const char* name;
+        int64_t free;
+        // The folder lies on the scanned device by the time the recovery
+        // starts (mounted after the check).
+        bool mountedMeanwhile;
+        std::deque<int> answers;
+        std::vector<QString> shown;
+        int sheets;
+    } cases[] = {
+        {"refused at once", 1 << 30, false, {1}, {notStarted}, 1},
+        {"refused after going on with little room", 1050, false, {0, 1}, {full, notStarted}, 1},
+        {"the folder came onto the scanned device", 1050, true, {0, 1}, {full, same}, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bridge.calls.clear();
+        bridge.sameDevicePaths.clear();
+        bridge.doRecoveryResult = 0x0102052400000001LL;  // the bridge's refusal
+        hooked.shown.clear();
+        hooked.answers = c.answers;
+        hooked.onSheet = [&] {
+            if (c.mountedMeanwhile)
+                bridge.sameDevicePaths = {"/dst"};
+        };
+        sheet.begun = 0;
+        modal.shown.clear();
+        auto controller = Make(true, c.free);
+        Choose(*controller);
+        EXPECT_EQ(bridge.CountOf("DoRecovery"), 1);
+        std::vector<QString> titles;
+        for (const auto& alert : hooked.shown) {
+            titles.push_back(alert.message);
+            // Every text is the user's, never a key.
+            for (const QString& text : {alert.message, alert.informative, alert.defaultButton}) {
+                EXPECT_FALSE(text.isEmpty());
+                EXPECT_FALSE(text.contains(QStringLiteral("_")) && text == text.toUpper())
+                    << text.toStdString();
+            }
+        }
+        EXPECT_EQ(titles, c.shown);
+        EXPECT_EQ(sheet.begun, c.sheets);
+        EXPECT_TRUE(host.buttonEnabled);
+        EXPECT_TRUE(modal.shown.empty());
+        EXPECT_EQ(controller->recoveryProgressWindow(), nullptr);
+        EXPECT_EQ(hooked.unscripted, 0);
+        // A late post of the bridge runs no progress window.
+        PostProgress(0, 0);
+        EXPECT_TRUE(modal.shown.empty());
+    }
+    bridge.doRecoveryResult = 0;
+    ui::SetAlertPresenter(&alerts);
 }
 
 TEST_F(RecoverControllerTest, TheRoomNeededIsRoundedDownAndNeverOverflows) {
@@ -300,6 +381,108 @@ TEST_F(RecoverControllerTest, ARecoveryThatEndsBeforeItsFirstPostShowsOnlyTheFin
     modal.script.push_back([&](QWidget*) { return 7; });
     PostProgress(4, 4);
     EXPECT_EQ(modal.shown, std::vector<QString>{"VKScanEndSaveWindowController"});
+}
+
+// The two sheets as the user sees them (pictures for a person to look at):
+// the same-device sheet with its one button, the sheet of a refused start;
+// nothing shown is a raw key.
+TEST_F(RecoverControllerTest, SheetPictures) {
+    ui::MessageBoxAlerts boxes;
+    ui::SetAlertPresenter(&boxes);
+    host.window.resize(640, 420);
+    host.window.show();
+    const struct {
+        const char* picture;
+        bool sameDevice;
+        int buttons;
+    } cases[] = {{"recover_sheet_same_device", true, 1}, {"recover_sheet_not_started", false, 1}};
+    static const QRegularExpression rawKey(QStringLiteral("^[A-Z0-9]+_[A-Z0-9_]+$"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.picture);
+        bridge.sameDevicePaths =
+            c.sameDevice ? std::vector<std::string>{"/dst"} : std::vector<std::string>{};
+        bridge.doRecoveryResult = 0x0102052400000001LL;  // the bridge's refusal
+        auto controller = Make();
+        Choose(*controller);
+        auto* box = host.window.findChild<QMessageBox*>();
+        ASSERT_NE(box, nullptr);
+        Pump();
+        QDir().mkpath(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR));
+        EXPECT_TRUE(
+            box->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR "/") + c.picture + ".png"));
+        EXPECT_EQ(box->buttons().size(), c.buttons);
+        for (const QString& text : {box->text(), box->informativeText()}) {
+            EXPECT_FALSE(text.isEmpty());
+            EXPECT_FALSE(rawKey.match(text).hasMatch()) << text.toStdString();
+        }
+        for (QAbstractButton* button : box->buttons())
+            EXPECT_FALSE(rawKey.match(button->text()).hasMatch()) << button->text().toStdString();
+        box->buttons().front()->click();
+        Pump();
+        EXPECT_EQ(host.window.findChild<QMessageBox*>(), nullptr);
+    }
+    bridge.doRecoveryResult = 0;
+    ui::SetAlertPresenter(&alerts);
+}
+
+// Files the recovery could not write are counted in whichever window ends
+// it: a loss never reads as a plain success.
+TEST_F(RecoverControllerTest, TheEndWindowsSayHowManyFilesWereNotRecovered) {
+    const struct {
+        const char* name;
+        bool stop;
+        uint64_t refused;
+        const char* list;
+        const char* title;  // finished window
+        const char* note;
+    } cases[] = {
+        {"finished, all written", false, 0, "", "Recovery finished",
+         "The recovered files are in the folder you chose."},
+        {"finished, three not written", false, 3, "", "Some files were not recovered",
+         "3 of the ticked file(s) could not be recovered. The others are in the folder you "
+         "chose."},
+        {"finished, listed", false, 1, "/dst/list.txt", "Some files were not recovered",
+         "1 of the ticked file(s) could not be recovered. The others are in the folder you "
+         "chose. The file \u201clist.txt\u201d in that folder names the missing ones."},
+        {"stopped, all written", true, 0, "", nullptr, "The recovery was stopped after 4 file(s)."},
+        {"stopped, two not written", true, 2, "", nullptr,
+         "The recovery was stopped after 4 file(s). 2 file(s) could not be recovered."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        modal.shown.clear();
+        bridge.recoveredFiles = 4;
+        bridge.refusedFiles = c.refused;
+        bridge.refusedList = c.list;
+        auto controller = Make();
+        Choose(*controller);
+        QString title, note;
+        if (c.stop) {
+            modal.script.push_back([&](QWidget*) {
+                controller->recoveryProgressWindow()->stopButton()->click();
+                controller->recoveryProgressWindow()->yesButton()->click();
+                return 7;
+            });
+            modal.script.push_back([&](QWidget*) {
+                note = controller->scanNotEndSaceWC()->noteLabel()->text();
+                return 7;
+            });
+            PostProgress(1, 4);
+        } else {
+            bridge.recoveryStatus = 4;
+            modal.script.push_back([&](QWidget*) {
+                title = controller->scanEndSaveWC()->titleLabel()->text();
+                note = controller->scanEndSaveWC()->noteLabel()->text();
+                return 7;
+            });
+            PostProgress(4, 4);
+        }
+        if (c.title)
+            EXPECT_EQ(title, c.title);
+        EXPECT_EQ(note, QString::fromUtf8(c.note));
+        EXPECT_EQ(modal.unscripted, 0);
+    }
+    bridge.refusedFiles = 0;
 }
 
 // The same roads on real nested event loops: the progress window is taken

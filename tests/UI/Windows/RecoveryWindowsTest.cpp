@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 
 #include "UIPlatform/Texts.h"
 #include "WindowTestSupport.h"
@@ -162,16 +163,58 @@ TEST_F(RecoveryWindowsTest, TheFolderLinkOpensTheFolderOrNothing) {
     }
 }
 
-TEST_F(RecoveryWindowsTest, TheStoppedWindowSaysHowManyFilesWereWritten) {
+TEST_F(RecoveryWindowsTest, TheStoppedWindowSaysHowManyFilesWereWrittenAndHowManyNot) {
     const struct {
         double files;
+        uint64_t notRecovered;
         const char* sentence;
-    } cases[] = {{0, "The recovery was stopped after 0 file(s)."},
-                 {1234, "The recovery was stopped after 1234 file(s)."}};
+    } cases[] = {
+        {0, 0, "The recovery was stopped after 0 file(s)."},
+        {1234, 0, "The recovery was stopped after 1234 file(s)."},
+        {5, 2, "The recovery was stopped after 5 file(s). 2 file(s) could not be recovered."},
+    };
     for (const auto& c : cases) {
         VKScanNotEndSaveWindowController stopped(&workspace);
-        stopped.changeRecoveryFilesPoint(c.files, QStringLiteral("/tmp/out"));
+        stopped.changeRecoveryFilesPoint(c.files, QStringLiteral("/tmp/out"), c.notRecovered);
         EXPECT_EQ(stopped.noteLabel()->text(), c.sentence);
+    }
+}
+
+// Files the recovery could not write turn the finished window's heading
+// and message from success into a count of what is missing.
+TEST_F(RecoveryWindowsTest, TheFinishedWindowSaysHowManyFilesWereNotRecovered) {
+    const struct {
+        uint64_t notRecovered;
+        const char* list;
+        const char* title;
+        const char* note;
+    } cases[] = {
+        {0, "", "Recovery finished", "The recovered files are in the folder you chose."},
+        {3, "", "Some files were not recovered",
+         "3 of the ticked file(s) could not be recovered. The others are in the folder you "
+         "chose."},
+        {18446744073709551615ull, "", "Some files were not recovered",
+         "18446744073709551615 of the ticked file(s) could not be recovered. The others are in "
+         "the folder you chose."},
+        {2, "/tmp/out/Velmora - files not recovered_0001.txt", "Some files were not recovered",
+         "2 of the ticked file(s) could not be recovered. The others are in the folder you "
+         "chose. The file \u201cVelmora - files not recovered_0001.txt\u201d in that folder "
+         "names the missing ones."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.note);
+        VKScanEndSaveWindowController finished(QStringLiteral("/tmp/out"), &workspace);
+        const int height = finished.window()->height();
+        finished.setNotRecoveredFiles(c.notRecovered, QString::fromUtf8(c.list));
+        EXPECT_EQ(finished.titleLabel()->text(), c.title);
+        EXPECT_EQ(finished.noteLabel()->text(), QString::fromUtf8(c.note));
+        // A longer message makes the window taller, never runs into the
+        // link below it or is cut.
+        QLabel* note = finished.noteLabel();
+        EXPECT_GE(note->height(), note->heightForWidth(note->width()));
+        EXPECT_GE(finished.savePathLabel()->y(), note->geometry().bottom());
+        EXPECT_GE(finished.okButton()->y(), finished.savePathLabel()->geometry().bottom());
+        EXPECT_GE(finished.window()->height(), height);
     }
 }
 
@@ -201,6 +244,8 @@ TEST_F(RecoveryWindowsTest, EndWindowsCloseAtOnceByOkAndFadingByTheTitleBar) {
 // Pictures for a person to look at: each panel of the progress window and
 // both end windows; nothing drawn may be a raw key.
 TEST_F(RecoveryWindowsTest, Pictures) {
+    // A text that is still its key: capitals, digits and underscores.
+    static const QRegularExpression rawKey(QStringLiteral("^[A-Z0-9]+_[A-Z0-9_]+$"));
     auto save = [](QWidget* window, const char* name) {
         window->show();
         Pump();
@@ -209,12 +254,13 @@ TEST_F(RecoveryWindowsTest, Pictures) {
             window->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR "/") + name + ".png"));
         for (auto* label : window->findChildren<QLabel*>()) {
             if (label->isVisibleTo(window)) {
-                EXPECT_FALSE(label->text().startsWith("PLX_")) << label->text().toStdString();
+                EXPECT_FALSE(rawKey.match(label->text()).hasMatch()) << label->text().toStdString();
             }
         }
         for (auto* button : window->findChildren<QPushButton*>()) {
             if (button->isVisibleTo(window)) {
-                EXPECT_FALSE(button->text().startsWith("PLX_")) << button->text().toStdString();
+                EXPECT_FALSE(rawKey.match(button->text()).hasMatch())
+                    << button->text().toStdString();
             }
         }
     };
@@ -231,6 +277,13 @@ TEST_F(RecoveryWindowsTest, Pictures) {
     VKScanNotEndSaveWindowController stopped(&workspace);
     stopped.changeRecoveryFilesPoint(17, QStringLiteral("/home/ann/Recovered files"));
     save(stopped.window(), "recovery_stopped");
+    VKScanEndSaveWindowController missing(QStringLiteral("/home/ann/Recovered files"), &workspace);
+    missing.setNotRecoveredFiles(
+        3, QStringLiteral("/home/ann/Recovered files/Velmora - files not recovered.txt"));
+    save(missing.window(), "recovery_finished_not_all");
+    VKScanNotEndSaveWindowController stoppedMissing(&workspace);
+    stoppedMissing.changeRecoveryFilesPoint(17, QStringLiteral("/home/ann/Recovered files"), 2);
+    save(stoppedMissing.window(), "recovery_stopped_not_all");
 }
 
 }  // namespace

@@ -521,8 +521,8 @@ TEST_F(RecoverRealTest, TickedFilesArriveWholeInTheirFoldersOwnedByTheUser) {
 }
 
 // A folder on the scanned volume itself (mounted while its disk is
-// scanned) gets the same-device warning; choosing another folder opens the
-// dialog again, and nothing is written onto the volume.
+// scanned) gets the same-device warning, whose only button chooses another
+// folder: the dialog opens again, and nothing is written onto the volume.
 TEST_F(RecoverRealTest, AFolderOnTheScannedVolumeGetsTheSameDeviceWarning) {
     TickFiles("/Docs", {"report.mp3"});
     const QString mountPoint = Destination("volume");
@@ -541,6 +541,8 @@ TEST_F(RecoverRealTest, AFolderOnTheScannedVolumeGetsTheSameDeviceWarning) {
     // The sheet's default button asks again half a second later: cancelled.
     ASSERT_TRUE(WaitFor([] { return alerts_.shown.size() == 1 && OpenFolderDialog(); }, 10000));
     EXPECT_EQ(alerts_.shown[0].message, ui::texts::Text("PLX_FOUR_SAVE_SAME_PATH_TITLE"));
+    // The bridge never writes there: the sheet offers no way to go on.
+    EXPECT_TRUE(alerts_.shown[0].alternateButton.isEmpty());
     OpenFolderDialog()->reject();
     ASSERT_TRUE(WaitFor(&Idle, 5000));
     EXPECT_EQ(Recover()->recoveryProgressWindow(), nullptr);
