@@ -1,0 +1,252 @@
+// The whole road a user takes to get files back, in the real program on an
+// X server of the test's own, on each file system the quick scan reads: the
+// wizard (mode, disk), the quick scan, files ticked in two folders of the
+// results browser, Recover, the destination chosen in the folder panel, the
+// end window. Every recovered file must equal the fixture's manifest byte
+// for byte, and the scanned image must not change. Needs root (loop
+// devices, and FUSE to fill the exFAT and NTFS volumes).
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RealProgram.h"
+#include "support/TestSupport.h"
+
+namespace velmora::e2e {
+namespace {
+
+struct ManifestFile {
+    std::string path;  // "/Music/old tune.mp3"
+    std::string sha256;
+    bool deleted = false;
+};
+
+// A walk volume (tests/fixtures/e2e/make_walk_volume.py) and its manifest.
+struct WalkVolume {
+    std::string image;
+    std::map<std::string, ManifestFile> files;  // by path
+    std::string error;
+    bool toolMissing = false;
+};
+
+std::map<std::string, ManifestFile> ReadManifest(const std::string& path) {
+    std::map<std::string, ManifestFile> out;
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    for (const QJsonValue volume : root.value(QStringLiteral("volumes")).toArray()) {
+        for (const QJsonValue entry : volume.toObject().value(QStringLiteral("files")).toArray()) {
+            const QJsonObject f = entry.toObject();
+            if (f.value(QStringLiteral("type")).toString() != QStringLiteral("file"))
+                continue;
+            ManifestFile m;
+            m.path = f.value(QStringLiteral("path")).toString().toStdString();
+            m.sha256 = f.value(QStringLiteral("sha256")).toString().toStdString();
+            m.deleted = f.value(QStringLiteral("state")).toString() == QStringLiteral("deleted");
+            out[m.path] = m;
+        }
+    }
+    return out;
+}
+
+// Each file system's volume, made once per test program.
+const WalkVolume& WalkVolumeOf(const std::string& fs) {
+    static test::TempDir scratch;
+    static std::map<std::string, WalkVolume> made;
+    auto found = made.find(fs);
+    if (found != made.end())
+        return found->second;
+    WalkVolume& out = made[fs];
+    chmod(scratch.path().c_str(), 0755);
+    out.image = scratch / (fs + ".img");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    Process make({"python3", test::SourceDir() + "/tests/fixtures/e2e/make_walk_volume.py", fs,
+                  out.image},
+                 {{"PATH", path}, {"LC_ALL", "C.UTF-8"}, {"TZ", "UTC"}}, scratch / ("make-" + fs));
+    const std::optional<int> status = make.WaitExit(Millis(120000));
+    if (status != 0) {
+        out.error = "make_walk_volume.py " + fs + " failed: " + make.Output();
+        out.toolMissing = status == 77;
+        return out;
+    }
+    out.files = ReadManifest(scratch / (fs + ".json"));
+    if (out.files.empty())
+        out.error = "no files in the manifest of " + out.image;
+    return out;
+}
+
+// Every regular file under `folder`, by its path.
+std::vector<std::string> FilesUnder(const std::string& folder) {
+    std::vector<std::string> out;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file())
+            out.push_back(it->path().string());
+    }
+    return out;
+}
+
+struct WalkCase {
+    const char* fs;
+    const char* shot;  // the pictures' name stem
+};
+
+class RecoveryWalk : public ::testing::TestWithParam<WalkCase> {};
+
+// The label every walk volume carries; the disk page lists the volume by it
+// and the browser's path tree names its top after it.
+constexpr const char* kLabel = "WALKVOL";
+
+TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const WalkVolume& volume = WalkVolumeOf(GetParam().fs);
+    VELMORA_REQUIRE_FIXTURE(volume);
+    const std::string shot = GetParam().shot;
+    const std::string before = Sha256Of(volume.image);
+    LoopDevice loop(volume.image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string destination = home / "recovered";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+
+    // The wizard: the first mode (deleted files, a quick scan), then the disk.
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    // A volume whose label is not read is listed by its device's name.
+    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+    std::string rows, row, top;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            rows = walk.Ask("rows outlineView");
+            row = RowNamed(rows, kLabel);
+            top = kLabel;
+            if (row.empty())
+                row = RowNamed(rows, top = node);
+            return !row.empty();
+        },
+        Millis(60000)))
+        << "no row names " << kLabel << " on " << loop.node() << ":\n"
+        << rows;
+    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
+    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+
+    // The two folders show once the scan has put them in the path tree;
+    // each folder's deleted file is ticked in the list beside it.
+    const std::vector<std::pair<std::string, std::string>> ticks = {
+        {"Music", "old tune.mp3"}, {"Movies", "old clip.mov"}};
+    for (const auto& tick : ticks) {
+        const std::string& folder = tick.first;
+        const std::string& name = tick.second;
+        std::string folderRow;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                folderRow = RowNamed(rows = walk.Ask("rows pathOutlineView"), folder);
+                return !folderRow.empty();
+            },
+            Millis(60000)))
+            << "no folder " << folder << " in the path tree:\n"
+            << rows << "\n"
+            << program.Output();
+        ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + folderRow), "ok");
+        std::string fileRow;
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                fileRow = RowNamed(rows = walk.Ask("rows tableView"), name);
+                return !fileRow.empty();
+            },
+            Millis(20000)))
+            << "no " << name << " in the list of " << folder << ":\n"
+            << rows;
+        // The first column is the tick box.
+        ASSERT_EQ(walk.Ask("clickrow tableView " + fileRow), "ok");
+    }
+    std::string selected;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            selected = walk.Ask("text selectFilesLabel");
+            return selected.find(" 2 file") != std::string::npos;
+        },
+        Millis(20000)))
+        << selected;
+    EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath(shot + "_browser_ticked")).rfind("ok ", 0),
+              0u);
+
+    // Recover: the folder panel, the destination typed and taken with Return.
+    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    EXPECT_EQ(walk.Ask("shot VKScanEndSaveWindowController " + ShotPath(shot + "_recovery_end"))
+                  .rfind("ok ", 0),
+              0u);
+    std::string shown = walk.Ask("text savePathLabel");
+    EXPECT_NE(shown.find(destination), std::string::npos) << shown;
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+    EXPECT_TRUE(walk.WaitGone("VKScanEndSaveWindowController", Millis(20000)));
+
+    // What was ticked, and nothing else, under the volume's folder.
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    EXPECT_EQ(recovered.size(), ticks.size()) << ::testing::PrintToString(recovered);
+    for (const auto& [folder, name] : ticks) {
+        const std::string tail = "/" + top + "/" + folder + "/" + name;
+        const auto it = volume.files.find("/" + folder + "/" + name);
+        ASSERT_NE(it, volume.files.end()) << tail << " is not in the manifest";
+        std::string match;
+        for (const std::string& path : recovered) {
+            if (path.size() >= tail.size() && path.ends_with(tail))
+                match = path;
+        }
+        ASSERT_FALSE(match.empty()) << "no recovered " << tail << " in "
+                                    << ::testing::PrintToString(recovered);
+        EXPECT_EQ(Sha256Of(match), it->second.sha256) << match;
+    }
+
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit: " << walk.Ask("windows") << " "
+                                    << walk.Ask("state") << "\n"
+                                    << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+    EXPECT_EQ(Sha256Of(volume.image), before) << "the scanned image changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(QuickScanFileSystems, RecoveryWalk,
+                         ::testing::Values(WalkCase{"fat16", "walk_fat16"},
+                                           WalkCase{"fat32", "walk_fat32"},
+                                           WalkCase{"exfat", "walk_exfat"},
+                                           WalkCase{"ntfs", "walk_ntfs"}),
+                         [](const ::testing::TestParamInfo<WalkCase>& info) {
+                             return std::string(info.param.fs);
+                         });
+
+}  // namespace
+}  // namespace velmora::e2e
