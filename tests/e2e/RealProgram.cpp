@@ -373,11 +373,19 @@ std::string Sha256Of(const std::string& path) {
 std::optional<int> QuitAnsweringAlerts(Walk& walk, Process& program) {
     walk.Ask("quit", Millis(5000));
     std::optional<int> status;
+    auto shown = [&](const std::string& name) {
+        return walk.Ask("find " + name, Millis(2000)).rfind("ok 1 ", 0) == 0;
+    };
     for (int round = 0; round < 120 && !status; ++round) {
-        if (walk.Ask("find alertOtherButton", Millis(2000)).rfind("ok 1 ", 0) == 0)
-            walk.Ask("click alertOtherButton", Millis(2000));
-        else if (walk.Ask("find alertDefaultButton", Millis(2000)).rfind("ok 1 ", 0) == 0)
-            walk.Ask("click alertDefaultButton", Millis(2000));
+        // An alert's buttons come up together: asked for the default one
+        // first, the other one cannot be missed for having come a moment
+        // later (which would save instead of leave).
+        if (shown("alertDefaultButton")) {
+            walk.Ask(shown("alertOtherButton") ? "click alertOtherButton" : "click alertDefaultButton",
+                     Millis(2000));
+        } else if (shown("QFileDialog")) {
+            walk.Ask("key QFileDialog Escape", Millis(2000));
+        }
         status = program.WaitExit(Millis(1000));
     }
     return status;
