@@ -407,6 +407,34 @@
         <source>Next</source>
         <translation>Next</translation>
     </message>
+    <message id="PLX_TWO_DOCUMENT_TITLE">
+        <source>Documents</source>
+        <translation>Documents</translation>
+    </message>
+    <message id="PLX_TWO_PICTURE_TITLE">
+        <source>Pictures</source>
+        <translation>Pictures</translation>
+    </message>
+    <message id="PLX_TWO_MOVIE_TITLE">
+        <source>Movies</source>
+        <translation>Movies</translation>
+    </message>
+    <message id="PLX_TWO_MUSIC_TITLE">
+        <source>Music</source>
+        <translation>Music</translation>
+    </message>
+    <message id="PLX_TWO_ARCHIVES_TITLE">
+        <source>Archives</source>
+        <translation>Archives</translation>
+    </message>
+    <message id="PLX_TWO_EMAIL_TITLE">
+        <source>E-mails</source>
+        <translation>E-mails</translation>
+    </message>
+    <message id="PLX_TWO_OTHER_TITLE">
+        <source>Others</source>
+        <translation>Others</translation>
+    </message>
     <message id="PLX_TWO_DELETED_TITLE">
         <source>Deleted Files Recovery</source>
         <translation>Deleted Files Recovery</translation>

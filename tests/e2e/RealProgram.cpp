@@ -381,8 +381,9 @@ std::optional<int> QuitAnsweringAlerts(Walk& walk, Process& program) {
         // first, the other one cannot be missed for having come a moment
         // later (which would save instead of leave).
         if (shown("alertDefaultButton")) {
-            walk.Ask(shown("alertOtherButton") ? "click alertOtherButton" : "click alertDefaultButton",
-                     Millis(2000));
+            walk.Ask(
+                shown("alertOtherButton") ? "click alertOtherButton" : "click alertDefaultButton",
+                Millis(2000));
         } else if (shown("QFileDialog")) {
             walk.Ask("key QFileDialog Escape", Millis(2000));
         }

@@ -70,9 +70,9 @@ const WalkVolume& WalkVolumeOf(const std::string& fs) {
     chmod(scratch.path().c_str(), 0755);
     out.image = scratch / (fs + ".img");
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    Process make({"python3", test::SourceDir() + "/tests/fixtures/e2e/make_walk_volume.py", fs,
-                  out.image},
-                 {{"PATH", path}, {"LC_ALL", "C.UTF-8"}, {"TZ", "UTC"}}, scratch / ("make-" + fs));
+    Process make(
+        {"python3", test::SourceDir() + "/tests/fixtures/e2e/make_walk_volume.py", fs, out.image},
+        {{"PATH", path}, {"LC_ALL", "C.UTF-8"}, {"TZ", "UTC"}}, scratch / ("make-" + fs));
     const std::optional<int> status = make.WaitExit(Millis(120000));
     if (status != 0) {
         out.error = "make_walk_volume.py " + fs + " failed: " + make.Output();
@@ -159,8 +159,8 @@ TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
 
     // The two folders show once the scan has put them in the path tree;
     // each folder's deleted file is ticked in the list beside it.
-    const std::vector<std::pair<std::string, std::string>> ticks = {
-        {"Music", "old tune.mp3"}, {"Movies", "old clip.mov"}};
+    const std::vector<std::pair<std::string, std::string>> ticks = {{"Music", "old tune.mp3"},
+                                                                    {"Movies", "old clip.mov"}};
     for (const auto& tick : ticks) {
         const std::string& folder = tick.first;
         const std::string& name = tick.second;
@@ -187,6 +187,10 @@ TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
         // The first column is the tick box.
         ASSERT_EQ(walk.Ask("clickrow tableView " + fileRow), "ok");
     }
+    // The file-type tree names the categories in words, never by their keys.
+    const std::string types = walk.Ask("rows typeOutlineView");
+    EXPECT_NE(types.find("Music"), std::string::npos) << types;
+    EXPECT_EQ(types.find("PLX_"), std::string::npos) << types;
     std::string selected;
     EXPECT_TRUE(WaitUntil(
         [&] {
@@ -226,27 +230,24 @@ TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
             if (path.size() >= tail.size() && path.ends_with(tail))
                 match = path;
         }
-        ASSERT_FALSE(match.empty()) << "no recovered " << tail << " in "
-                                    << ::testing::PrintToString(recovered);
+        ASSERT_FALSE(match.empty())
+            << "no recovered " << tail << " in " << ::testing::PrintToString(recovered);
         EXPECT_EQ(Sha256Of(match), it->second.sha256) << match;
     }
 
     const std::optional<int> status = QuitAnsweringAlerts(walk, program);
-    ASSERT_TRUE(status.has_value()) << "still running after quit: " << walk.Ask("windows") << " "
-                                    << walk.Ask("state") << "\n"
-                                    << program.Output();
+    ASSERT_TRUE(status.has_value())
+        << "still running after quit: " << walk.Ask("windows") << " " << walk.Ask("state") << "\n"
+        << program.Output();
     EXPECT_EQ(*status, 0) << program.Output();
     EXPECT_EQ(Sha256Of(volume.image), before) << "the scanned image changed";
 }
 
-INSTANTIATE_TEST_SUITE_P(QuickScanFileSystems, RecoveryWalk,
-                         ::testing::Values(WalkCase{"fat16", "walk_fat16"},
-                                           WalkCase{"fat32", "walk_fat32"},
-                                           WalkCase{"exfat", "walk_exfat"},
-                                           WalkCase{"ntfs", "walk_ntfs"}),
-                         [](const ::testing::TestParamInfo<WalkCase>& info) {
-                             return std::string(info.param.fs);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    QuickScanFileSystems, RecoveryWalk,
+    ::testing::Values(WalkCase{"fat16", "walk_fat16"}, WalkCase{"fat32", "walk_fat32"},
+                      WalkCase{"exfat", "walk_exfat"}, WalkCase{"ntfs", "walk_ntfs"}),
+    [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.fs); });
 
 }  // namespace
 }  // namespace velmora::e2e
