@@ -11,7 +11,7 @@
 //   ping                       ok
 //   windows                    ok NAME:CLASS:VISIBLE ... (top-level widgets)
 //   find NAME                  ok VISIBLE ENABLED CLASS WINDOW-NAME | none
-//   text NAME                  ok TEXT (label, button, line edit or window title)
+//   text NAME                  ok TEXT (label, button, line edit, message box or window title)
 //   rows NAME                  ok PATH=COL0|COL1|... ;; ... (an item view's model)
 //   click NAME | dblclick NAME  ok, then the click (queued: a click that opens a
 //                              modal loop must not hold the answer back)
@@ -31,6 +31,7 @@
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
 #include <QTest>
@@ -75,6 +76,8 @@ QString TextOf(QWidget* w) {
         return button->text();
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         return edit->text();
+    if (auto* box = qobject_cast<QMessageBox*>(w))
+        return box->text() + QLatin1Char(' ') + box->informativeText();
     return w->windowTitle();
 }
 
