@@ -164,14 +164,18 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
         std::free(path);
         if (reader != nullptr)
             reader->Release();
-        // A full destination paused the recovery and the engine removed the
-        // partial file: once the user has made room and resumes, the same
-        // file is written again, or it would be missing from the result.
-        if (ErrorNumber(result) != kErrRecoveryWrite || GetStatus() != VK_OP_PAUSED ||
-            Continued() == 0)
+        if (ErrorNumber(result) != kErrRecoveryWrite)
             return result;
+        // A full destination paused the recovery and the engine removed the
+        // partial file: it is not among the recovered files, whether the
+        // user stops here (the end window counts what is there) or makes
+        // room and resumes, when the same file is written again, or it
+        // would be missing from the result.
         --m_recoveredFiles;
         m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
+        m_lastDone = 0;
+        if (GetStatus() != VK_OP_PAUSED || Continued() == 0)
+            return result;
     }
 }
 

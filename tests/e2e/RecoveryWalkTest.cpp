@@ -6,7 +6,11 @@
 // for byte, and the scanned image must not change. Needs root (loop
 // devices, and FUSE to fill the exFAT and NTFS volumes).
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <QFile>
 #include <QJsonArray>
@@ -108,6 +112,62 @@ class RecoveryWalk : public ::testing::TestWithParam<WalkCase> {};
 // and the browser's path tree names its top after it.
 constexpr const char* kLabel = "WALKVOL";
 
+// The wizard: the first mode (deleted files, a quick scan), then the volume
+// on `loop`, up to the results browser; `top` gets the name the browser
+// gives the volume (its label, or its device's when the label is not read).
+void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, std::string* top) {
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    // A volume whose label is not read is listed by its device's name.
+    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            rows = walk.Ask("rows outlineView");
+            row = RowNamed(rows, kLabel);
+            *top = kLabel;
+            if (row.empty())
+                row = RowNamed(rows, *top = node);
+            return !row.empty();
+        },
+        Millis(60000)))
+        << "no row names " << kLabel << " on " << loop.node() << ":\n"
+        << rows;
+    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
+    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+}
+
+// Ticks the file `name` in the list of the path tree's `folder`.
+void TickFile(Walk& walk, Process& program, const std::string& folder, const std::string& name) {
+    std::string rows;
+    std::string folderRow;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            folderRow = RowNamed(rows = walk.Ask("rows pathOutlineView"), folder);
+            return !folderRow.empty();
+        },
+        Millis(60000)))
+        << "no folder " << folder << " in the path tree:\n"
+        << rows << "\n"
+        << program.Output();
+    ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + folderRow), "ok");
+    std::string fileRow;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            fileRow = RowNamed(rows = walk.Ask("rows tableView"), name);
+            return !fileRow.empty();
+        },
+        Millis(20000)))
+        << "no " << name << " in the list of " << folder << ":\n"
+        << rows;
+    // The first column is the tick box.
+    ASSERT_EQ(walk.Ask("clickrow tableView " + fileRow), "ok");
+}
+
 TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
@@ -132,60 +192,17 @@ TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
     Walk walk(socket);
     ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
 
-    // The wizard: the first mode (deleted files, a quick scan), then the disk.
-    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
-    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
-    // A volume whose label is not read is listed by its device's name.
-    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
-    std::string rows, row, top;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            rows = walk.Ask("rows outlineView");
-            row = RowNamed(rows, kLabel);
-            top = kLabel;
-            if (row.empty())
-                row = RowNamed(rows, top = node);
-            return !row.empty();
-        },
-        Millis(60000)))
-        << "no row names " << kLabel << " on " << loop.node() << ":\n"
-        << rows;
-    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
-    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
-    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
-                                                                  << program.Output();
+    std::string top, rows;
+    OpenBrowserOnVolume(walk, program, loop, &top);
+    ASSERT_FALSE(HasFatalFailure());
 
     // The two folders show once the scan has put them in the path tree;
     // each folder's deleted file is ticked in the list beside it.
     const std::vector<std::pair<std::string, std::string>> ticks = {{"Music", "old tune.mp3"},
                                                                     {"Movies", "old clip.mov"}};
     for (const auto& tick : ticks) {
-        const std::string& folder = tick.first;
-        const std::string& name = tick.second;
-        std::string folderRow;
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                folderRow = RowNamed(rows = walk.Ask("rows pathOutlineView"), folder);
-                return !folderRow.empty();
-            },
-            Millis(60000)))
-            << "no folder " << folder << " in the path tree:\n"
-            << rows << "\n"
-            << program.Output();
-        ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + folderRow), "ok");
-        std::string fileRow;
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                fileRow = RowNamed(rows = walk.Ask("rows tableView"), name);
-                return !fileRow.empty();
-            },
-            Millis(20000)))
-            << "no " << name << " in the list of " << folder << ":\n"
-            << rows;
-        // The first column is the tick box.
-        ASSERT_EQ(walk.Ask("clickrow tableView " + fileRow), "ok");
+        TickFile(walk, program, tick.first, tick.second);
+        ASSERT_FALSE(HasFatalFailure());
     }
     // The file-type tree names the categories in words, never by their keys.
     const std::string types = walk.Ask("rows typeOutlineView");
@@ -241,6 +258,89 @@ TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
         << program.Output();
     EXPECT_EQ(*status, 0) << program.Output();
     EXPECT_EQ(Sha256Of(volume.image), before) << "the scanned image changed";
+}
+
+// The destination fills up during the recovery (a 40 KiB tmpfs for 61 KB of
+// files): the folder check warns first, the user goes on, the recovery
+// pauses on the full disk and is stopped there. The end window counts the
+// files that are really there, and each of them is whole.
+TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root for loop devices and a small tmpfs";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const WalkVolume& volume = WalkVolumeOf("fat16");
+    VELMORA_REQUIRE_FIXTURE(volume);
+    LoopDevice loop(volume.image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string destination = home / "small";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    // The test program has a mount namespace of its own (see RealProgram.cpp).
+    ASSERT_EQ(mount("tmpfs", destination.c_str(), "tmpfs", 0, "size=40k,mode=0755"), 0)
+        << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{destination};
+
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    std::string top;
+    OpenBrowserOnVolume(walk, program, loop, &top);
+    ASSERT_FALSE(HasFatalFailure());
+    for (const auto& [folder, name] : std::vector<std::pair<std::string, std::string>>{
+             {"Music", "old tune.mp3"}, {"Music", "gone song.mp3"}, {"Movies", "old clip.mov"}}) {
+        TickFile(walk, program, folder, name);
+        ASSERT_FALSE(HasFatalFailure());
+    }
+
+    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    // Too little room: said before anything is written; the user goes on.
+    ASSERT_TRUE(walk.WaitVisible("alertAlternateButton", Millis(20000))) << walk.Ask("windows");
+    const std::string warned = walk.Ask("text alert");
+    EXPECT_NE(warned.find("Not enough free space"), std::string::npos) << warned;
+    ASSERT_EQ(walk.Ask("click alertAlternateButton"), "ok");
+    // The full disk pauses the recovery and the progress window says so.
+    ASSERT_TRUE(walk.WaitVisible("noMemeryCancelButton", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    walk.Ask("shot VKShowScanProgressWindowController " + ShotPath("recovery_destination_full"));
+    ASSERT_EQ(walk.Ask("click noMemeryCancelButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("VKScanNotEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows");
+    walk.Ask("shot VKScanNotEndSaveWindowController " + ShotPath("recovery_stopped"));
+    const std::string said =
+        walk.Ask("text recoveryEndTitle") + " " + walk.Ask("text recoveryEndNode");
+
+    // Whatever is there is whole, and the window counts just that.
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    EXPECT_GE(recovered.size(), 1u);
+    EXPECT_LT(recovered.size(), 3u);
+    for (const std::string& path : recovered) {
+        const std::string tail = path.substr(path.find("/" + top + "/") + top.size() + 1);
+        const auto it = volume.files.find(tail);
+        ASSERT_NE(it, volume.files.end()) << path;
+        EXPECT_EQ(Sha256Of(path), it->second.sha256) << path << " is not whole";
+    }
+    EXPECT_NE(said.find("after " + std::to_string(recovered.size()) + " file"), std::string::npos)
+        << said << "\n"
+        << ::testing::PrintToString(recovered);
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
 }
 
 INSTANTIATE_TEST_SUITE_P(
