@@ -7,7 +7,8 @@
 // answer a line ("ok ..." or "error ...").
 //
 // Commands (NAME is an object name; the first visible widget of that name
-// is taken, top-level windows first):
+// is taken, top-level windows first; "@focus" is the widget with the
+// keyboard focus, as a user typing would reach it):
 //   ping                       ok
 //   windows                    ok NAME:CLASS:VISIBLE ... (top-level widgets)
 //   find NAME                  ok VISIBLE ENABLED CLASS WINDOW-NAME | none
@@ -180,7 +181,8 @@ private:
             *later = [] { QCoreApplication::quit(); };
             return QStringLiteral("ok");
         }
-        QPointer<QWidget> w = FindWidget(name);
+        QPointer<QWidget> w =
+            name == QLatin1String("@focus") ? QApplication::focusWidget() : FindWidget(name);
         if (command == QLatin1String("find")) {
             if (!w)
                 return QStringLiteral("none");
