@@ -343,6 +343,145 @@ TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
     EXPECT_EQ(*status, 0) << program.Output();
 }
 
+// The object name of the widget with the keyboard focus.
+std::string FocusName(Walk& walk) {
+    const std::string state = walk.Ask("state");
+    const size_t at = state.find("focus=");
+    return at == std::string::npos ? std::string() : state.substr(at + 6);
+}
+
+// The focus names met pressing Tab `count` times from where the focus is.
+std::vector<std::string> TabWalk(Walk& walk, int count) {
+    std::vector<std::string> met;
+    for (int i = 0; i < count; ++i) {
+        walk.Ask("key @focus Tab");
+        std::string name;
+        WaitUntil([&] { return !(name = FocusName(walk)).empty(); }, Millis(5000));
+        met.push_back(name);
+    }
+    return met;
+}
+
+// Presses Tab until `name` has the focus; false after a whole round.
+bool TabTo(Walk& walk, const std::string& name) {
+    for (int i = 0; i < 20 && FocusName(walk) != name; ++i)
+        walk.Ask("key @focus Tab");
+    return FocusName(walk) == name;
+}
+
+// The wizard and the browser without a mouse: Tab runs through each page's
+// controls in order and never sticks, Return takes the focused default
+// button, the arrows choose the disk, Escape closes a panel.
+TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const WalkVolume& volume = WalkVolumeOf("fat16");
+    VELMORA_REQUIRE_FIXTURE(volume);
+    LoopDevice loop(volume.image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+
+    // The mode page starts on its default, the next button, and Tab goes
+    // round the window's controls and the page's modes.
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    std::string focus;
+    ASSERT_TRUE(WaitUntil([&] { return (focus = FocusName(walk)) == "nextButton"; }, Millis(20000)))
+        << focus;
+    const std::vector<std::string> round = TabWalk(walk, 8);
+    EXPECT_EQ(round, (std::vector<std::string>{"backHomeButton", "aboutButton", "importButton",
+                                               "deleteButton", "formatButton", "completeButton",
+                                               "alltypesButton", "nextButton"}))
+        << ::testing::PrintToString(round);
+    ASSERT_EQ(walk.Ask("key @focus Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+
+    // The import panel opened from the keyboard closes with Escape.
+    ASSERT_TRUE(TabTo(walk, "importButton")) << FocusName(walk);
+    ASSERT_EQ(walk.Ask("key @focus Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("QFileDialog", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("key @focus Escape"), "ok");
+    EXPECT_TRUE(walk.WaitGone("QFileDialog", Millis(20000))) << walk.Ask("windows");
+    EXPECT_TRUE(walk.WaitVisible("ListDiskXib", Millis(5000)));
+    // Our X server has no window manager to give the main window the
+    // keyboard back once the panel is gone: the walk does what one would.
+    if (FocusName(walk) == "none")
+        walk.Ask("activate MainXib");
+    ASSERT_TRUE(WaitUntil([&] { return FocusName(walk) != "none"; }, Millis(5000)));
+
+    // The arrows choose the row: Up goes to the first, each Down the next.
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !(row = RowNamed(rows = walk.Ask("rows outlineView"), kLabel)).empty(); },
+        Millis(60000)))
+        << rows;
+    int index = -1;
+    {
+        const std::string list = rows.substr(3);
+        int n = 0;
+        for (size_t at = 0; at != std::string::npos; ++n) {
+            if (list.compare(at, row.size() + 1, row + "=") == 0) {
+                index = n;
+                break;
+            }
+            at = list.find(" ;; ", at);
+            if (at != std::string::npos)
+                at += 4;
+        }
+    }
+    ASSERT_GE(index, 0) << rows;
+    // Up as often as there are rows reaches the first wherever the choice was.
+    for (size_t at = 0; (at = rows.find(" ;; ", at)) != std::string::npos; at += 4)
+        walk.Ask("key ListDiskXib Up");
+    walk.Ask("key ListDiskXib Up");
+    for (int i = 0; i < index; ++i)
+        walk.Ask("key ListDiskXib Down");
+    EXPECT_EQ(walk.Ask("shot MainXib " + ShotPath("keyboard_disk_chosen")).rfind("ok ", 0), 0u);
+    ASSERT_TRUE(TabTo(walk, "continueButton")) << FocusName(walk);
+    ASSERT_EQ(walk.Ask("key @focus Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !RowNamed(rows = walk.Ask("rows pathOutlineView"), "Music").empty(); },
+        Millis(60000)))
+        << rows;
+    EXPECT_NE(rows.find(kLabel), std::string::npos) << "another row was scanned: " << rows;
+
+    // The browser: Tab goes round the tabs, the tree, the search field, the
+    // view switch and the list, and out of the list again.
+    ASSERT_TRUE(TabTo(walk, "tableView")) << FocusName(walk);
+    const std::vector<std::string> browserRound = TabWalk(walk, 7);
+    EXPECT_EQ(browserRound,
+              (std::vector<std::string>{"pathButton", "typeButton", "timeButton", "pathOutlineView",
+                                        "search", "segmentList", "tableView"}))
+        << ::testing::PrintToString(browserRound);
+    // The tree is walked with the arrows; the list follows the folder.
+    ASSERT_TRUE(TabTo(walk, "pathOutlineView")) << FocusName(walk);
+    walk.Ask("key @focus Down");
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            rows = walk.Ask("rows tableView");
+            return !RowNamed(rows, "old clip.mov").empty() ||
+                   !RowNamed(rows, "old tune.mp3").empty();
+        },
+        Millis(20000)))
+        << rows;
+    EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("keyboard_browser")).rfind("ok ", 0), 0u);
+
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+}
+
 INSTANTIATE_TEST_SUITE_P(
     QuickScanFileSystems, RecoveryWalk,
     ::testing::Values(WalkCase{"fat16", "walk_fat16"}, WalkCase{"fat32", "walk_fat32"},

@@ -21,6 +21,8 @@
 //   key NAME KEY               ok, then QTest::keyClick (KEY as QKeySequence text)
 //   type NAME TEXT             ok, then QTest::keyClicks of TEXT into the widget
 //   shot NAME FILE             ok W H: the widget's window painted into a PNG
+//   activate NAME              ok: its window made the active one, as a window
+//                              manager gives a window back the keyboard
 //   state                      ok modal=NAME grabber=NAME popup=NAME buttons=N focus=NAME
 //   quit                       ok, then QCoreApplication::quit()
 #include <QAbstractButton>
@@ -193,6 +195,12 @@ private:
         }
         if (!w)
             return QStringLiteral("error no widget named ") + name;
+        if (command == QLatin1String("activate")) {
+            QWidget* window = w->window();
+            window->activateWindow();
+            QApplication::setActiveWindow(window);
+            return QStringLiteral("ok");
+        }
         if (command == QLatin1String("text"))
             return QStringLiteral("ok ") + TextOf(w);
         if (command == QLatin1String("click") || command == QLatin1String("dblclick")) {
