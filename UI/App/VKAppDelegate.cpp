@@ -226,6 +226,11 @@ void VKAppDelegate::diskEvent(const BlockDeviceEvent& event) {
     if (event.kind == BlockDeviceEvent::Kind::Gone) {
         NotificationCenter::defaultCenter().post("RefreshDetachDevice");
         std::fprintf(stderr, "DiskDisappeared remove: %s\n", event.name.c_str());
+        // The same event stands for the media watcher's removal, which names
+        // the medium: without it the results browser never learns that the
+        // disk it scans is gone, and scans on.
+        NotificationCenter::defaultCenter().post("RefreshDetachDevice",
+                                                 QVariantMap{{"USBPath", name}});
         return;
     }
     const bool isDisk = event.devtype == "disk";

@@ -226,8 +226,11 @@ bool VKSelectDiskViewController::shouldSelectItem(const DiskVolumeNodePtr& item)
     highlight(row);
     selectDiskVolume_ = item;
     if (const DiskVolumeNodePtr parent = model_->parentOf(item.get());
-        parent && item != desktopEntry_)
+        parent && item != desktopEntry_) {
         item->setParentName(parent->name());
+        if (const auto& path = parent->diskPath())
+            item->setParentDevice(path->substr(path->rfind('/') + 1));
+    }
     return true;
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -338,6 +340,73 @@ TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
         << ::testing::PrintToString(recovered);
     ASSERT_EQ(walk.Ask("click okButton"), "ok");
 
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+}
+
+// The scanned disk goes away during a deep scan: the kernel's remove event
+// for the loop device (what the program hears when a disk is pulled) stops
+// the scan, the browser says so and goes home, and the program lives on.
+TEST(RecoveryWalkBadInput, ScannedDiskRemovedMidScan) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the image to a loop device";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    // A blank disk big enough for its deep scan to outlast the test's steps
+    // (sparse: it takes no room).
+    test::TempDir scratch;
+    chmod(scratch.path().c_str(), 0755);
+    const std::string image = scratch / "blank.img";
+    { std::ofstream make(image, std::ios::binary); }
+    ASSERT_EQ(truncate(image.c_str(), 4LL << 30), 0);
+    LoopDevice loop(image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << image;
+    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    ASSERT_EQ(walk.Ask("click completeButton"), "ok");
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !(row = RowNamed(rows = walk.Ask("rows outlineView"), node)).empty(); },
+        Millis(60000)))
+        << "no row names " << node << ":\n"
+        << rows;
+    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
+    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+    ASSERT_TRUE(
+        WaitUntil([&] { return program.Output().find("DoScan:43 started") != std::string::npos; },
+                  Millis(30000)))
+        << program.Output();
+
+    test::WriteFile("/sys/block/" + node + "/uevent", std::string("remove"));
+    ASSERT_TRUE(walk.WaitVisible("alertDefaultButton", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    const std::string said = walk.Ask("text alert");
+    EXPECT_NE(said.find("detatched"), std::string::npos) << said;
+    walk.Ask("shot alert " + ShotPath("scanned_disk_removed"));
+    ASSERT_EQ(walk.Ask("click alertDefaultButton"), "ok");
+    // Home: the main window again, the browser gone, the program running.
+    EXPECT_TRUE(walk.WaitVisible("MainXib", Millis(60000))) << walk.Ask("windows");
+    EXPECT_TRUE(walk.WaitGone("ExhibitionXib", Millis(60000))) << walk.Ask("windows");
+    EXPECT_TRUE(program.Running()) << program.Output();
+    // The device is back for whoever detaches it.
+    test::WriteFile("/sys/block/" + node + "/uevent", std::string("add"));
     const std::optional<int> status = QuitAnsweringAlerts(walk, program);
     ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
     EXPECT_EQ(*status, 0) << program.Output();

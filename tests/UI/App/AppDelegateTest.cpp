@@ -317,7 +317,7 @@ TEST_F(DelegateTest, DiskCallbacksPostOneDictionaryPerArrival) {
     delegate->diskEvent({BlockDeviceEvent::Kind::Appeared, "add", "sdz", "disk", 1u << 20});
     delegate->diskEvent({BlockDeviceEvent::Kind::Appeared, "add", "sdz1", "partition", 4096});
     delegate->diskEvent({BlockDeviceEvent::Kind::Gone, "remove", "sdz", "disk", 0});
-    ASSERT_EQ(posted.size(), 3u);
+    ASSERT_EQ(posted.size(), 4u);
     const QVariantMap disk = posted[0].second.toList().value(0).toMap();
     EXPECT_EQ(posted[0].second.toList().size(), 1);
     EXPECT_EQ(disk.value("VolumePath").toString(), "/dev/sdz");
@@ -329,6 +329,10 @@ TEST_F(DelegateTest, DiskCallbacksPostOneDictionaryPerArrival) {
     EXPECT_FALSE(volume.value("isDisk").toBool());
     EXPECT_EQ(posted[2].first, "RefreshDetachDevice");
     EXPECT_FALSE(posted[2].second.isValid());
+    // And as the media watcher: the removed medium by name, which the
+    // results browser compares with the disk it scans.
+    EXPECT_EQ(posted[3].first, "RefreshDetachDevice");
+    EXPECT_EQ(posted[3].second.toMap().value("USBPath").toString(), "sdz");
 }
 
 TEST_F(DelegateTest, ALoopDeviceAppearingAndGoingIsPosted) {

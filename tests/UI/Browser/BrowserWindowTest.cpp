@@ -169,6 +169,27 @@ TEST_F(BrowserTest, DeviceRemoval) {
     EXPECT_EQ(alerts.unscripted, 0);
 }
 
+// A disk shown by its model (or as untitled) is removed under its kernel
+// name: that removal stops the scan of its volume too.
+TEST_F(BrowserTest, DeviceRemovalByTheDisksKernelName) {
+    alerts.answers = {1};
+    auto volume = FakeBridge::Volume("DATA", 1'000'000, 7);
+    volume->setParentName("Untitled");
+    volume->setParentDevice("loop6");
+    auto& window = MakeBrowser();
+    window.setSelectDiskVolumeData(volume);
+    window.getData();
+    auto& center = ui::NotificationCenter::defaultCenter();
+    center.post(QStringLiteral("RefreshDetachDevice"), QVariantMap{{"USBPath", "loop7"}});
+    Pump();
+    EXPECT_EQ(bridge.CountOf("StopScan:1"), 0);
+    center.post(QStringLiteral("RefreshDetachDevice"), QVariantMap{{"USBPath", "loop6"}});
+    Pump();
+    EXPECT_EQ(bridge.CountOf("StopScan:1"), 1);
+    EXPECT_EQ(alerts.shown.size(), 1u);
+    EXPECT_EQ(wentHome, 1);
+}
+
 TEST_F(BrowserTest, ClosingDuringAScan) {
     struct Case {
         const char* what;
