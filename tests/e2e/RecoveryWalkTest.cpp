@@ -412,6 +412,100 @@ TEST(RecoveryWalkBadInput, ScannedDiskRemovedMidScan) {
     EXPECT_EQ(*status, 0) << program.Output();
 }
 
+// A disk whose partition table is gone: the deep scan of the whole disk
+// finds its FAT32 volume again (its folders and deleted files) and carves
+// the MP3 it holds; a deleted song of the rebuilt volume is recovered whole.
+TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const WalkVolume& disk = WalkVolumeOf("lostdisk");
+    VELMORA_REQUIRE_FIXTURE(disk);
+    const std::string before = Sha256Of(disk.image);
+    LoopDevice loop(disk.image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << disk.image;
+    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string destination = home / "recovered";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    ASSERT_EQ(walk.Ask("click completeButton"), "ok");
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    // Without a table the disk holds one unknown volume named by its
+    // device; the whole disk (its parent row) is scanned.
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !(row = RowNamed(rows = walk.Ask("rows outlineView"), node)).empty(); },
+        Millis(60000)))
+        << rows;
+    ASSERT_NE(row.find('/'), std::string::npos) << rows;
+    ASSERT_EQ(walk.Ask("clickrow outlineView " + row.substr(0, row.find('/'))), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
+    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+
+    // The rebuilt volume and the carved files each have a top in the tree,
+    // once the scan is over (the file count no longer moves).
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            rows = walk.Ask("rows pathOutlineView");
+            return rows.find("(FAT/FAT32)") != std::string::npos &&
+                   rows.find("RAW Files)") != std::string::npos &&
+                   program.Output().find("DoScan:137") != std::string::npos;
+        },
+        Millis(120000)))
+        << rows << "\n"
+        << program.Output();
+    // Five songs of the volume and the one carved from the disk.
+    std::string types;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return (types = walk.Ask("rows typeOutlineView")).find("Music(6)") != std::string::npos;
+        },
+        Millis(20000)))
+        << types;
+    EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("deep_lost_partition")).rfind("ok ", 0),
+              0u);
+    const std::string raw = RowMentioning(rows, "RAW Files)");
+    ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + raw), "ok");
+    EXPECT_TRUE(
+        WaitUntil([&] { return !RowNamed(rows = walk.Ask("rows tableView"), "Artists").empty(); },
+                  Millis(20000)))
+        << "no carved music: " << rows;
+
+    TickFile(walk, program, "Music", "old tune.mp3");
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    ASSERT_EQ(recovered.size(), 1u) << ::testing::PrintToString(recovered);
+    EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
+    EXPECT_EQ(Sha256Of(recovered[0]), disk.files.at("/Music/old tune.mp3").sha256);
+
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+    EXPECT_EQ(Sha256Of(disk.image), before) << "the scanned image changed";
+}
+
 // The object name of the widget with the keyboard focus.
 std::string FocusName(Walk& walk) {
     const std::string state = walk.Ask("state");
