@@ -76,12 +76,20 @@ const WalkVolume& WalkVolumeOf(const std::string& fs) {
     chmod(scratch.path().c_str(), 0755);
     out.image = scratch / (fs + ".img");
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    Process make(
-        {"python3", test::SourceDir() + "/tests/fixtures/e2e/make_walk_volume.py", fs, out.image},
-        {{"PATH", path}, {"LC_ALL", "C.UTF-8"}, {"TZ", "UTC"}}, scratch / ("make-" + fs));
+    // APFS comes from its own generator, with names of films and songs.
+    const std::vector<std::string> argv =
+        fs == "apfs"
+            ? std::vector<std::string>{"python3",
+                                       test::SourceDir() + "/tests/fixtures/apfs/mkapfs_fixture.py",
+                                       "--media-names", out.image}
+            : std::vector<std::string>{
+                  "python3", test::SourceDir() + "/tests/fixtures/e2e/make_walk_volume.py", fs,
+                  out.image};
+    Process make(argv, {{"PATH", path}, {"LC_ALL", "C.UTF-8"}, {"TZ", "UTC"}},
+                 scratch / ("make-" + fs));
     const std::optional<int> status = make.WaitExit(Millis(120000));
     if (status != 0) {
-        out.error = "make_walk_volume.py " + fs + " failed: " + make.Output();
+        out.error = "making the " + fs + " walk volume failed: " + make.Output();
         out.toolMissing = status == 77;
         return out;
     }
@@ -103,22 +111,40 @@ std::vector<std::string> FilesUnder(const std::string& folder) {
     return out;
 }
 
-struct WalkCase {
-    const char* fs;
-    const char* shot;  // the pictures' name stem
-};
-
-class RecoveryWalk : public ::testing::TestWithParam<WalkCase> {};
-
 // The label every walk volume carries; the disk page lists the volume by it
 // and the browser's path tree names its top after it.
 constexpr const char* kLabel = "WALKVOL";
 
+// A file to tick: the path tree's row (a folder, or the volume's top) and
+// the file's name in the list beside it; its path in the manifest.
+struct Tick {
+    const char* treeRow;
+    const char* name;
+    const char* manifestPath;
+};
+
+struct WalkCase {
+    const char* fs;
+    const char* shot;   // the pictures' name stem
+    const char* label;  // the volume's label on the disk page
+    bool deep;          // the wizard's third mode instead of its first
+    std::vector<Tick> ticks;
+};
+
+// Deleted music and films in two folders of each walk volume.
+const std::vector<Tick> kWalkTicks = {{"Music", "old tune.mp3", "/Music/old tune.mp3"},
+                                      {"Movies", "old clip.mov", "/Movies/old clip.mov"}};
+
+class RecoveryWalk : public ::testing::TestWithParam<WalkCase> {};
+
 // The wizard: the first mode (deleted files, a quick scan), then the volume
 // on `loop`, up to the results browser; `top` gets the name the browser
 // gives the volume (its label, or its device's when the label is not read).
-void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, std::string* top) {
+void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, std::string* top,
+                         const std::string& label = kLabel, bool deep = false) {
     ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    if (deep)
+        ASSERT_EQ(walk.Ask("click completeButton"), "ok");
     ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
     ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
     // A volume whose label is not read is listed by its device's name.
@@ -127,14 +153,14 @@ void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, s
     ASSERT_TRUE(WaitUntil(
         [&] {
             rows = walk.Ask("rows outlineView");
-            row = RowNamed(rows, kLabel);
-            *top = kLabel;
+            row = RowNamed(rows, label);
+            *top = label;
             if (row.empty())
                 row = RowNamed(rows, *top = node);
             return !row.empty();
         },
         Millis(60000)))
-        << "no row names " << kLabel << " on " << loop.node() << ":\n"
+        << "no row names " << label << " on " << loop.node() << ":\n"
         << rows;
     ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
     ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
@@ -143,20 +169,23 @@ void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, s
                                                                   << program.Output();
 }
 
-// Ticks the file `name` in the list of the path tree's `folder`.
+// Ticks the file `name` in the list of the path tree's `folder` (of the
+// row chosen already when `folder` is empty).
 void TickFile(Walk& walk, Process& program, const std::string& folder, const std::string& name) {
     std::string rows;
     std::string folderRow;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            folderRow = RowNamed(rows = walk.Ask("rows pathOutlineView"), folder);
-            return !folderRow.empty();
-        },
-        Millis(60000)))
-        << "no folder " << folder << " in the path tree:\n"
-        << rows << "\n"
-        << program.Output();
-    ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + folderRow), "ok");
+    if (!folder.empty()) {
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                folderRow = RowNamed(rows = walk.Ask("rows pathOutlineView"), folder);
+                return !folderRow.empty();
+            },
+            Millis(60000)))
+            << "no folder " << folder << " in the path tree:\n"
+            << rows << "\n"
+            << program.Output();
+        ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + folderRow), "ok");
+    }
     std::string fileRow;
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -170,7 +199,7 @@ void TickFile(Walk& walk, Process& program, const std::string& folder, const std
     ASSERT_EQ(walk.Ask("clickrow tableView " + fileRow), "ok");
 }
 
-TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
+TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
     const Installed& installed = InstalledPrograms();
@@ -195,15 +224,36 @@ TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
     ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
 
     std::string top, rows;
-    OpenBrowserOnVolume(walk, program, loop, &top);
+    OpenBrowserOnVolume(walk, program, loop, &top, GetParam().label, GetParam().deep);
     ASSERT_FALSE(HasFatalFailure());
+    // A deep scan's trees grow until its end: the ticks wait for it.
+    if (GetParam().deep) {
+        ASSERT_TRUE(
+            WaitUntil([&] { return program.Output().find("DoScan:137") != std::string::npos; },
+                      Millis(300000)))
+            << program.Output();
+    }
 
     // The two folders show once the scan has put them in the path tree;
     // each folder's deleted file is ticked in the list beside it.
-    const std::vector<std::pair<std::string, std::string>> ticks = {{"Music", "old tune.mp3"},
-                                                                    {"Movies", "old clip.mov"}};
+    const std::vector<Tick>& ticks = GetParam().ticks;
     for (const auto& tick : ticks) {
-        TickFile(walk, program, tick.first, tick.second);
+        // The volume's top row is named after it with its kind: "LABEL(APFS)".
+        if (std::string(tick.treeRow) == GetParam().label) {
+            std::string row, rows;
+            ASSERT_TRUE(WaitUntil(
+                [&] {
+                    rows = walk.Ask("rows pathOutlineView");
+                    row = RowMentioning(rows, std::string(tick.treeRow) + "(");
+                    return !row.empty();
+                },
+                Millis(120000)))
+                << rows;
+            ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + row), "ok");
+            TickFile(walk, program, "", tick.name);
+        } else {
+            TickFile(walk, program, tick.treeRow, tick.name);
+        }
         ASSERT_FALSE(HasFatalFailure());
     }
     // The file-type tree names the categories in words, never by their keys.
@@ -240,9 +290,9 @@ TEST_P(RecoveryWalk, QuickScanTickTwoFoldersRecoverByteIdentical) {
     // What was ticked, and nothing else, under the volume's folder.
     const std::vector<std::string> recovered = FilesUnder(destination);
     EXPECT_EQ(recovered.size(), ticks.size()) << ::testing::PrintToString(recovered);
-    for (const auto& [folder, name] : ticks) {
-        const std::string tail = "/" + top + "/" + folder + "/" + name;
-        const auto it = volume.files.find("/" + folder + "/" + name);
+    for (const Tick& tick : ticks) {
+        const std::string tail = "/" + top + tick.manifestPath;
+        const auto it = volume.files.find(tick.manifestPath);
         ASSERT_NE(it, volume.files.end()) << tail << " is not in the manifest";
         std::string match;
         for (const std::string& path : recovered) {
@@ -646,9 +696,19 @@ TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    QuickScanFileSystems, RecoveryWalk,
-    ::testing::Values(WalkCase{"fat16", "walk_fat16"}, WalkCase{"fat32", "walk_fat32"},
-                      WalkCase{"exfat", "walk_exfat"}, WalkCase{"ntfs", "walk_ntfs"}),
+    FileSystems, RecoveryWalk,
+    ::testing::Values(WalkCase{"fat16", "walk_fat16", kLabel, false, kWalkTicks},
+                      WalkCase{"fat32", "walk_fat32", kLabel, false, kWalkTicks},
+                      WalkCase{"exfat", "walk_exfat", kLabel, false, kWalkTicks},
+                      WalkCase{"ntfs", "walk_ntfs", kLabel, false, kWalkTicks},
+                      // APFS is read by the deep scan; its deleted files lie in
+                      // the root and in docs.
+                      WalkCase{"apfs",
+                               "walk_apfs",
+                               "FIXAPFS",
+                               true,
+                               {{"FIXAPFS", "gone.mp3", "/gone.mp3"},
+                                {"docs", "lost clip.mov", "/docs/lost clip.mov"}}}),
     [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.fs); });
 
 }  // namespace
