@@ -95,10 +95,16 @@ std::optional<std::string> VKTypeMgr::getTypeString(int bit) const {
     return joined;
 }
 
+// The groups are named when they are handed out: the manager is made before
+// the windows give the bridge their language, and named once it would show
+// the categories by their keys.
 std::vector<OpNodePtr> VKTypeMgr::getRootNode() const {
     std::vector<OpNodePtr> out;
-    for (unsigned bit : kCategories)
-        out.push_back(m_rootNode.at(bit));
+    for (unsigned bit : kCategories) {
+        const OpNodePtr& root = m_rootNode.at(bit);
+        root->setFadeName(VKCPPPublic::instance().FilterTypeToString(bit));
+        out.push_back(root);
+    }
     return out;
 }
 

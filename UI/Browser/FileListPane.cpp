@@ -49,6 +49,9 @@ FileListPane::FileListPane(VKNSTableView* tableView, VKNSTableView* coverFlowerT
         table->setSelectionBehavior(QAbstractItemView::SelectRows);
         table->setSelectionMode(QAbstractItemView::SingleSelection);
         table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        // Tab goes on to the browser's controls: walking the cells instead
+        // would hold a keyboard user in the list for good.
+        table->setTabKeyNavigation(false);
         table->verticalHeader()->hide();
         table->setShowGrid(false);
         table->setWordWrap(false);

@@ -690,8 +690,13 @@ void VKDeletailWindowController::selectRootItem() {
 void VKDeletailWindowController::RefreshDevice(const QVariant& object) {
     const QVariantMap info = object.toMap();
     const auto path = info.find(QStringLiteral("USBPath"));
-    if (path == info.end() || !selectDiskVolumeData_ ||
-        path->toString() != QString::fromStdString(selectDiskVolumeData_->parentName()))
+    if (path == info.end() || !selectDiskVolumeData_)
+        return;
+    // A removal names the disk by its kernel name; the row knows it beside
+    // the disk's shown name.
+    const std::string removed = path->toString().toStdString();
+    const std::string& device = selectDiskVolumeData_->parentDevice();
+    if (removed != selectDiskVolumeData_->parentName() && (device.empty() || removed != device))
         return;
     seam::Bridge().StopScan(1);
     ui::NotificationCenter::defaultCenter().removeObserver(this, kRefreshDetachDevice);

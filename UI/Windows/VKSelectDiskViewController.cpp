@@ -238,8 +238,11 @@ bool VKSelectDiskViewController::shouldSelectItem(const DiskVolumeNodePtr& item)
     // the disk's title is a model name, or none). A disk row is its own
     // disk.
     if (const DiskVolumeNodePtr parent = model_->parentOf(item.get());
-        parent && item != desktopEntry_)
+        parent && item != desktopEntry_) {
         item->setParentName(KernelName(*parent));
+        if (const auto& path = parent->diskPath())
+            item->setParentDevice(path->substr(path->rfind('/') + 1));
+    }
     return true;
 }
 

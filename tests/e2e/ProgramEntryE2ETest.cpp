@@ -148,6 +148,54 @@ TEST_F(ProgramEntryE2E, ResultFileGivenAtStartShowsTheMainWindowAndIsTaken) {
     EXPECT_EQ(*status, 0) << program->Output();
 }
 
+// A result file that is not one (cut short, random bytes, empty) given at
+// start: the program says it cannot be read, stays up on the main window
+// after the alert, and quits cleanly.
+TEST_F(ProgramEntryE2E, HostileResultFileAtStartIsRefusedWithAnAlert) {
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const Fixture& fixture = Fat16Fixture();
+    VELMORA_REQUIRE_FIXTURE(fixture);
+    const std::vector<uint8_t> good = test::ReadFile(fixture.resultFile);
+    ASSERT_GT(good.size(), 64u);
+    std::vector<uint8_t> noise(4096);
+    uint32_t seed = 0x5eed;
+    for (uint8_t& byte : noise) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(seed >> 16);
+    }
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+    } cases[] = {
+        {"truncated", std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2)},
+        {"garbled", noise},
+        {"empty", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = home_ / (std::string(c.name) + ".Velmora");
+        test::WriteFile(file, c.bytes);
+        const std::string socket = home_ / (std::string(c.name) + ".sock");
+        auto program = Start({"en*loaderflag*", file}, x.display(), socket, c.name);
+        Walk walk(socket);
+        ASSERT_TRUE(walk.Connect(Millis(60000))) << program->Output();
+        ASSERT_TRUE(walk.WaitVisible("alertDefaultButton", Millis(60000)))
+            << walk.Ask("windows") << "\n"
+            << program->Output();
+        const std::string said = walk.Ask("text alert");
+        EXPECT_NE(said.find("could not be read"), std::string::npos) << said;
+        walk.Ask("shot alert " + ShotPath(std::string("hostile_result_") + c.name));
+        ASSERT_EQ(walk.Ask("click alertDefaultButton"), "ok");
+        EXPECT_TRUE(walk.WaitGone("alert", Millis(20000))) << walk.Ask("windows");
+        EXPECT_TRUE(walk.WaitVisible("MainXib", Millis(20000))) << walk.Ask("windows");
+        EXPECT_TRUE(program->Running()) << program->Output();
+        const std::optional<int> status = QuitAnsweringAlerts(walk, *program);
+        ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program->Output();
+        EXPECT_EQ(*status, 0) << program->Output();
+    }
+}
+
 TEST_F(ProgramEntryE2E, SecondStartEndsAtOnceAndTheFirstKeepsRunning) {
     XServer x;
     VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");

@@ -299,6 +299,99 @@ const Fixture& Fat16Fixture() {
     return fixture;
 }
 
+LoopDevice::LoopDevice(const std::string& image) {
+    test::RunProgram({"losetup", "--find", "--show", "--read-only", image}, &node_);
+    while (!node_.empty() && (node_.back() == '\n' || node_.back() == ' '))
+        node_.pop_back();
+}
+
+LoopDevice::~LoopDevice() {
+    if (!node_.empty())
+        test::RunProgram({"losetup", "--detach", node_});
+}
+
+namespace {
+
+// Each row of a "rows" answer as its path and its columns.
+std::vector<std::pair<std::string, std::vector<std::string>>> SplitRows(const std::string& rows) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> out;
+    if (rows.rfind("ok ", 0) != 0)
+        return out;
+    const std::string rest = rows.substr(3);
+    size_t start = 0;
+    while (start < rest.size()) {
+        size_t end = rest.find(" ;; ", start);
+        if (end == std::string::npos)
+            end = rest.size();
+        const std::string row = rest.substr(start, end - start);
+        const size_t equals = row.find('=');
+        if (equals != std::string::npos) {
+            std::vector<std::string> columns;
+            size_t from = equals + 1;
+            for (;;) {
+                const size_t bar = row.find('|', from);
+                columns.push_back(row.substr(from, bar == std::string::npos ? bar : bar - from));
+                if (bar == std::string::npos)
+                    break;
+                from = bar + 1;
+            }
+            out.emplace_back(row.substr(0, equals), std::move(columns));
+        }
+        start = end + 4;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string RowMentioning(const std::string& rows, const std::string& text) {
+    for (const auto& [path, columns] : SplitRows(rows)) {
+        for (const std::string& column : columns) {
+            if (column.find(text) != std::string::npos)
+                return path;
+        }
+    }
+    return {};
+}
+
+std::string RowNamed(const std::string& rows, const std::string& text) {
+    for (const auto& [path, columns] : SplitRows(rows)) {
+        for (const std::string& column : columns) {
+            if (column == text)
+                return path;
+        }
+    }
+    return {};
+}
+
+std::string Sha256Of(const std::string& path) {
+    std::string out;
+    test::RunProgram({"sha256sum", "--", path}, &out);
+    return out.substr(0, out.find(' '));
+}
+
+std::optional<int> QuitAnsweringAlerts(Walk& walk, Process& program) {
+    walk.Ask("quit", Millis(5000));
+    std::optional<int> status;
+    auto shown = [&](const std::string& name) {
+        return walk.Ask("find " + name, Millis(2000)).rfind("ok 1 ", 0) == 0;
+    };
+    for (int round = 0; round < 120 && !status; ++round) {
+        // An alert's buttons come up together: asked for the default one
+        // first, the other one cannot be missed for having come a moment
+        // later (which would save instead of leave).
+        if (shown("alertDefaultButton")) {
+            walk.Ask(
+                shown("alertOtherButton") ? "click alertOtherButton" : "click alertDefaultButton",
+                Millis(2000));
+        } else if (shown("QFileDialog")) {
+            walk.Ask("key QFileDialog Escape", Millis(2000));
+        }
+        status = program.WaitExit(Millis(1000));
+    }
+    return status;
+}
+
 std::string ShotPath(const std::string& name) {
     const std::string folder = VELMORA_SHOTS_DIR;
     mkdir(folder.c_str(), 0755);

@@ -121,6 +121,32 @@ const Fixture& Fat16Fixture();
         }                                                                   \
     } while (0)
 
+// A fixture image attached read-only to a loop device for the holder's life.
+class LoopDevice {
+public:
+    explicit LoopDevice(const std::string& image);
+    ~LoopDevice();
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    const std::string& node() const { return node_; }
+
+private:
+    std::string node_;
+};
+
+// The rows of a "rows" answer ("ok PATH=COL|COL ;; PATH=..."): the path of
+// the first row one of whose columns mentions `text` (RowMentioning) or is
+// exactly `text` (RowNamed); empty when none.
+std::string RowMentioning(const std::string& rows, const std::string& text);
+std::string RowNamed(const std::string& rows, const std::string& text);
+
+std::string Sha256Of(const std::string& path);
+
+// Quits the program and answers the browser's questions on the way out (to
+// stop a scan still running: yes; to save what was found: leave); the exit
+// code, or nothing when it still runs after two minutes.
+std::optional<int> QuitAnsweringAlerts(Walk& walk, Process& program);
+
 // Where the tests put their pictures of the windows (looked at by eye).
 std::string ShotPath(const std::string& name);
 

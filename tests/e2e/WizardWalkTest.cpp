@@ -15,52 +15,6 @@
 namespace velmora::e2e {
 namespace {
 
-// A fixture image attached read-only to a loop device for the test's life.
-class LoopDevice {
-public:
-    explicit LoopDevice(const std::string& image) {
-        test::RunProgram({"losetup", "--find", "--show", "--read-only", image}, &node_);
-        while (!node_.empty() && (node_.back() == '\n' || node_.back() == ' '))
-            node_.pop_back();
-    }
-    ~LoopDevice() {
-        if (!node_.empty())
-            test::RunProgram({"losetup", "--detach", node_});
-    }
-    LoopDevice(const LoopDevice&) = delete;
-    LoopDevice& operator=(const LoopDevice&) = delete;
-    const std::string& node() const { return node_; }
-
-private:
-    std::string node_;
-};
-
-// The row of the disk page's outline whose columns mention `text`: its path
-// ("1/0"), or empty. The answer is "ok PATH=COL|COL ;; PATH=..." .
-std::string RowMentioning(const std::string& rows, const std::string& text) {
-    if (rows.rfind("ok ", 0) != 0)
-        return {};
-    std::string rest = rows.substr(3);
-    size_t start = 0;
-    while (start < rest.size()) {
-        size_t end = rest.find(" ;; ", start);
-        if (end == std::string::npos)
-            end = rest.size();
-        const std::string row = rest.substr(start, end - start);
-        const size_t equals = row.find('=');
-        if (equals != std::string::npos && row.find(text, equals) != std::string::npos)
-            return row.substr(0, equals);
-        start = end + 4;
-    }
-    return {};
-}
-
-std::string ImageHash(const std::string& path) {
-    std::string out;
-    test::RunProgram({"sha256sum", path}, &out);
-    return out.substr(0, out.find(' '));
-}
-
 TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
@@ -70,7 +24,7 @@ TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
     VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
     const Fixture& fixture = Fat16Fixture();
     VELMORA_REQUIRE_FIXTURE(fixture);
-    const std::string before = ImageHash(fixture.image);
+    const std::string before = Sha256Of(fixture.image);
     LoopDevice loop(fixture.image);
     ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << fixture.image;
 
@@ -139,18 +93,10 @@ TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
 
     // Quitting closes the results browser, which asks first: to stop a scan
     // still running (yes), then whether to save what was found (leave).
-    walk.Ask("quit", Millis(5000));
-    std::optional<int> status;
-    for (int round = 0; round < 120 && !status; ++round) {
-        if (walk.Ask("find alertOtherButton", Millis(2000)).rfind("ok 1 ", 0) == 0)
-            walk.Ask("click alertOtherButton", Millis(2000));
-        else if (walk.Ask("find alertDefaultButton", Millis(2000)).rfind("ok 1 ", 0) == 0)
-            walk.Ask("click alertDefaultButton", Millis(2000));
-        status = program.WaitExit(Millis(1000));
-    }
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
     ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
     EXPECT_EQ(*status, 0) << program.Output();
-    EXPECT_EQ(ImageHash(fixture.image), before) << "the scanned image changed";
+    EXPECT_EQ(Sha256Of(fixture.image), before) << "the scanned image changed";
 }
 
 }  // namespace

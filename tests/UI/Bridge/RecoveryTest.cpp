@@ -388,6 +388,10 @@ TEST_F(RecoveryPass, StopWhilePausedEndsThePass) {
     RunRecovery([] { VKUIController::StopRecvoery(); });
     EXPECT_EQ(fat.nodes, std::vector<IFileNode*>({one}));
     EXPECT_EQ(VKUIRecovery::instance().GetStatus(), VK_OP_IDLE);
+    // The file that did not fit was taken away again: the end window must
+    // not count it among the recovered ones.
+    EXPECT_EQ(VKUIController::GetRecoveridedFiles(), 0u);
+    EXPECT_EQ(VKUIController::GetRecoveridedSize(), 0u);
 }
 
 TEST_F(RecoveryPass, ProgressCountsBytesOfTheWholeRecovery) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BridgeDoubles.h"
+#include "BridgeServices.h"
 #include "DeviceDoubles.h"
 #include "IRecoveryFilter.h"
 #include "SaveRestore.h"
@@ -649,6 +650,30 @@ TEST_F(ScanRoad, TypeTreeFilesByExtensionIncrementally) {
     byBit[64]->setNodeState(CHECK_PARTLY);
     types.refreshTypeTreeState();
     EXPECT_EQ(byBit[64]->state(), CHECK_PARTLY);
+}
+
+// The manager is made before the windows install their texts: the groups
+// must still be named in the user's language, never by their keys.
+TEST_F(ScanRoad, TypeTreeGroupsTakeTheTextsInstalledAfterTheManagerWasMade) {
+    BridgeWorld world;
+    // Made while the bridge has no texts but its keys, as at the program's start.
+    velmora::bridge::InstallTextCatalog(nullptr);
+    VKUIDeviceData catalogue(nullptr);
+    VKUIScan scan(&catalogue);
+    VKTypeMgr types("", &scan);
+    struct Words final : velmora::bridge::ITextCatalog {
+        std::string Text(const std::string& key, const std::string& fallback) const override {
+            return key == "PLX_TWO_MOVIE_TITLE" ? "Movies" : fallback;
+        }
+        std::string DateTimeText(time_t) const override { return {}; }
+    };
+    velmora::bridge::InstallTextCatalog(std::make_shared<Words>());
+    const std::vector<OpNodePtr> roots = types.getRootNode();
+    velmora::bridge::InstallTextCatalog(nullptr);
+    ASSERT_EQ(roots.size(), 7u);
+    EXPECT_EQ(roots[2]->fadeName(), "Movies");
+    for (const OpNodePtr& root : roots)
+        EXPECT_EQ(root->fadeName().find("PLX_"), std::string::npos) << root->fadeName();
 }
 
 TEST_F(ScanRoad, DateTreeFilesYearsAndMonthsInOrder) {

@@ -1,6 +1,9 @@
 // The results browser's window: the start of a scan or a load, the device
 // removal, closing during a scan, and the bars.
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QLabel>
+#include <QTest>
 
 #include "Browser/BrowserTabButton.h"
 #include "Browser/CommOutlineView.h"
@@ -177,6 +180,27 @@ TEST_F(BrowserTest, DeviceRemoval) {
     EXPECT_EQ(alerts.unscripted, 0);
 }
 
+// A disk shown by its model (or as untitled) is removed under its kernel
+// name: that removal stops the scan of its volume too.
+TEST_F(BrowserTest, DeviceRemovalByTheDisksKernelName) {
+    alerts.answers = {1};
+    auto volume = FakeBridge::Volume("DATA", 1'000'000, 7);
+    volume->setParentName("Untitled");
+    volume->setParentDevice("loop6");
+    auto& window = MakeBrowser();
+    window.setSelectDiskVolumeData(volume);
+    window.getData();
+    auto& center = ui::NotificationCenter::defaultCenter();
+    center.post(QStringLiteral("RefreshDetachDevice"), QVariantMap{{"USBPath", "loop7"}});
+    Pump();
+    EXPECT_EQ(bridge.CountOf("StopScan:1"), 0);
+    center.post(QStringLiteral("RefreshDetachDevice"), QVariantMap{{"USBPath", "loop6"}});
+    Pump();
+    EXPECT_EQ(bridge.CountOf("StopScan:1"), 1);
+    EXPECT_EQ(alerts.shown.size(), 1u);
+    EXPECT_EQ(wentHome, 1);
+}
+
 TEST_F(BrowserTest, ClosingDuringAScan) {
     struct Case {
         const char* what;
@@ -243,6 +267,27 @@ TEST_F(BrowserTest, ClosingWithoutAScanOffersTheSaveFirst) {
 
 // The controls of the bars, as built; building again makes none twice but
 // puts the waiting texts and the strip back.
+// Without a mouse: Tab leaves the file list for the controls after it,
+// instead of walking its cells for ever (a keyboard trap).
+TEST_F(BrowserTest, TabLeavesTheFileList) {
+    auto& window = MakeBrowser();
+    QWidget* browser = window.window();
+    browser->show();
+    QApplication::setActiveWindow(browser);
+    for (const char* name : {"tableView", "coverFlowerTableView"}) {
+        auto* table = browser->findChild<QAbstractItemView*>(QString::fromLatin1(name));
+        ASSERT_NE(table, nullptr) << name;
+        EXPECT_FALSE(table->tabKeyNavigation()) << name;
+    }
+    auto* table = browser->findChild<QAbstractItemView*>(QStringLiteral("tableView"));
+    table->setFocus(Qt::TabFocusReason);
+    Pump();
+    ASSERT_EQ(QApplication::focusWidget(), table);
+    QTest::keyClick(table, Qt::Key_Tab);
+    Pump();
+    EXPECT_NE(QApplication::focusWidget(), table);
+}
+
 TEST_F(BrowserTest, BarsBuiltTwiceHaveNoDuplicates) {
     auto& window = MakeBrowser();
     struct Case {

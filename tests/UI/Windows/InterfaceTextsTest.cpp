@@ -16,10 +16,12 @@ namespace {
 
 // Every key the interface's sources look up by name ("Text(...)" and
 // "Format(...)" of the windows' texts, "Text(...)" of the bridge's
-// catalogue) with a literal: the keys a user would otherwise see raw.
+// catalogue) with a literal, and the file categories' titles the bridge
+// looks up from its table (the browser's file-type tree shows them): the
+// keys a user would otherwise see raw.
 std::set<QString> KeysTheSourcesUse() {
-    static const QRegularExpression lookup(
-        QStringLiteral(R"re(\b(?:Text|Format)\(\s*(?:QStringLiteral\(\s*)?"([^"\\]+)")re"));
+    static const QRegularExpression lookup(QStringLiteral(
+        R"re(\b(?:Text|Format)\(\s*(?:QStringLiteral\(\s*)?"([^"\\]+)"|\{\s*CATEGORY_\w+\s*,\s*"([^"\\]+)")re"));
     std::set<QString> keys;
     const QString root = QString::fromStdString(test::SourceDir()) + QStringLiteral("/UI");
     QDirIterator files(root, {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
@@ -29,8 +31,10 @@ std::set<QString> KeysTheSourcesUse() {
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QString text = QString::fromUtf8(file.readAll());
-        for (auto it = lookup.globalMatch(text); it.hasNext();)
-            keys.insert(it.next().captured(1));
+        for (auto it = lookup.globalMatch(text); it.hasNext();) {
+            const QRegularExpressionMatch match = it.next();
+            keys.insert(match.captured(1).isEmpty() ? match.captured(2) : match.captured(1));
+        }
     }
     return keys;
 }
@@ -40,6 +44,7 @@ TEST(InterfaceTexts, EveryKeyTheInterfaceLooksUpHasAnEnglishText) {
     // The scan must find the lookups at all, or the test proves nothing.
     ASSERT_TRUE(keys.count(QStringLiteral("DEVICE_NAME_UNTITILED")));
     ASSERT_TRUE(keys.count(QStringLiteral("PLX_TWO_CONTINUE_BUTTON")));
+    ASSERT_TRUE(keys.count(QStringLiteral("PLX_TWO_MOVIE_TITLE")));
     for (const QString& key : keys) {
         const QString text = ui::texts::Text(key);
         EXPECT_FALSE(text.isEmpty()) << key.toStdString();

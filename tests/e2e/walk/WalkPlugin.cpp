@@ -7,11 +7,12 @@
 // answer a line ("ok ..." or "error ...").
 //
 // Commands (NAME is an object name; the first visible widget of that name
-// is taken, top-level windows first):
+// is taken, top-level windows first; "@focus" is the widget with the
+// keyboard focus, as a user typing would reach it):
 //   ping                       ok
 //   windows                    ok NAME:CLASS:VISIBLE ... (top-level widgets)
 //   find NAME                  ok VISIBLE ENABLED CLASS WINDOW-NAME | none
-//   text NAME                  ok TEXT (label, button, line edit or window title)
+//   text NAME                  ok TEXT (label, button, line edit, message box or window title)
 //   rows NAME                  ok PATH=COL0|COL1|... ;; ... (an item view's model)
 //   click NAME | dblclick NAME  ok, then the click (queued: a click that opens a
 //                              modal loop must not hold the answer back)
@@ -20,6 +21,8 @@
 //   key NAME KEY               ok, then QTest::keyClick (KEY as QKeySequence text)
 //   type NAME TEXT             ok, then QTest::keyClicks of TEXT into the widget
 //   shot NAME FILE             ok W H: the widget's window painted into a PNG
+//   activate NAME              ok: its window made the active one, as a window
+//                              manager gives a window back the keyboard
 //   state                      ok modal=NAME grabber=NAME popup=NAME buttons=N focus=NAME
 //   quit                       ok, then QCoreApplication::quit()
 #include <QAbstractButton>
@@ -31,6 +34,7 @@
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
 #include <QTest>
@@ -75,6 +79,8 @@ QString TextOf(QWidget* w) {
         return button->text();
     if (auto* edit = qobject_cast<QLineEdit*>(w))
         return edit->text();
+    if (auto* box = qobject_cast<QMessageBox*>(w))
+        return box->text() + QLatin1Char(' ') + box->informativeText();
     return w->windowTitle();
 }
 
@@ -177,7 +183,8 @@ private:
             *later = [] { QCoreApplication::quit(); };
             return QStringLiteral("ok");
         }
-        QPointer<QWidget> w = FindWidget(name);
+        QPointer<QWidget> w =
+            name == QLatin1String("@focus") ? QApplication::focusWidget() : FindWidget(name);
         if (command == QLatin1String("find")) {
             if (!w)
                 return QStringLiteral("none");
@@ -188,6 +195,12 @@ private:
         }
         if (!w)
             return QStringLiteral("error no widget named ") + name;
+        if (command == QLatin1String("activate")) {
+            QWidget* window = w->window();
+            window->activateWindow();
+            QApplication::setActiveWindow(window);
+            return QStringLiteral("ok");
+        }
         if (command == QLatin1String("text"))
             return QStringLiteral("ok ") + TextOf(w);
         if (command == QLatin1String("click") || command == QLatin1String("dblclick")) {

@@ -1,0 +1,737 @@
+// The whole road a user takes to get files back, in the real program on an
+// X server of the test's own, on each file system the quick scan reads: the
+// wizard (mode, disk), the quick scan, files ticked in two folders of the
+// results browser, Recover, the destination chosen in the folder panel, the
+// end window. Every recovered file must equal the fixture's manifest byte
+// for byte, and the scanned image must not change. Needs root (loop
+// devices, and FUSE to fill the exFAT and NTFS volumes).
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "RealProgram.h"
+#include "support/TestSupport.h"
+
+namespace velmora::e2e {
+namespace {
+
+struct ManifestFile {
+    std::string path;  // "/Music/old tune.mp3"
+    std::string sha256;
+    bool deleted = false;
+};
+
+// A walk volume (tests/fixtures/e2e/make_walk_volume.py) and its manifest.
+struct WalkVolume {
+    std::string image;
+    std::map<std::string, ManifestFile> files;  // by path
+    std::string error;
+    bool toolMissing = false;
+};
+
+std::map<std::string, ManifestFile> ReadManifest(const std::string& path) {
+    std::map<std::string, ManifestFile> out;
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    for (const QJsonValue volume : root.value(QStringLiteral("volumes")).toArray()) {
+        for (const QJsonValue entry : volume.toObject().value(QStringLiteral("files")).toArray()) {
+            const QJsonObject f = entry.toObject();
+            if (f.value(QStringLiteral("type")).toString() != QStringLiteral("file"))
+                continue;
+            ManifestFile m;
+            m.path = f.value(QStringLiteral("path")).toString().toStdString();
+            m.sha256 = f.value(QStringLiteral("sha256")).toString().toStdString();
+            m.deleted = f.value(QStringLiteral("state")).toString() == QStringLiteral("deleted");
+            out[m.path] = m;
+        }
+    }
+    return out;
+}
+
+// Each file system's volume, made once per test program.
+const WalkVolume& WalkVolumeOf(const std::string& fs) {
+    static test::TempDir scratch;
+    static std::map<std::string, WalkVolume> made;
+    auto found = made.find(fs);
+    if (found != made.end())
+        return found->second;
+    WalkVolume& out = made[fs];
+    chmod(scratch.path().c_str(), 0755);
+    out.image = scratch / (fs + ".img");
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+    // APFS comes from its own generator, with names of films and songs.
+    const std::vector<std::string> argv =
+        fs == "apfs"
+            ? std::vector<std::string>{"python3",
+                                       test::SourceDir() + "/tests/fixtures/apfs/mkapfs_fixture.py",
+                                       "--media-names", out.image}
+            : std::vector<std::string>{
+                  "python3", test::SourceDir() + "/tests/fixtures/e2e/make_walk_volume.py", fs,
+                  out.image};
+    Process make(argv, {{"PATH", path}, {"LC_ALL", "C.UTF-8"}, {"TZ", "UTC"}},
+                 scratch / ("make-" + fs));
+    const std::optional<int> status = make.WaitExit(Millis(120000));
+    if (status != 0) {
+        out.error = "making the " + fs + " walk volume failed: " + make.Output();
+        out.toolMissing = status == 77;
+        return out;
+    }
+    out.files = ReadManifest(scratch / (fs + ".json"));
+    if (out.files.empty())
+        out.error = "no files in the manifest of " + out.image;
+    return out;
+}
+
+// Every regular file under `folder`, by its path.
+std::vector<std::string> FilesUnder(const std::string& folder) {
+    std::vector<std::string> out;
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(folder, error);
+         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+        if (it->is_regular_file())
+            out.push_back(it->path().string());
+    }
+    return out;
+}
+
+// The label every walk volume carries; the disk page lists the volume by it
+// and the browser's path tree names its top after it.
+constexpr const char* kLabel = "WALKVOL";
+
+// A file to tick: the path tree's row (a folder, or the volume's top) and
+// the file's name in the list beside it; its path in the manifest.
+struct Tick {
+    const char* treeRow;
+    const char* name;
+    const char* manifestPath;
+};
+
+struct WalkCase {
+    const char* fs;
+    const char* shot;   // the pictures' name stem
+    const char* label;  // the volume's label on the disk page
+    bool deep;          // the wizard's third mode instead of its first
+    std::vector<Tick> ticks;
+};
+
+// Test names and messages show the case by its file system.
+void PrintTo(const WalkCase& c, std::ostream* out) {
+    *out << c.fs;
+}
+
+// Deleted music and films in two folders of each walk volume.
+const std::vector<Tick> kWalkTicks = {{"Music", "old tune.mp3", "/Music/old tune.mp3"},
+                                      {"Movies", "old clip.mov", "/Movies/old clip.mov"}};
+
+class RecoveryWalk : public ::testing::TestWithParam<WalkCase> {};
+
+// How many rows of a "rows" answer have a column that is exactly `text`.
+int CountNamed(const std::string& rows, const std::string& text) {
+    int count = 0;
+    const std::string needle = "|" + text + "|";
+    for (size_t at = 0; (at = rows.find(needle, at)) != std::string::npos; at += needle.size())
+        ++count;
+    for (size_t at = 0; (at = rows.find("=" + text + "|", at)) != std::string::npos; ++at)
+        ++count;
+    return count;
+}
+
+// The wizard: the first mode (deleted files, a quick scan), then the volume
+// on `loop`, up to the results browser; `top` gets the name the browser
+// gives the volume (its label, or its device's when the label is not read).
+void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, std::string* top,
+                         const std::string& label = kLabel, bool deep = false) {
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    if (deep)
+        ASSERT_EQ(walk.Ask("click completeButton"), "ok");
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    // A volume whose label is not read is listed by its device's name.
+    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            rows = walk.Ask("rows outlineView");
+            // By the device's own name first: a label can be another disk's
+            // too (another copy of the fixture, attached by someone else).
+            row = RowNamed(rows, *top = node);
+            if (row.empty() && CountNamed(rows, label) == 1)
+                row = RowNamed(rows, *top = label);
+            return !row.empty();
+        },
+        Millis(60000)))
+        << "no row names " << label << " on " << loop.node() << ":\n"
+        << rows;
+    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
+    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+}
+
+// Ticks the file `name` in the list of the path tree's `folder` (of the
+// row chosen already when `folder` is empty).
+void TickFile(Walk& walk, Process& program, const std::string& folder, const std::string& name) {
+    std::string rows;
+    std::string folderRow;
+    if (!folder.empty()) {
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                folderRow = RowNamed(rows = walk.Ask("rows pathOutlineView"), folder);
+                return !folderRow.empty();
+            },
+            Millis(60000)))
+            << "no folder " << folder << " in the path tree:\n"
+            << rows << "\n"
+            << program.Output();
+        ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + folderRow), "ok");
+    }
+    std::string fileRow;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            fileRow = RowNamed(rows = walk.Ask("rows tableView"), name);
+            return !fileRow.empty();
+        },
+        Millis(20000)))
+        << "no " << name << " in the list of " << folder << ":\n"
+        << rows;
+    // The first column is the tick box.
+    ASSERT_EQ(walk.Ask("clickrow tableView " + fileRow), "ok");
+}
+
+TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const WalkVolume& volume = WalkVolumeOf(GetParam().fs);
+    VELMORA_REQUIRE_FIXTURE(volume);
+    const std::string shot = GetParam().shot;
+    const std::string before = Sha256Of(volume.image);
+    LoopDevice loop(volume.image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string destination = home / "recovered";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+
+    std::string top, rows;
+    OpenBrowserOnVolume(walk, program, loop, &top, GetParam().label, GetParam().deep);
+    ASSERT_FALSE(HasFatalFailure());
+    // A deep scan's trees grow until its end: the ticks wait for it.
+    if (GetParam().deep) {
+        ASSERT_TRUE(
+            WaitUntil([&] { return program.Output().find("DoScan:137") != std::string::npos; },
+                      Millis(300000)))
+            << program.Output();
+    }
+
+    // The two folders show once the scan has put them in the path tree;
+    // each folder's deleted file is ticked in the list beside it.
+    const std::vector<Tick>& ticks = GetParam().ticks;
+    for (const auto& tick : ticks) {
+        // The volume's top row is named after it with its kind: "LABEL(APFS)".
+        if (std::string(tick.treeRow) == GetParam().label) {
+            std::string row, rows;
+            ASSERT_TRUE(WaitUntil(
+                [&] {
+                    rows = walk.Ask("rows pathOutlineView");
+                    row = RowMentioning(rows, std::string(tick.treeRow) + "(");
+                    return !row.empty();
+                },
+                Millis(120000)))
+                << rows;
+            ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + row), "ok");
+            TickFile(walk, program, "", tick.name);
+        } else {
+            TickFile(walk, program, tick.treeRow, tick.name);
+        }
+        ASSERT_FALSE(HasFatalFailure());
+    }
+    // The file-type tree names the categories in words, never by their keys.
+    const std::string types = walk.Ask("rows typeOutlineView");
+    EXPECT_NE(types.find("Music"), std::string::npos) << types;
+    EXPECT_EQ(types.find("PLX_"), std::string::npos) << types;
+    std::string selected;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            selected = walk.Ask("text selectFilesLabel");
+            return selected.find(" 2 file") != std::string::npos;
+        },
+        Millis(20000)))
+        << selected;
+    EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath(shot + "_browser_ticked")).rfind("ok ", 0),
+              0u);
+
+    // Recover: the folder panel, the destination typed and taken with Return.
+    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows") << " " << walk.Ask("text alert") << "\n"
+        << program.Output();
+    EXPECT_EQ(walk.Ask("shot VKScanEndSaveWindowController " + ShotPath(shot + "_recovery_end"))
+                  .rfind("ok ", 0),
+              0u);
+    std::string shown = walk.Ask("text savePathLabel");
+    EXPECT_NE(shown.find(destination), std::string::npos) << shown;
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+    EXPECT_TRUE(walk.WaitGone("VKScanEndSaveWindowController", Millis(20000)));
+
+    // What was ticked, and nothing else, under the volume's folder.
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    EXPECT_EQ(recovered.size(), ticks.size()) << ::testing::PrintToString(recovered);
+    for (const Tick& tick : ticks) {
+        const std::string tail = "/" + top + tick.manifestPath;
+        const auto it = volume.files.find(tick.manifestPath);
+        ASSERT_NE(it, volume.files.end()) << tail << " is not in the manifest";
+        std::string match;
+        for (const std::string& path : recovered) {
+            if (path.size() >= tail.size() && path.ends_with(tail))
+                match = path;
+        }
+        ASSERT_FALSE(match.empty())
+            << "no recovered " << tail << " in " << ::testing::PrintToString(recovered);
+        EXPECT_EQ(Sha256Of(match), it->second.sha256) << match;
+    }
+
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value())
+        << "still running after quit: " << walk.Ask("windows") << " " << walk.Ask("state") << "\n"
+        << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+    EXPECT_EQ(Sha256Of(volume.image), before) << "the scanned image changed";
+}
+
+// The destination fills up during the recovery (a 40 KiB tmpfs for 61 KB of
+// files): the folder check warns first, the user goes on, the recovery
+// pauses on the full disk and is stopped there. The end window counts the
+// files that are really there, and each of them is whole.
+TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root for loop devices and a small tmpfs";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const WalkVolume& volume = WalkVolumeOf("fat16");
+    VELMORA_REQUIRE_FIXTURE(volume);
+    LoopDevice loop(volume.image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string destination = home / "small";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    // The test program has a mount namespace of its own (see RealProgram.cpp).
+    ASSERT_EQ(mount("tmpfs", destination.c_str(), "tmpfs", 0, "size=40k,mode=0755"), 0)
+        << std::strerror(errno);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{destination};
+
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    std::string top;
+    OpenBrowserOnVolume(walk, program, loop, &top);
+    ASSERT_FALSE(HasFatalFailure());
+    for (const auto& [folder, name] : std::vector<std::pair<std::string, std::string>>{
+             {"Music", "old tune.mp3"}, {"Music", "gone song.mp3"}, {"Movies", "old clip.mov"}}) {
+        TickFile(walk, program, folder, name);
+        ASSERT_FALSE(HasFatalFailure());
+    }
+
+    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    // Too little room: said before anything is written; the user goes on.
+    ASSERT_TRUE(walk.WaitVisible("alertAlternateButton", Millis(20000))) << walk.Ask("windows");
+    const std::string warned = walk.Ask("text alert");
+    EXPECT_NE(warned.find("Not enough free space"), std::string::npos) << warned;
+    ASSERT_EQ(walk.Ask("click alertAlternateButton"), "ok");
+    // The full disk pauses the recovery and the progress window says so.
+    ASSERT_TRUE(walk.WaitVisible("noMemeryCancelButton", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    walk.Ask("shot VKShowScanProgressWindowController " + ShotPath("recovery_destination_full"));
+    ASSERT_EQ(walk.Ask("click noMemeryCancelButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("VKScanNotEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows");
+    walk.Ask("shot VKScanNotEndSaveWindowController " + ShotPath("recovery_stopped"));
+    const std::string said =
+        walk.Ask("text recoveryEndTitle") + " " + walk.Ask("text recoveryEndNode");
+
+    // Whatever is there is whole, and the window counts just that.
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    EXPECT_GE(recovered.size(), 1u);
+    EXPECT_LT(recovered.size(), 3u);
+    for (const std::string& path : recovered) {
+        const std::string tail = path.substr(path.find("/" + top + "/") + top.size() + 1);
+        const auto it = volume.files.find(tail);
+        ASSERT_NE(it, volume.files.end()) << path;
+        EXPECT_EQ(Sha256Of(path), it->second.sha256) << path << " is not whole";
+    }
+    EXPECT_NE(said.find("after " + std::to_string(recovered.size()) + " file"), std::string::npos)
+        << said << "\n"
+        << ::testing::PrintToString(recovered);
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+}
+
+// The scanned disk goes away during a deep scan: the kernel's remove event
+// for the loop device (what the program hears when a disk is pulled) stops
+// the scan, the browser says so and goes home, and the program lives on.
+TEST(RecoveryWalkBadInput, ScannedDiskRemovedMidScan) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the image to a loop device";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    // A blank disk big enough for its deep scan to outlast the test's steps
+    // (sparse: it takes no room).
+    test::TempDir scratch;
+    chmod(scratch.path().c_str(), 0755);
+    const std::string image = scratch / "blank.img";
+    { std::ofstream make(image, std::ios::binary); }
+    ASSERT_EQ(truncate(image.c_str(), 4LL << 30), 0);
+    LoopDevice loop(image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << image;
+    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    ASSERT_EQ(walk.Ask("click completeButton"), "ok");
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !(row = RowNamed(rows = walk.Ask("rows outlineView"), node)).empty(); },
+        Millis(60000)))
+        << "no row names " << node << ":\n"
+        << rows;
+    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
+    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+    ASSERT_TRUE(
+        WaitUntil([&] { return program.Output().find("DoScan:43 started") != std::string::npos; },
+                  Millis(30000)))
+        << program.Output();
+
+    test::WriteFile("/sys/block/" + node + "/uevent", std::string("remove"));
+    ASSERT_TRUE(walk.WaitVisible("alertDefaultButton", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    const std::string said = walk.Ask("text alert");
+    EXPECT_NE(said.find("detatched"), std::string::npos) << said;
+    walk.Ask("shot alert " + ShotPath("scanned_disk_removed"));
+    ASSERT_EQ(walk.Ask("click alertDefaultButton"), "ok");
+    // Home: the main window again, the browser gone, the program running.
+    EXPECT_TRUE(walk.WaitVisible("MainXib", Millis(60000))) << walk.Ask("windows");
+    EXPECT_TRUE(walk.WaitGone("ExhibitionXib", Millis(60000))) << walk.Ask("windows");
+    EXPECT_TRUE(program.Running()) << program.Output();
+    // The device is back for whoever detaches it.
+    test::WriteFile("/sys/block/" + node + "/uevent", std::string("add"));
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+}
+
+// A disk whose partition table is gone: the deep scan of the whole disk
+// finds its FAT32 volume again (its folders and deleted files) and carves
+// the MP3 it holds; a deleted song of the rebuilt volume is recovered whole.
+TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const WalkVolume& disk = WalkVolumeOf("lostdisk");
+    VELMORA_REQUIRE_FIXTURE(disk);
+    const std::string before = Sha256Of(disk.image);
+    LoopDevice loop(disk.image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << disk.image;
+    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string destination = home / "recovered";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    ASSERT_EQ(walk.Ask("click completeButton"), "ok");
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    // Without a table the disk holds one unknown volume named by its
+    // device; the whole disk (its parent row) is scanned.
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !(row = RowNamed(rows = walk.Ask("rows outlineView"), node)).empty(); },
+        Millis(60000)))
+        << rows;
+    ASSERT_NE(row.find('/'), std::string::npos) << rows;
+    ASSERT_EQ(walk.Ask("clickrow outlineView " + row.substr(0, row.find('/'))), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
+    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+
+    // The rebuilt volume and the carved files each have a top in the tree,
+    // once the scan is over (the file count no longer moves).
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            rows = walk.Ask("rows pathOutlineView");
+            return rows.find("(FAT/FAT32)") != std::string::npos &&
+                   rows.find("RAW Files)") != std::string::npos &&
+                   program.Output().find("DoScan:137") != std::string::npos;
+        },
+        Millis(120000)))
+        << rows << "\n"
+        << program.Output();
+    // Five songs of the volume and the one carved from the disk.
+    std::string types;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return (types = walk.Ask("rows typeOutlineView")).find("Music(6)") != std::string::npos;
+        },
+        Millis(20000)))
+        << types;
+    EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("deep_lost_partition")).rfind("ok ", 0),
+              0u);
+    const std::string raw = RowMentioning(rows, "RAW Files)");
+    ASSERT_EQ(walk.Ask("clickrow pathOutlineView " + raw), "ok");
+    EXPECT_TRUE(
+        WaitUntil([&] { return !RowNamed(rows = walk.Ask("rows tableView"), "Artists").empty(); },
+                  Millis(20000)))
+        << "no carved music: " << rows;
+
+    TickFile(walk, program, "Music", "old tune.mp3");
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    ASSERT_EQ(recovered.size(), 1u) << ::testing::PrintToString(recovered);
+    EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
+    EXPECT_EQ(Sha256Of(recovered[0]), disk.files.at("/Music/old tune.mp3").sha256);
+
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+    EXPECT_EQ(Sha256Of(disk.image), before) << "the scanned image changed";
+}
+
+// The object name of the widget with the keyboard focus.
+std::string FocusName(Walk& walk) {
+    const std::string state = walk.Ask("state");
+    const size_t at = state.find("focus=");
+    return at == std::string::npos ? std::string() : state.substr(at + 6);
+}
+
+// The focus names met pressing Tab `count` times from where the focus is.
+std::vector<std::string> TabWalk(Walk& walk, int count) {
+    std::vector<std::string> met;
+    for (int i = 0; i < count; ++i) {
+        walk.Ask("key @focus Tab");
+        std::string name;
+        WaitUntil([&] { return !(name = FocusName(walk)).empty(); }, Millis(5000));
+        met.push_back(name);
+    }
+    return met;
+}
+
+// Presses Tab until `name` has the focus; false after a whole round.
+bool TabTo(Walk& walk, const std::string& name) {
+    for (int i = 0; i < 20 && FocusName(walk) != name; ++i)
+        walk.Ask("key @focus Tab");
+    return FocusName(walk) == name;
+}
+
+// The wizard and the browser without a mouse: Tab runs through each page's
+// controls in order and never sticks, Return takes the focused default
+// button, the arrows choose the disk, Escape closes a panel.
+TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const WalkVolume& volume = WalkVolumeOf("fat16");
+    VELMORA_REQUIRE_FIXTURE(volume);
+    LoopDevice loop(volume.image);
+    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+    test::TempDir home;
+    chmod(home.path().c_str(), 0755);
+    const std::string socket = home / "walk.sock";
+    Process program({installed.app, "en*loaderflag*"},
+                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+
+    // The mode page starts on its default, the next button, and Tab goes
+    // round the window's controls and the page's modes.
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
+    std::string focus;
+    ASSERT_TRUE(WaitUntil([&] { return (focus = FocusName(walk)) == "nextButton"; }, Millis(20000)))
+        << focus;
+    const std::vector<std::string> round = TabWalk(walk, 8);
+    EXPECT_EQ(round, (std::vector<std::string>{"backHomeButton", "aboutButton", "importButton",
+                                               "deleteButton", "formatButton", "completeButton",
+                                               "alltypesButton", "nextButton"}))
+        << ::testing::PrintToString(round);
+    ASSERT_EQ(walk.Ask("key @focus Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+
+    // The import panel opened from the keyboard closes with Escape.
+    ASSERT_TRUE(TabTo(walk, "importButton")) << FocusName(walk);
+    ASSERT_EQ(walk.Ask("key @focus Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("QFileDialog", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("key @focus Escape"), "ok");
+    EXPECT_TRUE(walk.WaitGone("QFileDialog", Millis(20000))) << walk.Ask("windows");
+    EXPECT_TRUE(walk.WaitVisible("ListDiskXib", Millis(5000)));
+    // Our X server has no window manager to give the main window the
+    // keyboard back once the panel is gone: the walk does what one would.
+    if (FocusName(walk) == "none")
+        walk.Ask("activate MainXib");
+    ASSERT_TRUE(WaitUntil([&] { return FocusName(walk) != "none"; }, Millis(5000)));
+
+    // The arrows choose the row: Up goes to the first, each Down the next.
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            rows = walk.Ask("rows outlineView");
+            row = CountNamed(rows, kLabel) == 1 ? RowNamed(rows, kLabel) : std::string();
+            return !row.empty();
+        },
+        Millis(60000)))
+        << "no single row names " << kLabel << ":\n"
+        << rows;
+    int index = -1;
+    {
+        const std::string list = rows.substr(3);
+        int n = 0;
+        for (size_t at = 0; at != std::string::npos; ++n) {
+            if (list.compare(at, row.size() + 1, row + "=") == 0) {
+                index = n;
+                break;
+            }
+            at = list.find(" ;; ", at);
+            if (at != std::string::npos)
+                at += 4;
+        }
+    }
+    ASSERT_GE(index, 0) << rows;
+    // Up as often as there are rows reaches the first wherever the choice was.
+    for (size_t at = 0; (at = rows.find(" ;; ", at)) != std::string::npos; at += 4)
+        walk.Ask("key ListDiskXib Up");
+    walk.Ask("key ListDiskXib Up");
+    for (int i = 0; i < index; ++i)
+        walk.Ask("key ListDiskXib Down");
+    EXPECT_EQ(walk.Ask("shot MainXib " + ShotPath("keyboard_disk_chosen")).rfind("ok ", 0), 0u);
+    ASSERT_TRUE(TabTo(walk, "continueButton")) << FocusName(walk);
+    ASSERT_EQ(walk.Ask("key @focus Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !RowNamed(rows = walk.Ask("rows pathOutlineView"), "Music").empty(); },
+        Millis(60000)))
+        << rows;
+    EXPECT_NE(rows.find(kLabel), std::string::npos) << "another row was scanned: " << rows;
+
+    // The browser: Tab goes round the tabs, the tree, the search field, the
+    // view switch and the list, and out of the list again.
+    ASSERT_TRUE(TabTo(walk, "tableView")) << FocusName(walk);
+    const std::vector<std::string> browserRound = TabWalk(walk, 7);
+    EXPECT_EQ(browserRound,
+              (std::vector<std::string>{"pathButton", "typeButton", "timeButton", "pathOutlineView",
+                                        "search", "segmentList", "tableView"}))
+        << ::testing::PrintToString(browserRound);
+    // The tree is walked with the arrows; the list follows the folder.
+    ASSERT_TRUE(TabTo(walk, "pathOutlineView")) << FocusName(walk);
+    walk.Ask("key @focus Down");
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            rows = walk.Ask("rows tableView");
+            return !RowNamed(rows, "old clip.mov").empty() ||
+                   !RowNamed(rows, "old tune.mp3").empty();
+        },
+        Millis(20000)))
+        << rows;
+    EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("keyboard_browser")).rfind("ok ", 0), 0u);
+
+    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
+    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    FileSystems, RecoveryWalk,
+    ::testing::Values(WalkCase{"fat16", "walk_fat16", kLabel, false, kWalkTicks},
+                      WalkCase{"fat32", "walk_fat32", kLabel, false, kWalkTicks},
+                      WalkCase{"exfat", "walk_exfat", kLabel, false, kWalkTicks},
+                      WalkCase{"ntfs", "walk_ntfs", kLabel, false, kWalkTicks},
+                      // APFS is read by the deep scan; its deleted files lie in
+                      // the root and in docs.
+                      WalkCase{"apfs",
+                               "walk_apfs",
+                               "FIXAPFS",
+                               true,
+                               {{"FIXAPFS", "gone.mp3", "/gone.mp3"},
+                                {"docs", "lost clip.mov", "/docs/lost clip.mov"}}}),
+    [](const ::testing::TestParamInfo<WalkCase>& info) { return std::string(info.param.fs); });
+
+}  // namespace
+}  // namespace velmora::e2e
