@@ -77,8 +77,14 @@ public:
         WaitIdle();
         return m_kept.size();
     }
-    // For tests: whether the search thread runs.
+    // For tests: whether the search thread runs, whether it waits for a
+    // block with none handed over, and waiting until it does.
     bool HasSearchThread() const { return m_threaded; }
+    bool SearchThreadIdle() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_jobs.empty() && !m_busy;
+    }
+    void WaitIdle();
 
 private:
     using Owned = std::unique_ptr<CRawFileInfo>;
@@ -125,7 +131,6 @@ private:
     void SearchThread();
     void StartThread();
     void StopThread(bool file);
-    void WaitIdle();
     void Place(Owned candidate, unsigned char* sector, long long sectorNumber);
     void Stream(unsigned char* sector, long long sectorNumber, CRawFileInfo::SearchContext& context,
                 CRawFileInfo* found);
