@@ -100,7 +100,7 @@ def main():
     ap.add_argument("--carve", required=True)
     ap.add_argument("--work", required=True)
     ap.add_argument("--fixtures")
-    ap.add_argument("--wiped-mib", type=int, default=96)
+    ap.add_argument("--wiped-mib", type=int, default=512)
     a = ap.parse_args()
     work = os.path.join(a.work, "threads_same")
     shutil.rmtree(work, ignore_errors=True)
@@ -121,7 +121,8 @@ def main():
     if made.returncode == 0:
         table.append(("wiped FAT32, every family", os.path.join(wiped, "volume.img"), 512, carve_listing))
     else:
-        print("no wiped volume (make_volume.py: %s)" % made.stdout.strip().splitlines()[-1:])
+        print("no wiped volume: make_volume.py failed\n" + made.stdout[-1500:])
+        return 1
     if a.fixtures and os.path.isdir(a.fixtures):
         for folder in FIXTURE_FOLDERS:
             for image in sorted(glob.glob(os.path.join(a.fixtures, folder, "*.img"))):
