@@ -681,9 +681,10 @@ int main(int argc, char** argv) {
         std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain,
                     scan, plain > 0 ? 100.0 * scan / plain : 0.0);
         const double bare = Median(bareRates);
-        std::printf("median without the builder's pauses (%d s): scan %.1f MB/s, scan/plain "
-                    "%.0f%%\n",
-                    pauses, bare, plain > 0 ? 100.0 * bare / plain : 0.0);
+        std::printf(
+            "median without the builder's pauses (%d s): scan %.1f MB/s, scan/plain "
+            "%.0f%%\n",
+            pauses, bare, plain > 0 ? 100.0 * bare / plain : 0.0);
     }
     if (o.unreadableOffset >= 0) {
         // Lets the relay hand over what is queued before it stops.
