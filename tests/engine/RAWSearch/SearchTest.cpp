@@ -667,9 +667,10 @@ TEST_F(SearchThread, AStopReachesTheSearchThreadAtItsNextPollAndLeavesNoThread) 
     progress_.Stop();
     // The scan's thread ends its walk; meanwhile it relays the stop.
     auto finished = std::async(std::launch::async, [&] { search_->FinishBlocks(); });
-    ASSERT_TRUE(Within(std::chrono::seconds(10),
-                       [] { return CNotifyCenter::Instance().isContinue() == 0; }));
+    const bool relayed = Within(std::chrono::seconds(10),
+                                [] { return CNotifyCenter::Instance().isContinue() == 0; });
     OpenGate();
+    EXPECT_TRUE(relayed) << "the stop did not reach the search thread while the walk ended";
     ASSERT_EQ(finished.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_FALSE(search_->HasSearchThread());
     EXPECT_EQ(ThreadCount(), before);
