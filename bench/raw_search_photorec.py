@@ -70,19 +70,31 @@ def main():
     size_mb = os.path.getsize(image) / 1e6
     subprocess.run(["cat", image], stdout=subprocess.DEVNULL, check=True)  # into the page cache
 
-    driver = subprocess.run([os.path.join(build, "bin", "scan_driver"), "--deep", "--rounds", str(a.rounds), image],
-                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
-    median = re.search(r"median: plain read ([0-9.]+) MB/s, scan ([0-9.]+) MB/s", driver.stdout)
-    scan_rate = float(median.group(2)) if median else 0.0
+    # Each scan with the signature search on a thread of its own and, for
+    # comparison, on the scan's thread (--one-thread).
+    modes = (("threaded", []), ("one thread", ["--one-thread"]))
+    scan = {}
+    for name, flag in modes:
+        driver = subprocess.run([os.path.join(build, "bin", "scan_driver"), "--deep", "--rounds", str(a.rounds)] +
+                                flag + [image], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
+                                env=env)
+        median = re.search(r"median: plain read ([0-9.]+) MB/s, scan ([0-9.]+) MB/s", driver.stdout)
+        bare = re.search(r"median without the builder's pauses \(([0-9]+) s\): scan ([0-9.]+) MB/s", driver.stdout)
+        scan[name] = (float(median.group(1)) if median else 0.0, float(median.group(2)) if median else 0.0,
+                      float(bare.group(2)) if bare else 0.0, int(bare.group(1)) if bare else 0)
 
     ours_dir = os.path.join(work, "ours")
-    shutil.rmtree(ours_dir, ignore_errors=True)
-    os.makedirs(ours_dir)
-    ours_s, run = timed([os.path.join(build, "tests", "carve_scan"), image, "--sector-size", "512", "--recover",
-                         ours_dir, "--list", os.path.join(work, "ours.tsv")], env)
-    if run.returncode != 0:
-        print(run.stdout[-2000:])
-        sys.exit("carve_scan failed")
+    recover_s = {}
+    for name, flag in reversed(modes):  # the threaded one last: its files are compared
+        shutil.rmtree(ours_dir, ignore_errors=True)
+        os.makedirs(ours_dir)
+        recover_s[name], run = timed([os.path.join(build, "tests", "carve_scan"), image, "--sector-size", "512",
+                                      "--recover", ours_dir, "--list", os.path.join(work, "ours.tsv")] + flag, env)
+        if run.returncode != 0:
+            print(run.stdout[-2000:])
+            sys.exit("carve_scan failed")
+    ours_s = recover_s["threaded"]
+    scan_rate = scan["threaded"][1]
 
     pr_dir = os.path.join(work, "photorec")
     shutil.rmtree(pr_dir, ignore_errors=True)
@@ -98,8 +110,15 @@ def main():
         mine[e["type"]] += e["sha256"] in ours
         photorec[e["type"]] += e["sha256"] in theirs
     print("image: %.0f MB, %d files stored whole (%d made)" % (size_mb, sum(total.values()), manifest.get("made", 0)))
-    print("signature search, scan only (scan_driver, median of %d): %.1f MB/s" % (a.rounds, scan_rate))
-    print("signature search, scan and recover all (carve_scan): %.2f s, %.1f MB/s" % (ours_s, size_mb / ours_s))
+    print("cores: %d" % len(os.sched_getaffinity(0)))
+    for name, _ in modes:
+        plain, rate, bare, pauses = scan[name]
+        print("scan only, %s (scan_driver, median of %d): %.1f MB/s; without the builder's %d s of pauses "
+              "%.1f MB/s, %.0f%% of a plain read (%.1f MB/s)" % (name, a.rounds, rate, pauses, bare,
+                                                                  100 * bare / plain if plain else 0, plain))
+    for name, _ in modes:
+        print("scan and recover all, %s (carve_scan): %.2f s, %.1f MB/s, %.2fx PhotoRec's rate" %
+              (name, recover_s[name], size_mb / recover_s[name], pr_s / recover_s[name]))
     print("PhotoRec, scan and recover all: %.2f s, %.1f MB/s" % (pr_s, size_mb / pr_s))
     print("ratio (scan and recover): %.2fx; scan only: %.2fx" % (pr_s / ours_s, scan_rate / (size_mb / pr_s)))
     print("byte-identical files per type (ours / PhotoRec / made):")

@@ -6,7 +6,8 @@
 //   scan_driver [--deep | --quick] [--fs-type N] [--null-searcher]
 //               [--sector-size N] [--rounds N] [--list FILE]
 //               [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]]
-//               [--unreadable OFFSET:LENGTH] [--save FILE | --load FILE] image
+//               [--shown-order] [--one-thread] [--unreadable OFFSET:LENGTH]
+//               [--save FILE | --load FILE] image
 //
 //   --deep           deep scan of the image as a whole disk (the default)
 //   --quick          quick scan of the image as a volume whose record says
@@ -24,6 +25,11 @@
 //                    recovers, only deleted files
 //   --only TYPE[,TYPE...]  the deep scan runs only the searchers of these types
 //                    (31 HFS+, 32 FAT, 33 exFAT, 34 signature, 35 NTFS, 37 APFS)
+//   --shown-order    --list keeps the order in which the trees showed the
+//                    nodes instead of sorting the lines
+//   --one-thread     searchers that can look at blocks on a thread of their
+//                    own (the signature search) look at them on the scan's
+//                    thread instead, as a baseline for the threaded scan
 //   --unreadable OFFSET:LENGTH
 //                    reads of the image that touch those bytes fail, as on a
 //                    disk with bad sectors (the faulty raw I/O stand-in); the
@@ -207,6 +213,7 @@ struct Options {
     int rounds = 3;
     const char* recoverTo = nullptr;
     const char* listTo = nullptr;
+    bool shownOrder = false;
     bool deletedOnly = false;
     std::vector<int> only;
     long long unreadableOffset = -1;
@@ -254,6 +261,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->loadFrom = argv[++i];
         } else if (a == "--deleted-only") {
             o->deletedOnly = true;
+        } else if (a == "--shown-order") {
+            o->shownOrder = true;
+        } else if (a == "--one-thread") {
+            SetDeepScanSearcherThreads(false);
         } else if (a == "--only" && hasValue) {
             std::string list = argv[++i];
             for (size_t at = 0; at <= list.size();) {
@@ -327,8 +338,8 @@ struct RecoveryFigures {
     std::vector<std::string> roots;
 };
 
-// The listing of --list: one sorted line per node shown.
-bool WriteListing(const char* to, const std::vector<IFileNode*>& shown) {
+// The listing of --list: one line per node shown, sorted unless `inOrder`.
+bool WriteListing(const char* to, const std::vector<IFileNode*>& shown, bool inOrder) {
     std::vector<std::string> lines;
     lines.reserve(shown.size());
     for (IFileNode* node : shown) {
@@ -353,7 +364,8 @@ bool WriteListing(const char* to, const std::vector<IFileNode*>& shown) {
                         std::to_string(node->IsDirectory() ? 0 : node->GetFileSize()) + "\t" +
                         (node->IsDeleted() ? "1" : "0") + "\t" + run);
     }
-    std::sort(lines.begin(), lines.end());
+    if (!inOrder)
+        std::sort(lines.begin(), lines.end());
     FILE* out = std::strcmp(to, "-") == 0 ? stdout : std::fopen(to, "w");
     if (out == nullptr)
         return false;
@@ -450,7 +462,7 @@ IRecoveryFilter* SetUpFilter(const Options& o) {
 bool ListAndRecover(const Options& o, IRecoveryController* controller, CountingTree& tree,
                     RecoveryFigures* recovered) {
     bool listed = true;
-    if (o.listTo != nullptr && !WriteListing(o.listTo, tree.shown)) {
+    if (o.listTo != nullptr && !WriteListing(o.listTo, tree.shown, o.shownOrder)) {
         std::fprintf(stderr, "%s: cannot write the listing\n", o.listTo);
         listed = false;
     }
@@ -602,6 +614,10 @@ int main(int argc, char** argv) {
 
     std::vector<double> plainRates;
     std::vector<double> scanRates;
+    // The scan without the tree builder's pause for the interface: one
+    // second after it hands over each tree's root.
+    std::vector<double> bareRates;
+    int pauses = 0;
     ScanFigures last;
     RecoveryFigures recovered;
     bool listFailed = false;
@@ -639,6 +655,8 @@ int main(int argc, char** argv) {
         }
         const double scanRate = deviceBytes / 1e6 / std::max(last.seconds, 1e-9);
         scanRates.push_back(scanRate);
+        pauses = last.tree.roots;
+        bareRates.push_back(deviceBytes / 1e6 / std::max(last.seconds - pauses, 1e-9));
         std::printf("round %d: plain read %.3f s %.1f MB/s, scan %.3f s %.1f MB/s\n", round + 1,
                     plainSeconds, plainRate, last.seconds, scanRate);
     }
@@ -662,6 +680,11 @@ int main(int argc, char** argv) {
     } else {
         std::printf("median: plain read %.1f MB/s, scan %.1f MB/s, scan/plain %.0f%%\n", plain,
                     scan, plain > 0 ? 100.0 * scan / plain : 0.0);
+        const double bare = Median(bareRates);
+        std::printf(
+            "median without the builder's pauses (%d s): scan %.1f MB/s, scan/plain "
+            "%.0f%%\n",
+            pauses, bare, plain > 0 ? 100.0 * bare / plain : 0.0);
     }
     if (o.unreadableOffset >= 0) {
         // Lets the relay hand over what is queued before it stops.

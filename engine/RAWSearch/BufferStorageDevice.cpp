@@ -60,18 +60,13 @@ int CBufferStorageDevice::Close() {
 uint8_t* CBufferStorageDevice::PlaceBlock(unsigned long long firstSector) {
     if (!m_initialised)
         return nullptr;
-    // Blocks take slots 1 .. last in turn; the slots after the newest are
-    // free.
-    const unsigned last = m_slotCount - 1;
-    unsigned slot = 1;
-    if (Follows(firstSector)) {
-        if (m_newestSlot < last)
-            slot = m_newestSlot + 1;
-        else
+    const bool follows = Follows(firstSector);
+    const unsigned slot = SlotFor(m_held != 0, follows, m_newestSlot);
+    if (follows) {
+        if (slot == 1)
             std::memcpy(Slot(0), Slot(m_newestSlot), m_blockBytes);
-    } else if (m_held != 0 && m_newestSlot + 2 <= last) {
+    } else if (slot != 1) {
         std::memset(Slot(m_newestSlot + 1), 0, m_blockBytes);
-        slot = m_newestSlot + 2;
     } else {
         // Slot 1 is free here, and slot 0 holds no block of its own.
         std::memset(Slot(0), 0, m_blockBytes);
@@ -79,6 +74,19 @@ uint8_t* CBufferStorageDevice::PlaceBlock(unsigned long long firstSector) {
     std::memset(Slot(slot) + m_blockBytes, 0, m_slackBytes);
     m_placedSlot = slot;
     return Slot(slot);
+}
+
+unsigned CBufferStorageDevice::SlotFor(bool held, bool follows, unsigned newestSlot) const {
+    // Blocks take slots 1 .. last in turn; the slots after the newest are
+    // free. A block that follows the newest in the last slot starts again
+    // at slot 1, the newest copied in front of it; one that does not follow
+    // gets a slot of zeros before it.
+    const unsigned last = m_slotCount - 1;
+    if (follows)
+        return newestSlot < last ? newestSlot + 1 : 1;
+    if (held && newestSlot + 2 <= last)
+        return newestSlot + 2;
+    return 1;
 }
 
 void CBufferStorageDevice::AddPlacedBlock(unsigned long long firstSector) {

@@ -40,6 +40,16 @@ public:
     uint8_t* PlaceBlock(unsigned long long firstSector);
     // Adds the block last placed (read into the slot PlaceBlock gave).
     void AddPlacedBlock(unsigned long long firstSector);
+    // The slot PlaceBlock gives a block once the block before it is added:
+    // `held` whether any block is held then, `follows` whether the block
+    // continues the newest one held, which lies in `newestSlot`. Lets a
+    // reader fill the next block's slot (all but its first SlotHeadBytes,
+    // where the zeros after the newest block lie until the block is placed)
+    // while the block before it is still being looked at.
+    unsigned SlotFor(bool held, bool follows, unsigned newestSlot) const;
+    uint8_t* SlotAddress(unsigned slot) const { return Slot(slot); }
+    unsigned PlacedSlot() const { return m_placedSlot; }
+    size_t SlackBytes() const { return m_slackBytes; }
     // Appends one block (sectorsPerBlock sectors) that holds sectors
     // [firstSector, firstSector + sectorsPerBlock), copying it. A block that
     // does not follow the last one held starts the ring afresh, so a sector

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "ByteReader.h"
 #include "IRecoveryFilter.h"
@@ -23,6 +25,9 @@ namespace {
 
 constexpr long long kPollSectors = 256;
 constexpr int kPrefetchSectors = 4;
+// How often the scan's thread asks the progress sink while it waits for the
+// search thread, so that a stop reaches the search thread soon.
+constexpr auto kRelayPoll = std::chrono::milliseconds(5);
 
 // Zero bytes at the end of the sector, in whole 32-bit words, at most 32.
 int32_t ZeroTail(const uint8_t* sector, int sectorSize) {
@@ -42,6 +47,9 @@ ICompleteFileSystemSearchController* CreateRAWSearcher() {
 }
 
 CRAWSearchController::~CRAWSearchController() {
+    // The search thread ends first: what it handed over is not filed, the
+    // builder may be gone.
+    StopThread(false);
     // Candidates before the managers and the registry's analysers they point at.
     m_open.clear();
     m_kept.clear();
@@ -89,6 +97,7 @@ void CRAWSearchController::SetIProgressSink(IProgress* progress) {
 }
 
 void CRAWSearchController::PreparetoSearch() {
+    StopThread(false);
     m_prepared = false;
     m_open.clear();
     m_kept.clear();
@@ -124,6 +133,10 @@ void CRAWSearchController::PreparetoSearch() {
     }
     m_blockBytes = static_cast<size_t>(blockBytes);
     m_prepared = true;
+    // A block shorter than the zeros after it would be all head: not worth
+    // a thread (only tests use such blocks).
+    if (m_wantThread && m_blockBytes >= m_ring.SlackBytes())
+        StartThread();
 }
 
 bool CRAWSearchController::ReadBlock(uint8_t* into, long long first, long long count) {
@@ -149,6 +162,56 @@ bool CRAWSearchController::ReadBlock(uint8_t* into, long long first, long long c
     return false;
 }
 
+void CRAWSearchController::ReadBlockSplit(uint8_t* slot, uint8_t* head, size_t headBytes,
+                                          long long first, long long count) {
+    const size_t sectorBytes = static_cast<size_t>(m_sectorSize);
+    const long long headSectors = std::min(count, static_cast<long long>(headBytes / sectorBytes));
+    if ((headSectors == 0 || m_device->ReadSector(head, first, headSectors) != 0) &&
+        (headSectors == count ||
+         m_device->ReadSector(slot + headBytes, first + headSectors, count - headSectors) != 0))
+        return;
+    // The same pieces as ReadBlock, so that the same sectors read as zeros;
+    // each piece is read whole and split between the head and the slot.
+    std::vector<uint8_t> piece(static_cast<size_t>(kSalvageSectors) * sectorBytes);
+    long long lost = 0;
+    for (long long done = 0; done < count; done += kSalvageSectors) {
+        const long long n = std::min(kSalvageSectors, count - done);
+        const size_t bytes = static_cast<size_t>(n) * sectorBytes;
+        if (m_device->ReadSector(piece.data(), first + done, n) == 0) {
+            std::memset(piece.data(), 0, bytes);
+            lost += n;
+        }
+        const size_t at = static_cast<size_t>(done) * sectorBytes;
+        for (size_t b = 0; b < bytes;) {
+            const size_t pos = at + b;
+            if (pos < headBytes) {
+                const size_t run = std::min(bytes - b, headBytes - pos);
+                std::memcpy(head + pos, piece.data() + b, run);
+                b += run;
+            } else {
+                std::memcpy(slot + pos, piece.data() + b, bytes - b);
+                b = bytes;
+            }
+        }
+    }
+    CatchExeception::WriteLog(
+        "CRAWSearchController: %lld of %lld sectors from %lld unreadable, read as zeros\n", lost,
+        count, first);
+}
+
+void CRAWSearchController::TakeMarks(BlockJob& job) const {
+    job.marks.clear();
+    if (m_bitmap == nullptr || m_bitmap->GetBitmapData() == nullptr ||
+        m_bitmap->GetBitmapSize() == 0)
+        return;
+    job.unit = std::max<long long>(1, m_bitmap->GetUnitSize());
+    job.markFirst = job.first / job.unit;
+    const long long lastUnit = (job.first + job.count - 1) / job.unit;
+    job.marks.resize(static_cast<size_t>(lastUnit - job.markFirst + 1));
+    for (size_t i = 0; i < job.marks.size(); ++i)
+        job.marks[i] = m_bitmap->GetBit(job.markFirst + static_cast<long long>(i)) != 0 ? 1 : 0;
+}
+
 void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
     CRawFileAnalyserListSingle& registry = CRawFileAnalyserListSingle::CreateInstance();
     if (registry.IsEmpty(0) || !m_prepared || first < 0 || count <= 0)
@@ -158,28 +221,96 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
                                   m_sectorsPerBlock);
         count = m_sectorsPerBlock;
     }
-    const bool useBitmap = m_bitmap != nullptr && m_bitmap->GetBitmapData() != nullptr &&
-                           m_bitmap->GetBitmapSize() != 0;
-    const long long unit = useBitmap ? std::max<long long>(1, m_bitmap->GetUnitSize()) : 1;
-
+    BlockJob job;
+    job.first = first;
+    job.count = count;
     // The ring places the block right after the block just before it, or
     // after zeros, and zeros after it.
-    const bool previous = m_havePrevious && first > 0 &&
-                          m_previousFirst + static_cast<long long>(m_sectorsPerBlock) == first;
-    uint8_t* upper = m_ring.PlaceBlock(static_cast<unsigned long long>(first));
-    if (upper == nullptr)
-        return;
-    ReadBlock(upper, first, count);
+    job.previous = m_havePrevious && first > 0 &&
+                   m_previousFirst + static_cast<long long>(m_sectorsPerBlock) == first;
+    // The marks as they stand when the block is offered: searchers before
+    // this one have looked at it, later ones and later blocks not yet.
+    TakeMarks(job);
     const size_t held = static_cast<size_t>(count) * static_cast<size_t>(m_sectorSize);
-    if (held < m_blockBytes)
-        std::memset(upper + held, 0, m_blockBytes - held);
 
-    const long long windowFirst = previous ? first - m_sectorsPerBlock : first;
+    if (!m_threaded) {
+        job.upper = m_ring.PlaceBlock(static_cast<unsigned long long>(first));
+        if (job.upper == nullptr)
+            return;
+        ReadBlock(job.upper, first, count);
+        if (held < m_blockBytes)
+            std::memset(job.upper + held, 0, m_blockBytes - held);
+        m_havePrevious = true;
+        m_previousFirst = first;
+        LookAtBlock(job);
+        return;
+    }
+
+    FileOutgoing();
+    CNotifyCenter& notify = CNotifyCenter::Instance();
+    notify.Refresh();
+    // One block waits while the search thread looks at the one before: the
+    // slot it is read into is free until then.
+    for (;;) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        if (m_jobs.empty())
+            break;
+        if (m_idle.wait_for(lock, kRelayPoll, [this] { return m_jobs.empty(); }))
+            break;
+        lock.unlock();
+        notify.Refresh();
+    }
+    const bool follows = m_shadowHeld && first == m_shadowEnd;
+    const unsigned slot = m_ring.SlotFor(m_shadowHeld, follows, m_shadowNewest);
+    job.upper = m_ring.SlotAddress(slot);
+    // The slot's first bytes are the zeros after the block being looked at
+    // until this block is placed: they wait in the job.
+    const size_t headBytes = std::min(
+        m_blockBytes, (m_ring.SlackBytes() + static_cast<size_t>(m_sectorSize) - 1) /
+                          static_cast<size_t>(m_sectorSize) * static_cast<size_t>(m_sectorSize));
+    job.head.assign(headBytes, 0);
+    ReadBlockSplit(job.upper, job.head.data(), headBytes, first, count);
+    if (held < m_blockBytes) {
+        const size_t from = std::max(held, headBytes);
+        if (from < m_blockBytes)
+            std::memset(job.upper + from, 0, m_blockBytes - from);
+    }
+    m_shadowHeld = true;
+    m_shadowNewest = slot;
+    m_shadowEnd = first + static_cast<long long>(m_sectorsPerBlock);
+    m_havePrevious = true;
+    m_previousFirst = first;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_jobs.push_back(std::move(job));
+    }
+    m_wake.notify_one();
+}
+
+void CRAWSearchController::LookAtBlock(const BlockJob& job) {
+    CRawFileAnalyserListSingle& registry = CRawFileAnalyserListSingle::CreateInstance();
+    const long long first = job.first;
+    const long long count = job.count;
+    uint8_t* upper = job.upper;
+    if (!job.head.empty()) {
+        // Placing makes the zeros after the block before this one into this
+        // block's head; the rest of the block is in its slot already.
+        uint8_t* placed = m_ring.PlaceBlock(static_cast<unsigned long long>(first));
+        if (placed != upper) {
+            CatchExeception::WriteLog(
+                "CRAWSearchController: block at %lld placed apart from where it was read\n", first);
+            return;
+        }
+        std::memcpy(upper, job.head.data(), job.head.size());
+    }
+
+    const long long windowFirst = job.previous ? first - m_sectorsPerBlock : first;
     CNotifyCenter& notify = CNotifyCenter::Instance();
     for (long long i = 0; i < count;) {
         const long long s = first + i;
-        if (useBitmap && m_bitmap->GetBit(s / unit) != 0) {
-            i += s % unit == 0 ? unit : 1;
+        if (!job.marks.empty() &&
+            job.marks[static_cast<size_t>(s / job.unit - job.markFirst)] != 0) {
+            i += s % job.unit == 0 ? job.unit : 1;
             continue;
         }
         if (i % kPollSectors == 0 && notify.isContinue() == 0)
@@ -208,11 +339,9 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
                 candidate->m_size = scratch.m_size;
                 candidate->m_startSector = s;
                 candidate->m_analyser = analyser;
-                if (m_sectorMap != nullptr)
-                    m_sectorMap->emplace(static_cast<unsigned long long>(s),
-                                         static_cast<unsigned>(candidate->m_type));
+                NoteSector(s, candidate->m_type);
                 if (candidate->m_size != 0 && RawFileTypeHasManager(candidate->m_type)) {
-                    GiveToManager(*candidate);
+                    HandOver(std::move(candidate));
                 } else {
                     found = candidate.get();
                     Place(std::move(candidate), sector, s);
@@ -225,8 +354,6 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
         ++i;
     }
 
-    m_havePrevious = true;
-    m_previousFirst = first;
     if (m_ring.IsFullBuffer())
         SizePendingFromRing();
     m_ring.AddPlacedBlock(static_cast<unsigned long long>(first));
@@ -263,7 +390,7 @@ void CRAWSearchController::Stream(unsigned char* sector, long long sectorNumber,
         if (info == found)
             found = nullptr;  // it may be destroyed below; others must not see it
         if (info->m_size != 0 && RawFileTypeHasManager(info->m_type)) {
-            GiveToManager(*info);
+            HandOver(std::move(*entry.kept));
             m_kept.erase(entry.kept);
         } else if (info->m_size == 0 && info->m_analyser != nullptr) {
             info->WillBeRemove(sector, sectorNumber);
@@ -287,7 +414,7 @@ void CRAWSearchController::SizePendingFromRing() {
             return;
         if (candidate.m_analyser != nullptr &&
             candidate.m_analyser->GetRawFileSize(candidate, &m_ring) != 0 && candidate.m_size > 0) {
-            GiveToManager(candidate);
+            HandOver(std::move(m_pending.front()));
         }
         m_pending.pop_front();
     }
@@ -312,12 +439,14 @@ CRAWFileManager* CRAWSearchController::ManagerFor(RAW_FILE_TYPE type) {
     return it->second.get();
 }
 
-bool CRAWSearchController::GiveToManager(CRawFileInfo& candidate) {
+bool CRAWSearchController::FitToDevice(CRawFileInfo& candidate) {
     if (candidate.m_size <= 0 || candidate.m_startSector < 0)
         return false;
     // A size read from a damaged header may run past the device: what lies
     // beyond its end cannot be recovered, so the file stops there.
-    const long long total = m_device != nullptr ? m_device->GetTotalSectors() : 0;
+    const long long total = m_threaded            ? m_totalSectors
+                            : m_device != nullptr ? m_device->GetTotalSectors()
+                                                  : 0;
     if (total > 0) {
         if (candidate.m_startSector >= total)
             return false;
@@ -326,6 +455,10 @@ bool CRAWSearchController::GiveToManager(CRawFileInfo& candidate) {
         if (candidate.m_size > room)
             candidate.m_size = room;
     }
+    return true;
+}
+
+bool CRAWSearchController::FileWithManager(CRawFileInfo& candidate) {
     CRAWFileManager* manager = ManagerFor(candidate.m_type);
     if (manager == nullptr)
         return false;
@@ -333,7 +466,150 @@ bool CRAWSearchController::GiveToManager(CRawFileInfo& candidate) {
     return true;
 }
 
+bool CRAWSearchController::GiveToManager(CRawFileInfo& candidate) {
+    return FitToDevice(candidate) && FileWithManager(candidate);
+}
+
+void CRAWSearchController::HandOver(Owned candidate) {
+    if (!m_threaded) {
+        GiveToManager(*candidate);
+        return;
+    }
+    if (!FitToDevice(*candidate))
+        return;
+    // The managers and the builder belong to the scan's thread: they get a
+    // copy of what they read (start, size, type, name, time, label); the
+    // candidate itself ends here, where it would have without the thread,
+    // since ending it may change what its analyser recognises next.
+    auto copy = std::make_unique<CRawFileInfo>(static_cast<const CRawFileInfo&>(*candidate));
+    candidate.reset();
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_outgoing.push_back({std::move(copy), 0, 0});
+}
+
+void CRAWSearchController::NoteSector(long long sector, RAW_FILE_TYPE type) {
+    if (m_sectorMap == nullptr)
+        return;
+    if (!m_threaded) {
+        m_sectorMap->emplace(static_cast<unsigned long long>(sector), static_cast<unsigned>(type));
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_outgoing.push_back(
+        {nullptr, static_cast<unsigned long long>(sector), static_cast<unsigned>(type)});
+}
+
+void CRAWSearchController::FileOutgoing() {
+    std::vector<Outgoing> ready;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        ready.swap(m_outgoing);
+    }
+    for (Outgoing& item : ready) {
+        if (item.file)
+            FileWithManager(*item.file);
+        else if (m_sectorMap != nullptr)
+            m_sectorMap->emplace(item.sector, item.type);
+    }
+}
+
+void CRAWSearchController::StartThread() {
+    m_jobs.clear();
+    m_outgoing.clear();
+    m_closing = false;
+    m_busy = false;
+    m_shadowHeld = false;
+    m_shadowNewest = 0;
+    m_shadowEnd = 0;
+    m_totalSectors = m_device != nullptr ? m_device->GetTotalSectors() : 0;
+    m_threaded = true;
+    CNotifyCenter::Instance().SetRelay(true);
+    try {
+        m_worker = std::thread(&CRAWSearchController::SearchThread, this);
+    } catch (const std::system_error&) {
+        // Without the thread the scan's thread looks at the blocks itself.
+        m_threaded = false;
+        CNotifyCenter::Instance().SetRelay(false);
+    }
+}
+
+void CRAWSearchController::SearchThread() {
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_closing || !m_jobs.empty(); });
+        if (m_jobs.empty())
+            break;
+        BlockJob job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        m_busy = true;
+        m_idle.notify_all();
+        lock.unlock();
+        LookAtBlock(job);
+        job = BlockJob();
+        lock.lock();
+        m_busy = false;
+        m_idle.notify_all();
+    }
+}
+
+void CRAWSearchController::WaitIdle() {
+    if (!m_threaded)
+        return;
+    CNotifyCenter& notify = CNotifyCenter::Instance();
+    for (;;) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        if (m_idle.wait_for(lock, kRelayPoll, [this] { return m_jobs.empty() && !m_busy; }))
+            break;
+        lock.unlock();
+        // A stop asked meanwhile reaches the search thread.
+        notify.Refresh();
+        FileOutgoing();
+    }
+    FileOutgoing();
+}
+
+void CRAWSearchController::StopThread(bool file) {
+    if (!m_threaded)
+        return;
+    if (file) {
+        WaitIdle();
+    } else {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_jobs.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_closing = true;
+    }
+    m_wake.notify_all();
+    if (!file) {
+        // The block being looked at ends at the next poll when the scan was
+        // stopped; otherwise it is finished.
+        for (;;) {
+            std::unique_lock<std::mutex> lock(m_lock);
+            if (m_idle.wait_for(lock, kRelayPoll, [this] { return !m_busy; }))
+                break;
+            lock.unlock();
+            CNotifyCenter::Instance().Refresh();
+        }
+    }
+    m_worker.join();
+    m_threaded = false;
+    CNotifyCenter::Instance().SetRelay(false);
+    if (file) {
+        FileOutgoing();
+    } else {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_outgoing.clear();
+    }
+}
+
+void CRAWSearchController::FinishBlocks() {
+    StopThread(true);
+}
+
 void CRAWSearchController::EndSearch(int build) {
+    FinishBlocks();
     if (build == 0)
         return;
     for (OpenEntry& entry : m_open)

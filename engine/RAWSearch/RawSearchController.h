@@ -5,13 +5,24 @@
 // size themselves, sizes the others later from a ring of recent blocks or
 // from the device, and hands every sized candidate to the file manager of
 // its category, which files it in the two carved-file trees.
+//
+// In a deep scan it may do all that on a thread of its own
+// (SetBlocksOnOwnThread): the scan's thread reads each block straight into
+// the ring slot it will take, one block ahead, and files what the search
+// thread sized with the managers; the search thread sees the same blocks,
+// in the same order, as the scan's thread would have, so it finds the same
+// files and hands them over in the same order.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <list>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "BufferStorageDevice.h"
@@ -44,6 +55,8 @@ public:
     void PreparetoSearch() override;
     void EndSearch(int build) override;
     void AnalyzeBlock(long long firstSector, long long sectorCount) override;
+    void SetBlocksOnOwnThread(bool on) override { m_wantThread = on; }
+    void FinishBlocks() override;
     void SetIProgressSink(IProgress* progress) override;
     void SetBitmap(TBitmap* bitmap) override { m_bitmap = bitmap; }
     void SetFileSectorMap(FileSectorMap* map) override { m_sectorMap = map; }
@@ -51,9 +64,27 @@ public:
 
     // For tests: candidates streaming, waiting for a whole-file size, and
     // kept in the list of sized or streaming ones.
-    size_t OpenCount() const { return m_open.size(); }
-    size_t PendingCount() const { return m_pending.size(); }
-    size_t KeptCount() const { return m_kept.size(); }
+    // (With a search thread, after the blocks handed over are looked at.)
+    size_t OpenCount() {
+        WaitIdle();
+        return m_open.size();
+    }
+    size_t PendingCount() {
+        WaitIdle();
+        return m_pending.size();
+    }
+    size_t KeptCount() {
+        WaitIdle();
+        return m_kept.size();
+    }
+    // For tests: whether the search thread runs, whether it waits for a
+    // block with none handed over, and waiting until it does.
+    bool HasSearchThread() const { return m_threaded; }
+    bool SearchThreadIdle() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_jobs.empty() && !m_busy;
+    }
+    void WaitIdle();
 
 private:
     using Owned = std::unique_ptr<CRawFileInfo>;
@@ -62,7 +93,44 @@ private:
         std::list<Owned>::iterator kept;
     };
 
+    // A block as the search looks at it: where it lies in the ring, whether
+    // the block before it lies just before it, and which of its units the
+    // scan's bitmap marked (taken when it was handed over).
+    struct BlockJob {
+        long long first = 0;
+        long long count = 0;
+        bool previous = false;
+        uint8_t* upper = nullptr;    // its slot, as the ring will place it
+        std::vector<uint8_t> head;   // its first bytes, written at placing
+        std::vector<uint8_t> marks;  // one byte per unit from markFirst
+        long long markFirst = 0;
+        long long unit = 1;
+    };
+    // Sized candidates and sector notes, in the order the search made them,
+    // for the scan's thread to file.
+    struct Outgoing {
+        std::unique_ptr<CRawFileInfo> file;  // a copy of the sized candidate
+        unsigned long long sector = 0;       // without a file: a sector-map note
+        unsigned type = 0;
+    };
+
     bool ReadBlock(uint8_t* into, long long first, long long count);
+    // Reads the block into its slot and its head; same salvage as ReadBlock.
+    void ReadBlockSplit(uint8_t* slot, uint8_t* head, size_t headBytes, long long first,
+                        long long count);
+    void TakeMarks(BlockJob& job) const;
+    // Looks at a block placed in the ring: every sector, then sizing from
+    // the ring, then the block joins the ring.
+    void LookAtBlock(const BlockJob& job);
+    // Gives a sized candidate to its manager, or, on the search thread,
+    // passes a copy on for the scan's thread to give.
+    void HandOver(std::unique_ptr<CRawFileInfo> candidate);
+    void NoteSector(long long sector, RAW_FILE_TYPE type);
+    // Files what the search thread handed over (the scan's thread).
+    void FileOutgoing();
+    void SearchThread();
+    void StartThread();
+    void StopThread(bool file);
     void Place(Owned candidate, unsigned char* sector, long long sectorNumber);
     void Stream(unsigned char* sector, long long sectorNumber, CRawFileInfo::SearchContext& context,
                 CRawFileInfo* found);
@@ -70,6 +138,11 @@ private:
     // Hands the candidate to its category's manager; false when it has none
     // or nothing is left of it on the device.
     bool GiveToManager(CRawFileInfo& candidate);
+    // The first half of that, on the search's side: false when nothing is
+    // left of it on the device, else its size cut at the device's end.
+    bool FitToDevice(CRawFileInfo& candidate);
+    // The second half, on the scan's thread.
+    bool FileWithManager(CRawFileInfo& candidate);
     CRAWFileManager* ManagerFor(RAW_FILE_TYPE type);
 
     std::map<int, std::unique_ptr<CRAWFileManager>> m_managers;
@@ -88,6 +161,24 @@ private:
     int m_sectorSize = 512;
     bool m_prepared = false;
     bool m_ownsNotify = false;
+
+    // The search thread and what it shares with the scan's thread.
+    bool m_wantThread = false;
+    bool m_threaded = false;       // the search thread runs (set on the scan's thread)
+    long long m_totalSectors = 0;  // the device's, for the search thread
+    std::thread m_worker;
+    std::mutex m_lock;
+    std::condition_variable m_wake;  // a block or the end for the search thread
+    std::condition_variable m_idle;  // room, or the search thread idle
+    std::deque<BlockJob> m_jobs;     // handed over, not yet taken (at most one)
+    std::vector<Outgoing> m_outgoing;
+    bool m_busy = false;  // the search thread looks at a block
+    bool m_closing = false;
+    // What the scan's thread knows of the ring once the blocks handed over
+    // are placed (the ring itself belongs to the search thread meanwhile).
+    bool m_shadowHeld = false;
+    unsigned m_shadowNewest = 0;
+    long long m_shadowEnd = 0;
 };
 
 // The signature search as the engine creates it.

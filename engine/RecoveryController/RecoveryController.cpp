@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "ReleasePtr.h"
@@ -75,6 +76,18 @@ private:
 };
 
 }  // namespace
+
+namespace {
+std::atomic<bool> g_searcherThreads{true};
+}  // namespace
+
+void SetDeepScanSearcherThreads(bool on) {
+    g_searcherThreads.store(on, std::memory_order_relaxed);
+}
+
+bool DeepScanSearcherThreads() {
+    return g_searcherThreads.load(std::memory_order_relaxed);
+}
 
 int DeepScanBlockSectors(int sectorSize) {
     const int sectors =
@@ -291,7 +304,9 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
     if (m_restoreSink == nullptr)
         m_cache->BeginCache();
 
+    const bool ownThreads = DeepScanSearcherThreads() && m_restoreSink == nullptr;
     for (_SEARCHER_INFO& entry : m_searchers) {
+        entry.searcher->SetBlocksOnOwnThread(ownThreads);
         entry.searcher->SetDevice(m_cache);
         entry.searcher->SetBlockSize(blockSectors);
         entry.searcher->SetDirecotryTreeBuilder(m_builder);
@@ -308,6 +323,10 @@ VKRESULT CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device, 
         // the end: there is nothing to find, which is not an error.
         result = SearchData(0, std::max(0LL, device->GetTotalSectors() - 1), progress);
     }
+    // Every searcher has seen every block before any end phase starts: the
+    // FAT searcher's build reads the sector map the signature search fills.
+    for (_SEARCHER_INFO& entry : m_searchers)
+        entry.searcher->FinishBlocks();
 
     for (_SEARCHER_INFO& entry : m_searchers) {
         // A stopped scan skips the end phase of a searcher whose row says so

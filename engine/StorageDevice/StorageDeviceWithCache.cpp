@@ -207,10 +207,12 @@ int CStorageDeviceWithCache::SetCurCacheBlock(long long k) {
             m_dataReady.wait(lock, [this] { return !m_queue.empty() || !WillProduceLocked(); });
         }
         if (taken.data) {
+            std::lock_guard<std::mutex> current(m_curLock);
             RecycleLocked(std::move(m_curBuffer));
             m_curBuffer = std::move(taken.data);
         }
     }
+    std::lock_guard<std::mutex> current(m_curLock);
     if (!taken.data && !m_curBuffer) {
         // Only a taken block may have replaced the buffer; this cannot fail
         // unless memory ran out while recycling.
@@ -265,6 +267,7 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, lon
         firstSector > LLONG_MAX - count) {
         return 0;
     }
+    std::lock_guard<std::mutex> current(m_curLock);
     // A block whose read failed is not served from memory: the inner device
     // reports the failure (and its bad-sector event) again.
     if (m_curBlock < 0 || !m_curOk)

@@ -88,4 +88,8 @@ private:
     std::thread m_thread;
     // Reads of the inner device from the two threads, one at a time.
     std::mutex m_innerLock;
+    // The current block and its buffer: a searcher that looks at blocks on
+    // a thread of its own may read through the cache while the scan's
+    // thread moves on to the next block. Taken before m_innerLock.
+    std::mutex m_curLock;
 };

@@ -157,6 +157,17 @@ public:
     virtual TBitmap* GetBitmap() { return nullptr; }
     // Tells the HFS+ searcher that the device is a live HFS+ volume.
     virtual bool SetActivePartition(bool active) { return active; }
+    // Whether the searcher may look at the blocks on a thread of its own
+    // while the scan's thread reads on and serves the other searchers. Set
+    // before PreparetoSearch; a searcher without such a thread ignores it.
+    // What it finds is the same either way; its nodes reach the tree
+    // builder on the scan's thread.
+    virtual void SetBlocksOnOwnThread(bool on) { (void)on; }
+    // After the last block (or a stop): waits until every block handed over
+    // has been looked at and the searcher's thread has ended. EndSearch does
+    // it too; the controller calls it for every searcher before any
+    // EndSearch, since one searcher's end phase reads what another found.
+    virtual void FinishBlocks() {}
 };
 
 // A file system's recogniser for one volume or partition window.

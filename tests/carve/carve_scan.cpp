@@ -3,7 +3,10 @@
 //   tree <TAB> path below the tree's root <TAB> first sector <TAB> size <TAB> recovered copy
 // The carve checks compare that listing with an image's manifest.
 //
-//   carve_scan IMAGE --sector-size N --recover DIR --list FILE
+//   carve_scan IMAGE --sector-size N --recover DIR --list FILE [--one-thread]
+//
+// --one-thread: the signature search looks at the blocks on the scan's own
+// thread rather than a thread of its own.
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -56,6 +59,8 @@ int main(int argc, char** argv) {
             recoverDir = argv[++i];
         else if (a == "--list" && i + 1 < argc)
             listPath = argv[++i];
+        else if (a == "--one-thread")
+            SetDeepScanSearcherThreads(false);
         else if (image == nullptr)
             image = argv[i];
     }

@@ -1,11 +1,20 @@
 // The signature search controller with analysers made for the test: the
 // open list and its evictions, the bitmap, pending candidates sized from
 // the ring or the device, unreadable blocks, and what reaches the trees.
+// Every case runs with the blocks looked at on the caller's thread and on
+// the search's own thread; a stop and a pause reach the search thread.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ByteReader.h"
@@ -185,7 +194,8 @@ constexpr AnalyserRow kRows[] = {
     {AnalyserPlace::Map, RawKey4("WWWW"), "window", &Make<WindowAnalyser>},
 };
 
-class RawSearch : public ::testing::Test {
+// The parameter: whether the search looks at the blocks on a thread of its own.
+class RawSearch : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         CRawFileAnalyserListSingle::CreateInstance().UseTableForTesting(kRows);
@@ -224,12 +234,18 @@ protected:
         controller_->SetBitmap(bitmap_);
         if (progress_ != nullptr)
             controller_->SetIProgressSink(progress_);
+        controller_->SetBlocksOnOwnThread(GetParam());
         controller_->PreparetoSearch();
+        // Blocks shorter than the zeros after them stay on the caller's thread.
+        EXPECT_EQ(controller_->HasSearchThread(),
+                  GetParam() && blockSectors * kSector >= CRawFileInfo::kContextSlackBytes);
         const long long total = device.GetTotalSectors();
         for (long long first = 0; first < total; first += blockSectors)
             controller_->AnalyzeBlock(first, std::min<long long>(blockSectors, total - first));
         if (end)
             controller_->EndSearch(1);
+        else
+            controller_->WaitIdle();
     }
     // The carved file that starts at `sector`, or null.
     IFileNode* At(long long sector) {
@@ -251,7 +267,7 @@ protected:
     std::unique_ptr<CRAWSearchController> controller_;
 };
 
-TEST_F(RawSearch, TheThirtyThirdStreamingCandidateEvictsTheOldest) {
+TEST_P(RawSearch, TheThirtyThirdStreamingCandidateEvictsTheOldest) {
     Image(256);
     for (int i = 0; i < 33; ++i)
         Mark(i, "SSSS", 0, 0, 100 - i);
@@ -276,7 +292,7 @@ TEST_F(RawSearch, TheThirtyThirdStreamingCandidateEvictsTheOldest) {
 
 // A size an evicted candidate fixed is its file's size; a running length
 // is not.
-TEST_F(RawSearch, SizesFixedAtEvictionReachTheTrees) {
+TEST_P(RawSearch, SizesFixedAtEvictionReachTheTrees) {
     Image(256);
     Mark(0, "SSSS", 0, 3000);       // fixes 3000 bytes when evicted
     Mark(1, "SSSS", 0, 0, 200, 1);  // keeps a running length; sized whole instead
@@ -292,7 +308,7 @@ TEST_F(RawSearch, SizesFixedAtEvictionReachTheTrees) {
     EXPECT_EQ(At(1)->GetFileSize(), 7777);
 }
 
-TEST_F(RawSearch, OpenCandidatesSeeEverySectorEvenWhereAnotherFileStarts) {
+TEST_P(RawSearch, OpenCandidatesSeeEverySectorEvenWhereAnotherFileStarts) {
     Image(64);
     Mark(0, "SSSS");
     Mark(5, "HHHH", 1024);
@@ -313,7 +329,7 @@ TEST_F(RawSearch, OpenCandidatesSeeEverySectorEvenWhereAnotherFileStarts) {
     EXPECT_EQ(At(7)->GetFileSize(), 99);
 }
 
-TEST_F(RawSearch, ClaimedClustersAreSkipped) {
+TEST_P(RawSearch, ClaimedClustersAreSkipped) {
     Image(64);
     Mark(0, "SSSS");
     Mark(9, "HHHH", 600);  // inside cluster 2, which is claimed
@@ -333,7 +349,7 @@ TEST_F(RawSearch, ClaimedClustersAreSkipped) {
     EXPECT_EQ(seen_[0].sectors.size(), 21u - 4u);
 }
 
-TEST_F(RawSearch, PendingCandidatesAreSizedFromTheRingThenFromTheDevice) {
+TEST_P(RawSearch, PendingCandidatesAreSizedFromTheRingThenFromTheDevice) {
     // Blocks of 4 sectors: the ring of 20 blocks holds 80 sectors.
     Image(120);
     Mark(2, "PPPP", 0, 0, 30);
@@ -354,7 +370,7 @@ TEST_F(RawSearch, PendingCandidatesAreSizedFromTheRingThenFromTheDevice) {
 
 // An unreadable block keeps its place: what comes after it is read from the
 // ring at the right sectors, and what can still be read of it is searched.
-TEST_F(RawSearch, UnreadableBlocksKeepTheRingAligned) {
+TEST_P(RawSearch, UnreadableBlocksKeepTheRingAligned) {
     Image(120);
     Mark(2, "PPPP", 0, 0, 60);  // its size lies past the bad block
     Put32(bytes_, 62 * kSector + 4, 3333);
@@ -378,7 +394,7 @@ TEST_F(RawSearch, UnreadableBlocksKeepTheRingAligned) {
     EXPECT_EQ(At(300)->GetFileSize(), 901);
 }
 
-TEST_F(RawSearch, SizesStopAtTheDeviceEnd) {
+TEST_P(RawSearch, SizesStopAtTheDeviceEnd) {
     Image(100);
     Mark(90, "HHHH", 0x7FFFFFFF);
     Mark(99, "HHHH", 513);
@@ -391,7 +407,7 @@ TEST_F(RawSearch, SizesStopAtTheDeviceEnd) {
     EXPECT_EQ(run->start + run->length, 100) << "the run ends with the device";
 }
 
-TEST_F(RawSearch, StartSectorMapKeepsTheFirstType) {
+TEST_P(RawSearch, StartSectorMapKeepsTheFirstType) {
     Image(32);
     Mark(3, "HHHH", 600);
     Mark(5, "HHHH", 600);
@@ -402,7 +418,7 @@ TEST_F(RawSearch, StartSectorMapKeepsTheFirstType) {
     EXPECT_EQ(map_.at(5), static_cast<unsigned>(RAW_BMP));
 }
 
-TEST_F(RawSearch, EndSearchWithoutBuildLeavesEverything) {
+TEST_P(RawSearch, EndSearchWithoutBuildLeavesEverything) {
     Image(32);
     Mark(0, "SSSS");
     Mark(4, "PPPP", 0, 0, 1);
@@ -415,7 +431,7 @@ TEST_F(RawSearch, EndSearchWithoutBuildLeavesEverything) {
     EXPECT_EQ(controller_->PendingCount(), 1u);
 }
 
-TEST_F(RawSearch, AStopEndsTheWalkAndTheSizing) {
+TEST_P(RawSearch, AStopEndsTheWalkAndTheSizing) {
     Image(600);
     Mark(2, "HHHH", 700);
     Mark(500, "HHHH", 700);
@@ -425,12 +441,15 @@ TEST_F(RawSearch, AStopEndsTheWalkAndTheSizing) {
     progress_ = &stop;
     MemoryStorageDevice disk(bytes_, kSector);
     Scan(disk, 512);
-    EXPECT_NE(At(2), nullptr);
+    // On its own thread the search hears the answers the caller's thread
+    // relays, one per block: it stops at its first poll.
+    if (!GetParam())
+        EXPECT_NE(At(2), nullptr);
     EXPECT_EQ(At(500), nullptr) << "after the stop";
     EXPECT_EQ(At(3), nullptr) << "pending ones are not sized after a stop";
 }
 
-TEST_F(RawSearch, ShortLastBlockAndPartitionRecord) {
+TEST_P(RawSearch, ShortLastBlockAndPartitionRecord) {
     Image(16 + 5);
     Mark(18, "HHHH", 2000);
     MemoryStorageDevice disk(bytes_, kSector);
@@ -455,25 +474,238 @@ TEST_F(RawSearch, ShortLastBlockAndPartitionRecord) {
 // Blocks are read into the ring's slots and the walk wraps around them: whatever block a sector is
 // in, the window shows the block before it and the current one as the device holds them, and zeros
 // after them (a short last block included), never an older block's bytes.
-TEST_F(RawSearch, TheWindowShowsThePreviousAndCurrentBlockWherever) {
-    constexpr int kBlock = 4;  // sectors: smaller than the slack
-    // Twice around the ring's slots, and a short block at the end.
-    const long long sectors = kBlock * (2 * (CRAWSearchController::kRingBlocks + 5) + 1) + 3;
-    Image(sectors);
-    for (long long s = 0; s < sectors; ++s) {
-        const size_t o = static_cast<size_t>(s * kSector);
-        std::memset(bytes_.data() + o, 0xA5, kSector);  // non-zero, no key
-        Mark(s, s % kBlock == 0 || s % kBlock == kBlock - 1 ? "WWWW" : "dddd",
-             static_cast<uint32_t>(s + 1), 0xA5A5A5A5, 0xA5A5A5A5, 0xA5A5A5A5);
+// With a search thread, the next block is read into its slot while this one
+// is looked at: the zeros after this one stay zeros.
+TEST_P(RawSearch, TheWindowShowsThePreviousAndCurrentBlockWherever) {
+    for (const int kBlock : {4, 16}) {  // sectors: smaller than the slack, and larger
+        SCOPED_TRACE(kBlock);
+        // Twice around the ring's slots, and a short block at the end.
+        const long long sectors = kBlock * (2 * (CRAWSearchController::kRingBlocks + 5) + 1) + 3;
+        Image(sectors);
+        for (long long s = 0; s < sectors; ++s) {
+            const size_t o = static_cast<size_t>(s * kSector);
+            std::memset(bytes_.data() + o, 0xA5, kSector);  // non-zero, no key
+            Mark(s, s % kBlock == 0 || s % kBlock == kBlock - 1 ? "WWWW" : "dddd",
+                 static_cast<uint32_t>(s + 1), 0xA5A5A5A5, 0xA5A5A5A5, 0xA5A5A5A5);
+        }
+        WindowCheck check;
+        g_window = &check;
+        MemoryStorageDevice disk(bytes_, kSector);
+        Scan(disk, kBlock);
+        g_window = nullptr;
+        EXPECT_EQ(check.looked, static_cast<int>(2 * (sectors / kBlock) + 1));
+        EXPECT_TRUE(check.faults.empty()) << check.faults.size() << " faults, first "
+                                          << (check.faults.empty() ? "" : check.faults.front());
     }
-    WindowCheck check;
-    g_window = &check;
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, RawSearch, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "OwnThread" : "CallersThread";
+                         });
+
+// ---------------------------------------------------------------------------
+// Stop and pause with the search thread
+
+int ThreadCount() {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* e = readdir(dir))
+            n += e->d_name[0] != '.' ? 1 : 0;
+        closedir(dir);
+    }
+    return n;
+}
+
+// Waits up to `limit` for `done`; its last answer.
+template <typename F>
+bool Within(std::chrono::milliseconds limit, F done) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// At the first sector that begins "GATE" the search thread waits until the
+// test opens the gate.
+struct Gate {
+    std::mutex lock;
+    std::condition_variable opened;
+    bool open = false;
+    std::atomic<bool> reached{false};
+};
+Gate* g_gate = nullptr;
+
+class GateAnalyser : public IRawFileAnalyser {
+public:
+    int AnalyseBuffer(unsigned char*, CRawFileInfo&) override {
+        g_gate->reached = true;
+        std::unique_lock<std::mutex> lock(g_gate->lock);
+        g_gate->opened.wait(lock, [] { return g_gate->open; });
+        return 0;
+    }
+};
+
+// A progress sink as the program's: any thread may ask; a pause holds the
+// asking thread until it ends.
+class UserProgress : public IProgress {
+public:
+    void UpdateProgress(_PROGRESS_INFO*) override {}
+    int Continued() override {
+        std::unique_lock<std::mutex> lock(lock_);
+        ++waiting_;
+        resumed_.wait(lock, [this] { return !paused_; });
+        --waiting_;
+        return stopped_ ? 0 : 1;
+    }
+    int shouldBuild() override { return 1; }
+    void Stop() {
+        std::lock_guard<std::mutex> lock(lock_);
+        stopped_ = true;
+    }
+    void Pause(bool on) {
+        {
+            std::lock_guard<std::mutex> lock(lock_);
+            paused_ = on;
+        }
+        resumed_.notify_all();
+    }
+    int Waiting() {
+        std::lock_guard<std::mutex> lock(lock_);
+        return waiting_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable resumed_;
+    bool stopped_ = false;
+    bool paused_ = false;
+    int waiting_ = 0;
+};
+
+constexpr AnalyserRow kGateRows[] = {
+    {AnalyserPlace::Map, RawKey4("HHHH"), "header", &Make<HeaderAnalyser>},
+    {AnalyserPlace::Map, RawKey4("GATE"), "gate", &Make<GateAnalyser>},
+};
+
+class SearchThread : public ::testing::Test {
+protected:
+    static constexpr int kBlock = 1024;  // sectors: four polls per block
+    void SetUp() override {
+        // A sanitizer's runtime starts a thread of its own with the first
+        // thread made: let it, before threads are counted.
+        std::thread([] {}).join();
+        CRawFileAnalyserListSingle::CreateInstance().UseTableForTesting(kGateRows);
+        g_gate = &gate_;
+        // Every sector but the gate's starts a one-sector file.
+        bytes_.assign(static_cast<size_t>(4 * kBlock * kSector), 0);
+        for (long long s = 0; s < 4 * kBlock; ++s) {
+            PutBytes(bytes_, static_cast<size_t>(s * kSector), s == 0 ? "GATE" : "HHHH");
+            Put32(bytes_, static_cast<size_t>(s * kSector) + 4, kSector);
+        }
+    }
+    void TearDown() override {
+        {
+            std::lock_guard<std::mutex> lock(gate_.lock);
+            gate_.open = true;
+        }
+        gate_.opened.notify_all();
+        search_.reset();
+        CRawFileAnalyserListSingle& r = CRawFileAnalyserListSingle::CreateInstance();
+        r.UseTableForTesting({});
+        r.ClearSearchSet();
+        CNotifyCenter::Instance().Reset();
+        g_gate = nullptr;
+    }
+    void Start(IStorageDevice& disk) {
+        search_ = std::make_unique<CRAWSearchController>();
+        search_->SetDevice(&disk);
+        search_->SetBlockSize(kBlock);
+        search_->SetDirecotryTreeBuilder(&builder_);
+        search_->SetIProgressSink(&progress_);
+        search_->SetBlocksOnOwnThread(true);
+        search_->PreparetoSearch();
+        ASSERT_TRUE(search_->HasSearchThread());
+    }
+    void OpenGate() {
+        {
+            std::lock_guard<std::mutex> lock(gate_.lock);
+            gate_.open = true;
+        }
+        gate_.opened.notify_all();
+    }
+    long long LastFileSector() {
+        long long last = -1;
+        for (IFileNode* f : builder_.Files()) {
+            auto* node = dynamic_cast<CFileNode*>(f);
+            last = std::max(last, node->GetDataRunList()->GetFirst()->start);
+        }
+        return last;
+    }
+
+    Gate gate_;
+    std::vector<uint8_t> bytes_;
+    RecordingBuilder builder_;
+    UserProgress progress_;
+    std::unique_ptr<CRAWSearchController> search_;
+};
+
+// The program's thread stops the scan while the search thread is inside a
+// block: the stop reaches it at its next poll (256 sectors on), the walk's
+// end waits for it, and no thread is left.
+TEST_F(SearchThread, AStopReachesTheSearchThreadAtItsNextPollAndLeavesNoThread) {
+    const int before = ThreadCount();
     MemoryStorageDevice disk(bytes_, kSector);
-    Scan(disk, kBlock);
-    g_window = nullptr;
-    EXPECT_EQ(check.looked, static_cast<int>(2 * (sectors / kBlock) + 1));
-    EXPECT_TRUE(check.faults.empty()) << check.faults.size() << " faults, first "
-                                      << (check.faults.empty() ? "" : check.faults.front());
+    Start(disk);
+    EXPECT_EQ(ThreadCount(), before + 1);
+    search_->AnalyzeBlock(0, kBlock);
+    search_->AnalyzeBlock(kBlock, kBlock);  // waits while the first is looked at
+    ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return gate_.reached.load(); }));
+    progress_.Stop();
+    // The scan's thread ends its walk; meanwhile it relays the stop.
+    auto finished = std::async(std::launch::async, [&] { search_->FinishBlocks(); });
+    const bool relayed = Within(std::chrono::seconds(10),
+                                [] { return CNotifyCenter::Instance().isContinue() == 0; });
+    OpenGate();
+    EXPECT_TRUE(relayed) << "the stop did not reach the search thread while the walk ended";
+    ASSERT_EQ(finished.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(search_->HasSearchThread());
+    EXPECT_EQ(ThreadCount(), before);
+    EXPECT_GE(LastFileSector(), 1);
+    EXPECT_LT(LastFileSector(), 256) << "looked on past its next poll after the stop";
+    search_->EndSearch(1);
+}
+
+// A pause holds the scan's thread in the progress sink; the search thread
+// finishes the blocks already handed over (at most two) and waits. After
+// the pause every file is found.
+TEST_F(SearchThread, APauseLetsTheSearchThreadIdleAndTheScanGoesOnAfterIt) {
+    const int before = ThreadCount();
+    MemoryStorageDevice disk(bytes_, kSector);
+    Start(disk);
+    OpenGate();
+    auto walk = std::async(std::launch::async, [&] {
+        for (long long k = 0; k < 4; ++k) {
+            if (progress_.Continued() == 0)
+                return;
+            search_->AnalyzeBlock(k * kBlock, kBlock);
+        }
+        search_->FinishBlocks();
+    });
+    progress_.Pause(true);
+    ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return progress_.Waiting() == 1; }))
+        << "the scan's thread waits in the sink";
+    EXPECT_TRUE(Within(std::chrono::seconds(10), [&] { return search_->SearchThreadIdle(); }))
+        << "the search thread went idle during the pause";
+    EXPECT_NE(walk.wait_for(std::chrono::milliseconds(0)), std::future_status::ready);
+    progress_.Pause(false);
+    ASSERT_EQ(walk.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    search_->EndSearch(1);
+    EXPECT_EQ(ThreadCount(), before);
+    EXPECT_EQ(builder_.Files().size(), static_cast<size_t>(4 * kBlock - 1));
 }
 
 }  // namespace
