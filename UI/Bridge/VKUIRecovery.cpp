@@ -244,10 +244,12 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
             // the partial file (the file count has let it go): once the user
             // has made room and resumes, the same file is written again, or
             // it would be missing from the result. Stopped there, the file
-            // is one the user gave up, not one the recovery refused.
+            // is one the user gave up, not one the recovery refused. Either
+            // way its bytes are not among those recovered.
+            m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
+            m_lastDone = 0;
             if (GetStatus() != VK_OP_PAUSED || Continued() == 0)
                 return result;
-            m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
             continue;
         }
         // A file written with lost parts or without its dates is still a
