@@ -10,21 +10,11 @@
 #include "RawFileBuffer.h"
 #include "StreamLayouts.h"
 
-IRawFileAnalyser* NewRARAnalyser() {
-    return new RawSpeed::RARAnalyser();
-}
-IRawFileAnalyser* NewTARAnalyser() {
-    return new RawSpeed::TARAnalyser();
-}
-IRawFileAnalyser* NewSITAnalyser() {
-    return new RawSpeed::SITAnalyser();
-}
-IRawFileAnalyser* NewLZHAnalyser() {
-    return new Dunmere::LZHAnalyser();
-}
-IRawFileAnalyser* NewDMGAnalyser() {
-    return new Dunmere::DMGAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewRARAnalyser, RawSpeed::RARAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewTARAnalyser, RawSpeed::TARAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewSITAnalyser, RawSpeed::SITAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewLZHAnalyser, Dunmere::LZHAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewDMGAnalyser, Dunmere::DMGAnalyser);
 
 using rawwalk::PositionName;
 using rawwalk::StreamView;

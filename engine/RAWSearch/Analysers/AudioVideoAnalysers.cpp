@@ -15,30 +15,14 @@
 #include "StreamWindow.h"
 #include "WholeFileAnalysers.h"
 
-IRawFileAnalyser* NewCADTSAnalyser() {
-    return new BruteForce::CADTSAnalyser();
-}
-IRawFileAnalyser* NewCAPEAnalyser() {
-    return new BruteForce::CAPEAnalyser();
-}
-IRawFileAnalyser* NewMIDAnalyser() {
-    return new RawSpeed::MIDAnalyser();
-}
-IRawFileAnalyser* NewMLvAnalyser() {
-    return new RawSpeed::MLvAnalyser();
-}
-IRawFileAnalyser* NewMxfAnalyser() {
-    return new RawSpeed::MxfAnalyser();
-}
-IRawFileAnalyser* NewFileMKVAnalyser() {
-    return new FileMKVAnalyser();
-}
-IRawFileAnalyser* NewCFileAIFAnalyzer() {
-    return new CFileAIFAnalyzer();
-}
-IRawFileAnalyser* NewFileRIFFAnalyser() {
-    return new FileRIFFAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewCADTSAnalyser, BruteForce::CADTSAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCAPEAnalyser, BruteForce::CAPEAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewMIDAnalyser, RawSpeed::MIDAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewMLvAnalyser, RawSpeed::MLvAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewMxfAnalyser, RawSpeed::MxfAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileMKVAnalyser, FileMKVAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCFileAIFAnalyzer, CFileAIFAnalyzer);
+VK_RAW_ANALYSER_FACTORY(NewFileRIFFAnalyser, FileRIFFAnalyser);
 
 namespace {
 

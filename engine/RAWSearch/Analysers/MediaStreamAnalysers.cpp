@@ -10,24 +10,12 @@
 #include "RawFileBuffer.h"
 #include "RawUtility.h"
 
-IRawFileAnalyser* NewMPGAnalyser() {
-    return new Dunmere::MPGAnalyser();
-}
-IRawFileAnalyser* NewOGGAnalyser() {
-    return new Dunmere::OGGAnalyser();
-}
-IRawFileAnalyser* NewFLVAnalyser() {
-    return new Dunmere::FLVAnalyser();
-}
-IRawFileAnalyser* NewRM_RMVBAnalyser() {
-    return new Dunmere::RM_RMVBAnalyser();
-}
-IRawFileAnalyser* NewCAsfAnalyser() {
-    return new BruteForce::CAsfAnalyser();
-}
-IRawFileAnalyser* NewCM2TSAnalyser() {
-    return new BruteForce::CM2TSAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewMPGAnalyser, Dunmere::MPGAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewOGGAnalyser, Dunmere::OGGAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFLVAnalyser, Dunmere::FLVAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewRM_RMVBAnalyser, Dunmere::RM_RMVBAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCAsfAnalyser, BruteForce::CAsfAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCM2TSAnalyser, BruteForce::CM2TSAnalyser);
 
 namespace {
 

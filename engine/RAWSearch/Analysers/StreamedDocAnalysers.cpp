@@ -7,15 +7,9 @@
 #include "RawUtility.h"
 #include "StreamWalk.h"
 
-IRawFileAnalyser* NewCRWAnalyser() {
-    return new Dunmere::CRWAnalyser();
-}
-IRawFileAnalyser* NewAEPAnalyser() {
-    return new RawSpeed::AEPAnalyser();
-}
-IRawFileAnalyser* NewNGRRAnalyser() {
-    return new RawSpeed::NGRRAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewCRWAnalyser, Dunmere::CRWAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewAEPAnalyser, RawSpeed::AEPAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewNGRRAnalyser, RawSpeed::NGRRAnalyser);
 
 using rawwalk::PositionName;
 using rawwalk::StreamView;

@@ -9,30 +9,14 @@
 #include "StreamLayouts.h"
 #include "ZeroTailAnalysers.h"
 
-IRawFileAnalyser* NewPNGAnalyser() {
-    return new RawSpeed::PNGAnalyser();
-}
-IRawFileAnalyser* NewOneAnalyser() {
-    return new RawSpeed::OneAnalyser();
-}
-IRawFileAnalyser* NewCMDBAnalyser() {
-    return new RawSpeed::CMDBAnalyser();
-}
-IRawFileAnalyser* NewPSPAnalyser() {
-    return new RawSpeed::PSPAnalyser();
-}
-IRawFileAnalyser* NewPSDAnalyser() {
-    return new RawSpeed::PSDAnalyser();
-}
-IRawFileAnalyser* NewWpgAnalyser() {
-    return new RawSpeed::WpgAnalyser();
-}
-IRawFileAnalyser* NewInddAnalyser() {
-    return new RawSpeed::InddAnalyser();
-}
-IRawFileAnalyser* NewCGifAnalyser() {
-    return new BruteForce::CGifAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewPNGAnalyser, RawSpeed::PNGAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewOneAnalyser, RawSpeed::OneAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCMDBAnalyser, RawSpeed::CMDBAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewPSPAnalyser, RawSpeed::PSPAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewPSDAnalyser, RawSpeed::PSDAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewWpgAnalyser, RawSpeed::WpgAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewInddAnalyser, RawSpeed::InddAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCGifAnalyser, BruteForce::CGifAnalyser);
 
 using rawwalk::PositionName;
 using rawwalk::StreamView;

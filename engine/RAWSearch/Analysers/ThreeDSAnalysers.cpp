@@ -10,9 +10,7 @@
 #include "StreamLayouts.h"
 #include "StreamWalk.h"
 
-IRawFileAnalyser* NewNew3DSAnalyser() {
-    return new RawSpeed::New3DSAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewNew3DSAnalyser, RawSpeed::New3DSAnalyser);
 
 using namespace threeds_layout;
 
