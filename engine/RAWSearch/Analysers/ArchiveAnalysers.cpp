@@ -137,11 +137,6 @@ int RawSpeed::RARAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
     return 1;
 }
 
-void RawSpeed::RARAnalyser::RARRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 int RawSpeed::RARAnalyser::RARRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                                                        long long sectorNumber,
                                                        SearchContext& context) {
@@ -553,11 +548,6 @@ int Dunmere::DMGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& inf
     return 1;
 }
 
-void Dunmere::DMGAnalyser::DMGRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 int Dunmere::DMGAnalyser::DMGRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                                                       long long sectorNumber,
                                                       SearchContext& context) {
@@ -665,11 +655,6 @@ int RawSpeed::SITAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
         return 0;
     info.m_type = RAW_SIT;
     return 1;
-}
-
-void RawSpeed::SITAnalyser::SITRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int RawSpeed::SITAnalyser::SITRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,

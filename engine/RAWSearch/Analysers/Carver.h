@@ -99,4 +99,22 @@ public:
     }
 };
 
+// A streaming candidate of the analyser `Owner`: it sizes itself sector by
+// sector (CalcRawSize, the format's own), and when the search lets go of it
+// unfinished it hands itself to the owner's whole-file partner
+// (`Owner::WholeFile()`), which sizes it from the device.
+template <typename Owner>
+class StreamingCandidate : public CRawFileInfo {
+public:
+    StreamingCandidate(Owner* owner, RAW_FILE_TYPE type) : m_owner(owner) { m_type = type; }
+    bool WhetherImplementGuess() override { return true; }
+    void WillBeRemove(unsigned char*, long long) override {
+        if (m_owner != nullptr)
+            m_analyser = &m_owner->WholeFile();
+    }
+
+protected:
+    Owner* m_owner;
+};
+
 }  // namespace rawcarve

@@ -44,11 +44,6 @@ long long Dunmere::CRWAnalyser::EndAfterMark(const uint8_t* bytes, long long len
     }
 }
 
-void Dunmere::CRWAnalyser::CRWRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 int Dunmere::CRWAnalyser::CRWRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                                                       long long sectorNumber,
                                                       SearchContext& context) {

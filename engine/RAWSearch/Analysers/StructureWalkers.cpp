@@ -79,11 +79,6 @@ int RawSpeed::PNGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
     return m_whole.AnalyseBuffer(sector, info);
 }
 
-void RawSpeed::PNGAnalyser::PNGRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 // Chunk after chunk to "IEND"; a chunk whose type is not four letters means
 // the walk has lost the file, and the whole-file road takes over.
 int RawSpeed::PNGAnalyser::PNGRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
@@ -171,11 +166,6 @@ int RawSpeed::OneAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
     return m_whole.AnalyseBuffer(sector, info);
 }
 
-void RawSpeed::OneAnalyser::ONERawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 int RawSpeed::OneAnalyser::ONERawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                                                        long long sectorNumber,
                                                        SearchContext& context) {
@@ -231,11 +221,6 @@ int RawSpeed::CMDBAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& i
     if (sector == nullptr)
         return 0;
     return m_whole.AnalyseBuffer(sector, info);
-}
-
-void RawSpeed::CMDBAnalyser::CMDBRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int RawSpeed::CMDBAnalyser::CMDBRawFileInfo::Finish(long long size, long long sectorNumber) {
@@ -332,11 +317,6 @@ int FilePSPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
 
 int RawSpeed::PSPAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return m_whole.AnalyseBuffer(sector, info);
-}
-
-void RawSpeed::PSPAnalyser::PSPRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int RawSpeed::PSPAnalyser::PSPRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
@@ -462,11 +442,6 @@ int RawSpeed::PSDAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
         return 0;
     info.m_type = RAW_PSD;
     return 1;
-}
-
-void RawSpeed::PSDAnalyser::PSDRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 // The sections are stepped over by their lengths. Raw image data then gives

@@ -70,11 +70,6 @@ int RawSpeed::New3DSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo&
     return 1;
 }
 
-void RawSpeed::New3DSAnalyser::New3DSRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 // The length comes with the first sector; the candidate ends in the sector
 // that holds the last byte.
 int RawSpeed::New3DSAnalyser::New3DSRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,

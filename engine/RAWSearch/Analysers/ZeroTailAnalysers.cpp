@@ -191,11 +191,6 @@ int MOBIAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-void MOBIAnalyser::MOBIRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 int MOBIAnalyser::MOBIRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                                                long long sectorNumber, SearchContext& context) {
     using namespace mobi_layout;

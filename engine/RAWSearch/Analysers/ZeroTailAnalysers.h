@@ -100,17 +100,14 @@ public:
 
 class MOBIAnalyser : public IRawFileAnalyser {
 public:
-    class MOBIRawFileInfo : public CRawFileInfo {
+    class MOBIRawFileInfo : public rawcarve::StreamingCandidate<MOBIAnalyser> {
     public:
         static constexpr long long kMaxLength = 0x9600000;
-        explicit MOBIRawFileInfo(MOBIAnalyser* owner) : m_owner(owner) { m_type = RAW_MOBI; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit MOBIRawFileInfo(MOBIAnalyser* owner) : StreamingCandidate(owner, RAW_MOBI) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        MOBIAnalyser* m_owner;
         int m_hop = 0;  // 0: at the record list, 1: at the last record, 2: zero-tail guess
         long long m_position = -1;
     };
