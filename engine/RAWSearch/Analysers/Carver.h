@@ -8,15 +8,21 @@
 //                  (HeaderSizedCarver; Format::Size)
 //   zero-tail      streamed until the zero fill after the file
 //                  (ZeroTailCarver; Format::Matches, Format::Rule)
-//   whole-file     a walker over the device sizes it (GetRawFileSize,
-//                  WholeFileAnalysers.h)
-//   streaming      the candidate sizes itself sector by sector (a
-//                  CRawFileInfo with WhetherImplementGuess, StreamWalk.h)
+//   whole-file     a walker over the device sizes it (GetRawFileSize
+//                  through WalkFromStart or SizeByWalk)
+//   streaming      the candidate sizes itself sector by sector and hands
+//                  what it cannot finish to its whole-file partner
+//                  (StreamingCandidate)
 #pragma once
 
+#include <cstdint>
+
 #include "ByteReader.h"
+#include "IStorageDevice.h"
+#include "RawFileBuffer.h"
 #include "RawFileInfo.h"
 #include "StreamWalk.h"
+#include "StreamWindow.h"
 
 namespace RawSpeed {
 
@@ -116,5 +122,32 @@ public:
 protected:
     Owner* m_owner;
 };
+
+// Steps a whole-file walk may take before it gives up.
+constexpr uint64_t kMaxWholeSteps = 1ull << 26;
+
+// The whole-file road of a structure walker: runs `walk` over the device
+// from the candidate's first sector, reading no further than `cap` bytes;
+// the end it found, or 0.
+template <typename Walk>
+uint64_t WalkFromStart(Walk& walk, CRawFileInfo& info, IStorageDevice* device, uint64_t cap) {
+    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
+    const FileBytes source(file);
+    return walk.RunToEnd(source, cap, kMaxWholeSteps);
+}
+
+// Sizes the candidate by a walk from its first sector: 1 with its size set
+// when the walk found an end (and, with `refuseOverCap`, one within `cap`).
+template <typename Walk>
+int SizeByWalk(Walk& walk, CRawFileInfo& info, IStorageDevice* device, uint64_t cap,
+               bool refuseOverCap = false) {
+    if (device == nullptr || info.m_startSector < 0)
+        return 0;
+    const uint64_t size = WalkFromStart(walk, info, device, cap);
+    if (size == 0 || (refuseOverCap && size > cap))
+        return 0;
+    info.m_size = static_cast<long long>(size);
+    return 1;
+}
 
 }  // namespace rawcarve
