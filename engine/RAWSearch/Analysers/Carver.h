@@ -85,8 +85,8 @@ public:
 // A format recognised by its first sector and ended where zero fill begins:
 //   struct Format {
 //       static constexpr RAW_FILE_TYPE kType = RAW_X;
+//       static constexpr long long kMinimum = ..., kMaximum = ...;  // its end's bounds
 //       static bool Matches(const unsigned char* sector);
-//       static rawwalk::ZeroTailRule Rule();
 //   };
 // Its candidates stream; nothing sizes it from the device.
 template <typename Format>
@@ -101,7 +101,10 @@ public:
         return 1;
     }
     CRawFileInfo* CreateRawFileInfo() override {
-        return new RawSpeed::ZeroTailRawFileInfo(Format::kType, Format::Rule());
+        rawwalk::ZeroTailRule rule;
+        rule.minimum = Format::kMinimum;
+        rule.maximum = Format::kMaximum;
+        return new RawSpeed::ZeroTailRawFileInfo(Format::kType, rule);
     }
 };
 

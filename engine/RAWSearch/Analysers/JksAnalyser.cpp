@@ -15,11 +15,4 @@ bool JksFormat::Matches(const unsigned char* sector) {
     return std::memcmp(sector, kMagic, 4) == 0;
 }
 
-rawwalk::ZeroTailRule JksFormat::Rule() {
-    rawwalk::ZeroTailRule rule;
-    rule.minimum = jks_layout::kMinimum;
-    rule.maximum = jks_layout::kMaximum;
-    return rule;
-}
-
 }  // namespace RawSpeed

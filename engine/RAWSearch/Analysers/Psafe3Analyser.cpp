@@ -17,11 +17,4 @@ bool Psafe3Format::Matches(const unsigned char* sector) {
            strncasecmp(text + kTagShifted, "PWS3", 4) == 0;
 }
 
-rawwalk::ZeroTailRule Psafe3Format::Rule() {
-    rawwalk::ZeroTailRule rule;
-    rule.minimum = psafe3_layout::kMinimum;
-    rule.maximum = psafe3_layout::kMaximum;
-    return rule;
-}
-
 }  // namespace RawSpeed

@@ -15,11 +15,4 @@ bool SibFormat::Matches(const unsigned char* sector) {
                                             sib_layout::kTagBytes - 1) == 0;
 }
 
-rawwalk::ZeroTailRule SibFormat::Rule() {
-    rawwalk::ZeroTailRule rule;
-    rule.minimum = sib_layout::kMinimum;
-    rule.maximum = sib_layout::kMaximum;
-    return rule;
-}
-
 }  // namespace RawSpeed

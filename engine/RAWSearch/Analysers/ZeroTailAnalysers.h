@@ -9,6 +9,7 @@
 #include "Carver.h"
 #include "GzipMembers.h"
 #include "RawFileInfo.h"
+#include "StreamLayouts.h"
 #include "StreamWalk.h"
 #include "WholeFileAnalysers.h"
 
@@ -16,22 +17,25 @@ namespace RawSpeed {
 
 struct Psafe3Format {  // Password Safe v3 databases
     static constexpr RAW_FILE_TYPE kType = RAW_PSAFE3;
+    static constexpr long long kMinimum = psafe3_layout::kMinimum;
+    static constexpr long long kMaximum = psafe3_layout::kMaximum;
     static bool Matches(const unsigned char* sector);
-    static rawwalk::ZeroTailRule Rule();
 };
 class PSAFE3Analyser : public rawcarve::ZeroTailCarver<Psafe3Format> {};
 
 struct SibFormat {  // Sibelius scores
     static constexpr RAW_FILE_TYPE kType = RAW_SIB;
+    static constexpr long long kMinimum = sib_layout::kMinimum;
+    static constexpr long long kMaximum = sib_layout::kMaximum;
     static bool Matches(const unsigned char* sector);
-    static rawwalk::ZeroTailRule Rule();
 };
 class SIBAnalyser : public rawcarve::ZeroTailCarver<SibFormat> {};
 
 struct JksFormat {  // Java key stores
     static constexpr RAW_FILE_TYPE kType = RAW_JKS;
+    static constexpr long long kMinimum = jks_layout::kMinimum;
+    static constexpr long long kMaximum = jks_layout::kMaximum;
     static bool Matches(const unsigned char* sector);
-    static rawwalk::ZeroTailRule Rule();
 };
 class JKSAnalyser : public rawcarve::ZeroTailCarver<JksFormat> {};
 
