@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstdlib>
 
+#include "platform/FdIo.h"
+
 namespace velmora::platform {
 namespace {
 
@@ -58,21 +60,11 @@ std::optional<std::string> ReadAttribute(const std::string& path) {
         return std::nullopt;
     }
     std::string text(kMaxAttributeBytes, '\0');
-    size_t used = 0;
-    while (used < text.size()) {
-        ssize_t n = read(fd, text.data() + used, text.size() - used);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            close(fd);
-            return std::nullopt;
-        }
-        if (n == 0)
-            break;
-        used += static_cast<size_t>(n);
-    }
+    const FdIoResult got = ReadRetrying(fd, text.data(), text.size());
     close(fd);
-    text.resize(used);
+    if (got.failed)
+        return std::nullopt;
+    text.resize(got.done);
     size_t b = 0, e = text.size();
     while (b < e && std::isspace(static_cast<unsigned char>(text[b])))
         ++b;

@@ -15,6 +15,8 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/FdIo.h"
+
 namespace velmora::platform {
 
 namespace {
@@ -68,21 +70,8 @@ bool LinuxRawIo::Geometry(int fd, int* sectorSize, long long* sectors) {
 ssize_t LinuxRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset) {
     // pread may stop early (signals, device boundaries); only the end of the
     // file or an error ends a read short.
-    size_t done = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (done < length) {
-        ssize_t n = ::pread(fd, out + done, length - done,
-                            static_cast<off_t>(offset + static_cast<long long>(done)));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
+    const FdIoResult r = PreadRetrying(fd, buffer, length, static_cast<off_t>(offset));
+    return r.failed ? -1 : static_cast<ssize_t>(r.done);
 }
 
 void LinuxRawIo::Close(int fd) {

@@ -270,7 +270,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             for (size_t at = 0; at <= list.size();) {
                 const size_t comma = std::min(list.find(',', at), list.size());
                 int type = 0;
-                if (!ParseInt(list.substr(at, comma - at).c_str(), 31, 37, &type))
+                if (!ParseInt(list.substr(at, comma - at).c_str(), 0, 63, &type))
                     return false;
                 o->only.push_back(type);
                 at = comma + 1;

@@ -22,6 +22,7 @@
 #include "RestoreNodes.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
+#include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
 
 namespace SaveRestoreResult {
@@ -597,8 +598,11 @@ int DoRestoreScanResult(const char* path, IProgress* progress, const char* ediPa
 
 namespace {
 
+// The types of the searchers this program was built with; a file system
+// added later is known by its installed row.
 bool IsSearcherType(int32_t type) {
-    return type >= SEARCHER_HFSPLUS && type <= SEARCHER_APFS;
+    return (type >= SEARCHER_HFSPLUS && type <= SEARCHER_APFS) ||
+           vk::FindTreeRules(type) != nullptr;
 }
 
 // A stored partition record is used only when its geometry can be read by.

@@ -48,8 +48,8 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
         return 0;
 
     std::vector<DataRun> runs;
-    const bool resident = list && (list->IsResident() != 0 ||
-                                   list->GetDataRunListType() == DATARUN_LIST_NTFS_RESIDENT);
+    const bool resident =
+        list && (list->IsResident() != 0 || list->GetDataRunListType() == DATARUN_LIST_RESIDENT);
     if (!resident && list) {
         for (const DataRun* r = list->GetFirst(); r; r = list->GetNext()) {
             if (runs.size() >= kMaxReaderRuns) {
@@ -223,22 +223,22 @@ int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int l
     if (offset < 0 || length < 0)
         return 0;
     IResidentDataService* service = vk::ResidentDataService();
-    vk::ReleasePtr<IFileReader> ntfs(
+    vk::ReleasePtr<IFileReader> reader(
         service
             ? service->CreateResidentDataReader(device_, static_cast<IFileNode*>(node_), runOrigin_,
                                                 static_cast<unsigned>(sectorsPerCluster_))
             : nullptr);
-    if (!ntfs)
+    if (!reader)
         return 0;
     int error = 0;
-    const unsigned n = ntfs->ReadData(offset, reinterpret_cast<char*>(buffer),
-                                      static_cast<unsigned>(length), &error);
+    const unsigned n = reader->ReadData(offset, reinterpret_cast<char*>(buffer),
+                                        static_cast<unsigned>(length), &error);
     if (n == 0 || n > static_cast<unsigned>(length))
         return 0;
     got = static_cast<int>(n);
     // Data inside a torn record: what its stale sectors held is not given
     // back as the file's.
-    if (const CLostRanges* lost = ntfs->GetLostRanges())
+    if (const CLostRanges* lost = reader->GetLostRanges())
         lost_.Add(*lost);
     return 1;
 }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/FdIo.h"
+
 CStdFile::~CStdFile() {
     Close();
 }
@@ -54,35 +56,16 @@ bool CStdFile::Close() {
 long long CStdFile::Read(void* buffer, size_t size) {
     if (fd_ < 0 || !buffer)
         return 0;
-    size_t done = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (done < size) {
-        ssize_t n = ::read(fd_, out + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return done ? static_cast<long long>(done) : -1;
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<long long>(done);
+    const velmora::platform::FdIoResult r = velmora::platform::ReadRetrying(fd_, buffer, size);
+    if (r.failed && r.done == 0)
+        return -1;
+    return static_cast<long long>(r.done);
 }
 
 bool CStdFile::Write(const void* data, size_t length) {
     if (fd_ < 0 || (!data && length))
         return false;
-    size_t done = 0;
-    const auto* in = static_cast<const uint8_t*>(data);
-    while (done < length) {
-        ssize_t n = ::write(fd_, in + done, length - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return !velmora::platform::WriteRetrying(fd_, data, length).failed;
 }
 
 bool CStdFile::Seek(int64_t offset) {

@@ -17,6 +17,7 @@
 #include "Utility/FileUtility.h"
 #include "Utility/Locks.h"
 #include "Utility/SystemTime.h"
+#include "platform/FdIo.h"
 
 namespace {
 
@@ -82,17 +83,8 @@ int CatchExeception::WriteLog(const char* format, ...) {
     std::string path = std::string(GetWorkPath()) + "/" + kLogFileName;
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0) {
-        size_t written = 0;
-        while (written < length) {
-            ssize_t n = write(fd, line + written, length - written);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                std::printf("%s failed with %s\n", "WriteLog", std::strerror(errno ? errno : EIO));
-                break;
-            }
-            written += static_cast<size_t>(n);
-        }
+        if (velmora::platform::WriteRetrying(fd, line, length).failed)
+            std::printf("%s failed with %s\n", "WriteLog", std::strerror(errno ? errno : EIO));
         close(fd);
     }
     return message;

@@ -29,6 +29,8 @@ struct DataRun {
 // Run-list kinds answered by GetDataRunListType().
 enum DataRunListType : int {
     DATARUN_LIST_NTFS_RESIDENT = 1,
+    // The same kind as the core names it: data kept inside a metadata record.
+    DATARUN_LIST_RESIDENT = DATARUN_LIST_NTFS_RESIDENT,
     DATARUN_LIST_NTFS_NONRESIDENT = 2,
     DATARUN_LIST_PLAIN = 5,
 };

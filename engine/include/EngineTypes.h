@@ -3,7 +3,14 @@
 #pragma once
 
 // The searcher that found a node; also names the result tree it lands in.
+// Result files store these numbers: never renumber one. A new file system
+// takes the next number after the last line.
 enum _tagSearcherType : int {
+    // What a node answers when its class says nothing. Kept off the run of
+    // searcher numbers so that the next number stays free; no result file
+    // stores it (only tree roots' types are stored, and loading refuses a
+    // type no searcher has).
+    SEARCHER_NONE = -1,
     SEARCHER_HFSPLUS = 31,
     SEARCHER_FAT = 32,
     SEARCHER_EXFAT = 33,
@@ -11,7 +18,6 @@ enum _tagSearcherType : int {
     SEARCHER_NTFS = 35,
     SEARCHER_RAW_LABEL = 36,  // signature search, tree by tag
     SEARCHER_APFS = 37,
-    SEARCHER_NONE = 38,  // what a node answers when its class says nothing
 };
 
 // File-system type codes of volumes and found partitions.

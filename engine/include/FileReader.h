@@ -37,9 +37,9 @@ public:
     // failure (offset at or past the end, no runs, resident data that
     // cannot be read); `*error` is then -1 when given.
     int Read(long long offset, unsigned char* buffer, int length, int& got, int* error);
-    // Data kept inside the file record (NTFS), through the NTFS subsystem's
-    // resident-data reader in the factory table; fails while none is
-    // installed.
+    // Data kept inside the file's own metadata record, through the reader
+    // of the `resident_data` service (EngineServices.h); fails while no
+    // file system provides it.
     int ReadResidentData(long long offset, unsigned char* buffer, int length, int& got);
 
     unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override;

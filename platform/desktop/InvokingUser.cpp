@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/AppPaths.h"
+#include "platform/FdIo.h"
 
 namespace velmora::platform {
 
@@ -80,17 +81,7 @@ bool WriteAndReplace(const std::string& path, const std::string& bytes, mode_t m
     int fd = mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = true;
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<size_t>(n);
-    }
+    bool ok = !velmora::platform::WriteRetrying(fd, bytes.data(), bytes.size()).failed;
     ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
     if (close(fd) != 0)
         ok = false;

@@ -7,6 +7,7 @@
 #include "ByteReader.h"
 #include "CheckedMath.h"
 #include "NTFSLib/NTFSIndexRecord.h"
+#include "NTFSLib/UpdateSequence.h"
 #include "NTFSSearch/FindFileFromLogFile.h"
 
 namespace {
@@ -79,12 +80,8 @@ bool CLogFileAnalyzer::IsValidRSTRRecord(const uint8_t* buffer, size_t length) {
     static const uint8_t kNtfs[8] = {'N', 0, 'T', 0, 'F', 0, 'S', 0};
     if (std::memcmp(buffer + 144, kNtfs, 8) != 0)
         return false;
-    const uint16_t usn = vk::LoadLE<uint16_t>(buffer + 30);
-    for (size_t end = 510; end < kPageBytes; end += 512) {
-        if (vk::LoadLE<uint16_t>(buffer + end) != usn)
-            return false;
-    }
-    return true;
+    // A restart page's update-sequence array sits at 30 and covers the page.
+    return ntfs::SectorEndsMatch(buffer, {30, kPageBytes / 512});
 }
 
 std::unique_ptr<CSearchedNTFSPartitionInfo> CLogFileAnalyzer::Reading(const CLogFileInfo& log,

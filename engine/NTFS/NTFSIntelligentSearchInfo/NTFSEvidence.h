@@ -61,9 +61,10 @@ struct CSavedBuffer {
 
 class CLogFileAnalyzer {
 public:
-    CLogFileAnalyzer(CNTFSCandidateSet& set, CNTFSPartitionInfoBuilder& builder,
+    // The candidate set is reached through the builder, which holds it.
+    CLogFileAnalyzer(CNTFSCandidateSet& /*set*/, CNTFSPartitionInfoBuilder& builder,
                      uint32_t sectorSize)
-        : m_set(set), m_builder(builder), m_sectorSize(sectorSize) {}
+        : m_builder(builder), m_sectorSize(sectorSize) {}
     void SetDeviceTotalSectors(int64_t total) { m_deviceTotal = total; }
 
     // A restart page: "RSTR", the client name "NTFS" and every 512-byte
@@ -93,7 +94,6 @@ private:
     void ExaminePage(const uint8_t* page, int64_t sector);
     uint32_t PageSectors() const { return m_sectorSize >= 4096 ? 1 : 4096 / m_sectorSize; }
 
-    CNTFSCandidateSet& m_set;
     CNTFSPartitionInfoBuilder& m_builder;
     uint32_t m_sectorSize;
     int64_t m_deviceTotal = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "NTFSLib/NTFSDataRun.h"
+#include "NTFSLib/UpdateSequence.h"
 #include "Utility/TextConvert.h"
 
 namespace rec = ntfs::layout::record;
@@ -26,6 +27,10 @@ size_t ProtectedSectors(const uint8_t* buffer, size_t examined) {
     if (count == 0)
         return 0;
     return std::min<size_t>(count - 1u, examined / kUpdateSequenceStride);
+}
+
+ntfs::UpdateSequence SequenceOf(const uint8_t* buffer, size_t examined) {
+    return {Le16(buffer + rec::kUsaOffset), ProtectedSectors(buffer, examined)};
 }
 
 // Walks the attributes of a fixed-up record, calling visit(attribute view,
@@ -350,25 +355,13 @@ bool CNTFSFileRecord::IsValidUpdateSequence(const uint8_t* buffer, size_t size) 
     if (buffer == nullptr || size < rec::kMinRecordSize ||
         !CNTFSFileRecordHeader::IsValid(buffer, size))
         return false;
-    const size_t examined = ExaminedSize(buffer, size);
-    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
-    const uint16_t usn = Le16(buffer + usa);
-    const size_t sectors = ProtectedSectors(buffer, examined);
-    for (size_t i = 0; i < sectors; ++i) {
-        if (Le16(buffer + (i + 1) * kUpdateSequenceStride - 2) != usn)
-            return false;
-    }
-    return true;
+    return ntfs::SectorEndsMatch(buffer, SequenceOf(buffer, ExaminedSize(buffer, size)));
 }
 
 bool CNTFSFileRecord::UnfixupFileRecord(uint8_t* buffer, size_t size) {
     if (!IsValidUpdateSequence(buffer, size))
         return false;
-    const size_t examined = ExaminedSize(buffer, size);
-    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
-    const size_t sectors = ProtectedSectors(buffer, examined);
-    for (size_t i = 0; i < sectors; ++i)
-        std::memcpy(buffer + (i + 1) * kUpdateSequenceStride - 2, buffer + usa + 2 * (i + 1), 2);
+    ntfs::UndoFixups(buffer, SequenceOf(buffer, ExaminedSize(buffer, size)));
     return true;
 }
 
@@ -376,14 +369,7 @@ bool CNTFSFileRecord::FixupFileRecord(uint8_t* buffer, size_t size) {
     if (buffer == nullptr || size < rec::kMinRecordSize ||
         !CNTFSFileRecordHeader::IsValid(buffer, size))
         return false;
-    const size_t examined = ExaminedSize(buffer, size);
-    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
-    const size_t sectors = ProtectedSectors(buffer, examined);
-    for (size_t i = 0; i < sectors; ++i) {
-        uint8_t* end = buffer + (i + 1) * kUpdateSequenceStride - 2;
-        std::memcpy(buffer + usa + 2 * (i + 1), end, 2);
-        std::memcpy(end, buffer + usa, 2);
-    }
+    ntfs::ApplyFixups(buffer, SequenceOf(buffer, ExaminedSize(buffer, size)));
     return true;
 }
 
@@ -437,18 +423,7 @@ bool CNTFSFileRecord::Init(const uint8_t* buffer, size_t size) {
 }
 
 uint32_t CNTFSFileRecord::UnfixupMatchingSectors(uint8_t* buffer, size_t size) {
-    const uint16_t usa = Le16(buffer + rec::kUsaOffset);
-    const uint16_t usn = Le16(buffer + usa);
-    const size_t sectors = ProtectedSectors(buffer, size);
-    uint32_t torn = 0;
-    for (size_t i = 0; i < sectors; ++i) {
-        uint8_t* end = buffer + (i + 1) * kUpdateSequenceStride - 2;
-        if (Le16(end) == usn)
-            std::memcpy(end, buffer + usa + 2 * (i + 1), 2);
-        else
-            torn |= 1u << i;
-    }
-    return torn;
+    return ntfs::UndoMatchingFixups(buffer, SequenceOf(buffer, size));
 }
 
 CLostRanges CNTFSFileRecord::TornBytes(size_t offset, size_t length) const {

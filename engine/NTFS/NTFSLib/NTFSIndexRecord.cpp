@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ByteReader.h"
+#include "NTFSLib/UpdateSequence.h"
 
 namespace ix = ntfs::layout::indx;
 namespace ie = ntfs::layout::ientry;
@@ -32,6 +33,10 @@ bool IndexBlockArea(const vk::ByteReader& r, EntryArea* area) {
     area->end = static_cast<size_t>(end);
     return true;
 }
+
+// A log-file page's array sits at a fixed place and covers its first
+// eight strides.
+constexpr ntfs::UpdateSequence kLogPageSequence{lg::kPageUsaOffset, lg::kPageUsaCount - 1u};
 
 size_t SectorsOf(const vk::ByteReader& r) {
     const uint16_t count = r.LE16(ix::kUsaCount);
@@ -66,26 +71,16 @@ bool CIndexRecord::IsValidUpdateSequence(const uint8_t* buffer, size_t size) {
     vk::ByteReader r(buffer, size);
     if (!r.Has(0, ix::kEntriesAllocated + 4))
         return false;
-    const uint16_t usa = r.LE16(ix::kUsaOffset);
-    const size_t sectors = SectorsOf(r);
-    if (!r.Has(usa, 2 * (sectors + 1)))
-        return false;
-    const uint16_t usn = r.LE16(usa);
-    for (size_t i = 0; i < sectors; ++i) {
-        if (r.LE16((i + 1) * kUpdateSequenceStride - 2) != usn)
-            return false;
-    }
-    return true;
+    const ntfs::UpdateSequence sequence{r.LE16(ix::kUsaOffset), SectorsOf(r)};
+    return r.Has(sequence.arrayOffset, 2 * (sequence.sectors + 1)) &&
+           ntfs::SectorEndsMatch(buffer, sequence);
 }
 
 bool CIndexRecord::UnfixupIndexRecord(uint8_t* buffer, size_t size) {
     if (!IsValidUpdateSequence(buffer, size))
         return false;
     vk::ByteReader r(buffer, size);
-    const uint16_t usa = r.LE16(ix::kUsaOffset);
-    const size_t sectors = SectorsOf(r);
-    for (size_t i = 0; i < sectors; ++i)
-        std::memcpy(buffer + (i + 1) * kUpdateSequenceStride - 2, buffer + usa + 2 * (i + 1), 2);
+    ntfs::UndoFixups(buffer, {r.LE16(ix::kUsaOffset), SectorsOf(r)});
     return true;
 }
 
@@ -93,15 +88,10 @@ bool CIndexRecord::FixupIndexRecord(uint8_t* buffer, size_t size) {
     vk::ByteReader r(buffer, size);
     if (!r.Has(0, ix::kEntriesAllocated + 4))
         return false;
-    const uint16_t usa = r.LE16(ix::kUsaOffset);
-    const size_t sectors = SectorsOf(r);
-    if (!r.Has(usa, 2 * (sectors + 1)))
+    const ntfs::UpdateSequence sequence{r.LE16(ix::kUsaOffset), SectorsOf(r)};
+    if (!r.Has(sequence.arrayOffset, 2 * (sequence.sectors + 1)))
         return false;
-    for (size_t i = 0; i < sectors; ++i) {
-        uint8_t* end = buffer + (i + 1) * kUpdateSequenceStride - 2;
-        std::memcpy(buffer + usa + 2 * (i + 1), end, 2);
-        std::memcpy(end, buffer + usa, 2);
-    }
+    ntfs::ApplyFixups(buffer, sequence);
     return true;
 }
 
@@ -236,20 +226,13 @@ bool CRCRDRecord::IsValidUpdateSequence(const uint8_t* buffer, size_t size) {
         return false;
     if (r.LE16(ix::kUsaCount) != lg::kPageUsaCount || r.LE16(ix::kUsaOffset) != lg::kPageUsaOffset)
         return false;
-    const uint16_t usn = r.LE16(lg::kPageUsaOffset);
-    for (size_t i = 0; i + 1 < lg::kPageUsaCount; ++i) {
-        if (r.LE16((i + 1) * kUpdateSequenceStride - 2) != usn)
-            return false;
-    }
-    return true;
+    return ntfs::SectorEndsMatch(buffer, kLogPageSequence);
 }
 
 bool CRCRDRecord::Unfixup(uint8_t* buffer, size_t size) {
     if (!IsValid(buffer, size))
         return false;
-    for (size_t i = 0; i + 1 < lg::kPageUsaCount; ++i)
-        std::memcpy(buffer + (i + 1) * kUpdateSequenceStride - 2,
-                    buffer + lg::kPageUsaOffset + 2 * (i + 1), 2);
+    ntfs::UndoFixups(buffer, kLogPageSequence);
     return true;
 }
 

@@ -4,6 +4,14 @@
 
 class IRawFileAnalyser;
 
+// Defines the factory `Name` that the registry's table (AnalyserTable.cpp)
+// names for the analyser class `Class`.
+#define VK_RAW_ANALYSER_FACTORY(Name, Class) \
+    IRawFileAnalyser* Name() {               \
+        return new Class();                  \
+    }                                        \
+    static_assert(true, "")
+
 IRawFileAnalyser* NewJpegAnalyzer();
 IRawFileAnalyser* NewFileICNSAnalyser();
 IRawFileAnalyser* NewFileAUAnalyser();

@@ -10,21 +10,11 @@
 #include "RawFileBuffer.h"
 #include "StreamLayouts.h"
 
-IRawFileAnalyser* NewRARAnalyser() {
-    return new RawSpeed::RARAnalyser();
-}
-IRawFileAnalyser* NewTARAnalyser() {
-    return new RawSpeed::TARAnalyser();
-}
-IRawFileAnalyser* NewSITAnalyser() {
-    return new RawSpeed::SITAnalyser();
-}
-IRawFileAnalyser* NewLZHAnalyser() {
-    return new Dunmere::LZHAnalyser();
-}
-IRawFileAnalyser* NewDMGAnalyser() {
-    return new Dunmere::DMGAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewRARAnalyser, RawSpeed::RARAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewTARAnalyser, RawSpeed::TARAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewSITAnalyser, RawSpeed::SITAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewLZHAnalyser, Dunmere::LZHAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewDMGAnalyser, Dunmere::DMGAnalyser);
 
 using rawwalk::PositionName;
 using rawwalk::StreamView;
@@ -145,11 +135,6 @@ int RawSpeed::RARAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
         return 0;
     info.m_type = RAW_RAR;
     return 1;
-}
-
-void RawSpeed::RARAnalyser::RARRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int RawSpeed::RARAnalyser::RARRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
@@ -563,11 +548,6 @@ int Dunmere::DMGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& inf
     return 1;
 }
 
-void Dunmere::DMGAnalyser::DMGRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 int Dunmere::DMGAnalyser::DMGRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                                                       long long sectorNumber,
                                                       SearchContext& context) {
@@ -675,11 +655,6 @@ int RawSpeed::SITAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
         return 0;
     info.m_type = RAW_SIT;
     return 1;
-}
-
-void RawSpeed::SITAnalyser::SITRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int RawSpeed::SITAnalyser::SITRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 #include "StreamWalk.h"
 #include "WholeFileAnalysers.h"
@@ -63,16 +64,13 @@ namespace RawSpeed {
 
 class RARAnalyser : public IRawFileAnalyser {
 public:
-    class RARRawFileInfo : public CRawFileInfo {
+    class RARRawFileInfo : public rawcarve::StreamingCandidate<RARAnalyser> {
     public:
-        explicit RARRawFileInfo(RARAnalyser* owner) : m_owner(owner) { m_type = RAW_RAR; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit RARRawFileInfo(RARAnalyser* owner) : StreamingCandidate(owner, RAW_RAR) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        RARAnalyser* m_owner;
         long long m_next = 7;  // the next block head, from the archive's start
         bool m_first = true;   // the archive header not read yet
     };
@@ -122,16 +120,13 @@ private:
 
 class SITAnalyser : public IRawFileAnalyser {
 public:
-    class SITRawFileInfo : public CRawFileInfo {
+    class SITRawFileInfo : public rawcarve::StreamingCandidate<SITAnalyser> {
     public:
-        explicit SITRawFileInfo(SITAnalyser* owner) : m_owner(owner) { m_type = RAW_SIT; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit SITRawFileInfo(SITAnalyser* owner) : StreamingCandidate(owner, RAW_SIT) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        SITAnalyser* m_owner;
         bool m_headerRead = false;
         bool m_classic = true;
         bool m_zeroTail = false;
@@ -180,16 +175,11 @@ private:
 
 class DMGAnalyser : public IRawFileAnalyser {
 public:
-    class DMGRawFileInfo : public CRawFileInfo {
+    class DMGRawFileInfo : public rawcarve::StreamingCandidate<DMGAnalyser> {
     public:
-        explicit DMGRawFileInfo(DMGAnalyser* owner) : m_owner(owner) { m_type = RAW_DMG; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit DMGRawFileInfo(DMGAnalyser* owner) : StreamingCandidate(owner, RAW_DMG) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
-
-    private:
-        DMGAnalyser* m_owner;
     };
 
     DMGAnalyser() : IRawFileAnalyser(RAW_DMG) {}

@@ -7,6 +7,7 @@
 
 #include "AnalyserFactories.h"
 #include "ByteReader.h"
+#include "Carver.h"
 #include "CheckedMath.h"
 #include "IStorageDevice.h"
 #include "MediaLayouts.h"
@@ -15,34 +16,16 @@
 #include "StreamWindow.h"
 #include "WholeFileAnalysers.h"
 
-IRawFileAnalyser* NewCADTSAnalyser() {
-    return new BruteForce::CADTSAnalyser();
-}
-IRawFileAnalyser* NewCAPEAnalyser() {
-    return new BruteForce::CAPEAnalyser();
-}
-IRawFileAnalyser* NewMIDAnalyser() {
-    return new RawSpeed::MIDAnalyser();
-}
-IRawFileAnalyser* NewMLvAnalyser() {
-    return new RawSpeed::MLvAnalyser();
-}
-IRawFileAnalyser* NewMxfAnalyser() {
-    return new RawSpeed::MxfAnalyser();
-}
-IRawFileAnalyser* NewFileMKVAnalyser() {
-    return new FileMKVAnalyser();
-}
-IRawFileAnalyser* NewCFileAIFAnalyzer() {
-    return new CFileAIFAnalyzer();
-}
-IRawFileAnalyser* NewFileRIFFAnalyser() {
-    return new FileRIFFAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewCADTSAnalyser, BruteForce::CADTSAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCAPEAnalyser, BruteForce::CAPEAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewMIDAnalyser, RawSpeed::MIDAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewMLvAnalyser, RawSpeed::MLvAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewMxfAnalyser, RawSpeed::MxfAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileMKVAnalyser, FileMKVAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCFileAIFAnalyzer, CFileAIFAnalyzer);
+VK_RAW_ANALYSER_FACTORY(NewFileRIFFAnalyser, FileRIFFAnalyser);
 
 namespace {
-
-constexpr uint64_t kMaxWholeSteps = 1ull << 26;
 
 uint64_t RoundUp(uint64_t value, uint64_t unit) {
     return unit == 0 ? value : (value + unit - 1) / unit * unit;
@@ -499,16 +482,8 @@ CRawFileInfo* MLvAnalyser::CreateRawFileInfo() {
 }
 
 int MLvAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    if (device == nullptr || info.m_startSector < 0)
-        return 0;
-    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
-    const FileBytes source(file);
     MlvWalk walk;
-    const uint64_t size = walk.RunToEnd(source, MlvWalk::kMaxSize, kMaxWholeSteps);
-    if (size == 0)
-        return 0;
-    info.m_size = static_cast<long long>(size);
-    return 1;
+    return rawcarve::SizeByWalk(walk, info, device, MlvWalk::kMaxSize);
 }
 
 int MxfAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
@@ -536,16 +511,8 @@ CRawFileInfo* MxfAnalyser::CreateRawFileInfo() {
 }
 
 int MxfAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    if (device == nullptr || info.m_startSector < 0)
-        return 0;
-    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
-    const FileBytes source(file);
     MxfWalk walk;
-    const uint64_t size = walk.RunToEnd(source, MxfWalk::kMaxSize, kMaxWholeSteps);
-    if (size == 0 || size > MxfWalk::kMaxSize)
-        return 0;
-    info.m_size = static_cast<long long>(size);
-    return 1;
+    return rawcarve::SizeByWalk(walk, info, device, MxfWalk::kMaxSize, true);
 }
 
 }  // namespace RawSpeed

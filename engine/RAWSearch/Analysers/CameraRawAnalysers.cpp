@@ -10,12 +10,8 @@
 #include "RawUtility.h"
 #include "StreamWalk.h"
 
-IRawFileAnalyser* NewX3FAnalyser() {
-    return new Dunmere::X3FAnalyser();
-}
-IRawFileAnalyser* NewFileMRWAnalyser() {
-    return new FileMRWAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewX3FAnalyser, Dunmere::X3FAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileMRWAnalyser, FileMRWAnalyser);
 
 namespace Dunmere {
 

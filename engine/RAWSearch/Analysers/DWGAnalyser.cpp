@@ -7,9 +7,7 @@
 #include "ByteReader.h"
 #include "StreamWalk.h"
 
-IRawFileAnalyser* NewCDWGAnalyser() {
-    return new BruteForce::CDWGAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewCDWGAnalyser, BruteForce::CDWGAnalyser);
 
 namespace {
 

@@ -9,27 +9,13 @@
 #include "RawUtility.h"
 #include "StreamLayouts.h"
 
-IRawFileAnalyser* NewFileSWFAnalyser() {
-    return new FileSWFAnalyser();
-}
-IRawFileAnalyser* NewFileTTFAnalyser() {
-    return new FileTTFAnalyser();
-}
-IRawFileAnalyser* NewFileWMFAnalyser() {
-    return new FileWMFAnalyser();
-}
-IRawFileAnalyser* NewFileWPDAnalyser() {
-    return new FileWPDAnalyser();
-}
-IRawFileAnalyser* NewFilePSTAnalyser() {
-    return new FilePSTAnalyser();
-}
-IRawFileAnalyser* NewFileITLAnalyser() {
-    return new FileITLAnalyser();
-}
-IRawFileAnalyser* NewFileMboxAnalyser() {
-    return new FileMboxAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewFileSWFAnalyser, FileSWFAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileTTFAnalyser, FileTTFAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileWMFAnalyser, FileWMFAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileWPDAnalyser, FileWPDAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFilePSTAnalyser, FilePSTAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileITLAnalyser, FileITLAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileMboxAnalyser, FileMboxAnalyser);
 
 namespace {
 

@@ -10,15 +10,9 @@
 #include "RawUtility.h"
 #include "StreamWalk.h"
 
-IRawFileAnalyser* NewCEPSAnalyser() {
-    return new BruteForce::CEPSAnalyser();
-}
-IRawFileAnalyser* NewCFH11Analyser() {
-    return new BruteForce::CFH11Analyser();
-}
-IRawFileAnalyser* NewCDXFAnalyser() {
-    return new BruteForce::CDXFAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewCEPSAnalyser, BruteForce::CEPSAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCFH11Analyser, BruteForce::CFH11Analyser);
+VK_RAW_ANALYSER_FACTORY(NewCDXFAnalyser, BruteForce::CDXFAnalyser);
 
 namespace BruteForce {
 

@@ -12,9 +12,7 @@
 
 using namespace ole_layout;
 
-IRawFileAnalyser* NewFileOLEAnalyser() {
-    return new FileOLEAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewFileOLEAnalyser, FileOLEAnalyser);
 
 namespace {
 

@@ -18,9 +18,7 @@ using classZipSearch::ReadResult;
 using classZipSearch::Record;
 using classZipSearch::RecordKind;
 
-IRawFileAnalyser* NewFileZIPAnalyser() {
-    return new FileZIPAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewFileZIPAnalyser, FileZIPAnalyser);
 
 namespace {
 

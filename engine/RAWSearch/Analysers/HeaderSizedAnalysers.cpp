@@ -17,38 +17,10 @@ vk::ByteReader Head(const unsigned char* sector) {
 
 }  // namespace
 
-IRawFileAnalyser* NewFileICNSAnalyser() {
-    return new FileICNSAnalyser();
-}
-IRawFileAnalyser* NewFileAUAnalyser() {
-    return new FileAUAnalyser();
-}
-IRawFileAnalyser* NewFileBMPAnalyser() {
-    return new FileBMPAnalyser();
-}
-IRawFileAnalyser* NewFileCABAnalyser() {
-    return new FileCABAnalyser();
-}
-IRawFileAnalyser* NewFileCHMAnalyser() {
-    return new FileCHMAnalyser();
-}
-IRawFileAnalyser* NewFileEMFAnalyser() {
-    return new FileEMFAnalyser();
-}
-IRawFileAnalyser* NewFileCPTAnalyser() {
-    return new FileCPTAnalyser();
-}
-
-int FileICNSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    using namespace icns_layout;
-    const vk::ByteReader r = Head(sector);
-    const uint32_t length = r.BE32(kLengthBE);
-    if (!r.Matches(kMagic, "icns") || length < 1 || length > kMaxLength)
-        return 0;
-    info.m_type = RAW_ICNS;
-    info.m_size = length;
-    return 1;
-}
+VK_RAW_ANALYSER_FACTORY(NewFileAUAnalyser, FileAUAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileBMPAnalyser, FileBMPAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileCABAnalyser, FileCABAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileCPTAnalyser, FileCPTAnalyser);
 
 int FileAUAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     using namespace au_layout;
@@ -89,32 +61,6 @@ int FileCABAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
         return 0;
     }
     info.m_size = r.LE32(kCabinetSize);
-    return 1;
-}
-
-int FileCHMAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    using namespace chm_layout;
-    const vk::ByteReader r = Head(sector);
-    if (!r.Matches(kMagic, "ITSF") || r.LE32(kHeaderLength) != kHeaderLength3 ||
-        std::memcmp(sector + kGuid1, kGuid1Bytes, sizeof kGuid1Bytes) != 0 ||
-        std::memcmp(sector + kGuid2, kGuid2Bytes, sizeof kGuid2Bytes) != 0 ||
-        r.LE32(kSection0) != kSection0Magic || r.LE32(kSection0Zero1) != 0 ||
-        r.LE32(kSection0Zero2) != 0)
-        return 0;
-    const uint64_t size = r.LE64(kFileSize);
-    info.m_type = RAW_CHM;
-    // A size that does not fit the candidate's field is no size at all.
-    info.m_size = size > static_cast<uint64_t>(INT64_MAX) ? 0 : static_cast<long long>(size);
-    return 1;
-}
-
-int FileEMFAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    using namespace emf_layout;
-    const vk::ByteReader r = Head(sector);
-    if (!r.Matches(kSignature, " EMF") || r.LE16(kReserved) != 0 || r.LE32(kFileSize) == 0)
-        return 0;
-    info.m_type = RAW_EMF;
-    info.m_size = r.LE32(kFileSize);
     return 1;
 }
 

@@ -3,13 +3,14 @@
 // header. None names or labels its files.
 #pragma once
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 
-class FileICNSAnalyser : public IRawFileAnalyser {
-public:
-    FileICNSAnalyser() : IRawFileAnalyser(RAW_ICNS) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct IcnsFormat {  // Apple icon containers
+    static constexpr RAW_FILE_TYPE kType = RAW_ICNS;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileICNSAnalyser : public rawcarve::HeaderSizedCarver<IcnsFormat> {};
 
 class FileAUAnalyser : public IRawFileAnalyser {
 public:
@@ -29,17 +30,17 @@ public:
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
 };
 
-class FileCHMAnalyser : public IRawFileAnalyser {
-public:
-    FileCHMAnalyser() : IRawFileAnalyser(RAW_CHM) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct ChmFormat {  // compiled HTML help
+    static constexpr RAW_FILE_TYPE kType = RAW_CHM;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileCHMAnalyser : public rawcarve::HeaderSizedCarver<ChmFormat> {};
 
-class FileEMFAnalyser : public IRawFileAnalyser {
-public:
-    FileEMFAnalyser() : IRawFileAnalyser(RAW_EMF) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct EmfFormat {  // enhanced metafiles
+    static constexpr RAW_FILE_TYPE kType = RAW_EMF;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileEMFAnalyser : public rawcarve::HeaderSizedCarver<EmfFormat> {};
 
 // Sized by a walk of its record table.
 class FileCPTAnalyser : public IRawFileAnalyser {

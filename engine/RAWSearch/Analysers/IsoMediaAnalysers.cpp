@@ -15,15 +15,9 @@
 
 using namespace iso_layout;
 
-IRawFileAnalyser* NewMovAnalyzer() {
-    return new BruteForce::MovAnalyzer();
-}
-IRawFileAnalyser* NewMp4Analyzer() {
-    return new BruteForce::Mp4Analyzer();
-}
-IRawFileAnalyser* NewC3GPAnalyser() {
-    return new BruteForce::C3GPAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewMovAnalyzer, BruteForce::MovAnalyzer);
+VK_RAW_ANALYSER_FACTORY(NewMp4Analyzer, BruteForce::Mp4Analyzer);
+VK_RAW_ANALYSER_FACTORY(NewC3GPAnalyser, BruteForce::C3GPAnalyser);
 
 namespace {
 

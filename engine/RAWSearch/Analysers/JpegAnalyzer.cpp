@@ -14,9 +14,7 @@
 
 using namespace jpeg_layout;
 
-IRawFileAnalyser* NewJpegAnalyzer() {
-    return new BruteForce::JpegAnalyzer();
-}
+VK_RAW_ANALYSER_FACTORY(NewJpegAnalyzer, BruteForce::JpegAnalyzer);
 
 namespace BruteForce {
 

@@ -15,9 +15,7 @@
 
 using namespace id3_layout;
 
-IRawFileAnalyser* NewMP3Analyzer() {
-    return new BruteForce::MP3Analyzer();
-}
+VK_RAW_ANALYSER_FACTORY(NewMP3Analyzer, BruteForce::MP3Analyzer);
 
 namespace mp3 {
 

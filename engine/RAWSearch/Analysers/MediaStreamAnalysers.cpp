@@ -5,33 +5,22 @@
 
 #include "AnalyserFactories.h"
 #include "ByteReader.h"
+#include "Carver.h"
 #include "IStorageDevice.h"
 #include "MediaLayouts.h"
 #include "RawFileBuffer.h"
 #include "RawUtility.h"
 
-IRawFileAnalyser* NewMPGAnalyser() {
-    return new Dunmere::MPGAnalyser();
-}
-IRawFileAnalyser* NewOGGAnalyser() {
-    return new Dunmere::OGGAnalyser();
-}
-IRawFileAnalyser* NewFLVAnalyser() {
-    return new Dunmere::FLVAnalyser();
-}
-IRawFileAnalyser* NewRM_RMVBAnalyser() {
-    return new Dunmere::RM_RMVBAnalyser();
-}
-IRawFileAnalyser* NewCAsfAnalyser() {
-    return new BruteForce::CAsfAnalyser();
-}
-IRawFileAnalyser* NewCM2TSAnalyser() {
-    return new BruteForce::CM2TSAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewMPGAnalyser, Dunmere::MPGAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewOGGAnalyser, Dunmere::OGGAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFLVAnalyser, Dunmere::FLVAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewRM_RMVBAnalyser, Dunmere::RM_RMVBAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCAsfAnalyser, BruteForce::CAsfAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCM2TSAnalyser, BruteForce::CM2TSAnalyser);
+
+using rawcarve::kMaxWholeSteps;
 
 namespace {
-
-constexpr uint64_t kMaxWholeSteps = 1ull << 26;
 
 // Zero bytes at the end of `bytes`, up to `limit`.
 size_t ZeroBytesAtEnd(const uint8_t* bytes, size_t length, size_t limit) {
@@ -107,14 +96,6 @@ private:
 int SectorSizeOf(IStorageDevice* device) {
     const int size = device != nullptr ? device->GetSectorSize() : 0;
     return size > 0 ? size : 512;
-}
-
-// Runs a walk over the device from the candidate's start sector.
-template <typename Walk>
-uint64_t WalkDevice(Walk& walk, CRawFileInfo& info, IStorageDevice* device, uint64_t cap) {
-    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
-    const FileBytes source(file);
-    return walk.RunToEnd(source, cap, kMaxWholeSteps);
 }
 
 }  // namespace
@@ -330,14 +311,8 @@ int CFileOggAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
 }
 
 int CFileOggAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    if (device == nullptr || info.m_startSector < 0)
-        return 0;
     OggWalk walk(false);
-    const uint64_t size = WalkDevice(walk, info, device, kMaxSize);
-    if (size == 0)
-        return 0;
-    info.m_size = static_cast<long long>(size);
-    return 1;
+    return rawcarve::SizeByWalk(walk, info, device, kMaxSize);
 }
 
 int OGGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
@@ -380,7 +355,7 @@ int FileFLVAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
     if (device == nullptr || info.m_startSector < 0)
         return 0;
     FlvWalk walk;
-    const uint64_t size = WalkDevice(walk, info, device, kMaxSize);
+    const uint64_t size = rawcarve::WalkFromStart(walk, info, device, kMaxSize);
     if (size == 0)
         return 0;
     info.m_size = static_cast<long long>(std::min<uint64_t>(size, kMaxSize));
@@ -526,7 +501,7 @@ int CAsfAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
     if (device == nullptr || info.m_startSector < 0)
         return 0;
     AsfWalk walk;
-    const uint64_t size = WalkDevice(walk, info, device, AsfWalk::kMaxObject);
+    const uint64_t size = rawcarve::WalkFromStart(walk, info, device, AsfWalk::kMaxObject);
     if (size == 0)
         return 0;
     info.m_type = walk.Type();

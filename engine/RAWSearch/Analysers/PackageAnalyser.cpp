@@ -11,9 +11,7 @@
 #include "ByteReader.h"
 #include "RawFileBuffer.h"
 
-IRawFileAnalyser* NewFilePKGAnalyser() {
-    return new FilePKGAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewFilePKGAnalyser, FilePKGAnalyser);
 
 namespace {
 

@@ -7,9 +7,7 @@
 
 using namespace pdf_structure;
 
-IRawFileAnalyser* NewPdfAnalyzer() {
-    return new BruteForce::PdfAnalyzer();
-}
+VK_RAW_ANALYSER_FACTORY(NewPdfAnalyzer, BruteForce::PdfAnalyzer);
 
 namespace BruteForce {
 

@@ -10,9 +10,7 @@
 #include "StreamLayouts.h"
 #include "Utility/TextConvert.h"
 
-IRawFileAnalyser* NewCFCPEvtAnalyser() {
-    return new BruteForce::CFCPEvtAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewCFCPEvtAnalyser, BruteForce::CFCPEvtAnalyser);
 
 namespace BruteForce {
 

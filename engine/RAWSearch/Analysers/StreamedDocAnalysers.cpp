@@ -7,15 +7,9 @@
 #include "RawUtility.h"
 #include "StreamWalk.h"
 
-IRawFileAnalyser* NewCRWAnalyser() {
-    return new Dunmere::CRWAnalyser();
-}
-IRawFileAnalyser* NewAEPAnalyser() {
-    return new RawSpeed::AEPAnalyser();
-}
-IRawFileAnalyser* NewNGRRAnalyser() {
-    return new RawSpeed::NGRRAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewCRWAnalyser, Dunmere::CRWAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewAEPAnalyser, RawSpeed::AEPAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewNGRRAnalyser, RawSpeed::NGRRAnalyser);
 
 using rawwalk::PositionName;
 using rawwalk::StreamView;
@@ -48,11 +42,6 @@ long long Dunmere::CRWAnalyser::EndAfterMark(const uint8_t* bytes, long long len
         default:
             return -1;
     }
-}
-
-void Dunmere::CRWAnalyser::CRWRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int Dunmere::CRWAnalyser::CRWRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Carver.h"
 #include "HeaderSizedAnalysers.h"
 #include "RawFileInfo.h"
 
@@ -43,16 +44,11 @@ namespace Dunmere {
 
 class CRWAnalyser : public IRawFileAnalyser {
 public:
-    class CRWRawFileInfo : public CRawFileInfo {
+    class CRWRawFileInfo : public rawcarve::StreamingCandidate<CRWAnalyser> {
     public:
-        explicit CRWRawFileInfo(CRWAnalyser* owner) : m_owner(owner) { m_type = RAW_CRW; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit CRWRawFileInfo(CRWAnalyser* owner) : StreamingCandidate(owner, RAW_CRW) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
-
-    private:
-        CRWAnalyser* m_owner;
     };
 
     CRWAnalyser() : IRawFileAnalyser(RAW_CRW) {}

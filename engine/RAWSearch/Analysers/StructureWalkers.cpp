@@ -9,30 +9,14 @@
 #include "StreamLayouts.h"
 #include "ZeroTailAnalysers.h"
 
-IRawFileAnalyser* NewPNGAnalyser() {
-    return new RawSpeed::PNGAnalyser();
-}
-IRawFileAnalyser* NewOneAnalyser() {
-    return new RawSpeed::OneAnalyser();
-}
-IRawFileAnalyser* NewCMDBAnalyser() {
-    return new RawSpeed::CMDBAnalyser();
-}
-IRawFileAnalyser* NewPSPAnalyser() {
-    return new RawSpeed::PSPAnalyser();
-}
-IRawFileAnalyser* NewPSDAnalyser() {
-    return new RawSpeed::PSDAnalyser();
-}
-IRawFileAnalyser* NewWpgAnalyser() {
-    return new RawSpeed::WpgAnalyser();
-}
-IRawFileAnalyser* NewInddAnalyser() {
-    return new RawSpeed::InddAnalyser();
-}
-IRawFileAnalyser* NewCGifAnalyser() {
-    return new BruteForce::CGifAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewPNGAnalyser, RawSpeed::PNGAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewOneAnalyser, RawSpeed::OneAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCMDBAnalyser, RawSpeed::CMDBAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewPSPAnalyser, RawSpeed::PSPAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewPSDAnalyser, RawSpeed::PSDAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewWpgAnalyser, RawSpeed::WpgAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewInddAnalyser, RawSpeed::InddAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewCGifAnalyser, BruteForce::CGifAnalyser);
 
 using rawwalk::PositionName;
 using rawwalk::StreamView;
@@ -93,11 +77,6 @@ int FilePNGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
 
 int RawSpeed::PNGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return m_whole.AnalyseBuffer(sector, info);
-}
-
-void RawSpeed::PNGAnalyser::PNGRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 // Chunk after chunk to "IEND"; a chunk whose type is not four letters means
@@ -187,11 +166,6 @@ int RawSpeed::OneAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
     return m_whole.AnalyseBuffer(sector, info);
 }
 
-void RawSpeed::OneAnalyser::ONERawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
-}
-
 int RawSpeed::OneAnalyser::ONERawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                                                        long long sectorNumber,
                                                        SearchContext& context) {
@@ -247,11 +221,6 @@ int RawSpeed::CMDBAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& i
     if (sector == nullptr)
         return 0;
     return m_whole.AnalyseBuffer(sector, info);
-}
-
-void RawSpeed::CMDBAnalyser::CMDBRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int RawSpeed::CMDBAnalyser::CMDBRawFileInfo::Finish(long long size, long long sectorNumber) {
@@ -348,11 +317,6 @@ int FilePSPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
 
 int RawSpeed::PSPAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return m_whole.AnalyseBuffer(sector, info);
-}
-
-void RawSpeed::PSPAnalyser::PSPRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int RawSpeed::PSPAnalyser::PSPRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
@@ -478,11 +442,6 @@ int RawSpeed::PSDAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
         return 0;
     info.m_type = RAW_PSD;
     return 1;
-}
-
-void RawSpeed::PSDAnalyser::PSDRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 // The sections are stepped over by their lengths. Raw image data then gives

@@ -6,6 +6,7 @@
 // of their format, which reads the same structure from the device.
 #pragma once
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 #include "StreamWalk.h"
 #include "WholeFileAnalysers.h"
@@ -42,16 +43,13 @@ namespace RawSpeed {
 
 class PNGAnalyser : public IRawFileAnalyser {
 public:
-    class PNGRawFileInfo : public CRawFileInfo {
+    class PNGRawFileInfo : public rawcarve::StreamingCandidate<PNGAnalyser> {
     public:
-        explicit PNGRawFileInfo(PNGAnalyser* owner) : m_owner(owner) { m_type = RAW_PNG; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit PNGRawFileInfo(PNGAnalyser* owner) : StreamingCandidate(owner, RAW_PNG) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        PNGAnalyser* m_owner;
         long long m_next = -1;  // the next chunk
     };
 
@@ -67,16 +65,13 @@ private:
 
 class OneAnalyser : public IRawFileAnalyser {
 public:
-    class ONERawFileInfo : public CRawFileInfo {
+    class ONERawFileInfo : public rawcarve::StreamingCandidate<OneAnalyser> {
     public:
-        explicit ONERawFileInfo(OneAnalyser* owner) : m_owner(owner) { m_type = RAW_ONE; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit ONERawFileInfo(OneAnalyser* owner) : StreamingCandidate(owner, RAW_ONE) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        OneAnalyser* m_owner;
         long long m_next = -1;  // the next fragment
     };
 
@@ -94,18 +89,15 @@ private:
 
 class CMDBAnalyser : public IRawFileAnalyser {
 public:
-    class CMDBRawFileInfo : public CRawFileInfo {
+    class CMDBRawFileInfo : public rawcarve::StreamingCandidate<CMDBAnalyser> {
     public:
-        explicit CMDBRawFileInfo(CMDBAnalyser* owner) : m_owner(owner) { m_type = RAW_MDB; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit CMDBRawFileInfo(CMDBAnalyser* owner) : StreamingCandidate(owner, RAW_MDB) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
         int Finish(long long size, long long sectorNumber);
 
-        CMDBAnalyser* m_owner;
         bool m_pageCheck = true;
         int m_emptyPages = 0;
     };
@@ -122,16 +114,13 @@ private:
 
 class PSPAnalyser : public IRawFileAnalyser {
 public:
-    class PSPRawFileInfo : public CRawFileInfo {
+    class PSPRawFileInfo : public rawcarve::StreamingCandidate<PSPAnalyser> {
     public:
-        explicit PSPRawFileInfo(PSPAnalyser* owner) : m_owner(owner) { m_type = RAW_PSP; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit PSPRawFileInfo(PSPAnalyser* owner) : StreamingCandidate(owner, RAW_PSP) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        PSPAnalyser* m_owner;
         long long m_next = 36;  // the next block
     };
 
@@ -147,16 +136,13 @@ private:
 
 class PSDAnalyser : public IRawFileAnalyser {
 public:
-    class PSDRawFileInfo : public CRawFileInfo {
+    class PSDRawFileInfo : public rawcarve::StreamingCandidate<PSDAnalyser> {
     public:
-        explicit PSDRawFileInfo(PSDAnalyser* owner) : m_owner(owner) { m_type = RAW_PSD; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit PSDRawFileInfo(PSDAnalyser* owner) : StreamingCandidate(owner, RAW_PSD) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        PSDAnalyser* m_owner;
         int m_section = 0;      // 0 colour modes, 1 resources, 2 layers, 3 image data
         long long m_walk = 26;  // the next length word
         long long m_end = -1;   // the end, once the image data gives it

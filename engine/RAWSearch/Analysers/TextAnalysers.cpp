@@ -10,15 +10,9 @@
 #include "RawFileBuffer.h"
 #include "StreamLayouts.h"
 
-IRawFileAnalyser* NewRTFAnalyser() {
-    return new RawSpeed::RTFAnalyser();
-}
-IRawFileAnalyser* NewHTMLAnalyser() {
-    return new RawSpeed::HTMLAnalyser();
-}
-IRawFileAnalyser* NewFileUnicodeHTMAnalyser() {
-    return new FileUnicodeHTMAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewRTFAnalyser, RawSpeed::RTFAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewHTMLAnalyser, RawSpeed::HTMLAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileUnicodeHTMAnalyser, FileUnicodeHTMAnalyser);
 
 namespace {
 

@@ -10,9 +10,7 @@
 #include "StreamLayouts.h"
 #include "StreamWalk.h"
 
-IRawFileAnalyser* NewNew3DSAnalyser() {
-    return new RawSpeed::New3DSAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewNew3DSAnalyser, RawSpeed::New3DSAnalyser);
 
 using namespace threeds_layout;
 
@@ -70,11 +68,6 @@ int RawSpeed::New3DSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo&
         return 0;
     info.m_type = RAW_3DS;
     return 1;
-}
-
-void RawSpeed::New3DSAnalyser::New3DSRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 // The length comes with the first sector; the candidate ends in the sector

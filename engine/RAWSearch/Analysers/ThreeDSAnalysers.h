@@ -3,6 +3,7 @@
 // size); its whole-file partner reads the same from the device.
 #pragma once
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 
 class File3DSAnalyser : public IRawFileAnalyser {
@@ -16,16 +17,13 @@ namespace RawSpeed {
 
 class New3DSAnalyser : public IRawFileAnalyser {
 public:
-    class New3DSRawFileInfo : public CRawFileInfo {
+    class New3DSRawFileInfo : public rawcarve::StreamingCandidate<New3DSAnalyser> {
     public:
-        explicit New3DSRawFileInfo(New3DSAnalyser* owner) : m_owner(owner) { m_type = RAW_3DS; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit New3DSRawFileInfo(New3DSAnalyser* owner) : StreamingCandidate(owner, RAW_3DS) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        New3DSAnalyser* m_owner;
         long long m_end = -1;  // where the file ends, once read
     };
 

@@ -11,9 +11,7 @@
 
 using namespace tiff_layout;
 
-IRawFileAnalyser* NewTiffAnalyzer() {
-    return new BruteForce::TiffAnalyzer();
-}
+VK_RAW_ANALYSER_FACTORY(NewTiffAnalyzer, BruteForce::TiffAnalyzer);
 
 namespace BruteForce {
 

@@ -45,18 +45,10 @@ uint64_t WholeSectors(uint64_t bytes, uint64_t sectorSize) {
 
 }  // namespace
 
-IRawFileAnalyser* NewFileHLPAnalyser() {
-    return new FileHLPAnalyser();
-}
-IRawFileAnalyser* NewFileICOAnalyser() {
-    return new FileICOAnalyser();
-}
-IRawFileAnalyser* NewFileLowDocAnalyser() {
-    return new FileLowDocAnalyser();
-}
-IRawFileAnalyser* NewFileMNYAnalyser() {
-    return new FileMNYAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewFileHLPAnalyser, FileHLPAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileICOAnalyser, FileICOAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileLowDocAnalyser, FileLowDocAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewFileMNYAnalyser, FileMNYAnalyser);
 
 int FileHLPAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     using namespace hlp_layout;

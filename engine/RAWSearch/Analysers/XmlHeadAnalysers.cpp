@@ -12,9 +12,7 @@
 #include "RawUtility.h"
 #include "StreamWalk.h"
 
-IRawFileAnalyser* NewSVGAnalyser() {
-    return new Dunmere::SVGAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewSVGAnalyser, Dunmere::SVGAnalyser);
 
 namespace Dunmere {
 

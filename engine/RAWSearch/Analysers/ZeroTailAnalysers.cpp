@@ -13,77 +13,13 @@
 #include "RawFileBuffer.h"
 #include "StreamLayouts.h"
 
-IRawFileAnalyser* NewPSAFE3Analyser() {
-    return new RawSpeed::PSAFE3Analyser();
-}
-IRawFileAnalyser* NewSIBAnalyser() {
-    return new RawSpeed::SIBAnalyser();
-}
-IRawFileAnalyser* NewJKSAnalyser() {
-    return new RawSpeed::JKSAnalyser();
-}
-IRawFileAnalyser* NewGZAnalyzer() {
-    return new RawSpeed::GZAnalyzer();
-}
-IRawFileAnalyser* NewDbxAnalyser() {
-    return new RawSpeed::DbxAnalyser();
-}
-IRawFileAnalyser* NewMOBIAnalyser() {
-    return new RawSpeed::MOBIAnalyser();
-}
+VK_RAW_ANALYSER_FACTORY(NewGZAnalyzer, RawSpeed::GZAnalyzer);
+VK_RAW_ANALYSER_FACTORY(NewDbxAnalyser, RawSpeed::DbxAnalyser);
+VK_RAW_ANALYSER_FACTORY(NewMOBIAnalyser, RawSpeed::MOBIAnalyser);
 
 namespace RawSpeed {
 
 using rawwalk::ZeroTailRule;
-
-int PSAFE3Analyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    using namespace psafe3_layout;
-    if (sector == nullptr)
-        return 0;
-    const char* text = reinterpret_cast<const char*>(sector);
-    if (strncasecmp(text + kTag, "PWS3", 4) != 0 && strncasecmp(text + kTagShifted, "PWS3", 4) != 0)
-        return 0;
-    info.m_type = RAW_PSAFE3;
-    return 1;
-}
-
-CRawFileInfo* PSAFE3Analyser::CreateRawFileInfo() {
-    ZeroTailRule rule;
-    rule.minimum = psafe3_layout::kMinimum;
-    rule.maximum = psafe3_layout::kMaximum;
-    return new ZeroTailRawFileInfo(RAW_PSAFE3, rule);
-}
-
-int SIBAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    if (sector == nullptr || sector[0] != 0x0F ||
-        strncasecmp(reinterpret_cast<const char*>(sector) + 1, "SIBELIUS",
-                    sib_layout::kTagBytes - 1) != 0)
-        return 0;
-    info.m_type = RAW_SIB;
-    return 1;
-}
-
-CRawFileInfo* SIBAnalyser::CreateRawFileInfo() {
-    ZeroTailRule rule;
-    rule.minimum = sib_layout::kMinimum;
-    rule.maximum = sib_layout::kMaximum;
-    return new ZeroTailRawFileInfo(RAW_SIB, rule);
-}
-
-int JKSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    static constexpr uint8_t kMagic[4] = {0xFE, 0xED, 0xFE, 0xED};
-    if (sector == nullptr || std::memcmp(sector, kMagic, 4) != 0)
-        return 0;
-    info.m_type = RAW_JKS;
-    return 1;
-}
-
-CRawFileInfo* JKSAnalyser::CreateRawFileInfo() {
-    ZeroTailRule rule;
-    rule.minimum = jks_layout::kMinimum;
-    rule.maximum = jks_layout::kMaximum;
-    return new ZeroTailRawFileInfo(RAW_JKS, rule);
-}
 
 int GZAnalyzer::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr || !CGzSearch::IsValidGzHeader(sector, 10))
@@ -253,11 +189,6 @@ int MOBIAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
         return 0;
     info.m_type = RAW_MOBI;
     return 1;
-}
-
-void MOBIAnalyser::MOBIRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr)
-        m_analyser = &m_owner->WholeFile();
 }
 
 int MOBIAnalyser::MOBIRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,

@@ -6,60 +6,38 @@
 
 #include <memory>
 
+#include "Carver.h"
 #include "GzipMembers.h"
 #include "RawFileInfo.h"
+#include "StreamLayouts.h"
 #include "StreamWalk.h"
 #include "WholeFileAnalysers.h"
 
 namespace RawSpeed {
 
-// A candidate sized by the zero-tail guess alone.
-class ZeroTailRawFileInfo : public CRawFileInfo {
-public:
-    ZeroTailRawFileInfo(RAW_FILE_TYPE type, const rawwalk::ZeroTailRule& rule,
-                        IRawFileAnalyser* whole = nullptr)
-        : m_rule(rule), m_whole(whole) {
-        m_type = type;
-    }
-    bool WhetherImplementGuess() override { return true; }
-    // Hands the candidate to the whole-file partner, when there is one.
-    void WillBeRemove(unsigned char*, long long) override {
-        if (m_whole != nullptr)
-            m_analyser = m_whole;
-    }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext&) override {
-        return rawwalk::ZeroTailStep(*this, sector, sectorSize, sectorNumber, m_rule);
-    }
-
-protected:
-    rawwalk::ZeroTailRule m_rule;
-    IRawFileAnalyser* m_whole;
+struct Psafe3Format {  // Password Safe v3 databases
+    static constexpr RAW_FILE_TYPE kType = RAW_PSAFE3;
+    static constexpr long long kMinimum = psafe3_layout::kMinimum;
+    static constexpr long long kMaximum = psafe3_layout::kMaximum;
+    static bool Matches(const unsigned char* sector);
 };
+class PSAFE3Analyser : public rawcarve::ZeroTailCarver<Psafe3Format> {};
 
-class PSAFE3Analyser : public IRawFileAnalyser {
-public:
-    PSAFE3Analyser() : IRawFileAnalyser(RAW_PSAFE3) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override;
+struct SibFormat {  // Sibelius scores
+    static constexpr RAW_FILE_TYPE kType = RAW_SIB;
+    static constexpr long long kMinimum = sib_layout::kMinimum;
+    static constexpr long long kMaximum = sib_layout::kMaximum;
+    static bool Matches(const unsigned char* sector);
 };
+class SIBAnalyser : public rawcarve::ZeroTailCarver<SibFormat> {};
 
-class SIBAnalyser : public IRawFileAnalyser {
-public:
-    SIBAnalyser() : IRawFileAnalyser(RAW_SIB) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override;
+struct JksFormat {  // Java key stores
+    static constexpr RAW_FILE_TYPE kType = RAW_JKS;
+    static constexpr long long kMinimum = jks_layout::kMinimum;
+    static constexpr long long kMaximum = jks_layout::kMaximum;
+    static bool Matches(const unsigned char* sector);
 };
-
-class JKSAnalyser : public IRawFileAnalyser {
-public:
-    JKSAnalyser() : IRawFileAnalyser(RAW_JKS) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override;
-};
+class JKSAnalyser : public rawcarve::ZeroTailCarver<JksFormat> {};
 
 // A gzip file's members followed through their deflate streams as the
 // sectors pass: the trailer of the last whole member is the file's end. The
@@ -126,17 +104,14 @@ public:
 
 class MOBIAnalyser : public IRawFileAnalyser {
 public:
-    class MOBIRawFileInfo : public CRawFileInfo {
+    class MOBIRawFileInfo : public rawcarve::StreamingCandidate<MOBIAnalyser> {
     public:
         static constexpr long long kMaxLength = 0x9600000;
-        explicit MOBIRawFileInfo(MOBIAnalyser* owner) : m_owner(owner) { m_type = RAW_MOBI; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char*, long long) override;
+        explicit MOBIRawFileInfo(MOBIAnalyser* owner) : StreamingCandidate(owner, RAW_MOBI) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
     private:
-        MOBIAnalyser* m_owner;
         int m_hop = 0;  // 0: at the record list, 1: at the last record, 2: zero-tail guess
         long long m_position = -1;
     };
