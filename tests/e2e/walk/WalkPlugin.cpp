@@ -24,10 +24,15 @@
 //   activate NAME              ok: its window made the active one, as a window
 //                              manager gives a window back the keyboard
 //   state                      ok modal=NAME grabber=NAME popup=NAME buttons=N focus=NAME
+//   stall start | stall        a 5 ms timer on the main thread, (re)started by
+//                              "stall start"; "stall" answers ok MS TICKS: the
+//                              longest gap between its ticks so far in
+//                              milliseconds (how long the main loop was held)
 //   quit                       ok, then QCoreApplication::quit()
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QGenericPlugin>
 #include <QKeySequence>
 #include <QLabel>
@@ -40,6 +45,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -179,6 +185,20 @@ private:
                 .arg(static_cast<int>(QGuiApplication::mouseButtons()))
                 .arg(named(QApplication::focusWidget()));
         }
+        if (command == QLatin1String("stall")) {
+            if (rest == QLatin1String("start")) {
+                startStallProbe();
+                return QStringLiteral("ok");
+            }
+            if (!stallTimer_)
+                return QStringLiteral("error no stall probe (stall start)");
+            // The gap up to now counts too: a loop held at this moment shows.
+            const qint64 now = stallClock_.nsecsElapsed();
+            const qint64 longest = std::max(longestGapNs_, now - lastTickNs_);
+            return QStringLiteral("ok %1 %2")
+                .arg(static_cast<double>(longest) / 1e6, 0, 'f', 1)
+                .arg(ticks_);
+        }
         if (command == QLatin1String("quit")) {
             *later = [] { QCoreApplication::quit(); };
             return QStringLiteral("ok");
@@ -266,7 +286,31 @@ private:
         return QStringLiteral("error unknown command ") + command;
     }
 
+    void startStallProbe() {
+        if (!stallTimer_) {
+            stallTimer_ = new QTimer(this);
+            stallTimer_->setTimerType(Qt::PreciseTimer);
+            stallTimer_->setInterval(5);
+            connect(stallTimer_, &QTimer::timeout, this, [this] {
+                const qint64 now = stallClock_.nsecsElapsed();
+                longestGapNs_ = std::max(longestGapNs_, now - lastTickNs_);
+                lastTickNs_ = now;
+                ++ticks_;
+            });
+        }
+        stallClock_.start();
+        lastTickNs_ = 0;
+        longestGapNs_ = 0;
+        ticks_ = 0;
+        stallTimer_->start();
+    }
+
     QLocalServer* server_ = nullptr;
+    QTimer* stallTimer_ = nullptr;
+    QElapsedTimer stallClock_;
+    qint64 lastTickNs_ = 0;
+    qint64 longestGapNs_ = 0;
+    qint64 ticks_ = 0;
 };
 
 }  // namespace
