@@ -16,7 +16,9 @@ the program's VmHWM (/proc/PID/status) at the scan's end.
 
 The peer is `scan_driver --deep` on the image file (the same partition
 controller and searchers, no windows), its own "scan" time. Both read from
-the page cache: the image and the loop device are read once before. Rounds
+the page cache: the image and the loop device are read once before, and the
+loop device is held open throughout (a block device's cache is dropped at
+its last close). Rounds
 alternate driver and application.
 
 Prints per round both times and their ratio, the longest stall and the peak
