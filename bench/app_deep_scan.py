@@ -16,7 +16,9 @@ the program's VmHWM (/proc/PID/status) at the scan's end.
 
 The peer is `scan_driver --deep` on the image file (the same partition
 controller and searchers, no windows), its own "scan" time. Both read from
-the page cache: the image and the loop device are read once before. Rounds
+the page cache: the image and the loop device are read once before, and the
+loop device is held open throughout (a block device's cache is dropped at
+its last close). Rounds
 alternate driver and application.
 
 Prints per round both times and their ratio, the longest stall and the peak
@@ -35,6 +37,7 @@ usage: app_deep_scan.py --build BUILD_DIR [--keep DIR] [--rounds N] [--shots DIR
 import argparse
 import os
 import re
+import resource
 import shutil
 import socket
 import statistics
@@ -126,6 +129,14 @@ def vm_hwm_kib(pid):
     return int(m.group(1)) if m else 0
 
 
+def cpu_seconds(stat_path):
+    """User and system CPU seconds of a process or thread (/proc/.../stat)."""
+    with open(stat_path) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    tick = os.sysconf("SC_CLK_TCK")
+    return int(fields[11]) / tick, int(fields[12]) / tick
+
+
 def start_xvfb():
     r, w = os.pipe()
     x = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
@@ -155,15 +166,44 @@ def program_env(home, display, sock, build):
     return env
 
 
-def driver_round(build, image):
-    r = subprocess.run([os.path.join(build, "bin", "scan_driver"), "--deep", "--rounds", "1", image],
-                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, env=dict(os.environ, TZ="UTC"))
-    m = re.search(r"scan ([0-9.]+) s", r.stdout)
-    peak = re.search(r"peak resident set (\d+) KiB", r.stdout)
-    if r.returncode != 0 or not m:
-        sys.exit("scan_driver failed:\n" + r.stdout)
-    nodes = sum(int(n) for n in re.findall(r"nodes of searcher \d+: (\d+)", r.stdout))
-    return float(m.group(1)), int(peak.group(1)) if peak else 0, nodes
+def bytes_read(pid):
+    """The bytes a process has read so far (rchar of /proc/PID/io: page-cache hits too)."""
+    try:
+        with open("/proc/%d/io" % pid) as f:
+            return int(re.search(r"rchar: (\d+)", f.read()).group(1))
+    except (OSError, AttributeError):
+        return None
+
+
+def first_time(timeline, at_least):
+    """The first moment of a [(seconds, bytes read)] timeline with at least that many bytes read."""
+    return next((t for t, n in timeline if n is not None and n >= at_least), float("nan"))
+
+
+def driver_round(build, image, size):
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    out = tempfile.TemporaryFile(mode="w+")
+    driver = subprocess.Popen([os.path.join(build, "bin", "scan_driver"), "--deep", "--rounds", "1", image],
+                              stdout=out, stderr=subprocess.STDOUT, env=dict(os.environ, TZ="UTC"))
+    start = time.monotonic()
+    timeline = []
+    while driver.poll() is None:
+        timeline.append((time.monotonic() - start, bytes_read(driver.pid)))
+        time.sleep(0.05)
+    out.seek(0)
+    text = out.read()
+    m = re.search(r"scan ([0-9.]+) s", text)
+    peak = re.search(r"peak resident set (\d+) KiB", text)
+    if driver.returncode != 0 or not m:
+        sys.exit("scan_driver failed:\n" + text)
+    nodes = sum(int(n) for n in re.findall(r"nodes of searcher \d+: (\d+)", text))
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    # The whole run's CPU (its plain read of the image too).
+    cpu = (after.ru_utime - before.ru_utime, after.ru_stime - before.ru_stime)
+    # Its plain read comes first; the scan's reading is the second image's worth.
+    scan_start = first_time(timeline, size + (1 << 20))
+    reading = (0.0, first_time(timeline, 2 * size - (64 << 20)) - scan_start)
+    return float(m.group(1)), int(peak.group(1)) if peak else 0, nodes, cpu, reading
 
 
 def app_round(app, build, loop, size, display, work, shots):
@@ -199,8 +239,12 @@ def app_round(app, build, loop, size, display, work, shots):
         if shots:
             walk.ask("shot MainXib " + os.path.join(shots, "app_deep_scan_disk_page.png"))
         walk.ask("stall start")
+        process_cpu = cpu_seconds("/proc/%d/stat" % program.pid)
+        main_cpu = cpu_seconds("/proc/%d/task/%d/stat" % (program.pid, program.pid))
         walk.ask("click continueButton")
         start = time.monotonic()
+        read_before = bytes_read(program.pid) or 0
+        timeline = []
         shot_taken = False
 
         def ended():
@@ -208,12 +252,17 @@ def app_round(app, build, loop, size, display, work, shots):
             if shots and not shot_taken and time.monotonic() - start > 3 and walk.visible("ExhibitionXib"):
                 walk.ask("shot ExhibitionXib " + os.path.join(shots, "app_deep_scan_scanning.png"))
                 shot_taken = True
+            timeline.append((time.monotonic() - start, bytes_read(program.pid)))
             return walk.visible("selectFilesLabel") and walk.visible("recovertyButton") and \
                 not walk.visible("stopButton")
 
         walk.wait(ended, 1800, step=0.05, what="the scan's end in the browser")
         seconds = time.monotonic() - start
+        # When the scan read its first and last blocks, after the click.
+        reading = (first_time(timeline, read_before + (1 << 20)), first_time(timeline, read_before + size - (64 << 20)))
         stall = walk.ask("stall")
+        process_cpu = [b - a for a, b in zip(process_cpu, cpu_seconds("/proc/%d/stat" % program.pid))]
+        main_cpu = [b - a for a, b in zip(main_cpu, cpu_seconds("/proc/%d/task/%d/stat" % (program.pid, program.pid)))]
         peak = vm_hwm_kib(program.pid)
         found_text = walk.ask("text selectFilesLabel")
         if shots:
@@ -230,7 +279,7 @@ def app_round(app, build, loop, size, display, work, shots):
                     walk.ask("click " + button, 2)
                     break
             time.sleep(0.2)
-        return seconds, float(m.group(1)), int(m.group(2)), peak, found_text[3:]
+        return seconds, float(m.group(1)), int(m.group(2)), peak, found_text[3:], process_cpu, main_cpu, reading
     except (RuntimeError, OSError) as e:
         log.flush()
         sys.exit("%s\n--- program output ---\n%s" % (e, open(log.name).read()[-4000:]))
@@ -280,21 +329,30 @@ def main():
                           check=True).stdout.strip()
     x, display = start_xvfb()
     rows = []
+    holder = None
     try:
-        # Both sides from the page cache.
+        # Both sides from the page cache. A block device's cache is dropped
+        # at its last close, so the loop device stays open here throughout.
+        holder = os.open(loop, os.O_RDONLY | os.O_CLOEXEC)
         for path in (image, loop):
             subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)
         print("image %s (%d MiB) on %s, load average %s" % (image, os.path.getsize(image) >> 20, loop,
                                                            load_average()), flush=True)
         for n in range(a.rounds):
-            d, d_peak, nodes = driver_round(build, image)
-            s, stall, ticks, peak, found = app_round(app, build, loop, os.path.getsize(image), display, work, a.shots)
+            d, d_peak, nodes, d_cpu, d_reading = driver_round(build, image, os.path.getsize(image))
+            s, stall, ticks, peak, found, cpu, main_cpu, reading = app_round(app, build, loop, os.path.getsize(image), display, work, a.shots)
             rows.append((d, s, stall, peak))
             print("round %d: scan driver %.2f s (peak %d MiB, %d nodes); application %.2f s (%.2fx), longest "
                   "stall %.1f ms over %d ticks, peak memory %d MiB; browser: %s; load average %s"
                   % (n + 1, d, d_peak >> 10, nodes, s, s / d, stall, ticks, peak >> 10, found, load_average()),
                   flush=True)
+            print("  CPU user/system: scan driver %.2f/%.2f s (with its plain read); application %.2f/%.2f s, "
+                  "of it the main thread %.2f/%.2f s" % (d_cpu + tuple(cpu) + tuple(main_cpu)), flush=True)
+            print("  reading the image: scan driver from %.2f to %.2f s of its scan; application from %.2f to %.2f s "
+                  "after the click" % (d_reading + reading), flush=True)
     finally:
+        if holder is not None:
+            os.close(holder)
         x.terminate()
         x.wait()
         subprocess.run(["losetup", "--detach", loop])
