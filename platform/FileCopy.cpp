@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/FdIo.h"
+
 namespace velmora::platform {
 namespace {
 
@@ -82,17 +84,8 @@ int CopyData(int in, int out, off_t size) {
             if (buf.empty())
                 buf.resize(1 << 20);
             n = read(in, buf.data(), buf.size());
-            if (n > 0) {
-                for (ssize_t w = 0; w < n;) {
-                    ssize_t k = write(out, buf.data() + w, static_cast<size_t>(n - w));
-                    if (k < 0) {
-                        if (errno == EINTR)
-                            continue;
-                        return -1;
-                    }
-                    w += k;
-                }
-            }
+            if (n > 0 && WriteRetrying(out, buf.data(), static_cast<size_t>(n)).failed)
+                return -1;
         }
         if (n < 0) {
             if (errno == EINTR)

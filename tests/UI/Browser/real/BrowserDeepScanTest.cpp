@@ -135,13 +135,21 @@ TEST(BrowserRealDeepScan, ShowsTheLostVolumeOtherLostFilesAndTheCarvedFiles) {
         RowNamed(model, RowNamed(model, {}, volumes[0].mid(1)), "Other lost files");
     ASSERT_TRUE(otherLost.isValid());
     browser.outline(OP_TREE_PATH)->setCurrentIndex(otherLost);
-    WaitFor([] { return false; }, 100);
-    ASSERT_TRUE(browser.resultFilePane());
-    QStringList listed;
-    for (IFileNode* file : browser.resultFilePane()->list()->arrList())
-        listed << QString::fromUtf8(file->GetFileName());
-    listed.sort();
     orphans.sort();
+    QStringList listed;
+    // The list follows the selection through the event loop: on a busy
+    // machine that takes more than a moment.
+    WaitFor(
+        [&] {
+            listed.clear();
+            if (browser.resultFilePane() != nullptr)
+                for (IFileNode* file : browser.resultFilePane()->list()->arrList())
+                    listed << QString::fromUtf8(file->GetFileName());
+            listed.sort();
+            return listed == orphans;
+        },
+        10000);
+    ASSERT_TRUE(browser.resultFilePane());
     EXPECT_EQ(listed, orphans);
     browser.outline(OP_TREE_PATH)->expandAll();
     EXPECT_TRUE(browser.window()->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR) +
