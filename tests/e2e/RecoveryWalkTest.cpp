@@ -76,12 +76,17 @@ const WalkVolume& WalkVolumeOf(const std::string& fs) {
     chmod(scratch.path().c_str(), 0755);
     out.image = scratch / (fs + ".img");
     const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
-    // APFS comes from its own generator, with names of films and songs.
+    // APFS and HFS+ come from their own generators, with names of films and
+    // songs.
     const std::vector<std::string> argv =
         fs == "apfs"
             ? std::vector<std::string>{"python3",
                                        test::SourceDir() + "/tests/fixtures/apfs/mkapfs_fixture.py",
                                        "--media-names", out.image}
+        : fs == "hfsplus"
+            ? std::vector<std::string>{"python3",
+                                       test::SourceDir() + "/tests/fixtures/hfsplus/mkhfsplus.py",
+                                       out.image, "--media-names"}
             : std::vector<std::string>{
                   "python3", test::SourceDir() + "/tests/fixtures/e2e/make_walk_volume.py", fs,
                   out.image};
@@ -723,6 +728,8 @@ INSTANTIATE_TEST_SUITE_P(
                       WalkCase{"fat32", "walk_fat32", kLabel, false, kWalkTicks},
                       WalkCase{"exfat", "walk_exfat", kLabel, false, kWalkTicks},
                       WalkCase{"ntfs", "walk_ntfs", kLabel, false, kWalkTicks},
+                      // HFS+ keeps its deleted files' records in the journal.
+                      WalkCase{"hfsplus", "walk_hfsplus", kLabel, false, kWalkTicks},
                       // APFS is read by the deep scan; its deleted files lie in
                       // the root and in docs.
                       WalkCase{"apfs",
