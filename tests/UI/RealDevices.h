@@ -24,6 +24,7 @@
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/Timing.h"
 #include "Windows/VKSelectDiskViewController.h"
+#include "support/TestSupport.h"
 
 namespace velmora::test::real {
 
@@ -38,11 +39,24 @@ inline bool RunTool(const QStringList& argv, QString* out = nullptr, int timeout
     return process.exitCode() == 0;
 }
 
-// A disk image attached read-only to a free loop device, with its partitions.
+// How a disk image is attached: read-only with its partitions unless a
+// test needs to write to it (one that mounts the volume it scans).
+struct LoopOptions {
+    bool readOnly = true;
+    bool partitions = true;
+};
+
+// A disk image attached to a free loop device.
 class AttachedLoop {
 public:
-    explicit AttachedLoop(const QString& image) {
-        RunTool({"losetup", "--find", "--show", "-r", "-P", image}, &node_);
+    explicit AttachedLoop(const QString& image, LoopOptions options = {}) {
+        QStringList argv{"losetup", "--find", "--show"};
+        if (options.readOnly)
+            argv << "-r";
+        if (options.partitions)
+            argv << "-P";
+        if (!RunTool(argv << image, &node_))
+            node_.clear();
     }
     ~AttachedLoop() { Detach(); }
     AttachedLoop(const AttachedLoop&) = delete;
@@ -90,22 +104,38 @@ inline DiskVolumeNodePtr RowOf(const windows::VKSelectDiskViewController& page,
 // other copy on this machine (another test program, a developer's) holds it
 // too: the tests get a /run/lock of their own, in a mount namespace of their
 // own. Before any thread starts: a process with threads cannot leave its
-// namespace.
-inline void UsePrivateLockFolder() {
+// namespace. Whether the namespace was made (always, when not root).
+inline bool UsePrivateLockFolder() {
     if (geteuid() != 0)
-        return;
+        return true;
     if (unshare(CLONE_NEWNS) != 0 ||
         mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777,size=1m") != 0) {
         std::fprintf(stderr, "note: no private /run/lock (%s)\n", std::strerror(errno));
+        return false;
     }
+    return true;
 }
+
+// What a test program's main may ask beyond the usual.
+struct RealWindowOptions {
+    // The windows' own timing (1: the offer of a deep scan stays for its
+    // seconds, the flow slides) instead of none.
+    int durationScale = 0;
+    // A work folder holding a copy of the shipped file-type table, as beside
+    // an installed program: the scan's category filter is built from it.
+    bool workFolderWithFileTypes = false;
+    // Mounts the tests make must not outlive them: without a mount namespace
+    // of its own the program skips (77) instead of running.
+    bool needsMountNamespace = false;
+};
 
 // The main of a test program on the program's bridge: a private lock
 // folder and settings folder, the real X server (xcb) unless told
 // otherwise, the engine's factories, no animations, English texts.
-inline int RunRealWindowTests(int argc, char** argv) {
-    UsePrivateLockFolder();
+inline int RunRealWindowTests(int argc, char** argv, const RealWindowOptions& options = {}) {
+    if (!UsePrivateLockFolder() && options.needsMountNamespace)
+        return 77;
     testing::InitGoogleTest(&argc, argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "xcb");
@@ -113,9 +143,17 @@ inline int RunRealWindowTests(int argc, char** argv) {
     if (mkdtemp(configTemplate) == nullptr)
         return 1;
     qputenv("XDG_CONFIG_HOME", configTemplate);
+    if (options.workFolderWithFileTypes) {
+        const QString work = QString::fromLocal8Bit(configTemplate) + QStringLiteral("/work");
+        QDir().mkpath(work);
+        QFile::copy(
+            QString::fromStdString(SourceDir()) + QStringLiteral("/resources/FileType.plist"),
+            work + QStringLiteral("/FileType.plist"));
+        qputenv("VELMORA_WORK_PATH", work.toLocal8Bit());
+    }
     QApplication app(argc, argv);
     InstallEngineFactories();
-    velmora::ui::SetDurationScale(0);
+    velmora::ui::SetDurationScale(options.durationScale);
     velmora::ui::texts::LoadLanguage("en");
     const int result = RUN_ALL_TESTS();
     QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();

@@ -392,6 +392,31 @@ std::optional<int> QuitAnsweringAlerts(Walk& walk, Process& program) {
     return status;
 }
 
+WalkedProgram::WalkedProgram() {
+    chmod(home_.path().c_str(), 0755);
+}
+
+void WalkedProgram::Start() {
+    const Installed& installed = InstalledPrograms();
+    ASSERT_TRUE(installed.error.empty()) << installed.error;
+    x_ = std::make_unique<XServer>();
+    VELMORA_REQUIRE_TOOL(!x_->display().empty(), "Xvfb");
+    const std::string socket = home_ / "walk.sock";
+    program_ = std::make_unique<Process>(std::vector<std::string>{installed.app, "en*loaderflag*"},
+                                         ProgramEnvironment(home_.path(), x_->display(), socket),
+                                         home_ / "program");
+    walk_ = std::make_unique<Walk>(socket);
+    ASSERT_TRUE(walk_->Connect(Millis(60000))) << program_->Output();
+}
+
+void WalkedProgram::QuitCleanly() {
+    const std::optional<int> status = QuitAnsweringAlerts(*walk_, *program_);
+    ASSERT_TRUE(status.has_value()) << "still running after quit: " << walk_->Ask("windows") << " "
+                                    << walk_->Ask("state") << "\n"
+                                    << program_->Output();
+    EXPECT_EQ(*status, 0) << program_->Output();
+}
+
 std::string ShotPath(const std::string& name) {
     const std::string folder = VELMORA_SHOTS_DIR;
     mkdir(folder.c_str(), 0755);

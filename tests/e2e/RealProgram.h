@@ -10,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -146,6 +147,39 @@ std::string Sha256Of(const std::string& path);
 // stop a scan still running: yes; to save what was found: leave); the exit
 // code, or nothing when it still runs after two minutes.
 std::optional<int> QuitAnsweringAlerts(Walk& walk, Process& program);
+
+// The program as each walk starts it: on an X server of its own, for an
+// invoking user whose home (made at construction, so that a test can put
+// folders in it first) the program can enter, with the walk plugin
+// connected. Start it with VELMORA_START_WALK.
+class WalkedProgram {
+public:
+    WalkedProgram();
+    // Fails the test when the program is not installed or the walk does not
+    // connect; skips it without Xvfb (fails it where tools are required).
+    void Start();
+    // Quits it (see QuitAnsweringAlerts); the test fails unless the program
+    // ends, with 0.
+    void QuitCleanly();
+
+    const test::TempDir& home() const { return home_; }
+    Process& program() { return *program_; }
+    Walk& walk() { return *walk_; }
+
+private:
+    test::TempDir home_;
+    std::unique_ptr<XServer> x_;
+    std::unique_ptr<Process> program_;
+    std::unique_ptr<Walk> walk_;
+};
+
+// Starts `run` and leaves the test when that failed or skipped it.
+#define VELMORA_START_WALK(run)                 \
+    do {                                        \
+        ASSERT_NO_FATAL_FAILURE((run).Start()); \
+        if (::testing::Test::IsSkipped())       \
+            return;                             \
+    } while (0)
 
 // Where the tests put their pictures of the windows (looked at by eye).
 std::string ShotPath(const std::string& name);

@@ -158,16 +158,40 @@ int CountNamed(const std::string& rows, const std::string& text) {
     return count;
 }
 
-// The wizard: the first mode (deleted files, a quick scan), then the volume
-// on `loop`, up to the results browser; `top` gets the name the browser
-// gives the volume (its label, or its device's when the label is not read).
-void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, std::string* top,
-                         const std::string& label = kLabel, bool deep = false) {
+// The wizard's mode page, the first mode (deleted files, a quick scan) or
+// the third (a deep scan), on to the disk page.
+void ToDiskPage(Walk& walk, Process& program, bool deep) {
     ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
     if (deep)
         ASSERT_EQ(walk.Ask("click completeButton"), "ok");
     ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
     ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+}
+
+// Scans the disk page's `row`, up to the results browser.
+void ScanRow(Walk& walk, Process& program, const std::string& row) {
+    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
+    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
+    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << program.Output();
+}
+
+// Recover on the ticked files, `destination` typed into the folder panel
+// and taken with Return.
+void RecoverInto(Walk& walk, const std::string& destination) {
+    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+}
+
+// The wizard: the first mode (deleted files, a quick scan), then the volume
+// on `loop`, up to the results browser; `top` gets the name the browser
+// gives the volume (its label, or its device's when the label is not read).
+void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, std::string* top,
+                         const std::string& label = kLabel, bool deep = false) {
+    ASSERT_NO_FATAL_FAILURE(ToDiskPage(walk, program, deep));
     // A volume whose label is not read is listed by its device's name.
     const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
     std::string rows, row;
@@ -184,11 +208,7 @@ void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, s
         Millis(60000)))
         << "no row names " << label << " on " << loop.node() << ":\n"
         << rows;
-    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
-    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
-    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
-                                                                  << program.Output();
+    ScanRow(walk, program, row);
 }
 
 // Ticks the file `name` in the list of the path tree's `folder` (of the
@@ -224,10 +244,6 @@ void TickFile(Walk& walk, Process& program, const std::string& folder, const std
 TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
-    const Installed& installed = InstalledPrograms();
-    ASSERT_TRUE(installed.error.empty()) << installed.error;
-    XServer x;
-    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
     const WalkVolume& volume = WalkVolumeOf(GetParam().fs);
     VELMORA_REQUIRE_FIXTURE(volume);
     const std::string shot = GetParam().shot;
@@ -235,15 +251,13 @@ TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
     LoopDevice loop(volume.image);
     ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
 
-    test::TempDir home;
-    chmod(home.path().c_str(), 0755);
+    WalkedProgram run;
+    const test::TempDir& home = run.home();
     const std::string destination = home / "recovered";
     ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
-    const std::string socket = home / "walk.sock";
-    Process program({installed.app, "en*loaderflag*"},
-                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
-    Walk walk(socket);
-    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
 
     std::string top, rows;
     OpenBrowserOnVolume(walk, program, loop, &top, GetParam().label, GetParam().deep);
@@ -294,10 +308,7 @@ TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
               0u);
 
     // Recover: the folder panel, the destination typed and taken with Return.
-    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
-    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
-    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
     ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
         << walk.Ask("windows") << " " << walk.Ask("text alert") << "\n"
         << program.Output();
@@ -326,11 +337,7 @@ TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
         EXPECT_EQ(Sha256Of(match), it->second.sha256) << match;
     }
 
-    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
-    ASSERT_TRUE(status.has_value())
-        << "still running after quit: " << walk.Ask("windows") << " " << walk.Ask("state") << "\n"
-        << program.Output();
-    EXPECT_EQ(*status, 0) << program.Output();
+    run.QuitCleanly();
     EXPECT_EQ(Sha256Of(volume.image), before) << "the scanned image changed";
 }
 
@@ -341,17 +348,13 @@ TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
 TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root for loop devices and a small tmpfs";
-    const Installed& installed = InstalledPrograms();
-    ASSERT_TRUE(installed.error.empty()) << installed.error;
-    XServer x;
-    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
     const WalkVolume& volume = WalkVolumeOf("fat16");
     VELMORA_REQUIRE_FIXTURE(volume);
     LoopDevice loop(volume.image);
     ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
 
-    test::TempDir home;
-    chmod(home.path().c_str(), 0755);
+    WalkedProgram run;
+    const test::TempDir& home = run.home();
     const std::string destination = home / "small";
     ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
     // The test program has a mount namespace of its own (see RealProgram.cpp).
@@ -362,11 +365,9 @@ TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
         ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
     } unmount{destination};
 
-    const std::string socket = home / "walk.sock";
-    Process program({installed.app, "en*loaderflag*"},
-                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
-    Walk walk(socket);
-    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
     std::string top;
     OpenBrowserOnVolume(walk, program, loop, &top);
     ASSERT_FALSE(HasFatalFailure());
@@ -376,10 +377,7 @@ TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
         ASSERT_FALSE(HasFatalFailure());
     }
 
-    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
-    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
-    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
     // Too little room: said before anything is written; the user goes on.
     ASSERT_TRUE(walk.WaitVisible("alertAlternateButton", Millis(20000))) << walk.Ask("windows");
     const std::string warned = walk.Ask("text alert");
@@ -412,9 +410,7 @@ TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
         << ::testing::PrintToString(recovered);
     ASSERT_EQ(walk.Ask("click okButton"), "ok");
 
-    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
-    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
-    EXPECT_EQ(*status, 0) << program.Output();
+    run.QuitCleanly();
 }
 
 // The scanned disk goes away during a deep scan: the kernel's remove event
@@ -423,10 +419,6 @@ TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
 TEST(RecoveryWalkBadInput, ScannedDiskRemovedMidScan) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the image to a loop device";
-    const Installed& installed = InstalledPrograms();
-    ASSERT_TRUE(installed.error.empty()) << installed.error;
-    XServer x;
-    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
     // A blank disk big enough for its deep scan to outlast the test's steps
     // (sparse: it takes no room).
     test::TempDir scratch;
@@ -438,28 +430,18 @@ TEST(RecoveryWalkBadInput, ScannedDiskRemovedMidScan) {
     ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << image;
     const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
 
-    test::TempDir home;
-    chmod(home.path().c_str(), 0755);
-    const std::string socket = home / "walk.sock";
-    Process program({installed.app, "en*loaderflag*"},
-                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
-    Walk walk(socket);
-    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
-    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
-    ASSERT_EQ(walk.Ask("click completeButton"), "ok");
-    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    WalkedProgram run;
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
+    ASSERT_NO_FATAL_FAILURE(ToDiskPage(walk, program, /*deep=*/true));
     std::string rows, row;
     ASSERT_TRUE(WaitUntil(
         [&] { return !(row = RowNamed(rows = walk.Ask("rows outlineView"), node)).empty(); },
         Millis(60000)))
         << "no row names " << node << ":\n"
         << rows;
-    ASSERT_EQ(walk.Ask("clickrow outlineView " + row), "ok");
-    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
-    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
-                                                                  << program.Output();
+    ASSERT_NO_FATAL_FAILURE(ScanRow(walk, program, row));
     ASSERT_TRUE(
         WaitUntil([&] { return program.Output().find("DoScan:43 started") != std::string::npos; },
                   Millis(30000)))
@@ -479,9 +461,7 @@ TEST(RecoveryWalkBadInput, ScannedDiskRemovedMidScan) {
     EXPECT_TRUE(program.Running()) << program.Output();
     // The device is back for whoever detaches it.
     test::WriteFile("/sys/block/" + node + "/uevent", std::string("add"));
-    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
-    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
-    EXPECT_EQ(*status, 0) << program.Output();
+    run.QuitCleanly();
 }
 
 // A disk whose partition table is gone: the deep scan of the whole disk
@@ -490,10 +470,6 @@ TEST(RecoveryWalkBadInput, ScannedDiskRemovedMidScan) {
 TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
-    const Installed& installed = InstalledPrograms();
-    ASSERT_TRUE(installed.error.empty()) << installed.error;
-    XServer x;
-    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
     const WalkVolume& disk = WalkVolumeOf("lostdisk");
     VELMORA_REQUIRE_FIXTURE(disk);
     const std::string before = Sha256Of(disk.image);
@@ -501,19 +477,14 @@ TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
     ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << disk.image;
     const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
 
-    test::TempDir home;
-    chmod(home.path().c_str(), 0755);
+    WalkedProgram run;
+    const test::TempDir& home = run.home();
     const std::string destination = home / "recovered";
     ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
-    const std::string socket = home / "walk.sock";
-    Process program({installed.app, "en*loaderflag*"},
-                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
-    Walk walk(socket);
-    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
-    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << program.Output();
-    ASSERT_EQ(walk.Ask("click completeButton"), "ok");
-    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
+    ASSERT_NO_FATAL_FAILURE(ToDiskPage(walk, program, /*deep=*/true));
     // Without a table the disk holds one unknown volume named by its
     // device; the whole disk (its parent row) is scanned.
     std::string rows, row;
@@ -522,11 +493,7 @@ TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
         Millis(60000)))
         << rows;
     ASSERT_NE(row.find('/'), std::string::npos) << rows;
-    ASSERT_EQ(walk.Ask("clickrow outlineView " + row.substr(0, row.find('/'))), "ok");
-    ASSERT_TRUE(walk.WaitVisible("continueButton", Millis(20000)));
-    ASSERT_EQ(walk.Ask("click continueButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
-                                                                  << program.Output();
+    ASSERT_NO_FATAL_FAILURE(ScanRow(walk, program, row.substr(0, row.find('/'))));
 
     // The rebuilt volume and the carved files each have a top in the tree,
     // once the scan is over (the file count no longer moves).
@@ -559,10 +526,7 @@ TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
 
     TickFile(walk, program, "Music", "old tune.mp3");
     ASSERT_FALSE(HasFatalFailure());
-    ASSERT_EQ(walk.Ask("click recovertyButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
-    ASSERT_EQ(walk.Ask("type fileNameEdit " + destination), "ok");
-    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
     ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
         << walk.Ask("windows") << "\n"
         << program.Output();
@@ -572,9 +536,7 @@ TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
     EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
     EXPECT_EQ(Sha256Of(recovered[0]), disk.files.at("/Music/old tune.mp3").sha256);
 
-    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
-    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
-    EXPECT_EQ(*status, 0) << program.Output();
+    run.QuitCleanly();
     EXPECT_EQ(Sha256Of(disk.image), before) << "the scanned image changed";
 }
 
@@ -610,21 +572,14 @@ bool TabTo(Walk& walk, const std::string& name) {
 TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
-    const Installed& installed = InstalledPrograms();
-    ASSERT_TRUE(installed.error.empty()) << installed.error;
-    XServer x;
-    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
     const WalkVolume& volume = WalkVolumeOf("fat16");
     VELMORA_REQUIRE_FIXTURE(volume);
     LoopDevice loop(volume.image);
     ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
-    test::TempDir home;
-    chmod(home.path().c_str(), 0755);
-    const std::string socket = home / "walk.sock";
-    Process program({installed.app, "en*loaderflag*"},
-                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
-    Walk walk(socket);
-    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    WalkedProgram run;
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
 
     // The mode page starts on its default, the next button, and Tab goes
     // round the window's controls and the page's modes.
@@ -717,9 +672,7 @@ TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
         << rows;
     EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("keyboard_browser")).rfind("ok ", 0), 0u);
 
-    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
-    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
-    EXPECT_EQ(*status, 0) << program.Output();
+    run.QuitCleanly();
 }
 
 INSTANTIATE_TEST_SUITE_P(

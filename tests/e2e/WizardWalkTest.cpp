@@ -18,23 +18,16 @@ namespace {
 TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
-    const Installed& installed = InstalledPrograms();
-    ASSERT_TRUE(installed.error.empty()) << installed.error;
-    XServer x;
-    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
     const Fixture& fixture = Fat16Fixture();
     VELMORA_REQUIRE_FIXTURE(fixture);
     const std::string before = Sha256Of(fixture.image);
     LoopDevice loop(fixture.image);
     ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << fixture.image;
 
-    test::TempDir home;
-    chmod(home.path().c_str(), 0755);
-    const std::string socket = home / "walk.sock";
-    Process program({installed.app, "en*loaderflag*"},
-                    ProgramEnvironment(home.path(), x.display(), socket), home / "program");
-    Walk walk(socket);
-    ASSERT_TRUE(walk.Connect(Millis(60000))) << program.Output();
+    WalkedProgram run;
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
 
     // The scan-mode page; its lower-left button goes on to the disks.
     ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << walk.Ask("windows") << "\n"
@@ -93,9 +86,7 @@ TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
 
     // Quitting closes the results browser, which asks first: to stop a scan
     // still running (yes), then whether to save what was found (leave).
-    const std::optional<int> status = QuitAnsweringAlerts(walk, program);
-    ASSERT_TRUE(status.has_value()) << "still running after quit\n" << program.Output();
-    EXPECT_EQ(*status, 0) << program.Output();
+    run.QuitCleanly();
     EXPECT_EQ(Sha256Of(fixture.image), before) << "the scanned image changed";
 }
 

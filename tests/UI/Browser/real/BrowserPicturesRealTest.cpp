@@ -37,6 +37,7 @@
 #include "Browser/VKScanControl.h"
 #include "CNGridView/CNGridView.h"
 #include "EngineFactories.h"
+#include "RealDevices.h"
 #include "Resources/ImageRegistry.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/Timing.h"
@@ -50,41 +51,8 @@
 namespace velmora::browser {
 namespace {
 
-bool RunTool(const QStringList& argv, QString* out = nullptr) {
-    QProcess process;
-    process.start(argv.front(), argv.mid(1));
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit)
-        return false;
-    if (out)
-        *out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    return process.exitCode() == 0;
-}
-
-class AttachedLoop {
-public:
-    explicit AttachedLoop(const QString& image) {
-        RunTool({"losetup", "--find", "--show", "-r", "-P", image}, &node_);
-    }
-    ~AttachedLoop() {
-        if (!node_.isEmpty())
-            RunTool({"losetup", "-d", node_});
-    }
-    const QString& node() const { return node_; }
-
-private:
-    QString node_;
-};
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
+// Loop devices, commands, bounded waits and the disk page's rows.
+using namespace velmora::test::real;
 
 QString FixtureDir() {
     return QString::fromStdString(velmora::test::SourceDir()) + "/tests/fixtures/windows";
@@ -107,14 +75,6 @@ QMap<QString, QString> ManifestPictures() {
         }
     }
     return pictures;
-}
-
-DiskVolumeNodePtr RowOf(const windows::VKSelectDiskViewController& page, const QString& node) {
-    for (const DiskVolumeNodePtr& row : page.allDiskArr()) {
-        if (row->diskPath() && QString::fromStdString(*row->diskPath()) == node)
-            return row;
-    }
-    return nullptr;
 }
 
 // Finds the folder `name` anywhere in the path tree, opening folders on the
@@ -441,20 +401,7 @@ TEST_F(BrowserPicturesReal, CoverFlowAndGridShowThePicturesOfTheChosenFolder) {
 }  // namespace velmora::browser
 
 int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    char configTemplate[] = "/tmp/velmora-pictures-XXXXXX";
-    if (mkdtemp(configTemplate) == nullptr)
-        return 1;
-    qputenv("XDG_CONFIG_HOME", configTemplate);
-    QApplication app(argc, argv);
-    InstallEngineFactories();
     // The windows' own timing, as a user meets it: the offer of a deep
     // scan stays for its seconds, the flow slides.
-    velmora::ui::SetDurationScale(1);
-    velmora::ui::texts::LoadLanguage("en");
-    const int result = RUN_ALL_TESTS();
-    QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();
-    return result;
+    return velmora::test::real::RunRealWindowTests(argc, argv, {.durationScale = 1});
 }

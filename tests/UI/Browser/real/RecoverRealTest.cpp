@@ -43,6 +43,7 @@
 #include "Browser/VKRecoverController.h"
 #include "Browser/VKResultFilePane.h"
 #include "EngineFactories.h"
+#include "RealDevices.h"
 #include "TopView/TCImageButton.h"
 #include "UIPlatform/Modal.h"
 #include "UIPlatform/Texts.h"
@@ -60,32 +61,14 @@
 namespace velmora::browser {
 namespace {
 
+// Loop devices, commands, bounded waits and the disk page's rows.
+using namespace velmora::test::real;
+
 using Panel = windows::VKShowScanProgressWindowController::Panel;
 
 // The unprivileged user the recovered files must belong to (nobody).
 constexpr uid_t kInvokingUid = 65534;
 constexpr gid_t kInvokingGid = 65534;
-
-bool RunTool(const QStringList& argv, QString* out = nullptr) {
-    QProcess process;
-    process.start(argv.front(), argv.mid(1));
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return false;
-    if (out)
-        *out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    return process.exitCode() == 0;
-}
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 QByteArray Sha256Of(const QString& path) {
     QFile file(path);
@@ -235,14 +218,6 @@ private:
     QTimer timer_;
 };
 
-DiskVolumeNodePtr RowOf(const windows::VKSelectDiskViewController& page, const QString& node) {
-    for (const DiskVolumeNodePtr& row : page.allDiskArr()) {
-        if (row->diskPath() && QString::fromStdString(*row->diskPath()) == node)
-            return row;
-    }
-    return nullptr;
-}
-
 class RecoverRealTest : public ::testing::Test {
 protected:
     // One scan of the disk serves every case; each case ticks what it needs.
@@ -261,8 +236,9 @@ protected:
         }
         manifest_ = ReadManifest(folder + "/recover_volume.json");
         // Read-write: one case mounts the volume to offer a folder on it.
-        if (!RunTool({"losetup", "--find", "--show", folder + "/recover_volume.img"}, &node_) ||
-            node_.isEmpty()) {
+        disk_ = std::make_unique<AttachedLoop>(folder + "/recover_volume.img",
+                                               LoopOptions{.readOnly = false, .partitions = false});
+        if (disk_->node().isEmpty()) {
             skip_ = "cannot attach a loop device (losetup failed)";
             return;
         }
@@ -281,15 +257,15 @@ protected:
         const bool listed = WaitFor(
             [] {
                 return root_->whichPage() == 3 && root_->selectDiskVC() &&
-                       RowOf(*root_->selectDiskVC(), node_);
+                       RowOf(*root_->selectDiskVC(), disk_->node());
             },
             20000);
         if (!listed) {
-            failure_ = node_.toStdString() + " is not listed on the disk page";
+            failure_ = disk_->node().toStdString() + " is not listed on the disk page";
             return;
         }
         windows::VKSelectDiskViewController* page = root_->selectDiskVC();
-        const DiskVolumeNodePtr disk = RowOf(*page, node_);
+        const DiskVolumeNodePtr disk = RowOf(*page, disk_->node());
         page->clickRow(page->rowForItem(disk->childAtIndex(0).get()));
         page->scanButtonAction();
         if (!WaitFor([] { return root_->deletailWC() != nullptr; }, 10000)) {
@@ -312,9 +288,7 @@ protected:
         root_.reset();
         seams_.reset();
         ui::SetAlertPresenter(nullptr);
-        if (!node_.isEmpty())
-            RunTool({"losetup", "-d", node_});
-        node_.clear();
+        disk_.reset();
         work_.reset();
     }
 
@@ -478,7 +452,7 @@ protected:
     static inline std::string failure_;
     static inline std::unique_ptr<velmora::test::TempDir> work_;
     static inline std::map<QString, Expected> manifest_;
-    static inline QString node_;
+    static inline std::unique_ptr<AttachedLoop> disk_;
     static inline ui::ScriptedAlerts alerts_;
     static inline platform::RecordingWorkspace workspace_;
     static inline std::unique_ptr<windows::RootWindowSeams> seams_;
@@ -527,7 +501,7 @@ TEST_F(RecoverRealTest, AFolderOnTheScannedVolumeGetsTheSameDeviceWarning) {
     TickFiles("/Docs", {"report.mp3"});
     const QString mountPoint = Destination("volume");
     // Through exfat-fuse, as a desktop without the kernel's driver mounts it.
-    ASSERT_TRUE(RunTool({"mount.exfat-fuse", node_, mountPoint}));
+    ASSERT_TRUE(RunTool({"mount.exfat-fuse", disk_->node(), mountPoint}));
     struct Unmount {
         QString at;
         ~Unmount() { RunTool({"fusermount", "-u", at}); }
@@ -627,35 +601,9 @@ TEST_F(RecoverRealTest, StoppedAtAFullDestinationCountsTheFilesReallyWritten) {
 }  // namespace velmora::browser
 
 int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
     // Mounts and the single-instance lock stay in a mount namespace of this
-    // program's own; before any thread starts (unshare refuses after).
-    if (geteuid() == 0) {
-        if (unshare(CLONE_NEWNS) != 0 ||
-            mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777,size=1m") != 0) {
-            std::fprintf(stderr, "no mount namespace of our own (%s)\n", std::strerror(errno));
-            return 77;
-        }
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    char configTemplate[] = "/tmp/velmora-recover-XXXXXX";
-    if (mkdtemp(configTemplate) == nullptr)
-        return 1;
-    // The file-type table of the scan's filter lies beside the program: a
-    // copy of the shipped one in a folder of our own (the log goes there too).
-    const QString work = QString::fromLocal8Bit(configTemplate) + "/work";
-    QDir().mkpath(work);
-    QFile::copy(QString::fromStdString(velmora::test::SourceDir()) + "/resources/FileType.plist",
-                work + "/FileType.plist");
-    qputenv("VELMORA_WORK_PATH", work.toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", configTemplate);
-    QApplication app(argc, argv);
-    InstallEngineFactories();
-    velmora::ui::SetDurationScale(0);
-    velmora::ui::texts::LoadLanguage("en");
-    const int result = RUN_ALL_TESTS();
-    QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();
-    return result;
+    // program's own. The file-type table of the scan's filter lies beside
+    // the program (the log goes there too).
+    return velmora::test::real::RunRealWindowTests(
+        argc, argv, {.workFolderWithFileTypes = true, .needsMountNamespace = true});
 }

@@ -30,6 +30,7 @@
 #include "Browser/VKSearchController.h"
 #include "EngineFactories.h"
 #include "FileNode.h"
+#include "RealDevices.h"
 #include "UIPlatform/Modal.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/Timing.h"
@@ -45,30 +46,8 @@
 namespace velmora::browser {
 namespace {
 
-bool RunTool(const QStringList& argv, QString* out = nullptr) {
-    QProcess process;
-    process.start(argv.front(), argv.mid(1));
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        return false;
-    if (out)
-        *out = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
-    return process.exitCode() == 0;
-}
-
-class AttachedLoop {
-public:
-    explicit AttachedLoop(const QString& image) {
-        RunTool({"losetup", "--find", "--show", "-r", "-P", image}, &node_);
-    }
-    ~AttachedLoop() {
-        if (!node_.isEmpty())
-            RunTool({"losetup", "-d", node_});
-    }
-    const QString& node() const { return node_; }
-
-private:
-    QString node_;
-};
+// Loop devices, commands, bounded waits and the disk page's rows.
+using namespace velmora::test::real;
 
 // A folder no one can write into, root included: a tmpfs mounted read-only.
 class ReadOnlyFolder {
@@ -89,28 +68,9 @@ private:
     bool mounted_ = false;
 };
 
-bool WaitFor(const std::function<bool()>& done, int ms) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
-
 // Lets the windows run for `ms` whatever happens.
 void RunFor(int ms) {
     WaitFor([] { return false; }, ms);
-}
-
-DiskVolumeNodePtr RowOf(const windows::VKSelectDiskViewController& page, const QString& node) {
-    for (const DiskVolumeNodePtr& row : page.allDiskArr()) {
-        if (row->diskPath() && QString::fromStdString(*row->diskPath()) == node)
-            return row;
-    }
-    return nullptr;
 }
 
 // The path of a node below its volume's root ("/Docs/report.pdf").
@@ -497,26 +457,5 @@ TEST_F(ScanControlReal, StopKeepsResultsAndTheOfferStartsADeepScan) {
 }  // namespace velmora::browser
 
 int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    char configTemplate[] = "/tmp/velmora-scancontrol-XXXXXX";
-    if (mkdtemp(configTemplate) == nullptr)
-        return 1;
-    qputenv("XDG_CONFIG_HOME", configTemplate);
-    // The program's work folder holds the file-type lists its category
-    // filter is built from, as an installed program's does.
-    const QString work = QString::fromLocal8Bit(configTemplate) + QStringLiteral("/work");
-    QDir().mkpath(work);
-    QFile::copy(QString::fromStdString(velmora::test::SourceDir()) +
-                    QStringLiteral("/resources/FileType.plist"),
-                work + QStringLiteral("/FileType.plist"));
-    qputenv("VELMORA_WORK_PATH", work.toLocal8Bit());
-    QApplication app(argc, argv);
-    InstallEngineFactories();
-    velmora::ui::SetDurationScale(0);
-    velmora::ui::texts::LoadLanguage("en");
-    const int result = RUN_ALL_TESTS();
-    QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();
-    return result;
+    return velmora::test::real::RunRealWindowTests(argc, argv, {.workFolderWithFileTypes = true});
 }
