@@ -130,10 +130,18 @@ public:
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
     const std::string& node() const { return node_; }
+    // The kernel's name ("loop3"), as the disk page lists the device.
+    std::string name() const { return node_.substr(node_.rfind('/') + 1); }
 
 private:
     std::string node_;
 };
+
+// Declares `loop`, `image` attached to it for the rest of the test; fails
+// the test when losetup cannot attach it.
+#define VELMORA_ATTACH_LOOP(loop, image) \
+    LoopDevice loop(image);              \
+    ASSERT_FALSE((loop).node().empty()) << "losetup could not attach " << (image)
 
 // The rows of a "rows" answer ("ok PATH=COL|COL ;; PATH=..."): the path of
 // the first row one of whose columns mentions `text` (RowMentioning) or is

@@ -193,7 +193,7 @@ void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, s
                          const std::string& label = kLabel, bool deep = false) {
     ASSERT_NO_FATAL_FAILURE(ToDiskPage(walk, program, deep));
     // A volume whose label is not read is listed by its device's name.
-    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+    const std::string node = loop.name();
     std::string rows, row;
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -248,8 +248,7 @@ TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
     VELMORA_REQUIRE_FIXTURE(volume);
     const std::string shot = GetParam().shot;
     const std::string before = Sha256Of(volume.image);
-    LoopDevice loop(volume.image);
-    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+    VELMORA_ATTACH_LOOP(loop, volume.image);
 
     WalkedProgram run;
     const test::TempDir& home = run.home();
@@ -350,8 +349,7 @@ TEST(RecoveryWalkBadInput, DestinationFillsUpAndTheRecoveryIsStopped) {
         GTEST_SKIP() << "needs root for loop devices and a small tmpfs";
     const WalkVolume& volume = WalkVolumeOf("fat16");
     VELMORA_REQUIRE_FIXTURE(volume);
-    LoopDevice loop(volume.image);
-    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+    VELMORA_ATTACH_LOOP(loop, volume.image);
 
     WalkedProgram run;
     const test::TempDir& home = run.home();
@@ -426,9 +424,8 @@ TEST(RecoveryWalkBadInput, ScannedDiskRemovedMidScan) {
     const std::string image = scratch / "blank.img";
     { std::ofstream make(image, std::ios::binary); }
     ASSERT_EQ(truncate(image.c_str(), 4LL << 30), 0);
-    LoopDevice loop(image);
-    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << image;
-    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+    VELMORA_ATTACH_LOOP(loop, image);
+    const std::string node = loop.name();
 
     WalkedProgram run;
     VELMORA_START_WALK(run);
@@ -473,9 +470,8 @@ TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
     const WalkVolume& disk = WalkVolumeOf("lostdisk");
     VELMORA_REQUIRE_FIXTURE(disk);
     const std::string before = Sha256Of(disk.image);
-    LoopDevice loop(disk.image);
-    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << disk.image;
-    const std::string node = loop.node().substr(loop.node().rfind('/') + 1);
+    VELMORA_ATTACH_LOOP(loop, disk.image);
+    const std::string node = loop.name();
 
     WalkedProgram run;
     const test::TempDir& home = run.home();
@@ -574,8 +570,7 @@ TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
     const WalkVolume& volume = WalkVolumeOf("fat16");
     VELMORA_REQUIRE_FIXTURE(volume);
-    LoopDevice loop(volume.image);
-    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << volume.image;
+    VELMORA_ATTACH_LOOP(loop, volume.image);
     WalkedProgram run;
     VELMORA_START_WALK(run);
     Walk& walk = run.walk();

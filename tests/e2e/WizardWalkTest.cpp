@@ -21,8 +21,7 @@ TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
     const Fixture& fixture = Fat16Fixture();
     VELMORA_REQUIRE_FIXTURE(fixture);
     const std::string before = Sha256Of(fixture.image);
-    LoopDevice loop(fixture.image);
-    ASSERT_FALSE(loop.node().empty()) << "losetup could not attach " << fixture.image;
+    VELMORA_ATTACH_LOOP(loop, fixture.image);
 
     WalkedProgram run;
     VELMORA_START_WALK(run);
