@@ -24,18 +24,7 @@ public:
 class KeyCatalog final : public ITextCatalog {
 public:
     std::string Text(const std::string& key, const std::string&) const override { return key; }
-    std::string DateTimeText(time_t seconds) const override {
-        struct tm local {};
-        if (::localtime_r(&seconds, &local) == nullptr)
-            return {};
-        char text[64];
-        const size_t n = std::strftime(text, sizeof text, "%d %B %Y %H:%M", &local);
-        std::string out(text, n);
-        // "01 May" reads as "1 May".
-        if (out.size() > 1 && out[0] == '0')
-            out.erase(0, 1);
-        return out;
-    }
+    std::string DateTimeText(time_t seconds) const override { return PlainDateTimeText(seconds); }
 };
 
 std::mutex g_servicesMutex;
@@ -59,6 +48,19 @@ std::shared_ptr<T> Current() {
 }
 
 }  // namespace
+
+std::string PlainDateTimeText(time_t seconds) {
+    struct tm local {};
+    if (::localtime_r(&seconds, &local) == nullptr)
+        return {};
+    char text[64];
+    const size_t n = std::strftime(text, sizeof text, "%d %B %Y %H:%M", &local);
+    std::string out(text, n);
+    // "01 May" reads as "1 May".
+    if (out.size() > 1 && out[0] == '0')
+        out.erase(0, 1);
+    return out;
+}
 
 void InstallClock(std::shared_ptr<IClock> clock) {
     Install<IClock, SystemClock>(std::move(clock));

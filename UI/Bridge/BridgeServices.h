@@ -39,6 +39,10 @@ public:
     virtual std::string DateTimeText(time_t seconds) const = 0;
 };
 
+// "1 May 2026 09:30" in local time (no leading zero on the day); empty when
+// the time cannot be converted.
+std::string PlainDateTimeText(time_t seconds);
+
 // The installed services; each install replaces the previous one, null
 // puts the default back. Defaults: the system clock; settings that keep
 // nothing (every key unset); a catalogue that answers each key itself and

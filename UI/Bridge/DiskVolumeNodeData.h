@@ -49,10 +49,6 @@ public:
     size_t numberOfChildren() const;
     void setParentName(const std::string& name) { m_parentName = name; }
     const std::string& parentName() const { return m_parentName; }
-    // The kernel's name of the parent disk ("sdb", "loop6"): what a removal
-    // names, where the shown name is the disk's model or "Untitled".
-    void setParentDevice(const std::string& name) { m_parentDevice = name; }
-    const std::string& parentDevice() const { return m_parentDevice; }
     const std::string& name() const { return m_name; }
     // The device node; none for a record without a BSD name.
     const std::optional<std::string>& diskPath() const { return m_diskPath; }
@@ -78,7 +74,6 @@ public:
 private:
     std::string m_name;
     std::string m_parentName;
-    std::string m_parentDevice;
     std::optional<std::string> m_diskPath;
     int64_t m_capacity = 0;
     int64_t m_used = 0;

@@ -692,11 +692,9 @@ void VKDeletailWindowController::RefreshDevice(const QVariant& object) {
     const auto path = info.find(QStringLiteral("USBPath"));
     if (path == info.end() || !selectDiskVolumeData_)
         return;
-    // A removal names the disk by its kernel name; the row knows it beside
-    // the disk's shown name.
-    const std::string removed = path->toString().toStdString();
-    const std::string& device = selectDiskVolumeData_->parentDevice();
-    if (removed != selectDiskVolumeData_->parentName() && (device.empty() || removed != device))
+    // A removal names the disk by its kernel name, which the disk page gave
+    // the row as its parent's name.
+    if (path->toString().toStdString() != selectDiskVolumeData_->parentName())
         return;
     seam::Bridge().StopScan(1);
     ui::NotificationCenter::defaultCenter().removeObserver(this, kRefreshDetachDevice);

@@ -20,15 +20,7 @@ std::string InterfaceTextCatalog::Text(const std::string& key, const std::string
 // Written as the bridge writes dates by itself ("1 May 2026 09:30"), so the
 // trees read the same whichever catalogue is in place.
 std::string InterfaceTextCatalog::DateTimeText(time_t seconds) const {
-    struct tm local {};
-    if (::localtime_r(&seconds, &local) == nullptr)
-        return {};
-    char text[64];
-    const size_t n = std::strftime(text, sizeof text, "%d %B %Y %H:%M", &local);
-    std::string out(text, n);
-    if (out.size() > 1 && out[0] == '0')
-        out.erase(0, 1);
-    return out;
+    return bridge::PlainDateTimeText(seconds);
 }
 
 void InstallInterfaceTexts() {

@@ -144,9 +144,11 @@ void VKSelectDiskViewController::highlight(int row) {
 }
 
 void VKSelectDiskViewController::InitFinished() {
-    // A disk without volumes is not listed.
-    std::erase_if(allDiskArr_,
-                  [](const DiskVolumeNodePtr& row) { return row->numberOfChildren() == 0; });
+    // A disk without volumes is not listed. An opened image is, volumes or
+    // not: it is scanned whole, and a bare volume's image has none.
+    std::erase_if(allDiskArr_, [](const DiskVolumeNodePtr& row) {
+        return row->numberOfChildren() == 0 && !row->isEdi() && !row->isAppleDmg();
+    });
     desktopVolume_.reset();
     for (const DiskVolumeNodePtr& row : allDiskArr_) {
         if (row->numberOfChildren() > 0) {
@@ -238,11 +240,8 @@ bool VKSelectDiskViewController::shouldSelectItem(const DiskVolumeNodePtr& item)
     // the disk's title is a model name, or none). A disk row is its own
     // disk.
     if (const DiskVolumeNodePtr parent = model_->parentOf(item.get());
-        parent && item != desktopEntry_) {
+        parent && item != desktopEntry_)
         item->setParentName(KernelName(*parent));
-        if (const auto& path = parent->diskPath())
-            item->setParentDevice(path->substr(path->rfind('/') + 1));
-    }
     return true;
 }
 

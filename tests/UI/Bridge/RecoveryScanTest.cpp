@@ -21,6 +21,7 @@
 
 #include "BridgeDoubles.h"
 #include "FatFixtureScan.h"
+#include "FixtureManifest.h"
 #include "RecoveryDoubles.h"
 #include "VKUIController.h"
 #include "VKUIPublic.h"
@@ -28,48 +29,14 @@
 
 using velmora::bridgetest::BridgeWorld;
 using velmora::bridgetest::FatFixtureScan;
+using velmora::bridgetest::ManifestFile;
+using velmora::bridgetest::ManifestFiles;
 using velmora::bridgetest::ScanSourceDouble;
+using velmora::bridgetest::Sha256Of;
 using velmora::test::RunProgram;
 using velmora::test::TempDir;
 
 namespace {
-
-struct ManifestFile {
-    std::string path;
-    long long size = 0;
-    std::string sha256;
-};
-
-std::vector<ManifestFile> ManifestFiles(const std::string& manifest) {
-    std::string out;
-    std::vector<ManifestFile> files;
-    if (!RunProgram(
-            {"python3", velmora::test::SourceDir() + "/tests/fixtures/fat/manifest_files.py",
-             manifest},
-            &out))
-        return files;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string state, size;
-        ManifestFile f;
-        std::getline(fields, state, '\t');
-        std::getline(fields, f.path, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, f.sha256, '\t');
-        f.size = std::stoll(size);
-        files.push_back(f);
-    }
-    return files;
-}
-
-std::string Sha256Of(const std::string& path) {
-    std::string out;
-    if (!RunProgram({"sha256sum", "--", path}, &out))
-        return "<unreadable>";
-    return out.substr(0, out.find(' '));
-}
 
 // The fixture's scan as the recovery sees it: a quick scan, whose data
 // comes through the one object of the volume's root.

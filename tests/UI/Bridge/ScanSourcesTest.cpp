@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "BridgeDoubles.h"
+#include "FixtureManifest.h"
 #include "ImageScanWorld.h"
 #include "ScanSources.h"
 #include "VKUIController.h"
@@ -30,8 +31,11 @@
 #include "VKUITreeData.h"
 
 using velmora::bridgetest::FixturePath;
+using velmora::bridgetest::ManifestFile;
+using velmora::bridgetest::ManifestFiles;
 using velmora::bridgetest::NotificationLog;
 using velmora::bridgetest::ScanWorld;
+using velmora::bridgetest::Sha256Of;
 using velmora::test::RunProgram;
 using velmora::test::TempDir;
 
@@ -249,44 +253,6 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, TreesFromTheScanRoad,
                              return std::filesystem::path(info.param.image).stem().string();
                          });
 
-// The deleted files of a manifest (what a quick scan finds).
-struct ManifestFile {
-    std::string path;
-    long long size = 0;
-    std::string sha256;
-};
-
-std::vector<ManifestFile> ManifestFiles(const std::string& manifest) {
-    std::string out;
-    std::vector<ManifestFile> files;
-    if (!RunProgram(
-            {"python3", velmora::test::SourceDir() + "/tests/fixtures/fat/manifest_files.py",
-             manifest},
-            &out))
-        return files;
-    std::istringstream lines(out);
-    for (std::string line; std::getline(lines, line);) {
-        std::istringstream fields(line);
-        std::string state, size;
-        ManifestFile f;
-        std::getline(fields, state, '\t');
-        std::getline(fields, f.path, '\t');
-        std::getline(fields, size, '\t');
-        std::getline(fields, f.sha256, '\t');
-        f.size = std::stoll(size);
-        if (state == "deleted")
-            files.push_back(f);
-    }
-    return files;
-}
-
-std::string Sha256Of(const std::string& path) {
-    std::string out;
-    if (!RunProgram({"sha256sum", "--", path}, &out))
-        return "<unreadable>";
-    return out.substr(0, out.find(' '));
-}
-
 // A quick scan of the FAT16 fixture through the facade, read through the
 // program's sources.
 class ScanRoadOfFat16 : public ::testing::Test {
@@ -299,7 +265,7 @@ protected:
             image, std::vector<velmora::bridgetest::VolumePlan>{{-1, 0, FS_FAT16}});
         road = std::make_unique<ProgramRoad>(world->catalogue);
         ASSERT_TRUE(world->ScanToEnd(0, 0, false));
-        manifest = ManifestFiles(FixturePath("fat/fat16.json"));
+        manifest = ManifestFiles(FixturePath("fat/fat16.json"), /*deletedOnly=*/true);
         ASSERT_FALSE(manifest.empty());
         VKUIRecovery::instance().SetStatus(VK_OP_IDLE);
         VKUIRecovery::instance().ResetParam();

@@ -181,12 +181,12 @@ TEST_F(BrowserTest, DeviceRemoval) {
 }
 
 // A disk shown by its model (or as untitled) is removed under its kernel
-// name: that removal stops the scan of its volume too.
+// name, which the disk page gives the row as its parent's name: that
+// removal stops the scan of its volume too.
 TEST_F(BrowserTest, DeviceRemovalByTheDisksKernelName) {
     alerts.answers = {1};
     auto volume = FakeBridge::Volume("DATA", 1'000'000, 7);
-    volume->setParentName("Untitled");
-    volume->setParentDevice("loop6");
+    volume->setParentName("loop6");
     auto& window = MakeBrowser();
     window.setSelectDiskVolumeData(volume);
     window.getData();
