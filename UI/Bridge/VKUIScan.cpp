@@ -97,7 +97,10 @@ VKUIDeviceData& VKUIScan::Catalogue() {
     return m_catalogue != nullptr ? *m_catalogue : VKUIDeviceData::instance();
 }
 
-VKRESULT VKUIScan::EndEarly(VKRESULT result) {
+VKRESULT VKUIScan::EndEarly(VKRESULT result, const char* why) {
+    // The log says why a scan found nothing: it never looked.
+    if (why != nullptr)
+        CatchExeception::WriteLog("DoScan ended early: %s\n", why);
     SetStatus(VK_OP_IDLE);
     SetNeedUIUpdate(1);
     VKNotifyUIUpdateData(1);
@@ -114,11 +117,11 @@ VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
     }
     VKRESULT result = kResultBadArgument;
     if (storage == nullptr)
-        return EndEarly(result);
+        return EndEarly(result, "no device");
     // A replay runs under the loader's own hold of the busy flag.
     ScanGate gate(source == nullptr);
     if (source == nullptr && !gate.held())
-        return EndEarly(result);
+        return EndEarly(result, "the results are busy (a save or a load)");
 
     SaveScanSorage(storage);
     SetNeedUIUpdate(0);
@@ -129,14 +132,14 @@ VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
     SetSearchKey("");
     IRecoveryFilter* filter = VKUIFilter::instance().GetFilter();
     if (filter == nullptr)
-        return EndEarly(result);
+        return EndEarly(result, "no file filter");
 
     VKUIDeviceData& catalogue = Catalogue();
     if (deep == 0 && catalogue.IsDiskStorage(storage) != 0) {
         std::vector<IStorageDevice*> volumes;
         catalogue.GetDiskVolumeStorage(storage, volumes);
         if (volumes.empty())
-            return EndEarly(result);
+            return EndEarly(result, "the disk has no volumes");
         {
             VKOperationLock hold(m_lock);
             m_volumesLeft = static_cast<int>(volumes.size());
@@ -189,7 +192,7 @@ VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
     // last volume failed without a finished record would otherwise look
     // running for ever and refuse every later scan.
     if (GetStatus() != VK_OP_IDLE)
-        EndEarly(result);
+        EndEarly(result, nullptr);
     CatchExeception::WriteLog("%s:%d end!\r", "DoScan", 137);
     return result;
 }

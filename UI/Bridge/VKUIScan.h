@@ -167,7 +167,7 @@ public:
 private:
     VKRESULT DoVolumeStorageScan(IStorageDevice* volume);
     // A scan that ends before scanning: idle, and the windows told.
-    VKRESULT EndEarly(VKRESULT result);
+    VKRESULT EndEarly(VKRESULT result, const char* why);
     int IsStorageVolumeUnknow(IStorageDevice* storage);
     void ReleaseDataRecoveryLocked();
     void ReleaseControllersLocked();

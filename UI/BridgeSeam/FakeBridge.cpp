@@ -105,6 +105,11 @@ int FakeBridge::VKOpenDmgFile(const std::string& path) {
     return openDmgResult;
 }
 
+int FakeBridge::VKOpenEdiFile(const std::string& path) {
+    calls.push_back("VKOpenEdiFile:" + path);
+    return openEdiResult;
+}
+
 void FakeBridge::DoScanWithData(const DiskVolumeNodePtr& row, const std::string& postName) {
     calls.push_back("DoScanWithData:" + (row ? row->name() : std::string("nil")));
     (void)postName;

@@ -39,6 +39,8 @@ public:
     std::function<void()> onRefresh;
     // What VKOpenDmgFile answers.
     int openDmgResult = 1;
+    // What VKOpenEdiFile answers.
+    int openEdiResult = 1;
 
     // The recovery: what is ticked, whether a folder lies on the scanned
     // device (by path), what DoRecovery answers, and the progress record
@@ -85,6 +87,7 @@ public:
     void GetDeviceInfoToArray(std::vector<DiskVolumeNodePtr>* array) override;
     void RefreshDeviceInfo() override;
     int VKOpenDmgFile(const std::string& path) override;
+    int VKOpenEdiFile(const std::string& path) override;
     void DoScanWithData(const DiskVolumeNodePtr& row, const std::string& postName) override;
     void DoDeepScanWithData(const DiskVolumeNodePtr& row, const std::string& postName) override;
     int IsScanRunning() override;

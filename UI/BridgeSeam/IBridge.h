@@ -54,6 +54,8 @@ public:
     virtual void RefreshDeviceInfo() = 0;
     // Adds the disk image at `path` to the catalogue: 1 when it is there.
     virtual int VKOpenDmgFile(const std::string& path) = 0;
+    // Adds the program's own "edi" image at `path`: 1 when it is there.
+    virtual int VKOpenEdiFile(const std::string& path) = 0;
 
     // Scan.
     virtual void DoScanWithData(const DiskVolumeNodePtr& row, const std::string& postName) = 0;

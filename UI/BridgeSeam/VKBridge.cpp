@@ -95,6 +95,10 @@ int VKBridge::VKOpenDmgFile(const std::string& path) {
     return VKUIController::VKOpenDmgFile(path);
 }
 
+int VKBridge::VKOpenEdiFile(const std::string& path) {
+    return VKUIController::VKOpenEdiFile(path);
+}
+
 // The scan always reports "NormalScranValue", whatever name the window
 // passes.
 void VKBridge::DoScanWithData(const DiskVolumeNodePtr& row, const std::string&) {
@@ -152,7 +156,11 @@ void VKBridge::ResetShouldBuild() {
     VKUIController::ResetShouldBuild();
 }
 
+// An image's scan reports as any deep scan does: without the relays the
+// browser would wait for a scan that has long ended.
 void VKBridge::isEdiDoDeepScanWithData(const DiskVolumeNodePtr& row, const std::string&) {
+    Relay("NormalScranValue");
+    Relay(CProgressNotify::kNotificationName);
     VKUIController::isEdiDoDeepScanWithData(row);
 }
 

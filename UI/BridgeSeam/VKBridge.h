@@ -34,6 +34,7 @@ public:
     void GetDeviceInfoToArray(std::vector<DiskVolumeNodePtr>* array) override;
     void RefreshDeviceInfo() override;
     int VKOpenDmgFile(const std::string& path) override;
+    int VKOpenEdiFile(const std::string& path) override;
     void DoScanWithData(const DiskVolumeNodePtr& row, const std::string& postName) override;
     void DoDeepScanWithData(const DiskVolumeNodePtr& row, const std::string& postName) override;
     int IsScanRunning() override;

@@ -18,6 +18,7 @@ TCWindowButton* MakeStandardButton(int kind, const QString& group, QWidget* pare
     const QSize size(TCImageWindow::kStandardButtonSize, TCImageWindow::kStandardButtonSize);
     auto* button = new TCWindowButton(size, group, parent);
     const QString stem = QLatin1String(kButtonImageStem[kind]);
+    button->setObjectName(stem);
     button->setActiveImage(ImageRegistry::Pixmap(stem, size));
     button->setActiveNotKeyWindowImage(ImageRegistry::Pixmap(stem + "_inactive", size));
     button->setInactiveImage(ImageRegistry::Pixmap(stem + "_inactive", size));

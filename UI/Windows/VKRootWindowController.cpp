@@ -82,12 +82,17 @@ VKRootWindowController::VKRootWindowController(RootWindowSeams seams, QObject* p
         };
     }
     if (!seams_.chooseDiskImage) {
-        seams_.chooseDiskImage = [] { return AskForFile({}, QStringLiteral("dmg (*.dmg)")); };
+        seams_.chooseDiskImage = [] {
+            return AskForFile({}, QStringLiteral("Disk images (*.dmg *.edi)"));
+        };
     }
     // The rows the bridge makes for this window carry texts of its language.
     InstallInterfaceTexts();
     aWindow_ = new TCImageWindow();
     aWindow_->setObjectName(QStringLiteral("MainXib"));
+    // Whoever drives the window by name (the end-to-end walk) reaches its
+    // controller's invokable functions through it; the window dies first.
+    aWindow_->setProperty("controller", QVariant::fromValue(static_cast<QObject*>(this)));
     aWindow_->resize(kWidth, kPageHeight + static_cast<int>(kTitleBarHeight));
     // The pages have one size: a smaller window would cut off the buttons
     // that lead on (next, scan) with nothing to scroll them back.
@@ -624,10 +629,17 @@ void VKRootWindowController::doSowExportEdiWindow() {
         loadEdiWithPath(*path);
 }
 
+// A plain disk image (".dmg") or one of the program's own edi images joins
+// the disk list; anything else, or an image that does not open, changes
+// nothing. The edi images had no other way in.
 void VKRootWindowController::loadEdiWithPath(const QString& path) {
-    if (QFileInfo(path).suffix() != QLatin1String("dmg"))
-        return;
-    if (seam::Bridge().VKOpenDmgFile(path.toStdString()) && selectDiskVC_)
+    const QString suffix = QFileInfo(path).suffix();
+    int opened = 0;
+    if (suffix == QLatin1String("dmg"))
+        opened = seam::Bridge().VKOpenDmgFile(path.toStdString());
+    else if (suffix == QLatin1String("edi"))
+        opened = seam::Bridge().VKOpenEdiFile(path.toStdString());
+    if (opened && selectDiskVC_)
         selectDiskVC_->RefreshDevice();
 }
 

@@ -90,7 +90,9 @@ public:
     void showDetailWindow();
     // A result file handed over at start; it is loaded once the window runs.
     void SetImportPath(const QString& path);
-    void doSowExportEdiWindow();
+    // The panel that adds a disk image to the disk list. No control of the
+    // window opens it; it is invokable by name for whoever drives the window.
+    Q_INVOKABLE void doSowExportEdiWindow();
     void loadEdiWithPath(const QString& path);
     void closeWindow();
     void changeWindowTitle();

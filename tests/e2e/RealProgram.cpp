@@ -310,9 +310,6 @@ LoopDevice::~LoopDevice() {
         test::RunProgram({"losetup", "--detach", node_});
 }
 
-namespace {
-
-// Each row of a "rows" answer as its path and its columns.
 std::vector<std::pair<std::string, std::vector<std::string>>> SplitRows(const std::string& rows) {
     std::vector<std::pair<std::string, std::vector<std::string>>> out;
     if (rows.rfind("ok ", 0) != 0)
@@ -342,8 +339,6 @@ std::vector<std::pair<std::string, std::vector<std::string>>> SplitRows(const st
     return out;
 }
 
-}  // namespace
-
 std::string RowMentioning(const std::string& rows, const std::string& text) {
     for (const auto& [path, columns] : SplitRows(rows)) {
         for (const std::string& column : columns) {
@@ -372,6 +367,10 @@ std::string Sha256Of(const std::string& path) {
 
 std::optional<int> QuitAnsweringAlerts(Walk& walk, Process& program) {
     walk.Ask("quit", Millis(5000));
+    return AnswerAlertsUntilExit(walk, program);
+}
+
+std::optional<int> AnswerAlertsUntilExit(Walk& walk, Process& program) {
     std::optional<int> status;
     auto shown = [&](const std::string& name) {
         return walk.Ask("find " + name, Millis(2000)).rfind("ok 1 ", 0) == 0;

@@ -147,6 +147,8 @@ private:
 // the first row one of whose columns mentions `text` (RowMentioning) or is
 // exactly `text` (RowNamed); empty when none.
 std::string RowMentioning(const std::string& rows, const std::string& text);
+// Each row of a "rows" answer as its path and its columns.
+std::vector<std::pair<std::string, std::vector<std::string>>> SplitRows(const std::string& rows);
 std::string RowNamed(const std::string& rows, const std::string& text);
 
 std::string Sha256Of(const std::string& path);
@@ -155,6 +157,9 @@ std::string Sha256Of(const std::string& path);
 // stop a scan still running: yes; to save what was found: leave); the exit
 // code, or nothing when it still runs after two minutes.
 std::optional<int> QuitAnsweringAlerts(Walk& walk, Process& program);
+// The same answers to whatever the program asks on its way out, once the
+// user has started it on its way (closed its window, say).
+std::optional<int> AnswerAlertsUntilExit(Walk& walk, Process& program);
 
 // The program as each walk starts it: on an X server of its own, for an
 // invoking user whose home (made at construction, so that a test can put

@@ -165,7 +165,8 @@ void ToDiskPage(Walk& walk, Process& program, bool deep) {
     if (deep)
         ASSERT_EQ(walk.Ask("click completeButton"), "ok");
     ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
+    ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                << program.Output();
 }
 
 // Scans the disk page's `row`, up to the results browser.
@@ -534,6 +535,234 @@ TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
 
     run.QuitCleanly();
     EXPECT_EQ(Sha256Of(disk.image), before) << "the scanned image changed";
+}
+
+// A disk image and an edi image of a walk volume, added to the disk list
+// through the main window's image panel: an image is always scanned deep,
+// its volume found again, and a deleted song of it recovered whole.
+struct ImageCase {
+    const char* kind;  // "dmg" (the raw image as it is) or "edi" (wrapped)
+};
+
+void PrintTo(const ImageCase& c, std::ostream* out) {
+    *out << c.kind;
+}
+
+class ImageWalk : public ::testing::TestWithParam<ImageCase> {};
+
+TEST_P(ImageWalk, ImageOpenedFromTheMainWindowIsScannedAndRecovered) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const WalkVolume& volume = WalkVolumeOf("fat16");
+    VELMORA_REQUIRE_FIXTURE(volume);
+    // A disk beside the machine's own, as a user has who recovers from a
+    // card: with one volume alone the wizard skips the disk page.
+    VELMORA_ATTACH_LOOP(loop, volume.image);
+    const std::string kind = GetParam().kind;
+    test::TempDir scratch;
+    chmod(scratch.path().c_str(), 0755);
+    const std::string image = scratch / ("walk." + kind);
+    if (kind == "edi") {
+        Process wrap(
+            {"python3", test::SourceDir() + "/tests/fixtures/e2e/make_edi.py", volume.image, image},
+            {}, scratch / "make-edi");
+        ASSERT_EQ(wrap.WaitExit(Millis(60000)), 0) << wrap.Output();
+    } else {
+        std::filesystem::copy_file(volume.image, image);
+    }
+    const std::string checksum = Sha256Of(image);
+
+    WalkedProgram run;
+    const std::string destination = run.home() / "recovered";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
+    ASSERT_NO_FATAL_FAILURE(ToDiskPage(walk, program, /*deep=*/false));
+
+    // The image panel: the path typed and taken with Return; the disk list
+    // grows by the image.
+    const std::string listed = walk.Ask("rows outlineView");
+    ASSERT_EQ(walk.Ask("invoke MainXib doSowExportEdiWindow"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + image), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    // The image joins the list under its own name (an edi image's is in
+    // its record; a disk image is named by its file).
+    const std::string name = kind == "edi" ? "WALKEDI" : "walk.dmg";
+    std::string rows, row;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !(row = RowMentioning(rows = walk.Ask("rows outlineView"), name)).empty(); },
+        Millis(60000)))
+        << "the image did not join the list: " << walk.Ask("windows") << " "
+        << walk.Ask("text fileNameEdit") << "\n"
+        << listed << "\n"
+        << rows << "\n"
+        << program.Output();
+    EXPECT_EQ(walk.Ask("shot MainXib " + ShotPath("image_" + kind + "_listed")).rfind("ok ", 0),
+              0u);
+    ASSERT_NO_FATAL_FAILURE(ScanRow(walk, program, row));
+    ASSERT_TRUE(WaitUntil([&] { return program.Output().find("DoScan:137") != std::string::npos; },
+                          Millis(300000)))
+        << program.Output();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return (rows = walk.Ask("rows pathOutlineView")).find("(FAT/") != std::string::npos;
+        },
+        Millis(60000)))
+        << rows << "\n"
+        << walk.Ask("shot ExhibitionXib " + ShotPath("image_" + kind + "_failed")) << "\n"
+        << program.Output();
+    EXPECT_EQ(
+        walk.Ask("shot ExhibitionXib " + ShotPath("image_" + kind + "_scanned")).rfind("ok ", 0),
+        0u);
+
+    TickFile(walk, program, "Music", "old tune.mp3");
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
+    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    ASSERT_EQ(recovered.size(), 1u) << ::testing::PrintToString(recovered);
+    EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
+    EXPECT_EQ(Sha256Of(recovered[0]), volume.files.at("/Music/old tune.mp3").sha256);
+
+    run.QuitCleanly();
+    EXPECT_EQ(Sha256Of(image), checksum) << "the scanned image changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ImageWalk, ::testing::Values(ImageCase{"dmg"}, ImageCase{"edi"}),
+                         [](const ::testing::TestParamInfo<ImageCase>& info) {
+                             return std::string(info.param.kind);
+                         });
+
+// The rest of a user's road through the results: a quick scan's results
+// saved, home, the file loaded from the main window and a deleted song
+// recovered from it whole; home again, a second quick scan, the deep scan
+// started from the browser, and the program closed while that runs.
+TEST(ResultsWalk, SaveHomeLoadRecoverThenDeepScanAndCloseDuringIt) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const WalkVolume& volume = WalkVolumeOf("fat16");
+    VELMORA_REQUIRE_FIXTURE(volume);
+    const std::string before = Sha256Of(volume.image);
+    VELMORA_ATTACH_LOOP(loop, volume.image);
+
+    WalkedProgram run;
+    const test::TempDir& home = run.home();
+    const std::string destination = home / "recovered";
+    const std::string saved = home / "walk.Velmora";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
+    auto scansStarted = [&] {
+        int count = 0;
+        const std::string out = program.Output();
+        for (size_t at = 0; (at = out.find("DoScan:43 started", at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    };
+    auto scansEnded = [&] {
+        int count = 0;
+        const std::string out = program.Output();
+        for (size_t at = 0; (at = out.find("DoScan:137", at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    };
+
+    std::string top, rows;
+    ASSERT_NO_FATAL_FAILURE(OpenBrowserOnVolume(walk, program, loop, &top));
+    ASSERT_TRUE(WaitUntil([&] { return scansEnded() == 1; }, Millis(120000))) << program.Output();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !RowNamed(rows = walk.Ask("rows pathOutlineView"), "Music").empty(); },
+        Millis(30000)))
+        << rows;
+
+    // Save: the panel, the file's path typed, the progress window.
+    ASSERT_TRUE(walk.WaitVisible("exportButton", Millis(20000), /*enabled=*/true))
+        << walk.Ask("find exportButton");
+    ASSERT_EQ(walk.Ask("click exportButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    EXPECT_EQ(walk.Ask("shot fileNameEdit " + ShotPath("save_panel")).rfind("ok ", 0), 0u);
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + saved), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            struct stat info {};
+            return stat(saved.c_str(), &info) == 0 && info.st_size > 0 &&
+                   walk.Ask("find ProgressXib").rfind("ok 1 ", 0) != 0;
+        },
+        Millis(60000)))
+        << walk.Ask("windows") << " " << walk.Ask("text alert") << "\n"
+        << program.Output();
+
+    // Home: nothing left to save, so straight to the main window.
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("MainXib", Millis(30000)))
+        << walk.Ask("windows") << " " << walk.Ask("text alert");
+    ASSERT_TRUE(walk.WaitGone("ExhibitionXib", Millis(30000))) << walk.Ask("windows");
+
+    // Load: the import panel, the progress window, the browser on the
+    // loaded result; a deleted song of it recovered byte for byte.
+    ASSERT_TRUE(walk.WaitVisible("importButton", Millis(30000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("click importButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("fileNameEdit", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("type fileNameEdit " + saved), "ok");
+    ASSERT_EQ(walk.Ask("key fileNameEdit Return"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000)))
+        << walk.Ask("windows") << " " << walk.Ask("text alert") << "\n"
+        << program.Output();
+    TickFile(walk, program, "Music", "old tune.mp3");
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("loaded_result")).rfind("ok ", 0), 0u);
+    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
+    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    ASSERT_EQ(recovered.size(), 1u) << ::testing::PrintToString(recovered);
+    EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
+    EXPECT_EQ(Sha256Of(recovered[0]), volume.files.at("/Music/old tune.mp3").sha256);
+
+    // Home again, a second quick scan, and from its browser the deep scan.
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("MainXib", Millis(30000)))
+        << walk.Ask("windows") << " " << walk.Ask("text alert");
+    // (A load replays the file through the scan's road, which logs as a scan.)
+    const int started = scansStarted();
+    const int ended = scansEnded();
+    ASSERT_NO_FATAL_FAILURE(OpenBrowserOnVolume(walk, program, loop, &top));
+    ASSERT_TRUE(WaitUntil([&] { return scansEnded() == ended + 1; }, Millis(120000)))
+        << program.Output();
+    ASSERT_TRUE(WaitUntil(
+        [&] { return !RowNamed(rows = walk.Ask("rows pathOutlineView"), "Music").empty(); },
+        Millis(30000)))
+        << rows << "\n"
+        << program.Output();
+    ASSERT_TRUE(walk.WaitVisible("advButton", Millis(20000), /*enabled=*/true))
+        << walk.Ask("find advButton");
+    ASSERT_EQ(walk.Ask("click advButton"), "ok");
+    ASSERT_TRUE(WaitUntil([&] { return scansStarted() == started + 2; }, Millis(30000)))
+        << walk.Ask("windows") << " " << walk.Ask("state") << "\n"
+        << program.Output();
+    EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("deep_from_browser")).rfind("ok ", 0), 0u);
+
+    // Closed while the deep scan runs: the program asks, stops the scan and
+    // ends cleanly.
+    ASSERT_EQ(scansEnded(), ended + 1) << "the deep scan ended before the window was closed";
+    ASSERT_EQ(walk.Ask("click win_close"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("alertDefaultButton", Millis(20000))) << walk.Ask("windows");
+    walk.Ask("shot alert " + ShotPath("close_during_scan"));
+    const std::optional<int> status = AnswerAlertsUntilExit(walk, program);
+    ASSERT_TRUE(status.has_value())
+        << "still running after its window closed: " << walk.Ask("windows") << "\n"
+        << program.Output();
+    EXPECT_EQ(*status, 0) << program.Output();
+    EXPECT_EQ(Sha256Of(volume.image), before) << "the scanned image changed";
 }
 
 // The object name of the widget with the keyboard focus.

@@ -44,6 +44,28 @@ protected:
     VKSelectDiskViewController page;
 };
 
+// An opened image is listed without volumes of its own (an image of a bare
+// volume has none; it is scanned whole); a disk without volumes is not.
+TEST_F(DiskPageTest, OpenedImagesAreListedWithoutVolumes) {
+    const DiskVolumeNodePtr data = FakeBridge::Volume("Data", 1'500'000, 3);
+    auto image = [](const char* name, bool edi) {
+        _DiskVolumeData record;
+        record.name = name;
+        record.capacity = 25'000'000;
+        record.isEdi = edi ? 1 : 0;
+        record.isAppleDmg = edi ? 0 : 1;
+        return std::make_shared<DiskVolumeNodeData>(record);
+    };
+    const DiskVolumeNodePtr edi = image("card.edi", true);
+    const DiskVolumeNodePtr dmg = image("card.dmg", false);
+    Fill({FakeBridge::Disk("sda", 2'000'000, {data}), FakeBridge::Disk("empty", 1000, {}), edi,
+          dmg});
+    EXPECT_EQ(page.itemAtRow(3), edi);
+    EXPECT_EQ(page.itemAtRow(4), dmg);
+    EXPECT_FALSE(page.itemAtRow(5));
+    EXPECT_EQ(page.desktopVolume(), data);
+}
+
 TEST_F(DiskPageTest, ADiskWithTwoVolumesListsDesktopTheDiskAndItsVolumes) {
     const DiskVolumeNodePtr first = FakeBridge::Volume("Data", 1'500'000, 3);
     const DiskVolumeNodePtr second = FakeBridge::Volume("Photos", 999, 2);

@@ -507,26 +507,27 @@ TEST_F(MainWindowTest, TheCloseButtonHidesTheWindowAndAsksTheProgramToEnd) {
     EXPECT_EQ(terminate.posts.size(), 1u);
 }
 
-TEST_F(MainWindowTest, OnlyADmgImageThatOpensRefreshesTheDiskList) {
+TEST_F(MainWindowTest, OnlyADiskImageThatOpensRefreshesTheDiskList) {
     bridge.devices = {FakeBridge::Disk(
         "sda", 3000, {FakeBridge::Volume("sda1", 1000, 2), FakeBridge::Volume("sda2", 1000, 3)})};
     const struct {
         const char* path;
         int opens;
-        int openCalls, refreshes;
+        int dmgCalls, ediCalls, refreshes;
     } cases[] = {
-        {"/tmp/x.dmg", 1, 1, 1},
-        {"/tmp/x.dmg", 0, 1, 0},
-        {"/tmp/x.img", 1, 0, 0},
+        {"/tmp/x.dmg", 1, 1, 0, 1}, {"/tmp/x.dmg", 0, 1, 0, 0}, {"/tmp/x.edi", 1, 0, 1, 1},
+        {"/tmp/x.edi", 0, 0, 1, 0}, {"/tmp/x.img", 1, 0, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         bridge.calls.clear();
         bridge.openDmgResult = c.opens;
+        bridge.openEdiResult = c.opens;
         auto controller = Open();
         Next(*controller);
         controller->loadEdiWithPath(QString::fromLatin1(c.path));
-        EXPECT_EQ(bridge.CountOf("VKOpenDmgFile"), c.openCalls);
+        EXPECT_EQ(bridge.CountOf("VKOpenDmgFile"), c.dmgCalls);
+        EXPECT_EQ(bridge.CountOf("VKOpenEdiFile"), c.ediCalls);
         EXPECT_EQ(bridge.CountOf("RefreshDeviceInfo"), c.refreshes);
     }
 }

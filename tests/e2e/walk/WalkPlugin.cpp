@@ -28,6 +28,8 @@
 //                              "stall start"; "stall" answers ok MS TICKS: the
 //                              longest gap between its ticks so far in
 //                              milliseconds (how long the main loop was held)
+//   invoke NAME FUNCTION       ok, then FUNCTION (an invokable of NAME's window's
+//                              "controller" property, else of the widget) is called
 //   quit                       ok, then QCoreApplication::quit()
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -223,6 +225,20 @@ private:
         }
         if (command == QLatin1String("text"))
             return QStringLiteral("ok ") + TextOf(w);
+        if (command == QLatin1String("invoke")) {
+            QObject* target = w->window()->property("controller").value<QObject*>();
+            if (!target)
+                target = w;
+            const QByteArray function = argument.toLatin1();
+            if (target->metaObject()->indexOfMethod(function + "()") < 0)
+                return QStringLiteral("error no invokable ") + argument;
+            QPointer<QObject> guarded = target;
+            *later = [guarded, function] {
+                if (guarded)
+                    QMetaObject::invokeMethod(guarded, function.constData());
+            };
+            return QStringLiteral("ok");
+        }
         if (command == QLatin1String("click") || command == QLatin1String("dblclick")) {
             const bool twice = command == QLatin1String("dblclick");
             *later = [w, twice] {
