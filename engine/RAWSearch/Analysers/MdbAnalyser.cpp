@@ -1,5 +1,6 @@
 // Jet and ACE databases (Access): "Standard Jet DB" or "Standard ACE DB"
-// after the first four bytes; sized by their pages.
+// after the first four bytes. The streaming candidate walks the pages as the
+// sectors pass; the whole-file sizer reads them from the device.
 #include <cstring>
 
 #include "AnalyserFactories.h"
@@ -7,7 +8,66 @@
 #include "HeaderLayouts.h"
 #include "IStorageDevice.h"
 #include "RawFileBuffer.h"
+#include "StreamLayouts.h"
+#include "StructureWalkers.h"
 #include "WholeFileAnalysers.h"
+
+VK_RAW_ANALYSER_FACTORY(NewCMDBAnalyser, RawSpeed::CMDBAnalyser);
+
+using rawwalk::PositionName;
+
+int RawSpeed::CMDBAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    if (sector == nullptr)
+        return 0;
+    return m_whole.AnalyseBuffer(sector, info);
+}
+
+int RawSpeed::CMDBAnalyser::CMDBRawFileInfo::Finish(long long size, long long sectorNumber) {
+    m_size = size;
+    SetRawFileName(PositionName(m_startSector, sectorNumber));
+    return 1;
+}
+
+// Page after page: a page of a database begins with its kind (1 to 9) and
+// 01; empty pages are counted, and a long run of them, or a page of
+// something else, ends the database.
+int RawSpeed::CMDBAnalyser::CMDBRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
+                                                         long long sectorNumber, SearchContext&) {
+    using namespace jet_layout;
+    if (sector == nullptr || sectorSize <= 0)
+        return 1;
+    const long long d = (sectorNumber - m_startSector) * sectorSize;
+    if (d < kPage || d % kPage != 0)
+        return 2;
+    if (d > kLimit)
+        return Finish(d, sectorNumber);
+    if (!m_pageCheck) {
+        if (rawwalk::TrailingZeros(sector, sectorSize) >= kZeroTailBytes)
+            return Finish(d, sectorNumber);
+        return 2;
+    }
+    const uint16_t head = vk::LoadLE<uint16_t>(sector);
+    bool bad = false;
+    if ((head & 0xFF00) == 0x0100 && (head & 0xFF) >= 1 && (head & 0xFF) <= 9) {
+        m_emptyPages = 0;
+    } else if (head == 0) {
+        ++m_emptyPages;
+    } else if (d == kPage) {
+        m_pageCheck = false;  // no page structure here: the zero fill decides
+        return 2;
+    } else {
+        bad = true;
+    }
+    if (m_emptyPages <= kMostEmptyPages && !bad)
+        return 2;
+    // The database ends where the empty pages before this one begin: this
+    // page is the last of a long run, or another file's.
+    const long long run = bad ? m_emptyPages : m_emptyPages - 1;
+    return Finish(d - run * kPage, sectorNumber);
+}
+
+// ---------------------------------------------------------------------------
+// The whole-file sizer
 
 // Pages begin with a page-type byte 1 to 9 followed by 01; the first page
 // that does not ends the database.
