@@ -1,14 +1,93 @@
 // Standard MIDI files: the "MThd" chunk of six bytes, a format up to 2 and
-// at least one track. The whole-file sizer walks the track chunks.
+// at least one track. The streaming candidate walks the track chunks as the
+// sectors pass; the whole-file sizer walks them over the device.
 #include <strings.h>
 
 #include "AnalyserFactories.h"
+#include "AudioVideoAnalysers.h"
 #include "ByteReader.h"
 #include "Carver.h"
 #include "HeaderLayouts.h"
 #include "IStorageDevice.h"
+#include "MediaLayouts.h"
 #include "RawFileBuffer.h"
+#include "StreamWindow.h"
 #include "WholeFileAnalysers.h"
+
+VK_RAW_ANALYSER_FACTORY(NewMIDAnalyser, RawSpeed::MIDAnalyser);
+
+namespace RawSpeed {
+
+namespace {
+
+class MIDRawFileInfo : public CRawFileInfo {
+public:
+    static constexpr long long kLimit = 10000000;
+    explicit MIDRawFileInfo(IRawFileAnalyser* whole) : m_whole(whole) { m_type = RAW_MID; }
+    bool WhetherImplementGuess() override { return true; }
+    void WillBeRemove(unsigned char*, long long) override { m_analyser = m_whole; }
+    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                    SearchContext& context) override {
+        using namespace mid_stream_layout;
+        if (m_finished)
+            return 1;
+        if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
+            return 2;
+        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
+        if (static_cast<long long>(window.SectorOffset()) > kLimit)
+            return Finish(static_cast<long long>(m_pos), sectorSize);
+        while (m_pos < window.SectorEnd()) {
+            const uint8_t* chunk = window.At(m_pos, kChunkHeader);
+            if (chunk == nullptr)
+                return 2;  // the chunk header goes on into the next block
+            if (strncasecmp(reinterpret_cast<const char*>(chunk), "MTrk", 4) != 0)
+                return Finish(
+                    static_cast<long long>(rawcarve::WholeSectors(m_pos, window.SectorSize())),
+                    sectorSize);
+            m_pos += kChunkHeader + vk::LoadBE<uint32_t>(chunk + kChunkLength);
+        }
+        return 2;
+    }
+
+private:
+    int Finish(long long size, int sectorSize) {
+        m_finished = true;
+        m_size = size;
+        if (size > 0)
+            SetRawFileName(SectorSpanName(m_startSector, size, sectorSize));
+        return 1;
+    }
+    IRawFileAnalyser* m_whole;
+    uint64_t m_pos = mid_stream_layout::kFirstChunk;
+    bool m_finished = false;
+};
+
+}  // namespace
+
+MIDAnalyser::MIDAnalyser() : IRawFileAnalyser(RAW_MID), m_whole(new FileMIDAnalyser()) {}
+
+MIDAnalyser::~MIDAnalyser() {
+    delete m_whole;
+}
+
+IRawFileAnalyser* MIDAnalyser::WholeFile() {
+    return m_whole;
+}
+
+int MIDAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    if (sector == nullptr)
+        return 0;
+    return m_whole->AnalyseBuffer(sector, info);
+}
+
+CRawFileInfo* MIDAnalyser::CreateRawFileInfo() {
+    return new MIDRawFileInfo(m_whole);
+}
+
+}  // namespace RawSpeed
+
+// ---------------------------------------------------------------------------
+// The whole-file sizer
 
 int FileMIDAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     using namespace mid_layout;
