@@ -135,6 +135,12 @@ inline uint64_t WholeSectors(uint64_t bytes, uint64_t sectorSize) {
     return rest == 0 ? bytes : bytes + (sectorSize - rest);
 }
 
+// The device's sector size; 512 without a device or when it gives none.
+inline int SectorSizeOf(IStorageDevice* device) {
+    const int size = device != nullptr ? device->GetSectorSize() : 0;
+    return size > 0 ? size : 512;
+}
+
 // Steps a whole-file walk may take before it gives up.
 constexpr uint64_t kMaxWholeSteps = 1ull << 26;
 

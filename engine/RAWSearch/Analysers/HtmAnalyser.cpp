@@ -99,10 +99,8 @@ int FileHTMAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
     code.length = 7;
     code.maxLength = 0x100000;
     const int result = SearchSignFileAnalyser::SearchEndSignCode(info, device, code, 0);
-    const int sectorSize = device->GetSectorSize();
-    info.m_size = static_cast<long long>(
-        rawcarve::WholeSectors(static_cast<uint64_t>(info.m_size),
-                               sectorSize > 0 ? static_cast<uint64_t>(sectorSize) : 512));
+    info.m_size = static_cast<long long>(rawcarve::WholeSectors(
+        static_cast<uint64_t>(info.m_size), static_cast<uint64_t>(rawcarve::SectorSizeOf(device))));
     return result;
 }
 
