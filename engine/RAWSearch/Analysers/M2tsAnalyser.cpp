@@ -106,3 +106,25 @@ int CM2TSAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
 }
 
 }  // namespace BruteForce
+
+// ---------------------------------------------------------------------------
+// The walk
+
+WalkStep M2tsWalk::Next(const ByteSource& source) {
+    using namespace m2ts_layout;
+    const size_t sync = m_packet == kSourcePacket ? 4 : 0;
+    const uint8_t* packet = source.At(m_pos + sync, 1);
+    if (packet == nullptr)
+        return WalkStep::NeedMore;
+    if (packet[0] != kSync)
+        return WalkStep::End;
+    // A packet counts once it is whole.
+    if (source.At(m_pos, m_packet) == nullptr)
+        return WalkStep::NeedMore;
+    m_pos += m_packet;
+    if (m_pos >= kMaxSize) {
+        m_pos = kMaxSize;
+        return WalkStep::End;
+    }
+    return WalkStep::Continue;
+}

@@ -114,3 +114,70 @@ void MPGAnalyser::Sized(long long start, long long size, int sectorSize) {
 }
 
 }  // namespace Dunmere
+
+// ---------------------------------------------------------------------------
+// The walk
+
+WalkStep MpegPsWalk::Next(const ByteSource& source) {
+    using namespace mpeg_ps_layout;
+    const uint8_t* p = source.At(m_pos, 4);
+    if (p == nullptr)
+        return WalkStep::NeedMore;
+    const uint32_t word = vk::LoadBE<uint32_t>(p);
+    if (word == 0x000001BA || word == 0x000001B3) {
+        const uint8_t* pack = source.At(m_pos, m_header + kPacketHeader);
+        if (pack == nullptr)
+            return WalkStep::NeedMore;
+        const uint32_t following = vk::LoadBE<uint32_t>(pack + m_header);
+        const uint16_t length = vk::LoadBE<uint16_t>(pack + m_header + kPacketLength);
+        if (following == 0x000001BB) {
+            const uint64_t item = m_pos + m_header + kPacketHeader + length;
+            const uint8_t* next = source.At(item, kPacketHeader);
+            if (next == nullptr)
+                return WalkStep::NeedMore;
+            if (next[0] != 0 || next[1] != 0 || next[2] != 1) {
+                if (m_pos < kMinSystemHeaderEnd)
+                    m_pos = 0;
+                return WalkStep::End;
+            }
+            const uint16_t itemLength = vk::LoadBE<uint16_t>(next + kPacketLength);
+            m_pos = item + (itemLength != 0 ? itemLength + kPacketHeader : 4);
+        } else {
+            m_pos += m_header + (length != 0 ? length + kPacketHeader : 4);
+        }
+        m_zeros = 0;
+        m_missed = false;
+        return WalkStep::Continue;
+    }
+    if (word == 0 || word == 0x01000000) {
+        if (m_zeros == 0)
+            m_zeroStart = m_pos;
+        ++m_pos;
+        if (++m_zeros >= kZeroRun) {
+            // The stream ended where the zeros began.
+            m_pos = m_zeroStart;
+            return WalkStep::End;
+        }
+        return WalkStep::Continue;
+    }
+    m_zeros = 0;
+    if ((word >> 8) == 1) {
+        const uint8_t* item = source.At(m_pos, kPacketHeader);
+        if (item == nullptr)
+            return WalkStep::NeedMore;
+        const uint16_t length = vk::LoadBE<uint16_t>(item + kPacketLength);
+        m_pos += length != 0 ? length + kPacketHeader : 4;
+        m_missed = false;
+        return WalkStep::Continue;
+    }
+    if (!m_missed && m_pos >= 2) {
+        // Some muxers leave two bytes unaccounted for: look again there.
+        m_missed = true;
+        m_missAt = m_pos;
+        m_pos -= 2;
+        return WalkStep::Continue;
+    }
+    // The stream ends where the last item did.
+    m_pos = m_missed ? m_missAt : m_pos;
+    return WalkStep::End;
+}

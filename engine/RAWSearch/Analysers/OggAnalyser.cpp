@@ -4,6 +4,7 @@
 #include "AnalyserFactories.h"
 #include "Carver.h"
 #include "IStorageDevice.h"
+#include "MediaLayouts.h"
 #include "MediaStreamAnalysers.h"
 
 VK_RAW_ANALYSER_FACTORY(NewOGGAnalyser, Dunmere::OGGAnalyser);
@@ -62,3 +63,28 @@ CRawFileInfo* OGGAnalyser::CreateRawFileInfo() {
 }
 
 }  // namespace Dunmere
+
+// ---------------------------------------------------------------------------
+// The walk
+
+WalkStep OggWalk::Next(const ByteSource& source) {
+    using namespace ogg_layout;
+    const uint8_t* page = source.At(m_pos, kHeaderBytes);
+    if (page == nullptr)
+        return WalkStep::NeedMore;
+    if (std::memcmp(page + kCapture, "OggS", 4) != 0)
+        return WalkStep::End;
+    const uint8_t segments = page[kSegments];
+    if (segments == 0 && m_emptyPageFails) {
+        m_pos = 0;
+        return WalkStep::End;
+    }
+    page = source.At(m_pos, kHeaderBytes + segments);
+    if (page == nullptr)
+        return WalkStep::NeedMore;
+    uint64_t length = kHeaderBytes + segments;
+    for (uint8_t i = 0; i < segments; ++i)
+        length += page[kLacing + i];
+    m_pos += length;
+    return WalkStep::Continue;
+}

@@ -1,13 +1,16 @@
 // RealMedia files: ".RMF" and the chunks after it; files of variable
 // bitrate end at the empty index record after their media data.
+#include <algorithm>
 #include <cstring>
 
 #include "AnalyserFactories.h"
+#include "ByteReader.h"
 #include "Carver.h"
 #include "IStorageDevice.h"
 #include "MediaLayouts.h"
 #include "MediaStreamAnalysers.h"
 #include "RawFileBuffer.h"
+#include "RawUtility.h"
 
 VK_RAW_ANALYSER_FACTORY(NewRM_RMVBAnalyser, Dunmere::RM_RMVBAnalyser);
 
@@ -171,3 +174,80 @@ CRawFileInfo* RM_RMVBAnalyser::CreateRawFileInfo() {
 }
 
 }  // namespace Dunmere
+
+// ---------------------------------------------------------------------------
+// The walk
+
+bool IsEmptyRmIndex(const uint8_t* bytes) {
+    static constexpr uint8_t kEmpty[rm_layout::kEmptyIndexBytes] = {
+        'I', 'N', 'D', 'X', 0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0};
+    return std::memcmp(bytes, kEmpty, sizeof kEmpty) == 0;
+}
+
+bool RmDescribesVideo(const uint8_t* probe, size_t length) {
+    const unsigned char mdpr[] = {'M', 'D', 'P', 'R'};
+    const unsigned char video[] = {'V', 'i', 'd', 'e', 'o', ' ', 'S', 't', 'r', 'e', 'a', 'm'};
+    unsigned char* at = const_cast<unsigned char*>(probe);
+    int left = static_cast<int>(length);
+    while (left > 0) {
+        unsigned char* hit = Apimemstr(at, left, mdpr, 4);
+        if (hit == nullptr)
+            return false;
+        const int from = static_cast<int>(hit - probe);
+        const int span =
+            std::min(static_cast<int>(rm_layout::kVideoProbe), static_cast<int>(length) - from);
+        if (Apimemstr(hit, span, video, sizeof video) != nullptr)
+            return true;
+        at = hit + 1;
+        left = static_cast<int>(length) - from - 1;
+    }
+    return false;
+}
+
+WalkStep RmChunkWalk::Next(const ByteSource& source) {
+    using namespace rm_layout;
+    if (!m_begun) {
+        const uint8_t* head = source.At(0, kChunkHeader);
+        if (head == nullptr)
+            return WalkStep::NeedMore;
+        m_begun = true;
+        const uint32_t size = vk::LoadBE<uint32_t>(head + kSize);
+        if (size < kChunkHeader) {
+            m_pos = 0;
+            return WalkStep::End;
+        }
+        m_pos = size;
+        return WalkStep::Continue;
+    }
+    const uint8_t* chunk = source.At(m_pos, kChunkHeader);
+    if (chunk == nullptr)
+        return WalkStep::NeedMore;
+    const uint32_t size = vk::LoadBE<uint32_t>(chunk + kSize);
+    const bool index = std::memcmp(chunk, "INDX", 4) == 0;
+    const bool known = index || std::memcmp(chunk, "PROP", 4) == 0 ||
+                       std::memcmp(chunk, "MDPR", 4) == 0 || std::memcmp(chunk, "CONT", 4) == 0 ||
+                       std::memcmp(chunk, "DATA", 4) == 0;
+    if (!known || size == 0)
+        return WalkStep::End;
+    if (!index) {
+        return Advance(m_pos, size) ? WalkStep::Continue : WalkStep::End;
+    }
+    const uint8_t* header = source.At(m_pos, kEmptyIndexBytes);
+    if (header == nullptr)
+        return WalkStep::NeedMore;
+    if (vk::LoadBE<uint16_t>(header + kIndexVersion) != 0)
+        return Advance(m_pos, size) ? WalkStep::Continue : WalkStep::End;
+    const uint32_t next = vk::LoadBE<uint32_t>(header + kIndexNext);
+    if (next != 0) {
+        // Index chunks link forward only; a link back would walk in circles.
+        if (next <= m_pos)
+            return WalkStep::End;
+        m_pos = next;
+        return WalkStep::Continue;
+    }
+    // The last index: its entries follow its header, and the file ends there.
+    const uint64_t entries =
+        static_cast<uint64_t>(vk::LoadBE<uint32_t>(header + kIndexCount)) * kIndexEntryBytes;
+    Advance(m_pos, size + entries);
+    return WalkStep::End;
+}
