@@ -13,17 +13,12 @@ namespace BruteForce {
 
 namespace {
 
-class CADTSRawFileInfo : public CRawFileInfo {
+class CADTSRawFileInfo : public WindowedRawFileInfo {
 public:
-    explicit CADTSRawFileInfo(bool overflow) : m_overflow(overflow) { m_type = RAW_M4A; }
-    bool WhetherImplementGuess() override { return true; }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override {
-        if (m_finished)
-            return 1;
-        if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
-            return 2;
-        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
+    explicit CADTSRawFileInfo(bool overflow) : WindowedRawFileInfo(RAW_M4A), m_overflow(overflow) {}
+
+protected:
+    int Step(const StreamWindow& window, unsigned char*, int sectorSize, SearchContext&) override {
         while (m_pos < window.SectorEnd()) {
             const uint8_t* header = window.At(m_pos, adts_layout::kHeaderBytes);
             if (header == nullptr)
@@ -39,18 +34,13 @@ public:
             long long size = static_cast<long long>(m_pos);
             if (m_overflow && m_frames <= 4)
                 size = 0;
-            m_finished = true;
-            m_size = size;
-            if (size > 0)
-                SetRawFileName(SectorSpanName(m_startSector, size, sectorSize));
-            return 1;
+            return Finish(size, sectorSize);
         }
         return 2;
     }
 
 private:
     bool m_overflow;
-    bool m_finished = false;
     uint64_t m_pos = 0;
     int m_frames = 0;
 };

@@ -20,20 +20,16 @@ namespace RawSpeed {
 
 namespace {
 
-class MIDRawFileInfo : public CRawFileInfo {
+class MIDRawFileInfo : public WindowedRawFileInfo {
 public:
     static constexpr long long kLimit = 10000000;
-    explicit MIDRawFileInfo(IRawFileAnalyser* whole) : m_whole(whole) { m_type = RAW_MID; }
-    bool WhetherImplementGuess() override { return true; }
+    explicit MIDRawFileInfo(IRawFileAnalyser* whole)
+        : WindowedRawFileInfo(RAW_MID), m_whole(whole) {}
     void WillBeRemove(unsigned char*, long long) override { m_analyser = m_whole; }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override {
+
+protected:
+    int Step(const StreamWindow& window, unsigned char*, int sectorSize, SearchContext&) override {
         using namespace mid_stream_layout;
-        if (m_finished)
-            return 1;
-        if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
-            return 2;
-        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
         if (static_cast<long long>(window.SectorOffset()) > kLimit)
             return Finish(static_cast<long long>(m_pos), sectorSize);
         while (m_pos < window.SectorEnd()) {
@@ -50,16 +46,8 @@ public:
     }
 
 private:
-    int Finish(long long size, int sectorSize) {
-        m_finished = true;
-        m_size = size;
-        if (size > 0)
-            SetRawFileName(SectorSpanName(m_startSector, size, sectorSize));
-        return 1;
-    }
     IRawFileAnalyser* m_whole;
     uint64_t m_pos = mid_stream_layout::kFirstChunk;
-    bool m_finished = false;
 };
 
 }  // namespace

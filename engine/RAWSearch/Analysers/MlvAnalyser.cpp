@@ -18,17 +18,13 @@ namespace RawSpeed {
 
 namespace {
 
-class MLvRawFileInfo : public CRawFileInfo {
+class MLvRawFileInfo : public WindowedRawFileInfo {
 public:
-    MLvRawFileInfo() { m_type = RAW_MLV; }
-    bool WhetherImplementGuess() override { return true; }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override {
-        if (m_finished)
-            return 1;
-        if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
-            return 2;
-        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
+    MLvRawFileInfo() : WindowedRawFileInfo(RAW_MLV) {}
+
+protected:
+    int Step(const StreamWindow& window, unsigned char* sector, int sectorSize,
+             SearchContext& context) override {
         for (int step = 0; step < 4096 && m_walk.Position() < window.SectorEnd(); ++step) {
             const WalkStep r = m_walk.Next(window);
             if (r == WalkStep::NeedMore)
@@ -54,17 +50,9 @@ public:
     }
 
 private:
-    int Finish(long long size, int sectorSize) {
-        m_finished = true;
-        m_size = size;
-        if (size > 0)
-            SetRawFileName(SectorSpanName(m_startSector, size, sectorSize));
-        return 1;
-    }
     MlvWalk m_walk;
     uint64_t m_guess = 0;
     bool m_guessAllowed = true;
-    bool m_finished = false;
 };
 
 }  // namespace

@@ -18,32 +18,21 @@ namespace RawSpeed {
 
 namespace {
 
-class MxfRawFileInfo : public CRawFileInfo {
+class MxfRawFileInfo : public WindowedRawFileInfo {
 public:
-    MxfRawFileInfo() { m_type = RAW_MXF; }
-    bool WhetherImplementGuess() override { return true; }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override {
-        if (m_finished)
-            return 1;
-        if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
-            return 2;
-        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
+    MxfRawFileInfo() : WindowedRawFileInfo(RAW_MXF) {}
+
+protected:
+    int Step(const StreamWindow& window, unsigned char*, int sectorSize, SearchContext&) override {
         if (window.SectorOffset() > MxfWalk::kMaxSize) {
-            m_finished = true;
-            m_size = 0;
-            return 1;
+            return Finish(0, sectorSize);
         }
         for (int step = 0; step < 4096 && m_walk.Position() < window.SectorEnd(); ++step) {
             const WalkStep r = m_walk.Next(window);
             if (r == WalkStep::NeedMore)
                 return 2;  // the packet header goes on into the next block
             if (r == WalkStep::End) {
-                m_finished = true;
-                m_size = static_cast<long long>(m_walk.Position());
-                if (m_size > 0)
-                    SetRawFileName(SectorSpanName(m_startSector, m_size, sectorSize));
-                return 1;
+                return Finish(static_cast<long long>(m_walk.Position()), sectorSize);
             }
         }
         return 2;
@@ -51,7 +40,6 @@ public:
 
 private:
     MxfWalk m_walk;
-    bool m_finished = false;
 };
 
 }  // namespace
