@@ -2,6 +2,8 @@
 // (member headers), StuffIt and disk images that begin with a bzip2 stream
 // (their "koly" trailer). Each streaming analyser owns the whole-file
 // analyser of its format and hands it the candidates it cannot finish.
+// Declarations only: the code is in RarAnalyser.cpp, TarAnalyser.cpp,
+// LzhAnalyser.cpp, SitAnalyser.cpp and DmgAnalyser.cpp.
 #pragma once
 
 #include <cstdint>

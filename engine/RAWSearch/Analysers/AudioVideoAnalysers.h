@@ -1,6 +1,9 @@
 // The remaining audio and video analysers: ADTS AAC streams, MIDI songs,
 // Monkey's Audio, AIFF, RIFF forms (WAV, AVI and their kin), Matroska,
 // Magic Lantern video and MXF.
+// Declarations only: each format's code is in its own file (AdtsAnalyser.cpp,
+// MidAnalyser.cpp, ApeAnalyser.cpp, AifAnalyser.cpp, RiffAnalyser.cpp,
+// MkvAnalyser.cpp, MlvAnalyser.cpp, MxfAnalyser.cpp).
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,12 @@
 // Camera raw containers that are not TIFF: Sigma's X3F, which ends with its
 // section directory (and the pointer to it), and Minolta's MRW, whose
 // header gives the raw data's place and dimensions.
+// Declarations only: the code is in X3fAnalyser.cpp and MrwAnalyser.cpp.
 #pragma once
 
 #include <cstdint>
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 
 namespace Dunmere {
@@ -49,8 +51,8 @@ private:
 
 }  // namespace Dunmere
 
-class FileMRWAnalyser : public IRawFileAnalyser {
-public:
-    FileMRWAnalyser() : IRawFileAnalyser(RAW_MRW) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct MrwFormat {  // Minolta raw pictures
+    static constexpr RAW_FILE_TYPE kType = RAW_MRW;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileMRWAnalyser : public rawcarve::HeaderSizedCarver<MrwFormat> {};

@@ -126,6 +126,21 @@ protected:
     Owner* m_owner;
 };
 
+// `bytes` raised to the next multiple of the sector size when not one
+// already (a sector size of 0 leaves it as it is).
+inline uint64_t WholeSectors(uint64_t bytes, uint64_t sectorSize) {
+    if (sectorSize == 0)
+        return bytes;
+    const uint64_t rest = bytes % sectorSize;
+    return rest == 0 ? bytes : bytes + (sectorSize - rest);
+}
+
+// The device's sector size; 512 without a device or when it gives none.
+inline int SectorSizeOf(IStorageDevice* device) {
+    const int size = device != nullptr ? device->GetSectorSize() : 0;
+    return size > 0 ? size : 512;
+}
+
 // Steps a whole-file walk may take before it gives up.
 constexpr uint64_t kMaxWholeSteps = 1ull << 26;
 

@@ -1,28 +1,31 @@
 // Documents, fonts, drawings and mail stores whose first sector gives their
 // length (Flash movies, TrueType fonts, Windows metafiles, WordPerfect
 // files, Outlook folders, media-library files), and mailboxes, whose end is
-// found by reading them.
+// found by reading them. Declarations only: each format's code is in its
+// own file (SwfAnalyser.cpp, TtfAnalyser.cpp, WmfAnalyser.cpp,
+// WpdAnalyser.cpp, PstAnalyser.cpp, ItlAnalyser.cpp, MboxAnalyser.cpp).
 #pragma once
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 
-class FileSWFAnalyser : public IRawFileAnalyser {
-public:
-    FileSWFAnalyser() : IRawFileAnalyser(RAW_SWF) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct SwfFormat {  // Flash movies
+    static constexpr RAW_FILE_TYPE kType = RAW_SWF;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileSWFAnalyser : public rawcarve::HeaderSizedCarver<SwfFormat> {};
 
-class FileTTFAnalyser : public IRawFileAnalyser {
-public:
-    FileTTFAnalyser() : IRawFileAnalyser(RAW_TTF) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct TtfFormat {  // TrueType fonts
+    static constexpr RAW_FILE_TYPE kType = RAW_TTF;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileTTFAnalyser : public rawcarve::HeaderSizedCarver<TtfFormat> {};
 
-class FileWMFAnalyser : public IRawFileAnalyser {
-public:
-    FileWMFAnalyser() : IRawFileAnalyser(RAW_WMF) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct WmfFormat {  // Windows metafiles
+    static constexpr RAW_FILE_TYPE kType = RAW_WMF;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileWMFAnalyser : public rawcarve::HeaderSizedCarver<WmfFormat> {};
 
 class FileWPDAnalyser : public IRawFileAnalyser {
 public:
@@ -36,11 +39,11 @@ public:
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
 };
 
-class FileITLAnalyser : public IRawFileAnalyser {
-public:
-    FileITLAnalyser() : IRawFileAnalyser(RAW_ITL) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct ItlFormat {  // media-library files
+    static constexpr RAW_FILE_TYPE kType = RAW_ITL;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileITLAnalyser : public rawcarve::HeaderSizedCarver<ItlFormat> {};
 
 class FileMboxAnalyser : public IRawFileAnalyser {
 public:

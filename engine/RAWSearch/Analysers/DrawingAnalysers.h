@@ -3,6 +3,8 @@
 // drawings. Text EPS and FreeHand files tell nothing of their length; they
 // end where the zero fill after them begins (ZeroEndRawFileInfo). A DXF
 // ends at its end-of-file group.
+// Declarations only: the code is in EpsAnalyser.cpp, Fh11Analyser.cpp,
+// DxfAnalyser.cpp and, shared by the first two, ZeroEndRawFileInfo.cpp.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "ByteReader.h"
+#include "Carver.h"
 #include "ExifReader.h"
 #include "IStorageDevice.h"
 #include "RawFileBuffer.h"
@@ -12,13 +13,9 @@
 #include "TiffLayout.h"
 
 using namespace tiff_layout;
+using rawcarve::WholeSectors;
 
 namespace {
-
-uint64_t WholeSectors(uint64_t bytes, uint64_t sectorSize) {
-    const uint64_t rest = bytes % sectorSize;
-    return rest == 0 ? bytes : bytes + (sectorSize - rest);
-}
 
 // One measurement: the directory walk over the device and what it found.
 class TiffWalk {

@@ -1,6 +1,7 @@
 // Analysers that recognise a format by its first sector and, except the
 // photo-paint and CIFF ones, read the file's length straight from the
-// header. None names or labels its files.
+// header. None names or labels its files. Declarations only: each format's
+// code is in its own file (IcnsAnalyser.cpp, AuAnalyser.cpp, ...).
 #pragma once
 
 #include "Carver.h"

@@ -3,6 +3,9 @@
 // transport streams. Each candidate drives its format's walk (MediaWalks.h)
 // while the search streams the sectors past; what it cannot finish goes to
 // a whole-file sizer running the same walk over the device.
+// Declarations only: the shared candidate is in WalkRawFileInfo.cpp, each
+// format in its own file (MpgAnalyser.cpp, OggAnalyser.cpp, FlvAnalyser.cpp,
+// RmAnalyser.cpp, AsfAnalyser.cpp, M2tsAnalyser.cpp).
 #pragma once
 
 #include <memory>

@@ -3,6 +3,8 @@
 // blocks the search holds (a structure not held yet waits for the next
 // block), a whole-file sizer drives it over the device to its end (a
 // structure that cannot be read ends the file there).
+// Declarations only: each walk's code is in its format's file
+// (MpgAnalyser.cpp, OggAnalyser.cpp, ...); MediaWalks.cpp runs them.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +29,10 @@ public:
     uint64_t RunToEnd(const ByteSource& source, uint64_t cap, uint64_t maxSteps);
 
 protected:
+    // Moves `pos` on by `by`; false (and `pos` as it was) when that would
+    // pass 2^62.
+    static bool Advance(uint64_t& pos, uint64_t by);
+
     uint64_t m_pos = 0;
 };
 

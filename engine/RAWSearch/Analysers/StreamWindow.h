@@ -73,3 +73,36 @@ private:
 // How streaming analysers name the files they size: "%lld-%lld_" with the
 // first sector and the sector that holds the file's last byte.
 std::string SectorSpanName(long long startSector, long long size, int sectorSize);
+
+// A streaming candidate that reads the held blocks through a StreamWindow
+// and ends once: a sector before its start, or none, waits; after its end
+// every sector answers "finished". `Step` looks at one sector.
+class WindowedRawFileInfo : public CRawFileInfo {
+public:
+    explicit WindowedRawFileInfo(RAW_FILE_TYPE type) { m_type = type; }
+    bool WhetherImplementGuess() override { return true; }
+    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                    SearchContext& context) final {
+        if (m_finished)
+            return 1;
+        if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
+            return 2;
+        const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
+        return Step(window, sector, sectorSize, context);
+    }
+
+protected:
+    virtual int Step(const StreamWindow& window, unsigned char* sector, int sectorSize,
+                     SearchContext& context) = 0;
+    // Ends the file at `size` (0: no file), named by its sectors.
+    int Finish(long long size, int sectorSize) {
+        m_finished = true;
+        m_size = size;
+        if (size > 0)
+            SetRawFileName(SectorSpanName(m_startSector, size, sectorSize));
+        return 1;
+    }
+
+private:
+    bool m_finished = false;
+};

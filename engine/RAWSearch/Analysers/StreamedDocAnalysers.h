@@ -3,6 +3,8 @@
 // table, handed to the whole-file sizer when they cannot finish), After
 // Effects projects (a big-endian RIFX length, then perhaps an XMP packet up
 // to the zero fill) and NGRR recordings (a chain of "atad" records).
+// Declarations only: the code is in CrwAnalyser.cpp, AepAnalyser.cpp and
+// NgrrAnalyser.cpp.
 #pragma once
 
 #include <cstddef>

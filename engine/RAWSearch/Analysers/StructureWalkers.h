@@ -4,6 +4,9 @@
 // objects; and WordPerfect graphics, ended by the zero fill after them. The
 // walkers that can give up hand their candidate to the whole-file analyser
 // of their format, which reads the same structure from the device.
+// Declarations only: each format's code is in its own file (PngAnalyser.cpp,
+// OneAnalyser.cpp, MdbAnalyser.cpp, PspAnalyser.cpp, PsdAnalyser.cpp,
+// WpgAnalyser.cpp, InddAnalyser.cpp, GifAnalyser.cpp).
 #pragma once
 
 #include "Carver.h"

@@ -1,6 +1,7 @@
 // Text documents: RTF (streamed to the zero fill after it, or sized whole by
 // its braces) and HTML in single-byte encodings or UTF-16 (streamed to the
-// zero fill, or sized whole by the closing tag).
+// zero fill, or sized whole by the closing tag). Declarations only: the code
+// is in RtfAnalyser.cpp and HtmAnalyser.cpp.
 #pragma once
 
 #include "RawFileInfo.h"

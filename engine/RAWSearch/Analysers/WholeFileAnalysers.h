@@ -3,16 +3,21 @@
 // HLP, ICO/CUR, early Word and Money files are filed in the registry under
 // their own keys; the MIDI, Jet/ACE, LHA, HTML and gzip sizers are the
 // whole-file partners of streaming analysers of those formats, which hand
-// them the candidates they could not finish.
+// them the candidates they could not finish. Declarations only: each
+// format's code is in its own file, beside its streaming analyser where it
+// has one (HlpAnalyser.cpp, IcoAnalyser.cpp, LowDocAnalyser.cpp,
+// MnyAnalyser.cpp, MdbAnalyser.cpp, MidAnalyser.cpp, LzhAnalyser.cpp,
+// HtmAnalyser.cpp, GzAnalyser.cpp).
 #pragma once
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 
-class FileHLPAnalyser : public IRawFileAnalyser {
-public:
-    FileHLPAnalyser() : IRawFileAnalyser(RAW_HLP) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct HlpFormat {  // Windows help files
+    static constexpr RAW_FILE_TYPE kType = RAW_HLP;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileHLPAnalyser : public rawcarve::HeaderSizedCarver<HlpFormat> {};
 
 class FileICOAnalyser : public IRawFileAnalyser {
 public:
@@ -22,11 +27,14 @@ public:
     static bool IsInvalidIconDirEntry(const unsigned char* entry);
 };
 
-class FileLowDocAnalyser : public IRawFileAnalyser {
-public:
-    FileLowDocAnalyser() : IRawFileAnalyser(RAW_DOC) {}
-    int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
+struct LowDocFormat {  // early Word documents: every sector under their keys is one
+    static constexpr RAW_FILE_TYPE kType = RAW_DOC;
+    static bool Size(const vk::ByteReader& head, const unsigned char* sector, long long* size);
 };
+class FileLowDocAnalyser : public rawcarve::HeaderSizedCarver<LowDocFormat> {};
+
+// Sizes a Jet database (Access or Money) by its pages.
+int SizeByJetPages(CRawFileInfo& info, IStorageDevice* device);
 
 // Money files are Jet databases of another engine: sized by their pages.
 class FileMNYAnalyser : public IRawFileAnalyser {

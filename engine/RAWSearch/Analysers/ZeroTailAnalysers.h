@@ -1,7 +1,9 @@
 // Streaming analysers of formats whose end the search guesses from the zero
 // fill after it (password safes, music scores, gzip, key stores, mail
 // databases), and of e-books, whose record list points at their end record.
-// Their files are named by position ("start-end_").
+// Their files are named by position ("start-end_"). Declarations only: each
+// format's code is in its own file (Psafe3Analyser.cpp, SibAnalyser.cpp,
+// JksAnalyser.cpp, GzAnalyser.cpp, DbxAnalyser.cpp, MobiAnalyser.cpp).
 #pragma once
 
 #include <memory>

@@ -1,17 +1,17 @@
-#include "CameraRawAnalysers.h"
-
-#include <algorithm>
+// Sigma X3F raw pictures: "FOVb"; the file ends with its section directory
+// and the pointer to it, found while the search streams past it or over the
+// device.
 #include <cstring>
 
 #include "AnalyserFactories.h"
 #include "ByteReader.h"
+#include "CameraRawAnalysers.h"
 #include "DrawingLayout.h"
 #include "RawFileBuffer.h"
 #include "RawUtility.h"
 #include "StreamWalk.h"
 
 VK_RAW_ANALYSER_FACTORY(NewX3FAnalyser, Dunmere::X3FAnalyser);
-VK_RAW_ANALYSER_FACTORY(NewFileMRWAnalyser, FileMRWAnalyser);
 
 namespace Dunmere {
 
@@ -106,19 +106,3 @@ int FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
 }
 
 }  // namespace Dunmere
-
-int FileMRWAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    using namespace mrw_layout;
-    if (sector == nullptr || std::memcmp(sector, kMagic, sizeof(kMagic)) != 0)
-        return 0;
-    const long long data = static_cast<long long>(vk::LoadBE<uint32_t>(sector + kDataOffsetBE)) + 8;
-    const long long pixels =
-        static_cast<long long>(vk::LoadBE<uint16_t>(sector + kSensorHeightBE)) *
-        vk::LoadBE<uint16_t>(sector + kSensorWidthBE);
-    const long long size = data + pixels * sector[kDataBits] / 8;
-    if (size <= 8)
-        return 0;
-    info.m_type = RAW_MRW;
-    info.m_size = size;
-    return 1;
-}

@@ -1,25 +1,23 @@
-#include "TextAnalysers.h"
-
+// HTML pages: "<HTML" or "<!DOCTYPE HTML" in any case, or the same in
+// UTF-16LE after its byte-order mark. The streaming candidate ends at the
+// zero fill; the whole-file sizers look for the closing tag.
 #include <strings.h>
 
 #include <cstring>
 
 #include "AnalyserFactories.h"
 #include "ByteReader.h"
+#include "Carver.h"
 #include "IStorageDevice.h"
 #include "RawFileBuffer.h"
 #include "StreamLayouts.h"
+#include "TextAnalysers.h"
+#include "WholeFileAnalysers.h"
 
-VK_RAW_ANALYSER_FACTORY(NewRTFAnalyser, RawSpeed::RTFAnalyser);
 VK_RAW_ANALYSER_FACTORY(NewHTMLAnalyser, RawSpeed::HTMLAnalyser);
 VK_RAW_ANALYSER_FACTORY(NewFileUnicodeHTMAnalyser, FileUnicodeHTMAnalyser);
 
 namespace {
-
-bool IsRtf(const unsigned char* sector) {
-    return sector != nullptr && std::memcmp(sector, "{\\rt", 4) == 0 &&
-           sector[rtf_layout::kVersionLetter] == 'f';
-}
 
 // UTF-16LE code unit compared with an ASCII letter or sign, any case.
 bool UnitIs(const uint8_t* p, char c) {
@@ -37,99 +35,22 @@ bool UnitsAre(const uint8_t* p, const char* text) {
     return true;
 }
 
+// "<HTML" or "<!DOCTYPE HTML", any case.
+bool NarrowHead(const unsigned char* sector) {
+    const char* text = reinterpret_cast<const char*>(sector);
+    return strncasecmp(text, "<HTML", 5) == 0 || strncasecmp(text, "<!DOCTYPE HTML", 14) == 0;
+}
+
 bool WideHead(const unsigned char* sector) {
     return sector[0] == 0xFF && sector[1] == 0xFE && sector[2] == '<' && sector[3] == 0;
 }
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// RTF
-
-int FileRTFAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    if (!IsRtf(sector))
-        return 0;
-    info.m_type = RAW_RTF;
-    return 1;
-}
-
-// Braces open and close groups; a backslash takes the next character
-// literally, so text holding "\{" or "\}" keeps its groups where they are.
-// A group that closes at depth 0 ends the document unless another top-level
-// group follows at once.
-int FileRTFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
-    if (device == nullptr)
-        return 0;
-    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
-    const uint8_t* head = file.GetRawFileBuffer(0, 5);
-    if (head == nullptr || !IsRtf(head))
-        return 0;
-    long long depth = 0;
-    bool escaped = false;
-    bool closed = false;  // depth came back to 0 at the byte before
-    unsigned long long offset = 0;
-    while (offset <= static_cast<unsigned long long>(rtf_layout::kWalkLimit)) {
-        const uint8_t* p = file.GetRawFileBuffer(offset);
-        if (p == nullptr)
-            return 0;
-        const size_t run = file.Available(offset);
-        for (size_t i = 0; i < run; ++i, ++offset) {
-            const uint8_t c = p[i];
-            if (closed) {
-                if (c != '{') {
-                    info.m_size = static_cast<long long>(offset);
-                    return 1;
-                }
-                closed = false;
-            }
-            if (c == 0)
-                return 0;
-            if (escaped) {
-                escaped = false;
-                continue;
-            }
-            if (c == '\\') {
-                escaped = true;
-            } else if (c == '{') {
-                ++depth;
-            } else if (c == '}') {
-                if (--depth <= 0)
-                    closed = true;
-            }
-        }
-    }
-    if (closed) {
-        info.m_size = static_cast<long long>(offset);
-        return 1;
-    }
-    return 0;
-}
-
-int RawSpeed::RTFAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
-    if (!IsRtf(sector))
-        return 0;
-    info.m_type = RAW_RTF;
-    return 1;
-}
-
-// Word processors close an RTF file with a zero byte after the last brace;
-// it is counted.
-CRawFileInfo* RawSpeed::RTFAnalyser::CreateRawFileInfo() {
-    rawwalk::ZeroTailRule rule;
-    rule.minimum = rtf_layout::kMinimum;
-    rule.maximum = rtf_layout::kMaximum;
-    rule.extra = 1;
-    return new ZeroTailRawFileInfo(RAW_RTF, rule, &m_whole);
-}
-
-// ---------------------------------------------------------------------------
-// HTML
-
 int RawSpeed::HTMLAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr)
         return 0;
-    const char* text = reinterpret_cast<const char*>(sector);
-    bool html = strncasecmp(text, "<HTML", 5) == 0 || strncasecmp(text, "<!DOCTYPE HTML", 14) == 0;
+    bool html = NarrowHead(sector);
     if (!html && WideHead(sector))
         html = UnitIs(sector + 4, '!') || UnitsAre(sector + 4, "HTML>");
     if (!html)
@@ -161,7 +82,27 @@ int RawSpeed::HTMLAnalyser::HTMLRawFileInfo::CalcRawSize(unsigned char* sector, 
 }
 
 // ---------------------------------------------------------------------------
-// UTF-16 HTML
+// The whole-file sizers
+
+int FileHTMAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    if (!NarrowHead(sector))
+        return 0;
+    info.m_type = RAW_HTM;
+    return 1;
+}
+
+int FileHTMAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+    if (device == nullptr)
+        return 0;
+    SearchSignCodeInfo code;
+    std::memcpy(code.signature, "</html>", 7);
+    code.length = 7;
+    code.maxLength = 0x100000;
+    const int result = SearchSignFileAnalyser::SearchEndSignCode(info, device, code, 0);
+    info.m_size = static_cast<long long>(rawcarve::WholeSectors(
+        static_cast<uint64_t>(info.m_size), static_cast<uint64_t>(rawcarve::SectorSizeOf(device))));
+    return result;
+}
 
 int FileUnicodeHTMAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr || !WideHead(sector))

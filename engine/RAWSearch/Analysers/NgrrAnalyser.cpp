@@ -1,0 +1,59 @@
+// NGRR recordings: a chain of "atad" records.
+#include <cstring>
+
+#include "AnalyserFactories.h"
+#include "ByteReader.h"
+#include "StreamWalk.h"
+#include "StreamedDocAnalysers.h"
+
+VK_RAW_ANALYSER_FACTORY(NewNGRRAnalyser, RawSpeed::NGRRAnalyser);
+
+using rawwalk::PositionName;
+using rawwalk::StreamView;
+using rawwalk::ViewOf;
+
+int RawSpeed::NGRRAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    if (sector == nullptr)
+        return 0;
+    static constexpr char kHead[] = "-in-";
+    for (int i = 0; i < 4; ++i) {
+        char c = static_cast<char>(sector[i]);
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != kHead[i])
+            return 0;
+    }
+    info.m_type = RAW_NGRR;
+    return 1;
+}
+
+int RawSpeed::NGRRAnalyser::NGRRRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
+                                                         long long sectorNumber,
+                                                         SearchContext& context) {
+    using namespace ngrr_layout;
+    if (sector == nullptr || sectorSize <= 0)
+        return 1;
+    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
+    if (view.here > kSizeLimit) {
+        m_size = view.here;
+        SetRawFileName(PositionName(m_startSector, sectorNumber));
+        return 1;
+    }
+    // Record after record while the next one's head starts by this sector's
+    // end; the first that is no "atad" record is where the file ends.
+    while (m_walk <= view.SectorEnd()) {
+        const uint8_t* tag = view.At(m_walk, 4);
+        if (tag == nullptr)
+            return view.Coming(m_walk) ? 2 : (m_size = 0, 1);
+        if (std::memcmp(tag, "atad", 4) != 0) {
+            m_size = m_walk;
+            SetRawFileName(PositionName(m_startSector, sectorNumber));
+            return 1;
+        }
+        const uint8_t* length = view.At(m_walk + static_cast<long long>(kRecordLength), 4);
+        if (length == nullptr)
+            return view.Coming(m_walk) ? 2 : (m_size = 0, 1);
+        m_walk += kRecordHead + static_cast<long long>(vk::LoadLE<uint32_t>(length));
+    }
+    return 2;
+}

@@ -1,0 +1,110 @@
+// OneNote sections, sized by walking their structure while the search
+// streams past them, or over the device by the whole-file sizer.
+#include <cstring>
+
+#include "AnalyserFactories.h"
+#include "ByteReader.h"
+#include "IStorageDevice.h"
+#include "RawFileBuffer.h"
+#include "StreamLayouts.h"
+#include "StructureWalkers.h"
+#include "ZeroTailAnalysers.h"
+
+VK_RAW_ANALYSER_FACTORY(NewOneAnalyser, RawSpeed::OneAnalyser);
+
+using rawwalk::PositionName;
+using rawwalk::StreamView;
+using rawwalk::ViewOf;
+
+unsigned long long RawSpeed::OneAnalyser::FragmentLength(const uint8_t* fragment) {
+    const uint64_t length = vk::LoadLE<uint64_t>(fragment + one_layout::kLength);
+    return length != 0 ? length : vk::LoadLE<uint64_t>(fragment + one_layout::kLegacyLength);
+}
+
+namespace {
+
+bool HasOneGuid(const uint8_t* fragment) {
+    return std::memcmp(fragment + one_layout::kGuidTailAt, one_layout::kGuidTail, 12) == 0;
+}
+
+}  // namespace
+
+int FileONEAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    if (sector == nullptr || !HasOneGuid(sector))
+        return 0;
+    info.m_type = RAW_ONE;
+    return 1;
+}
+
+int FileONEAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
+    using namespace one_layout;
+    if (device == nullptr)
+        return 0;
+    RawFileBuffer file(device, static_cast<unsigned long long>(info.m_startSector));
+    unsigned long long offset = 0;
+    while (offset <= static_cast<unsigned long long>(kWholeLimit)) {
+        const uint8_t* fragment = file.GetRawFileBuffer(offset, kProbeBytes);
+        if (fragment == nullptr || !HasOneGuid(fragment))
+            break;
+        const unsigned long long length = RawSpeed::OneAnalyser::FragmentLength(fragment);
+        if (length == 0 || length > static_cast<unsigned long long>(kWholeLimit)) {
+            offset = kWholeLimit;
+            break;
+        }
+        offset += length;
+    }
+    info.m_size = static_cast<long long>(offset);
+    return 1;
+}
+
+int RawSpeed::OneAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
+    return m_whole.AnalyseBuffer(sector, info);
+}
+
+int RawSpeed::OneAnalyser::ONERawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
+                                                       long long sectorNumber,
+                                                       SearchContext& context) {
+    using namespace one_layout;
+    if (sector == nullptr || sectorSize <= 0)
+        return 1;
+    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
+    if (m_next < 0) {
+        const uint8_t* head = view.At(0, kProbeBytes);
+        if (head == nullptr)
+            return view.Coming(0) ? 2 : 1;
+        m_next = static_cast<long long>(FragmentLength(head));
+        if (m_next <= 0 || m_next > kStreamLimit) {
+            m_size = 0;
+            return 1;
+        }
+    }
+    if (view.here > kStreamLimit) {
+        m_size = 0;
+        return 1;
+    }
+    while (m_next <= view.SectorEnd()) {
+        const uint8_t* fragment = view.At(m_next, kGuidTailAt + 12);
+        if (fragment == nullptr) {
+            if (view.Coming(m_next))
+                return 2;
+            m_size = 0;
+            return 1;
+        }
+        if (!HasOneGuid(fragment)) {
+            m_size = m_next;
+            SetRawFileName(PositionName(m_startSector, sectorNumber));
+            return 1;
+        }
+        fragment = view.At(m_next, kProbeBytes);
+        if (fragment == nullptr)
+            return view.Coming(m_next) ? 2 : 1;
+        const unsigned long long length = FragmentLength(fragment);
+        if (length == 0 || length > static_cast<unsigned long long>(kStreamLimit) ||
+            m_next + static_cast<long long>(length) > kStreamLimit) {
+            m_size = 0;
+            return 1;
+        }
+        m_next += static_cast<long long>(length);
+    }
+    return 2;
+}
