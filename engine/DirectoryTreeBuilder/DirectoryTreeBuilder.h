@@ -25,24 +25,26 @@ class IRecoveryFilter;
 class IStorageDevice;
 class CSearchedPartitionInfo;
 
-// All nodes that carry one id (deleted and live copies, several partitions).
-// Each entry keeps the builder's marks for that node.
+// All nodes that carry one id (deleted and live copies, several partitions),
+// in the order they were recorded. Almost every id has one node, so the
+// others live in a list of their own that most ids never allocate. The
+// builder's marks for each node are kept on the node (CFileNode's builder
+// marks).
 struct _PARENT_INFO {
-    struct Entry {
-        IFileNode* node;
-        uint32_t flags;
-    };
-    Entry first{nullptr, 0};
-    std::vector<Entry> more;
+    IFileNode* first = nullptr;
+    std::unique_ptr<std::vector<IFileNode*>> more;
 
+    bool HasMore() const { return more && !more->empty(); }
+    void Add(IFileNode* node);
     template <typename F>
-    void ForEach(F&& f) {
-        if (first.node)
+    void ForEach(F&& f) const {
+        if (first)
             f(first);
-        for (Entry& e : more)
-            f(e);
+        if (more) {
+            for (IFileNode* n : *more)
+                f(n);
+        }
     }
-    Entry* Find(const IFileNode* node);
 };
 
 // One searcher type's tree.
@@ -69,8 +71,20 @@ struct _DIRECTORY_TREE_INFO {
     // Nodes to try at the next build: new ones and those whose folder has
     // just arrived.
     std::vector<IFileNode*> toTry;
-    // Nodes waiting for a folder id that has not arrived.
-    std::unordered_map<long long, std::vector<IFileNode*>> waiting;
+    // Nodes waiting for a folder id that has not arrived: per id the first
+    // and last link of a chain through `waitLinks`, in the order they began
+    // to wait. Links of woken chains are reused.
+    struct WaitLink {
+        IFileNode* node;
+        int64_t next;
+    };
+    struct WaitChain {
+        int64_t head;
+        int64_t tail;
+    };
+    std::unordered_map<long long, WaitChain> waiting;
+    std::vector<WaitLink> waitLinks;
+    int64_t freeWaitLink = -1;
     // Nodes a replay's final build keeps alive although they were not
     // shown: a replayed result keeps every node it restored.
     std::vector<IFileNode*> extraOwned;
@@ -99,7 +113,6 @@ private:
     };
 
     _DIRECTORY_TREE_INFO* FindTree(_tagSearcherType type);
-    _PARENT_INFO::Entry* FindEntry(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
     bool IsShownNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
     bool IsPendingNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
 
@@ -111,13 +124,14 @@ private:
     int RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index, IFileNode* node);
     void DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long long privateId);
     void WakeWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId);
+    void AddWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId, IFileNode* node);
 
     std::vector<IFileNode*> BuildTree(_DIRECTORY_TREE_INFO& tree, bool force);
     void Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node, std::vector<IFileNode*>& batch);
     IFileNode* FindParent(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
     IFileNode* GetCorrectParent(long long trashId, _PARENT_INFO& candidates, IFileNode* node);
     void EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top, std::vector<IFileNode*>& batch);
-    static bool IsEmptyFolder(IFileNode* folder);
+    bool IsEmptyFolder(IFileNode* folder);
     bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileNode* folder);
 
     void ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IFileNode*>& nodes, int lost);
@@ -139,4 +153,8 @@ private:
     CSearchedPartitionInfo* partition_ = nullptr;
     bool flushing_ = false;
     TreeBuilderHooks hooks_;
+    // Scratch lists of the tree walks, kept to spare an allocation per walk.
+    std::vector<IFileNode*> walk_;
+    std::vector<CFileNode*> path_;
+    std::vector<IFileNode*> emptyWalk_;
 };

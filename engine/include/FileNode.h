@@ -179,6 +179,13 @@ public:
     void ShowParent(int delta);
 
     uint64_t GetStateWord() const { return state_; }
+
+    // Marks the tree builder that holds the node keeps on it (recorded,
+    // shown, waiting for its folder...): a field of the node, so that the
+    // builder answers them without a lookup. No meaning anywhere else; not
+    // copied by operator=.
+    uint32_t GetBuilderMarks() const { return builderMarks_; }
+    void SetBuilderMarks(uint32_t marks) { builderMarks_ = marks; }
     unsigned GetShownChildrenCount() const { return shownChildren_; }
     unsigned GetCheckedSum() const { return checkedSum_; }
 
@@ -204,6 +211,7 @@ private:
     CFileNode* next_ = nullptr;
     CFileNode* prev_ = nullptr;
     unsigned shownChildren_ = 0;
+    uint32_t builderMarks_ = 0;
     IDataRunList* dataRuns_ = nullptr;
     long long nodeId_ = -1;
     long long parentNodeId_ = -1;
