@@ -467,7 +467,7 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
                 return;
             }
         }
-        if (!parent->AddChild(current))
+        if (!AsNode(parent)->AddChildNode(AsNode(current)))
             return;
         if (IsShownNode(tree, parent)) {
             EmitSubtree(tree, current, batch);

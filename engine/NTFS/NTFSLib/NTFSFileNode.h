@@ -148,6 +148,9 @@ public:
     void FilterFileNameByDot() override;
     void SetFileName(const char* name) override;
 
+protected:
+    IDataRunList* MakeDataRunList() const override;
+
 private:
     std::unique_ptr<CNTFSFileProperties> m_properties;
     CCommonFileRecordInfo* m_recordInfo = nullptr;
