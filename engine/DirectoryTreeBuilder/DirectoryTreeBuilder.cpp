@@ -1,6 +1,7 @@
 #include "DirectoryTreeBuilder.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -88,6 +89,91 @@ void _PARENT_INFO::Add(IFileNode* node) {
     more->push_back(node);
 }
 
+size_t CNodeIndex::Home(long long id) const {
+    // Fibonacci hashing: ids of one volume are mostly consecutive numbers,
+    // which the multiplication spreads over the whole table.
+    return static_cast<size_t>((static_cast<uint64_t>(id) * 0x9E3779B97F4A7C15ULL) >> shift_);
+}
+
+void CNodeIndex::Grow() {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    const size_t capacity = old.empty() ? 1024 : old.size() * 2;
+    slots_.resize(capacity);
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
+    const size_t mask = capacity - 1;
+    for (Slot& slot : old) {
+        if (!slot.info.first)
+            continue;
+        size_t i = Home(slot.id);
+        while (slots_[i].info.first)
+            i = (i + 1) & mask;
+        slots_[i].id = slot.id;
+        slots_[i].info = std::move(slot.info);
+    }
+}
+
+_PARENT_INFO& CNodeIndex::TryEmplace(long long id, bool* inserted) {
+    // At most three slots in four are used: probes stay short.
+    if ((size_ + 1) * 4 > slots_.size() * 3)
+        Grow();
+    const size_t mask = slots_.size() - 1;
+    size_t i = Home(id);
+    while (slots_[i].info.first) {
+        if (slots_[i].id == id) {
+            *inserted = false;
+            return slots_[i].info;
+        }
+        i = (i + 1) & mask;
+    }
+    slots_[i].id = id;
+    ++size_;
+    *inserted = true;
+    return slots_[i].info;
+}
+
+_PARENT_INFO* CNodeIndex::Find(long long id) {
+    if (size_ == 0)
+        return nullptr;
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = Home(id); slots_[i].info.first; i = (i + 1) & mask) {
+        if (slots_[i].id == id)
+            return &slots_[i].info;
+    }
+    return nullptr;
+}
+
+void CNodeIndex::Erase(long long id) {
+    if (size_ == 0)
+        return;
+    const size_t mask = slots_.size() - 1;
+    size_t i = Home(id);
+    while (slots_[i].info.first && slots_[i].id != id)
+        i = (i + 1) & mask;
+    if (!slots_[i].info.first)
+        return;
+    // Backward shift: each later entry of the run moves into the hole when
+    // its home lies at or before the hole, so no lookup meets a gap early.
+    size_t hole = i;
+    for (size_t j = (i + 1) & mask; slots_[j].info.first; j = (j + 1) & mask) {
+        const size_t home = Home(slots_[j].id);
+        if (((j - home) & mask) >= ((j - hole) & mask)) {
+            slots_[hole].id = slots_[j].id;
+            slots_[hole].info = std::move(slots_[j].info);
+            hole = j;
+        }
+    }
+    slots_[hole].id = 0;
+    slots_[hole].info = _PARENT_INFO{};
+    --size_;
+}
+
+void CNodeIndex::Clear() {
+    std::vector<Slot>().swap(slots_);
+    size_ = 0;
+    shift_ = 64;
+}
+
 TreeBuilderHooks DefaultTreeBuilderHooks() {
     TreeBuilderHooks hooks;
     hooks.now = [] {
@@ -130,8 +216,8 @@ CDirectoryTreeBuilder::~CDirectoryTreeBuilder() {
                 node->Release();
         }
         tree->pending.clear();
-        tree->folders.clear();
-        tree->files.clear();
+        tree->folders.Clear();
+        tree->files.Clear();
         for (IFileNode* node : tree->shown)
             node->Release();
         for (IFileNode* node : tree->extraOwned)
@@ -292,10 +378,9 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     return 1;
 }
 
-int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index,
-                                          IFileNode* node) {
-    auto [it, inserted] = index.try_emplace(node->GetCurrentNodeID());
-    _PARENT_INFO& info = it->second;
+int CDirectoryTreeBuilder::RecordFileNode(CNodeIndex& index, IFileNode* node) {
+    bool inserted = false;
+    _PARENT_INFO& info = index.TryEmplace(node->GetCurrentNodeID(), &inserted);
     if (inserted) {
         info.first = node;
         SetMarks(node, kRecorded);
@@ -329,8 +414,8 @@ int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_
 
 void CDirectoryTreeBuilder::DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long long privateId) {
     std::unordered_set<IFileNode*> dropped;
-    for (auto it = tree.folders.begin(); it != tree.folders.end();) {
-        _PARENT_INFO& info = it->second;
+    std::vector<long long> emptied;
+    tree.folders.ForEach([&](long long id, _PARENT_INFO& info) {
         std::vector<IFileNode*> keep;
         info.ForEach([&](IFileNode* e) {
             if (!(MarksOf(e) & kShown) && e->GetParentNodeID() == privateId) {
@@ -340,15 +425,17 @@ void CDirectoryTreeBuilder::DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long 
             }
         });
         if (keep.empty()) {
-            it = tree.folders.erase(it);
-            continue;
+            // Erased after the walk: erasing moves entries the walk is over.
+            emptied.push_back(id);
+            return;
         }
         info.first = keep.front();
         info.more.reset();
         for (size_t i = 1; i < keep.size(); ++i)
             info.Add(keep[i]);
-        ++it;
-    }
+    });
+    for (long long id : emptied)
+        tree.folders.Erase(id);
     if (dropped.empty())
         return;
     auto gone = [&](IFileNode* n) { return n && dropped.count(n) != 0; };
@@ -484,10 +571,10 @@ IFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& tree, IFileNo
     const long long parentId = node->GetParentNodeID();
     if (parentId == tree.rootId)
         return tree.root;
-    auto it = tree.folders.find(parentId);
-    if (it == tree.folders.end())
+    _PARENT_INFO* candidates = tree.folders.Find(parentId);
+    if (!candidates)
         return nullptr;
-    return GetCorrectParent(tree.trashId, it->second, node);
+    return GetCorrectParent(tree.trashId, *candidates, node);
 }
 
 IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_INFO& candidates,
@@ -584,10 +671,10 @@ bool CDirectoryTreeBuilder::IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileN
         const long long parentId = current->GetParentNodeID();
         if (parentId == tree.rootId)
             break;
-        auto it = tree.folders.find(parentId);
-        if (it == tree.folders.end())
+        _PARENT_INFO* candidates = tree.folders.Find(parentId);
+        if (!candidates)
             return false;
-        IFileNode* parent = GetCorrectParent(tree.trashId, it->second, current);
+        IFileNode* parent = GetCorrectParent(tree.trashId, *candidates, current);
         // A loop of parent ids never reaches the root.
         if (!parent || !seen.insert(parent).second)
             return false;
@@ -810,7 +897,7 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
 void CDirectoryTreeBuilder::ReleaseUnshown(_DIRECTORY_TREE_INFO& tree) {
     for (auto* index : {&tree.files, &tree.folders}) {
         int released = 0;
-        for (auto& [id, info] : *index) {
+        index->ForEach([&](long long, _PARENT_INFO& info) {
             info.ForEach([&](IFileNode* e) {
                 if (MarksOf(e) & kShown)
                     return;
@@ -821,8 +908,8 @@ void CDirectoryTreeBuilder::ReleaseUnshown(_DIRECTORY_TREE_INFO& tree) {
                     ++released;
                 }
             });
-        }
-        index->clear();
+        });
+        index->Clear();
         CatchExeception::Trace(
             "CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n", released);
     }

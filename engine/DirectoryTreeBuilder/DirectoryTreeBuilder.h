@@ -47,14 +47,47 @@ struct _PARENT_INFO {
     }
 };
 
+// The nodes of one tree by id: one flat table with open addressing, so
+// that recording a node allocates nothing of its own and a lookup touches
+// one or two neighbouring slots. An entry's first node is never null.
+class CNodeIndex {
+public:
+    // The entry of `id`, new and empty when `inserted`; valid until the next
+    // insertion. The caller sets a new entry's first node at once.
+    _PARENT_INFO& TryEmplace(long long id, bool* inserted);
+    _PARENT_INFO* Find(long long id);
+    void Erase(long long id);
+    void Clear();
+    size_t Size() const { return size_; }
+    template <typename F>
+    void ForEach(F&& f) {
+        for (Slot& slot : slots_) {
+            if (slot.info.first)
+                f(slot.id, slot.info);
+        }
+    }
+
+private:
+    struct Slot {
+        long long id = 0;
+        _PARENT_INFO info;
+    };
+    size_t Home(long long id) const;
+    void Grow();
+
+    std::vector<Slot> slots_;
+    size_t size_ = 0;
+    unsigned shift_ = 64;
+};
+
 // One searcher type's tree.
 struct _DIRECTORY_TREE_INFO {
     // Received nodes in arrival order; shown ones stay listed (their mark
     // says so) until the final build, released ones are nulled.
     std::vector<IFileNode*> pending;
     std::vector<IFileNode*> trashCandidates;
-    std::unordered_map<long long, _PARENT_INFO> folders;
-    std::unordered_map<long long, _PARENT_INFO> files;
+    CNodeIndex folders;
+    CNodeIndex files;
     // Every node handed to the receiver; owned until the builder goes.
     std::vector<IFileNode*> shown;
     std::vector<long long> privateDataIds;
@@ -121,7 +154,7 @@ private:
     void ReaddRecycled(_tagSearcherType type);
 
     // 1 recorded, 0 refused as a copy of a recorded node.
-    int RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index, IFileNode* node);
+    int RecordFileNode(CNodeIndex& index, IFileNode* node);
     void DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long long privateId);
     void WakeWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId);
     void AddWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId, IFileNode* node);
