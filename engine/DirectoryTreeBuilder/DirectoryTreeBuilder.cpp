@@ -79,20 +79,29 @@ bool SamePartition(IFileNode* a, IFileNode* b) {
 
 }  // namespace
 
-void _PARENT_INFO::Add(IFileNode* node) {
-    if (!first) {
-        first = node;
-        return;
-    }
-    if (!more)
-        more = std::make_unique<std::vector<IFileNode*>>();
-    more->push_back(node);
-}
-
 size_t CNodeIndex::Home(long long id) const {
     // Fibonacci hashing: ids of one volume are mostly consecutive numbers,
     // which the multiplication spreads over the whole table.
     return static_cast<size_t>((static_cast<uint64_t>(id) * 0x9E3779B97F4A7C15ULL) >> shift_);
+}
+
+size_t CNodeIndex::Probe(long long id) const {
+    const size_t mask = slots_.size() - 1;
+    size_t i = Home(id);
+    while (slots_[i].first != 0 && slots_[i].id != id)
+        i = (i + 1) & mask;
+    return i;
+}
+
+_PARENT_INFO CNodeIndex::View(const Slot& slot) const {
+    _PARENT_INFO view;
+    view.first = reinterpret_cast<IFileNode*>(slot.first & ~kHasMore);
+    if (slot.first & kHasMore) {
+        auto it = more_.find(slot.id);
+        if (it != more_.end())
+            view.more = &it->second;
+    }
+    return view;
 }
 
 void CNodeIndex::Grow() {
@@ -101,75 +110,62 @@ void CNodeIndex::Grow() {
     const size_t capacity = old.empty() ? 1024 : old.size() * 2;
     slots_.resize(capacity);
     shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
-    const size_t mask = capacity - 1;
-    for (Slot& slot : old) {
-        if (!slot.info.first)
-            continue;
-        size_t i = Home(slot.id);
-        while (slots_[i].info.first)
-            i = (i + 1) & mask;
-        slots_[i].id = slot.id;
-        slots_[i].info = std::move(slot.info);
+    for (const Slot& slot : old) {
+        if (slot.first != 0)
+            slots_[Probe(slot.id)] = slot;
     }
 }
 
-_PARENT_INFO& CNodeIndex::TryEmplace(long long id, bool* inserted) {
+_PARENT_INFO CNodeIndex::Find(long long id) const {
+    if (size_ == 0)
+        return {};
+    const Slot& slot = slots_[Probe(id)];
+    return slot.first != 0 ? View(slot) : _PARENT_INFO{};
+}
+
+void CNodeIndex::Add(long long id, IFileNode* node) {
+    if (node == nullptr)
+        return;
     // At most three slots in four are used: probes stay short.
     if ((size_ + 1) * 4 > slots_.size() * 3)
         Grow();
-    const size_t mask = slots_.size() - 1;
-    size_t i = Home(id);
-    while (slots_[i].info.first) {
-        if (slots_[i].id == id) {
-            *inserted = false;
-            return slots_[i].info;
-        }
-        i = (i + 1) & mask;
+    Slot& slot = slots_[Probe(id)];
+    if (slot.first == 0) {
+        slot.id = id;
+        slot.first = reinterpret_cast<uintptr_t>(node);
+        ++size_;
+        return;
     }
-    slots_[i].id = id;
-    ++size_;
-    *inserted = true;
-    return slots_[i].info;
-}
-
-_PARENT_INFO* CNodeIndex::Find(long long id) {
-    if (size_ == 0)
-        return nullptr;
-    const size_t mask = slots_.size() - 1;
-    for (size_t i = Home(id); slots_[i].info.first; i = (i + 1) & mask) {
-        if (slots_[i].id == id)
-            return &slots_[i].info;
-    }
-    return nullptr;
+    slot.first |= kHasMore;
+    more_[id].push_back(node);
 }
 
 void CNodeIndex::Erase(long long id) {
     if (size_ == 0)
         return;
     const size_t mask = slots_.size() - 1;
-    size_t i = Home(id);
-    while (slots_[i].info.first && slots_[i].id != id)
-        i = (i + 1) & mask;
-    if (!slots_[i].info.first)
+    const size_t i = Probe(id);
+    if (slots_[i].first == 0)
         return;
+    if (slots_[i].first & kHasMore)
+        more_.erase(id);
     // Backward shift: each later entry of the run moves into the hole when
     // its home lies at or before the hole, so no lookup meets a gap early.
     size_t hole = i;
-    for (size_t j = (i + 1) & mask; slots_[j].info.first; j = (j + 1) & mask) {
+    for (size_t j = (i + 1) & mask; slots_[j].first != 0; j = (j + 1) & mask) {
         const size_t home = Home(slots_[j].id);
         if (((j - home) & mask) >= ((j - hole) & mask)) {
-            slots_[hole].id = slots_[j].id;
-            slots_[hole].info = std::move(slots_[j].info);
+            slots_[hole] = slots_[j];
             hole = j;
         }
     }
-    slots_[hole].id = 0;
-    slots_[hole].info = _PARENT_INFO{};
+    slots_[hole] = Slot{};
     --size_;
 }
 
 void CNodeIndex::Clear() {
     std::vector<Slot>().swap(slots_);
+    more_.clear();
     size_ = 0;
     shift_ = 64;
 }
@@ -379,10 +375,10 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
 }
 
 int CDirectoryTreeBuilder::RecordFileNode(CNodeIndex& index, IFileNode* node) {
-    bool inserted = false;
-    _PARENT_INFO& info = index.TryEmplace(node->GetCurrentNodeID(), &inserted);
-    if (inserted) {
-        info.first = node;
+    const long long id = node->GetCurrentNodeID();
+    const _PARENT_INFO info = index.Find(id);
+    if (!info.first) {
+        index.Add(id, node);
         SetMarks(node, kRecorded);
         return 1;
     }
@@ -407,35 +403,35 @@ int CDirectoryTreeBuilder::RecordFileNode(CNodeIndex& index, IFileNode* node) {
         if (copy)
             return 0;
     }
-    info.Add(node);
+    index.Add(id, node);
     SetMarks(node, kRecorded);
     return 1;
 }
 
 void CDirectoryTreeBuilder::DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long long privateId) {
     std::unordered_set<IFileNode*> dropped;
-    std::vector<long long> emptied;
-    tree.folders.ForEach([&](long long id, _PARENT_INFO& info) {
+    // Ids that lose nodes, with the nodes they keep: rewritten after the
+    // walk, since erasing moves entries the walk is over.
+    std::vector<std::pair<long long, std::vector<IFileNode*>>> changed;
+    tree.folders.ForEach([&](long long id, const _PARENT_INFO& info) {
         std::vector<IFileNode*> keep;
+        bool drops = false;
         info.ForEach([&](IFileNode* e) {
             if (!(MarksOf(e) & kShown) && e->GetParentNodeID() == privateId) {
                 dropped.insert(e);
+                drops = true;
             } else {
                 keep.push_back(e);
             }
         });
-        if (keep.empty()) {
-            // Erased after the walk: erasing moves entries the walk is over.
-            emptied.push_back(id);
-            return;
-        }
-        info.first = keep.front();
-        info.more.reset();
-        for (size_t i = 1; i < keep.size(); ++i)
-            info.Add(keep[i]);
+        if (drops)
+            changed.emplace_back(id, std::move(keep));
     });
-    for (long long id : emptied)
+    for (auto& [id, keep] : changed) {
         tree.folders.Erase(id);
+        for (IFileNode* n : keep)
+            tree.folders.Add(id, n);
+    }
     if (dropped.empty())
         return;
     auto gone = [&](IFileNode* n) { return n && dropped.count(n) != 0; };
@@ -571,13 +567,14 @@ IFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& tree, IFileNo
     const long long parentId = node->GetParentNodeID();
     if (parentId == tree.rootId)
         return tree.root;
-    _PARENT_INFO* candidates = tree.folders.Find(parentId);
-    if (!candidates)
+    const _PARENT_INFO candidates = tree.folders.Find(parentId);
+    if (!candidates.first)
         return nullptr;
-    return GetCorrectParent(tree.trashId, *candidates, node);
+    return GetCorrectParent(tree.trashId, candidates, node);
 }
 
-IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_INFO& candidates,
+IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId,
+                                                   const _PARENT_INFO& candidates,
                                                    IFileNode* node) {
     // Another volume's folder is never a node's parent, whatever id it
     // carries: without a folder of its own volume the node stays unplaced
@@ -671,10 +668,10 @@ bool CDirectoryTreeBuilder::IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileN
         const long long parentId = current->GetParentNodeID();
         if (parentId == tree.rootId)
             break;
-        _PARENT_INFO* candidates = tree.folders.Find(parentId);
-        if (!candidates)
+        const _PARENT_INFO candidates = tree.folders.Find(parentId);
+        if (!candidates.first)
             return false;
-        IFileNode* parent = GetCorrectParent(tree.trashId, *candidates, current);
+        IFileNode* parent = GetCorrectParent(tree.trashId, candidates, current);
         // A loop of parent ids never reaches the root.
         if (!parent || !seen.insert(parent).second)
             return false;
@@ -897,7 +894,7 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
 void CDirectoryTreeBuilder::ReleaseUnshown(_DIRECTORY_TREE_INFO& tree) {
     for (auto* index : {&tree.files, &tree.folders}) {
         int released = 0;
-        index->ForEach([&](long long, _PARENT_INFO& info) {
+        index->ForEach([&](long long, const _PARENT_INFO& info) {
             info.ForEach([&](IFileNode* e) {
                 if (MarksOf(e) & kShown)
                     return;

@@ -26,16 +26,13 @@ class IStorageDevice;
 class CSearchedPartitionInfo;
 
 // All nodes that carry one id (deleted and live copies, several partitions),
-// in the order they were recorded. Almost every id has one node, so the
-// others live in a list of their own that most ids never allocate. The
-// builder's marks for each node are kept on the node (CFileNode's builder
-// marks).
+// in the order they were recorded: a view into CNodeIndex. The builder's
+// marks for each node are kept on the node (CFileNode's builder marks).
 struct _PARENT_INFO {
     IFileNode* first = nullptr;
-    std::unique_ptr<std::vector<IFileNode*>> more;
+    const std::vector<IFileNode*>* more = nullptr;
 
     bool HasMore() const { return more && !more->empty(); }
-    void Add(IFileNode* node);
     template <typename F>
     void ForEach(F&& f) const {
         if (first)
@@ -49,35 +46,44 @@ struct _PARENT_INFO {
 
 // The nodes of one tree by id: one flat table with open addressing, so
 // that recording a node allocates nothing of its own and a lookup touches
-// one or two neighbouring slots. An entry's first node is never null.
+// one or two neighbouring slots. A slot holds the id and its first node;
+// the rare ids with more nodes keep the others in a map of their own.
 class CNodeIndex {
 public:
-    // The entry of `id`, new and empty when `inserted`; valid until the next
-    // insertion. The caller sets a new entry's first node at once.
-    _PARENT_INFO& TryEmplace(long long id, bool* inserted);
-    _PARENT_INFO* Find(long long id);
+    // The nodes recorded under `id`; first is null when there are none. The
+    // view holds until the next Add or Erase of that id.
+    _PARENT_INFO Find(long long id) const;
+    // Records `node` under `id`, after those recorded before.
+    void Add(long long id, IFileNode* node);
     void Erase(long long id);
     void Clear();
+    // Ids recorded.
     size_t Size() const { return size_; }
     template <typename F>
-    void ForEach(F&& f) {
-        for (Slot& slot : slots_) {
-            if (slot.info.first)
-                f(slot.id, slot.info);
+    void ForEach(F&& f) const {
+        for (const Slot& slot : slots_) {
+            if (slot.first != 0)
+                f(slot.id, View(slot));
         }
     }
 
 private:
     struct Slot {
         long long id = 0;
-        _PARENT_INFO info;
+        // The first node; bit 0 set when `more_` holds others of the id.
+        uintptr_t first = 0;
     };
+    static constexpr uintptr_t kHasMore = 1;
     size_t Home(long long id) const;
+    // The slot of `id`, or the empty slot where it would go.
+    size_t Probe(long long id) const;
+    _PARENT_INFO View(const Slot& slot) const;
     void Grow();
 
     std::vector<Slot> slots_;
     size_t size_ = 0;
     unsigned shift_ = 64;
+    std::unordered_map<long long, std::vector<IFileNode*>> more_;
 };
 
 // One searcher type's tree.
@@ -162,7 +168,7 @@ private:
     std::vector<IFileNode*> BuildTree(_DIRECTORY_TREE_INFO& tree, bool force);
     void Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node, std::vector<IFileNode*>& batch);
     IFileNode* FindParent(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
-    IFileNode* GetCorrectParent(long long trashId, _PARENT_INFO& candidates, IFileNode* node);
+    IFileNode* GetCorrectParent(long long trashId, const _PARENT_INFO& candidates, IFileNode* node);
     void EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top, std::vector<IFileNode*>& batch);
     bool IsEmptyFolder(IFileNode* folder);
     bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileNode* folder);

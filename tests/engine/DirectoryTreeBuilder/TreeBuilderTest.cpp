@@ -689,30 +689,33 @@ TEST(NodeIndex, ErasingKeepsEveryOtherIdFound) {
         ids.push_back((i << 40) + 7);
     for (long long id : ids) {
         nodes.push_back(std::make_unique<TNode>(id, 5, "n"));
-        bool inserted = false;
-        _PARENT_INFO& info = index.TryEmplace(id, &inserted);
-        ASSERT_TRUE(inserted);
-        info.first = nodes.back().get();
+        index.Add(id, nodes.back().get());
     }
-    bool inserted = true;
-    EXPECT_EQ(index.TryEmplace(42, &inserted).first, nodes[42].get());
-    EXPECT_FALSE(inserted);
+    // A second node of an id comes after the first.
+    TNode copy(42, 5, "n");
+    index.Add(42, &copy);
+    std::vector<IFileNode*> of42;
+    index.Find(42).ForEach([&](IFileNode* n) { of42.push_back(n); });
+    EXPECT_EQ(of42, (std::vector<IFileNode*>{nodes[42].get(), &copy}));
+    index.Erase(42);
+    EXPECT_EQ(index.Find(42).first, nullptr);
+    index.Add(42, nodes[42].get());
+    EXPECT_FALSE(index.Find(42).HasMore());
     for (size_t i = 0; i < ids.size(); i += 3)
         index.Erase(ids[i]);
     index.Erase(-12345);  // never recorded: nothing changes
     size_t kept = 0;
     for (size_t i = 0; i < ids.size(); ++i) {
-        _PARENT_INFO* info = index.Find(ids[i]);
+        const _PARENT_INFO info = index.Find(ids[i]);
         if (i % 3 == 0) {
-            EXPECT_EQ(info, nullptr) << ids[i];
+            EXPECT_EQ(info.first, nullptr) << ids[i];
         } else {
-            ASSERT_NE(info, nullptr) << ids[i];
-            EXPECT_EQ(info->first, nodes[i].get()) << ids[i];
+            EXPECT_EQ(info.first, nodes[i].get()) << ids[i];
             ++kept;
         }
     }
     EXPECT_EQ(index.Size(), kept);
     size_t walked = 0;
-    index.ForEach([&](long long, _PARENT_INFO&) { ++walked; });
+    index.ForEach([&](long long, const _PARENT_INFO&) { ++walked; });
     EXPECT_EQ(walked, kept);
 }
