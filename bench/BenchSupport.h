@@ -56,6 +56,12 @@ public:
             }
         }
     }
+    // One batch as the receiver is shown it.
+    void AddBatch(IFileNode** nodes, unsigned count, int lost, bool withRuns) {
+        Add(static_cast<uint64_t>(lost));
+        for (unsigned i = 0; i < count; ++i)
+            AddNode(nodes[i], withRuns);
+    }
     // The tree below `root`, depth first in sibling order.
     void AddTree(IFileNode* root, bool withRuns) {
         std::vector<std::pair<IFileNode*, int>> stack{{root, 0}};

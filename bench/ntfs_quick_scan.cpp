@@ -61,11 +61,8 @@ public:
 class Counter final : public IDrirectoryTree {
 public:
     void ShowNodes(IFileNode** shown, unsigned count, int lost) override {
-        if (digest) {
-            digest->Add(static_cast<uint64_t>(lost));
-            for (unsigned i = 0; i < count; ++i)
-                digest->AddNode(shown[i], true);
-        }
+        if (digest)
+            digest->AddBatch(shown, count, lost, true);
         nodes += count;
     }
     void ShowFilesystemNode(IFilesystemNode* node) override { root = node; }

@@ -70,11 +70,8 @@ public:
 class CountingReceiver : public IDrirectoryTree {
 public:
     void ShowNodes(IFileNode** nodes, unsigned count, int lost) override {
-        if (digest) {
-            digest->Add(static_cast<uint64_t>(lost));
-            for (unsigned i = 0; i < count; ++i)
-                digest->AddNode(nodes[i], false);
-        }
+        if (digest)
+            digest->AddBatch(nodes, count, lost, false);
         shown += count;
         ++batches;
         if (lost)
