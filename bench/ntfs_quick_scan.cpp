@@ -2,7 +2,7 @@
 // Sleuth Kit's `fls -r` over the same image, in the same run, and reports
 // the peak memory the scan takes per node.
 //
-//   ntfs_quick_scan [--files N] [--rounds N] [image]
+//   ntfs_quick_scan [--files N] [--rounds N] [--digest] [image]
 //
 // Without an image it makes one in a private temporary folder with mkntfs
 // and ntfs-3g (tests/fixtures/ntfs/many_files.sh: N files, default 100,000,
@@ -10,7 +10,9 @@
 // afterwards. The scan is the quick searcher feeding the tree builder with
 // live and deleted files shown; the builder's one-second pause for the
 // interface is left out. Memory: the growth of the peak resident set over
-// the first scan, divided by the nodes it showed.
+// the first scan, divided by the nodes it showed. --digest prints a
+// fingerprint of the first scan's batches and finished tree, runs included
+// (bench::TreeDigest), to show that a change left the results as they were.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -58,9 +60,15 @@ public:
 
 class Counter final : public IDrirectoryTree {
 public:
-    void ShowNodes(IFileNode**, unsigned count, int) override { nodes += count; }
-    void ShowFilesystemNode(IFilesystemNode*) override {}
+    void ShowNodes(IFileNode** shown, unsigned count, int lost) override {
+        if (digest)
+            digest->AddBatch(shown, count, lost, true);
+        nodes += count;
+    }
+    void ShowFilesystemNode(IFilesystemNode* node) override { root = node; }
     long long nodes = 0;
+    IFilesystemNode* root = nullptr;
+    bench::TreeDigest* digest = nullptr;
 };
 
 struct ScanFigures {
@@ -69,7 +77,7 @@ struct ScanFigures {
     VKRESULT result = 0;
 };
 
-ScanFigures QuickScan(const std::string& image) {
+ScanFigures QuickScan(const std::string& image, bench::TreeDigest* digest) {
     ScanFigures f;
     const auto start = std::chrono::steady_clock::now();
     std::unique_ptr<IStorageDevice> device(CreateVolumeDevice(image.c_str()));
@@ -89,12 +97,15 @@ ScanFigures QuickScan(const std::string& image) {
     filter->SetScanType(SCAN_COMPLETE);
     filter->SetFilterTypes(CATEGORY_ALL);
     Counter tree;
+    tree.digest = digest;
     Progress progress;
     builder->Initialize("bench", &tree, filter);
     std::unique_ptr<IQuickFileSystemSearchController> searcher(CreateNTFSQuickSearcher());
     searcher->SetDirecotryTreeBuilder(builder);
     f.result = searcher->QuickSearchFiles(device.get(), &progress);
     searcher.reset();
+    if (digest && tree.root)
+        digest->AddTree(tree.root, true);
     builder->Release();
     f.nodes = tree.nodes;
     f.seconds = Seconds(start);
@@ -107,16 +118,20 @@ int main(int argc, char** argv) {
     int files = 100000;
     int rounds = 5;
     std::string image;
+    bool withDigest = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--files" && i + 1 < argc) {
             files = std::atoi(argv[++i]);
         } else if (a == "--rounds" && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--digest") {
+            withDigest = true;
         } else if (!a.empty() && a[0] != '-' && image.empty()) {
             image = a;
         } else {
-            std::fprintf(stderr, "usage: %s [--files N] [--rounds N] [image]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s [--files N] [--rounds N] [--digest] [image]\n",
+                         argv[0]);
             return 2;
         }
     }
@@ -148,7 +163,10 @@ int main(int argc, char** argv) {
     const long peakBefore = PeakKiB();
     long peakGrowth = -1;
     for (int round = 0; round < rounds; ++round) {
-        const ScanFigures f = QuickScan(image);
+        bench::TreeDigest digest;
+        const ScanFigures f = QuickScan(image, withDigest && round == 0 ? &digest : nullptr);
+        if (withDigest && round == 0)
+            std::printf("digest %016llx\n", static_cast<unsigned long long>(digest.Value()));
         if (ResultFailed(f.result)) {
             std::fprintf(stderr, "quick scan failed: 0x%llx\n",
                          static_cast<unsigned long long>(f.result));

@@ -3,7 +3,11 @@
 // orphaned nodes, copies) and prints nodes per second and the builder's
 // peak memory per node on top of the nodes themselves.
 //
-//   tree_builder [nodes]     default 1000000
+//   tree_builder [nodes] [--digest]     default 1000000
+//
+// With --digest it also prints a fingerprint of the batches and the finished
+// tree (bench::TreeDigest), to show that a change to the builder left its
+// results as they were.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -65,14 +69,21 @@ public:
 
 class CountingReceiver : public IDrirectoryTree {
 public:
-    void ShowNodes(IFileNode**, unsigned count, int lost) override {
+    void ShowNodes(IFileNode** nodes, unsigned count, int lost) override {
+        if (digest)
+            digest->AddBatch(nodes, count, lost, false);
         shown += count;
         ++batches;
         if (lost)
             lostBatch = count;
     }
-    void ShowFilesystemNode(IFilesystemNode*) override { ++roots; }
+    void ShowFilesystemNode(IFilesystemNode* node) override {
+        ++roots;
+        root = node;
+    }
     long long shown = 0, batches = 0, lostBatch = 0, roots = 0;
+    IFilesystemNode* root = nullptr;
+    bench::TreeDigest* digest = nullptr;
 };
 
 long MaxRssKiB() {
@@ -84,9 +95,16 @@ long MaxRssKiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const long long total = argc > 1 ? std::atoll(argv[1]) : 1000000;
+    long long total = 1000000;
+    bool withDigest = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--digest")
+            withDigest = true;
+        else
+            total = std::atoll(argv[i]);
+    }
     if (total < 100) {
-        std::fprintf(stderr, "usage: tree_builder [nodes >= 100]\n");
+        std::fprintf(stderr, "usage: tree_builder [nodes >= 100] [--digest]\n");
         return 2;
     }
     constexpr long long kRoot = 5;
@@ -138,6 +156,9 @@ int main(int argc, char** argv) {
 
     ShowAll filter;
     CountingReceiver receiver;
+    bench::TreeDigest digest;
+    if (withDigest)
+        receiver.digest = &digest;
     TreeBuilderHooks hooks;
     hooks.sleep = [](unsigned) {};
     hooks.userHome = [] { return std::string("/home/bench"); };
@@ -160,6 +181,8 @@ int main(int argc, char** argv) {
     builder->FlashBuild(SEARCHER_NTFS);
     const double buildSeconds = Seconds(start);
     const long rssPeak = MaxRssKiB();
+    if (withDigest && receiver.root)
+        digest.AddTree(receiver.root, false);
     const auto releaseStart = std::chrono::steady_clock::now();
     builder->Release();
     const double releaseSeconds = Seconds(releaseStart);
@@ -175,5 +198,7 @@ int main(int argc, char** argv) {
         "node objects before feeding: %ld KiB max RSS; builder peak on top: %ld KiB = %.0f "
         "bytes/node\n",
         rssBefore, rssPeak - rssBefore, perNode);
+    if (withDigest)
+        std::printf("digest %016llx\n", static_cast<unsigned long long>(digest.Value()));
     return 0;
 }

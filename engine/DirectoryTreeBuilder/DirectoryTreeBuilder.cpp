@@ -1,6 +1,7 @@
 #include "DirectoryTreeBuilder.h"
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -19,9 +20,12 @@
 
 namespace {
 
-constexpr uint32_t kShown = 1;    // handed to the receiver
-constexpr uint32_t kWaiting = 2;  // listed under a missing folder id
-constexpr uint32_t kSettled = 4;  // final build: deleted state worked out
+// The builder's marks on a node (CFileNode's builder marks).
+constexpr uint32_t kShown = 1;     // handed to the receiver
+constexpr uint32_t kWaiting = 2;   // listed under a missing folder id
+constexpr uint32_t kSettled = 4;   // final build: deleted state worked out
+constexpr uint32_t kRecorded = 8;  // in a tree's index: the builder owns it
+constexpr uint32_t kOnPath = 16;   // on the chain PropagateDeleted climbs
 
 // An incremental build waits for this many new nodes or this many seconds.
 constexpr int32_t kBuildEveryNodes = 1024;
@@ -51,24 +55,119 @@ bool IsSelfOrParentEntry(const char* name) {
     return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
 
+// Every node a tree holds is a CFileNode: AddNode refuses any other class,
+// and the roots and the folder of lost files are CFilesystemNodes.
+CFileNode* AsNode(IFileNode* node) {
+    return static_cast<CFileNode*>(node);
+}
+
+uint32_t MarksOf(IFileNode* node) {
+    return AsNode(node)->GetBuilderMarks();
+}
+
+void SetMarks(IFileNode* node, uint32_t marks) {
+    AsNode(node)->SetBuilderMarks(MarksOf(node) | marks);
+}
+
+void ClearMarks(IFileNode* node, uint32_t marks) {
+    AsNode(node)->SetBuilderMarks(MarksOf(node) & ~marks);
+}
+
 bool SamePartition(IFileNode* a, IFileNode* b) {
-    auto* x = dynamic_cast<CFileNode*>(a);
-    auto* y = dynamic_cast<CFileNode*>(b);
-    if (!x || !y)
-        return true;
-    return x->GetBelongedPartition() == y->GetBelongedPartition();
+    return AsNode(a)->GetBelongedPartition() == AsNode(b)->GetBelongedPartition();
 }
 
 }  // namespace
 
-_PARENT_INFO::Entry* _PARENT_INFO::Find(const IFileNode* node) {
-    if (first.node == node)
-        return &first;
-    for (Entry& e : more) {
-        if (e.node == node)
-            return &e;
+size_t CNodeIndex::Home(long long id) const {
+    // Fibonacci hashing: ids of one volume are mostly consecutive numbers,
+    // which the multiplication spreads over the whole table.
+    return static_cast<size_t>((static_cast<uint64_t>(id) * 0x9E3779B97F4A7C15ULL) >> shift_);
+}
+
+size_t CNodeIndex::Probe(long long id) const {
+    const size_t mask = slots_.size() - 1;
+    size_t i = Home(id);
+    while (slots_[i].first != 0 && slots_[i].id != id)
+        i = (i + 1) & mask;
+    return i;
+}
+
+_PARENT_INFO CNodeIndex::View(const Slot& slot) const {
+    _PARENT_INFO view;
+    view.first = reinterpret_cast<IFileNode*>(slot.first & ~kHasMore);
+    if (slot.first & kHasMore) {
+        auto it = more_.find(slot.id);
+        if (it != more_.end())
+            view.more = &it->second;
     }
-    return nullptr;
+    return view;
+}
+
+void CNodeIndex::Grow() {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    const size_t capacity = old.empty() ? 1024 : old.size() * 2;
+    slots_.resize(capacity);
+    shift_ = 64 - static_cast<unsigned>(std::countr_zero(capacity));
+    for (const Slot& slot : old) {
+        if (slot.first != 0)
+            slots_[Probe(slot.id)] = slot;
+    }
+}
+
+_PARENT_INFO CNodeIndex::Find(long long id) const {
+    if (size_ == 0)
+        return {};
+    const Slot& slot = slots_[Probe(id)];
+    return slot.first != 0 ? View(slot) : _PARENT_INFO{};
+}
+
+void CNodeIndex::Add(long long id, IFileNode* node) {
+    if (node == nullptr)
+        return;
+    // At most three slots in four are used: probes stay short.
+    if ((size_ + 1) * 4 > slots_.size() * 3)
+        Grow();
+    Slot& slot = slots_[Probe(id)];
+    if (slot.first == 0) {
+        slot.id = id;
+        slot.first = reinterpret_cast<uintptr_t>(node);
+        ++size_;
+        return;
+    }
+    slot.first |= kHasMore;
+    more_[id].push_back(node);
+}
+
+void CNodeIndex::Erase(long long id) {
+    if (size_ == 0)
+        return;
+    const size_t mask = slots_.size() - 1;
+    const size_t i = Probe(id);
+    if (slots_[i].first == 0)
+        return;
+    if (slots_[i].first & kHasMore)
+        more_.erase(id);
+    // Backward shift: each later entry of the run moves into the hole when
+    // its home lies at or before the hole, so no lookup meets a gap early.
+    size_t hole = i;
+    for (size_t j = (i + 1) & mask; slots_[j].first != 0; j = (j + 1) & mask) {
+        const size_t home = Home(slots_[j].id);
+        if (((j - home) & mask) >= ((j - hole) & mask)) {
+            slots_[hole] = slots_[j];
+            hole = j;
+        }
+    }
+    slots_[hole] = Slot{};
+    --size_;
+}
+
+void CNodeIndex::Clear() {
+    std::vector<Slot>().swap(slots_);
+    more_.clear();
+    size_ = 0;
+    shift_ = 64;
 }
 
 TreeBuilderHooks DefaultTreeBuilderHooks() {
@@ -113,8 +212,8 @@ CDirectoryTreeBuilder::~CDirectoryTreeBuilder() {
                 node->Release();
         }
         tree->pending.clear();
-        tree->folders.clear();
-        tree->files.clear();
+        tree->folders.Clear();
+        tree->files.Clear();
         for (IFileNode* node : tree->shown)
             node->Release();
         for (IFileNode* node : tree->extraOwned)
@@ -173,22 +272,16 @@ _DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindTree(_tagSearcherType type) {
     return nullptr;
 }
 
-_PARENT_INFO::Entry* CDirectoryTreeBuilder::FindEntry(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
-    auto& index = node->IsDirectory() ? tree.folders : tree.files;
-    auto it = index.find(node->GetCurrentNodeID());
-    return it == index.end() ? nullptr : it->second.Find(node);
-}
-
 bool CDirectoryTreeBuilder::IsShownNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
     if (node == tree.root)
         return true;
-    _PARENT_INFO::Entry* entry = FindEntry(tree, node);
-    return entry && (entry->flags & kShown);
+    const uint32_t marks = MarksOf(node);
+    return (marks & kRecorded) && (marks & kShown);
 }
 
-bool CDirectoryTreeBuilder::IsPendingNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
-    _PARENT_INFO::Entry* entry = FindEntry(tree, node);
-    return entry && !(entry->flags & kShown);
+bool CDirectoryTreeBuilder::IsPendingNode(_DIRECTORY_TREE_INFO&, IFileNode* node) {
+    const uint32_t marks = MarksOf(node);
+    return (marks & kRecorded) && !(marks & kShown);
 }
 
 int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
@@ -215,7 +308,7 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     }
     // The same object handed over twice is already ours; taking it again
     // would link or free it twice.
-    if (FindEntry(*tree, node))
+    if (fileNode->GetBuilderMarks() & kRecorded)
         return 1;
     // A node without a name is still a found file: recovery makes a name
     // for it. Only a folder's entries for itself and its parent are not
@@ -281,22 +374,22 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
     return 1;
 }
 
-int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index,
-                                          IFileNode* node) {
-    auto [it, inserted] = index.try_emplace(node->GetCurrentNodeID());
-    _PARENT_INFO& info = it->second;
-    if (inserted) {
-        info.first = {node, 0};
+int CDirectoryTreeBuilder::RecordFileNode(CNodeIndex& index, IFileNode* node) {
+    const long long id = node->GetCurrentNodeID();
+    const _PARENT_INFO info = index.Find(id);
+    if (!info.first) {
+        index.Add(id, node);
+        SetMarks(node, kRecorded);
         return 1;
     }
     if (!replay_) {
         auto* fresh = static_cast<CFileNode*>(node);
         bool copy = false;
-        info.ForEach([&](_PARENT_INFO::Entry& e) {
+        info.ForEach([&](IFileNode* e) {
             if (copy)
                 return;
-            auto* known = dynamic_cast<CFileNode*>(e.node);
-            if (!known || !(*known == *fresh))
+            CFileNode* known = AsNode(e);
+            if (!(*known == *fresh))
                 return;
             // The newer copy's data wins when the recorded one is older: an
             // older copy (an earlier generation of the record) must never
@@ -310,33 +403,34 @@ int CDirectoryTreeBuilder::RecordFileNode(std::unordered_map<long long, _PARENT_
         if (copy)
             return 0;
     }
-    if (!info.first.node) {
-        info.first = {node, 0};
-    } else {
-        info.more.push_back({node, 0});
-    }
+    index.Add(id, node);
+    SetMarks(node, kRecorded);
     return 1;
 }
 
 void CDirectoryTreeBuilder::DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long long privateId) {
     std::unordered_set<IFileNode*> dropped;
-    for (auto it = tree.folders.begin(); it != tree.folders.end();) {
-        _PARENT_INFO& info = it->second;
-        std::vector<_PARENT_INFO::Entry> keep;
-        info.ForEach([&](_PARENT_INFO::Entry& e) {
-            if (!(e.flags & kShown) && e.node->GetParentNodeID() == privateId) {
-                dropped.insert(e.node);
+    // Ids that lose nodes, with the nodes they keep: rewritten after the
+    // walk, since erasing moves entries the walk is over.
+    std::vector<std::pair<long long, std::vector<IFileNode*>>> changed;
+    tree.folders.ForEach([&](long long id, const _PARENT_INFO& info) {
+        std::vector<IFileNode*> keep;
+        bool drops = false;
+        info.ForEach([&](IFileNode* e) {
+            if (!(MarksOf(e) & kShown) && e->GetParentNodeID() == privateId) {
+                dropped.insert(e);
+                drops = true;
             } else {
                 keep.push_back(e);
             }
         });
-        if (keep.empty()) {
-            it = tree.folders.erase(it);
-            continue;
-        }
-        info.first = keep.front();
-        info.more.assign(keep.begin() + 1, keep.end());
-        ++it;
+        if (drops)
+            changed.emplace_back(id, std::move(keep));
+    });
+    for (auto& [id, keep] : changed) {
+        tree.folders.Erase(id);
+        for (IFileNode* n : keep)
+            tree.folders.Add(id, n);
     }
     if (dropped.empty())
         return;
@@ -347,22 +441,50 @@ void CDirectoryTreeBuilder::DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long 
     }
     std::erase_if(tree.toTry, gone);
     std::erase_if(tree.trashCandidates, gone);
-    for (auto& [id, list] : tree.waiting)
-        std::erase_if(list, gone);
+    for (auto& link : tree.waitLinks) {
+        if (gone(link.node))
+            link.node = nullptr;
+    }
     for (IFileNode* n : dropped)
         n->Release();
 }
 
 void CDirectoryTreeBuilder::WakeWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId) {
+    if (tree.waiting.empty())
+        return;
     auto it = tree.waiting.find(folderId);
     if (it == tree.waiting.end())
         return;
-    for (IFileNode* n : it->second) {
-        if (_PARENT_INFO::Entry* e = FindEntry(tree, n))
-            e->flags &= ~kWaiting;
-        tree.toTry.push_back(n);
+    for (int64_t i = it->second.head; i >= 0;) {
+        auto& link = tree.waitLinks[static_cast<size_t>(i)];
+        const int64_t next = link.next;
+        if (link.node) {
+            ClearMarks(link.node, kWaiting);
+            tree.toTry.push_back(link.node);
+        }
+        link = {nullptr, tree.freeWaitLink};
+        tree.freeWaitLink = i;
+        i = next;
     }
     tree.waiting.erase(it);
+}
+
+void CDirectoryTreeBuilder::AddWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId,
+                                       IFileNode* node) {
+    int64_t at = tree.freeWaitLink;
+    if (at >= 0) {
+        tree.freeWaitLink = tree.waitLinks[static_cast<size_t>(at)].next;
+        tree.waitLinks[static_cast<size_t>(at)] = {node, -1};
+    } else {
+        at = static_cast<int64_t>(tree.waitLinks.size());
+        tree.waitLinks.push_back({node, -1});
+    }
+    auto [it, inserted] =
+        tree.waiting.try_emplace(folderId, _DIRECTORY_TREE_INFO::WaitChain{at, at});
+    if (!inserted) {
+        tree.waitLinks[static_cast<size_t>(it->second.tail)].next = at;
+        it->second.tail = at;
+    }
 }
 
 std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& tree, bool force) {
@@ -411,10 +533,10 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
     while (current && !current->GetParent() && current != tree.root) {
         IFileNode* parent = FindParent(tree, current);
         if (!parent) {
-            _PARENT_INFO::Entry* e = FindEntry(tree, current);
-            if (e && !(e->flags & kWaiting)) {
-                e->flags |= kWaiting;
-                tree.waiting[current->GetParentNodeID()].push_back(current);
+            const uint32_t marks = MarksOf(current);
+            if ((marks & kRecorded) && !(marks & kWaiting)) {
+                SetMarks(current, kWaiting);
+                AddWaiting(tree, current->GetParentNodeID(), current);
             }
             return;
         }
@@ -428,7 +550,7 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
                 return;
             }
         }
-        if (!parent->AddChild(current))
+        if (!AsNode(parent)->AddChildNode(AsNode(current)))
             return;
         if (IsShownNode(tree, parent)) {
             EmitSubtree(tree, current, batch);
@@ -445,19 +567,20 @@ IFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& tree, IFileNo
     const long long parentId = node->GetParentNodeID();
     if (parentId == tree.rootId)
         return tree.root;
-    auto it = tree.folders.find(parentId);
-    if (it == tree.folders.end())
+    const _PARENT_INFO candidates = tree.folders.Find(parentId);
+    if (!candidates.first)
         return nullptr;
-    return GetCorrectParent(tree.trashId, it->second, node);
+    return GetCorrectParent(tree.trashId, candidates, node);
 }
 
-IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_INFO& candidates,
+IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId,
+                                                   const _PARENT_INFO& candidates,
                                                    IFileNode* node) {
     // Another volume's folder is never a node's parent, whatever id it
     // carries: without a folder of its own volume the node stays unplaced
     // (and ends among the lost files).
-    if (candidates.more.empty())
-        return SamePartition(candidates.first.node, node) ? candidates.first.node : nullptr;
+    if (!candidates.HasMore())
+        return SamePartition(candidates.first, node) ? candidates.first : nullptr;
     auto insideTrash = [&](IFileNode* c) {
         if (trashId == 0)
             return false;
@@ -471,37 +594,39 @@ IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId, _PARENT_IN
         return false;
     };
     IFileNode* pick = nullptr;
-    candidates.ForEach([&](_PARENT_INFO::Entry& e) {
-        if (!pick && e.node != node && e.node->IsDirectory() && SamePartition(e.node, node) &&
-            !e.node->IsDeleted() && insideTrash(e.node)) {
-            pick = e.node;
+    candidates.ForEach([&](IFileNode* e) {
+        if (!pick && e != node && e->IsDirectory() && SamePartition(e, node) && !e->IsDeleted() &&
+            insideTrash(e)) {
+            pick = e;
         }
     });
     if (pick)
         return pick;
-    candidates.ForEach([&](_PARENT_INFO::Entry& e) {
-        if (!pick && e.node != node && e.node->IsDirectory() && SamePartition(e.node, node))
-            pick = e.node;
+    candidates.ForEach([&](IFileNode* e) {
+        if (!pick && e != node && e->IsDirectory() && SamePartition(e, node))
+            pick = e;
     });
     if (pick)
         return pick;
-    candidates.ForEach([&](_PARENT_INFO::Entry& e) {
-        if (!pick && e.node != node && SamePartition(e.node, node))
-            pick = e.node;
+    candidates.ForEach([&](IFileNode* e) {
+        if (!pick && e != node && SamePartition(e, node))
+            pick = e;
     });
     return pick;
 }
 
-void CDirectoryTreeBuilder::EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top,
+void CDirectoryTreeBuilder::EmitSubtree(_DIRECTORY_TREE_INFO&, IFileNode* top,
                                         std::vector<IFileNode*>& batch) {
-    std::vector<IFileNode*> stack{top};
+    std::vector<IFileNode*>& stack = walk_;
+    stack.assign(1, top);
     while (!stack.empty()) {
         IFileNode* n = stack.back();
         stack.pop_back();
-        if (_PARENT_INFO::Entry* e = FindEntry(tree, n)) {
-            if (e->flags & kShown)
+        const uint32_t marks = MarksOf(n);
+        if (marks & kRecorded) {
+            if (marks & kShown)
                 continue;
-            e->flags |= kShown;
+            SetMarks(n, kShown);
         }
         batch.push_back(n);
         for (IFileNode* c = n->GetFirstChild(); c; c = c->GetNextNode())
@@ -510,7 +635,8 @@ void CDirectoryTreeBuilder::EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* t
 }
 
 bool CDirectoryTreeBuilder::IsEmptyFolder(IFileNode* folder) {
-    std::vector<IFileNode*> stack{folder};
+    std::vector<IFileNode*>& stack = emptyWalk_;
+    stack.assign(1, folder);
     while (!stack.empty()) {
         IFileNode* n = stack.back();
         stack.pop_back();
@@ -542,10 +668,10 @@ bool CDirectoryTreeBuilder::IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileN
         const long long parentId = current->GetParentNodeID();
         if (parentId == tree.rootId)
             break;
-        auto it = tree.folders.find(parentId);
-        if (it == tree.folders.end())
+        const _PARENT_INFO candidates = tree.folders.Find(parentId);
+        if (!candidates.first)
             return false;
-        IFileNode* parent = GetCorrectParent(tree.trashId, it->second, current);
+        IFileNode* parent = GetCorrectParent(tree.trashId, candidates, current);
         // A loop of parent ids never reaches the root.
         if (!parent || !seen.insert(parent).second)
             return false;
@@ -697,13 +823,11 @@ void CDirectoryTreeBuilder::BuildUntilDone(_DIRECTORY_TREE_INFO& tree) {
 // A pending node below a deleted folder is deleted too. Each chain is
 // climbed once: what is settled either way is remembered.
 void CDirectoryTreeBuilder::PropagateDeleted(_DIRECTORY_TREE_INFO& tree) {
-    std::vector<_PARENT_INFO::Entry*> path;
-    std::unordered_set<IFileNode*> onPath;
+    std::vector<CFileNode*>& path = path_;
     for (IFileNode* node : tree.pending) {
         if (!node || node->IsDeleted())
             continue;
         path.clear();
-        onPath.clear();
         bool deleted = false;
         IFileNode* current = node;
         while (current) {
@@ -711,18 +835,19 @@ void CDirectoryTreeBuilder::PropagateDeleted(_DIRECTORY_TREE_INFO& tree) {
                 deleted = true;
                 break;
             }
-            _PARENT_INFO::Entry* e = FindEntry(tree, current);
-            if (!e || (e->flags & (kShown | kSettled)) || !onPath.insert(current).second)
+            const uint32_t marks = MarksOf(current);
+            if (!(marks & kRecorded) || (marks & (kShown | kSettled | kOnPath)))
                 break;
-            path.push_back(e);
+            SetMarks(current, kOnPath);
+            path.push_back(AsNode(current));
             IFileNode* parent = current->GetParent();
             current = parent ? parent : FindParent(tree, current);
         }
         // The deleted ancestor's mark carries down the chain from the top.
         for (auto it = path.rbegin(); it != path.rend(); ++it) {
             if (deleted)
-                (*it)->node->MarkDeleted();
-            (*it)->flags |= kSettled;
+                (*it)->MarkDeleted();
+            (*it)->SetBuilderMarks(((*it)->GetBuilderMarks() & ~kOnPath) | kSettled);
         }
     }
 }
@@ -769,19 +894,19 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
 void CDirectoryTreeBuilder::ReleaseUnshown(_DIRECTORY_TREE_INFO& tree) {
     for (auto* index : {&tree.files, &tree.folders}) {
         int released = 0;
-        for (auto& [id, info] : *index) {
-            info.ForEach([&](_PARENT_INFO::Entry& e) {
-                if (e.flags & kShown)
+        index->ForEach([&](long long, const _PARENT_INFO& info) {
+            info.ForEach([&](IFileNode* e) {
+                if (MarksOf(e) & kShown)
                     return;
                 if (replay_) {
-                    tree.extraOwned.push_back(e.node);
+                    tree.extraOwned.push_back(e);
                 } else {
-                    e.node->Release();
+                    e->Release();
                     ++released;
                 }
             });
-        }
-        index->clear();
+        });
+        index->Clear();
         CatchExeception::Trace(
             "CDirectoryTreeBuilder::ReleaseNodeByFilter --- nReleasedCount = %d\n", released);
     }
@@ -815,6 +940,9 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     tree->pending.shrink_to_fit();
     tree->toTry.clear();
     tree->waiting.clear();
+    tree->waitLinks.clear();
+    tree->waitLinks.shrink_to_fit();
+    tree->freeWaitLink = -1;
     tree->trashCandidates.clear();
 
     CatchExeception::Trace(

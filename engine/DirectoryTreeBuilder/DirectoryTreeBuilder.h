@@ -25,24 +25,65 @@ class IRecoveryFilter;
 class IStorageDevice;
 class CSearchedPartitionInfo;
 
-// All nodes that carry one id (deleted and live copies, several partitions).
-// Each entry keeps the builder's marks for that node.
+// All nodes that carry one id (deleted and live copies, several partitions),
+// in the order they were recorded: a view into CNodeIndex. The builder's
+// marks for each node are kept on the node (CFileNode's builder marks).
 struct _PARENT_INFO {
-    struct Entry {
-        IFileNode* node;
-        uint32_t flags;
-    };
-    Entry first{nullptr, 0};
-    std::vector<Entry> more;
+    IFileNode* first = nullptr;
+    const std::vector<IFileNode*>* more = nullptr;
 
+    bool HasMore() const { return more && !more->empty(); }
     template <typename F>
-    void ForEach(F&& f) {
-        if (first.node)
+    void ForEach(F&& f) const {
+        if (first)
             f(first);
-        for (Entry& e : more)
-            f(e);
+        if (more) {
+            for (IFileNode* n : *more)
+                f(n);
+        }
     }
-    Entry* Find(const IFileNode* node);
+};
+
+// The nodes of one tree by id: one flat table with open addressing, so
+// that recording a node allocates nothing of its own and a lookup touches
+// one or two neighbouring slots. A slot holds the id and its first node;
+// the rare ids with more nodes keep the others in a map of their own.
+class CNodeIndex {
+public:
+    // The nodes recorded under `id`; first is null when there are none. The
+    // view holds until the next Add or Erase of that id.
+    _PARENT_INFO Find(long long id) const;
+    // Records `node` under `id`, after those recorded before.
+    void Add(long long id, IFileNode* node);
+    void Erase(long long id);
+    void Clear();
+    // Ids recorded.
+    size_t Size() const { return size_; }
+    template <typename F>
+    void ForEach(F&& f) const {
+        for (const Slot& slot : slots_) {
+            if (slot.first != 0)
+                f(slot.id, View(slot));
+        }
+    }
+
+private:
+    struct Slot {
+        long long id = 0;
+        // The first node; bit 0 set when `more_` holds others of the id.
+        uintptr_t first = 0;
+    };
+    static constexpr uintptr_t kHasMore = 1;
+    size_t Home(long long id) const;
+    // The slot of `id`, or the empty slot where it would go.
+    size_t Probe(long long id) const;
+    _PARENT_INFO View(const Slot& slot) const;
+    void Grow();
+
+    std::vector<Slot> slots_;
+    size_t size_ = 0;
+    unsigned shift_ = 64;
+    std::unordered_map<long long, std::vector<IFileNode*>> more_;
 };
 
 // One searcher type's tree.
@@ -51,8 +92,8 @@ struct _DIRECTORY_TREE_INFO {
     // says so) until the final build, released ones are nulled.
     std::vector<IFileNode*> pending;
     std::vector<IFileNode*> trashCandidates;
-    std::unordered_map<long long, _PARENT_INFO> folders;
-    std::unordered_map<long long, _PARENT_INFO> files;
+    CNodeIndex folders;
+    CNodeIndex files;
     // Every node handed to the receiver; owned until the builder goes.
     std::vector<IFileNode*> shown;
     std::vector<long long> privateDataIds;
@@ -69,8 +110,20 @@ struct _DIRECTORY_TREE_INFO {
     // Nodes to try at the next build: new ones and those whose folder has
     // just arrived.
     std::vector<IFileNode*> toTry;
-    // Nodes waiting for a folder id that has not arrived.
-    std::unordered_map<long long, std::vector<IFileNode*>> waiting;
+    // Nodes waiting for a folder id that has not arrived: per id the first
+    // and last link of a chain through `waitLinks`, in the order they began
+    // to wait. Links of woken chains are reused.
+    struct WaitLink {
+        IFileNode* node;
+        int64_t next;
+    };
+    struct WaitChain {
+        int64_t head;
+        int64_t tail;
+    };
+    std::unordered_map<long long, WaitChain> waiting;
+    std::vector<WaitLink> waitLinks;
+    int64_t freeWaitLink = -1;
     // Nodes a replay's final build keeps alive although they were not
     // shown: a replayed result keeps every node it restored.
     std::vector<IFileNode*> extraOwned;
@@ -99,7 +152,6 @@ private:
     };
 
     _DIRECTORY_TREE_INFO* FindTree(_tagSearcherType type);
-    _PARENT_INFO::Entry* FindEntry(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
     bool IsShownNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
     bool IsPendingNode(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
 
@@ -108,16 +160,17 @@ private:
     void ReaddRecycled(_tagSearcherType type);
 
     // 1 recorded, 0 refused as a copy of a recorded node.
-    int RecordFileNode(std::unordered_map<long long, _PARENT_INFO>& index, IFileNode* node);
+    int RecordFileNode(CNodeIndex& index, IFileNode* node);
     void DropPrivateFolders(_DIRECTORY_TREE_INFO& tree, long long privateId);
     void WakeWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId);
+    void AddWaiting(_DIRECTORY_TREE_INFO& tree, long long folderId, IFileNode* node);
 
     std::vector<IFileNode*> BuildTree(_DIRECTORY_TREE_INFO& tree, bool force);
     void Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node, std::vector<IFileNode*>& batch);
     IFileNode* FindParent(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
-    IFileNode* GetCorrectParent(long long trashId, _PARENT_INFO& candidates, IFileNode* node);
+    IFileNode* GetCorrectParent(long long trashId, const _PARENT_INFO& candidates, IFileNode* node);
     void EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top, std::vector<IFileNode*>& batch);
-    static bool IsEmptyFolder(IFileNode* folder);
+    bool IsEmptyFolder(IFileNode* folder);
     bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileNode* folder);
 
     void ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IFileNode*>& nodes, int lost);
@@ -139,4 +192,8 @@ private:
     CSearchedPartitionInfo* partition_ = nullptr;
     bool flushing_ = false;
     TreeBuilderHooks hooks_;
+    // Scratch lists of the tree walks, kept to spare an allocation per walk.
+    std::vector<IFileNode*> walk_;
+    std::vector<CFileNode*> path_;
+    std::vector<IFileNode*> emptyWalk_;
 };

@@ -56,8 +56,20 @@ CFileNode::~CFileNode() {
         child = following;
     }
     firstChild_ = nullptr;
-    if (dataRuns_)
-        dataRuns_->Release();
+    if (IDataRunList* runs = dataRuns_.load(std::memory_order_acquire))
+        runs->Release();
+}
+
+IDataRunList* CFileNode::DecodeRunsOnDemand() const {
+    IDataRunList* made = MakeDataRunList();
+    if (made == nullptr)
+        return nullptr;
+    // Two threads may decode at once: the first list stays, the other goes.
+    IDataRunList* expected = nullptr;
+    if (dataRuns_.compare_exchange_strong(expected, made, std::memory_order_acq_rel))
+        return made;
+    made->Release();
+    return expected;
 }
 
 int CFileNode::StateFromSum() const {
@@ -178,7 +190,10 @@ int CFileNode::IsLoopedToSelf(const IFileNode* a, const IFileNode* b) {
 }
 
 int CFileNode::AddChild(IFileNode* node) {
-    auto* child = dynamic_cast<CFileNode*>(node);
+    return AddChildNode(dynamic_cast<CFileNode*>(node));
+}
+
+int CFileNode::AddChildNode(CFileNode* child) {
     if (!child)
         return 0;
     if (child == this) {
@@ -272,20 +287,23 @@ void CFileNode::SetBelongedPartition(unsigned short index) {
 }
 
 void CFileNode::SetDataRunList(IDataRunList* list) {
-    if (list == dataRuns_)
+    runsOnDemand_ = 0;
+    IDataRunList* old = dataRuns_.load(std::memory_order_acquire);
+    if (list == old)
         return;
-    if (dataRuns_)
-        dataRuns_->Release();
-    dataRuns_ = list;
+    if (old)
+        old->Release();
+    dataRuns_.store(list, std::memory_order_release);
 }
 
 void CFileNode::MergeNode(CFileNode* other) {
     if (!other || other == this)
         return;
-    if (dataRuns_)
-        dataRuns_->Release();
-    dataRuns_ = other->dataRuns_;
-    other->dataRuns_ = nullptr;
+    // The other node's runs as it would answer them, decoded if need be.
+    IDataRunList* taken = other->GetDataRunList();
+    other->dataRuns_.store(nullptr, std::memory_order_release);
+    other->runsOnDemand_ = 0;
+    SetDataRunList(taken);
     // What is known to be missing travels with the runs.
     damaged_ = other->damaged_;
     claimedSize_ = other->claimedSize_;
@@ -343,7 +361,8 @@ CFileNode& CFileNode::operator=(const CFileNode& other) {
     compressed_ = other.compressed_;
     damaged_ = other.damaged_;
     claimedSize_ = other.claimedSize_;
-    SetDataRunList(other.dataRuns_ ? other.dataRuns_->Clone() : nullptr);
+    IDataRunList* runs = other.GetDataRunList();
+    SetDataRunList(runs ? runs->Clone() : nullptr);
     return *this;
 }
 

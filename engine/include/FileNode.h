@@ -3,6 +3,7 @@
 // and ticks, what the filter sorts and what recovery reads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -147,7 +148,13 @@ public:
     static const char* FilterFileNameByDot(const char* name);
     using IFileNode::FilterFileNameByDot;
 
-    IDataRunList* GetDataRunList() const { return dataRuns_; }
+    // A file system that keeps its runs packed elsewhere (NTFS, in the
+    // properties) decodes them on the first call: a scan holds millions of
+    // nodes whose runs are never read. Safe to call from several threads.
+    IDataRunList* GetDataRunList() const {
+        IDataRunList* runs = dataRuns_.load(std::memory_order_acquire);
+        return runs != nullptr || runsOnDemand_ == 0 ? runs : DecodeRunsOnDemand();
+    }
     // The node owns the list from now on; a previous list is released.
     void SetDataRunList(IDataRunList* list);
     void SetBelongedPartition(unsigned short index);
@@ -157,6 +164,9 @@ public:
     long long GetMetadataStartPosition() const { return static_cast<long long>(state_) >> 24; }
     // Takes over `other`'s run list (other keeps none) and its size.
     void MergeNode(CFileNode* other);
+    // AddChild for a caller that holds a CFileNode already: the same checks
+    // and the same answer, without the class test.
+    int AddChildNode(CFileNode* child);
 
     // What the scan already knows is missing. A file: part of its data could
     // not be located (its runs hold lost runs), its runs reach past the end
@@ -179,12 +189,27 @@ public:
     void ShowParent(int delta);
 
     uint64_t GetStateWord() const { return state_; }
+
+    // Marks the tree builder that holds the node keeps on it (recorded,
+    // shown, waiting for its folder...): a field of the node, so that the
+    // builder answers them without a lookup. No meaning anywhere else; not
+    // copied by operator=.
+    uint32_t GetBuilderMarks() const { return builderMarks_; }
+    void SetBuilderMarks(uint32_t marks) { builderMarks_ = marks; }
     unsigned GetShownChildrenCount() const { return shownChildren_; }
     unsigned GetCheckedSum() const { return checkedSum_; }
 
 protected:
     void SetNodeId(long long id) { nodeId_ = id; }
     void SetCompressed(int compressed) { compressed_ = compressed ? 1u : 0u; }
+    // From now on the run list is made by MakeDataRunList when it is first
+    // asked for (until SetDataRunList or MergeNode sets one).
+    void SetRunsOnDemand() { runsOnDemand_ = 1; }
+    bool HasRunsOnDemand() const {
+        return runsOnDemand_ != 0 && dataRuns_.load(std::memory_order_acquire) == nullptr;
+    }
+    // The run list a node with runs on demand makes; null when it has none.
+    virtual IDataRunList* MakeDataRunList() const { return nullptr; }
     void SetStateWord(uint64_t word) { state_ = word; }
 
 private:
@@ -194,6 +219,7 @@ private:
     void SetShowBits(int show) {
         state_ = (state_ & ~uint64_t{0xF0}) | ((static_cast<uint64_t>(show) & 0xF) << 4);
     }
+    IDataRunList* DecodeRunsOnDemand() const;
     // Adds to the checked sum and the shown count, then works out this
     // node's mark again and carries a change up the parent chain.
     void ApplyChildChange(long long sumDelta, long long countDelta);
@@ -204,7 +230,8 @@ private:
     CFileNode* next_ = nullptr;
     CFileNode* prev_ = nullptr;
     unsigned shownChildren_ = 0;
-    IDataRunList* dataRuns_ = nullptr;
+    uint32_t builderMarks_ = 0;
+    mutable std::atomic<IDataRunList*> dataRuns_{nullptr};
     long long nodeId_ = -1;
     long long parentNodeId_ = -1;
     // bits 0-3 tick mark, 4-7 show state, 8-23 found-partition index
@@ -212,7 +239,8 @@ private:
     uint64_t state_ = 0xFFFFFFFFFFFFFF10ULL;
     CFileNode* parent_ = nullptr;
     unsigned checkedSum_ = 0;
-    uint16_t compressed_ = 0;
+    uint8_t compressed_ = 0;
+    uint8_t runsOnDemand_ = 0;
     uint16_t damaged_ = 0;
     long long claimedSize_ = 0;
 };

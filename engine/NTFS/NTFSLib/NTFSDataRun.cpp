@@ -307,8 +307,8 @@ void CCompressedDataRunList::Assign(const uint8_t* bytes, size_t size) {
     std::memcpy(m_heap.get(), bytes, size);
 }
 
-std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(const DataRun* runs,
-                                                                       size_t count) {
+template <typename RunAt>
+std::optional<CCompressedDataRunList> CCompressedDataRunList::Pack(size_t count, RunAt runAt) {
     // Each run takes at most 17 bytes; the list is packed on the stack when
     // it is short, as almost every file's is.
     uint8_t local[17 * 4 + 1];
@@ -321,7 +321,7 @@ std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(const Dat
     size_t n = 0;
     int64_t previous = 0;
     for (size_t i = 0; i < count; ++i) {
-        const DataRun& r = runs[i];
+        const DataRun& r = runAt(i);
         if (r.length <= 0)
             continue;
         const unsigned lengthBytes = GetNeedBytes(r.length);
@@ -346,6 +346,11 @@ std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(const Dat
     return out;
 }
 
+std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(const DataRun* runs,
+                                                                       size_t count) {
+    return Pack(count, [runs](size_t i) -> const DataRun& { return runs[i]; });
+}
+
 std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(IDataRunList* list) {
     if (list == nullptr)
         return std::nullopt;
@@ -364,6 +369,10 @@ std::optional<CCompressedDataRunList> CCompressedDataRunList::Compress(IDataRunL
             return std::nullopt;
         const DataRun run = *first;
         out = Compress(&run, 1);
+    } else if (list->GetDataRunListType() == DATARUN_LIST_NTFS_NONRESIDENT) {
+        // Every NTFS node's list: packed straight from its runs.
+        const auto* runs = static_cast<const CNoneResidentNTFSDataRunList*>(list);
+        out = Pack(runs->Count(), [runs](size_t i) -> const DataRun& { return runs->At(i); });
     } else {
         std::vector<DataRun> runs;
         for (const DataRun* r = list->GetFirst(); r != nullptr; r = list->GetNext())

@@ -176,6 +176,9 @@ public:
 
 private:
     static constexpr size_t kInline = 22;
+    // Packs `count` runs, the i-th given by runAt(i).
+    template <typename RunAt>
+    static std::optional<CCompressedDataRunList> Pack(size_t count, RunAt runAt);
     // Decodes the packed pairs; false when malformed.
     static bool Unpack(const uint8_t* bytes, size_t size, std::vector<DataRun>& out);
     void Assign(const uint8_t* bytes, size_t size);

@@ -71,7 +71,15 @@ void CNTFSFileNode::SetFileProperties(CNTFSFileProperties* properties) {
         return;
     }
     SetMetaDataSector(properties->GetFileRecordStartSector());
-    CFileNode::SetDataRunList(properties->GetDataRunList());
+    CFileNode::SetDataRunList(nullptr);
+    // The packed runs are decoded when somebody reads them: most nodes of
+    // a scan are never recovered.
+    if (properties->HasDataRuns())
+        SetRunsOnDemand();
+}
+
+IDataRunList* CNTFSFileNode::MakeDataRunList() const {
+    return m_properties ? m_properties->GetDataRunList() : nullptr;
 }
 
 IFileNode* CNTFSFileNode::Clone() {
@@ -91,8 +99,14 @@ IFileNode* CNTFSFileNode::Clone() {
     copy->CFileNode::SetParentNodeID(5);
     if (props != nullptr)
         copy->SetMetaDataSector(props->GetFileRecordStartSector());
-    IDataRunList* runs = GetDataRunList();
-    copy->CFileNode::SetDataRunList(runs != nullptr ? runs->Clone() : nullptr);
+    if (HasRunsOnDemand()) {
+        // Not decoded yet: the copy's properties hold the same packed runs.
+        copy->CFileNode::SetDataRunList(nullptr);
+        copy->SetRunsOnDemand();
+    } else {
+        IDataRunList* runs = GetDataRunList();
+        copy->CFileNode::SetDataRunList(runs != nullptr ? runs->Clone() : nullptr);
+    }
     copy->m_metadataStart = m_metadataStart;
     return copy;
 }

@@ -23,21 +23,23 @@ enum NTFSAttributeBits : uint16_t {
 };
 constexpr unsigned short kNTFSStateDeleted = 0x0001;
 
+// Every NTFS node of a scan holds one: the 16-bit fields sit together so
+// that they share one word.
 struct CNTFSFilePropertiesStruct {
     std::string name;
-    uint16_t nameLength = 0;
     int64_t fileSize = 0;
-    uint16_t attribute = 0;
     uint64_t creationTime = 0;
     uint64_t modificationTime = 0;
     uint64_t lastAccessTime = 0;
-    uint16_t state = 0;
     int64_t fileRecordStartSector = 0;
+    int64_t fileRecordIndex = 0;
+    uint16_t nameLength = 0;
+    uint16_t attribute = 0;
+    uint16_t state = 0;
     // Where the base record starts inside that sector (records smaller than
     // a device sector).
     uint16_t fileRecordOffsetInSector = 0;
     std::optional<CCompressedDataRunList> runs;
-    int64_t fileRecordIndex = 0;
 };
 
 class CNTFSFileProperties final : public IFileProperties {
@@ -147,6 +149,9 @@ public:
     int IsCompressed() const override;
     void FilterFileNameByDot() override;
     void SetFileName(const char* name) override;
+
+protected:
+    IDataRunList* MakeDataRunList() const override;
 
 private:
     std::unique_ptr<CNTFSFileProperties> m_properties;

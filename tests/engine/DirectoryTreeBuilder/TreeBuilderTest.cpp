@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 #include "RecoveryInterfaces.h"
 #include "SearchedPartitionInfo.h"
@@ -673,3 +675,47 @@ TEST_F(RecycleBinTest, FinalBuildTakesOnlyItsOwnSearchersRecycledNodes) {
 }
 
 }  // namespace
+
+// The builder's table of nodes by id: filled to nearly three quarters (long
+// runs of neighbouring slots), ids stay found after others around them are
+// erased, and erased ids are gone.
+TEST(NodeIndex, ErasingKeepsEveryOtherIdFound) {
+    CNodeIndex index;
+    std::vector<std::unique_ptr<TNode>> nodes;
+    std::vector<long long> ids;
+    for (long long id = 0; id < 2800; ++id)
+        ids.push_back(id);
+    for (long long i = 1; i <= 200; ++i)
+        ids.push_back((i << 40) + 7);
+    for (long long id : ids) {
+        nodes.push_back(std::make_unique<TNode>(id, 5, "n"));
+        index.Add(id, nodes.back().get());
+    }
+    // A second node of an id comes after the first.
+    TNode copy(42, 5, "n");
+    index.Add(42, &copy);
+    std::vector<IFileNode*> of42;
+    index.Find(42).ForEach([&](IFileNode* n) { of42.push_back(n); });
+    EXPECT_EQ(of42, (std::vector<IFileNode*>{nodes[42].get(), &copy}));
+    index.Erase(42);
+    EXPECT_EQ(index.Find(42).first, nullptr);
+    index.Add(42, nodes[42].get());
+    EXPECT_FALSE(index.Find(42).HasMore());
+    for (size_t i = 0; i < ids.size(); i += 3)
+        index.Erase(ids[i]);
+    index.Erase(-12345);  // never recorded: nothing changes
+    size_t kept = 0;
+    for (size_t i = 0; i < ids.size(); ++i) {
+        const _PARENT_INFO info = index.Find(ids[i]);
+        if (i % 3 == 0) {
+            EXPECT_EQ(info.first, nullptr) << ids[i];
+        } else {
+            EXPECT_EQ(info.first, nodes[i].get()) << ids[i];
+            ++kept;
+        }
+    }
+    EXPECT_EQ(index.Size(), kept);
+    size_t walked = 0;
+    index.ForEach([&](long long, const _PARENT_INFO&) { ++walked; });
+    EXPECT_EQ(walked, kept);
+}

@@ -2,8 +2,10 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "DataRun.h"
@@ -398,6 +400,67 @@ TEST(FileNode, MergeNodeTakesRunsAndSize) {
     keep.MergeNode(&keep);
     keep.MergeNode(nullptr);
     EXPECT_EQ(keep.GetDataRunList(), runs);
+}
+
+// A node whose runs are kept elsewhere (NTFS keeps them packed) makes its
+// list when first asked.
+class RunsOnDemandNode : public TestNode {
+public:
+    using TestNode::TestNode;
+    void KeepRunsElsewhere() { SetRunsOnDemand(); }
+    IDataRunList* MakeDataRunList() const override {
+        ++made;
+        IDataRunList* list = CreateDataRunList();
+        DataRun r(100, 8);
+        list->AddDataRun(&r);
+        return list;
+    }
+    mutable std::atomic<int> made{0};
+};
+
+TEST(FileNode, RunsOnDemandAreMadeWhenAskedAndTravelLikeOthers) {
+    // Threads that ask at once all get the one list the node keeps.
+    RunsOnDemandNode shared(1, 0, "a");
+    shared.KeepRunsElsewhere();
+    EXPECT_EQ(shared.made, 0);
+    std::vector<IDataRunList*> got(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < got.size(); ++i)
+        threads.emplace_back([&, i] { got[i] = shared.GetDataRunList(); });
+    for (std::thread& t : threads)
+        t.join();
+    ASSERT_NE(got[0], nullptr);
+    for (IDataRunList* list : got)
+        EXPECT_EQ(list, got[0]);
+    EXPECT_EQ(got[0]->GetFirst()->start, 100);
+    const int made = shared.made;
+    EXPECT_EQ(shared.GetDataRunList(), got[0]);
+    EXPECT_EQ(shared.made, made);
+
+    // Merged: the runs move as made; the other node keeps none.
+    RunsOnDemandNode drop(2, 0, "b");
+    drop.KeepRunsElsewhere();
+    TestNode keep(2, 0, "b");
+    keep.MergeNode(&drop);
+    ASSERT_NE(keep.GetDataRunList(), nullptr);
+    EXPECT_EQ(keep.GetDataRunList()->GetFirst()->start, 100);
+    EXPECT_EQ(drop.GetDataRunList(), nullptr);
+
+    // Runs set by hand replace those on demand, none included.
+    RunsOnDemandNode cleared(3, 0, "c");
+    cleared.KeepRunsElsewhere();
+    cleared.SetDataRunList(nullptr);
+    EXPECT_EQ(cleared.GetDataRunList(), nullptr);
+    EXPECT_EQ(cleared.made, 0);
+
+    // Assigned: a list of its own with the same runs.
+    RunsOnDemandNode source(4, 0, "d");
+    source.KeepRunsElsewhere();
+    TestNode copy(0, 0, "x");
+    copy = source;
+    ASSERT_NE(copy.GetDataRunList(), nullptr);
+    EXPECT_NE(copy.GetDataRunList(), source.GetDataRunList());
+    EXPECT_EQ(copy.GetDataRunList()->GetFirst()->start, 100);
 }
 
 TEST(FileNode, AssignmentCopiesValuesNotLinks) {
