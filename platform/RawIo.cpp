@@ -33,10 +33,7 @@ std::string g_deviceFolder = "/dev";
 }  // namespace
 
 int LinuxRawIo::Open(const char* path, int* error) {
-    int fd;
-    do {
-        fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenRetrying(path, O_RDONLY | O_CLOEXEC);
     if (error)
         *error = fd < 0 ? errno : 0;
     return fd;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "SearchInterfaces.h"
-#include "platform/ApfsListing.h"
+#include "platform/ContainerListing.h"
 
 class IStorageDevice;
 
@@ -32,7 +32,7 @@ std::vector<VolumeEntry> ListContainerVolumes(IStorageDevice* device,
 
 // The listing device enumeration uses: reads each physical store (the
 // partition named, under devFolder) as an APFS container.
-std::shared_ptr<const velmora::platform::IApfsListing> MakeStoreListing(
+std::shared_ptr<const velmora::platform::IContainerListing> MakeStoreListing(
     const std::string& devFolder);
 
 }  // namespace apfs

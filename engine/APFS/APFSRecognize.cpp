@@ -156,11 +156,11 @@ std::vector<VolumeEntry> ListContainerVolumes(IStorageDevice* device,
 namespace {
 
 // Reads each store once per listing (one listing serves one enumeration).
-class StoreListing final : public velmora::platform::IApfsListing {
+class StoreListing final : public velmora::platform::IContainerListing {
 public:
     explicit StoreListing(std::string devFolder) : devFolder_(std::move(devFolder)) {}
 
-    std::optional<velmora::platform::ApfsVolumeName> Find(
+    std::optional<velmora::platform::ContainerVolume> Find(
         std::string_view physicalStore) const override {
         // A store name is a single path component.
         if (physicalStore.empty() || physicalStore.find('/') != std::string_view::npos ||
@@ -174,7 +174,7 @@ public:
     }
 
 private:
-    std::optional<velmora::platform::ApfsVolumeName> Read(std::string_view store) const {
+    std::optional<velmora::platform::ContainerVolume> Read(std::string_view store) const {
         const std::string path = devFolder_ + "/" + std::string(store);
         // Opened read-only like every device the engine reads.
         std::unique_ptr<IStorageDevice> device(CreateVolumeDevice(path.c_str()));
@@ -184,7 +184,7 @@ private:
         device->Close();
         if (volumes.empty())
             return std::nullopt;
-        velmora::platform::ApfsVolumeName answer;
+        velmora::platform::ContainerVolume answer;
         answer.name = volumes.front().name;
         // No node of its own stands for an APFS volume here: it is read
         // through its physical store.
@@ -196,12 +196,12 @@ private:
 
     std::string devFolder_;
     mutable std::mutex mutex_;
-    mutable std::map<std::string, std::optional<velmora::platform::ApfsVolumeName>> cache_;
+    mutable std::map<std::string, std::optional<velmora::platform::ContainerVolume>> cache_;
 };
 
 }  // namespace
 
-std::shared_ptr<const velmora::platform::IApfsListing> MakeStoreListing(
+std::shared_ptr<const velmora::platform::IContainerListing> MakeStoreListing(
     const std::string& devFolder) {
     return std::make_shared<StoreListing>(devFolder);
 }

@@ -3,12 +3,18 @@
 // last recogniser, and the listing of container volumes that device
 // enumeration names APFS volumes from.
 #include "APFSFactories.h"
+#include "IStorageDevice.h"
 #include "SearcherRow.h"
 
 namespace {
 
 void InstallApfsListing() {
-    velmora::platform::InstallApfsListingFactory(&apfs::MakeStoreListing);
+    velmora::platform::InstallContainerListingFactory(&apfs::MakeStoreListing);
+}
+
+// The volume device reads the listed volume through this device.
+void SetApfsDevice(IStorageDevice* volume, char* device) {
+    volume->SetApfsDevicePath(device);
 }
 
 }  // namespace
@@ -22,6 +28,7 @@ const SearcherRow& ApfsSearcherRow() {
         .createDeepSearcher = &CreateAPFSDeepSearcher,
         .deepOrder = 60,
         .namedByContainerListing = FileSystemBit(FS_APFS),
+        .setContainerDevice = &SetApfsDevice,
         .createVolumeAnalyze = &CreateAPFSVolumeAnalyze,
         .recogniserOrder = 50,
         // Its nodes stay with the container that found them: no recycle

@@ -17,6 +17,7 @@
 #include "Utility/SystemTime.h"
 #include "Utility/TextConvert.h"
 #include "platform/AppPaths.h"
+#include "platform/FdIo.h"
 
 namespace velmora::recovery {
 
@@ -90,28 +91,7 @@ IFileNode* TopOf(IFileNode* node) {
 }  // namespace
 
 bool WriteAllAt(int fd, const void* data, size_t size, long long offset) {
-    const char* p = static_cast<const char*>(data);
-    int stalls = 0;
-    while (size > 0) {
-        ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if ((errno == EINTR || errno == EAGAIN) && ++stalls < 8)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            if (++stalls >= 8) {
-                errno = ENOSPC;
-                return false;
-            }
-            continue;
-        }
-        stalls = 0;
-        p += n;
-        size -= static_cast<size_t>(n);
-        offset += n;
-    }
-    return true;
+    return !velmora::platform::PwriteRetrying(fd, data, size, static_cast<off_t>(offset)).failed;
 }
 
 int OpenRecoveredFile(const char* path) {

@@ -162,10 +162,10 @@ _GUID GuidFromDisk(const uint8_t (&bytes)[16]) {
 
 std::shared_ptr<const EnumSnapshot> EnumSnapshot::Take(const EnumDeviceEnvironment& env) {
     velmora::platform::SysfsBlockRegistry registry(env.sysfsRoot);
-    auto snapshot = std::make_shared<EnumSnapshot>(
-        EnumSnapshot{registry.List(), velmora::platform::MountTable(env.mountInfoPath),
-                     velmora::platform::DeviceNaming(env.devFolder),
-                     env.apfs ? env.apfs : velmora::platform::MakeApfsListing(env.devFolder)});
+    auto snapshot = std::make_shared<EnumSnapshot>(EnumSnapshot{
+        registry.List(), velmora::platform::MountTable(env.mountInfoPath),
+        velmora::platform::DeviceNaming(env.devFolder),
+        env.containers ? env.containers : velmora::platform::MakeContainerListing(env.devFolder)});
     for (const auto& skipped : snapshot->blocks.skipped)
         CatchExeception::WriteLog("Block device %s not listed: %s\n", skipped.name.c_str(),
                                   skipped.reason.c_str());

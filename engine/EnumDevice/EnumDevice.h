@@ -14,8 +14,8 @@
 #include "PartitionTableAnalyze.h"
 #include "ResultCode.h"
 #include "StorageDeviceData.h"
-#include "platform/ApfsListing.h"
 #include "platform/BlockRegistry.h"
+#include "platform/ContainerListing.h"
 #include "platform/DeviceNaming.h"
 #include "platform/MountInfo.h"
 
@@ -28,8 +28,9 @@ struct EnumDeviceEnvironment {
     std::string sysfsRoot = "/";
     std::string mountInfoPath = "/proc/self/mountinfo";
     std::string devFolder = "/dev";
-    // Names APFS volumes; knows none when null.
-    std::shared_ptr<const velmora::platform::IApfsListing> apfs;
+    // Names the volumes that are containers of volumes; when null, the one
+    // the installed file systems provide.
+    std::shared_ptr<const velmora::platform::IContainerListing> containers;
 };
 
 // What the platform knows at one moment: read once per enumeration so that
@@ -38,7 +39,7 @@ struct EnumSnapshot {
     velmora::platform::BlockListing blocks;
     velmora::platform::MountTable mounts;
     velmora::platform::DeviceNaming naming;
-    std::shared_ptr<const velmora::platform::IApfsListing> apfs;
+    std::shared_ptr<const velmora::platform::IContainerListing> containers;
 
     static std::shared_ptr<const EnumSnapshot> Take(const EnumDeviceEnvironment& env);
 };

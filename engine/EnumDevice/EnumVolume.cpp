@@ -160,13 +160,17 @@ IStorageDevice* CEnumVolume::MakeVolume(IStorageDevice* disk, const BlockDevice&
         describer.VolumeName(info->label, block.bsdName, block.deviceId, systemNode);
     CopyToBuffer(info->volumeName, sizeof(info->volumeName), name);
 
-    if (vk::NamedByContainerListing(info->fileSystemType)) {
-        if (auto listed = m_snapshot->apfs->Find(block.bsdName)) {
+    // A volume that is a container of volumes is shown by the name of the
+    // volume it holds, as its file system's listing gives it.
+    if (const SearcherRow* row = vk::ContainerListingRowFor(info->fileSystemType)) {
+        if (auto listed = m_snapshot->containers->Find(block.bsdName)) {
             CopyToBuffer(info->label, sizeof(info->label), listed->name);
             CopyToBuffer(info->volumeName, sizeof(info->volumeName), listed->name);
-            char device[1024] = {};
-            CopyToBuffer(device, sizeof(device), listed->device);
-            volume->SetApfsDevicePath(device);
+            if (row->setContainerDevice) {
+                char device[1024] = {};
+                CopyToBuffer(device, sizeof(device), listed->device);
+                row->setContainerDevice(volume, device);
+            }
         }
     }
     return volume;

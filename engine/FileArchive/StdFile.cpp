@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "platform/FdIo.h"
@@ -33,10 +32,7 @@ bool CStdFile::Open(const char* path, int mode) {
         default:
             return false;
     }
-    int fd;
-    do {
-        fd = ::open(path, flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = velmora::platform::OpenRetrying(path, flags | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
     fd_ = fd;

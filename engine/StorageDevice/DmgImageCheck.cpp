@@ -5,13 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "ByteReader.h"
 #include "Utility/CatchExeception.h"
+#include "platform/FdIo.h"
 
 namespace {
 
@@ -30,18 +30,10 @@ constexpr uint32_t kChunkZlib = 0x80000005;
 constexpr uint32_t kChunkBzip2 = 0x80000006;
 constexpr uint32_t kChunkLast = 0xFFFFFFFF;
 
+// Whole or nothing: a trailer or table cut short by the end of the file is
+// not there.
 bool PreadFully(int fd, void* buffer, size_t length, off_t offset) {
-    size_t done = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (done < length) {
-        ssize_t n = ::pread(fd, out + done, length - done, offset + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return velmora::platform::PreadRetrying(fd, buffer, length, offset).done == length;
 }
 
 // The "Data" of every "blkx" element under "resource-fork"; false when the

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include "DeviceCommon.h"
 #include "SectorSize.h"
 #include "StorageDevices.h"
+#include "platform/FdIo.h"
 #include "platform/RawIo.h"
 
 namespace {
@@ -33,18 +33,9 @@ bool CopyBounded(char (&dest)[N], const char* path) {
     return true;
 }
 
+// Whole or nothing: a record cut short by the end of the file is no record.
 bool ReadFully(int fd, void* buffer, size_t length) {
-    size_t done = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (done < length) {
-        ssize_t n = ::read(fd, out + done, length - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
+    return velmora::platform::ReadRetrying(fd, buffer, length).done == length;
 }
 
 // An image record's sector size: only what the one rule accepts.

@@ -2,6 +2,7 @@
 #include <mutex>
 
 #include "StorageDevices.h"
+#include "platform/FdIo.h"
 #include "platform/RawIo.h"
 
 namespace {
@@ -19,20 +20,16 @@ std::mutex& ReadLock() {
 // read, zeros behind it, and fails: the sectors asked for do not exist.
 bool ReadPiece(velmora::platform::IRawIo& io, int fd, uint8_t* out, long long offset,
                size_t length) {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = io.ReadAt(fd, out + done, length - done, offset + static_cast<long long>(done));
-        if (n < 0) {
-            std::memset(out, 0, length);
-            return false;
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
+    const velmora::platform::FdIoResult r =
+        velmora::platform::MoveRetrying(length, false, [&](size_t at, size_t left) {
+            return io.ReadAt(fd, out + at, left, offset + static_cast<long long>(at));
+        });
+    if (r.failed) {
+        std::memset(out, 0, length);
+        return false;
     }
-    if (done < length)
-        std::memset(out + done, 0, length - done);
-    return done == length;
+    std::memset(out + r.done, 0, length - r.done);
+    return r.done == length;
 }
 
 }  // namespace

@@ -121,13 +121,13 @@ std::vector<const SearcherRow*> RecogniserRows() {
     return out;
 }
 
-bool NamedByContainerListing(int fileSystemType) {
+const SearcherRow* ContainerListingRowFor(int fileSystemType) {
     const uint32_t bit = FileSystemBit(fileSystemType);
     for (const SearcherRow& row : TheRegistry().rows) {
         if ((row.namedByContainerListing & bit) != 0)
-            return true;
+            return &row;
     }
-    return false;
+    return nullptr;
 }
 
 IResidentDataService* ResidentDataService() {

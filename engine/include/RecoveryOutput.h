@@ -14,8 +14,8 @@ class IFileNode;
 namespace velmora::recovery {
 
 // Writes all `size` bytes at `offset`; a short write goes on from where it
-// stopped and an interrupted one is retried a bounded number of times. False
-// with errno kept on failure (a full disk fails at once).
+// stopped and an interrupted one is repeated. False with errno kept on
+// failure (a full disk fails at once, as does a write that moves nothing).
 bool WriteAllAt(int fd, const void* data, size_t size, long long offset);
 
 // Opens a new file for a recovered node's data: created or truncated, never

@@ -77,6 +77,7 @@ struct SearcherRow {
     using VolumeAnalyzeFactory = IVolumeAnalyze* (*)(IStorageDevice* device,
                                                      unsigned long long startSector);
     using InstallHook = void (*)();
+    using ContainerDeviceSetter = void (*)(IStorageDevice* volume, char* device);
     using CompressedReaderOpener = IFileReader* (*)(IStorageDevice* device, CFileNode* node,
                                                     CSearchedPartitionInfo* partition);
 
@@ -97,9 +98,12 @@ struct SearcherRow {
     // whose record names one of these file-system types.
     uint32_t activeOnVolumesOf = 0;
     // Live volumes of these file-system types are containers of volumes:
-    // device enumeration names them (label, volume name, device path) from
-    // the platform's container listing (platform/ApfsListing.h).
+    // device enumeration names them (label and volume name) from the
+    // platform's container listing (platform/ContainerListing.h), and hands
+    // the listed volume's device to the volume device through
+    // setContainerDevice when there is one.
     uint32_t namedByContainerListing = 0;
+    ContainerDeviceSetter setContainerDevice = nullptr;
 
     // The volume recogniser; asked in ascending recogniserOrder, the first
     // answer other than unknown wins.
@@ -152,8 +156,9 @@ const SearcherRow* QuickSearcherRowFor(int fileSystemType);
 std::vector<const SearcherRow*> DeepSearcherRows();
 // Rows with a volume recogniser, in recogniser order.
 std::vector<const SearcherRow*> RecogniserRows();
-// Whether some row names live volumes of this file-system type from the
-// platform's container listing.
-bool NamedByContainerListing(int fileSystemType);
+// The first row, in installation order, that names live volumes of this
+// file-system type from the platform's container listing; null when none
+// does.
+const SearcherRow* ContainerListingRowFor(int fileSystemType);
 
 }  // namespace vk

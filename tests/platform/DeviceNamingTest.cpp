@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/ApfsListing.h"
+#include "platform/ContainerListing.h"
 #include "platform/DeviceNaming.h"
 #include "platform/TextBuffer.h"
 
@@ -31,10 +31,10 @@ TEST(DeviceNaming, NodePathStaysInsideTheFolder) {
     EXPECT_EQ(DeviceNaming().NodePath("sdb"), "/dev/sdb");
 }
 
-TEST(ApfsListing, AnswersNothingUntilFilled) {
-    NoApfsListing none;
+TEST(ContainerListing, AnswersNothingUntilFilled) {
+    NoContainerListing none;
     EXPECT_FALSE(none.Find("disk0s2"));
-    FixedApfsListing fixed;
+    FixedContainerListing fixed;
     fixed.Add("nvme0n1p2", {"Macintosh HD", "nvme0n1p2v1"});
     fixed.Add("NVME0N1P2", {"Data", "nvme0n1p2v2"});
     auto found = fixed.Find("Nvme0n1P2");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "EngineServices.h"
+#include "IStorageDevice.h"
 #include "SearcherRow.h"
 
 namespace velmora::test {
@@ -80,6 +81,9 @@ inline SearcherRow PlannedRow(_tagSearcherType type) {
             r.quickFileSystems = FileSystemBit(FS_APFS);
             // Its live volumes take their names from the container listing.
             r.namedByContainerListing = FileSystemBit(FS_APFS);
+            r.setContainerDevice = [](IStorageDevice* volume, char* device) {
+                volume->SetApfsDevicePath(device);
+            };
             r.deepOrder = 60;
             r.recogniserOrder = 50;
             r.trees[0] = {.type = SEARCHER_APFS,

@@ -16,6 +16,7 @@
 #include "FATTable.h"
 #include "IStorageDevice.h"
 #include "IniFile.h"
+#include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "Utility/CatchExeception.h"
@@ -106,25 +107,23 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
     const uint64_t clusterLimit = m_dataSectors / m_sectorsPerCluster + 2;
     if (firstCluster < 2 || firstCluster >= clusterLimit)
         return nullptr;
-    auto* list = static_cast<CDataRunList*>(CreateDataRunList());
+    vk::ReleasePtr<CDataRunList> list(static_cast<CDataRunList*>(CreateDataRunList()));
     if (!list)
         return nullptr;
     // Without any FAT copy a live file's chain cannot be followed at all:
     // it is taken like a deleted one, and marked as a guess.
     const bool guess = !deleted && !m_fat->HasEntries();
     if (deleted || guess) {
-        BuildDeleteFileDataRunList(list, firstCluster, size, m_fat, m_sectorsPerCluster,
+        BuildDeleteFileDataRunList(list.get(), firstCluster, size, m_fat, m_sectorsPerCluster,
                                    m_dataSectors, m_sectorSize);
-        if (list->GetCount() == 0) {
-            list->Release();
+        if (list->GetCount() == 0)
             return nullptr;
-        }
         if (guess)
             CatchExeception::WriteLog(
                 "FAT data runs: no FAT copy; file at cluster %llu taken as contiguous\n",
                 static_cast<unsigned long long>(firstCluster));
-        MarkUsed(list);
-        return list;
+        MarkUsed(list.get());
+        return list.release();
     }
 
     const uint64_t clusterBytes = static_cast<uint64_t>(m_sectorSize) * m_sectorsPerCluster;
@@ -177,8 +176,8 @@ IDataRunList* CFATBuildDataRun::BuildDataRunList(uint64_t firstCluster, uint64_t
         if (damaged)
             *damaged = true;
     }
-    MarkUsed(list);
-    return list;
+    MarkUsed(list.get());
+    return list.release();
 }
 
 void CFATBuildDataRun::BuildDeleteFileDataRunList(IDataRunList* list, uint64_t firstCluster,
@@ -584,7 +583,7 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
             first = entryCluster;
             props->SetFirstClusterNum(static_cast<long long>(first));
         }
-        IDataRunList* runs = nullptr;
+        vk::ReleasePtr<IDataRunList> runs;
         bool damaged = false;
         long long claimed = 0;
         if (!isFolder) {
@@ -594,13 +593,13 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
             } else {
                 const bool deleted = (props->GetState() & kFATStateDeleted) != 0;
                 claimed = CapToVolume(*props);
-                runs = BuildDataRunList(first, static_cast<uint64_t>(props->GetFileSize()), deleted,
-                                        &damaged);
+                runs.reset(BuildDataRunList(first, static_cast<uint64_t>(props->GetFileSize()),
+                                            deleted, &damaged));
                 // A deleted file whose clusters run out before its size (the
                 // volume ends, its stale chain ends) has no more data: its
                 // size is cut to what its runs hold and the rest is lost.
                 if (deleted && runs) {
-                    const long long held = RunBytes(runs);
+                    const long long held = RunBytes(runs.get());
                     if (held < props->GetFileSize()) {
                         if (claimed == 0)
                             claimed = props->GetFileSize();
@@ -612,12 +611,11 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
         auto* node = new (std::nothrow) CFATFileNode();
         if (!node) {
             CFATFileProperties::Destory(props);
-            if (runs)
-                runs->Release();
             continue;
         }
         node->SetFileProperties(props);
-        node->SetDataRunList(runs);
+        IDataRunList* nodeRuns = runs.release();  // the node's from here on
+        node->SetDataRunList(nodeRuns);
         // A live file whose chain could not be read at all (no FAT copy,
         // on a live volume or one rebuilt by the deep search) was placed by
         // a guess: a fragmented one would come back with another file's
@@ -634,7 +632,7 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
                              (props->GetState() & kFATStateDeleted) == 0 &&
                              static_cast<uint64_t>(props->GetFileSize()) >
                                  static_cast<uint64_t>(m_sectorsPerCluster) * m_sectorSize;
-        if (damaged || guessed || RunsPassDeviceEnd(runs))
+        if (damaged || guessed || RunsPassDeviceEnd(nodeRuns))
             node->MarkDamaged();
         if (m_partition)
             node->SetBelongedPartition(static_cast<unsigned short>(m_partition->partitionIndex));

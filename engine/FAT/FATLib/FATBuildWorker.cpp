@@ -10,6 +10,7 @@
 #include "FATPartitionInfo.h"
 #include "FATTable.h"
 #include "IStorageDevice.h"
+#include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 #include "Utility/CatchExeception.h"
 
@@ -136,14 +137,12 @@ std::atomic<int> g_placeholderCounter{0};
 }  // namespace
 
 CFATFileNode* CFATBuildWorker::CreateTempFileNode(uint64_t cluster, uint64_t parentCluster) {
-    auto* node = new (std::nothrow) CFATFileNode();
+    vk::ReleasePtr<CFATFileNode> node(new (std::nothrow) CFATFileNode());
     if (!node)
         return nullptr;
     CFATFileProperties* props = CFATFileProperties::Create();
-    if (!props) {
-        node->Release();
+    if (!props)
         return nullptr;
-    }
     char name[32];
     std::snprintf(name, sizeof(name), kFATPlaceholderFormat, g_placeholderCounter.fetch_add(1));
     props->SetFileName(name);
@@ -156,7 +155,7 @@ CFATFileNode* CFATBuildWorker::CreateTempFileNode(uint64_t cluster, uint64_t par
     props->SetModificationTime();
     props->SetLastAccessTime();
     node->SetFileProperties(props);
-    return node;
+    return node.release();
 }
 
 void CFATBuildWorker::BuildFat16LostRoot(CFATBuildChildren& children, uint64_t sector) {
@@ -274,15 +273,15 @@ int CFATBuildWorker::BuildLostNode(CFATBuildChildren& children,
         }
         // The placeholder only carries the parent for the entries: they
         // name no folder that is known, so they go to the lost files.
-        CFATFileNode* placeholder = CreateTempFileNode(kFATNoFolderCluster, kFATNoFolderCluster);
+        vk::ReleasePtr<CFATFileNode> placeholder(
+            CreateTempFileNode(kFATNoFolderCluster, kFATNoFolderCluster));
         if (!placeholder)
             continue;
         if (m_partition)
             placeholder->SetBelongedPartition(
                 static_cast<unsigned short>(m_partition->partitionIndex));
-        children.BuildChildrenFromBuffer(buffer.data(), buffer.size(), placeholder, folders,
+        children.BuildChildrenFromBuffer(buffer.data(), buffer.size(), placeholder.get(), folders,
                                          nullptr, nullptr, 0, 1);
-        placeholder->Release();
         folders.clear();
     }
     return 1;

@@ -14,6 +14,7 @@
 #include "HFSPlusSearch/HFSPlusFactories.h"
 #include "HFSPlusSearch/HFSPlusQuickSearch.h"
 #include "IStorageDevice.h"
+#include "ReleasePtr.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
 #include "TBitmap.h"
@@ -465,17 +466,17 @@ void CHFSPlusCompleteFileSystemSearchController::GiveSurfaceRecords(
         if (r.record.createDate == 0 || (privateID != 0 && r.key.id == privateID) ||
             (volume->LookupCatalog(r.key, &known) && known.id == r.record.id))
             continue;
-        auto* node = new CHFSPlusFileNode(volume, static_cast<long long>(r.position / sectorSize_),
-                                          record.index, r.key, r.record);
-        if (node->GetCurrentNodeID() == -1) {
-            node->Release();
+        vk::ReleasePtr<CHFSPlusFileNode> node(
+            new CHFSPlusFileNode(volume, static_cast<long long>(r.position / sectorSize_),
+                                 record.index, r.key, r.record));
+        if (node->GetCurrentNodeID() == -1)
             continue;
-        }
         node->MarkDeleted();
-        if (!wrapper.AddNode(node, SEARCHER_HFSPLUS))
-            node->Release();
-        else
+        // Taken, the node is the tree builder's; refused, it is let go here.
+        if (wrapper.AddNode(node.get(), SEARCHER_HFSPLUS)) {
+            node.release();
             ++kept;
+        }
     }
     if (ErrorLinesOn() && kept != 0)
         std::printf("HFS+ volume at sector %lld: %zu records found outside its trees\n",
@@ -613,21 +614,20 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
             continue;
         if (!given.emplace(r.key.id, r.record.id).second || r.record.createDate == 0)
             continue;
-        auto* node = new CHFSPlusFileNode(volume, static_cast<long long>(r.position / sectorSize_),
-                                          record->index, r.key, r.record);
+        vk::ReleasePtr<CHFSPlusFileNode> node(
+            new CHFSPlusFileNode(volume, static_cast<long long>(r.position / sectorSize_),
+                                 record->index, r.key, r.record));
         if (journal)
             node->MarkDeleted();
-        if (node->GetCurrentNodeID() == -1) {
-            node->Release();
+        if (node->GetCurrentNodeID() == -1)
             continue;
-        }
         if (node->IsHardLink())
             linked.insert(node->HardLinkTarget());
         if (privateID != 0 && !node->IsDirectory() && node->GetParentNodeID() == privateID) {
-            indirect.push_back(node);
+            indirect.push_back(node.release());
             continue;
         }
-        give(node);
+        give(node.release());
     }
     for (CHFSPlusFileNode* node : indirect) {
         if (linked.count(static_cast<uint32_t>(node->GetCurrentNodeID())))

@@ -10,6 +10,7 @@
 #include "HFSPlusLib/HFSPlusVolume.h"
 #include "HFSPlusSearch/HFSPlusFactories.h"
 #include "IStorageDevice.h"
+#include "ReleasePtr.h"
 #include "SearchedPartitionInfo.h"
 
 namespace hfsplus {
@@ -83,19 +84,17 @@ VKRESULT QuickSearchVolume(CHFSPlusVolume* volume, IDirecotryTreeBuilder* builde
             node->Release();
         }
     };
-    auto deliver = [&](CHFSPlusFileNode* node) {
-        if (node->GetCurrentNodeID() == -1) {
-            node->Release();
+    auto deliver = [&](vk::ReleasePtr<CHFSPlusFileNode> node) {
+        if (node->GetCurrentNodeID() == -1)
             return;
-        }
         if (node->IsHardLink())
             linked.insert(node->HardLinkTarget());
         if (privateID != 0 && !node->IsDirectory() && node->GetParentNodeID() == privateID &&
             std::strncmp(node->GetFileName(), "iNode", 5) == 0) {
-            indirect.push_back(node);
+            indirect.push_back(node.release());
             return;
         }
-        give(node);
+        give(node.release());
     };
 
     if (CHFSPlusJournal* journal = volume->Journal()) {
@@ -109,7 +108,7 @@ VKRESULT QuickSearchVolume(CHFSPlusVolume* volume, IDirecotryTreeBuilder* builde
                 stopped = true;
                 break;
             }
-            deliver(new CHFSPlusFileNode(volume, key, record, 1));
+            deliver(vk::AdoptReleased(new CHFSPlusFileNode(volume, key, record, 1)));
         }
     }
     // The journal's extents and attributes stay: deleted files still need
@@ -129,7 +128,7 @@ VKRESULT QuickSearchVolume(CHFSPlusVolume* volume, IDirecotryTreeBuilder* builde
                 if (ResultFailed(flipCatalogRecord(data, size, &record)))
                     return true;  // damaged record: skipped, the walk goes on
                 if (record.recordType == L::kRecFile || record.recordType == L::kRecFolder)
-                    deliver(new CHFSPlusFileNode(volume, key, record, 0));
+                    deliver(vk::AdoptReleased(new CHFSPlusFileNode(volume, key, record, 0)));
                 return true;
             },
             continued);

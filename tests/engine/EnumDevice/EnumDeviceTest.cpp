@@ -592,24 +592,31 @@ IVolumeAnalyze* FatAsApfs(IStorageDevice* device, unsigned long long start) {
 }
 
 TEST_F(EnumDeviceTest, ApfsVolumeTakesTheNameOfItsContainersFirstVolume) {
-    // The row says which volumes the container listing names: the planned
-    // APFS row does; a row that does not leaves the recogniser's label.
+    // The row says which volumes the container listing names and how the
+    // listed volume's device reaches the volume device: the planned APFS row
+    // does both; a row that does not name from the listing leaves the
+    // recogniser's label, one without a device setter only the names.
     struct Case {
         const char* what;
         bool rowNamesFromListing;
+        bool rowSetsDevice;
     };
-    for (const Case& c : {Case{"planned row", true}, Case{"row without the listing", false}}) {
+    for (const Case& c :
+         {Case{"planned row", true, true}, Case{"row without the listing", false, true},
+          Case{"row without a device setter", true, false}}) {
         SCOPED_TRACE(c.what);
         SearcherRow apfs = velmora::test::PlannedRow(SEARCHER_APFS);
         apfs.createVolumeAnalyze = &FatAsApfs;
         if (!c.rowNamesFromListing)
             apfs.namedByContainerListing = 0;
+        if (!c.rowSetsDevice)
+            apfs.setContainerDevice = nullptr;
         velmora::test::ScopedSearcherRows apfsOnly({apfs});
-        auto listing = std::make_shared<velmora::platform::FixedApfsListing>();
+        auto listing = std::make_shared<velmora::platform::FixedContainerListing>();
         const std::string longName(150, 'N');
         listing->Add("SDB1", {longName, "disk3s1"});
         EnumDeviceEnvironment env = Env();
-        env.apfs = listing;
+        env.containers = listing;
         CEnumDeviceEx e(env);
         ASSERT_EQ(e.Init(), VK_OK);
         auto disks = Disks(e);
@@ -627,7 +634,7 @@ TEST_F(EnumDeviceTest, ApfsVolumeTakesTheNameOfItsContainersFirstVolume) {
         // The name is cut to the label field, never written past it.
         EXPECT_EQ(std::string(v->label), longName.substr(0, sizeof(v->label) - 1));
         EXPECT_EQ(std::string(v->volumeName), longName);
-        EXPECT_STREQ(devicePath, "disk3s1");
+        EXPECT_STREQ(devicePath, c.rowSetsDevice ? "disk3s1" : "");
     }
 }
 

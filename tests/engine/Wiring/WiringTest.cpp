@@ -51,6 +51,7 @@ TEST_F(EngineRows, EveryWiredRowCarriesItsSearchersRules) {
         EXPECT_EQ(row.deepNeeds, want.deepNeeds);
         EXPECT_EQ(row.activeOnVolumesOf, want.activeOnVolumesOf);
         EXPECT_EQ(row.namedByContainerListing, want.namedByContainerListing);
+        EXPECT_EQ(row.setContainerDevice != nullptr, want.setContainerDevice != nullptr);
         EXPECT_EQ(row.recogniserOrder, want.recogniserOrder);
         ExpectSameTree(row.trees[0], want.trees[0]);
         ExpectSameTree(row.trees[1], want.trees[1]);

@@ -1,4 +1,4 @@
-#include "platform/ApfsListing.h"
+#include "platform/ContainerListing.h"
 
 #include <atomic>
 #include <cctype>
@@ -6,7 +6,7 @@
 namespace velmora::platform {
 namespace {
 
-std::atomic<ApfsListingFactory> g_factory{nullptr};
+std::atomic<ContainerListingFactory> g_factory{nullptr};
 
 std::string Lower(std::string_view text) {
     std::string out(text);
@@ -17,29 +17,29 @@ std::string Lower(std::string_view text) {
 
 }  // namespace
 
-void FixedApfsListing::Add(std::string_view physicalStore, ApfsVolumeName volume) {
+void FixedContainerListing::Add(std::string_view physicalStore, ContainerVolume volume) {
     // The first volume found for a store is the one named; later ones do
     // not replace it.
     byStore_.emplace(Lower(physicalStore), std::move(volume));
 }
 
-std::optional<ApfsVolumeName> FixedApfsListing::Find(std::string_view physicalStore) const {
+std::optional<ContainerVolume> FixedContainerListing::Find(std::string_view physicalStore) const {
     auto it = byStore_.find(Lower(physicalStore));
     if (it == byStore_.end())
         return std::nullopt;
     return it->second;
 }
 
-void InstallApfsListingFactory(ApfsListingFactory factory) {
+void InstallContainerListingFactory(ContainerListingFactory factory) {
     g_factory.store(factory);
 }
 
-std::shared_ptr<const IApfsListing> MakeApfsListing(const std::string& devFolder) {
-    if (ApfsListingFactory factory = g_factory.load()) {
+std::shared_ptr<const IContainerListing> MakeContainerListing(const std::string& devFolder) {
+    if (ContainerListingFactory factory = g_factory.load()) {
         if (auto listing = factory(devFolder))
             return listing;
     }
-    return std::make_shared<NoApfsListing>();
+    return std::make_shared<NoContainerListing>();
 }
 
 }  // namespace velmora::platform
