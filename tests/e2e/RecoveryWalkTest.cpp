@@ -242,6 +242,23 @@ void TickFile(Walk& walk, Process& program, const std::string& folder, const std
     ASSERT_EQ(walk.Ask("clickrow tableView " + fileRow), "ok");
 }
 
+// Ticks the deleted "Music/old tune.mp3" of a walk volume, recovers it
+// into `destination` (empty before) and checks it arrived alone and whole.
+void RecoverOldTune(Walk& walk, Process& program, const std::string& destination,
+                    const WalkVolume& volume) {
+    TickFile(walk, program, "Music", "old tune.mp3");
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
+    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+    const std::vector<std::string> recovered = FilesUnder(destination);
+    ASSERT_EQ(recovered.size(), 1u) << ::testing::PrintToString(recovered);
+    EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
+    EXPECT_EQ(Sha256Of(recovered[0]), volume.files.at("/Music/old tune.mp3").sha256);
+}
+
 TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
     if (!test::IsRoot())
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
@@ -521,17 +538,7 @@ TEST(RecoveryWalkDeep, LostPartitionDiskRebuiltCarvedAndRecovered) {
                   Millis(20000)))
         << "no carved music: " << rows;
 
-    TickFile(walk, program, "Music", "old tune.mp3");
-    ASSERT_FALSE(HasFatalFailure());
-    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
-    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
-        << walk.Ask("windows") << "\n"
-        << program.Output();
-    ASSERT_EQ(walk.Ask("click okButton"), "ok");
-    const std::vector<std::string> recovered = FilesUnder(destination);
-    ASSERT_EQ(recovered.size(), 1u) << ::testing::PrintToString(recovered);
-    EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
-    EXPECT_EQ(Sha256Of(recovered[0]), disk.files.at("/Music/old tune.mp3").sha256);
+    ASSERT_NO_FATAL_FAILURE(RecoverOldTune(walk, program, destination, disk));
 
     run.QuitCleanly();
     EXPECT_EQ(Sha256Of(disk.image), before) << "the scanned image changed";
@@ -617,17 +624,7 @@ TEST_P(ImageWalk, ImageOpenedFromTheMainWindowIsScannedAndRecovered) {
         walk.Ask("shot ExhibitionXib " + ShotPath("image_" + kind + "_scanned")).rfind("ok ", 0),
         0u);
 
-    TickFile(walk, program, "Music", "old tune.mp3");
-    ASSERT_FALSE(HasFatalFailure());
-    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
-    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
-        << walk.Ask("windows") << "\n"
-        << program.Output();
-    ASSERT_EQ(walk.Ask("click okButton"), "ok");
-    const std::vector<std::string> recovered = FilesUnder(destination);
-    ASSERT_EQ(recovered.size(), 1u) << ::testing::PrintToString(recovered);
-    EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
-    EXPECT_EQ(Sha256Of(recovered[0]), volume.files.at("/Music/old tune.mp3").sha256);
+    ASSERT_NO_FATAL_FAILURE(RecoverOldTune(walk, program, destination, volume));
 
     run.QuitCleanly();
     EXPECT_EQ(Sha256Of(image), checksum) << "the scanned image changed";
@@ -715,18 +712,8 @@ TEST(ResultsWalk, SaveHomeLoadRecoverThenDeepScanAndCloseDuringIt) {
     ASSERT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000)))
         << walk.Ask("windows") << " " << walk.Ask("text alert") << "\n"
         << program.Output();
-    TickFile(walk, program, "Music", "old tune.mp3");
-    ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("loaded_result")).rfind("ok ", 0), 0u);
-    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
-    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
-        << walk.Ask("windows") << "\n"
-        << program.Output();
-    ASSERT_EQ(walk.Ask("click okButton"), "ok");
-    const std::vector<std::string> recovered = FilesUnder(destination);
-    ASSERT_EQ(recovered.size(), 1u) << ::testing::PrintToString(recovered);
-    EXPECT_TRUE(recovered[0].ends_with("/Music/old tune.mp3")) << recovered[0];
-    EXPECT_EQ(Sha256Of(recovered[0]), volume.files.at("/Music/old tune.mp3").sha256);
+    ASSERT_NO_FATAL_FAILURE(RecoverOldTune(walk, program, destination, volume));
 
     // Home again, a second quick scan, and from its browser the deep scan.
     ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
