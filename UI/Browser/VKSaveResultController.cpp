@@ -12,6 +12,7 @@
 #include "UIPlatform/Modal.h"
 #include "UIPlatform/Texts.h"
 #include "Windows/VKProgressWindow.h"
+#include "Windows/VKRootWindowController.h"
 #include "platform/desktop/InvokingUser.h"
 
 namespace velmora::browser {
@@ -22,8 +23,12 @@ const QString kSavePostName = QStringLiteral("QueryProgressInfo");
 
 std::optional<QString> SavePanel(QWidget* window, const QString& proposed) {
     const QString ext = VKSaveResultController::ResultExtension();
+    const std::optional<std::string> saved = seam::Bridge().GetSavePath();
+    const QString folder =
+        windows::ResultFilesStartFolder(saved ? QString::fromStdString(*saved) : QString());
     QString path = QFileDialog::getSaveFileName(
-        window, QString(), proposed + QLatin1Char('.') + ext, QStringLiteral("*.") + ext);
+        window, QString(), folder + QLatin1Char('/') + proposed + QLatin1Char('.') + ext,
+        QStringLiteral("*.") + ext);
     if (path.isEmpty())
         return std::nullopt;
     if (QFileInfo(path).suffix() != ext)

@@ -66,7 +66,7 @@ QLabel* MakeCaption(QWidget* parent, Qt::Alignment alignment) {
 
 // The program runs as root: the process's own home is root's, where the
 // user's result files are not.
-QString ImportStartFolder(const QString& savePath) {
+QString ResultFilesStartFolder(const QString& savePath) {
     if (!savePath.isEmpty())
         return savePath;
     return QString::fromStdString(platform::InvokingUserHome());
@@ -546,7 +546,7 @@ void VKRootWindowController::importButtonAction() {
 void VKRootWindowController::importButtonClick() {
     const std::optional<std::string> folder = seam::Bridge().GetSavePath();
     const std::optional<QString> path = seams_.chooseResultFile(
-        ImportStartFolder(folder ? QString::fromStdString(*folder) : QString()));
+        ResultFilesStartFolder(folder ? QString::fromStdString(*folder) : QString()));
     if (!path)
         return;
     importResultFile(*path);

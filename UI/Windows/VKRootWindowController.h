@@ -20,9 +20,10 @@ class TCImageButton;
 
 namespace velmora::windows {
 
-// Where the import panel opens: the saved-results folder when one is set,
-// else the home of the user who started the program.
-QString ImportStartFolder(const QString& savePath);
+// Where the import and save panels open: the saved-results folder when one
+// is set, else the home of the user who started the program (the program's
+// own working folder is root's, or wherever the launcher stood).
+QString ResultFilesStartFolder(const QString& savePath);
 
 class VKRootWindowController : public QObject,
                                public VKSelectTypeViewControllerDelegate,
