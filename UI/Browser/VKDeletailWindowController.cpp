@@ -755,6 +755,10 @@ void VKDeletailWindowController::alertEnded(int code) {
     isPause_ = 0;
     for (TCImageButton* button : {backHomeButton_, pauseButton_, stopButton_, continueScanButton_})
         button->setButtonEnabled(false);
+    // A scan that ended while the question was open posts nothing more:
+    // the window ends the program now instead of waiting for that post.
+    if (!bridge.IsScanRunning())
+        DataInitFinished();
 }
 
 void VKDeletailWindowController::showTab(int kind) {
