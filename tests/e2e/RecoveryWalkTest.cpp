@@ -656,20 +656,16 @@ TEST(ResultsWalk, SaveHomeLoadRecoverThenDeepScanAndQuitDuringIt) {
     VELMORA_START_WALK(run);
     Walk& walk = run.walk();
     Process& program = run.program();
-    auto scansStarted = [&] {
+    // How often the program's log says a scan started, or ended.
+    auto logged = [&](const std::string& line) {
         int count = 0;
         const std::string out = program.Output();
-        for (size_t at = 0; (at = out.find("DoScan:43 started", at)) != std::string::npos; ++at)
+        for (size_t at = 0; (at = out.find(line, at)) != std::string::npos; ++at)
             ++count;
         return count;
     };
-    auto scansEnded = [&] {
-        int count = 0;
-        const std::string out = program.Output();
-        for (size_t at = 0; (at = out.find("DoScan:137", at)) != std::string::npos; ++at)
-            ++count;
-        return count;
-    };
+    auto scansStarted = [&] { return logged("DoScan:43 started"); };
+    auto scansEnded = [&] { return logged("DoScan:137"); };
 
     std::string top, rows;
     ASSERT_NO_FATAL_FAILURE(OpenBrowserOnVolume(walk, program, loop, &top));
