@@ -97,6 +97,10 @@ VKUIDeviceData& VKUIScan::Catalogue() {
     return m_catalogue != nullptr ? *m_catalogue : VKUIDeviceData::instance();
 }
 
+// Every end of a scan is posted: the windows follow the scan by its posts
+// alone, and one that ends without a post (stopped before its volume was
+// read, or a whole disk whose last volume is not scanned) left its browser
+// waiting for ever.
 VKRESULT VKUIScan::EndEarly(VKRESULT result, const char* why) {
     // The log says why a scan found nothing: it never looked.
     if (why != nullptr)
@@ -154,10 +158,8 @@ VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
                 left = --m_volumesLeft;
             }
             if (catalogue.IsVolumeStorageSupported(volume) == 0) {
-                if (left == 0) {
-                    SetStatus(VK_OP_IDLE);
-                    SetNeedUIUpdate(1);
-                }
+                if (left == 0)
+                    EndEarly(result, nullptr);
                 continue;
             }
             // A controller serves one scan: starting it again would free
@@ -168,20 +170,19 @@ VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
             filter->SetScanType(SCAN_QUICK);
             result = DoVolumeStorageScan(volume);
             if (ResultFailed(result) && GetStatus() == VK_OP_STOP_ASKED) {
-                VKOperationLock hold(m_lock);
-                m_volumesLeft = 0;
-                SetStatus(VK_OP_IDLE);
-                SetNeedUIUpdate(1);
+                {
+                    VKOperationLock hold(m_lock);
+                    m_volumesLeft = 0;
+                }
+                EndEarly(result, nullptr);
                 break;
             }
         }
     } else {
         filter->SetScanType(deep != 0 ? SCAN_COMPLETE : SCAN_QUICK);
         result = DoVolumeStorageScan(storage);
-        if (ResultFailed(result)) {
-            SetStatus(VK_OP_IDLE);
-            SetNeedUIUpdate(1);
-        }
+        if (ResultFailed(result))
+            EndEarly(result, nullptr);
     }
     {
         VKOperationLock hold(m_lock);

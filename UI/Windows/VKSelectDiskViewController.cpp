@@ -163,6 +163,15 @@ void VKSelectDiskViewController::InitFinished() {
 
     model_->reset(&allDiskArr_, desktopEntry_.get());
     outline_->expandAll();
+    // The row chosen from the start (and the Desktop entry's volume) is
+    // scanned without a click: every row carries its disk's name already.
+    for (const DiskVolumeNodePtr& disk : allDiskArr_) {
+        if (disk == desktopEntry_)
+            continue;
+        disk->setParentName(KernelName(*disk));
+        for (size_t i = 0; i < disk->numberOfChildren(); ++i)
+            disk->childAtIndex(i)->setParentName(KernelName(*disk));
+    }
 
     const int row = desktopVolume_ ? rowForItem(desktopVolume_.get()) : -1;
     highlight(row);

@@ -215,6 +215,10 @@ void OpenBrowserOnVolume(Walk& walk, Process& program, const LoopDevice& loop, s
 // Ticks the file `name` in the list of the path tree's `folder` (of the
 // row chosen already when `folder` is empty).
 void TickFile(Walk& walk, Process& program, const std::string& folder, const std::string& name) {
+    // Ticks are inert while the scan runs, and the scan's thread ends a
+    // moment before the browser takes its end: the files' total shows then.
+    ASSERT_TRUE(walk.WaitVisible("selectFilesLabel", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                     << program.Output();
     std::string rows;
     std::string folderRow;
     if (!folder.empty()) {

@@ -347,6 +347,58 @@ TEST_F(ScanRoad, AnUnrecognisedVolumeIsScannedDeep) {
     EXPECT_EQ(w.controller.made.back(), RECOVERY_CONTROLLER_PARTITION);
 }
 
+// The windows follow a scan by its posts alone: whatever way a scan ends,
+// a post finds it idle, or its browser waits for ever. The main thread takes
+// each post as soon as it comes.
+TEST_F(ScanRoad, EveryEndOfAScanIsPostedWithTheScanIdle) {
+    BridgeWorld world;
+    const VKRESULT failed = VK_ERROR(kModuleStorageDevice, kErrFailed);
+    const struct {
+        const char* how;
+        std::vector<int32_t> volumes;
+        bool whole;  // the whole disk, else its first volume
+        int deep;
+        bool stop;      // a stop is asked while the volume is read
+        bool finishes;  // the controller's finished record, else a failure
+    } cases[] = {
+        {"deep scan stopped before its volume was read", {FS_FAT32}, false, 1, true, false},
+        {"deep scan of a volume that cannot be read", {FS_FAT32}, false, 1, false, false},
+        {"whole disk stopped in its first volume", {FS_FAT32, FS_NTFS}, true, 0, true, false},
+        {"whole disk whose last volume is not scanned", {FS_FAT32, FS_FAT16}, true, 0, false, true},
+        {"whole disk whose last volume fails", {FS_FAT32, FS_NTFS}, true, 0, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        auto disk = DiskOf(c.volumes);
+        if (c.volumes.size() > 1 && c.volumes.back() == FS_FAT16)
+            disk.volumes.back().gptType = velmora::bridgetest::kEfiGuid;
+        DiskWorld w({disk});
+        std::vector<int> seen;
+        const auto token = velmora::bridge::NotificationCentre::Default().AddObserver(
+            "NormalScranValue",
+            [&](const velmora::bridge::Notification&) { seen.push_back(w.scan.GetStatus()); });
+        w.controller.onScan = [&](IStorageDevice*, IProgress* progress) -> VKRESULT {
+            if (c.stop)
+                w.scan.StopOperation(1);
+            if (!c.finishes)
+                return failed;
+            Finish(progress);
+            world.poster->RunPending();
+            return VK_OK;
+        };
+        w.scan.SetDeepScan(c.deep);
+        w.scan.SetStatus(VK_OP_RUNNING);
+        w.scan.DoScan(c.whole ? w.catalogue.GetDiskStorageByIndex(0)
+                              : w.catalogue.GetStorageByDiskVolumeIndex(0, 0),
+                      nullptr);
+        world.poster->RunPending();
+        velmora::bridge::NotificationCentre::Default().RemoveObserver(token);
+        EXPECT_EQ(w.scan.GetStatus(), VK_OP_IDLE);
+        EXPECT_TRUE(!seen.empty() && seen.back() == VK_OP_IDLE)
+            << "no post found the scan ended (" << seen.size() << " posts)";
+    }
+}
+
 TEST_F(ScanRoad, EveryEarlyEndLeavesTheScanIdleAndTellsTheWindows) {
     // Each of these returned with the status the facade had set (running),
     // so the scan looked busy for ever and every later request was dropped.

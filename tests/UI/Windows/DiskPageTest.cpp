@@ -138,6 +138,9 @@ TEST_F(DiskPageTest, AChosenRowCarriesTheKernelNameOfItsDisk) {
     const auto disk = std::make_shared<DiskVolumeNodeData>(data);
     disk->setSubNode(std::vector<DiskVolumeNodePtr>{volume});
     Fill({disk});
+    // The volume chosen as the page opens is scanned without a click.
+    ASSERT_EQ(page.selectDiskVolume(), volume);
+    EXPECT_EQ(volume->parentName(), "sdb");
     const struct {
         int row;
         DiskVolumeNodePtr item;
