@@ -126,8 +126,21 @@ def one(build, image, ours_dir):
     size = os.path.getsize(image)
     print("resident set over the run (s: MiB): " + ", ".join(
         "%.0f: %.0f" % (t, k / 1024) for t, k in samples[::max(1, len(samples) // 10)]))
-    return {"size": size, "peak": peak, "wall": seconds, "scan": float(scan.group(1)) if scan else 0.0,
-            "plain": float(plain.group(1)) if plain else 0.0, "rows": rows}
+    r = {"size": size, "peak": peak, "wall": seconds, "scan": float(scan.group(1)) if scan else 0.0,
+         "plain": float(plain.group(1)) if plain else 0.0, "rows": rows}
+    print(table_row(r), flush=True)
+    return r
+
+
+HEADER = ("| disk | peak resident set | wall | plain read | scan | volume files (deleted) | named | carved | either | "
+          "raw files found |\n|---|---|---|---|---|---|---|---|---|---|")
+
+
+def table_row(r):
+    w = r["rows"]
+    return "| %.0f GiB | %.0f MiB | %.0f s | %.0f s | %.0f s | %d (%d) | %d | %d | %d | %d of %d |" % (
+        r["size"] / (1 << 30), r["peak"] / 1024, r["wall"], r["plain"], r["scan"], w["files"], w["deleted"],
+        w["named"], w["carved"], w["either"], w["raw found"], w["raw"])
 
 
 def main():
@@ -158,14 +171,9 @@ def main():
     finally:
         if not a.keep:
             shutil.rmtree(work, ignore_errors=True)
-    print("\n| disk | peak resident set | wall | plain read | scan | volume files (deleted) | named | carved | "
-          "either | raw files found |")
-    print("|---|---|---|---|---|---|---|---|---|---|")
+    print("\n" + HEADER)
     for r in results:
-        w = r["rows"]
-        print("| %.0f GiB | %.0f MiB | %.0f s | %.0f s | %.0f s | %d (%d) | %d | %d | %d | %d of %d |" % (
-            r["size"] / (1 << 30), r["peak"] / 1024, r["wall"], r["plain"], r["scan"], w["files"], w["deleted"],
-            w["named"], w["carved"], w["either"], w["raw found"], w["raw"]))
+        print(table_row(r))
     return 0
 
 
