@@ -1,7 +1,8 @@
 #include "TBitmap.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "Utility/CatchExeception.h"
 
@@ -12,13 +13,17 @@ int TBitmap::CreateBitmap(long long bits, unsigned unit) {
     // The byte count is 64-bit: one bit per 512-byte sector of a disk past
     // 16 TiB needs more than 2^32 bytes, which a 32-bit size would wrap.
     const uint64_t bytes = BytesFor(bits);
-    bits_ = new (std::nothrow) uint8_t[bytes];
+    // calloc, not new and memset: a map of a whole disk (64 MiB for 2 TB in
+    // units of 8 sectors) comes as fresh zero pages that take no memory until
+    // a bit in them is set, and a deep scan sets few (the live files of the
+    // volume that made the map). Writing the zeros would make all of it resident.
+    bits_ = bytes <= SIZE_MAX ? static_cast<uint8_t*>(std::calloc(static_cast<size_t>(bytes), 1))
+                              : nullptr;
     if (!bits_) {
         CatchExeception::WriteLog("TBitmap: cannot allocate %llu bytes\n",
                                   static_cast<unsigned long long>(bytes));
         return 0;
     }
-    std::memset(bits_, 0, bytes);
     size_ = bytes;
     lastIndex_ = bits - 1;
     unit_ = unit;
@@ -71,7 +76,7 @@ int TBitmap::FillBitmap(int zero) {
 }
 
 int TBitmap::DestroyBitmap() {
-    delete[] bits_;
+    std::free(bits_);
     bits_ = nullptr;
     size_ = 0;
     lastIndex_ = 0;
