@@ -24,6 +24,7 @@ int TBitmap::CreateBitmap(long long bits, unsigned unit) {
                                   static_cast<unsigned long long>(bytes));
         return 0;
     }
+    written_.assign(static_cast<size_t>((bytes + kStretch - 1) / kStretch), 0);
     size_ = bytes;
     lastIndex_ = bits - 1;
     unit_ = unit;
@@ -38,6 +39,9 @@ int TBitmap::SetBit(long long first, int value, unsigned count) {
     long long last = first + static_cast<long long>(count) - 1;
     if (last > lastIndex_)
         last = lastIndex_;
+    const uint64_t lastStretch = static_cast<uint64_t>(last >> 3) / kStretch;
+    for (uint64_t k = static_cast<uint64_t>(first >> 3) / kStretch; k <= lastStretch; ++k)
+        written_[static_cast<size_t>(k)] = 1;
     long long i = first;
     // Single bits up to a byte boundary, whole bytes, then single bits.
     while (i <= last && (i & 7) != 0) {
@@ -63,7 +67,8 @@ int TBitmap::SetBit(long long first, int value, unsigned count) {
 }
 
 int TBitmap::GetBit(long long index) const {
-    if (!bits_ || index < 0 || index > lastIndex_)
+    if (!bits_ || index < 0 || index > lastIndex_ ||
+        written_[static_cast<size_t>(static_cast<uint64_t>(index >> 3) / kStretch)] == 0)
         return 0;
     return bits_[index >> 3] & (1u << (index & 7));
 }
@@ -72,12 +77,15 @@ int TBitmap::FillBitmap(int zero) {
     if (!bits_)
         return 0;
     std::memset(bits_, zero ? 0x00 : 0xFF, size_);
+    written_.assign(written_.size(), 1);
     return 1;
 }
 
 int TBitmap::DestroyBitmap() {
     std::free(bits_);
     bits_ = nullptr;
+    written_.clear();
+    written_.shrink_to_fit();
     size_ = 0;
     lastIndex_ = 0;
     return 1;
