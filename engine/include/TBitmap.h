@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 class TBitmap {
 public:
@@ -24,6 +25,9 @@ public:
     long long GetMaxBitIndex() const { return lastIndex_; }
     // Size of the array in bytes (64-bit: a map of a large disk passes 4 GiB).
     uint64_t GetBitmapSize() const { return size_; }
+    // The array, for telling whether there is a map and for reading it; bits
+    // are set through SetBit and FillBitmap only (GetBit trusts their record
+    // of which parts were ever written).
     uint8_t* GetBitmapData() { return bits_; }
     unsigned GetUnitSize() const { return unit_; }
     // Clears every byte (zero != 0) or sets every byte to 0xFF; 0 without a map.
@@ -36,7 +40,15 @@ public:
     }
 
 private:
+    // Bytes of the array per entry of written_.
+    static constexpr uint64_t kStretch = 4096;
+
     uint8_t* bits_ = nullptr;
+    // One entry per kStretch bytes of the array: non-zero once anything was
+    // written there. GetBit answers 0 for the rest without reading it, so
+    // the untouched pages of a map of a whole disk stay untouched (on some
+    // kernels even a read of a fresh page makes it resident).
+    std::vector<uint8_t> written_;
     uint64_t size_ = 0;
     long long lastIndex_ = 0;
     unsigned unit_ = 1;
