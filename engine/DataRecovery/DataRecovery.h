@@ -10,10 +10,10 @@
 #include "Utility/Locks.h"
 
 class CFileNode;
+class CSearchedPartitionInfo;
 namespace velmora::recovery {
 class RecoveryWriter;
 }
-class CSearchedPartitionInfo;
 
 class CDataRecovery : public IDataRecovery {
 public:
