@@ -10,14 +10,7 @@ RecoveryWriter::RecoveryWriter(size_t bufferSize, int buffers)
     : bufferSize_(bufferSize), buffers_(buffers < 2 ? 2 : buffers) {}
 
 RecoveryWriter::~RecoveryWriter() {
-    if (thread_.joinable()) {
-        {
-            std::lock_guard<std::mutex> hold(mutex_);
-            ending_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
-    }
+    Finish();
 }
 
 void RecoveryWriter::Begin(int fd, bool threaded) {
