@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -10,6 +11,7 @@
 
 #include "FileNode.h"
 #include "RecoveryOutput.h"
+#include "RecoveryWriter.h"
 #include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
@@ -101,6 +103,18 @@ const std::vector<CSearchedPartitionInfo*>* GetDataRecoveryPartitions(IDataRecov
     return ours != nullptr ? &ours->GetSearchedPartition() : nullptr;
 }
 
+namespace {
+std::atomic<bool> g_writerThread{true};
+}  // namespace
+
+void CDataRecovery::SetWriterThread(bool on) {
+    g_writerThread.store(on, std::memory_order_relaxed);
+}
+
+bool CDataRecovery::WriterThread() {
+    return g_writerThread.load(std::memory_order_relaxed);
+}
+
 CDataRecovery::CDataRecovery() = default;
 
 CDataRecovery::~CDataRecovery() {
@@ -130,7 +144,6 @@ VKRESULT CDataRecovery::Initialize(IFileSystemSearchController* searcher, IStora
                          return a->score > b->score;
                      });
     device_ = device;
-    copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
     if (records_.empty())
         return Err(__LINE__, kErrRecoveryNoPartition);
     return VK_OK;
@@ -146,7 +159,6 @@ VKRESULT CDataRecovery::Initialize(const std::vector<CSearchedPartitionInfo*>& r
         if (r)
             records_.push_back(new CSearchedPartitionInfo(*r));
     device_ = device;
-    copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
     return VK_OK;
 }
 
@@ -258,20 +270,36 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         return Err(__LINE__, kErrRecoveryOpenTarget);
     }
     GiveToInvokingUser(path);
-    if (copyBuffer_.size() < static_cast<size_t>(copyBufferSize_))
-        copyBuffer_.assign(static_cast<size_t>(copyBufferSize_), 0);
-    char* buffer = copyBuffer_.data();
+    if (!writer_)
+        writer_ = std::make_unique<RecoveryWriter>(static_cast<size_t>(copyBufferSize_),
+                                                   kBuffersInFlight);
     reader_->ClearLostRanges();
     const unsigned ownPiece = reader_->ReadPieceLength();
     const long long piece = ownPiece > 0 && ownPiece <= static_cast<unsigned>(copyBufferSize_)
                                 ? ownPiece
                                 : copyBufferSize_;
 
+    // The writer writes each piece while the next one is read; progress
+    // counts only what it has written, piece by piece, in order.
+    writer_->Begin(fd, total > piece && WriterThread());
+    std::vector<long long> ends;
+    size_t reported = 0;
+    const auto reportWritten = [&] {
+        for (const size_t written = writer_->Written(); reported < written; ++reported) {
+            info.done = ends[reported];
+            Report(progress, info);
+        }
+    };
     long long done = 0;
     while (done < total) {
-        // A stop keeps what was written: the user asked for it, and a part
+        // A stop keeps what was read: the user asked for it, and a part
         // of a file can still be worth having.
         if (progress && !progress->Continued())
+            break;
+        char* buffer = writer_->Acquire();
+        reportWritten();
+        // A failed write ends the file; the reason is taken below.
+        if (!buffer)
             break;
         const unsigned chunk = static_cast<unsigned>(std::min<long long>(total - done, piece));
         int error = 0;
@@ -286,19 +314,21 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         }
         if (got < chunk)
             std::memset(buffer + got, 0, chunk - got);
-        if (!WriteAllAt(fd, buffer, chunk, done)) {
-            CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path,
-                                      std::strerror(errno));
-            info.result = Err(__LINE__, kErrRecoveryWrite);
-            Report(progress, info);
-            ::close(fd);
-            RemovePartialFile(path);
-            return info.result;
-        }
+        writer_->Submit(buffer, chunk, done);
         done += chunk;
-        info.done = done;
-        Report(progress, info);
+        ends.push_back(done);
     }
+    if (!writer_->Finish()) {
+        CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path,
+                                  std::strerror(errno));
+        reportWritten();
+        info.result = Err(__LINE__, kErrRecoveryWrite);
+        Report(progress, info);
+        ::close(fd);
+        RemovePartialFile(path);
+        return info.result;
+    }
+    reportWritten();
     if (::close(fd) != 0) {
         CatchExeception::WriteLog("%s:%d close[%s] failed with %s\n", __func__, __LINE__, path,
                                   std::strerror(errno));

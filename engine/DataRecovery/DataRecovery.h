@@ -11,6 +11,9 @@
 
 class CFileNode;
 class CSearchedPartitionInfo;
+namespace velmora::recovery {
+class RecoveryWriter;
+}
 
 class CDataRecovery : public IDataRecovery {
 public:
@@ -40,13 +43,21 @@ public:
     CSearchedPartitionInfo* GetNodePartition(CFileNode* node) const;
 
     static constexpr int kCopyBufferSize = 0x400000;
+    // Pieces of a file read ahead of its writer: one being written, one
+    // being read.
+    static constexpr int kBuffersInFlight = 2;
+    // Whether files longer than a piece are written on a thread of their
+    // own (the default); off, every piece is read and then written on the
+    // caller's thread, for comparison.
+    static void SetWriterThread(bool on);
+    static bool WriterThread();
 
 private:
     void ClearRecords();
     VKRESULT CopyPlain(const char* path, IProgress* progress, long long total);
 
     int copyBufferSize_ = kCopyBufferSize;
-    std::vector<char> copyBuffer_;
+    std::unique_ptr<velmora::recovery::RecoveryWriter> writer_;
     IFileReader* reader_ = nullptr;
     std::vector<CSearchedPartitionInfo*> records_;
     IStorageDevice* device_ = nullptr;

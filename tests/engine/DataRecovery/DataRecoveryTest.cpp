@@ -471,6 +471,56 @@ TEST(DataRecovery, FullDestinationFailsAndRemovesThePartialFile) {
     EXPECT_FALSE(PathExists(dir / "big.bin"));
 }
 
+// Files longer than a piece are written while the next piece is read. A
+// write that fails there belongs to its own file, whether the reader is a
+// piece ahead (the failure mid-file) or already done (the last piece): the
+// file fails and is removed, no progress claims a byte past the last piece
+// written, reading stops, and the next file through the same recovery comes
+// out whole.
+TEST(DataRecovery, WriteFailureBehindTheReaderStaysWithItsFile) {
+    constexpr long long kMiB = 1 << 20;
+    constexpr long long kPiece = CDataRecovery::kCopyBufferSize;
+    auto disk = PatternDisk(24 * kMiB / kCluster);
+    const std::vector<DataRun> runs{{0, 24 * kMiB / kCluster}};
+    RecNode big("big.bin", 24 * kMiB, runs);
+    RecNode next("next.bin", 10 * kMiB, {{0, 10 * kMiB / kCluster}});
+    auto rec = MakeRecovery(disk.get(), {Partition(kSpc, 24 * kMiB / kSector)});
+    TempDir dir;
+    const long long limits[] = {6 * kMiB, 22 * kMiB};
+    for (const long long limit : limits) {
+        SCOPED_TRACE(limit);
+        ASSERT_TRUE(Select(*rec, &big));
+        RecordingProgress progress;
+        const long long readsBefore = disk->Reads();
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = static_cast<rlim_t>(limit);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const VKRESULT r = rec->RecoverTo((dir / "big.bin").c_str(), &progress, 0);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, oldHandler);
+
+        EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryWrite)) << Hex(r);
+        EXPECT_FALSE(PathExists(dir / "big.bin"));
+        ASSERT_FALSE(progress.reports.empty());
+        EXPECT_TRUE(
+            ResultIs(progress.reports.back().result, kModuleDataRecovery, kErrRecoveryWrite));
+        const long long written = limit / kPiece * kPiece;
+        for (const auto& report : progress.reports)
+            EXPECT_LE(report.done, written);
+        // The pieces written, the one that failed and those read ahead.
+        const long long reads = disk->Reads() - readsBefore;
+        EXPECT_LE(reads, written / kPiece + 1 + CDataRecovery::kBuffersInFlight);
+
+        ASSERT_TRUE(Select(*rec, &next));
+        EXPECT_EQ(rec->RecoverTo((dir / "next.bin").c_str(), nullptr, 0), VK_OK);
+        EXPECT_EQ(ReadFile(dir / "next.bin"), Expected({{0, 10 * kMiB / kCluster}}, 10 * kMiB));
+        ::unlink((dir / "next.bin").c_str());
+    }
+}
+
 TEST(DataRecovery, ReadOnlyDestinationCannotBeOpened) {
     if (!velmora::test::IsRoot())
         GTEST_SKIP() << "needs root to mount a read-only tmpfs";
