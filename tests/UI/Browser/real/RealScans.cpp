@@ -214,14 +214,17 @@ VKDeletailWindowController* ScanSession::browser() const {
 }
 
 // The browser takes the scan's end over at the first refresh that finds the
-// scan ended; every observer of that refresh has run once ours has.
+// scan ended. The scan's thread can end between the browser's observer and
+// ours on one refresh: the browser then takes the end at the next one, and
+// shows the files' total when it has.
 bool ScanSession::WaitForScanEnd(int ms) {
     bool ended = false;
     QObject watch;
     ui::NotificationCenter::defaultCenter().addObserver(
         &watch, QStringLiteral("NormalScranValue"),
         [&ended](const ui::Notification&) { ended = ended || !VKUIController::IsScanRunning(); });
-    return WaitFor([&] { return ended && browser(); }, ms);
+    return WaitFor([&] { return ended && browser() && browser()->selectFilesLabel()->isVisible(); },
+                   ms);
 }
 
 }  // namespace velmora::browser::real
