@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "DataRun.h"
+#include "ReleasePtr.h"
 #include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
 
@@ -61,14 +62,13 @@ CFileNode::~CFileNode() {
 }
 
 IDataRunList* CFileNode::DecodeRunsOnDemand() const {
-    IDataRunList* made = MakeDataRunList();
+    vk::ReleasePtr<IDataRunList> made(MakeDataRunList());
     if (made == nullptr)
         return nullptr;
     // Two threads may decode at once: the first list stays, the other goes.
     IDataRunList* expected = nullptr;
-    if (dataRuns_.compare_exchange_strong(expected, made, std::memory_order_acq_rel))
-        return made;
-    made->Release();
+    if (dataRuns_.compare_exchange_strong(expected, made.get(), std::memory_order_acq_rel))
+        return made.release();
     return expected;
 }
 

@@ -1,6 +1,7 @@
 #include "RawFileManager.h"
 
 #include <cctype>
+#include <utility>
 
 #include "RawFileInfo.h"
 #include "RawFileNode.h"
@@ -27,6 +28,35 @@ struct OfficeFolder {
     long long id;
     const char* suffix;
 };
+
+// A node of the carved-file trees; null when the candidate makes none.
+vk::ReleasePtr<CRAWFileNode> NewNode(CRawFileInfo* info, unsigned attribute, long long parentId,
+                                     long long nodeId, unsigned sectorSize) {
+    vk::ReleasePtr<CRAWFileNode> node(new CRAWFileNode());
+    if (!node->Initilaize(info, attribute, parentId, nodeId, sectorSize))
+        return nullptr;
+    return node;
+}
+
+vk::ReleasePtr<CRAWFileNode> NewFolderNode(long long parentId, long long nodeId,
+                                           const std::string& name, unsigned sectorSize) {
+    CRawFileInfo folder;
+    folder.m_startSector = -1;
+    folder.SetRawFileName(name);
+    return NewNode(&folder, 0x10, parentId, nodeId, sectorSize);
+}
+
+// Hands the node to the builder, which owns it from then on; a refused one
+// is released. The builder's answer.
+int GiveNode(IDirecotryTreeBuilder* builder, vk::ReleasePtr<CRAWFileNode>& node,
+             _tagSearcherType type) {
+    const int answer = builder->AddNode(node.get(), type);
+    if (answer == 0)
+        node.reset();
+    else
+        node.release();
+    return answer;
+}
 
 // The office kind of a type; null for types without one.
 const OfficeFolder* OfficeKind(RAW_FILE_TYPE type) {
@@ -81,27 +111,15 @@ std::string CLABELRAWTreeBuilder::GetKeyName(RAW_FILE_TAG tag, RAW_FILE_TYPE typ
     }
 }
 
-CRAWFileNode* CLABELRAWTreeBuilder::MakeDirNode(long long parentId, long long nodeId,
-                                                const std::string& name) {
-    CRawFileInfo folder;
-    folder.m_startSector = -1;
-    folder.SetRawFileName(name);
-    auto* node = new CRAWFileNode();
-    if (!node->Initilaize(&folder, 0x10, parentId, nodeId, m_sectorSize)) {
-        node->Release();
-        return nullptr;
-    }
-    return node;
+vk::ReleasePtr<CRAWFileNode> CLABELRAWTreeBuilder::MakeDirNode(long long parentId, long long nodeId,
+                                                               const std::string& name) {
+    return NewFolderNode(parentId, nodeId, name, m_sectorSize);
 }
 
-CRAWFileNode* CLABELRAWTreeBuilder::MakeFileNode(long long parentId, long long nodeId,
-                                                 CRawFileInfo* info) {
-    auto* node = new CRAWFileNode();
-    if (!node->Initilaize(info, 0x20, parentId, nodeId, m_sectorSize)) {
-        node->Release();
-        return nullptr;
-    }
-    return node;
+vk::ReleasePtr<CRAWFileNode> CLABELRAWTreeBuilder::MakeFileNode(long long parentId,
+                                                                long long nodeId,
+                                                                CRawFileInfo* info) {
+    return NewNode(info, 0x20, parentId, nodeId, m_sectorSize);
 }
 
 int CLABELRAWTreeBuilder::InsertNodeToTree(CRawFileInfo* info, IDirecotryTreeBuilder* builder) {
@@ -122,29 +140,22 @@ int CLABELRAWTreeBuilder::InsertNodeToTree(CRawFileInfo* info, IDirecotryTreeBui
             return kNotPlaced;
     }
 
+    // Folders made for this file; every early return lets go of them.
     std::vector<PendingFolder> made;
-    auto release = [&made] {
-        for (PendingFolder& f : made) {
-            if (f.node != nullptr)
-                f.node->Release();
-        }
-    };
     if (m_kindFolders.count(tag) == 0) {
-        CRAWFileNode* folder = MakeDirNode(kRootId, kind->id, kind->name);
+        vk::ReleasePtr<CRAWFileNode> folder = MakeDirNode(kRootId, kind->id, kind->name);
         if (folder == nullptr)
             return 0;
-        made.push_back({folder, std::string()});
+        made.push_back({std::move(folder), std::string()});
     }
     long long parent = kind->id;
     if (office != nullptr) {
         parent = office->id;
         if (m_keyFolders.count(office->name) == 0) {
-            CRAWFileNode* folder = MakeDirNode(kind->id, office->id, office->name);
-            if (folder == nullptr) {
-                release();
+            vk::ReleasePtr<CRAWFileNode> folder = MakeDirNode(kind->id, office->id, office->name);
+            if (folder == nullptr)
                 return 0;
-            }
-            made.push_back({folder, office->name});
+            made.push_back({std::move(folder), office->name});
         }
     }
     const std::string key = GetKeyName(tag, info->m_type, value);
@@ -152,39 +163,29 @@ int CLABELRAWTreeBuilder::InsertNodeToTree(CRawFileInfo* info, IDirecotryTreeBui
     const bool newKind = m_kindFolders.count(tag) == 0;
     if (newKind || known == m_keyFolders.end()) {
         const long long id = m_gRawCount;
-        CRAWFileNode* folder = MakeDirNode(parent, id, value);
-        if (folder == nullptr) {
-            release();
+        vk::ReleasePtr<CRAWFileNode> folder = MakeDirNode(parent, id, value);
+        if (folder == nullptr)
             return 0;
-        }
         ++m_gRawCount;
-        made.push_back({folder, key});
+        made.push_back({std::move(folder), key});
         parent = id;
     } else {
         parent = known->second;
     }
 
     const long long fileId = m_gRawCount;
-    CRAWFileNode* file = MakeFileNode(parent, fileId, info);
-    if (file == nullptr) {
-        release();
+    vk::ReleasePtr<CRAWFileNode> file = MakeFileNode(parent, fileId, info);
+    if (file == nullptr)
         return 0;
-    }
     ++m_gRawCount;
-    if (builder->AddNode(file, SEARCHER_RAW_LABEL) == 0) {
-        // Refused (the user's categories leave it out): neither the file nor
-        // folders made only for it stay around.
-        file->Release();
-        release();
+    // Refused (the user's categories leave it out): neither the file nor
+    // folders made only for it stay around.
+    if (GiveNode(builder, file, SEARCHER_RAW_LABEL) == 0)
         return 0;
-    }
     int answer = 1;
     for (PendingFolder& f : made) {
         const long long id = f.node->GetCurrentNodeID();
-        answer = builder->AddNode(f.node, SEARCHER_RAW_LABEL);
-        if (answer == 0)
-            f.node->Release();
-        f.node = nullptr;
+        answer = GiveNode(builder, f.node, SEARCHER_RAW_LABEL);
         if (f.key.empty()) {
             // Kind folders have fixed ids: another manager's folder of the
             // same kind serves as well when this one was refused as a copy.
@@ -228,16 +229,8 @@ std::string CRAWFileManager::GetExt(CRAWFileNode* node) {
     return ext;
 }
 
-CRAWFileNode* CRAWFileManager::MakeDirNode(const std::string& name) {
-    CRawFileInfo folder;
-    folder.m_startSector = -1;
-    folder.SetRawFileName(name);
-    auto* node = new CRAWFileNode();
-    if (!node->Initilaize(&folder, 0x10, m_folderParentId, g_nID, m_sectorSize)) {
-        node->Release();
-        return nullptr;
-    }
-    return node;
+vk::ReleasePtr<CRAWFileNode> CRAWFileManager::MakeDirNode(const std::string& name) {
+    return NewFolderNode(m_folderParentId, g_nID, name, m_sectorSize);
 }
 
 int CRAWFileManager::AddNode(CRawFileInfo* info, unsigned attribute, int parentId, int nodeId) {
@@ -256,39 +249,29 @@ int CRAWFileManager::AddNode(CRawFileInfo* info, unsigned attribute, int parentI
 
 int CRAWFileManager::AddToExtensionTree(CRawFileInfo* info, unsigned attribute, int parentId,
                                         int nodeId) {
-    auto* node = new CRAWFileNode();
-    if (!node->Initilaize(info, attribute, parentId, nodeId, m_sectorSize)) {
-        node->Release();
+    vk::ReleasePtr<CRAWFileNode> node = NewNode(info, attribute, parentId, nodeId, m_sectorSize);
+    if (node == nullptr)
         return 0;
-    }
-    const std::string ext = GetExt(node);
-    CRAWFileNode* folder = nullptr;
+    const std::string ext = GetExt(node.get());
+    vk::ReleasePtr<CRAWFileNode> folder;
     if (auto it = m_extensionFolders.find(ext); it != m_extensionFolders.end()) {
         node->SetParentNodeID(it->second);
     } else {
         folder = MakeDirNode(ext);
-        if (folder == nullptr) {
-            node->Release();
+        if (folder == nullptr)
             return 0;
-        }
         ++g_nID;
         node->SetParentNodeID(folder->GetCurrentNodeID());
     }
-    if (m_builder->AddNode(node, SEARCHER_RAW) == 0) {
-        node->Release();
-        // The folder was made for this file alone: it is not kept, so a
-        // later file of the extension does not point at a folder the tree
-        // never got.
-        if (folder != nullptr)
-            folder->Release();
+    // A folder made for this file alone goes with it when the file is
+    // refused, so a later file of the extension does not point at a folder
+    // the tree never got.
+    if (GiveNode(m_builder, node, SEARCHER_RAW) == 0)
         return 0;
-    }
     if (folder != nullptr) {
         const int id = static_cast<int>(folder->GetCurrentNodeID());
-        if (m_builder->AddNode(folder, SEARCHER_RAW) == 0) {
-            folder->Release();
+        if (GiveNode(m_builder, folder, SEARCHER_RAW) == 0)
             return 0;
-        }
         m_extensionFolders[ext] = id;
     }
     return 1;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "RawFileTypes.h"
+#include "ReleasePtr.h"
 
 class CRawFileInfo;
 class CRAWFileNode;
@@ -39,11 +40,13 @@ public:
 
 private:
     struct PendingFolder {
-        CRAWFileNode* node;
+        vk::ReleasePtr<CRAWFileNode> node;
         std::string key;  // empty for kind folders
     };
-    CRAWFileNode* MakeDirNode(long long parentId, long long nodeId, const std::string& name);
-    CRAWFileNode* MakeFileNode(long long parentId, long long nodeId, CRawFileInfo* info);
+    vk::ReleasePtr<CRAWFileNode> MakeDirNode(long long parentId, long long nodeId,
+                                             const std::string& name);
+    vk::ReleasePtr<CRAWFileNode> MakeFileNode(long long parentId, long long nodeId,
+                                              CRawFileInfo* info);
 
     static long long m_gRawCount;
     unsigned m_sectorSize;
@@ -71,7 +74,7 @@ public:
 
 private:
     int AddToExtensionTree(CRawFileInfo* info, unsigned attribute, int parentId, int nodeId);
-    CRAWFileNode* MakeDirNode(const std::string& name);
+    vk::ReleasePtr<CRAWFileNode> MakeDirNode(const std::string& name);
 
     static int g_nID;
     long long m_fileCount = 10000;

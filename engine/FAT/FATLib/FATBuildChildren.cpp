@@ -278,8 +278,6 @@ CFATBuildChildren::CFATBuildChildren(IDirecotryTreeBuilder* builder, IProgress* 
 
 CFATBuildChildren::~CFATBuildChildren() {
     m_damage.LogSummary();
-    for (CFATFileNode* node : m_ownedNodes)
-        node->Release();
 }
 
 long long CFATBuildChildren::CapToVolume(CFATFileProperties& props) const {
@@ -642,7 +640,7 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
                 continue;
             }
         } else {
-            m_ownedNodes.push_back(node);
+            m_ownedNodes.emplace_back(node);
         }
         if (isFolder) {
             if (m_folderMap && !m_folderMap->count(first))

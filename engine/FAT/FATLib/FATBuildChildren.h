@@ -16,6 +16,7 @@
 
 #include "DataRun.h"
 #include "FATFileNode.h"
+#include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 #include "Utility/ScanDamage.h"
 
@@ -200,6 +201,6 @@ private:
     // Where the walk expects the next deleted FAT32 file.
     uint64_t m_preReadFileCluNum = 0;
     // Nodes made without a tree builder stay the walker's.
-    std::vector<CFATFileNode*> m_ownedNodes;
+    std::vector<vk::ReleasePtr<CFATFileNode>> m_ownedNodes;
     vk::DamageCounter m_damage{"FAT walk"};
 };

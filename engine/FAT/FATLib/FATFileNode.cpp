@@ -1,20 +1,17 @@
 #include "FATFileNode.h"
-#include "Utility/CatchExeception.h"
 
 #include <atomic>
 #include <cstdio>
 #include <new>
 
 #include "FATDirEntry.h"
+#include "Utility/CatchExeception.h"
 
 namespace {
 std::atomic<bool> g_traceNodes{true};
 }
 
-CFATFileProperties::~CFATFileProperties() {
-    if (m_data.dataRuns)
-        m_data.dataRuns->Release();
-}
+CFATFileProperties::~CFATFileProperties() = default;
 
 CFATFileProperties* CFATFileProperties::Create() {
     return new (std::nothrow) CFATFileProperties();
@@ -57,17 +54,12 @@ void CFATFileProperties::SetLastAccessTime(uint16_t date) {
 }
 
 void CFATFileProperties::SetDataRunList(IDataRunList* list) {
-    if (list == m_data.dataRuns)
-        return;
-    if (m_data.dataRuns)
-        m_data.dataRuns->Release();
-    m_data.dataRuns = list;
+    if (list != m_dataRuns.get())
+        m_dataRuns.reset(list);
 }
 
 IDataRunList* CFATFileProperties::TakeDataRunList() {
-    IDataRunList* list = m_data.dataRuns;
-    m_data.dataRuns = nullptr;
-    return list;
+    return m_dataRuns.release();
 }
 
 IFileProperties* CFATFileProperties::Clone() {
@@ -79,7 +71,6 @@ CFATFileProperties* CFATFileProperties::CloneFAT() {
     if (!copy)
         return nullptr;
     copy->m_data = m_data;
-    copy->m_data.dataRuns = nullptr;
     return copy;
 }
 

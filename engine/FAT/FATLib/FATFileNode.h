@@ -6,6 +6,7 @@
 
 #include "DataRun.h"
 #include "FileNode.h"
+#include "ReleasePtr.h"
 #include "Utility/SystemTime.h"
 
 constexpr unsigned short kFATStateDeleted = 0x01;
@@ -25,7 +26,6 @@ struct CFATFilePropertiesStruct {
     int64_t firstCluster = 0;
     int64_t parentFirstCluster = 0;
     int64_t metaDataSector = 0;
-    IDataRunList* dataRuns = nullptr;  // owned
 };
 
 class CFATFileProperties final : public IFileProperties {
@@ -63,7 +63,7 @@ public:
     void SetLastAccessTime() { m_data.lastAccess = {}; }
     unsigned short GetState() override { return m_data.state; }
     void SetState(unsigned short state) override { m_data.state = static_cast<uint8_t>(state); }
-    IDataRunList* GetDataRunList() override { return m_data.dataRuns; }
+    IDataRunList* GetDataRunList() override { return m_dataRuns.get(); }
     // Takes ownership; a previous list is released.
     void SetDataRunList(IDataRunList* list);
     // Hands the list over to the caller.
@@ -81,6 +81,8 @@ public:
 private:
     static long long U64(const _FILETIME& t) { return static_cast<long long>(::FileTimeToU64(t)); }
     CFATFilePropertiesStruct m_data;
+    // Kept out of m_data: copies of the fields leave the run list behind.
+    vk::ReleasePtr<IDataRunList> m_dataRuns;
 };
 
 class CFATFilePropertiesBuilder {

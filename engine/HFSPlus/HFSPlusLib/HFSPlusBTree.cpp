@@ -1,11 +1,11 @@
-#include "HFSPlusLib/HFSPlusBTree.h"
+#include "HFSPlusBTree.h"
 
 #include <unordered_set>
 
 #include "ByteReader.h"
-#include "HFSPlusLib/HFSPlusKeys.h"
-#include "HFSPlusLib/HFSPlusLayout.h"
-#include "HFSPlusLib/HFSPlusVolume.h"
+#include "HFSPlusKeys.h"
+#include "HFSPlusLayout.h"
+#include "HFSPlusVolume.h"
 #include "Utility/CatchExeception.h"
 
 namespace hfsplus {

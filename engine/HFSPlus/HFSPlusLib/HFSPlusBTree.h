@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "HFSPlusLib/HFSPlusStructs.h"
+#include "HFSPlusStructs.h"
 
 namespace hfsplus {
 

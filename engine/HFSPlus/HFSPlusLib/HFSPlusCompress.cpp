@@ -1,4 +1,4 @@
-#include "HFSPlusLib/HFSPlusCompress.h"
+#include "HFSPlusCompress.h"
 
 #include <zlib.h>
 
@@ -8,9 +8,9 @@
 
 #include "ByteReader.h"
 #include "DataRun.h"
-#include "HFSPlusLib/HFSPlusFileNode.h"
-#include "HFSPlusLib/HFSPlusLayout.h"
-#include "HFSPlusLib/HFSPlusVolume.h"
+#include "HFSPlusFileNode.h"
+#include "HFSPlusLayout.h"
+#include "HFSPlusVolume.h"
 #include "Utility/CatchExeception.h"
 
 namespace hfsplus {

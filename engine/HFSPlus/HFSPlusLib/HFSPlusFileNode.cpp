@@ -1,13 +1,13 @@
-#include "HFSPlusLib/HFSPlusFileNode.h"
+#include "HFSPlusFileNode.h"
 
 #include <cstdio>
 #include <string>
 
 #include "DataRun.h"
-#include "HFSPlusLib/HFSPlusCompress.h"
-#include "HFSPlusLib/HFSPlusKeys.h"
-#include "HFSPlusLib/HFSPlusLayout.h"
-#include "HFSPlusLib/HFSPlusVolume.h"
+#include "HFSPlusCompress.h"
+#include "HFSPlusKeys.h"
+#include "HFSPlusLayout.h"
+#include "HFSPlusVolume.h"
 #include "Utility/TextConvert.h"
 
 namespace hfsplus {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "FileNode.h"
-#include "HFSPlusLib/HFSPlusStructs.h"
+#include "HFSPlusStructs.h"
 
 namespace hfsplus {
 

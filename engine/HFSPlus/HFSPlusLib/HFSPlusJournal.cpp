@@ -1,4 +1,4 @@
-#include "HFSPlusLib/HFSPlusJournal.h"
+#include "HFSPlusJournal.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,10 +6,10 @@
 
 #include "ByteReader.h"
 #include "CheckedMath.h"
-#include "HFSPlusLib/HFSPlusBTree.h"
-#include "HFSPlusLib/HFSPlusKeys.h"
-#include "HFSPlusLib/HFSPlusLayout.h"
-#include "HFSPlusLib/HFSPlusVolume.h"
+#include "HFSPlusBTree.h"
+#include "HFSPlusKeys.h"
+#include "HFSPlusLayout.h"
+#include "HFSPlusVolume.h"
 
 namespace hfsplus {
 

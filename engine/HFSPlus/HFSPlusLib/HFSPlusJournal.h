@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "HFSPlusLib/HFSPlusStructs.h"
+#include "HFSPlusStructs.h"
 
 namespace hfsplus {
 

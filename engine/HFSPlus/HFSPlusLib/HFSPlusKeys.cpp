@@ -1,6 +1,6 @@
-#include "HFSPlusLib/HFSPlusKeys.h"
+#include "HFSPlusKeys.h"
 
-#include "HFSPlusLib/HFSPlusLayout.h"
+#include "HFSPlusLayout.h"
 
 namespace hfsplus {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "HFSPlusLib/HFSPlusStructs.h"
+#include "HFSPlusStructs.h"
 
 namespace hfsplus {
 

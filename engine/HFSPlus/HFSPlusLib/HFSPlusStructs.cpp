@@ -1,11 +1,11 @@
-#include "HFSPlusLib/HFSPlusStructs.h"
+#include "HFSPlusStructs.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "ByteReader.h"
-#include "HFSPlusLib/HFSPlusLayout.h"
+#include "HFSPlusLayout.h"
 
 namespace hfsplus {
 

@@ -1,4 +1,4 @@
-#include "HFSPlusLib/HFSPlusVolume.h"
+#include "HFSPlusVolume.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,8 +7,8 @@
 
 #include "ByteReader.h"
 #include "CheckedMath.h"
-#include "HFSPlusLib/HFSPlusJournal.h"
-#include "HFSPlusLib/HFSPlusLayout.h"
+#include "HFSPlusJournal.h"
+#include "HFSPlusLayout.h"
 #include "IStorageDevice.h"
 #include "SectorSize.h"
 #include "Utility/TextConvert.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "HFSPlusLib/HFSPlusBTree.h"
-#include "HFSPlusLib/HFSPlusKeys.h"
-#include "HFSPlusLib/HFSPlusStructs.h"
+#include "HFSPlusBTree.h"
+#include "HFSPlusKeys.h"
+#include "HFSPlusStructs.h"
 
 class IStorageDevice;
 

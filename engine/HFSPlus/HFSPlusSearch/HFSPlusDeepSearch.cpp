@@ -1,4 +1,4 @@
-#include "HFSPlusSearch/HFSPlusDeepSearch.h"
+#include "HFSPlusDeepSearch.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,13 +6,13 @@
 #include "ByteReader.h"
 #include "DataRun.h"
 #include "FileNode.h"
+#include "HFSPlusFactories.h"
 #include "HFSPlusLib/HFSPlusBTree.h"
 #include "HFSPlusLib/HFSPlusFileNode.h"
 #include "HFSPlusLib/HFSPlusKeys.h"
 #include "HFSPlusLib/HFSPlusLayout.h"
 #include "HFSPlusLib/HFSPlusVolume.h"
-#include "HFSPlusSearch/HFSPlusFactories.h"
-#include "HFSPlusSearch/HFSPlusQuickSearch.h"
+#include "HFSPlusQuickSearch.h"
 #include "IStorageDevice.h"
 #include "ReleasePtr.h"
 #include "SearchedPartitionInfo.h"
@@ -600,7 +600,7 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
     if (!startGuessed)
         wrapper.SetBitmap(bitmap_);
     const uint32_t privateID = volume ? volume->PrivateFolderID() : 0;
-    std::vector<CHFSPlusFileNode*> indirect;
+    std::vector<vk::ReleasePtr<CHFSPlusFileNode>> indirect;
     std::set<uint32_t> linked;
     auto give = [&](CHFSPlusFileNode* node) {
         if (startGuessed && !node->IsDirectory())
@@ -624,16 +624,15 @@ void CHFSPlusCompleteFileSystemSearchController::BuildOrphanVolume() {
         if (node->IsHardLink())
             linked.insert(node->HardLinkTarget());
         if (privateID != 0 && !node->IsDirectory() && node->GetParentNodeID() == privateID) {
-            indirect.push_back(node.release());
+            indirect.push_back(std::move(node));
             continue;
         }
         give(node.release());
     }
-    for (CHFSPlusFileNode* node : indirect) {
-        if (linked.count(static_cast<uint32_t>(node->GetCurrentNodeID())))
-            node->Release();
-        else
-            give(node);
+    // A target some link reached goes with the list.
+    for (vk::ReleasePtr<CHFSPlusFileNode>& node : indirect) {
+        if (!linked.count(static_cast<uint32_t>(node->GetCurrentNodeID())))
+            give(node.release());
     }
     record->filesAdded = wrapper.Files();
     record->foldersAdded = wrapper.Folders();

@@ -1,14 +1,14 @@
-#include "HFSPlusSearch/HFSPlusQuickSearch.h"
+#include "HFSPlusQuickSearch.h"
 
 #include <cstring>
 #include <unordered_set>
 #include <vector>
 
+#include "HFSPlusFactories.h"
 #include "HFSPlusLib/HFSPlusFileNode.h"
 #include "HFSPlusLib/HFSPlusJournal.h"
 #include "HFSPlusLib/HFSPlusLayout.h"
 #include "HFSPlusLib/HFSPlusVolume.h"
-#include "HFSPlusSearch/HFSPlusFactories.h"
 #include "IStorageDevice.h"
 #include "ReleasePtr.h"
 #include "SearchedPartitionInfo.h"
@@ -74,7 +74,7 @@ VKRESULT QuickSearchVolume(CHFSPlusVolume* volume, IDirecotryTreeBuilder* builde
     // Indirect nodes of hard links are held until the walk has seen the
     // links: their data reaches the user through the links.
     const uint32_t privateID = volume->PrivateFolderID();
-    std::vector<CHFSPlusFileNode*> indirect;
+    std::vector<vk::ReleasePtr<CHFSPlusFileNode>> indirect;
     std::unordered_set<uint32_t> linked;
     auto give = [&](CHFSPlusFileNode* node) {
         if (builder->AddNode(node, SEARCHER_HFSPLUS)) {
@@ -91,7 +91,7 @@ VKRESULT QuickSearchVolume(CHFSPlusVolume* volume, IDirecotryTreeBuilder* builde
             linked.insert(node->HardLinkTarget());
         if (privateID != 0 && !node->IsDirectory() && node->GetParentNodeID() == privateID &&
             std::strncmp(node->GetFileName(), "iNode", 5) == 0) {
-            indirect.push_back(node.release());
+            indirect.push_back(std::move(node));
             return;
         }
         give(node.release());
@@ -133,21 +133,17 @@ VKRESULT QuickSearchVolume(CHFSPlusVolume* volume, IDirecotryTreeBuilder* builde
             },
             continued);
     }
-    for (CHFSPlusFileNode* node : indirect) {
-        if (linked.count(static_cast<uint32_t>(node->GetCurrentNodeID())))
-            node->Release();
-        else
-            give(node);
+    // A target some link reached goes with the list.
+    for (vk::ReleasePtr<CHFSPlusFileNode>& node : indirect) {
+        if (!linked.count(static_cast<uint32_t>(node->GetCurrentNodeID())))
+            give(node.release());
     }
     return result;
 }
 
 // ---------------------------------------------------------------- controller
 
-CHFSPlusQuickFileSystemSearchController::~CHFSPlusQuickFileSystemSearchController() {
-    if (privateData_)
-        privateData_->Release();
-}
+CHFSPlusQuickFileSystemSearchController::~CHFSPlusQuickFileSystemSearchController() = default;
 
 CHFSPlusVolume* CHFSPlusQuickFileSystemSearchController::Volume() const {
     return privateData_ ? privateData_->Volume() : nullptr;
@@ -168,9 +164,7 @@ VKRESULT CHFSPlusQuickFileSystemSearchController::QuickSearchFiles(IStorageDevic
         delete volume;
         return opened;
     }
-    if (privateData_)
-        privateData_->Release();
-    privateData_ = new CHFSPlusPrivateData(volume);
+    privateData_.reset(new CHFSPlusPrivateData(volume));
     blockSize_ = volume->BlockSize();
     builder_->AddSearcherInfo(SEARCHER_HFSPLUS, L::kRootFolderID);
     const VKRESULT walked = QuickSearchVolume(volume, builder_, &progress);
@@ -195,7 +189,7 @@ int CHFSPlusQuickFileSystemSearchController::GetSearchedPartitionInfo(CSearchedP
     record->SetTotalSectors(static_cast<unsigned long long>(device_->GetTotalSectors()));
     record->fileSystemType = FS_HFSPLUS;
     record->sectorsPerCluster = blockSize_ / static_cast<unsigned>(sectorSize);
-    record->fileSystemContext = privateData_;
+    record->fileSystemContext = privateData_.get();
     out[0] = record;
     return 1;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 
 class CSearchedPartitionInfo;
@@ -75,7 +76,7 @@ public:
 
 private:
     IDirecotryTreeBuilder* builder_ = nullptr;
-    CHFSPlusPrivateData* privateData_ = nullptr;
+    vk::ReleasePtr<CHFSPlusPrivateData> privateData_;
     IStorageDevice* device_ = nullptr;
     IProgress* progress_ = nullptr;
     uint32_t blockSize_ = 0;

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "HFSPlusFactories.h"
 #include "HFSPlusLib/HFSPlusLayout.h"
 #include "HFSPlusLib/HFSPlusVolume.h"
-#include "HFSPlusSearch/HFSPlusFactories.h"
 #include "IStorageDevice.h"
 #include "StorageDevices.h"
 

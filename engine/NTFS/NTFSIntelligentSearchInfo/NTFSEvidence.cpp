@@ -1,4 +1,4 @@
-#include "NTFSIntelligentSearchInfo/NTFSEvidence.h"
+#include "NTFSEvidence.h"
 
 #include <algorithm>
 #include <array>

@@ -11,8 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "NTFSIntelligentSearchInfo/NTFSMetaFileInfo.h"
-#include "NTFSIntelligentSearchInfo/NTFSPartitionInfo.h"
+#include "NTFSMetaFileInfo.h"
+#include "NTFSPartitionInfo.h"
 
 class IStorageDevice;
 

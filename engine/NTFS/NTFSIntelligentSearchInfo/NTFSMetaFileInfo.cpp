@@ -1,4 +1,4 @@
-#include "NTFSIntelligentSearchInfo/NTFSMetaFileInfo.h"
+#include "NTFSMetaFileInfo.h"
 
 #include <algorithm>
 

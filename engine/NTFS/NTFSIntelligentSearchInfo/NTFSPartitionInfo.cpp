@@ -1,4 +1,4 @@
-#include "NTFSIntelligentSearchInfo/NTFSPartitionInfo.h"
+#include "NTFSPartitionInfo.h"
 
 #include <algorithm>
 

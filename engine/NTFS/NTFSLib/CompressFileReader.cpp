@@ -1,9 +1,10 @@
-#include "NTFSLib/CompressFileReader.h"
+#include "CompressFileReader.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "FileNode.h"
+#include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 #include "Utility/CatchExeception.h"
 
@@ -367,10 +368,8 @@ IFileReader* CreateNTFSCompressFileReader() {
 
 IFileReader* OpenNTFSCompressFileReader(IStorageDevice* device, CFileNode* node,
                                         CSearchedPartitionInfo* partition) {
-    CCompressFileReader* reader = CreateCompressFileReader();
+    vk::ReleasePtr<CCompressFileReader> reader(CreateCompressFileReader());
     if (reader && reader->Open(device, node, partition))
-        return reader;
-    if (reader)
-        reader->Release();
+        return reader.release();
     return nullptr;
 }

@@ -1,4 +1,4 @@
-#include "NTFSLib/NTFSDBR.h"
+#include "NTFSDBR.h"
 
 #include <cstring>
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "NTFSLib/NTFSLayout.h"
+#include "NTFSLayout.h"
 
 class CNTFSDBR {
 public:

@@ -1,4 +1,4 @@
-#include "NTFSLib/NTFSDataRun.h"
+#include "NTFSDataRun.h"
 
 #include <algorithm>
 #include <cstring>

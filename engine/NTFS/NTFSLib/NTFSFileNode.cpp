@@ -1,4 +1,4 @@
-#include "NTFSLib/NTFSFileNode.h"
+#include "NTFSFileNode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +8,7 @@
 
 #include "CheckedMath.h"
 #include "RecoveryInterfaces.h"
+#include "ReleasePtr.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/TextConvert.h"
 
@@ -336,17 +337,16 @@ void CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLe
     CNTFSFileProperties* properties, uint32_t sectorsPerCluster, uint32_t sectorSize) {
     if (properties == nullptr || properties->GetFileSize() >= 0)
         return;
-    IDataRunList* list = properties->GetDataRunList();
+    const vk::ReleasePtr<IDataRunList> list(properties->GetDataRunList());
     if (list == nullptr)
         return;
     long long size = 0;
     if (list->GetDataRunListType() == DATARUN_LIST_NTFS_NONRESIDENT) {
         const long long clusters =
-            static_cast<CNoneResidentNTFSDataRunList*>(list)->GetTotalClusters();
+            static_cast<CNoneResidentNTFSDataRunList*>(list.get())->GetTotalClusters();
         if (!vk::CheckedMul<long long>(
                 clusters, static_cast<long long>(sectorsPerCluster) * sectorSize, &size))
             size = 0;
         properties->SetFileSize(size);
     }
-    list->Release();
 }

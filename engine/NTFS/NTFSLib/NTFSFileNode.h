@@ -8,8 +8,8 @@
 #include <string>
 
 #include "FileNode.h"
-#include "NTFSLib/NTFSDataRun.h"
-#include "NTFSLib/NTFSMultiFileRecord.h"
+#include "NTFSDataRun.h"
+#include "NTFSMultiFileRecord.h"
 
 // Attribute bits of NTFS properties.
 enum NTFSAttributeBits : uint16_t {

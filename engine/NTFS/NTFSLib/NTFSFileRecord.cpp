@@ -1,11 +1,11 @@
-#include "NTFSLib/NTFSFileRecord.h"
+#include "NTFSFileRecord.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "NTFSLib/NTFSDataRun.h"
-#include "NTFSLib/UpdateSequence.h"
+#include "NTFSDataRun.h"
+#include "UpdateSequence.h"
 #include "Utility/TextConvert.h"
 
 namespace rec = ntfs::layout::record;

@@ -13,7 +13,7 @@
 
 #include "ByteReader.h"
 #include "LostRanges.h"
-#include "NTFSLib/NTFSLayout.h"
+#include "NTFSLayout.h"
 
 // Header fields of a record buffer (at least the 48-byte header).
 class CNTFSFileRecordHeader {

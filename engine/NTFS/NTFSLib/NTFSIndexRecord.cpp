@@ -1,10 +1,10 @@
-#include "NTFSLib/NTFSIndexRecord.h"
+#include "NTFSIndexRecord.h"
 
 #include <cstring>
 #include <vector>
 
 #include "ByteReader.h"
-#include "NTFSLib/UpdateSequence.h"
+#include "UpdateSequence.h"
 
 namespace ix = ntfs::layout::indx;
 namespace ie = ntfs::layout::ientry;

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "NTFSLib/NTFSFileRecord.h"
+#include "NTFSFileRecord.h"
 
 class CStandardIndexHeader {
 public:

@@ -1,4 +1,4 @@
-#include "NTFSLib/NTFSMultiFileRecord.h"
+#include "NTFSMultiFileRecord.h"
 
 #include <algorithm>
 #include <cstring>

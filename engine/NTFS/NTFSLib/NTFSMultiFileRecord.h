@@ -10,8 +10,8 @@
 #include <optional>
 #include <vector>
 
-#include "NTFSLib/NTFSDataRun.h"
-#include "NTFSLib/NTFSFileRecord.h"
+#include "NTFSDataRun.h"
+#include "NTFSFileRecord.h"
 
 class IStorageDevice;
 

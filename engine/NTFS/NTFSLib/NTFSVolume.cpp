@@ -1,4 +1,4 @@
-#include "NTFSLib/NTFSVolume.h"
+#include "NTFSVolume.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,10 +6,11 @@
 
 #include "CheckedMath.h"
 #include "IStorageDevice.h"
-#include "NTFSLib/NTFSDBR.h"
-#include "NTFSLib/NTFSFileNode.h"
-#include "NTFSLib/NTFSFileRecord.h"
-#include "NTFSLib/NTFSMultiFileRecord.h"
+#include "NTFSDBR.h"
+#include "NTFSFileNode.h"
+#include "NTFSFileRecord.h"
+#include "NTFSMultiFileRecord.h"
+#include "ReleasePtr.h"
 #include "SectorSize.h"
 #include "Utility/CatchExeception.h"
 #include "Utility/TextConvert.h"
@@ -139,13 +140,12 @@ int GetResidentDataRunsStream(CNTFSFileNode& node, IStorageDevice& device, long 
     CNTFSFileProperties* props = node.GetNTFSFileProperties();
     if (props == nullptr || (props->GetAttribute() & kNTFSAttrDirectory))
         return 0;
-    if (IDataRunList* list = props->GetDataRunList()) {
+    if (const vk::ReleasePtr<IDataRunList> list(props->GetDataRunList()); list != nullptr) {
         const DataRun* run = list->GetFirst();
         const bool resident =
             list->GetDataRunListType() == DATARUN_LIST_NTFS_RESIDENT && run != nullptr;
         const int64_t sector = resident ? run->start : -1;
         const long long offset = list->GetOffset();
-        list->Release();
         if (resident)
             return ValueAt(device, sector, offset, length, buffer, size, lost);
         return 0;
@@ -224,7 +224,7 @@ bool CFileReaderEx::Open(IStorageDevice* device, CFileNode* node, long long part
         record.fileSystemType = 3;
         record.runOriginSector = partitionStart;
         record.sectorsPerCluster = static_cast<uint32_t>(sectorsPerCluster);
-        m_compressed = OpenNTFSCompressFileReader(device, node, &record);
+        m_compressed.reset(OpenNTFSCompressFileReader(device, node, &record));
         if (m_compressed == nullptr) {
             Close();
             return false;
@@ -234,9 +234,7 @@ bool CFileReaderEx::Open(IStorageDevice* device, CFileNode* node, long long part
 }
 
 void CFileReaderEx::Close() {
-    if (m_compressed != nullptr)
-        m_compressed->Release();
-    m_compressed = nullptr;
+    m_compressed.reset();
     m_device = nullptr;
     m_node = nullptr;
     m_buffer.clear();
@@ -277,8 +275,7 @@ bool CFileReaderEx::ReadStoredResidentData(long long offset, uint8_t* out, int c
     IDataRunList* runs = m_node->GetDataRunList();
     if (runs == nullptr)
         return false;
-    std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> list(
-        runs->Clone(), [](IDataRunList* l) { l->Release(); });
+    const vk::ReleasePtr<IDataRunList> list(runs->Clone());
     const DataRun* run = list->GetFirst();
     if (run == nullptr || run->start < 0)
         return false;
@@ -331,8 +328,7 @@ bool CFileReaderEx::Read(long long offset, uint8_t* out, int count, int& got) {
     long long before = 0;  // file clusters before the current run
     long long want = count;
     // Walks a copy of the runs: the node's list and its cursor stay the node's.
-    std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> list(
-        runs->Clone(), [](IDataRunList* l) { l->Release(); });
+    const vk::ReleasePtr<IDataRunList> list(runs->Clone());
     for (const DataRun* run = list->GetFirst(); run != nullptr && want > 0; run = list->GetNext()) {
         if (run->length <= 0)
             continue;

@@ -12,6 +12,7 @@
 #include "FileNode.h"
 #include "NTFSFactories.h"
 #include "RecoveryInterfaces.h"
+#include "ReleasePtr.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 
@@ -88,6 +89,6 @@ private:
     long long m_clusterBytes = 0;
     long long m_fileSize = 0;
     std::vector<uint8_t> m_buffer;  // eight clusters
-    IFileReader* m_compressed = nullptr;
+    vk::ReleasePtr<IFileReader> m_compressed;
     CLostRanges m_lost;
 };

@@ -1,9 +1,9 @@
-#include "NTFSLib/UpdateSequence.h"
+#include "UpdateSequence.h"
 
 #include <cstring>
 
 #include "ByteReader.h"
-#include "NTFSLib/NTFSLayout.h"
+#include "NTFSLayout.h"
 
 using ntfs::layout::kUpdateSequenceStride;
 

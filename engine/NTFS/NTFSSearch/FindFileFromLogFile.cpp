@@ -1,4 +1,4 @@
-#include "NTFSSearch/FindFileFromLogFile.h"
+#include "FindFileFromLogFile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,6 +6,7 @@
 #include "CheckedMath.h"
 #include "IStorageDevice.h"
 #include "NTFSLib/NTFSIndexRecord.h"
+#include "ReleasePtr.h"
 #include "SectorSize.h"
 #include "Utility/CatchExeception.h"
 
@@ -75,12 +76,10 @@ bool CFindFileFromLogFile::Init(IStorageDevice* device, const CNTFSDataRunList& 
     std::unique_ptr<CNTFSFileProperties> props(
         CNTFSFilePropertiesBuilder::BuildFileProperties(sector, record, o, &parent));
     if (props && std::strstr(props->GetFileName(), "$LogFile") != nullptr) {
-        if (IDataRunList* runs = props->GetDataRunList()) {
-            if (runs->GetDataRunListType() == DATARUN_LIST_NTFS_NONRESIDENT) {
-                for (const DataRun* r = runs->GetFirst(); r; r = runs->GetNext())
-                    m_logRuns.push_back(*r);
-            }
-            runs->Release();
+        const vk::ReleasePtr<IDataRunList> runs(props->GetDataRunList());
+        if (runs != nullptr && runs->GetDataRunListType() == DATARUN_LIST_NTFS_NONRESIDENT) {
+            for (const DataRun* r = runs->GetFirst(); r; r = runs->GetNext())
+                m_logRuns.push_back(*r);
         }
         m_logProperties = std::move(props);
         m_ready = !m_logRuns.empty();
@@ -432,9 +431,9 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(const uint8_t* record, size_t s
         image->used = true;
         if (rebuilt.Count() > 0) {
             properties->SetDataRunList(&rebuilt);
-        } else if (IDataRunList* own = image->properties->GetDataRunList()) {
-            properties->SetDataRunList(own);
-            own->Release();
+        } else if (const vk::ReleasePtr<IDataRunList> own(image->properties->GetDataRunList());
+                   own != nullptr) {
+            properties->SetDataRunList(own.get());
         }
         properties->SetFileSize(image->properties->GetFileSize());
         if (compressed)

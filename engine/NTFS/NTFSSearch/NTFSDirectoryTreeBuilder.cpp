@@ -1,14 +1,14 @@
-#include "NTFSSearch/NTFSDirectoryTreeBuilder.h"
+#include "NTFSDirectoryTreeBuilder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
 #include "CheckedMath.h"
+#include "FindFileFromLogFile.h"
 #include "IStorageDevice.h"
 #include "NTFSLib/NTFSFileRecord.h"
-#include "NTFSSearch/FindFileFromLogFile.h"
-#include "NTFSSearch/NTFSNodeMaker.h"
+#include "NTFSNodeMaker.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "NTFSSearch/NTFSNodeMaker.h"
+#include "NTFSNodeMaker.h"
 
 #include <cstring>
 #include <new>

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "FindFileFromLogFile.h"
 #include "NTFSLib/NTFSFileNode.h"
 #include "NTFSLib/NTFSMultiFileRecord.h"
-#include "NTFSSearch/FindFileFromLogFile.h"
 #include "SearchInterfaces.h"
 #include "Utility/ScanDamage.h"
 

@@ -1,4 +1,4 @@
-#include "NTFSSearch/NTFSQuickSearch.h"
+#include "NTFSQuickSearch.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,12 +8,12 @@
 #include <memory>
 #include <vector>
 
+#include "FindFileFromLogFile.h"
 #include "NTFSFactories.h"
 #include "NTFSIntelligentSearchInfo/NTFSMetaFileInfo.h"
 #include "NTFSLib/NTFSDBR.h"
 #include "NTFSLib/NTFSMultiFileRecord.h"
-#include "NTFSSearch/FindFileFromLogFile.h"
-#include "NTFSSearch/NTFSNodeMaker.h"
+#include "NTFSNodeMaker.h"
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "Utility/ScanDamage.h"

@@ -1,4 +1,4 @@
-#include "NTFSSearch/NTFSSearchController.h"
+#include "NTFSSearchController.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,13 +8,13 @@
 
 #include "ByteReader.h"
 #include "CheckedMath.h"
+#include "FindFileFromLogFile.h"
 #include "IStorageDevice.h"
+#include "NTFSDirectoryTreeBuilder.h"
 #include "NTFSFactories.h"
 #include "NTFSLib/NTFSIndexRecord.h"
 #include "NTFSLib/NTFSLayout.h"
-#include "NTFSSearch/FindFileFromLogFile.h"
-#include "NTFSSearch/NTFSDirectoryTreeBuilder.h"
-#include "NTFSSearch/NTFSNodeMaker.h"
+#include "NTFSNodeMaker.h"
 #include "SectorSize.h"
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"

@@ -89,16 +89,14 @@ private:
 
 class TARAnalyser : public IRawFileAnalyser {
 public:
-    class TARRawFileInfo : public CRawFileInfo {
+    // A later member's header of an archive being walked is not an
+    // archive of its own: the walk absorbs it.
+    class TARRawFileInfo : public rawcarve::AbsorbingCandidate {
     public:
-        explicit TARRawFileInfo(TARAnalyser* owner) : m_owner(owner) { m_type = RAW_TAR; }
-        bool WhetherImplementGuess() override { return true; }
+        explicit TARRawFileInfo(TARAnalyser* owner) : AbsorbingCandidate(RAW_TAR), m_owner(owner) {}
         void WillBeRemove(unsigned char*, long long) override;
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
-        // A later member's header of an archive being walked: not an
-        // archive of its own.
-        void Absorb() { m_absorbed = true; }
 
     private:
         int Finish(long long size, long long sectorNumber);
@@ -107,7 +105,6 @@ public:
         long long m_next = 0;     // the next header
         long long m_zero = -1;    // the first zero block, once met
         long long m_checked = 0;  // zero bytes seen up to here after it
-        bool m_absorbed = false;
     };
 
     TARAnalyser() : IRawFileAnalyser(RAW_TAR) {}
@@ -150,19 +147,18 @@ namespace Dunmere {
 
 class LZHAnalyser : public IRawFileAnalyser {
 public:
-    class LZHRawFileInfo : public CRawFileInfo {
+    // A later member's header of an archive being walked is absorbed, as
+    // a tar member's is.
+    class LZHRawFileInfo : public rawcarve::AbsorbingCandidate {
     public:
-        explicit LZHRawFileInfo(LZHAnalyser* owner) : m_owner(owner) { m_type = RAW_LZH; }
-        bool WhetherImplementGuess() override { return true; }
+        explicit LZHRawFileInfo(LZHAnalyser* owner) : AbsorbingCandidate(RAW_LZH), m_owner(owner) {}
         void WillBeRemove(unsigned char*, long long) override;
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
-        void Absorb() { m_absorbed = true; }
 
     private:
         LZHAnalyser* m_owner;
         long long m_walk = 0;  // the next member header
-        bool m_absorbed = false;
     };
 
     LZHAnalyser() : IRawFileAnalyser(RAW_LZH) {}

@@ -126,6 +126,50 @@ protected:
     Owner* m_owner;
 };
 
+// A streaming candidate of a format whose signature stands again inside
+// its files (a later member's header, a bare SECTION group): the search
+// takes such a signature at a sector's start for a file of its own. The
+// candidate walking the outer file absorbs it, and the absorbed one ends
+// with no size and goes to no whole-file sizer, so the inner bytes are not
+// carved a second time.
+class AbsorbingCandidate : public CRawFileInfo {
+public:
+    bool WhetherImplementGuess() override { return true; }
+    void Absorb() { m_absorbed = true; }
+
+protected:
+    explicit AbsorbingCandidate(RAW_FILE_TYPE type) { m_type = type; }
+
+    // For CalcRawSize: when absorbed, ends the candidate with no size.
+    bool EndIfAbsorbed() {
+        if (!m_absorbed)
+            return false;
+        m_size = 0;
+        m_analyser = nullptr;
+        return true;
+    }
+    // For WillBeRemove: when absorbed, hands the candidate to no sizer.
+    bool DropIfAbsorbed() {
+        if (!m_absorbed)
+            return false;
+        m_analyser = nullptr;
+        return true;
+    }
+    // The walk reached file offset `offset` at the start of sector
+    // `sectorNumber`, on a signature of its own format: the candidate the
+    // search opened there, when it is a `Same`, is part of this file.
+    template <typename Same>
+    static void AbsorbOpenedAt(long long offset, long long sectorNumber, SearchContext& context) {
+        if (offset <= 0 || context.other == nullptr || context.other->m_startSector != sectorNumber)
+            return;
+        if (auto* inner = dynamic_cast<Same*>(context.other))
+            inner->Absorb();
+    }
+
+private:
+    bool m_absorbed = false;
+};
+
 // `bytes` raised to the next multiple of the sector size when not one
 // already (a sector size of 0 leaves it as it is).
 inline uint64_t WholeSectors(uint64_t bytes, uint64_t sectorSize) {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 
 class RawFileBuffer;
@@ -80,22 +81,19 @@ public:
 // ended by its EOF group in the line ends its first line uses.
 class CDXFAnalyser : public IRawFileAnalyser, public ISpecialRawFileAnalyser {
 public:
-    class CDXFRawFileInfo : public CRawFileInfo {
+    // A SECTION group of an open drawing that starts a sector was taken for
+    // a drawing of its own: the open one absorbs it.
+    class CDXFRawFileInfo : public rawcarve::AbsorbingCandidate {
     public:
-        CDXFRawFileInfo() { m_type = RAW_DXF; }
-        bool WhetherImplementGuess() override { return true; }
+        CDXFRawFileInfo() : AbsorbingCandidate(RAW_DXF) {}
         void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
         bool IsSizeFinal() const override { return m_final; }
-        // A SECTION group of an open drawing that starts a sector was taken
-        // for a drawing of its own: it is part of that one.
-        void Absorb() { m_absorbed = true; }
 
     private:
         int Finish(long long size, long long sectorNumber);
 
-        bool m_absorbed = false;
         const char* m_end = nullptr;  // the EOF group, chosen at the first sector
         int m_endBytes = 0;
         bool m_final = false;

@@ -82,9 +82,7 @@ int CDXFAnalyser::CDXFRawFileInfo::Finish(long long size, long long sectorNumber
 }
 
 void CDXFAnalyser::CDXFRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber) {
-    if (m_absorbed)
-        m_analyser = nullptr;
-    else if (sectorNumber == -1 && m_size > 0) {
+    if (!DropIfAbsorbed() && sectorNumber == -1 && m_size > 0) {
         m_final = true;  // the device ended inside the drawing
         SetRawFileName(rawwalk::PositionName(m_startSector, m_lastSector));
     }
@@ -93,11 +91,8 @@ void CDXFAnalyser::CDXFRawFileInfo::WillBeRemove(unsigned char*, long long secto
 int CDXFAnalyser::CDXFRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                                                long long sectorNumber, SearchContext& context) {
     using namespace dxf_layout;
-    if (m_absorbed) {
-        m_size = 0;
-        m_analyser = nullptr;
+    if (EndIfAbsorbed())
         return 1;
-    }
     if (m_final)
         return 1;
     if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
@@ -106,11 +101,8 @@ int CDXFAnalyser::CDXFRawFileInfo::CalcRawSize(unsigned char* sector, int sector
     const long long offset = (sectorNumber - m_startSector) * sectorSize;
     // A drawing opening with its comment line is a new file; a bare
     // SECTION group at a sector's start inside this one is not.
-    if (offset > 0 && context.other != nullptr && context.other->m_startSector == sectorNumber &&
-        std::memcmp(sector, kComment, 3) != 0) {
-        if (auto* inner = dynamic_cast<CDXFRawFileInfo*>(context.other))
-            inner->Absorb();
-    }
+    if (std::memcmp(sector, kComment, 3) != 0)
+        AbsorbOpenedAt<CDXFRawFileInfo>(offset, sectorNumber, context);
     if (m_end == nullptr) {
         const bool lf = UsesLineFeeds(sector);
         m_end = lf ? kEndLF : kEndCRLF;

@@ -46,9 +46,7 @@ int Dunmere::LZHAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& inf
 }
 
 void Dunmere::LZHAnalyser::LZHRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_absorbed)
-        m_analyser = nullptr;
-    else if (m_owner != nullptr)
+    if (!DropIfAbsorbed() && m_owner != nullptr)
         m_analyser = &m_owner->WholeFile();
 }
 
@@ -59,11 +57,8 @@ int Dunmere::LZHAnalyser::LZHRawFileInfo::CalcRawSize(unsigned char* sector, int
                                                       long long sectorNumber,
                                                       SearchContext& context) {
     using namespace lzh_stream_layout;
-    if (m_absorbed) {
-        m_size = 0;
-        m_analyser = nullptr;
+    if (EndIfAbsorbed())
         return 1;
-    }
     if (sector == nullptr || sectorSize <= 0)
         return 1;
     const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
@@ -87,11 +82,8 @@ int Dunmere::LZHAnalyser::LZHRawFileInfo::CalcRawSize(unsigned char* sector, int
         }
         if (!IsLzhMethod(h + kMethod))
             return finish(m_walk);
-        if (m_walk == view.here && m_walk != 0 && context.other != nullptr &&
-            context.other->m_startSector == sectorNumber) {
-            if (auto* nested = dynamic_cast<LZHRawFileInfo*>(context.other))
-                nested->Absorb();
-        }
+        if (m_walk == view.here)
+            AbsorbOpenedAt<LZHRawFileInfo>(m_walk, sectorNumber, context);
         const uint64_t packed = vk::LoadLE<uint32_t>(h + kPackedSize);
         uint64_t length = 0;
         switch (h[kLevel]) {

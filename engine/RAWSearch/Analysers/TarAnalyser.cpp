@@ -135,9 +135,9 @@ int RawSpeed::TARAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
 }
 
 void RawSpeed::TARAnalyser::TARRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_absorbed) {
-        m_analyser = nullptr;
-    } else if (m_zero >= 0) {
+    if (DropIfAbsorbed())
+        return;
+    if (m_zero >= 0) {
         // The end is known; only the record padding was still being checked.
         m_size = m_zero + static_cast<long long>(tar_layout::kEndBlocks);
     } else if (m_owner != nullptr) {
@@ -156,11 +156,8 @@ int RawSpeed::TARAnalyser::TARRawFileInfo::CalcRawSize(unsigned char* sector, in
                                                        long long sectorNumber,
                                                        SearchContext& context) {
     using namespace tar_layout;
-    if (m_absorbed) {
-        m_size = 0;
-        m_analyser = nullptr;
+    if (EndIfAbsorbed())
         return 1;
-    }
     if (sector == nullptr || sectorSize <= 0)
         return 1;
     const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
@@ -184,11 +181,8 @@ int RawSpeed::TARAnalyser::TARRawFileInfo::CalcRawSize(unsigned char* sector, in
         }
         // A later member that starts this sector was taken for an archive
         // of its own: it is part of this one.
-        if (m_next == view.here && m_next != 0 && context.other != nullptr &&
-            context.other->m_startSector == sectorNumber) {
-            if (auto* nested = dynamic_cast<TARRawFileInfo*>(context.other))
-                nested->Absorb();
-        }
+        if (m_next == view.here)
+            AbsorbOpenedAt<TARRawFileInfo>(m_next, sectorNumber, context);
         unsigned long long next = 0;
         if (!NextHeader(static_cast<unsigned long long>(m_next), memberSize, &next) ||
             next > static_cast<unsigned long long>(kStreamLimit))
