@@ -371,12 +371,22 @@ void VKUIScan::UpdateProgress(_PROGRESS_INFO* info) {
         return;
     SetProgressInfo(*info);
     if (info->state == PROGRESS_FINISHED) {
+        bool ended = false;
         {
             VKOperationLock hold(m_lock);
             if (m_volumesLeft <= 0 || GetStatus() == VK_OP_STOP_ASKED) {
                 m_volumesLeft = 0;
-                SetStatus(VK_OP_IDLE);
+                ended = true;
             }
+        }
+        // The trees are final before the scan shows as ended: a refresh
+        // already on its way would otherwise find it ended with the last
+        // nodes not yet in the trees, take the end over, and the final
+        // refresh would take it over again (reloading the trees and choosing
+        // the root under a user who had chosen a folder in between).
+        if (ended) {
+            VKUIController::VKGetTreeNodeData(1);
+            SetStatus(VK_OP_IDLE);
         }
         VKNotifyUIUpdateData(1);
         std::printf("=====Scan Progress finished!=====\n");
