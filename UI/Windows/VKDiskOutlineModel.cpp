@@ -69,13 +69,6 @@ QModelIndex VKDiskOutlineModel::indexOf(const DiskVolumeNodeData* item) const {
     return createIndex(it->second.row, 0, const_cast<DiskVolumeNodeData*>(item));
 }
 
-DiskVolumeNodePtr VKDiskOutlineModel::parentOf(const DiskVolumeNodeData* item) const {
-    const auto it = places_.find(item);
-    if (it == places_.end())
-        return nullptr;
-    return it->second.parent ? it->second.parent : (*rows_)[it->second.row];
-}
-
 QString VKDiskOutlineModel::iconName(const DiskVolumeNodeData* item) const {
     if (item->isSystemVolume())
         return QStringLiteral("icon_disk_osx");

@@ -29,8 +29,6 @@ public:
 
     DiskVolumeNodePtr itemAt(const QModelIndex& index) const;
     QModelIndex indexOf(const DiskVolumeNodeData* item) const;
-    // The row that holds `item` (itself for a top-level row).
-    DiskVolumeNodePtr parentOf(const DiskVolumeNodeData* item) const;
     // The picture name of the Name column.
     QString iconName(const DiskVolumeNodeData* item) const;
 

@@ -163,14 +163,18 @@ void VKSelectDiskViewController::InitFinished() {
 
     model_->reset(&allDiskArr_, desktopEntry_.get());
     outline_->expandAll();
-    // The row chosen from the start (and the Desktop entry's volume) is
-    // scanned without a click: every row carries its disk's name already.
+    // The browser stops the scan when the device watcher announces this
+    // name gone: the kernel's name of the disk (the one the watcher uses;
+    // the disk's title is a model name, or none). A disk row is its own
+    // disk. Every row carries it from the start: the row chosen as the page
+    // opens (and the Desktop entry's volume) is scanned without a click.
     for (const DiskVolumeNodePtr& disk : allDiskArr_) {
         if (disk == desktopEntry_)
             continue;
-        disk->setParentName(KernelName(*disk));
+        const std::string name = KernelName(*disk);
+        disk->setParentName(name);
         for (size_t i = 0; i < disk->numberOfChildren(); ++i)
-            disk->childAtIndex(i)->setParentName(KernelName(*disk));
+            disk->childAtIndex(i)->setParentName(name);
     }
 
     const int row = desktopVolume_ ? rowForItem(desktopVolume_.get()) : -1;
@@ -244,13 +248,6 @@ bool VKSelectDiskViewController::shouldSelectItem(const DiskVolumeNodePtr& item)
     bClickHead_ = false;
     highlight(row);
     selectDiskVolume_ = item;
-    // The browser stops the scan when the device watcher announces this
-    // name gone: the kernel's name of the disk (the one the watcher uses;
-    // the disk's title is a model name, or none). A disk row is its own
-    // disk.
-    if (const DiskVolumeNodePtr parent = model_->parentOf(item.get());
-        parent && item != desktopEntry_)
-        item->setParentName(KernelName(*parent));
     return true;
 }
 
