@@ -580,6 +580,7 @@ void VKDeletailWindowController::getData() {
     if (filePane_)
         filePane_->showNoValueNote();
     isDeepScan_ = 0;
+    scanEndTaken_ = false;
     setNotification();
     seam::IBridge& bridge = seam::Bridge();
     const std::string post = kNormalScranValue.toStdString();
@@ -637,6 +638,8 @@ void VKDeletailWindowController::clearImportData() {
 void VKDeletailWindowController::DataInitFinished() {
     seam::IBridge& bridge = seam::Bridge();
     const bool running = bridge.IsScanRunning() != 0;
+    if (running)
+        scanEndTaken_ = false;
     // The Desktop entry shows its one folder once the scan is over.
     if (selectDesktop_ && running) {
         scanControl_->scanDataArrived();
@@ -657,6 +660,14 @@ void VKDeletailWindowController::DataInitFinished() {
         }
         return;
     }
+    // A refresh already under way when the scan ended finds it ended too.
+    // The first one takes the end; a later one has brought the last nodes
+    // into the trees above and leaves what the user has chosen since alone.
+    if (scanEndTaken_) {
+        setFoundAllFiles();
+        return;
+    }
+    scanEndTaken_ = true;
     // The scan's end: the controls change over, the offer, the totals.
     scanControl_->scanDataArrived();
     if (terminated_)
@@ -1013,6 +1024,7 @@ void VKDeletailWindowController::emptyTrees() {
 
 void VKDeletailWindowController::resetForNewScan() {
     emptyTrees();
+    scanEndTaken_ = false;
     if (filePane_) {
         filePane_->selectListMode();
         filePane_->showNoValueNote();

@@ -261,6 +261,9 @@ private:
     int isBackHome_ = 0;
     int isSelectOutlineList_ = 0;
     bool terminated_ = false;
+    // This scan's end has changed the window over; later refreshes only
+    // bring nodes in.
+    bool scanEndTaken_ = false;
     // A search emptied the outlines: the next reload gives them their
     // arrays back.
     bool treesDetached_ = false;

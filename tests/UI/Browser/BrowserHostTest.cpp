@@ -260,6 +260,36 @@ TEST_F(BrowserHostTest, AScriptedScanFillsTheTreesAndAChosenFolderIsListed) {
     }
 }
 
+// A refresh under way when the scan ended finds it ended as well: only the
+// first takes the end (the offer, the root chosen); the later one brings its
+// nodes in under the folder the user has chosen since. A new scan in the
+// same window takes its own end again.
+TEST_F(BrowserHostTest, TheScansEndIsTakenOnceWhateverTheRefreshesThatFindIt) {
+    ui::PrivateSettings& settings = ui::PrivateSettings::shared();
+    settings.setValue(QStringLiteral("IsFristTime"), QStringLiteral("0"));
+    auto& window = ScanToTheEnd();
+    EXPECT_EQ(settings.value(QStringLiteral("IsFristTime")).toInt(), 1);
+    ChooseFolder(window, "Docs");
+    volume.forest.Add(volume.docs, "late.doc", false);
+    PostScanValue();
+    Pump();
+    ASSERT_NE(window.opDataFile(), nullptr);
+    EXPECT_EQ(window.opDataFile()->name(), "Docs");
+    EXPECT_EQ(settings.value(QStringLiteral("IsFristTime")).toInt(), 1);
+
+    window.getData();
+    {
+        auto lock = bridge.LockTreeData();
+        bridge.treeArrays.path->push_back(NodeForest::Root(volume.volume));
+    }
+    // It ends before any refresh has seen it run.
+    bridge.SetScanStatus(4);
+    PostScanValue();
+    Pump();
+    ASSERT_NE(window.opDataFile(), nullptr);
+    EXPECT_EQ(window.opDataFile()->name(), "DATA");
+}
+
 TEST_F(BrowserHostTest, TheSegmentSwitchesListGridAndCoverFlow) {
     auto& window = ScanToTheEnd();
     ChooseFolder(window, "DCIM");
