@@ -71,6 +71,12 @@ ssize_t LinuxRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset
     return r.failed ? -1 : static_cast<ssize_t>(r.done);
 }
 
+void LinuxRawIo::WillRead(int fd, long long offset, long long length) {
+    if (fd >= 0 && offset >= 0 && length > 0)
+        ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                        POSIX_FADV_WILLNEED);
+}
+
 void LinuxRawIo::Close(int fd) {
     if (fd >= 0)
         ::close(fd);
@@ -148,6 +154,16 @@ ssize_t TimedRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset
     return job->result;
 }
 
+void TimedRawIo::WillRead(int fd, long long offset, long long length) {
+    try {
+        std::thread([inner = inner_, fd, offset, length] {
+            inner->WillRead(fd, offset, length);
+        }).detach();
+    } catch (const std::system_error&) {
+        // A hint that cannot be given costs only speed.
+    }
+}
+
 DeviceRawIo::DeviceRawIo()
     : linux_(std::make_shared<LinuxRawIo>()), timed_(linux_, kReadTimeLimitMs) {}
 
@@ -157,6 +173,15 @@ ssize_t DeviceRawIo::ReadAt(int fd, void* buffer, size_t length, long long offse
         return timed_.ReadAt(fd, buffer, length, offset);
     }
     return linux_->ReadAt(fd, buffer, length, offset);
+}
+
+void DeviceRawIo::WillRead(int fd, long long offset, long long length) {
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) {
+        timed_.WillRead(fd, offset, length);
+        return;
+    }
+    linux_->WillRead(fd, offset, length);
 }
 
 void FaultyRawIo::FailRange(long long offset, long long length) {

@@ -28,6 +28,14 @@ public:
     // only at the end of the file), or -1 with errno set.
     virtual ssize_t ReadAt(int fd, void* buffer, size_t length, long long offset) = 0;
     virtual void Close(int fd) = 0;
+    // Says that `length` bytes at `offset` will be read soon, so that the
+    // system can start reading them now. Only a hint: it reads nothing into
+    // the caller's memory and reports nothing.
+    virtual void WillRead(int fd, long long offset, long long length) {
+        (void)fd;
+        (void)offset;
+        (void)length;
+    }
 };
 
 // The Linux implementation.
@@ -37,6 +45,7 @@ public:
     bool Geometry(int fd, int* sectorSize, long long* sectors) override;
     ssize_t ReadAt(int fd, void* buffer, size_t length, long long offset) override;
     void Close(int fd) override;
+    void WillRead(int fd, long long offset, long long length) override;
 };
 
 // Gives every read a time limit. A read still running when the limit passes
@@ -53,6 +62,9 @@ public:
     }
     ssize_t ReadAt(int fd, void* buffer, size_t length, long long offset) override;
     void Close(int fd) override { inner_->Close(fd); }
+    // Handed to a thread of its own and not waited for: asking a device that
+    // stopped answering to read ahead can block as long as a read.
+    void WillRead(int fd, long long offset, long long length) override;
 
 private:
     std::shared_ptr<IRawIo> inner_;
@@ -72,6 +84,7 @@ public:
     }
     ssize_t ReadAt(int fd, void* buffer, size_t length, long long offset) override;
     void Close(int fd) override { linux_->Close(fd); }
+    void WillRead(int fd, long long offset, long long length) override;
 
 private:
     std::shared_ptr<LinuxRawIo> linux_;

@@ -7,7 +7,7 @@
 //               [--sector-size N] [--rounds N] [--list FILE]
 //               [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]]
 //               [--shown-order] [--one-thread] [--unreadable OFFSET:LENGTH]
-//               [--save FILE | --load FILE] image
+//               [--cold] [--save FILE | --load FILE] image
 //
 //   --deep           deep scan of the image as a whole disk (the default)
 //   --quick          quick scan of the image as a volume whose record says
@@ -30,6 +30,9 @@
 //   --one-thread     searchers that can look at blocks on a thread of their
 //                    own (the signature search) look at them on the scan's
 //                    thread instead, as a baseline for the threaded scan
+//   --cold           the image's pages leave the page cache before the plain
+//                    read and before each scan, so that both read it from
+//                    its disk (for a disk-bound comparison)
 //   --unreadable OFFSET:LENGTH
 //                    reads of the image that touch those bytes fail, as on a
 //                    disk with bad sectors (the faulty raw I/O stand-in); the
@@ -187,6 +190,17 @@ long long PlainRead(const char* path) {
     return total;
 }
 
+// Asks the kernel to let go of the file's cached pages (written back first),
+// so that the next read comes from the disk.
+void DropFromPageCache(const char* path) {
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+}
+
 // Counts the bad-sector events the relay delivers, and those it dropped.
 class BadSectorCounter final : public INotifyCenter {
 public:
@@ -215,6 +229,7 @@ struct Options {
     const char* listTo = nullptr;
     bool shownOrder = false;
     bool deletedOnly = false;
+    bool cold = false;
     std::vector<int> only;
     long long unreadableOffset = -1;
     long long unreadableLength = 0;
@@ -263,6 +278,8 @@ bool ParseOptions(int argc, char** argv, Options* o) {
             o->deletedOnly = true;
         } else if (a == "--shown-order") {
             o->shownOrder = true;
+        } else if (a == "--cold") {
+            o->cold = true;
         } else if (a == "--one-thread") {
             SetDeepScanSearcherThreads(false);
         } else if (a == "--only" && hasValue) {
@@ -554,7 +571,7 @@ int main(int argc, char** argv) {
             stderr,
             "usage: %s [--deep | --quick] [--fs-type N] [--null-searcher] [--sector-size N] "
             "[--rounds N] [--list FILE] [--recover DIR [--deleted-only]] [--only TYPE[,TYPE...]] "
-            "[--unreadable OFFSET:LENGTH] [--save FILE | --load FILE] image\n",
+            "[--unreadable OFFSET:LENGTH] [--cold] [--save FILE | --load FILE] image\n",
             argv[0]);
         return 2;
     }
@@ -625,6 +642,8 @@ int main(int argc, char** argv) {
     if (o.loadFrom != nullptr)
         return LoadResult(o, device.get());
     for (int round = 0; round < o.rounds; ++round) {
+        if (o.cold)
+            DropFromPageCache(o.image);
         auto start = std::chrono::steady_clock::now();
         const long long plainBytes = PlainRead(o.image);
         const double plainSeconds = Seconds(start);
@@ -633,6 +652,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         NullSearcher::blocks = NullSearcher::sectors = 0;
+        if (o.cold)
+            DropFromPageCache(o.image);
         if ((o.recoverTo != nullptr || o.listTo != nullptr || o.saveTo != nullptr) &&
             round + 1 == o.rounds) {
             last =

@@ -42,8 +42,14 @@ long long VKReadAsyncData(void* buffer, int fd, long long byteOffset, long long 
     if (byteOffset > INT64_MAX - byteCount)
         return 0;
 
-    std::lock_guard<std::mutex> lock(ReadLock());
     velmora::platform::IRawIo& io = velmora::platform::CurrentRawIo();
+    // A read of a whole piece or more is a walk's: the range after it is
+    // asked for next. The system starts reading it while this one is served,
+    // so a disk is kept busy; its own read-ahead gives up as soon as other
+    // reads of the same device come between the walk's.
+    if (byteCount >= kReadPieceBytes && byteOffset <= INT64_MAX - 2 * byteCount)
+        io.WillRead(fd, byteOffset + byteCount, byteCount);
+    std::lock_guard<std::mutex> lock(ReadLock());
     auto* out = static_cast<uint8_t*>(buffer);
     bool allRead = true;
     for (long long done = 0; done < byteCount; done += kReadPieceBytes) {

@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -399,6 +402,78 @@ TEST_F(NodeDeviceTest, ReadOverItsTimeLimitIsZeroAndNothingWritesLater) {
     // The abandoned read completes later, into its own buffer only.
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
     EXPECT_TRUE(AllZero(buf.data(), buf.size()));
+}
+
+}  // namespace
+
+namespace {
+
+// Records the read-ahead hints the reads give.
+struct HintRecorder : FaultyRawIo {
+    std::vector<std::pair<long long, long long>> hints;
+    void WillRead(int, long long offset, long long length) override {
+        hints.emplace_back(offset, length);
+    }
+};
+
+// A walk reads whole pieces one after another, and a disk is kept busy only
+// when the system is told of the next piece before it is asked for: other
+// reads between the walk's (a file system's records) stop the system's own
+// read-ahead. Small reads say nothing of what comes next.
+TEST_F(NodeDeviceTest, AReadOfWholePiecesTellsTheSystemOfTheRangeAfterIt) {
+    constexpr long long kPiece = kReadPieceBytes;
+    const struct {
+        long long firstSector;
+        long long sectors;
+        std::vector<std::pair<long long, long long>> hints;
+    } cases[] = {
+        {0, kPiece / 512, {{kPiece, kPiece}}},
+        {2048, 2 * kPiece / 512, {{2048 * 512 + 2 * kPiece, 2 * kPiece}}},
+        {8, 8, {}},
+        {0, kPiece / 512 - 1, {}},
+    };
+    auto dev = OpenDisk(4 * kPiece);
+    HintRecorder io;
+    ScopedRawIo scoped(&io);
+    std::vector<uint8_t> buf(static_cast<size_t>(2 * kPiece));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.firstSector);
+        io.hints.clear();
+        ASSERT_EQ(dev->ReadSector(buf.data(), c.firstSector, c.sectors), 1);
+        EXPECT_EQ(
+            PatternMismatch(buf.data(), c.firstSector * 512, static_cast<size_t>(c.sectors * 512)),
+            -1);
+        EXPECT_EQ(io.hints, c.hints);
+    }
+}
+
+// A hint to a device that stopped answering must not hold up the reader: the
+// timed reads hand it to a thread of their own.
+TEST(TimedRawIo, AHintThatBlocksDoesNotHoldTheCaller) {
+    struct Stuck : FaultyRawIo {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool release = false;
+        std::atomic<bool> hinted{false};
+        void WillRead(int, long long, long long) override {
+            std::unique_lock<std::mutex> lock(mutex);
+            released.wait_for(lock, std::chrono::seconds(10), [this] { return release; });
+            hinted = true;
+        }
+    };
+    auto stuck = std::make_shared<Stuck>();
+    velmora::platform::TimedRawIo timed(stuck, 50);
+    timed.WillRead(0, 0, kMiB);
+    // Back before the blocked hint was let go.
+    EXPECT_FALSE(stuck->hinted.load());
+    {
+        std::lock_guard<std::mutex> lock(stuck->mutex);
+        stuck->release = true;
+    }
+    stuck->released.notify_all();
+    for (int i = 0; i < 1000 && !stuck->hinted.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(stuck->hinted.load());
 }
 
 }  // namespace
