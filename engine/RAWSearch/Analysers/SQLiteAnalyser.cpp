@@ -165,30 +165,23 @@ int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
 // Every page start is looked at, also when a sector holds several pages;
 // a page whose table list must be read whole waits until the search holds
 // all of it.
-int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                                 SearchContext& context) {
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const rawwalk::StreamView view =
-        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
+int CFCPEvtFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     m_offset = view.here;
     if (m_pageSize == 0) {
-        m_pageSize = vk::LoadBE<uint16_t>(sector + kPageSizeBE);
-        m_databasePages = vk::LoadBE<uint32_t>(sector + kPagesBE);
-        m_freePages = static_cast<int32_t>(vk::LoadBE<uint32_t>(sector + kFreePagesBE));
-        m_cellContent = vk::LoadBE<uint16_t>(sector + kCellContentBE);
-        m_marker = vk::LoadBE<uint16_t>(sector + kFirstCellBE);
+        m_pageSize = vk::LoadBE<uint16_t>(view.sector + kPageSizeBE);
+        m_databasePages = vk::LoadBE<uint32_t>(view.sector + kPagesBE);
+        m_freePages = static_cast<int32_t>(vk::LoadBE<uint32_t>(view.sector + kFreePagesBE));
+        m_cellContent = vk::LoadBE<uint16_t>(view.sector + kCellContentBE);
+        m_marker = vk::LoadBE<uint16_t>(view.sector + kFirstCellBE);
         m_nextPage = m_pageSize;
-        if (m_pageSize == 0) {
-            m_size = 0;
-            return 1;
-        }
+        if (m_pageSize == 0)
+            return Unsized();
         // Writers since 3.7.0 keep the page count true and say so by storing
         // the change counter a second time beside it. Freed pages, which
         // secure deletion zeroes, may then lie anywhere inside the file.
         const long long declared = m_databasePages * m_pageSize;
-        if (vk::LoadBE<uint32_t>(sector + kChangeCounterBE) ==
-                vk::LoadBE<uint32_t>(sector + kValidForBE) &&
+        if (vk::LoadBE<uint32_t>(view.sector + kChangeCounterBE) ==
+                vk::LoadBE<uint32_t>(view.sector + kValidForBE) &&
             declared > 0 && declared <= kLimit)
             m_declaredSize = declared;
     }
@@ -211,9 +204,7 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
         }
         if (view.SectorEnd() < m_declaredSize)
             return 2;
-        m_size = m_declaredSize;
-        SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-        return 1;
+        return Sized(view, m_declaredSize);
     }
     while (m_nextPage < view.SectorEnd()) {
         const long long offset = m_nextPage;
@@ -221,15 +212,14 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
         if (head == nullptr) {
             if (view.Coming(offset))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
         const uint16_t cells = vk::LoadBE<uint16_t>(head + kCellCountBE);
         if (cells >= 26 && cells <= 34 && m_type == RAW_FCPEVENT &&
             !view.Holds(offset, m_pageSize) && view.Coming(offset + m_pageSize))
             return 2;  // the table list is read whole with the next block
         m_nextPage += m_pageSize;
-        const int answer = Page(view, offset, sectorNumber);
+        const int answer = Page(view, offset, view.sectorNumber);
         if (answer == 1)
             return 1;
     }

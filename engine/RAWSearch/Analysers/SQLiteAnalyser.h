@@ -6,19 +6,18 @@
 
 #include <cstdint>
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 #include "StreamWalk.h"
 
 namespace BruteForce {
 
-class CFCPEvtFileInfo : public CRawFileInfo {
+class CFCPEvtFileInfo : public rawcarve::WalkingCandidate {
 public:
-    CFCPEvtFileInfo() { m_type = RAW_FCPEVENT; }
-    bool WhetherImplementGuess() override { return true; }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override;
+    CFCPEvtFileInfo() : WalkingCandidate(RAW_FCPEVENT) {}
 
 private:
+    int Step(const rawwalk::StreamView& view, SearchContext& context) override;
     // Decides music score or sketch from the first page's first cells.
     void JudeMuseSuffix(const rawwalk::StreamView& view);
     // One page that begins at `offset`: 2 to go on, 1 when the file ends there.

@@ -23,6 +23,8 @@ struct StreamView {
     long long end = 0;
     long long here = 0;  // file offset of the offered sector
     int sectorSize = 0;
+    const uint8_t* sector = nullptr;  // the offered sector itself
+    long long sectorNumber = 0;       // and its number on the device
 
     long long SectorEnd() const { return here + sectorSize; }
     bool Holds(long long offset, long long length) const {
@@ -31,6 +33,12 @@ struct StreamView {
     // The bytes [offset, offset + length), or null when not all are held.
     const uint8_t* At(long long offset, long long length) const {
         return Holds(offset, length) ? base + (offset - first) : nullptr;
+    }
+    // How many bytes before the offered sector a format that looks back
+    // half a sector may read: that half when it is held, else none.
+    int HalfBefore() const {
+        const int half = sectorSize / 2;
+        return here > 0 && Holds(here - half, half) ? half : 0;
     }
     // Whether bytes at and after `offset` will still be offered later: the
     // search moves on, so anything from the current block's end on comes.
@@ -41,6 +49,8 @@ inline StreamView ViewOf(const CRawFileInfo& info, const unsigned char* sector, 
                          long long sectorNumber, const CRawFileInfo::SearchContext& context) {
     StreamView v;
     v.sectorSize = sectorSize;
+    v.sector = sector;
+    v.sectorNumber = sectorNumber;
     const long long S = sectorSize;
     v.here = (sectorNumber - info.m_startSector) * S;
     long long firstSector = context.windowFirstSector;

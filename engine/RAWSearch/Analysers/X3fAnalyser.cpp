@@ -47,33 +47,16 @@ int X3FAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-void X3FAnalyser::X3FRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr && m_analyser != nullptr)
-        m_analyser = &m_owner->m_whole;
-}
-
-int X3FAnalyser::X3FRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                             long long sectorNumber, SearchContext& context) {
-    if (sector == nullptr || sectorSize < 4 || sectorNumber < m_startSector)
-        return 2;
-    const long long offset = (sectorNumber - m_startSector) * sectorSize;
-    if (offset >= kLimit) {
-        m_size = 0;  // the whole-file road goes on from here
-        return 1;
-    }
-    if (vk::LoadLE<uint32_t>(sector + sectorSize - 4) != 0)
+int X3FAnalyser::X3FRawFileInfo::Judge(const rawwalk::StreamView& view) {
+    if (view.here >= kLimit)
+        return Unsized();  // the whole-file road goes on from here
+    if (vk::LoadLE<uint32_t>(view.sector + view.sectorSize - 4) != 0)
         return 2;
     // The directory may begin in the half sector before this one.
-    const rawwalk::StreamView view =
-        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    const int before =
-        offset > 0 && view.Holds(offset - sectorSize / 2, sectorSize / 2) ? sectorSize / 2 : 0;
-    const long long end = DirectoryEnd(sector - before, before + sectorSize, sectorSize, offset);
-    if (end <= 0)
-        return 2;
-    m_size = end;
-    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-    return 1;
+    const int before = view.HalfBefore();
+    const long long end =
+        DirectoryEnd(view.sector - before, before + view.sectorSize, view.sectorSize, view.here);
+    return end > 0 ? Sized(view, end) : 2;
 }
 
 int FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
