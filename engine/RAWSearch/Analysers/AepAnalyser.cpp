@@ -10,10 +10,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewAEPAnalyser, RawSpeed::AEPAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int RawSpeed::AEPAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr || std::memcmp(sector + aep_layout::kForm, "Egg", 3) != 0)
         return 0;

@@ -9,12 +9,14 @@
 //   zero-tail      streamed until the zero fill after the file
 //                  (ZeroTailCarver; Format::Matches, Format::Rule)
 //   whole-file     a walker over the device sizes it (GetRawFileSize
-//                  through WalkFromStart or SizeByWalk)
+//                  through WalkFromStart, SizeByWalk or SizeBySectors)
 //   streaming      the candidate walks the file sector by sector (its
 //                  Step under WalkingCandidate) and hands what it cannot
-//                  finish to its whole-file partner (StreamingCandidate,
-//                  StreamingCarver); a candidate that keeps a running
-//                  length to an end it finds (RunningEndCandidate)
+//                  finish to its whole-file partner (StreamingCandidate;
+//                  the analyser a StreamingCarver or PartneredCarver); or
+//                  it judges each sector alone (JudgingCandidate), or keeps
+//                  a running length up to an end it finds
+//                  (RunningEndCandidate)
 #pragma once
 
 #include <algorithm>
@@ -168,7 +170,7 @@ public:
     }
     int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                     SearchContext& context) override {
-        if (sector == nullptr || sectorSize < m_least || sectorNumber < m_startSector)
+        if (!rawwalk::Offered(*this, sector, sectorSize, sectorNumber, m_least))
             return 2;
         return Judge(rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context));
     }
@@ -241,7 +243,7 @@ public:
                     SearchContext& context) override {
         if (m_final)
             return 1;
-        if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
+        if (!rawwalk::Offered(*this, sector, sectorSize, sectorNumber))
             return 2;
         m_lastSector = sectorNumber;
         const long long offset = (sectorNumber - m_startSector) * sectorSize;
@@ -264,8 +266,6 @@ protected:
     virtual long long EndIn(const unsigned char* sector, int sectorSize, long long sectorNumber,
                             long long offset, SearchContext& context) = 0;
 
-    long long m_maximum;
-
 private:
     int Finish(long long size, long long sectorNumber) {
         m_size = std::max(0LL, std::min(size, m_maximum));
@@ -274,6 +274,7 @@ private:
         return 1;
     }
 
+    long long m_maximum;
     bool m_final = false;
     long long m_lastSector = -1;  // the last sector offered
 };
@@ -363,6 +364,38 @@ int SizeByWalk(Walk& walk, CRawFileInfo& info, IStorageDevice* device, uint64_t 
     if (size == 0 || (refuseOverCap && size > cap))
         return 0;
     info.m_size = static_cast<long long>(size);
+    return 1;
+}
+
+// The whole-file road of a format whose end shows in one sector, with the
+// half sector before it (JudgingCandidate's): reads the file from its first
+// sector, one sector at a time, for the sectors that start before
+// `readUntil`, until `end(data, before, sectorSize, offset)` gives its
+// length (-1 to go on; `data` holds `before` bytes of the sector before,
+// then the sector at file offset `offset`). A length found is set with the
+// position name (1, or 0 when it is 0); a device that ends first sizes the
+// file to what it held; past the sectors read, the file is `sizeAtLimit`.
+template <typename End>
+int SizeBySectors(CRawFileInfo& info, RawFileBuffer& file, int sectorSize, long long readUntil,
+                  long long sizeAtLimit, End end) {
+    const int n = sectorSize;
+    for (long long offset = 0; offset < readUntil; offset += n) {
+        const int before = offset > 0 ? n / 2 : 0;
+        const uint8_t* data = file.GetRawFileBuffer(
+            static_cast<unsigned long long>(offset - before), static_cast<size_t>(before + n));
+        if (data == nullptr) {
+            info.m_size = offset;  // the device ends inside the file
+            return offset > 0 ? 1 : 0;
+        }
+        const long long length = end(data, before, n, offset);
+        if (length >= 0) {
+            info.m_size = length;
+            info.SetRawFileName(
+                rawwalk::PositionName(info.m_startSector, info.m_startSector + offset / n));
+            return length > 0 ? 1 : 0;
+        }
+    }
+    info.m_size = sizeAtLimit;
     return 1;
 }
 

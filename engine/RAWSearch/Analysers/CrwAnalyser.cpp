@@ -17,10 +17,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewCRWAnalyser, Dunmere::CRWAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int Dunmere::CRWAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr || m_whole.AnalyseBuffer(sector, info) == 0)
         return 0;

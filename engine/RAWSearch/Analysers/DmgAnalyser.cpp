@@ -13,10 +13,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewDMGAnalyser, Dunmere::DMGAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsDmgHead(const unsigned char* sector) {

@@ -9,9 +9,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewCGifAnalyser, BruteForce::CGifAnalyser);
 
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int BruteForce::CGifAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr ||
         (std::memcmp(sector + 4, "7a", 2) != 0 && std::memcmp(sector + 4, "9a", 2) != 0))

@@ -10,10 +10,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewInddAnalyser, RawSpeed::InddAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int RawSpeed::InddAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr || std::memcmp(sector, indd_layout::kSignature, 24) != 0)
         return 0;

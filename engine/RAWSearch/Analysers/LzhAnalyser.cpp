@@ -16,10 +16,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewLZHAnalyser, Dunmere::LZHAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsLzhMethod(const uint8_t* method) {

@@ -14,8 +14,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewCMDBAnalyser, RawSpeed::CMDBAnalyser);
 
-using rawwalk::PositionName;
-
 int RawSpeed::CMDBAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr)
         return 0;

@@ -8,10 +8,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewNGRRAnalyser, RawSpeed::NGRRAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int RawSpeed::NGRRAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr)
         return 0;

@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewOneAnalyser, RawSpeed::OneAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 unsigned long long RawSpeed::OneAnalyser::FragmentLength(const uint8_t* fragment) {
     const uint64_t length = vk::LoadLE<uint64_t>(fragment + one_layout::kLength);
     return length != 0 ? length : vk::LoadLE<uint64_t>(fragment + one_layout::kLegacyLength);

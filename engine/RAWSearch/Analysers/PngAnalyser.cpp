@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewPNGAnalyser, RawSpeed::PNGAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsChunkType(const uint8_t* type) {

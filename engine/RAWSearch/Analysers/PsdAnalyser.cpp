@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewPSDAnalyser, RawSpeed::PSDAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsPsdHeader(const uint8_t* sector) {

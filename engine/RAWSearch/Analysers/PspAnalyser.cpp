@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewPSPAnalyser, RawSpeed::PSPAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsPsp(const uint8_t* sector) {

@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewRARAnalyser, RawSpeed::RARAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 bool classRarSearch::IsEndBlock(const unsigned char* block) {
     return block != nullptr && std::memcmp(block, rar_layout::kEndBlock, 7) == 0;
 }

@@ -13,10 +13,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewSITAnalyser, RawSpeed::SITAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsSit(const unsigned char* sector) {

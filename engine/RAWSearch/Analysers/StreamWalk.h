@@ -45,6 +45,13 @@ struct StreamView {
     bool Coming(long long offset) const { return offset >= first; }
 };
 
+// Whether the search offers a sector of the file: one of at least `least`
+// bytes, not before the file's first sector.
+inline bool Offered(const CRawFileInfo& info, const unsigned char* sector, int sectorSize,
+                    long long sectorNumber, int least = 1) {
+    return sector != nullptr && sectorSize >= least && sectorNumber >= info.m_startSector;
+}
+
 inline StreamView ViewOf(const CRawFileInfo& info, const unsigned char* sector, int sectorSize,
                          long long sectorNumber, const CRawFileInfo::SearchContext& context) {
     StreamView v;

@@ -11,10 +11,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewTARAnalyser, RawSpeed::TARAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 unsigned long long OctStringToint(const char* field) {
     using namespace tar_layout;
     if (field == nullptr)

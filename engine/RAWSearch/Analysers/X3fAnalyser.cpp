@@ -66,26 +66,15 @@ int FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
     const int n = static_cast<int>(file.GetSectorSize());
     if (n < 4)
         return 0;
-    for (long long offset = 0; offset <= kWholeFileLimit; offset += n) {
-        const int before = offset > 0 ? n / 2 : 0;
-        const uint8_t* data = file.GetRawFileBuffer(
-            static_cast<unsigned long long>(offset - before), static_cast<size_t>(before + n));
-        if (data == nullptr) {
-            info.m_size = offset;  // the device ends inside the file
-            return offset > 0 ? 1 : 0;
-        }
-        if (vk::LoadLE<uint32_t>(data + before + n - 4) != 0)
-            continue;
-        const long long end = X3FAnalyser::DirectoryEnd(data, before + n, n, offset);
-        if (end > 0) {
-            info.m_size = end;
-            info.SetRawFileName(
-                rawwalk::PositionName(info.m_startSector, info.m_startSector + offset / n));
-            return 1;
-        }
-    }
-    info.m_size = kWholeFileLimit;
-    return 1;
+    return rawcarve::SizeBySectors(
+        info, file, n, kWholeFileLimit + 1, kWholeFileLimit,
+        [](const uint8_t* data, int before, int sectorSize, long long offset) -> long long {
+            if (vk::LoadLE<uint32_t>(data + before + sectorSize - 4) != 0)
+                return -1;
+            const long long end =
+                X3FAnalyser::DirectoryEnd(data, before + sectorSize, sectorSize, offset);
+            return end > 0 ? end : -1;
+        });
 }
 
 }  // namespace Dunmere

@@ -150,24 +150,12 @@ int FileSVGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
         info.m_size = vk::LoadLE<uint32_t>(length) + kBinarySvgFixed;
         return info.m_size <= kLimit ? 1 : 0;
     }
-    for (long long offset = 0; offset < kLimit; offset += n) {
-        const int before = offset > 0 ? n / 2 : 0;
-        const uint8_t* data = file.GetRawFileBuffer(
-            static_cast<unsigned long long>(offset - before), static_cast<size_t>(before + n));
-        if (data == nullptr) {
-            info.m_size = offset;  // the device ends inside the file
-            return offset > 0 ? 1 : 0;
-        }
-        const long long end = SVGAnalyser::TextEnd(info.m_type, data, before, n, offset);
-        if (end >= 0) {
-            info.m_size = end;
-            info.SetRawFileName(
-                rawwalk::PositionName(info.m_startSector, info.m_startSector + offset / n));
-            return end > 0 ? 1 : 0;
-        }
-    }
-    info.m_size = kLimit;
-    return 1;
+    const RAW_FILE_TYPE type = info.m_type;
+    return rawcarve::SizeBySectors(
+        info, file, n, kLimit, kLimit,
+        [type](const uint8_t* data, int before, int sectorSize, long long offset) {
+            return SVGAnalyser::TextEnd(type, data, before, sectorSize, offset);
+        });
 }
 
 }  // namespace Dunmere
