@@ -32,12 +32,12 @@ int RawSpeed::NGRRAnalyser::NGRRRawFileInfo::Step(const rawwalk::StreamView& vie
     while (m_walk <= view.SectorEnd()) {
         const uint8_t* tag = view.At(m_walk, 4);
         if (tag == nullptr)
-            return view.Coming(m_walk) ? 2 : (m_size = 0, 1);
+            return view.Coming(m_walk) ? 2 : Unsized();
         if (std::memcmp(tag, "atad", 4) != 0)
             return Sized(view, m_walk);
         const uint8_t* length = view.At(m_walk + static_cast<long long>(kRecordLength), 4);
         if (length == nullptr)
-            return view.Coming(m_walk) ? 2 : (m_size = 0, 1);
+            return view.Coming(m_walk) ? 2 : Unsized();
         m_walk += kRecordHead + static_cast<long long>(vk::LoadLE<uint32_t>(length));
     }
     return 2;

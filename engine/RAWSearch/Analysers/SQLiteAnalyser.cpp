@@ -81,7 +81,7 @@ void CFCPEvtFileInfo::JudeMuseSuffix(const rawwalk::StreamView& view) {
     }
 }
 
-int CFCPEvtFileInfo::Finish(long long offset, long long sectorNumber) {
+int CFCPEvtFileInfo::Finish(const rawwalk::StreamView& view, long long offset) {
     long long size = offset - static_cast<long long>(m_chainRun) * m_pageSize +
                      (m_typeOpen ? static_cast<long long>(m_freePages) * m_pageSize : 0);
     size = std::min(std::max(size, 0LL), kLimit);
@@ -91,9 +91,7 @@ int CFCPEvtFileInfo::Finish(long long offset, long long sectorNumber) {
             declared <= size + 3LL * m_pageSize)
             size = declared;
     }
-    m_size = size;
-    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-    return 1;
+    return Sized(view, size);
 }
 
 void CFCPEvtFileInfo::JudgeAddressBook(const rawwalk::StreamView& view, long long offset) {
@@ -111,14 +109,11 @@ void CFCPEvtFileInfo::JudgeAddressBook(const rawwalk::StreamView& view, long lon
     }
 }
 
-int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
-                          long long sectorNumber) {
+int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset) {
     JudgeAddressBook(view, offset);
     const uint8_t* head = view.At(offset, 5);
-    if (offset > kLimit) {
-        m_size = 0;
-        return 1;
-    }
+    if (offset > kLimit)
+        return Unsized();
     const uint8_t kind = head[0];
     switch (kind) {
         case 0x01:
@@ -150,7 +145,7 @@ int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
             }
             m_lastChainByte = c;
             if (m_chainRun >= kZeroRun)
-                return Finish(offset, sectorNumber);
+                return Finish(view, offset);
             if (head[4] != 0)
                 m_chainRun = 0;
             else
@@ -158,7 +153,7 @@ int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
             return 2;
         }
         default:
-            return Finish(offset, sectorNumber);
+            return Finish(view, offset);
     }
 }
 
@@ -219,7 +214,7 @@ int CFCPEvtFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
             !view.Holds(offset, m_pageSize) && view.Coming(offset + m_pageSize))
             return 2;  // the table list is read whole with the next block
         m_nextPage += m_pageSize;
-        const int answer = Page(view, offset, view.sectorNumber);
+        const int answer = Page(view, offset);
         if (answer == 1)
             return 1;
     }

@@ -21,8 +21,8 @@ private:
     // Decides music score or sketch from the first page's first cells.
     void JudeMuseSuffix(const rawwalk::StreamView& view);
     // One page that begins at `offset`: 2 to go on, 1 when the file ends there.
-    int Page(const rawwalk::StreamView& view, long long offset, long long sectorNumber);
-    int Finish(long long offset, long long sectorNumber);
+    int Page(const rawwalk::StreamView& view, long long offset);
+    int Finish(const rawwalk::StreamView& view, long long offset);
     // Types an address book by the table list a page holds.
     void JudgeAddressBook(const rawwalk::StreamView& view, long long offset);
 
