@@ -64,42 +64,34 @@ public:
 
 namespace RawSpeed {
 
-class RARAnalyser : public IRawFileAnalyser {
+class RARAnalyser : public rawcarve::StreamingCarver<RARAnalyser, RAW_RAR, FileRARAnalyser> {
 public:
     class RARRawFileInfo : public rawcarve::StreamingCandidate<RARAnalyser> {
     public:
         explicit RARRawFileInfo(RARAnalyser* owner) : StreamingCandidate(owner, RAW_RAR) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         long long m_next = 7;  // the next block head, from the archive's start
         bool m_first = true;   // the archive header not read yet
     };
 
-    RARAnalyser() : IRawFileAnalyser(RAW_RAR) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = RARRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new RARRawFileInfo(this); }
-    FileRARAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileRARAnalyser m_whole;
 };
 
-class TARAnalyser : public IRawFileAnalyser {
+class TARAnalyser : public rawcarve::StreamingCarver<TARAnalyser, RAW_TAR, FileTARAnalyser> {
 public:
     // A later member's header of an archive being walked is not an
     // archive of its own: the walk absorbs it.
-    class TARRawFileInfo : public rawcarve::AbsorbingCandidate {
+    class TARRawFileInfo : public rawcarve::AbsorbingCandidate<rawcarve::WalkingCandidate> {
     public:
         explicit TARRawFileInfo(TARAnalyser* owner) : AbsorbingCandidate(RAW_TAR), m_owner(owner) {}
         void WillBeRemove(unsigned char*, long long) override;
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
-        int Finish(long long size, long long sectorNumber);
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
+        int Finish(const rawwalk::StreamView& view, long long size);
 
         TARAnalyser* m_owner;
         long long m_next = 0;     // the next header
@@ -107,87 +99,62 @@ public:
         long long m_checked = 0;  // zero bytes seen up to here after it
     };
 
-    TARAnalyser() : IRawFileAnalyser(RAW_TAR) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = TARRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new TARRawFileInfo(this); }
-    FileTARAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileTARAnalyser m_whole;
 };
 
-class SITAnalyser : public IRawFileAnalyser {
+class SITAnalyser : public rawcarve::StreamingCarver<SITAnalyser, RAW_SIT, FileSITAnalyser> {
 public:
     class SITRawFileInfo : public rawcarve::StreamingCandidate<SITAnalyser> {
     public:
         explicit SITRawFileInfo(SITAnalyser* owner) : StreamingCandidate(owner, RAW_SIT) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         bool m_headerRead = false;
         bool m_classic = true;
         bool m_zeroTail = false;
     };
 
-    SITAnalyser() : IRawFileAnalyser(RAW_SIT) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = SITRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new SITRawFileInfo(this); }
-    FileSITAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileSITAnalyser m_whole;
 };
 
 }  // namespace RawSpeed
 
 namespace Dunmere {
 
-class LZHAnalyser : public IRawFileAnalyser {
+class LZHAnalyser : public rawcarve::StreamingCarver<LZHAnalyser, RAW_LZH, FileLZHAnalyser> {
 public:
     // A later member's header of an archive being walked is absorbed, as
     // a tar member's is.
-    class LZHRawFileInfo : public rawcarve::AbsorbingCandidate {
+    class LZHRawFileInfo : public rawcarve::AbsorbingCandidate<rawcarve::WalkingCandidate> {
     public:
         explicit LZHRawFileInfo(LZHAnalyser* owner) : AbsorbingCandidate(RAW_LZH), m_owner(owner) {}
         void WillBeRemove(unsigned char*, long long) override;
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         LZHAnalyser* m_owner;
         long long m_walk = 0;  // the next member header
     };
 
-    LZHAnalyser() : IRawFileAnalyser(RAW_LZH) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = LZHRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new LZHRawFileInfo(this); }
-    FileLZHAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileLZHAnalyser m_whole;
 };
 
-class DMGAnalyser : public IRawFileAnalyser {
+class DMGAnalyser : public rawcarve::StreamingCarver<DMGAnalyser, RAW_DMG, FileDMGAnalyser> {
 public:
     class DMGRawFileInfo : public rawcarve::StreamingCandidate<DMGAnalyser> {
     public:
         explicit DMGRawFileInfo(DMGAnalyser* owner) : StreamingCandidate(owner, RAW_DMG) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
+
+    private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
     };
 
-    DMGAnalyser() : IRawFileAnalyser(RAW_DMG) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = DMGRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new DMGRawFileInfo(this); }
-    FileDMGAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileDMGAnalyser m_whole;
 };
 
 }  // namespace Dunmere

@@ -18,24 +18,18 @@ public:
     int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
 };
 
-class X3FAnalyser : public IRawFileAnalyser {
+class X3FAnalyser : public rawcarve::StreamingCarver<X3FAnalyser, RAW_X3F, FileX3FAnalyser> {
 public:
-    class X3FRawFileInfo : public CRawFileInfo {
+    class X3FRawFileInfo : public rawcarve::JudgingCandidate<X3FAnalyser> {
     public:
-        explicit X3FRawFileInfo(X3FAnalyser* owner) : m_owner(owner) { m_type = RAW_X3F; }
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
+        explicit X3FRawFileInfo(X3FAnalyser* owner) : JudgingCandidate(owner, RAW_X3F, 4) {}
 
     private:
-        X3FAnalyser* m_owner;
+        int Judge(const rawwalk::StreamView& view) override;
     };
+    using Candidate = X3FRawFileInfo;
 
-    X3FAnalyser() : IRawFileAnalyser(RAW_X3F) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new X3FRawFileInfo(this); }
 
     // Where the file ends, judged at a sector that closes with zeros:
     // `data` holds `length` bytes ending with that sector, the sector at
@@ -44,9 +38,6 @@ public:
     // or -1 when no directory is there.
     static long long DirectoryEnd(const uint8_t* data, int length, int sectorSize,
                                   long long sectorOffset);
-
-private:
-    FileX3FAnalyser m_whole;
 };
 
 }  // namespace Dunmere

@@ -17,10 +17,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewCRWAnalyser, Dunmere::CRWAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int Dunmere::CRWAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr || m_whole.AnalyseBuffer(sector, info) == 0)
         return 0;
@@ -47,29 +43,21 @@ long long Dunmere::CRWAnalyser::EndAfterMark(const uint8_t* bytes, long long len
     }
 }
 
-int Dunmere::CRWAnalyser::CRWRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                      long long sectorNumber,
-                                                      SearchContext& context) {
+int Dunmere::CRWAnalyser::CRWRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace crw_stream_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here >= kSizeLimit) {
-        m_size = kSizeLimit;
-        SetRawFileName(PositionName(m_startSector, sectorNumber));
-        return 1;
-    }
+    if (view.here >= kSizeLimit)
+        return Sized(view, kSizeLimit);
     if (view.SectorEnd() <= kSkipBytes)
         return 2;
-    const int zeros = rawwalk::TrailingZeros(sector, sectorSize);
+    const int zeros = rawwalk::TrailingZeros(view.sector, view.sectorSize);
     if (zeros < kMinZeros)
         return 2;
     // The mark in this sector's data, else across its start.
     long long markAt = -1;
     long long after = -1;
-    const long long data = sectorSize - zeros;
+    const long long data = view.sectorSize - zeros;
     for (long long i = 0; i + kMarkBytes <= data && after < 0; ++i) {
-        after = EndAfterMark(sector, data, i);
+        after = EndAfterMark(view.sector, data, i);
         markAt = view.here + i;
     }
     if (after < 0) {
@@ -88,9 +76,7 @@ int Dunmere::CRWAnalyser::CRWRawFileInfo::CalcRawSize(unsigned char* sector, int
         if (next != nullptr && vk::LoadLE<uint32_t>(next) != 0)
             end += kB2Further;
     }
-    m_size = end;
-    SetRawFileName(PositionName(m_startSector, sectorNumber));
-    return 1;
+    return Sized(view, end);
 }
 
 int FileCRWAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {

@@ -85,19 +85,12 @@ long long BruteForce::CDWGAnalyser::R2007Size(const uint8_t* interleaved) {
     return Checked(header.LE64(kR2007FileSize));
 }
 
-int BruteForce::CDWGRawInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                         long long sectorNumber, SearchContext& context) {
+int BruteForce::CDWGRawInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace dwg_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const rawwalk::StreamView view =
-        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
     if (m_family == 0) {
         m_family = CDWGAnalyser::VersionFamily(view.At(0, kVersionBytes));
-        if (m_family == 0) {
-            m_size = 0;
-            return 1;
-        }
+        if (m_family == 0)
+            return Unsized();
     }
     switch (m_family) {
         case 2: {
@@ -114,10 +107,8 @@ int BruteForce::CDWGRawInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                 if (at >= view.SectorEnd())
                     return 2;
                 const uint8_t* p = view.At(at, 1);
-                if (p == nullptr) {
-                    m_size = 0;
-                    return 1;
-                }
+                if (p == nullptr)
+                    return Unsized();
                 const size_t take = static_cast<size_t>(std::min<long long>(
                     view.SectorEnd() - at, static_cast<long long>(kR2007Bytes - m_held)));
                 std::memcpy(m_header.data() + m_held, p, take);
@@ -132,25 +123,19 @@ int BruteForce::CDWGRawInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                 if (m_read + want > view.SectorEnd())
                     return 2;
                 const uint8_t* p = view.At(m_read, want);
-                if (p == nullptr) {
-                    m_size = 0;
-                    return 1;
-                }
+                if (p == nullptr)
+                    return Unsized();
                 if (!m_haveCount) {
                     m_count = vk::LoadLE<uint32_t>(p);
                     m_haveCount = true;
                     m_read = kLocators;
                     // Numbered by one byte: more records could not be in order.
-                    if (m_count == 0 || m_count > kMaxLocators) {
-                        m_size = 0;
-                        return 1;
-                    }
+                    if (m_count == 0 || m_count > kMaxLocators)
+                        return Unsized();
                     continue;
                 }
-                if (p[0] != static_cast<uint8_t>(m_records)) {
-                    m_size = 0;
-                    return 1;
-                }
+                if (p[0] != static_cast<uint8_t>(m_records))
+                    return Unsized();
                 // 64-bit: a seeker and size that wrap 32 bits must not make a
                 // small file of a large one.
                 const unsigned long long end =
@@ -164,7 +149,6 @@ int BruteForce::CDWGRawInfo::CalcRawSize(unsigned char* sector, int sectorSize,
                 }
             }
         default:
-            m_size = 0;  // R11 and R12 carry no length
-            return 1;
+            return Unsized();  // R11 and R12 carry no length
     }
 }

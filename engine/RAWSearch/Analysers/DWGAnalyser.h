@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 
 namespace dwg_layout {
@@ -60,14 +61,12 @@ public:
     static long long R2007Size(const uint8_t* interleaved);
 };
 
-class CDWGRawInfo : public CRawFileInfo {
+class CDWGRawInfo : public rawcarve::WalkingCandidate {
 public:
-    CDWGRawInfo() { m_type = RAW_DWG; }
-    bool WhetherImplementGuess() override { return true; }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override;
+    CDWGRawInfo() : WalkingCandidate(RAW_DWG) {}
 
 private:
+    int Step(const rawwalk::StreamView& view, SearchContext& context) override;
     int m_family = 0;
     long long m_read = dwg_layout::kLocatorCount;  // the next byte wanted
     uint32_t m_records = 0;                        // locator records read

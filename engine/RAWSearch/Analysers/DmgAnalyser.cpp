@@ -13,10 +13,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewDMGAnalyser, Dunmere::DMGAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsDmgHead(const unsigned char* sector) {
@@ -91,29 +87,19 @@ int Dunmere::DMGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& inf
     return 1;
 }
 
-int Dunmere::DMGAnalyser::DMGRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                      long long sectorNumber,
-                                                      SearchContext& context) {
+int Dunmere::DMGAnalyser::DMGRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace dmg_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here >= 10 * kStreamLimit) {
-        m_size = kStreamLimit;
-        SetRawFileName(PositionName(m_startSector, sectorNumber));
-        return 1;
-    }
-    if (rawwalk::TrailingZeros(sector, sectorSize) < 8)
+    if (view.here >= 10 * kStreamLimit)
+        return Sized(view, kStreamLimit);
+    if (rawwalk::TrailingZeros(view.sector, view.sectorSize) < 8)
         return 2;
     // The trailer ends in this sector: it lies in it or begins in the one
     // before.
-    const long long from = std::max(view.first, view.here - sectorSize);
+    const long long from = std::max(view.first, view.here - view.sectorSize);
     const long long found =
         FindTrailer(view.base, from - view.first, view.SectorEnd() - 8 - view.first,
                     view.SectorEnd() - view.first);
     if (found < 0)
         return 2;
-    m_size = view.first + found + static_cast<long long>(kTrailerBytes);
-    SetRawFileName(PositionName(m_startSector, sectorNumber));
-    return 1;
+    return Sized(view, view.first + found + static_cast<long long>(kTrailerBytes));
 }

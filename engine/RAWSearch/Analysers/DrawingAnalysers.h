@@ -19,20 +19,12 @@ namespace BruteForce {
 // A candidate that ends where zero fill begins: at the first sector closing
 // with at least a word of zeros, just after its last non-zero byte. No end
 // is looked for before `skipUntil`; a file reaching `maximum` ends there.
-class ZeroEndRawFileInfo : public CRawFileInfo {
+class ZeroEndRawFileInfo : public rawcarve::RunningEndCandidate {
 public:
     static constexpr int kZeroWord = 4;  // zero bytes that end a sector's data
 
     ZeroEndRawFileInfo(RAW_FILE_TYPE type, long long maximum, long long skipUntil = 0)
-        : m_maximum(maximum), m_skipUntil(skipUntil) {
-        m_type = type;
-    }
-    bool WhetherImplementGuess() override { return true; }
-    // The search ended inside the file: the device held this much of it.
-    void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override;
-    bool IsSizeFinal() const override { return m_final; }
+        : RunningEndCandidate(type, maximum), m_skipUntil(skipUntil) {}
 
     // The file's length judged at one sector (at file offset `offset`;
     // `previous` the sector before it, or null when not at hand), or -1
@@ -47,12 +39,10 @@ public:
                              long long readLimit, long long skipUntil = 0);
 
 private:
-    int Finish(long long size, long long sectorNumber);
+    long long EndIn(const unsigned char* sector, int sectorSize, long long sectorNumber,
+                    long long offset, SearchContext& context) override;
 
-    long long m_maximum;
     long long m_skipUntil;
-    bool m_final = false;
-    long long m_lastSector = -1;  // the last sector offered
 };
 
 class CEPSAnalyser : public IRawFileAnalyser {
@@ -83,21 +73,17 @@ class CDXFAnalyser : public IRawFileAnalyser, public ISpecialRawFileAnalyser {
 public:
     // A SECTION group of an open drawing that starts a sector was taken for
     // a drawing of its own: the open one absorbs it.
-    class CDXFRawFileInfo : public rawcarve::AbsorbingCandidate {
+    class CDXFRawFileInfo : public rawcarve::AbsorbingCandidate<rawcarve::RunningEndCandidate> {
     public:
-        CDXFRawFileInfo() : AbsorbingCandidate(RAW_DXF) {}
+        CDXFRawFileInfo();
         void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
-        bool IsSizeFinal() const override { return m_final; }
 
     private:
-        int Finish(long long size, long long sectorNumber);
+        long long EndIn(const unsigned char* sector, int sectorSize, long long sectorNumber,
+                        long long offset, SearchContext& context) override;
 
         const char* m_end = nullptr;  // the EOF group, chosen at the first sector
         int m_endBytes = 0;
-        bool m_final = false;
-        long long m_lastSector = -1;  // the last sector offered
     };
 
     CDXFAnalyser() : IRawFileAnalyser(RAW_DXF) {}

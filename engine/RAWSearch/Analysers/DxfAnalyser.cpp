@@ -74,31 +74,18 @@ int CDXFAnalyser::AnalyseBufferEx(unsigned char* sector, CRawFileInfo& info, lon
     return 1;
 }
 
-int CDXFAnalyser::CDXFRawFileInfo::Finish(long long size, long long sectorNumber) {
-    m_size = std::max(0LL, std::min(size, dxf_layout::kMaximum));
-    m_final = true;
-    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-    return 1;
+CDXFAnalyser::CDXFRawFileInfo::CDXFRawFileInfo()
+    : AbsorbingCandidate(RAW_DXF, dxf_layout::kMaximum) {}
+
+void CDXFAnalyser::CDXFRawFileInfo::WillBeRemove(unsigned char* sector, long long sectorNumber) {
+    if (!DropIfAbsorbed())
+        RunningEndCandidate::WillBeRemove(sector, sectorNumber);
 }
 
-void CDXFAnalyser::CDXFRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber) {
-    if (!DropIfAbsorbed() && sectorNumber == -1 && m_size > 0) {
-        m_final = true;  // the device ended inside the drawing
-        SetRawFileName(rawwalk::PositionName(m_startSector, m_lastSector));
-    }
-}
-
-int CDXFAnalyser::CDXFRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                               long long sectorNumber, SearchContext& context) {
+long long CDXFAnalyser::CDXFRawFileInfo::EndIn(const unsigned char* sector, int sectorSize,
+                                               long long sectorNumber, long long offset,
+                                               SearchContext& context) {
     using namespace dxf_layout;
-    if (EndIfAbsorbed())
-        return 1;
-    if (m_final)
-        return 1;
-    if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
-        return 2;
-    m_lastSector = sectorNumber;
-    const long long offset = (sectorNumber - m_startSector) * sectorSize;
     // A drawing opening with its comment line is a new file; a bare
     // SECTION group at a sector's start inside this one is not.
     if (std::memcmp(sector, kComment, 3) != 0)
@@ -118,12 +105,7 @@ int CDXFAnalyser::CDXFRawFileInfo::CalcRawSize(unsigned char* sector, int sector
         from = offset - back;
     const int found = EndOfDrawing(view.At(from, offset + sectorSize - from),
                                    static_cast<int>(offset + sectorSize - from), m_end, m_endBytes);
-    if (found > 0)
-        return Finish(from + found, sectorNumber);
-    if (offset + sectorSize >= kMaximum)
-        return Finish(kMaximum, sectorNumber);
-    m_size = offset + sectorSize;
-    return 2;
+    return found > 0 ? from + found : -1;
 }
 
 int CDXFAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {

@@ -64,6 +64,9 @@ private:
     void Offset(const Entry& e, uint64_t base, bool& thumbFound);
     void Size(const Entry& e, bool thumbFound);
     void Tiles(const Entry& e, uint64_t base);
+    // The tags every directory is read for alike: where the image data and
+    // a thumbnail's JPEG lie, and the DNG mark. Other tags are left alone.
+    void ImageData(const Entry& e, uint64_t base, bool& thumbFound);
     void EndOfData() {
         if (m_dataOffset != 0 && m_dataSize != 0)
             Reach(m_dataOffset + m_dataSize);
@@ -195,6 +198,28 @@ void TiffWalk::Size(const Entry& e, bool thumbFound) {
         m_thumbSize = m_dataSize;
 }
 
+void TiffWalk::ImageData(const Entry& e, uint64_t base, bool& thumbFound) {
+    switch (e.tag) {
+        case kTagStripOffsets:
+        case kTagJpegOffset:
+            Offset(e, base, thumbFound);
+            break;
+        case kTagStripByteCounts:
+        case kTagJpegLength:
+            Size(e, thumbFound);
+            break;
+        case kTagTileOffsets:
+        case kTagTileByteCounts:
+            Tiles(e, base);
+            break;
+        case kTagDngVersion:
+            m_dng = true;
+            break;
+        default:
+            break;
+    }
+}
+
 void TiffWalk::Tiles(const Entry& e, uint64_t base) {
     if (e.tag == kTagTileOffsets) {
         m_tileOffsets = e;
@@ -257,18 +282,6 @@ void TiffWalk::GetSubIFDSize(uint64_t offset, uint64_t base, bool needed) {
             if (e.bytes > 4)
                 Reach(base + e.value + e.bytes);
             switch (e.tag) {
-                case kTagStripOffsets:
-                case kTagJpegOffset:
-                    Offset(e, base, thumbFound);
-                    break;
-                case kTagStripByteCounts:
-                case kTagJpegLength:
-                    Size(e, thumbFound);
-                    break;
-                case kTagTileOffsets:
-                case kTagTileByteCounts:
-                    Tiles(e, base);
-                    break;
                 case kTagDataBlock:
                 case kTagIptc:
                     Reach(e.value + base + e.bytes);
@@ -285,10 +298,8 @@ void TiffWalk::GetSubIFDSize(uint64_t offset, uint64_t base, bool needed) {
                     GetSubIFDSize(e.value + noteBase, noteBase, false);
                     break;
                 }
-                case kTagDngVersion:
-                    m_dng = true;
-                    break;
                 default:
+                    ImageData(e, base, thumbFound);
                     break;
             }
         }
@@ -425,20 +436,8 @@ long long TiffWalk::Measure(CRawFileInfo& info) {
                         info.SetRawFileTagAndValue(RAW_TAG_CAMERA, m_model);
                     rafDone = m_raf;
                     break;
-                case kTagStripOffsets:
-                case kTagJpegOffset:
-                    Offset(e, base, thumbFound);
-                    break;
-                case kTagStripByteCounts:
-                case kTagJpegLength:
-                    Size(e, thumbFound);
-                    break;
                 case kTagDateTime:
                     m_dateTime = Text(e, base);
-                    break;
-                case kTagTileOffsets:
-                case kTagTileByteCounts:
-                    Tiles(e, base);
                     break;
                 case kTagSubIfds: {
                     if (m_a100) {
@@ -482,9 +481,6 @@ long long TiffWalk::Measure(CRawFileInfo& info) {
                         GetSubIFDSize(jpeg + U32(p) + 12, jpeg + 12, false);
                     break;
                 }
-                case kTagDngVersion:
-                    m_dng = true;
-                    break;
                 case kTagDngPrivateData:
                     if (m_a100) {
                         const uint8_t* p = At(base + e.value + 4, 2);
@@ -494,6 +490,7 @@ long long TiffWalk::Measure(CRawFileInfo& info) {
                     }
                     break;
                 default:
+                    ImageData(e, base, thumbFound);
                     break;
             }
             if (rafDone)

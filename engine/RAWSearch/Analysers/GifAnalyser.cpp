@@ -9,9 +9,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewCGifAnalyser, BruteForce::CGifAnalyser);
 
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int BruteForce::CGifAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr ||
         (std::memcmp(sector + 4, "7a", 2) != 0 && std::memcmp(sector + 4, "9a", 2) != 0))
@@ -26,15 +23,11 @@ CRawFileInfo* BruteForce::CGifAnalyser::CreateRawFileInfo() {
 
 // A data sub-block's length byte may hold any value, also that of a block
 // introducer: the walk knows which it expects.
-int BruteForce::CGifFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                          long long sectorNumber, SearchContext& context) {
+int BruteForce::CGifFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace gif_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
     if (m_position < 0) {
         m_position = kAfterScreen;
-        const uint8_t packed = sector[kPacked];
+        const uint8_t packed = view.sector[kPacked];
         if ((packed & 0x80) != 0)
             m_position += 3LL << ((packed & 7) + 1);
     }
@@ -47,8 +40,7 @@ int BruteForce::CGifFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
         if (p == nullptr) {
             if (view.Coming(m_position))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
         if (m_expect == Expect::SubBlocks) {
             m_position += 1 + *p;

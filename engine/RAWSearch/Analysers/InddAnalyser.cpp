@@ -10,10 +10,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewInddAnalyser, RawSpeed::InddAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int RawSpeed::InddAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr || std::memcmp(sector, indd_layout::kSignature, 24) != 0)
         return 0;
@@ -24,43 +20,28 @@ int RawSpeed::InddAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& i
 // Pages first (their count in the header), then objects, each with a
 // 64-byte header; the document ends with the 4 KiB page that holds the end
 // of its last object.
-int RawSpeed::InddAnalyser::InddRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                         long long sectorNumber,
-                                                         SearchContext& context) {
+int RawSpeed::InddAnalyser::InddRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace indd_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here > kLimit) {
-        m_size = 0;
-        return 1;
-    }
+    if (view.here > kLimit)
+        return Unsized();
     if (m_next < 0) {
-        if (std::memcmp(sector, kSignature, 24) != 0) {
-            m_size = 0;
-            return 1;
-        }
-        m_next = static_cast<long long>(vk::LoadLE<uint32_t>(sector + kPageCount)) * kPage;
+        if (std::memcmp(view.sector, kSignature, 24) != 0)
+            return Unsized();
+        m_next = static_cast<long long>(vk::LoadLE<uint32_t>(view.sector + kPageCount)) * kPage;
     }
     while (m_next < view.SectorEnd()) {
         const uint8_t* object = view.At(m_next, kObjectLength + 4);
         if (object == nullptr) {
             if (view.Coming(m_next))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
-        if (std::memcmp(object, kObjectHead, 16) != 0) {
-            m_size = m_next / kPage * kPage + kPage;
-            SetRawFileName(PositionName(m_startSector, sectorNumber));
-            return 1;
-        }
+        if (std::memcmp(object, kObjectHead, 16) != 0)
+            return Sized(view, m_next / kPage * kPage + kPage);
         m_next +=
             static_cast<long long>(vk::LoadLE<uint32_t>(object + kObjectLength)) + kObjectHeadBytes;
-        if (m_next > kLimit) {
-            m_size = 0;
-            return 1;
-        }
+        if (m_next > kLimit)
+            return Unsized();
     }
     return 2;
 }

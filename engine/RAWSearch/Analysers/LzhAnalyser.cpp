@@ -16,10 +16,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewLZHAnalyser, Dunmere::LZHAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsLzhMethod(const uint8_t* method) {
@@ -53,37 +49,25 @@ void Dunmere::LZHAnalyser::LZHRawFileInfo::WillBeRemove(unsigned char*, long lon
 // Member after member by the header's level: levels 0 and 1 count the
 // header from its third byte, level 2 whole; the archive closes with a zero
 // byte.
-int Dunmere::LZHAnalyser::LZHRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                      long long sectorNumber,
-                                                      SearchContext& context) {
+int Dunmere::LZHAnalyser::LZHRawFileInfo::Step(const rawwalk::StreamView& view,
+                                               SearchContext& context) {
     using namespace lzh_stream_layout;
-    if (EndIfAbsorbed())
-        return 1;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    auto finish = [&](long long size) {
-        m_size = size;
-        SetRawFileName(PositionName(m_startSector, sectorNumber));
-        return 1;
-    };
     if (view.here >= 10 * kLimit)
-        return finish(kLimit);
+        return Sized(view, kLimit);
     for (int n = 0; n < kMaxHeadersPerSector && m_walk < view.SectorEnd(); ++n) {
         const uint8_t* first = view.At(m_walk, 1);
         if (first != nullptr && *first == 0)
-            return finish(m_walk + 1);
+            return Sized(view, m_walk + 1);
         const uint8_t* h = view.At(m_walk, kProbeBytes);
         if (h == nullptr) {
             if (view.Coming(m_walk))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
         if (!IsLzhMethod(h + kMethod))
-            return finish(m_walk);
+            return Sized(view, m_walk);
         if (m_walk == view.here)
-            AbsorbOpenedAt<LZHRawFileInfo>(m_walk, sectorNumber, context);
+            AbsorbOpenedAt<LZHRawFileInfo>(m_walk, view.sectorNumber, context);
         const uint64_t packed = vk::LoadLE<uint32_t>(h + kPackedSize);
         uint64_t length = 0;
         switch (h[kLevel]) {
@@ -95,10 +79,10 @@ int Dunmere::LZHAnalyser::LZHRawFileInfo::CalcRawSize(unsigned char* sector, int
                 length = static_cast<uint64_t>(vk::LoadLE<uint16_t>(h + kHeaderSize)) + packed;
                 break;
             default:
-                return finish(m_walk);
+                return Sized(view, m_walk);
         }
         if (length == 0)
-            return finish(m_walk);
+            return Sized(view, m_walk);
         m_walk += static_cast<long long>(length);
     }
     return 2;

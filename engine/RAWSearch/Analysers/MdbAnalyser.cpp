@@ -14,39 +14,28 @@
 
 VK_RAW_ANALYSER_FACTORY(NewCMDBAnalyser, RawSpeed::CMDBAnalyser);
 
-using rawwalk::PositionName;
-
 int RawSpeed::CMDBAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr)
         return 0;
     return m_whole.AnalyseBuffer(sector, info);
 }
 
-int RawSpeed::CMDBAnalyser::CMDBRawFileInfo::Finish(long long size, long long sectorNumber) {
-    m_size = size;
-    SetRawFileName(PositionName(m_startSector, sectorNumber));
-    return 1;
-}
-
 // Page after page: a page of a database begins with its kind (1 to 9) and
 // 01; empty pages are counted, and a long run of them, or a page of
 // something else, ends the database.
-int RawSpeed::CMDBAnalyser::CMDBRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                         long long sectorNumber, SearchContext&) {
+int RawSpeed::CMDBAnalyser::CMDBRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace jet_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const long long d = (sectorNumber - m_startSector) * sectorSize;
+    const long long d = view.here;
     if (d < kPage || d % kPage != 0)
         return 2;
     if (d > kLimit)
-        return Finish(d, sectorNumber);
+        return Sized(view, d);
     if (!m_pageCheck) {
-        if (rawwalk::TrailingZeros(sector, sectorSize) >= kZeroTailBytes)
-            return Finish(d, sectorNumber);
+        if (rawwalk::TrailingZeros(view.sector, view.sectorSize) >= kZeroTailBytes)
+            return Sized(view, d);
         return 2;
     }
-    const uint16_t head = vk::LoadLE<uint16_t>(sector);
+    const uint16_t head = vk::LoadLE<uint16_t>(view.sector);
     bool bad = false;
     if ((head & 0xFF00) == 0x0100 && (head & 0xFF) >= 1 && (head & 0xFF) <= 9) {
         m_emptyPages = 0;
@@ -63,7 +52,7 @@ int RawSpeed::CMDBAnalyser::CMDBRawFileInfo::CalcRawSize(unsigned char* sector, 
     // The database ends where the empty pages before this one begin: this
     // page is the last of a long run, or another file's.
     const long long run = bad ? m_emptyPages : m_emptyPages - 1;
-    return Finish(d - run * kPage, sectorNumber);
+    return Sized(view, d - run * kPage);
 }
 
 // ---------------------------------------------------------------------------

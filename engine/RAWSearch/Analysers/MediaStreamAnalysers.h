@@ -10,6 +10,7 @@
 
 #include <memory>
 
+#include "Carver.h"
 #include "MediaWalks.h"
 #include "RawFileInfo.h"
 
@@ -78,18 +79,15 @@ private:
     LastSized m_last;
 };
 
-class MPGAnalyser : public IRawFileAnalyser {
+class MPGAnalyser : public rawcarve::PartneredCarver<RAW_MPG, FileMPGAnalyser> {
 public:
     static constexpr long long kNearSectors = 20;
-    MPGAnalyser() : IRawFileAnalyser(RAW_MPG) {}
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
     // A candidate of this analyser was sized by the stream.
     void Sized(long long start, long long size, int sectorSize);
 
 private:
-    FileMPGAnalyser m_whole;
     long long m_lastAccepted = -1;
     long long m_lastEnd = -1;  // the sector after the last accepted stream, once sized
     uint32_t m_header = 12;
@@ -103,21 +101,16 @@ public:
     int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
 };
 
-class OGGAnalyser : public IRawFileAnalyser {
+class OGGAnalyser : public rawcarve::PartneredCarver<RAW_OGG, CFileOggAnalyser> {
 public:
-    OGGAnalyser() : IRawFileAnalyser(RAW_OGG) {}
     // Every sector under the key, unless an Ogg file is being followed.
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
 
     // The Ogg candidate the search is following, or null: while there is
     // one, pages inside it start no file.
     static const void* InProgress() { return s_inProgress; }
     static const void* s_inProgress;
-
-private:
-    CFileOggAnalyser m_whole;
 };
 
 class FileFLVAnalyser : public IRawFileAnalyser {
@@ -128,15 +121,10 @@ public:
     int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
 };
 
-class FLVAnalyser : public IRawFileAnalyser {
+class FLVAnalyser : public rawcarve::PartneredCarver<RAW_FLV, FileFLVAnalyser> {
 public:
-    FLVAnalyser() : IRawFileAnalyser(RAW_FLV) {}
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
-
-private:
-    FileFLVAnalyser m_whole;
 };
 
 class FileRM_RMVBAnalyser : public IRawFileAnalyser {
@@ -147,15 +135,10 @@ public:
     int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
 };
 
-class RM_RMVBAnalyser : public IRawFileAnalyser {
+class RM_RMVBAnalyser : public rawcarve::PartneredCarver<RAW_RM, FileRM_RMVBAnalyser> {
 public:
-    RM_RMVBAnalyser() : IRawFileAnalyser(RAW_RM) {}
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
-
-private:
-    FileRM_RMVBAnalyser m_whole;
 };
 
 }  // namespace Dunmere

@@ -41,26 +41,18 @@ int MOBIAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-int MOBIAnalyser::MOBIRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                               long long sectorNumber, SearchContext& context) {
+int MOBIAnalyser::MOBIRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace mobi_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const rawwalk::StreamView view =
-        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here > kMaxLength) {
-        m_size = 0;
-        return 1;
-    }
+    if (view.here > kMaxLength)
+        return Unsized();
     if (m_position < 0)
-        m_position = LastEntryField(vk::LoadBE<uint32_t>(sector + kRecordCountBE));
+        m_position = LastEntryField(vk::LoadBE<uint32_t>(view.sector + kRecordCountBE));
     while (m_hop < 2 && m_position < view.SectorEnd()) {
         const uint8_t* p = view.At(m_position, 4);
         if (p == nullptr) {
             if (view.Coming(m_position))
-                return 2;  // the four bytes end in the next block
-            m_size = 0;    // passed unseen: the whole-file road takes over
-            return 1;
+                return 2;      // the four bytes end in the next block
+            return Unsized();  // passed unseen: the whole-file road takes over
         }
         if (m_hop == 0) {
             const long long last = vk::LoadBE<uint32_t>(p);
@@ -73,11 +65,8 @@ int MOBIAnalyser::MOBIRawFileInfo::CalcRawSize(unsigned char* sector, int sector
             m_hop = 1;
             continue;
         }
-        if (std::memcmp(p, kEndRecord, 4) == 0) {
-            m_size = m_position + 4;
-            SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-            return 1;
-        }
+        if (std::memcmp(p, kEndRecord, 4) == 0)
+            return Sized(view, m_position + 4);
         m_hop = 2;
     }
     if (m_hop < 2)
@@ -86,7 +75,7 @@ int MOBIAnalyser::MOBIRawFileInfo::CalcRawSize(unsigned char* sector, int sector
     rule.maximum = kMaxLength;
     rule.zeros = 9;
     rule.sizeAtMaximum = false;
-    return rawwalk::ZeroTailStep(*this, sector, sectorSize, sectorNumber, rule);
+    return rawwalk::ZeroTailStep(*this, view.sector, view.sectorSize, view.sectorNumber, rule);
 }
 
 int FileMOBIAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {

@@ -8,10 +8,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewNGRRAnalyser, RawSpeed::NGRRAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 int RawSpeed::NGRRAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     if (sector == nullptr)
         return 0;
@@ -27,32 +23,21 @@ int RawSpeed::NGRRAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& i
     return 1;
 }
 
-int RawSpeed::NGRRAnalyser::NGRRRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                         long long sectorNumber,
-                                                         SearchContext& context) {
+int RawSpeed::NGRRAnalyser::NGRRRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace ngrr_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here > kSizeLimit) {
-        m_size = view.here;
-        SetRawFileName(PositionName(m_startSector, sectorNumber));
-        return 1;
-    }
+    if (view.here > kSizeLimit)
+        return Sized(view, view.here);
     // Record after record while the next one's head starts by this sector's
     // end; the first that is no "atad" record is where the file ends.
     while (m_walk <= view.SectorEnd()) {
         const uint8_t* tag = view.At(m_walk, 4);
         if (tag == nullptr)
-            return view.Coming(m_walk) ? 2 : (m_size = 0, 1);
-        if (std::memcmp(tag, "atad", 4) != 0) {
-            m_size = m_walk;
-            SetRawFileName(PositionName(m_startSector, sectorNumber));
-            return 1;
-        }
+            return view.Coming(m_walk) ? 2 : Unsized();
+        if (std::memcmp(tag, "atad", 4) != 0)
+            return Sized(view, m_walk);
         const uint8_t* length = view.At(m_walk + static_cast<long long>(kRecordLength), 4);
         if (length == nullptr)
-            return view.Coming(m_walk) ? 2 : (m_size = 0, 1);
+            return view.Coming(m_walk) ? 2 : Unsized();
         m_walk += kRecordHead + static_cast<long long>(vk::LoadLE<uint32_t>(length));
     }
     return 2;

@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewOneAnalyser, RawSpeed::OneAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 unsigned long long RawSpeed::OneAnalyser::FragmentLength(const uint8_t* fragment) {
     const uint64_t length = vk::LoadLE<uint64_t>(fragment + one_layout::kLength);
     return length != 0 ? length : vk::LoadLE<uint64_t>(fragment + one_layout::kLegacyLength);
@@ -61,48 +57,34 @@ int RawSpeed::OneAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
     return m_whole.AnalyseBuffer(sector, info);
 }
 
-int RawSpeed::OneAnalyser::ONERawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                       long long sectorNumber,
-                                                       SearchContext& context) {
+int RawSpeed::OneAnalyser::ONERawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace one_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
     if (m_next < 0) {
         const uint8_t* head = view.At(0, kProbeBytes);
         if (head == nullptr)
             return view.Coming(0) ? 2 : 1;
         m_next = static_cast<long long>(FragmentLength(head));
-        if (m_next <= 0 || m_next > kStreamLimit) {
-            m_size = 0;
-            return 1;
-        }
+        if (m_next <= 0 || m_next > kStreamLimit)
+            return Unsized();
     }
-    if (view.here > kStreamLimit) {
-        m_size = 0;
-        return 1;
-    }
+    if (view.here > kStreamLimit)
+        return Unsized();
     while (m_next <= view.SectorEnd()) {
         const uint8_t* fragment = view.At(m_next, kGuidTailAt + 12);
         if (fragment == nullptr) {
             if (view.Coming(m_next))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
-        if (!HasOneGuid(fragment)) {
-            m_size = m_next;
-            SetRawFileName(PositionName(m_startSector, sectorNumber));
-            return 1;
-        }
+        if (!HasOneGuid(fragment))
+            return Sized(view, m_next);
         fragment = view.At(m_next, kProbeBytes);
         if (fragment == nullptr)
             return view.Coming(m_next) ? 2 : 1;
         const unsigned long long length = FragmentLength(fragment);
         if (length == 0 || length > static_cast<unsigned long long>(kStreamLimit) ||
             m_next + static_cast<long long>(length) > kStreamLimit) {
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
         m_next += static_cast<long long>(length);
     }

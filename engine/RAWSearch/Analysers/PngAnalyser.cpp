@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewPNGAnalyser, RawSpeed::PNGAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsChunkType(const uint8_t* type) {
@@ -72,38 +68,25 @@ int RawSpeed::PNGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
 
 // Chunk after chunk to "IEND"; a chunk whose type is not four letters means
 // the walk has lost the file, and the whole-file road takes over.
-int RawSpeed::PNGAnalyser::PNGRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                       long long sectorNumber,
-                                                       SearchContext& context) {
+int RawSpeed::PNGAnalyser::PNGRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace png_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here > kStreamLimit) {
-        m_size = 0;
-        return 1;
-    }
+    if (view.here > kStreamLimit)
+        return Unsized();
     if (m_next < 0)
-        m_next =
-            static_cast<long long>(vk::LoadBE<uint32_t>(sector + kFirstLengthBE)) + kAfterHeader;
+        m_next = static_cast<long long>(vk::LoadBE<uint32_t>(view.sector + kFirstLengthBE)) +
+                 kAfterHeader;
     while (m_next <= view.SectorEnd()) {
         const uint8_t* chunk = view.At(m_next, kChunkHead);
         if (chunk == nullptr) {
             if (view.Coming(m_next))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
-        if (!IsChunkType(chunk + 4)) {
-            m_size = 0;
-            return 1;
-        }
+        if (!IsChunkType(chunk + 4))
+            return Unsized();
         const long long next = m_next + vk::LoadBE<uint32_t>(chunk) + kChunkExtra;
-        if (std::memcmp(chunk + 4, "IEND", 4) == 0) {
-            m_size = next;
-            SetRawFileName(PositionName(m_startSector, sectorNumber));
-            return 1;
-        }
+        if (std::memcmp(chunk + 4, "IEND", 4) == 0)
+            return Sized(view, next);
         m_next = next;
     }
     return 2;

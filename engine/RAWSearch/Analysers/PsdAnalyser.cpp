@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewPSDAnalyser, RawSpeed::PSDAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsPsdHeader(const uint8_t* sector) {
@@ -109,30 +105,22 @@ int RawSpeed::PSDAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
 // The sections are stepped over by their lengths. Raw image data then gives
 // the end exactly; run-length data is sized by the whole-file road, which
 // reads its row counts; other data ends at the zero fill after it.
-int RawSpeed::PSDAnalyser::PSDRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                       long long sectorNumber,
-                                                       SearchContext& context) {
+int RawSpeed::PSDAnalyser::PSDRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace psd_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here > 5 * kStreamLimit) {
-        m_size = 0;
-        return 1;
-    }
-    if (sectorNumber == m_startSector) {
-        m_channels = vk::LoadBE<uint16_t>(sector + kChannelsBE);
-        m_height = vk::LoadBE<uint32_t>(sector + kHeightBE);
-        m_width = vk::LoadBE<uint32_t>(sector + kWidthBE);
-        m_depth = vk::LoadBE<uint16_t>(sector + kDepthBE);
+    if (view.here > 5 * kStreamLimit)
+        return Unsized();
+    if (view.sectorNumber == m_startSector) {
+        m_channels = vk::LoadBE<uint16_t>(view.sector + kChannelsBE);
+        m_height = vk::LoadBE<uint32_t>(view.sector + kHeightBE);
+        m_width = vk::LoadBE<uint32_t>(view.sector + kWidthBE);
+        m_depth = vk::LoadBE<uint16_t>(view.sector + kDepthBE);
     }
     while (m_section < 4 && m_walk < view.SectorEnd()) {
         const uint8_t* field = view.At(m_walk, 4);
         if (field == nullptr) {
             if (view.Coming(m_walk))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
         if (m_section < 3) {
             m_walk += 4 + static_cast<long long>(vk::LoadBE<uint32_t>(field));
@@ -143,14 +131,11 @@ int RawSpeed::PSDAnalyser::PSDRawFileInfo::CalcRawSize(unsigned char* sector, in
         m_section = 4;
         if (kind == 0) {
             const unsigned long long data = RawImageBytes(m_height, m_channels, m_width, m_depth);
-            if (data == 0 || data > static_cast<unsigned long long>(kStreamLimit)) {
-                m_size = 0;
-                return 1;
-            }
+            if (data == 0 || data > static_cast<unsigned long long>(kStreamLimit))
+                return Unsized();
             m_end = m_walk + 2 + static_cast<long long>(data);
         } else if (kind == 1) {
-            m_size = 0;  // the row counts are read whole
-            return 1;
+            return Unsized();  // the row counts are read whole
         } else {
             m_guess = true;
             m_walk += 2;
@@ -161,13 +146,11 @@ int RawSpeed::PSDAnalyser::PSDRawFileInfo::CalcRawSize(unsigned char* sector, in
     if (m_end >= 0) {
         if (m_end > view.SectorEnd())
             return 2;
-        m_size = m_end;
-        SetRawFileName(PositionName(m_startSector, sectorNumber, ""));
-        return 1;
+        return Sized(view, m_end, "");
     }
-    if (m_walk >= view.SectorEnd() || rawwalk::TrailingZeros(sector, sectorSize) < 8)
+    if (m_walk >= view.SectorEnd() || rawwalk::TrailingZeros(view.sector, view.sectorSize) < 8)
         return 2;
-    m_size = view.here + sectorSize - rawwalk::TrailingZeros(sector, sectorSize);
-    SetRawFileName(PositionName(m_startSector, sectorNumber, ""));
-    return 1;
+    return Sized(view,
+                 view.here + view.sectorSize - rawwalk::TrailingZeros(view.sector, view.sectorSize),
+                 "");
 }

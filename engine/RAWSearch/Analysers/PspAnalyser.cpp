@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewPSPAnalyser, RawSpeed::PSPAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsPsp(const uint8_t* sector) {
@@ -65,32 +61,20 @@ int RawSpeed::PSPAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
     return m_whole.AnalyseBuffer(sector, info);
 }
 
-int RawSpeed::PSPAnalyser::PSPRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                       long long sectorNumber,
-                                                       SearchContext& context) {
+int RawSpeed::PSPAnalyser::PSPRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace psp_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here > kStreamLimit) {
-        m_size = m_next;
-        SetRawFileName(PositionName(m_startSector, sectorNumber, "."));
-        return 1;
-    }
+    if (view.here > kStreamLimit)
+        return Sized(view, m_next, ".");
     // A block that begins within 10 bytes of this sector's end is read with it.
     while (m_next < view.SectorEnd() + kBlockHeadBytes) {
         const uint8_t* block = view.At(m_next, kBlockHeadBytes);
         if (block == nullptr) {
             if (view.Coming(m_next))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
-        if (!IsPspBlock(block)) {
-            m_size = m_next;
-            SetRawFileName(PositionName(m_startSector, sectorNumber, "."));
-            return 1;
-        }
+        if (!IsPspBlock(block))
+            return Sized(view, m_next, ".");
         m_next +=
             static_cast<long long>(vk::LoadLE<uint32_t>(block + kBlockLength)) + kBlockHeadBytes;
     }

@@ -12,10 +12,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewRARAnalyser, RawSpeed::RARAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 bool classRarSearch::IsEndBlock(const unsigned char* block) {
     return block != nullptr && std::memcmp(block, rar_layout::kEndBlock, 7) == 0;
 }
@@ -130,38 +126,25 @@ int RawSpeed::RARAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
     return 1;
 }
 
-int RawSpeed::RARAnalyser::RARRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                       long long sectorNumber,
-                                                       SearchContext& context) {
+int RawSpeed::RARAnalyser::RARRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace rar_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    if (view.here > kStreamLimit) {
-        m_size = m_next;
-        SetRawFileName(PositionName(m_startSector, sectorNumber));
-        return 1;
-    }
+    if (view.here > kStreamLimit)
+        return Sized(view, m_next);
     unsigned low = 0;
     unsigned high = 0;
     while (m_next < view.SectorEnd()) {
         const uint8_t* block = view.At(m_next, kHeadBytes);
-        if (block != nullptr && !m_first && classRarSearch::IsEndBlock(block)) {
-            m_size = m_next + static_cast<long long>(kHeadBytes);
-            SetRawFileName(PositionName(m_startSector, sectorNumber));
-            return 1;
-        }
+        if (block != nullptr && !m_first && classRarSearch::IsEndBlock(block))
+            return Sized(view, m_next + static_cast<long long>(kHeadBytes));
         block = view.At(m_next, kProbeBytes);
         if (block == nullptr) {
             if (view.Coming(m_next))
                 return 2;
-            m_size = 0;  // passed unseen: sized whole later
-            return 1;
+            return Unsized();  // passed unseen: sized whole later
         }
         if ((m_first && block[kType] != 0x73) ||
             !classRarSearch::GetBlockSize(block, kProbeBytes, &low, &high)) {
-            m_size = 0;  // the chain breaks here: the whole-file road sizes what is whole
-            return 1;
+            return Unsized();  // the chain breaks here: the whole-file road sizes what is whole
         }
         m_first = false;
         m_next += static_cast<long long>(classRarSearch::BitOperation(low, high));

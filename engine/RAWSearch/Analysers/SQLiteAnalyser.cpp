@@ -81,7 +81,7 @@ void CFCPEvtFileInfo::JudeMuseSuffix(const rawwalk::StreamView& view) {
     }
 }
 
-int CFCPEvtFileInfo::Finish(long long offset, long long sectorNumber) {
+int CFCPEvtFileInfo::Finish(const rawwalk::StreamView& view, long long offset) {
     long long size = offset - static_cast<long long>(m_chainRun) * m_pageSize +
                      (m_typeOpen ? static_cast<long long>(m_freePages) * m_pageSize : 0);
     size = std::min(std::max(size, 0LL), kLimit);
@@ -91,9 +91,7 @@ int CFCPEvtFileInfo::Finish(long long offset, long long sectorNumber) {
             declared <= size + 3LL * m_pageSize)
             size = declared;
     }
-    m_size = size;
-    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-    return 1;
+    return Sized(view, size);
 }
 
 void CFCPEvtFileInfo::JudgeAddressBook(const rawwalk::StreamView& view, long long offset) {
@@ -111,14 +109,11 @@ void CFCPEvtFileInfo::JudgeAddressBook(const rawwalk::StreamView& view, long lon
     }
 }
 
-int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
-                          long long sectorNumber) {
+int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset) {
     JudgeAddressBook(view, offset);
     const uint8_t* head = view.At(offset, 5);
-    if (offset > kLimit) {
-        m_size = 0;
-        return 1;
-    }
+    if (offset > kLimit)
+        return Unsized();
     const uint8_t kind = head[0];
     switch (kind) {
         case 0x01:
@@ -150,7 +145,7 @@ int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
             }
             m_lastChainByte = c;
             if (m_chainRun >= kZeroRun)
-                return Finish(offset, sectorNumber);
+                return Finish(view, offset);
             if (head[4] != 0)
                 m_chainRun = 0;
             else
@@ -158,37 +153,30 @@ int CFCPEvtFileInfo::Page(const rawwalk::StreamView& view, long long offset,
             return 2;
         }
         default:
-            return Finish(offset, sectorNumber);
+            return Finish(view, offset);
     }
 }
 
 // Every page start is looked at, also when a sector holds several pages;
 // a page whose table list must be read whole waits until the search holds
 // all of it.
-int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                                 SearchContext& context) {
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const rawwalk::StreamView view =
-        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
+int CFCPEvtFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     m_offset = view.here;
     if (m_pageSize == 0) {
-        m_pageSize = vk::LoadBE<uint16_t>(sector + kPageSizeBE);
-        m_databasePages = vk::LoadBE<uint32_t>(sector + kPagesBE);
-        m_freePages = static_cast<int32_t>(vk::LoadBE<uint32_t>(sector + kFreePagesBE));
-        m_cellContent = vk::LoadBE<uint16_t>(sector + kCellContentBE);
-        m_marker = vk::LoadBE<uint16_t>(sector + kFirstCellBE);
+        m_pageSize = vk::LoadBE<uint16_t>(view.sector + kPageSizeBE);
+        m_databasePages = vk::LoadBE<uint32_t>(view.sector + kPagesBE);
+        m_freePages = static_cast<int32_t>(vk::LoadBE<uint32_t>(view.sector + kFreePagesBE));
+        m_cellContent = vk::LoadBE<uint16_t>(view.sector + kCellContentBE);
+        m_marker = vk::LoadBE<uint16_t>(view.sector + kFirstCellBE);
         m_nextPage = m_pageSize;
-        if (m_pageSize == 0) {
-            m_size = 0;
-            return 1;
-        }
+        if (m_pageSize == 0)
+            return Unsized();
         // Writers since 3.7.0 keep the page count true and say so by storing
         // the change counter a second time beside it. Freed pages, which
         // secure deletion zeroes, may then lie anywhere inside the file.
         const long long declared = m_databasePages * m_pageSize;
-        if (vk::LoadBE<uint32_t>(sector + kChangeCounterBE) ==
-                vk::LoadBE<uint32_t>(sector + kValidForBE) &&
+        if (vk::LoadBE<uint32_t>(view.sector + kChangeCounterBE) ==
+                vk::LoadBE<uint32_t>(view.sector + kValidForBE) &&
             declared > 0 && declared <= kLimit)
             m_declaredSize = declared;
     }
@@ -211,9 +199,7 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
         }
         if (view.SectorEnd() < m_declaredSize)
             return 2;
-        m_size = m_declaredSize;
-        SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-        return 1;
+        return Sized(view, m_declaredSize);
     }
     while (m_nextPage < view.SectorEnd()) {
         const long long offset = m_nextPage;
@@ -221,15 +207,14 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
         if (head == nullptr) {
             if (view.Coming(offset))
                 return 2;
-            m_size = 0;
-            return 1;
+            return Unsized();
         }
         const uint16_t cells = vk::LoadBE<uint16_t>(head + kCellCountBE);
         if (cells >= 26 && cells <= 34 && m_type == RAW_FCPEVENT &&
             !view.Holds(offset, m_pageSize) && view.Coming(offset + m_pageSize))
             return 2;  // the table list is read whole with the next block
         m_nextPage += m_pageSize;
-        const int answer = Page(view, offset, sectorNumber);
+        const int answer = Page(view, offset);
         if (answer == 1)
             return 1;
     }

@@ -6,24 +6,23 @@
 
 #include <cstdint>
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 #include "StreamWalk.h"
 
 namespace BruteForce {
 
-class CFCPEvtFileInfo : public CRawFileInfo {
+class CFCPEvtFileInfo : public rawcarve::WalkingCandidate {
 public:
-    CFCPEvtFileInfo() { m_type = RAW_FCPEVENT; }
-    bool WhetherImplementGuess() override { return true; }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override;
+    CFCPEvtFileInfo() : WalkingCandidate(RAW_FCPEVENT) {}
 
 private:
+    int Step(const rawwalk::StreamView& view, SearchContext& context) override;
     // Decides music score or sketch from the first page's first cells.
     void JudeMuseSuffix(const rawwalk::StreamView& view);
     // One page that begins at `offset`: 2 to go on, 1 when the file ends there.
-    int Page(const rawwalk::StreamView& view, long long offset, long long sectorNumber);
-    int Finish(long long offset, long long sectorNumber);
+    int Page(const rawwalk::StreamView& view, long long offset);
+    int Finish(const rawwalk::StreamView& view, long long offset);
     // Types an address book by the table list a page holds.
     void JudgeAddressBook(const rawwalk::StreamView& view, long long offset);
 

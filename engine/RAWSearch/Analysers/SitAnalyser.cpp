@@ -13,10 +13,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewSITAnalyser, RawSpeed::SITAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 namespace {
 
 bool IsSit(const unsigned char* sector) {
@@ -96,55 +92,43 @@ int RawSpeed::SITAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& in
     return 1;
 }
 
-int RawSpeed::SITAnalyser::SITRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                       long long sectorNumber,
-                                                       SearchContext& context) {
+int RawSpeed::SITAnalyser::SITRawFileInfo::Step(const rawwalk::StreamView& view, SearchContext&) {
     using namespace sit_layout;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
     if (!m_headerRead) {
         m_headerRead = true;
-        if (std::memcmp(sector, kWebHead, 16) == 0) {
+        if (std::memcmp(view.sector, kWebHead, 16) == 0) {
             m_zeroTail = true;
-        } else if (sector[kKind] == '!') {
+        } else if (view.sector[kKind] == '!') {
             m_type = RAW_SITX;
             m_classic = false;
         }
     }
-    const int tail = sectorSize - rawwalk::TrailingZeros(sector, sectorSize);
+    const int tail = view.sectorSize - rawwalk::TrailingZeros(view.sector, view.sectorSize);
     if (m_zeroTail) {
-        if (sectorSize - tail < 9)
+        if (view.sectorSize - tail < 9)
             return 2;
-        m_size = view.here + tail;
-        SetRawFileName(PositionName(m_startSector, sectorNumber, ""));
-        return 1;
+        return Sized(view, view.here + tail, "");
     }
     if (m_classic) {
         // Decided on the first sector: the length stands in its header.
-        const uint32_t length = vk::LoadBE<uint32_t>(sector + kLengthBE);
+        const uint32_t length = vk::LoadBE<uint32_t>(view.sector + kLengthBE);
         m_size = (length & 0x80000000u) == 0 && length != 0 && length < kStreamLimit
                      ? static_cast<long long>(length)
                      : kStreamLimit;
         return 1;
     }
-    if (sectorSize - tail < 4)
+    if (view.sectorSize - tail < 4)
         return 2;
-    if (view.here > kStreamLimit) {
-        m_size = kStreamLimit;
-        SetRawFileName(PositionName(m_startSector, sectorNumber, ""));
-        return 1;
-    }
+    if (view.here > kStreamLimit)
+        return Sized(view, kStreamLimit, "");
     // The marker closes the data: look where the non-zero bytes end, from
     // the sector before when it is held.
     const long long dataEnd = view.here + tail;
     const long long from = std::max(view.first, dataEnd - 19 - 8);
-    if (dataEnd - std::max(view.first, view.here - sectorSize) <= 20)
+    if (dataEnd - std::max(view.first, view.here - view.sectorSize) <= 20)
         return 2;
     int variant = 0;
     if (FindSitxEnd(view.base, from - view.first, dataEnd - view.first, &variant) < 0)
         return 2;
-    m_size = dataEnd;
-    SetRawFileName(PositionName(m_startSector, sectorNumber, ""));
-    return 1;
+    return Sized(view, dataEnd, "");
 }

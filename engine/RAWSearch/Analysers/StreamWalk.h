@@ -23,6 +23,8 @@ struct StreamView {
     long long end = 0;
     long long here = 0;  // file offset of the offered sector
     int sectorSize = 0;
+    const uint8_t* sector = nullptr;  // the offered sector itself
+    long long sectorNumber = 0;       // and its number on the device
 
     long long SectorEnd() const { return here + sectorSize; }
     bool Holds(long long offset, long long length) const {
@@ -32,15 +34,30 @@ struct StreamView {
     const uint8_t* At(long long offset, long long length) const {
         return Holds(offset, length) ? base + (offset - first) : nullptr;
     }
+    // How many bytes before the offered sector a format that looks back
+    // half a sector may read: that half when it is held, else none.
+    int HalfBefore() const {
+        const int half = sectorSize / 2;
+        return here > 0 && Holds(here - half, half) ? half : 0;
+    }
     // Whether bytes at and after `offset` will still be offered later: the
     // search moves on, so anything from the current block's end on comes.
     bool Coming(long long offset) const { return offset >= first; }
 };
 
+// Whether the search offers a sector of the file: one of at least `least`
+// bytes, not before the file's first sector.
+inline bool Offered(const CRawFileInfo& info, const unsigned char* sector, int sectorSize,
+                    long long sectorNumber, int least = 1) {
+    return sector != nullptr && sectorSize >= least && sectorNumber >= info.m_startSector;
+}
+
 inline StreamView ViewOf(const CRawFileInfo& info, const unsigned char* sector, int sectorSize,
                          long long sectorNumber, const CRawFileInfo::SearchContext& context) {
     StreamView v;
     v.sectorSize = sectorSize;
+    v.sector = sector;
+    v.sectorNumber = sectorNumber;
     const long long S = sectorSize;
     v.here = (sectorNumber - info.m_startSector) * S;
     long long firstSector = context.windowFirstSector;

@@ -28,7 +28,7 @@ class StreamWindow : public ByteSource {
 public:
     StreamWindow(const CRawFileInfo& file, unsigned char* sector, int sectorSize,
                  long long sectorNumber, const CRawFileInfo::SearchContext& context) {
-        if (sector != nullptr && sectorSize > 0 && sectorNumber >= file.m_startSector)
+        if (rawwalk::Offered(file, sector, sectorSize, sectorNumber))
             m_view = rawwalk::ViewOf(file, sector, sectorSize, sectorNumber, context);
     }
 
@@ -85,7 +85,7 @@ public:
                     SearchContext& context) final {
         if (m_finished)
             return 1;
-        if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
+        if (!rawwalk::Offered(*this, sector, sectorSize, sectorNumber))
             return 2;
         const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
         return Step(window, sector, sectorSize, context);

@@ -44,28 +44,23 @@ static_assert(kRecordLength + 4 <= static_cast<size_t>(kRecordHead));
 
 namespace Dunmere {
 
-class CRWAnalyser : public IRawFileAnalyser {
+class CRWAnalyser : public rawcarve::StreamingCarver<CRWAnalyser, RAW_CRW, FileCRWAnalyser> {
 public:
     class CRWRawFileInfo : public rawcarve::StreamingCandidate<CRWAnalyser> {
     public:
         explicit CRWRawFileInfo(CRWAnalyser* owner) : StreamingCandidate(owner, RAW_CRW) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
+
+    private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
     };
 
-    CRWAnalyser() : IRawFileAnalyser(RAW_CRW) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = CRWRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new CRWRawFileInfo(this); }
-    FileCRWAnalyser& WholeFile() { return m_whole; }
 
     // Where the file ends when an end mark starts at `at` of `bytes`
     // (`length` long): the distance from the mark's start, or -1 when no
     // mark starts there.
     static long long EndAfterMark(const uint8_t* bytes, long long length, long long at);
-
-private:
-    FileCRWAnalyser m_whole;
 };
 
 }  // namespace Dunmere
@@ -74,14 +69,12 @@ namespace RawSpeed {
 
 class AEPAnalyser : public IRawFileAnalyser {
 public:
-    class AEPRawFileInfo : public CRawFileInfo {
+    class AEPRawFileInfo : public rawcarve::WalkingCandidate {
     public:
-        AEPRawFileInfo() { m_type = RAW_AEP; }
-        bool WhetherImplementGuess() override { return true; }
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
+        AEPRawFileInfo() : WalkingCandidate(RAW_AEP) {}
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         long long m_length = -1;  // the RIFX length
         bool m_packet = false;    // an XMP packet follows: the zero fill ends it
     };
@@ -93,14 +86,12 @@ public:
 
 class NGRRAnalyser : public IRawFileAnalyser {
 public:
-    class NGRRRawFileInfo : public CRawFileInfo {
+    class NGRRRawFileInfo : public rawcarve::WalkingCandidate {
     public:
-        NGRRRawFileInfo() { m_type = RAW_NGRR; }
-        bool WhetherImplementGuess() override { return true; }
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
+        NGRRRawFileInfo() : WalkingCandidate(RAW_NGRR) {}
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         long long m_walk = ngrr_layout::kFirstRecord;
     };
 

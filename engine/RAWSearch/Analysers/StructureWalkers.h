@@ -44,108 +44,78 @@ public:
 
 namespace RawSpeed {
 
-class PNGAnalyser : public IRawFileAnalyser {
+class PNGAnalyser : public rawcarve::StreamingCarver<PNGAnalyser, RAW_PNG, FilePNGAnalyser> {
 public:
     class PNGRawFileInfo : public rawcarve::StreamingCandidate<PNGAnalyser> {
     public:
         explicit PNGRawFileInfo(PNGAnalyser* owner) : StreamingCandidate(owner, RAW_PNG) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         long long m_next = -1;  // the next chunk
     };
 
-    PNGAnalyser() : IRawFileAnalyser(RAW_PNG) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = PNGRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new PNGRawFileInfo(this); }
-    FilePNGAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FilePNGAnalyser m_whole;
 };
 
-class OneAnalyser : public IRawFileAnalyser {
+class OneAnalyser : public rawcarve::StreamingCarver<OneAnalyser, RAW_ONE, FileONEAnalyser> {
 public:
     class ONERawFileInfo : public rawcarve::StreamingCandidate<OneAnalyser> {
     public:
         explicit ONERawFileInfo(OneAnalyser* owner) : StreamingCandidate(owner, RAW_ONE) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         long long m_next = -1;  // the next fragment
     };
 
-    OneAnalyser() : IRawFileAnalyser(RAW_ONE) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = ONERawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new ONERawFileInfo(this); }
-    FileONEAnalyser& WholeFile() { return m_whole; }
     // The length a fragment header gives: at 196, or at 100 when that is 0.
     static unsigned long long FragmentLength(const uint8_t* fragment);
-
-private:
-    FileONEAnalyser m_whole;
 };
 
-class CMDBAnalyser : public IRawFileAnalyser {
+class CMDBAnalyser : public rawcarve::StreamingCarver<CMDBAnalyser, RAW_MDB, FileMDBAnalyser> {
 public:
     class CMDBRawFileInfo : public rawcarve::StreamingCandidate<CMDBAnalyser> {
     public:
         explicit CMDBRawFileInfo(CMDBAnalyser* owner) : StreamingCandidate(owner, RAW_MDB) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
-        int Finish(long long size, long long sectorNumber);
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
 
         bool m_pageCheck = true;
         int m_emptyPages = 0;
     };
 
-    CMDBAnalyser() : IRawFileAnalyser(RAW_MDB) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = CMDBRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new CMDBRawFileInfo(this); }
-    FileMDBAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileMDBAnalyser m_whole;
 };
 
-class PSPAnalyser : public IRawFileAnalyser {
+class PSPAnalyser : public rawcarve::StreamingCarver<PSPAnalyser, RAW_PSP, FilePSPAnalyser> {
 public:
     class PSPRawFileInfo : public rawcarve::StreamingCandidate<PSPAnalyser> {
     public:
         explicit PSPRawFileInfo(PSPAnalyser* owner) : StreamingCandidate(owner, RAW_PSP) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         long long m_next = 36;  // the next block
     };
 
-    PSPAnalyser() : IRawFileAnalyser(RAW_PSP) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = PSPRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new PSPRawFileInfo(this); }
-    FilePSPAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FilePSPAnalyser m_whole;
 };
 
-class PSDAnalyser : public IRawFileAnalyser {
+class PSDAnalyser : public rawcarve::StreamingCarver<PSDAnalyser, RAW_PSD, FilePSDAnalyser> {
 public:
     class PSDRawFileInfo : public rawcarve::StreamingCandidate<PSDAnalyser> {
     public:
         explicit PSDRawFileInfo(PSDAnalyser* owner) : StreamingCandidate(owner, RAW_PSD) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         int m_section = 0;      // 0 colour modes, 1 resources, 2 layers, 3 image data
         long long m_walk = 26;  // the next length word
         long long m_end = -1;   // the end, once the image data gives it
@@ -156,18 +126,12 @@ public:
         uint16_t m_depth = 0;
     };
 
-    PSDAnalyser() : IRawFileAnalyser(RAW_PSD) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = PSDRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new PSDRawFileInfo(this); }
-    FilePSDAnalyser& WholeFile() { return m_whole; }
     // Bytes of raw image data: one row per line of each channel, each row
     // in whole bytes. 0 when the product does not fit.
     static unsigned long long RawImageBytes(uint32_t height, uint16_t channels, uint32_t width,
                                             uint16_t depth);
-
-private:
-    FilePSDAnalyser m_whole;
 };
 
 class WpgAnalyser : public IRawFileAnalyser {
@@ -181,14 +145,12 @@ public:
 
 class InddAnalyser : public IRawFileAnalyser {
 public:
-    class InddRawFileInfo : public CRawFileInfo {
+    class InddRawFileInfo : public rawcarve::WalkingCandidate {
     public:
-        InddRawFileInfo() { m_type = RAW_INDD; }
-        bool WhetherImplementGuess() override { return true; }
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
+        InddRawFileInfo() : WalkingCandidate(RAW_INDD) {}
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         long long m_next = -1;  // the next object
     };
 
@@ -211,14 +173,12 @@ public:
 
 // Walks the blocks of a GIF: extensions and images, each followed by data
 // sub-blocks, to the trailer.
-class CGifFileInfo : public CRawFileInfo {
+class CGifFileInfo : public rawcarve::WalkingCandidate {
 public:
-    CGifFileInfo() { m_type = RAW_GIF; }
-    bool WhetherImplementGuess() override { return true; }
-    int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                    SearchContext& context) override;
+    CGifFileInfo() : WalkingCandidate(RAW_GIF) {}
 
 private:
+    int Step(const rawwalk::StreamView& view, SearchContext& context) override;
     enum class Expect { Block, SubBlocks };
     long long m_position = -1;
     Expect m_expect = Expect::Block;

@@ -11,10 +11,6 @@
 
 VK_RAW_ANALYSER_FACTORY(NewTARAnalyser, RawSpeed::TARAnalyser);
 
-using rawwalk::PositionName;
-using rawwalk::StreamView;
-using rawwalk::ViewOf;
-
 unsigned long long OctStringToint(const char* field) {
     using namespace tar_layout;
     if (field == nullptr)
@@ -145,35 +141,26 @@ void RawSpeed::TARAnalyser::TARRawFileInfo::WillBeRemove(unsigned char*, long lo
     }
 }
 
-int RawSpeed::TARAnalyser::TARRawFileInfo::Finish(long long size, long long sectorNumber) {
-    m_size = size;
-    if (size != 0)
-        SetRawFileName(PositionName(m_startSector, sectorNumber));
-    return 1;
+int RawSpeed::TARAnalyser::TARRawFileInfo::Finish(const rawwalk::StreamView& view, long long size) {
+    return size != 0 ? Sized(view, size) : Unsized();
 }
 
-int RawSpeed::TARAnalyser::TARRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                       long long sectorNumber,
-                                                       SearchContext& context) {
+int RawSpeed::TARAnalyser::TARRawFileInfo::Step(const rawwalk::StreamView& view,
+                                                SearchContext& context) {
     using namespace tar_layout;
-    if (EndIfAbsorbed())
-        return 1;
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const StreamView view = ViewOf(*this, sector, sectorSize, sectorNumber, context);
     if (view.here > kStreamLimit)
-        return Finish(0, sectorNumber);
+        return Unsized();
     while (m_zero < 0 && m_next < view.SectorEnd()) {
         const uint8_t* block = view.At(m_next, kBlock);
         if (block == nullptr) {
             if (view.Coming(m_next))
                 return 2;
-            return Finish(0, sectorNumber);
+            return Unsized();
         }
         unsigned long long memberSize = 0;
         const TarBlock kind = ClassifyTar(block, &memberSize);
         if (kind == TarBlock::Other)
-            return Finish(m_next, sectorNumber);
+            return Finish(view, m_next);
         if (kind == TarBlock::Zero) {
             m_zero = m_next;
             m_checked = m_next;
@@ -182,11 +169,11 @@ int RawSpeed::TARAnalyser::TARRawFileInfo::CalcRawSize(unsigned char* sector, in
         // A later member that starts this sector was taken for an archive
         // of its own: it is part of this one.
         if (m_next == view.here)
-            AbsorbOpenedAt<TARRawFileInfo>(m_next, sectorNumber, context);
+            AbsorbOpenedAt<TARRawFileInfo>(m_next, view.sectorNumber, context);
         unsigned long long next = 0;
         if (!NextHeader(static_cast<unsigned long long>(m_next), memberSize, &next) ||
             next > static_cast<unsigned long long>(kStreamLimit))
-            return Finish(0, sectorNumber);
+            return Unsized();
         m_next = static_cast<long long>(next);
     }
     if (m_zero < 0)
@@ -198,10 +185,10 @@ int RawSpeed::TARAnalyser::TARRawFileInfo::CalcRawSize(unsigned char* sector, in
     const long long upTo = std::min(record, std::min(view.end, view.SectorEnd()));
     for (long long at = std::max(m_checked, view.first); at < upTo; ++at) {
         if (view.base[at - view.first] != 0)
-            return Finish(end, sectorNumber);
+            return Finish(view, end);
     }
     m_checked = std::max(m_checked, upTo);
     if (m_checked >= record)
-        return Finish(record, sectorNumber);
+        return Finish(view, record);
     return 2;
 }

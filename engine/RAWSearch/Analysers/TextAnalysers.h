@@ -4,6 +4,7 @@
 // is in RtfAnalyser.cpp and HtmAnalyser.cpp.
 #pragma once
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 #include "WholeFileAnalysers.h"
 #include "ZeroTailAnalysers.h"
@@ -27,19 +28,13 @@ public:
 
 namespace RawSpeed {
 
-class RTFAnalyser : public IRawFileAnalyser {
+class RTFAnalyser : public rawcarve::PartneredCarver<RAW_RTF, FileRTFAnalyser> {
 public:
-    RTFAnalyser() : IRawFileAnalyser(RAW_RTF) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
-    FileRTFAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileRTFAnalyser m_whole;
 };
 
-class HTMLAnalyser : public IRawFileAnalyser {
+class HTMLAnalyser : public rawcarve::PartneredCarver<RAW_HTM, FileHTMAnalyser> {
 public:
     class HTMLRawFileInfo : public ZeroTailRawFileInfo {
     public:
@@ -51,14 +46,8 @@ public:
         bool m_wide = false;  // UTF-16: the text ends on a whole code unit
     };
 
-    HTMLAnalyser() : IRawFileAnalyser(RAW_HTM) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
-    FileHTMAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileHTMAnalyser m_whole;
 };
 
 }  // namespace RawSpeed

@@ -72,22 +72,14 @@ int RawSpeed::New3DSAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo&
 
 // The length comes with the first sector; the candidate ends in the sector
 // that holds the last byte.
-int RawSpeed::New3DSAnalyser::New3DSRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                                             long long sectorNumber,
-                                                             SearchContext&) {
-    if (sector == nullptr || sectorSize <= 0)
-        return 1;
-    const long long here = (sectorNumber - m_startSector) * sectorSize;
+int RawSpeed::New3DSAnalyser::New3DSRawFileInfo::Step(const rawwalk::StreamView& view,
+                                                      SearchContext&) {
     if (m_end < 0) {
-        m_end = DeclaredLength(sector);
-        if (m_end == 0) {
-            m_size = 0;
-            return 1;
-        }
+        m_end = DeclaredLength(view.sector);
+        if (m_end == 0)
+            return Unsized();
     }
-    if (m_end > here + sectorSize)
+    if (m_end > view.SectorEnd())
         return 2;
-    m_size = m_end;
-    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-    return 1;
+    return Sized(view, m_end);
 }

@@ -15,29 +15,22 @@ public:
 
 namespace RawSpeed {
 
-class New3DSAnalyser : public IRawFileAnalyser {
+class New3DSAnalyser : public rawcarve::StreamingCarver<New3DSAnalyser, RAW_3DS, File3DSAnalyser> {
 public:
     class New3DSRawFileInfo : public rawcarve::StreamingCandidate<New3DSAnalyser> {
     public:
         explicit New3DSRawFileInfo(New3DSAnalyser* owner) : StreamingCandidate(owner, RAW_3DS) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         long long m_end = -1;  // where the file ends, once read
     };
 
-    New3DSAnalyser() : IRawFileAnalyser(RAW_3DS) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = New3DSRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new New3DSRawFileInfo(this); }
-    File3DSAnalyser& WholeFile() { return m_whole; }
     // The length the first sector gives: the main chunk's, or the cartridge
     // image's; 0 when it gives none that can be.
     static long long DeclaredLength(const unsigned char* sector);
-
-private:
-    File3DSAnalyser m_whole;
 };
 
 }  // namespace RawSpeed

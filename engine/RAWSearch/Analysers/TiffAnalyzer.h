@@ -12,12 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "Carver.h"
 #include "FileTIFAnalyser.h"
 #include "RawFileInfo.h"
 
 namespace BruteForce {
 
-class TiffAnalyzer : public IRawFileAnalyser {
+class TiffAnalyzer : public rawcarve::StreamingCarver<TiffAnalyzer, RAW_TIF, FileTIFAnalyser> {
 public:
     class TiffRawFileInfo : public CRawFileInfo {
     public:
@@ -130,15 +131,8 @@ public:
         long long m_windowEnd = 0;
     };
 
-    TiffAnalyzer() : IRawFileAnalyser(RAW_TIF) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = TiffRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new TiffRawFileInfo(this); }
-
-    FileTIFAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileTIFAnalyser m_whole;
 };
 
 }  // namespace BruteForce

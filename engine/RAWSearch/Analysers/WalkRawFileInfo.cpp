@@ -40,7 +40,7 @@ int WalkRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
                                  SearchContext& context) {
     if (m_finished)
         return 1;
-    if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
+    if (!rawwalk::Offered(*this, sector, sectorSize, sectorNumber))
         return 2;
     const StreamWindow window(*this, sector, sectorSize, sectorNumber, context);
     if (!m_started) {

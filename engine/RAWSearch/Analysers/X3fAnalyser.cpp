@@ -47,33 +47,16 @@ int X3FAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-void X3FAnalyser::X3FRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr && m_analyser != nullptr)
-        m_analyser = &m_owner->m_whole;
-}
-
-int X3FAnalyser::X3FRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                             long long sectorNumber, SearchContext& context) {
-    if (sector == nullptr || sectorSize < 4 || sectorNumber < m_startSector)
-        return 2;
-    const long long offset = (sectorNumber - m_startSector) * sectorSize;
-    if (offset >= kLimit) {
-        m_size = 0;  // the whole-file road goes on from here
-        return 1;
-    }
-    if (vk::LoadLE<uint32_t>(sector + sectorSize - 4) != 0)
+int X3FAnalyser::X3FRawFileInfo::Judge(const rawwalk::StreamView& view) {
+    if (view.here >= kLimit)
+        return Unsized();  // the whole-file road goes on from here
+    if (vk::LoadLE<uint32_t>(view.sector + view.sectorSize - 4) != 0)
         return 2;
     // The directory may begin in the half sector before this one.
-    const rawwalk::StreamView view =
-        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    const int before =
-        offset > 0 && view.Holds(offset - sectorSize / 2, sectorSize / 2) ? sectorSize / 2 : 0;
-    const long long end = DirectoryEnd(sector - before, before + sectorSize, sectorSize, offset);
-    if (end <= 0)
-        return 2;
-    m_size = end;
-    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-    return 1;
+    const int before = view.HalfBefore();
+    const long long end =
+        DirectoryEnd(view.sector - before, before + view.sectorSize, view.sectorSize, view.here);
+    return end > 0 ? Sized(view, end) : 2;
 }
 
 int FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
@@ -83,26 +66,15 @@ int FileX3FAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
     const int n = static_cast<int>(file.GetSectorSize());
     if (n < 4)
         return 0;
-    for (long long offset = 0; offset <= kWholeFileLimit; offset += n) {
-        const int before = offset > 0 ? n / 2 : 0;
-        const uint8_t* data = file.GetRawFileBuffer(
-            static_cast<unsigned long long>(offset - before), static_cast<size_t>(before + n));
-        if (data == nullptr) {
-            info.m_size = offset;  // the device ends inside the file
-            return offset > 0 ? 1 : 0;
-        }
-        if (vk::LoadLE<uint32_t>(data + before + n - 4) != 0)
-            continue;
-        const long long end = X3FAnalyser::DirectoryEnd(data, before + n, n, offset);
-        if (end > 0) {
-            info.m_size = end;
-            info.SetRawFileName(
-                rawwalk::PositionName(info.m_startSector, info.m_startSector + offset / n));
-            return 1;
-        }
-    }
-    info.m_size = kWholeFileLimit;
-    return 1;
+    return rawcarve::SizeBySectors(
+        info, file, n, kWholeFileLimit + 1, kWholeFileLimit,
+        [](const uint8_t* data, int before, int sectorSize, long long offset) -> long long {
+            if (vk::LoadLE<uint32_t>(data + before + sectorSize - 4) != 0)
+                return -1;
+            const long long end =
+                X3FAnalyser::DirectoryEnd(data, before + sectorSize, sectorSize, offset);
+            return end > 0 ? end : -1;
+        });
 }
 
 }  // namespace Dunmere

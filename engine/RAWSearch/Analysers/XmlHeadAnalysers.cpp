@@ -112,42 +112,27 @@ int SVGAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) {
     return 1;
 }
 
-void SVGAnalyser::SVGRawFileInfo::WillBeRemove(unsigned char*, long long) {
-    if (m_owner != nullptr && m_analyser != nullptr)
-        m_analyser = &m_owner->m_whole;
-}
-
-int SVGAnalyser::SVGRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize,
-                                             long long sectorNumber, SearchContext& context) {
-    if (sector == nullptr || sectorSize < 2 || sectorNumber < m_startSector)
-        return 2;
-    const long long offset = (sectorNumber - m_startSector) * sectorSize;
+int SVGAnalyser::SVGRawFileInfo::Judge(const rawwalk::StreamView& view) {
+    const long long offset = view.here;
     if (m_first) {
         m_first = false;
-        m_binary = offset == 0 && IsBinarySvg(sector);
+        m_binary = offset == 0 && IsBinarySvg(view.sector);
     }
-    auto finish = [&](long long size) {
-        m_size = size;
-        SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-        return 1;
-    };
     if (offset >= kLimit)
-        return finish(kLimit);
+        return Sized(view, kLimit);
     if (m_binary) {
         const long long at = static_cast<long long>(kBinarySvgLength);
-        if (offset <= at && at + 4 <= offset + sectorSize) {
-            const long long size = vk::LoadLE<uint32_t>(sector + (at - offset)) + kBinarySvgFixed;
+        if (offset <= at && at + 4 <= view.SectorEnd()) {
+            const long long size =
+                vk::LoadLE<uint32_t>(view.sector + (at - offset)) + kBinarySvgFixed;
             if (size <= kLimit)
-                return finish(size);
+                return Sized(view, size);
         }
         return 2;
     }
-    const rawwalk::StreamView view =
-        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
-    const int before =
-        view.Holds(offset - sectorSize / 2, sectorSize / 2) && offset > 0 ? sectorSize / 2 : 0;
-    const long long end = TextEnd(m_type, sector - before, before, sectorSize, offset);
-    return end >= 0 ? finish(end) : 2;
+    const int before = view.HalfBefore();
+    const long long end = TextEnd(m_type, view.sector - before, before, view.sectorSize, offset);
+    return end >= 0 ? Sized(view, end) : 2;
 }
 
 int FileSVGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) {
@@ -165,24 +150,12 @@ int FileSVGAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) 
         info.m_size = vk::LoadLE<uint32_t>(length) + kBinarySvgFixed;
         return info.m_size <= kLimit ? 1 : 0;
     }
-    for (long long offset = 0; offset < kLimit; offset += n) {
-        const int before = offset > 0 ? n / 2 : 0;
-        const uint8_t* data = file.GetRawFileBuffer(
-            static_cast<unsigned long long>(offset - before), static_cast<size_t>(before + n));
-        if (data == nullptr) {
-            info.m_size = offset;  // the device ends inside the file
-            return offset > 0 ? 1 : 0;
-        }
-        const long long end = SVGAnalyser::TextEnd(info.m_type, data, before, n, offset);
-        if (end >= 0) {
-            info.m_size = end;
-            info.SetRawFileName(
-                rawwalk::PositionName(info.m_startSector, info.m_startSector + offset / n));
-            return end > 0 ? 1 : 0;
-        }
-    }
-    info.m_size = kLimit;
-    return 1;
+    const RAW_FILE_TYPE type = info.m_type;
+    return rawcarve::SizeBySectors(
+        info, file, n, kLimit, kLimit,
+        [type](const uint8_t* data, int before, int sectorSize, long long offset) {
+            return SVGAnalyser::TextEnd(type, data, before, sectorSize, offset);
+        });
 }
 
 }  // namespace Dunmere

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "Carver.h"
 #include "RawFileInfo.h"
 
 namespace Dunmere {
@@ -18,26 +19,22 @@ public:
     int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
 };
 
-class SVGAnalyser : public IRawFileAnalyser {
+class SVGAnalyser : public rawcarve::StreamingCarver<SVGAnalyser, -1, FileSVGAnalyser> {
 public:
-    class SVGRawFileInfo : public CRawFileInfo {
+    // Typed by the analyser when it recognises the head.
+    class SVGRawFileInfo : public rawcarve::JudgingCandidate<SVGAnalyser> {
     public:
-        explicit SVGRawFileInfo(SVGAnalyser* owner) : m_owner(owner) {}
-        bool WhetherImplementGuess() override { return true; }
-        void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
+        explicit SVGRawFileInfo(SVGAnalyser* owner) : JudgingCandidate(owner, RAW_RAW, 2) {}
 
     private:
-        SVGAnalyser* m_owner;
+        int Judge(const rawwalk::StreamView& view) override;
+
         bool m_binary = false;
         bool m_first = true;
     };
+    using Candidate = SVGRawFileInfo;
 
-    SVGAnalyser() : IRawFileAnalyser(-1) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new SVGRawFileInfo(this); }
 
     // The type a head of kMinAnalyseBytes bytes starts, RAW_RAW when none.
     static RAW_FILE_TYPE TypeOfHead(const uint8_t* head);
@@ -46,9 +43,6 @@ public:
     // before it (0 when not at hand). The file's length, or -1 to go on.
     static long long TextEnd(RAW_FILE_TYPE type, const uint8_t* data, int before, int sectorSize,
                              long long offset);
-
-private:
-    FileSVGAnalyser m_whole;
 };
 
 }  // namespace Dunmere

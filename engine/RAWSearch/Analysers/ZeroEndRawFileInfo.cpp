@@ -23,41 +23,15 @@ long long ZeroEndRawFileInfo::EndAt(const uint8_t* sector, int sectorSize, long 
     return previous != nullptr ? offset - rawwalk::TrailingZeros(previous, sectorSize) : offset;
 }
 
-// Sized while streaming: named by position, as every streaming format is.
-int ZeroEndRawFileInfo::Finish(long long size, long long sectorNumber) {
-    m_size = std::max(0LL, std::min(size, m_maximum));
-    m_final = true;
-    SetRawFileName(rawwalk::PositionName(m_startSector, sectorNumber));
-    return 1;
-}
-
-void ZeroEndRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber) {
-    if (sectorNumber == -1 && m_size > 0) {
-        m_final = true;
-        SetRawFileName(rawwalk::PositionName(m_startSector, m_lastSector));
-    }
-}
-
-int ZeroEndRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+long long ZeroEndRawFileInfo::EndIn(const unsigned char* sector, int sectorSize,
+                                    long long sectorNumber, long long offset,
                                     SearchContext& context) {
-    if (m_final)
-        return 1;
-    if (sector == nullptr || sectorSize <= 0 || sectorNumber < m_startSector)
-        return 2;
-    m_lastSector = sectorNumber;
-    const long long offset = (sectorNumber - m_startSector) * sectorSize;
-    if (offset >= m_skipUntil) {
-        const rawwalk::StreamView view =
-            rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
-        const uint8_t* previous = offset > 0 ? view.At(offset - sectorSize, sectorSize) : nullptr;
-        const long long end = EndAt(sector, sectorSize, offset, previous);
-        if (end >= 0)
-            return Finish(end, sectorNumber);
-    }
-    if (offset + sectorSize >= m_maximum)
-        return Finish(m_maximum, sectorNumber);
-    m_size = offset + sectorSize;
-    return 2;
+    if (offset < m_skipUntil)
+        return -1;
+    const rawwalk::StreamView view =
+        rawwalk::ViewOf(*this, sector, sectorSize, sectorNumber, context);
+    const uint8_t* previous = offset > 0 ? view.At(offset - sectorSize, sectorSize) : nullptr;
+    return EndAt(sector, sectorSize, offset, previous);
 }
 
 int ZeroEndRawFileInfo::WholeFileSize(CRawFileInfo& info, IStorageDevice* device, long long maximum,

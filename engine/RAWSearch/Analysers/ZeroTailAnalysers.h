@@ -62,16 +62,10 @@ private:
     long long m_fed = 0;  // file offset up to which bytes were given to the walk
 };
 
-class GZAnalyzer : public IRawFileAnalyser {
+class GZAnalyzer : public rawcarve::PartneredCarver<RAW_GZ, FileGZAnalyser> {
 public:
-    GZAnalyzer() : IRawFileAnalyser(RAW_GZ) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
     CRawFileInfo* CreateRawFileInfo() override;
-    FileGZAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileGZAnalyser m_whole;
 };
 
 class DbxAnalyser : public IRawFileAnalyser {
@@ -104,28 +98,21 @@ public:
     int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
 };
 
-class MOBIAnalyser : public IRawFileAnalyser {
+class MOBIAnalyser : public rawcarve::StreamingCarver<MOBIAnalyser, RAW_MOBI, FileMOBIAnalyser> {
 public:
     class MOBIRawFileInfo : public rawcarve::StreamingCandidate<MOBIAnalyser> {
     public:
         static constexpr long long kMaxLength = 0x9600000;
         explicit MOBIRawFileInfo(MOBIAnalyser* owner) : StreamingCandidate(owner, RAW_MOBI) {}
-        int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
-                        SearchContext& context) override;
 
     private:
+        int Step(const rawwalk::StreamView& view, SearchContext& context) override;
         int m_hop = 0;  // 0: at the record list, 1: at the last record, 2: zero-tail guess
         long long m_position = -1;
     };
 
-    MOBIAnalyser() : IRawFileAnalyser(RAW_MOBI) {}
-    int GetRawFileSize(CRawFileInfo&, IStorageDevice*) override { return 0; }
+    using Candidate = MOBIRawFileInfo;
     int AnalyseBuffer(unsigned char* sector, CRawFileInfo& info) override;
-    CRawFileInfo* CreateRawFileInfo() override { return new MOBIRawFileInfo(this); }
-    FileMOBIAnalyser& WholeFile() { return m_whole; }
-
-private:
-    FileMOBIAnalyser m_whole;
 };
 
 }  // namespace RawSpeed
