@@ -19,14 +19,27 @@ void FinishQuickSearch(IDirecotryTreeBuilder* builder, _tagSearcherType type,
             }
         }
     }
-    if (progress) {
-        _PROGRESS_INFO info{};
-        info.state = PROGRESS_FINISHED;
-        info.total = total;
-        info.done = done;
-        info.result = result;
-        progress->UpdateProgress(&info);
+    vk::SendProgress(progress, PROGRESS_FINISHED, total, done, result);
+}
+
+void vk::SendProgress(IProgress* progress, int32_t state, int64_t total, int64_t done,
+                      VKRESULT result) {
+    if (progress == nullptr)
+        return;
+    _PROGRESS_INFO info{};
+    info.state = state;
+    info.total = total;
+    info.done = done;
+    info.result = result;
+    progress->UpdateProgress(&info);
+}
+
+void vk::DeepSearcherBase::SetBlockSize(int sectorsPerBlock) {
+    if (sectorsPerBlock <= 0) {
+        CatchExeception::WriteLog("%s: block size %d refused\n", m_name, sectorsPerBlock);
+        return;
     }
+    m_blockSectors = sectorsPerBlock;
 }
 
 int AnswerSearchedPartitionQuery(int found, CSearchedPartitionInfo** out, int capacity,

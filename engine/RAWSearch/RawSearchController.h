@@ -32,7 +32,7 @@
 
 class TBitmap;
 
-class CRAWSearchController : public ICompleteFileSystemSearchController {
+class CRAWSearchController : public vk::DeepSearcherBase {
 public:
     // Streaming candidates open at once; the next one evicts the oldest.
     static constexpr size_t kMaxOpen = 32;
@@ -44,10 +44,7 @@ public:
 
     CRAWSearchController() = default;
     ~CRAWSearchController() override;
-    CRAWSearchController(const CRAWSearchController&) = delete;
-    CRAWSearchController& operator=(const CRAWSearchController&) = delete;
 
-    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
     // One record for the whole device, one sector per cluster from sector 0.
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
     void SetDevice(IStorageDevice* device) override;
@@ -148,7 +145,6 @@ private:
     std::map<int, std::unique_ptr<CRAWFileManager>> m_managers;
     IStorageDevice* m_device = nullptr;
     unsigned m_sectorsPerBlock = 0;
-    IDirecotryTreeBuilder* m_builder = nullptr;
     CBufferStorageDevice m_ring;
     std::list<Owned> m_kept;      // sized or streaming candidates
     std::deque<Owned> m_pending;  // waiting for their analyser's whole-file size

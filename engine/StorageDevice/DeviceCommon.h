@@ -53,4 +53,28 @@ inline int CloseFd(int& fd) {
     return 1;
 }
 
+// What every device kind keeps alike: the last error, the sector size and
+// the private data it owns, and no control requests. The fields are spelt as
+// the devices' own fields are, whose they were.
+class DeviceBase : public IStorageDevice {
+public:
+    ~DeviceBase() override { delete m_privateData; }
+    DeviceBase(const DeviceBase&) = delete;
+    DeviceBase& operator=(const DeviceBase&) = delete;
+
+    int GetSectorSize() override { return m_sectorSize; }
+    int IOCtl(unsigned long long, void*) override { return RefuseIOCtl(m_lastError); }
+    IStorageDeviceData* GetPrivateData() override { return m_privateData; }
+    VKRESULT GetLastError() override { return m_lastError; }
+
+protected:
+    DeviceBase() = default;
+    explicit DeviceBase(int sectorSize) : m_sectorSize(sectorSize) {}
+    void ReplacePrivateData(IStorageDeviceData* data) { ReplaceOwned(m_privateData, data); }
+
+    VKRESULT m_lastError = 0;
+    int m_sectorSize = 512;
+    IStorageDeviceData* m_privateData = nullptr;
+};
+
 }  // namespace storage_detail

@@ -35,7 +35,6 @@ CNodeDeviceBase::CNodeDeviceBase(const char* path) {
 
 CNodeDeviceBase::~CNodeDeviceBase() {
     Close();
-    delete m_privateData;
 }
 
 void CNodeDeviceBase::SetReopenDelayMs(int ms) {
@@ -87,10 +86,6 @@ int CNodeDeviceBase::ReOpen() {
     return 0;
 }
 
-int CNodeDeviceBase::IOCtl(unsigned long long, void*) {
-    return storage_detail::RefuseIOCtl(m_lastError);
-}
-
 int CNodeDeviceBase::ReadChecked(void* buffer, long long first, long long count,
                                  bool refusePastEnd) {
     m_lastError = 0;
@@ -105,10 +100,6 @@ int CNodeDeviceBase::ReadChecked(void* buffer, long long first, long long count,
         return 1;
     m_lastError = VK_ERROR(kModuleStorageDevice, kErrFailed);
     return 0;
-}
-
-void CNodeDeviceBase::ReplacePrivateData(IStorageDeviceData* data) {
-    storage_detail::ReplaceOwned(m_privateData, data);
 }
 
 int CDiskDevice::ReadSector(void* buffer, long long firstSector, long long count) {

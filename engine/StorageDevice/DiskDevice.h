@@ -3,23 +3,20 @@
 
 #include <vector>
 
+#include "DeviceCommon.h"
 #include "IStorageDevice.h"
 #include "StorageDeviceData.h"
 
 // The parts shared by the two node devices: the descriptor, the geometry and
 // the guarded read.
-class CNodeDeviceBase : public IStorageDevice {
+class CNodeDeviceBase : public storage_detail::DeviceBase {
 public:
     explicit CNodeDeviceBase(const char* path);
     ~CNodeDeviceBase() override;
 
     int Open(char* path) override;
     int Close() override;
-    int GetSectorSize() override { return m_sectorSize; }
     long long GetTotalSectors() override { return m_totalSectors; }
-    int IOCtl(unsigned long long code, void* arg) override;
-    IStorageDeviceData* GetPrivateData() override { return m_privateData; }
-    VKRESULT GetLastError() override { return m_lastError; }
     int IsPermitted() override { return m_permitted; }
 
     // Closes, then tries to open the stored path three times, waiting
@@ -33,14 +30,10 @@ public:
 protected:
     // Checks the arguments, reads, and sets the last error; 1 on success.
     int ReadChecked(void* buffer, long long first, long long count, bool refusePastEnd);
-    void ReplacePrivateData(IStorageDeviceData* data);
 
-    VKRESULT m_lastError = 0;
     int m_fd = -1;
     char m_path[128] = {};
-    int m_sectorSize = 512;
     long long m_totalSectors = 0;
-    IStorageDeviceData* m_privateData = nullptr;
     int m_permitted = 1;
     bool m_pathTooLong = false;
 };

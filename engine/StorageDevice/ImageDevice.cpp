@@ -66,7 +66,6 @@ CImageDeviceBase::CImageDeviceBase(const char* path) {
 
 CImageDeviceBase::~CImageDeviceBase() {
     Close();
-    delete m_privateData;
 }
 
 int CImageDeviceBase::Open(char*) {
@@ -93,10 +92,6 @@ int CImageDeviceBase::Close() {
     return storage_detail::CloseFd(m_fd);
 }
 
-int CImageDeviceBase::IOCtl(unsigned long long, void*) {
-    return storage_detail::RefuseIOCtl(m_lastError);
-}
-
 int CImageDeviceBase::ReadSector(void* buffer, long long firstSector, long long count) {
     m_lastError = 0;
     const long long ssz = m_sectorSize;
@@ -113,7 +108,7 @@ int CImageDeviceBase::ReadSector(void* buffer, long long firstSector, long long 
 
 void CImageDeviceBase::Attach(IStorageDeviceData* data, const void* record, long long sectorSize,
                               long long totalSectors, long long dataOffset) {
-    storage_detail::ReplaceOwned(m_privateData, data);
+    ReplacePrivateData(data);
     m_haveRecord = false;
     if (record == nullptr)
         return;

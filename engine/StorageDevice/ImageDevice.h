@@ -2,10 +2,11 @@
 // images and disk images whose sectors lie uncompressed at a known offset.
 #pragma once
 
+#include "DeviceCommon.h"
 #include "IStorageDevice.h"
 #include "StorageDeviceData.h"
 
-class CImageDeviceBase : public IStorageDevice {
+class CImageDeviceBase : public storage_detail::DeviceBase {
 public:
     explicit CImageDeviceBase(const char* path);
     ~CImageDeviceBase() override;
@@ -14,11 +15,7 @@ public:
     int Open(char* path) override;
     int Close() override;
     int ReadSector(void* buffer, long long firstSector, long long count) override;
-    int GetSectorSize() override { return m_sectorSize; }
     long long GetTotalSectors() override { return m_totalSectors; }
-    int IOCtl(unsigned long long code, void* arg) override;
-    IStorageDeviceData* GetPrivateData() override { return m_privateData; }
-    VKRESULT GetLastError() override { return m_lastError; }
 
     long long GetDataOffset() const { return m_dataOffset; }
     const char* GetImagePath() const { return m_imagePath; }
@@ -30,12 +27,9 @@ protected:
     void Attach(IStorageDeviceData* data, const void* record, long long sectorSize,
                 long long totalSectors, long long dataOffset);
 
-    VKRESULT m_lastError = 0;
     int m_fd = -1;
     char m_imagePath[1024] = {};
-    int m_sectorSize = 512;
     long long m_totalSectors = 0;
-    IStorageDeviceData* m_privateData = nullptr;
     long long m_dataOffset = 0;
     bool m_pathFits = true;
     bool m_haveRecord = false;

@@ -18,15 +18,10 @@ int UsableSize(int size) {
 
 CPartitionWindowBase::CPartitionWindowBase(IStorageDevice* parent, long long startSector,
                                            long long sectorCount, int sectorSize)
-    : m_parent(parent),
-      m_sectorSize(
-          UsableSize(sectorSize > 0 ? sectorSize : (parent ? parent->GetSectorSize() : 0))),
+    : DeviceBase(UsableSize(sectorSize > 0 ? sectorSize : (parent ? parent->GetSectorSize() : 0))),
+      m_parent(parent),
       m_startSector(startSector),
       m_sectorCount(sectorCount) {}
-
-CPartitionWindowBase::~CPartitionWindowBase() {
-    delete m_privateData;
-}
 
 int CPartitionWindowBase::Open(char*) {
     m_lastError = 0;
@@ -50,15 +45,7 @@ int CPartitionWindowBase::Close() {
     return 1;
 }
 
-int CPartitionWindowBase::IOCtl(unsigned long long, void*) {
-    return storage_detail::RefuseIOCtl(m_lastError);
-}
-
-void CPartitionWindowBase::ReplacePrivateData(IStorageDeviceData* data) {
-    storage_detail::ReplaceOwned(m_privateData, data);
-}
-
-int CPartitionWindowBase::ReadWindow(void* buffer, long long first, long long count) {
+int CPartitionWindowBase::ReadSector(void* buffer, long long first, long long count) {
     m_lastError = 0;
     if (m_parent == nullptr) {
         m_lastError = VK_ERROR(kModuleStorageDevice, kErrNoInformation);
@@ -93,10 +80,6 @@ int CPartitionWindowBase::ReadWindow(void* buffer, long long first, long long co
     return result;
 }
 
-int CPartitionDevice::ReadSector(void* buffer, long long firstSector, long long count) {
-    return ReadWindow(buffer, firstSector, count);
-}
-
 void CPartitionDevice::SetPrivateData(IStorageDeviceData* data) {
     ReplacePrivateData(data);
     auto* holder = dynamic_cast<IPartitionDeviceData*>(data);
@@ -114,11 +97,6 @@ void CPartitionDevice::SetPrivateData(IStorageDeviceData* data) {
 CCollectedPartitionDeviceInfoStruct* CPartitionDevice::GetPartitionInfo() {
     return storage_detail::FindRecord(m_privateData, &IPartitionDeviceData::GetPartitionInfo,
                                       m_lastError);
-}
-
-int CPartitionVirtualVolumeDevice::ReadSector(void* buffer, long long firstSector,
-                                              long long count) {
-    return ReadWindow(buffer, firstSector, count);
 }
 
 void CPartitionVirtualVolumeDevice::SetPrivateData(IStorageDeviceData* data) {

@@ -5,14 +5,14 @@
 namespace vk {
 
 Parse DamageCounter::Skip(const char* structure, uint64_t position, const char* reason) {
-    const uint64_t n = m_count.fetch_add(1, std::memory_order_relaxed) + 1;
+    const uint64_t n = count_.fetch_add(1, std::memory_order_relaxed) + 1;
     if (n <= kMaxLoggedSkips) {
         CatchExeception::WriteLog(
-            "%s: damaged %s at %llu skipped: %s\n", m_name, structure ? structure : "structure",
+            "%s: damaged %s at %llu skipped: %s\n", name_, structure ? structure : "structure",
             static_cast<unsigned long long>(position), reason ? reason : "unreadable");
     } else if (n == kMaxLoggedSkips + 1) {
         CatchExeception::WriteLog("%s: further damaged structures are counted, not logged\n",
-                                  m_name);
+                                  name_);
     }
     return Parse::Damaged;
 }
@@ -20,7 +20,7 @@ Parse DamageCounter::Skip(const char* structure, uint64_t position, const char* 
 void DamageCounter::LogSummary() const {
     const uint64_t n = Count();
     if (n > 0) {
-        CatchExeception::WriteLog("%s: %llu damaged structures skipped\n", m_name,
+        CatchExeception::WriteLog("%s: %llu damaged structures skipped\n", name_,
                                   static_cast<unsigned long long>(n));
     }
 }

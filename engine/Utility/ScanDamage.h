@@ -29,21 +29,21 @@ class DamageCounter {
 public:
     static constexpr uint64_t kMaxLoggedSkips = 200;
 
-    explicit DamageCounter(const char* scanName = "scan") : m_name(scanName) {}
+    explicit DamageCounter(const char* scanName = "scan") : name_(scanName) {}
 
     // Records one skipped structure and answers Parse::Damaged, so a
     // parser can write `return damage.Skip(...)`.
     Parse Skip(const char* structure, uint64_t position, const char* reason);
 
-    uint64_t Count() const { return m_count.load(std::memory_order_relaxed); }
-    void Reset() { m_count.store(0, std::memory_order_relaxed); }
+    uint64_t Count() const { return count_.load(std::memory_order_relaxed); }
+    void Reset() { count_.store(0, std::memory_order_relaxed); }
 
     // Logs "<scan>: N damaged structures skipped" when N > 0.
     void LogSummary() const;
 
 private:
-    const char* m_name;
-    std::atomic<uint64_t> m_count{0};
+    const char* name_;
+    std::atomic<uint64_t> count_{0};
 };
 
 }  // namespace vk

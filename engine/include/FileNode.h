@@ -245,6 +245,41 @@ private:
     long long claimedSize_ = 0;
 };
 
+namespace vk {
+
+// A node whose name, size, attribute and times are those of its file
+// properties (FAT, NTFS): without properties it answers null, 0 and no
+// attribute.
+class PropertiesFileNode : public CFileNode {
+public:
+    const char* GetFileName() override {
+        IFileProperties* properties = GetFileProperties();
+        return properties ? properties->GetFileName() : nullptr;
+    }
+    long long GetFileSize() override {
+        IFileProperties* properties = GetFileProperties();
+        return properties ? properties->GetFileSize() : 0;
+    }
+    uint32_t GetAttribute() override {
+        IFileProperties* properties = GetFileProperties();
+        return properties ? properties->GetAttribute() : 0;
+    }
+    long long GetCreationTime() override {
+        IFileProperties* properties = GetFileProperties();
+        return properties ? properties->GetCreationTime() : 0;
+    }
+    long long GetModificationTime() override {
+        IFileProperties* properties = GetFileProperties();
+        return properties ? properties->GetModificationTime() : 0;
+    }
+    long long GetLastAccessTime() override {
+        IFileProperties* properties = GetFileProperties();
+        return properties ? properties->GetLastAccessTime() : 0;
+    }
+};
+
+}  // namespace vk
+
 // A folder that exists only in the result tree: tree roots and the folder of
 // lost files.
 class CFilesystemNode : public CFileNode {

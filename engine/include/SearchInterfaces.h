@@ -170,6 +170,39 @@ public:
     virtual void FinishBlocks() {}
 };
 
+namespace vk {
+
+// Sends one progress record to `progress`, when there is one.
+void SendProgress(IProgress* progress, int32_t state, int64_t total, int64_t done,
+                  VKRESULT result = VK_OK);
+
+// What the deep searchers keep of their set-up alike: the tree builder their
+// nodes go to and the block size. Not copied. The fields are spelt as the
+// searchers' own fields are, whose they were.
+class DeepSearcherBase : public ICompleteFileSystemSearchController {
+public:
+    // `name` begins the log line of a refused block size.
+    explicit DeepSearcherBase(const char* name = "deep search") : m_name(name) {}
+    DeepSearcherBase(const DeepSearcherBase&) = delete;
+    DeepSearcherBase& operator=(const DeepSearcherBase&) = delete;
+
+    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
+    // A size below one sector is refused with a log line; the earlier one
+    // stays.
+    void SetBlockSize(int sectorsPerBlock) override;
+
+protected:
+    // Not owned; null until set.
+    IDirecotryTreeBuilder* m_builder = nullptr;
+    // Sectors per block; 0 until set.
+    int m_blockSectors = 0;
+
+private:
+    const char* m_name;
+};
+
+}  // namespace vk
+
 // A file system's recogniser for one volume or partition window.
 class IVolumeAnalyze {
 public:

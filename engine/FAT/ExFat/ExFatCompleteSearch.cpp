@@ -75,7 +75,7 @@ void CExFatCompleteSearch::PreparetoSearch() {
 }
 
 bool CExFatCompleteSearch::PrepareAnalyzeBlock() {
-    if (!m_device || !m_builder || m_sectorsPerBlock <= 0 || !m_sectorSizeUsable)
+    if (!m_device || !m_builder || m_blockSectors <= 0 || !m_sectorSizeUsable)
         return false;
     if (m_prepared)
         return true;

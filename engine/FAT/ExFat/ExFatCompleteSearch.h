@@ -18,24 +18,20 @@ class IStorageDevice;
 
 ICompleteFileSystemSearchController* CreateEXFatSearcher();
 
-class CExFatCompleteSearch final : public ICompleteFileSystemSearchController {
+class CExFatCompleteSearch final : public vk::DeepSearcherBase {
 public:
     // Every sector is analysed with the two sectors after it in memory: an
     // entry set of 19 entries that starts in a sector's last entry reaches
     // that far.
     static constexpr uint32_t kCarrySectors = 2;
 
-    CExFatCompleteSearch() = default;
+    CExFatCompleteSearch() : DeepSearcherBase("exFAT deep search") {}
     ~CExFatCompleteSearch() override = default;
-    CExFatCompleteSearch(const CExFatCompleteSearch&) = delete;
-    CExFatCompleteSearch& operator=(const CExFatCompleteSearch&) = delete;
 
-    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
     // The volumes found: heap start as the origin of the runs, the evidence
     // word as the file-system value, the index their nodes carry.
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
     void SetDevice(IStorageDevice* device) override;
-    void SetBlockSize(int sectorsPerBlock) override { m_sectorsPerBlock = sectorsPerBlock; }
     // Forgets what an earlier scan with this searcher found.
     void PreparetoSearch() override;
     void EndSearch(int build) override;
@@ -73,8 +69,6 @@ private:
     void LoadFat(CExFatPartitionEx& partition);
 
     IStorageDevice* m_device = nullptr;
-    IDirecotryTreeBuilder* m_builder = nullptr;
-    int m_sectorsPerBlock = 0;
     uint32_t m_sectorSize = 512;
     bool m_sectorSizeUsable = true;
     uint64_t m_totalSectors = 0;

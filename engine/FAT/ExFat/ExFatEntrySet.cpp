@@ -179,14 +179,8 @@ bool CEFDTAnalyze::AnalyzeEntry(const vk::ByteReader& e, uint64_t sector) {
             return IsValidLabelEntry(e);
         case entry::kTypeBitmap:
         case entry::kTypeUpcase:
-        case entry::kTypeVolumeGuid:
-        case entry::kTypeTexFatPadding:
-        case entry::kTypeAccessControl:
-        case entry::Deleted(entry::kTypeVolumeGuid):
-        case entry::Deleted(entry::kTypeTexFatPadding):
-        case entry::Deleted(entry::kTypeAccessControl):
             return true;
         default:
-            return false;
+            return entry::IsBenignPrimary(type);
     }
 }

@@ -77,6 +77,12 @@ constexpr uint8_t kTypeVendorAllocation = 0xE1;
 constexpr uint8_t Deleted(uint8_t type) {
     return static_cast<uint8_t>(type & ~kInUse);
 }
+// One of the benign primary entries above, in use or deleted: accepted
+// wherever it stands and otherwise passed over.
+constexpr bool IsBenignPrimary(uint8_t type) {
+    const auto live = static_cast<uint8_t>(type | kInUse);
+    return live == kTypeVolumeGuid || live == kTypeTexFatPadding || live == kTypeAccessControl;
+}
 }  // namespace entry
 
 // File entry: the primary entry of a file's or folder's set.

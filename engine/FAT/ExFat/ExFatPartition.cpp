@@ -45,40 +45,40 @@ namespace {
 class RunSet {
 public:
     bool Contains(uint32_t cluster) const {
-        if (m_index.empty()) {
-            for (const ExFatClusterRun& r : m_runs) {
+        if (index_.empty()) {
+            for (const ExFatClusterRun& r : runs_) {
                 if (cluster >= r.first && cluster - r.first < r.count)
                     return true;
             }
             return false;
         }
-        auto it = m_index.upper_bound(cluster);
-        if (it == m_index.begin())
+        auto it = index_.upper_bound(cluster);
+        if (it == index_.begin())
             return false;
         --it;
         return cluster - it->first < it->second;
     }
     void Add(uint32_t cluster) {
-        if (!m_runs.empty() && m_runs.back().first + m_runs.back().count == cluster) {
-            ++m_runs.back().count;
-            if (!m_index.empty())
-                m_index[m_runs.back().first] = m_runs.back().count;
+        if (!runs_.empty() && runs_.back().first + runs_.back().count == cluster) {
+            ++runs_.back().count;
+            if (!index_.empty())
+                index_[runs_.back().first] = runs_.back().count;
             return;
         }
-        m_runs.push_back({cluster, 1});
-        if (!m_index.empty()) {
-            m_index.emplace(cluster, 1);
-        } else if (m_runs.size() > kScanLimit) {
-            for (const ExFatClusterRun& r : m_runs)
-                m_index.emplace(r.first, r.count);
+        runs_.push_back({cluster, 1});
+        if (!index_.empty()) {
+            index_.emplace(cluster, 1);
+        } else if (runs_.size() > kScanLimit) {
+            for (const ExFatClusterRun& r : runs_)
+                index_.emplace(r.first, r.count);
         }
     }
-    std::vector<ExFatClusterRun> Take() { return std::move(m_runs); }
+    std::vector<ExFatClusterRun> Take() { return std::move(runs_); }
 
 private:
     static constexpr size_t kScanLimit = 16;
-    std::vector<ExFatClusterRun> m_runs;
-    std::map<uint32_t, uint32_t> m_index;
+    std::vector<ExFatClusterRun> runs_;
+    std::map<uint32_t, uint32_t> index_;
 };
 
 }  // namespace

@@ -232,18 +232,13 @@ bool CFDTPreAnaylze::Analyze(uint64_t sector, const uint8_t* data, size_t after)
                     m_set->SetVolumeLabel(vk::Utf16UnitsToUtf8(units, count));
                 }
                 break;
-            // A volume GUID, TexFAT padding or an access control table may
-            // stand among a root's entries.
-            case entry::kTypeVolumeGuid:
-            case entry::kTypeTexFatPadding:
-            case entry::kTypeAccessControl:
-            case entry::Deleted(entry::kTypeVolumeGuid):
-            case entry::Deleted(entry::kTypeTexFatPadding):
-            case entry::Deleted(entry::kTypeAccessControl):
-                accepted = true;
-                break;
             default:
-                failed = true;
+                // A volume GUID, TexFAT padding or an access control table
+                // may stand among a root's entries.
+                if (entry::IsBenignPrimary(type))
+                    accepted = true;
+                else
+                    failed = true;
                 break;
         }
         if (!failed && !cut)

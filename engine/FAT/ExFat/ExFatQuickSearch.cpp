@@ -18,16 +18,6 @@ bool ExFatSectorSize(int size) {
     return size >= 512 && size <= 4096 && (size & (size - 1)) == 0;
 }
 
-void SendProgress(IProgress* progress, int32_t state, int64_t total, int64_t done,
-                  VKRESULT result) {
-    _PROGRESS_INFO info{};
-    info.state = state;
-    info.total = total;
-    info.done = done;
-    info.result = result;
-    progress->UpdateProgress(&info);
-}
-
 }  // namespace
 
 IQuickFileSystemSearchController* CreateEXFatQuickSearcher() {
@@ -184,7 +174,7 @@ VKRESULT CExFatQuickSearch::QuickSearch(IStorageDevice* device, IProgress* progr
         const int64_t percent = done * 100 / total;
         if (percent > highest) {
             highest = percent;
-            SendProgress(progress, PROGRESS_RUNNING, total, done, VK_OK);
+            vk::SendProgress(progress, PROGRESS_RUNNING, total, done);
         }
         // A folder that cannot be read costs only its own files.
         if (!BuildChildren(device, folder, queue))

@@ -60,23 +60,22 @@ class ChainSeen {
 public:
     // False when the cluster was met before.
     bool Insert(uint64_t cluster) {
-        if (m_many.empty()) {
-            if (std::find(m_few.begin(), m_few.begin() + m_count, cluster) !=
-                m_few.begin() + m_count)
+        if (many_.empty()) {
+            if (std::find(few_.begin(), few_.begin() + count_, cluster) != few_.begin() + count_)
                 return false;
-            if (m_count < m_few.size()) {
-                m_few[m_count++] = cluster;
+            if (count_ < few_.size()) {
+                few_[count_++] = cluster;
                 return true;
             }
-            m_many.insert(m_few.begin(), m_few.end());
+            many_.insert(few_.begin(), few_.end());
         }
-        return m_many.insert(cluster).second;
+        return many_.insert(cluster).second;
     }
 
 private:
-    std::array<uint64_t, 16> m_few{};
-    size_t m_count = 0;
-    std::unordered_set<uint64_t> m_many;
+    std::array<uint64_t, 16> few_{};
+    size_t count_ = 0;
+    std::unordered_set<uint64_t> many_;
 };
 
 }  // namespace

@@ -75,13 +75,7 @@ bool CFATBuildWorker::IsFirsectorInCluster(uint64_t s) const {
 }
 
 void CFATBuildWorker::SendProgress(int64_t percent) {
-    if (!m_progress)
-        return;
-    _PROGRESS_INFO info{};
-    info.state = PROGRESS_RUNNING;
-    info.total = 100;
-    info.done = percent;
-    m_progress->UpdateProgress(&info);
+    vk::SendProgress(m_progress, PROGRESS_RUNNING, 100, percent);
 }
 
 VKRESULT CFATBuildWorker::QuickBuildDirectoryTree(int mode) {

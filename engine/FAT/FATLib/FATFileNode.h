@@ -97,7 +97,7 @@ public:
                                                                       size_t length);
 };
 
-class CFATFileNode final : public CFileNode {
+class CFATFileNode final : public vk::PropertiesFileNode {
 public:
     CFATFileNode() = default;
     ~CFATFileNode() override;
@@ -109,26 +109,11 @@ public:
     void SetFileProperties(CFATFileProperties* properties);
     void DelDataRunList() { CFileNode::SetDataRunList(nullptr); }
 
-    const char* GetFileName() override {
-        return m_properties ? m_properties->GetFileName() : nullptr;
-    }
-    long long GetFileSize() override { return m_properties ? m_properties->GetFileSize() : 0; }
-    uint32_t GetAttribute() override { return m_properties ? m_properties->GetAttribute() : 0; }
-    long long GetCreationTime() override {
-        return m_properties ? m_properties->GetCreationTime() : 0;
-    }
-    long long GetModificationTime() override {
-        return m_properties ? m_properties->GetModificationTime() : 0;
-    }
-    long long GetLastAccessTime() override {
-        return m_properties ? m_properties->GetLastAccessTime() : 0;
-    }
     int IsDirectory() override { return (GetAttribute() & 0x10) ? 1 : 0; }
     int IsDeleted() override {
         return m_properties && (m_properties->GetState() & kFATStateDeleted) ? 1 : 0;
     }
     _tagSearcherType GetSearcheType() const override { return SEARCHER_FAT; }
-    void SetParentNodeID(long long id) override { CFileNode::SetParentNodeID(id); }
     IFileNode* Clone() override;
     void MarkDeleted() override;
     void FilterFileNameByDot() override;

@@ -28,7 +28,7 @@ struct CFatSearchedPartitionInfoLess {
     }
 };
 
-class CFATCompleteFSearcher final : public ICompleteFileSystemSearchController {
+class CFATCompleteFSearcher final : public vk::DeepSearcherBase {
 public:
     // A FAT copy expected to start at `sector`, for the candidate whose
     // boot sector said so.
@@ -45,16 +45,12 @@ public:
     // Sub-folder candidates are tried with these cluster sizes, in order.
     static constexpr uint32_t FAT_SUPPORTED_SECTORS_PER_CLUSTER[] = {1, 2, 4, 8, 16, 32, 64, 128};
 
-    CFATCompleteFSearcher() = default;
+    CFATCompleteFSearcher() : DeepSearcherBase("FAT deep search") {}
     ~CFATCompleteFSearcher() override;
-    CFATCompleteFSearcher(const CFATCompleteFSearcher&) = delete;
-    CFATCompleteFSearcher& operator=(const CFATCompleteFSearcher&) = delete;
 
-    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
     // Copies of the kept partitions, with their scores.
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
     void SetDevice(IStorageDevice* device) override;
-    void SetBlockSize(int sectorsPerBlock) override { m_sectorsPerBlock = sectorsPerBlock; }
     void PreparetoSearch() override;
     void EndSearch(int build) override;
     void AnalyzeBlock(long long firstSector, long long sectorCount) override;
@@ -109,8 +105,6 @@ private:
     uint32_t m_sectorSize = 512;
     bool m_sectorSizeUsable = true;
     uint64_t m_deviceSectors = 0;
-    int m_sectorsPerBlock = -1;
-    IDirecotryTreeBuilder* m_builder = nullptr;
     std::vector<CFATSearchedPartitionInfo*> m_partitions;
     CandidateSet m_candidates;
     std::multiset<FATTableInfo> m_fatStarts;

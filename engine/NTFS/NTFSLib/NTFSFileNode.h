@@ -104,7 +104,7 @@ private:
 
 class CCommonFileRecordInfo;
 
-class CNTFSFileNode final : public CFileNode {
+class CNTFSFileNode final : public vk::PropertiesFileNode {
 public:
     CNTFSFileNode() = default;
     // The node owns its properties and frees them with itself.
@@ -122,26 +122,11 @@ public:
     void SetMetadataStartPosition(long long position) { m_metadataStart = position; }
     long long GetMetadataStartPositionNTFS() const { return m_metadataStart; }
 
-    const char* GetFileName() override {
-        return m_properties ? m_properties->GetFileName() : nullptr;
-    }
-    long long GetFileSize() override { return m_properties ? m_properties->GetFileSize() : 0; }
-    uint32_t GetAttribute() override { return m_properties ? m_properties->GetAttribute() : 0; }
-    long long GetCreationTime() override {
-        return m_properties ? m_properties->GetCreationTime() : 0;
-    }
-    long long GetModificationTime() override {
-        return m_properties ? m_properties->GetModificationTime() : 0;
-    }
-    long long GetLastAccessTime() override {
-        return m_properties ? m_properties->GetLastAccessTime() : 0;
-    }
     int IsDirectory() override { return (GetAttribute() & kNTFSAttrDirectory) ? 1 : 0; }
     int IsDeleted() override {
         return m_properties && (m_properties->GetState() & kNTFSStateDeleted) ? 1 : 0;
     }
     _tagSearcherType GetSearcheType() const override { return SEARCHER_NTFS; }
-    void SetParentNodeID(long long id) override { CFileNode::SetParentNodeID(id); }
     IFileNode* Clone() override;
     void MarkDeleted() override;
     // The data-recovery layer's LZNT1 reader, unopened.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "NTFSDataRun.h"
@@ -247,6 +248,17 @@ uint32_t CNTFSFileRecordStandardInformationAttribute::GetDosFilePermission() con
 
 // ---------------------------------------------------------------- $FILE_NAME
 
+namespace {
+// How many UTF-16 units the name in a $FILE_NAME value holds; nothing when
+// they do not all lie inside the value.
+std::optional<size_t> NameUnits(const vk::ByteReader& value) {
+    const size_t units = value.U8(fn::kNameLength);
+    if (!value.Has(fn::kName, 2 * units))
+        return std::nullopt;
+    return units;
+}
+}  // namespace
+
 bool CNTFSFileRecordFileNameAttribute::IsValid(const uint8_t* attribute, size_t room) {
     if (!CNTFSFileRecordAttribute::IsValid(attribute, room))
         return false;
@@ -256,13 +268,12 @@ bool CNTFSFileRecordFileNameAttribute::IsValid(const uint8_t* attribute, size_t 
     vk::ByteReader value = a.Value();
     if (value.failed() || value.size() < fn::kName)
         return false;
-    const size_t units = value.U8(fn::kNameLength);
     // The name must lie inside the value: its length byte alone could make
     // the conversion read past the attribute and the record.
     // Its characters are not looked at: a name Windows or Linux would refuse
     // ("/", or : * ? and the like outside the POSIX name space) is still the
     // name of an intact record. It is cleaned where it becomes a path.
-    return value.Has(fn::kName, 2 * units);
+    return NameUnits(value).has_value();
 }
 
 int64_t CNTFSFileRecordFileNameAttribute::GetFileRecordNumberofParentDirectory() const {
@@ -292,33 +303,30 @@ uint8_t CNTFSFileRecordFileNameAttribute::GetFileNameNamespaceType() const {
 }
 
 std::u16string CNTFSFileRecordFileNameAttribute::GetFileNameUnits() const {
-    const vk::ByteReader& value = m_value;
-    const size_t units = value.U8(fn::kNameLength);
-    if (!value.Has(fn::kName, 2 * units))
+    const std::optional<size_t> units = NameUnits(m_value);
+    if (!units)
         return {};
-    std::u16string out(units, u'\0');
-    for (size_t i = 0; i < units; ++i)
-        out[i] = static_cast<char16_t>(value.LE16(fn::kName + 2 * i));
+    std::u16string out(*units, u'\0');
+    for (size_t i = 0; i < *units; ++i)
+        out[i] = static_cast<char16_t>(m_value.LE16(fn::kName + 2 * i));
     return out;
 }
 
 std::string CNTFSFileRecordFileNameAttribute::GetFileName() const {
-    const vk::ByteReader& value = m_value;
-    const size_t units = value.U8(fn::kNameLength);
-    if (!value.Has(fn::kName, 2 * units))
+    const std::optional<size_t> units = NameUnits(m_value);
+    if (!units)
         return {};
     vk::Utf16Options options;
     options.stopAtNul = true;
-    return vk::Utf16ToUtf8(value.data() + fn::kName, units, options);
+    return vk::Utf16ToUtf8(m_value.data() + fn::kName, *units, options);
 }
 
 bool CNTFSFileRecordFileNameAttribute::IsFileNameEqual(std::u16string_view name) const {
-    const vk::ByteReader& value = m_value;
-    const size_t units = value.U8(fn::kNameLength);
-    if (units != name.size() || !value.Has(fn::kName, 2 * units))
+    const std::optional<size_t> units = NameUnits(m_value);
+    if (units != name.size())
         return false;
-    for (size_t i = 0; i < units; ++i) {
-        if (value.LE16(fn::kName + 2 * i) != name[i])
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (m_value.LE16(fn::kName + 2 * i) != name[i])
             return false;
     }
     return true;
@@ -398,21 +406,29 @@ bool CNTFSFileRecord::IsValid(const uint8_t* buffer, size_t size) {
 }
 
 bool CNTFSFileRecord::Init(const uint8_t* buffer, size_t size) {
+    return Load(buffer, size, true);
+}
+
+bool CNTFSFileRecord::InitFromImage(const uint8_t* buffer, size_t size) {
+    return Load(buffer, size, false);
+}
+
+bool CNTFSFileRecord::Load(const uint8_t* buffer, size_t size, bool fromDisk) {
     m_valid = false;
     m_size = 0;
     m_tornSectors = 0;
     if (buffer == nullptr || size < rec::kMinRecordSize ||
         !CNTFSFileRecordHeader::IsValid(buffer, size))
         return false;
-    const size_t examined = ExaminedSize(buffer, size);
-    std::memcpy(m_buf.data(), buffer, examined);
-    m_size = examined;
+    m_size = ExaminedSize(buffer, size);
+    std::memcpy(m_buf.data(), buffer, m_size);
     // A sector whose end does not carry the sequence number was not written
     // with the rest of the record: a write torn by a power cut leaves it as
     // an older version held it. Its saved word cannot be put back; the
     // record is still the file's when its attributes are sound, and the
     // sector is remembered so that what it holds is not passed off as sure.
-    m_tornSectors = UnfixupMatchingSectors(m_buf.data(), m_size);
+    if (fromDisk)
+        m_tornSectors = UnfixupMatchingSectors(m_buf.data(), m_size);
     if (!IndexAttributes()) {
         m_size = 0;
         m_tornSectors = 0;
@@ -437,23 +453,6 @@ CLostRanges CNTFSFileRecord::TornBytes(size_t offset, size_t length) const {
             lost.Add(static_cast<long long>(from - offset), static_cast<long long>(to - from));
     }
     return lost;
-}
-
-bool CNTFSFileRecord::InitFromImage(const uint8_t* buffer, size_t size) {
-    m_valid = false;
-    m_size = 0;
-    m_tornSectors = 0;
-    if (buffer == nullptr || size < rec::kMinRecordSize ||
-        !CNTFSFileRecordHeader::IsValid(buffer, size))
-        return false;
-    m_size = ExaminedSize(buffer, size);
-    std::memcpy(m_buf.data(), buffer, m_size);
-    if (!IndexAttributes()) {
-        m_size = 0;
-        return false;
-    }
-    m_valid = true;
-    return true;
 }
 
 bool CNTFSFileRecord::IndexAttributes() {

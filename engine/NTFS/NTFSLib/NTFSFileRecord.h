@@ -236,6 +236,9 @@ public:
     static constexpr int kMaxAttributes = 256;
 
 private:
+    // Init and InitFromImage: copies, undoes the update sequence when the
+    // record comes from the disk, and lists the attributes.
+    bool Load(const uint8_t* buffer, size_t size, bool fromDisk);
     // Checks the attributes and lists them; false when they are not sound.
     bool IndexAttributes();
     // Puts back the saved words of the sectors whose end carries the

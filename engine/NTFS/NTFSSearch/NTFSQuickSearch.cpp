@@ -17,14 +17,6 @@ VKRESULT Fail(uint32_t line, uint32_t error) {
     return MakeResult(kModuleNTFSQuickSearch, line, error);
 }
 
-void Report(IProgress* progress, int32_t state, int64_t total, int64_t done) {
-    _PROGRESS_INFO info{};
-    info.state = state;
-    info.total = total;
-    info.done = done;
-    progress->UpdateProgress(&info);
-}
-
 }  // namespace
 
 IQuickFileSystemSearchController* CreateNTFSQuickSearcher() {
@@ -187,7 +179,7 @@ VKRESULT CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord(const CNTFSDataRunList
             total += r.length * g.sectorsPerCluster;
     }
     int64_t done = 0;
-    Report(m_progress, PROGRESS_RUNNING, total, 0);
+    vk::SendProgress(m_progress, PROGRESS_RUNNING, total, 0);
 
     // The buffer gathers the $MFT's bytes in VCN order; records are taken
     // from it whole, so one that spans two runs is read as one.
@@ -319,7 +311,7 @@ VKRESULT CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord(const CNTFSDataRunList
             vcnByte += n;
             done += count;
             if (filled == buffer.size())
-                Report(m_progress, PROGRESS_RUNNING, total, done);
+                vk::SendProgress(m_progress, PROGRESS_RUNNING, total, done);
         }
         if (stopped)
             break;
@@ -335,12 +327,7 @@ VKRESULT CNTFSQuickSearch::BuildFileNodeFromMFTFileRecord(const CNTFSDataRunList
         m_builder->SetPartitonDevice(&m_volume, m_device);
         m_builder->FlashBuild(SEARCHER_NTFS);
     }
-    _PROGRESS_INFO info{};
-    info.state = PROGRESS_FINISHED;
-    info.total = total;
-    info.done = total;
-    info.result = 0;
-    m_progress->UpdateProgress(&info);
+    vk::SendProgress(m_progress, PROGRESS_FINISHED, total, total);
     return VK_OK;
 }
 

@@ -34,7 +34,7 @@ ICompleteFileSystemSearchController* CreateNTFSSearcher() {
     return new (std::nothrow) CNTFSSearchController();
 }
 
-CNTFSSearchController::CNTFSSearchController() = default;
+CNTFSSearchController::CNTFSSearchController() : DeepSearcherBase("NTFS deep search") {}
 
 CNTFSSearchController::~CNTFSSearchController() {
     // The pairs and the readers point into the $MFT lists: they go first.
@@ -63,14 +63,6 @@ void CNTFSSearchController::SetDevice(IStorageDevice* device) {
     m_device = device;
     m_deviceTotal = std::max<long long>(0, device->GetTotalSectors());
     m_partitionBuilder.SetDeviceTotalSectors(m_deviceTotal);
-}
-
-void CNTFSSearchController::SetBlockSize(int sectorsPerBlock) {
-    if (sectorsPerBlock <= 0) {
-        CatchExeception::WriteLog("NTFS deep search: block size %d refused\n", sectorsPerBlock);
-        return;
-    }
-    m_blockSectors = sectorsPerBlock;
 }
 
 void CNTFSSearchController::PreparetoSearch() {

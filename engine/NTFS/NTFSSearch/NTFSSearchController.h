@@ -29,7 +29,7 @@ struct CIndexRecordInfo {
     int64_t parent = -1;  // the folder that owns it
 };
 
-class CNTFSSearchController final : public ICompleteFileSystemSearchController {
+class CNTFSSearchController final : public vk::DeepSearcherBase {
 public:
     // Index blocks as NTFS writes them.
     static constexpr uint32_t kIndexBlockBytes = 4096;
@@ -42,12 +42,10 @@ public:
     CNTFSSearchController();
     ~CNTFSSearchController() override;
 
-    void SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override { m_builder = builder; }
     // Before EndSearch: every candidate, in start order. After it: the kept
     // candidates, most reliable first.
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** out, int capacity) override;
     void SetDevice(IStorageDevice* device) override;
-    void SetBlockSize(int sectorsPerBlock) override;
     void PreparetoSearch() override;
     void EndSearch(int build) override;
     void AnalyzeBlock(long long firstSector, long long sectorCount) override;
@@ -86,8 +84,6 @@ private:
     void FreeWorkingState();
 
     IStorageDevice* m_device = nullptr;
-    IDirecotryTreeBuilder* m_builder = nullptr;
-    int m_blockSectors = 0;
     uint32_t m_sectorSize = 512;
     int64_t m_deviceTotal = 0;
     bool m_prepared = false;

@@ -95,6 +95,32 @@ TEST(SearchInterfaces, CollectAsksAgainWithMoreRoom) {
     EXPECT_TRUE(got.empty());
 }
 
+// The base every deep searcher stands on: the block size a searcher steps
+// through its blocks by never becomes 0 or negative.
+class BlockSizeProbe : public vk::DeepSearcherBase {
+public:
+    int GetSearchedPartitionInfo(CSearchedPartitionInfo**, int) override { return 0; }
+    void SetDevice(IStorageDevice*) override {}
+    void PreparetoSearch() override {}
+    void AnalyzeBlock(long long, long long) override {}
+    int BlockSectors() const { return m_blockSectors; }
+};
+
+TEST(SearchInterfaces, DeepSearcherBaseKeepsOnlyUsableBlockSizes) {
+    const struct {
+        std::vector<int> given;
+        int kept;
+    } cases[] = {
+        {{}, 0}, {{8192}, 8192}, {{8192, 0}, 8192}, {{8192, -1}, 8192}, {{0}, 0}, {{8192, 16}, 16},
+    };
+    for (const auto& c : cases) {
+        BlockSizeProbe probe;
+        for (int size : c.given)
+            probe.SetBlockSize(size);
+        EXPECT_EQ(probe.BlockSectors(), c.kept) << ::testing::PrintToString(c.given);
+    }
+}
+
 TEST(SearchInterfaces, ProgressRecordLayout) {
     _PROGRESS_INFO info{};
     EXPECT_EQ(sizeof(info), 4128u);
