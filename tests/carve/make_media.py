@@ -42,17 +42,25 @@ def bases(work, rnd, pool):
     return out
 
 
+def cjpeg_options(rnd, quality, variants, restart):
+    """cjpeg's options for one of its forms, drawn from rnd: the number of
+    the form (0 plain, 1 progressive, 2 optimised, 3 restart markers, more
+    for the caller) and the options."""
+    opts = ["-quality", str(quality)]
+    variant = rnd.randrange(variants)
+    if variant == 1:
+        opts.append("-progressive")
+    elif variant == 2:
+        opts.append("-optimize")
+    elif variant == 3:
+        opts += ["-restart", restart(rnd)]
+    return variant, opts
+
+
 def photo_plan(rnd, pics, quality=None):
     p, w, h = rnd.choice(pics)
     cw, ch = rnd.randrange(w * 4 // 5, w + 1), rnd.randrange(h * 4 // 5, h + 1)
-    opts = ["-quality", str(quality or rnd.randrange(88, 99))]
-    v = rnd.randrange(4)
-    if v == 1:
-        opts.append("-progressive")
-    elif v == 2:
-        opts.append("-optimize")
-    elif v == 3:
-        opts += ["-restart", "%dB" % rnd.randrange(1, 20)]
+    _, opts = cjpeg_options(rnd, quality or rnd.randrange(88, 99), 4, lambda r: "%dB" % r.randrange(1, 20))
     return "pamcut -left %d -top %d -width %d -height %d %s | cjpeg %s" % (
         rnd.randrange(w - cw + 1), rnd.randrange(h - ch + 1), cw, ch, p, " ".join(opts))
 

@@ -32,6 +32,9 @@ import struct
 import subprocess
 import sys
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_media  # noqa: E402  (the large media files of --mix media)
+
 CAMERA = ("Velmora", "Bench 1")
 
 
@@ -163,15 +166,9 @@ def make_files(work, out, budget, rnd, mix="carved"):
         name = os.path.join(out, "f%05d.%s" % (n, kind))
         if kind == "jpg":
             src = pics[rnd.randrange(len(pics))]
-            opts = ["-quality", str(rnd.randrange(55, 98))]
-            variant = rnd.randrange(5)
-            if variant == 1:
-                opts.append("-progressive")
-            elif variant == 2:
-                opts.append("-optimize")
-            elif variant == 3:
-                opts += ["-restart", str(rnd.randrange(1, 8))]
-            elif variant == 4:
+            variant, opts = make_media.cjpeg_options(rnd, rnd.randrange(55, 98), 5,
+                                                     lambda r: str(r.randrange(1, 8)))
+            if variant == 4:
                 opts += ["-dct", "float", "-smooth", str(rnd.randrange(1, 50))]
             with open(name, "wb") as f:
                 subprocess.run(["cjpeg"] + opts + [src], check=True, stdout=f, stderr=subprocess.DEVNULL)
@@ -291,8 +288,6 @@ def main():
     ap.add_argument("--wipe-mib", type=int, help="zero this many MiB from the start instead of the file system's "
                                                   "own sectors (default 64 for --mix media)")
     a = ap.parse_args()
-    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-    import make_media  # noqa: E402
     if a.mix == "media" and a.wipe_mib is None:
         a.wipe_mib = 64
     tools = ("cjpeg", "exiftool", "ppmtobmp", "pamcut", "pnmtopng", "icotool", "png2icns", "sox", "gcab")
