@@ -8,10 +8,12 @@ file system, then:
   - scans it and recovers every carved file (carve_scan, timed whole),
   - runs PhotoRec on it: photorec /d OUT/recup /cmd IMAGE
     partition_none,fileopt,everything,enable,wholespace,search
+  - and Sleuth Kit's tsk_recover -e (every file its file system still names),
 and prints each one's MB/s and, per type, how many source files each tool
 gave back byte for byte.
 
-usage: raw_search_photorec.py --build BUILD_DIR [--size-mib 2048] [--rounds 3] [--keep DIR] [--mix carved|all]"""
+usage: raw_search_photorec.py --build BUILD_DIR [--size-mib 2048] [--rounds 3] [--keep DIR]
+                              [--mix carved|all|media]"""
 import argparse
 import collections
 import hashlib
@@ -50,9 +52,10 @@ def main():
     ap.add_argument("--size-mib", type=int, default=2048)
     ap.add_argument("--rounds", type=int, default=3)
     ap.add_argument("--keep", help="make (or reuse) the image here and keep it")
-    ap.add_argument("--mix", choices=("carved", "all"), default="carved",
+    ap.add_argument("--mix", choices=("carved", "all", "media"), default="carved",
                     help="all: files of every analyser family the volume maker knows, not only JPEG and the "
-                         "header-sized types")
+                         "header-sized types; media: a card of large photos, MP3s, WAVs, PDFs and ZIPs whose "
+                         "first 64 MiB are zeroed")
     a = ap.parse_args()
     if shutil.which("photorec") is None:
         sys.exit("photorec is missing (testdisk; scripts/install-deps.sh)")
@@ -102,13 +105,20 @@ def main():
     pr_s, _ = timed(["photorec", "/d", os.path.join(pr_dir, "recup"), "/cmd", image,
                      "partition_none,fileopt,everything,enable,wholespace,search"])
 
+    tsk_dir = os.path.join(work, "tsk")
+    shutil.rmtree(tsk_dir, ignore_errors=True)
+    os.makedirs(tsk_dir)
+    tsk_s, tsk_run = timed(["tsk_recover", "-e", image, tsk_dir])
+
     ours = hashes(ours_dir)
     theirs = hashes(pr_dir)
-    total, mine, photorec = collections.Counter(), collections.Counter(), collections.Counter()
+    tsk = hashes(tsk_dir)
+    total, mine, photorec, sleuth = (collections.Counter() for _ in range(4))
     for e in manifest["files"]:
         total[e["type"]] += 1
         mine[e["type"]] += e["sha256"] in ours
         photorec[e["type"]] += e["sha256"] in theirs
+        sleuth[e["type"]] += e["sha256"] in tsk
     print("image: %.0f MB, %d files stored whole (%d made)" % (size_mb, sum(total.values()), manifest.get("made", 0)))
     print("cores: %d" % len(os.sched_getaffinity(0)))
     for name, _ in modes:
@@ -121,10 +131,14 @@ def main():
               (name, recover_s[name], size_mb / recover_s[name], pr_s / recover_s[name]))
     print("PhotoRec, scan and recover all: %.2f s, %.1f MB/s" % (pr_s, size_mb / pr_s))
     print("ratio (scan and recover): %.2fx; scan only: %.2fx" % (pr_s / ours_s, scan_rate / (size_mb / pr_s)))
-    print("byte-identical files per type (ours / PhotoRec / made):")
+    print("Sleuth Kit (tsk_recover -e): %.2f s, %s" % (tsk_s, tsk_run.stdout.strip().splitlines()[-1:]))
+    print("byte-identical files per type (ours / PhotoRec / Sleuth Kit / made):")
     for t in sorted(total):
-        print("  %-8s %5d %5d %5d" % (t, mine[t], photorec[t], total[t]))
-    print("  all      %5d %5d %5d" % (sum(mine.values()), sum(photorec.values()), sum(total.values())))
+        print("  %-8s %5d %5d %5d %5d" % (t, mine[t], photorec[t], sleuth[t], total[t]))
+    print("  all      %5d %5d %5d %5d" % (sum(mine.values()), sum(photorec.values()), sum(sleuth.values()),
+                                          sum(total.values())))
+    print("  either PhotoRec or Sleuth Kit: %d" % sum(1 for e in manifest["files"]
+                                                   if e["sha256"] in theirs or e["sha256"] in tsk))
     if not a.keep:
         shutil.rmtree(work)
 

@@ -15,7 +15,12 @@ pages under /usr/share/doc, RTF text and xar packages (the carve samples'
 builder). The pictures start as PPMs made here from seeded noise
 and gradients, so a run with the same seed gives the same files.
 
-usage: make_volume.py OUT --size-mib N [--fill F] [--seed S] [--mix carved|all]"""
+With --mix media the volume holds a card's large files instead (photos,
+MP3, WAV, PDF, ZIP; make_media.py) and its first 64 MiB are zeroed
+(--wipe-mib), file system and the first files with it; files that lay
+there are left out of the manifest.
+
+usage: make_volume.py OUT --size-mib N [--fill F] [--seed S] [--mix carved|all|media] [--wipe-mib M]"""
 import argparse
 import glob
 import hashlib
@@ -26,6 +31,9 @@ import shutil
 import struct
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_media  # noqa: E402  (the large media files of --mix media)
 
 CAMERA = ("Velmora", "Bench 1")
 
@@ -158,15 +166,9 @@ def make_files(work, out, budget, rnd, mix="carved"):
         name = os.path.join(out, "f%05d.%s" % (n, kind))
         if kind == "jpg":
             src = pics[rnd.randrange(len(pics))]
-            opts = ["-quality", str(rnd.randrange(55, 98))]
-            variant = rnd.randrange(5)
-            if variant == 1:
-                opts.append("-progressive")
-            elif variant == 2:
-                opts.append("-optimize")
-            elif variant == 3:
-                opts += ["-restart", str(rnd.randrange(1, 8))]
-            elif variant == 4:
+            variant, opts = make_media.cjpeg_options(rnd, rnd.randrange(55, 98), 5,
+                                                     lambda r: str(r.randrange(1, 8)))
+            if variant == 4:
                 opts += ["-dct", "float", "-smooth", str(rnd.randrange(1, 50))]
             with open(name, "wb") as f:
                 subprocess.run(["cjpeg"] + opts + [src], check=True, stdout=f, stderr=subprocess.DEVNULL)
@@ -280,11 +282,16 @@ def main():
     ap.add_argument("--size-mib", type=int, required=True)
     ap.add_argument("--fill", type=float, default=0.75)
     ap.add_argument("--seed", type=int, default=2024)
-    ap.add_argument("--mix", choices=("carved", "all"), default="carved",
-                    help="all: also pictures, archives, documents, databases, fonts and mail of the other analysers")
+    ap.add_argument("--mix", choices=("carved", "all", "media"), default="carved",
+                    help="all: also pictures, archives, documents, databases, fonts and mail of the other analysers; "
+                         "media: large photos, MP3s, WAVs, PDFs and ZIPs only")
+    ap.add_argument("--wipe-mib", type=int, help="zero this many MiB from the start instead of the file system's "
+                                                  "own sectors (default 64 for --mix media)")
     a = ap.parse_args()
-    for tool in ("mkfs.fat", "mcopy", "cjpeg", "exiftool", "ppmtobmp", "pamcut", "pnmtopng", "icotool", "png2icns",
-                 "sox", "gcab"):
+    if a.mix == "media" and a.wipe_mib is None:
+        a.wipe_mib = 64
+    tools = ("cjpeg", "exiftool", "ppmtobmp", "pamcut", "pnmtopng", "icotool", "png2icns", "sox", "gcab")
+    for tool in ("mkfs.fat", "mcopy") + (make_media.TOOLS if a.mix == "media" else tools):
         if shutil.which(tool) is None:
             print("missing %s (scripts/install-deps.sh)" % tool, file=sys.stderr)
             sys.exit(77)
@@ -293,11 +300,16 @@ def main():
     work = os.path.join(a.out, "work")
     os.makedirs(files_dir, exist_ok=True)
     os.makedirs(work, exist_ok=True)
-    files = make_files(work, files_dir, int(a.size_mib * (1 << 20) * a.fill), rnd, a.mix)
+    budget = int(a.size_mib * (1 << 20) * a.fill)
+    if a.mix == "media":
+        files = make_media.make_files(work, files_dir, budget, rnd)
+    else:
+        files = make_files(work, files_dir, budget, rnd, a.mix)
     img = os.path.join(a.out, "volume.img")
     if os.path.exists(img):
         os.remove(img)
-    run("mkfs.fat", "-C", "-F", "32", "-s", "8", "-i", "5EA4C4ED", "-n", "CARVED", img, str(a.size_mib * 1024))
+    run("mkfs.fat", "-C", "-F", "32", "-s", "8", "-i", "5EA4C4ED", "-n", "CARVED", img,
+        str(a.size_mib * 1024))
     env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
     batch = [f[0] for f in files]
     for i in range(0, len(batch), 200):
@@ -323,9 +335,9 @@ def main():
                 count = -1
                 break
             c, count = nxt, count + 1
-        if count < 0 or size != os.path.getsize(path):
-            continue
         start = first_data + (first - 2) * spc
+        if count < 0 or size != os.path.getsize(path) or (a.wipe_mib and start * bps < a.wipe_mib << 20):
+            continue
         end = start + (size - 1) // bps
         expected.append({
             "file": os.path.basename(path),
@@ -340,12 +352,16 @@ def main():
     # The file system goes: boot sectors, FSInfo, both FATs and the root
     # folder's first cluster.
     with open(img, "r+b") as f:
+        if a.wipe_mib:
+            f.write(bytes(a.wipe_mib << 20))
+            f.seek(0)
         f.write(bytes(res * bps))
         f.write(bytes(nf * spf * bps))
         f.seek((first_data + (root - 2) * spc) * bps)
         f.write(bytes(spc * bps))
     shutil.rmtree(work)
-    manifest = {"image": os.path.abspath(img), "layout": "wiped FAT32", "sector_size": bps, "files": expected,
+    manifest = {"image": os.path.abspath(img),
+                "layout": "FAT32, first %d MiB zeroed" % a.wipe_mib if a.wipe_mib else "wiped FAT32", "sector_size": bps, "files": expected,
                 "made": len(files)}
     with open(os.path.join(a.out, "volume.json"), "w") as f:
         json.dump(manifest, f, indent=1)

@@ -133,16 +133,26 @@ JpegStructure::State JpegStructure::Feed(const uint8_t* data, size_t length) {
                 continue;
             }
             case Step::Entropy: {
-                const void* ff = std::memchr(data + i, kMarker, length - i);
-                if (ff == nullptr) {
-                    m_position += length - i;
-                    i = length;
-                    continue;
+                // Stuffed FF 00 pairs, about one in every 256 bytes of
+                // coded data, are passed here without a step of their own.
+                size_t from = i;
+                for (;;) {
+                    const void* ff = std::memchr(data + from, kMarker, length - from);
+                    if (ff == nullptr) {
+                        m_position += length - i;
+                        i = length;
+                        break;
+                    }
+                    const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(ff) - data);
+                    if (at + 1 < length && data[at + 1] == 0x00) {
+                        from = at + 2;
+                        continue;
+                    }
+                    m_position += at - i + 1;
+                    i = at + 1;
+                    m_step = Step::EntropyCode;
+                    break;
                 }
-                const size_t at = static_cast<size_t>(static_cast<const uint8_t*>(ff) - data);
-                m_position += at - i + 1;
-                i = at + 1;
-                m_step = Step::EntropyCode;
                 continue;
             }
             case Step::EntropyCode:

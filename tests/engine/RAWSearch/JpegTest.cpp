@@ -14,6 +14,7 @@
 
 #include "Analysers/FileJPGAnalyser.h"
 #include "Analysers/JpegAnalyzer.h"
+#include "Analysers/JpegStructure.h"
 #include "DataRun.h"
 #include "ExifBlock.h"
 #include "RawFileAnalyserList.h"
@@ -419,6 +420,58 @@ TEST_F(Jpeg, EndSearchOverZeroFilledSectors) {
     d9[1024] = 0xD9;
     std::fill(d9.begin() + 1025, d9.end(), 0);
     EXPECT_EQ(run(d9, 1024), 1026u);
+}
+
+// The structure walk gives the same end, or the same break, however the
+// bytes are cut into pieces: stuffed FF 00 pairs, restart markers and fill
+// bytes in the coded data may fall on either side of a cut.
+TEST(JpegStructureWalk, SameStopForEveryPieceSize) {
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        JpegStructure::State state;
+        uint64_t stop;
+    };
+    // A scan of coded bytes dense in FF: stuffed pairs, a restart marker,
+    // fill before a marker, then the end of image and bytes after it.
+    std::vector<uint8_t> coded = {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 0x01,
+                                  0x02, 0xFF, 0xDA, 0x00, 0x04, 0x03, 0x04};
+    std::mt19937 rnd(7);
+    for (int i = 0; i < 3000; ++i) {
+        const uint8_t b = static_cast<uint8_t>(rnd() % 5 == 0 ? 0xFF : rnd());
+        coded.push_back(b);
+        if (b == 0xFF)
+            coded.push_back(i % 500 == 499 ? 0xD0 + (i / 500) % 8 : 0x00);
+    }
+    coded.insert(coded.end(), {0xFF, 0xFF, 0xD9});
+    const uint64_t codedEnd = coded.size();
+    coded.insert(coded.end(), {0xFF, 0x00, 0x12, 0xFF, 0xD8});
+    // The same with a code no encoder writes inside the scan.
+    std::vector<uint8_t> broken = coded;
+    broken[1500] = 0xFF;
+    broken[1501] = 0x05;
+    const std::vector<uint8_t> baseline = Sample("jfif_baseline.jpg");
+    std::vector<uint8_t> trailed = Sample("jfif_progressive.jpg");
+    const uint64_t progressiveEnd = trailed.size();
+    trailed.insert(trailed.end(), 700, 0xFF);
+    const std::vector<Case> cases = {
+        {"coded bytes dense in FF", coded, JpegStructure::State::End, codedEnd},
+        {"a reserved code in the scan", broken, JpegStructure::State::Broken, 1501},
+        {"baseline sample", baseline, JpegStructure::State::End, baseline.size()},
+        {"progressive sample, FF after it", trailed, JpegStructure::State::End, progressiveEnd},
+    };
+    for (const Case& c : cases) {
+        for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{255}, size_t{256},
+                             size_t{511}, size_t{512}, size_t{4096}, c.bytes.size()}) {
+            JpegStructure walk;
+            for (size_t at = 0;
+                 at < c.bytes.size() && walk.GetState() == JpegStructure::State::Going; at += piece)
+                walk.Feed(c.bytes.data() + at, std::min(piece, c.bytes.size() - at));
+            EXPECT_EQ(walk.GetState(), c.state) << c.what << ", pieces of " << piece;
+            EXPECT_EQ(walk.StopOffset(), c.stop) << c.what << ", pieces of " << piece;
+            EXPECT_TRUE(walk.SawScan()) << c.what;
+        }
+    }
 }
 
 }  // namespace

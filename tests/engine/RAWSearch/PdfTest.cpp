@@ -302,4 +302,28 @@ TEST_F(PdfScan, InformationAcrossABlockEnd) {
     EXPECT_EQ(art->folder, "AI/Ivy Drawer");
 }
 
+// The end line found wherever it falls: on either side of a sector's end or
+// of the search's block, after stream bytes full of '%' and an end line that
+// more of the document follows.
+TEST_F(PdfScan, EndLineAtEveryOffsetAroundSectorAndBlockEnds) {
+    const std::string head = Document("<</Author(Jane Writer)>>", "%%EOF\n4 0 obj\n<<>>\nendobj\n");
+    std::string filler;
+    for (int i = 0; filler.size() < 40000; ++i)
+        filler += i % 3 == 0 ? "%%EO%" : (i % 3 == 1 ? "x%%EOFy" : "% %\r");
+    // Sector 10 begins the document; sector 64 begins the second block.
+    const long long starts[] = {2 * 512, 54 * 512};
+    for (long long edge : starts) {
+        for (long long shift = -7; shift <= 2; ++shift) {
+            const size_t before = static_cast<size_t>(edge + shift) - head.size() - 1;
+            const std::string doc = head + filler.substr(0, before) + "\n%%EOF\n";
+            std::vector<uint8_t> image(256 * 1024, 0);
+            rawtest::PutAt(image, 10, Bytes(doc));
+            const std::vector<Carved> carved = rawtest::ScanImage(image, 512, 64);
+            const Carved* c = rawtest::CarvedAt(carved, 10);
+            ASSERT_NE(c, nullptr) << edge << " " << shift;
+            EXPECT_EQ(c->size, static_cast<long long>(doc.size())) << edge << " " << shift;
+        }
+    }
+}
+
 }  // namespace
