@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 
@@ -82,7 +83,10 @@ private:
         return m_held != 0 && firstSector == m_start + m_held;
     }
 
-    std::unique_ptr<uint8_t[]> m_ring;  // m_slotCount slots, then the slack
+    struct FreeBytes {
+        void operator()(uint8_t* bytes) const { std::free(bytes); }
+    };
+    std::unique_ptr<uint8_t, FreeBytes> m_ring;  // m_slotCount slots, then the slack
     unsigned long long m_start = 0;
     unsigned long long m_held = 0;
     std::deque<unsigned> m_heldSlots;  // the slot of each block held, oldest first
