@@ -167,21 +167,27 @@ void TimedRawIo::WillRead(int fd, long long offset, long long length) {
 DeviceRawIo::DeviceRawIo()
     : linux_(std::make_shared<LinuxRawIo>()), timed_(linux_, kReadTimeLimitMs) {}
 
-ssize_t DeviceRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset) {
+namespace {
+
+// A device node may stop answering; a regular file does not.
+bool IsDeviceNode(int fd) {
     struct stat st {};
-    if (fstat(fd, &st) == 0 && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) {
+    return fstat(fd, &st) == 0 && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode));
+}
+
+}  // namespace
+
+ssize_t DeviceRawIo::ReadAt(int fd, void* buffer, size_t length, long long offset) {
+    if (IsDeviceNode(fd))
         return timed_.ReadAt(fd, buffer, length, offset);
-    }
     return linux_->ReadAt(fd, buffer, length, offset);
 }
 
 void DeviceRawIo::WillRead(int fd, long long offset, long long length) {
-    struct stat st {};
-    if (fstat(fd, &st) == 0 && (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode))) {
+    if (IsDeviceNode(fd))
         timed_.WillRead(fd, offset, length);
-        return;
-    }
-    linux_->WillRead(fd, offset, length);
+    else
+        linux_->WillRead(fd, offset, length);
 }
 
 void FaultyRawIo::FailRange(long long offset, long long length) {

@@ -88,14 +88,14 @@ def audio(rnd, seconds, rate=44100):
             "%.2f" % (0.3 + rnd.random() * 0.5)]
 
 
-def sox(out, spec):
+def sox(out, sound):
     # -R: sox's noise from a fixed seed.
-    run("sox", "-R", "-n", "-r", spec[0], "-c", "2", "-b", "16", out, *spec[1:])
+    run("sox", "-R", "-n", "-r", sound[0], "-c", "2", "-b", "16", out, *sound[1:])
 
 
-def make_mp3(name, spec, lame_opts):
+def make_mp3(name, sound, lame_opts):
     wav = name + ".wav"
-    sox(wav, spec)
+    sox(wav, sound)
     run("lame", "--quiet", *lame_opts, wav, name)
     os.remove(wav)
 
