@@ -22,6 +22,7 @@
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ double Scan(const std::string& path, Tree& tree) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s image [rounds]\n", argv[0]);
         return 2;

@@ -39,6 +39,7 @@
 #include "StorageDevices.h"
 #include "VKUIController.h"
 #include "VKUIRecovery.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -164,6 +165,7 @@ void Report(const char* what, const std::vector<double>& ours, const std::vector
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     long long files = 10000, bigMiB = 2048;
     int rounds = 3;
     for (int i = 1; i + 1 < argc; i += 2) {

@@ -27,6 +27,7 @@
 #include "Browser/VKDeletailWindowController.h"
 #include "UIPlatform/NotificationCenter.h"
 #include "UIPlatform/Timing.h"
+#include "platform/HeapPages.h"
 #include "support/TestNode.h"
 
 namespace {
@@ -162,6 +163,7 @@ double ExpandPeer(int size) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

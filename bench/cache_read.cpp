@@ -22,6 +22,7 @@
 
 #include "BenchSupport.h"
 #include "StorageDevices.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ double CacheRead(const std::string& path, long long* blocksRead) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     std::string image;
     std::string tempDir;
     if (argc > 1) {

@@ -24,6 +24,7 @@
 
 #include "Browser/VKCoverFlowMode.h"
 #include "UIPlatform/Timing.h"
+#include "platform/HeapPages.h"
 #include "support/TestNode.h"
 
 using namespace velmora::browser;
@@ -135,6 +136,7 @@ void Print(const char* what, const Frames& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int count = argc > 1 ? std::max(20, std::atoi(argv[1])) : 10000;

@@ -22,6 +22,7 @@
 #include "StorageDevices.h"
 #include "VKMakeDMG.h"
 #include "VKUIDeviceData.h"
+#include "platform/HeapPages.h"
 
 extern char** environ;
 
@@ -88,6 +89,7 @@ double Dd(const std::string& from, const std::string& to) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     const long long mib = argc > 1 ? std::max(64LL, std::atoll(argv[1])) : 2048;
     const long long bytes = mib * kMiB;
     std::string tmpl = std::string(argc > 2 ? argv[2] : "/tmp") + "/velmora-bench-XXXXXX";

@@ -40,6 +40,7 @@
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -154,6 +155,7 @@ double Scan(const std::string& path, int only, Tree& tree, Found& found, double&
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     int only = -1;
     bool cold = false;
     std::vector<std::string> args;

@@ -38,6 +38,7 @@
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -130,6 +131,7 @@ void UseFileStart(IFileStartService* service) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     InstallEngineFactories();
     int files = 100000;
     int rounds = 5;

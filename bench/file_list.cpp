@@ -20,6 +20,7 @@
 #include "Browser/FileListPane.h"
 #include "Browser/FileViewModes.h"
 #include "Widgets/VKNSTableView.h"
+#include "platform/HeapPages.h"
 #include "support/TestNode.h"
 
 namespace {
@@ -70,6 +71,7 @@ double Ms(QElapsedTimer& timer) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int files = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;

@@ -30,6 +30,7 @@
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -91,6 +92,7 @@ ScanFigures QuickScan(const std::string& image) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     int files = 100000;
     int rounds = 5;
     std::string image;

@@ -34,6 +34,7 @@
 #include "NTFSFactories.h"
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -115,6 +116,7 @@ ScanFigures QuickScan(const std::string& image, bench::TreeDigest* digest) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     int files = 100000;
     int rounds = 5;
     std::string image;

@@ -21,6 +21,7 @@
 #include "DataRecovery.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
+#include "platform/HeapPages.h"
 #include "support/TestNode.h"
 
 namespace {
@@ -70,6 +71,7 @@ double PlainCopy(const std::string& from, const std::string& to, long long bytes
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     long long mib = 512;
     bool cold = false;
     std::string folder = "/tmp";

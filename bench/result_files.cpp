@@ -31,6 +31,7 @@
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDeviceData.h"
+#include "platform/HeapPages.h"
 #include "support/MemoryStorageDevice.h"
 
 namespace {
@@ -296,6 +297,7 @@ double PlainWrite(const std::string& path, long long bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     if (argc == 3 && std::strcmp(argv[1], "--load-child") == 0)
         return LoadChild(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "--builder-child") == 0)

@@ -34,6 +34,7 @@
 #include "VKUIPublic.h"
 #include "VKUIScan.h"
 #include "VKUITreeData.h"
+#include "platform/HeapPages.h"
 
 using velmora::bridgetest::FakeTreeSource;
 using velmora::bridgetest::FileTimeOf;
@@ -297,6 +298,7 @@ int ScriptedRoad(long total) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     const long total = argc > 1 ? std::atol(argv[1]) : 1000000;
     if (total < kBigFolder + 1) {
         std::fprintf(stderr, "usage: result_trees [nodes > %ld] [scripted]\n", kBigFolder);

@@ -24,6 +24,7 @@
 #include "VKUIController.h"
 #include "VKUIFilter.h"
 #include "VKUIScan.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ long MaxRssKiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     const long long total = argc > 1 ? std::atoll(argv[1]) : 1000000;
     if (total < 100) {
         std::fprintf(stderr, "usage: scan_indexes [nodes >= 100]\n");

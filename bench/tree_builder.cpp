@@ -22,6 +22,7 @@
 #include "FileNode.h"
 #include "IRecoveryFilter.h"
 #include "SearchInterfaces.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -95,6 +96,7 @@ long MaxRssKiB() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     long long total = 1000000;
     bool withDigest = false;
     for (int i = 1; i < argc; ++i) {

@@ -82,6 +82,7 @@
 #include "SearchInterfaces.h"
 #include "StorageDevices.h"
 #include "Utility/MessageCenter.h"
+#include "platform/HeapPages.h"
 #include "platform/RawIo.h"
 
 namespace {
@@ -565,6 +566,7 @@ int LoadResult(const Options& o, IStorageDevice* device) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     Options o;
     if (!ParseOptions(argc, argv, &o)) {
         std::fprintf(

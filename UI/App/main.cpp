@@ -15,6 +15,7 @@
 #include "Widgets/MyNSApplication.h"
 #include "Windows/VKProgressWindow.h"
 #include "Windows/VKRootWindowController.h"
+#include "platform/HeapPages.h"
 #include "platform/desktop/CommandRunner.h"
 #include "platform/desktop/Workspace.h"
 
@@ -95,5 +96,6 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    velmora::platform::StartWithHugePageHeap(argv);
     return velmora::app::RunEntry(argc, argv, velmora::app::WQManRunLoader, RunApplication);
 }
