@@ -80,6 +80,7 @@ void CRAWSearchController::SetDevice(IStorageDevice* device) {
         return;
     }
     m_device = device;
+    m_cache = device->GetType() == kDeviceCache ? dynamic_cast<IDeviceCache*>(device) : nullptr;
 }
 
 void CRAWSearchController::SetBlockSize(int sectorsPerBlock) {
@@ -249,25 +250,46 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
     FileOutgoing();
     CNotifyCenter& notify = CNotifyCenter::Instance();
     notify.Refresh();
-    // One block waits while the search thread looks at the one before: the
-    // slot it is read into is free until then.
-    for (;;) {
-        std::unique_lock<std::mutex> lock(m_lock);
-        if (m_jobs.empty())
-            break;
-        if (m_idle.wait_for(lock, kRelayPoll, [this] { return m_jobs.empty(); }))
-            break;
-        lock.unlock();
-        notify.Refresh();
+    const auto waitFor = [this, &notify](const auto& ready) {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(m_lock);
+            if (ready() || m_idle.wait_for(lock, kRelayPoll, ready))
+                return;
+            lock.unlock();
+            notify.Refresh();
+        }
+    };
+    m_havePrevious = true;
+    m_previousFirst = first;
+    // The cache's current block, lent when it holds this one whole and read
+    // without error: the placing thread copies it into its slot, so the
+    // scan's thread neither reads nor copies it and goes on with the other
+    // searchers. A failed block is read here, piece by piece, as without the
+    // cache.
+    if (m_placerRuns && m_cache != nullptr && m_cache->GetSectorSize() == m_sectorSize) {
+        std::shared_ptr<const CachedBlock> lent = m_cache->LendCurrentBlock();
+        if (lent && lent->ok && lent->data != nullptr && first >= lent->first &&
+            count <= lent->first + lent->count - first) {
+            job.lent = std::move(lent);
+            waitFor([this] { return m_toPlace.size() < kLentAhead; });
+            {
+                std::lock_guard<std::mutex> lock(m_lock);
+                m_toPlace.push_back(std::move(job));
+            }
+            m_placeWake.notify_one();
+            return;
+        }
     }
+    // A block read here waits until the blocks lent before it are placed and
+    // the search thread has taken the one before: the slot it is read into
+    // is free from then on.
+    waitFor([this] { return m_toPlace.empty() && !m_placing && m_jobs.empty(); });
     const bool follows = m_shadowHeld && first == m_shadowEnd;
     const unsigned slot = m_ring.SlotFor(m_shadowHeld, follows, m_shadowNewest);
     job.upper = m_ring.SlotAddress(slot);
     // The slot's first bytes are the zeros after the block being looked at
     // until this block is placed: they wait in the job.
-    const size_t headBytes = std::min(
-        m_blockBytes, (m_ring.SlackBytes() + static_cast<size_t>(m_sectorSize) - 1) /
-                          static_cast<size_t>(m_sectorSize) * static_cast<size_t>(m_sectorSize));
+    const size_t headBytes = HeadBytes();
     job.head.assign(headBytes, 0);
     ReadBlockSplit(job.upper, job.head.data(), headBytes, first, count);
     if (held < m_blockBytes) {
@@ -278,8 +300,6 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
     m_shadowHeld = true;
     m_shadowNewest = slot;
     m_shadowEnd = first + static_cast<long long>(m_sectorsPerBlock);
-    m_havePrevious = true;
-    m_previousFirst = first;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_jobs.push_back(std::move(job));
@@ -499,6 +519,64 @@ void CRAWSearchController::NoteSector(long long sector, RAW_FILE_TYPE type) {
         {nullptr, static_cast<unsigned long long>(sector), static_cast<unsigned>(type)});
 }
 
+size_t CRAWSearchController::HeadBytes() const {
+    const size_t sectorBytes = static_cast<size_t>(m_sectorSize);
+    return std::min(m_blockBytes,
+                    (m_ring.SlackBytes() + sectorBytes - 1) / sectorBytes * sectorBytes);
+}
+
+void CRAWSearchController::PlaceLent(BlockJob& job) {
+    const bool follows = m_shadowHeld && job.first == m_shadowEnd;
+    const unsigned slot = m_ring.SlotFor(m_shadowHeld, follows, m_shadowNewest);
+    job.upper = m_ring.SlotAddress(slot);
+    const size_t sectorBytes = static_cast<size_t>(m_sectorSize);
+    const size_t held = static_cast<size_t>(job.count) * sectorBytes;
+    const uint8_t* from =
+        job.lent->data + static_cast<size_t>(job.first - job.lent->first) * sectorBytes;
+    // As a block read into its slot: the head waits in the job.
+    const size_t headBytes = HeadBytes();
+    job.head.assign(headBytes, 0);
+    std::memcpy(job.head.data(), from, std::min(headBytes, held));
+    if (held > headBytes)
+        std::memcpy(job.upper + headBytes, from + headBytes, held - headBytes);
+    if (held < m_blockBytes) {
+        const size_t zeroFrom = std::max(held, headBytes);
+        if (zeroFrom < m_blockBytes)
+            std::memset(job.upper + zeroFrom, 0, m_blockBytes - zeroFrom);
+    }
+    job.lent.reset();
+    m_shadowHeld = true;
+    m_shadowNewest = slot;
+    m_shadowEnd = job.first + static_cast<long long>(m_sectorsPerBlock);
+}
+
+void CRAWSearchController::PlacerThread() {
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_placeWake.wait(lock, [this] { return m_closing || !m_toPlace.empty(); });
+        if (m_toPlace.empty())
+            break;
+        BlockJob job = std::move(m_toPlace.front());
+        m_toPlace.pop_front();
+        m_placing = true;
+        m_idle.notify_all();
+        // The slot is free once the search thread has taken the block
+        // before this one.
+        m_idle.wait(lock, [this] { return m_jobs.empty() || m_dropping; });
+        if (!m_dropping) {
+            lock.unlock();
+            PlaceLent(job);
+            lock.lock();
+            if (!m_dropping) {
+                m_jobs.push_back(std::move(job));
+                m_wake.notify_one();
+            }
+        }
+        m_placing = false;
+        m_idle.notify_all();
+    }
+}
+
 void CRAWSearchController::FileOutgoing() {
     std::vector<Outgoing> ready;
     {
@@ -530,6 +608,17 @@ void CRAWSearchController::StartThread() {
         // Without the thread the scan's thread looks at the blocks itself.
         m_threaded = false;
         CNotifyCenter::Instance().SetRelay(false);
+        return;
+    }
+    m_toPlace.clear();
+    m_placing = false;
+    m_dropping = false;
+    try {
+        m_placer = std::thread(&CRAWSearchController::PlacerThread, this);
+        m_placerRuns = true;
+    } catch (const std::system_error&) {
+        // Without it the scan's thread reads every block into its slot.
+        m_placerRuns = false;
     }
 }
 
@@ -558,7 +647,9 @@ void CRAWSearchController::WaitIdle() {
     CNotifyCenter& notify = CNotifyCenter::Instance();
     for (;;) {
         std::unique_lock<std::mutex> lock(m_lock);
-        if (m_idle.wait_for(lock, kRelayPoll, [this] { return m_jobs.empty() && !m_busy; }))
+        if (m_idle.wait_for(lock, kRelayPoll, [this] {
+                return m_toPlace.empty() && !m_placing && m_jobs.empty() && !m_busy;
+            }))
             break;
         lock.unlock();
         // A stop asked meanwhile reaches the search thread.
@@ -575,13 +666,21 @@ void CRAWSearchController::StopThread(bool file) {
         WaitIdle();
     } else {
         std::lock_guard<std::mutex> lock(m_lock);
+        m_dropping = true;
+        m_toPlace.clear();
         m_jobs.clear();
     }
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_closing = true;
     }
+    m_placeWake.notify_all();
+    m_idle.notify_all();
     m_wake.notify_all();
+    if (m_placerRuns) {
+        m_placer.join();
+        m_placerRuns = false;
+    }
     if (!file) {
         // The block being looked at ends at the next poll when the scan was
         // stopped; otherwise it is finished.

@@ -29,6 +29,7 @@
 #include "RawFileInfo.h"
 #include "RawFileManager.h"
 #include "SearchInterfaces.h"
+#include "StorageDevices.h"
 
 class TBitmap;
 
@@ -41,6 +42,9 @@ public:
     // A failed block read is retried in pieces of this many sectors; the
     // pieces that still fail read as zeros.
     static constexpr long long kSalvageSectors = 64;
+    // Lent blocks handed over and not yet placed: the scan's thread goes on
+    // with the next blocks meanwhile.
+    static constexpr size_t kLentAhead = 4;
 
     CRAWSearchController() = default;
     ~CRAWSearchController() override;
@@ -79,7 +83,7 @@ public:
     bool HasSearchThread() const { return m_threaded; }
     bool SearchThreadIdle() {
         std::lock_guard<std::mutex> lock(m_lock);
-        return m_jobs.empty() && !m_busy;
+        return m_toPlace.empty() && !m_placing && m_jobs.empty() && !m_busy;
     }
     void WaitIdle();
 
@@ -97,8 +101,11 @@ private:
         long long first = 0;
         long long count = 0;
         bool previous = false;
-        uint8_t* upper = nullptr;    // its slot, as the ring will place it
-        std::vector<uint8_t> head;   // its first bytes, written at placing
+        uint8_t* upper = nullptr;   // its slot, as the ring will place it
+        std::vector<uint8_t> head;  // its first bytes, written at placing
+        // The cache's block it lies in, when the cache lent it: the search
+        // thread copies it into its slot at placing, and nothing is read.
+        std::shared_ptr<const CachedBlock> lent;
         std::vector<uint8_t> marks;  // one byte per unit from markFirst
         long long markFirst = 0;
         long long unit = 1;
@@ -126,6 +133,13 @@ private:
     // Files what the search thread handed over (the scan's thread).
     void FileOutgoing();
     void SearchThread();
+    // Copies lent blocks into their slots, in order, each once the search
+    // thread has taken the block before it.
+    void PlacerThread();
+    void PlaceLent(BlockJob& job);
+    // The bytes at a slot's start that are the zeros after the block before
+    // it until the block is placed.
+    size_t HeadBytes() const;
     void StartThread();
     void StopThread(bool file);
     void Place(Owned candidate, unsigned char* sector, long long sectorNumber);
@@ -144,6 +158,7 @@ private:
 
     std::map<int, std::unique_ptr<CRAWFileManager>> m_managers;
     IStorageDevice* m_device = nullptr;
+    IDeviceCache* m_cache = nullptr;  // m_device when it is the read-ahead cache
     unsigned m_sectorsPerBlock = 0;
     CBufferStorageDevice m_ring;
     std::list<Owned> m_kept;      // sized or streaming candidates
@@ -166,7 +181,15 @@ private:
     std::mutex m_lock;
     std::condition_variable m_wake;  // a block or the end for the search thread
     std::condition_variable m_idle;  // room, or the search thread idle
-    std::deque<BlockJob> m_jobs;     // handed over, not yet taken (at most one)
+    // Placed in their slots, not yet taken by the search thread: at most one.
+    std::deque<BlockJob> m_jobs;
+    // Lent blocks waiting for the placing thread, at most kLentAhead.
+    std::deque<BlockJob> m_toPlace;
+    std::thread m_placer;
+    std::condition_variable m_placeWake;  // a lent block or the end for the placer
+    bool m_placerRuns = false;            // set on the scan's thread
+    bool m_placing = false;               // the placer holds a block not yet handed on
+    bool m_dropping = false;              // a stop: what is waiting is dropped
     std::vector<Outgoing> m_outgoing;
     bool m_busy = false;  // the search thread looks at a block
     bool m_closing = false;

@@ -10,6 +10,10 @@
 namespace {
 
 constexpr size_t kMaxBlockBytes = size_t{1} << 30;
+// Spare block buffers kept for reuse: enough for every block that can be
+// out at once (read ahead, current, lent to the signature search), so that
+// a steady walk never frees a buffer and faults a fresh one in.
+constexpr size_t kSpareBlocks = 24;
 
 }  // namespace
 
@@ -40,8 +44,13 @@ int CStorageDeviceWithCache::IOCtl(unsigned long long, void*) {
 
 int CStorageDeviceWithCache::SetBlockSize(unsigned int sectors) {
     EndCache();
-    m_curBlock = -1;
-    m_curBuffer.reset();
+    {
+        std::lock_guard<std::mutex> current(m_curLock);
+        m_cur.reset();
+    }
+    // Buffers of the old size may still come back from lent blocks: they go
+    // to the old pool, never to this one.
+    m_pool.reset();
     m_blockSize = 0;
     m_blockBytes = 0;
     m_sectorSize = static_cast<int>(
@@ -53,13 +62,44 @@ int CStorageDeviceWithCache::SetBlockSize(unsigned int sectors) {
     m_blockBytes = bytes;
     if (bytes == 0)
         return 1;
-    m_curBuffer.reset(new (std::nothrow) uint8_t[bytes]());
-    if (!m_curBuffer) {
+    m_pool = std::make_shared<Pool>(bytes);
+    // One block must fit in memory, or the scan cannot start.
+    std::unique_ptr<uint8_t[]> first = m_pool->Take();
+    if (!first) {
+        m_pool.reset();
         m_blockSize = 0;
         m_blockBytes = 0;
         return 0;
     }
+    m_pool->Give(std::move(first));
     return 1;
+}
+
+std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::Pool::Take() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!spare.empty()) {
+            std::unique_ptr<uint8_t[]> data = std::move(spare.back());
+            spare.pop_back();
+            return data;
+        }
+    }
+    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
+}
+
+void CStorageDeviceWithCache::Pool::Give(std::unique_ptr<uint8_t[]> data) {
+    if (!data)
+        return;
+    std::lock_guard<std::mutex> guard(lock);
+    // A few spares: the read-ahead thread takes them back at once, and each
+    // fresh block buffer costs the first touch of 4 MiB.
+    if (spare.size() < kSpareBlocks)
+        spare.push_back(std::move(data));
+}
+
+void CStorageDeviceWithCache::Pool::Clear() {
+    std::lock_guard<std::mutex> guard(lock);
+    spare.clear();
 }
 
 long long CStorageDeviceWithCache::BlockCount() {
@@ -96,20 +136,6 @@ bool CStorageDeviceWithCache::ReadBlockInto(uint8_t* data, long long first, long
     return ok;
 }
 
-std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::TakeSpareLocked() {
-    if (!m_spare.empty()) {
-        std::unique_ptr<uint8_t[]> data = std::move(m_spare.back());
-        m_spare.pop_back();
-        return data;
-    }
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[m_blockBytes]);
-}
-
-void CStorageDeviceWithCache::RecycleLocked(std::unique_ptr<uint8_t[]> data) {
-    if (data && m_spare.size() < 2)
-        m_spare.push_back(std::move(data));
-}
-
 bool CStorageDeviceWithCache::WillProduceLocked() const {
     return m_threadActive && m_running && (m_reading || m_nextSector < m_inner->GetTotalSectors());
 }
@@ -119,12 +145,12 @@ int CStorageDeviceWithCache::BeginCache() {
     std::unique_lock<std::mutex> lock(m_queueLock);
     m_running = true;
     m_nextSector = 0;
-    if (m_inner == nullptr || m_blockBytes == 0)
+    if (m_inner == nullptr || m_blockBytes == 0 || !m_pool)
         return 1;
     const long long total = m_inner->GetTotalSectors();
     for (int i = 0; i < m_blocksAhead && m_nextSector < total; ++i) {
         Block block;
-        block.data = TakeSpareLocked();
+        block.data = m_pool->Take();
         if (!block.data)
             break;
         block.first = m_nextSector;
@@ -156,7 +182,7 @@ void CStorageDeviceWithCache::CacheThread() {
         if (!m_running)
             break;
         Block block;
-        block.data = TakeSpareLocked();
+        block.data = m_pool->Take();
         if (!block.data)
             break;
         block.first = m_nextSector;
@@ -180,7 +206,7 @@ int CStorageDeviceWithCache::SetCurCacheBlock(long long k) {
         return 0;
     const long long first = k * static_cast<long long>(m_blockSize);
     const long long count = std::min<long long>(m_blockSize, GetTotalSectors() - first);
-    if (!m_curBuffer)
+    if (!m_pool)
         return 1;
 
     Block taken;
@@ -189,7 +215,7 @@ int CStorageDeviceWithCache::SetCurCacheBlock(long long k) {
         while (true) {
             // Blocks before k were skipped by the caller: drop them.
             while (!m_queue.empty() && m_queue.front().first < first) {
-                RecycleLocked(std::move(m_queue.front().data));
+                m_pool->Give(std::move(m_queue.front().data));
                 m_queue.pop_front();
                 m_needData.notify_all();
             }
@@ -206,33 +232,33 @@ int CStorageDeviceWithCache::SetCurCacheBlock(long long k) {
             m_needData.notify_all();
             m_dataReady.wait(lock, [this] { return !m_queue.empty() || !WillProduceLocked(); });
         }
-        if (taken.data) {
-            std::lock_guard<std::mutex> current(m_curLock);
-            RecycleLocked(std::move(m_curBuffer));
-            m_curBuffer = std::move(taken.data);
-        }
     }
-    std::lock_guard<std::mutex> current(m_curLock);
-    if (!taken.data && !m_curBuffer) {
-        // Only a taken block may have replaced the buffer; this cannot fail
-        // unless memory ran out while recycling.
-        m_curBuffer.reset(new (std::nothrow) uint8_t[m_blockBytes]);
-        if (!m_curBuffer) {
-            m_curBlock = -1;
-            return 0;
-        }
-    }
-    if (taken.count == 0) {
+    if (!taken.data) {
         // Not read ahead (the queue was ahead of k, or read-ahead is not
         // running): read the block now rather than serve another block's
-        // bytes under its number.
-        m_curOk = ReadBlockInto(m_curBuffer.get(), first, count);
-    } else {
-        m_curOk = taken.ok;
+        // bytes under its number. A new buffer: the current one may be lent.
+        taken.data = m_pool->Take();
+        if (!taken.data) {
+            std::shared_ptr<CachedBlock> old;
+            std::lock_guard<std::mutex> current(m_curLock);
+            old = std::move(m_cur);
+            return 0;
+        }
+        taken.ok = ReadBlockInto(taken.data.get(), first, count);
     }
-    m_curBlock = k;
-    m_curFirst = first;
-    m_curCount = count;
+    // The block's buffer goes back to the pool when its last holder lets go.
+    uint8_t* data = taken.data.release();
+    std::shared_ptr<CachedBlock> block(new CachedBlock{data, first, count, taken.ok},
+                                       [pool = m_pool, data](CachedBlock* held) {
+                                           delete held;
+                                           pool->Give(std::unique_ptr<uint8_t[]>(data));
+                                       });
+    std::shared_ptr<CachedBlock> old;
+    {
+        std::lock_guard<std::mutex> current(m_curLock);
+        old = std::move(m_cur);
+        m_cur = std::move(block);
+    }
     return 1;
 }
 
@@ -247,16 +273,23 @@ int CStorageDeviceWithCache::EndCache() {
         m_thread.join();
     std::lock_guard<std::mutex> lock(m_queueLock);
     m_queue.clear();
-    m_spare.clear();
+    if (m_pool)
+        m_pool->Clear();
     return 1;
 }
 
 const uint8_t* CStorageDeviceWithCache::PeekCurrentBlock(long long* first, long long* count) {
-    if (m_curBlock < 0 || !m_curOk || !m_curBuffer || !first || !count)
+    std::lock_guard<std::mutex> current(m_curLock);
+    if (!m_cur || !m_cur->ok || !first || !count)
         return nullptr;
-    *first = m_curFirst;
-    *count = m_curCount;
-    return m_curBuffer.get();
+    *first = m_cur->first;
+    *count = m_cur->count;
+    return m_cur->data;
+}
+
+std::shared_ptr<const CachedBlock> CStorageDeviceWithCache::LendCurrentBlock() {
+    std::lock_guard<std::mutex> current(m_curLock);
+    return m_cur;
 }
 
 int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, long long count) {
@@ -270,12 +303,12 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, lon
     std::lock_guard<std::mutex> current(m_curLock);
     // A block whose read failed is not served from memory: the inner device
     // reports the failure (and its bad-sector event) again.
-    if (m_curBlock < 0 || !m_curOk)
+    if (!m_cur || !m_cur->ok)
         return ReadInner(buffer, firstSector, count) ? 1 : 0;
 
     auto* out = static_cast<uint8_t*>(buffer);
-    const long long start = m_curFirst;
-    const long long end = m_curFirst + m_curCount;
+    const long long start = m_cur->first;
+    const long long end = m_cur->first + m_cur->count;
     long long done = 0;
     int result = 1;
     if (firstSector < start) {
@@ -288,7 +321,7 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, long long firstSector, lon
     long long pos = firstSector + done;
     if (pos >= start && pos < end) {
         long long n = std::min(firstSector + count, end) - pos;
-        std::memcpy(out + done * ssz, m_curBuffer.get() + (pos - start) * ssz,
+        std::memcpy(out + done * ssz, m_cur->data + (pos - start) * ssz,
                     static_cast<size_t>(n * ssz));
         done += n;
         if (done == count)

@@ -31,6 +31,7 @@ public:
     int SetCurCacheBlock(long long k) override;
     int EndCache() override;
     const uint8_t* PeekCurrentBlock(long long* first, long long* count) override;
+    std::shared_ptr<const CachedBlock> LendCurrentBlock() override;
     bool IsNeedCatchBuffer();
     bool IsBlockInValidRange(long long k);
 
@@ -54,24 +55,33 @@ private:
         bool ok = false;      // the inner device read them without error
     };
 
+    // Block buffers not in use. A lent block gives its buffer back here
+    // from whichever thread lets it go last; a pool outlives the cache while
+    // a lent block of it is held.
+    struct Pool {
+        explicit Pool(size_t blockBytes) : bytes(blockBytes) {}
+        std::unique_ptr<uint8_t[]> Take();
+        void Give(std::unique_ptr<uint8_t[]> data);
+        void Clear();
+        const size_t bytes;
+        std::mutex lock;
+        std::vector<std::unique_ptr<uint8_t[]>> spare;
+    };
+
     void CacheThread();
     long long BlockCount();
     // Reads `count` sectors at `first` into a block-sized buffer, zeroing the
     // rest of it and all of it on failure.
     bool ReadBlockInto(uint8_t* data, long long first, long long count);
     bool ReadInner(void* buffer, long long first, long long count);
-    std::unique_ptr<uint8_t[]> TakeSpareLocked();
-    void RecycleLocked(std::unique_ptr<uint8_t[]> data);
     bool WillProduceLocked() const;
 
     IStorageDevice* m_inner;
     IStorageDeviceData* m_privateData = nullptr;
-    std::unique_ptr<uint8_t[]> m_curBuffer;
+    std::shared_ptr<Pool> m_pool;
+    // The current block; shared with whoever it was lent to.
+    std::shared_ptr<CachedBlock> m_cur;
     unsigned int m_blockSize = 0;
-    long long m_curBlock = -1;
-    long long m_curFirst = 0;
-    long long m_curCount = 0;
-    bool m_curOk = false;
     int m_sectorSize = 512;
     size_t m_blockBytes = 0;
 
@@ -81,15 +91,14 @@ private:
     std::deque<Block> m_queue;
     long long m_nextSector = 0;
     int m_blocksAhead = 10;
-    std::vector<std::unique_ptr<uint8_t[]>> m_spare;
     std::mutex m_queueLock;
     std::condition_variable m_dataReady;
     std::condition_variable m_needData;
     std::thread m_thread;
     // Reads of the inner device from the two threads, one at a time.
     std::mutex m_innerLock;
-    // The current block and its buffer: a searcher that looks at blocks on
-    // a thread of its own may read through the cache while the scan's
-    // thread moves on to the next block. Taken before m_innerLock.
+    // The current block: a searcher that looks at blocks on a thread of its
+    // own may read through the cache while the scan's thread moves on to the
+    // next block. Taken before m_innerLock.
     std::mutex m_curLock;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "IStorageDevice.h"
@@ -33,6 +34,16 @@ bool IsLiveVolumeDevice(IStorageDevice* device);
 bool SetDiskVolumes(IStorageDevice* disk, const std::vector<CCollectedVolumeDeviceInfoStruct>& v);
 int GetDiskVolumes(IStorageDevice* disk, std::vector<CCollectedVolumeDeviceInfoStruct>& out);
 
+// A block of the read-ahead cache: sectors [first, first + count) at data
+// (a whole block's bytes, zero past count); ok when they were read without
+// error.
+struct CachedBlock {
+    const uint8_t* data = nullptr;
+    long long first = 0;
+    long long count = 0;
+    bool ok = false;
+};
+
 // The read-ahead cache a deep scan reads through: a device of type 3 over an
 // inner device (not owned; it must outlive the cache). A thread reads the
 // coming blocks ahead while the searchers work on the current one; reads
@@ -57,6 +68,10 @@ public:
         (void)count;
         return nullptr;
     }
+    // The current block, lent: its bytes stay as they are while the lender's
+    // hold lasts, after the cache has moved on to later blocks. Null when
+    // there is no current block.
+    virtual std::shared_ptr<const CachedBlock> LendCurrentBlock() { return nullptr; }
 };
 // Deleted through the IStorageDevice destructor, which ends read-ahead.
 IDeviceCache* CreateStorageDeviceWithCache(IStorageDevice* inner);

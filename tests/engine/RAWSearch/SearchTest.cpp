@@ -25,6 +25,7 @@
 #include "RawSearchController.h"
 #include "RawTestSupport.h"
 #include "SearchedPartitionInfo.h"
+#include "StorageDevices.h"
 #include "TBitmap.h"
 
 namespace {
@@ -195,7 +196,12 @@ constexpr AnalyserRow kRows[] = {
 };
 
 // The parameter: whether the search looks at the blocks on a thread of its own.
-class RawSearch : public ::testing::TestWithParam<bool> {
+// Where the search looks at the blocks: on the caller's thread, on a thread
+// of its own, or on its own thread with blocks lent by the read-ahead cache
+// the deep scan reads through (placed in the ring by a thread of their own).
+enum class Walk { kCallersThread, kOwnThread, kLentByCache };
+
+class RawSearch : public ::testing::TestWithParam<Walk> {
 protected:
     void SetUp() override {
         CRawFileAnalyserListSingle::CreateInstance().UseTableForTesting(kRows);
@@ -226,27 +232,44 @@ protected:
     // Prepares a search over `device` and walks it in blocks; EndSearch when
     // `end`.
     void Scan(IStorageDevice& device, int blockSectors, bool end = true) {
+        controller_.reset();
+        cache_.reset();
+        IStorageDevice* walked = &device;
+        if (GetParam() == Walk::kLentByCache) {
+            cache_.reset(CreateStorageDeviceWithCache(&device));
+            ASSERT_EQ(cache_->SetBlockSize(static_cast<unsigned>(blockSectors)), 1);
+            cache_->BeginCache();
+            walked = cache_.get();
+        }
         controller_ = std::make_unique<CRAWSearchController>();
-        controller_->SetDevice(&device);
+        controller_->SetDevice(walked);
         controller_->SetBlockSize(blockSectors);
         controller_->SetDirecotryTreeBuilder(&builder_);
         controller_->SetFileSectorMap(&map_);
         controller_->SetBitmap(bitmap_);
         if (progress_ != nullptr)
             controller_->SetIProgressSink(progress_);
-        controller_->SetBlocksOnOwnThread(GetParam());
+        controller_->SetBlocksOnOwnThread(OwnThread());
         controller_->PreparetoSearch();
         // Blocks shorter than the zeros after them stay on the caller's thread.
         EXPECT_EQ(controller_->HasSearchThread(),
-                  GetParam() && blockSectors * kSector >= CRawFileInfo::kContextSlackBytes);
+                  OwnThread() && blockSectors * kSector >= CRawFileInfo::kContextSlackBytes);
         const long long total = device.GetTotalSectors();
-        for (long long first = 0; first < total; first += blockSectors)
+        for (long long first = 0; first < total; first += blockSectors) {
+            if (cache_)
+                cache_->SetCurCacheBlock(first / blockSectors);
             controller_->AnalyzeBlock(first, std::min<long long>(blockSectors, total - first));
+        }
         if (end)
             controller_->EndSearch(1);
         else
             controller_->WaitIdle();
+        // As the scan controller does after the walk: nothing reads ahead
+        // once the test goes on to change the image.
+        if (cache_)
+            cache_->EndCache();
     }
+    bool OwnThread() const { return GetParam() != Walk::kCallersThread; }
     // The carved file that starts at `sector`, or null.
     IFileNode* At(long long sector) {
         for (IFileNode* f : builder_.Files()) {
@@ -265,6 +288,7 @@ protected:
     TBitmap* bitmap_ = nullptr;
     IProgress* progress_ = nullptr;
     std::unique_ptr<CRAWSearchController> controller_;
+    std::unique_ptr<IDeviceCache> cache_;
 };
 
 TEST_P(RawSearch, TheThirtyThirdStreamingCandidateEvictsTheOldest) {
@@ -363,7 +387,9 @@ TEST_P(RawSearch, PendingCandidatesAreSizedFromTheRingThenFromTheDevice) {
     EXPECT_EQ(controller_->PendingCount(), 1u);
     controller_->EndSearch(1);
     ASSERT_EQ(g_sizedOn.size(), 2u);
-    EXPECT_EQ(g_sizedOn[1], kDeviceDisk) << "at the end, from the device";
+    // (Walked through the read-ahead cache, the device is the cache.)
+    EXPECT_EQ(g_sizedOn[1], GetParam() == Walk::kLentByCache ? kDeviceCache : kDeviceDisk)
+        << "at the end, from the device";
     EXPECT_EQ(At(2)->GetFileSize(), 1111);
     EXPECT_EQ(At(110)->GetFileSize(), 2222);
 }
@@ -443,7 +469,7 @@ TEST_P(RawSearch, AStopEndsTheWalkAndTheSizing) {
     Scan(disk, 512);
     // On its own thread the search hears the answers the caller's thread
     // relays, one per block: it stops at its first poll.
-    if (!GetParam())
+    if (!OwnThread())
         EXPECT_NE(At(2), nullptr);
     EXPECT_EQ(At(500), nullptr) << "after the stop";
     EXPECT_EQ(At(3), nullptr) << "pending ones are not sized after a stop";
@@ -499,9 +525,19 @@ TEST_P(RawSearch, TheWindowShowsThePreviousAndCurrentBlockWherever) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Threads, RawSearch, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? "OwnThread" : "CallersThread";
+INSTANTIATE_TEST_SUITE_P(Threads, RawSearch,
+                         ::testing::Values(Walk::kCallersThread, Walk::kOwnThread,
+                                           Walk::kLentByCache),
+                         [](const ::testing::TestParamInfo<Walk>& info) {
+                             switch (info.param) {
+                                 case Walk::kCallersThread:
+                                     return "CallersThread";
+                                 case Walk::kOwnThread:
+                                     return "OwnThread";
+                                 case Walk::kLentByCache:
+                                     return "LentByCache";
+                             }
+                             return "";
                          });
 
 // ---------------------------------------------------------------------------
@@ -660,7 +696,8 @@ TEST_F(SearchThread, AStopReachesTheSearchThreadAtItsNextPollAndLeavesNoThread) 
     const int before = ThreadCount();
     MemoryStorageDevice disk(bytes_, kSector);
     Start(disk);
-    EXPECT_EQ(ThreadCount(), before + 1);
+    // The search thread and the thread that places lent blocks in the ring.
+    EXPECT_EQ(ThreadCount(), before + 2);
     search_->AnalyzeBlock(0, kBlock);
     search_->AnalyzeBlock(kBlock, kBlock);  // waits while the first is looked at
     ASSERT_TRUE(Within(std::chrono::seconds(10), [&] { return gate_.reached.load(); }));

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "DeviceTestHelpers.h"
@@ -214,6 +218,85 @@ TEST(DeviceCacheTest, FileDeviceWhoseSizeIsNotAMultipleOfTheBlock) {
     EXPECT_EQ(cache.ReadSector(buf.data(), sectors - 1, 2), 0);  // runs past the end
     EXPECT_EQ(PatternMismatch(buf.data(), (sectors - 1) * kSsz, kSsz), -1);
     EXPECT_TRUE(AllZero(buf.data() + kSsz, kSsz));
+    cache.EndCache();
+}
+
+// A lent block keeps its bytes while it is held, however far the cache has
+// moved on and however many buffers it has read into since; a block read
+// again directly is lent as well.
+TEST(DeviceCacheTest, LentBlocksStayWhileHeld) {
+    PatternTestDevice inner(195);
+    CStorageDeviceWithCache cache(&inner);
+    ASSERT_EQ(cache.SetBlockSize(10), 1);
+    ASSERT_EQ(cache.BeginCache(), 1);
+    std::vector<std::shared_ptr<const CachedBlock>> lent;
+    for (long long k = 0; k < 20; ++k) {
+        ASSERT_EQ(cache.SetCurCacheBlock(k), 1);
+        lent.push_back(cache.LendCurrentBlock());
+        ASSERT_NE(lent.back(), nullptr);
+    }
+    ASSERT_EQ(cache.SetCurCacheBlock(4), 1);
+    lent.push_back(cache.LendCurrentBlock());
+    for (size_t i = 0; i < lent.size(); ++i) {
+        SCOPED_TRACE(i);
+        const long long k = i < 20 ? static_cast<long long>(i) : 4;
+        EXPECT_EQ(lent[i]->first, k * 10);
+        EXPECT_EQ(lent[i]->count, k == 19 ? 5 : 10);
+        EXPECT_TRUE(lent[i]->ok);
+        EXPECT_EQ(PatternMismatch(lent[i]->data, k * 10 * kSsz,
+                                  static_cast<size_t>(lent[i]->count) * kSsz),
+                  -1);
+    }
+    cache.EndCache();
+}
+
+// Another thread looks at each lent block while the cache reads on (the
+// ThreadSanitizer build runs this too).
+TEST(DeviceCacheTest, LentBlocksAreReadOnAnotherThreadWhileTheCacheMovesOn) {
+    PatternTestDevice inner(2000);
+    CStorageDeviceWithCache cache(&inner);
+    ASSERT_EQ(cache.SetBlockSize(16), 1);
+    ASSERT_EQ(cache.BeginCache(), 1);
+    std::mutex lock;
+    std::condition_variable ready;
+    std::deque<std::shared_ptr<const CachedBlock>> handed;
+    bool last = false;
+    int bad = 0;
+    int seen = 0;
+    std::thread looker([&] {
+        for (;;) {
+            std::shared_ptr<const CachedBlock> block;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                ready.wait(guard, [&] { return !handed.empty() || last; });
+                if (handed.empty())
+                    return;
+                block = std::move(handed.front());
+                handed.pop_front();
+            }
+            if (!block->ok || PatternMismatch(block->data, block->first * kSsz,
+                                              static_cast<size_t>(block->count) * kSsz) != -1)
+                ++bad;
+            ++seen;
+        }
+    });
+    const long long blocks = (2000 + 15) / 16;
+    for (long long k = 0; k < blocks; ++k) {
+        ASSERT_EQ(cache.SetCurCacheBlock(k), 1);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            handed.push_back(cache.LendCurrentBlock());
+        }
+        ready.notify_one();
+    }
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        last = true;
+    }
+    ready.notify_one();
+    looker.join();
+    EXPECT_EQ(seen, blocks);
+    EXPECT_EQ(bad, 0);
     cache.EndCache();
 }
 
