@@ -25,6 +25,7 @@
 #include "SearchInterfaces.h"
 #include "StorageDeviceData.h"
 #include "StorageDevices.h"
+#include "platform/HeapPages.h"
 
 namespace {
 
@@ -47,6 +48,8 @@ public:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // As the program does: the scan and recovery measured are the program's.
+    velmora::platform::StartWithHugePageHeap(argv);
     const char* image = nullptr;
     const char* recoverDir = nullptr;
     const char* listPath = nullptr;
