@@ -218,6 +218,11 @@ const std::array<uint16_t, 65536>& MkntfsUpCase() {
 }  // namespace
 
 bool CUpCaseFileAnalyzer::IsUpCaseSlice(const uint8_t* data) {
+    // Empty sectors are turned away before any table is looked at: two zero
+    // code units open no slice, since the table's second unit is 1 and no
+    // block's first unit has zero for its upper case.
+    if (vk::LoadLE<uint32_t>(data) == 0)
+        return false;
     const std::array<uint16_t, 65536>& up = MkntfsUpCase();
     // The upper case of each block's first code unit, and those of them
     // that lie in another block: most sectors fail on their first entry,

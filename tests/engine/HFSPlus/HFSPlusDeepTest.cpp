@@ -169,19 +169,38 @@ TEST_F(HFSPlusDeep, LostVolumesAreFoundAndListedWhole) {
 
 // Without either volume header the journal's two headers place the volume;
 // without them too its start is a guess, and its files are marked damaged
-// (a wrong start reads every file from the wrong place).
+// (a wrong start reads every file from the wrong place). An info block is
+// told by its flag and its zero reserved words: one wrong in either places
+// nothing.
 TEST_F(HFSPlusDeep, FilesOfAVolumeNothingPlacesAreMarked) {
     const std::vector<uint8_t> placed = Bytes("hfsplus-noheaders");
-    std::vector<uint8_t> unplaced = placed;
     const size_t journalHeader = 40 * 512 + 29 * 4096;
-    ASSERT_EQ(vk::LoadLE<uint32_t>(unplaced.data() + journalHeader), 0x4A4E4C78u);
-    std::fill_n(unplaced.begin() + static_cast<long>(journalHeader), 4, 0);
+    const size_t infoBlock = 40 * 512 + 28 * 4096;
+    ASSERT_EQ(vk::LoadLE<uint32_t>(placed.data() + journalHeader), 0x4A4E4C78u);
+    ASSERT_EQ(vk::LoadBE<uint32_t>(placed.data() + infoBlock), 1u);
+    auto changed = [&](size_t at, uint8_t value) {
+        std::vector<uint8_t> b = placed;
+        b[at] = value;
+        return b;
+    };
+    const std::vector<uint8_t> unplaced = changed(journalHeader, 0);
+    const std::vector<uint8_t> notInVolume = changed(infoBlock + 3, 0);
+    const std::vector<uint8_t> reservedAtStart = changed(infoBlock + 52, 1);
+    const std::vector<uint8_t> reservedInFirstLine = changed(infoBlock + 63, 1);
+    const std::vector<uint8_t> reservedLater = changed(infoBlock + 179, 1);
     const struct {
         const char* what;
         const std::vector<uint8_t>& disk;
         long long start;
         bool marked;
-    } cases[] = {{"journal kept", placed, 40, false}, {"journal header wiped", unplaced, 0, true}};
+    } cases[] = {
+        {"journal kept", placed, 40, false},
+        {"journal header wiped", unplaced, 0, true},
+        {"info block says the journal is elsewhere", notInVolume, 0, true},
+        {"info block's first reserved byte set", reservedAtStart, 0, true},
+        {"info block's reserved byte 63 set", reservedInFirstLine, 0, true},
+        {"info block's last reserved byte set", reservedLater, 0, true},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         DeepScan scan(std::make_unique<MemoryStorageDevice>(c.disk, 512));

@@ -884,11 +884,15 @@ TEST_F(NTFSDeepScanTest, UpCaseSlicesOfMkntfsAndWindowsTablesAreRecognised) {
         EXPECT_TRUE(CUpCaseFileAnalyzer::IsUpCaseSlice(windows.data() + 512 * s));
     }
     EXPECT_EQ(differ, 340);
-    // Not an upper-case table: a lower-case letter mapped elsewhere, text,
-    // zeros.
+    // Not an upper-case table: a lower-case letter mapped elsewhere, the
+    // first slice with its second unit zero (it opens like an empty
+    // sector), text, zeros.
     std::vector<uint8_t> wrong(table, table + 512);
     vk::StoreLE<uint16_t>(wrong.data() + 2 * 'a', 'B');
     EXPECT_FALSE(CUpCaseFileAnalyzer::IsUpCaseSlice(wrong.data()));
+    std::vector<uint8_t> secondZero(table, table + 512);
+    vk::StoreLE<uint16_t>(secondZero.data() + 2, 0);
+    EXPECT_FALSE(CUpCaseFileAnalyzer::IsUpCaseSlice(secondZero.data()));
     std::vector<uint8_t> text(512, 'x'), zeros(512, 0);
     EXPECT_FALSE(CUpCaseFileAnalyzer::IsUpCaseSlice(text.data()));
     EXPECT_FALSE(CUpCaseFileAnalyzer::IsUpCaseSlice(zeros.data()));
