@@ -284,22 +284,7 @@ void CRAWSearchController::AnalyzeBlock(long long first, long long count) {
     // the search thread has taken the one before: the slot it is read into
     // is free from then on.
     waitFor([this] { return m_toPlace.empty() && !m_placing && m_jobs.empty(); });
-    const bool follows = m_shadowHeld && first == m_shadowEnd;
-    const unsigned slot = m_ring.SlotFor(m_shadowHeld, follows, m_shadowNewest);
-    job.upper = m_ring.SlotAddress(slot);
-    // The slot's first bytes are the zeros after the block being looked at
-    // until this block is placed: they wait in the job.
-    const size_t headBytes = HeadBytes();
-    job.head.assign(headBytes, 0);
-    ReadBlockSplit(job.upper, job.head.data(), headBytes, first, count);
-    if (held < m_blockBytes) {
-        const size_t from = std::max(held, headBytes);
-        if (from < m_blockBytes)
-            std::memset(job.upper + from, 0, m_blockBytes - from);
-    }
-    m_shadowHeld = true;
-    m_shadowNewest = slot;
-    m_shadowEnd = first + static_cast<long long>(m_sectorsPerBlock);
+    FillSlot(job, nullptr);
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_jobs.push_back(std::move(job));
@@ -519,32 +504,29 @@ void CRAWSearchController::NoteSector(long long sector, RAW_FILE_TYPE type) {
         {nullptr, static_cast<unsigned long long>(sector), static_cast<unsigned>(type)});
 }
 
-size_t CRAWSearchController::HeadBytes() const {
-    const size_t sectorBytes = static_cast<size_t>(m_sectorSize);
-    return std::min(m_blockBytes,
-                    (m_ring.SlackBytes() + sectorBytes - 1) / sectorBytes * sectorBytes);
-}
-
-void CRAWSearchController::PlaceLent(BlockJob& job) {
+void CRAWSearchController::FillSlot(BlockJob& job, const uint8_t* bytes) {
     const bool follows = m_shadowHeld && job.first == m_shadowEnd;
     const unsigned slot = m_ring.SlotFor(m_shadowHeld, follows, m_shadowNewest);
     job.upper = m_ring.SlotAddress(slot);
     const size_t sectorBytes = static_cast<size_t>(m_sectorSize);
     const size_t held = static_cast<size_t>(job.count) * sectorBytes;
-    const uint8_t* from =
-        job.lent->data + static_cast<size_t>(job.first - job.lent->first) * sectorBytes;
-    // As a block read into its slot: the head waits in the job.
-    const size_t headBytes = HeadBytes();
+    // The slot's first bytes are the zeros after the block being looked at
+    // until this block is placed: they wait in the job.
+    const size_t headBytes =
+        std::min(m_blockBytes, (m_ring.SlackBytes() + sectorBytes - 1) / sectorBytes * sectorBytes);
     job.head.assign(headBytes, 0);
-    std::memcpy(job.head.data(), from, std::min(headBytes, held));
-    if (held > headBytes)
-        std::memcpy(job.upper + headBytes, from + headBytes, held - headBytes);
+    if (bytes == nullptr) {
+        ReadBlockSplit(job.upper, job.head.data(), headBytes, job.first, job.count);
+    } else {
+        std::memcpy(job.head.data(), bytes, std::min(headBytes, held));
+        if (held > headBytes)
+            std::memcpy(job.upper + headBytes, bytes + headBytes, held - headBytes);
+    }
     if (held < m_blockBytes) {
         const size_t zeroFrom = std::max(held, headBytes);
         if (zeroFrom < m_blockBytes)
             std::memset(job.upper + zeroFrom, 0, m_blockBytes - zeroFrom);
     }
-    job.lent.reset();
     m_shadowHeld = true;
     m_shadowNewest = slot;
     m_shadowEnd = job.first + static_cast<long long>(m_sectorsPerBlock);
@@ -565,7 +547,9 @@ void CRAWSearchController::PlacerThread() {
         m_idle.wait(lock, [this] { return m_jobs.empty() || m_dropping; });
         if (!m_dropping) {
             lock.unlock();
-            PlaceLent(job);
+            FillSlot(job, job.lent->data + static_cast<size_t>(job.first - job.lent->first) *
+                                               static_cast<size_t>(m_sectorSize));
+            job.lent.reset();
             lock.lock();
             if (!m_dropping) {
                 m_jobs.push_back(std::move(job));

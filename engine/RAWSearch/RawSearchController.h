@@ -103,8 +103,8 @@ private:
         bool previous = false;
         uint8_t* upper = nullptr;   // its slot, as the ring will place it
         std::vector<uint8_t> head;  // its first bytes, written at placing
-        // The cache's block it lies in, when the cache lent it: the search
-        // thread copies it into its slot at placing, and nothing is read.
+        // The cache's block it lies in, when the cache lent it: the placing
+        // thread copies it into its slot, and nothing is read.
         std::shared_ptr<const CachedBlock> lent;
         std::vector<uint8_t> marks;  // one byte per unit from markFirst
         long long markFirst = 0;
@@ -136,10 +136,10 @@ private:
     // Copies lent blocks into their slots, in order, each once the search
     // thread has taken the block before it.
     void PlacerThread();
-    void PlaceLent(BlockJob& job);
-    // The bytes at a slot's start that are the zeros after the block before
-    // it until the block is placed.
-    size_t HeadBytes() const;
+    // Fills the slot the ring will place the job's block in, but for its
+    // head, from `bytes` (the block's) or, when null, from the device; on the
+    // scan's thread or the placing thread, one of them at a time.
+    void FillSlot(BlockJob& job, const uint8_t* bytes);
     void StartThread();
     void StopThread(bool file);
     void Place(Owned candidate, unsigned char* sector, long long sectorNumber);
