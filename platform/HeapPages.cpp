@@ -1,11 +1,19 @@
 #include "HeapPages.h"
 
+#include <sched.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <system_error>
+#include <thread>
 
 namespace velmora::platform {
 
@@ -70,6 +78,69 @@ void StartWithHugePageHeap(char** argv) {
     else
         ::unsetenv(kTunables);
     ::unsetenv(kHeapPagesMark);
+}
+
+void PrefaultPages(const std::vector<std::pair<void*, size_t>>& ranges) {
+#ifdef MADV_POPULATE_WRITE
+    const long pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pageSize <= 0)
+        return;
+    const uintptr_t page = static_cast<uintptr_t>(pageSize);
+    // Pieces end on 2 MiB boundaries, so that no huge page is split between
+    // two threads (the second would wait for the first).
+    constexpr uintptr_t kPiece = uintptr_t{2} << 20;
+    std::vector<std::pair<uintptr_t, size_t>> pieces;
+    for (const auto& [start, length] : ranges) {
+        const auto at = reinterpret_cast<uintptr_t>(start);
+        if (start == nullptr || length == 0 || length > UINTPTR_MAX - at)
+            continue;
+        const uintptr_t from = (at + page - 1) / page * page;
+        const uintptr_t to = (at + length) / page * page;
+        for (uintptr_t p = from; p < to;) {
+            const uintptr_t end = std::min(to, (p / kPiece + 1) * kPiece);
+            pieces.emplace_back(p, static_cast<size_t>(end - p));
+            p = end;
+        }
+    }
+    if (pieces.empty())
+        return;
+    std::atomic<size_t> next{0};
+    std::atomic<bool> unsupported{false};
+    const auto work = [&] {
+        for (size_t i = next++; i < pieces.size() && !unsupported; i = next++) {
+            void* start = reinterpret_cast<void*>(pieces[i].first);
+            // Kernels before 5.14 do not know the advice: leave every page to
+            // its first touch.
+            if (::madvise(start, pieces[i].second, MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
+                unsupported = true;
+        }
+    };
+    // A few threads are enough to keep the host busy; more only wait. Each
+    // takes a few pieces at least, or starting it costs more than it saves.
+    constexpr size_t kMaxThreads = 4;
+    constexpr size_t kPiecesPerThread = 4;
+    size_t cpus = kMaxThreads;
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (::sched_getaffinity(0, sizeof(allowed), &allowed) == 0)
+        cpus = static_cast<size_t>(std::max(1, CPU_COUNT(&allowed)));
+    const size_t helpers =
+        std::min({kMaxThreads, cpus, (pieces.size() + kPiecesPerThread - 1) / kPiecesPerThread}) -
+        1;
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < helpers; ++i) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads do the same work
+        }
+    }
+    work();
+    for (std::thread& t : threads)
+        t.join();
+#else
+    (void)ranges;
+#endif
 }
 
 }  // namespace velmora::platform

@@ -7,7 +7,10 @@
 // as the program starts: so the program starts itself once more with them.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace velmora::platform {
 
@@ -30,5 +33,13 @@ bool HugePagesOnRequest(const std::string& enabledText);
 // it was, so that programs started from here do not inherit the setting.
 // Returns when the program goes on as it is.
 void StartWithHugePageHeap(char** argv);
+
+// Makes the pages of each range present and writable, their contents kept,
+// on a few threads at once. Fresh memory pays for its first touch (on a
+// virtual machine the host may have to back every page again): megabytes a
+// scan is about to fill page by page on one thread cost far less this way.
+// Only what lies whole in the ranges' pages is touched; nothing is done
+// where the system cannot populate pages without writing them.
+void PrefaultPages(const std::vector<std::pair<void*, size_t>>& ranges);
 
 }  // namespace velmora::platform

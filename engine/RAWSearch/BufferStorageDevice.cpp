@@ -6,6 +6,7 @@
 #include <new>
 
 #include "CheckedMath.h"
+#include "platform/HeapPages.h"
 
 bool CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long long startSector,
                                             unsigned sectorSize, unsigned sectorsPerBlock,
@@ -49,6 +50,9 @@ bool CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned lon
     m_ring.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(bytes), 1)));
     if (!m_ring)
         return false;
+    // Zero pages until first written: the placing thread would fault them in
+    // one by one while the whole scan waits for its first blocks.
+    velmora::platform::PrefaultPages({{m_ring.get(), static_cast<size_t>(bytes)}});
     m_initialised = true;
     return true;
 }

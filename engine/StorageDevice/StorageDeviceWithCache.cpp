@@ -1,5 +1,6 @@
 #include "StorageDeviceWithCache.h"
 #include "SectorSize.h"
+#include "platform/HeapPages.h"
 
 #include <algorithm>
 #include <climits>
@@ -148,11 +149,25 @@ int CStorageDeviceWithCache::BeginCache() {
     if (m_inner == nullptr || m_blockBytes == 0 || !m_pool)
         return 1;
     const long long total = m_inner->GetTotalSectors();
-    for (int i = 0; i < m_blocksAhead && m_nextSector < total; ++i) {
-        Block block;
-        block.data = m_pool->Take();
-        if (!block.data)
+    // The first blocks' buffers are fresh memory: their pages are made
+    // present together, on a few threads, rather than one by one under the
+    // reads of a single thread.
+    std::vector<std::unique_ptr<uint8_t[]>> buffers;
+    std::vector<std::pair<void*, size_t>> fresh;
+    for (long long at = 0; static_cast<int>(buffers.size()) < m_blocksAhead && at < total;
+         at += m_blockSize) {
+        std::unique_ptr<uint8_t[]> data = m_pool->Take();
+        if (!data)
             break;
+        fresh.emplace_back(data.get(), m_blockBytes);
+        buffers.push_back(std::move(data));
+    }
+    lock.unlock();
+    velmora::platform::PrefaultPages(fresh);
+    lock.lock();
+    for (std::unique_ptr<uint8_t[]>& data : buffers) {
+        Block block;
+        block.data = std::move(data);
         block.first = m_nextSector;
         block.count = std::min<long long>(m_blockSize, total - m_nextSector);
         m_nextSector += block.count;

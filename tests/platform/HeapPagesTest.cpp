@@ -1,8 +1,11 @@
 #include "platform/HeapPages.h"
 
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -96,6 +99,41 @@ TEST(HeapPagesTest, TheProgramStartsOnceMoreWithTheArgumentsAndThenPutsTheEnviro
     EXPECT_EQ(RunProbe("glibc.malloc.hugetlb=0"),
               "entry tunables=glibc.malloc.hugetlb=0 mark=(unset) args=3 a b --x\n"
               "after tunables=glibc.malloc.hugetlb=0 mark=(unset) args=3 a b --x\n");
+}
+
+TEST(HeapPagesTest, PrefaultedPagesArePresentWithTheirBytesKept) {
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    const size_t bytes = size_t{9} << 20;  // more pieces than one thread takes
+    void* fresh = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(fresh, MAP_FAILED);
+    auto* base = static_cast<uint8_t*>(fresh);
+#ifdef MADV_POPULATE_WRITE
+    if (::madvise(base, page, MADV_POPULATE_WRITE) != 0 && errno == EINVAL) {
+        ::munmap(fresh, bytes);
+        GTEST_SKIP() << "this kernel cannot populate pages without writing them";
+    }
+#endif
+    // Bytes already written in the first pages, and in the pages that the
+    // ranges cover only in part (those are left to their first touch).
+    for (size_t i = 0; i < 3 * page; ++i)
+        base[i] = static_cast<uint8_t>(i * 7 + 1);
+    base[bytes - 1] = 0x5A;
+    velmora::platform::PrefaultPages({{base + 10, 3 * page},
+                                      {base + 3 * page, bytes - 3 * page - 1},
+                                      {nullptr, bytes},
+                                      {base, 0}});
+    std::vector<unsigned char> present(bytes / page);
+    ASSERT_EQ(::mincore(base, bytes, present.data()), 0);
+    size_t missing = 0;
+    for (size_t i = 0; i + 1 < present.size(); ++i)
+        missing += (present[i] & 1) == 0;
+    EXPECT_EQ(missing, 0u) << "of " << present.size() - 1 << " whole pages";
+    for (size_t i = 0; i < 3 * page; ++i)
+        ASSERT_EQ(base[i], static_cast<uint8_t>(i * 7 + 1)) << i;
+    EXPECT_EQ(base[3 * page], 0);
+    EXPECT_EQ(base[bytes - 2], 0);
+    EXPECT_EQ(base[bytes - 1], 0x5A);
+    ::munmap(fresh, bytes);
 }
 
 }  // namespace

@@ -13,8 +13,12 @@ namespace RawSpeed {
 bool Psafe3Format::Matches(const unsigned char* sector) {
     using namespace psafe3_layout;
     const char* text = reinterpret_cast<const char*>(sector);
-    return strncasecmp(text + kTag, "PWS3", 4) == 0 ||
-           strncasecmp(text + kTagShifted, "PWS3", 4) == 0;
+    // Asked of every sector: the first letter (only 'P' and 'p' give 'p'
+    // here) turns nearly all of them away before the word is compared.
+    const auto at = [&](size_t offset) {
+        return (sector[offset] | 0x20) == 'p' && strncasecmp(text + offset, "PWS3", 4) == 0;
+    };
+    return at(kTag) || at(kTagShifted);
 }
 
 }  // namespace RawSpeed

@@ -116,6 +116,32 @@ TEST(PdfInformation, KeysValuesAndTheirChecks) {
     EXPECT_TRUE(p.Empty());
 }
 
+TEST(PdfInformation, FindsTheFirstWholeKeyWithinTheLength) {
+    const struct {
+        std::string text;
+        int length;  // of the text searched; -1: all of it
+        int offset;  // -1: not found
+    } cases[] = {
+        {"obj", -1, 0},
+        {"1 0 obj", -1, 4},
+        {"ob ob obj obj", -1, 6},  // first bytes that lead nowhere first
+        {"oobj", -1, 1},
+        {"1 0 ob", -1, -1},  // cut at the end
+        {"1 0 obj", 6, -1},  // the key runs past the length
+        {"1 0 obj", 7, 4},
+        {"o", -1, -1},
+        {"", -1, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const int length = c.length < 0 ? static_cast<int>(c.text.size()) : c.length;
+        int offset = 99;
+        const char* found = PdfTitleAnalyzer::myStrstr(c.text.data(), length, "obj", 3, offset);
+        EXPECT_EQ(offset, c.offset);
+        EXPECT_EQ(found, c.offset < 0 ? nullptr : c.text.data() + c.offset);
+    }
+}
+
 TEST(PdfEnd, WhatFollowsTheEndMarker) {
     const struct {
         std::string bytes;

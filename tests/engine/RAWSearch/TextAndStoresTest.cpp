@@ -3,6 +3,7 @@
 // music scores, key stores, mail folders, e-books.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -153,10 +154,14 @@ TEST(ZeroTail, StoresEndAfterTheirLastNonZeroByte) {
     std::vector<uint8_t> shifted = Sample("vault.psafe3");
     shifted.insert(shifted.begin(), {'a', 'b', 'c'});
     shifted.resize(shifted.size() - 3);
+    std::vector<uint8_t> lower = Sample("vault.psafe3");
+    std::copy_n("pWs3", 4, lower.begin());
     const std::vector<Case> cases = {
         {"password safe", [] { return new RawSpeed::PSAFE3Analyser(); }, Sample("vault.psafe3"),
          RAW_PSAFE3},
         {"password safe, tag at 3", [] { return new RawSpeed::PSAFE3Analyser(); }, shifted,
+         RAW_PSAFE3},
+        {"password safe, tag in any case", [] { return new RawSpeed::PSAFE3Analyser(); }, lower,
          RAW_PSAFE3},
         {"music score", [] { return new RawSpeed::SIBAnalyser(); }, Sample("score.sib"), RAW_SIB},
         {"key store", [] { return new RawSpeed::JKSAnalyser(); }, Sample("keys.jks"), RAW_JKS},
