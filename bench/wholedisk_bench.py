@@ -55,6 +55,10 @@ def walk(folder):
 
 def timed(argv, env=None, cwd=None):
     """Wall seconds, peak resident set in KiB and the output of argv run under /usr/bin/time -v."""
+    # Every timed run starts with nothing left to write back: the deep scan
+    # begins with a sync of its own, and no tool should pay for the files the
+    # run before it wrote (or the folder just deleted).
+    os.sync()
     start = time.monotonic()
     r = subprocess.run(["/usr/bin/time", "-v"] + argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env,
                        text=True, errors="replace", cwd=cwd)
