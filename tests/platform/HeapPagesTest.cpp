@@ -104,7 +104,8 @@ TEST(HeapPagesTest, TheProgramStartsOnceMoreWithTheArgumentsAndThenPutsTheEnviro
 TEST(HeapPagesTest, PrefaultedPagesArePresentWithTheirBytesKept) {
     const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
     const size_t bytes = size_t{9} << 20;  // more pieces than one thread takes
-    void* fresh = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* fresh =
+        ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     ASSERT_NE(fresh, MAP_FAILED);
     auto* base = static_cast<uint8_t*>(fresh);
 #ifdef MADV_POPULATE_WRITE

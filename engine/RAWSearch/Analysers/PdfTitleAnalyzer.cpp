@@ -50,8 +50,7 @@ const char* PdfTitleAnalyzer::myStrstr(const char* text, int length, const char*
     // to each candidate first byte instead of a test per byte.
     const char* const last = text + (length - wordLength);
     for (const char* at = text; at <= last; ++at) {
-        at = static_cast<const char*>(
-            std::memchr(at, word[0], static_cast<size_t>(last - at) + 1));
+        at = static_cast<const char*>(std::memchr(at, word[0], static_cast<size_t>(last - at) + 1));
         if (at == nullptr)
             break;
         if (std::memcmp(at, word, static_cast<size_t>(wordLength)) == 0) {
