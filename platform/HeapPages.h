@@ -1,4 +1,5 @@
-// The C library's heap in transparent huge pages.
+// The C library's heap in transparent huge pages, and fresh memory made
+// present before a scan fills it.
 //
 // A scan makes millions of small nodes and moves blocks of megabytes; in
 // 4 KiB pages the first touch of each fresh page costs more than the work
