@@ -149,12 +149,17 @@ namespace {
 // How far ahead of the piece being tested its successors are fetched.
 constexpr size_t kPrefetchPieces = 16;
 
+// A journal header's magic word, stored little-endian.
+inline bool HasJournalMagic(const uint8_t* p) {
+    return vk::LoadLE<uint32_t>(p + L::kJHMagic) == L::kJournalMagic;
+}
+
 // Whether a 512-byte piece may be a journal header, a journal info block
 // or a leaf node, judged by its first 64 bytes alone. Nearly every piece of
 // an empty or media-filled surface fails here, so the piece's other cache
 // lines are never read.
 inline bool MayHoldSurfaceStructure(const uint8_t* p) {
-    if (p[0] == 0x78 && p[1] == 0x4C && p[2] == 0x4E && p[3] == 0x4A)
+    if (HasJournalMagic(p))
         return true;
     // A leaf node's descriptor: kind -1, height 1, reserved 0, records.
     if (p[L::kNodeKind] == 0xFF && p[L::kNodeHeight] == 1 && p[L::kNodeReserved] == 0 &&
@@ -317,7 +322,7 @@ void CHFSPlusCompleteFileSystemSearchController::TestSurfaceStructures(const uin
                                                                        const uint8_t* end,
                                                                        uint64_t position) {
     // Journal header: its magic and byte-order words.
-    if (p[0] == 0x78 && p[1] == 0x4C && p[2] == 0x4E && p[3] == 0x4A) {
+    if (HasJournalMagic(p)) {
         JournalHeader h;
         flipJournalHeader(p, L::kJournalHeaderSize, &h);
         if (h.endian == L::kJournalEndian && journalHeaders_.size() < 1024 &&
