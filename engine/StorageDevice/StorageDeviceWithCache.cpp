@@ -85,7 +85,10 @@ std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::Pool::Take() {
             return data;
         }
     }
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[bytes]);
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[bytes]);
+    if (data)
+        made.fetch_add(1, std::memory_order_relaxed);
+    return data;
 }
 
 void CStorageDeviceWithCache::Pool::Give(std::unique_ptr<uint8_t[]> data) {
@@ -101,6 +104,10 @@ void CStorageDeviceWithCache::Pool::Give(std::unique_ptr<uint8_t[]> data) {
 void CStorageDeviceWithCache::Pool::Clear() {
     std::lock_guard<std::mutex> guard(lock);
     spare.clear();
+}
+
+size_t CStorageDeviceWithCache::BlockBuffersMade() const {
+    return m_pool ? m_pool->made.load(std::memory_order_relaxed) : 0;
 }
 
 long long CStorageDeviceWithCache::BlockCount() {
@@ -149,13 +156,16 @@ int CStorageDeviceWithCache::BeginCache() {
     if (m_inner == nullptr || m_blockBytes == 0 || !m_pool)
         return 1;
     const long long total = m_inner->GetTotalSectors();
-    // The first blocks' buffers are fresh memory: their pages are made
-    // present together, on a few threads, rather than one by one under the
-    // reads of a single thread.
+    // Fresh memory costs its first touch: faulted in one page at a time
+    // under the read-ahead thread's reads it would slow the thread the walk
+    // waits on. The buffers for the first blocks, and as many again for the
+    // blocks that are out of the queue meanwhile (the current one, the one
+    // being read, those lent to searchers), are made present together, on a
+    // few threads, before the walk starts; the second half waits in the pool.
+    const long long wanted = std::min<long long>(2LL * m_blocksAhead, BlockCount());
     std::vector<std::unique_ptr<uint8_t[]>> buffers;
     std::vector<std::pair<void*, size_t>> fresh;
-    for (long long at = 0; static_cast<int>(buffers.size()) < m_blocksAhead && at < total;
-         at += m_blockSize) {
+    while (static_cast<long long>(buffers.size()) < wanted) {
         std::unique_ptr<uint8_t[]> data = m_pool->Take();
         if (!data)
             break;
@@ -164,6 +174,10 @@ int CStorageDeviceWithCache::BeginCache() {
     }
     lock.unlock();
     velmora::platform::PrefaultPages(fresh);
+    while (buffers.size() > static_cast<size_t>(m_blocksAhead)) {
+        m_pool->Give(std::move(buffers.back()));
+        buffers.pop_back();
+    }
     lock.lock();
     for (std::unique_ptr<uint8_t[]>& data : buffers) {
         Block block;

@@ -3,6 +3,7 @@
 // current block from memory.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -34,6 +35,9 @@ public:
     std::shared_ptr<const CachedBlock> LendCurrentBlock() override;
     bool IsNeedCatchBuffer();
     bool IsBlockInValidRange(long long k);
+    // Block buffers allocated since the block size was last set (each one
+    // fresh memory).
+    size_t BlockBuffersMade() const;
 
     int Open(char* path) override;
     int Close() override;
@@ -64,6 +68,7 @@ private:
         void Give(std::unique_ptr<uint8_t[]> data);
         void Clear();
         const size_t bytes;
+        std::atomic<size_t> made{0};
         std::mutex lock;
         std::vector<std::unique_ptr<uint8_t[]>> spare;
     };

@@ -300,4 +300,39 @@ TEST(DeviceCacheTest, LentBlocksAreReadOnAnotherThreadWhileTheCacheMovesOn) {
     cache.EndCache();
 }
 
+// The walk's buffers are made before it starts: a steady walk that keeps a
+// few lent blocks, as the signature search does, allocates none under the
+// read-ahead thread's reads; a device of a few blocks gets no more buffers
+// than it has blocks.
+TEST(DeviceCacheTest, BlockBuffersAreMadeBeforeTheWalk) {
+    PatternTestDevice inner(2000);
+    CStorageDeviceWithCache cache(&inner);
+    ASSERT_EQ(cache.SetBlockSize(16), 1);
+    ASSERT_EQ(cache.BeginCache(), 1);
+    const size_t made = cache.BlockBuffersMade();
+    std::deque<std::shared_ptr<const CachedBlock>> held;
+    const long long blocks = (2000 + 15) / 16;
+    for (long long k = 0; k < blocks; ++k) {
+        ASSERT_EQ(cache.SetCurCacheBlock(k), 1);
+        held.push_back(cache.LendCurrentBlock());
+        if (held.size() > 6)
+            held.pop_front();
+        ASSERT_NE(held.back(), nullptr);
+        EXPECT_EQ(PatternMismatch(held.back()->data, k * 16 * kSsz,
+                                  static_cast<size_t>(held.back()->count) * kSsz),
+                  -1);
+    }
+    EXPECT_EQ(cache.BlockBuffersMade(), made);
+    held.clear();
+    cache.EndCache();
+
+    PatternTestDevice small(40);
+    CStorageDeviceWithCache few(&small);
+    ASSERT_EQ(few.SetBlockSize(16), 1);
+    ASSERT_EQ(few.BeginCache(), 1);
+    // The buffer SetBlockSize tries, and one per block.
+    EXPECT_EQ(few.BlockBuffersMade(), 1u + 3u);
+    few.EndCache();
+}
+
 }  // namespace
