@@ -8,8 +8,10 @@
 // search thread does the same over the ring of the 20 latest blocks. With
 // the ring copy (the scan as built) a placing thread copies each block into
 // its ring slot; without it the search thread reads the read-ahead buffer
-// itself. All buffers are made present before the clock starts, so the
-// figures leave out what the scan spends making its memory present.
+// itself. "One thread" does it all on one thread into one buffer, as the
+// plain read does: both looks while the block is in the processor's cache,
+// then the ring copy. All buffers are made present before the clock starts,
+// so the figures leave out what the scan spends making its memory present.
 //
 //   scan_ceiling IMAGE [rounds]     rounds alternate; medians are printed
 #include <fcntl.h>
@@ -147,6 +149,24 @@ double Pipeline(int fd, long long blocks, Buffers& b, bool ringCopy) {
     return static_cast<double>(blocks) * kBlockBytes / 1e6 / s;
 }
 
+// Read, both looks and the ring copy on one thread; MB/s.
+double OneThread(int fd, long long blocks, Buffers& b) {
+    uint64_t acc = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (long long k = 0; k < blocks; ++k) {
+        uint8_t* block = b.pool[0].get();
+        if (::pread(fd, block, kBlockBytes, k * static_cast<off_t>(kBlockBytes)) <= 0)
+            std::memset(block, 0, kBlockBytes);
+        acc += Touch(block);
+        std::memcpy(b.ring[k % kRing].get(), block, kBlockBytes);
+        acc += Touch(b.ring[k % kRing].get());
+    }
+    const double s = Seconds(start);
+    if (acc == 1)
+        std::printf(" ");
+    return static_cast<double>(blocks) * kBlockBytes / 1e6 / s;
+}
+
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.empty() ? 0 : v[v.size() / 2];
@@ -175,20 +195,22 @@ int main(int argc, char** argv) {
     // One unmeasured pass brings the file into the page cache.
     PlainRead(fd, blocks);
     Pipeline(fd, blocks, buffers, true);
-    std::vector<double> plain, copied, lent;
+    std::vector<double> plain, copied, lent, one;
     for (int r = 0; r < rounds; ++r) {
         plain.push_back(PlainRead(fd, blocks));
         copied.push_back(Pipeline(fd, blocks, buffers, true));
         lent.push_back(Pipeline(fd, blocks, buffers, false));
+        one.push_back(OneThread(fd, blocks, buffers));
         std::printf(
-            "round %d: plain read %.0f MB/s, with the ring copy %.0f MB/s, without %.0f MB/s\n",
-            r + 1, plain.back(), copied.back(), lent.back());
+            "round %d: plain read %.0f MB/s, with the ring copy %.0f MB/s, without %.0f "
+            "MB/s, one thread %.0f MB/s\n",
+            r + 1, plain.back(), copied.back(), lent.back(), one.back());
     }
-    const double p = Median(plain), c = Median(copied), l = Median(lent);
+    const double p = Median(plain), c = Median(copied), l = Median(lent), o = Median(one);
     std::printf(
-        "median: plain read %.0f MB/s, with the ring copy %.0f MB/s (%.0f%%), without %.0f MB/s "
-        "(%.0f%%)\n",
-        p, c, 100 * c / p, l, 100 * l / p);
+        "median: plain read %.0f MB/s, with the ring copy %.0f MB/s (%.0f%%), without %.0f "
+        "MB/s (%.0f%%), one thread %.0f MB/s (%.0f%%)\n",
+        p, c, 100 * c / p, l, 100 * l / p, o, 100 * o / p);
     ::close(fd);
     return 0;
 }
