@@ -33,6 +33,7 @@
 
 namespace {
 
+using bench::Median;
 using bench::Seconds;
 
 constexpr size_t kBlockBytes = 4u << 20;
@@ -165,11 +166,6 @@ double OneThread(int fd, long long blocks, Buffers& b) {
     if (acc == 1)
         std::printf(" ");
     return static_cast<double>(blocks) * kBlockBytes / 1e6 / s;
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 }  // namespace
