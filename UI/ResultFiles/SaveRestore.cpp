@@ -1,11 +1,16 @@
 #include "SaveRestore.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -24,6 +29,7 @@
 #include "SearchedPartitionInfo.h"
 #include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
+#include "platform/AppPaths.h"
 
 namespace SaveRestoreResult {
 
@@ -307,12 +313,74 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
 // ---------------------------------------------------------------------------
 // Finding the device
 
+namespace {
+
+// Opens `path` for reading with the rights of the user who started the
+// program and gives the file's status. The program runs as root: an image
+// named by a result file (which may come from anyone) is read only when
+// that user could have read it. The opening runs on a thread of its own
+// whose file-system ids and groups are the user's (the raw calls change
+// only the calling thread), so no other thread ever reads with them. Root
+// started directly reads with its own rights; a program started for a
+// user who cannot be found reads nothing.
+bool InvokingUserMayRead(const char* path, struct stat* st) {
+    auto openAndStat = [path, st] {
+        // A pipe named as an image would block the open.
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            return false;
+        const bool ok = ::fstat(fd, st) == 0;
+        ::close(fd);
+        return ok;
+    };
+    const bool invoked = std::getenv("PKEXEC_UID") != nullptr || std::getenv("SUDO_UID") != nullptr;
+    if (::geteuid() != 0 || !invoked)
+        return openAndStat();
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (!velmora::platform::InvokingUserIds(&uid, &gid))
+        return false;
+    if (uid == 0)
+        return openAndStat();
+    std::vector<gid_t> groups(64);
+    {
+        long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+        std::vector<char> buf(size > 0 ? static_cast<size_t>(size) : 16384);
+        struct passwd pw {};
+        struct passwd* found = nullptr;
+        int count = static_cast<int>(groups.size());
+        if (::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found != nullptr &&
+            ::getgrouplist(found->pw_name, gid, groups.data(), &count) == -1) {
+            groups.resize(static_cast<size_t>(count));
+            ::getgrouplist(found->pw_name, gid, groups.data(), &count);
+        }
+        groups.resize(found != nullptr ? static_cast<size_t>(std::max(count, 0)) : 0);
+        if (groups.empty())
+            groups.push_back(gid);
+    }
+    bool readable = false;
+    std::thread([&] {
+        // Groups, then group, then user: once the file-system uid is not
+        // root the thread no longer reads past permissions.
+        if (::syscall(SYS_setgroups, groups.size(), groups.data()) != 0)
+            return;
+        ::syscall(SYS_setfsgid, gid);
+        ::syscall(SYS_setfsuid, uid);
+        if (static_cast<uid_t>(::syscall(SYS_setfsuid, -1)) != uid)
+            return;
+        readable = openAndStat();
+    }).join();
+    return readable;
+}
+
+}  // namespace
+
 bool CheckStoredDmgRecord(const CDMGDeviceInfoStruct& info) {
     const size_t n = strnlen(info.filePath, sizeof info.filePath);
     if (n == 0 || n == sizeof info.filePath || info.filePath[0] != '/')
         return false;
     struct stat st {};
-    if (::stat(info.filePath, &st) != 0 || !S_ISREG(st.st_mode))
+    if (!InvokingUserMayRead(info.filePath, &st) || !S_ISREG(st.st_mode))
         return false;
     if (!IsSectorSize(info.sectorSize) || info.fileSize != st.st_size || info.fileSize < 0)
         return false;
@@ -327,7 +395,7 @@ bool CheckStoredEdiRecord(const CEDIDeviceInfoStruct& info, const std::string& e
     if (ediPath.empty())
         return false;
     struct stat st {};
-    if (::stat(ediPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!InvokingUserMayRead(ediPath.c_str(), &st) || !S_ISREG(st.st_mode))
         return false;
     const uint64_t sector = static_cast<uint32_t>(info.sectorSize);
     if (!IsSectorSize(sector) || info.totalSectors < 0 || info.dataOffset < 0)

@@ -123,9 +123,9 @@ int DoRestoreScanResult(const char* path, IProgress* progress, const char* ediPa
                         IResultDeviceCatalogue* catalogue, IResultScanRunner* runner);
 
 // The stored image records are checked before anything is opened by them:
-// the path must name a regular file (never a device node), of the recorded
-// size, and the geometry must fit it with a sector size of 512, 1024, 2048
-// or 4096.
+// the path must name a regular file (never a device node) that the user
+// who started the program may read, of the recorded size, and the geometry
+// must fit it with a sector size of 512, 1024, 2048 or 4096.
 bool CheckStoredDmgRecord(const CDMGDeviceInfoStruct& info);
 bool CheckStoredEdiRecord(const CEDIDeviceInfoStruct& info, const std::string& ediPath);
 

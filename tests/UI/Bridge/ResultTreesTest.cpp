@@ -241,12 +241,20 @@ TEST_F(Trees, SearchRebuildsTheShownTreeFirst) {
 }
 
 // A folder's files: each file once even when the sibling chain loops back,
-// folders and hidden files left out.
+// folders and hidden files left out. The chain itself ends after a bounded
+// number of steps, so a walk that does not notice the loop fails at once
+// with repeated files instead of growing its list until memory runs out.
 TEST_F(Trees, FolderFilesListedOnceThroughASiblingLoop) {
+    constexpr int kStepBound = 64;
+    static int steps = 0;
     class LoopingNode : public TestNode {
     public:
         using TestNode::TestNode;
-        CFileNode* GetNextNode() override { return next ? next : TestNode::GetNextNode(); }
+        CFileNode* GetNextNode() override {
+            if (++steps > kStepBound)
+                return nullptr;
+            return next ? next : TestNode::GetNextNode();
+        }
         CFileNode* next = nullptr;
     };
     struct Case {
@@ -267,7 +275,9 @@ TEST_F(Trees, FolderFilesListedOnceThroughASiblingLoop) {
             f0.next = files[c.loopTo];  // f0 is reached last of the three
         OpNodePtr wrapper = OpNodeData::initWithNodeData({1, 0, 1, &folder});
         std::vector<OpChild> list{OpChild(&sub)};
+        steps = 0;
         EXPECT_EQ(trees_.GetFileNodeToArray(list, wrapper.get()), 1);
+        EXPECT_LT(steps, kStepBound);
         std::vector<IFileNode*> got;
         for (const OpChild& child : list)
             got.push_back(std::get<IFileNode*>(child));

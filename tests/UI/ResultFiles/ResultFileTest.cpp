@@ -828,6 +828,45 @@ TEST(HostileResultFile, TruncatedAtEveryFrameBoundary) {
     }
 }
 
+// The program runs as root for a user: an image a result file names is
+// taken only when that user may read it (root started directly reads as
+// root).
+TEST(HostileResultFile, ImageRecordsOnlyForFilesTheUserMayRead) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to read as another user";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string image = dir / "disk.img";
+    velmora::test::WriteFile(image, std::vector<uint8_t>(4096, 0));
+    CDMGDeviceInfoStruct info{};
+    info.sectorSize = 512;
+    info.totalSectors = 8;
+    info.fileSize = 4096;
+    std::snprintf(info.filePath, sizeof info.filePath, "%s", image.c_str());
+    struct Case {
+        const char* pkexecUid;  // null: root started directly
+        mode_t mode;
+        bool accepted;
+    } const cases[] = {
+        {"65534", 0600, false}, {"65534", 0644, true},       {nullptr, 0600, true},
+        {"0", 0600, true},      {"4000000000", 0644, false},  // no such user
+    };
+    velmora::test::ScopedEnv sudo("SUDO_UID", nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << (c.pkexecUid ? c.pkexecUid : "root") << " mode " << std::oct << c.mode);
+        velmora::test::ScopedEnv user("PKEXEC_UID", c.pkexecUid);
+        ASSERT_EQ(::chmod(image.c_str(), c.mode), 0);
+        EXPECT_EQ(CheckStoredDmgRecord(info), c.accepted);
+        CEDIDeviceInfoStruct edi{};
+        edi.sectorSize = 512;
+        edi.totalSectors = 8;
+        EXPECT_EQ(CheckStoredEdiRecord(edi, image), c.accepted);
+    }
+    // The checking thread's rights stay its own.
+    EXPECT_EQ(::access(image.c_str(), R_OK), 0);
+}
+
 // Only a regular file is read as a result file.
 TEST(HostileResultFile, OnlyRegularFilesAreOpened) {
     auto device = MakeVolume();
