@@ -226,6 +226,57 @@ TEST_F(Thumbnails, TemporaryFilesArePrivateAndNeverFollowLinks) {
     }
 }
 
+// ffmpeg reads bytes of the scanned disk: it is told the format by the
+// file's kind (and not run for other kinds), may open plain files only, and
+// runs as the invoking user or "nobody" when the program is root. A
+// stand-in ffmpeg records who it runs as, its arguments and whether it can
+// read the file it is given.
+TEST(MovieFrames, FfmpegIsToldTheFormatAndRunsWithoutRoot) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string log = dir / "log";
+    velmora::test::WriteFile(log, std::string());
+    ASSERT_EQ(::chmod(log.c_str(), 0666), 0);
+    const std::string fake = dir / "ffmpeg";
+    velmora::test::WriteFile(fake,
+                             "#!/bin/sh\n"
+                             "{ id -u; for a in \"$@\"; do case $a in\n"
+                             "  file:*) head -c 5 \"${a#file:}\"; echo;;\n"
+                             "esac; echo \"$a\"; done; } >> " +
+                                 log + "\nexit 1\n");
+    ASSERT_EQ(::chmod(fake.c_str(), 0755), 0);
+    velmora::test::ScopedEnv sudo("SUDO_UID", nullptr);
+    velmora::test::ScopedEnv pkexec("PKEXEC_UID", nullptr);
+    struct Case {
+        const char* name;
+        const char* format;  // null: ffmpeg is not run
+    } const cases[] = {{"a.MP4", "mov"},       {"b.avi", "avi"},   {"c.psd", "psd_pipe"},
+                       {"d.cr2", "tiff_pipe"}, {"e.txt", nullptr}, {"noext", nullptr}};
+    QtThumbnailer thumbnailer(QString::fromStdString(fake));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir files;  // private, as the thumbnails' folder is
+        const std::string movie = files / c.name;
+        velmora::test::WriteFile(movie, std::string("HELLO, not a movie"));
+        ASSERT_EQ(::chmod(movie.c_str(), 0600), 0);
+        ASSERT_EQ(::truncate(log.c_str(), 0), 0);
+        EXPECT_TRUE(thumbnailer.ThumbnailOfFile(movie).Empty());
+        const std::string seen = velmora::test::ReadText(log);
+        if (c.format == nullptr) {
+            EXPECT_EQ(seen, "");
+            continue;
+        }
+        const std::string expectedUser = ::geteuid() == 0 ? "65534\n" : "";
+        EXPECT_EQ(seen.substr(0, expectedUser.size()), expectedUser) << seen;
+        EXPECT_NE(seen.find(std::string("\n-protocol_whitelist\nfile\n-f\n") + c.format + "\n-i\n"),
+                  std::string::npos)
+            << seen;
+        // It could read the file it was given, and nothing names its path.
+        EXPECT_NE(seen.find("HELLO\nfile:/proc/self/fd/"), std::string::npos) << seen;
+        EXPECT_EQ(seen.find(files.path()), std::string::npos) << seen;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
