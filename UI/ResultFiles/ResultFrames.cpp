@@ -1,5 +1,7 @@
 #include "ResultFrames.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -17,11 +19,103 @@ const tagGUIDSIGN frDiskDevice = {{0x76, 0xA6, 0x72, 0xB0, 0x48, 0x05, 0x8B, 0x4
 const tagGUIDSIGN frFileSystemNode = {{0x6C, 0xF2, 0x08, 0xD2, 0x8C, 0x07, 0x34, 0x4E, 0x9D, 0x71,
                                        0xD9, 0x1F, 0x53, 0x5F, 0x7B, 0x57}};
 
+// {2C7B1E6A-D493-4B0F-8E51-2A7C94D3B6F1}
+const tagGUIDSIGN frFrameChecks = {{0x6A, 0x1E, 0x7B, 0x2C, 0x93, 0xD4, 0x0F, 0x4B, 0x8E, 0x51,
+                                    0x2A, 0x7C, 0x94, 0xD3, 0xB6, 0xF1}};
+
 namespace {
 
 constexpr size_t kReaderPiece = 1u << 16;
+constexpr int32_t kMaxFrameChecks = 16;
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Frame checks
+
+uint32_t FrameCrc(uint32_t crc, const void* data, size_t size) {
+    const auto* p = static_cast<const Bytef*>(data);
+    while (size != 0) {
+        const auto n = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
+        crc = static_cast<uint32_t>(::crc32(crc, p, n));
+        p += n;
+        size -= n;
+    }
+    return crc;
+}
+
+void MarkFrameChecks(FILEHEADER& header) {
+    std::memcpy(header.description, kFrameChecksMark, sizeof kFrameChecksMark);
+}
+
+bool HasFrameChecks(const FILEHEADER& header) {
+    return std::memcmp(header.description, kFrameChecksMark, sizeof kFrameChecksMark) == 0;
+}
+
+void WriteFrameChecks(FrameWriter& out, const std::vector<FrameCheck>& checks) {
+    out.I32(static_cast<int32_t>(checks.size()));
+    for (const FrameCheck& c : checks) {
+        out.Bytes(c.id, sizeof c.id);
+        out.I32(static_cast<int32_t>(c.length));
+        out.I32(static_cast<int32_t>(c.crc));
+    }
+}
+
+bool ReadFrameChecks(FrameReader& in, std::vector<FrameCheck>* checks) {
+    int32_t count = 0;
+    if (!in.I32(&count) || count < 1 || count > kMaxFrameChecks)
+        return false;
+    checks->clear();
+    for (int32_t i = 0; i < count; ++i) {
+        FrameCheck c;
+        int32_t length = 0, crc = 0;
+        if (!in.Bytes(c.id, sizeof c.id) || !in.I32(&length) || !in.I32(&crc))
+            return false;
+        c.length = static_cast<uint32_t>(length);
+        c.crc = static_cast<uint32_t>(crc);
+        checks->push_back(c);
+    }
+    return in.Remaining() == 0;
+}
+
+bool FramesMatchTheirChecks(IRSData& archive) {
+    std::vector<FrameCheck> checks;
+    try {
+        if (archive.OpenFrame(frFrameChecks) == 0)
+            return false;
+        {
+            FrameReader in(&archive);
+            if (!ReadFrameChecks(in, &checks))
+                return false;
+        }
+        archive.CloseFrame();
+        std::vector<uint8_t> piece(1u << 20);
+        for (const tagGUIDSIGN* id :
+             {&frFileSystemSearchControllerList, &frDiskDevice, &frFileSystemNode}) {
+            const FrameCheck* check = nullptr;
+            for (const FrameCheck& c : checks) {
+                if (std::memcmp(c.id, id->bytes, sizeof c.id) == 0)
+                    check = &c;
+            }
+            if (check == nullptr || archive.OpenFrame(*id) == 0 ||
+                archive.GetFrameSize() != check->length)
+                return false;
+            uint32_t crc = 0;
+            for (uint32_t left = check->length; left != 0;) {
+                const auto n = static_cast<unsigned>(std::min<size_t>(left, piece.size()));
+                archive.ReadCurFrame(piece.data(), n);
+                crc = FrameCrc(crc, piece.data(), n);
+                left -= n;
+            }
+            archive.CloseFrame();
+            if (crc != check->crc)
+                return false;
+        }
+    } catch (const CRSException&) {
+        return false;
+    }
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 // Writing
@@ -43,8 +137,12 @@ bool FrameWriter::Flush() {
     if (!failed_ && used_ != 0) {
         try {
             if (archive_ == nullptr ||
-                archive_->WriteCurFrame(buffer_.data(), static_cast<unsigned>(used_)) == 0)
+                archive_->WriteCurFrame(buffer_.data(), static_cast<unsigned>(used_)) == 0) {
                 failed_ = true;
+            } else {
+                crc_ = FrameCrc(crc_, buffer_.data(), used_);
+                written_ += used_;
+            }
         } catch (const CRSException&) {
             failed_ = true;
         }

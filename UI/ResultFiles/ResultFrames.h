@@ -14,6 +14,7 @@
 #include "StorageDeviceData.h"
 
 class IRSData;
+struct FILEHEADER;
 struct tagGUIDSIGN;
 
 namespace SaveRestoreResult {
@@ -22,6 +23,15 @@ namespace SaveRestoreResult {
 extern const tagGUIDSIGN frFileSystemSearchControllerList;
 extern const tagGUIDSIGN frDiskDevice;
 extern const tagGUIDSIGN frFileSystemNode;
+// After them, in files this program writes: a CRC-32 over each of the three
+// (readers that do not know it pass it by). A file that has it says so in
+// its header, whose own CRC guards the mark: a damaged check frame is found
+// as surely as a damaged frame. Files without the mark load unchecked.
+extern const tagGUIDSIGN frFrameChecks;
+
+// The mark: the first bytes of the header's description text, whose length
+// stays 0 as in every result file.
+inline constexpr char kFrameChecksMark[8] = {'V', 'F', 'C', 'R', 'C', '3', '2', '\0'};
 
 // What a save or a load ends with, as the progress record's result reports
 // it. 1 to 7 are the codes the interface already knows; 8 to 10 tell what
@@ -82,6 +92,9 @@ public:
     // Writes what is gathered; false once any write failed.
     bool Flush();
     bool Failed() const { return failed_; }
+    // What was written so far: its length and CRC-32 (FrameCrc).
+    uint64_t Written() const { return written_; }
+    uint32_t Crc() const { return crc_; }
 
 private:
     template <typename T>
@@ -97,6 +110,8 @@ private:
     std::vector<uint8_t> buffer_ = std::vector<uint8_t>(1u << 20);
     size_t used_ = 0;
     bool failed_ = false;
+    uint64_t written_ = 0;
+    uint32_t crc_ = 0;
 };
 
 // Reads the open frame of an archive in read mode, never past its end. A
@@ -128,6 +143,23 @@ private:
     size_t at_ = 0;
     bool failed_ = false;
 };
+
+struct FrameCheck {
+    uint8_t id[16] = {};  // the frame's identifier
+    uint32_t length = 0;
+    uint32_t crc = 0;
+};
+
+// CRC-32 (as zlib computes it) of `size` bytes, continuing `crc`.
+uint32_t FrameCrc(uint32_t crc, const void* data, size_t size);
+void MarkFrameChecks(FILEHEADER& header);
+bool HasFrameChecks(const FILEHEADER& header);
+// Count (1 to 16), then per frame its identifier, length and CRC.
+void WriteFrameChecks(FrameWriter& out, const std::vector<FrameCheck>& checks);
+bool ReadFrameChecks(FrameReader& in, std::vector<FrameCheck>* checks);
+// True when the file holds the check frame and each of the three frames
+// has the length and the CRC it gives.
+bool FramesMatchTheirChecks(IRSData& archive);
 
 void WriteScanKind(FrameWriter& out, const ScanKindRecord& kind);
 // kResultOk, or kResultNoScanKind for a record of another length or kind.

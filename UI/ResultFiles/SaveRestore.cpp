@@ -56,6 +56,7 @@ struct SharedState {
     _PROGRESS_INFO info{};
     int64_t lastUpdateMs = 0;
     int errorCode = 0;
+    LoadReport lastLoad;
 };
 
 SharedState& Shared() {
@@ -151,6 +152,22 @@ int CurrentErrorCode() {
     return s.errorCode;
 }
 
+namespace {
+
+void SetLastLoadReport(const LoadReport& report) {
+    SharedState& s = Shared();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.lastLoad = report;
+}
+
+}  // namespace
+
+LoadReport LastLoadReport() {
+    SharedState& s = Shared();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return s.lastLoad;
+}
+
 // ---------------------------------------------------------------------------
 // Saving
 
@@ -215,14 +232,23 @@ bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProg
     return true;
 }
 
-// Writes one frame through `fill`; false when a write failed.
+// Writes one frame through `fill`; false when a write failed. The frame's
+// length and CRC go to `checks` when given.
 template <typename Fill>
-bool WriteFrame(IRSData& archive, const tagGUIDSIGN& id, Fill fill) {
+bool WriteFrame(IRSData& archive, const tagGUIDSIGN& id, Fill fill,
+                std::vector<FrameCheck>* checks = nullptr) {
     archive.OpenFrame(id);
     FrameWriter out(&archive);
     const bool whole = fill(out);
     const bool written = out.Flush();
     archive.CloseFrame();
+    if (checks != nullptr) {
+        FrameCheck check;
+        std::memcpy(check.id, id.bytes, sizeof check.id);
+        check.length = static_cast<uint32_t>(out.Written());
+        check.crc = out.Crc();
+        checks->push_back(check);
+    }
     return written && whole;
 }
 
@@ -258,24 +284,38 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
                 FILEHEADER header;
                 header.status = 1;
                 header.descriptionLength = 0;
+                MarkFrameChecks(header);
+                std::vector<FrameCheck> checks;
                 bool ok = archive->WriteFileHeader(header) != 0;
                 Step(progress);
-                ok = ok &&
-                     WriteFrame(*archive, frFileSystemSearchControllerList, [&](FrameWriter& out) {
-                         WriteScanKind(out, source->ScanKind());
-                         return true;
-                     });
+                ok = ok && WriteFrame(
+                               *archive, frFileSystemSearchControllerList,
+                               [&](FrameWriter& out) {
+                                   WriteScanKind(out, source->ScanKind());
+                                   return true;
+                               },
+                               &checks);
                 Step(progress);
-                ok = ok && WriteFrame(*archive, frDiskDevice, [&](FrameWriter& out) {
-                         WriteDeviceRecord(out, source->DeviceRecord());
-                         return true;
-                     });
+                ok = ok && WriteFrame(
+                               *archive, frDiskDevice,
+                               [&](FrameWriter& out) {
+                                   WriteDeviceRecord(out, source->DeviceRecord());
+                                   return true;
+                               },
+                               &checks);
                 Step(progress);
-                ok = ok && WriteFrame(*archive, frFileSystemNode, [&](FrameWriter& out) {
-                         if (WriteNodeFrame(out, source->Roots(), progress))
-                             return true;
-                         cancelled = true;
-                         return false;
+                ok = ok && WriteFrame(
+                               *archive, frFileSystemNode,
+                               [&](FrameWriter& out) {
+                                   if (WriteNodeFrame(out, source->Roots(), progress))
+                                       return true;
+                                   cancelled = true;
+                                   return false;
+                               },
+                               &checks);
+                ok = ok && WriteFrame(*archive, frFrameChecks, [&](FrameWriter& out) {
+                         WriteFrameChecks(out, checks);
+                         return true;
                      });
                 if (!ok && !cancelled)
                     code = kResultCannotOpen;
@@ -470,6 +510,13 @@ int ReadHeadFrames(IRSData& archive, IProgress* progress, ScanKindRecord* kind,
     if (archive.ReadFileHeader(header) == 0 || header.status < 1 || header.status > 4)
         return kResultBadHeader;
     Step(progress);
+    // A file that carries checks over its frames is read only when every
+    // frame still matches: a flipped byte would otherwise load as another
+    // device or another tree, and its files be recovered from wrong places.
+    if (HasFrameChecks(header) && !FramesMatchTheirChecks(archive)) {
+        CatchExeception::WriteLog("%s %d frames do not match their checks\r\n", __func__, __LINE__);
+        return kResultDamaged;
+    }
     if (!FrameOpen::Open(archive, frFileSystemSearchControllerList))
         return kResultNoScanKind;
     Step(progress);
@@ -501,6 +548,7 @@ int RunRestore(const std::string& path, IProgress* progress, const std::string& 
     IncProgress(progress, false, true);
     CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
     int code = kResultOk;
+    LoadReport report;
     try {
         // Only a regular file is read: a device node or a pipe named as a
         // result file would be read as root, or never end.
@@ -514,6 +562,7 @@ int RunRestore(const std::string& path, IProgress* progress, const std::string& 
             ScanKindRecord kind;
             DiskVolumeRecord record;
             code = ReadHeadFrames(*archive, progress, &kind, &record);
+            report.checkFailed = code == kResultDamaged;
             IStorageDevice* device = nullptr;
             if (code == kResultOk) {
                 device = GetFromDiskVolumeData(record, ediPath, path, catalogue);
@@ -530,7 +579,12 @@ int RunRestore(const std::string& path, IProgress* progress, const std::string& 
                 sink.SetLoadProgress(progress);
                 runner->Replay(device, kind, &sink);
                 const CRestoreScanSink::Outcome& o = sink.GetOutcome();
-                if (o.damaged)
+                report.recordsDropped = o.recordsDropped;
+                report.nodesKept = o.nodesReplayed;
+                report.cutShort = o.damaged;
+                // What failed its checks was left out: the load says so
+                // rather than passing for whole.
+                if (o.damaged || o.recordsDropped > 0)
                     code = kResultDamaged;
                 else if (!o.stopped && o.rootsReplayed == 0)
                     code = kResultNoDevice;
@@ -544,6 +598,12 @@ int RunRestore(const std::string& path, IProgress* progress, const std::string& 
     } catch (const std::bad_alloc&) {
         code = kResultDamaged;
     }
+    report.code = code;
+    if (report.recordsDropped > 0)
+        CatchExeception::WriteLog("%s %d %lld damaged records left out\r\n", __func__, __LINE__,
+                                  report.recordsDropped);
+    // Told before the finishing record, which is what the windows wait for.
+    SetLastLoadReport(report);
     if (code != kResultOk)
         TipError(progress, code);
     CatchExeception::WriteLog("%s %d code %d\r\n", __func__, __LINE__, code);
@@ -685,7 +745,9 @@ bool PlausiblePartition(const CSearchedPartitionInfo& p) {
 bool CheckNodeRecord(FileNodeRecord& r, const std::vector<CSearchedPartitionInfo*>& partitions,
                      IStorageDevice* device, bool* runsMoved) {
     *runsMoved = false;
-    if (r.size < 0)
+    // No tree holds a file of negative size or a node that is its own
+    // parent: such a record is damaged.
+    if (r.size < 0 || r.id == r.parentId)
         return false;
     if (r.runs.empty() || r.resident != 0 || partitions.empty())
         return true;

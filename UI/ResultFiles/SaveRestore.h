@@ -104,6 +104,17 @@ void TipError(IProgress* sink, int code);
 // The error code of the operation under way.
 int CurrentErrorCode();
 
+// What the last load came to, for the windows to tell the user: set before
+// its finishing progress record is handed on.
+struct LoadReport {
+    int code = kResultOk;
+    long long recordsDropped = 0;  // records that failed their checks, left out
+    long long nodesKept = 0;       // nodes handed to the result trees
+    bool cutShort = false;         // the node frame could not be read to its end
+    bool checkFailed = false;      // the frames do not match their stored checks
+};
+LoadReport LastLoadReport();
+
 // ---------------------------------------------------------------------------
 // Saving and loading
 

@@ -3,9 +3,11 @@
 // with their shared progress and busy flag.
 #include <gtest/gtest.h>
 #include <signal.h>
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -668,7 +670,7 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
          nodesWith([](RootSpec& r) {
              r.partitions = {PartitionEntry(7), PartitionEntry(4)};
          }),
-         kResultOk,
+         kResultDamaged,
          {"dir", "a.txt"},
          1},
         {"600 partition entries are all read",
@@ -680,7 +682,7 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
          nodesWith([](RootSpec& r) {
              r.partitions = {PartitionEntry(4, 3000), PartitionEntry(4, 4096)};
          }),
-         kResultOk,
+         kResultDamaged,
          {"dir", "a.txt"},
          1},
         {"a run count of a billion",
@@ -697,7 +699,7 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
          {"dir", "a.txt"}},
         {"a negative size drops the node",
          nodesWith([&](RootSpec& r) { r.nodes.push_back(NodeRecord(negative)); }),
-         kResultOk,
+         kResultDamaged,
          {"dir", "a.txt"}},
         {"names of 600 bytes, with slashes, NUL and bad UTF-8 are kept",
          nodesWith([&](RootSpec& r) {
@@ -716,7 +718,7 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
          {"dir", "a.txt"}},
         {"a searcher type of 99 is read and dropped",
          nodesWith([](RootSpec& r) { r.type = 99; }),
-         kResultNoDevice,
+         kResultDamaged,
          {}},
     };
     // A volume name of 600 bytes before the live volume's root: read, not
@@ -797,6 +799,37 @@ TEST(HostileResultFile, RunsOutsideTheDeviceBecomeLost) {
     const DataRun* second = list->GetNext();
     ASSERT_NE(second, nullptr);
     EXPECT_TRUE(second->IsLost());
+}
+
+// Damage from the generator beside the fixtures: a file that leaves any
+// record out, or whose frames no longer match their checks, ends with the
+// damaged code and says how many records it left out; a file of an earlier
+// version without checks still loads (and a flipped byte in it still goes
+// unseen, which the checks are there for).
+TEST(HostileResultFile, GeneratedDamageIsReportedWithItsCount) {
+    TempDir dir;
+    ASSERT_TRUE(velmora::test::RunProgram(
+        {"python3", velmora::test::SourceDir() + "/tests/fixtures/results/hostile_results.py",
+         dir.path()}));
+    const auto manifest = nlohmann::json::parse(velmora::test::ReadText(dir / "manifest.json"));
+    ASSERT_GE(manifest["files"].size(), 7u);
+    for (const auto& f : manifest["files"]) {
+        const std::string name = f["path"];
+        SCOPED_TRACE(name);
+        auto device = MakeVolume();
+        SingleDeviceCatalogue catalogue(device.get(), VolumeEntry());
+        RecordingRunner runner;
+        RecordingProgress progress;
+        const int code = RestoreScanResult(dir / name, &progress, "", &catalogue, &runner);
+        EXPECT_EQ(code, f["code"].get<int>());
+        EXPECT_EQ(progress.lastResult, code);
+        const LoadReport report = LastLoadReport();
+        EXPECT_EQ(report.code, code);
+        EXPECT_EQ(report.recordsDropped, f["records_dropped"].get<long long>());
+        EXPECT_EQ(report.checkFailed, f["check_failed"].get<bool>());
+        EXPECT_EQ(Names(runner.builder), f["names"].get<std::vector<std::string>>());
+        EXPECT_EQ(report.nodesKept, static_cast<long long>(runner.builder.nodes.size()));
+    }
 }
 
 // The file cut at every frame boundary, and in the middle of the nodes.
@@ -1032,6 +1065,35 @@ TEST(ResultOperations, SaveAndLoadGiveBackTheNodesWithProgressBelow99) {
     EXPECT_EQ(runner.builder.roots.size(), 3u);
     EXPECT_EQ(loading.lastResult, 0);
     EXPECT_LE(loading.maxRunningDone, 98);
+}
+
+// What the program saves carries checks over its frames: the file loads
+// whole, and any one byte flipped in a frame makes it damaged, never
+// another result.
+TEST(HostileResultFile, AFlippedByteAnywhereInASavedFileIsFound) {
+    TempDir dir;
+    const std::string path = dir / "r.Velmora";
+    GeneratedSource source(3);
+    ASSERT_EQ(SaveScanResult(path, nullptr, &source), kResultOk);
+    const std::vector<uint8_t> saved = velmora::test::ReadFile(path);
+    auto device = MakeVolume();
+    SingleDeviceCatalogue catalogue(device.get(), VolumeEntry());
+    {
+        RecordingRunner runner;
+        ASSERT_EQ(RestoreScanResult(path, nullptr, "", &catalogue, &runner), kResultOk);
+        EXPECT_EQ(runner.builder.nodes.size(), 3u);
+    }
+    // Every byte after the header (whose own CRC guards it), frame heads
+    // and the check frame included.
+    for (size_t at = kArchiveHeaderSize; at < saved.size(); ++at) {
+        std::vector<uint8_t> bytes = saved;
+        bytes[at] ^= 0x10;
+        velmora::test::WriteFile(path, bytes);
+        RecordingRunner runner;
+        const int code = RestoreScanResult(path, nullptr, "", &catalogue, &runner);
+        ASSERT_NE(code, kResultOk) << "byte " << at;
+        ASSERT_TRUE(runner.builder.nodes.empty()) << "byte " << at;
+    }
 }
 
 // A stopped save leaves no file that looks like a whole result; a save that
