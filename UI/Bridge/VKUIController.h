@@ -215,6 +215,10 @@ public:
     // a finished one reports done equal to total.
     static void GetSaveorRestoreProgress(unsigned long long* total, unsigned long long* current,
                                          long long* code, int saver);
+    // What the last load left out: damaged records, nodes kept, whether its
+    // node frame ended early and whether its frames failed their checks.
+    static void GetLoadDamage(long long* recordsDropped, long long* nodesKept, int* cutShort,
+                              int* checkFailed);
     // Polls the save on the calling thread, posting "QueryProgressInfo" on
     // each update, until it ends.
     static void QuerySaveOrRestoreProgress();

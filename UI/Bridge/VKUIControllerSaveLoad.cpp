@@ -211,6 +211,19 @@ void VKUIController::GetSaveorRestoreProgress(unsigned long long* total,
         *code = static_cast<long long>(info.result);
 }
 
+void VKUIController::GetLoadDamage(long long* recordsDropped, long long* nodesKept, int* cutShort,
+                                   int* checkFailed) {
+    const SaveRestoreResult::LoadReport report = SaveRestoreResult::LastLoadReport();
+    if (recordsDropped != nullptr)
+        *recordsDropped = report.recordsDropped;
+    if (nodesKept != nullptr)
+        *nodesKept = report.nodesKept;
+    if (cutShort != nullptr)
+        *cutShort = report.cutShort ? 1 : 0;
+    if (checkFailed != nullptr)
+        *checkFailed = report.checkFailed ? 1 : 0;
+}
+
 void VKUIController::QuerySaveOrRestoreProgress() {
     VKSaveAndRestoreNodeOperate& op = VKSaveAndRestoreNodeOperate::instance();
     while (op.IsOperationExit() == 0) {

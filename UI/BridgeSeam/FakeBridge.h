@@ -127,6 +127,7 @@ public:
     int sameDevice = 0;
     uint64_t saveTotal = 0, saveCurrent = 0;
     int64_t saveError = 0;
+    LoadDamage loadDamage;
     std::string saveFileName = "disk_01-02-2026 at 03:04:05";
     std::optional<std::string> storedSavePath;
 
@@ -141,6 +142,7 @@ public:
     int IsRecoveryToSameDevice(const std::string& path) override;
     void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
                                   int save) override;
+    LoadDamage GetLoadDamage() override { return loadDamage; }
     std::string GetSaveFileName() override;
     void SavePathToPList(const std::string& folder) override;
     // Issue 49.

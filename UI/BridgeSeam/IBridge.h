@@ -120,6 +120,15 @@ public:
     virtual int IsRecoveryToSameDevice(const std::string& path) = 0;
     virtual void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
                                           int save) = 0;
+    // What the last load of a result file left out (it ended with the
+    // damaged code).
+    struct LoadDamage {
+        int64_t recordsDropped = 0;  // damaged records left out
+        int64_t nodesKept = 0;       // files and folders loaded
+        bool cutShort = false;       // read only up to the damage
+        bool checkFailed = false;    // the frames fail their checks: nothing loaded
+    };
+    virtual LoadDamage GetLoadDamage() = 0;
     // The proposed name of a result file.
     virtual std::string GetSaveFileName() = 0;
     // Remembers the folder of saved result files.

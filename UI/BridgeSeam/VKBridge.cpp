@@ -289,6 +289,13 @@ void VKBridge::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int6
     *errorCode = code;
 }
 
+IBridge::LoadDamage VKBridge::GetLoadDamage() {
+    long long dropped = 0, kept = 0;
+    int cutShort = 0, checkFailed = 0;
+    VKUIController::GetLoadDamage(&dropped, &kept, &cutShort, &checkFailed);
+    return {dropped, kept, cutShort != 0, checkFailed != 0};
+}
+
 std::string VKBridge::GetSaveFileName() {
     return VKUIController::GetSaveFileName();
 }

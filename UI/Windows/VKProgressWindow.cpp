@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScreen>
+#include <QStringList>
 #include <QTimer>
 #include <QtGlobal>
 
@@ -26,6 +27,26 @@ constexpr int kContentHeight = 120;
 constexpr double kTitleBarHeight = 22;
 
 const QString kFinishName = QStringLiteral("QueryProgressFinish");
+
+// The code of a load that found damage in its file and left out what
+// failed its checks.
+constexpr int64_t kLoadDamaged = 8;
+
+// What the user is told of a damaged result file: that it is damaged, how
+// many records were left out, and whether the rest was loaded.
+QString DamageText(const seam::IBridge::LoadDamage& damage) {
+    QStringList parts{ui::texts::Text(QStringLiteral("LOAD_RESULT_DAMAGED"))};
+    if (damage.checkFailed)
+        parts << ui::texts::Text(QStringLiteral("LOAD_RESULT_CHECK_FAILED"));
+    if (damage.recordsDropped > 0)
+        parts << ui::texts::Format(QStringLiteral("LOAD_RESULT_RECORDS_DROPPED"),
+                                   {QVariant::fromValue<qlonglong>(damage.recordsDropped)});
+    if (damage.cutShort)
+        parts << ui::texts::Text(QStringLiteral("LOAD_RESULT_CUT_SHORT"));
+    parts << ui::texts::Text(damage.nodesKept > 0 ? QStringLiteral("LOAD_RESULT_REST_SHOWN")
+                                                  : QStringLiteral("LOAD_RESULT_NOTHING_LOADED"));
+    return parts.join(QLatin1Char(' '));
+}
 
 }  // namespace
 
@@ -125,6 +146,13 @@ void VKProgressWindow::ProgressFinish() {
     qInfo("---------------Progress finish----------------");
     bFinish_ = true;
     bSucess_ = IsSuccessCode(code);
+    // A damaged file loads what passed its checks: the user is told what
+    // was left out, and the browser shows the rest when there is any.
+    if (!bSave_ && code == kLoadDamaged) {
+        const seam::IBridge::LoadDamage damage = seam::Bridge().GetLoadDamage();
+        bSucess_ = !damage.checkFailed && damage.nodesKept > 0;
+        damageText_ = DamageText(damage);
+    }
     if (!finishTimer_)
         finishTimer_ = ui::Repeat(this, 500, [this] { onTimer(); });
 }
@@ -134,9 +162,11 @@ void VKProgressWindow::onTimer() {
         return;
     qInfo("----------call onTimer begin-------------");
     stopFollowing();
-    if (!bSucess_) {
+    if (!bSucess_ || !damageText_.isEmpty()) {
         ui::AlertContent alert;
-        alert.informative = ui::texts::Text(QStringLiteral("READ_RSF_FAILED"));
+        alert.informative = damageText_.isEmpty()
+                                ? ui::texts::Text(QStringLiteral("READ_RSF_FAILED"))
+                                : damageText_;
         alert.defaultButton =
             ui::texts::Text(QStringLiteral("PLX_FOUR_RECOVERY_NO_COMPETENCE_YES_BUTTON"));
         ui::Alerts().Run(alert, aWindow_);

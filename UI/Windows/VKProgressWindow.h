@@ -40,6 +40,8 @@ public:
     // Non-zero when the work ended well.
     int getResult() const { return bSucess_ ? 1 : 0; }
     int64_t getErrorCode() const { return iErrorCode_; }
+    // The text a damaged load's alert gives (empty when none).
+    const QString& damageText() const { return damageText_; }
 
     void changeProgressValue();
     void ProgressFinish();
@@ -73,6 +75,8 @@ private:
     bool shuttingDown_ = false;
     bool closing_ = false;
     int64_t iErrorCode_ = 0;
+    // What a damaged load left out, told when the work ends; empty otherwise.
+    QString damageText_;
 };
 
 // Runs a progress window for `postName` modally and answers its result:

@@ -335,6 +335,30 @@
         <source>The scan result could not be read.</source>
         <translation>The scan result could not be read.</translation>
     </message>
+    <message id="LOAD_RESULT_DAMAGED">
+        <source>The scan result file is damaged.</source>
+        <translation>The scan result file is damaged.</translation>
+    </message>
+    <message id="LOAD_RESULT_RECORDS_DROPPED">
+        <source>%lld damaged records were left out.</source>
+        <translation>%lld damaged records were left out.</translation>
+    </message>
+    <message id="LOAD_RESULT_CUT_SHORT">
+        <source>It could be read only up to the damage.</source>
+        <translation>It could be read only up to the damage.</translation>
+    </message>
+    <message id="LOAD_RESULT_CHECK_FAILED">
+        <source>Its contents no longer match the checks saved with them.</source>
+        <translation>Its contents no longer match the checks saved with them.</translation>
+    </message>
+    <message id="LOAD_RESULT_REST_SHOWN">
+        <source>Everything else was loaded and is shown.</source>
+        <translation>Everything else was loaded and is shown.</translation>
+    </message>
+    <message id="LOAD_RESULT_NOTHING_LOADED">
+        <source>Nothing could be loaded from it.</source>
+        <translation>Nothing could be loaded from it.</translation>
+    </message>
     <message id="CHANG_DESTINATION">
         <source>Change Destination</source>
         <translation>Change Destination</translation>

@@ -99,6 +99,59 @@ TEST_F(ProgressWindowTest, EndOfWorkByCodeAndMode) {
     }
 }
 
+// A load of a damaged file (code 8) tells the user how many records were
+// left out; the browser opens on what was loaded, and a file that fails its
+// checks, or of which nothing was loaded, stays a failure.
+TEST_F(ProgressWindowTest, DamagedLoadTellsWhatWasLeftOut) {
+    struct Case {
+        const char* what;
+        seam::IBridge::LoadDamage damage;
+        int result;
+        std::vector<const char*> told;  // in the alert, in order
+    };
+    const Case cases[] = {
+        {"records left out",
+         {3, 10, false, false},
+         1,
+         {"3 damaged records were left out", "Everything else was loaded"}},
+        {"cut short", {0, 4, true, false}, 1, {"read only up to the damage", "Everything else"}},
+        {"frames fail their checks", {0, 0, false, true}, 0, {"no longer match", "Nothing could"}},
+        {"nothing kept", {2, 0, false, false}, 0, {"2 damaged records", "Nothing could"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        alerts.shown.clear();
+        alerts.answers = {1};
+        PostRecorder detail(QStringLiteral("ShowDetailWindow"));
+        VKProgressWindow window(QStringLiteral("NormalScranValue"), false);
+        bridge.saveTotal = 10;
+        bridge.saveCurrent = 10;
+        bridge.saveError = 8;
+        bridge.loadDamage = c.damage;
+        modal.script.push_back([&](QWidget* w) {
+            Post(QStringLiteral("QueryProgressFinish"));
+            for (int i = 0; i < 200 && modal.IsRunning(w); ++i)
+                QTest::qWait(5);
+            return ui::kModalAborted;
+        });
+        window.runModal();
+        Pump();
+        EXPECT_EQ(window.getResult(), c.result);
+        ASSERT_EQ(alerts.shown.size(), 1u);
+        const QString text = alerts.shown[0].informative;
+        EXPECT_TRUE(text.startsWith(QStringLiteral("The scan result file is damaged.")))
+            << text.toStdString();
+        int from = 0;
+        for (const char* part : c.told) {
+            const int at = text.indexOf(QString::fromUtf8(part), from);
+            EXPECT_GE(at, from) << part << " in: " << text.toStdString();
+            from = std::max(at, from);
+        }
+        EXPECT_EQ(detail.posts.size(), static_cast<size_t>(c.result));
+    }
+    bridge.loadDamage = {};
+}
+
 // Closed by the user before the end, the window hears no more: the late
 // end notice shows no failure alert and opens nothing.
 TEST_F(ProgressWindowTest, EarlyClosedWindowIgnoresLateNotices) {
