@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -138,15 +140,69 @@ std::mutex& PictureLock() {
     return *lock;
 }
 
+// The one limit on what picture loading holds at once. A share is taken
+// before a picture's bytes are allocated and given back when they are
+// freed; a load waits (hearing its stop) while others hold too much.
+class PictureMemory {
+public:
+    // False when `stopped` answered true before the share could be taken.
+    static bool Take(long long bytes, const std::function<bool()>& stopped) {
+        std::unique_lock<std::mutex> hold(Lock());
+        while (InUseLocked() + bytes > kPictureMemoryLimit) {
+            if (stopped && stopped())
+                return false;
+            Freed().wait_for(hold, std::chrono::milliseconds(20));
+        }
+        InUseLocked() += bytes;
+        return true;
+    }
+    static void Give(long long bytes) {
+        {
+            std::lock_guard<std::mutex> hold(Lock());
+            InUseLocked() -= bytes;
+        }
+        Freed().notify_all();
+    }
+    static long long InUse() {
+        std::lock_guard<std::mutex> hold(Lock());
+        return InUseLocked();
+    }
+
+private:
+    static std::mutex& Lock() {
+        static auto* lock = new std::mutex();
+        return *lock;
+    }
+    static std::condition_variable& Freed() {
+        static auto* freed = new std::condition_variable();
+        return *freed;
+    }
+    static long long& InUseLocked() {
+        static long long inUse = 0;
+        return inUse;
+    }
+};
+
+// A share of the limit, given back when it goes.
+class PictureShare {
+public:
+    PictureShare(long long bytes, const std::function<bool()>& stopped)
+        : bytes_(PictureMemory::Take(bytes, stopped) ? bytes : -1) {}
+    ~PictureShare() {
+        if (bytes_ >= 0)
+            PictureMemory::Give(bytes_);
+    }
+    PictureShare(const PictureShare&) = delete;
+    PictureShare& operator=(const PictureShare&) = delete;
+    bool Held() const { return bytes_ >= 0; }
+
+private:
+    long long bytes_;
+};
+
 std::mutex& MovieLock() {
     static auto* lock = new std::mutex();
     return *lock;
-}
-
-// The shared decoding buffer, grown as pictures need it (up to the limit).
-std::vector<char>& PictureBuffer() {
-    static auto* buffer = new std::vector<char>();
-    return *buffer;
 }
 
 ThumbnailImage Decode(const char* data, size_t size) {
@@ -168,10 +224,10 @@ ThumbnailImage DecodePictureOf(IFileNode* node, long long size) {
     ThumbnailImage image;
     {
         std::lock_guard<std::mutex> hold(PictureLock());
-        std::vector<char>& buffer = PictureBuffer();
-        if (buffer.size() < static_cast<size_t>(size))
-            buffer.resize(static_cast<size_t>(size));
-        std::memset(buffer.data(), 0, static_cast<size_t>(size));
+        // The buffer lives only while the picture is decoded, inside the
+        // shared limit.
+        const PictureShare share(size, nullptr);
+        std::vector<char> buffer(static_cast<size_t>(size));
         const unsigned bytes = static_cast<unsigned>(size);
         int n = recovery->ReadSmallJPG(buffer.data(), bytes);
         const bool preview = n > 0;
@@ -219,6 +275,12 @@ std::vector<uint8_t> ReadPictureBytes(IFileNode* node, const std::function<bool(
     IFileReader* reader = recovery != nullptr ? recovery->SetRecoverNode(node) : nullptr;
     if (reader == nullptr)
         return {};
+    // The bytes are held inside the shared limit while they are read.
+    const PictureShare share(size, stopped);
+    if (!share.Held()) {
+        reader->Release();
+        return {};
+    }
     constexpr long long kPiece = 1 << 20;
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     long long done = 0;
@@ -237,6 +299,10 @@ std::vector<uint8_t> ReadPictureBytes(IFileNode* node, const std::function<bool(
     reader->Release();
     bytes.resize(static_cast<size_t>(done));
     return bytes;
+}
+
+long long PictureMemoryInUse() {
+    return PictureMemory::InUse();
 }
 
 std::string MakeThumbnailTempFile(const std::string& extension) {

@@ -44,6 +44,11 @@ std::shared_ptr<IThumbnailer> CurrentThumbnailer();
 
 // Pictures up to this size are decoded; larger ones get their icon.
 inline constexpr long long kMaxDecodedPictureBytes = 104857600;
+// The bytes that picture loading holds at once, over every thread that
+// loads pictures: a load waits until its picture fits.
+inline constexpr long long kPictureMemoryLimit = 2 * kMaxDecodedPictureBytes + (16 << 20);
+// The part of that limit held now.
+long long PictureMemoryInUse();
 // Movies are read only this far (AVI files whole up to kMaxWholeAviBytes).
 inline constexpr long long kMovieThumbnailBytes = 0x200000;
 inline constexpr long long kMaxWholeAviBytes = 0x3200000;

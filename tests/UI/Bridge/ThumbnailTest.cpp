@@ -10,9 +10,12 @@
 
 #include <QGuiApplication>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BridgeDoubles.h"
@@ -224,6 +227,87 @@ TEST_F(Thumbnails, TemporaryFilesArePrivateAndNeverFollowLinks) {
         EXPECT_EQ(path.find('.', folder.size()), std::string::npos) << path;
         ::unlink(path.c_str());
     }
+}
+
+// Several picture threads loading large pictures at once hold no more than
+// the one shared limit between them; a load waiting for room hears its stop.
+TEST_F(Thumbnails, PictureLoadsShareOneMemoryLimit) {
+    // Pictures of the largest decoded size whose reads are slow enough that
+    // every thread is reading at once unless the limit holds them back.
+    struct Held {
+        std::atomic<long long> now{0};
+        std::atomic<long long> most{0};
+    } held;
+    class SlowReader : public IFileReader {
+    public:
+        explicit SlowReader(Held* held) : held_(held) {}
+        unsigned ReadData(long long offset, char* buffer, unsigned length, int*) override {
+            // The first piece is read once the picture's bytes are allocated.
+            if (offset == 0 && !reading_) {
+                reading_ = true;
+                const long long now = held_->now += velmora::bridge::kMaxDecodedPictureBytes;
+                long long most = held_->most.load();
+                while (now > most && !held_->most.compare_exchange_weak(most, now)) {
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            }
+            std::memset(buffer, 0, length);
+            return length;
+        }
+        IFileReader* Clone() override { return new SlowReader(held_); }
+        long long GetDataSize() const override { return velmora::bridge::kMaxDecodedPictureBytes; }
+        int IsCompressFile() override { return 0; }
+        void Release() override {
+            if (reading_)
+                held_->now -= velmora::bridge::kMaxDecodedPictureBytes;
+            delete this;
+        }
+
+    private:
+        Held* held_;
+        bool reading_ = false;
+    };
+    class SlowRecovery : public FileBytesRecovery {
+    public:
+        explicit SlowRecovery(Held* held) : held_(held) {}
+        IFileReader* SetRecoverNode(IFileNode*) override { return new SlowReader(held_); }
+
+    private:
+        Held* held_;
+    } slow(&held);
+    scan.perRoot = [&slow](IFileNode*) -> IDataRecovery* { return &slow; };
+    std::vector<IFileNode*> pictures;
+    for (int i = 0; i < 4; ++i) {
+        IFileNode* node = Found("big" + std::to_string(i) + ".jpg", "jfif_baseline.jpg");
+        static_cast<TestNode*>(node)->size = velmora::bridge::kMaxDecodedPictureBytes;
+        pictures.push_back(node);
+    }
+    std::vector<std::thread> threads;
+    std::atomic<int> whole{0};
+    for (IFileNode* node : pictures) {
+        threads.emplace_back([node, &whole] {
+            const auto bytes = velmora::bridge::ReadPictureBytes(node, nullptr);
+            if (static_cast<long long>(bytes.size()) == velmora::bridge::kMaxDecodedPictureBytes)
+                ++whole;
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(whole.load(), 4);
+    EXPECT_LE(held.most.load(), velmora::bridge::kPictureMemoryLimit);
+    EXPECT_EQ(velmora::bridge::PictureMemoryInUse(), 0);
+
+    // A load that waits for room gives up when it is stopped.
+    std::atomic<bool> stop{false};
+    std::thread first([&] { velmora::bridge::ReadPictureBytes(pictures[0], nullptr); });
+    std::thread second([&] { velmora::bridge::ReadPictureBytes(pictures[1], nullptr); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto stopped =
+        velmora::bridge::ReadPictureBytes(pictures[2], [&stop] { return stop.exchange(true); });
+    EXPECT_TRUE(stopped.empty());
+    first.join();
+    second.join();
+    EXPECT_EQ(velmora::bridge::PictureMemoryInUse(), 0);
 }
 
 // ffmpeg reads bytes of the scanned disk: it is told the format by the
