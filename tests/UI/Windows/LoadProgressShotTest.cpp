@@ -3,11 +3,13 @@
 // no raw key and no placeholder picture.
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QRegularExpression>
 
 #include "Resources/ImageRegistry.h"
 #include "TopView/TCImageWindow.h"
+#include "UIPlatform/Modal.h"
 #include "UIPlatform/Texts.h"
 #include "WindowTestSupport.h"
 #include "Windows/VKProgressWindow.h"
@@ -39,6 +41,46 @@ TEST_F(LoadProgressShotTest, PictureOfALoadUnderWay) {
     }
     EXPECT_TRUE(ui::ImageRegistry::PlaceholderNamesAsked().isEmpty())
         << ui::ImageRegistry::PlaceholderNamesAsked().join(", ").toStdString();
+}
+
+// The alert a damaged result file ends with, as the program's own message
+// box draws it: the count of the records left out is in the text.
+TEST_F(LoadProgressShotTest, PictureOfTheDamagedLoadAlert) {
+    ui::ScriptedAlerts scripted;
+    scripted.answers = {1};
+    ui::SetAlertPresenter(&scripted);
+    bridge.saveTotal = 10;
+    bridge.saveCurrent = 10;
+    bridge.saveError = 8;
+    bridge.loadDamage = {3, 120, false, false};
+    VKProgressWindow window(QStringLiteral("NormalScranValue"), false);
+    modal.script.push_back([&](QWidget* w) {
+        ui::NotificationCenter::defaultCenter().post(QStringLiteral("QueryProgressFinish"));
+        for (int i = 0; i < 200 && modal.IsRunning(w); ++i)
+            QTest::qWait(5);
+        return ui::kModalAborted;
+    });
+    window.runModal();
+    Pump();
+    ui::SetAlertPresenter(nullptr);
+    bridge.loadDamage = {};
+    ASSERT_EQ(scripted.shown.size(), 1u);
+    EXPECT_TRUE(scripted.shown[0].informative.contains(QStringLiteral("3 damaged records")));
+    // The same content through the real message box, opened as a sheet so
+    // the test does not wait on it.
+    QWidget parent;
+    parent.resize(420, 200);
+    parent.show();
+    ui::MessageBoxAlerts real;
+    real.BeginSheet(scripted.shown[0], &parent, [](int) {});
+    Pump();
+    QMessageBox* box = parent.findChild<QMessageBox*>();
+    ASSERT_NE(box, nullptr);
+    QDir().mkpath(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR));
+    EXPECT_TRUE(
+        box->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR "/load_damaged_alert.png")));
+    box->done(0);
+    Pump();
 }
 
 }  // namespace
