@@ -746,8 +746,11 @@ bool CheckNodeRecord(FileNodeRecord& r, const std::vector<CSearchedPartitionInfo
                      IStorageDevice* device, bool* runsMoved) {
     *runsMoved = false;
     // No tree holds a file of negative size or a node that is its own
-    // parent: such a record is damaged.
-    if (r.size < 0 || r.id == r.parentId)
+    // parent: such a record is damaged. The one node of that shape a tree
+    // does hold is the tree builder's own folder of lost files (-1 under
+    // -1), which it makes again as the nodes come.
+    const bool lostFilesFolder = r.id == -1 && r.parentId == -1 && r.directory != 0;
+    if (r.size < 0 || (r.id == r.parentId && !lostFilesFolder))
         return false;
     if (r.runs.empty() || r.resident != 0 || partitions.empty())
         return true;

@@ -570,6 +570,7 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
         return FileSpec{.device = d};
     };
     NodeFields negative{.id = 12, .parent = 10, .size = -5, .runs = {{5, 1}}, .name = "neg"};
+    NodeFields lostFiles{.id = -1, .parent = -1, .dir = 1, .name = "Other lost files"};
     NodeFields hugeRuns{.id = 12, .parent = 10, .size = 5, .runCount = 1000000000, .name = "x"};
     NodeFields hugeName{.id = 12, .parent = 10, .size = 5, .name = "x", .nameLength = 2000000000};
     NodeFields badRunCount{.id = 12, .parent = 10, .size = 5, .runCount = -3, .name = "x"};
@@ -701,6 +702,10 @@ TEST(HostileResultFile, EachGivesItsCodeAndKeepsWhatPasses) {
          nodesWith([&](RootSpec& r) { r.nodes.push_back(NodeRecord(negative)); }),
          kResultDamaged,
          {"dir", "a.txt"}},
+        {"the tree builder's folder of lost files, -1 under -1, is no damage",
+         nodesWith([&](RootSpec& r) { r.nodes.push_back(NodeRecord(lostFiles)); }),
+         kResultOk,
+         {"dir", "a.txt", "Other lost files"}},
         {"names of 600 bytes, with slashes, NUL and bad UTF-8 are kept",
          nodesWith([&](RootSpec& r) {
              for (const NodeFields* n : {&named600, &slashes, &nul, &badUtf8})
