@@ -229,6 +229,43 @@ TEST_P(ResultRoundTrip, LoadedTreesAndRecoveredBytesMatchTheScan) {
     controller->Release();
 }
 
+// Result files an earlier version saved (the fuzz seeds: real scans of the
+// fixture volumes, without checks over their frames) still load whole over
+// their volumes: nothing in them counts as damaged.
+TEST(ResultFilesOfEarlierVersions, LoadWholeOverTheirVolumes) {
+    const struct {
+        const char* seed;
+        const char* image;
+        bool quick;
+        int fsType;
+    } seeds[] = {{"fat16_quick.Velmora", "fat/fat16.img", true, FS_FAT16},
+                 {"ntfs_quick.Velmora", "ntfs/ntfs.img", true, FS_NTFS},
+                 {"card_deep.Velmora", "fatdeep/card_reformatted.img", false, FS_UNKNOWN}};
+    for (const auto& s : seeds) {
+        SCOPED_TRACE(s.seed);
+        const std::string image = velmora::test::BinaryDir() + "/fixtures/" + s.image;
+        if (!std::filesystem::exists(image))
+            GTEST_SKIP() << image << " was not made (the \"fixtures\" test)";
+        velmora::test::ScopedEngineRows rows;
+        IRecoveryFilter* filter = CreateFilter();
+        filter->SetScanType(SCAN_COMPLETE);
+        filter->SetFilterTypes(CATEGORY_ALL);
+        std::unique_ptr<IStorageDevice> device = OpenImage(image, s.quick, s.fsType, 512);
+        ASSERT_TRUE(device);
+        const int volumeIndex = s.quick ? 0 : -1;
+        DiskVolumeRecord record = DeviceRecordOf(device.get(), 0, volumeIndex);
+        SingleDeviceCatalogue catalogue(
+            device.get(), {0, volumeIndex, record.name, record.fileSystem, record.size});
+        Tree loaded;
+        EngineReplayRunner runner(&loaded);
+        const std::string seed =
+            velmora::test::SourceDir() + "/fuzz/corpus/fuzz_result_loader/" + s.seed;
+        EXPECT_EQ(RestoreScanResult(seed, nullptr, "", &catalogue, &runner), kResultOk);
+        EXPECT_EQ(LastLoadReport().recordsDropped, 0);
+        EXPECT_FALSE(loaded.shown.empty());
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, ResultRoundTrip,
     ::testing::Values(Case{"fat/fat16.img", true, FS_FAT16}, Case{"fat/fat32.img", true, FS_FAT32},
