@@ -142,12 +142,20 @@ TEST(ScanRoadPictures, TreeQuestionsAnswerFromTheResultTrees) {
     velmora::bridge::UninstallScanSources();
 }
 
-// A folder whose sibling chain loops back lists each entry once.
+// A folder whose sibling chain loops back lists each entry once. The chain
+// ends after a bounded number of steps, so a walk that misses the loop
+// fails at once with repeated entries rather than by running out of memory.
 TEST(FolderEntries, ASiblingLoopIsListedOnce) {
+    constexpr int kStepBound = 64;
+    static int steps = 0;
     class LoopingNode : public TestNode {
     public:
         using TestNode::TestNode;
-        CFileNode* GetNextNode() override { return next ? next : TestNode::GetNextNode(); }
+        CFileNode* GetNextNode() override {
+            if (++steps > kStepBound)
+                return nullptr;
+            return next ? next : TestNode::GetNextNode();
+        }
         CFileNode* next = nullptr;
     };
     TestNode folder(1, -1, "F", true);
@@ -157,7 +165,9 @@ TEST(FolderEntries, ASiblingLoopIsListedOnce) {
     a.next = &b;          // a leads back to b
     const OpNodePtr wrapper = OpNodeData::initWithNodeData({1, 0, 1, &folder});
     std::vector<IFileNode*> list;
+    steps = 0;
     EXPECT_EQ(velmora::seam::AppendPathChildren(&list, wrapper.get()), 1);
+    EXPECT_LT(steps, kStepBound);
     EXPECT_EQ(list, (std::vector<IFileNode*>{&b, &a}));
 }
 
