@@ -363,15 +363,23 @@ bool WriteListing(const char* to, const std::vector<IFileNode*>& shown, bool inO
     for (IFileNode* node : shown) {
         if (node == nullptr || node->GetParent() == nullptr)
             continue;
-        std::string path = node->GetFileName() ? node->GetFileName() : "";
-        if (node->IsDirectory())
-            path += "/";
+        // The folders' names are gathered and joined once, so that a line
+        // costs its length and not the square of its depth.
+        std::vector<const char*> folders;
         IFileNode* top = node;
         for (IFileNode* p = node->GetParent(); p != nullptr; p = p->GetParent()) {
             top = p;
             if (p->GetParent() != nullptr)
-                path = std::string(p->GetFileName() ? p->GetFileName() : "") + "/" + path;
+                folders.push_back(p->GetFileName() ? p->GetFileName() : "");
         }
+        std::string path;
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+            path += *it;
+            path += '/';
+        }
+        path += node->GetFileName() ? node->GetFileName() : "";
+        if (node->IsDirectory())
+            path += "/";
         std::string run = "-";
         if (auto* fileNode = dynamic_cast<CFileNode*>(node);
             fileNode && fileNode->GetDataRunList()) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <vector>
 
 #include "BridgeServices.h"
 #include "MainThread.h"
@@ -223,14 +224,25 @@ int VKUIPublic::IsStringInFileNodeVector(const char* needle, const std::vector<I
 }
 
 std::string VKUIPublic::GetPathByFileNode(IFileNode* node) {
-    std::string path;
+    // The names are gathered first and joined once: putting each in front
+    // of the path so far would copy the path at every level, which grows
+    // with the square of the depth on a deep chain of folders.
+    std::vector<const char*> names;
+    size_t length = 0;
     // Parent chains are loop-free (the nodes refuse links that would close
     // one); the bound only keeps a broken tree from hanging the window.
     for (int steps = 0; node != nullptr && steps < (1 << 20); ++steps) {
         IFileNode* parent = node->GetParent();
         const char* text = parent != nullptr ? node->GetFileName() : node->GetVolumeName();
-        path.insert(0, "/" + std::string(text != nullptr ? text : ""));
+        names.push_back(text != nullptr ? text : "");
+        length += 1 + std::strlen(names.back());
         node = parent;
+    }
+    std::string path;
+    path.reserve(length);
+    for (auto it = names.rbegin(); it != names.rend(); ++it) {
+        path += '/';
+        path += *it;
     }
     return path;
 }

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "FileNode.h"
 #include "RecoveryOutput.h"
@@ -146,12 +148,15 @@ void VKUIRecovery::NoteRefused(IFileNode* node) {
     // The node's path in the scan's tree, each name cleaned as a recovered
     // one is (no "/", no control bytes such as a line break), the walk
     // bounded against a damaged tree.
-    std::string path;
+    std::vector<std::string> names;
     int depth = 0;
     for (IFileNode* at = node; at != nullptr && depth < 512; at = at->GetParent(), ++depth) {
         const char* name = at->GetFileName();
-        path.insert(0, "/" + velmora::recovery::CleanPathComponent(name != nullptr ? name : ""));
+        names.push_back(velmora::recovery::CleanPathComponent(name != nullptr ? name : ""));
     }
+    std::string path;
+    for (auto it = names.rbegin(); it != names.rend(); ++it)
+        path += "/" + *it;
     VKOperationLock hold(m_lock);
     m_refusedPaths.push_back(path.empty() ? "/" : path);
     ++m_refusedFiles;

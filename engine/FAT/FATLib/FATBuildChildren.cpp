@@ -517,7 +517,7 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
     size_t off = 0;
     for (; off + kFATDirEntrySize <= length; off += kFATDirEntrySize) {
         CTempFATDirEntry entry(entries + off);
-        if (!entry.IsValidFATDirEntry(false)) {
+        if (!entry.IsSoundFATDirEntry(false)) {
             pending = -1;
             if (stop)
                 break;
@@ -532,7 +532,7 @@ long long CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* entries, size_t le
             pending = -1;
             continue;
         }
-        if (entries[off] == '.') {
+        if (entry.IsDotEntry()) {
             pending = -1;
             if (++dots > 2)
                 return -1;

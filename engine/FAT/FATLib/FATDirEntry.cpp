@@ -129,7 +129,7 @@ bool CTempFATDirEntry::InitFromBuffer(const uint8_t* entry) {
     return IsValidFATDirEntry(false);
 }
 
-bool CTempFATDirEntry::IsValidFATDirEntry(bool relaxed) const {
+bool CTempFATDirEntry::FieldsValid(bool relaxed) const {
     const uint8_t attr = Attribute();
     if (attr == kFATAttrLongName)
         return true;
@@ -153,9 +153,34 @@ bool CTempFATDirEntry::IsValidFATDirEntry(bool relaxed) const {
         return false;
     if (attr & ~fat_layout::kAttrValidBits)
         return false;
-    if (IsVolumeLabel())
+    return true;
+}
+
+bool CTempFATDirEntry::IsValidFATDirEntry(bool relaxed) const {
+    if (!FieldsValid(relaxed))
+        return false;
+    if (Attribute() == kFATAttrLongName || IsVolumeLabel())
         return true;
     return IsValidFileName(m_entry);
+}
+
+bool CTempFATDirEntry::IsSoundFATDirEntry(bool relaxed) const {
+    if (!FieldsValid(relaxed))
+        return false;
+    if (Attribute() == kFATAttrLongName || IsVolumeLabel())
+        return true;
+    return IsStorableFileName(m_entry);
+}
+
+bool CTempFATDirEntry::IsDotEntry() const {
+    if (m_entry[0] != '.')
+        return false;
+    const size_t dots = m_entry[1] == '.' ? 2 : 1;
+    for (size_t i = dots; i < dirent::kShortName.size; ++i) {
+        if (m_entry[i] != ' ')
+            return false;
+    }
+    return true;
 }
 
 uint64_t CTempFATDirEntry::GetFirstClusterNO() const {
@@ -263,6 +288,23 @@ bool CTempFATDirEntry::IsValidFileName(const uint8_t* name11) {
             continue;
         }
         if (c < 0x1A || c == '|' || std::strchr("\"*/:<>?\\", c) != nullptr)
+            return false;
+    }
+    return true;
+}
+
+bool CTempFATDirEntry::IsStorableFileName(const uint8_t* name11) {
+    if (!name11 || name11[0] == ' ')
+        return false;
+    for (size_t i = 0; i < dirent::kShortName.size; ++i) {
+        const uint8_t c = name11[i];
+        if (c == 0xFF)
+            return false;
+        if (c >= 0x80) {
+            ++i;
+            continue;
+        }
+        if (c < 0x1A)
             return false;
     }
     return true;

@@ -55,6 +55,13 @@ public:
 
     // Relaxed skips the size/cluster consistency test.
     bool IsValidFATDirEntry(bool relaxed) const;
+    // The same tests, except that printable characters a file system refuses
+    // ("/", "*", "?"...) do not fail the name: the walks of folders keep such
+    // a file, whose name is cleaned where it becomes a path.
+    bool IsSoundFATDirEntry(bool relaxed) const;
+    // "." or "..", blank-padded: the folder's own links, not files. A name
+    // that merely begins with dots ("..NOTES") is a file.
+    bool IsDotEntry() const;
 
     bool IsErased() const { return U8(fat_layout::dirent::kName.offset) == kFATDeletedMark; }
     bool IsNeverUsed() const {
@@ -116,8 +123,12 @@ public:
     bool IsFilenameEqual(const char* name8, const char* ext3) const;
 
     static bool IsValidFileName(const uint8_t* name11);
+    // Blank first byte, bytes below 0x1A and 0xFF only.
+    static bool IsStorableFileName(const uint8_t* name11);
 
 private:
+    bool FieldsValid(bool relaxed) const;
+
     vk::ByteReader Reader() const { return vk::ByteReader(m_entry, kFATDirEntrySize); }
     uint8_t U8(size_t off) const { return Reader().U8(off); }
     uint16_t LE16(fat_layout::Field field) const { return Reader().LE16(field.offset); }

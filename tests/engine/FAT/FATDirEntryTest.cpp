@@ -70,6 +70,33 @@ TEST(FATDirEntry, StrictAndRelaxedValidity) {
     }
 }
 
+// Folder walks keep an entry whose only fault is a character a file system
+// refuses; a control byte or a blank first byte still ends it. Only "." and
+// ".." themselves are the folder's links.
+TEST(FATDirEntry, SoundEntriesAndDotLinks) {
+    const struct {
+        const char* name11;
+        bool valid;
+        bool sound;
+        bool dot;
+    } cases[] = {
+        {"FILE    TXT", true, true, false},   {"A/B     TXT", false, true, false},
+        {"A\\B     TXT", false, true, false}, {"A:B*C?  TXT", false, true, false},
+        {"..X     TXT", true, true, false},   {"..      TXT", true, true, false},
+        {".          ", true, true, true},    {"..         ", true, true, true},
+        {" FILE   TXT", false, false, false}, {"FI\x01E    TXT", false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name11);
+        const RawEntry e = ShortEntry(c.name11, 0x20, 5, 1);
+        const CTempFATDirEntry d(e.data());
+        EXPECT_EQ(d.IsValidFATDirEntry(false), c.valid);
+        EXPECT_EQ(d.IsSoundFATDirEntry(false), c.sound);
+        EXPECT_EQ(d.IsSoundFATDirEntry(true), c.sound);
+        EXPECT_EQ(d.IsDotEntry(), c.dot);
+    }
+}
+
 TEST(FATDirEntry, ShortNames) {
     EXPECT_EQ(CTempFATDirEntry(ShortEntry("ABC        ", 0x20, 0, 0).data()).GetShortName(), "ABC");
     EXPECT_EQ(CTempFATDirEntry(ShortEntry("\xE5"

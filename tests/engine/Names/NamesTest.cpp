@@ -226,4 +226,27 @@ TEST_F(NamesTest, HostileNamesCountInEqualsCountOut) {
     }
 }
 
+// Short entries whose 11 name bytes hold "/", "\\", ":" or "*", or begin
+// with "..": as a foreign driver or a damaged volume leaves them. The entry
+// is otherwise sound, so its file comes back under the cleaned name, by the
+// quick scan's walk and by the deep scan's rebuilding of the volume alike.
+TEST_F(NamesTest, FatShortNamesWithForbiddenCharactersKeepTheirFiles) {
+    if (!VELMORA_HAVE_TOOL(HaveTool("mkfs.fat") && HaveTool("mcopy"), "mkfs.fat or mtools"))
+        return;
+    const std::vector<std::string> scans[] = {
+        {"--quick", "--fs-type", "1", "--sector-size", "512"},
+        {"--deep", "--only", "32"},
+    };
+    for (const auto& scan : scans) {
+        SCOPED_TRACE(scan[0]);
+        EXPECT_EQ(Check("", scan,
+                        [](const TempDir& dir) {
+                            return std::vector<std::string>{
+                                "python3", SourceDir() + "/tests/fixtures/names/make_hostile.py",
+                                "fat-short", dir / "named.img"};
+                        }),
+                  "");
+    }
+}
+
 }  // namespace
