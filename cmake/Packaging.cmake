@@ -18,8 +18,9 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/
         DESTINATION ${VELMORA_APP_INSTALL_DIR}/resources
         PATTERN "FileType.plist" EXCLUDE
         PATTERN "UIConfig.ini" EXCLUDE
-        # Translation sources; the program reads their compiled tables.
-        PATTERN "*.ts" EXCLUDE)
+        # Translation sources; their compiled tables are built into the
+        # program, so nothing of the folder is installed.
+        PATTERN "translations" EXCLUDE)
 
 install(FILES ${VELMORA_LINUX_DIR}/velmora-mime.xml
         DESTINATION share/mime/packages RENAME velmora.xml)
@@ -85,9 +86,14 @@ set(CPACK_PACKAGE_NAME velmora)
 set(CPACK_PACKAGE_VENDOR "Velmora")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Finds deleted, lost and formatted-away files")
-set(CPACK_PACKAGE_DESCRIPTION "Velmora scans disks, partitions, volumes and disk images for \
-deleted, lost and formatted-away files and copies the ones you pick elsewhere. It only \
-ever reads the device it scans.")
+# Lines of the package's description stay under 80 columns, as dpkg shows
+# them unwrapped.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Velmora scans disks, partitions, volumes and disk images for deleted, lost"
+    "and formatted-away files and copies the ones you pick to another place."
+    "It reads FAT, exFAT, NTFS, HFS+ and APFS volumes and finds files by their"
+    "contents where the file system is gone. It only ever reads the device it"
+    "scans.")
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
