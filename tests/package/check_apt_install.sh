@@ -43,7 +43,7 @@ host_mirror() {
 make_root() {
     exec 9>"$cache.lock"
     flock 9
-    [[ -f "$cache/.velmora-root-ready" ]] && return 0
+    [[ -f "$cache/.root-ready" ]] && return 0
     rm -rf "$cache" "$cache.new"
     echo "== making a Debian 12 root with debootstrap (once)"
     # The tools the checks use beside what the package brings.
@@ -62,7 +62,7 @@ make_root() {
     chmod 755 "$cache.new/usr/sbin/policy-rc.d"
     chroot "$cache.new" apt-get update -qq >>"$cache.log" 2>&1 ||
         { tail -n 30 "$cache.log" >&2; fail "apt-get update in the root failed"; }
-    touch "$cache.new/.velmora-root-ready"
+    touch "$cache.new/.root-ready"
     mv "$cache.new" "$cache"
 }
 make_root

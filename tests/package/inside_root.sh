@@ -39,9 +39,15 @@ grep -qx 'Exec=/usr/bin/VexaLoader %f' "$root/usr/share/applications/velmora.des
 echo "== result files open with the launcher"
 # The package's triggers have updated the machine's MIME and menu caches:
 # GLib reads both, as the desktop does.
+grep -qx '50:application/x-velmora:\*\.velmora' "$root/usr/share/mime/globs2" ||
+    fail "the machine's MIME database has no case-blind *.velmora"
+grep -q '^application/x-velmora=.*velmora\.desktop' "$root/usr/share/applications/mimeinfo.cache" ||
+    fail "the menu cache does not offer the launcher for application/x-velmora"
 mkdir -p "$root/tmp/results"
 for name in scan.Velmora scan.velmora SCAN.VELMORA; do
-    : >"$root/tmp/results/$name"
+    # Bytes that are not text, so that the name decides (GLib calls an empty
+    # or plain-text file text/plain whatever its name).
+    printf '\0\1\2\3velmora\0' >"$root/tmp/results/$name"
     type=$(in_root gio info -a standard::content-type "/tmp/results/$name" |
            sed -n 's/^ *standard::content-type: //p')
     [[ "$type" == application/x-velmora ]] || fail "$name is seen as '$type'"
