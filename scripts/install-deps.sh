@@ -21,6 +21,8 @@ PACKAGES=(
   xvfb xauth
   # installing: the package, the desktop entry, the MIME type, the polkit action
   pkexec polkitd dbus desktop-file-utils shared-mime-info x11-xserver-utils dpkg-dev
+  # the package's checks: lintian, and the scratch Debian root it is installed into
+  lintian debootstrap
   # fixture generators and independent readers
   dosfstools mtools exfatprogs exfat-fuse ntfs-3g sleuthkit fdisk gdisk
   parted util-linux libfsapfs-utils libfshfs-utils libfsntfs-utils

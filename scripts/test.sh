@@ -5,20 +5,27 @@
 #   build   one clang build of everything (libraries, program, tools, tests
 #           and fuzz targets) under AddressSanitizer + UBSan, the libraries
 #           instrumented for the fuzzer as well; benchmarks are left out
-#   tests   every test of that build (unit, interface offscreen, the fixture
-#           images made once and shared, the scans of images)
+#   fixtures the disk images the tests read, made and checked once, alone on
+#           the machine (the tests of both trees below share them)
+#   tests   every other test of that build (unit, interface offscreen, the
+#           scans of images)
 #   fuzz    every fuzz target of that build on its seeds, within one budget
 #   tsan    the code that runs threads of its own (event relay, read-ahead
 #           cache, controllers, timed reads, bridge, result trees) and its
 #           tests, built again under ThreadSanitizer
 #   e2e     the windows end to end under Xvfb with the real engine (tests
 #           labelled "e2e" of the build above)
+#   package the Debian package of the build above: lintian, then installed
+#           with apt into a scratch Debian 12 root (made by debootstrap once
+#           per build folder), checked there and removed (label "package")
 #
 # Prints how long each stage took, in wall time and in CPU time (user + system
 # of everything it ran: on a loaded machine the CPU time is the steadier
 # figure; divided by the cores it is the least wall time the stage can take).
 #
-#   STAGES="a b"     run only these stages (format build tests fuzz tsan e2e)
+#   STAGES="a b"     run only these stages (format build fixtures tests fuzz
+#                    tsan e2e package); without "fixtures", the tests that
+#                    need the images make them first as a test of their own
 #   FUZZ_BUDGET=N    seconds of fuzzing for all targets together (default 600).
 #                    Each target gets N / targets, at least FUZZ_MIN (5) and
 #                    at most FUZZ_MAX (60) seconds. Targets run side by side,
@@ -43,7 +50,7 @@ if [ "$(locale charmap 2>/dev/null)" != "UTF-8" ]; then
 fi
 
 jobs=$(nproc)
-stages=${STAGES:-format build tests fuzz tsan e2e}
+stages=${STAGES:-format build fixtures tests fuzz tsan e2e package}
 build_dir=build/ci
 tsan_dir=build/ci-tsan
 
@@ -141,7 +148,7 @@ if wanted format; then
     run_stage format bash scripts/check-format.sh
 fi
 
-if wanted build || wanted tests || wanted fuzz || wanted e2e; then
+if wanted build || wanted fixtures || wanted tests || wanted fuzz || wanted e2e || wanted package; then
     need_tools build cmake ninja clang clang++
     build_all() {
         # Line tables are all the sanitizers' reports need, and the tests' own
@@ -168,11 +175,25 @@ if bad:
 print(len(tests), "tests, each with a time-out")'
 }
 
+# The images are made in a stage of their own, with the machine to
+# themselves: beside the tests they took four times as long on a busy
+# machine. Later stages then leave the setup test out (-FS) and read them.
+fixture_flags=()
+tests_exclude='e2e|^package$'
+if wanted fixtures; then
+    need_tools fixtures ctest python3 fls icat mkfs.fat mkfs.exfat mkntfs
+    run_stage fixtures in_dir "$build_dir" env "${sanitizer_env[@]}" \
+        ctest --output-on-failure --no-tests=error -L '^fixtures$'
+    fixture_flags=(-FS fixture_images)
+    tests_exclude="$tests_exclude|^fixtures\$"
+fi
+
 if wanted tests; then
     need_tools tests ctest python3 fls icat mkfs.fat mkfs.exfat mkntfs
     check_timeouts "$build_dir"
     run_stage tests in_dir "$build_dir" env "${sanitizer_env[@]}" \
-        ctest -j "$jobs" --output-on-failure --no-tests=error -LE e2e
+        ctest -j "$jobs" --output-on-failure --no-tests=error -LE "$tests_exclude" \
+        "${fixture_flags[@]}"
 fi
 
 # run_fuzzer FUZZER SECONDS: one target on a copy of its seeds; a crash, a
@@ -251,8 +272,15 @@ if wanted tsan; then
         cmake --build "$tsan_dir" -j "$jobs" --target threaded_tests
     }
     run_stage tsan-build build_threaded
+    # The images made above serve this tree as well.
+    tsan_fixture_flags=()
+    if [ "${#fixture_flags[@]}" -ne 0 ]; then
+        rm -rf "$tsan_dir/fixtures"
+        ln -sfn "$PWD/$build_dir/fixtures" "$tsan_dir/fixtures"
+        tsan_fixture_flags=("${fixture_flags[@]}")
+    fi
     run_stage tsan-tests in_dir "$tsan_dir" env TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-        ctest -j "$jobs" --output-on-failure --no-tests=error -L threads
+        ctest -j "$jobs" --output-on-failure --no-tests=error -L threads "${tsan_fixture_flags[@]}"
 fi
 
 # The windows under a real X server, driven as a user would.
@@ -264,7 +292,12 @@ if wanted e2e; then
     else
         run_stage e2e in_dir "$build_dir" env -u QT_QPA_PLATFORM "${sanitizer_env[@]}" \
             xvfb-run -a -s "-screen 0 1920x1080x24" \
-            ctest -j "$jobs" --output-on-failure -L e2e
+            ctest -j "$jobs" --output-on-failure -L e2e "${fixture_flags[@]}"
     fi
+fi
+
+if wanted package; then
+    need_tools package ctest cpack lintian debootstrap dpkg-deb
+    run_stage package in_dir "$build_dir" ctest --output-on-failure --no-tests=error -L '^package$'
 fi
 echo "== all stages passed"

@@ -24,6 +24,22 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool NamesResultFile(std::string_view text) {
+    constexpr std::string_view extension = ".velmora";
+    for (std::size_t at = 0; at + extension.size() <= text.size(); ++at) {
+        std::size_t i = 0;
+        while (i < extension.size() && AsciiLower(text[at + i]) == extension[i])
+            ++i;
+        if (i == extension.size())
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 EntryPlan ParseEntryArgs(const std::vector<std::string>& args) {
@@ -39,7 +55,9 @@ EntryPlan ParseEntryArgs(const std::vector<std::string>& args) {
     else
         plan.startLauncher = true;
     // Anything naming a result file is taken, also through a folder's name.
-    if (args.size() > 1 && args[1].find(".Velmora") != std::string::npos)
+    // The desktop opens ".velmora" in any case with us (the MIME glob does
+    // not tell case), so a lower-case name must not start an empty window.
+    if (args.size() > 1 && NamesResultFile(args[1]))
         plan.rsfPath = args[1];
     return plan;
 }

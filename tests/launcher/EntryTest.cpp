@@ -33,6 +33,11 @@ TEST(ProgramEntry, ArgumentTable) {
         {{"de*LOADERFLAG*"}, false, "de*LOADERFLAG*", ""},
         {{"en*loaderflag*", "/home/u/scan.Velmora"}, false, "en", "/home/u/scan.Velmora"},
         {{"en*loaderflag*", "/home/u/notes.txt"}, false, "en", ""},
+        // The desktop hands over result files in any case of the extension.
+        {{"en*loaderflag*", "/home/u/scan.velmora"}, false, "en", "/home/u/scan.velmora"},
+        {{"en*loaderflag*", "/home/u/SCAN.VELMORA"}, false, "en", "/home/u/SCAN.VELMORA"},
+        {{"en*loaderflag*", "/home/u/scan.velmor"}, false, "en", ""},
+        {{"en*loaderflag*", "/home/u/scan\x0evelmora"}, false, "en", ""},
         {{"en*loaderflag*", "/home/u/old.Velmora.d/scan"},
          false,
          "en",

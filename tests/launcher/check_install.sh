@@ -32,6 +32,11 @@ debs=("$scratch"/pkg/velmora_*.deb)
 dpkg-deb -x "${debs[0]}" "$scratch/deb"
 depends=$(dpkg-deb -f "${debs[0]}" Depends)
 [[ "$depends" == *pkexec* && "$depends" == *polkitd* ]] || fail "package depends on: $depends"
+# The libraries the programs link, found by dpkg-shlibdeps.
+[[ "$depends" == *libqt6widgets6* && "$depends" == *libc6* ]] ||
+    fail "package depends on: $depends (no shared libraries found)"
+maintainer=$(dpkg-deb -f "${debs[0]}" Maintainer)
+[[ "$maintainer" == *@* && "$maintainer" != *.invalid* ]] || fail "maintainer: $maintainer"
 
 # polkitd reads actions from one place only and answers over the system bus:
 # it is run here on a private bus of our own, with our action bound over
@@ -107,8 +112,17 @@ check_root() {
     xmllint --noout "$root/usr/share/mime/packages/velmora.xml"
     cp "$root/usr/share/mime/packages/velmora.xml" "$mime/packages/"
     update-mime-database "$mime" 2>/dev/null
-    grep -q '^50:application/x-velmora:\*\.Velmora:cs$' "$mime/globs2" ||
-        fail "$name: globs2 has no *.Velmora: $(cat "$mime/globs2")"
+    # One glob without the case-sensitive flag: ".Velmora" and ".velmora"
+    # alike are result files.
+    grep -qx '50:application/x-velmora:\*\.velmora' "$mime/globs2" ||
+        fail "$name: globs2 has no case-blind *.velmora: $(cat "$mime/globs2")"
+    # The documents Debian asks for, manual pages compressed.
+    for f in usr/share/doc/velmora/copyright usr/share/doc/velmora/changelog.gz \
+             usr/share/man/man1/VexaLoader.1.gz usr/share/man/man1/Tamsweld.1.gz; do
+        [[ -f "$root/$f" ]] || fail "$name: $f missing"
+    done
+    gzip -t "$root"/usr/share/man/man1/{VexaLoader,Tamsweld}.1.gz "$root/usr/share/doc/velmora/changelog.gz" ||
+        fail "$name: a compressed document is damaged"
 
     local policy="$root/usr/share/polkit-1/actions/org.velmora.tamsweld.run.policy"
     if [[ -f /usr/share/polkit-1/policyconfig-1.dtd ]]; then

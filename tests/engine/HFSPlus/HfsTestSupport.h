@@ -23,6 +23,7 @@
 #include "SearchedPartitionInfo.h"
 #include "StorageDevices.h"
 #include "support/MemoryStorageDevice.h"
+#include "support/SharedFolder.h"
 #include "support/TestSupport.h"
 
 namespace velmora::hfstest {
@@ -36,19 +37,19 @@ inline std::string HereDir() {
     return velmora::test::SourceDir() + "/tests/engine/HFSPlus";
 }
 
-// The fixture images of tests/fixtures/hfsplus, made once into a private
-// folder (empty when they cannot be made here).
+// The fixture images of tests/fixtures/hfsplus, made once for the run in the
+// build tree and shared by every test process (empty when they cannot be
+// made here).
 inline const std::string& FixtureDir() {
-    // A static object, not a leaked pointer: every test runs in a process of
-    // its own, and each would otherwise leave its copy of the images behind.
-    static velmora::test::TempDir dir;
     static const std::string path = [] {
-        std::string out;
-        if (velmora::test::RunProgram(
-                {"sh", velmora::test::SourceDir() + "/tests/fixtures/hfsplus/make.sh", dir.path()},
-                &out))
-            return dir.path() + "/hfsplus";
-        return std::string();
+        const std::string fixtures = velmora::test::SourceDir() + "/tests/fixtures";
+        const std::string folder = velmora::test::SharedFolder(
+            velmora::test::BinaryDir() + "/tests/shared", "hfsplus",
+            {fixtures + "/hfsplus", fixtures + "/lib"}, [&](const std::string& out) {
+                std::string said;
+                return velmora::test::RunProgram({"sh", fixtures + "/hfsplus/make.sh", out}, &said);
+            });
+        return folder.empty() ? folder : folder + "/hfsplus";
     }();
     return path;
 }

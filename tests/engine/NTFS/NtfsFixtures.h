@@ -1,10 +1,12 @@
 // The NTFS fixture images for the tests: the committed images unpacked once
-// per test program (no root, FUSE or mkntfs needed), the 4 KiB-sector view
+// per test run into the build tree and shared by the test processes (no
+// root, FUSE or mkntfs needed), the 4 KiB-sector view
 // of ntfs.img derived from it, and a walk over every MFT record of an image
 // through the record library.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "NTFSLib/NTFSFileNode.h"
 #include "NTFSLib/NTFSMultiFileRecord.h"
 #include "support/MemoryStorageDevice.h"
+#include "support/SharedFolder.h"
 #include "support/TestSupport.h"
 
 namespace ntfstest {
@@ -21,55 +24,65 @@ inline bool HaveTool(const std::string& tool) {
     return velmora::test::RunProgram({"sh", "-c", "command -v " + tool + " >/dev/null"});
 }
 
-// Unpacks tests/fixtures/ntfs/committed/*.img.gz (and derives
-// ntfs_4kdev.img) into a private folder; "" when that fails.
+// Unpacks tests/fixtures/ntfs/committed/*.img.gz into `dir` and derives
+// ntfs_4kdev.img there.
+inline bool UnpackImages(const std::string& dir) {
+    const std::string src = velmora::test::SourceDir() + "/tests/fixtures/ntfs";
+    for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log"}) {
+        std::string bytes;
+        if (!velmora::test::RunProgram({"gzip", "-dc", src + "/committed/" + name + ".img.gz"},
+                                       &bytes))
+            return false;
+        velmora::test::WriteFile(dir + "/" + name + ".img", bytes);
+        std::filesystem::copy_file(src + "/committed/" + name + ".json",
+                                   dir + "/" + name + ".json");
+    }
+    return velmora::test::RunProgram({"python3", "-c",
+                                      "import sys; sys.path.insert(0, sys.argv[1]); import "
+                                      "make; make.derive_4kdev(sys.argv[2])",
+                                      src, dir});
+}
+
+// Every test runs in a process of its own: the images are made once per run
+// in the build tree and read by all of them.
+inline std::string SharedImages(const std::string& name,
+                                const std::function<bool(const std::string&)>& make) {
+    const std::string fixtures = velmora::test::SourceDir() + "/tests/fixtures";
+    return velmora::test::SharedFolder(velmora::test::BinaryDir() + "/tests/shared", name,
+                                       {fixtures + "/ntfs", fixtures + "/lib"}, make);
+}
+
+// The unpacked images; "" when that fails.
 inline const std::string& FixtureDir() {
-    // A static object, not a leaked pointer: every test runs in a process of
-    // its own, and each would otherwise leave its copy of the images behind.
-    static velmora::test::TempDir dir;
-    static const std::string path = [] {
-        const std::string src = velmora::test::SourceDir() + "/tests/fixtures/ntfs";
-        for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log"}) {
-            std::string bytes;
-            if (!velmora::test::RunProgram({"gzip", "-dc", src + "/committed/" + name + ".img.gz"},
-                                           &bytes))
-                return std::string();
-            velmora::test::WriteFile(dir / (std::string(name) + ".img"), bytes);
-            std::filesystem::copy_file(src + "/committed/" + name + ".json",
-                                       dir / (std::string(name) + ".json"));
-        }
-        if (!velmora::test::RunProgram({"python3", "-c",
-                                        "import sys; sys.path.insert(0, sys.argv[1]); import "
-                                        "make; make.derive_4kdev(sys.argv[2])",
-                                        src, dir.path()}))
-            return std::string();
-        return dir.path();
-    }();
+    static const std::string path = SharedImages("ntfs", UnpackImages);
     return path;
 }
 
 // The lost-volume disks of tests/fixtures/ntfs/lost_disks.py, made beside
-// the unpacked images (reformatted.img only where mkntfs is installed); ""
-// when they cannot be made.
+// images unpacked for them (reformatted.img only where mkntfs is installed);
+// "" when they cannot be made.
 inline const std::string& LostDiskDir() {
-    static std::string path;
-    static bool tried = false;
-    if (tried)
-        return path;
-    tried = true;
-    if (!FixtureDir().empty() &&
-        velmora::test::RunProgram(
-            {"python3", velmora::test::SourceDir() + "/tests/fixtures/ntfs/lost_disks.py",
-             FixtureDir()}))
-        path = FixtureDir();
+    static const std::string path = SharedImages("ntfs-lost", [](const std::string& dir) {
+        return UnpackImages(dir) &&
+               velmora::test::RunProgram(
+                   {"python3", velmora::test::SourceDir() + "/tests/fixtures/ntfs/lost_disks.py",
+                    dir});
+    });
     return path;
 }
 
+// A file of the unpacked images, or else of the lost-volume disks.
+inline std::string FixtureFile(const std::string& file) {
+    const std::string unpacked = FixtureDir() + "/" + file;
+    if (FixtureDir().empty() || std::filesystem::exists(unpacked) || LostDiskDir().empty())
+        return unpacked;
+    return LostDiskDir() + "/" + file;
+}
 inline std::string Image(const std::string& name) {
-    return FixtureDir() + "/" + name + ".img";
+    return FixtureFile(name + ".img");
 }
 inline std::string Manifest(const std::string& name) {
-    return FixtureDir() + "/" + name + ".json";
+    return FixtureFile(name + ".json");
 }
 
 // One base record as the library reads it.
