@@ -42,10 +42,10 @@ std::string UnreachableDisplayMessage(const std::string& x11, const std::string&
                           ") cannot be reached.\n"
                           "Start Velmora from the desktop's menu in the session you are looking "
                           "at, or check that its display server runs and lets this user in.\n";
-    if (!toolkitMessage.empty())
-        message +=
-            "(The window toolkit said: " + toolkitMessage.substr(0, toolkitMessage.find('\n')) +
-            ")\n";
+    // Its first sentence only: what follows is the advice to reinstall.
+    const std::string first = toolkitMessage.substr(0, toolkitMessage.find_first_of(".\n"));
+    if (!first.empty())
+        message += "(The window toolkit said: " + first + ".)\n";
     return message;
 }
 

@@ -15,7 +15,7 @@ std::optional<std::string> LaunchFailureMessage(int status);
 // What to say when the display the session names (`x11` for DISPLAY,
 // `wayland` for WAYLAND_DISPLAY, either empty when unset) cannot be
 // reached: the window toolkit's own fatal words (`toolkitMessage`, first
-// line kept) would only advise reinstalling the program.
+// sentence kept) would only advise reinstalling the program.
 std::string UnreachableDisplayMessage(const std::string& x11, const std::string& wayland,
                                       const std::string& toolkitMessage);
 

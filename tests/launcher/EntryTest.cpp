@@ -128,7 +128,7 @@ TEST(ProgramEntry, UnreachableDisplayIsNamedWithoutTheToolkitsAdvice) {
             const auto it = env.find(name);
             return it == env.end() ? nullptr : it->second.c_str();
         },
-        "could not connect to display :99\nReinstalling the application may fix this problem.");
+        "could not connect to display :99. Reinstalling the application may fix this problem.");
     EXPECT_NE(message.find("DISPLAY=:99"), std::string::npos) << message;
     EXPECT_NE(message.find("WAYLAND_DISPLAY=wayland-9"), std::string::npos) << message;
     EXPECT_NE(message.find("could not connect to display :99"), std::string::npos) << message;
