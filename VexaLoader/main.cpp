@@ -1,14 +1,22 @@
 // VexaLoader: what the user starts. It obtains the administrator right,
 // starts the application with the interface language and the result file
-// the user opened, and ends when the application does. It shows no window.
+// the user opened, and ends when the application does. Its one window says
+// that the application could not start or ended abnormally: the user has
+// typed a password and would otherwise see nothing at all.
 #include <unistd.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "PrivateData.h"
+#include "Report.h"
 #include "RunScript.h"
 
 namespace {
@@ -27,6 +35,30 @@ std::string Absolute(const std::string& path) {
     if (!getcwd(cwd.data(), cwd.size()))
         return path;
     return std::string(cwd.data()) + "/" + path;
+}
+
+QtMessageHandler g_toolkitHandler = nullptr;
+
+// The toolkit ends the process with an abort and advice to reinstall when
+// it cannot reach the display; the display is what is wrong, and nothing
+// has been asked or started yet.
+void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        if (g_toolkitHandler)
+            g_toolkitHandler(type, context, text);
+        else
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return;
+    }
+    const auto get = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value ? value : "");
+    };
+    const std::string message = velmora::loader::UnreachableDisplayMessage(
+        get("DISPLAY"), get("WAYLAND_DISPLAY"), text.toStdString());
+    std::fprintf(stderr, "VexaLoader: %s", message.c_str());
+    std::fflush(stderr);
+    _exit(1);
 }
 
 }  // namespace
@@ -65,8 +97,23 @@ int main(int argc, char** argv) {
             std::printf("%s\n", arg.c_str());
         return 0;
     }
-    // Whether or not the application ran, there is nothing more to do: a
-    // refused right has already been shown to the user by the agent.
-    RunTool(plan, tools);
-    return 0;
+    // The display is checked before the password is asked for: the
+    // application could not show itself on one the launcher cannot reach.
+    int qtArgc = 1;
+    char qtName[] = "VexaLoader";
+    char* qtArgv[] = {qtName, nullptr};
+    g_toolkitHandler = qInstallMessageHandler(StartupMessages);
+    QApplication qt(qtArgc, qtArgv);
+    qInstallMessageHandler(g_toolkitHandler);
+
+    const int status = RunTool(plan, tools);
+    const std::optional<std::string> failure = LaunchFailureMessage(status);
+    if (!failure)
+        return 0;
+    std::fprintf(stderr, "VexaLoader: %s\n", failure->c_str());
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Velmora"),
+                    QString::fromStdString(*failure), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("launchFailure"));
+    box.exec();
+    return 1;
 }

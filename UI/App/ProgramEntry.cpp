@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "Process.h"
+#include "Report.h"
 
 #ifndef VELMORA_LAUNCHER_FROM_APP
 #define VELMORA_LAUNCHER_FROM_APP "../../bin/VexaLoader"
@@ -87,8 +88,18 @@ std::optional<std::string> MissingDisplayMessage(const EnvLookup& env) {
         "under Xvfb with xvfb-run.\n");
 }
 
+std::string UnreachableDisplayMessage(const EnvLookup& env, const std::string& toolkitMessage) {
+    const auto get = [&env](const char* name) {
+        const char* value = env(name);
+        return std::string(value ? value : "");
+    };
+    return loader::UnreachableDisplayMessage(get("DISPLAY"), get("WAYLAND_DISPLAY"),
+                                             toolkitMessage);
+}
+
 int RunEntry(int argc, char** argv, const std::function<bool()>& runLoader,
-             const std::function<int(const EntryPlan&)>& runApplication, const EnvLookup& env) {
+             const std::function<int(const EntryPlan&)>& runApplication, const EnvLookup& env,
+             const std::function<void()>& preventSleep) {
     std::fprintf(stderr, "vexa path para[0] = %s, para[1] = %s\n", argc > 0 ? argv[0] : "(null)",
                  argc > 1 ? argv[1] : "(null)");
     const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
@@ -102,6 +113,8 @@ int RunEntry(int argc, char** argv, const std::function<bool()>& runLoader,
         std::fputs(message->c_str(), stderr);
         return 1;
     }
+    if (preventSleep)
+        preventSleep();
     return runApplication(plan);
 }
 

@@ -37,12 +37,20 @@ using EnvLookup = std::function<const char*(const char*)>;
 // (QT_QPA_PLATFORM). Nothing when there is one.
 std::optional<std::string> MissingDisplayMessage(const EnvLookup& env);
 
+// What to tell the user when the display named in the environment is set
+// but cannot be reached (no server there, no right to it): the toolkit's
+// own words are `toolkitMessage`, which on its own would send the user to
+// reinstall the program.
+std::string UnreachableDisplayMessage(const EnvLookup& env, const std::string& toolkitMessage);
+
 // The process entry: reads the arguments, hands over to the launcher when
-// asked to and able (returning 0 at once), else runs the application with
-// the plan and returns its result. Without a display it says so and returns
-// 1 instead of starting the windows. `env` defaults to the process's own.
+// asked to and able (returning 0 at once), else keeps the session awake
+// (`preventSleep`, once, for as long as the caller holds what it took) and
+// runs the application with the plan and returns its result. Without a
+// display it says so and returns 1 instead of starting the windows. `env`
+// defaults to the process's own.
 int RunEntry(int argc, char** argv, const std::function<bool()>& runLoader,
              const std::function<int(const EntryPlan&)>& runApplication,
-             const EnvLookup& env = nullptr);
+             const EnvLookup& env = nullptr, const std::function<void()>& preventSleep = nullptr);
 
 }  // namespace velmora::app

@@ -1,5 +1,10 @@
 // Program entry of the application.
+#include <unistd.h>
+
+#include <QtGlobal>
+
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "BridgeSeam/IBridge.h"
@@ -17,6 +22,7 @@
 #include "Windows/VKRootWindowController.h"
 #include "platform/HeapPages.h"
 #include "platform/desktop/CommandRunner.h"
+#include "platform/desktop/PowerInhibitor.h"
 #include "platform/desktop/Workspace.h"
 
 namespace {
@@ -30,6 +36,26 @@ public:
     void PauseOrResumeScan() override { VKUIController::PauseOrResumeScan(); }
 };
 
+QtMessageHandler g_toolkitHandler = nullptr;
+
+// While the application object connects to the display, a failure there is
+// the toolkit's fatal message, which aborts the process with advice to
+// reinstall. The display is what is wrong: say so and end with 1.
+void StartupMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        if (g_toolkitHandler)
+            g_toolkitHandler(type, context, text);
+        else
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        return;
+    }
+    const std::string message = velmora::app::UnreachableDisplayMessage(
+        [](const char* name) { return std::getenv(name); }, text.toStdString());
+    std::fputs(message.c_str(), stderr);
+    std::fflush(stderr);
+    _exit(1);
+}
+
 // Where the application's windows start.
 int RunApplication(const velmora::app::EntryPlan& plan) {
     CatchExeception::Install();
@@ -40,7 +66,9 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
     int argc = 1;
     char name[] = "Tamsweld";
     char* argv[] = {name, nullptr};
+    g_toolkitHandler = qInstallMessageHandler(StartupMessages);
     MyNSApplication app(argc, argv);
+    qInstallMessageHandler(g_toolkitHandler);
 
     auto& defaults = velmora::ui::UserDefaults::standard();
     if (plan.language) {
@@ -97,5 +125,14 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
 
 int main(int argc, char** argv) {
     velmora::platform::StartWithHugePageHeap(argv);
-    return velmora::app::RunEntry(argc, argv, velmora::app::WQManRunLoader, RunApplication);
+    // The session stays awake for the program's life (a deep scan or a
+    // recovery may run for hours with nobody touching the machine); it is
+    // given back when the program ends.
+    velmora::platform::SystemCommandRunner runner;
+    velmora::platform::PowerInhibitor sleep(runner);
+    return velmora::app::RunEntry(
+        argc, argv, velmora::app::WQManRunLoader, RunApplication, nullptr, [&sleep] {
+            if (!sleep.Acquire("Velmora is running"))
+                std::fprintf(stderr, "The session may go idle: systemd-inhibit is not there\n");
+        });
 }

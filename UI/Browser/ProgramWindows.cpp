@@ -1,5 +1,6 @@
 #include "Browser/ProgramWindows.h"
 
+#include "UIPlatform/Modal.h"
 #include "UIPlatform/Timing.h"
 #include "Windows/VKRootWindowController.h"
 
@@ -33,11 +34,25 @@ void ProgramWindows::goHome() {
         if (!home->windowDidLoad())
             return;
         home->showWindow();
-        // The old main window takes its browser with it.
+        // The old main window takes its browser with it, but not while a
+        // window of theirs still runs modally (the end of a recovery): the
+        // code waiting for that window's answer is theirs.
+        retired_.push_back(std::move(root_));
         root_ = std::move(home);
+        releaseRetired();
         if (afterHome_)
             afterHome_();
     });
+}
+
+void ProgramWindows::releaseRetired() {
+    if (retired_.empty())
+        return;
+    if (!ui::Modal().AnyRunning()) {
+        retired_.clear();
+        return;
+    }
+    ui::PerformAfter(this, 200, [this] { releaseRetired(); });
 }
 
 }  // namespace velmora::browser

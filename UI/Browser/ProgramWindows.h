@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <vector>
 
 #include "Browser/VKDeletailWindowController.h"
 #include "Windows/DetailWindowSeam.h"
@@ -36,10 +37,13 @@ public:
 
 private:
     void goHome();
+    // Frees the main windows that went home once no modal loop runs.
+    void releaseRetired();
 
     windows::RootWindowSeams rootSeams_;
     std::function<void()> afterHome_;
     std::unique_ptr<windows::VKRootWindowController> root_;
+    std::vector<std::unique_ptr<windows::VKRootWindowController>> retired_;
     int homes_ = 0;
 };
 

@@ -396,7 +396,10 @@ void VKScanControl::doEndScan() {
 }
 
 void VKScanControl::backButtonAction() {
-    if (isCloseWindow_)
+    // One question at a time: while another window waits for an answer
+    // (the end of a recovery, say) this window's buttons are not there to
+    // press, and a second question would stack over the first.
+    if (isCloseWindow_ || ui::Modal().AnyRunning())
         return;
     seam::IBridge& bridge = seam::Bridge();
     if (!bridge.IsScanRunning()) {

@@ -1,6 +1,7 @@
 #include "UIPlatform/Modal.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMessageBox>
@@ -31,6 +32,12 @@ int EventLoopModalRunner::RunModal(QWidget* window) {
         if (!sessions_.empty() && sessions_.back() == &session)
             session.loop->exit();
     });
+    // Qt takes a window's modality when the window is shown: a window
+    // already on screen (faded in by its owner) would stay an ordinary one,
+    // and the windows under it would go on taking clicks, so it is shown
+    // anew.
+    if (window->isVisible() && QApplication::activeModalWidget() != window)
+        window->hide();
     window->setWindowModality(Qt::ApplicationModal);
     window->show();
     window->raise();

@@ -30,6 +30,9 @@ public:
     // Ends the loop of `window` (only that one); nothing when it runs none.
     virtual void StopModal(QWidget* window, int code) = 0;
     virtual bool IsRunning(QWidget* window) const = 0;
+    // True while any window's loop runs: the windows under it take no
+    // input, and nothing may tear down the code waiting in it.
+    virtual bool AnyRunning() const = 0;
 };
 
 // The real one, on nested QEventLoops.
@@ -38,6 +41,7 @@ public:
     int RunModal(QWidget* window) override;
     void StopModal(QWidget* window, int code) override;
     bool IsRunning(QWidget* window) const override;
+    bool AnyRunning() const override { return !sessions_.empty(); }
     int Depth() const { return static_cast<int>(sessions_.size()); }
 
 private:
@@ -67,6 +71,7 @@ public:
     int RunModal(QWidget* window) override;
     void StopModal(QWidget* window, int code) override;
     bool IsRunning(QWidget* window) const override;
+    bool AnyRunning() const override { return !running_.empty(); }
 
 private:
     std::vector<std::pair<QWidget*, std::optional<int>>> running_;

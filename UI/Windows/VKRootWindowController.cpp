@@ -16,6 +16,7 @@
 #include "Resources/FontRegistry.h"
 #include "TopView/TCImageButton.h"
 #include "TopView/TCImageWindow.h"
+#include "UIPlatform/Modal.h"
 #include "UIPlatform/NotificationCenter.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/Timing.h"
@@ -122,6 +123,15 @@ void VKRootWindowController::showWindow() {
 
 bool VKRootWindowController::windowDidLoad() {
     if (seam::Bridge().IsAppRunning()) {
+        // A result file the user opened would otherwise vanish without a
+        // word: say where it can be opened instead.
+        if (!rsfPath_.isEmpty()) {
+            ui::AlertContent alert;
+            alert.message = ui::texts::Text(QStringLiteral("PLX_SECOND_START_TITLE"));
+            alert.informative =
+                ui::texts::Format(QStringLiteral("PLX_SECOND_START_NODE"), {rsfPath_});
+            ui::Alerts().Run(alert, nullptr);
+        }
         seams_.exitProcess(0);
         return false;
     }

@@ -1,7 +1,7 @@
 // Keeps the session from going idle (screen blanking, suspend on idle) while
 // a scan or recovery runs, through a systemd-inhibit child held for as long
-// as the inhibitor lives. Where logind is missing the request fails and the
-// program carries on: sleeping is then the system's business.
+// as the inhibitor lives (and never longer than this process). Where logind is missing the request
+// fails and the program carries on: sleeping is then the system's business.
 #pragma once
 
 #include <memory>

@@ -387,6 +387,14 @@
         <source>Deep Scan</source>
         <translation>Deep Scan</translation>
     </message>
+    <message id="PLX_SECOND_START_TITLE">
+        <source>Velmora is already running</source>
+        <translation>Velmora is already running</translation>
+    </message>
+    <message id="PLX_SECOND_START_NODE">
+        <source>The result file %@ was not opened here, because only one Velmora can read your disks at a time. Open it in the Velmora window that is running: choose Import on its first page.</source>
+        <translation>The result file %@ was not opened here, because only one Velmora can read your disks at a time. Open it in the Velmora window that is running: choose Import on its first page.</translation>
+    </message>
     <message id="PLX_SAVE_OFFER_TITLE">
         <source>Save the scan result before leaving?</source>
         <translation>Save the scan result before leaving?</translation>

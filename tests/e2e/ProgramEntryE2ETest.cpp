@@ -262,5 +262,27 @@ TEST_F(ProgramEntryE2E, WithoutADisplayItSaysSoAndEndsWithAnError) {
         << program->Output();
 }
 
+// A display that is named but has no server behind it: the program and
+// the launcher (before it asks for any password) say so and end with 1,
+// not with the toolkit's abort and its advice to reinstall.
+TEST_F(ProgramEntryE2E, UnreachableDisplayIsSaidPlainlyByProgramAndLauncher) {
+    const Installed& installed = InstalledPrograms();
+    const struct {
+        const char* what;
+        std::vector<std::string> argv;
+    } cases[] = {{"program", {app_, "en*loaderflag*"}}, {"launcher", {installed.launcher}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto env = ProgramEnvironment(home_.path(), ":99", "");
+        Process program(c.argv, env, home_ / (std::string("unreachable_") + c.what));
+        const std::optional<int> status = program.WaitExit(Millis(60000));
+        ASSERT_TRUE(status.has_value()) << program.Output();
+        EXPECT_EQ(*status, 1) << program.Output();
+        EXPECT_NE(program.Output().find("DISPLAY=:99) cannot be reached"), std::string::npos)
+            << program.Output();
+        EXPECT_EQ(program.Output().find("Reinstalling"), std::string::npos) << program.Output();
+    }
+}
+
 }  // namespace
 }  // namespace velmora::e2e

@@ -89,6 +89,7 @@ TEST(ProgramEntry, HandsOverToTheLauncherOrRuns) {
     };
     for (const auto& c : cases) {
         bool asked = false;
+        int sleepHeld = 0;
         std::optional<EntryPlan> ran;
         std::vector<char*> argv;
         for (const char* a : c.argv)
@@ -107,6 +108,11 @@ TEST(ProgramEntry, HandsOverToTheLauncherOrRuns) {
             [&](const char* name) -> const char* {
                 const auto it = c.env.find(name);
                 return it == c.env.end() ? nullptr : it->second.c_str();
+            },
+            [&] {
+                // Taken before the windows start, as they may scan at once.
+                EXPECT_FALSE(ran.has_value());
+                ++sleepHeld;
             });
         std::string described = c.argv.size() > 1 ? c.argv[1] : "(none)";
         for (const auto& [name, value] : c.env)
@@ -114,7 +120,24 @@ TEST(ProgramEntry, HandsOverToTheLauncherOrRuns) {
         EXPECT_EQ(asked, c.launcherAsked) << described;
         EXPECT_EQ(ran.has_value(), c.applicationRuns) << described;
         EXPECT_EQ(rc, c.exitCode) << described;
+        // Kept awake exactly when the application runs.
+        EXPECT_EQ(sleepHeld, c.applicationRuns ? 1 : 0) << described;
     }
+}
+
+TEST(ProgramEntry, UnreachableDisplayIsNamedWithoutTheToolkitsAdvice) {
+    const std::map<std::string, std::string> env = {{"DISPLAY", ":99"},
+                                                    {"WAYLAND_DISPLAY", "wayland-9"}};
+    const std::string message = velmora::app::UnreachableDisplayMessage(
+        [&](const char* name) -> const char* {
+            const auto it = env.find(name);
+            return it == env.end() ? nullptr : it->second.c_str();
+        },
+        "could not connect to display :99. Reinstalling the application may fix this problem.");
+    EXPECT_NE(message.find("DISPLAY=:99"), std::string::npos) << message;
+    EXPECT_NE(message.find("WAYLAND_DISPLAY=wayland-9"), std::string::npos) << message;
+    EXPECT_NE(message.find("could not connect to display :99"), std::string::npos) << message;
+    EXPECT_EQ(message.find("Reinstalling"), std::string::npos) << message;
 }
 
 }  // namespace

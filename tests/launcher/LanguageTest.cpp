@@ -119,6 +119,24 @@ INSTANTIATE_TEST_SUITE_P(
                      std::nullopt}),
     [](const ::testing::TestParamInfo<LanguageCase>& info) { return info.param.name; });
 
+// The settings as installed pin no language: a first start follows the
+// system's, through the same mapping as any settings file.
+TEST(LauncherSettings, ShippedSettingsFollowTheSystemLanguage) {
+    const struct {
+        const char* system;
+        const char* code;
+    } cases[] = {{"zh-TW", "zh-Hant"}, {"zh-HK", "zh-Hant"}, {"pt", "pt-BR"}, {"en-US", "en"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.system);
+        TempDir dir;
+        PrivateData settings(VELMORA_SHIPPED_SETTINGS, dir / "config/Velmora/PrivateData.plist");
+        ASSERT_TRUE(settings.Exists());
+        EXPECT_EQ(settings.String("CurLanguage"), std::nullopt);
+        settings.SetReadOnly(true);
+        EXPECT_EQ(GetCurrentLanaguage(c.system, settings), c.code);
+    }
+}
+
 TEST(LauncherSettings, OverlayWriteKeepsOtherKeysAndLeavesNoTemporaryFile) {
     TempDir dir;
     const std::string overlay = dir / "config/Velmora/PrivateData.plist";

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "Report.h"
 #include "RunScript.h"
 #include "support/TestSupport.h"
 
@@ -204,6 +206,29 @@ TEST(LauncherRun, RefusalStartsNothingAndTheGrantLastsTheProgramsLife) {
         const std::string changes =
             stat((dir / "xhost.log").c_str(), &st) == 0 ? ReadText(dir / "xhost.log") : "";
         EXPECT_EQ(changes, c.xhostChanges);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The user typed a password and sees the launcher end: whatever went wrong
+// after that is said, and only a dismissed dialog or a normal end is not.
+TEST(LaunchReport, EveryFailureIsSaidButADismissedDialog) {
+    using velmora::loader::LaunchFailureMessage;
+    EXPECT_EQ(LaunchFailureMessage(0), std::nullopt);
+    EXPECT_EQ(LaunchFailureMessage(126), std::nullopt);
+    const struct {
+        int status;
+        const char* mentions;
+    } said[] = {{127, "administrator right"}, {-1, "pkexec"},
+                {1, "exit status 1"},         {134, "signal 6"},
+                {139, "signal 11"},           {2, "exit status 2"}};
+    for (const auto& c : said) {
+        const auto message = LaunchFailureMessage(c.status);
+        ASSERT_TRUE(message.has_value()) << c.status;
+        EXPECT_NE(message->find(c.mentions), std::string::npos) << *message;
     }
 }
 

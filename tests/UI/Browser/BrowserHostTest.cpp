@@ -519,6 +519,75 @@ TEST_F(BrowserHostTest, HomeFromTheProgramsBrowserOpensANewMainWindow) {
     EXPECT_NE(program.root()->deletailWC(), nullptr);
 }
 
+// The end of a recovery waits for its OK: the home button under it asks
+// nothing, and going home all the same (the disk was pulled) keeps the
+// browser whose code waits for that window until the window is answered.
+TEST_F(BrowserHostTest, HomeWhileTheRecoveryEndWindowIsOpen) {
+    bridge.devices = {
+        FakeBridge::Disk("sda", 500'000'000, {FakeBridge::Volume("sda1", 500'000'000, 2)})};
+    windows::RootWindowSeams seams;
+    seams.exitProcess = [](int) {};
+    BrowserSeams browserSeams;
+    browserSeams.timers = &timers;
+    browserSeams.folderSheet = &sheet;
+    ProgramWindows program(seams, browserSeams);
+    ASSERT_NE(program.openRootWindow({}), nullptr);
+    windows::VKRootWindowController* first = program.root();
+    first->showWindow();
+    Pump();
+    first->selectTypeVC()->nextButtonAction();
+    Pump();
+    auto* opened = dynamic_cast<VKDeletailWindowController*>(first->deletailWC());
+    ASSERT_NE(opened, nullptr);
+    {
+        auto lock = bridge.LockTreeData();
+        bridge.treeArrays.path->push_back(NodeForest::Root(volume.volume));
+    }
+    bridge.SetScanStatus(4);
+    PostScanValue();
+    Pump();
+
+    ChooseFolder(*opened, "DCIM");
+    bridge.selectedCount = 2;
+    bridge.selectedSize = 4'000'000;
+    opened->resultFilePane()->list()->nsbuttonCellClick(0);
+    QTemporaryDir destination;
+    sheet.answers = {destination.path()};
+    modal.Answer(0);  // the progress window
+    bool endWindowRan = false;
+    modal.script.push_back([&](QWidget* window) {
+        endWindowRan = true;
+        EXPECT_EQ(window->objectName(), QStringLiteral("VKScanEndSaveWindowController"));
+        opened->backHomeButton()->click();
+        Pump();
+        EXPECT_TRUE(alerts.shown.empty()) << "a question over the end window";
+        EXPECT_EQ(program.homes(), 0);
+        // Home without a question, as a pulled disk leads there.
+        opened->doBackHomeAction(0);
+        QTest::qWait(400);
+        EXPECT_EQ(program.homes(), 1);
+        EXPECT_NE(program.root(), first);
+        return 0;
+    });
+    opened->recovertyButton()->click();
+    Pump();
+    bridge.recoveryStatus = 2;
+    bridge.recoveryTotal = 4;
+    bridge.recoveryCurrent = 1;
+    ui::NotificationCenter::defaultCenter().post(QStringLiteral("DoRecovery"),
+                                                 QStringLiteral("VKUIPublic"));
+    Pump();
+    bridge.recoveryStatus = 4;
+    bridge.recoveryCurrent = 4;
+    ui::NotificationCenter::defaultCenter().post(QStringLiteral("DoRecovery"),
+                                                 QStringLiteral("VKUIPublic"));
+    Pump();
+    EXPECT_TRUE(endWindowRan);
+    QTest::qWait(400);
+    EXPECT_TRUE(program.root()->window()->isVisible());
+    EXPECT_EQ(modal.unscripted, 0);
+}
+
 // Pictures for the eye: the browser in each mode at its own size and at a
 // small one. Nothing may be cut off or show a raw key.
 TEST_F(BrowserHostTest, Screenshots) {

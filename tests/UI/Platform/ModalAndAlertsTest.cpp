@@ -86,6 +86,31 @@ TEST(Modal, FadingWindowEndsItsLoopWhenTheFadeReachesZero) {
     EXPECT_EQ(runner.RunModal(&window), 7);
 }
 
+// A window its owner has already put on screen (faded in) is modal for
+// its loop all the same: the windows under it take no clicks.
+TEST(Modal, WindowShownBeforeItsLoopBlocksTheOthers) {
+    EventLoopModalRunner runner;
+    QWidget under, window;
+    under.show();
+    for (bool shownFirst : {true, false}) {
+        SCOPED_TRACE(shownFirst);
+        if (shownFirst)
+            FadeIn(&window, 0);
+        QWidget* modal = nullptr;
+        bool anyRunning = false;
+        QTimer::singleShot(0, &window, [&] {
+            modal = QApplication::activeModalWidget();
+            anyRunning = runner.AnyRunning();
+            runner.StopModal(&window, 1);
+        });
+        EXPECT_EQ(runner.RunModal(&window), 1);
+        EXPECT_EQ(modal, &window);
+        EXPECT_TRUE(anyRunning);
+        EXPECT_FALSE(runner.AnyRunning());
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+}
+
 TEST(Modal, ScriptedRunnerAnswersWithoutWaiting) {
     ScriptedModalRunner runner;
     QWidget progress, notice;

@@ -480,12 +480,30 @@ TEST_F(MainWindowTest, AResultFileGivenAtStartIsLoadedOnceTheWindowIsUp) {
 }
 
 TEST_F(MainWindowTest, ASecondCopyEndsBeforeAnyWindowShows) {
-    bridge.appRunning = 1;
-    VKRootWindowController controller(Seams());
-    EXPECT_FALSE(controller.windowDidLoad());
-    EXPECT_EQ(exits, std::vector<int>{0});
-    EXPECT_EQ(bridge.CountOf("initFileType"), 0);
-    EXPECT_FALSE(controller.window()->isVisible());
+    ui::ScriptedAlerts alerts;
+    alerts.answers = {1};
+    ui::SetAlertPresenter(&alerts);
+    for (const QString& rsfPath : {QString(), QStringLiteral("/home/u/scan.Velmora")}) {
+        SCOPED_TRACE(rsfPath.toStdString());
+        exits.clear();
+        alerts.shown.clear();
+        bridge.appRunning = 1;
+        VKRootWindowController controller(Seams());
+        controller.SetImportPath(rsfPath);
+        EXPECT_FALSE(controller.windowDidLoad());
+        EXPECT_EQ(exits, std::vector<int>{0});
+        EXPECT_EQ(bridge.CountOf("initFileType"), 0);
+        EXPECT_FALSE(controller.window()->isVisible());
+        // A result file the user opened is not dropped without a word.
+        if (rsfPath.isEmpty()) {
+            EXPECT_TRUE(alerts.shown.empty());
+        } else {
+            ASSERT_EQ(alerts.shown.size(), 1u);
+            EXPECT_TRUE(alerts.shown[0].informative.contains(rsfPath));
+            EXPECT_EQ(alerts.shown[0].message, QStringLiteral("Velmora is already running"));
+        }
+    }
+    ui::SetAlertPresenter(nullptr);
 }
 
 TEST_F(MainWindowTest, TheCloseButtonHidesTheWindowAndAsksTheProgramToEnd) {

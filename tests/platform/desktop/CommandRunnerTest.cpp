@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -147,6 +149,46 @@ TEST(PowerInhibitor, ReleaseEndsTheInhibitingProgram) {
     inhibitor.Release();
     EXPECT_FALSE(inhibitor.Held());
     EXPECT_NE(kill(pid, 0), 0);
+}
+
+// A program that crashes never releases its inhibitor: what it holds must
+// end with it all the same, or the session could never go idle again.
+TEST(PowerInhibitor, EndsWithAProgramThatNeverReleasedIt) {
+    TempDir dir;
+    // Stands in for systemd-inhibit: skips its options, runs the command.
+    WriteScript(dir / "systemd-inhibit",
+                "while [ \"${1#--}\" != \"$1\" ]; do shift; done\n"
+                "echo $$ > \"" +
+                    dir.path() + "/pid.tmp\"\nmv \"" + dir.path() + "/pid.tmp\" \"" + dir.path() +
+                    "/pid\"\nexec \"$@\"\n");
+    ScopedEnv path("PATH", (dir.path() + ":/usr/bin:/bin").c_str());
+    const pid_t program = fork();
+    ASSERT_GE(program, 0);
+    if (program == 0) {
+        SystemCommandRunner runner;
+        auto* inhibitor = new PowerInhibitor(runner);
+        const bool held = inhibitor->Acquire("Velmora is running");
+        for (int i = 0; held && i < 200 && access((dir / "pid").c_str(), F_OK) != 0; ++i)
+            usleep(20000);
+        _exit(held ? 0 : 3);  // as a crash ends it: nothing released
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(program, &status, 0), program);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(WaitForFile(dir / "pid"));
+    const pid_t held = std::stoi(velmora::test::ReadText(dir / "pid"));
+    bool ended = false;
+    for (int i = 0; i < 250 && !ended; ++i) {
+        // Gone, or ended and waiting for a parent that may never reap it.
+        std::ifstream stat("/proc/" + std::to_string(held) + "/stat");
+        std::string pidField, name, state;
+        ended = !(stat >> pidField >> name >> state) || state == "Z";
+        if (!ended)
+            usleep(20000);
+    }
+    if (!ended)
+        kill(held, SIGKILL);
+    EXPECT_TRUE(ended) << "the inhibition outlived its program";
 }
 
 TEST(DiskInfo, ParsesListingsOfOldAndNewLsblk) {
