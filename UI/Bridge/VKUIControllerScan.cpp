@@ -8,7 +8,9 @@
 #include "BridgeServices.h"
 #include "IRecoveryFilter.h"
 #include "MainThread.h"
+#include "SaveRestore.h"
 #include "StartThread.h"
+#include "Utility/CatchExeception.h"
 #include "Utility/MessageCenter.h"
 #include "VKTimeMgr.h"
 #include "VKTypeMgr.h"
@@ -90,7 +92,8 @@ VKUIDeviceData& Catalogue() {
 
 // The scan worker's body. The lease keeps the device alive until the scan
 // has let go of it, whatever the catalogue does meanwhile.
-void DoScanFn(const std::shared_ptr<VKUIDeviceData::DeviceLease>& lease) {
+void DoScanFn(const std::shared_ptr<VKUIDeviceData::DeviceLease>& lease,
+              const std::shared_ptr<bool>& gateHeld) {
     {
         auto hold = VKUITreeData::instance().Lock();
         VKTypeMgr::share().clear();
@@ -100,7 +103,10 @@ void DoScanFn(const std::shared_ptr<VKUIDeviceData::DeviceLease>& lease) {
     {
         CProgressNotify badSectors;
         VKUIScan& scan = VKUIScan::instance();
-        scan.DoScan(lease->get(), nullptr);
+        // The scan takes over the busy flag taken for it; a request that
+        // never ran lets it go below.
+        *gateHeld = false;
+        scan.DoScanHoldingResults(lease->get());
         scan.ReCalTotalSize();
     }
     CMessageCenter::Instance()->StopReceiveMessage();
@@ -173,6 +179,19 @@ void VKUIController::DoScanWithDiskIndex(int disk, int volume) {
         scan.SetStatus(VK_OP_IDLE);
     if (scan.IsOperationExit() == 0)
         return;
+    // A save or a load reads or replaces the result: a scan is refused
+    // before anything of the result is cleared, and the flag taken here is
+    // held until the scan ends.
+    using SaveRestoreResult::ResultFilesGate;
+    if (!ResultFilesGate::TryBegin(ResultFilesGate::kScanning)) {
+        CatchExeception::WriteLog("scan refused: the results are busy (a save or a load)\n");
+        return;
+    }
+    auto gateHeld = std::shared_ptr<bool>(new bool(true), [](bool* held) {
+        if (*held)
+            ResultFilesGate::End(ResultFilesGate::kScanning);
+        delete held;
+    });
     auto lease =
         std::make_shared<VKUIDeviceData::DeviceLease>(Catalogue().LeaseDevice(disk, volume));
     if (!*lease)
@@ -181,7 +200,7 @@ void VKUIController::DoScanWithDiskIndex(int disk, int volume) {
     scan.ClearData();
     scan.SetStatus(VK_OP_RUNNING);
     DoOperation(
-        &scan, kScanValue, [lease] { DoScanFn(lease); }, 0);
+        &scan, kScanValue, [lease, gateHeld] { DoScanFn(lease, gateHeld); }, 0);
 }
 
 void VKUIController::DoScanWithData(const DiskVolumeNodePtr& row) {

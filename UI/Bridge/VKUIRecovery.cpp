@@ -58,28 +58,38 @@ IRecoveryScanSource* VKUIRecovery::ScanSource() {
 }
 
 void VKUIRecovery::InitDataRecoveryController() {
+    std::lock_guard<std::recursive_mutex> hold(m_recoveriesLock);
     IRecoveryScanSource* scan = ScanSource();
     if (m_controller == nullptr && scan != nullptr)
         m_controller = scan->GetRecoveryController();
     if (m_controller == nullptr)
         return;
-    for (_tagSearcherType type : kRecoveryTypes) {
-        // Both signature trees are served by the one signature searcher,
-        // which the deep scan registers under the extension search only.
-        const _tagSearcherType asked = type == SEARCHER_RAW_LABEL ? SEARCHER_RAW : type;
-        IDataRecovery*& slot = m_recoveries[type];
-        if (slot != nullptr)
-            slot->Release();
-        slot = m_controller->GetDataRecovery(asked);
+    // Objects made by this controller since the last reset are kept: a
+    // picture loader may be reading through one of them.
+    if (m_controller != m_recoveriesFrom) {
+        for (_tagSearcherType type : kRecoveryTypes) {
+            // Both signature trees are served by the one signature searcher,
+            // which the deep scan registers under the extension search only.
+            const _tagSearcherType asked = type == SEARCHER_RAW_LABEL ? SEARCHER_RAW : type;
+            IDataRecovery*& slot = m_recoveries[type];
+            if (slot != nullptr)
+                slot->Release();
+            slot = m_controller->GetDataRecovery(asked);
+        }
+        m_recoveriesFrom = m_controller;
     }
     if (scan != nullptr && scan->IsDeepScan() != 0)
         m_deepPrepared = 1;
 }
 
 void VKUIRecovery::ResetParam() {
-    m_controller = nullptr;
+    {
+        std::lock_guard<std::recursive_mutex> hold(m_recoveriesLock);
+        m_controller = nullptr;
+        m_recoveriesFrom = nullptr;
+        InitDataRecoveryController();
+    }
     m_currentNode = nullptr;
-    InitDataRecoveryController();
     if (GetStatus() != VK_OP_RUNNING) {
         m_recoveredSize = 0;
         m_totalSize = 0;
@@ -90,27 +100,43 @@ void VKUIRecovery::ResetParam() {
 }
 
 void VKUIRecovery::ReleaseDataRecovery() {
+    std::lock_guard<std::recursive_mutex> hold(m_recoveriesLock);
     for (auto& [type, recovery] : m_recoveries) {
         if (recovery != nullptr)
             recovery->Release();
     }
     m_recoveries.clear();
     m_controller = nullptr;
+    m_recoveriesFrom = nullptr;
 }
 
 void VKUIRecovery::ForgetScanController() {
+    std::lock_guard<std::recursive_mutex> hold(m_recoveriesLock);
     ReleaseDataRecovery();
     m_controller = nullptr;
     m_deepPrepared = 0;
 }
 
 int VKUIRecovery::CheckWhetherNeedReset() {
+    std::lock_guard<std::recursive_mutex> hold(m_recoveriesLock);
     return m_recoveries.empty() ? 1 : 0;
 }
 
 IDataRecovery* VKUIRecovery::GetDataRecoveryByType(_tagSearcherType type) {
+    std::lock_guard<std::recursive_mutex> hold(m_recoveriesLock);
     auto it = m_recoveries.find(type);
     return it == m_recoveries.end() ? nullptr : it->second;
+}
+
+IDataRecovery* VKUIRecovery::RecoveryFor(IRecoveryScanSource* scan, IFileNode* node) {
+    std::lock_guard<std::recursive_mutex> hold(m_recoveriesLock);
+    if (m_controller == nullptr || (scan->IsDeepScan() != 0 && m_deepPrepared == 0))
+        ResetParam();
+    if (m_controller != nullptr && m_controller->thisType() != 0) {
+        auto found = m_recoveries.find(VKCPPPublic::instance().GetNodeSearcheType(node));
+        return found != m_recoveries.end() ? found->second : nullptr;
+    }
+    return scan->GetFileNodeDataRecover(node);
 }
 
 void VKUIRecovery::SetRecoveryPath(const char* path) {
@@ -144,7 +170,7 @@ std::string VKUIRecovery::GetRefusedListPath() {
     return m_refusedList;
 }
 
-void VKUIRecovery::NoteRefused(IFileNode* node) {
+void VKUIRecovery::NoteRefused(IFileNode* node, bool refused) {
     // The node's path in the scan's tree, each name cleaned as a recovered
     // one is (no "/", no control bytes such as a line break), the walk
     // bounded against a damaged tree.
@@ -159,7 +185,8 @@ void VKUIRecovery::NoteRefused(IFileNode* node) {
         path += "/" + *it;
     VKOperationLock hold(m_lock);
     m_refusedPaths.push_back(path.empty() ? "/" : path);
-    ++m_refusedFiles;
+    if (refused)
+        ++m_refusedFiles;
 }
 
 // The destination is the user's folder and may hold anything: the list is
@@ -258,11 +285,16 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
             continue;
         }
         // A file written with lost parts or without its dates is still a
-        // file the user has; any other failure left no file behind.
+        // file the user has; any other failure left no file behind, and
+        // what its copy reported is not among the bytes recovered. A file
+        // the user stopped inside is listed with the files not written,
+        // but it is no refusal.
         if (error != 0 && error != kErrRecoveryIncomplete && error != kErrRecoveryTimes) {
             if (m_recoveredFiles > 0)
                 --m_recoveredFiles;
-            NoteRefused(node);
+            m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
+            m_lastDone = 0;
+            NoteRefused(node, error != kErrRecoveryStopped);
         }
         return result;
     }
@@ -293,17 +325,7 @@ uint64_t VKUIRecovery::DoRecovery() {
                 if (!go || node == nullptr || node->IsNodeShow() == 0 ||
                     node->GetCheckedStatus() != 2)
                     continue;
-                if (m_controller == nullptr || (scan->IsDeepScan() != 0 && m_deepPrepared == 0))
-                    ResetParam();
-                IDataRecovery* recovery = nullptr;
-                if (m_controller != nullptr && m_controller->thisType() != 0) {
-                    auto found =
-                        m_recoveries.find(VKCPPPublic::instance().GetNodeSearcheType(node));
-                    if (found != m_recoveries.end())
-                        recovery = found->second;
-                } else {
-                    recovery = scan->GetFileNodeDataRecover(node);
-                }
+                IDataRecovery* recovery = RecoveryFor(scan, node);
                 // A ticked file nothing can read is counted, never dropped
                 // without a word.
                 if (recovery != nullptr)

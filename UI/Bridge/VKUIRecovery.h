@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -99,12 +100,22 @@ private:
     VKUIRecovery();
     // Writes one node; the engine's result.
     VKRESULT RecoverNode(IDataRecovery* recovery, IFileNode* node);
-    // Counts a ticked file that was not written and keeps its tree path.
-    void NoteRefused(IFileNode* node);
+    // Keeps the tree path of a ticked file that was not written (for the
+    // list of them), and counts it as refused unless the user stopped it.
+    void NoteRefused(IFileNode* node, bool refused = true);
+    // The data-recovery object that writes the node, or null.
+    IDataRecovery* RecoveryFor(IRecoveryScanSource* scan, IFileNode* node);
     // Writes the list of the files not written into the destination.
     void WriteRefusedList();
 
+    // Guards the controller and the objects made from it: the picture
+    // loaders prepare and use them while a recovery may run. The objects
+    // stay until the controller goes (a new scan or a load), so a loader
+    // never holds one that was released.
+    mutable std::recursive_mutex m_recoveriesLock;
     IRecoveryController* m_controller = nullptr;
+    // The controller the objects in m_recoveries were made by.
+    IRecoveryController* m_recoveriesFrom = nullptr;
     std::string m_destination;
     std::atomic<uint64_t> m_totalSize{0};
     std::atomic<uint64_t> m_totalFiles{0};

@@ -23,9 +23,9 @@ constexpr int kUnknownFileSystem = 10;
 // load never reads or replaces the trees the scan is building.
 class ScanGate {
 public:
-    explicit ScanGate(bool take)
-        : held_(take && SaveRestoreResult::ResultFilesGate::TryBegin(
-                            SaveRestoreResult::ResultFilesGate::kScanning)) {}
+    explicit ScanGate(bool take, bool alreadyHeld = false)
+        : held_(alreadyHeld || (take && SaveRestoreResult::ResultFilesGate::TryBegin(
+                                            SaveRestoreResult::ResultFilesGate::kScanning))) {}
     ~ScanGate() {
         if (held_)
             SaveRestoreResult::ResultFilesGate::End(SaveRestoreResult::ResultFilesGate::kScanning);
@@ -112,6 +112,16 @@ VKRESULT VKUIScan::EndEarly(VKRESULT result, const char* why) {
 }
 
 VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
+    return DoScanGated(storage, source, false);
+}
+
+VKRESULT VKUIScan::DoScanHoldingResults(IStorageDevice* storage) {
+    return DoScanGated(storage, nullptr, true);
+}
+
+VKRESULT VKUIScan::DoScanGated(IStorageDevice* storage, RestoreScanSink* source, bool gateHeld) {
+    // Taken over first, so that every return below lets the flag go.
+    ScanGate gate(source == nullptr, gateHeld);
     CatchExeception::WriteLog("%s:%d started!\r", "DoScan", 43);
     std::this_thread::sleep_for(std::chrono::milliseconds(80));
     std::lock_guard<std::mutex> scanHold(m_scanLock);
@@ -123,7 +133,6 @@ VKRESULT VKUIScan::DoScan(IStorageDevice* storage, RestoreScanSink* source) {
     if (storage == nullptr)
         return EndEarly(result, "no device");
     // A replay runs under the loader's own hold of the busy flag.
-    ScanGate gate(source == nullptr);
     if (source == nullptr && !gate.held())
         return EndEarly(result, "the results are busy (a save or a load)");
 

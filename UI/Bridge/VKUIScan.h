@@ -80,6 +80,9 @@ public:
     // Every return leaves the status at idle unless another volume of a
     // whole-disk scan follows.
     VKRESULT DoScan(IStorageDevice* storage, RestoreScanSink* source);
+    // The same for a live scan whose caller already holds the result files'
+    // busy flag (taken before anything was cleared); it is let go at the end.
+    VKRESULT DoScanHoldingResults(IStorageDevice* storage);
 
     void SaveScanSorage(IStorageDevice* storage);
     IStorageDevice* GetSavedStorage();
@@ -165,6 +168,7 @@ public:
     int GetVolumesLeft();
 
 private:
+    VKRESULT DoScanGated(IStorageDevice* storage, RestoreScanSink* source, bool gateHeld);
     VKRESULT DoVolumeStorageScan(IStorageDevice* volume);
     // A scan that ends before scanning: idle, and the windows told.
     VKRESULT EndEarly(VKRESULT result, const char* why);

@@ -333,8 +333,10 @@ ThumbnailImage VKUIController::GetImageByFileNode(IFileNode* node) {
         return {};
     VKUIRecovery& recovery = VKUIRecovery::instance();
     IRecoveryScanSource* scan = VKUIRecovery::ScanSource();
+    // Only the objects are prepared here: a recovery may be running, and its
+    // counts are its own.
     if (recovery.CheckWhetherNeedReset() != 0 && scan != nullptr && scan->IsDeepScan() != 0)
-        recovery.ResetParam();
+        recovery.InitDataRecoveryController();
     const unsigned category = filter->GetNodeFileType(node);
     if (category == CATEGORY_MOVIE)
         return GetVideoThumb(node);

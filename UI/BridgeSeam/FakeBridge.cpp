@@ -345,6 +345,8 @@ void FakeBridge::GetSearchResultToArr(std::vector<IFileNode*>* list) {
 
 QImage FakeBridge::GetNSImageByNode(const OpNodePtr& node) {
     calls.push_back("GetNSImageByNode:" + (node ? node->name() : std::string("nil")));
+    if (onPreviewRead)
+        onPreviewRead();
     if (!node)
         return {};
     const auto found = previews.find(node->fileNode());

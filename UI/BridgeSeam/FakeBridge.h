@@ -74,6 +74,9 @@ public:
     void SetScanStatus(int status) { scanStatus_ = status; }
     // Pictures GetNSImageByNode answers, by engine node (none: a null one).
     std::map<const IFileNode*, QImage> previews;
+    // Runs inside GetNSImageByNode(node) before it answers, on the thread
+    // that asked (a worker for the quick preview).
+    std::function<void()> onPreviewRead;
 
     void ReleaseDeviceInfo();
     // The calls whose name is `name`.

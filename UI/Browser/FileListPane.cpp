@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPointer>
 #include <QPushButton>
 #include <QStyle>
+#include <QThreadPool>
 
 #include "BridgeSeam/IBridge.h"
 #include "Browser/FileListModel.h"
@@ -317,14 +319,35 @@ void FileListPane::spacePrviewFile() {
     IFileNode* node = model_->nodeAt(selectedRow_);
     if (node == nullptr)
         return;
+    // The picture is read from the scanned disk, which may be slow, damaged
+    // or busy with a recovery: the window opens at once with the plain file
+    // icon, and the picture replaces it when a worker has read it.
     const OpNodePtr op = OpNodeData::initWithFileNode(node);
-    QImage image = bridge.GetNSImageByNode(op);
-    if (image.isNull())
-        image = PlainFileIcon();
     preview_ = std::make_unique<SpacePreviewWindow>();
     preview_->setStrName(model_->cellText(selectedRow_, kNameColumn));
-    preview_->setShowImage(image);
+    preview_->setShowImage(PlainFileIcon());
     preview_->showCentred();
+    const quint64 request = ++previewRequest_;
+    QPointer<FileListPane> guard(this);
+    QThreadPool::globalInstance()->start([op, guard, request] {
+        QImage image = seam::Bridge().GetNSImageByNode(op);
+        // The application object outlives every pane: the pane is looked at
+        // only on its own thread.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard, request, image = std::move(image)] {
+                if (guard != nullptr)
+                    guard->previewPictureArrived(request, image);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void FileListPane::previewPictureArrived(quint64 request, const QImage& image) {
+    // A picture for a preview since closed or replaced is dropped.
+    if (request != previewRequest_ || !preview_ || preview_->isClosed() || image.isNull())
+        return;
+    preview_->setShowImage(image);
 }
 
 }  // namespace velmora::browser

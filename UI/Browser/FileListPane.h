@@ -6,6 +6,7 @@
 // its trees to the signals.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <array>
@@ -83,6 +84,8 @@ public:
     // open one.
     void spacePrviewFile();
     SpacePreviewWindow* previewWindow() const { return preview_.get(); }
+    // Preview pictures asked for so far; the newest is the one shown.
+    quint64 previewRequests() const { return previewRequest_; }
 
 signals:
     void showRecoveryButton();
@@ -103,6 +106,8 @@ signals:
     void rowsReplaced(int refreshSizeAndCount);
 
 private:
+    // The picture of preview `request` has been read.
+    void previewPictureArrived(quint64 request, const QImage& image);
     void putHeaderTickBox(VKNSTableView* table, QPushButton*& button);
     void clearSortIndicators();
     void recountTrees();
@@ -128,6 +133,7 @@ private:
     int selectedRow_ = 0;
     int selectCellCount_ = 0;
     std::unique_ptr<SpacePreviewWindow> preview_;
+    quint64 previewRequest_ = 0;
 };
 
 }  // namespace velmora::browser

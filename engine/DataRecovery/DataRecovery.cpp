@@ -115,14 +115,58 @@ bool CDataRecovery::WriterThread() {
     return g_writerThread.load(std::memory_order_relaxed);
 }
 
+namespace {
+
+// A number each thread draws once; no other thread ever draws it again, so
+// a selection can never pass to a later thread given the same system id.
+uint64_t ThreadNumber() {
+    static std::atomic<uint64_t> next{1};
+    thread_local const uint64_t number = next.fetch_add(1, std::memory_order_relaxed);
+    return number;
+}
+
+// What the calling thread's last copy could not give back.
+CLostRanges& ThreadLost() {
+    thread_local CLostRanges lost;
+    return lost;
+}
+
+}  // namespace
+
+CDataRecovery::Selection::~Selection() {
+    if (reader)
+        reader->Release();
+}
+
 CDataRecovery::CDataRecovery() = default;
 
 CDataRecovery::~CDataRecovery() {
     autolocker<mutex_locker> hold(mutex_);
-    if (reader_)
-        reader_->Release();
-    reader_ = nullptr;
+    selections_.clear();
     ClearRecords();
+}
+
+const CLostRanges& CDataRecovery::GetLostRanges() const {
+    return ThreadLost();
+}
+
+std::shared_ptr<CDataRecovery::Selection> CDataRecovery::OwnSelection(bool make) {
+    const uint64_t self = ThreadNumber();
+    autolocker<mutex_locker> hold(mutex_);
+    auto found = selections_.find(self);
+    if (found != selections_.end())
+        return found->second;
+    if (!make)
+        return nullptr;
+    if (selections_.size() >= kMaxSelections) {
+        // Threads end without telling anyone: let go of the selections no
+        // copy holds, so that a long session does not pile them up.
+        for (auto it = selections_.begin(); it != selections_.end();)
+            it = it->second.use_count() == 1 ? selections_.erase(it) : std::next(it);
+    }
+    auto made = std::make_shared<Selection>();
+    selections_.emplace(self, made);
+    return made;
 }
 
 void CDataRecovery::ClearRecords() {
@@ -199,70 +243,75 @@ CSearchedPartitionInfo* CDataRecovery::GetNodePartition(CFileNode* node) const {
 }
 
 IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
-    autolocker<mutex_locker> hold(mutex_);
+    std::shared_ptr<Selection> own = OwnSelection(true);
     // A selection that fails must leave nothing selected: otherwise the next
     // RecoverTo would write the previous file's bytes under the new name.
-    if (reader_)
-        reader_->Release();
-    reader_ = nullptr;
-    node_ = nullptr;
-    compressed_ = false;
-    creationTime_ = modificationTime_ = accessTime_ = 0;
+    if (own->reader)
+        own->reader->Release();
+    own->reader = nullptr;
+    own->node = nullptr;
+    own->compressed = false;
+    own->creationTime = own->modificationTime = own->accessTime = 0;
     CFileNode* node = dynamic_cast<CFileNode*>(inode);
     if (!node || node->IsDirectory()) {
-        CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
-        return nullptr;
-    }
-    if (records_.empty() || !device_) {
-        CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
-        return nullptr;
-    }
-    CSearchedPartitionInfo* partition = GetNodePartition(node);
-    if (!partition) {
         CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
         return nullptr;
     }
 
     vk::ReleasePtr<IFileReader> reader;
     bool compressed = false;
-    if (node->IsCompressed()) {
-        // The partition's file system opens its own compressed readers where
-        // it says so; otherwise the node's reader is ready as made.
-        const SearcherRow* row = vk::QuickSearcherRowFor(partition->fileSystemType);
-        if (row && row->openCompressedReader) {
-            compressed = true;
-            reader.reset(row->openCompressedReader(device_, node, partition));
+    {
+        // The records stay put while the reader is opened on one of them;
+        // opening reads no data, so nobody waits long.
+        autolocker<mutex_locker> hold(mutex_);
+        if (records_.empty() || !device_) {
+            CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+            return nullptr;
+        }
+        CSearchedPartitionInfo* partition = GetNodePartition(node);
+        if (!partition) {
+            CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+            return nullptr;
+        }
+        if (node->IsCompressed()) {
+            // The partition's file system opens its own compressed readers
+            // where it says so; otherwise the node's reader is ready as made.
+            const SearcherRow* row = vk::QuickSearcherRowFor(partition->fileSystemType);
+            if (row && row->openCompressedReader) {
+                compressed = true;
+                reader.reset(row->openCompressedReader(device_, node, partition));
+            } else {
+                reader.reset(node->CreateCompressFileReader(partition->fileSystemContext));
+            }
+            if (!reader) {
+                CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+                return nullptr;
+            }
         } else {
-            reader.reset(node->CreateCompressFileReader(partition->fileSystemContext));
-        }
-        if (!reader) {
-            CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
-            return nullptr;
-        }
-    } else {
-        auto* plain = new CFileReader();
-        reader.reset(plain);
-        if (!plain->Open(device_, node, partition)) {
-            CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
-            return nullptr;
+            auto* plain = new CFileReader();
+            reader.reset(plain);
+            if (!plain->Open(device_, node, partition)) {
+                CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
+                return nullptr;
+            }
         }
     }
 
-    if (reader_)
-        reader_->Release();
-    reader_ = reader.release();
-    compressed_ = compressed;
-    node_ = node;
-    creationTime_ = node->GetCreationTime();
-    modificationTime_ = node->GetModificationTime();
-    accessTime_ = node->GetLastAccessTime();
-    return reader_->Clone();
+    own->reader = reader.release();
+    own->compressed = compressed;
+    own->node = node;
+    own->creationTime = node->GetCreationTime();
+    own->modificationTime = node->GetModificationTime();
+    own->accessTime = node->GetLastAccessTime();
+    return own->reader->Clone();
 }
 
-VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long long total) {
+VKRESULT CDataRecovery::CopyPlain(Selection& own, const char* path, IProgress* progress,
+                                  long long total, CLostRanges& lost) {
     _PROGRESS_INFO info{};
     info.state = PROGRESS_RUNNING;
     info.total = total;
+    IFileReader* reader = own.reader;
     const int fd = OpenRecoveredFile(path);
     if (fd < 0) {
         CatchExeception::WriteLog("%s:%d open[%s] failed with %s\n", __func__, __LINE__, path,
@@ -270,55 +319,59 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         return Err(__LINE__, kErrRecoveryOpenTarget);
     }
     GiveToInvokingUser(path);
-    if (!writer_)
-        writer_ = std::make_unique<RecoveryWriter>(static_cast<size_t>(copyBufferSize_),
-                                                   kBuffersInFlight);
-    reader_->ClearLostRanges();
-    const unsigned ownPiece = reader_->ReadPieceLength();
+    if (!own.writer)
+        own.writer = std::make_unique<RecoveryWriter>(static_cast<size_t>(copyBufferSize_),
+                                                      kBuffersInFlight);
+    RecoveryWriter* writer = own.writer.get();
+    reader->ClearLostRanges();
+    const unsigned ownPiece = reader->ReadPieceLength();
     const long long piece = ownPiece > 0 && ownPiece <= static_cast<unsigned>(copyBufferSize_)
                                 ? ownPiece
                                 : copyBufferSize_;
 
     // The writer writes each piece while the next one is read; progress
     // counts only what it has written, piece by piece, in order.
-    writer_->Begin(fd, total > piece && WriterThread());
+    writer->Begin(fd, total > piece && WriterThread());
     std::vector<long long> ends;
     size_t reported = 0;
     const auto reportWritten = [&] {
-        for (const size_t written = writer_->Written(); reported < written; ++reported) {
+        for (const size_t written = writer->Written(); reported < written; ++reported) {
             info.done = ends[reported];
             Report(progress, info);
         }
     };
     long long done = 0;
+    bool stopped = false;
     while (done < total) {
-        // A stop keeps what was read: the user asked for it, and a part
-        // of a file can still be worth having.
-        if (progress && !progress->Continued())
+        // A stop ends the file unfinished: a cut file under the file's own
+        // name would pass for the file.
+        if (progress && !progress->Continued()) {
+            stopped = true;
             break;
-        char* buffer = writer_->Acquire();
+        }
+        char* buffer = writer->Acquire();
         reportWritten();
         // A failed write ends the file; the reason is taken below.
         if (!buffer)
             break;
         const unsigned chunk = static_cast<unsigned>(std::min<long long>(total - done, piece));
         int error = 0;
-        const unsigned got = reader_->ReadData(done, buffer, chunk, &error);
+        const unsigned got = reader->ReadData(done, buffer, chunk, &error);
         // A reader that failed outright delivered nothing past `got`: that
         // part is lost. (Runs that end before the file deliver less without
         // an error: the file system left those bytes as zeros.)
         if (error < 0) {
             CatchExeception::WriteLog("%s:%d read[%s] failed at byte %lld\n", __func__, __LINE__,
                                       path, done + got);
-            lost_.Add(done + got, chunk - got);
+            lost.Add(done + got, chunk - got);
         }
         if (got < chunk)
             std::memset(buffer + got, 0, chunk - got);
-        writer_->Submit(buffer, chunk, done);
+        writer->Submit(buffer, chunk, done);
         done += chunk;
         ends.push_back(done);
     }
-    if (!writer_->Finish()) {
+    if (!writer->Finish()) {
         CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", __func__, __LINE__, path,
                                   std::strerror(errno));
         reportWritten();
@@ -337,53 +390,77 @@ VKRESULT CDataRecovery::CopyPlain(const char* path, IProgress* progress, long lo
         RemovePartialFile(path);
         return info.result;
     }
-    if (const CLostRanges* read = reader_->GetLostRanges())
-        lost_.Add(*read);
+    if (stopped) {
+        CatchExeception::WriteLog("%s: [%s] stopped after %lld of %lld bytes, removed\n", __func__,
+                                  path, done, total);
+        RemovePartialFile(path);
+        info.result = Err(__LINE__, kErrRecoveryStopped);
+        Report(progress, info);
+        return info.result;
+    }
+    if (const CLostRanges* read = reader->GetLostRanges())
+        lost.Add(*read);
     return VK_OK;
 }
 
 VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int limit) {
-    autolocker<mutex_locker> hold(mutex_);
-    lost_.Clear();
+    CLostRanges& lost = ThreadLost();
+    lost.Clear();
     _PROGRESS_INFO info{};
     info.state = PROGRESS_RUNNING;
     Report(progress, info);
     if (!path || !*path)
         return Err(__LINE__, kErrRecoveryNullArgument);
-    if (!reader_) {
-        const int fd = OpenRecoveredFile(path);
-        if (fd < 0)
-            return Err(__LINE__, kErrRecoveryOpenTarget);
-        ::close(fd);
+    // Held for the copy: a selection let go meanwhile stays whole until the
+    // copy ends.
+    const std::shared_ptr<Selection> own = OwnSelection(false);
+    // Nothing selected leaves nothing under the name: an empty file there
+    // would pass for the file.
+    if (!own || !own->reader)
         return Err(__LINE__, kErrRecoveryNoNode);
-    }
     if (limit < 0)
         return Err(__LINE__, kErrRecoveryNullArgument);
 
-    long long size = reader_->GetDataSize();
+    IFileReader* reader = own->reader;
+    CFileNode* node = own->node;
+    const long long size = reader->GetDataSize();
     // A file system's compressed data is recovered whole or not at all.
-    if (compressed_ && limit != 0)
+    if (own->compressed && limit != 0)
         return Err(__LINE__, kErrRecoveryOpenTarget);
     const long long total = limit > 0 ? std::min<long long>(limit, size) : size;
-    const VKRESULT copied = CopyPlain(path, progress, total);
+    const VKRESULT copied = CopyPlain(*own, path, progress, total, lost);
     if (ResultFailed(copied))
         return copied;
-    // A size the volume could not hold was cut: the rest is lost too.
-    if (node_ && node_->GetClaimedSize() > size) {
-        const long long claimedEnd = limit > 0 ? std::min<long long>(limit, node_->GetClaimedSize())
-                                               : node_->GetClaimedSize();
+    // A size the volume or the file's runs could not hold was cut: the rest
+    // is lost too.
+    long long claimed = std::max(size, node ? node->GetClaimedSize() : 0);
+    if (const auto* plain = dynamic_cast<const CFileReader*>(reader))
+        claimed = std::max(claimed, plain->GetClaimedSize());
+    if (claimed > size) {
+        const long long claimedEnd = limit > 0 ? std::min<long long>(limit, claimed) : claimed;
         if (claimedEnd > size)
-            lost_.Add(size, claimedEnd - size);
+            lost.Add(size, claimedEnd - size);
     }
-    const bool timesSet = SetFileTimes(path, creationTime_, modificationTime_, accessTime_);
-    DateParentFolders(path, node_);
+    // Nothing of the file could be read: a file of zeros (or none at all)
+    // under its name is not the file.
+    if (!lost.Empty() &&
+        lost.TotalBytes() >= (limit > 0 ? std::min<long long>(limit, claimed) : claimed)) {
+        CatchExeception::WriteLog("%s: nothing of [%s] could be read, removed\n", __func__, path);
+        RemovePartialFile(path);
+        info.result = Err(__LINE__, kErrRecoveryUnreadable);
+        Report(progress, info);
+        return info.result;
+    }
+    const bool timesSet =
+        SetFileTimes(path, own->creationTime, own->modificationTime, own->accessTime);
+    DateParentFolders(path, node);
 
-    const bool damaged = node_ && node_->IsDamaged();
-    if (!lost_.Empty() || damaged) {
+    const bool damaged = node && node->IsDamaged();
+    if (!lost.Empty() || damaged) {
         CatchExeception::WriteLog("%s: [%s] is incomplete: %lld of %lld bytes lost%s\n", __func__,
-                                  path, lost_.TotalBytes(), total,
+                                  path, lost.TotalBytes(), total,
                                   damaged ? " (its data could not all be located)" : "");
-        ReportIncomplete(path, lost_.TotalBytes(), size);
+        ReportIncomplete(path, lost.TotalBytes(), size);
         info.result = Err(__LINE__, kErrRecoveryIncomplete);
         Report(progress, info);
         return info.result;
@@ -397,14 +474,14 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
 }
 
 int CDataRecovery::ReadSmallJPG(char* buffer, unsigned size) {
-    autolocker<mutex_locker> hold(mutex_);
+    const std::shared_ptr<Selection> own = OwnSelection(false);
+    IFileReader* reader = own ? own->reader : nullptr;
     constexpr unsigned kWindow = 65536;
-    if (!buffer || size <= 65535 || !reader_ || reader_->GetDataSize() <= 65535)
+    if (!buffer || size <= 65535 || !reader || reader->GetDataSize() <= 65535)
         return 0;
     std::vector<unsigned char> data(kWindow, 0);
     int error = 0;
-    const unsigned got =
-        reader_->ReadData(0, reinterpret_cast<char*>(data.data()), kWindow, &error);
+    const unsigned got = reader->ReadData(0, reinterpret_cast<char*>(data.data()), kWindow, &error);
     if (got < kWindow)
         return 0;
     long long start = -1, end = -1;

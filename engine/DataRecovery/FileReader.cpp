@@ -1,6 +1,7 @@
 #include "FileReader.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -28,6 +29,41 @@ bool RecordMatchesDevice(const CSearchedPartitionInfo* partition, IStorageDevice
         partition->GetSectorSize(), deviceSize);
     return false;
 }
+
+namespace {
+
+// How far into the file the runs reach. A size past their end would be
+// made of nothing but zeros no run gave: a damaged or hostile record
+// claiming 2^62 bytes over one cluster would fill the destination. Runs
+// with data (not sparse or lost) are counted only up to the device's size
+// in all: no file holds more data than its device, so runs past that are
+// damage, and a huge run off the device's end cannot fill it either.
+long long CoveredBytes(const std::vector<DataRun>& runs, long long bpc, IStorageDevice* device) {
+    const long long ss = static_cast<long long>(
+        vk::NormaliseSectorSize(static_cast<uint64_t>(std::max(device->GetSectorSize(), 0))));
+    const long long sectors = device->GetTotalSectors();
+    long long deviceBytes = INT64_MAX;
+    if (sectors >= 0 && __builtin_mul_overflow(sectors, ss, &deviceBytes))
+        deviceBytes = INT64_MAX;
+    long long at = 0;         // file offset of the current run's end
+    long long allocated = 0;  // data bytes the runs so far claim
+    for (const DataRun& run : runs) {
+        long long bytes = 0;
+        if (__builtin_mul_overflow(run.length, bpc, &bytes))
+            bytes = INT64_MAX;
+        if (run.start >= 0) {
+            const long long usable = std::min(bytes, deviceBytes - allocated);
+            allocated += usable;
+            if (usable < bytes)
+                return __builtin_add_overflow(at, usable, &at) ? INT64_MAX : at;
+        }
+        if (__builtin_add_overflow(at, bytes, &at))
+            return INT64_MAX;
+    }
+    return at;
+}
+
+}  // namespace
 
 int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition) {
     if (!device || !node || !partition)
@@ -64,9 +100,18 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
     }
     device_ = device;
     node_ = node;
+    long long readable = size;
+    if (!resident) {
+        readable = std::min(size, CoveredBytes(runs, bpc, device));
+        if (readable < size)
+            CatchExeception::WriteLog(
+                "CFileReader::Open: a size of %lld bytes over runs that hold %lld, cut\n", size,
+                readable);
+    }
+    claimedSize_ = readable < size ? size : 0;
     sectorsPerCluster_ = static_cast<int>(partition->sectorsPerCluster);
     bytesPerCluster_ = static_cast<int>(bpc);
-    fileSize_ = size;
+    fileSize_ = readable;
     runOrigin_ = partition->runOriginSector;
     runs_ = std::move(runs);
     resident_ = resident;

@@ -26,7 +26,10 @@ public:
 
     // 1 on success. Needs all three arguments, a non-zero cluster size, a
     // non-zero file size and a run list; the runs are copied here, so the
-    // reader does not share the list's cursor with anyone.
+    // reader does not share the list's cursor with anyone. A size is not
+    // taken on trust: it is cut where the runs stop placing data on the
+    // device (the node's size is then GetClaimedSize(), and recovery
+    // reports the rest as lost).
     virtual int Open(IStorageDevice* device, CFileNode* node, CSearchedPartitionInfo* partition);
     void Close();
 
@@ -44,7 +47,10 @@ public:
 
     unsigned ReadData(long long offset, char* buffer, unsigned length, int* error) override;
     IFileReader* Clone() override;
+    // The size read: the node's, cut to what its runs place on the device.
     long long GetDataSize() const override { return fileSize_; }
+    // The node's size when it was cut (more than GetDataSize()), 0 when not.
+    long long GetClaimedSize() const { return claimedSize_; }
     int IsCompressFile() override;
     void Release() override { delete this; }
     const CLostRanges* GetLostRanges() const override { return &lost_; }
@@ -76,6 +82,7 @@ protected:
     int bytesPerCluster_ = 0;
     int sectorsPerCluster_ = 0;
     long long fileSize_ = 0;
+    long long claimedSize_ = 0;
     long long runOrigin_ = 0;
     std::vector<DataRun> runs_;
     bool resident_ = false;

@@ -36,8 +36,13 @@ enum DataRecoveryError : uint32_t {
     // the scan could not verify where its data lies (the node is marked
     // damaged, CFileNode::IsDamaged). Every byte that could be read is in it.
     kErrRecoveryIncomplete = 0xd04,
+    // The user stopped the recovery inside the file: what was written of it
+    // is removed, and the file is not among those recovered.
+    kErrRecoveryStopped = 0xd05,
     // The file was written whole, but its dates could not be set.
     kErrRecoveryTimes = 0xd06,
+    // Nothing of the file could be read: no file is left under its name.
+    kErrRecoveryUnreadable = 0xd07,
 };
 
 class IRecoveryController {
@@ -90,22 +95,26 @@ public:
     virtual ~IDataRecovery() = default;
     // Collects the searcher's found partitions and binds the device.
     virtual VKRESULT Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) = 0;
-    // Selects a node; a new reader of its data the caller releases, or null.
+    // Selects a node for the calling thread; a new reader of its data the
+    // caller releases, or null.
     virtual IFileReader* SetRecoverNode(IFileNode* node) = 0;
-    // Writes the selected node's data to a new file at `path`; `limit` 0
-    // for the whole file, otherwise at most that many bytes. `progress` may
-    // be null. 0 when the whole file was written, and when the user stopped
-    // it through `progress` (what was written so far is kept). Otherwise a
-    // module 0x0d result (DataRecoveryError): kErrRecoveryIncomplete when
-    // the file was written but parts of it are lost (GetLostRanges), and the
-    // failures of the destination (a full one is kErrRecoveryWrite, and its
-    // partial file is removed).
+    // Writes the node the calling thread selected to a new file at `path`;
+    // `limit` 0 for the whole file, otherwise at most that many bytes.
+    // `progress` may be null. 0 when the whole file (or the limit) was
+    // written. Otherwise a module 0x0d result (DataRecoveryError):
+    // kErrRecoveryIncomplete when the file was written but parts of it are
+    // lost (GetLostRanges), kErrRecoveryStopped when the user stopped it
+    // through `progress` (nothing of it is left), kErrRecoveryUnreadable
+    // when nothing of it could be read (no file is left), and the failures
+    // of the destination (a full one is kErrRecoveryWrite, and its partial
+    // file is removed).
     virtual VKRESULT RecoverTo(const char* path, IProgress* progress, int limit) = 0;
-    // Copies an embedded JPEG from the node's first 64 KiB; its length, or 0.
+    // Copies an embedded JPEG from the first 64 KiB of the node the calling
+    // thread selected; its length, or 0.
     virtual int ReadSmallJPG(char* buffer, unsigned size) = 0;
     virtual void Release() = 0;
-    // What the last RecoverTo could not give back (LostRanges.h); empty when
-    // the file came back whole.
+    // What the calling thread's last RecoverTo could not give back
+    // (LostRanges.h); empty when the file came back whole.
     virtual const CLostRanges& GetLostRanges() const {
         static const CLostRanges none;
         return none;

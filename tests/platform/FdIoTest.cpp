@@ -124,8 +124,14 @@ TEST(FdIo, LoopRetriesInterruptionsContinuesPiecesAndNeverSpins) {
         std::vector<size_t> asked;  // `done` at each step
         const FdIoResult r = MoveRetrying(10, c.zeroFails, [&](size_t at, size_t) -> ssize_t {
             asked.push_back(at);
-            // A script that ran out answers nothing, which must end the loop.
-            const Step s = next < c.steps.size() ? c.steps[next++] : Step{0, 0};
+            // A loop that asks again after the script's last answer spins:
+            // it is ended here with an error of its own, so that it fails at
+            // once instead of asking for ever.
+            if (asked.size() > c.steps.size()) {
+                errno = ELOOP;
+                return -1;
+            }
+            const Step s = c.steps[next++];
             errno = s.error;
             return s.n;
         });

@@ -484,6 +484,8 @@ TEST_F(RecoveryPass, FilesNotWrittenAreCountedAsRefusedNeverAsWritten) {
         VKRESULT result;  // of the copy; 0 whole
         bool noPlace, noReader;
         uint64_t written, refused;
+        // Listed with the files not written without being a refusal.
+        bool stopped = false;
     } cases[] = {
         {"whole", 0, false, false, 1, 0},
         {"lost parts", Err(kErrRecoveryIncomplete), false, false, 1, 0},
@@ -492,6 +494,8 @@ TEST_F(RecoveryPass, FilesNotWrittenAreCountedAsRefusedNeverAsWritten) {
         {"compressed, undecodable", Err(kErrRecoveryCompressed), false, false, 0, 1},
         {"no place below the folder", 0, true, false, 0, 1},
         {"nothing reads it", 0, false, true, 0, 1},
+        {"nothing of it could be read", Err(kErrRecoveryUnreadable), false, false, 0, 1},
+        {"stopped inside the file", Err(kErrRecoveryStopped), false, false, 0, 0, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -516,13 +520,15 @@ TEST_F(RecoveryPass, FilesNotWrittenAreCountedAsRefusedNeverAsWritten) {
         EXPECT_FALSE(sawFullCode);
         EXPECT_EQ(VKUIController::GetRecoveridedFiles(), 1 + c.written);
         EXPECT_EQ(VKUIController::GetRecoveryRefusedFiles(), c.refused);
+        // What the copy of a file not written reported is not counted.
+        EXPECT_EQ(VKUIController::GetRecoveridedSize(), 250u * (1 + c.written));
         unsigned long long total = 0, done = 0;
         long long code = -1;
         VKUIController::GetRecoveryProgressTotal(&total, &done, &code);
         EXPECT_EQ(code, 0);
         // The files not written are named in a list in the folder.
         const std::string list = dir / VKUIRecovery::kRefusedListName;
-        if (c.refused != 0) {
+        if (c.refused != 0 || c.stopped) {
             EXPECT_EQ(VKUIController::GetRecoveryRefusedListPath(), list);
             const std::string text = velmora::test::ReadText(list);
             EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;

@@ -513,6 +513,48 @@ TEST_F(ScanRoad, ASecondRequestWhileAScanRunsIsIgnored) {
     VKUIController::UseCatalogue(nullptr);
 }
 
+// A save reads the result the browser shows: a scan asked for while it runs
+// is refused before anything of that result is cleared, and once the save
+// is over the scan runs.
+TEST_F(ScanRoad, AScanAskedForWhileASaveRunsLeavesTheResultAlone) {
+    using SaveRestoreResult::ResultFilesGate;
+    BridgeWorld world;
+    velmora::bridgetest::FakeEnumerator enumerator({DiskOf({FS_FAT32})});
+    VKUIDeviceData catalogue(&enumerator);
+    catalogue.InitDeviceInfo();
+    VKUIController::UseCatalogue(&catalogue);
+    VKUIScan& scan = VKUIScan::instance();
+    ScriptedController controller;
+    scan.SetControllerFactory([&](_RECOVERY_CONTROLLER_TYPE) { return &controller; });
+    controller.onScan = [&](IStorageDevice*, IProgress* progress) {
+        Finish(progress);
+        return VK_OK;
+    };
+    auto shown = File("shown.jpg", 0, 0, 10);
+    IFileNode* batch[] = {shown.get()};
+    scan.ShowNodes(batch, 1, 0);
+    ASSERT_EQ(scan.GetScanFileCnt(), 1u);
+
+    ASSERT_TRUE(ResultFilesGate::TryBegin(ResultFilesGate::kSaving));
+    VKUIController::DoScanWithDiskIndex(0, 0);
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(scan.GetScanFileCnt(), 1u);
+    EXPECT_EQ(scan.GetTypeMap().size(), 1u);
+    EXPECT_TRUE(controller.scanned.empty());
+    EXPECT_EQ(ResultFilesGate::Current(), ResultFilesGate::kSaving);
+    ResultFilesGate::End(ResultFilesGate::kSaving);
+
+    VKUIController::DoScanWithDiskIndex(0, 0);
+    VKUIController::WaitForScanThread();
+    EXPECT_EQ(controller.scanned.size(), 1u);
+    EXPECT_EQ(scan.GetScanFileCnt(), 0u);
+    // The scan let the flag go: a save may run again.
+    EXPECT_EQ(ResultFilesGate::Current(), ResultFilesGate::kIdle);
+    scan.SetControllerFactory(nullptr);
+    scan.ResetRecoveryController(RECOVERY_CONTROLLER_DELETED);
+    VKUIController::UseCatalogue(nullptr);
+}
+
 TEST_F(ScanRoad, ARebuildOfTheCatalogueWaitsForTheScanToLetGoOfItsDevice) {
     // The scan looks over once its last record came, but the engine may
     // still read; the rebuild freed the devices under it.

@@ -5,6 +5,7 @@
 
 #include <QHeaderView>
 #include <QTest>
+#include <QThreadPool>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,6 +84,8 @@ protected:
         pane = modes->pane();
     }
     void TearDown() override {
+        // Preview pictures are read on workers through the test's bridge.
+        QThreadPool::globalInstance()->waitForDone();
         modes.reset();
         WindowTest::TearDown();
     }

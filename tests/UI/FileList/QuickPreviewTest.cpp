@@ -3,6 +3,13 @@
 // cannot show it.
 #include <QApplication>
 #include <QLabel>
+#include <QTest>
+
+#include <QThreadPool>
+
+#include <atomic>
+#include <chrono>
+#include <future>
 
 #include "Browser/SpacePreviewWindow.h"
 #include "FileListFixture.h"
@@ -20,6 +27,13 @@ protected:
         bridge.previews[NodeNamed("c.doc")] = picture;
     }
     void Space() { QTest::keyClick(modes->tableView(), Qt::Key_Space); }
+    // The picture comes from a worker: waits (bounded) until it is shown.
+    bool PictureShown() const {
+        return QTest::qWaitFor([this] {
+            return pane->previewWindow() != nullptr &&
+                   pane->previewWindow()->showImage() == picture;
+        });
+    }
     bool PreviewOpen() const {
         return pane->previewWindow() != nullptr && !pane->previewWindow()->isClosed() &&
                pane->previewWindow()->window()->isVisible();
@@ -34,14 +48,48 @@ TEST_F(QuickPreviewTest, SpaceOpensAndClosesThePreviewOfTheSelectedRow) {
     ASSERT_TRUE(PreviewOpen());
     SpacePreviewWindow* preview = pane->previewWindow();
     EXPECT_EQ(preview->titleLabel()->text(), QStringLiteral("c.doc"));
-    EXPECT_EQ(preview->showImage(), picture);
+    ASSERT_TRUE(PictureShown());
     EXPECT_EQ(preview->imageView()->pixmap().size(), picture.size());
     EXPECT_EQ(bridge.CountOf("GetNSImageByNode:c.doc"), 1);
     Space();
     EXPECT_EQ(pane->previewWindow(), nullptr);
     Space();
     EXPECT_TRUE(PreviewOpen());
+    EXPECT_TRUE(PictureShown());
     EXPECT_EQ(bridge.CountOf("GetNSImageByNode:c.doc"), 2);
+}
+
+// The picture is read from the scanned disk: the window opens at once while
+// the read is still under way, and the picture follows. A preview closed or
+// replaced meanwhile is left alone.
+TEST_F(QuickPreviewTest, ThePictureIsReadOffTheInterfaceThread) {
+    ClickCell(modes->tableView(), RowOf("c.doc"), kNameColumn);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> waitedInVain{false};
+    std::atomic<int> reads{0};
+    bridge.onPreviewRead = [&] {
+        ++reads;
+        // Bounded: read on the interface thread, nothing would release it.
+        if (released.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+            waitedInVain = true;
+    };
+    Space();
+    ASSERT_TRUE(PreviewOpen());
+    EXPECT_NE(pane->previewWindow()->showImage(), picture);
+    EXPECT_FALSE(waitedInVain);
+    // Closed and opened again before the first read ends: only the newest
+    // request's picture is shown.
+    Space();
+    Space();
+    ASSERT_TRUE(PreviewOpen());
+    release.set_value();
+    EXPECT_TRUE(PictureShown());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return reads.load() == 2; }));
+    EXPECT_EQ(pane->previewRequests(), 2u);
+    EXPECT_FALSE(waitedInVain);
+    bridge.onPreviewRead = nullptr;
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 TEST_F(QuickPreviewTest, ClosedByItsOwnButtonTheNextSpaceOpensAnew) {

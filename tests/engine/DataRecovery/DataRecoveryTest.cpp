@@ -8,6 +8,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -339,12 +341,15 @@ TEST(DataRecovery, RecoversFragmentedFileWithItsTimes) {
     EXPECT_EQ(st.st_atim.tv_sec, 1709210096);  // no access time: the modification time
     EXPECT_EQ(ReadFile(dir / "out.bin"), Expected(f.runs, f.size));
 
-    // Runs that end before the file: the rest reads as zeros, as the file
-    // system left it.
+    // Runs that end before the file: the size is not taken on trust. The
+    // file ends with its runs and the rest is reported lost.
     RecNode longer("longer.bin", f.size + 5 * kCluster, f.runs);
     ASSERT_TRUE(Select(*rec, &longer));
-    ASSERT_EQ(rec->RecoverTo((dir / "longer.bin").c_str(), nullptr, 0), VK_OK);
-    EXPECT_EQ(ReadFile(dir / "longer.bin"), Expected(f.runs, f.size + 5 * kCluster));
+    const VKRESULT cut = rec->RecoverTo((dir / "longer.bin").c_str(), nullptr, 0);
+    EXPECT_TRUE(ResultIs(cut, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(cut);
+    EXPECT_EQ(ReadFile(dir / "longer.bin"), Expected(f.runs, 10 * kCluster));
+    EXPECT_EQ(rec->GetLostRanges().Ranges(),
+              (std::vector<LostRange>{{10 * kCluster, f.size + 5 * kCluster - 10 * kCluster}}));
     ASSERT_TRUE(Select(*rec, &f.node));
 
     // Limit: exactly the first bytes.
@@ -535,20 +540,136 @@ TEST(DataRecovery, ReadOnlyDestinationCannotBeOpened) {
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryOpenTarget)) << Hex(r);
 }
 
-TEST(DataRecovery, StopKeepsThePartialFile) {
+// A stop inside a file ends it unfinished: the cut file would pass for the
+// whole one under its name, so it is removed and the result says so.
+TEST(DataRecovery, StopInsideAFileRemovesTheCutFile) {
     constexpr long long kMiB = 1 << 20;
     auto disk = PatternDisk(9 * kMiB / kCluster);
     std::vector<DataRun> runs{{0, 9 * kMiB / kCluster}};
     RecNode node("big.bin", 9 * kMiB, runs);
     auto rec = MakeRecovery(disk.get(), {Partition(kSpc, 9 * kMiB / kSector)});
-    ASSERT_TRUE(Select(*rec, &node));
+    for (const bool threaded : {true, false}) {
+        SCOPED_TRACE(threaded ? "writer thread" : "one thread");
+        CDataRecovery::SetWriterThread(threaded);
+        ASSERT_TRUE(Select(*rec, &node));
+        TempDir dir;
+        RecordingProgress progress;
+        progress.stopAfter = 1;
+        const VKRESULT r = rec->RecoverTo((dir / "big.bin").c_str(), &progress, 0);
+        EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryStopped)) << Hex(r);
+        EXPECT_FALSE(PathExists(dir / "big.bin"));
+    }
+    CDataRecovery::SetWriterThread(true);
+}
+
+// A stored size is not taken on trust: the file ends where its runs end
+// (runs with data counted at most up to the device's size), the rest is
+// reported lost. A record claiming 2^62 or 2^40 bytes over one cluster would
+// otherwise write zeros until the destination is full.
+TEST(DataRecovery, SizesAreCappedAtWhatTheRunsAndTheDeviceHold) {
+    const long long deviceBytes = 64 * kCluster;
+    const struct {
+        const char* what;
+        long long size;
+        std::vector<DataRun> runs;
+        long long written;
+        long long kept;  // bytes that are not lost
+    } cases[] = {
+        {"2^62 bytes over one cluster", 1LL << 62, {{5, 1}}, kCluster, kCluster},
+        {"2^40 bytes over one cluster", 1LL << 40, {{5, 1}}, kCluster, kCluster},
+        {"a sparse run counts as the file system says",
+         1LL << 40,
+         {{5, 1}, {-1, 2}},
+         3 * kCluster,
+         3 * kCluster},
+        // Off the device's end: read as lost zeros, but only so far.
+        {"a run longer than the device",
+         1LL << 40,
+         {{5, 1}, {70, 1LL << 40}},
+         deviceBytes,
+         kCluster},
+        {"no runs at all", 1LL << 40, {}, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        RecNode node("huge.bin", c.size, c.runs);
+        auto rec = MakeRecovery(f.disk.get(), {f.partition});
+        IFileReader* reader = rec->SetRecoverNode(&node);
+        if (c.runs.empty()) {
+            // Nothing to read: no reader, and nothing under the name.
+            EXPECT_EQ(reader, nullptr);
+            TempDir dir;
+            rec->RecoverTo((dir / "huge.bin").c_str(), nullptr, 0);
+            EXPECT_FALSE(PathExists(dir / "huge.bin"));
+            continue;
+        }
+        ASSERT_NE(reader, nullptr);
+        EXPECT_EQ(reader->GetDataSize(), c.written);
+        reader->Release();
+        TempDir dir;
+        // A bound of 1 MiB: a size taken on trust fails at once, never by
+        // filling the disk.
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit bound = saved;
+        bound.rlim_cur = 1 << 20;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &bound), 0);
+        const VKRESULT r = rec->RecoverTo((dir / "huge.bin").c_str(), nullptr, 0);
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        ::signal(SIGXFSZ, oldHandler);
+        EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+        struct stat st {};
+        ASSERT_EQ(::stat((dir / "huge.bin").c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, c.written);
+        EXPECT_EQ(rec->GetLostRanges().TotalBytes(), c.size - c.kept);
+    }
+}
+
+// Threads never share a selection: a node selected on another thread (a
+// picture loader) is never the one this thread's copy writes, and a copy
+// under way keeps no other thread waiting.
+TEST(DataRecovery, EachThreadCopiesTheNodeItSelected) {
+    Fixture f;
+    RecNode other("other.bin", 2 * kCluster, {{40, 2}});
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &f.node));
+    std::thread([&] { EXPECT_TRUE(Select(*rec, &other)); }).join();
     TempDir dir;
-    RecordingProgress progress;
-    progress.stopAfter = 1;
-    EXPECT_EQ(rec->RecoverTo((dir / "big.bin").c_str(), &progress, 0), VK_OK);
-    auto part = Expected(runs, 9 * kMiB);
-    part.resize(4 * kMiB);
-    EXPECT_EQ(ReadFile(dir / "big.bin"), part);
+    EXPECT_EQ(rec->RecoverTo((dir / "mine.bin").c_str(), nullptr, 0), VK_OK);
+    EXPECT_EQ(ReadFile(dir / "mine.bin"), Expected(f.runs, f.size));
+
+    // While this thread's copy is held inside a progress report, another
+    // thread selects, reads and copies its own node to the end.
+    struct Meanwhile : RecordingProgress {
+        std::function<void()> work;
+        void UpdateProgress(_PROGRESS_INFO* info) override {
+            RecordingProgress::UpdateProgress(info);
+            if (info->done > 0 && work)
+                std::exchange(work, nullptr)();
+        }
+    } progress;
+    std::promise<bool> otherResult;
+    std::future<bool> otherDone = otherResult.get_future();
+    std::thread otherThread;
+    bool inTime = false;
+    progress.work = [&] {
+        otherThread = std::thread([&] {
+            const bool ok = Select(*rec, &other) &&
+                            rec->RecoverTo((dir / "other.bin").c_str(), nullptr, 0) == VK_OK;
+            otherResult.set_value(ok);
+        });
+        // Bounded: with one lock over the copy the other thread would wait
+        // for this copy, which waits here.
+        inTime = otherDone.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    };
+    EXPECT_EQ(rec->RecoverTo((dir / "mine-again.bin").c_str(), &progress, 0), VK_OK);
+    otherThread.join();
+    EXPECT_TRUE(inTime);
+    EXPECT_TRUE(otherDone.get());
+    EXPECT_EQ(ReadFile(dir / "mine-again.bin"), Expected(f.runs, f.size));
+    EXPECT_EQ(ReadFile(dir / "other.bin"), Expected({{40, 2}}, 2 * kCluster));
 }
 
 TEST(DataRecovery, RefusalsAndArgumentErrors) {
@@ -558,7 +679,8 @@ TEST(DataRecovery, RefusalsAndArgumentErrors) {
     EXPECT_EQ(fresh.SetRecoverNode(&f.node), nullptr);  // before Initialize
     VKRESULT r = fresh.RecoverTo((dir / "none.bin").c_str(), nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryNoNode)) << Hex(r);
-    EXPECT_TRUE(PathExists(dir / "none.bin"));
+    // An empty file under the name would pass for the file.
+    EXPECT_FALSE(PathExists(dir / "none.bin"));
     EXPECT_TRUE(ResultIs(fresh.RecoverTo(nullptr, nullptr, 0), kModuleDataRecovery,
                          kErrRecoveryNullArgument));
 
@@ -588,7 +710,7 @@ TEST(DataRecovery, FailedSelectionLeavesNothingSelected) {
     EXPECT_EQ(rec->SetRecoverNode(&beyondSize), nullptr);
     VKRESULT r = rec->RecoverTo((dir / "after-failure.bin").c_str(), nullptr, 0);
     EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryNoNode)) << Hex(r);
-    EXPECT_TRUE(ReadFile(dir / "after-failure.bin").empty());
+    EXPECT_FALSE(PathExists(dir / "after-failure.bin"));
 }
 
 TEST(DataRecovery, EmptyFileComesBackEmptyWithItsTimes) {
@@ -736,10 +858,12 @@ TEST(DataRecovery, ResidentDataComesFromTheNtfsReader) {
     ASSERT_TRUE(Select(*rec, &node));
     TempDir dir;
 
-    // Without the NTFS subsystem nothing can be read: zeros, all of it lost.
+    // Without the NTFS subsystem nothing can be read: all of it is lost,
+    // and no file of zeros is left under its name.
     VKRESULT r = rec->RecoverTo((dir / "none.txt").c_str(), nullptr, 0);
-    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryIncomplete)) << Hex(r);
+    EXPECT_TRUE(ResultIs(r, kModuleDataRecovery, kErrRecoveryUnreadable)) << Hex(r);
     EXPECT_EQ(rec->GetLostRanges().Ranges(), (std::vector<LostRange>{{0, 18}}));
+    EXPECT_FALSE(PathExists(dir / "none.txt"));
 
     {
         velmora::test::ScopedResidentData ntfs(&MakeFakeResidentReader);
