@@ -27,6 +27,7 @@ constexpr double kQtPlaneDistance = 1024;
 }  // namespace
 
 VKCoverFlowView::VKCoverFlowView(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("coverFlowView"));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 120);
@@ -153,6 +154,19 @@ const VKCoverFlowView::Cached* VKCoverFlowView::cachedFor(qint64 index, const Ph
     }
     Cached cached{photo.imageUID(), QPixmap::fromImage(both), scaled.size()};
     return &*cache_.insert(index, std::move(cached));
+}
+
+qint64 VKCoverFlowView::placeholderCount() const {
+    if (dataSource_ == nullptr)
+        return 0;
+    auto* self = const_cast<VKCoverFlowView*>(this);
+    qint64 count = 0;
+    for (qint64 k = 0; k < itemsCount_; ++k) {
+        const Photo* photo = dataSource_->imageFlowItemAtIndex(self, k);
+        if (photo != nullptr && photo->isPlaceholder())
+            ++count;
+    }
+    return count;
 }
 
 void VKCoverFlowView::drawItem(QPainter& painter, const Placement& placement) {

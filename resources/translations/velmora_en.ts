@@ -431,6 +431,22 @@
         <source>All file types</source>
         <translation>All file types</translation>
     </message>
+    <message id="VIEW_MODE_LIST">
+        <source>List</source>
+        <translation>List</translation>
+    </message>
+    <message id="VIEW_MODE_GRID">
+        <source>Grid</source>
+        <translation>Grid</translation>
+    </message>
+    <message id="VIEW_MODE_COVER_FLOW">
+        <source>Cover Flow</source>
+        <translation>Cover Flow</translation>
+    </message>
+    <message id="PLX_TWO_CATEGORIES_TITLE">
+        <source>Look for these kinds of file:</source>
+        <translation>Look for these kinds of file:</translation>
+    </message>
     <message id="PLX_TWO_NEXT_BUTTON">
         <source>Next</source>
         <translation>Next</translation>
