@@ -27,7 +27,6 @@ constexpr double kQtPlaneDistance = 1024;
 }  // namespace
 
 VKCoverFlowView::VKCoverFlowView(QWidget* parent) : QWidget(parent) {
-    setObjectName(QStringLiteral("coverFlowView"));
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(200, 120);

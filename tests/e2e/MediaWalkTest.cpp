@@ -144,10 +144,10 @@ TEST(MediaWalk, QuickScanListsEveryCategoryAndCoverFlowShowsSongIcons) {
     // Cover flow over the songs: no tile waits for a picture for ever.
     ListOf(walk, program, "Music");
     ASSERT_EQ(walk.Ask("click segmentCoverFlow"), "ok");
-    ASSERT_TRUE(walk.WaitVisible("coverFlowView", Millis(20000))) << walk.Ask("windows");
+    ASSERT_TRUE(walk.WaitVisible("flowView", Millis(20000))) << walk.Ask("windows");
     std::string waiting;
     EXPECT_TRUE(WaitUntil(
-        [&] { return (waiting = walk.Ask("prop coverFlowView placeholderCount")) == "ok 0"; },
+        [&] { return (waiting = walk.Ask("prop flowView placeholderCount")) == "ok 0"; },
         Millis(30000)))
         << waiting;
     EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("media_coverflow_songs")).rfind("ok ", 0),
