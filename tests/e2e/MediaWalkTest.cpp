@@ -146,9 +146,9 @@ TEST(MediaWalk, QuickScanListsEveryCategoryAndCoverFlowShowsSongIcons) {
     ASSERT_EQ(walk.Ask("click segmentCoverFlow"), "ok");
     ASSERT_TRUE(walk.WaitVisible("flowView", Millis(20000))) << walk.Ask("windows");
     std::string waiting;
-    EXPECT_TRUE(WaitUntil(
-        [&] { return (waiting = walk.Ask("prop flowView placeholderCount")) == "ok 0"; },
-        Millis(30000)))
+    EXPECT_TRUE(
+        WaitUntil([&] { return (waiting = walk.Ask("prop flowView placeholderCount")) == "ok 0"; },
+                  Millis(30000)))
         << waiting;
     EXPECT_EQ(walk.Ask("shot ExhibitionXib " + ShotPath("media_coverflow_songs")).rfind("ok ", 0),
               0u);
