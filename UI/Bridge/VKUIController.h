@@ -34,6 +34,11 @@ struct VKTreeArrays {
 // trees (VKUITreeData) and posts "NormalScranValue" (at once when forced, else at most
 // once in two seconds; never more than one waiting on the main thread).
 void VKNotifyUIUpdateData(int force);
+// Tells the windows the scan moved on (a progress record) without rebuilding
+// the trees: one post at most every two seconds, shared with the timed
+// refreshes, so a long stretch without any file found still shows its
+// progress.
+void VKNotifyScanProgress();
 
 class VKUIController {
 public:

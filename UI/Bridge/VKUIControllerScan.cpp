@@ -131,6 +131,15 @@ void VKNotifyUIUpdateData(int force) {
         PostScanValue();
 }
 
+void VKNotifyScanProgress() {
+    if (VKUIScan::instance().IsOpTreeFinished() == 0)
+        return;
+    const time_t now = velmora::bridge::CurrentClock()->Now();
+    time_t last = TimeCount().load();
+    if (now - last >= 2 && TimeCount().compare_exchange_strong(last, now))
+        PostScanValue();
+}
+
 void VKUIController::UseCatalogue(VKUIDeviceData* catalogue) {
     CatalogueOverride() = catalogue;
     VKUIScan::instance().SetCatalogue(catalogue);

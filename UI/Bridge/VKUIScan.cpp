@@ -399,6 +399,10 @@ void VKUIScan::UpdateProgress(_PROGRESS_INFO* info) {
         }
         VKNotifyUIUpdateData(1);
         std::printf("=====Scan Progress finished!=====\n");
+    } else if (info->state == PROGRESS_RUNNING) {
+        // A deep scan may walk a long way before its first file: the
+        // windows still hear of each step, at a timed pace.
+        VKNotifyScanProgress();
     }
     SetScanEndTime(std::time(nullptr));
     SetNeedUIUpdate(1);

@@ -93,6 +93,9 @@ QString FileListModel::cellText(int row, int column) const {
             return name.empty() ? QStringLiteral("Unknow") : QString::fromStdString(name);
         }
         case kSizeColumn:
+            // A folder has no size of its own: "0 byte" would read as empty.
+            if (node->IsDirectory())
+                return QStringLiteral("--");
             return windows::LongLongDiskSize(static_cast<int64_t>(op.size()));
         case kPathColumn:
             return QString::fromStdString(op.path());
@@ -126,7 +129,10 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
             return index.column() == kCheckBoxColumn ? QVariant() : QVariant(text);
         }
         case Qt::ToolTipRole:
-            return index.column() == kNameColumn || index.column() == kPathColumn
+            // Names, paths and dates are cut off at the columns' default
+            // widths: the tip shows them whole.
+            return index.column() == kNameColumn || index.column() == kPathColumn ||
+                           index.column() == kCreatedColumn
                        ? QVariant(cellText(index.row(), index.column()))
                        : QVariant();
         case Qt::DecorationRole: {

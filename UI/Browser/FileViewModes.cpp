@@ -45,19 +45,23 @@ FileViewModes::FileViewModes(QWidget* parent) : QWidget(parent) {
     segments->addStretch();
     segmentGroup_ = new QButtonGroup(segment_);
     segmentGroup_->setExclusive(true);
-    // The platform's own pictures of the three ways to show files.
-    const QStyle::StandardPixmap kSegmentImages[] = {QStyle::SP_FileDialogDetailedView,
-                                                     QStyle::SP_FileDialogContentsView,
-                                                     QStyle::SP_FileDialogInfoView};
-    const char* const kSegmentTips[] = {"List", "Grid", "Cover Flow"};
+    // Our pictures of the three ways to show files, each with its name as
+    // a tip (the platform's stock icons mean other things: "details",
+    // "contents", "information").
+    const char* const kSegmentImages[] = {"view_mode_list", "view_mode_grid",
+                                          "view_mode_coverflow"};
+    const char* const kSegmentTips[] = {"VIEW_MODE_LIST", "VIEW_MODE_GRID", "VIEW_MODE_COVER_FLOW"};
     // Names a driver of the windows finds them by.
     const char* const kSegmentNames[] = {"segmentList", "segmentGrid", "segmentCoverFlow"};
     for (int i = 0; i < 3; ++i) {
         auto* button = new QPushButton(segment_);
         button->setCheckable(true);
         button->setFixedSize(35, 25);
-        button->setIcon(style()->standardIcon(kSegmentImages[i]));
-        button->setToolTip(QString::fromLatin1(kSegmentTips[i]));
+        button->setIcon(ui::ImageRegistry::Icon(QString::fromLatin1(kSegmentImages[i])));
+        button->setIconSize(QSize(16, 16));
+        const QString tip = ui::texts::Text(QString::fromLatin1(kSegmentTips[i]));
+        button->setToolTip(tip);
+        button->setAccessibleName(tip);
         button->setObjectName(QString::fromLatin1(kSegmentNames[i]));
         segmentGroup_->addButton(button, i);
         segments->addWidget(button);

@@ -155,6 +155,19 @@ const VKCoverFlowView::Cached* VKCoverFlowView::cachedFor(qint64 index, const Ph
     return &*cache_.insert(index, std::move(cached));
 }
 
+qint64 VKCoverFlowView::placeholderCount() const {
+    if (dataSource_ == nullptr)
+        return 0;
+    auto* self = const_cast<VKCoverFlowView*>(this);
+    qint64 count = 0;
+    for (qint64 k = 0; k < itemsCount_; ++k) {
+        const Photo* photo = dataSource_->imageFlowItemAtIndex(self, k);
+        if (photo != nullptr && photo->isPlaceholder())
+            ++count;
+    }
+    return count;
+}
+
 void VKCoverFlowView::drawItem(QPainter& painter, const Placement& placement) {
     const Photo* photo =
         dataSource_ != nullptr ? dataSource_->imageFlowItemAtIndex(this, placement.index) : nullptr;

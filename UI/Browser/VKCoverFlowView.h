@@ -32,6 +32,9 @@ public:
 
 class VKCoverFlowView : public QWidget {
     Q_OBJECT
+    // How many items still wait for their picture (read by drivers of the
+    // windows, who cannot see the pictures).
+    Q_PROPERTY(qint64 placeholderCount READ placeholderCount)
 
 public:
     explicit VKCoverFlowView(QWidget* parent = nullptr);
@@ -47,6 +50,7 @@ public:
     void reloadData();
     void reloadCellDataAtIndex(qint64 index);
     qint64 itemsCount() const { return itemsCount_; }
+    qint64 placeholderCount() const;
 
     // Where the slide is: the index facing the viewer, fractional while
     // sliding.

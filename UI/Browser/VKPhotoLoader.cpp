@@ -8,8 +8,11 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
+#include <QMimeDatabase>
 #include <QUuid>
 #include <algorithm>
+
+#include "Resources/ImageRegistry.h"
 
 namespace velmora::browser {
 
@@ -17,8 +20,46 @@ namespace {
 
 constexpr qint64 kAllItemsUpTo = 10;
 constexpr qint64 kItemsEachSide = 100;
+constexpr QSize kTypeIconSize{256, 256};
+
+// The generic icons of the shared MIME database, as the trees name them.
+struct KindIcon {
+    const char* generic;
+    const char* icon;
+};
+constexpr KindIcon kKindIcons[] = {
+    {"x-office-document", "2IconImage"},
+    {"x-office-spreadsheet", "2IconImage"},
+    {"x-office-presentation", "2IconImage"},
+    {"text-x-generic", "2IconImage"},
+    {"image-x-generic", "3IconImage"},
+    {"video-x-generic", "4IconImage"},
+    {"audio-x-generic", "5IconImage"},
+    {"package-x-generic", "6IconImage"},
+    {"text-html", "2IconImage"},
+};
 
 }  // namespace
+
+QString FileTypeIconName(const QString& fileName) {
+    static const QMimeDatabase database;
+    const QMimeType type = database.mimeTypeForFile(fileName, QMimeDatabase::MatchExtension);
+    const QString generic = type.genericIconName();
+    for (const KindIcon& kind : kKindIcons) {
+        if (generic == QLatin1String(kind.generic))
+            return QString::fromLatin1(kind.icon);
+    }
+    const QString name = type.name();
+    if (name.startsWith(QLatin1String("audio/")))
+        return QStringLiteral("5IconImage");
+    if (name.startsWith(QLatin1String("video/")))
+        return QStringLiteral("4IconImage");
+    if (name.startsWith(QLatin1String("image/")))
+        return QStringLiteral("3IconImage");
+    if (name == QLatin1String("message/rfc822"))
+        return QStringLiteral("7IconImage");
+    return QStringLiteral("8IconImage");
+}
 
 LoadWindow CoverFlowLoadWindow(qint64 index, qint64 count) {
     if (count <= 0)
@@ -133,8 +174,10 @@ void VKPhotoLoader::run(std::stop_token stop, std::vector<Job> jobs, quint64 gen
         if (stop.stop_requested() || state_.load() != kLoaderRunning)
             break;
         QImage image = DecodePicture(source_(job.node, stop));
-        if (image.isNull() || stop.stop_requested())
+        if (stop.stop_requested())
             continue;
+        // Without a picture (a song, a damaged photo) the item still leaves
+        // its placeholder: the main thread gives it its type's icon.
         post({generation, runId, job.index, std::move(image)});
     }
     int expected = kLoaderRunning;
@@ -169,9 +212,17 @@ void VKPhotoLoader::deliver(const Delivery& delivery) {
     Photo* photo = photoAt(index);
     if (photo == nullptr || !photo->isPlaceholder())
         return;
-    photo->setImageRepresentation(image);
+    if (image.isNull()) {
+        const OpNodePtr& node = nodes_[static_cast<size_t>(index)];
+        const QString icon =
+            FileTypeIconName(node ? QString::fromStdString(node->name()) : QString());
+        photo->setImageRepresentation(ui::ImageRegistry::Pixmap(icon, kTypeIconSize).toImage());
+        photo->setImageUID(QStringLiteral("icon:") + icon);
+    } else {
+        photo->setImageRepresentation(image);
+        photo->setImageUID(QUuid::createUuid().toString(QUuid::WithoutBraces));
+    }
     photo->setImageVersion();
-    photo->setImageUID(QUuid::createUuid().toString(QUuid::WithoutBraces));
     emit photoLoaded(index);
 }
 

@@ -42,6 +42,8 @@ public:
     void setImageVersion() { ++iImageVersion_; }
 
     bool isPlaceholder() const { return imageID_ == kLoadingIdentifier; }
+    // The file has no picture of its own: the item shows its type's icon.
+    bool isTypeIcon() const { return imageID_.startsWith(QLatin1String("icon:")); }
 
 private:
     QImage image_;
@@ -80,6 +82,10 @@ inline constexpr QSize kMaxPictureSize{640, 640};
 // thread. Null when the bytes are no picture.
 QImage DecodePicture(const std::vector<uint8_t>& bytes, QSize maxSize = kMaxPictureSize);
 
+// The name (for the image registry) of the icon of a file's type, chosen by
+// its name's extension; files of no known kind get the plain file's icon.
+QString FileTypeIconName(const QString& fileName);
+
 // Puts the calling thread below the window's priority (batch class, nice
 // 10): decoding yields to the window but still runs on a busy machine.
 void LowerThreadPriority();
@@ -117,7 +123,8 @@ private:
         qint64 index;
         OpNodePtr node;
     };
-    // A picture for index, or (without one) the end of a run.
+    // A picture for index (none when the file has none: its type's icon is
+    // shown instead), or, with index -1, the end of a run.
     struct Delivery {
         quint64 generation;
         quint64 runId;

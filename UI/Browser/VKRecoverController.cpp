@@ -3,6 +3,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <QWidget>
 
 #include "BridgeSeam/IBridge.h"
@@ -110,10 +112,23 @@ void VKRecoverController::folderChosen(std::optional<QString> folder, QRect fram
     // none; compared unsigned it would pass every check.
     const int64_t free = checks_.freeSpace(recoverySavePathStr_).value_or(0);
     if (free < 0 || static_cast<uint64_t>(free) <= RecoveryRoomNeeded(selectedFileSize_)) {
-        alertNoLeakOfSpace();
+        alertNoLeakOfSpace(free);
         return;
     }
     startRecovery();
+}
+
+QString RecoveryTimeLeft(double percent, qint64 elapsedSeconds) {
+    if (percent < 1 || percent > 100 || elapsedSeconds <= 0)
+        return QStringLiteral("-:-:-");
+    const auto left =
+        static_cast<qint64>(static_cast<double>(elapsedSeconds) * (100 - percent) / percent);
+    if (left / 3600 > 99)
+        return QStringLiteral("-:-:-");
+    return QStringLiteral("%1:%2:%3")
+        .arg(left / 3600, 2, 10, QLatin1Char('0'))
+        .arg((left % 3600) / 60, 2, 10, QLatin1Char('0'))
+        .arg(left % 60, 2, 10, QLatin1Char('0'));
 }
 
 void VKRecoverController::alertNoCompetence() {
@@ -143,9 +158,14 @@ void VKRecoverController::alertRecoveryNotStarted() {
     ui::Alerts().BeginSheet(alert, host_.browserWindow(), [](int) {});
 }
 
-void VKRecoverController::alertNoLeakOfSpace() {
-    ui::Alerts().BeginSheet(ui::AlertFromKeys(QStringLiteral("PLX_FOUR_RECOVERY_NO_SPACE_")),
-                            host_.browserWindow(),
+void VKRecoverController::alertNoLeakOfSpace(int64_t freeBytes) {
+    ui::AlertContent alert = ui::AlertFromKeys(QStringLiteral("PLX_FOUR_RECOVERY_NO_SPACE_"));
+    alert.informative +=
+        QStringLiteral("\n\n") +
+        ui::texts::Format(QStringLiteral("PLX_FOUR_RECOVERY_NO_SPACE_SIZES"),
+                          {windows::LongLongDiskSize(static_cast<int64_t>(selectedFileSize_)),
+                           windows::LongLongDiskSize(std::max<int64_t>(0, freeBytes))});
+    ui::Alerts().BeginSheet(alert, host_.browserWindow(),
                             [self = QPointer<VKRecoverController>(this)](int code) {
                                 if (self && code == 0)
                                     self->startRecovery();
@@ -184,6 +204,7 @@ void VKRecoverController::recoveryAction() {
         recoveryProgressWindow_ = std::make_unique<windows::VKShowScanProgressWindowController>();
         recoveryProgressWindow_->setDelegate(this);
         windows::recovery::CentreOnScreen(recoveryProgressWindow_->window());
+        recoveryShownAt_ = ui::CurrentClock().Now();
     }
     uint64_t total = 0;
     uint64_t current = 0;
@@ -193,8 +214,14 @@ void VKRecoverController::recoveryAction() {
     if (errorCode <= 0) {
         const double percent =
             total == 0 || current == 0 ? 0.0 : static_cast<double>(current) * 100.0 / total;
-        if (recoveryProgressWindow_)
+        if (recoveryProgressWindow_) {
             recoveryProgressWindow_->changeProgressValue(percent, &name);
+            const qint64 elapsed =
+                recoveryShownAt_.isValid() ? recoveryShownAt_.secsTo(ui::CurrentClock().Now()) : 0;
+            recoveryProgressWindow_->setDetailText(ui::texts::Format(
+                QStringLiteral("PLX_FOUR_RECOVERY_DETAIL"),
+                {static_cast<qlonglong>(selectedFileCnt_), RecoveryTimeLeft(percent, elapsed)}));
+        }
         if (!bridge.IsRecoveryRunning() && !isFinishRecovery_) {
             isFinishRecovery_ = true;
             releaseProgressWindow();

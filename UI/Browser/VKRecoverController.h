@@ -6,6 +6,7 @@
 // notification "DoRecovery".
 #pragma once
 
+#include <QDateTime>
 #include <QObject>
 #include <QRect>
 #include <QString>
@@ -33,6 +34,10 @@ class VKRecoverHost;
 
 // The room a recovery of `selected` bytes asks for: 105 %, rounded down.
 uint64_t RecoveryRoomNeeded(uint64_t selected);
+
+// The time a recovery `percent` done after `elapsedSeconds` has left, as
+// "HH:MM:SS"; "-:-:-" until it can be told (under 1 %, or no time yet).
+QString RecoveryTimeLeft(double percent, qint64 elapsedSeconds);
 
 class VKRecoverController : public QObject,
                             public windows::VKShowScanProgressWindowControllerDelegate {
@@ -76,7 +81,8 @@ private:
     void folderChosen(std::optional<QString> folder, QRect frame);
     void alertNoCompetence();
     void alertSameDevice();
-    void alertNoLeakOfSpace();
+    // Says how much the selected files take and how much the folder has.
+    void alertNoLeakOfSpace(int64_t freeBytes);
     void alertRecoveryNotStarted();
     void startRecovery();
     void releaseProgressWindow();
@@ -91,6 +97,9 @@ private:
     std::unique_ptr<VKRecoverFolderSheet> ownSheet_;
 
     int selectedFileCnt_ = 0;
+    // When the progress window of this recovery opened: the time left is
+    // worked out from it.
+    QDateTime recoveryShownAt_;
     uint64_t selectedFileSize_ = 0;
     uint64_t selectValue_ = 0;
     QRect rectNew_;

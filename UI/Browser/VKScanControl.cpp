@@ -125,11 +125,12 @@ void VKScanControl::getScanProgress() {
         view_.setControlText(C::RemainTime, QStringLiteral("Prepare to scan your drive"));
     }
     const bool running = bridge.IsScanRunning() != 0;
-    if (count != 0) {
-        if (getPorTimer_ == 0 && running && !isPause_)
-            getPorTimer_ = timers_.every(kProgressMs, [this] { showScanProgree(); });
+    if (count != 0 && getPorTimer_ == 0 && running && !isPause_)
+        getPorTimer_ = timers_.every(kProgressMs, [this] { showScanProgree(); });
+    // The bar follows the scan from its first step, files found or not: a
+    // deep scan walks most of the disk before its searchers hand over files.
+    if (count != 0 || percent > 1)
         view_.setProgressValue(percent);
-    }
     if (!running) {
         bool endedProgram = false;
         endOfScan(&endedProgram);

@@ -86,7 +86,16 @@ void RecoveryEndWindow::runModal() {
 void RecoveryEndWindow::jumpToSavePath() {
     if (savePath_.isEmpty())
         return;
-    workspace_->OpenFolder(savePath_.toStdString());
+    if (workspace_->OpenFolder(savePath_.toStdString()))
+        return;
+    // No program could open it (none installed, or the folder is gone): the
+    // user is told where the files are rather than left clicking a link
+    // that does nothing.
+    ui::AlertContent alert = ui::AlertFromKeys(QStringLiteral("RECOVERY_FOLDER_NOT_OPENED_"));
+    alert.informative =
+        ui::texts::Format(QStringLiteral("RECOVERY_FOLDER_NOT_OPENED_NODE"), {savePath_});
+    alert.alternateButton.clear();
+    ui::Alerts().BeginSheet(alert, aWindow_, [](int) {});
 }
 
 void RecoveryEndWindow::endAndClose() {

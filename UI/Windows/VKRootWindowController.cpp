@@ -258,6 +258,14 @@ void VKRootWindowController::InfoButtonClick() {
     selectTypeVC_->setDelegate(this);
     selectTypeVC_->move(0, 0);
     selectTypeVC_->show();
+    selectTypeVC_->buildCategoryPanel();
+    // The lower-left button goes on from this page as the next button does,
+    // and only when it may.
+    connect(selectTypeVC_, &VKSelectTypeViewController::nextUsableChanged, this,
+            [this](bool usable) {
+                if (!backHomeGoesBack_)
+                    backHomeButton_->setButtonEnabled(usable);
+            });
     selectTypeVC_->setSelectAllCount(0);
     selectTypeVC_->allTypesButtonClick();
     whichPage_ = 2;
@@ -275,11 +283,14 @@ void VKRootWindowController::InfoButtonClick() {
     selectTypeVC_->nextButton()->setFocus(Qt::OtherFocusReason);
 }
 
-// The mask of the scan does not follow the categories: the wizard always
-// scans for movies and music.
+// The scan looks for exactly the categories ticked on the page: each entry
+// is the decimal text of its bit. Nothing ticked leaves the page where it is.
 void VKRootWindowController::nextButtonActionWithAllTypeArr(QStringList* types) {
     allTypeArr_ = types ? *types : QStringList();
-    selectValues_ = kWizardCategories;
+    const int mask = CategoryMask(allTypeArr_);
+    if (mask == 0)
+        return;
+    selectValues_ = mask;
     selectTypesContinouButtonClick();
 }
 
@@ -460,7 +471,7 @@ void VKRootWindowController::setBackHomeAsContinue() {
 void VKRootWindowController::onBackHomeButton() {
     if (backHomeGoesBack_)
         backHome();
-    else if (selectTypeVC_)
+    else if (selectTypeVC_ && selectTypeVC_->nextButton()->isButtonUsable())
         selectTypeVC_->nextButtonAction();
 }
 
@@ -472,15 +483,12 @@ void VKRootWindowController::onContinueButton() {
 
 void VKRootWindowController::backHome() {
     if (whichPage_ == 3) {
-        if (allTypeArr_.contains(QStringLiteral("8")) && isSelectOffice_) {
-            isSelectOffice(1);
-        } else {
-            isSelectOffice(0);
-            if (selectTypeVC_)
-                selectTypeVC_->removeSelectOffice();
-        }
+        // The choice stays as the user left it: dropping music here would
+        // hide songs whose box still shows ticked.
+        isSelectOffice(allTypeArr_.contains(QStringLiteral("8")) && isSelectOffice_ ? 1 : 0);
         setBackHomeAsContinue();
-        backHomeButton_->setButtonEnabled(true);
+        backHomeButton_->setButtonEnabled(!selectTypeVC_ ||
+                                          selectTypeVC_->nextButton()->isButtonUsable());
         animationBackViewFristView(selectTypeVC_, selectDiskVC_);
         whichPage_ = 2;
         continueButton_->hide();

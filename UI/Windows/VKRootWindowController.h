@@ -33,10 +33,9 @@ public:
     static constexpr int kWidth = 916;
     static constexpr int kPageHeight = 520;
     static constexpr double kTitleBarHeight = 50;
-    // Every result category: what a loaded result file is filtered with.
+    // Every result category: what a loaded result file is filtered with,
+    // and what the wizard scans for until the user narrows it.
     static constexpr int kAllCategories = 127;
-    // Movies and music: what the wizard always scans for.
-    static constexpr int kWizardCategories = 12;
     // A disk this much larger than its one volume has space to choose.
     static constexpr int64_t kSpareDiskBytes = 100000;
 
@@ -139,7 +138,7 @@ private:
     QString importFilePath_;
     QString rsfPath_;
     int whichPage_ = 0;
-    int selectValues_ = kWizardCategories;
+    int selectValues_ = kAllCategories;
     DiskVolumeNodePtr selectVolumeData_;
     bool shuttingDown_ = false;
     bool isNotFristLoad_ = false;

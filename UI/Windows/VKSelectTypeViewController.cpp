@@ -1,5 +1,6 @@
 #include "Windows/VKSelectTypeViewController.h"
 
+#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 
@@ -27,6 +28,16 @@ QStringList AllCategoryKeys() {
     for (int i = 0; i < kCategoryCount; ++i)
         keys << QString::number(1 << i);
     return keys;
+}
+
+int CategoryMask(const QStringList& keys) {
+    int mask = 0;
+    const QStringList known = AllCategoryKeys();
+    for (const QString& key : keys) {
+        if (known.contains(key))
+            mask |= key.toInt();
+    }
+    return mask;
 }
 
 VKSelectTypeViewController::VKSelectTypeViewController(QWidget* parent)
@@ -179,32 +190,50 @@ void VKSelectTypeViewController::importButtonAction() {
         delegate_->importButtonAction();
 }
 
+void VKSelectTypeViewController::setNextUsable(bool usable) {
+    nextButton_->setButtonEnabled(usable);
+    emit nextUsableChanged(usable);
+}
+
+void VKSelectTypeViewController::showCategoryPanel(bool show) {
+    if (!categoryPanel_)
+        return;
+    categoryPanel_->setVisible(show);
+    for (PLXCustemButton* button : allTypeButton_)
+        button->setVisible(show);
+}
+
 void VKSelectTypeViewController::allTypesButtonClick() {
     selectArr_.clear();
     int flag;
     if (selectAllCount_ == 1) {
         selectAllCount_ = 0;
         showAllTypesImage(QStringLiteral("checkbox_no"));
-        nextButton_->setButtonEnabled(false);
+        setNextUsable(false);
         for (PLXCustemButton* button : allTypeButton_)
             button->changeButtonStart(false);
+        // Nothing is chosen now: the categories are offered one by one.
+        showCategoryPanel(true);
         flag = 0;
     } else {
         selectAllCount_ = 1;
         showAllTypesImage(QStringLiteral("checkbox_yes"));
         selectArr_ = AllCategoryKeys();
-        nextButton_->setButtonEnabled(true);
+        setNextUsable(true);
         for (PLXCustemButton* button : allTypeButton_)
             button->changeButtonStart(true);
+        showCategoryPanel(false);
         flag = 1;
     }
     if (delegate_)
         delegate_->isSelectOffice(flag);
 }
 
+// The box shows what the choice holds now, however the click came (the
+// button flips its own flag only on a mouse press).
 void VKSelectTypeViewController::selectButtonClick(PLXCustemButton* button) {
-    button->changeButtonStart(button->isSelected());
     changeAllSelectState(button);
+    button->changeButtonStart(selectArr_.contains(QString::number(1 << button->buttonTag())));
 }
 
 void VKSelectTypeViewController::changeAllSelectState(PLXCustemButton* button) {
@@ -217,15 +246,15 @@ void VKSelectTypeViewController::changeAllSelectState(PLXCustemButton* button) {
     if (count == 0) {
         showAllTypesImage(QStringLiteral("checkbox_no"));
         selectAllCount_ = 0;
-        nextButton_->setButtonEnabled(false);
+        setNextUsable(false);
     } else if (count == kCategoryCount) {
         showAllTypesImage(QStringLiteral("checkbox_yes"));
         selectAllCount_ = 1;
-        nextButton_->setButtonEnabled(true);
+        setNextUsable(true);
     } else {
         showAllTypesImage(QStringLiteral("checkbox_half"));
         selectAllCount_ = 2;
-        nextButton_->setButtonEnabled(true);
+        setNextUsable(true);
     }
 }
 
@@ -248,6 +277,63 @@ PLXCustemButton* VKSelectTypeViewController::buildTypeButton(const QString&, con
     allTypeButton_.append(button);
     button->show();
     return button;
+}
+
+namespace {
+
+// The categories in bit order, by their titles.
+const char* const kCategoryTitleKeys[kCategoryCount] = {
+    "PLX_TWO_DOCUMENT_TITLE", "PLX_TWO_PICTURE_TITLE", "PLX_TWO_MOVIE_TITLE", "PLX_TWO_MUSIC_TITLE",
+    "PLX_TWO_ARCHIVES_TITLE", "PLX_TWO_EMAIL_TITLE",   "PLX_TWO_OTHER_TITLE"};
+
+// The panel lies over the page's picture, clear of the mode cards (x from
+// 444) and of the next button (up to y 82); frames from the bottom-left.
+constexpr double kPanelX = 20, kPanelY = 132, kPanelW = 410, kPanelH = 340;
+constexpr double kRowHeight = 38, kRowWidth = 380;
+
+}  // namespace
+
+void VKSelectTypeViewController::buildCategoryPanel() {
+    if (categoryPanel_)
+        return;
+    auto* panel = new QFrame(this);
+    panel->setObjectName(QStringLiteral("categoryPanel"));
+    panel->setGeometry(PageRect(kPanelX, kPanelY, kPanelW, kPanelH));
+    panel->setStyleSheet(
+        QStringLiteral("#categoryPanel { background: white; "
+                       "border: 1px solid #d8dee6; border-radius: 6px; }"));
+    auto* title = new QLabel(ui::texts::Text(QStringLiteral("PLX_TWO_CATEGORIES_TITLE")), panel);
+    title->setObjectName(QStringLiteral("categoryPanelTitle"));
+    title->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica"), 14));
+    title->setStyleSheet(QStringLiteral("color: #383838;"));
+    title->setGeometry(20, 12, static_cast<int>(kPanelW) - 40, 24);
+    categoryPanel_ = panel;
+
+    const double top = kPanelY + kPanelH - 44;
+    for (int tag = 0; tag < kCategoryCount; ++tag) {
+        const QString name = ui::texts::Text(QString::fromLatin1(kCategoryTitleKeys[tag]));
+        const QRect frame(static_cast<int>(kPanelX + 15),
+                          static_cast<int>(top - kRowHeight * (tag + 1)),
+                          static_cast<int>(kRowWidth), static_cast<int>(kRowHeight - 2));
+        PLXCustemButton* button = buildTypeButton(name, QString(), QStringLiteral("checkbox_no"),
+                                                  QStringLiteral("checkbox_yes"), tag, frame);
+        button->setObjectName(QStringLiteral("categoryButton%1").arg(1 << tag));
+        button->setTitleStr(name, QString());
+        // One line per category: the box and its name side by side.
+        button->iconImageView()->setGeometry(8, 0, 24, frame.height());
+        if (QLabel* label = button->titleTextField()) {
+            label->setFont(ui::FontRegistry::Font(QStringLiteral("Helvetica"), 14));
+            label->setGeometry(40, 0, frame.width() - 48, frame.height());
+            label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        }
+        if (QLabel* note = button->nodeTextField())
+            note->hide();
+        button->setAccessibleName(name);
+        button->setCursor(Qt::PointingHandCursor);
+        button->changeButtonStart(selectArr_.contains(QString::number(1 << tag)));
+        button->raise();
+    }
+    showCategoryPanel(selectAllCount_ != 1);
 }
 
 }  // namespace velmora::windows

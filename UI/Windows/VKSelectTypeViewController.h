@@ -66,9 +66,21 @@ public:
     void removeSelectOffice();
     PLXCustemButton* buildTypeButton(const QString& title, const QString& node, const QString& icon,
                                      const QString& hoverIcon, int tag, const QRect& cocoaFrame);
+    // The seven category boxes on a panel over the page's picture, hidden
+    // while every category is chosen: unticking the all-types box offers
+    // them. Made once, by whoever opens the page.
+    void buildCategoryPanel();
+    QWidget* categoryPanel() const { return categoryPanel_; }
+
+signals:
+    // The next button became usable or not: the main window's continue
+    // button follows it, so the two never disagree.
+    void nextUsableChanged(bool usable);
 
 private:
     void showAllTypesImage(const QString& name);
+    void setNextUsable(bool usable);
+    void showCategoryPanel(bool show);
     // Writes a mode card's title and what it finds over its picture.
     void labelCard(TCImageButton* card, const QString& titleKey, const QString& noteKey);
     TCImageButton* makeButton(double x, double y, double w, double h, const QString& normal,
@@ -87,9 +99,13 @@ private:
     TCImageButton* formatButton_ = nullptr;
     TCImageButton* completeButton_ = nullptr;
     TCImageButton* nextButton_ = nullptr;
+    QWidget* categoryPanel_ = nullptr;
 };
 
 // The categories in bit order: "1", "2", "4", ... "64".
 QStringList AllCategoryKeys();
+// The category mask of a choice: the bits its entries name (anything else
+// in the list adds nothing).
+int CategoryMask(const QStringList& keys);
 
 }  // namespace velmora::windows

@@ -55,6 +55,11 @@ VKShowScanProgressWindowController::VKShowScanProgressWindowController(QObject* 
     scaningFileName_->setObjectName(QStringLiteral("scaningFileName"));
     scaningFileName_->setTextFormat(Qt::PlainText);
     placeIn(scaningFileName_, 24, 54, 412, 20);
+    detailLabel_ = new QLabel(recoveryProgressView_);
+    detailLabel_->setObjectName(QStringLiteral("recoveryDetailLabel"));
+    detailLabel_->setTextFormat(Qt::PlainText);
+    detailLabel_->setStyleSheet(QStringLiteral("color: #7e8fa4;"));
+    placeIn(detailLabel_, 24, 18, 310, 22);
     stopButton_ = KeyButton(recoveryProgressView_, QStringLiteral("stopButton"),
                             QStringLiteral("PLX_FOUR_RECOVERY_STOP_YES_BUTTON"));
     placeIn(stopButton_, 346, 14, 90, 30);
@@ -133,6 +138,10 @@ void VKShowScanProgressWindowController::changeProgressValue(double percent,
         scaningFileName_->setText(*fileName);
         scaningFileName_->update();
     }
+}
+
+void VKShowScanProgressWindowController::setDetailText(const QString& text) {
+    detailLabel_->setText(text);
 }
 
 void VKShowScanProgressWindowController::setNoMemeryViewHidden() {

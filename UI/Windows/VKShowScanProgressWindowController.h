@@ -40,6 +40,8 @@ public:
     // The bar to `percent`; a null name keeps the name shown.
     void changeProgressValue(double percent, const QString* fileName);
     void setNoMemeryViewHidden();
+    // The line under the file's name: how many files, and the time left.
+    void setDetailText(const QString& text);
 
     void stopProgressButtonAction();
     void noButtonAction();
@@ -50,6 +52,7 @@ public:
     void fadeIn();
 
     QLabel* scaningFileName() const { return scaningFileName_; }
+    QLabel* detailLabel() const { return detailLabel_; }
     QProgressBar* progressBar() const { return progressBar_; }
     QPushButton* stopButton() const { return stopButton_; }
     QPushButton* yesButton() const { return yesButton_; }
@@ -73,6 +76,7 @@ private:
     QWidget* noMemeryView_ = nullptr;
     QLabel* titleLabel_ = nullptr;
     QLabel* scaningFileName_ = nullptr;
+    QLabel* detailLabel_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     QPushButton* stopButton_ = nullptr;
     QLabel* warningTitle_ = nullptr;

@@ -167,6 +167,19 @@ add("arrow", 82, 39,
     f'<path d="M78 33 C60 33 40 28 22 14" fill="none" stroke="#9aa5b4" stroke-width="3" stroke-linecap="round"/>'
     f'<path d="M10 8 L26 7 L20 22 Z" fill="#9aa5b4"/>')
 
+# The three ways the file list shows files: a list, a grid of tiles, and
+# cover flow (a picture in front with others slanting away on each side).
+GREY = "#4a5563"
+add("view_mode_list", 16, 16,
+    "".join(f'<rect x="1" y="{y}" width="2" height="2" fill="{GREY}"/>'
+            f'<rect x="5" y="{y}" width="10" height="2" fill="{GREY}"/>' for y in (2, 7, 12)))
+add("view_mode_grid", 16, 16,
+    "".join(f'<rect x="{x}" y="{y}" width="6" height="6" rx="1" fill="{GREY}"/>'
+            for x in (1, 9) for y in (1, 9)))
+add("view_mode_coverflow", 16, 16,
+    f'<rect x="5" y="2" width="6" height="12" rx="1" fill="{GREY}"/>'
+    f'<path d="M1 4 L4 3 L4 13 L1 12 Z" fill="{GREY}"/><path d="M15 4 L12 3 L12 13 L15 12 Z" fill="{GREY}"/>')
+
 # Marks and alerts.
 add("deletered", 16, 16, '<circle cx="8" cy="8" r="7" fill="#e5484d"/><path d="M4.5 8 H11.5" stroke="#ffffff" stroke-width="2" stroke-linecap="round"/>')
 add("warning_b", 64, 64,

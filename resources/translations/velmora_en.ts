@@ -243,6 +243,26 @@
         <source>The chosen folder may not have room for the selected files. Free some space, then continue.</source>
         <translation>The chosen folder may not have room for the selected files. Free some space, then continue.</translation>
     </message>
+    <message id="RECOVERY_FOLDER_NOT_OPENED_TITLE">
+        <source>The folder could not be opened.</source>
+        <translation>The folder could not be opened.</translation>
+    </message>
+    <message id="RECOVERY_FOLDER_NOT_OPENED_NODE">
+        <source>No program to open folders was found (xdg-open and a file manager). The recovered files are in %@</source>
+        <translation>No program to open folders was found (xdg-open and a file manager). The recovered files are in %@</translation>
+    </message>
+    <message id="RECOVERY_FOLDER_NOT_OPENED_YES_BUTTON">
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_DETAIL">
+        <source>%d file(s) · time left %@</source>
+        <translation>%d file(s) · time left %@</translation>
+    </message>
+    <message id="PLX_FOUR_RECOVERY_NO_SPACE_SIZES">
+        <source>The selected files take %@; the folder's disk has %@ free.</source>
+        <translation>The selected files take %@; the folder's disk has %@ free.</translation>
+    </message>
     <message id="PLX_FOUR_RECOVERY_NO_SPACE_YES_BUTTON">
         <source>Cancel</source>
         <translation>Cancel</translation>
@@ -462,6 +482,22 @@
     <message id="PLX_TWO_ALL_TYPES">
         <source>All file types</source>
         <translation>All file types</translation>
+    </message>
+    <message id="VIEW_MODE_LIST">
+        <source>List</source>
+        <translation>List</translation>
+    </message>
+    <message id="VIEW_MODE_GRID">
+        <source>Grid</source>
+        <translation>Grid</translation>
+    </message>
+    <message id="VIEW_MODE_COVER_FLOW">
+        <source>Cover Flow</source>
+        <translation>Cover Flow</translation>
+    </message>
+    <message id="PLX_TWO_CATEGORIES_TITLE">
+        <source>Look for these kinds of file:</source>
+        <translation>Look for these kinds of file:</translation>
     </message>
     <message id="PLX_TWO_NEXT_BUTTON">
         <source>Next</source>

@@ -466,6 +466,46 @@ TEST_F(ScanRoad, TimedRefreshesPostAtMostEveryTwoSecondsAndNeverQueueTwice) {
     VKUIScan::instance().SetOpTreeFinished(1);
 }
 
+// A deep scan walks a long way before its first file: its progress records
+// alone tell the windows, at the timed pace, so the bar and the count move
+// before the end.
+TEST_F(ScanRoad, ProgressRecordsWithoutFilesReachTheWindowsTimed) {
+    BridgeWorld world;
+    auto clock = std::make_shared<SettableClock>(5000);
+    velmora::bridge::InstallClock(clock);
+    NotificationLog log("NormalScranValue");
+    VKUIController::VKResetTreeNodeData();
+    VKUIScan& scan = VKUIScan::instance();
+    _PROGRESS_INFO info{};
+    info.state = PROGRESS_RUNNING;
+    info.total = 100;
+    const struct {
+        time_t now;
+        int64_t done;
+        size_t posts;
+    } steps[] = {{5000, 10, 1}, {5001, 20, 1}, {5002, 42, 2}, {5003, 50, 2}, {5006, 60, 3}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.done);
+        clock->Set(step.now);
+        info.done = step.done;
+        scan.UpdateProgress(&info);
+        world.poster->RunPending();
+        EXPECT_EQ(log.objects.size(), step.posts);
+    }
+    double percent = 0;
+    unsigned long long count = 7;
+    VKUIController::GetScanProgress(&percent, &count);
+    EXPECT_EQ(percent, 60);
+    EXPECT_EQ(count, 0u);
+    // Nothing is posted while the windows rebuild their trees.
+    scan.SetOpTreeFinished(0);
+    clock->Set(5010);
+    scan.UpdateProgress(&info);
+    EXPECT_EQ(world.poster->PendingCount(), 0u);
+    scan.SetOpTreeFinished(1);
+    scan.ClearData();
+}
+
 TEST_F(ScanRoad, APollerWhoseOperationEndsEarlyPostsOnce) {
     BridgeWorld world;
     NotificationLog log("PollerDone");

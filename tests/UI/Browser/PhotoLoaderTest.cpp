@@ -17,10 +17,11 @@ using velmora::seam::FakeBridge;
 
 namespace {
 
+// The items showing a picture of their own.
 std::vector<qint64> LoadedItems(const VKPhotoLoader& loader) {
     std::vector<qint64> loaded;
     for (size_t k = 0; k < loader.photos().size(); ++k) {
-        if (!loader.photos()[k].isPlaceholder())
+        if (!loader.photos()[k].isPlaceholder() && !loader.photos()[k].isTypeIcon())
             loaded.push_back(static_cast<qint64>(k));
     }
     return loaded;
@@ -60,15 +61,21 @@ TEST(PhotoLoader, LoadsTheWindowAroundTheSelectionAndNothingElse) {
     loader.start(250);
     RunToTheEnd(loader);
     EXPECT_EQ(loader.state(), kLoaderStopped);
-    // Items 150 to 349 were asked for, the two without a picture kept their
-    // placeholder, and nothing outside the window was read.
+    // Items 150 to 349 were asked for, the two without a picture show their
+    // type's icon (never "Loading..." for ever), and nothing outside the
+    // window was read.
     EXPECT_EQ(bridge.pictureReads.load(), 198);
     const std::vector<qint64> loaded = LoadedItems(loader);
     ASSERT_EQ(loaded.size(), 198u);
     EXPECT_EQ(loaded.front(), 150);
     EXPECT_EQ(loaded.back(), 349);
-    EXPECT_TRUE(loader.photos()[200].isPlaceholder());
-    EXPECT_TRUE(loader.photos()[300].isPlaceholder());
+    for (size_t k : {200u, 300u}) {
+        const Photo& icon = loader.photos()[k];
+        EXPECT_FALSE(icon.isPlaceholder()) << k;
+        EXPECT_EQ(icon.imageUID(), QStringLiteral("icon:3IconImage")) << k;
+        EXPECT_FALSE(icon.imageRepresentation().isNull()) << k;
+        EXPECT_EQ(icon.imageVersion(), 1) << k;
+    }
     // A loaded item: its picture, its file's name, a fresh identifier and a
     // new version; identifiers are unique.
     const Photo& photo = loader.photos()[250];
@@ -86,6 +93,22 @@ TEST(PhotoLoader, LoadsTheWindowAroundTheSelectionAndNothingElse) {
     EXPECT_EQ(moved.front(), 160);
     EXPECT_EQ(moved.back(), 359);
     EXPECT_TRUE(loader.photos()[150].imageRepresentation().isNull());
+}
+
+// Files that cannot have a picture show the icon of their kind.
+TEST(PhotoLoader, TypeIconsFollowTheFilesKind) {
+    const struct {
+        const char* name;
+        const char* icon;
+    } cases[] = {
+        {"song.wav", "5IconImage"}, {"tune.MP3", "5IconImage"},   {"clip.mp4", "4IconImage"},
+        {"trip.mov", "4IconImage"}, {"photo.jpg", "3IconImage"},  {"report.pdf", "2IconImage"},
+        {"note.txt", "2IconImage"}, {"bundle.zip", "6IconImage"}, {"no extension", "8IconImage"},
+        {"", "8IconImage"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FileTypeIconName(QString::fromUtf8(c.name)), QString::fromLatin1(c.icon))
+            << c.name;
 }
 
 TEST(PhotoLoader, EveryItemOfASmallFolderGetsItsPicture) {

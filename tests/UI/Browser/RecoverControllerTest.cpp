@@ -18,6 +18,7 @@
 #include "Browser/VKRecoverHost.h"
 #include "UIPlatform/Texts.h"
 #include "WindowTestSupport.h"
+#include "Windows/DiskTexts.h"
 #include "Windows/VKScanEndSaveWindowController.h"
 #include "Windows/VKScanNotEndSaveWindowController.h"
 #include "platform/desktop/Workspace.h"
@@ -203,6 +204,21 @@ TEST_F(RecoverControllerTest, TheFolderChecksRunInOrder) {
     }
 }
 
+// The warning of too little room gives both sizes, so the user knows how
+// much to free.
+TEST_F(RecoverControllerTest, TheNoSpaceWarningGivesBothSizes) {
+    bridge.selectedSize = 5'000'000;
+    alerts.answers = {1};
+    auto controller = Make(true, 1'200'000);
+    Choose(*controller);
+    ASSERT_EQ(alerts.shown.size(), 1u);
+    const QString said = alerts.shown[0].informative;
+    for (int64_t size : {int64_t{5'000'000}, int64_t{1'200'000}})
+        EXPECT_TRUE(said.contains(windows::LongLongDiskSize(size))) << said.toStdString();
+    EXPECT_FALSE(said.contains(QStringLiteral("%@"))) << said.toStdString();
+    EXPECT_EQ(bridge.CountOf("DoRecovery"), 0);
+}
+
 // A start the bridge refuses (a recovery still finishing, the folder on the
 // scanned device) is said in a sheet the user can read, never silence.
 TEST_F(RecoverControllerTest, AStartTheBridgeRefusesIsToldToTheUser) {
@@ -296,6 +312,21 @@ TEST_F(RecoverControllerTest, TheSelectedTabGivesTheRootArray) {
     }
 }
 
+TEST(RecoveryTimeLeft, FromTheShareDoneAndTheTimeSpent) {
+    const struct {
+        double percent;
+        qint64 elapsed;
+        const char* left;
+    } cases[] = {
+        {0, 10, "-:-:-"},      {0.5, 10, "-:-:-"},     {25, 0, "-:-:-"},
+        {25, 10, "00:00:30"},  {50, 3600, "01:00:00"}, {99, 99, "00:00:01"},
+        {100, 50, "00:00:00"}, {1, 3600 * 2, "-:-:-"},  // 198 hours: not told
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RecoveryTimeLeft(c.percent, c.elapsed), QString::fromLatin1(c.left))
+            << c.percent << "% after " << c.elapsed << " s";
+}
+
 TEST_F(RecoverControllerTest, ARecoveryRunsItsProgressWindowAndEndsFinished) {
     auto controller = Make();
     Choose(*controller);
@@ -305,6 +336,8 @@ TEST_F(RecoverControllerTest, ARecoveryRunsItsProgressWindowAndEndsFinished) {
         EXPECT_EQ(progress->window(), window);
         EXPECT_EQ(progress->progressBar()->value(), 25);
         EXPECT_EQ(progress->scaningFileName()->text(), "IMG_0001.JPG");
+        // How many files, and the time left once it can be told.
+        EXPECT_EQ(progress->detailLabel()->text(), QStringLiteral("2 file(s) · time left -:-:-"));
         PostProgress(2, 4, 1);  // the destination is full
         EXPECT_EQ(progress->visiblePanel(), Panel::NoSpace);
         progress->continueButton()->click();

@@ -23,6 +23,7 @@ TEST_F(FilePaneTest, ListsTheChosenFolderWithItsCells) {
     const Cell cells[] = {
         {"b.txt", kSizeColumn, "1.00 KB", ""},
         {"a.jpg", kSizeColumn, "300 byte", ""},
+        {"sub", kSizeColumn, "--", ""},  // a folder has no size of its own
         {"x.png", kNameColumn, "x.png", "deletered"},
         {"a.jpg", kNameColumn, "a.jpg", ""},
         {"a.jpg", kPathColumn, "//a.jpg", ""},
@@ -33,6 +34,13 @@ TEST_F(FilePaneTest, ListsTheChosenFolderWithItsCells) {
         EXPECT_EQ(model.cellText(RowOf(c.name), c.column), c.text);
         EXPECT_EQ(model.cellImageName(RowOf(c.name), c.column), c.image);
     }
+    // Cut-off texts can be read whole in their tips; sizes need none.
+    for (int column : {kNameColumn, kPathColumn, kCreatedColumn}) {
+        const QModelIndex cell = model.index(RowOf("a.jpg"), column);
+        EXPECT_EQ(model.data(cell, Qt::ToolTipRole).toString(), model.cellText(cell.row(), column))
+            << column;
+    }
+    EXPECT_FALSE(model.data(model.index(RowOf("a.jpg"), kSizeColumn), Qt::ToolTipRole).isValid());
     // Past the end: empty cells, nothing else.
     EXPECT_TRUE(model.cellText(5, kNameColumn).isEmpty());
     EXPECT_FALSE(model.data(model.index(5, kNameColumn), Qt::DisplayRole).isValid());

@@ -5,6 +5,7 @@
 
 #include "Browser/BrowserSplitView.h"
 #include "FileListFixture.h"
+#include "Resources/ImageRegistry.h"
 
 namespace velmora::browser::testing {
 namespace {
@@ -38,6 +39,32 @@ TEST_F(ViewModesTest, AnEmptyFolderShowsItsNoteInEveryMode) {
         EXPECT_EQ(
             modes->gridNoValueView()->findChild<QLabel*>(QStringLiteral("noValueText"))->text(),
             QStringLiteral("No files found here."));
+    }
+}
+
+// Each mode button shows the picture of its own mode and says its name.
+TEST_F(ViewModesTest, ModeButtonsShowTheirModesPictureAndName) {
+    const struct {
+        int mode;
+        const char* image;
+        const char* tip;
+    } cases[] = {
+        {FileListPane::kListMode, "view_mode_list", "List"},
+        {FileListPane::kGridMode, "view_mode_grid", "Grid"},
+        {FileListPane::kCoverFlowMode, "view_mode_coverflow", "Cover Flow"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        QAbstractButton* button = modes->segmentButtons()->button(c.mode);
+        ASSERT_TRUE(button);
+        EXPECT_EQ(button->toolTip(), QString::fromLatin1(c.tip));
+        EXPECT_EQ(ui::ImageRegistry::Origin(QString::fromLatin1(c.image)), ui::ImageOrigin::Drawn);
+        const QImage shown = button->icon().pixmap(16, 16).toImage();
+        const QImage expected =
+            ui::ImageRegistry::Icon(QString::fromLatin1(c.image)).pixmap(16, 16).toImage();
+        EXPECT_FALSE(shown.isNull());
+        EXPECT_EQ(shown.convertToFormat(QImage::Format_ARGB32),
+                  expected.convertToFormat(QImage::Format_ARGB32));
     }
 }
 

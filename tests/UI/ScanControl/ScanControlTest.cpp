@@ -21,7 +21,9 @@ protected:
 };
 
 // Until a file is found and while at most 1 % is done the labels wait;
-// the 1.5 s progress timer starts with the first file.
+// past that the count, the time left and the bar show, files found or not
+// (a deep scan walks most of the disk before its first file). The 1.5 s
+// progress timer starts with the first file.
 TEST_F(ScanControlTest, WaitingTextsAndProgressTimer) {
     struct Case {
         double percent;
@@ -29,12 +31,13 @@ TEST_F(ScanControlTest, WaitingTextsAndProgressTimer) {
         const char* found;
         const char* remain;
         bool timer;
+        double bar;  // -1: left as it was
     };
     const Case cases[] = {
-        {0, 0, "Please wait...", "Prepare to scan your drive", false},
-        {1, 0, "Please wait...", "Prepare to scan your drive", false},
-        {2, 0, "Files found: 0", "Remaining time: 00:02:00", false},
-        {0.5, 3, "Files found: 3", "Remaining time: 00:02:00", true},
+        {0, 0, "Please wait...", "Prepare to scan your drive", false, -1},
+        {1, 0, "Please wait...", "Prepare to scan your drive", false, -1},
+        {42, 0, "Files found: 0", "Remaining time: 00:02:00", false, 42},
+        {0.5, 3, "Files found: 3", "Remaining time: 00:02:00", true, 0.5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.found);
@@ -42,10 +45,12 @@ TEST_F(ScanControlTest, WaitingTextsAndProgressTimer) {
         bridge.scanPercent = c.percent;
         bridge.scanFiles = c.files;
         bridge.remainingTime = "00:02:00";
+        browser.progress = -1;
         auto control = Make();
         control->scanDataArrived();
         EXPECT_EQ(browser.text(C::FoundFiles), QString::fromUtf8(c.found));
         EXPECT_EQ(browser.text(C::RemainTime), QString::fromUtf8(c.remain));
+        EXPECT_EQ(browser.progress, c.bar);
         EXPECT_EQ(control->progressTimerRunning(), c.timer);
         // No file yet: time passing starts nothing either.
         timers.advanceMs(5000);

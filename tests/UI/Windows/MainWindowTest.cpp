@@ -7,8 +7,11 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <QTest>
+
 #include "BridgeSeam/VKBridge.h"
 #include "UIPlatform/Texts.h"
+#include "Widgets/PLXCustemButton.h"
 #include "WindowTestSupport.h"
 #include "support/TestSupport.h"
 
@@ -411,15 +414,39 @@ TEST_F(MainWindowTest, ReturnDoesNothingWhileTheDefaultButtonCannotBeUsed) {
     EXPECT_EQ(bridge.CountOf("NotifiyDeviceInfoAfterInit"), 0);
 }
 
-TEST_F(MainWindowTest, TheWizardScansForMoviesAndMusicAndALoadedResultForEverything) {
+// The scan looks for what the first page has ticked: everything unless the
+// user narrows it with the category boxes; a loaded result shows everything.
+TEST_F(MainWindowTest, TheScanLooksForTheTickedCategoriesAndALoadedResultForEverything) {
     bridge.devices = {FakeBridge::Disk("sda", 1000, {FakeBridge::Volume("sda1", 1000, 2)})};
-    {
-        // Whatever the categories, the wizard hands 12 to the scan.
+    const struct {
+        const char* name;
+        std::vector<int> boxes;  // category bits clicked after unticking "All file types"
+        bool untickAll;
+        int mask;
+    } cases[] = {
+        {"as the page opens", {}, false, 127},
+        {"pictures and documents", {2, 1}, true, 3},
+        {"music only", {8}, true, 8},
+        {"every box one by one", {1, 2, 4, 8, 16, 32, 64}, true, 127},
+        {"a box ticked and unticked", {4, 16, 4}, true, 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        bridge.recoveryTypes.clear();
         auto controller = Open();
-        controller->selectTypeVC()->selectArr() = QStringList{"1", "2"};
+        VKSelectTypeViewController* page = controller->selectTypeVC();
+        if (c.untickAll)
+            page->alltypesButton()->click();
+        for (int bit : c.boxes) {
+            auto* box =
+                page->findChild<PLXCustemButton*>(QStringLiteral("categoryButton%1").arg(bit));
+            ASSERT_TRUE(box);
+            ASSERT_TRUE(box->isVisible()) << "the categories are not offered";
+            QTest::mouseClick(box, Qt::LeftButton, {}, box->rect().center());
+        }
         Next(*controller);
-        EXPECT_EQ(bridge.recoveryTypes, std::vector<int>{12});
-        EXPECT_EQ(controller->selectValues(), 12);
+        EXPECT_EQ(bridge.recoveryTypes, std::vector<int>{c.mask});
+        EXPECT_EQ(controller->selectValues(), c.mask);
     }
     bridge.recoveryTypes.clear();
     chosenFile = QStringLiteral("/tmp/c.Velmora");
@@ -428,8 +455,48 @@ TEST_F(MainWindowTest, TheWizardScansForMoviesAndMusicAndALoadedResultForEveryth
     EXPECT_EQ(bridge.recoveryTypes, std::vector<int>{127});
 }
 
-// The window follows "ShowDetailWindow" from its set-up until it first
-// leaves the type page; an import from the disk page follows it again.
+// Unticking "All file types" offers the boxes; with none ticked neither the
+// next button nor the lower-left continue goes on, and both come back with
+// the first box. Back from the disk page keeps the choice as it was.
+TEST_F(MainWindowTest, NextAndContinueAgreeAndBackKeepsTheChoice) {
+    bridge.devices = {FakeBridge::Disk(
+        "sda", 3000, {FakeBridge::Volume("sda1", 1000, 2), FakeBridge::Volume("sda2", 1000, 3)})};
+    auto controller = Open();
+    VKSelectTypeViewController* page = controller->selectTypeVC();
+    ASSERT_TRUE(page->categoryPanel());
+    EXPECT_FALSE(page->categoryPanel()->isVisible());
+    page->alltypesButton()->click();
+    EXPECT_TRUE(page->categoryPanel()->isVisible());
+    EXPECT_FALSE(page->nextButton()->isButtonUsable());
+    EXPECT_FALSE(controller->backHomeButton()->isButtonUsable());
+    controller->backHomeButton()->click();
+    Pump();
+    EXPECT_EQ(controller->whichPage(), 2);
+    EXPECT_EQ(bridge.CountOf("NotifiyDeviceInfoAfterInit"), 0);
+
+    auto* music = page->findChild<PLXCustemButton*>(QStringLiteral("categoryButton8"));
+    ASSERT_TRUE(music);
+    QTest::mouseClick(music, Qt::LeftButton, {}, music->rect().center());
+    EXPECT_TRUE(music->isSelected());
+    EXPECT_TRUE(page->nextButton()->isButtonUsable());
+    EXPECT_TRUE(controller->backHomeButton()->isButtonUsable());
+    controller->backHomeButton()->click();
+    Pump();
+    ASSERT_EQ(controller->whichPage(), 3);
+    EXPECT_EQ(controller->selectValues(), 8);
+
+    // Back: music is still ticked, in the list and on its box.
+    controller->backHomeButton()->click();
+    EXPECT_EQ(controller->whichPage(), 2);
+    EXPECT_EQ(page->selectArr(), QStringList{"8"});
+    EXPECT_TRUE(music->isSelected());
+    EXPECT_TRUE(controller->backHomeButton()->isButtonUsable());
+    controller->backHomeButton()->click();
+    Pump();
+    EXPECT_EQ(controller->whichPage(), 3);
+    EXPECT_EQ(controller->selectValues(), 8);
+}
+
 TEST_F(MainWindowTest, ImportShowsTheBrowserOnTheLoadsWordFromWhereTheWindowListens) {
     bridge.devices = {FakeBridge::Disk(
         "sda", 3000, {FakeBridge::Volume("sda1", 1000, 2), FakeBridge::Volume("sda2", 1000, 3)})};

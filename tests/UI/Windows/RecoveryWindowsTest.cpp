@@ -163,6 +163,30 @@ TEST_F(RecoveryWindowsTest, TheFolderLinkOpensTheFolderOrNothing) {
     }
 }
 
+// A folder no program could open: the user is told where the files are.
+TEST_F(RecoveryWindowsTest, AFolderThatCannotBeOpenedIsSaidWithItsPath) {
+    struct NoOpener : platform::Workspace {
+        bool OpenUrl(const std::string&) override { return false; }
+        bool OpenFolder(const std::string&) override { return false; }
+    } none;
+    ui::ScriptedAlerts alerts;
+    ui::SetAlertPresenter(&alerts);
+    alerts.answers = {1, 1};
+    VKScanEndSaveWindowController finished(QStringLiteral("/home/ann/Recovered"), &none);
+    emit finished.savePathLabel()->linkActivated(QStringLiteral("folder"));
+    VKScanNotEndSaveWindowController stopped(&none);
+    stopped.changeRecoveryFilesPoint(3, QStringLiteral("/home/ann/Stopped"));
+    stopped.jumpToSavePath();
+    Pump();
+    ui::SetAlertPresenter(nullptr);
+    ASSERT_EQ(alerts.shown.size(), 2u);
+    EXPECT_EQ(alerts.shown[0].message, ui::texts::Text("RECOVERY_FOLDER_NOT_OPENED_TITLE"));
+    EXPECT_TRUE(alerts.shown[0].informative.endsWith("/home/ann/Recovered"))
+        << alerts.shown[0].informative.toStdString();
+    EXPECT_TRUE(alerts.shown[1].informative.endsWith("/home/ann/Stopped"));
+    EXPECT_EQ(alerts.unscripted, 0);
+}
+
 TEST_F(RecoveryWindowsTest, TheStoppedWindowSaysHowManyFilesWereWrittenAndHowManyNot) {
     const struct {
         double files;

@@ -225,6 +225,13 @@ private:
         }
         if (command == QLatin1String("text"))
             return QStringLiteral("ok ") + TextOf(w);
+        // A property of the widget, as text: "prop NAME PROPERTY".
+        if (command == QLatin1String("prop")) {
+            const QVariant value = w->property(argument.toLatin1().constData());
+            if (!value.isValid())
+                return QStringLiteral("error no property ") + argument;
+            return QStringLiteral("ok ") + value.toString();
+        }
         if (command == QLatin1String("invoke")) {
             QObject* target = w->window()->property("controller").value<QObject*>();
             if (!target)
