@@ -1,4 +1,5 @@
 #include "platform/MountInfo.h"
+#include "platform/VolumeLabel.h"
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -221,6 +222,9 @@ std::string VolumeDescriber::VolumeName(std::string_view label, std::string_view
                                         dev_t deviceId, std::string_view nodePath) const {
     if (!label.empty())
         return std::string(label);
+    // A file system whose recogniser reads no label (exFAT) still has one.
+    if (std::string probed = ProbeVolumeLabel(nodePath); !probed.empty())
+        return probed;
     std::string mp = MountPoint(deviceId, nodePath);
     while (mp.size() > 1 && mp.back() == '/')
         mp.pop_back();

@@ -14,7 +14,7 @@ PACKAGES=(
   # tests, format check, benchmarks, fuzzing
   clang-format libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
   # engine dependencies
-  zlib1g-dev libtinyxml2-dev libchardet-dev libplist-dev
+  zlib1g-dev libtinyxml2-dev libchardet-dev libplist-dev libblkid-dev
   # interface, and the windows tested under a real X server
   qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools qt6-svg-dev
   qt6-image-formats-plugins libudev-dev nlohmann-json3-dev adwaita-icon-theme fonts-urw-base35

@@ -62,7 +62,7 @@ VKAppDelegate::VKAppDelegate(VKAppDelegateWiring wiring, QObject* parent)
     : QObject(parent), wiring_(std::move(wiring)) {}
 
 VKAppDelegate::~VKAppDelegate() {
-    watcher_.Stop();
+    notifier_.Stop();
     NotificationCenter::defaultCenter().removeObserver(this);
 }
 
@@ -78,12 +78,9 @@ void VKAppDelegate::applicationDidFinishLaunching() {
                        [this](const velmora::ui::Notification&) { changeAllWindowTitle(); });
 
     if (wiring_.watchDevices) {
-        const bool started = watcher_.Start([this](const BlockDeviceEvent& event) {
-            // From the watcher's thread to ours; dropped once we are gone.
-            QMetaObject::invokeMethod(
-                this, [this, event] { diskEvent(event); }, Qt::QueuedConnection);
-        });
-        if (!started)
+        // A disk with its partitions comes as several events at once; each
+        // post makes the windows list the devices again.
+        if (!notifier_.Start())
             std::fprintf(stderr, "Device watcher: no device events can be received\n");
     }
     runVersionCheck();

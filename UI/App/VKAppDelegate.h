@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "VKCheckUpdateWindowController.h"
+#include "Windows/USBNotifier.h"
 #include "platform/desktop/BlockDeviceWatcher.h"
 
 class QAction;
@@ -47,7 +48,8 @@ struct VKAppDelegateWiring {
     std::function<void()> closeApp;
     // Opens links as the invoking user.
     velmora::platform::Workspace* workspace = nullptr;
-    // Watch block devices (udev) and post their arrival and removal.
+    // Watch block devices (udev) and post their arrival and removal, those
+    // of one turn of the main loop together.
     bool watchDevices = true;
 };
 
@@ -91,12 +93,13 @@ public:
     // The exit item: quits when applicationShouldTerminate allows it.
     void exitAction();
 
-    // A block device appeared or went (on the main thread).
+    // One block device appeared or went, posted on its own (on the main
+    // thread); the watcher posts the events of a turn together instead.
     void diskEvent(const velmora::platform::BlockDeviceEvent& event);
 
     QWidget* rootWindow() const { return rootWindowCon_; }
     VKCheckUpdateWindowController* checkUpdateWindow() const { return checkUpdateWindow_.get(); }
-    bool isWatchingDevices() const { return watcher_.Running(); }
+    bool isWatchingDevices() const { return notifier_.Running(); }
 
 signals:
     // The version check of the launch has ended (with or without a window).
@@ -116,5 +119,5 @@ private:
     std::unique_ptr<QMenuBar> menuBar_;
     QHash<QString, QAction*> items_;
     QHash<QString, QMenu*> menus_;
-    velmora::platform::BlockDeviceWatcher watcher_;
+    velmora::windows::USBNotifier notifier_;
 };

@@ -18,6 +18,7 @@
 #include "VKAppDelegate.h"
 #include "VKUIController.h"
 #include "Widgets/MyNSApplication.h"
+#include "Windows/DeviceListRefresher.h"
 #include "Windows/VKProgressWindow.h"
 #include "Windows/VKRootWindowController.h"
 #include "platform/HeapPages.h"
@@ -114,6 +115,8 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
         return windows.openRootWindow(rsfPath);
     };
     VKAppDelegate delegate(std::move(wiring));
+    // Disks coming and going make the device list again, off this thread.
+    velmora::windows::DeviceListRefresher::shared().followDeviceEvents();
     delegate.applicationDidFinishLaunching();
     const int status = app.exec();
     VKUIController::StopScan(1);

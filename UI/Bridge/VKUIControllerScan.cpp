@@ -358,7 +358,16 @@ void VKUIController::InitDeviceInfoInBgThread() {
 }
 
 void VKUIController::NotifiyDeviceInfoAfterInit(const std::string& name) {
-    const int state = Catalogue().GetInitState();
+    int state = 0;
+    if (!Catalogue().TryGetInitState(&state)) {
+        // A rebuild holds the catalogue (a disk came or went): the name is
+        // posted once it is done, and the caller never waits for it.
+        velmora::bridge::StartBackgroundThread([name] {
+            if (Catalogue().GetInitState() == 2)
+                VKUIPublic::NotifyMainThread(name);
+        });
+        return;
+    }
     if (state == 0)
         VKUIPublic::NotifyMainThreadByPostKey(name, [] { InitDeviceInfoInBgThread(); });
     else if (state == 2)
@@ -372,9 +381,7 @@ void VKUIController::RefreshDeviceInfo() {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     // The scan's lease holds the devices: Clear waits for it, so nothing is
     // freed under a scan that has not let go yet.
-    VKUIDeviceData& catalogue = Catalogue();
-    catalogue.Clear();
-    catalogue.InitDeviceInfo();
+    Catalogue().Rebuild();
     scan.SaveScanSorage(nullptr);
 }
 

@@ -150,6 +150,20 @@ int VKUIDeviceData::GetInitState() const {
     return m_initState;
 }
 
+bool VKUIDeviceData::TryGetInitState(int* state) const {
+    std::unique_lock<std::recursive_mutex> hold(m_lock, std::try_to_lock);
+    if (!hold.owns_lock())
+        return false;
+    *state = m_initState;
+    return true;
+}
+
+void VKUIDeviceData::Rebuild() {
+    auto lock = LockWithoutLeases();
+    Clear();
+    InitDeviceInfo();
+}
+
 void VKUIDeviceData::InitDeviceInfo() {
     // A new look frees the devices of the last one.
     auto lock = LockWithoutLeases();
@@ -235,7 +249,9 @@ int VKUIDeviceData::GetDiskDataByDiskInfo(const CCollectDiskDeviceInfoStruct* in
                                           _DiskVolumeData& record) {
     if (info == nullptr || info->flag != 0)
         return 0;
-    record.name = info->registryName;
+    // A disk without a model (a virtual disk, say) is known by its node
+    // ("vda") rather than as one more untitled disk.
+    record.name = info->registryName[0] != '\0' ? info->registryName : info->bsdName;
     record.bsdName = info->bsdName;
     record.capacity = Capacity(info->sectorSize, info->totalSectors);
     record.used = 0;

@@ -65,6 +65,12 @@ public:
     // nothing, 2 ready. Waits for the leases of the previous build.
     void InitDeviceInfo();
     int GetInitState() const;
+    // The state when no build holds the catalogue now; false while one
+    // does (the caller must not wait for it on the interface thread).
+    bool TryGetInitState(int* state) const;
+    // Clear and InitDeviceInfo as one step: no reader sees the catalogue
+    // empty between the two.
+    void Rebuild();
     // Lets the enumerator free its devices and empties both maps (the
     // state stays 2). Waits until no lease is held.
     void Clear();

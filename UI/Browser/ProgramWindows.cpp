@@ -2,6 +2,7 @@
 
 #include "UIPlatform/Modal.h"
 #include "UIPlatform/Timing.h"
+#include "Windows/DeviceListRefresher.h"
 #include "Windows/VKRootWindowController.h"
 
 namespace velmora::browser {
@@ -28,6 +29,9 @@ QWidget* ProgramWindows::openRootWindow(const QString& rsfPath) {
 // to go.
 void ProgramWindows::goHome() {
     ++homes_;
+    // Disks pulled or plugged in while the browser was open: the list is
+    // made again, off the interface thread, before the disk page shows it.
+    windows::DeviceListRefresher::shared().resume();
     ui::PerformAfter(this, 200, [this] {
         auto home = std::make_unique<windows::VKRootWindowController>(rootSeams_);
         home->setIsNotFristLoad(true);

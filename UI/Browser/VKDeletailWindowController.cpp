@@ -13,6 +13,7 @@
 
 #include "BridgeSeam/IBridge.h"
 #include "Browser/Autoresizing.h"
+#include "Browser/BrowserSplitView.h"
 #include "Browser/BrowserTabButton.h"
 #include "Browser/CommOutlineView.h"
 #include "Browser/FileViewModes.h"
@@ -146,6 +147,10 @@ bool VKDeletailWindowController::eventFilter(QObject* watched, QEvent* event) {
         layoutContent();
         return false;
     }
+    if (event->type() == QEvent::Resize && watched == splistLeftView_) {
+        layoutLeftPane();
+        return false;
+    }
     if (event->type() == QEvent::Close && watched == aWindow_) {
         event->ignore();
         QMetaObject::invokeMethod(
@@ -174,21 +179,31 @@ void VKDeletailWindowController::awakeFromNib() {
     contentView_->installEventFilter(this);
 
     const int splitHeight = kContentHeight - kBottomBarHeight;
-    splistLeftView_ = new QWidget(contentView_);
+    // The trees and the file pane share the width; the user moves the line
+    // between them within the split view's limits.
+    splistView_ = new BrowserSplitView(contentView_);
+    splistView_->setObjectName(QStringLiteral("splistView"));
+    splistView_->setHandleWidth(1);
+    splistView_->setStyleSheet(
+        QStringLiteral("QSplitter::handle { background: rgb(217, 217, 217); }"));
+    splistView_->setGeometry(0, 0, kWidth, splitHeight);
+
+    splistLeftView_ = new QWidget();
     splistLeftView_->setObjectName(QStringLiteral("splistLeftView"));
-    splistLeftView_->setGeometry(0, 0, kLeftPaneWidth, splitHeight);
     splistLeftView_->setAutoFillBackground(true);
     QPalette left = splistLeftView_->palette();
     left.setColor(QPalette::Window, QColor(245, 245, 245));
     splistLeftView_->setPalette(left);
+    splistView_->addWidget(splistLeftView_);
 
-    divider_ = new QWidget(contentView_);
-    divider_->setGeometry(kLeftPaneWidth, 0, 1, splitHeight);
-    divider_->setStyleSheet(QStringLiteral("background: rgb(217, 217, 217);"));
-
-    filePaneSlot_ = new QWidget(contentView_);
+    filePaneSlot_ = new QWidget();
     filePaneSlot_->setObjectName(QStringLiteral("filePaneSlot"));
-    filePaneSlot_->setGeometry(kLeftPaneWidth + 1, 0, kWidth - kLeftPaneWidth - 1, splitHeight);
+    splistView_->addWidget(filePaneSlot_);
+    // A wider window widens the file pane; the trees keep their width.
+    splistView_->setStretchFactor(0, 0);
+    splistView_->setStretchFactor(1, 1);
+    splistView_->setSizes({kLeftPaneWidth, kWidth - kLeftPaneWidth - 1});
+    splistLeftView_->installEventFilter(this);
     auto* slotLayout = new QVBoxLayout(filePaneSlot_);
     slotLayout->setContentsMargins(0, 0, 0, 0);
 
@@ -211,16 +226,35 @@ void VKDeletailWindowController::awakeFromNib() {
 void VKDeletailWindowController::layoutContent() {
     const int width = contentView_->width();
     const int splitHeight = std::max(0, contentView_->height() - kBottomBarHeight);
-    splistLeftView_->setGeometry(0, 0, kLeftPaneWidth, splitHeight);
-    divider_->setGeometry(kLeftPaneWidth, 0, 1, splitHeight);
-    filePaneSlot_->setGeometry(kLeftPaneWidth + 1, 0, std::max(0, width - kLeftPaneWidth - 1),
-                               splitHeight);
+    splistView_->setGeometry(0, 0, width, splitHeight);
+    layoutLeftPane();
+    blowView_->setGeometry(0, splitHeight, width, kBottomBarHeight);
+}
+
+// The tabs and the trees fill the left pane, whatever width the divider
+// gives it.
+void VKDeletailWindowController::layoutLeftPane() {
+    if (!changeTimeBlowView_ || !outlines_[3])
+        return;  // not built yet
+    const int width = splistLeftView_->width();
+    const int height = splistLeftView_->height();
+    const int third = width / 3;
+    for (const Tab tab : {kPathTab, kTypeTab, kTimeTab}) {
+        const int x = third * static_cast<int>(tab);
+        tabs_[tab]->setGeometry(x, 0, tab == kTimeTab ? width - x : third, kTabBarHeight);
+    }
+    changeTimeBlowView_->setGeometry(0, kTabBarHeight, width, 25);
+    const int half = width / 2;
+    tabs_[kCreatTab]->setGeometry(0, 0, half, 25);
+    tabs_[kModifyTab]->setGeometry(half, 0, width - half, 25);
     for (int kind = 0; kind < 4; ++kind) {
         const int top = kind >= OP_TREE_CREATION_DATE ? kTabBarHeight + 25 : kTabBarHeight;
-        outlines_[static_cast<size_t>(kind)]->setGeometry(0, top, kLeftPaneWidth,
-                                                          std::max(0, splitHeight - top));
+        outlines_[static_cast<size_t>(kind)]->setGeometry(0, top, width, std::max(0, height - top));
     }
-    blowView_->setGeometry(0, splitHeight, width, kBottomBarHeight);
+}
+
+int VKDeletailWindowController::leftPaneWidth() const {
+    return splistLeftView_->width();
 }
 
 // A control of the box that keeps its distance to the right edge, placed

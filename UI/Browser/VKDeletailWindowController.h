@@ -37,6 +37,7 @@ class Workspace;
 namespace velmora::browser {
 
 class Autoresizing;
+class BrowserSplitView;
 class BrowserTabButton;
 class BrowserTimers;
 class CommOutlineView;
@@ -82,7 +83,8 @@ public:
     static constexpr int kMinimumHeight = 480;
     static constexpr double kTitleBarHeight = 36;
     static constexpr int kBottomBarHeight = 90;
-    static constexpr int kLeftPaneWidth = 223;
+    // The trees' width as the window opens (the split view's least).
+    static constexpr int kLeftPaneWidth = 224;
     static constexpr int kTabBarHeight = 30;
     // The scan controls' box as designed; it follows the window's width.
     static constexpr int kBoxWidth = 720;
@@ -105,6 +107,10 @@ public:
     // pane); a new one replaces it.
     void setFilePane(std::unique_ptr<IResultFilePane> pane);
     QWidget* filePaneSlot() const { return filePaneSlot_; }
+    // The split view between the trees and the file pane, and the trees'
+    // width it gives now.
+    BrowserSplitView* splitView() const { return splistView_; }
+    int leftPaneWidth() const;
     IResultFilePane* filePane() const { return filePane_.get(); }
     // The hosted pane when it is the program's (null otherwise).
     VKResultFilePane* resultFilePane() const;
@@ -200,6 +206,7 @@ private:
     void windowDidLoad();
     void buildTrees();
     void layoutContent();
+    void layoutLeftPane();
     void placeFromRight(QWidget* control, const QRect& frame);
     void setNotification();
     void placeScanControlsForDeepScan();
@@ -221,7 +228,7 @@ private:
     QPointer<TCImageWindow> aWindow_;
     QWidget* contentView_ = nullptr;
     QWidget* splistLeftView_ = nullptr;
-    QWidget* divider_ = nullptr;
+    BrowserSplitView* splistView_ = nullptr;
     QWidget* blowView_ = nullptr;
     QWidget* mainBox_ = nullptr;
     QWidget* abox_ = nullptr;

@@ -24,6 +24,7 @@ public:
     // what they list themselves).
     bool Start();
     void Stop();
+    bool Running() const { return watcher_.Running(); }
 
     // One event, from any thread; posted at the next turn of the main loop.
     void HandleEvent(const platform::BlockDeviceEvent& event);

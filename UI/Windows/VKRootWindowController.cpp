@@ -22,6 +22,7 @@
 #include "UIPlatform/Timing.h"
 #include "UIPlatform/WindowBuilder.h"
 #include "Windows/APFSScanWindowController.h"
+#include "Windows/DeviceListRefresher.h"
 #include "Windows/InterfaceTexts.h"
 #include "platform/AppPaths.h"
 
@@ -423,6 +424,9 @@ void VKRootWindowController::startScan() {
         selectDiskVC_->removeNotification();
         selectDiskVC_->disableRefreshDevice();
     }
+    // The scan owns the devices until the browser goes home (a rebuild of
+    // the list would stop it).
+    DeviceListRefresher::shared().suspend();
     closing_ = true;
     aWindow_->close();
     closing_ = false;
@@ -601,6 +605,9 @@ void VKRootWindowController::importResultFile(const QString& path) {
     if (result != 0 && deletailWC_) {
         if (selectDiskVC_)
             selectDiskVC_->hide();
+        // The browser reads the devices of the loaded result until it goes
+        // home; a rebuild of the list would free them under it.
+        DeviceListRefresher::shared().suspend();
         closing_ = true;
         aWindow_->close();
         closing_ = false;

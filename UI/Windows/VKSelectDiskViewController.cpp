@@ -12,6 +12,7 @@
 #include "UIPlatform/UserDefaults.h"
 #include "UIPlatform/WindowBuilder.h"
 #include "Widgets/VKCustomOutlineView.h"
+#include "Windows/DeviceListRefresher.h"
 #include "Windows/VKDiskOutlineModel.h"
 
 namespace velmora::windows {
@@ -91,6 +92,21 @@ VKSelectDiskViewController::VKSelectDiskViewController(QWidget* parent, TCImageB
     connect(outline_, &QTreeView::expanded, this, [this] { itemDidExpandOrCollapse(); });
     connect(outline_, &QTreeView::collapsed, this, [this] { itemDidExpandOrCollapse(); });
 
+    // Over the outline while the list is being made (the first look at the
+    // disks takes a few seconds, a rebuild after a device event as long).
+    loadingLabel_ = new QLabel(ui::texts::Text(QStringLiteral("PLX_THREE_LOOKING_FOR_DISKS")),
+                               outline_->viewport());
+    loadingLabel_->setObjectName(QStringLiteral("loadingLabel"));
+    loadingLabel_->setAlignment(Qt::AlignCenter);
+    QPalette hint = loadingLabel_->palette();
+    hint.setColor(QPalette::WindowText, QColor(128, 128, 128));
+    loadingLabel_->setPalette(hint);
+    loadingLabel_->hide();
+    DeviceListRefresher& refresher = DeviceListRefresher::shared();
+    connect(&refresher, &DeviceListRefresher::started, this, [this] { setLoading(true); });
+    connect(&refresher, &DeviceListRefresher::finished, this,
+            [this](const std::vector<DiskVolumeNodePtr>& rows) { takeRows(rows); });
+
     if (!backButton_) {
         backButton_ = new TCImageButton(PageRect(20, 15, 60, 60), this);
         backButton_->setImageFromFileNormalName("icon_back_normal", "icon_back_press",
@@ -144,6 +160,10 @@ void VKSelectDiskViewController::highlight(int row) {
 }
 
 void VKSelectDiskViewController::InitFinished() {
+    // Rows handed over while a rebuild runs are shown with the hint until
+    // the rebuild's own arrive.
+    loading_ = DeviceListRefresher::shared().busy();
+    showLoadingLabel();
     // A disk without volumes is not listed. An opened image is, volumes or
     // not: it is scanned whole, and a bare volume's image has none.
     std::erase_if(allDiskArr_, [](const DiskVolumeNodePtr& row) {
@@ -186,18 +206,41 @@ void VKSelectDiskViewController::InitFinished() {
 }
 
 void VKSelectDiskViewController::reportSelection() {
+    // While the list is being made its rows may name devices that are gone:
+    // nothing is chosen until the new rows are in.
     if (delegate_)
-        delegate_->changeSelectDiskViewContinueButtonEnabled(selectDiskVolume_);
+        delegate_->changeSelectDiskViewContinueButtonEnabled(loading_ ? nullptr
+                                                                      : selectDiskVolume_);
     oldSelectDiskVolume_ = selectDiskVolume_.get();
     if (scanButton_)
-        scanButton_->setButtonEnabled(selectDiskVolume_ != nullptr);
+        scanButton_->setButtonEnabled(!loading_ && selectDiskVolume_ != nullptr);
 }
 
-// The bridge rebuilds the catalogue before it returns; the outline follows
-// a moment later, which drops the user's choice.
+void VKSelectDiskViewController::setLoading(bool loading) {
+    loading_ = loading;
+    showLoadingLabel();
+    reportSelection();
+}
+
+// Centred in the outline, above its rows.
+void VKSelectDiskViewController::showLoadingLabel() {
+    QWidget* viewport = outline_->viewport();
+    loadingLabel_->setGeometry(0, std::max(0, viewport->height() / 2 - 20), viewport->width(), 40);
+    loadingLabel_->setVisible(loading_);
+    loadingLabel_->raise();
+}
+
+// A rebuild's rows: the outline is made again, which chooses the desktop
+// volume again.
+void VKSelectDiskViewController::takeRows(const std::vector<DiskVolumeNodePtr>& rows) {
+    loading_ = false;
+    loadingLabel_->hide();
+    allDiskArr_ = rows;
+    InitFinished();
+}
+
 void VKSelectDiskViewController::RefreshDevice() {
-    seam::Bridge().RefreshDeviceInfo();
-    getDiskValue();
+    DeviceListRefresher::shared().request();
 }
 
 void VKSelectDiskViewController::getDiskValue() {
@@ -208,7 +251,7 @@ void VKSelectDiskViewController::getDiskValue() {
 }
 
 void VKSelectDiskViewController::scanButtonAction() {
-    if (!delegate_)
+    if (!delegate_ || loading_)
         return;
     if (isSelectDesktop_ == 1) {
         delegate_->changeSelectDiskViewContinueButtonEnabled(desktopVolume_);
@@ -239,6 +282,7 @@ void VKSelectDiskViewController::disableRefreshDevice() {
     auto& center = ui::NotificationCenter::defaultCenter();
     center.removeObserver(this, kAttach);
     center.removeObserver(this, kDetach);
+    disconnect(&DeviceListRefresher::shared(), nullptr, this, nullptr);
 }
 
 // Every row can be chosen: a disk, a volume or the Desktop entry.

@@ -5,6 +5,7 @@
 // which row is chosen and when to scan.
 #pragma once
 
+#include <QLabel>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
@@ -58,7 +59,12 @@ public:
     DiskVolumeNodePtr itemAtRow(int row) const;
 
     void InitFinished();
+    // A disk came or went: the catalogue is rebuilt off the interface
+    // thread and the outline follows when it is done.
     void RefreshDevice();
+    // The list is being made: the hint shows and nothing can be scanned.
+    bool isLoading() const { return loading_; }
+    QLabel* loadingLabel() const { return loadingLabel_; }
     void getDiskValue();
     void scanButtonAction();
     void doubleToScan();
@@ -84,6 +90,9 @@ private:
     void reportSelection();
     void reloadCellBackgroundColor();
     void highlight(int row);
+    void setLoading(bool loading);
+    void showLoadingLabel();
+    void takeRows(const std::vector<DiskVolumeNodePtr>& rows);
 
     std::vector<DiskVolumeNodePtr> allDiskArr_;
     VKCustomOutlineView* outline_ = nullptr;
@@ -96,6 +105,8 @@ private:
     qint64 selectedRow_ = -1;
     int isSelectDesktop_ = 0;
     bool bClickHead_ = false;
+    bool loading_ = false;
+    QLabel* loadingLabel_ = nullptr;
     VKSelectDiskViewControllerDelegate* delegate_ = nullptr;
     QPointer<TCImageButton> backButton_, scanButton_;
 };

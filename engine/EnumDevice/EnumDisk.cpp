@@ -9,6 +9,21 @@
 using velmora::platform::BlockDevice;
 using velmora::platform::CopyToBuffer;
 
+namespace {
+
+// What the user knows a disk by: its model, or for a loop device the file
+// it shows (two images of one size are told apart by their files). Empty
+// when neither is known; the interface then names it by its node.
+std::string DiskTitle(const BlockDevice& block) {
+    if (!block.model.empty())
+        return block.model;
+    const std::string& file = block.backingFile;
+    const size_t slash = file.find_last_of('/');
+    return slash == std::string::npos ? file : file.substr(slash + 1);
+}
+
+}  // namespace
+
 VKRESULT CEnumDisk::ExecEnum(DevList& list, std::map<const IStorageDevice*, DiskTable>* tables) {
     for (const BlockDevice& block : m_snapshot->blocks.devices) {
         if (!block.whole)
@@ -63,7 +78,7 @@ IStorageDevice* CEnumDisk::MakeDisk(const BlockDevice& block, DiskTable& table) 
     info->busType = static_cast<int32_t>(block.bus);
     info->partitionScheme = 0;
     info->writable = block.writable ? 1 : 0;
-    CopyToBuffer(info->registryName, sizeof(info->registryName), block.model);
+    CopyToBuffer(info->registryName, sizeof(info->registryName), DiskTitle(block));
     CopyToBuffer(info->bsdName, sizeof(info->bsdName), block.bsdName);
     info->sectorSize = vk::NormaliseSectorSize(block.logicalBlockSize);
     info->totalSectors =

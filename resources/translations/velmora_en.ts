@@ -87,6 +87,10 @@
         <source>Scan</source>
         <translation>Scan</translation>
     </message>
+    <message id="PLX_THREE_LOOKING_FOR_DISKS">
+        <source>Looking for disks…</source>
+        <translation>Looking for disks…</translation>
+    </message>
     <message id="PLX_THREE_TABLEVIEW_DRIVES">
         <source>Drives</source>
         <translation>Drives</translation>

@@ -151,6 +151,46 @@ public:
     VKMakeDMGProgress last;
 };
 
+// A volume that fills its disk (no partition table) is named by its label,
+// and a loop disk by the file it shows, so that two images of one size are
+// told apart on the disk page.
+TEST(DeviceLoop, AWholeDiskVolumeByItsLabelAndTheLoopDiskByItsFile) {
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to attach a loop device";
+    struct stat st {};
+    if (::stat("/usr/sbin/mkfs.exfat", &st) != 0)
+        GTEST_SKIP() << "mkfs.exfat is not installed (exfatprogs)";
+    velmora::test::TempDir dir;
+    const std::string image = dir / "recovtest.img";
+    {
+        const int fd = ::open(image.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 64 << 20), 0);
+        ::close(fd);
+    }
+    ASSERT_TRUE(velmora::test::RunProgram({"/usr/sbin/mkfs.exfat", "-L", "RECOVTEST", image}));
+    ReadOnlyLoop loop(image);
+    if (loop.node().empty())
+        GTEST_SKIP() << "cannot attach a loop device (losetup failed)";
+    const std::string name = loop.node().substr(loop.node().rfind('/') + 1);
+
+    velmora::bridgetest::BridgeWorld world;
+    InstallEngineFactories();
+    VKUIDeviceData catalogue(CreateEnumDeviceEx());
+    catalogue.InitDeviceInfo();
+    std::vector<_DiskVolumeData> disks;
+    catalogue.GetAllDeviceInfo(disks);
+    auto it = std::find_if(disks.begin(), disks.end(), [&](const _DiskVolumeData& d) {
+        return d.bsdName != nullptr && name == d.bsdName;
+    });
+    ASSERT_NE(it, disks.end()) << name << " is not in the catalogue";
+    ASSERT_NE(it->name, nullptr);
+    EXPECT_STREQ(it->name, "recovtest.img");
+    ASSERT_EQ(it->volumes.size(), 1u);
+    ASSERT_NE(it->volumes[0].name, nullptr);
+    EXPECT_STREQ(it->volumes[0].name, "RECOVTEST");
+}
+
 TEST(DeviceLoop, CatalogueListsTheDiskAsLsblkAndItsEdiImageScansTheSame) {
     if (!velmora::test::IsRoot())
         GTEST_SKIP() << "needs root to attach a loop device";

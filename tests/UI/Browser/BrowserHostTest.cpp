@@ -38,6 +38,7 @@
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/UserDefaults.h"
 #include "Widgets/VKNSTableView.h"
+#include "Windows/DeviceListRefresher.h"
 #include "Windows/VKRootWindowController.h"
 
 namespace velmora::browser {
@@ -502,6 +503,13 @@ TEST_F(BrowserHostTest, HomeFromTheProgramsBrowserOpensANewMainWindow) {
     PostScanValue();
     Pump();
 
+    // A disk coming while the browser is open rebuilds nothing: that would
+    // stop the scan.
+    windows::DeviceListRefresher::shared().request();
+    Pump();
+    windows::DeviceListRefresher::shared().waitIdle();
+    EXPECT_EQ(bridge.CountOf("RefreshDeviceInfo"), 0);
+
     alerts.answers = {-1};  // leave without saving
     opened->backHomeButton()->click();
     EXPECT_EQ(program.homes(), 1);
@@ -512,6 +520,10 @@ TEST_F(BrowserHostTest, HomeFromTheProgramsBrowserOpensANewMainWindow) {
     EXPECT_TRUE(program.root()->window()->isVisible());
     EXPECT_EQ(program.root()->deletailWC(), nullptr);
     EXPECT_EQ(afterHome, 1);
+    // The disks are listed again on the way home (one pulled during the
+    // scan is gone, one plugged in is there), off the interface thread.
+    windows::DeviceListRefresher::shared().waitIdle();
+    EXPECT_EQ(bridge.CountOf("RefreshDeviceInfo"), 1);
     // The new main window opens a browser again.
     program.root()->selectTypeVC()->nextButtonAction();
     Pump();

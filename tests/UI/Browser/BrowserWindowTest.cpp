@@ -3,8 +3,11 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QSplitter>
 #include <QTest>
 
+#include "Browser/BrowserSplitView.h"
 #include "Browser/BrowserTabButton.h"
 #include "Browser/CommOutlineView.h"
 #include "Browser/ResultTreeModel.h"
@@ -360,6 +363,49 @@ TEST_F(BrowserTest, BarsFollowTheWindowsWidth) {
     EXPECT_EQ(window.backHomeButton()->mapTo(top, QPoint()).y(), home.y() + 800 - 596);
     EXPECT_EQ(window.filePaneSlot()->width(),
               1300 - VKDeletailWindowController::kLeftPaneWidth - 1);
+}
+
+// The line between the trees and the file pane moves with the mouse within
+// its limits; the tabs and the trees take the width it gives, the file
+// pane the rest.
+TEST_F(BrowserTest, TheDividerBetweenTheTreesAndTheFilesMoves) {
+    auto& window = MakeBrowser();
+    window.setSelectDiskVolumeData(FakeBridge::Volume("v", 1'000'000, 7));
+    window.setScanTypeNum(2);
+    window.getData();
+    window.window()->show();
+    Pump();
+    BrowserSplitView* split = window.splitView();
+    ASSERT_NE(split, nullptr);
+    EXPECT_EQ(window.leftPaneWidth(), VKDeletailWindowController::kLeftPaneWidth);
+    QSplitterHandle* handle = split->handle(1);
+    auto send = [handle](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, at, handle->mapToGlobal(at), Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QApplication::sendEvent(handle, &event);
+    };
+    const struct {
+        int dx;
+        int width;
+    } drags[] = {{100, 324}, {500, BrowserSplitView::kLeftMax}, {-500, BrowserSplitView::kLeftMin}};
+    for (const auto& drag : drags) {
+        SCOPED_TRACE(drag.dx);
+        const QPoint from = handle->rect().center();
+        const QPoint to = from + QPoint(drag.dx, 0);
+        send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+        send(QEvent::MouseMove, to, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+        Pump();
+        // The grab area of the thin line is a few points wider than the
+        // line: a drag may land that much short of the mouse.
+        const int width = window.leftPaneWidth();
+        EXPECT_NEAR(width, drag.width, 2);
+        EXPECT_EQ(window.outline(OP_TREE_PATH)->width(), width);
+        EXPECT_EQ(
+            window.window()->findChild<QWidget*>(QStringLiteral("timeButton"))->geometry().right(),
+            width - 1);
+        EXPECT_EQ(window.filePaneSlot()->width(), split->width() - width - 1);
+    }
 }
 
 TEST_F(BrowserTest, ScanEndOpensTheTabsChoosesTheFirstRootAndShowsTheTotals) {

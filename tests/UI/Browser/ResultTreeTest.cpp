@@ -4,6 +4,7 @@
 
 #include "Browser/CommOutlineView.h"
 #include "BrowserTestSupport.h"
+#include "ModelCheck.h"
 #include "Widgets/NewButton.h"
 
 namespace velmora::browser {
@@ -103,6 +104,38 @@ TEST_F(ResultTreeTest, NodesArrivingDuringTheScanJoinTheTree) {
     roots.clear();
     view.reloadData();
     EXPECT_EQ(view.treeModel()->rowCount(), 0);
+}
+
+// Qt's model tester watches a tree while it is opened, grows during the
+// scan, has its marks changed and starts over.
+TEST_F(ResultTreeTest, TheTreeModelKeepsQtsRules) {
+    NodeForest forest;
+    TestNode* fs = forest.Add(nullptr, "DATA", true);
+    TestNode* a = forest.Add(fs, "A", true);
+    forest.Add(a, "A1", true);
+    forest.Add(fs, "file", false);
+    std::vector<OpNodePtr> roots{NodeForest::Root(fs)};
+    ResultTreeModel model;
+    model.loadDataFormDetail(&roots, OP_TREE_PATH);
+    const QModelIndex root = model.rootIndex(0);
+    model.fetchMore(root);
+    const QModelIndex folder = RowNamed(model, root, "A");
+    ASSERT_TRUE(folder.isValid());
+    model.fetchMore(folder);
+    // Made once the rows are: the tester fetches what it finds unfetched
+    // from inside its own handler of an insertion, which it then takes for
+    // an insertion nested in another.
+    ::velmora::testing::ModelCheck check(&model);
+    forest.Add(fs, "B", true);
+    forest.Add(a, "A2", true);
+    roots.push_back(NodeForest::Root(forest.Add(nullptr, "OTHER", true)));
+    model.refresh();
+    EXPECT_EQ(model.rowCount(), 2);
+    model.marksChanged();
+    roots.clear();
+    model.refresh();
+    EXPECT_EQ(model.rowCount(), 0);
+    EXPECT_TRUE(check.failures().isEmpty()) << check.failures().toStdString();
 }
 
 // A click ticks an unticked or partly ticked folder wholly and unticks a

@@ -4,6 +4,7 @@
 #include <QSignalSpy>
 
 #include "FileListFixture.h"
+#include "ModelCheck.h"
 
 namespace velmora::browser::testing {
 namespace {
@@ -44,6 +45,23 @@ TEST_F(FilePaneTest, ListsTheChosenFolderWithItsCells) {
     // Past the end: empty cells, nothing else.
     EXPECT_TRUE(model.cellText(5, kNameColumn).isEmpty());
     EXPECT_FALSE(model.data(model.index(5, kNameColumn), Qt::DisplayRole).isValid());
+}
+
+// Qt's model tester watches the list while a folder is chosen, sorted,
+// ticked and replaced by another.
+TEST_F(FilePaneTest, TheListModelKeepsQtsRules) {
+    FileListModel& model = *pane->model();
+    ::velmora::testing::ModelCheck check(&model);
+    ChooseFolder();
+    model.sortByColumn(kSizeColumn, false);
+    model.sortByColumn(kNameColumn, true);
+    UntickAll();
+    model.refreshTicks();
+    NodeFolder other("other");
+    other.Add({{"one", 1, 1}, {"two", 2, 2}});
+    pane->selectOutlineListWithOpNodeData(other.op(), 1);
+    model.setRows({});
+    EXPECT_TRUE(check.failures().isEmpty()) << check.failures().toStdString();
 }
 
 TEST_F(FilePaneTest, NamelessFileShowsUnknow) {

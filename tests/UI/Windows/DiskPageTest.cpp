@@ -1,10 +1,15 @@
 #include "Windows/VKSelectDiskViewController.h"
 
 #include <QHeaderView>
+#include <atomic>
+#include <future>
+#include <thread>
 
+#include "ModelCheck.h"
 #include "UIPlatform/UserDefaults.h"
 #include "Widgets/VKCustomOutlineView.h"
 #include "WindowTestSupport.h"
+#include "Windows/DeviceListRefresher.h"
 #include "Windows/VKDiskOutlineModel.h"
 
 namespace velmora::windows {
@@ -218,6 +223,7 @@ TEST_F(DiskPageTest, ADeviceNotificationRebuildsTheListFromTheCatalogue) {
         bridge.calls.clear();
         ui::NotificationCenter::defaultCenter().post(QString::fromLatin1(name));
         Pump();
+        DeviceListRefresher::shared().waitIdle();
         EXPECT_EQ(bridge.calls,
                   (std::vector<std::string>{"RefreshDeviceInfo", "GetDeviceInfoToArray"}));
         EXPECT_EQ(page.model()->rowCount(), static_cast<int>(bridge.devices.size()) + 1);
@@ -227,7 +233,111 @@ TEST_F(DiskPageTest, ADeviceNotificationRebuildsTheListFromTheCatalogue) {
     bridge.calls.clear();
     ui::NotificationCenter::defaultCenter().post(QStringLiteral("RefreshAttachDevice"));
     Pump();
+    DeviceListRefresher::shared().waitIdle();
     EXPECT_TRUE(bridge.calls.empty());
+}
+
+// The rebuild waits for a scan to stop and lists every device again: it
+// runs on a thread of its own while the page says the list is being made
+// and lets nothing be scanned until the new rows are in.
+TEST_F(DiskPageTest, ADeviceEventRebuildsTheListOffTheInterfaceThread) {
+    bridge.devices = {FakeBridge::Disk("disk", 3000, {FakeBridge::Volume("Data", 1000, 3)})};
+    Fill(bridge.devices);
+    page.show();
+    ASSERT_TRUE(page.scanButton()->isButtonUsable());
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<bool> rebuilding{false};
+    std::thread::id rebuildThread;
+    bridge.onRefresh = [&] {
+        rebuildThread = std::this_thread::get_id();
+        rebuilding = true;
+        // On the interface thread this would hold it: the wait then ends
+        // by itself and the checks below fail.
+        released.wait_for(std::chrono::seconds(2));
+        bridge.devices.push_back(
+            FakeBridge::Disk("usb", 8000, {FakeBridge::Volume("Stick", 8000, 7)}));
+    };
+    ui::NotificationCenter::defaultCenter().post(QStringLiteral("RefreshAttachDevice"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rebuilding.load(); }, 5000));
+    Pump();
+    EXPECT_TRUE(page.isLoading());
+    EXPECT_TRUE(page.loadingLabel()->isVisible());
+    EXPECT_FALSE(page.scanButton()->isButtonUsable());
+    EXPECT_EQ(delegate.reported.back(), nullptr);
+    const size_t scansBefore = delegate.scans.size();
+    page.scanButtonAction();
+    EXPECT_EQ(delegate.scans.size(), scansBefore);
+
+    release.set_value();
+    DeviceListRefresher::shared().waitIdle();
+    EXPECT_NE(rebuildThread, std::this_thread::get_id());
+    EXPECT_FALSE(page.isLoading());
+    EXPECT_FALSE(page.loadingLabel()->isVisible());
+    EXPECT_EQ(page.model()->rowCount(), 3);  // Desktop, the disk, the stick
+    EXPECT_TRUE(page.scanButton()->isButtonUsable());
+    EXPECT_NE(delegate.reported.back(), nullptr);
+}
+
+// A disk with its partitions comes as several events; each one asked of a
+// rebuild that is running makes one more rebuild, not one each.
+TEST_F(DiskPageTest, EventsOfOneTurnOrOfOneRebuildMakeOneRebuild) {
+    bridge.devices = {FakeBridge::Disk("disk", 3000, {FakeBridge::Volume("Data", 1000, 3)})};
+    Fill(bridge.devices);
+    bridge.calls.clear();
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    std::atomic<int> rebuilds{0};
+    bridge.onRefresh = [&] {
+        if (rebuilds++ == 0)
+            released.wait_for(std::chrono::seconds(5));
+    };
+    auto& center = ui::NotificationCenter::defaultCenter();
+    for (const char* name : {"RefreshAttachDevice", "RefreshAttachDevice", "RefreshDetachDevice"})
+        center.post(QString::fromLatin1(name));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return rebuilds.load() == 1; }, 5000));
+    for (int i = 0; i < 3; ++i) {
+        center.post(QStringLiteral("RefreshDetachDevice"));
+        Pump();
+    }
+    EXPECT_EQ(rebuilds.load(), 1);
+    release.set_value();
+    DeviceListRefresher::shared().waitIdle();
+    EXPECT_EQ(rebuilds.load(), 2);
+    EXPECT_EQ(bridge.CountOf("RefreshDeviceInfo"), 2);
+}
+
+// Qt's model tester watches the outline while the page is filled, a row is
+// chosen and the list is made again after a device event.
+TEST_F(DiskPageTest, TheOutlineModelKeepsQtsRules) {
+    ::velmora::testing::ModelCheck check(page.model());
+    Fill({FakeBridge::Disk(
+              "disk", 3000,
+              {FakeBridge::Volume("Data", 1000, 3), FakeBridge::Volume("Photos", 900, 2)}),
+          FakeBridge::Disk("empty", 1000, {})});
+    page.clickRow(3);
+    page.clickRow(-1);
+    bridge.devices = {FakeBridge::Disk("usb", 8000, {FakeBridge::Volume("Stick", 8000, 7)})};
+    ui::NotificationCenter::defaultCenter().post(QStringLiteral("RefreshDetachDevice"));
+    Pump();
+    DeviceListRefresher::shared().waitIdle();
+    EXPECT_EQ(page.model()->rowCount(), 2);
+    EXPECT_TRUE(check.failures().isEmpty()) << check.failures().toStdString();
+}
+
+// While a scan owns the devices nothing is rebuilt (a rebuild stops the
+// scan); going home rebuilds once.
+TEST_F(DiskPageTest, NoRebuildWhileSuspendedAndOneOnResuming) {
+    DeviceListRefresher& refresher = DeviceListRefresher::shared();
+    refresher.suspend();
+    refresher.request();
+    refresher.request();
+    Pump();
+    refresher.waitIdle();
+    EXPECT_EQ(bridge.CountOf("RefreshDeviceInfo"), 0);
+    refresher.resume();
+    refresher.waitIdle();
+    EXPECT_EQ(bridge.CountOf("RefreshDeviceInfo"), 1);
 }
 
 TEST_F(DiskPageTest, TheMouseChoosesARowAndADoubleClickScansIt) {

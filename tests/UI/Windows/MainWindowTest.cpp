@@ -611,6 +611,7 @@ TEST_F(MainWindowTest, OnlyADiskImageThatOpensRefreshesTheDiskList) {
         auto controller = Open();
         Next(*controller);
         controller->loadEdiWithPath(QString::fromLatin1(c.path));
+        DeviceListRefresher::shared().waitIdle();
         EXPECT_EQ(bridge.CountOf("VKOpenDmgFile"), c.dmgCalls);
         EXPECT_EQ(bridge.CountOf("VKOpenEdiFile"), c.ediCalls);
         EXPECT_EQ(bridge.CountOf("RefreshDeviceInfo"), c.refreshes);

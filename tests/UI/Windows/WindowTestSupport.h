@@ -11,6 +11,7 @@
 #include "BridgeSeam/FakeBridge.h"
 #include "UIPlatform/Modal.h"
 #include "UIPlatform/NotificationCenter.h"
+#include "Windows/DeviceListRefresher.h"
 
 namespace velmora::windows::testing {
 
@@ -31,6 +32,8 @@ protected:
     }
     void TearDown() override {
         Pump();
+        // A device-list rebuild still running reads this test's bridge.
+        DeviceListRefresher::shared().reset();
         seam::SetBridge(nullptr);
         ui::SetModalRunner(nullptr);
     }
