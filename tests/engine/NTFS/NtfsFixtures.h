@@ -29,7 +29,7 @@ inline const std::string& FixtureDir() {
     static velmora::test::TempDir dir;
     static const std::string path = [] {
         const std::string src = velmora::test::SourceDir() + "/tests/fixtures/ntfs";
-        for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log"}) {
+        for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log", "ntfs_init"}) {
             std::string bytes;
             if (!velmora::test::RunProgram({"gzip", "-dc", src + "/committed/" + name + ".img.gz"},
                                            &bytes))
