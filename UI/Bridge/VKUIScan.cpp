@@ -14,6 +14,7 @@
 #include "VKUIFilter.h"
 #include "VKUIPublic.h"
 #include "VKUIRecovery.h"
+#include "VKUITreeData.h"
 
 namespace {
 
@@ -477,6 +478,10 @@ void VKUIScan::ShowNodes(IFileNode** nodes, unsigned count, int) {
     }
     SetNeedUIUpdate(1);
     VKNotifyUIUpdateData(0);
+}
+
+std::mutex* VKUIScan::GetTreeLock() {
+    return &VKUITreeData::instance().Mutex();
 }
 
 std::vector<IFileNode*> VKUIScan::GetFileSystemNode() {

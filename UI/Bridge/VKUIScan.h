@@ -125,6 +125,8 @@ public:
     void UpdateProgress(_PROGRESS_INFO* info) override;
     void ShowFilesystemNode(IFilesystemNode* root) override;
     void ShowNodes(IFileNode** nodes, unsigned count, int lost) override;
+    // The browser's tree lock: the engine links nodes under it.
+    std::mutex* GetTreeLock() override;
 
     // Copies for the readers.
     std::vector<IFileNode*> GetFileSystemNode();

@@ -112,6 +112,10 @@ int CFileReader::Open(IStorageDevice* device, CFileNode* node, CSearchedPartitio
     sectorsPerCluster_ = static_cast<int>(partition->sectorsPerCluster);
     bytesPerCluster_ = static_cast<int>(bpc);
     fileSize_ = readable;
+    // Past the valid data length the file reads as zeros, however much of
+    // it the runs cover.
+    const long long valid = node->GetValidDataLength();
+    validSize_ = valid >= 0 && valid < readable && !resident ? valid : readable;
     runOrigin_ = partition->runOriginSector;
     runs_ = std::move(runs);
     resident_ = resident;
@@ -308,6 +312,13 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
     }
     if (runs_.empty())
         return fail();
+    // Past the valid data length the file holds zeros, whatever its
+    // clusters (or their lost runs) hold: those bytes are not read.
+    const long long unwritten = std::min(want, offset + want - std::max(offset, validSize_));
+    if (unwritten > 0) {
+        std::memset(buffer + (want - unwritten), 0, static_cast<size_t>(unwritten));
+        want -= unwritten;
+    }
 
     const long long bpc = bytesPerCluster_;
     bool lost = false;
@@ -349,6 +360,10 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int length, int& 
         }
         runFirstByte = runEnd;
     }
+    // The zeros follow only a whole written part: runs that end first make
+    // a short read, as they do for any file.
+    if (unwritten > 0 && want <= 0)
+        got += static_cast<int>(unwritten);
     if (lost && error)
         *error = kReadDataLost;
     return 1;

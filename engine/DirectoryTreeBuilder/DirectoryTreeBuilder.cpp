@@ -30,6 +30,8 @@ constexpr uint32_t kOnPath = 16;   // on the chain PropagateDeleted climbs
 // An incremental build waits for this many new nodes or this many seconds.
 constexpr int32_t kBuildEveryNodes = 1024;
 constexpr double kBuildEverySeconds = 3.0;
+// A build lets go of the tree lock for a moment after this many nodes.
+constexpr size_t kBuildNodesPerLockTurn = 4096;
 
 // Index files larger than this are not read: the name sits in the first
 // bytes, and a bigger one is not an index file.
@@ -237,9 +239,31 @@ int CDirectoryTreeBuilder::Initialize(const char* deviceName, IDrirectoryTree* r
         return 0;
     deviceName_ = *deviceName ? deviceName : "Disk";
     receiver_ = receiver;
+    treeLock_ = receiver->GetTreeLock();
     filter_ = filter;
     flushing_ = false;
     return 1;
+}
+
+CDirectoryTreeBuilder::TreeGuard::TreeGuard(CDirectoryTreeBuilder& builder) : builder_(builder) {
+    if (builder_.lockDepth_++ == 0 && builder_.treeLock_)
+        builder_.treeLock_->lock();
+}
+
+CDirectoryTreeBuilder::TreeGuard::~TreeGuard() {
+    if (--builder_.lockDepth_ == 0 && builder_.treeLock_)
+        builder_.treeLock_->unlock();
+}
+
+CDirectoryTreeBuilder::TreeUnguard::TreeUnguard(CDirectoryTreeBuilder& builder)
+    : released_(builder.lockDepth_ > 0 ? builder.treeLock_ : nullptr) {
+    if (released_)
+        released_->unlock();
+}
+
+CDirectoryTreeBuilder::TreeUnguard::~TreeUnguard() {
+    if (released_)
+        released_->lock();
 }
 
 void CDirectoryTreeBuilder::SetPartitonDevice(CSearchedPartitionInfo* partition,
@@ -324,6 +348,9 @@ int CDirectoryTreeBuilder::AddNode(IFileNode* node, _tagSearcherType type) {
 
     const bool isFolder = node->IsDirectory() != 0;
     const char* name = NameOf(node);
+    // From here on the node meets nodes already handed over: their copies
+    // are compared and may take its runs, its folder's child list grows.
+    TreeGuard guard(*this);
 
     // A file system may keep bookkeeping (HFS+ its hard-link targets) in a
     // hidden folder at the root; the folders inside it are not the user's.
@@ -514,8 +541,16 @@ std::vector<IFileNode*> CDirectoryTreeBuilder::BuildTree(_DIRECTORY_TREE_INFO& t
                 work.push_back(n);
         }
     }
-    for (IFileNode* n : work)
+    size_t done = 0;
+    for (IFileNode* n : work) {
         Attach(tree, n, batch);
+        // A final build may place a whole volume at once: the readers of
+        // the shown trees get their turn now and then.
+        if (++done % kBuildNodesPerLockTurn == 0) {
+            TreeUnguard turn(*this);
+            std::this_thread::yield();
+        }
+    }
     return batch;
 }
 
@@ -700,6 +735,8 @@ void CDirectoryTreeBuilder::ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IF
     tree.shownTotal += static_cast<int64_t>(nodes.size());
     if (!receiver_)
         return;
+    // The receiver takes its own locks, and may take the tree lock.
+    TreeUnguard calling(*this);
     if (!tree.rootSent) {
         tree.rootSent = 1;
         receiver_->ShowFilesystemNode(tree.root);
@@ -917,7 +954,10 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     if (!tree)
         return;
     flushing_ = true;
+    // Reads the recycle bin's index files from the device: not under the
+    // tree lock (each node it adds again takes the lock in AddNode).
     ReaddRecycled(type);
+    TreeGuard guard(*this);
     BuildUntilDone(*tree);
 
     if (!tree->trashFound) {
@@ -935,7 +975,12 @@ void CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type) {
     BuildLostNodes(*tree);
 
     // Nodes never shown go now; the shown ones live as long as the builder.
-    ReleaseUnshown(*tree);
+    // No reader can reach an unshown node (nor does one link to a shown
+    // one), so the many releases run without the tree lock.
+    {
+        TreeUnguard releasing(*this);
+        ReleaseUnshown(*tree);
+    }
     tree->pending.clear();
     tree->pending.shrink_to_fit();
     tree->toTry.clear();

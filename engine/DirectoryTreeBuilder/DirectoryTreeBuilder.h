@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -173,6 +174,31 @@ private:
     bool IsEmptyFolder(IFileNode* folder);
     bool IsUserTrashFolder(_DIRECTORY_TREE_INFO& tree, IFileNode* folder);
 
+    // Holds the receiver's tree lock for the outermost of nested entries
+    // (AddNode runs inside FlashBuild too).
+    class TreeGuard {
+    public:
+        explicit TreeGuard(CDirectoryTreeBuilder& builder);
+        ~TreeGuard();
+        TreeGuard(const TreeGuard&) = delete;
+        TreeGuard& operator=(const TreeGuard&) = delete;
+
+    private:
+        CDirectoryTreeBuilder& builder_;
+    };
+    // Lets go of the tree lock for its life when it is held (around calls
+    // to the receiver and work on nodes nobody else can reach).
+    class TreeUnguard {
+    public:
+        explicit TreeUnguard(CDirectoryTreeBuilder& builder);
+        ~TreeUnguard();
+        TreeUnguard(const TreeUnguard&) = delete;
+        TreeUnguard& operator=(const TreeUnguard&) = delete;
+
+    private:
+        std::mutex* released_;
+    };
+
     void ShowNodes(_DIRECTORY_TREE_INFO& tree, std::vector<IFileNode*>& nodes, int lost);
     void BuildUntilDone(_DIRECTORY_TREE_INFO& tree);
     void PropagateDeleted(_DIRECTORY_TREE_INFO& tree);
@@ -182,6 +208,10 @@ private:
     bool replay_;
     std::vector<std::unique_ptr<_DIRECTORY_TREE_INFO>> trees_;
     IDrirectoryTree* receiver_ = nullptr;
+    // The receiver's tree lock (null: none) and how deep the entries that
+    // hold it are nested.
+    std::mutex* treeLock_ = nullptr;
+    int lockDepth_ = 0;
     IRecoveryFilter* filter_ = nullptr;
     std::string deviceName_ = "Disk";
     std::vector<Diverted> recycledFiles_;

@@ -307,6 +307,9 @@ void CFileNode::MergeNode(CFileNode* other) {
     // What is known to be missing travels with the runs.
     damaged_ = other->damaged_;
     claimedSize_ = other->claimedSize_;
+    // The written length belongs to the runs: another copy's would give
+    // zeros where these runs hold data, or the reverse.
+    UpdateValidDataLength(other->GetValidDataLength());
     UpdateFileSize(other->GetFileSize());
 }
 

@@ -182,6 +182,12 @@ public:
     // difference is reported as lost when it is recovered. 0: not cut.
     void SetClaimedSize(long long size) { claimedSize_ = size; }
     long long GetClaimedSize() const { return claimedSize_; }
+    // How many bytes from the start of the file were ever written: the file
+    // system defines every byte after them as zero, whatever its clusters
+    // still hold (NTFS's initialized size, exFAT's valid data length).
+    // Readers give zeros there, as the volume's own system does. -1: the
+    // whole file is written (file systems without such a length).
+    virtual long long GetValidDataLength() const { return -1; }
 
     // Tick and show propagation, used by SetCheck and ShowNode.
     void SetParentStatus(int delta);
@@ -210,6 +216,8 @@ protected:
     }
     // The run list a node with runs on demand makes; null when it has none.
     virtual IDataRunList* MakeDataRunList() const { return nullptr; }
+    // Takes the written length of a copy whose runs MergeNode takes over.
+    virtual void UpdateValidDataLength(long long length) { (void)length; }
     void SetStateWord(uint64_t word) { state_ = word; }
 
 private:

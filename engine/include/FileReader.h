@@ -12,7 +12,9 @@ class CSearchedPartitionInfo;
 
 // Reads a node's data: run addresses are clusters of the node's partition,
 // counted from the partition record's run origin sector. A run with a
-// negative start (sparse or lost) reads as zeros. Offsets need not be
+// negative start (sparse or lost) reads as zeros, and so does every byte
+// past the node's valid data length (CFileNode::GetValidDataLength), without
+// a device read: the file as its system shows it. Offsets need not be
 // sector aligned and nothing is written past the requested length.
 //
 // Damaged media: a device read that fails is tried again in halves down to
@@ -61,6 +63,9 @@ public:
     int GetBytesPerCluster() const { return bytesPerCluster_; }
     int GetSectorsPerCluster() const { return sectorsPerCluster_; }
     long long GetRunOriginSector() const { return runOrigin_; }
+    // Bytes from the file's start that hold data; the file size when the
+    // whole file does.
+    long long GetValidSize() const { return validSize_; }
     const std::vector<DataRun>& GetRuns() const { return runs_; }
     bool IsResidentList() const { return resident_; }
 
@@ -83,6 +88,7 @@ protected:
     int sectorsPerCluster_ = 0;
     long long fileSize_ = 0;
     long long claimedSize_ = 0;
+    long long validSize_ = 0;
     long long runOrigin_ = 0;
     std::vector<DataRun> runs_;
     bool resident_ = false;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,12 @@ public:
     virtual void ShowNodes(IFileNode** nodes, unsigned count, int lost) = 0;
     // The root of one result tree, once, before its first batch.
     virtual void ShowFilesystemNode(IFilesystemNode* root) = 0;
+    // The lock under which the receiver's other threads walk the nodes it
+    // was handed (their child lists, marks and sizes); null when nothing
+    // reads them off the scan's thread. The tree builder holds it whenever
+    // it changes nodes it may have handed over, and never while it calls
+    // the receiver or reads a device.
+    virtual std::mutex* GetTreeLock() { return nullptr; }
 };
 
 // The tree builder every searcher of a scan feeds.

@@ -12,6 +12,7 @@ IFileNode* CExFatFileNode::Clone() {
     copy->m_name = m_name;
     copy->m_hasName = m_hasName;
     copy->m_size = m_size;
+    copy->m_validLength = m_validLength;
     copy->m_attribute = m_attribute & (0xFFFFu | kExFatAttributeDeleted);
     copy->m_creation = m_creation;
     copy->m_modification = m_modification;

@@ -36,6 +36,10 @@ public:
     void SetFileName(const char* name) override;
 
     void SetFileSize(long long size) { m_size = size; }
+    // Bytes past the valid data length read as zeros; -1 (or a length not
+    // below the size) for a file written to its end.
+    void SetValidDataLength(long long length) { m_validLength = length; }
+    long long GetValidDataLength() const override { return m_validLength; }
     // ORs the bits in.
     void SetFileAttributes(uint32_t bits) { m_attribute |= bits; }
     void SetFileTime(long long creation, long long modification, long long access) {
@@ -49,10 +53,14 @@ public:
     void SetFirstCluster(long long cluster) { m_firstCluster = cluster; }
     long long GetFirstCluster() const { return m_firstCluster; }
 
+protected:
+    void UpdateValidDataLength(long long length) override { m_validLength = length; }
+
 private:
     std::string m_name;
     bool m_hasName = false;
     long long m_size = 0;
+    long long m_validLength = -1;
     uint32_t m_attribute = 0;
     long long m_firstCluster = -1;
     long long m_creation = 0;

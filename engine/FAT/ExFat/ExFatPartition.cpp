@@ -174,6 +174,10 @@ CExFatFileNode* CExFatPartition::BuildFile(const _tagFileBaseInfo& record) {
                                        static_cast<uint16_t>(record.accessTime >> 16)));
     node->SetFileName(record.name.c_str());
     node->SetFileSize(static_cast<long long>(record.dataLength));
+    // What lies past the valid data length was never written: the volume
+    // shows zeros there, and so do we.
+    if (!record.IsDirectory() && record.validDataLength < record.dataLength)
+        node->SetValidDataLength(static_cast<long long>(record.validDataLength));
     node->SetMetaDataSector(static_cast<long long>(record.metadataSector));
     if (record.inUse == 0)
         node->SetFileDeleted();

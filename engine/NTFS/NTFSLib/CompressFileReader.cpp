@@ -199,6 +199,8 @@ bool CCompressFileReader::DecodeUnit(const Layout& layout, size_t k, std::vector
     std::memset(out, 0, unitBytes);
     if (k + 1 >= layout.firsts.size())
         return true;  // past the runs: zeros
+    if (unitStart >= validSize_)
+        return true;  // never written: zeros, whatever the clusters hold
     const size_t first = layout.firsts[k], last = layout.firsts[k + 1];
     const int32_t type = layout.pieces[first].eType;
     auto lose = [&](const char* why) {
@@ -265,6 +267,7 @@ bool CCompressFileReader::DecodeRange(const Layout& layout, long long first, lon
         const long long within = first % unit;
         if (!DecodeUnit(layout, k, raw, plain.data()))
             whole = false;
+        ZeroUnwritten(static_cast<long long>(k) * unit, plain.data());
         const long long n = std::min(length, unit - within);
         std::memcpy(out, plain.data() + within, static_cast<size_t>(n));
         out += n;
@@ -272,6 +275,14 @@ bool CCompressFileReader::DecodeRange(const Layout& layout, long long first, lon
         length -= n;
     }
     return whole;
+}
+
+void CCompressFileReader::ZeroUnwritten(long long unitStart, uint8_t* out) const {
+    const long long unit = UnitBytes();
+    if (validSize_ >= unitStart + unit)
+        return;
+    const long long from = std::max(0LL, validSize_ - unitStart);
+    std::memset(out + from, 0, static_cast<size_t>(unit - from));
 }
 
 void CCompressFileReader::Emit(const uint8_t* data, size_t length) {
@@ -296,6 +307,7 @@ bool CCompressFileReader::RecoverCompressFile(const std::vector<tagCompressDataR
         if (progress_ && !progress_->Continued())
             return true;  // stopped: what was written stays
         DecodeUnit(layout, k, raw, plain.data());
+        ZeroUnwritten(static_cast<long long>(k) * unit, plain.data());
         const long long n = std::min(unit, budget);
         Emit(plain.data(), static_cast<size_t>(n));
         budget -= n;

@@ -103,6 +103,9 @@ private:
     // Decodes bytes [first, first + length) of the data into `out`; false
     // when part of it was lost.
     bool DecodeRange(const Layout& layout, long long first, long long length, uint8_t* out);
+    // Zeros the bytes of the unit starting at file byte `unitStart` that lie
+    // past the valid data length.
+    void ZeroUnwritten(long long unitStart, uint8_t* out) const;
     // Hands decoded bytes to the memory buffer at the write position.
     void Emit(const uint8_t* data, size_t length);
 

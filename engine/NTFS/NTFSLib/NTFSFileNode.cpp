@@ -47,6 +47,7 @@ CNTFSFileProperties* CNTFSFileProperties::CloneNTFS() const {
     copy->m_data.name = m_data.name;
     copy->m_data.nameLength = m_data.nameLength;
     copy->m_data.fileSize = m_data.fileSize;
+    copy->m_data.initializedSize = m_data.initializedSize;
     copy->m_data.attribute = m_data.attribute;
     copy->m_data.creationTime = m_data.creationTime;
     copy->m_data.modificationTime = m_data.modificationTime;
@@ -216,6 +217,7 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
     bool found = false;
     bool haveFirstExtent = false;
     int64_t size = out.fileSize;
+    int64_t initialized = -1;
     for (int i = 0; i < 4 * CNTFSFileRecord::kMaxAttributes; ++i) {
         NTFSAttributeRef ref = record.FindAttibute(at::kData, i);
         if (ref.Empty())
@@ -246,6 +248,8 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
             // The data attribute's real size is the file's size; the one in
             // $FILE_NAME is only updated now and then.
             size = runs.GetRealSizeOfAttribute();
+            // Only the first extent's header carries the sizes.
+            initialized = runs.GetInitializedDataSize();
             haveFirstExtent = true;
         }
     }
@@ -289,8 +293,11 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
                 size = cap;
             // A deleted record whose size was cleared still tells how much
             // data its runs hold; a live file of size 0 is empty.
-            if (size == 0 && cap != 0 && !record.IsinUse())
+            if (size == 0 && cap != 0 && !record.IsinUse()) {
                 size = cap;
+                // Cleared with the size: it says nothing of these bytes.
+                initialized = -1;
+            }
         }
         if (list.Count() > 0)
             out.runs = CCompressedDataRunList::Compress(&list);
@@ -298,6 +305,10 @@ bool CNTFSFilePropertiesBuilder::BuildFilePropertiesFrom0x80(CNTFSMultiFileRecor
     if (size < 0)
         size = 0;
     out.fileSize = size;
+    // Bytes past the initialized size were never written: whatever their
+    // clusters hold is not the file's. A size the record cannot mean (below
+    // zero) is no limit; one past the file's size limits nothing either.
+    out.initializedSize = !resident && initialized >= 0 && initialized < size ? initialized : -1;
     if ((out.attribute & kNTFSAttrEncrypted) && (out.attribute & kNTFSAttrCompressed))
         out.attribute &= static_cast<uint16_t>(~kNTFSAttrCompressed);
     return true;

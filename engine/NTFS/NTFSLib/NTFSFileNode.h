@@ -28,6 +28,9 @@ constexpr unsigned short kNTFSStateDeleted = 0x0001;
 struct CNTFSFilePropertiesStruct {
     std::string name;
     int64_t fileSize = 0;
+    // The data attribute's initialized size: bytes past it read as zeros.
+    // -1 when the whole file is written (resident data, no data attribute).
+    int64_t initializedSize = -1;
     uint64_t creationTime = 0;
     uint64_t modificationTime = 0;
     uint64_t lastAccessTime = 0;
@@ -60,6 +63,8 @@ public:
     const char* GetFileName() override { return m_data.name.c_str(); }
     long long GetFileSize() override { return m_data.fileSize; }
     void SetFileSize(long long size) { m_data.fileSize = size; }
+    long long GetInitializedSize() const { return m_data.initializedSize; }
+    void SetInitializedSize(long long size) { m_data.initializedSize = size; }
     uint32_t GetAttribute() override { return m_data.attribute; }
     void SetAttribute(uint16_t attribute) { m_data.attribute = attribute; }
     long long GetRawFileCreateTime() override { return 0; }
@@ -134,9 +139,16 @@ public:
     int IsCompressed() const override;
     void FilterFileNameByDot() override;
     void SetFileName(const char* name) override;
+    long long GetValidDataLength() const override {
+        return m_properties ? m_properties->GetInitializedSize() : -1;
+    }
 
 protected:
     IDataRunList* MakeDataRunList() const override;
+    void UpdateValidDataLength(long long length) override {
+        if (m_properties)
+            m_properties->SetInitializedSize(length);
+    }
 
 private:
     std::unique_ptr<CNTFSFileProperties> m_properties;

@@ -436,6 +436,7 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(const uint8_t* record, size_t s
             properties->SetDataRunList(own.get());
         }
         properties->SetFileSize(image->properties->GetFileSize());
+        properties->SetInitializedSize(image->properties->GetInitializedSize());
         if (compressed)
             properties->SetAttribute(
                 static_cast<uint16_t>(properties->GetAttribute() | kNTFSAttrCompressed));
@@ -449,5 +450,7 @@ bool CFindFileFromLogFile::ReplaceFileRecordInfo(const uint8_t* record, size_t s
                                    static_cast<long long>(m_clusterBytes), &bytes))
         bytes = 0;
     properties->SetFileSize(bytes);
+    // Sized by its clusters: nothing says how much of them was written.
+    properties->SetInitializedSize(-1);
     return true;
 }

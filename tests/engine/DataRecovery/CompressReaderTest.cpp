@@ -266,6 +266,38 @@ TEST(CompressReader, LostUnitsAreZerosAndReported) {
     EXPECT_EQ(rec.GetLostRanges().Ranges(), lost);
 }
 
+// A compressed file's bytes past its initialized size are zeros as well,
+// read at an offset and decoded whole into memory; a lost unit wholly past
+// it is not reported, since nothing of the file was there.
+TEST(CompressReader, BytesPastTheValidLengthAreZeros) {
+    constexpr long long kUnit = 65536;
+    std::vector<uint8_t> bytes(40 * 4096);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(1 + (i * 7 + i / 4096) % 250);
+    velmora::test::MemoryStorageDevice disk(bytes, 512);
+    RecNode node("init", 3 * kUnit, {{1, 16}, {17, 16}, {kLostRunStart, 16}});
+    node.MakeCompressed();
+    node.validLength = kUnit + 1000;
+    CSearchedPartitionInfo partition = Partition(8, disk.GetTotalSectors(), FS_NTFS);
+    CCompressFileReader reader;
+    ASSERT_EQ(reader.Open(&disk, &node, &partition), 1);
+    std::vector<uint8_t> want(static_cast<size_t>(3 * kUnit), 0);
+    std::copy(bytes.begin() + 4096, bytes.begin() + 4096 + node.validLength, want.begin());
+
+    std::vector<char> out(want.size());
+    int error = 0;
+    ASSERT_EQ(reader.ReadData(0, out.data(), static_cast<unsigned>(out.size()), &error),
+              out.size());
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(0, std::memcmp(out.data(), want.data(), want.size()));
+    EXPECT_TRUE(reader.GetLostRanges()->Empty());
+    ASSERT_EQ(reader.ReadData(kUnit + 900, out.data(), 200), 200u);
+    EXPECT_EQ(0, std::memcmp(out.data(), want.data() + kUnit + 900, 200));
+    std::fill(out.begin(), out.end(), '\x5A');
+    ASSERT_TRUE(reader.Recovery(out.data(), static_cast<int>(out.size()), nullptr));
+    EXPECT_EQ(0, std::memcmp(out.data(), want.data(), want.size()));
+}
+
 TEST(CompressReader, RefusesClustersAboveFourKiB) {
     velmora::test::MemoryStorageDevice disk(std::vector<uint8_t>(1 << 20), 512);
     RecNode node("big-clusters", 100000, {{4, 16}});

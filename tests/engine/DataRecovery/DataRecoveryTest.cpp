@@ -120,6 +120,69 @@ TEST(FileReader, ReadsFragmentedSparseAndUnalignedWithoutOverrun) {
     EXPECT_EQ(error, -1);
 }
 
+// Bytes past the valid data length (NTFS's initialized size, exFAT's valid
+// data length) were never written: they read as zeros whatever the clusters
+// hold, through reads that cross the length, lie past it or begin before it
+// and end in a lost run that lies past it (nothing there is lost).
+TEST(FileReader, BytesPastTheValidLengthAreZeros) {
+    Fixture f;
+    const long long lostAt = 9 * kCluster;
+    f.runs.push_back({kLostRunStart, 2});
+    f.size = 11 * kCluster;
+    struct Case {
+        long long valid;
+        long long offset;
+        unsigned length;
+    };
+    const Case cases[] = {
+        {4 * kCluster + 10, 0, static_cast<unsigned>(11 * kCluster)},  // whole file
+        {1000, 900, 300},                                              // crosses it
+        {1000, 1000, 50},                                              // starts at it
+        {1000, 3 * kCluster, 700},                                     // wholly past it
+        {0, 0, 100},                                                   // nothing written
+        {lostAt, lostAt - 10, 40},                                     // the lost run lies past it
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("valid " + std::to_string(c.valid) + " offset " + std::to_string(c.offset));
+        RecNode node("init.bin", f.size, f.runs);
+        node.validLength = c.valid;
+        CFileReader reader;
+        ASSERT_EQ(reader.Open(f.disk.get(), &node, &f.partition), 1);
+        std::vector<uint8_t> expected = Expected(f.runs, f.size);
+        std::fill(expected.begin() + c.valid, expected.end(), 0);
+        std::vector<char> buffer(c.length + 16, '\x5A');
+        int error = 0;
+        ASSERT_EQ(reader.ReadData(c.offset, buffer.data(), c.length, &error), c.length);
+        EXPECT_EQ(0, std::memcmp(buffer.data(), expected.data() + c.offset, c.length));
+        EXPECT_EQ(buffer[c.length], '\x5A');
+        EXPECT_EQ(error, 0);
+        EXPECT_TRUE(reader.GetLostRanges()->Empty());
+    }
+    // A length at or past the size, or none, limits nothing.
+    for (long long valid : {-1LL, f.size, f.size + 5}) {
+        RecNode node("whole.bin", 4 * kCluster, f.runs);
+        node.validLength = valid;
+        CFileReader reader;
+        ASSERT_EQ(reader.Open(f.disk.get(), &node, &f.partition), 1);
+        EXPECT_EQ(reader.GetValidSize(), 4 * kCluster) << valid;
+    }
+}
+
+// Recovery writes the file as its system shows it.
+TEST(DataRecovery, RecoversZerosPastTheValidLength) {
+    Fixture f;
+    f.node.validLength = 2 * kCluster + 1;
+    auto rec = MakeRecovery(f.disk.get(), {f.partition});
+    ASSERT_TRUE(Select(*rec, &f.node));
+    TempDir dir;
+    const std::string path = dir.path() + "/init.bin";
+    RecordingProgress progress;
+    ASSERT_EQ(rec->RecoverTo(path.c_str(), &progress, 0), VK_OK);
+    std::vector<uint8_t> expected = Expected(f.runs, f.size);
+    std::fill(expected.begin() + f.node.validLength, expected.end(), 0);
+    EXPECT_EQ(ReadFile(path), expected);
+}
+
 TEST(FileReader, RefusesWhatCannotBeRead) {
     Fixture f;
     CFileReader reader;

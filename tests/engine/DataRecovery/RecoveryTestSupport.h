@@ -32,7 +32,9 @@ public:
     void MakeCompressed() { SetCompressed(1); }
     IFileReader* CreateCompressFileReader(void*) override { return ::CreateCompressFileReader(); }
     long long GetLastAccessTime() override { return accessed; }
+    long long GetValidDataLength() const override { return validLength; }
     long long accessed = 0;
+    long long validLength = -1;
 };
 
 // A searcher that hands out copies of its records.

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,7 @@ public:
         batches.push_back({std::vector<IFileNode*>(nodes, nodes + count), lost});
     }
     void ShowFilesystemNode(IFilesystemNode* root) override { roots.push_back(root); }
+    std::mutex* GetTreeLock() override { return treeLock; }
 
     // Every node shown so far, in order.
     std::vector<IFileNode*> Shown() const {
@@ -95,6 +97,8 @@ public:
 
     std::vector<IFilesystemNode*> roots;
     std::vector<Batch> batches;
+    // The lock the builder is to link under; none unless a test sets one.
+    std::mutex* treeLock = nullptr;
 };
 
 // A builder on a fake clock and home; `clock` is moved by the test.

@@ -142,6 +142,10 @@ protected:
         s_dir = new TempDir();
         for (const char* name : {"exfat", "exfat_nofatdir", "exfat_4k"})
             CommittedImage(name, s_dir->path());
+        // /fragA.bin (eight clusters, FAT-chained) valid to 5,000 bytes.
+        velmora::test::RunProgram(
+            {"python3", velmora::test::SourceDir() + "/tests/fixtures/exfat/make_valid_length.py",
+             Image("exfat"), Image("exfat_valid"), "fragA.bin", "5000"});
     }
     static void TearDownTestSuite() {
         delete s_dir;
@@ -225,6 +229,26 @@ TEST_F(ExFatQuickScanTest, FixturesComeBackWholeAndMatchSleuthKit) {
         EXPECT_EQ(analyze->GetLabel(label, sizeof(label)), 0);
         EXPECT_STREQ(label, "");
     }
+}
+
+// A file whose valid data length lies inside its second cluster comes back
+// as the volume shows it: its written bytes, then zeros where its clusters
+// still hold its old bytes. (Sleuth Kit and exfat-fuse give those old bytes:
+// the manifest, made from the format's rule, is the reference here.)
+TEST_F(ExFatQuickScanTest, BytesPastTheValidDataLengthAreZeros) {
+    ASSERT_TRUE(std::filesystem::exists(Image("exfat_valid")));
+    ExFatScan scan(Bytes("exfat_valid"), 512);
+    EXPECT_EQ(scan.Run(), VK_OK);
+    const auto files = scan.Files(true);
+    ASSERT_TRUE(files.count("/fragA.bin"));
+    EXPECT_EQ(files.at("/fragA.bin")->GetFileSize(), 32768);
+    const std::string out = m_tmp / "exfat_valid-out";
+    const RecoverFolderStats stats =
+        RecoverToFolder(files, scan.device.get(), scan.searcher.get(), out, false);
+    EXPECT_EQ(stats.failed, 0);
+    std::string report;
+    EXPECT_EQ(RunPython("FAT/check_recovered.py", {Manifest("exfat_valid"), out}, &report), 0)
+        << report;
 }
 
 TEST_F(ExFatQuickScanTest, ThroughTheScanControllers) {

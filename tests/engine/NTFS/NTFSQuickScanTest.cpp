@@ -79,8 +79,12 @@ TEST_F(NTFSQuickScanTest, FixturesComeBackAsTheirManifestsAndSleuthKitSay) {
 #else
     VELMORA_REQUIRE_TOOL(HaveTool("tsk_recover") && HaveTool("fls"),
                          "Sleuth Kit (tsk_recover, fls)");
-    for (const auto& [name, sectorSize] : std::vector<std::pair<std::string, int>>{
-             {"ntfs", 512}, {"ntfs_4k", 4096}, {"ntfs_4kdev", 4096}, {"ntfs_log", 512}}) {
+    for (const auto& [name, sectorSize] :
+         std::vector<std::pair<std::string, int>>{{"ntfs", 512},
+                                                  {"ntfs_4k", 4096},
+                                                  {"ntfs_4kdev", 4096},
+                                                  {"ntfs_log", 512},
+                                                  {"ntfs_init", 512}}) {
         SCOPED_TRACE(name);
         const std::string out = m_tmp / (name + "-out");
         std::filesystem::create_directories(out);

@@ -28,7 +28,7 @@ inline bool HaveTool(const std::string& tool) {
 // ntfs_4kdev.img there.
 inline bool UnpackImages(const std::string& dir) {
     const std::string src = velmora::test::SourceDir() + "/tests/fixtures/ntfs";
-    for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log"}) {
+    for (const char* name : {"ntfs", "ntfs_4k", "ntfs_log", "ntfs_init"}) {
         std::string bytes;
         if (!velmora::test::RunProgram({"gzip", "-dc", src + "/committed/" + name + ".img.gz"},
                                        &bytes))
