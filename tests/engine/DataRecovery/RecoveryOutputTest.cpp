@@ -198,6 +198,8 @@ TEST(RecoveryOutput, FilesAndFoldersGoToTheInvokingUser) {
         GTEST_SKIP() << "needs root to change owners";
     TempDir dest;
     ::chmod(dest.path().c_str(), 0755);
+    // The user's own folder: everything below it is made as that user.
+    ASSERT_EQ(::chown(dest.path().c_str(), 4321, 4322), 0);
     ScopedEnv pkexec("PKEXEC_UID", nullptr), uid("SUDO_UID", "4321"), gid("SUDO_GID", "4322");
     Tree tree("Vol", {"A"}, "f.txt");
     RecoveryPathBuilder paths(dest.path(), "D");
