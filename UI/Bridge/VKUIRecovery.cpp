@@ -11,11 +11,11 @@
 #include <cstring>
 
 #include "FileNode.h"
-#include "RecoveryOutput.h"
 #include "OutputDestination.h"
+#include "RecoveryOutput.h"
 #include "VKUIPublic.h"
-#include "platform/UserFiles.h"
 #include "VKUIRecoveryPath.h"
+#include "platform/UserFiles.h"
 
 namespace {
 
@@ -367,9 +367,8 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
 }
 
 int VKUIRecovery::RecoveryPathIsSameDevice(const char* path) {
-    return CheckDestination(path).problem() == velmora::bridge::OutputProblem::kOnScannedDevice
-               ? 1
-               : 0;
+    return CheckDestination(path).problem() == velmora::bridge::OutputProblem::kOnScannedDevice ? 1
+                                                                                                : 0;
 }
 
 velmora::bridge::OutputDestination VKUIRecovery::CheckDestination(const char* path) {

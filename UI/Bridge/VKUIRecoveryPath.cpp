@@ -58,8 +58,8 @@ std::string RecoveryFilePathByNode(IFileNode* node, const std::string& destinati
         gPathsGeneration = numbers.FolderGeneration();
     }
     // A number the pass already holds (or was given) is gone on with.
-    if (const int n = numbers.GetCreateDirIndex(type); n > 0 && gPaths->RootNumber(type) != n &&
-                                                       !gPaths->UseRoot(type, n))
+    if (const int n = numbers.GetCreateDirIndex(type);
+        n > 0 && gPaths->RootNumber(type) != n && !gPaths->UseRoot(type, n))
         return {};
     std::string path = gPaths->PathFor(node);
     if (const int n = gPaths->RootNumber(type); n > 0 && numbers.GetCreateDirIndex(type) != n)

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <list>
@@ -247,9 +247,8 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
     velmora::platform::ReplacingFile file;
     auto archive = std::make_unique<CRSData>(kRSWrite);
     const std::string target = AbsolutePath(path);
-    const int fd = !target.empty() && file.Begin(target, 0644)
-                       ? ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0)
-                       : -1;
+    const int fd =
+        !target.empty() && file.Begin(target, 0644) ? ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0) : -1;
     if (fd < 0 || !archive->StartRSOnDescriptor(fd, target.c_str())) {
         CatchExeception::WriteLog("%s %d cannot write [%s]: %s\r\n", __func__, __LINE__,
                                   path.c_str(), std::strerror(errno));
@@ -264,10 +263,11 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
             header.descriptionLength = 0;
             bool ok = archive->WriteFileHeader(header) != 0;
             Step(progress);
-            ok = ok && WriteFrame(*archive, frFileSystemSearchControllerList, [&](FrameWriter& out) {
-                     WriteScanKind(out, source->ScanKind());
-                     return true;
-                 });
+            ok =
+                ok && WriteFrame(*archive, frFileSystemSearchControllerList, [&](FrameWriter& out) {
+                    WriteScanKind(out, source->ScanKind());
+                    return true;
+                });
             Step(progress);
             ok = ok && WriteFrame(*archive, frDiskDevice, [&](FrameWriter& out) {
                      WriteDeviceRecord(out, source->DeviceRecord());
@@ -583,9 +583,8 @@ int StartDetached(ResultFilesGate::Operation op, IProgress* progress, Body body)
         return -2;
     }
     try {
-        gThreads.back() = std::thread([op, progress, body = std::move(body)]() mutable {
-            RunHeld(op, progress, body);
-        });
+        gThreads.back() = std::thread(
+            [op, progress, body = std::move(body)]() mutable { RunHeld(op, progress, body); });
     } catch (const std::exception&) {
         gThreads.pop_back();
         ResultFilesGate::End(op);

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -210,15 +210,13 @@ void GiveToInvokingUser(const char* path) {
     uid_t uid = 0;
     gid_t gid = 0;
     SplitPath parts;
-    if (!Split(path, &parts) || ::geteuid() != 0 ||
-        !velmora::platform::InvokingUserIds(&uid, &gid))
+    if (!Split(path, &parts) || ::geteuid() != 0 || !velmora::platform::InvokingUserIds(&uid, &gid))
         return;
     FolderOf folder(parts);
     // Only what recovery made: never a device node such as /dev/full, and
     // never through a link.
     struct stat st {};
-    if (folder.fd < 0 ||
-        ::fstatat(folder.fd, parts.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (folder.fd < 0 || ::fstatat(folder.fd, parts.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
         return;
     if (st.st_uid == uid && st.st_gid == gid)
@@ -497,8 +495,8 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
     // whatever the walk reached must lie below the destination.
     const std::string folder = velmora::platform::PathOfDescriptor(fd);
     if (!velmora::platform::PathIsBelow(folder, real_)) {
-        CatchExeception::WriteLog("recovery path refused: [%s] is not below [%s]\n",
-                                  folder.c_str(), real_.c_str());
+        CatchExeception::WriteLog("recovery path refused: [%s] is not below [%s]\n", folder.c_str(),
+                                  real_.c_str());
         ::close(fd);
         return {};
     }
