@@ -18,6 +18,7 @@ namespace velmora::platform {
 namespace {
 
 std::atomic<SyncFunction> gSync{nullptr};
+thread_local int gOwnerScopes = 0;
 
 // Closes a descriptor without touching errno.
 void CloseQuietly(int fd) {
@@ -34,8 +35,16 @@ bool IsPlainPart(const std::string& part) {
 
 }  // namespace
 
+AsProcessOwner::AsProcessOwner() {
+    ++gOwnerScopes;
+}
+
+AsProcessOwner::~AsProcessOwner() {
+    --gOwnerScopes;
+}
+
 AsFileUser::AsFileUser() {
-    if (::geteuid() != 0)
+    if (gOwnerScopes > 0 || ::geteuid() != 0)
         return;
     uid_t uid = 0;
     gid_t gid = 0;
@@ -78,7 +87,8 @@ int OpenFolderNoFollow(const std::string& path) {
             errno = EINVAL;
             return -1;
         }
-        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next =
+            ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         CloseQuietly(fd);
         if (next < 0)
             return -1;
@@ -109,7 +119,8 @@ int OpenFolderBelow(int dirFd, const std::string& rel, bool make) {
             CloseQuietly(fd);
             return -1;
         }
-        const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int next =
+            ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         CloseQuietly(fd);
         if (next < 0)
             return -1;
@@ -123,8 +134,9 @@ int CreateNewFileAt(int dirFd, const std::string& name, mode_t mode) {
         errno = EINVAL;
         return -1;
     }
-    const int fd = ::openat(dirFd, name.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
+    const int fd =
+        ::openat(dirFd, name.c_str(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
     if (fd < 0)
         return -1;
     const int flags = ::fcntl(fd, F_GETFL);

@@ -31,6 +31,17 @@ private:
     gid_t savedGid_ = 0;
 };
 
+// While it lives, AsFileUser does nothing on the calling thread: for the
+// program's own private files (thumbnails in its mkdtemp folder), which are
+// no user's and lie where the user cannot reach.
+class AsProcessOwner {
+public:
+    AsProcessOwner();
+    ~AsProcessOwner();
+    AsProcessOwner(const AsProcessOwner&) = delete;
+    AsProcessOwner& operator=(const AsProcessOwner&) = delete;
+};
+
 // Opens the folder at the absolute `path`, one part at a time from "/",
 // never through a link. -1 with errno (ELOOP or ENOTDIR where a part is a
 // link or no folder).
@@ -55,11 +66,11 @@ bool PathIsBelow(const std::string& path, const std::string& root);
 // How a folder chosen for the user's files stands, judged as that user.
 enum class FolderCheck : int {
     kUsable = 0,
-    kNotAbsolute = 1,    // no absolute path
-    kNoParent = 2,       // not even a parent of it exists or can be resolved
-    kNotAFolder = 3,     // it (or its nearest existing part) is no folder
-    kNoPermission = 4,   // the user may not search and write there
-    kForeignLink = 5,    // a link on the way belongs to neither the user nor root
+    kNotAbsolute = 1,   // no absolute path
+    kNoParent = 2,      // not even a parent of it exists or can be resolved
+    kNotAFolder = 3,    // it (or its nearest existing part) is no folder
+    kNoPermission = 4,  // the user may not search and write there
+    kForeignLink = 5,   // a link on the way belongs to neither the user nor root
 };
 
 // Checks the folder `path` as the invoking user: a link on the way must be

@@ -564,7 +564,17 @@ int RestoreScanResult(const std::string& path, IProgress* progress, const std::s
 namespace {
 
 std::mutex gThreadsLock;
-std::list<std::thread> gThreads;
+// Joined at the latest when the process ends.
+struct ResultThreads {
+    std::list<std::thread> list;
+    ~ResultThreads() {
+        for (std::thread& thread : list)
+            if (thread.joinable())
+                thread.join();
+    }
+};
+ResultThreads gResultThreads;
+std::list<std::thread>& gThreads = gResultThreads.list;
 
 // Starts `body` on a thread of its own with the flag already taken; the flag
 // is given back when the body ends (before its finishing record), or at once

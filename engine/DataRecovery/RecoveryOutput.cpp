@@ -481,8 +481,27 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
     if (node->IsDirectory())
         parts.push_back(NodeName(node));
 
+    // The walk never follows a link, but a folder moved out of the
+    // destination while the recovery runs (the numbered folder is held
+    // open) would still lead its files out: each folder the walk stands in
+    // must lie below the destination before anything is made in it.
+    std::string folder;
+    const auto below = [&](int at) {
+        folder = velmora::platform::PathOfDescriptor(at);
+        if (velmora::platform::PathIsBelow(folder, real_))
+            return true;
+        CatchExeception::WriteLog("recovery path refused: [%s] is not below [%s]\n", folder.c_str(),
+                                  real_.c_str());
+        return false;
+    };
     int fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
-    for (size_t i = 0; fd >= 0 && i < parts.size(); ++i) {
+    for (size_t i = 0; fd >= 0 && i <= parts.size(); ++i) {
+        if (!below(fd)) {
+            ::close(fd);
+            return {};
+        }
+        if (i == parts.size())
+            break;
         std::string used;
         const int next = OpenOrNumberFolder(fd, parts[i], &used);
         ::close(fd);
@@ -490,16 +509,6 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
     }
     if (fd < 0)
         return {};
-    // The walk never follows a link, but a folder moved out of the
-    // destination while the recovery runs would still lead its files out:
-    // whatever the walk reached must lie below the destination.
-    const std::string folder = velmora::platform::PathOfDescriptor(fd);
-    if (!velmora::platform::PathIsBelow(folder, real_)) {
-        CatchExeception::WriteLog("recovery path refused: [%s] is not below [%s]\n", folder.c_str(),
-                                  real_.c_str());
-        ::close(fd);
-        return {};
-    }
     if (node->IsDirectory()) {
         ::close(fd);
         return {};
