@@ -4,6 +4,8 @@
 #include <mutex>
 #include <utility>
 
+#include "SaveRestore.h"
+
 namespace velmora::bridge {
 
 namespace {
@@ -81,6 +83,8 @@ void JoinBackgroundThreads() {
     }
     for (BridgeThread& thread : threads)
         thread.Join();
+    // Saves and loads of results run on threads of their own.
+    SaveRestoreResult::JoinResultFileThreads();
 }
 
 }  // namespace velmora::bridge

@@ -78,11 +78,14 @@ long long VKUIController::DoRecovery(const std::vector<OpNodePtr>* roots, const 
     // is done).
     if (op.IsOperationExit() == 0)
         return kRecoveryStartFailed;
-    // Writing onto the scanned device would overwrite the very files being
-    // recovered, whatever the window asked.
-    if (op.RecoveryPathIsSameDevice(folder) != 0)
+    // The destination is checked once, here, as the invoking user: writing
+    // onto the scanned device would overwrite the very files being
+    // recovered, and a folder the user may not write is no place for their
+    // files, whatever the window asked. The pass writes to it as resolved.
+    const velmora::bridge::OutputDestination destination = op.CheckDestination(folder);
+    if (!destination.ok())
         return kRecoveryStartFailed;
-    op.SetRecoveryPath((std::string(folder) + "/").c_str());
+    op.SetRecoveryPath((destination.folder() + "/").c_str());
     op.ClearCreateDirIndex();
     op.SetStatus(VK_OP_RUNNING);
     velmora::bridge::StartBackgroundThread([name] { PollRecovery(name); });

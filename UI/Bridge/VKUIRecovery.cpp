@@ -13,9 +13,11 @@
 #include <vector>
 
 #include "FileNode.h"
+#include "OutputDestination.h"
 #include "RecoveryOutput.h"
 #include "VKUIPublic.h"
 #include "VKUIRecoveryPath.h"
+#include "platform/UserFiles.h"
 
 namespace {
 
@@ -203,31 +205,42 @@ void VKUIRecovery::WriteRefusedList() {
     }
     if (text.empty() || destination.empty())
         return;
-    if (destination.back() != '/')
-        destination += '/';
+    while (destination.size() > 1 && destination.back() == '/')
+        destination.pop_back();
+    // As the user, in the destination reached without following a link.
+    velmora::platform::AsFileUser as;
+    const int folder = velmora::platform::OpenFolderNoFollow(destination);
+    if (folder < 0) {
+        std::printf("===The list of files not recovered was not written: %s===\n",
+                    std::strerror(errno));
+        return;
+    }
     for (int number = 0; number < 1000; ++number) {
-        const std::string path =
-            destination + (number == 0 ? std::string(kRefusedListName)
-                                       : velmora::bridge::NumberedName(kRefusedListName, number));
-        const int fd =
-            ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        const std::string name = number == 0
+                                     ? std::string(kRefusedListName)
+                                     : velmora::bridge::NumberedName(kRefusedListName, number);
+        const int fd = velmora::platform::CreateNewFileAt(folder, name, 0644);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
             std::printf("===The list of files not recovered was not written: %s===\n",
                         std::strerror(errno));
-            return;
+            break;
         }
-        const bool written = velmora::recovery::WriteAllAt(fd, text.data(), text.size(), 0);
+        struct stat made {};
+        const bool known = ::fstat(fd, &made) == 0;
+        const bool written = velmora::recovery::WriteAllAt(fd, text.data(), text.size(), 0) &&
+                             velmora::platform::SyncDescriptor(fd) == 0;
         if (::close(fd) != 0 || !written) {
-            ::unlink(path.c_str());
-            return;
+            if (known)
+                velmora::platform::RemoveMadeFile(folder, name, made);
+            break;
         }
-        velmora::recovery::GiveToInvokingUser(path.c_str());
         VKOperationLock hold(m_lock);
-        m_refusedList = path;
-        return;
+        m_refusedList = destination + "/" + name;
+        break;
     }
+    ::close(folder);
 }
 IFileNode* VKUIRecovery::GetCurrentRecoveryNode() {
     return m_currentNode;
@@ -247,6 +260,7 @@ int VKUIRecovery::GetCreateDirIndex(_tagSearcherType type) {
 void VKUIRecovery::ClearCreateDirIndex() {
     VKOperationLock hold(m_lock);
     m_folderNumbers.clear();
+    ++m_folderGeneration;
 }
 
 VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
@@ -380,14 +394,13 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
 }
 
 int VKUIRecovery::RecoveryPathIsSameDevice(const char* path) {
-    if (path == nullptr)
-        return 0;
-    struct stat st {};
-    if (::stat(path, &st) != 0)
-        return 0;
+    return CheckDestination(path).problem() == velmora::bridge::OutputProblem::kOnScannedDevice ? 1
+                                                                                                : 0;
+}
+
+velmora::bridge::OutputDestination VKUIRecovery::CheckDestination(const char* path) {
     IRecoveryScanSource* scan = ScanSource();
-    if (scan == nullptr)
-        return 0;
-    const std::vector<dev_t> devices = scan->ScannedDeviceNumbers();
-    return std::find(devices.begin(), devices.end(), st.st_dev) != devices.end() ? 1 : 0;
+    return velmora::bridge::OutputDestination::Choose(
+        path != nullptr ? path : "",
+        scan != nullptr ? scan->ScannedDeviceNumbers() : std::vector<dev_t>{});
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "OutputDestination.h"
 #include "RecoveryInterfaces.h"
 #include "SearchInterfaces.h"
 #include "VKUIOperation.h"
@@ -78,9 +79,15 @@ public:
     void SetCreateDirIndex(_tagSearcherType type, int number);
     int GetCreateDirIndex(_tagSearcherType type);
     void ClearCreateDirIndex();
+    // Changes whenever the numbers are cleared: a new pass, new folders.
+    unsigned FolderGeneration() const { return m_folderGeneration.load(); }
 
-    // 1 when the path lies on the scanned device.
+    // 1 when the path lies on the scanned device or a device stacked on it
+    // (a folder not made yet: its nearest existing parent).
     int RecoveryPathIsSameDevice(const char* path);
+    // The destination `path` checked once, as the invoking user and against
+    // the scanned devices.
+    velmora::bridge::OutputDestination CheckDestination(const char* path);
 
     // Ticked files the pass did not write: a name that could not be placed
     // below the destination, nothing that could read them, or a copy the
@@ -124,6 +131,7 @@ private:
     uint64_t m_lastDone = 0;
     std::map<int, IDataRecovery*> m_recoveries;
     std::map<int, int> m_folderNumbers;
+    std::atomic<unsigned> m_folderGeneration{0};
     std::atomic<IFileNode*> m_currentNode{nullptr};
     std::atomic<uint64_t> m_recoveredFiles{0};
     std::atomic<uint64_t> m_refusedFiles{0};

@@ -1,8 +1,6 @@
-// Where a recovered file goes: below the user's destination, in a numbered
-// folder per file system, then the folders of the file's tree. Every part
-// of the path comes from the scanned disk or a result file and may hold
-// anything, so each is cleaned before it is joined, and the final folder is
-// checked to lie below the destination before a byte is written.
+// Where a recovered file goes: the engine's one path builder
+// (velmora::recovery::RecoveryPathBuilder, shared with the scan driver and
+// the tests) with the pass's folder numbers and the bridge's date.
 #pragma once
 
 #include <string>
@@ -24,9 +22,7 @@ namespace velmora::bridge {
 std::string RecoveryFilePathByNode(IFileNode* node, const std::string& destination,
                                    VKUIRecovery& numbers);
 
-// `stem` + "_%04d" of `number` + the extension of `name` (from its last
-// dot, not a leading one), the stem cut on a character boundary so that
-// the whole stays a valid file-name length.
+// The engine's numbered name (velmora::recovery::NumberedName).
 std::string NumberedName(const std::string& name, int number);
 
 }  // namespace velmora::bridge

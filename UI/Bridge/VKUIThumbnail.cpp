@@ -20,6 +20,7 @@
 #include "VKUIFilter.h"
 #include "VKUIPublic.h"
 #include "VKUIRecovery.h"
+#include "platform/UserFiles.h"
 
 namespace velmora::bridge {
 
@@ -122,8 +123,14 @@ ThumbnailImage ThumbnailThroughFile(IFileNode* node, long long limit, bool logFa
     const std::string path = MakeThumbnailTempFile(
         DottedExtension(node->GetFileName() != nullptr ? node->GetFileName() : ""));
     VKRESULT result = 1;
-    if (!path.empty())
+    if (!path.empty()) {
+        // The name is kept in the private folder (nobody else can enter
+        // it) and made again by the recovery, which makes only new files;
+        // the file is the program's own, not the user's.
+        ::unlink(path.c_str());
+        velmora::platform::AsProcessOwner own;
         result = recovery->RecoverTo(path.c_str(), nullptr, static_cast<int>(limit));
+    }
     reader->Release();
     if (result != 0 && logFailure)
         CatchExeception::WriteLog("----Recovery Failed----\n");

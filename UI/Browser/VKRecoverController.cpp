@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <string>
 
 #include <QWidget>
 
@@ -18,6 +20,7 @@
 #include "Windows/RecoveryWindowParts.h"
 #include "Windows/VKScanEndSaveWindowController.h"
 #include "Windows/VKScanNotEndSaveWindowController.h"
+#include "platform/UserFiles.h"
 
 namespace velmora::browser {
 
@@ -25,14 +28,24 @@ namespace {
 
 const QString kRecoveryPost = QStringLiteral("DoRecovery");
 
+// As the user who started the program, not as root (for whom every folder
+// is writable); a folder not made yet by its nearest existing parent.
 bool WritableFolder(const QString& path) {
-    return access(path.toLocal8Bit().constData(), W_OK) == 0;
+    return platform::CheckFolderForUser(path.toLocal8Bit().toStdString()) ==
+           platform::FolderCheck::kUsable;
 }
 
+// The free space where the folder is, or will be made (its nearest
+// existing parent).
 std::optional<int64_t> FreeBytes(const QString& path) {
+    std::string at = path.toLocal8Bit().toStdString();
     struct statvfs fs {};
-    if (statvfs(path.toLocal8Bit().constData(), &fs) != 0)
-        return std::nullopt;
+    while (statvfs(at.c_str(), &fs) != 0) {
+        const size_t slash = at.rfind('/');
+        if (errno != ENOENT || slash == std::string::npos || at == "/")
+            return std::nullopt;
+        at.resize(slash == 0 ? 1 : slash);
+    }
     return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
 }
 

@@ -10,6 +10,10 @@ void FileDialogFolderSheet::Begin(QWidget* window, const QString& message, const
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setFileMode(QFileDialog::Directory);
     dialog->setOption(QFileDialog::ShowDirsOnly);
+    // The program runs as root: the panel only chooses. A folder typed that
+    // does not exist yet is made by the recovery, as the user.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setOption(QFileDialog::ReadOnly);
     dialog->setLabelText(QFileDialog::Accept, prompt);
     dialog->setWindowModality(Qt::WindowModal);
     if (frame.isValid())

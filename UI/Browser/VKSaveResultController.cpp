@@ -26,9 +26,12 @@ std::optional<QString> SavePanel(QWidget* window, const QString& proposed) {
     const std::optional<std::string> saved = seam::Bridge().GetSavePath();
     const QString folder =
         windows::ResultFilesStartFolder(saved ? QString::fromStdString(*saved) : QString());
+    // The program runs as root: the panel only chooses (no renaming,
+    // deleting or new folders there); the save writes as the user.
     QString path = QFileDialog::getSaveFileName(
         window, QString(), folder + QLatin1Char('/') + proposed + QLatin1Char('.') + ext,
-        QStringLiteral("*.") + ext);
+        QStringLiteral("*.") + ext, nullptr,
+        QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
     if (path.isEmpty())
         return std::nullopt;
     if (QFileInfo(path).suffix() != ext)

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -30,6 +31,7 @@
 #include "SearcherRow.h"
 #include "Utility/CatchExeception.h"
 #include "platform/AppPaths.h"
+#include "platform/UserFiles.h"
 
 namespace SaveRestoreResult {
 
@@ -252,95 +254,102 @@ bool WriteFrame(IRSData& archive, const tagGUIDSIGN& id, Fill fill,
     return written && whole;
 }
 
-bool SyncToDisk(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
+// The absolute form of a path the user gave.
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/')
+        return path;
+    char* here = ::getcwd(nullptr, 0);
+    if (here == nullptr)
+        return {};
+    std::string out = std::string(here) + "/" + path;
+    std::free(here);
+    return out;
 }
 
 int RunSave(const std::string& path, IProgress* progress, IScanResultSource* source) {
     IncProgress(progress, false, true);
     CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
     int code = kResultOk;
-    bool created = false;
     bool cancelled = false;
-    {
-        // Runs as root: a result is written only as a new or plain file,
-        // never through a link or into a device node.
-        struct stat st {};
-        const bool usable = ::lstat(path.c_str(), &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
-        auto archive = std::make_unique<CRSData>(kRSWrite);
-        if (!usable || !archive->StartRS(path.c_str(), 1)) {
-            CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
-            code = kResultCannotOpen;
-        } else {
-            created = true;
-            velmora::recovery::GiveToInvokingUser(path.c_str());
+    // The result is written as the invoking user to a new file beside the
+    // chosen one, which it replaces only once it is whole and on the disk:
+    // a full disk, a stop or a failure leaves an older result as it was.
+    // Never through a link, never into a device node.
+    velmora::platform::ReplacingFile file;
+    auto archive = std::make_unique<CRSData>(kRSWrite);
+    const std::string target = AbsolutePath(path);
+    const int fd =
+        !target.empty() && file.Begin(target, 0644) ? ::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0) : -1;
+    if (fd < 0 || !archive->StartRSOnDescriptor(fd, target.c_str())) {
+        CatchExeception::WriteLog("%s %d cannot write [%s]: %s\r\n", __func__, __LINE__,
+                                  path.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+        code = kResultCannotOpen;
+    } else {
+        Step(progress);
+        try {
+            FILEHEADER header;
+            header.status = 1;
+            header.descriptionLength = 0;
+            MarkFrameChecks(header);
+            std::vector<FrameCheck> checks;
+            bool ok = archive->WriteFileHeader(header) != 0;
             Step(progress);
-            try {
-                FILEHEADER header;
-                header.status = 1;
-                header.descriptionLength = 0;
-                MarkFrameChecks(header);
-                std::vector<FrameCheck> checks;
-                bool ok = archive->WriteFileHeader(header) != 0;
-                Step(progress);
-                ok = ok && WriteFrame(
-                               *archive, frFileSystemSearchControllerList,
-                               [&](FrameWriter& out) {
-                                   WriteScanKind(out, source->ScanKind());
+            ok = ok && WriteFrame(
+                           *archive, frFileSystemSearchControllerList,
+                           [&](FrameWriter& out) {
+                               WriteScanKind(out, source->ScanKind());
+                               return true;
+                           },
+                           &checks);
+            Step(progress);
+            ok = ok && WriteFrame(
+                           *archive, frDiskDevice,
+                           [&](FrameWriter& out) {
+                               WriteDeviceRecord(out, source->DeviceRecord());
+                               return true;
+                           },
+                           &checks);
+            Step(progress);
+            ok = ok && WriteFrame(
+                           *archive, frFileSystemNode,
+                           [&](FrameWriter& out) {
+                               if (WriteNodeFrame(out, source->Roots(), progress))
                                    return true;
-                               },
-                               &checks);
-                Step(progress);
-                ok = ok && WriteFrame(
-                               *archive, frDiskDevice,
-                               [&](FrameWriter& out) {
-                                   WriteDeviceRecord(out, source->DeviceRecord());
-                                   return true;
-                               },
-                               &checks);
-                Step(progress);
-                ok = ok && WriteFrame(
-                               *archive, frFileSystemNode,
-                               [&](FrameWriter& out) {
-                                   if (WriteNodeFrame(out, source->Roots(), progress))
-                                       return true;
-                                   cancelled = true;
-                                   return false;
-                               },
-                               &checks);
-                ok = ok && WriteFrame(*archive, frFrameChecks, [&](FrameWriter& out) {
-                         WriteFrameChecks(out, checks);
-                         return true;
-                     });
-                if (!ok && !cancelled)
-                    code = kResultCannotOpen;
-            } catch (const CRSException& e) {
-                CatchExeception::WriteLog("%s %d archive error %d\r\n", __func__, __LINE__,
-                                          e.GetErrorcode());
+                               cancelled = true;
+                               return false;
+                           },
+                           &checks);
+            ok = ok && WriteFrame(*archive, frFrameChecks, [&](FrameWriter& out) {
+                     WriteFrameChecks(out, checks);
+                     return true;
+                 });
+            if (!ok && !cancelled)
                 code = kResultCannotOpen;
-            } catch (const std::bad_alloc&) {
-                code = kResultCannotOpen;
-            }
-            // A file whose frames were not all written is not left behind
-            // as if it were a result.
-            if (archive->EndRS() == 0 && code == kResultOk && !cancelled)
-                code = kResultCannotOpen;
-            // A result is saved when it is on the disk: a failure the
-            // system meets while writing it back is reported, not lost.
-            if (code == kResultOk && !cancelled && !SyncToDisk(path))
-                code = kResultCannotOpen;
+        } catch (const CRSException& e) {
+            CatchExeception::WriteLog("%s %d archive error %d\r\n", __func__, __LINE__,
+                                      e.GetErrorcode());
+            code = kResultCannotOpen;
+        } catch (const std::bad_alloc&) {
+            code = kResultCannotOpen;
+        }
+        // A file whose frames were not all written is not left behind
+        // as if it were a result.
+        if (archive->EndRS() == 0 && code == kResultOk && !cancelled)
+            code = kResultCannotOpen;
+        // A result is saved when it is on the disk: a failure the system
+        // meets while writing it back is reported, not lost.
+        if (code == kResultOk && !cancelled && !file.Commit()) {
+            CatchExeception::WriteLog("%s %d [%s] not saved: %s\r\n", __func__, __LINE__,
+                                      path.c_str(), std::strerror(errno));
+            code = kResultCannotOpen;
         }
     }
+    // Anything not committed is the save's own new file, removed here.
+    file.Abandon();
     if (cancelled && code == kResultOk)
         code = kResultCancelled;
-    struct stat made {};
-    if (code != kResultOk && created && ::lstat(path.c_str(), &made) == 0 && S_ISREG(made.st_mode))
-        ::unlink(path.c_str());
     if (code != kResultOk)
         TipError(progress, code);
     CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
@@ -681,18 +690,40 @@ int RestoreScanResult(const std::string& path, IProgress* progress, const std::s
 
 namespace {
 
-// Starts `body` detached with the flag already taken; the flag is given back
-// when the body ends (before its finishing record), or at once when no
-// thread could be made.
+std::mutex gThreadsLock;
+// Joined at the latest when the process ends.
+struct ResultThreads {
+    std::list<std::thread> list;
+    ~ResultThreads() {
+        for (std::thread& thread : list)
+            if (thread.joinable())
+                thread.join();
+    }
+};
+ResultThreads gResultThreads;
+std::list<std::thread>& gThreads = gResultThreads.list;
+
+// Starts `body` on a thread of its own with the flag already taken; the flag
+// is given back when the body ends (before its finishing record), or at once
+// when no thread could be made. Nobody waits for the thread while it runs,
+// but shutdown does (JoinResultFileThreads): a save is never cut off midway
+// by the process ending.
 template <typename Body>
 int StartDetached(ResultFilesGate::Operation op, IProgress* progress, Body body) {
     if (!ResultFilesGate::TryBegin(op))
         return -3;
+    std::lock_guard<std::mutex> hold(gThreadsLock);
     try {
-        std::thread([op, progress, body = std::move(body)]() mutable {
-            RunHeld(op, progress, body);
-        }).detach();
+        gThreads.emplace_back();
     } catch (const std::exception&) {
+        ResultFilesGate::End(op);
+        return -2;
+    }
+    try {
+        gThreads.back() = std::thread(
+            [op, progress, body = std::move(body)]() mutable { RunHeld(op, progress, body); });
+    } catch (const std::exception&) {
+        gThreads.pop_back();
         ResultFilesGate::End(op);
         return -2;
     }
@@ -700,6 +731,17 @@ int StartDetached(ResultFilesGate::Operation op, IProgress* progress, Body body)
 }
 
 }  // namespace
+
+void JoinResultFileThreads() {
+    std::list<std::thread> threads;
+    {
+        std::lock_guard<std::mutex> hold(gThreadsLock);
+        threads.swap(gThreads);
+    }
+    for (std::thread& thread : threads)
+        if (thread.joinable())
+            thread.join();
+}
 
 int DoSaveScanResult(const char* path, IProgress* progress, IScanResultSource* source) {
     if (path == nullptr || *path == '\0' || progress == nullptr || source == nullptr)

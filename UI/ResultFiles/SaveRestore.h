@@ -132,6 +132,9 @@ int RestoreScanResult(const std::string& path, IProgress* progress, const std::s
 int DoSaveScanResult(const char* path, IProgress* progress, IScanResultSource* source);
 int DoRestoreScanResult(const char* path, IProgress* progress, const char* ediPath,
                         IResultDeviceCatalogue* catalogue, IResultScanRunner* runner);
+// Waits for every save and load started by the two calls above; shutdown
+// calls it (through the bridge's JoinBackgroundThreads).
+void JoinResultFileThreads();
 
 // The stored image records are checked before anything is opened by them:
 // the path must name a regular file (never a device node) that the user

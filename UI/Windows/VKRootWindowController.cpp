@@ -43,8 +43,11 @@ QRect BarRect(double x, double y, double w, double h) {
 }
 
 std::optional<QString> AskForFile(const QString& folder, const QString& filter) {
-    const QString path = QFileDialog::getOpenFileName(nullptr, QString(), folder, filter, nullptr,
-                                                      QFileDialog::DontUseNativeDialog);
+    // The program runs as root: the panel only chooses, it never renames,
+    // deletes or makes anything.
+    const QString path =
+        QFileDialog::getOpenFileName(nullptr, QString(), folder, filter, nullptr,
+                                     QFileDialog::DontUseNativeDialog | QFileDialog::ReadOnly);
     if (path.isEmpty())
         return std::nullopt;
     return path;

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <vector>
 
 #include "FileNode.h"
@@ -18,8 +21,15 @@
 #include "Utility/TextConvert.h"
 #include "platform/AppPaths.h"
 #include "platform/FdIo.h"
+#include "platform/UserFiles.h"
 
 namespace velmora::recovery {
+
+using velmora::platform::AsFileUser;
+using velmora::platform::CreateNewFileAt;
+using velmora::platform::OpenFolderBelow;
+using velmora::platform::OpenFolderNoFollow;
+using velmora::platform::RemoveMadeFile;
 
 namespace {
 
@@ -28,33 +38,63 @@ namespace {
 constexpr int kMaxDepth = 4096;
 constexpr int kMaxNumber = 9999;
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+// A path split into its folder and last part.
+struct SplitPath {
+    std::string folder;
+    std::string name;
+};
+
+bool Split(const char* path, SplitPath* out) {
+    if (!path || path[0] != '/')
+        return false;
+    const std::string whole(path);
+    const size_t slash = whole.rfind('/');
+    out->folder = slash == 0 ? "/" : whole.substr(0, slash);
+    out->name = whole.substr(slash + 1);
+    return !out->name.empty() && out->name != "." && out->name != "..";
 }
 
-// Makes `path` and its missing parents (only below `base`, which exists).
-bool MakeFolders(const std::string& base, const std::string& rel) {
-    std::string path = base;
-    size_t pos = 0;
-    while (pos <= rel.size()) {
-        size_t slash = rel.find('/', pos);
-        if (slash == std::string::npos)
-            slash = rel.size();
-        std::string part = rel.substr(pos, slash - pos);
-        pos = slash + 1;
-        if (part.empty())
-            continue;
-        path += "/" + part;
-        if (::mkdir(path.c_str(), 0755) == 0) {
-            GiveToInvokingUser(path.c_str());
-            continue;
-        }
-        struct stat st {};
-        if (errno != EEXIST || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-            return false;
+// The folder of `path`, reached without following a link, or -1.
+struct FolderOf {
+    explicit FolderOf(const SplitPath& parts) : fd(OpenFolderNoFollow(parts.folder)) {}
+    ~FolderOf() {
+        if (fd >= 0)
+            ::close(fd);
     }
-    return true;
+    FolderOf(const FolderOf&) = delete;
+    FolderOf& operator=(const FolderOf&) = delete;
+    int fd;
+};
+
+// The files OpenRecoveredFile made, so that a removal takes only those.
+// Bounded: a partial file is removed right after it was written.
+constexpr size_t kMadeKept = 256;
+std::mutex gMadeLock;
+std::deque<std::pair<std::string, struct stat>> gMade;
+
+void NoteMade(const std::string& path, const struct stat& st) {
+    std::lock_guard<std::mutex> hold(gMadeLock);
+    for (auto& entry : gMade) {
+        if (entry.first == path) {
+            entry.second = st;
+            return;
+        }
+    }
+    if (gMade.size() >= kMadeKept)
+        gMade.pop_front();
+    gMade.emplace_back(path, st);
+}
+
+bool TakeMade(const std::string& path, struct stat* st) {
+    std::lock_guard<std::mutex> hold(gMadeLock);
+    for (auto it = gMade.begin(); it != gMade.end(); ++it) {
+        if (it->first == path) {
+            *st = it->second;
+            gMade.erase(it);
+            return true;
+        }
+    }
+    return false;
 }
 
 timespec TicksToTimespec(long long ticks) {
@@ -95,41 +135,49 @@ bool WriteAllAt(int fd, const void* data, size_t size, long long offset) {
 }
 
 int OpenRecoveredFile(const char* path) {
-    if (!path || !*path) {
+    SplitPath parts;
+    if (!Split(path, &parts)) {
         errno = EINVAL;
         return -1;
     }
-    // Non-blocking only for the open itself: a FIFO with no reader fails
-    // at once instead of hanging the recovery.
-    const int fd =
-        ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    // As the user who chose the destination, through folders that are no
+    // links, and never over a file that is there.
+    AsFileUser as;
+    FolderOf folder(parts);
+    if (folder.fd < 0)
+        return -1;
+    const int fd = CreateNewFileAt(folder.fd, parts.name, 0644);
     if (fd < 0)
         return -1;
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        const int saved = errno;
-        ::close(fd);
-        errno = saved;
-        return -1;
-    }
+    struct stat st {};
+    if (::fstat(fd, &st) == 0)
+        NoteMade(path, st);
     return fd;
 }
 
-void RemovePartialFile(const char* path) {
-    struct stat st {};
-    if (path && ::lstat(path, &st) == 0 && S_ISREG(st.st_mode))
-        ::unlink(path);
+bool RemovePartialFile(const char* path) {
+    SplitPath parts;
+    struct stat made {};
+    if (!Split(path, &parts) || !TakeMade(path, &made))
+        return false;
+    AsFileUser as;
+    FolderOf folder(parts);
+    return folder.fd >= 0 && RemoveMadeFile(folder.fd, parts.name, made);
 }
 
 bool SetFileTimes(const char* path, long long creation, long long modification, long long access) {
-    if (!path)
+    SplitPath parts;
+    if (!Split(path, &parts))
         return false;
     const long long mtime = modification > 0 ? modification : creation;
     const long long atime = access > 0 ? access : mtime;
     if (mtime <= 0)
         return true;
     timespec times[2] = {TicksToTimespec(atime), TicksToTimespec(mtime)};
-    if (::utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) != 0) {
+    AsFileUser as;
+    FolderOf folder(parts);
+    if (folder.fd < 0 ||
+        ::utimensat(folder.fd, parts.name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
         CatchExeception::WriteLog("SetFileTimes: utimensat[%s] failed with %s\n", path,
                                   std::strerror(errno));
         return false;
@@ -161,13 +209,19 @@ void DateParentFolders(const char* path, IFileNode* node, const char* root) {
 void GiveToInvokingUser(const char* path) {
     uid_t uid = 0;
     gid_t gid = 0;
-    if (!path || ::geteuid() != 0 || !velmora::platform::InvokingUserIds(&uid, &gid))
+    SplitPath parts;
+    if (!Split(path, &parts) || ::geteuid() != 0 || !velmora::platform::InvokingUserIds(&uid, &gid))
         return;
-    // Only what recovery made: never a device node such as /dev/full.
+    FolderOf folder(parts);
+    // Only what recovery made: never a device node such as /dev/full, and
+    // never through a link.
     struct stat st {};
-    if (::lstat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+    if (folder.fd < 0 || ::fstatat(folder.fd, parts.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
         return;
-    if (::lchown(path, uid, gid) != 0)
+    if (st.st_uid == uid && st.st_gid == gid)
+        return;
+    if (::fchownat(folder.fd, parts.name.c_str(), uid, gid, AT_SYMLINK_NOFOLLOW) != 0)
         CatchExeception::WriteLog("GiveToInvokingUser: chown[%s] failed with %s\n", path,
                                   std::strerror(errno));
 }
@@ -233,6 +287,67 @@ std::string RecoveryFolderPrefix(_tagSearcherType type, const std::string& date)
     return prefix;
 }
 
+std::string NumberedName(const std::string& name, int number) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "_%04d", number);
+    const size_t dot = ExtensionAt(name);
+    return dot == std::string::npos ? FitName(name, suffix, "")
+                                    : FitName(name.substr(0, dot), suffix, name.substr(dot));
+}
+
+namespace {
+
+// The nearest folder of `path` that exists, real, followed by the parts
+// below it that do not exist yet.
+bool ResolveDestination(const std::string& path, std::string* real, std::string* missing) {
+    std::string existing = path;
+    std::string rest;
+    for (int depth = 0; depth < kMaxDepth; ++depth) {
+        struct stat st {};
+        if (::lstat(existing.c_str(), &st) == 0)
+            break;
+        if (errno != ENOENT)
+            return false;
+        const size_t slash = existing.rfind('/');
+        if (slash == std::string::npos)
+            return false;
+        const std::string part = existing.substr(slash + 1);
+        if (part == "..")
+            return false;
+        if (!part.empty() && part != ".")
+            rest = rest.empty() ? part : part + "/" + rest;
+        existing.resize(slash == 0 ? 1 : slash);
+        if (slash == 0)
+            break;
+    }
+    char* resolved = ::realpath(existing.c_str(), nullptr);
+    if (!resolved)
+        return false;
+    *real = resolved;
+    std::free(resolved);
+    *missing = rest;
+    return true;
+}
+
+// Opens (making it) the folder `part` in `dirFd`; where a file or a link
+// holds the name, the first free numbered name instead, as clashing file
+// names are. -1 when none can be made; `used` gets the name taken.
+int OpenOrNumberFolder(int dirFd, const std::string& part, std::string* used) {
+    for (int n = 0; n <= kMaxNumber; ++n) {
+        const std::string name = n == 0 ? part : NumberedName(part, n);
+        const int fd = OpenFolderBelow(dirFd, name, true);
+        if (fd >= 0) {
+            *used = name;
+            return fd;
+        }
+        if (errno != ENOTDIR && errno != ELOOP && errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+}  // namespace
+
 RecoveryPathBuilder::RecoveryPathBuilder(std::string destination, std::string date)
     : destination_(std::move(destination)), date_(std::move(date)) {
     while (destination_.size() > 1 && destination_.back() == '/')
@@ -247,9 +362,92 @@ RecoveryPathBuilder::RecoveryPathBuilder(std::string destination, std::string da
     }
 }
 
+RecoveryPathBuilder::~RecoveryPathBuilder() {
+    for (auto& [type, root] : roots_)
+        if (root.fd >= 0)
+            ::close(root.fd);
+    if (destFd_ >= 0)
+        ::close(destFd_);
+}
+
+bool RecoveryPathBuilder::Open() {
+    if (destFd_ >= 0)
+        return true;
+    if (tried_)
+        return false;
+    tried_ = true;
+    std::string real;
+    std::string missing;
+    if (destination_.empty() || destination_[0] != '/' ||
+        !ResolveDestination(destination_, &real, &missing))
+        return false;
+    AsFileUser as;
+    const int existing = OpenFolderNoFollow(real);
+    if (existing < 0)
+        return false;
+    destFd_ = OpenFolderBelow(existing, missing, true);
+    ::close(existing);
+    if (destFd_ < 0)
+        return false;
+    real_ = missing.empty() ? real : (real == "/" ? "" : real) + "/" + missing;
+    return true;
+}
+
+const std::string& RecoveryPathBuilder::Destination() {
+    Open();
+    return real_;
+}
+
 std::string RecoveryPathBuilder::RootFor(_tagSearcherType type) const {
     auto it = roots_.find(type);
-    return it == roots_.end() ? std::string() : it->second;
+    return it == roots_.end() ? std::string() : it->second.path;
+}
+
+int RecoveryPathBuilder::RootNumber(_tagSearcherType type) const {
+    auto it = roots_.find(type);
+    return it == roots_.end() ? 0 : it->second.number;
+}
+
+bool RecoveryPathBuilder::UseRoot(_tagSearcherType type, int number) {
+    if (number < 1 || number > kMaxNumber || !Open())
+        return false;
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d", number);
+    const std::string name = CleanPathComponent(RecoveryFolderPrefix(type, date_) + text);
+    AsFileUser as;
+    const int fd = OpenFolderBelow(destFd_, name, false);
+    if (fd < 0)
+        return false;
+    auto found = roots_.find(type);
+    if (found != roots_.end() && found->second.fd >= 0)
+        ::close(found->second.fd);
+    roots_[type] = Root{real_ + "/" + name, fd, number};
+    return true;
+}
+
+int RecoveryPathBuilder::RootFolder(_tagSearcherType type) {
+    auto found = roots_.find(type);
+    if (found != roots_.end())
+        return found->second.fd;
+    const std::string prefix = RecoveryFolderPrefix(type, date_);
+    for (int n = 1; n <= kMaxNumber; ++n) {
+        char number[16];
+        std::snprintf(number, sizeof number, "%04d", n);
+        const std::string name = CleanPathComponent(prefix + number);
+        // A number in use, by a folder or anything else, is passed over: a
+        // new recovery never mixes with an earlier one.
+        if (::mkdirat(destFd_, name.c_str(), 0755) != 0) {
+            if (errno == EEXIST)
+                continue;
+            return -1;
+        }
+        const int fd = OpenFolderBelow(destFd_, name, false);
+        if (fd < 0)
+            return -1;
+        roots_[type] = Root{real_ + "/" + name, fd, n};
+        return fd;
+    }
+    return -1;
 }
 
 std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
@@ -259,30 +457,15 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
     _tagSearcherType type = node->GetSearcheType();
     if (type == SEARCHER_NONE)
         type = top->GetSearcheType();
-    if (type == SEARCHER_NONE)
+    if (type == SEARCHER_NONE || !Open())
+        return {};
+    AsFileUser as;
+    const int rootFd = RootFolder(type);
+    if (rootFd < 0)
         return {};
 
-    std::string& root = roots_[type];
-    if (root.empty()) {
-        const std::string prefix = RecoveryFolderPrefix(type, date_);
-        for (int n = 1; n <= kMaxNumber && root.empty(); ++n) {
-            char number[16];
-            std::snprintf(number, sizeof number, "%04d", n);
-            const std::string name = CleanPathComponent(prefix + number);
-            if (Exists(destination_ + "/" + name))
-                continue;
-            if (!MakeFolders(destination_, name))
-                break;
-            root = destination_ + "/" + name;
-        }
-        if (root.empty()) {
-            roots_.erase(type);
-            return {};
-        }
-    }
-
     // Folder path from the top of the tree down, every part cleaned; the
-    // top is named by its volume.
+    // top is named by its volume (by its own name when it has none).
     std::vector<std::string> parts;
     for (IFileNode* p = node->GetParent(); p && parts.size() < static_cast<size_t>(kMaxDepth);
          p = p->GetParent()) {
@@ -294,38 +477,55 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
             parts.push_back(NodeName(p));
         }
     }
-    std::string rel;
-    for (auto it = parts.rbegin(); it != parts.rend(); ++it)
-        rel += "/" + *it;
+    std::reverse(parts.begin(), parts.end());
+    if (node->IsDirectory())
+        parts.push_back(NodeName(node));
+
+    // The walk never follows a link, but a folder moved out of the
+    // destination while the recovery runs (the numbered folder is held
+    // open) would still lead its files out: each folder the walk stands in
+    // must lie below the destination before anything is made in it.
+    std::string folder;
+    const auto below = [&](int at) {
+        folder = velmora::platform::PathOfDescriptor(at);
+        if (velmora::platform::PathIsBelow(folder, real_))
+            return true;
+        CatchExeception::WriteLog("recovery path refused: [%s] is not below [%s]\n", folder.c_str(),
+                                  real_.c_str());
+        return false;
+    };
+    int fd = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    for (size_t i = 0; fd >= 0 && i <= parts.size(); ++i) {
+        if (!below(fd)) {
+            ::close(fd);
+            return {};
+        }
+        if (i == parts.size())
+            break;
+        std::string used;
+        const int next = OpenOrNumberFolder(fd, parts[i], &used);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0)
+        return {};
     if (node->IsDirectory()) {
-        MakeFolders(root, rel + "/" + NodeName(node));
+        ::close(fd);
         return {};
     }
-    if (!MakeFolders(root, rel))
-        return {};
 
     const std::string name = NodeName(node);
-    std::string full = root + rel + "/" + name;
-    if (Exists(full)) {
-        const size_t dot = ExtensionAt(name);
-        const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-        const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-        std::string candidate;
-        for (int c = 1; c <= kMaxNumber; ++c) {
-            char number[16];
-            std::snprintf(number, sizeof number, "_%04d", c);
-            // The number must fit too: a name at the length limit gives
-            // room for it from its stem.
-            candidate = root + rel + "/" + FitName(stem, number, ext);
-            if (!Exists(candidate))
-                break;
-            candidate.clear();
-        }
-        if (candidate.empty())
-            return {};
-        full = candidate;
+    std::string chosen;
+    for (int n = 0; n <= kMaxNumber && chosen.empty(); ++n) {
+        const std::string candidate = n == 0 ? name : NumberedName(name, n);
+        struct stat st {};
+        if (::fstatat(fd, candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT)
+            chosen = candidate;
     }
-    return full;
+    ::close(fd);
+    if (chosen.empty())
+        return {};
+    return folder + "/" + chosen;
 }
 
 }  // namespace velmora::recovery

@@ -70,6 +70,13 @@ int CRSData::StartRS(const char* path, int create) {
     return file_.IsOpen();
 }
 
+int CRSData::StartRSOnDescriptor(int fd, const char* path) {
+    EndRS();
+    if (mode_ != kRSWrite || fd < 0)
+        return 0;
+    return file_.Adopt(fd, path) ? 1 : 0;
+}
+
 int CRSData::EndRS() {
     // A writer that forgets to close its last frame would otherwise leave a
     // zero length in front of its data, and the data would be read as heads.

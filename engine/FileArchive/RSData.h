@@ -91,6 +91,9 @@ public:
 
     int CheckFile() override;
     int StartRS(const char* path, int create) override;
+    // Writes into a file the caller opened (a new file that will replace
+    // the result once whole); the descriptor is closed by EndRS.
+    int StartRSOnDescriptor(int fd, const char* path);
     // Closes the archive, writing the open frame's length first. 0 when that
     // write, an earlier frame write or the close failed: the archive on disk
     // is then not whole.

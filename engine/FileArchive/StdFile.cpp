@@ -40,6 +40,15 @@ bool CStdFile::Open(const char* path, int mode) {
     return true;
 }
 
+bool CStdFile::Adopt(int fd, const char* path) {
+    Close();
+    if (fd < 0)
+        return false;
+    fd_ = fd;
+    path_ = path ? path : "";
+    return true;
+}
+
 bool CStdFile::Close() {
     bool ok = true;
     if (fd_ >= 0)

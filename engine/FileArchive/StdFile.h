@@ -23,6 +23,9 @@ public:
     // Closes a previous descriptor first; false for an unknown mode or a
     // failed open. Modes 1, 2 and 4 create a missing file, 3 also truncates.
     bool Open(const char* path, int mode);
+    // Takes over an open descriptor (closed with this file); `path` names
+    // it in messages.
+    bool Adopt(int fd, const char* path);
     // False when the descriptor's last writes could not be completed (close
     // reports what the file system deferred); true when nothing was open.
     bool Close();

@@ -18,13 +18,15 @@ namespace velmora::recovery {
 // failure (a full disk fails at once, as does a write that moves nothing).
 bool WriteAllAt(int fd, const void* data, size_t size, long long offset);
 
-// Opens a new file for a recovered node's data: created or truncated, never
-// through a symbolic link. -1 with errno on failure.
+// Opens a new file for a recovered node's data at the absolute `path`: as
+// the invoking user, through folders reached one at a time without following
+// a link, and never over anything that is there (EEXIST). -1 with errno.
 int OpenRecoveredFile(const char* path);
 
-// Removes a partial file left by a failed recovery; only a regular file is
-// removed (a device such as /dev/full is left alone).
-void RemovePartialFile(const char* path);
+// Abandons a file OpenRecoveredFile made (a failed, stopped or unwanted
+// copy): removed while it is still the very file made there, reached without
+// following a link. Anything else at `path` is left alone. True when removed.
+bool RemovePartialFile(const char* path);
 
 // Sets the access and modification times of `path` from node times (100 ns
 // ticks since 1601). Linux keeps no settable creation time, so the
@@ -56,27 +58,58 @@ std::string CleanPathComponent(std::string_view name);
 // Data" followed by yyyy-MM-dd. Empty for a type no row knows.
 std::string RecoveryFolderPrefix(_tagSearcherType type, const std::string& date);
 
-// Places recovered files below a destination: one numbered folder per
-// searcher type and recovery ("<prefix>0001", the first free number), then
-// the node's cleaned folder path and name; a name that exists gets "_0001"
-// (the first free number) before its extension.
+// `name` with "_%04d" of `number` before its extension (a last dot that
+// starts no more than 16 bytes), the stem cut on a character boundary so
+// that the whole stays a valid name length.
+std::string NumberedName(const std::string& name, int number);
+
+// Places recovered files below a destination, for the program, the scan
+// driver and the tests alike: one numbered folder per searcher type and
+// recovery ("<prefix>0001", the first free number), then the node's cleaned
+// folder path and name. A name that exists gets "_0001" (the first free
+// number) before its extension; so does a folder whose name a file or link
+// holds. The destination is resolved once (a missing one is made from its
+// nearest existing parent); every folder is made as the invoking user and
+// walked from it without following a link, and a path that would not lie
+// below it is refused.
 class RecoveryPathBuilder {
 public:
-    // `destination` is the user's chosen folder; `date` as for the prefix
-    // (empty: today's local date).
+    // `destination` is the user's chosen folder (absolute); `date` as for
+    // the prefix (empty: today's local date).
     explicit RecoveryPathBuilder(std::string destination, std::string date = {});
+    ~RecoveryPathBuilder();
+    RecoveryPathBuilder(const RecoveryPathBuilder&) = delete;
+    RecoveryPathBuilder& operator=(const RecoveryPathBuilder&) = delete;
 
     // The path to write the node's data to, with its folders made; "" for
     // a folder node (its folder is made), an unusable node, or a folder
-    // that cannot be made.
+    // that cannot be made or would not lie below the destination.
     std::string PathFor(IFileNode* node);
     // The numbered folder made for a searcher type; "" when none yet.
     std::string RootFor(_tagSearcherType type) const;
+    // Its number; 0 when none yet.
+    int RootNumber(_tagSearcherType type) const;
+    // Goes on in the numbered folder `number` of an earlier pass (it must be
+    // a folder there); false when it is not.
+    bool UseRoot(_tagSearcherType type, int number);
+    // The destination as resolved; "" when it cannot be reached or made.
+    const std::string& Destination();
 
 private:
+    struct Root {
+        std::string path;
+        int fd = -1;
+        int number = 0;
+    };
+    bool Open();
+    int RootFolder(_tagSearcherType type);
+
     std::string destination_;
     std::string date_;
-    std::map<int, std::string> roots_;
+    std::string real_;
+    int destFd_ = -1;
+    bool tried_ = false;
+    std::map<int, Root> roots_;
 };
 
 }  // namespace velmora::recovery

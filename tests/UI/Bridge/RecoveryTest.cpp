@@ -244,7 +244,8 @@ TEST_F(RecoveryPaths, PlantedLinksAreNotFollowed) {
     ASSERT_EQ(::mkdir((dir / "0001/Vol").c_str(), 0755), 0);
     ASSERT_EQ(::symlink(outside.path().c_str(), (dir / "0001/Vol/Docs").c_str()), 0);
     VKUIRecovery::instance().SetCreateDirIndex(SEARCHER_NTFS, 1);
-    EXPECT_EQ(PathOf(file, dest()), "<null>");
+    // The link holds the name as a file would: the folder is numbered.
+    EXPECT_EQ(PathOf(file, dest()), dir / "0001/Vol/Docs_0001/a.txt");
     std::set<std::string> stray;
     ListAll(outside.path(), "", &stray);
     EXPECT_TRUE(stray.empty());
@@ -443,10 +444,10 @@ TEST_F(RecoveryPass, StartNeedsRootsAndAFolderAndOneRecoveryAtATime) {
             << busy;
     }
     VKUIRecovery::instance().SetStatus(VK_OP_IDLE);
-    // A folder that ends in "/" gets a second one.
+    // A folder that ends in "/" is taken as resolved.
     NotificationLog posts("DoRecovery");
     ASSERT_EQ(VKUIController::DoRecovery(&roots, (dir.path() + "/").c_str(), "DoRecovery"), 0);
-    EXPECT_EQ(VKUIRecovery::instance().GetRecoveryPath(), dir.path() + "//");
+    EXPECT_EQ(VKUIRecovery::instance().GetRecoveryPath(), dir.path() + "/");
     while (VKUIController::IsRecoveryRunning() != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     velmora::bridge::JoinBackgroundThreads();
@@ -464,7 +465,8 @@ TEST_F(RecoveryPass, SameDeviceByDeviceNumber) {
     scan.devices = {st.st_dev + 1};
     EXPECT_EQ(VKUIController::IsRecoveryToSameDevice(dir.path()), 0);
     scan.devices = {st.st_dev};
-    EXPECT_EQ(VKUIController::IsRecoveryToSameDevice(dir / "missing"), 0);
+    // A folder not made yet lies where its nearest existing parent does.
+    EXPECT_EQ(VKUIController::IsRecoveryToSameDevice(dir / "missing"), 1);
     // A recovery onto the scanned device does not start.
     std::vector<OpNodePtr> roots;
     EXPECT_EQ(VKUIController::DoRecovery(&roots, dir.path().c_str(), "DoRecovery"),

@@ -3,13 +3,15 @@
 // with their shared progress and busy flag.
 #include <gtest/gtest.h>
 #include <signal.h>
-
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -32,6 +34,7 @@
 #include "SearchInterfaces.h"
 #include "SearchedPartitionInfo.h"
 #include "StorageDeviceData.h"
+#include "platform/UserFiles.h"
 #include "support/EngineRows.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
@@ -1146,6 +1149,118 @@ TEST(ResultOperations, SaveRefusesLinksAndDevices) {
     struct stat st {};
     ASSERT_EQ(::stat("/dev/null", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// The names in a folder.
+std::vector<std::string> NamesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+int FailingSync(int) {
+    errno = EIO;
+    return -1;
+}
+
+// Saving over an older result: whatever stops the new one (the disk gives
+// back an error only at the sync, the disk is full, the user stops), the
+// older result is still there whole, the failure is reported, and nothing
+// else is left beside it.
+TEST(ResultOperations, AFailedSaveKeepsTheResultItWouldHaveReplaced) {
+    struct Case {
+        const char* what;
+        bool failSync;
+        rlim_t sizeLimit;  // 0: none
+        int stopAfter;     // 0: never
+        int code;
+    };
+    const Case cases[] = {
+        {"sync fails", true, 0, 0, kResultCannotOpen},
+        {"disk full", false, 4096, 0, kResultCannotOpen},
+        {"stopped", false, 0, 100, kResultCancelled},
+    };
+    GeneratedSource small(10);
+    GeneratedSource big(5000);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = dir / "r.Velmora";
+        ASSERT_EQ(SaveScanResult(path, nullptr, &small), kResultOk);
+        const std::string before = velmora::test::ReadText(path);
+
+        struct sigaction ignore {
+        }, saved{};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGXFSZ, &ignore, &saved);
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        if (c.sizeLimit != 0) {
+            rlimit limited = old;
+            limited.rlim_cur = c.sizeLimit;
+            setrlimit(RLIMIT_FSIZE, &limited);
+        }
+        if (c.failSync)
+            velmora::platform::SetSyncFunctionForTests(&FailingSync);
+        RecordingProgress progress;
+        if (c.stopAfter != 0)
+            progress.stopAfter = c.stopAfter;
+        const int code = SaveScanResult(path, &progress, &big);
+        velmora::platform::SetSyncFunctionForTests(nullptr);
+        setrlimit(RLIMIT_FSIZE, &old);
+        sigaction(SIGXFSZ, &saved, nullptr);
+
+        EXPECT_EQ(code, c.code);
+        EXPECT_EQ(progress.lastResult, c.code);
+        EXPECT_EQ(velmora::test::ReadText(path), before);
+        EXPECT_EQ(NamesIn(dir.path()), std::vector<std::string>{"r.Velmora"});
+    }
+}
+
+// The same on a real, nearly full file system (a small tmpfs), where the
+// disk itself runs out: root only, as mounting is.
+TEST(ResultOperations, ANearlyFullDiskKeepsTheOlderResult) {
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to mount a tmpfs";
+    TempDir mount;
+    if (::mount("tmpfs", mount.path().c_str(), "tmpfs", 0, "size=256k") != 0)
+        GTEST_SKIP() << "tmpfs cannot be mounted here: " << std::strerror(errno);
+    const std::string path = mount / "r.Velmora";
+    GeneratedSource small(10);
+    GeneratedSource big(20000);
+    ASSERT_EQ(SaveScanResult(path, nullptr, &small), kResultOk);
+    const std::string before = velmora::test::ReadText(path);
+    // Filled up to a few blocks: the older result fits, the new one does not.
+    velmora::test::WriteFile(mount / "filler", std::string(200 * 1024, 'x'));
+    RecordingProgress progress;
+    EXPECT_EQ(SaveScanResult(path, &progress, &big), kResultCannotOpen);
+    EXPECT_EQ(progress.lastResult, kResultCannotOpen);
+    EXPECT_EQ(velmora::test::ReadText(path), before);
+    auto names = NamesIn(mount.path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"filler", "r.Velmora"}));
+    ::umount2(mount.path().c_str(), MNT_DETACH);
+}
+
+// Run as root for a user, a result is written as that user: into a folder
+// of theirs it is theirs; into a folder they may not write, it is refused.
+TEST(ResultOperations, ResultsAreWrittenAsTheInvokingUser) {
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to act for another user";
+    velmora::test::ScopedEnv pkexec("PKEXEC_UID", nullptr), uid("SUDO_UID", "65534"),
+        gid("SUDO_GID", "65534");
+    TempDir dir;
+    ::chmod(dir.path().c_str(), 0755);
+    ASSERT_EQ(::mkdir((dir / "theirs").c_str(), 0755), 0);
+    ASSERT_EQ(::chown((dir / "theirs").c_str(), 65534, 65534), 0);
+    GeneratedSource source(3);
+    ASSERT_EQ(SaveScanResult(dir / "theirs/r.Velmora", nullptr, &source), kResultOk);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "theirs/r.Velmora").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(SaveScanResult(dir / "r.Velmora", nullptr, &source), kResultCannotOpen);
+    EXPECT_FALSE(std::filesystem::exists(dir / "r.Velmora"));
 }
 
 // Holds a save inside its reading of the trees until the test lets it go.

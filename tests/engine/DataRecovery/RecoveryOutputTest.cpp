@@ -3,7 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
@@ -198,6 +201,8 @@ TEST(RecoveryOutput, FilesAndFoldersGoToTheInvokingUser) {
         GTEST_SKIP() << "needs root to change owners";
     TempDir dest;
     ::chmod(dest.path().c_str(), 0755);
+    // The user's own folder: everything below it is made as that user.
+    ASSERT_EQ(::chown(dest.path().c_str(), 4321, 4322), 0);
     ScopedEnv pkexec("PKEXEC_UID", nullptr), uid("SUDO_UID", "4321"), gid("SUDO_GID", "4322");
     Tree tree("Vol", {"A"}, "f.txt");
     RecoveryPathBuilder paths(dest.path(), "D");
@@ -216,4 +221,128 @@ TEST(RecoveryOutput, FilesAndFoldersGoToTheInvokingUser) {
     EXPECT_EQ(st.st_uid, 4321u);
     ASSERT_EQ(::stat("/dev/null", &st), 0);
     EXPECT_EQ(st.st_uid, 0u);
+}
+
+namespace {
+
+// Every entry below `folder`, relative to it.
+std::vector<std::string> Everything(const std::string& folder) {
+    std::vector<std::string> out;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        out.push_back(std::filesystem::relative(entry.path(), folder).string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+}  // namespace
+
+// The numbered folder is moved out of the destination while the recovery
+// runs (its builder holds it open): the folders the walk reaches then lie
+// elsewhere, and the last check refuses them before anything is made there.
+TEST(RecoveryOutput, AFolderMovedOutOfTheDestinationTakesNoFiles) {
+    TempDir dest, outside;
+    Tree first("Vol", {"A"}, "one.txt");
+    Tree second("Vol", {"B"}, "two.txt");
+    RecoveryPathBuilder paths(dest.path(), "D");
+    const std::string one = paths.PathFor(first.leaf.get());
+    ASSERT_EQ(one, paths.RootFor(SEARCHER_FAT) + "/Vol/A/one.txt");
+    ASSERT_EQ(::rename(paths.RootFor(SEARCHER_FAT).c_str(), (outside / "moved").c_str()), 0);
+    const std::vector<std::string> before = Everything(outside.path());
+    EXPECT_EQ(paths.PathFor(second.leaf.get()), "");
+    EXPECT_EQ(Everything(outside.path()), before);
+}
+
+// A folder of the file's path is swapped for a link to elsewhere after the
+// path was made (as a slow recovery leaves time for): the file is not
+// written through it, and nothing lands elsewhere.
+TEST(RecoveryOutput, ALinkSwappedInAfterThePathWasMadeIsNeverFollowed) {
+    TempDir dest, outside;
+    Tree tree("Vol", {"Docs"}, "a.txt");
+    RecoveryPathBuilder paths(dest.path(), "D");
+    const std::string path = paths.PathFor(tree.leaf.get());
+    const std::string docs = paths.RootFor(SEARCHER_FAT) + "/Vol/Docs";
+    ASSERT_EQ(path, docs + "/a.txt");
+    ASSERT_EQ(::rmdir(docs.c_str()), 0);
+    ASSERT_EQ(::symlink(outside.path().c_str(), docs.c_str()), 0);
+    errno = 0;
+    EXPECT_LT(OpenRecoveredFile(path.c_str()), 0);
+    EXPECT_TRUE(errno == ELOOP || errno == ENOTDIR) << std::strerror(errno);
+    EXPECT_TRUE(Everything(outside.path()).empty());
+    // Its times and owner are not set through it either.
+    velmora::test::WriteFile(outside / "a.txt", std::string("theirs"));
+    EXPECT_FALSE(SetFileTimes(path.c_str(), Ticks(1000000000), Ticks(1000000000), 0));
+    EXPECT_NE(MTime(outside / "a.txt"), 1000000000);
+    // Nor is a file of the same name there ever removed as partial.
+    EXPECT_FALSE(RemovePartialFile(path.c_str()));
+    EXPECT_EQ(velmora::test::ReadText(outside / "a.txt"), "theirs");
+}
+
+// A new file never replaces one that is there, and abandoning a file
+// removes only the very file that was made.
+TEST(RecoveryOutput, NewFilesAreExclusiveAndOnlyTheirOwnAreAbandoned) {
+    TempDir dest;
+    const std::string path = dest / "f.bin";
+    velmora::test::WriteFile(path, std::string("older"));
+    errno = 0;
+    EXPECT_LT(OpenRecoveredFile(path.c_str()), 0);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_FALSE(RemovePartialFile(path.c_str()));
+    EXPECT_EQ(velmora::test::ReadText(path), "older");
+
+    const std::string made = dest / "made.bin";
+    const int fd = OpenRecoveredFile(made.c_str());
+    ASSERT_GE(fd, 0);
+    // Replaced by another file before the abandon: that one stays. (The
+    // first is held open so that the new one cannot take its inode.)
+    ASSERT_EQ(::unlink(made.c_str()), 0);
+    velmora::test::WriteFile(made, std::string("someone else's"));
+    EXPECT_FALSE(RemovePartialFile(made.c_str()));
+    EXPECT_EQ(velmora::test::ReadText(made), "someone else's");
+    ::close(fd);
+    ASSERT_EQ(::unlink(made.c_str()), 0);
+    const int again = OpenRecoveredFile(made.c_str());
+    ASSERT_GE(again, 0);
+    ::close(again);
+    EXPECT_TRUE(RemovePartialFile(made.c_str()));
+    EXPECT_FALSE(std::filesystem::exists(made));
+}
+
+// Two names from disk that clean to one ("a/b" the file, "a/b" the folder:
+// both "a_b"): the folder is numbered as a clashing file would be, and its
+// files are written, not lost.
+TEST(RecoveryOutput, AFolderWhoseNameAFileHoldsIsNumbered) {
+    TempDir dest;
+    Tree file("Vol", {}, "a/b");
+    Tree inFolder("Vol", {"a/b"}, "c.txt");
+    RecoveryPathBuilder paths(dest.path(), "D");
+    const std::string first = paths.PathFor(file.leaf.get());
+    const std::string root = paths.RootFor(SEARCHER_FAT);
+    ASSERT_EQ(first, root + "/Vol/a_b");
+    velmora::test::WriteFile(first, std::string("file"));
+    EXPECT_EQ(paths.PathFor(inFolder.leaf.get()), root + "/Vol/a_b_0001/c.txt");
+    // The next file of that folder goes to the same numbered folder.
+    Tree another("Vol", {"a/b"}, "d.txt");
+    EXPECT_EQ(paths.PathFor(another.leaf.get()), root + "/Vol/a_b_0001/d.txt");
+}
+
+// A destination not made yet is made from its nearest existing parent, as
+// the invoking user; one below a folder that user may not write is refused.
+TEST(RecoveryOutput, TheDestinationIsMadeAsTheInvokingUser) {
+    if (!velmora::test::IsRoot())
+        GTEST_SKIP() << "needs root to act for another user";
+    TempDir dest;
+    ::chmod(dest.path().c_str(), 0755);
+    ASSERT_EQ(::mkdir((dest / "theirs").c_str(), 0755), 0);
+    ASSERT_EQ(::chown((dest / "theirs").c_str(), 65534, 65534), 0);
+    ScopedEnv pkexec("PKEXEC_UID", nullptr), uid("SUDO_UID", "65534"), gid("SUDO_GID", "65534");
+    Tree tree("Vol", {"A"}, "f.txt");
+    RecoveryPathBuilder mine(dest / "theirs/new/out", "D");
+    const std::string path = mine.PathFor(tree.leaf.get());
+    ASSERT_EQ(path, dest / "theirs/new/out/Fat_D_0001/Vol/A/f.txt");
+    struct stat st {};
+    ASSERT_EQ(::stat((dest / "theirs/new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    RecoveryPathBuilder rootOnly(dest / "not theirs", "D");
+    EXPECT_EQ(rootOnly.PathFor(tree.leaf.get()), "");
+    EXPECT_FALSE(std::filesystem::exists(dest / "not theirs"));
 }
