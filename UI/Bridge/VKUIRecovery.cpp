@@ -280,6 +280,7 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
         // Counted before the copy, so that the stopped window counts the
         // file a stop lets finish.
         ++m_recoveredFiles;
+        m_pausedForRoom = false;
         const VKRESULT result = recovery->RecoverTo(path, this, 0);
         std::free(path);
         if (reader != nullptr)
@@ -294,7 +295,7 @@ VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
             // way its bytes are not among those recovered.
             m_recoveredSize -= std::min<uint64_t>(m_recoveredSize, m_lastDone);
             m_lastDone = 0;
-            if (GetStatus() != VK_OP_PAUSED || Continued() == 0)
+            if (!m_pausedForRoom.exchange(false) || Continued() == 0)
                 return result;
             continue;
         }
@@ -388,6 +389,7 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
         // shows, since a stop from the no-space panel reads them at once.
         if (m_recoveredFiles > 0)
             --m_recoveredFiles;
+        m_pausedForRoom = true;
         SetStatus(VK_OP_PAUSED);
     }
     SetNeedUIUpdate(1);

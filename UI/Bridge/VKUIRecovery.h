@@ -129,6 +129,10 @@ private:
     std::atomic<uint64_t> m_recoveredSize{0};
     // Written by the worker only; the windows read the atomics above.
     uint64_t m_lastDone = 0;
+    // Set when a full destination paused the current file's copy: the
+    // user may resume before the copy has returned, so the status alone
+    // cannot tell afterwards that it paused.
+    std::atomic<bool> m_pausedForRoom{false};
     std::map<int, IDataRecovery*> m_recoveries;
     std::map<int, int> m_folderNumbers;
     std::atomic<unsigned> m_folderGeneration{0};

@@ -74,18 +74,23 @@ done
 args=()
 [[ -n "$file" ]] && args+=("$file")
 # As an ordinary user: root would be let through whatever the rules say.
-env -i HOME="$scratch/home" LANG=C PATH=/usr/bin:/bin DISPLAY=:7 \
-    XAUTHORITY="$scratch/home/xauth" \
+env -i HOME="$scratch/home" LANG=C PATH=/usr/bin:/bin DISPLAY=:7 QT_QPA_PLATFORM=offscreen \
+    XAUTHORITY="$scratch/home/xauth" VELMORA_LAUNCHER_ALERTS="$scratch/alerts" \
     setpriv --reuid=nobody --regid=nogroup --clear-groups \
     "$scratch/prefix/bin/VexaLoader" "${args[@]}"
 echo "launcher=$?" >"$scratch/launcher.out"
 true
 INNER
 
+# run allow|deny FILE [STATUS]: the launcher's exit status must be STATUS (0).
 run() {
     rm -f "$scratch/app.out" "$scratch/launcher.out"
-    timeout 60 unshare --mount --propagation private bash "$scratch/inner.sh" "$scratch" "$@"
-    [[ "$(cat "$scratch/launcher.out")" == launcher=0 ]] || fail "the launcher failed"
+    # The launcher runs as nobody; the alerts file is made for it.
+    : >"$scratch/alerts"
+    chmod 666 "$scratch/alerts"
+    timeout 60 unshare --mount --propagation private bash "$scratch/inner.sh" "$scratch" "$1" "$2"
+    [[ "$(cat "$scratch/launcher.out")" == "launcher=${3:-0}" ]] ||
+        fail "the launcher ended with $(cat "$scratch/launcher.out"), not ${3:-0}"
 }
 
 run allow ""
@@ -99,6 +104,9 @@ expected=$(printf '%s\n' uid=0 DISPLAY=:7 "XAUTHORITY=$scratch/home/xauth" args=
 [[ "$(cat "$scratch/app.out")" == "$expected" ]] ||
     fail "started with a file, the program got:\n$(cat "$scratch/app.out")"
 
-run deny "/home/u/My scan.Velmora"
+run deny "/home/u/My scan.Velmora" 1
 [[ ! -e "$scratch/app.out" ]] || fail "a refused authorization started the program"
+# The refusal is told to the user, in the window the alerts file stands for.
+grep -q "administrator right was refused" "$scratch/alerts" ||
+    fail "a refused authorization was not told to the user"
 echo "pkexec starts the program with its arguments and display, and a refusal starts nothing"

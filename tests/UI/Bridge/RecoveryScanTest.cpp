@@ -174,6 +174,9 @@ TEST_F(RecoveryOverScan, RecoveredFilesBelongToTheInvokingUser) {
     IFileNode* report = fat->Find("/Docs/report.pdf");
     ASSERT_NE(report, nullptr);
     report->SetCheck(CHECK_CHECKED);
+    // The destination is checked as the invoking user: it must be theirs to
+    // write in, as a folder they chose would be.
+    ASSERT_EQ(::chown(out.path().c_str(), 12345, 23456), 0);
     Recover(out.path());
     const std::string volume = VolumeFolder(out.path(), 1);
     for (const std::string& path : {volume.substr(0, volume.rfind('/')), volume, volume + "/Docs",

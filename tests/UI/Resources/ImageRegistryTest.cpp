@@ -52,7 +52,10 @@ QStringList NamesTheWindowsUse() {
                          "loading.png",
                          "logo",
                          "view_bg_normal",
-                         "view_bg_press"};
+                         "view_bg_press",
+                         "view_mode_list",
+                         "view_mode_grid",
+                         "view_mode_coverflow"};
     for (const char* mode : {"d", "f", "c"}) {
         for (const char* state : {"normal", "select", "hover"}) {
             names << QStringLiteral("%1_recover_%2").arg(mode, state);

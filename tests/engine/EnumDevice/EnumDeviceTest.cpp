@@ -231,7 +231,7 @@ TEST_F(EnumDeviceTest, CatalogueListsDisksVolumesAndPartitionsInOrder) {
         unsigned major, minor;
         const char* registry;
     };
-    const DiskWant want[] = {{"loop0", 5, 1, 0, 65536, 7, 0, ""},
+    const DiskWant want[] = {{"loop0", 5, 1, 0, 65536, 7, 0, "loop.img"},
                              {"nvme0n1", 0, 2, 1, 131072, 259, 0, ""},
                              {"sdb", 4, 1, 1, 131072, 8, 16, "Generic Flash Disk"}};
     for (size_t i = 0; i < 3; ++i) {

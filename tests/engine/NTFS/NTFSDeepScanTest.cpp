@@ -283,6 +283,7 @@ TEST_F(NTFSDeepScanTest, TornRecordsKeepTheirFilesMarkedWithTheirLostBytes) {
     std::vector<CSearchedPartitionInfo*> records;
     for (const Candidate& c : kept)
         records.push_back(c.get());
+    int made = 0;
     for (const Torn& t : torn) {
         SCOPED_TRACE(t.path);
         auto* node = [&]() -> CFileNode* {
@@ -300,7 +301,8 @@ TEST_F(NTFSDeepScanTest, TornRecordsKeepTheirFilesMarkedWithTheirLostBytes) {
         IFileReader* reader = recovery->SetRecoverNode(node);
         ASSERT_NE(reader, nullptr);
         reader->Release();
-        const std::string out = m_tmp / "recovered";
+        // Recovery makes new files only: each file gets a name of its own.
+        const std::string out = m_tmp / ("recovered_" + std::to_string(++made));
         EXPECT_TRUE(ResultIs(recovery->RecoverTo(out.c_str(), nullptr, 0), kModuleDataRecovery,
                              kErrRecoveryIncomplete));
         EXPECT_EQ(recovery->GetLostRanges().Ranges(), t.lost);
