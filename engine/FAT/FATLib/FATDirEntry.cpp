@@ -276,7 +276,12 @@ bool CTempFATDirEntry::IsFilenameEqual(const char* name8, const char* ext3) cons
            std::memcmp(m_entry + dirent::kExtension.offset, ext3, dirent::kExtension.size) == 0;
 }
 
-bool CTempFATDirEntry::IsValidFileName(const uint8_t* name11) {
+namespace {
+
+// The 11 name bytes: no blank first byte, no 0xFF, no byte below 0x1A; with
+// `refused`, none of the characters a FAT driver refuses either. A lead
+// byte of 0x80 or more carries the byte after it, whatever it is.
+bool NameBytesPass(const uint8_t* name11, const char* refused) {
     if (!name11 || name11[0] == ' ')
         return false;
     for (size_t i = 0; i < dirent::kShortName.size; ++i) {
@@ -287,27 +292,20 @@ bool CTempFATDirEntry::IsValidFileName(const uint8_t* name11) {
             ++i;  // the trail byte of a double-byte character
             continue;
         }
-        if (c < 0x1A || c == '|' || std::strchr("\"*/:<>?\\", c) != nullptr)
+        if (c < 0x1A || (refused != nullptr && std::strchr(refused, c) != nullptr))
             return false;
     }
     return true;
 }
 
+}  // namespace
+
+bool CTempFATDirEntry::IsValidFileName(const uint8_t* name11) {
+    return NameBytesPass(name11, "|\"*/:<>?\\");
+}
+
 bool CTempFATDirEntry::IsStorableFileName(const uint8_t* name11) {
-    if (!name11 || name11[0] == ' ')
-        return false;
-    for (size_t i = 0; i < dirent::kShortName.size; ++i) {
-        const uint8_t c = name11[i];
-        if (c == 0xFF)
-            return false;
-        if (c >= 0x80) {
-            ++i;
-            continue;
-        }
-        if (c < 0x1A)
-            return false;
-    }
-    return true;
+    return NameBytesPass(name11, nullptr);
 }
 
 void CFATLongNameRun::Reset() {
