@@ -160,7 +160,10 @@ bool ScanSession::Start(const QString& image, int volume, bool deep) {
     }
     const QString node = loop_->node();
     root.selectTypeVC()->selectScanTypeButtonClick(deep ? 3 : 1);
-    root.selectTypeVC()->nextButtonAction();
+    // Every category, as the first page offers them ticked: the browser's
+    // trees are compared with whole manifests.
+    QStringList everything = windows::AllCategoryKeys();
+    root.nextButtonActionWithAllTypeArr(&everything);
     if (!WaitFor([&] { return root.whichPage() == 3; }, 20000)) {
         failure = "the disk page did not open";
         return false;
