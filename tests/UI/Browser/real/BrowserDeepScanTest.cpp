@@ -3,8 +3,9 @@
 // movie in no partition and an NTFS volume in no partition whose /Pics
 // folder record is gone. The browser shows the volume found again with its
 // folderless files under "Other lost files", the carved files by type, and
-// the type and date tabs counting them. A picture of the browser is taken
-// while the scan runs.
+// the type and date tabs counting them. The first page has only movies and
+// music ticked: nothing of the other kinds is shown. A picture of the
+// browser is taken while the scan runs.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -61,8 +62,8 @@ TEST(BrowserRealDeepScan, ShowsTheLostVolumeOtherLostFilesAndTheCarvedFiles) {
     }
     ASSERT_FALSE(lost.isEmpty());
 
-    // What the browser must show (the wizard's scans look for movies and
-    // music only): the lost volume's folderless files and the carved ones.
+    // What the browser must show (the first page asks for movies and music
+    // only): the lost volume's folderless files and the carved ones.
     const std::map<QString, const char*> categoryOf = {{"mp4", "PLX_TWO_MOVIE_TITLE"},
                                                        {"mp3", "PLX_TWO_MUSIC_TITLE"}};
     std::map<QString, int> byExtension;
@@ -90,7 +91,10 @@ TEST(BrowserRealDeepScan, ShowsTheLostVolumeOtherLostFilesAndTheCarvedFiles) {
 
     QDir().mkpath(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR));
     ScanSession session;
-    ASSERT_TRUE(session.Start(Disks().lostDisk, -1, true)) << session.failure.toStdString();
+    // The categories' keys are their bits: movies 4, music 8.
+    ASSERT_TRUE(
+        session.Start(Disks().lostDisk, -1, true, {QStringLiteral("4"), QStringLiteral("8")}))
+        << session.failure.toStdString();
     VKDeletailWindowController& browser = *session.browser();
     // While the scan runs: the trees on the left with what was found so
     // far, the list of the first root on the right, the bar with the scan's

@@ -1,8 +1,8 @@
 // A quick scan of a FAT volume through the program's windows and engine:
 // the browser's path tree ends up with exactly the folders that lead to the
-// volume's deleted movies and music (the wizard's scans look for those two
-// categories only), the type tab with the seven categories and the files'
-// extensions below theirs, the date tabs with the files' years and months.
+// volume's deleted files (the first page's categories all ticked, as it
+// opens), the type tab with the seven categories and the files' extensions
+// below theirs, the date tabs with the files' years and months.
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -46,9 +46,12 @@ TEST(BrowserRealQuickScan, FillsTheTreesWithTheVolumesFoldersTypesAndMonths) {
     VKDeletailWindowController& browser = *session.browser();
     ASSERT_TRUE(session.WaitForScanEnd(60000)) << "the scan did not end";
 
-    // What the browser must show, from the manifest: the deleted files of
-    // the two categories the wizard asks for, by extension.
-    const std::map<QString, const char*> categoryOf = {{"mp4", "PLX_TWO_MOVIE_TITLE"},
+    // What the browser must show, from the manifest: the deleted files, by
+    // category and extension.
+    const std::map<QString, const char*> categoryOf = {{"txt", "PLX_TWO_DOCUMENT_TITLE"},
+                                                       {"pdf", "PLX_TWO_DOCUMENT_TITLE"},
+                                                       {"jpg", "PLX_TWO_PICTURE_TITLE"},
+                                                       {"mp4", "PLX_TWO_MOVIE_TITLE"},
                                                        {"mp3", "PLX_TWO_MUSIC_TITLE"}};
     QStringList files;
     std::map<QString, std::map<QString, int>> byCategory;  // key -> extension -> files
@@ -66,7 +69,7 @@ TEST(BrowserRealQuickScan, FillsTheTreesWithTheVolumesFoldersTypesAndMonths) {
             file.value("times").toObject().value("mtime").toInteger());
         ++byMonth[mtime.toString("yyyy")][mtime.toString("MM")];
     }
-    ASSERT_EQ(files.size(), 2) << "the fixture's deleted movie and song";
+    ASSERT_EQ(files.size(), 7) << "the fixture's deleted documents, photos, movie and song";
 
     // The path tree: one root, the volume's, and below it exactly the
     // folders on the way to those files.
@@ -87,8 +90,9 @@ TEST(BrowserRealQuickScan, FillsTheTreesWithTheVolumesFoldersTypesAndMonths) {
     EXPECT_EQ(Sorted(paths), Sorted(expected));
 
     // The type tree: every category in its order, each with its count and
-    // the extensions of its files.
+    // the extensions of its files (in the order the scan met them).
     expected.clear();
+    QStringList categories;
     int total = 0;
     for (const char* key : {"PLX_TWO_DOCUMENT_TITLE", "PLX_TWO_PICTURE_TITLE",
                             "PLX_TWO_MOVIE_TITLE", "PLX_TWO_MUSIC_TITLE", "PLX_TWO_ARCHIVES_TITLE",
@@ -98,11 +102,18 @@ TEST(BrowserRealQuickScan, FillsTheTreesWithTheVolumesFoldersTypesAndMonths) {
             count += n;
         total += count;
         const QString category = QStringLiteral("/%1(%2)").arg(Title(key)).arg(count);
+        categories << category;
         expected << category;
         for (const auto& [extension, n] : byCategory[key])
             expected << category + QStringLiteral("/%1(%2)").arg(extension).arg(n);
     }
-    EXPECT_EQ(TreePaths(*browser.outline(OP_TREE_FILE_TYPE)), expected);
+    const QStringList types = TreePaths(*browser.outline(OP_TREE_FILE_TYPE));
+    QStringList typeRoots;
+    for (const QString& path : types)
+        if (path.count('/') == 1)
+            typeRoots << path;
+    EXPECT_EQ(typeRoots, categories);
+    EXPECT_EQ(Sorted(types), Sorted(expected));
 
     // The date trees: a root, the year, the months (mcopy -m writes the
     // modification time as the creation time too).

@@ -143,7 +143,7 @@ bool ScanSession::watching() const {
     return delegate_ && delegate_->isWatchingDevices();
 }
 
-bool ScanSession::Start(const QString& image, int volume, bool deep) {
+bool ScanSession::Start(const QString& image, int volume, bool deep, QStringList categories) {
     if (!WaitFor([&] { return windows_->root() != nullptr; }, 20000)) {
         failure = "the main window did not open";
         return false;
@@ -160,10 +160,9 @@ bool ScanSession::Start(const QString& image, int volume, bool deep) {
     }
     const QString node = loop_->node();
     root.selectTypeVC()->selectScanTypeButtonClick(deep ? 3 : 1);
-    // Every category, as the first page offers them ticked: the browser's
-    // trees are compared with whole manifests.
-    QStringList everything = windows::AllCategoryKeys();
-    root.nextButtonActionWithAllTypeArr(&everything);
+    if (categories.isEmpty())
+        categories = windows::AllCategoryKeys();
+    root.nextButtonActionWithAllTypeArr(&categories);
     if (!WaitFor([&] { return root.whichPage() == 3; }, 20000)) {
         failure = "the disk page did not open";
         return false;

@@ -53,9 +53,11 @@ public:
     ~ScanSession();
 
     // Attaches `image` (unless it is attached already), chooses the scan kind (true: deep) and the
-    // row of the attached disk: its volume `volume`, or the disk itself for -1. True once the
-    // browser has started its scan; false, with the reason in `failure`, when it did not.
-    bool Start(const QString& image, int volume, bool deep);
+    // row of the attached disk: its volume `volume`, or the disk itself for -1. `categories`
+    // are the first page's ticked kinds (their keys); none given, every kind, as the page
+    // opens. True once the browser has started its scan; false, with the reason in
+    // `failure`, when it did not.
+    bool Start(const QString& image, int volume, bool deep, QStringList categories = {});
     QString failure;
 
     VKDeletailWindowController* browser() const;

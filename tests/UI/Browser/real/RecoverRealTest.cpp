@@ -228,6 +228,9 @@ protected:
         }
         work_ = std::make_unique<velmora::test::TempDir>();
         const QString folder = QString::fromStdString(work_->path());
+        // The recovery folder is checked as the invoking user, who must
+        // reach it.
+        ::chmod(work_->path().c_str(), 0755);
         const QString script = QString::fromStdString(velmora::test::SourceDir()) +
                                "/tests/fixtures/windows/make_recover_volume.py";
         if (!RunTool({"python3", script, folder})) {
@@ -431,9 +434,11 @@ protected:
         }
     }
 
+    // A folder of the invoking user's, as the one they would choose.
     QString Destination(const QString& name) {
         const QString path = QString::fromStdString(work_->path()) + '/' + name;
         QDir().mkpath(path);
+        EXPECT_EQ(::chown(path.toLocal8Bit().constData(), kInvokingUid, kInvokingGid), 0);
         return path;
     }
 
@@ -500,8 +505,12 @@ TEST_F(RecoverRealTest, TickedFilesArriveWholeInTheirFoldersOwnedByTheUser) {
 TEST_F(RecoverRealTest, AFolderOnTheScannedVolumeGetsTheSameDeviceWarning) {
     TickFiles("/Docs", {"report.mp3"});
     const QString mountPoint = Destination("volume");
-    // Through exfat-fuse, as a desktop without the kernel's driver mounts it.
-    ASSERT_TRUE(RunTool({"mount.exfat-fuse", disk_->node(), mountPoint}));
+    // Through exfat-fuse, as a desktop without the kernel's driver mounts it
+    // for its user.
+    ASSERT_TRUE(
+        RunTool({"mount.exfat-fuse", "-o",
+                 QStringLiteral("allow_other,uid=%1,gid=%2").arg(kInvokingUid).arg(kInvokingGid),
+                 disk_->node(), mountPoint}));
     struct Unmount {
         QString at;
         ~Unmount() { RunTool({"fusermount", "-u", at}); }
@@ -536,7 +545,7 @@ TEST_F(RecoverRealTest, AFullDestinationShowsNoSpaceAndContinueFinishesWhole) {
     const int ticked = TickedCount();
     ASSERT_GT(ticked, 40);
     const QString destination = Destination("small");
-    Mount tmpfs("tmpfs", destination, "tmpfs", "size=300k,mode=0755");
+    Mount tmpfs("tmpfs", destination, "tmpfs", "size=300k,mode=0755,uid=65534,gid=65534");
     ASSERT_TRUE(tmpfs.ok()) << tmpfs.error();
 
     Autopilot pilot;
@@ -546,7 +555,7 @@ TEST_F(RecoverRealTest, AFullDestinationShowsNoSpaceAndContinueFinishesWhole) {
             Progress()->window()->grab().save(Shots() + "/recover_real_nospace.png");
             // Paused by the bridge: nothing is written meanwhile.
             EXPECT_EQ(VKUIController::IsRecoveryRunning(), 1);
-            ASSERT_TRUE(tmpfs.remount("tmpfs", "size=4m,mode=0755"));
+            ASSERT_TRUE(tmpfs.remount("tmpfs", "size=4m,mode=0755,uid=65534,gid=65534"));
             Progress()->continueButton()->click();
         });
     pilot.add(
@@ -565,7 +574,7 @@ TEST_F(RecoverRealTest, AFullDestinationShowsNoSpaceAndContinueFinishesWhole) {
 TEST_F(RecoverRealTest, StoppedAtAFullDestinationCountsTheFilesReallyWritten) {
     TickFolder("/Small");
     const QString destination = Destination("stopped_full");
-    Mount tmpfs("tmpfs", destination, "tmpfs", "size=300k,mode=0755");
+    Mount tmpfs("tmpfs", destination, "tmpfs", "size=300k,mode=0755,uid=65534,gid=65534");
     ASSERT_TRUE(tmpfs.ok()) << tmpfs.error();
 
     Autopilot pilot;

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -47,7 +48,8 @@ public:
         return QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()),
                                 static_cast<int>(bytes.size()));
     }
-    int asked = 0;
+    // Asked on the preview's worker.
+    std::atomic<int> asked = 0;
 
 private:
     std::string image_;
@@ -217,8 +219,11 @@ TEST_F(FileListReal, SpacePreviewsAJpegOfTheScan) {
     SpacePreviewWindow* preview = modes_->pane()->previewWindow();
     ASSERT_NE(preview, nullptr);
     EXPECT_EQ(preview->titleLabel()->text(), QStringLiteral("camera.jpg"));
+    // The window opens at once; the picture follows from its worker.
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return preview->showImage().size() == QSize(640, 480); }, 20000))
+        << preview->showImage().width() << "x" << preview->showImage().height();
     EXPECT_EQ(bridge_->asked, 1);
-    EXPECT_EQ(preview->showImage().size(), QSize(640, 480));
     QApplication::processEvents();
     Save(preview->window(), QStringLiteral("quick_preview_real.png"));
     QTest::keyClick(table, Qt::Key_Space);
