@@ -11,6 +11,7 @@
 #include "Browser/ProgramWindows.h"
 #include "EngineFactories.h"
 #include "ProgramEntry.h"
+#include "StartThread.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/UserDefaults.h"
 #include "Utility/CatchExeception.h"
@@ -24,6 +25,7 @@
 #include "platform/HeapPages.h"
 #include "platform/desktop/CommandRunner.h"
 #include "platform/desktop/PowerInhibitor.h"
+#include "platform/desktop/SingleInstance.h"
 #include "platform/desktop/Workspace.h"
 
 namespace {
@@ -118,9 +120,29 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
     // Disks coming and going make the device list again, off this thread.
     velmora::windows::DeviceListRefresher::shared().followDeviceEvents();
     delegate.applicationDidFinishLaunching();
+    // The copy that holds the single-instance lock takes the result files
+    // of later starts; the channel's thread hands them to this one.
+    std::unique_ptr<velmora::platform::InstanceChannel> channel;
+    if (velmora::seam::Bridge().IsAppRunning() == 0) {
+        const std::string socket = velmora::platform::InstanceChannel::DefaultSocketPath();
+        if (!socket.empty()) {
+            channel = std::make_unique<velmora::platform::InstanceChannel>(
+                socket, velmora::platform::InvokingUidOrSelf(),
+                [&app, &windows](const std::string& path) {
+                    QMetaObject::invokeMethod(
+                        &app,
+                        [&windows, file = QString::fromStdString(path)] {
+                            windows.openHandedOverFile(file);
+                        },
+                        Qt::QueuedConnection);
+                });
+        }
+    }
     const int status = app.exec();
-    VKUIController::StopScan(1);
-    VKUIController::WaitForScanThread();
+    channel.reset();
+    // Nothing of the scan, the recovery or a save runs on once the windows
+    // and the objects they lent those threads are gone.
+    velmora::bridge::StopAndJoinOperations();
     return status;
 }
 

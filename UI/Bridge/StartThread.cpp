@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "SaveRestore.h"
+#include "VKUIController.h"
 
 namespace velmora::bridge {
 
@@ -85,6 +86,13 @@ void JoinBackgroundThreads() {
         thread.Join();
     // Saves and loads of results run on threads of their own.
     SaveRestoreResult::JoinResultFileThreads();
+}
+
+void StopAndJoinOperations() {
+    VKUIController::StopScan(1);
+    VKUIController::WaitForScanThread();
+    VKUIController::StopRecvoery();
+    JoinBackgroundThreads();
 }
 
 }  // namespace velmora::bridge

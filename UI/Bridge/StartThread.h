@@ -44,4 +44,10 @@ void StartBackgroundThread(std::function<void()> work);
 // Joins every background thread started so far; called at shutdown.
 void JoinBackgroundThreads();
 
+// The program's end: stops a scan and a recovery, then waits for every
+// operation's thread, a save or a load of a result file included (a save
+// runs to its end, so the file it replaces is either the old one or the new
+// one whole).
+void StopAndJoinOperations();
+
 }  // namespace velmora::bridge

@@ -24,6 +24,11 @@ QWidget* ProgramWindows::openRootWindow(const QString& rsfPath) {
     return root_->window();
 }
 
+void ProgramWindows::openHandedOverFile(const QString& path) {
+    if (root_)
+        root_->openHandedOverFile(path);
+}
+
 // The browser asking is owned by the main window being replaced: the swap
 // waits until its call has returned, as long as the browser's window takes
 // to go.

@@ -32,6 +32,8 @@ public:
     // null when it did not open (another copy runs).
     QWidget* openRootWindow(const QString& rsfPath);
     windows::VKRootWindowController* root() const { return root_.get(); }
+    // A result file handed over by a second start, for the main window.
+    void openHandedOverFile(const QString& path);
     // How many times a browser went home.
     int homes() const { return homes_; }
 

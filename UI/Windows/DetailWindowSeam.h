@@ -43,6 +43,10 @@ struct RootWindowSeams {
     std::function<void()> showAbout;
     // Ends the process (a second copy ends at once).
     std::function<void(int)> exitProcess;
+    // A second copy hands the result file it was given to the running one;
+    // true once that one has taken it. Not set: over the single-instance
+    // channel, waited for off the interface thread.
+    std::function<bool(const QString& path)> handOverResultFile;
     // Runs the notice for a row that cannot be opened (the APFS notice
     // when not set).
     std::function<void()> showCannotOpenNotice;

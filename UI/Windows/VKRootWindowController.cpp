@@ -10,7 +10,9 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QScreen>
+#include <chrono>
 #include <cstdlib>
+#include <future>
 
 #include "BridgeSeam/IBridge.h"
 #include "Resources/FontRegistry.h"
@@ -25,6 +27,7 @@
 #include "Windows/DeviceListRefresher.h"
 #include "Windows/InterfaceTexts.h"
 #include "platform/AppPaths.h"
+#include "platform/desktop/SingleInstance.h"
 
 namespace velmora::windows {
 
@@ -51,6 +54,22 @@ std::optional<QString> AskForFile(const QString& folder, const QString& filter) 
     if (path.isEmpty())
         return std::nullopt;
     return path;
+}
+
+// The running copy may take a moment to answer; the wait is on a thread of
+// its own while this one keeps handling events.
+bool HandOverToRunningCopy(const QString& path) {
+    const std::string file = path.toStdString();
+    std::future<platform::InstanceChannel::Handover> answer =
+        std::async(std::launch::async, [file] {
+            const std::string socket = platform::InstanceChannel::DefaultSocketPath();
+            if (socket.empty())
+                return platform::InstanceChannel::Handover::NoAnswer;
+            return platform::InstanceChannel::HandOver(socket, platform::InvokingUidOrSelf(), file);
+        });
+    while (answer.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return answer.get() == platform::InstanceChannel::Handover::Taken;
 }
 
 // The lower buttons, the title bar's buttons and the pages' own take the
@@ -86,6 +105,8 @@ VKRootWindowController::VKRootWindowController(RootWindowSeams seams, QObject* p
             return AskForFile(folder, QStringLiteral("Velmora (*.Velmora)"));
         };
     }
+    if (!seams_.handOverResultFile)
+        seams_.handOverResultFile = HandOverToRunningCopy;
     if (!seams_.chooseDiskImage) {
         seams_.chooseDiskImage = [] {
             return AskForFile({}, QStringLiteral("Disk images (*.dmg *.edi)"));
@@ -127,9 +148,9 @@ void VKRootWindowController::showWindow() {
 
 bool VKRootWindowController::windowDidLoad() {
     if (seam::Bridge().IsAppRunning()) {
-        // A result file the user opened would otherwise vanish without a
-        // word: say where it can be opened instead.
-        if (!rsfPath_.isEmpty()) {
+        // The result file the user opened goes to the copy that runs; only
+        // when that one does not take it is the user told where to open it.
+        if (!rsfPath_.isEmpty() && !seams_.handOverResultFile(rsfPath_)) {
             ui::AlertContent alert;
             alert.message = ui::texts::Text(QStringLiteral("PLX_SECOND_START_TITLE"));
             alert.informative =
@@ -640,6 +661,29 @@ void VKRootWindowController::SetImportPath(const QString& path) {
     rsfPath_ = path;
     if (loaded_ && !rsfPath_.isEmpty())
         loadImportPathLater();
+}
+
+void VKRootWindowController::openHandedOverFile(const QString& path) {
+    // What runs now is not cut off, and a result on show (perhaps a scan
+    // not saved yet) is not swapped for another without the user's word.
+    QString reason;
+    if (seam::Bridge().IsScanRunning())
+        reason = QStringLiteral("PLX_HANDED_OVER_SCANNING");
+    else if (seam::Bridge().IsRecoveryRunning())
+        reason = QStringLiteral("PLX_HANDED_OVER_RECOVERING");
+    else if (ui::Modal().AnyRunning())
+        reason = QStringLiteral("PLX_HANDED_OVER_WAITING");
+    else if (deletailWC_ && deletailWC_->window() && deletailWC_->window()->isVisible())
+        reason = QStringLiteral("PLX_HANDED_OVER_SHOWING");
+    if (reason.isEmpty()) {
+        importResultFile(path);
+        return;
+    }
+    qInfo().noquote() << "the result file" << path << "was handed over but not opened:" << reason;
+    ui::AlertContent alert;
+    alert.message = ui::texts::Text(QStringLiteral("PLX_HANDED_OVER_TITLE"));
+    alert.informative = ui::texts::Format(reason, {path});
+    ui::Alerts().Run(alert, nullptr);
 }
 
 void VKRootWindowController::loadImportPathLater() {

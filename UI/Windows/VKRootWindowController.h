@@ -90,6 +90,9 @@ public:
     void showDetailWindow();
     // A result file handed over at start; it is loaded once the window runs.
     void SetImportPath(const QString& path);
+    // A result file a second start handed over: opened as an import when
+    // nothing is under way, else the user is told why it was not.
+    void openHandedOverFile(const QString& path);
     // The panel that adds a disk image to the disk list. No control of the
     // window opens it; it is invokable by name for whoever drives the window.
     Q_INVOKABLE void doSowExportEdiWindow();

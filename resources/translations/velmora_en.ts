@@ -416,8 +416,28 @@
         <translation>Velmora is already running</translation>
     </message>
     <message id="PLX_SECOND_START_NODE">
-        <source>The result file %@ was not opened here, because only one Velmora can read your disks at a time. Open it in the Velmora window that is running: choose Import on its first page.</source>
-        <translation>The result file %@ was not opened here, because only one Velmora can read your disks at a time. Open it in the Velmora window that is running: choose Import on its first page.</translation>
+        <source>The result file %@ could not be handed to the Velmora window that is running, because it did not answer. Only one Velmora can read your disks at a time: open the file in the running window with Import on its first page.</source>
+        <translation>The result file %@ could not be handed to the Velmora window that is running, because it did not answer. Only one Velmora can read your disks at a time: open the file in the running window with Import on its first page.</translation>
+    </message>
+    <message id="PLX_HANDED_OVER_TITLE">
+        <source>The result file was not opened</source>
+        <translation>The result file was not opened</translation>
+    </message>
+    <message id="PLX_HANDED_OVER_SCANNING">
+        <source>The result file %@ was not opened because a scan is running. Open it with Import once the scan has ended.</source>
+        <translation>The result file %@ was not opened because a scan is running. Open it with Import once the scan has ended.</translation>
+    </message>
+    <message id="PLX_HANDED_OVER_RECOVERING">
+        <source>The result file %@ was not opened because files are being recovered. Open it with Import once the recovery has ended.</source>
+        <translation>The result file %@ was not opened because files are being recovered. Open it with Import once the recovery has ended.</translation>
+    </message>
+    <message id="PLX_HANDED_OVER_WAITING">
+        <source>The result file %@ was not opened because Velmora is saving or loading a result, or waits for your answer in another window. Open it with Import when that is done.</source>
+        <translation>The result file %@ was not opened because Velmora is saving or loading a result, or waits for your answer in another window. Open it with Import when that is done.</translation>
+    </message>
+    <message id="PLX_HANDED_OVER_SHOWING">
+        <source>The result file %@ was not opened because a scan result is on show, and it would take its place. Go back to the first page and open it with Import.</source>
+        <translation>The result file %@ was not opened because a scan result is on show, and it would take its place. Go back to the first page and open it with Import.</translation>
     </message>
     <message id="PLX_SAVE_OFFER_TITLE">
         <source>Save the scan result before leaving?</source>

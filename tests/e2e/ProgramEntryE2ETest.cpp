@@ -224,6 +224,44 @@ TEST_F(ProgramEntryE2E, SecondStartEndsAtOnceAndTheFirstKeepsRunning) {
     EXPECT_EQ(first->WaitExit(Millis(60000)), std::optional<int>(0)) << first->Output();
 }
 
+// A second start given a result file (as the desktop does when the user
+// opens one while the program runs) hands it to the first, which opens it
+// in its results browser; the second ends with 0 and shows nothing.
+TEST_F(ProgramEntryE2E, SecondStartHandsItsResultFileToTheFirst) {
+    XServer x;
+    VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");
+    const Fixture& fixture = Fat16Fixture();
+    VELMORA_REQUIRE_FIXTURE(fixture);
+    const std::string socket = home_ / "walk.sock";
+    auto first = Start({"en*loaderflag*"}, x.display(), socket, "first");
+    Walk walk(socket);
+    ASSERT_TRUE(walk.Connect(Millis(60000))) << first->Output();
+    ASSERT_TRUE(walk.WaitVisible("MainXib", Millis(60000))) << first->Output();
+
+    auto second =
+        Start({"en*loaderflag*", fixture.resultFile}, x.display(), home_ / "walk2.sock", "second");
+    const std::optional<int> status = second->WaitExit(Millis(60000));
+    ASSERT_TRUE(status.has_value()) << "the second copy still runs\n" << second->Output();
+    EXPECT_EQ(*status, 0) << second->Output();
+
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return first->Output().find("loading the result file " + fixture.resultFile) !=
+                   std::string::npos;
+        },
+        Millis(30000)))
+        << first->Output() << "\n--- second ---\n"
+        << second->Output();
+    // The browser comes up in the first program with the file's result.
+    EXPECT_TRUE(walk.WaitVisible("ExhibitionXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                                  << first->Output();
+    walk.Ask("shot ExhibitionXib " + ShotPath("entry_handed_over"));
+    EXPECT_TRUE(first->Running()) << first->Output();
+    const std::optional<int> end = QuitAnsweringAlerts(walk, *first);
+    ASSERT_TRUE(end.has_value()) << "still running after quit\n" << first->Output();
+    EXPECT_EQ(*end, 0) << first->Output();
+}
+
 TEST_F(ProgramEntryE2E, ImportButtonLoadsTheResultFileChosenInItsPanel) {
     XServer x;
     VELMORA_REQUIRE_TOOL(!x.display().empty(), "Xvfb");

@@ -455,9 +455,10 @@ std::map<std::string, std::string> ProgramEnvironment(const std::string& home,
 namespace {
 
 // As root the program's single-instance lock is /run/lock/Tamsweld.lock,
-// which any other copy on this machine (another test run, a developer's)
-// would hold too: this test program and the programs it starts get a
-// /run/lock of their own, in a mount namespace of their own.
+// and its socket for a second start lies in /run/Tamsweld, which any other
+// copy on this machine (another test run, a developer's) would hold too:
+// this test program and the programs it starts get both folders of their
+// own, in a mount namespace of their own.
 class PrivateLockFolder : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -465,7 +466,10 @@ public:
             return;  // the lock then lies in XDG_RUNTIME_DIR, the test's home
         if (unshare(CLONE_NEWNS) != 0 ||
             mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777,size=1m") != 0) {
+            mount("tmpfs", "/run/lock", "tmpfs", 0, "mode=1777,size=1m") != 0 ||
+            // Where the running copy listens for a second start's file.
+            (mkdir("/run/Tamsweld", 0700) != 0 && errno != EEXIST) ||
+            mount("tmpfs", "/run/Tamsweld", "tmpfs", 0, "mode=0700,size=1m") != 0) {
             std::fprintf(stderr,
                          "note: no private /run/lock (%s); a running copy of the program "
                          "would be taken for the first\n",

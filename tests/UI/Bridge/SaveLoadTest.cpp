@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -16,6 +18,7 @@
 #include "BridgeDoubles.h"
 #include "EngineResultAdapters.h"
 #include "FatFixtureScan.h"
+#include "StartThread.h"
 #include "VKUIController.h"
 #include "VKUISaveLoad.h"
 
@@ -539,3 +542,82 @@ TEST(SaveLoadRoad, ARefusedSaveEndsWithTheBusyCode) {
         EXPECT_NE(::stat((saved.dir / "busy.Velmora").c_str(), &st), 0);
     }
 }
+
+namespace {
+
+// A save's source that takes its time over the result's nodes: the save is
+// under way, its file half written, while the test ends the program.
+class SlowSaveSource : public FatSaveLoadSource {
+public:
+    explicit SlowSaveSource(FatFixtureScan& fat) : FatSaveLoadSource(fat) {}
+    SaveRestoreResult::IScanResultSource* ResultSource() override { return &slow_; }
+
+    std::atomic<bool> entered{false};
+    std::atomic<bool> left{false};
+
+private:
+    class Slow : public SaveRestoreResult::IScanResultSource {
+    public:
+        explicit Slow(SlowSaveSource& owner) : owner_(owner) {}
+        SaveRestoreResult::ScanKindRecord ScanKind() override { return owner_.Inner()->ScanKind(); }
+        SaveRestoreResult::DiskVolumeRecord DeviceRecord() override {
+            return owner_.Inner()->DeviceRecord();
+        }
+        std::vector<SaveRestoreResult::SavedRoot> Roots() override {
+            owner_.entered = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(800));
+            auto roots = owner_.Inner()->Roots();
+            owner_.left = true;
+            return roots;
+        }
+
+    private:
+        SlowSaveSource& owner_;
+    };
+    SaveRestoreResult::IScanResultSource* Inner() { return FatSaveLoadSource::ResultSource(); }
+    Slow slow_{*this};
+};
+
+// The program's end while a save runs: the end waits for the save (which is
+// never cut off, nor left running past the objects it reads, which go right
+// after), and the file it replaces is then whole and loads.
+TEST(SaveLoadRoad, TheProgramsEndWaitsForASaveUnderWay) {
+    SavedFatScan saved;
+    if (!saved.made)
+        VELMORA_REQUIRE_TOOL(false, saved.reason);
+    BridgeWorld world;
+    ASSERT_TRUE(saved.Scan(world));
+    saved.source.reset();
+    {
+        SlowSaveSource slow(*saved.fat);
+        VKUIController::RestorPostUIUpdate("SaveProgress", 1);
+        VKUIController::beginSaveOrRestoreNode(1, saved.result, nullptr);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!slow.entered && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(slow.entered) << "the save never read the result";
+        velmora::bridge::StopAndJoinOperations();
+        EXPECT_TRUE(slow.left) << "the end did not wait for the save";
+    }
+    world.poster->RunPending();
+    // Nothing but the image and the result beside them: no half-written
+    // file left.
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(saved.dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"fat16.img", "scan.Velmora"}));
+
+    FatSaveLoadSource source(*saved.fat);
+    NotificationLog finished("QueryProgressFinish");
+    VKUIController::RestorPostUIUpdate("NormalScranValue", 0);
+    VKUIController::beginSaveOrRestoreNode(0, saved.result, nullptr);
+    ASSERT_TRUE(UntilFinished(world, finished));
+    unsigned long long total = 0, current = 0;
+    long long code = -1;
+    VKUIController::GetSaveorRestoreProgress(&total, &current, &code, 0);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(source.trees.files, static_cast<long long>(saved.fat->Files().size()));
+}
+
+}  // namespace

@@ -546,29 +546,90 @@ TEST_F(MainWindowTest, AResultFileGivenAtStartIsLoadedOnceTheWindowIsUp) {
     }
 }
 
-TEST_F(MainWindowTest, ASecondCopyEndsBeforeAnyWindowShows) {
+TEST_F(MainWindowTest, ASecondCopyHandsItsFileOverAndEndsBeforeAnyWindowShows) {
     ui::ScriptedAlerts alerts;
     alerts.answers = {1};
     ui::SetAlertPresenter(&alerts);
-    for (const QString& rsfPath : {QString(), QStringLiteral("/home/u/scan.Velmora")}) {
-        SCOPED_TRACE(rsfPath.toStdString());
+    const struct {
+        const char* name;
+        QString rsfPath;
+        bool taken;
+    } cases[] = {
+        {"no file", QString(), false},
+        {"taken by the running copy", QStringLiteral("/home/u/scan.Velmora"), true},
+        {"no running copy answered", QStringLiteral("/home/u/scan.Velmora"), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         exits.clear();
         alerts.shown.clear();
         bridge.appRunning = 1;
-        VKRootWindowController controller(Seams());
-        controller.SetImportPath(rsfPath);
+        std::vector<QString> handed;
+        RootWindowSeams seams = Seams();
+        seams.handOverResultFile = [&](const QString& path) {
+            handed.push_back(path);
+            return c.taken;
+        };
+        VKRootWindowController controller(seams);
+        controller.SetImportPath(c.rsfPath);
         EXPECT_FALSE(controller.windowDidLoad());
         EXPECT_EQ(exits, std::vector<int>{0});
         EXPECT_EQ(bridge.CountOf("initFileType"), 0);
         EXPECT_FALSE(controller.window()->isVisible());
-        // A result file the user opened is not dropped without a word.
-        if (rsfPath.isEmpty()) {
+        EXPECT_EQ(handed,
+                  c.rsfPath.isEmpty() ? std::vector<QString>{} : std::vector<QString>{c.rsfPath});
+        // A file the running copy took needs no word; one it did not is not
+        // dropped without one.
+        if (c.rsfPath.isEmpty() || c.taken) {
             EXPECT_TRUE(alerts.shown.empty());
         } else {
             ASSERT_EQ(alerts.shown.size(), 1u);
-            EXPECT_TRUE(alerts.shown[0].informative.contains(rsfPath));
+            EXPECT_TRUE(alerts.shown[0].informative.contains(c.rsfPath));
+            EXPECT_TRUE(alerts.shown[0].informative.contains(QStringLiteral("did not answer")));
             EXPECT_EQ(alerts.shown[0].message, QStringLiteral("Velmora is already running"));
         }
+    }
+    ui::SetAlertPresenter(nullptr);
+}
+
+// A file a second start handed over is opened as an import, but never over
+// a recovery under way or a result on show: the user is told why instead.
+TEST_F(MainWindowTest, AHandedOverFileOpensOnlyWhenNothingIsUnderWay) {
+    ui::ScriptedAlerts alerts;
+    alerts.answers = {1, 1, 1};
+    ui::SetAlertPresenter(&alerts);
+    const QString path = QStringLiteral("/home/u/handed.Velmora");
+    {
+        SCOPED_TRACE("recovering");
+        bridge.recoveryStatus = 2;
+        auto controller = Open();
+        bridge.calls.clear();
+        controller->openHandedOverFile(path);
+        Pump();
+        EXPECT_EQ(bridge.CountOf("beginSaveOrRestoreNode"), 0);
+        ASSERT_EQ(alerts.shown.size(), 1u);
+        EXPECT_TRUE(alerts.shown[0].informative.contains(path));
+        EXPECT_TRUE(alerts.shown[0].informative.contains(QStringLiteral("being recovered")));
+        bridge.recoveryStatus = 0;
+    }
+    alerts.shown.clear();
+    browserLog.clear();
+    {
+        SCOPED_TRACE("idle, then a result on show");
+        auto controller = Open();
+        bridge.calls.clear();
+        controller->openHandedOverFile(path);
+        Pump();
+        EXPECT_EQ(bridge.CountOf("beginSaveOrRestoreNode"), 1);
+        EXPECT_EQ(browserLog, std::vector<std::string>{"getImportData:" + path.toStdString()});
+        EXPECT_TRUE(alerts.shown.empty());
+        ASSERT_TRUE(lastBrowserWindow && lastBrowserWindow->isVisible());
+
+        controller->openHandedOverFile(QStringLiteral("/home/u/second.Velmora"));
+        Pump();
+        EXPECT_EQ(bridge.CountOf("beginSaveOrRestoreNode"), 1) << "the result on show was replaced";
+        ASSERT_EQ(alerts.shown.size(), 1u);
+        EXPECT_TRUE(alerts.shown[0].informative.contains(QStringLiteral("on show")));
     }
     ui::SetAlertPresenter(nullptr);
 }

@@ -1,11 +1,18 @@
 // The single-instance lock, the invoking user's files and opening links and
 // folders as that user.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "platform/desktop/InvokingUser.h"
@@ -48,6 +55,83 @@ TEST(SingleInstance, OneHolderAtATimeAndNoFollowedLinks) {
     EXPECT_FALSE(planted.Acquired());
     struct stat st {};
     EXPECT_NE(lstat((dir / "victim").c_str(), &st), 0) << "a planted link made root create a file";
+}
+
+// The running copy and a second start in one process: paths handed over
+// reach the running copy's handler; other users' claims and peers, and
+// clients that stall, get nothing in.
+TEST(InstanceChannel, SecondStartHandsItsFileToTheRunningCopyOnly) {
+    TempDir dir;
+    const std::string socket = dir / "instance.sock";
+    const uid_t me = geteuid();
+    std::mutex lock;
+    std::condition_variable arrived;
+    std::vector<std::string> received;
+    const auto waitFor = [&](std::size_t count) {
+        std::unique_lock<std::mutex> hold(lock);
+        return arrived.wait_for(hold, std::chrono::seconds(20),
+                                [&] { return received.size() >= count; });
+    };
+    {
+        InstanceChannel running(socket, me, [&](const std::string& path) {
+            std::lock_guard<std::mutex> hold(lock);
+            received.push_back(path);
+            arrived.notify_all();
+        });
+        ASSERT_TRUE(running.Listening());
+
+        // A client that connects and says nothing does not hold up the next.
+        const int staller = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(connect(staller, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+
+        EXPECT_EQ(InstanceChannel::HandOver(socket, me, "/home/u/scan.Velmora", 10000),
+                  InstanceChannel::Handover::Taken);
+        ASSERT_TRUE(waitFor(1));
+        char cwd[PATH_MAX];
+        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+        EXPECT_EQ(InstanceChannel::HandOver(socket, me, "rel/scan.Velmora"),
+                  InstanceChannel::Handover::Taken)
+            << "a relative name is made absolute by the second start";
+        ASSERT_TRUE(waitFor(2));
+        close(staller);
+
+        // Another invoking user's start (root acting for them, or that user
+        // itself) is answered with a refusal.
+        EXPECT_EQ(InstanceChannel::HandOver(socket, me + 1000, "/home/other/theirs.Velmora"),
+                  InstanceChannel::Handover::Refused);
+        if (velmora::test::IsRoot()) {
+            // A process of another user that reaches the socket: the kernel's
+            // credentials of the peer are what the running copy goes by.
+            chmod(dir.path().c_str(), 0777);
+            chmod(socket.c_str(), 0666);
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                if (setgid(kNobody) != 0 || setuid(kNobody) != 0)
+                    _exit(90);
+                // It claims to act for the running copy's user.
+                const auto answer = InstanceChannel::HandOver(socket, me, "/tmp/x.Velmora");
+                _exit(answer == InstanceChannel::Handover::Refused ? 0
+                      : answer == InstanceChannel::Handover::Taken ? 1
+                                                                   : 2);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 0) << "1: taken, 2: no answer, 90: no setuid";
+        }
+        std::lock_guard<std::mutex> hold(lock);
+        EXPECT_EQ(received, (std::vector<std::string>{"/home/u/scan.Velmora",
+                                                      std::string(cwd) + "/rel/scan.Velmora"}));
+    }
+    // The copy ended: its socket is gone and a start is told nobody answered.
+    struct stat st {};
+    EXPECT_NE(lstat(socket.c_str(), &st), 0);
+    EXPECT_EQ(InstanceChannel::HandOver(socket, me, "/home/u/scan.Velmora"),
+              InstanceChannel::Handover::NoAnswer);
 }
 
 TEST(InvokingUser, AtomicWriteReplacesWholeFilesAndLeavesNothingBehind) {
