@@ -304,6 +304,13 @@ IFileNode* FindShown(const Tree& tree, const std::string& path) {
     return nullptr;
 }
 
+std::string ShownPaths(const Tree& tree) {
+    std::string out;
+    for (IFileNode* n : tree.shown)
+        out += PathOf(n) + " ";
+    return out;
+}
+
 // Recovers one node through its searcher's data-recovery object: the result
 // and the bytes written (empty when no file was left).
 VKRESULT RecoverOne(IRecoveryController* controller, IFileNode* node, const std::string& path,
@@ -375,6 +382,9 @@ TEST(HostileResultFiles, RecoveryGivesWhatTheRunsHoldAndZerosPastTheValidLength)
         std::filesystem::resize_file(image, static_cast<uintmax_t>(sectors) * 512);
     }
     velmora::test::ScopedEngineRows rows;
+    IRecoveryFilter* filter = CreateFilter();
+    filter->SetScanType(SCAN_COMPLETE);
+    filter->SetFilterTypes(CATEGORY_ALL);
     std::unique_ptr<IStorageDevice> device = OpenImage(image, true, FS_FAT16, 512);
     ASSERT_TRUE(device);
     SingleDeviceCatalogue catalogue(device.get(), {0, 0, "vol", FS_FAT16, sectors * 512});
@@ -393,7 +403,7 @@ TEST(HostileResultFiles, RecoveryGivesWhatTheRunsHoldAndZerosPastTheValidLength)
                   kResultOk);
         const std::string stored = f["names"].back();
         IFileNode* node = FindShown(loaded, "/dir/" + stored);
-        ASSERT_NE(node, nullptr);
+        ASSERT_NE(node, nullptr) << ShownPaths(loaded);
         EXPECT_EQ(node->GetFileSize(), f["claimed"].get<long long>());
         std::string bytes;
         long long lost = 0;
@@ -415,7 +425,7 @@ TEST(HostileResultFiles, RecoveryGivesWhatTheRunsHoldAndZerosPastTheValidLength)
             RestoreScanResult(files + "/" + name + ".Velmora", nullptr, "", &catalogue, &runner),
             kResultOk);
         IFileNode* node = FindShown(loaded, "/dir/a.txt");
-        ASSERT_NE(node, nullptr);
+        ASSERT_NE(node, nullptr) << ShownPaths(loaded);
         std::string bytes;
         EXPECT_EQ(RecoverOne(runner.Controller(), node, dir / ("a-" + name), &bytes), VK_OK);
         EXPECT_EQ(bytes, std::string(valid, 'A') + std::string(100 - valid, '\0'));
