@@ -291,6 +291,7 @@ IFileNode* RestoreFileNode::Clone() {
     copy->accessTime_ = accessTime_;
     copy->directory_ = directory_;
     copy->deleted_ = deleted_;
+    copy->validLength_ = validLength_;
     return copy;
 }
 

@@ -94,8 +94,14 @@ public:
     IFileReader* CreateCompressFileReader(void* fileSystemContext) override;
     // The stored name stays as it is.
     void FilterFileNameByDot() override {}
+    // Kept beside the node records (frValidDataLengths); -1 when the file
+    // has none for this node.
+    long long GetValidDataLength() const override { return validLength_; }
+    void SetValidDataLength(long long length) { validLength_ = length < 0 ? -1 : length; }
 
 protected:
+    void UpdateValidDataLength(long long length) override { SetValidDataLength(length); }
+
     std::string name_;
     long long size_ = 0;
     uint16_t attribute_ = 0;
@@ -104,6 +110,7 @@ protected:
     long long accessTime_ = 0;
     int directory_ = 0;
     int deleted_ = 0;
+    long long validLength_ = -1;
 };
 
 // A root read back from a result file. The tree builder makes its own

@@ -23,6 +23,10 @@ const tagGUIDSIGN frFileSystemNode = {{0x6C, 0xF2, 0x08, 0xD2, 0x8C, 0x07, 0x34,
 const tagGUIDSIGN frFrameChecks = {{0x6A, 0x1E, 0x7B, 0x2C, 0x93, 0xD4, 0x0F, 0x4B, 0x8E, 0x51,
                                     0x2A, 0x7C, 0x94, 0xD3, 0xB6, 0xF1}};
 
+// {8F3C5D21-6B0A-4E97-A4D2-13C5E7F9B086}
+const tagGUIDSIGN frValidDataLengths = {{0x21, 0x5D, 0x3C, 0x8F, 0x0A, 0x6B, 0x97, 0x4E, 0xA4, 0xD2,
+                                         0x13, 0xC5, 0xE7, 0xF9, 0xB0, 0x86}};
+
 namespace {
 
 constexpr size_t kReaderPiece = 1u << 16;
@@ -89,32 +93,75 @@ bool FramesMatchTheirChecks(IRSData& archive) {
                 return false;
         }
         archive.CloseFrame();
-        std::vector<uint8_t> piece(1u << 20);
+        auto listed = [&](const tagGUIDSIGN& id) {
+            return std::any_of(checks.begin(), checks.end(), [&](const FrameCheck& c) {
+                return std::memcmp(c.id, id.bytes, sizeof c.id) == 0;
+            });
+        };
         for (const tagGUIDSIGN* id :
              {&frFileSystemSearchControllerList, &frDiskDevice, &frFileSystemNode}) {
-            const FrameCheck* check = nullptr;
-            for (const FrameCheck& c : checks) {
-                if (std::memcmp(c.id, id->bytes, sizeof c.id) == 0)
-                    check = &c;
+            if (!listed(*id))
+                return false;
+        }
+        // A valid-length frame nothing vouches for could have been put
+        // there to make a file's data read as zeros, or the reverse.
+        if (!listed(frValidDataLengths)) {
+            bool present = false;
+            try {
+                present = archive.OpenFrame(frValidDataLengths) != 0;
+            } catch (const CRSException&) {
+                // Not there (the archive's answer for a missing frame).
             }
-            if (check == nullptr || archive.OpenFrame(*id) == 0 ||
-                archive.GetFrameSize() != check->length)
+            archive.CloseFrame();
+            if (present)
+                return false;
+        }
+        std::vector<uint8_t> piece(1u << 20);
+        for (const FrameCheck& check : checks) {
+            tagGUIDSIGN id;
+            std::memcpy(id.bytes, check.id, sizeof id.bytes);
+            if (archive.OpenFrame(id) == 0 || archive.GetFrameSize() != check.length)
                 return false;
             uint32_t crc = 0;
-            for (uint32_t left = check->length; left != 0;) {
+            for (uint32_t left = check.length; left != 0;) {
                 const auto n = static_cast<unsigned>(std::min<size_t>(left, piece.size()));
                 archive.ReadCurFrame(piece.data(), n);
                 crc = FrameCrc(crc, piece.data(), n);
                 left -= n;
             }
             archive.CloseFrame();
-            if (crc != check->crc)
+            if (crc != check.crc)
                 return false;
         }
     } catch (const CRSException&) {
         return false;
     }
     return true;
+}
+
+void WriteValidLengths(FrameWriter& out, const std::vector<ValidLengthEntry>& entries) {
+    out.I64(static_cast<int64_t>(entries.size()));
+    for (const ValidLengthEntry& e : entries) {
+        out.I64(e.record);
+        out.I64(e.length);
+    }
+}
+
+bool ReadValidLengths(FrameReader& in, std::vector<ValidLengthEntry>* entries) {
+    entries->clear();
+    int64_t count = 0;
+    if (!in.I64(&count) || count < 0 || static_cast<uint64_t>(count) != in.Remaining() / 16 ||
+        in.Remaining() % 16 != 0)
+        return false;
+    entries->reserve(static_cast<size_t>(count));
+    for (int64_t i = 0; i < count; ++i) {
+        ValidLengthEntry e;
+        if (!in.I64(&e.record) || !in.I64(&e.length) || e.record < 0 || e.length < 0 ||
+            (!entries->empty() && e.record <= entries->back().record))
+            return false;
+        entries->push_back(e);
+    }
+    return in.Remaining() == 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -28,6 +28,12 @@ extern const tagGUIDSIGN frFileSystemNode;
 // its header, whose own CRC guards the mark: a damaged check frame is found
 // as surely as a damaged frame. Files without the mark load unchecked.
 extern const tagGUIDSIGN frFrameChecks;
+// Also in files this program writes, before the checks (and checked with
+// the others): the valid data length of each node that has one below its
+// size (NTFS initialized size, exFAT valid data length), which the node
+// record has no field for. A file without it (an earlier version's) loads
+// with every node valid to its size.
+extern const tagGUIDSIGN frValidDataLengths;
 
 // The mark: the first bytes of the header's description text, whose length
 // stays 0 as in every result file.
@@ -157,9 +163,23 @@ bool HasFrameChecks(const FILEHEADER& header);
 // Count (1 to 16), then per frame its identifier, length and CRC.
 void WriteFrameChecks(FrameWriter& out, const std::vector<FrameCheck>& checks);
 bool ReadFrameChecks(FrameReader& in, std::vector<FrameCheck>* checks);
-// True when the file holds the check frame and each of the three frames
-// has the length and the CRC it gives.
+// True when the file holds the check frame, each of the three frames and
+// every other frame it lists has the length and the CRC it gives, and a
+// valid-length frame the file holds is listed.
 bool FramesMatchTheirChecks(IRSData& archive);
+
+// One entry of the valid-length frame: the node record it belongs to,
+// counted from 0 over the node frame's file-node records (marker 0) of all
+// roots in file order, and the bytes from the file's start that hold data.
+struct ValidLengthEntry {
+    int64_t record = 0;
+    int64_t length = 0;
+};
+// Count, then each entry as two int64, records strictly increasing.
+void WriteValidLengths(FrameWriter& out, const std::vector<ValidLengthEntry>& entries);
+// False for a frame that is not exactly such a list (a count that does not
+// fill it, records out of order, a negative length).
+bool ReadValidLengths(FrameReader& in, std::vector<ValidLengthEntry>* entries);
 
 void WriteScanKind(FrameWriter& out, const ScanKindRecord& kind);
 // kResultOk, or kResultNoScanKind for a record of another length or kind.

@@ -188,9 +188,13 @@ bool GoOn(IProgress* progress) {
 }
 
 // The node frame: the roots, each with its found partitions and its tree
-// breadth first. False when the user stopped it.
-bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProgress* progress) {
+// breadth first. False when the user stopped it. The nodes whose data ends
+// before their size (past it the file system defines zeros) go to
+// `validLengths`, for the frame that keeps what the node record cannot.
+bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProgress* progress,
+                    std::vector<ValidLengthEntry>* validLengths) {
     out.I64(static_cast<int64_t>(roots.size()));
+    int64_t record = 0;
     uint8_t image[CSearchedPartitionInfo::kImageSize];
     for (const SavedRoot& saved : roots) {
         if (!GoOn(progress))
@@ -219,6 +223,13 @@ bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProg
                     queue.push_back(child);
                 out.I32(0);
                 WriteFileNode(child, out);
+                if (auto* file = dynamic_cast<CFileNode*>(child);
+                    file != nullptr && !child->IsDirectory()) {
+                    const long long valid = file->GetValidDataLength();
+                    if (valid >= 0 && valid < child->GetFileSize())
+                        validLengths->push_back({record, valid});
+                }
+                ++record;
                 Step(progress);
                 if (!GoOn(progress)) {
                     stopped = true;
@@ -312,13 +323,21 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
                            },
                            &checks);
             Step(progress);
+            std::vector<ValidLengthEntry> validLengths;
             ok = ok && WriteFrame(
                            *archive, frFileSystemNode,
                            [&](FrameWriter& out) {
-                               if (WriteNodeFrame(out, source->Roots(), progress))
+                               if (WriteNodeFrame(out, source->Roots(), progress, &validLengths))
                                    return true;
                                cancelled = true;
                                return false;
+                           },
+                           &checks);
+            ok = ok && WriteFrame(
+                           *archive, frValidDataLengths,
+                           [&](FrameWriter& out) {
+                               WriteValidLengths(out, validLengths);
+                               return true;
                            },
                            &checks);
             ok = ok && WriteFrame(*archive, frFrameChecks, [&](FrameWriter& out) {
@@ -549,6 +568,22 @@ int ReadHeadFrames(IRSData& archive, IProgress* progress, ScanKindRecord* kind,
     return kResultOk;
 }
 
+// The valid data lengths the file keeps beside its node records; none in
+// files of earlier versions. False for a frame that cannot be such a list:
+// its nodes would be read past the bytes they hold, or short of them.
+bool ReadValidLengthFrame(IRSData& archive, std::vector<ValidLengthEntry>* entries) {
+    entries->clear();
+    if (!FrameOpen::Open(archive, frValidDataLengths))
+        return true;
+    bool ok = false;
+    {
+        FrameReader in(&archive);
+        ok = ReadValidLengths(in, entries);
+    }
+    FrameOpen::Close(archive);
+    return ok;
+}
+
 int RunRestore(const std::string& path, IProgress* progress, const std::string& ediPath,
                IResultDeviceCatalogue* catalogue, IResultScanRunner* runner) {
     if (runner != nullptr)
@@ -572,6 +607,12 @@ int RunRestore(const std::string& path, IProgress* progress, const std::string& 
             DiskVolumeRecord record;
             code = ReadHeadFrames(*archive, progress, &kind, &record);
             report.checkFailed = code == kResultDamaged;
+            std::vector<ValidLengthEntry> validLengths;
+            if (code == kResultOk && !ReadValidLengthFrame(*archive, &validLengths)) {
+                CatchExeception::WriteLog("%s %d valid-length frame damaged\r\n", __func__,
+                                          __LINE__);
+                code = kResultDamaged;
+            }
             IStorageDevice* device = nullptr;
             if (code == kResultOk) {
                 device = GetFromDiskVolumeData(record, ediPath, path, catalogue);
@@ -586,6 +627,7 @@ int RunRestore(const std::string& path, IProgress* progress, const std::string& 
                                        record.edi != 0 && record.ediInfo ? 1 : 0);
                 CRestoreScanSink sink(archive.get());
                 sink.SetLoadProgress(progress);
+                sink.SetValidLengths(std::move(validLengths));
                 runner->Replay(device, kind, &sink);
                 const CRestoreScanSink::Outcome& o = sink.GetOutcome();
                 report.recordsDropped = o.recordsDropped;
@@ -884,6 +926,9 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
     }
     outcome_.rootsInFile = rootCount;
     Step(loadProgress_);
+    // The valid-length entries follow the node records in file order.
+    int64_t recordIndex = 0;
+    size_t nextValid = 0;
 
     bool end = false;
     for (int64_t i = 0; i < rootCount && !end && goOn(); ++i) {
@@ -979,6 +1024,12 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
                 outcome_.damaged = true;
                 break;
             }
+            const int64_t thisRecord = recordIndex++;
+            long long validLength = -1;
+            while (nextValid < validLengths_.size() && validLengths_[nextValid].record < thisRecord)
+                ++nextValid;
+            if (nextValid < validLengths_.size() && validLengths_[nextValid].record == thisRecord)
+                validLength = validLengths_[nextValid].length;
             if (!replayed)
                 continue;
             bool runsMoved = false;
@@ -989,6 +1040,7 @@ void CRestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, I
             auto* node = new RestoreFileNode(record);
             if (runsMoved)
                 node->MarkDamaged();
+            node->SetValidDataLength(validLength);
             batch.push_back(node);
             if (batch.size() == kReplayBatch)
                 handOver();

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "RestoreScanSink.h"
@@ -168,6 +169,11 @@ public:
     // The load's own progress, stepped as records are replayed and asked
     // whether to go on (may be null).
     void SetLoadProgress(IProgress* progress) { loadProgress_ = progress; }
+    // The file's valid data lengths (ReadValidLengths), given to the nodes
+    // of the records they name; without them every node is valid to its size.
+    void SetValidLengths(std::vector<ValidLengthEntry> entries) {
+        validLengths_ = std::move(entries);
+    }
 
     struct Outcome {
         long long rootsInFile = 0;
@@ -188,6 +194,7 @@ public:
 private:
     IRSData* archive_;
     IProgress* loadProgress_ = nullptr;
+    std::vector<ValidLengthEntry> validLengths_;
     std::map<int, std::vector<CSearchedPartitionInfo*>> partitions_;
     Outcome outcome_;
 };
