@@ -307,7 +307,8 @@ void CDirectoryTreeBuilder::AddVolume(_tagSearcherType type, unsigned short part
         name = name.empty() ? byPlace : name + " (" + byPlace + ")";
     for (int n = 2; taken(name); ++n)
         name = byPlace + " (" + std::to_string(n) + ")";
-    auto* folder = new CFilesystemNode(name.c_str(), deviceName_.c_str(), type, kVolumeFolderNodeId);
+    auto* folder =
+        new CFilesystemNode(name.c_str(), deviceName_.c_str(), type, kVolumeFolderNodeId);
     folder->SetBelongedPartition(partitionIndex);
     folder->SetParentNodeID(tree->rootId);
     // A volume announced twice keeps its first folder.
@@ -949,7 +950,8 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
     // A deep scan's volume keeps its lost files in a folder of its own;
     // the tree's folder holds those of no known volume.
     auto makeLost = [&] {
-        return new CFilesystemNode("Other lost files", "LostFiles", tree.root->GetSearcheType(), -1);
+        return new CFilesystemNode("Other lost files", "LostFiles", tree.root->GetSearcheType(),
+                                   -1);
     };
     CFilesystemNode* lost = makeLost();
     std::vector<std::pair<IFileNode*, CFilesystemNode*>> volumeLost;

@@ -65,7 +65,8 @@ std::string BootLabel(IStorageDevice* device, const CFATSearchedPartitionInfo& p
         if (!device->ReadSector(sector.data(), p.startSector + static_cast<long long>(at), 1))
             continue;
         using namespace fat_layout::boot;
-        if (sector[kSignature.offset] != kSignature0 || sector[kSignature.offset + 1] != kSignature1)
+        if (sector[kSignature.offset] != kSignature0 ||
+            sector[kSignature.offset + 1] != kSignature1)
             continue;
         const fat_layout::Field sig = fat32 ? kFat32BootSignature : kFat16BootSignature;
         if (sector[sig.offset] != 0x29)
