@@ -1,11 +1,10 @@
 #include "ExFatCompleteSearch.h"
 
-#include <string>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "ExFatDBR.h"
 #include "ExFatFileNode.h"
