@@ -288,6 +288,40 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, long long root
     return 1;
 }
 
+void CDirectoryTreeBuilder::AddVolume(_tagSearcherType type, unsigned short partitionIndex,
+                                      const char* label, const char* fileSystem,
+                                      long long byteOffset) {
+    _DIRECTORY_TREE_INFO* tree = FindTree(type);
+    if (!tree || replay_)
+        return;
+    // Two volumes of one tree never share a folder name: their files would
+    // be merged wherever they are recovered.
+    const std::string byPlace = std::string(fileSystem && *fileSystem ? fileSystem : "Volume") +
+                                " at " + std::to_string(byteOffset);
+    std::string name = label ? label : "";
+    auto taken = [&](const std::string& n) {
+        return std::find(tree->volumeNames.begin(), tree->volumeNames.end(), n) !=
+               tree->volumeNames.end();
+    };
+    if (name.empty() || taken(name))
+        name = name.empty() ? byPlace : name + " (" + byPlace + ")";
+    for (int n = 2; taken(name); ++n)
+        name = byPlace + " (" + std::to_string(n) + ")";
+    auto* folder =
+        new CFilesystemNode(name.c_str(), deviceName_.c_str(), type, kVolumeFolderNodeId);
+    folder->SetBelongedPartition(partitionIndex);
+    folder->SetParentNodeID(tree->rootId);
+    // A volume announced twice keeps its first folder.
+    const _PARENT_INFO known = tree->folders.Find(kVolumeFolderNodeId);
+    bool twice = false;
+    known.ForEach([&](IFileNode* e) { twice = twice || SamePartition(e, folder); });
+    if (twice || !AddNode(folder, type)) {
+        folder->Release();
+        return;
+    }
+    tree->volumeNames.push_back(name);
+}
+
 _DIRECTORY_TREE_INFO* CDirectoryTreeBuilder::FindTree(_tagSearcherType type) {
     for (auto& tree : trees_) {
         if (tree->root && tree->root->GetSearcheType() == type)
@@ -600,12 +634,25 @@ void CDirectoryTreeBuilder::Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node,
 
 IFileNode* CDirectoryTreeBuilder::FindParent(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
     const long long parentId = node->GetParentNodeID();
-    if (parentId == tree.rootId)
-        return tree.root;
+    if (parentId == tree.rootId) {
+        IFileNode* volume = VolumeFolderOf(tree, node);
+        return volume ? volume : tree.root;
+    }
     const _PARENT_INFO candidates = tree.folders.Find(parentId);
     if (!candidates.first)
         return nullptr;
     return GetCorrectParent(tree.trashId, candidates, node);
+}
+
+IFileNode* CDirectoryTreeBuilder::VolumeFolderOf(_DIRECTORY_TREE_INFO& tree, IFileNode* node) {
+    if (node->GetCurrentNodeID() == kVolumeFolderNodeId)
+        return nullptr;
+    IFileNode* volume = nullptr;
+    tree.folders.Find(kVolumeFolderNodeId).ForEach([&](IFileNode* e) {
+        if (!volume && e != node && SamePartition(e, node))
+            volume = e;
+    });
+    return volume;
 }
 
 IFileNode* CDirectoryTreeBuilder::GetCorrectParent(long long trashId,
@@ -900,18 +947,50 @@ void CDirectoryTreeBuilder::BuildLostNodes(_DIRECTORY_TREE_INFO& tree) {
         if (auto* parent = dynamic_cast<CFileNode*>(n->GetParent()))
             parent->RemoveChild(static_cast<CFileNode*>(n));
     }
-    auto* lost =
-        new CFilesystemNode("Other lost files", "LostFiles", tree.root->GetSearcheType(), -1);
+    // A deep scan's volume keeps its lost files in a folder of its own;
+    // the tree's folder holds those of no known volume.
+    auto makeLost = [&] {
+        return new CFilesystemNode("Other lost files", "LostFiles", tree.root->GetSearcheType(),
+                                   -1);
+    };
+    CFilesystemNode* lost = makeLost();
+    std::vector<std::pair<IFileNode*, CFilesystemNode*>> volumeLost;
     for (IFileNode* n : tree.pending) {
         if (!n || n->GetParent() || !IsPendingNode(tree, n))
             continue;
         if (n->IsDirectory()) {
-            if (IsEmptyFolder(n))
+            if (n->GetCurrentNodeID() == kVolumeFolderNodeId || IsEmptyFolder(n))
                 continue;
         } else if (n->GetFileSize() == 0 || (!n->IsDeleted() && !showNormal)) {
             continue;
         }
-        lost->AddChild(n);
+        CFilesystemNode* into = lost;
+        if (IFileNode* volume = VolumeFolderOf(tree, n)) {
+            auto it = std::find_if(volumeLost.begin(), volumeLost.end(),
+                                   [&](const auto& v) { return v.first == volume; });
+            if (it == volumeLost.end()) {
+                volumeLost.emplace_back(volume, makeLost());
+                it = volumeLost.end() - 1;
+                it->second->SetBelongedPartition(AsNode(volume)->GetBelongedPartition());
+            }
+            into = it->second;
+        }
+        into->AddChild(n);
+    }
+    for (auto& [volume, folder] : volumeLost) {
+        std::vector<IFileNode*> batch;
+        for (IFileNode* c = folder->GetFirstChild(); c; c = c->GetNextNode())
+            EmitSubtree(tree, c, batch);
+        volume->AddChild(folder);
+        batch.push_back(folder);
+        if (!IsShownNode(tree, volume)) {
+            // The volume's folder had nothing placed in it until now.
+            if (!volume->GetParent())
+                tree.root->AddChild(volume);
+            SetMarks(volume, kShown);
+            batch.push_back(volume);
+        }
+        ShowNodes(tree, batch, 1);
     }
     std::vector<IFileNode*> batch;
     for (IFileNode* c = lost->GetFirstChild(); c; c = c->GetNextNode())

@@ -128,6 +128,8 @@ struct _DIRECTORY_TREE_INFO {
     // Nodes a replay's final build keeps alive although they were not
     // shown: a replayed result keeps every node it restored.
     std::vector<IFileNode*> extraOwned;
+    // The names given to the tree's volume folders.
+    std::vector<std::string> volumeNames;
 };
 
 class CDirectoryTreeBuilder : public IDirecotryTreeBuilder {
@@ -142,6 +144,8 @@ public:
     void FlashBuild(_tagSearcherType type) override;
     void Release() override;
     void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) override;
+    void AddVolume(_tagSearcherType type, unsigned short partitionIndex, const char* label,
+                   const char* fileSystem, long long byteOffset) override;
 
     CDirectoryTreeBuilder(const CDirectoryTreeBuilder&) = delete;
     CDirectoryTreeBuilder& operator=(const CDirectoryTreeBuilder&) = delete;
@@ -169,6 +173,9 @@ private:
     std::vector<IFileNode*> BuildTree(_DIRECTORY_TREE_INFO& tree, bool force);
     void Attach(_DIRECTORY_TREE_INFO& tree, IFileNode* node, std::vector<IFileNode*>& batch);
     IFileNode* FindParent(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
+    // The folder of the node's volume in a deep scan's tree; null when its
+    // volume has none (or the node is such a folder).
+    IFileNode* VolumeFolderOf(_DIRECTORY_TREE_INFO& tree, IFileNode* node);
     IFileNode* GetCorrectParent(long long trashId, const _PARENT_INFO& candidates, IFileNode* node);
     void EmitSubtree(_DIRECTORY_TREE_INFO& tree, IFileNode* top, std::vector<IFileNode*>& batch);
     bool IsEmptyFolder(IFileNode* folder);

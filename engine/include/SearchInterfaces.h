@@ -87,7 +87,20 @@ public:
     virtual void Release() = 0;
     // The record may be null.
     virtual void SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) = 0;
+    // A volume a deep search found: the nodes of `type` that carry
+    // `partitionIndex` and sit at their volume's top are shown under a
+    // folder of their own, named by `label`, or by `fileSystem` and
+    // `byteOffset` when the label is empty (or another volume of the tree
+    // has it). Call it before the volume's first node.
+    virtual void AddVolume(_tagSearcherType type, unsigned short partitionIndex, const char* label,
+                           const char* fileSystem, long long byteOffset) {
+        (void)type, (void)partitionIndex, (void)label, (void)fileSystem, (void)byteOffset;
+    }
 };
+
+// The id of a deep scan's volume folders (one per volume, told apart by
+// their partition index); no file system gives a node this id.
+constexpr long long kVolumeFolderNodeId = -0x564F4C554D45LL;
 
 // A new tree builder; `replay` when its nodes come from a saved result file
 // rather than from a scan. Released through Release().

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "ExFatDBR.h"
 #include "ExFatFileNode.h"
@@ -282,6 +283,22 @@ void CExFatCompleteSearch::EndSearch(int build) {
     m_partitionBuilder.FinishBuid(m_partitions);
     if (!m_partitions.empty() && m_builder && m_device) {
         m_builder->AddSearcherInfo(SEARCHER_EXFAT, -1);
+        // Each volume found gets its own folder in the tree, named by the
+        // label its root directory holds, before any of its files arrive.
+        for (size_t i = 0; i < m_partitions.size(); ++i) {
+            const CExFatPartitionEx& p = *m_partitions[i];
+            std::string label;
+            for (const auto& [sector, match] : p.matches) {
+                if (match.set && match.set->IsRoot() && !match.set->label.empty()) {
+                    label = match.set->label;
+                    break;
+                }
+            }
+            const long long offset =
+                static_cast<long long>(p.GetStartSector()) * m_device->GetSectorSize();
+            m_builder->AddVolume(SEARCHER_EXFAT, static_cast<unsigned short>(i), label.c_str(),
+                                 "exFAT", offset);
+        }
         for (size_t i = 0; i < m_partitions.size(); ++i) {
             CExFatPartitionEx& p = *m_partitions[i];
             LoadFat(p);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "ByteReader.h"
 #include "CheckedMath.h"
@@ -50,6 +52,37 @@ bool InRange(int type, uint64_t clusters) {
 uint64_t FatSectorsFor(int type, uint64_t clusters, uint32_t sectorSize) {
     const uint64_t twice = 2ULL * sectorSize;
     return (RangeOf(type).halfBytesPerEntry * clusters + twice - 1) / twice;
+}
+
+// The label in a found volume's boot sector (or the FAT32 copy of it);
+// empty when neither holds one, or holds the blank label formatting leaves.
+std::string BootLabel(IStorageDevice* device, const CFATSearchedPartitionInfo& p) {
+    const bool fat32 = p.fileSystemType == FILE_SYSTEM_FAT32;
+    const int deviceSector = device->GetSectorSize();
+    const size_t bytes = deviceSector >= 512 && deviceSector <= 65536 ? deviceSector : 512;
+    std::vector<uint8_t> sector(bytes);
+    for (uint64_t at : {uint64_t{0}, fat32 ? kBackupBootOffset : uint64_t{0}}) {
+        if (!device->ReadSector(sector.data(), p.startSector + static_cast<long long>(at), 1))
+            continue;
+        using namespace fat_layout::boot;
+        if (sector[kSignature.offset] != kSignature0 ||
+            sector[kSignature.offset + 1] != kSignature1)
+            continue;
+        const fat_layout::Field sig = fat32 ? kFat32BootSignature : kFat16BootSignature;
+        if (sector[sig.offset] != 0x29)
+            continue;
+        const fat_layout::Field field = fat32 ? kFat32Label : kFat16Label;
+        std::string label(reinterpret_cast<const char*>(sector.data() + field.offset), field.size);
+        while (!label.empty() && (label.back() == ' ' || label.back() == '\0'))
+            label.pop_back();
+        // Bytes of an OEM code page are not shown as they are.
+        for (char& c : label) {
+            if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
+                c = '_';
+        }
+        return label == "NO NAME" ? std::string() : label;
+    }
+    return {};
 }
 
 }  // namespace
@@ -597,6 +630,15 @@ void CFATCompleteFSearcher::EndSearch(int build) {
     if (m_partitions.empty() || !m_builder || !m_device)
         return;
     m_builder->AddSearcherInfo(SEARCHER_FAT, 0);
+    // Each volume found gets its own folder in the tree, named before any
+    // of its files arrive.
+    for (CFATSearchedPartitionInfo* p : m_partitions) {
+        const std::string label = BootLabel(m_device, *p);
+        const long long offset = p->startSector * static_cast<long long>(m_device->GetSectorSize());
+        m_builder->AddVolume(SEARCHER_FAT, static_cast<unsigned short>(p->partitionIndex),
+                             label.c_str(),
+                             p->fileSystemType == FILE_SYSTEM_FAT32 ? "FAT32" : "FAT16", offset);
+    }
     for (CFATSearchedPartitionInfo* p : m_partitions)
         CompleteBulidDirectoryTree(p);
     for (const auto& [partition, fat] : m_keptFats)

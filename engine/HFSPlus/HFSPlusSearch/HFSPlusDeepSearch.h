@@ -69,6 +69,11 @@ public:
         if (real_)
             real_->SetPartitonDevice(partition, device);
     }
+    void AddVolume(_tagSearcherType type, unsigned short partitionIndex, const char* label,
+                   const char* fileSystem, long long byteOffset) override {
+        if (real_)
+            real_->AddVolume(type, partitionIndex, label, fileSystem, byteOffset);
+    }
     void SetBitmap(TBitmap* bitmap) { bitmap_ = bitmap; }
     unsigned Files() const { return files_; }
     unsigned Folders() const { return folders_; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "RecoveryInterfaces.h"
@@ -384,6 +385,57 @@ TEST_F(TreeBuilderTest, NoNodeJoinsAnotherVolumesFolder) {
         ASSERT_NE(mine->GetParent(), nullptr);
         EXPECT_STREQ(mine->GetParent()->GetFileName(), "Other lost files");
     }
+}
+
+// A deep scan's volumes: each has a folder of its own under the root, named
+// by its label, or by file system and offset when it has none or another
+// volume has it; what sits at a volume's top, and what it lost, stays in it.
+TEST_F(TreeBuilderTest, EachVolumeOfADeepScanHasItsOwnFolder) {
+    const _tagSearcherType type = SEARCHER_FAT;
+    B()->AddSearcherInfo(type, kRoot);
+    B()->AddVolume(type, 0, "VOL", "FAT32", 1048576);
+    B()->AddVolume(type, 1, "VOL", "FAT32", 43008000);
+    B()->AddVolume(type, 2, "", "FAT16", 512);
+    B()->AddVolume(type, 3, "EMPTY", "FAT32", 1024);
+    // Announced again: still one folder.
+    B()->AddVolume(type, 0, "VOL", "FAT32", 1048576);
+    TNode* folders[3];
+    TNode* files[3];
+    for (unsigned short v : {0, 1, 2}) {
+        folders[v] = Folder(40, kRoot, "Photos", false, type);
+        files[v] = File(41, 40, "IMG_0001.jpg", 10 + v, true, type);
+        folders[v]->SetBelongedPartition(v);
+        files[v]->SetBelongedPartition(v);
+        Take(folders[v], type);
+        Take(files[v], type);
+    }
+    TNode* lostOfOne = File(50, 999, "lost.jpg", 5, true, type);
+    lostOfOne->SetBelongedPartition(1);
+    TNode* noVolume = File(51, kRoot, "free.jpg", 5, true, type);
+    noVolume->SetBelongedPartition(7);
+    Take(lostOfOne, type);
+    Take(noVolume, type);
+    B()->FlashBuild(type);
+
+    IFileNode* root = R().roots.at(0);
+    std::vector<std::string> top;
+    for (IFileNode* c = root->GetFirstChild(); c; c = c->GetNextNode())
+        top.emplace_back(c->GetFileName());
+    std::sort(top.begin(), top.end());
+    EXPECT_EQ(top, (std::vector<std::string>{"FAT16 at 512", "VOL", "VOL (FAT32 at 43008000)",
+                                             "free.jpg"}));
+    for (unsigned short v : {0, 1, 2}) {
+        IFileNode* volume = folders[v]->GetParent();
+        ASSERT_NE(volume, nullptr) << v;
+        EXPECT_EQ(volume->GetParent(), root) << v;
+        EXPECT_EQ(files[v]->GetParent(), folders[v]) << v;
+        EXPECT_TRUE(R().WasShown(volume)) << v;
+    }
+    EXPECT_EQ(noVolume->GetParent(), root);
+    IFileNode* lost = lostOfOne->GetParent();
+    ASSERT_NE(lost, nullptr);
+    EXPECT_STREQ(lost->GetFileName(), "Other lost files");
+    EXPECT_EQ(lost->GetParent(), folders[1]->GetParent());
 }
 
 TEST_F(TreeBuilderTest, NodesWaitingForANewRootIdJoinTheRoot) {

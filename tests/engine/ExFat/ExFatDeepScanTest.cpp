@@ -98,12 +98,25 @@ struct ExFatDeepScan {
             out.emplace_back(raw[static_cast<size_t>(i)]);
         return out;
     }
+    // Paths below the node's volume folder (each volume found has one).
+    static std::string PathInVolume(IFileNode* n) {
+        std::string path;
+        for (IFileNode* p = n; p && p->GetParent(); p = p->GetParent()) {
+            if (p->GetCurrentNodeID() == kVolumeFolderNodeId)
+                return path;
+            std::string name = p->GetFileName() ? p->GetFileName() : "";
+            std::replace(name.begin(), name.end(), '/', '_');
+            path = "/" + name + path;
+        }
+        return NodePath(n);
+    }
     std::map<std::string, IFileNode*> Nodes(int partition) const {
         std::map<std::string, IFileNode*> out;
         for (IFileNode* n : tree.shown) {
             auto* node = dynamic_cast<CFileNode*>(n);
-            if (node && node->GetBelongedPartition() == partition)
-                out[NodePath(n)] = n;
+            if (node && node->GetBelongedPartition() == partition &&
+                n->GetCurrentNodeID() != kVolumeFolderNodeId)
+                out[PathInVolume(n)] = n;
         }
         return out;
     }
@@ -111,9 +124,19 @@ struct ExFatDeepScan {
         std::vector<std::string> paths;
         for (IFileNode* n : tree.shown)
             if (!n->IsDirectory())
-                paths.push_back(NodePath(n));
+                paths.push_back(PathInVolume(n));
         std::sort(paths.begin(), paths.end());
         return paths;
+    }
+    // The name of the folder the tree gives one partition's volume.
+    std::string VolumeName(int partition) const {
+        for (IFileNode* n : tree.shown) {
+            auto* node = dynamic_cast<CFileNode*>(n);
+            if (node && node->GetBelongedPartition() == partition &&
+                n->GetCurrentNodeID() == kVolumeFolderNodeId && n->GetFileName())
+                return n->GetFileName();
+        }
+        return {};
     }
 
     IStorageDevice* device;
@@ -292,6 +315,7 @@ TEST_F(ExFatDeepScanTest, ContiguousFolderKeepsItsFilesUnderIt) {
         ExFatDeepScan scan(&device);
         scan.Run();
         ASSERT_EQ(scan.Records().size(), 1u);
+        EXPECT_FALSE(scan.VolumeName(0).empty()) << "a folder of its own";
         const std::vector<std::string> paths = scan.Paths();
         EXPECT_EQ(std::count_if(paths.begin(), paths.end(),
                                 [](const std::string& p) { return p.rfind("/Many/", 0) == 0; }),

@@ -170,6 +170,7 @@ void CheckDisk(const DiskCase& c, const std::string& dir, const std::string& out
         const CFATSearchedPartitionInfo& p = *found[i];
         SCOPED_TRACE("partition " + std::to_string(i));
         EXPECT_EQ(p.partitionIndex, static_cast<int>(i));
+        EXPECT_FALSE(scan.VolumeName(static_cast<int>(i)).empty()) << "a folder of its own";
         EXPECT_EQ(p.fileSystemType, v.fsType);
         if (v.start >= 0) {
             EXPECT_EQ(p.startSector, v.start);
@@ -410,6 +411,10 @@ TEST_F(FatDeepScanTest, TwoLostVolumesKeepTheirOwnFolders) {
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0]->startSector, 0);
     EXPECT_EQ(found[1]->startSector, static_cast<long long>(second / 512));
+    // Each volume is a folder of its own under the tree's root; the copy's
+    // label is taken, so it is told by its place.
+    EXPECT_EQ(scan.VolumeName(0), "NOROOT");
+    EXPECT_EQ(scan.VolumeName(1), "NOROOT (FAT32 at 41943040)");
     for (IFileNode* n : scan.tree.shown) {
         auto* node = dynamic_cast<CFileNode*>(n);
         auto* parent = node ? dynamic_cast<CFileNode*>(node->GetParent()) : nullptr;

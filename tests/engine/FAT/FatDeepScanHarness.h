@@ -61,16 +61,32 @@ struct DeepScan {
             out.emplace_back(static_cast<CFATSearchedPartitionInfo*>(raw[static_cast<size_t>(i)]));
         return out;
     }
-    // Files and folders of one partition, by path below the tree's root
+    // Files and folders of one partition, by path below its volume's folder
     // (placeholders and "Other lost files" included as the tree shows them).
     std::map<std::string, IFileNode*> Nodes(int partition) const {
         std::map<std::string, IFileNode*> out;
+        const std::string top = "/" + VolumeName(partition);
         for (IFileNode* n : tree.shown) {
             auto* node = dynamic_cast<CFileNode*>(n);
-            if (node && node->GetBelongedPartition() == partition)
-                out[NodePath(n)] = n;
+            if (!node || node->GetBelongedPartition() != partition ||
+                n->GetCurrentNodeID() == kVolumeFolderNodeId)
+                continue;
+            const std::string path = NodePath(n);
+            if (path.compare(0, top.size() + 1, top + "/") == 0)
+                out[path.substr(top.size())] = n;
         }
         return out;
+    }
+    // The name of the folder the tree gives one partition's volume; empty
+    // when it has none.
+    std::string VolumeName(int partition) const {
+        for (IFileNode* n : tree.shown) {
+            auto* node = dynamic_cast<CFileNode*>(n);
+            if (node && node->GetBelongedPartition() == partition &&
+                n->GetCurrentNodeID() == kVolumeFolderNodeId && n->GetFileName())
+                return n->GetFileName();
+        }
+        return {};
     }
 
     IStorageDevice* device;

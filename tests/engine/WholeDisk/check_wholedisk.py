@@ -47,7 +47,8 @@ def sha_file(path):
 
 
 def tree_folders(out, fs):
-    """The volume folders under the file system's numbered folder(s)."""
+    """The tree folders under the file system's numbered folder(s), and the
+    volume folders in them."""
     prefix = PREFIX[fs]
     found = []
     for top in sorted(os.listdir(out)):
@@ -59,7 +60,13 @@ def tree_folders(out, fs):
         else:  # NTFS has no prefix of its own: a bare number
             ok = top.isdigit()
         if ok:
-            found += [os.path.join(path, inner) for inner in sorted(os.listdir(path))]
+            for inner in sorted(os.listdir(path)):
+                tree = os.path.join(path, inner)
+                found.append(tree)
+                # A deep scan gives each volume it found a folder of its own.
+                if os.path.isdir(tree):
+                    found += [os.path.join(tree, v) for v in sorted(os.listdir(tree))
+                              if os.path.isdir(os.path.join(tree, v))]
     return found
 
 
