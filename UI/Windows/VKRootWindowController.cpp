@@ -14,6 +14,7 @@
 
 #include "BridgeSeam/IBridge.h"
 #include "Resources/FontRegistry.h"
+#include "TopView/ApplicationMenuButton.h"
 #include "TopView/TCImageButton.h"
 #include "TopView/TCImageWindow.h"
 #include "UIPlatform/Modal.h"
@@ -221,6 +222,14 @@ void VKRootWindowController::buildTileBarView() {
         aboutButton_->setAccessibleName(QStringLiteral("About us"));
         TakeFocus(aboutButton_);
         connect(aboutButton_, &QAbstractButton::clicked, this, [this] { aboutAction(); });
+    }
+    // The application menu at the title bar's right end (the window has no
+    // desktop title bar or menu bar to hold it).
+    if (!menuButton_ && seams_.applicationMenu) {
+        menuButton_ =
+            new ApplicationMenuButton(BarRect(886, 20, 16, 16), aWindow_->titleBarView(),
+                                      seams_.applicationMenu);
+        TakeFocus(menuButton_);
     }
     createImportButton();
 }
