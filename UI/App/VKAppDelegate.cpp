@@ -3,8 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
-#include <QMenu>
 #include <QKeySequence>
+#include <QMenu>
 #include <QScreen>
 
 #include <cstdio>

@@ -9,7 +9,6 @@
 
 #include "TopView/TCImageButton.h"
 
-
 class ApplicationMenuButton : public TCImageButton {
 public:
     // Gives the menu, or null when the program has none (the button then

@@ -226,9 +226,8 @@ void VKRootWindowController::buildTileBarView() {
     // The application menu at the title bar's right end (the window has no
     // desktop title bar or menu bar to hold it).
     if (!menuButton_ && seams_.applicationMenu) {
-        menuButton_ =
-            new ApplicationMenuButton(BarRect(886, 20, 16, 16), aWindow_->titleBarView(),
-                                      seams_.applicationMenu);
+        menuButton_ = new ApplicationMenuButton(BarRect(886, 20, 16, 16), aWindow_->titleBarView(),
+                                                seams_.applicationMenu);
         TakeFocus(menuButton_);
     }
     createImportButton();

@@ -333,11 +333,12 @@ TEST_F(DelegateTest, TheTitleBarButtonOpensTheApplicationMenuAndItsKeysWork) {
     QMenu* menu = delegate->applicationMenu();
     QStringList order;
     for (QAction* item : menu->actions())
-        order << (item->isSeparator() ? "-" : item->menu() ? item->menu()->objectName()
-                                                             : item->objectName());
-    EXPECT_EQ(order, QStringList({"about", "checkUpdate", "participate", "-", "hideSelf",
-                                  "hideOther", "showAll", "-", "windowMenu", "helpMenu", "-",
-                                  "exit"}));
+        order << (item->isSeparator() ? "-"
+                  : item->menu()      ? item->menu()->objectName()
+                                      : item->objectName());
+    EXPECT_EQ(order,
+              QStringList({"about", "checkUpdate", "participate", "-", "hideSelf", "hideOther",
+                           "showAll", "-", "windowMenu", "helpMenu", "-", "exit"}));
     EXPECT_EQ(delegate->submenu("aWindow")->title(), velmora::ui::texts::Text("MENU_WINDOW"));
     EXPECT_EQ(delegate->submenu("help")->title(), velmora::ui::texts::Text("MENU_HELP"));
     // Every title is a text, never a key.
@@ -370,8 +371,8 @@ TEST_F(DelegateTest, TheTitleBarButtonOpensTheApplicationMenuAndItsKeysWork) {
     EXPECT_TRUE(UserDefaults::standard().boolValue("Participate", false));
     delegate->menuItem("onlineHelp")->trigger();
     delegate->menuItem("supportCenter")->trigger();
-    EXPECT_EQ(workspace.urls, (std::vector<std::string>{"https://help.example/",
-                                                        "https://support.example/"}));
+    EXPECT_EQ(workspace.urls,
+              (std::vector<std::string>{"https://help.example/", "https://support.example/"}));
     // Quit during a scan asks first; no keeps the program and its scan.
     scan.running = true;
     alerts.answers.push_back(0);
