@@ -223,6 +223,7 @@ void VKRootWindowController::buildTileBarView() {
         TakeFocus(aboutButton_);
         connect(aboutButton_, &QAbstractButton::clicked, this, [this] { aboutAction(); });
     }
+    createImportButton();
     // The application menu at the title bar's right end (the window has no
     // desktop title bar or menu bar to hold it).
     if (!menuButton_ && seams_.applicationMenu) {
@@ -230,7 +231,6 @@ void VKRootWindowController::buildTileBarView() {
                                                 seams_.applicationMenu);
         TakeFocus(menuButton_);
     }
-    createImportButton();
 }
 
 void VKRootWindowController::createImportButton() {

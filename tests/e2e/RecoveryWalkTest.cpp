@@ -860,10 +860,10 @@ TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
     std::string focus;
     ASSERT_TRUE(WaitUntil([&] { return (focus = FocusName(walk)) == "nextButton"; }, Millis(20000)))
         << focus;
-    const std::vector<std::string> round = TabWalk(walk, 8);
+    const std::vector<std::string> round = TabWalk(walk, 9);
     EXPECT_EQ(round, (std::vector<std::string>{"backHomeButton", "aboutButton", "importButton",
-                                               "deleteButton", "formatButton", "completeButton",
-                                               "alltypesButton", "nextButton"}))
+                                               "menuButton", "deleteButton", "formatButton",
+                                               "completeButton", "alltypesButton", "nextButton"}))
         << ::testing::PrintToString(round);
     ASSERT_EQ(walk.Ask("key @focus Return"), "ok");
     ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();
