@@ -19,7 +19,7 @@ for tool in pngtopnm pamfile pamscale pnmtopng pngquant optipng; do
     fi
 done
 
-targets=(test_windows test_browser test_ui_browser test_filelist test_appshell)
+targets=(test_windows test_browser test_ui_browser test_filelist test_appshell test_e2e_program)
 real_targets=(test_browser_pictures_real test_browser_real test_filelist_real)
 cmake --build "$build" -j 3 --target "${targets[@]}" "${real_targets[@]}"
 
@@ -33,6 +33,10 @@ offscreen "$build/tests/test_browser" --gtest_filter='BrowserTest.ScreenshotDuri
 offscreen "$build/tests/test_ui_browser" --gtest_filter='CoverFlowShots.*:GridMode.VisibleItems*'
 offscreen "$build/tests/test_filelist" --gtest_filter='FileListShotsTest.*'
 offscreen "$build/tests/test_appshell" --gtest_filter='UpdateWindowTest.*:AboutShotTest.*'
+# The installed program on an X server of its own (Xvfb), its menu opened by
+# the title bar's button.
+LSAN_OPTIONS="$lsan" "$build/tests/test_e2e_program" --gtest_brief=1 \
+    --gtest_filter='WizardWalk.ApplicationMenuFromTheTitleBarButton'
 
 # The real engine on loop devices, on an X server of its own.
 if [ "$(id -u)" -eq 0 ]; then
@@ -66,6 +70,7 @@ pictures=(
     "save_progress.png window_shots/progress_window_save.png"
     "load_progress.png window_shots/progress_window_load.png"
     "about.png screenshots/about.png"
+    "application_menu.png e2e_shots/application_menu.png"
     "update_checking.png screenshots/update_checking.png"
     "update_window.png screenshots/update_window.png"
 )

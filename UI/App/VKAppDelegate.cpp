@@ -3,8 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QKeySequence>
 #include <QMenu>
-#include <QMenuBar>
 #include <QScreen>
 
 #include <cstdio>
@@ -249,12 +249,12 @@ QAction* VKAppDelegate::addItem(QMenu* menu, const QString& outlet,
     return item;
 }
 
-QMenuBar* VKAppDelegate::menuBar() {
-    if (menuBar_)
-        return menuBar_.get();
-    menuBar_ = std::make_unique<QMenuBar>();
-    QMenu* app = menuBar_->addMenu(QString());
-    app->setObjectName("application");
+QMenu* VKAppDelegate::applicationMenu() {
+    if (menu_)
+        return menu_.get();
+    menu_ = std::make_unique<QMenu>();
+    QMenu* app = menu_.get();
+    app->setObjectName("applicationMenu");
     addItem(app, "about", &VKAppDelegate::aboutAction);
     addItem(app, "checkUpdate", &VKAppDelegate::CheckUpAction);
     QAction* participate = addItem(app, "participate", &VKAppDelegate::ParticipateInCustomer);
@@ -266,8 +266,6 @@ QMenuBar* VKAppDelegate::menuBar() {
     // stays for its title and does nothing.
     addItem(app, "hideOther", nullptr);
     addItem(app, "showAll", nullptr);
-    app->addSeparator();
-    addItem(app, "exit", &VKAppDelegate::exitAction);
     connect(items_["hideSelf"], &QAction::triggered, this, [] {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isWindow() && w->isVisible())
@@ -278,8 +276,10 @@ QMenuBar* VKAppDelegate::menuBar() {
             if (w->isWindow() && w->isMinimized())
                 w->showNormal();
     });
+    app->addSeparator();
 
-    QMenu* window = menuBar_->addMenu(QString());
+    QMenu* window = app->addMenu(QString());
+    window->setObjectName("windowMenu");
     menus_.insert("aWindow", window);
     addItem(window, "minimize", nullptr);
     addItem(window, "maximize", nullptr);
@@ -292,17 +292,28 @@ QMenuBar* VKAppDelegate::menuBar() {
             w->isMaximized() ? w->showNormal() : w->showMaximized();
     });
 
-    QMenu* help = menuBar_->addMenu(QString());
+    QMenu* help = app->addMenu(QString());
+    help->setObjectName("helpMenu");
     menus_.insert("help", help);
     addItem(help, "onlineHelp", &VKAppDelegate::onlineHelp);
     addItem(help, "supportCenter", &VKAppDelegate::supportCenterAction);
+    app->addSeparator();
+    // Last, where a Linux user looks for it.
+    addItem(app, "exit", &VKAppDelegate::exitAction);
+
+    // The key equivalents a Linux desktop uses for these items; they work
+    // in whichever of the program's windows is active.
+    items_["hideSelf"]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    items_["minimize"]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    items_["onlineHelp"]->setShortcut(QKeySequence(Qt::Key_F1));
+    items_["exit"]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     awakeFromNib();
-    return menuBar_.get();
+    return menu_.get();
 }
 
 void VKAppDelegate::awakeFromNib() {
-    if (!menuBar_) {
-        menuBar();
+    if (!menu_) {
+        applicationMenu();
         return;
     }
     for (const auto& [outlet, key] : {std::pair{"aWindow", "MENU_WINDOW"}, {"help", "MENU_HELP"}})

@@ -19,7 +19,6 @@
 
 class QAction;
 class QMenu;
-class QMenuBar;
 
 namespace velmora::platform {
 class Workspace;
@@ -77,9 +76,13 @@ public:
     // loop ends with 0 (also when it has not started yet).
     static void CloseApp();
 
-    // The menus, titled by key; built on first use. Items by outlet name
-    // ("about", "checkUpdate", "pInCustomer", "exit", ...).
-    QMenuBar* menuBar();
+    // The application menu, titled by key and built on first use: the
+    // windows open it from a button in their title bars. The application's
+    // items (About, updates, participation, hiding, Quit) with the Window
+    // and Help submenus. Items by outlet name ("about", "checkUpdate",
+    // "pInCustomer", "exit", ...); submenus by "aWindow" and "help".
+    QMenu* applicationMenu();
+    QMenu* submenu(const QString& outlet) const { return menus_.value(outlet); }
     QAction* menuItem(const QString& outlet) const { return items_.value(outlet); }
     void awakeFromNib();
 
@@ -116,7 +119,7 @@ private:
     QPointer<QWidget> rootWindowCon_;
     bool rootWindowMade_ = false;
     std::unique_ptr<VKCheckUpdateWindowController> checkUpdateWindow_;
-    std::unique_ptr<QMenuBar> menuBar_;
+    std::unique_ptr<QMenu> menu_;
     QHash<QString, QAction*> items_;
     QHash<QString, QMenu*> menus_;
     velmora::windows::USBNotifier notifier_;

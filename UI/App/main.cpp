@@ -105,18 +105,27 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
 
     // The main window opens the results browser for a scan or a loaded
     // result; the browser's home button brings a new main window back.
+    // The windows' menu buttons open the delegate's application menu; the
+    // delegate is made below, before any window.
+    VKAppDelegate* menuOwner = nullptr;
+    auto applicationMenu = [&menuOwner]() -> QMenu* {
+        return menuOwner ? menuOwner->applicationMenu() : nullptr;
+    };
     velmora::windows::RootWindowSeams rootSeams;
     rootSeams.showAbout = showAbout;
+    rootSeams.applicationMenu = applicationMenu;
     rootSeams.runLoadProgress = [](const QString& postName) {
         return velmora::windows::RunProgressWindow(postName, false);
     };
     velmora::browser::BrowserSeams browserSeams;
     browserSeams.showAbout = showAbout;
+    browserSeams.applicationMenu = applicationMenu;
     velmora::browser::ProgramWindows windows(rootSeams, browserSeams);
     wiring.makeRootWindow = [&windows](const QString& rsfPath) -> QWidget* {
         return windows.openRootWindow(rsfPath);
     };
     VKAppDelegate delegate(std::move(wiring));
+    menuOwner = &delegate;
     // Disks coming and going make the device list again, off this thread.
     velmora::windows::DeviceListRefresher::shared().followDeviceEvents();
     delegate.applicationDidFinishLaunching();

@@ -24,6 +24,7 @@
 #include "Browser/VKSearchController.h"
 #include "Resources/FontRegistry.h"
 #include "Resources/ImageRegistry.h"
+#include "TopView/ApplicationMenuButton.h"
 #include "TopView/TCImageButton.h"
 #include "TopView/TCImageWindow.h"
 #include "UIPlatform/Modal.h"
@@ -574,7 +575,7 @@ void VKDeletailWindowController::buildTileBarView() {
     aWindow_->setShowsTitle(false);
     if (aboutButton_)
         return;
-    aboutButton_ = new TCImageButton(Frame(860, 10, 16, 16, static_cast<int>(kTitleBarHeight)),
+    aboutButton_ = new TCImageButton(Frame(848, 10, 16, 16, static_cast<int>(kTitleBarHeight)),
                                      aWindow_->titleBarView());
     aboutButton_->setObjectName(QStringLiteral("aboutButton"));
     aboutButton_->setImageFromFileNormalName("icon_infor", "icon_infor_hover", "icon_infor_hover",
@@ -583,6 +584,14 @@ void VKDeletailWindowController::buildTileBarView() {
     aboutButton_->setToolTip(QStringLiteral("About us"));
     autoresizing_->track(aboutButton_, Autoresizing::kFlexibleLeftMargin);
     connect(aboutButton_, &QAbstractButton::clicked, this, [this] { aboutAction(); });
+    // The application menu at the title bar's right end (the window has no
+    // desktop title bar or menu bar to hold it).
+    if (seams_.applicationMenu) {
+        menuButton_ =
+            new ApplicationMenuButton(Frame(874, 10, 16, 16, static_cast<int>(kTitleBarHeight)),
+                                      aWindow_->titleBarView(), seams_.applicationMenu);
+        autoresizing_->track(menuButton_, Autoresizing::kFlexibleLeftMargin);
+    }
 }
 
 void VKDeletailWindowController::aboutAction() {

@@ -25,8 +25,10 @@
 #include "Windows/DetailWindowSeam.h"
 
 class QLabel;
+class QMenu;
 class QLineEdit;
 class QWidget;
+class ApplicationMenuButton;
 class TCImageButton;
 class VKProgressView;
 
@@ -53,6 +55,9 @@ struct BrowserSeams {
     std::function<void()> goHome;
     // Runs the About window.
     std::function<void()> showAbout;
+    // The application menu the title bar's menu button opens; none: no
+    // button.
+    std::function<QMenu*()> applicationMenu;
     // Offers to save unsaved results before the window closes; false: the
     // user cancelled (the window stays). None: the browser's own offer,
     // which saves through its save flow.
@@ -186,6 +191,7 @@ public:
     TCImageButton* recovertyButton() const { return recovertyButton_; }
     TCImageButton* advButton() const { return advButton_; }
     TCImageButton* aboutButton() const { return aboutButton_; }
+    ApplicationMenuButton* menuButton() const { return menuButton_; }
     TCImageButton* exportButton() const { return exportButton_; }
     QLineEdit* searchField() const { return searchField_; }
     VKProgressView* progressView() const { return progressView_; }
@@ -242,6 +248,7 @@ private:
 
     QLabel* titleLabel_ = nullptr;
     TCImageButton* aboutButton_ = nullptr;
+    ApplicationMenuButton* menuButton_ = nullptr;
     TCImageButton* exportButton_ = nullptr;
     QLineEdit* searchField_ = nullptr;
     TCImageButton* backHomeButton_ = nullptr;

@@ -10,6 +10,7 @@
 
 #include "DiskVolumeNodeData.h"
 
+class QMenu;
 class QWidget;
 
 namespace velmora::windows {
@@ -41,6 +42,9 @@ struct RootWindowSeams {
     std::function<std::optional<QString>()> chooseDiskImage;
     // Runs the About window.
     std::function<void()> showAbout;
+    // The application menu the title bar's menu button opens; none: no
+    // button.
+    std::function<QMenu*()> applicationMenu;
     // Ends the process (a second copy ends at once).
     std::function<void(int)> exitProcess;
     // A second copy hands the result file it was given to the running one;

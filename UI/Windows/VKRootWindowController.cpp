@@ -16,6 +16,7 @@
 
 #include "BridgeSeam/IBridge.h"
 #include "Resources/FontRegistry.h"
+#include "TopView/ApplicationMenuButton.h"
 #include "TopView/TCImageButton.h"
 #include "TopView/TCImageWindow.h"
 #include "UIPlatform/Modal.h"
@@ -244,6 +245,13 @@ void VKRootWindowController::buildTileBarView() {
         connect(aboutButton_, &QAbstractButton::clicked, this, [this] { aboutAction(); });
     }
     createImportButton();
+    // The application menu at the title bar's right end (the window has no
+    // desktop title bar or menu bar to hold it).
+    if (!menuButton_ && seams_.applicationMenu) {
+        menuButton_ = new ApplicationMenuButton(BarRect(886, 20, 16, 16), aWindow_->titleBarView(),
+                                                seams_.applicationMenu);
+        TakeFocus(menuButton_);
+    }
 }
 
 void VKRootWindowController::createImportButton() {

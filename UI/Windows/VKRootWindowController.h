@@ -15,6 +15,7 @@
 #include "Windows/VKSelectTypeViewController.h"
 
 class QLabel;
+class ApplicationMenuButton;
 class TCImageButton;
 #include "TopView/TCImageWindow.h"
 
@@ -62,6 +63,7 @@ public:
     TCImageButton* continueButton() const { return continueButton_; }
     TCImageButton* importButton() const { return importButton_; }
     TCImageButton* aboutButton() const { return aboutButton_; }
+    ApplicationMenuButton* menuButton() const { return menuButton_; }
     QLabel* backLabel() const { return backLabel_; }
     QLabel* continueLabel() const { return continueLabel_; }
     QLabel* titleLabel() const { return titleLabel_; }
@@ -135,6 +137,7 @@ private:
     TCImageButton* continueButton_ = nullptr;
     TCImageButton* importButton_ = nullptr;
     TCImageButton* aboutButton_ = nullptr;
+    ApplicationMenuButton* menuButton_ = nullptr;
     QLabel* titleLabel_ = nullptr;
     QLabel* backLabel_ = nullptr;
     QLabel* continueLabel_ = nullptr;

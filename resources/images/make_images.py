@@ -56,6 +56,7 @@ def glyph(name, color="#ffffff", width=2.4):
         "check": f'<path d="M5.5 12.5 L10 17 L18.5 7.5" {s}/>',
         "info": f'<path d="M12 11 V17" {s}/><circle cx="12" cy="7.5" r="1.5" {f}/>',
         "import": f'<path d="M4 8 V19 H20 V9 H12 L10 6.5 H4 Z" {s}/><path d="M12 11 V16.5 M9.5 14 L12 16.5 L14.5 14" {s}/>',
+        "menu": f'<path d="M4 6 H20 M4 12 H20 M4 18 H20" {s}/>',
     }[name]
 
 
@@ -113,6 +114,8 @@ add("icon_infor", 16, 16, f'<circle cx="8" cy="8" r="7" fill="none" stroke="{GRE
 add("icon_infor_hover", 16, 16, f'<circle cx="8" cy="8" r="7.5" fill="{BLUE}"/>' + place(glyph("info", "#ffffff", 2.2), 1.5, 1.5, 13))
 add("icon_import", 16, 16, place(glyph("import", GREY_TEXT, 1.8), 0, 0, 16))
 add("icon_import_hover", 16, 16, place(glyph("import", BLUE, 1.8), 0, 0, 16))
+add("icon_menu", 16, 16, place(glyph("menu", GREY_TEXT, 2.0), 0, 0, 16))
+add("icon_menu_hover", 16, 16, place(glyph("menu", BLUE, 2.0), 0, 0, 16))
 
 # The three scan-mode cards of the type page (410 x 90).
 MODE_GLYPH = {

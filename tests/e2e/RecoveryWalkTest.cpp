@@ -22,6 +22,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "RealProgram.h"
@@ -360,6 +361,72 @@ TEST_P(RecoveryWalk, ScanTickTwoFoldersRecoverByteIdentical) {
 
     run.QuitCleanly();
     EXPECT_EQ(Sha256Of(volume.image), before) << "the scanned image changed";
+}
+
+// Home while the recovery's end window is still open: the end window waits
+// for its answer, so the browser's home button under it neither takes the
+// user's click nor stacks a second question over it; once the end window is
+// answered, home asks to save, goes to the main window, and the program
+// lives on and quits cleanly. The search field is open once the scan ends.
+TEST(RecoveryWalkHome, HomeWithTheRecoveryEndWindowOpen) {
+    if (!test::IsRoot())
+        GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
+    const WalkVolume& volume = WalkVolumeOf("fat16");
+    VELMORA_REQUIRE_FIXTURE(volume);
+    VELMORA_ATTACH_LOOP(loop, volume.image);
+
+    WalkedProgram run;
+    const std::string destination = run.home() / "recovered";
+    ASSERT_EQ(mkdir(destination.c_str(), 0755), 0);
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
+    std::string top;
+    OpenBrowserOnVolume(walk, program, loop, &top);
+    ASSERT_FALSE(HasFatalFailure());
+    TickFile(walk, program, "Music", "old tune.mp3");
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(walk.Ask("find search").rfind("ok 1 1 ", 0), 0u)
+        << "the search field stays off after the scan: " << walk.Ask("find search");
+    ASSERT_NO_FATAL_FAILURE(RecoverInto(walk, destination));
+    ASSERT_TRUE(walk.WaitVisible("VKScanEndSaveWindowController", Millis(60000)))
+        << walk.Ask("windows") << "\n"
+        << program.Output();
+
+    auto nothingElseHappened = [&](const char* how) {
+        SCOPED_TRACE(how);
+        // Time for a question or a new main window to come up.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        EXPECT_EQ(walk.Ask("find alertDefaultButton").rfind("ok 1 ", 0), std::string::npos)
+            << "a question over the end window: " << walk.Ask("text alert");
+        EXPECT_EQ(walk.Ask("find VKScanEndSaveWindowController").rfind("ok 1 ", 0), 0u)
+            << walk.Ask("windows");
+        EXPECT_EQ(walk.Ask("find ExhibitionXib").rfind("ok 1 ", 0), 0u) << walk.Ask("windows");
+        EXPECT_NE(walk.Ask("find MainXib").rfind("ok 1 ", 0), 0u) << walk.Ask("windows");
+        EXPECT_TRUE(program.Running()) << program.Output();
+    };
+    // The user's click on the home button under the end window.
+    ASSERT_EQ(walk.Ask("userclick backHomeButton"), "ok");
+    nothingElseHappened("a click through the window system");
+    // The same click reaching the button itself (a desktop that lets it by).
+    ASSERT_EQ(walk.Ask("click backHomeButton"), "ok");
+    nothingElseHappened("a click on the button itself");
+    walk.Ask("screen VKScanEndSaveWindowController " + ShotPath("home_under_the_end_window"));
+
+    // Answered, the end window goes; home asks to save (leave) and the main
+    // window comes back.
+    ASSERT_EQ(walk.Ask("click okButton"), "ok");
+    ASSERT_TRUE(walk.WaitGone("VKScanEndSaveWindowController", Millis(20000)));
+    ASSERT_EQ(walk.Ask("userclick backHomeButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("alertOtherButton", Millis(20000)))
+        << walk.Ask("windows") << " " << walk.Ask("state");
+    ASSERT_EQ(walk.Ask("click alertOtherButton"), "ok");
+    EXPECT_TRUE(walk.WaitVisible("MainXib", Millis(60000))) << walk.Ask("windows");
+    EXPECT_TRUE(walk.WaitGone("ExhibitionXib", Millis(60000))) << walk.Ask("windows");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_TRUE(program.Running()) << program.Output();
+    EXPECT_EQ(FilesUnder(destination).size(), 1u);
+    run.QuitCleanly();
 }
 
 // The destination fills up during the recovery (a 40 KiB tmpfs for 61 KB of
@@ -793,10 +860,10 @@ TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
     std::string focus;
     ASSERT_TRUE(WaitUntil([&] { return (focus = FocusName(walk)) == "nextButton"; }, Millis(20000)))
         << focus;
-    const std::vector<std::string> round = TabWalk(walk, 8);
+    const std::vector<std::string> round = TabWalk(walk, 9);
     EXPECT_EQ(round, (std::vector<std::string>{"backHomeButton", "aboutButton", "importButton",
-                                               "deleteButton", "formatButton", "completeButton",
-                                               "alltypesButton", "nextButton"}))
+                                               "menuButton", "deleteButton", "formatButton",
+                                               "completeButton", "alltypesButton", "nextButton"}))
         << ::testing::PrintToString(round);
     ASSERT_EQ(walk.Ask("key @focus Return"), "ok");
     ASSERT_TRUE(walk.WaitVisible("ListDiskXib", Millis(60000))) << program.Output();

@@ -89,5 +89,39 @@ TEST(WizardWalk, ModeDiskAndScanStartOnALoopAttachedFixture) {
     EXPECT_EQ(Sha256Of(fixture.image), before) << "the scanned image changed";
 }
 
+// The application menu as a user reaches it: the button at the title bar's
+// right end opens it with every item named in words and its key
+// equivalents; Escape closes it and Ctrl+Q quits the program (no scan runs,
+// so nothing is asked).
+TEST(WizardWalk, ApplicationMenuFromTheTitleBarButton) {
+    WalkedProgram run;
+    VELMORA_START_WALK(run);
+    Walk& walk = run.walk();
+    Process& program = run.program();
+    ASSERT_TRUE(walk.WaitVisible("TypeXib", Millis(60000))) << walk.Ask("windows") << "\n"
+                                                            << program.Output();
+    ASSERT_TRUE(walk.WaitVisible("menuButton", Millis(20000))) << walk.Ask("windows");
+    ASSERT_EQ(walk.Ask("userclick menuButton"), "ok");
+    ASSERT_TRUE(walk.WaitVisible("applicationMenu", Millis(20000))) << walk.Ask("windows");
+    EXPECT_NE(walk.Ask("state").find("popup=applicationMenu"), std::string::npos)
+        << walk.Ask("state");
+
+    const std::string items = walk.Ask("items applicationMenu");
+    for (const char* expected : {"About Velmora", "Check for Updates", "Online Help\tF1",
+                                 "Support Center", "Quit Velmora\tCtrl+Q", "Minimize\tCtrl+M"}) {
+        EXPECT_NE(items.find(expected), std::string::npos) << expected << " in " << items;
+    }
+    EXPECT_EQ(items.find("MENU_"), std::string::npos) << items;
+    const std::string shot = ShotPath("application_menu");
+    EXPECT_EQ(walk.Ask("screen MainXib " + shot).rfind("ok ", 0), 0u);
+
+    ASSERT_EQ(walk.Ask("key applicationMenu Escape"), "ok");
+    EXPECT_TRUE(walk.WaitGone("applicationMenu", Millis(20000)));
+    ASSERT_EQ(walk.Ask("key @focus Ctrl+Q"), "ok");
+    const std::optional<int> status = program.WaitExit(Millis(60000));
+    ASSERT_TRUE(status.has_value()) << "Ctrl+Q did not quit: " << walk.Ask("windows");
+    EXPECT_EQ(*status, 0) << program.Output();
+}
+
 }  // namespace
 }  // namespace velmora::e2e

@@ -4,7 +4,8 @@
 #include "VKAppDelegate.h"
 
 #include <QAction>
-#include <QMenuBar>
+#include <QApplication>
+#include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -14,6 +15,7 @@
 #include "LoopbackServer.h"
 #include "QtPrinters.h"
 #include "ShellFixture.h"
+#include "TopView/ApplicationMenuButton.h"
 #include "TopView/TCImageWindow.h"
 #include "UIPlatform/NotificationCenter.h"
 #include "UIPlatform/Texts.h"
@@ -47,6 +49,12 @@ protected:
             events.push_back("root " + rsfPath);
             roots.push_back(std::make_unique<QWidget>());
             return roots.back().get();
+        };
+        wiring.makeAboutWindow = [this]() -> QWidget* {
+            events.push_back("about");
+            auto* about = new QWidget();
+            about->setObjectName("AboutWindow");
+            return about;
         };
         wiring.scan = &scan;
         wiring.closeApp = [this] { events.push_back("closeApp"); };
@@ -177,7 +185,7 @@ TEST_F(DelegateTest, TheShippedSettingsMakeNoRequestAtAll) {
         controller->closeWindow();
         return 0;
     });
-    delegate->menuBar();
+    delegate->applicationMenu();
     delegate->menuItem("checkUpdate")->trigger();
     EXPECT_EQ(modal.shown.size(), 1u);
     EXPECT_EQ(events, std::vector<QString>{"root "}) << "the main window opens once";
@@ -224,7 +232,7 @@ TEST_F(DelegateTest, QuittingAsksOnlyWhileAScanRunsAndNoResumesIt) {
         if (c.answer != -2)
             alerts.answers.push_back(c.answer);
 
-        delegate->menuBar();
+        delegate->applicationMenu();
         delegate->menuItem("exit")->trigger();
         if (c.running) {
             EXPECT_TRUE(scan.paused) << "paused while the question is open";
@@ -275,7 +283,7 @@ TEST_F(DelegateTest, MenusCarryTheirKeysTextsAndLinksOpenThroughTheWorkspace) {
                           {"Translate", ""}});
     UserDefaults::standard().setValue("Participate", true);
     auto delegate = MakeDelegate();
-    delegate->menuBar();
+    delegate->applicationMenu();
     namespace texts = velmora::ui::texts;
     EXPECT_EQ(delegate->menuItem("about")->text(),
               texts::Format("MENU_ABOUT_NAME", {texts::Text("WINDOW_TOP_TITLE")}));
@@ -302,6 +310,106 @@ TEST_F(DelegateTest, MenusCarryTheirKeysTextsAndLinksOpenThroughTheWorkspace) {
     EXPECT_EQ(workspace.urls,
               (std::vector<std::string>{"https://help.example/", "https://help.example/",
                                         "https://support.example/"}));
+}
+
+// The windows draw their own title bars: the menu is reached by a button
+// there. It opens the delegate's menu with the application's items in
+// order, every item does its work, Quit asks while a scan runs, and the
+// key equivalents work in the window holding the button.
+TEST_F(DelegateTest, TheTitleBarButtonOpensTheApplicationMenuAndItsKeysWork) {
+    velmora::ui::PrivateSettings::shared().setValue(
+        "en", QVariantMap{{"OnlineHelp", "https://help.example/"},
+                          {"SupportTeam", "https://support.example/"}});
+    auto delegate = MakeDelegate();
+    TCImageWindow window;
+    window.resize(400, 200);
+    auto* button = new ApplicationMenuButton(QRect(370, 10, 16, 16), window.titleBarView(),
+                                             [&] { return delegate->applicationMenu(); });
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(button->isVisible());
+
+    QMenu* menu = delegate->applicationMenu();
+    QStringList order;
+    for (QAction* item : menu->actions())
+        order << (item->isSeparator() ? "-"
+                  : item->menu()      ? item->menu()->objectName()
+                                      : item->objectName());
+    EXPECT_EQ(order,
+              QStringList({"about", "checkUpdate", "participate", "-", "hideSelf", "hideOther",
+                           "showAll", "-", "windowMenu", "helpMenu", "-", "exit"}));
+    EXPECT_EQ(delegate->submenu("aWindow")->title(), velmora::ui::texts::Text("MENU_WINDOW"));
+    EXPECT_EQ(delegate->submenu("help")->title(), velmora::ui::texts::Text("MENU_HELP"));
+    // Every title is a text, never a key.
+    for (QMenu* m : {menu, delegate->submenu("aWindow"), delegate->submenu("help")})
+        for (QAction* item : m->actions())
+            if (!item->isSeparator())
+                EXPECT_FALSE(item->text().isEmpty() || item->text().startsWith("MENU_"))
+                    << item->objectName().toStdString();
+
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget() == menu; }, 2000));
+    menu->hide();
+
+    // Each item does what it says.
+    modal.script.push_back([&](QWidget* about) {
+        EXPECT_EQ(about->objectName(), "AboutWindow");
+        return 0;
+    });
+    delegate->menuItem("about")->trigger();
+    modal.script.push_back([&](QWidget*) {
+        VKCheckUpdateWindowController* controller = delegate->checkUpdateWindow();
+        QSignalSpy done(controller, &VKCheckUpdateWindowController::checkFinished);
+        EXPECT_TRUE(done.count() > 0 || done.wait(5000));
+        controller->closeWindow();
+        return 0;
+    });
+    delegate->menuItem("checkUpdate")->trigger();
+    EXPECT_EQ(modal.shown.size(), 2u) << "About, then the update window";
+    delegate->menuItem("participate")->trigger();
+    EXPECT_TRUE(UserDefaults::standard().boolValue("Participate", false));
+    delegate->menuItem("onlineHelp")->trigger();
+    delegate->menuItem("supportCenter")->trigger();
+    EXPECT_EQ(workspace.urls,
+              (std::vector<std::string>{"https://help.example/", "https://support.example/"}));
+    // Quit during a scan asks first; no keeps the program and its scan.
+    scan.running = true;
+    alerts.answers.push_back(0);
+    delegate->menuItem("exit")->trigger();
+    QTest::qWait(0);
+    ASSERT_EQ(alerts.shown.size(), 1u);
+    EXPECT_EQ(alerts.shown[0].message, velmora::ui::texts::Text("PLX_FOUR_SCAN_STOP_TITLE"));
+    EXPECT_FALSE(scan.paused);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "closeApp"), 0);
+
+    // The key equivalents, typed into the window with the button.
+    EXPECT_EQ(delegate->menuItem("exit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(delegate->menuItem("onlineHelp")->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_EQ(delegate->menuItem("minimize")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_M));
+    EXPECT_EQ(delegate->menuItem("hideSelf")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_H));
+    QTest::keyClick(&window, Qt::Key_F1);
+    EXPECT_EQ(workspace.urls.size(), 3u) << "F1 opens the online help";
+    alerts.answers.push_back(0);
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    QTest::qWait(0);
+    EXPECT_EQ(alerts.shown.size(), 2u) << "Ctrl+Q asks as the Quit item does";
+    scan.running = false;
+    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+    QTest::qWait(0);
+    EXPECT_EQ(std::count(events.begin(), events.end(), "closeApp"), 1);
+    EXPECT_EQ(alerts.unscripted, 0);
+    EXPECT_EQ(modal.unscripted, 0);
+}
+
+// Without a menu (a window made by a test, say) there is no button.
+TEST(ApplicationMenuButtonTest, NoMenuNoButton) {
+    QWidget bar;
+    ApplicationMenuButton button(QRect(0, 0, 16, 16), &bar, [] { return nullptr; });
+    bar.show();
+    EXPECT_FALSE(button.isVisible());
+    button.popupMenu();  // nothing to open, nothing happens
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
 TEST_F(DelegateTest, DiskCallbacksPostOneDictionaryPerArrival) {

@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QThread>
@@ -33,6 +34,7 @@
 #include "BrowserTestSupport.h"
 #include "CNGridView/CNGridView.h"
 #include "CNGridView/CNGridViewItem.h"
+#include "TopView/ApplicationMenuButton.h"
 #include "TopView/TCImageButton.h"
 #include "UIPlatform/PrivateSettings.h"
 #include "UIPlatform/Texts.h"
@@ -529,6 +531,63 @@ TEST_F(BrowserHostTest, HomeFromTheProgramsBrowserOpensANewMainWindow) {
     Pump();
     EXPECT_EQ(bridge.CountOf("DoScanWithData:sda1"), 2);
     EXPECT_NE(program.root()->deletailWC(), nullptr);
+}
+
+// The program's windows draw their own title bars: the main window, the
+// browser it opens and the main window after going home each carry the
+// button opening the application menu, and the menu's key equivalents work
+// in each of them.
+TEST_F(BrowserHostTest, EveryProgramWindowOpensTheApplicationMenu) {
+    bridge.devices = {
+        FakeBridge::Disk("sda", 500'000'000, {FakeBridge::Volume("sda1", 500'000'000, 2)})};
+    QMenu menu;
+    int quits = 0;
+    QAction* quit = menu.addAction(QStringLiteral("Quit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QObject::connect(quit, &QAction::triggered, [&quits] { ++quits; });
+    windows::RootWindowSeams seams;
+    seams.exitProcess = [](int) {};
+    seams.applicationMenu = [&menu] { return &menu; };
+    BrowserSeams browserSeams;
+    browserSeams.timers = &timers;
+    browserSeams.folderSheet = &sheet;
+    browserSeams.applicationMenu = seams.applicationMenu;
+    ProgramWindows program(seams, browserSeams);
+    ASSERT_NE(program.openRootWindow({}), nullptr);
+
+    auto opensTheMenu = [&](QWidget* window, ApplicationMenuButton* button) {
+        ASSERT_NE(button, nullptr);
+        EXPECT_TRUE(button->isVisible());
+        // Inside the window, right of everything else in the title bar.
+        EXPECT_TRUE(window->rect().contains(button->mapTo(window, button->rect().bottomRight())));
+        QTest::mouseClick(button, Qt::LeftButton);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return menu.isVisible(); }, 2000));
+        menu.hide();
+        const int before = quits;
+        QApplication::setActiveWindow(window);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+        EXPECT_EQ(quits, before + 1) << "Ctrl+Q in " << window->objectName().toStdString();
+    };
+    windows::VKRootWindowController* first = program.root();
+    first->showWindow();
+    Pump();
+    opensTheMenu(first->window(), first->menuButton());
+    first->selectTypeVC()->nextButtonAction();
+    Pump();
+    auto* opened = dynamic_cast<VKDeletailWindowController*>(first->deletailWC());
+    ASSERT_NE(opened, nullptr);
+    Pump();
+    opensTheMenu(opened->window(), opened->menuButton());
+    EXPECT_GT(opened->menuButton()->x(), opened->aboutButton()->x() + 16);
+    bridge.SetScanStatus(4);
+    PostScanValue();
+    Pump();
+    alerts.answers = {-1};  // leave without saving
+    opened->backHomeButton()->click();
+    QTest::qWait(400);
+    ASSERT_NE(program.root(), first);
+    opensTheMenu(program.root()->window(), program.root()->menuButton());
 }
 
 // The end of a recovery waits for its OK: the home button under it asks

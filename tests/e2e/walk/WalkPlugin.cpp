@@ -16,6 +16,14 @@
 //   rows NAME                  ok PATH=COL0|COL1|... ;; ... (an item view's model)
 //   click NAME | dblclick NAME  ok, then the click (queued: a click that opens a
 //                              modal loop must not hold the answer back)
+//   userclick NAME             ok, then a click on the middle of NAME sent to its
+//                              window through the window system, as a user's
+//                              click arrives: a window blocked by a modal one
+//                              does not get it
+//   items NAME                 ok TEXT<tab>KEYS ;; ... : a menu's items (">" before
+//                              a submenu's), each with its key equivalent
+//   screen NAME FILE           ok W H: the screen where NAME's window and any
+//                              open popup menu are, as the user sees it, in a PNG
 //   clickrow NAME PATH | dblclickrow NAME PATH   the same on an item view's row
 //                              ("0", "1/0": row numbers from the top)
 //   key NAME KEY               ok, then QTest::keyClick (KEY as QKeySequence text)
@@ -41,12 +49,15 @@
 #include <QLineEdit>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPointer>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <functional>
 
@@ -126,6 +137,18 @@ void ClickAt(QWidget* w, const QPoint& at, bool twice) {
         QTest::mouseDClick(w, Qt::LeftButton, {}, at);
     else
         QTest::mouseClick(w, Qt::LeftButton, {}, at);
+}
+
+// A menu's items and key equivalents, a submenu's after its title.
+void MenuItems(const QMenu* menu, const QString& prefix, QStringList* out) {
+    for (const QAction* action : menu->actions()) {
+        if (action->isSeparator())
+            continue;
+        out->append(prefix + action->text() + QLatin1Char('\t') +
+                    action->shortcut().toString(QKeySequence::NativeText));
+        if (action->menu())
+            MenuItems(action->menu(), prefix + QLatin1Char('>'), out);
+    }
 }
 
 class Walker : public QObject {
@@ -253,6 +276,37 @@ private:
                     ClickAt(w, w->rect().center(), twice);
             };
             return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("userclick")) {
+            *later = [w] {
+                if (!w)
+                    return;
+                QWidget* top = w->window();
+                if (QWindow* handle = top->windowHandle())
+                    QTest::mouseClick(handle, Qt::LeftButton, {},
+                                      w->mapTo(top, w->rect().center()));
+            };
+            return QStringLiteral("ok");
+        }
+        if (command == QLatin1String("items")) {
+            auto* menu = qobject_cast<QMenu*>(w.data());
+            if (!menu)
+                return QStringLiteral("error not a menu: ") + name;
+            QStringList out;
+            MenuItems(menu, {}, &out);
+            return QStringLiteral("ok ") + out.join(QStringLiteral(" ;; "));
+        }
+        if (command == QLatin1String("screen")) {
+            QRect area = w->window()->frameGeometry();
+            if (QWidget* popup = QApplication::activePopupWidget())
+                area |= popup->frameGeometry();
+            QScreen* screen = w->window()->screen();
+            const QPixmap picture =
+                screen ? screen->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                       : QPixmap();
+            if (picture.isNull() || !picture.save(argument, "PNG"))
+                return QStringLiteral("error cannot write ") + argument;
+            return QStringLiteral("ok %1 %2").arg(picture.width()).arg(picture.height());
         }
         if (command == QLatin1String("key")) {
             const QKeySequence sequence(argument);

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QLabel>
+#include <QLineEdit>
 #include <map>
 
 #include "Browser/CommOutlineView.h"
@@ -115,8 +116,26 @@ TEST(BrowserRealDeepScan, ShowsTheLostVolumeOtherLostFilesAndTheCarvedFiles) {
         browser.outline(OP_TREE_PATH)->selectRootItem();
         EXPECT_TRUE(browser.window()->grab().save(QStringLiteral(VELMORA_WINDOW_SHOTS_DIR) +
                                                   "/browser_real_deep_scan_running.png"));
+        // Searching waits while the scan runs; it opens when the user pauses
+        // the scan and closes again when it goes on.
+        EXPECT_FALSE(browser.searchField()->isEnabled());
+        EXPECT_TRUE(WaitFor(
+            [&] {
+                return browser.pauseButton()->isButtonUsable() || !VKUIController::IsScanRunning();
+            },
+            10000))
+            << "the pause button stays unusable during the scan";
+        browser.pauseButton()->click();
+        if (VKUIController::IsScanRunning()) {
+            EXPECT_TRUE(browser.searchField()->isEnabled());
+            EXPECT_FALSE(browser.continueScanButton()->isHidden());
+            browser.continueScanButton()->click();
+            if (VKUIController::IsScanRunning())
+                EXPECT_FALSE(browser.searchField()->isEnabled());
+        }
     }
     ASSERT_TRUE(session.WaitForScanEnd(120000)) << "the scan did not end";
+    EXPECT_TRUE(browser.searchField()->isEnabled()) << "searching stays off after the scan";
 
     // The path tree: the NTFS volume found again, its files without a
     // folder in "Other lost files"; the carved files by extension.

@@ -220,7 +220,8 @@ VKDeletailWindowController* ScanSession::browser() const {
 // ours on one refresh: the browser then takes the end at the next one, and
 // shows the files' total when it has.
 bool ScanSession::WaitForScanEnd(int ms) {
-    bool ended = false;
+    // A scan that ended before the wait began posts nothing more.
+    bool ended = !VKUIController::IsScanRunning();
     QObject watch;
     ui::NotificationCenter::defaultCenter().addObserver(
         &watch, QStringLiteral("NormalScranValue"),
