@@ -374,7 +374,8 @@ TEST_F(ScanControlReal, PauseContinueSearchSaveAndLoad) {
     ASSERT_TRUE(browser->saveController()->exportButtonAction());
     ASSERT_EQ(alerts_.shown.size(), 1u);
     // The bridge's own reason, not a general "cannot be saved".
-    EXPECT_EQ(alerts_.shown[0].informative, ui::texts::Text(QStringLiteral("OUTPUT_NO_PERMISSION")));
+    EXPECT_EQ(alerts_.shown[0].informative,
+              ui::texts::Text(QStringLiteral("OUTPUT_NO_PERMISSION")));
     EXPECT_EQ(proposals_.size(), 2u);
     EXPECT_EQ(saveProgressRuns_, 1);
     EXPECT_FALSE(QFileInfo::exists(folder_ + "/readonly/results.Velmora"));
