@@ -12,6 +12,7 @@
 #include <random>
 
 #include "platform/AppPaths.h"
+#include "platform/FdIo.h"
 
 namespace velmora::platform {
 
@@ -251,7 +252,7 @@ ReplacingFile::~ReplacingFile() {
     Abandon();
 }
 
-bool ReplacingFile::Begin(const std::string& target, mode_t mode) {
+bool ReplacingFile::Begin(const std::string& target, mode_t mode, bool replaceLink) {
     Abandon();
     const size_t slash = target.rfind('/');
     if (target.empty() || target[0] != '/' || slash == std::string::npos) {
@@ -269,7 +270,8 @@ bool ReplacingFile::Begin(const std::string& target, mode_t mode) {
     if (dirFd_ < 0)
         return false;
     struct stat old {};
-    if (::fstatat(dirFd_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(old.st_mode)) {
+    if (::fstatat(dirFd_, name_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(old.st_mode) &&
+        !(replaceLink && S_ISLNK(old.st_mode))) {
         CloseQuietly(dirFd_);
         dirFd_ = -1;
         errno = S_ISDIR(old.st_mode) ? EISDIR : EEXIST;
@@ -342,6 +344,42 @@ void ReplacingFile::Abandon() {
     }
     dirFd_ = -1;
     tempName_.clear();
+}
+
+std::string ResolveUserFileTarget(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (path.empty() || path[0] != '/' || slash == std::string::npos ||
+        !IsPlainPart(path.substr(slash + 1))) {
+        errno = EINVAL;
+        return {};
+    }
+    std::string existing;
+    std::string missing;
+    const FolderCheck check =
+        CheckFolderForUser(slash == 0 ? "/" : path.substr(0, slash), &existing, &missing);
+    if (check != FolderCheck::kUsable || !missing.empty()) {
+        errno = check == FolderCheck::kNoPermission || check == FolderCheck::kForeignLink ? EACCES
+                : check == FolderCheck::kNotAFolder                                       ? ENOTDIR
+                                                                                          : ENOENT;
+        return {};
+    }
+    return (existing == "/" ? "" : existing) + path.substr(slash);
+}
+
+bool ReplaceUserFile(const std::string& path, const std::string& bytes, mode_t mode) {
+    const std::string target = ResolveUserFileTarget(path);
+    if (target.empty())
+        return false;
+    ReplacingFile file;
+    if (!file.Begin(target, mode, true))
+        return false;
+    if (WriteRetrying(file.fd(), bytes.data(), bytes.size()).failed) {
+        const int error = errno;
+        file.Abandon();
+        errno = error;
+        return false;
+    }
+    return file.Commit();
 }
 
 }  // namespace velmora::platform

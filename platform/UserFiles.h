@@ -99,9 +99,10 @@ public:
 
     // Makes the new file beside the absolute `target`, as the invoking user,
     // the target's folder reached without following a link. Refused (false,
-    // errno) when the target is there but no plain file (a link, a device, a
-    // folder).
-    bool Begin(const std::string& target, mode_t mode = 0644);
+    // errno) when the target is there but no plain file (a device, a folder,
+    // and a link unless `replaceLink`: then the link itself is replaced by
+    // the new file, never followed).
+    bool Begin(const std::string& target, mode_t mode = 0644, bool replaceLink = false);
     // The new file's descriptor while it is being written; -1 otherwise.
     int fd() const { return fd_; }
     // Syncs, closes and renames the new file over the target, then syncs the
@@ -117,6 +118,19 @@ private:
     std::string tempName_;
     struct stat made_ {};
 };
+
+// The absolute `path` of a file to be written for the user, its folder
+// resolved as the invoking user (a link of theirs or root's on the way is
+// followed once, here; one of anyone else's is not): the folder's real path
+// and the file's name, or "" (errno) when the folder is missing, is no
+// folder, or cannot be written by the user.
+std::string ResolveUserFileTarget(const std::string& path);
+
+// Replaces the file `path` with `bytes` the one safe way: its folder
+// resolved as above, then a ReplacingFile: a link at `path` itself is
+// replaced by the new file, never followed; anything else but a plain file
+// there is refused. False with errno; the old file is then as it was.
+bool ReplaceUserFile(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 
 // Removes `name` in `dirFd` only while it is still the file `made` (same
 // device and inode, a plain file). True when removed.

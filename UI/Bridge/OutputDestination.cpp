@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 
@@ -61,7 +62,13 @@ bool DevOfName(const std::string& sysfs, const std::string& name, dev_t* dev) {
 
 }  // namespace
 
+bool IsOnScannedDevice(OutputProblem problem) {
+    return problem >= OutputProblem::kOnScannedDevice &&
+           problem <= OutputProblem::kOnScannedThroughMapping;
+}
+
 std::string OutputProblemWords(OutputProblem problem) {
+    constexpr const char* kOverwrite = "; writing there would overwrite the files being recovered.";
     switch (problem) {
         case OutputProblem::kNone:
             return {};
@@ -76,10 +83,51 @@ std::string OutputProblemWords(OutputProblem problem) {
         case OutputProblem::kForeignLink:
             return "The path passes through a link that belongs to another user.";
         case OutputProblem::kOnScannedDevice:
-            return "The folder is on the disk being recovered; writing there would overwrite the "
-                   "files being recovered.";
+            return std::string("This folder is on the disk being scanned") + kOverwrite;
+        case OutputProblem::kOnScannedThroughEncrypted:
+            return std::string(
+                       "This folder is on the disk being scanned (through an encrypted "
+                       "volume)") +
+                   kOverwrite;
+        case OutputProblem::kOnScannedThroughLvm:
+            return std::string("This folder is on the disk being scanned (through an LVM volume)") +
+                   kOverwrite;
+        case OutputProblem::kOnScannedThroughRaid:
+            return std::string("This folder is on the disk being scanned (through a RAID array)") +
+                   kOverwrite;
+        case OutputProblem::kOnScannedThroughLoop:
+            return std::string(
+                       "This folder is on the disk being scanned (through a disk image "
+                       "stored on it)") +
+                   kOverwrite;
+        case OutputProblem::kOnScannedThroughMapping:
+            return std::string(
+                       "This folder is on the disk being scanned (through a mapped "
+                       "device)") +
+                   kOverwrite;
     }
     return "The folder cannot be used.";
+}
+
+OutputProblem HowOnScannedDevice(dev_t dev, const std::vector<dev_t>& scanned,
+                                 const std::string& sysfs) {
+    const std::string folder = DevFolder(sysfs, dev);
+    struct stat st {};
+    if (std::find(scanned.begin(), scanned.end(), dev) != scanned.end() ||
+        ::stat((folder + "/partition").c_str(), &st) == 0)
+        return OutputProblem::kOnScannedDevice;
+    const std::string uuid = ReadLine(folder + "/dm/uuid");
+    if (uuid.rfind("CRYPT-", 0) == 0)
+        return OutputProblem::kOnScannedThroughEncrypted;
+    if (uuid.rfind("LVM-", 0) == 0)
+        return OutputProblem::kOnScannedThroughLvm;
+    if (!uuid.empty() || ::stat((folder + "/dm").c_str(), &st) == 0)
+        return OutputProblem::kOnScannedThroughMapping;
+    if (::stat((folder + "/md").c_str(), &st) == 0)
+        return OutputProblem::kOnScannedThroughRaid;
+    if (!ReadLine(folder + "/loop/backing_file").empty())
+        return OutputProblem::kOnScannedThroughLoop;
+    return OutputProblem::kOnScannedDevice;
 }
 
 std::set<dev_t> DevicesOnScanned(const std::vector<dev_t>& scanned, const std::string& sysfs) {
@@ -163,7 +211,7 @@ OutputDestination OutputDestination::Choose(const std::string& folder,
         return out;
     }
     if (!scanned.empty() && DevicesOnScanned(scanned, sysfs).count(st.st_dev) != 0) {
-        out.problem_ = OutputProblem::kOnScannedDevice;
+        out.problem_ = HowOnScannedDevice(st.st_dev, scanned, sysfs);
         return out;
     }
     out.problem_ = OutputProblem::kNone;

@@ -23,11 +23,26 @@ enum class OutputProblem : int {
     kNotAFolder = 3,       // it is there, but no folder
     kNoPermission = 4,     // the user may not write there
     kForeignLink = 5,      // a link on the way belongs to someone else
-    kOnScannedDevice = 6,  // on the scanned device or a device stacked on it
+    kOnScannedDevice = 6,  // on the scanned device (or a partition of it)
+    // On a device stacked on the scanned one, by the kind of that device:
+    kOnScannedThroughEncrypted = 7,  // an encrypted (dm-crypt/LUKS) volume
+    kOnScannedThroughLvm = 8,        // an LVM logical volume
+    kOnScannedThroughRaid = 9,       // a software RAID (md) array
+    kOnScannedThroughLoop = 10,      // a loop device backed by a file there
+    kOnScannedThroughMapping = 11,   // another device-mapper device
 };
 
-// The words the user reads for an outcome (kNone: "").
+// Whether the outcome is one of the scanned device's (directly or stacked).
+bool IsOnScannedDevice(OutputProblem problem);
+
+// The words the user reads for an outcome (kNone: ""); the windows take
+// theirs from the text table, these are for the log.
 std::string OutputProblemWords(OutputProblem problem);
+
+// How the block device `dev`, found on a scanned device, lies on it: one of
+// the kOnScanned... outcomes, read from its sysfs entry below `sysfs`.
+OutputProblem HowOnScannedDevice(dev_t dev, const std::vector<dev_t>& scanned,
+                                 const std::string& sysfs = "/sys");
 
 class OutputDestination {
 public:

@@ -15,8 +15,8 @@
 #include "StorageDevices.h"
 #include "Utility/CatchExeception.h"
 #include "VKUIDeviceData.h"
-#include "platform/AppPaths.h"
 #include "platform/RawIo.h"
+#include "platform/UserFiles.h"
 
 namespace {
 
@@ -191,49 +191,55 @@ void VKMakeDMG::VKCloseDevice() {
 }
 
 int VKMakeDMG::VKMakeEdiImp(const std::string& path, int kind) {
-    // Runs as root: never through a link, never onto a device node, and
-    // never over the source itself.
+    using velmora::bridge::OutputDestination;
+    using velmora::bridge::OutputProblem;
+    m_destinationProblem = OutputProblem::kNone;
+    const auto refuse = [this](int code) {
+        VKCloseDevice();
+        return code;
+    };
     struct stat source {};
     const bool haveSource = ::fstat(_iDeviceID, &source) == 0;
+    // The image's folder is checked as recovery destinations are: as the
+    // invoking user, and never on the device being copied or on one made on
+    // it (an encrypted volume, LVM, md, a loop device backed by a file
+    // there), where the image would overwrite what it copies.
+    const size_t slash = path.rfind('/');
+    if (path.empty() || path[0] != '/' || slash == std::string::npos || slash + 1 == path.size())
+        return refuse(VKMAKEDMG_CREATE_FAILED);
+    std::vector<dev_t> scanned;
+    if (haveSource && S_ISBLK(source.st_mode))
+        scanned.push_back(source.st_rdev);
+    const OutputDestination destination =
+        OutputDestination::Choose(slash == 0 ? "/" : path.substr(0, slash), scanned, m_sysfs);
+    if (!destination.ok()) {
+        m_destinationProblem = destination.problem();
+        CatchExeception::WriteLog("Imager: %s refused: %s\n", path.c_str(),
+                                  destination.Words().c_str());
+        return refuse(velmora::bridge::IsOnScannedDevice(destination.problem())
+                          ? VKMAKEDMG_ON_SOURCE_DEVICE
+                          : VKMAKEDMG_CREATE_FAILED);
+    }
+    const std::string target = destination.folder() + path.substr(slash);
+    // An image of a file onto that file itself would replace what it reads.
     struct stat existing {};
-    if (::lstat(path.c_str(), &existing) == 0) {
-        if (!S_ISREG(existing.st_mode) ||
-            (haveSource && existing.st_dev == source.st_dev && existing.st_ino == source.st_ino)) {
-            VKCloseDevice();
-            return VKMAKEDMG_CREATE_FAILED;
-        }
+    if (haveSource && ::lstat(target.c_str(), &existing) == 0 && existing.st_dev == source.st_dev &&
+        existing.st_ino == source.st_ino)
+        return refuse(VKMAKEDMG_CREATE_FAILED);
+    // A new file beside the target, as the user; an older image of that
+    // name stays whole until this one has been written and synced.
+    auto image = std::make_shared<velmora::platform::ReplacingFile>();
+    if (!image->Begin(target)) {
+        CatchExeception::WriteLog("Imager: cannot create %s: %s\n", path.c_str(),
+                                  std::strerror(errno));
+        return refuse(VKMAKEDMG_CREATE_FAILED);
     }
-    // Non-blocking, so that a pipe put there meanwhile cannot hold the open.
-    const int fd =
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    struct stat made {};
-    if (fd < 0 || ::fstat(fd, &made) != 0 || !S_ISREG(made.st_mode) ||
-        (haveSource && made.st_dev == source.st_dev && made.st_ino == source.st_ino)) {
-        if (fd >= 0)
-            ::close(fd);
-        VKCloseDevice();
-        return VKMAKEDMG_CREATE_FAILED;
-    }
-    if (::fcntl(fd, F_SETFL, 0) != 0 || ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        ::unlink(path.c_str());
-        VKCloseDevice();
-        return VKMAKEDMG_CREATE_FAILED;
-    }
-    // The image is the user's, not root's.
-    uid_t uid = 0;
-    gid_t gid = 0;
-    if (velmora::platform::InvokingUserIds(&uid, &gid) && ::fchown(fd, uid, gid) != 0)
-        CatchExeception::WriteLog("Imager: cannot give %s to its user\n", path.c_str());
-
     m_running.store(true);
-    m_worker = velmora::bridge::StartThread([this, fd, path, kind] { Copy(fd, path, kind); });
+    m_worker = velmora::bridge::StartThread([this, image, path, kind] { Copy(image, path, kind); });
     if (!m_worker.Joinable()) {
         m_running.store(false);
-        ::close(fd);
-        ::unlink(path.c_str());
-        VKCloseDevice();
-        return VKMAKEDMG_CREATE_FAILED;
+        image->Abandon();
+        return refuse(VKMAKEDMG_CREATE_FAILED);
     }
     return 0;
 }
@@ -262,7 +268,9 @@ int64_t VKMakeDMG::FirstUnreadableSector(int64_t first, int64_t count) {
     return first;  // the piece failed, its sectors one by one did not
 }
 
-void VKMakeDMG::Copy(int fd, std::string path, int kind) {
+void VKMakeDMG::Copy(std::shared_ptr<velmora::platform::ReplacingFile> image, std::string path,
+                     int kind) {
+    const int fd = image->fd();
     const int64_t total = m_info.totalSectors;
     const long long ssz = m_info.sectorSize;
     int error = kind == 0 ? VKWriteDMgHEader2(fd) : 0;
@@ -306,11 +314,17 @@ void VKMakeDMG::Copy(int fd, std::string path, int kind) {
         if (end < 0 || !PwriteAll(fd, &m_info, sizeof m_info, kRecordOffset))
             error = VKMAKEDMG_WRITE_FAILED;
     }
-    // A file system may report a full disk only when the file is closed.
-    if (::close(fd) != 0 && error == 0)
+    // The image takes its name only once it is whole and on the disk (a
+    // file system may report a full disk only at the sync or the close);
+    // otherwise the new file goes and an older one of that name stays.
+    if (error == 0 && !image->Commit()) {
         error = VKMAKEDMG_WRITE_FAILED;
+        CatchExeception::WriteLog("Imager: finishing %s failed: %s\n", path.c_str(),
+                                  std::strerror(errno));
+    }
     if (error != 0)
-        ::unlink(path.c_str());
+        image->Abandon();
+    image.reset();
     m_running.store(false);
     VKUpdatePrgoress(total, error, failedSector);
 }

@@ -4,8 +4,12 @@
 // record before the sectors) or a raw image (the sectors alone).
 //
 // The source is read only through the engine's one read path on a
-// descriptor opened read-only; the image is written with checked writes.
-// A copy that fails or is stopped leaves no file behind. The copy runs on a
+// descriptor opened read-only. The image goes the one road of the files
+// written for the user: its folder checked as the invoking user and refused
+// on the source device or any device stacked on it (OutputDestination), the
+// file written as a new one beside the target and renamed over it only once
+// whole and synced (platform/UserFiles.h). A copy that fails or is stopped
+// leaves no file behind and an older image of that name as it was. The copy runs on a
 // worker thread; progress and the end reach the delegate on the main
 // thread.
 #pragma once
@@ -17,10 +21,14 @@
 #include <mutex>
 #include <string>
 
+#include "OutputDestination.h"
 #include "StartThread.h"
 #include "StorageDeviceData.h"
 
 class IStorageDevice;
+namespace velmora::platform {
+class ReplacingFile;
+}
 class VKUIDeviceData;
 
 // Codes of VKStart and of the last progress report.
@@ -34,6 +42,9 @@ enum VKMakeDMGCode : int {
     VKMAKEDMG_CREATE_FAILED = -102,  // the image cannot be created
     VKMAKEDMG_WRITE_FAILED = -103,   // a write to the image failed (a full disk)
     VKMAKEDMG_NO_INFO = -104,        // the source has no disk or volume record
+    // The image would lie on the device being copied, or on one stacked on
+    // it: writing it would overwrite what is being copied.
+    VKMAKEDMG_ON_SOURCE_DEVICE = -105,
 };
 
 // What the delegate is handed.
@@ -90,6 +101,10 @@ public:
     // True while a paused copy holds between two pieces (every report of
     // the pieces before is queued by then).
     bool IsHeld() const { return m_held.load(); }
+    // Why the last start refused the image's folder (kNone when it did not).
+    velmora::bridge::OutputProblem DestinationProblem() const { return m_destinationProblem; }
+    // The sysfs tree the stacking of devices is read from (tests).
+    void SetSysfsForTests(const std::string& sysfs) { m_sysfs = sysfs; }
 
 private:
     struct Shared;
@@ -97,7 +112,7 @@ private:
     void VKCloseDevice();
     int VKWriteDMgHEader2(int fd);
     int VKMakeEdiImp(const std::string& path, int kind);
-    void Copy(int fd, std::string path, int kind);
+    void Copy(std::shared_ptr<velmora::platform::ReplacingFile> image, std::string path, int kind);
     int64_t FirstUnreadableSector(int64_t first, int64_t count);
     void VKUpdatePrgoress(int64_t done, int code, int64_t failedSector = -1);
 
@@ -113,4 +128,6 @@ private:
     std::atomic<bool> m_held{false};
     velmora::bridge::BridgeThread m_worker;
     CEDIDeviceInfoStruct m_info{};
+    velmora::bridge::OutputProblem m_destinationProblem = velmora::bridge::OutputProblem::kNone;
+    std::string m_sysfs = "/sys";
 };

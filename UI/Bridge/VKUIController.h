@@ -13,6 +13,7 @@
 
 #include "DiskVolumeNodeData.h"
 #include "OpNodeData.h"
+#include "OutputDestination.h"
 #include "VKUIThumbnail.h"
 
 class IFileNode;
@@ -181,6 +182,10 @@ public:
     static void GetSelectedFilesAmoutAndSize(int* count, unsigned long long* size);
     // 1 when the folder lies on the scanned device.
     static int IsRecoveryToSameDevice(const std::string& folder);
+    // How `folder` stands as a place for the user's files: checked as the
+    // invoking user and against the scanned device and every device stacked
+    // on it (the check the recovery itself makes before it starts).
+    static velmora::bridge::OutputProblem CheckOutputFolder(const std::string& folder);
     // Starts recovering the ticked files into `folder` on a worker thread;
     // `name` is posted to the main thread while it runs and at least once.
     // 0 when started; kRecoveryStartFailed without roots or folder, while a

@@ -68,6 +68,10 @@ int VKUIController::IsRecoveryToSameDevice(const std::string& folder) {
     return VKUIRecovery::instance().RecoveryPathIsSameDevice(folder.c_str());
 }
 
+velmora::bridge::OutputProblem VKUIController::CheckOutputFolder(const std::string& folder) {
+    return VKUIRecovery::instance().CheckDestination(folder.c_str()).problem();
+}
+
 long long VKUIController::DoRecovery(const std::vector<OpNodePtr>* roots, const char* folder,
                                      const std::string& name) {
     if (roots == nullptr || folder == nullptr)

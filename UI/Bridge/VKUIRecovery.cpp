@@ -396,8 +396,7 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
 }
 
 int VKUIRecovery::RecoveryPathIsSameDevice(const char* path) {
-    return CheckDestination(path).problem() == velmora::bridge::OutputProblem::kOnScannedDevice ? 1
-                                                                                                : 0;
+    return velmora::bridge::IsOnScannedDevice(CheckDestination(path).problem()) ? 1 : 0;
 }
 
 velmora::bridge::OutputDestination VKUIRecovery::CheckDestination(const char* path) {

@@ -308,6 +308,15 @@ void FakeBridge::GetSelectedFilesAmout(int* count, uint64_t* size) {
     *size = selectedSize;
 }
 
+bridge::OutputProblem FakeBridge::CheckOutputFolder(const std::string& path) {
+    calls.push_back("CheckOutputFolder:" + path);
+    if (auto it = folderProblems.find(path); it != folderProblems.end())
+        return it->second;
+    const bool same = sameDevice != 0 || std::find(sameDevicePaths.begin(), sameDevicePaths.end(),
+                                                   path) != sameDevicePaths.end();
+    return same ? bridge::OutputProblem::kOnScannedDevice : bridge::OutputProblem::kNone;
+}
+
 int FakeBridge::IsRecoveryToSameDevice(const std::string& path) {
     calls.push_back("IsRecoveryToSameDevice:" + path);
     return sameDevice != 0 || std::find(sameDevicePaths.begin(), sameDevicePaths.end(), path) !=

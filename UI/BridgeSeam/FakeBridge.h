@@ -49,6 +49,9 @@ public:
     int selectedCount = 0;
     uint64_t selectedSize = 0;
     std::vector<std::string> sameDevicePaths;
+    // What CheckOutputFolder answers for a folder; one not named here is
+    // kOnScannedDevice when IsRecoveryToSameDevice says so, else kNone.
+    std::map<std::string, bridge::OutputProblem> folderProblems;
     int64_t doRecoveryResult = 0;
     int recoveryStatus = 0;
     uint64_t recoveryTotal = 0, recoveryCurrent = 0;
@@ -143,6 +146,7 @@ public:
     void StopSearch() override;
     int VKGetIsSearching() override;
     int IsRecoveryToSameDevice(const std::string& path) override;
+    bridge::OutputProblem CheckOutputFolder(const std::string& path) override;
     void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
                                   int save) override;
     LoadDamage GetLoadDamage() override { return loadDamage; }

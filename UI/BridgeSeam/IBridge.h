@@ -13,6 +13,7 @@
 
 #include "DiskVolumeNodeData.h"
 #include "OpNodeData.h"
+#include "OutputDestination.h"
 
 class QImage;
 
@@ -118,6 +119,10 @@ public:
     virtual int VKGetIsSearching() = 0;
     // 1 when `path` lies on the scanned device.
     virtual int IsRecoveryToSameDevice(const std::string& path) = 0;
+    // How the folder `path` stands as a place for the user's files (checked
+    // as the invoking user, and against the scanned device and the devices
+    // stacked on it); kNone when it may be used.
+    virtual bridge::OutputProblem CheckOutputFolder(const std::string& path) = 0;
     virtual void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
                                           int save) = 0;
     // What the last load of a result file left out (it ended with the

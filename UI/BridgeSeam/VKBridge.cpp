@@ -279,6 +279,10 @@ int VKBridge::IsRecoveryToSameDevice(const std::string& path) {
     return VKUIController::IsRecoveryToSameDevice(path);
 }
 
+bridge::OutputProblem VKBridge::CheckOutputFolder(const std::string& path) {
+    return VKUIController::CheckOutputFolder(path);
+}
+
 void VKBridge::GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
                                         int save) {
     unsigned long long all = 0, done = 0;

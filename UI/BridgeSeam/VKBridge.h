@@ -68,6 +68,7 @@ public:
     void StopSearch() override;
     int VKGetIsSearching() override;
     int IsRecoveryToSameDevice(const std::string& path) override;
+    bridge::OutputProblem CheckOutputFolder(const std::string& path) override;
     LoadDamage GetLoadDamage() override;
     void GetSaveorRestoreProgress(uint64_t* total, uint64_t* current, int64_t* errorCode,
                                   int save) override;

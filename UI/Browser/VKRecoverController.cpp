@@ -17,23 +17,16 @@
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/Timing.h"
 #include "Windows/DiskTexts.h"
+#include "Windows/OutputProblemText.h"
 #include "Windows/RecoveryWindowParts.h"
 #include "Windows/VKScanEndSaveWindowController.h"
 #include "Windows/VKScanNotEndSaveWindowController.h"
-#include "platform/UserFiles.h"
 
 namespace velmora::browser {
 
 namespace {
 
 const QString kRecoveryPost = QStringLiteral("DoRecovery");
-
-// As the user who started the program, not as root (for whom every folder
-// is writable); a folder not made yet by its nearest existing parent.
-bool WritableFolder(const QString& path) {
-    return platform::CheckFolderForUser(path.toLocal8Bit().toStdString()) ==
-           platform::FolderCheck::kUsable;
-}
 
 // The free space where the folder is, or will be made (its nearest
 // existing parent).
@@ -63,7 +56,6 @@ VKRecoverController::VKRecoverController(VKRecoverHost& host, VKRecoverFolderShe
         ownSheet_ = std::make_unique<FileDialogFolderSheet>();
         sheet_ = ownSheet_.get();
     }
-    checks_.writable = &WritableFolder;
     checks_.freeSpace = &FreeBytes;
     ui::NotificationCenter::defaultCenter().addObserver(
         this, kRecoveryPost, [this](const ui::Notification&) { recoveryAction(); });
@@ -113,12 +105,17 @@ void VKRecoverController::folderChosen(std::optional<QString> folder, QRect fram
     if (!folder)
         return;
     recoverySavePathStr_ = *folder;
-    if (!checks_.writable(recoverySavePathStr_)) {
-        alertNoCompetence();
+    // One check, the bridge's, as the invoking user (root may write
+    // anywhere), a folder not made yet judged by its nearest existing
+    // parent; the user reads its own reason.
+    const bridge::OutputProblem problem =
+        seam::Bridge().CheckOutputFolder(recoverySavePathStr_.toStdString());
+    if (bridge::IsOnScannedDevice(problem)) {
+        alertSameDevice(problem);
         return;
     }
-    if (seam::Bridge().IsRecoveryToSameDevice(recoverySavePathStr_.toStdString())) {
-        alertSameDevice();
+    if (problem != bridge::OutputProblem::kNone) {
+        alertNoCompetence(problem);
         return;
     }
     // A free space the file system cannot tell, or a negative one, counts as
@@ -144,8 +141,9 @@ QString RecoveryTimeLeft(double percent, qint64 elapsedSeconds) {
         .arg(left % 60, 2, 10, QLatin1Char('0'));
 }
 
-void VKRecoverController::alertNoCompetence() {
+void VKRecoverController::alertNoCompetence(bridge::OutputProblem problem) {
     ui::AlertContent alert = ui::AlertFromKeys(QStringLiteral("PLX_FOUR_RECOVERY_NO_COMPETENCE_"));
+    alert.informative = windows::OutputProblemText(problem);
     alert.alternateButton.clear();
     ui::Alerts().BeginSheet(alert, host_.browserWindow(), [](int) {});
 }
@@ -153,8 +151,9 @@ void VKRecoverController::alertNoCompetence() {
 // The bridge never writes onto the scanned device (it would overwrite the
 // very files being recovered), so the sheet offers no way to go on there:
 // its one button asks for another folder.
-void VKRecoverController::alertSameDevice() {
+void VKRecoverController::alertSameDevice(bridge::OutputProblem problem) {
     ui::AlertContent alert = ui::AlertFromKeys(QStringLiteral("PLX_FOUR_SAVE_SAME_PATH_"));
+    alert.informative = windows::OutputProblemText(problem);
     alert.alternateButton.clear();
     ui::Alerts().BeginSheet(
         alert, host_.browserWindow(), [self = QPointer<VKRecoverController>(this)](int code) {
@@ -203,10 +202,13 @@ void VKRecoverController::startRecovery() {
     // must not end this one as finished.
     isBeginRecovery_ = false;
     isFinishRecovery_ = true;
-    // The folder may have come onto the scanned device since it was checked
-    // (a mount in between): that has its own sheet.
-    if (bridge.IsRecoveryToSameDevice(folder))
-        alertSameDevice();
+    // The folder may have changed since it was checked (a mount in
+    // between, its permissions): the bridge's reason has its own sheet.
+    const velmora::bridge::OutputProblem problem = bridge.CheckOutputFolder(folder);
+    if (velmora::bridge::IsOnScannedDevice(problem))
+        alertSameDevice(problem);
+    else if (problem != velmora::bridge::OutputProblem::kNone)
+        alertNoCompetence(problem);
     else
         alertRecoveryNotStarted();
 }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 
+#include "OutputDestination.h"
 #include "Windows/VKShowScanProgressWindowController.h"
 
 namespace velmora::platform {
@@ -43,9 +44,10 @@ class VKRecoverController : public QObject,
                             public windows::VKShowScanProgressWindowControllerDelegate {
     Q_OBJECT
 public:
-    // The checks on the chosen folder; the defaults ask the file system.
+    // The free space of the chosen folder; the default asks the file system.
+    // Whether the folder may be used at all is the bridge's check
+    // (CheckOutputFolder), made as the invoking user.
     struct FolderChecks {
-        std::function<bool(const QString&)> writable;
         // Free bytes; none when the file system cannot tell.
         std::function<std::optional<int64_t>(const QString&)> freeSpace;
     };
@@ -79,8 +81,9 @@ public:
 
 private:
     void folderChosen(std::optional<QString> folder, QRect frame);
-    void alertNoCompetence();
-    void alertSameDevice();
+    // Both say the bridge's reason in words of their own.
+    void alertNoCompetence(bridge::OutputProblem problem);
+    void alertSameDevice(bridge::OutputProblem problem);
     // Says how much the selected files take and how much the folder has.
     void alertNoLeakOfSpace(int64_t freeBytes);
     void alertRecoveryNotStarted();

@@ -11,6 +11,7 @@
 #include "BridgeSeam/IBridge.h"
 #include "UIPlatform/Modal.h"
 #include "UIPlatform/Texts.h"
+#include "Windows/OutputProblemText.h"
 #include "Windows/VKProgressWindow.h"
 #include "Windows/VKRootWindowController.h"
 #include "platform/desktop/InvokingUser.h"
@@ -82,7 +83,14 @@ bool VKSaveResultController::exportButtonAction() {
             alert.message = QStringLiteral("Warning!");
             alert.defaultButton = T("CHANG_DESTINATION");
             alert.alternateButton = T("PLX_FOUR_SCAN_STOP_NO_BUTTON");
-            alert.informative = T("SAVE_CANNOT_WRITE");
+            // The bridge's own reason when it has one (no permission, a
+            // link of someone else's, no folder); the general words else.
+            const velmora::bridge::OutputProblem problem =
+                bridge.CheckOutputFolder(folder.toStdString());
+            alert.informative = problem == velmora::bridge::OutputProblem::kNone ||
+                                        velmora::bridge::IsOnScannedDevice(problem)
+                                    ? T("SAVE_CANNOT_WRITE")
+                                    : windows::OutputProblemText(problem);
             if (ui::Alerts().Run(alert, window_) == 1)
                 continue;
             return false;

@@ -2,14 +2,15 @@
 // in an INI file in the invoking user's configuration folder. The program
 // runs as root, so the file and its folder are written as that user: root's
 // home never collects them, and the user can still change or remove them.
+// The file is replaced whole on every change, by the same road as every
+// other file written for the user (platform/UserFiles.h): a new file beside
+// it, synced, renamed over it; a link planted at its path is never followed.
 #pragma once
 
-#include <QSettings>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-
-#include <memory>
+#include <QVariantMap>
 
 namespace velmora::ui {
 
@@ -37,7 +38,8 @@ public:
 private:
     bool flush();
     QString path_;
-    std::unique_ptr<QSettings> settings_;
+    // What the file held when read, with this session's changes.
+    QVariantMap values_;
 };
 
 }  // namespace velmora::ui

@@ -12,6 +12,7 @@
 
 #include "platform/AppPaths.h"
 #include "platform/FdIo.h"
+#include "platform/UserFiles.h"
 
 namespace velmora::platform {
 
@@ -74,30 +75,6 @@ bool MakeFolders(const std::string& path) {
     return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
 }
 
-bool WriteAndReplace(const std::string& path, const std::string& bytes, mode_t mode) {
-    auto slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash ? slash : 1);
-    std::string temp = path + ".XXXXXX";
-    int fd = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = !velmora::platform::WriteRetrying(fd, bytes.data(), bytes.size()).failed;
-    ok = ok && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    if (close(fd) != 0)
-        ok = false;
-    ok = ok && rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        unlink(temp.c_str());
-        return false;
-    }
-    int dirFd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        fsync(dirFd);
-        close(dirFd);
-    }
-    return true;
-}
-
 }  // namespace
 
 bool MakeFolderForInvokingUser(const std::string& path) {
@@ -105,9 +82,10 @@ bool MakeFolderForInvokingUser(const std::string& path) {
     return MakeFolders(path);
 }
 
+// The same road as every other file written for the user: a link planted
+// at the file itself is refused, not followed.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t mode) {
-    AsInvokingUser as;
-    return WriteAndReplace(path, bytes, mode);
+    return ReplaceUserFile(path, bytes, mode);
 }
 
 }  // namespace velmora::platform

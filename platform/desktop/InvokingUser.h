@@ -50,8 +50,9 @@ bool MakeFolderForInvokingUser(const std::string& path);
 
 // Replaces `path` with `bytes` so that a reader sees either the old or the
 // new whole file: a private temporary file beside it, flushed, then renamed
-// over it, all as the invoking user. The new file gets `mode` and belongs
-// to that user. On failure the old file is left as it was.
+// over it, all as the invoking user (ReplaceUserFile of UserFiles.h). The
+// new file gets `mode` and belongs to that user; a link at `path` is refused,
+// never followed. On failure the old file is left as it was.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t mode = 0644);
 
 }  // namespace velmora::platform

@@ -311,6 +311,50 @@
         <source>The recovery was stopped after %.0f file(s).</source>
         <translation>The recovery was stopped after %.0f file(s).</translation>
     </message>
+    <message id="OUTPUT_NOT_CHOSEN">
+        <source>No folder was chosen.</source>
+        <translation>No folder was chosen.</translation>
+    </message>
+    <message id="OUTPUT_NO_PARENT">
+        <source>This folder cannot be reached. It may have been removed, or the disk that holds it is no longer attached.</source>
+        <translation>This folder cannot be reached. It may have been removed, or the disk that holds it is no longer attached.</translation>
+    </message>
+    <message id="OUTPUT_NOT_A_FOLDER">
+        <source>The place you chose is not a folder.</source>
+        <translation>The place you chose is not a folder.</translation>
+    </message>
+    <message id="OUTPUT_NO_PERMISSION">
+        <source>You are not allowed to write in this folder. Please choose a folder of your own, such as one in your home folder.</source>
+        <translation>You are not allowed to write in this folder. Please choose a folder of your own, such as one in your home folder.</translation>
+    </message>
+    <message id="OUTPUT_FOREIGN_LINK">
+        <source>The path to this folder passes through a link that belongs to another user, so nothing is written there.</source>
+        <translation>The path to this folder passes through a link that belongs to another user, so nothing is written there.</translation>
+    </message>
+    <message id="OUTPUT_ON_SCANNED_DEVICE">
+        <source>This folder is on the disk being scanned. Writing there would overwrite the files being recovered; please choose a folder on another disk.</source>
+        <translation>This folder is on the disk being scanned. Writing there would overwrite the files being recovered; please choose a folder on another disk.</translation>
+    </message>
+    <message id="OUTPUT_ON_SCANNED_ENCRYPTED">
+        <source>This folder is on the disk being scanned (through an encrypted volume). Writing there would overwrite the files being recovered; please choose a folder on another disk.</source>
+        <translation>This folder is on the disk being scanned (through an encrypted volume). Writing there would overwrite the files being recovered; please choose a folder on another disk.</translation>
+    </message>
+    <message id="OUTPUT_ON_SCANNED_LVM">
+        <source>This folder is on the disk being scanned (through an LVM volume). Writing there would overwrite the files being recovered; please choose a folder on another disk.</source>
+        <translation>This folder is on the disk being scanned (through an LVM volume). Writing there would overwrite the files being recovered; please choose a folder on another disk.</translation>
+    </message>
+    <message id="OUTPUT_ON_SCANNED_RAID">
+        <source>This folder is on the disk being scanned (through a RAID array). Writing there would overwrite the files being recovered; please choose a folder on another disk.</source>
+        <translation>This folder is on the disk being scanned (through a RAID array). Writing there would overwrite the files being recovered; please choose a folder on another disk.</translation>
+    </message>
+    <message id="OUTPUT_ON_SCANNED_LOOP">
+        <source>This folder is on the disk being scanned (through a disk image stored on it). Writing there would overwrite the files being recovered; please choose a folder on another disk.</source>
+        <translation>This folder is on the disk being scanned (through a disk image stored on it). Writing there would overwrite the files being recovered; please choose a folder on another disk.</translation>
+    </message>
+    <message id="OUTPUT_ON_SCANNED_MAPPED">
+        <source>This folder is on the disk being scanned (through a mapped device). Writing there would overwrite the files being recovered; please choose a folder on another disk.</source>
+        <translation>This folder is on the disk being scanned (through a mapped device). Writing there would overwrite the files being recovered; please choose a folder on another disk.</translation>
+    </message>
     <message id="RECOVERY_NOT_STARTED_TITLE">
         <source>The recovery did not start.</source>
         <translation>The recovery did not start.</translation>

@@ -122,6 +122,33 @@ TEST(OutputDestination, DevicesStackedOnTheScannedOneAreFound) {
         const std::set<dev_t> found = DevicesOnScanned({c.scanned}, sys.path());
         EXPECT_EQ(std::vector<dev_t>(found.begin(), found.end()), c.found);
     }
+
+    // How each lies on the scanned disk: the words the user reads name it.
+    std::filesystem::create_directories(sys / "devices/virtual/dm-0/dm");
+    std::filesystem::create_directories(sys / "devices/virtual/dm-1/dm");
+    velmora::test::WriteFile(sys / "devices/virtual/dm-0/dm/uuid",
+                             std::string("CRYPT-LUKS2-0123456789abcdef-sda2_crypt\n"));
+    velmora::test::WriteFile(sys / "devices/virtual/dm-1/dm/uuid",
+                             std::string("LVM-AbCdEf0123456789\n"));
+    std::filesystem::create_directories(sys / "devices/virtual/md0/md");
+    const struct {
+        dev_t dev;
+        OutputProblem how;
+        const char* words;
+    } hows[] = {
+        {makedev(8, 0), OutputProblem::kOnScannedDevice, "scanned;"},
+        {makedev(8, 1), OutputProblem::kOnScannedDevice, "scanned;"},
+        {makedev(253, 0), OutputProblem::kOnScannedThroughEncrypted,
+         "(through an encrypted volume)"},
+        {makedev(253, 1), OutputProblem::kOnScannedThroughLvm, "(through an LVM volume)"},
+        {makedev(9, 0), OutputProblem::kOnScannedThroughRaid, "(through a RAID array)"},
+    };
+    for (const auto& h : hows) {
+        SCOPED_TRACE(h.words);
+        EXPECT_EQ(velmora::bridge::HowOnScannedDevice(h.dev, {makedev(8, 0)}, sys.path()), h.how);
+        EXPECT_TRUE(velmora::bridge::IsOnScannedDevice(h.how));
+        EXPECT_NE(velmora::bridge::OutputProblemWords(h.how).find(h.words), std::string::npos);
+    }
 }
 
 // Real devices: an image attached to a loop device stands for the scanned
@@ -165,10 +192,11 @@ TEST(OutputDestination, ALoopDeviceBackedByAFileOnTheScannedDeviceIsRefused) {
         struct stat st {};
         ASSERT_EQ(::stat(outerLoop.c_str(), &st), 0);
         const std::vector<dev_t> scanned = {st.st_rdev};
+        // Through the image file the second loop device is backed by.
         EXPECT_EQ(OutputDestination::Choose(innerMount, scanned).problem(),
-                  OutputProblem::kOnScannedDevice);
+                  OutputProblem::kOnScannedThroughLoop);
         EXPECT_EQ(OutputDestination::Choose(innerMount + "/not yet/made", scanned).problem(),
-                  OutputProblem::kOnScannedDevice);
+                  OutputProblem::kOnScannedThroughLoop);
         EXPECT_EQ(OutputDestination::Choose(outerMount, scanned).problem(),
                   OutputProblem::kOnScannedDevice);
         // Beside the scanned image, on the disk that holds it, is fine.

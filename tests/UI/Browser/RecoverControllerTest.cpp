@@ -19,6 +19,7 @@
 #include "UIPlatform/Texts.h"
 #include "WindowTestSupport.h"
 #include "Windows/DiskTexts.h"
+#include "Windows/OutputProblemText.h"
 #include "Windows/VKScanEndSaveWindowController.h"
 #include "Windows/VKScanNotEndSaveWindowController.h"
 #include "platform/desktop/Workspace.h"
@@ -86,9 +87,12 @@ protected:
     // bytes, with the count taken.
     std::unique_ptr<VKRecoverController> Make(bool writable = true, int64_t free = 1 << 30) {
         auto controller = std::make_unique<VKRecoverController>(host, &sheet, &workspace);
+        if (writable)
+            bridge.folderProblems.erase("/dst");
+        else
+            bridge.folderProblems["/dst"] = velmora::bridge::OutputProblem::kNoPermission;
         controller->setFolderChecks(
-            {[writable](const QString&) { return writable; },
-             [free](const QString&) { return std::optional<int64_t>(free); }});
+            {[free](const QString&) { return std::optional<int64_t>(free); }});
         controller->showSelectFilesCountAndSize();
         return controller;
     }
@@ -189,7 +193,7 @@ TEST_F(RecoverControllerTest, TheFolderChecksRunInOrder) {
         Pump();
         EXPECT_TRUE(host.buttonEnabled);
         EXPECT_EQ(AlertTitles(), c.shown);
-        EXPECT_EQ(bridge.CountOf("IsRecoveryToSameDevice"), c.folder && c.writable ? 1 : 0);
+        EXPECT_EQ(bridge.CountOf("CheckOutputFolder"), c.folder ? 1 : 0);
         EXPECT_EQ(bridge.CountOf("DoRecovery"), c.starts ? 1 : 0);
         if (c.starts) {
             EXPECT_EQ(bridge.calls.back(), "DoRecovery:/dst:DoRecovery");
@@ -202,6 +206,48 @@ TEST_F(RecoverControllerTest, TheFolderChecksRunInOrder) {
                 EXPECT_TRUE(alert.alternateButton.isEmpty()) << alert.alternateButton.toStdString();
         }
     }
+}
+
+// Each reason the bridge gives for refusing the folder reaches the user in
+// its own words, in the sheet of its kind; none starts a recovery.
+TEST_F(RecoverControllerTest, EachFolderProblemIsSaidInItsOwnWords) {
+    using velmora::bridge::OutputProblem;
+    const QString unwritable = ui::texts::Text("PLX_FOUR_RECOVERY_NO_COMPETENCE_TITLE");
+    const QString same = ui::texts::Text("PLX_FOUR_SAVE_SAME_PATH_TITLE");
+    const struct {
+        OutputProblem problem;
+        const QString& title;
+        const char* words;
+    } cases[] = {
+        {OutputProblem::kNotChosen, unwritable, "No folder was chosen."},
+        {OutputProblem::kNoParent, unwritable, "This folder cannot be reached."},
+        {OutputProblem::kNotAFolder, unwritable, "not a folder"},
+        {OutputProblem::kNoPermission, unwritable, "You are not allowed to write in this folder."},
+        {OutputProblem::kForeignLink, unwritable, "belongs to another user"},
+        {OutputProblem::kOnScannedDevice, same, "This folder is on the disk being scanned."},
+        {OutputProblem::kOnScannedThroughEncrypted, same,
+         "This folder is on the disk being scanned (through an encrypted volume)."},
+        {OutputProblem::kOnScannedThroughLvm, same, "(through an LVM volume)"},
+        {OutputProblem::kOnScannedThroughRaid, same, "(through a RAID array)"},
+        {OutputProblem::kOnScannedThroughLoop, same, "(through a disk image stored on it)"},
+        {OutputProblem::kOnScannedThroughMapping, same, "(through a mapped device)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.problem));
+        bridge.calls.clear();
+        alerts.shown.clear();
+        alerts.answers = {-1};
+        auto controller = Make();
+        bridge.folderProblems["/dst"] = c.problem;
+        Choose(*controller);
+        ASSERT_EQ(alerts.shown.size(), 1u);
+        EXPECT_EQ(alerts.shown[0].message, c.title);
+        EXPECT_TRUE(alerts.shown[0].informative.contains(QString::fromUtf8(c.words)))
+            << alerts.shown[0].informative.toStdString();
+        EXPECT_EQ(alerts.shown[0].informative, windows::OutputProblemText(c.problem));
+        EXPECT_EQ(bridge.CountOf("DoRecovery"), 0);
+    }
+    bridge.folderProblems.clear();
 }
 
 // The warning of too little room gives both sizes, so the user knows how
@@ -428,7 +474,10 @@ TEST_F(RecoverControllerTest, SheetPictures) {
         const char* picture;
         bool sameDevice;
         int buttons;
-    } cases[] = {{"recover_sheet_same_device", true, 1}, {"recover_sheet_not_started", false, 1}};
+        bool encrypted;
+    } cases[] = {{"recover_sheet_same_device", true, 1, false},
+                 {"recover_sheet_same_device_encrypted", true, 1, true},
+                 {"recover_sheet_not_started", false, 1, false}};
     static const QRegularExpression rawKey(QStringLiteral("^[A-Z0-9]+_[A-Z0-9_]+$"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.picture);
@@ -436,7 +485,11 @@ TEST_F(RecoverControllerTest, SheetPictures) {
             c.sameDevice ? std::vector<std::string>{"/dst"} : std::vector<std::string>{};
         bridge.doRecoveryResult = 0x0102052400000001LL;  // the bridge's refusal
         auto controller = Make();
+        if (c.encrypted)
+            bridge.folderProblems["/dst"] =
+                velmora::bridge::OutputProblem::kOnScannedThroughEncrypted;
         Choose(*controller);
+        bridge.folderProblems.clear();
         auto* box = host.window.findChild<QMessageBox*>();
         ASSERT_NE(box, nullptr);
         Pump();

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
 #include "QtPrinters.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@
 
 #include "UIPlatform/PrivateSettings.h"
 #include "UIPlatform/UserDefaults.h"
+#include "platform/UserFiles.h"
 #include "support/TestSupport.h"
 
 using namespace velmora::ui;
@@ -79,6 +81,41 @@ TEST(UserDefaults, KeepsValuesInAFileOfTheInvokingUser) {
 
     for (const char* made : {"config", "config/Velmora", "config/Velmora/Velmora.conf"})
         EXPECT_EQ(OwnerOf(dir / made), user.expectedOwner) << made;
+}
+
+int FailingSync(int) {
+    errno = EIO;
+    return -1;
+}
+
+// The defaults file is replaced whole, as the user: a link planted at its
+// path is replaced, never written through, and a write that cannot be
+// synced leaves the file as it was and says so.
+TEST(UserDefaults, WritesNeverFollowALinkAndAFailedWriteKeepsTheFile) {
+    InvokingUserEnv user;
+    TempDir dir;
+    user.Open(dir);
+    velmora::test::WriteFile(dir / "victim", "precious");
+    ::chown((dir / "victim").c_str(), user.expectedOwner, user.expectedOwner);
+    const std::string file = dir / "Velmora.conf";
+    ASSERT_EQ(symlink((dir / "victim").c_str(), file.c_str()), 0);
+    UserDefaults defaults(QString::fromStdString(file));
+    ASSERT_TRUE(defaults.setValue("Participate", true));
+    EXPECT_EQ(velmora::test::ReadText(dir / "victim"), "precious");
+    struct stat st {};
+    ASSERT_EQ(lstat(file.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_uid, user.expectedOwner);
+    const std::string written = velmora::test::ReadText(file);
+    EXPECT_NE(written.find("Participate=true"), std::string::npos) << written;
+
+    velmora::platform::SetSyncFunctionForTests(&FailingSync);
+    EXPECT_FALSE(defaults.setValue("rsfPath", "/home/u/scan.Velmora"));
+    velmora::platform::SetSyncFunctionForTests(nullptr);
+    EXPECT_EQ(velmora::test::ReadText(file), written);
+    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"Velmora.conf", "victim"}));
+    // The session keeps the value all the same.
+    EXPECT_EQ(defaults.stringValue("rsfPath"), "/home/u/scan.Velmora");
 }
 
 TEST(UserDefaults, ReadsYesAndNoAsBooleans) {

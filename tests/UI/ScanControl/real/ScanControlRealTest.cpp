@@ -373,7 +373,9 @@ TEST_F(ScanControlReal, PauseContinueSearchSaveAndLoad) {
     alerts_.answers = {1};
     ASSERT_TRUE(browser->saveController()->exportButtonAction());
     ASSERT_EQ(alerts_.shown.size(), 1u);
-    EXPECT_EQ(alerts_.shown[0].informative, ui::texts::Text(QStringLiteral("SAVE_CANNOT_WRITE")));
+    // The bridge's own reason, not a general "cannot be saved".
+    EXPECT_EQ(alerts_.shown[0].informative,
+              ui::texts::Text(QStringLiteral("OUTPUT_NO_PERMISSION")));
     EXPECT_EQ(proposals_.size(), 2u);
     EXPECT_EQ(saveProgressRuns_, 1);
     EXPECT_FALSE(QFileInfo::exists(folder_ + "/readonly/results.Velmora"));
