@@ -189,14 +189,20 @@ bool GoOn(IProgress* progress) {
 
 // The node frame: the roots, each with its found partitions and its tree
 // breadth first. False when the user stopped it.
-bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProgress* progress) {
+bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProgress* progress,
+                    std::mutex* nodeLock) {
     out.I64(static_cast<int64_t>(roots.size()));
     uint8_t image[CSearchedPartitionInfo::kImageSize];
     for (const SavedRoot& saved : roots) {
         if (!GoOn(progress))
             return false;
         out.I32(1);
-        WriteSystemNode(saved.root, out);
+        {
+            std::unique_lock<std::mutex> hold;
+            if (nodeLock != nullptr)
+                hold = std::unique_lock<std::mutex>(*nodeLock);
+            WriteSystemNode(saved.root, out);
+        }
         Step(progress);
         out.I32(static_cast<int32_t>(saved.partitions.size()));
         for (CSearchedPartitionInfo* partition : saved.partitions) {
@@ -210,9 +216,34 @@ bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProg
         }
         std::deque<IFileNode*> queue{saved.root};
         bool stopped = false;
+        // With a lock, each folder's records are copied under it and written
+        // after it is let go: a write may wait for the disk.
+        std::vector<FileNodeRecord> records;
         while (!queue.empty() && !stopped) {
             IFileNode* parent = queue.front();
             queue.pop_front();
+            if (nodeLock != nullptr) {
+                records.clear();
+                {
+                    const std::lock_guard<std::mutex> hold(*nodeLock);
+                    for (IFileNode* child = parent->GetFirstChild(); child != nullptr;
+                         child = child->GetNextNode()) {
+                        if (child->IsDirectory())
+                            queue.push_back(child);
+                        records.push_back(FileNodeRecordOf(child));
+                    }
+                }
+                for (const FileNodeRecord& record : records) {
+                    out.I32(0);
+                    WriteFileNodeRecord(record, out);
+                    Step(progress);
+                    if (!GoOn(progress)) {
+                        stopped = true;
+                        break;
+                    }
+                }
+                continue;
+            }
             for (IFileNode* child = parent->GetFirstChild(); child != nullptr;
                  child = child->GetNextNode()) {
                 if (child->IsDirectory())
@@ -312,15 +343,16 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
                            },
                            &checks);
             Step(progress);
-            ok = ok && WriteFrame(
-                           *archive, frFileSystemNode,
-                           [&](FrameWriter& out) {
-                               if (WriteNodeFrame(out, source->Roots(), progress))
-                                   return true;
-                               cancelled = true;
-                               return false;
-                           },
-                           &checks);
+            ok = ok &&
+                 WriteFrame(
+                     *archive, frFileSystemNode,
+                     [&](FrameWriter& out) {
+                         if (WriteNodeFrame(out, source->Roots(), progress, source->NodeLock()))
+                             return true;
+                         cancelled = true;
+                         return false;
+                     },
+                     &checks);
             ok = ok && WriteFrame(*archive, frFrameChecks, [&](FrameWriter& out) {
                      WriteFrameChecks(out, checks);
                      return true;
