@@ -257,6 +257,8 @@ public:
         owner_.CatalogueRef().GetDiskVolumeIndexByStorage(storage, disk, volume);
         return SaveRestoreResult::DeviceRecordOf(storage, disk, volume);
     }
+    // The browser and the picture loaders read the same nodes meanwhile.
+    std::mutex* NodeLock() override { return scan_.GetTreeLock(); }
     std::vector<SaveRestoreResult::SavedRoot> Roots() override {
         Release();
         std::vector<SaveRestoreResult::SavedRoot> out;

@@ -17,6 +17,7 @@
 #include "RecoveryOutput.h"
 #include "VKUIPublic.h"
 #include "VKUIRecoveryPath.h"
+#include "VKUITreeData.h"
 #include "platform/UserFiles.h"
 
 namespace {
@@ -57,6 +58,10 @@ void VKUIRecovery::SetScanSource(IRecoveryScanSource* source) {
 
 IRecoveryScanSource* VKUIRecovery::ScanSource() {
     return g_scanSource;
+}
+
+std::unique_lock<std::mutex> VKUIRecovery::LockScanTree() {
+    return std::unique_lock<std::mutex>(VKUITreeData::instance().Mutex());
 }
 
 void VKUIRecovery::InitDataRecoveryController() {
@@ -177,10 +182,13 @@ void VKUIRecovery::NoteRefused(IFileNode* node, bool refused) {
     // one is (no "/", no control bytes such as a line break), the walk
     // bounded against a damaged tree.
     std::vector<std::string> names;
-    int depth = 0;
-    for (IFileNode* at = node; at != nullptr && depth < 512; at = at->GetParent(), ++depth) {
-        const char* name = at->GetFileName();
-        names.push_back(velmora::recovery::CleanPathComponent(name != nullptr ? name : ""));
+    {
+        const std::unique_lock<std::mutex> tree = LockScanTree();
+        int depth = 0;
+        for (IFileNode* at = node; at != nullptr && depth < 512; at = at->GetParent(), ++depth) {
+            const char* name = at->GetFileName();
+            names.push_back(velmora::recovery::CleanPathComponent(name != nullptr ? name : ""));
+        }
     }
     std::string path;
     for (auto it = names.rbegin(); it != names.rend(); ++it)
@@ -265,10 +273,25 @@ void VKUIRecovery::ClearCreateDirIndex() {
 
 VKRESULT VKUIRecovery::RecoverNode(IDataRecovery* recovery, IFileNode* node) {
     for (;;) {
-        IFileReader* reader = recovery->SetRecoverNode(node);
+        // What the copy and the path need of the node is taken under the
+        // scan's tree lock; the folders are made and the data copied
+        // without it.
+        IFileReader* reader = nullptr;
+        velmora::recovery::RecoveryPathBuilder::Place place;
+        {
+            const std::unique_lock<std::mutex> tree = LockScanTree();
+            reader = recovery->SetRecoverNode(node);
+            place = velmora::recovery::RecoveryPathBuilder::PlaceOf(node);
+        }
         m_currentNode = node;
+        {
+            VKOperationLock hold(m_lock);
+            m_currentName = place.name;
+        }
         m_lastDone = 0;
-        char* path = CreateRecoveryFilePathByNode(node, GetRecoveryPath().c_str());
+        const std::string made =
+            velmora::bridge::RecoveryFilePathByPlace(place, GetRecoveryPath(), *this);
+        char* path = made.empty() ? nullptr : ::strdup(made.c_str());
         // A name that cannot be placed below the destination is not written
         // anywhere, and it is not among the files written.
         if (path == nullptr) {
@@ -337,8 +360,14 @@ uint64_t VKUIRecovery::DoRecovery() {
             for (auto it = category->second.begin(); go && it != category->second.end(); ++it) {
                 go = Continued() != 0;
                 IFileNode* node = *it;
-                if (!go || node == nullptr || node->IsNodeShow() == 0 ||
-                    node->GetCheckedStatus() != 2)
+                if (!go || node == nullptr)
+                    continue;
+                bool ticked = false;
+                {
+                    const std::unique_lock<std::mutex> tree = LockScanTree();
+                    ticked = node->IsNodeShow() != 0 && node->GetCheckedStatus() == 2;
+                }
+                if (!ticked)
                     continue;
                 IDataRecovery* recovery = RecoveryFor(scan, node);
                 // A ticked file nothing can read is counted, never dropped
@@ -377,11 +406,14 @@ void VKUIRecovery::UpdateProgress(_PROGRESS_INFO* info) {
     const bool full = ErrorNumber(static_cast<uint64_t>(info->result)) == kErrRecoveryWrite;
     kept.result = full ? info->result : 0;
     SetProgressInfo(kept);
-    IFileNode* node = m_currentNode;
-    if (node != nullptr && info->done == info->total && info->total != 0) {
-        const char* name = node->GetFileName();
+    if (m_currentNode != nullptr && info->done == info->total && info->total != 0) {
+        std::string name;
+        {
+            VKOperationLock hold(m_lock);
+            name = m_currentName;
+        }
         std::printf("===Recvoeried file(%lld):%s=====\n",
-                    static_cast<long long>(m_recoveredFiles.load()), name ? name : "");
+                    static_cast<long long>(m_recoveredFiles.load()), name.c_str());
     }
     if (full) {
         // The engine removes the file the full destination cut: it is not

@@ -54,6 +54,14 @@ public:
     // The scan the recovery works on (null: none); borrowed.
     static void SetScanSource(IRecoveryScanSource* source);
     static IRecoveryScanSource* ScanSource();
+    // The scan's tree lock, held by every thread but the scan's own while
+    // it reads a shown node off the interface thread (its runs, name, size,
+    // parents): the tree builder changes shown nodes under it (a copy hands
+    // its runs over, a folder gains children). Held only to copy what is
+    // needed, never across a read of a disk, and taken before the recovery
+    // objects' own locks (order: tree lock, then the data-recovery object's
+    // lock; never a bridge operation's lock or m_recoveriesLock inside it).
+    static std::unique_lock<std::mutex> LockScanTree();
 
     // The pass over the shown and ticked files; the last engine result.
     uint64_t DoRecovery();
@@ -137,6 +145,8 @@ private:
     std::map<int, int> m_folderNumbers;
     std::atomic<unsigned> m_folderGeneration{0};
     std::atomic<IFileNode*> m_currentNode{nullptr};
+    // The name of the file being written, for the log (under m_lock).
+    std::string m_currentName;
     std::atomic<uint64_t> m_recoveredFiles{0};
     std::atomic<uint64_t> m_refusedFiles{0};
     // Under m_lock.

@@ -46,8 +46,14 @@ std::string RecoveryFilePathByNode(IFileNode* node, const std::string& destinati
                                    VKUIRecovery& numbers) {
     if (node == nullptr || destination.empty() || node->IsNodeShow() == 0)
         return {};
-    const _tagSearcherType type = VKCPPPublic::instance().GetNodeSearcheType(node);
-    if (type == SEARCHER_NONE)
+    return RecoveryFilePathByPlace(velmora::recovery::RecoveryPathBuilder::PlaceOf(node),
+                                   destination, numbers);
+}
+
+std::string RecoveryFilePathByPlace(const velmora::recovery::RecoveryPathBuilder::Place& place,
+                                    const std::string& destination, VKUIRecovery& numbers) {
+    const _tagSearcherType type = place.type;
+    if (destination.empty() || type == SEARCHER_NONE)
         return {};
     std::lock_guard<std::mutex> hold(gPathLock);
     const std::string date = DateText();
@@ -61,7 +67,7 @@ std::string RecoveryFilePathByNode(IFileNode* node, const std::string& destinati
     if (const int n = numbers.GetCreateDirIndex(type);
         n > 0 && gPaths->RootNumber(type) != n && !gPaths->UseRoot(type, n))
         return {};
-    std::string path = gPaths->PathFor(node);
+    std::string path = gPaths->PathFor(place);
     if (const int n = gPaths->RootNumber(type); n > 0 && numbers.GetCreateDirIndex(type) != n)
         numbers.SetCreateDirIndex(type, n);
     return path;

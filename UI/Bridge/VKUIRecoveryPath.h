@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "RecoveryOutput.h"
 #include "SearchInterfaces.h"
 
 class VKUIRecovery;
@@ -21,6 +22,10 @@ namespace velmora::bridge {
 // The same with the folder numbers of `numbers`; "" for no path.
 std::string RecoveryFilePathByNode(IFileNode* node, const std::string& destination,
                                    VKUIRecovery& numbers);
+// The same for a place taken from the node beforehand (under the scan's
+// tree lock): reads no node, makes the folders.
+std::string RecoveryFilePathByPlace(const velmora::recovery::RecoveryPathBuilder::Place& place,
+                                    const std::string& destination, VKUIRecovery& numbers);
 
 // The engine's numbered name (velmora::recovery::NumberedName).
 std::string NumberedName(const std::string& name, int number);

@@ -61,8 +61,40 @@ ThumbnailImage Icon(const std::string& extension) {
     return t ? t->IconForExtension(extension) : ThumbnailImage{};
 }
 
-ThumbnailImage IconOfPath(IFileNode* node) {
-    const std::string ext = DottedExtension(VKUIPublic::GetPathByFileNode(node));
+// What a picture is made from, read from the node under the scan's tree
+// lock: the tree builder may change a shown node (its name with a copy's
+// properties, its size and runs with a copy's) while pictures load.
+struct NodeFacts {
+    unsigned category = 0;
+    // The dotted extension of the node's tree path and of its own name.
+    std::string pathExtension;
+    std::string nameExtension;
+    // The extension the icons are looked up by (NameExtension).
+    std::string iconExtension;
+    long long size = 0;
+};
+
+NodeFacts FactsOf(IFileNode* node, IRecoveryFilter* filter) {
+    NodeFacts facts;
+    const std::unique_lock<std::mutex> tree = VKUIRecovery::LockScanTree();
+    facts.category = filter != nullptr ? filter->GetNodeFileType(node) : 0;
+    facts.pathExtension = DottedExtension(VKUIPublic::GetPathByFileNode(node));
+    const char* name = node->GetFileName();
+    facts.nameExtension = DottedExtension(name != nullptr ? name : "");
+    facts.iconExtension = NameExtension(node);
+    facts.size = node->GetFileSize();
+    return facts;
+}
+
+// Selects the node on the recovery object for the calling thread: the node's
+// runs are copied under the scan's tree lock, and the data read without it.
+IFileReader* SelectNode(IDataRecovery* recovery, IFileNode* node) {
+    const std::unique_lock<std::mutex> tree = VKUIRecovery::LockScanTree();
+    return recovery->SetRecoverNode(node);
+}
+
+ThumbnailImage IconOfPath(const NodeFacts& facts) {
+    const std::string& ext = facts.pathExtension;
     return Icon(ext.empty() ? ext : ext.substr(1));
 }
 
@@ -112,16 +144,16 @@ std::shared_ptr<void> HoldDevice() {
     return scan != nullptr ? scan->HoldScannedDevice() : nullptr;
 }
 
-ThumbnailImage ThumbnailThroughFile(IFileNode* node, long long limit, bool logFailure) {
+ThumbnailImage ThumbnailThroughFile(IFileNode* node, const NodeFacts& facts, long long limit,
+                                    bool logFailure) {
     const std::shared_ptr<void> device = HoldDevice();
     IDataRecovery* recovery = DataRecoveryFor(node);
     if (recovery == nullptr)
         return {};
-    IFileReader* reader = recovery->SetRecoverNode(node);
+    IFileReader* reader = SelectNode(recovery, node);
     if (reader == nullptr)
         return {};
-    const std::string path = MakeThumbnailTempFile(
-        DottedExtension(node->GetFileName() != nullptr ? node->GetFileName() : ""));
+    const std::string path = MakeThumbnailTempFile(facts.nameExtension);
     VKRESULT result = 1;
     if (!path.empty()) {
         // The name is kept in the private folder (nobody else can enter
@@ -225,7 +257,7 @@ ThumbnailImage DecodePictureOf(IFileNode* node, long long size) {
     IDataRecovery* recovery = DataRecoveryFor(node);
     if (recovery == nullptr)
         return {};
-    IFileReader* reader = recovery->SetRecoverNode(node);
+    IFileReader* reader = SelectNode(recovery, node);
     if (reader == nullptr)
         return {};
     ThumbnailImage image;
@@ -272,14 +304,17 @@ long long MovieThumbnailBytes(const std::string& extension, long long size) {
 
 std::vector<uint8_t> ReadPictureBytes(IFileNode* node, const std::function<bool()>& stopped) {
     IRecoveryFilter* filter = VKUIFilter::instance().GetFilter();
-    if (node == nullptr || filter == nullptr || filter->GetNodeFileType(node) != CATEGORY_PICTURE)
+    if (node == nullptr || filter == nullptr)
         return {};
-    const long long size = node->GetFileSize();
+    const NodeFacts facts = FactsOf(node, filter);
+    if (facts.category != CATEGORY_PICTURE)
+        return {};
+    const long long size = facts.size;
     if (size <= 0 || size > kMaxDecodedPictureBytes)
         return {};
     const std::shared_ptr<void> device = HoldDevice();
     IDataRecovery* recovery = DataRecoveryFor(node);
-    IFileReader* reader = recovery != nullptr ? recovery->SetRecoverNode(node) : nullptr;
+    IFileReader* reader = recovery != nullptr ? SelectNode(recovery, node) : nullptr;
     if (reader == nullptr)
         return {};
     // The bytes are held inside the shared limit while they are read.
@@ -344,12 +379,13 @@ ThumbnailImage VKUIController::GetImageByFileNode(IFileNode* node) {
     // counts are its own.
     if (recovery.CheckWhetherNeedReset() != 0 && scan != nullptr && scan->IsDeepScan() != 0)
         recovery.InitDataRecoveryController();
-    const unsigned category = filter->GetNodeFileType(node);
+    const velmora::bridge::NodeFacts facts = velmora::bridge::FactsOf(node, filter);
+    const unsigned category = facts.category;
     if (category == CATEGORY_MOVIE)
         return GetVideoThumb(node);
-    const std::string ext = velmora::bridge::DottedExtension(VKUIPublic::GetPathByFileNode(node));
+    const std::string& ext = facts.pathExtension;
     if (ext.empty())
-        return velmora::bridge::Icon(velmora::bridge::NameExtension(node));
+        return velmora::bridge::Icon(facts.iconExtension);
     for (const char* raw : {".rw2", ".sr2", ".cr2", ".dng", ".dcr"}) {
         if (ext == raw)
             return GetRawPicThumb(node);
@@ -359,14 +395,14 @@ ThumbnailImage VKUIController::GetImageByFileNode(IFileNode* node) {
         if (!image.Empty())
             return image;
     }
-    const long long size = node->GetFileSize();
+    const long long size = facts.size;
     if (category == CATEGORY_PICTURE && size > 0 &&
         size <= velmora::bridge::kMaxDecodedPictureBytes) {
         ThumbnailImage image = velmora::bridge::DecodePictureOf(node, size);
         if (!image.Empty())
             return image;
     }
-    return velmora::bridge::Icon(velmora::bridge::NameExtension(node));
+    return velmora::bridge::Icon(facts.iconExtension);
 }
 
 ThumbnailImage VKUIController::GetImageByNode(const OpNodeData& node) {
@@ -381,25 +417,29 @@ ThumbnailImage VKUIController::getVideoThumbFromPath(const std::string& path) {
 ThumbnailImage VKUIController::GetRawPicThumb(IFileNode* node) {
     if (node == nullptr)
         return {};
-    const long long size = node->GetFileSize();
+    const velmora::bridge::NodeFacts facts =
+        velmora::bridge::FactsOf(node, VKUIFilter::instance().GetFilter());
+    const long long size = facts.size;
     ThumbnailImage image;
     if (size > 0 && size <= velmora::bridge::kMaxDecodedPictureBytes)
-        image = velmora::bridge::ThumbnailThroughFile(node, size, false);
-    return image.Empty() ? velmora::bridge::IconOfPath(node) : image;
+        image = velmora::bridge::ThumbnailThroughFile(node, facts, size, false);
+    return image.Empty() ? velmora::bridge::IconOfPath(facts) : image;
 }
 
 ThumbnailImage VKUIController::GetVideoThumb(IFileNode* node) {
     if (node == nullptr)
         return {};
+    const velmora::bridge::NodeFacts facts =
+        velmora::bridge::FactsOf(node, VKUIFilter::instance().GetFilter());
     std::lock_guard<std::mutex> hold(velmora::bridge::MovieLock());
-    const std::string ext = velmora::bridge::DottedExtension(VKUIPublic::GetPathByFileNode(node));
+    const std::string& ext = facts.pathExtension;
     if (ext.empty())
         return {};
-    const long long bytes = velmora::bridge::MovieThumbnailBytes(ext, node->GetFileSize());
+    const long long bytes = velmora::bridge::MovieThumbnailBytes(ext, facts.size);
     if (bytes > 0) {
-        ThumbnailImage image = velmora::bridge::ThumbnailThroughFile(node, bytes, true);
+        ThumbnailImage image = velmora::bridge::ThumbnailThroughFile(node, facts, bytes, true);
         if (!image.Empty())
             return image;
     }
-    return velmora::bridge::IconOfPath(node);
+    return velmora::bridge::IconOfPath(facts);
 }

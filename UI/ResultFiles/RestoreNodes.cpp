@@ -196,6 +196,61 @@ RecordRead ReadSystemNodeRecord(FrameReader& in, SystemNodeRecord* record) {
 
 // Streams the record straight from the node: a save of millions of nodes
 // makes no copy of any of them.
+FileNodeRecord FileNodeRecordOf(IFileNode* node) {
+    FileNodeRecord r;
+    auto* fileNode = dynamic_cast<CFileNode*>(node);
+    IDataRunList* list = fileNode != nullptr ? fileNode->GetDataRunList() : nullptr;
+    r.id = node->GetCurrentNodeID();
+    r.parentId = node->GetParentNodeID();
+    r.size = node->GetFileSize();
+    r.attribute = static_cast<uint16_t>(node->GetAttribute());
+    r.creationTime = node->GetCreationTime();
+    r.modificationTime = node->GetModificationTime();
+    r.accessTime = node->GetLastAccessTime();
+    r.directory = node->IsDirectory();
+    r.deleted = node->IsDeleted();
+    r.hasRunList = list != nullptr;
+    if (list != nullptr) {
+        r.resident = list->IsResident();
+        for (const DataRun* run = list->GetFirst(); run != nullptr && r.runs.size() < INT32_MAX;
+             run = list->GetNext())
+            r.runs.push_back(*run);
+    }
+    const char* name = node->GetFileName();
+    if (name != nullptr)
+        r.name.assign(name, std::min<size_t>(std::strlen(name), INT32_MAX));
+    r.shown = node->IsNodeShow();
+    r.partitionIndex = fileNode != nullptr ? fileNode->GetBelongedPartition() : 0xFFFF;
+    r.metadataSector = fileNode != nullptr ? fileNode->GetMetadataStartPosition() : 0;
+    r.compressed = node->IsCompressed();
+    return r;
+}
+
+// Byte for byte what WriteFileNode streams.
+void WriteFileNodeRecord(const FileNodeRecord& r, FrameWriter& out) {
+    out.I64(r.id);
+    out.I64(r.parentId);
+    out.I64(r.size);
+    out.I16(r.attribute);
+    out.I64(r.creationTime);
+    out.I64(r.modificationTime);
+    out.I64(r.accessTime);
+    out.I32(r.directory);
+    out.I32(r.deleted);
+    out.I32(static_cast<int32_t>(r.runs.size()));
+    out.I32(r.hasRunList ? r.resident : 0);
+    for (const DataRun& run : r.runs) {
+        out.I64(run.start);
+        out.I64(run.length);
+    }
+    out.I32(static_cast<int32_t>(r.name.size()));
+    out.Bytes(r.name.data(), r.name.size());
+    out.I32(r.shown);
+    out.I16(r.partitionIndex);
+    out.I64(r.metadataSector);
+    out.I32(r.compressed);
+}
+
 int WriteFileNode(IFileNode* node, FrameWriter& out) {
     auto* fileNode = dynamic_cast<CFileNode*>(node);
     IDataRunList* list = fileNode != nullptr ? fileNode->GetDataRunList() : nullptr;

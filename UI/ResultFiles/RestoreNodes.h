@@ -137,6 +137,10 @@ private:
 
 // The file-node record of `node`, appended to the open frame.
 int WriteFileNode(IFileNode* node, FrameWriter& out);
+// The same in two steps, for a tree another thread may change: the record
+// is taken under that tree's lock, then written (perhaps to disk) without it.
+FileNodeRecord FileNodeRecordOf(IFileNode* node);
+void WriteFileNodeRecord(const FileNodeRecord& record, FrameWriter& out);
 // The root's record with its searcher type and volume name.
 int WriteSystemNode(IFilesystemNode* root, FrameWriter& out);
 

@@ -187,12 +187,21 @@ bool GoOn(IProgress* progress) {
     return progress == nullptr || progress->Continued() != 0;
 }
 
+// A file's valid data length where it ends before the file's size, or -1.
+long long ValidLengthBelowSize(IFileNode* node) {
+    auto* file = dynamic_cast<CFileNode*>(node);
+    if (file == nullptr || node->IsDirectory())
+        return -1;
+    const long long valid = file->GetValidDataLength();
+    return valid >= 0 && valid < node->GetFileSize() ? valid : -1;
+}
+
 // The node frame: the roots, each with its found partitions and its tree
 // breadth first. False when the user stopped it. The nodes whose data ends
 // before their size (past it the file system defines zeros) go to
 // `validLengths`, for the frame that keeps what the node record cannot.
 bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProgress* progress,
-                    std::vector<ValidLengthEntry>* validLengths) {
+                    std::vector<ValidLengthEntry>* validLengths, std::mutex* nodeLock) {
     out.I64(static_cast<int64_t>(roots.size()));
     int64_t record = 0;
     uint8_t image[CSearchedPartitionInfo::kImageSize];
@@ -200,7 +209,12 @@ bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProg
         if (!GoOn(progress))
             return false;
         out.I32(1);
-        WriteSystemNode(saved.root, out);
+        {
+            std::unique_lock<std::mutex> hold;
+            if (nodeLock != nullptr)
+                hold = std::unique_lock<std::mutex>(*nodeLock);
+            WriteSystemNode(saved.root, out);
+        }
         Step(progress);
         out.I32(static_cast<int32_t>(saved.partitions.size()));
         for (CSearchedPartitionInfo* partition : saved.partitions) {
@@ -214,21 +228,45 @@ bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProg
         }
         std::deque<IFileNode*> queue{saved.root};
         bool stopped = false;
+        // With a lock, each folder's records are copied under it and written
+        // after it is let go: a write may wait for the disk.
+        std::vector<std::pair<FileNodeRecord, long long>> records;
         while (!queue.empty() && !stopped) {
             IFileNode* parent = queue.front();
             queue.pop_front();
+            if (nodeLock != nullptr) {
+                records.clear();
+                {
+                    const std::lock_guard<std::mutex> hold(*nodeLock);
+                    for (IFileNode* child = parent->GetFirstChild(); child != nullptr;
+                         child = child->GetNextNode()) {
+                        if (child->IsDirectory())
+                            queue.push_back(child);
+                        records.emplace_back(FileNodeRecordOf(child), ValidLengthBelowSize(child));
+                    }
+                }
+                for (const auto& [node, valid] : records) {
+                    out.I32(0);
+                    WriteFileNodeRecord(node, out);
+                    if (valid >= 0)
+                        validLengths->push_back({record, valid});
+                    ++record;
+                    Step(progress);
+                    if (!GoOn(progress)) {
+                        stopped = true;
+                        break;
+                    }
+                }
+                continue;
+            }
             for (IFileNode* child = parent->GetFirstChild(); child != nullptr;
                  child = child->GetNextNode()) {
                 if (child->IsDirectory())
                     queue.push_back(child);
                 out.I32(0);
                 WriteFileNode(child, out);
-                if (auto* file = dynamic_cast<CFileNode*>(child);
-                    file != nullptr && !child->IsDirectory()) {
-                    const long long valid = file->GetValidDataLength();
-                    if (valid >= 0 && valid < child->GetFileSize())
-                        validLengths->push_back({record, valid});
-                }
+                if (const long long valid = ValidLengthBelowSize(child); valid >= 0)
+                    validLengths->push_back({record, valid});
                 ++record;
                 Step(progress);
                 if (!GoOn(progress)) {
@@ -327,7 +365,8 @@ int RunSave(const std::string& path, IProgress* progress, IScanResultSource* sou
             ok = ok && WriteFrame(
                            *archive, frFileSystemNode,
                            [&](FrameWriter& out) {
-                               if (WriteNodeFrame(out, source->Roots(), progress, &validLengths))
+                               if (WriteNodeFrame(out, source->Roots(), progress, &validLengths,
+                                                  source->NodeLock()))
                                    return true;
                                cancelled = true;
                                return false;

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,11 @@ public:
     virtual ScanKindRecord ScanKind() = 0;
     virtual DiskVolumeRecord DeviceRecord() = 0;
     virtual std::vector<SavedRoot> Roots() = 0;
+    // The lock under which another thread may change or read the roots'
+    // nodes (the scan's tree lock); null when nobody else touches them.
+    // The save holds it only while it copies one folder's records, never
+    // while it writes.
+    virtual std::mutex* NodeLock() { return nullptr; }
 };
 
 // One disk or volume of the device catalogue.

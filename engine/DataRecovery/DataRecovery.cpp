@@ -252,6 +252,9 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
     own->node = nullptr;
     own->compressed = false;
     own->creationTime = own->modificationTime = own->accessTime = 0;
+    own->claimedSize = 0;
+    own->damaged = false;
+    own->parents.clear();
     CFileNode* node = dynamic_cast<CFileNode*>(inode);
     if (!node || node->IsDirectory()) {
         CatchExeception::WriteLog("%s %d\r\n", __func__, __LINE__);
@@ -303,6 +306,9 @@ IFileReader* CDataRecovery::SetRecoverNode(IFileNode* inode) {
     own->creationTime = node->GetCreationTime();
     own->modificationTime = node->GetModificationTime();
     own->accessTime = node->GetLastAccessTime();
+    own->claimedSize = node->GetClaimedSize();
+    own->damaged = node->IsDamaged() != 0;
+    own->parents = velmora::recovery::ParentDatesOf(node);
     return own->reader->Clone();
 }
 
@@ -422,7 +428,6 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
         return Err(__LINE__, kErrRecoveryNullArgument);
 
     IFileReader* reader = own->reader;
-    CFileNode* node = own->node;
     const long long size = reader->GetDataSize();
     // A file system's compressed data is recovered whole or not at all.
     if (own->compressed && limit != 0)
@@ -433,7 +438,7 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
         return copied;
     // A size the volume or the file's runs could not hold was cut: the rest
     // is lost too.
-    long long claimed = std::max(size, node ? node->GetClaimedSize() : 0);
+    long long claimed = std::max(size, own->claimedSize);
     if (const auto* plain = dynamic_cast<const CFileReader*>(reader))
         claimed = std::max(claimed, plain->GetClaimedSize());
     if (claimed > size) {
@@ -453,9 +458,9 @@ VKRESULT CDataRecovery::RecoverTo(const char* path, IProgress* progress, int lim
     }
     const bool timesSet =
         SetFileTimes(path, own->creationTime, own->modificationTime, own->accessTime);
-    DateParentFolders(path, node);
+    DateParentFolders(path, own->parents);
 
-    const bool damaged = node && node->IsDamaged();
+    const bool damaged = own->damaged;
     if (!lost.Empty() || damaged) {
         CatchExeception::WriteLog("%s: [%s] is incomplete: %lld of %lld bytes lost%s\n", __func__,
                                   path, lost.TotalBytes(), total,

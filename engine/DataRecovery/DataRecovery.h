@@ -9,6 +9,7 @@
 
 #include "FileReader.h"
 #include "RecoveryInterfaces.h"
+#include "RecoveryOutput.h"
 #include "Utility/Locks.h"
 
 class CFileNode;
@@ -74,6 +75,12 @@ private:
         long long creationTime = 0;
         long long modificationTime = 0;
         long long accessTime = 0;
+        // What the copy needs of the node besides its runs, taken with them:
+        // the copy never reads the node again, so that the tree it lies in
+        // may change meanwhile.
+        long long claimedSize = 0;
+        bool damaged = false;
+        std::vector<velmora::recovery::FolderDates> parents;
         std::unique_ptr<velmora::recovery::RecoveryWriter> writer;
         ~Selection();
     };

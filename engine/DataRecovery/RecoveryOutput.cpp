@@ -188,10 +188,27 @@ bool SetFileTimes(const char* path, long long creation, long long modification, 
 void DateParentFolders(const char* path, IFileNode* node, const char* root) {
     if (!path || !node)
         return;
+    DateParentFolders(path, ParentDatesOf(node), root);
+}
+
+std::vector<FolderDates> ParentDatesOf(IFileNode* node) {
+    std::vector<FolderDates> parents;
+    if (!node)
+        return parents;
+    IFileNode* parent = node->GetParent();
+    for (int depth = 0; parent && depth < kMaxDepth; ++depth, parent = parent->GetParent())
+        parents.push_back({NodeName(parent), parent->GetCreationTime(),
+                           parent->GetModificationTime(), parent->GetLastAccessTime()});
+    return parents;
+}
+
+void DateParentFolders(const char* path, const std::vector<FolderDates>& parents,
+                       const char* root) {
+    if (!path)
+        return;
     std::string folder = path;
     const std::string stop = root ? std::string(root) : std::string();
-    IFileNode* parent = node->GetParent();
-    for (int depth = 0; parent && depth < kMaxDepth; ++depth, parent = parent->GetParent()) {
+    for (const FolderDates& parent : parents) {
         const size_t slash = folder.rfind('/');
         if (slash == std::string::npos || slash == 0)
             return;
@@ -199,10 +216,9 @@ void DateParentFolders(const char* path, IFileNode* node, const char* root) {
         if (!stop.empty() && folder.size() <= stop.size())
             return;
         const std::string name = folder.substr(folder.rfind('/') + 1);
-        if (name != NodeName(parent))
+        if (name != parent.name)
             return;
-        SetFileTimes(folder.c_str(), parent->GetCreationTime(), parent->GetModificationTime(),
-                     parent->GetLastAccessTime());
+        SetFileTimes(folder.c_str(), parent.creation, parent.modification, parent.access);
     }
 }
 
@@ -450,23 +466,19 @@ int RecoveryPathBuilder::RootFolder(_tagSearcherType type) {
     return -1;
 }
 
-std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
+RecoveryPathBuilder::Place RecoveryPathBuilder::PlaceOf(IFileNode* node) {
+    Place place;
     if (!node || !node->IsNodeShow())
-        return {};
+        return place;
     IFileNode* top = TopOf(node);
-    _tagSearcherType type = node->GetSearcheType();
-    if (type == SEARCHER_NONE)
-        type = top->GetSearcheType();
-    if (type == SEARCHER_NONE || !Open())
-        return {};
-    AsFileUser as;
-    const int rootFd = RootFolder(type);
-    if (rootFd < 0)
-        return {};
-
+    place.type = node->GetSearcheType();
+    if (place.type == SEARCHER_NONE)
+        place.type = top->GetSearcheType();
+    if (place.type == SEARCHER_NONE)
+        return place;
     // Folder path from the top of the tree down, every part cleaned; the
     // top is named by its volume (by its own name when it has none).
-    std::vector<std::string> parts;
+    std::vector<std::string>& parts = place.folders;
     for (IFileNode* p = node->GetParent(); p && parts.size() < static_cast<size_t>(kMaxDepth);
          p = p->GetParent()) {
         if (!p->GetParent()) {
@@ -478,8 +490,25 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
         }
     }
     std::reverse(parts.begin(), parts.end());
-    if (node->IsDirectory())
-        parts.push_back(NodeName(node));
+    place.directory = node->IsDirectory() != 0;
+    place.name = NodeName(node);
+    return place;
+}
+
+std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
+    return PathFor(PlaceOf(node));
+}
+
+std::string RecoveryPathBuilder::PathFor(const Place& place) {
+    if (place.type == SEARCHER_NONE || !Open())
+        return {};
+    AsFileUser as;
+    const int rootFd = RootFolder(place.type);
+    if (rootFd < 0)
+        return {};
+    std::vector<std::string> parts = place.folders;
+    if (place.directory)
+        parts.push_back(place.name);
 
     // The walk never follows a link, but a folder moved out of the
     // destination while the recovery runs (the numbered folder is held
@@ -509,12 +538,12 @@ std::string RecoveryPathBuilder::PathFor(IFileNode* node) {
     }
     if (fd < 0)
         return {};
-    if (node->IsDirectory()) {
+    if (place.directory) {
         ::close(fd);
         return {};
     }
 
-    const std::string name = NodeName(node);
+    const std::string& name = place.name;
     std::string chosen;
     for (int n = 0; n <= kMaxNumber && chosen.empty(); ++n) {
         const std::string candidate = n == 0 ? name : NumberedName(name, n);

@@ -96,7 +96,11 @@ public:
     // Collects the searcher's found partitions and binds the device.
     virtual VKRESULT Initialize(IFileSystemSearchController* searcher, IStorageDevice* device) = 0;
     // Selects a node for the calling thread; a new reader of its data the
-    // caller releases, or null.
+    // caller releases, or null. The only call that reads the node: it takes
+    // the node's runs and whatever else the copy needs, and reads nothing
+    // from the device. A caller whose tree another thread changes (the
+    // receiver's tree lock, IDrirectoryTree::GetTreeLock) holds that lock
+    // around this call and never around RecoverTo or the reader's reads.
     virtual IFileReader* SetRecoverNode(IFileNode* node) = 0;
     // Writes the node the calling thread selected to a new file at `path`;
     // `limit` 0 for the whole file, otherwise at most that many bytes.

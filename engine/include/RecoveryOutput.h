@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "EngineTypes.h"
 
@@ -42,6 +43,19 @@ bool SetFileTimes(const char* path, long long creation, long long modification, 
 // the user's destination and above are never touched), at `root` when
 // given, and after a bounded depth.
 void DateParentFolders(const char* path, IFileNode* node, const char* root = nullptr);
+
+// The names (cleaned) and times of a node's parents, innermost first, as
+// DateParentFolders uses them: taken while the node's tree holds still, so
+// that the folders are dated later without reading the nodes again.
+struct FolderDates {
+    std::string name;
+    long long creation = 0;
+    long long modification = 0;
+    long long access = 0;
+};
+std::vector<FolderDates> ParentDatesOf(IFileNode* node);
+void DateParentFolders(const char* path, const std::vector<FolderDates>& parents,
+                       const char* root = nullptr);
 
 // Hands a file or folder to the user who started the program when running
 // as root under pkexec or sudo; otherwise does nothing. Only regular files
@@ -81,10 +95,22 @@ public:
     RecoveryPathBuilder(const RecoveryPathBuilder&) = delete;
     RecoveryPathBuilder& operator=(const RecoveryPathBuilder&) = delete;
 
+    // Where a node goes, read from the node alone: its tree type, its
+    // folder path from the top (every part cleaned) and its name. Reads no
+    // disk, so a caller whose tree another thread changes takes it under
+    // that tree's lock and makes the folders afterwards.
+    struct Place {
+        _tagSearcherType type = SEARCHER_NONE;
+        std::vector<std::string> folders;
+        std::string name;
+        bool directory = false;
+    };
+    static Place PlaceOf(IFileNode* node);
     // The path to write the node's data to, with its folders made; "" for
     // a folder node (its folder is made), an unusable node, or a folder
     // that cannot be made or would not lie below the destination.
     std::string PathFor(IFileNode* node);
+    std::string PathFor(const Place& place);
     // The numbered folder made for a searcher type; "" when none yet.
     std::string RootFor(_tagSearcherType type) const;
     // Its number; 0 when none yet.

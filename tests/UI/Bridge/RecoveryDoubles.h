@@ -7,16 +7,35 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "RecoveryInterfaces.h"
 #include "RecoveryOutput.h"
 #include "VKUIRecovery.h"
+#include "VKUITreeData.h"
 
 namespace velmora::bridgetest {
+
+// Whether another thread than the caller finds the scan's tree lock taken:
+// the tree builder changes shown nodes under it, so a node is read off the
+// interface thread only while it is held, and the disks are read only
+// while it is free (the interface thread waits on it).
+inline bool ScanTreeLockHeld() {
+    std::mutex& lock = VKUITreeData::instance().Mutex();
+    return std::async(std::launch::async,
+                      [&lock] {
+                          if (!lock.try_lock())
+                              return true;
+                          lock.unlock();
+                          return false;
+                      })
+        .get();
+}
 
 // A scan result: the type index and where the data-recovery objects come
 // from. Installed as the recovery's scan for its lifetime.
@@ -61,9 +80,13 @@ public:
     VKRESULT Initialize(IFileSystemSearchController*, IStorageDevice*) override { return 0; }
     IFileReader* SetRecoverNode(IFileNode* node) override {
         node_ = node;
+        if (probeTreeLock)
+            lockedAtSelect.push_back(ScanTreeLockHeld());
         return nullptr;
     }
     VKRESULT RecoverTo(const char* path, IProgress* progress, int) override {
+        if (probeTreeLock)
+            lockedAtCopy.push_back(ScanTreeLockHeld());
         written.push_back(path != nullptr ? path : "");
         nodes.push_back(node_);
         if (path == nullptr)
@@ -115,6 +138,9 @@ public:
     int failNext = 0;
     int releases = 0;
     std::map<IFileNode*, VKRESULT> results;
+    // Whether the scan's tree lock was held at each selection and copy.
+    bool probeTreeLock = false;
+    std::vector<bool> lockedAtSelect, lockedAtCopy;
 
 private:
     IFileNode* node_ = nullptr;

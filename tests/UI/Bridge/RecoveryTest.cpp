@@ -344,6 +344,30 @@ TEST_F(RecoveryPass, QuickScanUsesTheObjectOfEachRoot) {
     EXPECT_NE(second.written.at(0).find("_0001/B/y.txt"), std::string::npos);
 }
 
+// The scan's tree builder hands a copy's runs to a shown file (freeing the
+// old ones) under the scan's tree lock: the recovery takes what it needs of
+// a node under that lock, and copies the data without it, so that the
+// interface thread never waits for a disk.
+TEST_F(RecoveryPass, NodesAreTakenUnderTheTreeLockAndCopiedWithoutIt) {
+    ScriptedRecovery fat("fat");
+    fat.probeTreeLock = true;
+    ScriptedController controller(0);
+    scan.controller = &controller;
+    Tree a("A", SEARCHER_FAT);
+    TestNode* folder = a.Add(a.root(), "Docs", true);
+    TestNode* x = a.Add(folder, "x.txt");
+    TestNode* y = a.Add(a.root(), "y.txt");
+    x->SetCheck(CHECK_CHECKED);
+    y->SetCheck(CHECK_CHECKED);
+    scan.types = {{1, {x, y}}};
+    scan.perRoot = [&](IFileNode*) -> IDataRecovery* { return &fat; };
+    RunRecovery();
+    ASSERT_EQ(fat.nodes, std::vector<IFileNode*>({x, y}));
+    EXPECT_EQ(fat.lockedAtSelect, std::vector<bool>({true, true}));
+    EXPECT_EQ(fat.lockedAtCopy, std::vector<bool>({false, false}));
+    EXPECT_NE(fat.written.at(0).find("_0001/A/Docs/x.txt"), std::string::npos);
+}
+
 // A full destination pauses the recovery; after a resume the file that did
 // not fit is written again, so nothing is missing from the result.
 TEST_F(RecoveryPass, FullDestinationPausesAndTheFileIsWrittenAfterResume) {

@@ -39,21 +39,25 @@ namespace {
 // Serves the bytes of a file on disk as a found file's data.
 class FileBytesReader : public IFileReader {
 public:
-    explicit FileBytesReader(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    explicit FileBytesReader(std::vector<uint8_t> bytes, std::vector<bool>* lockedAtRead = nullptr)
+        : bytes_(std::move(bytes)), lockedAtRead_(lockedAtRead) {}
     unsigned ReadData(long long offset, char* buffer, unsigned length, int*) override {
+        if (lockedAtRead_ != nullptr)
+            lockedAtRead_->push_back(velmora::bridgetest::ScanTreeLockHeld());
         if (offset < 0 || static_cast<size_t>(offset) >= bytes_.size())
             return 0;
         const size_t n = std::min<size_t>(length, bytes_.size() - static_cast<size_t>(offset));
         std::memcpy(buffer, bytes_.data() + offset, n);
         return static_cast<unsigned>(n);
     }
-    IFileReader* Clone() override { return new FileBytesReader(bytes_); }
+    IFileReader* Clone() override { return new FileBytesReader(bytes_, lockedAtRead_); }
     long long GetDataSize() const override { return static_cast<long long>(bytes_.size()); }
     int IsCompressFile() override { return 0; }
     void Release() override { delete this; }
 
 private:
     std::vector<uint8_t> bytes_;
+    std::vector<bool>* lockedAtRead_;
 };
 
 class FileBytesRecovery : public IDataRecovery {
@@ -61,9 +65,14 @@ public:
     VKRESULT Initialize(IFileSystemSearchController*, IStorageDevice*) override { return 0; }
     IFileReader* SetRecoverNode(IFileNode* node) override {
         bytes_ = velmora::test::ReadFile(sources.at(node));
-        return new FileBytesReader(bytes_);
+        if (!probeTreeLock)
+            return new FileBytesReader(bytes_);
+        lockedAtSelect.push_back(velmora::bridgetest::ScanTreeLockHeld());
+        return new FileBytesReader(bytes_, &lockedAtRead);
     }
     VKRESULT RecoverTo(const char* path, IProgress*, int limit) override {
+        if (probeTreeLock)
+            lockedAtRead.push_back(velmora::bridgetest::ScanTreeLockHeld());
         written.push_back(path);
         const int fd = velmora::recovery::OpenRecoveredFile(path);
         if (fd < 0)
@@ -86,6 +95,10 @@ public:
     std::string preview;
     std::vector<std::string> written;
     size_t lastLimit = 0;
+    // Whether the scan's tree lock was held at each selection, and at each
+    // read of data (the reader's reads and the copies to a file).
+    bool probeTreeLock = false;
+    std::vector<bool> lockedAtSelect, lockedAtRead;
 
 private:
     std::vector<uint8_t> bytes_;
@@ -158,6 +171,25 @@ TEST_F(Thumbnails, RealPicturesAndAMovieAreShown) {
     EXPECT_TRUE(recovery.written.empty());
     EXPECT_LE(icon.width, 64);
     EXPECT_TRUE(VKUIController::GetImageByFileNode(nullptr).Empty());
+}
+
+// The pictures load while the scan's tree builder may hand a copy's runs to
+// a shown file under the scan's tree lock: each loader selects its node
+// under that lock and reads the data without it.
+TEST_F(Thumbnails, NodesAreTakenUnderTheTreeLockAndReadWithoutIt) {
+    recovery.probeTreeLock = true;
+    EXPECT_FALSE(
+        VKUIController::GetImageByFileNode(Found("photo.jpg", "jfif_baseline.jpg")).Empty());
+    EXPECT_FALSE(
+        velmora::bridge::ReadPictureBytes(Found("picture.png", "picture.png"), {}).empty());
+    // A picture through a temporary file (ffmpeg reads it).
+    const bool ffmpeg = ::access("/usr/bin/ffmpeg", X_OK) == 0;
+    if (VELMORA_HAVE_TOOL(ffmpeg, "ffmpeg"))
+        EXPECT_FALSE(VKUIController::GetImageByFileNode(Found("raw.psd", "raw.psd")).Empty());
+    ASSERT_FALSE(recovery.lockedAtSelect.empty());
+    EXPECT_EQ(recovery.lockedAtSelect, std::vector<bool>(recovery.lockedAtSelect.size(), true));
+    ASSERT_FALSE(recovery.lockedAtRead.empty());
+    EXPECT_EQ(recovery.lockedAtRead, std::vector<bool>(recovery.lockedAtRead.size(), false));
 }
 
 TEST_F(Thumbnails, APreviewThatDoesNotDecodeFallsBackToTheWholeFile) {

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <string>
@@ -372,14 +373,30 @@ TEST(ResultRecords, FileNodeRecordIsStoredFieldByField) {
     header.descriptionLength = 0;
     ASSERT_TRUE(archive.WriteFileHeader(header));
     archive.OpenFrame(frFileSystemNode);
+    RestoreFileNode node(r);
     {
-        RestoreFileNode node(r);
         FrameWriter out(&archive);
         WriteFileNode(&node, out);
         ASSERT_TRUE(out.Flush());
     }
     archive.EndRS();
     const std::vector<uint8_t> file = velmora::test::ReadFile(path);
+    // Taken as a record first (as a save under the scan's tree lock does),
+    // the node is stored byte for byte the same.
+    {
+        CRSData again(kRSWrite);
+        const std::string copy = dir / "copy";
+        ASSERT_TRUE(again.StartRS(copy.c_str(), 1));
+        ASSERT_TRUE(again.WriteFileHeader(header));
+        again.OpenFrame(frFileSystemNode);
+        {
+            FrameWriter out(&again);
+            WriteFileNodeRecord(FileNodeRecordOf(&node), out);
+            ASSERT_TRUE(out.Flush());
+        }
+        again.EndRS();
+        EXPECT_EQ(velmora::test::ReadFile(copy), file);
+    }
     ASSERT_EQ(file.size(),
               static_cast<size_t>(kArchiveHeaderSize + kFrameHeaderSize) + 88 + 32 + 2);
     const uint8_t* p = file.data() + kArchiveHeaderSize + kFrameHeaderSize;
@@ -1073,6 +1090,83 @@ TEST(ResultOperations, SaveAndLoadGiveBackTheNodesWithProgressBelow99) {
     EXPECT_EQ(runner.builder.roots.size(), 3u);
     EXPECT_EQ(loading.lastResult, 0);
     EXPECT_LE(loading.maxRunningDone, 98);
+}
+
+// Whether a thread other than the caller finds `lock` taken.
+bool HeldElsewhere(std::mutex& lock) {
+    return std::async(std::launch::async,
+                      [&lock] {
+                          if (!lock.try_lock())
+                              return true;
+                          lock.unlock();
+                          return false;
+                      })
+        .get();
+}
+
+// The browser and the picture loaders read the scan's nodes while a save
+// runs, and the scan's tree builder changed them under its tree lock: the
+// save copies each folder's records under that lock and writes them (to a
+// disk that may be slow) without it.
+TEST(ResultOperations, ASaveReadsNodesUnderTheTreeLockAndWritesWithoutIt) {
+    std::mutex treeLock;
+    class ProbeNode : public RestoreFileNode {
+    public:
+        ProbeNode(const FileNodeRecord& r, std::mutex& lock, std::vector<bool>& held)
+            : RestoreFileNode(r), lock_(lock), held_(held) {}
+        const char* GetFileName() override {
+            held_.push_back(HeldElsewhere(lock_));
+            return RestoreFileNode::GetFileName();
+        }
+
+    private:
+        std::mutex& lock_;
+        std::vector<bool>& held_;
+    };
+    class LockedSource : public GeneratedSource {
+    public:
+        explicit LockedSource(std::mutex& lock) : GeneratedSource(0), lock_(lock) {}
+        std::mutex* NodeLock() override { return &lock_; }
+
+    private:
+        std::mutex& lock_;
+    };
+    class ProbingProgress : public RecordingProgress {
+    public:
+        explicit ProbingProgress(std::mutex& lock) : lock_(lock) {}
+        int Continued() override {
+            held.push_back(HeldElsewhere(lock_));
+            return 1;
+        }
+        std::vector<bool> held;
+
+    private:
+        std::mutex& lock_;
+    };
+    std::vector<bool> heldAtRead;
+    std::vector<std::unique_ptr<ProbeNode>> nodes;
+    LockedSource source(treeLock);
+    IFileNode* root = source.Roots().at(1).root;
+    for (int i = 0; i < 3; ++i) {
+        FileNodeRecord f;
+        f.id = 100 + i;
+        f.parentId = 2;
+        f.size = 1;
+        f.hasRunList = true;
+        f.runs = {{10 + i, 1}};
+        f.name = "p" + std::to_string(i);
+        nodes.push_back(std::make_unique<ProbeNode>(f, treeLock, heldAtRead));
+        root->AddChild(nodes.back().get());
+    }
+    TempDir dir;
+    ProbingProgress saving(treeLock);
+    ASSERT_EQ(SaveScanResult(dir / "r.Velmora", &saving, &source), kResultOk);
+    for (auto& n : nodes)
+        static_cast<CFileNode*>(root)->RemoveChild(n.get());
+    ASSERT_EQ(heldAtRead.size(), 3u);
+    EXPECT_EQ(heldAtRead, std::vector<bool>(3, true));
+    ASSERT_FALSE(saving.held.empty());
+    EXPECT_EQ(saving.held, std::vector<bool>(saving.held.size(), false));
 }
 
 // What the program saves carries checks over its frames: the file loads
