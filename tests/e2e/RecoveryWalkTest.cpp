@@ -781,7 +781,15 @@ TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
         GTEST_SKIP() << "needs root to attach the fixture image to a loop device";
     const WalkVolume& volume = WalkVolumeOf("fat16");
     VELMORA_REQUIRE_FIXTURE(volume);
-    VELMORA_ATTACH_LOOP(loop, volume.image);
+    // A copy of its own under a name nobody else attaches: the disk page
+    // names a disk image by its file, so the row is this walk's even while
+    // another run on the machine has the same fixture attached.
+    const test::TempDir copies;
+    const std::string imageName = "keyboard-walk-" + std::to_string(::getpid()) + ".img";
+    const std::string image = copies / imageName;
+    std::error_code copyError;
+    ASSERT_TRUE(std::filesystem::copy_file(volume.image, image, copyError)) << copyError.message();
+    VELMORA_ATTACH_LOOP(loop, image);
     WalkedProgram run;
     VELMORA_START_WALK(run);
     Walk& walk = run.walk();
@@ -834,11 +842,18 @@ TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
     ASSERT_TRUE(WaitUntil(
         [&] {
             rows = walk.Ask("rows outlineView");
-            row = CountNamed(rows, kLabel) == 1 ? RowNamed(rows, kLabel) : std::string();
+            // The copy's disk row, and its volume under it.
+            row.clear();
+            const std::string disk = RowNamed(rows, imageName);
+            for (const auto& [path, columns] : SplitRows(rows)) {
+                if (!disk.empty() && path == disk + "/0" && !columns.empty() &&
+                    columns.front() == kLabel)
+                    row = path;
+            }
             return !row.empty();
         },
         Millis(60000)))
-        << "no single row names " << kLabel << ":\n"
+        << "no " << kLabel << " row under " << imageName << ":\n"
         << rows;
     int index = -1;
     {
