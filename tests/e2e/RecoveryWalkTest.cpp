@@ -884,7 +884,8 @@ TEST(KeyboardWalk, WizardAndBrowserWithoutAMouse) {
     ASSERT_TRUE(WaitUntil(
         [&] { return !RowNamed(rows = walk.Ask("rows pathOutlineView"), "Music").empty(); },
         Millis(60000)))
-        << rows;
+        << rows << "\n"
+        << program.Output();
     EXPECT_NE(rows.find(kLabel), std::string::npos) << "another row was scanned: " << rows;
 
     // The browser: Tab goes round the tabs, the tree, the search field, the
