@@ -20,9 +20,11 @@
 #include "UIPlatform/UserDefaults.h"
 #include "UpdateSchedule.h"
 #include "VKLinkUrl.h"
+#include "VKPublicUtilities.h"
 #include "VKSpyBridge.h"
 #include "platform/desktop/Workspace.h"
 
+using velmora::app::VKPublicUtilities;
 using velmora::platform::BlockDeviceEvent;
 using velmora::ui::NotificationCenter;
 using velmora::ui::PrivateSettings;
@@ -87,9 +89,8 @@ void VKAppDelegate::applicationDidFinishLaunching() {
 }
 
 void VKAppDelegate::runVersionCheck() {
-    PrivateSettings& settings = PrivateSettings::shared();
     const QDateTime now = velmora::ui::CurrentClock().Now();
-    const QString stored = settings.stringValue("upDataTimeStr");
+    const QString stored = VKPublicUtilities::getUpDataTimeStr().value_or(QString());
     if (!velmora::app::IsVersionCheckDue(stored, now)) {
         runRootWindow();
         emit launchCheckFinished();
@@ -98,7 +99,7 @@ void VKAppDelegate::runVersionCheck() {
     // "Participate" is left as it is: taking part is the user's choice in
     // the menu, never switched on without asking.
     // Stored before anything is fetched, so a failed check waits a week too.
-    settings.setValue("upDataTimeStr", velmora::app::FormatCheckTime(now));
+    VKPublicUtilities::writeUpDataTimeStr(velmora::app::FormatCheckTime(now));
 
     // Neither the fetch nor the probe holds the interface: both answer later,
     // within their time-outs, and the main window opens then.

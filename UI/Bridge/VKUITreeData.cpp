@@ -265,7 +265,7 @@ void VKUITreeData::WrapPass(std::vector<OpNodePtr>& scratch, const std::vector<I
 // Wraps a folder of a search hit and, first, its ancestors that have no
 // wrapper yet. Climbs the parent chain in a loop: a chain can be far deeper
 // than a call per level would allow.
-int VKUITreeData::AddSearchFileNodeToOpTree(std::vector<OpNodePtr>& scratch, IFileNode* node) {
+int VKUITreeData::VKAddSearchFileNodeToOpTree(std::vector<OpNodePtr>& scratch, IFileNode* node) {
     if (node == nullptr)
         return 0;
     std::vector<IFileNode*> chain;
@@ -305,7 +305,7 @@ void VKUITreeData::PathUpdateLocked(int flag, bool search) {
         source->SetOpTreeFinished(0);
         for (IFileNode* hit : hits) {
             if (hit != nullptr && hit->GetParent() != nullptr)
-                AddSearchFileNodeToOpTree(scratch, hit->GetParent());
+                VKAddSearchFileNodeToOpTree(scratch, hit->GetParent());
         }
         source->SetOpTreeFinished(1);
     } else {
@@ -433,7 +433,7 @@ int VKUITreeData::DoSearchWithString(const std::string& text, const std::string&
     source->SetSearchKey(text);
     // A search whose flag was cleared may still be finishing its trees.
     searchThread_.Join();
-    searchThread_ = velmora::bridge::StartThread([this, postKey] { SearchBody(postKey); });
+    searchThread_ = velmora::bridge::StartThread([this, postKey] { DoSearchFn(postKey); });
     if (!searchThread_.Joinable()) {
         source->SetSearching(0);
         return 0;
@@ -441,7 +441,7 @@ int VKUITreeData::DoSearchWithString(const std::string& text, const std::string&
     return 1;
 }
 
-void VKUITreeData::SearchBody(const std::string& postKey) {
+void VKUITreeData::DoSearchFn(const std::string& postKey) {
     std::shared_ptr<ITreeIndexSource> source = Source();
     {
         std::lock_guard<std::mutex> hold(mutex_);
@@ -646,10 +646,10 @@ int VKUITreeData::GetDateInfoToArray(std::vector<OpChild>& list, OpNodeData* nod
 
 uint64_t VKUITreeData::GetNodeChildrenCnt(OpNodeData* node) {
     std::lock_guard<std::mutex> hold(mutex_);
-    return CountLocked(node);
+    return GetNodeChildrenCntImp(node);
 }
 
-uint64_t VKUITreeData::CountLocked(OpNodeData* node) {
+uint64_t VKUITreeData::GetNodeChildrenCntImp(OpNodeData* node) {
     if (node == nullptr)
         return 0;
     const bool dateRoot = node->parent() == nullptr && (node->type() == OP_TREE_CREATION_DATE ||
@@ -658,7 +658,7 @@ uint64_t VKUITreeData::CountLocked(OpNodeData* node) {
     for (const OpChild& child : node->children()) {
         OpNodeData* sub = ChildNode(child);
         if (dateRoot) {
-            sum += CountLocked(sub);
+            sum += GetNodeChildrenCntImp(sub);
         } else if (sub == nullptr) {
             return node->children().size();
         } else {

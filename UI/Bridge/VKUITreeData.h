@@ -196,13 +196,14 @@ private:
     void PathUpdateLocked(int flag, bool search);
     void WrapPass(std::vector<OpNodePtr>& scratch, const std::vector<IFileNode*>& nodes,
                   std::vector<IFileNode*>& waiting);
-    int AddSearchFileNodeToOpTree(std::vector<OpNodePtr>& scratch, IFileNode* node);
+    int VKAddSearchFileNodeToOpTree(std::vector<OpNodePtr>& scratch, IFileNode* node);
     void AddPathNodeToArray(std::vector<OpNodePtr>& array);
     void AddNodeToArr(int kind);
     void RebuildWithSearchLocked(const std::string& key);
-    void SearchBody(const std::string& postKey);
+    void DoSearchFn(const std::string& postKey);
     std::shared_ptr<ITreeIndexSource> Source();
-    uint64_t CountLocked(OpNodeData* node);
+    // The count of GetNodeChildrenCnt, with mutex_ held.
+    uint64_t GetNodeChildrenCntImp(OpNodeData* node);
 
     std::mutex sourceMutex_;
     std::shared_ptr<ITreeIndexSource> source_;

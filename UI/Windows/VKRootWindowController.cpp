@@ -601,8 +601,17 @@ void VKRootWindowController::importButtonClick() {
     const std::optional<std::string> folder = seam::Bridge().GetSavePath();
     const std::optional<QString> path = seams_.chooseResultFile(
         ResultFilesStartFolder(folder ? QString::fromStdString(*folder) : QString()));
-    if (!path)
+    if (!path) {
+        // Without a window manager nobody hands the keyboard back once the
+        // panel is gone: the window takes it again itself, so Tab and the
+        // arrows go on working.
+        if (aWindow_ && aWindow_->isVisible()) {
+            aWindow_->activateWindow();
+            if (importButton_)
+                importButton_->setFocus(Qt::OtherFocusReason);
+        }
         return;
+    }
     importResultFile(*path);
 }
 

@@ -211,11 +211,17 @@ std::string Walk::Ask(const std::string& command, Millis limit) {
         if (newline != std::string::npos) {
             std::string answer = buffered_.substr(0, newline);
             buffered_.erase(0, newline + 1);
+            if (owed_ > 0) {
+                --owed_;
+                continue;
+            }
             return answer;
         }
         const auto left = std::chrono::duration_cast<Millis>(end - Clock::now()).count();
-        if (left <= 0)
+        if (left <= 0) {
+            ++owed_;
             return "error no answer";
+        }
         pollfd p{fd_, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(left)) <= 0)
             continue;

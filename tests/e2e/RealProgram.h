@@ -81,6 +81,9 @@ private:
     std::string path_;
     int fd_ = -1;
     std::string buffered_;
+    // Answers still owed to asks that gave up waiting: they are skipped when
+    // they come, so that a late answer is never taken for the next ask's.
+    int owed_ = 0;
 };
 
 // The scratch root with the installed programs, made once per test program.
