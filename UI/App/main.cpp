@@ -152,6 +152,9 @@ int RunApplication(const velmora::app::EntryPlan& plan) {
     // Nothing of the scan, the recovery or a save runs on once the windows
     // and the objects they lent those threads are gone.
     velmora::bridge::StopAndJoinOperations();
+    // The device list's worker reads the catalogue the program's end
+    // destroys.
+    velmora::windows::DeviceListRefresher::shared().finish();
     return status;
 }
 

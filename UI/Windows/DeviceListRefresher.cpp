@@ -97,6 +97,14 @@ void DeviceListRefresher::reset() {
     pending_ = false;
 }
 
+void DeviceListRefresher::finish() {
+    suspended_ = true;
+    pending_ = false;
+    // Its rows are posted to a loop that has ended: they are never shown.
+    if (worker_.joinable())
+        worker_.join();
+}
+
 void DeviceListRefresher::waitIdle() {
     while (busy()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

@@ -43,6 +43,9 @@ public:
     // Waits as waitIdle and forgets a suspension, without a rebuild (tests
     // start afresh).
     void reset();
+    // At the program's end: nothing new begins and a rebuild under way is
+    // waited for, before the device catalogue it lists goes away.
+    void finish();
 
 signals:
     // A rebuild began: the list shown is about to change.
