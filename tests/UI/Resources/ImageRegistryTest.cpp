@@ -22,6 +22,8 @@ QStringList NamesTheWindowsUse() {
                          "icon_infor_hover",
                          "icon_import",
                          "icon_import_hover",
+                         "icon_menu",
+                         "icon_menu_hover",
                          "text",
                          "icon_b",
                          "checkbox_yes",

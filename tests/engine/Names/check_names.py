@@ -80,6 +80,14 @@ def main(image, manifest, folder):
     fs = m["volumes"][0]["filesystem"]
     problems = []
     expected = set()
+    # A deep scan gives each volume it finds a folder of its own (named by
+    # its label) below the tree's root: the volume's files are read there.
+    tops = {e["path"].strip("/").split("/")[0] for vol in m["volumes"] for e in vol["files"]}
+    entries = os.listdir(folder)
+    if (len(entries) == 1 and entries[0] not in tops
+            and os.path.isdir(os.path.join(folder, entries[0]))
+            and not os.path.islink(os.path.join(folder, entries[0]))):
+        folder = os.path.join(folder, entries[0])
     for vol in m["volumes"]:
         for e in vol["files"]:
             if e["type"] != "file" or e.get("stream") or e.get("recycle_index"):
