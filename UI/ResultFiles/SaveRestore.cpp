@@ -228,44 +228,28 @@ bool WriteNodeFrame(FrameWriter& out, const std::vector<SavedRoot>& roots, IProg
         }
         std::deque<IFileNode*> queue{saved.root};
         bool stopped = false;
-        // With a lock, each folder's records are copied under it and written
-        // after it is let go: a write may wait for the disk.
+        // Each folder's records are copied (under the lock, when there is
+        // one) and written after it is let go: a write may wait for the disk.
         std::vector<std::pair<FileNodeRecord, long long>> records;
         while (!queue.empty() && !stopped) {
             IFileNode* parent = queue.front();
             queue.pop_front();
-            if (nodeLock != nullptr) {
-                records.clear();
-                {
-                    const std::lock_guard<std::mutex> hold(*nodeLock);
-                    for (IFileNode* child = parent->GetFirstChild(); child != nullptr;
-                         child = child->GetNextNode()) {
-                        if (child->IsDirectory())
-                            queue.push_back(child);
-                        records.emplace_back(FileNodeRecordOf(child), ValidLengthBelowSize(child));
-                    }
+            records.clear();
+            {
+                std::unique_lock<std::mutex> hold;
+                if (nodeLock != nullptr)
+                    hold = std::unique_lock<std::mutex>(*nodeLock);
+                for (IFileNode* child = parent->GetFirstChild(); child != nullptr;
+                     child = child->GetNextNode()) {
+                    if (child->IsDirectory())
+                        queue.push_back(child);
+                    records.emplace_back(FileNodeRecordOf(child), ValidLengthBelowSize(child));
                 }
-                for (const auto& [node, valid] : records) {
-                    out.I32(0);
-                    WriteFileNodeRecord(node, out);
-                    if (valid >= 0)
-                        validLengths->push_back({record, valid});
-                    ++record;
-                    Step(progress);
-                    if (!GoOn(progress)) {
-                        stopped = true;
-                        break;
-                    }
-                }
-                continue;
             }
-            for (IFileNode* child = parent->GetFirstChild(); child != nullptr;
-                 child = child->GetNextNode()) {
-                if (child->IsDirectory())
-                    queue.push_back(child);
+            for (const auto& [node, valid] : records) {
                 out.I32(0);
-                WriteFileNode(child, out);
-                if (const long long valid = ValidLengthBelowSize(child); valid >= 0)
+                WriteFileNodeRecord(node, out);
+                if (valid >= 0)
                     validLengths->push_back({record, valid});
                 ++record;
                 Step(progress);
