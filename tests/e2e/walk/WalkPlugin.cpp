@@ -103,8 +103,12 @@ QString TextOf(QWidget* w) {
     return w->windowTitle();
 }
 
-void Rows(const QAbstractItemModel* model, const QModelIndex& parent, const QString& prefix,
+// Folders the tree has not fetched yet are fetched, as expanding them would:
+// a row deep in a volume is listed without clicking the way to it.
+void Rows(QAbstractItemModel* model, const QModelIndex& parent, const QString& prefix,
           QStringList* out) {
+    if (model->canFetchMore(parent))
+        model->fetchMore(parent);
     for (int row = 0; row < model->rowCount(parent); ++row) {
         const QString path = prefix.isEmpty() ? QString::number(row)
                                               : prefix + QLatin1Char('/') + QString::number(row);
