@@ -25,6 +25,7 @@
 #include "EngineFactories.h"
 #include "UIPlatform/Texts.h"
 #include "UIPlatform/Timing.h"
+#include "Windows/DeviceListRefresher.h"
 #include "Windows/VKSelectDiskViewController.h"
 #include "support/TestSupport.h"
 
@@ -166,6 +167,9 @@ inline int RunRealWindowTests(int argc, char** argv, const RealWindowOptions& op
     velmora::ui::SetDurationScale(options.durationScale);
     velmora::ui::texts::LoadLanguage("en");
     const int result = RUN_ALL_TESTS();
+    // As the program's end does: a device list still being made reads the
+    // catalogue the exit handlers destroy.
+    velmora::windows::DeviceListRefresher::shared().finish();
     QDir(QString::fromLocal8Bit(configTemplate)).removeRecursively();
     return result;
 }
