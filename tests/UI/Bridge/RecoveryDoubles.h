@@ -18,6 +18,7 @@
 #include "RecoveryOutput.h"
 #include "VKUIRecovery.h"
 #include "VKUITreeData.h"
+#include "support/LockProbe.h"
 
 namespace velmora::bridgetest {
 
@@ -26,15 +27,7 @@ namespace velmora::bridgetest {
 // interface thread only while it is held, and the disks are read only
 // while it is free (the interface thread waits on it).
 inline bool ScanTreeLockHeld() {
-    std::mutex& lock = VKUITreeData::instance().Mutex();
-    return std::async(std::launch::async,
-                      [&lock] {
-                          if (!lock.try_lock())
-                              return true;
-                          lock.unlock();
-                          return false;
-                      })
-        .get();
+    return velmora::test::HeldElsewhere(VKUITreeData::instance().Mutex());
 }
 
 // A scan result: the type index and where the data-recovery objects come

@@ -37,6 +37,7 @@
 #include "StorageDeviceData.h"
 #include "platform/UserFiles.h"
 #include "support/EngineRows.h"
+#include "support/LockProbe.h"
 #include "support/MemoryStorageDevice.h"
 #include "support/TestSupport.h"
 
@@ -1092,17 +1093,7 @@ TEST(ResultOperations, SaveAndLoadGiveBackTheNodesWithProgressBelow99) {
     EXPECT_LE(loading.maxRunningDone, 98);
 }
 
-// Whether a thread other than the caller finds `lock` taken.
-bool HeldElsewhere(std::mutex& lock) {
-    return std::async(std::launch::async,
-                      [&lock] {
-                          if (!lock.try_lock())
-                              return true;
-                          lock.unlock();
-                          return false;
-                      })
-        .get();
-}
+using velmora::test::HeldElsewhere;
 
 // The browser and the picture loaders read the scan's nodes while a save
 // runs, and the scan's tree builder changed them under its tree lock: the

@@ -12,22 +12,13 @@
 #include <vector>
 
 #include "TreeBuilderHarness.h"
+#include "support/LockProbe.h"
 
 namespace {
 
 constexpr long long kRoot = 5;
 
-// Whether a thread other than the caller finds `lock` taken.
-bool HeldElsewhere(std::mutex& lock) {
-    return std::async(std::launch::async,
-                      [&lock] {
-                          if (!lock.try_lock())
-                              return true;
-                          lock.unlock();
-                          return false;
-                      })
-        .get();
-}
+using velmora::test::HeldElsewhere;
 
 // A folder that notes, each time the builder asks whether it is deleted
 // (which it does just before it links a node below it), whether the tree
